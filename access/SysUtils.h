@@ -30,5 +30,11 @@ class EDatabaseError : public Exception {
   using Exception::Exception;
 };
 
+// The class library's conversion error ("'abc' is not a valid integer value").
+class EConvertError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 // Raises the silent abort.
 [[noreturn]] inline void Abort() { throw EAbort(); }

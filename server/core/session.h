@@ -55,6 +55,31 @@ enum class DoneKind : uint8_t { Done, DoneInProc, DoneProc };
 
 enum class EnvChange : uint8_t { Database = 1, Language = 2, Charset = 3, PacketSize = 4 };
 
+// One parameter of an RPC, a parameterised language command, a cursor or a prepared statement:
+// its name ("@x", "@P1", or empty when positional), its wire format, its value and whether the
+// client wants it back (CS_RETURN).
+struct ParamValue {
+  std::string name;
+  ColumnDesc format;
+  Value value;
+  bool output = false;
+};
+
+// One column of a COMPUTE clause: its format, the aggregate operator as the wire codes it
+// (0x4B count, 0x4D sum, 0x4F avg, 0x51 min, 0x52 max) and its operand, the 1-based select-list
+// column the aggregate reads.
+struct ComputeColumn {
+  ColumnDesc desc;
+  uint8_t op = 0;
+  uint8_t operand = 0;
+};
+
+// What a prepared statement takes and returns: its `?` parameters and its result columns.
+struct PreparedDescription {
+  std::vector<ColumnDesc> inputs;
+  std::vector<ColumnDesc> outputs;
+};
+
 // Where the executor writes a batch's results. The writer keeps the last DONE back until the
 // next token (or the end of the reply), so the executor never decides the MORE bit.
 class ResultSink {
@@ -73,6 +98,14 @@ class ResultSink {
   // True once the client has sent an attention; the executor stops at the next check.
   // Cheap enough to call between rows and inside waits.
   virtual bool cancelled() = 0;
+  // Declares compute `id` of the current result set (after rowFormat(), before its rows):
+  // one entry per aggregate, and the 1-based select-list columns of its BY list.
+  virtual void computeFormat(uint16_t id, const std::vector<ComputeColumn>& columns,
+                             const std::vector<uint8_t>& byList) {
+    (void)id, (void)columns, (void)byList;
+  }
+  // One compute row for compute `id`, one value per compute column, after the rows it sums.
+  virtual void computeRow(uint16_t id, const std::vector<Value>& values) { (void)id, (void)values; }
 };
 
 // One logged-in session: its own SQLite connection, current database, options and state.
@@ -84,6 +117,71 @@ class Session {
   virtual SessionOptions& options() = 0;
   // Runs a language batch (several statements); every statement ends with sink.done(...).
   virtual void executeLanguage(std::string_view sql, ResultSink& sink) = 0;
+
+  // Runs a stored procedure called by RPC. Rows go out as usual, each statement ending with
+  // done(DoneInProc ...); then returnStatus(), outputParams() for the output parameters and a
+  // final done(DoneProc ...). The writer keeps the status and parameters next to that DONEPROC.
+  virtual void executeRpc(const std::string& procName, std::vector<ParamValue>& params, ResultSink& sink) {
+    (void)procName, (void)params, (void)sink;
+    throw SqlError(2812, 16, "Remote procedure calls are not supported by this server.");
+  }
+  // Runs a language batch whose `?` placeholders the client turned into @P1, @P2 ... with their
+  // values in `params`.
+  virtual void executeLanguageWithParams(std::string_view sql, const std::vector<ParamValue>& params,
+                                         ResultSink& sink) {
+    (void)sql, (void)params, (void)sink;
+    throw SqlError(2812, 16, "Parameters on language commands are not supported by this server.");
+  }
+
+  // Cursors. Ids are per session and never 0; the executor keeps each cursor's state.
+  // Declares a cursor over `sql` and returns its id; throws SqlError when the name is taken.
+  virtual int32_t declareCursor(const std::string& name, const std::string& sql, bool forUpdate,
+                                const std::vector<ParamValue>& params) {
+    (void)name, (void)sql, (void)forUpdate, (void)params;
+    throw SqlError(2812, 16, "Cursors are not supported by this server.");
+  }
+  // Sets how many rows one fetch returns (1 until set).
+  virtual void setCursorRows(int32_t id, int32_t rows) {
+    (void)id, (void)rows;
+    throw SqlError(2812, 16, "Cursors are not supported by this server.");
+  }
+  // Opens the cursor: runs its query, keeps all of its rows and returns their columns.
+  virtual std::vector<ColumnDesc> openCursor(int32_t id) {
+    (void)id;
+    throw SqlError(2812, 16, "Cursors are not supported by this server.");
+  }
+  // The next rows of an open cursor, at most maxRows of them; empty once none are left.
+  virtual std::vector<std::vector<Value>> fetchCursor(int32_t id, int32_t maxRows) {
+    (void)id, (void)maxRows;
+    throw SqlError(2812, 16, "Cursors are not supported by this server.");
+  }
+  // How many rows the open cursor has handed out so far.
+  virtual int32_t cursorRowCount(int32_t id) {
+    (void)id;
+    return 0;
+  }
+  // Closes the cursor; with `deallocate` its declaration goes too.
+  virtual void closeCursor(int32_t id, bool deallocate) {
+    (void)id, (void)deallocate;
+    throw SqlError(2812, 16, "Cursors are not supported by this server.");
+  }
+
+  // Dynamic (prepared) statements, named by the client's id; ids are per session.
+  // Prepares `sql` (with `?` placeholders) and describes its parameters and result columns.
+  virtual PreparedDescription prepareStatement(const std::string& id, const std::string& sql) {
+    (void)id, (void)sql;
+    throw SqlError(2812, 16, "Dynamic statements are not supported by this server.");
+  }
+  // Runs a prepared statement with positional parameter values; results as for a batch.
+  virtual void executePrepared(const std::string& id, const std::vector<ParamValue>& params, ResultSink& sink) {
+    (void)id, (void)params, (void)sink;
+    throw SqlError(2812, 16, "Dynamic statements are not supported by this server.");
+  }
+  // Forgets a prepared statement.
+  virtual void deallocatePrepared(const std::string& id) {
+    (void)id;
+    throw SqlError(2812, 16, "Dynamic statements are not supported by this server.");
+  }
 };
 
 // The result of a login: a session, or the message that explains the failure (4002 ...).

@@ -11,9 +11,9 @@
 namespace tabsrv {
 
 struct EngineConfig {
-  std::string dataDir;                             // created when missing
-  std::string serverName = "TABULON";              // @@servername and the EED server name
-  std::function<void(const std::string&)> log;     // one line per call; may be empty
+  std::string dataDir;                          // created when missing
+  std::string serverName = "TABULON";           // @@servername and the EED server name
+  std::function<void(const std::string&)> log;  // one line per call; may be empty
 };
 
 // Throws std::runtime_error when the data directory cannot be opened or created.

@@ -17,18 +17,17 @@ enum class TypeClass { Integer, Exact, Money, Approx, String, Binary, DateTime, 
 TypeClass typeClass(SqlType t);
 // True for char, varchar and text.
 bool isStringType(SqlType t);
-// True for the integer types, bit, exact numerics, money and float types.
-bool isNumericType(SqlType t);
+// True for the integer types, bit, exact numerics, money and float types (arithmetic operands).
+bool isArithmeticType(SqlType t);
 // Rank in the family's datatype hierarchy: the higher ranked operand decides the result type.
 int typeRank(SqlType t);
-// The type name in capitals as conversion messages print it ("VARCHAR", "INT").
-std::string typeNameUpper(SqlType t);
-// The type name as written in T-SQL ("varchar(10)", "numeric(10,2)", "int").
-std::string typeSpelling(const TypeDesc& t);
 // A TypeDesc with the fixed size of a type (int 4, datetime 8 ...); char/varchar get length 1.
 TypeDesc fixedType(SqlType t);
 // Precision and scale of an exact type; integers count as numeric(3|5|10|19, 0), money as (19,4).
 std::pair<int, int> exactShape(const TypeDesc& t);
+
+// numeric(precision, scale) with its wire length.
+TypeDesc numericType(int precision, int scale);
 
 // Arithmetic operators the binder types.
 enum class ArithOp { Add, Sub, Mul, Div, Mod };

@@ -5,6 +5,7 @@
 
 #include <ctpublic.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace tabtest {
@@ -45,13 +46,14 @@ CS_RETCODE clientMessage(CS_CONTEXT*, CS_CONNECTION* con, CS_CLIENTMSG* msg) {
 }
 
 // Fetches every row of the current result into `set`, all columns bound as CS_CHAR.
-bool fetchRows(CS_COMMAND* cmd, CtResultSet& set) {
+bool fetchRows(CS_CONTEXT* ctx, CS_COMMAND* cmd, CtResultSet& set, bool isoDates) {
   CS_INT columns = 0;
   if (ct_res_info(cmd, CS_NUMDATA, &columns, CS_UNUSED, nullptr) != CS_SUCCEED) return false;
   struct Column {
     std::vector<char> buffer;
     CS_INT length = 0;
     CS_SMALLINT indicator = 0;
+    bool date = false;
   };
   std::vector<Column> bound(columns);
   for (CS_INT i = 0; i < columns; ++i) {
@@ -71,6 +73,12 @@ bool fetchRows(CS_COMMAND* cmd, CtResultSet& set) {
     out.format = CS_FMT_NULLTERM;
     out.maxlength = size;
     out.count = 1;
+    if (isoDates && (fmt.datatype == CS_DATETIME_TYPE || fmt.datatype == CS_DATETIME4_TYPE)) {
+      bound[i].date = true;
+      out.datatype = CS_DATETIME_TYPE;
+      out.format = CS_FMT_UNUSED;
+      out.maxlength = sizeof(CS_DATETIME);
+    }
     if (ct_bind(cmd, i + 1, &out, bound[i].buffer.data(), &bound[i].length, &bound[i].indicator) != CS_SUCCEED)
       return false;
   }
@@ -83,6 +91,18 @@ bool fetchRows(CS_COMMAND* cmd, CtResultSet& set) {
     for (auto& column : bound) {
       if (column.indicator == -1) {
         row.emplace_back(std::nullopt);
+      } else if (column.date) {
+        CS_DATETIME value;
+        std::memcpy(&value, column.buffer.data(), sizeof(value));
+        CS_DATEREC rec;
+        std::memset(&rec, 0, sizeof(rec));
+        cs_dt_crack(ctx, CS_DATETIME_TYPE, &value, &rec);
+        char text[40];
+        std::snprintf(text, sizeof(text), "%04d-%02d-%02d %02d:%02d:%02d.%03d", static_cast<int>(rec.dateyear),
+                      static_cast<int>(rec.datemonth) + 1, static_cast<int>(rec.datedmonth),
+                      static_cast<int>(rec.datehour), static_cast<int>(rec.dateminute),
+                      static_cast<int>(rec.datesecond), static_cast<int>(rec.datemsecond));
+        row.emplace_back(std::string(text));
       } else {
         row.emplace_back(std::string(column.buffer.data()));
       }
@@ -197,7 +217,7 @@ CtBatch CtClient::run(const std::string& sql) {
                      : type == CS_COMPUTE_RESULT ? CtSetKind::Compute
                      : type == CS_STATUS_RESULT  ? CtSetKind::Status
                                                  : CtSetKind::Params;
-          if (!fetchRows(cmd, set)) {
+          if (!fetchRows(context_, cmd, set, isoDates_)) {
             batch.failed = true;
             ct_cancel(nullptr, cmd, CS_CANCEL_CURRENT);
           }

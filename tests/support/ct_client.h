@@ -65,6 +65,10 @@ class CtClient {
   void close();
   bool connected() const { return connection_ != nullptr; }
 
+  // Reads datetime columns natively and shows them as 'YYYY-MM-DD HH:MM:SS.mmm' instead of the
+  // client library's default text, which drops seconds and milliseconds.
+  void setIsoDates(bool on) { isoDates_ = on; }
+
   // Messages that arrived outside run() (at login, for example); cleared by the call.
   std::vector<CtMessage> takeMessages();
 
@@ -78,6 +82,7 @@ class CtClient {
   _cs_context* context_ = nullptr;
   _cs_connection* connection_ = nullptr;
   std::vector<CtMessage> messages_;
+  bool isoDates_ = false;
 };
 
 // Renders a row as the script runner shows it: values joined by " | ", NULL as "NULL".

@@ -86,6 +86,8 @@ void ServerFixture::start() {
 void ServerFixture::writeConfig() {
   {
     std::ofstream conf(configPath_, std::ios::trunc);
+    // ISO dates with milliseconds, so tests compare date values as plain text.
+    conf << "[global]\n\tdate format = %Y-%m-%d %H:%M:%S.%z\n\n";
     for (const char* name : {"DSQUERY", "TABULON"}) {
       conf << "[" << name << "]\n"
            << "\thost = 127.0.0.1\n"

@@ -1,0 +1,295 @@
+// TQorixDatabase: the suite's connection component. One Client-Library connection with its
+// login data and login dialog, connection properties, server options, transactions, the
+// idle-disconnect timer, DbParams lines and the information queries it runs on its own.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QDateTime>
+#include <atomic>
+#include <functional>
+#include <memory>
+
+#include "access/QorixErrorHandling.h"
+#include "access/Qorix_Components.h"
+
+class QTimer;
+class TQorixDatabase;
+
+// What the login dialog shows and returns; the widget (QxPasswordDlg.h) only displays it.
+struct TQxLoginData {
+  QString UserName;
+  QString Password;
+  QString ServerName;
+  QString Rdbms;
+  QStringList ServerList;
+  bool ServerPrompt = true;
+  bool ServerShow = true;
+  bool RdbmsPrompt = true;
+  bool RdbmsShow = true;
+};
+
+// Runs the login dialog on Data; true for OK (Data then holds what the user entered).
+using TLoginDialogFunc = std::function<bool(TQxLoginData& data)>;
+// Installs the function Connect uses to show the login dialog (null: no dialog, the login is
+// cancelled); returns the previous. The widget library installs TQxPasswordDlg's.
+TLoginDialogFunc SetLoginDialog(TLoginDialogFunc dialog);
+
+// The connection component.
+class TQorixDatabase : public TQorixDatabaseBase, public TQorixDiagTarget {
+ public:
+  // The defaults; creates the "default" context when none exists and fills ServerList.
+  explicit TQorixDatabase(TComponent* owner = nullptr);
+  // Disconnects without firing events, leaves DatabaseList and frees the "default" context
+  // only when this database created it and no database is left.
+  ~TQorixDatabase() override;
+
+  // Replaces a stored ServerList by the names found at construction.
+  void Loaded() override;
+  // Registers in DatabaseList and renames the DbName of every bound component that named it.
+  void SetName(const QString& name) override;
+
+  // --- Handles ----------------------------------------------------------------------------
+  CS_CONTEXT* ContextHandle() const override { return context_; }
+  CS_CONNECTION* ConnectionHandle() const override { return connection_; }
+  // Looks the context up by ContextName; raises "Error allocating a Context".
+  CS_CONTEXT* GetContextHandle() override;
+  // A connection's error texts carry no "Line" part.
+  bool DiagLineAllowed() const override { return false; }
+
+  // --- What the command engines call (TQorixDatabaseBase) --------------------------------
+  bool IsConnected() const override { return connected_; }
+  void DoConnect() override { Connect(); }
+  QString GetServerName() const override { return ServerName; }
+  QString GetRdbms() const override { return Rdbms; }
+  TProcOptions GetProcOptions() const override { return ProcOptions; }
+  void SetProcOptions(const TProcOptions& options) override { ApplyProcOptions(options); }
+  int GetTextSize() const override { return textSize_; }
+  void ApplyDbParams(const QStringList& params) override { ApplyDbParams(this, &params); }
+
+  // --- Events -----------------------------------------------------------------------------
+  TNotifyEvent OnTimerDisConnect;
+  TNotifyEvent BeforeConnect;
+  TNotifyEvent AfterConnect;
+  TNotifyEvent BeforeDisConnect;
+  TNotifyEvent AfterDisConnect;
+  // Fired once per Connect when the server reports an expired password (4022, 7742).
+  TNotifyEvent OnPwdExpired;
+
+  // --- Plain properties -------------------------------------------------------------------
+  // Free text, no behaviour.
+  QString About;
+  // Rich windows for messages and errors.
+  TMsgDialogs MsgDialogs;
+  // Show messages, show errors.
+  TShowDbMessages ShowDbMessages{smDbMsg, smDbErr};
+  // Stored and copied only.
+  bool EmulateASE = false;
+  // Trace lines to the SQL monitor.
+  bool Monitor = false;
+  // Switches the Client-Library debug trace on (with DebugFile and DebugOptions).
+  bool Debug = false;
+  // The Client-Library debug file.
+  QString DebugFile;
+  // The interfaces file as configured ($SYBASE/interfaces); stored and copied only.
+  QString IniFile;
+  // The server family: "Sybase SQL Server" or "SQLAnywhere".
+  QString Rdbms = QStringLiteral("Sybase SQL Server");
+  // Sent at login.
+  QString AppName;
+  // Sent at login; overwritten after login with the client host name.
+  QString HostName;
+  // The login's password.
+  QString Password;
+  // The login name.
+  QString UserName;
+  // The context the connection runs in.
+  QString ContextName = QStringLiteral("default");
+  // The server entry to connect to.
+  QString ServerName = QStringLiteral("DSQUERY");
+  // Show the login dialog at Connect.
+  bool LoginPrompt = true;
+  // The server box of the login dialog is enabled.
+  bool ServerPrompt = true;
+  // The server box of the login dialog is shown.
+  bool ServerShow = true;
+  // The RDBMS box of the login dialog is enabled.
+  bool RdbmsPrompt = true;
+  // The RDBMS box of the login dialog is shown.
+  bool RdbmsShow = true;
+  // A login error raises.
+  bool ConnectError = true;
+  // The server names the directory service found.
+  QStringList ServerList;
+  // Optional connection properties.
+  TConProps ConProps;
+  // The server options to apply (sent only through ApplyProcOptions).
+  TProcOptions ProcOptions;
+  // Close with CS_FORCE_CLOSE.
+  bool ForceClose = false;
+  // Stored and copied only.
+  bool AbortOnPwdExp = false;
+  // KEY=VALUE lines applied at Connect when UseParams is set.
+  QStringList Params;
+  // Apply Params at Connect.
+  bool UseParams = false;
+  // A statement run after every login.
+  QString InitString;
+  // A statement the idle timer runs instead of disconnecting.
+  QString IdleSQL;
+  // The external configuration file.
+  TQxRuntimeConfig RuntimeConfig;
+
+  // --- Properties with accessors ---------------------------------------------------------
+  // The current database ("master").
+  const QString& DbName() const { return dbName_; }
+  // Stores Name; when connected, switches to it with "USE" (only a valid identifier).
+  void SetDbName(const QString& name);
+  // True between a completed login and Disconnect.
+  bool Connected() const { return connected_; }
+  // True runs Connect, false Disconnect.
+  void SetConnected(bool value);
+  // The isolation level.
+  TTransLevel TransLevel() const { return transLevel_; }
+  // Stores; when connected sends the isolation level (0, 1 or 3).
+  void SetTransLevel(TTransLevel level);
+  // The text size sent after login (32768).
+  int TextSize() const { return textSize_; }
+  // Stores; when connected sends it.
+  void SetTextSize(int size);
+  // The row count limit (0 = none).
+  int RowCount() const { return rowCount_; }
+  // Stores; when connected to a "Sybase SQL Server" sends it.
+  void SetRowCount(int count);
+  // The packet size; when connected, the size the connection really uses.
+  int PacketSize();
+  // Stores only (sent at the next login).
+  void SetPacketSize(int size) { packetSize_ = size; }
+  // The debug switches.
+  TDebugOptions DebugOptions() const { return debugOptions_; }
+  // Stores; with Debug and a DebugFile sends the file and every switch.
+  void SetDebugOptions(TDebugOptions options);
+  // Idle minutes before the timer disconnects (0 = off).
+  int IdleTime() const { return idleTime_; }
+  // Stores; below 1 removes the timer, else (re)starts it at Minutes * 60000 ms.
+  void SetIdleTime(int minutes);
+  // The context's locale and configuration (empty or 0 without that context).
+  QString Language() const;
+  void SetLanguage(const QString& value);
+  QString SortOrder() const;
+  void SetSortOrder(const QString& value);
+  QString CharSet() const;
+  void SetCharSet(const QString& value);
+  int MaxConnect() const;
+  void SetMaxConnect(int value);
+  int TimeOut() const;
+  // Raises "Invalid TimeOut value" below 1.
+  void SetTimeOut(int value);
+  // The Client-Library version text of the context.
+  QString GetQorixVersion() const;
+  // Whether the server reported an open transaction after the last transaction command.
+  bool InTransaction() const { return inTransaction_; }
+  // The last-applied server options.
+  TProcOptions AppliedProcOptions() const { return applied_; }
+  // The idle timer, or null while IdleTime is below 1.
+  QTimer* IdleTimer() const { return idleTimer_; }
+  // When the connection was made and last used.
+  QDateTime ConnectTime() const { return connectTime_; }
+  QDateTime LastActivity() const { return lastActivity_; }
+
+  // --- Operations -------------------------------------------------------------------------
+  // Logs in (see the steps in QorixDatabase.cpp); on a connected database only refreshes the
+  // context handle.
+  void Connect();
+  // Closes the connection and drops its handle; fires the disconnect events.
+  void Disconnect();
+  // The first database of DatabaseList named exactly Name, or null.
+  static TQorixDatabase* FindDatabase(const QString& name);
+  // A fresh component name: "db_" + day, hour, minute, second, millisecond and a counter.
+  static QString MakeDatabaseName();
+  // Cancels everything pending on the connection.
+  void CancelCommands();
+  // Runs "SELECT 1" and asks the connection's status; true while it is alive.
+  bool PingConnection();
+  // With Monitor and an owner, sends Text to the SQL monitor.
+  void MonitorLine(const QString& text);
+  // Lists the server names of the context's directory into ServerList, sorted.
+  void FillServerList();
+  // Sends the server options whose membership differs from the last-applied set.
+  void ApplyProcOptions(TProcOptions options);
+  // "BEGIN TRAN name", "COMMIT TRAN name", "ROLLBACK TRAN name"; Name empty or an identifier.
+  void BeginTran(const QString& name = QString());
+  void CommitTran(const QString& name = QString());
+  void RollbackTran(const QString& name = QString());
+  // The server's @@trancount (0 when not connected).
+  int GetTranCount();
+  // The server's @@version banner (empty when not connected).
+  QString GetServerVersion();
+  // Called before every command: restarts the idle timer.
+  void ResetIdleTimer() override;
+  // The idle timer's handler: runs IdleSQL or disconnects; skipped while work is in flight.
+  void IdleTimerTick();
+  // Applies KEY=VALUE lines to Database; raises "Missing DbParams" / "Database name missing".
+  static void ApplyDbParams(TQorixDatabase* database, const QStringList* params);
+  // Splits Line at the first "=" into the upper-cased trimmed key and the trimmed value;
+  // false when the line holds no "=".
+  static bool SplitKeyValue(const QString& line, QString& key, QString& value);
+  // Copies Source's settings (not Language and RdbmsPrompt).
+  void AssignSettings(const TQorixDatabase& source);
+
+  // --- Work in flight ---------------------------------------------------------------------
+  // Marks the connection busy (a statement is running on it, from any thread).
+  void BeginWork() { ++busy_; }
+  // Ends a BeginWork.
+  void EndWork() { --busy_; }
+  // True while a statement runs on the connection.
+  bool IsBusy() const { return busy_.load() > 0; }
+  // Holds the connection busy for its lifetime.
+  class TBusyGuard {
+   public:
+    explicit TBusyGuard(TQorixDatabase* db) : db_(db) {
+      if (db_) db_->BeginWork();
+    }
+    ~TBusyGuard() {
+      if (db_) db_->EndWork();
+    }
+    TBusyGuard(const TBusyGuard&) = delete;
+    TBusyGuard& operator=(const TBusyGuard&) = delete;
+
+   private:
+    TQorixDatabase* db_;
+  };
+
+  // The login dialog's data as Connect would show it (for the dialog and its tests).
+  TQxLoginData LoginData() const;
+
+ private:
+  void ReleaseConnection(bool close);
+  void CheckConnected();
+  void SetConProp(CS_INT action, CS_INT property, CS_VOID* buffer, CS_INT length, int failText);
+  void RunExec(const QString& sql);
+  QString RunFirstValue(const QString& sql, bool* gotRow);
+  void RunTransaction(const QString& verb, const QString& name);
+  void SendOption(CS_INT option, CS_INT value);
+  void CheckMessages(bool raiseOnError);
+
+  CS_CONTEXT* context_ = nullptr;
+  CS_CONNECTION* connection_ = nullptr;
+  bool connected_ = false;
+  bool connecting_ = false;
+  QString dbName_ = QStringLiteral("master");
+  TTransLevel transLevel_ = tlLevel1;
+  int textSize_ = 32768;
+  int rowCount_ = 0;
+  int packetSize_ = 512;
+  TDebugOptions debugOptions_;
+  int idleTime_ = 0;
+  QTimer* idleTimer_ = nullptr;
+  bool inTransaction_ = false;
+  TProcOptions applied_;
+  QDateTime connectTime_;
+  QDateTime lastActivity_;
+  QStringList foundServers_;
+  bool pwdExpiredFired_ = false;
+  std::atomic<int> busy_{0};
+};

@@ -1,0 +1,119 @@
+// The directory lookup: choosing the context and connection, the lookup callback, the names.
+
+#include "access/QorixDirService.h"
+
+#include <cstring>
+
+#include "access/QorixContext.h"
+#include "access/QorixExceptions.h"
+#include "access/QorixResources.h"
+
+TQorixDirService::TQorixDirService(TComponent* owner) : TComponent(owner) {}
+
+TQorixDirService::~TQorixDirService() {
+  DropFoundObjects();
+  // The own structure was never connected: a lookup needs only the connection structure.
+  if (ownConnection_ && connection_) ctlib::ct_con_drop(connection_);
+  SetDatabase(nullptr);
+}
+
+void TQorixDirService::SetDatabase(TQorixDatabaseBase* database) {
+  if (database == database_) return;
+  if (database_) RemoveFreeNotification(database_);
+  database_ = database;
+  if (database_) FreeNotification(database_);
+}
+
+void TQorixDirService::Notification(TComponent* component, TOperation operation) {
+  TComponent::Notification(component, operation);
+  if (operation == TOperation::opRemove && component == database_) {
+    // The database's connection goes with it; its objects are no longer ours to read.
+    if (!ownConnection_) {
+      found_.clear();
+      connection_ = nullptr;
+      lookedUp_ = false;
+    }
+    database_ = nullptr;
+  }
+}
+
+void TQorixDirService::DropFoundObjects() {
+  // Objects found on a database's connection are left to it (they go when it is dropped).
+  if (ownConnection_ && connection_)
+    for (CS_DS_OBJECT* obj : found_)
+      if (obj) ctlib::ct_ds_dropobj(connection_, obj);
+  found_.clear();
+}
+
+CS_RETCODE TQorixDirService::DirectoryLookupCallback(CS_CONNECTION*, CS_INT, CS_RETCODE, CS_INT,
+                                                     CS_DS_OBJECT* object, CS_VOID* user) {
+  if (object) static_cast<std::vector<CS_DS_OBJECT*>*>(user)->push_back(object);
+  return CS_CONTINUE;
+}
+
+void TQorixDirService::Lookup() {
+  lookedUp_ = false;
+  if (DbName.trimmed().isEmpty() && !database_ && ContextName.trimmed().isEmpty())
+    RaiseMissingError(LoadResString(QorixRes::SNoDbNameOrContextName), nullptr);
+  if (!DbName.trimmed().isEmpty() && !database_ && !IsLoading()) SetDatabase(FindDatabase(DbName));
+
+  auto allocOwn = [this] {
+    if (ownConnection_ && connection_) return;  // a repeated lookup reuses its structure
+    CS_CONNECTION* con = nullptr;
+    lastResult_ = ctlib::ct_con_alloc(context_, &con);
+    if (lastResult_ != CS_SUCCEED) DatabaseError(LoadResString(QorixRes::SCtConAllocFailed));
+    connection_ = con;
+    ownConnection_ = true;
+  };
+  if (database_) {
+    context_ = database_->GetContextHandle();
+    if (!context_) DatabaseError(LoadResString(QorixRes::SErrorAllocatingContext));
+    if (database_->ConnectionHandle()) {
+      if (ownConnection_ && connection_) {
+        DropFoundObjects();
+        ctlib::ct_con_drop(connection_);
+      }
+      connection_ = database_->ConnectionHandle();
+      ownConnection_ = false;
+    } else {
+      allocOwn();
+    }
+  } else {
+    context_ = FindContextHandle(ContextName);
+    if (!context_) DatabaseError(LoadResString(QorixRes::SErrorAllocatingContext));
+    allocOwn();
+  }
+  DropFoundObjects();
+
+  void* previous = nullptr;
+  lastResult_ = ctlib::ct_callback(nullptr, connection_, CS_GET, CS_DS_LOOKUP_CB, &previous);
+  if (lastResult_ != CS_SUCCEED) DatabaseError(LoadResString(QorixRes::SCtCallbackServerMsgFailed));
+  lastResult_ = ctlib::ct_callback(nullptr, connection_, CS_SET, CS_DS_LOOKUP_CB,
+                                   reinterpret_cast<CS_VOID*>(&TQorixDirService::DirectoryLookupCallback));
+  if (lastResult_ != CS_SUCCEED) DatabaseError(LoadResString(QorixRes::SCtCallbackServerMsgFailed));
+
+  CS_OID oid{};
+  oid.oid_length = static_cast<CS_INT>(std::strlen(CS_OID_OBJSERVER));
+  std::memcpy(oid.oid_buffer, CS_OID_OBJSERVER, static_cast<size_t>(oid.oid_length));
+  CS_DS_LOOKUP_INFO info{&oid, nullptr, 0, nullptr, nullptr};
+  CS_INT reqid = 0;
+  lastResult_ = ctlib::ct_ds_lookup(connection_, CS_SET, &reqid, &info, &found_);
+  const CS_RETCODE lookupResult = lastResult_;
+  // The previous callback comes back also when the lookup failed.
+  lastResult_ = ctlib::ct_callback(nullptr, connection_, CS_SET, CS_DS_LOOKUP_CB, previous);
+  if (lookupResult != CS_SUCCEED) DatabaseError(LoadResString(QorixRes::SCtDsLookupFailed));
+  if (lastResult_ != CS_SUCCEED) DatabaseError(LoadResString(QorixRes::SCtCallbackServerMsgFailed));
+  lookedUp_ = true;
+}
+
+const QStringList& TQorixDirService::GetServerNames() {
+  if (!lookedUp_) Lookup();
+  names_.clear();
+  for (CS_DS_OBJECT* obj : found_) {
+    char name[512] = {0};
+    CS_INT len = 0;
+    ctlib::ct_ds_objinfo(obj, CS_GET, CS_DS_DIST_NAME, CS_UNUSED, name, 511, &len);
+    names_.append(QString::fromUtf8(name, static_cast<qsizetype>(strnlen(name, sizeof name))));
+  }
+  return names_;
+}

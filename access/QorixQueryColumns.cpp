@@ -1,0 +1,856 @@
+// TQorixCustomQuery around the result loop: column accessors, binding of row, compute and
+// output-parameter columns, TextImage reading, the datetime re-formatting, DescribeColumns,
+// BindParams, the client cursor, the prepared statement and the row history.
+
+#include <QLocale>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "access/QorixEnhQuery.h"
+#include "access/QorixExceptions.h"
+#include "access/QorixResources.h"
+#include "access/SybType.h"
+
+QString NextEngineSerial();
+QString NewCursorName();
+
+
+namespace {
+
+QString TypeNameOf(CS_INT code) {
+  if (code == -1) return QStringLiteral("illegal");
+  if (code == 23 || code == 24) return QStringLiteral("unknown");
+  if (code < 0 || code >= kCSDataTypeNameCount) return QStringLiteral("unknown/illegal");
+  return CSDataTypeName(code);
+}
+
+QString BufferText(const char* buffer, CS_INT length) {
+  if (!buffer || length <= 0) return QString();
+  return QString::fromUtf8(buffer, static_cast<qsizetype>(strnlen(buffer, static_cast<size_t>(length))));
+}
+
+// A T-SQL literal of a parameter's value: strings quoted with their quotes doubled, numbers
+// in the C locale, date-times in one fixed form, NULL as the keyword.
+QString ParamLiteral(const TParam& p) {
+  if (p.IsNull()) return QStringLiteral("NULL");
+  switch (p.DataType) {
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftAutoInc:
+    case ftLargeint:
+      return QString::number(p.Value().toLongLong());
+    case ftBoolean:
+      return p.Value().toBool() ? QStringLiteral("1") : QStringLiteral("0");
+    case ftFloat:
+    case ftCurrency:
+    case ftBCD:
+      return QString::number(p.AsFloat(), 'g', 17);
+    case ftDate:
+    case ftTime:
+    case ftDateTime:
+      return QLatin1Char('\'') + p.AsDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")) +
+             QLatin1Char('\'');
+    case ftBytes:
+    case ftVarBytes:
+    case ftBlob:
+      return QStringLiteral("0x") + QString::fromLatin1(p.Value().toByteArray().toHex());
+    default: {
+      QString text = p.AsString();
+      text.replace(QLatin1Char('\''), QStringLiteral("''"));
+      return QLatin1Char('\'') + text + QLatin1Char('\'');
+    }
+  }
+}
+
+}  // namespace
+
+TCSColumnData* TQorixCustomQuery::FormatAt(int index) const {
+  if (index < 1 || index > rowFormats_.Count()) return nullptr;
+  return rowFormats_.GetItem(index - 1);
+}
+
+TCSRecordData* TQorixCustomQuery::RecordAt(int index) const {
+  if (index < 1 || index > rowValues_.Count()) return nullptr;
+  return rowValues_.GetItem(index - 1);
+}
+
+// ---- accessors ----
+
+QString TQorixCustomQuery::GetFieldValue(int index) const {
+  const TCSRecordData* r = RecordAt(index);
+  if (!r || r->Indicator == CS_NULLDATA) return QString();
+  return TrimResults ? r->Text.trimmed() : r->Text;
+}
+
+bool TQorixCustomQuery::FieldIsNull(int index) const {
+  const TCSRecordData* r = RecordAt(index);
+  return !r || r->Indicator == CS_NULLDATA;
+}
+
+QString TQorixCustomQuery::GetFieldName(int index) {
+  if (rowFormats_.Count() == 0) DescribeColumns();
+  const TCSColumnData* f = FormatAt(index);
+  return f ? f->Name : QString();
+}
+
+QString TQorixCustomQuery::GetFieldTypeName(int index) const {
+  const TCSColumnData* f = FormatAt(index);
+  return f ? TypeNameOf(f->DataType) : QString();
+}
+
+int TQorixCustomQuery::GetFieldMaxLength(int index) {
+  if (rowFormats_.Count() == 0) DescribeColumns();
+  const TCSColumnData* f = FormatAt(index);
+  return f ? f->MaxLength : 0;
+}
+
+int TQorixCustomQuery::GetFieldNameLength(int index) {
+  if (rowFormats_.Count() == 0) DescribeColumns();
+  const TCSColumnData* f = FormatAt(index);
+  return f ? f->NameLen : 0;
+}
+
+int TQorixCustomQuery::GetFieldScale(int index) {
+  if (rowFormats_.Count() == 0) DescribeColumns();
+  const TCSColumnData* f = FormatAt(index);
+  return f ? f->Scale : 0;
+}
+
+int TQorixCustomQuery::GetFieldPrecision(int index) {
+  if (rowFormats_.Count() == 0) DescribeColumns();
+  const TCSColumnData* f = FormatAt(index);
+  return f ? f->Precision : 0;
+}
+
+std::bitset<16> TQorixCustomQuery::GetFieldStatus(int index) const {
+  std::bitset<16> set;
+  const TCSColumnData* f = FormatAt(index);
+  if (!f) return set;
+  const unsigned status = static_cast<unsigned>(f->Status);
+  for (int bit = 0; bit <= 10; ++bit)
+    if (status & (1u << bit)) set.set(static_cast<size_t>(bit));
+  if (status & 0x2000) set.set(11);
+  if (status & 0x4000) set.set(12);
+  if (status & 0x8000) set.set(13);
+  return set;
+}
+
+QString TQorixCustomQuery::GetComputeValue(int index) const {
+  if (index < 1 || index > computeValues_.Count()) return QString();
+  const TCSRecordData* r = computeValues_.GetItem(index - 1);
+  if (r->Indicator == CS_NULLDATA) return QString();
+  return TrimResults ? r->Text.trimmed() : r->Text;
+}
+
+QString TQorixCustomQuery::GetComputeColumnName(int index) {
+  if (index < 1 || index > computeFormats_.Count()) return QString();
+  const QString name = GetFieldName(computeFormats_.GetItem(index - 1)->ColumnId);
+  return TrimResults ? name.trimmed() : name;
+}
+
+QString TQorixCustomQuery::GetComputeColumnTypeName(int index) const {
+  if (index < 1 || index > static_cast<int>(computeColumnFormats_.size())) return QString();
+  return TypeNameOf(computeColumnFormats_[static_cast<size_t>(index - 1)].DataType);
+}
+
+QString TQorixCustomQuery::GetParamName(int index) const {
+  if (index < 1 || index > paramFormats_.Count()) return QString();
+  return paramFormats_.GetItem(index - 1)->Name;
+}
+
+QString TQorixCustomQuery::GetParamTypeName(int index) const {
+  if (index < 1 || index > paramFormats_.Count()) return QString();
+  return TypeNameOf(paramFormats_.GetItem(index - 1)->DataType);
+}
+
+QString TQorixCustomQuery::GetParamValue(int index) const {
+  if (index < 1 || index > paramValues_.Count()) return QString();
+  const TCSRecordData* r = paramValues_.GetItem(index - 1);
+  return r->Indicator == CS_NULLDATA ? QString() : r->Text;
+}
+
+int TQorixCustomQuery::GetDisplayWidth(const TCSColumnData& f) {
+  const int m = f.MaxLength;
+  int width;
+  switch (f.DataType) {
+    case 0: case 4: case 5: case 18: width = m; break;
+    case 1: case 19: width = 2 * m + 2; break;
+    case 6: case 11: width = 3; break;
+    case 7: width = 6; break;
+    case 8: width = 11; break;
+    case 9: case 10: case 14: case 15: width = 24; break;
+    case 12: case 13: width = 30; break;
+    case 16: case 17: width = 79; break;
+    default: width = 12; break;
+  }
+  return std::max(width, f.NameLen);
+}
+
+// ---- binding ----
+
+void TQorixCustomQuery::ReleaseRowBuffers() {
+  for (int i = 0; i < rowValues_.Count(); ++i) rowValues_.GetItem(i)->FreeBuffers();
+  cursorColumns_.clear();
+}
+
+int TQorixCustomQuery::BindResultColumns(int count) {
+  rowValues_.FreeBuffers();
+  rowFormats_.Clear();
+  serverFormats_.assign(static_cast<size_t>(std::max(count, 0)), CS_DATAFMT{});
+  cursorColumns_.clear();
+  rowValues_.AddRecords(count);
+  rowFormats_.AddColumns(count);
+  const int textSize = database_ ? std::max(1, database_->GetTextSize()) : 32768;
+  const int rows = IsCursor ? cursorRowsPerFetch_ : 1;
+  CS_RETCODE ret = CS_SUCCEED;
+  for (int n = 1; n <= count; ++n) {
+    CS_DATAFMT fmt{};
+    if (ctlib::ct_describe(command_, n, &fmt) != CS_SUCCEED) {
+      ReleaseRowBuffers();
+      return 0;
+    }
+    serverFormats_[static_cast<size_t>(n - 1)] = fmt;
+    TCSColumnData server;
+    server.MaxLength = fmt.maxlength;
+    server.DataType = fmt.datatype;
+    server.NameLen = fmt.namelen;
+    int boundLength;
+    // FreeTDS reports text and image at their type's maximum (2 GB): the session's text size
+    // is the most the server sends.
+    if (fmt.datatype == CS_TEXT_TYPE || fmt.datatype == CS_IMAGE_TYPE)
+      boundLength = std::min<int>(std::max<CS_INT>(fmt.maxlength, 0), textSize) * (fmt.datatype == CS_IMAGE_TYPE ? 2 : 1);
+    else
+      boundLength = GetDisplayWidth(server) + 1;
+    // char columns come as UTF-8: one character may take up to four bytes.
+    if (fmt.datatype == CS_CHAR_TYPE || fmt.datatype == CS_VARCHAR_TYPE || fmt.datatype == CS_LONGCHAR_TYPE ||
+        fmt.datatype == CS_TEXT_TYPE)
+      boundLength = std::max(boundLength, 1);
+    CS_DATAFMT bind{};
+    bind.datatype = CS_CHAR_TYPE;
+    bind.format = CS_FMT_NULLTERM;
+    bind.maxlength = std::max<CS_INT>(boundLength, fmt.namelen) + 1;
+    bind.count = rows;
+    bind.locale = nullptr;
+    std::memcpy(bind.name, fmt.name, sizeof(bind.name));
+    bind.namelen = fmt.namelen;
+    bind.status = fmt.status;
+    bind.usertype = fmt.usertype;
+    TCSRecordData* record = rowValues_.GetItem(n - 1);
+    MonitorLine(QStringLiteral("Open-Client: ct_bind - Column Name : ") +
+                QString::fromUtf8(fmt.name, static_cast<qsizetype>(strnlen(fmt.name, sizeof(fmt.name)))));
+    if (IsCursor) {
+      auto col = std::make_unique<TCursorColumn>();
+      col->elementLength = bind.maxlength;
+      col->buffer.assign(static_cast<size_t>(bind.maxlength) * static_cast<size_t>(rows), 0);
+      col->copied.assign(static_cast<size_t>(rows), 0);
+      col->indicator.assign(static_cast<size_t>(rows), 0);
+      ret = ctlib::ct_bind(command_, n, &bind, col->buffer.data(), col->copied.data(), col->indicator.data());
+      record->AllocBuffer(bind.maxlength);
+      cursorColumns_.push_back(std::move(col));
+    } else {
+      record->AllocBuffer(bind.maxlength);
+      ret = ctlib::ct_bind(command_, n, &bind, record->Buffer, &record->CopiedLength, &record->Indicator);
+    }
+    rowFormats_.SetDataFmt(n - 1, bind);
+  }
+  if (OnHeader) OnHeader(this);
+  return ret == CS_SUCCEED ? 1 : 0;
+}
+
+void TQorixCustomQuery::CopyRowTexts() {
+  for (int i = 0; i < rowValues_.Count(); ++i) {
+    TCSRecordData* r = rowValues_.GetItem(i);
+    if (IsCursor && i < static_cast<int>(cursorColumns_.size())) {
+      const TCursorColumn& c = *cursorColumns_[static_cast<size_t>(i)];
+      const size_t row = static_cast<size_t>(std::min(cursorBatchPos_, static_cast<int>(c.copied.size()) - 1));
+      r->Indicator = c.indicator[row];
+      r->CopiedLength = c.copied[row];
+      r->Text = BufferText(c.buffer.data() + row * static_cast<size_t>(c.elementLength), c.elementLength);
+    } else {
+      r->Text = BufferText(r->Buffer, r->BufferLength + 1);
+    }
+    // FreeTDS leaves the buffer untouched for NULL: the indicator says so.
+    if (r->Indicator == CS_NULLDATA) r->Text.clear();
+  }
+}
+
+int TQorixCustomQuery::BindComputeColumns(int count) {
+  computeValues_.FreeBuffers();
+  computeColumnFormats_.assign(static_cast<size_t>(std::max(count, 0)), TCSColumnData{});
+  computeValues_.AddRecords(count);
+  CS_RETCODE ret = CS_SUCCEED;
+  for (int n = 1; n <= count; ++n) {
+    CS_DATAFMT fmt{};
+    if (ctlib::ct_describe(command_, n, &fmt) != CS_SUCCEED) return 0;
+    TCSColumnData& cf = computeColumnFormats_[static_cast<size_t>(n - 1)];
+    cf.MaxLength = fmt.maxlength;
+    cf.DataType = fmt.datatype;
+    cf.Scale = fmt.scale;
+    cf.Precision = fmt.precision;
+    cf.NameLen = fmt.namelen;
+    CS_DATAFMT bind{};
+    bind.datatype = CS_CHAR_TYPE;
+    bind.format = CS_FMT_NULLTERM;
+    bind.maxlength = std::max<CS_INT>(GetDisplayWidth(cf) + 1, fmt.namelen) + 1;
+    bind.count = 1;
+    TCSRecordData* r = computeValues_.GetItem(n - 1);
+    r->AllocBuffer(bind.maxlength);
+    MonitorLine(QStringLiteral("Open-Client: ct_bind (Compute) - Column Name : ") +
+                QString::fromUtf8(fmt.name, static_cast<qsizetype>(strnlen(fmt.name, sizeof(fmt.name)))));
+    ret = ctlib::ct_bind(command_, n, &bind, r->Buffer, &r->CopiedLength, &r->Indicator);
+  }
+  if (ret != CS_SUCCEED) {
+    for (int i = 0; i < computeValues_.Count(); ++i) computeValues_.GetItem(i)->FreeBuffers();
+    return 0;
+  }
+  return 1;
+}
+
+void TQorixCustomQuery::HandleComputeResult() {
+  static const QString kNumComputes = QStringLiteral("Open-Client: ct_res_info(CS_NUM_COMPUTES) - Number of Computes : ");
+  MonitorLine(kNumComputes + QStringLiteral("1"));
+  CS_INT count = 0;
+  ctlib::ct_res_info(command_, CS_NUMDATA, &count, CS_UNUSED, nullptr);
+  computeColumnCount_ = count;
+  MonitorLine(QStringLiteral("Open-Client: ct_res_info(CS_NUMDATA) - Number of columns in Compute : ") +
+              QString::number(count));
+  BindComputeColumns(count);
+  computeFormats_.Clear();
+  computeFormats_.AddColumns(count);
+  // FreeTDS reads out of bounds for a column-less ct_compute_info: every call names a column.
+  for (int n = 1; n <= count; ++n) {
+    TCSComputeColumnData* cd = computeFormats_.GetItem(n - 1);
+    CS_INT value = 0, outlen = 0;
+    if (ctlib::ct_compute_info(command_, CS_COMP_OP, n, &value, sizeof(value), &outlen) == CS_SUCCEED)
+      cd->Operator = value;
+    value = 0;
+    if (ctlib::ct_compute_info(command_, CS_COMP_COLID, n, &value, sizeof(value), &outlen) == CS_SUCCEED)
+      cd->ColumnId = value;
+  }
+  hasRows_ = true;
+  CS_INT rows = 0;
+  ctlib::ct_fetch(command_, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows);
+  for (int i = 0; i < computeValues_.Count(); ++i) {
+    TCSRecordData* r = computeValues_.GetItem(i);
+    r->Text = r->Indicator == CS_NULLDATA ? QString() : BufferText(r->Buffer, r->BufferLength + 1);
+  }
+  if (Monitor) {
+    for (int n = 1; n <= count; ++n) {
+      const TCSColumnData& cf = computeColumnFormats_[static_cast<size_t>(n - 1)];
+      MonitorLine(QStringLiteral("SQL Compute Data Out: ") + QStringLiteral("Column = ") + QString::number(n) +
+                  QStringLiteral(", Select-Column Name= ") + GetComputeColumnName(n) + QStringLiteral(", Type = ") +
+                  GetComputeColumnTypeName(n) + QStringLiteral(", Precision = ") + QString::number(cf.Precision) +
+                  QStringLiteral(", Scale = ") + QString::number(cf.Scale) + QStringLiteral(", Data = ") +
+                  GetComputeValue(n));
+    }
+  }
+  if (OnComputeRow) OnComputeRow(this);
+  DrainFetch();
+  for (int i = 0; i < computeValues_.Count(); ++i) computeValues_.GetItem(i)->FreeBuffers();
+}
+
+int TQorixCustomQuery::BindParamColumns(int count) {
+  paramValues_.FreeBuffers();
+  paramFormats_.Clear();
+  paramValues_.AddRecords(count);
+  paramFormats_.AddColumns(count);
+  CS_RETCODE ret = CS_SUCCEED;
+  for (int n = 1; n <= count; ++n) {
+    CS_DATAFMT fmt{};
+    if (ctlib::ct_describe(command_, n, &fmt) != CS_SUCCEED) return 0;
+    paramFormats_.SetDataFmt(n - 1, fmt);
+    TCSColumnData server;
+    server.MaxLength = fmt.maxlength;
+    server.DataType = fmt.datatype;
+    server.NameLen = fmt.namelen;
+    CS_DATAFMT bind{};
+    bind.datatype = CS_CHAR_TYPE;
+    bind.format = CS_FMT_NULLTERM;
+    bind.maxlength = std::max<CS_INT>(GetDisplayWidth(server) + 1, fmt.namelen) + 1;
+    bind.count = 1;
+    TCSRecordData* r = paramValues_.GetItem(n - 1);
+    r->AllocBuffer(bind.maxlength);
+    ret = ctlib::ct_bind(command_, n, &bind, r->Buffer, &r->CopiedLength, &r->Indicator);
+  }
+  return ret == CS_SUCCEED ? 1 : 0;
+}
+
+// ---- TextImage ----
+
+int TQorixCustomQuery::FetchTextImage(int count) {
+  rowValues_.FreeBuffers();
+  rowFormats_.Clear();
+  rowValues_.AddRecords(count);
+  rowFormats_.AddColumns(count);
+  for (int n = 1; n <= count; ++n) {
+    CS_DATAFMT fmt{};
+    if (ctlib::ct_describe(command_, n, &fmt) != CS_SUCCEED) return 0;
+    if (!IsCursor) fmt.status = 0;
+    rowFormats_.SetDataFmt(n - 1, fmt);
+    TCSColumnData* f = rowFormats_.GetItem(n - 1);
+    TCSRecordData* r = rowValues_.GetItem(n - 1);
+    r->BufferLength = GetDisplayWidth(*f);
+    ReadColumnData(n, r, f);
+  }
+  return 1;
+}
+
+QString TQorixCustomQuery::ConvertToText(const CS_DATAFMT& source, void* data, CS_INT length) {
+  CS_DATAFMT src = source;
+  src.maxlength = length;
+  src.count = 1;
+  src.locale = nullptr;
+  CS_DATAFMT dst{};
+  dst.datatype = CS_CHAR_TYPE;
+  dst.format = CS_FMT_NULLTERM;
+  dst.maxlength = 1024;
+  dst.count = 1;
+  char out[1025] = {0};
+  CS_INT resultLength = 0;
+  if (ctlib::cs_convert(context_, &src, data, &dst, out, &resultLength) != CS_SUCCEED) return QString();
+  return BufferText(out, 1024);
+}
+
+void TQorixCustomQuery::ReadColumnData(int column, TCSRecordData* r, TCSColumnData* f) {
+  const CS_INT type = f->DataType;
+  r->Text.clear();
+  r->Indicator = 0;
+  auto getFixed = [&](CS_INT size, void* into) -> CS_INT {
+    CS_INT outlen = 0;
+    const CS_RETCODE ret = ctlib::ct_get_data(command_, column, into, size, &outlen);
+    // The last piece comes with CS_END_ITEM or CS_END_DATA and still counts.
+    if (ret != CS_SUCCEED && ret != CS_END_ITEM && ret != CS_END_DATA && ret != CS_ROW_FAIL) return 0;
+    return outlen;
+  };
+  if (type >= 0 && type <= 5) {
+    QByteArray bytes;
+    char piece[1024];
+    for (;;) {
+      CS_INT outlen = 0;
+      const CS_RETCODE ret = ctlib::ct_get_data(command_, column, piece, sizeof(piece), &outlen);
+      if (outlen > 0) bytes.append(piece, outlen);
+      if (ret != CS_SUCCEED && ret != CS_ROW_FAIL) break;
+    }
+    r->CopiedLength = static_cast<CS_INT>(bytes.size()) + 1;
+    if (bytes.isEmpty()) {
+      r->Indicator = CS_NULLDATA;
+      return;
+    }
+    auto stream = std::make_shared<QByteArray>(bytes);
+    r->Owned = stream;
+    if (type == CS_BINARY_TYPE || type == CS_LONGBINARY_TYPE || type == CS_IMAGE_TYPE || type == CS_VARBINARY_TYPE)
+      r->Text = QString::fromLatin1(bytes.toHex());  // as the bound conversion writes it
+    else
+      r->Text = QString::fromUtf8(bytes);
+    return;
+  }
+  unsigned char value[64] = {0};
+  CS_INT size = 0;
+  switch (type) {
+    case 6: case 11: size = 1; break;
+    case 7: case 24: size = 2; break;
+    case 8: case 20: size = 4; break;
+    case 9: case 13: case 15: size = 4; break;
+    case 10: case 12: case 14: size = 8; break;
+    case 16: case 17: size = 35; break;
+    default: return;
+  }
+  const CS_INT got = getFixed(size, value);
+  if (got <= 0) {
+    r->Indicator = CS_NULLDATA;
+    return;
+  }
+  switch (type) {
+    case 6: r->Text = QString::number(static_cast<unsigned>(value[0])); return;
+    case 11: r->Text = QString::number(value[0] ? 1 : 0); return;
+    case 7: case 24: {
+      int16_t v;
+      std::memcpy(&v, value, 2);
+      r->Text = QString::number(v);
+      return;
+    }
+    case 8: case 20: {
+      int32_t v;
+      std::memcpy(&v, value, 4);
+      r->Text = QString::number(v);
+      return;
+    }
+    default: break;
+  }
+  CS_DATAFMT src{};
+  src.datatype = type;
+  src.maxlength = got;
+  if (type == 16 || type == 17) {
+    src.precision = value[0];
+    src.scale = value[1];
+    f->Precision = value[0];
+    f->Scale = value[1];
+  }
+  r->Text = ConvertToText(src, value, got);
+}
+
+// ---- date-times ----
+
+QDateTime TQorixCustomQuery::ConvertDateTime(const QString& text) {
+  QByteArray utf8 = text.toUtf8();
+  CS_DATAFMT src{};
+  src.datatype = CS_CHAR_TYPE;
+  src.maxlength = static_cast<CS_INT>(utf8.size());
+  src.count = 1;
+  CS_DATAFMT dst{};
+  dst.datatype = CS_DATETIME_TYPE;
+  dst.maxlength = sizeof(CS_DATETIME);
+  dst.count = 1;
+  CS_DATETIME dt{};
+  CS_INT len = 0;
+  if (ctlib::cs_convert(context_, &src, utf8.data(), &dst, &dt, &len) != CS_SUCCEED) return {};
+  // Whole seconds only, as the day fraction of a date-time value carries them.
+  const qint64 seconds = dt.dttime / 300;
+  return DateTimeFrom1900(dt.dtdays, seconds * 1000);
+}
+
+void TQorixCustomQuery::ApplyLumicDtFmt() {
+  const QLocale locale;
+  for (int n = 1; n <= rowValues_.Count(); ++n) {
+    const QString type = GetFieldTypeName(n);
+    if (type != QLatin1String("datetime") && type != QLatin1String("smalldatetime")) continue;
+    TCSRecordData* r = rowValues_.GetItem(n - 1);
+    if (r->Text.trimmed().isEmpty()) continue;
+    const QDateTime dt = ConvertDateTime(r->Text);
+    if (!dt.isValid()) continue;
+    r->Text = locale.toString(dt.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+              dt.time().toString(QStringLiteral("hh:mm:ss"));
+  }
+}
+
+// ---- trace and history ----
+
+void TQorixCustomQuery::TraceRow() {
+  if (!Monitor || !Owner()) return;
+  for (int n = 1; n <= rowFormats_.Count(); ++n) {
+    const TCSColumnData* f = rowFormats_.GetItem(n - 1);
+    const QString type = GetFieldTypeName(n);
+    QString line = QStringLiteral("SQL Data Out: ") + QStringLiteral("Column = ") + QString::number(n) +
+                   QStringLiteral(", Name = ") + f->Name + QStringLiteral(", Type = ") + type +
+                   QStringLiteral(", Precision = ") + QString::number(f->Precision) + QStringLiteral(", Scale = ") +
+                   QString::number(f->Scale);
+    if (type == QLatin1String("text") || type == QLatin1String("image"))
+      line += QStringLiteral(", Data = <") + type + QLatin1Char('>');
+    else
+      line += QStringLiteral(", Data = ") + GetFieldValue(n);
+    MonitorLine(line);
+  }
+}
+
+void TQorixCustomQuery::AppendHistoryRow() {
+  std::vector<std::pair<QString, bool>> row;
+  row.reserve(static_cast<size_t>(rowValues_.Count()));
+  for (int i = 0; i < rowValues_.Count(); ++i) {
+    const TCSRecordData* r = rowValues_.GetItem(i);
+    row.emplace_back(r->Text, r->Indicator == CS_NULLDATA);
+  }
+  history_.push_back(std::move(row));
+  historyPos_ = static_cast<int>(history_.size());
+}
+
+bool TQorixCustomQuery::ReadHistoryRow() {
+  const auto& row = history_[static_cast<size_t>(historyPos_)];
+  if (static_cast<int>(row.size()) != rowValues_.Count()) return false;
+  for (int i = 0; i < rowValues_.Count(); ++i) {
+    TCSRecordData* r = rowValues_.GetItem(i);
+    r->Text = row[static_cast<size_t>(i)].first;
+    r->Indicator = row[static_cast<size_t>(i)].second ? CS_NULLDATA : 0;
+  }
+  ++historyPos_;
+  if (OnResultRow) OnResultRow(this);
+  return true;
+}
+
+// ---- parameters ----
+
+void TQorixCustomQuery::BindParams(CS_COMMAND* command) {
+  for (int i = 0; i < params_.Count(); ++i) {
+    TParam& p = params_[i];
+    if (p.ParamType == ptResult) continue;
+    const bool output = p.ParamType == ptOutput || p.ParamType == ptInputOutput;
+    CS_DATAFMT fmt{};
+    QByteArray value;
+    bool isNull = false;
+    switch (p.DataType) {
+      case ftString:
+      case ftFixedChar:
+      case ftWideString: {
+        fmt.datatype = CS_CHAR_TYPE;
+        if (p.ParamType == ptOutput && p.IsNull()) p.SetValue(QString());
+        isNull = p.IsNull() && p.ParamType != ptOutput;
+        QString text = p.AsString();
+        if (!isNull && TrimResults && text.isEmpty()) text = QStringLiteral(" ");
+        value = text.toUtf8();
+        break;
+      }
+      case ftSmallint: case ftInteger: case ftWord: case ftAutoInc:
+      case ftBoolean: case ftFloat: case ftCurrency: case ftBCD:
+      case ftDate: case ftTime: case ftDateTime: {
+        isNull = p.IsNull() || p.AsString().isEmpty();
+        if (p.DataType == ftSmallint) {
+          fmt.datatype = CS_SMALLINT_TYPE;
+          const int16_t v = static_cast<int16_t>(p.AsInteger());
+          value = QByteArray(reinterpret_cast<const char*>(&v), sizeof(v));
+        } else if (p.DataType == ftInteger || p.DataType == ftWord || p.DataType == ftAutoInc) {
+          fmt.datatype = CS_INT_TYPE;
+          const int32_t v = p.AsInteger();
+          value = QByteArray(reinterpret_cast<const char*>(&v), sizeof(v));
+        } else if (p.DataType == ftBoolean) {
+          fmt.datatype = CS_BIT_TYPE;
+          const QString t = p.AsString().trimmed().toLower();
+          const char v = (t == QLatin1String("1") || t == QLatin1String("true")) ? 1 : 0;
+          value = QByteArray(1, v);
+        } else if (p.DataType == ftFloat || p.DataType == ftCurrency || p.DataType == ftBCD) {
+          fmt.datatype = CS_FLOAT_TYPE;
+          const double v = p.AsFloat();
+          value = QByteArray(reinterpret_cast<const char*>(&v), sizeof(v));
+        } else {
+          fmt.datatype = CS_DATETIME_TYPE;
+          QDateTime dt = isNull ? QDateTime::currentDateTime() : p.AsDateTime();
+          if (!dt.isValid()) isNull = true;
+          const QDate base(1900, 1, 1);
+          CS_DATETIME v{};
+          v.dtdays = static_cast<CS_INT>(base.daysTo(dt.date()));
+          const QTime t = dt.time();
+          v.dttime = static_cast<CS_INT>((t.hour() * 3600 + t.minute() * 60 + t.second()) * 300 +
+                                          std::lround(t.msec() * 0.3));
+          value = QByteArray(reinterpret_cast<const char*>(&v), sizeof(v));
+        }
+        break;
+      }
+      case ftUnknown:
+        UnPrepare();
+        DatabaseError(QStringLiteral("Parameter \"") + p.Name + QStringLiteral("\" has an Unknown data type"), this);
+      default:
+        DatabaseError(QStringLiteral("Datatype of parameter \"") + p.Name + QStringLiteral("\" not supported!"), this);
+    }
+    CS_INT length = static_cast<CS_INT>(value.size());
+    if (fmt.datatype == CS_CHAR_TYPE && length == 0) {
+      value = QByteArray(1, '\0');
+      length = 1;
+    }
+    fmt.maxlength = length;
+    // An output text needs room for what comes back, not the length of what went out.
+    if (fmt.datatype == CS_CHAR_TYPE && output) fmt.maxlength = std::max<CS_INT>(length, 255);
+    fmt.status = output ? CS_RETURN : CS_INPUTVALUE;
+    fmt.count = 1;
+    fmt.locale = nullptr;
+    if (BindMode() == pbByName && !p.Name.isEmpty()) {
+      QByteArray name = p.Name.toUtf8();
+      if (!name.startsWith('@')) name.prepend('@');
+      const int n = std::min<int>(static_cast<int>(name.size()), CS_MAX_NAME - 1);
+      std::memcpy(fmt.name, name.constData(), static_cast<size_t>(n));
+      fmt.namelen = n;
+    } else {
+      fmt.namelen = 0;
+    }
+    ctlib::ct_param(command, &fmt, isNull ? nullptr : value.data(), isNull ? 0 : length,
+                    isNull ? CS_NULLDATA : static_cast<CS_SMALLINT>(0));
+    CheckMessages(true);
+  }
+}
+
+QString TQorixCustomQuery::ParamsAsLiterals() const {
+  const QString text = textToPrepare_.isEmpty() ? SQLText() : textToPrepare_;
+  QString out;
+  int next = 0;
+  QChar quote;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text[i];
+    if (!quote.isNull()) {
+      out += c;
+      if (c == quote) quote = QChar();
+      continue;
+    }
+    if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+      quote = c;
+      out += c;
+      continue;
+    }
+    if (c == QLatin1Char('?') && next < params_.Count()) {
+      out += ParamLiteral(params_[next++]);
+      continue;
+    }
+    out += c;
+  }
+  return out;
+}
+
+// ---- cursor ----
+
+int TQorixCustomQuery::CursorStatus(CS_COMMAND* command) const {
+  CS_INT status = 0;
+  if (!command || ctlib::ct_cmd_props(command, CS_GET, CS_CUR_STATUS, &status, CS_UNUSED, nullptr) != CS_SUCCEED)
+    return 0;
+  return status == CS_CURSTAT_NONE ? 0 : status;
+}
+
+void TQorixCustomQuery::CloseCursor() {
+  if (!IsCursor || !command_ || !cursorOpen_) return;
+  cursorOpen_ = false;
+  const int status = CursorStatus(command_);
+  CS_INT ignored = 0;
+  // FreeTDS releases the cursor with close+dealloc; a further dealloc would fail.
+  if (status & CS_CURSTAT_OPEN) {
+    ctlib::ct_cancel(nullptr, command_, CS_CANCEL_CURRENT);
+    ctlib::ct_cursor(command_, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_DEALLOC);
+  } else if (status & CS_CURSTAT_DECLARED) {
+    ctlib::ct_cursor(command_, CS_CURSOR_DEALLOC, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED);
+  } else {
+    return;
+  }
+  if (ctlib::ct_send(command_) == CS_SUCCEED) {
+    while (ctlib::ct_results(command_, &ignored) == CS_SUCCEED) {
+    }
+  }
+  if (connection_) ClearDiagMessages(connection_);
+}
+
+void TQorixCustomQuery::DescribeColumns() {
+  IsCursor = true;
+  ReadOnly = true;
+  CheckDatabase();
+  if (!database_ || !database_->IsConnected()) return;
+  Cancel(CS_CANCEL_ALL);
+  connection_ = database_->ConnectionHandle();
+  context_ = database_->ContextHandle();
+  CS_COMMAND* cmd = nullptr;
+  if (ctlib::ct_cmd_alloc(connection_, &cmd) != CS_SUCCEED) {
+    CheckMessages(true);
+    return;
+  }
+  database_->ResetIdleTimer();
+  GetServerType();
+  const TProcOptions remembered = database_->GetProcOptions();
+  bool ok = false;
+  try {
+    database_->SetProcOptions(TProcOptions{poFormatOnly});
+    QByteArray name = (NewCursorName() + QStringLiteral("cur")).toUtf8();
+    QByteArray text = (params_.IsEmpty() ? SQLText() : ParamsAsLiterals()).toUtf8();
+    ctlib::ct_cursor(cmd, CS_CURSOR_DECLARE, name.data(), CS_NULLTERM, text.data(), CS_NULLTERM, CS_READ_ONLY);
+    CheckMessages(true);
+    ctlib::ct_cursor(cmd, CS_CURSOR_ROWS, nullptr, CS_UNUSED, nullptr, CS_UNUSED, 1);
+    CheckMessages(true);
+    ctlib::ct_cursor(cmd, CS_CURSOR_OPEN, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED);
+    CheckMessages(true);
+    ctlib::ct_send(cmd);
+    CheckMessages(true);
+    CS_INT type = 0;
+    bool described = false;
+    while (ctlib::ct_results(cmd, &type) == CS_SUCCEED) {
+      CheckMessages(true);
+      if (described) continue;
+      if (type == CS_ROW_RESULT || type == CS_CURSOR_RESULT || type == CS_COMPUTE_RESULT) {
+        CS_INT count = 0;
+        ctlib::ct_res_info(cmd, CS_NUMDATA, &count, CS_UNUSED, nullptr);
+        if (count <= 0) break;
+        columnCount_ = count;
+        rowFormats_.Clear();
+        rowFormats_.AddColumns(count);
+        for (int n = 1; n <= count; ++n) {
+          CS_DATAFMT fmt{};
+          ctlib::ct_describe(cmd, n, &fmt);
+          rowFormats_.SetDataFmt(n - 1, fmt);
+        }
+        described = true;
+        // Nothing is fetched (a fetch with no binds fails on a cursor): the cursor is closed.
+        break;
+      }
+    }
+    ok = true;
+  } catch (...) {
+    database_->SetProcOptions(remembered);
+    ctlib::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+    ctlib::ct_cmd_drop(cmd);
+    ClearDiagMessages(connection_);
+    Cancel(CS_CANCEL_ALL);
+    throw;
+  }
+  (void)ok;
+  database_->SetProcOptions(remembered);
+  CS_INT ignored = 0;
+  ctlib::ct_cancel(nullptr, cmd, CS_CANCEL_CURRENT);
+  const int status = CursorStatus(cmd);
+  if (status & (CS_CURSTAT_OPEN | CS_CURSTAT_DECLARED)) {
+    if (status & CS_CURSTAT_OPEN)
+      ctlib::ct_cursor(cmd, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_DEALLOC);
+    else
+      ctlib::ct_cursor(cmd, CS_CURSOR_DEALLOC, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED);
+    if (ctlib::ct_send(cmd) == CS_SUCCEED)
+      while (ctlib::ct_results(cmd, &ignored) == CS_SUCCEED) {
+      }
+  }
+  ctlib::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+  ctlib::ct_cmd_drop(cmd);
+  ClearDiagMessages(connection_);
+}
+
+// ---- prepared statement ----
+
+void TQorixCustomQuery::Prepare() {
+  CheckDatabase();
+  MonitorLine(QStringLiteral("Flow : ** Start of Prepare **"));
+  if (prepared_) UnPrepare();
+  prepared_ = false;
+  CancelCommand(prepareCommand_);
+  cursorName_ = NewCursorName() + QStringLiteral("cur");
+  QByteArray text = (textToPrepare_.isEmpty() ? SQLText() : textToPrepare_).toUtf8();
+  // Two engines on one connection, or two runs in one millisecond, never share an id.
+  sentStatementId_ = StatementId + QLatin1Char('_') + NextEngineSerial();
+  QByteArray id = sentStatementId_.toUtf8();
+  AllocCommand(prepareCommand_);
+  try {
+    MonitorLine(QStringLiteral("Open-Client: ct_dynamic(CS_PREPARE)"));
+    ctlib::ct_dynamic(prepareCommand_, CS_PREPARE, id.data(), CS_NULLTERM, text.data(), CS_NULLTERM);
+    ctlib::ct_send(prepareCommand_);
+    CheckMessages(true);
+    CS_INT type = 0;
+    CS_RETCODE ret = ctlib::ct_results(prepareCommand_, &type);
+    CheckMessages(true);
+    bool failed = ret != CS_SUCCEED || type == CS_CMD_FAIL;
+    while (ret == CS_SUCCEED) {
+      ret = ctlib::ct_results(prepareCommand_, &type);
+      if (ret == CS_SUCCEED && type == CS_CMD_FAIL) failed = true;
+      CheckMessages(true);
+    }
+    prepared_ = !failed;
+    if (failed) DatabaseError(LoadResString(QorixRes::SCommandFailed), this);
+  } catch (...) {
+    CancelCommand(prepareCommand_);
+    prepared_ = false;
+    DropCommand(prepareCommand_);
+    MonitorLine(QStringLiteral("Flow : ** End of Prepare **"));
+    throw;
+  }
+  MonitorLine(QStringLiteral("Flow : ** End of Prepare **"));
+}
+
+void TQorixCustomQuery::UnPrepare() {
+  if (!prepared_) return;
+  prepared_ = false;
+  Cancel(CS_CANCEL_ALL);
+  MonitorLine(QStringLiteral("Flow : ** Start of UnPrepare **"));
+  if (prepareCommand_ && connection_) {
+    CancelCommand(prepareCommand_);
+    QByteArray id = sentStatementId_.toUtf8();
+    ctlib::ct_dynamic(prepareCommand_, CS_DEALLOC, id.data(), CS_NULLTERM, nullptr, CS_UNUSED);
+    ctlib::ct_send(prepareCommand_);
+    try {
+      CheckMessages(true);
+      CS_INT type = 0;
+      while (ctlib::ct_results(prepareCommand_, &type) == CS_SUCCEED) CheckMessages(true);
+    } catch (...) {
+      DropCommand(prepareCommand_);
+      throw;
+    }
+    DropCommand(prepareCommand_);
+  }
+  MonitorLine(QStringLiteral("Flow : ** End of UnPrepare **"));
+}

@@ -1,0 +1,106 @@
+// The suite utilities: field-type tests, splitting, counting, marker conversion, prefixes.
+
+#include "access/QorixUtils.h"
+
+bool IsBinaryBlobType(TFieldType type) {
+  return type == ftBlob || type == ftGraphic;
+}
+
+bool IsBlobType(TFieldType type) {
+  return type == ftBlob || type == ftMemo || type == ftGraphic;
+}
+
+bool IsBlobOrObjectField(TFieldType type) {
+  if (type == ftBytes || type == ftVarBytes) return true;
+  if (type >= ftBlob && type <= ftCursor) return true;
+  return type == ftADT || type == ftArray || type == ftReference || type == ftDataSet;
+}
+
+void SplitString(const QString& text, QChar delimiter, QStringList& list) {
+  if (text.isEmpty()) return;
+  list.clear();
+  qsizetype start = 0;
+  while (true) {
+    const qsizetype at = text.indexOf(delimiter, start);
+    const QString chunk = text.mid(start, at < 0 ? -1 : at - start);
+    if (!chunk.isEmpty()) list.append(chunk);
+    if (at < 0) break;
+    start = at + 1;
+  }
+}
+
+int CountChar(const QString& text, QChar ch) {
+  return static_cast<int>(text.count(ch));
+}
+
+namespace {
+
+bool IsQuote(QChar c) {
+  return c == u'\'' || c == u'"' || c == u'`';
+}
+
+// Characters that end a marker's name. A colon ends it too: no server name holds one, and
+// ":a:b" is two markers.
+bool EndsName(QChar c) {
+  return c == u'\r' || c == u'\n' || c == u' ' || c == u')' || c == u',' || c == u';' || c == u':';
+}
+
+}  // namespace
+
+QString ConvertParamMarkers(const QString& sql) {
+  QString out;
+  out.reserve(sql.size());
+  // The quote that opened the current literal: "it's" is one literal, not the start of one
+  // that the apostrophe would close.
+  QChar open;
+  const qsizetype n = sql.size();
+  qsizetype i = 0;
+  while (i < n) {
+    const QChar c = sql.at(i);
+    if (!open.isNull()) {
+      out += c;
+      if (c == open) open = QChar();
+      ++i;
+      continue;
+    }
+    if (IsQuote(c)) {
+      open = c;
+      out += c;
+      ++i;
+      continue;
+    }
+    if (c != u':') {
+      out += c;
+      ++i;
+      continue;
+    }
+    if (i + 1 < n && sql.at(i + 1) == u':') {  // "::" is an escaped colon: 10::30 gives 10:30
+      out += u':';
+      i += 2;
+      continue;
+    }
+    // A marker: the colon becomes "@" and the name is copied; a quoted part of the name
+    // (:"my param") keeps its blanks.
+    out += u'@';
+    ++i;
+    QChar nameQuote;
+    while (i < n) {
+      const QChar d = sql.at(i);
+      if (!nameQuote.isNull()) {
+        if (d == nameQuote) nameQuote = QChar();
+      } else if (IsQuote(d)) {
+        nameQuote = d;
+      } else if (EndsName(d)) {
+        break;
+      }
+      out += d;
+      ++i;
+    }
+  }
+  return out;
+}
+
+QString StripOwnerPrefix(const QString& name) {
+  const qsizetype dot = name.indexOf(u'.');
+  return dot < 0 ? name : name.mid(dot + 1);
+}

@@ -1,0 +1,1188 @@
+// The facade calls that differ from FreeTDS: per-connection message queues behind ct_diag,
+// ct_debug tracing, the directory-service lookup over the interfaces file, locale and
+// configuration values FreeTDS ignores, and interfaces-file name resolution with TDS 5.0 pinned.
+
+#include "access/ctlib/ctlib.h"
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <unordered_map>
+
+// A found directory object: one server entry of the interfaces file.
+struct _cs_ds_object {
+  ctlib::ServerEntry entry;
+  CS_CONNECTION* owner = nullptr;
+};
+
+namespace ctlib {
+namespace {
+
+// A property value as it was set: an integer (CS_UNUSED length), a text or raw bytes.
+struct Kept {
+  std::vector<char> bytes;
+  bool isText = false;
+};
+
+struct ContextState {
+  std::map<CS_INT, Kept> config;
+  std::map<CS_INT, void*> callbacks;
+  CS_INT maxConnect = 25;
+  std::string ifile;
+};
+
+struct ConnectionState {
+  CS_CONTEXT* ctx = nullptr;
+  bool inlineMode = false;
+  std::deque<CS_SERVERMSG> server;
+  std::deque<CS_CLIENTMSG> client;
+  CS_INT serverLimit = CS_NO_LIMIT;
+  CS_INT clientLimit = CS_NO_LIMIT;
+  std::map<CS_INT, Kept> props;
+  std::map<CS_INT, void*> callbacks;
+  bool addressSetByCaller = false;
+  bool connected = false;
+  bool connecting = false;
+  std::string serverName;
+  std::set<CS_DS_OBJECT*> objects;
+};
+
+struct LocaleState {
+  std::string language = "us_english";
+  std::string charset = "utf8";
+  std::string sortOrder = "binary";
+};
+
+// All facade state sits behind one mutex. It is never held across a call into FreeTDS or a
+// caller's callback, so a message callback that fires inside FreeTDS can always take it.
+std::mutex g_mutex;
+std::unordered_map<CS_CONTEXT*, ContextState> g_contexts;
+std::unordered_map<CS_CONNECTION*, std::unique_ptr<ConnectionState>> g_connections;
+std::unordered_map<CS_LOCALE*, LocaleState> g_locales;
+std::set<CS_DS_OBJECT*> g_objects;
+std::atomic<CS_INT> g_requestId{0};
+
+Library g_freetds;
+std::atomic<Library*> g_current{nullptr};
+
+// ct_debug's trace file and flags (process-wide, as in Client-Library).
+std::mutex g_traceMutex;
+FILE* g_traceFile = nullptr;
+CS_INT g_traceFlags = 0;
+std::atomic<bool> g_traceOn{false};
+
+constexpr CS_INT kKnownDebugFlags = CS_DBG_ALL | CS_DBG_ASYNC | CS_DBG_ERROR | CS_DBG_MEM | CS_DBG_PROTOCOL |
+                                    CS_DBG_PROTOCOL_STATES | CS_DBG_API_STATES | CS_DBG_DIAG | CS_DBG_NETWORK;
+
+// libtds reports its own errors (numbers 20000 and up) with its EX* severities, where the
+// "server name not found" and "unknown host" failures carry EXUSER (2): inline handling
+// would count those as harmless. They are mapped to the Client-Library CS_SV_* scale.
+CS_INT MapLibTdsSeverity(CS_INT severity) {
+  switch (severity) {
+    case 1:
+      return CS_SV_INFORM;  // EXINFO
+    case 2:
+      return CS_SV_CONFIG_FAIL;  // EXUSER: bad server name, unknown host
+    case 3:
+      return CS_SV_RETRY_FAIL;  // EXNONFATAL
+    case 4:
+      return CS_SV_RESOURCE_FAIL;  // EXCONVERSION: characters lost in conversion
+    case 5:
+      return CS_SV_COMM_FAIL;  // EXSERVER
+    case 6:
+      return CS_SV_RETRY_FAIL;  // EXTIME
+    case 7:
+      return CS_SV_API_FAIL;  // EXPROGRAM: results pending and the like
+    case 8:
+      return CS_SV_RESOURCE_FAIL;  // EXRESOURCE
+    case 9:
+      return CS_SV_COMM_FAIL;  // EXCOMM
+    case 10:
+      return CS_SV_FATAL;  // EXFATAL
+    default:
+      return CS_SV_INTERNAL_FAIL;  // EXCONSISTENCY
+  }
+}
+
+constexpr CS_INT kLibTdsFirst = 20000;
+constexpr CS_INT kLibTdsLast = 20999;
+constexpr CS_INT kLibTdsTimeout = 20003;         // TDSETIME
+constexpr CS_INT kLibTdsServerNotFound = 20012;  // TDSEINTF
+
+ConnectionState* FindConnection(CS_CONNECTION* con) {
+  auto it = g_connections.find(con);
+  return it == g_connections.end() ? nullptr : it->second.get();
+}
+
+void* ContextCallback(CS_CONTEXT* ctx, CS_INT type) {
+  auto it = g_contexts.find(ctx);
+  if (it == g_contexts.end()) return nullptr;
+  auto cb = it->second.callbacks.find(type);
+  return cb == it->second.callbacks.end() ? nullptr : cb->second;
+}
+
+void* ConnectionCallback(ConnectionState* cs, CS_INT type) {
+  auto cb = cs->callbacks.find(type);
+  return cb == cs->callbacks.end() ? nullptr : cb->second;
+}
+
+template <class Msg>
+void Push(std::deque<Msg>& queue, CS_INT limit, const Msg& msg) {
+  if (limit != CS_NO_LIMIT && limit >= 0 && static_cast<CS_INT>(queue.size()) >= limit) return;
+  queue.push_back(msg);
+}
+
+// Server messages of every connection land here (installed on each connection and on each
+// context), and go into that connection's own queue: FreeTDS would share one queue per context.
+CS_RETCODE ServerMessageHook(CS_CONTEXT* ctx, CS_CONNECTION* con, CS_SERVERMSG* msg) {
+  void* forward = nullptr;
+  {
+    std::lock_guard lock(g_mutex);
+    ConnectionState* cs = con ? FindConnection(con) : nullptr;
+    if (cs && cs->inlineMode) {
+      Push(cs->server, cs->serverLimit, *msg);
+    } else {
+      if (cs) forward = ConnectionCallback(cs, CS_SERVERMSG_CB);
+      if (!forward) forward = ContextCallback(ctx, CS_SERVERMSG_CB);
+    }
+  }
+  if (forward) return reinterpret_cast<CS_SERVERMSG_FUNC>(forward)(ctx, con, msg);
+  return CS_SUCCEED;
+}
+
+CS_RETCODE ClientMessageHook(CS_CONTEXT* ctx, CS_CONNECTION* con, CS_CLIENTMSG* msg) {
+  CS_CLIENTMSG mapped = *msg;
+  if (mapped.msgnumber >= kLibTdsFirst && mapped.msgnumber <= kLibTdsLast)
+    mapped.severity = MapLibTdsSeverity(mapped.severity);
+  void* forward = nullptr;
+  bool loginTimeout = false;
+  {
+    std::lock_guard lock(g_mutex);
+    ConnectionState* cs = con ? FindConnection(con) : nullptr;
+    if (cs && cs->inlineMode) {
+      Push(cs->client, cs->clientLimit, mapped);
+      loginTimeout = cs->connecting && msg->msgnumber == kLibTdsTimeout;
+    } else {
+      if (cs) forward = ConnectionCallback(cs, CS_CLIENTMSG_CB);
+      if (!forward) forward = ContextCallback(ctx, CS_CLIENTMSG_CB);
+    }
+  }
+  if (forward) return reinterpret_cast<CS_CLIENTMSG_FUNC>(forward)(ctx, con, &mapped);
+  // With inline handling a timeout during a statement keeps waiting (CS_SUCCEED): failing it
+  // would make libtds break the connection under a long statement, which a query tool must
+  // survive (the caller stops a statement with ct_cancel). A login that times out fails.
+  return loginTimeout ? CS_FAIL : CS_SUCCEED;
+}
+
+// Copies a kept value into a caller's buffer the way Client-Library GETs do.
+CS_RETCODE CopyKept(const Kept& kept, CS_VOID* buffer, CS_INT buflen, CS_INT* outlen) {
+  if (!buffer) return CS_FAIL;
+  const CS_INT size = static_cast<CS_INT>(kept.bytes.size());
+  if (!kept.isText) {
+    const CS_INT room = buflen == CS_UNUSED || buflen <= 0 ? static_cast<CS_INT>(sizeof(CS_INT)) : buflen;
+    std::memcpy(buffer, kept.bytes.data(), std::min(size, room));
+    if (outlen) *outlen = size;
+    return size <= room ? CS_SUCCEED : CS_FAIL;
+  }
+  if (outlen) *outlen = size;
+  if (buflen <= 0) return CS_FAIL;
+  const CS_INT n = std::min(size, buflen - 1);
+  std::memcpy(buffer, kept.bytes.data(), n);
+  static_cast<char*>(buffer)[n] = '\0';
+  return size < buflen ? CS_SUCCEED : CS_FAIL;
+}
+
+// A value as a caller passes it: CS_UNUSED length for an integer, CS_NULLTERM for a text.
+Kept MakeKept(const CS_VOID* buffer, CS_INT buflen) {
+  Kept kept;
+  if (!buffer) return kept;
+  if (buflen == CS_UNUSED) {
+    kept.bytes.resize(sizeof(CS_INT));
+    std::memcpy(kept.bytes.data(), buffer, sizeof(CS_INT));
+  } else {
+    const char* p = static_cast<const char*>(buffer);
+    const size_t n =
+        buflen == CS_NULLTERM ? std::strlen(p) : static_cast<size_t>(std::max<CS_INT>(buflen, 0));
+    kept.bytes.assign(p, p + n);
+    kept.isText = true;
+  }
+  return kept;
+}
+
+std::string TextArg(const CS_CHAR* text, CS_INT len) {
+  if (!text) return std::string();
+  if (len == CS_NULLTERM) return std::string(text);
+  if (len <= 0) return std::string();
+  return std::string(text, static_cast<size_t>(len));
+}
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+// Without locales.dat the facade knows the locale names of the family itself: the character
+// sets and languages of its locale files, the sort orders of its charsets directory.
+bool ValidCharset(const std::string& name) {
+  static const std::set<std::string> known = {
+      "ascii_8",  "big5",     "cp437",    "cp850",    "cp852",  "cp855",    "cp857",   "cp858",    "cp860",
+      "cp864",    "cp866",    "cp869",    "cp874",    "cp932",  "cp936",    "cp949",   "cp950",    "cp1250",
+      "cp1251",   "cp1252",   "cp1253",   "cp1254",   "cp1255", "cp1256",   "cp1257",  "cp1258",   "deckanji",
+      "eucgb",    "eucjis",   "eucksc",   "gb18030",  "greek8", "iso_1",    "iso15",   "iso88592", "iso88595",
+      "iso88596", "iso88597", "iso88598", "iso88599", "koi8",   "mac",      "mac_cyr", "mac_ee",   "macgrk2",
+      "macturk",  "roman8",   "roman9",   "sjis",     "tis620", "turkish8", "utf8",    "utf16"};
+  if (name.empty() || name.size() > 30) return false;
+  if (known.count(Lower(name))) return true;
+  // Names FreeTDS itself accepts as client charsets ("UTF-8", "ISO-8859-1") are iconv names.
+  iconv_t cd = iconv_open("UTF-8", name.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  iconv_close(cd);
+  return true;
+}
+
+bool ValidLanguage(const std::string& name) {
+  static const std::set<std::string> known = {
+      "us_english", "chinese",    "tchinese",  "french", "german",  "japanese", "korean",
+      "polish",     "portuguese", "spanish",   "thai",   "czech",   "italian",  "russian",
+      "swedish",    "dutch",      "hungarian", "greek",  "turkish", "arabic",   "hebrew"};
+  return known.count(Lower(name)) > 0;
+}
+
+bool ValidSortOrder(const std::string& name) {
+  static const std::set<std::string> known = {
+      "binary",    "dictionary", "nocase",   "nocasepref", "noaccents", "espdict",  "espnocs",   "espnoac",
+      "scandict",  "scannocp",   "scannoac", "cyrdict",    "cyrnocs",   "elldict",  "hundict",   "hunnoac",
+      "hunnocs",   "polish",     "turdict",  "turnoac",    "turnocs",   "utf8bin",  "altdict",   "altnoacc",
+      "altnocsp",  "dict",       "nocs",     "noac",       "gbpinyin",  "cp850bin", "bin_iso_1", "bin_cp850",
+      "bin_cp437", "bin_utf8",   "bin_sjis", "bin_eucjis", "bin_eucgb", "bin_big5", "bin_cp1252"};
+  return known.count(Lower(name)) > 0;
+}
+
+void CopyText(const std::string& text, CS_VOID* buffer, CS_INT buflen, CS_INT* outlen, CS_RETCODE& rc) {
+  const CS_INT need = static_cast<CS_INT>(text.size()) + 1;
+  if (outlen) *outlen = need;
+  if (!buffer || buflen < need) {
+    rc = CS_FAIL;
+    return;
+  }
+  std::memcpy(buffer, text.c_str(), static_cast<size_t>(need));
+  rc = CS_SUCCEED;
+}
+
+std::string Trim(const std::string& s) {
+  const auto b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return std::string();
+  const auto e = s.find_last_not_of(" \t\r\n");
+  return s.substr(b, e - b + 1);
+}
+
+std::vector<std::string> Tokens(const std::string& line, const char* seps) {
+  std::vector<std::string> out;
+  size_t i = 0;
+  while (i < line.size()) {
+    i = line.find_first_not_of(seps, i);
+    if (i == std::string::npos) break;
+    size_t j = line.find_first_of(seps, i);
+    if (j == std::string::npos) j = line.size();
+    out.push_back(line.substr(i, j - i));
+    i = j;
+  }
+  return out;
+}
+
+// The "tli tcp /dev/tcp \x0002PPPPAABBCCDD" address form: port and IPv4 address in hex.
+bool ParseTliAddress(const std::string& hex, ServerEntry& entry) {
+  std::string h = hex;
+  if (h.rfind("\\x", 0) == 0) h = h.substr(2);
+  if (h.size() < 16) return false;
+  auto byte = [&](size_t pos) {
+    return static_cast<int>(std::strtol(h.substr(pos, 2).c_str(), nullptr, 16));
+  };
+  entry.port = byte(4) * 256 + byte(6);
+  entry.host = std::to_string(byte(8)) + "." + std::to_string(byte(10)) + "." + std::to_string(byte(12)) +
+               "." + std::to_string(byte(14));
+  return entry.port > 0;
+}
+
+}  // namespace
+
+Library& Current() {
+  Library* lib = g_current.load(std::memory_order_acquire);
+  return lib ? *lib : g_freetds;
+}
+
+Library* SetCurrent(Library* library) {
+  Library* previous =
+      g_current.exchange(library == &g_freetds ? nullptr : library, std::memory_order_acq_rel);
+  return previous;
+}
+
+std::vector<ServerEntry> ReadInterfacesFile(const std::string& path) {
+  std::vector<ServerEntry> entries;
+  if (path.empty()) return entries;
+  FILE* f = std::fopen(path.c_str(), "r");
+  if (!f) return entries;
+  std::set<std::string> seen;
+  ServerEntry* current = nullptr;
+  char buf[4096];
+  while (std::fgets(buf, sizeof buf, f)) {
+    std::string line(buf);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    const std::string trimmed = Trim(line);
+    if (trimmed.empty() || trimmed[0] == '#' || trimmed[0] == ';') continue;
+    const bool indented = line[0] == ' ' || line[0] == '\t';
+    if (!indented && trimmed.front() == '[') {
+      // SQL.INI layout: [NAME] then query=TCP,host,port
+      const auto close = trimmed.find(']');
+      const std::string name =
+          Trim(trimmed.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+      current = nullptr;
+      if (!name.empty() && seen.insert(name).second) {
+        entries.push_back(ServerEntry{name, "", 0});
+        current = &entries.back();
+      }
+      continue;
+    }
+    if (!indented && trimmed.find('=') == std::string::npos) {
+      // interfaces layout: the server name starts in the first column (an optional retry
+      // count and delay may follow it).
+      const std::string name = Tokens(trimmed, " \t").front();
+      current = nullptr;
+      if (seen.insert(name).second) {
+        entries.push_back(ServerEntry{name, "", 0});
+        current = &entries.back();
+      }
+      continue;
+    }
+    if (!current || current->port > 0) continue;
+    if (const auto eq = trimmed.find('='); eq != std::string::npos) {
+      if (Lower(Trim(trimmed.substr(0, eq))) != "query") continue;
+      const auto fields = Tokens(trimmed.substr(eq + 1), ",");
+      if (fields.size() >= 3) {
+        current->host = Trim(fields[1]);
+        current->port = std::atoi(Trim(fields[2]).c_str());
+      }
+      continue;
+    }
+    const auto fields = Tokens(trimmed, " \t");
+    if (fields.size() < 2 || fields[0] != "query") continue;
+    if (fields[1] == "tli" && fields.size() >= 5) {
+      ParseTliAddress(fields[4], *current);
+    } else if (fields.size() >= 5) {  // query tcp ether HOST PORT
+      current->host = fields[3];
+      current->port = std::atoi(fields[4].c_str());
+    } else if (fields.size() == 4) {  // query tcp HOST PORT
+      current->host = fields[2];
+      current->port = std::atoi(fields[3].c_str());
+    }
+  }
+  std::fclose(f);
+  return entries;
+}
+
+std::string InterfacesFileOf(CS_CONTEXT* ctx) {
+  {
+    std::lock_guard lock(g_mutex);
+    auto it = g_contexts.find(ctx);
+    if (it != g_contexts.end() && !it->second.ifile.empty()) return it->second.ifile;
+  }
+  const char* sybase = std::getenv("SYBASE");
+  if (sybase && *sybase) return std::string(sybase) + "/interfaces";
+  return std::string();
+}
+
+std::string ConnectFailedText(const std::string& server) {
+  return "ct_connect(): unable to connect to server '" + server + "'";
+}
+
+namespace detail {
+
+void TraceCall(const char* call) {
+  if (!g_traceOn.load(std::memory_order_relaxed)) return;
+  std::lock_guard lock(g_traceMutex);
+  if (!g_traceFile) return;
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t secs = std::chrono::system_clock::to_time_t(now);
+  const int ms = static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+  std::tm tm{};
+  localtime_r(&secs, &tm);
+  std::fprintf(g_traceFile, "%02d:%02d:%02d.%03d %s\n", tm.tm_hour, tm.tm_min, tm.tm_sec, ms, call);
+  std::fflush(g_traceFile);
+}
+
+CS_RETCODE DeliverServerMessage(CS_CONNECTION* con, const CS_SERVERMSG& msg) {
+  CS_SERVERMSG copy = msg;
+  return ServerMessageHook(nullptr, con, &copy);
+}
+
+CS_RETCODE DeliverClientMessage(CS_CONNECTION* con, const CS_CLIENTMSG& msg) {
+  CS_CLIENTMSG copy = msg;
+  return ClientMessageHook(nullptr, con, &copy);
+}
+
+}  // namespace detail
+
+// --- CS-Library ---------------------------------------------------------------------------
+
+CS_RETCODE Library::cs_ctx_alloc(CS_INT version, CS_CONTEXT** ctx) {
+  const CS_RETCODE rc = ::cs_ctx_alloc(version, ctx);
+  if (rc == CS_SUCCEED && ctx && *ctx) {
+    std::lock_guard lock(g_mutex);
+    g_contexts[*ctx] = ContextState{};
+  }
+  return rc;
+}
+
+CS_RETCODE Library::cs_ctx_drop(CS_CONTEXT* ctx) {
+  const CS_RETCODE rc = ::cs_ctx_drop(ctx);
+  if (rc == CS_SUCCEED) {
+    std::lock_guard lock(g_mutex);
+    g_contexts.erase(ctx);
+  }
+  return rc;
+}
+
+CS_RETCODE Library::cs_loc_alloc(CS_CONTEXT* ctx, CS_LOCALE** locptr) {
+  const CS_RETCODE rc = ::cs_loc_alloc(ctx, locptr);
+  if (rc == CS_SUCCEED && locptr && *locptr) {
+    // FreeTDS starts the locale empty; the client side speaks UTF-8 throughout.
+    ::cs_locale(ctx, CS_SET, *locptr, CS_SYB_CHARSET, const_cast<char*>("utf8"), CS_NULLTERM, nullptr);
+    std::lock_guard lock(g_mutex);
+    g_locales[*locptr] = LocaleState{};
+  }
+  return rc;
+}
+
+CS_RETCODE Library::cs_loc_drop(CS_CONTEXT* ctx, CS_LOCALE* locale) {
+  {
+    std::lock_guard lock(g_mutex);
+    g_locales.erase(locale);
+  }
+  return ::cs_loc_drop(ctx, locale);
+}
+
+// FreeTDS refuses CS_SET of the sort order and answers GETs from whatever it stored (nothing
+// for a fresh locale); the facade keeps all three values and checks names against the family's.
+CS_RETCODE Library::cs_locale(CS_CONTEXT* ctx, CS_INT action, CS_LOCALE* locale, CS_INT type, CS_VOID* buffer,
+                              CS_INT buflen, CS_INT* outlen) {
+  bool kept;
+  {
+    std::lock_guard lock(g_mutex);
+    kept = g_locales.count(locale) > 0;
+  }
+  const bool ours = type == CS_SYB_CHARSET || type == CS_SYB_LANG || type == CS_SYB_SORTORDER ||
+                    type == CS_SYB_LANG_CHARSET || type == CS_LC_ALL;
+  if (!kept || !ours || !ctx) return ::cs_locale(ctx, action, locale, type, buffer, buflen, outlen);
+
+  if (action == CS_GET) {
+    LocaleState st;
+    {
+      std::lock_guard lock(g_mutex);
+      st = g_locales[locale];
+    }
+    CS_RETCODE rc = CS_FAIL;
+    switch (type) {
+      case CS_SYB_CHARSET:
+        CopyText(st.charset, buffer, buflen, outlen, rc);
+        break;
+      case CS_SYB_LANG:
+        CopyText(st.language, buffer, buflen, outlen, rc);
+        break;
+      case CS_SYB_SORTORDER:
+        CopyText(st.sortOrder, buffer, buflen, outlen, rc);
+        break;
+      case CS_SYB_LANG_CHARSET:
+        CopyText(st.language + "." + st.charset, buffer, buflen, outlen, rc);
+        break;
+      default:
+        break;
+    }
+    return rc;
+  }
+  if (action != CS_SET) return CS_FAIL;
+  if (type == CS_LC_ALL) {
+    if (buffer) return CS_FAIL;
+    const CS_RETCODE rc = ::cs_locale(ctx, action, locale, type, buffer, buflen, outlen);
+    std::lock_guard lock(g_mutex);
+    g_locales[locale] = LocaleState{};
+    return rc;
+  }
+  if (!buffer) return CS_FAIL;
+  const std::string value = TextArg(static_cast<CS_CHAR*>(buffer), buflen);
+  std::string language, charset;
+  switch (type) {
+    case CS_SYB_CHARSET:
+      if (!ValidCharset(value)) return CS_FAIL;
+      charset = value;
+      break;
+    case CS_SYB_LANG:
+      if (!ValidLanguage(value)) return CS_FAIL;
+      language = value;
+      break;
+    case CS_SYB_SORTORDER:
+      if (!ValidSortOrder(value)) return CS_FAIL;
+      break;
+    case CS_SYB_LANG_CHARSET: {
+      const auto dot = value.find('.');
+      if (dot == std::string::npos) return CS_FAIL;
+      language = value.substr(0, dot);
+      charset = value.substr(dot + 1);
+      if ((!language.empty() && !ValidLanguage(language)) || (!charset.empty() && !ValidCharset(charset)))
+        return CS_FAIL;
+      break;
+    }
+    default:
+      break;
+  }
+  // Language and charset also go to FreeTDS so a connection's CS_LOC_PROP carries them.
+  if (type != CS_SYB_SORTORDER) {
+    const CS_RETCODE rc =
+        ::cs_locale(ctx, CS_SET, locale, type, const_cast<char*>(value.c_str()), CS_NULLTERM, outlen);
+    if (rc != CS_SUCCEED) return rc;
+  }
+  std::lock_guard lock(g_mutex);
+  LocaleState& st = g_locales[locale];
+  if (type == CS_SYB_SORTORDER) st.sortOrder = value;
+  if (!language.empty()) st.language = language;
+  if (!charset.empty()) st.charset = charset;
+  return CS_SUCCEED;
+}
+
+// --- Context --------------------------------------------------------------------------------
+
+CS_RETCODE Library::ct_init(CS_CONTEXT* ctx, CS_INT version) {
+  const CS_RETCODE rc = ::ct_init(ctx, version);
+  if (rc != CS_SUCCEED) return rc;
+  // Client-Library's own client messages (_ctclient_msg) reach only the context's handler, so
+  // the context routes them to the connection they name.
+  ::ct_callback(ctx, nullptr, CS_SET, CS_CLIENTMSG_CB, reinterpret_cast<CS_VOID*>(&ClientMessageHook));
+  ::ct_callback(ctx, nullptr, CS_SET, CS_SERVERMSG_CB, reinterpret_cast<CS_VOID*>(&ServerMessageHook));
+  std::lock_guard lock(g_mutex);
+  g_contexts.try_emplace(ctx);
+  return rc;
+}
+
+// FreeTDS knows only a handful of ct_config properties and answers the rest with success and
+// no effect; the facade keeps CS_MAX_CONNECT, CS_IFILE, the version text and any other value.
+CS_RETCODE Library::ct_config(CS_CONTEXT* ctx, CS_INT action, CS_INT property, CS_VOID* buffer, CS_INT buflen,
+                              CS_INT* outlen) {
+  if (!ctx) return CS_FAIL;
+  switch (property) {
+    case CS_TIMEOUT:
+    case CS_LOGIN_TIMEOUT:
+    case CS_EXPOSE_FMTS:
+    case CS_VERSION:
+      return ::ct_config(ctx, action, property, buffer, buflen, outlen);
+    case CS_VER_STRING: {
+      if (action != CS_GET || !buffer || buflen <= 0) return CS_FAIL;
+      char lib[512] = {0};
+      CS_INT len = 0;
+      ::ct_config(ctx, CS_GET, CS_VER_STRING, lib, sizeof lib, &len);
+      const std::string text = std::string("Tabulon Client-Library/1.0 over ") + lib;
+      const CS_INT n = std::min<CS_INT>(static_cast<CS_INT>(text.size()), buflen - 1);
+      std::memcpy(buffer, text.data(), static_cast<size_t>(n));
+      static_cast<char*>(buffer)[n] = '\0';
+      if (outlen) *outlen = static_cast<CS_INT>(text.size());
+      return static_cast<CS_INT>(text.size()) < buflen ? CS_SUCCEED : CS_FAIL;
+    }
+    default:
+      break;
+  }
+  std::lock_guard lock(g_mutex);
+  auto it = g_contexts.find(ctx);
+  if (it == g_contexts.end()) return CS_FAIL;
+  ContextState& st = it->second;
+  if (property == CS_MAX_CONNECT) {
+    if (action == CS_SET) {
+      if (!buffer) return CS_FAIL;
+      CS_INT v;
+      std::memcpy(&v, buffer, sizeof v);
+      if (v < 1) return CS_FAIL;
+      st.maxConnect = v;
+      return CS_SUCCEED;
+    }
+    if (action == CS_GET) {
+      if (!buffer) return CS_FAIL;
+      std::memcpy(buffer, &st.maxConnect, sizeof st.maxConnect);
+      if (outlen) *outlen = sizeof st.maxConnect;
+      return CS_SUCCEED;
+    }
+    if (action == CS_CLEAR) {
+      st.maxConnect = 25;
+      return CS_SUCCEED;
+    }
+    return CS_FAIL;
+  }
+  if (property == CS_IFILE) {
+    if (action == CS_SET) {
+      if (!buffer) return CS_FAIL;
+      // A caller passing a fixed buffer length gets the text up to its first NUL.
+      std::string path = TextArg(static_cast<CS_CHAR*>(buffer), buflen);
+      path = path.substr(0, path.find('\0'));
+      st.ifile = path;
+      return CS_SUCCEED;
+    }
+    if (action == CS_CLEAR) {
+      st.ifile.clear();
+      return CS_SUCCEED;
+    }
+    if (action == CS_GET) {
+      std::string path = st.ifile;
+      if (path.empty()) {
+        const char* sybase = std::getenv("SYBASE");
+        if (sybase && *sybase) path = std::string(sybase) + "/interfaces";
+      }
+      CS_RETCODE rc;
+      CopyText(path, buffer, buflen, outlen, rc);
+      return rc;
+    }
+    return CS_FAIL;
+  }
+  switch (action) {
+    case CS_SET:
+      if (!buffer) return CS_FAIL;
+      st.config[property] = MakeKept(buffer, buflen);
+      return CS_SUCCEED;
+    case CS_GET: {
+      auto kv = st.config.find(property);
+      if (kv == st.config.end()) return CS_FAIL;
+      return CopyKept(kv->second, buffer, buflen, outlen);
+    }
+    case CS_CLEAR:
+      st.config.erase(property);
+      return CS_SUCCEED;
+    case CS_SUPPORTED:
+      if (buffer) *static_cast<CS_BOOL*>(buffer) = CS_TRUE;
+      return CS_SUCCEED;
+    default:
+      return CS_FAIL;
+  }
+}
+
+// Message callbacks stay the facade's own inside FreeTDS; a caller's callback is kept and
+// called for connections not in inline mode. Other callback kinds (completion, directory
+// lookup) FreeTDS ignores: the facade keeps them so CS_GET returns what was set.
+CS_RETCODE Library::ct_callback(CS_CONTEXT* ctx, CS_CONNECTION* con, CS_INT action, CS_INT type,
+                                CS_VOID* func) {
+  if (!ctx && !con) return CS_FAIL;
+  std::lock_guard lock(g_mutex);
+  std::map<CS_INT, void*>* table = nullptr;
+  if (con) {
+    ConnectionState* cs = FindConnection(con);
+    if (!cs) return CS_FAIL;
+    table = &cs->callbacks;
+  } else {
+    auto it = g_contexts.find(ctx);
+    if (it == g_contexts.end()) return CS_FAIL;
+    table = &it->second.callbacks;
+  }
+  if (action == CS_GET) {
+    if (!func) return CS_FAIL;
+    auto it = table->find(type);
+    *static_cast<void**>(func) = it == table->end() ? nullptr : it->second;
+    return CS_SUCCEED;
+  }
+  if (action != CS_SET) return CS_FAIL;
+  if (func)
+    (*table)[type] = func;
+  else
+    table->erase(type);
+  return CS_SUCCEED;
+}
+
+// --- Connection -----------------------------------------------------------------------------
+
+CS_RETCODE Library::ct_con_alloc(CS_CONTEXT* ctx, CS_CONNECTION** con) {
+  const CS_RETCODE rc = ::ct_con_alloc(ctx, con);
+  if (rc != CS_SUCCEED || !con || !*con) return rc;
+  // FreeTDS's "auto" version tries TDS 7.x first; the servers served here speak 5.0 only.
+  CS_INT version = CS_TDS_50;
+  ::ct_con_props(*con, CS_SET, CS_TDS_VERSION, &version, CS_UNUSED, nullptr);
+  ::ct_con_props(*con, CS_SET, CS_CLIENTCHARSET, const_cast<char*>("UTF-8"), CS_NULLTERM, nullptr);
+  ::ct_callback(nullptr, *con, CS_SET, CS_SERVERMSG_CB, reinterpret_cast<CS_VOID*>(&ServerMessageHook));
+  ::ct_callback(nullptr, *con, CS_SET, CS_CLIENTMSG_CB, reinterpret_cast<CS_VOID*>(&ClientMessageHook));
+  auto state = std::make_unique<ConnectionState>();
+  state->ctx = ctx;
+  std::lock_guard lock(g_mutex);
+  g_connections[*con] = std::move(state);
+  return rc;
+}
+
+namespace {
+
+// Properties FreeTDS acts on when set, and those it answers when asked.
+bool FreeTdsSets(CS_INT p) {
+  switch (p) {
+    case CS_USERNAME:
+    case CS_PASSWORD:
+    case CS_APPNAME:
+    case CS_HOSTNAME:
+    case CS_CLIENTCHARSET:
+    case CS_PORT:
+    case CS_DATABASE:
+    case CS_SERVERADDR:
+    case CS_SEC_SERVERPRINCIPAL:
+    case CS_LOC_PROP:
+    case CS_USERDATA:
+    case CS_BULK_LOGIN:
+    case CS_PACKETSIZE:
+    case CS_TDS_VERSION:
+    case CS_TIMEOUT:
+    case CS_LOGIN_TIMEOUT:
+    case CS_SEC_NETWORKAUTH:
+    case CS_SEC_MUTUALAUTH:
+    case CS_SEC_DELEGATION:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool FreeTdsGets(CS_INT p) {
+  switch (p) {
+    case CS_USERNAME:
+    case CS_PASSWORD:
+    case CS_APPNAME:
+    case CS_HOSTNAME:
+    case CS_CLIENTCHARSET:
+    case CS_DATABASE:
+    case CS_LOC_PROP:
+    case CS_USERDATA:
+    case CS_CON_STATUS:
+    case CS_PACKETSIZE:
+    case CS_PARENT_HANDLE:
+    case CS_TIMEOUT:
+    case CS_LOGIN_TIMEOUT:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+CS_RETCODE Library::ct_con_props(CS_CONNECTION* con, CS_INT action, CS_INT property, CS_VOID* buffer,
+                                 CS_INT buflen, CS_INT* outlen) {
+  if (!con) return CS_FAIL;
+  if (action == CS_SET) {
+    if (property == CS_TDS_VERSION) {
+      // Pinned: only TDS 5.0 is accepted.
+      if (!buffer) return CS_FAIL;
+      CS_INT v;
+      std::memcpy(&v, buffer, sizeof v);
+      return v == CS_TDS_50 ? CS_SUCCEED : CS_FAIL;
+    }
+    CS_RETCODE rc = CS_SUCCEED;
+    if (FreeTdsSets(property)) rc = ::ct_con_props(con, action, property, buffer, buflen, outlen);
+    if (rc != CS_SUCCEED) return rc;
+    std::lock_guard lock(g_mutex);
+    ConnectionState* cs = FindConnection(con);
+    if (!cs) return rc;
+    if (property == CS_SERVERADDR) cs->addressSetByCaller = true;
+    if (property != CS_PASSWORD && property != CS_LOC_PROP && property != CS_USERDATA && buffer)
+      cs->props[property] = MakeKept(buffer, buflen);
+    return rc;
+  }
+  if (action == CS_CLEAR) {
+    std::lock_guard lock(g_mutex);
+    if (ConnectionState* cs = FindConnection(con)) cs->props.erase(property);
+    return FreeTdsSets(property) ? ::ct_con_props(con, action, property, buffer, buflen, outlen) : CS_SUCCEED;
+  }
+  if (action != CS_GET) return CS_FAIL;
+  if (!buffer) return CS_FAIL;
+  {
+    std::lock_guard lock(g_mutex);
+    ConnectionState* cs = FindConnection(con);
+    if (cs) {
+      switch (property) {
+        case CS_TDS_VERSION: {
+          // FreeTDS dereferences the socket, which does not exist before the connect.
+          const CS_INT v = CS_TDS_50;
+          std::memcpy(buffer, &v, sizeof v);
+          if (outlen) *outlen = sizeof v;
+          return CS_SUCCEED;
+        }
+        case CS_SERVERNAME:
+          if (!cs->serverName.empty()) {
+            CS_RETCODE rc;
+            CopyText(cs->serverName, buffer, buflen, outlen, rc);
+            return rc;
+          }
+          break;
+        case CS_BULK_LOGIN: {
+          // FreeTDS answers this one inverted; the value set is the answer.
+          CS_INT v = CS_FALSE;
+          auto it = cs->props.find(property);
+          if (it != cs->props.end() && it->second.bytes.size() >= sizeof(CS_INT))
+            std::memcpy(&v, it->second.bytes.data(), sizeof v);
+          v = v ? CS_TRUE : CS_FALSE;
+          std::memcpy(buffer, &v, sizeof v);
+          if (outlen) *outlen = sizeof v;
+          return CS_SUCCEED;
+        }
+        case CS_LOGIN_STATUS: {
+          const CS_BOOL v = cs->connected ? CS_TRUE : CS_FALSE;
+          std::memcpy(buffer, &v, sizeof v);
+          if (outlen) *outlen = sizeof v;
+          return CS_SUCCEED;
+        }
+        default:
+          if (!FreeTdsGets(property)) {
+            auto it = cs->props.find(property);
+            if (it == cs->props.end()) return CS_FAIL;
+            return CopyKept(it->second, buffer, buflen, outlen);
+          }
+          break;
+      }
+    }
+  }
+  if (property == CS_SERVERNAME || FreeTdsGets(property))
+    return ::ct_con_props(con, action, property, buffer, buflen, outlen);
+  return CS_FAIL;
+}
+
+// Resolves the server name through the context's interfaces file and connects to that
+// address; a name the file lacks is left to FreeTDS's own configuration (freetds.conf).
+CS_RETCODE Library::ct_connect(CS_CONNECTION* con, CS_CHAR* servername, CS_INT snamelen) {
+  if (!con) return CS_FAIL;
+  std::string name = TextArg(servername, snamelen);
+  if (name.empty()) {
+    const char* dsquery = std::getenv("DSQUERY");
+    name = dsquery && *dsquery ? dsquery : "SYBASE";
+  }
+  CS_CONTEXT* ctx = nullptr;
+  bool callerAddress = false;
+  size_t clientBefore = 0, serverBefore = 0;
+  {
+    std::lock_guard lock(g_mutex);
+    ConnectionState* cs = FindConnection(con);
+    if (cs) {
+      ctx = cs->ctx;
+      callerAddress = cs->addressSetByCaller;
+      clientBefore = cs->client.size();
+      serverBefore = cs->server.size();
+      cs->connecting = true;
+    }
+  }
+  bool resolved = false;
+  if (ctx && !callerAddress) {
+    for (const ServerEntry& e : ReadInterfacesFile(InterfacesFileOf(ctx))) {
+      if (e.name != name || e.port <= 0 || e.host.empty()) continue;
+      const std::string addr = e.host + " " + std::to_string(e.port);
+      resolved = ::ct_con_props(con, CS_SET, CS_SERVERADDR, const_cast<char*>(addr.c_str()), CS_NULLTERM,
+                                nullptr) == CS_SUCCEED;
+      break;
+    }
+  }
+  const CS_RETCODE rc = ::ct_connect(con, const_cast<CS_CHAR*>(name.c_str()), CS_NULLTERM);
+
+  std::lock_guard lock(g_mutex);
+  ConnectionState* cs = FindConnection(con);
+  if (!cs) return rc;
+  cs->connecting = false;
+  if (resolved) {
+    // With an address set, FreeTDS still looks the (empty) name up in its own files and
+    // complains that it is not there; the address made that lookup moot.
+    auto& q = cs->client;
+    q.erase(std::remove_if(q.begin() + static_cast<std::ptrdiff_t>(std::min(clientBefore, q.size())), q.end(),
+                           [](const CS_CLIENTMSG& m) { return m.msgnumber == kLibTdsServerNotFound; }),
+            q.end());
+  }
+  if (rc == CS_SUCCEED) {
+    cs->connected = true;
+    cs->serverName = name;
+    return rc;
+  }
+  if (cs->inlineMode) {
+    bool reported = false;
+    for (size_t i = std::min(clientBefore, cs->client.size()); i < cs->client.size(); ++i)
+      reported |= cs->client[i].severity > CS_SV_RETRY_FAIL;
+    for (size_t i = std::min(serverBefore, cs->server.size()); i < cs->server.size(); ++i)
+      reported |= cs->server[i].severity > 10;
+    if (!reported) {
+      // Every failed connect reaches the diagnostics as an error, also when FreeTDS gave up
+      // without a word.
+      CS_CLIENTMSG m{};
+      m.severity = CS_SV_COMM_FAIL;
+      m.msgnumber = (1 << 24) | (1 << 16) | (CS_SV_COMM_FAIL << 8) | 4;
+      const std::string text = ConnectFailedText(name);
+      std::snprintf(m.msgstring, sizeof m.msgstring, "%s", text.c_str());
+      m.msgstringlen = static_cast<CS_INT>(std::strlen(m.msgstring));
+      Push(cs->client, cs->clientLimit, m);
+    }
+  }
+  return rc;
+}
+
+CS_RETCODE Library::ct_con_drop(CS_CONNECTION* con) {
+  const CS_RETCODE rc = ::ct_con_drop(con);
+  if (rc != CS_SUCCEED) return rc;
+  std::lock_guard lock(g_mutex);
+  auto it = g_connections.find(con);
+  if (it != g_connections.end()) {
+    for (CS_DS_OBJECT* obj : it->second->objects) {
+      g_objects.erase(obj);
+      delete obj;
+    }
+    g_connections.erase(it);
+  }
+  return rc;
+}
+
+// --- Options ---------------------------------------------------------------------------------
+
+namespace {
+
+// Runs one "set" statement on its own command and reads every result; CS_FAIL when the
+// server refused it. Server messages reach the connection's queue through the callbacks.
+CS_RETCODE RunSetStatement(CS_CONNECTION* con, const std::string& sql) {
+  CS_COMMAND* cmd = nullptr;
+  if (::ct_cmd_alloc(con, &cmd) != CS_SUCCEED) return CS_FAIL;
+  CS_RETCODE result = CS_FAIL;
+  if (::ct_command(cmd, CS_LANG_CMD, const_cast<char*>(sql.c_str()), CS_NULLTERM, CS_UNUSED) == CS_SUCCEED &&
+      ::ct_send(cmd) == CS_SUCCEED) {
+    bool failed = false;
+    CS_INT type = 0;
+    CS_RETCODE rc;
+    while ((rc = ::ct_results(cmd, &type)) == CS_SUCCEED) {
+      if (type == CS_CMD_FAIL) failed = true;
+      // A "set" returns no rows; anything else would loop forever in FreeTDS (unfetched rows
+      // come back from ct_results), so it is cancelled.
+      if (type == CS_ROW_RESULT || type == CS_COMPUTE_RESULT || type == CS_PARAM_RESULT ||
+          type == CS_STATUS_RESULT) {
+        ::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+        break;
+      }
+    }
+    if (!failed && (rc == CS_END_RESULTS || rc == CS_SUCCEED)) result = CS_SUCCEED;
+  }
+  ::ct_cmd_drop(cmd);
+  return result;
+}
+
+}  // namespace
+
+// FreeTDS 1.3.17 refuses CS_OPT_TEXTSIZE and CS_OPT_ROWCOUNT and sends isolation level 1 as
+// 3; those three are sent as the equivalent T-SQL ("set textsize 32768", "set rowcount 0",
+// "set transaction isolation level 1"). Every other option goes to FreeTDS as it is.
+CS_RETCODE Library::ct_options(CS_CONNECTION* con, CS_INT action, CS_INT option, CS_VOID* param,
+                               CS_INT paramlen, CS_INT* outlen) {
+  if (action == CS_SET && con && param &&
+      (option == CS_OPT_TEXTSIZE || option == CS_OPT_ROWCOUNT || option == CS_OPT_ISOLATION)) {
+    const CS_INT value = *static_cast<const CS_INT*>(param);
+    if (value < 0) return CS_FAIL;
+    std::string sql;
+    if (option == CS_OPT_TEXTSIZE) {
+      sql = "set textsize " + std::to_string(value);
+    } else if (option == CS_OPT_ROWCOUNT) {
+      sql = "set rowcount " + std::to_string(value);
+    } else {
+      if (value > 3) return CS_FAIL;
+      sql = "set transaction isolation level " + std::to_string(value);
+    }
+    return RunSetStatement(con, sql);
+  }
+  return ::ct_options(con, action, option, param, paramlen, outlen);
+}
+
+// ct_debug: FreeTDS has none. The facade keeps the debug file and flags and, while any flag
+// is set, writes one line per facade call to the file.
+CS_RETCODE Library::ct_debug(CS_CONTEXT* ctx, CS_CONNECTION* con, CS_INT operation, CS_INT flag,
+                             CS_CHAR* filename, CS_INT fnamelen) {
+  (void)ctx;
+  (void)con;
+  std::lock_guard lock(g_traceMutex);
+  switch (operation) {
+    case CS_SET_DBG_FILE: {
+      if (g_traceFile) std::fclose(g_traceFile);
+      g_traceFile = nullptr;
+      const std::string path = TextArg(filename, fnamelen);
+      if (!path.empty()) {
+        g_traceFile = std::fopen(path.c_str(), "a");
+        if (!g_traceFile) {
+          g_traceOn = false;
+          return CS_FAIL;
+        }
+      }
+      break;
+    }
+    case CS_SET_PROTOCOL_FILE:
+      break;
+    case CS_SET_FLAG:
+      if (flag & ~kKnownDebugFlags) return CS_FAIL;
+      g_traceFlags |= flag;
+      break;
+    case CS_CLEAR_FLAG:
+      if (flag & ~kKnownDebugFlags) return CS_FAIL;
+      g_traceFlags &= ~flag;
+      break;
+    default:
+      return CS_FAIL;
+  }
+  g_traceOn = g_traceFile != nullptr && g_traceFlags != 0;
+  return CS_SUCCEED;
+}
+
+// --- Messages -------------------------------------------------------------------------------
+
+// Inline message handling served from the connection's own queue. FreeTDS's ct_diag is never
+// called: it would switch the whole context to one shared, unlocked queue.
+CS_RETCODE Library::ct_diag(CS_CONNECTION* con, CS_INT operation, CS_INT type, CS_INT index,
+                            CS_VOID* buffer) {
+  std::lock_guard lock(g_mutex);
+  ConnectionState* cs = FindConnection(con);
+  if (!cs) return CS_FAIL;
+  if (operation == CS_INIT) {
+    cs->inlineMode = true;
+    return CS_SUCCEED;
+  }
+  if (!cs->inlineMode) return CS_FAIL;
+  const bool server = type == CS_SERVERMSG_TYPE || type == CS_ALLMSG_TYPE;
+  const bool client = type == CS_CLIENTMSG_TYPE || type == CS_ALLMSG_TYPE;
+  switch (operation) {
+    case CS_CLEAR:
+      if (!server && !client) return CS_FAIL;
+      if (server) cs->server.clear();
+      if (client) cs->client.clear();
+      return CS_SUCCEED;
+    case CS_STATUS: {
+      if (!buffer || (!server && !client)) return CS_FAIL;
+      CS_INT n = 0;
+      if (server) n += static_cast<CS_INT>(cs->server.size());
+      if (client) n += static_cast<CS_INT>(cs->client.size());
+      std::memcpy(buffer, &n, sizeof n);
+      return CS_SUCCEED;
+    }
+    case CS_MSGLIMIT: {
+      if (!buffer || (!server && !client)) return CS_FAIL;
+      CS_INT limit;
+      std::memcpy(&limit, buffer, sizeof limit);
+      if (server) cs->serverLimit = limit;
+      if (client) cs->clientLimit = limit;
+      return CS_SUCCEED;
+    }
+    case CS_GET:
+      if (!buffer || index < 1) return CS_FAIL;
+      if (type == CS_SERVERMSG_TYPE) {
+        if (index > static_cast<CS_INT>(cs->server.size())) return CS_NOMSG;
+        std::memcpy(buffer, &cs->server[static_cast<size_t>(index - 1)], sizeof(CS_SERVERMSG));
+        return CS_SUCCEED;
+      }
+      if (type == CS_CLIENTMSG_TYPE) {
+        if (index > static_cast<CS_INT>(cs->client.size())) return CS_NOMSG;
+        std::memcpy(buffer, &cs->client[static_cast<size_t>(index - 1)], sizeof(CS_CLIENTMSG));
+        return CS_SUCCEED;
+      }
+      return CS_FAIL;
+    default:
+      return CS_FAIL;
+  }
+}
+
+// --- Directory service ----------------------------------------------------------------------
+
+// Lists the server entries of the interfaces file the connection's context uses, handing each
+// to the CS_DS_LOOKUP_CB callback before returning (the lookup completes synchronously).
+CS_RETCODE Library::ct_ds_lookup(CS_CONNECTION* con, CS_INT action, CS_INT* reqid,
+                                 CS_DS_LOOKUP_INFO* lookupinfo, CS_VOID* userdata) {
+  if (action == CS_CLEAR) return CS_SUCCEED;  // nothing is ever pending
+  if (action != CS_SET || !lookupinfo) return CS_FAIL;
+  CS_CONTEXT* ctx = nullptr;
+  void* cb = nullptr;
+  {
+    std::lock_guard lock(g_mutex);
+    ConnectionState* cs = FindConnection(con);
+    if (!cs) return CS_FAIL;
+    ctx = cs->ctx;
+    cb = ConnectionCallback(cs, CS_DS_LOOKUP_CB);
+    if (!cb) cb = ContextCallback(ctx, CS_DS_LOOKUP_CB);
+  }
+  if (!cb) return CS_FAIL;
+  const CS_INT id = ++g_requestId;
+  if (reqid) *reqid = id;
+  std::vector<ServerEntry> entries;
+  const CS_OID* oid = lookupinfo->objclass;
+  const std::string wanted = CS_OID_OBJSERVER;
+  if (oid && oid->oid_length == static_cast<CS_INT>(wanted.size()) &&
+      std::memcmp(oid->oid_buffer, wanted.data(), wanted.size()) == 0)
+    entries = ReadInterfacesFile(InterfacesFileOf(ctx));
+  const CS_INT count = static_cast<CS_INT>(entries.size());
+  for (const ServerEntry& e : entries) {
+    auto* obj = new CS_DS_OBJECT{e, con};
+    {
+      std::lock_guard lock(g_mutex);
+      ConnectionState* cs = FindConnection(con);
+      if (!cs) {
+        delete obj;
+        return CS_FAIL;
+      }
+      cs->objects.insert(obj);
+      g_objects.insert(obj);
+    }
+    const CS_RETCODE more =
+        reinterpret_cast<CS_DS_LOOKUP_FUNC>(cb)(con, id, CS_SUCCEED, count, obj, userdata);
+    if (more != CS_CONTINUE) break;
+  }
+  return CS_SUCCEED;
+}
+
+CS_RETCODE Library::ct_ds_objinfo(CS_DS_OBJECT* object, CS_INT action, CS_INT objinfo, CS_INT number,
+                                  CS_VOID* buffer, CS_INT buflen, CS_INT* outlen) {
+  (void)number;
+  if (action != CS_GET || !buffer) return CS_FAIL;
+  std::lock_guard lock(g_mutex);
+  if (!g_objects.count(object)) return CS_FAIL;
+  switch (objinfo) {
+    case CS_DS_DIST_NAME: {
+      const std::string& name = object->entry.name;
+      if (outlen) *outlen = static_cast<CS_INT>(name.size());
+      if (buflen <= 0) return CS_FAIL;
+      const CS_INT n = std::min<CS_INT>(static_cast<CS_INT>(name.size()), buflen - 1);
+      std::memcpy(buffer, name.data(), static_cast<size_t>(n));
+      static_cast<char*>(buffer)[n] = '\0';
+      return static_cast<CS_INT>(name.size()) < buflen ? CS_SUCCEED : CS_FAIL;
+    }
+    case CS_DS_CLASSOID: {
+      if (buflen != CS_UNUSED && buflen < static_cast<CS_INT>(sizeof(CS_OID))) return CS_FAIL;
+      CS_OID oid{};
+      oid.oid_length = static_cast<CS_INT>(std::strlen(CS_OID_OBJSERVER));
+      std::memcpy(oid.oid_buffer, CS_OID_OBJSERVER, static_cast<size_t>(oid.oid_length));
+      std::memcpy(buffer, &oid, sizeof oid);
+      if (outlen) *outlen = sizeof oid;
+      return CS_SUCCEED;
+    }
+    case CS_DS_NUMATTR: {
+      const CS_INT zero = 0;
+      std::memcpy(buffer, &zero, sizeof zero);
+      if (outlen) *outlen = sizeof zero;
+      return CS_SUCCEED;
+    }
+    default:
+      return CS_FAIL;
+  }
+}
+
+CS_RETCODE Library::ct_ds_dropobj(CS_CONNECTION* con, CS_DS_OBJECT* object) {
+  std::lock_guard lock(g_mutex);
+  ConnectionState* cs = FindConnection(con);
+  if (!cs || !cs->objects.count(object)) return CS_FAIL;
+  cs->objects.erase(object);
+  g_objects.erase(object);
+  delete object;
+  return CS_SUCCEED;
+}
+
+}  // namespace ctlib

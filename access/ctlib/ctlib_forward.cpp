@@ -1,0 +1,115 @@
+// The facade calls that FreeTDS serves as they are: plain forwards to the library.
+
+#include "access/ctlib/ctlib.h"
+
+namespace ctlib {
+
+CS_RETCODE Library::cs_convert(CS_CONTEXT* ctx, CS_DATAFMT* srcfmt, CS_VOID* srcdata, CS_DATAFMT* destfmt,
+                               CS_VOID* destdata, CS_INT* resultlen) {
+  return ::cs_convert(ctx, srcfmt, srcdata, destfmt, destdata, resultlen);
+}
+
+CS_RETCODE Library::cs_dt_crack(CS_CONTEXT* ctx, CS_INT datetype, CS_VOID* dateval, CS_DATEREC* daterec) {
+  return ::cs_dt_crack(ctx, datetype, dateval, daterec);
+}
+
+CS_RETCODE Library::ct_exit(CS_CONTEXT* ctx, CS_INT option) {
+  return ::ct_exit(ctx, option);
+}
+
+CS_RETCODE Library::ct_close(CS_CONNECTION* con, CS_INT option) {
+  return ::ct_close(con, option);
+}
+
+CS_RETCODE Library::ct_cmd_alloc(CS_CONNECTION* con, CS_COMMAND** cmd) {
+  return ::ct_cmd_alloc(con, cmd);
+}
+
+CS_RETCODE Library::ct_cmd_props(CS_COMMAND* cmd, CS_INT action, CS_INT property, CS_VOID* buffer,
+                                 CS_INT buflen, CS_INT* outlen) {
+  return ::ct_cmd_props(cmd, action, property, buffer, buflen, outlen);
+}
+
+CS_RETCODE Library::ct_cmd_drop(CS_COMMAND* cmd) {
+  return ::ct_cmd_drop(cmd);
+}
+
+CS_RETCODE Library::ct_command(CS_COMMAND* cmd, CS_INT type, const CS_VOID* buffer, CS_INT buflen,
+                               CS_INT option) {
+  return ::ct_command(cmd, type, buffer, buflen, option);
+}
+
+CS_RETCODE Library::ct_dynamic(CS_COMMAND* cmd, CS_INT type, CS_CHAR* id, CS_INT idlen, CS_CHAR* buffer,
+                               CS_INT buflen) {
+  return ::ct_dynamic(cmd, type, id, idlen, buffer, buflen);
+}
+
+CS_RETCODE Library::ct_cursor(CS_COMMAND* cmd, CS_INT type, CS_CHAR* name, CS_INT namelen, CS_CHAR* text,
+                              CS_INT tlen, CS_INT option) {
+  return ::ct_cursor(cmd, type, name, namelen, text, tlen, option);
+}
+
+CS_RETCODE Library::ct_param(CS_COMMAND* cmd, CS_DATAFMT* datafmt, CS_VOID* data, CS_INT datalen,
+                             CS_SMALLINT indicator) {
+  return ::ct_param(cmd, datafmt, data, datalen, indicator);
+}
+
+CS_RETCODE Library::ct_setparam(CS_COMMAND* cmd, CS_DATAFMT* datafmt, CS_VOID* data, CS_INT* datalen,
+                                CS_SMALLINT* indicator) {
+  return ::ct_setparam(cmd, datafmt, data, datalen, indicator);
+}
+
+CS_RETCODE Library::ct_send(CS_COMMAND* cmd) {
+  return ::ct_send(cmd);
+}
+
+CS_RETCODE Library::ct_send_data(CS_COMMAND* cmd, CS_VOID* buffer, CS_INT buflen) {
+  return ::ct_send_data(cmd, buffer, buflen);
+}
+
+CS_RETCODE Library::ct_results(CS_COMMAND* cmd, CS_INT* result_type) {
+  return ::ct_results(cmd, result_type);
+}
+
+CS_RETCODE Library::ct_res_info(CS_COMMAND* cmd, CS_INT type, CS_VOID* buffer, CS_INT buflen,
+                                CS_INT* outlen) {
+  return ::ct_res_info(cmd, type, buffer, buflen, outlen);
+}
+
+CS_RETCODE Library::ct_describe(CS_COMMAND* cmd, CS_INT item, CS_DATAFMT* datafmt) {
+  return ::ct_describe(cmd, item, datafmt);
+}
+
+CS_RETCODE Library::ct_bind(CS_COMMAND* cmd, CS_INT item, CS_DATAFMT* datafmt, CS_VOID* buffer,
+                            CS_INT* copied, CS_SMALLINT* indicator) {
+  return ::ct_bind(cmd, item, datafmt, buffer, copied, indicator);
+}
+
+CS_RETCODE Library::ct_fetch(CS_COMMAND* cmd, CS_INT type, CS_INT offset, CS_INT option, CS_INT* rows_read) {
+  return ::ct_fetch(cmd, type, offset, option, rows_read);
+}
+
+CS_RETCODE Library::ct_get_data(CS_COMMAND* cmd, CS_INT item, CS_VOID* buffer, CS_INT buflen,
+                                CS_INT* outlen) {
+  return ::ct_get_data(cmd, item, buffer, buflen, outlen);
+}
+
+CS_RETCODE Library::ct_data_info(CS_COMMAND* cmd, CS_INT action, CS_INT colnum, CS_IODESC* iodesc) {
+  return ::ct_data_info(cmd, action, colnum, iodesc);
+}
+
+CS_RETCODE Library::ct_compute_info(CS_COMMAND* cmd, CS_INT type, CS_INT colnum, CS_VOID* buffer,
+                                    CS_INT buflen, CS_INT* outlen) {
+  return ::ct_compute_info(cmd, type, colnum, buffer, buflen, outlen);
+}
+
+CS_RETCODE Library::ct_cancel(CS_CONNECTION* con, CS_COMMAND* cmd, CS_INT type) {
+  return ::ct_cancel(con, cmd, type);
+}
+
+CS_RETCODE Library::ct_capability(CS_CONNECTION* con, CS_INT action, CS_INT type, CS_INT capability,
+                                  CS_VOID* value) {
+  return ::ct_capability(con, action, type, capability, value);
+}
+
+}  // namespace ctlib

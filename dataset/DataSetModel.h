@@ -1,0 +1,100 @@
+// TDataSetModel: a Qt table model over a dataset for data-aware grids. It follows the dataset
+// through a data link, so filters, master links and the dataset's own events decide what it
+// shows, and it reads rows on demand (canFetchMore/fetchMore) in batches it caches.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QHash>
+#include <QList>
+#include <functional>
+#include <vector>
+
+#include "dataset/DataSource.h"
+
+// The table model of a data-aware grid: one row per visible record, one column per visible field.
+class TDataSetModel : public QAbstractTableModel {
+ public:
+  explicit TDataSetModel(QObject* parent = nullptr);
+  ~TDataSetModel() override;
+
+  // The data source whose dataset is shown (nullptr shows nothing).
+  TDataSource* DataSource() const { return link_.DataSource(); }
+  void SetDataSource(TDataSource* source);
+  // Records read per fetchMore.
+  int BatchSize = 256;
+  // setData posts the record at once (otherwise the edit stays open for the caller to post).
+  bool AutoPost = true;
+  // The dataset's current record moved to another row (-1 when it is not fetched yet).
+  std::function<void(int row)> OnCurrentRowChanged;
+
+  // The row of the dataset's current record, -1 when it has not been fetched.
+  int CurrentRow() const;
+  // Moves the dataset to a fetched row (posting an open edit first); false for a bad row.
+  bool SetCurrentRow(int row);
+  // The field shown in a column, nullptr outside the columns.
+  TField* ColumnField(int column) const { return column >= 0 && column < columns_.size() ? columns_[column] : nullptr; }
+  // Rows read so far and whether the dataset has no more.
+  int FetchedRows() const { return int(rows_.size()); }
+  bool AllFetched() const { return allFetched_; }
+  // Reads every remaining record.
+  void FetchAll();
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+  // Writes an edit-role value into the row's record; errors go to the suite's exception report.
+  bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+  bool canFetchMore(const QModelIndex& parent = QModelIndex()) const override;
+  void fetchMore(const QModelIndex& parent = QModelIndex()) override;
+
+ private:
+  // The link through which the dataset's events reach the model.
+  class Link : public TDataLink {
+   public:
+    explicit Link(TDataSetModel* model) : model_(model) {}
+
+   protected:
+    void ActiveChanged() override { model_->Reset(); }
+    void LayoutChanged() override { model_->Reset(); }
+    void DataSetChanged() override { model_->DataSetChanged(); }
+    void DataSetScrolled(int) override { model_->CurrentMoved(); }
+    void RecordChanged(TField* field) override { model_->RecordChanged(field); }
+
+   private:
+    TDataSetModel* model_;
+  };
+  // One cached record: its bookmark, values and display texts in column order.
+  struct Row {
+    TBookmark Bookmark;
+    QVariantList Values;
+    QStringList Texts;
+  };
+
+  TDataSet* DataSet() const { return link_.DataSet(); }
+  // Forgets every cached row and the columns; rows are read again on demand.
+  void Reset();
+  void DataSetChanged();
+  void CurrentMoved();
+  void RecordChanged(TField* field);
+  // Reads up to count further records; returns how many were added.
+  int FetchRows(int count);
+  // The active record's values in column order.
+  Row ReadCurrent() const;
+  // Index into rows_ of a model row, -1 for the row being inserted.
+  int CacheIndex(int row) const;
+  // The model row shows the dataset's active buffer (the record edited or inserted).
+  bool ShowsActiveRecord(int row) const;
+  bool Editing() const;
+
+  Link link_;
+  QList<TField*> columns_;
+  std::vector<Row> rows_;
+  QHash<TBookmark, int> rowOfBookmark_;
+  bool allFetched_ = false;
+  bool fetching_ = false;
+  int insertRow_ = -1;
+  int lastCurrent_ = -1;
+  uint64_t seenVersion_ = 0;
+};

@@ -1,0 +1,226 @@
+// TQxCustomMemDataSet: the root of the suite's datasets, an in-memory dataset over a record
+// store and a blob list. It implements the record-buffer contract of TDataSet, adds nineteen
+// overridable operations (stepping, reading, writing, inserting, locating, the stream formats,
+// emptying) for the change log and the server datasets, and checks constraints on post.
+#pragma once
+
+#include <QFlags>
+#include <QPointer>
+#include <memory>
+#include <vector>
+
+#include "dataset/DataSet.h"
+#include "dataset/DataSource.h"
+#include "dataset/QxDataList.h"
+#include "dataset/QxMemCollections.h"
+
+// Operations a memory dataset refuses.
+enum class TQxMemOption { opDisableDeletes = 1, opDisableEdits = 2, opDisableInserts = 4 };
+Q_DECLARE_FLAGS(TQxMemOptions, TQxMemOption)
+Q_DECLARE_OPERATORS_FOR_FLAGS(TQxMemOptions)
+
+// Magic of a data block ("QorixSuite0") and of a full stream ("QorixSuite1").
+inline constexpr char kQxDataMagic[] = "QorixSuite0";
+inline constexpr char kQxFullMagic[] = "QorixSuite1";
+// Bytes of a field-name slot in a full stream (at most 30 characters and a NUL).
+inline constexpr int kQxNameSlot = 31;
+
+// The in-memory dataset.
+class TQxCustomMemDataSet : public TDataSet {
+ public:
+  explicit TQxCustomMemDataSet(TComponent* owner = nullptr);
+  ~TQxCustomMemDataSet() override;
+
+  bool StoreDefs = false;  // field definitions are stored with the form
+  QString FileName;        // file read by LoadFromFile/LoadDataFromFile without an argument
+  TQxMemOptions Options;   // refused operations
+  QString About;           // informational text
+  bool ReadOnly() const { return readOnly_; }
+  // Changed only while closed.
+  void SetReadOnly(bool value);
+  // Closing empties the records, blobs and change log.
+  bool EmptyOnClose = false;
+  TQorixConstraints& Constraints() { return constraints_; }
+  TQorixAggregates& Aggregates() { return aggregates_; }
+
+  // Master link (published by TQxMemDataSet and the table dataset).
+  TDataSource* MasterSource() const { return masterLink_.DataSource(); }
+  void SetMasterSource(TDataSource* source);
+  QString MasterFields() const { return masterLink_.FieldNames(); }
+  void SetMasterFields(const QString& names);
+  QString IndexFieldNames() const { return indexFieldNames_; }
+  void SetIndexFieldNames(const QString& names) { indexFieldNames_ = names; }
+  TDataSource* GetDataSource() const override { return masterLink_.DataSource(); }
+  // The master link (descendants hook its notifications).
+  TMasterDataLink& MasterLink() { return masterLink_; }
+
+  // --- the memory dataset's own operations, in slot order ---
+  virtual TGetResult CheckCurrent(TGetResult result);
+  virtual TGetResult StepNext(TGetResult result);
+  virtual TGetResult StepPrior(TGetResult result);
+  virtual bool RecordAvailable(TRecordBuffer buffer);
+  virtual void ReadRecordAt(TRecordBuffer buffer, int index);
+  virtual void WriteRecordAt(TRecordBuffer buffer, int index);
+  virtual void AppendEmptyRecord();
+  virtual void InsertRecordAt(int index, TRecordBuffer buffer);
+  virtual int32_t GetStoredFieldData(int recNo, TField* field);
+  virtual bool LocateRecord(const QString& keyFields, const QVariant& keyValues, TLocateOptions options,
+                            bool syncCursor);
+  virtual void CopyStructure(TDataSet& source);
+  virtual void FlushToParent() {}
+  virtual void LoadFromFile(const QString& fileName = QString());
+  virtual void LoadDataFromFile(const QString& fileName = QString());
+  virtual void SaveDataToStream(TMemoryStream& stream, bool append);
+  virtual void SaveToStream(TMemoryStream& stream);
+  virtual void LoadDataFromStream(TStream& stream);
+  virtual void EmptyDataSet();
+  virtual bool LocateOrStay(const QString& keyFields, const QVariant& keyValues, TLocateOptions options);
+
+  // Reads a full stream's header and definitions from position 0.
+  void LoadFieldDefs(TStream& stream);
+  // Definitions, then data; an empty stream changes nothing.
+  void LoadFromStream(TStream& stream);
+
+  // Searching and blobs.
+  bool Locate(const QString& keyFields, const QVariant& keyValues, TLocateOptions options) override;
+  QVariant Lookup(const QString& keyFields, const QVariant& keyValues, const QString& resultFields) override;
+  bool FindRecord(bool restart, bool goForward) override;
+  std::unique_ptr<TStream> CreateBlobStream(TField* field, TBlobStreamMode mode) override;
+  // The blob id in field's slot of the active record buffer, -1 without one.
+  int32_t GetBlobId(const TField* field);
+  // The blob list's own stream for field's value (created empty in edit/insert when missing).
+  TMemoryStream* BlobValueStream(TField* field);
+  // Stores a blob value the way a destroyed write stream does (see TQorixBlobStream).
+  void StoreBlobValue(TField* field, TMemoryStream& value, bool replaceInPlace);
+
+  // Bookmarks.
+  bool BookmarkValid(const TBookmark& bookmark) override;
+  int CompareBookmarks(const TBookmark& first, const TBookmark& second) override;
+  // The 4-byte bookmark holding an id.
+  static TBookmark BookmarkOfId(int32_t id);
+  static int32_t IdOfBookmark(const TBookmark& bookmark);
+
+  // Introspection used by descendants and tests.
+  TQxDataList& Store() { return store_; }
+  TQorixBlobList& Blobs() { return blobs_; }
+  int32_t RecordSize() const { return recordSize_; }
+  int CurrentIndex() const { return currentIndex_; }
+  int32_t NextBookmarkId() const { return nextBookmarkId_; }
+  // Byte offset of field n's slot (1-based) in the record image, -1 when unknown.
+  int FieldOffset(int fieldNo) const;
+  // The waiting nested datasets, opened after this dataset's own open.
+  QList<TDataSet*>& WaitingNested() { return waitingNested_; }
+  // Checks the constraints (raises the failing item's ErrorMessage).
+  void CheckConstraints();
+
+ protected:
+  TRecordBuffer AllocRecordBuffer() override;
+  void FreeRecordBuffer(TRecordBuffer& buffer) override;
+  TGetResult GetRecord(TRecordBuffer buffer, TGetMode mode, bool doCheck) override;
+  int GetRecordSize() override { return recordSize_; }
+  TBookmark GetBookmarkData(TRecordBuffer buffer) override;
+  void SetBookmarkData(TRecordBuffer buffer, const TBookmark& bookmark) override;
+  TBookmarkFlag GetBookmarkFlag(TRecordBuffer buffer) override;
+  void SetBookmarkFlag(TRecordBuffer buffer, TBookmarkFlag flag) override;
+  void InternalAddRecord(TRecordBuffer buffer, bool append) override;
+  void InternalClose() override;
+  void InternalDelete() override;
+  void InternalFirst() override { currentIndex_ = -1; }
+  void InternalLast() override { currentIndex_ = recordCount_; }
+  void InternalGotoBookmark(const TBookmark& bookmark) override;
+  void InternalInitRecord(TRecordBuffer buffer) override;
+  void InternalOpen() override;
+  void InternalPost() override;
+  void InternalCancel() override;
+  void InternalSetToRecord(TRecordBuffer buffer) override;
+  bool IsCursorOpen() const override { return cursorOpen_; }
+  int GetRecordCount() override { return recordCount_; }
+  int GetRecNo() override;
+  void DoSetRecNo(int value) override;
+  bool GetCanModify() const override { return TDataSet::GetCanModify() && !readOnly_; }
+  void InitRecord(TRecordBuffer buffer) override;
+  void ClearCalcFields(TRecordBuffer buffer) override;
+  void DoBeforeInsert() override;
+  void DoBeforeDelete() override;
+  void DoBeforeEdit() override;
+  void DoBeforeScroll() override;
+  void DoAfterScroll() override;
+  void DoAfterOpen() override;
+  void DoAfterCancel() override;
+
+ public:
+  bool GetFieldData(const TField* field, void* buffer) override;
+  void SetFieldData(TField* field, const void* buffer) override;
+  void DataEvent(TDataEvent event, intptr_t info) override;
+
+ protected:
+  // Lays out the record image from FieldDefs and hands the size to the store.
+  void ComputeRecordLayout();
+  // The memory dataset's open: layout, fields, cursor flag (descendants with their own layout skip it).
+  void OpenMemoryCursor();
+  // The buffer field reads and writes use in the current state, nullptr when none.
+  TRecordBuffer ActiveRecordBuffer() const;
+  // True for the field types whose values live in the blob list.
+  static bool IsBlobLike(TFieldType type);
+  // Slot width of a field type (0 = unsupported).
+  static int SlotWidth(TFieldType type, int size);
+  // Scroll events fire only while this is on.
+  bool scrollEvents_ = true;
+  int currentIndex_ = -1;
+  int recordCount_ = 0;
+  int32_t nextBookmarkId_ = 1;
+  // Blob writes of the record being edited, undone by a cancel: (blob id, field no, old bytes or
+  // none when the value was created by the edit).
+  struct BlobUndo {
+    int32_t BlobId;
+    int32_t FieldNo;
+    bool Existed;
+    QByteArray OldBytes;
+    bool OldModified;
+  };
+  std::vector<BlobUndo> blobUndo_;
+  void RememberBlob(int32_t blobId, int32_t fieldNo);
+  void UndoBlobWrites();
+
+ private:
+  friend class TQorixBlobStream;
+  struct Slot {
+    int Offset;
+    int Width;
+    TFieldType Type;
+  };
+  TGetResult StepFor(TGetMode mode);
+  // The body of LoadDataFromStream: header checks, records, blob list.
+  void ReadDataBlock(TStream& stream);
+
+  TQxDataList store_;
+  TQorixBlobList blobs_;
+  TQorixConstraints constraints_;
+  TQorixAggregates aggregates_;
+  TMasterDataLink masterLink_;
+  QString indexFieldNames_;
+  QList<TDataSet*> waitingNested_;
+  std::vector<Slot> slots_;
+  std::vector<std::pair<TFieldType, int>> storeLayout_;
+  int32_t recordSize_ = 0;
+  int bookmarkOffset_ = 0;
+  int calcOffset_ = 0;
+  bool cursorOpen_ = false;
+  bool readOnly_ = false;
+  TRecordBuffer scratch_ = nullptr;
+};
+
+// The memory stream CreateBlobStream hands out: writes reach the blob list at once, and a
+// modified stream stores its value into the record when it is destroyed.
+class TQorixBlobStream : public TMemoryStream {
+ public:
+  TQorixBlobStream(TQxCustomMemDataSet* dataset, TField* field, TBlobStreamMode mode);
+  ~TQorixBlobStream() override;
+  int64_t Write(const void* buffer, int64_t count) override;
+
+ private:
+  QPointer<TQxCustomMemDataSet> dataset_;
+  TField* field_;
+  TBlobStreamMode mode_;
+  bool modified_ = false;
+};

@@ -1,0 +1,748 @@
+// Binding and SQLite generation for expressions: names, literals, operators, functions, CASE,
+// convert() and subqueries. Queries (FROM, select lists, UNION, ORDER BY) are in bind_query.cpp.
+#include "server/exec/binder.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "server/exec/errors.h"
+#include "server/exec/type_rules.h"
+#include "server/types/convert.h"
+#include "server/types/datetime.h"
+#include "server/types/decimal.h"
+#include "server/types/functions.h"
+#include "server/types/type_codes.h"
+
+namespace tabsrv {
+
+using namespace tsql;
+
+namespace {
+
+bool equalsNoCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+std::string quoteText(std::string_view s) {
+  std::string out = "'";
+  for (char c : s) {
+    if (c == '\'') out += '\'';
+    out += c;
+  }
+  return out + "'";
+}
+
+// The comparison operator in SQLite spelling.
+const char* comparisonSql(BinaryOp op) {
+  switch (op) {
+    case BinaryOp::Eq:
+    case BinaryOp::OuterLeft:
+    case BinaryOp::OuterRight:
+      return "=";
+    case BinaryOp::Ne:
+      return "<>";
+    case BinaryOp::Lt:
+      return "<";
+    case BinaryOp::Gt:
+      return ">";
+    case BinaryOp::Le:
+      return "<=";
+    case BinaryOp::Ge:
+      return ">=";
+    default:
+      return "=";
+  }
+}
+
+BoundExpr boolean(std::string sql, bool nullable = true) {
+  BoundExpr b;
+  b.sql = std::move(sql);
+  b.type = makeType(SqlType::Bit);
+  b.nullable = nullable;
+  return b;
+}
+
+// The type of an argument list with NULL literals skipped (isnull(NULL, 'x') is a varchar).
+TypeDesc commonOf(const std::vector<BoundExpr>& items) {
+  const BoundExpr* first = nullptr;
+  TypeDesc t;
+  for (const auto& i : items) {
+    if (i.isNullLiteral) continue;
+    if (!first) {
+      first = &i;
+      t = i.type;
+    } else {
+      t = commonType(t, i.type);
+    }
+  }
+  return first ? t : makeType(SqlType::Int);
+}
+
+}  // namespace
+
+std::string Binder::quoteIdent(const std::string& name) {
+  std::string out = "\"";
+  for (char c : name) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string Binder::literalSql(const Value& v) {
+  switch (v.index()) {
+    case 0:
+      return "NULL";
+    case 1:
+      return std::to_string(std::get<int64_t>(v));
+    case 2: {
+      double d = std::get<double>(v);
+      if (!std::isfinite(d)) return "NULL";
+      char buf[40];
+      std::snprintf(buf, sizeof buf, "%.17g", d);
+      std::string s = buf;
+      // Keep it REAL inside SQLite: 2 would be read back as an INTEGER.
+      if (s.find_first_of(".eEn") == std::string::npos) s += ".0";
+      return s;
+    }
+    case 3:
+      return quoteText(formatDecimal(std::get<Decimal>(v)));
+    case 4:
+      return quoteText(formatDateTime(std::get<DateTime>(v)));
+    case 5:
+      return quoteText(std::get<std::string>(v));
+    case 6: {
+      static const char* hex = "0123456789ABCDEF";
+      std::string out = "X'";
+      for (uint8_t b : std::get<Bytes>(v)) {
+        out += hex[b >> 4];
+        out += hex[b & 15];
+      }
+      return out + "'";
+    }
+  }
+  return "NULL";
+}
+
+std::string Binder::addParam(const Value& v) {
+  params_.push_back(v);
+  return "?" + std::to_string(params_.size());
+}
+
+std::string Binder::assignSql(const BoundExpr& expr, const TypeDesc& type, bool nullable) {
+  return "t_assign(" + expr.sql + ", " + std::to_string(typeCode(type.type)) + ", " +
+         std::to_string(type.length) + ", " + std::to_string(type.precision) + ", " +
+         std::to_string(type.scale) + ", " + (nullable ? "1" : "0") + ", " +
+         std::to_string(typeCode(expr.type.type)) + ")";
+}
+
+TypeDesc resolveTypeName(BindContext& ctx, const TypeName& type) {
+  if (auto d = builtinTypeDesc(type)) return *d;
+  // A user-defined type: its row in systypes of the current database gives the base type.
+  std::string sql = "SELECT type, length, prec, scale FROM " +
+                    sqliteObjectName(ctx.databaseName(), "dbo", "systypes") + " WHERE name = ?1";
+  sqlite3_stmt* st = nullptr;
+  std::optional<TypeDesc> found;
+  if (sqlite3_prepare_v2(ctx.connection(), sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+    sqlite3_bind_text(st, 1, type.name.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(st) == SQLITE_ROW)
+      found = typeFromCode(sqlite3_column_int(st, 0), sqlite3_column_int(st, 1), sqlite3_column_int(st, 2),
+                           sqlite3_column_int(st, 3));
+  }
+  sqlite3_finalize(st);
+  if (!found) throw SqlError(2715, 16, "Can't find type '" + type.name + "'.");
+  return *found;
+}
+
+TableInfo Binder::resolveTable(const ObjectName& name) {
+  ObjectRef ref{name.database, name.owner, name.name};
+  if (!name.name.empty() && name.name[0] == '#') {
+    ref.database = "tempdb";
+    ref.name = ctx_.tempTableName(name.name);
+  }
+  if (!ref.database.empty() && !databaseExists(ctx_.connection(), ref.database))
+    throw unknownDatabase(ref.database);
+  auto t = tabsrv::resolveTable(ctx_.connection(), ref, ctx_.databaseName(), ctx_.userName());
+  if (!t) throw objectNotFound(name.toSql());
+  if (!name.name.empty() && name.name[0] == '#') t->name = name.name;
+  return *t;
+}
+
+ScopeSource Binder::sourceFor(const TableInfo& table, const std::string& alias, const std::string& sqlAlias) {
+  ScopeSource s;
+  s.exposed = alias.empty() ? table.name : alias;
+  s.table = table.name;
+  s.owner = table.owner;
+  s.database = table.database;
+  s.sqlAlias = sqlAlias;
+  for (const auto& c : table.columns) {
+    ScopeColumn sc;
+    sc.name = c.desc.name;
+    sc.type = c.desc.type;
+    sc.nullable = c.desc.nullable;
+    sc.identity = c.identity || c.desc.identity;
+    sc.sql = sqlAlias + "." + quoteIdent(c.sqliteName);
+    s.columns.push_back(std::move(sc));
+  }
+  return s;
+}
+
+BoundExpr Binder::bindCondition(const Expr& expr, const Scope& scope) {
+  return bindExpr(expr, scope);
+}
+
+BoundExpr Binder::bindLiteral(const LiteralExpr& e) {
+  BoundExpr b;
+  b.nullable = false;
+  switch (e.literal) {
+    case LiteralKind::Null:
+      b.sql = "NULL";
+      b.type = makeType(SqlType::Int);
+      b.nullable = true;
+      b.isNullLiteral = true;
+      break;
+    case LiteralKind::Integer: {
+      errno = 0;
+      char* end = nullptr;
+      long long v = std::strtoll(e.text.c_str(), &end, 10);
+      if (errno == 0 && v >= std::numeric_limits<int32_t>::min() &&
+          v <= std::numeric_limits<int32_t>::max()) {
+        b.sql = std::to_string(v);
+        b.type = makeType(SqlType::Int);
+      } else {
+        // Too big for an int: the family makes it a numeric with as many digits.
+        auto d = parseDecimal(e.text);
+        if (!d)
+          throw SqlError(1007, 15,
+                         "The number '" + e.text + "' is out of the range for numeric representation.");
+        int digits = std::max(1, decimalDigits(*d));
+        b.type = numericType(digits, 0);
+        b.sql = quoteText(formatDecimal(*d));
+      }
+      break;
+    }
+    case LiteralKind::Decimal:
+    case LiteralKind::Money: {
+      auto d = parseDecimal(e.text);
+      if (!d)
+        throw SqlError(1007, 15,
+                       "The number '" + e.text + "' is out of the range for numeric representation.");
+      if (e.literal == LiteralKind::Money) {
+        auto r = rescaleDecimal(*d, 4);
+        if (!r || !fitsMoney(*r))
+          throw SqlError(1007, 15, "The number '" + e.text + "' is out of the range for money.");
+        b.type = makeType(SqlType::Money);
+        b.sql = quoteText(formatDecimal(*r));
+      } else {
+        int digits = std::max<int>(decimalDigits(*d), d->scale + 1);
+        b.type = numericType(std::min(digits, 38), d->scale);
+        b.sql = quoteText(formatDecimal(*d));
+      }
+      break;
+    }
+    case LiteralKind::Float:
+      b.type = makeType(SqlType::Float);
+      b.sql = literalSql(Value{std::strtod(e.text.c_str(), nullptr)});
+      break;
+    case LiteralKind::String:
+      b.type = makeType(SqlType::VarChar, std::max<int32_t>(1, static_cast<int32_t>(e.text.size())));
+      b.sql = quoteText(e.text);
+      break;
+    case LiteralKind::Binary:
+      b.type = makeType(SqlType::VarBinary, std::max<int32_t>(1, static_cast<int32_t>(e.bytes.size())));
+      b.sql = literalSql(Value{e.bytes});
+      break;
+  }
+  return b;
+}
+
+BoundExpr Binder::bindColumn(const ColumnRefExpr& e, const Scope& scope) {
+  for (const Scope* s = &scope; s; s = s->outer) {
+    const ScopeSource* foundSource = nullptr;
+    const ScopeColumn* found = nullptr;
+    bool prefixMatched = false;
+    auto consider = [&](const ScopeSource& src, bool exact) {
+      for (const auto& c : src.columns) {
+        if (exact ? c.name == e.column : equalsNoCase(c.name, e.column)) {
+          if (found && foundSource != &src) throw ambiguousColumn(e.column);
+          if (!found) {
+            found = &c;
+            foundSource = &src;
+          }
+          break;
+        }
+      }
+    };
+    for (int pass = 0; pass < 2 && !found; ++pass) {
+      for (const auto& src : s->sources) {
+        if (!e.table.empty()) {
+          bool match = e.table.name == src.exposed || (src.exposed != src.table && e.table.name == src.table);
+          if (match && !e.table.owner.empty() && e.table.owner != src.owner) match = false;
+          if (match && !e.table.database.empty() && e.table.database != src.database) match = false;
+          if (!match) continue;
+          prefixMatched = true;
+        }
+        consider(src, pass == 0);
+      }
+    }
+    if (found) {
+      BoundExpr b;
+      b.sql = found->sql;
+      b.type = found->type;
+      b.nullable = found->nullable;
+      b.isColumn = true;
+      b.identity = found->identity;
+      b.name = found->name;
+      return b;
+    }
+    if (prefixMatched) throw invalidColumn(e.column);
+  }
+  if (!e.table.empty()) {
+    bool anyPrefix = false;
+    for (const Scope* s = &scope; s; s = s->outer)
+      for (const auto& src : s->sources)
+        if (e.table.name == src.exposed || e.table.name == src.table) anyPrefix = true;
+    if (!anyPrefix) throw badColumnPrefix(e.table.toSql());
+  }
+  throw invalidColumn(e.column);
+}
+
+BoundExpr Binder::compare(BinaryOp op, const BoundExpr& a, const BoundExpr& b) {
+  if (!a.isNullLiteral && !b.isNullLiteral && !implicitlyComparable(a.type, b.type)) {
+    bool aLower = typeRank(a.type.type) < typeRank(b.type.type);
+    throw conversionError(ConversionError::ImplicitNotAllowed, ConversionKind::Implicit,
+                          aLower ? a.type.type : b.type.type, aLower ? b.type.type : a.type.type);
+  }
+  std::string left = a.sql, right = b.sql;
+  TypeClass ca = typeClass(a.type.type), cb = typeClass(b.type.type);
+  if (a.isNullLiteral || b.isNullLiteral) {
+    // nothing to convert
+  } else if (ca == TypeClass::DateTime && cb == TypeClass::String) {
+    right = "t_convert(" + right + ", " + std::to_string(kCodeDateTime) + ", 8, 0, 0)";
+  } else if (cb == TypeClass::DateTime && ca == TypeClass::String) {
+    left = "t_convert(" + left + ", " + std::to_string(kCodeDateTime) + ", 8, 0, 0)";
+  } else if (ca == TypeClass::String && cb == TypeClass::String) {
+    // Trailing blanks do not count: 'abc' = 'abc  '.
+    right = "(" + right + ") COLLATE RTRIM";
+  } else if ((ca == TypeClass::Exact || ca == TypeClass::Money || cb == TypeClass::Exact ||
+              cb == TypeClass::Money) &&
+             !a.isColumn && !b.isColumn) {
+    // Exact values may travel as canonical text; compare them as numbers. A column keeps its own
+    // affinity and t_decimal collation, which already compares numerically.
+    left = "CAST(" + left + " AS REAL)";
+    right = "CAST(" + right + " AS REAL)";
+  }
+  bool nullEquality =
+      !ctx_.ansiNull() && (a.isNullLiteral || b.isNullLiteral || a.isVariable || b.isVariable);
+  std::string opSql = comparisonSql(op);
+  if (nullEquality && (op == BinaryOp::Eq || op == BinaryOp::Ne))
+    opSql = op == BinaryOp::Eq ? "IS" : "IS NOT";
+  BoundExpr r = boolean("(" + left + " " + opSql + " " + right + ")");
+  r.hasAggregate = a.hasAggregate || b.hasAggregate;
+  return r;
+}
+
+BoundExpr Binder::bindBinary(const BinaryExpr& e, const Scope& scope) {
+  BoundExpr a = bindExpr(*e.left, scope);
+  BoundExpr b = bindExpr(*e.right, scope);
+  BoundExpr r;
+  r.nullable = a.nullable || b.nullable;
+  r.hasAggregate = a.hasAggregate || b.hasAggregate;
+  auto arith = [&](ArithOp op, const char* sqlOp) {
+    if (a.isNullLiteral || b.isNullLiteral) {
+      r.type = a.isNullLiteral ? b.type : a.type;
+      r.sql = "NULL";
+      return;
+    }
+    auto t = arithmeticType(op, a.type, b.type);
+    if (!t) {
+      bool aLower = typeRank(a.type.type) < typeRank(b.type.type);
+      throw conversionError(ConversionError::ImplicitNotAllowed, ConversionKind::Implicit,
+                            aLower ? a.type.type : b.type.type, aLower ? b.type.type : a.type.type);
+    }
+    r.type = *t;
+    bool integer = typeClass(t->type) == TypeClass::Integer;
+    if (op == ArithOp::Div)
+      r.sql = "tx_div(" + a.sql + ", " + b.sql + ", " + (integer ? "1" : "0") + ")";
+    else if (op == ArithOp::Mod)
+      r.sql = "tx_mod(" + a.sql + ", " + b.sql + ", " + (integer ? "1" : "0") + ")";
+    else
+      r.sql = "(" + a.sql + " " + sqlOp + " " + b.sql + ")";
+  };
+  switch (e.op) {
+    case BinaryOp::Add: {
+      TypeClass ca = typeClass(a.type.type), cb = typeClass(b.type.type);
+      bool strA = ca == TypeClass::String || a.isNullLiteral,
+           strB = cb == TypeClass::String || b.isNullLiteral;
+      bool binA = ca == TypeClass::Binary || a.isNullLiteral,
+           binB = cb == TypeClass::Binary || b.isNullLiteral;
+      if ((strA && strB && (ca == TypeClass::String || cb == TypeClass::String)) ||
+          (binA && binB && (ca == TypeClass::Binary || cb == TypeClass::Binary))) {
+        r.type = concatType(a.isNullLiteral ? b.type : a.type, b.isNullLiteral ? a.type : b.type);
+        r.sql = "tx_concat(" + a.sql + ", " + b.sql + ")";
+        r.nullable = a.nullable && b.nullable;
+        return r;
+      }
+      arith(ArithOp::Add, "+");
+      return r;
+    }
+    case BinaryOp::Sub:
+      arith(ArithOp::Sub, "-");
+      return r;
+    case BinaryOp::Mul:
+      arith(ArithOp::Mul, "*");
+      return r;
+    case BinaryOp::Div:
+      arith(ArithOp::Div, "/");
+      return r;
+    case BinaryOp::Mod:
+      arith(ArithOp::Mod, "%");
+      return r;
+    case BinaryOp::BitAnd:
+    case BinaryOp::BitOr:
+    case BinaryOp::BitXor: {
+      auto t = arithmeticType(ArithOp::Add, a.type, b.type);
+      if (!t || typeClass(t->type) != TypeClass::Integer)
+        throw SqlError(403, 16,
+                       std::string("Invalid operator for datatype op: ") + binaryOpText(e.op) +
+                           " type: " + std::string(typeMessageName(a.type.type)));
+      r.type = *t;
+      if (e.op == BinaryOp::BitXor)
+        r.sql = "tx_xor(" + a.sql + ", " + b.sql + ")";
+      else
+        r.sql = "(" + a.sql + (e.op == BinaryOp::BitAnd ? " & " : " | ") + b.sql + ")";
+      return r;
+    }
+    case BinaryOp::And:
+    case BinaryOp::Or: {
+      BoundExpr x = boolean("(" + a.sql + (e.op == BinaryOp::And ? " AND " : " OR ") + b.sql + ")");
+      x.hasAggregate = r.hasAggregate;
+      return x;
+    }
+    default:
+      return compare(e.op, a, b);
+  }
+}
+
+BoundExpr Binder::subquery(const SelectStatement& q, const Scope& scope, bool requireOneColumn) {
+  BoundQuery bq = bindQuery(q, &scope);
+  if (requireOneColumn && bq.columns.size() != 1)
+    throw SqlError(116, 15,
+                   "Only one expression can be specified in the select list when the subquery is not "
+                   "introduced with EXISTS.");
+  BoundExpr b;
+  b.sql = "(" + bq.sql + ")";
+  if (!bq.columns.empty()) b.type = bq.columns[0].type;
+  b.nullable = true;
+  return b;
+}
+
+BoundExpr Binder::bindCase(const CaseExpr& e, const Scope& scope) {
+  std::optional<BoundExpr> operand;
+  if (e.operand) operand = bindExpr(*e.operand, scope);
+  std::vector<BoundExpr> results;
+  std::string sql = "CASE";
+  bool agg = operand && operand->hasAggregate;
+  for (const auto& w : e.whens) {
+    BoundExpr cond =
+        operand ? compare(BinaryOp::Eq, *operand, bindExpr(*w.when, scope)) : bindExpr(*w.when, scope);
+    BoundExpr then = bindExpr(*w.then, scope);
+    agg = agg || cond.hasAggregate || then.hasAggregate;
+    sql += " WHEN " + cond.sql + " THEN " + then.sql;
+    results.push_back(std::move(then));
+  }
+  bool nullable = !e.elseValue;
+  if (e.elseValue) {
+    BoundExpr other = bindExpr(*e.elseValue, scope);
+    sql += " ELSE " + other.sql;
+    results.push_back(std::move(other));
+  }
+  sql += " END";
+  BoundExpr r;
+  r.sql = "(" + sql + ")";
+  r.type = commonOf(results);
+  r.hasAggregate = agg;
+  r.nullable = nullable;
+  for (const auto& x : results) r.nullable = r.nullable || x.nullable;
+  return r;
+}
+
+BoundExpr Binder::bindConvert(const ConvertExpr& e, const Scope& scope) {
+  TypeDesc to = resolveTypeName(ctx_, e.type);
+  // convert(varchar, x) without a length takes 30 characters, as the family does.
+  if (e.type.args.empty() && (to.type == SqlType::Char || to.type == SqlType::VarChar ||
+                              to.type == SqlType::Binary || to.type == SqlType::VarBinary))
+    to.length = 30;
+  BoundExpr v = bindExpr(*e.value, scope);
+  if (!v.isNullLiteral && !explicitConversionAllowed(v.type.type, to.type))
+    throw conversionError(ConversionError::ExplicitNotAllowed, ConversionKind::Explicit, v.type.type,
+                          to.type);
+  std::string style = "0";
+  if (e.style) style = bindExpr(*e.style, scope).sql;
+  BoundExpr r;
+  r.sql = "t_convert(" + v.sql + ", " + std::to_string(typeCode(to.type)) + ", " + std::to_string(to.length) +
+          ", " + std::to_string(to.precision) + ", " + std::to_string(to.scale) + ", " + style + ", " +
+          std::to_string(typeCode(v.type.type)) + ")";
+  r.type = to;
+  r.nullable = v.nullable;
+  r.hasAggregate = v.hasAggregate;
+  return r;
+}
+
+BoundExpr Binder::bindFunction(const FunctionExpr& e, const Scope& scope) {
+  const std::string& name = e.name;
+  if (isAggregateName(name)) {
+    if (aggregateDepth_ > 0)
+      throw SqlError(130, 16,
+                     "Cannot perform an aggregate function on an expression containing an aggregate or a "
+                     "subquery.");
+    BoundExpr r;
+    r.hasAggregate = true;
+    if (e.star) {
+      r.sql = "count(*)";
+      r.type = makeType(SqlType::Int);
+      r.nullable = false;
+      return r;
+    }
+    if (e.args.size() != 1) throw wrongArgumentCount(name, 1);
+    ++aggregateDepth_;
+    BoundExpr a = bindExpr(*e.args[0], scope);
+    --aggregateDepth_;
+    std::string distinct = e.distinct ? "DISTINCT " : "";
+    if (name == "count") {
+      r.sql = "count(" + distinct + a.sql + ")";
+      r.type = makeType(SqlType::Int);
+      r.nullable = false;
+    } else if (name == "sum" || name == "avg") {
+      if (!isArithmeticType(a.type.type))
+        throw SqlError(409, 16,
+                       "The " + name + " operation cannot take a " +
+                           std::string(typeMessageName(a.type.type)) + " datatype as an argument.");
+      r.type = name == "sum" ? sumType(a.type) : avgType(a.type);
+      bool integer = typeClass(r.type.type) == TypeClass::Integer;
+      if (name == "sum")
+        r.sql = "sum(" + distinct + a.sql + ")";
+      else
+        // avg of an int column is an int: the sum divided by the count, truncated.
+        r.sql = integer ? "CAST(avg(" + distinct + a.sql + ") AS INTEGER)" : "avg(" + distinct + a.sql + ")";
+    } else {
+      r.sql = name + "(" + a.sql + ")";
+      r.type = a.type;
+    }
+    return r;
+  }
+
+  std::vector<BoundExpr> args;
+  if (name == "isnull" || name == "coalesce" || name == "nullif") {
+    for (const auto& a : e.args) args.push_back(bindExpr(*a, scope));
+    if (name == "isnull" && args.size() != 2) throw wrongArgumentCount(name, 2);
+    if (name == "nullif" && args.size() != 2) throw wrongArgumentCount(name, 2);
+    if (args.empty()) throw wrongArgumentCount(name, 2);
+    BoundExpr r;
+    r.type = name == "nullif" ? args[0].type : commonOf(args);
+    std::string sql = (name == "nullif" ? "nullif(" : "coalesce(");
+    r.nullable = true;
+    bool allNullable = true;
+    for (size_t i = 0; i < args.size(); ++i) {
+      sql += (i ? ", " : "") + args[i].sql;
+      allNullable = allNullable && args[i].nullable;
+      r.hasAggregate = r.hasAggregate || args[i].hasAggregate;
+    }
+    r.sql = sql + ")";
+    r.nullable = name == "nullif" || allNullable;
+    return r;
+  }
+
+  const BuiltinFunction* fn = findBuiltin(name);
+  if (!fn) throw unknownFunction(name);
+  int n = static_cast<int>(e.args.size());
+  if (n < fn->minArgs || n > fn->maxArgs) throw wrongArgumentCount(name, fn->minArgs);
+  std::vector<TypeDesc> types;
+  std::string sql = std::string(fn->sqliteName) + "(";
+  BoundExpr r;
+  for (int i = 0; i < n; ++i) {
+    std::string argSql;
+    if (i == 0 && fn->firstArg == ArgKind::DatePart) {
+      // dateadd(mm, ...): the part is a bare word (or a string); pass its canonical name.
+      std::string word;
+      const Expr& a = *e.args[0];
+      if (a.is<ColumnRefExpr>() && a.as<ColumnRefExpr>().table.empty())
+        word = a.as<ColumnRefExpr>().column;
+      else if (a.is<LiteralExpr>() && a.as<LiteralExpr>().literal == LiteralKind::String)
+        word = a.as<LiteralExpr>().text;
+      std::string_view part = canonicalDatePart(word);
+      if (part.empty()) throw SqlError(155, 15, "'" + word + "' is not a recognized " + name + " option.");
+      argSql = quoteText(part);
+      types.push_back(makeType(SqlType::VarChar, static_cast<int32_t>(part.size())));
+    } else {
+      BoundExpr a = bindExpr(*e.args[i], scope);
+      r.hasAggregate = r.hasAggregate || a.hasAggregate;
+      argSql = a.sql;
+      types.push_back(a.type);
+    }
+    sql += (i ? ", " : "") + argSql;
+  }
+  r.sql = sql + ")";
+  r.type = fn->resultType(types);
+  r.nullable = true;
+  return r;
+}
+
+BoundExpr Binder::bindExpr(const Expr& expr, const Scope& scope) {
+  switch (expr.kind) {
+    case ExprKind::Literal:
+      return bindLiteral(expr.as<LiteralExpr>());
+    case ExprKind::ColumnRef:
+      return bindColumn(expr.as<ColumnRefExpr>(), scope);
+    case ExprKind::Star:
+      throw SqlError(102, 15, "Incorrect syntax near '*'.");
+    case ExprKind::Variable: {
+      const auto& name = expr.as<VariableExpr>().name;
+      if (noVariables_) throw SqlError(7351, 16, "Local or global variables not allowed in view definition.");
+      Variable* v = ctx_.findVariable(name);
+      if (!v) throw mustDeclare(name);
+      BoundExpr b;
+      b.sql = addParam(v->value);
+      b.type = v->type;
+      b.nullable = true;
+      b.isVariable = true;
+      return b;
+    }
+    case ExprKind::Global: {
+      const auto& name = expr.as<GlobalExpr>().name;
+      auto g = ctx_.global(name);
+      if (!g) throw mustDeclare(name);
+      BoundExpr b;
+      b.sql = literalSql(g->first);
+      b.type = g->second;
+      b.nullable = isNull(g->first);
+      b.isNullLiteral = false;
+      return b;
+    }
+    case ExprKind::Unary: {
+      const auto& u = expr.as<UnaryExpr>();
+      BoundExpr a = bindExpr(*u.operand, scope);
+      BoundExpr r = a;
+      r.isColumn = false;
+      r.isVariable = false;
+      r.identity = false;
+      r.name.clear();
+      switch (u.op) {
+        case UnaryOp::Negate:
+          if (!isArithmeticType(a.type.type) && !a.isNullLiteral)
+            throw SqlError(
+                403, 16,
+                "Invalid operator for datatype op: - type: " + std::string(typeMessageName(a.type.type)));
+          r.sql = "(-" + a.sql + ")";
+          if (r.type.type == SqlType::Bit || r.type.type == SqlType::TinyInt) r.type = makeType(SqlType::Int);
+          break;
+        case UnaryOp::Plus:
+          break;
+        case UnaryOp::BitNot:
+          r.sql = "(~" + a.sql + ")";
+          break;
+        case UnaryOp::Not:
+          r = boolean("(NOT " + a.sql + ")");
+          r.hasAggregate = a.hasAggregate;
+          break;
+      }
+      return r;
+    }
+    case ExprKind::Binary:
+      return bindBinary(expr.as<BinaryExpr>(), scope);
+    case ExprKind::Between: {
+      const auto& b = expr.as<BetweenExpr>();
+      BoundExpr x = bindExpr(*b.operand, scope);
+      BoundExpr lo = compare(BinaryOp::Ge, x, bindExpr(*b.low, scope));
+      BoundExpr hi = compare(BinaryOp::Le, x, bindExpr(*b.high, scope));
+      BoundExpr r = boolean("(" + lo.sql + " AND " + hi.sql + ")");
+      if (b.negated) r.sql = "(NOT " + r.sql + ")";
+      r.hasAggregate = lo.hasAggregate || hi.hasAggregate;
+      return r;
+    }
+    case ExprKind::InList: {
+      const auto& in = expr.as<InListExpr>();
+      BoundExpr x = bindExpr(*in.operand, scope);
+      std::string sql;
+      bool agg = x.hasAggregate;
+      for (const auto& item : in.list) {
+        BoundExpr c = compare(BinaryOp::Eq, x, bindExpr(*item, scope));
+        // `x in (NULL)` never matches, whatever ansinull says.
+        if (c.sql.find(" IS ") != std::string::npos) c.sql = "(" + c.sql + " AND " + x.sql + " IS NOT NULL)";
+        agg = agg || c.hasAggregate;
+        sql += (sql.empty() ? "" : " OR ") + c.sql;
+      }
+      BoundExpr r = boolean(in.negated ? "(NOT (" + sql + "))" : "(" + sql + ")");
+      r.hasAggregate = agg;
+      return r;
+    }
+    case ExprKind::InSubquery: {
+      const auto& in = expr.as<InSubqueryExpr>();
+      BoundExpr x = bindExpr(*in.operand, scope);
+      BoundExpr q = subquery(*in.query, scope, true);
+      std::string left = x.sql;
+      if (isStringType(x.type.type)) left = "(" + left + " COLLATE RTRIM)";
+      BoundExpr r = boolean("(" + left + (in.negated ? " NOT IN " : " IN ") + q.sql + ")");
+      r.hasAggregate = x.hasAggregate;
+      return r;
+    }
+    case ExprKind::Like: {
+      const auto& l = expr.as<LikeExpr>();
+      BoundExpr x = bindExpr(*l.operand, scope);
+      BoundExpr p = bindExpr(*l.pattern, scope);
+      std::string sql = "tx_like(" + x.sql + ", " + p.sql;
+      if (l.escape) sql += ", " + bindExpr(*l.escape, scope).sql;
+      sql += ")";
+      BoundExpr r = boolean(l.negated ? "(NOT " + sql + ")" : sql);
+      r.hasAggregate = x.hasAggregate;
+      return r;
+    }
+    case ExprKind::IsNull: {
+      const auto& n = expr.as<IsNullExpr>();
+      BoundExpr x = bindExpr(*n.operand, scope);
+      BoundExpr r = boolean("(" + x.sql + (n.negated ? " IS NOT NULL)" : " IS NULL)"), false);
+      r.hasAggregate = x.hasAggregate;
+      return r;
+    }
+    case ExprKind::Exists: {
+      BoundQuery q = bindQuery(*expr.as<ExistsExpr>().query, &scope);
+      return boolean("(EXISTS (" + q.sql + "))", false);
+    }
+    case ExprKind::Subquery:
+      return subquery(*expr.as<SubqueryExpr>().query, scope, true);
+    case ExprKind::Quantified: {
+      const auto& q = expr.as<QuantifiedExpr>();
+      BoundExpr x = bindExpr(*q.left, scope);
+      BoundQuery bq = bindQuery(*q.query, &scope);
+      if (bq.columns.size() != 1)
+        throw SqlError(116, 15,
+                       "Only one expression can be specified in the select list when the subquery is not "
+                       "introduced with EXISTS.");
+      std::string alias = newAlias();
+      BoundExpr inner;
+      inner.sql = alias + ".\"c1\"";
+      inner.type = bq.columns[0].type;
+      inner.isColumn = true;
+      BoundExpr c = compare(q.op, x, inner);
+      // x > ALL (q): no row of q fails the comparison; x > ANY (q): some row passes it.
+      std::string sql =
+          q.all ? "(NOT EXISTS (SELECT 1 FROM (" + bq.sql + ") AS " + alias + " WHERE NOT " + c.sql + "))"
+                : "(EXISTS (SELECT 1 FROM (" + bq.sql + ") AS " + alias + " WHERE " + c.sql + "))";
+      return boolean(sql);
+    }
+    case ExprKind::Case:
+      return bindCase(expr.as<CaseExpr>(), scope);
+    case ExprKind::Function:
+      return bindFunction(expr.as<FunctionExpr>(), scope);
+    case ExprKind::Convert:
+      return bindConvert(expr.as<ConvertExpr>(), scope);
+  }
+  throw SqlError(102, 15, std::string("Expression not supported: ") + exprKindName(expr.kind));
+}
+
+}  // namespace tabsrv

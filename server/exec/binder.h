@@ -1,0 +1,149 @@
+// The binder and generator: resolves every name of a T-SQL expression or query through the
+// catalogue, types it by the family's rules and writes the SQLite SQL that computes it.
+// A bound query carries its SQLite text, the values of its ?N parameters and its result columns.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "server/core/types.h"
+#include "server/storage/catalog.h"
+#include "server/tsql/ast.h"
+
+namespace tabsrv {
+
+// An expression after binding: its SQLite text and its type.
+struct BoundExpr {
+  std::string sql;
+  TypeDesc type;
+  bool nullable = true;
+  bool isColumn = false;       // a plain column: SQLite applies the column's affinity and collation
+  bool isNullLiteral = false;  // the literal NULL
+  bool isVariable = false;     // a @variable (NULL compares equal to NULL with ansinull off)
+  bool hasAggregate = false;   // contains count/sum/avg/min/max of this query level
+  bool identity = false;       // a plain reference to an identity column
+  std::string name;            // the result column's name when it heads a select list item
+};
+
+// One column visible in a FROM clause.
+struct ScopeColumn {
+  std::string name;
+  TypeDesc type;
+  bool nullable = true;
+  bool identity = false;
+  std::string sql;  // how the generated SQL names it: t0."title"
+};
+
+// One item of a FROM clause: a table, view or derived table.
+struct ScopeSource {
+  std::string exposed;  // the alias, or the table's own name
+  std::string table;    // the object's name (empty for a derived table)
+  std::string owner;
+  std::string database;
+  std::string sqlAlias;  // t0, t1 ...
+  std::vector<ScopeColumn> columns;
+};
+
+// The names a query level sees; `outer` is the enclosing query for correlated subqueries.
+struct Scope {
+  std::vector<ScopeSource> sources;
+  const Scope* outer = nullptr;
+};
+
+// A local variable of a batch.
+struct Variable {
+  TypeDesc type;
+  Value value;
+};
+
+// What the binder needs from the session.
+class BindContext {
+ public:
+  virtual ~BindContext() = default;
+  // The session's connection (catalogue reads run on it).
+  virtual sqlite3* connection() = 0;
+  virtual const std::string& databaseName() const = 0;
+  virtual const std::string& userName() const = 0;
+  // The declared variable, or nullptr.
+  virtual Variable* findVariable(const std::string& name) = 0;
+  // The value and type of a global (@@rowcount ...); nothing for an unknown one.
+  virtual std::optional<std::pair<Value, TypeDesc>> global(const std::string& name) = 0;
+  // The name a #temp table is stored under for this session.
+  virtual std::string tempTableName(const std::string& name) const = 0;
+  // set ansinull: false means `x = NULL` is true for a NULL x.
+  virtual bool ansiNull() const = 0;
+};
+
+// A bound SELECT: SQLite text, parameters and the result columns as the client sees them.
+struct BoundQuery {
+  std::string sql;
+  std::vector<ColumnDesc> columns;
+  std::vector<std::string> assignTo;  // per column: the @variable of `select @v = expr`, or empty
+};
+
+// Binds one statement's expressions and queries; the parameters it collects belong to the SQL
+// it generates, so a Binder lives for one statement.
+class Binder {
+ public:
+  explicit Binder(BindContext& context) : ctx_(context) {}
+
+  // Binds an expression in `scope`; throws SqlError (207, 209, 137, 257 ...).
+  BoundExpr bindExpr(const tsql::Expr& expr, const Scope& scope);
+  // Binds a boolean condition (WHERE, IF, WHILE): the same, checked for aggregates.
+  BoundExpr bindCondition(const tsql::Expr& expr, const Scope& scope);
+  // Binds a full query. Result columns are named "c1".."cN" in the SQL unless `namedColumns`
+  // (views), which names them as the client sees them.
+  BoundQuery bindQuery(const tsql::SelectStatement& query, const Scope* outer, bool namedColumns = false);
+  // Resolves a table or view name; throws 208 when it does not exist, 911 for a bad database.
+  TableInfo resolveTable(const tsql::ObjectName& name);
+  // A scope source over a resolved table, its columns named `<sqlAlias>."col"`.
+  static ScopeSource sourceFor(const TableInfo& table, const std::string& alias, const std::string& sqlAlias);
+  // The parameter values of the generated SQL (?1 .. ?N), in canonical storage form.
+  const std::vector<Value>& params() const { return params_; }
+  // Adds a parameter and returns its placeholder ("?3").
+  std::string addParam(const Value& v);
+  // A fresh SQL alias for a FROM item (t0, t1 ...).
+  std::string newAlias() { return "t" + std::to_string(aliasCounter_++); }
+  // When set, variables are refused (view definitions cannot hold them).
+  void setNoVariables(bool on) { noVariables_ = on; }
+
+  // `expr` converted for storage in a column of `type` (t_assign around it).
+  static std::string assignSql(const BoundExpr& expr, const TypeDesc& type, bool nullable);
+  // A Value written as an SQLite literal in canonical form.
+  static std::string literalSql(const Value& v);
+  // An identifier quoted for SQLite.
+  static std::string quoteIdent(const std::string& name);
+
+ private:
+  struct From {
+    std::string sql;
+  };
+  BoundExpr bindLiteral(const tsql::LiteralExpr& e);
+  BoundExpr bindColumn(const tsql::ColumnRefExpr& e, const Scope& scope);
+  BoundExpr bindBinary(const tsql::BinaryExpr& e, const Scope& scope);
+  BoundExpr bindFunction(const tsql::FunctionExpr& e, const Scope& scope);
+  BoundExpr bindConvert(const tsql::ConvertExpr& e, const Scope& scope);
+  BoundExpr bindCase(const tsql::CaseExpr& e, const Scope& scope);
+  BoundExpr compare(tsql::BinaryOp op, const BoundExpr& a, const BoundExpr& b);
+  BoundExpr subquery(const tsql::SelectStatement& q, const Scope& scope, bool requireOneColumn);
+  // The FROM clause of one query level: fills the scope's sources and returns the SQL text.
+  std::string bindFromItem(const tsql::TableRef& ref, Scope& scope);
+  BoundQuery bindCore(const tsql::SelectCore& core, const Scope* outer, bool namedColumns,
+                      const std::vector<tsql::OrderItem>* orderBy, std::string* orderSql);
+
+  BindContext& ctx_;
+  std::vector<Value> params_;
+  int aliasCounter_ = 0;
+  bool noVariables_ = false;
+  int aggregateDepth_ = 0;
+};
+
+// Converts a SqlType + sizes into the type a TypeName stands for, resolving user types through
+// systypes of the current database; throws 2715 "Can't find type '<name>'." when unknown.
+TypeDesc resolveTypeName(BindContext& ctx, const tsql::TypeName& type);
+
+}  // namespace tabsrv

@@ -1,0 +1,185 @@
+// CREATE/ALTER/DROP TABLE, CREATE/DROP INDEX and CREATE/DROP VIEW through the catalogue API,
+// each inside the statement's transaction so a failure leaves no half-made object.
+// #tables go to tempdb under a name private to the session and are dropped at logout.
+#include "server/exec/errors.h"
+#include "server/exec/session_impl.h"
+#include "server/exec/sql_statement.h"
+#include "server/tsql/parser.h"
+
+namespace tabsrv {
+
+using namespace tsql;
+
+namespace {
+
+bool isTemp(const ObjectName& n) {
+  return !n.name.empty() && n.name[0] == '#';
+}
+
+}  // namespace
+
+void SessionImpl::runCreateTable(const CreateTableStatement& s) {
+  TableSpec spec;
+  bool temp = isTemp(s.table);
+  spec.database = temp ? "tempdb" : (s.table.database.empty() ? database_ : s.table.database);
+  spec.owner = temp ? "dbo" : (s.table.owner.empty() ? user_ : s.table.owner);
+  spec.name = temp ? tempTableName(s.table.name) : s.table.name;
+  if (!databaseExists(db_, spec.database)) throw unknownDatabase(spec.database);
+  for (const auto& c : s.columns) {
+    ColumnSpec cs;
+    cs.name = c.name;
+    cs.type = resolveTypeName(*this, c.type);
+    // Without NULL or NOT NULL a column does not allow nulls, as the family's default has it.
+    cs.nullable = c.nullability == Nullability::Null;
+    cs.identity = c.identity;
+    if (c.identity) cs.nullable = false;
+    if (c.defaultValue) cs.defaultText = c.defaultValue->toSql();
+    for (const auto& k : c.constraints) {
+      if (k.kind != ConstraintKind::PrimaryKey && k.kind != ConstraintKind::Unique) continue;
+      IndexSpec is;
+      is.name = k.name;
+      is.columns = {c.name};
+      is.primaryKey = k.kind == ConstraintKind::PrimaryKey;
+      is.unique = true;
+      is.clustered = k.clustering == Clustering::Clustered ||
+                     (k.clustering == Clustering::Default && k.kind == ConstraintKind::PrimaryKey);
+      if (is.primaryKey) cs.nullable = false;
+      spec.constraints.push_back(std::move(is));
+    }
+    spec.columns.push_back(std::move(cs));
+  }
+  for (const auto& k : s.constraints) {
+    if (k.kind != ConstraintKind::PrimaryKey && k.kind != ConstraintKind::Unique) continue;
+    IndexSpec is;
+    is.name = k.name;
+    is.columns = k.columns;
+    is.primaryKey = k.kind == ConstraintKind::PrimaryKey;
+    is.unique = true;
+    is.clustered = k.clustering == Clustering::Clustered ||
+                   (k.clustering == Clustering::Default && k.kind == ConstraintKind::PrimaryKey);
+    spec.constraints.push_back(std::move(is));
+  }
+  StatementTransaction tx(*this);
+  createTable(db_, spec);
+  tx.commit();
+  if (temp) rememberTempTable(spec.name);
+  done(false, -1);
+}
+
+void SessionImpl::runAlterTable(const AlterTableStatement& s) {
+  (void)s;
+  throw notSupported("ALTER TABLE");
+}
+
+void SessionImpl::runDrop(const DropStatement& s) {
+  if (s.object != DropObject::Table && s.object != DropObject::View) throw notSupported("This DROP");
+  Binder binder(*this);
+  StatementTransaction tx(*this);
+  for (const auto& name : s.names) {
+    std::optional<TableInfo> t;
+    try {
+      t = binder.resolveTable(name);
+    } catch (const SqlError& e) {
+      if (e.number() != 208) throw;
+    }
+    bool view = s.object == DropObject::View;
+    if (!t || (view ? t->type != "V" : t->type != "U"))
+      throw SqlError(3701, 11,
+                     std::string("Cannot drop the ") + (view ? "view" : "table") + " '" + name.toSql() +
+                         "', because it doesn't exist in the system catalogs.");
+    if (view) {
+      dropView(db_, *t);
+    } else {
+      dropTable(db_, *t);
+      if (isTemp(name)) tempTables_.erase(tempTableName(name.name));
+    }
+  }
+  tx.commit();
+  done(false, -1);
+}
+
+void SessionImpl::runCreateIndex(const CreateIndexStatement& s) {
+  Binder binder(*this);
+  TableInfo t = binder.resolveTable(s.table);
+  if (t.type != "U")
+    throw SqlError(1921, 16, "Cannot create an index on '" + t.name + "': it is not a user table.");
+  IndexSpec spec;
+  spec.name = s.name;
+  for (const auto& c : s.columns) spec.columns.push_back(c.name);
+  spec.unique = s.unique;
+  spec.clustered = s.clustering == Clustering::Clustered;
+  StatementTransaction tx(*this);
+  createIndex(db_, t, spec);
+  tx.commit();
+  done(false, -1);
+}
+
+void SessionImpl::runDropIndex(const DropIndexStatement& s) {
+  Binder binder(*this);
+  StatementTransaction tx(*this);
+  for (const auto& ref : s.indexes) {
+    TableInfo t = binder.resolveTable(ref.table);
+    dropIndex(db_, t, ref.index);
+  }
+  tx.commit();
+  done(false, -1);
+}
+
+void SessionImpl::runCreateView(const CreateViewStatement& s) {
+  Binder binder(*this);
+  binder.setNoVariables(true);
+  // Rename the result columns first when the view lists its own names.
+  BoundQuery q = binder.bindQuery(*s.query, nullptr, false);
+  if (!s.columns.empty() && s.columns.size() != q.columns.size())
+    throw SqlError(8158, 16,
+                   "'" + s.view.name + "' has more columns than were specified in the column list.");
+  for (size_t i = 0; i < s.columns.size(); ++i) q.columns[i].name = s.columns[i];
+  for (size_t i = 0; i < q.columns.size(); ++i) {
+    if (q.columns[i].name.empty())
+      throw SqlError(4511, 16,
+                     "Create View failed because no column name was specified for column " +
+                         std::to_string(i + 1) + ".");
+    for (size_t k = 0; k < i; ++k)
+      if (q.columns[k].name == q.columns[i].name)
+        throw SqlError(4506, 16,
+                       "Column names in each view must be unique. Column name '" + q.columns[i].name +
+                           "' in view '" + s.view.name + "' is specified more than once.");
+    q.columns[i].identity = false;
+  }
+  // The SQLite view names its columns as the client sees them: "c1".."cN" are wrapped.
+  std::string select = "SELECT ";
+  for (size_t i = 0; i < q.columns.size(); ++i)
+    select += (i ? ", " : "") + std::string("v.\"c") + std::to_string(i + 1) + "\" AS " +
+              Binder::quoteIdent(q.columns[i].name);
+  select += " FROM (" + q.sql + ") AS v";
+  ViewSpec spec;
+  spec.database = s.view.database.empty() ? database_ : s.view.database;
+  spec.owner = s.view.owner.empty() ? user_ : s.view.owner;
+  spec.name = s.view.name;
+  spec.sqliteSelect = select;
+  spec.tsqlText = std::string(s.sourceText(batch_));
+  spec.columns = q.columns;
+  if (!databaseExists(db_, spec.database)) throw unknownDatabase(spec.database);
+  StatementTransaction tx(*this);
+  createView(db_, spec);
+  tx.commit();
+  done(false, -1);
+}
+
+void SessionImpl::dropTempTables() {
+  for (const auto& stored : std::set<std::string>(tempTables_)) {
+    auto t = tabsrv::resolveTable(db_, ObjectRef{"tempdb", "dbo", stored}, "tempdb", "dbo");
+    if (t) {
+      sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+      try {
+        dropTable(db_, *t);
+        sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+      } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      }
+    }
+  }
+  tempTables_.clear();
+}
+
+}  // namespace tabsrv

@@ -1,0 +1,277 @@
+// INSERT, UPDATE, DELETE and TRUNCATE TABLE: values converted to the target columns' storage
+// form, defaults and identity values filled in, `set rowcount` applied, each statement atomic.
+#include "server/exec/errors.h"
+#include "server/exec/session_impl.h"
+#include "server/exec/sql_statement.h"
+#include "server/exec/type_rules.h"
+#include "server/tsql/parser.h"
+#include "server/types/convert.h"
+#include "server/types/sqlite_value.h"
+#include "server/types/type_codes.h"
+
+namespace tabsrv {
+
+using namespace tsql;
+
+namespace {
+
+void refuseView(const TableInfo& t) {
+  if (t.type == "V")
+    throw SqlError(4405, 16,
+                   "View '" + t.name +
+                       "' is not updatable because the FROM clause names multiple tables "
+                       "or it is a view; update the underlying table.");
+}
+
+SqlError nullNotAllowed(const std::string& column, const TableInfo& t) {
+  return SqlError(515, 16,
+                  "Attempt to insert NULL value into column '" + column + "', table '" + t.database + "." +
+                      t.owner + "." + t.name + "'; column does not allow nulls. Update fails.");
+}
+
+}  // namespace
+
+std::pair<Value, TypeDesc> SessionImpl::columnDefault(const CatalogColumn& c) {
+  if (!c.defaultText || c.defaultText->empty()) return {Value{}, c.desc.type};
+  // The default is kept as T-SQL text; it is bound afresh so getdate() gives the time of the insert.
+  auto statements = parseBatch("select " + *c.defaultText);
+  const auto& sel = statements.at(0)->as<SelectStatement>();
+  return evaluate(*sel.core.items.at(0).expr);
+}
+
+void SessionImpl::assignVariable(const std::string& name, const Value& v, const TypeDesc& from) {
+  Variable* var = findVariable(name);
+  if (!var) throw mustDeclare(name);
+  var->value = convertValue(v, from, var->type, ConversionKind::Implicit, options_.dateFormat);
+}
+
+void SessionImpl::runInsert(const InsertStatement& s) {
+  if (s.execute) throw notSupported("INSERT ... EXECUTE");
+  beginChainedIfNeeded();
+  Binder binder(*this);
+  TableInfo t = binder.resolveTable(s.table);
+  refuseView(t);
+
+  // The target columns: the list given, or every column but the identity.
+  std::vector<int> targets;
+  if (!s.columns.empty()) {
+    for (const auto& name : s.columns) {
+      const CatalogColumn* c = t.findColumn(name);
+      if (!c) throw invalidColumn(name);
+      targets.push_back(static_cast<int>(c - t.columns.data()));
+    }
+  } else {
+    for (size_t i = 0; i < t.columns.size(); ++i)
+      if (!t.columns[i].identity) targets.push_back(static_cast<int>(i));
+  }
+  int identityCol = t.identityColumn();
+  bool explicitIdentity = false;
+  for (int i : targets)
+    if (i == identityCol) explicitIdentity = true;
+  if (explicitIdentity && !identityInsert_.count(t.id))
+    throw SqlError(585, 16,
+                   "Explicit value specified for identity field in table '" + t.name +
+                       "' when 'SET IDENTITY_INSERT' is OFF or with a SELECT INTO/bulk copy.");
+
+  // The source rows are read completely first, so `insert t select * from t` sees no new rows.
+  std::string sourceSql;
+  std::vector<TypeDesc> sourceTypes;
+  if (s.select) {
+    BoundQuery q = binder.bindQuery(*s.select, nullptr);
+    sourceSql = q.sql;
+    for (const auto& c : q.columns) sourceTypes.push_back(c.type);
+  } else {
+    Scope scope;
+    for (const auto& e : s.values) {
+      BoundExpr b = binder.bindExpr(*e, scope);
+      sourceSql += (sourceSql.empty() ? "SELECT " : ", ") + b.sql;
+      // A NULL literal takes the type of the column it goes into.
+      size_t k = sourceTypes.size();
+      sourceTypes.push_back(b.isNullLiteral && k < targets.size() ? t.columns[targets[k]].desc.type : b.type);
+    }
+  }
+  if (sourceTypes.size() != targets.size())
+    throw SqlError(213, 16,
+                   "Insert error: column name or number of supplied values does not match table definition.");
+
+  std::vector<std::vector<Value>> rows;
+  {
+    SqlStatement src(*this, sourceSql);
+    src.bindAll(binder.params());
+    while (src.step()) {
+      checkCancel();
+      std::vector<Value> r;
+      for (size_t i = 0; i < sourceTypes.size(); ++i)
+        r.push_back(columnValue(src.get(), static_cast<int>(i), sourceTypes[i]));
+      rows.push_back(std::move(r));
+      if (options_.rowCount > 0 && static_cast<int32_t>(rows.size()) >= options_.rowCount) break;
+    }
+  }
+
+  std::string cols, marks;
+  for (size_t i = 0; i < t.columns.size(); ++i) {
+    cols += (i ? ", " : "") + Binder::quoteIdent(t.columns[i].sqliteName);
+    marks += (i ? ", ?" : "?") + std::to_string(i + 1);
+  }
+  StatementTransaction tx(*this);
+  SqlStatement ins(*this, "INSERT INTO " + t.sqliteName + " (" + cols + ") VALUES (" + marks + ")");
+  Value lastIdentity;
+  for (const auto& r : rows) {
+    checkCancel();
+    std::vector<Value> values(t.columns.size());
+    std::vector<bool> given(t.columns.size(), false);
+    for (size_t k = 0; k < targets.size(); ++k) {
+      const CatalogColumn& c = t.columns[targets[k]];
+      values[targets[k]] = assignValue(r[k], sourceTypes[k], c.desc.type, c.desc.nullable);
+      given[targets[k]] = true;
+    }
+    for (size_t i = 0; i < t.columns.size(); ++i) {
+      const CatalogColumn& c = t.columns[i];
+      if (static_cast<int>(i) == identityCol) {
+        if (given[i] && !isNull(values[i])) {
+          noteIdentity(db_, t,
+                       std::get<int64_t>(convertValue(values[i], c.desc.type, makeType(SqlType::Int))));
+        } else {
+          values[i] = Value{nextIdentity(db_, t)};
+          values[i] = convertValue(values[i], makeType(SqlType::Int), c.desc.type);
+        }
+        // @@identity is a numeric(38,0) whatever the identity column's own type.
+        if (auto* n = std::get_if<int64_t>(&values[i])) lastIdentity = Decimal{*n, 0};
+        if (auto* n = std::get_if<Decimal>(&values[i])) lastIdentity = *n;
+        continue;
+      }
+      if (!given[i]) {
+        auto [dv, dt] = columnDefault(c);
+        values[i] = assignValue(dv, dt, c.desc.type, c.desc.nullable);
+      }
+      if (isNull(values[i]) && !c.desc.nullable) throw nullNotAllowed(c.desc.name, t);
+    }
+    ins.reset();
+    ins.bindAll(values);
+    ins.step();
+  }
+  tx.commit();
+  if (!isNull(lastIdentity)) identity_ = lastIdentity;
+  rowCount_ = static_cast<int32_t>(rows.size());
+  done(false, rowCount_);
+}
+
+void SessionImpl::runUpdate(const UpdateStatement& s) {
+  beginChainedIfNeeded();
+  Binder binder(*this);
+  TableInfo t = binder.resolveTable(s.table);
+  refuseView(t);
+  std::string alias = binder.newAlias();
+  Scope scope;
+  scope.sources.push_back(Binder::sourceFor(t, {}, alias));
+
+  // `update t set ... from t, u where ...`: the FROM item naming the target is the target itself.
+  std::string fromSql;
+  for (const auto& ref : s.from) {
+    if (ref->is<NamedTableRef>()) {
+      const auto& n = ref->as<NamedTableRef>();
+      TableInfo other = binder.resolveTable(n.name);
+      if (other.id == t.id && other.database == t.database) {
+        if (!n.alias.empty()) scope.sources[0].exposed = n.alias;
+        continue;
+      }
+      std::string a = binder.newAlias();
+      scope.sources.push_back(Binder::sourceFor(other, n.alias, a));
+      fromSql += (fromSql.empty() ? "" : ", ") + other.sqliteName + " AS " + a;
+      continue;
+    }
+    throw notSupported("UPDATE with a joined FROM item");
+  }
+
+  std::string sets;
+  for (const auto& a : s.assignments) {
+    if (!a.column.empty() && a.column[0] == '@') throw notSupported("Assigning a variable in UPDATE");
+    const CatalogColumn* c = t.findColumn(a.column);
+    if (!c) throw invalidColumn(a.column);
+    if (c->identity)
+      throw SqlError(4406, 16, "Column '" + c->desc.name + "' is an identity column and cannot be updated.");
+    BoundExpr v = binder.bindExpr(*a.value, scope);
+    if (!v.isNullLiteral && !implicitConversionAllowed(v.type.type, c->desc.type.type))
+      throw conversionError(ConversionError::ImplicitNotAllowed, ConversionKind::Implicit, v.type.type,
+                            c->desc.type.type);
+    if (v.isNullLiteral && !c->desc.nullable) throw nullNotAllowed(c->desc.name, t);
+    sets += (sets.empty() ? "" : ", ") + Binder::quoteIdent(c->sqliteName) + " = " +
+            Binder::assignSql(v, c->desc.type, c->desc.nullable);
+  }
+  std::string where = s.where ? binder.bindCondition(*s.where, scope).sql : "";
+  std::string sql = "UPDATE " + t.sqliteName + " AS " + alias + " SET " + sets;
+  if (!fromSql.empty()) sql += " FROM " + fromSql;
+  std::string cond = where;
+  if (options_.rowCount > 0) {
+    // set rowcount limits the rows an UPDATE touches.
+    std::string pick = "SELECT " + alias + ".rowid FROM " + t.sqliteName + " AS " + alias +
+                       (fromSql.empty() ? "" : ", " + fromSql) + (where.empty() ? "" : " WHERE " + where) +
+                       " LIMIT " + std::to_string(options_.rowCount);
+    cond = alias + ".rowid IN (" + pick + ")";
+  }
+  if (!cond.empty()) sql += " WHERE " + cond;
+  StatementTransaction tx(*this);
+  SqlStatement st(*this, sql);
+  st.bindAll(binder.params());
+  while (st.step()) {
+  }
+  int32_t rows = sqlite3_changes(db_);
+  tx.commit();
+  rowCount_ = rows;
+  done(false, rows);
+}
+
+void SessionImpl::runDelete(const DeleteStatement& s) {
+  beginChainedIfNeeded();
+  Binder binder(*this);
+  TableInfo t = binder.resolveTable(s.table);
+  refuseView(t);
+  std::string alias = binder.newAlias();
+  Scope scope;
+  scope.sources.push_back(Binder::sourceFor(t, {}, alias));
+  std::string fromSql;
+  for (const auto& ref : s.from) {
+    if (!ref->is<NamedTableRef>()) throw notSupported("DELETE with a joined FROM item");
+    const auto& n = ref->as<NamedTableRef>();
+    TableInfo other = binder.resolveTable(n.name);
+    if (other.id == t.id && other.database == t.database) {
+      if (!n.alias.empty()) scope.sources[0].exposed = n.alias;
+      continue;
+    }
+    std::string a = binder.newAlias();
+    scope.sources.push_back(Binder::sourceFor(other, n.alias, a));
+    fromSql += ", " + other.sqliteName + " AS " + a;
+  }
+  std::string where = s.where ? binder.bindCondition(*s.where, scope).sql : "";
+  std::string sql = "DELETE FROM " + t.sqliteName + " AS " + alias;
+  if (!fromSql.empty() || options_.rowCount > 0) {
+    std::string pick = "SELECT " + alias + ".rowid FROM " + t.sqliteName + " AS " + alias + fromSql +
+                       (where.empty() ? "" : " WHERE " + where) +
+                       (options_.rowCount > 0 ? " LIMIT " + std::to_string(options_.rowCount) : "");
+    sql += " WHERE " + alias + ".rowid IN (" + pick + ")";
+  } else if (!where.empty()) {
+    sql += " WHERE " + where;
+  }
+  StatementTransaction tx(*this);
+  SqlStatement st(*this, sql);
+  st.bindAll(binder.params());
+  while (st.step()) {
+  }
+  int32_t rows = sqlite3_changes(db_);
+  tx.commit();
+  rowCount_ = rows;
+  done(false, rows);
+}
+
+void SessionImpl::runTruncate(const TruncateStatement& s) {
+  Binder binder(*this);
+  TableInfo t = binder.resolveTable(s.table);
+  refuseView(t);
+  StatementTransaction tx(*this);
+  execSql("DELETE FROM " + t.sqliteName);
+  tx.commit();
+  rowCount_ = 0;
+  done(false, -1);
+}
+
+}  // namespace tabsrv

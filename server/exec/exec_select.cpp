@@ -1,0 +1,135 @@
+// SELECT: result sets with the binder's column formats, `set rowcount`, fmtonly, assignment
+// selects (`select @v = x from t`: the last row wins, no result set) and SELECT INTO.
+#include "server/exec/errors.h"
+#include "server/exec/session_impl.h"
+#include "server/exec/sql_statement.h"
+#include "server/exec/type_rules.h"
+#include "server/types/convert.h"
+#include "server/types/sqlite_value.h"
+#include "server/types/type_codes.h"
+
+namespace tabsrv {
+
+using namespace tsql;
+
+namespace {
+
+// Integer results computed by SQLite in 64 bits must still fit the bound type.
+void checkIntegerRange(const Value& v, const TypeDesc& t) {
+  if (!std::holds_alternative<int64_t>(v)) return;
+  int64_t x = std::get<int64_t>(v);
+  int64_t lo = 0, hi = 0;
+  switch (t.type) {
+    case SqlType::Int:
+      lo = INT32_MIN;
+      hi = INT32_MAX;
+      break;
+    case SqlType::SmallInt:
+      lo = INT16_MIN;
+      hi = INT16_MAX;
+      break;
+    case SqlType::TinyInt:
+      lo = 0;
+      hi = 255;
+      break;
+    default:
+      return;
+  }
+  if (x < lo || x > hi) throw SqlError(3606, 16, "Arithmetic overflow occurred.");
+}
+
+}  // namespace
+
+void SessionImpl::runSelect(const SelectStatement& s) {
+  beginChainedIfNeeded();
+  Binder binder(*this);
+  BoundQuery q = binder.bindQuery(s, nullptr);
+  bool assignment = !q.assignTo.empty() && !q.assignTo[0].empty();
+  if (options_.fmtOnly) {
+    if (!assignment) sink_->rowFormat(q.columns);
+    done(false, -1);
+    return;
+  }
+  SqlStatement st(*this, q.sql);
+  st.bindAll(binder.params());
+  int32_t rows = 0;
+  if (assignment) {
+    // Every row is read; the variables keep the values of the last one.
+    std::vector<Value> last;
+    while (st.step()) {
+      checkCancel();
+      last.clear();
+      for (size_t i = 0; i < q.columns.size(); ++i)
+        last.push_back(columnValue(st.get(), static_cast<int>(i), q.columns[i].type));
+      ++rows;
+      if (options_.rowCount > 0 && rows >= options_.rowCount) break;
+    }
+    if (!last.empty())
+      for (size_t i = 0; i < q.columns.size(); ++i) assignVariable(q.assignTo[i], last[i], q.columns[i].type);
+    rowCount_ = rows;
+    done(false, rows);
+    return;
+  }
+  sink_->rowFormat(q.columns);
+  std::vector<Value> row;
+  while (!(options_.rowCount > 0 && rows >= options_.rowCount) && st.step()) {
+    checkCancel();
+    row.clear();
+    for (size_t i = 0; i < q.columns.size(); ++i) {
+      Value v = columnValue(st.get(), static_cast<int>(i), q.columns[i].type);
+      checkIntegerRange(v, q.columns[i].type);
+      row.push_back(std::move(v));
+    }
+    sink_->row(row);
+    ++rows;
+  }
+  rowCount_ = rows;
+  done(false, rows);
+}
+
+void SessionImpl::runSelectInto(const SelectStatement& s) {
+  Binder binder(*this);
+  BoundQuery q = binder.bindQuery(s, nullptr);
+  const ObjectName& into = s.core.into;
+  TableSpec spec;
+  bool temp = !into.name.empty() && into.name[0] == '#';
+  spec.database = temp ? "tempdb" : (into.database.empty() ? database_ : into.database);
+  spec.owner = temp ? "dbo" : (into.owner.empty() ? user_ : into.owner);
+  spec.name = temp ? tempTableName(into.name) : into.name;
+  if (!databaseExists(db_, spec.database)) throw unknownDatabase(spec.database);
+  for (size_t i = 0; i < q.columns.size(); ++i) {
+    const ColumnDesc& c = q.columns[i];
+    if (c.name.empty())
+      throw SqlError(
+          166, 15,
+          "SELECT INTO requires a name for column " + std::to_string(i + 1) + " of the select list.");
+    ColumnSpec cs;
+    cs.name = c.name;
+    cs.type = c.type;
+    cs.nullable = c.nullable;
+    spec.columns.push_back(std::move(cs));
+  }
+  StatementTransaction tx(*this);
+  TableInfo t = createTable(db_, spec);
+  std::string cols, sel;
+  for (size_t i = 0; i < t.columns.size(); ++i) {
+    cols += (i ? ", " : "") + Binder::quoteIdent(t.columns[i].sqliteName);
+    BoundExpr e;
+    e.sql = "q.\"c" + std::to_string(i + 1) + "\"";
+    e.type = q.columns[i].type;
+    sel += (i ? ", " : "") + Binder::assignSql(e, t.columns[i].desc.type, t.columns[i].desc.nullable);
+  }
+  std::string sql =
+      "INSERT INTO " + t.sqliteName + " (" + cols + ") SELECT " + sel + " FROM (" + q.sql + ") AS q";
+  if (options_.rowCount > 0) sql += " LIMIT " + std::to_string(options_.rowCount);
+  SqlStatement st(*this, sql);
+  st.bindAll(binder.params());
+  st.step();
+  int32_t rows = sqlite3_changes(db_);
+  tx.commit();
+  if (temp) rememberTempTable(spec.name);
+  rowCount_ = rows;
+  done(false, rows);
+}
+
+}  // namespace tabsrv

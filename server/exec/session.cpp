@@ -1,0 +1,457 @@
+// The session's batch interpreter: parsing, statement dispatch, DONE and error handling, globals,
+// cancellation through SQLite's progress and busy handlers, and the prepared-statement helper.
+#include <cstring>
+#include <thread>
+
+#include "server/exec/errors.h"
+#include "server/exec/session_impl.h"
+#include "server/exec/sql_functions.h"
+#include "server/exec/sql_statement.h"
+#include "server/exec/type_rules.h"
+#include "server/tsql/parser.h"
+#include "server/types/convert.h"
+#include "server/types/sqlite_error.h"
+#include "server/types/sqlite_value.h"
+#include "server/types/type_codes.h"
+
+namespace tabsrv {
+
+using namespace tsql;
+
+// ---- SqlStatement -------------------------------------------------------------------------------
+
+SqlStatement::SqlStatement(SessionImpl& session, const std::string& sql) : session_(session) {
+  int rc = sqlite3_prepare_v2(session.db_, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr);
+  if (rc != SQLITE_OK) fail(rc);
+}
+
+SqlStatement::~SqlStatement() {
+  sqlite3_finalize(stmt_);
+}
+
+void SqlStatement::bindAll(const std::vector<Value>& values) {
+  for (size_t i = 0; i < values.size(); ++i) {
+    int rc = bindValue(stmt_, static_cast<int>(i + 1), values[i]);
+    if (rc != SQLITE_OK) fail(rc);
+  }
+}
+
+bool SqlStatement::step() {
+  int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  fail(rc);
+}
+
+void SqlStatement::reset() {
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+}
+
+void SqlStatement::fail(int rc) {
+  if (session_.sink_ && session_.sink_->cancelled()) throw Cancelled{};
+  SqlError e = errorFromSqlite(session_.db_, rc);
+  if (e.number() == kCancelledErrorNumber) throw Cancelled{};
+  throw e;
+}
+
+// ---- StatementTransaction -----------------------------------------------------------------------
+
+StatementTransaction::StatementTransaction(SessionImpl& session)
+    : session_(session), outermost_(session.tranCount_ == 0) {
+  session_.execSql(outermost_ ? "BEGIN IMMEDIATE" : "SAVEPOINT tx_statement");
+  if (outermost_) session_.noteWriter(true);
+}
+
+void StatementTransaction::commit() {
+  session_.execSql(outermost_ ? "COMMIT" : "RELEASE tx_statement");
+  if (outermost_) session_.noteWriter(false);
+  open_ = false;
+}
+
+StatementTransaction::~StatementTransaction() {
+  if (!open_) return;
+  // The rollback itself must not be interrupted by the cancel that may have caused it.
+  Unwinding guard(session_);
+  if (outermost_) {
+    sqlite3_exec(session_.db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    session_.noteWriter(false);
+  } else {
+    sqlite3_exec(session_.db_, "ROLLBACK TO tx_statement; RELEASE tx_statement", nullptr, nullptr, nullptr);
+  }
+}
+
+// ---- SessionImpl --------------------------------------------------------------------------------
+
+SessionImpl::SessionImpl(sqlite3* db, int spid, SessionIdentity identity, ProcessTable& processes)
+    : db_(db), spid_(spid), id_(std::move(identity)), processes_(processes) {
+  database_ = id_.database;
+  user_ = id_.user;
+  info_.database = database_;
+  info_.user = user_;
+  info_.uid = id_.uid;
+  info_.login = id_.login;
+  info_.suid = id_.suid;
+  info_.host = id_.host;
+  info_.program = id_.program;
+  info_.spid = spid_;
+  registerExecFunctions(db_);
+  setSessionInfo(db_, &info_);
+  // A blocked writer waits in 10 ms steps, gives up after the lock timeout, and stops at once
+  // when the client cancels.
+  sqlite3_busy_handler(
+      db_, [](void* self, int count) { return static_cast<SessionImpl*>(self)->onBusy(count); }, this);
+  sqlite3_progress_handler(
+      db_, 2000, [](void* self) { return static_cast<SessionImpl*>(self)->onProgress(); }, this);
+}
+
+SessionImpl::~SessionImpl() {
+  sink_ = nullptr;
+  // A session that ends with an open transaction rolls it back.
+  rollbackAll();
+  try {
+    dropTempTables();
+  } catch (...) {
+  }
+  sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+  sqlite3_close_v2(db_);
+  processes_.remove(spid_);
+}
+
+int SessionImpl::onBusy(int count) {
+  auto now = std::chrono::steady_clock::now();
+  if (count == 0) {
+    busySince_ = now;
+    int writer = processes_.writer();
+    processes_.update(spid_, [writer](ProcessInfo& p) {
+      p.status = "lock sleep";
+      p.blockedBy = writer;
+    });
+  }
+  if ((sink_ && sink_->cancelled()) || now - busySince_ > lockTimeout_) return 0;
+  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return 1;
+}
+
+int SessionImpl::onProgress() {
+  return !unwinding_ && sink_ && sink_->cancelled() ? 1 : 0;
+}
+
+void SessionImpl::noteWriter(bool holding) {
+  if (holding)
+    processes_.setWriter(spid_);
+  else if (processes_.writer() == spid_)
+    processes_.setWriter(0);
+}
+
+void SessionImpl::checkCancel() {
+  if (sink_ && sink_->cancelled()) throw Cancelled{};
+}
+
+void SessionImpl::setCommand(const std::string& command) {
+  int tc = tranCount_;
+  processes_.update(spid_, [&](ProcessInfo& p) {
+    p.command = command;
+    p.status = command == "AWAITING COMMAND" ? "recv sleep" : "running";
+    p.blockedBy = 0;
+    p.tranCount = tc;
+  });
+}
+
+void SessionImpl::done(bool error, int32_t count) {
+  if (sink_) sink_->done(DoneKind::Done, error, options_.noCount ? -1 : count);
+}
+
+void SessionImpl::sendMessage(const ServerMessage& m) {
+  if (sink_) sink_->message(m);
+}
+
+void SessionImpl::execSql(const std::string& sql) {
+  SqlStatement st(*this, sql);
+  while (st.step()) {
+  }
+}
+
+Variable* SessionImpl::findVariable(const std::string& name) {
+  auto it = variables_.find(name);
+  return it == variables_.end() ? nullptr : &it->second;
+}
+
+std::string SessionImpl::tempTableName(const std::string& name) const {
+  // #tables are private: the stored name carries the spid, as the family's tempdb names do.
+  std::string suffix = std::to_string(spid_);
+  while (suffix.size() < 5) suffix = "0" + suffix;
+  return name + "_" + suffix;
+}
+
+std::optional<std::pair<Value, TypeDesc>> SessionImpl::global(const std::string& name) {
+  auto intValue = [](int64_t v) { return std::make_pair(Value{v}, makeType(SqlType::Int)); };
+  auto text = [](const std::string& s) {
+    return std::make_pair(Value{s},
+                          makeType(SqlType::VarChar, std::max<int32_t>(1, static_cast<int32_t>(s.size()))));
+  };
+  if (name == "@@rowcount") return intValue(rowCount_);
+  if (name == "@@error") return intValue(error_);
+  if (name == "@@trancount") return intValue(tranCount_);
+  if (name == "@@spid") return std::make_pair(Value{int64_t{spid_}}, makeType(SqlType::SmallInt));
+  if (name == "@@identity") {
+    return std::make_pair(identity_, numericType(38, 0));
+  }
+  if (name == "@@servername") return text(id_.serverName);
+  if (name == "@@version")
+    return text("Tabulon SQL Server/15.0/Tabulon local server/Linux/OPT/" + std::string(__DATE__));
+  if (name == "@@textsize") return intValue(options_.textSize);
+  if (name == "@@isolation") return intValue(options_.isolation);
+  if (name == "@@tranchained") return intValue(options_.chained ? 1 : 0);
+  if (name == "@@transtate") return intValue(tranCount_ > 0 ? 0 : 1);
+  if (name == "@@nestlevel") return intValue(0);
+  if (name == "@@procid") return intValue(0);
+  if (name == "@@sqlstatus") return intValue(0);
+  if (name == "@@langid") return intValue(0);
+  if (name == "@@language") return text("us_english");
+  if (name == "@@char_convert") return intValue(0);
+  if (name == "@@client_csname") return text("utf8");
+  if (name == "@@max_connections") return intValue(100);
+  if (name == "@@maxcharlen") return intValue(4);
+  if (name == "@@datefirst") return intValue(options_.dateFirst);
+  if (name == "@@options") return intValue(0);
+  return std::nullopt;
+}
+
+std::pair<Value, TypeDesc> SessionImpl::evaluate(const Expr& e) {
+  Binder b(*this);
+  Scope scope;
+  BoundExpr x = b.bindExpr(e, scope);
+  SqlStatement st(*this, "SELECT " + x.sql);
+  st.bindAll(b.params());
+  Value v;
+  if (st.step()) v = columnValue(st.get(), 0, x.type);
+  return {v, x.type};
+}
+
+bool SessionImpl::evaluateCondition(const Expr& e) {
+  Binder b(*this);
+  Scope scope;
+  BoundExpr x = b.bindCondition(e, scope);
+  SqlStatement st(*this, "SELECT CASE WHEN " + x.sql + " THEN 1 ELSE 0 END");
+  st.bindAll(b.params());
+  return st.step() && sqlite3_column_int(st.get(), 0) == 1;
+}
+
+void SessionImpl::beginChainedIfNeeded() {
+  if (options_.chained && tranCount_ == 0) beginTransaction({});
+}
+
+void SessionImpl::executeLanguage(std::string_view sql, ResultSink& sink) {
+  sink_ = &sink;
+  batch_ = sql;
+  variables_.clear();
+  gotoLabel_.clear();
+  std::vector<StatementPtr> statements;
+  try {
+    statements = parseBatch(sql);
+  } catch (const SqlError& e) {
+    // A syntax error anywhere stops the whole batch before anything runs.
+    error_ = e.number();
+    sendMessage(e.toMessage());
+    sink.done(DoneKind::Done, true, -1);
+    sink_ = nullptr;
+    return;
+  }
+  if (options_.parseOnly) {
+    // Only SET statements run (so "set parseonly off" still works).
+    for (const auto& s : statements)
+      if (s->is<SetStatement>()) runStatement(*s);
+    sink_ = nullptr;
+    return;
+  }
+  try {
+    runList(statements);
+  } catch (const Cancelled&) {
+    // The protocol layer answers the attention; what the statement changed is undone.
+  }
+  setCommand("AWAITING COMMAND");
+  sink_ = nullptr;
+}
+
+Flow SessionImpl::runList(const std::vector<StatementPtr>& list) {
+  for (size_t i = 0; i < list.size(); ++i) {
+    checkCancel();
+    Flow f = runStatement(*list[i]);
+    if (f == Flow::Goto) {
+      // GOTO jumps to a label of this statement list; an unknown label goes up a level.
+      size_t k = 0;
+      for (; k < list.size(); ++k)
+        if (list[k]->is<LabelStatement>() && list[k]->as<LabelStatement>().label == gotoLabel_) break;
+      if (k == list.size()) return f;
+      gotoLabel_.clear();
+      i = k;
+      continue;
+    }
+    if (f != Flow::Next) return f;
+  }
+  return Flow::Next;
+}
+
+Flow SessionImpl::runStatement(const Statement& s) {
+  if (options_.noExec && !s.is<SetStatement>()) return Flow::Next;
+  try {
+    return dispatch(s);
+  } catch (SqlError& e) {
+    if (e.number() == kCancelledErrorNumber) throw Cancelled{};
+    e.setLine(static_cast<uint16_t>(s.line));
+    error_ = e.number();
+    sendMessage(e.toMessage());
+    done(true, -1);
+    return abortsBatch(e) ? Flow::Abort : Flow::Next;
+  } catch (const Cancelled&) {
+    throw;
+  } catch (const std::exception& e) {
+    // A fault below the executor (storage, a broken invariant) ends the batch with an error
+    // instead of taking the session down.
+    error_ = 7900;
+    sendMessage(ServerMessage{
+        7900, 1, 16, std::string("Internal error: ") + e.what(), {}, static_cast<uint16_t>(s.line)});
+    done(true, -1);
+    return Flow::Abort;
+  }
+}
+
+Flow SessionImpl::dispatch(const Statement& s) {
+  switch (s.kind) {
+    case StatementKind::Select:
+      setCommand("SELECT");
+      if (!s.as<SelectStatement>().core.into.empty())
+        runSelectInto(s.as<SelectStatement>());
+      else
+        runSelect(s.as<SelectStatement>());
+      break;
+    case StatementKind::Insert:
+      setCommand("INSERT");
+      runInsert(s.as<InsertStatement>());
+      break;
+    case StatementKind::Update:
+      setCommand("UPDATE");
+      runUpdate(s.as<UpdateStatement>());
+      break;
+    case StatementKind::Delete:
+      setCommand("DELETE");
+      runDelete(s.as<DeleteStatement>());
+      break;
+    case StatementKind::Truncate:
+      setCommand("TRUNCATE TABLE");
+      runTruncate(s.as<TruncateStatement>());
+      break;
+    case StatementKind::CreateTable:
+      setCommand("CREATE TABLE");
+      runCreateTable(s.as<CreateTableStatement>());
+      break;
+    case StatementKind::AlterTable:
+      setCommand("ALTER TABLE");
+      runAlterTable(s.as<AlterTableStatement>());
+      break;
+    case StatementKind::Drop:
+      setCommand("DROP");
+      runDrop(s.as<DropStatement>());
+      break;
+    case StatementKind::CreateIndex:
+      setCommand("CREATE INDEX");
+      runCreateIndex(s.as<CreateIndexStatement>());
+      break;
+    case StatementKind::DropIndex:
+      setCommand("DROP INDEX");
+      runDropIndex(s.as<DropIndexStatement>());
+      break;
+    case StatementKind::CreateView:
+      setCommand("CREATE VIEW");
+      runCreateView(s.as<CreateViewStatement>());
+      break;
+    case StatementKind::Use:
+      runUse(s.as<UseStatement>());
+      break;
+    case StatementKind::Set:
+      runSet(s.as<SetStatement>());
+      break;
+    case StatementKind::Transaction:
+      runTransaction(s.as<TransactionStatement>());
+      break;
+    case StatementKind::Declare:
+      runDeclare(s.as<DeclareStatement>());
+      break;
+    case StatementKind::If: {
+      const auto& i = s.as<IfStatement>();
+      setCommand("COND");
+      bool yes = evaluateCondition(*i.condition);
+      error_ = 0;
+      if (yes) return runStatement(*i.thenBranch);
+      if (i.elseBranch) return runStatement(*i.elseBranch);
+      return Flow::Next;
+    }
+    case StatementKind::While: {
+      const auto& w = s.as<WhileStatement>();
+      while (true) {
+        checkCancel();
+        setCommand("COND");
+        if (!evaluateCondition(*w.condition)) break;
+        Flow f = runStatement(*w.body);
+        if (f == Flow::Break) break;
+        if (f == Flow::Continue || f == Flow::Next) continue;
+        return f;
+      }
+      return Flow::Next;
+    }
+    case StatementKind::Break:
+      return Flow::Break;
+    case StatementKind::Continue:
+      return Flow::Continue;
+    case StatementKind::Block:
+      return runList(s.as<BlockStatement>().statements);
+    case StatementKind::Return:
+      return Flow::Return;
+    case StatementKind::Goto:
+      gotoLabel_ = s.as<GotoStatement>().label;
+      return Flow::Goto;
+    case StatementKind::Label:
+      return Flow::Next;
+    case StatementKind::Print:
+      runPrint(s.as<PrintStatement>());
+      break;
+    case StatementKind::Raiserror:
+      runRaiserror(s.as<RaiserrorStatement>());
+      return Flow::Next;
+    case StatementKind::Waitfor:
+      setCommand("WAITFOR");
+      runWaitfor(s.as<WaitforStatement>());
+      break;
+    case StatementKind::Execute: {
+      const auto& x = s.as<ExecuteStatement>();
+      throw SqlError(
+          2812, 16,
+          "Stored procedure '" + x.procedure.toSql() +
+              "' not found. Specify owner.objectname or use sp_help to check whether the object exists "
+              "(sp_help may produce lots of output).");
+    }
+    case StatementKind::CreateProcedure:
+    case StatementKind::CreateTrigger:
+    case StatementKind::CreateRule:
+    case StatementKind::CreateDefault:
+    case StatementKind::Grant:
+      throw notSupported(std::string("The statement ") + statementKindName(s.kind));
+  }
+  error_ = 0;
+  // Statements that touch no rows (SET, USE, PRINT, transactions, DDL) leave @@rowcount at 0;
+  // DECLARE leaves it alone.
+  switch (s.kind) {
+    case StatementKind::Select:
+    case StatementKind::Insert:
+    case StatementKind::Update:
+    case StatementKind::Delete:
+    case StatementKind::Declare:
+      break;
+    default:
+      rowCount_ = 0;
+  }
+  return Flow::Next;
+}
+
+}  // namespace tabsrv

@@ -1,0 +1,57 @@
+// A prepared SQLite statement owned by a session: binds parameters in canonical form, steps,
+// and turns SQLite failures into server errors (or a quiet stop when the client cancelled).
+#pragma once
+
+#include <sqlite3.h>
+
+#include <string>
+#include <vector>
+
+#include "server/core/types.h"
+#include "server/exec/session_impl.h"
+
+namespace tabsrv {
+
+class SqlStatement {
+ public:
+  // Prepares `sql` on the session's connection; throws SqlError (or Cancelled).
+  SqlStatement(SessionImpl& session, const std::string& sql);
+  ~SqlStatement();
+  SqlStatement(const SqlStatement&) = delete;
+  SqlStatement& operator=(const SqlStatement&) = delete;
+
+  // Binds ?1..?N from `values`.
+  void bindAll(const std::vector<Value>& values);
+  // Steps once: true when a row is ready, false when done; throws on failure.
+  bool step();
+  // Resets for another run with new bindings.
+  void reset();
+  // The raw statement for column reads.
+  sqlite3_stmt* get() const { return stmt_; }
+  int columnCount() const { return sqlite3_column_count(stmt_); }
+
+ private:
+  [[noreturn]] void fail(int rc);
+  SessionImpl& session_;
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+// Statement atomicity for statements that write: outside a transaction a BEGIN IMMEDIATE (so a
+// second writer waits for the lock up front instead of failing half way), inside one a savepoint.
+// Without commit() the destructor undoes the statement's changes only.
+class StatementTransaction {
+ public:
+  explicit StatementTransaction(SessionImpl& session);
+  ~StatementTransaction();
+  StatementTransaction(const StatementTransaction&) = delete;
+  StatementTransaction& operator=(const StatementTransaction&) = delete;
+  // Keeps the statement's changes.
+  void commit();
+
+ private:
+  SessionImpl& session_;
+  bool outermost_;
+  bool open_ = true;
+};
+
+}  // namespace tabsrv

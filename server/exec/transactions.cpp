@@ -1,0 +1,97 @@
+// BEGIN/COMMIT/ROLLBACK/SAVE TRANSACTION over the session's SQLite connection.
+// The outermost BEGIN TRAN takes SQLite's write lock at once (BEGIN IMMEDIATE): a second
+// session's BEGIN TRAN or write waits in the busy handler until the first commits, so two
+// writers never deadlock and a transaction never fails half way with a stale snapshot. Readers
+// outside transactions keep reading the last committed state (WAL). Nested BEGINs only count.
+#include "server/exec/errors.h"
+#include "server/exec/session_impl.h"
+#include "server/exec/sql_statement.h"
+
+namespace tabsrv {
+
+using namespace tsql;
+
+namespace {
+
+std::string savepointName(const std::string& name) {
+  return Binder::quoteIdent("u_" + name);
+}
+
+}  // namespace
+
+void SessionImpl::beginTransaction(const std::string& name) {
+  if (tranCount_ == 0) {
+    execSql("BEGIN IMMEDIATE");
+    noteWriter(true);
+    tranName_ = name;
+    savepoints_.clear();
+  }
+  ++tranCount_;
+  int tc = tranCount_;
+  processes_.update(spid_, [tc](ProcessInfo& p) { p.tranCount = tc; });
+}
+
+void SessionImpl::commitTransaction() {
+  if (tranCount_ == 0) throw commitWithoutBegin();
+  if (tranCount_ == 1) {
+    execSql("COMMIT");
+    noteWriter(false);
+    savepoints_.clear();
+  }
+  --tranCount_;
+  int tc = tranCount_;
+  processes_.update(spid_, [tc](ProcessInfo& p) { p.tranCount = tc; });
+}
+
+void SessionImpl::rollbackTransaction(const std::string& name) {
+  if (tranCount_ == 0) throw rollbackWithoutBegin();
+  if (!name.empty() && name != tranName_) {
+    // ROLLBACK TRAN savepoint: back to the savepoint; the transaction stays open.
+    for (auto it = savepoints_.rbegin(); it != savepoints_.rend(); ++it) {
+      if (*it == name) {
+        execSql("ROLLBACK TO " + savepointName(name));
+        savepoints_.erase(it.base(), savepoints_.end());
+        return;
+      }
+    }
+    throw SqlError(6401, 16,
+                   "Cannot rollback " + name + " - no transaction or savepoint of that name found.");
+  }
+  rollbackAll();
+}
+
+void SessionImpl::saveTransaction(const std::string& name) {
+  if (tranCount_ == 0) throw SqlError(628, 16, "SAVE TRANSACTION can only be used inside a transaction.");
+  execSql("SAVEPOINT " + savepointName(name));
+  savepoints_.push_back(name);
+}
+
+void SessionImpl::rollbackAll() {
+  Unwinding guard(*this);
+  if (tranCount_ > 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  if (tranCount_ > 0) noteWriter(false);
+  tranCount_ = 0;
+  savepoints_.clear();
+  tranName_.clear();
+  processes_.update(spid_, [](ProcessInfo& p) { p.tranCount = 0; });
+}
+
+void SessionImpl::runTransaction(const TransactionStatement& s) {
+  switch (s.action) {
+    case TranAction::Begin:
+      beginTransaction(s.name);
+      break;
+    case TranAction::Commit:
+      commitTransaction();
+      break;
+    case TranAction::Rollback:
+      rollbackTransaction(s.name);
+      break;
+    case TranAction::Save:
+      saveTransaction(s.name);
+      break;
+  }
+  done(false, -1);
+}
+
+}  // namespace tabsrv

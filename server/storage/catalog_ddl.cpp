@@ -1,0 +1,473 @@
+// DDL through the catalogue: CREATE/DROP TABLE, INDEX and VIEW, and identity counters. Each call
+// changes the SQLite schema and the system tables together on the session's connection, so both
+// commit or roll back with the session's transaction.
+#include <algorithm>
+#include <cctype>
+#include <set>
+
+#include "server/core/message.h"
+#include "server/storage/catalog.h"
+#include "server/storage/catalog_internal.h"
+#include "server/storage/sql_util.h"
+#include "server/storage/system_tables.h"
+#include "server/types/datetime.h"
+#include "server/types/type_codes.h"
+
+namespace tabsrv {
+
+using storage::insertSystemRow;
+using storage::quoteIdent;
+using storage::Stmt;
+
+namespace {
+
+constexpr int kSysstatView = 2;
+constexpr int kSysstatUserTable = 3;
+constexpr int kSysstatDefault = 6;
+constexpr int kIndexUnique = 0x2;
+constexpr int kIndexPrimaryKey = 0x800;
+constexpr int kIndexStatus2Constraint = 0x2;
+constexpr size_t kCommentChunk = 255;
+
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string sysTable(const std::string& database, const char* table) {
+  return sqliteObjectName(database, "dbo", table);
+}
+
+void requireDatabase(sqlite3* db, const std::string& database) {
+  if (!databaseExists(db, database)) {
+    throw SqlError(
+        911, 11,
+        "Attempt to locate entry in sysdatabases for database '" + database +
+            "' by name failed - no entry found under that name. Make sure that the name is entered "
+            "properly.");
+  }
+}
+
+int32_t ownerUid(sqlite3* db, const std::string& database, const std::string& owner) {
+  auto u = findUser(db, database, owner.empty() ? std::string("dbo") : owner);
+  if (!u) throw SqlError(15008, 16, "User '" + owner + "' does not exist in database '" + database + "'.");
+  return u->uid;
+}
+
+// 2714 when (name, owner) is taken, or when SQLite already has a table or view of that name
+// (SQLite's names ignore case, the catalogue's do not).
+void requireFreeName(sqlite3* db, const std::string& database, const std::string& owner, int32_t uid,
+                     const std::string& name) {
+  Stmt st(db, "SELECT name FROM " + sysTable(database, "sysobjects") + " WHERE name = ?1 AND uid = ?2");
+  st.bind(1, name).bind(2, uid);
+  bool taken = false;
+  while (st.step()) taken = taken || storage::rtrimmed(st.text(0)) == name;
+  Stmt sq(db, "SELECT 1 FROM sqlite_master WHERE name = ?1 COLLATE NOCASE");
+  sq.bind(1, plainObjectName(database, owner, name));
+  if (taken || sq.step())
+    throw SqlError(2714, 16, "There is already an object named '" + name + "' in the database.");
+}
+
+// Writes the syscomments rows of `text` in 255-byte chunks that never split a UTF-8 character.
+void writeComments(sqlite3* db, const std::string& database, int32_t id, const std::string& text) {
+  size_t at = 0;
+  int colid = 1;
+  while (at < text.size() || colid == 1) {
+    size_t n = std::min(kCommentChunk, text.size() - at);
+    while (n > 0 && at + n < text.size() && (static_cast<unsigned char>(text[at + n]) & 0xC0) == 0x80) --n;
+    insertSystemRow(db, database, "syscomments",
+                    {{"id", int64_t{id}},
+                     {"number", int64_t{0}},
+                     {"colid", int64_t{colid++}},
+                     {"texttype", int64_t{0}},
+                     {"language", int64_t{0}},
+                     {"text", text.substr(at, n)},
+                     {"colid2", int64_t{0}}});
+    at += n;
+    if (n == 0) break;
+  }
+}
+
+bool isVariable(const TypeDesc& t, bool nullable) {
+  return nullable || t.type == SqlType::VarChar || t.type == SqlType::VarBinary || t.type == SqlType::Text ||
+         t.type == SqlType::Image;
+}
+
+struct ColumnRow {
+  std::string name;
+  TypeDesc type;
+  bool nullable;
+  bool identity;
+  int32_t userType;
+  int32_t cdefault;
+};
+
+// syscolumns rows for a table or view; fixed-length columns get offsets, variable ones -1, -2 ...
+void writeColumns(sqlite3* db, const std::string& database, int32_t id, const std::vector<ColumnRow>& cols,
+                  int& minlen, int& maxlen) {
+  int offset = 2, varOffset = -1, colid = 0;
+  minlen = maxlen = 0;
+  for (const ColumnRow& c : cols) {
+    bool variable = isVariable(c.type, c.nullable);
+    bool numeric = c.type.type == SqlType::Numeric || c.type.type == SqlType::Decimal;
+    int status = (c.nullable ? 0x08 : 0) | (c.identity ? 0x80 : 0);
+    // A text or image column stores a 16-byte text pointer in the row, and that is its length.
+    const bool blob = c.type.type == SqlType::Text || c.type.type == SqlType::Image;
+    const int32_t length = blob ? 16 : c.type.length;
+    insertSystemRow(db, database, "syscolumns",
+                    {{"id", int64_t{id}},
+                     {"number", int64_t{0}},
+                     {"colid", int64_t{++colid}},
+                     {"status", int64_t{status}},
+                     {"type", int64_t{columnTypeCode(c.type, c.nullable)}},
+                     {"length", int64_t{length}},
+                     {"offset", int64_t{variable ? varOffset-- : offset}},
+                     {"usertype", int64_t{c.userType ? c.userType : userTypeOf(c.type.type)}},
+                     {"cdefault", int64_t{c.cdefault}},
+                     {"domain", int64_t{0}},
+                     {"name", c.name},
+                     {"prec", numeric ? Value(int64_t{c.type.precision}) : Value()},
+                     {"scale", numeric ? Value(int64_t{c.type.scale}) : Value()}});
+    if (!variable) {
+      offset += length;
+      minlen += length;
+    }
+    maxlen += length;
+  }
+}
+
+// The index's key colids as sysindexes.keys1 holds them: 16-bit little-endian, in key order.
+Bytes keyBytes(const std::vector<int32_t>& colids) {
+  Bytes b;
+  for (int32_t c : colids) {
+    b.push_back(static_cast<uint8_t>(c & 0xff));
+    b.push_back(static_cast<uint8_t>((c >> 8) & 0xff));
+  }
+  return b;
+}
+
+void insertIndexRow(sqlite3* db, const std::string& database, int32_t tableId, const std::string& name,
+                    int indid, int status, int status2, const std::vector<int32_t>& colids, int minlen,
+                    int maxlen) {
+  insertSystemRow(db, database, "sysindexes",
+                  {{"name", name},
+                   {"id", int64_t{tableId}},
+                   {"indid", int64_t{indid}},
+                   {"segment", int64_t{1}},
+                   {"status", int64_t{status}},
+                   {"status2", int64_t{status2}},
+                   // The columns are smallint: a very wide row reports the largest length they hold.
+                   {"minlen", int64_t{std::min(minlen, 32767)}},
+                   {"maxlen", int64_t{std::min(maxlen, 32767)}},
+                   {"keycnt", int64_t{static_cast<int64_t>(colids.size())}},
+                   {"keys1", colids.empty() ? Value() : Value(keyBytes(colids))},
+                   {"crdate", currentDateTime()}});
+}
+
+void deleteRows(sqlite3* db, const std::string& database, const char* table, const char* column, int32_t id) {
+  Stmt st(db, "DELETE FROM " + sysTable(database, table) + " WHERE " + column + " = ?1");
+  st.bind(1, id);
+  st.run();
+}
+
+// Builds the SQLite index and its sysindexes row; `table` must already be in the catalogue.
+IndexInfo addIndex(sqlite3* db, const TableInfo& table, const IndexSpec& spec, std::string name,
+                   bool fromConstraint) {
+  std::vector<int32_t> colids;
+  std::string cols;
+  for (const std::string& c : spec.columns) {
+    const CatalogColumn* col = nullptr;
+    for (const CatalogColumn& tc : table.columns) {
+      if (tc.desc.name == c) col = &tc;
+    }
+    if (!col) throw SqlError(207, 16, "Invalid column name '" + c + "'.");
+    if (std::find(colids.begin(), colids.end(), col->colid) != colids.end()) {
+      throw SqlError(1903, 16, "Column name '" + c + "' appears more than once in the index key list.");
+    }
+    colids.push_back(col->colid);
+    if (!cols.empty()) cols += ", ";
+    cols += quoteIdent(col->sqliteName);
+  }
+  for (const IndexInfo& i : table.indexes) {
+    if (i.name == name) {
+      throw SqlError(1913, 16,
+                     "There is already an index on table '" + table.name + "' named '" + name + "'.");
+    }
+    if (spec.clustered && i.clustered) {
+      throw SqlError(1902, 16,
+                     "Cannot create more than one clustered index on table '" + table.name +
+                         "'. Drop the existing clustered index '" + i.name + "' before creating another.");
+    }
+  }
+  IndexInfo info;
+  info.name = name;
+  info.unique = spec.unique || spec.primaryKey;
+  info.clustered = spec.clustered;
+  info.primaryKey = spec.primaryKey;
+  info.columns = spec.columns;
+  info.sqliteName = quoteIdent(plainObjectName(table.database, table.owner, table.name) + "." + name);
+  std::string sql = std::string("CREATE ") + (info.unique ? "UNIQUE " : "") + "INDEX " + info.sqliteName +
+                    " ON " + table.sqliteName + " (" + cols + ")";
+  int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    if ((rc & 0xff) == SQLITE_CONSTRAINT)
+      throw SqlError(1505, 16, "Create unique index aborted on duplicate key.");
+    storage::execSql(db, sql);  // rethrows SQLite's error in the server's terms
+  }
+  int minlen = 0, maxlen = 0;
+  for (int32_t colid : colids) {
+    const CatalogColumn& c = table.columns[static_cast<size_t>(colid - 1)];
+    const bool blob = c.desc.type.type == SqlType::Text || c.desc.type.type == SqlType::Image;
+    const int32_t length = blob ? 16 : c.desc.type.length;
+    if (!isVariable(c.desc.type, c.desc.nullable)) minlen += length;
+    maxlen += length;
+  }
+  int status = (info.unique ? kIndexUnique : 0) | (info.primaryKey ? kIndexPrimaryKey : 0);
+  int status2 = fromConstraint ? kIndexStatus2Constraint : 0;
+  if (spec.clustered) {
+    // The clustered index takes over the table's indid 0 row.
+    Stmt del(db, "DELETE FROM " + sysTable(table.database, "sysindexes") + " WHERE id = ?1 AND indid = 0");
+    del.bind(1, table.id);
+    del.run();
+    info.indid = 1;
+  } else {
+    Stmt st(db, "SELECT max(indid) FROM " + sysTable(table.database, "sysindexes") +
+                    " WHERE id = ?1 AND indid BETWEEN 2 AND 250");
+    st.bind(1, table.id);
+    info.indid = st.step() && !st.isNull(0) ? static_cast<int32_t>(st.integer(0)) + 1 : 2;
+    if (info.indid > 250)
+      throw SqlError(1910, 16,
+                     "Cannot create more than 249 nonclustered indices on table '" + table.name + "'.");
+  }
+  insertIndexRow(db, table.database, table.id, name, info.indid, status, status2, colids, minlen, maxlen);
+  return info;
+}
+
+}  // namespace
+
+TableInfo createTable(sqlite3* db, const TableSpec& spec) {
+  requireDatabase(db, spec.database);
+  std::string owner = spec.owner.empty() ? std::string("dbo") : spec.owner;
+  int32_t uid = ownerUid(db, spec.database, owner);
+  requireFreeName(db, spec.database, owner, uid, spec.name);
+  std::set<std::string> seen;
+  int identities = 0;
+  for (const ColumnSpec& c : spec.columns) {
+    if (!seen.insert(lower(c.name)).second) {
+      throw SqlError(2705, 16,
+                     "Column names in each table must be unique. Column name '" + c.name + "' in table '" +
+                         spec.name + "' is specified more than once.");
+    }
+    if (c.identity && ++identities > 1) {
+      throw SqlError(2731, 16, "Table '" + spec.name + "' cannot have more than one IDENTITY column.");
+    }
+  }
+  int primaryKeys = 0;
+  for (const IndexSpec& k : spec.constraints) {
+    if (k.primaryKey && ++primaryKeys > 1) {
+      throw SqlError(1779, 16, "Table '" + spec.name + "' already has a primary key defined on it.");
+    }
+    for (const std::string& col : k.columns) {
+      bool found = std::any_of(spec.columns.begin(), spec.columns.end(),
+                               [&](const ColumnSpec& c) { return c.name == col; });
+      if (!found) throw SqlError(207, 16, "Invalid column name '" + col + "'.");
+    }
+  }
+  std::string sqliteName = sqliteObjectName(spec.database, owner, spec.name);
+  std::string decl;
+  for (const ColumnSpec& c : spec.columns) {
+    if (!decl.empty()) decl += ", ";
+    decl += storage::sqliteColumnDecl(c.name, c.type, c.nullable && !c.identity);
+  }
+  storage::execSql(db, "CREATE TABLE " + sqliteName + " (" + decl + ")");
+  int32_t id = storage::allocateObjectId(db, spec.database);
+  DateTime now = currentDateTime();
+  insertSystemRow(db, spec.database, "sysobjects",
+                  {{"name", spec.name},
+                   {"id", int64_t{id}},
+                   {"uid", int64_t{uid}},
+                   {"type", std::string("U")},
+                   {"sysstat", int64_t{kSysstatUserTable}},
+                   {"crdate", now},
+                   {"expdate", now}});
+  std::vector<ColumnRow> rows;
+  for (const ColumnSpec& c : spec.columns) {
+    int32_t cdefault = 0;
+    if (c.defaultText) {
+      // A column default is an object of its own (type 'D') whose text syscomments keeps.
+      cdefault = storage::allocateObjectId(db, spec.database);
+      std::string dname = spec.name + "_" + c.name + "_" + std::to_string(cdefault);
+      insertSystemRow(db, spec.database, "sysobjects",
+                      {{"name", dname},
+                       {"id", int64_t{cdefault}},
+                       {"uid", int64_t{uid}},
+                       {"type", std::string("D")},
+                       {"sysstat", int64_t{kSysstatDefault}},
+                       {"crdate", now},
+                       {"expdate", now}});
+      writeComments(db, spec.database, cdefault, "DEFAULT " + *c.defaultText);
+    }
+    rows.push_back({c.name, c.type, c.nullable && !c.identity, c.identity, c.userType, cdefault});
+  }
+  int minlen = 0, maxlen = 0;
+  writeColumns(db, spec.database, id, rows, minlen, maxlen);
+  bool clustered = std::any_of(spec.constraints.begin(), spec.constraints.end(),
+                               [](const IndexSpec& k) { return k.clustered; });
+  if (!clustered) insertIndexRow(db, spec.database, id, spec.name, 0, 0, 0, {}, minlen, maxlen);
+  if (std::any_of(spec.columns.begin(), spec.columns.end(), [](const ColumnSpec& c) { return c.identity; })) {
+    Stmt st(db, std::string("INSERT OR REPLACE INTO ") + storage::kCountersTable +
+                    " (db, object, next) VALUES (?1, ?2, 1)");
+    st.bind(1, spec.database).bind(2, id);
+    st.run();
+  }
+  TableInfo table = *storage::loadTable(db, spec.database, id);
+  for (const IndexSpec& k : spec.constraints) {
+    IndexSpec s = k;
+    s.unique = true;
+    std::string name = k.name.empty()
+                           ? spec.name + "_" + std::to_string(storage::allocateObjectId(db, spec.database))
+                           : k.name;
+    table.indexes.push_back(addIndex(db, table, s, name, true));
+  }
+  return *storage::loadTable(db, spec.database, id);
+}
+
+void dropTable(sqlite3* db, const TableInfo& table) {
+  // Column defaults go with the table.
+  Stmt defs(db, "SELECT cdefault FROM " + sysTable(table.database, "syscolumns") +
+                    " WHERE id = ?1 AND cdefault <> 0");
+  defs.bind(1, table.id);
+  std::vector<int32_t> defaults;
+  while (defs.step()) defaults.push_back(static_cast<int32_t>(defs.integer(0)));
+  for (int32_t d : defaults) {
+    Stmt kind(db, "SELECT type FROM " + sysTable(table.database, "sysobjects") + " WHERE id = ?1");
+    kind.bind(1, d);
+    // Only defaults made for this table's columns; bound shared defaults (sp_bindefault) stay.
+    if (kind.step() && storage::rtrimmed(kind.text(0)) == "D") {
+      Stmt name(db, "SELECT name FROM " + sysTable(table.database, "sysobjects") + " WHERE id = ?1");
+      name.bind(1, d);
+      if (name.step() && storage::rtrimmed(name.text(0)).rfind(table.name + "_", 0) == 0) {
+        deleteRows(db, table.database, "sysobjects", "id", d);
+        deleteRows(db, table.database, "syscomments", "id", d);
+      }
+    }
+  }
+  storage::execSql(db, std::string(table.type == "V" ? "DROP VIEW " : "DROP TABLE ") + table.sqliteName);
+  deleteRows(db, table.database, "syscolumns", "id", table.id);
+  deleteRows(db, table.database, "sysindexes", "id", table.id);
+  deleteRows(db, table.database, "syscomments", "id", table.id);
+  deleteRows(db, table.database, "sysprotects", "id", table.id);
+  deleteRows(db, table.database, "sysobjects", "id", table.id);
+  Stmt st(db, std::string("DELETE FROM ") + storage::kCountersTable + " WHERE db = ?1 AND object = ?2");
+  st.bind(1, table.database).bind(2, table.id);
+  st.run();
+}
+
+IndexInfo createIndex(sqlite3* db, const TableInfo& table, const IndexSpec& spec) {
+  if (spec.name.empty()) throw SqlError(102, 15, "Incorrect syntax near 'ON'.");
+  return addIndex(db, table, spec, spec.name, false);
+}
+
+void dropIndex(sqlite3* db, const TableInfo& table, const std::string& indexName) {
+  Stmt st(db, "SELECT indid, status2, name FROM " + sysTable(table.database, "sysindexes") +
+                  " WHERE id = ?1 AND name = ?2 AND indid BETWEEN 1 AND 250");
+  st.bind(1, table.id).bind(2, indexName);
+  int64_t indid = -1, status2 = 0;
+  while (st.step()) {
+    if (storage::rtrimmed(st.text(2)) == indexName) {
+      indid = st.integer(0);
+      status2 = st.integer(1);
+    }
+  }
+  if (indid < 0) {
+    throw SqlError(3703, 11,
+                   "Cannot drop the index '" + table.name + "." + indexName +
+                       "', because it doesn't exist in the system catalogs.");
+  }
+  if (status2 & kIndexStatus2Constraint) {
+    throw SqlError(3723, 16,
+                   "An explicit DROP INDEX is not allowed on " + table.name + "." + indexName +
+                       ". It is being used for PRIMARY KEY or UNIQUE constraint enforcement.");
+  }
+  storage::execSql(db, "DROP INDEX " + quoteIdent(plainObjectName(table.database, table.owner, table.name) +
+                                                  "." + indexName));
+  Stmt del(db, "DELETE FROM " + sysTable(table.database, "sysindexes") + " WHERE id = ?1 AND indid = ?2");
+  del.bind(1, table.id).bind(2, indid);
+  del.run();
+  if (indid == 1) {
+    // Without its clustered index the table is a heap again.
+    int minlen = 0, maxlen = 0;
+    for (const CatalogColumn& c : table.columns) {
+      if (!isVariable(c.desc.type, c.desc.nullable)) minlen += c.desc.type.length;
+      maxlen += c.desc.type.length;
+    }
+    insertIndexRow(db, table.database, table.id, table.name, 0, 0, 0, {}, minlen, maxlen);
+  }
+}
+
+TableInfo createView(sqlite3* db, const ViewSpec& spec) {
+  requireDatabase(db, spec.database);
+  std::string owner = spec.owner.empty() ? std::string("dbo") : spec.owner;
+  int32_t uid = ownerUid(db, spec.database, owner);
+  requireFreeName(db, spec.database, owner, uid, spec.name);
+  std::string cols;
+  std::set<std::string> seen;
+  for (const ColumnDesc& c : spec.columns) {
+    if (!seen.insert(lower(c.name)).second) {
+      throw SqlError(4506, 16,
+                     "Column names in each view must be unique. Column name '" + c.name + "' in view '" +
+                         spec.name + "' is specified more than once.");
+    }
+    if (!cols.empty()) cols += ", ";
+    cols += quoteIdent(c.name);
+  }
+  storage::execSql(db, "CREATE VIEW " + sqliteObjectName(spec.database, owner, spec.name) + " (" + cols +
+                           ") AS " + spec.sqliteSelect);
+  int32_t id = storage::allocateObjectId(db, spec.database);
+  DateTime now = currentDateTime();
+  insertSystemRow(db, spec.database, "sysobjects",
+                  {{"name", spec.name},
+                   {"id", int64_t{id}},
+                   {"uid", int64_t{uid}},
+                   {"type", std::string("V")},
+                   {"sysstat", int64_t{kSysstatView}},
+                   {"crdate", now},
+                   {"expdate", now}});
+  std::vector<ColumnRow> rows;
+  for (const ColumnDesc& c : spec.columns)
+    rows.push_back({c.name, c.type, c.nullable, c.identity, c.userType, 0});
+  int minlen = 0, maxlen = 0;
+  writeColumns(db, spec.database, id, rows, minlen, maxlen);
+  writeComments(db, spec.database, id, spec.tsqlText);
+  return *storage::loadTable(db, spec.database, id);
+}
+
+void dropView(sqlite3* db, const TableInfo& view) {
+  dropTable(db, view);
+}
+
+int64_t nextIdentity(sqlite3* db, const TableInfo& table) {
+  Stmt sel(db, std::string("SELECT next FROM ") + storage::kCountersTable + " WHERE db = ?1 AND object = ?2");
+  sel.bind(1, table.database).bind(2, table.id);
+  int64_t next = 1;
+  bool have = sel.step();
+  if (have) next = sel.integer(0);
+  Stmt up(db, std::string("INSERT OR REPLACE INTO ") + storage::kCountersTable +
+                  " (db, object, next) VALUES (?1, ?2, ?3)");
+  up.bind(1, table.database).bind(2, table.id).bind(3, next + 1);
+  up.run();
+  return next;
+}
+
+void noteIdentity(sqlite3* db, const TableInfo& table, int64_t value) {
+  Stmt sel(db, std::string("SELECT next FROM ") + storage::kCountersTable + " WHERE db = ?1 AND object = ?2");
+  sel.bind(1, table.database).bind(2, table.id);
+  int64_t next = sel.step() ? sel.integer(0) : 1;
+  if (value + 1 <= next) return;
+  Stmt up(db, std::string("INSERT OR REPLACE INTO ") + storage::kCountersTable +
+                  " (db, object, next) VALUES (?1, ?2, ?3)");
+  up.bind(1, table.database).bind(2, table.id).bind(3, value + 1);
+  up.run();
+}
+
+}  // namespace tabsrv

@@ -1,0 +1,25 @@
+// Catalogue helpers shared by the read side (catalog.cpp) and DDL (catalog_ddl.cpp).
+// Internal to tabsrv_storage.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "server/storage/catalog.h"
+
+namespace tabsrv::storage {
+
+// The description of object `id` in `database` (table or view); nothing when absent.
+std::optional<TableInfo> loadTable(sqlite3* db, const std::string& database, int32_t id);
+
+// The uids an object name may belong to: `owner`'s, or the current user's then dbo's.
+std::vector<int32_t> candidateOwners(sqlite3* db, const std::string& database, const std::string& owner,
+                                     const std::string& currentUser);
+
+// The database a reference names: its own, tempdb for #names, else the current one.
+std::string effectiveDatabase(const ObjectRef& ref, const std::string& currentDb);
+
+}  // namespace tabsrv::storage

@@ -1,0 +1,100 @@
+// Logins (master..syslogins with salted SHA-256 password hashes) and database creation.
+#include "server/core/message.h"
+#include "server/storage/catalog.h"
+#include "server/storage/sha256.h"
+#include "server/storage/sql_util.h"
+#include "server/storage/system_tables.h"
+#include "server/types/datetime.h"
+
+namespace tabsrv {
+
+using storage::rtrimmed;
+using storage::Stmt;
+
+namespace {
+
+std::string loginsTable() {
+  return sqliteObjectName("master", "dbo", "syslogins");
+}
+
+}  // namespace
+
+std::optional<int32_t> checkLogin(sqlite3* db, const std::string& user, const std::string& password) {
+  Stmt st(db, "SELECT suid, password, name FROM " + loginsTable() + " WHERE name = ?1");
+  st.bind(1, user);
+  while (st.step()) {
+    // Login names match exactly (the RTRIM collation would accept 'sa  ').
+    if (rtrimmed(st.text(2)) != user) continue;
+    Bytes stored = st.isNull(1) ? Bytes() : st.blob(1);
+    if (storage::verifyPassword(stored, password)) return static_cast<int32_t>(st.integer(0));
+    return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> loginDefaultDatabase(sqlite3* db, int32_t suid) {
+  Stmt st(db, "SELECT dbname FROM " + loginsTable() + " WHERE suid = ?1");
+  st.bind(1, suid);
+  if (!st.step()) return std::nullopt;
+  std::string name = st.isNull(0) ? std::string() : rtrimmed(st.text(0));
+  return name.empty() ? std::string("master") : name;
+}
+
+std::optional<std::string> loginName(sqlite3* db, int32_t suid) {
+  Stmt st(db, "SELECT name FROM " + loginsTable() + " WHERE suid = ?1");
+  st.bind(1, suid);
+  if (!st.step()) return std::nullopt;
+  return rtrimmed(st.text(0));
+}
+
+bool setPassword(sqlite3* db, const std::string& user, const std::string& newPassword) {
+  Stmt st(db, "UPDATE " + loginsTable() + " SET password = ?1, pwdate = ?2 WHERE name = ?3");
+  st.bind(1, storage::hashPassword(newPassword)).bind(2, Value(currentDateTime())).bind(3, user);
+  st.run();
+  return sqlite3_changes(db) > 0;
+}
+
+int32_t addLogin(sqlite3* db, const std::string& user, const std::string& password,
+                 const std::string& defaultDatabase, const std::string& fullName) {
+  Stmt exists(db, "SELECT name FROM " + loginsTable() + " WHERE name = ?1");
+  exists.bind(1, user);
+  while (exists.step()) {
+    if (rtrimmed(exists.text(0)) == user) {
+      throw SqlError(17262, 16, "A user with the specified login name already exists.");
+    }
+  }
+  Stmt next(db, "SELECT coalesce(max(suid), 0) + 1 FROM " + loginsTable());
+  next.step();
+  auto suid = static_cast<int32_t>(next.integer(0));
+  DateTime now = currentDateTime();
+  storage::insertSystemRow(db, "master", "syslogins",
+                           {{"suid", int64_t{suid}},
+                            {"status", int64_t{0}},
+                            {"accdate", now},
+                            {"dbname", defaultDatabase.empty() ? std::string("master") : defaultDatabase},
+                            {"name", user},
+                            {"password", storage::hashPassword(password)},
+                            {"pwdate", now},
+                            {"fullname", fullName.empty() ? Value() : Value(fullName)}});
+  return suid;
+}
+
+void createDatabase(sqlite3* db, const std::string& name, int32_t ownerSuid) {
+  if (databaseExists(db, name)) throw SqlError(1801, 16, "Database '" + name + "' already exists.");
+  Stmt next(db, "SELECT coalesce(max(dbid), 0) + 1 FROM " +
+                    sqliteObjectName("master", "dbo", "sysdatabases") + " WHERE dbid < 31000");
+  next.step();
+  int64_t dbid = next.integer(0);
+  DateTime now = currentDateTime();
+  storage::insertSystemRow(db, "master", "sysdatabases",
+                           {{"name", name},
+                            {"dbid", dbid},
+                            {"suid", int64_t{ownerSuid}},
+                            {"status", int64_t{0}},
+                            {"version", int64_t{1}},
+                            {"crdate", now},
+                            {"dumptrdate", now}});
+  storage::createSystemTables(db, name, ownerSuid, false);
+}
+
+}  // namespace tabsrv

@@ -1,0 +1,84 @@
+// The catalogue code's statement wrapper.
+#include "server/storage/sql_util.h"
+
+#include "server/types/sqlite_error.h"
+#include "server/types/sqlite_value.h"
+
+namespace tabsrv::storage {
+
+Stmt::Stmt(sqlite3* db, std::string_view sql) : db_(db) {
+  int rc = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr);
+  if (rc != SQLITE_OK) {
+    SqlError e = errorFromSqlite(db, rc);
+    sqlite3_finalize(stmt_);
+    stmt_ = nullptr;
+    throw e;
+  }
+}
+
+Stmt::~Stmt() {
+  sqlite3_finalize(stmt_);
+}
+
+Stmt& Stmt::bind(int index, const Value& v) {
+  bindValue(stmt_, index, v);
+  return *this;
+}
+
+bool Stmt::step() {
+  int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  throw errorFromSqlite(db_, rc);
+}
+
+void Stmt::run() {
+  while (step()) {
+  }
+}
+
+void Stmt::reset() {
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+}
+
+bool Stmt::isNull(int col) const {
+  return sqlite3_column_type(stmt_, col) == SQLITE_NULL;
+}
+int64_t Stmt::integer(int col) const {
+  return sqlite3_column_int64(stmt_, col);
+}
+
+std::string Stmt::text(int col) const {
+  const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, col));
+  return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(stmt_, col))) : std::string();
+}
+
+Bytes Stmt::blob(int col) const {
+  const auto* p = static_cast<const uint8_t*>(sqlite3_column_blob(stmt_, col));
+  int n = sqlite3_column_bytes(stmt_, col);
+  return p ? Bytes(p, p + n) : Bytes();
+}
+
+void execSql(sqlite3* db, const std::string& sql) {
+  char* err = nullptr;
+  int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err);
+  sqlite3_free(err);
+  if (rc != SQLITE_OK) throw errorFromSqlite(db, rc);
+}
+
+std::string quoteIdent(std::string_view name) {
+  std::string q = "\"";
+  for (char c : name) {
+    if (c == '"') q += '"';
+    q += c;
+  }
+  return q + "\"";
+}
+
+std::string rtrimmed(std::string s) {
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
+}  // namespace tabsrv::storage

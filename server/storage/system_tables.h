@@ -1,0 +1,65 @@
+// The system tables every database holds (and master's own), as one table of definitions:
+// adding a column is one line. Also the helpers that create a database's tables and insert
+// catalogue rows in the columns' canonical storage forms. Internal to tabsrv_storage.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "server/core/types.h"
+
+namespace tabsrv::storage {
+
+// One column of a system table: its name, its type written as T-SQL ("int", "char(2)", "sysname"),
+// and whether it allows NULL.
+struct SysColumnDef {
+  const char* name;
+  const char* type;
+  bool nullable;
+};
+
+// One system table: name, fixed object id, whether only master has it, and its columns.
+struct SysTableDef {
+  const char* name;
+  int32_t id;
+  bool masterOnly;
+  std::vector<SysColumnDef> columns;
+};
+
+// Every system table in creation order.
+const std::vector<SysTableDef>& systemTables();
+// The definition of system table `name`, or nullptr.
+const SysTableDef* findSystemTable(const std::string& name);
+
+// A column type with its usertype (sysname is varchar(30) with usertype 18).
+struct ColumnType {
+  TypeDesc type;
+  int32_t userType;
+};
+// Parses "int", "char(2)", "numeric(10,2)", "sysname", "varbinary(128)"; throws on an unknown type.
+ColumnType parseColumnType(const std::string& text);
+
+// The SQLite column declaration of a column: "\"name\" INTEGER NOT NULL", "... TEXT COLLATE RTRIM".
+std::string sqliteColumnDecl(const std::string& name, const TypeDesc& type, bool nullable);
+
+// Inserts a row into system table `table` of `database`; unnamed NOT NULL columns get 0, a blank,
+// empty bytes or the current time; every value is converted to the column's storage form.
+void insertSystemRow(sqlite3* db, const std::string& database, const std::string& table,
+                     const std::vector<std::pair<std::string, Value>>& values);
+
+// Creates the system tables of `database` with their self-description (sysobjects type 'S',
+// syscolumns, sysindexes heap rows), systypes, syssegments and the users public, dbo (ownerSuid)
+// and, when `withGuest`, guest. master also gets sysdatabases and syslogins (empty).
+void createSystemTables(sqlite3* db, const std::string& database, int32_t ownerSuid, bool withGuest);
+
+// The internal counters table (next object id per database, identity counters per table).
+constexpr const char* kCountersTable = "tabulon_counters";
+void createCountersTable(sqlite3* db);
+
+// The next object id of `database` (user objects start at 1000000).
+int32_t allocateObjectId(sqlite3* db, const std::string& database);
+
+}  // namespace tabsrv::storage

@@ -1,0 +1,156 @@
+// TCP sockets on Linux: poll() for read timeouts, send() with MSG_NOSIGNAL so a client that
+// vanishes mid-reply gives a failed write instead of SIGPIPE, and a self-pipe to wake accept().
+#include "server/tds/tcp_socket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace tabsrv::tds {
+
+namespace {
+
+std::string describeAddress(const sockaddr_in& addr) {
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
+  return std::string(text) + ":" + std::to_string(ntohs(addr.sin_port));
+}
+
+}  // namespace
+
+TcpSocket::TcpSocket(int fd) : fd_(fd) {
+  int one = 1;
+  setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  if (getpeername(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0 && addr.sin_family == AF_INET)
+    peer_ = describeAddress(addr);
+  else
+    peer_ = "unknown";
+}
+
+TcpSocket::~TcpSocket() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+ReadResult TcpSocket::read(uint8_t* buffer, size_t n, int timeoutMs) {
+  if (shut_) return {ReadResult::Status::Eof, 0};
+  pollfd p{fd_, POLLIN, 0};
+  for (;;) {
+    int rc = ::poll(&p, 1, timeoutMs < 0 ? -1 : timeoutMs);
+    if (rc < 0 && errno == EINTR) continue;
+    if (rc < 0) return {ReadResult::Status::Error, 0};
+    if (rc == 0) return {ReadResult::Status::Timeout, 0};
+    break;
+  }
+  for (;;) {
+    ssize_t got = ::recv(fd_, buffer, n, 0);
+    if (got > 0) return {ReadResult::Status::Data, static_cast<size_t>(got)};
+    if (got == 0) return {ReadResult::Status::Eof, 0};
+    if (errno == EINTR) continue;
+    if (errno == ECONNRESET || errno == ENOTCONN || errno == ESHUTDOWN) return {ReadResult::Status::Eof, 0};
+    return {ReadResult::Status::Error, 0};
+  }
+}
+
+bool TcpSocket::writeAll(const uint8_t* data, size_t n) {
+  while (n > 0) {
+    ssize_t sent = ::send(fd_, data, n, MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent <= 0) return false;
+    data += sent;
+    n -= static_cast<size_t>(sent);
+  }
+  return true;
+}
+
+bool TcpSocket::readable() {
+  if (shut_) return true;
+  pollfd p{fd_, POLLIN, 0};
+  int rc = ::poll(&p, 1, 0);
+  return rc > 0;
+}
+
+void TcpSocket::shutdown() {
+  shut_ = true;
+  ::shutdown(fd_, SHUT_RDWR);
+}
+
+std::string TcpSocket::peerAddress() const {
+  return peer_;
+}
+
+TcpListener::TcpListener(const std::string& address, int port) {
+  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd_ < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+  int one = 1;
+  setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  if (inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1) {
+    ::close(fd_);
+    throw std::runtime_error("not an IPv4 address: " + address);
+  }
+  if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd_, 64) != 0) {
+    std::string why = std::strerror(errno);
+    ::close(fd_);
+    throw std::runtime_error("cannot listen on " + address + ":" + std::to_string(port) + ": " + why);
+  }
+  socklen_t len = sizeof addr;
+  getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+  port_ = ntohs(addr.sin_port);
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    ::close(fd_);
+    throw std::runtime_error("pipe failed");
+  }
+  wakeRead_ = fds[0];
+  wakeWrite_ = fds[1];
+}
+
+TcpListener::~TcpListener() {
+  close();
+  ::close(fd_);
+  ::close(wakeRead_);
+  ::close(wakeWrite_);
+}
+
+std::unique_ptr<TcpSocket> TcpListener::accept() {
+  for (;;) {
+    if (closed_) return nullptr;
+    pollfd p[2] = {{fd_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+    int rc = ::poll(p, 2, -1);
+    if (rc < 0 && errno == EINTR) continue;
+    if (rc < 0) return nullptr;
+    if (closed_ || (p[1].revents & POLLIN)) return nullptr;
+    if (!(p[0].revents & POLLIN)) continue;
+    int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) return std::make_unique<TcpSocket>(fd);
+    // A client that reset before accept, or a short-lived lack of descriptors: keep listening.
+    if (errno == EINTR || errno == ECONNABORTED || errno == EAGAIN || errno == EPROTO) continue;
+    if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+      // The pending connection stays readable: wait a little instead of spinning.
+      ::poll(nullptr, 0, 50);
+      continue;
+    }
+    return nullptr;
+  }
+}
+
+void TcpListener::close() {
+  if (closed_.exchange(true)) return;
+  uint8_t b = 1;
+  ssize_t rc = ::write(wakeWrite_, &b, 1);
+  (void)rc;
+}
+
+}  // namespace tabsrv::tds

@@ -1,0 +1,56 @@
+// The TCP implementation of Socket and the loopback listening socket the server accepts on.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "server/tds/socket.h"
+
+namespace tabsrv::tds {
+
+// A connected TCP socket; owns and closes the descriptor.
+class TcpSocket : public Socket {
+ public:
+  explicit TcpSocket(int fd);
+  ~TcpSocket() override;
+  TcpSocket(const TcpSocket&) = delete;
+  TcpSocket& operator=(const TcpSocket&) = delete;
+
+  ReadResult read(uint8_t* buffer, size_t n, int timeoutMs) override;
+  bool writeAll(const uint8_t* data, size_t n) override;
+  bool readable() override;
+  void shutdown() override;
+  std::string peerAddress() const override;
+
+ private:
+  int fd_;
+  std::atomic<bool> shut_{false};
+  std::string peer_;
+};
+
+// A listening socket bound to one address; accept() waits until a client connects or close().
+class TcpListener {
+ public:
+  // Binds and listens; port 0 picks a free port. Throws std::runtime_error on failure.
+  TcpListener(const std::string& address, int port);
+  ~TcpListener();
+  TcpListener(const TcpListener&) = delete;
+  TcpListener& operator=(const TcpListener&) = delete;
+
+  // The bound port.
+  int port() const { return port_; }
+  // The next connection, or nullptr once close() was called (or on a fatal error).
+  std::unique_ptr<TcpSocket> accept();
+  // Wakes a blocked accept() and stops accepting; safe from another thread.
+  void close();
+
+ private:
+  int fd_ = -1;
+  int wakeRead_ = -1;
+  int wakeWrite_ = -1;
+  int port_ = 0;
+  std::atomic<bool> closed_{false};
+};
+
+}  // namespace tabsrv::tds

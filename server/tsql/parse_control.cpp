@@ -1,0 +1,409 @@
+// Statement dispatch and the batch-language statements: DECLARE, IF/ELSE, WHILE, BEGIN...END,
+// BREAK, CONTINUE, RETURN, GOTO and labels, PRINT, RAISERROR, WAITFOR, USE, SET options and
+// SET @v = expr, the transaction statements and the cursor statements (DECLARE CURSOR, OPEN,
+// FETCH, CLOSE, DEALLOCATE).
+#include "server/tsql/parser_impl.h"
+
+namespace tabsrv::tsql {
+
+StatementPtr Parser::parseStatement() {
+  NestingGuard guard(*this);
+  const Token& begin = peek();
+  bool first = firstStatement_;
+  firstStatement_ = false;
+  StatementPtr s;
+  const Token& t = begin;
+  if (peekParenthesizedSelect()) {
+    // (select a from t) union (select b from u)
+    s = parseSelect();
+    setRange(*s, begin);
+    return s;
+  }
+  if (t.type != TokenType::Word) syntaxError();
+  if (t.isWord("select")) {
+    s = parseSelect();
+  } else if (t.isWord("insert")) {
+    s = parseInsert();
+  } else if (t.isWord("update")) {
+    s = parseUpdate();
+  } else if (t.isWord("delete")) {
+    s = parseDelete();
+  } else if (t.isWord("truncate")) {
+    s = parseTruncate();
+  } else if (t.isWord("create")) {
+    s = parseCreate();
+  } else if (t.isWord("drop")) {
+    s = parseDrop();
+  } else if (t.isWord("alter")) {
+    s = parseAlter();
+  } else if (t.isWord("use")) {
+    s = parseUse();
+  } else if (t.isWord("set")) {
+    s = parseSet();
+  } else if (t.isWord("begin")) {
+    s = parseBeginOrBlock();
+  } else if (t.isWord("commit") || t.isWord("rollback") || t.isWord("save")) {
+    s = parseTransaction();
+  } else if (t.isWord("declare")) {
+    s = parseDeclare();
+  } else if (t.isWord("if")) {
+    s = parseIf();
+  } else if (t.isWord("while")) {
+    s = parseWhile();
+  } else if (t.isWord("break")) {
+    next();
+    s = std::make_unique<BreakStatement>();
+  } else if (t.isWord("continue")) {
+    next();
+    s = std::make_unique<ContinueStatement>();
+  } else if (t.isWord("return")) {
+    s = parseReturn();
+  } else if (t.isWord("goto")) {
+    next();
+    auto g = std::make_unique<GotoStatement>();
+    g->label = expectName();
+    s = std::move(g);
+  } else if (t.isWord("print")) {
+    s = parsePrint();
+  } else if (t.isWord("raiserror")) {
+    s = parseRaiserror();
+  } else if (t.isWord("waitfor")) {
+    s = parseWaitfor();
+  } else if (t.isWord("exec") || t.isWord("execute")) {
+    s = parseExecute(true);
+  } else if (t.isWord("open")) {
+    s = parseOpenCursor();
+  } else if (t.isWord("fetch")) {
+    s = parseFetch();
+  } else if (t.isWord("close")) {
+    s = parseCloseCursor();
+  } else if (t.isWord("deallocate")) {
+    s = parseDeallocate();
+  } else if (t.isWord("grant") || t.isWord("revoke")) {
+    s = parseGrant(t.isWord("revoke"));
+  } else if (isName(t) && peekSymbol(":", 1)) {
+    auto l = std::make_unique<LabelStatement>();
+    l->label = next().text;
+    next();
+    s = std::move(l);
+  } else if (first && isName(t)) {
+    // A batch may start with a bare procedure call: `sp_who` or `sp_help titles`.
+    s = parseExecute(false);
+  } else {
+    syntaxError();
+  }
+  setRange(*s, begin);
+  return s;
+}
+
+std::vector<StatementPtr> Parser::parseStatementsToEnd() {
+  std::vector<StatementPtr> body;
+  while (!atEnd()) {
+    body.push_back(parseStatement());
+    while (acceptSymbol(";")) {
+    }
+  }
+  return body;
+}
+
+StatementPtr Parser::parseDeclare() {
+  expectWord("declare");
+  if (peek().type == TokenType::Word || peek().type == TokenType::Bracketed) return parseDeclareCursor();
+  auto s = std::make_unique<DeclareStatement>();
+  do {
+    if (peek().type != TokenType::Variable || peek().text.size() < 2) syntaxError();
+    VariableDecl v;
+    v.name = next().text;
+    acceptWord("as");
+    v.type = parseTypeName();
+    s->variables.push_back(std::move(v));
+  } while (acceptSymbol(","));
+  return s;
+}
+
+StatementPtr Parser::parseIf() {
+  expectWord("if");
+  auto s = std::make_unique<IfStatement>();
+  s->condition = parseExpr();
+  if (atEnd()) syntaxError();
+  s->thenBranch = parseStatement();
+  if (acceptWord("else")) {
+    if (atEnd()) syntaxError();
+    s->elseBranch = parseStatement();
+  }
+  return s;
+}
+
+StatementPtr Parser::parseWhile() {
+  expectWord("while");
+  auto s = std::make_unique<WhileStatement>();
+  s->condition = parseExpr();
+  if (atEnd()) syntaxError();
+  s->body = parseStatement();
+  return s;
+}
+
+// BEGIN TRAN[SACTION] [name] starts a transaction; any other BEGIN opens a block up to END.
+StatementPtr Parser::parseBeginOrBlock() {
+  if (peekWord("tran", 1) || peekWord("transaction", 1)) return parseTransaction();
+  expectWord("begin");
+  auto s = std::make_unique<BlockStatement>();
+  while (!peekWord("end")) {
+    if (atEnd()) syntaxError();
+    s->statements.push_back(parseStatement());
+    while (acceptSymbol(";")) {
+    }
+  }
+  next();
+  return s;
+}
+
+StatementPtr Parser::parseTransaction() {
+  auto s = std::make_unique<TransactionStatement>();
+  const Token& verb = next();
+  if (verb.isWord("begin")) {
+    s->action = TranAction::Begin;
+  } else if (verb.isWord("commit")) {
+    s->action = TranAction::Commit;
+  } else if (verb.isWord("rollback")) {
+    s->action = TranAction::Rollback;
+  } else {
+    s->action = TranAction::Save;
+  }
+  bool tranWord = acceptWord("tran") || acceptWord("transaction");
+  if (!tranWord && (s->action == TranAction::Commit || s->action == TranAction::Rollback))
+    tranWord = acceptWord("work");
+  if ((s->action == TranAction::Begin || s->action == TranAction::Save) && !tranWord) syntaxError();
+  if (isName(peek()) && !peekSymbol(":", 1)) {
+    s->name = next().text;
+  } else if (s->action == TranAction::Save) {
+    syntaxError();
+  }
+  return s;
+}
+
+StatementPtr Parser::parseUse() {
+  expectWord("use");
+  auto s = std::make_unique<UseStatement>();
+  s->database = expectName();
+  return s;
+}
+
+// SET option value. Multi-word options: statistics io|time, transaction isolation level N,
+// identity_insert table on|off, arithabort|arithignore [arith_overflow|numeric_truncation].
+StatementPtr Parser::parseSet() {
+  expectWord("set");
+  if (peek().type == TokenType::Variable) {
+    // set @n = @n + 1: the same assignment as select @n = @n + 1.
+    if (peek().text.size() < 2) syntaxError();
+    auto q = std::make_unique<SelectStatement>();
+    q->writtenAsSet = true;
+    SelectItem item;
+    item.variable = next().text;
+    expectSymbol("=");
+    item.expr = parseExpr();
+    q->core.items.push_back(std::move(item));
+    return q;
+  }
+  auto s = std::make_unique<SetStatement>();
+  if (peek().type != TokenType::Word) syntaxError();
+  s->option = lowerCase(next().text);
+  if (s->option == "statistics") {
+    if (peek().type != TokenType::Word) syntaxError();
+    s->option += " " + lowerCase(next().text);
+  } else if (s->option == "transaction") {
+    expectWord("isolation");
+    expectWord("level");
+    s->option = "transaction isolation level";
+    // The named levels map to the family's numbers 0-3.
+    static const struct {
+      std::string_view first, second;
+      const char* level;
+    } kNamed[] = {{"read", "uncommitted", "0"},
+                  {"read", "committed", "1"},
+                  {"repeatable", "read", "2"},
+                  {"serializable", "", "3"}};
+    for (const auto& n : kNamed) {
+      if (peekWord(n.first) && (n.second.empty() || peekWord(n.second, 1))) {
+        next();
+        if (!n.second.empty()) next();
+        auto l = std::make_unique<LiteralExpr>();
+        l->literal = LiteralKind::Integer;
+        l->text = n.level;
+        s->value = n.level;
+        s->valueExpr = std::move(l);
+        return s;
+      }
+    }
+    if (peek().type != TokenType::Integer) syntaxError();
+  } else if (s->option == "identity_insert") {
+    s->table = parseObjectName();
+  } else if ((s->option == "arithabort" || s->option == "arithignore") &&
+             (peekWord("arith_overflow") || peekWord("numeric_truncation"))) {
+    s->option += " " + lowerCase(next().text);
+  }
+  const Token& v = peek();
+  switch (v.type) {
+    case TokenType::Word:
+      s->value = lowerCase(next().text);
+      break;
+    case TokenType::Integer:
+    case TokenType::String: {
+      auto l = std::make_unique<LiteralExpr>();
+      l->literal = v.type == TokenType::Integer ? LiteralKind::Integer : LiteralKind::String;
+      l->text = v.text;
+      s->value = next().text;
+      s->valueExpr = std::move(l);
+      break;
+    }
+    case TokenType::Variable: {
+      auto var = std::make_unique<VariableExpr>();
+      var->name = v.text;
+      s->value = next().text;
+      s->valueExpr = std::move(var);
+      break;
+    }
+    default:
+      syntaxError();
+  }
+  return s;
+}
+
+StatementPtr Parser::parsePrint() {
+  expectWord("print");
+  auto s = std::make_unique<PrintStatement>();
+  s->format = parseExpr();
+  while (acceptSymbol(",")) s->args.push_back(parseExpr());
+  return s;
+}
+
+// RAISERROR 50001 'text %1!', @arg  or  RAISERROR 50001 @message.
+StatementPtr Parser::parseRaiserror() {
+  expectWord("raiserror");
+  auto s = std::make_unique<RaiserrorStatement>();
+  s->number = parseExpr();
+  if (peek().type == TokenType::String || peek().type == TokenType::Variable) s->message = parseExpr();
+  while (acceptSymbol(",")) s->args.push_back(parseExpr());
+  return s;
+}
+
+StatementPtr Parser::parseWaitfor() {
+  expectWord("waitfor");
+  auto s = std::make_unique<WaitforStatement>();
+  if (acceptWord("delay")) {
+    s->delay = true;
+  } else if (acceptWord("time")) {
+    s->delay = false;
+  } else {
+    syntaxError();
+  }
+  s->value = parseExpr();
+  return s;
+}
+
+StatementPtr Parser::parseReturn() {
+  expectWord("return");
+  auto s = std::make_unique<ReturnStatement>();
+  // A name followed by ':' is the label of the next statement.
+  if (startsExpression() && !(isName(peek()) && peekSymbol(":", 1))) s->value = parseExpr();
+  return s;
+}
+
+// DECLARE c [INSENSITIVE|SEMI_SENSITIVE|SENSITIVE] [SCROLL|NO SCROLL|DYNAMIC SCROLL] CURSOR
+// FOR select [FOR READ ONLY | FOR UPDATE [OF a, b]]; DECLARE is already consumed.
+StatementPtr Parser::parseDeclareCursor() {
+  auto s = std::make_unique<DeclareCursorStatement>();
+  s->name = expectName();
+  for (;;) {
+    if (acceptWord("insensitive")) {
+      s->insensitive = true;
+    } else if (acceptWord("semi_sensitive") || acceptWord("sensitive") || acceptWord("unique") ||
+               acceptWord("release_locks_on_close")) {
+    } else if (acceptWord("scroll")) {
+      s->scroll = true;
+    } else if ((peekWord("no") || peekWord("dynamic")) && peekWord("scroll", 1)) {
+      s->scroll = next().isWord("dynamic");
+      next();
+    } else {
+      break;
+    }
+  }
+  expectWord("cursor");
+  expectWord("for");
+  if (!peekWord("select") && !peekParenthesizedSelect()) syntaxError();
+  s->query = parseSelect();
+  if (acceptWord("for")) {
+    if (acceptWord("read")) {
+      // for read only
+      expectWord("only");
+      s->use = CursorUse::ReadOnly;
+    } else {
+      expectWord("update");
+      s->use = CursorUse::Update;
+      if (acceptWord("of")) {
+        do {
+          s->updateColumns.push_back(expectName());
+        } while (acceptSymbol(","));
+      }
+    }
+  }
+  return s;
+}
+
+StatementPtr Parser::parseOpenCursor() {
+  expectWord("open");
+  auto s = std::make_unique<OpenCursorStatement>();
+  s->name = expectName();
+  return s;
+}
+
+// FETCH [direction [FROM]] c [INTO @a, ...]; a bare name after FETCH is the cursor even when it
+// spells a direction word, as long as no cursor name follows it.
+StatementPtr Parser::parseFetch() {
+  expectWord("fetch");
+  auto s = std::make_unique<FetchCursorStatement>();
+  static const struct {
+    std::string_view word;
+    FetchDirection direction;
+    bool offset;
+  } kDirections[] = {{"next", FetchDirection::Next, false},         {"prior", FetchDirection::Prior, false},
+                     {"first", FetchDirection::First, false},       {"last", FetchDirection::Last, false},
+                     {"absolute", FetchDirection::Absolute, true}, {"relative", FetchDirection::Relative, true}};
+  for (const auto& d : kDirections) {
+    if (!peekWord(d.word)) continue;
+    // `fetch next c` or `fetch next from c`, but `fetch next` alone fetches from a cursor "next".
+    bool directionWord = d.offset ? startsExpression() || true : (isName(peek(1)) || peekWord("from", 1));
+    if (!directionWord) break;
+    next();
+    s->direction = d.direction;
+    if (d.offset) s->offset = parseAdditive();
+    acceptWord("from");
+    break;
+  }
+  if (s->direction == FetchDirection::Next) acceptWord("from");
+  s->name = expectName();
+  if (acceptWord("into")) {
+    do {
+      if (peek().type != TokenType::Variable || peek().text.size() < 2) syntaxError();
+      s->into.push_back(next().text);
+    } while (acceptSymbol(","));
+  }
+  return s;
+}
+
+StatementPtr Parser::parseCloseCursor() {
+  expectWord("close");
+  auto s = std::make_unique<CloseCursorStatement>();
+  s->name = expectName();
+  return s;
+}
+
+StatementPtr Parser::parseDeallocate() {
+  expectWord("deallocate");
+  acceptWord("cursor");
+  auto s = std::make_unique<DeallocateCursorStatement>();
+  s->name = expectName();
+  return s;
+}
+
+}  // namespace tabsrv::tsql

@@ -1,0 +1,58 @@
+// Exact decimals (the Decimal of server/core/types.h): parsing, the canonical text kept inside
+// SQLite, rescaling with rounding, comparison and the precision/range checks of numeric,
+// decimal, money and smallmoney.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "server/core/types.h"
+
+namespace tabsrv {
+
+// Largest precision of numeric/decimal.
+constexpr int kMaxDecimalPrecision = 38;
+
+// Parses "12", "-12.340", "+.5", "1e3", "$12.5", "1.5E-2" (blanks around allowed). The scale is the
+// number of fraction digits written (an exponent is applied exactly). Nothing on bad text or when
+// the value needs more than 38 digits.
+std::optional<Decimal> parseDecimal(std::string_view text);
+
+// The canonical text: exactly `scale` fraction digits, '-' only for negatives, no '+', no exponent,
+// at least one digit before the point ("0.50", "-12.3400", "7").
+std::string formatDecimal(const Decimal& d);
+
+// Rescales to `scale`, rounding half away from zero when digits are dropped. Nothing on overflow
+// of the 38-digit range.
+std::optional<Decimal> rescaleDecimal(const Decimal& d, int scale);
+
+// Number of digits of the unscaled value (0 has one digit).
+int decimalDigits(const Decimal& d);
+
+// True when `d`, once rescaled to `scale`, fits numeric(precision, scale).
+bool fitsPrecision(const Decimal& d, int precision, int scale);
+
+// Three-way exact comparison across scales: -1, 0, 1.
+int compareDecimal(const Decimal& a, const Decimal& b);
+
+// Converts from/to binary types. toDecimal of a double keeps up to `scale` digits (rounded);
+// nothing for NaN/infinite or out-of-range values.
+Decimal decimalFromInt(int64_t v);
+std::optional<Decimal> decimalFromDouble(double v, int scale);
+double decimalToDouble(const Decimal& d);
+// The integer part (truncated toward zero); nothing when it does not fit 64 bits.
+std::optional<int64_t> decimalToInt(const Decimal& d);
+
+// Arithmetic with the exact result scale (add/sub: max scale; mul: sum of scales); nothing on
+// overflow.
+std::optional<Decimal> addDecimal(const Decimal& a, const Decimal& b);
+std::optional<Decimal> subtractDecimal(const Decimal& a, const Decimal& b);
+std::optional<Decimal> multiplyDecimal(const Decimal& a, const Decimal& b);
+Decimal negateDecimal(const Decimal& d);
+
+// Money ranges (scale 4): money is a 64-bit count of 1/10000, smallmoney a 32-bit one.
+bool fitsMoney(const Decimal& d);
+bool fitsSmallMoney(const Decimal& d);
+
+}  // namespace tabsrv

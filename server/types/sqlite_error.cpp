@@ -1,0 +1,136 @@
+// Encoding server errors through sqlite3_result_error and decoding them, plus SQLite's own
+// constraint and lock failures, into the family's errors.
+#include "server/types/sqlite_error.h"
+
+#include <charconv>
+
+namespace tabsrv {
+namespace {
+
+// Splits SQLite's constraint detail "db.owner.t.col[, db.owner.t.col2]" into table and first column.
+void splitTableColumn(std::string_view detail, std::string& table, std::string& column) {
+  std::string_view first = detail.substr(0, detail.find(", "));
+  size_t dot = first.rfind('.');
+  if (dot == std::string_view::npos) {
+    table = std::string(first);
+    return;
+  }
+  table = std::string(first.substr(0, dot));
+  column = std::string(first.substr(dot + 1));
+}
+
+// The object name part of "db.owner.name".
+std::string lastPart(const std::string& qualified) {
+  size_t dot = qualified.rfind('.');
+  return dot == std::string::npos ? qualified : qualified.substr(dot + 1);
+}
+
+// The name of the unique index (as the family knows it) over the table's columns listed in a UNIQUE
+// failure message; the SQLite index is named "db.owner.table.index".
+std::string findUniqueIndex(sqlite3* db, const std::string& table, std::string_view columns) {
+  if (!db) return {};
+  std::string sql =
+      "SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = ?1 AND name LIKE ?2 ESCAPE '\\'";
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) return {};
+  std::string pattern;
+  for (char c : table + ".") {
+    if (c == '%' || c == '_' || c == '\\') pattern += '\\';
+    pattern += c;
+  }
+  pattern += "%";
+  sqlite3_bind_text(st, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(st, 2, pattern.c_str(), -1, SQLITE_TRANSIENT);
+  std::string found;
+  // Several unique indexes: pick the one whose columns match the failure's column list.
+  std::string wanted(columns);
+  while (sqlite3_step(st) == SQLITE_ROW) {
+    std::string name = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+    std::string cols;
+    sqlite3_stmt* info = nullptr;
+    std::string q = "SELECT name FROM pragma_index_info(?1) ORDER BY seqno";
+    if (sqlite3_prepare_v2(db, q.c_str(), -1, &info, nullptr) == SQLITE_OK) {
+      sqlite3_bind_text(info, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+      while (sqlite3_step(info) == SQLITE_ROW) {
+        if (!cols.empty()) cols += ", ";
+        cols += table + "." + reinterpret_cast<const char*>(sqlite3_column_text(info, 0));
+      }
+      sqlite3_finalize(info);
+    }
+    if (found.empty() || cols == wanted) found = name.substr(table.size() + 1);
+    if (cols == wanted) break;
+  }
+  sqlite3_finalize(st);
+  return found;
+}
+
+}  // namespace
+
+std::string encodeSqlError(const SqlError& e) {
+  return std::string(kSqlErrorPrefix) + std::to_string(e.number()) + ":" + std::to_string(e.severity()) +
+         ":" + e.what();
+}
+
+void resultSqlError(sqlite3_context* ctx, const SqlError& e) {
+  std::string m = encodeSqlError(e);
+  sqlite3_result_error(ctx, m.c_str(), static_cast<int>(m.size()));
+}
+
+bool isBusyCode(int rc) {
+  int primary = rc & 0xff;
+  return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+}
+
+static SqlError decode(sqlite3* db, int rc, std::string_view message) {
+  size_t at = message.find(kSqlErrorPrefix);
+  if (at != std::string_view::npos) {
+    std::string_view rest = message.substr(at + kSqlErrorPrefix.size());
+    int number = 0, severity = 16;
+    auto r1 = std::from_chars(rest.data(), rest.data() + rest.size(), number);
+    if (r1.ec == std::errc() && r1.ptr < rest.data() + rest.size() && *r1.ptr == ':') {
+      const char* p = r1.ptr + 1;
+      auto r2 = std::from_chars(p, rest.data() + rest.size(), severity);
+      if (r2.ec == std::errc() && r2.ptr < rest.data() + rest.size() && *r2.ptr == ':') {
+        std::string text(r2.ptr + 1, rest.data() + rest.size());
+        return SqlError(number, static_cast<uint8_t>(severity), text);
+      }
+    }
+  }
+  int primary = rc & 0xff;
+  if (primary == SQLITE_INTERRUPT) return SqlError(kCancelledErrorNumber, 0, "Query was cancelled.");
+  if (isBusyCode(rc)) return SqlError(12205, 17, "Could not acquire a lock within the specified wait.");
+  if (primary == SQLITE_CONSTRAINT) {
+    constexpr std::string_view kUnique = "UNIQUE constraint failed: ";
+    constexpr std::string_view kNotNull = "NOT NULL constraint failed: ";
+    if (message.rfind(kUnique, 0) == 0) {
+      std::string_view detail = message.substr(kUnique.size());
+      std::string table, column;
+      splitTableColumn(detail, table, column);
+      std::string index = findUniqueIndex(db, table, detail);
+      return SqlError(2601, 14,
+                      "Attempt to insert duplicate key row in object '" + lastPart(table) +
+                          "' with unique index '" + index + "'");
+    }
+    if (message.rfind(kNotNull, 0) == 0) {
+      std::string table, column;
+      splitTableColumn(message.substr(kNotNull.size()), table, column);
+      return SqlError(515, 16,
+                      "Attempt to insert NULL value into column '" + column + "', table '" + table +
+                          "'; column does not allow nulls. Update fails.");
+    }
+  }
+  return SqlError(7900, 16, std::string(message));
+}
+
+SqlError errorFromMessage(int rc, std::string_view message) {
+  return decode(nullptr, rc, message);
+}
+
+SqlError errorFromSqlite(sqlite3* db, int rc) {
+  // Copy the text first: looking the index up runs statements that overwrite it.
+  const char* m = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  std::string message = m ? m : "";
+  return decode(db, rc, message);
+}
+
+}  // namespace tabsrv

@@ -1,0 +1,242 @@
+// The string built-ins: substring, char_length, datalength, upper, lower, ltrim, rtrim, space,
+// replicate, ascii, char, stuff, charindex, patindex, reverse, right. Positions count characters
+// (UTF-8); results that would be empty are NULL as the family has no empty strings.
+#include <algorithm>
+#include <cctype>
+
+#include "server/types/function_support.h"
+
+namespace tabsrv::fn {
+namespace {
+
+constexpr int64_t kMaxStringBytes = 16384;
+
+// substring(expr, start, length): 1-based; a start before 1 shortens the length accordingly
+// (substring('abc', 0, 2) is 'a'); a start past the end gives NULL. Binary values cut bytes.
+void substringFn(sqlite3_context* ctx, int, sqlite3_value** a) {
+  guarded(ctx, [&] {
+    if (argNull(a[0]) || argNull(a[1]) || argNull(a[2])) return sqlite3_result_null(ctx);
+    int64_t start = argInt(a[1], "substring"), len = argInt(a[2], "substring");
+    if (len < 0) return sqlite3_result_null(ctx);
+    int64_t end = start + len;  // exclusive, 1-based
+    if (start < 1) start = 1;
+    if (end <= start) return sqlite3_result_null(ctx);
+    std::string s = argText(a[0]);
+    if (sqlite3_value_type(a[0]) == SQLITE_BLOB) {
+      if (start > static_cast<int64_t>(s.size())) return sqlite3_result_null(ctx);
+      size_t from = static_cast<size_t>(start - 1);
+      size_t n = std::min<size_t>(s.size() - from, static_cast<size_t>(end - start));
+      return sqlite3_result_blob(ctx, s.data() + from, static_cast<int>(n), SQLITE_TRANSIENT);
+    }
+    size_t chars = utf8Length(s);
+    if (start > static_cast<int64_t>(chars)) return sqlite3_result_null(ctx);
+    size_t b = utf8Offset(s, static_cast<size_t>(start - 1));
+    size_t e = utf8Offset(s, static_cast<size_t>(std::min<int64_t>(end - 1, static_cast<int64_t>(chars))));
+    resultText(ctx, s.substr(b, e - b));
+  });
+}
+
+void charLengthFn(sqlite3_context* ctx, int, sqlite3_value** a) {
+  if (argNull(a[0])) return sqlite3_result_null(ctx);
+  std::string s = argText(a[0]);
+  sqlite3_result_int64(
+      ctx, static_cast<int64_t>(sqlite3_value_type(a[0]) == SQLITE_BLOB ? s.size() : utf8Length(s)));
+}
+
+// datalength: bytes of the stored value; integers count as the int they are (4, or 8 when wide),
+// floats as 8. The binder passes typed lengths where it knows better.
+void dataLengthFn(sqlite3_context* ctx, int, sqlite3_value** a) {
+  switch (sqlite3_value_type(a[0])) {
+    case SQLITE_NULL:
+      return sqlite3_result_null(ctx);
+    case SQLITE_INTEGER: {
+      int64_t v = sqlite3_value_int64(a[0]);
+      return sqlite3_result_int(ctx, v >= INT32_MIN && v <= INT32_MAX ? 4 : 8);
+    }
+    case SQLITE_FLOAT:
+      return sqlite3_result_int(ctx, 8);
+    default:
+      return sqlite3_result_int(ctx, sqlite3_value_bytes(a[0]));
+  }
+}
+
+template <int (*F)(int)>
+void caseFn(sqlite3_context* ctx, int, sqlite3_value** a) {
+  if (argNull(a[0])) return sqlite3_result_null(ctx);
+  std::string s = argText(a[0]);
+  for (char& c : s) {
+    if (static_cast<unsigned char>(c) < 0x80) c = static_cast<char>(F(static_cast<unsigned char>(c)));
+  }
+  resultText(ctx, s);
+}
+
+void ltrimFn(sqlite3_context* ctx, int, sqlite3_value** a) {
+  if (argNull(a[0])) return sqlite3_result_null(ctx);
+  std::string s = argText(a[0]);
+  size_t b = s.find_first_not_of(' ');
+  resultText(ctx, b == std::string::npos ? std::string() : s.substr(b));
+}
+
+void rtrimFn(sqlite3_context* ctx, int, sqlite3_value** a) {
+  if (argNull(a[0])) return sqlite3_result_null(ctx);
+  std::string s = argText(a[0]);
+  size_t e = s.find_last_not_of(' ');
+  resultText(ctx, e == std::string::npos ? std::string() : s.substr(0, e + 1));
+}
+
+void spaceFn(sqlite3_context* ctx, int, sqlite3_value** a) {
+  guarded(ctx, [&] {
+    if (argNull(a[0])) return sqlite3_result_null(ctx);
+    int64_t n = std::min(argInt(a[0], "space"), kMaxStringBytes);
+    resultText(ctx, n > 0 ? std::string(static_cast<size_t>(n), ' ') : std::string());
+  });
+}
+
+void replicateFn(sqlite3_context* ctx, int, sqlite3_value** a) {
+  guarded(ctx, [&] {
+    if (argNull(a[0]) || argNull(a[1])) return sqlite3_result_null(ctx);
+    std::string s = argText(a[0]);
+    int64_t n = argInt(a[1], "replicate");
+    std::string r;
+    for (int64_t i = 0; i < n && !s.empty() && static_cast<int64_t>(r.size() + s.size()) <= kMaxStringBytes;
+         ++i)
+      r += s;
+    resultText(ctx, r);
+  });
+}
+
+void asciiFn(sqlite3_context* ctx, int, sqlite3_value** a) {
+  if (argNull(a[0])) return sqlite3_result_null(ctx);
+  std::string s = argText(a[0]);
+  if (s.empty()) return sqlite3_result_null(ctx);
+  sqlite3_result_int(ctx, static_cast<unsigned char>(s[0]));
+}
+
+// char(n): the character with code n (0-255; codes above 127 as their Latin-1 character in UTF-8).
+void charFn(sqlite3_context* ctx, int, sqlite3_value** a) {
+  guarded(ctx, [&] {
+    if (argNull(a[0])) return sqlite3_result_null(ctx);
+    int64_t n = argInt(a[0], "char");
+    if (n < 0 || n > 255) return sqlite3_result_null(ctx);
+    std::string s;
+    if (n < 0x80) {
+      s += static_cast<char>(n);
+    } else {
+      s += static_cast<char>(0xC0 | (n >> 6));
+      s += static_cast<char>(0x80 | (n & 0x3F));
+    }
+    resultText(ctx, s, false);
+  });
+}
+
+// stuff(s, start, length, replacement): deletes `length` characters at `start` and inserts the
+// replacement; NULL when start is outside the string or length is negative.
+void stuffFn(sqlite3_context* ctx, int, sqlite3_value** a) {
+  guarded(ctx, [&] {
+    if (argNull(a[0]) || argNull(a[1]) || argNull(a[2])) return sqlite3_result_null(ctx);
+    std::string s = argText(a[0]);
+    int64_t start = argInt(a[1], "stuff"), len = argInt(a[2], "stuff");
+    size_t chars = utf8Length(s);
+    if (start < 1 || start > static_cast<int64_t>(chars) || len < 0) return sqlite3_result_null(ctx);
+    std::string r = argNull(a[3]) ? std::string() : argText(a[3]);
+    size_t b = utf8Offset(s, static_cast<size_t>(start - 1));
+    size_t e =
+        utf8Offset(s, static_cast<size_t>(std::min<int64_t>(start - 1 + len, static_cast<int64_t>(chars))));
+    resultText(ctx, s.substr(0, b) + r + s.substr(e));
+  });
+}
+
+// charindex(expr1, expr2 [, start]): 1-based character position of expr1 in expr2, or 0.
+void charindexFn(sqlite3_context* ctx, int argc, sqlite3_value** a) {
+  guarded(ctx, [&] {
+    if (argNull(a[0]) || argNull(a[1])) return sqlite3_result_null(ctx);
+    std::string needle = argText(a[0]), hay = argText(a[1]);
+    size_t from = 0;
+    if (argc > 2 && !argNull(a[2])) {
+      int64_t st = argInt(a[2], "charindex");
+      from = st > 1 ? utf8Offset(hay, static_cast<size_t>(st - 1)) : 0;
+    }
+    if (needle.empty()) return sqlite3_result_int(ctx, 0);
+    size_t at = hay.find(needle, from);
+    sqlite3_result_int64(
+        ctx, at == std::string::npos ? 0 : static_cast<int64_t>(utf8Length(hay.substr(0, at)) + 1));
+  });
+}
+
+// patindex('%pattern%', expr): the position where the LIKE pattern first matches, or 0.
+void patindexFn(sqlite3_context* ctx, int, sqlite3_value** a) {
+  if (argNull(a[0]) || argNull(a[1])) return sqlite3_result_null(ctx);
+  std::string pat = argText(a[0]), s = argText(a[1]);
+  if (pat.empty() || pat[0] != '%') return sqlite3_result_int(ctx, likeMatch(pat, s) ? 1 : 0);
+  std::string rest = pat.substr(1);
+  size_t chars = 0;
+  for (size_t i = 0; i <= s.size(); ++i) {
+    if (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) continue;
+    if (likeMatch(rest, std::string_view(s).substr(i)))
+      return sqlite3_result_int64(ctx, static_cast<int64_t>(chars + 1));
+    ++chars;
+  }
+  sqlite3_result_int(ctx, 0);
+}
+
+void reverseFn(sqlite3_context* ctx, int, sqlite3_value** a) {
+  if (argNull(a[0])) return sqlite3_result_null(ctx);
+  std::string s = argText(a[0]), r;
+  // Reverse by characters so multi-byte UTF-8 sequences stay whole.
+  size_t i = s.size();
+  while (i > 0) {
+    size_t j = i - 1;
+    while (j > 0 && (static_cast<unsigned char>(s[j]) & 0xC0) == 0x80) --j;
+    r += s.substr(j, i - j);
+    i = j;
+  }
+  resultText(ctx, r);
+}
+
+// right(expr, n): the last n characters.
+void rightFn(sqlite3_context* ctx, int, sqlite3_value** a) {
+  guarded(ctx, [&] {
+    if (argNull(a[0]) || argNull(a[1])) return sqlite3_result_null(ctx);
+    std::string s = argText(a[0]);
+    int64_t n = argInt(a[1], "right");
+    if (n <= 0) return sqlite3_result_null(ctx);
+    size_t chars = utf8Length(s);
+    size_t skip = static_cast<int64_t>(chars) > n ? chars - static_cast<size_t>(n) : 0;
+    resultText(ctx, s.substr(utf8Offset(s, skip)));
+  });
+}
+
+}  // namespace
+
+int registerStringFunctions(sqlite3* db) {
+  struct Def {
+    const char* name;
+    int nargs;
+    void (*fn)(sqlite3_context*, int, sqlite3_value**);
+  };
+  static constexpr Def kDefs[] = {
+      {"t_substring", 3, substringFn},
+      {"t_char_length", 1, charLengthFn},
+      {"t_datalength", 1, dataLengthFn},
+      {"t_upper", 1, caseFn<std::toupper>},
+      {"t_lower", 1, caseFn<std::tolower>},
+      {"t_ltrim", 1, ltrimFn},
+      {"t_rtrim", 1, rtrimFn},
+      {"t_space", 1, spaceFn},
+      {"t_replicate", 2, replicateFn},
+      {"t_ascii", 1, asciiFn},
+      {"t_char", 1, charFn},
+      {"t_stuff", 4, stuffFn},
+      {"t_charindex", 2, charindexFn},
+      {"t_charindex", 3, charindexFn},
+      {"t_patindex", 2, patindexFn},
+      {"t_reverse", 1, reverseFn},
+      {"t_right", 2, rightFn},
+  };
+  for (const Def& d : kDefs) {
+    if (int rc = define(db, d.name, d.nargs, d.fn); rc != SQLITE_OK) return rc;
+  }
+  return SQLITE_OK;
+}
+
+}  // namespace tabsrv::fn

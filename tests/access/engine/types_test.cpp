@@ -1,0 +1,116 @@
+// Every classic datatype read back through the engine, bound as text and column by column
+// in TextImage mode, plus the column descriptions, LumicDtFmt and truncation-free wide values.
+
+#include "engine_fixture.h"
+
+namespace {
+
+class EngineTypes : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    if (IsSkipped()) return;
+    Exec(QStringLiteral(
+        "create table #types_t (c char(5), vc varchar(10), b binary(3), vb varbinary(4), tx text null, "
+        "im image null, ti tinyint, si smallint, i int, r real, f float, bt bit, dt datetime, "
+        "sdt smalldatetime, m money, sm smallmoney, nu numeric(10,2), de decimal(8,3))\n"
+        "insert #types_t values ('ab', 'hello', 0x0102, 0xabcd, 'long text', 0x0a0b, 200, -300, 123456, "
+        "1.5, 2.25, 1, '2024-03-05 13:45:30.500', '2024-03-05 13:45', 12.3456, -1.5, 1234.56, -3.125)"));
+  }
+};
+
+struct TypeCase {
+  const char* column;
+  const char* serverType;  // GetFieldTypeName in TextImage mode
+  const char* text;
+};
+
+const TypeCase kTypes[] = {
+    {"c", "char", "ab   "},           {"vc", "char", "hello"},
+    {"b", "binary", "010200"},        {"vb", "binary", "abcd"},
+    {"tx", "text", "long text"},      {"im", "image", "0a0b"},
+    {"ti", "tinyint", "200"},         {"si", "smallint", "-300"},
+    {"i", "int", "123456"},           {"r", "real", "1.5"},
+    {"f", "float", "2.25"},           {"bt", "bit", "1"},
+    {"dt", "datetime", "Mar  5 2024 01:45PM"},
+    {"sdt", "smalldatetime", "Mar  5 2024 01:45PM"},
+    {"m", "money", "12.3456"},        {"sm", "smallmoney", "-1.5000"},
+    {"nu", "numeric", "1234.56"},     {"de", "decimal", "-3.125"},
+};
+
+TEST_F(EngineTypes, EveryClassicTypeReadsBackTheSameTextBoundAndByTextImage) {
+  for (bool textImage : {false, true}) {
+    TQorixEnhQuery q;
+    q.SetDatabase(db_.get());
+    q.TextImage = textImage;
+    q.SetSQL(QStringLiteral("select * from #types_t"));
+    q.Open();
+    ASSERT_TRUE(q.Next());
+    ASSERT_EQ(q.ColumnCount(), static_cast<int>(std::size(kTypes)));
+    for (int c = 1; c <= q.ColumnCount(); ++c) {
+      const TypeCase& t = kTypes[c - 1];
+      SCOPED_TRACE(std::string(textImage ? "TextImage " : "bound ") + t.column);
+      EXPECT_EQ(q.GetFieldName(c), QString::fromLatin1(t.column));
+      EXPECT_EQ(q.GetFieldValue(c), QString::fromLatin1(t.text));
+      // Bound columns are described by their binding; TextImage keeps the server's type.
+      EXPECT_EQ(q.GetFieldTypeName(c), textImage ? QString::fromLatin1(t.serverType) : QStringLiteral("char"));
+    }
+    EXPECT_FALSE(q.Next());
+    q.Cancel(CS_CANCEL_ALL);
+  }
+}
+
+TEST_F(EngineTypes, TrimResultsTrimsCharPadding) {
+  TQorixEnhQuery q;
+  q.SetDatabase(db_.get());
+  q.TrimResults = true;
+  q.SetSQL(QStringLiteral("select c from #types_t"));
+  q.Open();
+  ASSERT_TRUE(q.Next());
+  EXPECT_EQ(q.GetFieldValue(1), QStringLiteral("ab"));
+  q.Cancel(CS_CANCEL_ALL);
+}
+
+TEST_F(EngineTypes, LumicDtFmtRewritesDateTimesInTextImageMode) {
+  TQorixEnhQuery q;
+  q.SetDatabase(db_.get());
+  q.TextImage = true;
+  q.LumicDtFmt = true;
+  q.SetSQL(QStringLiteral("select dt, vc from #types_t"));
+  q.Open();
+  ASSERT_TRUE(q.Next());
+  const QString expected = QLocale().toString(QDate(2024, 3, 5), QLocale::ShortFormat) + QStringLiteral(" 13:45:00");
+  EXPECT_EQ(q.GetFieldValue(1), expected);
+  EXPECT_EQ(q.GetFieldValue(2), QStringLiteral("hello"));
+  q.Cancel(CS_CANCEL_ALL);
+}
+
+TEST_F(EngineTypes, WideTextIsReadWholeUpToTheTextSize) {
+  // A 5000-character text: the bound length comes from the session's text size, not from the
+  // 2 GB maximum FreeTDS reports.
+  Exec(QStringLiteral("create table #wide_t (t text null)\ninsert #wide_t values (replicate('x', 5000))"));
+  for (bool textImage : {false, true}) {
+    SCOPED_TRACE(textImage ? "TextImage" : "bound");
+    TQorixEnhQuery q;
+    q.SetDatabase(db_.get());
+    q.TextImage = textImage;
+    q.SetSQL(QStringLiteral("select t from #wide_t"));
+    q.Open();
+    ASSERT_TRUE(q.Next());
+    EXPECT_EQ(q.GetFieldValue(1).size(), 5000);
+    q.Cancel(CS_CANCEL_ALL);
+  }
+}
+
+TEST_F(EngineTypes, ALongColumnNameIsCutToThirtyCharacters) {
+  TQorixEnhQuery q;
+  q.SetDatabase(db_.get());
+  q.SetSQL(QStringLiteral("select 1 as abcdefghijabcdefghijabcdefghijabcdefghij"));
+  q.Open();
+  ASSERT_TRUE(q.Next());
+  EXPECT_EQ(q.GetFieldName(1), QStringLiteral("abcdefghijabcdefghijabcdefghij"));
+  EXPECT_EQ(q.GetFieldNameLength(1), 40);
+  q.Cancel(CS_CANCEL_ALL);
+}
+
+}  // namespace

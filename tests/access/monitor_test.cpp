@@ -1,0 +1,131 @@
+// The SQL-monitor channel: a receiver bound to the monitor's socket gets the exact frames,
+// from any thread; without a receiver a thousand lines cost no noticeable time.
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "access/Qorix_Components.h"
+
+namespace {
+
+// Binds the abstract socket the channel sends to and reads frames from it.
+class MonitorReceiver {
+ public:
+  MonitorReceiver() {
+    fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const std::string name = SqlMonitorSocketName();
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path + 1, name.data(), name.size());
+    bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&addr),
+                    static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())) == 0;
+    timeval tv{2, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  }
+  ~MonitorReceiver() { ::close(fd_); }
+  bool bound() const { return bound_; }
+  // The next frame, or empty after two seconds.
+  std::string Next() {
+    char buf[70000];
+    const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+  }
+
+ private:
+  int fd_ = -1;
+  bool bound_ = false;
+};
+
+std::string Frame(uint64_t sender, const std::string& line) {
+  std::string f;
+  auto put = [&](uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) f.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  };
+  put(99, 4);
+  put(line.size() + 1, 4);
+  put(sender, 8);
+  f += line;
+  f.push_back('\0');
+  return f;
+}
+
+// Each test talks to a window title of its own, so parallel test processes never meet.
+class Monitor : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    SetSqlMonitorWindow("tf_main", QStringLiteral("Stelvane-%1-%2").arg(::getpid()).arg(info->name()));
+  }
+  void TearDown() override { SetSqlMonitorWindow("tf_main", "Stelvane"); }
+};
+
+TEST_F(Monitor, DefaultNamesTheMonitorWindow) {
+  SetSqlMonitorWindow("tf_main", "Stelvane");
+  EXPECT_EQ(SqlMonitorSocketName(), "tabulon-sqlmonitor/tf_main/Stelvane");
+}
+
+TEST_F(Monitor, ReceiverGetsExactFrames) {
+  MonitorReceiver rx;
+  ASSERT_TRUE(rx.bound());
+  const struct {
+    uint64_t sender;
+    QString text;
+    std::string utf8;
+  } rows[] = {
+      {0x1234, "Open-Client: ct_fetch", "Open-Client: ct_fetch"},
+      {0, "Flow : ** Start of EXECUTE **", "Flow : ** Start of EXECUTE **"},
+      {7, "", ""},
+      {0xFFFFFFFFFFFFull, QString::fromUtf8("SQL Execute: select 'Zürich'"), "SQL Execute: select 'Zürich'"}};
+  for (const auto& row : rows) {
+    SendToSqlMonitor(row.sender, row.text);
+    EXPECT_EQ(rx.Next(), Frame(row.sender, row.utf8)) << row.utf8;
+  }
+}
+
+TEST_F(Monitor, SafeFromAnyThread) {
+  MonitorReceiver rx;
+  ASSERT_TRUE(rx.bound());
+  // The monitor reads while four threads send; a monitor that keeps up loses nothing.
+  int frames = 0;
+  std::thread reader([&] {
+    while (frames < 100) {
+      const std::string f = rx.Next();
+      if (f.empty()) break;
+      if (f.size() >= 17 && f.back() == '\0') ++frames;
+    }
+  });
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([t] {
+      for (int i = 0; i < 25; ++i) SendToSqlMonitor(t, QStringLiteral("t%1 line %2").arg(t).arg(i));
+    });
+  for (auto& th : threads) th.join();
+  reader.join();
+  EXPECT_EQ(frames, 100);
+}
+
+TEST_F(Monitor, WithoutReceiverLinesAreDroppedQuickly) {
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 1000; ++i) SendToSqlMonitor(1, QStringLiteral("SQL Execute: select %1").arg(i));
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(), 500);
+}
+
+TEST_F(Monitor, StalledMonitorDelaysALineOnlyBriefly) {
+  MonitorReceiver rx;  // bound, never read
+  ASSERT_TRUE(rx.bound());
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 15; ++i) SendToSqlMonitor(1, QStringLiteral("line %1").arg(i));
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(ms, 1000) << "a full monitor queue must not hold the caller";
+  EXPECT_FALSE(rx.Next().empty()) << "what fitted in the queue arrived";
+}
+
+}  // namespace

@@ -1,0 +1,177 @@
+// TQxMemDataSet's master link, the constraints checked on post and the aggregate declarations.
+#include <gtest/gtest.h>
+
+#include "DataSetFixture.h"
+#include "dataset/QxDataSetErrors.h"
+
+namespace {
+struct MasterDetail : ::testing::Test {
+  void SetUp() override {
+    DefinePeople(master);
+    master.SetName("master");
+    master.Open();
+    AddPeople(master, {{1, "a"}, {2, "b"}, {3, "c"}});
+    detail.SetName("detail");
+    detail.FieldDefs().Add("owner", ftInteger);
+    detail.FieldDefs().Add("item", ftString, 10);
+    source.SetDataSet(&master);
+    detail.SetMasterSource(&source);
+    detail.SetMasterFields("id");
+    detail.SetIndexFieldNames("owner");
+    detail.Open();
+    detail.AppendRecord({1, "a1"});
+    detail.AppendRecord({2, "b1"});
+    detail.AppendRecord({1, "a2"});
+    detail.AppendRecord({3, "c1"});
+    detail.SetFiltered(true);
+    master.First();
+  }
+  TQxMemDataSet master;
+  TQxMemDataSet detail;
+  TDataSource source;
+};
+}  // namespace
+
+TEST_F(MasterDetail, DetailFollowsTheMaster) {
+  EXPECT_TRUE(detail.Linked());
+  EXPECT_EQ(Column(detail, "item"), QStringList({"a1", "a2"}));
+  master.Next();
+  EXPECT_EQ(Column(detail, "item"), QStringList({"b1"}));
+  master.Last();
+  EXPECT_EQ(Column(detail, "item"), QStringList({"c1"}));
+}
+
+TEST_F(MasterDetail, UnfilteredShowsEverything) {
+  detail.SetFiltered(false);
+  EXPECT_EQ(Column(detail, "item").size(), 4);
+}
+
+TEST_F(MasterDetail, ClosingTheMasterRestoresTheUserFilter) {
+  detail.Close();
+  int calls = 0;
+  detail.OnFilterRecord = [&](TDataSet& d, bool& accept) {
+    ++calls;
+    accept = d.FieldByName("item")->AsString().endsWith('1');
+  };
+  detail.Open();
+  EXPECT_TRUE(detail.Linked());
+  EXPECT_EQ(Column(detail, "item"), QStringList({"a1", "a2"}))
+      << "the link's filter replaces the user's while linked";
+  master.Close();
+  EXPECT_FALSE(detail.Linked());
+  calls = 0;
+  EXPECT_EQ(Column(detail, "item"), QStringList({"a1", "b1", "c1"}));
+  EXPECT_GT(calls, 0) << "the user's handler is back";
+  master.Open();
+  EXPECT_TRUE(detail.Linked());
+}
+
+TEST_F(MasterDetail, PendingDetailEditIsPostedWhenTheMasterMoves) {
+  detail.First();
+  detail.Edit();
+  detail.FieldByName("item")->SetAsString("a9");
+  master.Next();
+  EXPECT_EQ(detail.State(), TDataSetState::dsBrowse);
+  master.First();
+  EXPECT_EQ(Column(detail, "item"), QStringList({"a9", "a2"}));
+}
+
+TEST(Constraints, RefuseWithTheirTextsAndKeepTheEdit) {
+  struct Case {
+    const char* name;
+    const char* op;
+    QVariant limit;
+    int value;
+    bool posts;
+  };
+  const Case cases[] = {
+      {"greater refuses equal", ">", 0, 0, false},
+      {"greater accepts above", ">", 0, 1, true},
+      {"equal", "=", 5, 5, true},
+      {"not equal", "<>", 5, 5, false},
+      {"less or equal", "<=", 5, 5, true},
+      {"greater or equal", ">=", 5, 4, false},
+      {"less", "<", 5, 4, true},
+      {"unknown operator refuses all", "=>", 0, 10, false},
+  };
+  for (const Case& c : cases) {
+    TQxMemDataSet ds;
+    ds.SetName("orders");
+    ds.FieldDefs().Add("qty", ftInteger);
+    TQorixConstraintItem& item = ds.Constraints().Add();
+    item.FieldName = "qty";
+    item.Operator = c.op;
+    item.Value = c.limit;
+    item.ErrorMessage = "qty out of range";
+    ds.Open();
+    ds.Append();
+    ds.FieldByName("qty")->SetAsInteger(c.value);
+    if (c.posts) {
+      ds.Post();
+      EXPECT_EQ(ds.RecordCount(), 1) << c.name;
+    } else {
+      try {
+        ds.Post();
+        ADD_FAILURE() << c.name << ": posted";
+      } catch (const EQxNotValidException& e) {
+        EXPECT_EQ(e.Message(), "orders: qty out of range") << c.name;
+      }
+      EXPECT_EQ(ds.State(), TDataSetState::dsInsert) << c.name;
+      EXPECT_EQ(ds.RecordCount(), 0) << c.name;
+    }
+  }
+}
+
+TEST(Constraints, SecondItemIsNotComparedAfterAFailure) {
+  TQxMemDataSet ds;
+  ds.FieldDefs().Add("qty", ftInteger);
+  auto& a = ds.Constraints().Add();
+  a.FieldName = "qty";
+  a.Operator = ">";
+  a.Value = 0;
+  a.ErrorMessage = "first";
+  auto& b = ds.Constraints().Add();
+  b.FieldName = "missing";
+  b.Operator = "=";
+  b.ErrorMessage = "second";
+  ds.Open();
+  ds.Append();
+  ds.FieldByName("qty")->SetAsInteger(0);
+  try {
+    ds.Post();
+  } catch (const EQxNotValidException& e) {
+    EXPECT_EQ(e.Message(), "first");
+  }
+  ds.FieldByName("qty")->SetAsInteger(1);
+  EXPECT_THROW(ds.Post(), EDatabaseError) << "a missing field raises the field-not-found error";
+}
+
+TEST(Aggregates, FieldNamesAndActiveRefusals) {
+  TQxMemDataSet ds;
+  ds.SetName("mem");
+  ds.FieldDefs().Add("a", ftInteger);
+  ds.FieldDefs().Add("b", ftInteger);
+  ds.FieldDefs().Add("c", ftInteger);
+  ds.Open();
+  TQorixAggregate& agg = ds.Aggregates().Add();
+  EXPECT_EQ(agg.AggregateName(), "Aggregate3");
+  EXPECT_TRUE(agg.Active());
+  EXPECT_EQ(agg.DataType, ftUnknown);
+  ASSERT_NE(ds.FindField("Aggregate3"), nullptr);
+  EXPECT_TRUE(ds.FindField("Aggregate3")->IsNull()) << "no value is ever computed";
+  try {
+    agg.SetGroupingLevel(1);
+    FAIL();
+  } catch (const EDatabaseError& e) {
+    EXPECT_EQ(e.Message(), "mem: Property may not be modified while aggregate is active");
+  }
+  agg.SetGroupingLevel(0);  // the same value is accepted
+  agg.SetActive(false);
+  agg.SetIndexName("byA");
+  agg.SetExpression("sum(a)");
+  EXPECT_TRUE(agg.Changed());
+  agg.SetAggregateName("total");
+  EXPECT_NE(ds.FindField("total"), nullptr);
+  ds.Aggregates().Delete(0);
+  EXPECT_EQ(ds.FindField("total"), nullptr);
+}

@@ -1,0 +1,94 @@
+// A ResultSink that records what a batch produced, and a fixture that opens an engine over a
+// fresh data directory and logs in as sa, for the executor's tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "server/core/session.h"
+#include "server/exec/engine_factory.h"
+
+namespace tabtest {
+
+// One result set: its format and its rows.
+struct RecordedSet {
+  std::vector<tabsrv::ColumnDesc> columns;
+  std::vector<std::vector<tabsrv::Value>> rows;
+};
+
+// One DONE token.
+struct RecordedDone {
+  bool error = false;
+  int32_t count = -1;
+};
+
+// Everything the executor wrote for one batch.
+class RecordingSink : public tabsrv::ResultSink {
+ public:
+  std::vector<RecordedSet> sets;
+  std::vector<tabsrv::ServerMessage> messages;
+  std::vector<RecordedDone> dones;
+  std::vector<std::pair<std::string, std::string>> databaseChanges;
+  std::atomic<bool> cancel{false};
+  int cancelAfterRows = -1;  // sets `cancel` once this many rows arrived
+
+  RecordingSink() = default;
+  RecordingSink(RecordingSink&& o) noexcept
+      : sets(std::move(o.sets)),
+        messages(std::move(o.messages)),
+        dones(std::move(o.dones)),
+        databaseChanges(std::move(o.databaseChanges)),
+        cancel(o.cancel.load()),
+        cancelAfterRows(o.cancelAfterRows) {}
+
+  void rowFormat(const std::vector<tabsrv::ColumnDesc>& columns) override { sets.push_back({columns, {}}); }
+  void row(const std::vector<tabsrv::Value>& values) override {
+    sets.back().rows.push_back(values);
+    if (cancelAfterRows >= 0 && static_cast<int>(sets.back().rows.size()) >= cancelAfterRows) cancel = true;
+  }
+  void message(const tabsrv::ServerMessage& msg) override { messages.push_back(msg); }
+  void done(tabsrv::DoneKind, bool error, int32_t rowCount) override { dones.push_back({error, rowCount}); }
+  void returnStatus(int32_t) override {}
+  void outputParams(const std::vector<tabsrv::ColumnDesc>&, const std::vector<tabsrv::Value>&) override {}
+  void envChange(tabsrv::EnvChange, const std::string& now, const std::string& old) override {
+    databaseChanges.emplace_back(now, old);
+  }
+  bool cancelled() override { return cancel; }
+
+  // The numbers of the messages with severity above 10, in order.
+  std::vector<int> errorNumbers() const {
+    std::vector<int> out;
+    for (const auto& m : messages)
+      if (m.severity > 10) out.push_back(m.number);
+    return out;
+  }
+};
+
+// Text of a value for assertions: integers and strings as they are, NULL as "NULL".
+std::string show(const tabsrv::Value& v);
+// The same with the column's type deciding the text (money with two decimals ...).
+std::string show(const tabsrv::Value& v, const tabsrv::TypeDesc& type);
+
+// An engine over a fresh temporary data directory (removed afterwards) with one sa session.
+class EngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // Runs a batch on `session` (the first session when null) and returns what it produced.
+  RecordingSink run(const std::string& sql, tabsrv::Session* session = nullptr);
+  // A further session as sa.
+  std::unique_ptr<tabsrv::Session> login();
+  // The single value of the first row of the last result set of a batch.
+  std::string scalar(const std::string& sql);
+
+  std::filesystem::path dir_;
+  std::unique_ptr<tabsrv::Engine> engine_;
+  std::unique_ptr<tabsrv::Session> session_;
+};
+
+}  // namespace tabtest

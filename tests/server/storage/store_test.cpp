@@ -1,0 +1,141 @@
+// First-start creation of the system databases, reopening, and persistence of committed work.
+#include "server/storage/store.h"
+
+#include <unistd.h>
+
+#include "server/storage/catalog.h"
+#include "tests/server/storage/store_fixture.h"
+
+namespace tabsrv {
+namespace {
+
+using test::StoreTest;
+
+TEST_F(StoreTest, FirstStartCreatesTheSystemDatabases) {
+  EXPECT_TRUE(store_->freshlyCreated());
+  EXPECT_EQ(rows("SELECT name, dbid FROM \"master.dbo.sysdatabases\" ORDER BY name"),
+            (std::vector<std::string>{"master | 1", "model | 3", "sample | 4", "sybsystemprocs | 31513",
+                                      "tempdb | 2"}));
+  EXPECT_EQ(rows("PRAGMA journal_mode"), std::vector<std::string>{"wal"});
+}
+
+TEST_F(StoreTest, EveryDatabaseDescribesItsSystemTables) {
+  for (const char* dbname : {"master", "model", "tempdb", "sybsystemprocs", "sample"}) {
+    std::string d = dbname;
+    auto tables = rows("SELECT name FROM \"" + d + ".dbo.sysobjects\" WHERE type = 'S' ORDER BY name");
+    std::vector<std::string> expected = {"syscolumns",  "syscomments", "sysindexes", "sysobjects",
+                                         "sysprotects", "syssegments", "systypes",   "sysusers"};
+    if (d == "master") {
+      expected = {"syscolumns", "syscomments", "sysdatabases", "sysindexes", "syslogins",
+                  "sysobjects", "sysprotects", "syssegments",  "systypes",   "sysusers"};
+    }
+    EXPECT_EQ(tables, expected) << d;
+    // syscolumns matches the real SQLite table, column by column, in order.
+    for (const std::string& t : expected) {
+      auto described =
+          rows("SELECT c.name FROM \"" + d + ".dbo.syscolumns\" c, \"" + d +
+               ".dbo.sysobjects\" o WHERE o.id = c.id AND o.name = '" + t + "' ORDER BY c.colid");
+      auto actual = rows("SELECT name FROM pragma_table_info('" + d + ".dbo." + t + "') ORDER BY cid");
+      EXPECT_EQ(described, actual) << d << "." << t;
+    }
+    EXPECT_EQ(rows("SELECT name, uid, gid FROM \"" + d +
+                   ".dbo.sysusers\" WHERE name IN ('dbo', 'public') ORDER BY uid"),
+              (std::vector<std::string>{"public | 0 | 0", "dbo | 1 | 0"}))
+        << d;
+  }
+}
+
+TEST_F(StoreTest, SystemTypesUseTheFamilyCodes) {
+  EXPECT_EQ(
+      rows("SELECT name, usertype, type FROM \"sample.dbo.systypes\" WHERE name IN "
+           "('char','varchar','int','intn','numeric','decimal','money','smallmoney','datetime','sysname','"
+           "bit')"
+           " ORDER BY usertype"),
+      (std::vector<std::string>{"char | 1 | 47", "varchar | 2 | 39", "int | 7 | 56", "numeric | 10 | 63",
+                                "money | 11 | 60", "datetime | 12 | 61", "intn | 13 | 38", "bit | 16 | 50",
+                                "sysname | 18 | 39", "smallmoney | 21 | 122", "decimal | 26 | 55"}));
+}
+
+TEST_F(StoreTest, CharColumnsArePaddedInStorage) {
+  // sysobjects.type is char(2) NOT NULL: 'S' is kept as 'S ', and compares equal to 'S'.
+  EXPECT_EQ(rows("SELECT '[' || type || ']' FROM \"master.dbo.sysobjects\" WHERE name = 'sysobjects' AND "
+                 "type = 'S'"),
+            std::vector<std::string>{"[S ]"});
+}
+
+TEST_F(StoreTest, ReopenKeepsCommittedWorkAndDropsOpenTransactions) {
+  TableSpec spec;
+  spec.database = "sample";
+  spec.owner = "dbo";
+  spec.name = "kept";
+  ColumnSpec a;
+  a.name = "a";
+  a.type = TypeDesc{SqlType::Int, 4, 0, 0};
+  spec.columns.push_back(a);
+  createTable(db(), spec);
+  ASSERT_EQ(sqlite3_exec(db(), "INSERT INTO \"sample.dbo.kept\" VALUES (1)", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  // A second session's open transaction never commits.
+  ConnectionPtr other = store_->connect();
+  ASSERT_EQ(sqlite3_exec(other.get(), "BEGIN; INSERT INTO \"sample.dbo.kept\" VALUES (2)", nullptr, nullptr,
+                         nullptr),
+            SQLITE_OK);
+  other.reset();
+  db_.reset();
+  store_.reset();
+
+  store_ = Store::open(dir_.string());
+  EXPECT_FALSE(store_->freshlyCreated());
+  db_ = store_->connect();
+  EXPECT_EQ(rows("SELECT a FROM \"sample.dbo.kept\""), std::vector<std::string>{"1"});
+  EXPECT_TRUE(resolveTable(db(), {"sample", "", "kept"}, "master", "dbo"));
+}
+
+TEST_F(StoreTest, RestartEmptiesTempdb) {
+  TableSpec spec;
+  spec.database = "tempdb";
+  spec.owner = "dbo";
+  spec.name = "#scratch";
+  ColumnSpec a;
+  a.name = "a";
+  a.type = TypeDesc{SqlType::Int, 4, 0, 0};
+  spec.columns.push_back(a);
+  createTable(db(), spec);
+  spec.database = "sample";
+  spec.name = "stays";
+  createTable(db(), spec);
+  db_.reset();
+  store_.reset();
+
+  store_ = Store::open(dir_.string());
+  db_ = store_->connect();
+  EXPECT_FALSE(resolveTable(db(), {"", "", "#scratch"}, "master", "dbo"));
+  EXPECT_EQ(rows("SELECT count(*) FROM sqlite_master WHERE name LIKE 'tempdb.dbo.#scratch%'"), std::vector<std::string>{"0"});
+  EXPECT_TRUE(resolveTable(db(), {"sample", "", "stays"}, "master", "dbo"));
+  // tempdb's own system tables are untouched.
+  EXPECT_TRUE(resolveTable(db(), {"tempdb", "", "sysobjects"}, "master", "dbo"));
+}
+
+TEST_F(StoreTest, SessionsConnectAndReadWhileAnotherWrites) {
+  ASSERT_EQ(sqlite3_exec(db(), "BEGIN IMMEDIATE; UPDATE \"master.dbo.syslogins\" SET totcpu = 5", nullptr,
+                         nullptr, nullptr),
+            SQLITE_OK);
+  ConnectionPtr other = store_->connect();  // must not need the writer's lock
+  EXPECT_EQ(test::queryRows(other.get(), "SELECT totcpu FROM \"master.dbo.syslogins\""),
+            std::vector<std::string>{"0"});
+  ASSERT_EQ(sqlite3_exec(db(), "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_EQ(test::queryRows(other.get(), "SELECT totcpu FROM \"master.dbo.syslogins\""),
+            std::vector<std::string>{"5"});
+}
+
+TEST_F(StoreTest, ConnectionsHaveTheFunctionsAndCollation) {
+  EXPECT_EQ(rows("SELECT t_upper('abc'), '10.5' < '9' COLLATE t_decimal"),
+            std::vector<std::string>{"ABC | 0"});
+}
+
+TEST(StoreOpen, UnusableDirectoryThrows) {
+  EXPECT_THROW(Store::open("/proc/tabsrv-no-such-dir/data"), std::runtime_error);
+}
+
+}  // namespace
+}  // namespace tabsrv

@@ -1,0 +1,165 @@
+// The reply writer: MORE on every DONE but the last, DONE(0) when a reply ends without one,
+// nocount, packet framing at the packet size, and what an attention leaves on the wire.
+#include "server/tds/reply_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <thread>
+
+#include "server/tds/memory_socket.h"
+#include "tests/server/tds/wire_fixture.h"
+
+namespace {
+
+using namespace tabsrv;
+using namespace tabsrv::tds;
+
+struct Wire {
+  MemorySocket socket;
+  PacketWriter writer{socket};
+  SessionOptions options;
+};
+
+ColumnDesc intColumn() {
+  ColumnDesc c;
+  c.name = "n";
+  c.type = TypeDesc{SqlType::Int, 4};
+  c.nullable = false;
+  return c;
+}
+
+// DONE statuses of a reply in order.
+std::vector<uint16_t> doneStatuses(const std::vector<tabtest::ReplyToken>& tokens) {
+  std::vector<uint16_t> s;
+  for (const auto& t : tokens)
+    if (t.token >= 0xFD) s.push_back(t.doneStatus());
+  return s;
+}
+
+TEST(ReplyWriter, MoreBitOnEveryDoneButTheLast) {
+  struct Case {
+    const char* name;
+    std::function<void(ReplyWriter&)> run;
+    std::vector<uint16_t> statuses;
+  } cases[] = {
+      {"one statement", [](ReplyWriter& r) { r.done(DoneKind::Done, false, 3); }, {0x10}},
+      {"three statements",
+       [](ReplyWriter& r) {
+         r.done(DoneKind::Done, false, 1);
+         r.done(DoneKind::Done, true, -1);
+         r.done(DoneKind::Done, false, 2);
+       },
+       {0x11, 0x03, 0x10}},
+      {"message after the last done",
+       [](ReplyWriter& r) {
+         r.done(DoneKind::Done, false, -1);
+         r.message(ServerMessage{0, 1, 0, "late", "", 1});
+       },
+       {0x01, 0x00}},
+      {"no done at all", [](ReplyWriter& r) { r.returnStatus(0); }, {0x00}},
+      {"procedure",
+       [](ReplyWriter& r) {
+         r.done(DoneKind::DoneInProc, false, 4);
+         r.returnStatus(0);
+         r.done(DoneKind::DoneProc, false, -1);
+       },
+       {0x11, 0x00}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Wire w;
+    ReplyWriter reply(w.writer, "SRV", &w.options);
+    c.run(reply);
+    ASSERT_TRUE(reply.finish());
+    auto packets = tabtest::splitPackets(w.socket.takeOutput());
+    ASSERT_FALSE(packets.empty());
+    EXPECT_EQ(packets.back().status, 1);
+    EXPECT_EQ(doneStatuses(tabtest::splitTokens(tabtest::joinData(packets))), c.statuses);
+  }
+}
+
+TEST(ReplyWriter, NoCountDropsTheCountBit) {
+  Wire w;
+  w.options.noCount = true;
+  ReplyWriter reply(w.writer, "SRV", &w.options);
+  reply.done(DoneKind::Done, false, 5);
+  reply.finish();
+  auto tokens = tabtest::replyTokens(w.socket.takeOutput());
+  ASSERT_EQ(tokens.size(), 1u);
+  EXPECT_EQ(tokens[0].doneStatus(), 0);
+  EXPECT_EQ(tokens[0].doneCount(), 0);
+}
+
+TEST(ReplyWriter, LongRepliesAreSplitAtThePacketSize) {
+  Wire w;
+  w.writer.setPacketSize(512);
+  ReplyWriter reply(w.writer, "SRV", &w.options);
+  reply.rowFormat({intColumn()});
+  for (int i = 0; i < 1000; ++i) reply.row({int64_t{i}});
+  reply.done(DoneKind::Done, false, 1000);
+  reply.finish();
+  auto packets = tabtest::splitPackets(w.socket.takeOutput());
+  ASSERT_GT(packets.size(), 9u);
+  for (size_t i = 0; i + 1 < packets.size(); ++i) {
+    EXPECT_EQ(packets[i].length, 512u);
+    EXPECT_EQ(packets[i].status, 0);
+  }
+  EXPECT_EQ(packets.back().status, 1);
+  auto tokens = tabtest::splitTokens(tabtest::joinData(packets));
+  EXPECT_EQ(tokens.size(), 1002u);
+}
+
+TEST(ReplyWriter, AttentionDropsTheUnsentRestAndEndsWithOneAttentionDone) {
+  Wire w;
+  bool attention = false;
+  ReplyWriter reply(
+      w.writer, "SRV", &w.options,
+      [&] { return attention ? AttentionPoll::Attention : AttentionPoll::Nothing; }, 0);
+  reply.rowFormat({intColumn()});
+  // 100 rows of 5 bytes: some packets are out, the last one is cut inside a row token.
+  for (int i = 0; i < 100; ++i) reply.row({int64_t{i}});
+  EXPECT_FALSE(reply.cancelled());
+  attention = true;
+  EXPECT_TRUE(reply.cancelled());
+  reply.row({int64_t{1}});
+  reply.done(DoneKind::Done, false, 101);
+  reply.finish();
+  auto tokens = tabtest::replyTokens(w.socket.takeOutput());
+  ASSERT_FALSE(tokens.empty());
+  EXPECT_EQ(tokens.back().token, 0xFD);
+  EXPECT_EQ(tokens.back().doneStatus(), 0x20);
+  // Whole tokens only, fewer rows than written, and no other DONE.
+  EXPECT_LT(tokens.size(), 102u);
+  EXPECT_EQ(doneStatuses(tokens).size(), 1u);
+}
+
+TEST(ReplyWriter, SlowBatchesSendEarlyResultsAtTheNextCheck) {
+  Wire w;
+  ReplyWriter reply(
+      w.writer, "SRV", &w.options, [] { return AttentionPoll::Nothing; }, 0);
+  reply.rowFormat({intColumn()});
+  reply.row({int64_t{1}});
+  EXPECT_TRUE(w.socket.takeOutput().empty());
+  std::this_thread::sleep_for(ReplyWriter::kStaleFlush + std::chrono::milliseconds(10));
+  reply.cancelled();
+  auto packets = tabtest::splitPackets(w.socket.takeOutput());
+  ASSERT_EQ(packets.size(), 1u);
+  EXPECT_EQ(packets[0].status, 0);
+  EXPECT_EQ(tabtest::tokenSequence(tabtest::splitTokens(packets[0].data)), "EE D1");
+}
+
+TEST(ReplyWriter, EedCarriesTheMessageAndServerName) {
+  Wire w;
+  ReplyWriter reply(w.writer, "SRV", &w.options);
+  reply.message(ServerMessage{208, 2, 16, "t not found.", "p", 9});
+  reply.finish();
+  auto tokens = tabtest::replyTokens(w.socket.takeOutput());
+  ASSERT_EQ(tabtest::tokenSequence(tokens), "E5 FD");
+  // number, state, severity, sqlstate, status, transtate, text, server, procedure, line.
+  EXPECT_EQ(tabtest::hexBytes(tokens[0].bytes),
+            "e5 25 00 d0 00 00 00 02 10 05 5a 5a 5a 5a 5a 00 00 00 0c 00 74 20 6e 6f 74 20 66 6f 75 6e 64 2e "
+            "03 53 52 56 01 70 09 00");
+}
+
+}  // namespace
