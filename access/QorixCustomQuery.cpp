@@ -36,19 +36,17 @@ TAutoDatabaseFactory& AutoDatabaseFactory() {
   return factory;
 }
 
-// A process-wide counter: names and ids made from clock digits collide within a millisecond
-// and between engines, so each gets the next number appended.
-QString NextEngineSerial() {
+// Names and ids made from clock digits alone collide within a millisecond and between
+// engines, so each gets the next number of one process-wide counter appended.
+QString TQorixCustomQuery::NextSerial() {
   static std::atomic<unsigned> counter{0};
   return QString::number(++counter);
 }
 
-// The current hour, minute, second and millisecond without leading zeros, joined, plus a
-// process-wide counter ("1057312" + "_7").
-QString NewCursorName() {
+QString TQorixCustomQuery::NewCursorName() {
   const QTime t = QTime::currentTime();
   return QString::number(t.hour()) + QString::number(t.minute()) + QString::number(t.second()) +
-         QString::number(t.msec()) + QLatin1Char('_') + NextEngineSerial();
+         QString::number(t.msec()) + QLatin1Char('_') + NextSerial();
 }
 
 TQorixCustomQuery::TQorixCustomQuery(TComponent* owner) : TComponent(owner) {
@@ -124,10 +122,12 @@ void TQorixCustomQuery::Notification(TComponent* component, TOperation operation
   TComponent::Notification(component, operation);
   if (operation == TOperation::opRemove) {
     if (component == database_) {
+      // The connection is gone or going; its commands are only freed, never cancelled.
+      DropCommand(command_);
+      DropCommand(prepareCommand_);
       database_ = nullptr;
-      command_ = nullptr;  // the connection's handles went with it
-      prepareCommand_ = nullptr;
       prepared_ = false;
+      cursorOpen_ = false;
       connection_ = nullptr;
     }
     if (component == privateDb_) privateDb_ = nullptr;
@@ -169,11 +169,11 @@ void TQorixCustomQuery::MonitorLine(const QString& text) const {
 }
 
 void TQorixCustomQuery::CheckMessages(bool raiseOnError) {
-  if (!connection_) return;
+  if (!connection_ || !database_ || database_->ConnectionHandle() != connection_) return;
   const CS_SERVERMSG srv{};
   const CS_CLIENTMSG cli{};
-  ProcessDiagMessages(connection_, srv, cli, this, raiseOnError, flagEnhErr_, flagEnhMsg_, flagShowMsg_,
-                      flagShowErr_);
+  ProcessDiagMessages(connection_, srv, cli, this, raiseOnError && raiseOnError_, flagEnhErr_, flagEnhMsg_,
+                      flagShowMsg_, flagShowErr_);
 }
 
 // ---- the run ----
@@ -189,7 +189,8 @@ void TQorixCustomQuery::CheckDatabase() {
 }
 
 int TQorixCustomQuery::Open() {
-  CheckDatabase();
+  // An AutoDb engine makes its own connection: it needs no DbName to find one.
+  if (!autoDb_) CheckDatabase();
   if (autoDb_) {
     if (!privateDb_) {
       const TAutoDatabaseFactory& factory = AutoDatabaseFactory();
@@ -264,6 +265,7 @@ int TQorixCustomQuery::SQLExec() {
   if (SendText().trimmed().isEmpty()) DatabaseError(LoadResString(QorixRes::SNoSQLStatement), this);
   if (!database_->IsConnected()) return 0;
   commandNumber_ = 0;
+  CheckParamTypes();
   AllocCommand(command_);
   // Parameters go with a prepared statement, except through a cursor (declared over the text
   // with the values as quoted literals) and for procedures (bound to the RPC).
@@ -274,9 +276,13 @@ int TQorixCustomQuery::SQLExec() {
   rowPending_ = false;
   resultsPending_ = true;
   try {
+    // The cancel ahead of the send must not release the statement about to be executed.
+    sending_ = true;
     result = ExecuteCommand(SendText());
+    sending_ = false;
     if (processAll_) ProcessResults();
   } catch (...) {
+    sending_ = false;
     if (prepared_) UnPrepare();
     throw;
   }
@@ -292,12 +298,38 @@ QString TQorixCustomQuery::SendText() const {
 
 void TQorixCustomQuery::DropCommand(CS_COMMAND*& command) {
   if (!command) return;
-  if (database_ && database_->ConnectionHandle()) ctlib::ct_cmd_drop(command);
+  // Safe also after the connection was dropped: FreeTDS then only frees the command.
+  ctlib::ct_cmd_drop(command);
   command = nullptr;
 }
 
+bool TQorixCustomQuery::CommandAlive(CS_COMMAND* command) const {
+  if (!command || !database_) return false;
+  CS_CONNECTION* parent = nullptr;
+  if (ctlib::ct_cmd_props(command, CS_GET, CS_PARENT_HANDLE, &parent, CS_UNUSED, nullptr) != CS_SUCCEED)
+    return false;
+  return parent && parent == database_->ConnectionHandle();
+}
+
+void TQorixCustomQuery::ForgetOrphans() {
+  // A disconnect drops the connection but leaves its commands behind, detached; cancelling
+  // one of them would dereference the missing connection inside FreeTDS.
+  if (command_ && !CommandAlive(command_)) {
+    DropCommand(command_);
+    cursorOpen_ = false;
+    rowPending_ = resultsPending_ = false;
+    resultsEnded_ = true;
+  }
+  if (prepareCommand_ && !CommandAlive(prepareCommand_)) {
+    DropCommand(prepareCommand_);
+    prepared_ = false;
+  }
+  connection_ = database_ ? database_->ConnectionHandle() : nullptr;
+}
+
 void TQorixCustomQuery::AllocCommand(CS_COMMAND*& command) {
-  if (command == command_) Cancel(CS_CANCEL_ALL);
+  ForgetOrphans();
+  if (command && command == command_) Cancel(CS_CANCEL_ALL);
   if (command) {
     MonitorLine(QStringLiteral("Open-Client: ct_cmd_drop"));
     DropCommand(command);
@@ -312,6 +344,7 @@ void TQorixCustomQuery::AllocCommand(CS_COMMAND*& command) {
 }
 
 void TQorixCustomQuery::CloseCommand() {
+  ForgetOrphans();
   CloseCursor();
   if (database_ && database_->IsConnected() && command_) {
     Cancel(CS_CANCEL_ALL);
@@ -332,7 +365,8 @@ int TQorixCustomQuery::ExecuteCommand(const QString& text) {
       if (!params_.IsEmpty()) utf8 = ParamsAsLiterals().toUtf8();
       QByteArray name = cursorName_.toUtf8();
       MonitorLine(QStringLiteral("Open-Client: ct_cursor(CS_CURSOR_DECLARE)"));
-      ctlib::ct_cursor(command_, CS_CURSOR_DECLARE, name.data(), CS_NULLTERM, utf8.data(), CS_NULLTERM, option);
+      ctlib::ct_cursor(command_, CS_CURSOR_DECLARE, name.data(), CS_NULLTERM, utf8.data(), CS_NULLTERM,
+                       option);
       CheckMessages(true);
       // A blob column cannot be bound as an array: TextImage reads one row per fetch.
       cursorRowsPerFetch_ = TextImage ? 1 : std::max(1, CurFetchRows);
@@ -391,16 +425,16 @@ int TQorixCustomQuery::ExecuteCommand(const QString& text) {
 }
 
 // One ct_results and its message check; an exception cancels the command first.
-#define QX_RESULTS(ret)                                    \
-  do {                                                     \
-    ret = ctlib::ct_results(command_, &resultType_);       \
-    try {                                                  \
-      CheckMessages(true);                                 \
-    } catch (...) {                                        \
-      if (prepared_) UnPrepare();                          \
-      Cancel(CS_CANCEL_ALL);                               \
-      throw;                                               \
-    }                                                      \
+#define QX_RESULTS(ret)                              \
+  do {                                               \
+    ret = ctlib::ct_results(command_, &resultType_); \
+    try {                                            \
+      CheckMessages(true);                           \
+    } catch (...) {                                  \
+      if (prepared_) UnPrepare();                    \
+      Cancel(CS_CANCEL_ALL);                         \
+      throw;                                         \
+    }                                                \
   } while (0)
 
 int TQorixCustomQuery::ProcessResults() {
@@ -424,7 +458,8 @@ int TQorixCustomQuery::ProcessResults() {
         MonitorLine(QStringLiteral("CS_CMD_DONE"));
         if (!IsCursor) {
           CS_INT count = -1;
-          if (ctlib::ct_res_info(command_, CS_ROW_COUNT, &count, CS_UNUSED, nullptr) == CS_SUCCEED && count >= 0) {
+          if (ctlib::ct_res_info(command_, CS_ROW_COUNT, &count, CS_UNUSED, nullptr) == CS_SUCCEED &&
+              count >= 0) {
             rowCount_ = count;
             totalRows_ += count;
           }
@@ -440,7 +475,8 @@ int TQorixCustomQuery::ProcessResults() {
         MonitorLine(QStringLiteral("CS_CMD_SUCCEED"));
         CS_INT count = -1;
         // No extra ct_results for a count of -1: it would swallow a status or parameter result.
-        if (ctlib::ct_res_info(command_, CS_ROW_COUNT, &count, CS_UNUSED, nullptr) == CS_SUCCEED && count >= 0) {
+        if (ctlib::ct_res_info(command_, CS_ROW_COUNT, &count, CS_UNUSED, nullptr) == CS_SUCCEED &&
+            count >= 0) {
           rowCount_ = count;
           totalRows_ += count;
         }
@@ -482,7 +518,7 @@ int TQorixCustomQuery::ProcessResults() {
           passedEndData = true;
           break;
         }
-        return passedEndData ? 0 : r;
+        return passedEndData && !acrossResults_ ? 0 : r;
       }
       case CS_STATUS_RESULT:
         MonitorLine(QStringLiteral("CS_STATUS_RESULT"));
@@ -542,9 +578,11 @@ int TQorixCustomQuery::FetchRow() {
     cursorBatchPos_ = 0;
   }
   // A row that failed only by truncation is delivered truncated rather than dropped.
-  if (ret == CS_ROW_FAIL) ret = CS_SUCCEED;
+  const bool truncated = ret == CS_ROW_FAIL;
+  if (truncated) ret = CS_SUCCEED;
   if (ret == CS_SUCCEED) {
     if (!TextImage) CopyRowTexts();
+    if (truncated && !TextImage && !IsCursor) ReadTruncatedColumns();
     if (IsCursor && !TextImage) ++cursorBatchPos_;
     result = 1;
     if (TextImage) FetchTextImage(columnCount_);
@@ -600,8 +638,9 @@ int TQorixCustomQuery::NextRow() {
   if (rowPending_ && resultsPending_) {
     int r = FetchRow();
     if (atEndData_) {
-      ProcessResults();  // consumes the following results; their first row is not reported
-      r = 0;
+      // Consumes the following results; their first row is reported only across results.
+      const int further = ProcessResults();
+      r = acrossResults_ ? further : 0;
     }
     if (stopAfterStatus_ && r != 1) {
       Cancel(CS_CANCEL_ALL);
@@ -635,7 +674,9 @@ void TQorixCustomQuery::CancelCommand(CS_COMMAND* command) {
 }
 
 void TQorixCustomQuery::Cancel(int cancelType) {
-  if (!database_ || !command_ || !connection_) return;
+  if (!database_ || !command_) return;
+  ForgetOrphans();
+  if (!command_ || !connection_) return;
   CloseCursor();
   ctlib::ct_cancel(nullptr, command_, cancelType == CS_CANCEL_CURRENT ? CS_CANCEL_ALL : cancelType);
   ClearDiagMessages(connection_);
@@ -644,15 +685,17 @@ void TQorixCustomQuery::Cancel(int cancelType) {
   resultsEnded_ = true;
   cursorBatchRows_ = cursorBatchPos_ = 0;
   // A statement kept prepared for Open's rows is released once they are given up.
-  if (prepared_ && !processAll_) UnPrepare();
+  if (prepared_ && !processAll_ && !sending_) UnPrepare();
 }
 
 void TQorixCustomQuery::GetServerType() {
   CheckDatabase();
   if (!database_) return;
   const QString rdbms = database_->GetRdbms();
-  if (rdbms == kRdbmsSybase) serverType_ = stSybaseSqlServer;
-  else if (rdbms == kRdbmsSqlAnywhere) serverType_ = stSqlAnywhere;
+  if (rdbms == kRdbmsSybase)
+    serverType_ = stSybaseSqlServer;
+  else if (rdbms == kRdbmsSqlAnywhere)
+    serverType_ = stSqlAnywhere;
 }
 
 TFieldType TypeNameToFieldType(const QString& n) {

@@ -6,6 +6,7 @@
 
 #include <QPointer>
 #include <QSysInfo>
+#include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "access/QorixBase.h"
 #include "access/QorixContext.h"
 #include "access/QorixDirService.h"
+#include "access/QorixEnhQuery.h"
 #include "access/QorixExceptions.h"
 #include "access/QorixResources.h"
 #include "access/UiServices.h"
@@ -31,6 +33,9 @@ QPointer<TQorixContext>& CreatedContext() {
   static QPointer<TQorixContext> context;
   return context;
 }
+
+// Every live database, named or not (an unnamed one is in no list but holds the handle).
+std::atomic<int> g_liveDatabases{0};
 
 const QString kSybaseSqlServer = QStringLiteral("Sybase SQL Server");
 
@@ -87,6 +92,8 @@ TQorixDatabase::TQorixDatabase(TComponent* owner) : TQorixDatabaseBase(owner) {
     context->SetName(QStringLiteral("default"));
     CreatedContext() = context;
   }
+  // Counted only once nothing below can fail: a constructor that throws runs no destructor.
+  ++g_liveDatabases;
   // A directory that cannot be read leaves the list empty rather than failing the component.
   try {
     FillServerList();
@@ -94,6 +101,7 @@ TQorixDatabase::TQorixDatabase(TComponent* owner) : TQorixDatabaseBase(owner) {
     ServerList.clear();
   }
   foundServers_ = ServerList;
+  query_ = new TQorixEnhQuery(this);
 }
 
 TQorixDatabase::~TQorixDatabase() {
@@ -103,20 +111,16 @@ TQorixDatabase::~TQorixDatabase() {
   OnDbError = AfterDbError = OnDbMessage = AfterDbMessage = nullptr;
   delete idleTimer_;
   idleTimer_ = nullptr;
+  // The internal query cancels and drops its command while the connection still exists.
+  delete query_;
+  query_ = nullptr;
   try {
     if (connected_) Disconnect();
   } catch (const Exception&) {
   }
   ReleaseConnection(false);
   UnregisterDatabase(this);
-  bool last;
-  {
-    std::lock_guard lock(RegistryLock());
-    last = DatabaseList().empty();
-  }
-  if (last && CreatedContext()) {
-    // Only when no other database of this process remains: a database that was never named
-    // is not in the list but may still hold the handle.
+  if (--g_liveDatabases == 0 && CreatedContext()) {
     delete CreatedContext().data();
     CreatedContext() = nullptr;
   }
@@ -154,14 +158,16 @@ void TQorixDatabase::CheckMessages(bool raiseOnError) {
                       ShowDbMessages.Contains(smDbErr));
 }
 
-void TQorixDatabase::SetConProp(CS_INT action, CS_INT property, CS_VOID* buffer, CS_INT length, int failText) {
+void TQorixDatabase::SetConProp(CS_INT action, CS_INT property, CS_VOID* buffer, CS_INT length,
+                                int failText) {
   if (ctlib::ct_con_props(connection_, action, property, buffer, length, nullptr) != CS_SUCCEED)
     throw EQorixException(LoadResString(failText));
 }
 
 void TQorixDatabase::ReleaseConnection(bool close) {
   if (!connection_) return;
-  if (close) ctlib::ct_close(connection_, (ForceClose || ConProps.Contains(cpAsync)) ? CS_FORCE_CLOSE : CS_UNUSED);
+  if (close)
+    ctlib::ct_close(connection_, (ForceClose || ConProps.Contains(cpAsync)) ? CS_FORCE_CLOSE : CS_UNUSED);
   ClearDiagMessages(connection_);
   ctlib::ct_con_drop(connection_);
   connection_ = nullptr;
@@ -182,11 +188,13 @@ TQxLoginData TQorixDatabase::LoginData() const {
 }
 
 void TQorixDatabase::Connect() {
-  applied_ = TProcOptions();
   if (connected_) {
     GetContextHandle();
     return;
   }
+  // Only a new login starts from the server's defaults; clearing the last-applied set on a
+  // live session would make a later removal of an option go unsent.
+  applied_ = TProcOptions();
   // A message of an earlier attempt must not count as this one's (expired password, error).
   pwdExpiredFired_ = false;
   SetLastServerMsg(CS_SERVERMSG{});
@@ -223,12 +231,12 @@ void TQorixDatabase::Connect() {
       Rdbms = data.Rdbms;
     }
     connected_ = false;
-    // The login record's fields hold 30 bytes; a longer name or password would be cut by the
-    // library and log in as someone else, so it is refused.
     // Client-Library sends the machine's name when no host name is set; FreeTDS sends none.
     const QString hostName = HostName.isEmpty() ? QSysInfo::machineHostName() : HostName;
     const QByteArray user = UserName.toUtf8(), password = Password.toUtf8(), server = ServerName.toUtf8(),
                      app = AppName.left(30).toUtf8(), host = hostName.left(30).toUtf8();
+    // The login record's fields hold 30 bytes; a longer name or password would be cut by the
+    // library and log in as someone else (or fail for a reason nobody sees), so it is refused.
     if (user.size() > kLoginFieldBytes || password.size() > kLoginFieldBytes)
       DatabaseError(QStringLiteral("Login name or password longer than 30 characters"), this);
 
@@ -268,7 +276,8 @@ void TQorixDatabase::Connect() {
                QorixRes::SConPropUserNameFailed);
     SetConProp(CS_SET, CS_PASSWORD, const_cast<char*>(password.constData()), CS_NULLTERM,
                QorixRes::SConPropPasswordFailed);
-    SetConProp(CS_SET, CS_APPNAME, const_cast<char*>(app.constData()), CS_NULLTERM, QorixRes::SConPropAppNameFailed);
+    SetConProp(CS_SET, CS_APPNAME, const_cast<char*>(app.constData()), CS_NULLTERM,
+               QorixRes::SConPropAppNameFailed);
     SetConProp(CS_SET, CS_HOSTNAME, const_cast<char*>(host.constData()), CS_NULLTERM,
                QorixRes::SConPropHostNameFailed);
 
@@ -282,7 +291,8 @@ void TQorixDatabase::Connect() {
       }
       if (RuntimeConfig.ConfigFile.isEmpty()) DatabaseError(LoadResString(QorixRes::SNoConfigFile), this);
       const QByteArray file = RuntimeConfig.ConfigFile.toLocal8Bit();
-      ctlib::ct_con_props(connection_, CS_SET, 9156, const_cast<char*>(file.constData()), CS_NULLTERM, nullptr);
+      ctlib::ct_con_props(connection_, CS_SET, 9156, const_cast<char*>(file.constData()), CS_NULLTERM,
+                          nullptr);
       CS_BOOL t = CS_TRUE;
       ctlib::ct_con_props(connection_, CS_SET, 9155, &t, CS_UNUSED, nullptr);
     }
@@ -330,13 +340,14 @@ void TQorixDatabase::Connect() {
     if (!ConProps.Contains(cpConnect_Only)) {
       if (!dbName_.trimmed().isEmpty()) {
         const QString db = dbName_.trimmed();
-        if (!IsRegularIdentifier(db)) DatabaseError(QStringLiteral("Invalid database name '%1'").arg(db), this);
+        if (!IsRegularIdentifier(db))
+          DatabaseError(QStringLiteral("Invalid database name '%1'").arg(db), this);
         RunExec(QStringLiteral("USE ") + db);
       }
       if (!InitString.trimmed().isEmpty()) RunExec(InitString);
     }
     RegisterDatabase(this);
-    CancelCommands();
+    query_->Cancel(CS_CANCEL_ALL);
     ApplyProcOptions(ProcOptions);
   } catch (...) {
     // A failed login, a refused property or a failing "USE"/InitString leaves nothing half
@@ -385,12 +396,16 @@ TQorixDatabase* TQorixDatabase::FindDatabase(const QString& name) {
 }
 
 QString TQorixDatabase::MakeDatabaseName() {
-  // Clock digits alone repeat within a millisecond and run together ambiguously (1 11 vs
-  // 11 1); a process-wide counter behind an underscore keeps every name unique.
+  return MakeDatabaseName(QDateTime::currentDateTime());
+}
+
+QString TQorixDatabase::MakeDatabaseName(const QDateTime& at) {
+  // Clock digits alone repeat within a millisecond and run together ambiguously (day 1 at
+  // 11:00 and day 11 at 1:00 both give "1110..."); a process-wide counter behind an
+  // underscore keeps every name unique.
   static std::atomic<unsigned> counter{0};
-  const QDateTime now = QDateTime::currentDateTime();
-  const QDate d = now.date();
-  const QTime t = now.time();
+  const QDate d = at.date();
+  const QTime t = at.time();
   return QStringLiteral("db_%1%2%3%4%5_%6")
       .arg(d.day())
       .arg(t.hour())
@@ -408,7 +423,7 @@ bool TQorixDatabase::PingConnection() {
   if (!connection_) return false;
   try {
     bool got = false;
-    RunFirstValue(QStringLiteral("SELECT 1"), &got);
+    RunRead(QStringLiteral("SELECT 1"), true, &got);
   } catch (const Exception&) {
   }
   CS_INT status = 0;
@@ -435,71 +450,49 @@ void TQorixDatabase::CheckConnected() {
 
 // --- The connection's own SQL ---------------------------------------------------------------
 
-void TQorixDatabase::RunExec(const QString& sql) {
-  bool got = false;
-  RunFirstValue(sql, &got);
+void TQorixDatabase::PrepareInternalQuery(bool cursor) {
+  TQorixEnhQuery& q = *query_;
+  q.SetMsgDialogs(MsgDialogs);
+  q.SetShowDbMessages(ShowDbMessages);
+  q.OnDbError = OnDbError;
+  q.AfterDbError = AfterDbError;
+  q.OnDbMessage = OnDbMessage;
+  q.AfterDbMessage = AfterDbMessage;
+  // The connection's own SQL never logs in by itself (a ping or the idle timer on a closed
+  // connection must not open one).
+  q.AutoConnect = false;
+  q.IsCursor = cursor;
+  q.SetReadOnly(true);
+  q.SetDatabase(this);
 }
 
-QString TQorixDatabase::RunFirstValue(const QString& sql, bool* gotRow) {
+void TQorixDatabase::RunExec(const QString& sql, bool cursor) {
+  if (!connection_) return;
+  TBusyGuard busy(this);
+  PrepareInternalQuery(cursor);
+  query_->SetSQL(sql);
+  query_->ExecSQL();
+}
+
+QString TQorixDatabase::RunRead(const QString& sql, bool cursor, bool* gotRow) {
   *gotRow = false;
   if (!connection_) return QString();
   TBusyGuard busy(this);
-  ResetIdleTimer();
-  CS_COMMAND* cmd = nullptr;
-  if (ctlib::ct_cmd_alloc(connection_, &cmd) != CS_SUCCEED) {
-    CheckMessages(true);
-    DatabaseError(LoadResString(QorixRes::SCommandFailed), this);
-  }
-  struct Drop {
-    CS_COMMAND* cmd;
-    ~Drop() {
-      ctlib::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
-      ctlib::ct_cmd_drop(cmd);
-    }
-  } drop{cmd};
-  const QByteArray text = sql.toUtf8();
-  if (ctlib::ct_command(cmd, CS_LANG_CMD, text.constData(), CS_NULLTERM, CS_UNUSED) != CS_SUCCEED ||
-      ctlib::ct_send(cmd) != CS_SUCCEED) {
-    CheckMessages(true);
-    DatabaseError(LoadResString(QorixRes::SCommandFailed), this);
-  }
+  PrepareInternalQuery(cursor);
+  TQorixEnhQuery& q = *query_;
+  q.SetSQL(sql);
   QString value;
-  bool failed = false;
-  CS_INT type = 0;
-  CS_RETCODE rc;
-  while ((rc = ctlib::ct_results(cmd, &type)) == CS_SUCCEED) {
-    CheckMessages(true);
-    if (type == CS_CMD_FAIL) failed = true;
-    if (type == CS_ROW_RESULT || type == CS_CURSOR_RESULT || type == CS_COMPUTE_RESULT || type == CS_PARAM_RESULT ||
-        type == CS_STATUS_RESULT) {
-      const bool first = type == CS_ROW_RESULT && !*gotRow;
-      char buf[1025] = {0};
-      CS_INT copied = 0;
-      CS_SMALLINT indicator = 0;
-      if (first) {
-        CS_DATAFMT fmt{};
-        fmt.datatype = CS_CHAR_TYPE;
-        fmt.format = CS_FMT_NULLTERM;
-        fmt.maxlength = sizeof buf;
-        fmt.count = 1;
-        ctlib::ct_bind(cmd, 1, &fmt, buf, &copied, &indicator);
-      }
-      CS_INT rows = 0;
-      bool firstRow = first;
-      while (ctlib::ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED) {
-        if (firstRow) {
-          // FreeTDS leaves the buffer untouched for a NULL: the indicator tells.
-          value = indicator == -1 ? QString() : QString::fromUtf8(buf, static_cast<qsizetype>(strnlen(buf, sizeof buf)));
-          *gotRow = true;
-          firstRow = false;
-        }
-      }
-      CheckMessages(true);
+  try {
+    q.Open();
+    while (q.Next()) {
+      if (!*gotRow) value = q.FieldIsNull(1) ? QString() : q.GetFieldValue(1);
+      *gotRow = true;
     }
+  } catch (...) {
+    q.Cancel(CS_CANCEL_ALL);
+    throw;
   }
-  CheckMessages(true);
-  if (failed) DatabaseError(LoadResString(QorixRes::SCommandFailed), this);
-  if (rc == CS_FAIL) DatabaseError(LoadResString(QorixRes::SCommandFailed), this);
+  q.Cancel(CS_CANCEL_ALL);
   return value;
 }
 
@@ -530,11 +523,11 @@ void TQorixDatabase::ApplyProcOptions(TProcOptions options) {
     bool allServers;
   };
   static const Entry kOptions[] = {
-      {poAnsiNull, 5034, true},     {poAnsiPerm, 5036, false},  {poArithIgnore, 5015, false},
+      {poAnsiNull, 5034, true},     {poAnsiPerm, 5036, false},   {poArithIgnore, 5015, false},
       {poFormatOnly, 5024, false},  {poArithAbort, 5017, false}, {poFipsFlag, 5027, false},
-      {poChainXActs, 5025, false},  {poForcePlan, 5023, false}, {poNoCount, 5021, false},
-      {poParseOnly, 5018, false},   {poStatsIo, 5004, false},   {poStatsTime, 5003, false},
-      {poTruncIgnore, 5016, false}, {poNoExec, 5014, false},    {poShowPlan, 5013, false},
+      {poChainXActs, 5025, false},  {poForcePlan, 5023, false},  {poNoCount, 5021, false},
+      {poParseOnly, 5018, false},   {poStatsIo, 5004, false},    {poStatsTime, 5003, false},
+      {poTruncIgnore, 5016, false}, {poNoExec, 5014, false},     {poShowPlan, 5013, false},
       {poQuotedIdent, 5035, true},  {poStrRTrunc, 5037, false},
   };
   const bool ss = Rdbms == kSybaseSqlServer;
@@ -586,11 +579,11 @@ void TQorixDatabase::SetDebugOptions(TDebugOptions options) {
     TDebugOption member;
     CS_INT flag;
   };
-  static const Entry kFlags[] = {{doAll, 1},     {doApi_States, 64}, {doError, 4},          {doMem, 8},
-                                 {doNetwork, 256}, {doDiag, 128},    {doProtocol_States, 32}};
+  static const Entry kFlags[] = {{doAll, 1},       {doApi_States, 64}, {doError, 4},           {doMem, 8},
+                                 {doNetwork, 256}, {doDiag, 128},      {doProtocol_States, 32}};
   for (const Entry& e : kFlags)
-    ctlib::ct_debug(context_, connection_, options.Contains(e.member) ? CS_SET_FLAG : CS_CLEAR_FLAG, e.flag, nullptr,
-                    CS_UNUSED);
+    ctlib::ct_debug(context_, connection_, options.Contains(e.member) ? CS_SET_FLAG : CS_CLEAR_FLAG, e.flag,
+                    nullptr, CS_UNUSED);
 }
 
 // --- Context properties ----------------------------------------------------------------------
@@ -664,7 +657,7 @@ void TQorixDatabase::RollbackTran(const QString& name) {
 int TQorixDatabase::GetTranCount() {
   if (!connected_) return 0;
   bool got = false;
-  const QString v = RunFirstValue(QStringLiteral("SELECT @@trancount"), &got);
+  const QString v = RunRead(QStringLiteral("SELECT @@trancount"), false, &got);
   if (!got) return 0;
   bool ok = false;
   const int n = v.trimmed().toInt(&ok);
@@ -675,7 +668,7 @@ int TQorixDatabase::GetTranCount() {
 QString TQorixDatabase::GetServerVersion() {
   if (!connected_) return QString();
   bool got = false;
-  return RunFirstValue(QStringLiteral("SELECT DbVersion=@@version"), &got);
+  return RunRead(QStringLiteral("SELECT DbVersion=@@version"), true, &got);
 }
 
 // --- Idle timer -----------------------------------------------------------------------------
@@ -697,7 +690,15 @@ void TQorixDatabase::SetIdleTime(int minutes) {
 }
 
 void TQorixDatabase::ResetIdleTimer() {
-  if (!idleTimer_ || !idleTimer_->isActive()) return;
+  if (!idleTimer_) return;
+  if (QThread::currentThread() != idleTimer_->thread()) {
+    // An engine on the result grid's worker counts as activity too, but a timer may only be
+    // restarted on its own thread: the restart is queued there (and dropped with the timer).
+    QMetaObject::invokeMethod(
+        idleTimer_, [this] { ResetIdleTimer(); }, Qt::QueuedConnection);
+    return;
+  }
+  if (!idleTimer_->isActive()) return;
   lastActivity_ = QDateTime::currentDateTime();
   idleTimer_->stop();
   idleTimer_->start();
@@ -709,7 +710,7 @@ void TQorixDatabase::IdleTimerTick() {
   if (IsBusy()) return;
   if (!IdleSQL.trimmed().isEmpty()) {
     try {
-      RunExec(IdleSQL);
+      RunExec(IdleSQL, true);
     } catch (const Exception&) {
     }
     return;
@@ -729,50 +730,68 @@ bool TQorixDatabase::SplitKeyValue(const QString& line, QString& key, QString& v
   return true;
 }
 
+namespace {
+
+// The class library's StrToInt: decimal or $hex, raising its conversion error otherwise.
+int StrToInt(const QString& v) {
+  bool ok = false;
+  const int n = v.startsWith(u'$') ? v.mid(1).toInt(&ok, 16) : v.toInt(&ok, 10);
+  if (!ok) throw EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(v));
+  return n;
+}
+
+// Booleans take the integer's lowest byte ("1" true, "0" and "256" false).
+bool StrToBool(const QString& v) {
+  return (StrToInt(v) & 0xFF) != 0;
+}
+
+using TParamSetter = void (*)(TQorixDatabase&, const QString&);
+
+// What each DbParams key sets, matched exactly after upper-casing and trimming.
+const std::pair<const char16_t*, TParamSetter> kDbParamKeys[] = {
+    {u"DBNAME", [](TQorixDatabase& d, const QString& v) { d.SetDbName(v); }},
+    {u"PASSWORD", [](TQorixDatabase& d, const QString& v) { d.Password = v; }},
+    {u"USERNAME", [](TQorixDatabase& d, const QString& v) { d.UserName = v; }},
+    {u"CONTEXTNAME", [](TQorixDatabase& d, const QString& v) { d.ContextName = v; }},
+    {u"SERVERNAME", [](TQorixDatabase& d, const QString& v) { d.ServerName = v; }},
+    {u"DEBUGFILE", [](TQorixDatabase& d, const QString& v) { d.DebugFile = v; }},
+    {u"LANGUAGE", [](TQorixDatabase& d, const QString& v) { d.SetLanguage(v); }},
+    {u"INIFILE", [](TQorixDatabase& d, const QString& v) { d.IniFile = v; }},
+    {u"SORTORDER", [](TQorixDatabase& d, const QString& v) { d.SetSortOrder(v); }},
+    {u"CHARSET", [](TQorixDatabase& d, const QString& v) { d.SetCharSet(v); }},
+    {u"RDBMS", [](TQorixDatabase& d, const QString& v) { d.Rdbms = v; }},
+    {u"APPNAME", [](TQorixDatabase& d, const QString& v) { d.AppName = v; }},
+    {u"HOSTNAME", [](TQorixDatabase& d, const QString& v) { d.HostName = v; }},
+    {u"MONITOR", [](TQorixDatabase& d, const QString& v) { d.Monitor = StrToBool(v); }},
+    {u"RDBMSPROMPT", [](TQorixDatabase& d, const QString& v) { d.RdbmsPrompt = StrToBool(v); }},
+    {u"RDBMSSHOW", [](TQorixDatabase& d, const QString& v) { d.RdbmsShow = StrToBool(v); }},
+    {u"EMULATEASE", [](TQorixDatabase& d, const QString& v) { d.EmulateASE = StrToBool(v); }},
+    {u"DEBUG", [](TQorixDatabase& d, const QString& v) { d.Debug = StrToBool(v); }},
+    {u"LOGINPROMPT", [](TQorixDatabase& d, const QString& v) { d.LoginPrompt = StrToBool(v); }},
+    {u"SERVERPROMPT", [](TQorixDatabase& d, const QString& v) { d.ServerPrompt = StrToBool(v); }},
+    {u"SERVERSHOW", [](TQorixDatabase& d, const QString& v) { d.ServerShow = StrToBool(v); }},
+    {u"CONNECTERROR", [](TQorixDatabase& d, const QString& v) { d.ConnectError = StrToBool(v); }},
+    {u"FORCECLOSE", [](TQorixDatabase& d, const QString& v) { d.ForceClose = StrToBool(v); }},
+    {u"ABORTONPWDEXP", [](TQorixDatabase& d, const QString& v) { d.AbortOnPwdExp = StrToBool(v); }},
+    {u"MAXCONNECT", [](TQorixDatabase& d, const QString& v) { d.SetMaxConnect(StrToInt(v)); }},
+    {u"TIMEOUT", [](TQorixDatabase& d, const QString& v) { d.SetTimeOut(StrToInt(v)); }},
+    {u"PACKETSIZE", [](TQorixDatabase& d, const QString& v) { d.SetPacketSize(StrToInt(v)); }},
+    {u"TEXTSIZE", [](TQorixDatabase& d, const QString& v) { d.SetTextSize(StrToInt(v)); }},
+};
+
+}  // namespace
+
 void TQorixDatabase::ApplyDbParams(TQorixDatabase* database, const QStringList* params) {
   if (!params) DatabaseError(LoadResString(QorixRes::SMissingDbParams));
   if (!database) DatabaseError(LoadResString(QorixRes::SDatabaseNameMissing));
-  TQorixDatabase& db = *database;
-  // The class library's StrToInt: decimal or $hex, raising its conversion error otherwise.
-  auto toInt = [](const QString& v) {
-    bool ok = false;
-    int n = v.startsWith(u'$') ? v.mid(1).toInt(&ok, 16) : v.toInt(&ok, 10);
-    if (!ok) throw EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(v));
-    return n;
-  };
-  // Booleans take the integer's lowest byte.
-  auto toBool = [&](const QString& v) { return (toInt(v) & 0xFF) != 0; };
   for (const QString& line : *params) {
     QString key, value;
     if (!SplitKeyValue(line, key, value)) continue;
-    if (key == u"DBNAME") db.SetDbName(value);
-    else if (key == u"PASSWORD") db.Password = value;
-    else if (key == u"USERNAME") db.UserName = value;
-    else if (key == u"CONTEXTNAME") db.ContextName = value;
-    else if (key == u"SERVERNAME") db.ServerName = value;
-    else if (key == u"DEBUGFILE") db.DebugFile = value;
-    else if (key == u"LANGUAGE") db.SetLanguage(value);
-    else if (key == u"INIFILE") db.IniFile = value;
-    else if (key == u"SORTORDER") db.SetSortOrder(value);
-    else if (key == u"CHARSET") db.SetCharSet(value);
-    else if (key == u"RDBMS") db.Rdbms = value;
-    else if (key == u"APPNAME") db.AppName = value;
-    else if (key == u"HOSTNAME") db.HostName = value;
-    else if (key == u"MONITOR") db.Monitor = toBool(value);
-    else if (key == u"RDBMSPROMPT") db.RdbmsPrompt = toBool(value);
-    else if (key == u"RDBMSSHOW") db.RdbmsShow = toBool(value);
-    else if (key == u"EMULATEASE") db.EmulateASE = toBool(value);
-    else if (key == u"DEBUG") db.Debug = toBool(value);
-    else if (key == u"LOGINPROMPT") db.LoginPrompt = toBool(value);
-    else if (key == u"SERVERPROMPT") db.ServerPrompt = toBool(value);
-    else if (key == u"SERVERSHOW") db.ServerShow = toBool(value);
-    else if (key == u"CONNECTERROR") db.ConnectError = toBool(value);
-    else if (key == u"FORCECLOSE") db.ForceClose = toBool(value);
-    else if (key == u"ABORTONPWDEXP") db.AbortOnPwdExp = toBool(value);
-    else if (key == u"MAXCONNECT") db.SetMaxConnect(toInt(value));
-    else if (key == u"TIMEOUT") db.SetTimeOut(toInt(value));
-    else if (key == u"PACKETSIZE") db.SetPacketSize(toInt(value));
-    else if (key == u"TEXTSIZE") db.SetTextSize(toInt(value));
+    for (const auto& [name, set] : kDbParamKeys) {
+      if (key != QStringView(name)) continue;
+      set(*database, value);
+      break;
+    }
   }
 }
 

@@ -3,9 +3,9 @@
 // idle-disconnect timer, DbParams lines and the information queries it runs on its own.
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
-#include <QDateTime>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -15,6 +15,7 @@
 
 class QTimer;
 class TQorixDatabase;
+class TQorixEnhQuery;
 
 // What the login dialog shows and returns; the widget (QxPasswordDlg.h) only displays it.
 struct TQxLoginData {
@@ -41,7 +42,7 @@ class TQorixDatabase : public TQorixDatabaseBase, public TQorixDiagTarget {
   // The defaults; creates the "default" context when none exists and fills ServerList.
   explicit TQorixDatabase(TComponent* owner = nullptr);
   // Disconnects without firing events, leaves DatabaseList and frees the "default" context
-  // only when this database created it and no database is left.
+  // only when a database created it and no database is left.
   ~TQorixDatabase() override;
 
   // Replaces a stored ServerList by the names found at construction.
@@ -50,7 +51,9 @@ class TQorixDatabase : public TQorixDatabaseBase, public TQorixDiagTarget {
   void SetName(const QString& name) override;
 
   // --- Handles ----------------------------------------------------------------------------
+  // The context handle of the last GetContextHandle.
   CS_CONTEXT* ContextHandle() const override { return context_; }
+  // The connection handle (null before a login and after a failed one).
   CS_CONNECTION* ConnectionHandle() const override { return connection_; }
   // Looks the context up by ContextName; raises "Error allocating a Context".
   CS_CONTEXT* GetContextHandle() override;
@@ -58,20 +61,33 @@ class TQorixDatabase : public TQorixDatabaseBase, public TQorixDiagTarget {
   bool DiagLineAllowed() const override { return false; }
 
   // --- What the command engines call (TQorixDatabaseBase) --------------------------------
+  // Connected.
   bool IsConnected() const override { return connected_; }
+  // Connect.
   void DoConnect() override { Connect(); }
+  // ServerName.
   QString GetServerName() const override { return ServerName; }
+  // Rdbms.
   QString GetRdbms() const override { return Rdbms; }
+  // ProcOptions.
   TProcOptions GetProcOptions() const override { return ProcOptions; }
+  // ApplyProcOptions(Options).
   void SetProcOptions(const TProcOptions& options) override { ApplyProcOptions(options); }
+  // TextSize.
   int GetTextSize() const override { return textSize_; }
+  // ApplyDbParams(this, Params).
   void ApplyDbParams(const QStringList& params) override { ApplyDbParams(this, &params); }
 
   // --- Events -----------------------------------------------------------------------------
+  // Fired after the idle timer disconnected.
   TNotifyEvent OnTimerDisConnect;
+  // Fired by Connect after DbParams, before anything is allocated.
   TNotifyEvent BeforeConnect;
+  // Fired after a successful login and its set-up steps.
   TNotifyEvent AfterConnect;
+  // Fired first by every Disconnect.
   TNotifyEvent BeforeDisConnect;
+  // Fired last by every Disconnect, also when it was not connected.
   TNotifyEvent AfterDisConnect;
   // Fired once per Connect when the server reports an expired password (4022, 7742).
   TNotifyEvent OnPwdExpired;
@@ -173,15 +189,23 @@ class TQorixDatabase : public TQorixDatabaseBase, public TQorixDiagTarget {
   int IdleTime() const { return idleTime_; }
   // Stores; below 1 removes the timer, else (re)starts it at Minutes * 60000 ms.
   void SetIdleTime(int minutes);
-  // The context's locale and configuration (empty or 0 without that context).
+  // The context's language (empty without that context).
   QString Language() const;
+  // Sets the context's language (nothing without that context).
   void SetLanguage(const QString& value);
+  // The context's sort order.
   QString SortOrder() const;
+  // Sets the context's sort order.
   void SetSortOrder(const QString& value);
+  // The context's character set.
   QString CharSet() const;
+  // Sets the context's character set.
   void SetCharSet(const QString& value);
+  // The context's CS_MAX_CONNECT (0 without that context).
   int MaxConnect() const;
+  // Sets the context's CS_MAX_CONNECT.
   void SetMaxConnect(int value);
+  // The context's CS_TIMEOUT in seconds (0 without that context).
   int TimeOut() const;
   // Raises "Invalid TimeOut value" below 1.
   void SetTimeOut(int value);
@@ -191,10 +215,13 @@ class TQorixDatabase : public TQorixDatabaseBase, public TQorixDiagTarget {
   bool InTransaction() const { return inTransaction_; }
   // The last-applied server options.
   TProcOptions AppliedProcOptions() const { return applied_; }
+  // The internal query the connection runs its own SQL through.
+  TQorixEnhQuery* InternalQuery() const { return query_; }
   // The idle timer, or null while IdleTime is below 1.
   QTimer* IdleTimer() const { return idleTimer_; }
-  // When the connection was made and last used.
+  // When the connection was made.
   QDateTime ConnectTime() const { return connectTime_; }
+  // When the connection was last used (the idle timer's reset, Disconnect).
   QDateTime LastActivity() const { return lastActivity_; }
 
   // --- Operations -------------------------------------------------------------------------
@@ -207,6 +234,8 @@ class TQorixDatabase : public TQorixDatabaseBase, public TQorixDiagTarget {
   static TQorixDatabase* FindDatabase(const QString& name);
   // A fresh component name: "db_" + day, hour, minute, second, millisecond and a counter.
   static QString MakeDatabaseName();
+  // The same for the clock reading At.
+  static QString MakeDatabaseName(const QDateTime& at);
   // Cancels everything pending on the connection.
   void CancelCommands();
   // Runs "SELECT 1" and asks the connection's status; true while it is alive.
@@ -217,9 +246,11 @@ class TQorixDatabase : public TQorixDatabaseBase, public TQorixDiagTarget {
   void FillServerList();
   // Sends the server options whose membership differs from the last-applied set.
   void ApplyProcOptions(TProcOptions options);
-  // "BEGIN TRAN name", "COMMIT TRAN name", "ROLLBACK TRAN name"; Name empty or an identifier.
+  // Runs "BEGIN TRAN " + Name (empty or an identifier), then reads InTransaction.
   void BeginTran(const QString& name = QString());
+  // Runs "COMMIT TRAN " + Name, then reads InTransaction.
   void CommitTran(const QString& name = QString());
+  // Runs "ROLLBACK TRAN " + Name, then reads InTransaction.
   void RollbackTran(const QString& name = QString());
   // The server's @@trancount (0 when not connected).
   int GetTranCount();
@@ -267,15 +298,16 @@ class TQorixDatabase : public TQorixDatabaseBase, public TQorixDiagTarget {
   void ReleaseConnection(bool close);
   void CheckConnected();
   void SetConProp(CS_INT action, CS_INT property, CS_VOID* buffer, CS_INT length, int failText);
-  void RunExec(const QString& sql);
-  QString RunFirstValue(const QString& sql, bool* gotRow);
+  void PrepareInternalQuery(bool cursor);
+  void RunExec(const QString& sql, bool cursor = false);
+  QString RunRead(const QString& sql, bool cursor, bool* gotRow);
   void RunTransaction(const QString& verb, const QString& name);
   void SendOption(CS_INT option, CS_INT value);
   void CheckMessages(bool raiseOnError);
 
   CS_CONTEXT* context_ = nullptr;
   CS_CONNECTION* connection_ = nullptr;
-  bool connected_ = false;
+  std::atomic<bool> connected_{false};  // read by engines on the result grid's worker
   bool connecting_ = false;
   QString dbName_ = QStringLiteral("master");
   TTransLevel transLevel_ = tlLevel1;
@@ -285,6 +317,7 @@ class TQorixDatabase : public TQorixDatabaseBase, public TQorixDiagTarget {
   TDebugOptions debugOptions_;
   int idleTime_ = 0;
   QTimer* idleTimer_ = nullptr;
+  TQorixEnhQuery* query_ = nullptr;  // the internal query, owned
   bool inTransaction_ = false;
   TProcOptions applied_;
   QDateTime connectTime_;

@@ -45,7 +45,8 @@ void TQorixCustomQuery::ReadReturnParams() {
   MonitorLine(QStringLiteral("Flow : ** Start of obtaining Return parameters **"));
   CS_INT n = 0;
   ctlib::ct_res_info(command_, CS_NUMDATA, &n, CS_UNUSED, nullptr);
-  MonitorLine(QStringLiteral("Open-Client: ct_res_info(CS_NUMDATA) - Number of parameters : ") + QString::number(n));
+  MonitorLine(QStringLiteral("Open-Client: ct_res_info(CS_NUMDATA) - Number of parameters : ") +
+              QString::number(n));
   BindParamColumns(n);
   CS_INT rows = 0;
   bool fetched = false;
@@ -57,14 +58,16 @@ void TQorixCustomQuery::ReadReturnParams() {
       TCSRecordData* r = paramValues_.GetItem(k);
       r->Text = r->Indicator == CS_NULLDATA
                     ? QString()
-                    : QString::fromUtf8(r->Buffer, static_cast<qsizetype>(strnlen(r->Buffer, static_cast<size_t>(r->BufferLength + 1))));
+                    : QString::fromUtf8(r->Buffer, static_cast<qsizetype>(strnlen(
+                                                       r->Buffer, static_cast<size_t>(r->BufferLength + 1))));
     }
   }
   // Returned column k goes to the parameter of the same name, else to the k-th parameter
   // that returns a value (output and input-output alike: both are sent with CS_RETURN).
   std::vector<TParam*> returning;
   for (int i = 0; i < params_.Count(); ++i)
-    if (params_[i].ParamType == ptOutput || params_[i].ParamType == ptInputOutput) returning.push_back(&params_[i]);
+    if (params_[i].ParamType == ptOutput || params_[i].ParamType == ptInputOutput)
+      returning.push_back(&params_[i]);
   for (int k = 0; k < paramValues_.Count(); ++k) {
     TCSRecordData* r = paramValues_.GetItem(k);
     TParam* target = nullptr;
@@ -84,10 +87,11 @@ void TQorixCustomQuery::ReadReturnParams() {
     }
     if (Monitor) {
       const TCSColumnData* f = paramFormats_.GetItem(k);
-      MonitorLine(QStringLiteral("SQL Parameter Data Out: ") + QStringLiteral("Column = ") + QString::number(k + 1) +
-                  QStringLiteral(", Parameter Name= ") + GetParamName(k + 1) + QStringLiteral(", Type = ") +
-                  GetParamTypeName(k + 1) + QStringLiteral(", Precision = ") + QString::number(f->Precision) +
-                  QStringLiteral(", Scale = ") + QString::number(f->Scale) + QStringLiteral(", Data = ") + r->Text);
+      MonitorLine(QStringLiteral("SQL Parameter Data Out: ") + QStringLiteral("Column = ") +
+                  QString::number(k + 1) + QStringLiteral(", Parameter Name= ") + GetParamName(k + 1) +
+                  QStringLiteral(", Type = ") + GetParamTypeName(k + 1) + QStringLiteral(", Precision = ") +
+                  QString::number(f->Precision) + QStringLiteral(", Scale = ") + QString::number(f->Scale) +
+                  QStringLiteral(", Data = ") + r->Text);
     }
     // The text stays readable through GetParamValue; only the bound buffer goes.
     r->FreeBuffers();
@@ -95,6 +99,25 @@ void TQorixCustomQuery::ReadReturnParams() {
   if (OnReturnParams) OnReturnParams(this);
   MonitorLine(QStringLiteral("Flow : ** End of obtaining Return parameters **"));
 }
+
+namespace {
+
+// The "SQLAnywhere" family names its domains differently ("integer", "double", "long
+// varchar"): the type name of the other family that means the same, for TypeNameToFieldType.
+QString AnywhereDomainTypeName(const QString& domain) {
+  static const struct {
+    const char* domain;
+    const char* type;
+  } map[] = {{"integer", "int"},       {"double", "float"},       {"long varchar", "text"},
+             {"long binary", "image"}, {"timestamp", "datetime"}, {"date", "datetime"},
+             {"time", "datetime"},     {"unsigned int", "int"},   {"unsigned smallint", "int"}};
+  const QString lower = domain.toLower();
+  for (const auto& m : map)
+    if (lower == QLatin1String(m.domain)) return QString::fromLatin1(m.type);
+  return lower;
+}
+
+}  // namespace
 
 // ---- TQorixEnhQuery ----
 
@@ -150,8 +173,46 @@ int TQorixStoredProc::ExecProc() {
   return SQLExec();
 }
 
+QStringList TQorixStoredProc::ProcParamsSQL(const QString& procName) const {
+  // The name is spliced as a literal: its quote characters are doubled, so no name can end
+  // the literal and run as SQL.
+  QStringList lines;
+  QString quotedDouble = procName;
+  quotedDouble.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+  QString quotedSingle = procName;
+  quotedSingle.replace(QLatin1Char('\''), QStringLiteral("''"));
+  if (ServerType() != stSqlAnywhere) {
+    lines << QStringLiteral("SELECT c.name,");
+    lines << QStringLiteral(" t.name,");
+    lines << QStringLiteral(" c.length");
+    lines << QStringLiteral(" FROM syscolumns c,");
+    lines << QStringLiteral(" systypes t");
+    lines << QStringLiteral(" WHERE c.usertype = t.usertype");
+    lines << QStringLiteral(" AND c.id = object_id (\"") + quotedDouble + QStringLiteral("\")");
+    lines << QStringLiteral(" AND c.number = 1");
+    lines << QStringLiteral(" ORDER BY colid ASC");
+  } else {
+    // The parameter's type is its domain's name; the parameter id is only its position.
+    lines << QStringLiteral("select distinct a.parm_name,");
+    lines << QStringLiteral(" d.domain_name,");
+    lines << QStringLiteral(" a.width,");
+    lines << QStringLiteral(" a.parm_mode_out,");
+    lines << QStringLiteral(" a.parm_id");
+    lines << QStringLiteral(" from SYSPROCPARM a,");
+    lines << QStringLiteral(" SYSPROCEDURE c,");
+    lines << QStringLiteral(" SYSDOMAIN d");
+    lines << QStringLiteral(" where a.parm_type = 0");
+    lines << QStringLiteral(" and a.proc_id = c.proc_id");
+    lines << QStringLiteral(" and a.domain_id = d.domain_id");
+    lines << QStringLiteral(" and c.proc_name = '") + quotedSingle + QStringLiteral("'");
+    lines << QStringLiteral(" order by a.parm_id");
+  }
+  return lines;
+}
+
 void TQorixStoredProc::GetProcParams() {
-  if (storedProcName_.trimmed().isEmpty()) DatabaseError(LoadResString(QorixRes::SMissingStoredProcName), this);
+  if (storedProcName_.trimmed().isEmpty())
+    DatabaseError(LoadResString(QorixRes::SMissingStoredProcName), this);
   // The dialect comes from this connection, not from whatever the last run talked to.
   GetServerType();
   const int dot = storedProcName_.indexOf(QLatin1Char('.'));
@@ -162,37 +223,8 @@ void TQorixStoredProc::GetProcParams() {
   query.IsCursor = true;
   query.ReadOnly = true;
   query.SetShowDbMessages(ShowDbMessages());
-  QString quotedDouble = procName;
-  quotedDouble.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-  QString quotedSingle = procName;
-  quotedSingle.replace(QLatin1Char('\''), QStringLiteral("''"));
   const bool anywhere = ServerType() == stSqlAnywhere;
-  if (!anywhere) {
-    query.AddSQL(QStringLiteral("SELECT c.name,"));
-    query.AddSQL(QStringLiteral(" t.name,"));
-    query.AddSQL(QStringLiteral(" c.length"));
-    query.AddSQL(QStringLiteral(" FROM syscolumns c,"));
-    query.AddSQL(QStringLiteral(" systypes t"));
-    query.AddSQL(QStringLiteral(" WHERE c.usertype = t.usertype"));
-    query.AddSQL(QStringLiteral(" AND c.id = object_id (\"") + quotedDouble + QStringLiteral("\")"));
-    query.AddSQL(QStringLiteral(" AND c.number = 1"));
-    query.AddSQL(QStringLiteral(" ORDER BY colid ASC"));
-  } else {
-    // The parameter's type is its domain's name; the parameter id is only its position.
-    query.AddSQL(QStringLiteral("select distinct a.parm_name,"));
-    query.AddSQL(QStringLiteral(" d.domain_name,"));
-    query.AddSQL(QStringLiteral(" a.width,"));
-    query.AddSQL(QStringLiteral(" a.parm_mode_out,"));
-    query.AddSQL(QStringLiteral(" a.parm_id"));
-    query.AddSQL(QStringLiteral(" from SYSPROCPARM a,"));
-    query.AddSQL(QStringLiteral(" SYSPROCEDURE c,"));
-    query.AddSQL(QStringLiteral(" SYSDOMAIN d"));
-    query.AddSQL(QStringLiteral(" where a.parm_type = 0"));
-    query.AddSQL(QStringLiteral(" and a.proc_id = c.proc_id"));
-    query.AddSQL(QStringLiteral(" and a.domain_id = d.domain_id"));
-    query.AddSQL(QStringLiteral(" and c.proc_name = '") + quotedSingle + QStringLiteral("'"));
-    query.AddSQL(QStringLiteral(" order by a.parm_id"));
-  }
+  query.SetSQL(ProcParamsSQL(procName));
   // The catalogue text holds no parameter markers: nothing is prepared.
   query.Params().Clear();
   try {
@@ -200,7 +232,9 @@ void TQorixStoredProc::GetProcParams() {
     MonitorLine(query.SQLText());
     while (query.Next()) {
       const QString name = query.GetFieldValue(1).trimmed();
-      const TFieldType type = TypeNameToFieldType(query.GetFieldValue(2).trimmed());
+      QString typeName = query.GetFieldValue(2).trimmed();
+      if (anywhere) typeName = AnywhereDomainTypeName(typeName);
+      const TFieldType type = TypeNameToFieldType(typeName);
       TParamType paramType = ptInput;
       if (anywhere && query.GetFieldValue(4) == QLatin1String("Y")) paramType = ptOutput;
       params_.CreateParam(type, name, paramType);

@@ -80,9 +80,11 @@ class TQorixCustomQuery : public TComponent, public TQorixDiagTarget {
   QString About;
   // Rich message windows for errors and messages.
   const TMsgDialogs& MsgDialogs() const { return msgDialogs_; }
+  // Stores the set and the two window flags it implies.
   void SetMsgDialogs(const TMsgDialogs& value);
   // Show messages and errors.
   const TShowDbMessages& ShowDbMessages() const { return showDbMessages_; }
+  // Stores the set and the two show flags it implies.
   void SetShowDbMessages(const TShowDbMessages& value);
 
   // ---- statement ----
@@ -111,16 +113,25 @@ class TQorixCustomQuery : public TComponent, public TQorixDiagTarget {
   QString StatementId = QStringLiteral("PrepId");
 
   // ---- events ----
+  // Fired once when MaxRows is reached; the run is then cancelled.
   TNotifyEvent OnMaxRows;
+  // Fired after the columns of a row result are bound.
   TNotifyEvent OnHeader;
+  // Fired just before the statement is sent.
   TNotifyEvent BeforeExec;
+  // Fired after Open or ExecSQL completed normally.
   TNotifyEvent AfterExec;
+  // Fired for every row handed out.
   TNotifyEvent OnResultRow;
+  // Fired once per compute result, its values readable through GetComputeValue.
   TNotifyEvent OnComputeRow;
+  // Fired when a return status was read (ReturnStatus).
   TNotifyEvent OnReturnStatus;
+  // Fired when output parameters were read (Params, GetParamValue).
   TNotifyEvent OnReturnParams;
   // Stored with the component; the engine never fires it.
   TNotifyEvent BeforeCommand;
+  // Fired at the end of every command of the batch (RowCount holds its count).
   TNotifyEvent AfterCommand;
 
   // ---- running ----
@@ -147,6 +158,11 @@ class TQorixCustomQuery : public TComponent, public TQorixDiagTarget {
   void GetServerType();
   // The current command handle (null before the first run).
   CS_COMMAND* CommandHandle() const { return command_; }
+  // A cursor name unique in the process: the hour, minute, second and millisecond digits and a
+  // process-wide counter ("1057312_7"); the callers append "cur1" or "cur".
+  static QString NewCursorName();
+  // The next number of the process-wide counter behind cursor names and statement ids.
+  static QString NextSerial();
   // The client cursor's name of this run.
   const QString& CursorName() const { return cursorName_; }
   // True while a prepared statement is held.
@@ -163,12 +179,16 @@ class TQorixCustomQuery : public TComponent, public TQorixDiagTarget {
   QString GetFieldName(int index);
   // The column's datatype name ("char" for bound columns; the server's type in TextImage).
   QString GetFieldTypeName(int index) const;
+  // The column's maximum length, name length, scale and precision (describing first when
+  // nothing is described yet).
   int GetFieldMaxLength(int index);
   int GetFieldNameLength(int index);
   int GetFieldScale(int index);
   int GetFieldPrecision(int index);
   // The column's status bits as set elements (0x1..0x400 as 0..10, 0x2000..0x8000 as 11..13).
   std::bitset<16> GetFieldStatus(int index) const;
+  // The set form of a format's status bits, as GetFieldStatus reports them.
+  static std::bitset<16> StatusSet(CS_INT status);
   // Number of columns of the current compute row.
   int ComputeColumnCount() const { return computeColumnCount_; }
   // The text of compute column Index of the last compute row.
@@ -184,6 +204,9 @@ class TQorixCustomQuery : public TComponent, public TQorixDiagTarget {
   QString GetParamTypeName(int index) const;
   // The text of returned output-parameter column Index.
   QString GetParamValue(int index) const;
+  // A date-time as a parameter sends it: days since 1900-01-01 and 1/300-second ticks
+  // (1900-01-01 00:00:00.500 gives days 0, ticks 150).
+  static CS_DATETIME DateTimeToCS(const QDateTime& value);
   // The text width of a column by its datatype (never below its name length).
   static int GetDisplayWidth(const TCSColumnData& format);
   // Learns the result columns of SQL without reading rows (IsCursor and ReadOnly stay on).
@@ -205,10 +228,12 @@ class TQorixCustomQuery : public TComponent, public TQorixDiagTarget {
   void SetParamData(const QByteArray& data) { params_.ReadData(data); }
 
   // ---- diagnostics routing ----
+  // Store the text or record here and in a TQorixDatabase or TQorixObjInfo owner.
   void SetLastError(const QString& text) override;
   void SetLastMessage(const QString& text) override;
   void SetLastServerMsg(const CS_SERVERMSG& msg) override;
 
+  // Forgets Database (dropping the commands on it) when it is destroyed.
   void Notification(TComponent* component, TOperation operation) override;
 
  protected:
@@ -239,16 +264,24 @@ class TQorixCustomQuery : public TComponent, public TQorixDiagTarget {
   void Prepare();
   void UnPrepare();
   void BindParams(CS_COMMAND* command);
+  // Refuses a parameter list that BindParams could not send, before anything is sent.
+  void CheckParamTypes();
   void CloseCursor();
 
   TCommandMode commandMode_ = TCommandMode::Language;
   QStringList sql_;
-  QString baseText_;          // the text SQLExec sends (SQL, or the procedure's name)
-  QString textToPrepare_;     // SQL with its markers turned into "?"
+  QString baseText_;       // the text SQLExec sends (SQL, or the procedure's name)
+  QString textToPrepare_;  // SQL with its markers turned into "?"
   TParams params_;
   bool autoGetParams_ = true;
   bool processAll_ = false;
   bool stopAfterStatus_ = false;
+  // Next goes on into the following row results instead of ending with the first one.
+  bool acrossResults_ = false;
+  // Errors raise; when off they are stored and reported only.
+  bool raiseOnError_ = true;
+  // Copies a text (Kind 0 error, 1 message) or the server-message record (2) into the owner.
+  virtual void RouteToOwner(int kind, const QString* text, const CS_SERVERMSG* msg);
 
  private:
   // The arrays one cursor column is bound into: CS_CURSOR_ROWS elements of each.
@@ -260,6 +293,8 @@ class TQorixCustomQuery : public TComponent, public TQorixDiagTarget {
   };
   void ResetRunState();
   void CancelCommand(CS_COMMAND* command);
+  bool CommandAlive(CS_COMMAND* command) const;
+  void ForgetOrphans();
   void DropCommand(CS_COMMAND*& command);
   int BindResultColumns(int count);
   int BindComputeColumns(int count);
@@ -273,16 +308,15 @@ class TQorixCustomQuery : public TComponent, public TQorixDiagTarget {
   void HandleComputeResult();
   void DrainFetch();
   void CopyRowTexts();
+  void ReadTruncatedColumns();
   void TraceRow();
   void AppendHistoryRow();
   bool ReadHistoryRow();
   void ReleaseRowBuffers();
-  int CursorStatus(CS_COMMAND* command) const;
   QString ParamsAsLiterals() const;
   QString SendText() const;
   TCSColumnData* FormatAt(int index) const;
   TCSRecordData* RecordAt(int index) const;
-  void RouteToOwner(int kind, const QString* text, const CS_SERVERMSG* msg);
 
   TQorixDatabaseBase* database_ = nullptr;
   TQorixDatabaseBase* privateDb_ = nullptr;
@@ -310,6 +344,7 @@ class TQorixCustomQuery : public TComponent, public TQorixDiagTarget {
   QString cursorName_;
   QString sentStatementId_;
   bool prepared_ = false;
+  bool sending_ = false;  // SQLExec is between its Prepare and its send
   TQorixServerType serverType_ = stSybaseSqlServer;
 
   TCSRecordDataManager rowValues_;
@@ -362,6 +397,9 @@ class TQorixStoredProc : public TQorixCustomQuery {
   int ExecProc();
   // Reads the procedure's parameters from the catalogue into Params (ending with "Result").
   void GetProcParams();
+  // The catalogue query GetProcParams runs for ProcName in the family's dialect: name, type
+  // name, length and (for "SQLAnywhere") the output flag per parameter, in order.
+  QStringList ProcParamsSQL(const QString& procName) const;
 
  protected:
   void SQLChanged() override;

@@ -9,7 +9,8 @@
 
 QString TParam::AsString() const {
   if (value_.isNull()) return QString();
-  if (value_.typeId() == QMetaType::QDateTime) return value_.toDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+  if (value_.typeId() == QMetaType::QDateTime)
+    return value_.toDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
   if (value_.typeId() == QMetaType::Bool) return value_.toBool() ? QStringLiteral("1") : QStringLiteral("0");
   return value_.toString();
 }
@@ -91,7 +92,10 @@ QString TParams::ParseSQL(const QString& sql, bool doCreate) {
   out.reserve(sql.size());
   const qsizetype n = sql.size();
   qsizetype i = 0;
-  auto isNameChar = [](QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('@') || c == QLatin1Char('#') || c == QLatin1Char('$'); };
+  auto isNameChar = [](QChar c) {
+    return c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('@') || c == QLatin1Char('#') ||
+           c == QLatin1Char('$');
+  };
   while (i < n) {
     const QChar c = sql[i];
     // A literal ends only at the quote that opened it: 'it''s' and "say 'hi'" stay whole.

@@ -12,10 +12,6 @@
 #include "access/QorixResources.h"
 #include "access/SybType.h"
 
-QString NextEngineSerial();
-QString NewCursorName();
-
-
 namespace {
 
 QString TypeNameOf(CS_INT code) {
@@ -125,10 +121,13 @@ int TQorixCustomQuery::GetFieldPrecision(int index) {
 }
 
 std::bitset<16> TQorixCustomQuery::GetFieldStatus(int index) const {
-  std::bitset<16> set;
   const TCSColumnData* f = FormatAt(index);
-  if (!f) return set;
-  const unsigned status = static_cast<unsigned>(f->Status);
+  return f ? StatusSet(f->Status) : std::bitset<16>();
+}
+
+std::bitset<16> TQorixCustomQuery::StatusSet(CS_INT value) {
+  std::bitset<16> set;
+  const unsigned status = static_cast<unsigned>(value);
   for (int bit = 0; bit <= 10; ++bit)
     if (status & (1u << bit)) set.set(static_cast<size_t>(bit));
   if (status & 0x2000) set.set(11);
@@ -175,15 +174,43 @@ int TQorixCustomQuery::GetDisplayWidth(const TCSColumnData& f) {
   const int m = f.MaxLength;
   int width;
   switch (f.DataType) {
-    case 0: case 4: case 5: case 18: width = m; break;
-    case 1: case 19: width = 2 * m + 2; break;
-    case 6: case 11: width = 3; break;
-    case 7: width = 6; break;
-    case 8: width = 11; break;
-    case 9: case 10: case 14: case 15: width = 24; break;
-    case 12: case 13: width = 30; break;
-    case 16: case 17: width = 79; break;
-    default: width = 12; break;
+    case 0:
+    case 4:
+    case 5:
+    case 18:
+      width = m;
+      break;
+    case 1:
+    case 19:
+      width = 2 * m + 2;
+      break;
+    case 6:
+    case 11:
+      width = 3;
+      break;
+    case 7:
+      width = 6;
+      break;
+    case 8:
+      width = 11;
+      break;
+    case 9:
+    case 10:
+    case 14:
+    case 15:
+      width = 24;
+      break;
+    case 12:
+    case 13:
+      width = 30;
+      break;
+    case 16:
+    case 17:
+      width = 79;
+      break;
+    default:
+      width = 12;
+      break;
   }
   return std::max(width, f.NameLen);
 }
@@ -220,7 +247,8 @@ int TQorixCustomQuery::BindResultColumns(int count) {
     // FreeTDS reports text and image at their type's maximum (2 GB): the session's text size
     // is the most the server sends.
     if (fmt.datatype == CS_TEXT_TYPE || fmt.datatype == CS_IMAGE_TYPE)
-      boundLength = std::min<int>(std::max<CS_INT>(fmt.maxlength, 0), textSize) * (fmt.datatype == CS_IMAGE_TYPE ? 2 : 1);
+      boundLength = std::min<int>(std::max<CS_INT>(fmt.maxlength, 0), textSize) *
+                    (fmt.datatype == CS_IMAGE_TYPE ? 2 : 1);
     else
       boundLength = GetDisplayWidth(server) + 1;
     // char columns come as UTF-8: one character may take up to four bytes.
@@ -264,7 +292,8 @@ void TQorixCustomQuery::CopyRowTexts() {
     TCSRecordData* r = rowValues_.GetItem(i);
     if (IsCursor && i < static_cast<int>(cursorColumns_.size())) {
       const TCursorColumn& c = *cursorColumns_[static_cast<size_t>(i)];
-      const size_t row = static_cast<size_t>(std::min(cursorBatchPos_, static_cast<int>(c.copied.size()) - 1));
+      const size_t row =
+          static_cast<size_t>(std::min(cursorBatchPos_, static_cast<int>(c.copied.size()) - 1));
       r->Indicator = c.indicator[row];
       r->CopiedLength = c.copied[row];
       r->Text = BufferText(c.buffer.data() + row * static_cast<size_t>(c.elementLength), c.elementLength);
@@ -273,6 +302,35 @@ void TQorixCustomQuery::CopyRowTexts() {
     }
     // FreeTDS leaves the buffer untouched for NULL: the indicator says so.
     if (r->Indicator == CS_NULLDATA) r->Text.clear();
+  }
+}
+
+void TQorixCustomQuery::ReadTruncatedColumns() {
+  // FreeTDS copies nothing into a binding that overflows (copied length 0, the row fails), so
+  // the filled character and binary columns are read again, cut at their bound length.
+  for (int i = 0; i < rowValues_.Count() && i < static_cast<int>(serverFormats_.size()); ++i) {
+    TCSRecordData* r = rowValues_.GetItem(i);
+    const CS_INT type = serverFormats_[static_cast<size_t>(i)].datatype;
+    if (r->Indicator == CS_NULLDATA || (r->CopiedLength > 0 && r->CopiedLength < r->BufferLength) ||
+        type < 0 || type > 5 ||
+        (type != CS_CHAR_TYPE && type != CS_TEXT_TYPE && type != CS_LONGCHAR_TYPE &&
+         type != CS_VARCHAR_TYPE && type != CS_BINARY_TYPE && type != CS_IMAGE_TYPE &&
+         type != CS_LONGBINARY_TYPE))
+      continue;
+    const bool binary = type == CS_BINARY_TYPE || type == CS_IMAGE_TYPE || type == CS_LONGBINARY_TYPE;
+    // The bound length holds the text and its NUL; hex needs two characters a byte.
+    const CS_INT want = binary ? (r->BufferLength - 1) / 2 : r->BufferLength - 1;
+    QByteArray bytes(std::max<CS_INT>(want, 0), '\0');
+    CS_INT outlen = 0;
+    if (want <= 0) continue;
+    ctlib::ct_get_data(command_, i + 1, bytes.data(), want, &outlen);
+    bytes.truncate(std::max<CS_INT>(0, std::min(outlen, want)));
+    if (!binary) {
+      // Never cut a UTF-8 sequence in half.
+      while (!bytes.isEmpty() && (static_cast<unsigned char>(bytes.back()) & 0xC0) == 0x80) bytes.chop(1);
+      if (!bytes.isEmpty() && (static_cast<unsigned char>(bytes.back()) & 0x80)) bytes.chop(1);
+    }
+    r->Text = binary ? QString::fromLatin1(bytes.toHex()) : QString::fromUtf8(bytes);
   }
 }
 
@@ -309,7 +367,8 @@ int TQorixCustomQuery::BindComputeColumns(int count) {
 }
 
 void TQorixCustomQuery::HandleComputeResult() {
-  static const QString kNumComputes = QStringLiteral("Open-Client: ct_res_info(CS_NUM_COMPUTES) - Number of Computes : ");
+  static const QString kNumComputes =
+      QStringLiteral("Open-Client: ct_res_info(CS_NUM_COMPUTES) - Number of Computes : ");
   MonitorLine(kNumComputes + QStringLiteral("1"));
   CS_INT count = 0;
   ctlib::ct_res_info(command_, CS_NUMDATA, &count, CS_UNUSED, nullptr);
@@ -339,9 +398,10 @@ void TQorixCustomQuery::HandleComputeResult() {
   if (Monitor) {
     for (int n = 1; n <= count; ++n) {
       const TCSColumnData& cf = computeColumnFormats_[static_cast<size_t>(n - 1)];
-      MonitorLine(QStringLiteral("SQL Compute Data Out: ") + QStringLiteral("Column = ") + QString::number(n) +
-                  QStringLiteral(", Select-Column Name= ") + GetComputeColumnName(n) + QStringLiteral(", Type = ") +
-                  GetComputeColumnTypeName(n) + QStringLiteral(", Precision = ") + QString::number(cf.Precision) +
+      MonitorLine(QStringLiteral("SQL Compute Data Out: ") + QStringLiteral("Column = ") +
+                  QString::number(n) + QStringLiteral(", Select-Column Name= ") + GetComputeColumnName(n) +
+                  QStringLiteral(", Type = ") + GetComputeColumnTypeName(n) +
+                  QStringLiteral(", Precision = ") + QString::number(cf.Precision) +
                   QStringLiteral(", Scale = ") + QString::number(cf.Scale) + QStringLiteral(", Data = ") +
                   GetComputeValue(n));
     }
@@ -420,17 +480,17 @@ void TQorixCustomQuery::ReadColumnData(int column, TCSRecordData* r, TCSColumnDa
   auto getFixed = [&](CS_INT size, void* into) -> CS_INT {
     CS_INT outlen = 0;
     const CS_RETCODE ret = ctlib::ct_get_data(command_, column, into, size, &outlen);
-    // The last piece comes with CS_END_ITEM or CS_END_DATA and still counts.
+    // The last chunk comes with CS_END_ITEM or CS_END_DATA and still counts.
     if (ret != CS_SUCCEED && ret != CS_END_ITEM && ret != CS_END_DATA && ret != CS_ROW_FAIL) return 0;
     return outlen;
   };
   if (type >= 0 && type <= 5) {
     QByteArray bytes;
-    char piece[1024];
+    char chunk[1024];
     for (;;) {
       CS_INT outlen = 0;
-      const CS_RETCODE ret = ctlib::ct_get_data(command_, column, piece, sizeof(piece), &outlen);
-      if (outlen > 0) bytes.append(piece, outlen);
+      const CS_RETCODE ret = ctlib::ct_get_data(command_, column, chunk, sizeof(chunk), &outlen);
+      if (outlen > 0) bytes.append(chunk, outlen);
       if (ret != CS_SUCCEED && ret != CS_ROW_FAIL) break;
     }
     r->CopiedLength = static_cast<CS_INT>(bytes.size()) + 1;
@@ -440,7 +500,8 @@ void TQorixCustomQuery::ReadColumnData(int column, TCSRecordData* r, TCSColumnDa
     }
     auto stream = std::make_shared<QByteArray>(bytes);
     r->Owned = stream;
-    if (type == CS_BINARY_TYPE || type == CS_LONGBINARY_TYPE || type == CS_IMAGE_TYPE || type == CS_VARBINARY_TYPE)
+    if (type == CS_BINARY_TYPE || type == CS_LONGBINARY_TYPE || type == CS_IMAGE_TYPE ||
+        type == CS_VARBINARY_TYPE)
       r->Text = QString::fromLatin1(bytes.toHex());  // as the bound conversion writes it
     else
       r->Text = QString::fromUtf8(bytes);
@@ -449,13 +510,34 @@ void TQorixCustomQuery::ReadColumnData(int column, TCSRecordData* r, TCSColumnDa
   unsigned char value[64] = {0};
   CS_INT size = 0;
   switch (type) {
-    case 6: case 11: size = 1; break;
-    case 7: case 24: size = 2; break;
-    case 8: case 20: size = 4; break;
-    case 9: case 13: case 15: size = 4; break;
-    case 10: case 12: case 14: size = 8; break;
-    case 16: case 17: size = 35; break;
-    default: return;
+    case 6:
+    case 11:
+      size = 1;
+      break;
+    case 7:
+    case 24:
+      size = 2;
+      break;
+    case 8:
+    case 20:
+      size = 4;
+      break;
+    case 9:
+    case 13:
+    case 15:
+      size = 4;
+      break;
+    case 10:
+    case 12:
+    case 14:
+      size = 8;
+      break;
+    case 16:
+    case 17:
+      size = 35;
+      break;
+    default:
+      return;
   }
   const CS_INT got = getFixed(size, value);
   if (got <= 0) {
@@ -463,21 +545,28 @@ void TQorixCustomQuery::ReadColumnData(int column, TCSRecordData* r, TCSColumnDa
     return;
   }
   switch (type) {
-    case 6: r->Text = QString::number(static_cast<unsigned>(value[0])); return;
-    case 11: r->Text = QString::number(value[0] ? 1 : 0); return;
-    case 7: case 24: {
+    case 6:
+      r->Text = QString::number(static_cast<unsigned>(value[0]));
+      return;
+    case 11:
+      r->Text = QString::number(value[0] ? 1 : 0);
+      return;
+    case 7:
+    case 24: {
       int16_t v;
       std::memcpy(&v, value, 2);
       r->Text = QString::number(v);
       return;
     }
-    case 8: case 20: {
+    case 8:
+    case 20: {
       int32_t v;
       std::memcpy(&v, value, 4);
       r->Text = QString::number(v);
       return;
     }
-    default: break;
+    default:
+      break;
   }
   CS_DATAFMT src{};
   src.datatype = type;
@@ -534,8 +623,8 @@ void TQorixCustomQuery::TraceRow() {
     const QString type = GetFieldTypeName(n);
     QString line = QStringLiteral("SQL Data Out: ") + QStringLiteral("Column = ") + QString::number(n) +
                    QStringLiteral(", Name = ") + f->Name + QStringLiteral(", Type = ") + type +
-                   QStringLiteral(", Precision = ") + QString::number(f->Precision) + QStringLiteral(", Scale = ") +
-                   QString::number(f->Scale);
+                   QStringLiteral(", Precision = ") + QString::number(f->Precision) +
+                   QStringLiteral(", Scale = ") + QString::number(f->Scale);
     if (type == QLatin1String("text") || type == QLatin1String("image"))
       line += QStringLiteral(", Data = <") + type + QLatin1Char('>');
     else
@@ -570,6 +659,46 @@ bool TQorixCustomQuery::ReadHistoryRow() {
 
 // ---- parameters ----
 
+void TQorixCustomQuery::CheckParamTypes() {
+  for (int i = 0; i < params_.Count(); ++i) {
+    const TParam& p = params_[i];
+    if (p.ParamType == ptResult) continue;
+    switch (p.DataType) {
+      case ftString:
+      case ftFixedChar:
+      case ftWideString:
+      case ftSmallint:
+      case ftInteger:
+      case ftWord:
+      case ftAutoInc:
+      case ftBoolean:
+      case ftFloat:
+      case ftCurrency:
+      case ftBCD:
+      case ftDate:
+      case ftTime:
+      case ftDateTime:
+        break;
+      case ftUnknown:
+        if (prepared_) UnPrepare();
+        DatabaseError(QStringLiteral("Parameter \"") + p.Name + QStringLiteral("\" has an Unknown data type"),
+                      this);
+      default:
+        DatabaseError(
+            QStringLiteral("Datatype of parameter \"") + p.Name + QStringLiteral("\" not supported!"), this);
+    }
+  }
+}
+
+CS_DATETIME TQorixCustomQuery::DateTimeToCS(const QDateTime& dt) {
+  CS_DATETIME v{};
+  v.dtdays = static_cast<CS_INT>(QDate(1900, 1, 1).daysTo(dt.date()));
+  const QTime t = dt.time();
+  v.dttime = static_cast<CS_INT>((t.hour() * 3600 + t.minute() * 60 + t.second()) * 300 +
+                                 std::lround(t.msec() * 0.3));
+  return v;
+}
+
 void TQorixCustomQuery::BindParams(CS_COMMAND* command) {
   for (int i = 0; i < params_.Count(); ++i) {
     TParam& p = params_[i];
@@ -590,9 +719,17 @@ void TQorixCustomQuery::BindParams(CS_COMMAND* command) {
         value = text.toUtf8();
         break;
       }
-      case ftSmallint: case ftInteger: case ftWord: case ftAutoInc:
-      case ftBoolean: case ftFloat: case ftCurrency: case ftBCD:
-      case ftDate: case ftTime: case ftDateTime: {
+      case ftSmallint:
+      case ftInteger:
+      case ftWord:
+      case ftAutoInc:
+      case ftBoolean:
+      case ftFloat:
+      case ftCurrency:
+      case ftBCD:
+      case ftDate:
+      case ftTime:
+      case ftDateTime: {
         isNull = p.IsNull() || p.AsString().isEmpty();
         if (p.DataType == ftSmallint) {
           fmt.datatype = CS_SMALLINT_TYPE;
@@ -615,21 +752,18 @@ void TQorixCustomQuery::BindParams(CS_COMMAND* command) {
           fmt.datatype = CS_DATETIME_TYPE;
           QDateTime dt = isNull ? QDateTime::currentDateTime() : p.AsDateTime();
           if (!dt.isValid()) isNull = true;
-          const QDate base(1900, 1, 1);
-          CS_DATETIME v{};
-          v.dtdays = static_cast<CS_INT>(base.daysTo(dt.date()));
-          const QTime t = dt.time();
-          v.dttime = static_cast<CS_INT>((t.hour() * 3600 + t.minute() * 60 + t.second()) * 300 +
-                                          std::lround(t.msec() * 0.3));
+          const CS_DATETIME v = DateTimeToCS(dt);
           value = QByteArray(reinterpret_cast<const char*>(&v), sizeof(v));
         }
         break;
       }
       case ftUnknown:
         UnPrepare();
-        DatabaseError(QStringLiteral("Parameter \"") + p.Name + QStringLiteral("\" has an Unknown data type"), this);
+        DatabaseError(QStringLiteral("Parameter \"") + p.Name + QStringLiteral("\" has an Unknown data type"),
+                      this);
       default:
-        DatabaseError(QStringLiteral("Datatype of parameter \"") + p.Name + QStringLiteral("\" not supported!"), this);
+        DatabaseError(
+            QStringLiteral("Datatype of parameter \"") + p.Name + QStringLiteral("\" not supported!"), this);
     }
     CS_INT length = static_cast<CS_INT>(value.size());
     if (fmt.datatype == CS_CHAR_TYPE && length == 0) {
@@ -685,28 +819,16 @@ QString TQorixCustomQuery::ParamsAsLiterals() const {
 
 // ---- cursor ----
 
-int TQorixCustomQuery::CursorStatus(CS_COMMAND* command) const {
-  CS_INT status = 0;
-  if (!command || ctlib::ct_cmd_props(command, CS_GET, CS_CUR_STATUS, &status, CS_UNUSED, nullptr) != CS_SUCCEED)
-    return 0;
-  return status == CS_CURSTAT_NONE ? 0 : status;
-}
-
 void TQorixCustomQuery::CloseCursor() {
   if (!IsCursor || !command_ || !cursorOpen_) return;
   cursorOpen_ = false;
-  const int status = CursorStatus(command_);
+  // The engine keeps the cursor's state itself: FreeTDS answers CS_CUR_STATUS with the server's
+  // raw status bits, which are not the CS_CURSTAT values. Close with dealloc releases the
+  // cursor, so no separate dealloc follows.
   CS_INT ignored = 0;
-  // FreeTDS releases the cursor with close+dealloc; a further dealloc would fail.
-  if (status & CS_CURSTAT_OPEN) {
-    ctlib::ct_cancel(nullptr, command_, CS_CANCEL_CURRENT);
-    ctlib::ct_cursor(command_, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_DEALLOC);
-  } else if (status & CS_CURSTAT_DECLARED) {
-    ctlib::ct_cursor(command_, CS_CURSOR_DEALLOC, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED);
-  } else {
-    return;
-  }
-  if (ctlib::ct_send(command_) == CS_SUCCEED) {
+  if (ctlib::ct_cursor(command_, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_DEALLOC) ==
+          CS_SUCCEED &&
+      ctlib::ct_send(command_) == CS_SUCCEED) {
     while (ctlib::ct_results(command_, &ignored) == CS_SUCCEED) {
     }
   }
@@ -734,7 +856,8 @@ void TQorixCustomQuery::DescribeColumns() {
     database_->SetProcOptions(TProcOptions{poFormatOnly});
     QByteArray name = (NewCursorName() + QStringLiteral("cur")).toUtf8();
     QByteArray text = (params_.IsEmpty() ? SQLText() : ParamsAsLiterals()).toUtf8();
-    ctlib::ct_cursor(cmd, CS_CURSOR_DECLARE, name.data(), CS_NULLTERM, text.data(), CS_NULLTERM, CS_READ_ONLY);
+    ctlib::ct_cursor(cmd, CS_CURSOR_DECLARE, name.data(), CS_NULLTERM, text.data(), CS_NULLTERM,
+                     CS_READ_ONLY);
     CheckMessages(true);
     ctlib::ct_cursor(cmd, CS_CURSOR_ROWS, nullptr, CS_UNUSED, nullptr, CS_UNUSED, 1);
     CheckMessages(true);
@@ -776,17 +899,11 @@ void TQorixCustomQuery::DescribeColumns() {
   (void)ok;
   database_->SetProcOptions(remembered);
   CS_INT ignored = 0;
-  ctlib::ct_cancel(nullptr, cmd, CS_CANCEL_CURRENT);
-  const int status = CursorStatus(cmd);
-  if (status & (CS_CURSTAT_OPEN | CS_CURSTAT_DECLARED)) {
-    if (status & CS_CURSTAT_OPEN)
-      ctlib::ct_cursor(cmd, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_DEALLOC);
-    else
-      ctlib::ct_cursor(cmd, CS_CURSOR_DEALLOC, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED);
-    if (ctlib::ct_send(cmd) == CS_SUCCEED)
-      while (ctlib::ct_results(cmd, &ignored) == CS_SUCCEED) {
-      }
-  }
+  if (ctlib::ct_cursor(cmd, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_DEALLOC) ==
+          CS_SUCCEED &&
+      ctlib::ct_send(cmd) == CS_SUCCEED)
+    while (ctlib::ct_results(cmd, &ignored) == CS_SUCCEED) {
+    }
   ctlib::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
   ctlib::ct_cmd_drop(cmd);
   ClearDiagMessages(connection_);
@@ -803,7 +920,7 @@ void TQorixCustomQuery::Prepare() {
   cursorName_ = NewCursorName() + QStringLiteral("cur");
   QByteArray text = (textToPrepare_.isEmpty() ? SQLText() : textToPrepare_).toUtf8();
   // Two engines on one connection, or two runs in one millisecond, never share an id.
-  sentStatementId_ = StatementId + QLatin1Char('_') + NextEngineSerial();
+  sentStatementId_ = StatementId + QLatin1Char('_') + NextSerial();
   QByteArray id = sentStatementId_.toUtf8();
   AllocCommand(prepareCommand_);
   try {
@@ -833,6 +950,7 @@ void TQorixCustomQuery::Prepare() {
 }
 
 void TQorixCustomQuery::UnPrepare() {
+  ForgetOrphans();
   if (!prepared_) return;
   prepared_ = false;
   Cancel(CS_CANCEL_ALL);

@@ -16,8 +16,10 @@ TDataSet::~TDataSet() {
   nestedDataSets_.clear();
   for (TDataSet* n : nested) n->DetachFromParent();
   // Descendants close themselves in their own destructors (InternalClose is theirs); what is
-  // left here only detaches the data sources.
-  for (TDataSource* ds : dataSources_) ds->dataset_ = nullptr;
+  // left here detaches the data sources, whose links hear that they went inactive, so that
+  // nothing keeps pointers to this dataset's fields.
+  const QList<TDataSource*> sources = dataSources_;
+  for (TDataSource* ds : sources) ds->SetDataSet(nullptr);
   dataSources_.clear();
 }
 
@@ -155,12 +157,21 @@ void TDataSet::BindFields(bool binding) {
       }
     } else {
       f->fieldNo_ = 0;
+      // The lookup dataset may go first: it then tells this one, which forgets it.
+      if (f->FieldKind == TFieldKind::fkLookup && f->LookupDataSet) FreeNotification(f->LookupDataSet);
       if (f->Calculated()) {
         f->offset_ = calcFieldsSize_;
         calcFieldsSize_ += f->DataSize() + 1;
       }
     }
   }
+}
+
+void TDataSet::Notification(TComponent* component, TOperation operation) {
+  TComponent::Notification(component, operation);
+  if (operation != TOperation::opRemove) return;
+  for (int i = 0; i < fields_.Count(); ++i)
+    if (fields_.Fields(i)->LookupDataSet == component) fields_.Fields(i)->LookupDataSet = nullptr;
 }
 
 QList<TField*> TDataSet::GetFieldList(const QString& names) const {
@@ -387,6 +398,12 @@ void TDataSet::SetBufferCount(int value) {
   if (recordCount_ > 0 && state_ != TDataSetState::dsInactive) {
     GetNextRecords();
     if (recordCount_ < bufferCount_) GetPriorRecords();
+  } else if (recordCount_ == 0 && internalOpenComplete_ &&
+             (state_ == TDataSetState::dsInactive || state_ == TDataSetState::dsOpening ||
+              state_ == TDataSetState::dsBrowse)) {
+    // The first window of a cursor just opened: AfterOpen handlers (and nested datasets opened
+    // there) read the first record, not an empty buffer.
+    GetNextRecords();
   }
 }
 

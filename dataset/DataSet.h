@@ -172,6 +172,9 @@ class TDataSet : public TComponent {
   virtual bool GetFieldData(const TField* field, void* buffer) = 0;
   virtual void SetFieldData(TField* field, const void* buffer) = 0;
 
+  // A lookup dataset being destroyed is dropped from the lookup fields that read it.
+  void Notification(TComponent* component, TOperation operation) override;
+
   // Raises "Cannot perform this operation on a closed dataset" when inactive.
   virtual void CheckActive();
   // Raises "Cannot perform this operation on an open dataset" when active.

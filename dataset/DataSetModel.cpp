@@ -3,6 +3,8 @@
 // values for the record being edited) and editing through setData.
 #include "dataset/DataSetModel.h"
 
+#include <algorithm>
+
 #include "access/UiServices.h"
 
 namespace {
@@ -38,6 +40,8 @@ void TDataSetModel::SetDataSource(TDataSource* source) {
 // --- following the dataset -----------------------------------------------------------------
 
 void TDataSetModel::Reset() {
+  // Observers of the model's signals that ask for rows at once wait until the change is complete.
+  changing_ = true;
   beginResetModel();
   rows_.clear();
   rowOfBookmark_.clear();
@@ -52,6 +56,7 @@ void TDataSetModel::Reset() {
       if (ds->Fields().Fields(i)->Visible) columns_ << ds->Fields().Fields(i);
   }
   endResetModel();
+  changing_ = false;
 }
 
 bool TDataSetModel::Editing() const {
@@ -64,16 +69,19 @@ void TDataSetModel::DataSetChanged() {
   if (fetching_ || !ds) return;
   if (ds->State() == TDataSetState::dsInsert) {
     if (insertRow_ >= 0) {
-      emit dataChanged(index(insertRow_, 0), index(insertRow_, columnCount() - 1));
+      if (columnCount() > 0) emit dataChanged(index(insertRow_, 0), index(insertRow_, columnCount() - 1));
       return;
     }
     // An appended record shows after the rows read so far, an inserted one where the record
     // it was inserted before stood.
-    const int at = ds->ActiveBookmarkFlag() == TBookmarkFlag::bfEOF ? int(rows_.size())
-                                                                    : std::clamp(lastCurrent_, 0, int(rows_.size()));
+    const int at = ds->ActiveBookmarkFlag() == TBookmarkFlag::bfEOF
+                       ? int(rows_.size())
+                       : std::clamp(lastCurrent_, 0, int(rows_.size()));
+    changing_ = true;
     beginInsertRows(QModelIndex(), at, at);
     insertRow_ = at;
     endInsertRows();
+    changing_ = false;
     CurrentMoved();
     return;
   }
@@ -102,7 +110,7 @@ void TDataSetModel::RecordChanged(TField*) {
     const int i = CacheIndex(row);
     if (i >= 0 && ds->Bookmark() == rows_[i].Bookmark) rows_[i] = ReadCurrent();
   }
-  emit dataChanged(index(row, 0), index(row, std::max(0, columnCount() - 1)));
+  if (columnCount() > 0) emit dataChanged(index(row, 0), index(row, columnCount() - 1));
 }
 
 // --- fetching ------------------------------------------------------------------------------
@@ -136,7 +144,22 @@ int TDataSetModel::FetchRows(int count) {
     if (rows_.empty()) {
       ds->First();
     } else {
-      ds->GotoBookmark(rows_.back().Bookmark);
+      // The last row read is where reading goes on; a dataset that no longer shows it changed
+      // without saying so, and the rows are read again from the start.
+      bool stale = false;
+      try {
+        stale = !ds->BookmarkValid(rows_.back().Bookmark);
+        if (!stale) ds->GotoBookmark(rows_.back().Bookmark);
+      } catch (const Exception&) {
+        stale = true;
+      }
+      if (stale) {
+        restore();
+        ds->EndScan();
+        fetching_ = false;
+        Reset();
+        return FetchRows(count);
+      }
       ds->Next();
     }
     while (!ds->Eof() && int(batch.size()) < count) {
@@ -158,14 +181,16 @@ int TDataSetModel::FetchRows(int count) {
   fetching_ = false;
   allFetched_ = atEnd;
   if (!batch.empty()) {
-    // Rows go before a row being inserted at the end.
-    const int first = int(rows_.size()) + (insertRow_ >= 0 && insertRow_ < int(rows_.size()) ? 1 : 0);
+    // Rows are read in browse state only, so no insert row stands among them.
+    const int first = int(rows_.size());
+    changing_ = true;
     beginInsertRows(QModelIndex(), first, first + int(batch.size()) - 1);
     for (Row& r : batch) {
       rowOfBookmark_.insert(r.Bookmark, int(rows_.size()));
       rows_.push_back(std::move(r));
     }
     endInsertRows();
+    changing_ = false;
   }
   CurrentMoved();
   return int(batch.size());
@@ -177,14 +202,14 @@ void TDataSetModel::FetchAll() {
 }
 
 bool TDataSetModel::canFetchMore(const QModelIndex& parent) const {
-  if (parent.isValid() || allFetched_) return false;
+  if (parent.isValid() || allFetched_ || changing_) return false;
   TDataSet* ds = DataSet();
   // Reading rows moves the dataset, which would post an open edit.
   return ds && link_.Active() && ds->State() == TDataSetState::dsBrowse;
 }
 
 void TDataSetModel::fetchMore(const QModelIndex& parent) {
-  if (parent.isValid()) return;
+  if (parent.isValid() || changing_) return;
   GuardedCall([&] { FetchRows(std::max(1, BatchSize)); });
 }
 
@@ -236,10 +261,11 @@ QVariant TDataSetModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount() || index.column() >= columns_.size()) return {};
   TField* f = columns_[index.column()];
   if (role == Qt::TextAlignmentRole)
-    return QVariant::fromValue(Qt::Alignment((IsNumeric(f->DataType()) ? Qt::AlignRight : Qt::AlignLeft) |
-                                             Qt::AlignVCenter));
+    return QVariant::fromValue(
+        Qt::Alignment((IsNumeric(f->DataType()) ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter));
   if (role != Qt::DisplayRole && role != Qt::EditRole) return {};
-  if (ShowsActiveRecord(index.row())) return role == Qt::DisplayRole ? QVariant(f->DisplayText()) : f->Value();
+  if (ShowsActiveRecord(index.row()))
+    return role == Qt::DisplayRole ? QVariant(f->DisplayText()) : f->Value();
   const int i = CacheIndex(index.row());
   if (i < 0) return {};
   const Row& r = rows_[i];

@@ -14,11 +14,14 @@
 // The table model of a data-aware grid: one row per visible record, one column per visible field.
 class TDataSetModel : public QAbstractTableModel {
  public:
+  // A model without a data source: no rows, no columns.
   explicit TDataSetModel(QObject* parent = nullptr);
+  // Leaves the data source.
   ~TDataSetModel() override;
 
   // The data source whose dataset is shown (nullptr shows nothing).
   TDataSource* DataSource() const { return link_.DataSource(); }
+  // Shows another data source's dataset (the rows are read again).
   void SetDataSource(TDataSource* source);
   // Records read per fetchMore.
   int BatchSize = 256;
@@ -32,21 +35,30 @@ class TDataSetModel : public QAbstractTableModel {
   // Moves the dataset to a fetched row (posting an open edit first); false for a bad row.
   bool SetCurrentRow(int row);
   // The field shown in a column, nullptr outside the columns.
-  TField* ColumnField(int column) const { return column >= 0 && column < columns_.size() ? columns_[column] : nullptr; }
+  TField* ColumnField(int column) const {
+    return column >= 0 && column < columns_.size() ? columns_[column] : nullptr;
+  }
   // Rows read so far and whether the dataset has no more.
   int FetchedRows() const { return int(rows_.size()); }
   bool AllFetched() const { return allFetched_; }
   // Reads every remaining record.
   void FetchAll();
 
+  // Rows read so far, plus the row of a record being inserted.
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  // The visible fields.
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  // DisplayText (display role), Value (edit role), right alignment for numbers.
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  // The field's DisplayName over each column.
   QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+  // Editable for data fields of a modifiable dataset that are not read-only.
   Qt::ItemFlags flags(const QModelIndex& index) const override;
   // Writes an edit-role value into the row's record; errors go to the suite's exception report.
   bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+  // More records remain and the dataset browses (reading would post an open edit).
   bool canFetchMore(const QModelIndex& parent = QModelIndex()) const override;
+  // Reads the next BatchSize records.
   void fetchMore(const QModelIndex& parent = QModelIndex()) override;
 
  private:
@@ -94,6 +106,7 @@ class TDataSetModel : public QAbstractTableModel {
   QHash<TBookmark, int> rowOfBookmark_;
   bool allFetched_ = false;
   bool fetching_ = false;
+  bool changing_ = false;  // a structural change is being announced
   int insertRow_ = -1;
   int lastCurrent_ = -1;
   uint64_t seenVersion_ = 0;

@@ -202,6 +202,66 @@ void TDataLink::SetEditing(bool value) {
   EditingChanged();
 }
 
+void TFieldDataLink::SetFieldName(const QString& name) {
+  if (name == fieldName_) return;
+  fieldName_ = name;
+  UpdateField();
+}
+
+void TFieldDataLink::UpdateField() {
+  TDataSet* ds = DataSet();
+  TField* f = Active() && ds && !fieldName_.isEmpty() ? ds->FieldByName(fieldName_) : nullptr;
+  if (f != field_) {
+    field_ = f;
+    UpdateFieldEditing();
+    RecordChanged(nullptr);
+  }
+}
+
+bool TFieldDataLink::CanModify() const {
+  TDataSet* ds = DataSet();
+  return !ReadOnly && field_ && ds && !field_->ReadOnly && field_->FieldKind == TFieldKind::fkData &&
+         ds->CanModify();
+}
+
+void TFieldDataLink::UpdateFieldEditing() {
+  const bool value = Editing() && CanModify();
+  if (value == fieldEditing_) return;
+  fieldEditing_ = value;
+  modified_ = false;
+  if (OnEditingChange) OnEditingChange(*this);
+}
+
+bool TFieldDataLink::Edit() {
+  if (CanModify()) TDataLink::Edit();
+  return fieldEditing_;
+}
+
+void TFieldDataLink::ActiveChanged() {
+  UpdateField();
+  if (OnActiveChange) OnActiveChange(*this);
+}
+
+void TFieldDataLink::EditingChanged() {
+  UpdateFieldEditing();
+}
+
+void TFieldDataLink::LayoutChanged() {
+  UpdateField();
+}
+
+void TFieldDataLink::RecordChanged(TField* field) {
+  if (field && field != field_) return;
+  if (OnDataChange) OnDataChange(*this);
+  modified_ = false;
+}
+
+void TFieldDataLink::UpdateData() {
+  if (!modified_) return;
+  if (field_ && OnUpdateData) OnUpdateData(*this);
+  modified_ = false;
+}
+
 void TMasterDataLink::SetFieldNames(const QString& names) {
   if (names == fieldNames_) return;
   fieldNames_ = names;

@@ -106,6 +106,49 @@ class TDataLink {
   int firstRecord_ = 0;
 };
 
+// The link of a data-aware editor to one field of the active record: tells the editor when to
+// show the field's value (OnDataChange), when it may edit (OnEditingChange) and when to write
+// its pending value back (OnUpdateData, after Modified).
+class TFieldDataLink : public TDataLink {
+ public:
+  std::function<void(TFieldDataLink&)> OnDataChange;     // show Field's value again
+  std::function<void(TFieldDataLink&)> OnEditingChange;  // Editing changed
+  std::function<void(TFieldDataLink&)> OnUpdateData;     // write the editor's value into Field
+  std::function<void(TFieldDataLink&)> OnActiveChange;   // the dataset opened or closed
+
+  // The field's name; the field is looked up while the dataset is open.
+  QString FieldName() const { return fieldName_; }
+  void SetFieldName(const QString& name);
+  // The field shown, nullptr while closed or without a name.
+  TField* Field() const { return field_; }
+  // The field can take a value: a data field, not read-only, of a dataset that allows changes.
+  bool CanModify() const;
+  // The dataset is being edited and the field can take a value.
+  bool FieldEditing() const { return fieldEditing_; }
+  // Starts an edit when the field can take a value; answers whether it is being edited.
+  bool Edit();
+  // The editor holds a value not yet written.
+  void Modified() { modified_ = true; }
+  bool IsModified() const { return modified_; }
+  // Throws the editor's pending value away and shows the field's value again.
+  void Reset() { RecordChanged(nullptr); }
+
+ protected:
+  void ActiveChanged() override;
+  void EditingChanged() override;
+  void LayoutChanged() override;
+  void RecordChanged(TField* field) override;
+  void UpdateData() override;
+
+ private:
+  void UpdateField();
+  void UpdateFieldEditing();
+  QString fieldName_;
+  TField* field_ = nullptr;
+  bool fieldEditing_ = false;
+  bool modified_ = false;
+};
+
 // The link of a detail dataset to its master: knows the master fields it follows and
 // calls OnMasterChange when the master moves or one of them changes.
 class TMasterDataLink : public TDataLink {

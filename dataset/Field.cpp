@@ -559,8 +559,8 @@ TField* TFields::FieldByNumber(int fieldNo) const {
 
 QStringList SplitFieldNames(const QString& names) {
   QStringList out;
-  for (const QString& piece : names.split(QLatin1Char(';'))) {
-    const QString t = piece.trimmed();
+  for (const QString& item : names.split(QLatin1Char(';'))) {
+    const QString t = item.trimmed();
     if (!t.isEmpty()) out << t;
   }
   return out;

@@ -207,10 +207,10 @@ int TQorixSQLParser::StatementKind() const {
 }
 
 void TQorixSQLParser::SplitList(const QString& text, QStringList& list) {
-  const QStringList pieces = text.split(QLatin1Char(','));
-  for (int i = 0; i < pieces.size(); ++i) {
-    const QString p = pieces[i].trimmed();
-    if (i + 1 < pieces.size() || !p.isEmpty()) list << p;
+  const QStringList items = text.split(QLatin1Char(','));
+  for (int i = 0; i < items.size(); ++i) {
+    const QString p = items[i].trimmed();
+    if (i + 1 < items.size() || !p.isEmpty()) list << p;
   }
 }
 

@@ -45,7 +45,7 @@ class TQorixSQLParser : public TComponent {
   void Parse();
   // 7 exec, 4 insert, 1 select, 2 update, 3 delete, 5 alter, 6 create, 0 otherwise.
   int StatementKind() const;
-  // "    a,  b ,c" split at commas into trimmed pieces (empty ones before a comma included).
+  // "    a,  b ,c" split at commas into trimmed items (empty ones before a comma included).
   static void SplitList(const QString& text, QStringList& list);
   // The leading name: up to the first blank, NUL, LF, CR or "(".
   static QString LeadingName(const QString& text);

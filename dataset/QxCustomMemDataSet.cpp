@@ -4,6 +4,7 @@
 
 #include <QtEndian>
 #include <cstring>
+#include <exception>
 
 #include "dataset/QxDataSetErrors.h"
 
@@ -567,8 +568,17 @@ void TQxCustomMemDataSet::DoAfterOpen() {
   if (!Active()) return;
   const QList<TDataSet*> waiting = waitingNested_;
   waitingNested_.clear();
-  for (TDataSet* nested : waiting) nested->Open();
+  // Every waiting nested dataset gets its chance; the first failure is raised afterwards.
+  std::exception_ptr failure;
+  for (TDataSet* nested : waiting) {
+    try {
+      nested->Open();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
   Resync({});
+  if (failure) std::rethrow_exception(failure);
 }
 
 void TQxCustomMemDataSet::DataEvent(TDataEvent event, intptr_t info) {

@@ -11,6 +11,7 @@
 
 #include "dataset/DataSet.h"
 #include "dataset/DataSource.h"
+#include "dataset/IndexDefs.h"
 #include "dataset/QxDataList.h"
 #include "dataset/QxMemCollections.h"
 
@@ -51,6 +52,8 @@ class TQxCustomMemDataSet : public TDataSet {
   QString IndexFieldNames() const { return indexFieldNames_; }
   void SetIndexFieldNames(const QString& names) { indexFieldNames_ = names; }
   TDataSource* GetDataSource() const override { return masterLink_.DataSource(); }
+  // Index descriptions kept for the form's description (no index is maintained).
+  TIndexDefs& IndexDefs() { return indexDefs_; }
   // The master link (descendants hook its notifications).
   TMasterDataLink& MasterLink() { return masterLink_; }
 
@@ -199,6 +202,7 @@ class TQxCustomMemDataSet : public TDataSet {
   TQorixAggregates aggregates_;
   TMasterDataLink masterLink_;
   QString indexFieldNames_;
+  TIndexDefs indexDefs_;
   QList<TDataSet*> waitingNested_;
   std::vector<Slot> slots_;
   std::vector<std::pair<TFieldType, int>> storeLayout_;

@@ -48,8 +48,7 @@ void TQxNestedDataSet::SetDataSetField(TDataSetField* field) {
   if (field) {
     parent = dynamic_cast<TQxCustomMemDataSet*>(field->DataSet());
     if (!parent || parent == this) RaiseDataSetError(QxText(QxMsg::DataSetFieldUndefined), this);
-    if (field->NestedDataSet() && field->NestedDataSet() != this)
-      field->NestedDataSet()->DetachFromParent();
+    if (field->NestedDataSet() && field->NestedDataSet() != this) field->NestedDataSet()->DetachFromParent();
   }
   if (dataSetField_) dataSetField_->SetNestedDataSet(nullptr);
   if (parent_ && !parent_->Destroying()) parent_->NestedDataSets().removeAll(this);
@@ -107,11 +106,12 @@ void TQxNestedDataSet::LoadFromParent() {
   } else if (Active()) {
     EmptyDataSet();
   }
+  dirty_ = false;
 }
 
 void TQxNestedDataSet::FlushToParent() {
   // A closed nested dataset holds nothing to write: saving it would blank the parent's value.
-  if (!Active() || !parent_ || !dataSetField_) return;
+  if (!Active() || !dirty_ || !parent_ || !dataSetField_) return;
   const TDataSetState st = parent_->State();
   if (st != TDataSetState::dsEdit && st != TDataSetState::dsInsert) return;
   ControlsGuard controls(this);
@@ -121,6 +121,7 @@ void TQxNestedDataSet::FlushToParent() {
   TMemoryStream image;
   SaveToStream(image);
   parent_->StoreBlobValue(dataSetField_, image, true);
+  dirty_ = false;
 }
 
 void TQxNestedDataSet::EnsureParentEditing() {
@@ -189,13 +190,28 @@ void TQxNestedDataSet::InternalOpen() {
 
 void TQxNestedDataSet::InternalClose() {
   TQxAuditDataSet::InternalClose();
+  dirty_ = false;
+}
+
+void TQxNestedDataSet::DoAfterPost() {
+  dirty_ = true;
+  TQxAuditDataSet::DoAfterPost();
+}
+
+void TQxNestedDataSet::DoAfterDelete() {
+  dirty_ = true;
+  TQxAuditDataSet::DoAfterDelete();
+}
+
+void TQxNestedDataSet::EmptyDataSet() {
+  TQxAuditDataSet::EmptyDataSet();
+  dirty_ = true;
 }
 
 // --- the nested-field list -----------------------------------------------------------------
 
 void TQxNestedFieldItem::SetActive(bool value) {
-  if (value && FieldName.trimmed().isEmpty())
-    throw EQxDataSetException(QxText(QxMsg::NoFieldNameAssigned));
+  if (value && FieldName.trimmed().isEmpty()) throw EQxDataSetException(QxText(QxMsg::NoFieldNameAssigned));
   active_ = value;
 }
 

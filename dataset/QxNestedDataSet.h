@@ -13,7 +13,9 @@
 // The dataset held in a parent record's dataset field.
 class TQxNestedDataSet : public TQxAuditDataSet {
  public:
+  // A new nested dataset stores its definitions and empties itself on close.
   explicit TQxNestedDataSet(TComponent* owner = nullptr);
+  // Closes (posting an edited parent), leaves the waiting list and unbinds the field.
   ~TQxNestedDataSet() override;
 
   // The parent record's field that holds the contents; its dataset is the parent.
@@ -34,7 +36,9 @@ class TQxNestedDataSet : public TQxAuditDataSet {
 
   // Waiting for the parent is no wait here: it raises at once.
   void CheckActive() override;
+  // Reloads from the parent on deParentScroll, then the memory dataset's handling.
   void DataEvent(TDataEvent event, intptr_t info) override;
+  // Closes and forgets the parent field (the parent destroys it or itself).
   void DetachFromParent() override;
 
  protected:
@@ -48,6 +52,12 @@ class TQxNestedDataSet : public TQxAuditDataSet {
   bool IsCursorOpen() const override { return FieldCount() > 0; }
   void InternalOpen() override;
   void InternalClose() override;
+  void DoAfterPost() override;
+  void DoAfterDelete() override;
+
+ public:
+  // Emptied by the program, the parent's value changes too.
+  void EmptyDataSet() override;
 
  private:
   // Raises "DataSetField is undefined" without a field.
@@ -59,6 +69,9 @@ class TQxNestedDataSet : public TQxAuditDataSet {
 
   TDataSetField* dataSetField_ = nullptr;
   TQxCustomMemDataSet* parent_ = nullptr;
+  // Rows changed since the last load: only then is there anything to write back (an unchanged
+  // write would mark the parent record modified and post it for nothing).
+  bool dirty_ = false;
 };
 
 class TQxNestedFieldList;
@@ -66,6 +79,7 @@ class TQxNestedFieldList;
 // One dataset field of a server dataset, filled from its detail dataset.
 class TQxNestedFieldItem {
  public:
+  // An inactive item of collection.
   explicit TQxNestedFieldItem(TQxNestedFieldList* collection) : collection_(collection) {}
   TDataSet* DataSet = nullptr;  // the detail dataset whose rows fill the field
   QString FieldName;            // the field's name in the owner's definitions
@@ -83,12 +97,17 @@ class TQxNestedFieldItem {
 // The NestedFields collection; its owner is the server dataset.
 class TQxNestedFieldList {
  public:
+  // An empty list of owner.
   explicit TQxNestedFieldList(TDataSet* owner) : owner_(owner) {}
+  // Appends an inactive item.
   TQxNestedFieldItem& Add();
+  // Number of items and the one at a position.
   int Count() const { return int(items_.size()); }
   TQxNestedFieldItem& Items(int index) { return *items_.at(index); }
+  // Removes one item, or all of them.
   void Delete(int index);
   void Clear() { items_.clear(); }
+  // The server dataset owning the list.
   TDataSet* Owner() const { return owner_; }
   // Appends one ftDataSet definition of size 0 per active item (names cut to 30 characters).
   void AddFieldDefs(TFieldDefs& defs) const;

@@ -134,7 +134,8 @@ class Session {
   }
 
   // Cursors. Ids are per session and never 0; the executor keeps each cursor's state.
-  // Declares a cursor over `sql` and returns its id; throws SqlError when the name is taken.
+  // Declares a cursor over `sql` and returns its id. `forUpdate` comes from the declare options
+  // or from a trailing "for update" (FreeTDS declares every cursor read-only).
   virtual int32_t declareCursor(const std::string& name, const std::string& sql, bool forUpdate,
                                 const std::vector<ParamValue>& params) {
     (void)name, (void)sql, (void)forUpdate, (void)params;
@@ -160,7 +161,8 @@ class Session {
     (void)id;
     return 0;
   }
-  // Closes the cursor; with `deallocate` its declaration goes too.
+  // Closes the cursor; with `deallocate` its declaration goes too. FreeTDS sends a dealloc of
+  // an already closed cursor as close-with-deallocate, which must succeed.
   virtual void closeCursor(int32_t id, bool deallocate) {
     (void)id, (void)deallocate;
     throw SqlError(2812, 16, "Cursors are not supported by this server.");
@@ -173,7 +175,8 @@ class Session {
     throw SqlError(2812, 16, "Dynamic statements are not supported by this server.");
   }
   // Runs a prepared statement with positional parameter values; results as for a batch.
-  virtual void executePrepared(const std::string& id, const std::vector<ParamValue>& params, ResultSink& sink) {
+  virtual void executePrepared(const std::string& id, const std::vector<ParamValue>& params,
+                               ResultSink& sink) {
     (void)id, (void)params, (void)sink;
     throw SqlError(2812, 16, "Dynamic statements are not supported by this server.");
   }

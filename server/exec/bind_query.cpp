@@ -49,6 +49,7 @@ ColumnDesc columnOf(const BoundExpr& b, const std::string& name) {
   c.nullable = b.nullable;
   c.identity = b.identity;
   c.userType = userTypeOf(b.type.type);
+  if (b.type.type == SqlType::Text || b.type.type == SqlType::Image) c.tableName = b.table;
   return c;
 }
 
@@ -193,6 +194,7 @@ BoundQuery Binder::bindCore(const SelectCore& core, const Scope* outer, bool nam
           b.nullable = c.nullable;
           b.identity = c.identity;
           b.isColumn = true;
+          b.table = src.table;
           addColumn(b, c.name, {});
         }
       }

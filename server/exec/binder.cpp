@@ -134,11 +134,24 @@ std::string Binder::addParam(const Value& v) {
   return "?" + std::to_string(params_.size());
 }
 
+// The source type code t_convert/t_assign need when the storage form alone is ambiguous: a
+// datetime or money travels as TEXT. Other values describe themselves (NULL: read the value).
+static std::string sourceCode(const TypeDesc& t) {
+  switch (t.type) {
+    case SqlType::DateTime:
+    case SqlType::SmallDateTime:
+    case SqlType::Money:
+    case SqlType::SmallMoney:
+      return std::to_string(typeCode(t.type));
+    default:
+      return "NULL";
+  }
+}
+
 std::string Binder::assignSql(const BoundExpr& expr, const TypeDesc& type, bool nullable) {
   return "t_assign(" + expr.sql + ", " + std::to_string(typeCode(type.type)) + ", " +
          std::to_string(type.length) + ", " + std::to_string(type.precision) + ", " +
-         std::to_string(type.scale) + ", " + (nullable ? "1" : "0") + ", " +
-         std::to_string(typeCode(expr.type.type)) + ")";
+         std::to_string(type.scale) + ", " + (nullable ? "1" : "0") + ", " + sourceCode(expr.type) + ")";
 }
 
 TypeDesc resolveTypeName(BindContext& ctx, const TypeName& type) {
@@ -298,6 +311,7 @@ BoundExpr Binder::bindColumn(const ColumnRefExpr& e, const Scope& scope) {
       b.isColumn = true;
       b.identity = found->identity;
       b.name = found->name;
+      b.table = foundSource->table;
       return b;
     }
     if (prefixMatched) throw invalidColumn(e.column);
@@ -347,9 +361,27 @@ BoundExpr Binder::compare(BinaryOp op, const BoundExpr& a, const BoundExpr& b) {
   return r;
 }
 
+BoundExpr Binder::bindHinted(const Expr& expr, const Scope& scope, const TypeDesc* hint) {
+  if (expr.kind != ExprKind::Placeholder) return bindExpr(expr, scope);
+  auto [value, type] = ctx_.placeholder(expr.as<PlaceholderExpr>().index, hint);
+  BoundExpr b;
+  b.sql = addParam(value);
+  b.type = type;
+  b.nullable = true;
+  b.isVariable = true;
+  return b;
+}
+
 BoundExpr Binder::bindBinary(const BinaryExpr& e, const Scope& scope) {
-  BoundExpr a = bindExpr(*e.left, scope);
-  BoundExpr b = bindExpr(*e.right, scope);
+  // `col = ?`, `? < col`: a marker takes the type of the other side.
+  BoundExpr a, b;
+  if (e.left->kind == ExprKind::Placeholder && e.right->kind != ExprKind::Placeholder) {
+    b = bindExpr(*e.right, scope);
+    a = bindHinted(*e.left, scope, &b.type);
+  } else {
+    a = bindExpr(*e.left, scope);
+    b = bindHinted(*e.right, scope, &a.type);
+  }
   BoundExpr r;
   r.nullable = a.nullable || b.nullable;
   r.hasAggregate = a.hasAggregate || b.hasAggregate;
@@ -487,7 +519,7 @@ BoundExpr Binder::bindConvert(const ConvertExpr& e, const Scope& scope) {
   BoundExpr r;
   r.sql = "t_convert(" + v.sql + ", " + std::to_string(typeCode(to.type)) + ", " + std::to_string(to.length) +
           ", " + std::to_string(to.precision) + ", " + std::to_string(to.scale) + ", " + style + ", " +
-          std::to_string(typeCode(v.type.type)) + ")";
+          sourceCode(v.type) + ")";
   r.type = to;
   r.nullable = v.nullable;
   r.hasAggregate = v.hasAggregate;
@@ -613,6 +645,8 @@ BoundExpr Binder::bindExpr(const Expr& expr, const Scope& scope) {
       b.isVariable = true;
       return b;
     }
+    case ExprKind::Placeholder:
+      return bindHinted(expr, scope, nullptr);
     case ExprKind::Global: {
       const auto& name = expr.as<GlobalExpr>().name;
       auto g = ctx_.global(name);
@@ -626,6 +660,19 @@ BoundExpr Binder::bindExpr(const Expr& expr, const Scope& scope) {
     }
     case ExprKind::Unary: {
       const auto& u = expr.as<UnaryExpr>();
+      if (u.op == UnaryOp::Negate && u.operand->kind == ExprKind::Literal) {
+        // -2147483648 and -922337203685477.5808 are literals of their own: negating the positive
+        // one would overflow the type (or go through REAL and lose the last digits).
+        const auto& lit = u.operand->as<LiteralExpr>();
+        if ((lit.literal == LiteralKind::Integer || lit.literal == LiteralKind::Decimal ||
+             lit.literal == LiteralKind::Money) &&
+            !lit.text.empty() && lit.text[0] != '-') {
+          LiteralExpr negative;
+          negative.literal = lit.literal;
+          negative.text = "-" + lit.text;
+          return bindLiteral(negative);
+        }
+      }
       BoundExpr a = bindExpr(*u.operand, scope);
       BoundExpr r = a;
       r.isColumn = false;
@@ -658,8 +705,8 @@ BoundExpr Binder::bindExpr(const Expr& expr, const Scope& scope) {
     case ExprKind::Between: {
       const auto& b = expr.as<BetweenExpr>();
       BoundExpr x = bindExpr(*b.operand, scope);
-      BoundExpr lo = compare(BinaryOp::Ge, x, bindExpr(*b.low, scope));
-      BoundExpr hi = compare(BinaryOp::Le, x, bindExpr(*b.high, scope));
+      BoundExpr lo = compare(BinaryOp::Ge, x, bindHinted(*b.low, scope, &x.type));
+      BoundExpr hi = compare(BinaryOp::Le, x, bindHinted(*b.high, scope, &x.type));
       BoundExpr r = boolean("(" + lo.sql + " AND " + hi.sql + ")");
       if (b.negated) r.sql = "(NOT " + r.sql + ")";
       r.hasAggregate = lo.hasAggregate || hi.hasAggregate;
@@ -671,7 +718,7 @@ BoundExpr Binder::bindExpr(const Expr& expr, const Scope& scope) {
       std::string sql;
       bool agg = x.hasAggregate;
       for (const auto& item : in.list) {
-        BoundExpr c = compare(BinaryOp::Eq, x, bindExpr(*item, scope));
+        BoundExpr c = compare(BinaryOp::Eq, x, bindHinted(*item, scope, &x.type));
         // `x in (NULL)` never matches, whatever ansinull says.
         if (c.sql.find(" IS ") != std::string::npos) c.sql = "(" + c.sql + " AND " + x.sql + " IS NOT NULL)";
         agg = agg || c.hasAggregate;
@@ -694,7 +741,7 @@ BoundExpr Binder::bindExpr(const Expr& expr, const Scope& scope) {
     case ExprKind::Like: {
       const auto& l = expr.as<LikeExpr>();
       BoundExpr x = bindExpr(*l.operand, scope);
-      BoundExpr p = bindExpr(*l.pattern, scope);
+      BoundExpr p = bindHinted(*l.pattern, scope, &x.type);
       std::string sql = "tx_like(" + x.sql + ", " + p.sql;
       if (l.escape) sql += ", " + bindExpr(*l.escape, scope).sql;
       sql += ")";
@@ -741,6 +788,8 @@ BoundExpr Binder::bindExpr(const Expr& expr, const Scope& scope) {
       return bindFunction(expr.as<FunctionExpr>(), scope);
     case ExprKind::Convert:
       return bindConvert(expr.as<ConvertExpr>(), scope);
+    default:
+      break;
   }
   throw SqlError(102, 15, std::string("Expression not supported: ") + exprKindName(expr.kind));
 }

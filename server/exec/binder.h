@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "server/core/message.h"
 #include "server/core/types.h"
 #include "server/storage/catalog.h"
 #include "server/tsql/ast.h"
@@ -27,6 +28,7 @@ struct BoundExpr {
   bool hasAggregate = false;   // contains count/sum/avg/min/max of this query level
   bool identity = false;       // a plain reference to an identity column
   std::string name;            // the result column's name when it heads a select list item
+  std::string table;           // the table a plain column belongs to (text/image formats name it)
 };
 
 // One column visible in a FROM clause.
@@ -76,6 +78,13 @@ class BindContext {
   virtual std::string tempTableName(const std::string& name) const = 0;
   // set ansinull: false means `x = NULL` is true for a NULL x.
   virtual bool ansiNull() const = 0;
+  // The value and type of the `?` marker `index` of a prepared statement. `hint` is the type the
+  // marker's context suggests (the column it is compared with or assigned to), or null. Outside
+  // a prepared statement there are no markers.
+  virtual std::pair<Value, TypeDesc> placeholder(int index, const TypeDesc* hint) {
+    (void)index, (void)hint;
+    throw SqlError(102, 15, "Incorrect syntax near '?'.");
+  }
 };
 
 // A bound SELECT: SQLite text, parameters and the result columns as the client sees them.
@@ -93,6 +102,8 @@ class Binder {
 
   // Binds an expression in `scope`; throws SqlError (207, 209, 137, 257 ...).
   BoundExpr bindExpr(const tsql::Expr& expr, const Scope& scope);
+  // Binds `expr`; a `?` marker takes `hint` as the type its context gives it.
+  BoundExpr bindHinted(const tsql::Expr& expr, const Scope& scope, const TypeDesc* hint);
   // Binds a boolean condition (WHERE, IF, WHILE): the same, checked for aggregates.
   BoundExpr bindCondition(const tsql::Expr& expr, const Scope& scope);
   // Binds a full query. Result columns are named "c1".."cN" in the SQL unless `namedColumns`

@@ -137,6 +137,16 @@ void SessionImpl::runSet(const SetStatement& s) {
   } else if (o == "dateformat") {
     options_.dateFormat = s.value;
     info_.dateFormat = s.value;
+  } else if (o == "lock wait") {
+    // Seconds a blocked statement waits for a lock; without a number it waits without limit.
+    if (s.valueExpr) {
+      int64_t n = std::max<int64_t>(0, number());
+      lockTimeout_ = std::chrono::milliseconds(n * 1000);
+    } else {
+      lockTimeout_ = std::chrono::hours(24 * 365);
+    }
+  } else if (o == "lock nowait") {
+    lockTimeout_ = std::chrono::milliseconds(0);
   } else if (o == "identity_insert") {
     Binder binder(*this);
     TableInfo t = binder.resolveTable(s.table);

@@ -72,6 +72,7 @@ void SessionImpl::runAlterTable(const AlterTableStatement& s) {
 }
 
 void SessionImpl::runDrop(const DropStatement& s) {
+  if (s.object == DropObject::Procedure) return runDropProcedure(s);
   if (s.object != DropObject::Table && s.object != DropObject::View) throw notSupported("This DROP");
   Binder binder(*this);
   StatementTransaction tx(*this);

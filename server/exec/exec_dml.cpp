@@ -46,7 +46,6 @@ void SessionImpl::assignVariable(const std::string& name, const Value& v, const 
 }
 
 void SessionImpl::runInsert(const InsertStatement& s) {
-  if (s.execute) throw notSupported("INSERT ... EXECUTE");
   beginChainedIfNeeded();
   Binder binder(*this);
   TableInfo t = binder.resolveTable(s.table);
@@ -76,17 +75,35 @@ void SessionImpl::runInsert(const InsertStatement& s) {
   // The source rows are read completely first, so `insert t select * from t` sees no new rows.
   std::string sourceSql;
   std::vector<TypeDesc> sourceTypes;
-  if (s.select) {
+  std::vector<std::vector<Value>> executed;
+  if (s.execute) {
+    // insert t exec p: every result set of the procedure must fit the target columns; its rows
+    // are converted to the columns' types here, so each set may have its own.
+    for (auto& set : collectExecute(*s.execute)) {
+      if (set.columns.size() != targets.size())
+        throw SqlError(
+            213, 16,
+            "Insert error: column name or number of supplied values does not match table definition.");
+      for (auto& r : set.rows) {
+        for (size_t k = 0; k < targets.size(); ++k)
+          r[k] = convertValue(r[k], set.columns[k].type, t.columns[targets[k]].desc.type,
+                              ConversionKind::Implicit, options_.dateFormat);
+        executed.push_back(std::move(r));
+      }
+    }
+    for (int i : targets) sourceTypes.push_back(t.columns[i].desc.type);
+  } else if (s.select) {
     BoundQuery q = binder.bindQuery(*s.select, nullptr);
     sourceSql = q.sql;
     for (const auto& c : q.columns) sourceTypes.push_back(c.type);
   } else {
     Scope scope;
     for (const auto& e : s.values) {
-      BoundExpr b = binder.bindExpr(*e, scope);
-      sourceSql += (sourceSql.empty() ? "SELECT " : ", ") + b.sql;
-      // A NULL literal takes the type of the column it goes into.
+      // A NULL literal (and a `?` marker) takes the type of the column it goes into.
       size_t k = sourceTypes.size();
+      BoundExpr b =
+          binder.bindHinted(*e, scope, k < targets.size() ? &t.columns[targets[k]].desc.type : nullptr);
+      sourceSql += (sourceSql.empty() ? "SELECT " : ", ") + b.sql;
       sourceTypes.push_back(b.isNullLiteral && k < targets.size() ? t.columns[targets[k]].desc.type : b.type);
     }
   }
@@ -94,8 +111,8 @@ void SessionImpl::runInsert(const InsertStatement& s) {
     throw SqlError(213, 16,
                    "Insert error: column name or number of supplied values does not match table definition.");
 
-  std::vector<std::vector<Value>> rows;
-  {
+  std::vector<std::vector<Value>> rows = std::move(executed);
+  if (!s.execute) {
     SqlStatement src(*this, sourceSql);
     src.bindAll(binder.params());
     while (src.step()) {
@@ -190,7 +207,7 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
     if (!c) throw invalidColumn(a.column);
     if (c->identity)
       throw SqlError(4406, 16, "Column '" + c->desc.name + "' is an identity column and cannot be updated.");
-    BoundExpr v = binder.bindExpr(*a.value, scope);
+    BoundExpr v = binder.bindHinted(*a.value, scope, &c->desc.type);
     if (!v.isNullLiteral && !implicitConversionAllowed(v.type.type, c->desc.type.type))
       throw conversionError(ConversionError::ImplicitNotAllowed, ConversionKind::Implicit, v.type.type,
                             c->desc.type.type);
@@ -198,7 +215,9 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
     sets += (sets.empty() ? "" : ", ") + Binder::quoteIdent(c->sqliteName) + " = " +
             Binder::assignSql(v, c->desc.type, c->desc.nullable);
   }
-  std::string where = s.where ? binder.bindCondition(*s.where, scope).sql : "";
+  std::string where = !s.currentOf.empty() ? currentOfCondition(s.currentOf, t, alias)
+                      : s.where            ? binder.bindCondition(*s.where, scope).sql
+                                           : "";
   std::string sql = "UPDATE " + t.sqliteName + " AS " + alias + " SET " + sets;
   if (!fromSql.empty()) sql += " FROM " + fromSql;
   std::string cond = where;
@@ -242,7 +261,9 @@ void SessionImpl::runDelete(const DeleteStatement& s) {
     scope.sources.push_back(Binder::sourceFor(other, n.alias, a));
     fromSql += ", " + other.sqliteName + " AS " + a;
   }
-  std::string where = s.where ? binder.bindCondition(*s.where, scope).sql : "";
+  std::string where = !s.currentOf.empty() ? currentOfCondition(s.currentOf, t, alias)
+                      : s.where            ? binder.bindCondition(*s.where, scope).sql
+                                           : "";
   std::string sql = "DELETE FROM " + t.sqliteName + " AS " + alias;
   if (!fromSql.empty() || options_.rowCount > 0) {
     std::string pick = "SELECT " + alias + ".rowid FROM " + t.sqliteName + " AS " + alias + fromSql +

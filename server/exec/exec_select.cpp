@@ -41,6 +41,7 @@ void checkIntegerRange(const Value& v, const TypeDesc& t) {
 }  // namespace
 
 void SessionImpl::runSelect(const SelectStatement& s) {
+  if (!s.computes.empty()) return runSelectWithCompute(s);
   beginChainedIfNeeded();
   Binder binder(*this);
   BoundQuery q = binder.bindQuery(s, nullptr);

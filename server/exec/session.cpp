@@ -21,6 +21,7 @@ using namespace tsql;
 // ---- SqlStatement -------------------------------------------------------------------------------
 
 SqlStatement::SqlStatement(SessionImpl& session, const std::string& sql) : session_(session) {
+  if (session.describing_) throw Described{};
   int rc = sqlite3_prepare_v2(session.db_, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr);
   if (rc != SQLITE_OK) fail(rc);
 }
@@ -159,11 +160,19 @@ void SessionImpl::setCommand(const std::string& command) {
 }
 
 void SessionImpl::done(bool error, int32_t count) {
-  if (sink_) sink_->done(DoneKind::Done, error, options_.noCount ? -1 : count);
+  if (sink_)
+    sink_->done(procDepth_ > 0 ? DoneKind::DoneInProc : DoneKind::Done, error, options_.noCount ? -1 : count);
 }
 
 void SessionImpl::sendMessage(const ServerMessage& m) {
-  if (sink_) sink_->message(m);
+  if (!sink_) return;
+  if (procDepth_ > 0 && m.procedure.empty()) {
+    ServerMessage inProc = m;
+    inProc.procedure = procName_;
+    sink_->message(inProc);
+    return;
+  }
+  sink_->message(m);
 }
 
 void SessionImpl::execSql(const std::string& sql) {
@@ -204,9 +213,9 @@ std::optional<std::pair<Value, TypeDesc>> SessionImpl::global(const std::string&
   if (name == "@@isolation") return intValue(options_.isolation);
   if (name == "@@tranchained") return intValue(options_.chained ? 1 : 0);
   if (name == "@@transtate") return intValue(tranCount_ > 0 ? 0 : 1);
-  if (name == "@@nestlevel") return intValue(0);
-  if (name == "@@procid") return intValue(0);
-  if (name == "@@sqlstatus") return intValue(0);
+  if (name == "@@nestlevel") return intValue(procDepth_);
+  if (name == "@@procid") return intValue(procId_);
+  if (name == "@@sqlstatus") return intValue(sqlStatus_);
   if (name == "@@langid") return intValue(0);
   if (name == "@@language") return text("us_english");
   if (name == "@@char_convert") return intValue(0);
@@ -243,13 +252,20 @@ void SessionImpl::beginChainedIfNeeded() {
 }
 
 void SessionImpl::executeLanguage(std::string_view sql, ResultSink& sink) {
+  runBatch(sql, sink, {});
+}
+
+void SessionImpl::runBatch(std::string_view sql, ResultSink& sink, std::map<std::string, Variable> preset) {
   sink_ = &sink;
   batch_ = sql;
-  variables_.clear();
+  variables_ = std::move(preset);
+  procDepth_ = 0;
+  procId_ = 0;
+  procName_.clear();
   gotoLabel_.clear();
   std::vector<StatementPtr> statements;
   try {
-    statements = parseBatch(sql);
+    statements = parseBatch(sql, parseOptions());
   } catch (const SqlError& e) {
     // A syntax error anywhere stops the whole batch before anything runs.
     error_ = e.number();
@@ -301,6 +317,7 @@ Flow SessionImpl::runStatement(const Statement& s) {
     if (e.number() == kCancelledErrorNumber) throw Cancelled{};
     e.setLine(static_cast<uint16_t>(s.line));
     error_ = e.number();
+    ++errorCount_;
     sendMessage(e.toMessage());
     done(true, -1);
     return abortsBatch(e) ? Flow::Abort : Flow::Next;
@@ -310,6 +327,7 @@ Flow SessionImpl::runStatement(const Statement& s) {
     // A fault below the executor (storage, a broken invariant) ends the batch with an error
     // instead of taking the session down.
     error_ = 7900;
+    ++errorCount_;
     sendMessage(ServerMessage{
         7900, 1, 16, std::string("Internal error: ") + e.what(), {}, static_cast<uint16_t>(s.line)});
     done(true, -1);
@@ -406,8 +424,15 @@ Flow SessionImpl::dispatch(const Statement& s) {
       return Flow::Continue;
     case StatementKind::Block:
       return runList(s.as<BlockStatement>().statements);
-    case StatementKind::Return:
+    case StatementKind::Return: {
+      const auto& r = s.as<ReturnStatement>();
+      if (r.value) {
+        auto [v, t] = evaluate(*r.value);
+        Value n = convertValue(v, t, makeType(SqlType::Int));
+        returnValue_ = isNull(n) ? 0 : static_cast<int32_t>(std::get<int64_t>(n));
+      }
       return Flow::Return;
+    }
     case StatementKind::Goto:
       gotoLabel_ = s.as<GotoStatement>().label;
       return Flow::Goto;
@@ -423,19 +448,40 @@ Flow SessionImpl::dispatch(const Statement& s) {
       setCommand("WAITFOR");
       runWaitfor(s.as<WaitforStatement>());
       break;
-    case StatementKind::Execute: {
-      const auto& x = s.as<ExecuteStatement>();
-      throw SqlError(
-          2812, 16,
-          "Stored procedure '" + x.procedure.toSql() +
-              "' not found. Specify owner.objectname or use sp_help to check whether the object exists "
-              "(sp_help may produce lots of output).");
-    }
+    case StatementKind::Execute:
+      setCommand("EXECUTE");
+      runExecute(s.as<ExecuteStatement>());
+      return Flow::Next;
     case StatementKind::CreateProcedure:
+      setCommand("CREATE PROCEDURE");
+      runCreateProcedure(s.as<CreateProcedureStatement>());
+      break;
+    case StatementKind::DeclareCursor:
+      runDeclareCursor(s.as<DeclareCursorStatement>());
+      break;
+    case StatementKind::OpenCursor:
+      setCommand("OPEN CURSOR");
+      openCursor(cursorIdByName(s.as<OpenCursorStatement>().name));
+      done(false, -1);
+      break;
+    case StatementKind::FetchCursor:
+      setCommand("FETCH CURSOR");
+      runFetch(s.as<FetchCursorStatement>());
+      return Flow::Next;
+    case StatementKind::CloseCursor:
+      closeCursor(cursorIdByName(s.as<CloseCursorStatement>().name), false);
+      done(false, -1);
+      break;
+    case StatementKind::DeallocateCursor:
+      closeCursor(cursorIdByName(s.as<DeallocateCursorStatement>().name), true);
+      done(false, -1);
+      break;
     case StatementKind::CreateTrigger:
     case StatementKind::CreateRule:
     case StatementKind::CreateDefault:
     case StatementKind::Grant:
+    default:
+      // Triggers, rules, defaults and GRANT are parsed but not run by this executor.
       throw notSupported(std::string("The statement ") + statementKindName(s.kind));
   }
   error_ = 0;

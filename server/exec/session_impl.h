@@ -16,13 +16,24 @@
 #include "server/exec/binder.h"
 #include "server/exec/process_table.h"
 #include "server/storage/catalog.h"
+#include "server/storage/catalog_procedures.h"
 #include "server/tsql/ast.h"
+#include "server/tsql/parser.h"
 #include "server/types/functions.h"
 
 namespace tabsrv {
 
 // Thrown inside the executor when the client's attention arrived; the batch stops quietly.
 struct Cancelled {};
+
+// Thrown while a prepared statement is described, where its SQL would start to run.
+struct Described {};
+
+// One result set of a procedure run for INSERT ... EXECUTE.
+struct CollectedSet {
+  std::vector<ColumnDesc> columns;
+  std::vector<std::vector<Value>> rows;
+};
 
 // Where a statement leaves the flow of its batch.
 enum class Flow { Next, Break, Continue, Return, Goto, Abort };
@@ -62,8 +73,34 @@ class SessionImpl : public Session, public BindContext {
   std::string tempTableName(const std::string& name) const override;
   bool ansiNull() const override { return options_.ansiNull; }
 
+  // The parse options of every batch and stored text this executor runs.
+  static tsql::ParseOptions parseOptions();
+
   // The open transaction count (@@trancount).
   int tranCount() const { return tranCount_; }
+
+  // Cursors (exec_cursors.cpp): rows are read in full at open and handed out from memory.
+  int32_t declareCursor(const std::string& name, const std::string& sql, bool forUpdate,
+                        const std::vector<ParamValue>& params) override;
+  void setCursorRows(int32_t id, int32_t rows) override;
+  std::vector<ColumnDesc> openCursor(int32_t id) override;
+  std::vector<std::vector<Value>> fetchCursor(int32_t id, int32_t maxRows) override;
+  int32_t cursorRowCount(int32_t id) override;
+  void closeCursor(int32_t id, bool deallocate) override;
+
+  // Prepared statements (exec_prepared.cpp): described at prepare, run with `?` values.
+  PreparedDescription prepareStatement(const std::string& id, const std::string& sql) override;
+  void executePrepared(const std::string& id, const std::vector<ParamValue>& params,
+                       ResultSink& sink) override;
+  void deallocatePrepared(const std::string& id) override;
+  std::pair<Value, TypeDesc> placeholder(int index, const TypeDesc* hint) override;
+  // How many statements this session has prepared and not deallocated.
+  size_t preparedCount() const { return prepared_.size(); }
+
+  // Procedures called by RPC and language commands with parameters (exec_procedures.cpp).
+  void executeRpc(const std::string& procName, std::vector<ParamValue>& params, ResultSink& sink) override;
+  void executeLanguageWithParams(std::string_view sql, const std::vector<ParamValue>& params,
+                                 ResultSink& sink) override;
 
  private:
   friend class SqlStatement;
@@ -86,9 +123,65 @@ class SessionImpl : public Session, public BindContext {
   void beginChainedIfNeeded();
   void setCommand(const std::string& command);
 
+  // One cursor: its declaration, and once open its columns and rows. An updatable cursor over
+  // one table keeps each row's rowid, so WHERE CURRENT OF can name the row it stands on.
+  struct CursorState {
+    std::string name;
+    std::string sql;  // the SELECT, possibly with FOR UPDATE / FOR READ ONLY
+    bool forUpdate = false;
+    std::vector<ParamValue> params;
+    int32_t rowsPerFetch = 1;
+    bool open = false;
+    std::vector<ColumnDesc> columns;
+    std::vector<std::vector<Value>> rows;
+    std::vector<int64_t> rowids;  // empty when the cursor cannot update
+    int32_t tableId = 0;
+    std::string tableDatabase;
+    size_t next = 0;  // rows handed out so far
+  };
+  // The cursor with `id`; throws 16916 when there is none.
+  CursorState& cursorById(int32_t id);
+  // The id of the cursor named `name`; throws 16916 when there is none.
+  int32_t cursorIdByName(const std::string& name);
+  // The SQL condition `alias.rowid = n` for the row cursor `name` stands on, checked against `t`.
+  std::string currentOfCondition(const std::string& name, const TableInfo& t, const std::string& alias);
+  void runDeclareCursor(const tsql::DeclareCursorStatement& s);
+  void runFetch(const tsql::FetchCursorStatement& s);
+
+  // Runs a batch with `preset` variables already declared (the @P1 ... of a parameterised command).
+  void runBatch(std::string_view sql, ResultSink& sink, std::map<std::string, Variable> preset);
+
+  // One argument of a procedure call: by position (empty name) or @name, its value and type,
+  // and whether the caller wants the value back.
+  struct CallArg {
+    std::string name;
+    Value value;
+    TypeDesc type;
+    bool output = false;
+  };
+  // What a procedure call leaves: its return status, and per declared parameter its name, type,
+  // final value and whether it is an OUTPUT parameter.
+  struct CallResult {
+    int32_t status = 0;
+    std::vector<ProcedureParameter> params;
+    std::vector<Value> values;
+    std::vector<int> paramOfArg;  // per argument: the index of the parameter it was given for
+  };
+  // Runs procedure `name` with `args`; the body's statements end with DONEINPROC. Throws SqlError
+  // 2812 for an unknown procedure, 201 for a missing parameter.
+  CallResult callProcedure(const tsql::ObjectName& name, const std::vector<CallArg>& args);
+  void runCreateProcedure(const tsql::CreateProcedureStatement& s);
+  void runDropProcedure(const tsql::DropStatement& s);
+  void runExecute(const tsql::ExecuteStatement& s);
+  // Runs EXEC keeping its result sets instead of sending them; messages still go out.
+  std::vector<CollectedSet> collectExecute(const tsql::ExecuteStatement& s);
+
   // Statements (exec_select.cpp, exec_dml.cpp, exec_ddl.cpp, exec_control.cpp, transactions.cpp).
   void runSelect(const tsql::SelectStatement& s);
   void runSelectInto(const tsql::SelectStatement& s);
+  // SELECT ... COMPUTE agg(col) [BY a, b]: rows with their compute rows after each group
+  // (exec_compute.cpp).
+  void runSelectWithCompute(const tsql::SelectStatement& s);
   void runInsert(const tsql::InsertStatement& s);
   void runUpdate(const tsql::UpdateStatement& s);
   void runDelete(const tsql::DeleteStatement& s);
@@ -143,6 +236,7 @@ class SessionImpl : public Session, public BindContext {
   std::string tranName_;                 // name of the outermost BEGIN TRAN
   int32_t rowCount_ = 0;                 // @@rowcount
   int32_t error_ = 0;                    // @@error
+  int errorCount_ = 0;                   // errors raised so far (a procedure's status -6)
   Value identity_;                       // @@identity
   std::map<std::string, Variable> variables_;
   std::set<std::string> tempTables_;  // stored names of our #tables in tempdb
@@ -150,7 +244,24 @@ class SessionImpl : public Session, public BindContext {
   std::string gotoLabel_;
   std::chrono::steady_clock::time_point busySince_;
   std::chrono::milliseconds lockTimeout_{30000};
-  bool unwinding_ = false;  // rolling back: cancels are not honoured until it is done
+  // A prepared statement: its text and what prepare described.
+  struct Prepared {
+    std::string sql;
+    PreparedDescription description;
+  };
+  std::map<std::string, Prepared> prepared_;
+  bool describing_ = false;                          // SQL is bound but never run
+  std::map<int, TypeDesc> describedTypes_;           // marker types found while describing
+  std::vector<std::pair<Value, TypeDesc>> markers_;  // marker values of the running statement
+  bool markersSet_ = false;
+  std::map<int32_t, CursorState> cursors_;
+  int32_t nextCursorId_ = 1;
+  int32_t sqlStatus_ = 0;               // @@sqlstatus: 0 a row was fetched, 2 no more rows
+  int procDepth_ = 0;                   // @@nestlevel: procedures being run
+  int32_t procId_ = 0;                  // @@procid of the innermost one
+  std::string procName_;                // its name, for messages raised inside it
+  std::optional<int32_t> returnValue_;  // RETURN n of the innermost procedure
+  bool unwinding_ = false;              // rolling back: cancels are not honoured until it is done
 };
 
 // Marks a session as rolling back for its lifetime (progress-handler cancels are ignored).

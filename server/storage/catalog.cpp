@@ -6,6 +6,7 @@
 #include <cctype>
 
 #include "server/core/message.h"
+#include "server/storage/anywhere_views.h"
 #include "server/storage/catalog_internal.h"
 #include "server/storage/sql_util.h"
 #include "server/storage/system_tables.h"
@@ -268,6 +269,11 @@ std::optional<TableInfo> resolveTable(sqlite3* db, const ObjectRef& ref, const s
         return storage::loadTable(db, database, static_cast<int32_t>(st.integer(0)));
     }
   }
+  // The other family's catalogue views: SYS.SYSTABLE, or SYSTABLE when no table has that name.
+  bool sysOwner = ref.owner.size() == 3 && std::toupper(static_cast<unsigned char>(ref.owner[0])) == 'S' &&
+                  std::toupper(static_cast<unsigned char>(ref.owner[1])) == 'Y' &&
+                  std::toupper(static_cast<unsigned char>(ref.owner[2])) == 'S';
+  if (ref.owner.empty() || sysOwner) return storage::anywhereView(database, ref.name);
   return std::nullopt;
 }
 

@@ -130,6 +130,12 @@ std::optional<DatabaseInfo> findDatabase(sqlite3* db, int32_t dbid);
 // Throws SqlError 1801 "Database '<name>' already exists." when it does.
 void createDatabase(sqlite3* db, const std::string& name, int32_t ownerSuid = 1);
 
+// Drops a database with every table, view and catalogue row of it. Throws SqlError 3701 "Cannot
+// drop the database '<name>' because it doesn't exist in the system catalogs." when unknown, 3708
+// "Cannot drop the database '<name>' because it is a system database." for master, model, tempdb,
+// sybsystemprocs. The executor refuses first (3702) while a session uses the database.
+void dropDatabase(sqlite3* db, const std::string& name);
+
 // --- users -------------------------------------------------------------------------------------
 
 // The user a login is in `database`: sa (suid 1) and the database owner are dbo; otherwise the
@@ -142,8 +148,10 @@ std::optional<DbUser> findUser(sqlite3* db, const std::string& database, const s
 
 // Resolves a table or view. Empty database: `currentDb`; a name starting with '#' lives in tempdb
 // (the executor passes the name as stored, already made private to the session if it does so).
-// Empty owner: `currentUser` first, then dbo. Nothing when there is no such table or view (or the
-// database does not exist).
+// Empty owner: `currentUser` first, then dbo. Then the other family's catalogue views: owner SYS
+// (any case) or empty, names compared ignoring case (SYSTABLE, SYS.SYSCOLUMN ...; type "V",
+// owner "SYS", no sysobjects row). Nothing when there is no such table or view (or the database
+// does not exist).
 std::optional<TableInfo> resolveTable(sqlite3* db, const ObjectRef& ref, const std::string& currentDb,
                                       const std::string& currentUser);
 
@@ -159,6 +167,14 @@ std::optional<int32_t> resolveObjectId(sqlite3* db, const ObjectRef& ref, const 
 // Column name '<c>' in table '<t>' is specified more than once.", 1779 "Table '<t>' already has a
 // primary key defined on it." for a second PRIMARY KEY, 2731 for a second identity column.
 TableInfo createTable(sqlite3* db, const TableSpec& spec);
+
+// ALTER TABLE ADD: appends `column` to `table` (next colid) and returns the table as it is now.
+// Existing rows get `fill` (the executor's value of the column's DEFAULT, or NULL), or for an
+// identity column 1, 2, 3 ... Throws SqlError 4997 "ALTER TABLE '<t>' failed. Default clause is
+// required in order to add non-NULL column '<c>'." for a NOT NULL column without a fill value,
+// 2705 for a name the table has (in any case), 2731 for a second identity column.
+TableInfo addColumn(sqlite3* db, const TableInfo& table, const ColumnSpec& column,
+                    const Value& fill = Value());
 
 // Drops a table (its rows, indexes, defaults, identity counter and catalogue rows).
 void dropTable(sqlite3* db, const TableInfo& table);
@@ -189,6 +205,145 @@ void noteIdentity(sqlite3* db, const TableInfo& table, int64_t value);
 
 // The text of an object's syscomments rows joined in order (views, later procedures).
 std::optional<std::string> objectText(sqlite3* db, const std::string& database, int32_t objectId);
+
+// --- rules, defaults, triggers ------------------------------------------------------------------
+
+// CREATE RULE / CREATE DEFAULT / CREATE TRIGGER: an object of its own whose statement text
+// syscomments keeps in 255-character chunks.
+struct TextObjectSpec {
+  std::string database;
+  std::string owner;  // a user name in `database` ("dbo")
+  std::string name;
+  std::string type;      // "R" rule, "D" default, "TR" trigger
+  std::string tsqlText;  // the CREATE statement as written
+  // Triggers only: the table and the statements that fire the trigger.
+  int32_t tableId = 0;
+  bool onInsert = false;
+  bool onUpdate = false;
+  bool onDelete = false;
+};
+
+// Creates the object and returns its id. A trigger's row names its table in deltrig, as the family
+// keeps it, and the table's instrig/updtrig/deltrig then name the trigger (a later trigger for the
+// same statement replaces the earlier one there). Throws SqlError 2714 when the name is taken.
+int32_t createTextObject(sqlite3* db, const TextObjectSpec& spec);
+
+// sp_bindrule / sp_bindefault on a column (colid > 0) or, with usertype > 0, on a user datatype:
+// syscolumns.domain / cdefault or systypes.domain / tdefault name the rule or default.
+// `objectId` 0 unbinds. Throws SqlError 15102 "The object '<id>' is not a rule." / 15103 "... is
+// not a default." when `objectId` is neither.
+void bindRule(sqlite3* db, const std::string& database, int32_t objectId, int32_t tableId, int32_t colid,
+              int32_t usertype = 0);
+void bindDefault(sqlite3* db, const std::string& database, int32_t objectId, int32_t tableId, int32_t colid,
+                 int32_t usertype = 0);
+
+// DROP RULE / DEFAULT / TRIGGER of object `id`. A rule or default still bound is refused with
+// SqlError 3716 "The <rule|default> '<name>' cannot be dropped because it is bound to one or more
+// column."; a trigger is cleared from its table. 3701 when there is no such object of those kinds.
+void dropTextObject(sqlite3* db, const std::string& database, int32_t id);
+
+// --- users, groups, permissions, keys ----------------------------------------------------------
+
+// Adds group `name` to `database` (sysusers row with uid = gid, numbered from 16384). Returns the
+// gid. Throws SqlError 15023 "A user or group named '<name>' already exists in the current
+// database." when the name is taken.
+int32_t addGroup(sqlite3* db, const std::string& database, const std::string& name);
+
+// Adds user `name` for login `suid` in `group` ("public" is gid 0). Returns the uid (from 3 up).
+// Throws 15023 when the name is taken, 15024 "The login already has a user in the current
+// database." when the login is already a user, 15009 "The group '<g>' does not exist in the
+// current database." for an unknown group.
+int32_t addUser(sqlite3* db, const std::string& database, const std::string& name, int32_t suid,
+                const std::string& group = "public");
+
+// Drops user or group `name`: its permissions go with it. Throws 15008 "User '<name>' does not
+// exist in the current database." when unknown, 15183 "User '<name>' owns objects and cannot be
+// dropped." while it owns objects, 15025 "Group '<name>' has members and cannot be dropped." for
+// a group with members; dbo, guest and public are refused with 15026 "'<name>' cannot be dropped.".
+void dropUser(sqlite3* db, const std::string& database, const std::string& name);
+
+// Moves user `name` into `group`. Throws 15008 for an unknown user, 15009 for an unknown group.
+void changeGroup(sqlite3* db, const std::string& database, const std::string& name, const std::string& group);
+
+// sysprotects.action numbers of the grantable permissions.
+constexpr int32_t kActionReferences = 151;
+constexpr int32_t kActionSelect = 193;
+constexpr int32_t kActionInsert = 195;
+constexpr int32_t kActionDelete = 196;
+constexpr int32_t kActionUpdate = 197;
+constexpr int32_t kActionExecute = 224;
+
+// GRANT: user or group `uid` may do `action` on object `objectId`, granted by `grantor`
+// (protecttype 1, or 0 WITH GRANT OPTION). Replaces an earlier grant or revoke of the same action.
+void grantPermission(sqlite3* db, const std::string& database, int32_t objectId, int32_t uid, int32_t action,
+                     int32_t grantor, bool withGrantOption = false);
+
+// REVOKE: removes the grant of `action` to `uid`; when public (uid 0) still holds it, `uid` gets a
+// revoke row (protecttype 2) so the denial shows in sysprotects.
+void revokePermission(sqlite3* db, const std::string& database, int32_t objectId, int32_t uid, int32_t action,
+                      int32_t grantor);
+
+// A syskeys row: sp_primarykey (type 1), sp_foreignkey (2, naming the primary key's table in
+// `depid` and its columns in `depColids`), sp_commonkey (3).
+struct KeySpec {
+  std::string database;
+  int32_t type = 1;
+  int32_t id = 0;
+  int32_t depid = 0;
+  std::vector<int32_t> colids;     // at most 8
+  std::vector<int32_t> depColids;  // at most 8
+};
+
+// Adds a syskeys row. Throws 15412 "Table '<t>' already has a primary key." for a second primary
+// key, 15414 "Only 8 columns may be given." past eight columns, 15416 "The foreign key must have
+// as many columns as the primary key." when the counts differ.
+void addKey(sqlite3* db, const KeySpec& spec);
+
+// --- user datatypes ----------------------------------------------------------------------------
+
+// A user datatype of systypes (usertype 100 and up).
+struct UserTypeSpec {
+  std::string database;
+  std::string name;
+  TypeDesc base;          // the physical type: varchar(12), numeric(6,0) ...
+  bool nullable = false;  // systypes.allownulls
+  bool identity = false;  // systypes.ident
+  int32_t ownerUid = 1;
+};
+
+// Adds a user datatype and returns its usertype. Throws SqlError 17331 "Type name already exists."
+// when `name` is taken (built-in or user type) and 911 for an unknown database.
+int32_t createUserType(sqlite3* db, const UserTypeSpec& spec);
+
+// Drops user datatype `name`. Throws SqlError 17332 "Type name does not exist." when there is no
+// such user type (built-in types are not dropped), 17333 "Type is being used. You cannot drop it."
+// while a column still has it.
+void dropUserType(sqlite3* db, const std::string& database, const std::string& name);
+
+// --- configuration -----------------------------------------------------------------------------
+
+// One configuration parameter as sysconfigures and syscurconfigs hold it.
+struct ConfigParameter {
+  int32_t config = 0;
+  std::string name;
+  std::string group;     // the parent group's name
+  int32_t value = 0;     // configured value (sysconfigures.value)
+  int32_t runValue = 0;  // syscurconfigs.value
+  std::string defaultValue;
+  int32_t minimum = 0;
+  int32_t maximum = 0;
+};
+
+// The parameters sp_configure '<pattern>' shows: the one named exactly so (any case), else
+// every one whose name contains `pattern` (any case); all of them for an empty pattern. By name.
+std::vector<ConfigParameter> configParameters(sqlite3* db, const std::string& pattern = {});
+
+// sp_configure '<name>', value: sets both the configured and the running value of the one
+// parameter `name` picks out as configParameters does. Throws SqlError 15123 "Configuration
+// option '<name>' does not exist." when none matches, 15125 "Configuration option '<name>' is not
+// unique." when several do, 5846 "Illegal value '<v>' specified for configuration option
+// '<name>'. The legal values are between '<min>' and '<max>'." outside the range.
+ConfigParameter setConfigValue(sqlite3* db, const std::string& name, int32_t value);
 
 // --- logins ------------------------------------------------------------------------------------
 

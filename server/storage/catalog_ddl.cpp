@@ -4,8 +4,11 @@
 #include <algorithm>
 #include <cctype>
 #include <set>
+#include <string_view>
+#include <utility>
 
 #include "server/core/message.h"
+#include "server/storage/anywhere_views.h"
 #include "server/storage/catalog.h"
 #include "server/storage/catalog_internal.h"
 #include "server/storage/sql_util.h"
@@ -24,6 +27,8 @@ namespace {
 constexpr int kSysstatView = 2;
 constexpr int kSysstatUserTable = 3;
 constexpr int kSysstatDefault = 6;
+constexpr int kSysstatRule = 7;
+constexpr int kSysstatTrigger = 8;
 constexpr int kIndexUnique = 0x2;
 constexpr int kIndexPrimaryKey = 0x800;
 constexpr int kIndexStatus2Constraint = 0x2;
@@ -153,6 +158,9 @@ void insertIndexRow(sqlite3* db, const std::string& database, int32_t tableId, c
                   {{"name", name},
                    {"id", int64_t{tableId}},
                    {"indid", int64_t{indid}},
+                   // The data row (heap or clustered index) names its table as the "OAM page":
+                   // rowcnt(doampg) counts the table's rows, and index rows hold 0.
+                   {"doampg", int64_t{indid <= 1 ? tableId : 0}},
                    {"segment", int64_t{1}},
                    {"status", int64_t{status}},
                    {"status2", int64_t{status2}},
@@ -332,7 +340,99 @@ TableInfo createTable(sqlite3* db, const TableSpec& spec) {
   return *storage::loadTable(db, spec.database, id);
 }
 
+TableInfo addColumn(sqlite3* db, const TableInfo& table, const ColumnSpec& column, const Value& fill) {
+  for (const CatalogColumn& c : table.columns) {
+    if (lower(c.desc.name) == lower(column.name)) {
+      throw SqlError(2705, 16,
+                     "Column names in each table must be unique. Column name '" + column.name +
+                         "' in table '" + table.name + "' is specified more than once.");
+    }
+  }
+  // Rows already in the table need a value: a NOT NULL column without one cannot be added, and
+  // neither can a second identity column.
+  bool nullable = column.nullable && !column.identity;
+  if (column.identity && table.identityColumn() >= 0)
+    throw SqlError(2731, 16, "Table '" + table.name + "' cannot have more than one IDENTITY column.");
+  if (!nullable && !column.identity && isNull(fill)) {
+    throw SqlError(4997, 16,
+                   "ALTER TABLE '" + table.name +
+                       "' failed. Default clause is required in order to add non-NULL column '" +
+                       column.name + "'.");
+  }
+  // SQLite adds a NOT NULL column only with a constant default; the executor enforces NOT NULL
+  // on every write anyway, so the SQLite column allows NULL and the rows are filled here.
+  storage::execSql(db, "ALTER TABLE " + table.sqliteName + " ADD COLUMN " +
+                           storage::sqliteColumnDecl(column.name, column.type, true));
+  if (column.identity) {
+    // Existing rows are numbered in their storage order, and the counter continues after them.
+    storage::execSql(db, "UPDATE " + table.sqliteName + " SET " + quoteIdent(column.name) + " = rowid");
+    Stmt max(db, "SELECT coalesce(max(rowid), 0) + 1 FROM " + table.sqliteName);
+    max.step();
+    Stmt st(db, std::string("INSERT OR REPLACE INTO ") + storage::kCountersTable +
+                    " (db, object, next) VALUES (?1, ?2, ?3)");
+    st.bind(1, table.database).bind(2, table.id).bind(3, max.integer(0));
+    st.run();
+  } else if (!isNull(fill)) {
+    Stmt up(db, "UPDATE " + table.sqliteName + " SET " + quoteIdent(column.name) + " = ?1");
+    up.bind(1, fill);
+    up.run();
+  }
+  int32_t cdefault = 0;
+  if (column.defaultText) {
+    cdefault = storage::allocateObjectId(db, table.database);
+    DateTime now = currentDateTime();
+    insertSystemRow(db, table.database, "sysobjects",
+                    {{"name", table.name + "_" + column.name + "_" + std::to_string(cdefault)},
+                     {"id", int64_t{cdefault}},
+                     {"uid", int64_t{table.uid}},
+                     {"type", std::string("D")},
+                     {"sysstat", int64_t{kSysstatDefault}},
+                     {"crdate", now},
+                     {"expdate", now}});
+    writeComments(db, table.database, cdefault, "DEFAULT " + *column.defaultText);
+  }
+  // The new row of syscolumns: the next colid, after the existing fixed or variable part.
+  bool variable = isVariable(column.type, nullable);
+  bool numeric = column.type.type == SqlType::Numeric || column.type.type == SqlType::Decimal;
+  const bool blob = column.type.type == SqlType::Text || column.type.type == SqlType::Image;
+  const int32_t length = blob ? 16 : column.type.length;
+  Stmt off(db,
+           "SELECT coalesce(max(colid), 0), coalesce(min(CASE WHEN offset < 0 THEN offset END), 0), "
+           "coalesce(max(CASE WHEN offset >= 0 THEN offset + length END), 2) FROM " +
+               sysTable(table.database, "syscolumns") + " WHERE id = ?1 AND number = 0");
+  off.bind(1, table.id);
+  off.step();
+  int64_t colid = off.integer(0) + 1;
+  int64_t offset = variable ? off.integer(1) - 1 : off.integer(2);
+  int status = (nullable ? 0x08 : 0) | (column.identity ? 0x80 : 0);
+  insertSystemRow(db, table.database, "syscolumns",
+                  {{"id", int64_t{table.id}},
+                   {"number", int64_t{0}},
+                   {"colid", colid},
+                   {"status", int64_t{status}},
+                   {"type", int64_t{columnTypeCode(column.type, nullable)}},
+                   {"length", int64_t{length}},
+                   {"offset", offset},
+                   {"usertype", int64_t{column.userType ? column.userType : userTypeOf(column.type.type)}},
+                   {"cdefault", int64_t{cdefault}},
+                   {"domain", int64_t{0}},
+                   {"name", column.name},
+                   {"prec", numeric ? Value(int64_t{column.type.precision}) : Value()},
+                   {"scale", numeric ? Value(int64_t{column.type.scale}) : Value()}});
+  // The data row's lengths grow with the row.
+  Stmt len(db, "UPDATE " + sysTable(table.database, "sysindexes") +
+                   " SET minlen = min(32767, minlen + ?2), maxlen = min(32767, maxlen + ?3) WHERE id = ?1 "
+                   "AND indid IN (0, 1)");
+  len.bind(1, table.id).bind(2, int64_t{variable ? 0 : length}).bind(3, int64_t{length});
+  len.run();
+  return *storage::loadTable(db, table.database, table.id);
+}
+
 void dropTable(sqlite3* db, const TableInfo& table) {
+  // The other family's catalogue views have no catalogue rows of their own and are never dropped.
+  if (table.owner == storage::kAnywhereOwner && storage::anywhereView(table.database, table.name))
+    throw SqlError(3712, 16,
+                   "Cannot drop the system catalogue view '" + table.owner + "." + table.name + "'.");
   // Column defaults go with the table.
   Stmt defs(db, "SELECT cdefault FROM " + sysTable(table.database, "syscolumns") +
                     " WHERE id = ?1 AND cdefault <> 0");
@@ -352,11 +452,26 @@ void dropTable(sqlite3* db, const TableInfo& table) {
       }
     }
   }
+  // Triggers go with their table (a trigger's own row names the table in deltrig).
+  {
+    Stmt trig(db, "SELECT id FROM " + sysTable(table.database, "sysobjects") +
+                      " WHERE type = 'TR' AND deltrig = ?1");
+    trig.bind(1, table.id);
+    std::vector<int32_t> triggers;
+    while (trig.step()) triggers.push_back(static_cast<int32_t>(trig.integer(0)));
+    for (int32_t t : triggers) {
+      deleteRows(db, table.database, "syscomments", "id", t);
+      deleteRows(db, table.database, "sysobjects", "id", t);
+    }
+  }
   storage::execSql(db, std::string(table.type == "V" ? "DROP VIEW " : "DROP TABLE ") + table.sqliteName);
   deleteRows(db, table.database, "syscolumns", "id", table.id);
   deleteRows(db, table.database, "sysindexes", "id", table.id);
   deleteRows(db, table.database, "syscomments", "id", table.id);
   deleteRows(db, table.database, "sysprotects", "id", table.id);
+  // Keys defined on the table, and foreign keys of other tables that point at it.
+  deleteRows(db, table.database, "syskeys", "id", table.id);
+  deleteRows(db, table.database, "syskeys", "depid", table.id);
   deleteRows(db, table.database, "sysobjects", "id", table.id);
   Stmt st(db, std::string("DELETE FROM ") + storage::kCountersTable + " WHERE db = ?1 AND object = ?2");
   st.bind(1, table.database).bind(2, table.id);
@@ -444,6 +559,113 @@ TableInfo createView(sqlite3* db, const ViewSpec& spec) {
 
 void dropView(sqlite3* db, const TableInfo& view) {
   dropTable(db, view);
+}
+
+int32_t createTextObject(sqlite3* db, const TextObjectSpec& spec) {
+  requireDatabase(db, spec.database);
+  std::string owner = spec.owner.empty() ? std::string("dbo") : spec.owner;
+  int32_t uid = ownerUid(db, spec.database, owner);
+  requireFreeName(db, spec.database, owner, uid, spec.name);
+  const bool trigger = spec.type == "TR";
+  const int sysstat = spec.type == "R" ? kSysstatRule : spec.type == "D" ? kSysstatDefault : kSysstatTrigger;
+  int32_t id = storage::allocateObjectId(db, spec.database);
+  DateTime now = currentDateTime();
+  insertSystemRow(db, spec.database, "sysobjects",
+                  {{"name", spec.name},
+                   {"id", int64_t{id}},
+                   {"uid", int64_t{uid}},
+                   {"type", spec.type},
+                   {"sysstat", int64_t{sysstat}},
+                   {"crdate", now},
+                   {"expdate", now},
+                   {"deltrig", int64_t{trigger ? spec.tableId : 0}}});
+  writeComments(db, spec.database, id, spec.tsqlText);
+  if (trigger) {
+    for (auto [fires, column] : {std::pair{spec.onInsert, "instrig"}, std::pair{spec.onUpdate, "updtrig"},
+                                 std::pair{spec.onDelete, "deltrig"}}) {
+      if (!fires) continue;
+      Stmt up(db,
+              "UPDATE " + sysTable(spec.database, "sysobjects") + " SET " + column + " = ?2 WHERE id = ?1");
+      up.bind(1, spec.tableId).bind(2, id);
+      up.run();
+    }
+  }
+  return id;
+}
+
+namespace {
+
+// The trimmed sysobjects.type of `id`, or empty.
+std::string objectType(sqlite3* db, const std::string& database, int32_t id) {
+  Stmt st(db, "SELECT type FROM " + sysTable(database, "sysobjects") + " WHERE id = ?1");
+  st.bind(1, id);
+  return st.step() ? storage::rtrimmed(st.text(0)) : std::string();
+}
+
+void bindObject(sqlite3* db, const std::string& database, int32_t objectId, int32_t tableId, int32_t colid,
+                int32_t usertype, const char* kind) {
+  const bool rule = std::string_view(kind) == "R";
+  if (objectId != 0 && objectType(db, database, objectId) != kind) {
+    throw SqlError(rule ? 15102 : 15103, 16,
+                   "The object '" + std::to_string(objectId) + "' is not a " + (rule ? "rule." : "default."));
+  }
+  if (usertype > 0) {
+    Stmt up(db, "UPDATE " + sysTable(database, "systypes") + " SET " + (rule ? "domain" : "tdefault") +
+                    " = ?2 WHERE usertype = ?1");
+    up.bind(1, usertype).bind(2, objectId);
+    up.run();
+    return;
+  }
+  Stmt up(db, "UPDATE " + sysTable(database, "syscolumns") + " SET " + (rule ? "domain" : "cdefault") +
+                  " = ?3 WHERE id = ?1 AND colid = ?2 AND number = 0");
+  up.bind(1, tableId).bind(2, colid).bind(3, objectId);
+  up.run();
+}
+
+}  // namespace
+
+void bindRule(sqlite3* db, const std::string& database, int32_t objectId, int32_t tableId, int32_t colid,
+              int32_t usertype) {
+  bindObject(db, database, objectId, tableId, colid, usertype, "R");
+}
+
+void bindDefault(sqlite3* db, const std::string& database, int32_t objectId, int32_t tableId, int32_t colid,
+                 int32_t usertype) {
+  bindObject(db, database, objectId, tableId, colid, usertype, "D");
+}
+
+void dropTextObject(sqlite3* db, const std::string& database, int32_t id) {
+  std::string type = objectType(db, database, id);
+  if (type != "R" && type != "D" && type != "TR") {
+    throw SqlError(3701, 11,
+                   "Cannot drop the object '" + std::to_string(id) +
+                       "', because it doesn't exist in the system catalogs.");
+  }
+  if (type == "TR") {
+    for (const char* column : {"instrig", "updtrig", "deltrig"}) {
+      Stmt up(db, "UPDATE " + sysTable(database, "sysobjects") + " SET " + column + " = 0 WHERE " + column +
+                      " = ?1 AND type <> 'TR'");
+      up.bind(1, id);
+      up.run();
+    }
+  } else {
+    const bool rule = type == "R";
+    Stmt used(db, "SELECT 1 FROM " + sysTable(database, "syscolumns") + " WHERE " +
+                      (rule ? "domain" : "cdefault") + " = ?1 UNION ALL SELECT 1 FROM " +
+                      sysTable(database, "systypes") + " WHERE " + (rule ? "domain" : "tdefault") + " = ?1");
+    used.bind(1, id);
+    if (used.step()) {
+      Stmt name(db, "SELECT name FROM " + sysTable(database, "sysobjects") + " WHERE id = ?1");
+      name.bind(1, id);
+      name.step();
+      throw SqlError(3716, 16,
+                     std::string("The ") + (rule ? "rule" : "default") + " '" +
+                         storage::rtrimmed(name.text(0)) +
+                         "' cannot be dropped because it is bound to one or more column.");
+    }
+  }
+  deleteRows(db, database, "syscomments", "id", id);
+  deleteRows(db, database, "sysobjects", "id", id);
 }
 
 int64_t nextIdentity(sqlite3* db, const TableInfo& table) {

@@ -1,5 +1,8 @@
 -- The sample database: a small bookshop chain with its publishers, writers, books, shops and
--- orders. It runs as sa in database `sample`; batches are separated by "go" lines.
+-- orders, two views, two procedures with parameters, a table with a text column and one owned by
+-- the user clerk (with an identity column and a non-unique clustered index). The storage makes
+-- the user datatypes phone_t and zip_t, the group editors and the user clerk before this runs.
+-- It runs as sa in database `sample`; batches are separated by "go" lines.
 create table publishers (
   pub_id char(4) not null,
   pub_name varchar(40) not null,
@@ -158,3 +161,35 @@ select book_id, title, genre, price
 from books
 where price is not null
 go
+go
+create procedure books_by_genre @genre char(12)
+as
+select book_id, title, price
+from books
+where genre = @genre
+order by book_id
+go
+create procedure shop_order_count @shop_id char(4), @orders int output
+as
+select @orders = count(*) from orders where shop_id = @shop_id
+go
+create table clerk.shelf_notes (
+  note_id numeric(8,0) identity,
+  shop_id char(4) not null,
+  shelf varchar(10) not null,
+  note varchar(80) null
+)
+go
+create clustered index shelf_notes_shop on clerk.shelf_notes (shop_id, shelf)
+go
+insert into clerk.shelf_notes (shop_id, shelf, note) values ('S001', 'A1', 'Cookery by the window')
+insert into clerk.shelf_notes (shop_id, shelf, note) values ('S003', 'C4', null)
+go
+create table book_blurbs (
+  book_id char(6) not null,
+  blurb text null
+)
+go
+insert into book_blurbs values ('BK1001', 'Recipes.')
+insert into book_blurbs values ('BK1002', null)
+insert into book_blurbs values ('BK1005', 'A keeper, a ledger and a missing ship, told over one long winter.')

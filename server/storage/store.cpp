@@ -3,6 +3,7 @@
 #include "server/storage/store.h"
 
 #include <filesystem>
+#include <random>
 #include <stdexcept>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "server/storage/system_tables.h"
 #include "server/types/datetime.h"
 #include "server/types/functions.h"
+#include "server/types/type_codes.h"
 
 namespace tabsrv {
 namespace {
@@ -54,6 +56,10 @@ void configure(sqlite3* db, bool setWal) {
   // killed process (only a power loss may drop the last ones).
   if (setWal) storage::execSql(db, "PRAGMA journal_mode = WAL");
   storage::execSql(db, "PRAGMA synchronous = NORMAL; PRAGMA foreign_keys = OFF;");
+  // SQLite's automatic (transient) join indexes compare blank-padded char values without the
+  // columns' RTRIM collation: "spt_values.type = 'E'" in a join finds no row although 'E ' is
+  // stored. Joins over these tables are small enough to run without them.
+  storage::execSql(db, "PRAGMA automatic_index = OFF");
   if (int rc = registerFunctions(db); rc != SQLITE_OK) {
     throw std::runtime_error(std::string("cannot register functions: ") + sqlite3_errstr(rc));
   }
@@ -62,6 +68,18 @@ void configure(sqlite3* db, bool setWal) {
 bool isInitialized(sqlite3* db) {
   storage::Stmt st(db, "SELECT 1 FROM sqlite_master WHERE name = 'master.dbo.sysdatabases'");
   return st.step();
+}
+
+// The sample's users and groups, made before its script so that tables can belong to them: the
+// group editors and the user clerk in it, with a login whose password nobody knows (sa sets one
+// with sp_password before anyone can use it).
+void createSampleUsers(sqlite3* db) {
+  addGroup(db, "sample", "editors");
+  std::random_device random;
+  std::string password;
+  for (int i = 0; i < 24; ++i) password += static_cast<char>('a' + random() % 26);
+  int32_t clerk = addLogin(db, "clerk", password, "sample", "Shop Clerk");
+  addUser(db, "sample", "clerk", clerk, "editors");
 }
 
 void createServer(sqlite3* db) {
@@ -78,6 +96,7 @@ void createServer(sqlite3* db) {
                               {"crdate", now},
                               {"dumptrdate", now}});
   }
+  storage::fillServerTables(db);
   storage::insertSystemRow(db, "master", "syslogins",
                            {{"suid", int64_t{1}},
                             {"status", int64_t{0}},
@@ -86,6 +105,10 @@ void createServer(sqlite3* db) {
                             {"name", std::string("sa")},
                             {"password", storage::hashPassword("")},
                             {"pwdate", now}});
+  // The sample's user datatypes and users come before its script runs: the tables use them.
+  createUserType(db, {"sample", "phone_t", makeType(SqlType::VarChar, 12), false, false, 1});
+  createUserType(db, {"sample", "zip_t", makeType(SqlType::Char, 5), true, false, 1});
+  createSampleUsers(db);
 }
 
 // tempdb starts empty on every start, as the family's does: temporary tables of sessions that

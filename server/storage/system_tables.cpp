@@ -3,8 +3,10 @@
 #include "server/storage/system_tables.h"
 
 #include <stdexcept>
+#include <string_view>
 
 #include "server/core/message.h"
+#include "server/storage/anywhere_views.h"
 #include "server/storage/catalog.h"
 #include "server/storage/sql_util.h"
 #include "server/types/convert.h"
@@ -16,6 +18,12 @@ namespace {
 
 // sysstat values of the object kinds (sysstat & 15).
 constexpr int kSysstatSystemTable = 1;
+constexpr int kSysstatUserTable = 3;
+
+// The spt_ lookup tables are ordinary user tables of dbo in the family, not system tables.
+bool isLookupTable(const char* name) {
+  return std::string_view(name).substr(0, 4) == "spt_";
+}
 
 struct TypeRow {
   const char* name;
@@ -236,6 +244,139 @@ const std::vector<SysTableDef>& systemTables() {
         {"srvname", "varchar(30)", true},
         {"logincount", "smallint", true},
         {"procid", "int", true}}},
+      {"syskeys",
+       5,
+       false,
+       {{"id", "int", false},          {"type", "smallint", false},   {"depid", "int", true},
+        {"keycnt", "int", true},       {"size", "int", true},         {"key1", "smallint", true},
+        {"key2", "smallint", true},    {"key3", "smallint", true},    {"key4", "smallint", true},
+        {"key5", "smallint", true},    {"key6", "smallint", true},    {"key7", "smallint", true},
+        {"key8", "smallint", true},    {"depkey1", "smallint", true}, {"depkey2", "smallint", true},
+        {"depkey3", "smallint", true}, {"depkey4", "smallint", true}, {"depkey5", "smallint", true},
+        {"depkey6", "smallint", true}, {"depkey7", "smallint", true}, {"depkey8", "smallint", true},
+        {"spare1", "smallint", true}}},
+      {"sysdevices",
+       35,
+       true,
+       {{"low", "int", false},
+        {"high", "int", false},
+        {"status", "smallint", false},
+        {"cntrltype", "smallint", false},
+        {"name", "sysname", false},
+        {"phyname", "varchar(127)", false},
+        {"mirrorname", "varchar(127)", true},
+        {"vdevno", "int", true},
+        {"crdate", "datetime", true},
+        {"resizedate", "datetime", true},
+        {"status2", "int", true}}},
+      {"sysconfigures",
+       36,
+       true,
+       {{"config", "smallint", false},
+        {"value", "int", false},
+        {"comment", "varchar(255)", false},
+        {"status", "int", false},
+        {"name", "varchar(255)", true},
+        {"parent", "smallint", true},
+        {"value2", "varchar(255)", true},
+        {"value3", "int", true},
+        {"value4", "int", true}}},
+      {"syscurconfigs",
+       37,
+       true,
+       {{"config", "smallint", false},
+        {"value", "int", false},
+        {"comment", "varchar(255)", false},
+        {"status", "int", false},
+        {"value2", "varchar(255)", true},
+        {"defvalue", "varchar(255)", true},
+        {"minimum_value", "int", true},
+        {"maximum_value", "int", true},
+        {"memory_used", "int", true},
+        {"display_level", "int", true},
+        {"datatype", "int", true},
+        {"message_num", "int", true},
+        {"apf_percent", "int", true}}},
+      {"sysprocesses",
+       12,
+       true,
+       {{"spid", "smallint", false},
+        {"kpid", "int", false},
+        {"enginenum", "int", false},
+        {"status", "char(12)", false},
+        {"suid", "int", false},
+        {"hostname", "varchar(10)", true},
+        {"program_name", "varchar(16)", true},
+        {"hostprocess", "varchar(8)", true},
+        {"cmd", "varchar(16)", false},
+        {"cpu", "int", false},
+        {"physical_io", "int", false},
+        {"memusage", "int", false},
+        {"blocked", "smallint", false},
+        {"dbid", "smallint", false},
+        {"uid", "int", false},
+        {"gid", "int", false},
+        {"tran_name", "varchar(64)", true},
+        {"time_blocked", "int", true},
+        {"network_pktsz", "int", true},
+        {"fid", "smallint", false},
+        {"execlass", "varchar(30)", true},
+        {"priority", "varchar(10)", true},
+        {"affinity", "varchar(30)", true},
+        {"id", "int", true},
+        {"stmtnum", "int", true},
+        {"linenum", "int", true},
+        {"origsuid", "int", true},
+        {"block_xloid", "int", true},
+        {"clientname", "varchar(30)", true},
+        {"clienthostname", "varchar(30)", true},
+        {"clientapplname", "varchar(30)", true},
+        {"loggedindatetime", "datetime", true},
+        {"ipaddr", "varchar(64)", true}}},
+      {"syslocks",
+       13,
+       true,
+       {{"id", "int", false},
+        {"dbid", "smallint", false},
+        {"page", "int", false},
+        {"type", "smallint", false},
+        {"spid", "smallint", false},
+        {"class", "varchar(30)", true},
+        {"fid", "smallint", false},
+        {"context", "tinyint", false},
+        {"row", "smallint", false},
+        {"loid", "int", false}}},
+      {"spt_values",
+       100001,
+       true,
+       {{"name", "varchar(35)", true},
+        {"number", "int", false},
+        {"type", "char(2)", false},
+        {"low", "int", true},
+        {"high", "int", true},
+        {"msgnum", "int", true}}},
+      {"spt_datatype_info",
+       100002,
+       false,
+       {{"ss_dtype", "tinyint", false},
+        {"type_name", "varchar(32)", false},
+        {"data_type", "smallint", false},
+        {"data_precision", "int", true},
+        {"numeric_scale", "smallint", true},
+        {"numeric_radix", "smallint", true},
+        {"length", "int", true},
+        {"literal_prefix", "varchar(32)", true},
+        {"literal_suffix", "varchar(32)", true},
+        {"create_params", "varchar(32)", true},
+        {"nullable", "smallint", false},
+        {"case_sensitive", "smallint", false},
+        {"searchable", "smallint", false},
+        {"unsigned_attribute", "smallint", true},
+        {"money", "smallint", false},
+        {"auto_increment", "smallint", true},
+        {"local_type_name", "varchar(128)", false},
+        {"aux", "int", true}},
+       "sybsystemprocs"},
   };
   return kTables;
 }
@@ -350,7 +491,8 @@ void createSystemTables(sqlite3* db, const std::string& database, int32_t ownerS
   bool isMaster = database == "master";
   std::vector<const SysTableDef*> tables;
   for (const SysTableDef& t : systemTables()) {
-    if (!t.masterOnly || isMaster) tables.push_back(&t);
+    bool wanted = t.onlyIn ? database == t.onlyIn : (!t.masterOnly || isMaster);
+    if (wanted) tables.push_back(&t);
   }
   for (const SysTableDef* t : tables) {
     std::string decl;
@@ -366,8 +508,8 @@ void createSystemTables(sqlite3* db, const std::string& database, int32_t ownerS
                     {{"name", std::string(t->name)},
                      {"id", int64_t{t->id}},
                      {"uid", int64_t{1}},
-                     {"type", std::string("S")},
-                     {"sysstat", int64_t{kSysstatSystemTable}},
+                     {"type", std::string(isLookupTable(t->name) ? "U" : "S")},
+                     {"sysstat", int64_t{isLookupTable(t->name) ? kSysstatUserTable : kSysstatSystemTable}},
                      {"crdate", now},
                      {"expdate", now}});
     int16_t colid = 0, offset = 2;
@@ -397,6 +539,7 @@ void createSystemTables(sqlite3* db, const std::string& database, int32_t ownerS
                     {{"name", std::string(t->name)},
                      {"id", int64_t{t->id}},
                      {"indid", int64_t{0}},
+                     {"doampg", int64_t{t->id}},
                      {"segment", int64_t{1}},
                      {"minlen", int64_t{minlen}},
                      {"maxlen", int64_t{maxlen}},
@@ -433,6 +576,7 @@ void createSystemTables(sqlite3* db, const std::string& database, int32_t ownerS
         db, database, "sysusers",
         {{"suid", int64_t{-1}}, {"uid", int64_t{2}}, {"gid", int64_t{0}}, {"name", std::string("guest")}});
   }
+  createAnywhereViews(db, database);
 }
 
 }  // namespace tabsrv::storage

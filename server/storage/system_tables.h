@@ -21,12 +21,14 @@ struct SysColumnDef {
   bool nullable;
 };
 
-// One system table: name, fixed object id, whether only master has it, and its columns.
+// One system table: name, fixed object id, whether only master has it, its columns, and the one
+// database that alone has it (nullptr: decided by masterOnly).
 struct SysTableDef {
   const char* name;
   int32_t id;
   bool masterOnly;
   std::vector<SysColumnDef> columns;
+  const char* onlyIn = nullptr;
 };
 
 // Every system table in creation order.
@@ -54,6 +56,10 @@ void insertSystemRow(sqlite3* db, const std::string& database, const std::string
 // syscolumns, sysindexes heap rows), systypes, syssegments and the users public, dbo (ownerSuid)
 // and, when `withGuest`, guest. master also gets sysdatabases and syslogins (empty).
 void createSystemTables(sqlite3* db, const std::string& database, int32_t ownerSuid, bool withGuest);
+
+// Fills master's sysdevices, sysconfigures, syscurconfigs and spt_values, and sybsystemprocs'
+// spt_datatype_info, with their fixed first-start rows.
+void fillServerTables(sqlite3* db);
 
 // The internal counters table (next object id per database, identity counters per table).
 constexpr const char* kCountersTable = "tabulon_counters";

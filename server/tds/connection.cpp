@@ -254,7 +254,8 @@ void Connection::handleLanguage(ByteReader& in, ReplyWriter& reply) {
   if (status & 0x01) {
     // ct_param on a language command: `?` became @P1, @P2 ... and PARAMFMT + PARAMS follow.
     if (!paramsFollow(in))
-      throw ProtocolError(ProtocolError::Kind::BadPacket, "language token announces parameters that do not follow");
+      throw ProtocolError(ProtocolError::Kind::BadPacket,
+                          "language token announces parameters that do not follow");
     std::vector<ParamValue> params = readParams(in);
     guarded(reply, DoneKind::Done, [&] { session_->executeLanguageWithParams(sql, params, reply); });
     return;

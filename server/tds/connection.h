@@ -43,6 +43,10 @@ inline constexpr int32_t kAbortedNumber = 3621;
 // was granted PROTO_DYNPROC put that prefix in front, else the text unchanged.
 std::string preparedText(std::string_view statement, std::string_view id);
 
+// True when a cursor's statement ends in "for update [of ...]" (outside literals and comments):
+// FreeTDS declares every cursor read-only, so the text is what says a cursor is for update.
+bool declaresForUpdate(std::string_view sql);
+
 // Runs one session over a connected socket.
 class Connection {
  public:

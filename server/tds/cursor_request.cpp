@@ -1,8 +1,8 @@
-// Cursor requests. FreeTDS sends declare, set rows and open in one message, naming the cursor
-// (id 0) until the server has told it the id; every cursor command gets its own DONE, or
-// ct_results answers CS_CURSOR_RESULT first. The open reply is CURINFO, ROWFMT, DONE with no
-// rows; a fetch reply is at most `rows` ROW tokens and a DONE, never a ROWFMT (it would replace
-// the client's bindings); the DONE of the fetch that finds no rows carries the total count.
+// Cursor requests: declare, set rows and open (one message, each command with its own DONE, or
+// ct_results answers CS_CURSOR_RESULT first), fetch (at most `rows` ROW tokens and a DONE, never
+// a ROWFMT, which would replace the client's bindings; the empty fetch's DONE carries the total),
+// and close. FreeTDS names a cursor (id 0) until the server has told it the id.
+#include <cctype>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -26,23 +26,71 @@ constexpr uint8_t kFetchAbsolute = 5;
 constexpr uint8_t kFetchRelative = 6;
 // CURCLOSE option: deallocate as well.
 constexpr uint8_t kCloseDeallocate = 0x01;
-// The server's message for a cursor the session does not know.
+// The server's messages for a cursor the session does not know, and for a second declaration
+// of a name already in use.
 constexpr int32_t kCursorNotFound = 557;
+constexpr int32_t kCursorExists = 558;
 
 ByteReader cursorBody(ByteReader& in, const char* what) {
   const uint16_t length = in.u16();
   if (length < 5 || length > in.remaining())
-    throw ProtocolError(ProtocolError::Kind::BadPacket,
-                        std::string(what) + " token length " + std::to_string(length) + " does not fit its message");
+    throw ProtocolError(
+        ProtocolError::Kind::BadPacket,
+        std::string(what) + " token length " + std::to_string(length) + " does not fit its message");
   return in.sub(length);
 }
 
 void expectEnd(const ByteReader& body, const char* what) {
   if (!body.atEnd())
-    throw ProtocolError(ProtocolError::Kind::BadPacket, std::string(what) + " token length disagrees with its fields");
+    throw ProtocolError(ProtocolError::Kind::BadPacket,
+                        std::string(what) + " token length disagrees with its fields");
 }
 
 }  // namespace
+
+bool declaresForUpdate(std::string_view sql) {
+  // Lower-cases the text outside quotes and comments, so "for update" inside a literal or a
+  // comment does not count.
+  std::string plain;
+  char quote = 0;
+  for (size_t i = 0; i < sql.size(); ++i) {
+    char c = sql[i];
+    if (quote) {
+      if (c == quote) quote = 0;
+      plain += ' ';
+      continue;
+    }
+    if (c == '\'' || c == '"' || c == '[') {
+      quote = c == '[' ? ']' : c;
+      plain += ' ';
+      continue;
+    }
+    if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
+      while (i < sql.size() && sql[i] != '\n') ++i;
+      plain += ' ';
+      continue;
+    }
+    if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
+      size_t end = sql.find("*/", i + 2);
+      i = end == std::string_view::npos ? sql.size() : end + 1;
+      plain += ' ';
+      continue;
+    }
+    plain += static_cast<char>(
+        std::isspace(static_cast<unsigned char>(c)) ? ' ' : std::tolower(static_cast<unsigned char>(c)));
+  }
+  // "... for update" or "... for update of a, b" ends the statement; "for read only" does not count.
+  size_t at = plain.rfind(" for ");
+  while (at != std::string::npos) {
+    size_t next = at + 5;
+    while (next < plain.size() && plain[next] == ' ') ++next;
+    if (plain.compare(next, 6, "update") == 0 && (next + 6 == plain.size() || plain[next + 6] == ' '))
+      return true;
+    if (at == 0) break;
+    at = plain.rfind(" for ", at - 1);
+  }
+  return false;
+}
 
 uint16_t Connection::CursorState::status() const {
   uint16_t s = forUpdate ? cursor_status::kUpdatable : cursor_status::kReadOnly;
@@ -53,7 +101,8 @@ uint16_t Connection::CursorState::status() const {
 int32_t Connection::cursorFor(ByteReader& body, int32_t id) {
   if (id != 0) {
     if (!cursors_.count(id))
-      throw SqlError(kCursorNotFound, 16, "The cursor with id " + std::to_string(id) + " could not be found.");
+      throw SqlError(kCursorNotFound, 16,
+                     "The cursor with id " + std::to_string(id) + " could not be found.");
     return id;
   }
   std::string name = body.text(body.u8());
@@ -74,16 +123,16 @@ void Connection::handleCursorDeclare(ByteReader& in, ReplyWriter& reply) {
   std::vector<ParamValue> params;
   if (status & kHasParams) {
     if (!paramsFollow(in))
-      throw ProtocolError(ProtocolError::Kind::BadPacket, "cursor declare announces parameters that do not follow");
+      throw ProtocolError(ProtocolError::Kind::BadPacket,
+                          "cursor declare announces parameters that do not follow");
     params = readParams(in);
   }
-  // FreeTDS sends option 1 (read-only) even for CS_FOR_UPDATE; "for update" in the text is
-  // the executor's to read.
-  const bool forUpdate = (options & kDeclareUpdatable) != 0;
+  // FreeTDS sends option 1 (read-only) even for CS_FOR_UPDATE, so the text decides too.
+  const bool forUpdate = (options & kDeclareUpdatable) != 0 || declaresForUpdate(sql);
   guarded(reply, DoneKind::Done, [&] {
     for (const auto& [key, state] : cursors_)
       if (state.name == name)
-        throw SqlError(kCursorNotFound + 1, 16, "A cursor with the name '" + name + "' already exists.");
+        throw SqlError(kCursorExists, 16, "A cursor with the name '" + name + "' already exists.");
     int32_t id = session_->declareCursor(name, sql, forUpdate, params);
     if (id == 0 || cursors_.count(id)) throw std::logic_error("the executor returned a cursor id in use");
     CursorState& state = cursors_[id];
@@ -136,7 +185,8 @@ void Connection::handleCursorOpen(ByteReader& in, ReplyWriter& reply) {
   expectEnd(body, "cursor open");
   if (status & kHasParams) {
     if (!paramsFollow(in))
-      throw ProtocolError(ProtocolError::Kind::BadPacket, "cursor open announces parameters that do not follow");
+      throw ProtocolError(ProtocolError::Kind::BadPacket,
+                          "cursor open announces parameters that do not follow");
     // Parameters belong to the declaration; a client that sends them on open would have them
     // silently ignored, so the open fails instead.
     readParams(in);

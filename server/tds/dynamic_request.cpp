@@ -67,7 +67,8 @@ void Connection::handleDynamic(ByteReader& in, ReplyWriter& reply, bool wideLeng
   std::vector<ParamValue> params;
   if (status & kDynHasParams) {
     if (!paramsFollow(in))
-      throw ProtocolError(ProtocolError::Kind::BadPacket, "dynamic token announces parameters that do not follow");
+      throw ProtocolError(ProtocolError::Kind::BadPacket,
+                          "dynamic token announces parameters that do not follow");
     params = readParams(in);
   }
 
@@ -75,7 +76,9 @@ void Connection::handleDynamic(ByteReader& in, ReplyWriter& reply, bool wideLeng
     case kDynPrepare: {
       PreparedDescription description;
       Bytes inputFormat;
-      if (!guarded(reply, DoneKind::Done, [&] {
+      // A failure ends with DONEPROC(ERROR): FreeTDS answers any DONE of a prepare or
+      // deallocate with CMD_SUCCEED, error bit or not, but a failed DONEPROC with CMD_FAIL.
+      if (!guarded(reply, DoneKind::DoneProc, [&] {
             description = session_->prepareStatement(id, preparedText(statement, id));
             inputFormat = encodeParamFormat(description.inputs);
           }))
@@ -87,10 +90,11 @@ void Connection::handleDynamic(ByteReader& in, ReplyWriter& reply, bool wideLeng
       return;
     }
     case kDynExecute:
+      reply.guardEmptyFinalResult();
       guarded(reply, DoneKind::Done, [&] { session_->executePrepared(id, params, reply); });
       return;
     case kDynDeallocate:
-      if (!guarded(reply, DoneKind::Done, [&] { session_->deallocatePrepared(id); })) return;
+      if (!guarded(reply, DoneKind::DoneProc, [&] { session_->deallocatePrepared(id); })) return;
       reply.token(encodeDynamicAck(id));
       reply.done(DoneKind::Done, false, -1);
       return;
@@ -98,10 +102,10 @@ void Connection::handleDynamic(ByteReader& in, ReplyWriter& reply, bool wideLeng
       runBatch(statement, reply);
       return;
     default:
-      reply.message(ServerMessage{kNotSupportedNumber, 1, 16,
-                                  "Dynamic statement operation " + std::to_string(type) +
-                                      " is not supported by this server.",
-                                  "", 1});
+      reply.message(ServerMessage{
+          kNotSupportedNumber, 1, 16,
+          "Dynamic statement operation " + std::to_string(type) + " is not supported by this server.", "",
+          1});
       reply.done(DoneKind::Done, true, -1);
   }
 }

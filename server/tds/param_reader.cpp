@@ -186,7 +186,8 @@ Value decodeMoney(const std::string& b) {
 
 Value decodeDateTime(const std::string& b) {
   if (b.size() == 4)
-    return DateTime{static_cast<int32_t>(unsignedLe(b, 0, 2)), static_cast<uint32_t>(unsignedLe(b, 2, 2)) * 18000};
+    return DateTime{static_cast<int32_t>(unsignedLe(b, 0, 2)),
+                    static_cast<uint32_t>(unsignedLe(b, 2, 2)) * 18000};
   return DateTime{static_cast<int32_t>(unsignedLe(b, 0, 4)), static_cast<uint32_t>(unsignedLe(b, 4, 4))};
 }
 
@@ -305,7 +306,8 @@ std::vector<ParamValue> readParams(ByteReader& in) {
   const bool wide = token == static_cast<uint8_t>(Token::ParamFmt2);
   if (token != static_cast<uint8_t>(Token::ParamFmt) && !wide) bad("expected a parameter format");
   const size_t length = wide ? in.u32() : in.u16();
-  if (length > in.remaining() || length < 2) bad("parameter format length " + std::to_string(length) + " does not fit its message");
+  if (length > in.remaining() || length < 2)
+    bad("parameter format length " + std::to_string(length) + " does not fit its message");
   const size_t end = in.position() + length;
   const uint16_t count = in.u16();
   std::vector<ParamValue> params;
@@ -317,15 +319,15 @@ std::vector<ParamValue> readParams(ByteReader& in) {
     shapes.push_back(shape);
   }
   if (in.position() != end) bad("parameter format length disagrees with its parameters");
-  if (in.atEnd() || in.u8() != static_cast<uint8_t>(Token::Params)) bad("parameter format without parameter values");
+  if (in.atEnd() || in.u8() != static_cast<uint8_t>(Token::Params))
+    bad("parameter format without parameter values");
   for (size_t i = 0; i < params.size(); ++i) {
     size_t valueLength = 0;
     params[i].value = decodeValue(in, shapes[i], valueLength);
     // A NULL of a length-prefixed type has no length of its own: describe it by its format.
     size_t described = shapes[i].lengthBytes == 0 ? shapes[i].fixedSize
-                       : isNull(params[i].value) || shapes[i].lengthBytes != 1 ||
-                               shapes[i].type == 0x2F || shapes[i].type == 0x27 ||
-                               shapes[i].type == 0x2D || shapes[i].type == 0x25
+                       : isNull(params[i].value) || shapes[i].lengthBytes != 1 || shapes[i].type == 0x2F ||
+                               shapes[i].type == 0x27 || shapes[i].type == 0x2D || shapes[i].type == 0x25
                            ? static_cast<size_t>(std::max<int32_t>(shapes[i].maxLength, 1))
                            : valueLength;
     if (shapes[i].type == 0x6C || shapes[i].type == 0x6A)

@@ -77,6 +77,8 @@ void ReplyWriter::rowFormat(const std::vector<ColumnDesc>& columns) {
   if (stopped()) return;
   rowColumns(columns);
   append(encodeRowFormat(columns_));
+  rowResultOpen_ = true;
+  rowsInResult_ = 0;
 }
 
 void ReplyWriter::rowColumns(const std::vector<ColumnDesc>& columns) {
@@ -93,7 +95,8 @@ void ReplyWriter::computeFormat(uint16_t id, const std::vector<ComputeColumn>& c
   if (columns_.empty()) throw std::invalid_argument("a compute format needs a row format before it");
   for (const ComputeColumn& c : columns)
     if (c.operand == 0 || c.operand > columns_.size())
-      throw std::invalid_argument("compute operand " + std::to_string(c.operand) + " is not a select-list column");
+      throw std::invalid_argument("compute operand " + std::to_string(c.operand) +
+                                  " is not a select-list column");
   for (uint8_t b : byList)
     if (b == 0 || b > columns_.size())
       throw std::invalid_argument("compute BY column " + std::to_string(b) + " is not a select-list column");
@@ -114,8 +117,10 @@ void ReplyWriter::computeFormat(uint16_t id, const std::vector<ComputeColumn>& c
 
 void ReplyWriter::computeRow(uint16_t id, const std::vector<Value>& values) {
   if (stopped()) return;
-  auto it = std::find_if(computes_.begin(), computes_.end(), [id](const ComputeShape& s) { return s.id == id; });
-  if (it == computes_.end()) throw std::invalid_argument("compute row for undeclared compute " + std::to_string(id));
+  auto it =
+      std::find_if(computes_.begin(), computes_.end(), [id](const ComputeShape& s) { return s.id == id; });
+  if (it == computes_.end())
+    throw std::invalid_argument("compute row for undeclared compute " + std::to_string(id));
   ValueContext context;
   if (options_) context.textSize = options_->textSize;
   context.rowNumber = ++rows_;
@@ -124,10 +129,13 @@ void ReplyWriter::computeRow(uint16_t id, const std::vector<Value>& values) {
 
 void ReplyWriter::row(const std::vector<Value>& values) {
   if (stopped()) return;
+  // FreeTDS drops the connection on a ROW of a format without columns.
+  if (columns_.empty()) throw std::invalid_argument("a row needs a row format with columns");
   ValueContext context;
   if (options_) context.textSize = options_->textSize;
   context.rowNumber = ++rows_;
   append(encodeRow(columns_, formats_, values, context));
+  ++rowsInResult_;
 }
 
 void ReplyWriter::message(const ServerMessage& msg) {
@@ -145,6 +153,8 @@ void ReplyWriter::done(DoneKind kind, bool error, int32_t rowCount) {
   releaseHeldDone();
   releaseProcedureResults();
   heldDone_ = std::move(token);
+  heldEndsEmptyRows_ = rowResultOpen_ && rowsInResult_ == 0;
+  rowResultOpen_ = false;
   flushFullPackets();
 }
 
@@ -215,9 +225,17 @@ bool ReplyWriter::finish() {
       heldDone_.reset();
       releaseProcedureResults();
       pending_.insert(pending_.end(), done.begin(), done.end());
+    } else if (guardEmptyFinal_ && heldEndsEmptyRows_ &&
+               (*heldDone_)[0] == static_cast<uint8_t>(Token::Done)) {
+      Bytes inProc = *heldDone_;
+      inProc[0] = static_cast<uint8_t>(Token::DoneInProc);
+      inProc[1] |= done_status::kMore;
+      pending_.insert(pending_.end(), inProc.begin(), inProc.end());
+      pending_.insert(pending_.end(), heldDone_->begin(), heldDone_->end());
+      heldDone_.reset();
     } else {
       pending_.insert(pending_.end(), heldDone_->begin(), heldDone_->end());
-    heldDone_.reset();
+      heldDone_.reset();
     }
   } else {
     releaseProcedureResults();

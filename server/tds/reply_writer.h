@@ -46,6 +46,12 @@ class ReplyWriter : public ResultSink {
   // the format its open reply sent (a resent ROWFMT would replace the client's bindings).
   void rowColumns(const std::vector<ColumnDesc>& columns);
 
+  // For replies to dynamic-statement executes: FreeTDS's ct_results consumes the DONE of such a
+  // row result itself, so when the reply's last DONE ends a result without rows, ct_fetch then
+  // waits for a token that never comes. With this set, that DONE goes out as DONEINPROC and a
+  // final DONE with the same count follows it (ct_results: ROW_RESULT, CMD_DONE as usual).
+  void guardEmptyFinalResult() { guardEmptyFinal_ = true; }
+
   // Adds a ready-made token (LOGINACK, CAPABILITY, OPTIONCMD ...).
   void token(const Bytes& bytes);
   // Ends the reply. Normally the held DONE goes out without MORE (or DONE(0) when the reply
@@ -95,6 +101,11 @@ class ReplyWriter : public ResultSink {
     std::vector<WireFormat> formats;
   };
   std::vector<ComputeShape> computes_;
+
+  bool guardEmptyFinal_ = false;
+  bool rowResultOpen_ = false;  // a ROWFMT went out and no DONE since
+  uint64_t rowsInResult_ = 0;
+  bool heldEndsEmptyRows_ = false;  // the held DONE ends a row result without rows
 
   std::vector<ColumnDesc> columns_;
   std::vector<WireFormat> formats_;

@@ -30,7 +30,8 @@ void Connection::handleRpc(ByteReader& in, ReplyWriter& reply) {
   std::vector<ParamValue> params;
   if (options & kRpcHasParams) {
     if (!paramsFollow(in))
-      throw ProtocolError(ProtocolError::Kind::BadPacket, "rpc token announces parameters that do not follow");
+      throw ProtocolError(ProtocolError::Kind::BadPacket,
+                          "rpc token announces parameters that do not follow");
     params = readParams(in);
   }
   if (name.empty()) {

@@ -21,6 +21,10 @@ const Bytes kDefaultResponse = {0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00,
 // WIDETABLE makes the client send PARAMFMT2, which this server does not read.
 constexpr int kProtoDynProc = 48;
 constexpr int kWideTable = 59;
+// Parameter types outside the classic set: with these bits cleared FreeTDS sends CS_UINT,
+// CS_DATE, CS_TIME, CS_BIGDATETIME and CS_BIGTIME parameters as INT and DATETIME instead of
+// types the parameter reader does not know (which would end the session).
+constexpr int kNewParamTypes[] = {61, 62, 63, 71, 72, 93, 94};
 
 void clearBit(Bytes& caps, int bit) {
   size_t byte = static_cast<size_t>(bit / 8);
@@ -60,6 +64,7 @@ Bytes grantedRequestCaps(const Bytes& requested) {
   Bytes caps = requested.empty() || requested.size() > 32 ? kDefaultRequest : requested;
   clearBit(caps, kProtoDynProc);
   clearBit(caps, kWideTable);
+  for (int bit : kNewParamTypes) clearBit(caps, bit);
   return caps;
 }
 

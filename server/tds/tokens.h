@@ -23,7 +23,8 @@ Bytes encodeLoginAck(bool success);
 // CAPABILITY with the request (type 1) block before the response (type 2) block.
 Bytes encodeCapability(const Bytes& request, const Bytes& response);
 // The capabilities the server grants for what the client asked: the client's arrays (or
-// FreeTDS's defaults when it sent none) with PROTO_DYNPROC (48) and WIDETABLE (59) cleared.
+// FreeTDS's defaults when it sent none) with PROTO_DYNPROC (48), WIDETABLE (59) and the
+// unsigned, date, time and big datetime parameter types (61-63, 71, 72, 93, 94) cleared.
 Bytes grantedRequestCaps(const Bytes& requested);
 Bytes grantedResponseCaps(const Bytes& requested);
 // Tests whether capability bit n is set in an array (bit n lives in byte len-1-n/8).

@@ -45,6 +45,16 @@ std::string quoteString(const std::string& s) {
   return out + "'";
 }
 
+// A segment name as ON names it: a plain word as written, even a reserved one (`on default`);
+// anything else as the string the generated index definitions use (`on 'log seg'`).
+std::string segmentSql(const std::string& name) {
+  for (char c : name) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (!std::isalnum(u) && u != '_' && u != '#' && u != '$' && u < 0x80) return quoteString(name);
+  }
+  return name;
+}
+
 template <class T, class F>
 std::string join(const std::vector<T>& items, F&& print, const char* sep = ", ") {
   std::string out;
@@ -713,7 +723,7 @@ std::string CreateTableStatement::toSql() const {
   out += join(columns, [](const ColumnDef& c) { return c.toSql(); });
   for (const Constraint& c : constraints) out += ", " + c.toSql();
   out += ")";
-  if (!segment.empty()) out += " ON " + segment;  // segment names may be reserved words: on default
+  if (!segment.empty()) out += " ON " + segmentSql(segment);
   return out;
 }
 
@@ -739,7 +749,7 @@ std::string CreateIndexStatement::toSql() const {
   out += join(columns, [](const IndexColumn& c) { return ident(c.name) + (c.descending ? " DESC" : ""); });
   out += ")";
   if (!withOptions.empty()) out += " WITH " + join(withOptions, [](const std::string& s) { return s; });
-  if (!segment.empty()) out += " ON " + segment;  // segment names may be reserved words: on default
+  if (!segment.empty()) out += " ON " + segmentSql(segment);
   return out;
 }
 

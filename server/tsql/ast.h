@@ -59,24 +59,24 @@ std::optional<TypeDesc> builtinTypeDesc(const TypeName& type);
 
 // Every expression node kind.
 enum class ExprKind : uint8_t {
-  Literal,     // NULL, 12, 1.5, 1e5, $2.50, 'text', 0x0A
-  ColumnRef,   // col, t.col, owner.t.col, db.owner.t.col
-  Star,        // * or t.* in a select list
-  Variable,    // @x
-  Global,      // @@rowcount
-  Unary,       // -x, +x, ~x, NOT x
-  Binary,      // arithmetic, bitwise, comparison (including *= and =*), AND, OR
-  Between,     // x [NOT] BETWEEN a AND b
-  InList,      // x [NOT] IN (1, 2)
-  InSubquery,  // x [NOT] IN (select ...)
-  Like,        // x [NOT] LIKE p [ESCAPE e]
-  IsNull,      // x IS [NOT] NULL
-  Exists,      // EXISTS (select ...)
-  Subquery,    // (select ...) as a scalar value
-  Quantified,  // x > ANY (select ...), x = ALL (select ...)
-  Case,        // simple and searched CASE
-  Function,    // name(args), count(*), count(distinct x)
-  Convert,     // convert(type, expr [, style])
+  Literal,      // NULL, 12, 1.5, 1e5, $2.50, 'text', 0x0A
+  ColumnRef,    // col, t.col, owner.t.col, db.owner.t.col
+  Star,         // * or t.* in a select list
+  Variable,     // @x
+  Global,       // @@rowcount
+  Unary,        // -x, +x, ~x, NOT x
+  Binary,       // arithmetic, bitwise, comparison (including *= and =*), AND, OR
+  Between,      // x [NOT] BETWEEN a AND b
+  InList,       // x [NOT] IN (1, 2)
+  InSubquery,   // x [NOT] IN (select ...)
+  Like,         // x [NOT] LIKE p [ESCAPE e]
+  IsNull,       // x IS [NOT] NULL
+  Exists,       // EXISTS (select ...)
+  Subquery,     // (select ...) as a scalar value
+  Quantified,   // x > ANY (select ...), x = ALL (select ...)
+  Case,         // simple and searched CASE
+  Function,     // name(args), count(*), count(distinct x)
+  Convert,      // convert(type, expr [, style])
   Placeholder,  // ? in a prepared statement's text
 };
 

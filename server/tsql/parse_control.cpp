@@ -71,13 +71,13 @@ StatementPtr Parser::parseStatement() {
     s = parseWaitfor();
   } else if (t.isWord("exec") || t.isWord("execute")) {
     s = parseExecute(true);
-  } else if (t.isWord("open")) {
+  } else if (options_.cursors && t.isWord("open")) {
     s = parseOpenCursor();
-  } else if (t.isWord("fetch")) {
+  } else if (options_.cursors && t.isWord("fetch")) {
     s = parseFetch();
-  } else if (t.isWord("close")) {
+  } else if (options_.cursors && t.isWord("close")) {
     s = parseCloseCursor();
-  } else if (t.isWord("deallocate")) {
+  } else if (options_.cursors && t.isWord("deallocate")) {
     s = parseDeallocate();
   } else if (t.isWord("grant") || t.isWord("revoke")) {
     s = parseGrant(t.isWord("revoke"));
@@ -108,7 +108,12 @@ std::vector<StatementPtr> Parser::parseStatementsToEnd() {
 
 StatementPtr Parser::parseDeclare() {
   expectWord("declare");
-  if (peek().type == TokenType::Word || peek().type == TokenType::Bracketed) return parseDeclareCursor();
+  // declare c cursor for ... (or declare c scroll cursor ...); `declare a int` stays an error at 'a'.
+  if (options_.cursors && (peek().type == TokenType::Word || peek().type == TokenType::Bracketed) &&
+      (peekWord("cursor", 1) || peekWord("insensitive", 1) || peekWord("semi_sensitive", 1) ||
+       peekWord("sensitive", 1) || peekWord("scroll", 1) || peekWord("no", 1) || peekWord("dynamic", 1) ||
+       peekWord("unique", 1) || peekWord("release_locks_on_close", 1)))
+    return parseDeclareCursor();
   auto s = std::make_unique<DeclareStatement>();
   do {
     if (peek().type != TokenType::Variable || peek().text.size() < 2) syntaxError();
@@ -236,6 +241,23 @@ StatementPtr Parser::parseSet() {
       }
     }
     if (peek().type != TokenType::Integer) syntaxError();
+  } else if (s->option == "lock") {
+    // set lock wait [n] | set lock nowait: the option is "lock wait" (value: seconds, empty for
+    // no limit) or "lock nowait".
+    if (acceptWord("nowait")) {
+      s->option = "lock nowait";
+      return s;
+    }
+    expectWord("wait");
+    s->option = "lock wait";
+    if (peek().type == TokenType::Integer) {
+      auto l = std::make_unique<LiteralExpr>();
+      l->literal = LiteralKind::Integer;
+      l->text = peek().text;
+      s->value = next().text;
+      s->valueExpr = std::move(l);
+    }
+    return s;
   } else if (s->option == "identity_insert") {
     s->table = parseObjectName();
   } else if ((s->option == "arithabort" || s->option == "arithignore") &&
@@ -366,13 +388,17 @@ StatementPtr Parser::parseFetch() {
     std::string_view word;
     FetchDirection direction;
     bool offset;
-  } kDirections[] = {{"next", FetchDirection::Next, false},         {"prior", FetchDirection::Prior, false},
-                     {"first", FetchDirection::First, false},       {"last", FetchDirection::Last, false},
-                     {"absolute", FetchDirection::Absolute, true}, {"relative", FetchDirection::Relative, true}};
+  } kDirections[] = {
+      {"next", FetchDirection::Next, false},        {"prior", FetchDirection::Prior, false},
+      {"first", FetchDirection::First, false},      {"last", FetchDirection::Last, false},
+      {"absolute", FetchDirection::Absolute, true}, {"relative", FetchDirection::Relative, true}};
   for (const auto& d : kDirections) {
     if (!peekWord(d.word)) continue;
     // `fetch next c` or `fetch next from c`, but `fetch next` alone fetches from a cursor "next".
-    bool directionWord = d.offset ? startsExpression() || true : (isName(peek(1)) || peekWord("from", 1));
+    const Token& after = peek(1);
+    bool directionWord = d.offset ? after.type == TokenType::Integer || after.type == TokenType::Variable ||
+                                        after.isSymbol("-") || after.isSymbol("+") || after.isSymbol("(")
+                                  : isName(after) || after.isWord("from");
     if (!directionWord) break;
     next();
     s->direction = d.direction;

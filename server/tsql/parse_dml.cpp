@@ -1,5 +1,6 @@
-// INSERT (VALUES, SELECT or EXEC source; INTO optional), UPDATE and DELETE with the family's
-// extra FROM clause, TRUNCATE TABLE, and EXEC[UTE] with positional, named and OUTPUT arguments.
+// INSERT (VALUES, DEFAULT VALUES, SELECT or EXEC source; INTO optional), UPDATE and DELETE with
+// the family's extra FROM clause and WHERE CURRENT OF, TRUNCATE TABLE, and EXEC[UTE] with
+// positional, named and OUTPUT arguments.
 #include "server/tsql/parser_impl.h"
 
 namespace tabsrv::tsql {
@@ -77,7 +78,7 @@ StatementPtr Parser::parseDelete() {
 
 // CURRENT OF c after WHERE: the row the cursor stands on.
 bool Parser::parseCurrentOf(std::string& cursor) {
-  if (!peekWord("current") || !peekWord("of", 1)) return false;
+  if (!options_.cursors || !peekWord("current") || !peekWord("of", 1)) return false;
   next();
   next();
   cursor = expectName();

@@ -1,6 +1,6 @@
 // Expression rules, loosest first: OR, AND, NOT, comparisons and predicates (BETWEEN, IN, LIKE,
 // IS NULL, EXISTS, ANY/ALL), + - & | ^, * / %, unary - + ~, then primaries (literals, names,
-// variables, function calls, convert, CASE, subqueries).
+// variables, `?` markers, function calls, convert, CASE, subqueries).
 #include "server/tsql/parser_impl.h"
 
 namespace tabsrv::tsql {

@@ -27,7 +27,8 @@ bool Parser::peekParenthesizedSelect(size_t ahead) const {
 // of an operand does not change the union's rows); one with its own UNION, TOP or COMPUTE
 // becomes `select * from (query)` so that its grouping is kept.
 SelectCore Parser::coreFromOperand(std::unique_ptr<SelectStatement> q) {
-  if (q->unions.empty() && q->computes.empty() && !q->core.top && q->core.into.empty()) return std::move(q->core);
+  if (q->unions.empty() && q->computes.empty() && !q->core.top && q->core.into.empty())
+    return std::move(q->core);
   SelectCore core;
   SelectItem star;
   star.expr = std::make_unique<StarExpr>();
@@ -51,7 +52,8 @@ std::unique_ptr<SelectStatement> Parser::parseSelect() {
       // (select a from t) order by 1: clauses after the parenthesis apply to the whole query and
       // replace the ones written inside.
       bool outerClauses = (peekWord("order") && peekWord("by", 1)) || peekWord("compute") ||
-                          (peekWord("for") && peekWord("browse", 1)) || (peekWord("at") && peekWord("isolation", 1));
+                          (peekWord("for") && peekWord("browse", 1)) ||
+                          (peekWord("at") && peekWord("isolation", 1));
       bool innerClauses =
           !first->orderBy.empty() || !first->computes.empty() || first->forBrowse || first->atIsolation >= 0;
       if (!outerClauses || !innerClauses) {
@@ -118,7 +120,10 @@ std::unique_ptr<SelectStatement> Parser::parseSelect() {
     static const struct {
       std::string_view first, second;
       int level;
-    } kNamed[] = {{"read", "uncommitted", 0}, {"read", "committed", 1}, {"repeatable", "read", 2}, {"serializable", "", 3}};
+    } kNamed[] = {{"read", "uncommitted", 0},
+                  {"read", "committed", 1},
+                  {"repeatable", "read", 2},
+                  {"serializable", "", 3}};
     bool named = false;
     for (const auto& n : kNamed) {
       if (peekWord(n.first) && (n.second.empty() || peekWord(n.second, 1))) {
@@ -131,7 +136,8 @@ std::unique_ptr<SelectStatement> Parser::parseSelect() {
     }
     if (!named) {
       const Token& t = peek();
-      if (t.type != TokenType::Integer || t.text.size() != 1 || t.text[0] < '0' || t.text[0] > '3') syntaxError();
+      if (t.type != TokenType::Integer || t.text.size() != 1 || t.text[0] < '0' || t.text[0] > '3')
+        syntaxError();
       s->atIsolation = next().text[0] - '0';
     }
   }
@@ -147,8 +153,8 @@ SelectCore Parser::parseSelectCore() {
   } else {
     acceptWord("all");
   }
-  if (peekWord("top") && (peek(1).type == TokenType::Integer || peek(1).type == TokenType::Variable ||
-                          peekSymbol("(", 1))) {
+  if (options_.top && peekWord("top") &&
+      (peek(1).type == TokenType::Integer || peek(1).type == TokenType::Variable || peekSymbol("(", 1))) {
     // select top 10 ...: the row limit is a number, a variable or a parenthesised expression.
     next();
     core.top = parsePrimary();
@@ -202,7 +208,9 @@ std::string Parser::parseOptionalAlias(bool tableAlias) {
   const Token& t = peek();
   if (t.type == TokenType::Bracketed) return next().text;
   if (!tableAlias && t.type == TokenType::String) return next().text;
-  // A name followed by ':' is the next statement's label, not an alias.
+  // A name followed by ':' is the next statement's label, not an alias; `at isolation` ends
+  // the query.
+  if (t.isWord("at") && peekWord("isolation", 1)) return {};
   if (isName(t) && !peekSymbol(":", 1) && !(tableAlias && endsTableAlias(t))) return next().text;
   return {};
 }

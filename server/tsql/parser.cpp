@@ -25,7 +25,8 @@ std::string lowerCase(std::string_view s) {
   return out;
 }
 
-Parser::Parser(std::string_view sql) : sql_(sql), tokens_(tokenize(sql)) {}
+Parser::Parser(std::string_view sql, ParseOptions options)
+    : sql_(sql), tokens_(tokenize(sql)), options_(options) {}
 
 const Token& Parser::peek(size_t ahead) const {
   size_t i = std::min(pos_ + ahead, tokens_.size() - 1);
@@ -218,6 +219,10 @@ std::vector<StatementPtr> Parser::parseBatch() {
 
 std::vector<std::unique_ptr<Statement>> parseBatch(std::string_view sql) {
   return Parser(sql).parseBatch();
+}
+
+std::vector<std::unique_ptr<Statement>> parseBatch(std::string_view sql, const ParseOptions& options) {
+  return Parser(sql, options).parseBatch();
 }
 
 }  // namespace tabsrv::tsql

@@ -12,7 +12,17 @@
 
 namespace tabsrv::tsql {
 
+// Syntax that the tree can hold but that an executor must opt into once it runs it: left off,
+// it stays a syntax error, so that `delete t where current of c` can never reach an executor
+// that would read it as a DELETE without WHERE, nor `select top 5` one that returns every row.
+struct ParseOptions {
+  bool cursors = false;  // DECLARE ... CURSOR, OPEN, FETCH, CLOSE, DEALLOCATE, WHERE CURRENT OF
+  bool top = false;      // SELECT TOP n
+};
+
 // Parses a whole batch (statements separated by nothing or ';'); throws tabsrv::SqlError.
 std::vector<std::unique_ptr<Statement>> parseBatch(std::string_view sql);
+// The same with the opt-in syntax of `options`.
+std::vector<std::unique_ptr<Statement>> parseBatch(std::string_view sql, const ParseOptions& options);
 
 }  // namespace tabsrv::tsql

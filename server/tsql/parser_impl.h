@@ -10,6 +10,7 @@
 #include "server/core/message.h"
 #include "server/tsql/ast.h"
 #include "server/tsql/lexer.h"
+#include "server/tsql/parser.h"
 
 namespace tabsrv::tsql {
 
@@ -24,7 +25,7 @@ constexpr int kMaxNesting = 256;
 // throws SqlError (102/156) at the first token that does not fit.
 class Parser {
  public:
-  explicit Parser(std::string_view sql);
+  explicit Parser(std::string_view sql, ParseOptions options = {});
 
   // The whole batch.
   std::vector<StatementPtr> parseBatch();
@@ -149,6 +150,7 @@ class Parser {
   size_t lastEnd_ = 0;          // end of the last consumed token: where the current statement's text ends
   bool firstStatement_ = true;  // a bare procedure name may start only the batch's first statement
   int placeholders_ = 0;        // `?` markers met so far: the next one's bind position
+  ParseOptions options_;        // the opt-in syntax accepted by this parse
 };
 
 }  // namespace tabsrv::tsql

@@ -259,6 +259,8 @@ const std::vector<BuiltinFunction>& table() {
       {"object_name", "t_object_name", 1, 2, ArgKind::Value, name30, false},
       {"col_name", "t_col_name", 2, 3, ArgKind::Value, name30, false},
       {"index_col", "t_index_col", 3, 4, ArgKind::Value, name30, false},
+      {"rowcnt", "t_rowcnt", 1, 1, ArgKind::Value, intType, false},
+      {"trim", "t_trim", 1, 1, ArgKind::Value, varcharOfFirst, true},
   };
   return kTable;
 }

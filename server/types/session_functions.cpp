@@ -1,5 +1,5 @@
 // The built-ins that read the session or the catalogue: user_name, user_id, suser_name, suser_id,
-// db_name, db_id, host_name, object_id, object_name, col_name, index_col. They query the system
+// db_name, db_id, host_name, object_id, object_name, col_name, index_col, rowcnt. They query the system
 // tables of the storage naming scheme ("db.dbo.sysobjects") on the calling connection, so they see
 // the session's own uncommitted DDL.
 #include <optional>
@@ -271,6 +271,39 @@ void indexColFn(sqlite3_context* ctx, int, sqlite3_value** a) {
                                {*id, colid}));
 }
 
+// rowcnt(doampg): the rows of the table whose data row (sysindexes indid 0 or 1) holds that
+// doampg in the current database; the storage keeps the table's id there. 0 for index rows.
+void rowcntFn(sqlite3_context* ctx, int, sqlite3_value** a) {
+  if (argNull(a[0])) return sqlite3_result_null(ctx);
+  int64_t doampg = sqlite3_value_int64(a[0]);
+  if (doampg == 0) return sqlite3_result_int64(ctx, 0);
+  sqlite3* db = sqlite3_context_db_handle(ctx);
+  const std::string& database = infoOf(ctx).database;
+  auto table =
+      queryOne(db,
+               "SELECT o.name FROM " + systemTable(database, "sysindexes") + " i, " +
+                   systemTable(database, "sysobjects") +
+                   " o WHERE i.doampg = ?1 AND i.indid IN (0, 1) AND o.id = i.id AND o.type IN ('U', 'S')",
+               {doampg});
+  auto owner = queryOne(db,
+                        "SELECT u.name FROM " + systemTable(database, "sysobjects") + " o, " +
+                            systemTable(database, "sysusers") + " u WHERE o.id = ?1 AND u.uid = o.uid",
+                        {doampg});
+  if (!table || !owner || !std::holds_alternative<std::string>(*table) ||
+      !std::holds_alternative<std::string>(*owner))
+    return sqlite3_result_int64(ctx, 0);
+  std::string name = database + "." + std::get<std::string>(*owner) + "." + std::get<std::string>(*table);
+  std::string quoted = "\"";
+  for (char c : name) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  quoted += "\"";
+  auto count = queryOne(db, "SELECT count(*) FROM " + quoted, {});
+  if (!count || !std::holds_alternative<int64_t>(*count)) return sqlite3_result_int64(ctx, 0);
+  sqlite3_result_int64(ctx, std::get<int64_t>(*count));
+}
+
 }  // namespace
 
 int registerSessionFunctions(sqlite3* db, SessionInfo* info) {
@@ -300,6 +333,7 @@ int registerSessionFunctions(sqlite3* db, SessionInfo* info) {
       {"t_col_name", 3, colNameFn},
       {"t_index_col", 3, indexColFn},
       {"t_index_col", 4, indexColFn},
+      {"t_rowcnt", 1, rowcntFn},
   };
   for (const Def& d : kDefs) {
     if (int rc = define(db, d.name, d.nargs, d.fn, false, info); rc != SQLITE_OK) return rc;

@@ -84,6 +84,15 @@ void rtrimFn(sqlite3_context* ctx, int, sqlite3_value** a) {
   resultText(ctx, e == std::string::npos ? std::string() : s.substr(0, e + 1));
 }
 
+// trim(s), the "SQLAnywhere" family's: blanks off both ends.
+void trimFn(sqlite3_context* ctx, int, sqlite3_value** a) {
+  if (argNull(a[0])) return sqlite3_result_null(ctx);
+  std::string s = argText(a[0]);
+  size_t b = s.find_first_not_of(' ');
+  if (b == std::string::npos) return resultText(ctx, std::string());
+  resultText(ctx, s.substr(b, s.find_last_not_of(' ') - b + 1));
+}
+
 void spaceFn(sqlite3_context* ctx, int, sqlite3_value** a) {
   guarded(ctx, [&] {
     if (argNull(a[0])) return sqlite3_result_null(ctx);
@@ -222,6 +231,7 @@ int registerStringFunctions(sqlite3* db) {
       {"t_lower", 1, caseFn<std::tolower>},
       {"t_ltrim", 1, ltrimFn},
       {"t_rtrim", 1, rtrimFn},
+      {"t_trim", 1, trimFn},
       {"t_space", 1, spaceFn},
       {"t_replicate", 2, replicateFn},
       {"t_ascii", 1, asciiFn},

@@ -126,7 +126,11 @@ TEST_F(Nested, ChangesWhileTheParentBrowsesAreKept) {
          n.Post();
        },
        {"z", "b"}},
-      {"append", [](TDataSet& n) { n.AppendRecord({3, "n"}); }, {"a", "b", "n"}},
+      {"append",
+       [](TDataSet& n) {
+         n.AppendRecord({3, "n"});
+       },
+       {"a", "b", "n"}},
       {"delete", [](TDataSet& n) { n.Delete(); }, {"b"}},
   };
   for (const Case& c : cases) {
@@ -164,6 +168,23 @@ TEST_F(Nested, ChangesWhileTheParentBrowsesAreKept) {
     p.Next();
     EXPECT_EQ(Column(n, "text"), QStringList({"a", "b"})) << "the other record is untouched";
   }
+}
+
+TEST_F(Nested, AnUnchangedNestedDataSetLeavesTheParentRecordAlone) {
+  OpenWithTwoOrders();
+  int posts = 0;
+  parent.AfterPost = [&](TDataSet&) { ++posts; };
+  nested.First();
+  nested.Edit();
+  nested.FieldByName("text")->SetAsString("zz");
+  nested.Cancel();
+  parent.Next();
+  EXPECT_EQ(posts, 0) << "nothing changed, so nothing was written back";
+  parent.Edit();
+  parent.FieldByName("id")->SetAsInteger(20);
+  parent.Post();
+  EXPECT_EQ(posts, 1);
+  EXPECT_EQ(Column(nested, "text"), QStringList({"c"}));
 }
 
 TEST_F(Nested, CancellingTheParentDropsTheNestedChanges) {
@@ -241,6 +262,55 @@ TEST(NestedLifetime, TheParentsFieldsGoingAwayDetachesTheNestedDataSet) {
   }
   EXPECT_FALSE(nested.Active()) << "the parent's destruction closes and detaches it";
   EXPECT_EQ(nested.Parent(), nullptr);
+}
+
+TEST(NestedLifetime, ANestedDataSetOwnedByItsParentGoesWithIt) {
+  auto* parent = new TQxMemDataSet;
+  parent->FieldDefs().Add("lines", ftDataSet);
+  auto lines = std::make_unique<TDataSetField>();
+  lines->FieldName = "lines";
+  auto* field = static_cast<TDataSetField*>(parent->Fields().Add(std::move(lines)));
+  auto* nested = new TQxNestedDataSet(parent);
+  nested->FieldDefs().Add("no", ftInteger);
+  nested->SetDataSetField(field);
+  bool gone = false;
+  QObject::connect(nested, &QObject::destroyed, [&] { gone = true; });
+  parent->Open();
+  parent->Append();
+  nested->Open();
+  nested->AppendRecord({1});
+  parent->Edit();  // still inserting: stays in insert
+  delete parent;   // closes (posting nothing), detaches, then destroys the nested dataset
+  EXPECT_TRUE(gone);
+}
+
+TEST(NestedLifetime, OneFailingWaitingDataSetDoesNotKeepTheOthersClosed) {
+  TQxMemDataSet parent;
+  parent.SetName("p");
+  parent.FieldDefs().Add("a", ftDataSet);
+  parent.FieldDefs().Add("b", ftDataSet);
+  TDataSetField* fields[2];
+  for (int i = 0; i < 2; ++i) {
+    auto f = std::make_unique<TDataSetField>();
+    f->FieldName = i == 0 ? "a" : "b";
+    fields[i] = static_cast<TDataSetField*>(parent.Fields().Add(std::move(f)));
+  }
+  parent.Open();
+  parent.Append();
+  fields[0]->SetAsBytes("not a nested dataset at all");
+  parent.Post();
+  parent.Close();
+  TQxNestedDataSet bad, good;
+  bad.SetDataSetField(fields[0]);
+  good.FieldDefs().Add("no", ftInteger);
+  good.SetDataSetField(fields[1]);
+  bad.Open();
+  good.Open();
+  EXPECT_THROW(parent.Open(), EQxNotValidException);
+
+  EXPECT_TRUE(parent.Active());
+  EXPECT_FALSE(bad.Active());
+  EXPECT_TRUE(good.Active());
 }
 
 TEST(NestedFieldList, ItemsNeedANameAndAddOneDataSetDefinitionEach) {

@@ -120,6 +120,84 @@ TEST(ConnectTest, UnknownServerNameIsReportedAsAnError) {
   EXPECT_EQ(db->ConnectionHandle(), nullptr);
 }
 
+TEST(ConnectTest, ConnectionPropertiesGoInTheirOrder) {
+  auto db = conntest::SaDatabase();
+  db->ConProps = TConProps{cpAnsiBinds,   cpAsync_Notifs, cpBulk_Login,     cpDiag_Timeout, cpExtra_Inf,
+                           cpHidden_Keys, cpLogin_Status, cpSec_Encryption, cpSec_Negotiate};
+  db->SetPacketSize(1024);
+  conntest::OptionRecorder rec;
+  db->Connect();
+  std::vector<std::pair<CS_INT, CS_INT>> setUp;
+  for (const auto& call : rec.conProps) {
+    if (call.second == CS_HOSTNAME && call.first == CS_SET) {
+      setUp.push_back(call);
+      break;
+    }
+    setUp.push_back(call);
+  }
+  const std::vector<std::pair<CS_INT, CS_INT>> expected{
+      {CS_SET, CS_ANSI_BINDS},    {CS_SET, 9126},
+      {CS_SET, CS_BULK_LOGIN},    {CS_SET, CS_DIAG_TIMEOUT},
+      {CS_SET, CS_EXTRA_INF},     {CS_SET, CS_HIDDEN_KEYS},
+      {CS_GET, CS_LOGIN_STATUS},  {CS_SET, CS_SEC_ENCRYPTION},
+      {CS_SET, CS_SEC_NEGOTIATE}, {CS_SET, CS_PACKETSIZE},
+      {CS_SET, CS_USERNAME},      {CS_SET, CS_PASSWORD},
+      {CS_SET, CS_APPNAME},       {CS_SET, CS_HOSTNAME}};
+  EXPECT_EQ(setUp, expected);
+  EXPECT_TRUE(db->Connected());
+}
+
+TEST(ConnectTest, SetUpFailuresRaiseAndDropTheHandle) {
+  struct Case {
+    const char* name;
+    CS_INT failProperty;
+    bool failAlloc;
+    bool noConfigFile;
+    QString text;
+  };
+  const Case cases[] = {
+      {"ct_con_alloc", 0, true, false, QStringLiteral("ct_con_alloc Failed")},
+      {"user name", CS_USERNAME, false, false, QStringLiteral("ct_con_props CS_USERNAME Failed")},
+      {"packet size", CS_PACKETSIZE, false, false, QStringLiteral("ct_con_props CS_PACKETSIZE Failed")},
+      {"host name", CS_HOSTNAME, false, false, QStringLiteral("ct_con_props CS_HOSTNAME Failed")},
+      {"no config file", 0, false, true, QStringLiteral("db_test: No ConfigFile specified")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto db = conntest::SaDatabase();
+    db->RuntimeConfig.UseConfigFile = c.noConfigFile;
+    conntest::OptionRecorder rec;
+    rec.failProperty = c.failProperty;
+    rec.failAlloc = c.failAlloc;
+    try {
+      db->Connect();
+      ADD_FAILURE() << "no exception";
+    } catch (const Exception& e) {
+      EXPECT_EQ(e.Message(), c.text);
+    }
+    EXPECT_FALSE(db->Connected());
+    EXPECT_EQ(db->ConnectionHandle(), nullptr);
+    EXPECT_EQ(rec.allocated, rec.dropped);
+  }
+}
+
+TEST(ConnectTest, LoginTextsLongerThanTheLoginRecordAreRefused) {
+  auto db = conntest::SaDatabase();
+  db->Password = QString(31, u'p');
+  try {
+    db->Connect();
+    FAIL() << "no exception";
+  } catch (const EDatabaseError& e) {
+    EXPECT_EQ(e.Message(), QStringLiteral("db_test: Login name or password longer than 30 characters"));
+  }
+  EXPECT_EQ(db->ConnectionHandle(), nullptr);
+  // Thirty characters still fit (and are simply the wrong password here).
+  db->Password = QString(30, u'p');
+  db->ConnectError = false;
+  db->Connect();
+  EXPECT_EQ(db->LastServerMsg().msgnumber, 4002);
+}
+
 TEST(ConnectTest, CancelledLoginDialogLeavesNoConnectionAndNoHandle) {
   auto db = SaDatabase();
   db->LoginPrompt = true;
@@ -275,9 +353,25 @@ TEST(ConnectTest, CancelCommandsAndPingFollowTheSession) {
   db->Connect();
   EXPECT_TRUE(db->PingConnection());
   EXPECT_NO_THROW(db->CancelCommands());
-  EXPECT_TRUE(db->GetServerVersion().contains(QStringLiteral("Tabulon")));
   db->Disconnect();
+  EXPECT_FALSE(db->PingConnection());
+}
+
+TEST(ConnectTest, ServerVersionIsReadThroughAReadOnlyCursor) {
+  auto db = SaDatabase();
   EXPECT_EQ(db->GetServerVersion(), QString());
+  db->Connect();
+  QString version;
+  try {
+    version = db->GetServerVersion();
+  } catch (const EDatabaseError& e) {
+    if (e.Message().contains(QStringLiteral("Cursors are not supported")))
+      GTEST_SKIP() << "the local server has no cursors yet";
+    throw;
+  }
+  EXPECT_TRUE(version.contains(QStringLiteral("Tabulon"))) << version.toStdString();
+  // The connection is usable afterwards: the cursor was closed.
+  EXPECT_EQ(db->GetTranCount(), 0);
 }
 
 TEST(LifetimeTest, TheLastDatabaseFreesOnlyTheContextItCreated) {
@@ -285,6 +379,17 @@ TEST(LifetimeTest, TheLastDatabaseFreesOnlyTheContextItCreated) {
   {
     TQorixDatabase db;
     db.SetName(QStringLiteral("only"));
+    EXPECT_NE(FindContext(QStringLiteral("default")), nullptr);
+  }
+  EXPECT_TRUE(ContextList().empty());
+
+  // An unnamed database is in no list but still uses the context.
+  {
+    TQorixDatabase unnamed;
+    {
+      TQorixDatabase named;
+      named.SetName(QStringLiteral("named"));
+    }
     EXPECT_NE(FindContext(QStringLiteral("default")), nullptr);
   }
   EXPECT_TRUE(ContextList().empty());
@@ -330,9 +435,12 @@ TEST(LifetimeTest, MakeDatabaseNameGivesDistinctNames) {
   QSet<QString> names;
   for (int i = 0; i < 2000; ++i) names.insert(TQorixDatabase::MakeDatabaseName());
   EXPECT_EQ(names.size(), 2000);
-  const QString n = TQorixDatabase::MakeDatabaseName();
-  EXPECT_TRUE(n.startsWith(QStringLiteral("db_")));
-  EXPECT_TRUE(n.contains(u'_', Qt::CaseSensitive));
+  // 09:05:07.045 on the 3rd: the clock digits without leading zeros, then the counter.
+  const QString n = TQorixDatabase::MakeDatabaseName(QDateTime(QDate(2026, 12, 3), QTime(9, 5, 7, 45)));
+  EXPECT_TRUE(n.startsWith(QStringLiteral("db_395745_"))) << n.toStdString();
+  bool numeric = false;
+  n.mid(10).toUInt(&numeric);
+  EXPECT_TRUE(numeric) << n.toStdString();
 }
 
 TEST(LifetimeTest, ConstructionDefaultsAndServerList) {

@@ -122,7 +122,14 @@ class OptionRecorder : public ctlib::Library {
     if (afterConnect) afterConnect(con);
     return rc;
   }
+  CS_RETCODE ct_con_props(CS_CONNECTION* con, CS_INT action, CS_INT property, CS_VOID* buffer, CS_INT buflen,
+                          CS_INT* outlen) override {
+    conProps.emplace_back(action, property);
+    if (property == failProperty) return CS_FAIL;
+    return Library::ct_con_props(con, action, property, buffer, buflen, outlen);
+  }
   CS_RETCODE ct_con_alloc(CS_CONTEXT* ctx, CS_CONNECTION** con) override {
+    if (failAlloc) return CS_FAIL;
     const CS_RETCODE rc = Library::ct_con_alloc(ctx, con);
     if (rc == CS_SUCCEED) ++allocated;
     return rc;
@@ -142,6 +149,10 @@ class OptionRecorder : public ctlib::Library {
   std::vector<std::pair<CS_INT, CS_INT>> options;
   std::vector<std::pair<CS_INT, CS_INT>> debugCalls;
   std::function<void(CS_CONNECTION*)> afterConnect;
+  // Every ct_con_props call (action, property); FailProperty's calls fail.
+  std::vector<std::pair<CS_INT, CS_INT>> conProps;
+  CS_INT failProperty = 0;
+  bool failAlloc = false;
   int allocated = 0;
   int dropped = 0;
 

@@ -5,8 +5,8 @@
 #include <functional>
 
 #include "access/QorixContext.h"
-#include "access/QorixExceptions.h"
 #include "access/QorixDatabase.h"
+#include "access/QorixExceptions.h"
 
 namespace {
 
@@ -48,7 +48,8 @@ TEST(DbParamsTest, EveryKeySetsItsProperty) {
       {"TEXTSIZE", "TEXTSIZE=999", [](auto& d) { return d.TextSize() == 999; }},
       {"Boolean takes the lowest byte", "DEBUG=256", [](auto& d) { return !d.Debug; }},
       {"lower-case key with blanks", "  dbname =  sample  ", [](auto& d) { return d.DbName() == "sample"; }},
-      {"value keeps inner blanks and later =", "password= a=b c ", [](auto& d) { return d.Password == "a=b c"; }},
+      {"value keeps inner blanks and later =", "password= a=b c ",
+       [](auto& d) { return d.Password == "a=b c"; }},
       {"line without = is skipped", "USERNAME", [](auto& d) { return d.UserName.isEmpty(); }},
       {"unknown key is ignored", "COLOUR=blue", [](auto& d) { return d.UserName.isEmpty(); }},
   };

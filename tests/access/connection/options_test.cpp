@@ -76,6 +76,16 @@ TEST(ProcOptionsTest, OptionsAreSentAgainAfterAReconnect) {
   EXPECT_EQ(SessionValue(*db, QStringLiteral("select @@tranchained")), QStringLiteral("1"));
 }
 
+TEST(ProcOptionsTest, ConnectOnALiveSessionKeepsTheAppliedSet) {
+  auto db = SaDatabase();
+  db->ProcOptions = TProcOptions{poChainXActs};
+  db->Connect();
+  db->Connect();
+  EXPECT_EQ(db->AppliedProcOptions(), TProcOptions{poChainXActs});
+  db->ApplyProcOptions(TProcOptions{});
+  EXPECT_EQ(SessionValue(*db, QStringLiteral("select @@tranchained")), QStringLiteral("0"));
+}
+
 TEST(ProcOptionsTest, RefusedOptionsGoAsSqlAndReachTheSession) {
   auto db = SaDatabase();
   db->Connect();
@@ -86,7 +96,8 @@ TEST(ProcOptionsTest, RefusedOptionsGoAsSqlAndReachTheSession) {
     QString expected;
   };
   const Case cases[] = {
-      {"text size", [&] { db->SetTextSize(1234); }, QStringLiteral("select @@textsize"), QStringLiteral("1234")},
+      {"text size", [&] { db->SetTextSize(1234); }, QStringLiteral("select @@textsize"),
+       QStringLiteral("1234")},
       {"isolation 3", [&] { db->SetTransLevel(tlLevel3); }, QStringLiteral("select @@isolation"),
        QStringLiteral("3")},
       {"isolation 1 stays 1", [&] { db->SetTransLevel(tlLevel1); }, QStringLiteral("select @@isolation"),
@@ -131,12 +142,12 @@ TEST(DebugOptionsTest, SwitchesAreSentOnlyWithDebugAndAFile) {
   EXPECT_EQ(rec.debugCalls[0].first, CS_SET_DBG_FILE);
   const std::vector<std::pair<CS_INT, CS_INT>> flags(rec.debugCalls.begin() + 1, rec.debugCalls.end());
   EXPECT_EQ(flags, (std::vector<std::pair<CS_INT, CS_INT>>{{CS_CLEAR_FLAG, 1},
-                                                         {CS_CLEAR_FLAG, 64},
-                                                         {CS_SET_FLAG, 4},
-                                                         {CS_CLEAR_FLAG, 8},
-                                                         {CS_SET_FLAG, 256},
-                                                         {CS_CLEAR_FLAG, 128},
-                                                         {CS_CLEAR_FLAG, 32}}));
+                                                           {CS_CLEAR_FLAG, 64},
+                                                           {CS_SET_FLAG, 4},
+                                                           {CS_CLEAR_FLAG, 8},
+                                                           {CS_SET_FLAG, 256},
+                                                           {CS_CLEAR_FLAG, 128},
+                                                           {CS_CLEAR_FLAG, 32}}));
   db->SetDebugOptions(TDebugOptions{});
 }
 
@@ -210,6 +221,27 @@ TEST(IdleTimerTest, IdleConnectionIsDisconnected) {
   EXPECT_TRUE(WaitFor([&] { return !db->Connected(); }, 3000));
   EXPECT_EQ(fired, 1);
   EXPECT_FALSE(db->IdleTimer()->isActive());
+}
+
+TEST(IdleTimerTest, ActivityOnAWorkerThreadRestartsTheTimer) {
+  auto db = SaDatabase();
+  db->Connect();
+  db->SetIdleTime(1);
+  db->IdleTimer()->setInterval(300);
+  db->IdleTimer()->start();
+  // A worker that keeps reporting activity for longer than one interval holds the timer off.
+  std::atomic<bool> stop{false};
+  std::thread worker([&] {
+    while (!stop) {
+      db->ResetIdleTimer();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  WaitFor([] { return false; }, 700);
+  stop = true;
+  worker.join();
+  EXPECT_TRUE(db->Connected());
+  EXPECT_TRUE(WaitFor([&] { return !db->Connected(); }, 3000));
 }
 
 TEST(IdleTimerTest, IdleSqlKeepsTheConnectionOpen) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "access/QorixContext.h"
@@ -12,6 +13,14 @@
 #include "access/QorixErrorHandling.h"
 #include "access/Qorix_Components.h"
 #include "tests/support/server_fixture.h"
+
+// Failure output shows texts as text.
+inline void PrintTo(const QString& text, std::ostream* os) {
+  *os << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QStringList& list, std::ostream* os) {
+  *os << "{\"" << list.join(QStringLiteral("\", \"")).toStdString() << "\"}";
+}
 
 // A connection that logs in through the facade; it stands where TQorixDatabase will.
 class TestDatabase : public TQorixDatabaseBase, public TQorixDiagTarget {
@@ -74,6 +83,10 @@ class TestDatabase : public TQorixDatabaseBase, public TQorixDiagTarget {
   bool connected_ = false;
 };
 
+// An owner recognised by its class name: the catalogue component's stand-in receives the
+// texts of the engines and queries it owns.
+class TQorixObjInfo : public TComponent, public TQorixDiagTarget {};
+
 // Starts the server once for the suite; each test gets a logged-in TestDatabase "testdb".
 class EngineTest : public ::testing::Test {
  protected:
@@ -117,7 +130,8 @@ class EngineTest : public ::testing::Test {
     q.Open();
     while (q.Next()) {
       QStringList cols;
-      for (int c = 1; c <= q.ColumnCount(); ++c) cols << (q.FieldIsNull(c) ? QStringLiteral("<null>") : q.GetFieldValue(c));
+      for (int c = 1; c <= q.ColumnCount(); ++c)
+        cols << (q.FieldIsNull(c) ? QStringLiteral("<null>") : q.GetFieldValue(c));
       rows << cols.join(QLatin1Char('|'));
     }
     q.Cancel(CS_CANCEL_ALL);

@@ -58,7 +58,7 @@ TEST_F(EngineRun, ExecSqlDeliversEveryResultOfAScript) {
   EXPECT_EQ(q.TotalRows() >= 2, true);
 }
 
-TEST_F(EngineRun, ComputeRowsAndReturnStatusReachTheirEvents) {
+TEST_F(EngineRun, ComputeRowsReachTheirEvent) {
   MakeNumbers(QStringLiteral("compute_t"), 4);
   TQorixEnhQuery q;
   q.SetDatabase(db_.get());
@@ -114,8 +114,9 @@ TEST_F(EngineRun, MaxRowsZeroMeansNoLimit) {
 }
 
 TEST_F(EngineRun, NullAfterAValueReadsEmpty) {
-  Exec(QStringLiteral("create table null_t (id int, v varchar(10) null, n int null)\n"
-                      "insert null_t values (1, 'abc', 5)\ninsert null_t values (2, null, null)"));
+  Exec(
+      QStringLiteral("create table null_t (id int, v varchar(10) null, n int null)\n"
+                     "insert null_t values (1, 'abc', 5)\ninsert null_t values (2, null, null)"));
   for (bool textImage : {false, true}) {
     SCOPED_TRACE(textImage ? "TextImage" : "bound");
     TQorixEnhQuery q;
@@ -139,14 +140,65 @@ TEST_F(EngineRun, UpdateOnlyStatementHasNoRowsAndCountsAffectedRows) {
 
 TEST_F(EngineRun, CancelInTheMiddleOfALargeResultLeavesTheConnectionUsable) {
   MakeNumbers(QStringLiteral("big_t"), 300);
+  // Draining pending rows with ct_results never ends on FreeTDS: both families must cancel.
+  for (const char* family : {"Sybase SQL Server", "SQLAnywhere"}) {
+    SCOPED_TRACE(family);
+    db_->rdbms = QString::fromLatin1(family);
+    TQorixEnhQuery q;
+    q.SetDatabase(db_.get());
+    q.SetSQL(QStringLiteral("select a.id, a.name from big_t a, big_t b where b.id <= 20"));
+    q.Open();
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(q.Next());
+    q.Cancel(CS_CANCEL_ALL);
+    q.SetSQL(QStringLiteral("select count(*) from big_t"));
+    EXPECT_EQ(OpenRows(q), (QStringList{"300"}));
+  }
+}
+
+TEST_F(EngineRun, ADisconnectWithRowsPendingLeavesTheEngineUsable) {
+  MakeNumbers(QStringLiteral("drop_t"), 50);
   TQorixEnhQuery q;
   q.SetDatabase(db_.get());
-  q.SetSQL(QStringLiteral("select a.id, a.name from big_t a, big_t b where b.id <= 20"));
+  q.SetSQL(QStringLiteral("select id from drop_t"));
   q.Open();
-  for (int i = 0; i < 5; ++i) ASSERT_TRUE(q.Next());
+  ASSERT_TRUE(q.Next());
+  // The connection goes away under the engine: its command must not be cancelled through it.
+  db_->Close();
   q.Cancel(CS_CANCEL_ALL);
-  q.SetSQL(QStringLiteral("select count(*) from big_t"));
-  EXPECT_EQ(OpenRows(q), (QStringList{"300"}));
+  db_->DoConnect();
+  ASSERT_TRUE(db_->IsConnected());
+  q.SetSQL(QStringLiteral("select 11"));
+  EXPECT_EQ(OpenRows(q), (QStringList{"11"}));
+  // Destroyed with rows pending and its connection gone.
+  auto* pending = new TQorixEnhQuery;
+  pending->SetDatabase(db_.get());
+  pending->SetSQL(QStringLiteral("select 1 union all select 2"));
+  pending->Open();
+  ASSERT_TRUE(pending->Next());
+  db_->Close();
+  delete pending;
+}
+
+TEST_F(EngineRun, KeptRowsAreServedAgainAfterARewind) {
+  MakeNumbers(QStringLiteral("hist_t"), 4);
+  TQorixEnhQuery q;
+  q.SetDatabase(db_.get());
+  q.KeepHistory = true;
+  q.SetSQL(QStringLiteral("select id, name from hist_t where id <= 3 order by id"));
+  q.Open();
+  QStringList first, again;
+  while (q.Next()) first << q.GetFieldValue(1);
+  EXPECT_EQ(q.HistoryCount(), 3);
+  q.RewindHistory();
+  while (q.Next()) again << q.GetFieldValue(1) + QLatin1Char('|') + q.GetFieldValue(2);
+  q.Cancel(CS_CANCEL_ALL);
+  EXPECT_EQ(first, (QStringList{"1", "2", "3"}));
+  EXPECT_EQ(again, (QStringList{"1|row 1", "2|row 2", "3|row 3"}));
+  // A new run starts an empty history.
+  q.SetSQL(QStringLiteral("select 1"));
+  q.Open();
+  EXPECT_EQ(q.HistoryCount(), 0);
+  q.Cancel(CS_CANCEL_ALL);
 }
 
 TEST_F(EngineRun, ErrorsBeforeAndDuringTheRun) {
@@ -175,10 +227,26 @@ TEST_F(EngineRun, ErrorsBeforeAndDuringTheRun) {
     none.Open();
     FAIL() << "an unknown DbName ran";
   } catch (const EQxMissingException& e) {
-    EXPECT_EQ(e.Message(), QStringLiteral("Could not find QorixDatabase component named 'nobody_by_this_name'"));
+    EXPECT_EQ(e.Message(),
+              QStringLiteral("Could not find QorixDatabase component named 'nobody_by_this_name'"));
   }
   none.DbName = QStringLiteral("testdb");
   EXPECT_EQ(OpenRows(none), (QStringList{"1"}));
+}
+
+TEST_F(EngineRun, AnErrorWithoutShowErrorsEndsSilentlyAndKeepsItsText) {
+  TQorixEnhQuery q;
+  q.SetDatabase(db_.get());
+  q.SetShowDbMessages({smDbMsg});
+  int errors = 0;
+  q.OnDbError = [&](TComponent*) { ++errors; };
+  q.SetSQL(QStringLiteral("select * from no_table_silently"));
+  EXPECT_THROW(q.ExecSQL(), EAbort);
+  EXPECT_EQ(errors, 1);
+  EXPECT_TRUE(q.LastError().contains(QStringLiteral("no_table_silently")));
+  EXPECT_EQ(q.LastServerMsg().msgnumber, 208);
+  q.SetSQL(QStringLiteral("select 8"));
+  EXPECT_EQ(OpenRows(q), (QStringList{"8"}));
 }
 
 TEST_F(EngineRun, MessagesReachTheEngine) {

@@ -26,16 +26,24 @@ struct TypeCase {
 };
 
 const TypeCase kTypes[] = {
-    {"c", "char", "ab   "},           {"vc", "char", "hello"},
-    {"b", "binary", "010200"},        {"vb", "binary", "abcd"},
-    {"tx", "text", "long text"},      {"im", "image", "0a0b"},
-    {"ti", "tinyint", "200"},         {"si", "smallint", "-300"},
-    {"i", "int", "123456"},           {"r", "real", "1.5"},
-    {"f", "float", "2.25"},           {"bt", "bit", "1"},
+    {"c", "char", "ab   "},
+    {"vc", "char", "hello"},
+    {"b", "binary", "010200"},
+    {"vb", "binary", "abcd"},
+    {"tx", "text", "long text"},
+    {"im", "image", "0a0b"},
+    {"ti", "tinyint", "200"},
+    {"si", "smallint", "-300"},
+    {"i", "int", "123456"},
+    {"r", "real", "1.5"},
+    {"f", "float", "2.25"},
+    {"bt", "bit", "1"},
     {"dt", "datetime", "Mar  5 2024 01:45PM"},
     {"sdt", "smalldatetime", "Mar  5 2024 01:45PM"},
-    {"m", "money", "12.3456"},        {"sm", "smallmoney", "-1.5000"},
-    {"nu", "numeric", "1234.56"},     {"de", "decimal", "-3.125"},
+    {"m", "money", "12.3456"},
+    {"sm", "smallmoney", "-1.5000"},
+    {"nu", "numeric", "1234.56"},
+    {"de", "decimal", "-3.125"},
 };
 
 TEST_F(EngineTypes, EveryClassicTypeReadsBackTheSameTextBoundAndByTextImage) {
@@ -53,7 +61,8 @@ TEST_F(EngineTypes, EveryClassicTypeReadsBackTheSameTextBoundAndByTextImage) {
       EXPECT_EQ(q.GetFieldName(c), QString::fromLatin1(t.column));
       EXPECT_EQ(q.GetFieldValue(c), QString::fromLatin1(t.text));
       // Bound columns are described by their binding; TextImage keeps the server's type.
-      EXPECT_EQ(q.GetFieldTypeName(c), textImage ? QString::fromLatin1(t.serverType) : QStringLiteral("char"));
+      EXPECT_EQ(q.GetFieldTypeName(c),
+                textImage ? QString::fromLatin1(t.serverType) : QStringLiteral("char"));
     }
     EXPECT_FALSE(q.Next());
     q.Cancel(CS_CANCEL_ALL);
@@ -79,7 +88,8 @@ TEST_F(EngineTypes, LumicDtFmtRewritesDateTimesInTextImageMode) {
   q.SetSQL(QStringLiteral("select dt, vc from #types_t"));
   q.Open();
   ASSERT_TRUE(q.Next());
-  const QString expected = QLocale().toString(QDate(2024, 3, 5), QLocale::ShortFormat) + QStringLiteral(" 13:45:00");
+  const QString expected =
+      QLocale().toString(QDate(2024, 3, 5), QLocale::ShortFormat) + QStringLiteral(" 13:45:00");
   EXPECT_EQ(q.GetFieldValue(1), expected);
   EXPECT_EQ(q.GetFieldValue(2), QStringLiteral("hello"));
   q.Cancel(CS_CANCEL_ALL);
@@ -100,6 +110,19 @@ TEST_F(EngineTypes, WideTextIsReadWholeUpToTheTextSize) {
     EXPECT_EQ(q.GetFieldValue(1).size(), 5000);
     q.Cancel(CS_CANCEL_ALL);
   }
+}
+
+TEST_F(EngineTypes, AValueLongerThanItsBindingIsDeliveredTruncated) {
+  // The session's text size caps the binding; the row still arrives, cut at the cap.
+  Exec(QStringLiteral(
+      "create table #cut_t (id int, t text null)\ninsert #cut_t values (1, replicate('y', 500))\n"
+      "insert #cut_t values (2, 'short')"));
+  db_->textSize = 100;
+  TQorixEnhQuery q;
+  q.SetDatabase(db_.get());
+  q.SetSQL(QStringLiteral("select id, t from #cut_t order by id"));
+  EXPECT_EQ(OpenRows(q),
+            (QStringList{QStringLiteral("1|") + QString(100, QLatin1Char('y')), QStringLiteral("2|short")}));
 }
 
 TEST_F(EngineTypes, ALongColumnNameIsCutToThirtyCharacters) {

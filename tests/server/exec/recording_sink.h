@@ -34,6 +34,13 @@ class RecordingSink : public tabsrv::ResultSink {
   std::vector<tabsrv::ServerMessage> messages;
   std::vector<RecordedDone> dones;
   std::vector<std::pair<std::string, std::string>> databaseChanges;
+  std::vector<std::string> events;  // token order: "rowfmt", "row", "done", "doneinproc", "status 5" ...
+  std::vector<int32_t> statuses;
+  std::vector<tabsrv::ColumnDesc> outputFormats;
+  std::vector<tabsrv::Value> outputValues;
+  std::vector<std::vector<tabsrv::ComputeColumn>> computeFormats;
+  std::vector<std::vector<uint8_t>> computeByLists;
+  std::vector<std::vector<tabsrv::Value>> computeRows;
   std::atomic<bool> cancel{false};
   int cancelAfterRows = -1;  // sets `cancel` once this many rows arrived
 
@@ -43,18 +50,52 @@ class RecordingSink : public tabsrv::ResultSink {
         messages(std::move(o.messages)),
         dones(std::move(o.dones)),
         databaseChanges(std::move(o.databaseChanges)),
+        events(std::move(o.events)),
+        statuses(std::move(o.statuses)),
+        outputFormats(std::move(o.outputFormats)),
+        outputValues(std::move(o.outputValues)),
+        computeFormats(std::move(o.computeFormats)),
+        computeByLists(std::move(o.computeByLists)),
+        computeRows(std::move(o.computeRows)),
         cancel(o.cancel.load()),
         cancelAfterRows(o.cancelAfterRows) {}
 
-  void rowFormat(const std::vector<tabsrv::ColumnDesc>& columns) override { sets.push_back({columns, {}}); }
+  void rowFormat(const std::vector<tabsrv::ColumnDesc>& columns) override {
+    sets.push_back({columns, {}});
+    events.push_back("rowfmt");
+  }
   void row(const std::vector<tabsrv::Value>& values) override {
     sets.back().rows.push_back(values);
+    events.push_back("row");
     if (cancelAfterRows >= 0 && static_cast<int>(sets.back().rows.size()) >= cancelAfterRows) cancel = true;
   }
   void message(const tabsrv::ServerMessage& msg) override { messages.push_back(msg); }
-  void done(tabsrv::DoneKind, bool error, int32_t rowCount) override { dones.push_back({error, rowCount}); }
-  void returnStatus(int32_t) override {}
-  void outputParams(const std::vector<tabsrv::ColumnDesc>&, const std::vector<tabsrv::Value>&) override {}
+  void done(tabsrv::DoneKind kind, bool error, int32_t rowCount) override {
+    dones.push_back({error, rowCount});
+    events.push_back(kind == tabsrv::DoneKind::Done         ? "done"
+                     : kind == tabsrv::DoneKind::DoneInProc ? "doneinproc"
+                                                            : "doneproc");
+  }
+  void returnStatus(int32_t status) override {
+    statuses.push_back(status);
+    events.push_back("status " + std::to_string(status));
+  }
+  void outputParams(const std::vector<tabsrv::ColumnDesc>& formats,
+                    const std::vector<tabsrv::Value>& values) override {
+    outputFormats = formats;
+    outputValues = values;
+    events.push_back("params");
+  }
+  void computeFormat(uint16_t id, const std::vector<tabsrv::ComputeColumn>& columns,
+                     const std::vector<uint8_t>& byList) override {
+    computeFormats.push_back(columns);
+    computeByLists.push_back(byList);
+    events.push_back("altfmt " + std::to_string(id));
+  }
+  void computeRow(uint16_t id, const std::vector<tabsrv::Value>& values) override {
+    computeRows.push_back(values);
+    events.push_back("altrow " + std::to_string(id));
+  }
   void envChange(tabsrv::EnvChange, const std::string& now, const std::string& old) override {
     databaseChanges.emplace_back(now, old);
   }

@@ -358,15 +358,15 @@ TEST_F(CatalogTest, LoginsCheckSaltedHashes) {
   EXPECT_FALSE(checkLogin(db(), "sa", "x"));
   EXPECT_FALSE(checkLogin(db(), "SA", ""));
   EXPECT_FALSE(checkLogin(db(), "nobody", ""));
-  int32_t suid = addLogin(db(), "clerk", "pw1", "sample", "Shop Clerk");
+  int32_t suid = addLogin(db(), "cashier", "pw1", "sample", "Shop Clerk");
   EXPECT_GT(suid, 1);
-  EXPECT_EQ(checkLogin(db(), "clerk", "pw1"), std::optional<int32_t>(suid));
+  EXPECT_EQ(checkLogin(db(), "cashier", "pw1"), std::optional<int32_t>(suid));
   EXPECT_EQ(loginDefaultDatabase(db(), suid), std::optional<std::string>("sample"));
-  EXPECT_EQ(loginName(db(), suid), std::optional<std::string>("clerk"));
-  EXPECT_EQ(thrown([&] { addLogin(db(), "clerk", "x"); }).number(), 17262);
-  EXPECT_TRUE(setPassword(db(), "clerk", "pw2"));
-  EXPECT_FALSE(checkLogin(db(), "clerk", "pw1"));
-  EXPECT_TRUE(checkLogin(db(), "clerk", "pw2"));
+  EXPECT_EQ(loginName(db(), suid), std::optional<std::string>("cashier"));
+  EXPECT_EQ(thrown([&] { addLogin(db(), "cashier", "x"); }).number(), 17262);
+  EXPECT_TRUE(setPassword(db(), "cashier", "pw2"));
+  EXPECT_FALSE(checkLogin(db(), "cashier", "pw1"));
+  EXPECT_TRUE(checkLogin(db(), "cashier", "pw2"));
   EXPECT_FALSE(setPassword(db(), "nobody", "x"));
   // The password column holds a salted hash, never the password; equal passwords hash differently.
   addLogin(db(), "clerk2", "pw2");

@@ -64,9 +64,10 @@ TEST(Connection, LoginReplyIsWhatFreeTdsExpects) {
   // LOGINACK: length 10 + name, status 5, TDS 5.0, "SQL Server", version 15.0.0.0.
   EXPECT_EQ(tabtest::hexBytes(run.tokens[0].bytes),
             "ad 14 00 05 05 00 00 00 0a 53 51 4c 20 53 65 72 76 65 72 0f 00 00 00");
-  // CAPABILITY: the client's request with PROTO_DYNPROC (48) and WIDETABLE (59) cleared.
+  // CAPABILITY: the client's request with PROTO_DYNPROC (48), WIDETABLE (59) and the
+  // parameter types past the classic ones (61-63, 71, 72, 93, 94) cleared.
   EXPECT_EQ(tabtest::hexBytes(Bytes(run.tokens[1].bytes.begin() + 3, run.tokens[1].bytes.begin() + 19)),
-            "01 0e 00 00 60 08 81 81 e0 0e 6d 7f ff ff ff fe");
+            "01 0e 00 00 00 08 80 01 00 0e 6d 7f ff ff ff fe");
   EXPECT_EQ(tabtest::hexBytes(run.tokens[2].bytes), "e3 09 00 01 06 6d 61 73 74 65 72 00");
   EXPECT_EQ(tabtest::hexBytes(run.tokens[3].bytes), "e3 07 00 03 04 75 74 66 38 00");
   EXPECT_EQ(tabtest::hexBytes(run.tokens[4].bytes), "e3 0a 00 04 04 32 30 34 38 03 35 31 32");
@@ -134,18 +135,19 @@ TEST(Connection, RefusedRequestsFailAloneAndTheSessionGoesOn) {
       // The stub leaves unknown procedures to Session's default implementation.
       {"rpc the session does not serve",
        tabtest::packets(15, {0xE6, 0x09, 0x00, 0x06, 's', 'p', '_', 'w', 'h', 'o', 0x00, 0x00}), 2812, 0xFE},
-      {"close of an unknown cursor", tabtest::packets(15, {0x80, 0x05, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01}), 557,
-       0xFD},
+      {"close of an unknown cursor", tabtest::packets(15, {0x80, 0x05, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01}),
+       557, 0xFD},
       {"fetch of an unknown cursor name",
        tabtest::packets(15, {0x82, 0x07, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 'c', 0x01}), 557, 0xFD},
       {"execute of an unknown statement",
        tabtest::packets(15, {0xE7, 0x07, 0x00, 0x02, 0x00, 0x02, 's', '1', 0x00, 0x00}), 7901, 0xFD},
-      {"positioned delete", tabtest::packets(15, {0x81, 0x05, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00}), 2812, 0xFD},
+      {"positioned delete", tabtest::packets(15, {0x81, 0x05, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00}), 2812,
+       0xFD},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    SessionRun run = runSession(
-        concat({tabtest::loginPackets(), c.request, tabtest::languagePackets("multi"), tabtest::logoutPackets()}));
+    SessionRun run = runSession(concat(
+        {tabtest::loginPackets(), c.request, tabtest::languagePackets("multi"), tabtest::logoutPackets()}));
     EXPECT_EQ(run.reason, "logout");
     auto reply = after(run.tokens, 6);
     ASSERT_GE(reply.size(), 2u);

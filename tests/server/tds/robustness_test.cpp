@@ -100,6 +100,123 @@ TEST(Robustness, MalformedPacketsEndTheSessionWithAReason) {
   }
 }
 
+// Requests of the RPC, cursor and dynamic families whose lengths or parameters do not hold
+// together: each ends the session with its reason, and nothing runs half-read.
+TEST(Robustness, MalformedRequestTokensEndTheSessionWithAReason) {
+  using tabtest::WireParam;
+  const Bytes login = tabtest::loginPackets();
+  const Bytes intParams = tabtest::paramTokens({{"@a", 0, 0x26, {4}, {4, 1, 0, 0, 0}}});
+  auto request = [&](const Bytes& tokens) {
+    return concat(
+        {login, tabtest::packets(15, tokens), tabtest::languagePackets("multi"), tabtest::logoutPackets()});
+  };
+  auto patched = [](Bytes b, size_t at, uint8_t v) {
+    b[at] = v;
+    return b;
+  };
+  Bytes declareWithTail = tabtest::curDeclareToken("c", "numbers 3");
+  declareWithTail[1] += 1;
+  declareWithTail.push_back(0x00);
+  Bytes rowsWithTail = tabtest::curRowsToken("c", 2);
+  rowsWithTail[1] += 1;
+  rowsWithTail.push_back(0x00);
+  Bytes dynamic2 = {0x62, 0xff, 0xff, 0x00, 0x00, 0x01, 0x00};
+  struct Case {
+    const char* name;
+    Bytes input;
+    const char* reason;
+  } cases[] = {
+      {"rpc announces parameters that are missing", request(tabtest::rpcToken("echo", true)),
+       "bad packet: rpc token announces parameters"},
+      {"rpc name past its token", request({0xE6, 0x03, 0x00, 0x05, 'a', 0x00}),
+       "bad packet: token data ends early"},
+      {"rpc token longer than its fields", request({0xE6, 0x05, 0x00, 0x01, 'a', 0x00, 0x00, 0x00}),
+       "bad packet: rpc token length disagrees"},
+      {"rpc parameters cut inside a value",
+       request(concat({tabtest::rpcToken("echo", true), Bytes(intParams.begin(), intParams.end() - 2)})),
+       "bad packet: token data ends early"},
+      {"parameter of an unknown type",
+       request(concat({tabtest::rpcToken("echo", true), tabtest::paramTokens({{"@a", 0, 0x99, {}, {}}})})),
+       "bad packet: unknown parameter type 0x99"},
+      {"language announces parameters that are missing", request({0x21, 0x02, 0x00, 0x00, 0x00, 0x01, 'x'}),
+       "bad packet: language token announces parameters"},
+      {"parameter values without a format", request(concat({{0xD7}, Bytes{4, 1, 0, 0, 0}})),
+       "bad packet: unknown request token 0xD7"},
+      {"cursor declare past the message",
+       request(patched(tabtest::curDeclareToken("c", "numbers 3"), 1, 0x7f)),
+       "bad packet: cursor declare token length"},
+      {"cursor declare statement past its token",
+       request(patched(tabtest::curDeclareToken("c", "numbers 3"), 7, 0x40)),
+       "bad packet: token data ends early"},
+      {"cursor declare with bytes left over", request(declareWithTail),
+       "bad packet: cursor declare token length disagrees"},
+      {"cursor rows with bytes left over",
+       request(concat({tabtest::curDeclareToken("c", "numbers 3"), rowsWithTail})),
+       "bad packet: cursor info token length disagrees"},
+      {"cursor fetch token too short", request({0x82, 0x02, 0x00, 0x00, 0x00}),
+       "bad packet: cursor fetch token length 2"},
+      {"cursor open announces parameters that are missing",
+       request(concat(
+           {tabtest::curDeclareToken("c", "numbers 3"), patched(tabtest::curOpenToken("c"), 9, 0x01)})),
+       "bad packet: cursor open announces parameters"},
+      {"cursor close cut short", request({0x80, 0x05, 0x00, 0x64, 0x00}),
+       "bad packet: cursor close token length"},
+      {"dynamic past the message", request(patched(tabtest::dynamicToken(1, 0, "s1", "select 1"), 1, 0x7f)),
+       "bad packet: dynamic token length"},
+      {"dynamic announces parameters that are missing", request(tabtest::dynamicToken(2, 1, "s1")),
+       "bad packet: dynamic token announces parameters"},
+      {"dynamic statement past its token",
+       request(patched(tabtest::dynamicToken(1, 0, "s1", "select 1"), 8, 0x40)),
+       "bad packet: token data ends early"},
+      {"dynamic2 past the message", request(dynamic2), "bad packet: dynamic token length"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Outcome o = run(c.input);
+    EXPECT_EQ(o.reason.rfind(c.reason, 0), 0u) << o.reason;
+    ASSERT_FALSE(o.log.empty());
+    EXPECT_NE(o.log.back().find(o.reason), std::string::npos);
+    tabtest::splitPackets(o.output);
+  }
+}
+
+TEST(Robustness, RandomBitFlipsInProcedureCursorAndDynamicRequests) {
+  const Bytes exchange =
+      concat({tabtest::loginPackets(),
+              tabtest::packets(
+                  15, concat({tabtest::rpcToken("echo", true),
+                              tabtest::paramTokens({{"@a", 1, 0x26, {4}, {4, 1, 0, 0, 0}},
+                                                    {"@b", 0, 0x27, {10}, {2, 'h', 'i'}},
+                                                    {"@c", 0, 0x6C, {6, 10, 2}, {6, 0, 0, 0, 0, 1, 2}}})})),
+              tabtest::packets(15, concat({tabtest::curDeclareToken("c", "numbers 4"),
+                                           tabtest::curRowsToken("c", 2), tabtest::curOpenToken("c")})),
+              tabtest::packets(15, tabtest::curFetchToken(0, "c")),
+              tabtest::packets(15, tabtest::curCloseToken(100, true)),
+              tabtest::packets(15, tabtest::dynamicToken(1, 0, "s1", "numbers where ? < n and n <= ?")),
+              tabtest::packets(15, concat({tabtest::dynamicToken(2, 1, "s1"),
+                                           tabtest::paramTokens({{"", 0, 0x26, {4}, {4, 0, 0, 0, 0}},
+                                                                 {"", 0, 0x26, {4}, {4, 2, 0, 0, 0}}})})),
+              tabtest::packets(15, tabtest::dynamicToken(4, 0, "s1")), tabtest::logoutPackets()});
+  std::mt19937 random(20261210);
+  std::uniform_int_distribution<size_t> position(0, exchange.size() - 1);
+  std::uniform_int_distribution<int> bit(0, 7), flips(1, 3);
+  std::map<std::string, int> reasons;
+  for (int i = 0; i < 2000; ++i) {
+    Bytes input = exchange;
+    int n = flips(random);
+    for (int k = 0; k < n; ++k) input[position(random)] ^= static_cast<uint8_t>(1u << bit(random));
+    auto start = std::chrono::steady_clock::now();
+    Outcome o = run(input);
+    ASSERT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000)) << "case " << i;
+    ASSERT_FALSE(o.reason.empty()) << "case " << i;
+    tabtest::splitPackets(o.output);
+    if (::testing::Test::HasFailure()) FAIL() << "case " << i << " ended with " << o.reason;
+    ++reasons[o.reason.substr(0, o.reason.find(':'))];
+  }
+  EXPECT_GT(reasons["logout"], 200);
+  EXPECT_GT(reasons["bad packet"], 200);
+}
+
 TEST(Robustness, RandomBitFlipsNeverCrashOrHang) {
   const Bytes exchange =
       concat({tabtest::loginPackets(), tabtest::languagePackets("types"), tabtest::optionPackets(3, 2, {}),

@@ -137,6 +137,23 @@ void StubSession::executeLanguage(std::string_view sql, ResultSink& sink) {
     sink.done(DoneKind::Done, false, 3);
     return;
   }
+  if (has("@@version")) {
+    // Client libraries such as DBD::Sybase read the version at connect.
+    sink.rowFormat({column("", SqlType::VarChar, 100, false)});
+    sink.row({std::string("Adaptive Server Enterprise/15.0.0/stub")});
+    sink.done(DoneKind::Done, false, 1);
+    return;
+  }
+  if (has("exec_proc")) {
+    // What a procedure run by EXEC inside a batch sends: its rows, status and output value.
+    sink.rowFormat({column("a", SqlType::Int, 4, true)});
+    sink.row({int64_t{21}});
+    sink.done(DoneKind::DoneInProc, false, 1);
+    sink.returnStatus(5);
+    sink.outputParams({column("@out", SqlType::Int, 4, true)}, {int64_t{42}});
+    sink.done(DoneKind::DoneProc, false, -1);
+    return;
+  }
   if (has("sqlerror")) throw SqlError(102, 15, "Incorrect syntax near 'sqlerror'.");
   if (has("throw")) throw std::runtime_error("stub failure");
   if (has("types") || has("nulls")) {
@@ -223,7 +240,8 @@ StubSession::~StubSession() {
 
 void StubSession::executeRpc(const std::string& procName, std::vector<ParamValue>& params, ResultSink& sink) {
   if (procName == "two_in_one_out") {
-    if (params.size() != 3 || !params[2].output) throw SqlError(201, 16, "Procedure two_in_one_out expects @a, @b, @out output.");
+    if (params.size() != 3 || !params[2].output)
+      throw SqlError(201, 16, "Procedure two_in_one_out expects @a, @b, @out output.");
     sink.rowFormat({column("a", SqlType::Int, 4, true), column("b", SqlType::VarChar, 30, true)});
     sink.row({params[0].value, params[1].value});
     sink.done(DoneKind::DoneInProc, false, 1);
@@ -233,6 +251,10 @@ void StubSession::executeRpc(const std::string& procName, std::vector<ParamValue
     sink.outputParams({column("@out", SqlType::Int, 4, true)}, {doubled});
     sink.done(DoneKind::DoneProc, false, -1);
     return;
+  }
+  if (procName == "fails_after_status") {
+    sink.returnStatus(-6);
+    throw SqlError(2601, 14, "Attempt to insert duplicate key row.");
   }
   if (procName == "minus_one") {
     sink.returnStatus(-1);
@@ -253,9 +275,11 @@ void StubSession::executeRpc(const std::string& procName, std::vector<ParamValue
         outputValues.push_back(p.value);
       }
     }
-    sink.rowFormat(columns);
-    sink.row(values);
-    sink.done(DoneKind::DoneInProc, false, 1);
+    if (!columns.empty()) {
+      sink.rowFormat(columns);
+      sink.row(values);
+      sink.done(DoneKind::DoneInProc, false, 1);
+    }
     sink.returnStatus(0);
     if (!outputs.empty()) sink.outputParams(outputs, outputValues);
     sink.done(DoneKind::DoneProc, false, -1);
@@ -290,7 +314,7 @@ int32_t StubSession::declareCursor(const std::string& name, const std::string& s
   if (at == std::string::npos) throw SqlError(208, 16, "nosuch not found.");
   Cursor c;
   c.name = name;
-  c.count = std::stoi(sql.substr(at + 8));
+  c.count = std::min(std::stoi(sql.substr(at + 8)), 100000);
   int32_t id = nextCursor_++;
   cursors_[id] = c;
   ++cursorsAlive;
@@ -342,7 +366,7 @@ PreparedDescription StubSession::prepareStatement(const std::string& id, const s
   if (sql.find("bad") != std::string::npos) throw SqlError(102, 15, "Incorrect syntax near 'bad'.");
   size_t marks = static_cast<size_t>(std::count(sql.begin(), sql.end(), '?'));
   if (!prepared_.count(id)) ++preparedAlive;
-  prepared_[id] = marks;
+  prepared_[id] = Prepared{marks, sql.find("numbers") != std::string::npos};
   PreparedDescription d;
   for (size_t i = 0; i < marks; ++i) d.inputs.push_back(column("", SqlType::Int, 4, true));
   if (sql.find("numbers") != std::string::npos)
@@ -350,10 +374,15 @@ PreparedDescription StubSession::prepareStatement(const std::string& id, const s
   return d;
 }
 
-void StubSession::executePrepared(const std::string& id, const std::vector<ParamValue>& params, ResultSink& sink) {
+void StubSession::executePrepared(const std::string& id, const std::vector<ParamValue>& params,
+                                  ResultSink& sink) {
   auto it = prepared_.find(id);
   if (it == prepared_.end()) throw SqlError(7901, 16, "Prepared statement " + id + " not found.");
-  if (params.size() != it->second) throw SqlError(7902, 16, "Wrong number of parameters.");
+  if (params.size() != it->second.marks) throw SqlError(7902, 16, "Wrong number of parameters.");
+  if (!it->second.rows) {
+    sink.done(DoneKind::Done, false, 1);
+    return;
+  }
   int64_t lo = 0, hi = 3;
   if (params.size() == 2) {
     lo = std::get<int64_t>(params[0].value);
@@ -361,6 +390,7 @@ void StubSession::executePrepared(const std::string& id, const std::vector<Param
   }
   sink.rowFormat({column("n", SqlType::Int, 4, false), column("word", SqlType::VarChar, 20, true)});
   int32_t count = 0;
+  hi = std::min(hi, lo + 1000);  // a damaged bound must not make a test run for hours
   for (int64_t n = lo + 1; n <= hi; ++n, ++count) sink.row({n, "row " + std::to_string(n)});
   sink.done(DoneKind::Done, false, count);
 }

@@ -36,15 +36,20 @@ int liveCursors();
 //   "set textsize N"         -> sets the session's text size
 //   "bigtext N"              -> one row: a text and an image of N bytes (the image with NULs),
 //                               see bigText()/bigImage()
+//   contains "@@version"     -> one varchar row with a version text
+//   "exec_proc"              -> a procedure's reply: a row, DONEINPROC, status 5, @out = 42,
+//                               DONEPROC
 //   "compute"                -> rows of (grp, val) with COMPUTE SUM(val), MAX(val) BY grp
 //   anything else            -> DONE with no count
 // RPC: "two_in_one_out" (@a int, @b varchar, @out int output) -> a row (@a, @b), status 5 and
 // @out = @a * 2; "minus_one" -> status -1; "echo" -> a row of every input value and every
-// output parameter sent back unchanged, status 0; anything else -> the default (2812).
+// output parameter sent back unchanged, status 0; "fails_after_status" -> status -6, then a
+// SqlError 2601; anything else -> the default (2812).
 // Language with parameters: one row holding every parameter, named after it.
 // Cursors over "numbers N" (rows n = 1..N and the word "row n"), materialised at open.
 // Prepared statements over "numbers where ? < n and n <= ?" (any count of `?`, each an int
-// bound); "bad" fails to prepare with 102.
+// bound); any other text is an insert-like statement without result columns that counts one
+// row; "bad" fails to prepare with 102.
 class StubSession : public tabsrv::Session {
  public:
   explicit StubSession(int spid) : spid_(spid) {}
@@ -87,7 +92,11 @@ class StubSession : public tabsrv::Session {
   tabsrv::SessionOptions options_;
   std::map<int32_t, Cursor> cursors_;
   int32_t nextCursor_ = 100;
-  std::map<std::string, size_t> prepared_;  // id -> number of `?`
+  struct Prepared {
+    size_t marks = 0;   // number of `?`
+    bool rows = false;  // a select over "numbers" (else an insert-like statement)
+  };
+  std::map<std::string, Prepared> prepared_;
   std::vector<int32_t> fetchSizes_;
 };
 

@@ -85,7 +85,7 @@ struct ReplyToken {
   int32_t doneCount() const;
   int32_t eedNumber() const;  // for EED
   std::string eedText() const;
-  int32_t curInfoId() const;        // for CURINFO
+  int32_t curInfoId() const;  // for CURINFO
   uint16_t curInfoStatus() const;
 };
 

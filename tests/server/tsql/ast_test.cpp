@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "server/core/message.h"
 #include "server/tsql/parser.h"
 
 namespace tabsrv::tsql {
@@ -220,6 +222,103 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(BuiltinTypes, UserTypeHasNoBuiltinDescription) {
   auto s = one("declare @v sysname");
   EXPECT_FALSE(builtinTypeDesc(s->as<DeclareStatement>().variables.at(0).type).has_value());
+}
+
+// Prepared statements bind their values by position: each marker knows its place in the batch.
+// The opt-in syntax, for the tests of cursors and TOP.
+StatementPtr oneWithOptIns(const std::string& sql) {
+  auto batch = parseBatch(sql, ParseOptions{true, true});
+  EXPECT_EQ(batch.size(), 1u) << sql;
+  return std::move(batch.at(0));
+}
+
+TEST(AstExtensions, MarkersCountInTextOrder) {
+  auto s = one("update t set a = ? where b = ? and c in (?, 1)");
+  const auto& u = s->as<UpdateStatement>();
+  EXPECT_EQ(u.assignments[0].value->as<PlaceholderExpr>().index, 0);
+  const auto& where = u.where->as<BinaryExpr>();
+  EXPECT_EQ(where.left->as<BinaryExpr>().right->as<PlaceholderExpr>().index, 1);
+  EXPECT_EQ(where.right->as<InListExpr>().list[0]->as<PlaceholderExpr>().index, 2);
+}
+
+TEST(AstExtensions, SetVariableIsAnAssigningSelect) {
+  auto s = one("set @n = @n + 1");
+  const auto& q = s->as<SelectStatement>();
+  EXPECT_TRUE(q.writtenAsSet);
+  ASSERT_EQ(q.core.items.size(), 1u);
+  EXPECT_EQ(q.core.items[0].variable, "@n");
+  EXPECT_TRUE(q.core.from.empty());
+}
+
+TEST(AstExtensions, TopAndIsolationAreKept) {
+  auto s = oneWithOptIns("select top 10 a from t at isolation serializable");
+  const auto& q = s->as<SelectStatement>();
+  ASSERT_TRUE(q.core.top);
+  EXPECT_EQ(q.core.top->as<LiteralExpr>().text, "10");
+  EXPECT_EQ(q.atIsolation, 3);
+  EXPECT_FALSE(one("select a from t")->as<SelectStatement>().core.top);
+}
+
+TEST(AstExtensions, CurrentOfLeavesNoCondition) {
+  auto u = oneWithOptIns("update t set a = 1 where current of c");
+  EXPECT_EQ(u->as<UpdateStatement>().currentOf, "c");
+  EXPECT_FALSE(u->as<UpdateStatement>().where);
+  auto d = one("delete t where a = 1");
+  EXPECT_TRUE(d->as<DeleteStatement>().currentOf.empty());
+  EXPECT_TRUE(d->as<DeleteStatement>().where);
+}
+
+TEST(AstExtensions, CursorStatementsCarryTheirParts) {
+  const std::string batch =
+      "declare c scroll cursor for\n"
+      "  select a, b from t\n"
+      "  for update of b\n"
+      "fetch relative @k c into @a, @b";
+  auto stmts = parseBatch(batch, ParseOptions{true, false});
+  ASSERT_EQ(stmts.size(), 2u);
+  const auto& d = stmts[0]->as<DeclareCursorStatement>();
+  EXPECT_EQ(d.name, "c");
+  EXPECT_TRUE(d.scroll);
+  EXPECT_EQ(d.use, CursorUse::Update);
+  EXPECT_EQ(d.updateColumns, std::vector<std::string>{"b"});
+  EXPECT_EQ(d.query->sourceText(batch), "select a, b from t");
+  const auto& f = stmts[1]->as<FetchCursorStatement>();
+  EXPECT_EQ(stmts[1]->line, 4);
+  EXPECT_EQ(f.direction, FetchDirection::Relative);
+  EXPECT_EQ(f.offset->as<VariableExpr>().name, "@k");
+  EXPECT_EQ(f.into, (std::vector<std::string>{"@a", "@b"}));
+  EXPECT_EQ(std::string(statementKindName(StatementKind::DeallocateCursor)), "DEALLOCATE CURSOR");
+}
+
+TEST(AstExtensions, InsertDefaultValuesHasNoOtherSource) {
+  auto s = one("insert t default values");
+  const auto& i = s->as<InsertStatement>();
+  EXPECT_TRUE(i.defaultValues);
+  EXPECT_FALSE(i.hasValues);
+  EXPECT_FALSE(i.select);
+  EXPECT_FALSE(i.execute);
+}
+
+// Without the opt-in an executor that does not run cursors or TOP never sees them: the texts
+// stay syntax errors instead of a DELETE that would lose its WHERE or a SELECT without its limit.
+TEST(AstExtensions, OptInSyntaxIsRefusedByDefault) {
+  struct Case {
+    const char* name;
+    const char* sql;
+  } cases[] = {
+      {"delete_current_of", "delete t where current of c"},
+      {"update_current_of", "update t set a = 1 where current of c"},
+      {"declare_cursor", "declare c cursor for select a from t"},
+      {"open", "open c"},
+      {"fetch", "fetch c"},
+      {"close", "close c"},
+      {"deallocate", "deallocate cursor c"},
+      {"top", "select top 5 a from t"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_THROW(parseBatch(c.sql), SqlError) << c.name;
+    EXPECT_NO_THROW(parseBatch(c.sql, ParseOptions{true, true})) << c.name;
+  }
 }
 
 }  // namespace

@@ -23,7 +23,8 @@ class ParserErrors : public ::testing::TestWithParam<ErrorCase> {};
 TEST_P(ParserErrors, ReportsFamilyError) {
   const ErrorCase& c = GetParam();
   try {
-    parseBatch(c.sql);
+    // The opt-in syntax is on: its errors are reported like the rest.
+    parseBatch(c.sql, ParseOptions{true, true});
     FAIL() << "parsed without error: " << c.sql;
   } catch (const SqlError& e) {
     EXPECT_EQ(e.number(), c.number);
@@ -54,6 +55,12 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"else_without_if", "print 'a' else print 'b'", 156,
                   "Incorrect syntax near the keyword 'else'.", 1},
         ErrorCase{"declare_without_at", "declare a int", 102, "Incorrect syntax near 'a'.", 1},
+        ErrorCase{"cursor_without_select", "declare c cursor for print 'x'", 156,
+                  "Incorrect syntax near the keyword 'print'.", 1},
+        ErrorCase{"fetch_into_a_column", "fetch c into a", 102, "Incorrect syntax near 'a'.", 1},
+        ErrorCase{"isolation_level_out_of_range", "select a from t at isolation 4", 102,
+                  "Incorrect syntax near '4'.", 1},
+        ErrorCase{"set_variable_without_value", "set @a =", 102, "Incorrect syntax near '='.", 1},
         ErrorCase{"empty_in_list", "select 1 where a in ()", 102, "Incorrect syntax near ')'.", 1},
         ErrorCase{"case_without_when", "select case end", 156, "Incorrect syntax near the keyword 'end'.", 1},
         ErrorCase{"chained_comparison", "select 1 where a = b = c", 102, "Incorrect syntax near '='.", 1},

@@ -106,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    "Unclosed quote before the character string 'x y'.", 1},
                       LexErrorCase{"unclosed_nested_comment", "/* a /* b */ select 1", 113,
                                    "Missing end comment mark '*/'.", 1},
-                      LexErrorCase{"stray_character", "select ?", 102, "Incorrect syntax near '?'.", 1},
+                      LexErrorCase{"stray_character", "select {", 102, "Incorrect syntax near '{'.", 1},
                       LexErrorCase{"lone_dollar", "select $", 102, "Incorrect syntax near '$'.", 1}),
     [](const auto& info) { return std::string(info.param.name); });
 

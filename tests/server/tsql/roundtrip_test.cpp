@@ -10,10 +10,10 @@
 namespace tabsrv::tsql {
 namespace {
 
-// Every statement of the batch printed back, joined by " ; ".
+// Every statement of the batch printed back, joined by " ; "; the opt-in syntax is on.
 std::string printBatch(const std::string& sql) {
   std::string out;
-  for (const auto& s : parseBatch(sql)) {
+  for (const auto& s : parseBatch(sql, ParseOptions{true, true})) {
     if (!out.empty()) out += " ; ";
     out += s->toSql();
   }
@@ -87,7 +87,33 @@ INSTANTIATE_TEST_SUITE_P(
              "SELECT type, price FROM titles ORDER BY type COMPUTE sum(price), count(price) BY type COMPUTE "
              "max(price)"),
         CASE(for_browse, "select a from t for browse", "SELECT a FROM t FOR BROWSE"),
-        CASE(select_without_from, "select 1, 'a', @@version", "SELECT 1, 'a', @@version")),
+        CASE(select_without_from, "select 1, 'a', @@version", "SELECT 1, 'a', @@version"),
+        CASE(top_rows, "select top 5 title from books order by price desc ; select distinct top @n a from t",
+             "SELECT TOP 5 title FROM books ORDER BY price DESC ; SELECT DISTINCT TOP @n a FROM t"),
+        CASE(top_as_column_name, "select top from t", "SELECT top FROM t"),
+        CASE(parenthesized_union_operands, "(select a from t) union (select b from u) order by 1",
+             "SELECT a FROM t UNION SELECT b FROM u ORDER BY 1"),
+        CASE(parenthesized_first_operand_keeps_its_unions,
+             "((select a from t union select b from u)) union all select c from v",
+             "SELECT a FROM t UNION SELECT b FROM u UNION ALL SELECT c FROM v"),
+        CASE(parenthesized_right_union_keeps_grouping,
+             "select a from t union all (select b from u union select c from v)",
+             "SELECT a FROM t UNION ALL SELECT * FROM (SELECT b FROM u UNION SELECT c FROM v)"),
+        CASE(parenthesized_operand_with_top_keeps_its_order,
+             "select a from t union (select top 1 b from u order by b desc)",
+             "SELECT a FROM t UNION SELECT * FROM (SELECT TOP 1 b FROM u ORDER BY b DESC)"),
+        CASE(parenthesized_select_alone, "(select a from t order by a)", "SELECT a FROM t ORDER BY a"),
+        CASE(outer_order_replaces_inner, "(select a from t order by a) order by 1 desc",
+             "SELECT a FROM t ORDER BY 1 DESC"),
+        CASE(at_isolation,
+             "select a from t holdlock at isolation read uncommitted select b from u at isolation 3",
+             "SELECT a FROM t AT ISOLATION 0 ; SELECT b FROM u AT ISOLATION 3"),
+        CASE(readpast_hint_dropped, "select a from t readpast where a > 1", "SELECT a FROM t WHERE a > 1"),
+        CASE(sqlanywhere_owner_qualified_tables,
+             "SELECT si.index_name FROM SYS.SYSINDEX si, SYS.SYSTABLE st WHERE si.table_id = st.table_id",
+             "SELECT si.index_name FROM SYS.SYSINDEX si, SYS.SYSTABLE st WHERE si.table_id = st.table_id"),
+        CASE(parameter_markers, "select * from t where a = ? and b in (?, ?)",
+             "SELECT * FROM t WHERE a = ? AND b IN (?, ?)")),
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
@@ -157,7 +183,16 @@ INSTANTIATE_TEST_SUITE_P(
         CASE(update_variable, "update t set @old = a, a = 0", "UPDATE t SET @old = a, a = 0"),
         CASE(delete_forms, "delete t ; delete from t where a = 1 ; delete t from t, u where t.a = u.a",
              "DELETE FROM t ; DELETE FROM t WHERE a = 1 ; DELETE FROM t FROM t, u WHERE t.a = u.a"),
-        CASE(truncate, "truncate table db..t", "TRUNCATE TABLE db..t")),
+        CASE(truncate, "truncate table db..t", "TRUNCATE TABLE db..t"),
+        CASE(insert_default_values, "insert into t default values", "INSERT INTO t DEFAULT VALUES"),
+        CASE(insert_parenthesized_union, "insert t ((select a from u) union (select b from v))",
+             "INSERT INTO t SELECT a FROM u UNION SELECT b FROM v"),
+        CASE(insert_markers, "INSERT sample..books(book_id, title) VALUES (?, ?)",
+             "INSERT INTO sample..books (book_id, title) VALUES (?, ?)"),
+        CASE(update_current_of, "update t set a = 1 where current of c",
+             "UPDATE t SET a = 1 WHERE CURRENT OF c"),
+        CASE(delete_current_of, "delete from t where current of c ; delete t where current of [my cursor]",
+             "DELETE FROM t WHERE CURRENT OF c ; DELETE FROM t WHERE CURRENT OF [my cursor]")),
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
@@ -190,6 +225,11 @@ INSTANTIATE_TEST_SUITE_P(
              "CREATE UNIQUE CLUSTERED INDEX t_ix ON t (a, b DESC) WITH fillfactor = 80, ignore_dup_key ON "
              "seg2"),
         CASE(create_plain_index, "create index i on t(a asc)", "CREATE INDEX i ON t (a)"),
+        CASE(create_index_string_segment,
+             "CREATE UNIQUE INDEX i ON t\n(a,b)\nWITH IGNORE_DUP_KEY\nON 'default'",
+             "CREATE UNIQUE INDEX i ON t (a, b) WITH IGNORE_DUP_KEY ON default"),
+        CASE(create_index_segment_with_blank, "create index i on t (a) on 'log seg'",
+             "CREATE INDEX i ON t (a) ON 'log seg'"),
         CASE(drop_index, "drop index t.i, dbo.u.j", "DROP INDEX t.i, dbo.u.j"),
         CASE(create_view, "create view v (x, y) as select a, b from t where a > 0 with check option",
              "CREATE VIEW v (x, y) AS SELECT a, b FROM t WHERE a > 0 WITH CHECK OPTION"),
@@ -234,6 +274,28 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         CASE(declare, "declare @a int, @b varchar(10) declare @c numeric(5,2)",
              "DECLARE @a int, @b varchar(10) ; DECLARE @c numeric(5, 2)"),
+        CASE(set_variable, "set @n = @n + 1 set @s = (select max(a) from t)",
+             "SET @n = @n + 1 ; SET @s = (SELECT max(a) FROM t)"),
+        CASE(cursor_lifecycle,
+             "declare c cursor for select a, b from t where b = 1 for update of a "
+             "open c fetch c into @a, @b close c deallocate cursor c",
+             "DECLARE c CURSOR FOR SELECT a, b FROM t WHERE b = 1 FOR UPDATE OF a ; OPEN c ; FETCH c INTO "
+             "@a, @b ; "
+             "CLOSE c ; DEALLOCATE CURSOR c"),
+        CASE(cursor_options_and_directions,
+             "declare c insensitive scroll cursor for select a from t for read only "
+             "fetch absolute 3 c fetch relative -1 from c fetch prior from c fetch next c fetch first c "
+             "deallocate c",
+             "DECLARE c INSENSITIVE SCROLL CURSOR FOR SELECT a FROM t FOR READ ONLY ; FETCH ABSOLUTE 3 FROM "
+             "c ; "
+             "FETCH RELATIVE -1 FROM c ; FETCH PRIOR FROM c ; FETCH c ; FETCH FIRST FROM c ; DEALLOCATE "
+             "CURSOR c"),
+        CASE(cursor_named_like_a_direction, "fetch next", "FETCH next"),
+        CASE(sqlanywhere_cursor_forms,
+             "DECLARE c DYNAMIC SCROLL CURSOR FOR (select a from t) union (select b from u) "
+             "declare d no scroll cursor for select a from t for update",
+             "DECLARE c SCROLL CURSOR FOR SELECT a FROM t UNION SELECT b FROM u ; "
+             "DECLARE d CURSOR FOR SELECT a FROM t FOR UPDATE"),
         CASE(if_else_blocks,
              "if @a = 1 begin print 'one' select 1 end else if @a = 2 print 'two' else return 5",
              "IF @a = 1 BEGIN PRINT 'one' SELECT 1 END ELSE IF @a = 2 PRINT 'two' ELSE RETURN 5"),

@@ -1,0 +1,202 @@
+// Cursors, declared by the client's cursor commands or by DECLARE CURSOR in a batch: the query
+// runs in full at OPEN and its rows are handed out from memory, so writes in between (even
+// through the cursor) never disturb a fetch. FETCH in a batch, @@sqlstatus and WHERE CURRENT OF.
+#include "server/exec/errors.h"
+#include "server/exec/session_impl.h"
+#include "server/exec/sql_statement.h"
+#include "server/types/convert.h"
+#include "server/types/sqlite_value.h"
+
+namespace tabsrv {
+
+using namespace tsql;
+
+namespace {
+
+constexpr int32_t kCursorExists = 16915;
+constexpr int32_t kCursorNotFound = 16916;
+constexpr int32_t kCursorNotOpen = 16917;
+constexpr int32_t kCursorAlreadyOpen = 16918;
+constexpr int32_t kCursorReadOnly = 16919;
+constexpr int32_t kNoCurrentRow = 16920;
+
+// The cursor's query: its SELECT, whether FOR UPDATE was written, checked to be one SELECT.
+std::unique_ptr<DeclareCursorStatement> parseCursorQuery(const std::string& name, const std::string& sql) {
+  std::vector<StatementPtr> parsed = parseBatch("declare c cursor for " + sql, SessionImpl::parseOptions());
+  if (parsed.size() != 1 || !parsed[0]->is<DeclareCursorStatement>())
+    throw SqlError(102, 15, "The query of cursor '" + name + "' must be one SELECT statement.");
+  return std::unique_ptr<DeclareCursorStatement>(static_cast<DeclareCursorStatement*>(parsed[0].release()));
+}
+
+}  // namespace
+
+ParseOptions SessionImpl::parseOptions() {
+  ParseOptions o;
+  o.cursors = true;
+  return o;
+}
+
+SessionImpl::CursorState& SessionImpl::cursorById(int32_t id) {
+  auto it = cursors_.find(id);
+  if (it == cursors_.end())
+    throw SqlError(kCursorNotFound, 16, "The cursor with id " + std::to_string(id) + " does not exist.");
+  return it->second;
+}
+
+int32_t SessionImpl::cursorIdByName(const std::string& name) {
+  for (const auto& [id, c] : cursors_)
+    if (c.name == name) return id;
+  throw SqlError(kCursorNotFound, 16, "A cursor with the name '" + name + "' does not exist.");
+}
+
+int32_t SessionImpl::declareCursor(const std::string& name, const std::string& sql, bool forUpdate,
+                                   const std::vector<ParamValue>& params) {
+  for (const auto& [id, c] : cursors_)
+    if (c.name == name)
+      throw SqlError(kCursorExists, 16, "A cursor with the name '" + name + "' already exists.");
+  auto parsed = parseCursorQuery(name, sql);  // a syntax error fails the declare, not the open
+  CursorState c;
+  c.name = name;
+  c.sql = sql;
+  c.forUpdate = forUpdate || parsed->use == CursorUse::Update;
+  c.params = params;
+  int32_t id = nextCursorId_++;
+  cursors_[id] = std::move(c);
+  return id;
+}
+
+void SessionImpl::setCursorRows(int32_t id, int32_t rows) {
+  cursorById(id).rowsPerFetch = std::max(1, rows);
+}
+
+std::vector<ColumnDesc> SessionImpl::openCursor(int32_t id) {
+  CursorState& c = cursorById(id);
+  if (c.open) throw SqlError(kCursorAlreadyOpen, 16, "The cursor '" + c.name + "' is already open.");
+  auto parsed = parseCursorQuery(c.name, c.sql);
+  const SelectStatement& query = *parsed->query;
+  if (!query.core.into.empty()) throw SqlError(102, 15, "A cursor's SELECT cannot have an INTO clause.");
+
+  // The cursor's parameters are variables while its query binds.
+  std::map<std::string, Variable> saved = variables_;
+  for (size_t i = 0; i < c.params.size(); ++i) {
+    std::string n = c.params[i].name.empty() ? "@P" + std::to_string(i + 1) : c.params[i].name;
+    if (n[0] != '@') n = "@" + n;
+    variables_[n] = Variable{c.params[i].format.type, c.params[i].value};
+  }
+  struct Restore {
+    std::map<std::string, Variable>& target;
+    std::map<std::string, Variable>& saved;
+    ~Restore() { target = std::move(saved); }
+  } restore{variables_, saved};
+
+  Binder binder(*this);
+  BoundQuery q = binder.bindQuery(query, nullptr);
+  std::string sql = q.sql;
+  // A cursor over exactly one table, without DISTINCT, grouping or UNION, can change that table's
+  // rows through WHERE CURRENT OF: it reads each row's rowid along with the row.
+  bool trackRows = false;
+  std::optional<TableInfo> table;
+  if (query.core.from.size() == 1 && query.core.from[0]->is<NamedTableRef>() && !query.core.distinct &&
+      query.core.groupBy.empty() && !query.core.having && query.unions.empty() &&
+      sql.rfind("SELECT ", 0) == 0 && sql.find(" AS t0") != std::string::npos) {
+    table = binder.resolveTable(query.core.from[0]->as<NamedTableRef>().name);
+    bool aggregate = false;
+    for (const auto& item : query.core.items)
+      if (item.expr && item.expr->kind == ExprKind::Function) aggregate = true;
+    if (table->type == "U" && !aggregate) {
+      trackRows = true;
+      sql = "SELECT t0.rowid, " + sql.substr(7);
+    }
+  }
+  SqlStatement st(*this, sql);
+  st.bindAll(binder.params());
+  c.rows.clear();
+  c.rowids.clear();
+  int offset = trackRows ? 1 : 0;
+  while (st.step()) {
+    checkCancel();
+    std::vector<Value> row;
+    for (size_t i = 0; i < q.columns.size(); ++i)
+      row.push_back(columnValue(st.get(), static_cast<int>(i) + offset, q.columns[i].type));
+    if (trackRows) c.rowids.push_back(sqlite3_column_int64(st.get(), 0));
+    c.rows.push_back(std::move(row));
+  }
+  c.columns = q.columns;
+  if (trackRows) {
+    c.tableId = table->id;
+    c.tableDatabase = table->database;
+  }
+  c.next = 0;
+  c.open = true;
+  return c.columns;
+}
+
+std::vector<std::vector<Value>> SessionImpl::fetchCursor(int32_t id, int32_t maxRows) {
+  CursorState& c = cursorById(id);
+  if (!c.open) throw SqlError(kCursorNotOpen, 16, "The cursor '" + c.name + "' is not open.");
+  std::vector<std::vector<Value>> out;
+  while (static_cast<int32_t>(out.size()) < std::max(1, maxRows) && c.next < c.rows.size())
+    out.push_back(c.rows[c.next++]);
+  return out;
+}
+
+int32_t SessionImpl::cursorRowCount(int32_t id) {
+  auto it = cursors_.find(id);
+  return it == cursors_.end() ? 0 : static_cast<int32_t>(it->second.next);
+}
+
+void SessionImpl::closeCursor(int32_t id, bool deallocate) {
+  CursorState& c = cursorById(id);
+  if (!c.open && !deallocate) throw SqlError(kCursorNotOpen, 16, "The cursor '" + c.name + "' is not open.");
+  c.open = false;
+  c.rows.clear();
+  c.rowids.clear();
+  c.next = 0;
+  if (deallocate) cursors_.erase(id);
+}
+
+std::string SessionImpl::currentOfCondition(const std::string& name, const TableInfo& t,
+                                            const std::string& alias) {
+  CursorState& c = cursorById(cursorIdByName(name));
+  if (!c.open) throw SqlError(kCursorNotOpen, 16, "The cursor '" + c.name + "' is not open.");
+  if (!c.forUpdate || c.rowids.empty() || c.tableId != t.id || c.tableDatabase != t.database)
+    throw SqlError(kCursorReadOnly, 16,
+                   "The cursor '" + c.name + "' cannot change table '" + t.name +
+                       "': it is read only or does not read that table.");
+  if (c.next == 0)
+    throw SqlError(kNoCurrentRow, 16, "The cursor '" + c.name + "' is not positioned on a row.");
+  return alias + ".rowid = " + std::to_string(c.rowids[c.next - 1]);
+}
+
+void SessionImpl::runDeclareCursor(const DeclareCursorStatement& s) {
+  std::string sql = s.query->toSql();
+  declareCursor(s.name, sql, s.use == CursorUse::Update, {});
+  done(false, -1);
+}
+
+void SessionImpl::runFetch(const FetchCursorStatement& s) {
+  if (s.direction != FetchDirection::Next) throw notSupported("FETCH in a direction other than NEXT");
+  int32_t id = cursorIdByName(s.name);
+  std::vector<std::vector<Value>> rows = fetchCursor(id, 1);
+  CursorState& c = cursorById(id);
+  sqlStatus_ = rows.empty() ? 2 : 0;
+  if (!s.into.empty()) {
+    if (s.into.size() != c.columns.size())
+      throw SqlError(16924, 16,
+                     "Cursorfetch: The number of variables declared in the INTO list must match that of "
+                     "selected rows.");
+    if (!rows.empty())
+      for (size_t i = 0; i < s.into.size(); ++i) assignVariable(s.into[i], rows[0][i], c.columns[i].type);
+    rowCount_ = static_cast<int32_t>(c.next);
+    error_ = 0;
+    done(false, -1);
+    return;
+  }
+  sink_->rowFormat(c.columns);
+  for (const auto& r : rows) sink_->row(r);
+  rowCount_ = static_cast<int32_t>(c.next);
+  error_ = 0;
+  done(false, static_cast<int32_t>(rows.size()));
+}
+
+}  // namespace tabsrv

@@ -1,0 +1,150 @@
+// What the engine reports beyond rows: the SQL-monitor trace with its exact texts (only with
+// Monitor on and an owner), the texts copied into an owner recognised by its class name, and
+// the private AutoDb connection.
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "access/SysUtils.h"
+#include "engine_fixture.h"
+
+namespace {
+
+// Binds the monitor's socket under a window title of this process and collects lines.
+class MonitorReceiver {
+ public:
+  MonitorReceiver() {
+    SetSqlMonitorWindow(QStringLiteral("tf_main"), QStringLiteral("EngineTrace%1").arg(::getpid()));
+    fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const std::string name = SqlMonitorSocketName();
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path + 1, name.data(), name.size());
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&addr),
+           static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size()));
+    timeval tv{0, 200000};
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    Start();
+  }
+  ~MonitorReceiver() {
+    stop_ = true;
+    if (reader_.joinable()) reader_.join();
+    ::close(fd_);
+  }
+  // Every line received until the socket stayed quiet for a moment; the socket's queue holds
+  // only a few datagrams, so a reader thread empties it while the engine runs.
+  QStringList Lines() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::lock_guard<std::mutex> lock(mutex_);
+    QStringList out = lines_;
+    lines_.clear();
+    return out;
+  }
+  void Start() {
+    reader_ = std::thread([this] {
+      char buf[70000];
+      while (!stop_) {
+        const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+        if (n <= 16) continue;
+        std::lock_guard<std::mutex> lock(mutex_);
+        lines_ << QString::fromUtf8(buf + 16,
+                                    static_cast<qsizetype>(strnlen(buf + 16, static_cast<size_t>(n - 16))));
+      }
+    });
+  }
+
+ private:
+  int fd_ = -1;
+  std::atomic<bool> stop_{false};
+  std::thread reader_;
+  std::mutex mutex_;
+  QStringList lines_;
+};
+
+using EngineTrace = EngineTest;
+
+TEST_F(EngineTrace, MonitorLinesCarryTheExactTexts) {
+  MonitorReceiver monitor;
+  TComponent owner;
+  auto* q = new TQorixEnhQuery(&owner);
+  q->SetDatabase(db_.get());
+  q->Monitor = true;
+  q->SetSQL(QStringLiteral("select 1 as x"));
+  q->ExecSQL();
+  const QStringList lines = monitor.Lines();
+  const QStringList expected = {
+      QStringLiteral("SQL Execute: select 1 as x"),
+      QStringLiteral("CS_ROW_RESULT"),
+      QStringLiteral("Open-Client: ct_res_info(CS_NUMDATA) - Number of columns : 1"),
+      QStringLiteral("Open-Client: ct_bind - Column Name : x"),
+      QStringLiteral("Open-Client: ct_fetch"),
+      QStringLiteral("SQL Data Out: Column = 1, Name = x, Type = char, Precision = 0, Scale = 0, Data = 1"),
+      QStringLiteral("CS_END_DATA"),
+      QStringLiteral("CS_CMD_DONE"),
+      QStringLiteral("Open-Client: ct_res_info(CS_ROW_COUNT) - Number of rows : 1"),
+      QStringLiteral("Flow : ** End of SQLExec **"),
+  };
+  // In this order, with other lines between them.
+  int at = 0;
+  for (const QString& line : lines)
+    if (at < expected.size() && line == expected[at]) ++at;
+  EXPECT_EQ(at, expected.size()) << "missing from: " << lines.join(QStringLiteral(" / ")).toStdString()
+                                 << "\nfirst missing: "
+                                 << (at < expected.size() ? expected[at].toStdString() : "");
+
+  // Without an owner nothing is sent.
+  TQorixEnhQuery lonely;
+  lonely.SetDatabase(db_.get());
+  lonely.Monitor = true;
+  lonely.SetSQL(QStringLiteral("select 2"));
+  lonely.ExecSQL();
+  EXPECT_TRUE(monitor.Lines().isEmpty());
+}
+
+TEST_F(EngineTrace, TextsAreCopiedIntoAnOwnerKnownByItsClassName) {
+  TQorixObjInfo info;
+  TComponent plain;
+  auto* routed = new TQorixEnhQuery(&info);
+  auto* kept = new TQorixEnhQuery(&plain);
+  for (TQorixEnhQuery* q : {routed, kept}) {
+    q->SetDatabase(db_.get());
+    q->SetShowDbMessages({});
+    q->SetSQL(QStringLiteral("print 'for the owner'"));
+    q->ExecSQL();
+    EXPECT_TRUE(q->LastMessage().contains(QStringLiteral("for the owner")));
+  }
+  EXPECT_TRUE(info.LastMessage().contains(QStringLiteral("for the owner")));
+  routed->SetShowDbMessages({smDbMsg, smDbErr});
+  routed->SetSQL(QStringLiteral("select * from no_table_for_the_owner"));
+  EXPECT_THROW(routed->ExecSQL(), Exception);
+  EXPECT_TRUE(info.LastError().contains(QStringLiteral("no_table_for_the_owner")));
+  EXPECT_NE(info.LastServerMsg().msgnumber, 0);
+}
+
+TEST_F(EngineTrace, AutoDbRunsOnItsOwnConnection) {
+  int made = 0;
+  AutoDatabaseFactory() = [&](TComponent* owner) -> TQorixDatabaseBase* {
+    ++made;
+    auto* db = new TestDatabase(owner);
+    db->SetName(QStringLiteral("db_private_%1").arg(made));
+    return db;
+  };
+  TQorixEnhQuery q;
+  q.SetAutoDb(true);
+  q.SetSQL(QStringLiteral("select 5"));
+  EXPECT_EQ(OpenRows(q), (QStringList{"5"}));
+  EXPECT_EQ(OpenRows(q), (QStringList{"5"}));
+  EXPECT_EQ(made, 1);
+  EXPECT_EQ(q.DbName, QStringLiteral("db_private_1"));
+  EXPECT_NE(q.Database(), db_.get());
+  AutoDatabaseFactory() = nullptr;
+}
+
+}  // namespace
