@@ -22,4 +22,4 @@ printf '[DSQUERY]\n\thost = 127.0.0.1\n\tport = %s\n\ttds version = 5.0\n\tclien
 export FREETDSCONF="$PWD/build/run/freetds.conf"
 echo "local server on 127.0.0.1:$port, data in $data"
 ./build/tests/support/tabulon-ctquery -S DSQUERY -U sa \
-  "select @@servername, @@version select name, dbid from master..sysdatabases order by dbid"
+  "select @@servername, @@version select name, dbid from master..sysdatabases order by dbid select book_id, title, genre, price from sample..books order by book_id"

@@ -172,7 +172,25 @@ TypeDesc resolveTypeName(BindContext& ctx, const TypeName& type) {
   return *found;
 }
 
+std::optional<std::pair<int32_t, bool>> userTypeOf(BindContext& ctx, const TypeName& type) {
+  if (builtinTypeDesc(type)) return std::nullopt;
+  std::string sql = "SELECT usertype, allownulls FROM " +
+                    sqliteObjectName(ctx.databaseName(), "dbo", "systypes") +
+                    " WHERE name = ?1 AND usertype >= 100";
+  sqlite3_stmt* st = nullptr;
+  std::optional<std::pair<int32_t, bool>> found;
+  if (sqlite3_prepare_v2(ctx.connection(), sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+    sqlite3_bind_text(st, 1, type.name.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(st) == SQLITE_ROW)
+      found = std::make_pair(sqlite3_column_int(st, 0), sqlite3_column_int(st, 1) != 0);
+  }
+  sqlite3_finalize(st);
+  return found;
+}
+
 TableInfo Binder::resolveTable(const ObjectName& name) {
+  if (name.database.empty() && name.owner.empty())
+    if (auto pseudo = ctx_.pseudoTable(name.name)) return *pseudo;
   ObjectRef ref{name.database, name.owner, name.name};
   if (!name.name.empty() && name.name[0] == '#') {
     ref.database = "tempdb";
@@ -381,6 +399,21 @@ BoundExpr Binder::bindBinary(const BinaryExpr& e, const Scope& scope) {
   } else {
     a = bindExpr(*e.left, scope);
     b = bindHinted(*e.right, scope, &a.type);
+  }
+  // `status & 0x80`, `status & 0x80 = 0x80`: a binary constant beside an integer counts as the int
+  // it spells (its last four bytes), so bitwise operators and comparisons work on flag words.
+  auto binaryAsInt = [](const Expr& x, BoundExpr& bound) {
+    if (!x.is<LiteralExpr>() || x.as<LiteralExpr>().literal != LiteralKind::Binary) return;
+    const Bytes& bytes = x.as<LiteralExpr>().bytes;
+    uint32_t v = 0;
+    size_t from = bytes.size() > 4 ? bytes.size() - 4 : 0;
+    for (size_t i = from; i < bytes.size(); ++i) v = (v << 8) | bytes[i];
+    bound.type = makeType(SqlType::Int);
+    bound.sql = std::to_string(static_cast<int32_t>(v));
+  };
+  if (e.op != BinaryOp::Add && e.op != BinaryOp::And && e.op != BinaryOp::Or) {
+    if (typeClass(a.type.type) == TypeClass::Integer) binaryAsInt(*e.right, b);
+    if (typeClass(b.type.type) == TypeClass::Integer) binaryAsInt(*e.left, a);
   }
   BoundExpr r;
   r.nullable = a.nullable || b.nullable;

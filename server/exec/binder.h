@@ -85,6 +85,11 @@ class BindContext {
     (void)index, (void)hint;
     throw SqlError(102, 15, "Incorrect syntax near '?'.");
   }
+  // A table only a trigger body sees (`inserted`, `deleted`), or nothing.
+  virtual std::optional<TableInfo> pseudoTable(const std::string& name) {
+    (void)name;
+    return std::nullopt;
+  }
 };
 
 // A bound SELECT: SQLite text, parameters and the result columns as the client sees them.
@@ -156,5 +161,7 @@ class Binder {
 // Converts a SqlType + sizes into the type a TypeName stands for, resolving user types through
 // systypes of the current database; throws 2715 "Can't find type '<name>'." when unknown.
 TypeDesc resolveTypeName(BindContext& ctx, const tsql::TypeName& type);
+// A user type's systypes usertype and allownulls in the current database; nothing for a built-in.
+std::optional<std::pair<int32_t, bool>> userTypeOf(BindContext& ctx, const tsql::TypeName& type);
 
 }  // namespace tabsrv

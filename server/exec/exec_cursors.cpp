@@ -75,6 +75,12 @@ std::vector<ColumnDesc> SessionImpl::openCursor(int32_t id) {
   auto parsed = parseCursorQuery(c.name, c.sql);
   const SelectStatement& query = *parsed->query;
   if (!query.core.into.empty()) throw SqlError(102, 15, "A cursor's SELECT cannot have an INTO clause.");
+  // A cursor over master..sysprocesses reads the sessions as they are at open.
+  bool live = liveTables_;
+  liveTables_ = false;
+  noteLiveTables(c.sql);
+  if (liveTables_) refreshLive();
+  liveTables_ = live || liveTables_;
 
   // The cursor's parameters are variables while its query binds.
   std::map<std::string, Variable> saved = variables_;

@@ -19,18 +19,24 @@ bool isTemp(const ObjectName& n) {
 }  // namespace
 
 void SessionImpl::runCreateTable(const CreateTableStatement& s) {
-  TableSpec spec;
+  TableSpec details;
   bool temp = isTemp(s.table);
-  spec.database = temp ? "tempdb" : (s.table.database.empty() ? database_ : s.table.database);
-  spec.owner = temp ? "dbo" : (s.table.owner.empty() ? user_ : s.table.owner);
-  spec.name = temp ? tempTableName(s.table.name) : s.table.name;
-  if (!databaseExists(db_, spec.database)) throw unknownDatabase(spec.database);
+  details.database = temp ? "tempdb" : (s.table.database.empty() ? database_ : s.table.database);
+  details.owner = temp ? "dbo" : (s.table.owner.empty() ? user_ : s.table.owner);
+  details.name = temp ? tempTableName(s.table.name) : s.table.name;
+  if (!databaseExists(db_, details.database)) throw unknownDatabase(details.database);
   for (const auto& c : s.columns) {
     ColumnSpec cs;
     cs.name = c.name;
     cs.type = resolveTypeName(*this, c.type);
     // Without NULL or NOT NULL a column does not allow nulls, as the family's default has it.
     cs.nullable = c.nullability == Nullability::Null;
+    // A column of a user type (sp_addtype phone_t, 'varchar(12)') keeps its usertype and, unless
+    // it says NULL or NOT NULL, the type's own nullability.
+    if (auto user = userTypeOf(*this, c.type)) {
+      if (!temp) cs.userType = user->first;
+      if (c.nullability == Nullability::Default) cs.nullable = user->second;
+    }
     cs.identity = c.identity;
     if (c.identity) cs.nullable = false;
     if (c.defaultValue) cs.defaultText = c.defaultValue->toSql();
@@ -44,9 +50,9 @@ void SessionImpl::runCreateTable(const CreateTableStatement& s) {
       is.clustered = k.clustering == Clustering::Clustered ||
                      (k.clustering == Clustering::Default && k.kind == ConstraintKind::PrimaryKey);
       if (is.primaryKey) cs.nullable = false;
-      spec.constraints.push_back(std::move(is));
+      details.constraints.push_back(std::move(is));
     }
-    spec.columns.push_back(std::move(cs));
+    details.columns.push_back(std::move(cs));
   }
   for (const auto& k : s.constraints) {
     if (k.kind != ConstraintKind::PrimaryKey && k.kind != ConstraintKind::Unique) continue;
@@ -57,22 +63,19 @@ void SessionImpl::runCreateTable(const CreateTableStatement& s) {
     is.unique = true;
     is.clustered = k.clustering == Clustering::Clustered ||
                    (k.clustering == Clustering::Default && k.kind == ConstraintKind::PrimaryKey);
-    spec.constraints.push_back(std::move(is));
+    details.constraints.push_back(std::move(is));
   }
   StatementTransaction tx(*this);
-  createTable(db_, spec);
+  createTable(db_, details);
   tx.commit();
-  if (temp) rememberTempTable(spec.name);
+  if (temp) rememberTempTable(details.name);
   done(false, -1);
-}
-
-void SessionImpl::runAlterTable(const AlterTableStatement& s) {
-  (void)s;
-  throw notSupported("ALTER TABLE");
 }
 
 void SessionImpl::runDrop(const DropStatement& s) {
   if (s.object == DropObject::Procedure) return runDropProcedure(s);
+  if (s.object == DropObject::Rule || s.object == DropObject::Default || s.object == DropObject::Trigger)
+    return runDropTextObject(s);
   if (s.object != DropObject::Table && s.object != DropObject::View) throw notSupported("This DROP");
   Binder binder(*this);
   StatementTransaction tx(*this);
@@ -104,13 +107,13 @@ void SessionImpl::runCreateIndex(const CreateIndexStatement& s) {
   TableInfo t = binder.resolveTable(s.table);
   if (t.type != "U")
     throw SqlError(1921, 16, "Cannot create an index on '" + t.name + "': it is not a user table.");
-  IndexSpec spec;
-  spec.name = s.name;
-  for (const auto& c : s.columns) spec.columns.push_back(c.name);
-  spec.unique = s.unique;
-  spec.clustered = s.clustering == Clustering::Clustered;
+  IndexSpec details;
+  details.name = s.name;
+  for (const auto& c : s.columns) details.columns.push_back(c.name);
+  details.unique = s.unique;
+  details.clustered = s.clustering == Clustering::Clustered;
   StatementTransaction tx(*this);
-  createIndex(db_, t, spec);
+  createIndex(db_, t, details);
   tx.commit();
   done(false, -1);
 }
@@ -153,16 +156,16 @@ void SessionImpl::runCreateView(const CreateViewStatement& s) {
     select += (i ? ", " : "") + std::string("v.\"c") + std::to_string(i + 1) + "\" AS " +
               Binder::quoteIdent(q.columns[i].name);
   select += " FROM (" + q.sql + ") AS v";
-  ViewSpec spec;
-  spec.database = s.view.database.empty() ? database_ : s.view.database;
-  spec.owner = s.view.owner.empty() ? user_ : s.view.owner;
-  spec.name = s.view.name;
-  spec.sqliteSelect = select;
-  spec.tsqlText = std::string(s.sourceText(batch_));
-  spec.columns = q.columns;
-  if (!databaseExists(db_, spec.database)) throw unknownDatabase(spec.database);
+  ViewSpec details;
+  details.database = s.view.database.empty() ? database_ : s.view.database;
+  details.owner = s.view.owner.empty() ? user_ : s.view.owner;
+  details.name = s.view.name;
+  details.sqliteSelect = select;
+  details.tsqlText = std::string(s.sourceText(batch_));
+  details.columns = q.columns;
+  if (!databaseExists(db_, details.database)) throw unknownDatabase(details.database);
   StatementTransaction tx(*this);
-  createView(db_, spec);
+  createView(db_, details);
   tx.commit();
   done(false, -1);
 }

@@ -3,6 +3,7 @@
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
+#include "server/exec/triggers.h"
 #include "server/exec/type_rules.h"
 #include "server/tsql/parser.h"
 #include "server/types/convert.h"
@@ -24,9 +25,7 @@ void refuseView(const TableInfo& t) {
 }
 
 SqlError nullNotAllowed(const std::string& column, const TableInfo& t) {
-  return SqlError(515, 16,
-                  "Attempt to insert NULL value into column '" + column + "', table '" + t.database + "." +
-                      t.owner + "." + t.name + "'; column does not allow nulls. Update fails.");
+  return SqlError(233, 16, "The column " + column + " in table " + t.name + " does not allow null values.");
 }
 
 }  // namespace
@@ -42,7 +41,8 @@ std::pair<Value, TypeDesc> SessionImpl::columnDefault(const CatalogColumn& c) {
 void SessionImpl::assignVariable(const std::string& name, const Value& v, const TypeDesc& from) {
   Variable* var = findVariable(name);
   if (!var) throw mustDeclare(name);
-  var->value = convertValue(v, from, var->type, ConversionKind::Implicit, options_.dateFormat);
+  var->value = padFixedChar(convertValue(v, from, var->type, ConversionKind::Implicit, options_.dateFormat),
+                            var->type);
 }
 
 void SessionImpl::runInsert(const InsertStatement& s) {
@@ -131,6 +131,7 @@ void SessionImpl::runInsert(const InsertStatement& s) {
     marks += (i ? ", ?" : "?") + std::to_string(i + 1);
   }
   StatementTransaction tx(*this);
+  TriggerFiring firing(*this, t, TriggerFiring::Event::Insert);
   SqlStatement ins(*this, "INSERT INTO " + t.sqliteName + " (" + cols + ") VALUES (" + marks + ")");
   Value lastIdentity;
   for (const auto& r : rows) {
@@ -167,6 +168,7 @@ void SessionImpl::runInsert(const InsertStatement& s) {
     ins.bindAll(values);
     ins.step();
   }
+  firing.fire(static_cast<int32_t>(rows.size()));
   tx.commit();
   if (!isNull(lastIdentity)) identity_ = lastIdentity;
   rowCount_ = static_cast<int32_t>(rows.size());
@@ -230,11 +232,13 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
   }
   if (!cond.empty()) sql += " WHERE " + cond;
   StatementTransaction tx(*this);
+  TriggerFiring firing(*this, t, TriggerFiring::Event::Update);
   SqlStatement st(*this, sql);
   st.bindAll(binder.params());
   while (st.step()) {
   }
   int32_t rows = sqlite3_changes(db_);
+  firing.fire(rows);
   tx.commit();
   rowCount_ = rows;
   done(false, rows);
@@ -274,11 +278,13 @@ void SessionImpl::runDelete(const DeleteStatement& s) {
     sql += " WHERE " + where;
   }
   StatementTransaction tx(*this);
+  TriggerFiring firing(*this, t, TriggerFiring::Event::Delete);
   SqlStatement st(*this, sql);
   st.bindAll(binder.params());
   while (st.step()) {
   }
   int32_t rows = sqlite3_changes(db_);
+  firing.fire(rows);
   tx.commit();
   rowCount_ = rows;
   done(false, rows);

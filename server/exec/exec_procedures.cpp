@@ -6,6 +6,7 @@
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
+#include "server/exec/type_rules.h"
 #include "server/tsql/parser.h"
 #include "server/types/convert.h"
 #include "server/types/sqlite_error.h"
@@ -51,10 +52,10 @@ ObjectName splitProcedureName(const std::string& text) {
 }  // namespace
 
 void SessionImpl::runCreateProcedure(const CreateProcedureStatement& s) {
-  ProcedureSpec spec;
-  spec.database = s.name.database.empty() ? database_ : s.name.database;
-  spec.owner = s.name.owner.empty() ? user_ : s.name.owner;
-  spec.name = s.name.name;
+  ProcedureSpec details;
+  details.database = s.name.database.empty() ? database_ : s.name.database;
+  details.owner = s.name.owner.empty() ? user_ : s.name.owner;
+  details.name = s.name.name;
   if (!s.name.database.empty() && s.name.database != database_)
     throw SqlError(2786, 16, "Procedures can only be created in the current database ('" + database_ + "').");
   std::set<std::string> seen;
@@ -63,11 +64,11 @@ void SessionImpl::runCreateProcedure(const CreateProcedureStatement& s) {
       throw SqlError(
           2735, 16,
           "The parameter name '" + p.name + "' is used more than once in the procedure's parameter list.");
-    spec.params.push_back({p.name, resolveTypeName(*this, p.type), p.output});
+    details.params.push_back({p.name, resolveTypeName(*this, p.type), p.output});
   }
-  spec.text = std::string(s.sourceText(batch_));
+  details.text = std::string(s.sourceText(batch_));
   StatementTransaction tx(*this);
-  createProcedure(db_, spec);
+  createProcedure(db_, details);
   tx.commit();
   done(false, -1);
 }
@@ -99,7 +100,13 @@ SessionImpl::CallResult SessionImpl::callProcedure(const ObjectName& name, const
       if (proc) break;
     }
   }
-  if (!proc) throw procedureNotFound(name.toSql());
+  if (!proc) {
+    // The system procedures the catalogue does not hold are built in.
+    CallResult builtin;
+    if (name.database.empty() && runSystemProcedure(name.name, args, builtin)) return builtin;
+    throw procedureNotFound(name.toSql());
+  }
+  noteLiveTables(proc->text);
   std::vector<StatementPtr> stored = parseBatch(proc->text, parseOptions());
   if (stored.empty() || !stored[0]->is<CreateProcedureStatement>())
     throw SqlError(7900, 16, "The stored text of procedure '" + proc->name + "' is damaged.");
@@ -183,11 +190,12 @@ SessionImpl::CallResult SessionImpl::callProcedure(const ObjectName& name, const
     TypeDesc type = resolveTypeName(*this, p.type);
     variables_[p.name] = Variable{type, Value{}};
     if (const CallArg* a = argFor[i]) {
-      variables_[p.name].value =
-          convertValue(a->value, a->type, type, ConversionKind::Implicit, options_.dateFormat);
+      variables_[p.name].value = padFixedChar(
+          convertValue(a->value, a->type, type, ConversionKind::Implicit, options_.dateFormat), type);
     } else if (p.defaultValue) {
       auto [v, t] = evaluate(*p.defaultValue);
-      variables_[p.name].value = convertValue(v, t, type, ConversionKind::Implicit, options_.dateFormat);
+      variables_[p.name].value =
+          padFixedChar(convertValue(v, t, type, ConversionKind::Implicit, options_.dateFormat), type);
     } else {
       throw SqlError(
           201, 16,
@@ -215,6 +223,7 @@ void SessionImpl::runExecute(const ExecuteStatement& s) {
     // exec ('select ...'): the text runs as a batch of its own, without the caller's variables.
     auto [v, t] = evaluate(*s.dynamicSql);
     std::string text = isNull(v) ? std::string() : valueToText(v, t);
+    noteLiveTables(text);
     std::vector<StatementPtr> statements = parseBatch(text, parseOptions());
     auto saved = std::move(variables_);
     std::string_view savedBatch = batch_;
@@ -317,6 +326,7 @@ void SessionImpl::executeRpc(const std::string& procName, std::vector<ParamValue
   sink_ = &sink;
   batch_ = {};
   variables_.clear();
+  triggerAbort_ = false;
   procDepth_ = 0;
   procId_ = 0;
   procName_.clear();

@@ -92,12 +92,12 @@ void SessionImpl::runSelectInto(const SelectStatement& s) {
   Binder binder(*this);
   BoundQuery q = binder.bindQuery(s, nullptr);
   const ObjectName& into = s.core.into;
-  TableSpec spec;
+  TableSpec details;
   bool temp = !into.name.empty() && into.name[0] == '#';
-  spec.database = temp ? "tempdb" : (into.database.empty() ? database_ : into.database);
-  spec.owner = temp ? "dbo" : (into.owner.empty() ? user_ : into.owner);
-  spec.name = temp ? tempTableName(into.name) : into.name;
-  if (!databaseExists(db_, spec.database)) throw unknownDatabase(spec.database);
+  details.database = temp ? "tempdb" : (into.database.empty() ? database_ : into.database);
+  details.owner = temp ? "dbo" : (into.owner.empty() ? user_ : into.owner);
+  details.name = temp ? tempTableName(into.name) : into.name;
+  if (!databaseExists(db_, details.database)) throw unknownDatabase(details.database);
   for (size_t i = 0; i < q.columns.size(); ++i) {
     const ColumnDesc& c = q.columns[i];
     if (c.name.empty())
@@ -108,10 +108,10 @@ void SessionImpl::runSelectInto(const SelectStatement& s) {
     cs.name = c.name;
     cs.type = c.type;
     cs.nullable = c.nullable;
-    spec.columns.push_back(std::move(cs));
+    details.columns.push_back(std::move(cs));
   }
   StatementTransaction tx(*this);
-  TableInfo t = createTable(db_, spec);
+  TableInfo t = createTable(db_, details);
   std::string cols, sel;
   for (size_t i = 0; i < t.columns.size(); ++i) {
     cols += (i ? ", " : "") + Binder::quoteIdent(t.columns[i].sqliteName);
@@ -128,7 +128,7 @@ void SessionImpl::runSelectInto(const SelectStatement& s) {
   st.step();
   int32_t rows = sqlite3_changes(db_);
   tx.commit();
-  if (temp) rememberTempTable(spec.name);
+  if (temp) rememberTempTable(details.name);
   rowCount_ = rows;
   done(false, rows);
 }

@@ -1,6 +1,8 @@
 // The session's batch interpreter: parsing, statement dispatch, DONE and error handling, globals,
 // cancellation through SQLite's progress and busy handlers, and the prepared-statement helper.
+#include <cctype>
 #include <cstring>
+#include <ctime>
 #include <thread>
 
 #include "server/exec/errors.h"
@@ -8,8 +10,10 @@
 #include "server/exec/sql_functions.h"
 #include "server/exec/sql_statement.h"
 #include "server/exec/type_rules.h"
+#include "server/storage/live_tables.h"
 #include "server/tsql/parser.h"
 #include "server/types/convert.h"
+#include "server/types/datetime.h"
 #include "server/types/sqlite_error.h"
 #include "server/types/sqlite_value.h"
 #include "server/types/type_codes.h"
@@ -53,6 +57,22 @@ void SqlStatement::fail(int rc) {
   if (session_.sink_ && session_.sink_->cancelled()) throw Cancelled{};
   SqlError e = errorFromSqlite(session_.db_, rc);
   if (e.number() == kCancelledErrorNumber) throw Cancelled{};
+  if (e.number() == 515) {
+    // SQLite's NOT NULL check ("... column 'c', table 'db.owner.t' ..."): the family reports 233.
+    std::string text = e.what();
+    auto quoted = [&text](size_t from, size_t& end) {
+      size_t a = text.find('\'', from);
+      size_t b = a == std::string::npos ? a : text.find('\'', a + 1);
+      if (b == std::string::npos) return std::string();
+      end = b + 1;
+      return text.substr(a + 1, b - a - 1);
+    };
+    size_t end = 0;
+    std::string column = quoted(0, end);
+    std::string table = quoted(end, end);
+    if (size_t dot = table.rfind('.'); dot != std::string::npos) table = table.substr(dot + 1);
+    throw SqlError(233, 16, "The column " + column + " in table " + table + " does not allow null values.");
+  }
   throw e;
 }
 
@@ -65,13 +85,18 @@ StatementTransaction::StatementTransaction(SessionImpl& session)
 }
 
 void StatementTransaction::commit() {
+  // A trigger's `rollback transaction` has already ended the statement's transaction.
+  if (sqlite3_get_autocommit(session_.db_)) {
+    open_ = false;
+    return;
+  }
   session_.execSql(outermost_ ? "COMMIT" : "RELEASE tx_statement");
   if (outermost_) session_.noteWriter(false);
   open_ = false;
 }
 
 StatementTransaction::~StatementTransaction() {
-  if (!open_) return;
+  if (!open_ || sqlite3_get_autocommit(session_.db_)) return;
   // The rollback itself must not be interrupted by the cancel that may have caused it.
   Unwinding guard(session_);
   if (outermost_) {
@@ -159,6 +184,63 @@ void SessionImpl::setCommand(const std::string& command) {
   });
 }
 
+void SessionImpl::noteLiveTables(std::string_view text) {
+  if (liveTables_) return;
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  liveTables_ =
+      lower.find("sysprocesses") != std::string::npos || lower.find("syslocks") != std::string::npos;
+}
+
+void SessionImpl::refreshLive() {
+  std::vector<ProcessInfo> snapshot = processes_.snapshot();
+  int writer = processes_.writer();
+  std::map<std::string, int32_t> dbids;
+  auto dbidOf = [&](const std::string& name) {
+    auto it = dbids.find(name);
+    if (it != dbids.end()) return it->second;
+    std::optional<DatabaseInfo> d = findDatabase(db_, name);
+    return dbids[name] = d ? d->dbid : 1;
+  };
+  std::vector<LiveProcess> live;
+  std::vector<LiveLock> locks;
+  bool writerBlocks = false;
+  for (const ProcessInfo& p : snapshot) {
+    LiveProcess l;
+    l.spid = p.spid;
+    l.kpid = p.spid;
+    l.status = p.status;
+    l.suid = p.suid;
+    l.hostname = p.host;
+    l.programName = p.program;
+    l.hostProcess = p.hostProcess;
+    // The session asking is the one running this statement.
+    l.cmd = p.spid == spid_ ? "SELECT" : p.command;
+    l.blocked = p.blockedBy;
+    if (p.blockedBy != 0 && p.blockedBy == writer) writerBlocks = true;
+    l.dbid = dbidOf(p.database.empty() ? "master" : p.database);
+    l.loginName = p.login;
+    if (p.spid == spid_) l.tranName = tranName_;
+    // Login time in local time, as getdate() shows it.
+    std::time_t tt = std::chrono::system_clock::to_time_t(p.loginTime);
+    std::tm local{};
+    localtime_r(&tt, &local);
+    l.loggedIn = makeDateTime(DateParts{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                                        local.tm_min, local.tm_sec > 59 ? 59 : local.tm_sec, 0});
+    live.push_back(std::move(l));
+  }
+  if (writer != 0) {
+    // SQLite locks the whole file: the writer holds one exclusive lock, shown in its database.
+    LiveLock w;
+    w.spid = writer;
+    w.type = kLockExTable + (writerBlocks ? kLockBlocking : 0);
+    for (const ProcessInfo& p : snapshot)
+      if (p.spid == writer) w.dbid = dbidOf(p.database.empty() ? "master" : p.database);
+    locks.push_back(w);
+  }
+  refreshLiveTables(db_, live, locks);
+}
+
 void SessionImpl::done(bool error, int32_t count) {
   if (sink_)
     sink_->done(procDepth_ > 0 ? DoneKind::DoneInProc : DoneKind::Done, error, options_.noCount ? -1 : count);
@@ -204,7 +286,8 @@ std::optional<std::pair<Value, TypeDesc>> SessionImpl::global(const std::string&
   if (name == "@@trancount") return intValue(tranCount_);
   if (name == "@@spid") return std::make_pair(Value{int64_t{spid_}}, makeType(SqlType::SmallInt));
   if (name == "@@identity") {
-    return std::make_pair(identity_, numericType(38, 0));
+    // 0 until this session inserts into a table with an identity column.
+    return std::make_pair(isNull(identity_) ? Value{Decimal{0, 0}} : identity_, numericType(38, 0));
   }
   if (name == "@@servername") return text(id_.serverName);
   if (name == "@@version")
@@ -263,10 +346,18 @@ void SessionImpl::runBatch(std::string_view sql, ResultSink& sink, std::map<std:
   procId_ = 0;
   procName_.clear();
   gotoLabel_.clear();
+  liveTables_ = false;
+  triggerAbort_ = false;
+  noteLiveTables(sql);
   std::vector<StatementPtr> statements;
   try {
     statements = parseBatch(sql, parseOptions());
   } catch (const SqlError& e) {
+    if (!options_.parseOnly && !options_.noExec && runDatabaseBatch(sql)) {
+      setCommand("AWAITING COMMAND");
+      sink_ = nullptr;
+      return;
+    }
     // A syntax error anywhere stops the whole batch before anything runs.
     error_ = e.number();
     sendMessage(e.toMessage());
@@ -294,6 +385,11 @@ Flow SessionImpl::runList(const std::vector<StatementPtr>& list) {
   for (size_t i = 0; i < list.size(); ++i) {
     checkCancel();
     Flow f = runStatement(*list[i]);
+    if (triggerAbort_) {
+      // A trigger rolled the transaction back: the rest of the batch does not run.
+      if (procDepth_ == 0) triggerAbort_ = false;
+      return Flow::Abort;
+    }
     if (f == Flow::Goto) {
       // GOTO jumps to a label of this statement list; an unknown label goes up a level.
       size_t k = 0;
@@ -336,6 +432,8 @@ Flow SessionImpl::runStatement(const Statement& s) {
 }
 
 Flow SessionImpl::dispatch(const Statement& s) {
+  // Each statement of SQL that names sysprocesses or syslocks sees the sessions as they are now.
+  if (liveTables_ && !describing_) refreshLive();
   switch (s.kind) {
     case StatementKind::Select:
       setCommand("SELECT");
@@ -477,11 +575,19 @@ Flow SessionImpl::dispatch(const Statement& s) {
       done(false, -1);
       break;
     case StatementKind::CreateTrigger:
+      setCommand("CREATE TRIGGER");
+      runCreateTrigger(s.as<CreateTriggerStatement>());
+      break;
     case StatementKind::CreateRule:
+      runCreateRule(s.as<CreateRuleStatement>());
+      break;
     case StatementKind::CreateDefault:
+      runCreateDefault(s.as<CreateDefaultStatement>());
+      break;
     case StatementKind::Grant:
+      runGrant(s.as<GrantStatement>());
+      break;
     default:
-      // Triggers, rules, defaults and GRANT are parsed but not run by this executor.
       throw notSupported(std::string("The statement ") + statementKindName(s.kind));
   }
   error_ = 0;

@@ -35,6 +35,13 @@ struct CollectedSet {
   std::vector<std::vector<Value>> rows;
 };
 
+// One CREATE DATABASE or DROP DATABASE of a batch (exec_database.cpp).
+struct DatabaseCommand {
+  bool create = false;
+  std::vector<std::string> names;
+  int line = 1;
+};
+
 // Where a statement leaves the flow of its batch.
 enum class Flow { Next, Break, Continue, Return, Goto, Abort };
 
@@ -122,6 +129,10 @@ class SessionImpl : public Session, public BindContext {
   void execSql(const std::string& sql);
   void beginChainedIfNeeded();
   void setCommand(const std::string& command);
+  // Notes whether SQL about to run names master..sysprocesses or master..syslocks.
+  void noteLiveTables(std::string_view text);
+  // Copies the live sessions and the write lock into this connection's sysprocesses/syslocks.
+  void refreshLive();
 
   // One cursor: its declaration, and once open its columns and rows. An updatable cursor over
   // one table keeps each row's rowid, so WHERE CURRENT OF can name the row it stands on.
@@ -170,6 +181,9 @@ class SessionImpl : public Session, public BindContext {
   // Runs procedure `name` with `args`; the body's statements end with DONEINPROC. Throws SqlError
   // 2812 for an unknown procedure, 201 for a missing parameter.
   CallResult callProcedure(const tsql::ObjectName& name, const std::vector<CallArg>& args);
+  // Runs a built-in system procedure (sp_password, sp_addtype, sp_addgroup, sp_adduser, sp_who,
+  // sp_helptext) into `result`; false when `name` is none of them (exec_sysprocs.cpp).
+  bool runSystemProcedure(const std::string& name, const std::vector<CallArg>& args, CallResult& result);
   void runCreateProcedure(const tsql::CreateProcedureStatement& s);
   void runDropProcedure(const tsql::DropStatement& s);
   void runExecute(const tsql::ExecuteStatement& s);
@@ -199,6 +213,24 @@ class SessionImpl : public Session, public BindContext {
   void runRaiserror(const tsql::RaiserrorStatement& s);
   void runWaitfor(const tsql::WaitforStatement& s);
   void runTransaction(const tsql::TransactionStatement& s);
+  // GRANT / REVOKE on an object (exec_grant.cpp).
+  void runGrant(const tsql::GrantStatement& s);
+  // CREATE RULE / DEFAULT and DROP RULE / DEFAULT / TRIGGER (exec_rules_defaults.cpp).
+  void runCreateRule(const tsql::CreateRuleStatement& s);
+  void runCreateDefault(const tsql::CreateDefaultStatement& s);
+  void runDropTextObject(const tsql::DropStatement& s);
+  // Stores a rule, default or trigger object with the statement's text.
+  void createTextObjectFor(const tsql::Statement& s, const tsql::ObjectName& name, const std::string& type,
+                           TextObjectSpec details);
+  // CREATE TRIGGER (exec_triggers.cpp).
+  void runCreateTrigger(const tsql::CreateTriggerStatement& s);
+  friend class TriggerFiring;
+  // A batch of only CREATE DATABASE / DROP DATABASE statements, which the parser has no form for:
+  // runs it and returns true, or returns false for any other batch (exec_database.cpp).
+  bool runDatabaseBatch(std::string_view sql);
+  void runDatabaseCommands(const std::vector<DatabaseCommand>& commands);
+  // BindContext: `inserted` / `deleted` while a trigger body runs.
+  std::optional<TableInfo> pseudoTable(const std::string& name) override;
   // Assigns a value (of type `from`) to a declared variable, converting it to the variable's type.
   void assignVariable(const std::string& name, const Value& v, const TypeDesc& from);
   // A value's text for PRINT and RAISERROR arguments.
@@ -262,6 +294,10 @@ class SessionImpl : public Session, public BindContext {
   std::string procName_;                // its name, for messages raised inside it
   std::optional<int32_t> returnValue_;  // RETURN n of the innermost procedure
   bool unwinding_ = false;              // rolling back: cancels are not honoured until it is done
+  bool liveTables_ = false;             // the running SQL reads sysprocesses or syslocks
+  std::map<std::string, TableInfo> pseudoTables_;  // `inserted`/`deleted` of the running trigger
+  std::set<int32_t> firingTables_;                 // tables whose trigger is running (no recursion)
+  bool triggerAbort_ = false;  // a trigger rolled back or failed: the rest of the batch is skipped
 };
 
 // Marks a session as rolling back for its lifetime (progress-handler cancels are ignored).

@@ -190,7 +190,9 @@ static TypeDesc exactType(SqlType kind, int precision, int scale) {
   return d;
 }
 
-TypeDesc numericType(int precision, int scale) { return exactType(SqlType::Numeric, precision, scale); }
+TypeDesc numericType(int precision, int scale) {
+  return exactType(SqlType::Numeric, precision, scale);
+}
 
 static const TypeDesc& higher(const TypeDesc& a, const TypeDesc& b) {
   return typeRank(a.type) >= typeRank(b.type) ? a : b;
@@ -297,6 +299,13 @@ TypeDesc sumType(const TypeDesc& t) {
 
 TypeDesc avgType(const TypeDesc& t) {
   return sumType(t);
+}
+
+Value padFixedChar(Value v, const TypeDesc& t) {
+  if (t.type != SqlType::Char) return v;
+  if (auto* s = std::get_if<std::string>(&v); s && static_cast<int32_t>(s->size()) < t.length)
+    s->append(static_cast<size_t>(t.length) - s->size(), ' ');
+  return v;
 }
 
 }  // namespace tabsrv

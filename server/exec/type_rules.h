@@ -44,5 +44,7 @@ bool implicitlyComparable(const TypeDesc& a, const TypeDesc& b);
 TypeDesc sumType(const TypeDesc& t);
 // Result type of avg() over a column of type t.
 TypeDesc avgType(const TypeDesc& t);
+// A value assigned to a char(n) variable or parameter, blank-padded to n as the family keeps it.
+Value padFixedChar(Value v, const TypeDesc& t);
 
 }  // namespace tabsrv

@@ -166,7 +166,7 @@ std::optional<int32_t> resolveObjectId(sqlite3* db, const ObjectRef& ref, const 
 // '<c>'." for a constraint on an unknown column, 2705 "Column names in each table must be unique.
 // Column name '<c>' in table '<t>' is specified more than once.", 1779 "Table '<t>' already has a
 // primary key defined on it." for a second PRIMARY KEY, 2731 for a second identity column.
-TableInfo createTable(sqlite3* db, const TableSpec& spec);
+TableInfo createTable(sqlite3* db, const TableSpec& details);
 
 // ALTER TABLE ADD: appends `column` to `table` (next colid) and returns the table as it is now.
 // Existing rows get `fill` (the executor's value of the column's DEFAULT, or NULL), or for an
@@ -184,7 +184,7 @@ void dropTable(sqlite3* db, const TableInfo& table);
 // 1902 "Cannot create more than one clustered index on table '<t>'. Drop the existing clustered
 // index '<i>' before creating another.", 1505 "Create unique index aborted on duplicate key." when
 // the rows already break uniqueness.
-IndexInfo createIndex(sqlite3* db, const TableInfo& table, const IndexSpec& spec);
+IndexInfo createIndex(sqlite3* db, const TableInfo& table, const IndexSpec& details);
 
 // Drops index `indexName` of `table`. Throws SqlError 3703 "Cannot drop the index '<t>.<i>',
 // because it doesn't exist in the system catalogs." when there is none, 3723 when the index
@@ -193,7 +193,7 @@ void dropIndex(sqlite3* db, const TableInfo& table, const std::string& indexName
 
 // Creates a view (SQLite view, sysobjects 'V', syscolumns from the bound columns, syscomments
 // holding the T-SQL text in 255-character chunks). Throws SqlError 2714 when the name is taken.
-TableInfo createView(sqlite3* db, const ViewSpec& spec);
+TableInfo createView(sqlite3* db, const ViewSpec& details);
 
 // Drops a view and its catalogue rows.
 void dropView(sqlite3* db, const TableInfo& view);
@@ -226,7 +226,7 @@ struct TextObjectSpec {
 // Creates the object and returns its id. A trigger's row names its table in deltrig, as the family
 // keeps it, and the table's instrig/updtrig/deltrig then name the trigger (a later trigger for the
 // same statement replaces the earlier one there). Throws SqlError 2714 when the name is taken.
-int32_t createTextObject(sqlite3* db, const TextObjectSpec& spec);
+int32_t createTextObject(sqlite3* db, const TextObjectSpec& details);
 
 // sp_bindrule / sp_bindefault on a column (colid > 0) or, with usertype > 0, on a user datatype:
 // syscolumns.domain / cdefault or systypes.domain / tdefault name the rule or default.
@@ -297,7 +297,7 @@ struct KeySpec {
 // Adds a syskeys row. Throws 15412 "Table '<t>' already has a primary key." for a second primary
 // key, 15414 "Only 8 columns may be given." past eight columns, 15416 "The foreign key must have
 // as many columns as the primary key." when the counts differ.
-void addKey(sqlite3* db, const KeySpec& spec);
+void addKey(sqlite3* db, const KeySpec& details);
 
 // --- user datatypes ----------------------------------------------------------------------------
 
@@ -313,7 +313,7 @@ struct UserTypeSpec {
 
 // Adds a user datatype and returns its usertype. Throws SqlError 17331 "Type name already exists."
 // when `name` is taken (built-in or user type) and 911 for an unknown database.
-int32_t createUserType(sqlite3* db, const UserTypeSpec& spec);
+int32_t createUserType(sqlite3* db, const UserTypeSpec& details);
 
 // Drops user datatype `name`. Throws SqlError 17332 "Type name does not exist." when there is no
 // such user type (built-in types are not dropped), 17333 "Type is being used. You cannot drop it."

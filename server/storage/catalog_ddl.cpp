@@ -179,11 +179,11 @@ void deleteRows(sqlite3* db, const std::string& database, const char* table, con
 }
 
 // Builds the SQLite index and its sysindexes row; `table` must already be in the catalogue.
-IndexInfo addIndex(sqlite3* db, const TableInfo& table, const IndexSpec& spec, std::string name,
+IndexInfo addIndex(sqlite3* db, const TableInfo& table, const IndexSpec& details, std::string name,
                    bool fromConstraint) {
   std::vector<int32_t> colids;
   std::string cols;
-  for (const std::string& c : spec.columns) {
+  for (const std::string& c : details.columns) {
     const CatalogColumn* col = nullptr;
     for (const CatalogColumn& tc : table.columns) {
       if (tc.desc.name == c) col = &tc;
@@ -201,7 +201,7 @@ IndexInfo addIndex(sqlite3* db, const TableInfo& table, const IndexSpec& spec, s
       throw SqlError(1913, 16,
                      "There is already an index on table '" + table.name + "' named '" + name + "'.");
     }
-    if (spec.clustered && i.clustered) {
+    if (details.clustered && i.clustered) {
       throw SqlError(1902, 16,
                      "Cannot create more than one clustered index on table '" + table.name +
                          "'. Drop the existing clustered index '" + i.name + "' before creating another.");
@@ -209,10 +209,10 @@ IndexInfo addIndex(sqlite3* db, const TableInfo& table, const IndexSpec& spec, s
   }
   IndexInfo info;
   info.name = name;
-  info.unique = spec.unique || spec.primaryKey;
-  info.clustered = spec.clustered;
-  info.primaryKey = spec.primaryKey;
-  info.columns = spec.columns;
+  info.unique = details.unique || details.primaryKey;
+  info.clustered = details.clustered;
+  info.primaryKey = details.primaryKey;
+  info.columns = details.columns;
   info.sqliteName = quoteIdent(plainObjectName(table.database, table.owner, table.name) + "." + name);
   std::string sql = std::string("CREATE ") + (info.unique ? "UNIQUE " : "") + "INDEX " + info.sqliteName +
                     " ON " + table.sqliteName + " (" + cols + ")";
@@ -232,7 +232,7 @@ IndexInfo addIndex(sqlite3* db, const TableInfo& table, const IndexSpec& spec, s
   }
   int status = (info.unique ? kIndexUnique : 0) | (info.primaryKey ? kIndexPrimaryKey : 0);
   int status2 = fromConstraint ? kIndexStatus2Constraint : 0;
-  if (spec.clustered) {
+  if (details.clustered) {
     // The clustered index takes over the table's indid 0 row.
     Stmt del(db, "DELETE FROM " + sysTable(table.database, "sysindexes") + " WHERE id = ?1 AND indid = 0");
     del.bind(1, table.id);
@@ -253,45 +253,45 @@ IndexInfo addIndex(sqlite3* db, const TableInfo& table, const IndexSpec& spec, s
 
 }  // namespace
 
-TableInfo createTable(sqlite3* db, const TableSpec& spec) {
-  requireDatabase(db, spec.database);
-  std::string owner = spec.owner.empty() ? std::string("dbo") : spec.owner;
-  int32_t uid = ownerUid(db, spec.database, owner);
-  requireFreeName(db, spec.database, owner, uid, spec.name);
+TableInfo createTable(sqlite3* db, const TableSpec& details) {
+  requireDatabase(db, details.database);
+  std::string owner = details.owner.empty() ? std::string("dbo") : details.owner;
+  int32_t uid = ownerUid(db, details.database, owner);
+  requireFreeName(db, details.database, owner, uid, details.name);
   std::set<std::string> seen;
   int identities = 0;
-  for (const ColumnSpec& c : spec.columns) {
+  for (const ColumnSpec& c : details.columns) {
     if (!seen.insert(lower(c.name)).second) {
       throw SqlError(2705, 16,
                      "Column names in each table must be unique. Column name '" + c.name + "' in table '" +
-                         spec.name + "' is specified more than once.");
+                         details.name + "' is specified more than once.");
     }
     if (c.identity && ++identities > 1) {
-      throw SqlError(2731, 16, "Table '" + spec.name + "' cannot have more than one IDENTITY column.");
+      throw SqlError(2731, 16, "Table '" + details.name + "' cannot have more than one IDENTITY column.");
     }
   }
   int primaryKeys = 0;
-  for (const IndexSpec& k : spec.constraints) {
+  for (const IndexSpec& k : details.constraints) {
     if (k.primaryKey && ++primaryKeys > 1) {
-      throw SqlError(1779, 16, "Table '" + spec.name + "' already has a primary key defined on it.");
+      throw SqlError(1779, 16, "Table '" + details.name + "' already has a primary key defined on it.");
     }
     for (const std::string& col : k.columns) {
-      bool found = std::any_of(spec.columns.begin(), spec.columns.end(),
+      bool found = std::any_of(details.columns.begin(), details.columns.end(),
                                [&](const ColumnSpec& c) { return c.name == col; });
       if (!found) throw SqlError(207, 16, "Invalid column name '" + col + "'.");
     }
   }
-  std::string sqliteName = sqliteObjectName(spec.database, owner, spec.name);
+  std::string sqliteName = sqliteObjectName(details.database, owner, details.name);
   std::string decl;
-  for (const ColumnSpec& c : spec.columns) {
+  for (const ColumnSpec& c : details.columns) {
     if (!decl.empty()) decl += ", ";
     decl += storage::sqliteColumnDecl(c.name, c.type, c.nullable && !c.identity);
   }
   storage::execSql(db, "CREATE TABLE " + sqliteName + " (" + decl + ")");
-  int32_t id = storage::allocateObjectId(db, spec.database);
+  int32_t id = storage::allocateObjectId(db, details.database);
   DateTime now = currentDateTime();
-  insertSystemRow(db, spec.database, "sysobjects",
-                  {{"name", spec.name},
+  insertSystemRow(db, details.database, "sysobjects",
+                  {{"name", details.name},
                    {"id", int64_t{id}},
                    {"uid", int64_t{uid}},
                    {"type", std::string("U")},
@@ -299,13 +299,13 @@ TableInfo createTable(sqlite3* db, const TableSpec& spec) {
                    {"crdate", now},
                    {"expdate", now}});
   std::vector<ColumnRow> rows;
-  for (const ColumnSpec& c : spec.columns) {
+  for (const ColumnSpec& c : details.columns) {
     int32_t cdefault = 0;
     if (c.defaultText) {
       // A column default is an object of its own (type 'D') whose text syscomments keeps.
-      cdefault = storage::allocateObjectId(db, spec.database);
-      std::string dname = spec.name + "_" + c.name + "_" + std::to_string(cdefault);
-      insertSystemRow(db, spec.database, "sysobjects",
+      cdefault = storage::allocateObjectId(db, details.database);
+      std::string dname = details.name + "_" + c.name + "_" + std::to_string(cdefault);
+      insertSystemRow(db, details.database, "sysobjects",
                       {{"name", dname},
                        {"id", int64_t{cdefault}},
                        {"uid", int64_t{uid}},
@@ -313,31 +313,31 @@ TableInfo createTable(sqlite3* db, const TableSpec& spec) {
                        {"sysstat", int64_t{kSysstatDefault}},
                        {"crdate", now},
                        {"expdate", now}});
-      writeComments(db, spec.database, cdefault, "DEFAULT " + *c.defaultText);
+      writeComments(db, details.database, cdefault, "DEFAULT " + *c.defaultText);
     }
     rows.push_back({c.name, c.type, c.nullable && !c.identity, c.identity, c.userType, cdefault});
   }
   int minlen = 0, maxlen = 0;
-  writeColumns(db, spec.database, id, rows, minlen, maxlen);
-  bool clustered = std::any_of(spec.constraints.begin(), spec.constraints.end(),
+  writeColumns(db, details.database, id, rows, minlen, maxlen);
+  bool clustered = std::any_of(details.constraints.begin(), details.constraints.end(),
                                [](const IndexSpec& k) { return k.clustered; });
-  if (!clustered) insertIndexRow(db, spec.database, id, spec.name, 0, 0, 0, {}, minlen, maxlen);
-  if (std::any_of(spec.columns.begin(), spec.columns.end(), [](const ColumnSpec& c) { return c.identity; })) {
+  if (!clustered) insertIndexRow(db, details.database, id, details.name, 0, 0, 0, {}, minlen, maxlen);
+  if (std::any_of(details.columns.begin(), details.columns.end(), [](const ColumnSpec& c) { return c.identity; })) {
     Stmt st(db, std::string("INSERT OR REPLACE INTO ") + storage::kCountersTable +
                     " (db, object, next) VALUES (?1, ?2, 1)");
-    st.bind(1, spec.database).bind(2, id);
+    st.bind(1, details.database).bind(2, id);
     st.run();
   }
-  TableInfo table = *storage::loadTable(db, spec.database, id);
-  for (const IndexSpec& k : spec.constraints) {
+  TableInfo table = *storage::loadTable(db, details.database, id);
+  for (const IndexSpec& k : details.constraints) {
     IndexSpec s = k;
     s.unique = true;
     std::string name = k.name.empty()
-                           ? spec.name + "_" + std::to_string(storage::allocateObjectId(db, spec.database))
+                           ? details.name + "_" + std::to_string(storage::allocateObjectId(db, details.database))
                            : k.name;
     table.indexes.push_back(addIndex(db, table, s, name, true));
   }
-  return *storage::loadTable(db, spec.database, id);
+  return *storage::loadTable(db, details.database, id);
 }
 
 TableInfo addColumn(sqlite3* db, const TableInfo& table, const ColumnSpec& column, const Value& fill) {
@@ -478,9 +478,9 @@ void dropTable(sqlite3* db, const TableInfo& table) {
   st.run();
 }
 
-IndexInfo createIndex(sqlite3* db, const TableInfo& table, const IndexSpec& spec) {
-  if (spec.name.empty()) throw SqlError(102, 15, "Incorrect syntax near 'ON'.");
-  return addIndex(db, table, spec, spec.name, false);
+IndexInfo createIndex(sqlite3* db, const TableInfo& table, const IndexSpec& details) {
+  if (details.name.empty()) throw SqlError(102, 15, "Incorrect syntax near 'ON'.");
+  return addIndex(db, table, details, details.name, false);
 }
 
 void dropIndex(sqlite3* db, const TableInfo& table, const std::string& indexName) {
@@ -520,28 +520,28 @@ void dropIndex(sqlite3* db, const TableInfo& table, const std::string& indexName
   }
 }
 
-TableInfo createView(sqlite3* db, const ViewSpec& spec) {
-  requireDatabase(db, spec.database);
-  std::string owner = spec.owner.empty() ? std::string("dbo") : spec.owner;
-  int32_t uid = ownerUid(db, spec.database, owner);
-  requireFreeName(db, spec.database, owner, uid, spec.name);
+TableInfo createView(sqlite3* db, const ViewSpec& details) {
+  requireDatabase(db, details.database);
+  std::string owner = details.owner.empty() ? std::string("dbo") : details.owner;
+  int32_t uid = ownerUid(db, details.database, owner);
+  requireFreeName(db, details.database, owner, uid, details.name);
   std::string cols;
   std::set<std::string> seen;
-  for (const ColumnDesc& c : spec.columns) {
+  for (const ColumnDesc& c : details.columns) {
     if (!seen.insert(lower(c.name)).second) {
       throw SqlError(4506, 16,
                      "Column names in each view must be unique. Column name '" + c.name + "' in view '" +
-                         spec.name + "' is specified more than once.");
+                         details.name + "' is specified more than once.");
     }
     if (!cols.empty()) cols += ", ";
     cols += quoteIdent(c.name);
   }
-  storage::execSql(db, "CREATE VIEW " + sqliteObjectName(spec.database, owner, spec.name) + " (" + cols +
-                           ") AS " + spec.sqliteSelect);
-  int32_t id = storage::allocateObjectId(db, spec.database);
+  storage::execSql(db, "CREATE VIEW " + sqliteObjectName(details.database, owner, details.name) + " (" + cols +
+                           ") AS " + details.sqliteSelect);
+  int32_t id = storage::allocateObjectId(db, details.database);
   DateTime now = currentDateTime();
-  insertSystemRow(db, spec.database, "sysobjects",
-                  {{"name", spec.name},
+  insertSystemRow(db, details.database, "sysobjects",
+                  {{"name", details.name},
                    {"id", int64_t{id}},
                    {"uid", int64_t{uid}},
                    {"type", std::string("V")},
@@ -549,44 +549,44 @@ TableInfo createView(sqlite3* db, const ViewSpec& spec) {
                    {"crdate", now},
                    {"expdate", now}});
   std::vector<ColumnRow> rows;
-  for (const ColumnDesc& c : spec.columns)
+  for (const ColumnDesc& c : details.columns)
     rows.push_back({c.name, c.type, c.nullable, c.identity, c.userType, 0});
   int minlen = 0, maxlen = 0;
-  writeColumns(db, spec.database, id, rows, minlen, maxlen);
-  writeComments(db, spec.database, id, spec.tsqlText);
-  return *storage::loadTable(db, spec.database, id);
+  writeColumns(db, details.database, id, rows, minlen, maxlen);
+  writeComments(db, details.database, id, details.tsqlText);
+  return *storage::loadTable(db, details.database, id);
 }
 
 void dropView(sqlite3* db, const TableInfo& view) {
   dropTable(db, view);
 }
 
-int32_t createTextObject(sqlite3* db, const TextObjectSpec& spec) {
-  requireDatabase(db, spec.database);
-  std::string owner = spec.owner.empty() ? std::string("dbo") : spec.owner;
-  int32_t uid = ownerUid(db, spec.database, owner);
-  requireFreeName(db, spec.database, owner, uid, spec.name);
-  const bool trigger = spec.type == "TR";
-  const int sysstat = spec.type == "R" ? kSysstatRule : spec.type == "D" ? kSysstatDefault : kSysstatTrigger;
-  int32_t id = storage::allocateObjectId(db, spec.database);
+int32_t createTextObject(sqlite3* db, const TextObjectSpec& details) {
+  requireDatabase(db, details.database);
+  std::string owner = details.owner.empty() ? std::string("dbo") : details.owner;
+  int32_t uid = ownerUid(db, details.database, owner);
+  requireFreeName(db, details.database, owner, uid, details.name);
+  const bool trigger = details.type == "TR";
+  const int sysstat = details.type == "R" ? kSysstatRule : details.type == "D" ? kSysstatDefault : kSysstatTrigger;
+  int32_t id = storage::allocateObjectId(db, details.database);
   DateTime now = currentDateTime();
-  insertSystemRow(db, spec.database, "sysobjects",
-                  {{"name", spec.name},
+  insertSystemRow(db, details.database, "sysobjects",
+                  {{"name", details.name},
                    {"id", int64_t{id}},
                    {"uid", int64_t{uid}},
-                   {"type", spec.type},
+                   {"type", details.type},
                    {"sysstat", int64_t{sysstat}},
                    {"crdate", now},
                    {"expdate", now},
-                   {"deltrig", int64_t{trigger ? spec.tableId : 0}}});
-  writeComments(db, spec.database, id, spec.tsqlText);
+                   {"deltrig", int64_t{trigger ? details.tableId : 0}}});
+  writeComments(db, details.database, id, details.tsqlText);
   if (trigger) {
-    for (auto [fires, column] : {std::pair{spec.onInsert, "instrig"}, std::pair{spec.onUpdate, "updtrig"},
-                                 std::pair{spec.onDelete, "deltrig"}}) {
+    for (auto [fires, column] : {std::pair{details.onInsert, "instrig"}, std::pair{details.onUpdate, "updtrig"},
+                                 std::pair{details.onDelete, "deltrig"}}) {
       if (!fires) continue;
       Stmt up(db,
-              "UPDATE " + sysTable(spec.database, "sysobjects") + " SET " + column + " = ?2 WHERE id = ?1");
-      up.bind(1, spec.tableId).bind(2, id);
+              "UPDATE " + sysTable(details.database, "sysobjects") + " SET " + column + " = ?2 WHERE id = ?1");
+      up.bind(1, details.tableId).bind(2, id);
       up.run();
     }
   }

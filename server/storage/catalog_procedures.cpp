@@ -42,22 +42,22 @@ std::optional<int32_t> findObject(sqlite3* db, const std::string& database, int3
 
 }  // namespace
 
-int32_t createProcedure(sqlite3* db, const ProcedureSpec& spec) {
-  if (!databaseExists(db, spec.database))
+int32_t createProcedure(sqlite3* db, const ProcedureSpec& details) {
+  if (!databaseExists(db, details.database))
     throw SqlError(911, 11,
-                   "Attempt to locate entry in sysdatabases for database '" + spec.database +
+                   "Attempt to locate entry in sysdatabases for database '" + details.database +
                        "' by name failed - no entry found under that name. Make sure that the name is "
                        "entered properly.");
-  std::string owner = spec.owner.empty() ? std::string("dbo") : spec.owner;
-  auto user = findUser(db, spec.database, owner);
+  std::string owner = details.owner.empty() ? std::string("dbo") : details.owner;
+  auto user = findUser(db, details.database, owner);
   if (!user)
-    throw SqlError(15008, 16, "User '" + owner + "' does not exist in database '" + spec.database + "'.");
-  if (findObject(db, spec.database, user->uid, spec.name, nullptr))
-    throw SqlError(2714, 16, "There is already an object named '" + spec.name + "' in the database.");
-  int32_t id = storage::allocateObjectId(db, spec.database);
+    throw SqlError(15008, 16, "User '" + owner + "' does not exist in database '" + details.database + "'.");
+  if (findObject(db, details.database, user->uid, details.name, nullptr))
+    throw SqlError(2714, 16, "There is already an object named '" + details.name + "' in the database.");
+  int32_t id = storage::allocateObjectId(db, details.database);
   DateTime now = currentDateTime();
-  insertSystemRow(db, spec.database, "sysobjects",
-                  {{"name", spec.name},
+  insertSystemRow(db, details.database, "sysobjects",
+                  {{"name", details.name},
                    {"id", int64_t{id}},
                    {"uid", int64_t{user->uid}},
                    {"type", std::string("P")},
@@ -65,14 +65,18 @@ int32_t createProcedure(sqlite3* db, const ProcedureSpec& spec) {
                    {"crdate", now},
                    {"expdate", now}});
   int colid = 0;
-  for (const ProcedureParameter& p : spec.params) {
+  for (const ProcedureParameter& p : details.params) {
     bool numeric = p.type.type == SqlType::Numeric || p.type.type == SqlType::Decimal;
-    insertSystemRow(db, spec.database, "syscolumns",
+    // Parameters take the nullable codes (intn, datetimn ...) except char and binary, which keep
+    // 47 and 45: a char(12) parameter is not a varchar.
+    bool fixed = p.type.type == SqlType::Char || p.type.type == SqlType::Binary;
+    int32_t code = fixed ? typeCode(p.type.type) : columnTypeCode(p.type, true);
+    insertSystemRow(db, details.database, "syscolumns",
                     {{"id", int64_t{id}},
                      {"number", int64_t{kProcedureNumber}},
                      {"colid", int64_t{++colid}},
                      {"status", int64_t{p.output ? kOutputParameter : 0}},
-                     {"type", int64_t{columnTypeCode(p.type, true)}},
+                     {"type", int64_t{code}},
                      {"length", int64_t{p.type.length}},
                      {"offset", int64_t{0}},
                      {"usertype", int64_t{userTypeOf(p.type.type)}},
@@ -83,13 +87,13 @@ int32_t createProcedure(sqlite3* db, const ProcedureSpec& spec) {
                      {"scale", numeric ? Value(int64_t{p.type.scale}) : Value()}});
   }
   // The text in 255-byte chunks that never split a UTF-8 character.
-  const std::string& text = spec.text;
+  const std::string& text = details.text;
   size_t at = 0;
   int chunk = 1;
   do {
     size_t n = std::min(kCommentChunk, text.size() - at);
     while (n > 0 && at + n < text.size() && (static_cast<unsigned char>(text[at + n]) & 0xC0) == 0x80) --n;
-    insertSystemRow(db, spec.database, "syscomments",
+    insertSystemRow(db, details.database, "syscomments",
                     {{"id", int64_t{id}},
                      {"number", int64_t{kProcedureNumber}},
                      {"colid", int64_t{chunk++}},

@@ -41,7 +41,7 @@ struct ProcedureInfo {
 
 // Writes the catalogue rows of a new procedure and returns its id. Throws SqlError 2714 when the
 // name is taken, 911 for an unknown database.
-int32_t createProcedure(sqlite3* db, const ProcedureSpec& spec);
+int32_t createProcedure(sqlite3* db, const ProcedureSpec& details);
 
 // Resolves a procedure by the same name rules as tables (owner given, else the current user's,
 // else dbo's). Nothing when there is no procedure of that name.

@@ -136,34 +136,34 @@ void revokePermission(sqlite3* db, const std::string& database, int32_t objectId
   if (pub.step()) insertProtect(db, database, objectId, uid, action, 2, grantor);
 }
 
-void addKey(sqlite3* db, const KeySpec& spec) {
-  if (spec.colids.size() > 8 || spec.depColids.size() > 8)
+void addKey(sqlite3* db, const KeySpec& details) {
+  if (details.colids.size() > 8 || details.depColids.size() > 8)
     throw SqlError(15414, 16, "Only 8 columns may be given.");
-  if (spec.type == 2 && spec.colids.size() != spec.depColids.size())
+  if (details.type == 2 && details.colids.size() != details.depColids.size())
     throw SqlError(15416, 16, "The foreign key must have as many columns as the primary key.");
-  if (spec.type == 1) {
-    Stmt pk(db, "SELECT 1 FROM " + sysTable(spec.database, "syskeys") + " WHERE id = ?1 AND type = 1");
-    pk.bind(1, int64_t{spec.id});
+  if (details.type == 1) {
+    Stmt pk(db, "SELECT 1 FROM " + sysTable(details.database, "syskeys") + " WHERE id = ?1 AND type = 1");
+    pk.bind(1, int64_t{details.id});
     if (pk.step()) {
-      Stmt name(db, "SELECT name FROM " + sysTable(spec.database, "sysobjects") + " WHERE id = ?1");
-      name.bind(1, int64_t{spec.id});
-      std::string table = name.step() ? storage::rtrimmed(name.text(0)) : std::to_string(spec.id);
+      Stmt name(db, "SELECT name FROM " + sysTable(details.database, "sysobjects") + " WHERE id = ?1");
+      name.bind(1, int64_t{details.id});
+      std::string table = name.step() ? storage::rtrimmed(name.text(0)) : std::to_string(details.id);
       throw SqlError(15412, 16, "Table '" + table + "' already has a primary key.");
     }
   }
   std::vector<std::pair<std::string, Value>> values = {
-      {"id", int64_t{spec.id}},
-      {"type", int64_t{spec.type}},
-      {"depid", spec.depid ? Value(int64_t{spec.depid}) : Value()},
-      {"keycnt", int64_t{static_cast<int64_t>(spec.colids.size())}},
+      {"id", int64_t{details.id}},
+      {"type", int64_t{details.type}},
+      {"depid", details.depid ? Value(int64_t{details.depid}) : Value()},
+      {"keycnt", int64_t{static_cast<int64_t>(details.colids.size())}},
       {"size", int64_t{0}}};
   for (size_t i = 0; i < 8; ++i) {
     values.emplace_back("key" + std::to_string(i + 1),
-                        i < spec.colids.size() ? Value(int64_t{spec.colids[i]}) : Value());
+                        i < details.colids.size() ? Value(int64_t{details.colids[i]}) : Value());
     values.emplace_back("depkey" + std::to_string(i + 1),
-                        i < spec.depColids.size() ? Value(int64_t{spec.depColids[i]}) : Value());
+                        i < details.depColids.size() ? Value(int64_t{details.depColids[i]}) : Value());
   }
-  storage::insertSystemRow(db, spec.database, "syskeys", values);
+  storage::insertSystemRow(db, details.database, "syskeys", values);
 }
 
 void dropDatabase(sqlite3* db, const std::string& name) {

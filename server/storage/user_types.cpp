@@ -9,38 +9,38 @@
 
 namespace tabsrv {
 
-int32_t createUserType(sqlite3* db, const UserTypeSpec& spec) {
-  if (!databaseExists(db, spec.database))
+int32_t createUserType(sqlite3* db, const UserTypeSpec& details) {
+  if (!databaseExists(db, details.database))
     throw SqlError(911, 11,
-                   "Attempt to locate entry in sysdatabases for database '" + spec.database +
+                   "Attempt to locate entry in sysdatabases for database '" + details.database +
                        "' by name failed - no entry found under that name. Make sure that name is "
                        "entered properly.");
-  std::string systypes = sqliteObjectName(spec.database, "dbo", "systypes");
+  std::string systypes = sqliteObjectName(details.database, "dbo", "systypes");
   {
     storage::Stmt st(db, "SELECT name FROM " + systypes + " WHERE name = ?1");
-    st.bind(1, spec.name);
+    st.bind(1, details.name);
     while (st.step()) {
-      if (storage::rtrimmed(st.text(0)) == spec.name) throw SqlError(17331, 16, "Type name already exists.");
+      if (storage::rtrimmed(st.text(0)) == details.name) throw SqlError(17331, 16, "Type name already exists.");
     }
   }
   storage::Stmt next(
       db, "SELECT max(100, coalesce(max(usertype) + 1, 100)) FROM " + systypes + " WHERE usertype >= 100");
   next.step();
   int32_t usertype = static_cast<int32_t>(next.integer(0));
-  const TypeDesc& t = spec.base;
+  const TypeDesc& t = details.base;
   bool numeric = t.type == SqlType::Numeric || t.type == SqlType::Decimal;
   bool variable = t.type == SqlType::VarChar || t.type == SqlType::VarBinary;
-  storage::insertSystemRow(db, spec.database, "systypes",
-                           {{"uid", int64_t{spec.ownerUid}},
+  storage::insertSystemRow(db, details.database, "systypes",
+                           {{"uid", int64_t{details.ownerUid}},
                             {"usertype", int64_t{usertype}},
                             {"variable", int64_t{variable ? 1 : 0}},
-                            {"allownulls", int64_t{spec.nullable ? 1 : 0}},
-                            {"type", int64_t{columnTypeCode(t, spec.nullable)}},
+                            {"allownulls", int64_t{details.nullable ? 1 : 0}},
+                            {"type", int64_t{columnTypeCode(t, details.nullable)}},
                             {"length", int64_t{t.length}},
-                            {"name", spec.name},
+                            {"name", details.name},
                             {"prec", numeric ? Value(int64_t{t.precision}) : Value()},
                             {"scale", numeric ? Value(int64_t{t.scale}) : Value()},
-                            {"ident", int64_t{spec.identity ? 1 : 0}}});
+                            {"ident", int64_t{details.identity ? 1 : 0}}});
   return usertype;
 }
 

@@ -209,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ErrorCase{"UndeclaredVariable", "select @nope", 137, 15},
                       ErrorCase{"DivideByZero", "select 1 / 0", 3607, 16},
                       ErrorCase{"DuplicateKey", "insert e values (1, 'y')", 2601, 14},
-                      ErrorCase{"NullIntoNotNull", "insert e (b) values ('z')", 515, 16},
+                      ErrorCase{"NullIntoNotNull", "insert e (b) values ('z')", 233, 16},
                       ErrorCase{"CharToIntNeedsConvert", "select a from e where a = 'x'", 257, 16},
                       ErrorCase{"CommitWithoutBegin", "commit", 3902, 16},
                       ErrorCase{"RollbackWithoutBegin", "rollback tran", 3903, 16},

@@ -1,7 +1,8 @@
 // Runs one SQL script file against a fresh local server through real FreeTDS.
 // Directives: `statement ok`, `statement error <number>`, `query` (expected rows after `----`,
 // one more `----` per further result set), `messages` (every message as "<number>: <text>"),
-// `connection <name>` (switch sessions). Exit status 0 when every directive held.
+// `connection <name>` (switch sessions). Line breaks inside values are written \n and \r.
+// Exit status 0 when every directive held.
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -68,11 +69,23 @@ std::vector<Record> parseScript(std::istream& in) {
   return records;
 }
 
+// A row as a script line: values that hold line breaks show them as \n and \r, so every row
+// stays one line of the script.
+std::string scriptLine(const std::vector<std::optional<std::string>>& row) {
+  std::string out;
+  for (char c : tabtest::formatRow(row)) {
+    if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else out += c;
+  }
+  return rtrim(out);
+}
+
 std::string describe(const tabtest::CtBatch& batch) {
   std::ostringstream out;
   for (const auto& set : batch.sets) {
     out << "  ----\n";
-    for (const auto& row : set.rows) out << "  " << rtrim(tabtest::formatRow(row)) << "\n";
+    for (const auto& row : set.rows) out << "  " << scriptLine(row) << "\n";
   }
   for (const auto& m : batch.messages) out << "  message " << m.number << " (severity " << m.severity << "): " << m.text << "\n";
   if (batch.failed) out << "  (command failed)\n";
@@ -138,7 +151,7 @@ int main(int argc, char** argv) {
       for (const auto& set : batch.sets) {
         if (set.kind != tabtest::CtSetKind::Rows && set.kind != tabtest::CtSetKind::Compute) continue;
         actual.emplace_back();
-        for (const auto& row : set.rows) actual.back().push_back(rtrim(tabtest::formatRow(row)));
+        for (const auto& row : set.rows) actual.back().push_back(scriptLine(row));
       }
       if (error || batch.failed) problem = "query failed";
       else if (actual != r.expected) problem = "rows differ";

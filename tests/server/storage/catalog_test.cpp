@@ -171,7 +171,7 @@ TEST_F(CatalogTest, CreateTableErrors) {
   createTable(db(), booksSpec());
   struct Case {
     const char* name;
-    TableSpec spec;
+    TableSpec details;
     int32_t number;
   };
   TableSpec dupColumn = booksSpec();
@@ -196,7 +196,7 @@ TEST_F(CatalogTest, CreateTableErrors) {
       {"unknown_database", badDb, 911},    {"two_identity_columns", twoIdentities, 2731},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(thrown([&] { createTable(db(), c.spec); }).number(), c.number) << c.name;
+    EXPECT_EQ(thrown([&] { createTable(db(), c.details); }).number(), c.number) << c.name;
   }
   EXPECT_EQ(thrown([&] { createTable(db(), booksSpec()); }).what(),
             std::string("There is already an object named 'books' in the database."));

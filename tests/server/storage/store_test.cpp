@@ -75,15 +75,15 @@ TEST_F(StoreTest, CharColumnsArePaddedInStorage) {
 }
 
 TEST_F(StoreTest, ReopenKeepsCommittedWorkAndDropsOpenTransactions) {
-  TableSpec spec;
-  spec.database = "sample";
-  spec.owner = "dbo";
-  spec.name = "kept";
+  TableSpec details;
+  details.database = "sample";
+  details.owner = "dbo";
+  details.name = "kept";
   ColumnSpec a;
   a.name = "a";
   a.type = TypeDesc{SqlType::Int, 4, 0, 0};
-  spec.columns.push_back(a);
-  createTable(db(), spec);
+  details.columns.push_back(a);
+  createTable(db(), details);
   ASSERT_EQ(sqlite3_exec(db(), "INSERT INTO \"sample.dbo.kept\" VALUES (1)", nullptr, nullptr, nullptr),
             SQLITE_OK);
   // A second session's open transaction never commits.
@@ -103,18 +103,18 @@ TEST_F(StoreTest, ReopenKeepsCommittedWorkAndDropsOpenTransactions) {
 }
 
 TEST_F(StoreTest, RestartEmptiesTempdb) {
-  TableSpec spec;
-  spec.database = "tempdb";
-  spec.owner = "dbo";
-  spec.name = "#scratch";
+  TableSpec details;
+  details.database = "tempdb";
+  details.owner = "dbo";
+  details.name = "#scratch";
   ColumnSpec a;
   a.name = "a";
   a.type = TypeDesc{SqlType::Int, 4, 0, 0};
-  spec.columns.push_back(a);
-  createTable(db(), spec);
-  spec.database = "sample";
-  spec.name = "stays";
-  createTable(db(), spec);
+  details.columns.push_back(a);
+  createTable(db(), details);
+  details.database = "sample";
+  details.name = "stays";
+  createTable(db(), details);
   db_.reset();
   store_.reset();
 

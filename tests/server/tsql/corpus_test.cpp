@@ -74,11 +74,18 @@ std::vector<CorpusEntry> readScript(const fs::path& path) {
   return entries;
 }
 
+// The corpus lives in tests/server/corpus until a file passes whole against the server; then it
+// moves to tests/server/sql/catalog_corpus, where CTest runs it. Both places count here.
 std::vector<fs::path> corpusFiles() {
   std::vector<fs::path> files;
-  for (const auto& e : fs::directory_iterator(TABULON_CORPUS_DIR))
-    if (e.path().extension() == ".test") files.push_back(e.path());
-  std::sort(files.begin(), files.end());
+  const fs::path dirs[] = {fs::path(TABULON_CORPUS_DIR), fs::path(TABULON_CORPUS_DIR) / ".." / "sql" / "catalog_corpus"};
+  for (const fs::path& dir : dirs) {
+    if (!fs::exists(dir)) continue;
+    for (const auto& e : fs::directory_iterator(dir))
+      if (e.path().extension() == ".test") files.push_back(e.path());
+  }
+  std::sort(files.begin(), files.end(),
+            [](const fs::path& a, const fs::path& b) { return a.filename() < b.filename(); });
   return files;
 }
 

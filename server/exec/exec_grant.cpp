@@ -1,0 +1,94 @@
+// GRANT and REVOKE of object permissions (select, insert, update, delete, execute, all) to users,
+// groups and public, kept in the database's sysprotects through the catalogue.
+// "grant all on t to bob" expands to the four table actions; on a procedure it means execute.
+#include <algorithm>
+
+#include "server/exec/errors.h"
+#include "server/exec/session_impl.h"
+#include "server/exec/sql_statement.h"
+
+namespace tabsrv {
+
+using namespace tsql;
+
+namespace {
+
+// The sysprotects actions one written privilege stands for on an object that is (or is not) a
+// procedure.
+std::vector<int32_t> actionsOf(const std::string& privilege, bool procedure) {
+  if (privilege == "all" || privilege == "all privileges") {
+    if (procedure) return {kActionExecute};
+    return {kActionSelect, kActionInsert, kActionUpdate, kActionDelete};
+  }
+  if (privilege == "execute" || privilege == "exec") {
+    if (!procedure) throw SqlError(4611, 16, "EXECUTE permission can be granted only on procedures.");
+    return {kActionExecute};
+  }
+  int32_t action = 0;
+  if (privilege == "select")
+    action = kActionSelect;
+  else if (privilege == "insert")
+    action = kActionInsert;
+  else if (privilege == "update")
+    action = kActionUpdate;
+  else if (privilege == "delete")
+    action = kActionDelete;
+  else if (privilege == "references")
+    action = kActionReferences;
+  else
+    throw notSupported("The permission '" + privilege + "'");
+  if (procedure) throw SqlError(4611, 16, "Only EXECUTE permission can be granted on procedures.");
+  return {action};
+}
+
+}  // namespace
+
+void SessionImpl::runGrant(const GrantStatement& s) {
+  setCommand(s.revoke ? "REVOKE" : "GRANT");
+  if (s.object.name.empty()) throw notSupported("A command permission");
+  // Column-level permissions would widen to the whole object here, so they are refused.
+  if (!s.columns.empty()) throw notSupported("A column permission");
+  const std::string database = s.object.database.empty() ? database_ : s.object.database;
+  if (!databaseExists(db_, database)) throw unknownDatabase(database);
+  ObjectRef ref{database, s.object.owner, s.object.name};
+  auto objectId = resolveObjectId(db_, ref, database_, user_);
+  if (!objectId) throw objectNotFound(s.object.toSql());
+  bool procedure = false;
+  {
+    SqlStatement q(
+        *this, "SELECT trim(type) FROM " + sqliteObjectName(database, "dbo", "sysobjects") + " WHERE id = ?");
+    q.bindAll({Value(static_cast<int64_t>(*objectId))});
+    if (q.step()) {
+      const unsigned char* type = sqlite3_column_text(q.get(), 0);
+      procedure = type && std::string(reinterpret_cast<const char*>(type)) == "P";
+    }
+  }
+  std::vector<int32_t> actions;
+  for (const auto& p : s.privileges)
+    for (int32_t a : actionsOf(p, procedure))
+      if (std::find(actions.begin(), actions.end(), a) == actions.end()) actions.push_back(a);
+  std::vector<int32_t> uids;
+  for (const auto& g : s.grantees) {
+    if (g == "public") {
+      uids.push_back(0);
+      continue;
+    }
+    auto u = findUser(db_, database, g);
+    if (!u) throw SqlError(15008, 16, "User '" + g + "' does not exist in the current database.");
+    uids.push_back(u->uid);
+  }
+  auto me = findUser(db_, database, user_);
+  int32_t grantor = me ? me->uid : 1;
+  StatementTransaction tx(*this);
+  for (int32_t uid : uids)
+    for (int32_t a : actions) {
+      if (s.revoke)
+        revokePermission(db_, database, *objectId, uid, a, grantor);
+      else
+        grantPermission(db_, database, *objectId, uid, a, grantor, s.withGrantOption);
+    }
+  tx.commit();
+  done(false, -1);
+}
+
+}  // namespace tabsrv

@@ -1,0 +1,197 @@
+// CREATE TRIGGER tr ON t FOR INSERT, UPDATE, DELETE AS body: the trigger is kept as a sysobjects
+// 'TR' object whose text syscomments holds, and the table's instrig/updtrig/deltrig name it.
+// Firing: once per statement, after the rows changed and before the statement commits.
+#include "server/exec/errors.h"
+#include "server/exec/session_impl.h"
+#include "server/exec/sql_statement.h"
+#include "server/exec/triggers.h"
+
+namespace tabsrv {
+
+using namespace tsql;
+
+void SessionImpl::runCreateTrigger(const CreateTriggerStatement& s) {
+  Binder binder(*this);
+  TableInfo t = binder.resolveTable(s.table);
+  if (t.type != "U")
+    throw SqlError(2108, 16, "Cannot create a trigger on '" + t.name + "': it is not a user table.");
+  TextObjectSpec details;
+  details.tableId = t.id;
+  details.onInsert = s.onInsert;
+  details.onUpdate = s.onUpdate;
+  details.onDelete = s.onDelete;
+  ObjectName name = s.name;
+  // A trigger lives in its table's database.
+  if (name.database.empty()) name.database = t.database;
+  createTextObjectFor(s, name, "TR", details);
+}
+
+namespace {
+
+// Tells the temp tables of nested firings apart.
+int nextCaptureNumber() {
+  static thread_local int counter = 0;
+  return ++counter;
+}
+
+}  // namespace
+
+std::optional<TableInfo> SessionImpl::pseudoTable(const std::string& name) {
+  auto it = pseudoTables_.find(name);
+  if (it == pseudoTables_.end()) return std::nullopt;
+  return it->second;
+}
+
+TriggerFiring::TriggerFiring(SessionImpl& session, const TableInfo& table, Event event)
+    : session_(session), table_(table) {
+  // A trigger does not fire itself again through its own table (self-recursion is off).
+  if (session_.firingTables_.count(table.id) || table.type != "U" || table.name.empty() ||
+      table.name[0] == '#')
+    return;
+  const char* column = event == Event::Insert ? "instrig" : event == Event::Update ? "updtrig" : "deltrig";
+  {
+    SqlStatement q(session_, std::string("SELECT ") + column + " FROM " +
+                                 sqliteObjectName(table.database, "dbo", "sysobjects") + " WHERE id = ?");
+    q.bindAll({Value(static_cast<int64_t>(table.id))});
+    if (q.step()) triggerId_ = sqlite3_column_int(q.get(), 0);
+  }
+  if (triggerId_ == 0) return;
+  int n = nextCaptureNumber();
+  inserted_ = Binder::quoteIdent("tabulon_inserted_" + std::to_string(n));
+  deleted_ = Binder::quoteIdent("tabulon_deleted_" + std::to_string(n));
+  for (const auto& target : {inserted_, deleted_})
+    session_.execSql("CREATE TEMP TABLE " + target + " AS SELECT * FROM " + table.sqliteName + " WHERE 0");
+  // SQLite's own row triggers copy each changed row; unqualified names in a temp trigger's body
+  // resolve to the temp tables.
+  auto copy = [&](const std::string& prefix) {
+    std::string list;
+    for (const auto& c : table.columns)
+      list += (list.empty() ? "" : ", ") + prefix + Binder::quoteIdent(c.sqliteName);
+    return list;
+  };
+  auto capture = [&](const std::string& when, const std::string& body) {
+    std::string name = Binder::quoteIdent("tabulon_capture_" + std::to_string(n) + "_" + when);
+    session_.execSql("CREATE TEMP TRIGGER " + name + " AFTER " + when + " ON main." + table.sqliteName +
+                     " BEGIN " + body + " END");
+    captureTriggers_.push_back(name);
+  };
+  if (event == Event::Insert) capture("INSERT", "INSERT INTO " + inserted_ + " SELECT " + copy("NEW.") + ";");
+  if (event == Event::Delete) capture("DELETE", "INSERT INTO " + deleted_ + " SELECT " + copy("OLD.") + ";");
+  if (event == Event::Update)
+    capture("UPDATE", "INSERT INTO " + deleted_ + " SELECT " + copy("OLD.") + "; INSERT INTO " + inserted_ +
+                          " SELECT " + copy("NEW.") + ";");
+}
+
+void TriggerFiring::stopCapture() {
+  for (const auto& name : captureTriggers_)
+    sqlite3_exec(session_.db_, ("DROP TRIGGER IF EXISTS temp." + name).c_str(), nullptr, nullptr, nullptr);
+  captureTriggers_.clear();
+}
+
+void TriggerFiring::cleanUp() {
+  if (triggerId_ == 0) return;
+  stopCapture();
+  for (const auto& target : {inserted_, deleted_})
+    sqlite3_exec(session_.db_, ("DROP TABLE IF EXISTS temp." + target).c_str(), nullptr, nullptr, nullptr);
+  triggerId_ = 0;
+}
+
+TriggerFiring::~TriggerFiring() {
+  cleanUp();
+}
+
+void TriggerFiring::fire(int32_t rows) {
+  if (triggerId_ == 0) return;
+  stopCapture();
+  SessionImpl& s = session_;
+  auto text = objectText(s.db_, table_.database, triggerId_);
+  if (!text) return;
+  std::string name;
+  {
+    SqlStatement q(
+        s, "SELECT name FROM " + sqliteObjectName(table_.database, "dbo", "sysobjects") + " WHERE id = ?");
+    q.bindAll({Value(static_cast<int64_t>(triggerId_))});
+    if (q.step()) name = reinterpret_cast<const char*>(sqlite3_column_text(q.get(), 0));
+  }
+  auto statements = parseBatch(*text, SessionImpl::parseOptions());
+  if (statements.empty() || !statements[0]->is<CreateTriggerStatement>()) return;
+  const auto& body = statements[0]->as<CreateTriggerStatement>().body;
+
+  auto pseudo = [&](const std::string& pseudoName, const std::string& sqliteName) {
+    TableInfo p = table_;
+    p.name = pseudoName;
+    p.id = -1;
+    p.sqliteName = sqliteName;
+    p.indexes.clear();
+    return p;
+  };
+  // The body runs like a procedure of its own: its variables, @@nestlevel, messages naming it.
+  struct Frame {
+    SessionImpl& s;
+    std::map<std::string, Variable> variables;
+    std::map<std::string, TableInfo> pseudo;
+    int depth;
+    int32_t procId;
+    std::string procName, label;
+    std::optional<int32_t> returnValue;
+    std::string_view batch;
+    int32_t table;
+    explicit Frame(SessionImpl& session, int32_t tableId)
+        : s(session),
+          variables(std::move(session.variables_)),
+          pseudo(std::move(session.pseudoTables_)),
+          depth(session.procDepth_),
+          procId(session.procId_),
+          procName(session.procName_),
+          label(session.gotoLabel_),
+          returnValue(session.returnValue_),
+          batch(session.batch_),
+          table(tableId) {
+      s.firingTables_.insert(table);
+    }
+    ~Frame() {
+      s.variables_ = std::move(variables);
+      s.pseudoTables_ = std::move(pseudo);
+      s.procDepth_ = depth;
+      s.procId_ = procId;
+      s.procName_ = procName;
+      s.gotoLabel_ = label;
+      s.returnValue_ = returnValue;
+      s.batch_ = batch;
+      s.firingTables_.erase(table);
+    }
+  } frame(s, table_.id);
+  s.variables_.clear();
+  s.gotoLabel_.clear();
+  s.returnValue_.reset();
+  s.pseudoTables_ = {{"inserted", pseudo("inserted", inserted_)}, {"deleted", pseudo("deleted", deleted_)}};
+  ++s.procDepth_;
+  s.procId_ = triggerId_;
+  s.procName_ = name;
+  s.batch_ = *text;
+  s.rowCount_ = rows;
+
+  // Inside a trigger @@trancount is at least 1: the statement's own transaction counts, so a
+  // `rollback transaction` in the body undoes the statement (and any transaction around it).
+  bool counted = s.tranCount_ == 0;
+  if (counted) s.tranCount_ = 1;
+  Flow flow = Flow::Next;
+  try {
+    flow = s.runList(body);
+  } catch (...) {
+    if (counted && s.tranCount_ > 0) s.tranCount_ = 0;
+    throw;
+  }
+  bool rolledBack = sqlite3_get_autocommit(s.db_) != 0;
+  if (flow == Flow::Abort && !rolledBack) {
+    // An error that stops the body leaves nothing of the statement behind.
+    s.rollbackAll();
+    rolledBack = true;
+  }
+  if (counted && s.tranCount_ > 0) s.tranCount_ = 0;
+  if (rolledBack) s.triggerAbort_ = true;
+  // The pseudo-tables go inside the statement's transaction, before it commits.
+  cleanUp();
+}
+
+}  // namespace tabsrv

@@ -1,0 +1,40 @@
+// Firing of a table's trigger after INSERT, UPDATE or DELETE: SQLite temp triggers copy the
+// affected rows into temp tables that the body reads as `inserted` and `deleted`, and the body
+// runs once per statement inside the statement's transaction.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "server/exec/session_impl.h"
+
+namespace tabsrv {
+
+// One statement's trigger firing. Made after the statement's transaction opened and before the
+// statement runs; fire() runs the trigger body before the statement commits.
+class TriggerFiring {
+ public:
+  // The statement kinds a trigger can be defined for.
+  enum class Event { Insert, Update, Delete };
+  // Looks up the trigger of `table` for `event`; when there is one, starts capturing rows.
+  TriggerFiring(SessionImpl& session, const TableInfo& table, Event event);
+  // Drops what capture left behind.
+  ~TriggerFiring();
+  TriggerFiring(const TriggerFiring&) = delete;
+  TriggerFiring& operator=(const TriggerFiring&) = delete;
+  // Runs the trigger body (if the table has a trigger for the event) with @@rowcount = `rows`.
+  void fire(int32_t rows);
+
+ private:
+  void stopCapture();
+  // Drops the capture triggers and the pseudo-tables.
+  void cleanUp();
+  SessionImpl& session_;
+  TableInfo table_;
+  int32_t triggerId_ = 0;
+  std::string inserted_;  // quoted temp table names
+  std::string deleted_;
+  std::vector<std::string> captureTriggers_;
+};
+
+}  // namespace tabsrv
