@@ -290,8 +290,10 @@ std::optional<std::pair<Value, TypeDesc>> SessionImpl::global(const std::string&
     return std::make_pair(isNull(identity_) ? Value{Decimal{0, 0}} : identity_, numericType(38, 0));
   }
   if (name == "@@servername") return text(id_.serverName);
-  if (name == "@@version")
-    return text("Tabulon SQL Server/15.0/Tabulon local server/Linux/OPT/" + std::string(__DATE__));
+  if (name == "@@version") {
+    // The release's own banner: the same on every build, so clients and tests can rely on it.
+    return text("Tabulon SQL Server/15.0/Tabulon local server/Linux/OPT/2026-12");
+  }
   if (name == "@@textsize") return intValue(options_.textSize);
   if (name == "@@isolation") return intValue(options_.isolation);
   if (name == "@@tranchained") return intValue(options_.chained ? 1 : 0);

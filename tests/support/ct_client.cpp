@@ -248,6 +248,56 @@ CtBatch CtClient::run(const std::string& sql) {
   return batch;
 }
 
+namespace {
+
+// Reads every result of the current dynamic command; false when one of them failed.
+bool drainDynamic(CS_COMMAND* cmd, CS_INT* described) {
+  bool ok = true;
+  CS_INT type = 0;
+  CS_RETCODE rc;
+  while ((rc = ct_results(cmd, &type)) == CS_SUCCEED) {
+    if (type == CS_CMD_FAIL) ok = false;
+    if (type == CS_DESCRIBE_RESULT && described)
+      ct_res_info(cmd, CS_NUMDATA, described, CS_UNUSED, nullptr);
+  }
+  return ok && rc == CS_END_RESULTS;
+}
+
+}  // namespace
+
+bool CtClient::prepare(const std::string& sql, int* inputs, std::string* error) {
+  messages_.clear();
+  auto fail = [&](const std::string& why) {
+    if (error) {
+      *error = why;
+      for (const auto& m : messages_) *error += "\n" + std::to_string(m.number) + ": " + m.text;
+    }
+    return false;
+  };
+  if (!connection_) return fail("not connected");
+  static int serial = 0;
+  std::string id = "tabtest" + std::to_string(++serial);
+  CS_COMMAND* cmd = nullptr;
+  if (ct_cmd_alloc(connection_, &cmd) != CS_SUCCEED) return fail("ct_cmd_alloc failed");
+  bool ok = ct_dynamic(cmd, CS_PREPARE, id.data(), CS_NULLTERM, const_cast<char*>(sql.c_str()), CS_NULLTERM) ==
+                CS_SUCCEED &&
+            ct_send(cmd) == CS_SUCCEED && drainDynamic(cmd, nullptr);
+  // A failed prepare still answers CMD_SUCCEED in this client library: the error message tells.
+  for (const auto& m : messages_) ok = ok && m.severity <= 10;
+  CS_INT described = -1;
+  if (ok) {
+    ok = ct_dynamic(cmd, CS_DESCRIBE_INPUT, id.data(), CS_NULLTERM, nullptr, CS_UNUSED) == CS_SUCCEED &&
+         ct_send(cmd) == CS_SUCCEED && drainDynamic(cmd, &described);
+  }
+  bool released = ct_dynamic(cmd, CS_DEALLOC, id.data(), CS_NULLTERM, nullptr, CS_UNUSED) == CS_SUCCEED &&
+                  ct_send(cmd) == CS_SUCCEED && drainDynamic(cmd, nullptr);
+  ct_cmd_drop(cmd);
+  if (!ok) return fail("prepare failed");
+  if (!released) return fail("deallocate failed");
+  if (inputs) *inputs = described;
+  return true;
+}
+
 std::string formatRow(const std::vector<std::optional<std::string>>& row) {
   std::string out;
   for (size_t i = 0; i < row.size(); ++i) {

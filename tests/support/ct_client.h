@@ -61,6 +61,10 @@ class CtClient {
                const std::string& appName = "tabtest");
   // Runs a language batch and reads all of its results.
   CtBatch run(const std::string& sql);
+  // Prepares `sql` (with ? markers) as a dynamic statement, describes its input and releases it
+  // again; false with `error` filled when the server refuses it. `inputs` gets the number of
+  // input parameters the server described.
+  bool prepare(const std::string& sql, int* inputs, std::string* error);
   // Closes the connection (a no-op when not connected).
   void close();
   bool connected() const { return connection_ != nullptr; }

@@ -1,7 +1,8 @@
 // Runs one SQL script file against a fresh local server through real FreeTDS.
 // Directives: `statement ok`, `statement error <number>`, `query` (expected rows after `----`,
 // one more `----` per further result set), `messages` (every message as "<number>: <text>"),
-// `connection <name>` (switch sessions). Line breaks inside values are written \n and \r.
+// `connection <name>` (switch sessions), `prepare` (the SQL, with ? markers, must prepare as a
+// dynamic statement and describe one input parameter per marker). Line breaks inside values are written \n and \r.
 // Exit status 0 when every directive held.
 #include <fstream>
 #include <iostream>
@@ -136,8 +137,28 @@ int main(int argc, char** argv) {
     }
     tabtest::CtClient* c = client();
     if (!c) return 1;
-    tabtest::CtBatch batch = c->run(r.sql);
     std::string problem;
+    if (r.directive == "prepare") {
+      int inputs = -1;
+      std::string error;
+      int markers = 0;
+      bool quoted = false;
+      for (char ch : r.sql) {
+        if (ch == '\'') quoted = !quoted;
+        if (ch == '?' && !quoted) ++markers;
+      }
+      if (!c->prepare(r.sql, &inputs, &error)) problem = "prepare failed: " + error;
+      else if (inputs != markers)
+        problem = "described " + std::to_string(inputs) + " inputs for " + std::to_string(markers) + " markers";
+      if (problem.empty()) {
+        ++passed;
+      } else {
+        ++failures;
+        std::cerr << argv[1] << ":" << r.line << ": " << problem << "\n  sql: " << r.sql << "\n";
+      }
+      continue;
+    }
+    tabtest::CtBatch batch = c->run(r.sql);
     const tabtest::CtMessage* error = batch.firstError();
     if (r.directive == "statement" && r.argument == "ok") {
       if (error || batch.failed) problem = "expected success";

@@ -1,4 +1,5 @@
-// Parses every SQL text of the client catalogue corpus (tests/server/corpus/*.test): the texts
+// Parses every SQL text of the client catalogue corpus (tests/server/sql/catalog_corpus/*.test,
+// plus tests/server/corpus/*.test for texts the server cannot answer yet): the texts
 // the explorer, the pages, the datasets and the dialogs send must all get through the parser
 // before the server can answer them.
 #include <gtest/gtest.h>
@@ -63,7 +64,7 @@ std::vector<CorpusEntry> readScript(const fs::path& path) {
     }
     if (blank || startsWith(line, "#") || startsWith(line, "connection ")) continue;
     if (startsWith(line, "statement ") || line == "query" || startsWith(line, "query ") ||
-        line == "messages") {
+        line == "messages" || line == "prepare") {
       current = CorpusEntry{path.filename().string(), lineNo, line, {}};
       state = State::Sql;
       continue;
