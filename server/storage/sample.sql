@@ -193,3 +193,21 @@ go
 insert into book_blurbs values ('BK1001', 'Recipes.')
 insert into book_blurbs values ('BK1002', null)
 insert into book_blurbs values ('BK1005', 'A keeper, a ledger and a missing ship, told over one long winter.')
+go
+create rule qty_rule
+as @qty > 0
+go
+create default terms_default
+as 'Net 30'
+go
+create trigger orders_ins on orders for insert
+as
+if exists (select 1 from inserted where qty > 500)
+begin
+  print 'Large order recorded.'
+end
+go
+grant select on books to public
+grant select, insert, update on orders to editors
+grant execute on books_by_genre to public
+go
