@@ -1,13 +1,18 @@
 // The system procedures the executor answers itself when the catalogue has no procedure of that
-// name: sp_password, sp_addlogin, sp_addtype, sp_addgroup, sp_adduser, sp_who and sp_helptext. They take their
-// arguments by position or by @name like stored procedures and report failures as messages with
-// return status 1, so `exec @rc = sp_adduser ...` sees what happened.
+// name: logins, users, groups and types (sp_addlogin ... sp_droplogin), keys, rule and default
+// bindings, sp_who, sp_lock, sp_helptext and sp_configure. They take their arguments by position
+// or by @name like stored procedures and report failures as messages with return status 1, so
+// `exec @rc = sp_adduser ...` sees what happened.
 #include <algorithm>
 #include <cctype>
+#include <climits>
+#include <cstdlib>
+#include <map>
 
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
+#include "server/storage/live_tables.h"
 #include "server/types/convert.h"
 #include "server/types/sqlite_error.h"
 #include "server/types/type_codes.h"
@@ -111,6 +116,17 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       {"sp_adduser", {"@loginame", "@name_in_db", "@grpname"}},
       {"sp_who", {"@loginame"}},
       {"sp_helptext", {"@objname"}},
+      {"sp_droptype", {"@typename"}},
+      {"sp_dropuser", {"@name_in_db"}},
+      {"sp_changegroup", {"@grpname", "@username"}},
+      {"sp_droplogin", {"@loginame"}},
+      {"sp_primarykey", {"@tabname", "@col1", "@col2", "@col3", "@col4", "@col5", "@col6", "@col7", "@col8"}},
+      {"sp_foreignkey",
+       {"@tabname", "@pktabname", "@col1", "@col2", "@col3", "@col4", "@col5", "@col6", "@col7", "@col8"}},
+      {"sp_bindrule", {"@rulename", "@objname", "@futureonly"}},
+      {"sp_bindefault", {"@defname", "@objname", "@futureonly"}},
+      {"sp_lock", {"@spid1", "@spid2"}},
+      {"sp_configure", {"@configname", "@configvalue"}},
   };
   const std::string name = lowered(procName);
   auto known = kParams.find(name);
@@ -173,14 +189,14 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       std::string login = trimmed(required(0));
       std::string password = arg[1].value_or("");
       std::string database = arg[2] ? trimmed(*arg[2]) : std::string("master");
-      if (id_.suid != 1)
-        throw SqlError(10305, 16, "Only the System Security Officer can add a login.");
+      if (id_.suid != 1) throw SqlError(10305, 16, "Only the System Security Officer can add a login.");
       if (login.empty() || login.size() > 30)
         throw SqlError(17330, 16, "A login name must be 1 to 30 characters long.");
       if (!databaseExists(db_, database))
-        throw SqlError(911, 11, "Attempt to locate entry in sysdatabases for database '" + database +
-                                    "' by name failed - no entry found under that name. Make sure that the "
-                                    "name is entered properly.");
+        throw SqlError(911, 11,
+                       "Attempt to locate entry in sysdatabases for database '" + database +
+                           "' by name failed - no entry found under that name. Make sure that the "
+                           "name is entered properly.");
       StatementTransaction tx(*this);
       addLogin(db_, login, password, database, arg[4].value_or(""));
       tx.commit();
@@ -294,6 +310,223 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       sink_->rowFormat({textColumn("text", 255)});
       for (const Value& l : lines) sink_->row({l});
       done(false, static_cast<int32_t>(lines.size()));
+    } else if (name == "sp_droptype") {
+      std::string type = trimmed(required(0));
+      StatementTransaction tx(*this);
+      dropUserType(db_, database_, type);
+      tx.commit();
+      inform("Type has been dropped.");
+    } else if (name == "sp_dropuser") {
+      std::string user = trimmed(required(0));
+      StatementTransaction tx(*this);
+      dropUser(db_, database_, user);
+      tx.commit();
+      inform("User has been dropped from current database.");
+    } else if (name == "sp_changegroup") {
+      std::string group = trimmed(required(0));
+      std::string user = trimmed(required(1));
+      StatementTransaction tx(*this);
+      changeGroup(db_, database_, user, group);
+      tx.commit();
+      inform("Group changed.");
+    } else if (name == "sp_droplogin") {
+      std::string login = trimmed(required(0));
+      if (id_.suid != 1) throw SqlError(10305, 16, "Only the System Security Officer can drop a login.");
+      std::optional<int32_t> suid;
+      {
+        SqlStatement st(*this, "SELECT suid FROM " + sqliteObjectName("master", "dbo", "syslogins") +
+                                   " WHERE rtrim(name) = ?1");
+        st.bindAll({Value{login}});
+        if (st.step()) suid = sqlite3_column_int(st.get(), 0);
+      }
+      if (!suid) throw SqlError(15007, 16, "No login with the specified name exists.");
+      if (*suid == 1) throw SqlError(17296, 16, "The login 'sa' cannot be dropped.");
+      // A login still connected, or still a user somewhere, would leave sessions and sysusers
+      // rows pointing at a suid that no longer exists (and a later login could reuse it).
+      for (const ProcessInfo& p : processes_.snapshot())
+        if (p.suid == *suid)
+          throw SqlError(17297, 16, "Login '" + login + "' is currently logged in and cannot be dropped.");
+      for (const DatabaseInfo& d : listDatabases(db_)) {
+        if (d.suid == *suid)
+          throw SqlError(17299, 16,
+                         "Login '" + login + "' owns database '" + d.name + "' and cannot be dropped.");
+        SqlStatement st(*this, "SELECT count(*) FROM " + sqliteObjectName(d.name, "dbo", "sysusers") +
+                                   " WHERE suid = ?1");
+        st.bindAll({Value{int64_t{*suid}}});
+        if (st.step() && sqlite3_column_int(st.get(), 0) > 0)
+          throw SqlError(17298, 16,
+                         "Login '" + login + "' is a user in database '" + d.name +
+                             "'. Drop the user with sp_dropuser first.");
+      }
+      StatementTransaction tx(*this);
+      {
+        SqlStatement st(*this,
+                        "DELETE FROM " + sqliteObjectName("master", "dbo", "syslogins") + " WHERE suid = ?1");
+        st.bindAll({Value{int64_t{*suid}}});
+        st.step();
+      }
+      tx.commit();
+      inform("Login dropped.");
+    } else if (name == "sp_primarykey" || name == "sp_foreignkey") {
+      bool foreign = name == "sp_foreignkey";
+      std::string tableName = trimmed(required(0));
+      auto resolve = [&](const std::string& text) {
+        ObjectName on = splitName(text);
+        std::optional<TableInfo> t =
+            resolveTable(db_, ObjectRef{on.database, on.owner, on.name}, database_, user_);
+        if (!t || t->type == "V")
+          throw SqlError(17461, 16, "Object '" + text + "' does not exist in this database.");
+        return *t;
+      };
+      TableInfo table = resolve(tableName);
+      KeySpec key;
+      key.database = table.database;
+      key.type = foreign ? 2 : 1;
+      key.id = table.id;
+      for (size_t i = foreign ? 2 : 1; i < arg.size(); ++i) {
+        if (!arg[i]) continue;
+        std::string column = trimmed(*arg[i]);
+        const CatalogColumn* c = table.findColumn(column);
+        if (!c) throw SqlError(17432, 16, "The table does not have a column named '" + column + "'.");
+        key.colids.push_back(c->colid);
+      }
+      if (key.colids.empty())
+        throw SqlError(201, 16,
+                       "Procedure '" + name + "' expects parameter '@col1', which was not supplied.");
+      if (foreign) {
+        std::string pkName = trimmed(required(1));
+        TableInfo pk = resolve(pkName);
+        key.depid = pk.id;
+        SqlStatement st(*this, "SELECT keycnt, key1, key2, key3, key4, key5, key6, key7, key8 FROM " +
+                                   sqliteObjectName(pk.database, "dbo", "syskeys") +
+                                   " WHERE id = ?1 AND type = 1");
+        st.bindAll({Value{int64_t{pk.id}}});
+        if (!st.step()) throw SqlError(17433, 16, "Primary key table '" + pkName + "' has no primary key.");
+        int count = std::min(sqlite3_column_int(st.get(), 0), 8);
+        for (int i = 0; i < count; ++i) key.depColids.push_back(sqlite3_column_int(st.get(), i + 1));
+      }
+      StatementTransaction tx(*this);
+      addKey(db_, key);
+      tx.commit();
+      inform(foreign ? "New foreign key added." : "New primary key added.");
+    } else if (name == "sp_bindrule" || name == "sp_bindefault") {
+      bool rule = name == "sp_bindrule";
+      std::string what = trimmed(required(0));
+      std::string object = trimmed(required(1));
+      ObjectName rn = splitName(what);
+      std::optional<int32_t> id =
+          resolveObjectId(db_, ObjectRef{rn.database, rn.owner, rn.name}, database_, user_);
+      if (!id)
+        throw SqlError(rule ? 15017 : 15018, 16,
+                       std::string(rule ? "No such rule" : "No such default") + " '" + what + "' exists.");
+      {
+        // Named here rather than by id, as the storage layer's own check would.
+        SqlStatement st(
+            *this, "SELECT rtrim(type) FROM " +
+                       sqliteObjectName(rn.database.empty() ? database_ : rn.database, "dbo", "sysobjects") +
+                       " WHERE id = ?1");
+        st.bindAll({Value{int64_t{*id}}});
+        const unsigned char* type = st.step() ? sqlite3_column_text(st.get(), 0) : nullptr;
+        if (!type || std::string(reinterpret_cast<const char*>(type)) != (rule ? "R" : "D"))
+          throw SqlError(rule ? 15102 : 15103, 16,
+                         "The object '" + what + "' is not a " + (rule ? "rule." : "default."));
+      }
+      int32_t tableId = 0, colid = 0, usertype = 0;
+      size_t dot = object.rfind('.');
+      if (dot != std::string::npos) {
+        // 'table.column' (or 'owner.table.column') binds to one column.
+        std::string tablePart = object.substr(0, dot), column = object.substr(dot + 1);
+        ObjectName tn = splitName(tablePart);
+        std::optional<TableInfo> t =
+            resolveTable(db_, ObjectRef{tn.database, tn.owner, tn.name}, database_, user_);
+        if (!t || t->type != "U")
+          throw SqlError(15104, 16, "You can't bind to table '" + tablePart + "' here.");
+        const CatalogColumn* c = t->findColumn(column);
+        if (!c)
+          throw SqlError(15105, 16,
+                         "The column '" + column + "' does not exist in table '" + tablePart + "'.");
+        tableId = t->id;
+        colid = c->colid;
+      } else {
+        // A name without a dot is a user datatype of this database.
+        SqlStatement st(*this, "SELECT usertype FROM " + sqliteObjectName(database_, "dbo", "systypes") +
+                                   " WHERE rtrim(name) = ?1 AND usertype >= 100");
+        st.bindAll({Value{object}});
+        if (st.step()) usertype = sqlite3_column_int(st.get(), 0);
+        if (!usertype) throw SqlError(15106, 16, "Column or user datatype '" + object + "' does not exist.");
+      }
+      StatementTransaction tx(*this);
+      if (rule)
+        bindRule(db_, database_, *id, tableId, colid, usertype);
+      else
+        bindDefault(db_, database_, *id, tableId, colid, usertype);
+      tx.commit();
+      inform(std::string(rule ? "Rule" : "Default") + " bound to " +
+             (usertype ? "datatype." : "table column."));
+    } else if (name == "sp_lock") {
+      std::vector<int> spids;
+      for (size_t i = 0; i < 2; ++i)
+        if (arg[i]) spids.push_back(std::atoi(trimmed(*arg[i]).c_str()));
+      // The locks as they are now: the same copy a select from master..syslocks reads.
+      refreshLive();
+      static const std::map<int, std::string> kLockNames = {
+          {1, "Ex_table"}, {2, "Sh_table"}, {3, "Ex_intent"}, {4, "Sh_intent"}};
+      std::vector<ColumnDesc> columns = {
+          intColumn("fid"),  intColumn("spid"),        textColumn("locktype", 30), intColumn("table_id"),
+          intColumn("page"), textColumn("dbname", 30), textColumn("class", 30),    intColumn("context")};
+      std::vector<std::vector<Value>> out;
+      {
+        SqlStatement st(*this, "SELECT fid, spid, type, id, page, dbid, class, context FROM " +
+                                   sqliteObjectName("master", "dbo", "syslocks") +
+                                   " ORDER BY spid, dbid, id");
+        while (st.step()) {
+          int spid = sqlite3_column_int(st.get(), 1);
+          if (!spids.empty() && std::find(spids.begin(), spids.end(), spid) == spids.end()) continue;
+          int type = sqlite3_column_int(st.get(), 2);
+          auto known = kLockNames.find(type & ~kLockBlocking);
+          std::string typeName = known != kLockNames.end() ? known->second : std::to_string(type);
+          if (type & kLockBlocking) typeName += "-blk";
+          std::optional<DatabaseInfo> d = findDatabase(db_, sqlite3_column_int(st.get(), 5));
+          const unsigned char* cls = sqlite3_column_text(st.get(), 6);
+          out.push_back({Value{int64_t{sqlite3_column_int(st.get(), 0)}}, Value{int64_t{spid}},
+                         Value{typeName}, Value{int64_t{sqlite3_column_int(st.get(), 3)}},
+                         Value{int64_t{sqlite3_column_int(st.get(), 4)}}, d ? Value{d->name} : Value(),
+                         cls ? Value{std::string(reinterpret_cast<const char*>(cls))} : Value(),
+                         Value{int64_t{sqlite3_column_int(st.get(), 7)}}});
+        }
+      }
+      sink_->rowFormat(columns);
+      for (const auto& r : out) sink_->row(r);
+      done(false, static_cast<int32_t>(out.size()));
+    } else if (name == "sp_configure") {
+      std::string pattern = arg[0] ? trimmed(*arg[0]) : std::string();
+      std::vector<ConfigParameter> shown;
+      if (arg[1]) {
+        if (id_.suid != 1)
+          throw SqlError(10305, 16, "Only the System Administrator can change configuration parameters.");
+        std::string text = trimmed(*arg[1]);
+        char* end = nullptr;
+        long long v = std::strtoll(text.c_str(), &end, 10);
+        if (text.empty() || *end != '\0' || v < INT32_MIN || v > INT32_MAX)
+          throw SqlError(15126, 16, "Configuration value '" + text + "' is not a number.");
+        if (pattern.empty())
+          throw SqlError(201, 16,
+                         "Procedure 'sp_configure' expects parameter '@configname', which was not supplied.");
+        StatementTransaction tx(*this);
+        shown.push_back(setConfigValue(db_, pattern, static_cast<int32_t>(v)));
+        tx.commit();
+        inform("Configuration option changed.");
+      } else {
+        shown = configParameters(db_, pattern);
+        if (shown.empty())
+          throw SqlError(15123, 16, "Configuration option '" + pattern + "' does not exist.");
+      }
+      sink_->rowFormat({textColumn("Parameter Name", 80), textColumn("Default", 30),
+                        intColumn("Config Value"), intColumn("Run Value")});
+      for (const ConfigParameter& p : shown)
+        sink_->row(
+            {Value{p.name}, Value{p.defaultValue}, Value{int64_t{p.value}}, Value{int64_t{p.runValue}}});
+      done(false, static_cast<int32_t>(shown.size()));
     }
   } catch (SqlError& e) {
     // The family's system procedures print their error and return 1; the batch goes on.

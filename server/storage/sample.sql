@@ -211,3 +211,9 @@ grant select on books to public
 grant select, insert, update on orders to editors
 grant execute on books_by_genre to public
 go
+exec sp_primarykey books, book_id
+exec sp_primarykey orders, order_no
+exec sp_foreignkey orders, books, book_id
+exec sp_bindrule qty_rule, 'orders.qty'
+exec sp_bindefault terms_default, 'orders.terms'
+go

@@ -43,17 +43,19 @@ class LiveState : public ::testing::Test {
 TEST_F(LiveState, EachSessionShowsItsLoginProgramAndDatabase) {
   ASSERT_TRUE(a.connect("DSQUERY", "sa", "", nullptr, "first_app"));
   ASSERT_FALSE(a.run("sp_addlogin watcher, 'Secret12', sample").firstError());
-  ASSERT_FALSE(a.run("use sample sp_adduser watcher").firstError());
+  ASSERT_FALSE(a.run("use sample exec sp_adduser watcher").firstError());
   ASSERT_TRUE(b.connect("DSQUERY", "watcher", "Secret12", nullptr, "second_app"));
   ASSERT_TRUE(c.connect("DSQUERY", "sa", "", nullptr, "third_app"));
-  std::string sa = scalar(a, "select @@spid"), sb = scalar(b, "select @@spid"), sc = scalar(c, "select @@spid");
+  std::string sa = scalar(a, "select @@spid"), sb = scalar(b, "select @@spid"),
+              sc = scalar(c, "select @@spid");
   EXPECT_NE(sa, sb);
   EXPECT_NE(sb, sc);
 
   // Asked from the third session: every row is another session's state, not a copy of its own.
   std::map<std::string, std::string> bySpid;
   for (const std::string& r :
-       rows(c, "select spid, suser_name(suid), program_name, db_name(dbid), blocked from master..sysprocesses"))
+       rows(c,
+            "select spid, suser_name(suid), program_name, db_name(dbid), blocked from master..sysprocesses"))
     bySpid[r.substr(0, r.find(' '))] = r;
   ASSERT_EQ(bySpid.size(), 3u);
   EXPECT_EQ(bySpid[sa], sa + " | sa | first_app | sample | 0");
@@ -79,8 +81,8 @@ TEST_F(LiveState, AWaitingWriterShowsWhoBlocksIt) {
   // Before anybody waits, the holder's lock is there but blocks nobody.
   EXPECT_EQ(rows(c, "select spid, type from master..syslocks"), std::vector<std::string>{holder + " | 1"});
 
-  auto second = std::async(std::launch::async,
-                           [&] { return b.run("update sample..acct set amount = amount + 10 where id = 1"); });
+  auto second = std::async(
+      std::launch::async, [&] { return b.run("update sample..acct set amount = amount + 10 where id = 1"); });
   std::string blocked = "0";
   for (auto until = std::chrono::steady_clock::now() + 5s; std::chrono::steady_clock::now() < until;) {
     blocked = scalar(c, "select blocked from master..sysprocesses where spid = " + waiter);
@@ -88,9 +90,14 @@ TEST_F(LiveState, AWaitingWriterShowsWhoBlocksIt) {
     std::this_thread::sleep_for(50ms);
   }
   EXPECT_EQ(blocked, holder);
-  EXPECT_EQ(scalar(c, "select status from master..sysprocesses where spid = " + waiter), "lock sleep");
+  EXPECT_EQ(scalar(c, "select rtrim(status) from master..sysprocesses where spid = " + waiter), "lock sleep");
   // The holder's lock now blocks someone: Ex_table plus the blocking flag.
   EXPECT_EQ(rows(c, "select spid, type from master..syslocks"), std::vector<std::string>{holder + " | 257"});
+  CtBatch locks = c.run("sp_lock");
+  ASSERT_FALSE(locks.sets.empty());
+  ASSERT_EQ(locks.sets[0].rows.size(), 1u);
+  EXPECT_EQ(locks.sets[0].rows[0][1], holder);
+  EXPECT_EQ(locks.sets[0].rows[0][2], "Ex_table-blk");
   EXPECT_EQ(second.wait_for(0ms), std::future_status::timeout) << "the second writer did not wait";
 
   ASSERT_FALSE(a.run("commit tran").firstError());
@@ -99,6 +106,31 @@ TEST_F(LiveState, AWaitingWriterShowsWhoBlocksIt) {
   EXPECT_EQ(scalar(c, "select amount from sample..acct where id = 1"), "111");
   EXPECT_EQ(scalar(c, "select count(*) from master..sysprocesses where blocked <> 0"), "0");
   EXPECT_EQ(scalar(c, "select count(*) from master..syslocks"), "0");
+}
+
+// A login cannot be dropped while it is connected; once it has logged out (and has no user left
+// in any database) it goes, and can no longer log in. Only sa may change the configuration.
+TEST_F(LiveState, ALoginInUseIsNotDropped) {
+  ASSERT_TRUE(a.connect());
+  ASSERT_FALSE(a.run("sp_addlogin visitor, 'Visit123'").firstError());
+  ASSERT_TRUE(b.connect("DSQUERY", "visitor", "Visit123"));
+
+  CtBatch config = b.run("sp_configure 'number of locks', 6000");
+  ASSERT_TRUE(config.firstError() != nullptr);
+  EXPECT_EQ(config.firstError()->number, 10305);
+  EXPECT_EQ(scalar(a, "select value from master..sysconfigures where name = 'number of locks'"), "5000");
+
+  CtBatch refused = a.run("sp_droplogin visitor");
+  ASSERT_TRUE(refused.firstError() != nullptr);
+  EXPECT_EQ(refused.firstError()->text, "Login 'visitor' is currently logged in and cannot be dropped.");
+  EXPECT_EQ(refused.returnStatus, 1);
+  b.close();
+  std::this_thread::sleep_for(200ms);
+  CtBatch dropped = a.run("sp_droplogin visitor");
+  EXPECT_FALSE(dropped.firstError()) << dropped.firstError()->text;
+  EXPECT_EQ(dropped.returnStatus, 0);
+  CtClient again;
+  EXPECT_FALSE(again.connect("DSQUERY", "visitor", "Visit123"));
 }
 
 }  // namespace
