@@ -79,4 +79,16 @@ using Value = std::variant<std::monostate, int64_t, double, Decimal, DateTime, s
 
 inline bool isNull(const Value& v) { return std::holds_alternative<std::monostate>(v); }
 
+// Bytes a numeric or decimal of this precision (1 to 38) takes, on disk and on the wire: a sign
+// byte plus as many bytes as 10^precision has bits (precision 10 -> 6, 18 -> 9, 38 -> 17).
+inline int32_t numericLength(int precision) {
+  if (precision < 1) precision = 1;
+  if (precision > 38) precision = 38;
+  unsigned __int128 v = 1;
+  for (int i = 0; i < precision; ++i) v *= 10;
+  int32_t bits = 0;
+  for (; v; v >>= 1) ++bits;
+  return 1 + (bits + 7) / 8;
+}
+
 }  // namespace tabsrv

@@ -174,11 +174,6 @@ std::pair<int, int> exactShape(const TypeDesc& t) {
   }
 }
 
-// Bytes a numeric of this precision needs on the wire: one sign byte plus the magnitude.
-static int32_t numericLength(int precision) {
-  return 1 + static_cast<int32_t>(std::ceil(std::clamp(precision, 1, 38) * 0.4152410118609203));
-}
-
 static TypeDesc exactType(SqlType kind, int precision, int scale) {
   precision = std::clamp(precision, 1, 38);
   scale = std::clamp(scale, 0, precision);

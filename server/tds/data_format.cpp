@@ -358,18 +358,7 @@ void encodeValue(ByteWriter& w, const ColumnDesc& c, const WireFormat& f, const 
 
 }  // namespace
 
-int numericBytes(int precision) {
-  precision = std::clamp(precision, 1, kMaxPrecision);
-  // The magnitude needs as many bytes as 10^p has bits, rounded up to whole bytes.
-  unsigned __int128 v = 1;
-  for (int i = 0; i < precision; ++i) v *= 10;
-  int bits = 0;
-  while (v) {
-    ++bits;
-    v >>= 1;
-  }
-  return 1 + (bits + 7) / 8;
-}
+int numericBytes(int precision) { return numericLength(std::clamp(precision, 1, kMaxPrecision)); }
 
 WireFormat wireFormatFor(const ColumnDesc& c) {
   WireFormat f;

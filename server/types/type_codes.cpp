@@ -43,14 +43,6 @@ const TypeRow& row(SqlType t) {
   return kTypes[static_cast<int>(t)];
 }
 
-// Bytes the family stores a numeric of this precision in: a sign byte plus the smallest
-// magnitude that holds 10^precision - 1, i.e. 1 + ceil(precision * log2(10) / 8).
-// (Counting up in a 128-bit integer overflows at precision 38.)
-int32_t numericLength(int precision) {
-  if (precision < 1) precision = 1;
-  return 1 + static_cast<int32_t>(std::ceil(precision * 3.321928094887362 / 8.0));
-}
-
 std::string lower(std::string_view s) {
   std::string r(s);
   for (char& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
