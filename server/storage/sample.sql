@@ -1,6 +1,8 @@
 -- The sample database: a small bookshop chain with its publishers, writers, books, shops and
--- orders, two views, two procedures with parameters, a table with a text column and one owned by
--- the user clerk (with an identity column and a non-unique clustered index). The storage makes
+-- orders, three views (one over a system table), two procedures with parameters, a table with a
+-- text column and one owned by the user clerk (with an identity column and a non-unique clustered
+-- index), a rule and a default bound to order columns, an insert trigger, primary and foreign
+-- keys in syskeys, and permissions for public and the group editors. The storage makes
 -- the user datatypes phone_t and zip_t, the group editors and the user clerk before this runs.
 -- It runs as sa in database `sample`; batches are separated by "go" lines.
 create table publishers (
@@ -216,4 +218,8 @@ exec sp_primarykey orders, order_no
 exec sp_foreignkey orders, books, book_id
 exec sp_bindrule qty_rule, 'orders.qty'
 exec sp_bindefault terms_default, 'orders.terms'
+go
+create view user_tables
+as
+select name, crdate from sysobjects where type = 'U'
 go
