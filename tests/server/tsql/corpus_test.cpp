@@ -79,7 +79,10 @@ std::vector<CorpusEntry> readScript(const fs::path& path) {
 // moves to tests/server/sql/catalog_corpus, where CTest runs it. Both places count here.
 std::vector<fs::path> corpusFiles() {
   std::vector<fs::path> files;
-  const fs::path dirs[] = {fs::path(TABULON_CORPUS_DIR), fs::path(TABULON_CORPUS_DIR) / ".." / "sql" / "catalog_corpus"};
+  // Built from the common parent: a path through a folder that is missing (an empty one is not
+  // kept by git) cannot be followed with "..".
+  const fs::path base(TABULON_SERVER_TESTS_DIR);
+  const fs::path dirs[] = {base / "corpus", base / "sql" / "catalog_corpus"};
   for (const fs::path& dir : dirs) {
     if (!fs::exists(dir)) continue;
     for (const auto& e : fs::directory_iterator(dir))
