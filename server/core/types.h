@@ -79,6 +79,29 @@ using Value = std::variant<std::monostate, int64_t, double, Decimal, DateTime, s
 
 inline bool isNull(const Value& v) { return std::holds_alternative<std::monostate>(v); }
 
+// Bytes a value of a fixed-length type takes (tinyint and bit 1 ... float, datetime, money 8);
+// 0 for the types whose length is declared (char, binary, text, numeric ...).
+inline int32_t fixedLength(SqlType t) {
+  switch (t) {
+    case SqlType::TinyInt:
+    case SqlType::Bit:
+      return 1;
+    case SqlType::SmallInt:
+      return 2;
+    case SqlType::Int:
+    case SqlType::Real:
+    case SqlType::SmallDateTime:
+    case SqlType::SmallMoney:
+      return 4;
+    case SqlType::Float:
+    case SqlType::DateTime:
+    case SqlType::Money:
+      return 8;
+    default:
+      return 0;
+  }
+}
+
 // Bytes a numeric or decimal of this precision (1 to 38) takes, on disk and on the wire: a sign
 // byte plus as many bytes as 10^precision has bits (precision 10 -> 6, 18 -> 9, 38 -> 17).
 inline int32_t numericLength(int precision) {

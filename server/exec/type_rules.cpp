@@ -103,53 +103,28 @@ int typeRank(SqlType t) {
 TypeDesc fixedType(SqlType t) {
   TypeDesc d;
   d.type = t;
+  d.length = fixedLength(t);
   switch (t) {
-    case SqlType::TinyInt:
-      d.length = 1;
-      break;
-    case SqlType::SmallInt:
-      d.length = 2;
-      break;
-    case SqlType::Int:
-      d.length = 4;
-      break;
-    case SqlType::Real:
-      d.length = 4;
-      break;
-    case SqlType::Float:
-      d.length = 8;
-      break;
-    case SqlType::Bit:
-      d.length = 1;
-      break;
-    case SqlType::DateTime:
-      d.length = 8;
-      break;
-    case SqlType::SmallDateTime:
-      d.length = 4;
-      break;
     case SqlType::Money:
-      d.length = 8;
       d.precision = 19;
       d.scale = 4;
       break;
     case SqlType::SmallMoney:
-      d.length = 4;
       d.precision = 10;
       d.scale = 4;
       break;
     case SqlType::Numeric:
     case SqlType::Decimal:
-      d.length = 9;
       d.precision = 18;
       d.scale = 0;
+      d.length = numericLength(18);
       break;
     case SqlType::Text:
     case SqlType::Image:
       d.length = 2147483647;
       break;
     default:
-      d.length = 1;
+      if (d.length == 0) d.length = 1;
       break;
   }
   return d;

@@ -3,7 +3,6 @@
 #include "server/tsql/ast.h"
 
 #include <cctype>
-#include <cmath>
 
 #include "server/tsql/lexer.h"
 
@@ -169,40 +168,21 @@ std::optional<TypeDesc> builtinTypeDesc(const TypeName& type) {
     case SqlType::Image:
       d.length = 2147483647;
       break;
-    case SqlType::TinyInt:
-    case SqlType::Bit:
-      d.length = 1;
-      break;
-    case SqlType::SmallInt:
-      d.length = 2;
-      break;
-    case SqlType::Int:
-    case SqlType::Real:
-    case SqlType::SmallDateTime:
-    case SqlType::SmallMoney:
-      d.length = 4;
-      break;
     case SqlType::Float:
       // float(p) with a precision below 16 is stored as a 4-byte real.
-      if (!type.args.empty() && type.args[0] < 16) {
-        d.type = SqlType::Real;
-        d.length = 4;
-      } else {
-        d.length = 8;
-      }
-      break;
-    case SqlType::DateTime:
-    case SqlType::Money:
-      d.length = 8;
+      if (!type.args.empty() && type.args[0] < 16) d.type = SqlType::Real;
+      d.length = fixedLength(d.type);
       break;
     case SqlType::Numeric:
     case SqlType::Decimal: {
       d.precision = static_cast<uint8_t>(arg(0, 18));
       d.scale = static_cast<uint8_t>(arg(1, 0));
-      // One sign byte plus enough bytes for 10^precision.
-      d.length = 1 + static_cast<int32_t>(std::ceil(d.precision * 0.4152410118609203));
+      d.length = numericLength(d.precision);
       break;
     }
+    default:
+      d.length = fixedLength(d.type);
+      break;
   }
   return d;
 }

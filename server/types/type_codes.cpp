@@ -1,5 +1,4 @@
 // The family's type codes and names, and the mapping between them and TypeDesc.
-#include <cmath>
 #include "server/types/type_codes.h"
 
 #include <algorithm>
