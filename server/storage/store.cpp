@@ -3,6 +3,7 @@
 #include "server/storage/store.h"
 
 #include <filesystem>
+#include <mutex>
 #include <random>
 #include <stdexcept>
 #include <vector>
@@ -35,10 +36,23 @@ constexpr InitialDatabase kInitialDatabases[] = {
     {"sybsystemprocs", 31513, true},
 };
 
+// Process-wide SQLite settings, made once before the library initialises itself. SQLite's memory
+// statistics take one global mutex on every allocation, which serialises all sessions; nothing
+// here reads those statistics. When SQLite was already initialised (a test that opened another
+// database first), the call is refused and the defaults stay, which is only slower.
+void configureLibraryOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
+}
+
+// Each connection belongs to one session and is used by one thread at a time (it may be opened on
+// the accepting thread and then handed to the session's thread); attention only sets a flag that
+// the progress handler reads, so SQLite's per-connection mutex is not needed.
 sqlite3* openFile(const std::string& path) {
+  configureLibraryOnce();
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     sqlite3_close_v2(db);
