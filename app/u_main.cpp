@@ -484,7 +484,11 @@ void Tf_main::CollectSettings() {
 
 void Tf_main::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
-  if (event->type() != QEvent::ActivationChange || !isActiveWindow() || model_->Restored()) return;
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) RestoreOnce();
+}
+
+void Tf_main::RestoreOnce() {
+  if (model_->Restored()) return;
   model_->Activate();
   const TMainSettings& s = model_->Settings;
   if (!s.Geometry.isEmpty()) restoreGeometry(s.Geometry);
@@ -504,11 +508,7 @@ void Tf_main::changeEvent(QEvent* event) {
 void Tf_main::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   // Under the offscreen platform activation comes once or not at all: restore on show too.
-  if (!model_->Restored() && QGuiApplication::platformName() == QLatin1String("offscreen")) {
-    QEvent e(QEvent::ActivationChange);
-    activateWindow();
-    changeEvent(&e);
-  }
+  if (QGuiApplication::platformName() == QLatin1String("offscreen")) RestoreOnce();
 }
 
 void Tf_main::closeEvent(QCloseEvent* event) {

@@ -60,6 +60,8 @@ class Tf_main : public QMainWindow {
   void FillTree();
   void UpdateRecentMenu();
   void ApplySettings();
+  // The first activation restores the saved settings into the widgets.
+  void RestoreOnce();
   void CollectSettings();
   void Export();
   void PrintGrid();
