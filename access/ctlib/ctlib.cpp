@@ -56,6 +56,9 @@ struct ConnectionState {
   bool connecting = false;
   std::string serverName;
   std::set<CS_DS_OBJECT*> objects;
+  // The command whose results are still to be read: FreeTDS would accept a second send on
+  // the connection and hand its rows to the wrong command, so the facade refuses it.
+  CS_COMMAND* pending = nullptr;
 };
 
 struct LocaleState {
@@ -71,6 +74,7 @@ std::unordered_map<CS_CONTEXT*, ContextState> g_contexts;
 std::unordered_map<CS_CONNECTION*, std::unique_ptr<ConnectionState>> g_connections;
 std::unordered_map<CS_LOCALE*, LocaleState> g_locales;
 std::set<CS_DS_OBJECT*> g_objects;
+std::unordered_map<CS_COMMAND*, CS_CONNECTION*> g_commands;
 std::atomic<CS_INT> g_requestId{0};
 
 Library g_freetds;
@@ -183,6 +187,24 @@ CS_RETCODE ClientMessageHook(CS_CONTEXT* ctx, CS_CONNECTION* con, CS_CLIENTMSG* 
   // would make libtds break the connection under a long statement, which a query tool must
   // survive (the caller stops a statement with ct_cancel). A login that times out fails.
   return loginTimeout ? CS_FAIL : CS_SUCCEED;
+}
+
+// The text of the client message for a send refused while another command has results pending.
+constexpr const char* kResultsPendingText =
+    "ct_send(): user api layer: external error: This routine cannot be called because another command "
+    "structure has results pending. Read its results to the end or cancel it first.";
+
+// Reports that Call was refused because Pending still has results to read; queued (or handed to
+// the caller's callback) like any client message, as an error the diagnostics raise.
+void ReportResultsPending(CS_CONTEXT* ctx, CS_CONNECTION* con, const char* call) {
+  CS_CLIENTMSG m{};
+  m.severity = CS_SV_CONFIG_FAIL;
+  m.msgnumber = (1 << 24) | (1 << 16) | (CS_SV_CONFIG_FAIL << 8) | 163;
+  std::string text = kResultsPendingText;
+  if (std::strcmp(call, "ct_send") != 0) text.replace(0, 7, call);
+  std::snprintf(m.msgstring, sizeof m.msgstring, "%s", text.c_str());
+  m.msgstringlen = static_cast<CS_INT>(std::strlen(m.msgstring));
+  ClientMessageHook(ctx, con, &m);
 }
 
 // Copies a kept value into a caller's buffer the way Client-Library GETs do.
@@ -938,9 +960,14 @@ CS_RETCODE Library::ct_con_drop(CS_CONNECTION* con) {
       delete obj;
     }
     g_connections.erase(it);
+    std::erase_if(g_commands, [con](const auto& kv) { return kv.second == con; });
   }
   return rc;
 }
+
+namespace {
+bool RefuseWhilePending(CS_CONNECTION* con, CS_COMMAND* cmd, const char* call);
+}  // namespace
 
 // --- Options ---------------------------------------------------------------------------------
 
@@ -980,6 +1007,9 @@ CS_RETCODE RunSetStatement(CS_CONNECTION* con, const std::string& sql) {
 // "set transaction isolation level 1"). Every other option goes to FreeTDS as it is.
 CS_RETCODE Library::ct_options(CS_CONNECTION* con, CS_INT action, CS_INT option, CS_VOID* param,
                                CS_INT paramlen, CS_INT* outlen) {
+  // Options travel as commands of their own, which another command's unread results would
+  // swallow or mix with.
+  if (con && RefuseWhilePending(con, nullptr, "ct_options")) return CS_FAIL;
   if (action == CS_SET && con && param &&
       (option == CS_OPT_TEXTSIZE || option == CS_OPT_ROWCOUNT || option == CS_OPT_ISOLATION)) {
     const CS_INT value = *static_cast<const CS_INT*>(param);
@@ -1183,6 +1213,136 @@ CS_RETCODE Library::ct_ds_dropobj(CS_CONNECTION* con, CS_DS_OBJECT* object) {
   g_objects.erase(object);
   delete object;
   return CS_SUCCEED;
+}
+
+// --- Commands and results -------------------------------------------------------------------
+
+namespace {
+
+// The connection a command was allocated on, or null for one the facade never saw.
+CS_CONNECTION* ConnectionOf(CS_COMMAND* cmd) {
+  auto it = g_commands.find(cmd);
+  return it == g_commands.end() ? nullptr : it->second;
+}
+
+// True (and the refusal reported) when another command of Con still has results to read.
+bool RefuseWhilePending(CS_CONNECTION* con, CS_COMMAND* cmd, const char* call) {
+  CS_CONTEXT* ctx = nullptr;
+  {
+    std::lock_guard lock(g_mutex);
+    ConnectionState* cs = FindConnection(con);
+    if (!cs || !cs->pending || cs->pending == cmd) return false;
+    ctx = cs->ctx;
+  }
+  ReportResultsPending(ctx, con, call);
+  return true;
+}
+
+void SetPending(CS_CONNECTION* con, CS_COMMAND* cmd) {
+  std::lock_guard lock(g_mutex);
+  if (ConnectionState* cs = FindConnection(con)) cs->pending = cmd;
+}
+
+// Forgets Cmd's pending results (all of the connection's when Cmd is null).
+void ClearPending(CS_CONNECTION* con, CS_COMMAND* cmd) {
+  std::lock_guard lock(g_mutex);
+  ConnectionState* cs = FindConnection(con);
+  if (cs && (!cmd || cs->pending == cmd)) cs->pending = nullptr;
+}
+
+}  // namespace
+
+CS_RETCODE Library::ct_cmd_alloc(CS_CONNECTION* con, CS_COMMAND** cmd) {
+  const CS_RETCODE rc = ::ct_cmd_alloc(con, cmd);
+  if (rc == CS_SUCCEED && cmd && *cmd) {
+    std::lock_guard lock(g_mutex);
+    g_commands[*cmd] = con;
+  }
+  return rc;
+}
+
+// A command dropped with results unread is cancelled first, so its rows never reach the
+// connection's next command.
+CS_RETCODE Library::ct_cmd_drop(CS_COMMAND* cmd) {
+  CS_CONNECTION* con = nullptr;
+  bool pending = false;
+  {
+    std::lock_guard lock(g_mutex);
+    con = ConnectionOf(cmd);
+    ConnectionState* cs = con ? FindConnection(con) : nullptr;
+    pending = cs && cs->pending == cmd && cs->connected;
+  }
+  if (pending) ::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+  const CS_RETCODE rc = ::ct_cmd_drop(cmd);
+  if (rc == CS_SUCCEED) {
+    ClearPending(con, cmd);
+    std::lock_guard lock(g_mutex);
+    g_commands.erase(cmd);
+  }
+  return rc;
+}
+
+// Client-Library refuses a send while another command of the connection has results to
+// read; FreeTDS would send it and mix the two commands' results.
+CS_RETCODE Library::ct_send(CS_COMMAND* cmd) {
+  CS_CONNECTION* con = nullptr;
+  {
+    std::lock_guard lock(g_mutex);
+    con = ConnectionOf(cmd);
+  }
+  if (con && RefuseWhilePending(con, cmd, "ct_send")) return CS_FAIL;
+  const CS_RETCODE rc = ::ct_send(cmd);
+  if (con && rc == CS_SUCCEED) SetPending(con, cmd);
+  return rc;
+}
+
+CS_RETCODE Library::ct_results(CS_COMMAND* cmd, CS_INT* result_type) {
+  const CS_RETCODE rc = ::ct_results(cmd, result_type);
+  // A cursor's rows are not pending on the connection: FreeTDS sends each fetch from ct_fetch
+  // and reads it to its end there, so other commands may run between fetches.
+  const bool cursorRows = rc == CS_SUCCEED && result_type && *result_type == CS_CURSOR_RESULT;
+  if (rc == CS_END_RESULTS || rc == CS_CANCELED || cursorRows) {
+    std::lock_guard lock(g_mutex);
+    if (CS_CONNECTION* con = ConnectionOf(cmd))
+      if (ConnectionState* cs = FindConnection(con); cs && cs->pending == cmd) cs->pending = nullptr;
+  } else if (rc == CS_FAIL) {
+    // A dead connection has nothing left to read.
+    CS_CONNECTION* con = nullptr;
+    {
+      std::lock_guard lock(g_mutex);
+      con = ConnectionOf(cmd);
+    }
+    CS_INT status = 0;
+    if (con && ::ct_con_props(con, CS_GET, CS_CON_STATUS, &status, CS_UNUSED, nullptr) == CS_SUCCEED &&
+        (status & CS_CONSTAT_DEAD))
+      ClearPending(con, nullptr);
+  }
+  return rc;
+}
+
+CS_RETCODE Library::ct_cancel(CS_CONNECTION* con, CS_COMMAND* cmd, CS_INT type) {
+  const CS_RETCODE rc = ::ct_cancel(con, cmd, type);
+  if (type == CS_CANCEL_ALL && rc == CS_SUCCEED) {
+    if (con) {
+      ClearPending(con, nullptr);
+    } else {
+      CS_CONNECTION* owner = nullptr;
+      {
+        std::lock_guard lock(g_mutex);
+        owner = ConnectionOf(cmd);
+      }
+      if (owner) ClearPending(owner, cmd);
+    }
+  }
+  return rc;
+}
+
+CS_RETCODE Library::ct_close(CS_CONNECTION* con, CS_INT option) {
+  const CS_RETCODE rc = ::ct_close(con, option);
+  ClearPending(con, nullptr);
+  std::lock_guard lock(g_mutex);
+  if (ConnectionState* cs = FindConnection(con)) cs->connected = false;
+  return rc;
 }
 
 }  // namespace ctlib

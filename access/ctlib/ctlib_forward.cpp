@@ -17,21 +17,9 @@ CS_RETCODE Library::ct_exit(CS_CONTEXT* ctx, CS_INT option) {
   return ::ct_exit(ctx, option);
 }
 
-CS_RETCODE Library::ct_close(CS_CONNECTION* con, CS_INT option) {
-  return ::ct_close(con, option);
-}
-
-CS_RETCODE Library::ct_cmd_alloc(CS_CONNECTION* con, CS_COMMAND** cmd) {
-  return ::ct_cmd_alloc(con, cmd);
-}
-
 CS_RETCODE Library::ct_cmd_props(CS_COMMAND* cmd, CS_INT action, CS_INT property, CS_VOID* buffer,
                                  CS_INT buflen, CS_INT* outlen) {
   return ::ct_cmd_props(cmd, action, property, buffer, buflen, outlen);
-}
-
-CS_RETCODE Library::ct_cmd_drop(CS_COMMAND* cmd) {
-  return ::ct_cmd_drop(cmd);
 }
 
 CS_RETCODE Library::ct_command(CS_COMMAND* cmd, CS_INT type, const CS_VOID* buffer, CS_INT buflen,
@@ -59,16 +47,8 @@ CS_RETCODE Library::ct_setparam(CS_COMMAND* cmd, CS_DATAFMT* datafmt, CS_VOID* d
   return ::ct_setparam(cmd, datafmt, data, datalen, indicator);
 }
 
-CS_RETCODE Library::ct_send(CS_COMMAND* cmd) {
-  return ::ct_send(cmd);
-}
-
 CS_RETCODE Library::ct_send_data(CS_COMMAND* cmd, CS_VOID* buffer, CS_INT buflen) {
   return ::ct_send_data(cmd, buffer, buflen);
-}
-
-CS_RETCODE Library::ct_results(CS_COMMAND* cmd, CS_INT* result_type) {
-  return ::ct_results(cmd, result_type);
 }
 
 CS_RETCODE Library::ct_res_info(CS_COMMAND* cmd, CS_INT type, CS_VOID* buffer, CS_INT buflen,
@@ -101,10 +81,6 @@ CS_RETCODE Library::ct_data_info(CS_COMMAND* cmd, CS_INT action, CS_INT colnum, 
 CS_RETCODE Library::ct_compute_info(CS_COMMAND* cmd, CS_INT type, CS_INT colnum, CS_VOID* buffer,
                                     CS_INT buflen, CS_INT* outlen) {
   return ::ct_compute_info(cmd, type, colnum, buffer, buflen, outlen);
-}
-
-CS_RETCODE Library::ct_cancel(CS_CONNECTION* con, CS_COMMAND* cmd, CS_INT type) {
-  return ::ct_cancel(con, cmd, type);
 }
 
 CS_RETCODE Library::ct_capability(CS_CONNECTION* con, CS_INT action, CS_INT type, CS_INT capability,

@@ -159,8 +159,9 @@ BoundQuery Binder::bindCore(const SelectCore& core, const Scope* outer, bool nam
     if (!inner[i]) from += (from.empty() ? "" : ", ") + itemSql[i];
   for (size_t i = 0; i < itemSql.size(); ++i) {
     if (!inner[i]) continue;
-    std::string on;
-    for (const Expr* t : onTerms[i]) on += (on.empty() ? "" : " AND ") + bindCondition(*t, scope).sql;
+    std::vector<std::string> onSql;
+    for (const Expr* t : onTerms[i]) onSql.push_back(bindCondition(*t, scope).sql);
+    std::string on = balancedJoin(onSql, " AND ");
     // SQLite needs a left side; an outer join whose preserved side is missing joins onto nothing.
     from +=
         (from.empty() ? "(SELECT 1) AS tnil" : "") + std::string(" LEFT JOIN ") + itemSql[i] + " ON " + on;
@@ -221,7 +222,7 @@ BoundQuery Binder::bindCore(const SelectCore& core, const Scope* outer, bool nam
 
   std::string sql = std::string("SELECT ") + (core.distinct ? "DISTINCT " : "") + list;
   if (!from.empty()) sql += " FROM " + from;
-  std::string where;
+  std::vector<std::string> whereTerms;
   for (size_t i = 0; i < terms.size(); ++i) {
     if (used[i]) continue;
     BoundExpr c = bindCondition(*terms[i], scope);
@@ -230,8 +231,9 @@ BoundQuery Binder::bindCore(const SelectCore& core, const Scope* outer, bool nam
                      "An aggregate may not appear in the WHERE clause unless it is in a subquery contained "
                      "in a HAVING clause or a select list, and the column being aggregated is an outer "
                      "reference.");
-    where += (where.empty() ? "" : " AND ") + c.sql;
+    whereTerms.push_back(std::move(c.sql));
   }
+  std::string where = balancedJoin(whereTerms, " AND ");
   if (!where.empty()) sql += " WHERE " + where;
   if (!core.groupBy.empty()) {
     std::string g;

@@ -37,6 +37,60 @@ std::string quoteText(std::string_view s) {
   return out + "'";
 }
 
+// The most terms one tx_concat call takes; SQLite allows 127 arguments per function.
+constexpr int kMaxConcatTerms = 100;
+
+// True when sql is `open` ... ")" and that last parenthesis closes the one `open` ends with
+// (string literals and quoted names skipped), so the text really is one chain as a whole.
+bool enclosedBy(const std::string& sql, std::string_view open) {
+  if (sql.size() <= open.size() || sql.compare(0, open.size(), open) != 0 || sql.back() != ')') return false;
+  int depth = 0;
+  for (size_t i = open.size() - 1; i < sql.size(); ++i) {
+    char c = sql[i];
+    if (c == '\'' || c == '"') {
+      size_t end = sql.find(c, i + 1);
+      while (end != std::string::npos && end + 1 < sql.size() && sql[end + 1] == c) end = sql.find(c, end + 2);
+      if (end == std::string::npos) return false;
+      i = end;
+    } else if (c == '(') {
+      ++depth;
+    } else if (c == ')' && --depth == 0) {
+      return i == sql.size() - 1;
+    }
+  }
+  return false;
+}
+
+// "(a op b)" for a new chain, or the next term appended inside a's own chain of the same kind:
+// "(a + b)" and c give "(a + b + c)", tx_concat(a, b) and c give tx_concat(a, b, c). SQLite reads
+// a flat left-associative chain exactly as the nested form, without a parser stack level per term.
+std::string joinChain(const BoundExpr& a, char kind, const char* open, const std::string& op,
+                      const std::string& b, BoundExpr& out) {
+  out.chain = kind;
+  if (kind != 0 && a.chain == kind && (kind != 'c' || a.chainTerms < kMaxConcatTerms) && enclosedBy(a.sql, open)) {
+    out.chainTerms = a.chainTerms + 1;
+    return a.sql.substr(0, a.sql.size() - 1) + op + b + ")";
+  }
+  out.chainTerms = 2;
+  return open + a.sql + op + b + ")";
+}
+
+// Terms joined by " OR " (or " AND ") in balanced parentheses, a few levels deep however many
+// terms there are: SQLite limits the depth of an expression tree, not its width.
+std::string balancedJoin(const std::vector<std::string>& terms, size_t from, size_t to, const char* op) {
+  if (to - from == 1) return terms[from];
+  size_t mid = from + (to - from + 1) / 2;
+  return "(" + balancedJoin(terms, from, mid, op) + op + balancedJoin(terms, mid, to, op) + ")";
+}
+
+}  // namespace
+
+std::string balancedJoin(const std::vector<std::string>& terms, const char* op) {
+  return terms.empty() ? std::string() : balancedJoin(terms, 0, terms.size(), op);
+}
+
+namespace {
+
 // The comparison operator in SQLite spelling.
 const char* comparisonSql(BinaryOp op) {
   switch (op) {
@@ -437,7 +491,8 @@ BoundExpr Binder::bindBinary(const BinaryExpr& e, const Scope& scope) {
     else if (op == ArithOp::Mod)
       r.sql = "tx_mod(" + a.sql + ", " + b.sql + ", " + (integer ? "1" : "0") + ")";
     else
-      r.sql = "(" + a.sql + " " + sqlOp + " " + b.sql + ")";
+      r.sql = joinChain(a, op == ArithOp::Mul ? '*' : op == ArithOp::Add || op == ArithOp::Sub ? '+' : 0,
+                        "(", std::string(" ") + sqlOp + " ", b.sql, r);
   };
   switch (e.op) {
     case BinaryOp::Add: {
@@ -449,7 +504,7 @@ BoundExpr Binder::bindBinary(const BinaryExpr& e, const Scope& scope) {
       if ((strA && strB && (ca == TypeClass::String || cb == TypeClass::String)) ||
           (binA && binB && (ca == TypeClass::Binary || cb == TypeClass::Binary))) {
         r.type = concatType(a.isNullLiteral ? b.type : a.type, b.isNullLiteral ? a.type : b.type);
-        r.sql = "tx_concat(" + a.sql + ", " + b.sql + ")";
+        r.sql = joinChain(a, 'c', "tx_concat(", ", ", b.sql, r);
         r.nullable = a.nullable && b.nullable;
         return r;
       }
@@ -748,15 +803,16 @@ BoundExpr Binder::bindExpr(const Expr& expr, const Scope& scope) {
     case ExprKind::InList: {
       const auto& in = expr.as<InListExpr>();
       BoundExpr x = bindExpr(*in.operand, scope);
-      std::string sql;
+      std::vector<std::string> terms;
       bool agg = x.hasAggregate;
       for (const auto& item : in.list) {
         BoundExpr c = compare(BinaryOp::Eq, x, bindHinted(*item, scope, &x.type));
         // `x in (NULL)` never matches, whatever ansinull says.
         if (c.sql.find(" IS ") != std::string::npos) c.sql = "(" + c.sql + " AND " + x.sql + " IS NOT NULL)";
         agg = agg || c.hasAggregate;
-        sql += (sql.empty() ? "" : " OR ") + c.sql;
+        terms.push_back(std::move(c.sql));
       }
+      std::string sql = balancedJoin(terms, " OR ");
       BoundExpr r = boolean(in.negated ? "(NOT (" + sql + "))" : "(" + sql + ")");
       r.hasAggregate = agg;
       return r;

@@ -27,9 +27,18 @@ struct BoundExpr {
   bool isVariable = false;     // a @variable (NULL compares equal to NULL with ansinull off)
   bool hasAggregate = false;   // contains count/sum/avg/min/max of this query level
   bool identity = false;       // a plain reference to an identity column
+  // Set when sql is "(a + b - c)", "(a * b)" or "tx_concat(a, b, c)": a chain of that operator
+  // (+ for both + and -) that the next term of the same chain joins inside the parentheses, so
+  // that a long chain stays flat for SQLite's parser instead of opening one parenthesis per term.
+  char chain = 0;
+  int chainTerms = 0;  // how many terms that chain joins
   std::string name;            // the result column's name when it heads a select list item
   std::string table;           // the table a plain column belongs to (text/image formats name it)
 };
+
+// Terms joined by `op` (" AND ", " OR ") in balanced parentheses: a few levels deep however many
+// terms there are, since SQLite limits the depth of an expression tree, not its width.
+std::string balancedJoin(const std::vector<std::string>& terms, const char* op);
 
 // One column visible in a FROM clause.
 struct ScopeColumn {

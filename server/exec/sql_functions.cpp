@@ -66,17 +66,21 @@ void txMod(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   sqlite3_result_double(ctx, std::fmod(sqlite3_value_double(argv[0]), b));
 }
 
-// tx_concat(a, b): 'abc' + NULL is 'abc' in this family; only NULL + NULL is NULL.
-// Two binaries stay binary, anything else is text.
-void txConcat(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  int ta = sqlite3_value_type(argv[0]), tb = sqlite3_value_type(argv[1]);
-  if (ta == SQLITE_NULL && tb == SQLITE_NULL) {
+// tx_concat(a, b, ...): 'abc' + NULL is 'abc' in this family; only NULL + NULL is NULL.
+// Binaries stay binary, anything else is text. A chain a + b + c is one call with every term.
+void txConcat(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  bool allNull = true, blob = true;
+  for (int i = 0; i < argc; ++i) {
+    int t = sqlite3_value_type(argv[i]);
+    allNull = allNull && t == SQLITE_NULL;
+    blob = blob && (t == SQLITE_BLOB || t == SQLITE_NULL);
+  }
+  if (allNull) {
     sqlite3_result_null(ctx);
     return;
   }
-  bool blob = (ta == SQLITE_BLOB || ta == SQLITE_NULL) && (tb == SQLITE_BLOB || tb == SQLITE_NULL);
   std::string out;
-  for (int i = 0; i < 2; ++i) {
+  for (int i = 0; i < argc; ++i) {
     if (sqlite3_value_type(argv[i]) == SQLITE_NULL) continue;
     const void* p =
         blob ? sqlite3_value_blob(argv[i]) : static_cast<const void*>(sqlite3_value_text(argv[i]));
@@ -233,7 +237,7 @@ int registerExecFunctions(sqlite3* db) {
   int rc = sqlite3_create_function(db, "tx_div", 3, flags, nullptr, txDiv, nullptr, nullptr);
   if (rc == SQLITE_OK) rc = sqlite3_create_function(db, "tx_mod", 3, flags, nullptr, txMod, nullptr, nullptr);
   if (rc == SQLITE_OK)
-    rc = sqlite3_create_function(db, "tx_concat", 2, flags, nullptr, txConcat, nullptr, nullptr);
+    rc = sqlite3_create_function(db, "tx_concat", -1, flags, nullptr, txConcat, nullptr, nullptr);
   if (rc == SQLITE_OK) rc = sqlite3_create_function(db, "tx_xor", 2, flags, nullptr, txXor, nullptr, nullptr);
   if (rc == SQLITE_OK)
     rc = sqlite3_create_function(db, "tx_like", 2, flags, nullptr, txLike, nullptr, nullptr);

@@ -2,6 +2,7 @@
 // the child walker and the built-in type defaults.
 #include "server/tsql/ast.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "server/tsql/lexer.h"
@@ -447,9 +448,11 @@ std::string UnaryExpr::toSql() const {
 
 std::string BinaryExpr::toSql() const {
   int p = precOf(*this);
-  // Comparisons do not chain, so both sides must bind tighter; the others are left-associative.
+  // Comparisons do not chain, so both sides must bind tighter; the others are left-associative,
+  // and AND and OR are associative, so a right operand of the same operator needs no parentheses.
   int leftMin = p == kCompare ? p + 1 : p;
-  return sub(*left, leftMin) + " " + binaryOpText(op) + " " + sub(*right, p + 1);
+  int rightMin = p == kOr || p == kAnd ? p : p + 1;
+  return sub(*left, leftMin) + " " + binaryOpText(op) + " " + sub(*right, rightMin);
 }
 
 std::string BetweenExpr::toSql() const {
@@ -508,6 +511,15 @@ std::string ConvertExpr::toSql() const {
   std::string out = "convert(" + type.toSql() + ", " + value->toSql();
   if (style) out += ", " + style->toSql();
   return out + ")";
+}
+
+int exprHeight(const Expr& e) {
+  if (e.height == 0) {
+    int below = 0;
+    forEachChild(e, [&](const Expr& child) { below = std::max(below, exprHeight(child)); });
+    e.height = below + 1;
+  }
+  return e.height;
 }
 
 void forEachChild(const Expr& e, const std::function<void(const Expr&)>& fn) {

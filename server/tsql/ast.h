@@ -92,6 +92,8 @@ class Expr {
   Expr& operator=(const Expr&) = delete;
 
   const ExprKind kind;
+  // The height of the tree below this node, filled in on first use by exprHeight().
+  mutable int height = 0;
 
   // Prints the expression back as T-SQL.
   virtual std::string toSql() const = 0;
@@ -351,6 +353,10 @@ struct PlaceholderExpr : Expr {
 
 // Calls fn on each direct child expression of e (not into subqueries, which are statements).
 void forEachChild(const Expr& e, const std::function<void(const Expr&)>& fn);
+
+// The number of expression levels from e down to its deepest leaf (1 for a leaf), cached on
+// each node so that a chain being built costs one step per new node.
+int exprHeight(const Expr& e);
 
 // ---------------------------------------------------------------------------------------------
 // Table references (FROM clauses)

@@ -35,6 +35,19 @@ bool comparisonOp(const Token& t, BinaryOp& op) {
   return false;
 }
 
+// Joins terms with an associative operator (AND, OR) as a balanced tree, so that a generated
+// `a = 1 or a = 2 or ...` of thousands of terms is only a few levels deep for every tree walk
+// after the parser and for SQLite's own expression depth limit.
+ExprPtr balancedChain(BinaryOp op, std::vector<ExprPtr>& terms, size_t from, size_t to) {
+  if (to - from == 1) return std::move(terms[from]);
+  size_t mid = from + (to - from + 1) / 2;
+  return makeBinaryLike<BinaryExpr>(op, balancedChain(op, terms, from, mid), balancedChain(op, terms, mid, to));
+}
+
+ExprPtr balancedChain(BinaryOp op, std::vector<ExprPtr> terms) {
+  return balancedChain(op, terms, 0, terms.size());
+}
+
 Bytes decodeHex(const std::string& digits) {
   // An odd number of digits reads as if a leading 0 were written: 0xABC is 0x0ABC.
   std::string d = digits.size() % 2 ? "0" + digits : digits;
@@ -71,15 +84,17 @@ bool Parser::startsExpression() const {
 
 ExprPtr Parser::parseExpr() {
   NestingGuard guard(*this);
-  ExprPtr left = parseAnd();
-  while (acceptWord("or")) left = makeBinaryLike<BinaryExpr>(BinaryOp::Or, std::move(left), parseAnd());
-  return left;
+  std::vector<ExprPtr> terms;
+  terms.push_back(parseAnd());
+  while (acceptWord("or")) terms.push_back(parseAnd());
+  return balancedChain(BinaryOp::Or, std::move(terms));
 }
 
 ExprPtr Parser::parseAnd() {
-  ExprPtr left = parseNot();
-  while (acceptWord("and")) left = makeBinaryLike<BinaryExpr>(BinaryOp::And, std::move(left), parseNot());
-  return left;
+  std::vector<ExprPtr> terms;
+  terms.push_back(parseNot());
+  while (acceptWord("and")) terms.push_back(parseNot());
+  return balancedChain(BinaryOp::And, std::move(terms));
 }
 
 ExprPtr Parser::parseNot() {
@@ -185,6 +200,7 @@ ExprPtr Parser::parseAdditive() {
     }
     next();
     left = makeBinaryLike<BinaryExpr>(op, std::move(left), parseMultiplicative());
+    checkHeight(*left);
   }
 }
 
@@ -203,6 +219,7 @@ ExprPtr Parser::parseMultiplicative() {
     }
     next();
     left = makeBinaryLike<BinaryExpr>(op, std::move(left), parseUnary());
+    checkHeight(*left);
   }
 }
 

@@ -188,15 +188,27 @@ TypeName Parser::parseTypeName() {
   return t;
 }
 
+namespace {
+
+[[noreturn]] void throwTooDeep(int line) {
+  throw SqlError(
+      191, 15,
+      "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up into "
+      "smaller queries.",
+      1, line);
+}
+
+}  // namespace
+
 Parser::NestingGuard::NestingGuard(Parser& p) : p_(p) {
   if (++p_.depth_ > kMaxNesting) {
     --p_.depth_;
-    throw SqlError(
-        191, 15,
-        "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up into "
-        "smaller queries.",
-        1, lineOf(p_.peek()));
+    throwTooDeep(lineOf(p_.peek()));
   }
+}
+
+void Parser::checkHeight(const Expr& e) const {
+  if (exprHeight(e) > kMaxExpressionHeight) throwTooDeep(lineOf(peek()));
 }
 
 void Parser::setRange(Statement& s, const Token& begin) const {

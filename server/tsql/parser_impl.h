@@ -20,6 +20,10 @@ std::string lowerCase(std::string_view s);
 // How deep expressions, statements and table references may nest. Each level costs a few stack
 // frames; the limit keeps a hostile batch ("((((...") from overflowing a session thread's stack.
 constexpr int kMaxNesting = 256;
+// How tall an expression tree may grow. Operator chains (`1 + 1 + ... + 1`) are built in a loop
+// rather than by recursion, so the nesting guard does not see them; every later walk of the tree
+// (binder, generator, SQLite's own 1000-level expression limit) does, so they are measured.
+constexpr int kMaxExpressionHeight = 400;
 
 // Each parseX method parses the rule X from the current token, leaves the cursor after it and
 // throws SqlError (102/156) at the first token that does not fit.
@@ -47,6 +51,8 @@ class Parser {
   // Throws 102/156 for the current token (or the last one when the batch ended).
   [[noreturn]] void syntaxError() const;
 
+  // Throws 191 when e is taller than kMaxExpressionHeight.
+  void checkHeight(const Expr& e) const;
   // Counts one nesting level for the lifetime of the guard; throws 191 past kMaxNesting.
   class NestingGuard {
    public:

@@ -1,0 +1,89 @@
+// Plain state classes of the smaller dialogs (see DialogStates.h).
+#include "app/DialogStates.h"
+
+#include <QFileInfo>
+
+void TExportState::Ok() {
+  static const int codes[] = {1, 2, 3, 4, 5};
+  FormatCode = codes[Checked];
+}
+
+int TExportState::GridExportCode(int dialogCode) {
+  switch (dialogCode) {
+    case 1: return 0;
+    case 2: return 1;
+    case 3: return 5;
+    case 4: return 6;
+    case 5: return 2;
+    default: return -1;
+  }
+}
+
+TOpenDialogState::TOpenDialogState(const QString& folder) : Folder(QDir(folder).absolutePath()) { ApplyType(); }
+
+void TOpenDialogState::ApplyType() {
+  const QString type = Types.value(TypeIndex);
+  const qsizetype open = type.indexOf(QLatin1Char('('));
+  Filter = open < 0 ? QStringLiteral("*.*") : type.mid(open + 1).chopped(1);
+  Filtering = true;
+}
+
+bool TOpenDialogState::Open() {
+  FileName.clear();
+  Chosen = false;
+  SelectText = false;
+  const QString t = FileNameText;
+  if (t.isEmpty() || t.contains(QLatin1Char('*')) || t.contains(QLatin1Char('?'))) {
+    if (!t.isEmpty()) Filter = t;
+    Filtering = true;
+    return false;
+  }
+  Filtering = false;
+  if (QFileInfo(t).isAbsolute() && QFileInfo(t).isDir()) {
+    Folder = QDir(t).absolutePath();
+    SelectText = true;
+    return false;
+  }
+  const QString p = QDir(Folder).filePath(t);
+  const QFileInfo info(p);
+  if (info.isDir()) {
+    Folder = QDir(p).absolutePath();
+    SelectText = true;
+    return false;
+  }
+  if (info.isFile()) {
+    FileName = info.absoluteFilePath();
+    Chosen = true;
+    return true;
+  }
+  return false;
+}
+
+bool TOpenDialogState::Choose(const QString& path) {
+  FileName.clear();
+  Chosen = false;
+  const QFileInfo info(path);
+  if (!info.isFile()) return false;
+  FileName = info.absoluteFilePath();
+  Chosen = true;
+  return true;
+}
+
+void TOpenDialogState::UpOneLevel() {
+  QDir d(Folder);
+  if (d.cdUp()) Folder = d.absolutePath();
+}
+
+QStringList TOpenDialogState::Entries() const {
+  QDir d(Folder);
+  QStringList out = d.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+  QStringList masks;
+  if (Filtering && Filter != QLatin1String("*.*")) masks = Filter.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+  out += d.entryList(masks, QDir::Files, QDir::Name | QDir::IgnoreCase);
+  return out;
+}
+
+bool TOpenDialogState::Previewable(const QString& path) {
+  static const QStringList exts{"txt", "bat", "pas", "sql", "cpp", "c", "h", "hpp"};
+  return exts.contains(QFileInfo(path).suffix().toLower());
+}

@@ -1,0 +1,78 @@
+// Plain state classes of the smaller dialogs: the export options, the SQL open dialog's
+// choice rules, and the field sets of the results information and server information
+// windows. Their widgets (Dialogs.h) only show them.
+#pragma once
+
+#include <QDir>
+#include <QString>
+#include <QStringList>
+
+// Tf_export: the format buttons, the delimiter edit and the result code.
+class TExportState {
+ public:
+  // The format buttons in the dialog's order.
+  enum TFormat { Fixed, Tab, Char, Html, Comma };
+  TFormat Checked = Fixed;
+  bool ExportSelected = false;
+  // The delimiter edit (at most 10 characters), enabled only for "Char delimited".
+  QString Delimiter;
+  bool DelimiterEnabled() const { return Checked == Char; }
+  // 0 cancelled, 1 fixed, 2 tab, 3 character delimited, 4 HTML, 5 comma.
+  int FormatCode = 0;
+
+  // Checks a format button.
+  void Check(TFormat format) { Checked = format; }
+  // Sets the delimiter, cut to 10 characters.
+  void SetDelimiter(const QString& text) { Delimiter = text.left(10); }
+  // OK: the code of the checked button.
+  void Ok();
+  // Cancel: code 0.
+  void Cancel() { FormatCode = 0; }
+  // The result grid's export code for a dialog code (1→0, 2→1, 3→5, 4→6, 5→2; -1 otherwise).
+  static int GridExportCode(int dialogCode);
+};
+
+// TStOpenDialog: the folder, the filter and what "Open" does with the typed name.
+class TOpenDialogState {
+ public:
+  explicit TOpenDialogState(const QString& folder = QDir::currentPath());
+
+  // The type combo's items; the first is selected at creation.
+  QStringList Types{QStringLiteral("SQL files (*.sql)"), QStringLiteral("Text files (*.txt)"),
+                    QStringLiteral("All files (*.*)")};
+  int TypeIndex = 0;
+  QString Folder;
+  QString Filter;
+  bool Filtering = false;
+  // The typed file name.
+  QString FileNameText;
+  // The result.
+  QString FileName;
+  bool Chosen = false;
+  // Set when the edit's text is to be selected (the list moved to a typed folder).
+  bool SelectText = false;
+
+  // Applies the selected type: the text after "(" without its last character (*.sql).
+  void ApplyType();
+  // "&Open" with the typed name; true when a file was chosen (the dialog closes).
+  bool Open();
+  // Double click on an entry of the list: chooses it when it is an existing file.
+  bool Choose(const QString& path);
+  // Moves the list to the parent folder.
+  void UpOneLevel();
+  // The entries of the folder as the list shows them: folders first, then matching files.
+  QStringList Entries() const;
+  // True for the extensions the preview opens.
+  static bool Previewable(const QString& path);
+};
+
+// Tf_results_info: what the results information window shows.
+struct TResultsInfo {
+  QString StartTime, EndTime, Database, Server, User, SQL;
+};
+
+// Tf_sybinfo: what the server information window shows.
+struct TSybInfo {
+  QString Caption = QStringLiteral("Sybase Info");
+  QString CharSet, Language, SortOrder, DbVersion, QorixVersion, IniFile;
+};

@@ -1,0 +1,241 @@
+// The smaller windows (see Dialogs.h).
+#include "app/Dialogs.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace {
+QLineEdit* ReadOnlyEdit(const QString& text) {
+  auto* e = new QLineEdit(text);
+  e->setReadOnly(true);
+  e->setMinimumWidth(320);
+  e->setCursorPosition(0);
+  return e;
+}
+}  // namespace
+
+Tf_export::Tf_export(QWidget* parent) : QDialog(parent) {
+  setWindowTitle(QStringLiteral("Export"));
+  auto* top = new QVBoxLayout(this);
+  auto* fmt = new QGroupBox(QStringLiteral("Format"));
+  auto* fl = new QVBoxLayout(fmt);
+  const char* names[5] = {"Fixed length", "TAB delimited", "Char delimited", "HTML", "Comma"};
+  for (int i = 0; i < 5; ++i) {
+    formats_[i] = new QRadioButton(QString::fromLatin1(names[i]));
+    fl->addWidget(formats_[i]);
+    connect(formats_[i], &QRadioButton::clicked, this, [this, i] {
+      state_.Check(TExportState::TFormat(i));
+      Sync();
+      if (i == TExportState::Char) e_char_->setFocus();
+    });
+  }
+  auto* dl = new QHBoxLayout;
+  delimLabel_ = new QLabel(QStringLiteral("Delimiter :"));
+  e_char_ = new QLineEdit;
+  e_char_->setMaxLength(10);
+  connect(e_char_, &QLineEdit::textChanged, this, [this](const QString& t) { state_.SetDelimiter(t); });
+  dl->addWidget(delimLabel_);
+  dl->addWidget(e_char_);
+  fl->addLayout(dl);
+  top->addWidget(fmt);
+  auto* range = new QGroupBox(QStringLiteral("Range"));
+  auto* rl = new QVBoxLayout(range);
+  auto* all = new QRadioButton(QStringLiteral("Export All"));
+  chk_selected_ = new QRadioButton(QStringLiteral("Export Selected"));
+  all->setChecked(true);
+  connect(chk_selected_, &QRadioButton::toggled, this, [this](bool on) { state_.ExportSelected = on; });
+  rl->addWidget(all);
+  rl->addWidget(chk_selected_);
+  top->addWidget(range);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help);
+  connect(buttons, &QDialogButtonBox::accepted, this, [this] {
+    state_.Ok();
+    accept();
+  });
+  connect(buttons, &QDialogButtonBox::rejected, this, [this] {
+    state_.Cancel();
+    reject();
+  });
+  top->addWidget(buttons);
+  Sync();
+}
+
+void Tf_export::Sync() {
+  formats_[state_.Checked]->setChecked(true);
+  const bool on = state_.DelimiterEnabled();
+  e_char_->setEnabled(on);
+  e_char_->setReadOnly(!on);
+  e_char_->setFocusPolicy(on ? Qt::StrongFocus : Qt::NoFocus);
+  delimLabel_->setEnabled(on);
+}
+
+Tf_results_info::Tf_results_info(const TResultsInfo& info, QWidget* parent) : QDialog(parent) {
+  setWindowTitle(QStringLiteral("Results Information"));
+  auto* form = new QFormLayout(this);
+  form->addRow(QStringLiteral("Start time:"), ReadOnlyEdit(info.StartTime));
+  form->addRow(QStringLiteral("End time:"), ReadOnlyEdit(info.EndTime));
+  form->addRow(QStringLiteral("Database:"), ReadOnlyEdit(info.Database));
+  form->addRow(QStringLiteral("Server:"), ReadOnlyEdit(info.Server));
+  form->addRow(QStringLiteral("User:"), ReadOnlyEdit(info.User));
+  auto* sql = new QPlainTextEdit(info.SQL);
+  sql->setReadOnly(true);
+  sql->setMinimumHeight(100);
+  form->addRow(QStringLiteral("SQL:"), sql);
+  auto* ok = new QDialogButtonBox(QDialogButtonBox::Ok);
+  connect(ok, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  form->addRow(ok);
+}
+
+Tf_sybinfo::Tf_sybinfo(const TSybInfo& info, QWidget* parent) : QDialog(parent) {
+  setWindowTitle(info.Caption);
+  auto* form = new QFormLayout(this);
+  form->addRow(QStringLiteral("Character set"), ReadOnlyEdit(info.CharSet));
+  form->addRow(QStringLiteral("Language"), ReadOnlyEdit(info.Language));
+  form->addRow(QStringLiteral("Sortorder"), ReadOnlyEdit(info.SortOrder));
+  form->addRow(QStringLiteral("DB Version"), ReadOnlyEdit(info.DbVersion));
+  form->addRow(QStringLiteral("Open Client version"), ReadOnlyEdit(info.QorixVersion));
+  form->addRow(QStringLiteral("INI file"), ReadOnlyEdit(info.IniFile));
+  auto* ok = new QDialogButtonBox(QDialogButtonBox::Ok);
+  connect(ok, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  form->addRow(ok);
+}
+
+TAboutBox::TAboutBox(const TSystemInfo& info, QWidget* parent) : QDialog(parent) {
+  setWindowTitle(QStringLiteral("About Qorix Tabulon"));
+  auto* top = new QVBoxLayout(this);
+  auto* name = new QLabel(QStringLiteral("Qorix Tabulon"));
+  QFont f = name->font();
+  f.setPointSize(f.pointSize() + 8);
+  f.setBold(true);
+  name->setFont(f);
+  top->addWidget(name);
+  top->addWidget(new QLabel(QStringLiteral("Version 1.2.2")));
+  top->addWidget(new QLabel(QStringLiteral("Explorer and query tool for TDS 5.0 database servers.")));
+  auto* box = new QGroupBox(QStringLiteral(" System Information "));
+  auto* form = new QFormLayout(box);
+  auto* os = new QLabel(info.OsText());
+  os->setWordWrap(true);
+  os->setObjectName(QStringLiteral("lab_os"));
+  form->addRow(os);
+  auto* total = new QLabel(QString::number(info.TotalPhysMemory()) + QStringLiteral(" KB"));
+  total->setObjectName(QStringLiteral("lab_total_mem"));
+  auto* avail = new QLabel(QString::number(info.AvailPhysMemory()) + QStringLiteral(" KB"));
+  avail->setObjectName(QStringLiteral("lab_avail_mem"));
+  auto* proc = new QLabel(info.ProcessorType);
+  proc->setObjectName(QStringLiteral("lab_processor"));
+  auto* num = new QLabel(QString::number(info.NumberOfProcessors));
+  num->setObjectName(QStringLiteral("lab_num_processors"));
+  form->addRow(QStringLiteral("Total Memory:"), total);
+  form->addRow(QStringLiteral("Available Memory:"), avail);
+  form->addRow(QStringLiteral("Processor:"), proc);
+  form->addRow(QStringLiteral("Number of Processors:"), num);
+  top->addWidget(box);
+  auto* ok = new QDialogButtonBox(QDialogButtonBox::Ok);
+  connect(ok, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  top->addWidget(ok);
+  setMinimumWidth(420);
+}
+
+TStOpenDialog::TStOpenDialog(const QString& folder, QWidget* parent)
+    : QDialog(parent), state_(folder.isEmpty() ? QDir::currentPath() : folder) {
+  setWindowTitle(QStringLiteral("Open"));
+  auto* top = new QVBoxLayout(this);
+  auto* bar = new QHBoxLayout;
+  bar->addWidget(new QLabel(QStringLiteral("Look in:")));
+  folder_ = new QLabel;
+  bar->addWidget(folder_, 1);
+  auto* up = new QPushButton(QStringLiteral("Up one level"));
+  connect(up, &QPushButton::clicked, this, [this] {
+    state_.UpOneLevel();
+    Reload();
+  });
+  bar->addWidget(up);
+  top->addLayout(bar);
+  auto* mid = new QHBoxLayout;
+  lv_files_ = new QListWidget;
+  preview_ = new QPlainTextEdit;
+  preview_->setReadOnly(true);
+  preview_->setTabStopDistance(8 * preview_->fontMetrics().horizontalAdvance(QLatin1Char(' ')));
+  mid->addWidget(lv_files_, 1);
+  mid->addWidget(preview_, 1);
+  top->addLayout(mid, 1);
+  auto* form = new QFormLayout;
+  fileNameEd_ = new QLineEdit;
+  typeCb_ = new QComboBox;
+  typeCb_->addItems(state_.Types);
+  form->addRow(QStringLiteral("File name:"), fileNameEd_);
+  form->addRow(QStringLiteral("Files of type:"), typeCb_);
+  top->addLayout(form);
+  auto* buttons = new QDialogButtonBox;
+  auto* open = buttons->addButton(QStringLiteral("&Open"), QDialogButtonBox::AcceptRole);
+  buttons->addButton(QDialogButtonBox::Cancel);
+  open->setDefault(true);
+  connect(buttons, &QDialogButtonBox::accepted, this, &TStOpenDialog::OpenClick);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  top->addWidget(buttons);
+  connect(typeCb_, &QComboBox::currentIndexChanged, this, [this](int i) {
+    state_.TypeIndex = i;
+    state_.ApplyType();
+    Reload();
+  });
+  connect(lv_files_, &QListWidget::currentTextChanged, this, &TStOpenDialog::ItemSelected);
+  connect(lv_files_, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
+    const QString path = QDir(state_.Folder).filePath(item->text());
+    if (QFileInfo(path).isDir()) {
+      state_.Folder = QDir(path).absolutePath();
+      Reload();
+    } else if (state_.Choose(path)) {
+      accept();
+    }
+  });
+  fileNameEd_->setFocus();
+  resize(640, 400);
+  Reload();
+}
+
+void TStOpenDialog::Reload() {
+  folder_->setText(state_.Folder);
+  lv_files_->clear();
+  lv_files_->addItems(state_.Entries());
+}
+
+void TStOpenDialog::ItemSelected(const QString& name) {
+  const QString path = QDir(state_.Folder).filePath(name);
+  const QFileInfo info(path);
+  if (name.isEmpty() || info.isDir()) return;
+  fileNameEd_->setText(name);
+  preview_->clear();
+  if (info.isFile() && TOpenDialogState::Previewable(path)) {
+    QFile f(path);
+    if (f.open(QIODevice::ReadOnly)) preview_->setPlainText(QString::fromUtf8(f.read(256 * 1024)));
+  }
+}
+
+void TStOpenDialog::OpenClick() {
+  state_.FileNameText = fileNameEd_->text();
+  if (state_.Open()) return accept();
+  if (state_.SelectText) fileNameEd_->selectAll();
+  Reload();
+}
+
+TScratchPadDlg::TScratchPadDlg(QWidget* parent) : QDialog(parent) {
+  setWindowTitle(QStringLiteral("Qorix Tabulon scratch pad"));
+  auto* top = new QVBoxLayout(this);
+  auto* memo = new QPlainTextEdit;
+  memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  top->addWidget(memo);
+  resize(400, 250);
+}

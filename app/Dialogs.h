@@ -1,0 +1,80 @@
+// The smaller windows as thin views over their state classes: Tf_export, Tf_results_info,
+// Tf_sybinfo, the about box TAboutBox, the SQL open dialog TStOpenDialog and the scratch pad.
+#pragma once
+
+#include <QDialog>
+
+#include "app/DialogStates.h"
+#include "app/SystemInfo.h"
+
+class QLineEdit;
+class QLabel;
+class QListWidget;
+class QPlainTextEdit;
+class QComboBox;
+class QRadioButton;
+
+// "Export": format and range buttons, the delimiter edit; State() holds the answer.
+class Tf_export : public QDialog {
+ public:
+  explicit Tf_export(QWidget* parent = nullptr);
+  TExportState& State() { return state_; }
+  QRadioButton* FormatButton(int format) const { return formats_[format]; }
+  QLineEdit* DelimiterEdit() const { return e_char_; }
+
+ private:
+  void Sync();
+  TExportState state_;
+  QRadioButton* formats_[5] = {};
+  QRadioButton* chk_selected_ = nullptr;
+  QLineEdit* e_char_ = nullptr;
+  QLabel* delimLabel_ = nullptr;
+};
+
+// "Results Information".
+class Tf_results_info : public QDialog {
+ public:
+  explicit Tf_results_info(const TResultsInfo& info, QWidget* parent = nullptr);
+};
+
+// "Sybase Info for " + server.
+class Tf_sybinfo : public QDialog {
+ public:
+  explicit Tf_sybinfo(const TSybInfo& info, QWidget* parent = nullptr);
+};
+
+// "About Qorix Tabulon" with the system information.
+class TAboutBox : public QDialog {
+ public:
+  explicit TAboutBox(const TSystemInfo& info, QWidget* parent = nullptr);
+};
+
+// "Open": folder list, file name, type and preview over TOpenDialogState.
+class TStOpenDialog : public QDialog {
+ public:
+  explicit TStOpenDialog(const QString& folder = QString(), QWidget* parent = nullptr);
+  TOpenDialogState& State() { return state_; }
+  // Refills the list from the state.
+  void Reload();
+  QListWidget* List() const { return lv_files_; }
+  QLineEdit* FileNameEd() const { return fileNameEd_; }
+  QPlainTextEdit* Preview() const { return preview_; }
+  // "&Open" pressed.
+  void OpenClick();
+  // An entry of the list was selected.
+  void ItemSelected(const QString& name);
+
+ private:
+  TOpenDialogState state_;
+  QLabel* folder_ = nullptr;
+  QListWidget* lv_files_ = nullptr;
+  QLineEdit* fileNameEd_ = nullptr;
+  QComboBox* typeCb_ = nullptr;
+  QPlainTextEdit* preview_ = nullptr;
+};
+
+// "Qorix Tabulon scratch pad": a word-wrapping memo.
+class TScratchPadDlg : public QDialog {
+ public:
+  explicit TScratchPadDlg(QWidget* parent = nullptr);
+};

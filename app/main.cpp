@@ -1,0 +1,110 @@
+// The program tabulon: the application titled "Tabulon", the Qt user-interface services and
+// login dialogs, and the main window. Options:
+//   --server NAME --user NAME --password TEXT --connect   log in at start without the dialog
+//   --demo DIR   (offscreen) connect, click the first user database, run one query, write
+//                screenshots of the window's pages into DIR and exit
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QTabWidget>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QPlainTextEdit>
+#include <cstdio>
+
+#include "access/QorixDatabase.h"
+#include "access/QtUiServices.h"
+#include "access/QxPasswordDlg.h"
+#include "access/QxPwdChgDialog.h"
+#include "app/Dialogs.h"
+#include "app/u_main.h"
+
+namespace {
+void Shot(QWidget& w, const QString& dir, const QString& name) {
+  const QString path = QDir(dir).filePath(name + QStringLiteral(".png"));
+  w.grab().save(path);
+  std::printf("  %s\n", qPrintable(path));
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Tabulon"));
+  QApplication::setApplicationDisplayName(QStringLiteral("Tabulon"));
+  QCommandLineParser p;
+  p.addHelpOption();
+  p.addOption({"server", "Server name.", "name"});
+  p.addOption({"user", "Login name.", "name"});
+  p.addOption({"password", "Password.", "text"});
+  p.addOption({"connect", "Log in at start without the login dialog."});
+  p.addOption({"ini", "The settings file.", "file"});
+  p.addOption({"demo", "Run a short session offscreen and write screenshots into DIR.", "dir"});
+  p.process(app);
+
+  TQtUiServices ui;
+  SetUiServices(&ui);
+  InstallLoginDialog();
+  InstallPasswordChangeForm();
+
+  int rc = 0;
+  {
+    Tf_main w(p.isSet("ini") ? p.value("ini") : TMainSettings::DefaultIniFile());
+    w.show();
+    TMainModel& m = w.Model();
+    const bool demo = p.isSet("demo");
+    auto login = [&] {
+      m.Activate();
+      if (p.isSet("server")) m.db().ServerName = p.value("server");
+      if (p.isSet("user")) m.db().UserName = p.value("user");
+      if (p.isSet("password")) m.db().Password = p.value("password");
+      if (p.isSet("connect") || demo) {
+        m.db().LoginPrompt = false;
+        m.Guarded([&] { m.Connect(); });
+        m.db().LoginPrompt = true;
+      }
+    };
+    if (!demo) {
+      QTimer::singleShot(0, &w, login);
+      rc = app.exec();
+    } else {
+      const QString dir = p.value("demo");
+      QDir().mkpath(dir);
+      std::printf("screenshots in %s:\n", qPrintable(dir));
+      Shot(w, dir, "01-not-connected");
+      login();
+      QApplication::processEvents();
+      if (!m.db().Connected()) {
+        std::fprintf(stderr, "tabulon: the login failed\n");
+        rc = 1;
+      } else {
+        Shot(w, dir, "02-connected");
+        const int sample = w.qx_explorer()->topLevelItemCount() > 0
+                               ? std::max(0, int(w.qx_explorer()->findItems("sample", Qt::MatchExactly).isEmpty()
+                                                     ? 0
+                                                     : w.qx_explorer()->indexOfTopLevelItem(
+                                                           w.qx_explorer()->findItems("sample", Qt::MatchExactly)[0])))
+                               : -1;
+        if (sample >= 0) w.ClickDatabase(sample);
+        QApplication::processEvents();
+        Shot(w, dir, "03-tree-click");
+        w.nb_sql_main()->setCurrentIndex(pgSql);
+        m.TabClick(pgSql);
+        w.editor()->setPlainText(
+            "select book_id, title, genre, price from books order by book_id\ngo\nselect count(*) from books\n");
+        m.Guarded([&] { m.Run(w.RunText()); });
+        QApplication::processEvents();
+        Shot(w, dir, "04-sql-run");
+        TSystemInfo info;
+        TAboutBox about(info, &w);
+        about.show();
+        Shot(about, dir, "05-about");
+        m.Guarded([&] { m.Disconnect(); });
+        QApplication::processEvents();
+        Shot(w, dir, "06-disconnected");
+      }
+      w.close();
+    }
+  }
+  SetUiServices(nullptr);
+  return rc;
+}

@@ -1,0 +1,610 @@
+// Tf_main: the main window's widgets over TMainModel (see u_main.h).
+#include "app/u_main.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QFontDatabase>
+#include <QFontDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QSaveFile>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "access/QorixDatabase.h"
+#include "access/SysUtils.h"
+#include "access/UiServices.h"
+#include "app/AppText.h"
+#include "app/Dialogs.h"
+#include "app/PlaceholderComponents.h"
+#include "dataset/Field.h"
+#include "dataset/QxMemDataSet.h"
+
+namespace {
+QFont DefaultFixedFont() {
+  QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  f.setPointSize(9);
+  return f;
+}
+
+QWidget* PlaceholderPage(const QString& text) {
+  auto* w = new QWidget;
+  auto* l = new QVBoxLayout(w);
+  auto* label = new QLabel(text);
+  label->setAlignment(Qt::AlignCenter);
+  label->setWordWrap(true);
+  l->addWidget(label);
+  return w;
+}
+
+const char* const kRunOptionNames[kRunOptionCount][3] = {
+    {"btn_run_opt_show_plan", "&Show plan", "Show Execution plan"},
+    {"btn_run_opt_check_syntax", "&Check syntax", "Check Syntax only"},
+    {"btn_run_opt_force_plan", "&Force plan", "Force Plan"},
+    {"btn_run_opt_stats_io", "St&atistics I/O", "Show Statistics I/O"},
+    {"btn_run_opt_stats_time", "Stat&istics time", "Show Statistics time"},
+    {"btn_run_opt_non_ansi", "&Non ASCI messages", "Show Non ANSI messages"},
+    {"btn_run_opt_no_exec", "&No exec", "No Execute"}};
+}  // namespace
+
+Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) {
+  setObjectName(QStringLiteral("f_main"));
+  model_ = std::make_unique<TMainModel>(iniFile);
+  explorer_ = std::make_unique<TDatabaseListExplorer>(&model_->db());
+  resultGrid_ = std::make_unique<TForegroundResultGrid>(&model_->db_grid());
+  model_->SetComponents(explorer_.get(), nullptr, nullptr, resultGrid_.get());
+
+  BuildMenus();
+  spl_main_ = new QSplitter(Qt::Horizontal);
+  auto* left = new QWidget;
+  auto* ll = new QVBoxLayout(left);
+  ll->setContentsMargins(0, 0, 0, 0);
+  pan_left_top_ = new QLabel;
+  pan_left_top_->setFrameShape(QFrame::StyledPanel);
+  ll->addWidget(pan_left_top_);
+  nb_explorer_ = new QTabWidget;
+  tree_ = new QTreeWidget;
+  tree_->setHeaderHidden(true);
+  nb_explorer_->addTab(tree_, QStringLiteral("Databases"));
+  nb_explorer_->addTab(BuildDesktopPage(), QStringLiteral("Desktop"));
+  nb_explorer_->setEnabled(false);
+  ll->addWidget(nb_explorer_);
+  spl_main_->addWidget(left);
+
+  auto* right = new QWidget;
+  auto* rl = new QVBoxLayout(right);
+  rl->setContentsMargins(0, 0, 0, 0);
+  pan_right_top_ = new QLabel;
+  pan_right_top_->setFrameShape(QFrame::StyledPanel);
+  rl->addWidget(pan_right_top_);
+  nb_sql_main_ = new QTabWidget;
+  nb_sql_main_->addTab(PlaceholderPage(QStringLiteral("The properties of the selected object are listed here.")),
+                       QStringLiteral("Properties"));
+  nb_sql_main_->addTab(PlaceholderPage(QStringLiteral("The objects of the selected folder are listed here.")),
+                       QStringLiteral("Summary"));
+  nb_sql_main_->addTab(PlaceholderPage(QStringLiteral("The rows of the selected table are shown here.")),
+                       QStringLiteral("Data"));
+  nb_sql_main_->addTab(BuildSqlPage(), QStringLiteral("SQL"));
+  text_editor_ = new QPlainTextEdit;
+  text_editor_->setFont(DefaultFixedFont());
+  text_editor_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  nb_sql_main_->addTab(text_editor_, QStringLiteral("DDL"));
+  auto* logo = new QWidget;
+  auto* lg = new QVBoxLayout(logo);
+  auto* title = new QLabel(QStringLiteral("Qorix Tabulon"));
+  QFont tf = title->font();
+  tf.setPointSize(28);
+  tf.setBold(true);
+  title->setFont(tf);
+  title->setAlignment(Qt::AlignCenter);
+  auto* notice = new QLabel(QStringLiteral("Explorer and query tool for TDS 5.0 database servers.\n"
+                                           "Use Servers > Connect to log in."));
+  notice->setAlignment(Qt::AlignCenter);
+  lg->addStretch();
+  lg->addWidget(title);
+  lg->addWidget(notice);
+  lg->addStretch();
+  nb_sql_main_->addTab(logo, QStringLiteral("Qorix Tabulon"));
+  auto* hist = new QSplitter(Qt::Vertical);
+  history_ = new QListWidget;
+  historyMemo_ = new QPlainTextEdit;
+  historyMemo_->setReadOnly(true);
+  hist->addWidget(history_);
+  hist->addWidget(historyMemo_);
+  nb_sql_main_->addTab(hist, QStringLiteral("History"));
+  rl->addWidget(nb_sql_main_);
+  spl_main_->addWidget(right);
+  spl_main_->setStretchFactor(1, 1);
+  setCentralWidget(spl_main_);
+  statusBar();
+
+  connect(tree_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
+    ClickDatabase(tree_->indexOfTopLevelItem(item));
+  });
+  // A click on a tab (not a programmatic page change) fills the page.
+  connect(nb_sql_main_->tabBar(), &QTabBar::tabBarClicked, this, [this](int index) {
+    if (refreshing_ || index < 0) return;
+    model_->Guarded([&] { model_->TabClick(index); });
+  });
+  connect(history_, &QListWidget::currentRowChanged, this, [this](int row) {
+    historyMemo_->setPlainText(model_->HistoryCommand(row));
+  });
+  connect(history_, &QListWidget::itemDoubleClicked, this, [this] { Action("a_his_select")->trigger(); });
+  model_->Changed = [this] { Refresh(); };
+  resultGrid_->Changed = [this] { FillGrid(); };
+  setWindowTitle(model_->WindowCaption);
+  resize(1100, 720);
+  Refresh();
+}
+
+Tf_main::~Tf_main() { model_->Changed = nullptr; }
+
+QAction* Tf_main::AddAction(const QString& name, const QString& text, const QString& shortcut,
+                            std::function<void()> run, const QString& hint) {
+  auto* a = new QAction(text, this);
+  a->setObjectName(name);
+  if (!shortcut.isEmpty()) a->setShortcut(QKeySequence(shortcut));
+  // Shortcuts shared by the two editors and the grid apply to the widget that has the focus.
+  a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  if (!hint.isEmpty()) a->setStatusTip(hint), a->setToolTip(hint);
+  connect(a, &QAction::triggered, this, [this, run] { model_->Guarded(run); });
+  actions_[name] = a;
+  return a;
+}
+
+void Tf_main::BuildMenus() {
+  TMainModel& m = *model_;
+  auto* file = menuBar()->addMenu(QStringLiteral("&File"));
+  file->addAction(AddAction("a_sql_open", "&Open", "Ctrl+O", [this] { OpenFile(); }));
+  file->addAction(AddAction("a_sql_save", "&Save", "Ctrl+S", [this] { SaveFile(false); }));
+  file->addAction(AddAction("a_sql_save_as", "Save &As...", "", [this] { SaveFile(true); }));
+  file->addAction(AddAction("a_sql_print", "&Print...", "", [this] { PrintEditor(editor_); }));
+  file->addSeparator();
+  file->addAction(AddAction("a_file_exit", "E&xit", "Alt+X", [this] { close(); }));
+  recentMenu_ = file->addMenu(QStringLiteral("Recent files"));
+  file->addAction(AddAction("a_file_clear_history", "Clear history", "", [&m] { m.ClearRecentFiles(); }));
+
+  editMenu_ = menuBar()->addMenu(QStringLiteral("&Edit"));
+  editMenu_->addAction(AddAction("a_sql_run", "&Run", "Ctrl+E", [this, &m] { m.Run(RunText()); }, "Execute query"));
+  editMenu_->addAction(AddAction("a_sql_stop", "Stop query", "", [&m] { m.Stop(); }));
+  editMenu_->addSeparator();
+  editMenu_->addAction(AddAction("a_sql_clear", "C&lear", "", [this, &m] {
+    editor_->clear();
+    editor_->setFocus();
+    m.RightCaption.clear();
+  }));
+  editMenu_->addAction(AddAction("a_sql_cut", "Cu&t", "", [this] { editor_->cut(); }));
+  editMenu_->addAction(AddAction("a_sql_copy", "&Copy", "", [this] { editor_->copy(); }));
+  editMenu_->addAction(AddAction("a_sql_paste", "&Paste", "", [this] { editor_->paste(); }));
+  editMenu_->addAction(AddAction("a_sql_undo", "&Undo", "", [this] { editor_->undo(); }));
+  editMenu_->addAction(AddAction("a_sql_redo", "&Redo", "", [this] { editor_->redo(); }));
+  editMenu_->addAction(AddAction("a_sql_select_all", "&Select All", "", [this] { editor_->selectAll(); }));
+  editMenu_->addSeparator();
+  editMenu_->addAction(AddAction("a_his_select", "Select history item", "", [this, &m] {
+    if (m.HistoryCount() <= 0) return;
+    editor_->setPlainText(m.HistoryCommand(std::max(0, history_->currentRow())));
+  }));
+  editMenu_->addAction(AddAction("a_show_history", "Show History", "", [&m] {
+    auto v = m.PageVisible;
+    v[pgHistory] = true;
+    m.PageVisible = v;
+    m.CurrentPage = pgHistory;
+  }));
+
+  auto* servers = menuBar()->addMenu(QStringLiteral("&Servers"));
+  servers->addAction(AddAction("a_servers_connect", "&Connect", "Alt+C", [&m] { m.Connect(); }, "Connect to server"));
+  servers->addAction(AddAction("a_servers_disconnect", "&Disconnect", "Alt+D", [&m] { m.Disconnect(); },
+                               "Disconnect from server"));
+  servers->addSeparator();
+  servers->addAction(AddAction("a_servers_info", "&Info", "Ctrl+I", [this, &m] {
+    Tf_sybinfo dlg(m.SybInfo(), this);
+    dlg.exec();
+  }, "Dispay client information"));
+  servers->addAction(AddAction("a_servers_config", "View Con&figuration", "", [this] {
+    QMessageBox::information(this, QStringLiteral("Server Configuration"),
+                             QStringLiteral("The server configuration window is not part of this build."));
+  }));
+  servers->addAction(AddAction("a_servers_processes", "Processes...", "", [this] {
+    QMessageBox::information(this, QStringLiteral("Server Processes"),
+                             QStringLiteral("The server processes window is not part of this build."));
+  }));
+  servers->addAction(AddAction("a_servers_change_pwd", "Change &Password", "", [&m] { m.ChangePassword(); },
+                               "Change user password"));
+
+  auto* results = menuBar()->addMenu(QStringLiteral("&Results"));
+  results->addAction(AddAction("a_results_copy_all", "&Copy All", "", [this, &m] {
+    const auto cells = m.Grid()->Cells();
+    int cols = 0;
+    for (const auto& r : cells) cols = std::max<int>(cols, r.size());
+    QApplication::clipboard()->setText(m.GridText(1, 1, int(cells.size()) - 1, cols - 1));
+  }));
+  results->addAction(AddAction("a_results_copy_selected", "Copy &Selected", "", [this, &m] {
+    const auto ranges = grid_->selectedRanges();
+    if (ranges.isEmpty()) return;
+    const auto& r = ranges.first();
+    QApplication::clipboard()->setText(m.GridText(r.topRow() + 1, r.leftColumn() + 1, r.bottomRow() + 1, r.rightColumn() + 1));
+  }));
+  results->addAction(AddAction("a_results_cut", "Cu&t", "", [this, &m] {
+    const auto ranges = grid_->selectedRanges();
+    if (ranges.isEmpty()) return;
+    const auto& r = ranges.first();
+    QApplication::clipboard()->setText(
+        m.GridText(r.topRow() + 1, r.leftColumn() + 1, r.bottomRow() + 1, r.rightColumn() + 1, true));
+    FillGrid();
+  }));
+  results->addAction(AddAction("a_results_print", "&Print...", "", [this] { PrintGrid(); }));
+  results->addAction(AddAction("a_results_export", "E&xport...", "", [this] { Export(); }));
+  results->addAction(AddAction("a_results_info", "&Info...", "", [this, &m] {
+    Tf_results_info dlg(m.ResultsInfo(), this);
+    dlg.exec();
+  }));
+
+  auto* options = menuBar()->addMenu(QStringLiteral("&Options"));
+  auto toggle = [this, options](const char* name, const char* text, bool TMainSettings::*member) {
+    QAction* a = AddAction(name, text, "", [] {});
+    a->setCheckable(true);
+    connect(a, &QAction::toggled, this, [this, member](bool on) {
+      model_->Settings.*member = on;
+      ApplySettings();
+    });
+    options->addAction(a);
+  };
+  toggle("a_options_word_wrap", "Wordwrap", &TMainSettings::WordWrap);
+  toggle("a_options_wrap_to_window", "W&rap to Window", &TMainSettings::WrapToWindow);
+  toggle("a_options_create_backup", "Create &backup File", &TMainSettings::MakeBackup);
+  options->addAction(AddAction("a_sql_font", "Set Editor Font...", "", [this] {
+    bool ok = false;
+    const QFont f = QFontDialog::getFont(&ok, editor_->font(), this, QStringLiteral("Font"),
+                                         QFontDialog::MonospacedFonts);
+    if (!ok) return;
+    editor_->setFont(f);
+    text_editor_->setFont(f);
+  }));
+
+  auto* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
+  tools->addAction(AddAction("a_tools_scratchpad", "&ScratchPad", "", [this] {
+    TScratchPadDlg dlg(this);
+    dlg.exec();
+  }));
+  auto* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  help->addAction(AddAction("a_help_about", "About...", "", [this] {
+    TSystemInfo info;
+    TAboutBox box(info, this);
+    box.exec();
+  }));
+
+  auto* bar = addToolBar(QStringLiteral("Main"));
+  bar->setObjectName(QStringLiteral("tb_main"));
+  bar->addAction(Action("a_servers_connect"));
+  bar->addAction(Action("a_servers_disconnect"));
+  bar->addAction(Action("a_file_exit"));
+  bar->addSeparator();
+  bar->addAction(Action("a_sql_run"));
+  bar->addAction(Action("a_sql_stop"));
+  bar->addSeparator();
+  bar->addAction(AddAction("btn_start_tran", "Begin Tran", "", [&m] { m.StartTran(); }, "Start transaction"));
+  bar->addAction(AddAction("btn_commit_tran", "Commit", "", [&m] { m.CommitTran(); }, "Commit transaction"));
+  bar->addAction(AddAction("btn_rollback_tran", "Rollback", "", [&m] { m.RollbackTran(); }, "Rollback transaction"));
+  // The menu and toolbar actions work from anywhere in the window.
+  for (QAction* a : actions_) {
+    if (!a->objectName().startsWith(QLatin1String("a_sql_cut")) && !a->objectName().startsWith(QLatin1String("a_sql_copy")) &&
+        !a->objectName().startsWith(QLatin1String("a_sql_paste")))
+      a->setShortcutContext(Qt::WindowShortcut);
+  }
+}
+
+QWidget* Tf_main::BuildSqlPage() {
+  spl_sql_ = new QSplitter(Qt::Vertical);
+  editor_ = new QPlainTextEdit;
+  editor_->setObjectName(QStringLiteral("editor"));
+  editor_->setFont(DefaultFixedFont());
+  editor_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  editor_->setTabStopDistance(8 * editor_->fontMetrics().horizontalAdvance(QLatin1Char(' ')));
+  auto* lower = new QWidget;
+  auto* ll = new QVBoxLayout(lower);
+  ll->setContentsMargins(0, 0, 0, 0);
+  auto* opts = new QHBoxLayout;
+  for (int i = 0; i < kRunOptionCount; ++i) {
+    auto* b = new QToolButton;
+    b->setObjectName(QString::fromLatin1(kRunOptionNames[i][0]));
+    b->setText(QString::fromLatin1(kRunOptionNames[i][1]).remove(QLatin1Char('&')));
+    b->setToolTip(QString::fromLatin1(kRunOptionNames[i][2]));
+    b->setCheckable(true);
+    b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    connect(b, &QToolButton::toggled, this, [this, i](bool on) { model_->Settings.RunOptions[i] = on; });
+    runOptions_[i] = b;
+    opts->addWidget(b);
+  }
+  opts->addStretch();
+  ll->addLayout(opts);
+  grid_ = new QTableWidget(2, 2);
+  grid_->setObjectName(QStringLiteral("g_sql"));
+  grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  ll->addWidget(grid_);
+  spl_sql_->addWidget(editor_);
+  spl_sql_->addWidget(lower);
+  spl_sql_->setStretchFactor(1, 1);
+  return spl_sql_;
+}
+
+QWidget* Tf_main::BuildDesktopPage() {
+  auto* w = new QWidget;
+  auto* l = new QVBoxLayout(w);
+  l->setContentsMargins(0, 0, 0, 0);
+  cb_file_exp_ext_ = new QComboBox;
+  cb_file_exp_ext_->setEditable(true);
+  cb_file_exp_ext_->addItems({"*.sql", "*.*", "*.txt", "*.scr", "*.tbl", "*.exe"});
+  cb_file_exp_ext_->setToolTip(QStringLiteral("Select a file mask or right click for options"));
+  l->addWidget(cb_file_exp_ext_);
+  fsModel_ = new QFileSystemModel(w);
+  fsModel_->setRootPath(QDir::currentPath());
+  fsModel_->setNameFilters({QStringLiteral("*.sql")});
+  fsModel_->setNameFilterDisables(false);
+  shellList_ = new QTreeView;
+  shellList_->setModel(fsModel_);
+  shellList_->setRootIndex(fsModel_->index(QDir::currentPath()));
+  shellList_->setColumnWidth(0, 200);
+  l->addWidget(shellList_);
+  auto apply = [this](const QString& mask) {
+    fsModel_->setNameFilters(mask == QLatin1String("*.*") ? QStringList() : QStringList{mask});
+  };
+  connect(cb_file_exp_ext_, &QComboBox::currentTextChanged, this, apply);
+  connect(shellList_, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
+    if (!fsModel_->isDir(index) && model_->db().Connected()) LoadFile(fsModel_->filePath(index), true);
+  });
+  return w;
+}
+
+void Tf_main::ClickDatabase(int index) {
+  explorer_->Select(index);
+  model_->Guarded([&] { model_->ExplorerClick(); });
+}
+
+QString Tf_main::RunText() const {
+  const QTextCursor c = editor_->textCursor();
+  if (!c.hasSelection()) return editor_->toPlainText();
+  QTextDocument* doc = editor_->document();
+  const QTextBlock first = doc->findBlock(c.selectionStart());
+  const QTextBlock last = doc->findBlock(c.selectionEnd());
+  apptext::TSelection sel;
+  sel.StartLine = first.blockNumber();
+  sel.StartColumn = c.selectionStart() - first.position();
+  sel.EndLine = last.blockNumber();
+  sel.EndColumn = c.selectionEnd() - last.position();
+  return apptext::SelectedText(editor_->toPlainText().split(QLatin1Char('\n')), sel);
+}
+
+void Tf_main::FillTree() {
+  tree_->clear();
+  for (const QString& name : explorer_->Databases) {
+    auto* item = new QTreeWidgetItem(QStringList{name});
+    tree_->addTopLevelItem(item);
+  }
+}
+
+void Tf_main::FillGrid() {
+  const auto cells = model_->Grid()->Cells();
+  int cols = 0;
+  for (const auto& r : cells) cols = std::max<int>(cols, r.size());
+  // Row 0 and column 0 are fixed: they show as the header row and are not cells here.
+  const int rows = std::max<int>(0, int(cells.size()) - 1);
+  grid_->clear();
+  grid_->setRowCount(rows);
+  grid_->setColumnCount(std::max(0, cols - 1));
+  for (int r = 1; r < int(cells.size()); ++r)
+    for (int c = 1; c < cells[r].size(); ++c) grid_->setItem(r - 1, c - 1, new QTableWidgetItem(cells[r][c]));
+  grid_->horizontalHeader()->setVisible(false);
+  grid_->resizeColumnsToContents();
+}
+
+void Tf_main::UpdateRecentMenu() {
+  recentMenu_->clear();
+  int n = 1;
+  for (const QString& f : model_->Settings.RecentFiles) {
+    QAction* a = recentMenu_->addAction(QStringLiteral("&%1 %2").arg(n++).arg(f));
+    connect(a, &QAction::triggered, this, [this, f] { model_->Guarded([&] { LoadFile(f, false); }); });
+  }
+}
+
+void Tf_main::Refresh() {
+  TMainModel& m = *model_;
+  refreshing_ = true;
+  setWindowTitle(m.WindowCaption);
+  pan_left_top_->setText(m.LeftCaption);
+  pan_right_top_->setText(m.RightCaption);
+  for (auto it = m.Enabled.begin(); it != m.Enabled.end(); ++it)
+    if (QAction* a = Action(it.key())) a->setEnabled(it.value());
+  recentMenu_->setEnabled(m.IsEnabled("MenuMRU"));
+  editMenu_->setEnabled(m.EditMenuEnabled);
+  for (const char* a : {"a_results_copy_all", "a_results_copy_selected", "a_results_cut", "a_results_print",
+                        "a_results_export", "a_results_info"})
+    Action(a)->setEnabled(m.db().Connected());
+  nb_explorer_->setEnabled(m.LeftNotebookEnabled);
+  // Hiding the current tab makes the widget jump to a neighbour: show first, set the
+  // current page, then hide, with the signals blocked throughout.
+  {
+    const QSignalBlocker block(nb_sql_main_);
+    for (int i = 0; i < kMainPageCount; ++i)
+      if (m.PageVisible[i]) nb_sql_main_->setTabVisible(i, true);
+    nb_sql_main_->setCurrentIndex(m.CurrentPage);
+    for (int i = 0; i < kMainPageCount; ++i)
+      if (!m.PageVisible[i]) nb_sql_main_->setTabVisible(i, false);
+  }
+  nb_sql_main_->tabBar()->setVisible(m.TabHeight > 0);
+  if (text_editor_->toPlainText() != m.DdlText) text_editor_->setPlainText(m.DdlText);
+  if (tree_->topLevelItemCount() != explorer_->Databases.size()) FillTree();
+  if (history_->count() != m.HistoryCount()) {
+    history_->clear();
+    for (int i = 0; i < m.HistoryCount(); ++i) history_->addItem(m.HistoryCommand(i).left(50));
+  }
+  UpdateRecentMenu();
+  refreshing_ = false;
+}
+
+void Tf_main::ApplySettings() {
+  const TMainSettings& s = model_->Settings;
+  editor_->setLineWrapMode(s.WordWrap || s.WrapToWindow ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+  const QSignalBlocker b1(Action("a_options_word_wrap")), b2(Action("a_options_wrap_to_window")),
+      b3(Action("a_options_create_backup"));
+  Action("a_options_word_wrap")->setChecked(s.WordWrap);
+  Action("a_options_wrap_to_window")->setChecked(s.WrapToWindow);
+  Action("a_options_create_backup")->setChecked(s.MakeBackup);
+}
+
+void Tf_main::CollectSettings() {
+  TMainSettings& s = model_->Settings;
+  s.Geometry = saveGeometry();
+  s.SplitterPosition = spl_main_->sizes().value(0);
+  s.EditorHeight = spl_sql_->sizes().value(0);
+  s.EditorFont = editor_->font().toString();
+  s.TextEditorFont = text_editor_->font().toString();
+}
+
+void Tf_main::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) RestoreOnce();
+}
+
+void Tf_main::RestoreOnce() {
+  if (model_->Restored()) return;
+  model_->Activate();
+  const TMainSettings& s = model_->Settings;
+  if (!s.Geometry.isEmpty()) restoreGeometry(s.Geometry);
+  spl_main_->setSizes({s.SplitterPosition, std::max(200, width() - s.SplitterPosition)});
+  spl_sql_->setSizes({s.EditorHeight, std::max(200, height() - s.EditorHeight)});
+  QFont f;
+  if (!s.EditorFont.isEmpty() && f.fromString(s.EditorFont)) editor_->setFont(f);
+  if (!s.TextEditorFont.isEmpty() && f.fromString(s.TextEditorFont)) text_editor_->setFont(f);
+  for (int i = 0; i < kRunOptionCount; ++i) {
+    const QSignalBlocker b(runOptions_[i]);
+    runOptions_[i]->setChecked(s.RunOptions[i]);
+  }
+  ApplySettings();
+  Refresh();
+}
+
+void Tf_main::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  // Under the offscreen platform activation comes once or not at all: restore on show too.
+  if (QGuiApplication::platformName() == QLatin1String("offscreen")) RestoreOnce();
+}
+
+void Tf_main::closeEvent(QCloseEvent* event) {
+  model_->Guarded([this] { model_->Exit(); });
+  CollectSettings();
+  model_->Close();
+  event->accept();
+}
+
+void Tf_main::LoadFile(const QString& name, bool addToRecent) {
+  QFile f(name);
+  if (!f.open(QIODevice::ReadOnly)) throw Exception(QStringLiteral("Cannot open file \"%1\"").arg(name));
+  // The whole file, however long its lines.
+  editor_->setPlainText(QString::fromUtf8(f.readAll()));
+  model_->OpenSqlFile(name, addToRecent);
+}
+
+void Tf_main::OpenFile() {
+  TStOpenDialog dlg(QString(), this);
+  if (dlg.exec() == QDialog::Accepted && dlg.State().Chosen) LoadFile(dlg.State().FileName, true);
+}
+
+void Tf_main::SaveFile(bool ask) {
+  QString name = model_->EditorFileName;
+  if (ask || name == QLatin1String("untitled") || name.isEmpty()) {
+    name = QFileDialog::getSaveFileName(this, QStringLiteral("Save file as"), QString(),
+                                        QStringLiteral("Sql files (*.sql);;Text files (*.txt);;All files (*.*)"));
+    if (name.isEmpty()) return;
+  }
+  if (model_->Settings.MakeBackup && QFile::exists(name)) {
+    const QString bak = QFileInfo(name).path() + QLatin1Char('/') + QFileInfo(name).completeBaseName() + QStringLiteral(".BAK");
+    QFile::remove(bak);
+    QFile::copy(name, bak);
+  }
+  QSaveFile f(name);
+  if (!f.open(QIODevice::WriteOnly) || f.write(editor_->toPlainText().toUtf8()) < 0 || !f.commit())
+    throw Exception(QStringLiteral("Cannot save file \"%1\"").arg(name));
+  model_->SavedAs(name);
+}
+
+void Tf_main::Export() {
+  TMainModel& m = *model_;
+  if (m.Grid()->Active() &&
+      QMessageBox::question(this, QStringLiteral("Close"), QStringLiteral("Query still executing. Continue Export ?")) !=
+          QMessageBox::Yes)
+    return;
+  Tf_export dlg(this);
+  if (dlg.exec() != QDialog::Accepted) return;
+  const TExportState st = dlg.State();
+  const int code = TExportState::GridExportCode(st.FormatCode);
+  const QString filters = QStringLiteral("HTML files (*.html *.htm);;Sql files (*.sql);;Text files (*.txt);;All files (*)");
+  QString selected = code == 6 ? QStringLiteral("HTML files (*.html *.htm)") : QStringLiteral("Sql files (*.sql)");
+  const QString name = QFileDialog::getSaveFileName(this, QStringLiteral("Save file as"), QString(), filters, &selected);
+  if (name.isEmpty()) return;
+  m.Grid()->ExportToFile(!st.ExportSelected, code, name, st.Delimiter);
+}
+
+void Tf_main::PrintGrid() {
+  const auto cells = model_->Grid()->Cells();
+  if (cells.size() <= 1) return;
+  QPrinter printer;
+  QPrintDialog dlg(&printer, this);
+  dlg.setOption(QAbstractPrintDialog::PrintSelection, !grid_->selectedRanges().isEmpty());
+  if (dlg.exec() != QDialog::Accepted) return;
+  int cols = 0;
+  for (const auto& r : cells) cols = std::max<int>(cols, r.size());
+  QString text;
+  if (printer.printRange() == QPrinter::Selection && !grid_->selectedRanges().isEmpty()) {
+    const auto r = grid_->selectedRanges().first();
+    text = model_->GridText(r.topRow() + 1, r.leftColumn() + 1, r.bottomRow() + 1, r.rightColumn() + 1);
+  } else {
+    // All and a page range print the rows; the document keeps only the chosen pages.
+    text = model_->GridText(model_->Grid()->KeepHeader() ? 0 : 1, 1, int(cells.size()) - 1, cols - 1);
+  }
+  QTextDocument doc;
+  doc.setDefaultFont(grid_->font());
+  doc.setPlainText(text);
+  doc.print(&printer);
+}
+
+void Tf_main::PrintEditor(QPlainTextEdit* edit) {
+  QPrinter printer;
+  QPrintDialog dlg(&printer, this);
+  dlg.setOption(QAbstractPrintDialog::PrintSelection, edit->textCursor().hasSelection());
+  if (dlg.exec() != QDialog::Accepted) return;
+  QString text = edit->toPlainText();
+  if (printer.printRange() == QPrinter::Selection && edit->textCursor().hasSelection()) {
+    const QTextCursor c = edit->textCursor();
+    QTextDocument* d = edit->document();
+    const QTextBlock first = d->findBlock(c.selectionStart()), last = d->findBlock(c.selectionEnd());
+    apptext::TSelection sel{first.blockNumber(), c.selectionStart() - first.position(), last.blockNumber(),
+                            c.selectionEnd() - last.position()};
+    text = apptext::SelectedLines(text.split(QLatin1Char('\n')), sel).join(QLatin1Char('\n'));
+  }
+  QTextDocument doc;
+  doc.setDefaultFont(edit->font());
+  doc.setPlainText(text);
+  doc.print(&printer);
+}

@@ -1,0 +1,97 @@
+// Tf_main: the main window, a thin view over TMainModel: menus, toolbar, the explorer and
+// Desktop pages on the left, the seven pages on the right, and the dialogs its actions open.
+#pragma once
+
+#include <QMainWindow>
+#include <QMap>
+#include <memory>
+
+#include "app/MainModel.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QSplitter;
+class QTabWidget;
+class QTableWidget;
+class QTreeWidget;
+class QToolButton;
+class QTreeView;
+class QFileSystemModel;
+class QComboBox;
+class QListWidget;
+class TDatabaseListExplorer;
+class TForegroundResultGrid;
+
+class Tf_main : public QMainWindow {
+ public:
+  // Builds the window over a model that keeps its settings in IniFile.
+  explicit Tf_main(const QString& iniFile = TMainSettings::DefaultIniFile(), QWidget* parent = nullptr);
+  ~Tf_main() override;
+
+  TMainModel& Model() { return *model_; }
+  // An action by its name (a_servers_connect, a_sql_run ...).
+  QAction* Action(const QString& name) const { return actions_.value(name); }
+  QTabWidget* nb_sql_main() const { return nb_sql_main_; }
+  QTabWidget* nb_explorer() const { return nb_explorer_; }
+  QPlainTextEdit* editor() const { return editor_; }
+  QTreeWidget* qx_explorer() const { return tree_; }
+  QTableWidget* g_sql() const { return grid_; }
+  // Shows the model's state.
+  void Refresh();
+  // Selects database node Index in the explorer and runs the click.
+  void ClickDatabase(int index);
+  // The editor's run text: its selected lines or its whole text.
+  QString RunText() const;
+
+ protected:
+  void changeEvent(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  QAction* AddAction(const QString& name, const QString& text, const QString& shortcut, std::function<void()> run,
+                     const QString& hint = QString());
+  void BuildMenus();
+  QWidget* BuildSqlPage();
+  QWidget* BuildDesktopPage();
+  void FillGrid();
+  void FillTree();
+  void UpdateRecentMenu();
+  void ApplySettings();
+  // The first activation restores the saved settings into the widgets.
+  void RestoreOnce();
+  void CollectSettings();
+  void Export();
+  void PrintGrid();
+  void PrintEditor(QPlainTextEdit* edit);
+  void OpenFile();
+  void SaveFile(bool ask);
+  void LoadFile(const QString& name, bool addToRecent);
+
+  // The pieces the model drives outlive it: the model stops a run before the grid goes.
+  std::unique_ptr<TDatabaseListExplorer> explorer_;
+  std::unique_ptr<TForegroundResultGrid> resultGrid_;
+  std::unique_ptr<TMainModel> model_;
+  QMap<QString, QAction*> actions_;
+  QMenu* editMenu_ = nullptr;
+  QMenu* recentMenu_ = nullptr;
+  QSplitter* spl_main_ = nullptr;
+  QSplitter* spl_sql_ = nullptr;
+  QLabel* pan_left_top_ = nullptr;
+  QLabel* pan_right_top_ = nullptr;
+  QTabWidget* nb_explorer_ = nullptr;
+  QTabWidget* nb_sql_main_ = nullptr;
+  QTreeWidget* tree_ = nullptr;
+  QPlainTextEdit* editor_ = nullptr;
+  QPlainTextEdit* text_editor_ = nullptr;
+  QTableWidget* grid_ = nullptr;
+  QListWidget* history_ = nullptr;
+  QPlainTextEdit* historyMemo_ = nullptr;
+  QToolButton* runOptions_[kRunOptionCount] = {};
+  QTreeView* shellList_ = nullptr;
+  QFileSystemModel* fsModel_ = nullptr;
+  QComboBox* cb_file_exp_ext_ = nullptr;
+  bool refreshing_ = false;
+};

@@ -1,0 +1,95 @@
+#include "catalog/grid/GridCells.h"
+
+#include <QBrush>
+#include <QGuiApplication>
+#include <QPalette>
+#include <algorithm>
+
+QString TGridCellData::Cell(int col, int row) const {
+  if (row < 0 || col < 0 || row >= static_cast<int>(rows.size())) return {};
+  const auto& r = rows[static_cast<size_t>(row)];
+  return col < static_cast<int>(r.size()) ? r[static_cast<size_t>(col)] : QString();
+}
+
+void TGridCellData::SetCell(int col, int row, const QString& text) {
+  if (row < 0 || col < 0) return;
+  if (row >= static_cast<int>(rows.size())) rows.resize(static_cast<size_t>(row) + 1);
+  auto& r = rows[static_cast<size_t>(row)];
+  if (col >= static_cast<int>(r.size())) r.resize(static_cast<size_t>(col) + 1);
+  r[static_cast<size_t>(col)] = text;
+}
+
+void TGridCellData::SetRowCount(int n) { rowCount = std::max(n, fixedRows + 1); }
+
+void TGridCellData::SetColCount(int n) { colCount = std::max(n, 1); }
+
+int TGridCellData::ColWidth(int col) const {
+  if (col < 0 || col >= static_cast<int>(widths.size())) return TGridCellStore::kDefaultColWidth;
+  return widths[static_cast<size_t>(col)];
+}
+
+void TGridCellData::SetColWidth(int col, int width) {
+  if (col < 0) return;
+  if (col >= static_cast<int>(widths.size()))
+    widths.resize(static_cast<size_t>(col) + 1, TGridCellStore::kDefaultColWidth);
+  widths[static_cast<size_t>(col)] = width;
+}
+
+void TGridCellData::ClearFrom(int row) {
+  if (row < 0) row = 0;
+  if (row < static_cast<int>(rows.size())) rows.resize(static_cast<size_t>(row));
+}
+
+TGridCellModel::TGridCellModel(TGridCellStore* store, QObject* parent)
+    : QAbstractTableModel(parent), store_(store) {
+  Refresh();
+}
+
+int TGridCellModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
+
+int TGridCellModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : cols_; }
+
+QVariant TGridCellModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid()) return {};
+  if (role == Qt::DisplayRole) return store_->Cell(index.column(), index.row());
+  if (role == Qt::BackgroundRole && (index.row() < fixedRows_ || index.column() == 0))
+    return QGuiApplication::palette().brush(QPalette::Button);
+  return {};
+}
+
+void TGridCellModel::Refresh() {
+  queued_.store(false);
+  ++refreshes_;
+  int rows = 0, cols = 0, fixed = 1;
+  store_->Read([&](const TGridCellData& d) {
+    rows = d.rowCount;
+    cols = d.colCount;
+    fixed = d.fixedRows;
+  });
+  fixedRows_ = fixed;
+  if (cols > cols_) {
+    beginInsertColumns({}, cols_, cols - 1);
+    cols_ = cols;
+    endInsertColumns();
+  } else if (cols < cols_) {
+    beginRemoveColumns({}, cols, cols_ - 1);
+    cols_ = cols;
+    endRemoveColumns();
+  }
+  if (rows > rows_) {
+    beginInsertRows({}, rows_, rows - 1);
+    rows_ = rows;
+    endInsertRows();
+  } else if (rows < rows_) {
+    beginRemoveRows({}, rows, rows_ - 1);
+    rows_ = rows;
+    endRemoveRows();
+  }
+  if (rows_ > 0 && cols_ > 0) emit dataChanged(index(0, 0), index(rows_ - 1, cols_ - 1));
+  emit Refreshed();
+}
+
+void TGridCellModel::RequestRefresh() {
+  if (queued_.exchange(true)) return;
+  QMetaObject::invokeMethod(this, [this] { Refresh(); }, Qt::QueuedConnection);
+}

@@ -1,0 +1,266 @@
+// TQorixGrid: runs an SQL script on a connection and lays every result of every statement into
+// cells one below the other (header lines, rows, compute rows, return-status and row-count
+// lines, a closing line), in the calling thread or on a Threadgrid worker; ExportToFile writes
+// the cells out. The cells live in a locked store (GridCells.h) that only the thread running
+// the batches writes; TQorixGridView shows them on the GUI thread.
+#pragma once
+
+#include <QStringList>
+#include <QTableView>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "access/Classes.h"
+#include "access/QorixErrorHandling.h"
+#include "access/QxClasses.h"
+#include "access/Qorix_Components.h"
+#include "access/UiServices.h"
+#include "catalog/grid/GridCells.h"
+
+class TQorixGrid;
+class TQorixDatabase;
+
+// The worker that runs a grid's batches. The grid creates, owns and joins it; it never
+// releases itself.
+class Threadgrid {
+ public:
+  explicit Threadgrid(TQorixGrid* grid) : grid_(grid) {}
+  ~Threadgrid();
+  Threadgrid(const Threadgrid&) = delete;
+  Threadgrid& operator=(const Threadgrid&) = delete;
+  // Starts the thread body.
+  void Start();
+  // Waits for the thread body to end.
+  void Join();
+  // The terminate request (set by the grid's Stop).
+  bool Terminated() const { return terminated_.load(); }
+  void Terminate() { terminated_.store(true); }
+  // True until the thread body has returned.
+  bool Running() const { return running_.load(); }
+  // The stop request's cancel: the attention on the grid's connection (GUI thread).
+  void Cancel();
+  TQorixGrid* Grid() const { return grid_; }
+
+ private:
+  void Execute();
+  TQorixGrid* grid_;
+  std::thread thread_;
+  std::atomic<bool> terminated_{false};
+  std::atomic<bool> running_{false};
+};
+
+// OnThreadTerminate: the worker, the last error text, the last message text.
+using TOnThreadTerminateEvent = std::function<void(Threadgrid* sender, const QString& error, const QString& msg)>;
+
+class TQorixGrid : public TComponent, public TQorixDiagTarget {
+ public:
+  // Width factor: a text of n characters takes n times this many pixels.
+  static constexpr int kWidthFactor = 9;
+
+  explicit TQorixGrid(TComponent* owner = nullptr);
+  // Stops a running worker and joins it before anything is freed.
+  ~TQorixGrid() override;
+
+  void Loaded() override;
+  void Notification(TComponent* component, TOperation operation) override;
+
+  // Runs SQL (see the file comment); always returns 0. Raises EDatabaseError when a run is
+  // already in progress.
+  virtual int Execute();
+  // Stops a running background run: terminate request plus the attention cancel (GUI thread).
+  void Stop();
+  // Waits until a background run has ended and its end-of-run events were delivered.
+  void WaitForWorker();
+
+  // Properties.
+  bool Active() const { return active_.load(); }
+  void SetActive(bool value);
+  const QString& SQL() const { return sql_; }
+  void SetSQL(const QString& sql) { sql_ = sql; }
+  TQorixDatabaseBase* Database() const { return database_; }
+  void SetDatabase(TQorixDatabaseBase* database);
+  const QString& DbName() const { return dbName_; }
+  void SetDbName(const QString& name);
+  bool ShowHeader() const { return showHeader_; }
+  void SetShowHeader(bool value) {
+    showHeader_ = value;
+    if (!value) KeepHeader = false;
+  }
+  bool AutoDb() const { return autoDb_; }
+  void SetAutoDb(bool value) {
+    autoDb_ = value;
+    if (value) UseDbParams = true;
+  }
+  bool AutoConnect = true;
+  bool Background = false;
+  QString CodeTerminator = QStringLiteral("go");
+  bool SelectOnly = false;
+  int CurFetchRows = 10;
+  int MaxRows = 0;
+  bool RaiseOnError = true;
+  bool AbortOnNegStatus = false;
+  bool ShowLineNum = true;
+  bool ShowHeaderOnNoRows = true;
+  bool ShowRowCount = true;
+  bool ShowComputes = true;
+  bool ShowReturnStatus = false;
+  bool ShowCompleteMsg = true;
+  QString CompleteMsg = QStringLiteral("Execution Completed");
+  bool KeepHeader = false;
+  bool UseNULLString = false;
+  QString NULLString = QStringLiteral("(NULL)");
+  bool TrimResults = false;
+  bool LumicDtFmt = false;
+  bool DisConnectAtEnd = false;
+  bool Monitor = false;
+  bool UseExecCursor = true;
+  TCursor ExecCursor = crSQLWait;
+  QStringList AutoDbParams;
+  bool UseDbParams = false;
+  TMsgDialogs MsgDialogs;
+  TShowDbMessages ShowDbMessages{smDbMsg, smDbErr};
+  QString About;
+
+  // Events. In a background run every event but OnDbError/AfterDbError/OnDbMessage/
+  // AfterDbMessage's stored texts reaches its handler on the GUI thread through queued calls,
+  // in the order the worker fired them.
+  TOnThreadTerminateEvent OnThreadTerminate;
+  TNotifyEvent OnMaxRows, OnComputeRow, OnResultRow, OnHeader, BeforeExec, AfterExec, OnReturnStatus,
+      OnReturnParams, BeforeCommand, AfterCommand;
+
+  // The batches of the last SplitBatches.
+  const QStringList& Batches() const { return batches_; }
+  // Cuts SQL into batches at CodeTerminator (see the implementation).
+  void SplitBatches();
+  // The same cut as a pure function.
+  static QStringList SplitScript(const QString& sql, const QString& terminator);
+
+  // Cells.
+  TGridCellStore& Cells() { return cells_; }
+  const TGridCellStore& Cells() const { return cells_; }
+  TGridCellModel* Model() const { return model_; }
+  QString Cell(int col, int row) const { return cells_.Cell(col, row); }
+  int RowCount() const { return cells_.RowCount(); }
+  int ColCount() const { return cells_.ColCount(); }
+  int FixedRows() const { return cells_.FixedRows(); }
+  int ColWidth(int col) const { return cells_.ColWidth(col); }
+  // The selected block (inclusive), as the view reports it; set by TQorixGridView.
+  struct TSelection {
+    int left = 1, top = 1, right = 1, bottom = 1;
+  };
+  TSelection Selection;
+
+  // Run values.
+  int ReturnStatus() const { return returnStatus_; }
+  Threadgrid* Worker() const { return worker_.get(); }
+  int ServerType() const { return serverType_; }
+
+  // Column accessors of the current result (1-based).
+  QString ColumnText(int col) const;
+  QString ColumnName(int col) const;
+  QString ColumnTypeName(int col) const;
+  bool ColumnIsNull(int col) const;
+  QString ComputeText(int col) const;
+  QString ComputeOperatorName(int col) const;
+  QString ParamName(int col) const;
+  QString ParamText(int col) const;
+  // The display width in characters of a described column (see the implementation).
+  static int ColumnDisplayWidth(const CS_DATAFMT& fmt);
+
+  // Writes the cells to FileName in Format (0 fixed width, 1 TAB, 2 comma, 5 Delimiter,
+  // 6 HTML; others leave an empty file); AllRows false exports Selection.
+  void ExportToFile(bool allRows, int format, const QString& fileName, const QString& delimiter);
+  // The text ExportToFile writes (the same rules, into memory).
+  QByteArray ExportText(bool allRows, int format, const QString& delimiter) const;
+
+  // Cancels pending results of the grid's command (the GUI thread must not call it while a
+  // worker runs).
+  void CancelResults();
+
+ private:
+  friend class Threadgrid;
+  void CheckDatabase();
+  void ResetCommand();
+  void DropCommand();
+  void CloseCursor();
+  int CursorStatus();
+  void RunBatches();
+  void FinishRun();
+  void ThreadDone();
+  void Diag();
+  void Fire(const TNotifyEvent& ev);
+  void LogMonitor(const QString& line);
+  void ResetGrid();
+  void SendBatch();
+  bool ProcessResults();
+  void EndBatch();
+  bool BindColumns(int n, TCSRecordDataManager& recs, TCSColumnDataManager& cols, std::vector<CS_DATAFMT>& fmts,
+                   bool header);
+  void WriteHeader(int n);
+  enum class FetchResult { Continue, Stop, MaxRows };
+  FetchResult FetchRow();
+  void WriteRowCount();
+  void WriteReturnStatus();
+  void HandleReturnParams();
+  void HandleCompute();
+  void WriteCompleteMsg();
+  void DrainRows();
+  QString BufferText(const TCSRecordData* rec) const;
+  bool StopRequested() const;
+  QString DateTimeText(const QString& text) const;
+  void RestoreCursor();
+  CS_SERVERMSG srvMsg_{};
+  CS_CLIENTMSG cliMsg_{};
+
+  QString sql_, dbName_;
+  TQorixDatabaseBase* database_ = nullptr;
+  TQorixDatabaseBase* ownDatabase_ = nullptr;
+  bool showHeader_ = true;
+  bool autoDb_ = false;
+  std::atomic<bool> active_{false};
+  CS_COMMAND* command_ = nullptr;
+  CS_CONNECTION* connection_ = nullptr;
+  CS_CONTEXT* context_ = nullptr;
+  int serverType_ = 0;
+  QStringList batches_;
+  QString currentBatch_;
+  QString cursorName_;
+  bool cursorMode_ = false;
+  bool inBackground_ = false;
+  TCSRecordDataManager rowRecs_, paramRecs_, compRecs_;
+  TCSColumnDataManager rowCols_, paramCols_;
+  TCSComputeColumnDataManager compCols_;
+  std::vector<CS_DATAFMT> rowFmts_, paramFmts_, compFmts_;
+  int textSizeCap_ = 32768;
+  // Write position and counters.
+  int writePos_ = 1;
+  int runRows_ = 0, setRows_ = 0, rowCount_ = 0, numComputes_ = 0, curCols_ = 0, compCols_n_ = 0;
+  int largestCols_ = 1, widestLineNum_ = 0, lineNum_ = 1;
+  int returnStatus_ = 0;
+  CS_INT statusValue_ = 0;
+  bool resultFlag_ = false;
+  bool cursorSeen_ = false;
+  std::vector<int> widths_;
+  std::unique_ptr<TCursorGuard> cursorGuard_;
+  std::unique_ptr<Threadgrid> worker_;
+  bool threadDonePending_ = false;
+  TGridCellStore cells_;
+  TGridCellModel* model_ = nullptr;
+  // Diagnostics handlers replaced by queued forwarders during a background run.
+  TNotifyEvent savedDiag_[4];
+};
+
+// The thin view over a grid's cells: a table view whose column widths follow the grid's and
+// whose selection is reported back to the grid for export.
+class TQorixGridView : public QTableView {
+ public:
+  explicit TQorixGridView(TQorixGrid* grid, QWidget* parent = nullptr);
+  TQorixGrid* Grid() const { return grid_; }
+  // Applies the grid's column widths.
+  void ApplyWidths();
+
+ private:
+  TQorixGrid* grid_;
+};

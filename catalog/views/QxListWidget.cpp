@@ -1,0 +1,57 @@
+// The list widget: a mirror of the contents, rebuilt on every announced change.
+
+#include "catalog/views/QxListWidget.h"
+
+#include <QHeaderView>
+#include <QResizeEvent>
+
+TQxListWidget::TQxListWidget(TQxListContents* contents, QWidget* parent) : QTreeWidget(parent) {
+  setRootIsDecorated(false);
+  setUniformRowHeights(true);
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setAlternatingRowColors(true);
+  header()->setStretchLastSection(false);
+  connect(this, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item, int) {
+    if (!contents_) return;
+    contents_->Selected = indexOfTopLevelItem(item);
+    if (OnRowClick) OnRowClick();
+  });
+  SetContents(contents);
+}
+
+TQxListWidget::~TQxListWidget() {
+  if (contents_) contents_->OnChanged = nullptr;
+}
+
+void TQxListWidget::SetContents(TQxListContents* contents) {
+  if (contents_) contents_->OnChanged = nullptr;
+  contents_ = contents;
+  if (contents_) contents_->OnChanged = [this] { Rebuild(); };
+  Rebuild();
+}
+
+void TQxListWidget::Rebuild() {
+  clear();
+  if (!contents_) {
+    setColumnCount(0);
+    return;
+  }
+  const int columns = contents_->ColumnCount();
+  setColumnCount(columns);
+  setHeaderLabels(contents_->ColumnCaptions());
+  for (int c = 0; c < columns; ++c) setColumnWidth(c, contents_->Columns()[static_cast<size_t>(c)].Width);
+  QList<QTreeWidgetItem*> items;
+  for (int r = 0; r < contents_->ItemCount(); ++r) {
+    QStringList texts;
+    for (int c = 0; c < columns; ++c) texts << contents_->Cell(r, c);
+    items << new QTreeWidgetItem(texts);
+  }
+  addTopLevelItems(items);
+  if (contents_->Selected >= 0 && contents_->Selected < items.size()) setCurrentItem(items[contents_->Selected]);
+}
+
+void TQxListWidget::resizeEvent(QResizeEvent* event) {
+  QTreeWidget::resizeEvent(event);
+  if (OnResized) OnResized(event->size().width());
+}

@@ -1,0 +1,89 @@
+// TQxSvrExplore: the server explorer as a plain tree model. The databases of one connection,
+// under each the twelve category folders, under each folder the objects of that kind, listed
+// the first time the folder is expanded; a click is decoded into the database, the object or
+// folder name, the object-kind code and whether it names one object. TQxSvrExploreView shows it.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "catalog/service/QorixObjInfo.h"
+#include "catalog/views/QxObjectKind.h"
+#include "catalog/views/QxTreeNodes.h"
+#include "catalog/views/QxViewComponent.h"
+
+// The explorer tree model.
+class TQxSvrExplore : public TQxViewComponent {
+ public:
+  // The twelve category folders, in order: caption, image and the kind of their objects.
+  struct TFolder {
+    const char* Caption;
+    int Image;
+    TQxObjectKind Kind;
+  };
+  static const TFolder kFolders[12];
+
+  explicit TQxSvrExplore(TComponent* owner = nullptr);
+  ~TQxSvrExplore() override;
+
+  // The database the catalogue service starts in; blank takes the connection's DbName.
+  const QString& SelectDb() const { return selectDb_; }
+  void SetSelectDb(const QString& value) { selectDb_ = value; }
+
+  // ---- the tree ----
+  const std::vector<std::unique_ptr<TQxTreeNode>>& Items() const { return items_; }
+  int Count() const { return static_cast<int>(items_.size()); }
+  TQxTreeNode* Item(int i) const { return items_[static_cast<size_t>(i)].get(); }
+  // The selected node, or null; a click or an expansion selects.
+  TQxTreeNode* Selected = nullptr;
+  // Told after Node's children changed (null: the whole tree was rebuilt or cleared).
+  std::function<void(TQxTreeNode* node)> OnNodesChanged;
+
+  // ---- selection, written by Click, DblClick and (SelectedDb only) expansion ----
+  TQxObjectKind SelectedKind = okNone;
+  QString SelectedDb;
+  QString SelectedObject;
+  bool SingleObject = false;
+  // Fired by Click and DblClick after the fields are decoded.
+  TNotifyEvent OnClick;
+  TNotifyEvent OnDblClick;
+
+  // (Re)builds the tree: every database of the server when DatabaseName is blank, else that one.
+  void LoadServer(const QString& databaseName);
+  // Removes every node (the selection fields stay).
+  virtual void Clear();
+  // Decodes the selected node into the selection fields, then fires OnClick.
+  void Click();
+  // The double-click decoding, then OnDblClick.
+  void DblClick();
+  // The expansion handler: selects Node and lists a folder or sub-folder on its first expansion.
+  void NodeExpanding(TQxTreeNode* node);
+  // Sub-folder fillers (a level-3 node); each acts only while the node holds its placeholder.
+  void LoadFields(TQxTreeNode* node);
+  void LoadIndexes(TQxTreeNode* node);
+  void LoadPrimaryFields(TQxTreeNode* node);
+  void LoadParameters(TQxTreeNode* node);
+  // Sets SelectDb to the connection's DbName when it is blank.
+  void EnsureSelectDb();
+
+  // The listing statement of the folder at Position for database Db on the family Rdbms.
+  static QString ListingSQL(int position, const QString& db, const QString& rdbms);
+
+  // The private listing engine and catalogue service (for tests that look at what was sent).
+  TQorixEnhQuery& ListingQuery() { return *query_; }
+  TQorixObjInfo& ObjInfo() { return *objInfo_; }
+
+ private:
+  void Decode(bool doubleClick);
+  void ListFolder(TQxTreeNode* folder);
+  void FillSubFolder(TQxTreeNode* node, const std::function<void()>& fill);
+  void Changed(TQxTreeNode* node);
+
+  QString selectDb_;
+  std::vector<std::unique_ptr<TQxTreeNode>> items_;
+  std::unique_ptr<TQorixEnhQuery> query_;
+  std::unique_ptr<TQorixObjInfo> objInfo_;
+};

@@ -1,0 +1,44 @@
+// The nodes of the explorer tree as plain data: text, image, parent and owned children, with
+// the level and position the tree's decoding works from.
+#pragma once
+
+#include <QString>
+#include <memory>
+#include <vector>
+
+// One node of a tree.
+class TQxTreeNode {
+ public:
+  TQxTreeNode(TQxTreeNode* parent, const QString& text, int image)
+      : Text(text), ImageIndex(image), SelectedIndex(image), parent_(parent) {}
+
+  QString Text;
+  int ImageIndex = -1;
+  int SelectedIndex = -1;
+
+  TQxTreeNode* Parent() const { return parent_; }
+  // 0 for a top-level node.
+  int Level() const;
+  // The position among the parent's children (or among the top-level nodes).
+  int Index() const { return index_; }
+  // The level-0 ancestor (the node itself at level 0).
+  const TQxTreeNode* Root() const;
+  int Count() const { return static_cast<int>(children_.size()); }
+  TQxTreeNode* Child(int i) const { return children_[static_cast<size_t>(i)].get(); }
+  // Appends a child; returns it.
+  TQxTreeNode* AddChild(const QString& text, int image);
+  // Appends a child with empty text (an unexpanded node's placeholder).
+  void AddPlaceholder() { AddChild(QString(), -1); }
+  // True when the only child is the empty-text placeholder.
+  bool HoldsOnlyPlaceholder() const { return Count() == 1 && Child(0)->Text.isEmpty(); }
+  // Removes every child.
+  void DeleteChildren() { children_.clear(); }
+
+  // The top-level list (a node without a parent lives in one of these).
+  static TQxTreeNode* AddTop(std::vector<std::unique_ptr<TQxTreeNode>>& top, const QString& text, int image);
+
+ private:
+  TQxTreeNode* parent_ = nullptr;
+  int index_ = 0;
+  std::vector<std::unique_ptr<TQxTreeNode>> children_;
+};

@@ -1,0 +1,148 @@
+// The main window and the dialogs as widgets on the offscreen platform: pages and captions as
+// the model says, a run laid into the grid, settings written on close and read at the next
+// start, and a screenshot of every window and dialog in the build folder.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTabBar>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+
+#include "access/QorixDatabase.h"
+#include "app/Dialogs.h"
+#include "app/u_main.h"
+#include "tests/app/app_support.h"
+
+using apptest::SaLogin;
+using apptest::Shot;
+
+TEST(MainWindowTest, ConnectClickRunAndScreenshots) {
+  QTemporaryDir dir;
+  TRecordingUiServices ui;
+  SaLogin login;
+  Tf_main w(dir.filePath("Tabulon.ini"));
+  w.show();
+  EXPECT_EQ(w.windowTitle(), QStringLiteral("Qorix Tabulon - not connected"));
+  EXPECT_FALSE(w.Action("a_sql_run")->isEnabled());
+  EXPECT_EQ(w.nb_sql_main()->currentIndex(), pgLogo);
+  Shot(w, "main-not-connected");
+
+  w.Action("a_servers_connect")->trigger();
+  ASSERT_TRUE(w.Model().db().Connected());
+  EXPECT_TRUE(w.Action("a_sql_run")->isEnabled());
+  EXPECT_FALSE(w.Action("a_servers_connect")->isEnabled());
+  EXPECT_EQ(w.nb_sql_main()->currentIndex(), pgSql);
+  EXPECT_FALSE(w.nb_sql_main()->isTabVisible(pgLogo));
+  ASSERT_GT(w.qx_explorer()->topLevelItemCount(), 0);
+  Shot(w, "main-connected");
+
+  const auto items = w.qx_explorer()->findItems("sample", Qt::MatchExactly);
+  ASSERT_EQ(items.size(), 1);
+  w.ClickDatabase(w.qx_explorer()->indexOfTopLevelItem(items[0]));
+  EXPECT_EQ(w.windowTitle(), QStringLiteral("Qorix Tabulon - DSQUERY / sample : sa"));
+  EXPECT_TRUE(w.nb_sql_main()->isTabVisible(pgProperties));
+
+  w.editor()->setPlainText("select book_id, title from books order by book_id\ngo\nselect count(*) from books");
+  w.Action("a_sql_run")->trigger();
+  ASSERT_GT(w.g_sql()->rowCount(), 10);
+  EXPECT_EQ(w.g_sql()->item(0, 0)->text(), QStringLiteral("book_id"));
+  EXPECT_EQ(w.g_sql()->item(1, 0)->text(), QStringLiteral("BK1001"));
+  EXPECT_EQ(w.Model().HistoryCount(), 1);
+  Shot(w, "main-sql-results");
+
+  // Export of the results as comma-separated text.
+  const QString out = dir.filePath("books.csv");
+  w.Model().Grid()->ExportToFile(true, TExportState::GridExportCode(5), out, QString());
+  QFile f(out);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(f.readAll().contains(",BK1001,The Salt Road Cookbook"));
+
+  w.nb_explorer()->setCurrentIndex(1);
+  Shot(*w.nb_explorer(), "main-desktop-page");
+  w.Action("a_servers_disconnect")->trigger();
+  EXPECT_EQ(w.windowTitle(), QStringLiteral("Qorix Tabulon - not connected"));
+  EXPECT_EQ(w.nb_sql_main()->currentIndex(), pgLogo);
+  EXPECT_FALSE(w.nb_sql_main()->tabBar()->isVisible());
+  Shot(w, "main-disconnected");
+}
+
+TEST(MainWindowTest, SettingsSavedOnCloseAndRestoredAtStart) {
+  QTemporaryDir dir;
+  const QString ini = dir.filePath("Tabulon.ini");
+  {
+    Tf_main w(ini);
+    w.show();
+    w.Action("a_options_word_wrap")->setChecked(true);
+    w.resize(900, 640);
+    w.close();
+  }
+  ASSERT_TRUE(QFile::exists(ini));
+  Tf_main w(ini);
+  w.show();
+  EXPECT_TRUE(w.Model().Settings.WordWrap);
+  EXPECT_TRUE(w.Action("a_options_word_wrap")->isChecked());
+  EXPECT_EQ(w.editor()->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+  EXPECT_EQ(w.size(), QSize(900, 640));
+}
+
+TEST(DialogsTest, EveryDialogShowsItsState) {
+  Tf_export e;
+  e.FormatButton(TExportState::Char)->click();
+  EXPECT_TRUE(e.DelimiterEdit()->isEnabled());
+  e.FormatButton(TExportState::Html)->click();
+  EXPECT_FALSE(e.DelimiterEdit()->isEnabled());
+  e.show();
+  Shot(e, "dialog-export");
+
+  TResultsInfo r{"12/10/26 4:00 PM", "12/10/26 4:01 PM", "sample", "DSQUERY", "sa", "select * from books"};
+  Tf_results_info ri(r);
+  ri.show();
+  Shot(ri, "dialog-results-info");
+
+  TSybInfo s;
+  s.Caption = "Sybase Info for DSQUERY";
+  s.CharSet = "cp850";
+  s.Language = "us_english";
+  s.SortOrder = "binary";
+  s.DbVersion = "Tabulon SQL Server/1.0";
+  s.QorixVersion = "Tabulon Client-Library/1.0";
+  Tf_sybinfo si(s);
+  si.show();
+  EXPECT_EQ(si.windowTitle(), QStringLiteral("Sybase Info for DSQUERY"));
+  Shot(si, "dialog-sybinfo");
+
+  TSystemInfo info;
+  TAboutBox about(info);
+  about.show();
+  auto* os = about.findChild<QLabel*>("lab_os");
+  ASSERT_NE(os, nullptr);
+  EXPECT_EQ(os->text(), info.OsText());
+  Shot(about, "dialog-about");
+
+  QTemporaryDir dir;
+  QFile sql(dir.filePath("query.sql"));
+  ASSERT_TRUE(sql.open(QIODevice::WriteOnly));
+  sql.write("select 1\n");
+  sql.close();
+  TStOpenDialog open(dir.path());
+  open.show();
+  ASSERT_EQ(open.List()->count(), 1);
+  open.ItemSelected("query.sql");
+  EXPECT_EQ(open.FileNameEd()->text(), QStringLiteral("query.sql"));
+  EXPECT_EQ(open.Preview()->toPlainText(), QStringLiteral("select 1\n"));
+  Shot(open, "dialog-open");
+  open.OpenClick();
+  EXPECT_TRUE(open.State().Chosen);
+
+  TScratchPadDlg pad;
+  pad.show();
+  Shot(pad, "dialog-scratchpad");
+}

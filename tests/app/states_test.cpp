@@ -1,0 +1,104 @@
+// The dialogs' state classes and the system information: export codes, the open dialog's
+// rules on a real folder, the processor table and the kernel release split.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "app/DialogStates.h"
+#include "app/SystemInfo.h"
+
+TEST(ExportStateTest, CodesAndDelimiter) {
+  struct Case { TExportState::TFormat format; int code; int gridCode; };
+  for (const Case& c : {Case{TExportState::Fixed, 1, 0}, Case{TExportState::Tab, 2, 1}, Case{TExportState::Char, 3, 5},
+                        Case{TExportState::Html, 4, 6}, Case{TExportState::Comma, 5, 2}}) {
+    TExportState s;
+    s.Check(c.format);
+    EXPECT_EQ(s.DelimiterEnabled(), c.format == TExportState::Char);
+    s.Ok();
+    EXPECT_EQ(s.FormatCode, c.code);
+    EXPECT_EQ(TExportState::GridExportCode(s.FormatCode), c.gridCode);
+  }
+  TExportState s;
+  s.Check(TExportState::Html);
+  s.Cancel();
+  EXPECT_EQ(s.FormatCode, 0);
+  EXPECT_EQ(TExportState::GridExportCode(0), -1);
+  s.SetDelimiter(QStringLiteral("|||||||||||||"));
+  EXPECT_EQ(s.Delimiter.size(), 10);
+}
+
+TEST(OpenDialogStateTest, OpenFiltersChoosesAndMoves) {
+  QTemporaryDir dir;
+  QFile(dir.filePath("a.sql")).open(QIODevice::WriteOnly);
+  QFile(dir.filePath("b.txt")).open(QIODevice::WriteOnly);
+  QDir(dir.path()).mkdir("sub");
+  TOpenDialogState s(dir.path());
+  EXPECT_EQ(s.Filter, QStringLiteral("*.sql"));
+  EXPECT_EQ(s.Entries(), (QStringList{"sub", "a.sql"}));
+
+  s.FileNameText = QStringLiteral("*.txt");
+  EXPECT_FALSE(s.Open());
+  EXPECT_FALSE(s.Chosen);
+  EXPECT_EQ(s.Entries(), (QStringList{"sub", "b.txt"}));
+
+  s.FileNameText = QStringLiteral("b.txt");
+  EXPECT_TRUE(s.Open());
+  EXPECT_EQ(s.FileName, QDir(dir.path()).filePath("b.txt"));
+
+  s.FileNameText = QStringLiteral("sub");
+  EXPECT_FALSE(s.Open());
+  EXPECT_TRUE(s.SelectText);
+  EXPECT_EQ(s.Folder, QDir(dir.path()).filePath("sub"));
+  s.UpOneLevel();
+  EXPECT_EQ(s.Folder, QDir(dir.path()).absolutePath());
+
+  s.FileNameText = QStringLiteral("missing.sql");
+  EXPECT_FALSE(s.Open());
+  EXPECT_TRUE(s.FileName.isEmpty());
+  EXPECT_FALSE(s.Choose(dir.filePath("sub")));
+  EXPECT_TRUE(TOpenDialogState::Previewable("x.SQL"));
+  EXPECT_FALSE(TOpenDialogState::Previewable("x.exe"));
+}
+
+TEST(SystemInfoTest, ProcessorTable) {
+  struct Case { int code; int type; const char* arch; const char* proc; };
+  const Case cases[] = {{0, 586, "Intel Processor Architecture", "Pentium"},
+                        {0, 486, "Intel Processor Architecture", "80486"},
+                        {0, 386, "Intel Processor Architecture", "80386"},
+                        {0, 686, "Intel Processor Architecture", "Unknown"},
+                        {1, 0, "MIPS Processor Architecture", "Unknown"},
+                        {2, 0, "DEC ALPHA Processor Architecture", "Unknown"},
+                        {3, 0, "PPC Processor Architecture", "Unknown"},
+                        {65535, 0, "Unknown Processor Architecture", "Unknown"},
+                        {7, 586, "", "Unknown"}};
+  for (const Case& c : cases) {
+    QString arch, proc;
+    GetArchitecture::DescribeProcessor(c.code, c.type, arch, proc);
+    EXPECT_EQ(arch, QString::fromLatin1(c.arch)) << c.code;
+    EXPECT_EQ(proc, QString::fromLatin1(c.proc)) << c.code;
+  }
+  int code = -1, type = -1;
+  GetArchitecture::MachineCodes("x86_64", code, type);
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(type, 586);
+  GetArchitecture::MachineCodes("aarch64", code, type);
+  EXPECT_EQ(code, 65535);
+}
+
+TEST(SystemInfoTest, LinuxSources) {
+  QString major, minor, build;
+  TSystemInfo::SplitRelease("6.1.0-18-amd64", major, minor, build);
+  EXPECT_EQ(major, "6");
+  EXPECT_EQ(minor, "1");
+  EXPECT_EQ(build, "0-18-amd64");
+  TSystemInfo info;
+  EXPECT_EQ(info.Platform, QStringLiteral("Linux"));
+  EXPECT_TRUE(info.OsText().startsWith(QStringLiteral("Linux ") + info.MajorVersion + "." + info.MinorVersion + " (Build "));
+  EXPECT_GT(info.TotalPhysMemory(), 0);
+  EXPECT_LE(info.AvailPhysMemory(), info.TotalPhysMemory());
+  EXPECT_GE(info.NumberOfProcessors, 1);
+  EXPECT_FALSE(info.ComputerName().isEmpty());
+  EXPECT_NE(info.NetworkUserName(), QStringLiteral("Unknown"));
+  EXPECT_LE(info.Maintenance.size(), 128);
+}
