@@ -35,6 +35,8 @@ void ConfigureConnection(TQorixDatabase& d, const QString& name, bool loginPromp
   d.MsgDialogs = TMsgDialogs{mdEnhMsg, mdEnhErr};
   d.ShowDbMessages = TShowDbMessages{smDbMsg, smDbErr};
   d.LoginPrompt = loginPrompt;
+  // The program name the server's process list shows.
+  d.AppName = QStringLiteral("Tabulon");
   // The configured locale; the client always speaks UTF-8 to the server, the names are kept.
   try {
     d.SetLanguage(QStringLiteral("us_english"));

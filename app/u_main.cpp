@@ -447,9 +447,16 @@ void Tf_main::ClickDatabase(int index) {
 }
 
 bool Tf_main::ClickPath(const QStringList& path) {
-  bool found = false;
-  model_->Guarded([&] { found = explorer_->ClickPath(path); });
-  return found;
+  TQxTreeNode* node = nullptr;
+  if (!GuardedCall([&] { node = explorer_->FindPath(path); }) || !node) return false;
+  // The tree shows the node as a click would leave it: its folders open, the node current.
+  for (TQxTreeNode* p = node->Parent(); p; p = p->Parent())
+    if (QTreeWidgetItem* item = tree_->ItemOf(p)) item->setExpanded(true);
+  if (QTreeWidgetItem* item = tree_->ItemOf(node)) tree_->setCurrentItem(item);
+  TQxSvrExplore& tree = explorer_->Tree();
+  tree.Selected = node;
+  tree.Click();
+  return true;
 }
 
 QString Tf_main::RunText() const {
