@@ -1,6 +1,10 @@
 // The main window's pieces over the real components (see ServerComponents.h).
 #include "app/ServerComponents.h"
 
+#include <QDeadlineTimer>
+#include <QThread>
+#include <QTimer>
+
 #include "access/QorixDatabase.h"
 #include "access/QorixExceptions.h"
 #include "catalog/grid/QorixGrid.h"
@@ -148,15 +152,40 @@ void TBackgroundResultGrid::Execute() {
   // Execute returns at once with a worker started, or without one when nothing ran (no
   // connection): the run lasts until the worker's end reaches this thread.
   running_ = grid_->Worker() != nullptr;
+  stopSent_ = attentionSent_ = false;
+  ++runNumber_;
 }
 
+// Stopping goes in two steps. The terminate request alone ends a run that is reading rows: the
+// worker sees it between rows and cancels on its own thread. Only a worker that is still busy
+// after kAttentionDelayMs (waiting on the server) gets the attention from this thread: with
+// FreeTDS an attention sent from a second thread while the worker moves between reads can
+// leave the worker's own cancel waiting for the connection's timeout.
 void TBackgroundResultGrid::Stop() {
-  if (running_) grid_->Stop();
+  if (!running_ || stopSent_) return;
+  stopSent_ = true;
+  Threadgrid* worker = grid_->Worker();
+  if (!worker) return;
+  worker->Terminate();
+  const int run = runNumber_;
+  QTimer::singleShot(kAttentionDelayMs, grid_.get(), [this, run] { SendAttention(run); });
+}
+
+void TBackgroundResultGrid::SendAttention(int run) {
+  // One attention per run, and none once the run has ended.
+  if (!running_ || run != runNumber_ || attentionSent_) return;
+  Threadgrid* worker = grid_->Worker();
+  if (!worker || !worker->Running()) return;
+  attentionSent_ = true;
+  grid_->Stop();
 }
 
 void TBackgroundResultGrid::StopAndWait() {
   if (!running_) return;
-  grid_->Stop();
+  Stop();
+  QDeadlineTimer until(kAttentionDelayMs);
+  while (grid_->Worker() && grid_->Worker()->Running() && !until.hasExpired()) QThread::msleep(5);
+  SendAttention(runNumber_);
   grid_->WaitForWorker();
 }
 

@@ -58,6 +58,8 @@ class TObjInfoPages : public TCatalogPages {
 // Execute until its end reached the main thread (the worker joined, OnThreadTerminate fired).
 class TBackgroundResultGrid : public TResultGridComponent {
  public:
+  // How long a stopped run may take to end by itself before the server is sent an attention.
+  static constexpr int kAttentionDelayMs = 250;
   explicit TBackgroundResultGrid(TQorixDatabase* dbGrid);
   ~TBackgroundResultGrid() override;
   void SetSQL(const QString& text) override;
@@ -78,5 +80,9 @@ class TBackgroundResultGrid : public TResultGridComponent {
   void Ended(const QString& error, const QString& message);
   std::unique_ptr<TQorixGrid> grid_;
   QString sql_;
+  void SendAttention(int run);
   bool running_ = false;
+  bool stopSent_ = false;
+  bool attentionSent_ = false;
+  int runNumber_ = 0;
 };

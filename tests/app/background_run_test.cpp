@@ -259,3 +259,36 @@ TEST_F(BackgroundRunTest, DisconnectAndExitDuringALongRun) {
     QCoreApplication::processEvents();
   }
 }
+
+// Stop while the worker is fetching a long result, then Disconnect at once after a Stop, and
+// Exit while rows stream in: each ends the run within the deadline.
+TEST_F(BackgroundRunTest, StopWhileRowsStreamIn) {
+  ASSERT_TRUE(w_->ClickPath({QStringLiteral("sample")}));
+  const QString big = QStringLiteral("select a.book_id, b.title, c.genre from books a, books b, books c, books d");
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(Run(big));
+    QThread::msleep(50 + 100 * round);
+    if (round == 0) {
+      m().Stop();
+      ASSERT_TRUE(WaitEnd(20000));
+      // The stop came before the last of the 65,536 rows.
+      EXPECT_LT(grid().Cells().size(), 65536u);
+      EXPECT_GT(grid().Cells().size(), 2u);
+    } else if (round == 1) {
+      m().Stop();
+      m().Disconnect();
+      EXPECT_FALSE(grid().Active());
+      w_->Action("a_servers_connect")->trigger();
+      ASSERT_TRUE(m().db_grid().Connected());
+      ASSERT_TRUE(w_->ClickPath({QStringLiteral("sample")}));
+    } else {
+      w_->close();
+      w_.reset();
+    }
+    EXPECT_LT(clock.elapsed(), 20000);
+  }
+  EXPECT_TRUE(WaitFor([] { return SessionsOf(QStringLiteral("tabulon_bg")) == 0; }, 5000));
+}
