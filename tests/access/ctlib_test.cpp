@@ -317,6 +317,22 @@ TEST_F(Ctx, DebugTracesFacadeCallsWhileAFlagIsSet) {
   EXPECT_FALSE(log.contains("ct_con_alloc")) << "traced after the flag was cleared";
 }
 
+// A file name passed in a fixed-size buffer (its size as the length) ends at its NUL.
+TEST_F(Ctx, DebugFileNameInABufferEndsAtItsNul) {
+  const std::string path = dir_.filePath("fixed.log").toStdString();
+  char buffer[1025];
+  std::memset(buffer, 'x', sizeof buffer);
+  std::memcpy(buffer, path.c_str(), path.size() + 1);
+  ASSERT_EQ(ctlib::ct_debug(ctx_, nullptr, CS_SET_DBG_FILE, CS_UNUSED, buffer, sizeof buffer), CS_SUCCEED);
+  ASSERT_EQ(ctlib::ct_debug(ctx_, nullptr, CS_SET_FLAG, CS_DBG_ALL, nullptr, CS_UNUSED), CS_SUCCEED);
+  CS_INT v = 0;
+  ctlib::ct_config(ctx_, CS_GET, CS_MAX_CONNECT, &v, CS_UNUSED, nullptr);
+  ctlib::ct_debug(ctx_, nullptr, CS_CLEAR_FLAG, CS_DBG_ALL, nullptr, CS_UNUSED);
+  ctlib::ct_debug(ctx_, nullptr, CS_SET_DBG_FILE, CS_UNUSED, nullptr, 0);
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(path)));
+  EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files), QStringList{"fixed.log"});
+}
+
 // The lookup callback collects into a growing list of found objects.
 CS_RETCODE Collect(CS_CONNECTION*, CS_INT, CS_RETCODE, CS_INT, CS_DS_OBJECT* obj, CS_VOID* user) {
   static_cast<std::vector<CS_DS_OBJECT*>*>(user)->push_back(obj);
