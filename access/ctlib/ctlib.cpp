@@ -63,6 +63,8 @@ struct ConnectionState {
   // A statement outlived the query timeout: an attention went to the server and the call
   // that was waiting fails with the timeout text once the server has acknowledged it.
   bool timedOut = false;
+  // The command whose ct_results, ct_fetch or ct_get_data is waiting for the server.
+  CS_COMMAND* waiting = nullptr;
 };
 
 struct LocaleState {
@@ -188,6 +190,7 @@ CS_RETCODE ClientMessageHook(CS_CONTEXT* ctx, CS_CONNECTION* con, CS_CLIENTMSG* 
     mapped.severity = MapLibTdsSeverity(mapped.severity);
   void* forward = nullptr;
   enum { kNone, kLogin, kStatement, kUnanswered } timeout = kNone;
+  CS_COMMAND* waiting = nullptr;
   {
     std::lock_guard lock(g_mutex);
     ConnectionState* cs = con ? FindConnection(con) : nullptr;
@@ -200,6 +203,7 @@ CS_RETCODE ClientMessageHook(CS_CONTEXT* ctx, CS_CONNECTION* con, CS_CLIENTMSG* 
       } else if (isTimeout) {
         timeout = kStatement;
         cs->timedOut = true;
+        waiting = cs->waiting;
       }
       // A statement timeout is reported by the failing call with a text of its own.
       if (timeout == kNone || timeout == kLogin) Push(cs->client, cs->clientLimit, mapped);
@@ -215,7 +219,12 @@ CS_RETCODE ClientMessageHook(CS_CONTEXT* ctx, CS_CONNECTION* con, CS_CLIENTMSG* 
       // with an attention flagged for the server: libtds sends it from its read loop, the server
       // stops the statement and acknowledges, and the waiting ct_results or ct_fetch returns
       // CS_CANCELED, which the facade turns into the timeout failure. The connection stays usable.
-      ::ct_cancel(con, nullptr, CS_CANCEL_ATTN);
+      // The attention goes for the waiting command only: one for the connection would mark
+      // every sent command of it (an open cursor too) cancelled.
+      if (waiting)
+        ::ct_cancel(nullptr, waiting, CS_CANCEL_ATTN);
+      else
+        ::ct_cancel(con, nullptr, CS_CANCEL_ATTN);
       return CS_SUCCEED;
     case kUnanswered:
       // The server did not acknowledge the attention within a further timeout: give up the
@@ -1436,6 +1445,24 @@ CS_RETCODE FinishIfTimedOut(CS_COMMAND* cmd, CS_RETCODE rc, const char* call) {
   return CS_FAIL;
 }
 
+// Runs Call, a read of Cmd's results that may wait for the server, with Cmd known as the
+// waiting command of its connection, then applies the timeout rule to its result.
+template <class Call>
+CS_RETCODE WaitFor(CS_COMMAND* cmd, const char* name, Call call) {
+  CS_CONNECTION* con = nullptr;
+  {
+    std::lock_guard lock(g_mutex);
+    con = ConnectionOf(cmd);
+    if (ConnectionState* cs = con ? FindConnection(con) : nullptr) cs->waiting = cmd;
+  }
+  const CS_RETCODE rc = call();
+  {
+    std::lock_guard lock(g_mutex);
+    if (ConnectionState* cs = con ? FindConnection(con) : nullptr; cs && cs->waiting == cmd) cs->waiting = nullptr;
+  }
+  return FinishIfTimedOut(cmd, rc, name);
+}
+
 // A new command or a cancel starts without a timeout left over from an earlier wait.
 void ForgetTimeout(CS_CONNECTION* con) {
   std::lock_guard lock(g_mutex);
@@ -1491,7 +1518,7 @@ CS_RETCODE Library::ct_send(CS_COMMAND* cmd) {
 }
 
 CS_RETCODE Library::ct_results(CS_COMMAND* cmd, CS_INT* result_type) {
-  const CS_RETCODE rc = FinishIfTimedOut(cmd, ::ct_results(cmd, result_type), "ct_results");
+  const CS_RETCODE rc = WaitFor(cmd, "ct_results", [&] { return ::ct_results(cmd, result_type); });
   if (rc == CS_SUCCEED && result_type) {
     std::lock_guard lock(g_mutex);
     if (auto it = g_commandTexts.find(cmd); it != g_commandTexts.end()) it->second.lastResult = *result_type;
@@ -1714,12 +1741,12 @@ CS_RETCODE Library::ct_res_info(CS_COMMAND* cmd, CS_INT type, CS_VOID* buffer, C
 // A statement that outlives the query timeout fails in the call that waits for it, with the
 // connection kept (see ClientMessageHook).
 CS_RETCODE Library::ct_fetch(CS_COMMAND* cmd, CS_INT type, CS_INT offset, CS_INT option, CS_INT* rows_read) {
-  return FinishIfTimedOut(cmd, ::ct_fetch(cmd, type, offset, option, rows_read), "ct_fetch");
+  return WaitFor(cmd, "ct_fetch", [&] { return ::ct_fetch(cmd, type, offset, option, rows_read); });
 }
 
 CS_RETCODE Library::ct_get_data(CS_COMMAND* cmd, CS_INT item, CS_VOID* buffer, CS_INT buflen,
                                 CS_INT* outlen) {
-  return FinishIfTimedOut(cmd, ::ct_get_data(cmd, item, buffer, buflen, outlen), "ct_get_data");
+  return WaitFor(cmd, "ct_get_data", [&] { return ::ct_get_data(cmd, item, buffer, buflen, outlen); });
 }
 
 CS_RETCODE Library::ct_cancel(CS_CONNECTION* con, CS_COMMAND* cmd, CS_INT type) {
