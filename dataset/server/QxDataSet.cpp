@@ -763,6 +763,16 @@ void TQxCustomDataSet::DoAfterOpen() {
   TQxBaseClientDataSet::DoAfterOpen();
 }
 
+void TQxCustomDataSet::DoBeforeInsert() {
+  // The change log names the new record by the bookmark id it is going to get; a row fetched
+  // on demand while the insert is open would take that id. The pending rows are read first.
+  if (resultsPending_) {
+    TCursorGuard cursor(ExecCursor, UseExecCursor);
+    while (FetchRow() == CS_SUCCEED) LoadRowIntoRecord();
+  }
+  TQxBaseClientDataSet::DoBeforeInsert();
+}
+
 TGetResult TQxCustomDataSet::CheckCurrent(TGetResult result) {
   return currentIndex_ >= 0 && currentIndex_ < Store().Count() ? result : TGetResult::grError;
 }
