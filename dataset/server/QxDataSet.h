@@ -303,6 +303,8 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   // Runs one statement through the live path (own transaction with soUseTransaction, rows
   // affected must be exactly one unless AllowNone... ).
   void RunLiveStatement(const QString& text, bool requireOneRow);
+  // Refuses a live statement while this dataset's own rows hold the connection.
+  void CheckPendingForLive();
 
   TQxDataSetKind kind_ = dkQuery;
   TQxServerType serverType_ = qstSybase;
@@ -325,7 +327,6 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   void FinishFetching();
   bool IsConnectedResolved() const;
   void ApplyMessageFlags();
-  void CheckPendingForLive();
 
   TQorixDatabase* database_ = nullptr;
   TQorixDatabase* resolved_ = nullptr;
