@@ -4,6 +4,7 @@
 // columns, the row count of a missing table, the user type of usertype 100, names longer than
 // 15 characters, the column list of the selected database, a DbName that names no connection,
 // and the quoting helpers with the names they must survive.
+#include <QCoreApplication>
 #include <functional>
 
 #include "access/QorixExceptions.h"
@@ -358,6 +359,75 @@ TEST_F(ReadersTest, ConnectionResolution) {
   // Ids are integers: text that is not one is refused before anything is sent.
   EXPECT_THROW(info.GetPermissions(1, QStringLiteral("1 or 1=1"), 0), EConvertError);
   EXPECT_EQ(info.GetPermissions(1, QStringLiteral("-5"), 0), nullptr);
+}
+
+TEST_F(ReadersTest, NamesThatLookLikeSqlReachNoStatement) {
+  auto db = svctest::Connect(QStringLiteral("rdodd"), QStringLiteral("rdwide"));
+  svctest::Exec(*db, QStringLiteral("create table keepme (id int)\n"
+                                    "create table [a'b] (id int not null)\n"
+                                    "grant select on [a'b] to public"));
+  svctest::Exec(*db, QStringLiteral("insert [a'b] values (1) insert [a'b] values (2)"));
+  auto info = Info(kSybase, QStringLiteral("rdwide"));
+  // A real object whose name holds a quote.
+  EXPECT_EQ(info->GetRowCount(QStringLiteral("a'b")), 2);
+  QString owner;
+  info->GetObjectOwner(QStringLiteral("a'b"), owner);
+  EXPECT_EQ(owner, QStringLiteral("dbo"));
+  auto grants = info->GetPermissions(2, QStringLiteral("a'b"), 0);
+  ASSERT_TRUE(grants);
+  EXPECT_EQ(grants->size(), 1);
+  EXPECT_EQ(grants->at(0).UserName, QStringLiteral("public"));
+  EXPECT_EQ(info->GetPrimaryKeys(QStringLiteral("a'b")), nullptr);
+  // Names that would end a literal and run a statement if spliced bare.
+  for (const QString& evil : {QStringLiteral("x\"; drop table keepme --"), QStringLiteral("x'; drop table keepme --"),
+                              QStringLiteral("x\" or 1=1 --"), QStringLiteral("x' or '1'='1")}) {
+    SCOPED_TRACE(evil.toStdString());
+    for (Family family : {kSybase, kAnywhere}) {
+      auto i = Info(family, QStringLiteral("rdwide"));
+      EXPECT_EQ(i->GetObjectInfo(evil, false, false), nullptr);
+      EXPECT_EQ(i->GetDatabaseInfo(evil), nullptr);
+      EXPECT_EQ(i->GetGroupInfo(evil), nullptr);
+      EXPECT_EQ(i->GetUserInfo(evil), nullptr);
+      EXPECT_EQ(i->GetIndexInfo(evil, evil), nullptr);
+      EXPECT_EQ(i->GetLoginInfo(evil), nullptr);
+      EXPECT_EQ(i->GetDeviceInfo(evil), nullptr);
+      EXPECT_TRUE(i->GetIndexColumns(evil + QStringLiteral(".") + evil).isEmpty());
+      EXPECT_TRUE(i->GetTableIndexes(evil).isEmpty());
+      EXPECT_EQ(i->GetPermissions(2, evil, 0), nullptr);
+      EXPECT_EQ(i->GetPermissions(4, evil, 0), nullptr);
+      EXPECT_EQ(i->GetUserTypeInfo(evil), nullptr);
+      EXPECT_EQ(i->GetPrimaryKeys(evil), nullptr);
+      QString text;
+      i->GetObjectOwner(evil, text);
+      EXPECT_EQ(text, QString());
+      i->GetUserDDL(evil, text);
+      EXPECT_EQ(text, QStringLiteral("/* Data not available */"));
+      if (family == kSybase) {
+        EXPECT_EQ(i->GetRowCount(evil), -1);
+        i->LoadColumn(evil, evil);
+        EXPECT_EQ(i->ColumnCount, 0);
+        EXPECT_EQ(i->GetTableDDL(evil), (QStringList{"/* Data not available */"}));
+        auto values = i->GetConfigValues(evil);
+        ASSERT_TRUE(values);
+        EXPECT_TRUE(values->isEmpty());
+      }
+      EXPECT_THROW(i->GetObjectText(evil, text), std::exception);
+    }
+  }
+  EXPECT_EQ(svctest::Rows(*db, QStringLiteral("select count(*) from keepme")), (QStringList{"0"}));
+}
+
+TEST_F(ReadersTest, NoEventIsHandledInsideARead) {
+  // Something queued before the read (a click on Disconnect, say) runs after it, not inside.
+  bool ran = false;
+  QMetaObject::invokeMethod(qApp, [&] { ran = true; }, Qt::QueuedConnection);
+  auto info = Info(kSybase);
+  auto values = info->GetConfigValues(QString());
+  ASSERT_TRUE(values);
+  EXPECT_FALSE(values->isEmpty());
+  EXPECT_FALSE(ran);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(ran);
 }
 
 // Disabled: the local server's SYSCOLUMN has no "default" column, which the family's column

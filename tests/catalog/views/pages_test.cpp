@@ -251,6 +251,8 @@ TEST_F(PagesTest, SameNamedObjectsInTwoDatabasesAreTwoObjects) {
   props_.Show(QStringLiteral("pgtwin"), okUserTable, QStringLiteral("dbo.books"));
   EXPECT_TRUE(props_.IsShown(QStringLiteral("pgtwin"), okUserTable, QStringLiteral("dbo.books")));
   EXPECT_NE(Value(props_, QStringLiteral("Id")), sampleId);
+  // The rows of pgtwin's books, not of the connection's database.
+  EXPECT_EQ(Value(props_, QStringLiteral("RowCount")), QStringLiteral("0"));
   props_.Show(QStringLiteral("pgtwin"), okColumn, QStringLiteral("books.label"));
   EXPECT_EQ(Value(props_, QStringLiteral("Length")), QStringLiteral("9"));
   props_.Show(QStringLiteral("sample"), okColumn, QStringLiteral("books.label"));
