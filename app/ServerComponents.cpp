@@ -9,6 +9,8 @@
 #include "access/QorixExceptions.h"
 #include "catalog/grid/QorixGrid.h"
 #include "catalog/service/QorixObjInfo.h"
+#include "catalog/views/QxPgProperties.h"
+#include "catalog/views/QxPgSummary.h"
 #include "catalog/views/QxSvrExplore.h"
 
 // --- Explorer -------------------------------------------------------------------------------
@@ -64,7 +66,7 @@ bool TServerExplorer::ClickPath(const QStringList& path) {
   return true;
 }
 
-// --- Definition texts -----------------------------------------------------------------------
+// --- Pages and definition texts -----------------------------------------------------------------------
 
 TObjInfoPages::TObjInfoPages(TQorixDatabase* db) : info_(std::make_unique<TQorixObjInfo>()) {
   info_->SetName(QStringLiteral("info"));
@@ -72,9 +74,30 @@ TObjInfoPages::TObjInfoPages(TQorixDatabase* db) : info_(std::make_unique<TQorix
   info_->PrefixObjWithOwner = false;
   info_->MsgDialogs = TMsgDialogs{};
   info_->ShowDbMessages = TShowDbMessages{smDbMsg, smDbErr};
+  properties_ = std::make_unique<TQxPgProperties>();
+  properties_->SetName(QStringLiteral("qx_properties"));
+  properties_->SetDatabase(db);
+  summary_ = std::make_unique<TQxPgSummary>();
+  summary_->SetName(QStringLiteral("qx_summary"));
+  summary_->SetDatabase(db);
 }
 
 TObjInfoPages::~TObjInfoPages() = default;
+
+void TObjInfoPages::ClearPages() {
+  properties_->Clear();
+  summary_->Clear();
+}
+
+void TObjInfoPages::ShowProperties(const QString& selectDb, int kind, const QString& name) {
+  properties_->Show(selectDb, TQxObjectKind(kind), name);
+}
+
+void TObjInfoPages::ShowSummary(const QString& selectDb, int kind, const QString& name) {
+  summary_->Show(selectDb, TQxObjectKind(kind), name);
+}
+
+QStringList TObjInfoPages::SummaryRow() const { return summary_->SelectedRow(); }
 
 QString TObjInfoPages::IndexDDL(const QString& selectDb, const QString& index, const QString& table) {
   info_->SetSelectDb(selectDb);

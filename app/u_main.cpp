@@ -44,6 +44,9 @@
 #include "app/ServerComponents.h"
 #include "catalog/grid/QorixGrid.h"
 #include "catalog/views/QxSvrExplore.h"
+#include "catalog/views/QxListPageView.h"
+#include "catalog/views/QxPgProperties.h"
+#include "catalog/views/QxPgSummary.h"
 #include "catalog/views/QxSvrExploreView.h"
 #include "dataset/Field.h"
 #include "dataset/QxMemDataSet.h"
@@ -53,16 +56,6 @@ QFont DefaultFixedFont() {
   QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   f.setPointSize(9);
   return f;
-}
-
-QWidget* PlaceholderPage(const QString& text) {
-  auto* w = new QWidget;
-  auto* l = new QVBoxLayout(w);
-  auto* label = new QLabel(text);
-  label->setAlignment(Qt::AlignCenter);
-  label->setWordWrap(true);
-  l->addWidget(label);
-  return w;
 }
 
 const char* const kRunOptionNames[kRunOptionCount][3] = {
@@ -108,10 +101,16 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   pan_right_top_->setFrameShape(QFrame::StyledPanel);
   rl->addWidget(pan_right_top_);
   nb_sql_main_ = new QTabWidget;
-  nb_sql_main_->addTab(PlaceholderPage(QStringLiteral("The properties of the selected object are listed here.")),
-                       QStringLiteral("Properties"));
-  nb_sql_main_->addTab(PlaceholderPage(QStringLiteral("The objects of the selected folder are listed here.")),
-                       QStringLiteral("Summary"));
+  qx_properties_ = new TQxListPageView(&pages_->Properties());
+  qx_properties_->setObjectName(QStringLiteral("qx_properties"));
+  nb_sql_main_->addTab(qx_properties_, QStringLiteral("Properties"));
+  qx_summary_ = new TQxListPageView(&pages_->Summary());
+  qx_summary_->setObjectName(QStringLiteral("qx_summary"));
+  nb_sql_main_->addTab(qx_summary_, QStringLiteral("Summary"));
+  connect(qx_summary_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+    pages_->Summary().Contents().Selected = qx_summary_->indexOfTopLevelItem(item);
+    model_->Guarded([this] { model_->SummaryDblClick(); });
+  });
   nb_sql_main_->addTab(BuildDataPage(), QStringLiteral("Data"));
   nb_sql_main_->addTab(BuildSqlPage(), QStringLiteral("SQL"));
   text_editor_ = new QPlainTextEdit;

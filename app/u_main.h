@@ -27,6 +27,7 @@ class TObjInfoPages;
 class TBackgroundResultGrid;
 class TQorixGridView;
 class TQxSvrExploreView;
+class TQxListPageView;
 class TDBNavigatorWidget;
 
 class Tf_main : public QMainWindow {
@@ -44,6 +45,9 @@ class Tf_main : public QMainWindow {
   TQxSvrExploreView* qx_explorer() const { return tree_; }
   TQorixGridView* g_sql() const { return grid_; }
   TServerExplorer& Explorer() const { return *explorer_; }
+  TObjInfoPages& Pages() const { return *pages_; }
+  TQxListPageView* qx_properties() const { return qx_properties_; }
+  TQxListPageView* qx_summary() const { return qx_summary_; }
   TBackgroundResultGrid& ResultGrid() const { return *resultGrid_; }
   // Shows the model's state.
   void Refresh();
@@ -95,6 +99,8 @@ class Tf_main : public QMainWindow {
   QTabWidget* nb_explorer_ = nullptr;
   QTabWidget* nb_sql_main_ = nullptr;
   TQxSvrExploreView* tree_ = nullptr;
+  TQxListPageView* qx_properties_ = nullptr;
+  TQxListPageView* qx_summary_ = nullptr;
   QPlainTextEdit* editor_ = nullptr;
   QPlainTextEdit* text_editor_ = nullptr;
   TQorixGridView* grid_ = nullptr;
