@@ -619,27 +619,31 @@ void Tf_main::Export() {
 }
 
 void Tf_main::PrintGrid() {
-  const auto cells = model_->Grid()->Cells();
-  if (cells.size() <= 1) return;
+  if (model_->Grid()->Cells().size() <= 1) return;
   QPrinter printer;
   QPrintDialog dlg(&printer, this);
   const bool selected = grid_->selectionModel()->hasSelection();
   dlg.setOption(QAbstractPrintDialog::PrintSelection, selected);
   if (dlg.exec() != QDialog::Accepted) return;
+  PrintGridTo(printer);
+}
+
+bool Tf_main::PrintGridTo(QPrinter& printer) {
+  const auto cells = model_->Grid()->Cells();
+  // A grid with its header row only has nothing to print.
+  if (cells.size() <= 1) return false;
   int cols = 0;
   for (const auto& r : cells) cols = std::max<int>(cols, r.size());
   QString text;
-  if (printer.printRange() == QPrinter::Selection && selected) {
+  if (printer.printRange() == QPrinter::Selection && grid_->selectionModel()->hasSelection()) {
     const auto r = resultGrid_->Grid().Selection;
     text = model_->GridText(r.top, r.left, r.bottom, r.right);
   } else {
     // All and a page range print the rows; the document keeps only the chosen pages.
     text = model_->GridText(model_->Grid()->KeepHeader() ? 0 : 1, 1, int(cells.size()) - 1, cols - 1);
   }
-  QTextDocument doc;
-  doc.setDefaultFont(grid_->font());
-  doc.setPlainText(text);
-  doc.print(&printer);
+  PrintText(printer, text.remove(QLatin1Char('\r')), grid_->font());
+  return true;
 }
 
 void Tf_main::PrintEditor(QPlainTextEdit* edit) {
@@ -647,6 +651,10 @@ void Tf_main::PrintEditor(QPlainTextEdit* edit) {
   QPrintDialog dlg(&printer, this);
   dlg.setOption(QAbstractPrintDialog::PrintSelection, edit->textCursor().hasSelection());
   if (dlg.exec() != QDialog::Accepted) return;
+  PrintEditorTo(edit, printer);
+}
+
+void Tf_main::PrintEditorTo(QPlainTextEdit* edit, QPrinter& printer) {
   QString text = edit->toPlainText();
   if (printer.printRange() == QPrinter::Selection && edit->textCursor().hasSelection()) {
     const QTextCursor c = edit->textCursor();
@@ -656,8 +664,14 @@ void Tf_main::PrintEditor(QPlainTextEdit* edit) {
                             c.selectionEnd() - last.position()};
     text = apptext::SelectedLines(text.split(QLatin1Char('\n')), sel).join(QLatin1Char('\n'));
   }
+  PrintText(printer, text, edit->font());
+}
+
+void Tf_main::PrintText(QPrinter& printer, const QString& text, const QFont& font) {
+  // One printed line per text line in the given font; QTextDocument::print keeps the pages of
+  // a page range and prints them.
   QTextDocument doc;
-  doc.setDefaultFont(edit->font());
+  doc.setDefaultFont(font);
   doc.setPlainText(text);
   doc.print(&printer);
 }

@@ -10,6 +10,7 @@
 #include "dataset/DataSource.h"
 
 class QAction;
+class QPrinter;
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
@@ -58,6 +59,11 @@ class Tf_main : public QMainWindow {
   bool ClickPath(const QStringList& path);
   // The editor's run text: its selected lines or its whole text.
   QString RunText() const;
+  // Prints the result grid (its rows, or the selected block for a selection range) on a set-up
+  // printer; false when the grid has nothing to print.
+  bool PrintGridTo(QPrinter& printer);
+  // Prints an editor's lines (the selected lines for a selection range).
+  void PrintEditorTo(QPlainTextEdit* edit, QPrinter& printer);
 
  protected:
   void changeEvent(QEvent* event) override;
@@ -80,6 +86,7 @@ class Tf_main : public QMainWindow {
   void Export();
   void PrintGrid();
   void PrintEditor(QPlainTextEdit* edit);
+  static void PrintText(QPrinter& printer, const QString& text, const QFont& font);
   void OpenFile();
   void SaveFile(bool ask);
   void LoadFile(const QString& name, bool addToRecent);

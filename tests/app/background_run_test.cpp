@@ -12,6 +12,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPlainTextEdit>
+#include <QPrinter>
+#include <QRegularExpression>
+#include <QItemSelectionModel>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QThread>
@@ -291,4 +294,38 @@ TEST_F(BackgroundRunTest, StopWhileRowsStreamIn) {
     EXPECT_LT(clock.elapsed(), 20000);
   }
   EXPECT_TRUE(WaitFor([] { return SessionsOf(QStringLiteral("tabulon_bg")) == 0; }, 5000));
+}
+
+namespace {
+// The pages of a PDF file Qt wrote.
+int PdfPages(const QString& file) {
+  QFile f(file);
+  if (!f.open(QIODevice::ReadOnly)) return -1;
+  const QString pdf = QString::fromLatin1(f.readAll());
+  return int(pdf.count(QRegularExpression(QStringLiteral("/Type\\s*/Page(?!s)"))));
+}
+}  // namespace
+
+// Printing the results to a PDF: all rows over several pages, a page range only its pages
+// (not nothing), the selected block on one page.
+TEST_F(BackgroundRunTest, PrintedPagesFollowTheRange) {
+  ASSERT_TRUE(w_->ClickPath({QStringLiteral("sample")}));
+  Run(QStringLiteral("select a.book_id, b.title from books a, books b order by a.book_id, b.book_id"));
+  ASSERT_TRUE(WaitEnd());
+  auto print = [&](const QString& name, QPrinter::PrintRange range, int from, int to) {
+    QPrinter p(QPrinter::HighResolution);
+    p.setOutputFormat(QPrinter::PdfFormat);
+    p.setOutputFileName(dir_.filePath(name));
+    p.setPrintRange(range);
+    if (range == QPrinter::PageRange) p.setFromTo(from, to);
+    EXPECT_TRUE(w_->PrintGridTo(p));
+    return PdfPages(dir_.filePath(name));
+  };
+  const int all = print(QStringLiteral("all.pdf"), QPrinter::AllPages, 0, 0);
+  EXPECT_GT(all, 2);
+  EXPECT_EQ(print(QStringLiteral("range.pdf"), QPrinter::PageRange, 2, 3), 2);
+  w_->g_sql()->selectionModel()->select(
+      QItemSelection(w_->g_sql()->model()->index(1, 1), w_->g_sql()->model()->index(3, 2)),
+      QItemSelectionModel::ClearAndSelect);
+  EXPECT_EQ(print(QStringLiteral("selection.pdf"), QPrinter::Selection, 0, 0), 1);
 }

@@ -129,6 +129,7 @@ TEST_F(ConnectedWindow, TreeClickPerKindShowsItsPagesAndDefinition) {
   EXPECT_EQ(m().CurrentPage, pgProperties);
   EXPECT_FALSE(m().PageVisible[pgSummary]);
   EXPECT_TRUE(m().PropertiesShownKey.contains(QStringLiteral("books")));
+  EXPECT_EQ(m().RightCaption, QStringLiteral("   Properties of books"));
   EXPECT_GT(w_->Pages().Properties().Contents().ItemCount(), 3);
   Shot(*w_, "main-properties-page");
 }
