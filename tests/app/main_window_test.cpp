@@ -159,4 +159,12 @@ TEST(DialogsTest, EveryDialogShowsItsState) {
   TScratchPadDlg pad;
   pad.show();
   Shot(pad, "dialog-scratchpad");
+
+  TCalculatorDlg calc;
+  calc.show();
+  for (const char* k : {"1", "2", "+", "3", "0", "="}) calc.Press(QString::fromLatin1(k));
+  EXPECT_EQ(calc.State().Display, QStringLiteral("42"));
+  EXPECT_EQ(calc.findChild<QLineEdit*>()->text(), QStringLiteral("42"));
+  EXPECT_EQ(calc.windowTitle(), QStringLiteral("Qorix Tabulon"));
+  Shot(calc, "dialog-calculator");
 }

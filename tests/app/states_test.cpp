@@ -102,3 +102,30 @@ TEST(SystemInfoTest, LinuxSources) {
   EXPECT_NE(info.NetworkUserName(), QStringLiteral("Unknown"));
   EXPECT_LE(info.Maintenance.size(), 128);
 }
+
+TEST(CalculatorStateTest, KeySequences) {
+  struct Case { const char* keys; const char* display; };
+  // Keys separated by blanks; "±" flips the sign, "<" takes the last digit back.
+  const Case cases[] = {
+      {"1 2 + 3 =", "15"},
+      {"2 + 3 * 4 =", "20"},          // applied left to right, as the keys come
+      {"1 0 / 4 =", "2.5"},
+      {"7 / 0 =", "Error"},           // no crash, no infinity on the display
+      {"7 / 0 = 5 + 1 =", "Error"},   // an error holds until C
+      {"7 / 0 = C 5 + 1 =", "6"},
+      {". 5 + . 2 5 =", "0.75"},
+      {"1 . . 5", "1.5"},             // a second point is ignored
+      {"4 ±", "-4"},
+      {"4 ± ±", "4"},
+      {"1 2 3 <", "12"},
+      {"5 <", "0"},
+      {"9 - 1 0 =", "-1"},
+      {"2 + + 3 =", "5"},             // a repeated operator replaces the pending one
+      {"0 0 0 7", "7"},
+  };
+  for (const Case& c : cases) {
+    TCalculatorState s;
+    for (const QString& k : QString::fromUtf8(c.keys).split(QLatin1Char(' '))) s.Press(k);
+    EXPECT_EQ(s.Display, QString::fromUtf8(c.display)) << c.keys;
+  }
+}
