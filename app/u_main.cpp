@@ -2,6 +2,8 @@
 #include "app/u_main.h"
 
 #include <QAction>
+#include <QActionGroup>
+#include <QListView>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -414,28 +416,116 @@ QWidget* Tf_main::BuildDesktopPage() {
   auto* w = new QWidget;
   auto* l = new QVBoxLayout(w);
   l->setContentsMargins(0, 0, 0, 0);
+  auto* bar = new QToolBar;
+  bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  TDesktopState& d = desktop_;
+  bar->addAction(AddAction("a_desktop_up_one", "Up", "", [this, &d] {
+    d.UpOneLevel();
+    ShowDesktop();
+  }, "Up one level"));
+  auto selectedFiles = [this] {
+    QStringList files;
+    const QModelIndexList rows = desktop_.Style == TDesktopState::vwDetails
+                                     ? shellList_->selectionModel()->selectedRows()
+                                     : iconList_->selectionModel()->selectedIndexes();
+    for (const QModelIndex& i : rows)
+      if (!fsModel_->isDir(i)) files << fsModel_->filePath(i);
+    return files;
+  };
+  bar->addAction(AddAction("a_desktop_cut", "Cut", "", [this, &d, selectedFiles] {
+    d.CutFiles(selectedFiles());
+    ShowDesktop();
+  }, "Cut File"));
+  bar->addAction(AddAction("a_desktop_copy", "Copy", "", [this, &d, selectedFiles] {
+    d.CopyFiles(selectedFiles());
+    ShowDesktop();
+  }, "Copy File"));
+  bar->addAction(AddAction("a_desktop_paste", "Paste", "", [this, &d] {
+    const QStringList failed = d.Paste();
+    ShowDesktop();
+    if (!failed.isEmpty())
+      throw Exception(QStringLiteral("Not pasted (a file of that name is already there): ") + failed.join(QStringLiteral(", ")));
+  }, "Paste File"));
+  auto* view = new QToolButton;
+  view->setText(QStringLiteral("View"));
+  view->setPopupMode(QToolButton::InstantPopup);
+  auto* viewMenu = new QMenu(view);
+  auto* group = new QActionGroup(viewMenu);
+  const char* const views[] = {"Large Icons", "Small Icons", "List", "Details"};
+  for (int v = 0; v < 4; ++v) {
+    QAction* a = viewMenu->addAction(QString::fromLatin1(views[v]));
+    a->setCheckable(true);
+    a->setObjectName(QStringLiteral("mi_file_exp_%1").arg(QString::fromLatin1(views[v]).remove(QLatin1Char(' '))));
+    group->addAction(a);
+    viewActions_[v] = a;
+    connect(a, &QAction::triggered, this, [this, v] {
+      desktop_.ChooseView(TDesktopState::TView(v));
+      ShowDesktop();
+    });
+  }
+  view->setMenu(viewMenu);
+  bar->addWidget(view);
+  l->addWidget(bar);
   cb_file_exp_ext_ = new QComboBox;
   cb_file_exp_ext_->setEditable(true);
   cb_file_exp_ext_->addItems({"*.sql", "*.*", "*.txt", "*.scr", "*.tbl", "*.exe"});
   cb_file_exp_ext_->setToolTip(QStringLiteral("Select a file mask or right click for options"));
   l->addWidget(cb_file_exp_ext_);
   fsModel_ = new QFileSystemModel(w);
-  fsModel_->setRootPath(QDir::currentPath());
-  fsModel_->setNameFilters({QStringLiteral("*.sql")});
+  fsModel_->setRootPath(d.Folder);
   fsModel_->setNameFilterDisables(false);
   shellList_ = new QTreeView;
+  shellList_->setObjectName(QStringLiteral("StShellListView1"));
   shellList_->setModel(fsModel_);
-  shellList_->setRootIndex(fsModel_->index(QDir::currentPath()));
+  shellList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   shellList_->setColumnWidth(0, 200);
+  // A list of one folder, not a tree: a double click on a folder opens it in place.
+  shellList_->setRootIsDecorated(false);
+  shellList_->setItemsExpandable(false);
+  iconList_ = new QListView;
+  iconList_->setModel(fsModel_);
+  iconList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  iconList_->setViewMode(QListView::IconMode);
+  iconList_->setResizeMode(QListView::Adjust);
+  iconList_->hide();
   l->addWidget(shellList_);
-  auto apply = [this](const QString& mask) {
-    fsModel_->setNameFilters(mask == QLatin1String("*.*") ? QStringList() : QStringList{mask});
-  };
-  connect(cb_file_exp_ext_, &QComboBox::currentTextChanged, this, apply);
-  connect(shellList_, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
-    if (!fsModel_->isDir(index) && model_->db().Connected()) LoadFile(fsModel_->filePath(index), true);
+  l->addWidget(iconList_);
+  connect(cb_file_exp_ext_, &QComboBox::currentTextChanged, this, [this](const QString& mask) {
+    desktop_.Mask = mask;
+    ShowDesktop();
   });
+  auto open = [this](const QModelIndex& index) {
+    if (fsModel_->isDir(index)) {
+      desktop_.Folder = fsModel_->filePath(index);
+      ShowDesktop();
+    } else if (model_->db().Connected()) {
+      model_->Guarded([&] { LoadFile(fsModel_->filePath(index), true); });
+    }
+  };
+  connect(shellList_, &QTreeView::doubleClicked, this, open);
+  connect(iconList_, &QListView::doubleClicked, this, open);
+  ShowDesktop();
   return w;
+}
+
+void Tf_main::ShowDesktop() {
+  const TDesktopState& d = desktop_;
+  fsModel_->setRootPath(d.Folder);
+  fsModel_->setNameFilters(d.Mask == QLatin1String("*.*") || d.Mask.isEmpty() ? QStringList() : QStringList{d.Mask});
+  const QModelIndex root = fsModel_->index(d.Folder);
+  shellList_->setRootIndex(root);
+  iconList_->setRootIndex(root);
+  const bool details = d.Style == TDesktopState::vwDetails;
+  shellList_->setVisible(details);
+  iconList_->setVisible(!details);
+  const int icon = d.Style == TDesktopState::vwLargeIcons ? 48 : 16;
+  iconList_->setIconSize(QSize(icon, icon));
+  iconList_->setGridSize(d.Style == TDesktopState::vwLargeIcons ? QSize(96, 80) : QSize(160, 24));
+  iconList_->setFlow(d.Style == TDesktopState::vwLargeIcons ? QListView::LeftToRight : QListView::TopToBottom);
+  iconList_->setWrapping(true);
+  for (int v = 0; v < 4; ++v) viewActions_[v]->setChecked(v == d.Checked);
+  Action("a_desktop_cut")->setEnabled(d.CutEnabled);
+  Action("a_desktop_copy")->setEnabled(d.CopyEnabled);
 }
 
 void Tf_main::ClickDatabase(int index) {

@@ -20,6 +20,7 @@ class QTableWidget;
 class QTreeWidget;
 class QToolButton;
 class QTreeView;
+class QListView;
 class QFileSystemModel;
 class QComboBox;
 class QListWidget;
@@ -44,6 +45,7 @@ class Tf_main : public QMainWindow {
   QTabWidget* nb_explorer() const { return nb_explorer_; }
   QPlainTextEdit* editor() const { return editor_; }
   TQxSvrExploreView* qx_explorer() const { return tree_; }
+  TDesktopState& Desktop() { return desktop_; }
   TQorixGridView* g_sql() const { return grid_; }
   TServerExplorer& Explorer() const { return *explorer_; }
   TObjInfoPages& Pages() const { return *pages_; }
@@ -78,6 +80,8 @@ class Tf_main : public QMainWindow {
   QWidget* BuildDesktopPage();
   QWidget* BuildDataPage();
   void BuildTextEditorMenu();
+  // Shows the Desktop page's state: folder, mask, view style, checked entry, buttons.
+  void ShowDesktop();
   void UpdateRecentMenu();
   void ApplySettings();
   // The first activation restores the saved settings into the widgets.
@@ -115,6 +119,10 @@ class Tf_main : public QMainWindow {
   QPlainTextEdit* historyMemo_ = nullptr;
   QToolButton* runOptions_[kRunOptionCount] = {};
   QTreeView* shellList_ = nullptr;
+  QListView* iconList_ = nullptr;
+  QAction* viewActions_[4] = {};
+  // The Desktop page's folder, mask, view and file clipboard.
+  TDesktopState desktop_;
   QFileSystemModel* fsModel_ = nullptr;
   QComboBox* cb_file_exp_ext_ = nullptr;
   bool refreshing_ = false;

@@ -81,6 +81,20 @@ TEST(MainWindowTest, ConnectClickRunAndScreenshots) {
 
   w.nb_explorer()->setCurrentIndex(1);
   Shot(*w.nb_explorer(), "main-desktop-page");
+  // The view entries are exclusive; List leaves the view as it is.
+  auto* large = w.findChild<QAction*>("mi_file_exp_LargeIcons");
+  auto* list = w.findChild<QAction*>("mi_file_exp_List");
+  auto* details = w.findChild<QAction*>("mi_file_exp_Details");
+  ASSERT_TRUE(large && list && details);
+  EXPECT_TRUE(details->isChecked());
+  large->trigger();
+  list->trigger();
+  EXPECT_TRUE(large->isChecked());
+  EXPECT_FALSE(details->isChecked());
+  EXPECT_EQ(w.Desktop().Style, TDesktopState::vwLargeIcons);
+  Shot(*w.nb_explorer(), "main-desktop-large-icons");
+  details->trigger();
+  EXPECT_FALSE(large->isChecked());
   w.Action("a_servers_disconnect")->trigger();
   EXPECT_EQ(w.windowTitle(), QStringLiteral("Qorix Tabulon - not connected"));
   EXPECT_EQ(w.nb_sql_main()->currentIndex(), pgLogo);
