@@ -1414,6 +1414,10 @@ void ClearPending(CS_CONNECTION* con, CS_COMMAND* cmd) {
 // the command is read up to the server's acknowledgement of the attention (so the connection
 // is ready for the next command), the timeout text is queued as an error, and the call fails.
 CS_RETCODE FinishIfTimedOut(CS_COMMAND* cmd, CS_RETCODE rc, const char* call) {
+  // What the call read is delivered (FreeTDS's ct_fetch peeks at the next token after a row and
+  // may time out there with the row in hand); the cancel stays pending on the command, so the
+  // next call returns at once and fails with the timeout.
+  if (rc == CS_SUCCEED || rc == CS_ROW_FAIL) return rc;
   CS_CONNECTION* con = nullptr;
   CS_CONTEXT* ctx = nullptr;
   {
