@@ -618,6 +618,18 @@ TEST_F(PagesTest, ScreenshotsOfBothPages) {
   EXPECT_EQ(props_.ShownObject, QStringLiteral("books.advance"));
   summary_.Show(QStringLiteral("sample"), okUserTable, QString());
   viewtest::Screenshot(summaryView, QStringLiteral("summary_page_tables"));
+
+  // A click whose property read fails is reported by the widget, not thrown through Qt.
+  TRecordingUiServices ui;
+  viewtest::Exec(*db_, QStringLiteral("create database pgvanishing"));
+  summary_.Show(QStringLiteral("pgvanishing"), okUser, QString());
+  ASSERT_GT(summaryView.topLevelItemCount(), 0);
+  viewtest::Exec(*db_, QStringLiteral("drop database pgvanishing"));
+  emit summaryView.itemClicked(summaryView.topLevelItem(0), 0);
+  bool reported = false;
+  for (const auto& event : ui.Events()) reported |= event.kind == TRecordingUiServices::Event::kMessageBox;
+  EXPECT_TRUE(reported);
+  EXPECT_FALSE(props_.Contents().Updating());
 }
 
 }  // namespace
