@@ -44,6 +44,11 @@ class PagesTest : public ::testing::Test {
     viewtest::Exec(*db, QStringLiteral("create index [it's idx] on pgtwin..[a'b] ([it's])\n"
                                        "create index twin_label on pgtwin..books (label)"));
     viewtest::Exec(*db, QStringLiteral("use pgtwin"));
+    // Two tables of one name and two owners.
+    viewtest::Exec(*db, QStringLiteral("exec sp_adduser clerk"));
+    viewtest::Exec(*db, QStringLiteral("create table dbo.pairs (a int)\n"
+                                       "create table clerk.pairs (a int, b int)\n"
+                                       "insert clerk.pairs values (1, 1) insert clerk.pairs values (2, 2)"));
     viewtest::Exec(*db, QStringLiteral("create procedure shop_order_count @twin_a int, @twin_b int, @twin_c int output\n"
                                        "as select @twin_c = @twin_a + @twin_b"));
   }
@@ -269,6 +274,27 @@ TEST_F(PagesTest, SameNamedObjectsInTwoDatabasesAreTwoObjects) {
   EXPECT_EQ(Value(props_, QStringLiteral("Length")), QStringLiteral("9"));
   props_.Show(QStringLiteral("sample"), okColumn, QStringLiteral("books.label"));
   EXPECT_EQ(props_.Contents().ItemCount(), 0);
+}
+
+TEST_F(PagesTest, OwnerDotNameShowsThatOwnersObject) {
+  for (const QString& db : {QStringLiteral("pgtwin"), QStringLiteral("sample")}) {
+    // From the connection's own database (rowcnt) and from another one (counted).
+    auto conn = viewtest::Connect(QStringLiteral("pgowner"), db);
+    TQxPgProperties page;
+    page.SetDatabase(conn.get());
+    page.ShowDbMessages = TShowDbMessages{smDbErr};
+    SCOPED_TRACE(db.toStdString());
+    page.Show(QStringLiteral("pgtwin"), okUserTable, QStringLiteral("clerk.pairs"));
+    EXPECT_EQ(Value(page, QStringLiteral("Owner Name")), QStringLiteral("clerk"));
+    EXPECT_EQ(Value(page, QStringLiteral("RowCount")), QStringLiteral("2"));
+    const QString clerkId = Value(page, QStringLiteral("Id"));
+    page.Show(QStringLiteral("pgtwin"), okUserTable, QStringLiteral("dbo.pairs"));
+    EXPECT_EQ(Value(page, QStringLiteral("Owner Name")), QStringLiteral("dbo"));
+    EXPECT_EQ(Value(page, QStringLiteral("RowCount")), QStringLiteral("0"));
+    EXPECT_NE(Value(page, QStringLiteral("Id")), clerkId);
+    page.Show(QStringLiteral("pgtwin"), okUserTable, QStringLiteral("editors.pairs"));
+    EXPECT_EQ(page.Contents().ItemCount(), 0);
+  }
 }
 
 TEST_F(PagesTest, NamesThatNeedQuotingShowWithoutRunningAnything) {
