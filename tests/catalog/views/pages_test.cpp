@@ -361,11 +361,19 @@ TEST_F(PagesTest, ConnectionChecksAndResize) {
   EXPECT_EQ(props_.Contents().ItemCount(), 0);
   EXPECT_EQ(props_.Contents().ColumnCount(), 2);
 
-  // A failing read leaves the update ended and the connection usable.
+  // A failing read reaches the page's own error events, leaves the update ended and the
+  // connection usable.
   viewtest::Exec(*db_, QStringLiteral("create database pgdropped"));
   viewtest::Exec(*db_, QStringLiteral("drop database pgdropped"));
+  int pageErrors = 0, summaryErrors = 0;
+  props_.OnDbError = [&](TComponent*) { ++pageErrors; };
+  summary_.OnDbError = [&](TComponent*) { ++summaryErrors; };
   EXPECT_ANY_THROW(props_.Show(QStringLiteral("pgdropped"), okUserTable, QStringLiteral("books")));
+  EXPECT_ANY_THROW(summary_.Show(QStringLiteral("pgdropped"), okUserTable, QString()));
+  EXPECT_EQ(pageErrors, 1);
+  EXPECT_EQ(summaryErrors, 1);
   EXPECT_FALSE(props_.Contents().Updating());
+  EXPECT_FALSE(summary_.Contents().Updating());
   props_.Show(QStringLiteral("sample"), okUserTable, QStringLiteral("books"));
   EXPECT_EQ(Value(props_, QStringLiteral("Name")), QStringLiteral("books"));
 }
