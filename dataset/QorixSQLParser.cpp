@@ -55,11 +55,15 @@ QString TQorixSQLParser::SQLText() const {
 }
 
 void TQorixSQLParser::SQLChanged() {
+  // One parameter per distinct marker name, in order of first appearance.
+  TParams parsed;
+  parsed.ParseSQL(SQLText(), true);
   TParams fresh;
-  fresh.ParseSQL(SQLText(), true);
+  for (int i = 0; i < parsed.Count(); ++i)
+    if (!fresh.FindParam(parsed[i].Name)) fresh.CreateParam(ftUnknown, parsed[i].Name, ptInput);
   fresh.AssignValues(params_);
   params_.Assign(fresh);
-  for (int i = 0; i < params_.Count(); ++i) params_.Items(i)->ParamType = TParamType::ptInput;
+  for (int i = 0; i < params_.Count(); ++i) params_[i].ParamType = ptInput;
 }
 
 void TQorixSQLParser::ClearResults() {
