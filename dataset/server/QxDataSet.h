@@ -269,6 +269,7 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   void InternalDelete() override;
   void DoAfterOpen() override;
   void DoAfterDelete() override;
+  void DoAfterPost() override;
   void DoBeforeInsert() override;
   TGetResult CheckCurrent(TGetResult result) override;
   TGetResult StepNext(TGetResult result) override;
