@@ -886,6 +886,37 @@ void TQxCustomDataSet::Requery() {
   EnableControls();
 }
 
+void TQxCustomDataSet::InternalRefresh() {
+  if (Log().Active() && CachedUpdates && Log().RecordCount() > 0)
+    // Pending cached changes would lose their records: they are applied or cancelled first.
+    RaiseDataSetError(QStringLiteral("The dataset has cached changes; apply or cancel them before a refresh"), this);
+  if (Log().Active()) Log().EmptyDataSet();
+  if (cursorOpen_)
+    CloseCursor(command_);
+  else
+    CancelCommand(command_, CS_CANCEL_ALL);
+  Store().Clear();
+  Blobs().Clear();
+  Blobs().ResetNextId();
+  recordCount_ = 0;
+  currentIndex_ = -1;
+  nextBookmarkId_ = 1;
+  rowCounter_ = 0;
+  moreRows_ = true;
+  resultsPending_ = true;
+  TCursorGuard cursor(ExecCursor, UseExecCursor);
+  AllocCommand(command_);
+  try {
+    RunQuery(false);
+  } catch (...) {
+    resultsPending_ = false;
+    moreRows_ = false;
+    throw;
+  }
+  reachable_ = 1000;
+  FetchUntil(0);
+}
+
 void TQxCustomDataSet::EmptyDataSet() {
   TQxBaseClientDataSet::EmptyDataSet();
   resultsPending_ = false;

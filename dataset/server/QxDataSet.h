@@ -271,6 +271,8 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   void DoAfterDelete() override;
   void DoAfterPost() override;
   void DoBeforeInsert() override;
+  // Refresh runs the statement again and shows what the server holds now.
+  void InternalRefresh() override;
   TGetResult CheckCurrent(TGetResult result) override;
   TGetResult StepNext(TGetResult result) override;
   TGetResult StepPrior(TGetResult result) override;
