@@ -115,6 +115,34 @@ TEST_F(TableTest, RefreshShowsWhatTheServerHoldsNow) {
   EXPECT_EQ(Rows(*check_, QStringLiteral("select v from t_refresh where id = 1")), QStringList({"6"}));
 }
 
+TEST_F(TableTest, DetailTableFollowsItsMasterAndTakesItsKey) {
+  auto shops = Table(QStringLiteral("shops"), QStringLiteral("tb_shops"));
+  auto orders = Table(QStringLiteral("orders"), QStringLiteral("tb_orders"));
+  TDataSource src;
+  src.SetDataSet(shops.get());
+  orders->SetMasterSource(&src);
+  orders->SetMasterFields(QStringLiteral("shop_id"));
+  orders->SetIndexFieldNames(QStringLiteral("shop_id"));
+  orders->FetchMasterKeyValues = true;
+  shops->Open();
+  orders->Open();
+  EXPECT_TRUE(orders->CommandText().contains(" WHERE shop_id = 'S001'")) << orders->CommandText().toStdString();
+  for (shops->First(); !shops->Eof(); shops->Next()) {
+    const QString shop = shops->FieldByName("shop_id")->AsString().trimmed();
+    QStringList got;
+    for (orders->First(); !orders->Eof(); orders->Next()) got << orders->FieldByName("order_no")->AsString();
+    std::sort(got.begin(), got.end());
+    QStringList want = Rows(*check_, QStringLiteral("select order_no from orders where shop_id = '%1'").arg(shop));
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(got, want) << shop.toStdString();
+  }
+  // A new detail record takes the master's key.
+  shops->First();
+  orders->Append();
+  EXPECT_EQ(orders->FieldByName("shop_id")->AsString().trimmed(), shops->FieldByName("shop_id")->AsString().trimmed());
+  orders->Cancel();
+}
+
 TEST_F(TableTest, OneRowCheckRefusesZeroOrSeveralMatchesAndKeepsTheEdit) {
   Exec(*check_, QStringLiteral("create table t_dups (k int not null, v varchar(10) null)"));
   Exec(*check_, QStringLiteral("insert t_dups values (1, 'a') insert t_dups values (1, 'a') insert t_dups values (2, 'b') "
