@@ -1031,22 +1031,24 @@ QByteArray TQorixGrid::ExportText(bool allRows, int format, const QString& delim
   });
   QString out;
   const QString crlf = QStringLiteral("\r\n");
-  auto csvField = [](const QString& s) {
-    if (s.contains(QLatin1Char(',')) || s.contains(QLatin1Char('"')) || s.contains(QLatin1Char('\n')) ||
-        s.contains(QLatin1Char('\r'))) {
-      QString q = s;
-      q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-      return QLatin1Char('"') + q + QLatin1Char('"');
-    }
-    return s;
+  // A field that would break its record is quoted as RFC 4180 does (inner quotes doubled):
+  // in the comma format when it holds the comma, a quote or a line end; in the TAB and
+  // chosen-delimiter formats when it holds the separator or a line end.
+  auto quoted = [](const QString& s) {
+    QString q = s;
+    q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + q + QLatin1Char('"');
   };
+  auto breaksLine = [](const QString& s) { return s.contains(QLatin1Char('\n')) || s.contains(QLatin1Char('\r')); };
   if (format == 1 || format == 2 || format == 5) {
     const QString sep = format == 1 ? QStringLiteral("\t") : format == 2 ? QStringLiteral(",") : delimiter;
     for (int r = top; r <= bottom; ++r) {
       QStringList fields;
       for (int c = left; c <= right; ++c) {
         const QString t = TrimControls(Cell(c, r));
-        fields << (format == 2 ? csvField(t) : t);
+        const bool quote = breaksLine(t) || (!sep.isEmpty() && t.contains(sep)) ||
+                           (format == 2 && t.contains(QLatin1Char('"')));
+        fields << (quote ? quoted(t) : t);
       }
       out += fields.join(sep) + crlf;
     }
