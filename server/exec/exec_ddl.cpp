@@ -25,7 +25,21 @@ void SessionImpl::runCreateTable(const CreateTableStatement& s) {
   details.owner = temp ? "dbo" : (s.table.owner.empty() ? user_ : s.table.owner);
   details.name = temp ? tempTableName(s.table.name) : s.table.name;
   if (!databaseExists(db_, details.database)) throw unknownDatabase(details.database);
+  std::vector<const Constraint*> checks;
+  std::vector<std::string> checkColumns;
+  for (const auto& k : s.constraints)
+    if (k.kind == ConstraintKind::Check && k.check) {
+      checks.push_back(&k);
+      checkColumns.emplace_back();
+    }
+  if (temp) requireIdentifierLength(s.table.name);
+  if (!temp) permissions_->requireOwner("CREATE TABLE", details.database, details.owner, details.name);
   for (const auto& c : s.columns) {
+    for (const auto& k : c.constraints)
+      if (k.kind == ConstraintKind::Check && k.check) {
+        checks.push_back(&k);
+        checkColumns.push_back(c.name);
+      }
     ColumnSpec cs;
     cs.name = c.name;
     cs.type = resolveTypeName(*this, c.type);
@@ -66,7 +80,8 @@ void SessionImpl::runCreateTable(const CreateTableStatement& s) {
     details.constraints.push_back(std::move(is));
   }
   StatementTransaction tx(*this);
-  createTable(db_, details);
+  TableInfo created = createTable(db_, details);
+  createCheckConstraints(created, checks, checkColumns);
   tx.commit();
   if (temp) rememberTempTable(details.name);
   done(false, -1);
@@ -91,9 +106,11 @@ void SessionImpl::runDrop(const DropStatement& s) {
       throw SqlError(3701, 11,
                      std::string("Cannot drop the ") + (view ? "view" : "table") + " '" + name.toSql() +
                          "', because it doesn't exist in the system catalogs.");
+    requireOwnerOf(view ? "DROP VIEW" : "DROP TABLE", *t);
     if (view) {
       dropView(db_, *t);
     } else {
+      dropCheckConstraints(*t);
       dropTable(db_, *t);
       if (isTemp(name)) tempTables_.erase(tempTableName(name.name));
     }
@@ -107,6 +124,7 @@ void SessionImpl::runCreateIndex(const CreateIndexStatement& s) {
   TableInfo t = binder.resolveTable(s.table);
   if (t.type != "U")
     throw SqlError(1921, 16, "Cannot create an index on '" + t.name + "': it is not a user table.");
+  requireOwnerOf("CREATE INDEX", t);
   IndexSpec details;
   details.name = s.name;
   for (const auto& c : s.columns) details.columns.push_back(c.name);
@@ -123,6 +141,7 @@ void SessionImpl::runDropIndex(const DropIndexStatement& s) {
   StatementTransaction tx(*this);
   for (const auto& ref : s.indexes) {
     TableInfo t = binder.resolveTable(ref.table);
+    requireOwnerOf("DROP INDEX", t);
     dropIndex(db_, t, ref.index);
   }
   tx.commit();
@@ -164,6 +183,7 @@ void SessionImpl::runCreateView(const CreateViewStatement& s) {
   details.tsqlText = std::string(s.sourceText(batch_));
   details.columns = q.columns;
   if (!databaseExists(db_, details.database)) throw unknownDatabase(details.database);
+  permissions_->requireOwner("CREATE VIEW", details.database, details.owner, details.name);
   StatementTransaction tx(*this);
   createView(db_, details);
   tx.commit();

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <map>
+#include <tuple>
 
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
@@ -125,6 +126,8 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
        {"@tabname", "@pktabname", "@col1", "@col2", "@col3", "@col4", "@col5", "@col6", "@col7", "@col8"}},
       {"sp_bindrule", {"@rulename", "@objname", "@futureonly"}},
       {"sp_bindefault", {"@defname", "@objname", "@futureonly"}},
+      {"sp_unbindrule", {"@objname", "@futureonly"}},
+      {"sp_unbindefault", {"@objname", "@futureonly"}},
       {"sp_lock", {"@spid1", "@spid2"}},
       {"sp_configure", {"@configname", "@configvalue"}},
   };
@@ -132,6 +135,42 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
   auto known = kParams.find(name);
   if (known == kParams.end()) return false;
 
+  // 'table.column' (or 'owner.table.column') names one column; a name without a dot a user
+  // datatype of this database. Gives (table id, colid, usertype) for bindRule / bindDefault.
+  auto bindingTarget = [&](const std::string& object) {
+    int32_t tableId = 0, colid = 0, usertype = 0;
+    size_t dot = object.rfind('.');
+    if (dot != std::string::npos) {
+      // 'table.column' (or 'owner.table.column') binds to one column.
+      std::string tablePart = object.substr(0, dot), column = object.substr(dot + 1);
+      ObjectName tn = splitName(tablePart);
+      std::optional<TableInfo> t =
+        resolveTable(db_, ObjectRef{tn.database, tn.owner, tn.name}, database_, user_);
+      if (!t || t->type != "U")
+        throw SqlError(15104, 16, "You can't bind to table '" + tablePart + "' here.");
+      requireOwnerOf(name, *t);
+      const CatalogColumn* c = t->findColumn(column);
+      if (!c)
+        throw SqlError(15105, 16,
+                 "The column '" + column + "' does not exist in table '" + tablePart + "'.");
+      tableId = t->id;
+      colid = c->colid;
+    } else {
+      // A name without a dot is a user datatype of this database.
+      SqlStatement st(*this, "SELECT usertype FROM " + sqliteObjectName(database_, "dbo", "systypes") +
+                         " WHERE rtrim(name) = ?1 AND usertype >= 100",
+                      SqlStatement::Access::Internal);
+      st.bindAll({Value{object}});
+      if (st.step()) usertype = sqlite3_column_int(st.get(), 0);
+      if (!usertype) throw SqlError(15106, 16, "Column or user datatype '" + object + "' does not exist.");
+      // Datatypes of a database are its owner's to bind.
+      if (id_.suid != 1 && user_ != "dbo")
+        throw SqlError(17230, 16,
+                       "Only the System Administrator (SA) or the Database Owner (dbo) may execute this stored "
+                       "procedure.");
+    }
+    return std::make_tuple(tableId, colid, usertype);
+  };
   std::vector<PlainArg> plain;
   for (const CallArg& a : args) plain.push_back({a.name, &a.value, &a.type});
   std::vector<std::optional<std::string>> arg = matchArguments(name, known->second, plain);
@@ -166,6 +205,14 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
           201, 16,
           "Procedure '" + name + "' expects parameter '" + known->second[i] + "', which was not supplied.");
     return *arg[i];
+  };
+
+  // Users, groups and datatypes of a database are its owner's to change.
+  auto ownerOnly = [&] {
+    if (id_.suid != 1 && user_ != "dbo")
+      throw SqlError(17230, 16,
+                     "Only the System Administrator (SA) or the Database Owner (dbo) may execute this stored "
+                     "procedure.");
   };
 
   try {
@@ -204,6 +251,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       inform("Account unlocked.");
       inform("New login created.");
     } else if (name == "sp_addtype") {
+      ownerOnly();
       std::string type = required(0);
       std::string physical = required(1);
       // The options come as one word (sp_addtype t, 'int', 'not null') or as an identity word and
@@ -244,19 +292,23 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       tx.commit();
       inform("Type added.");
     } else if (name == "sp_addgroup") {
+      ownerOnly();
       std::string group = required(0);
       StatementTransaction tx(*this);
       addGroup(db_, database_, group);
       tx.commit();
       inform("New group added.");
     } else if (name == "sp_adduser") {
+      ownerOnly();
       std::string login = trimmed(required(0));
       std::string user = arg[1] ? trimmed(*arg[1]) : login;
       std::string group = arg[2] ? trimmed(*arg[2]) : std::string("public");
       std::optional<int32_t> suid;
       {
-        SqlStatement st(*this, "SELECT suid FROM " + sqliteObjectName("master", "dbo", "syslogins") +
-                                   " WHERE rtrim(name) = ?1");
+        SqlStatement st(
+            *this,
+            "SELECT suid FROM " + sqliteObjectName("master", "dbo", "syslogins") + " WHERE rtrim(name) = ?1",
+            SqlStatement::Access::Internal);
         st.bindAll({Value{login}});
         if (st.step()) suid = sqlite3_column_int(st.get(), 0);
       }
@@ -295,8 +347,10 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       if (!id) throw SqlError(17461, 16, "Object '" + object + "' does not exist in this database.");
       std::vector<Value> lines;
       {
-        SqlStatement st(*this, "SELECT text FROM " + sqliteObjectName(db, "dbo", "syscomments") +
-                                   " WHERE id = ?1 ORDER BY number, colid2, colid");
+        SqlStatement st(*this,
+                        "SELECT text FROM " + sqliteObjectName(db, "dbo", "syscomments") +
+                            " WHERE id = ?1 ORDER BY number, colid2, colid",
+                        SqlStatement::Access::Internal);
         st.bindAll({Value{int64_t{*id}}});
         while (st.step()) {
           const unsigned char* t = sqlite3_column_text(st.get(), 0);
@@ -311,18 +365,21 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       for (const Value& l : lines) sink_->row({l});
       done(false, static_cast<int32_t>(lines.size()));
     } else if (name == "sp_droptype") {
+      ownerOnly();
       std::string type = trimmed(required(0));
       StatementTransaction tx(*this);
       dropUserType(db_, database_, type);
       tx.commit();
       inform("Type has been dropped.");
     } else if (name == "sp_dropuser") {
+      ownerOnly();
       std::string user = trimmed(required(0));
       StatementTransaction tx(*this);
       dropUser(db_, database_, user);
       tx.commit();
       inform("User has been dropped from current database.");
     } else if (name == "sp_changegroup") {
+      ownerOnly();
       std::string group = trimmed(required(0));
       std::string user = trimmed(required(1));
       StatementTransaction tx(*this);
@@ -334,8 +391,10 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       if (id_.suid != 1) throw SqlError(10305, 16, "Only the System Security Officer can drop a login.");
       std::optional<int32_t> suid;
       {
-        SqlStatement st(*this, "SELECT suid FROM " + sqliteObjectName("master", "dbo", "syslogins") +
-                                   " WHERE rtrim(name) = ?1");
+        SqlStatement st(
+            *this,
+            "SELECT suid FROM " + sqliteObjectName("master", "dbo", "syslogins") + " WHERE rtrim(name) = ?1",
+            SqlStatement::Access::Internal);
         st.bindAll({Value{login}});
         if (st.step()) suid = sqlite3_column_int(st.get(), 0);
       }
@@ -350,8 +409,9 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
         if (d.suid == *suid)
           throw SqlError(17299, 16,
                          "Login '" + login + "' owns database '" + d.name + "' and cannot be dropped.");
-        SqlStatement st(*this, "SELECT count(*) FROM " + sqliteObjectName(d.name, "dbo", "sysusers") +
-                                   " WHERE suid = ?1");
+        SqlStatement st(
+            *this, "SELECT count(*) FROM " + sqliteObjectName(d.name, "dbo", "sysusers") + " WHERE suid = ?1",
+            SqlStatement::Access::Internal);
         st.bindAll({Value{int64_t{*suid}}});
         if (st.step() && sqlite3_column_int(st.get(), 0) > 0)
           throw SqlError(17298, 16,
@@ -361,7 +421,8 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       StatementTransaction tx(*this);
       {
         SqlStatement st(*this,
-                        "DELETE FROM " + sqliteObjectName("master", "dbo", "syslogins") + " WHERE suid = ?1");
+                        "DELETE FROM " + sqliteObjectName("master", "dbo", "syslogins") + " WHERE suid = ?1",
+                        SqlStatement::Access::Internal);
         st.bindAll({Value{int64_t{*suid}}});
         st.step();
       }
@@ -379,6 +440,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
         return *t;
       };
       TableInfo table = resolve(tableName);
+      requireOwnerOf(name, table);
       KeySpec key;
       key.database = table.database;
       key.type = foreign ? 2 : 1;
@@ -397,9 +459,10 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
         std::string pkName = trimmed(required(1));
         TableInfo pk = resolve(pkName);
         key.depid = pk.id;
-        SqlStatement st(*this, "SELECT keycnt, key1, key2, key3, key4, key5, key6, key7, key8 FROM " +
-                                   sqliteObjectName(pk.database, "dbo", "syskeys") +
-                                   " WHERE id = ?1 AND type = 1");
+        SqlStatement st(*this,
+                        "SELECT keycnt, key1, key2, key3, key4, key5, key6, key7, key8 FROM " +
+                            sqliteObjectName(pk.database, "dbo", "syskeys") + " WHERE id = ?1 AND type = 1",
+                        SqlStatement::Access::Internal);
         st.bindAll({Value{int64_t{pk.id}}});
         if (!st.step()) throw SqlError(17433, 16, "Primary key table '" + pkName + "' has no primary key.");
         int count = std::min(sqlite3_column_int(st.get(), 0), 8);
@@ -422,39 +485,18 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       {
         // Named here rather than by id, as the storage layer's own check would.
         SqlStatement st(
-            *this, "SELECT rtrim(type) FROM " +
-                       sqliteObjectName(rn.database.empty() ? database_ : rn.database, "dbo", "sysobjects") +
-                       " WHERE id = ?1");
+            *this,
+            "SELECT rtrim(type) FROM " +
+                sqliteObjectName(rn.database.empty() ? database_ : rn.database, "dbo", "sysobjects") +
+                " WHERE id = ?1",
+            SqlStatement::Access::Internal);
         st.bindAll({Value{int64_t{*id}}});
         const unsigned char* type = st.step() ? sqlite3_column_text(st.get(), 0) : nullptr;
         if (!type || std::string(reinterpret_cast<const char*>(type)) != (rule ? "R" : "D"))
           throw SqlError(rule ? 15102 : 15103, 16,
                          "The object '" + what + "' is not a " + (rule ? "rule." : "default."));
       }
-      int32_t tableId = 0, colid = 0, usertype = 0;
-      size_t dot = object.rfind('.');
-      if (dot != std::string::npos) {
-        // 'table.column' (or 'owner.table.column') binds to one column.
-        std::string tablePart = object.substr(0, dot), column = object.substr(dot + 1);
-        ObjectName tn = splitName(tablePart);
-        std::optional<TableInfo> t =
-            resolveTable(db_, ObjectRef{tn.database, tn.owner, tn.name}, database_, user_);
-        if (!t || t->type != "U")
-          throw SqlError(15104, 16, "You can't bind to table '" + tablePart + "' here.");
-        const CatalogColumn* c = t->findColumn(column);
-        if (!c)
-          throw SqlError(15105, 16,
-                         "The column '" + column + "' does not exist in table '" + tablePart + "'.");
-        tableId = t->id;
-        colid = c->colid;
-      } else {
-        // A name without a dot is a user datatype of this database.
-        SqlStatement st(*this, "SELECT usertype FROM " + sqliteObjectName(database_, "dbo", "systypes") +
-                                   " WHERE rtrim(name) = ?1 AND usertype >= 100");
-        st.bindAll({Value{object}});
-        if (st.step()) usertype = sqlite3_column_int(st.get(), 0);
-        if (!usertype) throw SqlError(15106, 16, "Column or user datatype '" + object + "' does not exist.");
-      }
+      auto [tableId, colid, usertype] = bindingTarget(object);
       StatementTransaction tx(*this);
       if (rule)
         bindRule(db_, database_, *id, tableId, colid, usertype);
@@ -462,6 +504,17 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
         bindDefault(db_, database_, *id, tableId, colid, usertype);
       tx.commit();
       inform(std::string(rule ? "Rule" : "Default") + " bound to " +
+             (usertype ? "datatype." : "table column."));
+    } else if (name == "sp_unbindrule" || name == "sp_unbindefault") {
+      bool rule = name == "sp_unbindrule";
+      auto [tableId, colid, usertype] = bindingTarget(trimmed(required(0)));
+      StatementTransaction tx(*this);
+      if (rule)
+        bindRule(db_, database_, 0, tableId, colid, usertype);
+      else
+        bindDefault(db_, database_, 0, tableId, colid, usertype);
+      tx.commit();
+      inform(std::string(rule ? "Rule" : "Default") + " unbound from " +
              (usertype ? "datatype." : "table column."));
     } else if (name == "sp_lock") {
       std::vector<int> spids;
@@ -476,9 +529,10 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
           intColumn("page"), textColumn("dbname", 30), textColumn("class", 30),    intColumn("context")};
       std::vector<std::vector<Value>> out;
       {
-        SqlStatement st(*this, "SELECT fid, spid, type, id, page, dbid, class, context FROM " +
-                                   sqliteObjectName("master", "dbo", "syslocks") +
-                                   " ORDER BY spid, dbid, id");
+        SqlStatement st(*this,
+                        "SELECT fid, spid, type, id, page, dbid, class, context FROM " +
+                            sqliteObjectName("master", "dbo", "syslocks") + " ORDER BY spid, dbid, id",
+                        SqlStatement::Access::Internal);
         while (st.step()) {
           int spid = sqlite3_column_int(st.get(), 1);
           if (!spids.empty() && std::find(spids.begin(), spids.end(), spid) == spids.end()) continue;

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@
 
 #include "server/core/session.h"
 #include "server/exec/binder.h"
+#include "server/exec/permissions.h"
 #include "server/exec/process_table.h"
 #include "server/storage/catalog.h"
 #include "server/storage/catalog_procedures.h"
@@ -40,6 +42,14 @@ struct DatabaseCommand {
   bool create = false;
   std::vector<std::string> names;
   int line = 1;
+};
+
+// A rule bound to a column, or a CHECK constraint of a table, ready to test rows against.
+struct RowRule {
+  int column = -1;            // the column a rule is bound to (index in TableInfo::columns); -1 for a CHECK
+  std::string name;           // the rule's or constraint's name, for the error
+  tsql::StatementPtr statement;  // the parsed text that owns `condition`
+  const tsql::Expr* condition = nullptr;
 };
 
 // Where a statement leaves the flow of its batch.
@@ -235,6 +245,18 @@ class SessionImpl : public Session, public BindContext {
   void assignVariable(const std::string& name, const Value& v, const TypeDesc& from);
   // A value's text for PRINT and RAISERROR arguments.
   std::string printText(const Value& v, const TypeDesc& type);
+  // Row integrity (exec_constraints.cpp). Keeps the CHECK constraints of a new table (`columns[k]`
+  // names the column a column constraint belongs to, empty for a table constraint).
+  void createCheckConstraints(const TableInfo& t, const std::vector<const tsql::Constraint*>& checks,
+                              const std::vector<std::string>& columns);
+  // Removes a table's CHECK constraint objects (DROP TABLE).
+  void dropCheckConstraints(const TableInfo& t);
+  // The rules and CHECK constraints rows of `t` must pass.
+  std::vector<RowRule> rowRules(const TableInfo& t);
+  // Tests a full row (storage values in column order); `changed` limits the rules tested to the
+  // columns an UPDATE sets (CHECK constraints are always tested). Throws 552 or 548.
+  void verifyRow(const TableInfo& t, const std::vector<RowRule>& rules, const std::vector<Value>& row,
+                 const std::vector<bool>* changed);
   // The column default of a table column evaluated now (getdate() ...), or NULL when none.
   std::pair<Value, TypeDesc> columnDefault(const CatalogColumn& c);
   // Where a #table of this session is stored and whether it is one of ours.
@@ -255,6 +277,10 @@ class SessionImpl : public Session, public BindContext {
   sqlite3* db_;
   int spid_;
   SessionIdentity id_;
+  // What the login may do; removed before the connection closes.
+  std::unique_ptr<Permissions> permissions_;
+  // DDL on an existing object is its owner's (Permissions::requireOwner); #tables are the session's.
+  void requireOwnerOf(const std::string& command, const TableInfo& t);
   ProcessTable& processes_;
   std::string database_;
   std::string user_;
@@ -288,13 +314,13 @@ class SessionImpl : public Session, public BindContext {
   bool markersSet_ = false;
   std::map<int32_t, CursorState> cursors_;
   int32_t nextCursorId_ = 1;
-  int32_t sqlStatus_ = 0;               // @@sqlstatus: 0 a row was fetched, 2 no more rows
-  int procDepth_ = 0;                   // @@nestlevel: procedures being run
-  int32_t procId_ = 0;                  // @@procid of the innermost one
-  std::string procName_;                // its name, for messages raised inside it
-  std::optional<int32_t> returnValue_;  // RETURN n of the innermost procedure
-  bool unwinding_ = false;              // rolling back: cancels are not honoured until it is done
-  bool liveTables_ = false;             // the running SQL reads sysprocesses or syslocks
+  int32_t sqlStatus_ = 0;                          // @@sqlstatus: 0 a row was fetched, 2 no more rows
+  int procDepth_ = 0;                              // @@nestlevel: procedures being run
+  int32_t procId_ = 0;                             // @@procid of the innermost one
+  std::string procName_;                           // its name, for messages raised inside it
+  std::optional<int32_t> returnValue_;             // RETURN n of the innermost procedure
+  bool unwinding_ = false;                         // rolling back: cancels are not honoured until it is done
+  bool liveTables_ = false;                        // the running SQL reads sysprocesses or syslocks
   std::map<std::string, TableInfo> pseudoTables_;  // `inserted`/`deleted` of the running trigger
   std::set<int32_t> firingTables_;                 // tables whose trigger is running (no recursion)
   bool triggerAbort_ = false;  // a trigger rolled back or failed: the rest of the batch is skipped
