@@ -526,6 +526,8 @@ BoundExpr Binder::bindBinary(const BinaryExpr& e, const Scope& scope) {
                             aLower ? a.type.type : b.type.type, aLower ? b.type.type : a.type.type);
     }
     r.type = *t;
+    // With set arithignore a zero divisor or an overflow gives NULL.
+    if (op == ArithOp::Div || op == ArithOp::Mod || isExactClass(*t)) r.nullable = true;
     if (isExactClass(*t)) {
       // Exact arithmetic: one t_exact call per chain of steps, each step with its own result type.
       char c = op == ArithOp::Add ? '+' : op == ArithOp::Sub ? '-' : op == ArithOp::Mul ? '*' : op == ArithOp::Div ? '/' : '%';

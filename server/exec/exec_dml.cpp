@@ -133,6 +133,14 @@ void SessionImpl::runInsert(const InsertStatement& s) {
     throw SqlError(213, 16,
                    "Insert error: column name or number of supplied values does not match table definition.");
 
+  // '5' into an int column is refused as the family does (257): character data needs convert().
+  if (!s.execute)
+    for (size_t k = 0; k < targets.size(); ++k) {
+      const TypeDesc& to = t.columns[targets[k]].desc.type;
+      if (!storableImplicitly(sourceTypes[k].type, to.type))
+        throw conversionError(ConversionError::ImplicitNotAllowed, ConversionKind::Implicit, sourceTypes[k].type,
+                              to.type);
+    }
   std::vector<std::vector<Value>> rows = std::move(executed);
   if (!s.execute) {
     SqlStatement src(*this, sourceSql);
@@ -235,7 +243,7 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
     if (c->identity)
       throw SqlError(4406, 16, "Column '" + c->desc.name + "' is an identity column and cannot be updated.");
     BoundExpr v = binder.bindHinted(*a.value, scope, &c->desc.type);
-    if (!v.isNullLiteral && !implicitConversionAllowed(v.type.type, c->desc.type.type))
+    if (!v.isNullLiteral && !storableImplicitly(v.type.type, c->desc.type.type))
       throw conversionError(ConversionError::ImplicitNotAllowed, ConversionKind::Implicit, v.type.type,
                             c->desc.type.type);
     if (v.isNullLiteral && !c->desc.nullable) throw nullNotAllowed(c->desc.name, t);

@@ -121,7 +121,7 @@ SessionImpl::SessionImpl(sqlite3* db, int spid, SessionIdentity identity, Proces
   info_.host = id_.host;
   info_.program = id_.program;
   info_.spid = spid_;
-  registerExecFunctions(db_);
+  registerExecFunctions(db_, &info_);
   setSessionInfo(db_, &info_);
   // A blocked writer waits in 10 ms steps, gives up after the lock timeout, and stops at once
   // when the client cancels.
@@ -269,10 +269,7 @@ Variable* SessionImpl::findVariable(const std::string& name) {
 }
 
 std::string SessionImpl::tempTableName(const std::string& name) const {
-  // #tables are private: the stored name carries the spid, as the family's tempdb names do.
-  std::string suffix = std::to_string(spid_);
-  while (suffix.size() < 5) suffix = "0" + suffix;
-  return name + "_" + suffix;
+  return tempTableStoredName(name, spid_);
 }
 
 std::optional<std::pair<Value, TypeDesc>> SessionImpl::global(const std::string& name) {
@@ -418,6 +415,13 @@ Flow SessionImpl::runStatement(const Statement& s) {
     ++errorCount_;
     sendMessage(e.toMessage());
     done(true, -1);
+    if (options_.arithAbort && isArithmeticError(e)) {
+      // set arithabort arith_overflow on (the default): an overflow or a zero divisor rolls the
+      // transaction back and ends the batch, procedure callers included.
+      if (tranCount_ > 0) rollbackAll();
+      if (procDepth_ > 0) triggerAbort_ = true;
+      return Flow::Abort;
+    }
     return abortsBatch(e) ? Flow::Abort : Flow::Next;
   } catch (const Cancelled&) {
     throw;
