@@ -18,6 +18,7 @@ void SessionImpl::runAlterTable(const AlterTableStatement& s) {
                    "Cannot alter table '" + t.name + "' because this table does not exist in database '" +
                        t.database + "'.");
   if (!s.addConstraints.empty()) throw notSupported("ALTER TABLE ADD CONSTRAINT");
+  requireOwnerOf("ALTER TABLE", t);
   StatementTransaction tx(*this);
   for (const auto& c : s.addColumns) {
     if (!c.constraints.empty()) throw notSupported("A constraint in ALTER TABLE ADD");

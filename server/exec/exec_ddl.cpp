@@ -32,6 +32,8 @@ void SessionImpl::runCreateTable(const CreateTableStatement& s) {
       checks.push_back(&k);
       checkColumns.emplace_back();
     }
+  if (temp) requireIdentifierLength(s.table.name);
+  if (!temp) permissions_->requireOwner("CREATE TABLE", details.database, details.owner, details.name);
   for (const auto& c : s.columns) {
     for (const auto& k : c.constraints)
       if (k.kind == ConstraintKind::Check && k.check) {
@@ -104,6 +106,7 @@ void SessionImpl::runDrop(const DropStatement& s) {
       throw SqlError(3701, 11,
                      std::string("Cannot drop the ") + (view ? "view" : "table") + " '" + name.toSql() +
                          "', because it doesn't exist in the system catalogs.");
+    requireOwnerOf(view ? "DROP VIEW" : "DROP TABLE", *t);
     if (view) {
       dropView(db_, *t);
     } else {
@@ -121,6 +124,7 @@ void SessionImpl::runCreateIndex(const CreateIndexStatement& s) {
   TableInfo t = binder.resolveTable(s.table);
   if (t.type != "U")
     throw SqlError(1921, 16, "Cannot create an index on '" + t.name + "': it is not a user table.");
+  requireOwnerOf("CREATE INDEX", t);
   IndexSpec details;
   details.name = s.name;
   for (const auto& c : s.columns) details.columns.push_back(c.name);
@@ -137,6 +141,7 @@ void SessionImpl::runDropIndex(const DropIndexStatement& s) {
   StatementTransaction tx(*this);
   for (const auto& ref : s.indexes) {
     TableInfo t = binder.resolveTable(ref.table);
+    requireOwnerOf("DROP INDEX", t);
     dropIndex(db_, t, ref.index);
   }
   tx.commit();
@@ -178,6 +183,7 @@ void SessionImpl::runCreateView(const CreateViewStatement& s) {
   details.tsqlText = std::string(s.sourceText(batch_));
   details.columns = q.columns;
   if (!databaseExists(db_, details.database)) throw unknownDatabase(details.database);
+  permissions_->requireOwner("CREATE VIEW", details.database, details.owner, details.name);
   StatementTransaction tx(*this);
   createView(db_, details);
   tx.commit();

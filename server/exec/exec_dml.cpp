@@ -343,6 +343,7 @@ void SessionImpl::runTruncate(const TruncateStatement& s) {
   Binder binder(*this);
   TableInfo t = binder.resolveTable(s.table);
   refuseView(t);
+  requireOwnerOf("TRUNCATE TABLE", t);
   StatementTransaction tx(*this);
   execSql("DELETE FROM " + t.sqliteName);
   tx.commit();

@@ -53,10 +53,12 @@ void SessionImpl::runGrant(const GrantStatement& s) {
   ObjectRef ref{database, s.object.owner, s.object.name};
   auto objectId = resolveObjectId(db_, ref, database_, user_);
   if (!objectId) throw objectNotFound(s.object.toSql());
+  permissions_->requireOwner(s.revoke ? "REVOKE" : "GRANT", database, *objectId);
   bool procedure = false;
   {
     SqlStatement q(
-        *this, "SELECT trim(type) FROM " + sqliteObjectName(database, "dbo", "sysobjects") + " WHERE id = ?");
+        *this, "SELECT trim(type) FROM " + sqliteObjectName(database, "dbo", "sysobjects") + " WHERE id = ?",
+        SqlStatement::Access::Internal);
     q.bindAll({Value(static_cast<int64_t>(*objectId))});
     if (q.step()) {
       const unsigned char* type = sqlite3_column_text(q.get(), 0);

@@ -67,6 +67,7 @@ void SessionImpl::runCreateProcedure(const CreateProcedureStatement& s) {
     details.params.push_back({p.name, resolveTypeName(*this, p.type), p.output});
   }
   details.text = std::string(s.sourceText(batch_));
+  permissions_->requireOwner("CREATE PROCEDURE", details.database, details.owner, details.name);
   StatementTransaction tx(*this);
   createProcedure(db_, details);
   tx.commit();
@@ -81,6 +82,7 @@ void SessionImpl::runDropProcedure(const DropStatement& s) {
       throw SqlError(3701, 11,
                      "Cannot drop the procedure '" + name.toSql() +
                          "', because it doesn't exist in the system catalogs.");
+    permissions_->requireOwner("DROP PROCEDURE", proc->database, proc->owner, proc->name);
     dropProcedure(db_, *proc);
   }
   tx.commit();
@@ -106,6 +108,11 @@ SessionImpl::CallResult SessionImpl::callProcedure(const ObjectName& name, const
     if (name.database.empty() && runSystemProcedure(name.name, args, builtin)) return builtin;
     throw procedureNotFound(name.toSql());
   }
+  // The system procedures of sybsystemprocs and master are everyone's; others need EXECUTE.
+  bool systemProcedure = proc->name.rfind("sp_", 0) == 0 &&
+                         (proc->database == "sybsystemprocs" || proc->database == "master") &&
+                         proc->owner == "dbo";
+  if (!systemProcedure) permissions_->requireExecute(proc->database, proc->id, proc->owner, proc->name);
   noteLiveTables(proc->text);
   std::vector<StatementPtr> stored = parseBatch(proc->text, parseOptions());
   if (stored.empty() || !stored[0]->is<CreateProcedureStatement>())
@@ -178,12 +185,15 @@ SessionImpl::CallResult SessionImpl::callProcedure(const ObjectName& name, const
   gotoLabel_.clear();
   returnValue_.reset();
   if (proc->database != database_) {
+    // The login runs a procedure of another database as its user there (or as guest).
+    DbUser u = permissions_->requireUser(proc->database);
     database_ = proc->database;
-    auto u = findUserForLogin(db_, database_, id_.suid);
-    user_ = u ? u->name : std::string("dbo");
+    user_ = u.name;
     info_.database = database_;
     info_.user = user_;
   }
+  // The body works with the rights of the procedure's owner over the owner's objects.
+  Permissions::Chain chain(*permissions_, proc->database, proc->owner);
 
   for (size_t i = 0; i < def.params.size(); ++i) {
     const ProcParam& p = def.params[i];

@@ -17,6 +17,10 @@ void SessionImpl::createTextObjectFor(const Statement& s, const ObjectName& name
   details.type = type;
   details.tsqlText = std::string(s.sourceText(batch_));
   if (!databaseExists(db_, details.database)) throw unknownDatabase(details.database);
+  permissions_->requireOwner(type == "TR"  ? "CREATE TRIGGER"
+                             : type == "R" ? "CREATE RULE"
+                                           : "CREATE DEFAULT",
+                             details.database, details.owner, details.name);
   StatementTransaction tx(*this);
   createTextObject(db_, details);
   tx.commit();
@@ -47,8 +51,10 @@ void SessionImpl::runDropTextObject(const DropStatement& s) {
     // DROP RULE of a table (or DROP TRIGGER of a rule) must not remove the other kind of object.
     bool matches = false;
     if (id) {
-      SqlStatement q(*this, "SELECT trim(type) FROM " + sqliteObjectName(database, "dbo", "sysobjects") +
-                                " WHERE id = ?");
+      SqlStatement q(
+          *this,
+          "SELECT trim(type) FROM " + sqliteObjectName(database, "dbo", "sysobjects") + " WHERE id = ?",
+          SqlStatement::Access::Internal);
       q.bindAll({Value(static_cast<int64_t>(*id))});
       if (q.step()) {
         const unsigned char* t = sqlite3_column_text(q.get(), 0);
@@ -59,6 +65,10 @@ void SessionImpl::runDropTextObject(const DropStatement& s) {
       throw SqlError(3701, 11,
                      std::string("Cannot drop the ") + what + " '" + name.toSql() +
                          "', because it doesn't exist in the system catalogs.");
+    permissions_->requireOwner(std::string("DROP ") + (type[0] == 'R'   ? "RULE"
+                                                       : type[0] == 'D' ? "DEFAULT"
+                                                                        : "TRIGGER"),
+                               database, *id);
     dropTextObject(db_, database, *id);
   }
   tx.commit();

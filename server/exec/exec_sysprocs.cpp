@@ -148,6 +148,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
         resolveTable(db_, ObjectRef{tn.database, tn.owner, tn.name}, database_, user_);
       if (!t || t->type != "U")
         throw SqlError(15104, 16, "You can't bind to table '" + tablePart + "' here.");
+      requireOwnerOf(name, *t);
       const CatalogColumn* c = t->findColumn(column);
       if (!c)
         throw SqlError(15105, 16,
@@ -157,10 +158,16 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
     } else {
       // A name without a dot is a user datatype of this database.
       SqlStatement st(*this, "SELECT usertype FROM " + sqliteObjectName(database_, "dbo", "systypes") +
-                         " WHERE rtrim(name) = ?1 AND usertype >= 100");
+                         " WHERE rtrim(name) = ?1 AND usertype >= 100",
+                      SqlStatement::Access::Internal);
       st.bindAll({Value{object}});
       if (st.step()) usertype = sqlite3_column_int(st.get(), 0);
       if (!usertype) throw SqlError(15106, 16, "Column or user datatype '" + object + "' does not exist.");
+      // Datatypes of a database are its owner's to bind.
+      if (id_.suid != 1 && user_ != "dbo")
+        throw SqlError(17230, 16,
+                       "Only the System Administrator (SA) or the Database Owner (dbo) may execute this stored "
+                       "procedure.");
     }
     return std::make_tuple(tableId, colid, usertype);
   };
@@ -200,6 +207,14 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
     return *arg[i];
   };
 
+  // Users, groups and datatypes of a database are its owner's to change.
+  auto ownerOnly = [&] {
+    if (id_.suid != 1 && user_ != "dbo")
+      throw SqlError(17230, 16,
+                     "Only the System Administrator (SA) or the Database Owner (dbo) may execute this stored "
+                     "procedure.");
+  };
+
   try {
     if (name == "sp_password") {
       std::string caller = arg[0].value_or("");
@@ -236,6 +251,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       inform("Account unlocked.");
       inform("New login created.");
     } else if (name == "sp_addtype") {
+      ownerOnly();
       std::string type = required(0);
       std::string physical = required(1);
       // The options come as one word (sp_addtype t, 'int', 'not null') or as an identity word and
@@ -276,19 +292,23 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       tx.commit();
       inform("Type added.");
     } else if (name == "sp_addgroup") {
+      ownerOnly();
       std::string group = required(0);
       StatementTransaction tx(*this);
       addGroup(db_, database_, group);
       tx.commit();
       inform("New group added.");
     } else if (name == "sp_adduser") {
+      ownerOnly();
       std::string login = trimmed(required(0));
       std::string user = arg[1] ? trimmed(*arg[1]) : login;
       std::string group = arg[2] ? trimmed(*arg[2]) : std::string("public");
       std::optional<int32_t> suid;
       {
-        SqlStatement st(*this, "SELECT suid FROM " + sqliteObjectName("master", "dbo", "syslogins") +
-                                   " WHERE rtrim(name) = ?1");
+        SqlStatement st(
+            *this,
+            "SELECT suid FROM " + sqliteObjectName("master", "dbo", "syslogins") + " WHERE rtrim(name) = ?1",
+            SqlStatement::Access::Internal);
         st.bindAll({Value{login}});
         if (st.step()) suid = sqlite3_column_int(st.get(), 0);
       }
@@ -327,8 +347,10 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       if (!id) throw SqlError(17461, 16, "Object '" + object + "' does not exist in this database.");
       std::vector<Value> lines;
       {
-        SqlStatement st(*this, "SELECT text FROM " + sqliteObjectName(db, "dbo", "syscomments") +
-                                   " WHERE id = ?1 ORDER BY number, colid2, colid");
+        SqlStatement st(*this,
+                        "SELECT text FROM " + sqliteObjectName(db, "dbo", "syscomments") +
+                            " WHERE id = ?1 ORDER BY number, colid2, colid",
+                        SqlStatement::Access::Internal);
         st.bindAll({Value{int64_t{*id}}});
         while (st.step()) {
           const unsigned char* t = sqlite3_column_text(st.get(), 0);
@@ -343,18 +365,21 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       for (const Value& l : lines) sink_->row({l});
       done(false, static_cast<int32_t>(lines.size()));
     } else if (name == "sp_droptype") {
+      ownerOnly();
       std::string type = trimmed(required(0));
       StatementTransaction tx(*this);
       dropUserType(db_, database_, type);
       tx.commit();
       inform("Type has been dropped.");
     } else if (name == "sp_dropuser") {
+      ownerOnly();
       std::string user = trimmed(required(0));
       StatementTransaction tx(*this);
       dropUser(db_, database_, user);
       tx.commit();
       inform("User has been dropped from current database.");
     } else if (name == "sp_changegroup") {
+      ownerOnly();
       std::string group = trimmed(required(0));
       std::string user = trimmed(required(1));
       StatementTransaction tx(*this);
@@ -366,8 +391,10 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       if (id_.suid != 1) throw SqlError(10305, 16, "Only the System Security Officer can drop a login.");
       std::optional<int32_t> suid;
       {
-        SqlStatement st(*this, "SELECT suid FROM " + sqliteObjectName("master", "dbo", "syslogins") +
-                                   " WHERE rtrim(name) = ?1");
+        SqlStatement st(
+            *this,
+            "SELECT suid FROM " + sqliteObjectName("master", "dbo", "syslogins") + " WHERE rtrim(name) = ?1",
+            SqlStatement::Access::Internal);
         st.bindAll({Value{login}});
         if (st.step()) suid = sqlite3_column_int(st.get(), 0);
       }
@@ -382,8 +409,9 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
         if (d.suid == *suid)
           throw SqlError(17299, 16,
                          "Login '" + login + "' owns database '" + d.name + "' and cannot be dropped.");
-        SqlStatement st(*this, "SELECT count(*) FROM " + sqliteObjectName(d.name, "dbo", "sysusers") +
-                                   " WHERE suid = ?1");
+        SqlStatement st(
+            *this, "SELECT count(*) FROM " + sqliteObjectName(d.name, "dbo", "sysusers") + " WHERE suid = ?1",
+            SqlStatement::Access::Internal);
         st.bindAll({Value{int64_t{*suid}}});
         if (st.step() && sqlite3_column_int(st.get(), 0) > 0)
           throw SqlError(17298, 16,
@@ -393,7 +421,8 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       StatementTransaction tx(*this);
       {
         SqlStatement st(*this,
-                        "DELETE FROM " + sqliteObjectName("master", "dbo", "syslogins") + " WHERE suid = ?1");
+                        "DELETE FROM " + sqliteObjectName("master", "dbo", "syslogins") + " WHERE suid = ?1",
+                        SqlStatement::Access::Internal);
         st.bindAll({Value{int64_t{*suid}}});
         st.step();
       }
@@ -411,6 +440,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
         return *t;
       };
       TableInfo table = resolve(tableName);
+      requireOwnerOf(name, table);
       KeySpec key;
       key.database = table.database;
       key.type = foreign ? 2 : 1;
@@ -429,9 +459,10 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
         std::string pkName = trimmed(required(1));
         TableInfo pk = resolve(pkName);
         key.depid = pk.id;
-        SqlStatement st(*this, "SELECT keycnt, key1, key2, key3, key4, key5, key6, key7, key8 FROM " +
-                                   sqliteObjectName(pk.database, "dbo", "syskeys") +
-                                   " WHERE id = ?1 AND type = 1");
+        SqlStatement st(*this,
+                        "SELECT keycnt, key1, key2, key3, key4, key5, key6, key7, key8 FROM " +
+                            sqliteObjectName(pk.database, "dbo", "syskeys") + " WHERE id = ?1 AND type = 1",
+                        SqlStatement::Access::Internal);
         st.bindAll({Value{int64_t{pk.id}}});
         if (!st.step()) throw SqlError(17433, 16, "Primary key table '" + pkName + "' has no primary key.");
         int count = std::min(sqlite3_column_int(st.get(), 0), 8);
@@ -454,9 +485,11 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       {
         // Named here rather than by id, as the storage layer's own check would.
         SqlStatement st(
-            *this, "SELECT rtrim(type) FROM " +
-                       sqliteObjectName(rn.database.empty() ? database_ : rn.database, "dbo", "sysobjects") +
-                       " WHERE id = ?1");
+            *this,
+            "SELECT rtrim(type) FROM " +
+                sqliteObjectName(rn.database.empty() ? database_ : rn.database, "dbo", "sysobjects") +
+                " WHERE id = ?1",
+            SqlStatement::Access::Internal);
         st.bindAll({Value{int64_t{*id}}});
         const unsigned char* type = st.step() ? sqlite3_column_text(st.get(), 0) : nullptr;
         if (!type || std::string(reinterpret_cast<const char*>(type)) != (rule ? "R" : "D"))
@@ -496,9 +529,10 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
           intColumn("page"), textColumn("dbname", 30), textColumn("class", 30),    intColumn("context")};
       std::vector<std::vector<Value>> out;
       {
-        SqlStatement st(*this, "SELECT fid, spid, type, id, page, dbid, class, context FROM " +
-                                   sqliteObjectName("master", "dbo", "syslocks") +
-                                   " ORDER BY spid, dbid, id");
+        SqlStatement st(*this,
+                        "SELECT fid, spid, type, id, page, dbid, class, context FROM " +
+                            sqliteObjectName("master", "dbo", "syslocks") + " ORDER BY spid, dbid, id",
+                        SqlStatement::Access::Internal);
         while (st.step()) {
           int spid = sqlite3_column_int(st.get(), 1);
           if (!spids.empty() && std::find(spids.begin(), spids.end(), spid) == spids.end()) continue;

@@ -15,6 +15,7 @@ void SessionImpl::runCreateTrigger(const CreateTriggerStatement& s) {
   TableInfo t = binder.resolveTable(s.table);
   if (t.type != "U")
     throw SqlError(2108, 16, "Cannot create a trigger on '" + t.name + "': it is not a user table.");
+  requireOwnerOf("CREATE TRIGGER", t);
   TextObjectSpec details;
   details.tableId = t.id;
   details.onInsert = s.onInsert;
@@ -50,8 +51,10 @@ TriggerFiring::TriggerFiring(SessionImpl& session, const TableInfo& table, Event
     return;
   const char* column = event == Event::Insert ? "instrig" : event == Event::Update ? "updtrig" : "deltrig";
   {
-    SqlStatement q(session_, std::string("SELECT ") + column + " FROM " +
-                                 sqliteObjectName(table.database, "dbo", "sysobjects") + " WHERE id = ?");
+    SqlStatement q(session_,
+                   std::string("SELECT ") + column + " FROM " +
+                       sqliteObjectName(table.database, "dbo", "sysobjects") + " WHERE id = ?",
+                   SqlStatement::Access::Internal);
     q.bindAll({Value(static_cast<int64_t>(table.id))});
     if (q.step()) triggerId_ = sqlite3_column_int(q.get(), 0);
   }
@@ -109,7 +112,8 @@ void TriggerFiring::fire(int32_t rows) {
   std::string name;
   {
     SqlStatement q(
-        s, "SELECT name FROM " + sqliteObjectName(table_.database, "dbo", "sysobjects") + " WHERE id = ?");
+        s, "SELECT name FROM " + sqliteObjectName(table_.database, "dbo", "sysobjects") + " WHERE id = ?",
+        SqlStatement::Access::Internal);
     q.bindAll({Value(static_cast<int64_t>(triggerId_))});
     if (q.step()) name = reinterpret_cast<const char*>(sqlite3_column_text(q.get(), 0));
   }
@@ -161,6 +165,8 @@ void TriggerFiring::fire(int32_t rows) {
       s.firingTables_.erase(table);
     }
   } frame(s, table_.id);
+  // The body works with the rights of the table's owner over the owner's objects.
+  Permissions::Chain chain(*s.permissions_, table_.database, table_.owner);
   s.variables_.clear();
   s.gotoLabel_.clear();
   s.returnValue_.reset();

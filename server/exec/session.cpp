@@ -24,9 +24,26 @@ using namespace tsql;
 
 // ---- SqlStatement -------------------------------------------------------------------------------
 
-SqlStatement::SqlStatement(SessionImpl& session, const std::string& sql) : session_(session) {
+SqlStatement::SqlStatement(SessionImpl& session, const std::string& sql, Access access) : session_(session) {
   if (session.describing_) throw Described{};
-  int rc = sqlite3_prepare_v2(session.db_, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr);
+  int rc = SQLITE_OK;
+  if (access == Access::Checked && session.permissions_) {
+    {
+      Permissions::Recording recording(*session.permissions_);
+      rc = sqlite3_prepare_v2(session.db_, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr);
+    }
+    if (rc == SQLITE_OK) {
+      try {
+        session.permissions_->check();
+      } catch (...) {
+        sqlite3_finalize(stmt_);
+        stmt_ = nullptr;
+        throw;
+      }
+    }
+  } else {
+    rc = sqlite3_prepare_v2(session.db_, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr);
+  }
   if (rc != SQLITE_OK) fail(rc);
 }
 
@@ -123,12 +140,18 @@ SessionImpl::SessionImpl(sqlite3* db, int spid, SessionIdentity identity, Proces
   info_.spid = spid_;
   registerExecFunctions(db_, &info_);
   setSessionInfo(db_, &info_);
+  permissions_ = std::make_unique<Permissions>(db_, id_.suid);
   // A blocked writer waits in 10 ms steps, gives up after the lock timeout, and stops at once
   // when the client cancels.
   sqlite3_busy_handler(
       db_, [](void* self, int count) { return static_cast<SessionImpl*>(self)->onBusy(count); }, this);
   sqlite3_progress_handler(
       db_, 2000, [](void* self) { return static_cast<SessionImpl*>(self)->onProgress(); }, this);
+}
+
+void SessionImpl::requireOwnerOf(const std::string& command, const TableInfo& t) {
+  if (t.database == "tempdb" && !t.name.empty() && t.name[0] == '#') return;
+  permissions_->requireOwner(command, t.database, t.owner, t.name);
 }
 
 SessionImpl::~SessionImpl() {
@@ -140,6 +163,7 @@ SessionImpl::~SessionImpl() {
   } catch (...) {
   }
   sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+  permissions_.reset();
   sqlite3_close_v2(db_);
   processes_.remove(spid_);
 }

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@
 
 #include "server/core/session.h"
 #include "server/exec/binder.h"
+#include "server/exec/permissions.h"
 #include "server/exec/process_table.h"
 #include "server/storage/catalog.h"
 #include "server/storage/catalog_procedures.h"
@@ -275,6 +277,10 @@ class SessionImpl : public Session, public BindContext {
   sqlite3* db_;
   int spid_;
   SessionIdentity id_;
+  // What the login may do; removed before the connection closes.
+  std::unique_ptr<Permissions> permissions_;
+  // DDL on an existing object is its owner's (Permissions::requireOwner); #tables are the session's.
+  void requireOwnerOf(const std::string& command, const TableInfo& t);
   ProcessTable& processes_;
   std::string database_;
   std::string user_;
@@ -308,13 +314,13 @@ class SessionImpl : public Session, public BindContext {
   bool markersSet_ = false;
   std::map<int32_t, CursorState> cursors_;
   int32_t nextCursorId_ = 1;
-  int32_t sqlStatus_ = 0;               // @@sqlstatus: 0 a row was fetched, 2 no more rows
-  int procDepth_ = 0;                   // @@nestlevel: procedures being run
-  int32_t procId_ = 0;                  // @@procid of the innermost one
-  std::string procName_;                // its name, for messages raised inside it
-  std::optional<int32_t> returnValue_;  // RETURN n of the innermost procedure
-  bool unwinding_ = false;              // rolling back: cancels are not honoured until it is done
-  bool liveTables_ = false;             // the running SQL reads sysprocesses or syslocks
+  int32_t sqlStatus_ = 0;                          // @@sqlstatus: 0 a row was fetched, 2 no more rows
+  int procDepth_ = 0;                              // @@nestlevel: procedures being run
+  int32_t procId_ = 0;                             // @@procid of the innermost one
+  std::string procName_;                           // its name, for messages raised inside it
+  std::optional<int32_t> returnValue_;             // RETURN n of the innermost procedure
+  bool unwinding_ = false;                         // rolling back: cancels are not honoured until it is done
+  bool liveTables_ = false;                        // the running SQL reads sysprocesses or syslocks
   std::map<std::string, TableInfo> pseudoTables_;  // `inserted`/`deleted` of the running trigger
   std::set<int32_t> firingTables_;                 // tables whose trigger is running (no recursion)
   bool triggerAbort_ = false;  // a trigger rolled back or failed: the rest of the batch is skipped

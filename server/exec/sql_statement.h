@@ -14,8 +14,12 @@ namespace tabsrv {
 
 class SqlStatement {
  public:
-  // Prepares `sql` on the session's connection; throws SqlError (or Cancelled).
-  SqlStatement(SessionImpl& session, const std::string& sql);
+  // Statements generated from a user's T-SQL are checked against the session's permissions;
+  // the server's own catalogue reads are not.
+  enum class Access { Checked, Internal };
+  // Prepares `sql` on the session's connection; throws SqlError (or Cancelled), including the
+  // permission errors of Permissions::check for a checked statement.
+  SqlStatement(SessionImpl& session, const std::string& sql, Access access = Access::Checked);
   ~SqlStatement();
   SqlStatement(const SqlStatement&) = delete;
   SqlStatement& operator=(const SqlStatement&) = delete;

@@ -117,6 +117,16 @@ struct DatabaseInfo {
   int32_t suid = 0;
 };
 
+// --- names -------------------------------------------------------------------------------------
+
+// The longest name the catalogue keeps (sysname is varchar(30)), in bytes.
+constexpr size_t kMaxIdentifierLength = 30;
+
+// Throws SqlError 103 "The identifier that starts with '<first 30>' is too long. Maximum length is
+// 30." for a longer `name`. Every create of the catalogue calls it for each name it stores, so no
+// name is kept cut in the catalogue and whole in SQLite.
+void requireIdentifierLength(const std::string& name);
+
 // --- databases ---------------------------------------------------------------------------------
 
 // True when `name` is in master..sysdatabases (exact, case-sensitive match).

@@ -63,6 +63,8 @@ int32_t ownerUid(sqlite3* db, const std::string& database, const std::string& ow
 // (SQLite's names ignore case, the catalogue's do not).
 void requireFreeName(sqlite3* db, const std::string& database, const std::string& owner, int32_t uid,
                      const std::string& name) {
+  // A #table's stored name carries the session's suffix; the executor checks the name as written.
+  if (name.empty() || name[0] != '#') requireIdentifierLength(name);
   Stmt st(db, "SELECT name FROM " + sysTable(database, "sysobjects") + " WHERE name = ?1 AND uid = ?2");
   st.bind(1, name).bind(2, uid);
   bool taken = false;
@@ -112,6 +114,7 @@ void writeColumns(sqlite3* db, const std::string& database, int32_t id, const st
                   int& minlen, int& maxlen) {
   int offset = 2, varOffset = -1, colid = 0;
   minlen = maxlen = 0;
+  for (const ColumnRow& c : cols) requireIdentifierLength(c.name);
   for (const ColumnRow& c : cols) {
     bool variable = isVariable(c.type, c.nullable);
     bool numeric = c.type.type == SqlType::Numeric || c.type.type == SqlType::Decimal;
@@ -154,6 +157,7 @@ Bytes keyBytes(const std::vector<int32_t>& colids) {
 void insertIndexRow(sqlite3* db, const std::string& database, int32_t tableId, const std::string& name,
                     int indid, int status, int status2, const std::vector<int32_t>& colids, int minlen,
                     int maxlen) {
+  if (indid > 0) requireIdentifierLength(name);
   insertSystemRow(db, database, "sysindexes",
                   {{"name", name},
                    {"id", int64_t{tableId}},
@@ -253,6 +257,13 @@ IndexInfo addIndex(sqlite3* db, const TableInfo& table, const IndexSpec& details
 
 }  // namespace
 
+void requireIdentifierLength(const std::string& name) {
+  if (name.size() > kMaxIdentifierLength)
+    throw SqlError(103, 15,
+                   "The identifier that starts with '" + name.substr(0, kMaxIdentifierLength) +
+                       "' is too long. Maximum length is " + std::to_string(kMaxIdentifierLength) + ".");
+}
+
 TableInfo createTable(sqlite3* db, const TableSpec& details) {
   requireDatabase(db, details.database);
   std::string owner = details.owner.empty() ? std::string("dbo") : details.owner;
@@ -322,7 +333,8 @@ TableInfo createTable(sqlite3* db, const TableSpec& details) {
   bool clustered = std::any_of(details.constraints.begin(), details.constraints.end(),
                                [](const IndexSpec& k) { return k.clustered; });
   if (!clustered) insertIndexRow(db, details.database, id, details.name, 0, 0, 0, {}, minlen, maxlen);
-  if (std::any_of(details.columns.begin(), details.columns.end(), [](const ColumnSpec& c) { return c.identity; })) {
+  if (std::any_of(details.columns.begin(), details.columns.end(),
+                  [](const ColumnSpec& c) { return c.identity; })) {
     Stmt st(db, std::string("INSERT OR REPLACE INTO ") + storage::kCountersTable +
                     " (db, object, next) VALUES (?1, ?2, 1)");
     st.bind(1, details.database).bind(2, id);
@@ -332,9 +344,9 @@ TableInfo createTable(sqlite3* db, const TableSpec& details) {
   for (const IndexSpec& k : details.constraints) {
     IndexSpec s = k;
     s.unique = true;
-    std::string name = k.name.empty()
-                           ? details.name + "_" + std::to_string(storage::allocateObjectId(db, details.database))
-                           : k.name;
+    std::string name =
+        k.name.empty() ? details.name + "_" + std::to_string(storage::allocateObjectId(db, details.database))
+                       : k.name;
     table.indexes.push_back(addIndex(db, table, s, name, true));
   }
   return *storage::loadTable(db, details.database, id);
@@ -536,8 +548,8 @@ TableInfo createView(sqlite3* db, const ViewSpec& details) {
     if (!cols.empty()) cols += ", ";
     cols += quoteIdent(c.name);
   }
-  storage::execSql(db, "CREATE VIEW " + sqliteObjectName(details.database, owner, details.name) + " (" + cols +
-                           ") AS " + details.sqliteSelect);
+  storage::execSql(db, "CREATE VIEW " + sqliteObjectName(details.database, owner, details.name) + " (" +
+                           cols + ") AS " + details.sqliteSelect);
   int32_t id = storage::allocateObjectId(db, details.database);
   DateTime now = currentDateTime();
   insertSystemRow(db, details.database, "sysobjects",
@@ -567,7 +579,9 @@ int32_t createTextObject(sqlite3* db, const TextObjectSpec& details) {
   int32_t uid = ownerUid(db, details.database, owner);
   requireFreeName(db, details.database, owner, uid, details.name);
   const bool trigger = details.type == "TR";
-  const int sysstat = details.type == "R" ? kSysstatRule : details.type == "D" ? kSysstatDefault : kSysstatTrigger;
+  const int sysstat = details.type == "R"   ? kSysstatRule
+                      : details.type == "D" ? kSysstatDefault
+                                            : kSysstatTrigger;
   int32_t id = storage::allocateObjectId(db, details.database);
   DateTime now = currentDateTime();
   insertSystemRow(db, details.database, "sysobjects",
@@ -581,11 +595,12 @@ int32_t createTextObject(sqlite3* db, const TextObjectSpec& details) {
                    {"deltrig", int64_t{trigger ? details.tableId : 0}}});
   writeComments(db, details.database, id, details.tsqlText);
   if (trigger) {
-    for (auto [fires, column] : {std::pair{details.onInsert, "instrig"}, std::pair{details.onUpdate, "updtrig"},
-                                 std::pair{details.onDelete, "deltrig"}}) {
+    for (auto [fires, column] :
+         {std::pair{details.onInsert, "instrig"}, std::pair{details.onUpdate, "updtrig"},
+          std::pair{details.onDelete, "deltrig"}}) {
       if (!fires) continue;
-      Stmt up(db,
-              "UPDATE " + sysTable(details.database, "sysobjects") + " SET " + column + " = ?2 WHERE id = ?1");
+      Stmt up(db, "UPDATE " + sysTable(details.database, "sysobjects") + " SET " + column +
+                      " = ?2 WHERE id = ?1");
       up.bind(1, details.tableId).bind(2, id);
       up.run();
     }

@@ -48,6 +48,8 @@ int32_t createProcedure(sqlite3* db, const ProcedureSpec& details) {
                    "Attempt to locate entry in sysdatabases for database '" + details.database +
                        "' by name failed - no entry found under that name. Make sure that the name is "
                        "entered properly.");
+  requireIdentifierLength(details.name);
+  for (const ProcedureParameter& p : details.params) requireIdentifierLength(p.name);
   std::string owner = details.owner.empty() ? std::string("dbo") : details.owner;
   auto user = findUser(db, details.database, owner);
   if (!user)

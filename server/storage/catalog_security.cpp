@@ -23,6 +23,7 @@ std::string sysTable(const std::string& database, const char* table) {
 }
 
 void requireFreeUserName(sqlite3* db, const std::string& database, const std::string& name) {
+  requireIdentifierLength(name);
   if (findUser(db, database, name))
     throw SqlError(15023, 16, "A user or group named '" + name + "' already exists in the current database.");
 }

@@ -1,7 +1,7 @@
-// Logins (master..syslogins with salted SHA-256 password hashes) and database creation.
+// Logins (master..syslogins with salted PBKDF2 password hashes) and database creation.
 #include "server/core/message.h"
 #include "server/storage/catalog.h"
-#include "server/storage/sha256.h"
+#include "server/storage/password_hash.h"
 #include "server/storage/sql_util.h"
 #include "server/storage/system_tables.h"
 #include "server/types/datetime.h"
@@ -26,8 +26,20 @@ std::optional<int32_t> checkLogin(sqlite3* db, const std::string& user, const st
     // Login names match exactly (the RTRIM collation would accept 'sa  ').
     if (rtrimmed(st.text(2)) != user) continue;
     Bytes stored = st.isNull(1) ? Bytes() : st.blob(1);
-    if (storage::verifyPassword(stored, password)) return static_cast<int32_t>(st.integer(0));
-    return std::nullopt;
+    if (!storage::verifyPassword(stored, password)) return std::nullopt;
+    auto suid = static_cast<int32_t>(st.integer(0));
+    if (storage::needsRehash(stored)) {
+      // A hash of an older form is replaced now that the password is known. A failure here
+      // (another session holding the write lock past the busy timeout) leaves the old hash for
+      // the next login and does not refuse this one.
+      try {
+        Stmt up(db, "UPDATE " + loginsTable() + " SET password = ?1 WHERE suid = ?2 AND password = ?3");
+        up.bind(1, storage::hashPassword(password)).bind(2, suid).bind(3, Value(stored));
+        up.run();
+      } catch (const SqlError&) {
+      }
+    }
+    return suid;
   }
   return std::nullopt;
 }
@@ -80,6 +92,7 @@ int32_t addLogin(sqlite3* db, const std::string& user, const std::string& passwo
 }
 
 void createDatabase(sqlite3* db, const std::string& name, int32_t ownerSuid) {
+  requireIdentifierLength(name);
   if (databaseExists(db, name)) throw SqlError(1801, 16, "Database '" + name + "' already exists.");
   Stmt next(db, "SELECT coalesce(max(dbid), 0) + 1 FROM " +
                     sqliteObjectName("master", "dbo", "sysdatabases") + " WHERE dbid < 31000");

@@ -15,12 +15,14 @@ int32_t createUserType(sqlite3* db, const UserTypeSpec& details) {
                    "Attempt to locate entry in sysdatabases for database '" + details.database +
                        "' by name failed - no entry found under that name. Make sure that name is "
                        "entered properly.");
+  requireIdentifierLength(details.name);
   std::string systypes = sqliteObjectName(details.database, "dbo", "systypes");
   {
     storage::Stmt st(db, "SELECT name FROM " + systypes + " WHERE name = ?1");
     st.bind(1, details.name);
     while (st.step()) {
-      if (storage::rtrimmed(st.text(0)) == details.name) throw SqlError(17331, 16, "Type name already exists.");
+      if (storage::rtrimmed(st.text(0)) == details.name)
+        throw SqlError(17331, 16, "Type name already exists.");
     }
   }
   storage::Stmt next(

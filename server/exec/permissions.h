@@ -1,0 +1,118 @@
+// What a login may do, checked in one place: which databases it reaches (as a user of them or as
+// guest), which objects it may read, change or run (owner, sa, sysprotects), and that system tables
+// change only through the system procedures.
+//
+// Row access is seen through SQLite's authorizer: while a statement the executor generated from a
+// user's T-SQL is prepared, every table and column SQLite touches is recorded (with the view that
+// led to it), and check() then decides on the whole list. Each object is one SQLite table named
+// "db.owner.name", so three-part names, views and subqueries are all covered by the same list.
+// Statements the server prepares for its own work (system procedures reading the catalogue) are
+// not recorded.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "server/storage/catalog.h"
+
+namespace tabsrv {
+
+class Permissions {
+ public:
+  // Installs the authorizer on `db` for the login `suid` (1 is sa).
+  Permissions(sqlite3* db, int32_t suid);
+  ~Permissions();
+  Permissions(const Permissions&) = delete;
+  Permissions& operator=(const Permissions&) = delete;
+
+  // sa keeps every right.
+  bool privileged() const { return suid_ == 1; }
+
+  // Records what SQLite touches while one statement is prepared (nests: the outer window wins).
+  class Recording {
+   public:
+    explicit Recording(Permissions& p) : p_(p), outer_(p.recording_) {
+      if (!outer_) p_.accesses_.clear();
+      p_.recording_ = true;
+    }
+    ~Recording() { p_.recording_ = outer_; }
+    Recording(const Recording&) = delete;
+    Recording& operator=(const Recording&) = delete;
+
+   private:
+    Permissions& p_;
+    bool outer_;
+  };
+
+  // Decides on what the last recording window saw. Throws SqlError 10351 for a database the login
+  // is no user of (and that has no guest), 229 "<ACTION> permission denied on object <o>, database
+  // <d>, owner <u>." for an object right the user lacks, 230 for the password column of syslogins,
+  // 259 for a write to a system table while "allow updates to system tables" is off.
+  void check();
+
+  // The user the login is in `database`; throws 10351 when it is none (and there is no guest).
+  DbUser requireUser(const std::string& database);
+
+  // DDL, GRANT and TRUNCATE on an existing object: only its owner, the database owner and sa.
+  // Throws 10330 "<COMMAND> permission denied on object <o>, database <d>, owner <u>.".
+  void requireOwner(const std::string& command, const std::string& database, const std::string& owner,
+                    const std::string& name);
+
+  // The same for the object with sysobjects.id `id` in `database` (rules, defaults, triggers).
+  void requireOwner(const std::string& command, const std::string& database, int32_t id);
+
+  // EXECUTE of a stored procedure: owner, sa, a grant in sysprotects, or an ownership chain from
+  // the procedure or trigger that calls it. Throws 229.
+  void requireExecute(const std::string& database, int32_t procId, const std::string& owner,
+                      const std::string& name);
+
+  // Objects owned by the owner of a running procedure or trigger need no rights of the caller
+  // (the family's ownership chain). Sets the chain for its lifetime and restores the outer one.
+  class Chain {
+   public:
+    Chain(Permissions& p, const std::string& database, const std::string& owner);
+    ~Chain();
+    Chain(const Chain&) = delete;
+    Chain& operator=(const Chain&) = delete;
+
+   private:
+    Permissions& p_;
+    std::optional<std::pair<std::string, int32_t>> previous_;
+  };
+
+ private:
+  struct Access {
+    int action = 0;  // SQLITE_READ, SQLITE_INSERT, SQLITE_UPDATE, SQLITE_DELETE
+    std::string table;
+    std::string column;
+    std::string via;  // the view (SQLite name) that led to the table, or empty
+  };
+  struct Object {
+    std::string database, owner, name, type;
+    int32_t id = 0;
+    int32_t uid = 0;
+  };
+  static int authorize(void* self, int action, const char* a, const char* b, const char* dbName,
+                       const char* via);
+  // The object a SQLite table or view name stands for, or nothing for the server's own tables.
+  std::optional<Object> objectOf(const std::string& sqliteName);
+  // Whether the login's user in `o.database` holds `action` on `o` (owner, chain, sysprotects).
+  bool holds(const Object& o, int32_t action);
+  bool allowUpdates();
+  [[noreturn]] void deny(const char* verb, const Object& o);
+
+  sqlite3* db_;
+  int32_t suid_;
+  bool recording_ = false;
+  std::vector<Access> accesses_;
+  std::optional<std::pair<std::string, int32_t>> chain_;  // database, owner uid
+  std::map<std::string, std::optional<Object>> objects_;  // per check()
+  std::map<std::string, std::optional<DbUser>> users_;    // per check()
+};
+
+}  // namespace tabsrv
