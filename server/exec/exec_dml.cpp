@@ -267,7 +267,7 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
   std::vector<int64_t> touched;
   if (!rules.empty()) {
     // The rows are noted before they change, so their new values can be tested afterwards.
-    SqlStatement q(*this, "SELECT DISTINCT rowid FROM (" + pick + ")");
+    SqlStatement q(*this, "SELECT DISTINCT rowid FROM (" + pick + ")", SqlStatement::Access::Internal);
     q.bindAll(binder.params());
     while (q.step()) touched.push_back(sqlite3_column_int64(q.get(), 0));
   }
@@ -279,7 +279,8 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
   if (!rules.empty()) {
     std::string cols;
     for (size_t i = 0; i < t.columns.size(); ++i) cols += (i ? ", " : "") + Binder::quoteIdent(t.columns[i].sqliteName);
-    SqlStatement row(*this, "SELECT " + cols + " FROM " + t.sqliteName + " WHERE rowid = ?1");
+    SqlStatement row(*this, "SELECT " + cols + " FROM " + t.sqliteName + " WHERE rowid = ?1",
+                     SqlStatement::Access::Internal);
     for (int64_t id : touched) {
       row.reset();
       row.bindAll({Value{id}});

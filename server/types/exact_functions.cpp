@@ -54,7 +54,9 @@ Decimal argExact(sqlite3_value* v) {
 
 // Checks `d` against the step's type: its precision for numerics, the range for money.
 void checkFits(const Decimal& d, const StepType& t) {
-  bool ok = t.kind == 'm' ? fitsMoney(d) : t.kind == 's' ? fitsSmallMoney(d) : fitsPrecision(d, t.precision, t.scale);
+  bool ok = t.kind == 'm'   ? fitsMoney(d)
+            : t.kind == 's' ? fitsSmallMoney(d)
+                            : fitsPrecision(d, t.precision, t.scale);
   if (!ok) throw arithmeticOverflow();
 }
 
