@@ -213,6 +213,10 @@ static std::string sourceCode(const TypeDesc& t) {
     case SqlType::SmallDateTime:
     case SqlType::Money:
     case SqlType::SmallMoney:
+    case SqlType::Numeric:
+    case SqlType::Decimal:
+      // A numeric travels as decimal text: convert(int, 12.7) must read it as a number, not as
+      // a string (which only converts when it spells an integer).
       return std::to_string(typeCode(t.type));
     default:
       return "NULL";
@@ -684,6 +688,10 @@ BoundExpr Binder::bindFunction(const FunctionExpr& e, const Scope& scope) {
       r.sql = "count(*)";
       r.type = makeType(SqlType::Int);
       r.nullable = false;
+      if (aggregateCapture_) {
+        aggregateCapture_->push_back(r.sql);
+        r.sql = captureAlias_ + ".\"a" + std::to_string(aggregateCapture_->size()) + "\"";
+      }
       return r;
     }
     if (e.args.size() != 1) throw wrongArgumentCount(name, 1);
@@ -721,6 +729,10 @@ BoundExpr Binder::bindFunction(const FunctionExpr& e, const Scope& scope) {
     } else {
       r.sql = name + "(" + a.sql + ")";
       r.type = a.type;
+    }
+    if (aggregateCapture_) {
+      aggregateCapture_->push_back(r.sql);
+      r.sql = captureAlias_ + ".\"a" + std::to_string(aggregateCapture_->size()) + "\"";
     }
     return r;
   }
