@@ -357,7 +357,8 @@ BoundExpr Binder::bindLiteral(const LiteralExpr& e) {
       break;
     case LiteralKind::String:
       b.type = makeType(SqlType::VarChar, std::max<int32_t>(1, static_cast<int32_t>(e.text.size())));
-      b.sql = quoteText(e.text);
+      // The family has no empty string: '' is one blank ('abc' + '' + 'def' is 'abc def').
+      b.sql = quoteText(e.text.empty() ? std::string(" ") : e.text);
       break;
     case LiteralKind::Binary:
       b.type = makeType(SqlType::VarBinary, std::max<int32_t>(1, static_cast<int32_t>(e.bytes.size())));

@@ -90,9 +90,9 @@ void SessionImpl::runInsert(const InsertStatement& s) {
   for (int i : targets)
     if (i == identityCol) explicitIdentity = true;
   if (explicitIdentity && !identityInsert_.count(t.id))
-    throw SqlError(585, 16,
+    throw SqlError(584, 16,
                    "Explicit value specified for identity field in table '" + t.name +
-                       "' when 'SET IDENTITY_INSERT' is OFF or with a SELECT INTO/bulk copy.");
+                       "' when 'SET IDENTITY_INSERT' is OFF.");
 
   // The source rows are read completely first, so `insert t select * from t` sees no new rows.
   std::string sourceSql;
@@ -202,7 +202,11 @@ void SessionImpl::runInsert(const InsertStatement& s) {
   }
   firing.fire(static_cast<int32_t>(rows.size()));
   tx.commit();
-  if (!isNull(lastIdentity)) identity_ = lastIdentity;
+  // An insert into a table without an identity column sets @@identity to 0.
+  if (identityCol < 0)
+    identity_ = Decimal{0, 0};
+  else if (!isNull(lastIdentity))
+    identity_ = lastIdentity;
   rowCount_ = static_cast<int32_t>(rows.size());
   done(false, rowCount_);
 }

@@ -375,6 +375,20 @@ void SessionImpl::runBatch(std::string_view sql, ResultSink& sink, std::map<std:
   std::vector<StatementPtr> statements;
   try {
     statements = parseBatch(sql, parseOptions());
+    // CREATE PROCEDURE, VIEW, TRIGGER, RULE and DEFAULT each need a batch of their own.
+    for (size_t i = 1; i < statements.size(); ++i) {
+      const char* what = nullptr;
+      switch (statements[i]->kind) {
+        case StatementKind::CreateProcedure: what = "PROCEDURE"; break;
+        case StatementKind::CreateView: what = "VIEW"; break;
+        case StatementKind::CreateTrigger: what = "TRIGGER"; break;
+        case StatementKind::CreateRule: what = "RULE"; break;
+        case StatementKind::CreateDefault: what = "DEFAULT"; break;
+        default: break;
+      }
+      if (what)
+        throw SqlError(111, 15, std::string("CREATE ") + what + " must be the first command in a query batch.");
+    }
   } catch (const SqlError& e) {
     if (!options_.parseOnly && !options_.noExec && runDatabaseBatch(sql)) {
       setCommand("AWAITING COMMAND");
