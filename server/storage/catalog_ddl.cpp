@@ -353,6 +353,7 @@ TableInfo createTable(sqlite3* db, const TableSpec& details) {
 }
 
 TableInfo addColumn(sqlite3* db, const TableInfo& table, const ColumnSpec& column, const Value& fill) {
+  requireIdentifierLength(column.name);
   for (const CatalogColumn& c : table.columns) {
     if (lower(c.desc.name) == lower(column.name)) {
       throw SqlError(2705, 16,
