@@ -505,6 +505,7 @@ int TQorixCustomQuery::ProcessResults() {
         columnCount_ = count;
         MonitorLine(QStringLiteral("Open-Client: ct_res_info(CS_NUMDATA) - Number of columns : ") +
                     QString::number(count));
+        ReadOrderByColumns();
         if (!TextImage) BindResultColumns(count);
         if (processAll_) {
           while (FetchRow() == 1) {
@@ -556,6 +557,19 @@ int TQorixCustomQuery::ProcessResults() {
   }
   resultsEnded_ = true;
   return passedEndData ? 0 : result;
+}
+
+void TQorixCustomQuery::ReadOrderByColumns() {
+  orderByColumns_.clear();
+  CS_INT count = 0;
+  if (ctlib::ct_res_info(command_, CS_NUMORDERCOLS, &count, CS_UNUSED, nullptr) != CS_SUCCEED || count <= 0)
+    return;
+  std::vector<CS_INT> columns(static_cast<size_t>(count));
+  CS_INT length = 0;
+  if (ctlib::ct_res_info(command_, CS_ORDERBY_COLS, columns.data(), count * static_cast<CS_INT>(sizeof(CS_INT)),
+                         &length) != CS_SUCCEED)
+    return;
+  orderByColumns_.assign(columns.begin(), columns.end());
 }
 
 void TQorixCustomQuery::DrainFetch() {

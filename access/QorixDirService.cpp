@@ -58,12 +58,21 @@ void TQorixDirService::Lookup() {
   if (!DbName.trimmed().isEmpty() && !database_ && !IsLoading()) SetDatabase(FindDatabase(DbName));
 
   auto allocOwn = [this] {
-    if (ownConnection_ && connection_) return;  // a repeated lookup reuses its structure
+    // A repeated lookup reuses its structure while it belongs to the same context; one of
+    // another context (a changed ContextName) would list that context's servers.
+    if (ownConnection_ && connection_ && ownContext_ == context_) return;
+    if (ownConnection_ && connection_) {
+      DropFoundObjects();
+      ctlib::ct_con_drop(connection_);
+      connection_ = nullptr;
+      ownConnection_ = false;
+    }
     CS_CONNECTION* con = nullptr;
     lastResult_ = ctlib::ct_con_alloc(context_, &con);
     if (lastResult_ != CS_SUCCEED) DatabaseError(LoadResString(QorixRes::SCtConAllocFailed));
     connection_ = con;
     ownConnection_ = true;
+    ownContext_ = context_;
   };
   if (database_) {
     context_ = database_->GetContextHandle();
@@ -104,16 +113,39 @@ void TQorixDirService::Lookup() {
   if (lookupResult != CS_SUCCEED) DatabaseError(LoadResString(QorixRes::SCtDsLookupFailed));
   if (lastResult_ != CS_SUCCEED) DatabaseError(LoadResString(QorixRes::SCtCallbackServerMsgFailed));
   lookedUp_ = true;
+  lookedUpWith_ = CurrentSource();
+}
+
+TQorixDirService::TSource TQorixDirService::CurrentSource() const {
+  TSource source;
+  source.database = database_;
+  source.databaseConnection = database_ ? database_->ConnectionHandle() : nullptr;
+  source.dbName = DbName.trimmed();
+  source.contextName = ContextName.trimmed();
+  return source;
 }
 
 const QStringList& TQorixDirService::GetServerNames() {
-  if (!lookedUp_) Lookup();
-  names_.clear();
-  for (CS_DS_OBJECT* obj : found_) {
-    char name[512] = {0};
-    CS_INT len = 0;
-    ctlib::ct_ds_objinfo(obj, CS_GET, CS_DS_DIST_NAME, CS_UNUSED, name, 511, &len);
-    names_.append(QString::fromUtf8(name, static_cast<qsizetype>(strnlen(name, sizeof name))));
+  // The found objects belong to the connection they were looked up on: after the database
+  // reconnected (a new connection structure) or with another DbName, Database or ContextName
+  // they describe nothing current, and the lookup runs again.
+  if (!lookedUp_ || !(lookedUpWith_ == CurrentSource())) Lookup();
+  // A reconnect may get a new connection structure at the old address: objects the library
+  // no longer knows give the same away, and are looked up once more.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    names_.clear();
+    bool stale = false;
+    for (CS_DS_OBJECT* obj : found_) {
+      char name[512] = {0};
+      CS_INT len = 0;
+      if (ctlib::ct_ds_objinfo(obj, CS_GET, CS_DS_DIST_NAME, CS_UNUSED, name, 511, &len) != CS_SUCCEED &&
+          ctlib::ct_ds_objinfo(obj, CS_GET, CS_DS_NUMATTR, CS_UNUSED, &len, sizeof len, nullptr) != CS_SUCCEED)
+        stale = true;
+      names_.append(QString::fromUtf8(name, static_cast<qsizetype>(strnlen(name, sizeof name))));
+    }
+    if (!stale || attempt == 1) break;
+    if (!ownConnection_) found_.clear();  // they went with the database's old connection
+    Lookup();
   }
   return names_;
 }

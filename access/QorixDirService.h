@@ -48,12 +48,23 @@ class TQorixDirService : public TComponent, public TQorixDiagTarget {
                                             CS_INT numentries, CS_DS_OBJECT* object, CS_VOID* user);
 
  private:
+  // What a lookup ran with: a change in any of these makes its found objects stale.
+  struct TSource {
+    TQorixDatabaseBase* database = nullptr;
+    CS_CONNECTION* databaseConnection = nullptr;
+    QString dbName;
+    QString contextName;
+    bool operator==(const TSource&) const = default;
+  };
+  TSource CurrentSource() const;
   void DropFoundObjects();
 
   TQorixDatabaseBase* database_ = nullptr;
   CS_CONTEXT* context_ = nullptr;
   CS_CONNECTION* connection_ = nullptr;
   bool ownConnection_ = false;
+  CS_CONTEXT* ownContext_ = nullptr;  // the context the own connection structure was allocated on
+  TSource lookedUpWith_;
   CS_RETCODE lastResult_ = CS_SUCCEED;
   // A growing list: an interfaces file may hold any number of servers.
   std::vector<CS_DS_OBJECT*> found_;

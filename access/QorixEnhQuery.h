@@ -171,6 +171,9 @@ class TQorixCustomQuery : public TComponent, public TQorixDiagTarget {
   // ---- columns of the current row (1-based) ----
   // Number of columns of the current row result (or of the last describe).
   int ColumnCount() const { return columnCount_; }
+  // The select-list columns (1-based) the current row result is ordered by (ct_res_info
+  // CS_NUMORDERCOLS and CS_ORDERBY_COLS, read at each row result); empty when unordered.
+  const std::vector<int>& OrderByColumns() const { return orderByColumns_; }
   // The column's text, trimmed when TrimResults; empty for NULL.
   QString GetFieldValue(int index) const;
   // True when the column of the current row is NULL.
@@ -340,6 +343,8 @@ class TQorixCustomQuery : public TComponent, public TQorixDiagTarget {
   int rowCount_ = 0, totalRows_ = 0, rowsFetched_ = 0;
   CS_INT commandNumber_ = 0;
   int columnCount_ = 0, computeColumnCount_ = 0;
+  std::vector<int> orderByColumns_;
+  void ReadOrderByColumns();
   int returnStatus_ = 0;
   QString cursorName_;
   QString sentStatementId_;

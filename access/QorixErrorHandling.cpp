@@ -61,7 +61,10 @@ class DiagRun {
         break;
       }
       if (message_.isEmpty()) message_ = QStringLiteral("Server   : ") + Fixed(srv_.svrname) + kCrLf;
-      message_ += text;  // server texts carry their own line ends
+      // The family's servers end each message text with a line end; a text that comes without
+      // one still gets its own line, so two messages never run together.
+      if (!message_.endsWith(QLatin1Char('\n')) && !message_.endsWith(QLatin1Char('\r'))) message_ += kCrLf;
+      message_ += text;
     }
 
     if (cliCount > 0) {

@@ -127,6 +127,16 @@ QString TParams::ParseSQL(const QString& sql, bool doCreate) {
         i += 2;
         continue;
       }
+      // A double-quoted marker name may hold blanks: :"order date".
+      if (i + 1 < n && sql[i + 1] == QLatin1Char('"')) {
+        const qsizetype close = sql.indexOf(QLatin1Char('"'), i + 2);
+        if (close > i + 2) {
+          if (doCreate) CreateParam(ftUnknown, sql.mid(i + 2, close - i - 2), ptInput);
+          out += QLatin1Char('?');
+          i = close + 1;
+          continue;
+        }
+      }
       qsizetype j = i + 1;
       while (j < n && isNameChar(sql[j])) ++j;
       if (j > i + 1) {

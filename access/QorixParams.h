@@ -28,6 +28,8 @@ class TParam {
   TFieldType DataType = ftUnknown;
   // Input, output, input-output or the procedure's return status.
   TParamType ParamType = ptUnknown;
+  // Set when the program gave the parameter its value explicitly.
+  bool Bound = false;
 
   // True while the parameter holds no value.
   bool IsNull() const { return value_.isNull(); }
@@ -90,7 +92,8 @@ class TParams {
 
   // Turns each ":name" marker outside string literals and comments into "?" and, with
   // DoCreate, appends one parameter per marker (a name given twice makes one parameter
-  // per occurrence, as the server numbers them). "::" stands for one ":". Returns the text.
+  // per occurrence, as the server numbers them). "::" stands for one ":"; :"a b" is a marker
+  // whose name holds a blank. Returns the text.
   QString ParseSQL(const QString& sql, bool doCreate);
 
   // The "ParamData" stream form: count, then per parameter name, field type, parameter

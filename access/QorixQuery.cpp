@@ -191,6 +191,12 @@ int TQorixQuery::Execute() {
   };
   e.OnResultRow = [this](TComponent*) { rowsSeen_ = true; };
   e.BeforeExec = forward(BeforeExec);
+  // The diagnostics fire the events of the engine that made the call: they reach this
+  // component's own, with it as Sender (its texts are already stored through Route).
+  e.OnDbError = forward(OnDbError);
+  e.AfterDbError = forward(AfterDbError);
+  e.OnDbMessage = forward(OnDbMessage);
+  e.AfterDbMessage = forward(AfterDbMessage);
   if (Monitor && Owner())
     SendToSqlMonitor(reinterpret_cast<THandle>(Owner()), QStringLiteral("Flow : ** Start of EXECUTE **"));
   if (e.Open() == 0) return 0;
@@ -241,6 +247,9 @@ QString TQorixQuery::GetComputeValue(int index) const {
 }
 int TQorixQuery::RowCount() const {
   return engine_ ? engine_->GetRowCount() : 0;
+}
+std::vector<int> TQorixQuery::OrderByColumns() const {
+  return engine_ ? engine_->OrderByColumns() : std::vector<int>{};
 }
 int TQorixQuery::ReturnStatus() const {
   return engine_ ? engine_->ReturnStatus() : 0;

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <memory>
+#include <vector>
 
 #include "access/Classes.h"
 #include "access/QorixErrorHandling.h"
@@ -95,6 +96,8 @@ class TQorixQuery : public TComponent, public TQorixDiagTarget {
   int RowCount() const;
   // The return status (0 until one is read).
   int ReturnStatus() const;
+  // The select-list columns (1-based) the current row result is ordered by; empty when none.
+  std::vector<int> OrderByColumns() const;
   // Whether rows, a compute row or a return status were seen in this run.
   bool RowsSeen() const { return rowsSeen_; }
   bool ComputeRowSeen() const { return computeSeen_; }

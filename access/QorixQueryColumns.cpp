@@ -10,6 +10,7 @@
 #include "access/QorixEnhQuery.h"
 #include "access/QorixExceptions.h"
 #include "access/QorixResources.h"
+#include "access/QorixUtils.h"
 #include "access/SybType.h"
 
 namespace {
@@ -369,7 +370,9 @@ int TQorixCustomQuery::BindComputeColumns(int count) {
 void TQorixCustomQuery::HandleComputeResult() {
   static const QString kNumComputes =
       QStringLiteral("Open-Client: ct_res_info(CS_NUM_COMPUTES) - Number of Computes : ");
-  MonitorLine(kNumComputes + QStringLiteral("1"));
+  CS_INT computes = 0;
+  if (ctlib::ct_res_info(command_, CS_NUM_COMPUTES, &computes, CS_UNUSED, nullptr) != CS_SUCCEED) computes = 1;
+  MonitorLine(kNumComputes + QString::number(computes));
   CS_INT count = 0;
   ctlib::ct_res_info(command_, CS_NUMDATA, &count, CS_UNUSED, nullptr);
   computeColumnCount_ = count;
@@ -795,19 +798,14 @@ QString TQorixCustomQuery::ParamsAsLiterals() const {
   const QString text = textToPrepare_.isEmpty() ? SQLText() : textToPrepare_;
   QString out;
   int next = 0;
-  QChar quote;
-  for (qsizetype i = 0; i < text.size(); ++i) {
-    const QChar c = text[i];
-    if (!quote.isNull()) {
-      out += c;
-      if (c == quote) quote = QChar();
+  for (qsizetype i = 0; i < text.size();) {
+    // A "?" inside a literal, a quoted identifier or a comment is text, not a parameter.
+    if (const qsizetype past = SkipSqlLiteralOrComment(text, i); past > i) {
+      out += QStringView(text).mid(i, past - i);
+      i = past;
       continue;
     }
-    if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
-      quote = c;
-      out += c;
-      continue;
-    }
+    const QChar c = text[i++];
     if (c == QLatin1Char('?') && next < params_.Count()) {
       out += ParamLiteral(params_[next++]);
       continue;

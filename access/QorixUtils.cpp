@@ -47,28 +47,39 @@ bool EndsName(QChar c) {
 
 }  // namespace
 
+qsizetype SkipSqlLiteralOrComment(const QString& sql, qsizetype i) {
+  const qsizetype n = sql.size();
+  if (i < 0 || i >= n) return i;
+  const QChar c = sql.at(i);
+  if (IsQuote(c)) {
+    // The quote that opened the literal closes it: "it's" is one literal, not the start of
+    // one that the apostrophe would close.
+    const qsizetype close = sql.indexOf(c, i + 1);
+    return close < 0 ? n : close + 1;
+  }
+  if (c == u'-' && i + 1 < n && sql.at(i + 1) == u'-') {
+    const qsizetype eol = sql.indexOf(u'\n', i + 2);
+    return eol < 0 ? n : eol;  // the line end itself is code again
+  }
+  if (c == u'/' && i + 1 < n && sql.at(i + 1) == u'*') {
+    const qsizetype close = sql.indexOf(QLatin1String("*/"), i + 2);
+    return close < 0 ? n : close + 2;
+  }
+  return i;
+}
+
 QString ConvertParamMarkers(const QString& sql) {
   QString out;
   out.reserve(sql.size());
-  // The quote that opened the current literal: "it's" is one literal, not the start of one
-  // that the apostrophe would close.
-  QChar open;
   const qsizetype n = sql.size();
   qsizetype i = 0;
   while (i < n) {
+    if (const qsizetype past = SkipSqlLiteralOrComment(sql, i); past > i) {
+      out += QStringView(sql).mid(i, past - i);
+      i = past;
+      continue;
+    }
     const QChar c = sql.at(i);
-    if (!open.isNull()) {
-      out += c;
-      if (c == open) open = QChar();
-      ++i;
-      continue;
-    }
-    if (IsQuote(c)) {
-      open = c;
-      out += c;
-      ++i;
-      continue;
-    }
     if (c != u':') {
       out += c;
       ++i;

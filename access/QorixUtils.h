@@ -23,9 +23,16 @@ void SplitString(const QString& text, QChar delimiter, QStringList& list);
 // The number of occurrences of Ch in Text.
 int CountChar(const QString& text, QChar ch);
 
-// Turns each ":name" marker outside string literals into "@name" and "::" into ":"; text
-// inside '...', "..." or `...` is copied unchanged, a literal ending only at the quote
-// character that opened it.
+// The one lexical rule every scan of SQL text for markers shares: when Sql holds a string
+// literal ('...'), a quoted identifier ("..." or `...`), a line comment (-- to the end of the
+// line) or a block comment (/* ... */) starting at index I, the index just past it; else I.
+// A literal ends only at the quote that opened it ('it''s' is one literal, two touching ones);
+// an unclosed literal or comment runs to the end of the text. Markers are never looked for
+// inside what it skips.
+qsizetype SkipSqlLiteralOrComment(const QString& sql, qsizetype i);
+
+// Turns each ":name" marker outside string literals, quoted identifiers and comments into
+// "@name" and "::" into ":"; everything SkipSqlLiteralOrComment skips is copied unchanged.
 QString ConvertParamMarkers(const QString& sql);
 
 // The text after the first "." (owner.table gives table; db.owner.table gives owner.table),

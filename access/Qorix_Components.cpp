@@ -113,7 +113,12 @@ void SendToSqlMonitor(THandle sender, const QString& text) {
   const int fd = MonitorSocket();
   if (fd < 0) return;
   std::string line = text.toStdString();
-  if (line.size() > kMaxLine) line.resize(kMaxLine);
+  if (line.size() > kMaxLine) {
+    // Cut before a character, never inside one: UTF-8 continuation bytes are 10xxxxxx.
+    size_t cut = kMaxLine;
+    while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
+    line.resize(cut);
+  }
   std::string frame;
   frame.reserve(16 + line.size() + 1);
   PutLe(frame, kSqlMonitorId, 4);

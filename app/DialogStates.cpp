@@ -2,6 +2,8 @@
 #include "app/DialogStates.h"
 
 #include <QFileInfo>
+#include <cmath>
+#include <limits>
 
 void TExportState::Ok() {
   static const int codes[] = {1, 2, 3, 4, 5};
@@ -86,4 +88,53 @@ QStringList TOpenDialogState::Entries() const {
 bool TOpenDialogState::Previewable(const QString& path) {
   static const QStringList exts{"txt", "bat", "pas", "sql", "cpp", "c", "h", "hpp"};
   return exts.contains(QFileInfo(path).suffix().toLower());
+}
+
+void TCalculatorState::Show(double v) {
+  if (!std::isfinite(v)) {
+    Display = QStringLiteral("Error");
+    error_ = true;
+    return;
+  }
+  Display = QString::number(v, 'g', 15);
+}
+
+void TCalculatorState::Press(const QString& key) {
+  if (key == QLatin1String("C")) {
+    Display = QStringLiteral("0");
+    accumulator_ = 0;
+    pending_ = QChar();
+    fresh_ = true;
+    error_ = false;
+    return;
+  }
+  if (error_) return;
+  if (key.size() == 1 && key[0].isDigit()) {
+    if (fresh_ || Display == QLatin1String("0")) Display = key;
+    else if (Display.size() < 20) Display += key;
+    fresh_ = false;
+  } else if (key == QLatin1String(".")) {
+    if (fresh_) Display = QStringLiteral("0");
+    if (!Display.contains(QLatin1Char('.'))) Display += key;
+    fresh_ = false;
+  } else if (key == QLatin1String("<")) {
+    if (!fresh_) Display.chop(1);
+    if (Display.isEmpty() || Display == QLatin1String("-")) Display = QStringLiteral("0");
+  } else if (key == QStringLiteral("±")) {
+    if (Display != QLatin1String("0")) Display = Display.startsWith(QLatin1Char('-')) ? Display.mid(1) : QLatin1Char('-') + Display;
+  } else if (key.size() == 1 && QStringLiteral("+-*/=").contains(key[0])) {
+    // A chain applies each operator when the next one (or "=") comes.
+    if (!fresh_ || key == QLatin1String("=")) {
+      const double v = Value();
+      double r = v;
+      if (pending_ == QLatin1Char('+')) r = accumulator_ + v;
+      else if (pending_ == QLatin1Char('-')) r = accumulator_ - v;
+      else if (pending_ == QLatin1Char('*')) r = accumulator_ * v;
+      else if (pending_ == QLatin1Char('/')) r = v == 0 ? std::numeric_limits<double>::infinity() : accumulator_ / v;
+      if (!pending_.isNull()) Show(r);
+      accumulator_ = error_ ? 0 : Value();
+    }
+    pending_ = key == QLatin1String("=") ? QChar() : key[0];
+    fresh_ = true;
+  }
 }

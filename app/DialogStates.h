@@ -76,3 +76,20 @@ struct TSybInfo {
   QString Caption = QStringLiteral("Sybase Info");
   QString CharSet, Language, SortOrder, DbVersion, QorixVersion, IniFile;
 };
+
+// The calculator: a display, a pending operator and the value before it.
+class TCalculatorState {
+ public:
+  // The text on the display.
+  QString Display = QStringLiteral("0");
+  // Presses one key: a digit, ".", one of "+-*/", "=", "C" (clear), "±" (sign) or "<" (back).
+  void Press(const QString& key);
+
+ private:
+  double Value() const { return Display.toDouble(); }
+  void Show(double v);
+  double accumulator_ = 0;
+  QChar pending_;
+  bool fresh_ = true;   // the next digit starts a new number
+  bool error_ = false;  // the display shows "Error" until C
+};

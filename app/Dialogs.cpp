@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -238,4 +239,34 @@ TScratchPadDlg::TScratchPadDlg(QWidget* parent) : QDialog(parent) {
   memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   top->addWidget(memo);
   resize(400, 250);
+}
+
+TCalculatorDlg::TCalculatorDlg(QWidget* parent) : QDialog(parent) {
+  setWindowTitle(QStringLiteral("Qorix Tabulon"));
+  auto* top = new QVBoxLayout(this);
+  display_ = new QLineEdit(state_.Display);
+  display_->setReadOnly(true);
+  display_->setAlignment(Qt::AlignRight);
+  QFont f = display_->font();
+  f.setPointSize(f.pointSize() > 0 ? f.pointSize() + 4 : 14);
+  display_->setFont(f);
+  top->addWidget(display_);
+  auto* keys = new QGridLayout;
+  const char* const rows[5][4] = {{"C", "<", "\u00b1", "/"}, {"7", "8", "9", "*"}, {"4", "5", "6", "-"},
+                                  {"1", "2", "3", "+"}, {"0", ".", "=", ""}};
+  for (int r = 0; r < 5; ++r)
+    for (int c = 0; c < 4; ++c) {
+      const QString key = QString::fromUtf8(rows[r][c]);
+      if (key.isEmpty()) continue;
+      auto* b = new QPushButton(key);
+      connect(b, &QPushButton::clicked, this, [this, key] { Press(key); });
+      keys->addWidget(b, r, c);
+    }
+  top->addLayout(keys);
+  resize(400, 250);
+}
+
+void TCalculatorDlg::Press(const QString& key) {
+  state_.Press(key);
+  display_->setText(state_.Display);
 }

@@ -78,3 +78,16 @@ class TScratchPadDlg : public QDialog {
  public:
   explicit TScratchPadDlg(QWidget* parent = nullptr);
 };
+
+// "Qorix Tabulon": a calculator over TCalculatorState.
+class TCalculatorDlg : public QDialog {
+ public:
+  explicit TCalculatorDlg(QWidget* parent = nullptr);
+  TCalculatorState& State() { return state_; }
+  // Presses a key and shows the display.
+  void Press(const QString& key);
+
+ private:
+  TCalculatorState state_;
+  QLineEdit* display_ = nullptr;
+};

@@ -13,6 +13,7 @@
 #include "access/UiServices.h"
 #include "app/AppText.h"
 #include "app/PlaceholderComponents.h"
+#include "app/ServerComponents.h"
 #include "dataset/Field.h"
 #include "dataset/QxMemDataSet.h"
 
@@ -34,6 +35,8 @@ void ConfigureConnection(TQorixDatabase& d, const QString& name, bool loginPromp
   d.MsgDialogs = TMsgDialogs{mdEnhMsg, mdEnhErr};
   d.ShowDbMessages = TShowDbMessages{smDbMsg, smDbErr};
   d.LoginPrompt = loginPrompt;
+  // The program name the server's process list shows.
+  d.AppName = QStringLiteral("Tabulon");
   // The configured locale; the client always speaks UTF-8 to the server, the names are kept.
   try {
     d.SetLanguage(QStringLiteral("us_english"));
@@ -136,10 +139,12 @@ TMainModel::TMainModel(const QString& iniFile) : IniFile(iniFile), owner_(std::m
   pwd_->SetDatabase(dbGrid_);
   pwd_->Title = QStringLiteral("Password Change Dialog");
 
-  ownExplorer_ = std::make_unique<TDatabaseListExplorer>(db_);
-  ownPages_ = std::make_unique<TEmptyCatalogPages>();
+  // The real explorer, definition texts and background grid unless the window sets its own;
+  // the Data page has no table component in this build.
+  ownExplorer_ = std::make_unique<TServerExplorer>(db_);
+  ownPages_ = std::make_unique<TObjInfoPages>(db_);
   ownTable_ = std::make_unique<TNoDataTable>();
-  ownGrid_ = std::make_unique<TForegroundResultGrid>(dbGrid_);
+  ownGrid_ = std::make_unique<TBackgroundResultGrid>(dbGrid_);
   SetComponents(nullptr, nullptr, nullptr, nullptr);
 
   Enabled["a_servers_connect"] = true;
@@ -150,6 +155,7 @@ TMainModel::TMainModel(const QString& iniFile) : IniFile(iniFile), owner_(std::m
 
 TMainModel::~TMainModel() {
   // The worker must be gone before the connections it runs on.
+  quietEnd_ = true;
   if (grid_ && grid_->Active()) grid_->StopAndWait();
   if (grid_) {
     grid_->AfterExec = nullptr;
@@ -247,8 +253,13 @@ bool TMainModel::Connect() {
 }
 
 void TMainModel::Disconnect() {
-  // The run's worker uses db_grid: stop it and wait before anything is closed.
-  if (grid_->Active()) grid_->StopAndWait();
+  // The run's worker uses db_grid: stop it and wait before anything is closed. The user
+  // ended the run, so its end shows no message.
+  if (grid_->Active()) {
+    quietEnd_ = true;
+    grid_->StopAndWait();
+    quietEnd_ = false;
+  }
   running_ = false;
   pendingGridDb_.clear();
   table_->Close();
@@ -431,7 +442,12 @@ void TMainModel::ApplyRunOptions() {
   if (dbGrid_->Connected()) dbGrid_->ApplyProcOptions(o);
 }
 
-bool TMainModel::Run(const QString& text) {
+bool TMainModel::Run(const QString& editorText) {
+  // The grid cuts batches at a terminator line ended by CR LF, the editor's line end on the
+  // system the program was made for; Qt's editors end lines with LF alone.
+  QString text = editorText;
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
   // One run at a time: the grid has one worker and db_grid one pending command.
   if (running_ || grid_->Active() || apptext::IsBlankText(text)) {
     UiServices().Beep();
@@ -477,6 +493,7 @@ void TMainModel::RunEnded(const QString& error, const QString& message) {
     if (dbGrid_->Connected()) GuardedCall([&] { dbGrid_->SetDbName(name); });
   }
   Notify();
+  if (quietEnd_) return;
   if (!error.trimmed().isEmpty())
     UiServices().ShowQorixMessage(QStringLiteral("CT-Library error"), error, clQorixErrorPanel);
   else if (!message.trimmed().isEmpty())
@@ -492,11 +509,33 @@ QString TMainModel::HistoryCommand(int index) const {
 }
 
 bool TMainModel::ChangePassword() {
-  if (grid_->Active()) grid_->StopAndWait();
+  if (grid_->Active()) {
+    quietEnd_ = true;
+    grid_->StopAndWait();
+    quietEnd_ = false;
+  }
   running_ = false;
   if (!pwd_->Execute()) Abort();
   if (pwd_->OwnLoginChanged()) db_->Password = pwd_->NewPassword();
   return true;
+}
+
+void TMainModel::CheckNotSQLAnywhere() {
+  // The window's own browsing connection (a lookup by component name could find another
+  // window's "db").
+  if (db_->Rdbms == QLatin1String("SQLAnywhere")) {
+    UiServices().MessageBox(QStringLiteral("The function is not available for SQL Anywhere"), QStringLiteral("Morvane"),
+                            TMsgBoxIcon::Information);
+    Abort();
+  }
+}
+
+void TMainModel::CheckConfigAvailable() {
+  CheckNotSQLAnywhere();
+  if (!db_->Connected()) {
+    UiServices().MessageBox(QStringLiteral("Not connected"), QStringLiteral("Morvane"), TMsgBoxIcon::Information);
+    Abort();
+  }
 }
 
 TResultsInfo TMainModel::ResultsInfo() const {

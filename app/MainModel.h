@@ -129,6 +129,12 @@ class TMainModel {
   // Changes the password on db_grid (after stopping a run); db keeps it for its next login
   // only when the change was for its own login.
   bool ChangePassword();
+  // The server dialogs are not offered on a "SQLAnywhere" connection: shows the refusal and
+  // aborts silently there.
+  void CheckNotSQLAnywhere();
+  // Before the configuration window: CheckNotSQLAnywhere, then "Not connected" and a silent
+  // abort without a connection.
+  void CheckConfigAvailable();
   // The results information window's fields.
   TResultsInfo ResultsInfo() const;
   // The server information window's fields.
@@ -183,6 +189,8 @@ class TMainModel {
   std::unique_ptr<TResultGridComponent> ownGrid_;
   bool restored_ = false;
   bool running_ = false;
+  // Set while Disconnect or the password change stops a run: its end shows no message.
+  bool quietEnd_ = false;
   QString pendingGridDb_;
 };
 

@@ -5,10 +5,10 @@
 //                screenshots of the window's pages into DIR and exit
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QTabWidget>
 #include <QTimer>
-#include <QTreeWidget>
 #include <QPlainTextEdit>
 #include <cstdio>
 
@@ -78,20 +78,24 @@ int main(int argc, char** argv) {
         rc = 1;
       } else {
         Shot(w, dir, "02-connected");
-        const int sample = w.qx_explorer()->topLevelItemCount() > 0
-                               ? std::max(0, int(w.qx_explorer()->findItems("sample", Qt::MatchExactly).isEmpty()
-                                                     ? 0
-                                                     : w.qx_explorer()->indexOfTopLevelItem(
-                                                           w.qx_explorer()->findItems("sample", Qt::MatchExactly)[0])))
-                               : -1;
-        if (sample >= 0) w.ClickDatabase(sample);
+        w.ClickPath({QStringLiteral("sample")});
         QApplication::processEvents();
         Shot(w, dir, "03-tree-click");
+        // A table of the sample database: its definition on the DDL page.
+        if (w.ClickPath({"sample", "User Tables", "dbo.books"})) {
+          w.nb_sql_main()->setCurrentIndex(pgDdl);
+          m.TabClick(pgDdl);
+          QApplication::processEvents();
+          Shot(w, dir, "03-table-ddl");
+        }
         w.nb_sql_main()->setCurrentIndex(pgSql);
         m.TabClick(pgSql);
         w.editor()->setPlainText(
             "select book_id, title, genre, price from books order by book_id\ngo\nselect count(*) from books\n");
         m.Guarded([&] { m.Run(w.RunText()); });
+        // The run goes on in the background: let its end arrive.
+        QDeadlineTimer until(30000);
+        while (m.Grid()->Active() && !until.hasExpired()) QApplication::processEvents(QEventLoop::AllEvents, 50);
         QApplication::processEvents();
         Shot(w, dir, "04-sql-run");
         TSystemInfo info;

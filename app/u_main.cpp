@@ -38,7 +38,13 @@
 #include "access/UiServices.h"
 #include "app/AppText.h"
 #include "app/Dialogs.h"
-#include "app/PlaceholderComponents.h"
+#include "app/RecordEdit.h"
+#include "app/ServerDialogs.h"
+#include "dataset/DataSetNavigatorWidget.h"
+#include "app/ServerComponents.h"
+#include "catalog/grid/QorixGrid.h"
+#include "catalog/views/QxSvrExplore.h"
+#include "catalog/views/QxSvrExploreView.h"
 #include "dataset/Field.h"
 #include "dataset/QxMemDataSet.h"
 
@@ -72,9 +78,10 @@ const char* const kRunOptionNames[kRunOptionCount][3] = {
 Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("f_main"));
   model_ = std::make_unique<TMainModel>(iniFile);
-  explorer_ = std::make_unique<TDatabaseListExplorer>(&model_->db());
-  resultGrid_ = std::make_unique<TForegroundResultGrid>(&model_->db_grid());
-  model_->SetComponents(explorer_.get(), nullptr, nullptr, resultGrid_.get());
+  explorer_ = std::make_unique<TServerExplorer>(&model_->db());
+  pages_ = std::make_unique<TObjInfoPages>(&model_->db());
+  resultGrid_ = std::make_unique<TBackgroundResultGrid>(&model_->db_grid());
+  model_->SetComponents(explorer_.get(), pages_.get(), nullptr, resultGrid_.get());
 
   BuildMenus();
   spl_main_ = new QSplitter(Qt::Horizontal);
@@ -85,7 +92,8 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   pan_left_top_->setFrameShape(QFrame::StyledPanel);
   ll->addWidget(pan_left_top_);
   nb_explorer_ = new QTabWidget;
-  tree_ = new QTreeWidget;
+  tree_ = new TQxSvrExploreView(&explorer_->Tree());
+  tree_->setObjectName(QStringLiteral("qx_explorer"));
   tree_->setHeaderHidden(true);
   nb_explorer_->addTab(tree_, QStringLiteral("Databases"));
   nb_explorer_->addTab(BuildDesktopPage(), QStringLiteral("Desktop"));
@@ -104,12 +112,12 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
                        QStringLiteral("Properties"));
   nb_sql_main_->addTab(PlaceholderPage(QStringLiteral("The objects of the selected folder are listed here.")),
                        QStringLiteral("Summary"));
-  nb_sql_main_->addTab(PlaceholderPage(QStringLiteral("The rows of the selected table are shown here.")),
-                       QStringLiteral("Data"));
+  nb_sql_main_->addTab(BuildDataPage(), QStringLiteral("Data"));
   nb_sql_main_->addTab(BuildSqlPage(), QStringLiteral("SQL"));
   text_editor_ = new QPlainTextEdit;
   text_editor_->setFont(DefaultFixedFont());
   text_editor_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  BuildTextEditorMenu();
   nb_sql_main_->addTab(text_editor_, QStringLiteral("DDL"));
   auto* logo = new QWidget;
   auto* lg = new QVBoxLayout(logo);
@@ -140,9 +148,8 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   setCentralWidget(spl_main_);
   statusBar();
 
-  connect(tree_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
-    ClickDatabase(tree_->indexOfTopLevelItem(item));
-  });
+  // The tree decodes a click into its selection, then the window's model fills the pages.
+  explorer_->Tree().OnClick = [this](TComponent*) { model_->Guarded([this] { model_->ExplorerClick(); }); };
   // A click on a tab (not a programmatic page change) fills the page.
   connect(nb_sql_main_->tabBar(), &QTabBar::tabBarClicked, this, [this](int index) {
     if (refreshing_ || index < 0) return;
@@ -153,13 +160,17 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   });
   connect(history_, &QListWidget::itemDoubleClicked, this, [this] { Action("a_his_select")->trigger(); });
   model_->Changed = [this] { Refresh(); };
-  resultGrid_->Changed = [this] { FillGrid(); };
   setWindowTitle(model_->WindowCaption);
   resize(1100, 720);
   Refresh();
 }
 
-Tf_main::~Tf_main() { model_->Changed = nullptr; }
+Tf_main::~Tf_main() {
+  model_->Changed = nullptr;
+  // The explorer view and the grid view point into components that are members here: the
+  // widgets go before them.
+  delete takeCentralWidget();
+}
 
 QAction* Tf_main::AddAction(const QString& name, const QString& text, const QString& shortcut,
                             std::function<void()> run, const QString& hint) {
@@ -222,13 +233,16 @@ void Tf_main::BuildMenus() {
     Tf_sybinfo dlg(m.SybInfo(), this);
     dlg.exec();
   }, "Dispay client information"));
-  servers->addAction(AddAction("a_servers_config", "View Con&figuration", "", [this] {
-    QMessageBox::information(this, QStringLiteral("Server Configuration"),
-                             QStringLiteral("The server configuration window is not part of this build."));
+  servers->addAction(AddAction("a_servers_config", "View Con&figuration", "", [this, &m] {
+    m.CheckConfigAvailable();
+    Tf_serverconfig dlg(&m.db(), this);
+    dlg.LoadConfiguration();
+    dlg.exec();
   }));
-  servers->addAction(AddAction("a_servers_processes", "Processes...", "", [this] {
-    QMessageBox::information(this, QStringLiteral("Server Processes"),
-                             QStringLiteral("The server processes window is not part of this build."));
+  servers->addAction(AddAction("a_servers_processes", "Processes...", "", [this, &m] {
+    m.CheckNotSQLAnywhere();
+    TProcessesFrm dlg(&m.db(), this);
+    dlg.exec();
   }));
   servers->addAction(AddAction("a_servers_change_pwd", "Change &Password", "", [&m] { m.ChangePassword(); },
                                "Change user password"));
@@ -241,18 +255,14 @@ void Tf_main::BuildMenus() {
     QApplication::clipboard()->setText(m.GridText(1, 1, int(cells.size()) - 1, cols - 1));
   }));
   results->addAction(AddAction("a_results_copy_selected", "Copy &Selected", "", [this, &m] {
-    const auto ranges = grid_->selectedRanges();
-    if (ranges.isEmpty()) return;
-    const auto& r = ranges.first();
-    QApplication::clipboard()->setText(m.GridText(r.topRow() + 1, r.leftColumn() + 1, r.bottomRow() + 1, r.rightColumn() + 1));
+    if (!grid_->selectionModel()->hasSelection()) return;
+    const auto r = resultGrid_->Grid().Selection;
+    QApplication::clipboard()->setText(m.GridText(r.top, r.left, r.bottom, r.right));
   }));
   results->addAction(AddAction("a_results_cut", "Cu&t", "", [this, &m] {
-    const auto ranges = grid_->selectedRanges();
-    if (ranges.isEmpty()) return;
-    const auto& r = ranges.first();
-    QApplication::clipboard()->setText(
-        m.GridText(r.topRow() + 1, r.leftColumn() + 1, r.bottomRow() + 1, r.rightColumn() + 1, true));
-    FillGrid();
+    if (!grid_->selectionModel()->hasSelection()) return;
+    const auto r = resultGrid_->Grid().Selection;
+    QApplication::clipboard()->setText(m.GridText(r.top, r.left, r.bottom, r.right, true));
   }));
   results->addAction(AddAction("a_results_print", "&Print...", "", [this] { PrintGrid(); }));
   results->addAction(AddAction("a_results_export", "E&xport...", "", [this] { Export(); }));
@@ -286,6 +296,10 @@ void Tf_main::BuildMenus() {
   auto* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
   tools->addAction(AddAction("a_tools_scratchpad", "&ScratchPad", "", [this] {
     TScratchPadDlg dlg(this);
+    dlg.exec();
+  }));
+  tools->addAction(AddAction("a_tools_calculator", "&Calculator", "", [this] {
+    TCalculatorDlg dlg(this);
     dlg.exec();
   }));
   auto* help = menuBar()->addMenu(QStringLiteral("&Help"));
@@ -339,7 +353,7 @@ QWidget* Tf_main::BuildSqlPage() {
   }
   opts->addStretch();
   ll->addLayout(opts);
-  grid_ = new QTableWidget(2, 2);
+  grid_ = new TQorixGridView(&resultGrid_->Grid());
   grid_->setObjectName(QStringLiteral("g_sql"));
   grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   ll->addWidget(grid_);
@@ -347,6 +361,54 @@ QWidget* Tf_main::BuildSqlPage() {
   spl_sql_->addWidget(lower);
   spl_sql_->setStretchFactor(1, 1);
   return spl_sql_;
+}
+
+QWidget* Tf_main::BuildDataPage() {
+  auto* w = new QWidget;
+  auto* l = new QVBoxLayout(w);
+  l->setContentsMargins(0, 0, 0, 0);
+  auto* bar = new QToolBar;
+  nav_main_ = new TDBNavigatorWidget;
+  nav_main_->SetButtonVisible(TNavigateBtn::nbRefresh, false);
+  nav_main_->Navigator().SetDataSource(&ds_sql_data_);
+  bar->addWidget(nav_main_);
+  bar->addSeparator();
+  QAction* edit = AddAction("a_grid_edit", "Edit", "", [this] {
+    TRecordEditForm form(&ds_sql_data_, this);
+    form.exec();
+  }, "Edit single record");
+  bar->addAction(edit);
+  l->addWidget(bar);
+  auto* label = new QLabel(QStringLiteral("The rows of the selected table are shown here."));
+  label->setAlignment(Qt::AlignCenter);
+  l->addWidget(label, 1);
+  return w;
+}
+
+void Tf_main::BuildTextEditorMenu() {
+  // The DDL editor's own commands, on its context menu.
+  QPlainTextEdit* t = text_editor_;
+  auto* menu = new QMenu(t);
+  menu->addAction(AddAction("a_text_select_all", "&Select All", "", [t] { t->selectAll(); }));
+  QAction* cut = AddAction("a_text_cut", "Cu&t", "Ctrl+X", [t] { t->cut(); });
+  QAction* copy = AddAction("a_text_copy", "&Copy", "Ctrl+C", [t] { t->copy(); });
+  QAction* del = AddAction("a_text_delete", "&Delete", "", [t] { t->textCursor().removeSelectedText(); });
+  menu->addAction(cut);
+  menu->addAction(copy);
+  menu->addAction(AddAction("a_text_paste", "&Paste", "Ctrl+V", [t] { t->paste(); }));
+  menu->addAction(del);
+  menu->addAction(AddAction("a_text_print", "&Print...", "", [this] { PrintEditor(text_editor_); }));
+  for (QAction* a : menu->actions()) t->addAction(a);
+  // Cut, Copy and Delete only with a selection.
+  auto status = [cut, copy, del](bool selected) {
+    cut->setEnabled(selected);
+    copy->setEnabled(selected);
+    del->setEnabled(selected);
+  };
+  status(false);
+  connect(t, &QPlainTextEdit::copyAvailable, this, status);
+  t->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(t, &QWidget::customContextMenuRequested, this, [t, menu](const QPoint& p) { menu->exec(t->mapToGlobal(p)); });
 }
 
 QWidget* Tf_main::BuildDesktopPage() {
@@ -378,8 +440,23 @@ QWidget* Tf_main::BuildDesktopPage() {
 }
 
 void Tf_main::ClickDatabase(int index) {
-  explorer_->Select(index);
-  model_->Guarded([&] { model_->ExplorerClick(); });
+  TQxSvrExplore& tree = explorer_->Tree();
+  if (index < 0 || index >= tree.Count()) return;
+  tree.Selected = tree.Item(index);
+  tree.Click();
+}
+
+bool Tf_main::ClickPath(const QStringList& path) {
+  TQxTreeNode* node = nullptr;
+  if (!GuardedCall([&] { node = explorer_->FindPath(path); }) || !node) return false;
+  // The tree shows the node as a click would leave it: its folders open, the node current.
+  for (TQxTreeNode* p = node->Parent(); p; p = p->Parent())
+    if (QTreeWidgetItem* item = tree_->ItemOf(p)) item->setExpanded(true);
+  if (QTreeWidgetItem* item = tree_->ItemOf(node)) tree_->setCurrentItem(item);
+  TQxSvrExplore& tree = explorer_->Tree();
+  tree.Selected = node;
+  tree.Click();
+  return true;
 }
 
 QString Tf_main::RunText() const {
@@ -394,29 +471,6 @@ QString Tf_main::RunText() const {
   sel.EndLine = last.blockNumber();
   sel.EndColumn = c.selectionEnd() - last.position();
   return apptext::SelectedText(editor_->toPlainText().split(QLatin1Char('\n')), sel);
-}
-
-void Tf_main::FillTree() {
-  tree_->clear();
-  for (const QString& name : explorer_->Databases) {
-    auto* item = new QTreeWidgetItem(QStringList{name});
-    tree_->addTopLevelItem(item);
-  }
-}
-
-void Tf_main::FillGrid() {
-  const auto cells = model_->Grid()->Cells();
-  int cols = 0;
-  for (const auto& r : cells) cols = std::max<int>(cols, r.size());
-  // Row 0 and column 0 are fixed: they show as the header row and are not cells here.
-  const int rows = std::max<int>(0, int(cells.size()) - 1);
-  grid_->clear();
-  grid_->setRowCount(rows);
-  grid_->setColumnCount(std::max(0, cols - 1));
-  for (int r = 1; r < int(cells.size()); ++r)
-    for (int c = 1; c < cells[r].size(); ++c) grid_->setItem(r - 1, c - 1, new QTableWidgetItem(cells[r][c]));
-  grid_->horizontalHeader()->setVisible(false);
-  grid_->resizeColumnsToContents();
 }
 
 void Tf_main::UpdateRecentMenu() {
@@ -454,7 +508,6 @@ void Tf_main::Refresh() {
   }
   nb_sql_main_->tabBar()->setVisible(m.TabHeight > 0);
   if (text_editor_->toPlainText() != m.DdlText) text_editor_->setPlainText(m.DdlText);
-  if (tree_->topLevelItemCount() != explorer_->Databases.size()) FillTree();
   if (history_->count() != m.HistoryCount()) {
     history_->clear();
     for (int i = 0; i < m.HistoryCount(); ++i) history_->addItem(m.HistoryCommand(i).left(50));
@@ -571,14 +624,15 @@ void Tf_main::PrintGrid() {
   if (cells.size() <= 1) return;
   QPrinter printer;
   QPrintDialog dlg(&printer, this);
-  dlg.setOption(QAbstractPrintDialog::PrintSelection, !grid_->selectedRanges().isEmpty());
+  const bool selected = grid_->selectionModel()->hasSelection();
+  dlg.setOption(QAbstractPrintDialog::PrintSelection, selected);
   if (dlg.exec() != QDialog::Accepted) return;
   int cols = 0;
   for (const auto& r : cells) cols = std::max<int>(cols, r.size());
   QString text;
-  if (printer.printRange() == QPrinter::Selection && !grid_->selectedRanges().isEmpty()) {
-    const auto r = grid_->selectedRanges().first();
-    text = model_->GridText(r.topRow() + 1, r.leftColumn() + 1, r.bottomRow() + 1, r.rightColumn() + 1);
+  if (printer.printRange() == QPrinter::Selection && selected) {
+    const auto r = resultGrid_->Grid().Selection;
+    text = model_->GridText(r.top, r.left, r.bottom, r.right);
   } else {
     // All and a page range print the rows; the document keeps only the chosen pages.
     text = model_->GridText(model_->Grid()->KeepHeader() ? 0 : 1, 1, int(cells.size()) - 1, cols - 1);

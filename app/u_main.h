@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/MainModel.h"
+#include "dataset/DataSource.h"
 
 class QAction;
 class QLabel;
@@ -21,8 +22,12 @@ class QTreeView;
 class QFileSystemModel;
 class QComboBox;
 class QListWidget;
-class TDatabaseListExplorer;
-class TForegroundResultGrid;
+class TServerExplorer;
+class TObjInfoPages;
+class TBackgroundResultGrid;
+class TQorixGridView;
+class TQxSvrExploreView;
+class TDBNavigatorWidget;
 
 class Tf_main : public QMainWindow {
  public:
@@ -36,12 +41,17 @@ class Tf_main : public QMainWindow {
   QTabWidget* nb_sql_main() const { return nb_sql_main_; }
   QTabWidget* nb_explorer() const { return nb_explorer_; }
   QPlainTextEdit* editor() const { return editor_; }
-  QTreeWidget* qx_explorer() const { return tree_; }
-  QTableWidget* g_sql() const { return grid_; }
+  TQxSvrExploreView* qx_explorer() const { return tree_; }
+  TQorixGridView* g_sql() const { return grid_; }
+  TServerExplorer& Explorer() const { return *explorer_; }
+  TBackgroundResultGrid& ResultGrid() const { return *resultGrid_; }
   // Shows the model's state.
   void Refresh();
   // Selects database node Index in the explorer and runs the click.
   void ClickDatabase(int index);
+  // Expands the explorer along Path (node texts from the database down) and clicks its last
+  // node; false when a node is missing.
+  bool ClickPath(const QStringList& path);
   // The editor's run text: its selected lines or its whole text.
   QString RunText() const;
 
@@ -56,8 +66,8 @@ class Tf_main : public QMainWindow {
   void BuildMenus();
   QWidget* BuildSqlPage();
   QWidget* BuildDesktopPage();
-  void FillGrid();
-  void FillTree();
+  QWidget* BuildDataPage();
+  void BuildTextEditorMenu();
   void UpdateRecentMenu();
   void ApplySettings();
   // The first activation restores the saved settings into the widgets.
@@ -71,8 +81,9 @@ class Tf_main : public QMainWindow {
   void LoadFile(const QString& name, bool addToRecent);
 
   // The pieces the model drives outlive it: the model stops a run before the grid goes.
-  std::unique_ptr<TDatabaseListExplorer> explorer_;
-  std::unique_ptr<TForegroundResultGrid> resultGrid_;
+  std::unique_ptr<TServerExplorer> explorer_;
+  std::unique_ptr<TObjInfoPages> pages_;
+  std::unique_ptr<TBackgroundResultGrid> resultGrid_;
   std::unique_ptr<TMainModel> model_;
   QMap<QString, QAction*> actions_;
   QMenu* editMenu_ = nullptr;
@@ -83,10 +94,10 @@ class Tf_main : public QMainWindow {
   QLabel* pan_right_top_ = nullptr;
   QTabWidget* nb_explorer_ = nullptr;
   QTabWidget* nb_sql_main_ = nullptr;
-  QTreeWidget* tree_ = nullptr;
+  TQxSvrExploreView* tree_ = nullptr;
   QPlainTextEdit* editor_ = nullptr;
   QPlainTextEdit* text_editor_ = nullptr;
-  QTableWidget* grid_ = nullptr;
+  TQorixGridView* grid_ = nullptr;
   QListWidget* history_ = nullptr;
   QPlainTextEdit* historyMemo_ = nullptr;
   QToolButton* runOptions_[kRunOptionCount] = {};
@@ -94,4 +105,7 @@ class Tf_main : public QMainWindow {
   QFileSystemModel* fsModel_ = nullptr;
   QComboBox* cb_file_exp_ext_ = nullptr;
   bool refreshing_ = false;
+  // The Data page's data source (no table dataset in this build) and its navigator.
+  TDataSource ds_sql_data_;
+  TDBNavigatorWidget* nav_main_ = nullptr;
 };

@@ -7,6 +7,23 @@ namespace {
 bool IsDelimiter(QChar c) {
   return c == QLatin1Char(' ') || c == QChar(0) || c == QLatin1Char('\r') || c == QLatin1Char('\n');
 }
+// The first position from `from` on where keyword (ASCII) stands in text, letters compared
+// without regard to ASCII case only; -1 when there is none.
+qsizetype IndexOfKeyword(const QString& keyword, const QString& text, qsizetype from) {
+  const qsizetype n = keyword.size();
+  for (qsizetype i = from; i + n <= text.size(); ++i) {
+    qsizetype k = 0;
+    while (k < n) {
+      const char16_t a = text.at(i + k).unicode();
+      const char16_t b = keyword.at(k).unicode();
+      const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
+      if (lower(a) != lower(b)) break;
+      ++k;
+    }
+    if (k == n) return i;
+  }
+  return -1;
+}
 enum Slot {
   kSelect,
   kDelete,
@@ -38,11 +55,15 @@ QString TQorixSQLParser::SQLText() const {
 }
 
 void TQorixSQLParser::SQLChanged() {
+  // One parameter per distinct marker name, in order of first appearance.
+  TParams parsed;
+  parsed.ParseSQL(SQLText(), true);
   TParams fresh;
-  fresh.ParseSQL(SQLText(), true);
+  for (int i = 0; i < parsed.Count(); ++i)
+    if (!fresh.FindParam(parsed[i].Name)) fresh.CreateParam(ftUnknown, parsed[i].Name, ptInput);
   fresh.AssignValues(params_);
   params_.Assign(fresh);
-  for (int i = 0; i < params_.Count(); ++i) params_.Items(i)->ParamType = TParamType::ptInput;
+  for (int i = 0; i < params_.Count(); ++i) params_[i].ParamType = ptInput;
 }
 
 void TQorixSQLParser::ClearResults() {
@@ -75,18 +96,19 @@ QString TQorixSQLParser::NormalizeSQL(const QString& text) {
 
 int TQorixSQLParser::FindKeyword(const QString& keyword, const QString& text) {
   // A match glued to other characters ("count(", "from(") does not count; the search goes on
-  // after the match's first character, adding up positions as it goes.
-  const QString kw = keyword.toUpper();
-  QString rest = text.toUpper();
+  // after the match's first character, adding up positions as it goes. Letters are compared
+  // one for one without regard to ASCII case: upper-casing the text would change its length
+  // ("ß" becomes "SS") and move every position found after it.
   int offset = 0;
+  qsizetype from = 0;
   while (++nesting_ < 1000) {
-    const int i = rest.indexOf(kw);
+    const qsizetype i = IndexOfKeyword(keyword, text, from);
     if (i < 0) return 0;
-    const bool before = i == 0 || IsDelimiter(rest.at(i - 1));
-    const bool after = i + kw.size() >= rest.size() || IsDelimiter(rest.at(i + kw.size()));
-    offset += i + 1;
+    const bool before = i == 0 || IsDelimiter(text.at(i - 1));
+    const bool after = i + keyword.size() >= text.size() || IsDelimiter(text.at(i + keyword.size()));
+    offset = int(i + 1);
     if (before && after) return offset;
-    rest = rest.mid(i + 1);
+    from = i + 1;
   }
   return 0;
 }

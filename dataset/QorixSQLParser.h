@@ -6,7 +6,7 @@
 #include <QStringList>
 
 #include "access/Classes.h"
-#include "dataset/Params.h"
+#include "access/QorixParams.h"
 
 // Options kept for the form; they change nothing.
 enum class TParseSQLOption { psoUseFROMInDelete = 1, psoUseINTOInInsert = 2 };

@@ -15,6 +15,8 @@ TQxAuditDataSet::TQxAuditDataSet(TComponent* owner) : TQxCustomMemDataSet(owner)
   log_ = new TQxCustomMemDataSet(this);
   log_->SetName(QStringLiteral("OLD_") + Name());
   log_->StoreDefs = true;
+  // The log's records are this dataset's plus "Delta", "Bookmark" and "SavePoint".
+  log_->RecordLimit = kQxMaxRecordSize + 3 * (4 + 1);
 }
 
 TQxAuditDataSet::~TQxAuditDataSet() {
@@ -86,7 +88,10 @@ void TQxAuditDataSet::LogChange(int32_t kind) {
     }
     return;
   }
-  if (!log_->Active()) log_->Open();
+  // Descendants build the log when they open; a bare audit dataset has nobody to do that, so
+  // its log is built here on first use instead of being written without its own fields.
+  if (!log_->Active() && log_->FieldDefs().Count() >= 3) log_->Open();
+  if (!log_->Active() || !LogBookmarkField()) CreateLogFields();
   const int32_t id = kind == ukInsert ? NextBookmarkId() : CurrentBookmarkId();
   log_->Append();
   try {

@@ -3,6 +3,7 @@
 #include "dataset/QxCustomMemDataSet.h"
 
 #include <QtEndian>
+#include <algorithm>
 #include <cstring>
 #include <exception>
 
@@ -74,7 +75,8 @@ int TQxCustomMemDataSet::SlotWidth(TFieldType type, int size) {
   switch (type) {
     case ftString:
     case ftWideString:
-      return std::max(0, size) + 1;
+      // A size too large for any record gives a width past the limit, never an overflow.
+      return std::clamp(size, 0, kQxMaxRecordSize) + 1;
     case ftSmallint:
     case ftWord:
     case ftBoolean:
@@ -113,6 +115,12 @@ void TQxCustomMemDataSet::ComputeRecordLayout() {
     TFieldDef* def = FieldDefs().Items(i);
     const int width = SlotWidth(def->DataType, def->Size);
     if (width == 0) RaiseNotSupportedError(QxFormat(QxText(QxMsg::UnsupportedFieldType), def->Name), this);
+    // Summed in 64 bits: widths near the limit must not wrap the offsets around.
+    const int64_t end = int64_t(offset) + width + 1;
+    if (end > RecordLimit) {
+      slots_.clear();
+      RaiseNotSupportedError(DbText::RecordTooLarge.arg(RecordSizeOf(FieldDefs())).arg(RecordLimit), this);
+    }
     slots_.push_back({offset, width, def->DataType});
     layout.emplace_back(def->DataType,
                         def->DataType == ftString || def->DataType == ftWideString ? def->Size : 0);
@@ -132,6 +140,17 @@ void TQxCustomMemDataSet::ComputeRecordLayout() {
   }
   storeLayout_ = std::move(layout);
   store_.RecordSize = recordSize_;
+}
+
+int64_t TQxCustomMemDataSet::RecordSizeOf(const TFieldDefs& defs) {
+  int64_t size = 4;
+  for (int i = 0; i < defs.Count(); ++i) {
+    const TFieldDef* def = defs.Items(i);
+    const TFieldType type = def->DataType == ftBCD ? ftFloat : def->DataType;
+    const bool text = type == ftString || type == ftWideString;
+    size += (text ? int64_t(std::max(0, def->Size)) + 1 : SlotWidth(type, def->Size)) + 1;
+  }
+  return size;
 }
 
 int TQxCustomMemDataSet::FieldOffset(int fieldNo) const {
@@ -349,9 +368,26 @@ int32_t TQxCustomMemDataSet::GetStoredFieldData(int recNo, TField* field) {
   return store_.ReadRecordPart(currentIndex_, off, std::min(4, slots_[field->FieldNo() - 1].Width));
 }
 
+void TQxCustomMemDataSet::CheckNestedValues() {
+  for (int i = 0; i < FieldCount(); ++i) {
+    auto* field = dynamic_cast<TDataSetField*>(Fields().Fields(i));
+    if (!field || field->FieldNo() < 1 || field->IsNull()) continue;
+    auto* nested = dynamic_cast<TQxCustomMemDataSet*>(field->NestedDataSet());
+    if (!nested || !nested->Active()) continue;
+    const int32_t id = GetBlobId(field);
+    const TMemoryStream* value = id >= 0 ? blobs_.ValueStream(id, field->FieldNo()) : nullptr;
+    if (!value || value->Size() == 0) continue;
+    if (!nested->HoldsLayoutOf(value->Bytes(), nested->FieldDefs()))
+      RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
+  }
+}
+
 void TQxCustomMemDataSet::InternalPost() {
   CheckActive();
   if (constraints_.Count() > 0) CheckConstraints();
+  // A nested value the open nested dataset cannot load would be stored, then refused on
+  // every scroll onto this record: it is refused here, while the record can still be fixed.
+  if (!NestedDataSets().isEmpty()) CheckNestedValues();
   if (currentIndex_ < 0) currentIndex_ = 0;
   if (State() == TDataSetState::dsEdit) {
     WriteRecordAt(ActiveBuffer(), currentIndex_);

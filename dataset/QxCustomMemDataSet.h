@@ -23,8 +23,15 @@ Q_DECLARE_OPERATORS_FOR_FLAGS(TQxMemOptions)
 // Magic of a data block ("QorixSuite0") and of a full stream ("QorixSuite1").
 inline constexpr char kQxDataMagic[] = "QorixSuite0";
 inline constexpr char kQxFullMagic[] = "QorixSuite1";
-// Bytes of a field-name slot in a full stream (at most 30 characters and a NUL).
+// Bytes of a field-name slot in a full stream (at most 30 bytes of UTF-8 and a NUL).
 inline constexpr int kQxNameSlot = 31;
+// Largest record image a memory dataset lays out. Real rows are far smaller (a server row is
+// bounded by its page size); the bound keeps a corrupt size from allocating gigabytes per buffer.
+inline constexpr int kQxMaxRecordSize = 1 << 20;
+// Marks the names that did not fit their slots, written after the data block of a full stream.
+inline constexpr char kQxNamesMagic[] = "QorixNames1";
+// Longest field name (UTF-8 bytes) such a block may hold.
+inline constexpr int kQxMaxNameBytes = 4096;
 
 // The in-memory dataset.
 class TQxCustomMemDataSet : public TDataSet {
@@ -79,8 +86,13 @@ class TQxCustomMemDataSet : public TDataSet {
   virtual void EmptyDataSet();
   virtual bool LocateOrStay(const QString& keyFields, const QVariant& keyValues, TLocateOptions options);
 
+  // Largest record image this dataset lays out (a change log adds its own fields to it).
+  int64_t RecordLimit = kQxMaxRecordSize;
+
   // Reads a full stream's header and definitions from position 0.
   void LoadFieldDefs(TStream& stream);
+  // The full stream's definitions lay records out as own does (false for any other bytes).
+  bool HoldsLayoutOf(const QByteArray& fullStream, const TFieldDefs& own);
   // Definitions, then data; an empty stream changes nothing.
   void LoadFromStream(TStream& stream);
 
@@ -167,6 +179,8 @@ class TQxCustomMemDataSet : public TDataSet {
   static bool IsBlobLike(TFieldType type);
   // Slot width of a field type (0 = unsupported).
   static int SlotWidth(TFieldType type, int size);
+  // Bytes of the record image the definitions lay out, counted in 64 bits.
+  static int64_t RecordSizeOf(const TFieldDefs& defs);
   // Scroll events fire only while this is on.
   bool scrollEvents_ = true;
   int currentIndex_ = -1;
@@ -186,6 +200,17 @@ class TQxCustomMemDataSet : public TDataSet {
   void UndoBlobWrites();
 
  private:
+  // Restores the names longer than their slots from the block after the data block (if any);
+  // the stream's position is kept.
+  void ReadLongNames(TStream& stream, TFieldDefs& defs);
+  // Reads a full stream's definitions (long names included) from position 0 into defs;
+  // refuses what no writer of the format makes.
+  void ReadFieldDefs(TStream& stream, TFieldDefs& defs);
+  // Loaded definitions lay records out as own does (types and slot widths, BCD as float).
+  static bool SameLayout(const TFieldDefs& loaded, const TFieldDefs& own);
+  // Refuses a post whose dataset-field value could not be loaded back by the open nested
+  // dataset of that field: a stream of another record layout, or no full stream at all.
+  void CheckNestedValues();
   friend class TQorixBlobStream;
   struct Slot {
     int Offset;

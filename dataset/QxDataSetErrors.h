@@ -57,6 +57,7 @@ inline const QString ReadError = QStringLiteral("Stream read error");
 inline const QString WriteError = QStringLiteral("Stream write error");
 inline const QString FileOpenError = QStringLiteral("Cannot open file \"%1\". %2");
 inline const QString NegativeSize = QStringLiteral("Stream holds a negative size");
+inline const QString RecordTooLarge = QStringLiteral("A record of %1 bytes exceeds the limit of %2 bytes");
 inline const QString WaitingForParent = QStringLiteral("Nested dataset is waiting for its parent to open");
 }  // namespace DbText
 

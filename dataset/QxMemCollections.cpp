@@ -2,6 +2,7 @@
 #include "dataset/QxMemCollections.h"
 
 #include "dataset/DataSet.h"
+#include "dataset/Field.h"
 #include "dataset/QxDataSetErrors.h"
 
 TQorixAggregate::TQorixAggregate(TQorixAggregates* owner) : owner_(owner) {
@@ -10,23 +11,30 @@ TQorixAggregate::TQorixAggregate(TQorixAggregates* owner) : owner_(owner) {
   field->FieldName = QStringLiteral("Aggregate%1").arg(ds->FieldCount());
   field->Active = true;
   name_ = field->FieldName;
-  field_ = static_cast<TAggregateField*>(ds->Fields().Add(std::move(field)));
+  ds->Fields().Add(std::move(field));
 }
 
 TQorixAggregate::~TQorixAggregate() {
   TDataSet* ds = owner_->DataSet();
-  if (TField* f = ds->FindField(name_)) ds->Fields().Remove(f);
+  if (TAggregateField* f = Field()) ds->Fields().Remove(f);
+}
+
+TAggregateField* TQorixAggregate::Field() const {
+  // Found by name on every use: the dataset's field list may have been rebuilt (a stream load
+  // replaces the fields), and a pointer kept from creation would then point at freed memory.
+  TField* f = owner_->DataSet()->FindField(name_);
+  return f && f->FieldKind == TFieldKind::fkAggregate ? static_cast<TAggregateField*>(f) : nullptr;
 }
 
 void TQorixAggregate::SetAggregateName(const QString& name) {
-  if (field_) field_->FieldName = name;
+  if (TAggregateField* f = Field()) f->FieldName = name;
   name_ = name;
 }
 
 void TQorixAggregate::SetExpression(const QString& text) {
   if (text != expression_) changed_ = true;
   expression_ = text;
-  if (field_) field_->Expression = text;
+  if (TAggregateField* f = Field()) f->Expression = text;
 }
 
 void TQorixAggregate::CheckNotActive(bool differs) {
@@ -38,18 +46,18 @@ void TQorixAggregate::SetGroupingLevel(int level) {
   CheckNotActive(level != groupingLevel_);
   if (level != groupingLevel_) changed_ = true;
   groupingLevel_ = level;
-  if (field_) field_->GroupingLevel = level;
+  if (TAggregateField* f = Field()) f->GroupingLevel = level;
 }
 
 void TQorixAggregate::SetIndexName(const QString& name) {
   CheckNotActive(name != indexName_);
   indexName_ = name;
-  if (field_) field_->IndexName = name;
+  if (TAggregateField* f = Field()) f->IndexName = name;
 }
 
 void TQorixAggregate::SetActive(bool value) {
   active_ = value;
-  if (field_) field_->Active = value;
+  if (TAggregateField* f = Field()) f->Active = value;
 }
 
 void TQorixAggregate::Assign(const TQorixAggregate& other) {

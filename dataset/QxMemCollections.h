@@ -37,7 +37,7 @@ class TQorixConstraints {
 
 class TQorixAggregates;
 
-// One declared aggregate; owns the aggregate field it created on the dataset.
+// One declared aggregate; owns the aggregate field it created on the dataset (found by name).
 class TQorixAggregate {
  public:
   explicit TQorixAggregate(TQorixAggregates* owner);
@@ -63,12 +63,12 @@ class TQorixAggregate {
   bool Changed() const { return changed_; }
   // Copies name, Visible, Expression, IndexName, GroupingLevel and Active, in that order.
   void Assign(const TQorixAggregate& other);
-  TAggregateField* Field() const { return field_; }
+  // The aggregate field of this item's name on the dataset; nullptr once it is gone.
+  TAggregateField* Field() const;
 
  private:
   void CheckNotActive(bool differs);
   TQorixAggregates* owner_;
-  TAggregateField* field_ = nullptr;
   QString name_;
   QString expression_;
   QString indexName_;

@@ -2,6 +2,8 @@
 // and the "QorixSuite1" full stream (field definitions, then a data block), with their file
 // loaders. Readers refuse short, negative and foreign input instead of reading past it.
 #include <QFile>
+#include <QList>
+#include <algorithm>
 #include <cstring>
 
 #include "dataset/QxCustomMemDataSet.h"
@@ -25,6 +27,49 @@ QString ReadMagic(TStream& s) {
   char m[13] = {};
   s.ReadBuffer(m, 12);
   return QString::fromLatin1(m);
+}
+
+// The longest start of a name's UTF-8 that fits a name slot and ends on a whole character.
+QByteArray SlotBytes(const QByteArray& utf8) {
+  qsizetype n = std::min<qsizetype>(utf8.size(), kQxNameSlot - 1);
+  if (n < utf8.size())
+    while (n > 0 && (uchar(utf8[n]) & 0xC0) == 0x80) --n;
+  return utf8.left(n);
+}
+
+// The name in a slot: its bytes up to the NUL. A character cut short at the end of the slot
+// (older writers cut at 30 bytes) is dropped instead of showing as a replacement character.
+QString SlotName(const char* slot) {
+  qsizetype n = qstrnlen(slot, kQxNameSlot);
+  qsizetype lead = n;
+  while (lead > 0 && (uchar(slot[lead - 1]) & 0xC0) == 0x80) --lead;
+  if (lead > 0) {
+    const uchar c = uchar(slot[lead - 1]);
+    const qsizetype need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    if (n - (lead - 1) < need) n = lead - 1;
+  }
+  return QString::fromUtf8(slot, n);
+}
+
+// Moves past the data block at the stream's position; false (position unspecified) when the
+// block is not whole, which the data-block reader then reports.
+bool SkipDataBlock(TStream& s) {
+  const int64_t size = s.Size();
+  if (size - s.Position() < 28) return false;
+  s.Seek(12, TStream::soCurrent);
+  const int32_t count = s.ReadInt32();
+  const int64_t bytes = s.ReadInt64();
+  s.ReadInt32();
+  if (count < 0 || bytes < 0 || bytes > size - s.Position()) return false;
+  s.Seek(bytes, TStream::soCurrent);
+  if (size - s.Position() < 4) return false;
+  if (s.ReadInt32() > 0) {
+    if (size - s.Position() < 4) return false;
+    const int32_t listSize = s.ReadInt32();
+    if (listSize < 0 || listSize > size - s.Position()) return false;
+    s.Seek(listSize, TStream::soCurrent);
+  }
+  return true;
 }
 
 QByteArray ReadWholeFile(const QString& name) {
@@ -62,14 +107,56 @@ void TQxCustomMemDataSet::SaveToStream(TMemoryStream& stream) {
     const TFieldDef* def = FieldDefs().Items(i);
     stream.WriteInt32(def->DataType);
     // The name slot holds 30 bytes and a NUL; a longer name is cut, never written past the slot.
+    // The slot holds 30 bytes and a NUL: a longer name keeps its whole characters up to there
+    // and is written in full after the data block, where readers of the plain format never look.
     char name[kQxNameSlot] = {};
-    const QByteArray utf8 = def->Name.toUtf8();
-    std::memcpy(name, utf8.constData(), std::min<qsizetype>(utf8.size(), kQxNameSlot - 1));
+    const QByteArray slot = SlotBytes(def->Name.toUtf8());
+    std::memcpy(name, slot.constData(), slot.size());
     stream.WriteBuffer(name, kQxNameSlot);
     stream.WriteInt32(def->Precision);
     stream.WriteInt32(def->Size);
   }
   SaveDataToStream(stream, true);
+  QList<int> longNames;
+  for (int i = 0; i < FieldDefs().Count(); ++i)
+    if (FieldDefs().Items(i)->Name.toUtf8().size() > kQxNameSlot - 1) longNames << i;
+  if (longNames.isEmpty()) return;
+  WriteMagic(stream, kQxNamesMagic);
+  stream.WriteInt32(int32_t(longNames.size()));
+  for (int i : longNames) {
+    const QByteArray utf8 = FieldDefs().Items(i)->Name.toUtf8().left(kQxMaxNameBytes);
+    stream.WriteInt32(i);
+    stream.WriteInt32(int32_t(utf8.size()));
+    stream.WriteBuffer(utf8.constData(), utf8.size());
+  }
+}
+
+void TQxCustomMemDataSet::ReadLongNames(TStream& stream, TFieldDefs& defs) {
+  // After the data block, a full stream may name the fields whose names did not fit their slots.
+  const int64_t resume = stream.Position();
+  const bool whole = SkipDataBlock(stream);
+  const bool present = whole && stream.Size() - stream.Position() >= 12 &&
+                       ReadMagic(stream) == QLatin1String(kQxNamesMagic);
+  if (present) {
+    const int32_t count = stream.ReadInt32();
+    if (count < 1 || count > defs.Count()) RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
+    QList<int> seen;
+    for (int32_t k = 0; k < count; ++k) {
+      const int32_t index = stream.ReadInt32();
+      const int32_t length = stream.ReadInt32();
+      if (index < 0 || index >= defs.Count() || seen.contains(index) || length < kQxNameSlot ||
+          length > kQxMaxNameBytes || length > stream.Size() - stream.Position())
+        RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
+      QByteArray utf8(length, Qt::Uninitialized);
+      stream.ReadBuffer(utf8.data(), length);
+      const QString name = QString::fromUtf8(utf8);
+      // The full name must be the one whose start the slot holds.
+      if (!name.startsWith(defs.Items(index)->Name)) RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
+      defs.Items(index)->Name = name;
+      seen << index;
+    }
+  }
+  stream.SetPosition(resume);
 }
 
 void TQxCustomMemDataSet::LoadDataFromStream(TStream& stream) {
@@ -102,6 +189,9 @@ void TQxCustomMemDataSet::ReadDataBlock(TStream& stream) {
   if (slots_.empty() && FieldDefs().Count() > 0) ComputeRecordLayout();
   if (count < 0 || size != recordSize_ || bytes != int64_t(count) * size)
     RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
+  // Without a layout there is no record to read: a block claiming records of such a dataset
+  // would make records out of nothing.
+  if (count > 0 && slots_.empty()) RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
   if (bytes > stream.Size() - stream.Position()) throw EReadError(DbText::ReadError);
   store_.Reserve(count);
   QByteArray records(bytes, Qt::Uninitialized);
@@ -122,47 +212,76 @@ void TQxCustomMemDataSet::ReadDataBlock(TStream& stream) {
   }
 }
 
-void TQxCustomMemDataSet::LoadFieldDefs(TStream& stream) {
-  EmptyDataSet();
+void TQxCustomMemDataSet::ReadFieldDefs(TStream& stream, TFieldDefs& defs) {
   stream.SetPosition(0);
   if (ReadMagic(stream) != QLatin1String(kQxFullMagic))
     RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
   const int32_t count = stream.ReadInt32();
   if (count < 0 || int64_t(count) * (12 + kQxNameSlot) > stream.Size() - stream.Position())
     throw EReadError(DbText::ReadError);
-  TFieldDefs defs(this);
   for (int32_t i = 0; i < count; ++i) {
     const int32_t type = stream.ReadInt32();
     char name[kQxNameSlot + 1] = {};
     stream.ReadBuffer(name, kQxNameSlot);
     const int32_t precision = stream.ReadInt32();
     const int32_t size = stream.ReadInt32();
-    if (type < 0 || type >= kFieldTypeCount || size < 0)
+    // A type no record can hold or a size past any record is no definition this format makes.
+    if (type < 0 || type >= kFieldTypeCount || size < 0 || size > kQxMaxRecordSize ||
+        SlotWidth(type == ftBCD ? ftFloat : TFieldType(type), size) == 0)
       RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
     TFieldDef* def = defs.AddFieldDef();
-    def->Name = QString::fromUtf8(name);
+    def->Name = SlotName(name);
     def->DataType = TFieldType(type);
     def->Precision = precision;
     def->Size = size;
   }
+  if (RecordSizeOf(defs) > kQxMaxRecordSize) RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
+  ReadLongNames(stream, defs);
+}
+
+bool TQxCustomMemDataSet::SameLayout(const TFieldDefs& loaded, const TFieldDefs& own) {
+  if (loaded.Count() != own.Count()) return false;
+  for (int i = 0; i < loaded.Count(); ++i) {
+    const TFieldDef* a = loaded.Items(i);
+    const TFieldDef* b = own.Items(i);
+    const TFieldType ta = a->DataType == ftBCD ? ftFloat : a->DataType;
+    const TFieldType tb = b->DataType == ftBCD ? ftFloat : b->DataType;
+    if (ta != tb || SlotWidth(ta, a->Size) != SlotWidth(tb, b->Size)) return false;
+  }
+  return true;
+}
+
+bool TQxCustomMemDataSet::HoldsLayoutOf(const QByteArray& fullStream, const TFieldDefs& own) {
+  TMemoryStream s;
+  s.LoadFromBytes(fullStream);
+  TFieldDefs defs(this);
+  try {
+    ReadFieldDefs(s, defs);
+  } catch (const EQxNotValidException&) {
+    return false;
+  } catch (const EReadError&) {
+    return false;
+  }
+  return SameLayout(defs, own);
+}
+
+void TQxCustomMemDataSet::LoadFieldDefs(TStream& stream) {
+  EmptyDataSet();
+  TFieldDefs defs(this);
+  ReadFieldDefs(stream, defs);
   if (Active()) {
     // An open dataset keeps its fields and layout: definitions that lay records out otherwise
     // are refused rather than read into the wrong slots.
-    bool same = defs.Count() == FieldDefs().Count();
-    for (int i = 0; same && i < defs.Count(); ++i) {
-      const TFieldDef* a = defs.Items(i);
-      const TFieldDef* b = FieldDefs().Items(i);
-      const TFieldType ta = a->DataType == ftBCD ? ftFloat : a->DataType;
-      same = ta == b->DataType && SlotWidth(ta, a->Size) == SlotWidth(b->DataType, b->Size);
-    }
-    if (!same) RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
+    if (!SameLayout(defs, FieldDefs())) RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
     FieldDefs().Assign(defs);
     for (int i = 0; i < FieldDefs().Count(); ++i)
       if (FieldDefs().Items(i)->DataType == ftBCD) FieldDefs().Items(i)->DataType = ftFloat;
     return;
   }
   FieldDefs().Assign(defs);
-  Fields().Clear();
+  // Only the data fields follow the loaded definitions; calculated, lookup and aggregate
+  // fields stay, so nothing that refers to them is left pointing at freed fields.
+  DestroyFields();
   CreateFields();
   BindFields(true);
   ComputeRecordLayout();

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -59,6 +60,11 @@ struct ConnectionState {
   // The command whose results are still to be read: FreeTDS would accept a second send on
   // the connection and hand its rows to the wrong command, so the facade refuses it.
   CS_COMMAND* pending = nullptr;
+  // A statement outlived the query timeout: an attention went to the server and the call
+  // that was waiting fails with the timeout text once the server has acknowledged it.
+  bool timedOut = false;
+  // The command whose ct_results, ct_fetch or ct_get_data is waiting for the server.
+  CS_COMMAND* waiting = nullptr;
 };
 
 struct LocaleState {
@@ -75,6 +81,13 @@ std::unordered_map<CS_CONNECTION*, std::unique_ptr<ConnectionState>> g_connectio
 std::unordered_map<CS_LOCALE*, LocaleState> g_locales;
 std::set<CS_DS_OBJECT*> g_objects;
 std::unordered_map<CS_COMMAND*, CS_CONNECTION*> g_commands;
+// The language text of each command, for what FreeTDS cannot answer about its results.
+struct CommandText {
+  std::string text;
+  bool more = false;  // the last piece came with CS_MORE
+  CS_INT lastResult = 0;  // the result type ct_results gave last
+};
+std::unordered_map<CS_COMMAND*, CommandText> g_commandTexts;
 std::atomic<CS_INT> g_requestId{0};
 
 Library g_freetds;
@@ -118,6 +131,12 @@ CS_INT MapLibTdsSeverity(CS_INT severity) {
       return CS_SV_INTERNAL_FAIL;  // EXCONSISTENCY
   }
 }
+
+// The system freetds.conf of the FreeTDS build in use (Debian's packages).
+#ifndef TABULON_FREETDS_SYSCONF
+#define TABULON_FREETDS_SYSCONF "/etc/freetds/freetds.conf"
+#endif
+constexpr const char* kFreeTdsSystemConf = TABULON_FREETDS_SYSCONF;
 
 constexpr CS_INT kLibTdsFirst = 20000;
 constexpr CS_INT kLibTdsLast = 20999;
@@ -170,23 +189,57 @@ CS_RETCODE ClientMessageHook(CS_CONTEXT* ctx, CS_CONNECTION* con, CS_CLIENTMSG* 
   if (mapped.msgnumber >= kLibTdsFirst && mapped.msgnumber <= kLibTdsLast)
     mapped.severity = MapLibTdsSeverity(mapped.severity);
   void* forward = nullptr;
-  bool loginTimeout = false;
+  enum { kNone, kLogin, kStatement, kUnanswered } timeout = kNone;
+  CS_COMMAND* waiting = nullptr;
   {
     std::lock_guard lock(g_mutex);
     ConnectionState* cs = con ? FindConnection(con) : nullptr;
     if (cs && cs->inlineMode) {
-      Push(cs->client, cs->clientLimit, mapped);
-      loginTimeout = cs->connecting && msg->msgnumber == kLibTdsTimeout;
+      const bool isTimeout = msg->msgnumber == kLibTdsTimeout;
+      if (isTimeout && cs->connecting) {
+        timeout = kLogin;
+      } else if (isTimeout && cs->timedOut) {
+        timeout = kUnanswered;
+      } else if (isTimeout) {
+        timeout = kStatement;
+        cs->timedOut = true;
+        waiting = cs->waiting;
+      }
+      // A statement timeout is reported by the failing call with a text of its own.
+      if (timeout == kNone || timeout == kLogin) Push(cs->client, cs->clientLimit, mapped);
     } else {
       if (cs) forward = ConnectionCallback(cs, CS_CLIENTMSG_CB);
       if (!forward) forward = ContextCallback(ctx, CS_CLIENTMSG_CB);
     }
   }
   if (forward) return reinterpret_cast<CS_CLIENTMSG_FUNC>(forward)(ctx, con, &mapped);
-  // With inline handling a timeout during a statement keeps waiting (CS_SUCCEED): failing it
-  // would make libtds break the connection under a long statement, which a query tool must
-  // survive (the caller stops a statement with ct_cancel). A login that times out fails.
-  return loginTimeout ? CS_FAIL : CS_SUCCEED;
+  switch (timeout) {
+    case kStatement:
+      // Failing the timeout would make libtds close the socket. Instead the wait goes on (CS_SUCCEED)
+      // with an attention flagged for the server: libtds sends it from its read loop, the server
+      // stops the statement and acknowledges, and the waiting ct_results or ct_fetch returns
+      // CS_CANCELED, which the facade turns into the timeout failure. The connection stays usable.
+      // The attention goes for the waiting command only: one for the connection would mark
+      // every sent command of it (an open cursor too) cancelled.
+      if (waiting)
+        ::ct_cancel(nullptr, waiting, CS_CANCEL_ATTN);
+      else
+        ::ct_cancel(con, nullptr, CS_CANCEL_ATTN);
+      return CS_SUCCEED;
+    case kUnanswered:
+      // The server did not acknowledge the attention within a further timeout: give up the
+      // connection rather than wait forever.
+      return CS_FAIL;
+    case kLogin:
+      return CS_FAIL;  // a login that times out fails
+    default:
+      return CS_SUCCEED;
+  }
+}
+
+// The text of the client message a statement fails with when it outlived the query timeout.
+std::string TimeoutText(const char* call) {
+  return std::string(call) + "(): user api layer: internal Client Library error: Read from the server has timed out.";
 }
 
 // The text of the client message for a send refused while another command has results pending.
@@ -242,11 +295,14 @@ Kept MakeKept(const CS_VOID* buffer, CS_INT buflen) {
   return kept;
 }
 
+// A text argument: up to the NUL with CS_NULLTERM; with a length, that many bytes but never
+// past a NUL among them (callers pass their buffer's size, 1025 for a file name, with the
+// text NUL-terminated inside it).
 std::string TextArg(const CS_CHAR* text, CS_INT len) {
   if (!text) return std::string();
   if (len == CS_NULLTERM) return std::string(text);
   if (len <= 0) return std::string();
-  return std::string(text, static_cast<size_t>(len));
+  return std::string(text, strnlen(text, static_cast<size_t>(len)));
 }
 
 std::string Lower(std::string s) {
@@ -412,6 +468,49 @@ std::vector<ServerEntry> ReadInterfacesFile(const std::string& path) {
   }
   std::fclose(f);
   return entries;
+}
+
+std::vector<std::string> ReadFreeTdsConfSections(const std::string& path) {
+  std::vector<std::string> names;
+  if (path.empty()) return names;
+  FILE* f = std::fopen(path.c_str(), "r");
+  if (!f) return names;
+  std::set<std::string> seen;
+  char buf[4096];
+  while (std::fgets(buf, sizeof buf, f)) {
+    const std::string trimmed = Trim(buf);
+    if (trimmed.empty() || trimmed[0] != '[') continue;
+    const auto close = trimmed.find(']');
+    if (close == std::string::npos) continue;
+    // FreeTDS compares section names without case and with runs of blanks as one.
+    std::string name;
+    for (const std::string& word : Tokens(trimmed.substr(1, close - 1), " \t"))
+      name += (name.empty() ? "" : " ") + word;
+    if (name.empty() || Lower(name) == "global" || !seen.insert(Lower(name)).second) continue;
+    names.push_back(name);
+  }
+  std::fclose(f);
+  return names;
+}
+
+std::vector<std::string> FreeTdsConfFiles() {
+  // The file named by FREETDSCONF is the configuration in use; without it FreeTDS searches
+  // $FREETDS/etc/freetds.conf, ~/.freetds.conf and the system file, in this order.
+  if (const char* named = std::getenv("FREETDSCONF"); named && *named) return {named};
+  std::vector<std::string> files;
+  if (const char* root = std::getenv("FREETDS"); root && *root) files.push_back(std::string(root) + "/etc/freetds.conf");
+  if (const char* home = std::getenv("HOME"); home && *home) files.push_back(std::string(home) + "/.freetds.conf");
+  files.push_back(kFreeTdsSystemConf);
+  return files;
+}
+
+std::vector<std::string> FreeTdsConfServers() {
+  std::vector<std::string> names;
+  std::set<std::string> seen;
+  for (const std::string& file : FreeTdsConfFiles())
+    for (std::string& name : ReadFreeTdsConfSections(file))
+      if (seen.insert(Lower(name)).second) names.push_back(std::move(name));
+  return names;
 }
 
 std::string InterfacesFileOf(CS_CONTEXT* ctx) {
@@ -597,13 +696,37 @@ CS_RETCODE Library::ct_init(CS_CONTEXT* ctx, CS_INT version) {
   return rc;
 }
 
+namespace {
+
+// FreeTDS copies the context's CS_TIMEOUT into a connection only when it opens: a changed
+// timeout is pushed into the context's open connections too, except those that set a
+// CS_TIMEOUT of their own.
+void PushQueryTimeout(CS_CONTEXT* ctx) {
+  CS_INT seconds = 0;
+  if (::ct_config(ctx, CS_GET, CS_TIMEOUT, &seconds, CS_UNUSED, nullptr) != CS_SUCCEED) return;
+  if (seconds <= 0) seconds = CS_NO_LIMIT;
+  std::vector<CS_CONNECTION*> open;
+  {
+    std::lock_guard lock(g_mutex);
+    for (const auto& [con, cs] : g_connections)
+      if (cs->ctx == ctx && cs->connected && !cs->props.count(CS_TIMEOUT)) open.push_back(con);
+  }
+  for (CS_CONNECTION* con : open) ::ct_con_props(con, CS_SET, CS_TIMEOUT, &seconds, CS_UNUSED, nullptr);
+}
+
+}  // namespace
+
 // FreeTDS knows only a handful of ct_config properties and answers the rest with success and
 // no effect; the facade keeps CS_MAX_CONNECT, CS_IFILE, the version text and any other value.
 CS_RETCODE Library::ct_config(CS_CONTEXT* ctx, CS_INT action, CS_INT property, CS_VOID* buffer, CS_INT buflen,
                               CS_INT* outlen) {
   if (!ctx) return CS_FAIL;
   switch (property) {
-    case CS_TIMEOUT:
+    case CS_TIMEOUT: {
+      const CS_RETCODE rc = ::ct_config(ctx, action, property, buffer, buflen, outlen);
+      if (rc == CS_SUCCEED && (action == CS_SET || action == CS_CLEAR)) PushQueryTimeout(ctx);
+      return rc;
+    }
     case CS_LOGIN_TIMEOUT:
     case CS_EXPOSE_FMTS:
     case CS_VERSION:
@@ -876,6 +999,11 @@ CS_RETCODE Library::ct_con_props(CS_CONNECTION* con, CS_INT action, CS_INT prope
   return CS_FAIL;
 }
 
+namespace {
+constexpr const char* kMaxConnectText =
+    "ct_connect(): user api layer: external error: The maximum number of connections have already been opened.";
+}  // namespace
+
 // Resolves the server name through the context's interfaces file and connects to that
 // address; a name the file lacks is left to FreeTDS's own configuration (freetds.conf).
 CS_RETCODE Library::ct_connect(CS_CONNECTION* con, CS_CHAR* servername, CS_INT snamelen) {
@@ -887,17 +1015,37 @@ CS_RETCODE Library::ct_connect(CS_CONNECTION* con, CS_CHAR* servername, CS_INT s
   }
   CS_CONTEXT* ctx = nullptr;
   bool callerAddress = false;
+  bool refused = false;
   size_t clientBefore = 0, serverBefore = 0;
   {
     std::lock_guard lock(g_mutex);
     ConnectionState* cs = FindConnection(con);
-    if (cs) {
+    if (cs && !cs->connected) {
+      // The context's CS_MAX_CONNECT bounds its open connections; FreeTDS would open any number.
+      const auto ctxIt = g_contexts.find(cs->ctx);
+      const CS_INT limit = ctxIt == g_contexts.end() ? 25 : ctxIt->second.maxConnect;
+      CS_INT open = 0;
+      for (const auto& [other, state] : g_connections)
+        if (state->ctx == cs->ctx && state->connected) ++open;
+      refused = open >= limit;
+      ctx = cs->ctx;
+    }
+    if (cs && !refused) {
       ctx = cs->ctx;
       callerAddress = cs->addressSetByCaller;
       clientBefore = cs->client.size();
       serverBefore = cs->server.size();
       cs->connecting = true;
     }
+  }
+  if (refused) {
+    CS_CLIENTMSG m{};
+    m.severity = CS_SV_CONFIG_FAIL;
+    m.msgnumber = (1 << 24) | (1 << 16) | (CS_SV_CONFIG_FAIL << 8) | 3;
+    std::snprintf(m.msgstring, sizeof m.msgstring, "%s", kMaxConnectText);
+    m.msgstringlen = static_cast<CS_INT>(std::strlen(m.msgstring));
+    ClientMessageHook(ctx, con, &m);
+    return CS_FAIL;
   }
   bool resolved = false;
   if (ctx && !callerAddress) {
@@ -960,6 +1108,10 @@ CS_RETCODE Library::ct_con_drop(CS_CONNECTION* con) {
       delete obj;
     }
     g_connections.erase(it);
+    std::erase_if(g_commandTexts, [con](const auto& kv) {
+      const auto owner = g_commands.find(kv.first);
+      return owner != g_commands.end() && owner->second == con;
+    });
     std::erase_if(g_commands, [con](const auto& kv) { return kv.second == con; });
   }
   return rc;
@@ -1147,8 +1299,16 @@ CS_RETCODE Library::ct_ds_lookup(CS_CONNECTION* con, CS_INT action, CS_INT* reqi
   const CS_OID* oid = lookupinfo->objclass;
   const std::string wanted = CS_OID_OBJSERVER;
   if (oid && oid->oid_length == static_cast<CS_INT>(wanted.size()) &&
-      std::memcmp(oid->oid_buffer, wanted.data(), wanted.size()) == 0)
-    entries = ReadInterfacesFile(InterfacesFileOf(ctx));
+      std::memcmp(oid->oid_buffer, wanted.data(), wanted.size()) == 0) {
+    const std::string ifile = InterfacesFileOf(ctx);
+    if (!ifile.empty()) {
+      entries = ReadInterfacesFile(ifile);
+    } else {
+      // No interfaces file: FreeTDS's configuration resolves the names, so its servers are
+      // the ones to offer.
+      for (std::string& name : FreeTdsConfServers()) entries.push_back(ServerEntry{std::move(name), "", 0});
+    }
+  }
   const CS_INT count = static_cast<CS_INT>(entries.size());
   for (const ServerEntry& e : entries) {
     auto* obj = new CS_DS_OBJECT{e, con};
@@ -1250,6 +1410,65 @@ void ClearPending(CS_CONNECTION* con, CS_COMMAND* cmd) {
   if (cs && (!cmd || cs->pending == cmd)) cs->pending = nullptr;
 }
 
+// After a call that may have waited past the query timeout: when the statement timed out,
+// the command is read up to the server's acknowledgement of the attention (so the connection
+// is ready for the next command), the timeout text is queued as an error, and the call fails.
+CS_RETCODE FinishIfTimedOut(CS_COMMAND* cmd, CS_RETCODE rc, const char* call) {
+  CS_CONNECTION* con = nullptr;
+  CS_CONTEXT* ctx = nullptr;
+  {
+    std::lock_guard lock(g_mutex);
+    con = ConnectionOf(cmd);
+    ConnectionState* cs = con ? FindConnection(con) : nullptr;
+    if (!cs || !cs->timedOut) return rc;
+    cs->timedOut = false;
+    ctx = cs->ctx;
+  }
+  CS_INT status = 0;
+  const bool dead = ::ct_con_props(con, CS_GET, CS_CON_STATUS, &status, CS_UNUSED, nullptr) == CS_SUCCEED &&
+                    (status & CS_CONSTAT_DEAD);
+  if (!dead) {
+    ::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+    // FreeTDS keeps the cancel pending on the command and would answer its next ct_send with
+    // CS_CANCELED: one ct_results takes it (at once, nothing is read), leaving the command clean.
+    CS_INT ignored = 0;
+    ::ct_results(cmd, &ignored);
+  }
+  ClearPending(con, dead ? nullptr : cmd);
+  CS_CLIENTMSG m{};
+  // Above CS_SV_RETRY_FAIL: the statement was given up, which the diagnostics report as an error.
+  m.severity = CS_SV_RESOURCE_FAIL;
+  m.msgnumber = (1 << 24) | (2 << 16) | (CS_SV_RESOURCE_FAIL << 8) | 63;
+  std::snprintf(m.msgstring, sizeof m.msgstring, "%s", TimeoutText(call).c_str());
+  m.msgstringlen = static_cast<CS_INT>(std::strlen(m.msgstring));
+  ClientMessageHook(ctx, con, &m);
+  return CS_FAIL;
+}
+
+// Runs Call, a read of Cmd's results that may wait for the server, with Cmd known as the
+// waiting command of its connection, then applies the timeout rule to its result.
+template <class Call>
+CS_RETCODE WaitFor(CS_COMMAND* cmd, const char* name, Call call) {
+  CS_CONNECTION* con = nullptr;
+  {
+    std::lock_guard lock(g_mutex);
+    con = ConnectionOf(cmd);
+    if (ConnectionState* cs = con ? FindConnection(con) : nullptr) cs->waiting = cmd;
+  }
+  const CS_RETCODE rc = call();
+  {
+    std::lock_guard lock(g_mutex);
+    if (ConnectionState* cs = con ? FindConnection(con) : nullptr; cs && cs->waiting == cmd) cs->waiting = nullptr;
+  }
+  return FinishIfTimedOut(cmd, rc, name);
+}
+
+// A new command or a cancel starts without a timeout left over from an earlier wait.
+void ForgetTimeout(CS_CONNECTION* con) {
+  std::lock_guard lock(g_mutex);
+  if (ConnectionState* cs = FindConnection(con)) cs->timedOut = false;
+}
+
 }  // namespace
 
 CS_RETCODE Library::ct_cmd_alloc(CS_CONNECTION* con, CS_COMMAND** cmd) {
@@ -1278,6 +1497,7 @@ CS_RETCODE Library::ct_cmd_drop(CS_COMMAND* cmd) {
     ClearPending(con, cmd);
     std::lock_guard lock(g_mutex);
     g_commands.erase(cmd);
+    g_commandTexts.erase(cmd);
   }
   return rc;
 }
@@ -1291,13 +1511,18 @@ CS_RETCODE Library::ct_send(CS_COMMAND* cmd) {
     con = ConnectionOf(cmd);
   }
   if (con && RefuseWhilePending(con, cmd, "ct_send")) return CS_FAIL;
+  if (con) ForgetTimeout(con);
   const CS_RETCODE rc = ::ct_send(cmd);
   if (con && rc == CS_SUCCEED) SetPending(con, cmd);
   return rc;
 }
 
 CS_RETCODE Library::ct_results(CS_COMMAND* cmd, CS_INT* result_type) {
-  const CS_RETCODE rc = ::ct_results(cmd, result_type);
+  const CS_RETCODE rc = WaitFor(cmd, "ct_results", [&] { return ::ct_results(cmd, result_type); });
+  if (rc == CS_SUCCEED && result_type) {
+    std::lock_guard lock(g_mutex);
+    if (auto it = g_commandTexts.find(cmd); it != g_commandTexts.end()) it->second.lastResult = *result_type;
+  }
   // A cursor's rows are not pending on the connection: FreeTDS sends each fetch from ct_fetch
   // and reads it to its end there, so other commands may run between fetches.
   const bool cursorRows = rc == CS_SUCCEED && result_type && *result_type == CS_CURSOR_RESULT;
@@ -1320,8 +1545,221 @@ CS_RETCODE Library::ct_results(CS_COMMAND* cmd, CS_INT* result_type) {
   return rc;
 }
 
+namespace {
+
+
+// Tokens of SQL text outside literals and comments: words (names, keywords, numbers, with
+// their dots), quoted names without their quotes, and single punctuation characters.
+struct SqlToken {
+  std::string text;
+  bool word = false;
+};
+
+std::vector<SqlToken> SqlTokens(const std::string& sql) {
+  std::vector<SqlToken> out;
+  const size_t n = sql.size();
+  size_t i = 0;
+  auto isWordChar = [](unsigned char c) { return std::isalnum(c) || c == '_' || c == '@' || c == '#' || c == '$' || c == '.' || c >= 0x80; };
+  while (i < n) {
+    const unsigned char c = static_cast<unsigned char>(sql[i]);
+    if (std::isspace(c)) {
+      ++i;
+    } else if (c == '-' && i + 1 < n && sql[i + 1] == '-') {
+      const size_t eol = sql.find('\n', i);
+      i = eol == std::string::npos ? n : eol;
+    } else if (c == '/' && i + 1 < n && sql[i + 1] == '*') {
+      const size_t close = sql.find("*/", i + 2);
+      i = close == std::string::npos ? n : close + 2;
+    } else if (c == '\'') {
+      const size_t close = sql.find('\'', i + 1);
+      out.push_back({"'", false});  // a literal: an expression, never a column name
+      i = close == std::string::npos ? n : close + 1;
+    } else if (c == '"' || c == '[') {
+      const char endQuote = c == '"' ? '"' : ']';
+      const size_t close = sql.find(endQuote, i + 1);
+      const size_t end = close == std::string::npos ? n : close;
+      std::string name = sql.substr(i + 1, end - i - 1);
+      i = close == std::string::npos ? n : close + 1;
+      // A quoted part joins a dotted name it belongs to (t."my col").
+      if (!out.empty() && out.back().word && !out.back().text.empty() && out.back().text.back() == '.')
+        out.back().text += name;
+      else
+        out.push_back({name, true});
+    } else if (isWordChar(c)) {
+      size_t j = i;
+      while (j < n && isWordChar(static_cast<unsigned char>(sql[j]))) ++j;
+      out.push_back({sql.substr(i, j - i), true});
+      i = j;
+    } else {
+      out.push_back({std::string(1, static_cast<char>(c)), false});
+      ++i;
+    }
+  }
+  return out;
+}
+
+bool IsKeyword(const SqlToken& t, const char* word) {
+  return t.word && Lower(t.text) == word;
+}
+
+// The top-level clause keywords of a text holding one SELECT (UNION parts aside): the
+// token indexes just past each ORDER BY and of each COMPUTE; false for any other text.
+bool SingleSelectClauses(const std::vector<SqlToken>& tokens, std::vector<size_t>& orderBys,
+                         std::vector<size_t>& computes) {
+  if (tokens.empty() || !IsKeyword(tokens.front(), "select")) return false;
+  int depth = 0;
+  for (size_t i = 1; i < tokens.size(); ++i) {
+    const SqlToken& t = tokens[i];
+    if (t.text == "(") ++depth;
+    if (t.text == ")") --depth;
+    if (depth != 0) continue;
+    if (t.text == ";") return false;
+    if (IsKeyword(t, "select")) {
+      const bool unionPart = IsKeyword(tokens[i - 1], "union") ||
+                             (IsKeyword(tokens[i - 1], "all") && i >= 2 && IsKeyword(tokens[i - 2], "union"));
+      if (!unionPart) return false;  // a second statement
+    }
+    if (IsKeyword(t, "order") && i + 1 < tokens.size() && IsKeyword(tokens[i + 1], "by")) orderBys.push_back(i + 2);
+    if (IsKeyword(t, "compute")) computes.push_back(i);
+  }
+  return true;
+}
+
+int ComputeClausesOf(const std::string& sql) {
+  std::vector<size_t> orderBys, computes;
+  if (!SingleSelectClauses(SqlTokens(sql), orderBys, computes)) return 0;
+  return static_cast<int>(computes.size());
+}
+
+}  // namespace
+
+std::vector<CS_INT> OrderByColumnsOf(const std::string& sql, const std::vector<std::string>& names) {
+  std::vector<CS_INT> columns;
+  const std::vector<SqlToken> tokens = SqlTokens(sql);
+  std::vector<size_t> orderBys, computes;
+  // One SELECT at the top level (UNION parts aside) and its one ORDER BY.
+  if (!SingleSelectClauses(tokens, orderBys, computes) || orderBys.size() != 1) return columns;
+  const size_t orderBy = orderBys.front();
+  int depth = 0;
+  // The items up to the end or a clause that follows ORDER BY (COMPUTE, FOR, AT ISOLATION).
+  std::vector<std::vector<SqlToken>> items(1);
+  for (size_t i = orderBy; i < tokens.size(); ++i) {
+    const SqlToken& t = tokens[i];
+    if (t.text == "(") ++depth;
+    if (t.text == ")") --depth;
+    if (depth == 0 && (IsKeyword(t, "compute") || IsKeyword(t, "for") || IsKeyword(t, "at") || IsKeyword(t, "plan")))
+      break;
+    if (depth == 0 && t.text == ",") {
+      items.emplace_back();
+      continue;
+    }
+    items.back().push_back(t);
+  }
+  for (std::vector<SqlToken>& item : items) {
+    if (!item.empty() && (IsKeyword(item.back(), "asc") || IsKeyword(item.back(), "desc"))) item.pop_back();
+    if (item.size() != 1 || !item[0].word) continue;
+    const std::string& text = item[0].text;
+    if (std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); })) {
+      const long number = std::strtol(text.c_str(), nullptr, 10);
+      if (number >= 1 && number <= static_cast<long>(names.size())) columns.push_back(static_cast<CS_INT>(number));
+      continue;
+    }
+    const std::string name = Lower(text.substr(text.rfind('.') == std::string::npos ? 0 : text.rfind('.') + 1));
+    for (size_t c = 0; c < names.size(); ++c)
+      if (Lower(names[c]) == name) {
+        columns.push_back(static_cast<CS_INT>(c + 1));
+        break;
+      }
+  }
+  return columns;
+}
+
+CS_RETCODE Library::ct_command(CS_COMMAND* cmd, CS_INT type, const CS_VOID* buffer, CS_INT buflen,
+                               CS_INT option) {
+  const CS_RETCODE rc = ::ct_command(cmd, type, buffer, buflen, option);
+  std::lock_guard lock(g_mutex);
+  if (rc == CS_SUCCEED && type == CS_LANG_CMD && buffer) {
+    // CS_MORE builds one text in pieces: the piece after one sent with CS_MORE is appended.
+    CommandText& kept = g_commandTexts[cmd];
+    const std::string piece = TextArg(static_cast<const CS_CHAR*>(buffer), buflen);
+    kept.text = kept.more ? kept.text + piece : piece;
+    kept.more = option == CS_MORE;
+  } else if (rc == CS_SUCCEED) {
+    g_commandTexts.erase(cmd);
+  }
+  return rc;
+}
+
+// FreeTDS reads past the server's ORDERBY token and answers neither CS_NUMORDERCOLS nor
+// CS_ORDERBY_COLS, nor CS_NUM_COMPUTES: the facade answers them from the command's text.
+CS_RETCODE Library::ct_res_info(CS_COMMAND* cmd, CS_INT type, CS_VOID* buffer, CS_INT buflen,
+                                CS_INT* outlen) {
+  if (type != CS_NUMORDERCOLS && type != CS_ORDERBY_COLS && type != CS_NUM_COMPUTES)
+    return ::ct_res_info(cmd, type, buffer, buflen, outlen);
+  if (!buffer) return CS_FAIL;
+  std::string text;
+  CS_INT lastResult = 0;
+  {
+    std::lock_guard lock(g_mutex);
+    auto it = g_commandTexts.find(cmd);
+    if (it != g_commandTexts.end()) {
+      text = it->second.text;
+      lastResult = it->second.lastResult;
+    }
+  }
+  if (type == CS_NUM_COMPUTES) {
+    // The statement's COMPUTE clauses; a compute result has at least its own.
+    CS_INT n = ComputeClausesOf(text);
+    if (n == 0 && lastResult == CS_COMPUTE_RESULT) n = 1;
+    std::memcpy(buffer, &n, sizeof n);
+    if (outlen) *outlen = sizeof n;
+    return CS_SUCCEED;
+  }
+  CS_INT count = 0;
+  if (::ct_res_info(cmd, CS_NUMDATA, &count, CS_UNUSED, nullptr) != CS_SUCCEED) return CS_FAIL;
+  std::vector<std::string> names;
+  for (CS_INT i = 1; i <= count; ++i) {
+    CS_DATAFMT fmt{};
+    if (::ct_describe(cmd, i, &fmt) != CS_SUCCEED) return CS_FAIL;
+    names.emplace_back(fmt.name, static_cast<size_t>(std::clamp<CS_INT>(fmt.namelen, 0, CS_MAX_NAME)));
+    names.back() = names.back().substr(0, names.back().find('\0'));
+  }
+  const std::vector<CS_INT> columns = text.empty() ? std::vector<CS_INT>{} : OrderByColumnsOf(text, names);
+  const CS_INT n = static_cast<CS_INT>(columns.size());
+  if (type == CS_NUMORDERCOLS) {
+    std::memcpy(buffer, &n, sizeof n);
+    if (outlen) *outlen = sizeof n;
+    return CS_SUCCEED;
+  }
+  const CS_INT need = n * static_cast<CS_INT>(sizeof(CS_INT));
+  if (outlen) *outlen = need;
+  if (buflen < need) return CS_FAIL;
+  if (n > 0) std::memcpy(buffer, columns.data(), static_cast<size_t>(need));
+  return CS_SUCCEED;
+}
+
+// A statement that outlives the query timeout fails in the call that waits for it, with the
+// connection kept (see ClientMessageHook).
+CS_RETCODE Library::ct_fetch(CS_COMMAND* cmd, CS_INT type, CS_INT offset, CS_INT option, CS_INT* rows_read) {
+  return WaitFor(cmd, "ct_fetch", [&] { return ::ct_fetch(cmd, type, offset, option, rows_read); });
+}
+
+CS_RETCODE Library::ct_get_data(CS_COMMAND* cmd, CS_INT item, CS_VOID* buffer, CS_INT buflen,
+                                CS_INT* outlen) {
+  return WaitFor(cmd, "ct_get_data", [&] { return ::ct_get_data(cmd, item, buffer, buflen, outlen); });
+}
+
 CS_RETCODE Library::ct_cancel(CS_CONNECTION* con, CS_COMMAND* cmd, CS_INT type) {
   const CS_RETCODE rc = ::ct_cancel(con, cmd, type);
+  if (type == CS_CANCEL_ALL) {
+    CS_CONNECTION* owner = con;
+    if (!owner) {
+      std::lock_guard lock(g_mutex);
+      owner = ConnectionOf(cmd);
+    }
+    // Whatever timed out inside the cancel was given up with it.
+    if (owner) ForgetTimeout(owner);
+  }
   if (type == CS_CANCEL_ALL && rc == CS_SUCCEED) {
     if (con) {
       ClearPending(con, nullptr);

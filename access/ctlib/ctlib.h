@@ -26,6 +26,11 @@
 
 // ct_debug operations and flags that FreeTDS's headers lack.
 #ifndef CS_SET_FLAG
+// ct_res_info: the ORDER BY column list of a row result (FreeTDS defines only CS_NUMORDERCOLS).
+#ifndef CS_ORDERBY_COLS
+#define CS_ORDERBY_COLS 804
+#endif
+
 #define CS_SET_FLAG 1700
 #define CS_CLEAR_FLAG 1701
 #define CS_SET_DBG_FILE 1702
@@ -161,9 +166,25 @@ std::vector<ServerEntry> ReadInterfacesFile(const std::string& path);
 // The interfaces file a context uses: its CS_IFILE when set, else $SYBASE/interfaces, else "".
 std::string InterfacesFileOf(CS_CONTEXT* ctx);
 
+// The server names of a freetds.conf: its [section] names in file order, without "global",
+// each once (FreeTDS compares them without case); an unreadable file gives none.
+std::vector<std::string> ReadFreeTdsConfSections(const std::string& path);
+// The freetds.conf files FreeTDS reads: the one FREETDSCONF names, else its default files
+// ($FREETDS/etc/freetds.conf, ~/.freetds.conf, the system file) in its search order.
+std::vector<std::string> FreeTdsConfFiles();
+// The servers of those files, each once, in that order: what the directory service lists
+// when the context has no interfaces file.
+std::vector<std::string> FreeTdsConfServers();
+
 // The text of the client message the facade adds when a connect fails without an error of
 // its own ("ct_connect(): unable to connect to server 'NAME'").
 std::string ConnectFailedText(const std::string& server);
+
+// The select-list column numbers (1-based) a statement's ORDER BY names, for a language text
+// holding one SELECT (with any UNION parts) whose result has the columns Names: a number
+// stands for itself, a name (or owner.table.name, with ASC or DESC) for the column of that
+// name; expressions and names not in the select list are left out. Any other text gives none.
+std::vector<CS_INT> OrderByColumnsOf(const std::string& sql, const std::vector<std::string>& names);
 
 namespace detail {
 // Writes one line for Call to the ct_debug trace file when tracing is on.

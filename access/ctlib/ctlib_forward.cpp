@@ -22,11 +22,6 @@ CS_RETCODE Library::ct_cmd_props(CS_COMMAND* cmd, CS_INT action, CS_INT property
   return ::ct_cmd_props(cmd, action, property, buffer, buflen, outlen);
 }
 
-CS_RETCODE Library::ct_command(CS_COMMAND* cmd, CS_INT type, const CS_VOID* buffer, CS_INT buflen,
-                               CS_INT option) {
-  return ::ct_command(cmd, type, buffer, buflen, option);
-}
-
 CS_RETCODE Library::ct_dynamic(CS_COMMAND* cmd, CS_INT type, CS_CHAR* id, CS_INT idlen, CS_CHAR* buffer,
                                CS_INT buflen) {
   return ::ct_dynamic(cmd, type, id, idlen, buffer, buflen);
@@ -51,11 +46,6 @@ CS_RETCODE Library::ct_send_data(CS_COMMAND* cmd, CS_VOID* buffer, CS_INT buflen
   return ::ct_send_data(cmd, buffer, buflen);
 }
 
-CS_RETCODE Library::ct_res_info(CS_COMMAND* cmd, CS_INT type, CS_VOID* buffer, CS_INT buflen,
-                                CS_INT* outlen) {
-  return ::ct_res_info(cmd, type, buffer, buflen, outlen);
-}
-
 CS_RETCODE Library::ct_describe(CS_COMMAND* cmd, CS_INT item, CS_DATAFMT* datafmt) {
   return ::ct_describe(cmd, item, datafmt);
 }
@@ -63,15 +53,6 @@ CS_RETCODE Library::ct_describe(CS_COMMAND* cmd, CS_INT item, CS_DATAFMT* datafm
 CS_RETCODE Library::ct_bind(CS_COMMAND* cmd, CS_INT item, CS_DATAFMT* datafmt, CS_VOID* buffer,
                             CS_INT* copied, CS_SMALLINT* indicator) {
   return ::ct_bind(cmd, item, datafmt, buffer, copied, indicator);
-}
-
-CS_RETCODE Library::ct_fetch(CS_COMMAND* cmd, CS_INT type, CS_INT offset, CS_INT option, CS_INT* rows_read) {
-  return ::ct_fetch(cmd, type, offset, option, rows_read);
-}
-
-CS_RETCODE Library::ct_get_data(CS_COMMAND* cmd, CS_INT item, CS_VOID* buffer, CS_INT buflen,
-                                CS_INT* outlen) {
-  return ::ct_get_data(cmd, item, buffer, buflen, outlen);
 }
 
 CS_RETCODE Library::ct_data_info(CS_COMMAND* cmd, CS_INT action, CS_INT colnum, CS_IODESC* iodesc) {

@@ -74,8 +74,16 @@ const QStringList& TQorixObjInfo::GetIndexDDL(const QString& indexName, const QS
   } else {
     QString first = QStringLiteral("CREATE ");
     if (idx->StatusFlags.test(ixUnique)) first += QStringLiteral("UNIQUE ");
-    if (idx->StatusFlags.test(ixClustered)) first += QStringLiteral("CLUSTERED ");
-    first += QStringLiteral("INDEX ") + QxSql::Ident(idx->Name) + QStringLiteral(" ON ") + QxSql::Ident(idx->TableName);
+    // Index id 1 is a table's clustered index whether or not its status says so.
+    if (idx->StatusFlags.test(ixClustered) || (IsSybase() && idx->IndId == 1)) first += QStringLiteral("CLUSTERED ");
+    // A table another user owns is named with its owner, so the text finds it when dbo runs it.
+    QString table = QxSql::Ident(idx->TableName);
+    if (IsSybase()) {
+      QString owner;
+      GetObjectOwner(idx->TableName, owner);
+      if (!owner.isEmpty() && owner != QLatin1String("dbo")) table = QxSql::Ident(owner) + QLatin1Char('.') + table;
+    }
+    first += QStringLiteral("INDEX ") + QxSql::Ident(idx->Name) + QStringLiteral(" ON ") + table;
     const QStringList columns = GetIndexColumns(tableName.trimmed() + QLatin1Char('.') + indexName.trimmed());
     if (columns.isEmpty()) {
       *work << kNoData;

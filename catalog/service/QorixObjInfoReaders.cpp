@@ -453,6 +453,22 @@ int64_t TQorixObjInfo::GetRowCount(const QString& name) {
   if (IsAnywhere()) return -1;
   SettleConnection();
   std::vector<QStringList> rows;
+  // rowcnt() finds a table's data pages in the connection's current database only: for a table
+  // of another database it would count whichever table of the current one has those pages.
+  // There the rows are counted.
+  if (selectDb_.trimmed() != ConnectionDbName().trimmed()) {
+    QString owner;
+    GetObjectOwner(name, owner);
+    if (owner.isEmpty()) return -1;
+    {
+      ReadScope scope(*this);
+      SetText(QStringLiteral("SELECT rowtotal = count(*) FROM ") + QxSql::Ident(selectDb_.trimmed()) +
+              QLatin1Char('.') + QxSql::Ident(owner) + QLatin1Char('.') + QxSql::Ident(name.trimmed()));
+      rows = ReadAll();
+    }
+    if (rows.empty() || Col(LastRow(rows), 1).trimmed().isEmpty()) return -1;
+    return ToInt(Col(LastRow(rows), 1));
+  }
   {
     ReadScope scope(*this);
     SetLines({QStringLiteral(" SELECT  rowtotal = sum(rowcnt(i.doampg)) "),

@@ -2,6 +2,7 @@
 // convert() and subqueries. Queries (FROM, select lists, UNION, ORDER BY) are in bind_query.cpp.
 #include "server/exec/binder.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -73,6 +74,22 @@ std::string joinChain(const BoundExpr& a, char kind, const char* open, const std
   }
   out.chainTerms = 2;
   return open + a.sql + op + b + ")";
+}
+
+// The most operands one t_exact call chains; SQLite allows 127 arguments per function.
+constexpr int kMaxExactTerms = 60;
+
+// True for the types whose arithmetic is exact decimal arithmetic (numeric, decimal, money).
+bool isExactClass(const TypeDesc& t) {
+  TypeClass c = typeClass(t.type);
+  return c == TypeClass::Exact || c == TypeClass::Money;
+}
+
+// The step literal t_exact reads: operator, kind and result type, "'+n22,2'" for a numeric(22,2)
+// sum, "'*m19,4'" for a money product.
+std::string exactStep(char op, const TypeDesc& t) {
+  char kind = t.type == SqlType::Money ? 'm' : t.type == SqlType::SmallMoney ? 's' : 'n';
+  return "'" + std::string(1, op) + kind + std::to_string(t.precision) + "," + std::to_string(t.scale) + "'";
 }
 
 // Terms joined by " OR " (or " AND ") in balanced parentheses, a few levels deep however many
@@ -415,16 +432,40 @@ BoundExpr Binder::compare(BinaryOp op, const BoundExpr& a, const BoundExpr& b) {
   } else if (ca == TypeClass::String && cb == TypeClass::String) {
     // Trailing blanks do not count: 'abc' = 'abc  '.
     right = "(" + right + ") COLLATE RTRIM";
-  } else if ((ca == TypeClass::Exact || ca == TypeClass::Money || cb == TypeClass::Exact ||
-              cb == TypeClass::Money) &&
-             !a.isColumn && !b.isColumn) {
-    // Exact values may travel as canonical text; compare them as numbers. A column keeps its own
-    // affinity and t_decimal collation, which already compares numerically.
-    left = "CAST(" + left + " AS REAL)";
-    right = "CAST(" + right + " AS REAL)";
   }
   bool nullEquality =
       !ctx_.ansiNull() && (a.isNullLiteral || b.isNullLiteral || a.isVariable || b.isVariable);
+  if (!a.isNullLiteral && !b.isNullLiteral && (isExactClass(a.type) || isExactClass(b.type)) &&
+      ca != TypeClass::Approx && cb != TypeClass::Approx) {
+    // A stored exact column against a constant or variable compares under the column's t_decimal
+    // collation (the constant as text), which keeps its index usable. Anything else goes through
+    // t_exact_cmp: SQLite would otherwise turn decimal text into a REAL and lose digits.
+    auto constant = [](const BoundExpr& x) {
+      return !x.isColumn && !x.sql.empty() &&
+             (x.sql[0] == '\'' || x.sql[0] == '?' || std::isdigit(static_cast<unsigned char>(x.sql[0])) ||
+              (x.sql[0] == '-' && x.sql.size() > 1 && std::isdigit(static_cast<unsigned char>(x.sql[1]))));
+    };
+    auto asText = [](const BoundExpr& x) {
+      return x.sql[0] == '\'' || x.sql[0] == '?' ? x.sql + " COLLATE t_decimal" : quoteText(x.sql) + " COLLATE t_decimal";
+    };
+    bool storedA = a.isColumn && !a.table.empty() && isExactClass(a.type);
+    bool storedB = b.isColumn && !b.table.empty() && isExactClass(b.type);
+    if (storedA && constant(b)) {
+      right = asText(b);
+    } else if (storedB && constant(a)) {
+      left = asText(a);
+    } else if (!(storedA && storedB)) {
+      std::string cmp = "t_exact_cmp(" + left + ", " + right + ") " + comparisonSql(op) + " 0";
+      // With ansinull off a NULL variable equals NULL: `@v = NULL` is true.
+      if (nullEquality && op == BinaryOp::Eq)
+        cmp = "coalesce(" + cmp + ", " + left + " IS NULL AND " + right + " IS NULL)";
+      else if (nullEquality && op == BinaryOp::Ne)
+        cmp = "coalesce(" + cmp + ", " + left + " IS NOT NULL OR " + right + " IS NOT NULL)";
+      BoundExpr r = boolean("(" + cmp + ")");
+      r.hasAggregate = a.hasAggregate || b.hasAggregate;
+      return r;
+    }
+  }
   std::string opSql = comparisonSql(op);
   if (nullEquality && (op == BinaryOp::Eq || op == BinaryOp::Ne))
     opSql = op == BinaryOp::Eq ? "IS" : "IS NOT";
@@ -485,6 +526,20 @@ BoundExpr Binder::bindBinary(const BinaryExpr& e, const Scope& scope) {
                             aLower ? a.type.type : b.type.type, aLower ? b.type.type : a.type.type);
     }
     r.type = *t;
+    if (isExactClass(*t)) {
+      // Exact arithmetic: one t_exact call per chain of steps, each step with its own result type.
+      char c = op == ArithOp::Add ? '+' : op == ArithOp::Sub ? '-' : op == ArithOp::Mul ? '*' : op == ArithOp::Div ? '/' : '%';
+      std::string step = exactStep(c, *t);
+      r.chain = 'x';
+      if (a.chain == 'x' && a.chainTerms < kMaxExactTerms && enclosedBy(a.sql, "t_exact(")) {
+        r.chainTerms = a.chainTerms + 1;
+        r.sql = a.sql.substr(0, a.sql.size() - 1) + ", " + step + ", " + b.sql + ")";
+      } else {
+        r.chainTerms = 2;
+        r.sql = "t_exact(" + a.sql + ", " + step + ", " + b.sql + ")";
+      }
+      return;
+    }
     bool integer = typeClass(t->type) == TypeClass::Integer;
     if (op == ArithOp::Div)
       r.sql = "tx_div(" + a.sql + ", " + b.sql + ", " + (integer ? "1" : "0") + ")";
@@ -645,11 +700,22 @@ BoundExpr Binder::bindFunction(const FunctionExpr& e, const Scope& scope) {
                            std::string(typeMessageName(a.type.type)) + " datatype as an argument.");
       r.type = name == "sum" ? sumType(a.type) : avgType(a.type);
       bool integer = typeClass(r.type.type) == TypeClass::Integer;
-      if (name == "sum")
+      if (isExactClass(r.type) && name == "sum")
+        r.sql = "t_exact_fit(t_exact_sum(" + distinct + a.sql + "), " + exactStep('=', r.type) + ")";
+      else if (isExactClass(r.type))
+        // The exact sum divided by the count at the result's scale (truncated, money rounded).
+        r.sql = "t_exact(t_exact_sum(" + distinct + a.sql + "), " + exactStep('/', r.type) + ", count(" + distinct +
+                a.sql + "))";
+      else if (name == "sum")
         r.sql = "sum(" + distinct + a.sql + ")";
       else
         // avg of an int column is an int: the sum divided by the count, truncated.
         r.sql = integer ? "CAST(avg(" + distinct + a.sql + ") AS INTEGER)" : "avg(" + distinct + a.sql + ")";
+    } else if (isExactClass(a.type)) {
+      // min/max in exact order: canonical text under the t_decimal collation.
+      std::string value = a.isColumn ? a.sql : "t_exact_fit(" + a.sql + ", " + exactStep('=', a.type) + ")";
+      r.sql = name + "(" + value + " COLLATE t_decimal)";
+      r.type = a.type;
     } else {
       r.sql = name + "(" + a.sql + ")";
       r.type = a.type;
@@ -773,7 +839,8 @@ BoundExpr Binder::bindExpr(const Expr& expr, const Scope& scope) {
             throw SqlError(
                 403, 16,
                 "Invalid operator for datatype op: - type: " + std::string(typeMessageName(a.type.type)));
-          r.sql = "(-" + a.sql + ")";
+          r.sql = isExactClass(a.type) ? "t_exact(0, " + exactStep('-', a.type) + ", " + a.sql + ")"
+                                       : "(-" + a.sql + ")";
           if (r.type.type == SqlType::Bit || r.type.type == SqlType::TinyInt) r.type = makeType(SqlType::Int);
           break;
         case UnaryOp::Plus:
@@ -849,8 +916,12 @@ BoundExpr Binder::bindExpr(const Expr& expr, const Scope& scope) {
       BoundQuery q = bindQuery(*expr.as<ExistsExpr>().query, &scope);
       return boolean("(EXISTS (" + q.sql + "))", false);
     }
-    case ExprKind::Subquery:
-      return subquery(*expr.as<SubqueryExpr>().query, scope, true);
+    case ExprKind::Subquery: {
+      // A subquery used as a value must give at most one row (512 otherwise).
+      BoundExpr b = subquery(*expr.as<SubqueryExpr>().query, scope, true);
+      b.sql = "(SELECT tx_single(\"c1\") FROM " + b.sql + ")";
+      return b;
+    }
     case ExprKind::Quantified: {
       const auto& q = expr.as<QuantifiedExpr>();
       BoundExpr x = bindExpr(*q.left, scope);

@@ -25,9 +25,21 @@ void SessionImpl::runCreateTable(const CreateTableStatement& s) {
   details.owner = temp ? "dbo" : (s.table.owner.empty() ? user_ : s.table.owner);
   details.name = temp ? tempTableName(s.table.name) : s.table.name;
   if (!databaseExists(db_, details.database)) throw unknownDatabase(details.database);
+  std::vector<const Constraint*> checks;
+  std::vector<std::string> checkColumns;
+  for (const auto& k : s.constraints)
+    if (k.kind == ConstraintKind::Check && k.check) {
+      checks.push_back(&k);
+      checkColumns.emplace_back();
+    }
   if (temp) requireIdentifierLength(s.table.name);
   if (!temp) permissions_->requireOwner("CREATE TABLE", details.database, details.owner, details.name);
   for (const auto& c : s.columns) {
+    for (const auto& k : c.constraints)
+      if (k.kind == ConstraintKind::Check && k.check) {
+        checks.push_back(&k);
+        checkColumns.push_back(c.name);
+      }
     ColumnSpec cs;
     cs.name = c.name;
     cs.type = resolveTypeName(*this, c.type);
@@ -68,7 +80,8 @@ void SessionImpl::runCreateTable(const CreateTableStatement& s) {
     details.constraints.push_back(std::move(is));
   }
   StatementTransaction tx(*this);
-  createTable(db_, details);
+  TableInfo created = createTable(db_, details);
+  createCheckConstraints(created, checks, checkColumns);
   tx.commit();
   if (temp) rememberTempTable(details.name);
   done(false, -1);
@@ -97,6 +110,7 @@ void SessionImpl::runDrop(const DropStatement& s) {
     if (view) {
       dropView(db_, *t);
     } else {
+      dropCheckConstraints(*t);
       dropTable(db_, *t);
       if (isTemp(name)) tempTables_.erase(tempTableName(name.name));
     }

@@ -1,5 +1,8 @@
 // INSERT, UPDATE, DELETE and TRUNCATE TABLE: values converted to the target columns' storage
 // form, defaults and identity values filled in, `set rowcount` applied, each statement atomic.
+#include <algorithm>
+#include <cctype>
+
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
@@ -28,11 +31,30 @@ SqlError nullNotAllowed(const std::string& column, const TableInfo& t) {
   return SqlError(233, 16, "The column " + column + " in table " + t.name + " does not allow null values.");
 }
 
+// The rowids an UPDATE or DELETE touches: the target's rows (as `alias`) that `where` selects with
+// the other FROM items (`joins`, ", u AS t1 ...") joined in, at most `rowCount` of them when set.
+std::string rowSelection(const TableInfo& t, const std::string& alias, const std::string& joins,
+                         const std::string& where, int32_t rowCount) {
+  return "SELECT " + alias + ".rowid FROM " + t.sqliteName + " AS " + alias + joins +
+         (where.empty() ? "" : " WHERE " + where) + (rowCount > 0 ? " LIMIT " + std::to_string(rowCount) : "");
+}
+
 }  // namespace
 
 std::pair<Value, TypeDesc> SessionImpl::columnDefault(const CatalogColumn& c) {
   if (!c.defaultText || c.defaultText->empty()) return {Value{}, c.desc.type};
   // The default is kept as T-SQL text; it is bound afresh so getdate() gives the time of the insert.
+  // A column's own DEFAULT keeps its expression; a default bound with sp_bindefault keeps the
+  // whole "create default d as expr" statement.
+  const std::string& text = *c.defaultText;
+  size_t start = text.find_first_not_of(" \t\r\n");
+  if (start != std::string::npos && text.size() - start >= 6 &&
+      std::equal(text.begin() + static_cast<std::ptrdiff_t>(start), text.begin() + static_cast<std::ptrdiff_t>(start) + 6,
+                 "create", [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; })) {
+    auto statements = parseBatch(text, parseOptions());
+    if (!statements.empty() && statements[0]->is<CreateDefaultStatement>())
+      return evaluate(*statements[0]->as<CreateDefaultStatement>().value);
+  }
   auto statements = parseBatch("select " + *c.defaultText);
   const auto& sel = statements.at(0)->as<SelectStatement>();
   return evaluate(*sel.core.items.at(0).expr);
@@ -133,6 +155,7 @@ void SessionImpl::runInsert(const InsertStatement& s) {
   StatementTransaction tx(*this);
   TriggerFiring firing(*this, t, TriggerFiring::Event::Insert);
   SqlStatement ins(*this, "INSERT INTO " + t.sqliteName + " (" + cols + ") VALUES (" + marks + ")");
+  std::vector<RowRule> rules = rowRules(t);
   Value lastIdentity;
   for (const auto& r : rows) {
     checkCancel();
@@ -164,6 +187,7 @@ void SessionImpl::runInsert(const InsertStatement& s) {
       }
       if (isNull(values[i]) && !c.desc.nullable) throw nullNotAllowed(c.desc.name, t);
     }
+    verifyRow(t, rules, values, nullptr);
     ins.reset();
     ins.bindAll(values);
     ins.step();
@@ -203,6 +227,7 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
   }
 
   std::string sets;
+  std::vector<bool> changed(t.columns.size(), false);
   for (const auto& a : s.assignments) {
     if (!a.column.empty() && a.column[0] == '@') throw notSupported("Assigning a variable in UPDATE");
     const CatalogColumn* c = t.findColumn(a.column);
@@ -214,6 +239,7 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
       throw conversionError(ConversionError::ImplicitNotAllowed, ConversionKind::Implicit, v.type.type,
                             c->desc.type.type);
     if (v.isNullLiteral && !c->desc.nullable) throw nullNotAllowed(c->desc.name, t);
+    changed[static_cast<size_t>(c - t.columns.data())] = true;
     sets += (sets.empty() ? "" : ", ") + Binder::quoteIdent(c->sqliteName) + " = " +
             Binder::assignSql(v, c->desc.type, c->desc.nullable);
   }
@@ -223,21 +249,39 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
   std::string sql = "UPDATE " + t.sqliteName + " AS " + alias + " SET " + sets;
   if (!fromSql.empty()) sql += " FROM " + fromSql;
   std::string cond = where;
-  if (options_.rowCount > 0) {
-    // set rowcount limits the rows an UPDATE touches.
-    std::string pick = "SELECT " + alias + ".rowid FROM " + t.sqliteName + " AS " + alias +
-                       (fromSql.empty() ? "" : ", " + fromSql) + (where.empty() ? "" : " WHERE " + where) +
-                       " LIMIT " + std::to_string(options_.rowCount);
-    cond = alias + ".rowid IN (" + pick + ")";
-  }
+  std::string pick = rowSelection(t, alias, fromSql.empty() ? "" : ", " + fromSql, where, options_.rowCount);
+  // set rowcount limits the rows an UPDATE touches.
+  if (options_.rowCount > 0) cond = alias + ".rowid IN (" + pick + ")";
   if (!cond.empty()) sql += " WHERE " + cond;
   StatementTransaction tx(*this);
   TriggerFiring firing(*this, t, TriggerFiring::Event::Update);
+  std::vector<RowRule> rules = rowRules(t);
+  std::vector<int64_t> touched;
+  if (!rules.empty()) {
+    // The rows are noted before they change, so their new values can be tested afterwards.
+    SqlStatement q(*this, "SELECT DISTINCT rowid FROM (" + pick + ")");
+    q.bindAll(binder.params());
+    while (q.step()) touched.push_back(sqlite3_column_int64(q.get(), 0));
+  }
   SqlStatement st(*this, sql);
   st.bindAll(binder.params());
   while (st.step()) {
   }
   int32_t rows = sqlite3_changes(db_);
+  if (!rules.empty()) {
+    std::string cols;
+    for (size_t i = 0; i < t.columns.size(); ++i) cols += (i ? ", " : "") + Binder::quoteIdent(t.columns[i].sqliteName);
+    SqlStatement row(*this, "SELECT " + cols + " FROM " + t.sqliteName + " WHERE rowid = ?1");
+    for (int64_t id : touched) {
+      row.reset();
+      row.bindAll({Value{id}});
+      if (!row.step()) continue;
+      std::vector<Value> values;
+      for (size_t i = 0; i < t.columns.size(); ++i)
+        values.push_back(columnValue(row.get(), static_cast<int>(i), t.columns[i].desc.type));
+      verifyRow(t, rules, values, &changed);
+    }
+  }
   firing.fire(rows);
   tx.commit();
   rowCount_ = rows;
@@ -270,10 +314,7 @@ void SessionImpl::runDelete(const DeleteStatement& s) {
                                            : "";
   std::string sql = "DELETE FROM " + t.sqliteName + " AS " + alias;
   if (!fromSql.empty() || options_.rowCount > 0) {
-    std::string pick = "SELECT " + alias + ".rowid FROM " + t.sqliteName + " AS " + alias + fromSql +
-                       (where.empty() ? "" : " WHERE " + where) +
-                       (options_.rowCount > 0 ? " LIMIT " + std::to_string(options_.rowCount) : "");
-    sql += " WHERE " + alias + ".rowid IN (" + pick + ")";
+    sql += " WHERE " + alias + ".rowid IN (" + rowSelection(t, alias, fromSql, where, options_.rowCount) + ")";
   } else if (!where.empty()) {
     sql += " WHERE " + where;
   }

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <map>
+#include <tuple>
 
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
@@ -125,6 +126,8 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
        {"@tabname", "@pktabname", "@col1", "@col2", "@col3", "@col4", "@col5", "@col6", "@col7", "@col8"}},
       {"sp_bindrule", {"@rulename", "@objname", "@futureonly"}},
       {"sp_bindefault", {"@defname", "@objname", "@futureonly"}},
+      {"sp_unbindrule", {"@objname", "@futureonly"}},
+      {"sp_unbindefault", {"@objname", "@futureonly"}},
       {"sp_lock", {"@spid1", "@spid2"}},
       {"sp_configure", {"@configname", "@configvalue"}},
   };
@@ -132,6 +135,42 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
   auto known = kParams.find(name);
   if (known == kParams.end()) return false;
 
+  // 'table.column' (or 'owner.table.column') names one column; a name without a dot a user
+  // datatype of this database. Gives (table id, colid, usertype) for bindRule / bindDefault.
+  auto bindingTarget = [&](const std::string& object) {
+    int32_t tableId = 0, colid = 0, usertype = 0;
+    size_t dot = object.rfind('.');
+    if (dot != std::string::npos) {
+      // 'table.column' (or 'owner.table.column') binds to one column.
+      std::string tablePart = object.substr(0, dot), column = object.substr(dot + 1);
+      ObjectName tn = splitName(tablePart);
+      std::optional<TableInfo> t =
+        resolveTable(db_, ObjectRef{tn.database, tn.owner, tn.name}, database_, user_);
+      if (!t || t->type != "U")
+        throw SqlError(15104, 16, "You can't bind to table '" + tablePart + "' here.");
+      requireOwnerOf(name, *t);
+      const CatalogColumn* c = t->findColumn(column);
+      if (!c)
+        throw SqlError(15105, 16,
+                 "The column '" + column + "' does not exist in table '" + tablePart + "'.");
+      tableId = t->id;
+      colid = c->colid;
+    } else {
+      // A name without a dot is a user datatype of this database.
+      SqlStatement st(*this, "SELECT usertype FROM " + sqliteObjectName(database_, "dbo", "systypes") +
+                         " WHERE rtrim(name) = ?1 AND usertype >= 100",
+                      SqlStatement::Access::Internal);
+      st.bindAll({Value{object}});
+      if (st.step()) usertype = sqlite3_column_int(st.get(), 0);
+      if (!usertype) throw SqlError(15106, 16, "Column or user datatype '" + object + "' does not exist.");
+      // Datatypes of a database are its owner's to bind.
+      if (id_.suid != 1 && user_ != "dbo")
+        throw SqlError(17230, 16,
+                       "Only the System Administrator (SA) or the Database Owner (dbo) may execute this stored "
+                       "procedure.");
+    }
+    return std::make_tuple(tableId, colid, usertype);
+  };
   std::vector<PlainArg> plain;
   for (const CallArg& a : args) plain.push_back({a.name, &a.value, &a.type});
   std::vector<std::optional<std::string>> arg = matchArguments(name, known->second, plain);
@@ -457,34 +496,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
           throw SqlError(rule ? 15102 : 15103, 16,
                          "The object '" + what + "' is not a " + (rule ? "rule." : "default."));
       }
-      int32_t tableId = 0, colid = 0, usertype = 0;
-      size_t dot = object.rfind('.');
-      if (dot != std::string::npos) {
-        // 'table.column' (or 'owner.table.column') binds to one column.
-        std::string tablePart = object.substr(0, dot), column = object.substr(dot + 1);
-        ObjectName tn = splitName(tablePart);
-        std::optional<TableInfo> t =
-            resolveTable(db_, ObjectRef{tn.database, tn.owner, tn.name}, database_, user_);
-        if (!t || t->type != "U")
-          throw SqlError(15104, 16, "You can't bind to table '" + tablePart + "' here.");
-        requireOwnerOf(name, *t);
-        const CatalogColumn* c = t->findColumn(column);
-        if (!c)
-          throw SqlError(15105, 16,
-                         "The column '" + column + "' does not exist in table '" + tablePart + "'.");
-        tableId = t->id;
-        colid = c->colid;
-      } else {
-        // A name without a dot is a user datatype of this database.
-        SqlStatement st(*this,
-                        "SELECT usertype FROM " + sqliteObjectName(database_, "dbo", "systypes") +
-                            " WHERE rtrim(name) = ?1 AND usertype >= 100",
-                        SqlStatement::Access::Internal);
-        st.bindAll({Value{object}});
-        if (st.step()) usertype = sqlite3_column_int(st.get(), 0);
-        if (!usertype) throw SqlError(15106, 16, "Column or user datatype '" + object + "' does not exist.");
-        ownerOnly();
-      }
+      auto [tableId, colid, usertype] = bindingTarget(object);
       StatementTransaction tx(*this);
       if (rule)
         bindRule(db_, database_, *id, tableId, colid, usertype);
@@ -492,6 +504,17 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
         bindDefault(db_, database_, *id, tableId, colid, usertype);
       tx.commit();
       inform(std::string(rule ? "Rule" : "Default") + " bound to " +
+             (usertype ? "datatype." : "table column."));
+    } else if (name == "sp_unbindrule" || name == "sp_unbindefault") {
+      bool rule = name == "sp_unbindrule";
+      auto [tableId, colid, usertype] = bindingTarget(trimmed(required(0)));
+      StatementTransaction tx(*this);
+      if (rule)
+        bindRule(db_, database_, 0, tableId, colid, usertype);
+      else
+        bindDefault(db_, database_, 0, tableId, colid, usertype);
+      tx.commit();
+      inform(std::string(rule ? "Rule" : "Default") + " unbound from " +
              (usertype ? "datatype." : "table column."));
     } else if (name == "sp_lock") {
       std::vector<int> spids;

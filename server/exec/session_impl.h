@@ -44,6 +44,14 @@ struct DatabaseCommand {
   int line = 1;
 };
 
+// A rule bound to a column, or a CHECK constraint of a table, ready to test rows against.
+struct RowRule {
+  int column = -1;            // the column a rule is bound to (index in TableInfo::columns); -1 for a CHECK
+  std::string name;           // the rule's or constraint's name, for the error
+  tsql::StatementPtr statement;  // the parsed text that owns `condition`
+  const tsql::Expr* condition = nullptr;
+};
+
 // Where a statement leaves the flow of its batch.
 enum class Flow { Next, Break, Continue, Return, Goto, Abort };
 
@@ -237,6 +245,18 @@ class SessionImpl : public Session, public BindContext {
   void assignVariable(const std::string& name, const Value& v, const TypeDesc& from);
   // A value's text for PRINT and RAISERROR arguments.
   std::string printText(const Value& v, const TypeDesc& type);
+  // Row integrity (exec_constraints.cpp). Keeps the CHECK constraints of a new table (`columns[k]`
+  // names the column a column constraint belongs to, empty for a table constraint).
+  void createCheckConstraints(const TableInfo& t, const std::vector<const tsql::Constraint*>& checks,
+                              const std::vector<std::string>& columns);
+  // Removes a table's CHECK constraint objects (DROP TABLE).
+  void dropCheckConstraints(const TableInfo& t);
+  // The rules and CHECK constraints rows of `t` must pass.
+  std::vector<RowRule> rowRules(const TableInfo& t);
+  // Tests a full row (storage values in column order); `changed` limits the rules tested to the
+  // columns an UPDATE sets (CHECK constraints are always tested). Throws 552 or 548.
+  void verifyRow(const TableInfo& t, const std::vector<RowRule>& rules, const std::vector<Value>& row,
+                 const std::vector<bool>* changed);
   // The column default of a table column evaluated now (getdate() ...), or NULL when none.
   std::pair<Value, TypeDesc> columnDefault(const CatalogColumn& c);
   // Where a #table of this session is stored and whether it is one of ours.

@@ -203,6 +203,33 @@ void txLike(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   sqlite3_result_int(ctx, likeMatch(text(argv[0]), text(argv[1]), escape) ? 1 : 0);
 }
 
+// tx_single(x): the aggregate behind a subquery used as a value. One row gives its value, none
+// gives NULL, and a second row is error 512, where SQLite alone would quietly take the first.
+struct SingleState {
+  int64_t rows;
+  sqlite3_value* value;
+};
+
+void singleStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  auto* s = static_cast<SingleState*>(sqlite3_aggregate_context(ctx, sizeof(SingleState)));
+  if (!s) return sqlite3_result_error_nomem(ctx);
+  if (++s->rows == 2) {
+    resultSqlError(ctx, SqlError(512, 16,
+                                 "Subquery returned more than 1 value.  This is illegal when the subquery "
+                                 "follows =, !=, <, <= , >, >=, or when the subquery is used as an expression."));
+    return;
+  }
+  if (s->rows == 1) s->value = sqlite3_value_dup(argv[0]);
+}
+
+void singleFinal(sqlite3_context* ctx) {
+  auto* s = static_cast<SingleState*>(sqlite3_aggregate_context(ctx, 0));
+  if (!s || !s->value) return sqlite3_result_null(ctx);
+  if (s->rows == 1) sqlite3_result_value(ctx, s->value);
+  sqlite3_value_free(s->value);
+  s->value = nullptr;
+}
+
 }  // namespace
 
 bool likeMatch(std::string_view value, std::string_view pattern, char32_t escape) {
@@ -243,6 +270,8 @@ int registerExecFunctions(sqlite3* db) {
     rc = sqlite3_create_function(db, "tx_like", 2, flags, nullptr, txLike, nullptr, nullptr);
   if (rc == SQLITE_OK)
     rc = sqlite3_create_function(db, "tx_like", 3, flags, nullptr, txLike, nullptr, nullptr);
+  if (rc == SQLITE_OK)
+    rc = sqlite3_create_function(db, "tx_single", 1, flags, nullptr, nullptr, singleStep, singleFinal);
   return rc;
 }
 

@@ -2,9 +2,11 @@
 // half-away-from-zero rounding and the range checks of numeric and money.
 #include "server/types/decimal.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 namespace tabsrv {
 namespace {
@@ -212,6 +214,238 @@ std::optional<Decimal> multiplyDecimal(const Decimal& a, const Decimal& b) {
 
 Decimal negateDecimal(const Decimal& d) {
   return Decimal{-d.unscaled, d.scale};
+}
+
+namespace {
+
+// An unsigned integer of any size in 32-bit limbs, least significant first: room for the
+// intermediate values of decimal arithmetic (a 38-digit value times 10^76 and the like).
+struct Big {
+  std::vector<uint32_t> limbs;
+
+  static Big of(unsigned __int128 v) {
+    Big b;
+    for (; v; v >>= 32) b.limbs.push_back(static_cast<uint32_t>(v));
+    return b;
+  }
+  bool zero() const { return limbs.empty(); }
+  void trim() {
+    while (!limbs.empty() && limbs.back() == 0) limbs.pop_back();
+  }
+  void mulSmall(uint32_t m) {
+    uint64_t carry = 0;
+    for (auto& l : limbs) {
+      uint64_t x = uint64_t{l} * m + carry;
+      l = static_cast<uint32_t>(x);
+      carry = x >> 32;
+    }
+    if (carry) limbs.push_back(static_cast<uint32_t>(carry));
+    trim();
+  }
+  void mulPow10(int n) {
+    for (; n > 0; n -= 9) mulSmall(n >= 9 ? 1000000000u : static_cast<uint32_t>(pow10(n)));
+  }
+  // Divides by m in place and returns the remainder.
+  uint32_t divSmall(uint32_t m) {
+    uint64_t rem = 0;
+    for (size_t i = limbs.size(); i-- > 0;) {
+      uint64_t x = (rem << 32) | limbs[i];
+      limbs[i] = static_cast<uint32_t>(x / m);
+      rem = x % m;
+    }
+    trim();
+    return static_cast<uint32_t>(rem);
+  }
+  size_t bits() const {
+    if (limbs.empty()) return 0;
+    size_t n = (limbs.size() - 1) * 32;
+    for (uint32_t top = limbs.back(); top; top >>= 1) ++n;
+    return n;
+  }
+  bool bit(size_t i) const { return (limbs[i / 32] >> (i % 32)) & 1u; }
+  void setBit(size_t i) {
+    if (limbs.size() <= i / 32) limbs.resize(i / 32 + 1, 0);
+    limbs[i / 32] |= 1u << (i % 32);
+  }
+  void shiftLeftOne() {
+    uint32_t carry = 0;
+    for (auto& l : limbs) {
+      uint32_t next = l >> 31;
+      l = (l << 1) | carry;
+      carry = next;
+    }
+    if (carry) limbs.push_back(carry);
+  }
+};
+
+int compareBig(const Big& a, const Big& b) {
+  if (a.limbs.size() != b.limbs.size()) return a.limbs.size() < b.limbs.size() ? -1 : 1;
+  for (size_t i = a.limbs.size(); i-- > 0;)
+    if (a.limbs[i] != b.limbs[i]) return a.limbs[i] < b.limbs[i] ? -1 : 1;
+  return 0;
+}
+
+Big addBig(const Big& a, const Big& b) {
+  Big r;
+  uint64_t carry = 0;
+  for (size_t i = 0; i < std::max(a.limbs.size(), b.limbs.size()); ++i) {
+    uint64_t x = carry + (i < a.limbs.size() ? a.limbs[i] : 0) + (i < b.limbs.size() ? b.limbs[i] : 0);
+    r.limbs.push_back(static_cast<uint32_t>(x));
+    carry = x >> 32;
+  }
+  if (carry) r.limbs.push_back(static_cast<uint32_t>(carry));
+  r.trim();
+  return r;
+}
+
+// a - b for a >= b.
+Big subtractBig(const Big& a, const Big& b) {
+  Big r = a;
+  int64_t borrow = 0;
+  for (size_t i = 0; i < r.limbs.size(); ++i) {
+    int64_t x = int64_t{r.limbs[i]} - borrow - (i < b.limbs.size() ? int64_t{b.limbs[i]} : 0);
+    borrow = x < 0;
+    r.limbs[i] = static_cast<uint32_t>(x + (borrow ? (int64_t{1} << 32) : 0));
+  }
+  r.trim();
+  return r;
+}
+
+Big multiplyBig(const Big& a, const Big& b) {
+  Big r;
+  r.limbs.assign(a.limbs.size() + b.limbs.size(), 0);
+  for (size_t i = 0; i < a.limbs.size(); ++i) {
+    uint64_t carry = 0;
+    for (size_t j = 0; j < b.limbs.size(); ++j) {
+      uint64_t x = uint64_t{a.limbs[i]} * b.limbs[j] + r.limbs[i + j] + carry;
+      r.limbs[i + j] = static_cast<uint32_t>(x);
+      carry = x >> 32;
+    }
+    r.limbs[i + b.limbs.size()] += static_cast<uint32_t>(carry);
+  }
+  r.trim();
+  return r;
+}
+
+// Quotient and remainder of n / d (d not zero), by binary long division.
+std::pair<Big, Big> divideBig(const Big& n, const Big& d) {
+  Big q, r;
+  for (size_t i = n.bits(); i-- > 0;) {
+    r.shiftLeftOne();
+    if (n.bit(i)) {
+      if (r.limbs.empty()) r.limbs.push_back(0);
+      r.limbs[0] |= 1u;
+    }
+    if (compareBig(r, d) >= 0) {
+      r = subtractBig(r, d);
+      q.setBit(i);
+    }
+  }
+  q.trim();
+  return {q, r};
+}
+
+// A signed exact value: magnitude × 10^-scale.
+struct Exact {
+  bool negative = false;
+  Big magnitude;
+  int scale = 0;
+};
+
+Exact exactOf(const Decimal& d) {
+  return Exact{d.unscaled < 0, Big::of(static_cast<unsigned __int128>(absolute(d.unscaled))), d.scale};
+}
+
+// Brings x to `scale`, dropping digits with `rounding`; Overflow past 38 digits.
+DecimalResult finish(Exact x, int scale, DecimalRounding rounding) {
+  if (x.scale < scale) {
+    x.magnitude.mulPow10(scale - x.scale);
+  } else if (x.scale > scale) {
+    int drop = x.scale - scale;
+    bool roundUp = false;
+    if (drop > 1) {
+      // Everything below the last dropped digit only decides a tie, which half-away does not have.
+      for (int k = drop - 1; k > 0; k -= 9) x.magnitude.divSmall(k >= 9 ? 1000000000u : static_cast<uint32_t>(pow10(k)));
+    }
+    uint32_t last = x.magnitude.divSmall(10);
+    roundUp = rounding == DecimalRounding::HalfAwayFromZero && last >= 5;
+    if (roundUp) x.magnitude = addBig(x.magnitude, Big::of(1));
+  }
+  DecimalResult r;
+  if (compareBig(x.magnitude, Big::of(static_cast<unsigned __int128>(kMaxMagnitude))) > 0) {
+    r.status = DecimalStatus::Overflow;
+    return r;
+  }
+  i128 v = 0;
+  for (size_t i = x.magnitude.limbs.size(); i-- > 0;) v = (v << 32) | x.magnitude.limbs[i];
+  r.value = Decimal{x.negative && v != 0 ? -v : v, static_cast<uint8_t>(scale)};
+  return r;
+}
+
+// Both operands at their common (larger) scale.
+void align(Exact& a, Exact& b) {
+  if (a.scale < b.scale) {
+    a.magnitude.mulPow10(b.scale - a.scale);
+    a.scale = b.scale;
+  } else if (b.scale < a.scale) {
+    b.magnitude.mulPow10(a.scale - b.scale);
+    b.scale = a.scale;
+  }
+}
+
+}  // namespace
+
+DecimalResult decimalArithmetic(char op, const Decimal& da, const Decimal& db, int scale,
+                                DecimalRounding rounding) {
+  if (scale < 0) scale = 0;
+  if (scale > 38) scale = 38;
+  Exact a = exactOf(da), b = exactOf(db);
+  switch (op) {
+    case '-':
+      b.negative = !b.negative;
+      [[fallthrough]];
+    case '+': {
+      align(a, b);
+      Exact r;
+      r.scale = a.scale;
+      if (a.negative == b.negative) {
+        r.magnitude = addBig(a.magnitude, b.magnitude);
+        r.negative = a.negative;
+      } else if (compareBig(a.magnitude, b.magnitude) >= 0) {
+        r.magnitude = subtractBig(a.magnitude, b.magnitude);
+        r.negative = a.negative;
+      } else {
+        r.magnitude = subtractBig(b.magnitude, a.magnitude);
+        r.negative = b.negative;
+      }
+      return finish(r, scale, rounding);
+    }
+    case '*': {
+      Exact r{a.negative != b.negative, multiplyBig(a.magnitude, b.magnitude), a.scale + b.scale};
+      return finish(r, scale, rounding);
+    }
+    case '/': {
+      if (b.magnitude.zero()) return DecimalResult{DecimalStatus::DivideByZero, {}};
+      // q = a / b with one digit more than `scale`, which finish() rounds or drops:
+      // (ma × 10^-sa) / (mb × 10^-sb) = (ma × 10^(k) / mb) × 10^-(scale + 1), k = scale + 1 - sa + sb.
+      int k = scale + 1 - a.scale + b.scale;
+      Big n = a.magnitude, d = b.magnitude;
+      if (k >= 0)
+        n.mulPow10(k);
+      else
+        d.mulPow10(-k);
+      Exact r{a.negative != b.negative, divideBig(n, d).first, scale + 1};
+      return finish(r, scale, rounding);
+    }
+    case '%': {
+      if (b.magnitude.zero()) return DecimalResult{DecimalStatus::DivideByZero, {}};
+      align(a, b);
+      Exact r{a.negative, divideBig(a.magnitude, b.magnitude).second, a.scale};
+      return finish(r, scale, rounding);
+    }
+    default:
+      return DecimalResult{DecimalStatus::Overflow, {}};
+  }
 }
 
 bool fitsMoney(const Decimal& d) {

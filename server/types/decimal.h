@@ -51,6 +51,20 @@ std::optional<Decimal> subtractDecimal(const Decimal& a, const Decimal& b);
 std::optional<Decimal> multiplyDecimal(const Decimal& a, const Decimal& b);
 Decimal negateDecimal(const Decimal& d);
 
+// How an arithmetic result drops the digits below its scale.
+enum class DecimalRounding { Truncate, HalfAwayFromZero };
+// Outcome of decimalArithmetic.
+enum class DecimalStatus { Ok, Overflow, DivideByZero };
+struct DecimalResult {
+  DecimalStatus status = DecimalStatus::Ok;
+  Decimal value;
+};
+
+// `a op b` for op '+', '-', '*', '/' or '%' (the remainder takes the sign of a), computed exactly
+// on operands of any scale and brought to `scale` (0..38) with `rounding`: 2.0 / 3 at scale 6 is
+// 0.666666 truncated. Overflow when the result needs more than 38 digits.
+DecimalResult decimalArithmetic(char op, const Decimal& a, const Decimal& b, int scale, DecimalRounding rounding);
+
 // Money ranges (scale 4): money is a 64-bit count of 1/10000, smallmoney a 32-bit one.
 bool fitsMoney(const Decimal& d);
 bool fitsSmallMoney(const Decimal& d);

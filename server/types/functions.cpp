@@ -281,6 +281,7 @@ int registerFunctions(sqlite3* db) {
   if (rc == SQLITE_OK) rc = fn::define(db, "t_isnull", 2, isnullFn);
   if (rc == SQLITE_OK) rc = fn::registerStringFunctions(db);
   if (rc == SQLITE_OK) rc = fn::registerMathFunctions(db);
+  if (rc == SQLITE_OK) rc = fn::registerExactFunctions(db);
   if (rc == SQLITE_OK) rc = registerContextFunctions(db, nullptr);
   return rc;
 }

@@ -9,9 +9,11 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -315,6 +317,22 @@ TEST_F(Ctx, DebugTracesFacadeCallsWhileAFlagIsSet) {
   EXPECT_FALSE(log.contains("ct_con_alloc")) << "traced after the flag was cleared";
 }
 
+// A file name passed in a fixed-size buffer (its size as the length) ends at its NUL.
+TEST_F(Ctx, DebugFileNameInABufferEndsAtItsNul) {
+  const std::string path = dir_.filePath("fixed.log").toStdString();
+  char buffer[1025];
+  std::memset(buffer, 'x', sizeof buffer);
+  std::memcpy(buffer, path.c_str(), path.size() + 1);
+  ASSERT_EQ(ctlib::ct_debug(ctx_, nullptr, CS_SET_DBG_FILE, CS_UNUSED, buffer, sizeof buffer), CS_SUCCEED);
+  ASSERT_EQ(ctlib::ct_debug(ctx_, nullptr, CS_SET_FLAG, CS_DBG_ALL, nullptr, CS_UNUSED), CS_SUCCEED);
+  CS_INT v = 0;
+  ctlib::ct_config(ctx_, CS_GET, CS_MAX_CONNECT, &v, CS_UNUSED, nullptr);
+  ctlib::ct_debug(ctx_, nullptr, CS_CLEAR_FLAG, CS_DBG_ALL, nullptr, CS_UNUSED);
+  ctlib::ct_debug(ctx_, nullptr, CS_SET_DBG_FILE, CS_UNUSED, nullptr, 0);
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(path)));
+  EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files), QStringList{"fixed.log"});
+}
+
 // The lookup callback collects into a growing list of found objects.
 CS_RETCODE Collect(CS_CONNECTION*, CS_INT, CS_RETCODE, CS_INT, CS_DS_OBJECT* obj, CS_VOID* user) {
   static_cast<std::vector<CS_DS_OBJECT*>*>(user)->push_back(obj);
@@ -374,6 +392,105 @@ TEST_F(Ctx, DirectoryLookupStopsWhenTheCallbackSaysSo) {
   ASSERT_EQ(ctlib::ct_ds_lookup(con, CS_SET, &reqid, &info, &found), CS_SUCCEED);
   EXPECT_EQ(found.size(), 2u);
   // Objects left undropped are released with the connection (the fixture drops it).
+}
+
+}  // namespace
+
+namespace {
+
+// Sets (or with null unsets) an environment variable for a scope, restoring it afterwards.
+class EnvGuard {
+ public:
+  EnvGuard(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) {
+      had_ = true;
+      old_ = old;
+    }
+    if (value)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
+  }
+  ~EnvGuard() {
+    if (had_)
+      setenv(name_, old_.c_str(), 1);
+    else
+      unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  bool had_ = false;
+  std::string old_;
+};
+
+TEST(FreeTdsConf, SectionNamesAreTheServers) {
+  QTemporaryDir dir;
+  const struct {
+    const char* name;
+    const char* text;
+    std::vector<std::string> servers;
+  } cases[] = {
+      {"global is no server", "[global]\n\ttds version = auto\n[TABULON]\n\thost = 127.0.0.1\n\tport = 5000\n",
+       {"TABULON"}},
+      {"comments and options skipped",
+       "# [COMMENTED]\n; [ALSO]\n[A]\nhost = h ; [NOT_A_SECTION]\n  [B]  \n\tport = 1\n", {"A", "B"}},
+      {"one name per case-insensitive spelling", "[Alpha]\n[alpha]\n[ALPHA]\n[beta]\n", {"Alpha", "beta"}},
+      {"blanks inside a name collapse", "[  my   server ]\n", {"my server"}},
+      {"unclosed and empty brackets", "[open\n[]\n[ok]\n", {"ok"}},
+      {"no sections", "\ttds version = 5.0\n", {}},
+  };
+  for (const auto& c : cases) {
+    const std::string path = WriteFile(dir, "freetds.conf", c.text);
+    EXPECT_EQ(ctlib::ReadFreeTdsConfSections(path), c.servers) << c.name;
+  }
+  EXPECT_TRUE(ctlib::ReadFreeTdsConfSections(dir.filePath("missing.conf").toStdString()).empty());
+}
+
+TEST(FreeTdsConf, FilesFollowFreeTdsSearchOrder) {
+  {
+    EnvGuard conf("FREETDSCONF", "/somewhere/named.conf");
+    EXPECT_EQ(ctlib::FreeTdsConfFiles(), std::vector<std::string>{"/somewhere/named.conf"});
+  }
+  EnvGuard conf("FREETDSCONF", nullptr);
+  EnvGuard root("FREETDS", "/opt/ftds");
+  EnvGuard home("HOME", "/home/someone");
+  const std::vector<std::string> files = ctlib::FreeTdsConfFiles();
+  ASSERT_EQ(files.size(), 3u);
+  EXPECT_EQ(files[0], "/opt/ftds/etc/freetds.conf");
+  EXPECT_EQ(files[1], "/home/someone/.freetds.conf");
+  EXPECT_EQ(files[2].substr(files[2].size() - std::strlen("freetds.conf")), "freetds.conf");
+}
+
+// Without an interfaces file (no CS_IFILE, no SYBASE) the lookup lists FreeTDS's servers.
+TEST_F(Ctx, DirectoryLookupWithoutInterfacesFileListsFreeTdsServers) {
+  const std::string conf = WriteFile(dir_, "freetds.conf", "[global]\n[TABULON]\n\tport = 5000\n[second]\n");
+  EnvGuard sybase("SYBASE", nullptr);
+  EnvGuard named("FREETDSCONF", conf.c_str());
+  ASSERT_EQ(ctlib::InterfacesFileOf(ctx_), "");
+  CS_CONNECTION* con = NewConnection();
+  ASSERT_EQ(ctlib::ct_callback(nullptr, con, CS_SET, CS_DS_LOOKUP_CB, reinterpret_cast<void*>(&Collect)),
+            CS_SUCCEED);
+  CS_OID oid{};
+  oid.oid_length = static_cast<CS_INT>(std::strlen(CS_OID_OBJSERVER));
+  std::memcpy(oid.oid_buffer, CS_OID_OBJSERVER, oid.oid_length);
+  CS_DS_LOOKUP_INFO info{&oid, nullptr, 0, nullptr, nullptr};
+  std::vector<CS_DS_OBJECT*> found;
+  CS_INT reqid = 0;
+  ASSERT_EQ(ctlib::ct_ds_lookup(con, CS_SET, &reqid, &info, &found), CS_SUCCEED);
+  std::vector<std::string> names;
+  for (CS_DS_OBJECT* obj : found) {
+    char name[512] = {0};
+    CS_INT len = 0;
+    EXPECT_EQ(ctlib::ct_ds_objinfo(obj, CS_GET, CS_DS_DIST_NAME, CS_UNUSED, name, 511, &len), CS_SUCCEED);
+    names.emplace_back(name);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"TABULON", "second"}));
+  // An interfaces file named for the context wins over FreeTDS's configuration.
+  SetIfile(WriteFile(dir_, "interfaces", "ONLY\n\tquery tcp ether 127.0.0.1 5000\n"));
+  found.clear();
+  ASSERT_EQ(ctlib::ct_ds_lookup(con, CS_SET, &reqid, &info, &found), CS_SUCCEED);
+  EXPECT_EQ(found.size(), 1u);
 }
 
 }  // namespace

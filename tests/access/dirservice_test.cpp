@@ -89,6 +89,48 @@ TEST_F(DirService, DatabaseWithoutConnectionGetsAnOwnStructure) {
   EXPECT_EQ(rec.Count("ct_con_alloc"), 1);
 }
 
+// The found objects belong to the connection they were looked up on: a database that
+// reconnected (new connection structure) must not have its old, dropped objects read.
+TEST_F(DirService, ADatabaseThatReconnectedIsLookedUpAgain) {
+  WriteServers(2);
+  FakeDatabase db;
+  db.SetName("db");
+  db.AllocConnection();
+  TQorixDirService ds;
+  ds.SetDatabase(&db);
+  ASSERT_EQ(ds.GetServerNames(), (QStringList{"SRV0", "SRV1"}));
+  db.DropConnection();
+  db.AllocConnection();
+  EXPECT_EQ(ds.GetServerNames(), (QStringList{"SRV0", "SRV1"}));
+  // Disconnected: an own structure takes over.
+  db.DropConnection();
+  EXPECT_EQ(ds.GetServerNames(), (QStringList{"SRV0", "SRV1"}));
+}
+
+TEST_F(DirService, AChangedContextNameListsThatContextsServers) {
+  WriteServers(1);
+  QTemporaryDir otherDir;
+  {
+    std::ofstream out(otherDir.filePath("interfaces").toStdString());
+    out << "OTHER_A\n\tquery tcp ether 127.0.0.1 6000\nOTHER_B\n\tquery tcp ether 127.0.0.1 6001\n";
+  }
+  TQorixContext other;
+  other.SetName("other");
+  other.SetIniFile(otherDir.filePath("interfaces"));
+  const QString firstName = ctx_->ContextName();
+  const QString otherName = other.ContextName();
+  ASSERT_NE(firstName, otherName);
+  TQorixDirService ds;
+  const struct {
+    QString contextName;
+    QStringList names;
+  } steps[] = {{firstName, {"SRV0"}}, {otherName, {"OTHER_A", "OTHER_B"}}, {firstName, {"SRV0"}}};
+  for (const auto& step : steps) {
+    ds.ContextName = step.contextName;
+    EXPECT_EQ(ds.GetServerNames(), step.names) << step.contextName.toStdString();
+  }
+}
+
 TEST_F(DirService, Failures) {
   WriteServers(1);
   const struct {

@@ -33,6 +33,12 @@ class FakeDatabase : public TQorixDatabaseBase {
     GetContextHandle();
     ctlib::ct_con_alloc(ctx_, &con_);
   }
+  // Drops the connection structure, as a disconnect does; AllocConnection then makes a new one.
+  void DropConnection() {
+    if (!con_) return;
+    ctlib::ct_con_drop(con_);
+    con_ = nullptr;
+  }
   void SetContextHandle(CS_CONTEXT* ctx) { ctx_ = ctx; }
 
   QString contextName_ = QStringLiteral("default");

@@ -88,6 +88,31 @@ TEST_F(Monitor, ReceiverGetsExactFrames) {
   }
 }
 
+// Lines over 60000 bytes are cut before the character that would cross the limit, never
+// inside it, so the monitor always gets valid UTF-8.
+TEST_F(Monitor, LongLinesAreCutBetweenCharacters) {
+  MonitorReceiver rx;
+  ASSERT_TRUE(rx.bound());
+  const std::string ascii59999(59999, 'a');
+  const std::string ascii59998(59998, 'a');
+  const struct {
+    const char* name;
+    std::string line;
+    std::string sent;
+  } rows[] = {
+      {"exactly the limit", std::string(60000, 'a'), std::string(60000, 'a')},
+      {"ascii past the limit", std::string(60005, 'a'), std::string(60000, 'a')},
+      {"two-byte character across the limit", ascii59999 + "\xC3\xBC" + "tail", ascii59999},
+      {"three-byte character across the limit", ascii59998 + "\xE2\x82\xAC" + "tail", ascii59998},
+      {"four-byte character across the limit", ascii59998 + "\xF0\x9F\x98\x80" + "tail", ascii59998},
+      {"character ending at the limit", ascii59998 + "\xC3\xBC" + "tail", ascii59998 + "\xC3\xBC"},
+  };
+  for (const auto& row : rows) {
+    SendToSqlMonitor(1, QString::fromStdString(row.line));
+    EXPECT_EQ(rx.Next(), Frame(1, row.sent)) << row.name;
+  }
+}
+
 TEST_F(Monitor, SafeFromAnyThread) {
   MonitorReceiver rx;
   ASSERT_TRUE(rx.bound());

@@ -39,8 +39,35 @@ INSTANTIATE_TEST_SUITE_P(
                       MarkerCase{"lone_colon_at_end", "select :", "select @"},
                       MarkerCase{"no_markers", "select @x = 1", "select @x = 1"},
                       MarkerCase{"unterminated_literal_copied", "select 'abc :d", "select 'abc :d"},
-                      MarkerCase{"empty", "", ""}),
+                      MarkerCase{"empty", "", ""},
+                      // Comments are skipped whole: their quotes open no literal, their colons are no markers.
+                      MarkerCase{"apostrophe_in_line_comment", "select 1 -- don't\nwhere a = :a",
+                                 "select 1 -- don't\nwhere a = @a"},
+                      MarkerCase{"quote_in_block_comment", "select /* say \"hi */ :a, ':b'",
+                                 "select /* say \"hi */ @a, ':b'"},
+                      MarkerCase{"colon_in_comments", "-- at 10:30 :x\nselect :y /* :z */",
+                                 "-- at 10:30 :x\nselect @y /* :z */"},
+                      MarkerCase{"comment_marks_inside_literal", "select '--', :a, '/*', :b",
+                                 "select '--', @a, '/*', @b"},
+                      MarkerCase{"unclosed_block_comment", "select :a /* :b", "select @a /* :b"},
+                      MarkerCase{"line_comment_at_end", "select :a -- :b", "select @a -- :b"},
+                      MarkerCase{"single_dash_and_slash_are_code", "select :a-1, :b/2", "select @a-1, @b/2"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SkipSqlLiteralOrComment, GivesTheIndexPastWhatItSkips) {
+  const struct {
+    const char* sql;
+    qsizetype at;
+    qsizetype past;
+  } rows[] = {
+      {"a 'b' c", 2, 5},      {"a 'it''s' c", 2, 6},   {"\"x'y\" z", 0, 5},  {"`q` r", 0, 3},
+      {"x -- c\ny", 2, 6},    {"x /* a */ y", 2, 9},   {"/* open", 0, 7},      {"'open", 0, 5},
+      {"-- end", 0, 6},       {"a - b", 2, 2},         {"a / b", 2, 2},        {"abc", 1, 1},
+      {"x", 5, 5},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(SkipSqlLiteralOrComment(QString::fromUtf8(row.sql), row.at), row.past) << row.sql << " @" << row.at;
+}
 
 TEST(SplitString, SkipsEmptyPieces) {
   const struct {

@@ -7,7 +7,7 @@
 
 namespace {
 // The log rows as "delta:bookmark:name" in log order.
-QStringList LogRows(TQxMemDataSet& ds) {
+QStringList LogRows(TQxAuditDataSet& ds) {
   QStringList out;
   TQxCustomMemDataSet& log = ds.Log();
   log.First();
@@ -37,7 +37,7 @@ void EditName(TDataSet& ds, int id, const QString& name, bool post = true) {
 
 struct Scenario {
   const char* name;
-  std::function<void(TQxMemDataSet&)> steps;
+  std::function<void(TQxAuditDataSet&)> steps;
   QStringList log;
 };
 }  // namespace
@@ -45,41 +45,41 @@ struct Scenario {
 TEST(ChangeLog, Scenarios) {
   const Scenario scenarios[] = {
       {"edit twice keeps the first old values",
-       [](TQxMemDataSet& d) {
+       [](TQxAuditDataSet& d) {
          EditName(d, 2, "b1");
          EditName(d, 2, "b2");
        },
        {"0:2:b"}},
       {"insert, post, delete cancels out",
-       [](TQxMemDataSet& d) {
+       [](TQxAuditDataSet& d) {
          d.AppendRecord({4, "d"});
          GoTo(d, 4);
          d.Delete();
        },
        {}},
       {"edit then delete becomes a delete with the old values",
-       [](TQxMemDataSet& d) {
+       [](TQxAuditDataSet& d) {
          EditName(d, 1, "a1");
          GoTo(d, 1);
          d.Delete();
        },
        {"2:1:a"}},
-      {"cancelled edit leaves nothing", [](TQxMemDataSet& d) { EditName(d, 3, "x", false); }, {}},
+      {"cancelled edit leaves nothing", [](TQxAuditDataSet& d) { EditName(d, 3, "x", false); }, {}},
       {"cancelled edit of a logged record keeps the older row",
-       [](TQxMemDataSet& d) {
+       [](TQxAuditDataSet& d) {
          EditName(d, 3, "c1");
          EditName(d, 3, "c2", false);
        },
        {"0:3:c"}},
       {"cancelled insert leaves nothing",
-       [](TQxMemDataSet& d) {
+       [](TQxAuditDataSet& d) {
          d.Append();
          d.FieldByName("id")->SetAsInteger(8);
          d.Cancel();
        },
        {}},
       {"insert carries the id the record receives",
-       [](TQxMemDataSet& d) {
+       [](TQxAuditDataSet& d) {
          d.First();
          d.Insert();
          d.FieldByName("id")->SetAsInteger(0);
@@ -88,7 +88,7 @@ TEST(ChangeLog, Scenarios) {
        },
        {"1:4:"}},
       {"cancel drops the row made for it even when the log's cursor moved",
-       [](TQxMemDataSet& d) {
+       [](TQxAuditDataSet& d) {
          EditName(d, 1, "a1");
          GoTo(d, 2);
          d.Edit();
@@ -97,22 +97,28 @@ TEST(ChangeLog, Scenarios) {
        },
        {"0:1:a"}},
       {"delete of an unlogged record",
-       [](TQxMemDataSet& d) {
+       [](TQxAuditDataSet& d) {
          GoTo(d, 2);
          d.Delete();
        },
        {"2:2:b"}},
   };
-  for (const Scenario& s : scenarios) {
-    TQxMemDataSet ds;
-    DefinePeople(ds);
-    ds.Open();
-    AddPeople(ds, {{1, "a"}, {2, "b"}, {3, "c"}});
-    ds.EmptyDataSet();  // start from a clean log with fresh ids
-    AddPeople(ds, {{1, "a"}, {2, "b"}, {3, "c"}});
-    ds.Log().EmptyDataSet();
-    s.steps(ds);
-    EXPECT_EQ(LogRows(ds), s.log) << s.name;
+  // The memory dataset builds its log when it opens; a bare audit dataset, which nothing opens
+  // a log for, must keep the same log.
+  for (const bool bare : {false, true}) {
+    for (const Scenario& s : scenarios) {
+      std::unique_ptr<TQxAuditDataSet> owner =
+          bare ? std::make_unique<TQxAuditDataSet>() : std::make_unique<TQxMemDataSet>();
+      TQxAuditDataSet& ds = *owner;
+      DefinePeople(ds);
+      ds.Open();
+      AddPeople(ds, {{1, "a"}, {2, "b"}, {3, "c"}});
+      ds.EmptyDataSet();  // start from a clean log with fresh ids
+      AddPeople(ds, {{1, "a"}, {2, "b"}, {3, "c"}});
+      ds.Log().EmptyDataSet();
+      s.steps(ds);
+      EXPECT_EQ(LogRows(ds), s.log) << s.name << (bare ? " (bare audit dataset)" : "");
+    }
   }
 }
 

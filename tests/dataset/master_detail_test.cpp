@@ -1,6 +1,9 @@
 // TQxMemDataSet's master link, the constraints checked on post and the aggregate declarations.
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include "DataSetFixture.h"
 #include "dataset/QxDataSetErrors.h"
 
@@ -174,4 +177,58 @@ TEST(Aggregates, FieldNamesAndActiveRefusals) {
   EXPECT_NE(ds.FindField("total"), nullptr);
   ds.Aggregates().Delete(0);
   EXPECT_EQ(ds.FindField("total"), nullptr);
+}
+
+// A closed dataset that loads a stream rebuilds its data fields; its aggregates must keep
+// working on their own fields afterwards, whichever way the load was reached.
+TEST(Aggregates, SurviveTheFieldRebuildOfAStreamLoad) {
+  TQxMemDataSet source;
+  DefinePeople(source);
+  source.Open();
+  AddPeople(source, {{1, "ann"}, {2, "bob"}});
+  TMemoryStream image;
+  source.SaveToStream(image);
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString file = dir.filePath("people.dat");
+  {
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(image.Bytes());
+  }
+  struct Case {
+    const char* name;
+    std::function<void(TQxMemDataSet&)> load;
+  };
+  const Case cases[] = {
+      {"LoadFromStream", [&](TQxMemDataSet& ds) { ds.LoadFromStream(image); }},
+      {"LoadFromFile", [&](TQxMemDataSet& ds) { ds.LoadFromFile(file); }},
+      {"LoadFromStream twice", [&](TQxMemDataSet& ds) {
+         ds.LoadFromStream(image);
+         ds.LoadFromStream(image);
+       }},
+  };
+  for (const Case& c : cases) {
+    TQxMemDataSet ds;
+    ds.SetName("target");
+    ds.FieldDefs().Add("other", ftFloat);
+    TQorixAggregate& agg = ds.Aggregates().Add();
+    agg.SetAggregateName("total");
+    c.load(ds);
+    agg.SetActive(false);
+    agg.SetExpression("sum(id)");
+    agg.SetGroupingLevel(1);
+    agg.SetAggregateName("sum_id");
+    TField* f = ds.FindField("sum_id");
+    ASSERT_NE(f, nullptr) << c.name;
+    ASSERT_EQ(f->FieldKind, TFieldKind::fkAggregate) << c.name;
+    EXPECT_EQ(static_cast<TAggregateField*>(f)->Expression, "sum(id)") << c.name;
+    EXPECT_EQ(static_cast<TAggregateField*>(f)->GroupingLevel, 1) << c.name;
+    ds.Open();
+    EXPECT_EQ(Column(ds, "name"), QStringList({"ann", "bob"})) << c.name;
+    EXPECT_EQ(ds.FindField("other"), nullptr) << c.name;
+    ds.Close();
+    ds.Aggregates().Delete(0);
+    EXPECT_EQ(ds.FindField("sum_id"), nullptr) << c.name;
+  }
 }

@@ -335,3 +335,70 @@ TEST(NestedFieldList, ItemsNeedANameAndAddOneDataSetDefinitionEach) {
   EXPECT_EQ(defs.Items(0)->DataType, ftDataSet);
   EXPECT_EQ(defs.Items(0)->Size, 0);
 }
+
+TEST_F(Nested, AnAggregateOfTheNestedDataSetOutlivesItsReloads) {
+  TQorixAggregate& agg = nested.Aggregates().Add();
+  agg.SetAggregateName("count");
+  OpenWithTwoOrders();  // opening loads the nested fields from the parent record
+  parent.Next();
+  parent.First();
+  agg.SetActive(false);
+  agg.SetExpression("count(*)");
+  TField* f = nested.FindField("count");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(static_cast<TAggregateField*>(f)->Expression, "count(*)");
+  EXPECT_EQ(Column(nested, "text"), QStringList({"a", "b"}));
+}
+
+// A parent value the open nested dataset could not load back is refused when the parent
+// posts; the record stays in edit, and after a cancel every record scrolls as before.
+TEST_F(Nested, APostedNestedValueMustFitTheNestedStructure) {
+  auto fullStreamOf = [](const QList<QPair<QString, TFieldType>>& defs) {
+    TQxMemDataSet other;
+    for (const auto& d : defs) other.FieldDefs().Add(d.first, d.second, d.second == ftString ? 10 : 0);
+    other.Open();
+    TMemoryStream s;
+    other.SaveToStream(s);
+    return s.Bytes();
+  };
+  struct Case {
+    const char* name;
+    QByteArray value;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {"another structure", fullStreamOf({{"price", ftFloat}}), false},
+      {"one field more", fullStreamOf({{"no", ftInteger}, {"text", ftString}, {"x", ftInteger}}), false},
+      {"a memo where the text was", fullStreamOf({{"no", ftInteger}, {"text", ftMemo}}), false},
+      {"no dataset at all", QByteArray("not a dataset"), false},
+      {"the same layout under other names", fullStreamOf({{"n", ftInteger}, {"t", ftString}}), true},
+  };
+  OpenWithTwoOrders();
+  for (const Case& c : cases) {
+    parent.First();
+    parent.Edit();
+    field->SetAsBytes(c.value);
+    if (c.accepted) {
+      EXPECT_NO_THROW(parent.Post()) << c.name;
+    } else {
+      try {
+        parent.Post();
+        ADD_FAILURE() << c.name << ": posted";
+      } catch (const EQxNotValidException& e) {
+        EXPECT_EQ(e.Message(), "orders: Source is not valid") << c.name;
+      }
+      EXPECT_EQ(parent.State(), TDataSetState::dsEdit) << c.name;
+      parent.Cancel();
+    }
+    EXPECT_NO_THROW({
+      parent.Next();
+      parent.First();
+    }) << c.name;
+    EXPECT_EQ(Column(nested, "no").size(), c.accepted ? 0 : 2) << c.name;
+  }
+  // The closed nested dataset does not judge what it is not showing.
+  nested.Close();
+  parent.Edit();
+  field->SetAsBytes(fullStreamOf({{"price", ftFloat}}));
+  EXPECT_NO_THROW(parent.Post());
+}

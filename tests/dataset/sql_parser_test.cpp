@@ -242,6 +242,49 @@ TEST(SQLParser, StatementTable) {
        false},
       {"create", "create table t (a int)", {}, {}, {}, "", {}, "", {}, "", "", "", 6, false},
       {"alter", "alter table t add b int", {}, {}, {}, "", {}, "", {}, "", "", "", 5, false},
+      // Letters whose upper case is longer than themselves must not move later clauses.
+      {"sharp s before every clause",
+       "select straße, a from tabelle where a = 1 order by straße",
+       {"straße", "a"},
+       {"tabelle"},
+       {""},
+       "a = 1",
+       {},
+       "",
+       {"straße"},
+       "",
+       "",
+       "",
+       1,
+       false},
+      {"ligature in a column name",
+       "select ﬁeld, b from t group by b having count(*) > 1",
+       {"ﬁeld", "b"},
+       {"t"},
+       {""},
+       "",
+       {"b"},
+       "count(*) > 1",
+       {},
+       "",
+       "",
+       "",
+       1,
+       false},
+      {"sharp s in an update",
+       "update maße set größe = 1 where id = 2",
+       {"größe = 1"},
+       {},
+       {},
+       "id = 2",
+       {},
+       "",
+       {},
+       "maße",
+       "",
+       "",
+       2,
+       false},
   };
   for (const Statement& c : cases) {
     TQorixSQLParser p;
@@ -283,13 +326,13 @@ TEST(SQLParser, ParametersFollowTheTextAndKeepValues) {
   TQorixSQLParser p;
   p.SetSQL(QStringLiteral("select * from t where a = :a and b = ':not' and c = :c"));
   ASSERT_EQ(p.Params().Count(), 2);
-  EXPECT_EQ(p.Params().Items(0)->Name, "a");
-  EXPECT_EQ(p.Params().Items(1)->Name, "c");
-  p.Params().ParamByName("c")->SetValue(5);
+  EXPECT_EQ(p.Params().Items(0).Name, "a");
+  EXPECT_EQ(p.Params().Items(1).Name, "c");
+  p.Params().ParamByName("c").SetValue(5);
   p.SetSQL(QStringLiteral("select * from t where c = :c or d = :d"));
   ASSERT_EQ(p.Params().Count(), 2);
-  EXPECT_EQ(p.Params().ParamByName("c")->Value(), QVariant(5));
-  EXPECT_EQ(p.Params().ParamByName("d")->ParamType, TParamType::ptInput);
+  EXPECT_EQ(p.Params().ParamByName("c").Value(), QVariant(5));
+  EXPECT_EQ(p.Params().ParamByName("d").ParamType, TParamType::ptInput);
   EXPECT_THROW(p.Params().ParamByName("a"), EDatabaseError);
 }
 
@@ -297,6 +340,8 @@ TEST(Params, ParseSQLReplacesMarkersOutsideQuotes) {
   TParams params;
   EXPECT_EQ(params.ParseSQL("select :a, ':b', 1::2, :\"x y\" from t where z = :a", true),
             "select ?, ':b', 1:2, ? from t where z = ?");
-  ASSERT_EQ(params.Count(), 2);
-  EXPECT_EQ(params.Items(1)->Name, "x y");
+  // One parameter per marker occurrence, as the server numbers the "?" markers.
+  ASSERT_EQ(params.Count(), 3);
+  EXPECT_EQ(params.Items(1).Name, "x y");
+  EXPECT_EQ(params.Items(2).Name, "a");
 }

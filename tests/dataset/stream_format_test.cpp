@@ -100,17 +100,81 @@ TEST(StreamGolden, FullStreamHeader) {
   EXPECT_EQ(s.Bytes().mid(header.size(), 12), kMagic0);
 }
 
-TEST(StreamGolden, LongFieldNameIsCutToItsSlot) {
+TEST(StreamGolden, LongFieldNameKeepsItsSlotAndFollowsTheData) {
   TQxCustomMemDataSet ds;
   ds.FieldDefs().Add(QString(40, 'x'), ftInteger);
   ds.Open();
   TMemoryStream s;
   ds.SaveToStream(s);
-  EXPECT_EQ(s.Size(), 12 + 4 + (4 + 31 + 8) + 32) << "the definition keeps its 43 bytes";
+  const QByteArray bytes = s.Bytes();
+  const int dataEnd = 12 + 4 + (4 + 31 + 8) + 32;
+  EXPECT_EQ(bytes.mid(20, 31), QByteArray(30, 'x') + QByteArray(1, '\0')) << "the definition keeps its 43 bytes";
+  EXPECT_EQ(bytes.mid(dataEnd - 32, 12), kMagic0) << "the data block follows the definitions";
+  EXPECT_EQ(bytes.mid(dataEnd), QByteArray("QorixNames1", 12) + Hex("01000000"
+                                                                     "00000000"
+                                                                     "28000000") +
+                                    QByteArray(40, 'x'));
   TQxCustomMemDataSet back;
   s.SetPosition(0);
   back.LoadFromStream(s);
-  EXPECT_EQ(back.FieldDefs().Items(0)->Name, QString(30, 'x'));
+  EXPECT_EQ(back.FieldDefs().Items(0)->Name, QString(40, 'x'));
+}
+
+// Names of whole characters, short and long, load back equal and are found by FindField; the
+// slot itself holds the longest start of whole characters that fits its 30 bytes.
+TEST(StreamNames, NonAsciiNamesLoadBackEqual) {
+  struct Case {
+    const char* name;
+    QString field;
+    QByteArray slot;  // the slot's bytes up to the NUL
+  };
+  const QString cyrillic = QString::fromUtf8("наименование_товара");  // 19 letters, 37 bytes
+  const QString emoji = QString::fromUtf8("\xf0\x9f\x98\x80").repeated(9);  // 4 bytes each
+  const Case cases[] = {
+      {"short umlauts", QString::fromUtf8("größe"), QString::fromUtf8("größe").toUtf8()},
+      {"cyrillic longer than the slot", cyrillic, cyrillic.left(15).toUtf8()},
+      {"two-byte letter across the 30th byte", QString(29, 'a') + QString::fromUtf8("é"),
+       QByteArray(29, 'a')},
+      {"three-byte letters", QString::fromUtf8("数量").repeated(6), QString::fromUtf8("数量").repeated(5).toUtf8()},
+      {"letters outside the basic plane", emoji, QString::fromUtf8("\xf0\x9f\x98\x80").repeated(7).toUtf8()},
+      {"exactly 30 bytes", QString::fromUtf8("ä").repeated(15), QString::fromUtf8("ä").repeated(15).toUtf8()},
+  };
+  for (const Case& c : cases) {
+    TQxMemDataSet ds;
+    ds.FieldDefs().Add(c.field, ftString, 10);
+    ds.FieldDefs().Add("id", ftInteger);
+    ds.Open();
+    ds.AppendRecord({"v", 1});
+    TMemoryStream s;
+    ds.SaveToStream(s);
+    const QByteArray slot = s.Bytes().mid(20, 31);
+    EXPECT_EQ(slot.left(slot.indexOf('\0')), c.slot) << c.name;
+    TQxMemDataSet back;
+    back.LoadFromStream(s);
+    back.Open();
+    EXPECT_EQ(back.FieldDefs().Items(0)->Name, c.field) << c.name;
+    ASSERT_NE(back.FindField(c.field), nullptr) << c.name;
+    EXPECT_EQ(back.FindField(c.field)->AsString(), "v") << c.name;
+    EXPECT_EQ(back.FieldByName("id")->AsInteger(), 1) << c.name;
+  }
+}
+
+// A stream from a writer that cut names at 30 bytes, in the middle of a character: the
+// broken character is dropped, the rest of the name and the data load.
+TEST(StreamNames, ANameCutInsideACharacterDropsThatCharacter) {
+  QByteArray name = QString::fromUtf8("наименование_тов").toUtf8();  // 31 bytes
+  name.truncate(30);                                                  // half of "в"
+  QByteArray slot = name + QByteArray(1, '\0');
+  const QByteArray bytes = kMagic1 + Hex("01000000") + Hex("03000000") + slot + Hex("00000000") +
+                           Hex("00000000") + kMagic0 + Hex("01000000") + Hex("0900000000000000") +
+                           Hex("09000000") + Hex("000000002a00000000") + Hex("00000000");
+  TQxMemDataSet ds;
+  TMemoryStream s;
+  s.LoadFromBytes(bytes);
+  ds.LoadFromStream(s);
+  ds.Open();
+  EXPECT_EQ(ds.FieldDefs().Items(0)->Name, QString::fromUtf8("наименование_то"));
+  EXPECT_EQ(ds.FieldByName(QString::fromUtf8("наименование_то"))->AsInteger(), 42);
 }
 
 TEST_F(AllKinds, RoundTripAfterInsertsAndDeletes) {

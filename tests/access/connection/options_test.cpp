@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <atomic>
@@ -149,6 +153,26 @@ TEST(DebugOptionsTest, SwitchesAreSentOnlyWithDebugAndAFile) {
                                                            {CS_CLEAR_FLAG, 128},
                                                            {CS_CLEAR_FLAG, 32}}));
   db->SetDebugOptions(TDebugOptions{});
+}
+
+// The debug file is named by its whole path, also with blanks and non-ASCII letters in it,
+// and the trace goes to exactly that file.
+TEST(DebugOptionsTest, TheTraceGoesToTheNamedFile) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QString::fromUtf8("trace dir ü/ct débug.log"));
+  ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
+  auto db = SaDatabase();
+  db->Connect();
+  db->Debug = true;
+  db->DebugFile = path;
+  db->SetDebugOptions(TDebugOptions{doAll});
+  SessionValue(*db, QStringLiteral("select 1"));
+  db->SetDebugOptions(TDebugOptions{});
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
+  EXPECT_TRUE(f.readAll().contains("ct_send"));
+  const QStringList others = QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files);
+  EXPECT_EQ(others, QStringList{QFileInfo(path).fileName()});
 }
 
 TEST(TransactionTest, CommitKeepsAndRollbackDiscardsTheRows) {

@@ -107,6 +107,28 @@ TEST_F(EngineCursor, ACursorWithParametersGetsThemAsLiterals) {
   EXPECT_EQ(OpenRows(q), (QStringList{"1", "2", "3", "4"}));
 }
 
+// A "?" in a comment or a literal is text: the parameters go to the markers only.
+TEST_F(EngineCursor, QuestionMarksInCommentsAndLiteralsTakeNoParameter) {
+  if (!CursorsWork()) GTEST_SKIP() << "the server does not answer cursor commands yet";
+  const char* const texts[] = {
+      "select id from %1 /* why? */ where id < :top order by id",
+      "select id from %1 -- don't ask why?\nwhere id < :top order by id",
+      "select id from %1 where name <> '?' and id < :top order by id",
+  };
+  for (const char* text : texts) {
+    SCOPED_TRACE(text);
+    TQorixEnhQuery q;
+    q.SetDatabase(db_.get());
+    q.IsCursor = true;
+    q.ReadOnly = true;
+    q.SetSQL(QString::fromLatin1(text).arg(table_));
+    ASSERT_EQ(q.Params().Count(), 1);
+    q.Params()[0].DataType = ftInteger;
+    q.Params()[0].SetValue(4);
+    EXPECT_EQ(OpenRows(q), (QStringList{"1", "2", "3"}));
+  }
+}
+
 TEST_F(EngineCursor, DescribeColumnsLearnsTheColumnsWithoutRows) {
   if (!CursorsWork()) GTEST_SKIP() << "the server does not answer cursor commands yet";
   TQorixEnhQuery q;

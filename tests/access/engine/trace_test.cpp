@@ -108,6 +108,38 @@ TEST_F(EngineTrace, MonitorLinesCarryTheExactTexts) {
   EXPECT_TRUE(monitor.Lines().isEmpty());
 }
 
+// The compute trace names the statement's number of COMPUTE clauses.
+TEST_F(EngineTrace, ComputeTraceCountsTheComputeClauses) {
+  Exec(QStringLiteral("create table #tc (g int, v int)\ninsert #tc values (1, 10)\ninsert #tc values (2, 5)"));
+  const struct {
+    const char* sql;
+    const char* line;
+  } cases[] = {
+      {"select g, v from #tc order by g compute sum(v)", "Number of Computes : 1"},
+      {"select g, v from #tc order by g compute sum(v) by g compute max(v)", "Number of Computes : 2"},
+      {"select g, v from #tc order by g compute sum(v) by g compute max(v) by g compute count(v)",
+       "Number of Computes : 3"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sql);
+    MonitorReceiver monitor;
+    TComponent owner;
+    auto* q = new TQorixEnhQuery(&owner);
+    q->SetDatabase(db_.get());
+    q->Monitor = true;
+    int computeRows = 0;
+    q->OnComputeRow = [&](TComponent*) { ++computeRows; };
+    q->SetSQL(QString::fromLatin1(c.sql));
+    q->ExecSQL();
+    if (computeRows == 0) GTEST_SKIP() << "the server sends no compute rows";
+    QStringList counts;
+    for (const QString& line : monitor.Lines())
+      if (line.startsWith(QStringLiteral("Open-Client: ct_res_info(CS_NUM_COMPUTES)"))) counts << line;
+    ASSERT_FALSE(counts.isEmpty());
+    for (const QString& line : counts) EXPECT_TRUE(line.endsWith(QLatin1String(c.line))) << line.toStdString();
+  }
+}
+
 TEST_F(EngineTrace, TextsAreCopiedIntoAnOwnerKnownByItsClassName) {
   TQorixObjInfo info;
   TComponent plain;

@@ -87,5 +87,54 @@ TEST(Decimal, ArithmeticKeepsExactScale) {
   EXPECT_EQ(formatDecimal(*decimalFromDouble(0.1, 3)), "0.100");
 }
 
+struct ArithmeticCase {
+  const char* name;
+  char op;
+  const char* a;
+  const char* b;
+  int scale;
+  DecimalRounding rounding;
+  const char* result;  // "overflow" / "zero" for the failures
+};
+
+TEST(Decimal, ArithmeticIsExactAtEveryScale) {
+  const auto T = DecimalRounding::Truncate;
+  const auto R = DecimalRounding::HalfAwayFromZero;
+  const ArithmeticCase cases[] = {
+      {"sum_past_double", '+', "123456789012345678.91", "0.01", 2, T, "123456789012345678.92"},
+      {"difference_changes_sign", '-', "0.1", "0.3", 4, T, "-0.2000"},
+      {"product_of_38_digits", '*', "9999999999999999999", "9999999999999999999", 0, T,
+       "99999999999999999980000000000000000001"},
+      {"product_too_wide", '*', "99999999999999999999", "99999999999999999999", 0, T, "overflow"},
+      {"product_truncated", '*', "1.23456789", "1.1", 4, T, "1.3580"},
+      {"product_rounded", '*', "-0.0005", "0.1", 4, R, "-0.0001"},
+      {"quotient_truncated", '/', "2", "3", 6, T, "0.666666"},
+      {"quotient_rounded", '/', "2", "3", 6, R, "0.666667"},
+      {"quotient_negative", '/', "-2", "3", 6, T, "-0.666666"},
+      {"quotient_of_wide_divisor", '/', "1", "0.00000000000000000000000000000000000003", 0, T,
+       "33333333333333333333333333333333333333"},
+      {"quotient_wide_numerator", '/', "99999999999999999999999999999999999999", "7", 0, T,
+       "14285714285714285714285714285714285714"},
+      {"quotient_overflow", '/', "99999999999999999999999999999999999999", "0.1", 0, T, "overflow"},
+      {"divide_by_zero", '/', "1", "0.00", 2, T, "zero"},
+      {"remainder_sign_of_dividend", '%', "-10.5", "3", 1, T, "-1.5"},
+      {"remainder_by_zero", '%', "1", "0", 0, T, "zero"},
+      {"sum_at_38_digits", '+', "99999999999999999999999999999999999998", "1", 0, T,
+       "99999999999999999999999999999999999999"},
+      {"sum_past_38_digits", '+', "99999999999999999999999999999999999999", "1", 0, T, "overflow"},
+      {"scales_aligned", '+', "0.00000000000000000000000000000000000001", "1", 38, T, "overflow"},
+      {"negative_zero_is_zero", '*', "-0.001", "0.001", 2, T, "0.00"},
+  };
+  for (const auto& c : cases) {
+    auto a = parseDecimal(c.a), b = parseDecimal(c.b);
+    ASSERT_TRUE(a && b) << c.name;
+    DecimalResult r = decimalArithmetic(c.op, *a, *b, c.scale, c.rounding);
+    std::string got = r.status == DecimalStatus::Overflow       ? "overflow"
+                      : r.status == DecimalStatus::DivideByZero ? "zero"
+                                                                : formatDecimal(r.value);
+    EXPECT_EQ(got, c.result) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace tabsrv

@@ -1,0 +1,82 @@
+// The main window's pieces over the real components: the explorer tree (TQxSvrExplore) on the
+// browsing connection, the definition texts of the catalogue service (TQorixObjInfo) and the
+// SQL page's result grid (TQorixGrid) running its batches on a worker over db_grid.
+#pragma once
+
+#include <QStringList>
+#include <memory>
+
+#include "app/MainComponents.h"
+
+class TQorixDatabase;
+class TQorixGrid;
+class TQorixObjInfo;
+class TQxSvrExplore;
+class TQxTreeNode;
+
+// The explorer tree over db.
+class TServerExplorer : public TExplorerComponent {
+ public:
+  explicit TServerExplorer(TQorixDatabase* db);
+  ~TServerExplorer() override;
+  void LoadServer() override;
+  void Clear() override;
+  TExplorerSelection Selection() const override;
+  TQxSvrExplore& Tree() const { return *tree_; }
+  // Expands the nodes along Path (texts from the database node down), selects the last one
+  // and decodes the click; false when a text of Path is not found.
+  bool ClickPath(const QStringList& path);
+  // The node at Path (expanding on the way), or null.
+  TQxTreeNode* FindPath(const QStringList& path);
+
+ private:
+  std::unique_ptr<TQxSvrExplore> tree_;
+};
+
+// Definition texts read through the catalogue service on db; the property and summary pages
+// stay empty in this build.
+class TObjInfoPages : public TCatalogPages {
+ public:
+  explicit TObjInfoPages(TQorixDatabase* db);
+  ~TObjInfoPages() override;
+  void ClearPages() override {}
+  void ShowProperties(const QString&, int, const QString&) override {}
+  void ShowSummary(const QString&, int, const QString&) override {}
+  QStringList SummaryRow() const override { return {}; }
+  QString IndexDDL(const QString& selectDb, const QString& index, const QString& table) override;
+  QString ObjectText(const QString& selectDb, const QString& name) override;
+  QString TableDDL(const QString& selectDb, const QString& name) override;
+  QString UserTypeDDL(const QString& selectDb, const QString& name) override;
+  QString UserDDL(const QString& selectDb, const QString& name) override;
+  TQorixObjInfo& Info() const { return *info_; }
+
+ private:
+  std::unique_ptr<TQorixObjInfo> info_;
+};
+
+// The SQL page's grid: a background TQorixGrid on db_grid. A run counts as in progress from
+// Execute until its end reached the main thread (the worker joined, OnThreadTerminate fired).
+class TBackgroundResultGrid : public TResultGridComponent {
+ public:
+  explicit TBackgroundResultGrid(TQorixDatabase* dbGrid);
+  ~TBackgroundResultGrid() override;
+  void SetSQL(const QString& text) override;
+  QString SQL() const override;
+  void Execute() override;
+  bool Active() const override { return running_; }
+  void Stop() override;
+  void StopAndWait() override;
+  std::vector<QStringList> Cells() const override;
+  std::vector<int> ColumnWidths() const override;
+  int FontPointSize() const override;
+  bool KeepHeader() const override;
+  void ClearCell(int row, int column) override;
+  void ExportToFile(bool allRows, int code, const QString& fileName, const QString& delimiter) override;
+  TQorixGrid& Grid() const { return *grid_; }
+
+ private:
+  void Ended(const QString& error, const QString& message);
+  std::unique_ptr<TQorixGrid> grid_;
+  QString sql_;
+  bool running_ = false;
+};

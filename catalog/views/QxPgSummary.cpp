@@ -1,0 +1,340 @@
+// TQxPgSummary: the statement of each kind and family, the column layouts and the row click.
+// Every spliced name goes through QxSql: the database as an identifier, names as literals
+// with their quote character doubled, so no catalogue name can end a literal or a statement.
+
+#include "catalog/views/QxPgSummary.h"
+
+#include <memory>
+
+#include "access/QorixEnhQuery.h"
+#include "access/QorixUtils.h"
+#include "catalog/service/QxSqlText.h"
+#include "catalog/views/QxPgProperties.h"
+
+namespace {
+
+QString Q(const QString& text) { return QxSql::Literal(text, QLatin1Char('"')); }
+QString Sq(const QString& text) { return QxSql::Literal(text, QLatin1Char('\'')); }
+
+// The object of a name that may carry an owner ("owner.name" or "name"), qualified with
+// database Db for object_id, which otherwise resolves in the connection's current database.
+QString ObjectIdName(const QString& db, const QString& name) {
+  const QString n = name.trimmed();
+  return n.contains(QLatin1Char('.')) ? db + QLatin1Char('.') + n : db + QStringLiteral("..") + n;
+}
+
+QStringList SybaseColumnLines(const QString& s, const QString& table) {
+  return {QStringLiteral("SELECT column_name = c.name,"),
+          QStringLiteral(" type_name = rtrim(t.name),"),
+          QStringLiteral(" prec = isnull(isnull(convert(int, c.prec),isnull(convert(int, d.data_precision),convert(int,c.length)))"),
+          QStringLiteral("+isnull(d.aux, convert(int,ascii(substring(\"???AAAFFFCKFOLS\",2*(d.ss_dtype%35+1)+2-8/c.length,1))-60)), 0),"),
+          QStringLiteral(" scale = isnull(isnull(convert(smallint, c.scale),"),
+          QStringLiteral("convert(smallint, d.numeric_scale)) + convert(smallint, isnull(d.aux, ascii(substring(\"<<<<<<<<<<<<<<?\", 2*(d.ss_dtype%35+1)+2-8/c.length,1))-60)), 0),"),
+          QStringLiteral(" length = isnull(isnull(convert(int, c.length), 0),"),
+          QStringLiteral("convert(int, d.length)) + convert(int, isnull(d.aux, ascii(substring(\"AAA<BB<DDDHJSPP\", 2*(d.ss_dtype%35+1)+2-8/c.length,1))-64)),"),
+          QStringLiteral(" ident = convert(bit, (c.status & 0x80))"),
+          QStringLiteral(" FROM ") + s + QStringLiteral(".dbo.syscolumns c,"),
+          QStringLiteral(" ") + s + QStringLiteral(".dbo.sysobjects o,"),
+          QStringLiteral(" sybsystemprocs.dbo.spt_datatype_info d,"),
+          QStringLiteral(" ") + s + QStringLiteral(".dbo.systypes t"),
+          QStringLiteral(" WHERE o.name = ") + Q(table),
+          QStringLiteral(" AND o.id = c.id"),
+          QStringLiteral(" AND c.usertype = t.usertype"),
+          QStringLiteral(" AND t.type = d.ss_dtype"),
+          QStringLiteral(" AND o.type != \"P\""),
+          QStringLiteral(" AND (d.ss_dtype NOT IN (111, 109, 38, 110)"),
+          QStringLiteral(" OR c.usertype >= 100)"),
+          QStringLiteral(" ORDER BY colid")};
+}
+
+// The same six facts from the other family's catalogue. The user type is outer-joined on both
+// of its columns, so a column of a plain domain is listed too; identity is a column whose
+// default is autoincrement.
+QStringList AnywhereColumnLines(const QString& table) {
+  return {QStringLiteral("SELECT column_name = sc.column_name,"),
+          QStringLiteral(" type_name = ISNULL(sut.type_name, sd.domain_name),"),
+          QStringLiteral(" prec = isnull(sc.width, 0),"),
+          QStringLiteral(" scale = isnull(sc.scale, 0),"),
+          QStringLiteral(" lngth = isnull(sc.width, 0),"),
+          QStringLiteral(" ident = CASE WHEN sc.[default] = 'autoincrement' THEN 1 ELSE 0 END"),
+          QStringLiteral(" FROM SYSTABLE st,"),
+          QStringLiteral(" SYSCOLUMN sc,"),
+          QStringLiteral(" SYSDOMAIN sd,"),
+          QStringLiteral(" SYSUSERTYPE sut"),
+          QStringLiteral(" WHERE st.table_id = sc.table_id"),
+          QStringLiteral(" AND sc.domain_id *= sut.domain_id"),
+          QStringLiteral(" AND sc.user_type *= sut.type_id"),
+          QStringLiteral(" AND sc.domain_id = sd.domain_id"),
+          QStringLiteral(" AND st.table_name = ") + Q(table),
+          QStringLiteral(" ORDER BY sc.column_id")};
+}
+
+QStringList SybaseParameterLines(const QString& s, const QString& db, const QString& proc) {
+  return {QStringLiteral("SELECT c.name,"),
+          QStringLiteral(" t.name,"),
+          QStringLiteral(" ISNULL(c.length,0),"),
+          QStringLiteral(" \"??\""),
+          QStringLiteral(" FROM ") + s + QStringLiteral(".dbo.syscolumns c,"),
+          QStringLiteral(" ") + s + QStringLiteral(".dbo.systypes t"),
+          QStringLiteral(" WHERE c.usertype = t.usertype"),
+          QStringLiteral(" AND c.id = object_id (") + Q(ObjectIdName(db, proc)) + QStringLiteral(")"),
+          QStringLiteral(" AND c.number = 1"),
+          QStringLiteral(" ORDER BY colid ASC")};
+}
+
+QStringList AnywhereParameterLines(const QString& proc) {
+  return {QStringLiteral("SELECT"),
+          QStringLiteral(" sproc.parm_name,"),
+          QStringLiteral(" ISNULL(sut.type_name, sd.domain_name),"),
+          QStringLiteral(" ISNULL(sproc.width,0),"),
+          QStringLiteral(" \"??\""),
+          QStringLiteral(" FROM SYS.SYSPROCPARM sproc,"),
+          QStringLiteral(" SYS.SYSPROCEDURE sp,"),
+          QStringLiteral(" SYS.SYSUSERTYPE sut,"),
+          QStringLiteral(" SYS.SYSDOMAIN sd"),
+          QStringLiteral(" WHERE sproc.proc_id = sp.proc_id"),
+          QStringLiteral(" AND sp.proc_name = ") + Sq(proc),
+          QStringLiteral(" AND sproc.parm_type = 0"),
+          QStringLiteral(" AND sproc.domain_id = sd.domain_id"),
+          QStringLiteral(" AND sproc.domain_id *= sut.domain_id"),
+          QStringLiteral(" AND sproc.user_type *= sut.type_id"),
+          QStringLiteral(" ORDER BY sproc.parm_id")};
+}
+
+}  // namespace
+
+TQxPgSummary::TQxPgSummary(TComponent* owner) : TQxListPage(owner) {
+  Contents().AddColumn(QStringLiteral("Name"), Width / 3);
+  Contents().AddColumn(QStringLiteral("Owner"), Width / 3);
+  Contents().AddColumn(QStringLiteral("Date Created"), Width / 3);
+}
+
+TQxPgSummary::~TQxPgSummary() { SetQxPgProperties(nullptr); }
+
+void TQxPgSummary::SetQxPgProperties(TQxPgProperties* page) {
+  if (page == properties_) return;
+  if (properties_) RemoveFreeNotification(properties_);
+  properties_ = page;
+  if (properties_) FreeNotification(properties_);
+}
+
+void TQxPgSummary::Notification(TComponent* component, TOperation operation) {
+  TQxListPage::Notification(component, operation);
+  if (operation == TOperation::opRemove && component == properties_) properties_ = nullptr;
+}
+
+QStringList TQxPgSummary::SummarySQL(TQxObjectKind kind, const QString& name, const QString& db,
+                                     const QString& rdbms) {
+  const bool anywhere = rdbms == kRdbmsSqlAnywhere;
+  const QString dbName = db.trimmed();
+  const QString s = QxSql::Ident(dbName);
+  const QString n = name.trimmed();
+  const QStringList base{QStringLiteral("SELECT so.name, su.name,"), QStringLiteral(" so.crdate"),
+                         QStringLiteral(" FROM ") + s + QStringLiteral(".dbo.sysusers su, "),
+                         s + QStringLiteral(".dbo.sysobjects so"), QStringLiteral(" WHERE su.uid = so.uid")};
+  auto withType = [&](const char* type) {
+    return base + QStringList{QStringLiteral("AND so.type = \"%1\" ORDER BY so.name").arg(QLatin1String(type))};
+  };
+  switch (kind) {
+    case okProcedure: return withType("P");
+    case okRule: return withType("R");
+    case okSystemTable: return withType("S");
+    case okTrigger:
+      return base + QStringList{QStringLiteral("AND so.type = \"TR\" AND so.name IS NOT NULL ORDER BY so.name")};
+    case okUserTable: return withType("U");
+    case okView: return withType("V");
+    case okDatabase:
+      if (anywhere) return {QStringLiteral("SELECT db_name()")};
+      return {QStringLiteral("SELECT sd.name,"), QStringLiteral(" sl.name,"), QStringLiteral(" sd.crdate"),
+              QStringLiteral(" FROM master..syslogins sl,"), QStringLiteral(" master..sysdatabases sd"),
+              QStringLiteral(" WHERE sl.suid = sd.suid")};
+    case okGroup:
+      return {QStringLiteral("SELECT name FROM ") + s + QStringLiteral(".dbo.sysusers WHERE gid=uid ORDER BY name")};
+    case okIndex:
+      if (anywhere)
+        return {QStringLiteral("SELECT si.index_name, st.table_name FROM SYSINDEX si, SYSTABLE st WHERE st.table_id = "
+                               "si.table_id ORDER BY st.table_name, si.index_id")};
+      // Index ids 1 to 254 are indexes; 255 is a table's text chain.
+      return {QStringLiteral("SELECT si.name, so.name FROM ") + s + QStringLiteral(".dbo.sysobjects so,") + s +
+              QStringLiteral(".dbo.sysindexes si WHERE so.id = si.id  AND si.indid BETWEEN 1 AND 254 AND so.type IN "
+                             "('U','S') ORDER BY so.name,si.indid")};
+    case okLogin:
+      return {QStringLiteral("SELECT name, dbname, accdate, pwdate FROM master.dbo.syslogins ORDER BY name")};
+    case okSystemDatatype:
+      return {QStringLiteral("SELECT name FROM ") + s + QStringLiteral(".dbo.systypes WHERE usertype < 100 ORDER BY name")};
+    case okUserDatatype:
+      // User types start at usertype 100 (100 itself included).
+      return {QStringLiteral("SELECT name FROM ") + s +
+              QStringLiteral(".dbo.systypes WHERE usertype >= 100 ORDER BY name")};
+    case okUser:
+      return {QStringLiteral("SELECT name FROM ") + s + QStringLiteral(".dbo.sysusers WHERE gid<>uid ORDER BY name")};
+    case okSegment:
+      return {QStringLiteral("SELECT name, segment, status FROM ") + s +
+              QStringLiteral(".dbo.syssegments ORDER BY name")};
+    case okTableIndex:
+      if (anywhere)
+        return {QStringLiteral("SELECT si.index_name, st.table_name FROM SYSINDEX si, SYSTABLE st WHERE st.table_id = "
+                               "si.table_id AND st.table_name = ") +
+                Q(n) + QStringLiteral(" ORDER BY si.index_id")};
+      return {QStringLiteral("SELECT si.name, so.name FROM ") + s + QStringLiteral(".dbo.sysobjects so,") + s +
+              QStringLiteral(".dbo.sysindexes si WHERE so.id = si.id  AND si.indid BETWEEN 1 AND 254 AND so.name = ") +
+              Q(n) + QStringLiteral(" ORDER BY si.indid")};
+    case okColumn:
+      return anywhere ? AnywhereColumnLines(n) : SybaseColumnLines(s, n);
+    case okParameter:
+      if (rdbms == kRdbmsSybase) return SybaseParameterLines(s, dbName, name);
+      if (anywhere) return AnywhereParameterLines(n);
+      // No parameter text exists for another family: nothing is sent.
+      return {};
+    case okPrimaryKey:
+      return {};
+    case okDevice:
+      return {QStringLiteral("SELECT name, phyname FROM master.dbo.sysdevices ORDER BY name")};
+    case okDatabaseDevice:
+      if (anywhere) return {};
+      return {QStringLiteral("SELECT DISTINCT d.name, d.phyname FROM master.dbo.sysdevices d, master.dbo.spt_values v "
+                             "WHERE v.type = \"V\" and v.number > -1 AND (d.status & v.number) in (1, 2, 4, 8) ORDER "
+                             "BY d.name")};
+    case okDumpDevice:
+      if (anywhere) return {};
+      return {QStringLiteral("SELECT d.name, d.phyname FROM master.dbo.sysdevices d, master.dbo.spt_values v WHERE "
+                             "v.type = \"V\" AND v.number > -1 AND d.status & v.number = 16 ORDER BY d.name")};
+    default:
+      // Kinds 0, 17 and unknown codes: every object of the database with owner and date.
+      return base;
+  }
+}
+
+void TQxPgSummary::BuildColumns(TQxObjectKind kind) {
+  TQxListUpdate update(Contents());
+  Contents().ClearItems();
+  Contents().ClearColumns();
+  const int w = Width;
+  auto add = [&](std::initializer_list<const char*> captions, int width) {
+    for (const char* caption : captions) Contents().AddColumn(QString::fromLatin1(caption), width);
+  };
+  switch (kind) {
+    case okGroup:
+    case okSystemDatatype:
+    case okUserDatatype:
+    case okUser:
+      add({"Name"}, w);
+      break;
+    case okIndex:
+    case okTableIndex:
+      add({"Name", "Table"}, w / 2 - 10);
+      break;
+    case okLogin:
+      add({"Name", "Default Database", "Date Created", "Pwd Date"}, w / 3 - 10);
+      break;
+    case okSegment:
+      add({"Name", "Segment", "Status"}, w / 3 - 10);
+      break;
+    case okColumn:
+      add({"Name", "Type", "Precision", "Scale", "Length", "Identity"}, w / 6 - 10);
+      break;
+    case okParameter:
+      add({"Name", "Type", "Length", "Output"}, w / 4 - 10);
+      break;
+    case okDevice:
+    case okDatabaseDevice:
+    case okDumpDevice:
+      add({"Name"}, w / 2 - 10);
+      add({"Physical Name"}, w);
+      break;
+    default:
+      add({"Name", "Owner", "Date created"}, w / 3 - 10);
+      break;
+  }
+}
+
+void TQxPgSummary::Show(const QString& db, TQxObjectKind kind, const QString& name) {
+  SetSelectDb(db);
+  ShowSummary(kind, name);
+}
+
+void TQxPgSummary::ShowSummary(TQxObjectKind kind, const QString& name) {
+  CheckDatabase();
+  StoreShown(kind, name);
+  auto query = std::make_unique<TQorixEnhQuery>();
+  query->IsCursor = true;
+  query->CurFetchRows = 100;
+  query->ReadOnly = true;
+  query->TrimResults = true;
+  HandOn(*query);
+  BuildColumns(kind);
+
+  TCursorGuard cursor(ExecCursor, UseExecCursor);
+  TQxListUpdate update(Contents());
+  Contents().ClearItems();
+  const QString rdbms = Database() ? Database()->GetRdbms() : QString();
+  const QStringList sql = SummarySQL(kind, name, SelectDb(), rdbms);
+  if (sql.isEmpty()) return;
+  query->SetSQL(sql);
+  struct CancelAtEnd {
+    TQorixEnhQuery& q;
+    ~CancelAtEnd() {
+      try {
+        q.Cancel(CS_CANCEL_ALL);
+      } catch (...) {
+        // A cancel on a broken connection must not hide the read's own outcome.
+      }
+    }
+  } cancel{*query};
+  if (query->Open() == 0) return;
+  // Every row is read before anything else is sent on the connection.
+  while (query->Next()) {
+    TQxListItem& item = Contents().AddItem(query->GetFieldValue(1));
+    for (int c = 2; c <= query->ColumnCount(); ++c) item.SubItems << query->GetFieldValue(c);
+  }
+}
+
+void TQxPgSummary::Clear() {
+  if (Contents().ItemCount() == 0) return;
+  TQxListUpdate update(Contents());
+  Contents().ClearItems();
+  Contents().ClearColumns();
+}
+
+void TQxPgSummary::Resize(int newWidth) {
+  Width = newWidth;
+  TQxListUpdate update(Contents());
+  const int n = Contents().ColumnCount();
+  if (n > 0) {
+    for (TQxListColumn& column : Contents().Columns()) column.Width = Width / n;
+    Contents().Changed();
+  }
+}
+
+QString TQxPgSummary::MemberName(int row) const {
+  if (row < 0 || row >= Contents().ItemCount()) return {};
+  const QString caption = Contents().Cell(row, 0);
+  switch (ShownKind) {
+    case okIndex:
+    case okTableIndex:
+      return Contents().Cell(row, 1) + QLatin1Char('.') + caption;
+    case okColumn:
+    case okParameter:
+      // The property page takes a column as table.column; a parameter names its procedure too.
+      return ShownObject.trimmed() + QLatin1Char('.') + caption;
+    default:
+      return caption;
+  }
+}
+
+QStringList TQxPgSummary::SelectedRow() const {
+  const int row = Contents().Selected;
+  if (row < 0 || row >= Contents().ItemCount()) return {};
+  const TQxListItem& item = Contents().Items()[static_cast<size_t>(row)];
+  return QStringList{item.Caption} + item.SubItems;
+}
+
+void TQxPgSummary::Click() {
+  TQxListPage::Click();
+  const int row = Contents().Selected;
+  if (row < 0 || row >= Contents().ItemCount() || !properties_) return;
+  properties_->DbName = DbName;
+  properties_->SetDatabase(Database());
+  properties_->SetSelectDb(SelectDb());
+  properties_->ShowProperties(ShownKind, MemberName(row));
+}

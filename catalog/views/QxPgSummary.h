@@ -1,0 +1,57 @@
+// TQxPgSummary: the summary page. A report-style list of the members of one explorer folder
+// (the users, groups, tables, views, procedures, triggers, rules, datatypes, segments or
+// indexes of a database; the databases, logins or devices of the server; the indexes, columns
+// or parameters of one table or procedure), read by one catalogue query per kind and family
+// through a private read-only cursor engine. A row click shows that member in a linked
+// property page. Plain model; TQxListPageView shows it.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "catalog/views/QxListPage.h"
+
+class TQxPgProperties;
+
+// The summary page.
+class TQxPgSummary : public TQxListPage {
+ public:
+  // The three columns "Name", "Owner", "Date Created", each Width div 3 wide.
+  explicit TQxPgSummary(TComponent* owner = nullptr);
+  ~TQxPgSummary() override;
+
+  // The property page a row click fills (null: none); the link clears itself when that page
+  // is destroyed.
+  TQxPgProperties* QxPgProperties() const { return properties_; }
+  void SetQxPgProperties(TQxPgProperties* page);
+
+  // Replaces the columns and rows with the summary of kind Kind in SelectDb. Name is the table
+  // for kinds 15 and 16 and the procedure for kind 18 (owner.name or name); other kinds ignore
+  // it.
+  void ShowSummary(TQxObjectKind kind, const QString& name);
+  // SelectDb := Db, then ShowSummary.
+  void Show(const QString& db, TQxObjectKind kind, const QString& name);
+  // Lays out the columns of Kind (every row and column removed first).
+  void BuildColumns(TQxObjectKind kind);
+  // With at least one row: removes every row and column. A page without rows keeps its columns.
+  void Clear();
+  // Every column Width div the number of columns wide.
+  void Resize(int newWidth) override;
+  // OnClick, then, with a row selected and a linked property page, shows that row's member
+  // there: table.index for kinds 3 and 15, table.column for kind 16, procedure.parameter for
+  // kind 18, the row's first column for the others.
+  void Click() override;
+  // The name a click on Row passes to the property page (empty for no such row).
+  QString MemberName(int row) const;
+  // The selected row's columns, empty when none is selected.
+  QStringList SelectedRow() const;
+
+  // The statement ShowSummary sends for Kind, object Name, database Db on family Rdbms, one
+  // entry per line; empty when the kind sends nothing.
+  static QStringList SummarySQL(TQxObjectKind kind, const QString& name, const QString& db, const QString& rdbms);
+
+  void Notification(TComponent* component, TOperation operation) override;
+
+ private:
+  TQxPgProperties* properties_ = nullptr;
+};

@@ -1,0 +1,1133 @@
+// The server dataset core and its Client-Library command layer: connection resolution, the
+// open prerequisites, the non-cursor rule, sending the statement (language command or
+// read-only client cursor), describing and binding the result columns into field
+// definitions, copying each fetched row into the record store, fetch on demand, closing and
+// cancelling, and statements without result set.
+#include "dataset/server/QxDataSet.h"
+
+#include <QDate>
+#include <QTime>
+#include <QtEndian>
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+#include "access/QorixEnhQuery.h"
+#include "access/QorixExceptions.h"
+#include "dataset/QxDataSetErrors.h"
+#include "dataset/server/QxQuery.h"
+#include "dataset/server/QxSqlLiterals.h"
+#include "dataset/server/QxStoredProc.h"
+
+namespace {
+QList<TQxCustomDataSet*>*& ListPtr() {
+  static QList<TQxCustomDataSet*>* list = nullptr;
+  return list;
+}
+
+std::atomic<int> g_serial{0};
+
+constexpr int64_t kTimeStampEpochJd = 1721425;
+constexpr int64_t kMSecsPerDay = 86400000;
+const int64_t kDay1900 = QDate(1900, 1, 1).toJulianDay() - kTimeStampEpochJd;
+
+// A text/image value larger than the text size never arrives: the buffer is that large.
+int BlobBufferSize(const CS_DATAFMT& fmt, int textSize) {
+  const int cap = std::max(textSize, 1);
+  return fmt.maxlength > 0 ? std::min<int>(fmt.maxlength, cap) : cap;
+}
+
+void WriteLE32(char* p, int32_t v) {
+  qToLittleEndian<int32_t>(v, reinterpret_cast<uchar*>(p));
+}
+}  // namespace
+
+// =====================================================================================
+// TQxCustomDataSet: life cycle and properties
+// =====================================================================================
+
+TQxCustomDataSet::TQxCustomDataSet(TComponent* owner) : TQxBaseClientDataSet(owner) {
+  CachedUpdates = false;
+  if (!ListPtr()) ListPtr() = new QList<TQxCustomDataSet*>();
+}
+
+TQxCustomDataSet::~TQxCustomDataSet() {
+  if (Active()) {
+    try {
+      Close();
+    } catch (...) {
+    }
+  }
+  FreeColumns();
+  if (command_) {
+    try {
+      DropCommand(command_);
+    } catch (...) {
+    }
+  }
+  delete liveQuery_;
+  liveQuery_ = nullptr;
+  if (ListPtr()) {
+    ListPtr()->removeAll(this);
+    if (ListPtr()->isEmpty()) {
+      delete ListPtr();
+      ListPtr() = nullptr;
+    }
+  }
+}
+
+void TQxCustomDataSet::SetName(const QString& name) {
+  TQxBaseClientDataSet::SetName(name);
+  if (!ListPtr()) ListPtr() = new QList<TQxCustomDataSet*>();
+  if (!ListPtr()->contains(this)) ListPtr()->append(this);
+}
+
+void TQxCustomDataSet::Notification(TComponent* component, TOperation operation) {
+  TQxBaseClientDataSet::Notification(component, operation);
+  if (operation == TOperation::opRemove) {
+    if (component == database_) database_ = nullptr;
+    if (component == resolved_) resolved_ = nullptr;
+  }
+}
+
+void TQxCustomDataSet::SetDatabase(TQorixDatabase* database) {
+  if (database == database_) return;
+  database_ = database;
+  if (database_) FreeNotification(database_);
+}
+
+void TQxCustomDataSet::SetAutoDb(bool value) {
+  autoDb_ = value;
+  if (value) UseDbParams = true;
+}
+
+const QList<TQxCustomDataSet*>& TQxCustomDataSet::DataSetList() {
+  static const QList<TQxCustomDataSet*> empty;
+  return ListPtr() ? *ListPtr() : empty;
+}
+
+TQxStoredProc* TQxCustomDataSet::FindStoredProc(const QString& name) {
+  for (TQxCustomDataSet* d : DataSetList())
+    if (d->Kind() == dkStoredProc && d->Name() == name) return static_cast<TQxStoredProc*>(d);
+  return nullptr;
+}
+
+QString TQxCustomDataSet::TimeStampName() {
+  const QTime t = QTime::currentTime();
+  return QString::number(t.hour()) + QString::number(t.minute()) + QString::number(t.msec()) +
+         QLatin1Char('_') + QString::number(++g_serial);
+}
+
+QString TQxCustomDataSet::NewStatementId() {
+  return QStringLiteral("p") + QString::number(QTime::currentTime().msecsSinceStartOfDay()) +
+         QLatin1Char('_') + QString::number(++g_serial);
+}
+
+void TQxCustomDataSet::MonitorTrace(const QString& line) const {
+  if (!Monitor || !Owner()) return;
+  SendToSqlMonitor(THandle(reinterpret_cast<uintptr_t>(Owner())), line);
+}
+
+// =====================================================================================
+// Connection and prerequisites
+// =====================================================================================
+
+void TQxCustomDataSet::CheckDatabase() {
+  if (IsLoading()) return;
+  if (database_) {
+    resolved_ = database_;
+  } else if (!DbName.trimmed().isEmpty()) {
+    resolved_ = TQorixDatabase::FindDatabase(DbName);
+    // A name that finds no connection is refused here instead of failing later.
+    if (!resolved_) RaiseMissingError(QxDsText::DatabaseNotFound.arg(DbName), nullptr);
+  } else if (autoDb_ && privateDb_) {
+    resolved_ = privateDb_.get();
+  } else {
+    RaiseMissingError(QxDsText::NeedDatabase, this);
+  }
+  if (resolved_) FreeNotification(resolved_);
+}
+
+void TQxCustomDataSet::OpenAutoDb() {
+  if (!autoDb_) return;
+  if (!privateDb_) {
+    privateDb_ = std::make_unique<TQorixDatabase>();
+    privateDb_->SetName(TQorixDatabase::MakeDatabaseName());
+    privateDb_->ShowDbMessages = TShowDbMessages{smDbMsg, smDbErr};
+    if (UseDbParams) TQorixDatabase::ApplyDbParams(privateDb_.get(), &AutoDbParams);
+  } else if (UseDbParams) {
+    TQorixDatabase::ApplyDbParams(privateDb_.get(), &AutoDbParams);
+  }
+}
+
+void TQxCustomDataSet::DetectServerType() {
+  if (!resolved_) return;
+  if (resolved_->Rdbms == kRdbmsSybase)
+    serverType_ = qstSybase;
+  else if (resolved_->Rdbms == kRdbmsSqlAnywhere)
+    serverType_ = qstAnywhere;
+}
+
+bool TQxCustomDataSet::IsConnectedResolved() const {
+  return resolved_ && resolved_->Connected() && resolved_->ConnectionHandle();
+}
+
+void TQxCustomDataSet::FindConnection() {
+  if (!resolved_) RaiseMissingError(QxDsText::NeedDatabase, this);
+  if (!resolved_->Connected()) resolved_->Connect();
+  if (!resolved_->Connected()) DatabaseError(QxDsText::CannotLogin.arg(resolved_->ServerName), this);
+  resolved_->ResetIdleTimer();
+}
+
+void TQxCustomDataSet::ApplyMessageFlags() {}
+
+void TQxCustomDataSet::CheckNonCursorOpen() {
+  // The connection itself is compared: two names for one connection share its result stream.
+  for (TQxCustomDataSet* d : DataSetList()) {
+    if (d == this || d->UseQorixCursor || !d->Active() || !d->resultsPending_) continue;
+    if (d->resolved_ != resolved_) continue;
+    RaiseCursorError(QxDsText::NonCursorOpen.arg(d->Name() + QLatin1Char(' ')) + QStringLiteral("\n\n") +
+                         QxDsText::OnlyOneNonCursor,
+                     this);
+  }
+}
+
+void TQxCustomDataSet::CheckCursorOpen() {
+  for (TQxCustomDataSet* d : DataSetList()) {
+    if (d == this || d->UseQorixCursor || !d->Active() || !d->resultsPending_) continue;
+    if (d->resolved_ != resolved_) continue;
+    RaiseCursorError(QxDsText::NonCursorOpen.arg(d->Name() + QLatin1Char(' ')) + QStringLiteral("\n\n") +
+                         QxDsText::CursorAndNonCursor,
+                     this);
+  }
+}
+
+void TQxCustomDataSet::CheckOpenPrerequisites() {
+  OpenAutoDb();
+  CheckDatabase();
+  rowCounter_ = 0;
+  Blobs().ResetNextId();
+  resultsPending_ = true;
+  nextBookmarkId_ = 1;
+  textSize_ = resolved_ ? resolved_->TextSize() : 32768;
+  DetectServerType();
+  if (UseQorixCursor)
+    CheckCursorOpen();
+  else
+    CheckNonCursorOpen();
+  lastServerMsg_ = CS_SERVERMSG{};
+  if (resolved_ && resolved_->ProcOptions.Contains(poNoExec)) DatabaseError(QxDsText::NoExec, this);
+  moreRows_ = true;
+  currentIndex_ = -1;
+  columnList_.clear();
+  columnNames_.clear();
+  if (!Active()) FindConnection();
+}
+
+void TQxCustomDataSet::CheckDiag() {
+  if (!IsConnectedResolved()) return;
+  const CS_SERVERMSG srv{};
+  const CS_CLIENTMSG cli{};
+  ProcessDiagMessages(resolved_->ConnectionHandle(), srv, cli, this, true, MsgDialogs.Contains(mdEnhErr),
+                      MsgDialogs.Contains(mdEnhMsg), ShowDbMessages.Contains(smDbMsg),
+                      ShowDbMessages.Contains(smDbErr));
+}
+
+// =====================================================================================
+// Command handles
+// =====================================================================================
+
+void TQxCustomDataSet::AllocCommand(CS_COMMAND*& command) {
+  if (command) DropCommand(command);
+  MonitorTrace(QStringLiteral("Open-Client: ct_cmd_alloc"));
+  if (ctlib::ct_cmd_alloc(resolved_->ConnectionHandle(), &command) != CS_SUCCEED) {
+    command = nullptr;
+    CheckDiag();
+    DatabaseError(QStringLiteral("Command allocation failed"), this);
+  }
+}
+
+void TQxCustomDataSet::DropCommand(CS_COMMAND*& command) {
+  if (!command) return;
+  MonitorTrace(QStringLiteral("Open-Client: ct_cmd_drop"));
+  ctlib::ct_cmd_drop(command);
+  command = nullptr;
+}
+
+void TQxCustomDataSet::CancelCommand(CS_COMMAND* command, CS_INT type) {
+  if (!command || !IsConnectedResolved()) return;
+  // Only this command is cancelled: other datasets on the connection keep their results.
+  if (type == CS_CANCEL_ALL && cursorOpen_ && kind_ != dkStoredProc && serverType_ == qstAnywhere)
+    type = CS_CANCEL_CURRENT;
+  ctlib::ct_cancel(nullptr, command, type);
+  if (type != CS_CANCEL_ALL) {
+    CS_INT ignored = 0;
+    while (ctlib::ct_results(command, &ignored) == CS_SUCCEED) {
+    }
+  }
+  ClearDiagMessages(resolved_->ConnectionHandle());
+}
+
+void TQxCustomDataSet::CloseCursor(CS_COMMAND* command) {
+  if (!command || !cursorOpen_ || !IsConnectedResolved()) {
+    cursorOpen_ = false;
+    return;
+  }
+  cursorOpen_ = false;
+  ctlib::ct_cancel(nullptr, command, CS_CANCEL_ALL);
+  // Close with dealloc releases the cursor; FreeTDS then refuses a separate dealloc, so none
+  // follows, and a failing close is tolerated.
+  CS_INT ignored = 0;
+  if (ctlib::ct_cursor(command, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_DEALLOC) ==
+          CS_SUCCEED &&
+      ctlib::ct_send(command) == CS_SUCCEED) {
+    while (ctlib::ct_results(command, &ignored) == CS_SUCCEED) {
+    }
+  }
+  MonitorTrace(QStringLiteral("Open-Client: ct_cursor(CS_CURSOR_DEALLOC)"));
+  ClearDiagMessages(resolved_->ConnectionHandle());
+}
+
+void TQxCustomDataSet::FreeColumns() {
+  columns_.clear();
+}
+
+// =====================================================================================
+// Open, describe, fetch
+// =====================================================================================
+
+void TQxCustomDataSet::InternalOpen() {
+  BuildCommandText();
+  if (kind_ != dkTable) CheckOpenPrerequisites();
+  TCursorGuard cursor(ExecCursor, UseExecCursor);
+  // A server dataset's records come from its statement only.
+  Store().Clear();
+  Blobs().Clear();
+  Blobs().ResetNextId();
+  recordCount_ = 0;
+  currentIndex_ = -1;
+  nextBookmarkId_ = 1;
+  try {
+    SubstituteParamValues();
+    AllocCommand(command_);
+    RunQuery(true);
+    work_.assign(size_t(RecordSize()), 0);
+  } catch (...) {
+    CancelCommand(command_, CS_CANCEL_ALL);
+    CloseCursor(command_);
+    DropCommand(command_);
+    resultsPending_ = false;
+    throw;
+  }
+  reachable_ = 1000;
+  CreateLogFields();
+  // The first row is read at once, so that an empty result shows as empty at open.
+  FetchUntil(0);
+}
+
+void TQxCustomDataSet::RunQuery(bool describe) {
+  const QString text = commandText_;
+  if (text.trimmed().isEmpty()) RaiseBadSQLError(QxDsText::InvalidSQL, this);
+  QByteArray utf8 = text.toUtf8();
+  lastResultType_ = 0;
+  batchRows_ = batchPos_ = 0;
+  rowsPerFetch_ = UseQorixCursor ? std::max(1, FetchRows) : 1;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (UseQorixCursor) {
+      cursorName_ = Name() + TimeStampName() + QStringLiteral("_rcr");
+      QByteArray name = cursorName_.toUtf8();
+      MonitorTrace(QStringLiteral("Open-Client: ct_cursor(CS_CURSOR_DECLARE)"));
+      if (ctlib::ct_cursor(command_, CS_CURSOR_DECLARE, name.data(), CS_NULLTERM, utf8.data(), CS_NULLTERM,
+                           CS_READ_ONLY) != CS_SUCCEED)
+        CheckDiag();
+      MonitorTrace(QStringLiteral("Open-Client: ct_cursor(CS_CURSOR_ROWS) - Rows : ") +
+                   QString::number(rowsPerFetch_));
+      ctlib::ct_cursor(command_, CS_CURSOR_ROWS, nullptr, CS_UNUSED, nullptr, CS_UNUSED, rowsPerFetch_);
+      MonitorTrace(QStringLiteral("Open-Client: ct_cursor(CS_CURSOR_OPEN)"));
+      ctlib::ct_cursor(command_, CS_CURSOR_OPEN, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED);
+      cursorOpen_ = true;
+    } else {
+      cursorName_.clear();
+      MonitorTrace(QStringLiteral("Open-Client: ct_command(CS_LANG_CMD)"));
+      ctlib::ct_command(command_, CS_LANG_CMD, utf8.constData(), CS_NULLTERM, CS_UNUSED);
+    }
+    MonitorTrace(QStringLiteral("SQL Execute : ") + text);
+    if (ctlib::ct_send(command_) != CS_SUCCEED) {
+      CheckDiag();
+      DatabaseError(LastError().isEmpty() ? QStringLiteral("The statement could not be sent") : LastError(),
+                    this);
+    }
+    CheckDiag();
+    // Walk to the first row (or cursor) result.
+    bool found = false;
+    bool failed = false;
+    CS_RETCODE rc;
+    for (;;) {
+      MonitorTrace(QStringLiteral("Open-Client: ct_results"));
+      rc = ctlib::ct_results(command_, &lastResultType_);
+      CheckDiag();
+      if (rc != CS_SUCCEED) break;
+      if (lastResultType_ == CS_ROW_RESULT || lastResultType_ == CS_CURSOR_RESULT) {
+        found = true;
+        break;
+      }
+      if (lastResultType_ == CS_CMD_FAIL) failed = true;
+      if (lastResultType_ == CS_STATUS_RESULT || lastResultType_ == CS_PARAM_RESULT ||
+          lastResultType_ == CS_COMPUTE_RESULT)
+        ReadProcResult(command_, lastResultType_);
+    }
+    if (failed && !found) {
+      const QString msg = LastError().isEmpty() ? QStringLiteral("The statement failed") : LastError();
+      DatabaseError(msg, this);
+    }
+    if (!found) {
+      resultsPending_ = false;
+      moreRows_ = false;
+      if (AbortOnNoCols || rc != CS_END_RESULTS) DatabaseError(QxDsText::NoColumns, this);
+      FieldDefs().Clear();
+      return;
+    }
+    if (describe) DescribeAndBindFields();
+    // A result with text or image columns is read one row per fetch: each row's buffers
+    // are as large as the text size.
+    bool hasBlob = false;
+    for (const Column& c : columns_)
+      if (c.fieldNo > 0 && (c.type == ftMemo || c.type == ftBlob)) hasBlob = true;
+    if (UseQorixCursor && hasBlob && rowsPerFetch_ > 1 && attempt == 0) {
+      CloseCursor(command_);
+      rowsPerFetch_ = 1;
+      continue;
+    }
+    break;
+  }
+  BindColumns();
+}
+
+void TQxCustomDataSet::ReadProcResult(CS_COMMAND* command, CS_INT) {
+  // Without a handler of its own a dataset does not keep status or parameter rows.
+  CS_INT rows = 0;
+  while (ctlib::ct_fetch(command, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED) {
+  }
+}
+
+TFieldType TQxCustomDataSet::FieldTypeOf(const CS_DATAFMT& fmt) {
+  switch (fmt.datatype) {
+    case CS_CHAR_TYPE:
+    case CS_VARCHAR_TYPE:
+    case CS_LONGCHAR_TYPE:
+    case CS_UNICHAR_TYPE:
+      return ftString;
+    case CS_TINYINT_TYPE:
+    case CS_SMALLINT_TYPE:
+      return ftSmallint;
+    case CS_INT_TYPE:
+      return ftInteger;
+    case CS_BIGINT_TYPE:
+      return ftLargeint;
+    case CS_BIT_TYPE:
+      return ftBoolean;
+    case CS_REAL_TYPE:
+    case CS_FLOAT_TYPE:
+    case CS_NUMERIC_TYPE:
+    case CS_DECIMAL_TYPE:
+      return ftFloat;
+    case CS_MONEY_TYPE:
+    case CS_MONEY4_TYPE:
+      return ftCurrency;
+    case CS_DATETIME_TYPE:
+    case CS_DATETIME4_TYPE:
+    case CS_DATE_TYPE:
+    case CS_TIME_TYPE:
+      return ftDateTime;
+    case CS_BINARY_TYPE:
+    case CS_VARBINARY_TYPE:
+    case CS_LONGBINARY_TYPE:
+      return ftVarBytes;
+    case CS_TEXT_TYPE:
+    case CS_UNITEXT_TYPE:
+      return ftMemo;
+    case CS_IMAGE_TYPE:
+      return ftBlob;
+    default:
+      return ftUnknown;
+  }
+}
+
+void TQxCustomDataSet::DescribeAndBindFields() {
+  CS_INT count = 0;
+  if (ctlib::ct_res_info(command_, CS_NUMDATA, &count, CS_UNUSED, nullptr) != CS_SUCCEED) count = 0;
+  CheckDiag();
+  if (AbortOnNoCols && count <= 0) DatabaseError(QxDsText::NoColumns, this);
+  MonitorTrace(QStringLiteral("Open-Client: ct_res_info(CS_NUMDATA) - Number of columns : ") +
+               QString::number(count));
+  columns_.clear();
+  columns_.resize(size_t(std::max(0, count)));
+  int fieldNo = 0;
+  for (int n = 1; n <= count; ++n) {
+    Column& c = columns_[size_t(n - 1)];
+    if (ctlib::ct_describe(command_, n, &c.described) != CS_SUCCEED) break;
+    c.type = FieldTypeOf(c.described);
+    if (c.type == ftUnknown) {
+      const QString name = QString::fromUtf8(c.described.name, std::max<CS_INT>(0, c.described.namelen));
+      const QString msg = QxDsText::UnsupportedType.arg(name.trimmed());
+      if (!TypeErrCont) RaiseNotSupportedError(msg, this);
+      if (TypeErrShow) UiServices().MessageBox(msg, QStringLiteral("Warning"), TMsgBoxIcon::Warning);
+      continue;
+    }
+    c.fieldNo = ++fieldNo;
+  }
+  InitFieldDefsFromColumns();
+  if (!Active()) OpenMemoryCursor();
+}
+
+void TQxCustomDataSet::InitFieldDefsFromColumns() {
+  FieldDefs().Clear();
+  identityColumn_.clear();
+  QStringList names;
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    Column& c = columns_[i];
+    if (c.fieldNo == 0) continue;
+    QString name = QString::fromUtf8(c.described.name, std::max<CS_INT>(0, c.described.namelen)).trimmed();
+    if (name.isEmpty()) name = QStringLiteral("COLUMN") + QString::number(i + 1);
+    // Two result columns of one name (a join) stay two fields.
+    QString unique = name;
+    for (int k = 1; FieldDefs().IndexOf(unique) >= 0; ++k) unique = name + QLatin1Char('_') + QString::number(k);
+    c.size = c.type == ftString ? std::max<CS_INT>(1, c.described.maxlength) : 0;
+    const bool required =
+        SQLOptions.Contains(soCheckFieldRequired) && !(c.described.status & CS_CANBENULL);
+    FieldDefs().Add(unique, c.type, c.size, required);
+    if ((c.described.status & CS_IDENTITY) && identityColumn_.isEmpty()) identityColumn_ = unique;
+    names << unique;
+  }
+  columnList_ = names.join(QStringLiteral(", "));
+  columnNames_ = names.join(QLatin1Char(';'));
+}
+
+void TQxCustomDataSet::BindColumns() {
+  const int rows = rowsPerFetch_;
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    Column& c = columns_[i];
+    CS_DATAFMT& b = c.bind;
+    b = CS_DATAFMT{};
+    b.format = CS_FMT_UNUSED;
+    b.count = rows;
+    b.locale = nullptr;
+    switch (c.type) {
+      case ftString:
+        b.datatype = CS_CHAR_TYPE;
+        b.format = CS_FMT_NULLTERM;
+        // Room for the text in the client's character set and its terminator.
+        b.maxlength = std::max<CS_INT>(1, c.described.maxlength) * 4 + 1;
+        break;
+      case ftSmallint:
+        b.datatype = CS_SMALLINT_TYPE;
+        b.maxlength = 2;
+        break;
+      case ftInteger:
+        b.datatype = CS_INT_TYPE;
+        b.maxlength = 4;
+        break;
+      case ftLargeint:
+        b.datatype = CS_BIGINT_TYPE;
+        b.maxlength = 8;
+        break;
+      case ftBoolean:
+        b.datatype = CS_BIT_TYPE;
+        b.maxlength = 1;
+        break;
+      case ftFloat:
+      case ftCurrency:
+        b.datatype = CS_FLOAT_TYPE;
+        b.maxlength = 8;
+        break;
+      case ftDateTime:
+        b.datatype = CS_DATETIME_TYPE;
+        b.maxlength = sizeof(CS_DATETIME);
+        break;
+      case ftVarBytes:
+        b.datatype = CS_BINARY_TYPE;
+        b.maxlength = std::max<CS_INT>(1, c.described.maxlength);
+        break;
+      case ftMemo:
+        b.datatype = CS_TEXT_TYPE;
+        b.maxlength = BlobBufferSize(c.described, textSize_);
+        break;
+      case ftBlob:
+        b.datatype = CS_IMAGE_TYPE;
+        b.maxlength = BlobBufferSize(c.described, textSize_);
+        break;
+      default:
+        b.datatype = CS_CHAR_TYPE;
+        b.format = CS_FMT_NULLTERM;
+        b.maxlength = std::max<CS_INT>(1, c.described.maxlength) * 4 + 1;
+        break;
+    }
+    c.buffer.assign(size_t(b.maxlength) * size_t(rows), 0);
+    c.copied.assign(size_t(rows), 0);
+    c.indicator.assign(size_t(rows), 0);
+    // Every column is bound (skipped ones too): FreeTDS fetches nothing for a cursor whose
+    // bind count differs between columns.
+    if (ctlib::ct_bind(command_, int(i + 1), &b, c.buffer.data(), c.copied.data(), c.indicator.data()) !=
+        CS_SUCCEED)
+      CheckDiag();
+    if (c.fieldNo > 0)
+      MonitorTrace(QStringLiteral("Open-Client: ct_bind - Column Name : ") +
+                   QString::fromUtf8(c.described.name, std::max<CS_INT>(0, c.described.namelen)));
+  }
+}
+
+CS_RETCODE TQxCustomDataSet::FetchRow() {
+  if (!moreRows_ || !command_) return CS_END_DATA;
+  if (MaxRows >= 1 && Store().Count() >= MaxRows) {
+    FinishFetching();
+    return CS_END_DATA;
+  }
+  if (batchPos_ < batchRows_) {
+    ++batchPos_;
+    return CS_SUCCEED;
+  }
+  MonitorTrace(QStringLiteral("Open-Client: ct_fetch"));
+  CS_INT rows = 0;
+  const CS_RETCODE rc = ctlib::ct_fetch(command_, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows);
+  if (rc == CS_SUCCEED || rc == CS_ROW_FAIL) {
+    if (rc == CS_ROW_FAIL) {
+      // A value that did not fit is an error, not a silently shortened record.
+      CheckDiag();
+      FinishFetching();
+      DatabaseError(LastError().isEmpty() ? QStringLiteral("A row could not be read completely") : LastError(),
+                    this);
+    }
+    batchRows_ = std::max<CS_INT>(1, rows);
+    batchPos_ = 1;
+    return CS_SUCCEED;
+  }
+  try {
+    CheckDiag();
+  } catch (...) {
+    FinishFetching();
+    throw;
+  }
+  FinishFetching();
+  return rc;
+}
+
+void TQxCustomDataSet::FinishFetching() {
+  moreRows_ = false;
+  resultsPending_ = false;
+  reachable_ = Store().Count();
+  batchRows_ = batchPos_ = 0;
+  EndResults();
+}
+
+void TQxCustomDataSet::EndResults() {
+  if (!command_) return;
+  if (cursorOpen_) {
+    CloseCursor(command_);
+    return;
+  }
+  if (!IsConnectedResolved()) return;
+  // Read what follows the rows (counts, a procedure's status and output parameters); a
+  // further row result of a batch is passed over.
+  CS_INT type = 0;
+  for (int guard = 0; guard < 10000; ++guard) {
+    const CS_RETCODE rc = ctlib::ct_results(command_, &type);
+    if (rc != CS_SUCCEED) break;
+    if (type == CS_STATUS_RESULT || type == CS_PARAM_RESULT)
+      ReadProcResult(command_, type);
+    else if (type == CS_ROW_RESULT || type == CS_COMPUTE_RESULT || type == CS_CURSOR_RESULT)
+      ctlib::ct_cancel(nullptr, command_, CS_CANCEL_CURRENT);
+  }
+  ctlib::ct_cancel(nullptr, command_, CS_CANCEL_ALL);
+  try {
+    CheckDiag();
+  } catch (...) {
+  }
+}
+
+void TQxCustomDataSet::LoadRowIntoRecord() {
+  const int row = std::max(0, batchPos_ - 1);
+  ++rowCounter_;
+  const int size = RecordSize();
+  if (int(work_.size()) != size) work_.assign(size_t(size), 0);
+  std::fill(work_.begin(), work_.end(), 0);
+  char* rec = work_.data();
+  WriteLE32(rec, rowCounter_);
+  for (const Column& c : columns_) {
+    if (c.fieldNo == 0) continue;
+    const int off = FieldOffset(c.fieldNo);
+    if (off < 0) continue;
+    const int width = SlotWidth(c.type, c.size);
+    const CS_SMALLINT ind = c.indicator[size_t(row)];
+    const bool isNull = ind == -1;
+    const char* src = c.buffer.data() + size_t(row) * size_t(c.bind.maxlength);
+    const CS_INT len = std::clamp<CS_INT>(c.copied[size_t(row)], 0, c.bind.maxlength);
+    char* slot = rec + off;
+    if (!isNull) {
+      switch (c.type) {
+        case ftString: {
+          QByteArray text(src, int(strnlen(src, size_t(c.bind.maxlength))));
+          if (TrimResults) text = text.trimmed();
+          // Cut at the slot without splitting a UTF-8 sequence.
+          int n = int(std::min<qsizetype>(text.size(), c.size));
+          if (n < text.size())
+            while (n > 0 && (uchar(text[n]) & 0xC0) == 0x80) --n;
+          std::memcpy(slot, text.constData(), size_t(n));
+          break;
+        }
+        case ftSmallint:
+        case ftInteger:
+        case ftLargeint:
+        case ftFloat:
+        case ftCurrency:
+          std::memcpy(slot, src, size_t(width));
+          break;
+        case ftBoolean: {
+          const int16_t v = src[0] ? -1 : 0;
+          std::memcpy(slot, &v, 2);
+          break;
+        }
+        case ftDateTime: {
+          CS_DATETIME dt;
+          std::memcpy(&dt, src, sizeof dt);
+          const double stamp =
+              double((kDay1900 + dt.dtdays) * kMSecsPerDay + qxsql::TicksToMsecs(dt.dttime));
+          std::memcpy(slot, &stamp, 8);
+          break;
+        }
+        case ftVarBytes:
+        case ftMemo:
+        case ftBlob: {
+          // The value's own bytes, as long as it is.
+          TMemoryStream value;
+          value.LoadFromBytes(QByteArray(src, len));
+          const int32_t id = Blobs().AddBlob(&value, c.fieldNo);
+          WriteLE32(slot, id);
+          break;
+        }
+        default:
+          break;
+      }
+    }
+    slot[width] = isNull ? 1 : 0;
+  }
+  Store().AddRecord(nextBookmarkId_);
+  Store().WriteRecord(rec, Store().Count() - 1);
+  ++nextBookmarkId_;
+  ++recordCount_;
+  reachable_ = Store().Count();
+}
+
+int TQxCustomDataSet::FetchUntil(int index) {
+  if (index < Store().Count()) return 0;
+  TCursorGuard cursor(ExecCursor, UseExecCursor);
+  CS_RETCODE rc = 0;
+  while (index >= Store().Count()) {
+    rc = FetchRow();
+    if (rc != CS_SUCCEED) {
+      reachable_ = Store().Count();
+      return 0;
+    }
+    LoadRowIntoRecord();
+  }
+  return rc;
+}
+
+int TQxCustomDataSet::FetchAll() {
+  if (!Active()) RaiseNotOpenError(QxDsText::ClosedDataSet, this);
+  TCursorGuard cursor(ExecCursor, UseExecCursor);
+  int n = 0;
+  while (FetchRow() == CS_SUCCEED) {
+    LoadRowIntoRecord();
+    ++n;
+  }
+  reachable_ = Store().Count();
+  Resync({});
+  return n;
+}
+
+int TQxCustomDataSet::FetchRowsCount(int count) {
+  if (!Active()) RaiseNotOpenError(QxDsText::ClosedDataSet, this);
+  int n = 0;
+  while (n < count && FetchRow() == CS_SUCCEED) {
+    LoadRowIntoRecord();
+    ++n;
+  }
+  return n;
+}
+
+void TQxCustomDataSet::DoAfterOpen() {
+  if (SQLOptions.Contains(soAutoFetchAll)) {
+    while (FetchRow() == CS_SUCCEED) LoadRowIntoRecord();
+    reachable_ = Store().Count();
+  }
+  TQxBaseClientDataSet::DoAfterOpen();
+}
+
+void TQxCustomDataSet::DoBeforeInsert() {
+  // The change log names the new record by the bookmark id it is going to get; a row fetched
+  // on demand while the insert is open would take that id. The pending rows are read first.
+  if (resultsPending_) {
+    TCursorGuard cursor(ExecCursor, UseExecCursor);
+    while (FetchRow() == CS_SUCCEED) LoadRowIntoRecord();
+  }
+  TQxBaseClientDataSet::DoBeforeInsert();
+}
+
+TGetResult TQxCustomDataSet::CheckCurrent(TGetResult result) {
+  return currentIndex_ >= 0 && currentIndex_ < Store().Count() ? result : TGetResult::grError;
+}
+
+TGetResult TQxCustomDataSet::StepNext(TGetResult result) {
+  // While rows are pending the step may go one past the stored records: RecordAvailable
+  // then fetches the row that is to stand there.
+  const int limit = resultsPending_ ? Store().Count() + 1 : Store().Count();
+  if (currentIndex_ + 1 >= limit) {
+    currentIndex_ = Store().Count();
+    return TGetResult::grEOF;
+  }
+  ++currentIndex_;
+  return result;
+}
+
+TGetResult TQxCustomDataSet::StepPrior(TGetResult result) {
+  if (UniDirectional && currentIndex_ <= Store().Count() - BufferCount())
+    RaiseUniDirError(QxDsText::UniDirectional, this);
+  if (currentIndex_ < 1) {
+    currentIndex_ = -1;
+    return TGetResult::grBOF;
+  }
+  --currentIndex_;
+  return result;
+}
+
+bool TQxCustomDataSet::RecordAvailable(TRecordBuffer) {
+  if (currentIndex_ < Store().Count()) return true;
+  FetchUntil(currentIndex_);
+  if (currentIndex_ < Store().Count()) return true;
+  currentIndex_ = Store().Count();
+  return false;
+}
+
+void TQxCustomDataSet::InternalLast() {
+  TCursorGuard cursor(ExecCursor, UseExecCursor);
+  while (FetchRow() == CS_SUCCEED) LoadRowIntoRecord();
+  if (resultsPending_) FinishFetching();
+  reachable_ = Store().Count();
+  currentIndex_ = Store().Count();
+}
+
+void TQxCustomDataSet::InternalDelete() {
+  // One more row is read first, so the number of stored records stays what the grid shows.
+  FetchUntil(Store().Count());
+  if (LiveMode() && !CachedUpdates) ExecDeleteSQL();
+  TQxBaseClientDataSet::InternalDelete();
+}
+
+void TQxCustomDataSet::InternalClose() {
+  work_.clear();
+  Blobs().Clear();
+  if (!Destroying()) {
+    if (cursorOpen_)
+      CloseCursor(command_);
+    else
+      CancelCommand(command_, CS_CANCEL_ALL);
+  }
+  if (command_) DropCommand(command_);
+  FreeColumns();
+  resultsPending_ = false;
+  moreRows_ = false;
+  cursorOpen_ = false;
+  TQxBaseClientDataSet::InternalClose();
+  Store().Clear();
+  recordCount_ = 0;
+  currentIndex_ = -1;
+}
+
+void TQxCustomDataSet::Requery() {
+  CheckActive();
+  DisableControls();
+  try {
+    if (Log().Active()) Log().EmptyDataSet();
+    if (cursorOpen_)
+      CloseCursor(command_);
+    else
+      CancelCommand(command_, CS_CANCEL_ALL);
+    Store().Clear();
+    Blobs().Clear();
+    recordCount_ = 0;
+    currentIndex_ = -1;
+    nextBookmarkId_ = 1;
+    rowCounter_ = 0;
+    moreRows_ = true;
+    resultsPending_ = true;
+    TCursorGuard cursor(ExecCursor, UseExecCursor);
+    AllocCommand(command_);
+    RunQuery(false);
+    reachable_ = 1000;
+    FetchUntil(0);
+    First();
+  } catch (...) {
+    EnableControls();
+    throw;
+  }
+  Resync({});
+  EnableControls();
+}
+
+void TQxCustomDataSet::EmptyDataSet() {
+  TQxBaseClientDataSet::EmptyDataSet();
+  resultsPending_ = false;
+  moreRows_ = false;
+  if (Active()) lastServerMsg_ = CS_SERVERMSG{};
+}
+
+bool TQxCustomDataSet::Locate(const QString& keyFields, const QVariant& keyValues, TLocateOptions options) {
+  TCursorGuard cursor(ExecCursor, UseExecCursor);
+  return TQxBaseClientDataSet::Locate(keyFields, keyValues, options);
+}
+
+bool TQxCustomDataSet::ObtainColumns() {
+  CheckDatabase();
+  if (commandText_.trimmed().isEmpty()) RaiseBadSQLError(QxDsText::InvalidSQL, this);
+  FindConnection();
+  // The probe sends the statement with its rows limited to none: only its format comes back.
+  const QString probe = QStringLiteral("SET ROWCOUNT 1 ") + commandText_ + QStringLiteral(" SET ROWCOUNT 0");
+  CS_COMMAND* cmd = nullptr;
+  AllocCommand(cmd);
+  QStringList names;
+  bool ok = false;
+  try {
+    QByteArray utf8 = commandText_.toUtf8();
+    ctlib::ct_command(cmd, CS_LANG_CMD, utf8.constData(), CS_NULLTERM, CS_UNUSED);
+    if (ctlib::ct_send(cmd) != CS_SUCCEED) CheckDiag();
+    CheckDiag();
+    CS_INT type = 0;
+    while (ctlib::ct_results(cmd, &type) == CS_SUCCEED) {
+      CheckDiag();
+      if (type == CS_ROW_RESULT) {
+        CS_INT count = 0;
+        ctlib::ct_res_info(cmd, CS_NUMDATA, &count, CS_UNUSED, nullptr);
+        for (int n = 1; n <= count; ++n) {
+          CS_DATAFMT fmt{};
+          ctlib::ct_describe(cmd, n, &fmt);
+          if (FieldTypeOf(fmt) == ftUnknown && TypeErrCont) continue;
+          QString name = QString::fromUtf8(fmt.name, std::max<CS_INT>(0, fmt.namelen)).trimmed();
+          names << name;
+        }
+        ok = true;
+        break;
+      }
+    }
+    CheckDiag();
+  } catch (...) {
+    ctlib::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+    DropCommand(cmd);
+    throw;
+  }
+  ctlib::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+  ClearDiagMessages(resolved_->ConnectionHandle());
+  DropCommand(cmd);
+  if (ok && AbortOnNoCols && names.isEmpty()) DatabaseError(QxDsText::NoColumns, this);
+  QStringList quoted;
+  for (const QString& n : names) quoted << qxsql::QuotePart(n);
+  columnList_ = quoted.join(QStringLiteral(", "));
+  columnNames_ = names.join(QLatin1Char(';'));
+  Q_UNUSED(probe);
+  return ok;
+}
+
+// =====================================================================================
+// Statements without result set
+// =====================================================================================
+
+QStringList TQxCustomDataSet::QueryRow(const QString& text) {
+  const std::vector<QStringList> rows = QueryRows(text);
+  return rows.empty() ? QStringList() : rows.front();
+}
+
+std::vector<QStringList> TQxCustomDataSet::QueryRows(const QString& text) {
+  CS_COMMAND* cmd = nullptr;
+  AllocCommand(cmd);
+  std::vector<QStringList> all;
+  bool gotRow = false;
+  try {
+    QByteArray utf8 = text.toUtf8();
+    MonitorTrace(QStringLiteral("SQL Execute: ") + text);
+    ctlib::ct_command(cmd, CS_LANG_CMD, utf8.constData(), CS_NULLTERM, CS_UNUSED);
+    if (ctlib::ct_send(cmd) != CS_SUCCEED) {
+      CheckDiag();
+      DatabaseError(LastError().isEmpty() ? QStringLiteral("The statement could not be sent") : LastError(), this);
+    }
+    CheckDiag();
+    CS_INT type = 0;
+    bool failed = false;
+    while (ctlib::ct_results(cmd, &type) == CS_SUCCEED) {
+      CheckDiag();
+      if (type == CS_CMD_FAIL) failed = true;
+      if (type != CS_ROW_RESULT) continue;
+      CS_INT count = 0;
+      ctlib::ct_res_info(cmd, CS_NUMDATA, &count, CS_UNUSED, nullptr);
+      std::vector<std::vector<char>> bufs(size_t(std::max(0, count)));
+      std::vector<CS_INT> lens(size_t(std::max(0, count)));
+      std::vector<CS_SMALLINT> inds(size_t(std::max(0, count)));
+      for (int n = 1; n <= count; ++n) {
+        CS_DATAFMT fmt{};
+        ctlib::ct_describe(cmd, n, &fmt);
+        CS_DATAFMT b{};
+        b.datatype = CS_CHAR_TYPE;
+        b.format = CS_FMT_NULLTERM;
+        b.maxlength = 512;
+        b.count = 1;
+        bufs[size_t(n - 1)].assign(513, 0);
+        ctlib::ct_bind(cmd, n, &b, bufs[size_t(n - 1)].data(), &lens[size_t(n - 1)], &inds[size_t(n - 1)]);
+      }
+      CS_INT rows = 0;
+      while (ctlib::ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED) {
+        gotRow = true;
+        QStringList values;
+        for (int n = 0; n < count; ++n)
+          values << (inds[size_t(n)] == -1 ? QString() : QString::fromUtf8(bufs[size_t(n)].data()).trimmed());
+        all.push_back(values);
+      }
+    }
+    CheckDiag();
+    if (failed && !gotRow)
+      DatabaseError(LastError().isEmpty() ? QStringLiteral("The statement failed") : LastError(), this);
+  } catch (...) {
+    ctlib::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+    DropCommand(cmd);
+    throw;
+  }
+  ctlib::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+  DropCommand(cmd);
+  return all;
+}
+
+bool TQxCustomDataSet::ExecDirect(const QString& text, int& rowsAffected) {
+  CS_COMMAND* cmd = nullptr;
+  AllocCommand(cmd);
+  TCursorGuard cursor(ExecCursor, UseExecCursor);
+  int count = -1;
+  bool failed = false;
+  CS_RETCODE rc = CS_SUCCEED;
+  execIdentity_ = -1;
+  try {
+    QByteArray utf8 = text.toUtf8();
+    MonitorTrace(QStringLiteral("SQL Execute: ") + text);
+    ctlib::ct_command(cmd, CS_LANG_CMD, utf8.constData(), CS_NULLTERM, CS_UNUSED);
+    if (ctlib::ct_send(cmd) != CS_SUCCEED) {
+      CheckDiag();
+      DatabaseError(LastError().isEmpty() ? QStringLiteral("The statement could not be sent") : LastError(), this);
+    }
+    CheckDiag();
+    CS_INT type = 0;
+    for (;;) {
+      MonitorTrace(QStringLiteral("Open-Client: ct_results"));
+      rc = ctlib::ct_results(cmd, &type);
+      CheckDiag();
+      if (rc != CS_SUCCEED) break;
+      switch (type) {
+        case CS_CMD_SUCCEED:
+        case CS_CMD_DONE: {
+          if (type == CS_CMD_SUCCEED) MonitorTrace(QStringLiteral("CS_CMD_SUCCEED"));
+          CS_INT n = -1;
+          if (ctlib::ct_res_info(cmd, CS_ROW_COUNT, &n, CS_UNUSED, nullptr) == CS_SUCCEED && n >= 0) {
+            count = n;
+            MonitorTrace(QStringLiteral("Open-Client: ct_res_info(CS_ROW_COUNT) - RowCount : ") +
+                         QString::number(n));
+          }
+          break;
+        }
+        case CS_CMD_FAIL:
+          failed = true;
+          break;
+        case CS_ROW_RESULT:
+        case CS_CURSOR_RESULT:
+        case CS_COMPUTE_RESULT:
+        case CS_STATUS_RESULT:
+        case CS_PARAM_RESULT: {
+          // A row naming ROWCNT (and IDENT) reports the statement's count (and identity).
+          CS_INT cols = 0;
+          ctlib::ct_res_info(cmd, CS_NUMDATA, &cols, CS_UNUSED, nullptr);
+          std::vector<std::vector<char>> bufs(size_t(std::max(0, cols)));
+          std::vector<CS_INT> lens(size_t(std::max(0, cols)));
+          std::vector<CS_SMALLINT> inds(size_t(std::max(0, cols)));
+          QStringList names;
+          for (int n = 1; n <= cols; ++n) {
+            CS_DATAFMT fmt{};
+            ctlib::ct_describe(cmd, n, &fmt);
+            names << QString::fromUtf8(fmt.name, std::max<CS_INT>(0, fmt.namelen)).trimmed();
+            CS_DATAFMT b{};
+            b.datatype = CS_CHAR_TYPE;
+            b.format = CS_FMT_NULLTERM;
+            b.maxlength = 256;
+            b.count = 1;
+            bufs[size_t(n - 1)].assign(257, 0);
+            ctlib::ct_bind(cmd, n, &b, bufs[size_t(n - 1)].data(), &lens[size_t(n - 1)], &inds[size_t(n - 1)]);
+          }
+          CS_INT rows = 0;
+          while (ctlib::ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED) {
+            if (cols >= 1 && names.value(0).compare(QLatin1String("ROWCNT"), Qt::CaseInsensitive) == 0) {
+              count = QString::fromUtf8(bufs[0].data()).trimmed().toInt();
+              MonitorTrace(QStringLiteral("Open-Client: RowCount : ") + QString::number(count));
+            }
+            if (cols >= 2 && names.value(1).compare(QLatin1String("IDENT"), Qt::CaseInsensitive) == 0)
+              execIdentity_ = QString::fromUtf8(bufs[1].data()).trimmed().toLongLong();
+          }
+          break;
+        }
+        default:
+          break;
+      }
+    }
+    CheckDiag();
+  } catch (...) {
+    ctlib::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+    DropCommand(cmd);
+    throw;
+  }
+  ctlib::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+  DropCommand(cmd);
+  rowsAffected = count;
+  if (failed) {
+    // The server's own message was reported already; the caller still learns of the failure.
+    if (!LastError().isEmpty()) DatabaseError(LastError(), this);
+    Abort();
+  }
+  return rc != CS_FAIL;
+}
+
+void TQxCustomDataSet::ExecSQL() {
+  CheckDatabase();
+  lastServerMsg_ = CS_SERVERMSG{};
+  DetectServerType();
+  FindConnection();
+  BuildCommandText();
+  const QString text = qxsql::SubstituteParams(commandText_, params_);
+  int rows = -1;
+  ExecDirect(text, rows);
+  rowsAffected_ = rows;
+  lastStatement_ = text;
+  if (AfterExec) AfterExec(this);
+}
+
+int64_t TQxCustomDataSet::GetIdentityValue() {
+  if (!IsConnectedResolved()) return -1;
+  const QStringList row = QueryRow(QStringLiteral("SELECT @@IDENTITY"));
+  const QString text = row.isEmpty() ? QStringLiteral("0") : row.first();
+  bool ok = false;
+  // A numeric identity may come with a decimal point ("7.0" or "7").
+  const double d = text.toDouble(&ok);
+  if (!ok) DatabaseError(QxDsText::CharToInt, this);
+  MonitorTrace(QStringLiteral("SQL Data Out: - Identity Value : ") + text);
+  return int64_t(d);
+}
+
+void TQxCustomDataSet::ApplyUpdates() {
+  CheckDatabase();
+  if (!updateObject_) RaiseDataSetError(QxDsText::NoUpdateObject, this);
+  if (!Active()) RaiseNotOpenError(QxDsText::ClosedDataSet, this);
+  if (!CachedUpdates) RaiseDataSetError(QxDsText::NotCached, this);
+  if (!UseQorixCursor && resultsPending_) RaiseResultsPendingError(QxDsText::PendingCached, this);
+  TQxBaseClientDataSet::ApplyUpdates();
+}

@@ -1,0 +1,379 @@
+// The server datasets' shared core: TQxBaseClientDataSet (cached updates applied through an
+// update object), TQxCustomDataSet (a memory dataset with change log whose records come from a
+// statement run over the Client-Library: open, describe, fetch on demand, close, the
+// process-wide dataset list and the non-cursor rule, statements without result set, live
+// INSERT/UPDATE/DELETE for the current record) and the parents TQxUpdateDataSet and
+// TQxQueryDataSet of the table and query datasets.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "access/QorixDatabase.h"
+#include "access/QorixErrorHandling.h"
+#include "access/QorixParams.h"
+#include "access/Qorix_Components.h"
+#include "access/UiServices.h"
+#include "dataset/QxAuditDataSet.h"
+
+class TQxQuery;
+class TQxStoredProc;
+class TQorixUpdateSQL;
+class TQxCustomDataSet;
+
+// Which fields a live UPDATE or DELETE compares to find its row.
+enum TUpdateMode { upWhereAll, upWhereChanged, upWhereKeyOnly };
+// What an OnUpdateRecord handler answers.
+enum TUpdateAction { uaFail, uaAbort, uaSkip, uaRetry, uaApplied };
+// The server dataset kinds.
+enum TQxDataSetKind : uint8_t { dkQuery = 0, dkTable = 1, dkStoredProc = 2 };
+// The server families as the datasets tell them apart.
+enum TQxServerType : uint8_t { qstSybase = 0, qstAnywhere = 1 };
+
+// Message texts of the server datasets.
+namespace QxDsText {
+inline const QString NoUpdateObject = QStringLiteral("No Update Object defined");
+inline const QString ClosedDataSet = QStringLiteral("Cannot perform this operation on a closed dataset");
+inline const QString NotCached = QStringLiteral("Not in cached update mode");
+inline const QString PendingCached =
+    QStringLiteral("The dataset has results pending. Cached Updates is not allowed with pending results");
+inline const QString PendingLive =
+    QStringLiteral("The dataset has results pending. RequestLive Updates is not allowed with pending results");
+inline const QString NoSQL = QStringLiteral("No SQL statement available");
+inline const QString ReadOnlyTable = QStringLiteral("Table is read only");
+inline const QString NoComponent = QStringLiteral("No '%1' component named '%2' can be found");
+inline const QString UnbalancedQuotes = QStringLiteral("The text contains unbalanced double quotes");
+inline const QString RecordChanged = QStringLiteral("Record changed by another user");
+inline const QString NeedDatabase = QStringLiteral("Database or DbName required");
+inline const QString DatabaseNotFound = QStringLiteral("Could not find QorixDatabase component named '%1'");
+inline const QString CannotLogin = QStringLiteral("Cannot login to server '%1'");
+inline const QString NoExec = QStringLiteral("ProcOptions of poNoExec is not allowed");
+inline const QString NonCursorOpen = QStringLiteral("A non-cursor dataset '%1' is already open on this connection.");
+inline const QString OnlyOneNonCursor = QStringLiteral(
+    "Only one non-cursor dataset is allowed to be open at any one time on a single connection");
+inline const QString CursorAndNonCursor = QStringLiteral(
+    "Cursor and non-cursor datasets are not allowed to be open at any one time on the same connection");
+inline const QString UniDirectional = QStringLiteral("This action is not allowed when DataSet is UniDirectional");
+inline const QString InvalidSQL = QStringLiteral("Invalid TableName/SQL");
+inline const QString NoColumns = QStringLiteral("No return result set columns could be found");
+inline const QString UnsupportedType = QStringLiteral("Field '%1' is of an unsupported type");
+inline const QString KeyOnlyNoKeys =
+    QStringLiteral("UpdateMode is upWhereKeyOnly but no Index found or Prime Fields assigned");
+inline const QString MissingTableName = QStringLiteral("Missing TableName property");
+inline const QString CharToInt = QStringLiteral("Error converting Char to Int");
+inline const QString NoRecordFound = QStringLiteral("No record found, but one expected");
+inline const QString MultipleRecords = QStringLiteral("Multiple records found, but only one expected");
+inline const QString TableReadOnly = QStringLiteral("Table '%1' is read only");
+inline const QString CircularLinks = QStringLiteral("Circular datalinks are not allowed");
+inline const QString ProcCursorInputOnly = QStringLiteral(
+    "When executing a stored procedure using a cursor, only INPUT parameters are allowed");
+}  // namespace QxDsText
+
+// A dataset whose change log can be applied to a server through an update object.
+class TQxBaseClientDataSet : public TQxAuditDataSet {
+ public:
+  using TUpdateRecordEvent = std::function<void(TDataSet&, TQxUpdateKind, TUpdateAction&)>;
+  using TCachedRecEvent = std::function<void(TDataSet&, int recNo)>;
+
+  explicit TQxBaseClientDataSet(TComponent* owner = nullptr);
+  ~TQxBaseClientDataSet() override;
+
+  TQorixUpdateSQL* UpdateObject() const { return updateObject_; }
+  void SetUpdateObject(TQorixUpdateSQL* object);
+  TSQLOptions SQLOptions;
+  // String columns and output parameters are trimmed on both sides when fetched.
+  bool TrimResults = false;
+  TUpdateRecordEvent OnUpdateRecord;
+  TCachedRecEvent AfterCachedRecPost, AfterCachedRecInsert, AfterCachedRecDelete;
+
+  // Rows the last statement run for this dataset affected.
+  int RowsAffected() const { return rowsAffected_; }
+  // The identity value of the last insert (-1 until one was read).
+  int64_t LastIdentity() const { return identity_; }
+
+  virtual bool ApplyModify();
+  virtual bool ApplyDelete();
+  virtual bool ApplyInsert();
+  virtual int64_t GetIdentityValue() { return -1; }
+  virtual void SetLastServerMessage(const CS_SERVERMSG&) {}
+  // Applies the whole change log (see QxDataSet.cpp for the rules).
+  virtual void ApplyUpdates();
+
+  void Notification(TComponent* component, TOperation operation) override;
+
+ protected:
+  // The connection the update object runs on (raises when there is none).
+  virtual TQorixDatabase* UpdateConnection();
+  // Gives Query its statement and parameters for the log's current row (Kind 0, 1, 2) and
+  // runs it; raises "Record changed by another user" when no row was affected.
+  void RunUpdateQuery(TQxQuery& query, int kind);
+  // Applies the current log row through the stored procedure named ProcName.
+  bool ApplyByStoredProc(const QString& procName, int kind);
+  // The value of Name before the change (the log's field), else the current one.
+  QVariant OldValue(const QString& name);
+  // Puts the identity value into the identity field of the current record.
+  virtual void StoreIdentity(int64_t) {}
+  virtual bool HasIdentityField() const { return false; }
+  virtual bool FetchIdentityOn() const { return false; }
+  // The dataset's own connection link for the update object (server datasets override).
+  virtual void PrepareUpdateObject() {}
+  void EmptyLog();
+
+  TQorixUpdateSQL* updateObject_ = nullptr;
+  int rowsAffected_ = 0;
+  int64_t identity_ = -1;
+};
+
+// The server-backed dataset.
+class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
+ public:
+  explicit TQxCustomDataSet(TComponent* owner = nullptr);
+  ~TQxCustomDataSet() override;
+  void SetName(const QString& name) override;
+  void Notification(TComponent* component, TOperation operation) override;
+
+  // --- connection ---
+  QString DbName;
+  TQorixDatabase* Database() const { return database_; }
+  void SetDatabase(TQorixDatabase* database);
+  bool AutoDb() const { return autoDb_; }
+  void SetAutoDb(bool value);
+  QStringList AutoDbParams;
+  bool UseDbParams = false;
+  // The connection actually used (after CheckDatabase).
+  TQorixDatabase* ResolvedConnection() const { return resolved_; }
+
+  // --- settings ---
+  int MaxRows = 0;
+  int FetchRows = 75;
+  int PacketRecords = -1;
+  TUpdateMode UpdateMode = upWhereAll;
+  bool FetchIdentity = false;
+  TMsgDialogs MsgDialogs;
+  TShowDbMessages ShowDbMessages{smDbMsg, smDbErr};
+  bool Monitor = false;
+  bool TypeErrCont = false;
+  bool TypeErrShow = true;
+  bool UseExecCursor = true;
+  TCursor ExecCursor = crSQLWait;
+  bool UseQorixCursor = true;
+  bool AbortOnNoCols = true;
+  bool ParamCheck = true;
+  bool UniDirectional = false;
+  bool CheckDups = false;
+  bool FetchMasterKeyValues = false;
+  QStringList PrimeFields;
+  TNotifyEvent AfterExec;
+  QString About;
+
+  TParams& Params() { return params_; }
+  const TParams& Params() const { return params_; }
+  // Copies the values of same-named parameters.
+  void SetParams(const TParams& params) { params_.AssignValues(params); }
+  virtual TParam& ParamByName(const QString& name) { return params_.ParamByName(name); }
+
+  // --- state ---
+  TQxDataSetKind Kind() const { return kind_; }
+  TQxServerType ServerType() const { return serverType_; }
+  bool ResultsPending() const { return resultsPending_; }
+  // The text last sent to open the dataset.
+  QString CommandText() const { return commandText_; }
+  // The cursor name of the open result (empty without a cursor).
+  QString CursorName() const { return cursorName_; }
+  // The identity column's name (empty when the result has none).
+  QString IdentityColumn() const { return identityColumn_; }
+  // Column names of the last probe, joined by ", " and by ";".
+  QString ColumnList() const { return columnList_; }
+  QString ColumnNames() const { return columnNames_; }
+
+  // --- operations ---
+  void CheckDatabase();
+  void CheckOpenPrerequisites();
+  void FindConnection();
+  void OpenAutoDb();
+  void DetectServerType();
+  void CheckNonCursorOpen();
+  void CheckCursorOpen();
+  int FetchUntil(int index);
+  int FetchAll();
+  int FetchRowsCount(int count);
+  void Requery();
+  void EmptyDataSet() override;
+  // Runs the SQL text (with parameter values as literals) as a statement without result set;
+  // RowsAffected holds its count afterwards.
+  virtual void ExecSQL();
+  // Sends Text as one language command and reads every result; answers false when the
+  // command failed. RowsAffected and the identity value are taken from it.
+  bool ExecDirect(const QString& text, int& rowsAffected);
+  int64_t GetIdentityValue() override;
+  void SetLastServerMessage(const CS_SERVERMSG& msg) override { lastServerMsg_ = msg; }
+  const CS_SERVERMSG& DataSetServerMsg() const { return lastServerMsg_; }
+  void ApplyUpdates() override;
+  bool ApplyModify() override;
+  bool ApplyDelete() override;
+  bool ApplyInsert() override;
+  bool Locate(const QString& keyFields, const QVariant& keyValues, TLocateOptions options) override;
+
+  // A unique dynamic-statement id ("p" + a process-wide serial).
+  static QString NewStatementId();
+  // Hour, minute and millisecond digits plus a process-wide serial: unique within the process.
+  static QString TimeStampName();
+  // The process-wide list of server datasets.
+  static const QList<TQxCustomDataSet*>& DataSetList();
+  // The first stored-procedure dataset of that component name, or null.
+  static TQxStoredProc* FindStoredProc(const QString& name);
+
+  void MonitorTrace(const QString& line) const;
+
+  // The diagnostics routine over the resolved connection; raises on server errors.
+  void CheckDiag();
+
+  // --- live statements for the current record ---
+  virtual QString TableReference() const { return QString(); }
+  void ExecInsertSQL();
+  // Answers false when nothing changed (no statement sent).
+  bool ExecUpdateSQL();
+  void ExecDeleteSQL();
+  // The number of server rows the WHERE of the current record's old values matches; raises
+  // unless it is exactly one.
+  bool CountMatchingRecords();
+  // The WHERE clause (" WHERE 1=1 AND ...") of the current record's logged old values.
+  QString BuildWhereClause();
+  // The last statement the live path or the cached path sent (for tests and the monitor).
+  QString LastStatement() const { return lastStatement_; }
+
+ protected:
+  // Slots the subclasses fill.
+  virtual void SubstituteParamValues() {}
+  virtual void BuildCommandText() {}
+  virtual void RefreshFromMaster() { Requery(); }
+  virtual bool ObtainColumns();
+  virtual bool LiveMode() const { return false; }
+  virtual QStringList KeyFieldNames() const { return {}; }
+
+  // TDataSet / memory-dataset overrides.
+  void InternalOpen() override;
+  void InternalClose() override;
+  void InternalLast() override;
+  void InternalDelete() override;
+  void DoAfterOpen() override;
+  void DoAfterDelete() override;
+  void DoBeforeInsert() override;
+  TGetResult CheckCurrent(TGetResult result) override;
+  TGetResult StepNext(TGetResult result) override;
+  TGetResult StepPrior(TGetResult result) override;
+  bool RecordAvailable(TRecordBuffer buffer) override;
+  void WriteRecordAt(TRecordBuffer buffer, int index) override;
+  void InsertRecordAt(int index, TRecordBuffer buffer) override;
+  void AfterPostChange() override;
+  void AfterLogChange() override;
+  void PrepareUpdateObject() override;
+  void StoreIdentity(int64_t value) override;
+  bool HasIdentityField() const override { return !identityColumn_.isEmpty(); }
+  bool FetchIdentityOn() const override { return FetchIdentity; }
+
+  // The command layer.
+  void RunQuery(bool describe);
+  void AllocCommand(CS_COMMAND*& command);
+  void DropCommand(CS_COMMAND*& command);
+  void CancelCommand(CS_COMMAND* command, CS_INT type);
+  void CloseCursor(CS_COMMAND* command);
+  void DescribeAndBindFields();
+  void InitFieldDefsFromColumns();
+  // Fetches one row into the bound buffers; answers CS_SUCCEED when a row came.
+  CS_RETCODE FetchRow();
+  void LoadRowIntoRecord();
+  void EndResults();
+  void BindColumns();
+  // Reads a status or parameter result of the open statement (the stored-procedure dataset
+  // keeps the values; others pass over them).
+  virtual void ReadProcResult(CS_COMMAND* command, CS_INT type);
+  // The first row of Text's first row result, each column as trimmed text ("" for NULL).
+  QStringList QueryRow(const QString& text);
+  // Every row of Text's row results, each column as trimmed text ("" for NULL).
+  std::vector<QStringList> QueryRows(const QString& text);
+  static TFieldType FieldTypeOf(const CS_DATAFMT& fmt);
+  // Runs Text as a read-only cursor and answers the first column of its first row as text.
+  QString SingleValue(const QString& text);
+  // Runs one statement through the live path (own transaction with soUseTransaction, rows
+  // affected must be exactly one unless AllowNone... ).
+  void RunLiveStatement(const QString& text, bool requireOneRow);
+  // Refuses a live statement while this dataset's own rows hold the connection.
+  void CheckPendingForLive();
+
+  TQxDataSetKind kind_ = dkQuery;
+  TQxServerType serverType_ = qstSybase;
+  QString commandText_;
+  QString rpcName_;
+  TParams params_;
+
+ private:
+  struct Column {
+    CS_DATAFMT described{};
+    CS_DATAFMT bind{};
+    TFieldType type = ftUnknown;
+    int fieldNo = 0;       // 1-based field number, 0 for a skipped column
+    int size = 0;          // string field size
+    std::vector<char> buffer;
+    std::vector<CS_INT> copied;
+    std::vector<CS_SMALLINT> indicator;
+  };
+  void FreeColumns();
+  void FinishFetching();
+  bool IsConnectedResolved() const;
+  void ApplyMessageFlags();
+
+  TQorixDatabase* database_ = nullptr;
+  TQorixDatabase* resolved_ = nullptr;
+  std::unique_ptr<TQorixDatabase> privateDb_;
+  bool autoDb_ = false;
+  CS_COMMAND* command_ = nullptr;
+  bool cursorOpen_ = false;
+  QString cursorName_;
+  bool resultsPending_ = false;
+  bool moreRows_ = false;
+  int reachable_ = 0;
+  int rowCounter_ = 0;
+  int textSize_ = 32768;
+  int rowsPerFetch_ = 1;
+  int batchRows_ = 0;
+  int batchPos_ = 0;
+  CS_INT lastResultType_ = 0;
+  std::vector<Column> columns_;
+  QString identityColumn_;
+  QString columnList_, columnNames_;
+  CS_SERVERMSG lastServerMsg_{};
+  TQxQuery* liveQuery_ = nullptr;
+  QString lastStatement_;
+  int64_t execIdentity_ = -1;
+  std::vector<char> work_;
+};
+
+// The common parent of the table and query datasets.
+class TQxUpdateDataSet : public TQxCustomDataSet {
+ public:
+  explicit TQxUpdateDataSet(TComponent* owner = nullptr);
+};
+
+// A query dataset: SQL text and a master data source.
+class TQxQueryDataSet : public TQxUpdateDataSet {
+ public:
+  explicit TQxQueryDataSet(TComponent* owner = nullptr);
+  const QStringList& SQL() const { return sql_; }
+  // Assigns only when the text differs; with ParamCheck rebuilds Params from the markers
+  // (one per distinct name, keeping the values of same-named parameters).
+  void SetSQL(const QStringList& lines);
+  void SetSQL(const QString& text) { SetSQL(text.split(QLatin1Char('\n'))); }
+  QString SQLText() const { return sql_.join(QLatin1Char('\n')); }
+  TDataSource* DataSource() const { return GetDataSource(); }
+  void SetDataSource(TDataSource* source);
+  virtual void PrepareLiveUpdate() {}
+
+ protected:
+  QStringList sql_;
+};

@@ -1,0 +1,225 @@
+// Live updates: the INSERT, UPDATE and DELETE a server dataset sends for the current record
+// when it is not in cached-update mode, the WHERE clause of the record's values before the
+// change, and the one-row check. Values reach the text as typed literals only.
+#include <QVariant>
+
+#include "access/QorixExceptions.h"
+#include "dataset/server/QxDataSet.h"
+#include "dataset/server/QxSqlLiterals.h"
+
+namespace {
+bool IsBlobType(TFieldType t) {
+  return t == ftBlob || t == ftMemo || t == ftGraphic || t == ftFmtMemo;
+}
+bool IsByteBlob(TFieldType t) {
+  return t == ftBlob || t == ftGraphic;
+}
+bool IsObjectType(TFieldType t) {
+  return t == ftBytes || t == ftVarBytes || IsBlobType(t) || t == ftDataSet;
+}
+bool SameValue(const QVariant& a, const QVariant& b) {
+  if (a.isNull() != b.isNull()) return false;
+  if (a.isNull()) return true;
+  return a == b;
+}
+}  // namespace
+
+void TQxCustomDataSet::CheckPendingForLive() {
+  if (kind_ == dkStoredProc || (!UseQorixCursor && resultsPending_))
+    RaiseResultsPendingError(QxDsText::PendingLive, this);
+}
+
+void TQxCustomDataSet::AfterPostChange() {
+  if (!CachedUpdates && Log().Active()) Log().EmptyDataSet();
+}
+
+void TQxCustomDataSet::AfterLogChange() {
+  if (!CachedUpdates && Log().Active()) Log().EmptyDataSet();
+}
+
+void TQxCustomDataSet::DoAfterDelete() {
+  // The log is emptied through the internal hook first, so a user's AfterDelete handler
+  // cannot keep it from happening.
+  AfterLogChange();
+  TQxBaseClientDataSet::DoAfterDelete();
+}
+
+void TQxCustomDataSet::WriteRecordAt(TRecordBuffer buffer, int index) {
+  if (LiveMode() && !CachedUpdates) ExecUpdateSQL();
+  TQxBaseClientDataSet::WriteRecordAt(buffer, index);
+}
+
+void TQxCustomDataSet::InsertRecordAt(int index, TRecordBuffer buffer) {
+  if (LiveMode() && !CachedUpdates) {
+    ExecInsertSQL();
+    if (FetchIdentity && !identityColumn_.isEmpty() && identity_ >= 0) StoreIdentity(identity_);
+  }
+  TQxBaseClientDataSet::InsertRecordAt(index, buffer);
+}
+
+void TQxCustomDataSet::StoreIdentity(int64_t value) {
+  identity_ = value;
+  if (TField* f = FindField(identityColumn_)) {
+    const bool ro = f->ReadOnly;
+    f->ReadOnly = false;
+    f->SetValue(QVariant(qlonglong(value)));
+    f->ReadOnly = ro;
+  }
+}
+
+QString TQxCustomDataSet::BuildWhereClause() {
+  if (!FindLogEntry()) RaiseDataSetError(QxDsText::RecordChanged, this);
+  QString text = QStringLiteral(" WHERE 1=1");
+  QStringList columns;
+  if (UpdateMode == upWhereKeyOnly) {
+    QStringList keys = KeyFieldNames();
+    if (keys.isEmpty()) keys = PrimeFields;
+    if (keys.isEmpty()) DatabaseError(QxDsText::KeyOnlyNoKeys, this);
+    for (const QString& k : keys) {
+      TField* f = FindField(k.trimmed());
+      if (!f || f->FieldKind != TFieldKind::fkData || IsByteBlob(f->DataType()) || f->DataType() == ftDataSet)
+        continue;
+      columns << f->FieldName;
+    }
+  } else {
+    for (int i = 0; i < FieldCount(); ++i) {
+      TField* f = Fields().Fields(i);
+      if (f->FieldKind != TFieldKind::fkData || f->FieldNo() < 1) continue;
+      // Text and image values are not compared: the rows-affected check stands in for them.
+      if (IsObjectType(f->DataType())) continue;
+      if (UpdateMode == upWhereChanged) {
+        TField* old = Log().FindField(f->FieldName);
+        if (old && SameValue(old->Value(), f->Value())) continue;
+      }
+      columns << f->FieldName;
+    }
+  }
+  for (const QString& c : columns) {
+    TField* f = FindField(c);
+    TField* old = Log().FindField(c);
+    const QVariant v = old ? old->Value() : f->Value();
+    const QString name = qxsql::QuotePart(c);
+    if (v.isNull())
+      text += QStringLiteral(" AND ") + name + QStringLiteral(" IS NULL");
+    else
+      text += QStringLiteral(" AND ") + name + QLatin1Char('=') + qxsql::Literal(f->DataType(), v);
+  }
+  return text;
+}
+
+bool TQxCustomDataSet::CountMatchingRecords() {
+  const QString table = TableReference();
+  if (table.trimmed().isEmpty()) RaiseBadSQLError(QxDsText::MissingTableName, this);
+  const QString where = BuildWhereClause();
+  const int savedMax = MaxRows;
+  MaxRows = 0;
+  QStringList row;
+  try {
+    TCursorGuard cursor(ExecCursor, UseExecCursor);
+    row = QueryRow(QStringLiteral("SELECT COUNT(*) FROM ") + table + where);
+  } catch (...) {
+    MaxRows = savedMax;
+    throw;
+  }
+  MaxRows = savedMax;
+  const QString text = row.isEmpty() ? QStringLiteral("0") : row.first();
+  bool ok = false;
+  const int count = text.toInt(&ok);
+  if (!ok) DatabaseError(QxDsText::CharToInt, this);
+  MonitorTrace(QStringLiteral("SQL Data Out: - Count : ") + text);
+  if (count == 0) RaiseDataSetError(QxDsText::NoRecordFound, this);
+  if (count > 1) RaiseDataSetError(QxDsText::MultipleRecords, this);
+  return true;
+}
+
+void TQxCustomDataSet::RunLiveStatement(const QString& text, bool requireOneRow) {
+  lastStatement_ = text;
+  MonitorTrace(text);
+  const bool ownTran = SQLOptions.Contains(soUseTransaction) && resolved_ && !resolved_->InTransaction();
+  if (ownTran) resolved_->BeginTran();
+  int rows = -1;
+  try {
+    ExecDirect(text, rows);
+    rowsAffected_ = rows;
+    if (requireOneRow && rows == 0) RaiseDataSetError(QxDsText::RecordChanged, this);
+    if (requireOneRow && rows > 1) RaiseDataSetError(QxDsText::MultipleRecords, this);
+  } catch (...) {
+    // A failed statement never leaves its own transaction open, nor a change of more rows
+    // than the record stands for.
+    if (ownTran && resolved_ && resolved_->Connected()) {
+      try {
+        resolved_->RollbackTran();
+      } catch (...) {
+      }
+    }
+    throw;
+  }
+  if (ownTran) resolved_->CommitTran();
+  MonitorTrace(QStringLiteral("Open-Client: RowCount : ") + QString::number(rows));
+}
+
+void TQxCustomDataSet::ExecInsertSQL() {
+  CheckPendingForLive();
+  MonitorTrace(QStringLiteral("Flow : ** Start of INSERT **"));
+  QStringList names, values;
+  for (int i = 0; i < FieldCount(); ++i) {
+    TField* f = Fields().Fields(i);
+    if (f->FieldKind != TFieldKind::fkData || f->FieldNo() < 1 || f->DataType() == ftDataSet) continue;
+    if (f->ReadOnly && !IsBlobType(f->DataType())) continue;
+    if (!identityColumn_.isEmpty() && f->FieldName == identityColumn_) continue;
+    // A NULL column is left to the server's default; an empty string is a value.
+    const QVariant v = f->Value();
+    if (v.isNull()) continue;
+    names << qxsql::QuotePart(f->FieldName);
+    values << qxsql::Literal(f->DataType(), v);
+  }
+  if (names.isEmpty()) DatabaseError(QStringLiteral("The record holds no value to insert"), this);
+  const QString text = QStringLiteral("INSERT ") + TableReference() + QLatin1Char('(') +
+                       names.join(QStringLiteral(", ")) + QStringLiteral(") VALUES (") +
+                       values.join(QStringLiteral(", ")) + QLatin1Char(')');
+  RunLiveStatement(text, true);
+  if (!identityColumn_.isEmpty()) {
+    identity_ = GetIdentityValue();
+    MonitorTrace(QStringLiteral("SQL Data Out: - Identity Value : ") + QString::number(identity_));
+  }
+  MonitorTrace(QStringLiteral("Flow : ** End of INSERT **"));
+}
+
+bool TQxCustomDataSet::ExecUpdateSQL() {
+  CheckPendingForLive();
+  MonitorTrace(QStringLiteral("Flow : ** Start of UPDATE **"));
+  if (!FindLogEntry()) RaiseDataSetError(QxDsText::RecordChanged, this);
+  QStringList sets;
+  for (int i = 0; i < FieldCount(); ++i) {
+    TField* f = Fields().Fields(i);
+    if (f->FieldKind != TFieldKind::fkData || f->FieldNo() < 1) continue;
+    if (f->ReadOnly && !IsBlobType(f->DataType())) continue;
+    if (IsObjectType(f->DataType()) && !IsBlobType(f->DataType()) && f->DataType() != ftVarBytes) continue;
+    if (!identityColumn_.isEmpty() && f->FieldName == identityColumn_) continue;
+    TField* old = Log().FindField(f->FieldName);
+    // Values are compared, not texts: an empty string differs from NULL.
+    if (old && SameValue(old->Value(), f->Value())) continue;
+    sets << qxsql::QuotePart(f->FieldName) + QLatin1Char('=') + qxsql::Literal(f->DataType(), f->Value());
+  }
+  if (sets.isEmpty()) {
+    MonitorTrace(QStringLiteral("Flow : ** End of UPDATE **"));
+    return false;
+  }
+  const QString where = BuildWhereClause();
+  if (CheckDups) CountMatchingRecords();
+  const QString text =
+      QStringLiteral("UPDATE ") + TableReference() + QStringLiteral(" SET ") + sets.join(QStringLiteral(", ")) + where;
+  RunLiveStatement(text, true);
+  Blobs().SetAllModified(false);
+  MonitorTrace(QStringLiteral("Flow : ** End of UPDATE **"));
+  return true;
+}
+
+void TQxCustomDataSet::ExecDeleteSQL() {
+  CheckPendingForLive();
+  MonitorTrace(QStringLiteral("Flow : ** Start of DELETE **"));
+  const QString where = BuildWhereClause();
+  if (CheckDups) CountMatchingRecords();
+  RunLiveStatement(QStringLiteral("DELETE ") + TableReference() + where, true);
+  MonitorTrace(QStringLiteral("Flow : ** End of DELETE **"));
+}

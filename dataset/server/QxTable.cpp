@@ -1,0 +1,189 @@
+// TQxTable: the table dataset's SELECT, its index definitions and its master link.
+#include "dataset/server/QxTable.h"
+
+#include "access/QorixExceptions.h"
+#include "dataset/DataSource.h"
+#include "dataset/server/QxSqlLiterals.h"
+
+TQxTable::TQxTable(TComponent* owner) : TQxUpdateDataSet(owner) {
+  kind_ = dkTable;
+  UseQorixCursor = true;
+  ParamCheck = true;
+  AbortOnNoCols = true;
+  CachedUpdates = false;
+  FetchIdentity = false;
+  CheckDups = true;
+  MasterLink().OnMasterChange = [this] { MasterChanged(); };
+  MasterLink().OnMasterDisable = [this] { MasterDisabled(); };
+}
+
+void TQxTable::SetIndexName(const QString& name) {
+  indexName_ = name.trimmed();
+  keyFields_.clear();
+  const TIndexDef* def = nullptr;
+  if (!indexName_.isEmpty())
+    def = IndexDefs().Find(indexName_);
+  else if (DefaultIndex && IndexDefs().Count() > 0)
+    def = IndexDefs().Items(0);
+  if (def)
+    for (const QString& f : def->Fields.split(QLatin1Char(';'), Qt::SkipEmptyParts)) keyFields_ << f.trimmed();
+}
+
+QString TQxTable::TableReference() const {
+  return qxsql::QuoteName(selectDb_ + qualifier_ + tableName_);
+}
+
+QStringList TQxTable::KeyFieldNames() const {
+  // The unique index's columns identify a row; a non-unique one does not.
+  for (int i = 0; i < const_cast<TQxTable*>(this)->IndexDefs().Count(); ++i) {
+    const TIndexDef* d = const_cast<TQxTable*>(this)->IndexDefs().Items(i);
+    if (d->Options.testFlag(TIndexOption::ixUnique) || d->Options.testFlag(TIndexOption::ixPrimary))
+      return d->Fields.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+  }
+  return keyFields_;
+}
+
+void TQxTable::GetIndexInfo() {
+  IndexDefs().Clear();
+  if (serverType_ != qstSybase) return;
+  const QString object = qxsql::Literal(ftString, selectDb_ + qualifier_ + tableName_);
+  const QString db = qxsql::QuotePart(selectDb_);
+  const QString col = QStringLiteral("INDEX_COL(") + object + QStringLiteral(", x.indid, c.colid)");
+  const QString sql = QStringLiteral("SELECT x.name, x.indid, x.status, ") + col + QStringLiteral(" FROM ") + db +
+                      QStringLiteral("..sysindexes x, ") + db +
+                      QStringLiteral("..syscolumns c WHERE x.id = object_id(") + object +
+                      QStringLiteral(") AND x.indid BETWEEN 1 AND 254 AND c.id = x.id AND c.colid <= x.keycnt AND ") +
+                      col + QStringLiteral(" IS NOT NULL ORDER BY x.indid, c.colid");
+  std::vector<QStringList> rows;
+  try {
+    rows = QueryRows(sql);
+  } catch (const EAbort&) {
+    return;
+  }
+  QString current;
+  TIndexDef* def = nullptr;
+  for (const QStringList& r : rows) {
+    if (r.size() < 4) continue;
+    if (!def || r[0] != current) {
+      current = r[0];
+      TIndexOptions options;
+      const int status = r[2].toInt();
+      if (status & 2) options |= TIndexOption::ixUnique;
+      if (status & 16) options |= TIndexOption::ixPrimary;
+      def = IndexDefs().Add(current, QString(), options);
+    }
+    def->Fields = def->Fields.isEmpty() ? r[3] : def->Fields + QLatin1Char(';') + r[3];
+  }
+}
+
+bool TQxTable::IsUserTable() {
+  CheckDatabase();
+  FindConnection();
+  if (serverType_ != qstSybase) return true;
+  const QString object = qxsql::Literal(ftString, ResolvedConnection()->DbName() + qualifier_ + tableName_);
+  const QStringList row = QueryRow(QStringLiteral("SELECT type FROM ") + qxsql::QuotePart(ResolvedConnection()->DbName()) +
+                                   QStringLiteral("..sysobjects WHERE id = object_id(") + object + QLatin1Char(')'));
+  return !row.isEmpty() && row.first().trimmed() == QLatin1String("U");
+}
+
+QString TQxTable::BuildMasterWhere() {
+  const QStringList detail = IndexFieldNames().split(QLatin1Char(';'), Qt::SkipEmptyParts);
+  const QStringList master = MasterFields().split(QLatin1Char(';'), Qt::SkipEmptyParts);
+  QStringList parts;
+  for (int i = 0; i < std::min(detail.size(), master.size()); ++i)
+    parts << qxsql::QuotePart(detail[i].trimmed()) + QStringLiteral(" = :") + master[i].trimmed();
+  return parts.isEmpty() ? QString() : QStringLiteral(" WHERE ") + parts.join(QStringLiteral(" AND "));
+}
+
+QString TQxTable::BuildSelectSQL(bool withMaster) {
+  QString text = QStringLiteral("SELECT ") + (ColumnList().isEmpty() ? QStringLiteral("*") : ColumnList()) +
+                 QStringLiteral(" FROM ") + TableReference();
+  QString connector = QStringLiteral(" WHERE ");
+  if (withMaster && MasterSource() && !MasterFields().isEmpty()) {
+    const QString where = BuildMasterWhere();
+    if (!where.isEmpty()) {
+      text += where;
+      connector = QStringLiteral(" AND ");
+    }
+  }
+  if (Filtered() && !Filter.trimmed().isEmpty()) text += connector + QLatin1Char('(') + Filter.trimmed() + QLatin1Char(')');
+  if (!SelectOptions.GroupBy.isEmpty()) text += QStringLiteral(" GROUP BY ") + SelectOptions.GroupBy;
+  if (!SelectOptions.Having.isEmpty()) text += QStringLiteral(" HAVING ") + SelectOptions.Having;
+  if (!SelectOptions.OrderBy.isEmpty()) {
+    text += QStringLiteral(" ORDER BY ") + SelectOptions.OrderBy;
+  } else if ((DefaultIndex || !indexName_.isEmpty()) && !keyFields_.isEmpty()) {
+    QStringList quoted;
+    for (const QString& k : keyFields_) quoted << qxsql::QuotePart(k);
+    text += QStringLiteral(" ORDER BY ") + quoted.join(QLatin1Char(',')) + QStringLiteral(" ASC");
+  }
+  return text;
+}
+
+void TQxTable::ApplyMasterValues() {
+  params_.Clear();
+  TDataSet* master = MasterSource() ? MasterSource()->DataSet() : nullptr;
+  if (!master) return;
+  for (const QString& name : qxsql::MarkerNames(commandText_)) {
+    TParam& p = params_.CreateParam(ftUnknown, name, ptInput);
+    if (TField* f = master->FindField(name)) {
+      p.DataType = f->DataType();
+      p.SetValue(f->Value());
+    }
+  }
+}
+
+void TQxTable::InternalOpen() {
+  CheckOpenPrerequisites();
+  if (ResolvedConnection() && ResolvedConnection()->Connected() && !ResolvedConnection()->PingConnection()) {
+    ResolvedConnection()->Disconnect();
+    ResolvedConnection()->Connect();
+  }
+  qualifier_ = tableName_.contains(QLatin1Char('.')) ? QStringLiteral(".") : QStringLiteral("..");
+  selectDb_ = ResolvedConnection()->DbName();
+  if (tableName_.trimmed().isEmpty()) DatabaseError(QxDsText::MissingTableName, this);
+  SetIndexName(indexName_);
+  if (DefaultIndex) GetIndexInfo();
+  SetIndexName(indexName_);
+  commandText_ = QStringLiteral("SELECT * FROM ") + TableReference() +
+                 QStringLiteral(" WHERE 1=0 /* initial select to obtain columns */");
+  ObtainColumns();
+  masterActive_ = MasterSource() && MasterSource()->DataSet() && MasterSource()->DataSet()->Active();
+  commandText_ = BuildSelectSQL(masterActive_);
+  if (masterActive_) {
+    ApplyMasterValues();
+    commandText_ = qxsql::SubstituteParams(commandText_, params_);
+  }
+  TQxUpdateDataSet::InternalOpen();
+}
+
+void TQxTable::MasterChanged() {
+  if (!Active()) return;
+  CheckBrowseMode();
+  masterActive_ = MasterSource() && MasterSource()->DataSet() && MasterSource()->DataSet()->Active();
+  commandText_ = BuildSelectSQL(masterActive_);
+  if (masterActive_) {
+    ApplyMasterValues();
+    commandText_ = qxsql::SubstituteParams(commandText_, params_);
+  }
+  Requery();
+}
+
+void TQxTable::MasterDisabled() {
+  if (!Active()) return;
+  masterActive_ = false;
+  commandText_ = BuildSelectSQL(false);
+  Requery();
+}
+
+void TQxTable::DoOnNewRecord() {
+  if (FetchMasterKeyValues && MasterSource() && MasterSource()->DataSet()) {
+    const QStringList detail = IndexFieldNames().split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    const QStringList master = MasterFields().split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (int i = 0; i < std::min(detail.size(), master.size()); ++i) {
+      TField* m = MasterSource()->DataSet()->FindField(master[i].trimmed());
+      TField* d = FindField(detail[i].trimmed());
+      if (m && d) d->SetValue(m->Value());
+    }
+  }
+  TQxUpdateDataSet::DoOnNewRecord();
+}

@@ -1,0 +1,53 @@
+// TQxTable: one server table as an editable dataset. It learns the table's columns and
+// indexes, builds its SELECT from them, the master link, the filter, the select options and
+// the chosen index, and sends each posted change and delete to the server at once (unless
+// CachedUpdates is set), checking that exactly one server row is concerned.
+#pragma once
+
+#include "dataset/server/QxDataSet.h"
+
+enum TSortDirection { sdASC, sdDESC };
+
+class TQxTable : public TQxUpdateDataSet {
+ public:
+  explicit TQxTable(TComponent* owner = nullptr);
+
+  const QString& TableName() const { return tableName_; }
+  void SetTableName(const QString& name) { tableName_ = name.trimmed(); }
+  const QString& IndexName() const { return indexName_; }
+  void SetIndexName(const QString& name);
+  bool DefaultIndex = true;
+  // A server condition on the rows (used while Filtered is set).
+  QString Filter;
+  TQxSelectOptions SelectOptions;
+  TSortDirection SortDirection = sdASC;
+
+  // The SELECT the table opens with (after the probe).
+  QString BuildSelectSQL(bool withMaster);
+  QString BuildMasterWhere();
+  // Reads the table's indexes into IndexDefs.
+  void GetIndexInfo();
+  // True when the table is a user table of the connection's database.
+  bool IsUserTable();
+  // The key fields of the current index.
+  QStringList KeyFields() const { return keyFields_; }
+  QString SelectDatabase() const { return selectDb_; }
+
+ protected:
+  void InternalOpen() override;
+  bool LiveMode() const override { return true; }
+  QString TableReference() const override;
+  QStringList KeyFieldNames() const override;
+  void DoOnNewRecord() override;
+
+ private:
+  void MasterChanged();
+  void MasterDisabled();
+  void ApplyMasterValues();
+  QString tableName_;
+  QString indexName_;
+  QString selectDb_;
+  QString qualifier_ = QStringLiteral("..");
+  QStringList keyFields_;
+  bool masterActive_ = false;
+};

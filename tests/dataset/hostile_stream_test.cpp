@@ -1,0 +1,213 @@
+// Stream files made by hand to lie about their sizes and counts: every one is refused with
+// "Source is not valid" or the stream read error, quickly and without a foreign exception, and
+// the dataset is left empty and usable. Also the definitions a dataset itself refuses to lay out.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtEndian>
+
+#include "DataSetFixture.h"
+#include "dataset/QxDataSetErrors.h"
+
+namespace {
+QByteArray I32(int32_t v) {
+  QByteArray b(4, '\0');
+  qToLittleEndian<int32_t>(v, b.data());
+  return b;
+}
+QByteArray I64(int64_t v) {
+  QByteArray b(8, '\0');
+  qToLittleEndian<int64_t>(v, b.data());
+  return b;
+}
+QByteArray Magic(const char* text) {
+  QByteArray m(text);
+  m.resize(12, '\0');
+  return m;
+}
+// One definition as a full stream writes it: type, 31-byte name slot, precision, size.
+QByteArray Def(int32_t type, const QByteArray& name, int32_t size, int32_t precision = 0) {
+  QByteArray slot = name.left(31);
+  slot.resize(31, '\0');
+  return I32(type) + slot + I32(precision) + I32(size);
+}
+// A data block header: magic, record count, byte count, record size.
+QByteArray Block(int32_t count, int64_t bytes, int32_t size) {
+  return Magic("QorixSuite0") + I32(count) + I64(bytes) + I32(size);
+}
+QByteArray Full(const QList<QByteArray>& defs, const QByteArray& data) {
+  QByteArray out = Magic("QorixSuite1") + I32(int32_t(defs.size()));
+  for (const QByteArray& d : defs) out += d;
+  return out + data;
+}
+// The empty data block a dataset of one ftInteger field writes (record size 9).
+const QByteArray kEmptyIntBlock = Block(0, 0, 9) + I32(0);
+
+enum class Refusal { NotValid, ReadError };
+
+// Loads bytes as a full stream (or a data block) into a fresh dataset named "target" and
+// answers how it was refused; a foreign exception or an accepted load fails the test.
+void ExpectRefused(const char* name, const QByteArray& bytes, bool full, Refusal expected,
+                   bool withFields) {
+  TQxMemDataSet target;
+  target.SetName("target");
+  if (withFields) {
+    target.FieldDefs().Add("id", ftInteger);
+    target.Open();
+    target.AppendRecord({7});
+  }
+  TMemoryStream s;
+  s.LoadFromBytes(bytes);
+  try {
+    if (full)
+      target.LoadFromStream(s);
+    else
+      target.LoadDataFromStream(s);
+    ADD_FAILURE() << name << ": accepted with " << target.RecordCount() << " records";
+  } catch (const EQxNotValidException& e) {
+    EXPECT_EQ(expected, Refusal::NotValid) << name;
+    EXPECT_EQ(e.Message(), "target: Source is not valid") << name;
+  } catch (const EReadError& e) {
+    EXPECT_EQ(expected, Refusal::ReadError) << name;
+    EXPECT_EQ(e.Message(), "Stream read error") << name;
+  } catch (const std::exception& e) {
+    ADD_FAILURE() << name << ": foreign exception " << e.what();
+  }
+  EXPECT_EQ(target.RecordCount(), 0) << name;
+  if (withFields) {
+    // Still usable with its own structure.
+    EXPECT_EQ(target.FieldCount(), 1) << name;
+    target.AppendRecord({8});
+    EXPECT_EQ(Column(target, "id"), QStringList({"8"})) << name;
+  }
+}
+}  // namespace
+
+TEST(HostileStream, FullStreamsThatLieAboutSizes) {
+  struct Case {
+    const char* name;
+    QByteArray bytes;
+    Refusal refusal;
+  };
+  const Case cases[] = {
+      {"string field of 2,000,000,000 bytes (91 bytes in all)",
+       Full({Def(ftString, "s", 2000000000)}, Block(0, 0, 4 + 2000000001 + 1) + I32(0)), Refusal::NotValid},
+      {"string field one byte below 2^31", Full({Def(ftString, "s", 0x7ffffffe)}, kEmptyIntBlock),
+       Refusal::NotValid},
+      {"string field of the largest int32", Full({Def(ftString, "s", 0x7fffffff)}, kEmptyIntBlock),
+       Refusal::NotValid},
+      {"two fields that only together pass the record limit",
+       Full({Def(ftString, "a", 600000), Def(ftString, "b", 600000)}, kEmptyIntBlock), Refusal::NotValid},
+      {"negative size", Full({Def(ftString, "s", -5)}, kEmptyIntBlock), Refusal::NotValid},
+      {"negative type", Full({Def(-1, "s", 0)}, kEmptyIntBlock), Refusal::NotValid},
+      {"type past the last one", Full({Def(kFieldTypeCount, "s", 0)}, kEmptyIntBlock), Refusal::NotValid},
+      {"type no record can hold", Full({Def(ftVariant, "v", 0)}, kEmptyIntBlock), Refusal::NotValid},
+      {"2^31-1 definitions in a short stream",
+       Magic("QorixSuite1") + I32(0x7fffffff) + Def(ftInteger, "i", 0), Refusal::ReadError},
+      {"negative definition count", Magic("QorixSuite1") + I32(-1), Refusal::ReadError},
+      {"records whose byte count runs past the stream",
+       Full({Def(ftInteger, "i", 0)}, Block(1000000, 9000000, 9)), Refusal::ReadError},
+      {"records counted near 2^31 with the product wrapped",
+       Full({Def(ftInteger, "i", 0)}, Block(0x7fffffff, int64_t(int32_t(0x7fffffffu * 9u)), 9)),
+       Refusal::NotValid},
+      {"blob list longer than the stream",
+       Full({Def(ftInteger, "i", 0)}, Block(1, 9, 9) + QByteArray(9, '\0') + I32(1) + I32(0x7fffffff)),
+       Refusal::ReadError},
+      {"blob value longer than its list",
+       Full({Def(ftInteger, "i", 0)},
+            Block(1, 9, 9) + QByteArray(9, '\0') + I32(1) + I32(16) + I32(0x40000000) + I32(1) + I32(1) + I32(0)),
+       Refusal::ReadError},
+      {"long-name block with no entries",
+       Full({Def(ftInteger, "i", 0)}, kEmptyIntBlock + Magic("QorixNames1") + I32(0)), Refusal::NotValid},
+      {"long-name block naming a field that does not exist",
+       Full({Def(ftInteger, "i", 0)}, kEmptyIntBlock + Magic("QorixNames1") + I32(1) + I32(5) + I32(31) +
+                                          QByteArray(31, 'i')),
+       Refusal::NotValid},
+      {"long name longer than the stream",
+       Full({Def(ftInteger, "i", 0)},
+            kEmptyIntBlock + Magic("QorixNames1") + I32(1) + I32(0) + I32(4000) + QByteArray(40, 'i')),
+       Refusal::NotValid},
+      {"long name that is not the one its slot starts",
+       Full({Def(ftInteger, "i", 0)}, kEmptyIntBlock + Magic("QorixNames1") + I32(1) + I32(0) + I32(40) +
+                                          QByteArray(40, 'x')),
+       Refusal::NotValid},
+  };
+  EXPECT_EQ(cases[0].bytes.size(), 91);
+  for (const Case& c : cases)
+    for (const bool withFields : {false, true}) ExpectRefused(c.name, c.bytes, true, c.refusal, withFields);
+}
+
+TEST(HostileStream, DataBlocksThatLieAboutCounts) {
+  struct Case {
+    const char* name;
+    QByteArray bytes;
+    bool withFields;
+    Refusal refusal;
+  };
+  const Case cases[] = {
+      {"50,000,000 records of size 0 for a dataset without fields (28 bytes)", Block(50000000, 0, 0), false,
+       Refusal::NotValid},
+      {"50,000,000 records of size 0", Block(50000000, 0, 0), true, Refusal::NotValid},
+      {"records of the wrong size", Block(2, 20, 10) + QByteArray(20, '\0') + I32(0), true, Refusal::NotValid},
+      {"record count near 2^31", Block(0x7fffffff, int64_t(0x7fffffff) * 9, 9), true, Refusal::ReadError},
+      {"negative blob count", Block(1, 9, 9) + QByteArray(9, '\0') + I32(-3), true, Refusal::NotValid},
+      {"negative blob-list size", Block(1, 9, 9) + QByteArray(9, '\0') + I32(1) + I32(-8), true,
+       Refusal::ReadError},
+  };
+  EXPECT_EQ(cases[0].bytes.size(), 28);
+  for (const Case& c : cases) ExpectRefused(c.name, c.bytes, false, c.refusal, c.withFields);
+}
+
+TEST(HostileStream, AFileIsRefusedLikeTheSameBytesInMemory) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString file = dir.filePath("huge.dat");
+  {
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(Full({Def(ftString, "s", 2000000000)}, Block(0, 0, 4 + 2000000001 + 1) + I32(0)));
+  }
+  TQxMemDataSet ds;
+  ds.SetName("target");
+  EXPECT_THROW(ds.LoadFromFile(file), EQxNotValidException);
+  {
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(Block(50000000, 0, 0));
+  }
+  EXPECT_THROW(ds.LoadDataFromFile(file), EQxNotValidException);
+  EXPECT_EQ(ds.RecordCount(), 0);
+}
+
+// Definitions made in code get the same bound when the dataset lays its records out.
+TEST(HostileStream, OpenRefusesARecordPastTheLimit) {
+  struct Case {
+    const char* name;
+    QList<int> stringSizes;
+  };
+  const Case cases[] = {
+      {"one string of 2,000,000,000 bytes", {2000000000}},
+      {"one string of the largest int32", {0x7fffffff}},
+      {"strings that pass the limit together", {700000, 700000}},
+  };
+  for (const Case& c : cases) {
+    TQxMemDataSet ds;
+    ds.SetName("big");
+    for (int i = 0; i < c.stringSizes.size(); ++i) ds.FieldDefs().Add(QStringLiteral("s%1").arg(i), ftString, c.stringSizes[i]);
+    try {
+      ds.Open();
+      ADD_FAILURE() << c.name << ": opened";
+    } catch (const EQxNotSupportedException& e) {
+      EXPECT_TRUE(e.Message().startsWith("big: A record of ")) << e.Message().toStdString();
+      EXPECT_TRUE(e.Message().endsWith("exceeds the limit of 1048576 bytes")) << e.Message().toStdString();
+    }
+    EXPECT_FALSE(ds.Active()) << c.name;
+  }
+  TQxMemDataSet fits;
+  fits.FieldDefs().Add("s", ftString, kQxMaxRecordSize - 6);  // 4 + (size + 1) + 1: exactly the limit
+  fits.Open();
+  fits.AppendRecord({"x"});
+  EXPECT_EQ(fits.RecordSize(), kQxMaxRecordSize);
+  EXPECT_EQ(Column(fits, "s"), QStringList({"x"}));
+}

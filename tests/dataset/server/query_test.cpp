@@ -1,0 +1,192 @@
+// TQxQuery against the local server: open and describe, rows copied into the store, fetch on
+// demand, parameters as literals, the non-cursor rule, statements without result set, and a
+// master/detail pair.
+#include <QDateTime>
+
+#include "access/QorixExceptions.h"
+#include "dataset/DataSource.h"
+#include "dataset/server/QxQuery.h"
+#include "tests/dataset/server/server_fixture.h"
+
+using dstest::Rows;
+using dstest::ServerDataSetTest;
+
+namespace {
+QStringList Column(TDataSet& ds, const QString& name) {
+  QStringList out;
+  ds.First();
+  while (!ds.Eof()) {
+    TField* f = ds.FieldByName(name);
+    out << (f->IsNull() ? QStringLiteral("<null>") : f->AsString().trimmed());
+    ds.Next();
+  }
+  return out;
+}
+}  // namespace
+
+class QueryTest : public ServerDataSetTest {};
+
+TEST_F(QueryTest, OpensDescribesAndStoresEveryType) {
+  TQxQuery q;
+  q.SetName(QStringLiteral("q_types"));
+  q.DbName = QStringLiteral("db");
+  q.SetSQL(QStringLiteral("select book_id, title, price, advance, pages, published, notes from books order by book_id"));
+  q.Open();
+  ASSERT_TRUE(q.Active());
+  struct Expect {
+    const char* name;
+    TFieldType type;
+  } fields[] = {{"book_id", ftString}, {"title", ftString}, {"price", ftCurrency}, {"advance", ftFloat},
+                {"pages", ftSmallint}, {"published", ftDateTime}, {"notes", ftString}};
+  ASSERT_EQ(q.FieldCount(), 7);
+  for (const Expect& e : fields) {
+    TField* f = q.FindField(QString::fromUtf8(e.name));
+    ASSERT_NE(f, nullptr) << e.name;
+    EXPECT_EQ(f->DataType(), e.type) << e.name;
+  }
+  // The dataset's values equal what the engine reads as text.
+  const QStringList expected = Rows(*check_, QStringLiteral("select book_id, title, pages from books order by book_id"));
+  QStringList got;
+  q.First();
+  while (!q.Eof()) {
+    got << q.FieldByName("book_id")->AsString().trimmed() + "|" + q.FieldByName("title")->AsString() + "|" +
+               (q.FieldByName("pages")->IsNull() ? QStringLiteral("<null>") : q.FieldByName("pages")->AsString());
+    q.Next();
+  }
+  EXPECT_EQ(got, expected);
+  EXPECT_FALSE(q.ResultsPending());
+}
+
+TEST_F(QueryTest, RowsArriveOnDemandAndMaxRowsBoundsThem) {
+  TQxQuery q;
+  q.SetName(QStringLiteral("q_demand"));
+  q.DbName = QStringLiteral("db");
+  q.FetchRows = 2;
+  q.SetSQL(QStringLiteral("select order_no from orders order by order_no"));
+  q.Open();
+  const int total = Rows(*check_, QStringLiteral("select order_no from orders")).size();
+  ASSERT_GT(total, 3);
+  EXPECT_LT(q.Store().Count(), total);
+  EXPECT_TRUE(q.ResultsPending());
+  q.Last();
+  EXPECT_EQ(q.Store().Count(), total);
+  EXPECT_FALSE(q.ResultsPending());
+  q.Close();
+  q.MaxRows = 3;
+  q.Open();
+  q.Last();
+  EXPECT_EQ(q.Store().Count(), 3);
+  EXPECT_EQ(q.RecordCount(), 3);
+}
+
+TEST_F(QueryTest, ParametersBecomeTypedLiterals) {
+  TQxQuery q;
+  q.SetName(QStringLiteral("q_params"));
+  q.DbName = QStringLiteral("db");
+  q.SetSQL(QStringLiteral("select book_id from books where genre = :genre or title = :title or genre = :GENRE order by book_id"));
+  ASSERT_EQ(q.Params().Count(), 2);
+  q.ParamByName("genre").DataType = ftString;
+  q.ParamByName("genre").SetValue(QStringLiteral("cooking"));
+  q.ParamByName("title").DataType = ftString;
+  q.ParamByName("title").SetValue(QStringLiteral("no ' such -- title"));
+  q.Open();
+  EXPECT_EQ(Column(q, "book_id"),
+            Rows(*check_, QStringLiteral("select book_id from books where genre = 'cooking' order by book_id")));
+  EXPECT_FALSE(q.RecordCount() == 0);
+  // Setting the same text keeps the parameters and their values.
+  q.SetSQL(q.SQL());
+  EXPECT_EQ(q.ParamByName("genre").Value().toString(), "cooking");
+}
+
+TEST_F(QueryTest, NonCursorDatasetsShareNoConnection) {
+  TQxQuery a, b, c;
+  a.SetName(QStringLiteral("nc_a"));
+  b.SetName(QStringLiteral("nc_b"));
+  c.SetName(QStringLiteral("nc_c"));
+  for (TQxQuery* q : {&a, &b, &c}) {
+    q->DbName = QStringLiteral("db");
+    q->SetSQL(QStringLiteral("select order_no from orders"));
+  }
+  a.UseQorixCursor = false;
+  b.UseQorixCursor = false;
+  // A second name for the same connection is still the same connection.
+  c.DbName.clear();
+  c.SetDatabase(db_.get());
+  a.Open();
+  ASSERT_TRUE(a.ResultsPending());
+  try {
+    b.Open();
+    FAIL() << "second non-cursor dataset opened";
+  } catch (const EQxCursorException& e) {
+    EXPECT_TRUE(QString(e.Message()).contains("A non-cursor dataset 'nc_a ' is already open")) << e.Message().toStdString();
+    EXPECT_TRUE(QString(e.Message()).contains("Only one non-cursor dataset"));
+  }
+  EXPECT_THROW(c.Open(), EQxCursorException);
+  a.Last();
+  b.Open();
+  EXPECT_TRUE(b.Active());
+  b.Last();
+  c.Open();
+  EXPECT_TRUE(c.Active());
+}
+
+TEST_F(QueryTest, ExecSQLCountsRowsAndLeavesTextAlone) {
+  dstest::Exec(*check_, QStringLiteral("create table q_exec (id int not null, name varchar(20) null)"));
+  dstest::Exec(*check_, QStringLiteral("insert q_exec values (1, 'a') insert q_exec values (2, 'b') insert q_exec values (3, 'c')"));
+  TQxQuery q;
+  q.SetName(QStringLiteral("q_exec_ds"));
+  q.DbName = QStringLiteral("db");
+  const QString sql = QStringLiteral("update q_exec set name = :name where id >= :id");
+  q.SetSQL(sql);
+  q.ParamByName("name").DataType = ftString;
+  q.ParamByName("name").SetValue(QStringLiteral("x'y"));
+  q.ParamByName("id").DataType = ftInteger;
+  q.ParamByName("id").SetValue(2);
+  q.ExecSQL();
+  EXPECT_EQ(q.RowsAffected(), 2);
+  EXPECT_EQ(q.SQLText(), sql);
+  EXPECT_EQ(Rows(*check_, QStringLiteral("select id, name from q_exec order by id")),
+            QStringList({"1|a", "2|x'y", "3|x'y"}));
+  // A statement the server refuses raises; nothing is reported as success.
+  q.SetSQL(QStringLiteral("update no_such_table set a = 1"));
+  EXPECT_ANY_THROW(q.ExecSQL());
+}
+
+TEST_F(QueryTest, MissingConnectionNamesAreRefused) {
+  TQxQuery q;
+  q.SetName(QStringLiteral("q_noconn"));
+  q.SetSQL(QStringLiteral("select 1"));
+  EXPECT_THROW(q.Open(), EQxMissingException);
+  q.DbName = QStringLiteral("nowhere");
+  try {
+    q.Open();
+    FAIL();
+  } catch (const EQxMissingException& e) {
+    EXPECT_TRUE(QString(e.Message()).contains("Could not find QorixDatabase component named 'nowhere'"));
+  }
+}
+
+TEST_F(QueryTest, DetailQueryFollowsItsMaster) {
+  TQxQuery master, detail;
+  master.SetName(QStringLiteral("m_shops"));
+  detail.SetName(QStringLiteral("d_orders"));
+  master.DbName = detail.DbName = QStringLiteral("db");
+  master.SetSQL(QStringLiteral("select shop_id from shops order by shop_id"));
+  TDataSource src;
+  src.SetDataSet(&master);
+  detail.SetSQL(QStringLiteral("select order_no from orders where shop_id = :shop_id order by order_no"));
+  detail.SetDataSource(&src);
+  master.Open();
+  detail.Open();
+  master.First();
+  int checked = 0;
+  while (!master.Eof()) {
+    const QString shop = master.FieldByName("shop_id")->AsString().trimmed();
+    EXPECT_EQ(Column(detail, "order_no"),
+              Rows(*check_, QStringLiteral("select order_no from orders where shop_id = '%1' order by order_no").arg(shop)))
+        << shop.toStdString();
+    ++checked;
+    master.Next();
+  }
+  EXPECT_GE(checked, 2);
+}

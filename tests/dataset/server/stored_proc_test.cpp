@@ -1,0 +1,81 @@
+// TQxStoredProc against the local server: the parameter catalogue of both server families,
+// calls by name and by position with output parameters and return status, and a procedure's
+// rows as a dataset.
+#include "access/QorixExceptions.h"
+#include "dataset/server/QxStoredProc.h"
+#include "tests/dataset/server/server_fixture.h"
+
+using dstest::Exec;
+using dstest::Rows;
+using dstest::ServerDataSetTest;
+
+class StoredProcTest : public ServerDataSetTest {};
+
+TEST_F(StoredProcTest, ParametersComeFromEitherFamilysCatalogue) {
+  for (const char* family : {"Sybase SQL Server", "SQLAnywhere"}) {
+    SCOPED_TRACE(family);
+    db_->Rdbms = QString::fromUtf8(family);
+    TQxStoredProc p;
+    p.SetName(QStringLiteral("sp_cat"));
+    p.DbName = QStringLiteral("db");
+    p.SetStoredProcName(QStringLiteral("shop_order_count"));
+    p.GetProcParams();
+    ASSERT_EQ(p.Params().Count(), 3);
+    EXPECT_EQ(p.Params()[0].Name, "@shop_id");
+    EXPECT_EQ(p.Params()[0].DataType, ftString);
+    EXPECT_EQ(p.Params()[0].ParamType, ptInput);
+    EXPECT_EQ(p.Params()[1].Name, "@orders");
+    EXPECT_EQ(p.Params()[1].DataType, ftInteger);
+    EXPECT_EQ(p.Params()[1].ParamType, ptInputOutput);
+    EXPECT_EQ(p.Params()[2].Name, "Result");
+    EXPECT_EQ(p.Params()[2].ParamType, ptResult);
+  }
+  db_->Rdbms = QStringLiteral("Sybase SQL Server");
+}
+
+TEST_F(StoredProcTest, OutputParametersAndReturnStatusByNameAndByNumber) {
+  Exec(*check_, QStringLiteral("create procedure p_status @x int, @y int output as select @y = @x * 2 return @x + 1"));
+  const QString orders = Rows(*check_, QStringLiteral("select count(*) from orders where shop_id = 'S001'")).first();
+  for (TParamBindMode mode : {pbByName, pbByNumber}) {
+    SCOPED_TRACE(mode == pbByName ? "by name" : "by number");
+    TQxStoredProc p;
+    p.SetName(QStringLiteral("sp_exec"));
+    p.DbName = QStringLiteral("db");
+    p.ParamBindMode = mode;
+    p.SetStoredProcName(QStringLiteral("shop_order_count"));
+    p.GetProcParams();
+    p.Params()[0].SetValue(QStringLiteral("S001"));
+    p.ExecProc();
+    EXPECT_EQ(p.Params()[1].Value().toString(), orders);
+    EXPECT_EQ(p.ReturnStatus(), 0);
+
+    p.SetStoredProcName(QStringLiteral("p_status"));
+    p.GetProcParams();
+    p.Params()[0].SetValue(20);
+    p.ExecProc();
+    EXPECT_EQ(p.Params()[1].Value().toInt(), 40);
+    EXPECT_EQ(p.ReturnStatus(), 21);
+    EXPECT_EQ(p.Params().ParamByName("Result").Value().toInt(), 21);
+  }
+}
+
+TEST_F(StoredProcTest, RowsOfAProcedureOpenAsADataset) {
+  TQxStoredProc p;
+  p.SetName(QStringLiteral("sp_rows"));
+  p.DbName = QStringLiteral("db");
+  p.SetStoredProcName(QStringLiteral("books_by_genre"));
+  p.GetProcParams();
+  p.Params()[0].SetValue(QStringLiteral("cooking"));
+  p.Open();
+  QStringList ids;
+  for (p.First(); !p.Eof(); p.Next()) ids << p.FieldByName("book_id")->AsString().trimmed();
+  EXPECT_EQ(ids, Rows(*check_, QStringLiteral("select book_id from books where genre = 'cooking' order by book_id")));
+  EXPECT_FALSE(p.ResultsPending());
+  EXPECT_EQ(p.ReturnStatus(), 0);
+  // A procedure dataset sends no live statements.
+  p.First();
+  p.Edit();
+  p.FieldByName("title")->SetAsString(QStringLiteral("x"));
+  EXPECT_NO_THROW(p.Post());
+  EXPECT_EQ(Rows(*check_, QStringLiteral("select count(*) from books where title = 'x'")), QStringList({"0"}));
+}

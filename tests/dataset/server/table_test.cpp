@@ -1,0 +1,215 @@
+// TQxTable against the local server: the SELECT it builds from the table's indexes, filter
+// and select options; live edits, inserts and deletes read back through a second
+// connection; the one-row check; quoted names and values; identity; large text and image.
+#include <QRandomGenerator>
+
+#include "access/QorixExceptions.h"
+#include "dataset/DataSource.h"
+#include "dataset/server/QxTable.h"
+#include "tests/dataset/server/server_fixture.h"
+
+using dstest::Exec;
+using dstest::Rows;
+using dstest::ServerDataSetTest;
+
+class TableTest : public ServerDataSetTest {
+ protected:
+  // A fresh table dataset on "db".
+  std::unique_ptr<TQxTable> Table(const QString& name, const QString& component) {
+    auto t = std::make_unique<TQxTable>();
+    t->SetName(component);
+    t->DbName = QStringLiteral("db");
+    t->SetTableName(name);
+    return t;
+  }
+  // Positions T on the record whose field Key has the text Value.
+  static void Seek(TQxTable& t, const QString& key, const QString& value) {
+    t.First();
+    while (!t.Eof() && t.FieldByName(key)->AsString().trimmed() != value) t.Next();
+    ASSERT_FALSE(t.Eof()) << value.toStdString();
+  }
+};
+
+TEST_F(TableTest, SelectFollowsIndexFilterAndOptions) {
+  auto t = Table(QStringLiteral("books"), QStringLiteral("tb_books"));
+  t->Open();
+  ASSERT_GE(t->IndexDefs().Count(), 1);
+  EXPECT_EQ(t->IndexDefs().Items(0)->Fields, "book_id");
+  EXPECT_TRUE(t->CommandText().startsWith("SELECT book_id, title, genre, "));
+  EXPECT_TRUE(t->CommandText().endsWith(" FROM sample..books ORDER BY book_id ASC")) << t->CommandText().toStdString();
+  EXPECT_EQ(t->Fields().Fields(0)->AsString().trimmed(), "BK1001");
+  t->Close();
+
+  t->Filter = QStringLiteral(" genre = 'cooking' ");
+  t->SetFiltered(true);
+  t->SelectOptions.OrderBy = QStringLiteral("title DESC");
+  t->Open();
+  EXPECT_TRUE(t->CommandText().endsWith(" FROM sample..books WHERE (genre = 'cooking') ORDER BY title DESC"))
+      << t->CommandText().toStdString();
+  QStringList titles;
+  for (t->First(); !t->Eof(); t->Next()) titles << t->FieldByName("title")->AsString();
+  EXPECT_EQ(titles, Rows(*check_, QStringLiteral("select title from books where genre = 'cooking' order by title desc")));
+  t->SelectOptions.GroupBy = QStringLiteral("genre");
+  t->SelectOptions.Having = QStringLiteral("count(*) > 1");
+  EXPECT_TRUE(t->BuildSelectSQL(false).endsWith(
+      " WHERE (genre = 'cooking') GROUP BY genre HAVING count(*) > 1 ORDER BY title DESC"));
+}
+
+TEST_F(TableTest, LiveEditsReachTheServer) {
+  Exec(*check_, QStringLiteral("create table t_live (id int not null, name varchar(30) null, price money null, "
+                               "born datetime null, flag bit not null, constraint t_live_pk primary key (id))"));
+  Exec(*check_, QStringLiteral("insert t_live values (1, 'one', $1.50, '2001-02-03 04:05:06.500', 1) "
+                               "insert t_live values (2, 'two', null, null, 0) "
+                               "insert t_live values (3, 'three', $3.25, null, 0)"));
+  auto t = Table(QStringLiteral("t_live"), QStringLiteral("tb_live"));
+  t->Open();
+  // Edit: a changed name and an explicit empty string, which is a value and not NULL.
+  Seek(*t, "id", "2");
+  t->Edit();
+  t->FieldByName("name")->SetAsString(QStringLiteral("zwei"));
+  t->FieldByName("price")->SetValue(9.75);
+  t->Post();
+  EXPECT_EQ(t->RowsAffected(), 1);
+  Seek(*t, "id", "3");
+  t->Edit();
+  t->FieldByName("name")->SetAsString(QString(""));
+  t->Post();
+  // An edit that changes nothing sends nothing.
+  Seek(*t, "id", "1");
+  const QString before = t->LastStatement();
+  t->Edit();
+  t->Post();
+  EXPECT_EQ(t->LastStatement(), before);
+  // Insert and delete.
+  t->Append();
+  t->FieldByName("id")->SetValue(4);
+  t->FieldByName("name")->SetAsString(QStringLiteral("vier"));
+  t->FieldByName("flag")->SetValue(true);
+  t->Post();
+  Seek(*t, "id", "1");
+  t->Delete();
+  EXPECT_EQ(t->Log().RecordCount(), 0);
+  EXPECT_EQ(Rows(*check_, QStringLiteral("select id, name, price, flag, isnull(name, 'NULL') from t_live order by id")),
+            QStringList({"2|zwei|9.7500|0|zwei", "3||3.2500|0|", "4|vier|<null>|1|vier"}));
+  // The dataset holds what the server holds.
+  QStringList ids;
+  for (t->First(); !t->Eof(); t->Next()) ids << t->FieldByName("id")->AsString();
+  EXPECT_EQ(ids, QStringList({"2", "3", "4"}));
+}
+
+TEST_F(TableTest, OneRowCheckRefusesZeroOrSeveralMatchesAndKeepsTheEdit) {
+  Exec(*check_, QStringLiteral("create table t_dups (k int not null, v varchar(10) null)"));
+  Exec(*check_, QStringLiteral("insert t_dups values (1, 'a') insert t_dups values (1, 'a') insert t_dups values (2, 'b') "
+                               "insert t_dups values (3, 'c')"));
+  auto t = Table(QStringLiteral("t_dups"), QStringLiteral("tb_dups"));
+  t->Open();
+  const QStringList start = Rows(*check_, QStringLiteral("select k, v from t_dups order by k, v"));
+  struct Case {
+    const char* name;
+    const char* key;
+    const char* serverChange;  // run through the second connection before the post
+    const char* message;       // empty: the post goes through
+  } cases[] = {
+      {"two matching rows", "1", "", "Multiple records found, but only one expected"},
+      {"changed meanwhile: no matching row", "2", "update t_dups set v = 'B' where k = 2", "No record found, but one expected"},
+      {"one matching row", "3", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Seek(*t, "k", c.key);
+    if (*c.serverChange) Exec(*check_, QString::fromUtf8(c.serverChange));
+    const QStringList server = Rows(*check_, QStringLiteral("select k, v from t_dups order by k, v"));
+    t->Edit();
+    t->FieldByName("v")->SetAsString(QStringLiteral("new"));
+    if (*c.message) {
+      try {
+        t->Post();
+        ADD_FAILURE() << "post went through";
+      } catch (const Exception& e) {
+        EXPECT_TRUE(e.Message().contains(QString::fromUtf8(c.message))) << e.Message().toStdString();
+      }
+      // Refused: the server is as it was, the edit is still there to correct or cancel.
+      EXPECT_EQ(Rows(*check_, QStringLiteral("select k, v from t_dups order by k, v")), server);
+      EXPECT_EQ(t->State(), TDataSetState::dsEdit);
+      EXPECT_EQ(t->FieldByName("v")->AsString(), "new");
+      t->Cancel();
+      EXPECT_EQ(t->Log().RecordCount(), 0);
+    } else {
+      t->Post();
+      EXPECT_EQ(Rows(*check_, QStringLiteral("select v from t_dups where k = 3")), QStringList({"new"}));
+    }
+  }
+  // A delete of a duplicated row is refused the same way and removes nothing.
+  Seek(*t, "k", "1");
+  EXPECT_THROW(t->Delete(), EQxDataSetException);
+  EXPECT_EQ(Rows(*check_, QStringLiteral("select count(*) from t_dups where k = 1")), QStringList({"2"}));
+  Q_UNUSED(start);
+}
+
+TEST_F(TableTest, QuotedNamesAndValues) {
+  Exec(*check_, QStringLiteral("create table [odd items] ([item key] varchar(20) not null, [the value] int null, "
+                               "constraint odd_pk primary key ([item key]))"));
+  Exec(*check_, QStringLiteral("insert [odd items] values ('O''Neil', 1) insert [odd items] values ('plain', 2)"));
+  auto t = Table(QStringLiteral("odd items"), QStringLiteral("tb_odd"));
+  t->Open();
+  ASSERT_EQ(t->FieldCount(), 2);
+  Seek(*t, "item key", "O'Neil");
+  t->Edit();
+  t->FieldByName("the value")->SetValue(10);
+  t->Post();
+  t->Append();
+  t->FieldByName("item key")->SetAsString(QStringLiteral("x'; drop t --"));
+  t->FieldByName("the value")->SetValue(3);
+  t->Post();
+  Seek(*t, "item key", "plain");
+  t->Delete();
+  EXPECT_EQ(Rows(*check_, QStringLiteral("select [item key], [the value] from [odd items] order by [item key]")),
+            QStringList({"O'Neil|10", "x'; drop t --|3"}));
+}
+
+TEST_F(TableTest, IdentityComesBackAfterAnInsert) {
+  auto t = Table(QStringLiteral("clerk.shelf_notes"), QStringLiteral("tb_notes"));
+  t->FetchIdentity = true;
+  t->Open();
+  EXPECT_EQ(t->IdentityColumn(), "note_id");
+  t->Append();
+  t->FieldByName("shop_id")->SetAsString(QStringLiteral("S002"));
+  t->FieldByName("shelf")->SetAsString(QStringLiteral("Z9"));
+  t->Post();
+  const QStringList server = Rows(*check_, QStringLiteral("select note_id from clerk.shelf_notes where shelf = 'Z9'"));
+  ASSERT_EQ(server.size(), 1);
+  EXPECT_EQ(QString::number(t->LastIdentity()), server.first().section('.', 0, 0));
+  EXPECT_EQ(t->FieldByName("note_id")->AsString().section('.', 0, 0), server.first().section('.', 0, 0));
+}
+
+TEST_F(TableTest, LargeTextAndImageRoundTripByteForByte) {
+  Exec(*check_, QStringLiteral("create table t_big (id int not null, memo text null, pic image null, "
+                               "constraint t_big_pk primary key (id))"));
+  Exec(*check_, QStringLiteral("insert t_big values (1, 'small', 0x00ff)"));
+  db_->SetTextSize(4 * 1024 * 1024);
+  QByteArray text(1024 * 1024, 'x');
+  QByteArray image(1024 * 1024, '\0');
+  QRandomGenerator gen(7);
+  for (int i = 0; i < text.size(); ++i) text[i] = char('a' + gen.bounded(26));
+  for (int i = 0; i < image.size(); ++i) image[i] = char(gen.bounded(256));
+  text[100] = '\'';
+  {
+    auto t = Table(QStringLiteral("t_big"), QStringLiteral("tb_big"));
+    t->Open();
+    EXPECT_EQ(static_cast<TBlobField*>(t->FieldByName("pic"))->AsBytes(), QByteArray("\x00\xff", 2));
+    t->Edit();
+    static_cast<TBlobField*>(t->FieldByName("memo"))->SetAsBytes(text);
+    static_cast<TBlobField*>(t->FieldByName("pic"))->SetAsBytes(image);
+    t->Post();
+  }
+  // A second connection reads back the very bytes.
+  auto other = dstest::Connect(QStringLiteral("other"));
+  other->SetTextSize(4 * 1024 * 1024);
+  TQxTable back;
+  back.SetName(QStringLiteral("tb_back"));
+  back.DbName = QStringLiteral("other");
+  back.SetTableName(QStringLiteral("t_big"));
+  back.Open();
+  EXPECT_EQ(static_cast<TBlobField*>(back.FieldByName("memo"))->AsBytes(), text);
+  EXPECT_EQ(static_cast<TBlobField*>(back.FieldByName("pic"))->AsBytes(), image);
+}
