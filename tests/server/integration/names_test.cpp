@@ -95,4 +95,46 @@ TEST(Names, ThirtyBytesWorkToTheEnd) {
   EXPECT_EQ(scalar(c, "select count(*) from sysobjects where name = '" + t + "'"), "0");
 }
 
+TEST(Names, ObjectsWhoseStorageNamesOnceCollidedLiveTogether) {
+  ServerFixture server;
+  CtClient c;
+  ASSERT_TRUE(c.connect());
+  const char* steps[] = {
+      "use sample",
+      "create table canary (a int null)",
+      "create table [canary.x] (b int null)",
+      "create index x on canary (a)",
+      "create unique index y on canary (a)",
+      "create table [canary.y] (c int null)",
+      "insert canary values (1)",
+      "insert [canary.x] values (2)",
+      "insert [canary.y] values (3)",
+  };
+  for (const char* sql : steps) ASSERT_EQ(errorOf(c, sql), 0) << sql;
+  EXPECT_EQ(scalar(c, "select b from [canary.x]"), "2");
+  EXPECT_EQ(scalar(c, "select c from [canary.y]"), "3");
+  // The unique index still names itself in the duplicate-key error.
+  auto dup = c.run("insert canary values (1)");
+  ASSERT_TRUE(dup.firstError());
+  EXPECT_EQ(dup.firstError()->number, 2601);
+  EXPECT_NE(dup.firstError()->text.find("unique index 'y'"), std::string::npos) << dup.firstError()->text;
+  for (const char* sql : {"drop index canary.x", "drop index canary.y", "drop table [canary.x]",
+                          "drop table [canary.y]", "drop table canary"})
+    EXPECT_EQ(errorOf(c, sql), 0) << sql;
+}
+
+TEST(Names, SqliteTextsReachTheClientInTheFamilysNumbers) {
+  ServerFixture server;
+  CtClient c;
+  ASSERT_TRUE(c.connect());
+  for (const char* sql :
+       {"use sample", "create table vt (a int null)", "create view vv as select a from vt", "drop table vt"})
+    ASSERT_EQ(errorOf(c, sql), 0) << sql;
+  auto batch = c.run("select * from vv");
+  ASSERT_TRUE(batch.firstError());
+  EXPECT_EQ(batch.firstError()->number, 208) << batch.firstError()->text;
+  EXPECT_EQ(batch.firstError()->text.find("sample.dbo"), std::string::npos) << batch.firstError()->text;
+  EXPECT_EQ(scalar(c, "select 1"), "1");
+}
+
 }  // namespace
