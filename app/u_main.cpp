@@ -412,10 +412,16 @@ QWidget* Tf_main::BuildDataPage() {
     if (cur.row() == row) return;
     dbg_data_->setCurrentIndex(dataModel_->index(row, cur.isValid() ? cur.column() : 0));
   };
-  // A newly opened table shows its columns at the width of their contents (first rows).
-  connect(dataModel_, &QAbstractItemModel::modelReset, this, [this] {
+  // A newly opened table sizes its columns to the contents of its first rows (at most 300
+  // pixels each), once those rows have been read.
+  connect(dataModel_, &QAbstractItemModel::modelReset, this, [this] { sizeDataColumns_ = true; });
+  connect(dataModel_, &QAbstractItemModel::rowsInserted, this, [this] {
+    if (!sizeDataColumns_) return;
+    sizeDataColumns_ = false;
     QTimer::singleShot(0, this, [this] {
-      if (dataModel_->columnCount() > 0) dbg_data_->resizeColumnsToContents();
+      dbg_data_->resizeColumnsToContents();
+      for (int c = 0; c < dataModel_->columnCount(); ++c)
+        if (dbg_data_->columnWidth(c) > 300) dbg_data_->setColumnWidth(c, 300);
     });
   });
   l->addWidget(dbg_data_, 1);

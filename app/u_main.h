@@ -139,4 +139,5 @@ class Tf_main : public QMainWindow {
   TDBNavigatorWidget* nav_main_ = nullptr;
   QTableView* dbg_data_ = nullptr;
   TDataSetModel* dataModel_ = nullptr;
+  bool sizeDataColumns_ = false;
 };

@@ -122,6 +122,7 @@ TEST(DataPageTest, TableEditedOnTheDataPageIsReadBackThroughASecondConnection) {
   EXPECT_EQ(grid.rowCount(), 300);
   EXPECT_EQ(grid.index(RowOfId(grid, 299), 1).data().toString().trimmed(), QStringLiteral("item 299"));
   w.dbg_data()->scrollToTop();
+  QCoreApplication::processEvents();
   Shot(w, "main-data-page");
 
   // A cell edited in the grid is posted at once.
@@ -173,6 +174,8 @@ TEST(DataPageTest, TableEditedOnTheDataPageIsReadBackThroughASecondConnection) {
   EXPECT_EQ(w.nb_sql_main()->currentIndex(), pgData);
   EXPECT_GT(grid.rowCount(), 0);
   EXPECT_EQ(grid.index(0, 0).data().toString().trimmed(), QStringLiteral("BK1001"));
+  QCoreApplication::processEvents();
+  Shot(w, "main-data-page-books");
   ASSERT_TRUE(w.ClickPath({QStringLiteral("sample"), QStringLiteral("User Tables")}));
   EXPECT_FALSE(table->Active());
   EXPECT_FALSE(w.nb_sql_main()->isTabVisible(pgData));
