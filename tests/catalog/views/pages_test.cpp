@@ -185,10 +185,13 @@ TEST_F(PagesTest, PropertyRowsOfEveryKind) {
 
 TEST_F(PagesTest, InvertedFlagsAndTheRowCountSwitch) {
   // status2 bit 32768 (a smallint column: -32768): the database's log has no device of its own.
+  // The server refuses direct system table updates unless sa allows them.
+  viewtest::Exec(*db_, QStringLiteral("sp_configure 'allow updates to system tables', 1"));
   viewtest::Exec(*db_, QStringLiteral("update master.dbo.sysdatabases set status2 = -32768 where name = 'pgtwin'"));
   props_.Show(QStringLiteral("master"), okDatabase, QStringLiteral("pgtwin"));
   EXPECT_EQ(Value(props_, QStringLiteral("Has a decicated log device")), QStringLiteral("No"));
   viewtest::Exec(*db_, QStringLiteral("update master.dbo.sysdatabases set status2 = 0 where name = 'pgtwin'"));
+  viewtest::Exec(*db_, QStringLiteral("sp_configure 'allow updates to system tables', 0"));
   props_.Show(QStringLiteral("master"), okDatabase, QStringLiteral("pgtwin"));
   EXPECT_EQ(Value(props_, QStringLiteral("Has a decicated log device")), QStringLiteral("Yes"));
 
