@@ -190,3 +190,13 @@ TEST_F(QueryTest, DetailQueryFollowsItsMaster) {
   }
   EXPECT_GE(checked, 2);
 }
+
+TEST_F(QueryTest, NonAsciiTextFillsItsColumnWithoutLoss) {
+  dstest::Exec(*check_, QString::fromUtf8("create table q_utf (s varchar(12) null) insert q_utf values ('äöüßéç')"));
+  TQxQuery q;
+  q.SetName(QStringLiteral("q_utf_ds"));
+  q.DbName = QStringLiteral("db");
+  q.SetSQL(QStringLiteral("select s from q_utf"));
+  q.Open();
+  EXPECT_EQ(q.FieldByName("s")->AsString(), QString::fromUtf8("äöüßéç"));
+}
