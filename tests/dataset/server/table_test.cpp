@@ -158,8 +158,9 @@ TEST_F(TableTest, EveryUserAndSystemTableOfTheSampleOpens) {
     try {
       t.Open();
       t.Last();
-      const QString count = Rows(*check_, QStringLiteral("select count(*) from ") + name).first();
-      EXPECT_EQ(QString::number(t.RecordCount()), count);
+      // MaxRows bounds what the store takes.
+      const int count = Rows(*check_, QStringLiteral("select count(*) from ") + name).first().toInt();
+      EXPECT_EQ(t.RecordCount(), std::min(count, 10000));
     } catch (const Exception& e) {
       ADD_FAILURE() << e.Message().toStdString();
     }
