@@ -1,6 +1,6 @@
 // Stand-ins for the pieces of the main window that this build does not have yet: an explorer
-// that lists the server's databases only, catalogue pages that show nothing, no Data-page
-// table, and a result grid that runs each batch in the foreground through the command engine.
+// that lists the server's databases only, catalogue pages that show nothing, and a result grid
+// that runs each batch in the foreground through the command engine.
 #pragma once
 
 #include <QDateTime>
@@ -40,19 +40,6 @@ class TEmptyCatalogPages : public TCatalogPages {
   QString TableDDL(const QString&, const QString&) override { return {}; }
   QString UserTypeDDL(const QString&, const QString&) override { return {}; }
   QString UserDDL(const QString&, const QString&) override { return {}; }
-};
-
-// No table on the Data page.
-class TNoDataTable : public TDataTableComponent {
- public:
-  bool Active() const override { return false; }
-  void Close() override {}
-  void Open(const QString& name) override { name_ = name; }
-  void Refresh() override {}
-  QString TableName() const override { return name_; }
-
- private:
-  QString name_;
 };
 
 // Runs the script batch by batch ("go" on a line of its own ends a batch) on the main thread
