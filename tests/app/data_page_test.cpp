@@ -166,6 +166,18 @@ TEST(DataPageTest, TableEditedOnTheDataPageIsReadBackThroughASecondConnection) {
             QStringList{QStringLiteral("edited in window")});
   EXPECT_EQ(Rows(*side, QStringLiteral("select count(*) from shelf_stock")), QStringList{QStringLiteral("300")});
 
+  // The other pages read the catalogue on the same connection while the table stays open.
+  w.Model().Guarded([&] { w.Model().TabClick(pgProperties); });
+  EXPECT_TRUE(w.Model().RightCaption.endsWith(QStringLiteral("Properties of dbo.shelf_stock")));
+  w.Model().Guarded([&] { w.Model().TabClick(pgDdl); });
+  EXPECT_TRUE(w.Model().DdlText.contains(QStringLiteral("shelf_stock"))) << w.Model().DdlText.toStdString();
+  w.Model().Guarded([&] { w.Model().TabClick(pgData); });
+  ASSERT_TRUE(table->Active());
+  WaitForRows(grid);
+  EXPECT_EQ(grid.index(RowOfId(grid, 9), 1).data().toString().trimmed(), QStringLiteral("edited in window"));
+  for (const auto& e : ui.Events(TRecordingUiServices::Event::kMessageBox)) ADD_FAILURE() << e.text.toStdString();
+  for (const auto& e : ui.Events(TRecordingUiServices::Event::kQorixMessage)) ADD_FAILURE() << e.text.toStdString();
+
   // Another table reopens the page on it; a folder click closes it and hides the page.
   ASSERT_TRUE(w.ClickPath({QStringLiteral("sample"), QStringLiteral("User Tables"), QStringLiteral("dbo.books")}));
   ASSERT_TRUE(table->Active());
