@@ -3,6 +3,7 @@
 #include <QBrush>
 #include <QGuiApplication>
 #include <QPalette>
+#include <QTimer>
 #include <algorithm>
 
 QString TGridCellData::Cell(int col, int row) const {
@@ -17,6 +18,17 @@ void TGridCellData::SetCell(int col, int row, const QString& text) {
   auto& r = rows[static_cast<size_t>(row)];
   if (col >= static_cast<int>(r.size())) r.resize(static_cast<size_t>(col) + 1);
   r[static_cast<size_t>(col)] = text;
+}
+
+void TGridCellData::SetRow(int row, std::vector<QString>&& cells) {
+  if (row < 0) return;
+  if (row >= static_cast<int>(rows.size())) rows.resize(static_cast<size_t>(row) + 1);
+  auto& r = rows[static_cast<size_t>(row)];
+  if (r.size() <= cells.size()) {
+    r = std::move(cells);
+  } else {
+    for (size_t c = 0; c < cells.size(); ++c) r[c] = std::move(cells[c]);
+  }
 }
 
 void TGridCellData::SetRowCount(int n) { rowCount = std::max(n, fixedRows + 1); }
@@ -59,6 +71,7 @@ QVariant TGridCellModel::data(const QModelIndex& index, int role) const {
 
 void TGridCellModel::Refresh() {
   queued_.store(false);
+  sinceRefresh_.start();
   ++refreshes_;
   int rows = 0, cols = 0, fixed = 1;
   store_->Read([&](const TGridCellData& d) {
@@ -91,5 +104,15 @@ void TGridCellModel::Refresh() {
 
 void TGridCellModel::RequestRefresh() {
   if (queued_.exchange(true)) return;
-  QMetaObject::invokeMethod(this, [this] { Refresh(); }, Qt::QueuedConnection);
+  // A writer asks after every row; the view takes the rows at most every kRefreshIntervalMs,
+  // so the GUI thread stays free for its other events and the writer seldom meets it at
+  // the lock.
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        const qint64 since = sinceRefresh_.isValid() ? sinceRefresh_.elapsed() : kRefreshIntervalMs;
+        if (since >= kRefreshIntervalMs) Refresh();
+        else QTimer::singleShot(static_cast<int>(kRefreshIntervalMs - since), this, [this] { Refresh(); });
+      },
+      Qt::QueuedConnection);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QElapsedTimer>
 #include <QString>
 #include <atomic>
 #include <mutex>
@@ -23,6 +24,8 @@ struct TGridCellData {
   QString Cell(int col, int row) const;
   // Writes cell (Col, Row), growing the rows and columns kept as needed.
   void SetCell(int col, int row, const QString& text);
+  // Writes the cells of Row from column 0 on; cells past Cells keep their texts.
+  void SetRow(int row, std::vector<QString>&& cells);
   // Sets the row count, never below the fixed rows plus one row.
   void SetRowCount(int n);
   // Sets the column count, at least 1.
@@ -82,8 +85,10 @@ class TGridCellModel : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
   // Takes over the store's counts and announces every change (GUI thread).
   void Refresh();
-  // Queues one Refresh on the model's thread unless one is already queued (any thread).
+  // Queues one Refresh on the model's thread unless one is already queued (any thread); it
+  // runs at once or kRefreshIntervalMs after the previous one, whichever is later.
   void RequestRefresh();
+  static constexpr qint64 kRefreshIntervalMs = 40;
   // The number of refreshes run so far.
   int RefreshCount() const { return refreshes_; }
 
@@ -97,5 +102,6 @@ class TGridCellModel : public QAbstractTableModel {
   int cols_ = 0;
   int fixedRows_ = 1;
   int refreshes_ = 0;
+  QElapsedTimer sinceRefresh_;
   std::atomic<bool> queued_{false};
 };

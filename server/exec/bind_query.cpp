@@ -1,6 +1,8 @@
 // Binding and SQLite generation for queries: FROM items and joins (including the old outer-join
 // operators *= and =*), select lists with * expansion, WHERE, GROUP BY, HAVING, UNION, ORDER BY.
+#include <algorithm>
 #include <set>
+#include <utility>
 
 #include "server/exec/binder.h"
 #include "server/exec/errors.h"
@@ -108,6 +110,12 @@ std::string Binder::bindFromItem(const TableRef& ref, Scope& scope) {
 
 BoundQuery Binder::bindCore(const SelectCore& core, const Scope* outer, bool namedColumns,
                             const std::vector<OrderItem>* orderBy, std::string* orderSql) {
+  // An enclosing extended GROUP BY's aggregate capture does not reach into this query level.
+  struct CaptureOff {
+    std::vector<std::string>*& slot;
+    std::vector<std::string>* saved;
+    ~CaptureOff() { slot = saved; }
+  } captureOff{aggregateCapture_, std::exchange(aggregateCapture_, nullptr)};
   Scope scope;
   scope.outer = outer;
 
@@ -172,11 +180,17 @@ BoundQuery Binder::bindCore(const SelectCore& core, const Scope* outer, bool nam
   std::string list;
   bool anyAssign = false, anyRetrieve = false;
   bool aggregateQuery = !core.groupBy.empty();
+  // Per select-list column: its SQL, its alias and whether it holds an aggregate.
+  std::vector<std::string> columnSql, columnAlias;
+  std::vector<bool> columnAggregate;
   auto addColumn = [&](const BoundExpr& b, const std::string& name, const std::string& variable) {
     size_t n = q.columns.size() + 1;
     std::string alias = namedColumns ? quoteIdent(name.empty() ? "c" + std::to_string(n) : name)
                                      : "\"c" + std::to_string(n) + "\"";
     list += (list.empty() ? "" : ", ") + b.sql + " AS " + alias;
+    columnSql.push_back(b.sql);
+    columnAlias.push_back(alias);
+    columnAggregate.push_back(b.hasAggregate);
     q.columns.push_back(columnOf(b, name));
     q.assignTo.push_back(variable);
     if (b.hasAggregate) aggregateQuery = true;
@@ -220,8 +234,6 @@ BoundQuery Binder::bindCore(const SelectCore& core, const Scope* outer, bool nam
                    "A SELECT statement that assigns a value to a variable must not be combined with "
                    "data-retrieval operations.");
 
-  std::string sql = std::string("SELECT ") + (core.distinct ? "DISTINCT " : "") + list;
-  if (!from.empty()) sql += " FROM " + from;
   std::vector<std::string> whereTerms;
   for (size_t i = 0; i < terms.size(); ++i) {
     if (used[i]) continue;
@@ -234,15 +246,68 @@ BoundQuery Binder::bindCore(const SelectCore& core, const Scope* outer, bool nam
     whereTerms.push_back(std::move(c.sql));
   }
   std::string where = balancedJoin(whereTerms, " AND ");
-  if (!where.empty()) sql += " WHERE " + where;
-  if (!core.groupBy.empty()) {
-    std::string g;
-    for (const auto& e : core.groupBy) g += (g.empty() ? "" : ", ") + bindExpr(*e, scope).sql;
-    sql += " GROUP BY " + g;
-  }
-  if (core.having) {
-    sql += " HAVING " + bindCondition(*core.having, scope).sql;
-    aggregateQuery = true;
+  std::vector<std::string> groupSql;
+  for (const auto& e : core.groupBy) groupSql.push_back(bindExpr(*e, scope).sql);
+  std::string having = core.having ? bindCondition(*core.having, scope).sql : std::string();
+  if (core.having) aggregateQuery = true;
+
+  // The family's extended GROUP BY: a select-list column of this level's tables that is neither
+  // grouped nor aggregated makes the query return every row, each with its group's aggregates.
+  //   select type, title, sum(price) from titles group by type
+  // runs as the rows of titles joined to the grouped query on the group's columns.
+  bool extended = false;
+  if (!groupSql.empty())
+    for (size_t i = 0; i < columnSql.size() && !extended; ++i) {
+      if (columnAggregate[i]) continue;
+      if (std::find(groupSql.begin(), groupSql.end(), columnSql[i]) != groupSql.end()) continue;
+      for (const auto& src : scope.sources)
+        if (columnSql[i].find(src.sqlAlias + ".") != std::string::npos) extended = true;
+    }
+  std::string groupList;
+  for (const auto& x : groupSql) groupList += (groupList.empty() ? "" : ", ") + x;
+  std::string sql;
+  if (extended) {
+    // The select list again, each aggregate read from the grouped query `gq`.
+    std::string gq = newAlias();
+    std::vector<std::string> aggregates;
+    std::vector<std::string> outerSql = columnSql;
+    aggregateCapture_ = &aggregates;
+    captureAlias_ = gq;
+    for (size_t i = 0, item = 0; i < core.items.size(); ++i) {
+      if (core.items[i].expr->is<StarExpr>()) {
+        // A star stands for plain columns only; skip as many as it gave.
+        for (const auto& src : scope.sources) {
+          const auto& star = core.items[i].expr->as<StarExpr>();
+          if (star.table.empty() || star.table.name == src.exposed || star.table.name == src.table)
+            item += src.columns.size();
+        }
+        continue;
+      }
+      if (columnAggregate[item]) outerSql[item] = bindExpr(*core.items[i].expr, scope).sql;
+      ++item;
+    }
+    aggregateCapture_ = nullptr;
+    std::string inner, outer, join;
+    for (size_t g = 0; g < groupSql.size(); ++g) {
+      inner += (inner.empty() ? "" : ", ") + groupSql[g] + " AS \"g" + std::to_string(g + 1) + "\"";
+      join += std::string(join.empty() ? "" : " AND ") + gq + ".\"g" + std::to_string(g + 1) + "\" IS " +
+              groupSql[g];
+    }
+    for (size_t k = 0; k < aggregates.size(); ++k)
+      inner += ", " + aggregates[k] + " AS \"a" + std::to_string(k + 1) + "\"";
+    for (size_t i = 0; i < outerSql.size(); ++i)
+      outer += (outer.empty() ? "" : ", ") + outerSql[i] + " AS " + columnAlias[i];
+    std::string grouped = "SELECT " + inner + (from.empty() ? "" : " FROM " + from) +
+                          (where.empty() ? "" : " WHERE " + where) + " GROUP BY " + groupList +
+                          (having.empty() ? "" : " HAVING " + having);
+    sql = std::string("SELECT ") + (core.distinct ? "DISTINCT " : "") + outer + " FROM " + from + ", (" + grouped +
+          ") AS " + gq + " WHERE " + (where.empty() ? "" : "(" + where + ") AND ") + join;
+  } else {
+    sql = std::string("SELECT ") + (core.distinct ? "DISTINCT " : "") + list;
+    if (!from.empty()) sql += " FROM " + from;
+    if (!where.empty()) sql += " WHERE " + where;
+    if (!groupList.empty()) sql += " GROUP BY " + groupList;
+    if (!having.empty()) sql += " HAVING " + having;
   }
   // Without GROUP BY an aggregate query has exactly one row: count(*) over nothing is 0.
   if (aggregateQuery && core.groupBy.empty())

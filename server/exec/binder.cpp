@@ -213,6 +213,10 @@ static std::string sourceCode(const TypeDesc& t) {
     case SqlType::SmallDateTime:
     case SqlType::Money:
     case SqlType::SmallMoney:
+    case SqlType::Numeric:
+    case SqlType::Decimal:
+      // A numeric travels as decimal text: convert(int, 12.7) must read it as a number, not as
+      // a string (which only converts when it spells an integer).
       return std::to_string(typeCode(t.type));
     default:
       return "NULL";
@@ -353,7 +357,8 @@ BoundExpr Binder::bindLiteral(const LiteralExpr& e) {
       break;
     case LiteralKind::String:
       b.type = makeType(SqlType::VarChar, std::max<int32_t>(1, static_cast<int32_t>(e.text.size())));
-      b.sql = quoteText(e.text);
+      // The family has no empty string: '' is one blank ('abc' + '' + 'def' is 'abc def').
+      b.sql = quoteText(e.text.empty() ? std::string(" ") : e.text);
       break;
     case LiteralKind::Binary:
       b.type = makeType(SqlType::VarBinary, std::max<int32_t>(1, static_cast<int32_t>(e.bytes.size())));
@@ -526,6 +531,8 @@ BoundExpr Binder::bindBinary(const BinaryExpr& e, const Scope& scope) {
                             aLower ? a.type.type : b.type.type, aLower ? b.type.type : a.type.type);
     }
     r.type = *t;
+    // With set arithignore a zero divisor or an overflow gives NULL.
+    if (op == ArithOp::Div || op == ArithOp::Mod || isExactClass(*t)) r.nullable = true;
     if (isExactClass(*t)) {
       // Exact arithmetic: one t_exact call per chain of steps, each step with its own result type.
       char c = op == ArithOp::Add ? '+' : op == ArithOp::Sub ? '-' : op == ArithOp::Mul ? '*' : op == ArithOp::Div ? '/' : '%';
@@ -682,6 +689,10 @@ BoundExpr Binder::bindFunction(const FunctionExpr& e, const Scope& scope) {
       r.sql = "count(*)";
       r.type = makeType(SqlType::Int);
       r.nullable = false;
+      if (aggregateCapture_) {
+        aggregateCapture_->push_back(r.sql);
+        r.sql = captureAlias_ + ".\"a" + std::to_string(aggregateCapture_->size()) + "\"";
+      }
       return r;
     }
     if (e.args.size() != 1) throw wrongArgumentCount(name, 1);
@@ -719,6 +730,10 @@ BoundExpr Binder::bindFunction(const FunctionExpr& e, const Scope& scope) {
     } else {
       r.sql = name + "(" + a.sql + ")";
       r.type = a.type;
+    }
+    if (aggregateCapture_) {
+      aggregateCapture_->push_back(r.sql);
+      r.sql = captureAlias_ + ".\"a" + std::to_string(aggregateCapture_->size()) + "\"";
     }
     return r;
   }

@@ -165,6 +165,10 @@ class Binder {
   int aliasCounter_ = 0;
   bool noVariables_ = false;
   int aggregateDepth_ = 0;
+  // While an extended GROUP BY rebinds its select list: each aggregate's SQL goes here and the
+  // expression reads it back as <captureAlias_>."aN" from the grouped query.
+  std::vector<std::string>* aggregateCapture_ = nullptr;
+  std::string captureAlias_;
 };
 
 // Converts a SqlType + sizes into the type a TypeName stands for, resolving user types through

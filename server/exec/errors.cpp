@@ -66,6 +66,10 @@ SqlError notSupported(const std::string& what) {
   return SqlError(2812, 16, what + " is not supported by this server.");
 }
 
+bool isArithmeticError(const SqlError& e) {
+  return e.number() == 3606 || e.number() == 3607 || e.number() == 247;
+}
+
 bool abortsBatch(const SqlError& e) {
   switch (e.number()) {
     case 107:

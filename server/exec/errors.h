@@ -36,5 +36,7 @@ SqlError notSupported(const std::string& what);
 // when it compiles a batch, so nothing after such an error runs); every other run-time error
 // aborts only its own statement and the batch goes on.
 bool abortsBatch(const SqlError& e);
+// True for an arithmetic overflow or divide by zero (3606, 3607, 247), which set arithabort governs.
+bool isArithmeticError(const SqlError& e);
 
 }  // namespace tabsrv

@@ -25,7 +25,9 @@ class RuleContext : public BindContext {
   const std::string& databaseName() const override { return inner_.databaseName(); }
   const std::string& userName() const override { return inner_.userName(); }
   Variable* findVariable(const std::string&) override { return &value_; }
-  std::optional<std::pair<Value, TypeDesc>> global(const std::string& name) override { return inner_.global(name); }
+  std::optional<std::pair<Value, TypeDesc>> global(const std::string& name) override {
+    return inner_.global(name);
+  }
   std::string tempTableName(const std::string& name) const override { return inner_.tempTableName(name); }
   bool ansiNull() const override { return inner_.ansiNull(); }
 
@@ -61,9 +63,10 @@ void SessionImpl::createCheckConstraints(const TableInfo& t, const std::vector<c
     spec.database = t.database;
     spec.owner = t.owner;
     // An unnamed constraint is named after its table, column and a number, as the family does.
-    spec.name = !c.name.empty() ? c.name
-                                : t.name.substr(0, 10) + "_" + (columns[k].empty() ? "check" : columns[k].substr(0, 10)) +
-                                      "_" + std::to_string(t.id + static_cast<int32_t>(k) + 1);
+    spec.name = !c.name.empty()
+                    ? c.name
+                    : t.name.substr(0, 10) + "_" + (columns[k].empty() ? "check" : columns[k].substr(0, 10)) +
+                          "_" + std::to_string(t.id + static_cast<int32_t>(k) + 1);
     spec.type = "R";
     spec.tsqlText = "CHECK (" + c.check->toSql() + ")";
     // The condition must make sense for the table's columns before it is kept.
@@ -72,13 +75,17 @@ void SessionImpl::createCheckConstraints(const TableInfo& t, const std::vector<c
     scope.sources.push_back(Binder::sourceFor(t, {}, binder.newAlias()));
     binder.bindCondition(*c.check, scope);
     int32_t id = createTextObject(db_, spec);
-    SqlStatement link(*this, "UPDATE " + sqliteObjectName(t.database, "dbo", "sysobjects") +
-                                 " SET deltrig = ?1, sysstat2 = ?2 WHERE id = ?3");
+    SqlStatement link(*this,
+                      "UPDATE " + sqliteObjectName(t.database, "dbo", "sysobjects") +
+                          " SET deltrig = ?1, sysstat2 = ?2 WHERE id = ?3",
+                      SqlStatement::Access::Internal);
     link.bindAll({Value{int64_t{t.id}}, Value{kCheckConstraintStat2}, Value{int64_t{id}}});
     link.step();
     if (k == 0) {
-      SqlStatement first(*this, "UPDATE " + sqliteObjectName(t.database, "dbo", "sysobjects") +
-                                    " SET ckfirst = ?1 WHERE id = ?2");
+      SqlStatement first(
+          *this,
+          "UPDATE " + sqliteObjectName(t.database, "dbo", "sysobjects") + " SET ckfirst = ?1 WHERE id = ?2",
+          SqlStatement::Access::Internal);
       first.bindAll({Value{int64_t{id}}, Value{int64_t{t.id}}});
       first.step();
     }
@@ -88,8 +95,10 @@ void SessionImpl::createCheckConstraints(const TableInfo& t, const std::vector<c
 void SessionImpl::dropCheckConstraints(const TableInfo& t) {
   std::vector<int32_t> ids;
   {
-    SqlStatement q(*this, "SELECT id FROM " + sqliteObjectName(t.database, "dbo", "sysobjects") +
-                              " WHERE type = 'R' AND deltrig = ?1 AND (sysstat2 & ?2) <> 0");
+    SqlStatement q(*this,
+                   "SELECT id FROM " + sqliteObjectName(t.database, "dbo", "sysobjects") +
+                       " WHERE type = 'R' AND deltrig = ?1 AND (sysstat2 & ?2) <> 0",
+                   SqlStatement::Access::Internal);
     q.bindAll({Value{int64_t{t.id}}, Value{kCheckConstraintStat2}});
     while (q.step()) ids.push_back(sqlite3_column_int(q.get(), 0));
   }
@@ -107,8 +116,10 @@ std::vector<RowRule> SessionImpl::rowRules(const TableInfo& t) {
     r.statement = parseCondition(*text, column >= 0, &condition);
     if (!r.statement || !condition || !*condition) return;
     r.condition = condition->get();
-    SqlStatement name(*this, "SELECT rtrim(name) FROM " + sqliteObjectName(t.database, "dbo", "sysobjects") +
-                                 " WHERE id = ?1");
+    SqlStatement name(
+        *this,
+        "SELECT rtrim(name) FROM " + sqliteObjectName(t.database, "dbo", "sysobjects") + " WHERE id = ?1",
+        SqlStatement::Access::Internal);
     name.bindAll({Value{int64_t{objectId}}});
     if (name.step()) r.name = reinterpret_cast<const char*>(sqlite3_column_text(name.get(), 0));
     rules.push_back(std::move(r));
@@ -117,10 +128,13 @@ std::vector<RowRule> SessionImpl::rowRules(const TableInfo& t) {
   // Rules: the column's own binding, else its user datatype's.
   {
     std::vector<std::pair<int32_t, int>> bound;
-    SqlStatement q(*this, "SELECT c.colid, CASE WHEN c.domain <> 0 THEN c.domain ELSE coalesce(ty.domain, 0) END FROM " +
-                              sqliteObjectName(t.database, "dbo", "syscolumns") + " c LEFT JOIN " +
-                              sqliteObjectName(t.database, "dbo", "systypes") +
-                              " ty ON ty.usertype = c.usertype AND c.usertype >= 100 WHERE c.id = ?1 AND c.number = 0");
+    SqlStatement q(
+        *this,
+        "SELECT c.colid, CASE WHEN c.domain <> 0 THEN c.domain ELSE coalesce(ty.domain, 0) END FROM " +
+            sqliteObjectName(t.database, "dbo", "syscolumns") + " c LEFT JOIN " +
+            sqliteObjectName(t.database, "dbo", "systypes") +
+            " ty ON ty.usertype = c.usertype AND c.usertype >= 100 WHERE c.id = ?1 AND c.number = 0",
+        SqlStatement::Access::Internal);
     q.bindAll({Value{int64_t{t.id}}});
     while (q.step()) {
       int32_t colid = sqlite3_column_int(q.get(), 0), rule = sqlite3_column_int(q.get(), 1);
@@ -132,8 +146,10 @@ std::vector<RowRule> SessionImpl::rowRules(const TableInfo& t) {
   }
   std::vector<int32_t> checks;
   {
-    SqlStatement q(*this, "SELECT id FROM " + sqliteObjectName(t.database, "dbo", "sysobjects") +
-                              " WHERE type = 'R' AND deltrig = ?1 AND (sysstat2 & ?2) <> 0 ORDER BY id");
+    SqlStatement q(*this,
+                   "SELECT id FROM " + sqliteObjectName(t.database, "dbo", "sysobjects") +
+                       " WHERE type = 'R' AND deltrig = ?1 AND (sysstat2 & ?2) <> 0 ORDER BY id",
+                   SqlStatement::Access::Internal);
     q.bindAll({Value{int64_t{t.id}}, Value{kCheckConstraintStat2}});
     while (q.step()) checks.push_back(sqlite3_column_int(q.get(), 0));
   }
@@ -141,8 +157,8 @@ std::vector<RowRule> SessionImpl::rowRules(const TableInfo& t) {
   return rules;
 }
 
-void SessionImpl::verifyRow(const TableInfo& t, const std::vector<RowRule>& rules, const std::vector<Value>& row,
-                            const std::vector<bool>* changed) {
+void SessionImpl::verifyRow(const TableInfo& t, const std::vector<RowRule>& rules,
+                            const std::vector<Value>& row, const std::vector<bool>* changed) {
   for (const RowRule& r : rules) {
     if (r.column >= 0 && changed && !(*changed)[static_cast<size_t>(r.column)]) continue;
     std::string sql;
@@ -168,7 +184,8 @@ void SessionImpl::verifyRow(const TableInfo& t, const std::vector<RowRule>& rule
       params = binder.params();
     }
     // Only a false condition fails: an unknown one (a NULL value) passes.
-    SqlStatement st(*this, "SELECT CASE WHEN " + sql + " THEN 1 WHEN NOT " + sql + " THEN 0 END");
+    SqlStatement st(*this, "SELECT CASE WHEN " + sql + " THEN 1 WHEN NOT " + sql + " THEN 0 END",
+                    SqlStatement::Access::Internal);
     st.bindAll(params);
     if (!st.step() || sqlite3_column_type(st.get(), 0) == SQLITE_NULL || sqlite3_column_int(st.get(), 0) != 0)
       continue;
@@ -179,8 +196,8 @@ void SessionImpl::verifyRow(const TableInfo& t, const std::vector<RowRule>& rule
                          t.database + "', table '" + t.name + "', rule '" + r.name + "', column '" +
                          t.columns[static_cast<size_t>(r.column)].desc.name + "'.");
     throw SqlError(548, 16,
-                   "Check constraint violation occurred, dbname = '" + t.database + "', table name = '" + t.name +
-                       "', constraint name = '" + r.name + "'.");
+                   "Check constraint violation occurred, dbname = '" + t.database + "', table name = '" +
+                       t.name + "', constraint name = '" + r.name + "'.");
   }
 }
 

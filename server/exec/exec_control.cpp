@@ -109,10 +109,14 @@ void SessionImpl::runSet(const SetStatement& s) {
     options_.ansiNull = onOff(s);
   } else if (o == "quoted_identifier") {
     options_.quotedIdentifier = onOff(s);
-  } else if (o == "arithabort") {
-    options_.arithAbort = s.value.empty() || s.value.find("off") == std::string::npos;
-  } else if (o == "arithignore") {
-    options_.arithIgnore = s.value.empty() || s.value.find("off") == std::string::npos;
+  } else if (o == "arithabort" || o == "arithabort arith_overflow" || o == "arithabort numeric_truncation") {
+    // set arithabort [arith_overflow | numeric_truncation] on|off; numeric truncation always
+    // rounds to the target scale here, so only arith_overflow changes anything.
+    if (o != "arithabort numeric_truncation") options_.arithAbort = onOff(s);
+    info_.arithmeticErrorsAreNull = !options_.arithAbort && options_.arithIgnore;
+  } else if (o == "arithignore" || o == "arithignore arith_overflow") {
+    options_.arithIgnore = onOff(s);
+    info_.arithmeticErrorsAreNull = !options_.arithAbort && options_.arithIgnore;
   } else if (o == "showplan") {
     options_.showPlan = onOff(s);
   } else if (o == "forceplan") {

@@ -139,7 +139,10 @@ std::vector<ColumnDesc> SessionImpl::openCursor(int32_t id) {
 
 std::vector<std::vector<Value>> SessionImpl::fetchCursor(int32_t id, int32_t maxRows) {
   CursorState& c = cursorById(id);
-  if (!c.open) throw SqlError(kCursorNotOpen, 16, "The cursor '" + c.name + "' is not open.");
+  if (!c.open)
+    throw SqlError(559, 16,
+                   "Attempt to use a cursor '" + c.name +
+                       "' which is not open.  Use the system stored procedure sp_cursorinfo for more information.");
   std::vector<std::vector<Value>> out;
   while (static_cast<int32_t>(out.size()) < std::max(1, maxRows) && c.next < c.rows.size())
     out.push_back(c.rows[c.next++]);

@@ -48,6 +48,14 @@ void SessionImpl::runCreateTable(const CreateTableStatement& s) {
     // A column of a user type (sp_addtype phone_t, 'varchar(12)') keeps its usertype and, unless
     // it says NULL or NOT NULL, the type's own nullability.
     if (auto user = userTypeOf(*this, c.type)) {
+      // A #table lives in tempdb, so its user types must exist there as well.
+      if (temp) {
+        SqlStatement st(*this, "SELECT 1 FROM " + sqliteObjectName("tempdb", "dbo", "systypes") +
+                                   " WHERE name = ?1 AND usertype >= 100",
+                        SqlStatement::Access::Internal);
+        st.bindAll({Value{c.type.name}});
+        if (!st.step()) throw SqlError(2715, 16, "Can't find type '" + c.type.name + "'.");
+      }
       if (!temp) cs.userType = user->first;
       if (c.nullability == Nullability::Default) cs.nullable = user->second;
     }

@@ -90,9 +90,9 @@ void SessionImpl::runInsert(const InsertStatement& s) {
   for (int i : targets)
     if (i == identityCol) explicitIdentity = true;
   if (explicitIdentity && !identityInsert_.count(t.id))
-    throw SqlError(585, 16,
+    throw SqlError(584, 16,
                    "Explicit value specified for identity field in table '" + t.name +
-                       "' when 'SET IDENTITY_INSERT' is OFF or with a SELECT INTO/bulk copy.");
+                       "' when 'SET IDENTITY_INSERT' is OFF.");
 
   // The source rows are read completely first, so `insert t select * from t` sees no new rows.
   std::string sourceSql;
@@ -133,6 +133,14 @@ void SessionImpl::runInsert(const InsertStatement& s) {
     throw SqlError(213, 16,
                    "Insert error: column name or number of supplied values does not match table definition.");
 
+  // '5' into an int column is refused as the family does (257): character data needs convert().
+  if (!s.execute)
+    for (size_t k = 0; k < targets.size(); ++k) {
+      const TypeDesc& to = t.columns[targets[k]].desc.type;
+      if (!storableImplicitly(sourceTypes[k].type, to.type))
+        throw conversionError(ConversionError::ImplicitNotAllowed, ConversionKind::Implicit, sourceTypes[k].type,
+                              to.type);
+    }
   std::vector<std::vector<Value>> rows = std::move(executed);
   if (!s.execute) {
     SqlStatement src(*this, sourceSql);
@@ -194,7 +202,11 @@ void SessionImpl::runInsert(const InsertStatement& s) {
   }
   firing.fire(static_cast<int32_t>(rows.size()));
   tx.commit();
-  if (!isNull(lastIdentity)) identity_ = lastIdentity;
+  // An insert into a table without an identity column sets @@identity to 0.
+  if (identityCol < 0)
+    identity_ = Decimal{0, 0};
+  else if (!isNull(lastIdentity))
+    identity_ = lastIdentity;
   rowCount_ = static_cast<int32_t>(rows.size());
   done(false, rowCount_);
 }
@@ -235,7 +247,7 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
     if (c->identity)
       throw SqlError(4406, 16, "Column '" + c->desc.name + "' is an identity column and cannot be updated.");
     BoundExpr v = binder.bindHinted(*a.value, scope, &c->desc.type);
-    if (!v.isNullLiteral && !implicitConversionAllowed(v.type.type, c->desc.type.type))
+    if (!v.isNullLiteral && !storableImplicitly(v.type.type, c->desc.type.type))
       throw conversionError(ConversionError::ImplicitNotAllowed, ConversionKind::Implicit, v.type.type,
                             c->desc.type.type);
     if (v.isNullLiteral && !c->desc.nullable) throw nullNotAllowed(c->desc.name, t);
@@ -259,7 +271,7 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
   std::vector<int64_t> touched;
   if (!rules.empty()) {
     // The rows are noted before they change, so their new values can be tested afterwards.
-    SqlStatement q(*this, "SELECT DISTINCT rowid FROM (" + pick + ")");
+    SqlStatement q(*this, "SELECT DISTINCT rowid FROM (" + pick + ")", SqlStatement::Access::Internal);
     q.bindAll(binder.params());
     while (q.step()) touched.push_back(sqlite3_column_int64(q.get(), 0));
   }
@@ -271,7 +283,8 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
   if (!rules.empty()) {
     std::string cols;
     for (size_t i = 0; i < t.columns.size(); ++i) cols += (i ? ", " : "") + Binder::quoteIdent(t.columns[i].sqliteName);
-    SqlStatement row(*this, "SELECT " + cols + " FROM " + t.sqliteName + " WHERE rowid = ?1");
+    SqlStatement row(*this, "SELECT " + cols + " FROM " + t.sqliteName + " WHERE rowid = ?1",
+                     SqlStatement::Access::Internal);
     for (int64_t id : touched) {
       row.reset();
       row.bindAll({Value{id}});

@@ -138,7 +138,7 @@ SessionImpl::SessionImpl(sqlite3* db, int spid, SessionIdentity identity, Proces
   info_.host = id_.host;
   info_.program = id_.program;
   info_.spid = spid_;
-  registerExecFunctions(db_);
+  registerExecFunctions(db_, &info_);
   setSessionInfo(db_, &info_);
   permissions_ = std::make_unique<Permissions>(db_, id_.suid);
   // A blocked writer waits in 10 ms steps, gives up after the lock timeout, and stops at once
@@ -293,10 +293,7 @@ Variable* SessionImpl::findVariable(const std::string& name) {
 }
 
 std::string SessionImpl::tempTableName(const std::string& name) const {
-  // #tables are private: the stored name carries the spid, as the family's tempdb names do.
-  std::string suffix = std::to_string(spid_);
-  while (suffix.size() < 5) suffix = "0" + suffix;
-  return name + "_" + suffix;
+  return tempTableStoredName(name, spid_);
 }
 
 std::optional<std::pair<Value, TypeDesc>> SessionImpl::global(const std::string& name) {
@@ -378,6 +375,20 @@ void SessionImpl::runBatch(std::string_view sql, ResultSink& sink, std::map<std:
   std::vector<StatementPtr> statements;
   try {
     statements = parseBatch(sql, parseOptions());
+    // CREATE PROCEDURE, VIEW, TRIGGER, RULE and DEFAULT each need a batch of their own.
+    for (size_t i = 1; i < statements.size(); ++i) {
+      const char* what = nullptr;
+      switch (statements[i]->kind) {
+        case StatementKind::CreateProcedure: what = "PROCEDURE"; break;
+        case StatementKind::CreateView: what = "VIEW"; break;
+        case StatementKind::CreateTrigger: what = "TRIGGER"; break;
+        case StatementKind::CreateRule: what = "RULE"; break;
+        case StatementKind::CreateDefault: what = "DEFAULT"; break;
+        default: break;
+      }
+      if (what)
+        throw SqlError(111, 15, std::string("CREATE ") + what + " must be the first command in a query batch.");
+    }
   } catch (const SqlError& e) {
     if (!options_.parseOnly && !options_.noExec && runDatabaseBatch(sql)) {
       setCommand("AWAITING COMMAND");
@@ -442,6 +453,13 @@ Flow SessionImpl::runStatement(const Statement& s) {
     ++errorCount_;
     sendMessage(e.toMessage());
     done(true, -1);
+    if (options_.arithAbort && isArithmeticError(e)) {
+      // set arithabort arith_overflow on (the default): an overflow or a zero divisor rolls the
+      // transaction back and ends the batch, procedure callers included.
+      if (tranCount_ > 0) rollbackAll();
+      if (procDepth_ > 0) triggerAbort_ = true;
+      return Flow::Abort;
+    }
     return abortsBatch(e) ? Flow::Abort : Flow::Next;
   } catch (const Cancelled&) {
     throw;

@@ -13,10 +13,15 @@
 namespace tabsrv {
 namespace {
 
+// With arithabort arith_overflow off and arithignore on, these give NULL quietly.
 void divideByZero(sqlite3_context* ctx) {
+  if (arithmeticErrorsAreNull(static_cast<const SessionInfo*>(sqlite3_user_data(ctx))))
+    return sqlite3_result_null(ctx);
   resultSqlError(ctx, SqlError(3607, 16, "Divide by zero occurred."));
 }
 void overflow(sqlite3_context* ctx) {
+  if (arithmeticErrorsAreNull(static_cast<const SessionInfo*>(sqlite3_user_data(ctx))))
+    return sqlite3_result_null(ctx);
   resultSqlError(ctx, SqlError(3606, 16, "Arithmetic overflow occurred."));
 }
 
@@ -259,10 +264,10 @@ bool likeMatch(std::string_view value, std::string_view pattern, char32_t escape
   return ti == tokens.size();
 }
 
-int registerExecFunctions(sqlite3* db) {
+int registerExecFunctions(sqlite3* db, SessionInfo* info) {
   const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
-  int rc = sqlite3_create_function(db, "tx_div", 3, flags, nullptr, txDiv, nullptr, nullptr);
-  if (rc == SQLITE_OK) rc = sqlite3_create_function(db, "tx_mod", 3, flags, nullptr, txMod, nullptr, nullptr);
+  int rc = sqlite3_create_function(db, "tx_div", 3, flags, info, txDiv, nullptr, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_create_function(db, "tx_mod", 3, flags, info, txMod, nullptr, nullptr);
   if (rc == SQLITE_OK)
     rc = sqlite3_create_function(db, "tx_concat", -1, flags, nullptr, txConcat, nullptr, nullptr);
   if (rc == SQLITE_OK) rc = sqlite3_create_function(db, "tx_xor", 2, flags, nullptr, txXor, nullptr, nullptr);

@@ -7,10 +7,13 @@
 
 #include <string_view>
 
+#include "server/types/functions.h"
+
 namespace tabsrv {
 
-// Registers tx_div, tx_mod, tx_concat, tx_xor and tx_like on a connection; returns SQLite's code.
-int registerExecFunctions(sqlite3* db);
+// Registers tx_div, tx_mod, tx_concat, tx_xor, tx_like and tx_single on a connection; returns
+// SQLite's code. Division reads the session's arithmetic error setting from `info` (may be null).
+int registerExecFunctions(sqlite3* db, SessionInfo* info = nullptr);
 
 // T-SQL LIKE: % any run, _ one character, [abc] [a-f] [^x] sets, `escape` (0 for none) quoting the
 // next character. Case-sensitive, on UTF-8 characters; trailing blanks of `value` are ignored

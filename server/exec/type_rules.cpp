@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cmath>
 
+#include "server/types/convert.h"
+
 namespace tabsrv {
 
 TypeClass typeClass(SqlType t) {
@@ -269,6 +271,11 @@ TypeDesc sumType(const TypeDesc& t) {
 
 TypeDesc avgType(const TypeDesc& t) {
   return sumType(t);
+}
+
+bool storableImplicitly(SqlType from, SqlType to) {
+  if (isStringType(from) && isArithmeticType(to)) return false;
+  return implicitConversionAllowed(from, to);
 }
 
 Value padFixedChar(Value v, const TypeDesc& t) {

@@ -44,6 +44,9 @@ bool implicitlyComparable(const TypeDesc& a, const TypeDesc& b);
 TypeDesc sumType(const TypeDesc& t);
 // Result type of avg() over a column of type t.
 TypeDesc avgType(const TypeDesc& t);
+// True when INSERT or UPDATE may store a value of type `from` into a column of type `to` without
+// convert(): as implicitConversionAllowed, except that character data never becomes a number.
+bool storableImplicitly(SqlType from, SqlType to);
 // A value assigned to a char(n) variable or parameter, blank-padded to n as the family keeps it.
 Value padFixedChar(Value v, const TypeDesc& t);
 

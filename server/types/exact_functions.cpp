@@ -54,7 +54,9 @@ Decimal argExact(sqlite3_value* v) {
 
 // Checks `d` against the step's type: its precision for numerics, the range for money.
 void checkFits(const Decimal& d, const StepType& t) {
-  bool ok = t.kind == 'm' ? fitsMoney(d) : t.kind == 's' ? fitsSmallMoney(d) : fitsPrecision(d, t.precision, t.scale);
+  bool ok = t.kind == 'm'   ? fitsMoney(d)
+            : t.kind == 's' ? fitsSmallMoney(d)
+                            : fitsPrecision(d, t.precision, t.scale);
   if (!ok) throw arithmeticOverflow();
 }
 
@@ -67,6 +69,22 @@ Decimal applyStep(const Decimal& a, const Decimal& b, const StepType& t) {
   return r.value;
 }
 
+// Runs an exact function's body; an overflow or zero divisor gives NULL when the session's
+// arithabort/arithignore settings say so, else the error.
+template <typename Body>
+void arithmetic(sqlite3_context* ctx, Body&& body) {
+  try {
+    body();
+  } catch (const SqlError& e) {
+    if ((e.number() == 3606 || e.number() == 3607) &&
+        arithmeticErrorsAreNull(static_cast<const SessionInfo*>(sqlite3_user_data(ctx))))
+      return sqlite3_result_null(ctx);
+    resultSqlError(ctx, e);
+  } catch (const std::exception& e) {
+    resultSqlError(ctx, SqlError(7900, 16, e.what()));
+  }
+}
+
 void resultDecimal(sqlite3_context* ctx, const Decimal& d) {
   std::string s = formatDecimal(d);
   sqlite3_result_text(ctx, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
@@ -76,7 +94,7 @@ void resultDecimal(sqlite3_context* ctx, const Decimal& d) {
 // type, so `v + 0.01 * 3` and long chains keep the scale every intermediate has. NULL anywhere
 // gives NULL.
 void exactFn(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  guarded(ctx, [&] {
+  arithmetic(ctx, [&] {
     for (int i = 0; i < argc; i += 2)
       if (argNull(argv[i])) return sqlite3_result_null(ctx);
     Decimal acc = argExact(argv[0]);
@@ -87,7 +105,7 @@ void exactFn(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
 
 // t_exact_fit(x, step): x brought to the step's type ('=' step), e.g. an aggregate's result.
 void exactFitFn(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  guarded(ctx, [&] {
+  arithmetic(ctx, [&] {
     if (argNull(argv[0])) return sqlite3_result_null(ctx);
     StepType t = parseStep(argv[1]);
     t.op = '+';
@@ -143,9 +161,9 @@ void sumFinal(sqlite3_context* ctx) {
 
 }  // namespace
 
-int registerExactFunctions(sqlite3* db) {
-  int rc = define(db, "t_exact", -1, exactFn);
-  if (rc == SQLITE_OK) rc = define(db, "t_exact_fit", 2, exactFitFn);
+int registerExactFunctions(sqlite3* db, SessionInfo* info) {
+  int rc = define(db, "t_exact", -1, exactFn, true, info);
+  if (rc == SQLITE_OK) rc = define(db, "t_exact_fit", 2, exactFitFn, true, info);
   if (rc == SQLITE_OK) rc = define(db, "t_exact_cmp", 2, exactCmpFn);
   if (rc == SQLITE_OK)
     rc = sqlite3_create_function(db, "t_exact_sum", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, nullptr,

@@ -78,7 +78,7 @@ bool likeMatch(std::string_view pattern, std::string_view text);
 int registerStringFunctions(sqlite3* db);
 int registerMathFunctions(sqlite3* db);
 // Exact numeric and money arithmetic: t_exact, t_exact_fit, t_exact_cmp, t_exact_sum.
-int registerExactFunctions(sqlite3* db);
+int registerExactFunctions(sqlite3* db, SessionInfo* info);
 // Date functions read the session's dateformat/datefirst from `info` (may be null).
 int registerDateFunctions(sqlite3* db, SessionInfo* info);
 // canonicalDatePart's implementation (date_functions.cpp).

@@ -271,6 +271,7 @@ int registerContextFunctions(sqlite3* db, SessionInfo* info) {
   for (int n = 5; n <= 7 && rc == SQLITE_OK; ++n) rc = fn::define(db, "t_assign", n, assignFn, false, info);
   if (rc == SQLITE_OK) rc = fn::registerDateFunctions(db, info);
   if (rc == SQLITE_OK) rc = fn::registerSessionFunctions(db, info);
+  if (rc == SQLITE_OK) rc = fn::registerExactFunctions(db, info);
   return rc;
 }
 
@@ -281,7 +282,6 @@ int registerFunctions(sqlite3* db) {
   if (rc == SQLITE_OK) rc = fn::define(db, "t_isnull", 2, isnullFn);
   if (rc == SQLITE_OK) rc = fn::registerStringFunctions(db);
   if (rc == SQLITE_OK) rc = fn::registerMathFunctions(db);
-  if (rc == SQLITE_OK) rc = fn::registerExactFunctions(db);
   if (rc == SQLITE_OK) rc = registerContextFunctions(db, nullptr);
   return rc;
 }

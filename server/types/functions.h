@@ -28,7 +28,24 @@ struct SessionInfo {
   int32_t spid = 0;
   std::string dateFormat = "mdy";  // set dateformat, for text -> datetime conversions
   int dateFirst = 7;               // set datefirst, for datepart(dw, ...)
+  // set arithabort arith_overflow off with set arithignore on: a zero divisor or an overflow in
+  // arithmetic gives NULL without a message instead of an error.
+  bool arithmeticErrorsAreNull = false;
 };
+
+// The name a session's #table is kept under in tempdb: "#t" of spid 12 is "#t_00012", private to
+// the session as the family's tempdb names are.
+inline std::string tempTableStoredName(const std::string& name, int spid) {
+  std::string suffix = std::to_string(spid);
+  while (suffix.size() < 5) suffix = "0" + suffix;
+  return name + "_" + suffix;
+}
+
+// True when an arithmetic error of a user function with `info` as its user data (may be null)
+// is to give NULL instead (see SessionInfo::arithmeticErrorsAreNull).
+inline bool arithmeticErrorsAreNull(const SessionInfo* info) {
+  return info && info->arithmeticErrorsAreNull;
+}
 
 // Registers the collation t_decimal, t_assign, t_convert and every built-in on a connection.
 // Returns SQLite's result code. Session functions use defaults until setSessionInfo.

@@ -114,6 +114,8 @@ std::optional<ParsedName> parseObjectName(const std::string& text, const Session
     return std::nullopt;
   if (p.name.empty()) return std::nullopt;
   if (p.db.empty()) p.db = p.name[0] == '#' ? "tempdb" : info.database;
+  // object_id('#t') and object_id('tempdb..#t') name this session's own #t.
+  if (p.name[0] == '#' && p.db == "tempdb") p.name = tempTableStoredName(p.name, info.spid);
   return p;
 }
 
