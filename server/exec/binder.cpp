@@ -492,13 +492,19 @@ BoundExpr Binder::bindHinted(const Expr& expr, const Scope& scope, const TypeDes
 
 BoundExpr Binder::bindBinary(const BinaryExpr& e, const Scope& scope) {
   // `col = ?`, `? < col`: a marker takes the type of the other side.
+  // Beside a string in `+` (a concatenation) the marker is a string of its own length, not the
+  // other operand's: ? + '|' must not make the marker varchar(1).
+  auto hintFor = [&](const BoundExpr& other) -> const TypeDesc* {
+    if (e.op == BinaryOp::Add && isStringType(other.type.type)) return nullptr;
+    return &other.type;
+  };
   BoundExpr a, b;
   if (e.left->kind == ExprKind::Placeholder && e.right->kind != ExprKind::Placeholder) {
     b = bindExpr(*e.right, scope);
-    a = bindHinted(*e.left, scope, &b.type);
+    a = bindHinted(*e.left, scope, hintFor(b));
   } else {
     a = bindExpr(*e.left, scope);
-    b = bindHinted(*e.right, scope, &a.type);
+    b = bindHinted(*e.right, scope, hintFor(a));
   }
   // `status & 0x80`, `status & 0x80 = 0x80`: a binary constant beside an integer counts as the int
   // it spells (its last four bytes), so bitwise operators and comparisons work on flag words.
