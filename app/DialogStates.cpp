@@ -138,3 +138,47 @@ void TCalculatorState::Press(const QString& key) {
     fresh_ = true;
   }
 }
+
+TDesktopState::TDesktopState(const QString& folder) : Folder(QDir(folder).absolutePath()) {}
+
+void TDesktopState::ChooseView(TView view) {
+  if (view == vwList) return;
+  Checked = view;
+  Style = view;
+}
+
+void TDesktopState::UpOneLevel() {
+  QDir d(Folder);
+  if (d.cdUp()) Folder = d.absolutePath();
+}
+
+void TDesktopState::CopyFiles(const QStringList& files) {
+  clip_ = files;
+  cut_ = false;
+  CopyEnabled = false;
+}
+
+void TDesktopState::CutFiles(const QStringList& files) {
+  clip_ = files;
+  cut_ = true;
+  CutEnabled = false;
+}
+
+QStringList TDesktopState::Paste() {
+  QStringList failed;
+  for (const QString& f : std::as_const(clip_)) {
+    const QFileInfo src(f);
+    const QString target = QDir(Folder).filePath(src.fileName());
+    if (src.absoluteFilePath() == QFileInfo(target).absoluteFilePath()) continue;
+    if (!src.isFile() || QFileInfo::exists(target)) {
+      failed << src.fileName();
+      continue;
+    }
+    const bool ok = cut_ ? QFile::rename(f, target) : QFile::copy(f, target);
+    if (!ok) failed << src.fileName();
+  }
+  // A cut moves once; what was copied can be pasted again elsewhere.
+  if (cut_) clip_.clear();
+  CutEnabled = CopyEnabled = true;
+  return failed;
+}

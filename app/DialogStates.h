@@ -93,3 +93,34 @@ class TCalculatorState {
   bool fresh_ = true;   // the next digit starts a new number
   bool error_ = false;  // the display shows "Error" until C
 };
+
+// The Desktop page: the folder the file list shows, its mask, the view entry checked, and the
+// file clipboard of Cut File / Copy File / Paste File.
+class TDesktopState {
+ public:
+  // The view menu's entries; "List" has no effect.
+  enum TView { vwLargeIcons, vwSmallIcons, vwList, vwDetails };
+  explicit TDesktopState(const QString& folder = QDir::currentPath());
+  QString Folder;
+  QString Mask = QStringLiteral("*.sql");
+  // The entry checked and the view style shown (Details at start).
+  TView Checked = vwDetails;
+  TView Style = vwDetails;
+  bool CutEnabled = true;
+  bool CopyEnabled = true;
+  // Chooses a view entry: it becomes the only checked one; List changes nothing.
+  void ChooseView(TView view);
+  // Moves to the parent folder (the root stays).
+  void UpOneLevel();
+  // Remembers Files for a later paste; Cut moves them, Copy copies them. Disables its button.
+  void CopyFiles(const QStringList& files);
+  void CutFiles(const QStringList& files);
+  // Copies or moves the remembered files into Folder and enables both buttons. A file of the
+  // same name already there is kept and reported, never overwritten. Returns the names that
+  // could not be pasted.
+  QStringList Paste();
+
+ private:
+  QStringList clip_;
+  bool cut_ = false;
+};

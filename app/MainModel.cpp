@@ -417,7 +417,8 @@ void TMainModel::SummaryDblClick() {
     name = row.value(0);
   pages_->ShowProperties(sel.SelectedDb, k, name);
   PropertiesShownKey = ShownKey(sel.SelectedDb, name, k);
-  RightCaption = QStringLiteral("   Properties of ") + sel.SelectedObject;
+  // The caption names the member shown, not the folder it was picked from.
+  RightCaption = QStringLiteral("   Properties of ") + name;
   Notify();
 }
 

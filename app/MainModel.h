@@ -31,7 +31,7 @@ struct TMainSettings {
   QString Rdbms = QStringLiteral("Sybase SQL Server");
   QString ServerName = QStringLiteral("DSQUERY");
   QString UserName;
-  int SplitterPosition = 200;
+  int SplitterPosition = 260;
   int EditorHeight = 180;
   bool WordWrap = false;
   bool WrapToWindow = false;

@@ -1,10 +1,16 @@
 // The main window's pieces over the real components (see ServerComponents.h).
 #include "app/ServerComponents.h"
 
+#include <QDeadlineTimer>
+#include <QThread>
+#include <QTimer>
+
 #include "access/QorixDatabase.h"
 #include "access/QorixExceptions.h"
 #include "catalog/grid/QorixGrid.h"
 #include "catalog/service/QorixObjInfo.h"
+#include "catalog/views/QxPgProperties.h"
+#include "catalog/views/QxPgSummary.h"
 #include "catalog/views/QxSvrExplore.h"
 
 // --- Explorer -------------------------------------------------------------------------------
@@ -60,7 +66,7 @@ bool TServerExplorer::ClickPath(const QStringList& path) {
   return true;
 }
 
-// --- Definition texts -----------------------------------------------------------------------
+// --- Pages and definition texts -----------------------------------------------------------------------
 
 TObjInfoPages::TObjInfoPages(TQorixDatabase* db) : info_(std::make_unique<TQorixObjInfo>()) {
   info_->SetName(QStringLiteral("info"));
@@ -68,9 +74,30 @@ TObjInfoPages::TObjInfoPages(TQorixDatabase* db) : info_(std::make_unique<TQorix
   info_->PrefixObjWithOwner = false;
   info_->MsgDialogs = TMsgDialogs{};
   info_->ShowDbMessages = TShowDbMessages{smDbMsg, smDbErr};
+  properties_ = std::make_unique<TQxPgProperties>();
+  properties_->SetName(QStringLiteral("qx_properties"));
+  properties_->SetDatabase(db);
+  summary_ = std::make_unique<TQxPgSummary>();
+  summary_->SetName(QStringLiteral("qx_summary"));
+  summary_->SetDatabase(db);
 }
 
 TObjInfoPages::~TObjInfoPages() = default;
+
+void TObjInfoPages::ClearPages() {
+  properties_->Clear();
+  summary_->Clear();
+}
+
+void TObjInfoPages::ShowProperties(const QString& selectDb, int kind, const QString& name) {
+  properties_->Show(selectDb, TQxObjectKind(kind), name);
+}
+
+void TObjInfoPages::ShowSummary(const QString& selectDb, int kind, const QString& name) {
+  summary_->Show(selectDb, TQxObjectKind(kind), name);
+}
+
+QStringList TObjInfoPages::SummaryRow() const { return summary_->SelectedRow(); }
 
 QString TObjInfoPages::IndexDDL(const QString& selectDb, const QString& index, const QString& table) {
   info_->SetSelectDb(selectDb);
@@ -148,15 +175,40 @@ void TBackgroundResultGrid::Execute() {
   // Execute returns at once with a worker started, or without one when nothing ran (no
   // connection): the run lasts until the worker's end reaches this thread.
   running_ = grid_->Worker() != nullptr;
+  stopSent_ = attentionSent_ = false;
+  ++runNumber_;
 }
 
+// Stopping goes in two steps. The terminate request alone ends a run that is reading rows: the
+// worker sees it between rows and cancels on its own thread. Only a worker that is still busy
+// after kAttentionDelayMs (waiting on the server) gets the attention from this thread: with
+// FreeTDS an attention sent from a second thread while the worker moves between reads can
+// leave the worker's own cancel waiting for the connection's timeout.
 void TBackgroundResultGrid::Stop() {
-  if (running_) grid_->Stop();
+  if (!running_ || stopSent_) return;
+  stopSent_ = true;
+  Threadgrid* worker = grid_->Worker();
+  if (!worker) return;
+  worker->Terminate();
+  const int run = runNumber_;
+  QTimer::singleShot(kAttentionDelayMs, grid_.get(), [this, run] { SendAttention(run); });
+}
+
+void TBackgroundResultGrid::SendAttention(int run) {
+  // One attention per run, and none once the run has ended.
+  if (!running_ || run != runNumber_ || attentionSent_) return;
+  Threadgrid* worker = grid_->Worker();
+  if (!worker || !worker->Running()) return;
+  attentionSent_ = true;
+  grid_->Stop();
 }
 
 void TBackgroundResultGrid::StopAndWait() {
   if (!running_) return;
-  grid_->Stop();
+  Stop();
+  QDeadlineTimer until(kAttentionDelayMs);
+  while (grid_->Worker() && grid_->Worker()->Running() && !until.hasExpired()) QThread::msleep(5);
+  SendAttention(runNumber_);
   grid_->WaitForWorker();
 }
 

@@ -1,6 +1,6 @@
 // The main window's pieces over the real components: the explorer tree (TQxSvrExplore) on the
-// browsing connection, the definition texts of the catalogue service (TQorixObjInfo) and the
-// SQL page's result grid (TQorixGrid) running its batches on a worker over db_grid.
+// browsing connection, the property and summary pages (TQxPgProperties, TQxPgSummary), the
+// definition texts of the catalogue service (TQorixObjInfo) and the SQL page's result grid (TQorixGrid) running its batches on a worker over db_grid.
 #pragma once
 
 #include <QStringList>
@@ -12,6 +12,8 @@ class TQorixDatabase;
 class TQorixGrid;
 class TQorixObjInfo;
 class TQxSvrExplore;
+class TQxPgProperties;
+class TQxPgSummary;
 class TQxTreeNode;
 
 // The explorer tree over db.
@@ -33,31 +35,37 @@ class TServerExplorer : public TExplorerComponent {
   std::unique_ptr<TQxSvrExplore> tree_;
 };
 
-// Definition texts read through the catalogue service on db; the property and summary pages
-// stay empty in this build.
+// The property page, the summary page and the definition texts, each reading the catalogue
+// through db.
 class TObjInfoPages : public TCatalogPages {
  public:
   explicit TObjInfoPages(TQorixDatabase* db);
   ~TObjInfoPages() override;
-  void ClearPages() override {}
-  void ShowProperties(const QString&, int, const QString&) override {}
-  void ShowSummary(const QString&, int, const QString&) override {}
-  QStringList SummaryRow() const override { return {}; }
+  void ClearPages() override;
+  void ShowProperties(const QString& selectDb, int kind, const QString& name) override;
+  void ShowSummary(const QString& selectDb, int kind, const QString& name) override;
+  QStringList SummaryRow() const override;
   QString IndexDDL(const QString& selectDb, const QString& index, const QString& table) override;
   QString ObjectText(const QString& selectDb, const QString& name) override;
   QString TableDDL(const QString& selectDb, const QString& name) override;
   QString UserTypeDDL(const QString& selectDb, const QString& name) override;
   QString UserDDL(const QString& selectDb, const QString& name) override;
   TQorixObjInfo& Info() const { return *info_; }
+  TQxPgProperties& Properties() const { return *properties_; }
+  TQxPgSummary& Summary() const { return *summary_; }
 
  private:
   std::unique_ptr<TQorixObjInfo> info_;
+  std::unique_ptr<TQxPgProperties> properties_;
+  std::unique_ptr<TQxPgSummary> summary_;
 };
 
 // The SQL page's grid: a background TQorixGrid on db_grid. A run counts as in progress from
 // Execute until its end reached the main thread (the worker joined, OnThreadTerminate fired).
 class TBackgroundResultGrid : public TResultGridComponent {
  public:
+  // How long a stopped run may take to end by itself before the server is sent an attention.
+  static constexpr int kAttentionDelayMs = 250;
   explicit TBackgroundResultGrid(TQorixDatabase* dbGrid);
   ~TBackgroundResultGrid() override;
   void SetSQL(const QString& text) override;
@@ -78,5 +86,9 @@ class TBackgroundResultGrid : public TResultGridComponent {
   void Ended(const QString& error, const QString& message);
   std::unique_ptr<TQorixGrid> grid_;
   QString sql_;
+  void SendAttention(int run);
   bool running_ = false;
+  bool stopSent_ = false;
+  bool attentionSent_ = false;
+  int runNumber_ = 0;
 };

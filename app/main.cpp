@@ -1,7 +1,8 @@
 // The program tabulon: the application titled "Tabulon", the Qt user-interface services and
 // login dialogs, and the main window. Options:
 //   --server NAME --user NAME --password TEXT --connect   log in at start without the dialog
-//   --demo DIR   (offscreen) connect, click the first user database, run one query, write
+//   --demo DIR   (offscreen) connect, click the sample database, show its tables' summary, one
+//                table's properties and definition, run one script in the background, write
 //                screenshots of the window's pages into DIR and exit
 #include <QApplication>
 #include <QCommandLineParser>
@@ -81,12 +82,23 @@ int main(int argc, char** argv) {
         w.ClickPath({QStringLiteral("sample")});
         QApplication::processEvents();
         Shot(w, dir, "03-tree-click");
-        // A table of the sample database: its definition on the DDL page.
+        // The sample database's tables on the Summary page, one table's properties, then its
+        // definition on the DDL page.
+        if (w.ClickPath({"sample", "User Tables"})) {
+          w.nb_sql_main()->setCurrentIndex(pgSummary);
+          m.TabClick(pgSummary);
+          QApplication::processEvents();
+          Shot(w, dir, "04-summary");
+        }
         if (w.ClickPath({"sample", "User Tables", "dbo.books"})) {
+          w.nb_sql_main()->setCurrentIndex(pgProperties);
+          m.TabClick(pgProperties);
+          QApplication::processEvents();
+          Shot(w, dir, "05-properties");
           w.nb_sql_main()->setCurrentIndex(pgDdl);
           m.TabClick(pgDdl);
           QApplication::processEvents();
-          Shot(w, dir, "03-table-ddl");
+          Shot(w, dir, "06-table-ddl");
         }
         w.nb_sql_main()->setCurrentIndex(pgSql);
         m.TabClick(pgSql);
@@ -97,14 +109,14 @@ int main(int argc, char** argv) {
         QDeadlineTimer until(30000);
         while (m.Grid()->Active() && !until.hasExpired()) QApplication::processEvents(QEventLoop::AllEvents, 50);
         QApplication::processEvents();
-        Shot(w, dir, "04-sql-run");
+        Shot(w, dir, "07-sql-run");
         TSystemInfo info;
         TAboutBox about(info, &w);
         about.show();
-        Shot(about, dir, "05-about");
+        Shot(about, dir, "08-about");
         m.Guarded([&] { m.Disconnect(); });
         QApplication::processEvents();
-        Shot(w, dir, "06-disconnected");
+        Shot(w, dir, "09-disconnected");
       }
       w.close();
     }

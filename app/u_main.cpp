@@ -2,6 +2,8 @@
 #include "app/u_main.h"
 
 #include <QAction>
+#include <QActionGroup>
+#include <QListView>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -44,6 +46,9 @@
 #include "app/ServerComponents.h"
 #include "catalog/grid/QorixGrid.h"
 #include "catalog/views/QxSvrExplore.h"
+#include "catalog/views/QxListPageView.h"
+#include "catalog/views/QxPgProperties.h"
+#include "catalog/views/QxPgSummary.h"
 #include "catalog/views/QxSvrExploreView.h"
 #include "dataset/Field.h"
 #include "dataset/QxMemDataSet.h"
@@ -53,16 +58,6 @@ QFont DefaultFixedFont() {
   QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   f.setPointSize(9);
   return f;
-}
-
-QWidget* PlaceholderPage(const QString& text) {
-  auto* w = new QWidget;
-  auto* l = new QVBoxLayout(w);
-  auto* label = new QLabel(text);
-  label->setAlignment(Qt::AlignCenter);
-  label->setWordWrap(true);
-  l->addWidget(label);
-  return w;
 }
 
 const char* const kRunOptionNames[kRunOptionCount][3] = {
@@ -108,10 +103,16 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   pan_right_top_->setFrameShape(QFrame::StyledPanel);
   rl->addWidget(pan_right_top_);
   nb_sql_main_ = new QTabWidget;
-  nb_sql_main_->addTab(PlaceholderPage(QStringLiteral("The properties of the selected object are listed here.")),
-                       QStringLiteral("Properties"));
-  nb_sql_main_->addTab(PlaceholderPage(QStringLiteral("The objects of the selected folder are listed here.")),
-                       QStringLiteral("Summary"));
+  qx_properties_ = new TQxListPageView(&pages_->Properties());
+  qx_properties_->setObjectName(QStringLiteral("qx_properties"));
+  nb_sql_main_->addTab(qx_properties_, QStringLiteral("Properties"));
+  qx_summary_ = new TQxListPageView(&pages_->Summary());
+  qx_summary_->setObjectName(QStringLiteral("qx_summary"));
+  nb_sql_main_->addTab(qx_summary_, QStringLiteral("Summary"));
+  connect(qx_summary_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+    pages_->Summary().Contents().Selected = qx_summary_->indexOfTopLevelItem(item);
+    model_->Guarded([this] { model_->SummaryDblClick(); });
+  });
   nb_sql_main_->addTab(BuildDataPage(), QStringLiteral("Data"));
   nb_sql_main_->addTab(BuildSqlPage(), QStringLiteral("SQL"));
   text_editor_ = new QPlainTextEdit;
@@ -415,28 +416,116 @@ QWidget* Tf_main::BuildDesktopPage() {
   auto* w = new QWidget;
   auto* l = new QVBoxLayout(w);
   l->setContentsMargins(0, 0, 0, 0);
+  auto* bar = new QToolBar;
+  bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  TDesktopState& d = desktop_;
+  bar->addAction(AddAction("a_desktop_up_one", "Up", "", [this, &d] {
+    d.UpOneLevel();
+    ShowDesktop();
+  }, "Up one level"));
+  auto selectedFiles = [this] {
+    QStringList files;
+    const QModelIndexList rows = desktop_.Style == TDesktopState::vwDetails
+                                     ? shellList_->selectionModel()->selectedRows()
+                                     : iconList_->selectionModel()->selectedIndexes();
+    for (const QModelIndex& i : rows)
+      if (!fsModel_->isDir(i)) files << fsModel_->filePath(i);
+    return files;
+  };
+  bar->addAction(AddAction("a_desktop_cut", "Cut", "", [this, &d, selectedFiles] {
+    d.CutFiles(selectedFiles());
+    ShowDesktop();
+  }, "Cut File"));
+  bar->addAction(AddAction("a_desktop_copy", "Copy", "", [this, &d, selectedFiles] {
+    d.CopyFiles(selectedFiles());
+    ShowDesktop();
+  }, "Copy File"));
+  bar->addAction(AddAction("a_desktop_paste", "Paste", "", [this, &d] {
+    const QStringList failed = d.Paste();
+    ShowDesktop();
+    if (!failed.isEmpty())
+      throw Exception(QStringLiteral("Not pasted (a file of that name is already there): ") + failed.join(QStringLiteral(", ")));
+  }, "Paste File"));
+  auto* view = new QToolButton;
+  view->setText(QStringLiteral("View"));
+  view->setPopupMode(QToolButton::InstantPopup);
+  auto* viewMenu = new QMenu(view);
+  auto* group = new QActionGroup(viewMenu);
+  const char* const views[] = {"Large Icons", "Small Icons", "List", "Details"};
+  for (int v = 0; v < 4; ++v) {
+    QAction* a = viewMenu->addAction(QString::fromLatin1(views[v]));
+    a->setCheckable(true);
+    a->setObjectName(QStringLiteral("mi_file_exp_%1").arg(QString::fromLatin1(views[v]).remove(QLatin1Char(' '))));
+    group->addAction(a);
+    viewActions_[v] = a;
+    connect(a, &QAction::triggered, this, [this, v] {
+      desktop_.ChooseView(TDesktopState::TView(v));
+      ShowDesktop();
+    });
+  }
+  view->setMenu(viewMenu);
+  bar->addWidget(view);
+  l->addWidget(bar);
   cb_file_exp_ext_ = new QComboBox;
   cb_file_exp_ext_->setEditable(true);
   cb_file_exp_ext_->addItems({"*.sql", "*.*", "*.txt", "*.scr", "*.tbl", "*.exe"});
   cb_file_exp_ext_->setToolTip(QStringLiteral("Select a file mask or right click for options"));
   l->addWidget(cb_file_exp_ext_);
   fsModel_ = new QFileSystemModel(w);
-  fsModel_->setRootPath(QDir::currentPath());
-  fsModel_->setNameFilters({QStringLiteral("*.sql")});
+  fsModel_->setRootPath(d.Folder);
   fsModel_->setNameFilterDisables(false);
   shellList_ = new QTreeView;
+  shellList_->setObjectName(QStringLiteral("StShellListView1"));
   shellList_->setModel(fsModel_);
-  shellList_->setRootIndex(fsModel_->index(QDir::currentPath()));
+  shellList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   shellList_->setColumnWidth(0, 200);
+  // A list of one folder, not a tree: a double click on a folder opens it in place.
+  shellList_->setRootIsDecorated(false);
+  shellList_->setItemsExpandable(false);
+  iconList_ = new QListView;
+  iconList_->setModel(fsModel_);
+  iconList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  iconList_->setViewMode(QListView::IconMode);
+  iconList_->setResizeMode(QListView::Adjust);
+  iconList_->hide();
   l->addWidget(shellList_);
-  auto apply = [this](const QString& mask) {
-    fsModel_->setNameFilters(mask == QLatin1String("*.*") ? QStringList() : QStringList{mask});
-  };
-  connect(cb_file_exp_ext_, &QComboBox::currentTextChanged, this, apply);
-  connect(shellList_, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
-    if (!fsModel_->isDir(index) && model_->db().Connected()) LoadFile(fsModel_->filePath(index), true);
+  l->addWidget(iconList_);
+  connect(cb_file_exp_ext_, &QComboBox::currentTextChanged, this, [this](const QString& mask) {
+    desktop_.Mask = mask;
+    ShowDesktop();
   });
+  auto open = [this](const QModelIndex& index) {
+    if (fsModel_->isDir(index)) {
+      desktop_.Folder = fsModel_->filePath(index);
+      ShowDesktop();
+    } else if (model_->db().Connected()) {
+      model_->Guarded([&] { LoadFile(fsModel_->filePath(index), true); });
+    }
+  };
+  connect(shellList_, &QTreeView::doubleClicked, this, open);
+  connect(iconList_, &QListView::doubleClicked, this, open);
+  ShowDesktop();
   return w;
+}
+
+void Tf_main::ShowDesktop() {
+  const TDesktopState& d = desktop_;
+  fsModel_->setRootPath(d.Folder);
+  fsModel_->setNameFilters(d.Mask == QLatin1String("*.*") || d.Mask.isEmpty() ? QStringList() : QStringList{d.Mask});
+  const QModelIndex root = fsModel_->index(d.Folder);
+  shellList_->setRootIndex(root);
+  iconList_->setRootIndex(root);
+  const bool details = d.Style == TDesktopState::vwDetails;
+  shellList_->setVisible(details);
+  iconList_->setVisible(!details);
+  const int icon = d.Style == TDesktopState::vwLargeIcons ? 48 : 16;
+  iconList_->setIconSize(QSize(icon, icon));
+  iconList_->setGridSize(d.Style == TDesktopState::vwLargeIcons ? QSize(96, 80) : QSize(160, 24));
+  iconList_->setFlow(d.Style == TDesktopState::vwLargeIcons ? QListView::LeftToRight : QListView::TopToBottom);
+  iconList_->setWrapping(true);
+  for (int v = 0; v < 4; ++v) viewActions_[v]->setChecked(v == d.Checked);
+  Action("a_desktop_cut")->setEnabled(d.CutEnabled);
+  Action("a_desktop_copy")->setEnabled(d.CopyEnabled);
 }
 
 void Tf_main::ClickDatabase(int index) {
@@ -620,27 +709,31 @@ void Tf_main::Export() {
 }
 
 void Tf_main::PrintGrid() {
-  const auto cells = model_->Grid()->Cells();
-  if (cells.size() <= 1) return;
+  if (model_->Grid()->Cells().size() <= 1) return;
   QPrinter printer;
   QPrintDialog dlg(&printer, this);
   const bool selected = grid_->selectionModel()->hasSelection();
   dlg.setOption(QAbstractPrintDialog::PrintSelection, selected);
   if (dlg.exec() != QDialog::Accepted) return;
+  PrintGridTo(printer);
+}
+
+bool Tf_main::PrintGridTo(QPrinter& printer) {
+  const auto cells = model_->Grid()->Cells();
+  // A grid with its header row only has nothing to print.
+  if (cells.size() <= 1) return false;
   int cols = 0;
   for (const auto& r : cells) cols = std::max<int>(cols, r.size());
   QString text;
-  if (printer.printRange() == QPrinter::Selection && selected) {
+  if (printer.printRange() == QPrinter::Selection && grid_->selectionModel()->hasSelection()) {
     const auto r = resultGrid_->Grid().Selection;
     text = model_->GridText(r.top, r.left, r.bottom, r.right);
   } else {
     // All and a page range print the rows; the document keeps only the chosen pages.
     text = model_->GridText(model_->Grid()->KeepHeader() ? 0 : 1, 1, int(cells.size()) - 1, cols - 1);
   }
-  QTextDocument doc;
-  doc.setDefaultFont(grid_->font());
-  doc.setPlainText(text);
-  doc.print(&printer);
+  PrintText(printer, text.remove(QLatin1Char('\r')), grid_->font());
+  return true;
 }
 
 void Tf_main::PrintEditor(QPlainTextEdit* edit) {
@@ -648,6 +741,10 @@ void Tf_main::PrintEditor(QPlainTextEdit* edit) {
   QPrintDialog dlg(&printer, this);
   dlg.setOption(QAbstractPrintDialog::PrintSelection, edit->textCursor().hasSelection());
   if (dlg.exec() != QDialog::Accepted) return;
+  PrintEditorTo(edit, printer);
+}
+
+void Tf_main::PrintEditorTo(QPlainTextEdit* edit, QPrinter& printer) {
   QString text = edit->toPlainText();
   if (printer.printRange() == QPrinter::Selection && edit->textCursor().hasSelection()) {
     const QTextCursor c = edit->textCursor();
@@ -657,8 +754,14 @@ void Tf_main::PrintEditor(QPlainTextEdit* edit) {
                             c.selectionEnd() - last.position()};
     text = apptext::SelectedLines(text.split(QLatin1Char('\n')), sel).join(QLatin1Char('\n'));
   }
+  PrintText(printer, text, edit->font());
+}
+
+void Tf_main::PrintText(QPrinter& printer, const QString& text, const QFont& font) {
+  // One printed line per text line in the given font; QTextDocument::print keeps the pages of
+  // a page range and prints them.
   QTextDocument doc;
-  doc.setDefaultFont(edit->font());
+  doc.setDefaultFont(font);
   doc.setPlainText(text);
   doc.print(&printer);
 }

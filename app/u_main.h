@@ -10,6 +10,7 @@
 #include "dataset/DataSource.h"
 
 class QAction;
+class QPrinter;
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
@@ -19,6 +20,7 @@ class QTableWidget;
 class QTreeWidget;
 class QToolButton;
 class QTreeView;
+class QListView;
 class QFileSystemModel;
 class QComboBox;
 class QListWidget;
@@ -27,6 +29,7 @@ class TObjInfoPages;
 class TBackgroundResultGrid;
 class TQorixGridView;
 class TQxSvrExploreView;
+class TQxListPageView;
 class TDBNavigatorWidget;
 
 class Tf_main : public QMainWindow {
@@ -42,8 +45,12 @@ class Tf_main : public QMainWindow {
   QTabWidget* nb_explorer() const { return nb_explorer_; }
   QPlainTextEdit* editor() const { return editor_; }
   TQxSvrExploreView* qx_explorer() const { return tree_; }
+  TDesktopState& Desktop() { return desktop_; }
   TQorixGridView* g_sql() const { return grid_; }
   TServerExplorer& Explorer() const { return *explorer_; }
+  TObjInfoPages& Pages() const { return *pages_; }
+  TQxListPageView* qx_properties() const { return qx_properties_; }
+  TQxListPageView* qx_summary() const { return qx_summary_; }
   TBackgroundResultGrid& ResultGrid() const { return *resultGrid_; }
   // Shows the model's state.
   void Refresh();
@@ -54,6 +61,11 @@ class Tf_main : public QMainWindow {
   bool ClickPath(const QStringList& path);
   // The editor's run text: its selected lines or its whole text.
   QString RunText() const;
+  // Prints the result grid (its rows, or the selected block for a selection range) on a set-up
+  // printer; false when the grid has nothing to print.
+  bool PrintGridTo(QPrinter& printer);
+  // Prints an editor's lines (the selected lines for a selection range).
+  void PrintEditorTo(QPlainTextEdit* edit, QPrinter& printer);
 
  protected:
   void changeEvent(QEvent* event) override;
@@ -68,6 +80,8 @@ class Tf_main : public QMainWindow {
   QWidget* BuildDesktopPage();
   QWidget* BuildDataPage();
   void BuildTextEditorMenu();
+  // Shows the Desktop page's state: folder, mask, view style, checked entry, buttons.
+  void ShowDesktop();
   void UpdateRecentMenu();
   void ApplySettings();
   // The first activation restores the saved settings into the widgets.
@@ -76,6 +90,7 @@ class Tf_main : public QMainWindow {
   void Export();
   void PrintGrid();
   void PrintEditor(QPlainTextEdit* edit);
+  static void PrintText(QPrinter& printer, const QString& text, const QFont& font);
   void OpenFile();
   void SaveFile(bool ask);
   void LoadFile(const QString& name, bool addToRecent);
@@ -95,6 +110,8 @@ class Tf_main : public QMainWindow {
   QTabWidget* nb_explorer_ = nullptr;
   QTabWidget* nb_sql_main_ = nullptr;
   TQxSvrExploreView* tree_ = nullptr;
+  TQxListPageView* qx_properties_ = nullptr;
+  TQxListPageView* qx_summary_ = nullptr;
   QPlainTextEdit* editor_ = nullptr;
   QPlainTextEdit* text_editor_ = nullptr;
   TQorixGridView* grid_ = nullptr;
@@ -102,6 +119,10 @@ class Tf_main : public QMainWindow {
   QPlainTextEdit* historyMemo_ = nullptr;
   QToolButton* runOptions_[kRunOptionCount] = {};
   QTreeView* shellList_ = nullptr;
+  QListView* iconList_ = nullptr;
+  QAction* viewActions_[4] = {};
+  // The Desktop page's folder, mask, view and file clipboard.
+  TDesktopState desktop_;
   QFileSystemModel* fsModel_ = nullptr;
   QComboBox* cb_file_exp_ext_ = nullptr;
   bool refreshing_ = false;

@@ -3,6 +3,7 @@
 
 #include <QtEndian>
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "dataset/QxDataSetErrors.h"
@@ -92,11 +93,14 @@ TQorixBlobListItem* TQorixBlobList::Append(int32_t blobId, int32_t fieldNo) {
 }
 
 int32_t TQorixBlobList::NextBlobId() {
-  ++nextId_;
+  // A counter loaded from a stream may stand anywhere, its end included: past the largest
+  // id the count starts again at 1 instead of overflowing.
+  const auto after = [](int32_t id) { return id >= INT32_MAX || id < 0 ? 1 : id + 1; };
+  nextId_ = after(nextId_);
   int32_t candidate = nextId_;
   // Every item is checked, not only the last one: ids loaded from a stream or given out while
   // the counter stayed behind may lie anywhere in the list.
-  while (idUses_.value(candidate, 0) > 0) ++candidate;
+  while (idUses_.value(candidate, 0) > 0) candidate = after(candidate);
   return candidate;
 }
 

@@ -20,3 +20,10 @@ build_all() {
   cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
   cmake --build build -j"$(nproc)"
 }
+
+# The sanitizer configuration: the access and dataset layers and their tests under
+# AddressSanitizer and UndefinedBehaviorSanitizer in build-asan (the server is built normally).
+build_sanitized() {
+  cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTABULON_SANITIZE=ON
+  cmake --build build-asan -j"${TABULON_JOBS:-$(nproc)}" --target sanitized_tests
+}

@@ -1,7 +1,9 @@
 // tabulon-server: the local TDS 5.0 server. Usage:
-//   tabulon-server --port N --data DIR [--port-file FILE] [--name NAME]
+//   tabulon-server --port N --data DIR [--port-file FILE] [--name NAME] [--stop-timeout MS]
 // Listens on 127.0.0.1 only; port 0 picks a free port, printed as "listening on 127.0.0.1:<port>"
-// and written to the port file. SIGTERM or SIGINT stops it cleanly (exit status 0).
+// and written to the port file. SIGTERM or SIGINT stops it cleanly (exit status 0): every session
+// is told to end, and after --stop-timeout milliseconds (default 10000) the process exits even if
+// a session's thread is still busy; committed work is already safe in SQLite's write-ahead log.
 #include <signal.h>
 
 #include <cstdio>
@@ -24,11 +26,13 @@ struct Options {
   std::string dataDir;
   std::string portFile;
   std::string name = "TABULON";
+  int stopTimeoutMs = 10000;
 };
 
 [[noreturn]] void usage(const std::string& why) {
-  std::cerr << "tabulon-server: " << why << "\n"
-            << "usage: tabulon-server --port N --data DIR [--port-file FILE] [--name NAME]\n";
+  std::cerr
+      << "tabulon-server: " << why << "\n"
+      << "usage: tabulon-server --port N --data DIR [--port-file FILE] [--name NAME] [--stop-timeout MS]\n";
   std::exit(2);
 }
 
@@ -52,6 +56,12 @@ Options parseArguments(int argc, char** argv) {
       o.portFile = value();
     } else if (arg == "--name") {
       o.name = value();
+    } else if (arg == "--stop-timeout") {
+      std::string v = value();
+      char* end = nullptr;
+      long ms = std::strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end != '\0' || ms < 0 || ms > 3600000) usage("bad stop timeout " + v);
+      o.stopTimeoutMs = static_cast<int>(ms);
     } else {
       usage("unknown argument " + arg);
     }
@@ -103,7 +113,14 @@ int main(int argc, char** argv) {
     int signal = 0;
     sigwait(&stopSignals, &signal);
     log.write(std::string("stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
-    server->stop();
+    if (!server->stop(std::chrono::milliseconds(options.stopTimeoutMs))) {
+      // A session's thread is still running (a statement that does not look at its cancel
+      // flag). Its connection to the store is left as it is; SQLite's log keeps what was committed.
+      log.write("stopped after " + std::to_string(options.stopTimeoutMs) +
+                " ms with sessions still running; exiting anyway");
+      std::cout.flush();
+      std::_Exit(0);
+    }
     server.reset();
     engine.reset();
     log.write("stopped");

@@ -86,6 +86,7 @@ struct CommandText {
   std::string text;
   bool more = false;  // the last piece came with CS_MORE
   CS_INT lastResult = 0;  // the result type ct_results gave last
+  int single = -1;        // whether the text holds one SELECT: 1, 0, or -1 until known
 };
 std::unordered_map<CS_COMMAND*, CommandText> g_commandTexts;
 std::atomic<CS_INT> g_requestId{0};
@@ -1414,6 +1415,10 @@ void ClearPending(CS_CONNECTION* con, CS_COMMAND* cmd) {
 // the command is read up to the server's acknowledgement of the attention (so the connection
 // is ready for the next command), the timeout text is queued as an error, and the call fails.
 CS_RETCODE FinishIfTimedOut(CS_COMMAND* cmd, CS_RETCODE rc, const char* call) {
+  // What the call read is delivered (FreeTDS's ct_fetch peeks at the next token after a row and
+  // may time out there with the row in hand); the cancel stays pending on the command, so the
+  // next call returns at once and fails with the timeout.
+  if (rc == CS_SUCCEED || rc == CS_ROW_FAIL) return rc;
   CS_CONNECTION* con = nullptr;
   CS_CONTEXT* ctx = nullptr;
   {
@@ -1684,6 +1689,7 @@ CS_RETCODE Library::ct_command(CS_COMMAND* cmd, CS_INT type, const CS_VOID* buff
     const std::string piece = TextArg(static_cast<const CS_CHAR*>(buffer), buflen);
     kept.text = kept.more ? kept.text + piece : piece;
     kept.more = option == CS_MORE;
+    kept.single = -1;
   } else if (rc == CS_SUCCEED) {
     g_commandTexts.erase(cmd);
   }
@@ -1699,14 +1705,25 @@ CS_RETCODE Library::ct_res_info(CS_COMMAND* cmd, CS_INT type, CS_VOID* buffer, C
   if (!buffer) return CS_FAIL;
   std::string text;
   CS_INT lastResult = 0;
+  int single = 0;  // the text holds one SELECT: 1 yes, 0 no, -1 not yet known
   {
     std::lock_guard lock(g_mutex);
     auto it = g_commandTexts.find(cmd);
     if (it != g_commandTexts.end()) {
-      text = it->second.text;
       lastResult = it->second.lastResult;
+      single = it->second.single;
+      // A batch of many statements (a script) is looked at once, not at each of its results.
+      if (single != 0) text = it->second.text;
     }
   }
+  if (single < 0) {
+    std::vector<size_t> orderBys, computes;
+    single = SingleSelectClauses(SqlTokens(text), orderBys, computes) ? 1 : 0;
+    std::lock_guard lock(g_mutex);
+    if (auto it = g_commandTexts.find(cmd); it != g_commandTexts.end() && it->second.text == text)
+      it->second.single = single;
+  }
+  if (single == 0) text.clear();
   if (type == CS_NUM_COMPUTES) {
     // The statement's COMPUTE clauses; a compute result has at least its own.
     CS_INT n = ComputeClausesOf(text);

@@ -3,6 +3,7 @@
 #include <QBrush>
 #include <QGuiApplication>
 #include <QPalette>
+#include <QTimer>
 #include <algorithm>
 
 QString TGridCellData::Cell(int col, int row) const {
@@ -59,6 +60,7 @@ QVariant TGridCellModel::data(const QModelIndex& index, int role) const {
 
 void TGridCellModel::Refresh() {
   queued_.store(false);
+  sinceRefresh_.start();
   ++refreshes_;
   int rows = 0, cols = 0, fixed = 1;
   store_->Read([&](const TGridCellData& d) {
@@ -91,5 +93,15 @@ void TGridCellModel::Refresh() {
 
 void TGridCellModel::RequestRefresh() {
   if (queued_.exchange(true)) return;
-  QMetaObject::invokeMethod(this, [this] { Refresh(); }, Qt::QueuedConnection);
+  // A writer asks after every row; the view takes the rows at most every kRefreshIntervalMs,
+  // so the GUI thread stays free for its other events and the writer seldom meets it at
+  // the lock.
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        const qint64 since = sinceRefresh_.isValid() ? sinceRefresh_.elapsed() : kRefreshIntervalMs;
+        if (since >= kRefreshIntervalMs) Refresh();
+        else QTimer::singleShot(static_cast<int>(kRefreshIntervalMs - since), this, [this] { Refresh(); });
+      },
+      Qt::QueuedConnection);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QElapsedTimer>
 #include <QString>
 #include <atomic>
 #include <mutex>
@@ -82,8 +83,10 @@ class TGridCellModel : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
   // Takes over the store's counts and announces every change (GUI thread).
   void Refresh();
-  // Queues one Refresh on the model's thread unless one is already queued (any thread).
+  // Queues one Refresh on the model's thread unless one is already queued (any thread); it
+  // runs at once or kRefreshIntervalMs after the previous one, whichever is later.
   void RequestRefresh();
+  static constexpr qint64 kRefreshIntervalMs = 40;
   // The number of refreshes run so far.
   int RefreshCount() const { return refreshes_; }
 
@@ -97,5 +100,6 @@ class TGridCellModel : public QAbstractTableModel {
   int cols_ = 0;
   int fixedRows_ = 1;
   int refreshes_ = 0;
+  QElapsedTimer sinceRefresh_;
   std::atomic<bool> queued_{false};
 };

@@ -6,7 +6,9 @@
 #include <QLocale>
 #include <QTime>
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "access/QorixDatabase.h"
 #include "access/QorixExceptions.h"
@@ -70,11 +72,31 @@ void Threadgrid::Join() {
   if (thread_.joinable()) thread_.join();
 }
 
-void Threadgrid::Cancel() {
-  // Only the attention: it is the library's cancel meant for use while another thread is
-  // inside a call on the connection. In cursor mode the worker closes the cursor itself
-  // when it sees the terminate request; nothing here touches the worker's command.
-  if (grid_ && grid_->connection_) ctlib::ct_cancel(grid_->connection_, nullptr, CS_CANCEL_ATTN);
+namespace {
+long long SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+             .count() +
+         1;
+}
+}  // namespace
+
+void Threadgrid::EnterWait() { waitSince_.store(SteadyMs()); }
+
+void Threadgrid::LeaveWait() { waitSince_.store(0); }
+
+bool Threadgrid::Cancel() {
+  // Only the attention, the library's cancel meant for use while another thread is inside a
+  // call on the connection; nothing here touches the worker's command (in cursor mode the
+  // worker closes the cursor itself when it sees the terminate request). A worker that has
+  // waited this long inside one call is in FreeTDS's network wait, which takes the attention
+  // over through its wake-up pipe.
+  if (attentionSent_.load()) return true;
+  const long long since = waitSince_.load();
+  if (since == 0 || SteadyMs() - since < kAttentionAfterMs) return false;
+  if (!grid_ || !grid_->connection_) return false;
+  attentionSent_.store(true);
+  ctlib::ct_cancel(grid_->connection_, nullptr, CS_CANCEL_ATTN);
+  return true;
 }
 
 void Threadgrid::Execute() {
@@ -96,11 +118,7 @@ TQorixGrid::TQorixGrid(TComponent* owner) : TComponent(owner) {
 
 TQorixGrid::~TQorixGrid() {
   if (worker_) {
-    if (worker_->Running()) {
-      worker_->Terminate();
-      worker_->Cancel();
-    }
-    worker_->Join();
+    StopAndJoin();
     worker_.reset();
   }
   cursorGuard_.reset();
@@ -120,10 +138,7 @@ void TQorixGrid::Notification(TComponent* component, TOperation operation) {
   TComponent::Notification(component, operation);
   if (operation == TOperation::opRemove && component == database_) {
     // A connection going away during a run: the worker must be gone first.
-    if (worker_) {
-      Stop();
-      worker_->Join();
-    }
+    if (worker_) StopAndJoin();
     DropCommand();
     database_ = nullptr;
     if (component == ownDatabase_) ownDatabase_ = nullptr;
@@ -258,26 +273,31 @@ void TQorixGrid::ResetCommand() {
 // ---------------------------------------------------------------- batches
 
 // A terminator counts when it directly follows a blank or a line feed and is directly
-// followed by CR; the earlier of the two forms is taken at each step.
+// followed by the line end: CR (a CR LF line) or, for text with bare LF line ends, LF. The
+// earliest of these forms is taken at each step.
 QStringList TQorixGrid::SplitScript(const QString& sql, const QString& terminator) {
   QStringList out;
-  const QString t = (terminator.toLower() + QLatin1Char('\r')).left(30);
+  const QString word = terminator.toLower();
+  const QString tcr = (word + QLatin1Char('\r')).left(30);
+  const QString tlf = (word + QLatin1Char('\n')).left(30);
   const QString s = sql + QLatin1Char('\r');
   const QString low = s.toLower();
+  const QString forms[4] = {QLatin1Char(' ') + tcr, QLatin1Char('\n') + tcr, QLatin1Char(' ') + tlf,
+                            QLatin1Char('\n') + tlf};
   qsizetype pos = 0, start = 0;
   bool found = false;
   for (;;) {
-    const qsizetype blank = low.indexOf(QLatin1Char(' ') + t, pos);
-    const qsizetype lf = low.indexOf(QLatin1Char('\n') + t, pos);
     qsizetype m = -1;
-    if (blank >= 0 && (lf < 0 || blank < lf)) m = blank;
-    else m = lf;
+    for (const QString& f : forms) {
+      const qsizetype at = low.indexOf(f, pos);
+      if (at >= 0 && (m < 0 || at < m)) m = at;
+    }
     if (m < 0) break;
     found = true;
     qsizetype end = m;
     if (s[m] == QLatin1Char('\n') && end > start && s[end - 1] == QLatin1Char('\r')) --end;
     out << s.mid(start, std::max<qsizetype>(0, end - start));
-    start = m + 1 + t.size();
+    start = m + 1 + tcr.size();
     pos = start;
   }
   if (!found) return {s};
@@ -425,11 +445,35 @@ void TQorixGrid::ThreadDone() {
 void TQorixGrid::Stop() {
   if (!worker_ || !worker_->Running()) return;
   worker_->Terminate();
-  worker_->Cancel();
+  if (worker_->Cancel()) return;
+  // The worker sees the request after the row at hand; should it instead be waiting for the
+  // server, the attention follows once that wait has lasted long enough.
+  if (!stopTimer_) {
+    stopTimer_ = new QTimer(this);
+    stopTimer_->setInterval(20);
+    QObject::connect(stopTimer_, &QTimer::timeout, this, [this] {
+      if (!worker_ || !worker_->Running() || worker_->Cancel()) stopTimer_->stop();
+    });
+  }
+  stopTimer_->start();
+}
+
+void TQorixGrid::StopAndJoin() {
+  if (!worker_) return;
+  if (worker_->Running()) {
+    worker_->Terminate();
+    while (worker_->Running()) {
+      worker_->Cancel();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  worker_->Join();
 }
 
 void TQorixGrid::WaitForWorker() {
   if (!worker_) return;
+  // A stop already requested is carried through while waiting.
+  if (worker_->Terminated()) StopAndJoin();
   worker_->Join();
   if (threadDonePending_) ThreadDone();
 }
@@ -497,7 +541,9 @@ bool TQorixGrid::ProcessResults() {
   cursorSeen_ = false;
   CS_INT type = 0;
   auto next = [&]() {
+    if (inBackground_ && worker_) worker_->EnterWait();
     const CS_RETCODE r = ctlib::ct_results(command_, &type);
+    if (inBackground_ && worker_) worker_->LeaveWait();
     try {
       Diag();
     } catch (...) {
@@ -749,7 +795,9 @@ QString TQorixGrid::DateTimeText(const QString& text) const {
 
 TQorixGrid::FetchResult TQorixGrid::FetchRow() {
   CS_INT rows = 0;
+  if (inBackground_ && worker_) worker_->EnterWait();
   const CS_RETCODE r = ctlib::ct_fetch(command_, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows);
+  if (inBackground_ && worker_) worker_->LeaveWait();
   const int n = rowRecs_.Count();
   // A value that does not fit its buffer makes FreeTDS report CS_ROW_FAIL after copying what
   // fits: the row is shown with the cut value rather than dropped.
@@ -983,22 +1031,24 @@ QByteArray TQorixGrid::ExportText(bool allRows, int format, const QString& delim
   });
   QString out;
   const QString crlf = QStringLiteral("\r\n");
-  auto csvField = [](const QString& s) {
-    if (s.contains(QLatin1Char(',')) || s.contains(QLatin1Char('"')) || s.contains(QLatin1Char('\n')) ||
-        s.contains(QLatin1Char('\r'))) {
-      QString q = s;
-      q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-      return QLatin1Char('"') + q + QLatin1Char('"');
-    }
-    return s;
+  // A field that would break its record is quoted as RFC 4180 does (inner quotes doubled):
+  // in the comma format when it holds the comma, a quote or a line end; in the TAB and
+  // chosen-delimiter formats when it holds the separator or a line end.
+  auto quoted = [](const QString& s) {
+    QString q = s;
+    q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + q + QLatin1Char('"');
   };
+  auto breaksLine = [](const QString& s) { return s.contains(QLatin1Char('\n')) || s.contains(QLatin1Char('\r')); };
   if (format == 1 || format == 2 || format == 5) {
     const QString sep = format == 1 ? QStringLiteral("\t") : format == 2 ? QStringLiteral(",") : delimiter;
     for (int r = top; r <= bottom; ++r) {
       QStringList fields;
       for (int c = left; c <= right; ++c) {
         const QString t = TrimControls(Cell(c, r));
-        fields << (format == 2 ? csvField(t) : t);
+        const bool quote = breaksLine(t) || (!sep.isEmpty() && t.contains(sep)) ||
+                           (format == 2 && t.contains(QLatin1Char('"')));
+        fields << (quote ? quoted(t) : t);
       }
       out += fields.join(sep) + crlf;
     }

@@ -7,6 +7,7 @@
 
 #include <QStringList>
 #include <QTableView>
+#include <QTimer>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -39,9 +40,19 @@ class Threadgrid {
   void Terminate() { terminated_.store(true); }
   // True until the thread body has returned.
   bool Running() const { return running_.load(); }
-  // The stop request's cancel: the attention on the grid's connection (GUI thread).
-  void Cancel();
+  // The stop request's cancel (GUI thread): the attention on the grid's connection, sent once
+  // and only while the worker has been waiting inside one library call for at least
+  // kAttentionAfterMs (a long statement, WAITFOR, a slow row). True once it was sent.
+  // While rows stream, the worker sees the terminate request after the row at hand and
+  // cancels on its own thread instead: FreeTDS's attention from a second thread can leave the
+  // reading thread asleep on its packet condition until the connection's timeout (60 s) when
+  // the two threads meet in its network code.
+  bool Cancel();
   TQorixGrid* Grid() const { return grid_; }
+  // Marks the worker as inside a library call that may wait for the server (worker thread).
+  void EnterWait();
+  void LeaveWait();
+  static constexpr int kAttentionAfterMs = 100;
 
  private:
   void Execute();
@@ -49,6 +60,10 @@ class Threadgrid {
   std::thread thread_;
   std::atomic<bool> terminated_{false};
   std::atomic<bool> running_{false};
+  // Steady-clock milliseconds (plus 1) when the worker entered its current waiting call; 0
+  // outside one.
+  std::atomic<long long> waitSince_{0};
+  std::atomic<bool> attentionSent_{false};
 };
 
 // OnThreadTerminate: the worker, the last error text, the last message text.
@@ -246,6 +261,10 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
   std::unique_ptr<TCursorGuard> cursorGuard_;
   std::unique_ptr<Threadgrid> worker_;
   bool threadDonePending_ = false;
+  // Repeats the stop request's cancel until the worker has ended (GUI thread).
+  QTimer* stopTimer_ = nullptr;
+  // Stops a running worker and waits until its thread body has returned (GUI thread).
+  void StopAndJoin();
   TGridCellStore cells_;
   TGridCellModel* model_ = nullptr;
   // Diagnostics handlers replaced by queued forwarders during a background run.

@@ -62,7 +62,9 @@ class TQorixObjInfo : public TQorixBase {
   // Database names (the current one only on "SQLAnywhere").
   const QStringList& GetDatabaseList();
   // The object Name of SelectDb, with its columns and permissions when asked; null when none.
-  std::unique_ptr<TQxObject> GetObjectInfo(const QString& name, bool withColumns, bool withPermissions);
+  // A non-blank Owner picks that owner's object among same-named ones.
+  std::unique_ptr<TQxObject> GetObjectInfo(const QString& name, bool withColumns, bool withPermissions,
+                                           const QString& owner = QString());
   std::unique_ptr<TQxDatabase> GetDatabaseInfo(const QString& name);
   // Null for a name that is a user, not a group.
   std::unique_ptr<TQxGroup> GetGroupInfo(const QString& name);
@@ -80,8 +82,9 @@ class TQorixObjInfo : public TQorixBase {
   // Permission rows filtered by kind (1 object id, 2 object name, 3 grantee id, 4 grantee
   // name, 5 action, else none); null when no row came back.
   std::unique_ptr<TQxProtectList> GetPermissions(uint8_t filterKind, const QVariant& filterValue, uint8_t action);
-  // The table's row count, or -1 (always on "SQLAnywhere").
-  int64_t GetRowCount(const QString& name);
+  // The table's row count, or -1 (always on "SQLAnywhere"). A non-blank Owner counts that
+  // owner's table only.
+  int64_t GetRowCount(const QString& name, const QString& owner = QString());
   // The owner's name of object Name (empty when none).
   void GetObjectOwner(const QString& name, QString& owner);
   // Server configuration groups ("Sybase SQL Server" only).

@@ -54,7 +54,8 @@ const QStringList& TQorixObjInfo::GetDatabaseList() {
 
 // ---- GetObjectInfo ----
 
-std::unique_ptr<TQxObject> TQorixObjInfo::GetObjectInfo(const QString& name, bool withColumns, bool withPermissions) {
+std::unique_ptr<TQxObject> TQorixObjInfo::GetObjectInfo(const QString& name, bool withColumns, bool withPermissions,
+                                                         const QString& owner) {
   SettleConnection();
   std::vector<QStringList> rows;
   {
@@ -69,7 +70,11 @@ std::unique_ptr<TQxObject> TQorixObjInfo::GetObjectInfo(const QString& name, boo
             SysTable(QStringLiteral("sysobjects so_upd,")) + QLatin1Char(' ') +
             SysTable(QStringLiteral("sysusers sown ")) + QStringLiteral("WHERE so.name = ") + Dq(name.trimmed()) +
             QStringLiteral(" AND so.deltrig *= so_del.id AND so.instrig *= so_ins.id AND so.updtrig *= so_upd.id"
-                           " AND so.uid *= sown.uid"));
+                           " AND so.uid *= sown.uid") +
+            (owner.trimmed().isEmpty() ? QString()
+                                       : QStringLiteral(" AND so.uid IN (SELECT uid FROM ") +
+                                             SysTable(QStringLiteral("sysusers")) + QStringLiteral(" WHERE name = ") +
+                                             Dq(owner.trimmed()) + QStringLiteral(")")));
     rows = ReadAll();
   }
   if (rows.empty()) return nullptr;
@@ -448,7 +453,7 @@ std::unique_ptr<TQxProtectList> TQorixObjInfo::GetPermissions(uint8_t filterKind
 
 // ---- GetRowCount ----
 
-int64_t TQorixObjInfo::GetRowCount(const QString& name) {
+int64_t TQorixObjInfo::GetRowCount(const QString& name, const QString& owner) {
   CheckDatabase();
   if (IsAnywhere()) return -1;
   SettleConnection();
@@ -457,13 +462,13 @@ int64_t TQorixObjInfo::GetRowCount(const QString& name) {
   // of another database it would count whichever table of the current one has those pages.
   // There the rows are counted.
   if (selectDb_.trimmed() != ConnectionDbName().trimmed()) {
-    QString owner;
-    GetObjectOwner(name, owner);
-    if (owner.isEmpty()) return -1;
+    QString found = owner.trimmed();
+    if (found.isEmpty()) GetObjectOwner(name, found);
+    if (found.isEmpty()) return -1;
     {
       ReadScope scope(*this);
       SetText(QStringLiteral("SELECT rowtotal = count(*) FROM ") + QxSql::Ident(selectDb_.trimmed()) +
-              QLatin1Char('.') + QxSql::Ident(owner) + QLatin1Char('.') + QxSql::Ident(name.trimmed()));
+              QLatin1Char('.') + QxSql::Ident(found) + QLatin1Char('.') + QxSql::Ident(name.trimmed()));
       rows = ReadAll();
     }
     if (rows.empty() || Col(LastRow(rows), 1).trimmed().isEmpty()) return -1;
@@ -476,7 +481,11 @@ int64_t TQorixObjInfo::GetRowCount(const QString& name) {
               QStringLiteral(" ") + SysTable(QStringLiteral("sysindexes i,")),
               QStringLiteral(" master.dbo.spt_values d"), QStringLiteral(" WHERE i.id = o.id"),
               QStringLiteral(" AND o.name = ") + Dq(name.trimmed()), QStringLiteral(" AND d.number = 1"),
-              QStringLiteral(" AND d.type = \"E\"")});
+              QStringLiteral(" AND d.type = \"E\""),
+              owner.trimmed().isEmpty() ? QString()
+                                        : QStringLiteral(" AND o.uid IN (SELECT uid FROM ") +
+                                              SysTable(QStringLiteral("sysusers")) + QStringLiteral(" WHERE name = ") +
+                                              Dq(owner.trimmed()) + QStringLiteral(")")});
     rows = ReadAll();
   }
   // The sum always answers one row: NULL (no such table) means no count.

@@ -44,8 +44,35 @@ QString Ident(const QString& name) {
 }
 
 QString QualifiedIdent(const QString& dottedName) {
-  QStringList parts = dottedName.split(QLatin1Char('.'));
-  for (QString& p : parts) p = Ident(p);
+  // Split at the dots outside brackets; a part already between brackets stays as it is, so a
+  // name quoted once is not quoted again.
+  QStringList parts;
+  QString part;
+  bool bracketed = false;
+  for (qsizetype i = 0; i < dottedName.size(); ++i) {
+    const QChar c = dottedName.at(i);
+    if (bracketed) {
+      part += c;
+      if (c == QLatin1Char(']')) {
+        if (i + 1 < dottedName.size() && dottedName.at(i + 1) == QLatin1Char(']')) {
+          part += dottedName.at(++i);
+        } else {
+          bracketed = false;
+        }
+      }
+    } else if (c == QLatin1Char('.')) {
+      parts << part;
+      part.clear();
+    } else {
+      if (c == QLatin1Char('[') && part.isEmpty()) bracketed = true;
+      part += c;
+    }
+  }
+  parts << part;
+  for (QString& p : parts) {
+    const bool quoted = p.size() >= 2 && p.front() == QLatin1Char('[') && p.back() == QLatin1Char(']');
+    if (!quoted) p = Ident(p);
+  }
   return parts.join(QLatin1Char('.'));
 }
 

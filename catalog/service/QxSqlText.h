@@ -20,7 +20,8 @@ bool IsRegularIdent(const QString& name);
 // ("order details" gives [order details]); an empty name stays empty.
 QString Ident(const QString& name);
 
-// A dotted name ("db.owner.name", "db..name") with each part passed through Ident.
+// A dotted name ("db.owner.name", "db..name") with each part passed through Ident; a part
+// already between brackets ("[my db].dbo.t") is kept, and dots inside brackets do not split.
 QString QualifiedIdent(const QString& dottedName);
 
 // A 64-bit integer in decimal, C locale.

@@ -5,6 +5,8 @@
 #include <QHeaderView>
 #include <QResizeEvent>
 
+#include "access/UiServices.h"
+
 TQxListWidget::TQxListWidget(TQxListContents* contents, QWidget* parent) : QTreeWidget(parent) {
   setRootIsDecorated(false);
   setUniformRowHeights(true);
@@ -15,7 +17,8 @@ TQxListWidget::TQxListWidget(TQxListContents* contents, QWidget* parent) : QTree
   connect(this, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item, int) {
     if (!contents_) return;
     contents_->Selected = indexOfTopLevelItem(item);
-    if (OnRowClick) OnRowClick();
+    // A failing handler (a server error, say) is reported here; it never crosses the event loop.
+    if (OnRowClick) GuardedCall(OnRowClick);
   });
   SetContents(contents);
 }
@@ -53,5 +56,5 @@ void TQxListWidget::Rebuild() {
 
 void TQxListWidget::resizeEvent(QResizeEvent* event) {
   QTreeWidget::resizeEvent(event);
-  if (OnResized) OnResized(event->size().width());
+  if (OnResized) GuardedCall([&] { OnResized(event->size().width()); });
 }

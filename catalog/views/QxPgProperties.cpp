@@ -195,8 +195,10 @@ void TQxPgProperties::FillRows(TQorixObjInfo& info, TQxObjectKind kind, const QS
     case okTrigger:
     case okUserTable:
     case okView: {
+      // owner.name picks that owner's object among same-named ones; a plain name takes any.
       const QString object = StripOwnerPrefix(name);
-      std::unique_ptr<TQxObject> obj = info.GetObjectInfo(object, false, false);
+      const QString owner = object.size() < name.size() ? name.left(name.size() - object.size() - 1) : QString();
+      std::unique_ptr<TQxObject> obj = info.GetObjectInfo(object, false, false, owner);
       if (!obj) return;
       const bool table = kind == okSystemTable || kind == okUserTable;
       AddRow(QStringLiteral("Name"), obj->Name);
@@ -204,7 +206,7 @@ void TQxPgProperties::FillRows(TQorixObjInfo& info, TQxObjectKind kind, const QS
       AddRow(QStringLiteral("UId"), QString::number(obj->UId));
       AddRow(QStringLiteral("Owner Name"), obj->OwnerName);
       if (table) {
-        if (ShowRowCount && !anywhere) AddRow(QStringLiteral("RowCount"), QString::number(info.GetRowCount(object)));
+        if (ShowRowCount && !anywhere) AddRow(QStringLiteral("RowCount"), QString::number(info.GetRowCount(object, owner)));
         AddSeparator();
         AddRow(QStringLiteral("Delete trigger"), obj->DelTrigName);
         AddRow(QStringLiteral("Update trigger"), obj->UpdTrigName);

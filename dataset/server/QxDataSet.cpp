@@ -59,6 +59,12 @@ TQxCustomDataSet::~TQxCustomDataSet() {
     }
   }
   FreeColumns();
+  if (prepared_) {
+    try {
+      UnPrepare();
+    } catch (...) {
+    }
+  }
   if (command_) {
     try {
       DropCommand(command_);
@@ -346,6 +352,12 @@ void TQxCustomDataSet::RunQuery(bool describe) {
       MonitorTrace(QStringLiteral("Open-Client: ct_cursor(CS_CURSOR_OPEN)"));
       ctlib::ct_cursor(command_, CS_CURSOR_OPEN, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED);
       cursorOpen_ = true;
+    } else if (prepared_) {
+      cursorName_.clear();
+      QByteArray id = statementId_.toUtf8();
+      MonitorTrace(QStringLiteral("Open-Client: ct_dynamic(CS_EXECUTE)"));
+      ctlib::ct_dynamic(command_, CS_EXECUTE, id.data(), CS_NULLTERM, nullptr, CS_UNUSED);
+      BindParams(command_);
     } else {
       cursorName_.clear();
       MonitorTrace(QStringLiteral("Open-Client: ct_command(CS_LANG_CMD)"));
@@ -874,6 +886,37 @@ void TQxCustomDataSet::Requery() {
   EnableControls();
 }
 
+void TQxCustomDataSet::InternalRefresh() {
+  if (Log().Active() && CachedUpdates && Log().RecordCount() > 0)
+    // Pending cached changes would lose their records: they are applied or cancelled first.
+    RaiseDataSetError(QStringLiteral("The dataset has cached changes; apply or cancel them before a refresh"), this);
+  if (Log().Active()) Log().EmptyDataSet();
+  if (cursorOpen_)
+    CloseCursor(command_);
+  else
+    CancelCommand(command_, CS_CANCEL_ALL);
+  Store().Clear();
+  Blobs().Clear();
+  Blobs().ResetNextId();
+  recordCount_ = 0;
+  currentIndex_ = -1;
+  nextBookmarkId_ = 1;
+  rowCounter_ = 0;
+  moreRows_ = true;
+  resultsPending_ = true;
+  TCursorGuard cursor(ExecCursor, UseExecCursor);
+  AllocCommand(command_);
+  try {
+    RunQuery(false);
+  } catch (...) {
+    resultsPending_ = false;
+    moreRows_ = false;
+    throw;
+  }
+  reachable_ = 1000;
+  FetchUntil(0);
+}
+
 void TQxCustomDataSet::EmptyDataSet() {
   TQxBaseClientDataSet::EmptyDataSet();
   resultsPending_ = false;
@@ -1003,6 +1046,69 @@ std::vector<QStringList> TQxCustomDataSet::QueryRows(const QString& text) {
   return all;
 }
 
+void TQxCustomDataSet::ReadExecResults(CS_COMMAND* cmd, int& count, bool& failed, CS_RETCODE& rc) {
+  CS_INT type = 0;
+  for (;;) {
+    MonitorTrace(QStringLiteral("Open-Client: ct_results"));
+    rc = ctlib::ct_results(cmd, &type);
+    CheckDiag();
+    if (rc != CS_SUCCEED) break;
+    switch (type) {
+      case CS_CMD_SUCCEED:
+      case CS_CMD_DONE: {
+        if (type == CS_CMD_SUCCEED) MonitorTrace(QStringLiteral("CS_CMD_SUCCEED"));
+        CS_INT n = -1;
+        if (ctlib::ct_res_info(cmd, CS_ROW_COUNT, &n, CS_UNUSED, nullptr) == CS_SUCCEED && n >= 0) {
+          count = n;
+          MonitorTrace(QStringLiteral("Open-Client: ct_res_info(CS_ROW_COUNT) - RowCount : ") + QString::number(n));
+        }
+        break;
+      }
+      case CS_CMD_FAIL:
+        failed = true;
+        break;
+      case CS_ROW_RESULT:
+      case CS_CURSOR_RESULT:
+      case CS_COMPUTE_RESULT:
+      case CS_STATUS_RESULT:
+      case CS_PARAM_RESULT: {
+        // A row naming ROWCNT (and IDENT) reports the statement's count (and identity).
+        CS_INT cols = 0;
+        ctlib::ct_res_info(cmd, CS_NUMDATA, &cols, CS_UNUSED, nullptr);
+        std::vector<std::vector<char>> bufs(size_t(std::max(0, cols)));
+        std::vector<CS_INT> lens(size_t(std::max(0, cols)));
+        std::vector<CS_SMALLINT> inds(size_t(std::max(0, cols)));
+        QStringList names;
+        for (int n = 1; n <= cols; ++n) {
+          CS_DATAFMT fmt{};
+          ctlib::ct_describe(cmd, n, &fmt);
+          names << QString::fromUtf8(fmt.name, std::max<CS_INT>(0, fmt.namelen)).trimmed();
+          CS_DATAFMT b{};
+          b.datatype = CS_CHAR_TYPE;
+          b.format = CS_FMT_NULLTERM;
+          b.maxlength = 256;
+          b.count = 1;
+          bufs[size_t(n - 1)].assign(257, 0);
+          ctlib::ct_bind(cmd, n, &b, bufs[size_t(n - 1)].data(), &lens[size_t(n - 1)], &inds[size_t(n - 1)]);
+        }
+        CS_INT rows = 0;
+        while (ctlib::ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED) {
+          if (cols >= 1 && names.value(0).compare(QLatin1String("ROWCNT"), Qt::CaseInsensitive) == 0) {
+            count = QString::fromUtf8(bufs[0].data()).trimmed().toInt();
+            MonitorTrace(QStringLiteral("Open-Client: RowCount : ") + QString::number(count));
+          }
+          if (cols >= 2 && names.value(1).compare(QLatin1String("IDENT"), Qt::CaseInsensitive) == 0)
+            execIdentity_ = QString::fromUtf8(bufs[1].data()).trimmed().toLongLong();
+        }
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  CheckDiag();
+}
+
 bool TQxCustomDataSet::ExecDirect(const QString& text, int& rowsAffected) {
   CS_COMMAND* cmd = nullptr;
   AllocCommand(cmd);
@@ -1012,75 +1118,23 @@ bool TQxCustomDataSet::ExecDirect(const QString& text, int& rowsAffected) {
   CS_RETCODE rc = CS_SUCCEED;
   execIdentity_ = -1;
   try {
-    QByteArray utf8 = text.toUtf8();
     MonitorTrace(QStringLiteral("SQL Execute: ") + text);
-    ctlib::ct_command(cmd, CS_LANG_CMD, utf8.constData(), CS_NULLTERM, CS_UNUSED);
+    if (prepared_) {
+      QByteArray id = statementId_.toUtf8();
+      MonitorTrace(QStringLiteral("Open-Client: ct_dynamic(CS_EXECUTE)"));
+      ctlib::ct_dynamic(cmd, CS_EXECUTE, id.data(), CS_NULLTERM, nullptr, CS_UNUSED);
+      CheckDiag();
+      BindParams(cmd);
+    } else {
+      QByteArray utf8 = text.toUtf8();
+      ctlib::ct_command(cmd, CS_LANG_CMD, utf8.constData(), CS_NULLTERM, CS_UNUSED);
+    }
     if (ctlib::ct_send(cmd) != CS_SUCCEED) {
       CheckDiag();
       DatabaseError(LastError().isEmpty() ? QStringLiteral("The statement could not be sent") : LastError(), this);
     }
     CheckDiag();
-    CS_INT type = 0;
-    for (;;) {
-      MonitorTrace(QStringLiteral("Open-Client: ct_results"));
-      rc = ctlib::ct_results(cmd, &type);
-      CheckDiag();
-      if (rc != CS_SUCCEED) break;
-      switch (type) {
-        case CS_CMD_SUCCEED:
-        case CS_CMD_DONE: {
-          if (type == CS_CMD_SUCCEED) MonitorTrace(QStringLiteral("CS_CMD_SUCCEED"));
-          CS_INT n = -1;
-          if (ctlib::ct_res_info(cmd, CS_ROW_COUNT, &n, CS_UNUSED, nullptr) == CS_SUCCEED && n >= 0) {
-            count = n;
-            MonitorTrace(QStringLiteral("Open-Client: ct_res_info(CS_ROW_COUNT) - RowCount : ") +
-                         QString::number(n));
-          }
-          break;
-        }
-        case CS_CMD_FAIL:
-          failed = true;
-          break;
-        case CS_ROW_RESULT:
-        case CS_CURSOR_RESULT:
-        case CS_COMPUTE_RESULT:
-        case CS_STATUS_RESULT:
-        case CS_PARAM_RESULT: {
-          // A row naming ROWCNT (and IDENT) reports the statement's count (and identity).
-          CS_INT cols = 0;
-          ctlib::ct_res_info(cmd, CS_NUMDATA, &cols, CS_UNUSED, nullptr);
-          std::vector<std::vector<char>> bufs(size_t(std::max(0, cols)));
-          std::vector<CS_INT> lens(size_t(std::max(0, cols)));
-          std::vector<CS_SMALLINT> inds(size_t(std::max(0, cols)));
-          QStringList names;
-          for (int n = 1; n <= cols; ++n) {
-            CS_DATAFMT fmt{};
-            ctlib::ct_describe(cmd, n, &fmt);
-            names << QString::fromUtf8(fmt.name, std::max<CS_INT>(0, fmt.namelen)).trimmed();
-            CS_DATAFMT b{};
-            b.datatype = CS_CHAR_TYPE;
-            b.format = CS_FMT_NULLTERM;
-            b.maxlength = 256;
-            b.count = 1;
-            bufs[size_t(n - 1)].assign(257, 0);
-            ctlib::ct_bind(cmd, n, &b, bufs[size_t(n - 1)].data(), &lens[size_t(n - 1)], &inds[size_t(n - 1)]);
-          }
-          CS_INT rows = 0;
-          while (ctlib::ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED) {
-            if (cols >= 1 && names.value(0).compare(QLatin1String("ROWCNT"), Qt::CaseInsensitive) == 0) {
-              count = QString::fromUtf8(bufs[0].data()).trimmed().toInt();
-              MonitorTrace(QStringLiteral("Open-Client: RowCount : ") + QString::number(count));
-            }
-            if (cols >= 2 && names.value(1).compare(QLatin1String("IDENT"), Qt::CaseInsensitive) == 0)
-              execIdentity_ = QString::fromUtf8(bufs[1].data()).trimmed().toLongLong();
-          }
-          break;
-        }
-        default:
-          break;
-      }
-    }
-    CheckDiag();
+    ReadExecResults(cmd, count, failed, rc);
   } catch (...) {
     ctlib::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
     DropCommand(cmd);
@@ -1097,13 +1151,158 @@ bool TQxCustomDataSet::ExecDirect(const QString& text, int& rowsAffected) {
   return rc != CS_FAIL;
 }
 
+void TQxCustomDataSet::Prepare() {
+  MonitorTrace(QStringLiteral("Flow : ** Start of Prepare ** "));
+  if (prepared_) UnPrepare();
+  CheckDatabase();
+  FindConnection();
+  DetectServerType();
+  BuildCommandText();
+  TParams occurrences;
+  const QString text = occurrences.ParseSQL(commandText_, true);
+  occurrences_.clear();
+  for (int i = 0; i < occurrences.Count(); ++i) {
+    if (!params_.FindParam(occurrences[i].Name))
+      DatabaseError(QStringLiteral("Parameter '%1' not found").arg(occurrences[i].Name), this);
+    occurrences_ << occurrences[i].Name;
+  }
+  statementId_ = NewStatementId();
+  CS_COMMAND* cmd = nullptr;
+  AllocCommand(cmd);
+  try {
+    QByteArray id = statementId_.toUtf8();
+    QByteArray utf8 = text.toUtf8();
+    MonitorTrace(QStringLiteral("Open-Client: ct_dynamic(CS_PREPARE)"));
+    ctlib::ct_dynamic(cmd, CS_PREPARE, id.data(), CS_NULLTERM, utf8.data(), CS_NULLTERM);
+    if (ctlib::ct_send(cmd) != CS_SUCCEED) CheckDiag();
+    CheckDiag();
+    CS_INT type = 0;
+    bool failed = false;
+    while (ctlib::ct_results(cmd, &type) == CS_SUCCEED) {
+      CheckDiag();
+      if (type == CS_CMD_FAIL) failed = true;
+    }
+    CheckDiag();
+    if (failed) DatabaseError(LastError().isEmpty() ? QStringLiteral("The statement could not be prepared") : LastError(), this);
+  } catch (...) {
+    ctlib::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+    DropCommand(cmd);
+    throw;
+  }
+  DropCommand(cmd);
+  prepared_ = true;
+  MonitorTrace(QStringLiteral("Flow : ** End of Prepare **"));
+}
+
+void TQxCustomDataSet::UnPrepare() {
+  if (!prepared_) return;
+  MonitorTrace(QStringLiteral("Flow : ** Start of UnPrepare **"));
+  if (Active() && (kind_ == dkStoredProc || (!UseQorixCursor && resultsPending_)))
+    RaiseResultsPendingError(CachedUpdates ? QxDsText::PendingCached : QxDsText::PendingLive, this);
+  prepared_ = false;
+  if (IsConnectedResolved()) {
+    CS_COMMAND* cmd = nullptr;
+    AllocCommand(cmd);
+    QByteArray id = statementId_.toUtf8();
+    MonitorTrace(QStringLiteral("Open-Client: ct_dynamic(CS_DEALLOC) - UnPrepare"));
+    CS_INT type = 0;
+    if (ctlib::ct_dynamic(cmd, CS_DEALLOC, id.data(), CS_NULLTERM, nullptr, CS_UNUSED) == CS_SUCCEED &&
+        ctlib::ct_send(cmd) == CS_SUCCEED)
+      while (ctlib::ct_results(cmd, &type) == CS_SUCCEED) {
+      }
+    ClearDiagMessages(resolved_->ConnectionHandle());
+    DropCommand(cmd);
+  }
+  statementId_.clear();
+  occurrences_.clear();
+  MonitorTrace(QStringLiteral("Flow : ** End of UnPrepare **"));
+}
+
+void TQxCustomDataSet::BindParams(CS_COMMAND* command) {
+  // Every "?" of the prepared text gets the value of the parameter its marker named: a name
+  // used twice is bound twice.
+  for (const QString& name : occurrences_) {
+    const TParam* p = params_.FindParam(name);
+    if (!p) DatabaseError(QStringLiteral("Parameter '%1' not found").arg(name), this);
+    CS_DATAFMT fmt{};
+    fmt.status = CS_INPUTVALUE;
+    fmt.namelen = 0;
+    fmt.count = 1;
+    CS_SMALLINT indicator = p->IsNull() ? CS_SMALLINT(-1) : CS_SMALLINT(0);
+    QByteArray data;
+    TFieldType type = p->DataType;
+    if (type == ftUnknown) {
+      const QString lit = qxsql::Literal(*p);
+      type = lit.startsWith(QLatin1Char('\'')) ? ftString : ftFloat;
+    }
+    switch (type) {
+      case ftSmallint:
+      case ftInteger:
+      case ftWord:
+      case ftAutoInc: {
+        fmt.datatype = CS_INT_TYPE;
+        const CS_INT v = CS_INT(p->Value().toLongLong());
+        data = QByteArray(reinterpret_cast<const char*>(&v), sizeof v);
+        break;
+      }
+      case ftBoolean: {
+        fmt.datatype = CS_BIT_TYPE;
+        const CS_BIT v = p->Value().toBool() ? 1 : 0;
+        data = QByteArray(reinterpret_cast<const char*>(&v), sizeof v);
+        break;
+      }
+      case ftLargeint:
+      case ftFloat:
+      case ftCurrency:
+      case ftBCD: {
+        fmt.datatype = CS_FLOAT_TYPE;
+        const CS_FLOAT v = p->Value().toDouble();
+        data = QByteArray(reinterpret_cast<const char*>(&v), sizeof v);
+        break;
+      }
+      case ftDate:
+      case ftTime:
+      case ftDateTime: {
+        fmt.datatype = CS_DATETIME_TYPE;
+        QDateTime dt = p->Value().toDateTime();
+        if (p->Value().typeId() == QMetaType::QDate) dt = QDateTime(p->Value().toDate(), QTime(0, 0));
+        CS_DATETIME v{};
+        v.dtdays = CS_INT(dt.date().toJulianDay() - QDate(1900, 1, 1).toJulianDay());
+        v.dttime = qxsql::TimeToTicks(dt.time().msecsSinceStartOfDay());
+        data = QByteArray(reinterpret_cast<const char*>(&v), sizeof v);
+        break;
+      }
+      case ftBytes:
+      case ftVarBytes:
+      case ftBlob:
+      case ftGraphic:
+        data = p->Value().toByteArray();
+        fmt.datatype = data.size() > 255 ? CS_LONGBINARY_TYPE : CS_BINARY_TYPE;
+        break;
+      default: {
+        QString text = p->Value().toString();
+        const qsizetype nul = text.indexOf(QChar(0));
+        if (nul >= 0) text.truncate(nul);
+        // The text's own bytes, without a terminator.
+        data = text.toUtf8();
+        fmt.datatype = data.size() > 255 ? CS_LONGCHAR_TYPE : CS_CHAR_TYPE;
+        break;
+      }
+    }
+    fmt.maxlength = std::max<CS_INT>(1, CS_INT(data.size()));
+    if (ctlib::ct_param(command, &fmt, indicator == -1 ? nullptr : data.data(),
+                        indicator == -1 ? 0 : CS_INT(data.size()), indicator) != CS_SUCCEED)
+      CheckDiag();
+  }
+}
+
 void TQxCustomDataSet::ExecSQL() {
   CheckDatabase();
   lastServerMsg_ = CS_SERVERMSG{};
   DetectServerType();
   FindConnection();
   BuildCommandText();
-  const QString text = qxsql::SubstituteParams(commandText_, params_);
+  const QString text = prepared_ ? commandText_ : qxsql::SubstituteParams(commandText_, params_);
   int rows = -1;
   ExecDirect(text, rows);
   rowsAffected_ = rows;

@@ -211,6 +211,12 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   // command failed. RowsAffected and the identity value are taken from it.
   bool ExecDirect(const QString& text, int& rowsAffected);
   int64_t GetIdentityValue() override;
+  // Prepares the statement on the server (a dynamic statement with one "?" per marker
+  // occurrence); ExecSQL and an open without cursor then run it with bound parameters.
+  void Prepare();
+  void UnPrepare();
+  bool Prepared() const { return prepared_; }
+  QString StatementId() const { return statementId_; }
   void SetLastServerMessage(const CS_SERVERMSG& msg) override { lastServerMsg_ = msg; }
   const CS_SERVERMSG& DataSetServerMsg() const { return lastServerMsg_; }
   void ApplyUpdates() override;
@@ -263,7 +269,10 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   void InternalDelete() override;
   void DoAfterOpen() override;
   void DoAfterDelete() override;
+  void DoAfterPost() override;
   void DoBeforeInsert() override;
+  // Refresh runs the statement again and shows what the server holds now.
+  void InternalRefresh() override;
   TGetResult CheckCurrent(TGetResult result) override;
   TGetResult StepNext(TGetResult result) override;
   TGetResult StepPrior(TGetResult result) override;
@@ -290,6 +299,10 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   void LoadRowIntoRecord();
   void EndResults();
   void BindColumns();
+  // Binds one value per marker occurrence of the prepared text, in order.
+  void BindParams(CS_COMMAND* command);
+  // Reads every result of a sent statement without result set (counts, ROWCNT/IDENT rows).
+  void ReadExecResults(CS_COMMAND* command, int& count, bool& failed, CS_RETCODE& rc);
   // Reads a status or parameter result of the open statement (the stored-procedure dataset
   // keeps the values; others pass over them).
   virtual void ReadProcResult(CS_COMMAND* command, CS_INT type);
@@ -352,6 +365,9 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   QString lastStatement_;
   int64_t execIdentity_ = -1;
   std::vector<char> work_;
+  bool prepared_ = false;
+  QString statementId_;
+  QStringList occurrences_;  // the marker names of the prepared text, one per "?"
 };
 
 // The common parent of the table and query datasets.

@@ -44,6 +44,12 @@ void TQxCustomDataSet::DoAfterDelete() {
   TQxBaseClientDataSet::DoAfterDelete();
 }
 
+void TQxCustomDataSet::DoAfterPost() {
+  // As for deletes: the log is emptied before the user's AfterPost handler runs.
+  AfterPostChange();
+  TQxBaseClientDataSet::DoAfterPost();
+}
+
 void TQxCustomDataSet::WriteRecordAt(TRecordBuffer buffer, int index) {
   if (LiveMode() && !CachedUpdates) ExecUpdateSQL();
   TQxBaseClientDataSet::WriteRecordAt(buffer, index);

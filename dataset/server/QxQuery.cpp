@@ -56,6 +56,8 @@ void TQxQuery::BuildCommandText() {
 
 void TQxQuery::SubstituteParamValues() {
   ParamsFromMaster();
+  // A prepared statement opened without cursor binds its values; a cursor takes literals.
+  if (Prepared() && !UseQorixCursor) return;
   commandText_ = qxsql::SubstituteParams(commandText_, params_);
 }
 

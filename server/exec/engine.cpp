@@ -12,6 +12,8 @@ namespace tabsrv {
 
 namespace {
 
+constexpr const char* kUserConnections = "number of user connections";
+
 // Collects what a script's batches report, for the log.
 class ScriptSink : public ResultSink {
  public:
@@ -145,7 +147,30 @@ LoginOutcome EngineImpl::login(const LoginRequest& request) {
   info.program = request.appName;
   info.hostProcess = request.hostProcess;
   info.database = dbname;
-  int spid = processes_.add(info);
+  int spid = 0;
+  {
+    // Sessions beyond the configured "number of user connections" are refused as the family
+    // refuses them; sa raises the number with sp_configure.
+    std::lock_guard admit(admitMutex_);
+    int32_t allowed = 0;
+    for (const ConfigParameter& p : configParameters(db, kUserConnections))
+      if (p.name == kUserConnections) allowed = p.runValue;
+    if (allowed > 0 && processes_.snapshot().size() >= static_cast<size_t>(allowed)) {
+      sqlite3_close_v2(db);
+      out.failure =
+          ServerMessage{1601,
+                        1,
+                        17,
+                        "There are not enough 'user connections' available to start a new process. "
+                        "Retry when there are fewer active users, or ask your System Administrator to "
+                        "reconfigure the server with more user connections.",
+                        {},
+                        1};
+      log("login of '" + request.user + "' refused: " + std::to_string(allowed) + " user connections in use");
+      return out;
+    }
+    spid = processes_.add(info);
+  }
   out.session = std::make_unique<SessionImpl>(db, spid, id, processes_);
   return out;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "server/core/session.h"
@@ -32,6 +33,8 @@ class EngineImpl : public Engine {
   EngineConfig config_;
   std::unique_ptr<Store> store_;
   ProcessTable processes_;
+  // Counting the sessions against "number of user connections" and adding one is one step.
+  std::mutex admitMutex_;
 };
 
 }  // namespace tabsrv

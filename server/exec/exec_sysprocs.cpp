@@ -145,29 +145,30 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       std::string tablePart = object.substr(0, dot), column = object.substr(dot + 1);
       ObjectName tn = splitName(tablePart);
       std::optional<TableInfo> t =
-        resolveTable(db_, ObjectRef{tn.database, tn.owner, tn.name}, database_, user_);
+          resolveTable(db_, ObjectRef{tn.database, tn.owner, tn.name}, database_, user_);
       if (!t || t->type != "U")
         throw SqlError(15104, 16, "You can't bind to table '" + tablePart + "' here.");
       requireOwnerOf(name, *t);
       const CatalogColumn* c = t->findColumn(column);
       if (!c)
-        throw SqlError(15105, 16,
-                 "The column '" + column + "' does not exist in table '" + tablePart + "'.");
+        throw SqlError(15105, 16, "The column '" + column + "' does not exist in table '" + tablePart + "'.");
       tableId = t->id;
       colid = c->colid;
     } else {
       // A name without a dot is a user datatype of this database.
-      SqlStatement st(*this, "SELECT usertype FROM " + sqliteObjectName(database_, "dbo", "systypes") +
-                         " WHERE rtrim(name) = ?1 AND usertype >= 100",
+      SqlStatement st(*this,
+                      "SELECT usertype FROM " + sqliteObjectName(database_, "dbo", "systypes") +
+                          " WHERE rtrim(name) = ?1 AND usertype >= 100",
                       SqlStatement::Access::Internal);
       st.bindAll({Value{object}});
       if (st.step()) usertype = sqlite3_column_int(st.get(), 0);
       if (!usertype) throw SqlError(15106, 16, "Column or user datatype '" + object + "' does not exist.");
       // Datatypes of a database are its owner's to bind.
       if (id_.suid != 1 && user_ != "dbo")
-        throw SqlError(17230, 16,
-                       "Only the System Administrator (SA) or the Database Owner (dbo) may execute this stored "
-                       "procedure.");
+        throw SqlError(
+            17230, 16,
+            "Only the System Administrator (SA) or the Database Owner (dbo) may execute this stored "
+            "procedure.");
     }
     return std::make_tuple(tableId, colid, usertype);
   };

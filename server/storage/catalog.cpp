@@ -21,6 +21,11 @@ std::string plainObjectName(const std::string& database, const std::string& owne
   return database + "." + owner + "." + name;
 }
 
+std::string plainIndexName(const std::string& database, const std::string& owner, const std::string& table,
+                           const std::string& index) {
+  return plainObjectName(database, owner, table) + kIndexSeparator + index;
+}
+
 std::string sqliteObjectName(const std::string& database, const std::string& owner, const std::string& name) {
   return storage::quoteIdent(plainObjectName(database, owner, name));
 }
@@ -215,7 +220,7 @@ std::optional<TableInfo> loadTable(sqlite3* db, const std::string& database, int
         if (c.colid == colid) i.columns.push_back(c.desc.name);
       }
     }
-    i.sqliteName = storage::quoteIdent(plainObjectName(database, t.owner, t.name) + "." + i.name);
+    i.sqliteName = storage::quoteIdent(plainIndexName(database, t.owner, t.name, i.name));
     t.indexes.push_back(std::move(i));
   }
   return t;

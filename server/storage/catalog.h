@@ -26,6 +26,13 @@ struct ObjectRef {
 std::string sqliteObjectName(const std::string& database, const std::string& owner, const std::string& name);
 // The same unquoted (the text inside the quotes).
 std::string plainObjectName(const std::string& database, const std::string& owner, const std::string& name);
+// The SQLite name (unquoted) of index `index` of table (database, owner, table): the table's name,
+// a 0x1F separator and the index name. No catalogue name holds a control character, so an index
+// never takes the name of a table ("canary.x" and index x of canary stay apart). Indexes made by
+// earlier versions are named with a "." instead and are still found (see dropIndex).
+std::string plainIndexName(const std::string& database, const std::string& owner, const std::string& table,
+                           const std::string& index);
+constexpr char kIndexSeparator = '\x1f';
 
 // One column of a table or view as the catalogue holds it.
 struct CatalogColumn {
@@ -123,7 +130,8 @@ struct DatabaseInfo {
 constexpr size_t kMaxIdentifierLength = 30;
 
 // Throws SqlError 103 "The identifier that starts with '<first 30>' is too long. Maximum length is
-// 30." for a longer `name`. Every create of the catalogue calls it for each name it stores, so no
+// 30." for a longer `name`, and 102 "Incorrect syntax near '<name>'." for a name holding a
+// control character (which the storage names use as a separator). Every create of the catalogue calls it for each name it stores, so no
 // name is kept cut in the catalogue and whole in SQLite.
 void requireIdentifierLength(const std::string& name);
 

@@ -217,7 +217,7 @@ IndexInfo addIndex(sqlite3* db, const TableInfo& table, const IndexSpec& details
   info.clustered = details.clustered;
   info.primaryKey = details.primaryKey;
   info.columns = details.columns;
-  info.sqliteName = quoteIdent(plainObjectName(table.database, table.owner, table.name) + "." + name);
+  info.sqliteName = quoteIdent(plainIndexName(table.database, table.owner, table.name, name));
   std::string sql = std::string("CREATE ") + (info.unique ? "UNIQUE " : "") + "INDEX " + info.sqliteName +
                     " ON " + table.sqliteName + " (" + cols + ")";
   int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
@@ -258,6 +258,8 @@ IndexInfo addIndex(sqlite3* db, const TableInfo& table, const IndexSpec& details
 }  // namespace
 
 void requireIdentifierLength(const std::string& name) {
+  for (char c : name)
+    if (static_cast<unsigned char>(c) < 0x20) throw SqlError(102, 15, "Incorrect syntax near '" + name + "'.");
   if (name.size() > kMaxIdentifierLength)
     throw SqlError(103, 15,
                    "The identifier that starts with '" + name.substr(0, kMaxIdentifierLength) +
@@ -353,6 +355,7 @@ TableInfo createTable(sqlite3* db, const TableSpec& details) {
 }
 
 TableInfo addColumn(sqlite3* db, const TableInfo& table, const ColumnSpec& column, const Value& fill) {
+  requireIdentifierLength(column.name);
   for (const CatalogColumn& c : table.columns) {
     if (lower(c.desc.name) == lower(column.name)) {
       throw SqlError(2705, 16,
@@ -516,8 +519,11 @@ void dropIndex(sqlite3* db, const TableInfo& table, const std::string& indexName
                    "An explicit DROP INDEX is not allowed on " + table.name + "." + indexName +
                        ". It is being used for PRIMARY KEY or UNIQUE constraint enforcement.");
   }
-  storage::execSql(db, "DROP INDEX " + quoteIdent(plainObjectName(table.database, table.owner, table.name) +
-                                                  "." + indexName));
+  // Under its name, or under the name an earlier version gave it.
+  storage::execSql(db, "DROP INDEX IF EXISTS " +
+                           quoteIdent(plainIndexName(table.database, table.owner, table.name, indexName)) +
+                           "; DROP INDEX IF EXISTS " +
+                           quoteIdent(plainObjectName(table.database, table.owner, table.name) + "." + indexName));
   Stmt del(db, "DELETE FROM " + sysTable(table.database, "sysindexes") + " WHERE id = ?1 AND indid = ?2");
   del.bind(1, table.id).bind(2, indid);
   del.run();

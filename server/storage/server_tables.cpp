@@ -74,7 +74,7 @@ constexpr ParamRow kParams[] = {
     {152, 6, "deadlock checking period", 500, 500, 0, 2147483647, 17452},
     {153, 6, "lock promotion HWM", 200, 200, 2, 2147483647, 17453},
     {161, 7, "total memory", 7500, 7500, 3850, 2147483647, 17461},
-    {162, 7, "number of user connections", 25, 25, 5, 2147483647, 17462},
+    {162, 7, "number of user connections", 256, 256, 5, 2147483647, 17462},
     {163, 7, "number of open databases", 12, 12, 5, 2147483647, 17463},
     {164, 7, "number of open objects", 500, 500, 100, 2147483647, 17464},
     {165, 7, "stack size", 46080, 46080, 34816, 2147483647, 17465},

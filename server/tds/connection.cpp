@@ -4,6 +4,8 @@
 // reply ends in exactly one final DONE, and every attention gets one DONE(ATTN).
 #include "server/tds/connection.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <exception>
 
@@ -65,6 +67,10 @@ std::string Connection::run() {
     } else {
       for (;;) {
         Message message = reader_.readMessage(-1);
+        if (message.oversized) {
+          refuseOversized(message);
+          continue;
+        }
         if (handleMessage(message) == Next::Logout) break;
       }
       reason = "logout";
@@ -89,8 +95,30 @@ std::string Connection::run() {
   return reason;
 }
 
+void Connection::refuseOversized(const Message& message) {
+  log("session " + std::to_string(spid_) + ": request of " + std::to_string(message.size) +
+      " bytes refused (limit " + std::to_string(settings_.maxMessage) + ")");
+  ReplyWriter reply = newReply();
+  reply.message(ServerMessage{kRequestTooLargeNumber, 1, 17,
+                              "There is not enough procedure cache to run this procedure, trigger, or SQL "
+                              "batch. The request of " +
+                                  std::to_string(message.size) + " bytes is larger than the " +
+                                  std::to_string(settings_.maxMessage) + " bytes this server accepts.",
+                              "", 1});
+  reply.done(DoneKind::Done, true, -1);
+  reply.finish();
+  checkAfterReply(reply);
+}
+
 bool Connection::login() {
+  // The whole login, however slowly its bytes come, has loginTimeoutMs; and a login record is
+  // small, so a large one is not buffered.
+  reader_.setDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(settings_.loginTimeoutMs));
+  reader_.setMessageLimits(settings_.maxLoginMessage, settings_.maxLoginMessage);
   Message message = reader_.readMessage(settings_.loginTimeoutMs);
+  if (message.oversized)
+    throw ProtocolError(ProtocolError::Kind::BadPacket,
+                        "login record larger than " + std::to_string(settings_.maxLoginMessage) + " bytes");
   if (message.type != PacketType::Login)
     throw ProtocolError(ProtocolError::Kind::BadPacket, "expected a login record, got packet type " +
                                                             std::to_string(static_cast<int>(message.type)));
@@ -129,6 +157,8 @@ bool Connection::login() {
     return false;
   }
 
+  reader_.setDeadline(std::nullopt);
+  reader_.setMessageLimits(settings_.maxMessage, std::max(settings_.maxMessage, settings_.maxDiscard));
   session_ = std::move(outcome.session);
   spid_ = session_->spid();
   writer_.setSpid(static_cast<uint16_t>(spid_));

@@ -29,7 +29,9 @@ struct ConnectionSettings {
   int loginTimeoutMs = 30000;     // from accept to a complete login record
   int packetTimeoutMs = 30000;    // silence allowed inside a packet
   int logoutWaitMs = 5000;        // after a failed login, how long to wait for the LOGOUT
-  size_t maxMessage = 16u << 20;  // joined size of one request
+  size_t maxMessage = 16u << 20;  // joined size of one request; a larger one is refused (701)
+  size_t maxLoginMessage = 8192;  // the login record with its capabilities (about 600 bytes)
+  size_t maxDiscard = 64u << 20;  // an oversized request is read and dropped up to this size
   int attentionPollMs = 1;        // how often cancelled() looks at the socket
 };
 
@@ -38,6 +40,7 @@ inline constexpr int32_t kLoginFailedNumber = 4002;
 inline constexpr int32_t kNotSupportedNumber = 2812;
 inline constexpr int32_t kBadOptionNumber = 5864;
 inline constexpr int32_t kAbortedNumber = 3621;
+inline constexpr int32_t kRequestTooLargeNumber = 701;
 
 // The statement of a DYNAMIC prepare: the text after "create proc <id> as " when a client that
 // was granted PROTO_DYNPROC put that prefix in front, else the text unchanged.
@@ -65,6 +68,8 @@ class Connection {
   enum class Next { Continue, Logout };
 
   bool login();
+  // Answers a request that was larger than maxMessage with error 701; the session goes on.
+  void refuseOversized(const Message& message);
   Next handleMessage(const Message& message);
   Next handleTokens(const Bytes& data, ReplyWriter& reply);
   void handleLanguage(ByteReader& in, ReplyWriter& reply);

@@ -1,8 +1,10 @@
 // The packet reader. Hard rules: a header's length must lie in 8..maxPacket, the packet type
 // must be one a client sends, every packet of a message keeps the first one's type, and the
-// joined message stays under maxMessage. Any breach ends the session (ProtocolError).
+// joined message stays under maxMessage (a larger one is read to its end, discarded and reported
+// as oversized). Any other breach ends the session (ProtocolError).
 #include "server/tds/packet_reader.h"
 
+#include <algorithm>
 #include <string>
 
 namespace tabsrv::tds {
@@ -27,7 +29,21 @@ bool isClientPacketType(uint8_t type) {
 void PacketReader::readExact(uint8_t* buffer, size_t n, int timeoutMs, bool first) {
   size_t got = 0;
   while (got < n) {
-    ReadResult r = socket_.read(buffer + got, n - got, got == 0 ? timeoutMs : limits_.packetTimeoutMs);
+    int wait = got == 0 ? timeoutMs : limits_.packetTimeoutMs;
+    bool deadlineBound = false;
+    if (deadline_) {
+      auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(*deadline_ - std::chrono::steady_clock::now())
+              .count();
+      if (left <= 0) throw ProtocolError(ProtocolError::Kind::Timeout, "login not complete in time");
+      if (wait < 0 || left < wait) {
+        wait = static_cast<int>(left);
+        deadlineBound = true;
+      }
+    }
+    ReadResult r = socket_.read(buffer + got, n - got, wait);
+    if (r.status == ReadResult::Status::Timeout && deadlineBound)
+      throw ProtocolError(ProtocolError::Kind::Timeout, "login not complete in time");
     switch (r.status) {
       case ReadResult::Status::Data:
         got += r.bytes;
@@ -47,7 +63,8 @@ void PacketReader::readExact(uint8_t* buffer, size_t n, int timeoutMs, bool firs
 }
 
 void PacketReader::readOnePacket(int firstTimeoutMs, bool messageStart, uint8_t& type, uint8_t& status,
-                                 Bytes& into) {
+                                 Message& message) {
+  Bytes& into = message.data;
   uint8_t header[kHeaderSize];
   readExact(header, kHeaderSize, messageStart ? firstTimeoutMs : limits_.packetTimeoutMs, messageStart);
   type = header[0];
@@ -63,9 +80,24 @@ void PacketReader::readOnePacket(int firstTimeoutMs, bool messageStart, uint8_t&
                                                             " above the packet size " +
                                                             std::to_string(limits_.maxPacket));
   size_t body = length - kHeaderSize;
-  if (into.size() + body > limits_.maxMessage)
-    throw ProtocolError(ProtocolError::Kind::BadPacket,
-                        "message larger than " + std::to_string(limits_.maxMessage) + " bytes");
+  if (!message.oversized && into.size() + body > limits_.maxMessage) {
+    message.oversized = true;
+    message.size = into.size();
+    Bytes().swap(into);
+  }
+  if (message.oversized) {
+    message.size += body;
+    if (message.size > limits_.maxDiscard)
+      throw ProtocolError(ProtocolError::Kind::BadPacket,
+                          "message larger than " + std::to_string(limits_.maxDiscard) + " bytes");
+    uint8_t scratch[4096];
+    for (size_t left = body; left > 0;) {
+      size_t n = std::min(left, sizeof scratch);
+      readExact(scratch, n, limits_.packetTimeoutMs, false);
+      left -= n;
+    }
+    return;
+  }
   size_t at = into.size();
   into.resize(at + body);
   if (body > 0) readExact(into.data() + at, body, limits_.packetTimeoutMs, false);
@@ -75,12 +107,12 @@ Message PacketReader::readMessage(int idleTimeoutMs) {
   Message message;
   uint8_t type = 0;
   uint8_t status = 0;
-  readOnePacket(idleTimeoutMs, true, type, status, message.data);
+  readOnePacket(idleTimeoutMs, true, type, status, message);
   message.type = static_cast<PacketType>(type);
   // An attention is header-only and stands alone, whatever its status byte says.
   while (!(status & 0x01) && message.type != PacketType::Attention) {
     uint8_t nextType = 0;
-    readOnePacket(limits_.packetTimeoutMs, false, nextType, status, message.data);
+    readOnePacket(limits_.packetTimeoutMs, false, nextType, status, message);
     if (nextType != type)
       throw ProtocolError(ProtocolError::Kind::BadPacket, "packet type changes inside a message");
   }
@@ -91,7 +123,7 @@ Message PacketReader::readPacket() {
   Message message;
   uint8_t type = 0;
   uint8_t status = 0;
-  readOnePacket(limits_.packetTimeoutMs, true, type, status, message.data);
+  readOnePacket(limits_.packetTimeoutMs, true, type, status, message);
   message.type = static_cast<PacketType>(type);
   return message;
 }

@@ -25,6 +25,11 @@ void Server::acceptLoop() {
     std::unique_ptr<TcpSocket> socket = listener_->accept();
     if (!socket) break;
     reapFinished();
+    if (activeConnections() >= config_.maxConnections) {
+      log_("connection from " + socket->peerAddress() +
+           " refused: " + std::to_string(config_.maxConnections) + " connections open");
+      continue;
+    }
     auto live = std::make_unique<Live>();
     live->socket = std::move(socket);
     Live* entry = live.get();
@@ -38,7 +43,14 @@ void Server::acceptLoop() {
       } catch (...) {
         // Connection::run never throws; this guards the thread against the impossible.
       }
-      entry->socket->shutdown();
+      // The socket closes now, not when the entry is reaped at some later accept.
+      std::unique_ptr<TcpSocket> closing;
+      {
+        std::lock_guard lock(mutex_);
+        closing = std::move(entry->socket);
+      }
+      if (closing) closing->shutdown();
+      closing.reset();
       entry->finished = true;
     });
   }
@@ -60,18 +72,36 @@ void Server::reapFinished() {
   for (auto& entry : done) entry->thread.join();
 }
 
-void Server::stop() {
-  if (!started_ || stopping_.exchange(true)) return;
+bool Server::stop(std::chrono::milliseconds deadline) {
+  if (!started_ || stopping_.exchange(true)) return true;
   listener_->close();
   if (acceptThread_.joinable()) acceptThread_.join();
   std::list<std::unique_ptr<Live>> all;
   {
     std::lock_guard lock(mutex_);
     all.swap(live_);
+    for (auto& entry : all)
+      if (entry->socket) entry->socket->shutdown();
   }
-  for (auto& entry : all) entry->socket->shutdown();
-  for (auto& entry : all)
-    if (entry->thread.joinable()) entry->thread.join();
+  auto until = std::chrono::steady_clock::now() + deadline;
+  bool clean = true;
+  for (auto& entry : all) {
+    if (!entry->thread.joinable()) continue;
+    if (deadline.count() >= 0) {
+      while (!entry->finished && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (!entry->finished) {
+        // The thread still uses its entry, which must outlive it: the caller is about to end
+        // the process. The entry is kept (and freed with the Server) rather than leaked.
+        entry->thread.detach();
+        abandoned_.push_back(std::move(entry));
+        clean = false;
+        continue;
+      }
+    }
+    entry->thread.join();
+  }
+  return clean;
 }
 
 size_t Server::activeConnections() {

@@ -1,8 +1,10 @@
 // The listener: accepts loopback connections and runs each one as a Connection on its own
-// thread; stop() closes the listener, shuts every session's socket and joins every thread.
+// thread, which closes its socket when it ends; stop() closes the listener, shuts every session's
+// socket and joins every thread (or, past its deadline, leaves the stuck ones behind).
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -20,6 +22,9 @@ struct ServerConfig {
   std::string address = "127.0.0.1";
   int port = 0;  // 0 = any free port
   ConnectionSettings connection;
+  // Connections served at once, logged in or still logging in; one more is closed at accept.
+  // The configured "number of user connections" limits logged-in sessions below this.
+  size_t maxConnections = 2048;
 };
 
 // A running TDS listener over one Engine.
@@ -35,7 +40,9 @@ class Server {
   // The bound port (after start()).
   int port() const { return port_; }
   // Stops accepting, ends every session ("server shutdown") and joins all threads. Idempotent.
-  void stop();
+  // With a deadline, returns false once it has passed with threads still running (a statement
+  // that never looks at its cancel flag); those threads are detached and the caller exits.
+  bool stop(std::chrono::milliseconds deadline = std::chrono::milliseconds(-1));
   // Sessions whose thread is still running.
   size_t activeConnections();
 
@@ -57,6 +64,7 @@ class Server {
   std::atomic<bool> stopping_{false};
   std::mutex mutex_;
   std::list<std::unique_ptr<Live>> live_;
+  std::list<std::unique_ptr<Live>> abandoned_;  // threads stop() gave up waiting for
   int port_ = 0;
   bool started_ = false;
 };

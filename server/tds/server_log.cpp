@@ -4,15 +4,32 @@
 
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 #include <stdexcept>
 
 namespace tabsrv::tds {
 
-ServerLog::ServerLog(const std::string& path, bool echoToStderr) : echo_(echoToStderr) {
+ServerLog::ServerLog(const std::string& path, bool echoToStderr, size_t maxBytes, int keep)
+    : path_(path), echo_(echoToStderr), maxBytes_(maxBytes), keep_(keep < 1 ? 1 : keep) {
   if (!path.empty()) {
     file_ = std::fopen(path.c_str(), "a");
     if (!file_) throw std::runtime_error("cannot open the log " + path);
+    std::error_code ec;
+    auto existing = std::filesystem::file_size(path, ec);
+    size_ = ec ? 0 : static_cast<size_t>(existing);
   }
+}
+
+void ServerLog::rotate() {
+  std::fclose(file_);
+  file_ = nullptr;
+  std::error_code ec;
+  std::filesystem::remove(path_ + "." + std::to_string(keep_), ec);
+  for (int i = keep_ - 1; i >= 1; --i)
+    std::filesystem::rename(path_ + "." + std::to_string(i), path_ + "." + std::to_string(i + 1), ec);
+  std::filesystem::rename(path_, path_ + ".1", ec);
+  file_ = std::fopen(path_.c_str(), "a");
+  size_ = 0;
 }
 
 ServerLog::~ServerLog() {
@@ -31,9 +48,11 @@ void ServerLog::write(const std::string& line) {
   std::snprintf(ms, sizeof ms, ".%03d ", static_cast<int>(millis));
   std::string text = std::string(stamp) + ms + line + "\n";
   std::lock_guard lock(mutex_);
+  if (file_ && maxBytes_ > 0 && size_ > 0 && size_ + text.size() > maxBytes_) rotate();
   if (file_) {
     std::fwrite(text.data(), 1, text.size(), file_);
     std::fflush(file_);
+    size_ += text.size();
   }
   if (echo_) std::fwrite(text.data(), 1, text.size(), stderr);
 }

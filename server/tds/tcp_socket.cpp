@@ -100,7 +100,7 @@ TcpListener::TcpListener(const std::string& address, int port) {
     ::close(fd_);
     throw std::runtime_error("not an IPv4 address: " + address);
   }
-  if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd_, 64) != 0) {
+  if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd_, SOMAXCONN) != 0) {
     std::string why = std::strerror(errno);
     ::close(fd_);
     throw std::runtime_error("cannot listen on " + address + ":" + std::to_string(port) + ": " + why);

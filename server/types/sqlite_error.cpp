@@ -3,6 +3,7 @@
 #include "server/types/sqlite_error.h"
 
 #include <charconv>
+#include <optional>
 
 namespace tabsrv {
 namespace {
@@ -30,15 +31,16 @@ std::string lastPart(const std::string& qualified) {
 std::string findUniqueIndex(sqlite3* db, const std::string& table, std::string_view columns) {
   if (!db) return {};
   std::string sql =
-      "SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = ?1 AND name LIKE ?2 ESCAPE '\\'";
+      "SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = ?1 AND name LIKE ?2 ESCAPE '\\' "
+      "AND sql LIKE 'CREATE UNIQUE INDEX%'";
   sqlite3_stmt* st = nullptr;
   if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) return {};
   std::string pattern;
-  for (char c : table + ".") {
+  for (char c : table) {
     if (c == '%' || c == '_' || c == '\\') pattern += '\\';
     pattern += c;
   }
-  pattern += "%";
+  pattern += "_%";
   sqlite3_bind_text(st, 1, table.c_str(), -1, SQLITE_TRANSIENT);
   sqlite3_bind_text(st, 2, pattern.c_str(), -1, SQLITE_TRANSIENT);
   std::string found;
@@ -57,11 +59,55 @@ std::string findUniqueIndex(sqlite3* db, const std::string& table, std::string_v
       }
       sqlite3_finalize(info);
     }
+    // "table<0x1F>index", or "table.index" as earlier versions named it.
+    if (name.size() <= table.size() || (name[table.size()] != '\x1f' && name[table.size()] != '.')) continue;
     if (found.empty() || cols == wanted) found = name.substr(table.size() + 1);
     if (cols == wanted) break;
   }
   sqlite3_finalize(st);
   return found;
+}
+
+// SQLite's own texts that a user's statement can cause, as the family reports them. The names in
+// them are SQLite names ("sample.dbo.t", possibly with a "main." in front): only the object's own
+// name is shown.
+std::optional<SqlError> familyError(std::string_view message) {
+  auto after = [&](std::string_view prefix) -> std::optional<std::string> {
+    if (message.rfind(prefix, 0) != 0) return std::nullopt;
+    return std::string(message.substr(prefix.size()));
+  };
+  if (auto name = after("no such table: "))
+    return SqlError(208, 16,
+                    lastPart(*name) +
+                        " not found. Specify owner.objectname or use sp_help to check whether the object "
+                        "exists (sp_help may produce lots of output).");
+  if (auto name = after("no such view: ")) return SqlError(208, 16, lastPart(*name) + " not found.");
+  if (auto name = after("no such column: "))
+    return SqlError(207, 16, "Invalid column name '" + lastPart(*name) + "'.");
+  if (auto name = after("ambiguous column name: "))
+    return SqlError(209, 16, "Ambiguous column name " + lastPart(*name));
+  if (auto name = after("no such function: "))
+    return SqlError(14216, 16,
+                    "Function '" + *name +
+                        "' not found. If this is a SQLJ function or SQL function, use sp_help to check "
+                        "whether the object exists (sp_help may produce lots of output).");
+  if (message == "parser stack overflow" || message.rfind("Expression tree is too large", 0) == 0 ||
+      message == "too many terms in compound SELECT" || message.rfind("too many FROM clause terms", 0) == 0 ||
+      message == "LIKE or GLOB pattern too complex" || message == "too many SQL variables" ||
+      message.rfind("too many arguments on function", 0) == 0 || message.rfind("too many columns", 0) == 0)
+    return SqlError(191, 15,
+                    "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up "
+                    "into smaller queries.");
+  if (message == "integer overflow") return SqlError(3606, 16, "Arithmetic overflow occurred.");
+  if (message == "string or blob too big")
+    return SqlError(1131, 17, "The value is too large for the server to hold.");
+  if (message == "database or disk is full")
+    return SqlError(1105, 17,
+                    "Can't allocate space for the object because the disk holding the database is full.");
+  if (message.find("ORDER BY term out of range") != std::string_view::npos)
+    return SqlError(
+        108, 15, "The ORDER BY position number is out of range of the number of items in the select-list.");
+  return std::nullopt;
 }
 
 }  // namespace
@@ -119,6 +165,7 @@ static SqlError decode(sqlite3* db, int rc, std::string_view message) {
                           "'; column does not allow nulls. Update fails.");
     }
   }
+  if (auto mapped = familyError(message)) return *mapped;
   return SqlError(7900, 16, std::string(message));
 }
 

@@ -12,6 +12,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPlainTextEdit>
+#include <QPrinter>
+#include <QRegularExpression>
+#include <QItemSelectionModel>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QThread>
@@ -258,4 +261,71 @@ TEST_F(BackgroundRunTest, DisconnectAndExitDuringALongRun) {
     // The queued end of the stopped run finds nothing to do.
     QCoreApplication::processEvents();
   }
+}
+
+// Stop while the worker is fetching a long result, then Disconnect at once after a Stop, and
+// Exit while rows stream in: each ends the run within the deadline.
+TEST_F(BackgroundRunTest, StopWhileRowsStreamIn) {
+  ASSERT_TRUE(w_->ClickPath({QStringLiteral("sample")}));
+  const QString big = QStringLiteral("select a.book_id, b.title, c.genre from books a, books b, books c, books d");
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(Run(big));
+    QThread::msleep(50 + 100 * round);
+    if (round == 0) {
+      m().Stop();
+      ASSERT_TRUE(WaitEnd(20000));
+      // The stop came before the last of the 65,536 rows.
+      EXPECT_LT(grid().Cells().size(), 65536u);
+      EXPECT_GT(grid().Cells().size(), 2u);
+    } else if (round == 1) {
+      m().Stop();
+      m().Disconnect();
+      EXPECT_FALSE(grid().Active());
+      w_->Action("a_servers_connect")->trigger();
+      ASSERT_TRUE(m().db_grid().Connected());
+      ASSERT_TRUE(w_->ClickPath({QStringLiteral("sample")}));
+    } else {
+      w_->close();
+      w_.reset();
+    }
+    EXPECT_LT(clock.elapsed(), 20000);
+  }
+  EXPECT_TRUE(WaitFor([] { return SessionsOf(QStringLiteral("tabulon_bg")) == 0; }, 5000));
+}
+
+namespace {
+// The pages of a PDF file Qt wrote.
+int PdfPages(const QString& file) {
+  QFile f(file);
+  if (!f.open(QIODevice::ReadOnly)) return -1;
+  const QString pdf = QString::fromLatin1(f.readAll());
+  return int(pdf.count(QRegularExpression(QStringLiteral("/Type\\s*/Page(?!s)"))));
+}
+}  // namespace
+
+// Printing the results to a PDF: all rows over several pages, a page range only its pages
+// (not nothing), the selected block on one page.
+TEST_F(BackgroundRunTest, PrintedPagesFollowTheRange) {
+  ASSERT_TRUE(w_->ClickPath({QStringLiteral("sample")}));
+  Run(QStringLiteral("select a.book_id, b.title from books a, books b order by a.book_id, b.book_id"));
+  ASSERT_TRUE(WaitEnd());
+  auto print = [&](const QString& name, QPrinter::PrintRange range, int from, int to) {
+    QPrinter p(QPrinter::HighResolution);
+    p.setOutputFormat(QPrinter::PdfFormat);
+    p.setOutputFileName(dir_.filePath(name));
+    p.setPrintRange(range);
+    if (range == QPrinter::PageRange) p.setFromTo(from, to);
+    EXPECT_TRUE(w_->PrintGridTo(p));
+    return PdfPages(dir_.filePath(name));
+  };
+  const int all = print(QStringLiteral("all.pdf"), QPrinter::AllPages, 0, 0);
+  EXPECT_GT(all, 2);
+  EXPECT_EQ(print(QStringLiteral("range.pdf"), QPrinter::PageRange, 2, 3), 2);
+  w_->g_sql()->selectionModel()->select(
+      QItemSelection(w_->g_sql()->model()->index(1, 1), w_->g_sql()->model()->index(3, 2)),
+      QItemSelectionModel::ClearAndSelect);
+  EXPECT_EQ(print(QStringLiteral("selection.pdf"), QPrinter::Selection, 0, 0), 1);
 }

@@ -81,6 +81,20 @@ TEST(MainWindowTest, ConnectClickRunAndScreenshots) {
 
   w.nb_explorer()->setCurrentIndex(1);
   Shot(*w.nb_explorer(), "main-desktop-page");
+  // The view entries are exclusive; List leaves the view as it is.
+  auto* large = w.findChild<QAction*>("mi_file_exp_LargeIcons");
+  auto* list = w.findChild<QAction*>("mi_file_exp_List");
+  auto* details = w.findChild<QAction*>("mi_file_exp_Details");
+  ASSERT_TRUE(large && list && details);
+  EXPECT_TRUE(details->isChecked());
+  large->trigger();
+  list->trigger();
+  EXPECT_TRUE(large->isChecked());
+  EXPECT_FALSE(details->isChecked());
+  EXPECT_EQ(w.Desktop().Style, TDesktopState::vwLargeIcons);
+  Shot(*w.nb_explorer(), "main-desktop-large-icons");
+  details->trigger();
+  EXPECT_FALSE(large->isChecked());
   w.Action("a_servers_disconnect")->trigger();
   EXPECT_EQ(w.windowTitle(), QStringLiteral("Qorix Tabulon - not connected"));
   EXPECT_EQ(w.nb_sql_main()->currentIndex(), pgLogo);
@@ -159,4 +173,12 @@ TEST(DialogsTest, EveryDialogShowsItsState) {
   TScratchPadDlg pad;
   pad.show();
   Shot(pad, "dialog-scratchpad");
+
+  TCalculatorDlg calc;
+  calc.show();
+  for (const char* k : {"1", "2", "+", "3", "0", "="}) calc.Press(QString::fromLatin1(k));
+  EXPECT_EQ(calc.State().Display, QStringLiteral("42"));
+  EXPECT_EQ(calc.findChild<QLineEdit*>()->text(), QStringLiteral("42"));
+  EXPECT_EQ(calc.windowTitle(), QStringLiteral("Qorix Tabulon"));
+  Shot(calc, "dialog-calculator");
 }

@@ -18,12 +18,16 @@
 #include "access/QorixDatabase.h"
 #include "app/EditScrollLayout.h"
 #include "app/RecordEdit.h"
+#include "app/ServerComponents.h"
 #include "app/ServerDialogs.h"
 #include "app/u_main.h"
 #include "catalog/grid/QorixGrid.h"
 #include "catalog/views/QxSvrExploreView.h"
 #include "catalog/views/QorixProcessView.h"
+#include "catalog/views/QxListPageView.h"
 #include "catalog/views/QxListWidget.h"
+#include "catalog/views/QxPgProperties.h"
+#include "catalog/views/QxPgSummary.h"
 #include "dataset/DataSource.h"
 #include "dataset/Field.h"
 #include "dataset/QxMemDataSet.h"
@@ -86,6 +90,12 @@ TEST_F(ConnectedWindow, TreeClickPerKindShowsItsPagesAndDefinition) {
     EXPECT_FALSE(m().PageVisible[pgSummary]);
     EXPECT_EQ(m().PageVisible[pgData], c.data);
     EXPECT_EQ(m().PageVisible[pgDdl], c.ddl);
+    // The property page holds the object's rows (the page has no rows for system datatypes
+    // and segments).
+    m().TabClick(pgProperties);
+    if (c.ddl) EXPECT_GT(w_->Pages().Properties().Contents().ItemCount(), 0);
+    EXPECT_EQ(w_->qx_properties()->topLevelItemCount(), w_->Pages().Properties().Contents().ItemCount());
+    EXPECT_EQ(m().RightCaption, QStringLiteral("   Properties of ") + c.path.last());
     if (!c.ddl) continue;
     m().TabClick(pgDdl);
     EXPECT_EQ(m().CurrentPage, pgDdl);
@@ -105,6 +115,23 @@ TEST_F(ConnectedWindow, TreeClickPerKindShowsItsPagesAndDefinition) {
   EXPECT_FALSE(m().PageVisible[pgDdl]);
   EXPECT_FALSE(m().PageVisible[pgData]);
   EXPECT_EQ(m().CurrentPage, pgSql);
+  // The summary lists the folder; a double click on a row shows its properties.
+  m().TabClick(pgSummary);
+  const TQxListContents& rows = w_->Pages().Summary().Contents();
+  ASSERT_GE(rows.ItemCount(), 3);
+  EXPECT_TRUE(rows.RowTexts().join('\n').contains(QStringLiteral("books")));
+  Shot(*w_, "main-summary-page");
+  int books = -1;
+  for (int i = 0; i < rows.ItemCount(); ++i)
+    if (rows.Cell(i, 0) == QStringLiteral("books")) books = i;
+  ASSERT_GE(books, 0) << rows.RowTexts().join('|').toStdString();
+  emit w_->qx_summary()->itemDoubleClicked(w_->qx_summary()->topLevelItem(books), 0);
+  EXPECT_EQ(m().CurrentPage, pgProperties);
+  EXPECT_FALSE(m().PageVisible[pgSummary]);
+  EXPECT_TRUE(m().PropertiesShownKey.contains(QStringLiteral("books")));
+  EXPECT_EQ(m().RightCaption, QStringLiteral("   Properties of books"));
+  EXPECT_GT(w_->Pages().Properties().Contents().ItemCount(), 3);
+  Shot(*w_, "main-properties-page");
 }
 
 TEST_F(ConnectedWindow, DdlPageIsKeyedOnDatabaseNameAndKind) {

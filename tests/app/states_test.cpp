@@ -102,3 +102,83 @@ TEST(SystemInfoTest, LinuxSources) {
   EXPECT_NE(info.NetworkUserName(), QStringLiteral("Unknown"));
   EXPECT_LE(info.Maintenance.size(), 128);
 }
+
+TEST(CalculatorStateTest, KeySequences) {
+  struct Case { const char* keys; const char* display; };
+  // Keys separated by blanks; "±" flips the sign, "<" takes the last digit back.
+  const Case cases[] = {
+      {"1 2 + 3 =", "15"},
+      {"2 + 3 * 4 =", "20"},          // applied left to right, as the keys come
+      {"1 0 / 4 =", "2.5"},
+      {"7 / 0 =", "Error"},           // no crash, no infinity on the display
+      {"7 / 0 = 5 + 1 =", "Error"},   // an error holds until C
+      {"7 / 0 = C 5 + 1 =", "6"},
+      {". 5 + . 2 5 =", "0.75"},
+      {"1 . . 5", "1.5"},             // a second point is ignored
+      {"4 ±", "-4"},
+      {"4 ± ±", "4"},
+      {"1 2 3 <", "12"},
+      {"5 <", "0"},
+      {"9 - 1 0 =", "-1"},
+      {"2 + + 3 =", "5"},             // a repeated operator replaces the pending one
+      {"0 0 0 7", "7"},
+  };
+  for (const Case& c : cases) {
+    TCalculatorState s;
+    for (const QString& k : QString::fromUtf8(c.keys).split(QLatin1Char(' '))) s.Press(k);
+    EXPECT_EQ(s.Display, QString::fromUtf8(c.display)) << c.keys;
+  }
+}
+
+TEST(DesktopStateTest, ViewsFolderAndFileClipboard) {
+  QTemporaryDir dir;
+  QDir(dir.path()).mkdir("a");
+  QDir(dir.path()).mkdir("b");
+  const QString a = dir.filePath("a"), b = dir.filePath("b");
+  for (const char* name : {"one.sql", "two.sql"}) {
+    QFile f(QDir(a).filePath(name));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(name);
+  }
+  TDesktopState s(a);
+  EXPECT_EQ(s.Checked, TDesktopState::vwDetails);
+  s.ChooseView(TDesktopState::vwLargeIcons);
+  s.ChooseView(TDesktopState::vwList);  // no effect
+  EXPECT_EQ(s.Checked, TDesktopState::vwLargeIcons);
+  EXPECT_EQ(s.Style, TDesktopState::vwLargeIcons);
+  s.ChooseView(TDesktopState::vwDetails);
+  EXPECT_EQ(s.Checked, TDesktopState::vwDetails);
+
+  s.UpOneLevel();
+  EXPECT_EQ(s.Folder, QDir(dir.path()).absolutePath());
+
+  // Copy then paste into b: both files there, the originals kept, the buttons enabled again.
+  s.CopyFiles({QDir(a).filePath("one.sql"), QDir(a).filePath("two.sql")});
+  EXPECT_FALSE(s.CopyEnabled);
+  EXPECT_TRUE(s.CutEnabled);
+  s.Folder = b;
+  EXPECT_TRUE(s.Paste().isEmpty());
+  EXPECT_TRUE(s.CopyEnabled);
+  EXPECT_TRUE(QFile::exists(QDir(b).filePath("one.sql")));
+  EXPECT_TRUE(QFile::exists(QDir(a).filePath("one.sql")));
+  // A second paste finds both names taken: nothing is overwritten, both are reported.
+  EXPECT_EQ(s.Paste(), (QStringList{"one.sql", "two.sql"}));
+
+  // Cut moves; the file in the target is never replaced by one of the same name.
+  QFile keep(QDir(b).filePath("two.sql"));
+  ASSERT_TRUE(keep.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  keep.write("kept");
+  keep.close();
+  s.CutFiles({QDir(a).filePath("two.sql")});
+  EXPECT_FALSE(s.CutEnabled);
+  EXPECT_EQ(s.Paste(), QStringList{"two.sql"});
+  QFile check(QDir(b).filePath("two.sql"));
+  ASSERT_TRUE(check.open(QIODevice::ReadOnly));
+  EXPECT_EQ(check.readAll(), QByteArray("kept"));
+  EXPECT_TRUE(QFile::exists(QDir(a).filePath("two.sql")));
+  s.Folder = dir.path();
+  s.CutFiles({QDir(a).filePath("two.sql")});
+  EXPECT_TRUE(s.Paste().isEmpty());
+  EXPECT_FALSE(QFile::exists(QDir(a).filePath("two.sql")));
+  EXPECT_TRUE(QFile::exists(dir.filePath("two.sql")));
+}

@@ -211,3 +211,29 @@ TEST(HostileStream, OpenRefusesARecordPastTheLimit) {
   EXPECT_EQ(fits.RecordSize(), kQxMaxRecordSize);
   EXPECT_EQ(Column(fits, "s"), QStringList({"x"}));
 }
+
+// The blob list's id counter comes from the stream: at the end of its range (or below zero) the
+// next value still gets an id of its own and reads back.
+TEST(HostileStream, TheBlobCounterAtEitherEndOfItsRange) {
+  for (const int32_t counter : {INT32_MAX, INT32_MAX - 1, -7}) {
+    TQxMemDataSet source;
+    source.FieldDefs().Add("id", ftInteger);
+    source.FieldDefs().Add("memo", ftMemo);
+    source.Open();
+    source.AppendRecord({1, "first"});
+    TMemoryStream s;
+    source.SaveDataToStream(s, false);
+    QByteArray bytes = s.Bytes();
+    bytes.replace(bytes.size() - 4, 4, I32(counter));  // the counter ends the blob list
+    TQxMemDataSet ds;
+    ds.FieldDefs().Add("id", ftInteger);
+    ds.FieldDefs().Add("memo", ftMemo);
+    ds.Open();
+    TMemoryStream in;
+    in.LoadFromBytes(bytes);
+    ds.LoadDataFromStream(in);
+    ds.AppendRecord({2, "second"});
+    ds.AppendRecord({3, "third"});
+    EXPECT_EQ(Column(ds, "memo"), QStringList({"first", "second", "third"})) << counter;
+  }
+}

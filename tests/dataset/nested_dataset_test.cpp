@@ -339,7 +339,9 @@ TEST(NestedFieldList, ItemsNeedANameAndAddOneDataSetDefinitionEach) {
 TEST_F(Nested, AnAggregateOfTheNestedDataSetOutlivesItsReloads) {
   TQorixAggregate& agg = nested.Aggregates().Add();
   agg.SetAggregateName("count");
-  OpenWithTwoOrders();  // opening loads the nested fields from the parent record
+  OpenWithTwoOrders();
+  nested.Close();
+  nested.Open();  // a closed nested dataset takes its fields from the parent record's stream
   parent.Next();
   parent.First();
   agg.SetActive(false);

@@ -102,3 +102,19 @@ TEST_F(StatementTimeout, TheFacadeFailsTheWaitingCallAndKeepsTheConnection) {
 }
 
 }  // namespace
+
+namespace {
+
+// A connection that set a CS_TIMEOUT of its own keeps it when the context's changes.
+TEST_F(StatementTimeout, AConnectionsOwnTimeoutIsKept) {
+  CS_CONNECTION* con = db_->ConnectionHandle();
+  CS_INT own = 10;
+  ASSERT_EQ(ctlib::ct_con_props(con, CS_SET, CS_TIMEOUT, &own, CS_UNUSED, nullptr), CS_SUCCEED);
+  ctx_->SetTimeOut(1);
+  TQorixEnhQuery q;
+  q.SetDatabase(db_.get());
+  q.SetSQL(QStringLiteral("waitfor delay '00:00:02'\nselect 5"));
+  EXPECT_EQ(OpenRows(q), (QStringList{"5"})) << q.LastError().toStdString();
+}
+
+}  // namespace

@@ -417,6 +417,26 @@ TEST_F(ReadersTest, NamesThatLookLikeSqlReachNoStatement) {
   EXPECT_EQ(svctest::Rows(*db, QStringLiteral("select count(*) from keepme")), (QStringList{"0"}));
 }
 
+TEST_F(ReadersTest, ADatabaseNameWithABlank) {
+  svctest::Exec(*syb_, QStringLiteral("create database [rd odd]"));
+  svctest::Exec(*syb_, QStringLiteral("create table [rd odd]..[t x] ([a b] int not null, c varchar(4) null)"));
+  svctest::Exec(*syb_, QStringLiteral("create unique index [i x] on [rd odd]..[t x] (c)"));
+  svctest::Exec(*syb_, QStringLiteral("insert [rd odd]..[t x] values (1, 'x')"));
+  auto info = Info(kSybase, QStringLiteral("rd odd"));
+  info->LoadColumns(QStringLiteral("t x"));
+  EXPECT_EQ(LoadedColumns(*info), QStringLiteral("a b int 4 10.0; c varchar 4 4.0 null"));
+  EXPECT_EQ(Join(info->GetTableIndexes(QStringLiteral("t x"))), QStringLiteral("i x"));
+  EXPECT_EQ(Join(info->GetIndexColumns(QStringLiteral("t x.i x"))), QStringLiteral("c"));
+  auto obj = info->GetObjectInfo(QStringLiteral("t x"), true, false);
+  ASSERT_TRUE(obj);
+  EXPECT_EQ(ColumnsText(obj->Columns), QStringLiteral("a b int 4 0.0 0x0; c char 4 0.0 0x20"));
+  EXPECT_EQ(info->GetRowCount(QStringLiteral("t x")), 1);
+  info->PrefixWithDbName = true;
+  EXPECT_EQ(info->GetTableDDL(QStringLiteral("t x")).first(), QStringLiteral("CREATE TABLE [rd odd].dbo.[t x]"));
+  EXPECT_EQ(info->GetIndexDDL(QStringLiteral("i x"), QStringLiteral("t x")).first(),
+            QStringLiteral("CREATE UNIQUE INDEX [i x] ON [t x]"));
+}
+
 TEST_F(ReadersTest, NoEventIsHandledInsideARead) {
   // Something queued before the read (a click on Disconnect, say) runs after it, not inside.
   bool ran = false;
@@ -464,7 +484,17 @@ TEST(SqlText, QuotingOfNamesAndValues) {
     EXPECT_EQ(QxSql::Literal(c.in, QLatin1Char('\'')), c.sq);
     EXPECT_EQ(QxSql::Ident(c.in), c.ident);
   }
-  EXPECT_EQ(QxSql::QualifiedIdent(QStringLiteral("my db..a'b")), QStringLiteral("[my db]..[a'b]"));
+  struct Dotted {
+    QString in, out;
+  };
+  const Dotted dotted[] = {
+      {"my db..a'b", "[my db]..[a'b]"},
+      {"sample.dbo.books", "sample.dbo.books"},
+      {"[my db].dbo.[t x]", "[my db].dbo.[t x]"},
+      {"[a.b].dbo.[c]]d.e]", "[a.b].dbo.[c]]d.e]"},
+      {"db.[x].y z", "db.[x].[y z]"},
+  };
+  for (const Dotted& d : dotted) EXPECT_EQ(QxSql::QualifiedIdent(d.in), d.out) << d.in.toStdString();
   EXPECT_EQ(QxSql::Integer(-42), QStringLiteral("-42"));
 }
 

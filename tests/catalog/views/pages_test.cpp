@@ -44,6 +44,11 @@ class PagesTest : public ::testing::Test {
     viewtest::Exec(*db, QStringLiteral("create index [it's idx] on pgtwin..[a'b] ([it's])\n"
                                        "create index twin_label on pgtwin..books (label)"));
     viewtest::Exec(*db, QStringLiteral("use pgtwin"));
+    // Two tables of one name and two owners.
+    viewtest::Exec(*db, QStringLiteral("exec sp_adduser clerk"));
+    viewtest::Exec(*db, QStringLiteral("create table dbo.pairs (a int)\n"
+                                       "create table clerk.pairs (a int, b int)\n"
+                                       "insert clerk.pairs values (1, 1) insert clerk.pairs values (2, 2)"));
     viewtest::Exec(*db, QStringLiteral("create procedure shop_order_count @twin_a int, @twin_b int, @twin_c int output\n"
                                        "as select @twin_c = @twin_a + @twin_b"));
   }
@@ -185,10 +190,12 @@ TEST_F(PagesTest, PropertyRowsOfEveryKind) {
 
 TEST_F(PagesTest, InvertedFlagsAndTheRowCountSwitch) {
   // status2 bit 32768 (a smallint column: -32768): the database's log has no device of its own.
+  viewtest::Exec(*db_, QStringLiteral("exec sp_configure 'allow updates to system tables', 1"));
   viewtest::Exec(*db_, QStringLiteral("update master.dbo.sysdatabases set status2 = -32768 where name = 'pgtwin'"));
   props_.Show(QStringLiteral("master"), okDatabase, QStringLiteral("pgtwin"));
   EXPECT_EQ(Value(props_, QStringLiteral("Has a decicated log device")), QStringLiteral("No"));
   viewtest::Exec(*db_, QStringLiteral("update master.dbo.sysdatabases set status2 = 0 where name = 'pgtwin'"));
+  viewtest::Exec(*db_, QStringLiteral("exec sp_configure 'allow updates to system tables', 0"));
   props_.Show(QStringLiteral("master"), okDatabase, QStringLiteral("pgtwin"));
   EXPECT_EQ(Value(props_, QStringLiteral("Has a decicated log device")), QStringLiteral("Yes"));
 
@@ -271,6 +278,27 @@ TEST_F(PagesTest, SameNamedObjectsInTwoDatabasesAreTwoObjects) {
   EXPECT_EQ(props_.Contents().ItemCount(), 0);
 }
 
+TEST_F(PagesTest, OwnerDotNameShowsThatOwnersObject) {
+  for (const QString& db : {QStringLiteral("pgtwin"), QStringLiteral("sample")}) {
+    // From the connection's own database (rowcnt) and from another one (counted).
+    auto conn = viewtest::Connect(QStringLiteral("pgowner"), db);
+    TQxPgProperties page;
+    page.SetDatabase(conn.get());
+    page.ShowDbMessages = TShowDbMessages{smDbErr};
+    SCOPED_TRACE(db.toStdString());
+    page.Show(QStringLiteral("pgtwin"), okUserTable, QStringLiteral("clerk.pairs"));
+    EXPECT_EQ(Value(page, QStringLiteral("Owner Name")), QStringLiteral("clerk"));
+    EXPECT_EQ(Value(page, QStringLiteral("RowCount")), QStringLiteral("2"));
+    const QString clerkId = Value(page, QStringLiteral("Id"));
+    page.Show(QStringLiteral("pgtwin"), okUserTable, QStringLiteral("dbo.pairs"));
+    EXPECT_EQ(Value(page, QStringLiteral("Owner Name")), QStringLiteral("dbo"));
+    EXPECT_EQ(Value(page, QStringLiteral("RowCount")), QStringLiteral("0"));
+    EXPECT_NE(Value(page, QStringLiteral("Id")), clerkId);
+    page.Show(QStringLiteral("pgtwin"), okUserTable, QStringLiteral("editors.pairs"));
+    EXPECT_EQ(page.Contents().ItemCount(), 0);
+  }
+}
+
 TEST_F(PagesTest, NamesThatNeedQuotingShowWithoutRunningAnything) {
   struct Case {
     TQxObjectKind kind;
@@ -335,11 +363,19 @@ TEST_F(PagesTest, ConnectionChecksAndResize) {
   EXPECT_EQ(props_.Contents().ItemCount(), 0);
   EXPECT_EQ(props_.Contents().ColumnCount(), 2);
 
-  // A failing read leaves the update ended and the connection usable.
+  // A failing read reaches the page's own error events, leaves the update ended and the
+  // connection usable.
   viewtest::Exec(*db_, QStringLiteral("create database pgdropped"));
   viewtest::Exec(*db_, QStringLiteral("drop database pgdropped"));
+  int pageErrors = 0, summaryErrors = 0;
+  props_.OnDbError = [&](TComponent*) { ++pageErrors; };
+  summary_.OnDbError = [&](TComponent*) { ++summaryErrors; };
   EXPECT_ANY_THROW(props_.Show(QStringLiteral("pgdropped"), okUserTable, QStringLiteral("books")));
+  EXPECT_ANY_THROW(summary_.Show(QStringLiteral("pgdropped"), okUserTable, QString()));
+  EXPECT_EQ(pageErrors, 1);
+  EXPECT_EQ(summaryErrors, 1);
   EXPECT_FALSE(props_.Contents().Updating());
+  EXPECT_FALSE(summary_.Contents().Updating());
   props_.Show(QStringLiteral("sample"), okUserTable, QStringLiteral("books"));
   EXPECT_EQ(Value(props_, QStringLiteral("Name")), QStringLiteral("books"));
 }
@@ -618,6 +654,18 @@ TEST_F(PagesTest, ScreenshotsOfBothPages) {
   EXPECT_EQ(props_.ShownObject, QStringLiteral("books.advance"));
   summary_.Show(QStringLiteral("sample"), okUserTable, QString());
   viewtest::Screenshot(summaryView, QStringLiteral("summary_page_tables"));
+
+  // A click whose property read fails is reported by the widget, not thrown through Qt.
+  TRecordingUiServices ui;
+  viewtest::Exec(*db_, QStringLiteral("create database pgvanishing"));
+  summary_.Show(QStringLiteral("pgvanishing"), okUser, QString());
+  ASSERT_GT(summaryView.topLevelItemCount(), 0);
+  viewtest::Exec(*db_, QStringLiteral("drop database pgvanishing"));
+  emit summaryView.itemClicked(summaryView.topLevelItem(0), 0);
+  bool reported = false;
+  for (const auto& event : ui.Events()) reported |= event.kind == TRecordingUiServices::Event::kMessageBox;
+  EXPECT_TRUE(reported);
+  EXPECT_FALSE(props_.Contents().Updating());
 }
 
 }  // namespace

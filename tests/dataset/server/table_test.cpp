@@ -97,6 +97,52 @@ TEST_F(TableTest, LiveEditsReachTheServer) {
   EXPECT_EQ(ids, QStringList({"2", "3", "4"}));
 }
 
+TEST_F(TableTest, RefreshShowsWhatTheServerHoldsNow) {
+  Exec(*check_, QStringLiteral("create table t_refresh (id int not null, v int null, constraint t_refresh_pk primary key (id)) "
+                               "insert t_refresh values (1, 1)"));
+  auto t = Table(QStringLiteral("t_refresh"), QStringLiteral("tb_refresh"));
+  t->Open();
+  Exec(*check_, QStringLiteral("update t_refresh set v = 5 insert t_refresh values (2, 2)"));
+  t->Refresh();
+  QStringList rows;
+  for (t->First(); !t->Eof(); t->Next()) rows << t->FieldByName("id")->AsString() + "|" + t->FieldByName("v")->AsString();
+  EXPECT_EQ(rows, QStringList({"1|5", "2|2"}));
+  // Edits after the refresh compare with the refreshed values.
+  t->First();
+  t->Edit();
+  t->FieldByName("v")->SetValue(6);
+  t->Post();
+  EXPECT_EQ(Rows(*check_, QStringLiteral("select v from t_refresh where id = 1")), QStringList({"6"}));
+}
+
+TEST_F(TableTest, DetailTableFollowsItsMasterAndTakesItsKey) {
+  auto shops = Table(QStringLiteral("shops"), QStringLiteral("tb_shops"));
+  auto orders = Table(QStringLiteral("orders"), QStringLiteral("tb_orders"));
+  TDataSource src;
+  src.SetDataSet(shops.get());
+  orders->SetMasterSource(&src);
+  orders->SetMasterFields(QStringLiteral("shop_id"));
+  orders->SetIndexFieldNames(QStringLiteral("shop_id"));
+  orders->FetchMasterKeyValues = true;
+  shops->Open();
+  orders->Open();
+  EXPECT_TRUE(orders->CommandText().contains(" WHERE shop_id = 'S001'")) << orders->CommandText().toStdString();
+  for (shops->First(); !shops->Eof(); shops->Next()) {
+    const QString shop = shops->FieldByName("shop_id")->AsString().trimmed();
+    QStringList got;
+    for (orders->First(); !orders->Eof(); orders->Next()) got << orders->FieldByName("order_no")->AsString();
+    std::sort(got.begin(), got.end());
+    QStringList want = Rows(*check_, QStringLiteral("select order_no from orders where shop_id = '%1'").arg(shop));
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(got, want) << shop.toStdString();
+  }
+  // A new detail record takes the master's key.
+  shops->First();
+  orders->Append();
+  EXPECT_EQ(orders->FieldByName("shop_id")->AsString().trimmed(), shops->FieldByName("shop_id")->AsString().trimmed());
+  orders->Cancel();
+}
+
 TEST_F(TableTest, OneRowCheckRefusesZeroOrSeveralMatchesAndKeepsTheEdit) {
   Exec(*check_, QStringLiteral("create table t_dups (k int not null, v varchar(10) null)"));
   Exec(*check_, QStringLiteral("insert t_dups values (1, 'a') insert t_dups values (1, 'a') insert t_dups values (2, 'b') "

@@ -78,7 +78,8 @@ TEST(ServerProcess, CommittedRowsSurviveRestartAndKillButOpenTransactionsDoNot) 
     ASSERT_FALSE(c.run("insert sample..kept values (2, 'also committed')").firstError());
     CtClient open;
     ASSERT_TRUE(open.connect());
-    ASSERT_FALSE(open.run("begin tran insert sample..kept values (3, 'open') select @@trancount").firstError());
+    ASSERT_FALSE(
+        open.run("begin tran insert sample..kept values (3, 'open') select @@trancount").firstError());
     server.kill();
   }
   server.start();
@@ -123,11 +124,11 @@ TEST(ServerProcess, GarbageOnTheWireEndsOnlyThatConnection) {
   ASSERT_TRUE(steady.connect());
   std::mt19937 rng(42);
   const std::vector<std::vector<uint8_t>> cases = {
-      {},                                              // connect and close
-      {0x02},                                          // truncated header
-      {0x02, 0x01, 0x00, 0x04, 0, 0, 0, 0},            // length shorter than the header
-      {0x02, 0x01, 0xff, 0xff, 0, 0, 0, 0, 1, 2, 3},   // length far beyond what follows
-      {0x63, 0x01, 0x00, 0x08, 0, 0, 0, 0},            // unknown packet type
+      {},                                                // connect and close
+      {0x02},                                            // truncated header
+      {0x02, 0x01, 0x00, 0x04, 0, 0, 0, 0},              // length shorter than the header
+      {0x02, 0x01, 0xff, 0xff, 0, 0, 0, 0, 1, 2, 3},     // length far beyond what follows
+      {0x63, 0x01, 0x00, 0x08, 0, 0, 0, 0},              // unknown packet type
       {0x0f, 0x01, 0x00, 0x0a, 0, 0, 0, 0, 0x21, 0xff},  // request before login
   };
   for (const auto& bytes : cases) {

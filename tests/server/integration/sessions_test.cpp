@@ -28,8 +28,10 @@ class Sessions : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(a.connect());
     ASSERT_TRUE(b.connect());
-    ASSERT_FALSE(a.run("create table sample..acct (id int not null primary key, amount int not null)").firstError());
-    ASSERT_FALSE(a.run("insert sample..acct values (1, 100) insert sample..acct values (2, 200)").firstError());
+    ASSERT_FALSE(
+        a.run("create table sample..acct (id int not null primary key, amount int not null)").firstError());
+    ASSERT_FALSE(
+        a.run("insert sample..acct values (1, 100) insert sample..acct values (2, 200)").firstError());
   }
   ServerFixture server;
   CtClient a, b;
@@ -48,9 +50,8 @@ TEST_F(Sessions, UncommittedRowsAreInvisibleToOtherSessions) {
 TEST_F(Sessions, SecondWriterWaitsAndProceedsAfterCommit) {
   ASSERT_FALSE(a.run("begin tran update sample..acct set amount = amount + 1 where id = 1").firstError());
   auto started = std::chrono::steady_clock::now();
-  auto second = std::async(std::launch::async, [&] {
-    return b.run("update sample..acct set amount = amount + 10 where id = 1");
-  });
+  auto second = std::async(
+      std::launch::async, [&] { return b.run("update sample..acct set amount = amount + 10 where id = 1"); });
   EXPECT_EQ(second.wait_for(500ms), std::future_status::timeout) << "the second writer did not wait";
   ASSERT_FALSE(a.run("commit tran").firstError());
   auto result = second.get();

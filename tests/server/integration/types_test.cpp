@@ -76,7 +76,8 @@ TEST_P(TypeRoundTrip, ValueAndNullArriveUnchanged) {
   const std::string table = std::string("sample..rt_") + c.name;
   auto created = client_->run("create table " + table + " (k int not null, v " + c.type + " null)");
   ASSERT_FALSE(created.firstError()) << created.firstError()->text;
-  auto inserted = client_->run("insert " + table + " values (1, " + c.literal + ") insert " + table + " values (2, null)");
+  auto inserted = client_->run("insert " + table + " values (1, " + c.literal + ") insert " + table +
+                               " values (2, null)");
   ASSERT_FALSE(inserted.firstError()) << inserted.firstError()->text;
   auto batch = client_->run("select v from " + table + " order by k");
   ASSERT_FALSE(batch.firstError()) << batch.firstError()->text;

@@ -176,7 +176,7 @@ TEST_F(ServerTables, LookupValuesDevicesAndConfiguration) {
   EXPECT_EQ(
       rows("SELECT c.value, c.defvalue FROM \"master.dbo.sysconfigures\" p, \"master.dbo.syscurconfigs\" c "
            "WHERE c.config = p.config AND p.name = 'number of user connections'"),
-      (std::vector<std::string>{"25 | 25"}));
+      (std::vector<std::string>{"256 | 256"}));
 }
 
 TEST_F(ServerTables, RowcntCountsTheTableOfADataRow) {
@@ -215,7 +215,7 @@ TEST_F(ServerTables, ConfigureReadsAndSetsByWholeOrPartialName) {
   auto connections = configParameters(db(), "Number Of User Connections");
   ASSERT_EQ(connections.size(), 1u);
   EXPECT_EQ(connections[0].group, "Memory Use");
-  EXPECT_EQ(connections[0].value, 25);
+  EXPECT_EQ(connections[0].value, 256);
   // "number of open" names two parameters: listed both, refused for a change.
   auto open = configParameters(db(), "number of open");
   ASSERT_EQ(open.size(), 2u);
@@ -249,8 +249,9 @@ TEST_F(ServerTables, ConfigureReadsAndSetsByWholeOrPartialName) {
 }
 
 TEST_F(ServerTables, TheSampleHasItsUsersAndTypesBeforeItsScript) {
-  EXPECT_EQ(rows("SELECT usertype, name FROM \"sample.dbo.systypes\" WHERE usertype >= 100 ORDER BY usertype"),
-            (std::vector<std::string>{"100 | phone_t", "101 | zip_t"}));
+  EXPECT_EQ(
+      rows("SELECT usertype, name FROM \"sample.dbo.systypes\" WHERE usertype >= 100 ORDER BY usertype"),
+      (std::vector<std::string>{"100 | phone_t", "101 | zip_t"}));
   auto clerk = findUser(db(), "sample", "clerk");
   ASSERT_TRUE(clerk);
   EXPECT_EQ(clerk->gid, findUser(db(), "sample", "editors")->gid);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -213,6 +214,52 @@ TEST(Connection, ClientWritesFailingEndTheSessionAsClosed) {
   EXPECT_EQ(connection.run(), "client closed");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
   killer.join();
+}
+
+TEST(Connection, RequestOverTheCapIsRefusedAndTheSessionGoesOn) {
+  ConnectionSettings settings = quickSettings();
+  settings.maxMessage = 64 * 1024;
+  const std::string big = "select '" + std::string(70 * 1024, 'x') + "'";
+  SessionRun run = runSession(concat({tabtest::loginPackets(), tabtest::languagePackets(big),
+                                      tabtest::languagePackets("multi"), tabtest::logoutPackets()}),
+                              settings);
+  EXPECT_EQ(run.reason, "logout");
+  auto reply = after(run.tokens, 6);
+  ASSERT_GE(reply.size(), 2u);
+  EXPECT_EQ(reply[0].eedNumber(), kRequestTooLargeNumber);
+  EXPECT_EQ(reply[1].token, 0xFD);
+  EXPECT_EQ(reply[1].doneStatus(), 0x02);
+  EXPECT_EQ(tabtest::tokenSequence(after(reply, 2)), "EE D1 D1 FD FD EE D1 FD FD");
+  bool logged = false;
+  for (const auto& line : run.log) logged = logged || line.find("refused (limit 65536)") != std::string::npos;
+  EXPECT_TRUE(logged);
+}
+
+TEST(Connection, LoginHasOneDeadlineHoweverSlowlyItsBytesCome) {
+  ConnectionSettings settings = quickSettings();
+  settings.loginTimeoutMs = 400;
+  settings.packetTimeoutMs = 300;  // each byte comes well inside this
+  MemorySocket socket;
+  tabtest::StubEngine engine;
+  std::atomic<bool> stop{false};
+  const Bytes login = tabtest::loginPackets();
+  std::thread drip([&] {
+    for (size_t i = 0; i < login.size() && !stop; ++i) {
+      socket.feed(Bytes{login[i]});
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  });
+  std::vector<std::string> log;
+  Connection connection(
+      socket, engine, [&](const std::string& l) { log.push_back(l); }, settings);
+  auto start = std::chrono::steady_clock::now();
+  std::string reason = connection.run();
+  auto took = std::chrono::steady_clock::now() - start;
+  stop = true;
+  drip.join();
+  EXPECT_EQ(reason, "timeout: login not complete in time");
+  EXPECT_LT(took, std::chrono::milliseconds(1500));
+  EXPECT_GE(took, std::chrono::milliseconds(350));
 }
 
 }  // namespace

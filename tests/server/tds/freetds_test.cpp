@@ -319,4 +319,36 @@ TEST_F(FreeTdsTest, StopEndsLiveSessionsPromptly) {
   writeConfig(dir_, server_->port());
 }
 
+TEST_F(FreeTdsTest, StopGivesUpOnAStuckSessionAtItsDeadline) {
+  tabtest::StubEngine engine;
+  LogCapture log;
+  tabtest::releaseStuck(false);
+  {
+    tabsrv::tds::Server server(engine, log.sink());
+    server.start();
+    writeConfig(dir_ / "second", server.port());
+    CtClient client;
+    std::string error;
+    ASSERT_TRUE(client.connect("TEST", "sa", "secret", &error)) << error;
+    std::thread caller([&] { client.run("stuck"); });
+    for (int i = 0; i < 500 && tabtest::stuckRunning() == 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(tabtest::stuckRunning(), 1);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(server.stop(std::chrono::milliseconds(300)));
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(290));
+    EXPECT_LT(took, std::chrono::seconds(2));
+    caller.join();
+    client.close();
+    // The stuck thread was left behind; let it finish before the engine and the log go.
+    tabtest::releaseStuck(true);
+    EXPECT_TRUE(log.waitFor("end: server shutdown"));
+    for (int i = 0; i < 200 && tabtest::stuckRunning() != 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  writeConfig(dir_, server_->port());
+}
+
 }  // namespace

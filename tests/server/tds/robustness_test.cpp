@@ -23,6 +23,7 @@ ConnectionSettings quickSettings() {
   s.packetTimeoutMs = 100;
   s.logoutWaitMs = 100;
   s.maxMessage = 64 * 1024;
+  s.maxDiscard = 96 * 1024;
   return s;
 }
 
@@ -75,7 +76,10 @@ TEST(Robustness, MalformedPacketsEndTheSessionWithAReason) {
       {"type changes inside a message",
        concat({login, Bytes{15, 0, 0, 9, 0, 0, 0, 0, 0x21}, Bytes{2, 1, 0, 8, 0, 0, 0, 0}}),
        "bad packet: packet type changes"},
-      {"message over the cap", concat({login, manyPackets}), "bad packet: message larger than"},
+      // A request past the cap is read on and dropped, up to a second cap that ends the session.
+      {"message over both caps", concat({login, manyPackets}), "bad packet: message larger than 98304 bytes"},
+      {"login record over its cap", tabtest::packets(2, Bytes(64 * 1024, 0)),
+       "bad packet: message larger than 8192 bytes"},
       {"language length past the message",
        concat({login, tabtest::packets(15, {0x21, 0xff, 0xff, 0xff, 0x7f, 0x00, 's'})}),
        "bad packet: language token length"},

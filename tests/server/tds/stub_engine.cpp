@@ -14,6 +14,8 @@ using namespace tabsrv;
 namespace {
 
 std::atomic<int> waitsCancelled{0};
+std::atomic<bool> stuckReleased{false};
+std::atomic<int> stuckBatches{0};
 std::atomic<int> preparedAlive{0};
 std::atomic<int> cursorsAlive{0};
 
@@ -29,6 +31,12 @@ ColumnDesc column(std::string name, SqlType type, int32_t length, bool nullable,
 
 int cancelledWaits() {
   return waitsCancelled;
+}
+void releaseStuck(bool released) {
+  stuckReleased = released;
+}
+int stuckRunning() {
+  return stuckBatches;
 }
 int livePrepared() {
   return preparedAlive;
@@ -189,6 +197,14 @@ void StubSession::executeLanguage(std::string_view sql, ResultSink& sink) {
     }
     sink.row({int64_t{2}});
     sink.done(DoneKind::Done, false, 2);
+    return;
+  }
+  if (has("stuck")) {
+    // A statement that never looks at cancelled(): only releaseStuck() ends it.
+    ++stuckBatches;
+    while (!stuckReleased) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    --stuckBatches;
+    sink.done(DoneKind::Done, false, -1);
     return;
   }
   if (has("waitfor")) {

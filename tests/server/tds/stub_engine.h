@@ -18,6 +18,9 @@ std::vector<tabsrv::Value> typeValues();
 
 // How many "waitfor" and "slowrows" batches (in any session) saw cancelled() turn true.
 int cancelledWaits();
+// "stuck" batches run until releaseStuck(true), never looking at cancelled(); how many run now.
+void releaseStuck(bool released);
+int stuckRunning();
 // Prepared statements and declared cursors alive in all stub sessions together.
 int livePrepared();
 int liveCursors();
@@ -25,6 +28,7 @@ int liveCursors();
 // Answers batches by their text:
 //   contains "select @@spid" -> one INT row with the spid (FreeTDS's login batch)
 //   "types" / "nulls"        -> typeColumns() with typeValues() / with every value NULL
+//   "stuck"                  -> runs until releaseStuck(true), ignoring cancels
 //   "waitfor"                -> waits up to 10 s, checking sink.cancelled() between 1 ms naps
 //   "slowrows"               -> a row, then the same wait, then a second row
 //   "error"                  -> EED 208 and DONE(ERROR)

@@ -78,7 +78,19 @@ TEST(SqliteError, MapsSqliteFailures) {
       {"not_null", SQLITE_CONSTRAINT_NOTNULL, "NOT NULL constraint failed: sample.dbo.t.c", 515, 16},
       {"unique_without_db", SQLITE_CONSTRAINT_UNIQUE,
        "UNIQUE constraint failed: sample.dbo.t.a, sample.dbo.t.b", 2601, 14},
-      {"other", SQLITE_ERROR, "no such table: x", 7900, 16},
+      // SQLite's own texts a statement can cause, in the family's numbers.
+      {"no such table", SQLITE_ERROR, "no such table: main.sample.dbo.gone", 208, 16},
+      {"no such column", SQLITE_ERROR, "no such column: t.c9", 207, 16},
+      {"ambiguous column", SQLITE_ERROR, "ambiguous column name: a", 209, 16},
+      {"no such function", SQLITE_ERROR, "no such function: frob", 14216, 16},
+      {"parser stack", SQLITE_ERROR, "parser stack overflow", 191, 15},
+      {"expression depth", SQLITE_ERROR, "Expression tree is too large (maximum depth 1000)", 191, 15},
+      {"compound select", SQLITE_ERROR, "too many terms in compound SELECT", 191, 15},
+      {"variables", SQLITE_RANGE, "too many SQL variables", 191, 15},
+      {"integer overflow", SQLITE_ERROR, "integer overflow", 3606, 16},
+      {"too big", SQLITE_TOOBIG, "string or blob too big", 1131, 17},
+      {"disk full", SQLITE_FULL, "database or disk is full", 1105, 17},
+      {"other", SQLITE_CORRUPT, "database disk image is malformed", 7900, 16},
   };
   for (const auto& c : cases) {
     SqlError e = errorFromMessage(c.rc, c.message);
@@ -89,6 +101,11 @@ TEST(SqliteError, MapsSqliteFailures) {
       errorFromMessage(SQLITE_CONSTRAINT_NOTNULL, "NOT NULL constraint failed: sample.dbo.t.c").what(),
       "Attempt to insert NULL value into column 'c', table 'sample.dbo.t'; column does not allow nulls. "
       "Update fails.");
+  // Only the object's own name of a SQLite name is shown.
+  EXPECT_EQ(std::string(errorFromMessage(SQLITE_ERROR, "no such table: main.sample.dbo.gone").what())
+                .rfind("gone not found.", 0),
+            0u);
+  EXPECT_STREQ(errorFromMessage(SQLITE_ERROR, "no such column: t.c9").what(), "Invalid column name 'c9'.");
   EXPECT_TRUE(isBusyCode(SQLITE_BUSY_SNAPSHOT));
   EXPECT_FALSE(isBusyCode(SQLITE_CONSTRAINT));
 }

@@ -1,0 +1,129 @@
+// Background runs and Stop: a long wait and a million-row select stop within a second, the
+// grid runs again afterwards, a second Execute during a run is refused, and a grid destroyed
+// during a run stops and joins its worker first.
+#include <QElapsedTimer>
+
+#include "access/QorixExceptions.h"
+#include "tests/catalog/grid/grid_fixture.h"
+
+namespace {
+
+using gridtest::Lines;
+using gridtest::WaitUntil;
+
+// Ten digit rows; six of them crossed give a million rows.
+TQorixDatabase& Db() {
+  static std::unique_ptr<TQorixDatabase> db = [] {
+    auto d = gridtest::Connect(QStringLiteral("stopdb"));
+    gridtest::Exec(*d, QStringLiteral("create table grid_digits (d int not null)"));
+    for (int i = 0; i < 10; ++i) gridtest::Exec(*d, QStringLiteral("insert grid_digits values (%1)").arg(i));
+    return d;
+  }();
+  return *db;
+}
+
+const QString kMillion = QStringLiteral(
+    "select a.d + 10 * b.d + 100 * c.d + 1000 * e.d + 10000 * f.d + 100000 * g.d as n, "
+    "'row text of some length' as t from grid_digits a, grid_digits b, grid_digits c, grid_digits e, "
+    "grid_digits f, grid_digits g");
+
+struct StopCase {
+  const char* name;
+  QString sql;
+  bool waitForRows;  // stop once rows arrive, else after a short pause
+  bool selectOnly = false;
+};
+
+TEST(GridStop, StopEndsLongRunsWithinASecondAndTheGridRunsAgain) {
+  const StopCase cases[] = {
+      {"waitfor", QStringLiteral("waitfor delay '00:00:10'"), false},
+      {"million rows", kMillion, true},
+      {"waitfor in a later batch", QStringLiteral("select 1 as one\ngo\nwaitfor delay '00:00:10'\ngo\nselect 2 as two"),
+       false},
+      {"million rows through a cursor", kMillion, true, true},
+  };
+  for (const StopCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TQorixGrid grid;
+    grid.SetDatabase(&Db());
+    grid.Background = true;
+    grid.SelectOnly = c.selectOnly;
+    int terminated = 0;
+    grid.OnThreadTerminate = [&](Threadgrid*, const QString&, const QString&) { ++terminated; };
+    grid.SetSQL(c.sql);
+    QElapsedTimer run;
+    run.start();
+    grid.Execute();
+    ASSERT_TRUE(grid.Active());
+    if (c.waitForRows) ASSERT_TRUE(WaitUntil([&] { return grid.RowCount() > 1000; }));
+    else WaitUntil([] { return false; }, 400);
+    ASSERT_TRUE(grid.Active()) << "the run ended before Stop";
+    QElapsedTimer stop;
+    stop.start();
+    grid.Stop();
+    EXPECT_LT(stop.elapsed(), 200) << "Stop itself blocks";
+    ASSERT_TRUE(WaitUntil([&] { return terminated == 1 && !grid.Active(); }, 5000));
+    EXPECT_LT(stop.elapsed(), 1000) << "from Stop to the end of the run";
+    EXPECT_LT(run.elapsed(), 15000);
+    if (c.waitForRows) EXPECT_LT(grid.RowCount(), 1000000);
+
+    // The same grid and connection run the next script in full.
+    grid.SetSQL(QStringLiteral("select 42 as answer"));
+    grid.Execute();
+    ASSERT_TRUE(WaitUntil([&] { return terminated == 2 && !grid.Active(); }));
+    EXPECT_EQ(Lines(grid, 1).mid(0, 3), (QStringList{QStringLiteral(" |answer"), QStringLiteral("1|42"),
+                                                     QStringLiteral("|(1 rows affected)")}));
+  }
+}
+
+TEST(GridStop, SecondExecuteDuringARunIsRefused) {
+  TQorixGrid grid;
+  grid.SetDatabase(&Db());
+  grid.Background = true;
+  int terminated = 0;
+  grid.OnThreadTerminate = [&](Threadgrid*, const QString&, const QString&) { ++terminated; };
+  grid.SetSQL(QStringLiteral("waitfor delay '00:00:10'"));
+  grid.Execute();
+  Threadgrid* first = grid.Worker();
+  grid.SetSQL(QStringLiteral("select 1"));
+  EXPECT_THROW(grid.Execute(), EDatabaseError);
+  EXPECT_EQ(grid.Worker(), first) << "the refused run replaced the worker";
+  EXPECT_TRUE(grid.Active());
+  grid.Stop();
+  ASSERT_TRUE(WaitUntil([&] { return terminated == 1; }, 3000));
+  EXPECT_FALSE(grid.Active());
+}
+
+TEST(GridStop, DestroyingARunningGridStopsAndJoinsItsWorker) {
+  const StopCase cases[] = {
+      {"waitfor", QStringLiteral("waitfor delay '00:00:10'"), false},
+      {"million rows", kMillion, true},
+  };
+  for (const StopCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto grid = std::make_unique<TQorixGrid>();
+    grid->SetDatabase(&Db());
+    grid->Background = true;
+    bool called = false;
+    grid->OnThreadTerminate = [&](Threadgrid*, const QString&, const QString&) { called = true; };
+    grid->SetSQL(c.sql);
+    grid->Execute();
+    if (c.waitForRows) ASSERT_TRUE(WaitUntil([&] { return grid->RowCount() > 100; }));
+    else WaitUntil([] { return false; }, 300);
+    QElapsedTimer t;
+    t.start();
+    grid.reset();
+    EXPECT_LT(t.elapsed(), 1000);
+    // Queued calls of the destroyed grid must not run.
+    WaitUntil([] { return false; }, 100);
+    EXPECT_FALSE(called);
+    // The connection serves the next command.
+    TQorixGrid next;
+    next.SetDatabase(&Db());
+    next.SetSQL(QStringLiteral("select 7 as seven"));
+    next.Execute();
+    EXPECT_EQ(next.Cell(1, 2), QStringLiteral("7"));
+  }
+}
+
+}  // namespace

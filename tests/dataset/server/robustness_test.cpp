@@ -1,0 +1,100 @@
+// What must hold whatever the program around the datasets does: a live query edits its one
+// table, DML through a live query's ExecSQL runs, a user's throwing AfterPost handler does not
+// keep the log from being emptied, a server error inside the dataset's own transaction leaves
+// none open, and closing one cursor dataset leaves another on the same connection reading.
+#include "access/QorixExceptions.h"
+#include "dataset/server/QxQuery.h"
+#include "dataset/server/QxTable.h"
+#include "tests/dataset/server/server_fixture.h"
+
+using dstest::Exec;
+using dstest::Rows;
+using dstest::ServerDataSetTest;
+
+class RobustnessTest : public ServerDataSetTest {};
+
+TEST_F(RobustnessTest, LiveQueryEditsItsTableAndExecSQLRunsDML) {
+  Exec(*check_, QStringLiteral("create table r_live (id int not null, name varchar(10) null, "
+                               "constraint r_live_pk primary key (id)) insert r_live values (1, 'a')"));
+  TQxQuery q;
+  q.SetName(QStringLiteral("r_live_q"));
+  q.DbName = QStringLiteral("db");
+  q.RequestLive = true;
+  q.SetSQL(QStringLiteral("select id, name from r_live"));
+  q.Open();
+  EXPECT_TRUE(q.IsLive());
+  EXPECT_EQ(q.UpdatableTable(), "r_live");
+  q.Edit();
+  q.FieldByName("name")->SetAsString(QStringLiteral("b"));
+  q.Post();
+  EXPECT_EQ(Rows(*check_, QStringLiteral("select name from r_live")), QStringList({"b"}));
+  q.Close();
+  q.SetSQL(QStringLiteral("update r_live set name = 'c' where id = 1"));
+  q.ExecSQL();
+  EXPECT_EQ(q.RowsAffected(), 1);
+  // An expression in the select list makes a live request fail before anything is sent.
+  q.SetSQL(QStringLiteral("select id, upper(name) from r_live"));
+  EXPECT_THROW(q.Open(), EDatabaseError);
+}
+
+TEST_F(RobustnessTest, ThrowingAfterPostHandlerLeavesTheLogEmpty) {
+  Exec(*check_, QStringLiteral("create table r_hook (id int not null, v int null, constraint r_hook_pk primary key (id)) "
+                               "insert r_hook values (1, 1)"));
+  TQxTable t;
+  t.SetName(QStringLiteral("r_hook_ds"));
+  t.DbName = QStringLiteral("db");
+  t.SetTableName(QStringLiteral("r_hook"));
+  t.Open();
+  t.AfterPost = [](TDataSet&) { throw Exception(QStringLiteral("handler failed")); };
+  t.Edit();
+  t.FieldByName("v")->SetValue(2);
+  EXPECT_ANY_THROW(t.Post());
+  EXPECT_EQ(t.Log().RecordCount(), 0);
+  t.AfterPost = nullptr;
+  // The next edit is compared with the values the server now holds.
+  t.Edit();
+  t.FieldByName("v")->SetValue(3);
+  t.Post();
+  EXPECT_EQ(Rows(*check_, QStringLiteral("select v from r_hook")), QStringList({"3"}));
+}
+
+TEST_F(RobustnessTest, ServerErrorInsideItsOwnTransactionRollsBack) {
+  Exec(*check_, QStringLiteral("create table r_err (id int not null, v int not null, constraint r_err_pk primary key (id)) "
+                               "insert r_err values (1, 1) insert r_err values (2, 2)"));
+  TQxTable t;
+  t.SetName(QStringLiteral("r_err_ds"));
+  t.DbName = QStringLiteral("db");
+  t.SetTableName(QStringLiteral("r_err"));
+  t.Open();
+  t.Edit();
+  t.FieldByName("id")->SetValue(2);  // the key exists: the server refuses the update
+  EXPECT_ANY_THROW(t.Post());
+  EXPECT_FALSE(db_->InTransaction());
+  EXPECT_EQ(Rows(*check_, QStringLiteral("select id, v from r_err order by id")), QStringList({"1|1", "2|2"}));
+  t.Cancel();
+}
+
+TEST_F(RobustnessTest, ClosingOneCursorLeavesTheOtherReading) {
+  TQxQuery a, b;
+  a.SetName(QStringLiteral("r_cur_a"));
+  b.SetName(QStringLiteral("r_cur_b"));
+  for (TQxQuery* q : {&a, &b}) {
+    q->DbName = QStringLiteral("db");
+    q->FetchRows = 2;
+    q->SetSQL(QStringLiteral("select order_no from orders order by order_no"));
+  }
+  a.Open();
+  b.Open();
+  ASSERT_TRUE(a.ResultsPending() && b.ResultsPending());
+  a.Close();
+  int n = 0;
+  for (b.First(); !b.Eof(); b.Next()) ++n;
+  EXPECT_EQ(QString::number(n), Rows(*check_, QStringLiteral("select count(*) from orders")).first());
+  TQxTable t;
+  t.SetName(QStringLiteral("r_user"));
+  t.DbName = QStringLiteral("db");
+  t.SetTableName(QStringLiteral("books"));
+  EXPECT_TRUE(t.IsUserTable());
+  t.SetTableName(QStringLiteral("sysobjects"));
+  EXPECT_FALSE(t.IsUserTable());
+}
