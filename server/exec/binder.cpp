@@ -744,6 +744,20 @@ BoundExpr Binder::bindFunction(const FunctionExpr& e, const Scope& scope) {
     return r;
   }
 
+  if (name == "identity") {
+    // select identity(8) as id, ... into t: only SELECT INTO makes an identity column.
+    long precision = 0;
+    if (identityFunction_ && e.args.size() == 1 && e.args[0]->is<LiteralExpr>() &&
+        e.args[0]->as<LiteralExpr>().literal == LiteralKind::Integer)
+      precision = std::strtol(e.args[0]->as<LiteralExpr>().text.c_str(), nullptr, 10);
+    if (precision < 1 || precision > 38) throw SqlError(102, 15, "Incorrect syntax near 'identity'.");
+    BoundExpr r;
+    r.sql = "NULL";
+    r.type = numericType(static_cast<int>(precision), 0);
+    r.nullable = false;
+    r.identity = true;
+    return r;
+  }
   std::vector<BoundExpr> args;
   if (name == "isnull" || name == "coalesce" || name == "nullif") {
     for (const auto& a : e.args) args.push_back(bindExpr(*a, scope));
