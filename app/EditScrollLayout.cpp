@@ -1,23 +1,10 @@
 // The scroll box's layout rules (see EditScrollLayout.h).
 #include "app/EditScrollLayout.h"
 
+#include "app/AppText.h"
 #include "dataset/Field.h"
 
-QString TEditScrollLayout::FieldCaption(const QString& text) {
-  QString out;
-  out.reserve(text.size());
-  bool upper = true;
-  for (const QChar c : text) {
-    if (c == QLatin1Char('_')) {
-      out += QLatin1Char(' ');
-      upper = true;
-      continue;
-    }
-    out += (upper && c >= QLatin1Char('a') && c <= QLatin1Char('z')) ? QChar(c.unicode() - 32) : c;
-    upper = false;
-  }
-  return out;
-}
+QString TEditScrollLayout::FieldCaption(const QString& text) { return apptext::FieldCaption(text); }
 
 TRecordEditorKind TEditScrollLayout::KindOf(TFieldType type) {
   switch (type) {

@@ -2,6 +2,9 @@
 #include "app/u_main.h"
 
 #include <QAction>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QActionGroup>
 #include <QListView>
 #include <QApplication>
@@ -337,6 +340,9 @@ QWidget* Tf_main::BuildSqlPage() {
   editor_->setFont(DefaultFixedFont());
   editor_->setLineWrapMode(QPlainTextEdit::NoWrap);
   editor_->setTabStopDistance(8 * editor_->fontMetrics().horizontalAdvance(QLatin1Char(' ')));
+  // Files dropped on the editor open as scripts.
+  editor_->viewport()->installEventFilter(this);
+  editor_->installEventFilter(this);
   auto* lower = new QWidget;
   auto* ll = new QVBoxLayout(lower);
   ll->setContentsMargins(0, 0, 0, 0);
@@ -585,6 +591,8 @@ void Tf_main::Refresh() {
                         "a_results_export", "a_results_info"})
     Action(a)->setEnabled(m.db().Connected());
   nb_explorer_->setEnabled(m.LeftNotebookEnabled);
+  // Record edit needs an open table on the Data page.
+  Action("a_grid_edit")->setEnabled(m.db().Connected() && ds_sql_data_.DataSet() && ds_sql_data_.DataSet()->Active());
   // Hiding the current tab makes the widget jump to a neighbour: show first, set the
   // current page, then hide, with the signals blocked throughout.
   {
@@ -666,6 +674,35 @@ void Tf_main::LoadFile(const QString& name, bool addToRecent) {
   // The whole file, however long its lines.
   editor_->setPlainText(QString::fromUtf8(f.readAll()));
   model_->OpenSqlFile(name, addToRecent);
+}
+
+void Tf_main::DropFiles(const QStringList& files) {
+  // The first dropped file is opened; the others are ignored.
+  if (files.isEmpty() || !model_->db().Connected()) return;
+  model_->Guarded([&] { LoadFile(files.first(), true); });
+}
+
+bool Tf_main::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == editor_->viewport() || watched == editor_) {
+    if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
+      auto* e = static_cast<QDropEvent*>(event);
+      if (e->mimeData()->hasUrls()) {
+        e->acceptProposedAction();
+        return true;
+      }
+    } else if (event->type() == QEvent::Drop) {
+      auto* e = static_cast<QDropEvent*>(event);
+      if (e->mimeData()->hasUrls()) {
+        QStringList files;
+        for (const QUrl& u : e->mimeData()->urls())
+          if (u.isLocalFile()) files << u.toLocalFile();
+        e->acceptProposedAction();
+        DropFiles(files);
+        return true;
+      }
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void Tf_main::OpenFile() {

@@ -59,6 +59,8 @@ class Tf_main : public QMainWindow {
   // Expands the explorer along Path (node texts from the database down) and clicks its last
   // node; false when a node is missing.
   bool ClickPath(const QStringList& path);
+  // Files dropped on the SQL editor: the first is opened (and added to the recent files).
+  void DropFiles(const QStringList& files);
   // The editor's run text: its selected lines or its whole text.
   QString RunText() const;
   // Prints the result grid (its rows, or the selected block for a selection range) on a set-up
@@ -71,6 +73,7 @@ class Tf_main : public QMainWindow {
   void changeEvent(QEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   QAction* AddAction(const QString& name, const QString& text, const QString& shortcut, std::function<void()> run,

@@ -20,6 +20,17 @@ void TGridCellData::SetCell(int col, int row, const QString& text) {
   r[static_cast<size_t>(col)] = text;
 }
 
+void TGridCellData::SetRow(int row, std::vector<QString>&& cells) {
+  if (row < 0) return;
+  if (row >= static_cast<int>(rows.size())) rows.resize(static_cast<size_t>(row) + 1);
+  auto& r = rows[static_cast<size_t>(row)];
+  if (r.size() <= cells.size()) {
+    r = std::move(cells);
+  } else {
+    for (size_t c = 0; c < cells.size(); ++c) r[c] = std::move(cells[c]);
+  }
+}
+
 void TGridCellData::SetRowCount(int n) { rowCount = std::max(n, fixedRows + 1); }
 
 void TGridCellData::SetColCount(int n) { colCount = std::max(n, 1); }

@@ -24,6 +24,8 @@ struct TGridCellData {
   QString Cell(int col, int row) const;
   // Writes cell (Col, Row), growing the rows and columns kept as needed.
   void SetCell(int col, int row, const QString& text);
+  // Writes the cells of Row from column 0 on; cells past Cells keep their texts.
+  void SetRow(int row, std::vector<QString>&& cells);
   // Sets the row count, never below the fixed rows plus one row.
   void SetRowCount(int n);
   // Sets the column count, at least 1.

@@ -824,29 +824,30 @@ TQorixGrid::FetchResult TQorixGrid::FetchRow() {
   ++setRows_;
   QString texts[1];
   (void)texts;
-  std::vector<QString> cellTexts(static_cast<size_t>(n));
+  // The row's cells are made before the lock is taken; under it they are only moved in.
+  std::vector<QString> cellTexts(static_cast<size_t>(n) + 1);
   std::vector<int> lens(static_cast<size_t>(n));
   for (int c = 1; c <= n; ++c) {
     QString t = ColumnText(c);
     lens[c - 1] = t.size();
     if (ColumnIsNull(c) && UseNULLString) t = NULLString;
     if (t.isEmpty()) t = QStringLiteral(" ");
-    cellTexts[c - 1] = std::move(t);
+    cellTexts[static_cast<size_t>(c)] = std::move(t);
   }
+  QString num = QStringLiteral(" ");
+  if (ShowLineNum && writePos_ > 0) num = QString::number(lineNum_);
   if (static_cast<int>(widths_.size()) <= n) widths_.resize(static_cast<size_t>(n) + 1, 10);
+  for (int c = 1; c <= n; ++c) {
+    const int need = lens[c - 1] * kWidthFactor;
+    if (need > widths_[c]) widths_[c] = need;
+  }
   cells_.Edit([&](TGridCellData& d) {
-    QString num = QStringLiteral(" ");
-    if (ShowLineNum && writePos_ > 0) num = QString::number(lineNum_);
     if (num.size() > widestLineNum_) {
       widestLineNum_ = num.size();
       d.SetColWidth(0, widestLineNum_ * kWidthFactor + 5);
     }
-    d.SetCell(0, writePos_, num);
-    for (int c = 1; c <= n; ++c) {
-      const int need = lens[c - 1] * kWidthFactor;
-      if (need > widths_[c]) widths_[c] = need;
-      d.SetCell(c, writePos_, cellTexts[c - 1]);
-    }
+    cellTexts[0] = std::move(num);
+    d.SetRow(writePos_, std::move(cellTexts));
     ++writePos_;
     d.SetRowCount(d.rowCount + 1);
     ++lineNum_;

@@ -428,7 +428,20 @@ TFieldType TQxCustomDataSet::FieldTypeOf(const CS_DATAFMT& fmt) {
     case CS_VARCHAR_TYPE:
     case CS_LONGCHAR_TYPE:
     case CS_UNICHAR_TYPE:
+    case CS_UNIQUE_TYPE:
       return ftString;
+    case CS_USHORT_TYPE:
+    case CS_USMALLINT_TYPE:
+      return ftInteger;
+    case CS_UINT_TYPE:
+    case CS_UBIGINT_TYPE:
+    case CS_LONG_TYPE:
+      return ftLargeint;
+    case CS_BIGDATETIME_TYPE:
+    case CS_BIGTIME_TYPE:
+      return ftDateTime;
+    case CS_XML_TYPE:
+      return ftMemo;
     case CS_TINYINT_TYPE:
     case CS_SMALLINT_TYPE:
       return ftSmallint;
@@ -504,7 +517,7 @@ void TQxCustomDataSet::InitFieldDefsFromColumns() {
     // Two result columns of one name (a join) stay two fields.
     QString unique = name;
     for (int k = 1; FieldDefs().IndexOf(unique) >= 0; ++k) unique = name + QLatin1Char('_') + QString::number(k);
-    c.size = c.type == ftString ? std::max<CS_INT>(1, c.described.maxlength) : 0;
+    c.size = c.type == ftString ? std::max<CS_INT>(c.described.datatype == CS_UNIQUE_TYPE ? 36 : 1, c.described.maxlength) : 0;
     const bool required =
         SQLOptions.Contains(soCheckFieldRequired) && !(c.described.status & CS_CANBENULL);
     FieldDefs().Add(unique, c.type, c.size, required);
@@ -528,8 +541,9 @@ void TQxCustomDataSet::BindColumns() {
       case ftString:
         b.datatype = CS_CHAR_TYPE;
         b.format = CS_FMT_NULLTERM;
-        // Room for the text in the client's character set and its terminator.
-        b.maxlength = std::max<CS_INT>(1, c.described.maxlength) * 4 + 1;
+        // Room for the text in the client's character set (a unique identifier as text) and
+        // its terminator.
+        b.maxlength = std::max<CS_INT>(40, c.described.maxlength) * 4 + 1;
         break;
       case ftSmallint:
         b.datatype = CS_SMALLINT_TYPE;
@@ -561,7 +575,8 @@ void TQxCustomDataSet::BindColumns() {
         b.maxlength = std::max<CS_INT>(1, c.described.maxlength);
         break;
       case ftMemo:
-        b.datatype = CS_TEXT_TYPE;
+        // Unicode text and XML arrive converted to the client's character set.
+        b.datatype = c.described.datatype == CS_TEXT_TYPE ? CS_TEXT_TYPE : CS_CHAR_TYPE;
         b.maxlength = BlobBufferSize(c.described, textSize_);
         break;
       case ftBlob:

@@ -182,3 +182,32 @@ TEST(DialogsTest, EveryDialogShowsItsState) {
   EXPECT_EQ(calc.windowTitle(), QStringLiteral("Qorix Tabulon"));
   Shot(calc, "dialog-calculator");
 }
+
+TEST(MainWindowTest, DroppedFilesOpenTheFirstOnly) {
+  QTemporaryDir dir;
+  TRecordingUiServices ui;
+  SaLogin login;
+  Tf_main w(dir.filePath("Tabulon.ini"));
+  w.show();
+  QStringList files;
+  for (const char* name : {"first.sql", "second.sql", "third.sql"}) {
+    QFile f(dir.filePath(name));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray("select '") + name + "'\n");
+    files << f.fileName();
+  }
+  // Not connected: a drop opens nothing.
+  w.DropFiles(files);
+  EXPECT_TRUE(w.editor()->toPlainText().isEmpty());
+  w.Action("a_servers_connect")->trigger();
+  ASSERT_TRUE(w.Model().db().Connected());
+  // Record edit waits for a table on the Data page.
+  EXPECT_FALSE(w.Action("a_grid_edit")->isEnabled());
+
+  // Three files dropped: the first one opened.
+  w.DropFiles(files);
+  EXPECT_EQ(w.editor()->toPlainText(), QStringLiteral("select 'first.sql'\n"));
+  EXPECT_EQ(w.Model().EditorFileName, files[0]);
+  EXPECT_EQ(w.Model().Settings.RecentFiles, QStringList{files[0]});
+  EXPECT_EQ(w.Model().RightCaption, QStringLiteral("   ") + files[0]);
+}

@@ -188,3 +188,33 @@ TEST_F(CachedTest, ApplyIsRefusedWithoutItsPrerequisites) {
   t.Open();
   EXPECT_THROW(t.ApplyUpdates(), EQxDataSetException);  // not cached
 }
+
+TEST_F(CachedTest, PostErrorHandlerRetriesOrAbortsTheRow) {
+  const QString table = QStringLiteral("c_retry");
+  MakeTable(table);
+  TQxTable t;
+  t.SetName(QStringLiteral("c_retry_ds"));
+  TQorixUpdateSQL upd;
+  Setup(t, upd, table);
+  SeekName(t, "n1");
+  t.Edit();
+  t.FieldByName("id")->SetValue(2);  // the key exists: the server refuses it
+  t.Post();
+  // Abort: silent, nothing applied, the change kept.
+  t.OnPostError = [](TDataSet&, EDatabaseError&, TDataAction& action) { action = TDataAction::daAbort; };
+  EXPECT_THROW(t.ApplyUpdates(), EAbort);
+  EXPECT_EQ(LogRows(t), QStringList({"0:n1"}));
+  // Retry after the handler corrected the record: the same row runs again and succeeds.
+  int calls = 0;
+  t.OnPostError = [&calls](TDataSet& ds, EDatabaseError&, TDataAction& action) {
+    ++calls;
+    ds.Edit();
+    ds.FieldByName("id")->SetValue(20);
+    ds.Post();
+    action = TDataAction::daRetry;
+  };
+  t.ApplyUpdates();
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(Rows(*check_, QStringLiteral("select id, name from c_retry where name = 'n1'")), QStringList({"20|n1"}));
+  EXPECT_EQ(t.Log().RecordCount(), 0);
+}

@@ -190,3 +190,37 @@ TEST_F(QueryTest, DetailQueryFollowsItsMaster) {
   }
   EXPECT_GE(checked, 2);
 }
+
+TEST_F(QueryTest, NonAsciiTextFillsItsColumnWithoutLoss) {
+  dstest::Exec(*check_, QString::fromUtf8("create table q_utf (s varchar(12) null) insert q_utf values ('äöüßéç')"));
+  TQxQuery q;
+  q.SetName(QStringLiteral("q_utf_ds"));
+  q.DbName = QStringLiteral("db");
+  q.SetSQL(QStringLiteral("select s from q_utf"));
+  q.Open();
+  EXPECT_EQ(q.FieldByName("s")->AsString(), QString::fromUtf8("äöüßéç"));
+}
+
+TEST_F(QueryTest, DescribeEdgeCases) {
+  dstest::Exec(*check_, QStringLiteral("create table q_desc (a char(4) not null, m smallmoney null, n int null) "
+                                       "insert q_desc values ('ab', $1.50, null)"));
+  TQxQuery q;
+  q.SetName(QStringLiteral("q_desc_ds"));
+  q.DbName = QStringLiteral("db");
+  q.SetSQL(QStringLiteral("select a, m, n, 1 + 1 from q_desc"));
+  q.Open();
+  // An unnamed column is named after its position; nothing is required without the option.
+  ASSERT_EQ(q.FieldCount(), 4);
+  EXPECT_EQ(q.Fields().Fields(3)->FieldName, "COLUMN4");
+  EXPECT_EQ(q.FieldByName("a")->AsString(), "ab  ");
+  EXPECT_DOUBLE_EQ(q.FieldByName("m")->AsFloat(), 1.5);
+  EXPECT_TRUE(q.FieldByName("n")->IsNull());
+  EXPECT_FALSE(q.FieldDefs().Find("a")->Required);
+  q.Close();
+  q.TrimResults = true;
+  q.SQLOptions.Include(soCheckFieldRequired);
+  q.Open();
+  EXPECT_EQ(q.FieldByName("a")->AsString(), "ab");
+  EXPECT_TRUE(q.FieldDefs().Find("a")->Required);
+  EXPECT_FALSE(q.FieldDefs().Find("n")->Required);
+}

@@ -143,6 +143,46 @@ TEST_F(TableTest, DetailTableFollowsItsMasterAndTakesItsKey) {
   orders->Cancel();
 }
 
+TEST_F(TableTest, EveryUserAndSystemTableOfTheSampleOpens) {
+  const QStringList tables = Rows(*check_, QStringLiteral("select u.name + '.' + o.name from sysobjects o, sysusers u "
+                                                          "where o.uid = u.uid and o.type in ('U', 'S') order by o.name"));
+  ASSERT_GT(tables.size(), 10);
+  for (const QString& name : tables) {
+    SCOPED_TRACE(name.toStdString());
+    TQxTable t;
+    t.SetName(QStringLiteral("tb_every"));
+    t.DbName = QStringLiteral("db");
+    t.MaxRows = 10000;
+    t.FetchRows = 250;
+    t.SetTableName(name);
+    try {
+      t.Open();
+      t.Last();
+      // MaxRows bounds what the store takes.
+      const int count = Rows(*check_, QStringLiteral("select count(*) from ") + name).first().toInt();
+      EXPECT_EQ(t.RecordCount(), std::min(count, 10000));
+    } catch (const Exception& e) {
+      ADD_FAILURE() << e.Message().toStdString();
+    }
+  }
+}
+
+TEST_F(TableTest, AnywhereFamilyOpensAndEdits) {
+  Exec(*check_, QStringLiteral("create table t_any (id int not null, v int null, constraint t_any_pk primary key (id)) "
+                               "insert t_any values (1, 1) insert t_any values (2, 2)"));
+  db_->Rdbms = QStringLiteral("SQLAnywhere");
+  auto t = Table(QStringLiteral("t_any"), QStringLiteral("tb_any"));
+  t->FetchRows = 1;
+  t->Open();
+  EXPECT_EQ(t->ServerType(), qstAnywhere);
+  t->Edit();
+  t->FieldByName("v")->SetValue(10);
+  t->Post();
+  t->Close();
+  EXPECT_EQ(Rows(*check_, QStringLiteral("select v from t_any order by id")), QStringList({"10", "2"}));
+  db_->Rdbms = QStringLiteral("Sybase SQL Server");
+}
+
 TEST_F(TableTest, OneRowCheckRefusesZeroOrSeveralMatchesAndKeepsTheEdit) {
   Exec(*check_, QStringLiteral("create table t_dups (k int not null, v varchar(10) null)"));
   Exec(*check_, QStringLiteral("insert t_dups values (1, 'a') insert t_dups values (1, 'a') insert t_dups values (2, 'b') "
