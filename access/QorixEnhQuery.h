@@ -355,6 +355,9 @@ class TQorixCustomQuery : public TComponent, public TQorixDiagTarget {
   TCSRecordDataManager rowValues_;
   TCSColumnDataManager rowFormats_;
   std::vector<CS_DATAFMT> serverFormats_;  // the server's own format per row column
+  // Per row column: bound as a CS_INT (integer and bit columns outside cursors, whose text
+  // the engine writes itself, the same digits FreeTDS's character conversion gives).
+  std::vector<bool> intBound_;
   TCSRecordDataManager paramValues_;
   TCSColumnDataManager paramFormats_;
   TCSRecordDataManager computeValues_;

@@ -218,6 +218,15 @@ int TQorixCustomQuery::GetDisplayWidth(const TCSColumnData& f) {
 
 // ---- binding ----
 
+namespace {
+
+// The server types FreeTDS converts to a CS_INT without loss: tinyint, smallint, int and bit.
+bool IsIntegerType(CS_INT type) {
+  return type == CS_TINYINT_TYPE || type == CS_SMALLINT_TYPE || type == CS_INT_TYPE || type == CS_BIT_TYPE;
+}
+
+}  // namespace
+
 void TQorixCustomQuery::ReleaseRowBuffers() {
   for (int i = 0; i < rowValues_.Count(); ++i) rowValues_.GetItem(i)->FreeBuffers();
   cursorColumns_.clear();
@@ -227,6 +236,7 @@ int TQorixCustomQuery::BindResultColumns(int count) {
   rowValues_.FreeBuffers();
   rowFormats_.Clear();
   serverFormats_.assign(static_cast<size_t>(std::max(count, 0)), CS_DATAFMT{});
+  intBound_.assign(static_cast<size_t>(std::max(count, 0)), false);
   cursorColumns_.clear();
   rowValues_.AddRecords(count);
   rowFormats_.AddColumns(count);
@@ -278,6 +288,17 @@ int TQorixCustomQuery::BindResultColumns(int count) {
       ret = ctlib::ct_bind(command_, n, &bind, col->buffer.data(), col->copied.data(), col->indicator.data());
       record->AllocBuffer(bind.maxlength);
       cursorColumns_.push_back(std::move(col));
+    } else if (IsIntegerType(fmt.datatype)) {
+      // FreeTDS formats a value bound as text with sprintf; an integer bound as CS_INT costs a
+      // copy, and its text is made from it. The column keeps its character format for callers.
+      record->AllocBuffer(bind.maxlength);
+      record->AllocData(sizeof(CS_INT));
+      CS_DATAFMT native = bind;
+      native.datatype = CS_INT_TYPE;
+      native.format = CS_FMT_UNUSED;
+      native.maxlength = sizeof(CS_INT);
+      ret = ctlib::ct_bind(command_, n, &native, record->Data, &record->CopiedLength, &record->Indicator);
+      intBound_[static_cast<size_t>(n - 1)] = true;
     } else {
       record->AllocBuffer(bind.maxlength);
       ret = ctlib::ct_bind(command_, n, &bind, record->Buffer, &record->CopiedLength, &record->Indicator);
@@ -298,6 +319,10 @@ void TQorixCustomQuery::CopyRowTexts() {
       r->Indicator = c.indicator[row];
       r->CopiedLength = c.copied[row];
       r->Text = BufferText(c.buffer.data() + row * static_cast<size_t>(c.elementLength), c.elementLength);
+    } else if (i < static_cast<int>(intBound_.size()) && intBound_[static_cast<size_t>(i)] && r->Data) {
+      CS_INT v;
+      std::memcpy(&v, r->Data, sizeof v);
+      r->Text = QString::number(v);
     } else {
       r->Text = BufferText(r->Buffer, r->BufferLength + 1);
     }

@@ -139,11 +139,11 @@ TMainModel::TMainModel(const QString& iniFile) : IniFile(iniFile), owner_(std::m
   pwd_->SetDatabase(dbGrid_);
   pwd_->Title = QStringLiteral("Password Change Dialog");
 
-  // The real explorer, definition texts and background grid unless the window sets its own;
-  // the Data page has no table component in this build.
+  // The real explorer, definition texts, Data page table and background grid unless the
+  // window sets its own.
   ownExplorer_ = std::make_unique<TServerExplorer>(db_);
   ownPages_ = std::make_unique<TObjInfoPages>(db_);
-  ownTable_ = std::make_unique<TNoDataTable>();
+  ownTable_ = std::make_unique<TServerDataTable>(db_);
   ownGrid_ = std::make_unique<TBackgroundResultGrid>(dbGrid_);
   SetComponents(nullptr, nullptr, nullptr, nullptr);
 
@@ -161,6 +161,10 @@ TMainModel::~TMainModel() {
     grid_->AfterExec = nullptr;
     grid_->OnThreadTerminate = nullptr;
   }
+  // The table's dataset goes before the connection it reads from.
+  if (table_) table_->Close();
+  table_ = nullptr;
+  ownTable_.reset();
   owner_.reset();
 }
 

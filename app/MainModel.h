@@ -63,6 +63,8 @@ class TMainModel {
                      TResultGridComponent* grid);
   TExplorerComponent* Explorer() const { return explorer_; }
   TResultGridComponent* Grid() const { return grid_; }
+  // The Data page's table.
+  TDataTableComponent* DataTable() const { return table_; }
 
   TQorixDatabase& db() const { return *db_; }
   TQorixDatabase& db_grid() const { return *dbGrid_; }

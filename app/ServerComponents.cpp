@@ -12,6 +12,34 @@
 #include "catalog/views/QxPgProperties.h"
 #include "catalog/views/QxPgSummary.h"
 #include "catalog/views/QxSvrExplore.h"
+#include "dataset/server/QxTable.h"
+
+// --- Data page table --------------------------------------------------------------------------
+
+TServerDataTable::TServerDataTable(TQorixDatabase* db) : table_(std::make_unique<TQxTable>()) {
+  table_->SetName(QStringLiteral("tbl_sql_data"));
+  table_->SetDatabase(db);
+  table_->MaxRows = 10000;
+  table_->FetchRows = 250;
+  table_->SQLOptions = TSQLOptions{soUseTransaction, soUseTransactionOnCache};
+  table_->UpdateMode = upWhereAll;
+  table_->CachedUpdates = false;
+}
+
+TServerDataTable::~TServerDataTable() = default;
+
+bool TServerDataTable::Active() const { return table_->Active(); }
+
+void TServerDataTable::Close() { table_->Close(); }
+
+void TServerDataTable::Open(const QString& name) {
+  table_->SetTableName(name);
+  table_->Open();
+}
+
+void TServerDataTable::Refresh() { table_->Refresh(); }
+
+QString TServerDataTable::TableName() const { return table_->TableName(); }
 
 // --- Explorer -------------------------------------------------------------------------------
 

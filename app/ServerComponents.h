@@ -15,6 +15,7 @@ class TQxSvrExplore;
 class TQxPgProperties;
 class TQxPgSummary;
 class TQxTreeNode;
+class TQxTable;
 
 // The explorer tree over db.
 class TServerExplorer : public TExplorerComponent {
@@ -58,6 +59,23 @@ class TObjInfoPages : public TCatalogPages {
   std::unique_ptr<TQorixObjInfo> info_;
   std::unique_ptr<TQxPgProperties> properties_;
   std::unique_ptr<TQxPgSummary> summary_;
+};
+
+// The Data page's table: a TQxTable on db (at most 10000 rows, 250 per cursor round trip, each
+// live change in its own transaction, the WHERE comparing every logged old value).
+class TServerDataTable : public TDataTableComponent {
+ public:
+  explicit TServerDataTable(TQorixDatabase* db);
+  ~TServerDataTable() override;
+  bool Active() const override;
+  void Close() override;
+  void Open(const QString& name) override;
+  void Refresh() override;
+  QString TableName() const override;
+  TQxTable& Table() const { return *table_; }
+
+ private:
+  std::unique_ptr<TQxTable> table_;
 };
 
 // The SQL page's grid: a background TQorixGrid on db_grid. A run counts as in progress from

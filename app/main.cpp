@@ -2,13 +2,14 @@
 // login dialogs, and the main window. Options:
 //   --server NAME --user NAME --password TEXT --connect   log in at start without the dialog
 //   --demo DIR   (offscreen) connect, click the sample database, show its tables' summary, one
-//                table's properties and definition, run one script in the background, write
+//                table's properties, definition and rows, run one script in the background, write
 //                screenshots of the window's pages into DIR and exit
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTimer>
 #include <QPlainTextEdit>
 #include <cstdio>
@@ -99,6 +100,14 @@ int main(int argc, char** argv) {
           m.TabClick(pgDdl);
           QApplication::processEvents();
           Shot(w, dir, "06-table-ddl");
+          // Its rows on the Data page, read on demand by the grid.
+          w.nb_sql_main()->setCurrentIndex(pgData);
+          m.Guarded([&] { m.TabClick(pgData); });
+          QDeadlineTimer rows(5000);
+          while (w.dbg_data()->model()->rowCount() == 0 && !rows.hasExpired())
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+          QApplication::processEvents();
+          Shot(w, dir, "07-data-page");
         }
         w.nb_sql_main()->setCurrentIndex(pgSql);
         m.TabClick(pgSql);
@@ -109,14 +118,14 @@ int main(int argc, char** argv) {
         QDeadlineTimer until(30000);
         while (m.Grid()->Active() && !until.hasExpired()) QApplication::processEvents(QEventLoop::AllEvents, 50);
         QApplication::processEvents();
-        Shot(w, dir, "07-sql-run");
+        Shot(w, dir, "08-sql-run");
         TSystemInfo info;
         TAboutBox about(info, &w);
         about.show();
-        Shot(about, dir, "08-about");
+        Shot(about, dir, "09-about");
         m.Guarded([&] { m.Disconnect(); });
         QApplication::processEvents();
-        Shot(w, dir, "09-disconnected");
+        Shot(w, dir, "10-disconnected");
       }
       w.close();
     }

@@ -29,7 +29,9 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTableWidget>
+#include <QTimer>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QToolBar>
@@ -45,7 +47,9 @@
 #include "app/Dialogs.h"
 #include "app/RecordEdit.h"
 #include "app/ServerDialogs.h"
+#include "dataset/DataSetModel.h"
 #include "dataset/DataSetNavigatorWidget.h"
+#include "dataset/server/QxTable.h"
 #include "app/ServerComponents.h"
 #include "catalog/grid/QorixGrid.h"
 #include "catalog/views/QxSvrExplore.h"
@@ -80,6 +84,7 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   pages_ = std::make_unique<TObjInfoPages>(&model_->db());
   resultGrid_ = std::make_unique<TBackgroundResultGrid>(&model_->db_grid());
   model_->SetComponents(explorer_.get(), pages_.get(), nullptr, resultGrid_.get());
+  if (auto* table = dynamic_cast<TServerDataTable*>(model_->DataTable())) ds_sql_data_.SetDataSet(&table->Table());
 
   BuildMenus();
   spl_main_ = new QSplitter(Qt::Horizontal);
@@ -386,9 +391,40 @@ QWidget* Tf_main::BuildDataPage() {
   }, "Edit single record");
   bar->addAction(edit);
   l->addWidget(bar);
-  auto* label = new QLabel(QStringLiteral("The rows of the selected table are shown here."));
-  label->setAlignment(Qt::AlignCenter);
-  l->addWidget(label, 1);
+  // The grid reads the table's rows on demand as it scrolls; an edited cell is posted at once.
+  dbg_data_ = new QTableView;
+  dbg_data_->setObjectName(QStringLiteral("dbg_data"));
+  dataModel_ = new TDataSetModel(dbg_data_);
+  dataModel_->SetDataSource(&ds_sql_data_);
+  dbg_data_->setModel(dataModel_);
+  dbg_data_->setSelectionBehavior(QAbstractItemView::SelectItems);
+  dbg_data_->setSelectionMode(QAbstractItemView::SingleSelection);
+  dbg_data_->verticalHeader()->setDefaultSectionSize(dbg_data_->fontMetrics().height() + 6);
+  dbg_data_->horizontalHeader()->setHighlightSections(false);
+  // The view's current cell and the dataset's current record follow each other.
+  connect(dbg_data_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this](const QModelIndex& current) {
+            if (current.isValid() && current.row() != dataModel_->CurrentRow()) dataModel_->SetCurrentRow(current.row());
+          });
+  dataModel_->OnCurrentRowChanged = [this](int row) {
+    if (row < 0 || !dbg_data_->selectionModel()) return;
+    const QModelIndex cur = dbg_data_->currentIndex();
+    if (cur.row() == row) return;
+    dbg_data_->setCurrentIndex(dataModel_->index(row, cur.isValid() ? cur.column() : 0));
+  };
+  // A newly opened table sizes its columns to the contents of its first rows (at most 300
+  // pixels each), once those rows have been read.
+  connect(dataModel_, &QAbstractItemModel::modelReset, this, [this] { sizeDataColumns_ = true; });
+  connect(dataModel_, &QAbstractItemModel::rowsInserted, this, [this] {
+    if (!sizeDataColumns_) return;
+    sizeDataColumns_ = false;
+    QTimer::singleShot(0, this, [this] {
+      dbg_data_->resizeColumnsToContents();
+      for (int c = 0; c < dataModel_->columnCount(); ++c)
+        if (dbg_data_->columnWidth(c) > 300) dbg_data_->setColumnWidth(c, 300);
+    });
+  });
+  l->addWidget(dbg_data_, 1);
   return w;
 }
 

@@ -31,6 +31,8 @@ class TQorixGridView;
 class TQxSvrExploreView;
 class TQxListPageView;
 class TDBNavigatorWidget;
+class QTableView;
+class TDataSetModel;
 
 class Tf_main : public QMainWindow {
  public:
@@ -51,6 +53,9 @@ class Tf_main : public QMainWindow {
   TObjInfoPages& Pages() const { return *pages_; }
   TQxListPageView* qx_properties() const { return qx_properties_; }
   TQxListPageView* qx_summary() const { return qx_summary_; }
+  QTableView* dbg_data() const { return dbg_data_; }
+  TDBNavigatorWidget* nav_main() const { return nav_main_; }
+  TDataSource& ds_sql_data() { return ds_sql_data_; }
   TBackgroundResultGrid& ResultGrid() const { return *resultGrid_; }
   // Shows the model's state.
   void Refresh();
@@ -129,7 +134,10 @@ class Tf_main : public QMainWindow {
   QFileSystemModel* fsModel_ = nullptr;
   QComboBox* cb_file_exp_ext_ = nullptr;
   bool refreshing_ = false;
-  // The Data page's data source (no table dataset in this build) and its navigator.
+  // The Data page's data source over the model's table, its navigator and grid.
   TDataSource ds_sql_data_;
   TDBNavigatorWidget* nav_main_ = nullptr;
+  QTableView* dbg_data_ = nullptr;
+  TDataSetModel* dataModel_ = nullptr;
+  bool sizeDataColumns_ = false;
 };

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything, starts the local server with its sample database
 # and opens the desktop program tabulon logged in to it. Without a display ($DISPLAY empty) the
-# program runs offscreen: it connects, clicks the sample database in the tree, runs one SQL
+# program runs offscreen: it connects, clicks the sample database and a table in the tree (its
+# pages and its rows on the Data page), runs one SQL
 # script, writes screenshots into build/run/screenshots and ends; the server is stopped either way.
 set -euo pipefail
 cd "$(dirname "$0")/.."

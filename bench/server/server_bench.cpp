@@ -8,7 +8,9 @@
 //   prepared  prepared inserts in one transaction vs SQLite prepared inserts
 //   engine    TQorixEnhQuery reading every row as text vs bsqldb to /dev/null
 //   memory    the server's peak resident memory while INSERT ... SELECT copies the big table
-// Usage: server_bench [rows] [rounds]   (defaults 1000000 and 3)
+//   engine-big the same read over a connection that asked for a larger packet size (bsqldb keeps
+//             its default packets)
+// Usage: server_bench [rows] [rounds] [packet]   (defaults 1000000, 3 and 8192)
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -396,6 +398,7 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const int rows = argc > 1 ? std::atoi(argv[1]) : 1000000;
   const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+  const int packet = argc > 3 ? std::atoi(argv[3]) : 8192;
   const double window = 2.0;  // seconds per throughput sample
 
   tabtest::ServerFixture server;
@@ -461,6 +464,19 @@ int main(int argc, char** argv) {
     db.Connect();
     db.SetDbName(QStringLiteral("sample"));
     compare("engine", "rows/s", rounds, [&] { return engineRead(db, rows); },
+            [&] { return bsqldbRate("select * from big", rows); }, "bsqldb");
+  }
+  {
+    TQorixDatabase db;
+    db.SetName(QStringLiteral("bench-big-packets"));
+    db.LoginPrompt = false;
+    db.UserName = QStringLiteral("sa");
+    db.ServerName = QStringLiteral("DSQUERY");
+    db.SetPacketSize(packet);
+    db.Connect();
+    db.SetDbName(QStringLiteral("sample"));
+    std::printf("engine-big packet size asked %d, granted %d\n", packet, db.PacketSize());
+    compare("engine-big", "rows/s", rounds, [&] { return engineRead(db, rows); },
             [&] { return bsqldbRate("select * from big", rows); }, "bsqldb");
   }
 

@@ -492,13 +492,19 @@ BoundExpr Binder::bindHinted(const Expr& expr, const Scope& scope, const TypeDes
 
 BoundExpr Binder::bindBinary(const BinaryExpr& e, const Scope& scope) {
   // `col = ?`, `? < col`: a marker takes the type of the other side.
+  // Beside a string in `+` (a concatenation) the marker is a string of its own length, not the
+  // other operand's: ? + '|' must not make the marker varchar(1).
+  auto hintFor = [&](const BoundExpr& other) -> const TypeDesc* {
+    if (e.op == BinaryOp::Add && isStringType(other.type.type)) return nullptr;
+    return &other.type;
+  };
   BoundExpr a, b;
   if (e.left->kind == ExprKind::Placeholder && e.right->kind != ExprKind::Placeholder) {
     b = bindExpr(*e.right, scope);
-    a = bindHinted(*e.left, scope, &b.type);
+    a = bindHinted(*e.left, scope, hintFor(b));
   } else {
     a = bindExpr(*e.left, scope);
-    b = bindHinted(*e.right, scope, &a.type);
+    b = bindHinted(*e.right, scope, hintFor(a));
   }
   // `status & 0x80`, `status & 0x80 = 0x80`: a binary constant beside an integer counts as the int
   // it spells (its last four bytes), so bitwise operators and comparisons work on flag words.
@@ -738,6 +744,20 @@ BoundExpr Binder::bindFunction(const FunctionExpr& e, const Scope& scope) {
     return r;
   }
 
+  if (name == "identity") {
+    // select identity(8) as id, ... into t: only SELECT INTO makes an identity column.
+    long precision = 0;
+    if (identityFunction_ && e.args.size() == 1 && e.args[0]->is<LiteralExpr>() &&
+        e.args[0]->as<LiteralExpr>().literal == LiteralKind::Integer)
+      precision = std::strtol(e.args[0]->as<LiteralExpr>().text.c_str(), nullptr, 10);
+    if (precision < 1 || precision > 38) throw SqlError(102, 15, "Incorrect syntax near 'identity'.");
+    BoundExpr r;
+    r.sql = "NULL";
+    r.type = numericType(static_cast<int>(precision), 0);
+    r.nullable = false;
+    r.identity = true;
+    return r;
+  }
   std::vector<BoundExpr> args;
   if (name == "isnull" || name == "coalesce" || name == "nullif") {
     for (const auto& a : e.args) args.push_back(bindExpr(*a, scope));

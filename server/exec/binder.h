@@ -136,6 +136,9 @@ class Binder {
   std::string newAlias() { return "t" + std::to_string(aliasCounter_++); }
   // When set, variables are refused (view definitions cannot hold them).
   void setNoVariables(bool on) { noVariables_ = on; }
+  // When set (SELECT INTO), identity(precision) in the select list is the new table's identity
+  // column; it binds to NULL of type numeric(precision, 0) and is filled in by the insert.
+  void setIdentityFunction(bool on) { identityFunction_ = on; }
 
   // `expr` converted for storage in a column of `type` (t_assign around it).
   static std::string assignSql(const BoundExpr& expr, const TypeDesc& type, bool nullable);
@@ -165,6 +168,7 @@ class Binder {
   std::vector<Value> params_;
   int aliasCounter_ = 0;
   bool noVariables_ = false;
+  bool identityFunction_ = false;
   int aggregateDepth_ = 0;
   // While an extended GROUP BY rebinds its select list: each aggregate's SQL goes here and the
   // expression reads it back as <captureAlias_>."aN" from the grouped query.

@@ -61,7 +61,9 @@ std::pair<Value, TypeDesc> SessionImpl::placeholder(int index, const TypeDesc* h
 PreparedDescription SessionImpl::prepareStatement(const std::string& id, const std::string& sql) {
   if (prepared_.count(id))
     throw SqlError(7802, 16, "A prepared statement with the id '" + id + "' already exists.");
-  std::vector<StatementPtr> statements = parseBatch(sql, parseOptions());
+  ParseOptions prepareOptions = parseOptions();
+  prepareOptions.quotedIdentifiers = options_.quotedIdentifier;
+  std::vector<StatementPtr> statements = parseBatch(sql, prepareOptions);
 
   // Bind every statement with the session left as it was: options, variables and sink.
   DescribeSink capture;
@@ -121,7 +123,15 @@ void SessionImpl::executePrepared(const std::string& id, const std::vector<Param
                        std::to_string(params.size()) + " were given.");
   std::vector<std::pair<Value, TypeDesc>> values;
   for (size_t i = 0; i < params.size(); ++i) {
-    const TypeDesc& to = p.description.inputs[i].type;
+    TypeDesc to = p.description.inputs[i].type;
+    // A character or binary marker is as long as the value given for it: `select ? + '|'` keeps
+    // the whole text even though the marker was described beside a one-character literal.
+    if (isCharacterType(to.type) || isBinaryType(to.type)) {
+      int32_t given = 0;
+      if (const auto* s = std::get_if<std::string>(&params[i].value)) given = static_cast<int32_t>(s->size());
+      if (const auto* b = std::get_if<Bytes>(&params[i].value)) given = static_cast<int32_t>(b->size());
+      if (to.type != SqlType::Text && to.type != SqlType::Image) to.length = std::max(to.length, given);
+    }
     values.emplace_back(convertValue(params[i].value, params[i].format.type, to, ConversionKind::Implicit,
                                      options_.dateFormat),
                         to);

@@ -90,14 +90,32 @@ void SessionImpl::runSelect(const SelectStatement& s) {
 
 void SessionImpl::runSelectInto(const SelectStatement& s) {
   Binder binder(*this);
+  binder.setIdentityFunction(true);
   BoundQuery q = binder.bindQuery(s, nullptr);
   const ObjectName& into = s.core.into;
+  // The select-list columns that are identity(n): their values are numbered 1, 2, 3 ... below.
+  std::vector<bool> numbered(q.columns.size(), false);
+  int identities = 0;
+  for (size_t i = 0, col = 0; i < s.core.items.size() && col < q.columns.size(); ++i) {
+    const Expr& e = *s.core.items[i].expr;
+    if (e.is<StarExpr>()) {
+      col = q.columns.size();  // a star's columns are plain ones; an identity() after it is refused
+      continue;
+    }
+    if (e.is<FunctionExpr>() && e.as<FunctionExpr>().name == "identity") {
+      numbered[col] = true;
+      ++identities;
+    }
+    ++col;
+  }
+  if (identities > 1) throw SqlError(2739, 16, "A table can have only one identity column.");
   TableSpec details;
   bool temp = !into.name.empty() && into.name[0] == '#';
   details.database = temp ? "tempdb" : (into.database.empty() ? database_ : into.database);
   details.owner = temp ? "dbo" : (into.owner.empty() ? user_ : into.owner);
   details.name = temp ? tempTableName(into.name) : into.name;
   if (!databaseExists(db_, details.database)) throw unknownDatabase(details.database);
+  if (!temp) permissions_->requireOwner("CREATE TABLE", details.database, details.owner, details.name);
   for (size_t i = 0; i < q.columns.size(); ++i) {
     const ColumnDesc& c = q.columns[i];
     if (c.name.empty())
@@ -108,6 +126,10 @@ void SessionImpl::runSelectInto(const SelectStatement& s) {
     cs.name = c.name;
     cs.type = c.type;
     cs.nullable = c.nullable;
+    if (numbered[i]) {
+      cs.identity = true;
+      cs.nullable = false;
+    }
     details.columns.push_back(std::move(cs));
   }
   StatementTransaction tx(*this);
@@ -116,8 +138,8 @@ void SessionImpl::runSelectInto(const SelectStatement& s) {
   for (size_t i = 0; i < t.columns.size(); ++i) {
     cols += (i ? ", " : "") + Binder::quoteIdent(t.columns[i].sqliteName);
     BoundExpr e;
-    e.sql = "q.\"c" + std::to_string(i + 1) + "\"";
-    e.type = q.columns[i].type;
+    e.sql = numbered[i] ? std::string("row_number() OVER ()") : "q.\"c" + std::to_string(i + 1) + "\"";
+    e.type = numbered[i] ? makeType(SqlType::Int) : q.columns[i].type;
     sel += (i ? ", " : "") + Binder::assignSql(e, t.columns[i].desc.type, t.columns[i].desc.nullable);
   }
   std::string sql =
@@ -127,6 +149,8 @@ void SessionImpl::runSelectInto(const SelectStatement& s) {
   st.bindAll(binder.params());
   st.step();
   int32_t rows = sqlite3_changes(db_);
+  // The next insert continues after the numbered rows.
+  if (identities > 0 && rows > 0) noteIdentity(db_, t, rows);
   tx.commit();
   if (temp) rememberTempTable(details.name);
   rowCount_ = rows;

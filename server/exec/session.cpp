@@ -374,7 +374,10 @@ void SessionImpl::runBatch(std::string_view sql, ResultSink& sink, std::map<std:
   noteLiveTables(sql);
   std::vector<StatementPtr> statements;
   try {
-    statements = parseBatch(sql, parseOptions());
+    ParseOptions batchOptions = parseOptions();
+    // set quoted_identifier on (from an earlier batch): "name" is an identifier.
+    batchOptions.quotedIdentifiers = options_.quotedIdentifier;
+    statements = parseBatch(sql, batchOptions);
     // CREATE PROCEDURE, VIEW, TRIGGER, RULE and DEFAULT each need a batch of their own.
     for (size_t i = 1; i < statements.size(); ++i) {
       const char* what = nullptr;

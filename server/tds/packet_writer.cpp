@@ -13,32 +13,39 @@ void PacketWriter::setPacketSize(size_t size) {
 }
 
 bool PacketWriter::sendPacket(const uint8_t* data, size_t n, bool last) {
+  return sendPackets(data, std::min(n, payloadSize()), last);
+}
+
+bool PacketWriter::sendPackets(const uint8_t* data, size_t n, bool last) {
   if (!healthy_) return false;
-  n = std::min(n, payloadSize());
-  Bytes packet;
-  packet.reserve(kHeaderSize + n);
-  ByteWriter w(packet);
-  w.u8(static_cast<uint8_t>(PacketType::Reply));
-  w.u8(last ? 1 : 0);
-  w.u16be(static_cast<uint16_t>(kHeaderSize + n));
-  w.u16be(spid_);
-  w.u8(packetNumber_);
-  w.u8(0);
-  w.bytes(data, n);
-  packetNumber_ = last ? 1 : static_cast<uint8_t>(packetNumber_ + 1);
-  healthy_ = socket_.writeAll(packet.data(), packet.size());
+  const size_t payload = payloadSize();
+  const size_t packets = n == 0 ? 1 : (n + payload - 1) / payload;
+  headers_.resize(packets * kHeaderSize);
+  parts_.clear();
+  for (size_t i = 0; i < packets; ++i) {
+    const size_t at = i * payload;
+    const size_t size = std::min(payload, n - at);
+    const bool final = i + 1 == packets && last;
+    uint8_t* h = headers_.data() + i * kHeaderSize;
+    const size_t length = kHeaderSize + size;
+    h[0] = static_cast<uint8_t>(PacketType::Reply);
+    h[1] = final ? 1 : 0;
+    h[2] = static_cast<uint8_t>(length >> 8);
+    h[3] = static_cast<uint8_t>(length);
+    h[4] = static_cast<uint8_t>(spid_ >> 8);
+    h[5] = static_cast<uint8_t>(spid_);
+    h[6] = packetNumber_;
+    h[7] = 0;
+    packetNumber_ = final ? 1 : static_cast<uint8_t>(packetNumber_ + 1);
+    parts_.push_back({h, kHeaderSize});
+    if (size > 0) parts_.push_back({data + at, size});
+  }
+  healthy_ = socket_.writeParts(parts_.data(), parts_.size());
   return healthy_;
 }
 
 bool PacketWriter::sendMessage(const Bytes& message) {
-  size_t at = 0;
-  do {
-    size_t n = std::min(payloadSize(), message.size() - at);
-    bool last = at + n >= message.size();
-    if (!sendPacket(message.data() + at, n, last)) return false;
-    at += n;
-  } while (at < message.size());
-  return true;
+  return sendPackets(message.data(), message.size(), true);
 }
 
 }  // namespace tabsrv::tds

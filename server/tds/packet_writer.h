@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "server/core/types.h"
 #include "server/tds/socket.h"
@@ -24,6 +25,10 @@ class PacketWriter {
 
   // Sends up to payloadSize() bytes as one packet; false once the peer is gone.
   bool sendPacket(const uint8_t* data, size_t n, bool last);
+  // Sends n bytes as consecutive packets of payloadSize() bytes (the final one shorter, and at
+  // least one packet even for n = 0) in one gathered write, without copying the data; the
+  // final packet ends the message when `last` is set. False once the peer is gone.
+  bool sendPackets(const uint8_t* data, size_t n, bool last);
   // Sends a whole message, split at the packet size.
   bool sendMessage(const Bytes& message);
   // False after any failed write: the client has gone.
@@ -35,6 +40,9 @@ class PacketWriter {
   uint16_t spid_ = 0;
   uint8_t packetNumber_ = 1;
   bool healthy_ = true;
+  // Reused between calls: the headers and the pieces of the gathered write.
+  std::vector<uint8_t> headers_;
+  std::vector<WritePart> parts_;
 };
 
 }  // namespace tabsrv::tds

@@ -40,14 +40,35 @@ void ReplyWriter::append(const Bytes& token) {
   flushFullPackets();
 }
 
+template <class Encode>
+void ReplyWriter::appendInPlace(Encode&& encode) {
+  const size_t start = pending_.size();
+  try {
+    ByteWriter w(pending_);
+    encode(w);
+  } catch (...) {
+    pending_.resize(start);
+    throw;
+  }
+  if (heldDone_) {
+    // The held DONE goes in front of the new token, as append() would have sent it.
+    Bytes done = std::move(*heldDone_);
+    heldDone_.reset();
+    done[1] |= done_status::kMore;
+    pending_.insert(pending_.begin() + static_cast<std::ptrdiff_t>(start), done.begin(), done.end());
+    ends_.push_back(start + done.size());
+  }
+  if (start == 0) pendingSince_ = std::chrono::steady_clock::now();
+  ends_.push_back(pending_.size());
+  flushFullPackets();
+}
+
 void ReplyWriter::flushFullPackets() {
   const size_t payload = out_.payloadSize();
-  size_t sent = 0;
-  while (pending_.size() - sent >= payload && out_.healthy()) {
-    out_.sendPacket(pending_.data() + sent, payload, false);
-    sent += payload;
-  }
-  if (sent == 0) return;
+  if (pending_.size() < payload || !out_.healthy()) return;
+  // Every full packet goes out in one gathered write straight from pending_.
+  const size_t sent = pending_.size() / payload * payload;
+  out_.sendPackets(pending_.data(), sent, false);
   const bool onBoundary = std::binary_search(ends_.begin(), ends_.end(), sent);
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(sent));
   ends_.erase(ends_.begin(), std::upper_bound(ends_.begin(), ends_.end(), sent));
@@ -58,12 +79,7 @@ void ReplyWriter::flushFullPackets() {
 
 void ReplyWriter::flushPending() {
   if (pending_.empty() || !out_.healthy()) return;
-  size_t at = 0;
-  while (at < pending_.size() && out_.healthy()) {
-    size_t n = std::min(out_.payloadSize(), pending_.size() - at);
-    out_.sendPacket(pending_.data() + at, n, false);
-    at += n;
-  }
+  out_.sendPackets(pending_.data(), pending_.size(), false);
   pending_.clear();
   ends_.clear();
   partialTail_ = 0;
@@ -124,7 +140,11 @@ void ReplyWriter::computeRow(uint16_t id, const std::vector<Value>& values) {
   ValueContext context;
   if (options_) context.textSize = options_->textSize;
   context.rowNumber = ++rows_;
-  append(encodeComputeRow(id, it->columns, it->formats, values, context));
+  appendInPlace([&](ByteWriter& w) {
+    w.u8(static_cast<uint8_t>(Token::AltRow));
+    w.u16(id);
+    encodeValues(w, it->columns, it->formats, values, context);
+  });
 }
 
 void ReplyWriter::row(const std::vector<Value>& values) {
@@ -134,7 +154,10 @@ void ReplyWriter::row(const std::vector<Value>& values) {
   ValueContext context;
   if (options_) context.textSize = options_->textSize;
   context.rowNumber = ++rows_;
-  append(encodeRow(columns_, formats_, values, context));
+  appendInPlace([&](ByteWriter& w) {
+    w.u8(static_cast<uint8_t>(Token::Row));
+    encodeValues(w, columns_, formats_, values, context);
+  });
   ++rowsInResult_;
 }
 
@@ -244,15 +267,7 @@ bool ReplyWriter::finish() {
     pending_.insert(pending_.end(), done.begin(), done.end());
   }
   ends_.clear();
-  size_t at = 0;
-  const size_t payload = out_.payloadSize();
-  while (out_.healthy()) {
-    size_t n = std::min(payload, pending_.size() - at);
-    bool last = at + n >= pending_.size();
-    out_.sendPacket(pending_.data() + at, n, last);
-    at += n;
-    if (last) break;
-  }
+  out_.sendPackets(pending_.data(), pending_.size(), true);
   pending_.clear();
   return out_.healthy();
 }

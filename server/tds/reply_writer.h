@@ -68,6 +68,10 @@ class ReplyWriter : public ResultSink {
 
  private:
   void append(const Bytes& token);
+  // Encodes a token straight onto the end of pending_ (the one buffer every row goes through);
+  // a value that cannot travel leaves pending_ as it was.
+  template <class Encode>
+  void appendInPlace(Encode&& encode);
   void releaseHeldDone();
   void flushFullPackets();
   // Sends every complete token still pending, in a packet that is not the last.

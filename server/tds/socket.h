@@ -8,6 +8,12 @@
 
 namespace tabsrv::tds {
 
+// One piece of a gathered write.
+struct WritePart {
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+};
+
 // The outcome of one read.
 struct ReadResult {
   enum class Status { Data, Eof, Timeout, Error };
@@ -24,6 +30,13 @@ class Socket {
   virtual ReadResult read(uint8_t* buffer, size_t n, int timeoutMs) = 0;
   // Writes all n bytes; false when the peer has gone (reset, closed, shut down).
   virtual bool writeAll(const uint8_t* data, size_t n) = 0;
+  // Writes the parts in order as one stream; false when the peer has gone. The default writes
+  // them one by one; a socket that can gather them in one system call overrides it.
+  virtual bool writeParts(const WritePart* parts, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+      if (!writeAll(parts[i].data, parts[i].size)) return false;
+    return true;
+  }
   // True when a read would not block (data or end of stream); never waits.
   virtual bool readable() = 0;
   // Ends both directions; blocked and later reads return Eof.

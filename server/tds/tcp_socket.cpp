@@ -8,9 +8,12 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <stdexcept>
 
@@ -68,6 +71,40 @@ bool TcpSocket::writeAll(const uint8_t* data, size_t n) {
     if (sent <= 0) return false;
     data += sent;
     n -= static_cast<size_t>(sent);
+  }
+  return true;
+}
+
+bool TcpSocket::writeParts(const WritePart* parts, size_t count) {
+  // sendmsg() gathers up to IOV_MAX pieces per call; a short write resumes inside the piece
+  // where it stopped.
+  constexpr size_t kMaxPieces = IOV_MAX < 256 ? IOV_MAX : 256;
+  iovec pieces[kMaxPieces];
+  size_t next = 0;       // the first part not yet handed to sendmsg
+  size_t skip = 0;       // bytes of parts[next] already sent
+  while (next < count) {
+    size_t n = 0;
+    for (size_t i = next; i < count && n < kMaxPieces; ++i) {
+      const size_t from = i == next ? skip : 0;
+      if (parts[i].size == from) continue;
+      pieces[n].iov_base = const_cast<uint8_t*>(parts[i].data + from);
+      pieces[n].iov_len = parts[i].size - from;
+      ++n;
+    }
+    if (n == 0) return true;
+    msghdr message{};
+    message.msg_iov = pieces;
+    message.msg_iovlen = n;
+    ssize_t sent = ::sendmsg(fd_, &message, MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent <= 0) return false;
+    size_t left = static_cast<size_t>(sent);
+    while (next < count && left >= parts[next].size - skip) {
+      left -= parts[next].size - skip;
+      ++next;
+      skip = 0;
+    }
+    skip += left;
   }
   return true;
 }

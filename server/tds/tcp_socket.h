@@ -19,6 +19,7 @@ class TcpSocket : public Socket {
 
   ReadResult read(uint8_t* buffer, size_t n, int timeoutMs) override;
   bool writeAll(const uint8_t* data, size_t n) override;
+  bool writeParts(const WritePart* parts, size_t count) override;
   bool readable() override;
   void shutdown() override;
   std::string peerAddress() const override;

@@ -33,7 +33,7 @@ bool isIdentChar(unsigned char c) {
 
 class Lexer {
  public:
-  explicit Lexer(std::string_view sql) : s_(sql) {}
+  Lexer(std::string_view sql, bool quotedIdentifiers) : s_(sql), quotedIdentifiers_(quotedIdentifiers) {}
 
   std::vector<Token> run() {
     std::vector<Token> out;
@@ -98,6 +98,12 @@ class Lexer {
 
   void lexOne(Token& t) {
     unsigned char c = at(pos_);
+    if (c == '"' && quotedIdentifiers_) {
+      // set quoted_identifier on: "any text" is a name, as [any text] is.
+      lexString(t, '"');
+      t.type = TokenType::Bracketed;
+      return;
+    }
     if (c == '\'' || c == '"') return lexString(t, static_cast<char>(c));
     if (c == '[') return lexBracketed(t);
     if (c == '0' && (at(pos_ + 1) == 'x' || at(pos_ + 1) == 'X')) return lexBinary(t);
@@ -233,6 +239,7 @@ class Lexer {
   }
 
   std::string_view s_;
+  bool quotedIdentifiers_ = false;
   size_t pos_ = 0;
   int line_ = 1;
 };
@@ -270,8 +277,8 @@ bool Token::isWord(std::string_view lowerWord) const {
   return true;
 }
 
-std::vector<Token> tokenize(std::string_view sql) {
-  return Lexer(sql).run();
+std::vector<Token> tokenize(std::string_view sql, bool quotedIdentifiers) {
+  return Lexer(sql, quotedIdentifiers).run();
 }
 
 }  // namespace tabsrv::tsql

@@ -44,6 +44,7 @@ bool isReservedWord(std::string_view lowerWord);
 
 // Splits the whole batch into tokens, ending with one End token; throws tabsrv::SqlError
 // (105 unclosed quote, 113 missing end comment mark, 102 for a stray character).
-std::vector<Token> tokenize(std::string_view sql);
+// With `quotedIdentifiers` (set quoted_identifier on) "text" is a Bracketed name, else a String.
+std::vector<Token> tokenize(std::string_view sql, bool quotedIdentifiers = false);
 
 }  // namespace tabsrv::tsql

@@ -329,6 +329,12 @@ ExprPtr Parser::parsePrimary() {
         next();
         return parseFunctionCall("update");
       }
+      // identity(8) in the select list of SELECT INTO.
+      if (t.isWord("identity") && peekSymbol("(", 1)) {
+        next();
+        next();
+        return parseFunctionCall("identity");
+      }
       break;
     default:
       break;

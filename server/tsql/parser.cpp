@@ -26,7 +26,7 @@ std::string lowerCase(std::string_view s) {
 }
 
 Parser::Parser(std::string_view sql, ParseOptions options)
-    : sql_(sql), tokens_(tokenize(sql)), options_(options) {}
+    : sql_(sql), tokens_(tokenize(sql, options.quotedIdentifiers)), options_(options) {}
 
 const Token& Parser::peek(size_t ahead) const {
   size_t i = std::min(pos_ + ahead, tokens_.size() - 1);

@@ -18,6 +18,7 @@ namespace tabsrv::tsql {
 struct ParseOptions {
   bool cursors = false;  // DECLARE ... CURSOR, OPEN, FETCH, CLOSE, DEALLOCATE, WHERE CURRENT OF
   bool top = false;      // SELECT TOP n
+  bool quotedIdentifiers = false;  // set quoted_identifier on: "name" is an identifier
 };
 
 // Parses a whole batch (statements separated by nothing or ';'); throws tabsrv::SqlError.

@@ -166,6 +166,9 @@ TypeDesc varchar255(const std::vector<TypeDesc>&) {
 TypeDesc char1(const std::vector<TypeDesc>&) {
   return makeType(SqlType::Char, 1);
 }
+TypeDesc char4(const std::vector<TypeDesc>&) {
+  return makeType(SqlType::Char, 4);
+}
 
 // A character function's result keeps the argument's length as varchar (binary stays binary).
 TypeDesc varcharOfFirst(const std::vector<TypeDesc>& a) {
@@ -221,6 +224,8 @@ const std::vector<BuiltinFunction>& table() {
       {"charindex", "t_charindex", 2, 3, ArgKind::Value, intType, true},
       {"patindex", "t_patindex", 2, 2, ArgKind::Value, intType, true},
       {"reverse", "t_reverse", 1, 1, ArgKind::Value, varcharOfFirst, true},
+      {"soundex", "t_soundex", 1, 1, ArgKind::Value, char4, true},
+      {"difference", "t_difference", 2, 2, ArgKind::Value, intType, true},
       {"right", "t_right", 2, 2, ArgKind::Value, varcharOfFirst, true},
       {"getdate", "t_getdate", 0, 0, ArgKind::Value, datetimeType, false},
       {"dateadd", "t_dateadd", 3, 3, ArgKind::DatePart, dateaddType, true},

@@ -188,6 +188,42 @@ void patindexFn(sqlite3_context* ctx, int, sqlite3_value** a) {
   sqlite3_result_int(ctx, 0);
 }
 
+// The four-character sound code: the first letter, then the digits of the following consonants
+// (b f p v 1, c g j k q s x z 2, d t 3, l 4, m n 5, r 6), a run of one digit written once, h and w
+// not breaking a run, vowels breaking it; padded with zeros. No letters at all give "0000".
+std::string soundexCode(std::string_view s) {
+  static const char* kDigits = "01230120022455012623010202";  // a..z
+  size_t i = 0;
+  while (i < s.size() && !std::isalpha(static_cast<unsigned char>(s[i]))) ++i;
+  if (i == s.size()) return "0000";
+  std::string code(1, static_cast<char>(std::toupper(static_cast<unsigned char>(s[i]))));
+  char last = kDigits[std::tolower(static_cast<unsigned char>(s[i])) - 'a'];
+  for (++i; i < s.size() && code.size() < 4; ++i) {
+    unsigned char c = static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(s[i])));
+    if (c < 'a' || c > 'z') continue;
+    char d = kDigits[c - 'a'];
+    if (c == 'h' || c == 'w') continue;
+    if (d != '0' && d != last) code += d;
+    last = d;
+  }
+  while (code.size() < 4) code += '0';
+  return code;
+}
+
+void soundexFn(sqlite3_context* ctx, int, sqlite3_value** a) {
+  if (argNull(a[0])) return sqlite3_result_null(ctx);
+  resultText(ctx, soundexCode(argText(a[0])), false);
+}
+
+// difference(a, b): how many of the four sound-code characters agree, 0 to 4.
+void differenceFn(sqlite3_context* ctx, int, sqlite3_value** a) {
+  if (argNull(a[0]) || argNull(a[1])) return sqlite3_result_null(ctx);
+  std::string x = soundexCode(argText(a[0])), y = soundexCode(argText(a[1]));
+  int same = 0;
+  for (size_t i = 0; i < 4; ++i) same += x[i] == y[i];
+  sqlite3_result_int(ctx, same);
+}
+
 void reverseFn(sqlite3_context* ctx, int, sqlite3_value** a) {
   if (argNull(a[0])) return sqlite3_result_null(ctx);
   std::string s = argText(a[0]), r;
@@ -241,6 +277,8 @@ int registerStringFunctions(sqlite3* db) {
       {"t_charindex", 3, charindexFn},
       {"t_patindex", 2, patindexFn},
       {"t_reverse", 1, reverseFn},
+      {"t_soundex", 1, soundexFn},
+      {"t_difference", 2, differenceFn},
       {"t_right", 2, rightFn},
   };
   for (const Def& d : kDefs) {

@@ -69,6 +69,36 @@ TEST_F(EngineTypes, EveryClassicTypeReadsBackTheSameTextBoundAndByTextImage) {
   }
 }
 
+// Integer and bit columns read outside a cursor are written out by the engine; inside a cursor
+// and in TextImage mode FreeTDS's conversion gives the text: all three must agree, extremes
+// and NULLs included.
+TEST_F(EngineTypes, IntegerColumnsReadTheSameTextInEveryMode) {
+  Exec(QStringLiteral(
+      "create table int_modes_t (k int not null, ti tinyint null, si smallint null, i int null, bt bit not null)\n"
+      "insert int_modes_t values (1, 0, -32768, -2147483648, 0)\n"
+      "insert int_modes_t values (2, 255, 32767, 2147483647, 1)\n"
+      "insert int_modes_t values (3, null, null, null, 0)\n"
+      "insert int_modes_t values (4, 7, -1, 0, 1)"));
+  const QStringList expected = {"1|0|-32768|-2147483648|0", "2|255|32767|2147483647|1",
+                                "3|<null>|<null>|<null>|0", "4|7|-1|0|1"};
+  struct Mode {
+    const char* name;
+    bool cursor, textImage;
+  } modes[] = {{"bound", false, false}, {"cursor", true, false}, {"TextImage", false, true}};
+  for (const Mode& m : modes) {
+    SCOPED_TRACE(m.name);
+    TQorixEnhQuery q;
+    q.SetDatabase(db_.get());
+    q.IsCursor = m.cursor;
+    q.ReadOnly = m.cursor;
+    q.CurFetchRows = 3;
+    q.TextImage = m.textImage;
+    q.SetSQL(QStringLiteral("select k, ti, si, i, bt from int_modes_t order by k"));
+    EXPECT_EQ(OpenRows(q), expected);
+  }
+  Exec(QStringLiteral("drop table int_modes_t"));
+}
+
 TEST_F(EngineTypes, TrimResultsTrimsCharPadding) {
   TQorixEnhQuery q;
   q.SetDatabase(db_.get());

@@ -116,5 +116,27 @@ TEST_F(Prepared, AFailingPrepareLeavesNothingBehind) {
   EXPECT_EQ(session_->prepareStatement("chained", "select id from p where id = ?").outputs.size(), 1u);
 }
 
+TEST_F(Prepared, TextMarkersKeepTheWholeValue) {
+  // Described beside a one-character literal or a char(8) column, a concatenated marker still
+  // carries every character it is given.
+  const struct {
+    const char* sql;
+    const char* value;
+    const char* expected;
+  } cases[] = {
+      {"select ? + '|'", "a longer text", "a longer text|"},
+      {"select '<' + ?", "abcdefghijkl", "<abcdefghijkl"},
+      {"select name + ? from p where id = 1", "-and-more-text", "apple   -and-more-text"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    std::string id = "t" + std::to_string(++n);
+    session_->prepareStatement(id, c.sql);
+    RecordingSink s = execute(id, {text(c.value)});
+    ASSERT_FALSE(s.sets.empty()) << c.sql;
+    EXPECT_EQ(show(s.sets.back().rows.at(0)[0]), c.expected) << c.sql;
+  }
+}
+
 }  // namespace
 }  // namespace tabtest

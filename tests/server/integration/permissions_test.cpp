@@ -116,6 +116,8 @@ TEST_F(Permissions, WhatALoginMayAndMayNotDo) {
       {"select count(*) from master..spt_values", 0},
       // Objects in someone else's name; database management that is dbo's or sa's.
       {"create table dbo.planted (a int null)", 10330},
+      {"select * into dbo.copied from open_t", 10330},
+      {"select * into other..copied from open_t", 10351},
       {"sp_adduser outsider", 17230},
       {"sp_addgroup crew", 17230},
       {"sp_configure 'allow updates to system tables', 1", 10305},
@@ -138,7 +140,8 @@ TEST_F(Permissions, WhatALoginMayAndMayNotDo) {
   EXPECT_EQ(scalar(sa, "select count(*) from master..syslogins where name = 'sa' and password is not null"),
             "1");
   EXPECT_EQ(scalar(sa, "select count(*) from sample..open_t where a = 6"), "0");
-  EXPECT_EQ(scalar(sa, "select count(*) from sample..sysobjects where name = 'planted'"), "0");
+  EXPECT_EQ(scalar(sa, "select count(*) from sample..sysobjects where name in ('planted', 'copied')"), "0");
+  EXPECT_EQ(scalar(sa, "select count(*) from other..sysobjects where name = 'copied'"), "0");
   CtClient again;
   EXPECT_TRUE(again.connect()) << "sa still logs in with its password";
 }

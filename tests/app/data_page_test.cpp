@@ -1,0 +1,193 @@
+// The Data page against the local server: a tree click on a table opens it in the page's grid
+// (rows read on demand), other clicks close it, and changes made in the grid and the record
+// edit window reach the server, as a second connection reads them back.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+#include "access/QorixDatabase.h"
+#include "access/QorixEnhQuery.h"
+#include "app/RecordEdit.h"
+#include "app/u_main.h"
+#include "dataset/DataSet.h"
+#include "dataset/DataSetModel.h"
+#include "dataset/DataSetNavigatorWidget.h"
+#include "dataset/Field.h"
+#include "tests/app/app_support.h"
+
+using apptest::SaLogin;
+using apptest::Shot;
+
+namespace {
+
+// A connection of its own to the sample database, for set-up and for reading back.
+std::unique_ptr<TQorixDatabase> Side() {
+  apptest::Server();
+  auto db = std::make_unique<TQorixDatabase>();
+  db->SetName(QStringLiteral("side"));
+  db->LoginPrompt = false;
+  db->UserName = QStringLiteral("sa");
+  db->ServerName = QStringLiteral("DSQUERY");
+  db->ShowDbMessages = TShowDbMessages{};
+  db->Connect();
+  db->SetDbName(QStringLiteral("sample"));
+  return db;
+}
+
+void Exec(TQorixDatabase& db, const QString& sql) {
+  TQorixEnhQuery q;
+  q.SetDatabase(&db);
+  q.SetShowDbMessages(TShowDbMessages{});
+  q.SetSQL(sql);
+  q.ExecSQL();
+}
+
+QStringList Rows(TQorixDatabase& db, const QString& sql) {
+  TQorixEnhQuery q;
+  q.SetDatabase(&db);
+  q.TrimResults = true;
+  q.SetSQL(sql);
+  QStringList rows;
+  q.Open();
+  while (q.Next()) {
+    QStringList cols;
+    for (int c = 1; c <= q.ColumnCount(); ++c) cols << (q.FieldIsNull(c) ? QStringLiteral("<null>") : q.GetFieldValue(c));
+    rows << cols.join(QLatin1Char('|'));
+  }
+  q.Cancel(CS_CANCEL_ALL);
+  return rows;
+}
+
+// The model row whose first column holds Id (rows fetched so far), -1 when none.
+int RowOfId(QAbstractItemModel& m, int id) {
+  for (int r = 0; r < m.rowCount(); ++r)
+    if (m.index(r, 0).data(Qt::EditRole).toInt() == id) return r;
+  return -1;
+}
+
+// Lets the grid's view lay out and read its first rows itself (its layout and fetch run from
+// zero-time timers).
+void WaitForRows(QAbstractItemModel& m) {
+  QDeadlineTimer until(5000);
+  while (m.rowCount() == 0 && !until.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+}  // namespace
+
+TEST(DataPageTest, TableEditedOnTheDataPageIsReadBackThroughASecondConnection) {
+  // 300 rows: more than one cursor round trip and more than one grid batch.
+  auto side = Side();
+  ASSERT_TRUE(side->Connected());
+  Exec(*side, QStringLiteral("create table shelf_stock (id int not null, name varchar(30) null, qty int null, "
+                             "constraint shelf_stock_pk primary key (id))"));
+  QString fill;
+  for (int i = 1; i <= 300; ++i)
+    fill += QStringLiteral("insert into shelf_stock values (%1, 'item %1', %2)\n").arg(i).arg(i * 10);
+  Exec(*side, fill);
+
+  QTemporaryDir dir;
+  TRecordingUiServices ui;
+  SaLogin login;
+  Tf_main w(dir.filePath("Tabulon.ini"));
+  w.resize(1100, 700);
+  w.show();
+  w.Action("a_servers_connect")->trigger();
+  ASSERT_TRUE(w.Model().db().Connected());
+  EXPECT_FALSE(w.Action("a_grid_edit")->isEnabled());
+
+  // A table click with the Data page current opens the table in the grid.
+  ASSERT_TRUE(w.ClickPath({QStringLiteral("sample"), QStringLiteral("User Tables"), QStringLiteral("dbo.shelf_stock")}));
+  ASSERT_TRUE(w.nb_sql_main()->isTabVisible(pgData));
+  w.Model().Guarded([&] { w.Model().TabClick(pgData); });
+  ASSERT_EQ(w.nb_sql_main()->currentIndex(), pgData);
+  TDataSet* table = w.ds_sql_data().DataSet();
+  ASSERT_TRUE(table && table->Active());
+  EXPECT_TRUE(w.Action("a_grid_edit")->isEnabled());
+  EXPECT_TRUE(w.Model().RightCaption.endsWith(QStringLiteral("shelf_stock")));
+  QAbstractItemModel& grid = *w.dbg_data()->model();
+  ASSERT_EQ(grid.columnCount(), 3);
+  EXPECT_EQ(grid.headerData(1, Qt::Horizontal).toString(), QStringLiteral("name"));
+  // Rows come on demand: not all at once, all after scrolling to the end.
+  WaitForRows(grid);
+  EXPECT_GT(grid.rowCount(), 0);
+  EXPECT_LT(grid.rowCount(), 300);
+  while (grid.canFetchMore(QModelIndex())) grid.fetchMore(QModelIndex());
+  EXPECT_EQ(grid.rowCount(), 300);
+  EXPECT_EQ(grid.index(RowOfId(grid, 299), 1).data().toString().trimmed(), QStringLiteral("item 299"));
+  w.dbg_data()->scrollToTop();
+  QCoreApplication::processEvents();
+  Shot(w, "main-data-page");
+
+  // A cell edited in the grid is posted at once.
+  const int r7 = RowOfId(grid, 7);
+  ASSERT_GE(r7, 0);
+  ASSERT_TRUE(grid.flags(grid.index(r7, 1)) & Qt::ItemIsEditable);
+  EXPECT_TRUE(grid.setData(grid.index(r7, 1), QStringLiteral("edited in grid")));
+  EXPECT_EQ(Rows(*side, QStringLiteral("select name, qty from shelf_stock where id = 7")),
+            QStringList{QStringLiteral("edited in grid|70")});
+
+  // The navigator inserts and deletes on the page's table.
+  TDBNavigatorWidget* nav = w.nav_main();
+  ASSERT_TRUE(nav);
+  table->Append();
+  table->FieldByName(QStringLiteral("id"))->SetValue(301);
+  table->FieldByName(QStringLiteral("name"))->SetAsString(QStringLiteral("new row"));
+  nav->Button(TNavigateBtn::nbPost)->click();
+  EXPECT_EQ(Rows(*side, QStringLiteral("select name, qty from shelf_stock where id = 301")),
+            QStringList{QStringLiteral("new row|<null>")});
+  ASSERT_TRUE(table->Locate(QStringLiteral("id"), 5, {}));
+  table->Delete();
+  EXPECT_TRUE(Rows(*side, QStringLiteral("select id from shelf_stock where id = 5")).isEmpty());
+
+  // The record edit window edits the page's current record.
+  ASSERT_TRUE(table->Locate(QStringLiteral("id"), 9, {}));
+  {
+    TRecordEditForm form(&w.ds_sql_data(), &w);
+    form.show();
+    TQorixEditScrollBox* box = form.esb_data();
+    ASSERT_EQ(box->Pairs().size(), 3u);
+    auto* name = qobject_cast<QLineEdit*>(box->Pairs()[1].Editor);
+    ASSERT_TRUE(name);
+    EXPECT_EQ(name->text().trimmed(), QStringLiteral("item 9"));
+    Shot(form, "dialog-record-edit-table");
+    name->setText(QStringLiteral("edited in window"));
+    emit name->textEdited(name->text());
+    form.nav()->Button(TNavigateBtn::nbPost)->click();
+    form.CloseClick();
+  }
+  EXPECT_EQ(Rows(*side, QStringLiteral("select name from shelf_stock where id = 9")),
+            QStringList{QStringLiteral("edited in window")});
+  EXPECT_EQ(Rows(*side, QStringLiteral("select count(*) from shelf_stock")), QStringList{QStringLiteral("300")});
+
+  // Another table reopens the page on it; a folder click closes it and hides the page.
+  ASSERT_TRUE(w.ClickPath({QStringLiteral("sample"), QStringLiteral("User Tables"), QStringLiteral("dbo.books")}));
+  ASSERT_TRUE(table->Active());
+  WaitForRows(grid);
+  EXPECT_EQ(grid.headerData(0, Qt::Horizontal).toString(), QStringLiteral("book_id"));
+  EXPECT_EQ(w.nb_sql_main()->currentIndex(), pgData);
+  EXPECT_GT(grid.rowCount(), 0);
+  EXPECT_EQ(grid.index(0, 0).data().toString().trimmed(), QStringLiteral("BK1001"));
+  QCoreApplication::processEvents();
+  Shot(w, "main-data-page-books");
+  ASSERT_TRUE(w.ClickPath({QStringLiteral("sample"), QStringLiteral("User Tables")}));
+  EXPECT_FALSE(table->Active());
+  EXPECT_FALSE(w.nb_sql_main()->isTabVisible(pgData));
+  EXPECT_FALSE(w.Action("a_grid_edit")->isEnabled());
+  EXPECT_EQ(grid.rowCount(), 0);
+
+  // Disconnecting with the table open closes it before the connection.
+  ASSERT_TRUE(w.ClickPath({QStringLiteral("sample"), QStringLiteral("User Tables"), QStringLiteral("dbo.shelf_stock")}));
+  w.Model().Guarded([&] { w.Model().TabClick(pgData); });
+  ASSERT_TRUE(table->Active());
+  w.Action("a_servers_disconnect")->trigger();
+  EXPECT_FALSE(table->Active());
+  EXPECT_FALSE(w.Model().db().Connected());
+  Exec(*side, QStringLiteral("drop table shelf_stock"));
+}
