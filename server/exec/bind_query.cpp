@@ -193,6 +193,7 @@ BoundQuery Binder::bindCore(const SelectCore& core, const Scope* outer, bool nam
     columnAggregate.push_back(b.hasAggregate);
     q.columns.push_back(columnOf(b, name));
     q.assignTo.push_back(variable);
+    q.nullLiteral.push_back(b.isNullLiteral);
     if (b.hasAggregate) aggregateQuery = true;
   };
   for (const auto& item : core.items) {
@@ -360,7 +361,12 @@ BoundQuery Binder::bindQuery(const SelectStatement& query, const Scope* outer, b
                      "All queries in a SQL statement containing a UNION operator must have an equal number "
                      "of expressions in their target lists.");
     for (size_t i = 0; i < q.columns.size(); ++i) {
-      q.columns[i].type = commonType(q.columns[i].type, other.columns[i].type);
+      // A NULL takes the type of the other branch: select 'a' union all select NULL is a varchar.
+      if (q.nullLiteral[i])
+        q.columns[i].type = other.columns[i].type;
+      else if (!other.nullLiteral[i])
+        q.columns[i].type = commonType(q.columns[i].type, other.columns[i].type);
+      q.nullLiteral[i] = q.nullLiteral[i] && other.nullLiteral[i];
       q.columns[i].nullable = q.columns[i].nullable || other.columns[i].nullable;
       q.columns[i].identity = false;
     }

@@ -106,6 +106,7 @@ struct BoundQuery {
   std::string sql;
   std::vector<ColumnDesc> columns;
   std::vector<std::string> assignTo;  // per column: the @variable of `select @v = expr`, or empty
+  std::vector<bool> nullLiteral;      // per column: the literal NULL in every branch so far
 };
 
 // Binds one statement's expressions and queries; the parameters it collects belong to the SQL

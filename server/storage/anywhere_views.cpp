@@ -93,6 +93,20 @@ std::string selectTable(const std::string& d) {
          tbl(d, "sysobjects") + " o WHERE o.type IN ('U', 'S', 'V')";
 }
 
+// The text of a column's default as that family keeps it: "autoincrement" for an identity
+// column, else the default's expression, joined from its syscomments chunks, without the
+// "DEFAULT " of an inline default or the "create default <name> as " of a bound one.
+std::string defaultOf(const std::string& d) {
+  const std::string blanksAsSpace = "lower(replace(replace(replace(x, char(10), ' '), char(13), ' '), char(9), ' '))";
+  const std::string asAt = "instr(" + blanksAsSpace + ", ' as ')";
+  return "(CASE WHEN (c.status & 128) <> 0 THEN 'autoincrement' WHEN c.cdefault <> 0 THEN (SELECT substr(CASE WHEN "
+         "upper(substr(x, 1, 8)) = 'DEFAULT ' THEN substr(x, 9) WHEN " +
+         asAt + " > 0 THEN ltrim(substr(x, " + asAt +
+         " + 4), ' ' || char(9) || char(10) || char(13)) ELSE x END, 1, 255) FROM (SELECT group_concat(t.text, '') "
+         "AS x FROM (SELECT cm.text FROM " +
+         tbl(d, "syscomments") + " cm WHERE cm.id = c.cdefault ORDER BY cm.colid) t)) END)";
+}
+
 std::string selectColumn(const std::string& d) {
   return "SELECT c.id AS table_id, c.colid AS column_id, "
          "CASE WHEN EXISTS (SELECT 1 FROM " +
@@ -104,7 +118,8 @@ std::string selectColumn(const std::string& d) {
          widthOf("c.type", "c.length", "c.prec") + " AS width, " + scaleOf("c.type", "c.scale") +
          " AS scale, c.name AS column_name, "
          "CASE WHEN c.usertype >= 100 OR c.usertype IN " +
-         kNamedUserTypes + " THEN c.usertype END AS user_type, NULL AS remarks FROM " + tbl(d, "syscolumns") +
+         kNamedUserTypes + " THEN c.usertype END AS user_type, NULL AS remarks, " + defaultOf(d) +
+         " AS \"default\" FROM " + tbl(d, "syscolumns") +
          " c, " + tbl(d, "sysobjects") + " o WHERE o.id = c.id AND o.type IN ('U', 'S', 'V')";
 }
 
@@ -190,7 +205,8 @@ const std::vector<ViewDef>& views() {
         {"scale", "smallint", false},
         {"column_name", "varchar(128)", false},
         {"user_type", "smallint", true},
-        {"remarks", "varchar(255)", true}},
+        {"remarks", "varchar(255)", true},
+        {"default", "varchar(255)", true}},
        selectColumn},
       {"SYSDOMAIN",
        92,
@@ -287,6 +303,12 @@ void createAnywhereViews(sqlite3* db, const std::string& database) {
     execSql(db, "CREATE VIEW " + sqliteObjectName(database, kAnywhereOwner, v.name) + " AS " +
                     v.select(database));
   }
+}
+
+void replaceAnywhereViews(sqlite3* db, const std::string& database) {
+  for (const ViewDef& v : views())
+    execSql(db, "DROP VIEW IF EXISTS " + sqliteObjectName(database, kAnywhereOwner, v.name));
+  createAnywhereViews(db, database);
 }
 
 std::optional<TableInfo> anywhereView(const std::string& database, const std::string& name) {

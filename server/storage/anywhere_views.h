@@ -19,6 +19,10 @@ constexpr const char* kAnywhereOwner = "SYS";
 // Creates every view of `database` (SQLite names "<database>.SYS.<VIEW>").
 void createAnywhereViews(sqlite3* db, const std::string& database);
 
+// Drops and creates again every view of `database`: a file made by an older server gets the
+// views (and columns) this one describes.
+void replaceAnywhereViews(sqlite3* db, const std::string& database);
+
 // The view `name` of `database` (case-insensitive, as that family compares names), or nothing.
 std::optional<TableInfo> anywhereView(const std::string& database, const std::string& name);
 

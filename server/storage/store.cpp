@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "server/core/message.h"
+#include "server/storage/anywhere_views.h"
 #include "server/storage/catalog.h"
 #include "server/storage/catalog_internal.h"
 #include "server/storage/password_hash.h"
@@ -147,6 +148,23 @@ void clearTempdb(sqlite3* db) {
   }
 }
 
+// The other family's catalogue views of every database, made again as this server defines them.
+void refreshAnywhereViews(sqlite3* db) {
+  std::vector<std::string> names;
+  {
+    storage::Stmt st(db, "SELECT name FROM " + sqliteObjectName("master", "dbo", "sysdatabases"));
+    while (st.step()) names.push_back(storage::rtrimmed(st.text(0)));
+  }
+  storage::execSql(db, "BEGIN IMMEDIATE");
+  try {
+    for (const std::string& name : names) storage::replaceAnywhereViews(db, name);
+    storage::execSql(db, "COMMIT");
+  } catch (...) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
 }  // namespace
 
 std::string Store::filePath() const {
@@ -176,6 +194,7 @@ std::unique_ptr<Store> Store::open(const std::string& dir) {
       fresh = true;
     } else {
       clearTempdb(db);
+      refreshAnywhereViews(db);
     }
   } catch (const SqlError& e) {
     sqlite3_close_v2(db);

@@ -450,9 +450,7 @@ TEST_F(ReadersTest, NoEventIsHandledInsideARead) {
   EXPECT_TRUE(ran);
 }
 
-// Disabled: the local server's SYSCOLUMN has no "default" column, which the family's column
-// texts read identity from.
-TEST_F(ReadersTest, DISABLED_TheOtherFamilysColumnsKeepPlainDomainsAndIdentity) {
+TEST_F(ReadersTest, TheOtherFamilysColumnsKeepPlainDomainsAndIdentity) {
   auto info = Info(kAnywhere);
   info->LoadColumns(QStringLiteral("books"));
   // Every column, whether or not it has a user type.

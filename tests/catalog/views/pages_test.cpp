@@ -247,9 +247,7 @@ TEST_F(PagesTest, PropertyRowsOnTheOtherFamily) {
   }
 }
 
-// Disabled: the local server's SYSCOLUMN has no "default" column, which the family's column
-// texts read identity from.
-TEST_F(PagesTest, DISABLED_ColumnPropertiesOnTheOtherFamily) {
+TEST_F(PagesTest, ColumnPropertiesOnTheOtherFamily) {
   TQxPgProperties page;
   page.DbName = QStringLiteral("pgany");
   page.ShowDbMessages = TShowDbMessages{smDbErr};
@@ -477,9 +475,7 @@ TEST_F(PagesTest, SummaryOnTheOtherFamily) {
   for (int r = 0; r < 2; ++r) EXPECT_EQ(page.Contents().Cell(r, 3), QStringLiteral("??"));
 }
 
-// Disabled: the local server's SYSCOLUMN has no "default" column, which the family's column
-// texts read identity from.
-TEST_F(PagesTest, DISABLED_ColumnSummaryOnTheOtherFamily) {
+TEST_F(PagesTest, ColumnSummaryOnTheOtherFamily) {
   TQxPgSummary page;
   page.SetDatabase(any_.get());
   page.ShowDbMessages = TShowDbMessages{smDbErr};

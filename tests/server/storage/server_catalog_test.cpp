@@ -145,6 +145,28 @@ TEST_F(AnywhereViews, ExistInADatabaseCreatedLater) {
             (std::vector<std::string>{"1"}));
 }
 
+TEST_F(AnywhereViews, AFileFromAnOlderServerGetsTodaysViewsOnOpen) {
+  // An older server's SYSCOLUMN, without the "default" column, in sample and in a later database.
+  createDatabase(db(), "newdb");
+  for (const char* d : {"sample", "newdb"}) {
+    const std::string view = std::string("\"") + d + ".SYS.SYSCOLUMN\"";
+    ASSERT_EQ(sqlite3_exec(db(), ("DROP VIEW " + view + "; CREATE VIEW " + view +
+                                  " AS SELECT 1 AS table_id, 1 AS column_id").c_str(),
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+  }
+  db_.reset();
+  store_.reset();
+  store_ = Store::open(dir_.string());
+  db_ = store_->connect();
+  for (const char* d : {"sample", "newdb"}) {
+    SCOPED_TRACE(d);
+    EXPECT_EQ(rows(std::string("SELECT c.\"default\" FROM \"") + d + ".SYS.SYSCOLUMN\" c, \"" + d +
+                   ".dbo.sysobjects\" o WHERE o.id = c.table_id AND o.name = 'sysobjects' AND c.column_id = 1"),
+              (std::vector<std::string>{"NULL"}));
+  }
+}
+
 using ServerTables = test::StoreTest;
 
 TEST_F(ServerTables, EveryTypeOfSystypesHasExactlyOneDatatypeInfoRow) {
