@@ -2,8 +2,10 @@
 // form, defaults and identity values filled in, `set rowcount` applied, each statement atomic.
 #include <algorithm>
 #include <cctype>
+#include <optional>
 
 #include "server/exec/errors.h"
+#include "server/exec/permissions.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
 #include "server/exec/triggers.h"
@@ -19,12 +21,35 @@ using namespace tsql;
 
 namespace {
 
+SqlError notUpdatableView(const TableInfo& t) {
+  return SqlError(4405, 16,
+                  "View '" + t.name +
+                      "' is not updatable because the FROM clause names multiple tables "
+                      "or it is a view; update the underlying table.");
+}
+
 void refuseView(const TableInfo& t) {
-  if (t.type == "V")
-    throw SqlError(4405, 16,
-                   "View '" + t.name +
-                       "' is not updatable because the FROM clause names multiple tables "
-                       "or it is a view; update the underlying table.");
+  if (t.type == "V") throw notUpdatableView(t);
+}
+
+SqlError derivedField(const TableInfo& view) {
+  return SqlError(4406, 16,
+                  "Update or insert of view '" + view.name +
+                      "' failed because it contains a derived or constant field.");
+}
+
+SqlError checkOptionFailed() {
+  return SqlError(550, 16,
+                  "The attempted insert or update failed because the target view was either created WITH "
+                  "CHECK OPTION or spans another view created WITH CHECK OPTION. At least one resultant row "
+                  "from the command would not qualify under the CHECK OPTION constraint.");
+}
+
+// The SQLite table name without its quotes, as the authorizer reports it.
+std::string unquoted(const std::string& sqliteName) {
+  if (sqliteName.size() >= 2 && sqliteName.front() == '"' && sqliteName.back() == '"')
+    return sqliteName.substr(1, sqliteName.size() - 2);
+  return sqliteName;
 }
 
 SqlError nullNotAllowed(const std::string& column, const TableInfo& t) {
@@ -37,6 +62,94 @@ std::string rowSelection(const TableInfo& t, const std::string& alias, const std
                          const std::string& where, int32_t rowCount) {
   return "SELECT " + alias + ".rowid FROM " + t.sqliteName + " AS " + alias + joins +
          (where.empty() ? "" : " WHERE " + where) + (rowCount > 0 ? " LIMIT " + std::to_string(rowCount) : "");
+}
+
+// What a change through a view changes: the view's one base table, its columns seen under the
+// view's names, and the view's WHERE bound over the base table.
+struct ViewTarget {
+  TableInfo view;
+  TableInfo base;
+  std::vector<int> baseColumn;  // per view column: the base column it names, -1 when computed
+  ScopeSource source;           // the view's columns as the statement sees them, over the base rows
+  std::string where;            // the view's own condition on the base rows, or empty
+  bool checkOption = false;
+};
+
+// Resolves a view for INSERT, UPDATE or DELETE (the base rows take the SQL alias `alias`). A view
+// is updatable when it selects from one table, without DISTINCT, TOP, GROUP BY, aggregates or
+// UNION; other views are refused with 4405.
+ViewTarget resolveViewTarget(sqlite3* db, Binder& binder, const TableInfo& view, const std::string& alias,
+                             const tsql::ParseOptions& options) {
+  ViewTarget vt;
+  vt.view = view;
+  auto text = objectText(db, view.database, view.id);
+  if (!text) throw notUpdatableView(view);
+  auto statements = parseBatch(*text, options);
+  if (statements.empty() || !statements[0]->is<CreateViewStatement>()) throw notUpdatableView(view);
+  const auto& cv = statements[0]->as<CreateViewStatement>();
+  const SelectStatement& q = *cv.query;
+  const SelectCore& core = q.core;
+  if (!q.unions.empty() || core.distinct || core.top || !core.groupBy.empty() || core.groupByAll || core.having ||
+      core.from.size() != 1 || !core.from[0]->is<NamedTableRef>())
+    throw notUpdatableView(view);
+  for (const auto& item : core.items)
+    if (item.expr->is<FunctionExpr>() && isAggregateName(item.expr->as<FunctionExpr>().name))
+      throw notUpdatableView(view);
+  const auto& from = core.from[0]->as<NamedTableRef>();
+  // The view's names are resolved as its owner wrote them, in the view's database.
+  ObjectName baseName = from.name;
+  if (baseName.database.empty() && baseName.name[0] != '#') baseName.database = view.database;
+  if (baseName.owner.empty()) {
+    ObjectName owned = baseName;
+    owned.owner = view.owner;
+    try {
+      vt.base = binder.resolveTable(owned);
+    } catch (const SqlError&) {
+      vt.base = binder.resolveTable(baseName);
+    }
+  } else {
+    vt.base = binder.resolveTable(baseName);
+  }
+  if (vt.base.type == "V") throw notUpdatableView(view);
+  vt.checkOption = cv.withCheckOption;
+
+  Scope baseScope;
+  baseScope.sources.push_back(Binder::sourceFor(vt.base, from.alias, alias));
+  vt.source = Binder::sourceFor(view, {}, alias);
+  // Each view column in order: a plain column of the base table, or an expression over its row.
+  size_t k = 0;
+  auto take = [&](int baseIndex, const std::string& sql) {
+    if (k >= vt.source.columns.size()) throw notUpdatableView(view);
+    vt.baseColumn.push_back(baseIndex);
+    vt.source.columns[k].sql = sql;
+    if (baseIndex >= 0) vt.source.columns[k].identity = vt.base.columns[static_cast<size_t>(baseIndex)].identity;
+    ++k;
+  };
+  for (const auto& item : core.items) {
+    if (item.expr->is<StarExpr>()) {
+      for (size_t i = 0; i < vt.base.columns.size(); ++i)
+        take(static_cast<int>(i), alias + "." + Binder::quoteIdent(vt.base.columns[i].sqliteName));
+      continue;
+    }
+    if (item.expr->is<ColumnRefExpr>()) {
+      const CatalogColumn* c = vt.base.findColumn(item.expr->as<ColumnRefExpr>().column);
+      if (c) {
+        take(static_cast<int>(c - vt.base.columns.data()), alias + "." + Binder::quoteIdent(c->sqliteName));
+        continue;
+      }
+    }
+    take(-1, "(" + binder.bindCondition(*item.expr, baseScope).sql + ")");
+  }
+  if (k != vt.source.columns.size()) throw notUpdatableView(view);
+  if (core.where) vt.where = binder.bindCondition(*core.where, baseScope).sql;
+  return vt;
+}
+
+// A T-SQL condition joined to the view's own.
+std::string bothConditions(const std::string& where, const ViewTarget* vt) {
+  if (!vt || vt->where.empty()) return where;
+  if (where.empty()) return "(" + vt->where + ")";
+  return "(" + where + ") AND (" + vt->where + ")";
 }
 
 }  // namespace
@@ -71,17 +184,36 @@ void SessionImpl::runInsert(const InsertStatement& s) {
   beginChainedIfNeeded();
   Binder binder(*this);
   TableInfo t = binder.resolveTable(s.table);
-  refuseView(t);
-
-  // The target columns: the list given, or every column but the identity.
+  // Through a view the row goes to its base table; every view column must be a plain column.
+  std::optional<ViewTarget> vt;
+  std::optional<Permissions::ThroughView> through;
+  std::string viewAlias;
   std::vector<int> targets;
-  if (!s.columns.empty()) {
+  if (t.type == "V") {
+    viewAlias = binder.newAlias();
+    vt = resolveViewTarget(db_, binder, t, viewAlias, parseOptions());
+    for (int b : vt->baseColumn)
+      if (b < 0) throw derivedField(t);
+    if (!s.columns.empty()) {
+      for (const auto& name : s.columns) {
+        const CatalogColumn* c = t.findColumn(name);
+        if (!c) throw invalidColumn(name);
+        targets.push_back(vt->baseColumn[static_cast<size_t>(c - t.columns.data())]);
+      }
+    } else {
+      for (int b : vt->baseColumn)
+        if (!vt->base.columns[static_cast<size_t>(b)].identity) targets.push_back(b);
+    }
+    if (permissions_) through.emplace(*permissions_, unquoted(vt->base.sqliteName), unquoted(t.sqliteName));
+    t = vt->base;
+  } else if (!s.columns.empty()) {
     for (const auto& name : s.columns) {
       const CatalogColumn* c = t.findColumn(name);
       if (!c) throw invalidColumn(name);
       targets.push_back(static_cast<int>(c - t.columns.data()));
     }
   } else {
+    // The target columns: the list given, or every column but the identity.
     for (size_t i = 0; i < t.columns.size(); ++i)
       if (!t.columns[i].identity) targets.push_back(static_cast<int>(i));
   }
@@ -164,6 +296,13 @@ void SessionImpl::runInsert(const InsertStatement& s) {
   TriggerFiring firing(*this, t, TriggerFiring::Event::Insert);
   SqlStatement ins(*this, "INSERT INTO " + t.sqliteName + " (" + cols + ") VALUES (" + marks + ")");
   std::vector<RowRule> rules = rowRules(t);
+  // WITH CHECK OPTION: every new row must be one the view selects.
+  std::optional<SqlStatement> qualifies;
+  if (vt && vt->checkOption && !vt->where.empty())
+    qualifies.emplace(*this,
+                      "SELECT 1 FROM " + t.sqliteName + " AS " + viewAlias + " WHERE " + viewAlias +
+                          ".rowid = ?1 AND (" + vt->where + ")",
+                      SqlStatement::Access::Internal);
   Value lastIdentity;
   for (const auto& r : rows) {
     checkCancel();
@@ -199,6 +338,11 @@ void SessionImpl::runInsert(const InsertStatement& s) {
     ins.reset();
     ins.bindAll(values);
     ins.step();
+    if (qualifies) {
+      qualifies->reset();
+      qualifies->bindAll({Value{static_cast<int64_t>(sqlite3_last_insert_rowid(db_))}});
+      if (!qualifies->step()) throw checkOptionFailed();
+    }
   }
   firing.fire(static_cast<int32_t>(rows.size()));
   tx.commit();
@@ -215,10 +359,20 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
   beginChainedIfNeeded();
   Binder binder(*this);
   TableInfo t = binder.resolveTable(s.table);
-  refuseView(t);
+  const TableInfo named = t;
   std::string alias = binder.newAlias();
   Scope scope;
-  scope.sources.push_back(Binder::sourceFor(t, {}, alias));
+  // Through a view the statement sees the view's columns and changes the base rows it selects.
+  std::optional<ViewTarget> vt;
+  std::optional<Permissions::ThroughView> through;
+  if (t.type == "V") {
+    vt = resolveViewTarget(db_, binder, t, alias, parseOptions());
+    scope.sources.push_back(vt->source);
+    if (permissions_) through.emplace(*permissions_, unquoted(vt->base.sqliteName), unquoted(t.sqliteName));
+    t = vt->base;
+  } else {
+    scope.sources.push_back(Binder::sourceFor(t, {}, alias));
+  }
 
   // `update t set ... from t, u where ...`: the FROM item naming the target is the target itself.
   std::string fromSql;
@@ -226,7 +380,7 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
     if (ref->is<NamedTableRef>()) {
       const auto& n = ref->as<NamedTableRef>();
       TableInfo other = binder.resolveTable(n.name);
-      if (other.id == t.id && other.database == t.database) {
+      if (other.id == named.id && other.database == named.database) {
         if (!n.alias.empty()) scope.sources[0].exposed = n.alias;
         continue;
       }
@@ -242,8 +396,17 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
   std::vector<bool> changed(t.columns.size(), false);
   for (const auto& a : s.assignments) {
     if (!a.column.empty() && a.column[0] == '@') throw notSupported("Assigning a variable in UPDATE");
-    const CatalogColumn* c = t.findColumn(a.column);
-    if (!c) throw invalidColumn(a.column);
+    const CatalogColumn* c = nullptr;
+    if (vt) {
+      const CatalogColumn* v = named.findColumn(a.column);
+      if (!v) throw invalidColumn(a.column);
+      int b = vt->baseColumn[static_cast<size_t>(v - named.columns.data())];
+      if (b < 0) throw derivedField(named);
+      c = &t.columns[static_cast<size_t>(b)];
+    } else {
+      c = t.findColumn(a.column);
+      if (!c) throw invalidColumn(a.column);
+    }
     if (c->identity)
       throw SqlError(4406, 16, "Column '" + c->desc.name + "' is an identity column and cannot be updated.");
     BoundExpr v = binder.bindHinted(*a.value, scope, &c->desc.type);
@@ -258,6 +421,7 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
   std::string where = !s.currentOf.empty() ? currentOfCondition(s.currentOf, t, alias)
                       : s.where            ? binder.bindCondition(*s.where, scope).sql
                                            : "";
+  where = bothConditions(where, vt ? &*vt : nullptr);
   std::string sql = "UPDATE " + t.sqliteName + " AS " + alias + " SET " + sets;
   if (!fromSql.empty()) sql += " FROM " + fromSql;
   std::string cond = where;
@@ -269,7 +433,8 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
   TriggerFiring firing(*this, t, TriggerFiring::Event::Update);
   std::vector<RowRule> rules = rowRules(t);
   std::vector<int64_t> touched;
-  if (!rules.empty()) {
+  bool checkView = vt && vt->checkOption && !vt->where.empty();
+  if (!rules.empty() || checkView) {
     // The rows are noted before they change, so their new values can be tested afterwards.
     SqlStatement q(*this, "SELECT DISTINCT rowid FROM (" + pick + ")", SqlStatement::Access::Internal);
     q.bindAll(binder.params());
@@ -295,6 +460,18 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
       verifyRow(t, rules, values, &changed);
     }
   }
+  if (checkView) {
+    // WITH CHECK OPTION: no changed row may leave the view.
+    SqlStatement qualifies(*this,
+                           "SELECT 1 FROM " + t.sqliteName + " AS " + alias + " WHERE " + alias +
+                               ".rowid = ?1 AND (" + vt->where + ")",
+                           SqlStatement::Access::Internal);
+    for (int64_t id : touched) {
+      qualifies.reset();
+      qualifies.bindAll({Value{id}});
+      if (!qualifies.step()) throw checkOptionFailed();
+    }
+  }
   firing.fire(rows);
   tx.commit();
   rowCount_ = rows;
@@ -305,16 +482,26 @@ void SessionImpl::runDelete(const DeleteStatement& s) {
   beginChainedIfNeeded();
   Binder binder(*this);
   TableInfo t = binder.resolveTable(s.table);
-  refuseView(t);
+  const TableInfo named = t;
   std::string alias = binder.newAlias();
   Scope scope;
-  scope.sources.push_back(Binder::sourceFor(t, {}, alias));
+  // Through a view the rows deleted are the base rows the view selects.
+  std::optional<ViewTarget> vt;
+  std::optional<Permissions::ThroughView> through;
+  if (t.type == "V") {
+    vt = resolveViewTarget(db_, binder, t, alias, parseOptions());
+    scope.sources.push_back(vt->source);
+    if (permissions_) through.emplace(*permissions_, unquoted(vt->base.sqliteName), unquoted(t.sqliteName));
+    t = vt->base;
+  } else {
+    scope.sources.push_back(Binder::sourceFor(t, {}, alias));
+  }
   std::string fromSql;
   for (const auto& ref : s.from) {
     if (!ref->is<NamedTableRef>()) throw notSupported("DELETE with a joined FROM item");
     const auto& n = ref->as<NamedTableRef>();
     TableInfo other = binder.resolveTable(n.name);
-    if (other.id == t.id && other.database == t.database) {
+    if (other.id == named.id && other.database == named.database) {
       if (!n.alias.empty()) scope.sources[0].exposed = n.alias;
       continue;
     }
@@ -325,6 +512,7 @@ void SessionImpl::runDelete(const DeleteStatement& s) {
   std::string where = !s.currentOf.empty() ? currentOfCondition(s.currentOf, t, alias)
                       : s.where            ? binder.bindCondition(*s.where, scope).sql
                                            : "";
+  where = bothConditions(where, vt ? &*vt : nullptr);
   std::string sql = "DELETE FROM " + t.sqliteName + " AS " + alias;
   if (!fromSql.empty() || options_.rowCount > 0) {
     sql += " WHERE " + alias + ".rowid IN (" + rowSelection(t, alias, fromSql, where, options_.rowCount) + ")";

@@ -198,6 +198,16 @@ void Permissions::check() {
     if (!o) continue;
     // #tables are private to the session that made them.
     if (o->database == "tempdb" && !o->name.empty() && o->name[0] == '#') continue;
+    // A change through a view: the view's right decides, and covers a base table of its owner.
+    if (through_ && a.via.empty() && a.table == through_->first) {
+      if (auto view = objectOf(through_->second)) {
+        if (!holds(*view, protectActionOf(a.action))) deny(verbOf(a.action), *view);
+        if (view->database == o->database && view->uid == o->uid) {
+          requireUser(o->database);
+          continue;
+        }
+      }
+    }
     if (a.action == SQLITE_READ) {
       if (a.column == "password" && o->database == "master" && o->name == "syslogins" && o->type == "S" &&
           !privileged())

@@ -73,6 +73,23 @@ class Permissions {
 
   // Objects owned by the owner of a running procedure or trigger need no rights of the caller
   // (the family's ownership chain). Sets the chain for its lifetime and restores the outer one.
+  // A change made through a view: while it lives, what the statement does to the view's base table
+  // (SQLite name `base`) is judged as done to the view (SQLite name `view`); the base table itself
+  // is then checked only when its owner is not the view's (no ownership chain).
+  class ThroughView {
+   public:
+    ThroughView(Permissions& p, std::string base, std::string view) : p_(p), previous_(p.through_) {
+      p_.through_ = std::make_pair(std::move(base), std::move(view));
+    }
+    ~ThroughView() { p_.through_ = previous_; }
+    ThroughView(const ThroughView&) = delete;
+    ThroughView& operator=(const ThroughView&) = delete;
+
+   private:
+    Permissions& p_;
+    std::optional<std::pair<std::string, std::string>> previous_;
+  };
+
   class Chain {
    public:
     Chain(Permissions& p, const std::string& database, const std::string& owner);
@@ -111,6 +128,7 @@ class Permissions {
   bool recording_ = false;
   std::vector<Access> accesses_;
   std::optional<std::pair<std::string, int32_t>> chain_;  // database, owner uid
+  std::optional<std::pair<std::string, std::string>> through_;  // base table, view (SQLite names)
   std::map<std::string, std::optional<Object>> objects_;  // per check()
   std::map<std::string, std::optional<DbUser>> users_;    // per check()
 };
