@@ -159,6 +159,46 @@ TEST_F(Permissions, ErrorsNameTheActionAndTheObject) {
   EXPECT_EQ(scalar(mallory, "select count(*) from open_t"), "0");
 }
 
+TEST_F(Permissions, ChangesThroughAViewAreJudgedOnTheView) {
+  const char* setup[] = {
+      "create view low_v as select a from secret where a < 100",
+      "grant select, insert, update, delete on low_v to mallory",
+      "create view read_v as select a from secret",
+      "grant select on read_v to mallory",
+  };
+  for (const char* sql : setup) ASSERT_EQ(errorOf(sa, sql), 0) << sql;
+  // Mallory's own view over dbo's open_t: no ownership chain, so open_t's own rights count too.
+  ASSERT_EQ(errorOf(mallory, "create view mine_v as select a from open_t"), 0);
+  struct Case {
+    const char* sql;
+    int error;  // 0: allowed
+  } cases[] = {
+      // The view's rights cover the base table of the same owner.
+      {"insert low_v values (5)", 0},
+      {"update low_v set a = 6 where a = 5", 0},
+      {"delete low_v where a = 1", 0},
+      {"update read_v set a = 7", 229},
+      {"insert read_v values (8)", 229},
+      {"delete read_v", 229},
+      {"update secret set a = 9", 229},
+      // A view of another owner: the base table needs the right as well.
+      {"insert mine_v values (3)", 0},
+      {"update mine_v set a = 4", 229},
+      {"delete mine_v", 229},
+  };
+  for (const auto& c : cases) EXPECT_EQ(errorOf(mallory, c.sql), c.error) << c.sql;
+  auto batch = mallory.run("update read_v set a = 7");
+  ASSERT_TRUE(batch.firstError());
+  EXPECT_EQ(batch.firstError()->text, "UPDATE permission denied on object read_v, database sample, owner dbo.");
+  batch = mallory.run("delete mine_v");
+  ASSERT_TRUE(batch.firstError());
+  EXPECT_EQ(batch.firstError()->text, "DELETE permission denied on object open_t, database sample, owner dbo.");
+  // Only the allowed changes happened: secret keeps 6 (inserted as 5, then updated), 1 deleted.
+  EXPECT_EQ(scalar(sa, "select count(*) from sample..secret"), "1");
+  EXPECT_EQ(scalar(sa, "select max(a) from sample..secret"), "6");
+  EXPECT_EQ(scalar(sa, "select count(*) from sample..open_t where a = 3"), "1");
+}
+
 TEST_F(Permissions, GuestReachesOnlyDatabasesWithAGuestUser) {
   CtClient outsider;
   ASSERT_TRUE(outsider.connect("DSQUERY", "outsider", "outsider-pw"));
