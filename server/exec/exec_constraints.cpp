@@ -59,22 +59,22 @@ void SessionImpl::createCheckConstraints(const TableInfo& t, const std::vector<c
                                          const std::vector<std::string>& columns) {
   for (size_t k = 0; k < checks.size(); ++k) {
     const Constraint& c = *checks[k];
-    TextObjectSpec spec;
-    spec.database = t.database;
-    spec.owner = t.owner;
+    TextObjectSpec details;
+    details.database = t.database;
+    details.owner = t.owner;
     // An unnamed constraint is named after its table, column and a number, as the family does.
-    spec.name = !c.name.empty()
+    details.name = !c.name.empty()
                     ? c.name
                     : t.name.substr(0, 10) + "_" + (columns[k].empty() ? "check" : columns[k].substr(0, 10)) +
                           "_" + std::to_string(t.id + static_cast<int32_t>(k) + 1);
-    spec.type = "R";
-    spec.tsqlText = "CHECK (" + c.check->toSql() + ")";
+    details.type = "R";
+    details.tsqlText = "CHECK (" + c.check->toSql() + ")";
     // The condition must make sense for the table's columns before it is kept.
     Binder binder(*this);
     Scope scope;
     scope.sources.push_back(Binder::sourceFor(t, {}, binder.newAlias()));
     binder.bindCondition(*c.check, scope);
-    int32_t id = createTextObject(db_, spec);
+    int32_t id = createTextObject(db_, details);
     SqlStatement link(*this,
                       "UPDATE " + sqliteObjectName(t.database, "dbo", "sysobjects") +
                           " SET deltrig = ?1, sysstat2 = ?2 WHERE id = ?3",
