@@ -52,6 +52,45 @@ std::string unquoted(const std::string& sqliteName) {
   return sqliteName;
 }
 
+// Whether the SQLite query `sql` opens table `table` or one of its indexes, in any attached
+// database. When that cannot be told the answer is yes.
+bool readsTable(sqlite3* db, const std::string& sql, const std::string& table) {
+  auto prepare = [db](const std::string& text) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, text.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+      sqlite3_finalize(st);
+      st = nullptr;
+    }
+    return st;
+  };
+  std::vector<std::string> schemas;
+  if (sqlite3_stmt* st = prepare("SELECT name FROM pragma_database_list")) {
+    while (sqlite3_step(st) == SQLITE_ROW)
+      schemas.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+    sqlite3_finalize(st);
+  }
+  std::vector<int64_t> roots;
+  for (const auto& schema : schemas) {
+    sqlite3_stmt* st = prepare("SELECT rootpage FROM \"" + schema + "\".sqlite_master WHERE tbl_name = ?1");
+    if (!st) return true;
+    sqlite3_bind_text(st, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    while (sqlite3_step(st) == SQLITE_ROW) roots.push_back(sqlite3_column_int64(st, 0));
+    sqlite3_finalize(st);
+  }
+  if (roots.empty()) return true;
+  sqlite3_stmt* st = prepare("EXPLAIN " + sql);
+  if (!st) return true;
+  bool reads = false;
+  while (!reads && sqlite3_step(st) == SQLITE_ROW) {
+    const char* op = reinterpret_cast<const char*>(sqlite3_column_text(st, 1));
+    std::string opcode = op ? op : "";
+    if (opcode == "OpenRead" || opcode == "OpenWrite" || opcode == "ReopenIdx")
+      reads = std::find(roots.begin(), roots.end(), sqlite3_column_int64(st, 3)) != roots.end();
+  }
+  sqlite3_finalize(st);
+  return reads;
+}
+
 SqlError nullNotAllowed(const std::string& column, const TableInfo& t) {
   return SqlError(233, 16, "The column " + column + " in table " + t.name + " does not allow null values.");
 }
@@ -226,7 +265,8 @@ void SessionImpl::runInsert(const InsertStatement& s) {
                    "Explicit value specified for identity field in table '" + t.name +
                        "' when 'SET IDENTITY_INSERT' is OFF.");
 
-  // The source rows are read completely first, so `insert t select * from t` sees no new rows.
+  // INSERT ... SELECT streams its source rows into the target as they are read; only a source that
+  // reads the target itself is read completely first, so `insert t select * from t` sees no new rows.
   std::string sourceSql;
   std::vector<TypeDesc> sourceTypes;
   std::vector<std::vector<Value>> executed;
@@ -274,15 +314,21 @@ void SessionImpl::runInsert(const InsertStatement& s) {
                               to.type);
     }
   std::vector<std::vector<Value>> rows = std::move(executed);
-  if (!s.execute) {
+  // A source that reads the target (directly, through a view or a subquery) is read first.
+  bool streamed = s.select && !readsTable(db_, sourceSql, unquoted(t.sqliteName));
+  auto readRow = [&](SqlStatement& src) {
+    std::vector<Value> r;
+    r.reserve(sourceTypes.size());
+    for (size_t i = 0; i < sourceTypes.size(); ++i)
+      r.push_back(columnValue(src.get(), static_cast<int>(i), sourceTypes[i]));
+    return r;
+  };
+  if (!s.execute && !streamed) {
     SqlStatement src(*this, sourceSql);
     src.bindAll(binder.params());
     while (src.step()) {
       checkCancel();
-      std::vector<Value> r;
-      for (size_t i = 0; i < sourceTypes.size(); ++i)
-        r.push_back(columnValue(src.get(), static_cast<int>(i), sourceTypes[i]));
-      rows.push_back(std::move(r));
+      rows.push_back(readRow(src));
       if (options_.rowCount > 0 && static_cast<int32_t>(rows.size()) >= options_.rowCount) break;
     }
   }
@@ -304,8 +350,8 @@ void SessionImpl::runInsert(const InsertStatement& s) {
                           ".rowid = ?1 AND (" + vt->where + ")",
                       SqlStatement::Access::Internal);
   Value lastIdentity;
-  for (const auto& r : rows) {
-    checkCancel();
+  int32_t inserted = 0;
+  auto insertRow = [&](const std::vector<Value>& r) {
     std::vector<Value> values(t.columns.size());
     std::vector<bool> given(t.columns.size(), false);
     for (size_t k = 0; k < targets.size(); ++k) {
@@ -343,15 +389,30 @@ void SessionImpl::runInsert(const InsertStatement& s) {
       qualifies->bindAll({Value{static_cast<int64_t>(sqlite3_last_insert_rowid(db_))}});
       if (!qualifies->step()) throw checkOptionFailed();
     }
+    ++inserted;
+  };
+  if (streamed) {
+    // Opened inside the statement's transaction, so a failure on any row keeps none of them.
+    SqlStatement src(*this, sourceSql);
+    src.bindAll(binder.params());
+    while ((options_.rowCount <= 0 || inserted < options_.rowCount) && src.step()) {
+      checkCancel();
+      insertRow(readRow(src));
+    }
+  } else {
+    for (const auto& r : rows) {
+      checkCancel();
+      insertRow(r);
+    }
   }
-  firing.fire(static_cast<int32_t>(rows.size()));
+  firing.fire(inserted);
   tx.commit();
   // An insert into a table without an identity column sets @@identity to 0.
   if (identityCol < 0)
     identity_ = Decimal{0, 0};
   else if (!isNull(lastIdentity))
     identity_ = lastIdentity;
-  rowCount_ = static_cast<int32_t>(rows.size());
+  rowCount_ = inserted;
   done(false, rowCount_);
 }
 
