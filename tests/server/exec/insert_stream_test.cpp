@@ -28,7 +28,7 @@ bool resetPeak() {
 }
 
 TEST_F(EngineTest, InsertSelectPeakMemoryDoesNotGrowWithRows) {
-  // 200,000 rows of about 200 bytes each: held in memory they would take well over 40 MB.
+  // 200,000 rows of about 200 bytes each.
   RecordingSink setup = run(
       "create table d (n int not null)\n"
       "insert d values (0) insert d values (1) insert d values (2) insert d values (3) insert d values (4)\n"
@@ -49,7 +49,9 @@ TEST_F(EngineTest, InsertSelectPeakMemoryDoesNotGrowWithRows) {
   long peak = statusKb("VmHWM");
   ASSERT_EQ(s.errorNumbers(), std::vector<int>{}) << (s.messages.empty() ? "" : s.messages[0].text);
   EXPECT_EQ(scalar("select count(*) from dst"), "200000");
-  EXPECT_LT(peak - before, 20 * 1024) << "peak grew by " << (peak - before) << " kB";
+  // Streamed the peak stays where it was; rows held in memory raise it by several MB even where
+  // the heap reuses what the setup freed.
+  EXPECT_LT(peak - before, 3 * 1024) << "peak grew by " << (peak - before) << " kB";
 }
 
 }  // namespace
