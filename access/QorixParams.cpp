@@ -6,6 +6,7 @@
 #include <QIODevice>
 
 #include "access/QorixExceptions.h"
+#include "access/QorixUtils.h"
 
 QString TParam::AsString() const {
   if (value_.isNull()) return QString();
@@ -97,30 +98,13 @@ QString TParams::ParseSQL(const QString& sql, bool doCreate) {
            c == QLatin1Char('$');
   };
   while (i < n) {
+    // Literals, quoted names and comments may hold colons ("-- at 10:30") that are no markers.
+    if (const qsizetype past = SkipSqlLiteralOrComment(sql, i); past > i) {
+      out += QStringView(sql).mid(i, past - i);
+      i = past;
+      continue;
+    }
     const QChar c = sql[i];
-    // A literal ends only at the quote that opened it: 'it''s' and "say 'hi'" stay whole.
-    if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
-      qsizetype j = i + 1;
-      while (j < n && sql[j] != c) ++j;
-      out += sql.mid(i, j + 1 - i);
-      i = j + 1;
-      continue;
-    }
-    // Comments may hold colons ("-- at 10:30") that are no markers.
-    if (c == QLatin1Char('-') && i + 1 < n && sql[i + 1] == QLatin1Char('-')) {
-      qsizetype j = sql.indexOf(QLatin1Char('\n'), i);
-      if (j < 0) j = n;
-      out += sql.mid(i, j - i);
-      i = j;
-      continue;
-    }
-    if (c == QLatin1Char('/') && i + 1 < n && sql[i + 1] == QLatin1Char('*')) {
-      qsizetype j = sql.indexOf(QStringLiteral("*/"), i + 2);
-      j = j < 0 ? n : j + 2;
-      out += sql.mid(i, j - i);
-      i = j;
-      continue;
-    }
     if (c == QLatin1Char(':')) {
       if (i + 1 < n && sql[i + 1] == QLatin1Char(':')) {
         out += QLatin1Char(':');

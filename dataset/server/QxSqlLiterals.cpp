@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "access/QorixExceptions.h"
+#include "access/QorixUtils.h"
 
 namespace qxsql {
 
@@ -186,41 +187,16 @@ QString WalkMarkers(const QString& sql, F&& marker) {
   const qsizetype n = sql.size();
   qsizetype i = 0;
   while (i < n) {
-    const QChar c = sql[i];
-    if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
-      // A doubled quote inside stays inside: 'it''s' is one literal.
-      qsizetype j = i + 1;
-      while (j < n) {
-        if (sql[j] == c) {
-          if (j + 1 < n && sql[j + 1] == c) {
-            j += 2;
-            continue;
-          }
-          break;
-        }
-        ++j;
-      }
-      out += sql.mid(i, j + 1 - i);
-      i = j + 1;
+    // Literals, quoted names and comments are copied whole: no marker is looked for inside.
+    if (const qsizetype past = SkipSqlLiteralOrComment(sql, i); past > i) {
+      out += QStringView(sql).mid(i, past - i);
+      i = past;
       continue;
     }
+    const QChar c = sql[i];
     if (c == QLatin1Char('[')) {
       qsizetype j = sql.indexOf(QLatin1Char(']'), i + 1);
       j = j < 0 ? n : j + 1;
-      out += sql.mid(i, j - i);
-      i = j;
-      continue;
-    }
-    if (c == QLatin1Char('-') && i + 1 < n && sql[i + 1] == QLatin1Char('-')) {
-      qsizetype j = sql.indexOf(QLatin1Char('\n'), i);
-      if (j < 0) j = n;
-      out += sql.mid(i, j - i);
-      i = j;
-      continue;
-    }
-    if (c == QLatin1Char('/') && i + 1 < n && sql[i + 1] == QLatin1Char('*')) {
-      qsizetype j = sql.indexOf(QStringLiteral("*/"), i + 2);
-      j = j < 0 ? n : j + 2;
       out += sql.mid(i, j - i);
       i = j;
       continue;
