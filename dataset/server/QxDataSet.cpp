@@ -874,24 +874,7 @@ void TQxCustomDataSet::Requery() {
   CheckActive();
   DisableControls();
   try {
-    if (Log().Active()) Log().EmptyDataSet();
-    if (cursorOpen_)
-      CloseCursor(command_);
-    else
-      CancelCommand(command_, CS_CANCEL_ALL);
-    Store().Clear();
-    Blobs().Clear();
-    recordCount_ = 0;
-    currentIndex_ = -1;
-    nextBookmarkId_ = 1;
-    rowCounter_ = 0;
-    moreRows_ = true;
-    resultsPending_ = true;
-    TCursorGuard cursor(ExecCursor, UseExecCursor);
-    AllocCommand(command_);
-    RunQuery(false);
-    reachable_ = 1000;
-    FetchUntil(0);
+    RerunQuery();
     First();
   } catch (...) {
     EnableControls();
@@ -901,10 +884,9 @@ void TQxCustomDataSet::Requery() {
   EnableControls();
 }
 
-void TQxCustomDataSet::InternalRefresh() {
-  if (Log().Active() && CachedUpdates && Log().RecordCount() > 0)
-    // Pending cached changes would lose their records: they are applied or cancelled first.
-    RaiseDataSetError(QStringLiteral("The dataset has cached changes; apply or cancel them before a refresh"), this);
+// Drops the rows read so far and whatever the command still has pending, then sends the
+// statement again and reads its first rows. After a failed send nothing is pending.
+void TQxCustomDataSet::RerunQuery() {
   if (Log().Active()) Log().EmptyDataSet();
   if (cursorOpen_)
     CloseCursor(command_);
@@ -930,6 +912,13 @@ void TQxCustomDataSet::InternalRefresh() {
   }
   reachable_ = 1000;
   FetchUntil(0);
+}
+
+void TQxCustomDataSet::InternalRefresh() {
+  if (Log().Active() && CachedUpdates && Log().RecordCount() > 0)
+    // Pending cached changes would lose their records: they are applied or cancelled first.
+    RaiseDataSetError(QStringLiteral("The dataset has cached changes; apply or cancel them before a refresh"), this);
+  RerunQuery();
 }
 
 void TQxCustomDataSet::EmptyDataSet() {

@@ -288,6 +288,7 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
 
   // The command layer.
   void RunQuery(bool describe);
+  void RerunQuery();
   void AllocCommand(CS_COMMAND*& command);
   void DropCommand(CS_COMMAND*& command);
   void CancelCommand(CS_COMMAND* command, CS_INT type);
