@@ -64,6 +64,7 @@ std::optional<std::vector<DatabaseCommand>> databaseCommands(std::string_view sq
 bool SessionImpl::runDatabaseBatch(std::string_view sql) {
   auto commands = databaseCommands(sql);
   if (!commands) return false;
+  CatalogChange change(*this);
   try {
     runDatabaseCommands(*commands);
   } catch (const Cancelled&) {

@@ -199,6 +199,7 @@ void SessionImpl::runCreateView(const CreateViewStatement& s) {
 }
 
 void SessionImpl::dropTempTables() {
+  if (!tempTables_.empty()) noteCatalogChange();
   for (const auto& stored : std::set<std::string>(tempTables_)) {
     auto t = tabsrv::resolveTable(db_, ObjectRef{"tempdb", "dbo", stored}, "tempdb", "dbo");
     if (t) {

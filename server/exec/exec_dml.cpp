@@ -219,7 +219,49 @@ void SessionImpl::assignVariable(const std::string& name, const Value& v, const 
                             var->type);
 }
 
+void SessionImpl::insertRow(const TableInfo& t, const std::vector<int>& targets,
+                            const std::vector<TypeDesc>& sourceTypes, int identityCol,
+                            const std::vector<RowRule>& rules, SqlStatement& ins, const std::vector<Value>& r,
+                            Value& lastIdentity) {
+  std::vector<Value> values(t.columns.size());
+  std::vector<bool> given(t.columns.size(), false);
+  for (size_t k = 0; k < targets.size(); ++k) {
+    const CatalogColumn& c = t.columns[targets[k]];
+    values[targets[k]] = assignValue(r[k], sourceTypes[k], c.desc.type, c.desc.nullable);
+    given[targets[k]] = true;
+  }
+  for (size_t i = 0; i < t.columns.size(); ++i) {
+    const CatalogColumn& c = t.columns[i];
+    if (static_cast<int>(i) == identityCol) {
+      if (given[i] && !isNull(values[i])) {
+        noteIdentity(db_, t,
+                     std::get<int64_t>(convertValue(values[i], c.desc.type, makeType(SqlType::Int))));
+      } else {
+        values[i] = Value{nextIdentity(db_, t)};
+        values[i] = convertValue(values[i], makeType(SqlType::Int), c.desc.type);
+      }
+      // @@identity is a numeric(38,0) whatever the identity column's own type.
+      if (auto* n = std::get_if<int64_t>(&values[i])) lastIdentity = Decimal{*n, 0};
+      if (auto* n = std::get_if<Decimal>(&values[i])) lastIdentity = *n;
+      continue;
+    }
+    if (!given[i]) {
+      auto [dv, dt] = columnDefault(c);
+      values[i] = assignValue(dv, dt, c.desc.type, c.desc.nullable);
+    }
+    if (isNull(values[i]) && !c.desc.nullable) throw nullNotAllowed(c.desc.name, t);
+  }
+  verifyRow(t, rules, values, nullptr);
+  ins.reset();
+  ins.bindAll(values);
+  ins.step();
+}
+
 void SessionImpl::runInsert(const InsertStatement& s) {
+  if (InsertPlan* plan = preparedInsertPlan(s)) {
+    runPlannedInsert(*plan);
+    return;
+  }
   beginChainedIfNeeded();
   Binder binder(*this);
   TableInfo t = binder.resolveTable(s.table);
@@ -352,38 +394,7 @@ void SessionImpl::runInsert(const InsertStatement& s) {
   Value lastIdentity;
   int32_t inserted = 0;
   auto insertRow = [&](const std::vector<Value>& r) {
-    std::vector<Value> values(t.columns.size());
-    std::vector<bool> given(t.columns.size(), false);
-    for (size_t k = 0; k < targets.size(); ++k) {
-      const CatalogColumn& c = t.columns[targets[k]];
-      values[targets[k]] = assignValue(r[k], sourceTypes[k], c.desc.type, c.desc.nullable);
-      given[targets[k]] = true;
-    }
-    for (size_t i = 0; i < t.columns.size(); ++i) {
-      const CatalogColumn& c = t.columns[i];
-      if (static_cast<int>(i) == identityCol) {
-        if (given[i] && !isNull(values[i])) {
-          noteIdentity(db_, t,
-                       std::get<int64_t>(convertValue(values[i], c.desc.type, makeType(SqlType::Int))));
-        } else {
-          values[i] = Value{nextIdentity(db_, t)};
-          values[i] = convertValue(values[i], makeType(SqlType::Int), c.desc.type);
-        }
-        // @@identity is a numeric(38,0) whatever the identity column's own type.
-        if (auto* n = std::get_if<int64_t>(&values[i])) lastIdentity = Decimal{*n, 0};
-        if (auto* n = std::get_if<Decimal>(&values[i])) lastIdentity = *n;
-        continue;
-      }
-      if (!given[i]) {
-        auto [dv, dt] = columnDefault(c);
-        values[i] = assignValue(dv, dt, c.desc.type, c.desc.nullable);
-      }
-      if (isNull(values[i]) && !c.desc.nullable) throw nullNotAllowed(c.desc.name, t);
-    }
-    verifyRow(t, rules, values, nullptr);
-    ins.reset();
-    ins.bindAll(values);
-    ins.step();
+    this->insertRow(t, targets, sourceTypes, identityCol, rules, ins, r, lastIdentity);
     if (qualifies) {
       qualifies->reset();
       qualifies->bindAll({Value{static_cast<int64_t>(sqlite3_last_insert_rowid(db_))}});
@@ -413,6 +424,104 @@ void SessionImpl::runInsert(const InsertStatement& s) {
   else if (!isNull(lastIdentity))
     identity_ = lastIdentity;
   rowCount_ = inserted;
+  done(false, rowCount_);
+}
+
+InsertPlan::InsertPlan() = default;
+InsertPlan::~InsertPlan() = default;
+
+InsertPlan* SessionImpl::preparedInsertPlan(const InsertStatement& s) {
+  if (!executing_ || describing_ || procDepth_ != 0 || executing_->statements.size() != 1 ||
+      executing_->statements[0].get() != &s)
+    return nullptr;
+  if (s.execute || s.select || s.values.empty()) return nullptr;
+  for (const auto& e : s.values)
+    if (e->kind != ExprKind::Placeholder) return nullptr;
+  std::unique_ptr<InsertPlan>& slot = executing_->insert;
+  // The count is read before the catalogue: a change made while the plan is made moves it again.
+  const uint64_t stamp = catalogStamp();
+  if (slot && slot->stamp == stamp && slot->database == database_ && slot->user == user_) return slot.get();
+  slot.reset();
+  auto plan = std::make_unique<InsertPlan>();
+  plan->stamp = stamp;
+  plan->database = database_;
+  plan->user = user_;
+  try {
+    Binder binder(*this);
+    TableInfo t = binder.resolveTable(s.table);
+    // Views and statements that fail here take the full path, which reports their errors.
+    if (t.type == "V") return nullptr;
+    if (!s.columns.empty()) {
+      for (const auto& name : s.columns) {
+        const CatalogColumn* c = t.findColumn(name);
+        if (!c) return nullptr;
+        plan->targets.push_back(static_cast<int>(c - t.columns.data()));
+      }
+    } else {
+      for (size_t i = 0; i < t.columns.size(); ++i)
+        if (!t.columns[i].identity) plan->targets.push_back(static_cast<int>(i));
+    }
+    if (plan->targets.size() != s.values.size()) return nullptr;
+    for (const auto& e : s.values) plan->markers.push_back(e->as<PlaceholderExpr>().index);
+    plan->identityColumn = t.identityColumn();
+    for (int i : plan->targets)
+      if (i == plan->identityColumn) plan->explicitIdentity = true;
+    plan->rules = rowRules(t);
+    plan->triggerId = TriggerFiring::triggerFor(*this, t, TriggerFiring::Event::Insert);
+    std::string cols, marks;
+    for (size_t i = 0; i < t.columns.size(); ++i) {
+      cols += (i ? ", " : "") + Binder::quoteIdent(t.columns[i].sqliteName);
+      marks += (i ? ", ?" : "?") + std::to_string(i + 1);
+    }
+    plan->insert = std::make_unique<SqlStatement>(
+        *this, "INSERT INTO " + t.sqliteName + " (" + cols + ") VALUES (" + marks + ")");
+    plan->table = std::move(t);
+  } catch (const SqlError&) {
+    return nullptr;
+  }
+  slot = std::move(plan);
+  return slot.get();
+}
+
+void SessionImpl::runPlannedInsert(InsertPlan& plan) {
+  beginChainedIfNeeded();
+  const TableInfo& t = plan.table;
+  if (plan.explicitIdentity && !identityInsert_.count(t.id))
+    throw SqlError(584, 16,
+                   "Explicit value specified for identity field in table '" + t.name +
+                       "' when 'SET IDENTITY_INSERT' is OFF.");
+  std::vector<Value> row;
+  std::vector<TypeDesc> sourceTypes;
+  row.reserve(plan.targets.size());
+  sourceTypes.reserve(plan.targets.size());
+  for (size_t k = 0; k < plan.targets.size(); ++k) {
+    const TypeDesc& to = t.columns[plan.targets[k]].desc.type;
+    auto [value, type] = placeholder(plan.markers[k], &to);
+    if (!storableImplicitly(type.type, to.type))
+      throw conversionError(ConversionError::ImplicitNotAllowed, ConversionKind::Implicit, type.type, to.type);
+    row.push_back(std::move(value));
+    sourceTypes.push_back(type);
+  }
+  checkCancel();
+  Value lastIdentity;
+  try {
+    StatementTransaction tx(*this);
+    TriggerFiring firing(*this, t, TriggerFiring::Event::Insert, plan.triggerId);
+    insertRow(t, plan.targets, sourceTypes, plan.identityColumn, plan.rules, *plan.insert, row, lastIdentity);
+    plan.insert->reset();
+    firing.fire(1);
+    tx.commit();
+  } catch (...) {
+    // A failed execute plans afresh next time: the failure may come from a catalogue the plan
+    // no longer matches.
+    if (executing_) executing_->insert.reset();
+    throw;
+  }
+  if (plan.identityColumn < 0)
+    identity_ = Decimal{0, 0};
+  else if (!isNull(lastIdentity))
+    identity_ = lastIdentity;
+  rowCount_ = 1;
   done(false, rowCount_);
 }
 

@@ -1,7 +1,8 @@
 // Prepared (dynamic) statements: prepare binds the text without running it, so that its `?`
 // markers get the types of the columns they meet (`where id = ?` takes id's type, `insert t
 // values (?)` the column's) and a SELECT gives its result columns; execute runs the text with
-// the values converted to those types; ids are per session.
+// the values converted to those types; ids are per session. The parsed text is kept, and an
+// insert of `?` values keeps its plan and SQLite statement from one execute to the next.
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/tsql/lexer.h"
@@ -106,8 +107,28 @@ PreparedDescription SessionImpl::prepareStatement(const std::string& id, const s
     p.description.inputs.push_back(d);
   }
   if (capture.columns) p.description.outputs = *capture.columns;
-  prepared_[id] = p;
-  return p.description;
+  // The parsed batch is kept for execute unless it is one the batch checks refuse (a CREATE
+  // PROCEDURE, VIEW ... after another statement); such text is parsed again to report it.
+  bool runsParsed = true;
+  for (size_t i = 1; i < statements.size(); ++i)
+    switch (statements[i]->kind) {
+      case StatementKind::CreateProcedure:
+      case StatementKind::CreateView:
+      case StatementKind::CreateTrigger:
+      case StatementKind::CreateRule:
+      case StatementKind::CreateDefault:
+        runsParsed = false;
+        break;
+      default:
+        break;
+    }
+  if (runsParsed) {
+    p.batch = std::make_shared<PreparedBatch>();
+    p.batch->statements = std::move(statements);
+    p.batch->quotedIdentifiers = prepareOptions.quotedIdentifiers;
+  }
+  prepared_[id] = std::move(p);
+  return prepared_[id].description;
 }
 
 void SessionImpl::executePrepared(const std::string& id, const std::vector<ParamValue>& params,
@@ -136,16 +157,24 @@ void SessionImpl::executePrepared(const std::string& id, const std::vector<Param
                                      options_.dateFormat),
                         to);
   }
-  std::string sql = p.sql;  // the batch runs on its own copy: a statement may deallocate itself
+  // The batch runs on its own copy of the text and the parse: a statement may deallocate itself.
+  std::string sql = p.sql;
+  std::shared_ptr<PreparedBatch> batch = p.batch;
+  // The parse holds while quoted_identifier is as it was at prepare.
+  if (batch && batch->quotedIdentifiers != options_.quotedIdentifier) batch.reset();
   markers_ = std::move(values);
   markersSet_ = true;
+  PreparedBatch* outer = executing_;
+  executing_ = batch.get();
   try {
-    runBatch(sql, sink, {});
+    runBatch(sql, sink, {}, batch ? &batch->statements : nullptr);
   } catch (...) {
+    executing_ = outer;
     markersSet_ = false;
     markers_.clear();
     throw;
   }
+  executing_ = outer;
   markersSet_ = false;
   markers_.clear();
 }

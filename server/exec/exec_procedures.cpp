@@ -333,6 +333,8 @@ std::vector<CollectedSet> SessionImpl::collectExecute(const ExecuteStatement& s)
 }
 
 void SessionImpl::executeRpc(const std::string& procName, std::vector<ParamValue>& params, ResultSink& sink) {
+  // A procedure (sp_bindrule, sp_adduser ...) may change the catalogue.
+  CatalogChange change(*this);
   sink_ = &sink;
   batch_ = {};
   variables_.clear();

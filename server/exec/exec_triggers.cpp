@@ -43,21 +43,23 @@ std::optional<TableInfo> SessionImpl::pseudoTable(const std::string& name) {
   return it->second;
 }
 
-TriggerFiring::TriggerFiring(SessionImpl& session, const TableInfo& table, Event event)
+int32_t TriggerFiring::triggerFor(SessionImpl& session, const TableInfo& table, Event event) {
+  if (table.type != "U" || table.name.empty() || table.name[0] == '#') return 0;
+  const char* column = event == Event::Insert ? "instrig" : event == Event::Update ? "updtrig" : "deltrig";
+  SqlStatement q(session,
+                 std::string("SELECT ") + column + " FROM " +
+                     sqliteObjectName(table.database, "dbo", "sysobjects") + " WHERE id = ?",
+                 SqlStatement::Access::Internal);
+  q.bindAll({Value(static_cast<int64_t>(table.id))});
+  return q.step() ? sqlite3_column_int(q.get(), 0) : 0;
+}
+
+TriggerFiring::TriggerFiring(SessionImpl& session, const TableInfo& table, Event event,
+                             std::optional<int32_t> knownTrigger)
     : session_(session), table_(table) {
   // A trigger does not fire itself again through its own table (self-recursion is off).
-  if (session_.firingTables_.count(table.id) || table.type != "U" || table.name.empty() ||
-      table.name[0] == '#')
-    return;
-  const char* column = event == Event::Insert ? "instrig" : event == Event::Update ? "updtrig" : "deltrig";
-  {
-    SqlStatement q(session_,
-                   std::string("SELECT ") + column + " FROM " +
-                       sqliteObjectName(table.database, "dbo", "sysobjects") + " WHERE id = ?",
-                   SqlStatement::Access::Internal);
-    q.bindAll({Value(static_cast<int64_t>(table.id))});
-    if (q.step()) triggerId_ = sqlite3_column_int(q.get(), 0);
-  }
+  if (session_.firingTables_.count(table.id)) return;
+  triggerId_ = knownTrigger ? *knownTrigger : triggerFor(session, table, event);
   if (triggerId_ == 0) return;
   int n = nextCaptureNumber();
   inserted_ = Binder::quoteIdent("tabulon_inserted_" + std::to_string(n));

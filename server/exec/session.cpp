@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <thread>
 
 #include "server/exec/errors.h"
@@ -126,6 +127,12 @@ StatementTransaction::~StatementTransaction() {
 
 // ---- SessionImpl --------------------------------------------------------------------------------
 
+std::atomic<uint64_t> SessionImpl::catalogChanges_{0};
+
+void SessionImpl::noteCatalogChange() {
+  catalogChanges_.fetch_add(1, std::memory_order_acq_rel);
+}
+
 SessionImpl::SessionImpl(sqlite3* db, int spid, SessionIdentity identity, ProcessTable& processes)
     : db_(db), spid_(spid), id_(std::move(identity)), processes_(processes) {
   database_ = id_.database;
@@ -158,6 +165,7 @@ SessionImpl::~SessionImpl() {
   sink_ = nullptr;
   // A session that ends with an open transaction rolls it back.
   rollbackAll();
+  prepared_.clear();
   try {
     dropTempTables();
   } catch (...) {
@@ -361,7 +369,8 @@ void SessionImpl::executeLanguage(std::string_view sql, ResultSink& sink) {
   runBatch(sql, sink, {});
 }
 
-void SessionImpl::runBatch(std::string_view sql, ResultSink& sink, std::map<std::string, Variable> preset) {
+void SessionImpl::runBatch(std::string_view sql, ResultSink& sink, std::map<std::string, Variable> preset,
+                           const std::vector<StatementPtr>* parsed) {
   sink_ = &sink;
   batch_ = sql;
   variables_ = std::move(preset);
@@ -372,12 +381,13 @@ void SessionImpl::runBatch(std::string_view sql, ResultSink& sink, std::map<std:
   liveTables_ = false;
   triggerAbort_ = false;
   noteLiveTables(sql);
-  std::vector<StatementPtr> statements;
-  try {
+  std::vector<StatementPtr> own;
+  const std::vector<StatementPtr>& statements = parsed ? *parsed : own;
+  if (!parsed) try {
     ParseOptions batchOptions = parseOptions();
     // set quoted_identifier on (from an earlier batch): "name" is an identifier.
     batchOptions.quotedIdentifiers = options_.quotedIdentifier;
-    statements = parseBatch(sql, batchOptions);
+    own = parseBatch(sql, batchOptions);
     // CREATE PROCEDURE, VIEW, TRIGGER, RULE and DEFAULT each need a batch of their own.
     for (size_t i = 1; i < statements.size(); ++i) {
       const char* what = nullptr;
@@ -478,9 +488,48 @@ Flow SessionImpl::runStatement(const Statement& s) {
   }
 }
 
+namespace {
+
+// Whether a statement may change what statements are planned from: everything but reading and
+// writing rows, control flow, variables, options and cursors.
+bool changesCatalog(const Statement& s) {
+  switch (s.kind) {
+    case StatementKind::Select:
+      return !s.as<SelectStatement>().core.into.empty();
+    case StatementKind::Insert:
+    case StatementKind::Update:
+    case StatementKind::Delete:
+    case StatementKind::Set:
+    case StatementKind::Declare:
+    case StatementKind::If:
+    case StatementKind::While:
+    case StatementKind::Break:
+    case StatementKind::Continue:
+    case StatementKind::Block:
+    case StatementKind::Return:
+    case StatementKind::Goto:
+    case StatementKind::Label:
+    case StatementKind::Print:
+    case StatementKind::Raiserror:
+    case StatementKind::Waitfor:
+    case StatementKind::DeclareCursor:
+    case StatementKind::OpenCursor:
+    case StatementKind::FetchCursor:
+    case StatementKind::CloseCursor:
+    case StatementKind::DeallocateCursor:
+      return false;
+    default:
+      return true;
+  }
+}
+
+}  // namespace
+
 Flow SessionImpl::dispatch(const Statement& s) {
   // Each statement of SQL that names sysprocesses or syslocks sees the sessions as they are now.
   if (liveTables_ && !describing_) refreshLive();
+  std::optional<CatalogChange> change;
+  if (changesCatalog(s)) change.emplace(*this);
   switch (s.kind) {
     case StatementKind::Select:
       setCommand("SELECT");

@@ -5,6 +5,7 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -70,6 +71,33 @@ struct SessionIdentity {
 // A prepared SQLite statement that throws the server's errors; finalized on destruction.
 class SqlStatement;
 
+// What an `insert t values (?, ...)` of a prepared statement keeps between executes: the resolved
+// table, the marker feeding each target column, the row rules, the trigger and the SQLite INSERT.
+// It holds only while the catalogue is unchanged (`stamp`) and for the database and user it was
+// made for.
+struct InsertPlan {
+  InsertPlan();
+  ~InsertPlan();
+  uint64_t stamp = 0;
+  std::string database;
+  std::string user;
+  TableInfo table;
+  std::vector<int> targets;   // column index per value
+  std::vector<int> markers;   // `?` index per value
+  int identityColumn = -1;
+  bool explicitIdentity = false;
+  std::vector<RowRule> rules;
+  int32_t triggerId = 0;
+  std::unique_ptr<SqlStatement> insert;
+};
+
+// A prepared batch as parsed once, with the plan of its insert once one was made.
+struct PreparedBatch {
+  std::vector<tsql::StatementPtr> statements;
+  bool quotedIdentifiers = false;
+  std::unique_ptr<InsertPlan> insert;
+};
+
 class SessionImpl : public Session, public BindContext {
  public:
   // Takes ownership of `db`; the spid is already registered in `processes`.
@@ -113,6 +141,13 @@ class SessionImpl : public Session, public BindContext {
   std::pair<Value, TypeDesc> placeholder(int index, const TypeDesc* hint) override;
   // How many statements this session has prepared and not deallocated.
   size_t preparedCount() const { return prepared_.size(); }
+
+  // Counts changes to what statements are planned from (tables, columns, indexes, rules, defaults,
+  // triggers, permissions, users), by any session; a plan made at one count holds until it moves.
+  static uint64_t catalogStamp() { return catalogChanges_.load(std::memory_order_acquire); }
+  // Moves the count. Statements that may change the catalogue move it before and after they run,
+  // and so do COMMIT and ROLLBACK: other sessions see a change only once its transaction ends.
+  void noteCatalogChange();
 
   // Procedures called by RPC and language commands with parameters (exec_procedures.cpp).
   void executeRpc(const std::string& procName, std::vector<ParamValue>& params, ResultSink& sink) override;
@@ -170,7 +205,9 @@ class SessionImpl : public Session, public BindContext {
   void runFetch(const tsql::FetchCursorStatement& s);
 
   // Runs a batch with `preset` variables already declared (the @P1 ... of a parameterised command).
-  void runBatch(std::string_view sql, ResultSink& sink, std::map<std::string, Variable> preset);
+  // `parsed`, when given, is `sql` already parsed and checked.
+  void runBatch(std::string_view sql, ResultSink& sink, std::map<std::string, Variable> preset,
+                const std::vector<tsql::StatementPtr>* parsed = nullptr);
 
   // One argument of a procedure call: by position (empty name) or @name, its value and type,
   // and whether the caller wants the value back.
@@ -207,6 +244,15 @@ class SessionImpl : public Session, public BindContext {
   // (exec_compute.cpp).
   void runSelectWithCompute(const tsql::SelectStatement& s);
   void runInsert(const tsql::InsertStatement& s);
+  // The plan of `s` when it is the insert of the prepared statement being executed and takes
+  // every value from a `?` marker; made afresh when the catalogue moved. Null otherwise.
+  InsertPlan* preparedInsertPlan(const tsql::InsertStatement& s);
+  void runPlannedInsert(InsertPlan& plan);
+  // Fills in identity, defaults and NOT NULL checks for one row of `sourceTypes` values going to
+  // `targets` of `t`, tests its rules and inserts it with `ins`; notes the identity value.
+  void insertRow(const TableInfo& t, const std::vector<int>& targets, const std::vector<TypeDesc>& sourceTypes,
+                 int identityCol, const std::vector<RowRule>& rules, SqlStatement& ins,
+                 const std::vector<Value>& r, Value& lastIdentity);
   void runUpdate(const tsql::UpdateStatement& s);
   void runDelete(const tsql::DeleteStatement& s);
   void runTruncate(const tsql::TruncateStatement& s);
@@ -302,12 +348,16 @@ class SessionImpl : public Session, public BindContext {
   std::string gotoLabel_;
   std::chrono::steady_clock::time_point busySince_;
   std::chrono::milliseconds lockTimeout_{30000};
-  // A prepared statement: its text and what prepare described.
+  // A prepared statement: its text and what prepare described; its parsed batch when the text
+  // can run from it.
   struct Prepared {
     std::string sql;
     PreparedDescription description;
+    std::shared_ptr<PreparedBatch> batch;
   };
   std::map<std::string, Prepared> prepared_;
+  PreparedBatch* executing_ = nullptr;  // the prepared batch being executed
+  static std::atomic<uint64_t> catalogChanges_;
   bool describing_ = false;                          // SQL is bound but never run
   std::map<int, TypeDesc> describedTypes_;           // marker types found while describing
   std::vector<std::pair<Value, TypeDesc>> markers_;  // marker values of the running statement
@@ -332,6 +382,16 @@ struct Unwinding {
   ~Unwinding() { session.unwinding_ = previous; }
   SessionImpl& session;
   bool previous;
+};
+
+// Moves the catalogue count before and after something that may change the catalogue, whether it
+// succeeds or not.
+struct CatalogChange {
+  explicit CatalogChange(SessionImpl& s) : session(s) { session.noteCatalogChange(); }
+  ~CatalogChange() { session.noteCatalogChange(); }
+  CatalogChange(const CatalogChange&) = delete;
+  CatalogChange& operator=(const CatalogChange&) = delete;
+  SessionImpl& session;
 };
 
 }  // namespace tabsrv

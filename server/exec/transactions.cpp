@@ -69,6 +69,8 @@ void SessionImpl::saveTransaction(const std::string& name) {
 void SessionImpl::rollbackAll() {
   Unwinding guard(*this);
   if (tranCount_ > 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  // What the transaction changed in the catalogue is undone.
+  if (tranCount_ > 0) noteCatalogChange();
   if (tranCount_ > 0) noteWriter(false);
   tranCount_ = 0;
   savepoints_.clear();

@@ -3,6 +3,7 @@
 // runs once per statement inside the statement's transaction.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,8 +17,12 @@ class TriggerFiring {
  public:
   // The statement kinds a trigger can be defined for.
   enum class Event { Insert, Update, Delete };
-  // Looks up the trigger of `table` for `event`; when there is one, starts capturing rows.
-  TriggerFiring(SessionImpl& session, const TableInfo& table, Event event);
+  // Looks up the trigger of `table` for `event` (or takes `knownTrigger`, what triggerFor gave,
+  // 0 for none); when there is one, starts capturing rows.
+  TriggerFiring(SessionImpl& session, const TableInfo& table, Event event,
+                std::optional<int32_t> knownTrigger = std::nullopt);
+  // The id of the trigger of `table` for `event`, or 0.
+  static int32_t triggerFor(SessionImpl& session, const TableInfo& table, Event event);
   // Drops what capture left behind.
   ~TriggerFiring();
   TriggerFiring(const TriggerFiring&) = delete;
