@@ -91,15 +91,15 @@ std::optional<Permissions::Object> Permissions::objectOf(const std::string& sqli
   int32_t id = 0;
   if (parseStorageObjectName(sqliteName, database, id)) {
     // A table or view made by DDL: named by its database and object id.
-    std::string sql = "SELECT o.name, u.name, o.type, o.uid FROM " + sqliteObjectName(database, "dbo", "sysobjects") +
-                      " o LEFT JOIN " + sqliteObjectName(database, "dbo", "sysusers") +
-                      " u ON u.uid = o.uid WHERE o.id = ?1";
+    std::string sql = "SELECT o.name, u.name, o.type, o.uid FROM " +
+                      sqliteObjectName(database, "dbo", "sysobjects") + " o LEFT JOIN " +
+                      sqliteObjectName(database, "dbo", "sysusers") + " u ON u.uid = o.uid WHERE o.id = ?1";
     sqlite3_stmt* st = nullptr;
     if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
       sqlite3_bind_int(st, 1, id);
       if (sqlite3_step(st) == SQLITE_ROW)
-        found = Object{database,          columnText(st, 1), columnText(st, 0), columnText(st, 2), id,
-                       sqlite3_column_int(st, 3)};
+        found = Object{database, columnText(st, 1),        columnText(st, 0), columnText(st, 2),
+                       id,       sqlite3_column_int(st, 3)};
     }
     sqlite3_finalize(st);
     objects_[sqliteName] = found;

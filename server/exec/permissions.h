@@ -50,10 +50,11 @@ class Permissions {
     bool outer_;
   };
 
-  // Decides on what the last recording window saw; `sql` is the statement that was prepared. Throws SqlError 10351 for a database the login
-  // is no user of (and that has no guest), 229 "<ACTION> permission denied on object <o>, database
-  // <d>, owner <u>." for an object right the user lacks, 230 for the password column of syslogins,
-  // 259 for a write to a system table while "allow updates to system tables" is off.
+  // Decides on what the last recording window saw while `sql` was prepared. Throws SqlError 10351
+  // for a database the login is no user of (and that has no guest), 229 "<ACTION> permission
+  // denied on object <o>, database <d>, owner <u>." for an object right the user lacks, 230 for
+  // the password column of syslogins, 259 for a write to a system table while "allow updates to
+  // system tables" is off.
   void check(std::string_view sql);
 
   // The user the login is in `database`; throws 10351 when it is none (and there is no guest).

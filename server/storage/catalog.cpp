@@ -35,6 +35,13 @@ std::string storageObjectName(const std::string& database, int32_t id, const std
   return database + kIndexSeparator + std::to_string(id) + kIndexSeparator + owner + "." + name;
 }
 
+std::string indexStorageName(const std::string& tablePlainName, int32_t indid, const std::string& index) {
+  std::string database;
+  int32_t id = 0;
+  if (!parseStorageObjectName(tablePlainName, database, id)) return plainIndexName(tablePlainName, index);
+  return tablePlainName + kIndexSeparator + std::to_string(indid) + kIndexSeparator + index;
+}
+
 bool parseStorageObjectName(const std::string& plainName, std::string& database, int32_t& id) {
   size_t first = plainName.find(kIndexSeparator);
   if (first == std::string::npos || first == 0) return false;
@@ -268,7 +275,8 @@ std::optional<TableInfo> loadTable(sqlite3* db, const std::string& database, int
         if (c.colid == colid) i.columns.push_back(c.desc.name);
       }
     }
-    i.sqliteName = storage::quoteIdent(plainIndexName(storage::unquoteIdent(t.sqliteName), i.name));
+    i.sqliteName =
+        storage::quoteIdent(indexStorageName(storage::unquoteIdent(t.sqliteName), i.indid, i.name));
     t.indexes.push_back(std::move(i));
   }
   return t;

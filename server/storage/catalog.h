@@ -38,10 +38,15 @@ std::string storageObjectName(const std::string& database, int32_t id, const std
                               const std::string& name);
 // The database and object id of a storage name made by storageObjectName; false for any other name.
 bool parseStorageObjectName(const std::string& plainName, std::string& database, int32_t& id);
-// The SQLite name (unquoted) of index `index` of the table stored as `tablePlainName` (unquoted):
-// the table's name, a 0x1F separator and the index name, so an index never takes the name of a
-// table ("canary.x" and index x of canary stay apart).
+// The name an earlier version gave index `index` of the table it stored as `tablePlainName`
+// (unquoted): the table's name, a 0x1F separator and the index name, so that an index never took
+// the name of a table ("canary.x" and index x of canary stay apart).
 std::string plainIndexName(const std::string& tablePlainName, const std::string& index);
+// The SQLite name (unquoted) of index `index` with sysindexes.indid `indid` of the table stored as
+// `tablePlainName`: for a table with a storage name, the table's name, 0x1F, the indid, 0x1F and
+// the index name (unique per table even where two index names differ only in case, which SQLite
+// does not tell apart); for a table an earlier version made, plainIndexName as that version did.
+std::string indexStorageName(const std::string& tablePlainName, int32_t indid, const std::string& index);
 // The index name an earlier version gave index `index` of the table (database, owner, table):
 // "db.owner.table" with a 0x1F and the index name. Older versions used a "." instead; dropIndex
 // removes either.

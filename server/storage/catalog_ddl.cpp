@@ -78,8 +78,7 @@ void requireFreeName(sqlite3* db, const std::string& database, int32_t uid, cons
   st.bind(1, name).bind(2, uid);
   bool taken = false;
   while (st.step()) taken = taken || storage::rtrimmed(st.text(0)) == name;
-  if (taken)
-    throw SqlError(2714, 16, "There is already an object named '" + name + "' in the database.");
+  if (taken) throw SqlError(2714, 16, "There is already an object named '" + name + "' in the database.");
 }
 
 // Writes the syscomments rows of `text` in 255-byte chunks that never split a UTF-8 character.
@@ -224,7 +223,18 @@ IndexInfo addIndex(sqlite3* db, const TableInfo& table, const IndexSpec& details
   info.clustered = details.clustered;
   info.primaryKey = details.primaryKey;
   info.columns = details.columns;
-  info.sqliteName = quoteIdent(plainIndexName(storage::unquoteIdent(table.sqliteName), name));
+  if (details.clustered) {
+    info.indid = 1;
+  } else {
+    Stmt st(db, "SELECT max(indid) FROM " + sysTable(table.database, "sysindexes") +
+                    " WHERE id = ?1 AND indid BETWEEN 2 AND 250");
+    st.bind(1, table.id);
+    info.indid = st.step() && !st.isNull(0) ? static_cast<int32_t>(st.integer(0)) + 1 : 2;
+    if (info.indid > 250)
+      throw SqlError(1910, 16,
+                     "Cannot create more than 249 nonclustered indices on table '" + table.name + "'.");
+  }
+  info.sqliteName = quoteIdent(indexStorageName(storage::unquoteIdent(table.sqliteName), info.indid, name));
   std::string sql = std::string("CREATE ") + (info.unique ? "UNIQUE " : "") + "INDEX " + info.sqliteName +
                     " ON " + table.sqliteName + " (" + cols + ")";
   int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
@@ -248,15 +258,6 @@ IndexInfo addIndex(sqlite3* db, const TableInfo& table, const IndexSpec& details
     Stmt del(db, "DELETE FROM " + sysTable(table.database, "sysindexes") + " WHERE id = ?1 AND indid = 0");
     del.bind(1, table.id);
     del.run();
-    info.indid = 1;
-  } else {
-    Stmt st(db, "SELECT max(indid) FROM " + sysTable(table.database, "sysindexes") +
-                    " WHERE id = ?1 AND indid BETWEEN 2 AND 250");
-    st.bind(1, table.id);
-    info.indid = st.step() && !st.isNull(0) ? static_cast<int32_t>(st.integer(0)) + 1 : 2;
-    if (info.indid > 250)
-      throw SqlError(1910, 16,
-                     "Cannot create more than 249 nonclustered indices on table '" + table.name + "'.");
   }
   insertIndexRow(db, table.database, table.id, name, info.indid, status, status2, colids, minlen, maxlen);
   return info;
@@ -529,7 +530,8 @@ void dropIndex(sqlite3* db, const TableInfo& table, const std::string& indexName
   // Under its name; an index of a table an earlier version made may also carry the older
   // "db.owner.table.index" name.
   const std::string tableName = storage::unquoteIdent(table.sqliteName);
-  std::string drop = "DROP INDEX IF EXISTS " + quoteIdent(plainIndexName(tableName, indexName));
+  std::string drop = "DROP INDEX IF EXISTS " +
+                     quoteIdent(indexStorageName(tableName, static_cast<int32_t>(indid), indexName));
   if (tableName == plainObjectName(table.database, table.owner, table.name))
     drop += "; DROP INDEX IF EXISTS " + quoteIdent(tableName + "." + indexName);
   storage::execSql(db, drop);

@@ -198,8 +198,9 @@ void dropDatabase(sqlite3* db, const std::string& name) {
                                  [&](const std::string& o) { return object.rfind(o, 0) == 0; });
       if (!foreign) objects.emplace_back(st.text(0), object);
     }
-    Stmt own(db,
-             "SELECT type, name FROM sqlite_master WHERE type IN ('view', 'table') AND substr(name, 1, ?2) = ?1");
+    Stmt own(
+        db,
+        "SELECT type, name FROM sqlite_master WHERE type IN ('view', 'table') AND substr(name, 1, ?2) = ?1");
     own.bind(1, storagePrefix).bind(2, int64_t{static_cast<int64_t>(storagePrefix.size())});
     while (own.step()) objects.emplace_back(own.text(0), own.text(1));
   }

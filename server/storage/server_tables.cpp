@@ -239,11 +239,13 @@ void raiseEarlierDefaults(sqlite3* db) {
     old.bind(1, int64_t{r.config}).bind(2, std::to_string(r.earlier));
     if (!old.step()) continue;
     for (const char* table : {"sysconfigures", "syscurconfigs"}) {
-      Stmt up(db, "UPDATE " + sqliteObjectName("master", "dbo", table) + " SET value = ?2 WHERE config = ?1 AND value = ?3");
+      Stmt up(db, "UPDATE " + sqliteObjectName("master", "dbo", table) +
+                      " SET value = ?2 WHERE config = ?1 AND value = ?3");
       up.bind(1, int64_t{r.config}).bind(2, int64_t{now->value}).bind(3, int64_t{r.earlier});
       up.run();
     }
-    Stmt def(db, "UPDATE " + sqliteObjectName("master", "dbo", "syscurconfigs") + " SET defvalue = ?2 WHERE config = ?1");
+    Stmt def(db, "UPDATE " + sqliteObjectName("master", "dbo", "syscurconfigs") +
+                     " SET defvalue = ?2 WHERE config = ?1");
     def.bind(1, int64_t{r.config}).bind(2, std::to_string(now->defvalue));
     def.run();
   }

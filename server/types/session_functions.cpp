@@ -300,7 +300,8 @@ void rowcntFn(sqlite3_context* ctx, int, sqlite3_value** a) {
     while (!v.empty() && v.back() == ' ') v.pop_back();
     return v;
   };
-  const std::string readable = trimmed(std::get<std::string>(*owner)) + "." + trimmed(std::get<std::string>(*table));
+  const std::string readable =
+      trimmed(std::get<std::string>(*owner)) + "." + trimmed(std::get<std::string>(*table));
   std::string name = database + '\x1f' + std::to_string(doampg) + '\x1f' + readable;
   if (sqlite3_table_column_metadata(db, "main", name.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
                                     nullptr) != SQLITE_OK)

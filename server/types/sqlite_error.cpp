@@ -68,9 +68,13 @@ std::string findUniqueIndex(sqlite3* db, const std::string& table, std::string_v
       }
       sqlite3_finalize(info);
     }
-    // "table<0x1F>index", or "table.index" as earlier versions named it.
+    // "table<0x1F>...", or "table.index" as earlier versions named it.
     if (name.size() <= table.size() || (name[table.size()] != '\x1f' && name[table.size()] != '.')) continue;
-    if (found.empty() || cols == wanted) found = name.substr(table.size() + 1);
+    // A table with a storage name numbers its indexes: "table<0x1F>indid<0x1F>index".
+    if (found.empty() || cols == wanted) {
+      found = name.substr(table.size() + 1);
+      if (size_t sep = found.rfind('\x1f'); sep != std::string::npos) found = found.substr(sep + 1);
+    }
     if (cols == wanted) break;
   }
   sqlite3_finalize(st);
@@ -170,8 +174,8 @@ static SqlError decode(sqlite3* db, int rc, std::string_view message) {
       std::string table, column;
       splitTableColumn(message.substr(kNotNull.size()), table, column);
       return SqlError(515, 16,
-                      "Attempt to insert NULL value into column '" + column + "', table '" + readableName(table) +
-                          "'; column does not allow nulls. Update fails.");
+                      "Attempt to insert NULL value into column '" + column + "', table '" +
+                          readableName(table) + "'; column does not allow nulls. Update fails.");
     }
   }
   if (auto mapped = familyError(message)) return *mapped;

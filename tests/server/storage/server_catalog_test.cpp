@@ -204,13 +204,12 @@ TEST_F(ServerTables, LookupValuesDevicesAndConfiguration) {
 TEST_F(ServerTables, RowcntCountsTheTableOfADataRow) {
   TableInfo t = makeBookWriters(db());
   for (int i = 1; i <= 3; ++i) {
-    ASSERT_EQ(
-        sqlite3_exec(db(),
-                     ("INSERT INTO " + t.sqliteName + " (book_id, writer_id, share) VALUES ('B', " +
-                      std::to_string(i) + ", '1')")
-                         .c_str(),
-                     nullptr, nullptr, nullptr),
-        SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db(),
+                           ("INSERT INTO " + t.sqliteName + " (book_id, writer_id, share) VALUES ('B', " +
+                            std::to_string(i) + ", '1')")
+                               .c_str(),
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
   }
   SessionInfo info;
   info.database = "sample";
@@ -348,9 +347,8 @@ TEST_F(AddColumn, AppendsAColumnAndFillsTheRowsThere) {
   TableInfo t = createTable(db(), s);
   for (const char* shop : {"S001", "S002"}) {
     ASSERT_EQ(
-        sqlite3_exec(
-            db(), ("INSERT INTO " + t.sqliteName + " (shop_id) VALUES ('" + shop + "')").c_str(),
-            nullptr, nullptr, nullptr),
+        sqlite3_exec(db(), ("INSERT INTO " + t.sqliteName + " (shop_id) VALUES ('" + shop + "')").c_str(),
+                     nullptr, nullptr, nullptr),
         SQLITE_OK);
   }
   const std::string heapLengths =

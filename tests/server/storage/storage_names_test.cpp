@@ -109,6 +109,46 @@ TEST_F(StorageNames, ATableNamedLikeAnIndexAndTheIndexLiveTogether) {
   EXPECT_TRUE(resolveTable(db(), {"sample", "dbo", "canary.y"}, "sample", "dbo"));
 }
 
+TEST_F(StorageNames, IndexNamesThatDifferOnlyInCaseAreTwoIndexes) {
+  TableSpec s;
+  s.database = "sample";
+  s.owner = "dbo";
+  s.name = "pairs";
+  ColumnSpec a, b;
+  a.name = "a";
+  b.name = "b";
+  a.type = b.type = makeType(SqlType::Int);
+  a.nullable = b.nullable = true;
+  s.columns = {a, b};
+  TableInfo t = createTable(db(), s);
+  IndexSpec upper = index("IX", true), lower = index("ix", true);
+  lower.columns = {"b"};
+  ASSERT_EQ(errorOf([&] { createIndex(db(), t, upper); }), 0);
+  t = *resolveTable(db(), {"sample", "dbo", "pairs"}, "sample", "dbo");
+  ASSERT_EQ(errorOf([&] { createIndex(db(), t, lower); }), 0);
+  rows("INSERT INTO " + t.sqliteName + " VALUES (1, 1)");
+  // Each duplicate names its own index.
+  try {
+    storage::execSql(db(), "INSERT INTO " + t.sqliteName + " VALUES (2, 1)");
+    ADD_FAILURE() << "duplicate accepted";
+  } catch (const SqlError& e) {
+    EXPECT_STREQ(e.what(), "Attempt to insert duplicate key row in object 'pairs' with unique index 'ix'");
+  }
+  try {
+    storage::execSql(db(), "INSERT INTO " + t.sqliteName + " VALUES (1, 2)");
+    ADD_FAILURE() << "duplicate accepted";
+  } catch (const SqlError& e) {
+    EXPECT_STREQ(e.what(), "Attempt to insert duplicate key row in object 'pairs' with unique index 'IX'");
+  }
+  t = *resolveTable(db(), {"sample", "dbo", "pairs"}, "sample", "dbo");
+  EXPECT_EQ(errorOf([&] { dropIndex(db(), t, "ix"); }), 0);
+  EXPECT_EQ(errorOf([&] { storage::execSql(db(), "INSERT INTO " + t.sqliteName + " VALUES (2, 1)"); }), 0);
+  EXPECT_EQ(errorOf([&] { dropIndex(db(), t, "IX"); }), 0);
+  EXPECT_EQ(
+      rows("SELECT count(*) FROM sqlite_master WHERE type = 'index' AND tbl_name = " + literal(plain(t))),
+      (std::vector<std::string>{"0"}));
+}
+
 TEST_F(StorageNames, NamesWithControlCharactersAreRefused) {
   EXPECT_EQ(errorOf([&] { makeTable(db(), std::string("a") + kIndexSeparator + "b"); }), 102);
   TableInfo t = makeTable(db(), "plain");
@@ -125,8 +165,9 @@ void writeEarlierNaming(sqlite3* db, const std::set<std::string>& dottedIndexes)
   };
   std::vector<Entry> entries;
   for (const std::string& row : test::queryRows(
-           db, "SELECT type || char(30) || name || char(30) || tbl_name || char(30) || coalesce(sql, '') "
-               "FROM sqlite_master WHERE type IN ('table', 'view', 'index') AND instr(tbl_name, char(31)) > 0")) {
+           db,
+           "SELECT type || char(30) || name || char(30) || tbl_name || char(30) || coalesce(sql, '') "
+           "FROM sqlite_master WHERE type IN ('table', 'view', 'index') AND instr(tbl_name, char(31)) > 0")) {
     Entry e;
     size_t a = row.find('\x1e'), b = row.find('\x1e', a + 1), c = row.find('\x1e', b + 1);
     e.type = row.substr(0, a);
@@ -160,7 +201,8 @@ void writeEarlierNaming(sqlite3* db, const std::set<std::string>& dottedIndexes)
                                storage::quoteIdent(renamed[e.name]));
   for (const Entry& e : entries) {
     if (e.type != "index" || e.sql.empty()) continue;
-    std::string indexName = e.name.substr(e.table.size() + 1);
+    // "table<0x1F>indid<0x1F>index" now; the earlier naming kept no indid.
+    std::string indexName = e.name.substr(e.name.rfind('\x1f') + 1);
     std::string earlier = renamed[e.table] + (dottedIndexes.count(indexName) ? "." : "\x1f") + indexName;
     std::string sql = rewrite(e.sql);
     sql.replace(sql.find(storage::quoteIdent(e.name)), storage::quoteIdent(e.name).size(),
@@ -184,7 +226,8 @@ TEST_F(StorageNames, ADataDirectoryOfTheEarlierNamingOpensWithItsRows) {
   TableInfo legacy = makeTable(db(), "legacy");
   createIndex(db(), legacy, index("legacy_a", true));
   createIndex(db(), legacy, index("x"));
-  for (int i = 1; i <= 3; ++i) rows("INSERT INTO " + legacy.sqliteName + " VALUES (" + std::to_string(i) + ")");
+  for (int i = 1; i <= 3; ++i)
+    rows("INSERT INTO " + legacy.sqliteName + " VALUES (" + std::to_string(i) + ")");
   ViewSpec v;
   v.database = "sample";
   v.owner = "dbo";
@@ -205,11 +248,13 @@ TEST_F(StorageNames, ADataDirectoryOfTheEarlierNamingOpensWithItsRows) {
   db_ = store_->connect();
   legacy = *resolveTable(db(), {"sample", "dbo", "legacy"}, "sample", "dbo");
   EXPECT_EQ(legacy.sqliteName, "\"sample.dbo.legacy\"");
-  EXPECT_EQ(rows("SELECT a FROM " + legacy.sqliteName + " ORDER BY a"), (std::vector<std::string>{"1", "2", "3"}));
+  EXPECT_EQ(rows("SELECT a FROM " + legacy.sqliteName + " ORDER BY a"),
+            (std::vector<std::string>{"1", "2", "3"}));
   TableInfo view = *resolveTable(db(), {"sample", "dbo", "legacy_v"}, "sample", "dbo");
   EXPECT_EQ(rows("SELECT a FROM " + view.sqliteName + " ORDER BY a"), (std::vector<std::string>{"2", "3"}));
   // Its unique index still holds, under its name.
-  EXPECT_EQ(errorOf([&] { storage::execSql(db(), "INSERT INTO " + legacy.sqliteName + " VALUES (2)"); }), 2601);
+  EXPECT_EQ(errorOf([&] { storage::execSql(db(), "INSERT INTO " + legacy.sqliteName + " VALUES (2)"); }),
+            2601);
   // An index the earlier naming called "sample.dbo.legacy.x" does not block a table "legacy.x".
   ASSERT_EQ(rows("SELECT count(*) FROM sqlite_master WHERE name = 'sample.dbo.legacy.x'"),
             (std::vector<std::string>{"1"}));
@@ -219,9 +264,11 @@ TEST_F(StorageNames, ADataDirectoryOfTheEarlierNamingOpensWithItsRows) {
   // New indexes of the old table sit beside the old ones; every kind is dropped.
   EXPECT_EQ(errorOf([&] { createIndex(db(), legacy, index("fresh")); }), 0);
   legacy = *resolveTable(db(), {"sample", "dbo", "legacy"}, "sample", "dbo");
-  for (const char* name : {"x", "legacy_a", "fresh"}) EXPECT_EQ(errorOf([&] { dropIndex(db(), legacy, name); }), 0) << name;
-  EXPECT_EQ(rows("SELECT count(*) FROM sqlite_master WHERE type = 'index' AND tbl_name = 'sample.dbo.legacy'"),
-            (std::vector<std::string>{"0"}));
+  for (const char* name : {"x", "legacy_a", "fresh"})
+    EXPECT_EQ(errorOf([&] { dropIndex(db(), legacy, name); }), 0) << name;
+  EXPECT_EQ(
+      rows("SELECT count(*) FROM sqlite_master WHERE type = 'index' AND tbl_name = 'sample.dbo.legacy'"),
+      (std::vector<std::string>{"0"}));
   EXPECT_EQ(errorOf([&] { dropView(db(), view); }), 0);
   EXPECT_EQ(errorOf([&] { dropTable(db(), legacy); }), 0);
   EXPECT_EQ(rows("SELECT count(*) FROM sqlite_master WHERE name LIKE 'sample.dbo.legacy%'"),
@@ -229,7 +276,8 @@ TEST_F(StorageNames, ADataDirectoryOfTheEarlierNamingOpensWithItsRows) {
   EXPECT_EQ(rows("SELECT a FROM " + dotted.sqliteName), (std::vector<std::string>{"9"}));
   // Dropping the database takes objects of both namings.
   dropDatabase(db(), "sample");
-  EXPECT_EQ(rows("SELECT count(*) FROM sqlite_master WHERE name LIKE 'sample.%' OR name LIKE 'sample' || char(31) || '%'"),
+  EXPECT_EQ(rows("SELECT count(*) FROM sqlite_master WHERE name LIKE 'sample.%' OR name LIKE 'sample' || "
+                 "char(31) || '%'"),
             (std::vector<std::string>{"0"}));
 }
 

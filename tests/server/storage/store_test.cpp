@@ -89,8 +89,8 @@ TEST_F(StoreTest, ReopenKeepsCommittedWorkAndDropsOpenTransactions) {
             SQLITE_OK);
   // A second session's open transaction never commits.
   ConnectionPtr other = store_->connect();
-  ASSERT_EQ(sqlite3_exec(other.get(), ("BEGIN; INSERT INTO " + kept + " VALUES (2)").c_str(), nullptr, nullptr,
-                         nullptr),
+  ASSERT_EQ(sqlite3_exec(other.get(), ("BEGIN; INSERT INTO " + kept + " VALUES (2)").c_str(), nullptr,
+                         nullptr, nullptr),
             SQLITE_OK);
   other.reset();
   db_.reset();
@@ -155,7 +155,8 @@ TEST_F(StoreTest, ReopenRaisesTheEarlierDefaultNumberOfUserConnections) {
   };
   const Case cases[] = {{"earlier default", 25, 256}, {"set by sp_configure", 40, 40}};
   const std::string read =
-      "SELECT b.value, c.value, rtrim(c.defvalue) FROM \"master.dbo.sysconfigures\" b, \"master.dbo.syscurconfigs\" "
+      "SELECT b.value, c.value, rtrim(c.defvalue) FROM \"master.dbo.sysconfigures\" b, "
+      "\"master.dbo.syscurconfigs\" "
       "c WHERE b.config = 162 AND c.config = 162";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
