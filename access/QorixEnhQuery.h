@@ -381,6 +381,12 @@ class TQorixCustomQuery : public TComponent, public TQorixDiagTarget {
   // bind count differs); they are handed out one by one.
   std::vector<std::unique_ptr<TCursorColumn>> cursorColumns_;
   int cursorBatchRows_ = 0, cursorBatchPos_ = 0, cursorRowsPerFetch_ = 1;
+  // Outside cursors, rows of a result without text or image columns arrive in arrays too
+  // (cursorColumns_), as many as FreeTDS has in hand per ct_fetch; a fetch that failed after
+  // some rows of its array hands those out first and fails at the next call.
+  bool batched_ = false;
+  int batchFailedRow_ = -1;  // the array row a conversion failed in (delivered as it is)
+  CS_RETCODE deferredFetch_ = CS_SUCCEED;
 
   std::vector<std::vector<std::pair<QString, bool>>> history_;  // text and NULL per column
   int historyPos_ = 0;

@@ -421,9 +421,8 @@ char* WriteValueText(TValueKind kind, const void* data, char* out, const TDateNa
     case vkMoney: {
       CS_MONEY m;
       std::memcpy(&m, data, sizeof m);
-      const long long v = static_cast<long long>((static_cast<unsigned long long>(static_cast<uint32_t>(m.mnyhigh))
-                                                  << 32) |
-                                                 m.mnylow);
+      const uint64_t high = static_cast<uint32_t>(m.mnyhigh);
+      const long long v = static_cast<long long>((high << 32) | m.mnylow);
       unsigned long long n = static_cast<unsigned long long>(v);
       if (v < 0) {
         *out++ = '-';
@@ -590,18 +589,39 @@ int TQorixCustomQuery::BindResultColumns(int count) {
   valueKind_.assign(static_cast<size_t>(std::max(count, 0)), vkText);
   textPending_.assign(static_cast<size_t>(std::max(count, 0)), 0);
   cursorColumns_.clear();
+  cursorBatchRows_ = cursorBatchPos_ = 0;
+  batchFailedRow_ = -1;
+  deferredFetch_ = CS_SUCCEED;
   rowValues_.AddRecords(count);
   rowFormats_.AddColumns(count);
   const int textSize = database_ ? std::max(1, database_->GetTextSize()) : 32768;
-  const int rows = IsCursor ? cursorRowsPerFetch_ : 1;
-  CS_RETCODE ret = CS_SUCCEED;
   for (int n = 1; n <= count; ++n) {
-    CS_DATAFMT fmt{};
-    if (ctlib::ct_describe(command_, n, &fmt) != CS_SUCCEED) {
+    if (ctlib::ct_describe(command_, n, &serverFormats_[static_cast<size_t>(n - 1)]) != CS_SUCCEED) {
       ReleaseRowBuffers();
       return 0;
     }
-    serverFormats_[static_cast<size_t>(n - 1)] = fmt;
+  }
+  // Outside cursors FreeTDS fills arrays of rows in one ct_fetch (it stops at the end of the
+  // rows already in hand or arriving). Text and image columns, whose values may be cut and
+  // read again with ct_get_data, keep one row per fetch.
+  batched_ = !IsCursor && count > 0;
+  size_t rowBytes = 0;
+  for (const CS_DATAFMT& f : serverFormats_) {
+    if (f.datatype == CS_TEXT_TYPE || f.datatype == CS_IMAGE_TYPE || f.datatype == CS_LONGCHAR_TYPE ||
+        f.datatype == CS_LONGBINARY_TYPE)
+      batched_ = false;
+    rowBytes += static_cast<size_t>(std::max<CS_INT>(f.maxlength, 0)) * 2 + 64;
+  }
+  constexpr size_t kBatchBytes = 256 * 1024;
+  int rows = 1;
+  if (IsCursor)
+    rows = cursorRowsPerFetch_;
+  else if (batched_)
+    rows = static_cast<int>(std::clamp<size_t>(kBatchBytes / std::max<size_t>(rowBytes, 1), 1, 64));
+  if (rows == 1 && !IsCursor) batched_ = false;
+  CS_RETCODE ret = CS_SUCCEED;
+  for (int n = 1; n <= count; ++n) {
+    const CS_DATAFMT fmt = serverFormats_[static_cast<size_t>(n - 1)];
     TCSColumnData server;
     server.MaxLength = fmt.maxlength;
     server.DataType = fmt.datatype;
@@ -631,7 +651,9 @@ int TQorixCustomQuery::BindResultColumns(int count) {
     TCSRecordData* record = rowValues_.GetItem(n - 1);
     MonitorLine(QStringLiteral("Open-Client: ct_bind - Column Name : ") +
                 QString::fromUtf8(fmt.name, static_cast<qsizetype>(strnlen(fmt.name, sizeof(fmt.name)))));
-    if (IsCursor) {
+    // The engine makes a native value's text through the context: without one, FreeTDS does.
+    const TValueKind kind = IsCursor || !context_ ? vkText : ValueKindOf(fmt.datatype);
+    if (IsCursor || (batched_ && kind == vkText)) {
       auto col = std::make_unique<TCursorColumn>();
       col->elementLength = bind.maxlength;
       col->buffer.assign(static_cast<size_t>(bind.maxlength) * static_cast<size_t>(rows), 0);
@@ -640,7 +662,7 @@ int TQorixCustomQuery::BindResultColumns(int count) {
       ret = ctlib::ct_bind(command_, n, &bind, col->buffer.data(), col->copied.data(), col->indicator.data());
       record->AllocBuffer(bind.maxlength);
       cursorColumns_.push_back(std::move(col));
-    } else if (const TValueKind kind = ValueKindOf(fmt.datatype); kind != vkText) {
+    } else if (kind != vkText) {
       // FreeTDS formats a value bound as text with sprintf or strftime; a number or date-time
       // bound in its own type costs a copy, and its text is made from it when asked for. The
       // column keeps its character format for callers.
@@ -652,7 +674,18 @@ int TQorixCustomQuery::BindResultColumns(int count) {
       native.maxlength = BoundSizeOf(kind);
       native.precision = fmt.precision;
       native.scale = fmt.scale;
-      ret = ctlib::ct_bind(command_, n, &native, record->Data, &record->CopiedLength, &record->Indicator);
+      if (batched_) {
+        auto col = std::make_unique<TCursorColumn>();
+        col->elementLength = native.maxlength;
+        col->buffer.assign(static_cast<size_t>(native.maxlength) * static_cast<size_t>(rows), 0);
+        col->copied.assign(static_cast<size_t>(rows), 0);
+        col->indicator.assign(static_cast<size_t>(rows), 0);
+        ret = ctlib::ct_bind(command_, n, &native, col->buffer.data(), col->copied.data(),
+                             col->indicator.data());
+        cursorColumns_.push_back(std::move(col));
+      } else {
+        ret = ctlib::ct_bind(command_, n, &native, record->Data, &record->CopiedLength, &record->Indicator);
+      }
       valueKind_[static_cast<size_t>(n - 1)] = kind;
       OwnFormatAgrees(kind);
     } else {
@@ -668,14 +701,22 @@ int TQorixCustomQuery::BindResultColumns(int count) {
 void TQorixCustomQuery::CopyRowTexts() {
   for (int i = 0; i < rowValues_.Count(); ++i) {
     TCSRecordData* r = rowValues_.GetItem(i);
-    if (IsCursor && i < static_cast<int>(cursorColumns_.size())) {
+    if ((IsCursor || batched_) && i < static_cast<int>(cursorColumns_.size())) {
       const TCursorColumn& c = *cursorColumns_[static_cast<size_t>(i)];
       const size_t row =
           static_cast<size_t>(std::min(cursorBatchPos_, static_cast<int>(c.copied.size()) - 1));
       r->Indicator = c.indicator[row];
       r->CopiedLength = c.copied[row];
-      r->Text = BufferText(c.buffer.data() + row * static_cast<size_t>(c.elementLength), c.elementLength);
-    } else if (i < static_cast<int>(valueKind_.size()) && valueKind_[static_cast<size_t>(i)] != vkText && r->Data) {
+      const char* element = c.buffer.data() + row * static_cast<size_t>(c.elementLength);
+      if (valueKind_[static_cast<size_t>(i)] != vkText && r->Data) {
+        std::memcpy(r->Data, element, static_cast<size_t>(std::min(c.elementLength, r->DataLength)));
+        textPending_[static_cast<size_t>(i)] = r->Indicator != CS_NULLDATA;
+        if (r->Indicator == CS_NULLDATA) r->Text.clear();
+        continue;
+      }
+      r->Text = BufferText(element, c.elementLength);
+    } else if (i < static_cast<int>(valueKind_.size()) && valueKind_[static_cast<size_t>(i)] != vkText &&
+               r->Data) {
       // Made when a caller asks (MakeRowText).
       textPending_[static_cast<size_t>(i)] = r->Indicator != CS_NULLDATA;
       if (r->Indicator == CS_NULLDATA) r->Text.clear();

@@ -401,7 +401,9 @@ int main(int argc, char** argv) {
   const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
   const int packet = argc > 3 ? std::atoi(argv[3]) : 8192;
   const std::string figures = argc > 4 ? "," + std::string(argv[4]) + "," : std::string();
-  auto wanted = [&](const char* name) { return figures.empty() || figures.find("," + std::string(name) + ",") != std::string::npos; };
+  auto wanted = [&](const char* name) {
+    return figures.empty() || figures.find("," + std::string(name) + ",") != std::string::npos;
+  };
   const double window = 2.0;  // seconds per throughput sample
 
   tabtest::ServerFixture server;

@@ -225,6 +225,92 @@ TEST_F(EngineTypes, EveryTypeKeepsItsTextInEveryMode) {
     q.TextImage = m.textImage;
     q.SetSQL(QStringLiteral("select * from texts_t order by k"));
     EXPECT_EQ(OpenRows(q), expected);
+    // Without the text column the rows arrive several to a fetch outside cursors.
+    QStringList withoutText;
+    for (const QString& row : expected) withoutText << row.left(row.lastIndexOf(QLatin1Char('|')));
+    q.SetSQL(QStringLiteral(
+        "select k, r, f, m, sm, n2, de, n0, nf, n5, dt, sdt, vc, c, vb from texts_t order by k"));
+    EXPECT_EQ(OpenRows(q), withoutText);
   }
   Exec(QStringLiteral("drop table texts_t"));
 }
+
+// Rows read several to a fetch: every row once and in order, NULLs in place, the row limit
+// stopping inside an array with the connection usable at once, the kept history and a second
+// result of the same batch.
+class EngineBatches : public EngineTypes {
+ protected:
+  void SetUp() override {
+    EngineTypes::SetUp();
+    if (IsSkipped()) return;
+    Exec(QStringLiteral(
+        "create table #dig (d int not null)\n"
+        "insert #dig values (0)\ninsert #dig values (1)\ninsert #dig values (2)\ninsert #dig values (3)\n"
+        "insert #dig values (4)\ninsert #dig values (5)\ninsert #dig values (6)\ninsert #dig values (7)\n"
+        "insert #dig values (8)\ninsert #dig values (9)\n"
+        "create table #many (k int not null, v varchar(12) null, f float null, dt datetime null)\n"
+        "insert #many select a.d * 100 + b.d * 10 + c.d, "
+        "case when (a.d * 100 + b.d * 10 + c.d) % 7 = 0 then null else 'v' + convert(varchar(5), c.d) end, "
+        "case when (a.d * 100 + b.d * 10 + c.d) % 5 = 0 then null else (a.d * 100 + b.d * 10 + c.d) * 0.5 end, "
+        "dateadd(mi, a.d * 100 + b.d * 10 + c.d, '20240101') from #dig a, #dig b, #dig c"));
+  }
+  static QString Expected(int k) {
+    const QString v = k % 7 == 0 ? QStringLiteral("<null>") : QStringLiteral("v") + QString::number(k % 10);
+    const QString f = k % 5 == 0 ? QStringLiteral("<null>") : QString::number(k * 0.5, 'g', 17);
+    return QString::number(k) + QLatin1Char('|') + v + QLatin1Char('|') + f;
+  }
+};
+
+TEST_F(EngineBatches, EveryRowArrivesOnceInOrderWithItsNulls) {
+  TQorixEnhQuery q;
+  q.SetDatabase(db_.get());
+  q.SetSQL(QStringLiteral("select k, v, f from #many order by k"));
+  const QStringList rows = OpenRows(q);
+  ASSERT_EQ(rows.size(), 1000);
+  for (int k = 0; k < 1000; k += 37) EXPECT_EQ(rows[k], Expected(k));
+  EXPECT_EQ(rows.last(), Expected(999));
+  // A cursor converts every value in FreeTDS: the same rows.
+  TQorixEnhQuery c;
+  c.SetDatabase(db_.get());
+  c.IsCursor = c.ReadOnly = true;
+  c.CurFetchRows = 25;
+  c.SetSQL(QStringLiteral("select k, v, f, dt from #many order by k"));
+  q.SetSQL(c.SQLText());
+  EXPECT_EQ(OpenRows(q), OpenRows(c));
+}
+
+TEST_F(EngineBatches, TheRowLimitStopsInsideAnArrayAndTheConnectionGoesOn) {
+  TQorixEnhQuery q;
+  q.SetDatabase(db_.get());
+  q.MaxRows = 70;
+  int limits = 0;
+  q.OnMaxRows = [&](TComponent*) { ++limits; };
+  q.SetSQL(QStringLiteral("select k, v, f from #many order by k"));
+  const QStringList rows = OpenRows(q);
+  ASSERT_EQ(rows.size(), 70);
+  EXPECT_EQ(rows.last(), Expected(69));
+  EXPECT_EQ(limits, 1);
+  TQorixEnhQuery next;
+  next.SetDatabase(db_.get());
+  next.SetSQL(QStringLiteral("select count(*) from #many"));
+  EXPECT_EQ(OpenRows(next), QStringList{QStringLiteral("1000")});
+}
+
+TEST_F(EngineBatches, HistoryAndASecondResultSeeEveryRow) {
+  TQorixEnhQuery q;
+  q.SetDatabase(db_.get());
+  q.KeepHistory = true;
+  int rows = 0;
+  QString last;
+  q.OnResultRow = [&](TComponent*) {
+    ++rows;
+    last = q.GetFieldValue(1);
+  };
+  q.SetSQL(QStringLiteral(
+      "select k, f from #many where k < 150 order by k\nselect k from #many where k > 996 order by k"));
+  q.ExecSQL();
+  EXPECT_EQ(rows, 153);
+  EXPECT_EQ(last, QStringLiteral("999"));
+  EXPECT_EQ(q.HistoryCount(), 153);
+}
+
