@@ -578,6 +578,8 @@ std::vector<std::pair<CS_INT, QByteArray>> ProbeValues(TValueKind kind) {
 }  // namespace
 
 void TQorixCustomQuery::ReleaseRowBuffers() {
+  // The texts of the last row stay readable once its bound values are gone.
+  for (int i = 0; i < rowValues_.Count(); ++i) MakeRowText(i);
   for (int i = 0; i < rowValues_.Count(); ++i) rowValues_.GetItem(i)->FreeBuffers();
   cursorColumns_.clear();
 }
@@ -761,7 +763,9 @@ bool TQorixCustomQuery::OwnFormatAgrees(int kind) {
 void TQorixCustomQuery::MakeRowText(int i) const {
   if (i < 0 || i >= static_cast<int>(textPending_.size()) || !textPending_[static_cast<size_t>(i)]) return;
   textPending_[static_cast<size_t>(i)] = 0;
+  if (i >= rowValues_.Count()) return;
   TCSRecordData* r = rowValues_.GetItem(i);
+  if (!r->Data) return;
   const auto kind = static_cast<TValueKind>(valueKind_[static_cast<size_t>(i)]);
   if (kind < ownFormat_.size() && ownFormat_[kind] == 1) {
     char out[128];

@@ -279,6 +279,20 @@ TEST_F(EngineBatches, EveryRowArrivesOnceInOrderWithItsNulls) {
   EXPECT_EQ(OpenRows(q), OpenRows(c));
 }
 
+TEST_F(EngineBatches, TheLastRowStaysReadableAfterTheRowsEnd) {
+  // Its values are read only after the result is done and its bound values released.
+  TQorixEnhQuery q;
+  q.SetDatabase(db_.get());
+  q.SetSQL(QStringLiteral("select k, v, f, dt from #many where k between 997 and 998 order by k"));
+  q.Open();
+  int rows = 0;
+  while (q.Next()) ++rows;
+  EXPECT_EQ(rows, 2);
+  EXPECT_EQ(q.GetFieldValue(1), QStringLiteral("998"));
+  EXPECT_EQ(q.GetFieldValue(3), QStringLiteral("499"));
+  EXPECT_EQ(q.GetFieldValue(4), QStringLiteral("Jan  1 2024 04:38PM"));
+}
+
 TEST_F(EngineBatches, TheRowLimitStopsInsideAnArrayAndTheConnectionGoesOn) {
   TQorixEnhQuery q;
   q.SetDatabase(db_.get());
