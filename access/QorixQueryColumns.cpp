@@ -916,6 +916,7 @@ int TQorixCustomQuery::BindParamColumns(int count) {
 // ---- TextImage ----
 
 int TQorixCustomQuery::FetchTextImage(int count) {
+  std::fill(textPending_.begin(), textPending_.end(), 0);  // every text is read whole here
   rowValues_.FreeBuffers();
   rowFormats_.Clear();
   rowValues_.AddRecords(count);
