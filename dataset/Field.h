@@ -300,15 +300,19 @@ class TGuidField : public TStringField {
 // ftDataSet: the field of a parent record that holds a nested dataset's content.
 class TDataSetField : public TBlobField {
  public:
-  TDataSetField() : TBlobField(ftDataSet, 0) {}
+  TDataSetField();
   // Tells the bound nested dataset that its field is gone.
   ~TDataSetField() override;
   // The nested dataset bound to this field, if any.
   TDataSet* NestedDataSet() const { return nested_; }
   void SetNestedDataSet(TDataSet* dataset) { nested_ = dataset; }
+  // The bound nested dataset; without one, a dataset of the parent's NestedDataSetClass is
+  // made, bound to this field and owned by it (nullptr when the parent names no class).
+  TDataSet* EnsureNestedDataSet();
 
  private:
   TDataSet* nested_ = nullptr;
+  std::unique_ptr<TDataSet> owned_;
 };
 
 // fkAggregate: declared aggregates; no value is ever computed, so the value is always Null.

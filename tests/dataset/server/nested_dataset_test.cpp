@@ -2,9 +2,10 @@
 // scrolls, writing back while it is edited (and only then), and TQxNestedFieldList.
 #include <gtest/gtest.h>
 
-#include "DataSetFixture.h"
 #include "dataset/QxDataSetErrors.h"
-#include "dataset/QxNestedDataSet.h"
+#include "dataset/server/QxNestedDataSet.h"
+#include "dataset/server/QxQuery.h"
+#include "tests/dataset/DataSetFixture.h"
 
 namespace {
 // A parent "orders" (id, lines: a dataset field) with persistent fields, and a nested dataset
@@ -314,7 +315,7 @@ TEST(NestedLifetime, OneFailingWaitingDataSetDoesNotKeepTheOthersClosed) {
 }
 
 TEST(NestedFieldList, ItemsNeedANameAndAddOneDataSetDefinitionEach) {
-  TQxMemDataSet owner;
+  TQxQuery owner;
   TQxNestedFieldList list(&owner);
   TQxNestedFieldItem& blank = list.Add();
   try {
