@@ -405,3 +405,32 @@ TEST_F(Nested, APostedNestedValueMustFitTheNestedStructure) {
   field->SetAsBytes(fullStreamOf({{"price", ftFloat}}));
   EXPECT_NO_THROW(parent.Post());
 }
+
+// A dataset field without a nested dataset makes one of the class memory datasets name; it
+// shows the parent's value and goes with the field.
+TEST(NestedLifetime, ADataSetFieldMakesAndOwnsItsNestedDataSet) {
+  TQxMemDataSet source;
+  source.FieldDefs().Add("no", ftInteger);
+  source.Open();
+  source.AppendRecord({5});
+  TMemoryStream image;
+  source.SaveToStream(image);
+
+  TQxMemDataSet parent;
+  parent.FieldDefs().Add("lines", ftDataSet);
+  parent.Open();  // default fields: destroyed at close
+  auto* field = static_cast<TDataSetField*>(parent.FieldByName("lines"));
+  parent.Append();
+  field->SetAsBytes(image.Bytes());
+  parent.Post();
+  auto* made = dynamic_cast<TQxNestedDataSet*>(field->EnsureNestedDataSet());
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(made->DataSetField(), field);
+  EXPECT_EQ(field->EnsureNestedDataSet(), made);
+  made->Open();
+  EXPECT_EQ(Column(*made, "no"), QStringList({"5"}));
+  bool gone = false;
+  QObject::connect(made, &QObject::destroyed, [&] { gone = true; });
+  parent.Close();
+  EXPECT_TRUE(gone);
+}
