@@ -396,7 +396,7 @@ TDataSetField::~TDataSetField() {
     nested->DetachFromParent();
   }
   // The dataset this field made goes with it, already detached.
-  owned_.reset();
+  delete owned_.data();
 }
 
 TDataSet* TDataSetField::EnsureNestedDataSet() {
@@ -406,8 +406,9 @@ TDataSet* TDataSetField::EnsureNestedDataSet() {
   std::unique_ptr<TDataSet> made = parent->NestedDataSetClass(*this);
   if (!made) return nullptr;
   // A dataset this field made earlier and that was unbound since is replaced.
-  owned_ = std::move(made);
-  return nested_ ? nested_ : owned_.get();
+  delete owned_.data();
+  owned_ = made.release();
+  return nested_ ? nested_ : owned_.data();
 }
 
 QByteArray TBlobField::AsBytes() const {

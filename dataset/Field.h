@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -312,7 +313,8 @@ class TDataSetField : public TBlobField {
 
  private:
   TDataSet* nested_ = nullptr;
-  std::unique_ptr<TDataSet> owned_;
+  // The nested dataset this field made (cleared should someone destroy it first).
+  QPointer<TDataSet> owned_;
 };
 
 // fkAggregate: declared aggregates; no value is ever computed, so the value is always Null.

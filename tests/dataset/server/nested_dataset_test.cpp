@@ -433,4 +433,11 @@ TEST(NestedLifetime, ADataSetFieldMakesAndOwnsItsNestedDataSet) {
   QObject::connect(made, &QObject::destroyed, [&] { gone = true; });
   parent.Close();
   EXPECT_TRUE(gone);
+
+  // One destroyed by its user before the field goes is not destroyed again.
+  parent.Open();
+  field = static_cast<TDataSetField*>(parent.FieldByName("lines"));
+  delete field->EnsureNestedDataSet();
+  EXPECT_EQ(field->NestedDataSet(), nullptr);
+  EXPECT_NO_THROW(parent.Close());
 }
