@@ -21,6 +21,22 @@ void WriteId(char* p, int32_t id) {
 TQxCustomMemDataSet::TQxCustomMemDataSet(TComponent* owner)
     : TDataSet(owner), aggregates_(this), masterLink_(this) {
   ObjectView = true;
+  NestedDataSetClass = RegisteredNestedDataSetClass();
+}
+
+namespace {
+TQxCustomMemDataSet::TNestedClass& NestedClassSlot() {
+  static TQxCustomMemDataSet::TNestedClass maker;
+  return maker;
+}
+}  // namespace
+
+void TQxCustomMemDataSet::RegisterNestedDataSetClass(TNestedClass maker) {
+  NestedClassSlot() = std::move(maker);
+}
+
+const TQxCustomMemDataSet::TNestedClass& TQxCustomMemDataSet::RegisteredNestedDataSetClass() {
+  return NestedClassSlot();
 }
 
 TQxCustomMemDataSet::~TQxCustomMemDataSet() {

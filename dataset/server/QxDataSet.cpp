@@ -15,6 +15,7 @@
 #include "access/QorixEnhQuery.h"
 #include "access/QorixExceptions.h"
 #include "dataset/QxDataSetErrors.h"
+#include "dataset/server/QxNestedDataSet.h"
 #include "dataset/server/QxQuery.h"
 #include "dataset/server/QxSqlLiterals.h"
 #include "dataset/server/QxStoredProc.h"
@@ -46,7 +47,8 @@ void WriteLE32(char* p, int32_t v) {
 // TQxCustomDataSet: life cycle and properties
 // =====================================================================================
 
-TQxCustomDataSet::TQxCustomDataSet(TComponent* owner) : TQxBaseClientDataSet(owner) {
+TQxCustomDataSet::TQxCustomDataSet(TComponent* owner)
+    : TQxBaseClientDataSet(owner), nestedFields_(std::make_unique<TQxNestedFieldList>(this)) {
   CachedUpdates = false;
   if (!ListPtr()) ListPtr() = new QList<TQxCustomDataSet*>();
 }
@@ -524,6 +526,7 @@ void TQxCustomDataSet::InitFieldDefsFromColumns() {
     if ((c.described.status & CS_IDENTITY) && identityColumn_.isEmpty()) identityColumn_ = unique;
     names << unique;
   }
+  nestedFields_->AddFieldDefs(FieldDefs());
   columnList_ = names.join(QStringLiteral(", "));
   columnNames_ = names.join(QLatin1Char(';'));
 }
@@ -736,6 +739,11 @@ void TQxCustomDataSet::LoadRowIntoRecord() {
       }
     }
     slot[width] = isNull ? 1 : 0;
+  }
+  // The declared dataset fields follow the columns; a fetched row holds no value for them.
+  for (int n = FieldDefs().Count(); n > 0 && FieldDefs().Items(n - 1)->DataType == ftDataSet; --n) {
+    const int off = FieldOffset(n);
+    if (off >= 0) rec[off + SlotWidth(ftDataSet, 0)] = 1;
   }
   Store().AddRecord(nextBookmarkId_);
   Store().WriteRecord(rec, Store().Count() - 1);

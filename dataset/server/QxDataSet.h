@@ -25,6 +25,7 @@ class TQxQuery;
 class TQxStoredProc;
 class TQorixUpdateSQL;
 class TQxCustomDataSet;
+class TQxNestedFieldList;
 
 // Which fields a live UPDATE or DELETE compares to find its row.
 enum TUpdateMode { upWhereAll, upWhereChanged, upWhereKeyOnly };
@@ -112,6 +113,8 @@ class TQxBaseClientDataSet : public TQxAuditDataSet {
   // Gives Query its statement and parameters for the log's current row (Kind 0, 1, 2) and
   // runs it; raises "Record changed by another user" when no row was affected.
   void RunUpdateQuery(TQxQuery& query, int kind);
+  // Runs the update object's query of Kind (0, 1, 2) for the log's current row.
+  bool ApplyThroughQuery(int kind);
   // Applies the current log row through the stored procedure named ProcName.
   bool ApplyByStoredProc(const QString& procName, int kind);
   // The value of Name before the change (the log's field), else the current one.
@@ -170,6 +173,8 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   QStringList PrimeFields;
   TNotifyEvent AfterExec;
   QString About;
+  // Dataset fields declared after the result columns, one ftDataSet definition per active item.
+  TQxNestedFieldList& NestedFields() { return *nestedFields_; }
 
   TParams& Params() { return params_; }
   const TParams& Params() const { return params_; }
@@ -220,9 +225,6 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   void SetLastServerMessage(const CS_SERVERMSG& msg) override { lastServerMsg_ = msg; }
   const CS_SERVERMSG& DataSetServerMsg() const { return lastServerMsg_; }
   void ApplyUpdates() override;
-  bool ApplyModify() override;
-  bool ApplyDelete() override;
-  bool ApplyInsert() override;
   bool Locate(const QString& keyFields, const QVariant& keyValues, TLocateOptions options) override;
 
   // A unique dynamic-statement id ("p" + a process-wide serial).
@@ -369,6 +371,7 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   bool prepared_ = false;
   QString statementId_;
   QStringList occurrences_;  // the marker names of the prepared text, one per "?"
+  std::unique_ptr<TQxNestedFieldList> nestedFields_;
 };
 
 // The common parent of the table and query datasets.
