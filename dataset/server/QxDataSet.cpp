@@ -875,6 +875,8 @@ void TQxCustomDataSet::InternalClose() {
   resultsPending_ = false;
   moreRows_ = false;
   cursorOpen_ = false;
+  blockReadSize_ = 0;
+  packetRecords_ = 0;
   TQxBaseClientDataSet::InternalClose();
   Store().Clear();
   recordCount_ = 0;
@@ -1355,7 +1357,6 @@ void TQxCustomDataSet::SetBlockReadSize(int size) {
   if (size < 1) {
     blockReadSize_ = 0;
     packetRecords_ = 0;
-    packetEnd_ = 0;
     if (State() == TDataSetState::dsBlockRead) {
       SetState(TDataSetState::dsBrowse);
       // The data sources saw none of the moves: they are shown where the dataset stands now.
@@ -1376,7 +1377,6 @@ void TQxCustomDataSet::SetBlockReadSize(int size) {
     TCursorGuard cursor(ExecCursor, UseExecCursor);
     FetchRowsCount(packetRecords_);
   }
-  packetEnd_ = Store().Count();
 }
 
 void TQxCustomDataSet::BlockReadNext() {
@@ -1387,8 +1387,7 @@ void TQxCustomDataSet::BlockReadNext() {
   if (packetRecords_ > 0 && resultsPending_ && currentIndex_ + 1 >= Store().Count()) {
     TCursorGuard cursor(ExecCursor, UseExecCursor);
     FetchRowsCount(packetRecords_);
-    packetEnd_ = Store().Count();
-  }
+    }
   Next();
 }
 

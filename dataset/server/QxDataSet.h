@@ -416,7 +416,6 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   int batchPos_ = 0;
   int blockReadSize_ = 0;
   int packetRecords_ = 0;
-  int packetEnd_ = 0;
   CS_INT lastResultType_ = 0;
   std::vector<Column> columns_;
   QString identityColumn_;

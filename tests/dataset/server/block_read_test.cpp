@@ -98,6 +98,14 @@ TEST_F(BlockReadTest, LargestSizeReadsSixtyFourKilobytesOfRecords) {
   q.SetBlockReadSize(0);
   q.Last();
   EXPECT_EQ(q.Store().Count(), 5000);
+  // Closing ends the block read: the same size starts it again after the next open.
+  q.SetBlockReadSize(std::numeric_limits<int32_t>::max());
+  q.Close();
+  q.Open();
+  EXPECT_EQ(q.State(), TDataSetState::dsBrowse);
+  q.SetBlockReadSize(std::numeric_limits<int32_t>::max());
+  EXPECT_EQ(q.State(), TDataSetState::dsBlockRead);
+  EXPECT_EQ(q.Store().Count(), atOpen + perPacket);
 }
 
 TEST_F(BlockReadTest, FieldDefinitionsWithoutOpeningOrReadingRows) {
