@@ -864,12 +864,12 @@ void TQxCustomDataSet::InternalDelete() {
 void TQxCustomDataSet::InternalClose() {
   work_.clear();
   Blobs().Clear();
-  // An open cursor is closed even while the dataset is being destroyed (on a connection that
-  // is still there): only a sent close releases the client's cursor state.
-  if (cursorOpen_)
-    CloseCursor(command_);
-  else if (!Destroying())
-    CancelCommand(command_, CS_CANCEL_ALL);
+  if (!Destroying()) {
+    if (cursorOpen_)
+      CloseCursor(command_);
+    else
+      CancelCommand(command_, CS_CANCEL_ALL);
+  }
   if (command_) DropCommand(command_);
   FreeColumns();
   resultsPending_ = false;
