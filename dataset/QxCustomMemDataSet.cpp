@@ -519,6 +519,7 @@ void TQxCustomMemDataSet::DoSetRecNo(int value) {
 TRecordBuffer TQxCustomMemDataSet::ActiveRecordBuffer() const {
   switch (State()) {
     case TDataSetState::dsBrowse:
+    case TDataSetState::dsBlockRead:
       return IsEmpty() ? nullptr : ActiveBuffer();
     case TDataSetState::dsEdit:
     case TDataSetState::dsInsert:
