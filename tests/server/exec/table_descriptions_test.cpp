@@ -28,6 +28,11 @@ class TableDescriptions : public EngineTest {
     ASSERT_EQ(shape(run("select * from t")), "a");
     ASSERT_EQ(shape(run("select * from t", other_.get())), "a");
   }
+  void TearDown() override {
+    // A session ends before the engine it belongs to.
+    other_.reset();
+    EngineTest::TearDown();
+  }
   std::unique_ptr<tabsrv::Session> other_;
 };
 
