@@ -244,6 +244,7 @@ void TQorixCustomQuery::ResetRunState() {
   history_.clear();
   historyPos_ = 0;
   cursorBatchRows_ = cursorBatchPos_ = 0;
+  deferredFetch_ = CS_SUCCEED;
 }
 
 int TQorixCustomQuery::SQLExec() {
@@ -583,21 +584,49 @@ int TQorixCustomQuery::FetchRow() {
   MonitorLine(QStringLiteral("Open-Client: ct_fetch"));
   int result = 0;
   CS_RETCODE ret;
-  if (IsCursor && !TextImage && cursorBatchPos_ < cursorBatchRows_) {
+  const bool arrays = (IsCursor || batched_) && !TextImage;
+  bool truncated = false;
+  if (arrays && cursorBatchPos_ < cursorBatchRows_) {
     ret = CS_SUCCEED;  // the next row of the batch already fetched
+    truncated = batched_ && cursorBatchPos_ == batchFailedRow_;
+  } else if (deferredFetch_ != CS_SUCCEED) {
+    // The rows read before the fetch failed are out: now it fails.
+    ret = deferredFetch_;
+    deferredFetch_ = CS_SUCCEED;
+    cursorBatchRows_ = cursorBatchPos_ = 0;
   } else {
     CS_INT rowsRead = 0;
     ret = ctlib::ct_fetch(command_, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rowsRead);
-    cursorBatchRows_ = (ret == CS_SUCCEED || ret == CS_ROW_FAIL) ? std::max<CS_INT>(rowsRead, 1) : 0;
+    batchFailedRow_ = -1;
+    if (batched_ && !TextImage) {
+      // FreeTDS stops an array at a row that failed to convert: the rows before it and that
+      // row are delivered. A fetch that ends or fails after some rows keeps its answer for the
+      // next call.
+      if (ret == CS_ROW_FAIL) {
+        batchFailedRow_ = rowsRead;
+        cursorBatchRows_ = rowsRead + 1;
+      } else if (ret == CS_SUCCEED) {
+        cursorBatchRows_ = std::max<CS_INT>(rowsRead, 1);
+      } else if (rowsRead > 0) {
+        deferredFetch_ = ret;
+        ret = CS_SUCCEED;
+        cursorBatchRows_ = rowsRead;
+      } else {
+        cursorBatchRows_ = 0;
+      }
+      truncated = batchFailedRow_ == 0;
+    } else {
+      cursorBatchRows_ = (ret == CS_SUCCEED || ret == CS_ROW_FAIL) ? std::max<CS_INT>(rowsRead, 1) : 0;
+      truncated = ret == CS_ROW_FAIL;
+    }
     cursorBatchPos_ = 0;
   }
   // A row that failed only by truncation is delivered truncated rather than dropped.
-  const bool truncated = ret == CS_ROW_FAIL;
-  if (truncated) ret = CS_SUCCEED;
+  if (ret == CS_ROW_FAIL) ret = CS_SUCCEED;
   if (ret == CS_SUCCEED) {
     if (!TextImage) CopyRowTexts();
     if (truncated && !TextImage && !IsCursor) ReadTruncatedColumns();
-    if (IsCursor && !TextImage) ++cursorBatchPos_;
+    if (arrays) ++cursorBatchPos_;
     result = 1;
     if (TextImage) FetchTextImage(columnCount_);
     if (LumicDtFmt) ApplyLumicDtFmt();
@@ -698,6 +727,7 @@ void TQorixCustomQuery::Cancel(int cancelType) {
   resultsPending_ = false;
   resultsEnded_ = true;
   cursorBatchRows_ = cursorBatchPos_ = 0;
+  deferredFetch_ = CS_SUCCEED;
   // A statement kept prepared for Open's rows is released once they are given up.
   if (prepared_ && !processAll_ && !sending_) UnPrepare();
 }

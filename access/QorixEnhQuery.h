@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <bitset>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "access/Classes.h"
@@ -304,7 +305,11 @@ class TQorixCustomQuery : public TComponent, public TQorixDiagTarget {
   int BindParamColumns(int count);
   int FetchTextImage(int count);
   void ReadColumnData(int column, TCSRecordData* record, TCSColumnData* format);
-  QString ConvertToText(const CS_DATAFMT& source, void* data, CS_INT length);
+  QString ConvertToText(const CS_DATAFMT& source, void* data, CS_INT length) const;
+  // Makes the text of row column I (0-based) from its bound value when it is still pending.
+  void MakeRowText(int i) const;
+  // Checks once per context that the engine formats a value kind as FreeTDS does.
+  bool OwnFormatAgrees(int kind);
   void ApplyLumicDtFmt();
   void ReadReturnStatus();
   void ReadReturnParams();
@@ -355,9 +360,17 @@ class TQorixCustomQuery : public TComponent, public TQorixDiagTarget {
   TCSRecordDataManager rowValues_;
   TCSColumnDataManager rowFormats_;
   std::vector<CS_DATAFMT> serverFormats_;  // the server's own format per row column
-  // Per row column: bound as a CS_INT (integer and bit columns outside cursors, whose text
-  // the engine writes itself, the same digits FreeTDS's character conversion gives).
-  std::vector<bool> intBound_;
+  // Per row column outside cursors: how the value is bound (TValueKind; 0 bound as text).
+  // Numbers and date-times are bound in their own type and their text is made only when a
+  // caller asks for it, the same text FreeTDS's character conversion gives.
+  std::vector<uint8_t> valueKind_;
+  // Per row column: the text of the current row is still to be made from the bound value.
+  mutable std::vector<uint8_t> textPending_;
+  // Per value kind: the engine's own formatting agrees with FreeTDS's conversion on this
+  // context (0 not checked yet, 1 agrees, 2 differs: FreeTDS converts each value).
+  std::vector<uint8_t> ownFormat_;
+  CS_CONTEXT* ownFormatContext_ = nullptr;
+  std::vector<std::string> dateNames_;  // the locale's month abbreviations, AM and PM
   TCSRecordDataManager paramValues_;
   TCSColumnDataManager paramFormats_;
   TCSRecordDataManager computeValues_;
@@ -368,6 +381,12 @@ class TQorixCustomQuery : public TComponent, public TQorixDiagTarget {
   // bind count differs); they are handed out one by one.
   std::vector<std::unique_ptr<TCursorColumn>> cursorColumns_;
   int cursorBatchRows_ = 0, cursorBatchPos_ = 0, cursorRowsPerFetch_ = 1;
+  // Outside cursors, rows of a result without text or image columns arrive in arrays too
+  // (cursorColumns_), as many as FreeTDS has in hand per ct_fetch; a fetch that failed after
+  // some rows of its array hands those out first and fails at the next call.
+  bool batched_ = false;
+  int batchFailedRow_ = -1;  // the array row a conversion failed in (delivered as it is)
+  CS_RETCODE deferredFetch_ = CS_SUCCEED;
 
   std::vector<std::vector<std::pair<QString, bool>>> history_;  // text and NULL per column
   int historyPos_ = 0;

@@ -48,6 +48,9 @@ class TDataSet : public TComponent {
   TDataSetErrorEvent OnPostError, OnEditError, OnDeleteError;  // failed post, edit, delete
   bool AutoCalcFields = true;  // recalculate calculated fields when a data field changes
   bool ObjectView = false;     // nested fields are shown as such (kept for descendants)
+  // Makes the nested dataset of one of this dataset's dataset fields, bound to that field
+  // (TDataSetField::EnsureNestedDataSet); empty: such a field makes none.
+  std::function<std::unique_ptr<TDataSet>(TDataSetField&)> NestedDataSetClass;
 
   // State and activity.
   TDataSetState State() const { return state_; }

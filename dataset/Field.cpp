@@ -388,11 +388,27 @@ QString TBytesField::AsString() const {
 
 // --- blobs ---------------------------------------------------------------------------------
 
+TDataSetField::TDataSetField() : TBlobField(ftDataSet, 0) {}
+
 TDataSetField::~TDataSetField() {
   if (TDataSet* nested = nested_) {
     nested_ = nullptr;
     nested->DetachFromParent();
   }
+  // The dataset this field made goes with it, already detached.
+  delete owned_.data();
+}
+
+TDataSet* TDataSetField::EnsureNestedDataSet() {
+  if (nested_) return nested_;
+  TDataSet* parent = DataSet();
+  if (!parent || !parent->NestedDataSetClass) return nullptr;
+  std::unique_ptr<TDataSet> made = parent->NestedDataSetClass(*this);
+  if (!made) return nullptr;
+  // A dataset this field made earlier and that was unbound since is replaced.
+  delete owned_.data();
+  owned_ = made.release();
+  return nested_ ? nested_ : owned_.data();
 }
 
 QByteArray TBlobField::AsBytes() const {

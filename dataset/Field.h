@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -300,15 +301,20 @@ class TGuidField : public TStringField {
 // ftDataSet: the field of a parent record that holds a nested dataset's content.
 class TDataSetField : public TBlobField {
  public:
-  TDataSetField() : TBlobField(ftDataSet, 0) {}
+  TDataSetField();
   // Tells the bound nested dataset that its field is gone.
   ~TDataSetField() override;
   // The nested dataset bound to this field, if any.
   TDataSet* NestedDataSet() const { return nested_; }
   void SetNestedDataSet(TDataSet* dataset) { nested_ = dataset; }
+  // The bound nested dataset; without one, a dataset of the parent's NestedDataSetClass is
+  // made, bound to this field and owned by it (nullptr when the parent names no class).
+  TDataSet* EnsureNestedDataSet();
 
  private:
   TDataSet* nested_ = nullptr;
+  // The nested dataset this field made (cleared should someone destroy it first).
+  QPointer<TDataSet> owned_;
 };
 
 // fkAggregate: declared aggregates; no value is ever computed, so the value is always Null.

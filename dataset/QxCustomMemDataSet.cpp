@@ -21,6 +21,22 @@ void WriteId(char* p, int32_t id) {
 TQxCustomMemDataSet::TQxCustomMemDataSet(TComponent* owner)
     : TDataSet(owner), aggregates_(this), masterLink_(this) {
   ObjectView = true;
+  NestedDataSetClass = RegisteredNestedDataSetClass();
+}
+
+namespace {
+TQxCustomMemDataSet::TNestedClass& NestedClassSlot() {
+  static TQxCustomMemDataSet::TNestedClass maker;
+  return maker;
+}
+}  // namespace
+
+void TQxCustomMemDataSet::RegisterNestedDataSetClass(TNestedClass maker) {
+  NestedClassSlot() = std::move(maker);
+}
+
+const TQxCustomMemDataSet::TNestedClass& TQxCustomMemDataSet::RegisteredNestedDataSetClass() {
+  return NestedClassSlot();
 }
 
 TQxCustomMemDataSet::~TQxCustomMemDataSet() {
@@ -503,6 +519,7 @@ void TQxCustomMemDataSet::DoSetRecNo(int value) {
 TRecordBuffer TQxCustomMemDataSet::ActiveRecordBuffer() const {
   switch (State()) {
     case TDataSetState::dsBrowse:
+    case TDataSetState::dsBlockRead:
       return IsEmpty() ? nullptr : ActiveBuffer();
     case TDataSetState::dsEdit:
     case TDataSetState::dsInsert:

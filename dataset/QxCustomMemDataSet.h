@@ -125,6 +125,11 @@ class TQxCustomMemDataSet : public TDataSet {
   int FieldOffset(int fieldNo) const;
   // The waiting nested datasets, opened after this dataset's own open.
   QList<TDataSet*>& WaitingNested() { return waitingNested_; }
+  // The nested-dataset class every memory dataset names from its construction on; the
+  // library that holds the nested dataset registers it (this one sits below it).
+  using TNestedClass = std::function<std::unique_ptr<TDataSet>(TDataSetField&)>;
+  static void RegisterNestedDataSetClass(TNestedClass maker);
+  static const TNestedClass& RegisteredNestedDataSetClass();
   // Checks the constraints (raises the failing item's ErrorMessage).
   void CheckConstraints();
 

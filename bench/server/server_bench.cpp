@@ -10,7 +10,8 @@
 //   memory    the server's peak resident memory while INSERT ... SELECT copies the big table
 //   engine-big the same read over a connection that asked for a larger packet size (bsqldb keeps
 //             its default packets)
-// Usage: server_bench [rows] [rounds] [packet]   (defaults 1000000, 3 and 8192)
+// Usage: server_bench [rows] [rounds] [packet] [figures]   (defaults 1000000, 3, 8192 and every
+// figure; figures is a comma-separated list of the names above, the memory figure always runs)
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -399,6 +400,10 @@ int main(int argc, char** argv) {
   const int rows = argc > 1 ? std::atoi(argv[1]) : 1000000;
   const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
   const int packet = argc > 3 ? std::atoi(argv[3]) : 8192;
+  const std::string figures = argc > 4 ? "," + std::string(argv[4]) + "," : std::string();
+  auto wanted = [&](const char* name) {
+    return figures.empty() || figures.find("," + std::string(name) + ",") != std::string::npos;
+  };
   const double window = 2.0;  // seconds per throughput sample
 
   tabtest::ServerFixture server;
@@ -427,14 +432,14 @@ int main(int argc, char** argv) {
   std::string copyPath = "/tmp/server_bench_copy.db";
   std::remove(copyPath.c_str());
   sqlite3_open(copyPath.c_str(), &copy);
-  makeSqliteCopy(copy, rows);
+  if (wanted("emit") || wanted("point")) makeSqliteCopy(copy, rows);
 
-  compare("emit", "rows/s", rounds, [&] { return bsqldbRate("select * from big", rows); },
+  if (wanted("emit")) compare("emit", "rows/s", rounds, [&] { return bsqldbRate("select * from big", rows); },
           [&] { return sqliteScan(copy); }, "sqlite");
 
-  compare("point-1", "sel/s", rounds, [&] { return pointSelects(1, rows, window); },
+  if (wanted("point")) compare("point-1", "sel/s", rounds, [&] { return pointSelects(1, rows, window); },
           [&] { return sqlitePointSelects(copy, rows, window); }, "sqlite");
-  {
+  if (wanted("point")) {
     Figures scale;
     for (int i = 0; i < rounds; ++i) {
       double one = pointSelects(1, rows, window);
@@ -448,14 +453,14 @@ int main(int argc, char** argv) {
 
   // A `select 1` language packet is 8 header bytes + token, length and status (6) + 8 characters;
   // its reply (row format, row, DONE) is about 40 bytes.
-  compare("roundtrip", "trips/s", rounds, [&] { return selectOneRoundTrips(window); },
+  if (wanted("roundtrip")) compare("roundtrip", "trips/s", rounds, [&] { return selectOneRoundTrips(window); },
           [&] { return echoRoundTrips(22, 40, window); }, "echo");
 
   const int inserts = std::min(rows, 100000);
-  compare("prepared", "ins/s", rounds, [&] { return preparedInserts(inserts); },
+  if (wanted("prepared")) compare("prepared", "ins/s", rounds, [&] { return preparedInserts(inserts); },
           [&] { return sqlitePreparedInserts(inserts); }, "sqlite");
 
-  {
+  if (wanted("engine")) {
     TQorixDatabase db;
     db.SetName(QStringLiteral("bench"));
     db.LoginPrompt = false;
@@ -466,7 +471,7 @@ int main(int argc, char** argv) {
     compare("engine", "rows/s", rounds, [&] { return engineRead(db, rows); },
             [&] { return bsqldbRate("select * from big", rows); }, "bsqldb");
   }
-  {
+  if (wanted("engine-big")) {
     TQorixDatabase db;
     db.SetName(QStringLiteral("bench-big-packets"));
     db.LoginPrompt = false;

@@ -1,4 +1,4 @@
-// The update object and the server datasets' apply operations over it.
+// The update object and the server datasets' link to it.
 #include "dataset/server/QorixUpdateSQL.h"
 
 TQorixUpdateSQL::TQorixUpdateSQL(TComponent* owner) : TComponent(owner) {
@@ -41,34 +41,4 @@ void TQxCustomDataSet::PrepareUpdateObject() {
     updateObject_->SetDatabase(resolved_ ? resolved_ : database_);
     updateObject_->DbName = DbName;
   }
-}
-
-bool TQxCustomDataSet::ApplyModify() {
-  try {
-    RunUpdateQuery(updateObject_->Query(0), 0);
-  } catch (...) {
-    SetLastServerMessage(updateObject_->Query(0).DataSetServerMsg());
-    throw;
-  }
-  return true;
-}
-
-bool TQxCustomDataSet::ApplyInsert() {
-  try {
-    RunUpdateQuery(updateObject_->Query(1), 1);
-  } catch (...) {
-    SetLastServerMessage(updateObject_->Query(1).DataSetServerMsg());
-    throw;
-  }
-  return true;
-}
-
-bool TQxCustomDataSet::ApplyDelete() {
-  try {
-    RunUpdateQuery(updateObject_->Query(2), 2);
-  } catch (...) {
-    SetLastServerMessage(updateObject_->Query(2).DataSetServerMsg());
-    throw;
-  }
-  return true;
 }

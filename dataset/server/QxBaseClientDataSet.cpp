@@ -27,14 +27,27 @@ void TQxBaseClientDataSet::EmptyLog() {
   if (Log().Active()) Log().EmptyDataSet();
 }
 
+// Each kind runs the update object's query of that kind; a failure hands the query's last
+// server message to this dataset before it reaches the caller.
 bool TQxBaseClientDataSet::ApplyModify() {
-  return false;
-}
-bool TQxBaseClientDataSet::ApplyDelete() {
-  return false;
+  return ApplyThroughQuery(ukModify);
 }
 bool TQxBaseClientDataSet::ApplyInsert() {
-  return false;
+  return ApplyThroughQuery(ukInsert);
+}
+bool TQxBaseClientDataSet::ApplyDelete() {
+  return ApplyThroughQuery(ukDelete);
+}
+
+bool TQxBaseClientDataSet::ApplyThroughQuery(int kind) {
+  TQxQuery& query = updateObject_->Query(kind);
+  try {
+    RunUpdateQuery(query, kind);
+  } catch (...) {
+    SetLastServerMessage(query.DataSetServerMsg());
+    throw;
+  }
+  return true;
 }
 
 TQorixDatabase* TQxBaseClientDataSet::UpdateConnection() {
@@ -191,7 +204,8 @@ void TQxBaseClientDataSet::ApplyUpdates() {
             DropLastLogEntry();
           Log().Locate(LogBookmarkField()->FieldName, id, {});
         }
-        const int recNo = 0;
+        // The dataset stands on the applied record (a deletion leaves it where it was).
+        const int recNo = RecNo();
         if (kind == ukModify && AfterCachedRecPost) AfterCachedRecPost(*this, recNo);
         if (kind == ukInsert && AfterCachedRecInsert) AfterCachedRecInsert(*this, recNo);
         if (kind == ukDelete && AfterCachedRecDelete) AfterCachedRecDelete(*this, recNo);

@@ -11,10 +11,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <limits>
 
 #include "access/QorixEnhQuery.h"
 #include "access/QorixExceptions.h"
 #include "dataset/QxDataSetErrors.h"
+#include "dataset/server/QorixUpdateSQL.h"
+#include "dataset/server/QxNestedDataSet.h"
 #include "dataset/server/QxQuery.h"
 #include "dataset/server/QxSqlLiterals.h"
 #include "dataset/server/QxStoredProc.h"
@@ -46,7 +49,8 @@ void WriteLE32(char* p, int32_t v) {
 // TQxCustomDataSet: life cycle and properties
 // =====================================================================================
 
-TQxCustomDataSet::TQxCustomDataSet(TComponent* owner) : TQxBaseClientDataSet(owner) {
+TQxCustomDataSet::TQxCustomDataSet(TComponent* owner)
+    : TQxBaseClientDataSet(owner), nestedFields_(std::make_unique<TQxNestedFieldList>(this)) {
   CachedUpdates = false;
   if (!ListPtr()) ListPtr() = new QList<TQxCustomDataSet*>();
 }
@@ -280,15 +284,24 @@ void TQxCustomDataSet::CloseCursor(CS_COMMAND* command) {
     return;
   }
   cursorOpen_ = false;
-  ctlib::ct_cancel(nullptr, command, CS_CANCEL_ALL);
+  // What is left of the current fetch is read, not cancelled: after a CS_CANCEL_ALL of a sent
+  // command FreeTDS keeps a cancel pending and answers the next ct_send, the close, with
+  // CS_CANCELED without sending it. The cursor would stay open on the server, and the
+  // client's cursor state, which only a sent close with dealloc releases (ct_cmd_drop does
+  // not), would be lost with the command handle.
+  CS_INT ignored = 0;
+  ctlib::ct_cancel(nullptr, command, CS_CANCEL_CURRENT);
+  while (ctlib::ct_results(command, &ignored) == CS_SUCCEED) ctlib::ct_cancel(nullptr, command, CS_CANCEL_CURRENT);
   // Close with dealloc releases the cursor; FreeTDS then refuses a separate dealloc, so none
   // follows, and a failing close is tolerated.
-  CS_INT ignored = 0;
-  if (ctlib::ct_cursor(command, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_DEALLOC) ==
-          CS_SUCCEED &&
-      ctlib::ct_send(command) == CS_SUCCEED) {
-    while (ctlib::ct_results(command, &ignored) == CS_SUCCEED) {
-    }
+  if (ctlib::ct_cursor(command, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_DEALLOC) == CS_SUCCEED) {
+    CS_RETCODE rc = ctlib::ct_send(command);
+    // A whole-command cancel made before (a failed open) is cleaned up by that first send,
+    // which sends nothing: the close goes with the second.
+    if (rc == CS_CANCELED) rc = ctlib::ct_send(command);
+    if (rc == CS_SUCCEED)
+      while (ctlib::ct_results(command, &ignored) == CS_SUCCEED) {
+      }
   }
   MonitorTrace(QStringLiteral("Open-Client: ct_cursor(CS_CURSOR_DEALLOC)"));
   ClearDiagMessages(resolved_->ConnectionHandle());
@@ -524,6 +537,7 @@ void TQxCustomDataSet::InitFieldDefsFromColumns() {
     if ((c.described.status & CS_IDENTITY) && identityColumn_.isEmpty()) identityColumn_ = unique;
     names << unique;
   }
+  nestedFields_->AddFieldDefs(FieldDefs());
   columnList_ = names.join(QStringLiteral(", "));
   columnNames_ = names.join(QLatin1Char(';'));
 }
@@ -737,6 +751,11 @@ void TQxCustomDataSet::LoadRowIntoRecord() {
     }
     slot[width] = isNull ? 1 : 0;
   }
+  // The declared dataset fields follow the columns; a fetched row holds no value for them.
+  for (int n = FieldDefs().Count(); n > 0 && FieldDefs().Items(n - 1)->DataType == ftDataSet; --n) {
+    const int off = FieldOffset(n);
+    if (off >= 0) rec[off + SlotWidth(ftDataSet, 0)] = 1;
+  }
   Store().AddRecord(nextBookmarkId_);
   Store().WriteRecord(rec, Store().Count() - 1);
   ++nextBookmarkId_;
@@ -864,6 +883,8 @@ void TQxCustomDataSet::InternalClose() {
   resultsPending_ = false;
   moreRows_ = false;
   cursorOpen_ = false;
+  blockReadSize_ = 0;
+  packetRecords_ = 0;
   TQxBaseClientDataSet::InternalClose();
   Store().Clear();
   recordCount_ = 0;
@@ -1333,4 +1354,256 @@ void TQxCustomDataSet::ApplyUpdates() {
   if (!CachedUpdates) RaiseDataSetError(QxDsText::NotCached, this);
   if (!UseQorixCursor && resultsPending_) RaiseResultsPendingError(QxDsText::PendingCached, this);
   TQxBaseClientDataSet::ApplyUpdates();
+}
+
+// =====================================================================================
+// Block reads
+// =====================================================================================
+
+void TQxCustomDataSet::SetBlockReadSize(int size) {
+  if (size == blockReadSize_) return;
+  if (size < 1) {
+    blockReadSize_ = 0;
+    packetRecords_ = 0;
+    if (State() == TDataSetState::dsBlockRead) {
+      SetState(TDataSetState::dsBrowse);
+      // The data sources saw none of the moves: they are shown where the dataset stands now.
+      Resync({});
+    }
+    return;
+  }
+  if (State() == TDataSetState::dsSetKey) {
+    blockReadSize_ = size;
+    return;
+  }
+  CheckBrowseMode();
+  blockReadSize_ = size;
+  packetRecords_ =
+      size == std::numeric_limits<int32_t>::max() ? std::max(1, 65536 / std::max(1, RecordSize())) : size;
+  SetState(TDataSetState::dsBlockRead);
+  if (resultsPending_) {
+    TCursorGuard cursor(ExecCursor, UseExecCursor);
+    FetchRowsCount(packetRecords_);
+  }
+}
+
+void TQxCustomDataSet::BlockReadNext() {
+  CheckActive();
+  UpdateCursorPos();
+  // The packet is used up when the next record is not stored yet: the next packet is read
+  // in one go, so the moves through it need no round trip.
+  if (packetRecords_ > 0 && resultsPending_ && currentIndex_ + 1 >= Store().Count()) {
+    TCursorGuard cursor(ExecCursor, UseExecCursor);
+    FetchRowsCount(packetRecords_);
+    }
+  Next();
+}
+
+// =====================================================================================
+// Field definitions without rows
+// =====================================================================================
+
+void TQxCustomDataSet::InitFieldDefs() {
+  if (Active()) return;
+  // Nothing stays pending: the statement is cancelled before its rows are read.
+  try {
+    PrepareFieldDefsText();
+  } catch (...) {
+    resultsPending_ = false;
+    moreRows_ = false;
+    throw;
+  }
+  resultsPending_ = false;
+  moreRows_ = false;
+  DescribeWithoutRows();
+}
+
+void TQxCustomDataSet::PrepareFieldDefsText() {
+  BuildCommandText();
+  CheckOpenPrerequisites();
+  SubstituteParamValues();
+}
+
+void TQxCustomDataSet::DescribeWithoutRows() {
+  // A prepared text still holds its markers: the probe takes the values as literals.
+  const QString text = qxsql::MarkerNames(commandText_).isEmpty() ? commandText_
+                                                                  : qxsql::SubstituteParams(commandText_, params_);
+  if (text.trimmed().isEmpty()) RaiseBadSQLError(QxDsText::InvalidSQL, this);
+  CS_COMMAND* cmd = nullptr;
+  AllocCommand(cmd);
+  std::vector<Column> described;
+  bool found = false;
+  try {
+    TCursorGuard cursor(ExecCursor, UseExecCursor);
+    QByteArray utf8 = text.toUtf8();
+    MonitorTrace(QStringLiteral("SQL Execute : ") + text);
+    ctlib::ct_command(cmd, CS_LANG_CMD, utf8.constData(), CS_NULLTERM, CS_UNUSED);
+    if (ctlib::ct_send(cmd) != CS_SUCCEED) {
+      CheckDiag();
+      DatabaseError(LastError().isEmpty() ? QStringLiteral("The statement could not be sent") : LastError(), this);
+    }
+    CheckDiag();
+    CS_INT type = 0;
+    bool failed = false;
+    while (ctlib::ct_results(cmd, &type) == CS_SUCCEED) {
+      CheckDiag();
+      if (type == CS_CMD_FAIL) failed = true;
+      if (type == CS_STATUS_RESULT || type == CS_PARAM_RESULT || type == CS_COMPUTE_RESULT)
+        ReadProcResult(cmd, type);
+      if (type != CS_ROW_RESULT) continue;
+      found = true;
+      CS_INT count = 0;
+      if (ctlib::ct_res_info(cmd, CS_NUMDATA, &count, CS_UNUSED, nullptr) != CS_SUCCEED) count = 0;
+      described.resize(size_t(std::max(0, count)));
+      int fieldNo = 0;
+      for (int n = 1; n <= count; ++n) {
+        Column& c = described[size_t(n - 1)];
+        if (ctlib::ct_describe(cmd, n, &c.described) != CS_SUCCEED) break;
+        c.type = FieldTypeOf(c.described);
+        if (c.type == ftUnknown) {
+          const QString name = QString::fromUtf8(c.described.name, std::max<CS_INT>(0, c.described.namelen));
+          const QString msg = QxDsText::UnsupportedType.arg(name.trimmed());
+          if (!TypeErrCont) RaiseNotSupportedError(msg, this);
+          if (TypeErrShow) UiServices().MessageBox(msg, QStringLiteral("Warning"), TMsgBoxIcon::Warning);
+          continue;
+        }
+        c.fieldNo = ++fieldNo;
+      }
+      break;
+    }
+    CheckDiag();
+    if (failed && !found)
+      DatabaseError(LastError().isEmpty() ? QStringLiteral("The statement failed") : LastError(), this);
+  } catch (...) {
+    ctlib::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+    ClearDiagMessages(resolved_->ConnectionHandle());
+    DropCommand(cmd);
+    throw;
+  }
+  // The rows (and any later result) are never read.
+  ctlib::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+  ClearDiagMessages(resolved_->ConnectionHandle());
+  DropCommand(cmd);
+  if (!found || described.empty()) {
+    FieldDefs().Clear();
+    if (AbortOnNoCols) DatabaseError(QxDsText::NoColumns, this);
+    return;
+  }
+  columns_ = std::move(described);
+  InitFieldDefsFromColumns();
+  columns_.clear();
+}
+
+// =====================================================================================
+// Provider operations
+// =====================================================================================
+
+void TQxCustomDataSet::PSStartTransaction() {
+  CheckDatabase();
+  FindConnection();
+  resolved_->BeginTran(QString());
+}
+
+void TQxCustomDataSet::PSEndTransaction(bool commit) {
+  CheckDatabase();
+  if (!IsConnectedResolved()) {
+    // The server has ended the transaction with the connection: a commit did not happen.
+    if (commit) DatabaseError(QStringLiteral("The transaction cannot be committed: not connected"), this);
+    return;
+  }
+  if (commit)
+    resolved_->CommitTran(QString());
+  else
+    resolved_->RollbackTran(QString());
+}
+
+bool TQxCustomDataSet::PSInTransaction() const {
+  TQorixDatabase* db = resolved_ ? resolved_ : database_;
+  if (!db || !db->Connected() || !db->ConnectionHandle()) return false;
+  return db->InTransaction();
+}
+
+bool TQxCustomDataSet::PSIsSQLBased() const {
+  TQorixDatabase* db = resolved_ ? resolved_ : database_;
+  return db && db->Connected() && db->ConnectionHandle();
+}
+
+int TQxCustomDataSet::PSExecuteStatement(const QString& sql, const TParams& params,
+                                         std::unique_ptr<TQxQuery>* resultSet) {
+  CheckDatabase();
+  FindConnection();
+  // The connection's result stream must be free: a non-cursor dataset still reading its
+  // rows would get this statement's results mixed into them.
+  CheckNonCursorOpen();
+  if (!UseQorixCursor && resultsPending_ && Active())
+    RaiseResultsPendingError(QxDsText::PendingLive, this);
+  TParams given(params);
+  for (int i = 0; i < given.Count(); ++i) {
+    if (given[i].Name.isEmpty()) given[i].Name = QStringLiteral("Param") + QString::number(i);
+    given[i].ParamType = ptInput;
+  }
+  auto query = std::make_unique<TQxQuery>();
+  query->SetDatabase(resolved_);
+  query->ShowDbMessages = ShowDbMessages;
+  query->MsgDialogs = MsgDialogs;
+  query->Monitor = Monitor;
+  query->TrimResults = TrimResults;
+  query->ParamCheck = true;
+  query->SetSQL(sql);
+  // Every marker takes the given parameter of its name: a marker without one would write
+  // NULL where the caller meant a value.
+  for (int i = 0; i < query->Params().Count(); ++i) {
+    TParam& p = query->Params()[i];
+    const TParam* source = given.FindParam(p.Name);
+    if (!source) DatabaseError(QStringLiteral("Parameter '%1' not found").arg(p.Name), this);
+    p.DataType = source->DataType;
+    p.ParamType = ptInput;
+    p.SetValue(source->Value());
+  }
+  if (resultSet) {
+    query->Open();
+    const int rows = query->RowsAffected();
+    *resultSet = std::move(query);
+    return rows;
+  }
+  query->ExecSQL();
+  return query->RowsAffected();
+}
+
+EUpdateError TQxCustomDataSet::PSGetUpdateException(const Exception& e, const EUpdateError* previous) const {
+  return EUpdateError(e.Message(), 0, previous ? previous->ErrorCode : 0);
+}
+
+void TQxCustomDataSet::PSReset() {
+  if (Active()) Close();
+  Open();
+}
+
+bool TQxCustomDataSet::PSUpdateRecord(TQxUpdateKind kind, TDataSet& delta, TDataSet* oldValues) {
+  if (OnUpdateRecord) {
+    TUpdateAction action = uaFail;
+    OnUpdateRecord(delta, kind, action);
+    return action == uaApplied;
+  }
+  if (!updateObject_ || !CachedUpdates) return false;
+  const QString sql = updateObject_->GetSQL(kind).join(QLatin1Char('\n'));
+  if (sql.trimmed().isEmpty()) return false;
+  TDataSet& old = oldValues ? *oldValues : delta;
+  TParams params;
+  for (const QString& name : qxsql::MarkerNames(sql)) {
+    TParam& p = params.CreateParam(ftUnknown, name, ptInput);
+    TField* f = delta.FindField(name);
+    bool takeOld = kind == ukDelete;
+    QString fieldName = name;
+    if (!f && name.startsWith(QLatin1String("OLD_"), Qt::CaseInsensitive)) {
+      fieldName = name.mid(4);
+      takeOld = true;
+    }
+    TField* source = takeOld ? old.FindField(fieldName) : f;
+    if (!source) DatabaseError(QStringLiteral("Field '%1' not found").arg(fieldName), this);
+    p.DataType = source->DataType();
+    p.SetValue(source->Value());
+  }
+  if (PSExecuteStatement(sql, params) == 0) DatabaseError(QxDsText::RecordChanged, this);
+  return true;
 }

@@ -25,6 +25,7 @@ class TQxQuery;
 class TQxStoredProc;
 class TQorixUpdateSQL;
 class TQxCustomDataSet;
+class TQxNestedFieldList;
 
 // Which fields a live UPDATE or DELETE compares to find its row.
 enum TUpdateMode { upWhereAll, upWhereChanged, upWhereKeyOnly };
@@ -74,6 +75,16 @@ inline const QString ProcCursorInputOnly = QStringLiteral(
     "When executing a stored procedure using a cursor, only INPUT parameters are allowed");
 }  // namespace QxDsText
 
+// A failed update of one record as the provider operations report it: the message of the
+// exception that stopped it and the error code of the failure before it (0 when none).
+class EUpdateError : public EDatabaseError {
+ public:
+  EUpdateError(const QString& message, int errorCode, int previousError)
+      : EDatabaseError(message), ErrorCode(errorCode), PreviousError(previousError) {}
+  int ErrorCode = 0;
+  int PreviousError = 0;
+};
+
 // A dataset whose change log can be applied to a server through an update object.
 class TQxBaseClientDataSet : public TQxAuditDataSet {
  public:
@@ -112,6 +123,8 @@ class TQxBaseClientDataSet : public TQxAuditDataSet {
   // Gives Query its statement and parameters for the log's current row (Kind 0, 1, 2) and
   // runs it; raises "Record changed by another user" when no row was affected.
   void RunUpdateQuery(TQxQuery& query, int kind);
+  // Runs the update object's query of Kind (0, 1, 2) for the log's current row.
+  bool ApplyThroughQuery(int kind);
   // Applies the current log row through the stored procedure named ProcName.
   bool ApplyByStoredProc(const QString& procName, int kind);
   // The value of Name before the change (the log's field), else the current one.
@@ -170,6 +183,8 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   QStringList PrimeFields;
   TNotifyEvent AfterExec;
   QString About;
+  // Dataset fields declared after the result columns, one ftDataSet definition per active item.
+  TQxNestedFieldList& NestedFields() { return *nestedFields_; }
 
   TParams& Params() { return params_; }
   const TParams& Params() const { return params_; }
@@ -220,10 +235,49 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   void SetLastServerMessage(const CS_SERVERMSG& msg) override { lastServerMsg_ = msg; }
   const CS_SERVERMSG& DataSetServerMsg() const { return lastServerMsg_; }
   void ApplyUpdates() override;
-  bool ApplyModify() override;
-  bool ApplyDelete() override;
-  bool ApplyInsert() override;
   bool Locate(const QString& keyFields, const QVariant& keyValues, TLocateOptions options) override;
+
+  // --- block reads ---
+  // Records are read ahead in packets: Size records (65536 bytes' worth of records for the
+  // largest int), the first packet at once. Below 1 block reading ends. While it is on the
+  // dataset is in dsBlockRead state and moves without notifying its data sources.
+  int BlockReadSize() const { return blockReadSize_; }
+  void SetBlockReadSize(int size);
+  // The records per packet of the current block read (0 when off).
+  int BlockPacketRecords() const { return packetRecords_; }
+  // Moves to the next record; when the packet is used up the next one is read first.
+  void BlockReadNext();
+
+  // --- field definitions without rows ---
+  // Learns the result's columns into FieldDefs without opening the dataset: the statement is
+  // sent, its first result described and the command cancelled before any row is fetched.
+  void InitFieldDefs();
+
+  // --- provider operations ---
+  // The transaction of the resolved connection: started, committed or rolled back (a commit
+  // on a connection that is no longer connected raises instead of reporting success).
+  void PSStartTransaction();
+  void PSEndTransaction(bool commit);
+  bool PSInTransaction() const;
+  // True for a connected server connection.
+  bool PSIsSQLBased() const;
+  bool PSIsSQLSupported() const { return true; }
+  QString PSGetQuoteChar() const { return QString(); }
+  // Runs Sql with Params on this dataset's connection through a temporary query. A parameter
+  // without a name is named "Param" + its index; every marker of Sql must have a parameter.
+  // With ResultSet the query is opened and handed over, else it runs as a statement without
+  // result set. Answers the rows the statement affected.
+  int PSExecuteStatement(const QString& sql, const TParams& params, std::unique_ptr<TQxQuery>* resultSet = nullptr);
+  // The update error made from E, carrying the previous error's code (0 without one).
+  EUpdateError PSGetUpdateException(const Exception& e, const EUpdateError* previous) const;
+  // Reopens the dataset (closed first when open).
+  void PSReset();
+  // Applies one changed record Delta (kind Kind): through OnUpdateRecord when assigned (true
+  // when it answers uaApplied), else with CachedUpdates through the update object's statement
+  // for the kind. A marker naming a field of Delta takes its value (a deletion takes the old
+  // value), OLD_name the value of name in OldValues (Delta when null). A statement that
+  // affects no row raises "Record changed by another user". False when nothing applied it.
+  bool PSUpdateRecord(TQxUpdateKind kind, TDataSet& delta, TDataSet* oldValues = nullptr);
 
   // A unique dynamic-statement id ("p" + a process-wide serial).
   static QString NewStatementId();
@@ -259,6 +313,8 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   virtual void BuildCommandText() {}
   virtual void RefreshFromMaster() { Requery(); }
   virtual bool ObtainColumns();
+  // Checks the prerequisites and fills the command text that InitFieldDefs describes.
+  virtual void PrepareFieldDefsText();
   virtual bool LiveMode() const { return false; }
   virtual QStringList KeyFieldNames() const { return {}; }
 
@@ -295,6 +351,9 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   void CloseCursor(CS_COMMAND* command);
   void DescribeAndBindFields();
   void InitFieldDefsFromColumns();
+  // Sends the command text, describes its first row result into FieldDefs and cancels the
+  // command without fetching a row.
+  void DescribeWithoutRows();
   // Fetches one row into the bound buffers; answers CS_SUCCEED when a row came.
   CS_RETCODE FetchRow();
   void LoadRowIntoRecord();
@@ -357,6 +416,8 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   int rowsPerFetch_ = 1;
   int batchRows_ = 0;
   int batchPos_ = 0;
+  int blockReadSize_ = 0;
+  int packetRecords_ = 0;
   CS_INT lastResultType_ = 0;
   std::vector<Column> columns_;
   QString identityColumn_;
@@ -369,6 +430,7 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   bool prepared_ = false;
   QString statementId_;
   QStringList occurrences_;  // the marker names of the prepared text, one per "?"
+  std::unique_ptr<TQxNestedFieldList> nestedFields_;
 };
 
 // The common parent of the table and query datasets.

@@ -106,7 +106,7 @@ QString TQxTable::BuildSelectSQL(bool withMaster) {
       connector = QStringLiteral(" AND ");
     }
   }
-  if (Filtered() && !Filter.trimmed().isEmpty()) text += connector + QLatin1Char('(') + Filter.trimmed() + QLatin1Char(')');
+  if (Filtered() && !filter_.trimmed().isEmpty()) text += connector + QLatin1Char('(') + filter_.trimmed() + QLatin1Char(')');
   if (!SelectOptions.GroupBy.isEmpty()) text += QStringLiteral(" GROUP BY ") + SelectOptions.GroupBy;
   if (!SelectOptions.Having.isEmpty()) text += QStringLiteral(" HAVING ") + SelectOptions.Having;
   if (!SelectOptions.OrderBy.isEmpty()) {
@@ -119,17 +119,58 @@ QString TQxTable::BuildSelectSQL(bool withMaster) {
   return text;
 }
 
-void TQxTable::ApplyMasterValues() {
-  params_.Clear();
-  TDataSet* master = MasterSource() ? MasterSource()->DataSet() : nullptr;
-  if (!master) return;
-  for (const QString& name : qxsql::MarkerNames(commandText_)) {
-    TParam& p = params_.CreateParam(ftUnknown, name, ptInput);
-    if (TField* f = master->FindField(name)) {
-      p.DataType = f->DataType();
-      p.SetValue(f->Value());
+void TQxTable::SetFilter(const QString& text) {
+  if (ParamCheck && !Loading()) {
+    // One parameter per distinct marker of the filter; the values of same-named parameters
+    // are kept.
+    TParams fresh;
+    for (const QString& name : qxsql::MarkerNames(text)) {
+      TParam& p = fresh.CreateParam(ftUnknown, name, ptInput);
+      if (const TParam* old = params_.FindParam(name)) {
+        p.DataType = old->DataType;
+        p.SetValue(old->Value());
+      }
     }
+    params_.Assign(fresh);
   }
+  filter_ = text;
+}
+
+void TQxTable::SubstituteMarkers() {
+  const QStringList names = qxsql::MarkerNames(commandText_);
+  if (names.isEmpty()) return;
+  TDataSet* master = masterActive_ && MasterSource() ? MasterSource()->DataSet() : nullptr;
+  QStringList masterNames;
+  if (master)
+    for (const QString& m : MasterFields().split(QLatin1Char(';'), Qt::SkipEmptyParts)) masterNames << m.trimmed();
+  TParams values;
+  for (const QString& name : names) {
+    if (masterNames.contains(name, Qt::CaseInsensitive)) {
+      TParam& p = values.CreateParam(ftUnknown, name, ptInput);
+      if (TField* f = master->FindField(name)) {
+        p.DataType = f->DataType();
+        p.SetValue(f->Value());
+      }
+    } else if (const TParam* given = params_.FindParam(name)) {
+      TParam& p = values.CreateParam(given->DataType, name, ptInput);
+      p.SetValue(given->Value());
+    }
+    // A marker with neither a master field nor a parameter is refused by the substitution.
+  }
+  commandText_ = qxsql::SubstituteParams(commandText_, values);
+}
+
+void TQxTable::ResolveTableName() {
+  qualifier_ = tableName_.contains(QLatin1Char('.')) ? QStringLiteral(".") : QStringLiteral("..");
+  selectDb_ = ResolvedConnection()->DbName();
+  if (tableName_.trimmed().isEmpty()) DatabaseError(QxDsText::MissingTableName, this);
+}
+
+void TQxTable::PrepareFieldDefsText() {
+  CheckOpenPrerequisites();
+  ResolveTableName();
+  commandText_ = QStringLiteral("SELECT * FROM ") + TableReference() +
+                 QStringLiteral(" WHERE 1=0 /* initial select to obtain columns */");
 }
 
 void TQxTable::InternalOpen() {
@@ -138,9 +179,7 @@ void TQxTable::InternalOpen() {
     ResolvedConnection()->Disconnect();
     ResolvedConnection()->Connect();
   }
-  qualifier_ = tableName_.contains(QLatin1Char('.')) ? QStringLiteral(".") : QStringLiteral("..");
-  selectDb_ = ResolvedConnection()->DbName();
-  if (tableName_.trimmed().isEmpty()) DatabaseError(QxDsText::MissingTableName, this);
+  ResolveTableName();
   SetIndexName(indexName_);
   if (DefaultIndex) GetIndexInfo();
   SetIndexName(indexName_);
@@ -149,10 +188,7 @@ void TQxTable::InternalOpen() {
   ObtainColumns();
   masterActive_ = MasterSource() && MasterSource()->DataSet() && MasterSource()->DataSet()->Active();
   commandText_ = BuildSelectSQL(masterActive_);
-  if (masterActive_) {
-    ApplyMasterValues();
-    commandText_ = qxsql::SubstituteParams(commandText_, params_);
-  }
+  SubstituteMarkers();
   TQxUpdateDataSet::InternalOpen();
 }
 
@@ -161,10 +197,7 @@ void TQxTable::MasterChanged() {
   CheckBrowseMode();
   masterActive_ = MasterSource() && MasterSource()->DataSet() && MasterSource()->DataSet()->Active();
   commandText_ = BuildSelectSQL(masterActive_);
-  if (masterActive_) {
-    ApplyMasterValues();
-    commandText_ = qxsql::SubstituteParams(commandText_, params_);
-  }
+  SubstituteMarkers();
   Requery();
 }
 
@@ -172,6 +205,7 @@ void TQxTable::MasterDisabled() {
   if (!Active()) return;
   masterActive_ = false;
   commandText_ = BuildSelectSQL(false);
+  SubstituteMarkers();
   Requery();
 }
 

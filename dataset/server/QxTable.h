@@ -17,8 +17,11 @@ class TQxTable : public TQxUpdateDataSet {
   const QString& IndexName() const { return indexName_; }
   void SetIndexName(const QString& name);
   bool DefaultIndex = true;
-  // A server condition on the rows (used while Filtered is set).
-  QString Filter;
+  // A server condition on the rows (used while Filtered is set). With ParamCheck its
+  // ":name" markers become Params (same-named values kept); their values reach the SELECT
+  // as literals.
+  const QString& Filter() const { return filter_; }
+  void SetFilter(const QString& text);
   TQxSelectOptions SelectOptions;
   TSortDirection SortDirection = sdASC;
 
@@ -39,11 +42,17 @@ class TQxTable : public TQxUpdateDataSet {
   QString TableReference() const override;
   QStringList KeyFieldNames() const override;
   void DoOnNewRecord() override;
+  void PrepareFieldDefsText() override;
 
  private:
   void MasterChanged();
   void MasterDisabled();
-  void ApplyMasterValues();
+  // The command text with its markers replaced: master fields for the master condition,
+  // Params for the filter's markers.
+  void SubstituteMarkers();
+  // The qualifier and database of the table name, and the check for a blank name.
+  void ResolveTableName();
+  QString filter_;
   QString tableName_;
   QString indexName_;
   QString selectDb_;

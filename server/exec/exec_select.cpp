@@ -72,14 +72,13 @@ void SessionImpl::runSelect(const SelectStatement& s) {
     return;
   }
   sink_->rowFormat(q.columns);
-  std::vector<Value> row;
+  // One row of Values reused for every row: a text column keeps its string's storage.
+  std::vector<Value> row(q.columns.size());
   while (!(options_.rowCount > 0 && rows >= options_.rowCount) && st.step()) {
     checkCancel();
-    row.clear();
     for (size_t i = 0; i < q.columns.size(); ++i) {
-      Value v = columnValue(st.get(), static_cast<int>(i), q.columns[i].type);
-      checkIntegerRange(v, q.columns[i].type);
-      row.push_back(std::move(v));
+      readColumnValue(st.get(), static_cast<int>(i), q.columns[i].type, row[i]);
+      checkIntegerRange(row[i], q.columns[i].type);
     }
     sink_->row(row);
     ++rows;

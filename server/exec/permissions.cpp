@@ -6,6 +6,7 @@
 #include <set>
 
 #include "server/core/message.h"
+#include "server/storage/sql_util.h"
 
 namespace tabsrv {
 
@@ -86,6 +87,24 @@ int Permissions::authorize(void* self, int action, const char* a, const char* b,
 std::optional<Permissions::Object> Permissions::objectOf(const std::string& sqliteName) {
   if (auto it = objects_.find(sqliteName); it != objects_.end()) return it->second;
   std::optional<Object> found;
+  std::string database;
+  int32_t id = 0;
+  if (parseStorageObjectName(sqliteName, database, id)) {
+    // A table or view made by DDL: named by its database and object id.
+    std::string sql = "SELECT o.name, u.name, o.type, o.uid FROM " +
+                      sqliteObjectName(database, "dbo", "sysobjects") + " o LEFT JOIN " +
+                      sqliteObjectName(database, "dbo", "sysusers") + " u ON u.uid = o.uid WHERE o.id = ?1";
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+      sqlite3_bind_int(st, 1, id);
+      if (sqlite3_step(st) == SQLITE_ROW)
+        found = Object{database, columnText(st, 1),        columnText(st, 0), columnText(st, 2),
+                       id,       sqlite3_column_int(st, 3)};
+    }
+    sqlite3_finalize(st);
+    objects_[sqliteName] = found;
+    return found;
+  }
   for (const DatabaseInfo& d : listDatabases(db_)) {
     if (sqliteName.size() <= d.name.size() + 1 || sqliteName.compare(0, d.name.size(), d.name) != 0 ||
         sqliteName[d.name.size()] != '.')
@@ -171,7 +190,7 @@ void Permissions::deny(const char* verb, const Object& o) {
                      ", owner " + o.owner + ".");
 }
 
-void Permissions::check() {
+void Permissions::check(std::string_view sql) {
   std::vector<Access> accesses = std::move(accesses_);
   accesses_.clear();
   objects_.clear();
@@ -183,8 +202,10 @@ void Permissions::check() {
                    accesses.end());
   // SQLite reports a view's tables with the view that led to them, but once it has flattened a
   // view into the query it may also report a table as touched (no column, no view) and never
-  // report the view itself. Tables reached through some view are therefore judged by those reads
-  // alone, and a view that was never read on its own is judged as if the statement named it.
+  // report the view itself. Such a touch of a table reached through some view is left to those
+  // reads, unless the statement's own text names the table too (select count(*) from t, v where
+  // v selects from t): the statement reads it then itself. A view that was never read on its own
+  // is judged as if the statement named it.
   std::set<std::string> reachedThroughView, readViews;
   for (const Access& a : accesses)
     if (a.action == SQLITE_READ) {
@@ -214,7 +235,9 @@ void Permissions::check() {
         throw SqlError(230, 14,
                        "SELECT permission denied on column password of object syslogins, database master, "
                        "owner dbo.");
-      if (a.via.empty() && a.column.empty() && reachedThroughView.count(a.table)) continue;
+      if (a.via.empty() && a.column.empty() && reachedThroughView.count(a.table) &&
+          sql.find(storage::quoteIdent(a.table)) == std::string_view::npos)
+        continue;
       if (!a.via.empty()) {
         auto view = objectOf(a.via);
         if (view && !readViews.count(a.via) && viewsChecked.insert(a.via).second &&

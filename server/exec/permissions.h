@@ -4,8 +4,8 @@
 //
 // Row access is seen through SQLite's authorizer: while a statement the executor generated from a
 // user's T-SQL is prepared, every table and column SQLite touches is recorded (with the view that
-// led to it), and check() then decides on the whole list. Each object is one SQLite table named
-// "db.owner.name", so three-part names, views and subqueries are all covered by the same list.
+// led to it), and check() then decides on the whole list. Each object is one SQLite table or view,
+// so three-part names, views and subqueries are all covered by the same list.
 // Statements the server prepares for its own work (system procedures reading the catalogue) are
 // not recorded.
 #pragma once
@@ -16,6 +16,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "server/storage/catalog.h"
@@ -49,11 +50,12 @@ class Permissions {
     bool outer_;
   };
 
-  // Decides on what the last recording window saw. Throws SqlError 10351 for a database the login
-  // is no user of (and that has no guest), 229 "<ACTION> permission denied on object <o>, database
-  // <d>, owner <u>." for an object right the user lacks, 230 for the password column of syslogins,
-  // 259 for a write to a system table while "allow updates to system tables" is off.
-  void check();
+  // Decides on what the last recording window saw while `sql` was prepared. Throws SqlError 10351
+  // for a database the login is no user of (and that has no guest), 229 "<ACTION> permission
+  // denied on object <o>, database <d>, owner <u>." for an object right the user lacks, 230 for
+  // the password column of syslogins, 259 for a write to a system table while "allow updates to
+  // system tables" is off.
+  void check(std::string_view sql);
 
   // The user the login is in `database`; throws 10351 when it is none (and there is no guest).
   DbUser requireUser(const std::string& database);

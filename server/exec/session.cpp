@@ -34,7 +34,7 @@ SqlStatement::SqlStatement(SessionImpl& session, const std::string& sql, Access 
     }
     if (rc == SQLITE_OK) {
       try {
-        session.permissions_->check();
+        session.permissions_->check(sql);
       } catch (...) {
         sqlite3_finalize(stmt_);
         stmt_ = nullptr;

@@ -23,7 +23,40 @@ std::string plainObjectName(const std::string& database, const std::string& owne
 
 std::string plainIndexName(const std::string& database, const std::string& owner, const std::string& table,
                            const std::string& index) {
-  return plainObjectName(database, owner, table) + kIndexSeparator + index;
+  return plainIndexName(plainObjectName(database, owner, table), index);
+}
+
+std::string plainIndexName(const std::string& tablePlainName, const std::string& index) {
+  return tablePlainName + kIndexSeparator + index;
+}
+
+std::string storageObjectName(const std::string& database, int32_t id, const std::string& owner,
+                              const std::string& name) {
+  return database + kIndexSeparator + std::to_string(id) + kIndexSeparator + owner + "." + name;
+}
+
+std::string indexStorageName(const std::string& tablePlainName, int32_t indid, const std::string& index) {
+  std::string database;
+  int32_t id = 0;
+  if (!parseStorageObjectName(tablePlainName, database, id)) return plainIndexName(tablePlainName, index);
+  return tablePlainName + kIndexSeparator + std::to_string(indid) + kIndexSeparator + index;
+}
+
+bool parseStorageObjectName(const std::string& plainName, std::string& database, int32_t& id) {
+  size_t first = plainName.find(kIndexSeparator);
+  if (first == std::string::npos || first == 0) return false;
+  size_t second = plainName.find(kIndexSeparator, first + 1);
+  if (second == std::string::npos || second == first + 1 || second - first > 11) return false;
+  int64_t value = 0;
+  for (size_t i = first + 1; i < second; ++i) {
+    char c = plainName[i];
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  if (value > INT32_MAX) return false;
+  database = plainName.substr(0, first);
+  id = static_cast<int32_t>(value);
+  return true;
 }
 
 std::string sqliteObjectName(const std::string& database, const std::string& owner, const std::string& name) {
@@ -164,6 +197,28 @@ std::string defaultExpression(std::string text) {
 
 namespace storage {
 
+bool schemaHas(sqlite3* db, const std::string& plainName, bool view) {
+  // A table: SQLite's own schema lookup, a hash probe without a statement (it refuses views).
+  if (!view)
+    return sqlite3_table_column_metadata(db, "main", plainName.c_str(), nullptr, nullptr, nullptr, nullptr,
+                                         nullptr, nullptr) == SQLITE_OK;
+  Stmt st(db, "SELECT 1 FROM sqlite_master WHERE type = 'view' AND name = ?1");
+  st.bind(1, plainName);
+  return st.step();
+}
+
+std::string storedName(sqlite3* db, const std::string& database, const TableInfo& t) {
+  // The server's own tables keep their readable names.
+  if (t.type == "S") return plainObjectName(database, t.owner, t.name);
+  std::string current = storageObjectName(database, t.id, t.owner, t.name);
+  const bool view = t.type == "V";
+  if (schemaHas(db, current, view)) return current;
+  // Made by an earlier version, which named tables and views "db.owner.name".
+  std::string earlier = plainObjectName(database, t.owner, t.name);
+  if (schemaHas(db, earlier, view)) return earlier;
+  return current;
+}
+
 // Loads the description of object `id` in `database` (a table or view); nothing when absent.
 std::optional<TableInfo> loadTable(sqlite3* db, const std::string& database, int32_t id) {
   Stmt obj(db, "SELECT o.name, o.uid, o.type, u.name FROM " + sysTable(database, "sysobjects") +
@@ -177,7 +232,7 @@ std::optional<TableInfo> loadTable(sqlite3* db, const std::string& database, int
   t.type = rtrimmed(obj.text(2));
   t.owner = obj.isNull(3) ? std::string("dbo") : rtrimmed(obj.text(3));
   t.id = id;
-  t.sqliteName = sqliteObjectName(database, t.owner, t.name);
+  t.sqliteName = storage::quoteIdent(storedName(db, database, t));
   Stmt cols(db, "SELECT colid, name, type, length, prec, scale, usertype, status, cdefault FROM " +
                     sysTable(database, "syscolumns") + " WHERE id = ?1 AND number = 0 ORDER BY colid");
   cols.bind(1, id);
@@ -220,7 +275,8 @@ std::optional<TableInfo> loadTable(sqlite3* db, const std::string& database, int
         if (c.colid == colid) i.columns.push_back(c.desc.name);
       }
     }
-    i.sqliteName = storage::quoteIdent(plainIndexName(database, t.owner, t.name, i.name));
+    i.sqliteName =
+        storage::quoteIdent(indexStorageName(storage::unquoteIdent(t.sqliteName), i.indid, i.name));
     t.indexes.push_back(std::move(i));
   }
   return t;

@@ -1,7 +1,8 @@
 // The catalogue API: resolving names to SQLite tables and creating/dropping tables, indexes and
 // views while keeping sysobjects, syscolumns, sysindexes and syscomments true. Every call takes
 // the session's connection, so DDL runs inside the session's transaction.
-// Naming: object (db, owner, name) is the SQLite table "db.owner.name" ("master.dbo.sysobjects").
+// Naming: the server's own tables are the SQLite tables "db.owner.name" ("master.dbo.sysobjects");
+// every table and view made by DDL is stored under its object id (see storageObjectName).
 #pragma once
 
 #include <sqlite3.h>
@@ -22,14 +23,33 @@ struct ObjectRef {
   std::string name;
 };
 
-// The SQLite table or view name of an object: "db.owner.name" quoted for SQL ("\"db.owner.t\"").
+// The SQLite table or view name of a server table: "db.owner.name" quoted for SQL
+// ("\"master.dbo.sysobjects\""). Tables and views made by DDL have storage names of their own.
 std::string sqliteObjectName(const std::string& database, const std::string& owner, const std::string& name);
-// The same unquoted (the text inside the quotes).
+// The same unquoted (the text inside the quotes). Tables and views that earlier versions made by
+// DDL are stored under this name too, and are still read there.
 std::string plainObjectName(const std::string& database, const std::string& owner, const std::string& name);
-// The SQLite name (unquoted) of index `index` of table (database, owner, table): the table's name,
-// a 0x1F separator and the index name. No catalogue name holds a control character, so an index
-// never takes the name of a table ("canary.x" and index x of canary stay apart). Indexes made by
-// earlier versions are named with a "." instead and are still found (see dropIndex).
+// The SQLite name (unquoted) of a table or view made by DDL: the database name, a 0x1F separator,
+// the object id, another 0x1F and "owner.name" for people reading the file and for messages. No
+// catalogue name holds a control character and the object id is unique in its database, so no two
+// objects ever share a storage name, whatever their names (dots, case) and whatever an earlier
+// version left in the file (whose names hold no 0x1F).
+std::string storageObjectName(const std::string& database, int32_t id, const std::string& owner,
+                              const std::string& name);
+// The database and object id of a storage name made by storageObjectName; false for any other name.
+bool parseStorageObjectName(const std::string& plainName, std::string& database, int32_t& id);
+// The name an earlier version gave index `index` of the table it stored as `tablePlainName`
+// (unquoted): the table's name, a 0x1F separator and the index name, so that an index never took
+// the name of a table ("canary.x" and index x of canary stay apart).
+std::string plainIndexName(const std::string& tablePlainName, const std::string& index);
+// The SQLite name (unquoted) of index `index` with sysindexes.indid `indid` of the table stored as
+// `tablePlainName`: for a table with a storage name, the table's name, 0x1F, the indid, 0x1F and
+// the index name (unique per table even where two index names differ only in case, which SQLite
+// does not tell apart); for a table an earlier version made, plainIndexName as that version did.
+std::string indexStorageName(const std::string& tablePlainName, int32_t indid, const std::string& index);
+// The index name an earlier version gave index `index` of the table (database, owner, table):
+// "db.owner.table" with a 0x1F and the index name. Older versions used a "." instead; dropIndex
+// removes either.
 std::string plainIndexName(const std::string& database, const std::string& owner, const std::string& table,
                            const std::string& index);
 constexpr char kIndexSeparator = '\x1f';
@@ -62,7 +82,7 @@ struct TableInfo {
   int32_t id = 0;          // sysobjects.id, unique within the database
   int32_t uid = 0;         // owner's sysusers.uid
   std::string type;        // "U", "S" or "V" (trimmed sysobjects.type)
-  std::string sqliteName;  // quoted SQLite name: "\"sample.dbo.books\""
+  std::string sqliteName;  // quoted SQLite name (see storageObjectName)
   std::vector<CatalogColumn> columns;
   std::vector<IndexInfo> indexes;
   // The identity column's position in `columns`, or -1.

@@ -53,26 +53,32 @@ void requireDatabase(sqlite3* db, const std::string& database) {
   }
 }
 
+// The quoted SQLite name of a new table or view of user `uid`, made of its owner and name as
+// loadTable reads them back (the owner's sysusers name, no trailing blanks).
+std::string newStorageName(sqlite3* db, const std::string& database, int32_t id, int32_t uid,
+                           const std::string& name) {
+  Stmt st(db, "SELECT name FROM " + sysTable(database, "sysusers") + " WHERE uid = ?1");
+  st.bind(1, int64_t{uid});
+  std::string owner = st.step() ? storage::rtrimmed(st.text(0)) : std::string("dbo");
+  return quoteIdent(storageObjectName(database, id, owner, storage::rtrimmed(name)));
+}
+
 int32_t ownerUid(sqlite3* db, const std::string& database, const std::string& owner) {
   auto u = findUser(db, database, owner.empty() ? std::string("dbo") : owner);
   if (!u) throw SqlError(15008, 16, "User '" + owner + "' does not exist in database '" + database + "'.");
   return u->uid;
 }
 
-// 2714 when (name, owner) is taken, or when SQLite already has a table or view of that name
-// (SQLite's names ignore case, the catalogue's do not).
-void requireFreeName(sqlite3* db, const std::string& database, const std::string& owner, int32_t uid,
-                     const std::string& name) {
+// 2714 when (name, owner) is taken. Storage names follow object ids, so no SQLite name can be in
+// the way of a free catalogue name.
+void requireFreeName(sqlite3* db, const std::string& database, int32_t uid, const std::string& name) {
   // A #table's stored name carries the session's suffix; the executor checks the name as written.
   if (name.empty() || name[0] != '#') requireIdentifierLength(name);
   Stmt st(db, "SELECT name FROM " + sysTable(database, "sysobjects") + " WHERE name = ?1 AND uid = ?2");
   st.bind(1, name).bind(2, uid);
   bool taken = false;
   while (st.step()) taken = taken || storage::rtrimmed(st.text(0)) == name;
-  Stmt sq(db, "SELECT 1 FROM sqlite_master WHERE name = ?1 COLLATE NOCASE");
-  sq.bind(1, plainObjectName(database, owner, name));
-  if (taken || sq.step())
-    throw SqlError(2714, 16, "There is already an object named '" + name + "' in the database.");
+  if (taken) throw SqlError(2714, 16, "There is already an object named '" + name + "' in the database.");
 }
 
 // Writes the syscomments rows of `text` in 255-byte chunks that never split a UTF-8 character.
@@ -217,7 +223,18 @@ IndexInfo addIndex(sqlite3* db, const TableInfo& table, const IndexSpec& details
   info.clustered = details.clustered;
   info.primaryKey = details.primaryKey;
   info.columns = details.columns;
-  info.sqliteName = quoteIdent(plainIndexName(table.database, table.owner, table.name, name));
+  if (details.clustered) {
+    info.indid = 1;
+  } else {
+    Stmt st(db, "SELECT max(indid) FROM " + sysTable(table.database, "sysindexes") +
+                    " WHERE id = ?1 AND indid BETWEEN 2 AND 250");
+    st.bind(1, table.id);
+    info.indid = st.step() && !st.isNull(0) ? static_cast<int32_t>(st.integer(0)) + 1 : 2;
+    if (info.indid > 250)
+      throw SqlError(1910, 16,
+                     "Cannot create more than 249 nonclustered indices on table '" + table.name + "'.");
+  }
+  info.sqliteName = quoteIdent(indexStorageName(storage::unquoteIdent(table.sqliteName), info.indid, name));
   std::string sql = std::string("CREATE ") + (info.unique ? "UNIQUE " : "") + "INDEX " + info.sqliteName +
                     " ON " + table.sqliteName + " (" + cols + ")";
   int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
@@ -241,15 +258,6 @@ IndexInfo addIndex(sqlite3* db, const TableInfo& table, const IndexSpec& details
     Stmt del(db, "DELETE FROM " + sysTable(table.database, "sysindexes") + " WHERE id = ?1 AND indid = 0");
     del.bind(1, table.id);
     del.run();
-    info.indid = 1;
-  } else {
-    Stmt st(db, "SELECT max(indid) FROM " + sysTable(table.database, "sysindexes") +
-                    " WHERE id = ?1 AND indid BETWEEN 2 AND 250");
-    st.bind(1, table.id);
-    info.indid = st.step() && !st.isNull(0) ? static_cast<int32_t>(st.integer(0)) + 1 : 2;
-    if (info.indid > 250)
-      throw SqlError(1910, 16,
-                     "Cannot create more than 249 nonclustered indices on table '" + table.name + "'.");
   }
   insertIndexRow(db, table.database, table.id, name, info.indid, status, status2, colids, minlen, maxlen);
   return info;
@@ -270,7 +278,7 @@ TableInfo createTable(sqlite3* db, const TableSpec& details) {
   requireDatabase(db, details.database);
   std::string owner = details.owner.empty() ? std::string("dbo") : details.owner;
   int32_t uid = ownerUid(db, details.database, owner);
-  requireFreeName(db, details.database, owner, uid, details.name);
+  requireFreeName(db, details.database, uid, details.name);
   std::set<std::string> seen;
   int identities = 0;
   for (const ColumnSpec& c : details.columns) {
@@ -294,14 +302,14 @@ TableInfo createTable(sqlite3* db, const TableSpec& details) {
       if (!found) throw SqlError(207, 16, "Invalid column name '" + col + "'.");
     }
   }
-  std::string sqliteName = sqliteObjectName(details.database, owner, details.name);
+  int32_t id = storage::allocateObjectId(db, details.database);
+  std::string sqliteName = newStorageName(db, details.database, id, uid, details.name);
   std::string decl;
   for (const ColumnSpec& c : details.columns) {
     if (!decl.empty()) decl += ", ";
     decl += storage::sqliteColumnDecl(c.name, c.type, c.nullable && !c.identity);
   }
   storage::execSql(db, "CREATE TABLE " + sqliteName + " (" + decl + ")");
-  int32_t id = storage::allocateObjectId(db, details.database);
   DateTime now = currentDateTime();
   insertSystemRow(db, details.database, "sysobjects",
                   {{"name", details.name},
@@ -519,11 +527,14 @@ void dropIndex(sqlite3* db, const TableInfo& table, const std::string& indexName
                    "An explicit DROP INDEX is not allowed on " + table.name + "." + indexName +
                        ". It is being used for PRIMARY KEY or UNIQUE constraint enforcement.");
   }
-  // Under its name, or under the name an earlier version gave it.
-  storage::execSql(db, "DROP INDEX IF EXISTS " +
-                           quoteIdent(plainIndexName(table.database, table.owner, table.name, indexName)) +
-                           "; DROP INDEX IF EXISTS " +
-                           quoteIdent(plainObjectName(table.database, table.owner, table.name) + "." + indexName));
+  // Under its name; an index of a table an earlier version made may also carry the older
+  // "db.owner.table.index" name.
+  const std::string tableName = storage::unquoteIdent(table.sqliteName);
+  std::string drop = "DROP INDEX IF EXISTS " +
+                     quoteIdent(indexStorageName(tableName, static_cast<int32_t>(indid), indexName));
+  if (tableName == plainObjectName(table.database, table.owner, table.name))
+    drop += "; DROP INDEX IF EXISTS " + quoteIdent(tableName + "." + indexName);
+  storage::execSql(db, drop);
   Stmt del(db, "DELETE FROM " + sysTable(table.database, "sysindexes") + " WHERE id = ?1 AND indid = ?2");
   del.bind(1, table.id).bind(2, indid);
   del.run();
@@ -542,7 +553,7 @@ TableInfo createView(sqlite3* db, const ViewSpec& details) {
   requireDatabase(db, details.database);
   std::string owner = details.owner.empty() ? std::string("dbo") : details.owner;
   int32_t uid = ownerUid(db, details.database, owner);
-  requireFreeName(db, details.database, owner, uid, details.name);
+  requireFreeName(db, details.database, uid, details.name);
   std::string cols;
   std::set<std::string> seen;
   for (const ColumnDesc& c : details.columns) {
@@ -554,9 +565,9 @@ TableInfo createView(sqlite3* db, const ViewSpec& details) {
     if (!cols.empty()) cols += ", ";
     cols += quoteIdent(c.name);
   }
-  storage::execSql(db, "CREATE VIEW " + sqliteObjectName(details.database, owner, details.name) + " (" +
-                           cols + ") AS " + details.sqliteSelect);
   int32_t id = storage::allocateObjectId(db, details.database);
+  storage::execSql(db, "CREATE VIEW " + newStorageName(db, details.database, id, uid, details.name) + " (" +
+                           cols + ") AS " + details.sqliteSelect);
   DateTime now = currentDateTime();
   insertSystemRow(db, details.database, "sysobjects",
                   {{"name", details.name},
@@ -583,7 +594,7 @@ int32_t createTextObject(sqlite3* db, const TextObjectSpec& details) {
   requireDatabase(db, details.database);
   std::string owner = details.owner.empty() ? std::string("dbo") : details.owner;
   int32_t uid = ownerUid(db, details.database, owner);
-  requireFreeName(db, details.database, owner, uid, details.name);
+  requireFreeName(db, details.database, uid, details.name);
   const bool trigger = details.type == "TR";
   const int sysstat = details.type == "R"   ? kSysstatRule
                       : details.type == "D" ? kSysstatDefault

@@ -15,6 +15,13 @@ namespace tabsrv::storage {
 // The description of object `id` in `database` (table or view); nothing when absent.
 std::optional<TableInfo> loadTable(sqlite3* db, const std::string& database, int32_t id);
 
+// True when the SQLite schema holds a table (or with `view`, a view) named `plainName` (unquoted).
+bool schemaHas(sqlite3* db, const std::string& plainName, bool view);
+
+// The SQLite name (unquoted) table or view `t` (database, id, owner, name, type filled in) is
+// stored under: its storage name, or the name an earlier version gave it when only that exists.
+std::string storedName(sqlite3* db, const std::string& database, const TableInfo& t);
+
 // The uids an object name may belong to: `owner`'s, or the current user's then dbo's.
 std::vector<int32_t> candidateOwners(sqlite3* db, const std::string& database, const std::string& owner,
                                      const std::string& currentUser);

@@ -176,8 +176,11 @@ void dropDatabase(sqlite3* db, const std::string& name) {
     throw SqlError(
         3701, 11, "Cannot drop the database '" + name + "' because it doesn't exist in the system catalogs.");
   }
-  // Every SQLite table and view of the database is named "<name>.<owner>.<object>"; a longer
-  // database name that starts the same way ("sample.x") keeps its own.
+  // The database's tables and views made by DDL are stored as "<name><0x1F>...", which no other
+  // database's names start with.
+  const std::string storagePrefix = name + kIndexSeparator;
+  // The server's own (and those earlier versions made) are named "<name>.<owner>.<object>"; a
+  // longer database name that starts the same way ("sample.x") keeps its own.
   const std::string prefix = name + ".";
   std::vector<std::string> others;
   for (const DatabaseInfo& d : listDatabases(db)) {
@@ -195,6 +198,11 @@ void dropDatabase(sqlite3* db, const std::string& name) {
                                  [&](const std::string& o) { return object.rfind(o, 0) == 0; });
       if (!foreign) objects.emplace_back(st.text(0), object);
     }
+    Stmt own(
+        db,
+        "SELECT type, name FROM sqlite_master WHERE type IN ('view', 'table') AND substr(name, 1, ?2) = ?1");
+    own.bind(1, storagePrefix).bind(2, int64_t{static_cast<int64_t>(storagePrefix.size())});
+    while (own.step()) objects.emplace_back(own.text(0), own.text(1));
   }
   // Views first: SQLite keeps a view's text and would fail on it once its tables are gone.
   std::stable_sort(objects.begin(), objects.end(),

@@ -3,6 +3,8 @@
 // spt_datatype_info that the column readers join with systypes.
 #include <string>
 
+#include "server/storage/catalog.h"
+#include "server/storage/sql_util.h"
 #include "server/storage/system_tables.h"
 #include "server/types/datetime.h"
 
@@ -217,6 +219,37 @@ Value textOrNull(const char* s) {
 }
 
 }  // namespace
+
+void raiseEarlierDefaults(sqlite3* db) {
+  struct Raised {
+    int config;
+    int earlier;
+  };
+  // Defaults earlier versions wrote, by parameter.
+  constexpr Raised kRaised[] = {{162, 25}};
+  for (const Raised& r : kRaised) {
+    const ParamRow* now = nullptr;
+    for (const ParamRow& p : kParams)
+      if (p.config == r.config) now = &p;
+    if (!now) continue;
+    // The stored default tells a directory of the earlier version; its value is only raised while
+    // it is still that default.
+    Stmt old(db, "SELECT 1 FROM " + sqliteObjectName("master", "dbo", "syscurconfigs") +
+                     " WHERE config = ?1 AND rtrim(defvalue) = ?2");
+    old.bind(1, int64_t{r.config}).bind(2, std::to_string(r.earlier));
+    if (!old.step()) continue;
+    for (const char* table : {"sysconfigures", "syscurconfigs"}) {
+      Stmt up(db, "UPDATE " + sqliteObjectName("master", "dbo", table) +
+                      " SET value = ?2 WHERE config = ?1 AND value = ?3");
+      up.bind(1, int64_t{r.config}).bind(2, int64_t{now->value}).bind(3, int64_t{r.earlier});
+      up.run();
+    }
+    Stmt def(db, "UPDATE " + sqliteObjectName("master", "dbo", "syscurconfigs") +
+                     " SET defvalue = ?2 WHERE config = ?1");
+    def.bind(1, int64_t{r.config}).bind(2, std::to_string(now->defvalue));
+    def.run();
+  }
+}
 
 void fillServerTables(sqlite3* db) {
   DateTime now = currentDateTime();

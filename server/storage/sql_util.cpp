@@ -76,6 +76,16 @@ std::string quoteIdent(std::string_view name) {
   return q + "\"";
 }
 
+std::string unquoteIdent(std::string_view quoted) {
+  if (quoted.size() < 2 || quoted.front() != '"' || quoted.back() != '"') return std::string(quoted);
+  std::string name;
+  for (size_t i = 1; i + 1 < quoted.size(); ++i) {
+    name += quoted[i];
+    if (quoted[i] == '"' && quoted[i + 1] == '"') ++i;
+  }
+  return name;
+}
+
 std::string rtrimmed(std::string s) {
   while (!s.empty() && s.back() == ' ') s.pop_back();
   return s;

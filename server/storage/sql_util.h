@@ -48,6 +48,8 @@ void execSql(sqlite3* db, const std::string& sql);
 
 // Quotes an identifier for SQLite: "a""b".
 std::string quoteIdent(std::string_view name);
+// The name inside a quoteIdent result (a text without the outer quotes comes back as it is).
+std::string unquoteIdent(std::string_view quoted);
 
 // Text without trailing blanks (names read from char columns).
 std::string rtrimmed(std::string s);

@@ -148,6 +148,18 @@ void clearTempdb(sqlite3* db) {
   }
 }
 
+// Configuration defaults of an earlier version raised to this version's, in one transaction.
+void raiseDefaults(sqlite3* db) {
+  storage::execSql(db, "BEGIN IMMEDIATE");
+  try {
+    storage::raiseEarlierDefaults(db);
+    storage::execSql(db, "COMMIT");
+  } catch (...) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
 // The other family's catalogue views of every database, made again as this server defines them.
 void refreshAnywhereViews(sqlite3* db) {
   std::vector<std::string> names;
@@ -193,6 +205,7 @@ std::unique_ptr<Store> Store::open(const std::string& dir) {
       }
       fresh = true;
     } else {
+      raiseDefaults(db);
       clearTempdb(db);
       refreshAnywhereViews(db);
     }

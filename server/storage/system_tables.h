@@ -61,6 +61,11 @@ void createSystemTables(sqlite3* db, const std::string& database, int32_t ownerS
 // spt_datatype_info, with their fixed first-start rows.
 void fillServerTables(sqlite3* db);
 
+// Brings the configuration of a data directory an earlier version made up to this version's
+// defaults where it still holds that version's default: "number of user connections" 25 becomes
+// 256 (a value someone set with sp_configure stays).
+void raiseEarlierDefaults(sqlite3* db);
+
 // The internal counters table (next object id per database, identity counters per table).
 constexpr const char* kCountersTable = "tabulon_counters";
 void createCountersTable(sqlite3* db);

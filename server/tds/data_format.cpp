@@ -122,10 +122,41 @@ Bytes encodeFormatToken(Token token, const std::vector<ColumnDesc>& columns) {
   throw std::invalid_argument("value for column '" + c.name + "' " + why);
 }
 
+// 10^0 .. 10^38, computed once: money and numeric values rescale and check their precision per
+// value.
+struct PowersOfTen {
+  __int128 value[kMaxPrecision + 1];
+  constexpr PowersOfTen() : value() {
+    value[0] = 1;
+    for (int i = 1; i <= kMaxPrecision; ++i) value[i] = value[i - 1] * 10;
+  }
+};
+constexpr PowersOfTen kPowersOfTen;
+
 __int128 pow10(int n) {
-  __int128 v = 1;
-  for (int i = 0; i < n; ++i) v *= 10;
+  if (n <= 0) return 1;
+  if (n <= kMaxPrecision) return kPowersOfTen.value[n];
+  __int128 v = kPowersOfTen.value[kMaxPrecision];
+  for (int i = kMaxPrecision; i < n; ++i) v *= 10;
   return v;
+}
+
+// Little-endian fixed-size values written with one append each.
+void put16(ByteWriter& w, uint16_t v) {
+  const uint8_t b[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
+  w.bytes(b, sizeof b);
+}
+void put32(ByteWriter& w, uint32_t v) {
+  const uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+                        static_cast<uint8_t>(v >> 24)};
+  w.bytes(b, sizeof b);
+}
+void put32x2(ByteWriter& w, uint32_t first, uint32_t second) {
+  const uint8_t b[8] = {static_cast<uint8_t>(first),       static_cast<uint8_t>(first >> 8),
+                        static_cast<uint8_t>(first >> 16), static_cast<uint8_t>(first >> 24),
+                        static_cast<uint8_t>(second),      static_cast<uint8_t>(second >> 8),
+                        static_cast<uint8_t>(second >> 16), static_cast<uint8_t>(second >> 24)};
+  w.bytes(b, sizeof b);
 }
 
 // Rescales an exact decimal, rounding half away from zero.
@@ -192,12 +223,12 @@ void putInteger(ByteWriter& w, const ColumnDesc& c, int64_t v, int size) {
       break;
     case 2:
       if (v < -32768 || v > 32767) mismatch(c, "is out of range for smallint");
-      w.u16(static_cast<uint16_t>(v));
+      put16(w, static_cast<uint16_t>(v));
       break;
     default:
       if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
         mismatch(c, "is out of range for int");
-      w.i32(static_cast<int32_t>(v));
+      put32(w, static_cast<uint32_t>(static_cast<int32_t>(v)));
       break;
   }
 }
@@ -207,12 +238,11 @@ void putFloat(ByteWriter& w, double v, int size) {
     float f = static_cast<float>(v);
     uint32_t bits;
     std::memcpy(&bits, &f, 4);
-    w.u32(bits);
+    put32(w, bits);
   } else {
     uint64_t bits;
     std::memcpy(&bits, &v, 8);
-    w.u32(static_cast<uint32_t>(bits));
-    w.u32(static_cast<uint32_t>(bits >> 32));
+    put32x2(w, static_cast<uint32_t>(bits), static_cast<uint32_t>(bits >> 32));
   }
 }
 
@@ -221,21 +251,19 @@ void putMoney(ByteWriter& w, const ColumnDesc& c, const Value& v, int size) {
   if (size == 4) {
     if (units < std::numeric_limits<int32_t>::min() || units > std::numeric_limits<int32_t>::max())
       mismatch(c, "is out of range for smallmoney");
-    w.i32(static_cast<int32_t>(units));
+    put32(w, static_cast<uint32_t>(static_cast<int32_t>(units)));
     return;
   }
   if (units < std::numeric_limits<int64_t>::min() || units > std::numeric_limits<int64_t>::max())
     mismatch(c, "is out of range for money");
   // money: the high 32 bits first, then the low 32 bits, each little-endian.
   auto u = static_cast<uint64_t>(static_cast<int64_t>(units));
-  w.u32(static_cast<uint32_t>(u >> 32));
-  w.u32(static_cast<uint32_t>(u));
+  put32x2(w, static_cast<uint32_t>(u >> 32), static_cast<uint32_t>(u));
 }
 
 void putDateTime(ByteWriter& w, const ColumnDesc& c, const DateTime& d, int size) {
   if (size == 8) {
-    w.i32(d.days);
-    w.u32(d.ticks);
+    put32x2(w, static_cast<uint32_t>(d.days), d.ticks);
     return;
   }
   // smalldatetime: unsigned days since 1900-01-01 and minutes since midnight, rounded.
@@ -246,8 +274,7 @@ void putDateTime(ByteWriter& w, const ColumnDesc& c, const DateTime& d, int size
     ++days;
   }
   if (days < 0 || days > 65535) mismatch(c, "is out of range for smalldatetime");
-  w.u16(static_cast<uint16_t>(days));
-  w.u16(static_cast<uint16_t>(minutes));
+  put32(w, static_cast<uint32_t>(days) | static_cast<uint32_t>(minutes) << 16);
 }
 
 void putNumeric(ByteWriter& w, const ColumnDesc& c, const WireFormat& f, const Value& v) {
@@ -256,10 +283,14 @@ void putNumeric(ByteWriter& w, const ColumnDesc& c, const WireFormat& f, const V
   unsigned __int128 magnitude = negative ? -static_cast<unsigned __int128>(scaled) : scaled;
   if (magnitude >= static_cast<unsigned __int128>(pow10(f.precision)))
     mismatch(c, "does not fit its precision");
-  int n = f.maxLength - 1;
-  w.u8(static_cast<uint8_t>(f.maxLength));
-  w.u8(negative ? 1 : 0);
-  for (int i = n - 1; i >= 0; --i) w.u8(static_cast<uint8_t>(magnitude >> (8 * i)));
+  // Length, sign, then the magnitude big-endian in maxLength - 1 bytes (16 for precision 38).
+  const int n = f.maxLength - 1;
+  if (n < 1 || n > 16) mismatch(c, "has a numeric length beyond 38 digits");
+  uint8_t b[2 + 16];
+  b[0] = static_cast<uint8_t>(f.maxLength);
+  b[1] = negative ? 1 : 0;
+  for (int i = 0; i < n; ++i) b[2 + i] = static_cast<uint8_t>(magnitude >> (8 * (n - 1 - i)));
+  w.bytes(b, static_cast<size_t>(2 + n));
 }
 
 // Longest prefix of s, at most n bytes, that does not end inside a UTF-8 sequence.

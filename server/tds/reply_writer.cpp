@@ -1,6 +1,6 @@
 // The reply writer. FreeTDS stops reading at the first DONE without MORE, so the writer never
 // decides MORE when the DONE arrives: it holds the DONE until the next token (then MORE is set)
-// or the end of the reply (then it is not). Tokens stream out in full packets as they come;
+// or the end of the reply (then it is not). Tokens stream out in batches of full packets;
 // after an attention the unsent rest is dropped, except the tail of a token whose head already
 // went out (the client parses tokens across packets and would misread a cut token).
 #include "server/tds/reply_writer.h"
@@ -65,7 +65,7 @@ void ReplyWriter::appendInPlace(Encode&& encode) {
 
 void ReplyWriter::flushFullPackets() {
   const size_t payload = out_.payloadSize();
-  if (pending_.size() < payload || !out_.healthy()) return;
+  if (pending_.size() < std::max(payload, kSendBatch) || !out_.healthy()) return;
   // Every full packet goes out in one gathered write straight from pending_.
   const size_t sent = pending_.size() / payload * payload;
   out_.sendPackets(pending_.data(), sent, false);

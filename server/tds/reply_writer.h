@@ -18,12 +18,16 @@ namespace tabsrv::tds {
 // What cancelled() learns when it looks at the socket.
 enum class AttentionPoll { Nothing, Attention, Broken };
 
-// One reply (one client request) in the making. Tokens go out in full packets as they are
-// written; tokens that wait longer than kStaleFlush (a slow batch between results) are sent
-// at the next cancelled() check, so the client sees early results of a long batch.
+// One reply (one client request) in the making. Tokens go out in full packets, a batch of them
+// at a time (kSendBatch); tokens that wait longer than kStaleFlush (a slow batch between
+// results) are sent at the next cancelled() check, so the client sees early results of a long
+// batch.
 class ReplyWriter : public ResultSink {
  public:
   static constexpr std::chrono::milliseconds kStaleFlush{50};
+  // Full packets wait until about this many bytes are pending and then go out in one gathered
+  // write: one system call per packet (512 bytes by default) cost more than encoding the rows.
+  static constexpr size_t kSendBatch = 32768;
 
   // `poll` is asked, at most every pollIntervalMs, whether an attention has arrived; it may be
   // empty (no attention watching). `options` supplies textsize and nocount; may be null.

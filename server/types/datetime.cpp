@@ -244,6 +244,37 @@ DateTime addTicks(const DateTime& dt, int64_t ticks) {
   return DateTime{static_cast<int32_t>(dt.days + days), static_cast<uint32_t>(rem)};
 }
 
+std::optional<DateTime> parseStoredDateTime(std::string_view text) {
+  // 'YYYY-MM-DD HH:MM:SS.mmm': digits everywhere but the six separator positions.
+  static constexpr char kShape[] = "dddd-dd-dd dd:dd:dd.ddd";
+  if (text.size() != sizeof kShape - 1) return std::nullopt;
+  int digit[23];
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (kShape[i] == 'd') {
+      if (c < '0' || c > '9') return std::nullopt;
+      digit[i] = c - '0';
+    } else if (c != kShape[i]) {
+      return std::nullopt;
+    }
+  }
+  auto number = [&](size_t at, size_t n) {
+    int v = 0;
+    for (size_t i = at; i < at + n; ++i) v = v * 10 + digit[i];
+    return v;
+  };
+  DateParts p;
+  p.year = number(0, 4);
+  p.month = number(5, 2);
+  p.day = number(8, 2);
+  p.hour = number(11, 2);
+  p.minute = number(14, 2);
+  p.second = number(17, 2);
+  p.millisecond = number(20, 3);
+  if (!validDate(p.year, p.month, p.day) || p.hour > 23 || p.minute > 59 || p.second > 59) return std::nullopt;
+  return makeDateTime(p);
+}
+
 std::optional<DateTime> parseDateTime(std::string_view text, std::string_view dateFormat) {
   bool ok = true;
   std::vector<Token> t = tokenize(text, ok);

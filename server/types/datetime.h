@@ -41,6 +41,11 @@ DateParts splitDateTime(const DateTime& dt);
 // Nothing on text that is not a date; range is not checked here.
 std::optional<DateTime> parseDateTime(std::string_view text, std::string_view dateFormat = "mdy");
 
+// Reads only the canonical text 'YYYY-MM-DD HH:MM:SS.mmm' (what formatDateTime writes and SQLite
+// keeps), without the general tokenizer; the same result as parseDateTime on that form. Nothing for
+// any other text, so callers fall back to parseDateTime.
+std::optional<DateTime> parseStoredDateTime(std::string_view text);
+
 // Range checks: datetime 1753-01-01 .. 9999-12-31 23:59:59.997, smalldatetime 1900-01-01 .. 2079-06-06 23:59.
 bool fitsDateTime(const DateTime& dt);
 bool fitsSmallDateTime(const DateTime& dt);

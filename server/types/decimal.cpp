@@ -13,12 +13,25 @@ namespace {
 
 using i128 = __int128;
 
-// 10^38 - 1 is the largest magnitude numeric(38) holds.
+// Powers of ten up to 10^38, computed once: rescaling and the precision checks run per value.
+struct PowersOfTen {
+  i128 value[39];
+  constexpr PowersOfTen() : value() {
+    value[0] = 1;
+    for (int i = 1; i < 39; ++i) value[i] = value[i - 1] * 10;
+  }
+};
+constexpr PowersOfTen kPowersOfTen;
+
 i128 pow10(int n) {
-  i128 r = 1;
-  for (int i = 0; i < n; ++i) r *= 10;
+  if (n <= 0) return 1;
+  if (n <= 38) return kPowersOfTen.value[n];
+  i128 r = kPowersOfTen.value[38];
+  for (int i = 38; i < n; ++i) r *= 10;
   return r;
 }
+
+// 10^38 - 1 is the largest magnitude numeric(38) holds.
 
 const i128 kMaxMagnitude = pow10(38) - 1;
 
@@ -27,6 +40,47 @@ i128 absolute(i128 v) {
 }
 
 }  // namespace
+
+std::optional<Decimal> parseStoredDecimal(std::string_view text) {
+  const char* p = text.data();
+  const char* end = p + text.size();
+  const bool negative = p < end && *p == '-';
+  if (negative) ++p;
+  // Up to 38 digits after the leading zeros: 18 accumulate in 64 bits, the rest in 128.
+  uint64_t low = 0;
+  i128 value = 0;
+  int digits = 0, scale = 0;
+  bool any = false, point = false, wide = false;
+  const char* firstDigit = p;
+  for (; p < end; ++p) {
+    const char c = *p;
+    if (c >= '0' && c <= '9') {
+      any = true;
+      if (digits == 0 && c == '0') {
+        if (point) ++scale;
+        continue;
+      }
+      if (++digits > 38) return std::nullopt;
+      if (!wide && digits > 18) {
+        wide = true;
+        value = low;
+      }
+      if (wide)
+        value = value * 10 + (c - '0');
+      else
+        low = low * 10 + static_cast<uint64_t>(c - '0');
+      if (point) ++scale;
+    } else if (c == '.' && !point && p != firstDigit && p + 1 < end) {
+      point = true;
+    } else {
+      return std::nullopt;
+    }
+  }
+  // More than 38 fraction digits need the general parser's rounding.
+  if (!any || scale > 38) return std::nullopt;
+  if (!wide) value = low;
+  return Decimal{negative ? -value : value, static_cast<uint8_t>(scale)};
+}
 
 std::optional<Decimal> parseDecimal(std::string_view text) {
   size_t i = 0, n = text.size();

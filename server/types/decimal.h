@@ -19,6 +19,12 @@ constexpr int kMaxDecimalPrecision = 38;
 // the value needs more than 38 digits.
 std::optional<Decimal> parseDecimal(std::string_view text);
 
+// Reads only the canonical text formatDecimal writes ('-'? digits, then '.' and digits), at most 38
+// digits in all, without blanks, signs other than a leading '-', currency signs or exponents; the
+// same result as parseDecimal on that form. Nothing for any other text, so callers fall back to
+// parseDecimal.
+std::optional<Decimal> parseStoredDecimal(std::string_view text);
+
 // The canonical text: exactly `scale` fraction digits, '-' only for negatives, no '+', no exponent,
 // at least one digit before the point ("0.50", "-12.3400", "7").
 std::string formatDecimal(const Decimal& d);

@@ -294,7 +294,18 @@ void rowcntFn(sqlite3_context* ctx, int, sqlite3_value** a) {
   if (!table || !owner || !std::holds_alternative<std::string>(*table) ||
       !std::holds_alternative<std::string>(*owner))
     return sqlite3_result_int64(ctx, 0);
-  std::string name = database + "." + std::get<std::string>(*owner) + "." + std::get<std::string>(*table);
+  // A table made by DDL is stored as "db<0x1F>id<0x1F>owner.name"; the server's own tables, and
+  // tables an earlier version made, as "db.owner.name".
+  auto trimmed = [](std::string v) {
+    while (!v.empty() && v.back() == ' ') v.pop_back();
+    return v;
+  };
+  const std::string readable =
+      trimmed(std::get<std::string>(*owner)) + "." + trimmed(std::get<std::string>(*table));
+  std::string name = database + '\x1f' + std::to_string(doampg) + '\x1f' + readable;
+  if (sqlite3_table_column_metadata(db, "main", name.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
+                                    nullptr) != SQLITE_OK)
+    name = database + "." + readable;
   std::string quoted = "\"";
   for (char c : name) {
     if (c == '"') quoted += '"';

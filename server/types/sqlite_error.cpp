@@ -20,6 +20,15 @@ void splitTableColumn(std::string_view detail, std::string& table, std::string& 
   column = std::string(first.substr(dot + 1));
 }
 
+// A table's SQLite name as the family writes it: "db.owner.name". Tables made by DDL are stored
+// as "db<0x1F>id<0x1F>owner.name"; the server's own keep "db.owner.name".
+std::string readableName(const std::string& stored) {
+  size_t first = stored.find('\x1f');
+  size_t second = first == std::string::npos ? first : stored.find('\x1f', first + 1);
+  if (second == std::string::npos) return stored;
+  return stored.substr(0, first) + "." + stored.substr(second + 1);
+}
+
 // The object name part of "db.owner.name".
 std::string lastPart(const std::string& qualified) {
   size_t dot = qualified.rfind('.');
@@ -59,9 +68,13 @@ std::string findUniqueIndex(sqlite3* db, const std::string& table, std::string_v
       }
       sqlite3_finalize(info);
     }
-    // "table<0x1F>index", or "table.index" as earlier versions named it.
+    // "table<0x1F>...", or "table.index" as earlier versions named it.
     if (name.size() <= table.size() || (name[table.size()] != '\x1f' && name[table.size()] != '.')) continue;
-    if (found.empty() || cols == wanted) found = name.substr(table.size() + 1);
+    // A table with a storage name numbers its indexes: "table<0x1F>indid<0x1F>index".
+    if (found.empty() || cols == wanted) {
+      found = name.substr(table.size() + 1);
+      if (size_t sep = found.rfind('\x1f'); sep != std::string::npos) found = found.substr(sep + 1);
+    }
     if (cols == wanted) break;
   }
   sqlite3_finalize(st);
@@ -161,8 +174,8 @@ static SqlError decode(sqlite3* db, int rc, std::string_view message) {
       std::string table, column;
       splitTableColumn(message.substr(kNotNull.size()), table, column);
       return SqlError(515, 16,
-                      "Attempt to insert NULL value into column '" + column + "', table '" + table +
-                          "'; column does not allow nulls. Update fails.");
+                      "Attempt to insert NULL value into column '" + column + "', table '" +
+                          readableName(table) + "'; column does not allow nulls. Update fails.");
     }
   }
   if (auto mapped = familyError(message)) return *mapped;

@@ -16,6 +16,9 @@ Value valueFromSqlite(sqlite3_value* value, const TypeDesc& type);
 
 // The same for a result column of a stepped statement.
 Value columnValue(sqlite3_stmt* stmt, int column, const TypeDesc& type);
+// The same into `out`, reusing the string or byte storage `out` already holds (a row loop reads
+// each column into the same Value row after row).
+void readColumnValue(sqlite3_stmt* stmt, int column, const TypeDesc& type, Value& out);
 
 // Reads a SQLite value by its storage class alone: INTEGER -> int64, REAL -> double,
 // TEXT -> string, BLOB -> Bytes, NULL -> monostate.

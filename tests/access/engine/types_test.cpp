@@ -167,3 +167,164 @@ TEST_F(EngineTypes, ALongColumnNameIsCutToThirtyCharacters) {
 }
 
 }  // namespace
+
+// The texts of every type read outside a cursor, extremes, fractions, NULLs and long values
+// included, exactly as FreeTDS's character conversion wrote them; a cursor (whose columns
+// FreeTDS converts to text) and TextImage mode must give the same texts.
+TEST_F(EngineTypes, EveryTypeKeepsItsTextInEveryMode) {
+  Exec(QStringLiteral(
+      "create table texts_t (k int not null, r real null, f float null, m money null, sm smallmoney null, "
+      "n2 numeric(12,2) null, de decimal(8,3) null, n0 numeric(38,0) null, nf numeric(38,10) null, "
+      "n5 numeric(5,5) null, dt datetime null, sdt smalldatetime null, vc varchar(40) null, c char(3) null, "
+      "vb varbinary(8) null, tx text null)\n"
+      "insert texts_t values (1, 1.5, 2.25, 12.3456, -1.5, 1234.56, -3.125, 0, 0, 0, "
+      "'2024-03-05 13:45:30.500', '2024-03-05 13:45', 'hello', 'ab', 0x00ff, 'x')\n"
+      "insert texts_t values (2, 0.1, 0.1, 922337203685477.5807, 214748.3647, 9999999999.99, 99999.999, "
+      "99999999999999999999999999999999999999, 1234567890123456789012345678.0123456789, 0.99999, "
+      "'1753-01-01 00:00:00', '1900-01-01 00:00', '', ' ', 0x, '')\n"
+      "insert texts_t values (3, -3.4e38, -1e300, -922337203685477.5808, -214748.3648, -0.05, -0.001, "
+      "-12345678901234567890, -0.0000000001, 0.00001, '9999-12-31 23:59:59.997', '2079-06-06 23:59', "
+      "'caf\u00e9 \u20ac', 'xyz', 0x0102030405060708, 'long text')\n"
+      "insert texts_t values (4, 1e-38, 1.7976931348623157e308, 0.0001, 0.0001, 0.01, 0.5, 1, -1, 0.5, "
+      "'2024-12-25 00:00:00', '2024-12-25 12:00', 'a  ', 'a', 0xabcdef, 'x  ')\n"
+      "insert texts_t values (5, 16777217, 123456789.125, -0.0001, -0.0001, -1234.5, 12.0, 10, 0.0000000001, "
+      "0.12345, '2024-01-09 12:00:00.003', '2024-01-09 00:01', 'tab\tand\nline', 'q', 0x10, 'y')\n"
+      "insert texts_t values (6, 3, 1e-300, 1, 1, 100, -100, -1, 12.5, 0.1, "
+      "'2000-02-29 23:59:59.000', '2000-02-29 11:59', 'Z', 'Z', 0xff, 'z')\n"
+      "insert texts_t values (7, null, null, null, null, null, null, null, null, null, null, null, null, "
+      "null, null, null)"));
+  const QStringList expected = {
+      "1|1.5|2.25|12.3456|-1.5000|1234.56|-3.125|0|0.0000000000|0.00000|Mar  5 2024 01:45PM|"
+      "Mar  5 2024 01:45PM|hello|ab|00ff|x",
+      "2|0.100000001|0.10000000000000001|922337203685477.5807|214748.3647|9999999999.99|99999.999|"
+      "99999999999999999999999999999999999999|1234567890123456789012345678.0123456789|0.99999|"
+      "Jan  1 1753 12:00AM|Jan  1 1900 12:00AM| | |00| ",
+      "3|-3.39999995e+38|-1.0000000000000001e+300|-922337203685477.5808|-214748.3648|-0.05|-0.001|"
+      "-12345678901234567890|-0.0000000001|0.00001|Dec 31 9999 11:59PM|Jun  6 2079 11:59PM|café €|xyz|"
+      "0102030405060708|long text",
+      "4|9.99999935e-39|1.7976931348623157e+308|0.0001|0.0001|0.01|0.500|1|-1.0000000000|0.50000|"
+      "Dec 25 2024 12:00AM|Dec 25 2024 12:00PM|a|a|abcdef|x  ",
+      "5|16777216|123456789.125|-0.0001|-0.0001|-1234.50|12.000|10|0.0000000001|0.12345|"
+      "Jan  9 2024 12:00PM|Jan  9 2024 12:01AM|tab\tand\nline|q|10|y",
+      "6|3|1e-300|1.0000|1.0000|100.00|-100.000|-1|12.5000000000|0.10000|Feb 29 2000 11:59PM|"
+      "Feb 29 2000 11:59AM|Z|Z|ff|z",
+      "7|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|"
+      "<null>|<null>",
+  };
+  struct Mode {
+    const char* name;
+    bool cursor, textImage;
+  } modes[] = {{"bound", false, false}, {"cursor", true, false}, {"TextImage", false, true}};
+  for (const Mode& m : modes) {
+    SCOPED_TRACE(m.name);
+    TQorixEnhQuery q;
+    q.SetDatabase(db_.get());
+    q.IsCursor = m.cursor;
+    q.ReadOnly = m.cursor;
+    q.CurFetchRows = 4;
+    q.TextImage = m.textImage;
+    q.SetSQL(QStringLiteral("select * from texts_t order by k"));
+    EXPECT_EQ(OpenRows(q), expected);
+    // Without the text column the rows arrive several to a fetch outside cursors.
+    QStringList withoutText;
+    for (const QString& row : expected) withoutText << row.left(row.lastIndexOf(QLatin1Char('|')));
+    q.SetSQL(QStringLiteral(
+        "select k, r, f, m, sm, n2, de, n0, nf, n5, dt, sdt, vc, c, vb from texts_t order by k"));
+    EXPECT_EQ(OpenRows(q), withoutText);
+  }
+  Exec(QStringLiteral("drop table texts_t"));
+}
+
+// Rows read several to a fetch: every row once and in order, NULLs in place, the row limit
+// stopping inside an array with the connection usable at once, the kept history and a second
+// result of the same batch.
+class EngineBatches : public EngineTypes {
+ protected:
+  void SetUp() override {
+    EngineTypes::SetUp();
+    if (IsSkipped()) return;
+    Exec(QStringLiteral(
+        "create table #dig (d int not null)\n"
+        "insert #dig values (0)\ninsert #dig values (1)\ninsert #dig values (2)\ninsert #dig values (3)\n"
+        "insert #dig values (4)\ninsert #dig values (5)\ninsert #dig values (6)\ninsert #dig values (7)\n"
+        "insert #dig values (8)\ninsert #dig values (9)\n"
+        "create table #many (k int not null, v varchar(12) null, f float null, dt datetime null)\n"
+        "insert #many select a.d * 100 + b.d * 10 + c.d, "
+        "case when (a.d * 100 + b.d * 10 + c.d) % 7 = 0 then null else 'v' + convert(varchar(5), c.d) end, "
+        "case when (a.d * 100 + b.d * 10 + c.d) % 5 = 0 then null else (a.d * 100 + b.d * 10 + c.d) * 0.5 end, "
+        "dateadd(mi, a.d * 100 + b.d * 10 + c.d, '20240101') from #dig a, #dig b, #dig c"));
+  }
+  static QString Expected(int k) {
+    const QString v = k % 7 == 0 ? QStringLiteral("<null>") : QStringLiteral("v") + QString::number(k % 10);
+    const QString f = k % 5 == 0 ? QStringLiteral("<null>") : QString::number(k * 0.5, 'g', 17);
+    return QString::number(k) + QLatin1Char('|') + v + QLatin1Char('|') + f;
+  }
+};
+
+TEST_F(EngineBatches, EveryRowArrivesOnceInOrderWithItsNulls) {
+  TQorixEnhQuery q;
+  q.SetDatabase(db_.get());
+  q.SetSQL(QStringLiteral("select k, v, f from #many order by k"));
+  const QStringList rows = OpenRows(q);
+  ASSERT_EQ(rows.size(), 1000);
+  for (int k = 0; k < 1000; k += 37) EXPECT_EQ(rows[k], Expected(k));
+  EXPECT_EQ(rows.last(), Expected(999));
+  // A cursor converts every value in FreeTDS: the same rows.
+  TQorixEnhQuery c;
+  c.SetDatabase(db_.get());
+  c.IsCursor = c.ReadOnly = true;
+  c.CurFetchRows = 25;
+  c.SetSQL(QStringLiteral("select k, v, f, dt from #many order by k"));
+  q.SetSQL(c.SQLText());
+  EXPECT_EQ(OpenRows(q), OpenRows(c));
+}
+
+TEST_F(EngineBatches, TheLastRowStaysReadableAfterTheRowsEnd) {
+  // Its values are read only after the result is done and its bound values released.
+  TQorixEnhQuery q;
+  q.SetDatabase(db_.get());
+  q.SetSQL(QStringLiteral("select k, v, f, dt from #many where k between 997 and 998 order by k"));
+  q.Open();
+  int rows = 0;
+  while (q.Next()) ++rows;
+  EXPECT_EQ(rows, 2);
+  EXPECT_EQ(q.GetFieldValue(1), QStringLiteral("998"));
+  EXPECT_EQ(q.GetFieldValue(3), QStringLiteral("499"));
+  EXPECT_EQ(q.GetFieldValue(4), QStringLiteral("Jan  1 2024 04:38PM"));
+}
+
+TEST_F(EngineBatches, TheRowLimitStopsInsideAnArrayAndTheConnectionGoesOn) {
+  TQorixEnhQuery q;
+  q.SetDatabase(db_.get());
+  q.MaxRows = 70;
+  int limits = 0;
+  q.OnMaxRows = [&](TComponent*) { ++limits; };
+  q.SetSQL(QStringLiteral("select k, v, f from #many order by k"));
+  const QStringList rows = OpenRows(q);
+  ASSERT_EQ(rows.size(), 70);
+  EXPECT_EQ(rows.last(), Expected(69));
+  EXPECT_EQ(limits, 1);
+  TQorixEnhQuery next;
+  next.SetDatabase(db_.get());
+  next.SetSQL(QStringLiteral("select count(*) from #many"));
+  EXPECT_EQ(OpenRows(next), QStringList{QStringLiteral("1000")});
+}
+
+TEST_F(EngineBatches, HistoryAndASecondResultSeeEveryRow) {
+  TQorixEnhQuery q;
+  q.SetDatabase(db_.get());
+  q.KeepHistory = true;
+  int rows = 0;
+  QString last;
+  q.OnResultRow = [&](TComponent*) {
+    ++rows;
+    last = q.GetFieldValue(1);
+  };
+  q.SetSQL(QStringLiteral(
+      "select k, f from #many where k < 150 order by k\nselect k from #many where k > 996 order by k"));
+  q.ExecSQL();
+  EXPECT_EQ(rows, 153);
+  EXPECT_EQ(last, QStringLiteral("999"));
+  EXPECT_EQ(q.HistoryCount(), 153);
+}
+

@@ -40,7 +40,7 @@ TEST_F(TableTest, SelectFollowsIndexFilterAndOptions) {
   EXPECT_EQ(t->Fields().Fields(0)->AsString().trimmed(), "BK1001");
   t->Close();
 
-  t->Filter = QStringLiteral(" genre = 'cooking' ");
+  t->SetFilter(QStringLiteral(" genre = 'cooking' "));
   t->SetFiltered(true);
   t->SelectOptions.OrderBy = QStringLiteral("title DESC");
   t->Open();

@@ -199,6 +199,40 @@ TEST_F(Permissions, ChangesThroughAViewAreJudgedOnTheView) {
   EXPECT_EQ(scalar(sa, "select count(*) from sample..open_t where a = 3"), "1");
 }
 
+TEST_F(Permissions, QueriesOverAViewSeeTheViewsRowsAndNoMoreOfItsTable) {
+  for (const char* sql : {"insert sample..secret values (2)", "insert sample..secret values (3)",
+                          "insert sample..secret values (4)", "insert sample..open_t values (10)",
+                          "insert sample..open_t values (20)",
+                          "create view sample..above_v as select a from secret where a > 2",
+                          "grant select on sample..above_v to mallory"})
+    ASSERT_EQ(errorOf(sa, sql), 0) << sql;
+  ASSERT_EQ(errorOf(mallory, "use sample"), 0);
+  // Counts over views are the views' own rows (secret has 4, above_v 2, secret_v 4).
+  struct Counted {
+    const char* sql;
+    const char* count;
+  } counted[] = {
+      {"select count(*) from above_v", "2"},
+      {"select count(*) from open_t, above_v", "4"},
+      {"select count(*) from above_v, open_t", "4"},
+      {"select count(*) from above_v x, above_v y", "4"},
+      {"select count(*) from open_t, secret_v", "8"},
+      {"select count(*) from open_t o where exists (select 1 from above_v v where v.a * 5 = o.a)", "1"},
+  };
+  for (const auto& c : counted) EXPECT_EQ(scalar(mallory, c.sql), c.count) << c.sql;
+  // The view's right does not reach its table where the statement names that table itself.
+  const char* refused[] = {
+      "select count(*) from secret, above_v",
+      "select count(*) from above_v, secret",
+      "select count(*) from secret_v, secret",
+      "select count(*) from secret s, above_v v where v.a = 3",
+      "select 1 from above_v, secret",
+      "select count(*) from above_v where exists (select 1 from secret)",
+      "select count(*) from above_v where 0 < (select count(*) from secret)",
+  };
+  for (const char* sql : refused) EXPECT_EQ(errorOf(mallory, sql), 229) << sql;
+}
+
 TEST_F(Permissions, GuestReachesOnlyDatabasesWithAGuestUser) {
   CtClient outsider;
   ASSERT_TRUE(outsider.connect("DSQUERY", "outsider", "outsider-pw"));

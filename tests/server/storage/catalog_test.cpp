@@ -3,6 +3,7 @@
 #include "server/storage/catalog.h"
 
 #include "server/core/message.h"
+#include "server/storage/sql_util.h"
 #include "server/types/functions.h"
 #include "server/types/sqlite_error.h"
 #include "server/types/type_codes.h"
@@ -62,7 +63,8 @@ class CatalogTest : public test::StoreTest {
 TEST_F(CatalogTest, CreateTableWritesTheCatalogue) {
   TableInfo t = createTable(db(), booksSpec());
   EXPECT_EQ(t.type, "U");
-  EXPECT_EQ(t.sqliteName, "\"sample.dbo.books\"");
+  // Stored under its object id, named for people reading the file.
+  EXPECT_EQ(t.sqliteName, "\"sample\x1f" + std::to_string(t.id) + "\x1f" + "dbo.books\"");
   EXPECT_GT(t.id, 0);
   EXPECT_EQ(rows("SELECT type, sysstat, uid FROM \"sample.dbo.sysobjects\" WHERE name = 'books'"),
             std::vector<std::string>{"U  | 3 | 1"});
@@ -161,7 +163,9 @@ TEST_F(CatalogTest, DropTableRemovesEveryCatalogueRow) {
   }
   // The table and its column default are gone, nothing else.
   EXPECT_EQ(std::stoi(rows("SELECT count(*) FROM \"sample.dbo.sysobjects\"")[0]), std::stoi(before) - 2);
-  EXPECT_EQ(rows("SELECT count(*) FROM sqlite_master WHERE name LIKE 'sample.dbo.books%'")[0], "0");
+  EXPECT_EQ(rows("SELECT count(*) FROM sqlite_master WHERE tbl_name = '" +
+                 storage::unquoteIdent(t.sqliteName) + "'")[0],
+            "0");
   EXPECT_FALSE(resolveTable(db(), {"sample", "", "books"}, "sample", "dbo"));
   // The name is free again.
   EXPECT_NO_THROW(createTable(db(), booksSpec()));
@@ -212,15 +216,15 @@ TEST_F(CatalogTest, IndexesEnforceAndMapErrors) {
   EXPECT_EQ(info.indid, 2);
   EXPECT_EQ(rows("SELECT indid, status FROM \"sample.dbo.sysindexes\" WHERE name = 'books_code'"),
             std::vector<std::string>{"2 | 2"});
-  ASSERT_EQ(errorOf("INSERT INTO \"sample.dbo.books\" VALUES (1, 'AB    ', NULL, 'x')").number(), 0);
-  SqlError dup = errorOf("INSERT INTO \"sample.dbo.books\" VALUES (2, 'AB    ', NULL, 'y')");
+  ASSERT_EQ(errorOf("INSERT INTO " + t.sqliteName + " VALUES (1, 'AB    ', NULL, 'x')").number(), 0);
+  SqlError dup = errorOf("INSERT INTO " + t.sqliteName + " VALUES (2, 'AB    ', NULL, 'y')");
   EXPECT_EQ(dup.number(), 2601);
   EXPECT_EQ(dup.severity(), 14);
   EXPECT_STREQ(dup.what(),
                "Attempt to insert duplicate key row in object 'books' with unique index 'books_code'");
-  EXPECT_STREQ(errorOf("INSERT INTO \"sample.dbo.books\" VALUES (1, 'CD    ', NULL, 'z')").what(),
+  EXPECT_STREQ(errorOf("INSERT INTO " + t.sqliteName + " VALUES (1, 'CD    ', NULL, 'z')").what(),
                "Attempt to insert duplicate key row in object 'books' with unique index 'books_pk'");
-  SqlError null = errorOf("INSERT INTO \"sample.dbo.books\" VALUES (3, NULL, NULL, 'z')");
+  SqlError null = errorOf("INSERT INTO " + t.sqliteName + " VALUES (3, NULL, NULL, 'z')");
   EXPECT_EQ(null.number(), 515);
   EXPECT_STREQ(
       null.what(),
@@ -239,7 +243,7 @@ TEST_F(CatalogTest, IndexesEnforceAndMapErrors) {
   badColumn.columns = {"nosuch"};
   EXPECT_EQ(thrown([&] { createIndex(db(), t, badColumn); }).number(), 207);
   // Existing duplicates stop a unique index.
-  ASSERT_EQ(errorOf("INSERT INTO \"sample.dbo.books\" VALUES (5, 'EF    ', NULL, 'x')").number(), 0);
+  ASSERT_EQ(errorOf("INSERT INTO " + t.sqliteName + " VALUES (5, 'EF    ', NULL, 'x')").number(), 0);
   IndexSpec titles;
   titles.name = "books_title";
   titles.columns = {"title"};
@@ -250,7 +254,7 @@ TEST_F(CatalogTest, IndexesEnforceAndMapErrors) {
   EXPECT_EQ(thrown([&] { dropIndex(db(), t, "books_pk"); }).number(), 3723);
   dropIndex(db(), t, "books_code");
   EXPECT_EQ(rows("SELECT count(*) FROM \"sample.dbo.sysindexes\" WHERE name = 'books_code'")[0], "0");
-  EXPECT_EQ(errorOf("INSERT INTO \"sample.dbo.books\" VALUES (6, 'AB    ', NULL, 'y')").number(), 0);
+  EXPECT_EQ(errorOf("INSERT INTO " + t.sqliteName + " VALUES (6, 'AB    ', NULL, 'y')").number(), 0);
 }
 
 TEST_F(CatalogTest, DroppingTheClusteredIndexRestoresTheHeapRow) {
@@ -277,12 +281,12 @@ TEST_F(CatalogTest, DroppingTheClusteredIndexRestoresTheHeapRow) {
 }
 
 TEST_F(CatalogTest, ViewsKeepTheirTextAndColumns) {
-  createTable(db(), booksSpec());
+  TableInfo books = createTable(db(), booksSpec());
   ViewSpec v;
   v.database = "sample";
   v.owner = "dbo";
   v.name = "cheap_books";
-  v.sqliteSelect = "SELECT \"title\", \"price\" FROM \"sample.dbo.books\" WHERE \"price\" < 10";
+  v.sqliteSelect = "SELECT \"title\", \"price\" FROM " + books.sqliteName + " WHERE \"price\" < 10";
   // Longer than one syscomments row, with a multi-byte character across the 255-byte boundary.
   v.tsqlText = "create view cheap_books as select title, price from books where price < 10 /*" +
                std::string(180, 'x') + "\xc3\xa9" + std::string(300, 'y') + "*/";

@@ -204,13 +204,12 @@ TEST_F(ServerTables, LookupValuesDevicesAndConfiguration) {
 TEST_F(ServerTables, RowcntCountsTheTableOfADataRow) {
   TableInfo t = makeBookWriters(db());
   for (int i = 1; i <= 3; ++i) {
-    ASSERT_EQ(
-        sqlite3_exec(db(),
-                     ("INSERT INTO \"sample.dbo.book_writers\" (book_id, writer_id, share) VALUES ('B', " +
-                      std::to_string(i) + ", '1')")
-                         .c_str(),
-                     nullptr, nullptr, nullptr),
-        SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db(),
+                           ("INSERT INTO " + t.sqliteName + " (book_id, writer_id, share) VALUES ('B', " +
+                            std::to_string(i) + ", '1')")
+                               .c_str(),
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
   }
   SessionInfo info;
   info.database = "sample";
@@ -348,9 +347,8 @@ TEST_F(AddColumn, AppendsAColumnAndFillsTheRowsThere) {
   TableInfo t = createTable(db(), s);
   for (const char* shop : {"S001", "S002"}) {
     ASSERT_EQ(
-        sqlite3_exec(
-            db(), (std::string("INSERT INTO \"sample.dbo.stock\" (shop_id) VALUES ('") + shop + "')").c_str(),
-            nullptr, nullptr, nullptr),
+        sqlite3_exec(db(), ("INSERT INTO " + t.sqliteName + " (shop_id) VALUES ('" + shop + "')").c_str(),
+                     nullptr, nullptr, nullptr),
         SQLITE_OK);
   }
   const std::string heapLengths =
@@ -373,7 +371,7 @@ TEST_F(AddColumn, AppendsAColumnAndFillsTheRowsThere) {
             (std::vector<std::string>{"1 | shop_id | 0 | 2", "2 | qty | 8 | -1", "3 | note | 8 | -2",
                                       "4 | region | 0 | 6", "5 | seq | 128 | 8"}));
   EXPECT_EQ(
-      rows("SELECT shop_id, coalesce(note, 'NULL'), region, seq FROM \"sample.dbo.stock\" ORDER BY shop_id"),
+      rows("SELECT shop_id, coalesce(note, 'NULL'), region, seq FROM " + t.sqliteName + " ORDER BY shop_id"),
       (std::vector<std::string>{"S001 | NULL | EU | 1", "S002 | NULL | EU | 2"}));
   EXPECT_EQ(nextIdentity(db(), t), 3);
   EXPECT_EQ(rows(heapLengths), (std::vector<std::string>{"12 | 44"}));

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "server/storage/catalog.h"
+#include "server/storage/sql_util.h"
 #include "tests/server/storage/store_fixture.h"
 
 namespace tabsrv {
@@ -83,13 +84,13 @@ TEST_F(StoreTest, ReopenKeepsCommittedWorkAndDropsOpenTransactions) {
   a.name = "a";
   a.type = TypeDesc{SqlType::Int, 4, 0, 0};
   details.columns.push_back(a);
-  createTable(db(), details);
-  ASSERT_EQ(sqlite3_exec(db(), "INSERT INTO \"sample.dbo.kept\" VALUES (1)", nullptr, nullptr, nullptr),
+  const std::string kept = createTable(db(), details).sqliteName;
+  ASSERT_EQ(sqlite3_exec(db(), ("INSERT INTO " + kept + " VALUES (1)").c_str(), nullptr, nullptr, nullptr),
             SQLITE_OK);
   // A second session's open transaction never commits.
   ConnectionPtr other = store_->connect();
-  ASSERT_EQ(sqlite3_exec(other.get(), "BEGIN; INSERT INTO \"sample.dbo.kept\" VALUES (2)", nullptr, nullptr,
-                         nullptr),
+  ASSERT_EQ(sqlite3_exec(other.get(), ("BEGIN; INSERT INTO " + kept + " VALUES (2)").c_str(), nullptr,
+                         nullptr, nullptr),
             SQLITE_OK);
   other.reset();
   db_.reset();
@@ -98,7 +99,7 @@ TEST_F(StoreTest, ReopenKeepsCommittedWorkAndDropsOpenTransactions) {
   store_ = Store::open(dir_.string());
   EXPECT_FALSE(store_->freshlyCreated());
   db_ = store_->connect();
-  EXPECT_EQ(rows("SELECT a FROM \"sample.dbo.kept\""), std::vector<std::string>{"1"});
+  EXPECT_EQ(rows("SELECT a FROM " + kept), std::vector<std::string>{"1"});
   EXPECT_TRUE(resolveTable(db(), {"sample", "", "kept"}, "master", "dbo"));
 }
 
@@ -111,7 +112,7 @@ TEST_F(StoreTest, RestartEmptiesTempdb) {
   a.name = "a";
   a.type = TypeDesc{SqlType::Int, 4, 0, 0};
   details.columns.push_back(a);
-  createTable(db(), details);
+  const std::string scratch = storage::unquoteIdent(createTable(db(), details).sqliteName);
   details.database = "sample";
   details.name = "stays";
   createTable(db(), details);
@@ -121,7 +122,8 @@ TEST_F(StoreTest, RestartEmptiesTempdb) {
   store_ = Store::open(dir_.string());
   db_ = store_->connect();
   EXPECT_FALSE(resolveTable(db(), {"", "", "#scratch"}, "master", "dbo"));
-  EXPECT_EQ(rows("SELECT count(*) FROM sqlite_master WHERE name LIKE 'tempdb.dbo.#scratch%'"), std::vector<std::string>{"0"});
+  EXPECT_EQ(rows("SELECT count(*) FROM sqlite_master WHERE tbl_name = '" + scratch + "'"),
+            std::vector<std::string>{"0"});
   EXPECT_TRUE(resolveTable(db(), {"sample", "", "stays"}, "master", "dbo"));
   // tempdb's own system tables are untouched.
   EXPECT_TRUE(resolveTable(db(), {"tempdb", "", "sysobjects"}, "master", "dbo"));
@@ -142,6 +144,40 @@ TEST_F(StoreTest, SessionsConnectAndReadWhileAnotherWrites) {
 TEST_F(StoreTest, ConnectionsHaveTheFunctionsAndCollation) {
   EXPECT_EQ(rows("SELECT t_upper('abc'), '10.5' < '9' COLLATE t_decimal"),
             std::vector<std::string>{"ABC | 0"});
+}
+
+TEST_F(StoreTest, ReopenRaisesTheEarlierDefaultNumberOfUserConnections) {
+  // An earlier version stored 25 as the default; 256 replaces it where it was never changed.
+  struct Case {
+    const char* label;
+    int stored;
+    int afterReopen;
+  };
+  const Case cases[] = {{"earlier default", 25, 256}, {"set by sp_configure", 40, 40}};
+  const std::string read =
+      "SELECT b.value, c.value, rtrim(c.defvalue) FROM \"master.dbo.sysconfigures\" b, "
+      "\"master.dbo.syscurconfigs\" "
+      "c WHERE b.config = 162 AND c.config = 162";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::string value = std::to_string(c.stored);
+    rows("UPDATE \"master.dbo.sysconfigures\" SET value = " + value + " WHERE config = 162");
+    rows("UPDATE \"master.dbo.syscurconfigs\" SET value = " + value + ", defvalue = '25' WHERE config = 162");
+    db_.reset();
+    store_.reset();
+    store_ = Store::open(dir_.string());
+    db_ = store_->connect();
+    const std::string after = std::to_string(c.afterReopen);
+    EXPECT_EQ(rows(read), (std::vector<std::string>{after + " | " + after + " | 256"}));
+    EXPECT_EQ(configParameters(db(), "number of user connections").at(0).runValue, c.afterReopen);
+  }
+  // A value chosen under this version stays, whatever it is.
+  setConfigValue(db(), "number of user connections", 25);
+  db_.reset();
+  store_.reset();
+  store_ = Store::open(dir_.string());
+  db_ = store_->connect();
+  EXPECT_EQ(rows(read), (std::vector<std::string>{"25 | 25 | 256"}));
 }
 
 TEST(StoreOpen, UnusableDirectoryThrows) {

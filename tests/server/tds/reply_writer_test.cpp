@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <thread>
 
@@ -91,23 +92,47 @@ TEST(ReplyWriter, NoCountDropsTheCountBit) {
   EXPECT_EQ(tokens[0].doneCount(), 0);
 }
 
-TEST(ReplyWriter, LongRepliesAreSplitAtThePacketSize) {
-  Wire w;
-  w.writer.setPacketSize(512);
-  ReplyWriter reply(w.writer, "SRV", &w.options);
+// A memory socket that counts the writes it is handed.
+class CountingSocket : public MemorySocket {
+ public:
+  bool writeParts(const WritePart* parts, size_t count) override {
+    ++writes;
+    return MemorySocket::writeParts(parts, count);
+  }
+  int writes = 0;
+};
+
+TEST(ReplyWriter, LongRepliesAreSplitAtThePacketSizeAndSentInBatches) {
+  CountingSocket socket;
+  PacketWriter writer(socket);
+  SessionOptions options;
+  writer.setPacketSize(512);
+  ReplyWriter reply(writer, "SRV", &options);
   reply.rowFormat({intColumn()});
-  for (int i = 0; i < 1000; ++i) reply.row({int64_t{i}});
-  reply.done(DoneKind::Done, false, 1000);
+  // 20,000 rows of 5 bytes: about 200 packets.
+  for (int i = 0; i < 20000; ++i) reply.row({int64_t{i}});
+  reply.done(DoneKind::Done, false, 20000);
   reply.finish();
-  auto packets = tabtest::splitPackets(w.socket.takeOutput());
-  ASSERT_GT(packets.size(), 9u);
+  auto packets = tabtest::splitPackets(socket.takeOutput());
+  ASSERT_GT(packets.size(), 190u);
   for (size_t i = 0; i + 1 < packets.size(); ++i) {
     EXPECT_EQ(packets[i].length, 512u);
     EXPECT_EQ(packets[i].status, 0);
   }
   EXPECT_EQ(packets.back().status, 1);
+  // The full packets went out a batch at a time, not one write each.
+  EXPECT_LE(socket.writes, static_cast<int>(100000 / ReplyWriter::kSendBatch) + 2);
   auto tokens = tabtest::splitTokens(tabtest::joinData(packets));
-  EXPECT_EQ(tokens.size(), 1002u);
+  ASSERT_EQ(tokens.size(), 20002u);
+  for (int i : {0, 9999, 19999}) {
+    SCOPED_TRACE(i);
+    const auto& row = tokens[static_cast<size_t>(i) + 1];
+    ASSERT_EQ(row.token, 0xD1);
+    ASSERT_EQ(row.bytes.size(), 5u);
+    int32_t v = 0;
+    std::memcpy(&v, row.bytes.data() + 1, 4);
+    EXPECT_EQ(v, i);
+  }
 }
 
 TEST(ReplyWriter, AttentionDropsTheUnsentRestAndEndsWithOneAttentionDone) {
@@ -117,20 +142,21 @@ TEST(ReplyWriter, AttentionDropsTheUnsentRestAndEndsWithOneAttentionDone) {
       w.writer, "SRV", &w.options,
       [&] { return attention ? AttentionPoll::Attention : AttentionPoll::Nothing; }, 0);
   reply.rowFormat({intColumn()});
-  // 100 rows of 5 bytes: some packets are out, the last one is cut inside a row token.
-  for (int i = 0; i < 100; ++i) reply.row({int64_t{i}});
+  // 10,000 rows of 5 bytes: a batch of packets is out, the last one cut inside a row token.
+  for (int i = 0; i < 10000; ++i) reply.row({int64_t{i}});
   EXPECT_FALSE(reply.cancelled());
   attention = true;
   EXPECT_TRUE(reply.cancelled());
   reply.row({int64_t{1}});
-  reply.done(DoneKind::Done, false, 101);
+  reply.done(DoneKind::Done, false, 10001);
   reply.finish();
   auto tokens = tabtest::replyTokens(w.socket.takeOutput());
   ASSERT_FALSE(tokens.empty());
   EXPECT_EQ(tokens.back().token, 0xFD);
   EXPECT_EQ(tokens.back().doneStatus(), 0x20);
-  // Whole tokens only, fewer rows than written, and no other DONE.
-  EXPECT_LT(tokens.size(), 102u);
+  // Whole tokens only, the rows already sent but fewer than written, and no other DONE.
+  EXPECT_GT(tokens.size(), 1000u);
+  EXPECT_LT(tokens.size(), 10002u);
   EXPECT_EQ(doneStatuses(tokens).size(), 1u);
 }
 

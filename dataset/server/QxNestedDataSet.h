@@ -1,17 +1,20 @@
-// TQxNestedDataSet: a change-log memory dataset over one ftDataSet field of a parent record,
-// whose value is a "QorixSuite1" full stream; it reloads when the parent scrolls and writes
-// itself back while the parent is edited. TQxNestedFieldList: the dataset fields a server
-// dataset declares, one ftDataSet definition per active item.
+// TQxNestedDataSet: a cached-update memory dataset over one ftDataSet field of a parent
+// record, whose value is a "QorixSuite1" full stream; it reloads when the parent scrolls and
+// writes itself back while the parent is edited, and its change log can be applied through an
+// update object. Every memory dataset makes its nested datasets of this class.
+// TQxNestedFieldList: the dataset fields a server dataset declares, one ftDataSet definition
+// per active item.
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <memory>
 #include <vector>
 
-#include "dataset/QxAuditDataSet.h"
+#include "dataset/server/QxDataSet.h"
 
 // The dataset held in a parent record's dataset field.
-class TQxNestedDataSet : public TQxAuditDataSet {
+class TQxNestedDataSet : public TQxBaseClientDataSet {
  public:
   // A new nested dataset stores its definitions and empties itself on close.
   explicit TQxNestedDataSet(TComponent* owner = nullptr);
@@ -76,12 +79,13 @@ class TQxNestedDataSet : public TQxAuditDataSet {
 
 class TQxNestedFieldList;
 
-// One dataset field of a server dataset, filled from its detail dataset.
+// One dataset field of a server dataset. The field is declared only: every fetched row holds
+// NULL in it, and a nested dataset bound to the field fills it while the row is edited.
 class TQxNestedFieldItem {
  public:
   // An inactive item of collection.
   explicit TQxNestedFieldItem(TQxNestedFieldList* collection) : collection_(collection) {}
-  TDataSet* DataSet = nullptr;  // the detail dataset whose rows fill the field
+  QPointer<TQxCustomDataSet> DataSet;  // the detail dataset named for the field (kept only)
   QString FieldName;            // the field's name in the owner's definitions
   bool Active() const { return active_; }
   // Setting True with a blank FieldName raises "No FieldName assigned".
@@ -98,7 +102,7 @@ class TQxNestedFieldItem {
 class TQxNestedFieldList {
  public:
   // An empty list of owner.
-  explicit TQxNestedFieldList(TDataSet* owner) : owner_(owner) {}
+  explicit TQxNestedFieldList(TQxCustomDataSet* owner) : owner_(owner) {}
   // Appends an inactive item.
   TQxNestedFieldItem& Add();
   // Number of items and the one at a position.
@@ -108,11 +112,11 @@ class TQxNestedFieldList {
   void Delete(int index);
   void Clear() { items_.clear(); }
   // The server dataset owning the list.
-  TDataSet* Owner() const { return owner_; }
+  TQxCustomDataSet* Owner() const { return owner_; }
   // Appends one ftDataSet definition of size 0 per active item (names cut to 30 characters).
   void AddFieldDefs(TFieldDefs& defs) const;
 
  private:
-  TDataSet* owner_;
+  TQxCustomDataSet* owner_;
   std::vector<std::unique_ptr<TQxNestedFieldItem>> items_;
 };

@@ -2,9 +2,10 @@
 // scrolls, writing back while it is edited (and only then), and TQxNestedFieldList.
 #include <gtest/gtest.h>
 
-#include "DataSetFixture.h"
 #include "dataset/QxDataSetErrors.h"
-#include "dataset/QxNestedDataSet.h"
+#include "dataset/server/QxNestedDataSet.h"
+#include "dataset/server/QxQuery.h"
+#include "tests/dataset/DataSetFixture.h"
 
 namespace {
 // A parent "orders" (id, lines: a dataset field) with persistent fields, and a nested dataset
@@ -314,7 +315,7 @@ TEST(NestedLifetime, OneFailingWaitingDataSetDoesNotKeepTheOthersClosed) {
 }
 
 TEST(NestedFieldList, ItemsNeedANameAndAddOneDataSetDefinitionEach) {
-  TQxMemDataSet owner;
+  TQxQuery owner;
   TQxNestedFieldList list(&owner);
   TQxNestedFieldItem& blank = list.Add();
   try {
@@ -403,4 +404,40 @@ TEST_F(Nested, APostedNestedValueMustFitTheNestedStructure) {
   parent.Edit();
   field->SetAsBytes(fullStreamOf({{"price", ftFloat}}));
   EXPECT_NO_THROW(parent.Post());
+}
+
+// A dataset field without a nested dataset makes one of the class memory datasets name; it
+// shows the parent's value and goes with the field.
+TEST(NestedLifetime, ADataSetFieldMakesAndOwnsItsNestedDataSet) {
+  TQxMemDataSet source;
+  source.FieldDefs().Add("no", ftInteger);
+  source.Open();
+  source.AppendRecord({5});
+  TMemoryStream image;
+  source.SaveToStream(image);
+
+  TQxMemDataSet parent;
+  parent.FieldDefs().Add("lines", ftDataSet);
+  parent.Open();  // default fields: destroyed at close
+  auto* field = static_cast<TDataSetField*>(parent.FieldByName("lines"));
+  parent.Append();
+  field->SetAsBytes(image.Bytes());
+  parent.Post();
+  auto* made = dynamic_cast<TQxNestedDataSet*>(field->EnsureNestedDataSet());
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(made->DataSetField(), field);
+  EXPECT_EQ(field->EnsureNestedDataSet(), made);
+  made->Open();
+  EXPECT_EQ(Column(*made, "no"), QStringList({"5"}));
+  bool gone = false;
+  QObject::connect(made, &QObject::destroyed, [&] { gone = true; });
+  parent.Close();
+  EXPECT_TRUE(gone);
+
+  // One destroyed by its user before the field goes is not destroyed again.
+  parent.Open();
+  field = static_cast<TDataSetField*>(parent.FieldByName("lines"));
+  delete field->EnsureNestedDataSet();
+  EXPECT_EQ(field->NestedDataSet(), nullptr);
+  EXPECT_NO_THROW(parent.Close());
 }

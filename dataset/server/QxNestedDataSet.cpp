@@ -1,7 +1,7 @@
 // The nested dataset's binding to its parent field: opening (at once or after the parent),
 // reloading on the parent's scrolls, writing back on the parent's check-browse-mode, and the
 // parent edit a nested change starts. Also the nested-field list of the server datasets.
-#include "dataset/QxNestedDataSet.h"
+#include "dataset/server/QxNestedDataSet.h"
 
 #include "dataset/QxDataSetErrors.h"
 
@@ -12,9 +12,18 @@ struct ControlsGuard {
   ~ControlsGuard() { ds_->EnableControls(); }
   TDataSet* ds_;
 };
+// Memory datasets make their nested datasets of this class.
+const bool nestedClassRegistered = [] {
+  TQxCustomMemDataSet::RegisterNestedDataSetClass([](TDataSetField& field) {
+    auto made = std::make_unique<TQxNestedDataSet>();
+    made->SetDataSetField(&field);
+    return std::unique_ptr<TDataSet>(std::move(made));
+  });
+  return true;
+}();
 }  // namespace
 
-TQxNestedDataSet::TQxNestedDataSet(TComponent* owner) : TQxAuditDataSet(owner) {
+TQxNestedDataSet::TQxNestedDataSet(TComponent* owner) : TQxBaseClientDataSet(owner) {
   StoreDefs = true;
   EmptyOnClose = true;
 }
@@ -133,7 +142,7 @@ void TQxNestedDataSet::OpenCursor(bool infoQuery) {
   if (parent_->Active()) {
     SetState(TDataSetState::dsInactive);
     LoadFromParent();
-    TQxAuditDataSet::OpenCursor(infoQuery);
+    TQxBaseClientDataSet::OpenCursor(infoQuery);
     return;
   }
   if (!parent_->WaitingNested().contains(this)) parent_->WaitingNested().append(this);
@@ -144,11 +153,11 @@ void TQxNestedDataSet::CheckActive() {
   // The parent opens this dataset when it opens itself; nothing here can make that happen
   // sooner, so a wait would never end by itself.
   if (State() == TDataSetState::dsOpening) DatabaseError(DbText::WaitingForParent, this);
-  TQxAuditDataSet::CheckActive();
+  TQxBaseClientDataSet::CheckActive();
 }
 
 void TQxNestedDataSet::DoBeforeClose() {
-  TQxAuditDataSet::DoBeforeClose();
+  TQxBaseClientDataSet::DoBeforeClose();
   LeaveWaitingList();
   if (parent_ && !parent_->Destroying() &&
       (parent_->State() == TDataSetState::dsEdit || parent_->State() == TDataSetState::dsInsert))
@@ -156,55 +165,55 @@ void TQxNestedDataSet::DoBeforeClose() {
 }
 
 void TQxNestedDataSet::DoAfterOpen() {
-  if (Active()) TQxAuditDataSet::DoAfterOpen();
+  if (Active()) TQxBaseClientDataSet::DoAfterOpen();
 }
 
 void TQxNestedDataSet::DoAfterScroll() {
-  if (Active()) TQxAuditDataSet::DoAfterScroll();
+  if (Active()) TQxBaseClientDataSet::DoAfterScroll();
 }
 
 void TQxNestedDataSet::DoBeforeEdit() {
   EnsureParentEditing();
-  TQxAuditDataSet::DoBeforeEdit();
+  TQxBaseClientDataSet::DoBeforeEdit();
 }
 
 void TQxNestedDataSet::DoBeforeInsert() {
   EnsureParentEditing();
-  TQxAuditDataSet::DoBeforeInsert();
+  TQxBaseClientDataSet::DoBeforeInsert();
 }
 
 void TQxNestedDataSet::DoBeforeDelete() {
   EnsureParentEditing();
-  TQxAuditDataSet::DoBeforeDelete();
+  TQxBaseClientDataSet::DoBeforeDelete();
 }
 
 void TQxNestedDataSet::DataEvent(TDataEvent event, intptr_t info) {
   if (event == TDataEvent::deParentScroll && Active()) LoadFromParent();
-  TQxAuditDataSet::DataEvent(event, info);
+  TQxBaseClientDataSet::DataEvent(event, info);
 }
 
 void TQxNestedDataSet::InternalOpen() {
-  TQxAuditDataSet::InternalOpen();
+  TQxBaseClientDataSet::InternalOpen();
   CreateLogFields();
 }
 
 void TQxNestedDataSet::InternalClose() {
-  TQxAuditDataSet::InternalClose();
+  TQxBaseClientDataSet::InternalClose();
   dirty_ = false;
 }
 
 void TQxNestedDataSet::DoAfterPost() {
   dirty_ = true;
-  TQxAuditDataSet::DoAfterPost();
+  TQxBaseClientDataSet::DoAfterPost();
 }
 
 void TQxNestedDataSet::DoAfterDelete() {
   dirty_ = true;
-  TQxAuditDataSet::DoAfterDelete();
+  TQxBaseClientDataSet::DoAfterDelete();
 }
 
 void TQxNestedDataSet::EmptyDataSet() {
-  TQxAuditDataSet::EmptyDataSet();
+  TQxBaseClientDataSet::EmptyDataSet();
   dirty_ = true;
 }
 
