@@ -3,6 +3,9 @@
 // rounds:
 //   emit      rows/s of a 10-column select read by bsqldb to /dev/null, vs SQLite stepping the
 //             same rows (every column as text) through its C API on a copy of the same data
+//   emit-cpu  the same select as rows per second of the server's own CPU time, vs SQLite's rows
+//             per second of CPU time: what the server spends per row whatever the client's speed
+//             (bsqldb, a single-threaded client, bounds the wall-clock figure above)
 //   point     point selects/s on one session and on eight, vs SQLite in-process
 //   roundtrip `select 1` round trip vs a loopback TCP echo of the same bytes
 //   prepared  prepared inserts in one transaction vs SQLite prepared inserts
@@ -25,8 +28,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -117,10 +123,36 @@ void makeSqliteCopy(sqlite3* db, int rows) {
   sqlite3_exec(db, "CREATE UNIQUE INDEX big_id ON big(id)", nullptr, nullptr, nullptr);
 }
 
-double sqliteScan(sqlite3* db) {
+double threadCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// User plus system CPU time of process `pid` so far (clock-tick resolution, 10 ms here).
+double processCpuSeconds(pid_t pid) {
+  std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+  std::string all((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  size_t close = all.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream rest(all.substr(close + 1));
+  std::string field;
+  double utime = 0, stime = 0;
+  // After the command name come the state (field 3) and, as fields 14 and 15, utime and stime.
+  for (int n = 3; n <= 15 && rest >> field; ++n) {
+    if (n == 14) utime = std::atof(field.c_str());
+    if (n == 15) stime = std::atof(field.c_str());
+  }
+  return (utime + stime) / double(sysconf(_SC_CLK_TCK));
+}
+
+// SQLite stepping every row of the big table with every column as text; rows per second of wall
+// time, or of this thread's CPU time when `cpu` is set.
+double sqliteScan(sqlite3* db, bool cpu = false) {
   sqlite3_stmt* st = nullptr;
   sqlite3_prepare_v2(db, "SELECT * FROM big", -1, &st, nullptr);
   auto start = Clock::now();
+  const double cpuStart = threadCpuSeconds();
   long rows = 0;
   size_t bytes = 0;
   while (sqlite3_step(st) == SQLITE_ROW) {
@@ -130,7 +162,7 @@ double sqliteScan(sqlite3* db) {
     }
     ++rows;
   }
-  double rate = rows / seconds(start);
+  double rate = rows / (cpu ? threadCpuSeconds() - cpuStart : seconds(start));
   sqlite3_finalize(st);
   return bytes ? rate : 0;
 }
@@ -432,10 +464,19 @@ int main(int argc, char** argv) {
   std::string copyPath = "/tmp/server_bench_copy.db";
   std::remove(copyPath.c_str());
   sqlite3_open(copyPath.c_str(), &copy);
-  if (wanted("emit") || wanted("point")) makeSqliteCopy(copy, rows);
+  if (wanted("emit") || wanted("emit-cpu") || wanted("point")) makeSqliteCopy(copy, rows);
 
   if (wanted("emit")) compare("emit", "rows/s", rounds, [&] { return bsqldbRate("select * from big", rows); },
           [&] { return sqliteScan(copy); }, "sqlite");
+  if (wanted("emit-cpu"))
+    compare("emit-cpu", "rows/cpu-s", rounds,
+            [&] {
+              const double before = processCpuSeconds(server.pid());
+              bsqldbRate("select * from big", rows);
+              const double used = processCpuSeconds(server.pid()) - before;
+              return used > 0 ? rows / used : 0;
+            },
+            [&] { return sqliteScan(copy, true); }, "sqlite");
 
   if (wanted("point")) compare("point-1", "sel/s", rounds, [&] { return pointSelects(1, rows, window); },
           [&] { return sqlitePointSelects(copy, rows, window); }, "sqlite");

@@ -377,12 +377,7 @@ void TQxCustomDataSet::RunQuery(bool describe) {
       ctlib::ct_command(command_, CS_LANG_CMD, utf8.constData(), CS_NULLTERM, CS_UNUSED);
     }
     MonitorTrace(QStringLiteral("SQL Execute : ") + text);
-    if (ctlib::ct_send(command_) != CS_SUCCEED) {
-      CheckDiag();
-      DatabaseError(LastError().isEmpty() ? QStringLiteral("The statement could not be sent") : LastError(),
-                    this);
-    }
-    CheckDiag();
+    SendCommand(command_);
     // Walk to the first row (or cursor) result.
     bool found = false;
     bool failed = false;
@@ -499,11 +494,25 @@ void TQxCustomDataSet::DescribeAndBindFields() {
   MonitorTrace(QStringLiteral("Open-Client: ct_res_info(CS_NUMDATA) - Number of columns : ") +
                QString::number(count));
   columns_.clear();
-  columns_.resize(size_t(std::max(0, count)));
+  DescribeColumns(command_, count, columns_);
+  InitFieldDefsFromColumns();
+  if (!Active()) OpenMemoryCursor();
+}
+
+void TQxCustomDataSet::SendCommand(CS_COMMAND* command) {
+  if (ctlib::ct_send(command) != CS_SUCCEED) {
+    CheckDiag();
+    DatabaseError(LastError().isEmpty() ? QStringLiteral("The statement could not be sent") : LastError(), this);
+  }
+  CheckDiag();
+}
+
+void TQxCustomDataSet::DescribeColumns(CS_COMMAND* command, CS_INT count, std::vector<Column>& out) {
+  out.resize(size_t(std::max(0, count)));
   int fieldNo = 0;
   for (int n = 1; n <= count; ++n) {
-    Column& c = columns_[size_t(n - 1)];
-    if (ctlib::ct_describe(command_, n, &c.described) != CS_SUCCEED) break;
+    Column& c = out[size_t(n - 1)];
+    if (ctlib::ct_describe(command, n, &c.described) != CS_SUCCEED) break;
     c.type = FieldTypeOf(c.described);
     if (c.type == ftUnknown) {
       const QString name = QString::fromUtf8(c.described.name, std::max<CS_INT>(0, c.described.namelen));
@@ -514,8 +523,6 @@ void TQxCustomDataSet::DescribeAndBindFields() {
     }
     c.fieldNo = ++fieldNo;
   }
-  InitFieldDefsFromColumns();
-  if (!Active()) OpenMemoryCursor();
 }
 
 void TQxCustomDataSet::InitFieldDefsFromColumns() {
@@ -1022,11 +1029,7 @@ std::vector<QStringList> TQxCustomDataSet::QueryRows(const QString& text) {
     QByteArray utf8 = text.toUtf8();
     MonitorTrace(QStringLiteral("SQL Execute: ") + text);
     ctlib::ct_command(cmd, CS_LANG_CMD, utf8.constData(), CS_NULLTERM, CS_UNUSED);
-    if (ctlib::ct_send(cmd) != CS_SUCCEED) {
-      CheckDiag();
-      DatabaseError(LastError().isEmpty() ? QStringLiteral("The statement could not be sent") : LastError(), this);
-    }
-    CheckDiag();
+    SendCommand(cmd);
     CS_INT type = 0;
     bool failed = false;
     while (ctlib::ct_results(cmd, &type) == CS_SUCCEED) {
@@ -1154,11 +1157,7 @@ bool TQxCustomDataSet::ExecDirect(const QString& text, int& rowsAffected) {
       QByteArray utf8 = text.toUtf8();
       ctlib::ct_command(cmd, CS_LANG_CMD, utf8.constData(), CS_NULLTERM, CS_UNUSED);
     }
-    if (ctlib::ct_send(cmd) != CS_SUCCEED) {
-      CheckDiag();
-      DatabaseError(LastError().isEmpty() ? QStringLiteral("The statement could not be sent") : LastError(), this);
-    }
-    CheckDiag();
+    SendCommand(cmd);
     ReadExecResults(cmd, count, failed, rc);
   } catch (...) {
     ctlib::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
@@ -1438,11 +1437,7 @@ void TQxCustomDataSet::DescribeWithoutRows() {
     QByteArray utf8 = text.toUtf8();
     MonitorTrace(QStringLiteral("SQL Execute : ") + text);
     ctlib::ct_command(cmd, CS_LANG_CMD, utf8.constData(), CS_NULLTERM, CS_UNUSED);
-    if (ctlib::ct_send(cmd) != CS_SUCCEED) {
-      CheckDiag();
-      DatabaseError(LastError().isEmpty() ? QStringLiteral("The statement could not be sent") : LastError(), this);
-    }
-    CheckDiag();
+    SendCommand(cmd);
     CS_INT type = 0;
     bool failed = false;
     while (ctlib::ct_results(cmd, &type) == CS_SUCCEED) {
@@ -1454,21 +1449,7 @@ void TQxCustomDataSet::DescribeWithoutRows() {
       found = true;
       CS_INT count = 0;
       if (ctlib::ct_res_info(cmd, CS_NUMDATA, &count, CS_UNUSED, nullptr) != CS_SUCCEED) count = 0;
-      described.resize(size_t(std::max(0, count)));
-      int fieldNo = 0;
-      for (int n = 1; n <= count; ++n) {
-        Column& c = described[size_t(n - 1)];
-        if (ctlib::ct_describe(cmd, n, &c.described) != CS_SUCCEED) break;
-        c.type = FieldTypeOf(c.described);
-        if (c.type == ftUnknown) {
-          const QString name = QString::fromUtf8(c.described.name, std::max<CS_INT>(0, c.described.namelen));
-          const QString msg = QxDsText::UnsupportedType.arg(name.trimmed());
-          if (!TypeErrCont) RaiseNotSupportedError(msg, this);
-          if (TypeErrShow) UiServices().MessageBox(msg, QStringLiteral("Warning"), TMsgBoxIcon::Warning);
-          continue;
-        }
-        c.fieldNo = ++fieldNo;
-      }
+      DescribeColumns(cmd, count, described);
       break;
     }
     CheckDiag();

@@ -396,6 +396,11 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
     std::vector<CS_INT> copied;
     std::vector<CS_SMALLINT> indicator;
   };
+  // Sends `command`; a refused send raises the connection's last error.
+  void SendCommand(CS_COMMAND* command);
+  // Describes the `count` columns of the current row result of `command` into `out`; a column of a type the datasets
+  // cannot hold is refused or, with TypeErrCont, skipped (field number 0).
+  void DescribeColumns(CS_COMMAND* command, CS_INT count, std::vector<Column>& out);
   void FreeColumns();
   void FinishFetching();
   bool IsConnectedResolved() const;
