@@ -271,9 +271,12 @@ TableInfo Binder::resolveTable(const ObjectName& name) {
     ref.database = "tempdb";
     ref.name = ctx_.tempTableName(name.name);
   }
-  if (!ref.database.empty() && !databaseExists(ctx_.connection(), ref.database))
+  CatalogCache* cache = ctx_.catalogCache();
+  if (!ref.database.empty() &&
+      !(cache ? cache->databaseExists(ref.database) : databaseExists(ctx_.connection(), ref.database)))
     throw unknownDatabase(ref.database);
-  auto t = tabsrv::resolveTable(ctx_.connection(), ref, ctx_.databaseName(), ctx_.userName());
+  auto t = cache ? cache->resolveTable(ref, ctx_.databaseName(), ctx_.userName())
+                 : tabsrv::resolveTable(ctx_.connection(), ref, ctx_.databaseName(), ctx_.userName());
   if (!t) throw objectNotFound(name.toSql());
   if (!name.name.empty() && name.name[0] == '#') t->name = name.name;
   return *t;

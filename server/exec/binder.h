@@ -13,6 +13,7 @@
 #include "server/core/message.h"
 #include "server/core/types.h"
 #include "server/storage/catalog.h"
+#include "server/storage/catalog_cache.h"
 #include "server/tsql/ast.h"
 
 namespace tabsrv {
@@ -94,6 +95,8 @@ class BindContext {
     (void)index, (void)hint;
     throw SqlError(102, 15, "Incorrect syntax near '?'.");
   }
+  // The session's cache of table descriptions, or nullptr to read the catalogue each time.
+  virtual CatalogCache* catalogCache() { return nullptr; }
   // A table only a trigger body sees (`inserted`, `deleted`), or nothing.
   virtual std::optional<TableInfo> pseudoTable(const std::string& name) {
     (void)name;

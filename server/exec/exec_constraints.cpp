@@ -30,6 +30,7 @@ class RuleContext : public BindContext {
   }
   std::string tempTableName(const std::string& name) const override { return inner_.tempTableName(name); }
   bool ansiNull() const override { return inner_.ansiNull(); }
+  CatalogCache* catalogCache() override { return inner_.catalogCache(); }
 
  private:
   BindContext& inner_;

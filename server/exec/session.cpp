@@ -148,6 +148,7 @@ SessionImpl::SessionImpl(sqlite3* db, int spid, SessionIdentity identity, Proces
   registerExecFunctions(db_, &info_);
   setSessionInfo(db_, &info_);
   permissions_ = std::make_unique<Permissions>(db_, id_.suid);
+  catalogCache_ = std::make_unique<CatalogCache>(db_);
   // A blocked writer waits in 10 ms steps, gives up after the lock timeout, and stops at once
   // when the client cancels.
   sqlite3_busy_handler(
@@ -172,6 +173,7 @@ SessionImpl::~SessionImpl() {
   }
   sqlite3_progress_handler(db_, 0, nullptr, nullptr);
   permissions_.reset();
+  catalogCache_.reset();
   sqlite3_close_v2(db_);
   processes_.remove(spid_);
 }

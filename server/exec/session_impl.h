@@ -19,6 +19,7 @@
 #include "server/exec/permissions.h"
 #include "server/exec/process_table.h"
 #include "server/storage/catalog.h"
+#include "server/storage/catalog_cache.h"
 #include "server/storage/catalog_procedures.h"
 #include "server/tsql/ast.h"
 #include "server/tsql/parser.h"
@@ -117,6 +118,7 @@ class SessionImpl : public Session, public BindContext {
   std::optional<std::pair<Value, TypeDesc>> global(const std::string& name) override;
   std::string tempTableName(const std::string& name) const override;
   bool ansiNull() const override { return options_.ansiNull; }
+  CatalogCache* catalogCache() override { return catalogCache_.get(); }
 
   // The parse options of every batch and stored text this executor runs.
   static tsql::ParseOptions parseOptions();
@@ -325,6 +327,7 @@ class SessionImpl : public Session, public BindContext {
   SessionIdentity id_;
   // What the login may do; removed before the connection closes.
   std::unique_ptr<Permissions> permissions_;
+  std::unique_ptr<CatalogCache> catalogCache_;
   // DDL on an existing object is its owner's (Permissions::requireOwner); #tables are the session's.
   void requireOwnerOf(const std::string& command, const TableInfo& t);
   ProcessTable& processes_;

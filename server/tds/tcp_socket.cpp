@@ -46,6 +46,13 @@ TcpSocket::~TcpSocket() {
 
 ReadResult TcpSocket::read(uint8_t* buffer, size_t n, int timeoutMs) {
   if (shut_) return {ReadResult::Status::Eof, 0};
+  if (n == 0) return {ReadResult::Status::Data, 0};
+  if (bufferedFrom_ < bufferedTo_) {
+    size_t take = std::min(n, bufferedTo_ - bufferedFrom_);
+    std::memcpy(buffer, buffer_ + bufferedFrom_, take);
+    bufferedFrom_ += take;
+    return {ReadResult::Status::Data, take};
+  }
   pollfd p{fd_, POLLIN, 0};
   for (;;) {
     int rc = ::poll(&p, 1, timeoutMs < 0 ? -1 : timeoutMs);
@@ -54,9 +61,18 @@ ReadResult TcpSocket::read(uint8_t* buffer, size_t n, int timeoutMs) {
     if (rc == 0) return {ReadResult::Status::Timeout, 0};
     break;
   }
+  // A large read goes straight to the caller; a small one takes whatever has arrived.
+  const bool direct = n >= kBufferSize;
   for (;;) {
-    ssize_t got = ::recv(fd_, buffer, n, 0);
-    if (got > 0) return {ReadResult::Status::Data, static_cast<size_t>(got)};
+    ssize_t got = direct ? ::recv(fd_, buffer, n, 0) : ::recv(fd_, buffer_, kBufferSize, 0);
+    if (got > 0) {
+      if (direct) return {ReadResult::Status::Data, static_cast<size_t>(got)};
+      size_t take = std::min(n, static_cast<size_t>(got));
+      std::memcpy(buffer, buffer_, take);
+      bufferedFrom_ = take;
+      bufferedTo_ = static_cast<size_t>(got);
+      return {ReadResult::Status::Data, take};
+    }
     if (got == 0) return {ReadResult::Status::Eof, 0};
     if (errno == EINTR) continue;
     if (errno == ECONNRESET || errno == ENOTCONN || errno == ESHUTDOWN) return {ReadResult::Status::Eof, 0};
@@ -110,7 +126,7 @@ bool TcpSocket::writeParts(const WritePart* parts, size_t count) {
 }
 
 bool TcpSocket::readable() {
-  if (shut_) return true;
+  if (shut_ || bufferedFrom_ < bufferedTo_) return true;
   pollfd p{fd_, POLLIN, 0};
   int rc = ::poll(&p, 1, 0);
   return rc > 0;

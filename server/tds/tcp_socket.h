@@ -25,6 +25,13 @@ class TcpSocket : public Socket {
   std::string peerAddress() const override;
 
  private:
+  // Bytes received but not yet read: a packet's header and body usually arrive together and are
+  // taken with one recv() instead of one per piece.
+  static constexpr size_t kBufferSize = 4096;
+  uint8_t buffer_[kBufferSize];
+  size_t bufferedFrom_ = 0;
+  size_t bufferedTo_ = 0;
+
   int fd_;
   std::atomic<bool> shut_{false};
   std::string peer_;
