@@ -242,33 +242,46 @@ class EchoServer {
       int one = 1;
       setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       std::vector<char> in(request_), out(reply_, 'x');
+      const double cpu = threadCpuSeconds();
+      long trips = 0;
       for (;;) {
         size_t got = 0;
         while (got < request_) {
           ssize_t r = recv(c, in.data() + got, request_ - got, 0);
           if (r <= 0) {
             close(c);
+            micros_ = trips ? (threadCpuSeconds() - cpu) / trips * 1e6 : 0;
             return;
           }
           got += static_cast<size_t>(r);
         }
         if (send(c, out.data(), reply_, 0) <= 0) break;
+        ++trips;
       }
       close(c);
     });
   }
   ~EchoServer() {
-    thread_.join();
+    join();
     close(listen_);
   }
+  // Waits for the echo thread, which ends once the client has closed its socket.
+  void join() {
+    if (thread_.joinable()) thread_.join();
+  }
   int port() const { return port_; }
+  // The echo thread's CPU time per answered request, in microseconds, once it has ended.
+  double micros() const { return micros_; }
 
  private:
   size_t request_, reply_;
+  double micros_ = 0;
   int listen_ = -1;
   int port_ = 0;
   std::thread thread_;
 };
+
+double gEchoClientMicros = 0, gEchoServerMicros = 0;
 
 double echoRoundTrips(size_t request, size_t reply, double duration) {
   EchoServer echo(request, reply);
@@ -281,6 +294,7 @@ double echoRoundTrips(size_t request, size_t reply, double duration) {
   int one = 1;
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   std::vector<char> out(request, 'q'), in(reply);
+  const double cpu = threadCpuSeconds();
   auto start = Clock::now();
   long n = 0;
   while (seconds(start) < duration) {
@@ -293,20 +307,59 @@ double echoRoundTrips(size_t request, size_t reply, double duration) {
     }
     ++n;
   }
+  const double wall = seconds(start);
+  gEchoClientMicros = (threadCpuSeconds() - cpu) / n * 1e6;
   close(s);
-  return n / duration;
+  echo.join();
+  gEchoServerMicros = echo.micros();
+  return n / wall;
 }
 
-double selectOneRoundTrips(double duration) {
+// CPU time spent per round trip by this client thread and by the server, in microseconds, from
+// the last selectOneRoundTrips() call.
+double gClientMicros = 0, gServerMicros = 0;
+
+// `select 1` through Client-Library the way a lean client runs it: send, bind the one column on
+// its row result, fetch, and read on to the end of the results.
+double selectOneRoundTrips(double duration, pid_t server) {
   tabtest::CtClient client;
   client.connect();
+  CS_COMMAND* cmd = nullptr;
+  ctlib::ct_cmd_alloc(client.connection(), &cmd);
+  char sql[] = "select 1";
+  CS_INT value = 0;
+  const double cpu = threadCpuSeconds();
+  const double serverCpu = processCpuSeconds(server);
   auto start = Clock::now();
   long n = 0;
   while (seconds(start) < duration) {
-    client.run("select 1");
+    ctlib::ct_command(cmd, CS_LANG_CMD, sql, CS_NULLTERM, CS_UNUSED);
+    if (ctlib::ct_send(cmd) != CS_SUCCEED) {
+      std::fprintf(stderr, "select 1 failed\n");
+      std::exit(2);
+    }
+    CS_INT type;
+    while (ctlib::ct_results(cmd, &type) == CS_SUCCEED) {
+      if (type != CS_ROW_RESULT) continue;
+      CS_DATAFMT fmt{};
+      fmt.datatype = CS_INT_TYPE;
+      fmt.maxlength = sizeof value;
+      fmt.count = 1;
+      ctlib::ct_bind(cmd, 1, &fmt, &value, nullptr, nullptr);
+      while (ctlib::ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, nullptr) == CS_SUCCEED) {
+      }
+    }
     ++n;
   }
-  return n / duration;
+  const double wall = seconds(start);
+  gClientMicros = (threadCpuSeconds() - cpu) / n * 1e6;
+  gServerMicros = (processCpuSeconds(server) - serverCpu) / n * 1e6;
+  ctlib::ct_cmd_drop(cmd);
+  if (value != 1) {
+    std::fprintf(stderr, "select 1 returned %d\n", value);
+    std::exit(2);
+  }
+  return n / wall;
 }
 
 // Prepared inserts through the facade: one dynamic statement executed `count` times in one
@@ -494,8 +547,26 @@ int main(int argc, char** argv) {
 
   // A `select 1` language packet is 8 header bytes + token, length and status (6) + 8 characters;
   // its reply (row format, row, DONE) is about 40 bytes.
-  if (wanted("roundtrip")) compare("roundtrip", "trips/s", rounds, [&] { return selectOneRoundTrips(window); },
-          [&] { return echoRoundTrips(22, 40, window); }, "echo");
+  if (wanted("roundtrip")) {
+    Figures client, serverCpu, echoClient, echoServer;
+    compare("roundtrip", "trips/s", rounds,
+            [&] {
+              double rate = selectOneRoundTrips(window, server.pid());
+              client.values.push_back(gClientMicros);
+              serverCpu.values.push_back(gServerMicros);
+              return rate;
+            },
+            [&] {
+              double rate = echoRoundTrips(22, 40, window);
+              echoClient.values.push_back(gEchoClientMicros);
+              echoServer.values.push_back(gEchoServerMicros);
+              return rate;
+            },
+            "echo");
+    std::printf("roundtrip  CPU per trip (median): client %.1f us, server %.1f us; echo client %.1f us, "
+                "echo server %.1f us\n\n",
+                client.median(), serverCpu.median(), echoClient.median(), echoServer.median());
+  }
 
   const int inserts = std::min(rows, 100000);
   if (wanted("prepared")) compare("prepared", "ins/s", rounds, [&] { return preparedInserts(inserts); },

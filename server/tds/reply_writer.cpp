@@ -20,7 +20,11 @@ ReplyWriter::ReplyWriter(PacketWriter& out, std::string serverName, const Sessio
       serverName_(std::move(serverName)),
       options_(options),
       poll_(std::move(poll)),
-      pollInterval_(pollIntervalMs) {}
+      pollInterval_(pollIntervalMs),
+      // The first look at the socket waits one interval: a request answered sooner needs none,
+      // and an attention that arrives meanwhile is answered after the reply, as the client
+      // expects of one that crossed a finished reply.
+      nextPoll_(std::chrono::steady_clock::now() + pollInterval_) {}
 
 void ReplyWriter::releaseHeldDone() {
   if (!heldDone_) return;
