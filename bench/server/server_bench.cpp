@@ -6,8 +6,15 @@
 //   emit-cpu  the same select as rows per second of the server's own CPU time, vs SQLite's rows
 //             per second of CPU time: what the server spends per row whatever the client's speed
 //             (bsqldb, a single-threaded client, bounds the wall-clock figure above)
+//   emit-raw  the same select drained by the bench's own bare TDS client (no Client-Library: it
+//             reads packets to the end of the reply and only walks the tokens, checking that every
+//             row arrived and the final DONE counts them), with the [packet] size and with
+//             512-byte packets, vs SQLite as for emit; labelled emit-raw/<packet size>
 //   point     point selects/s on one session and on eight, vs SQLite in-process
 //   roundtrip `select 1` round trip vs a loopback TCP echo of the same bytes
+//   roundtrip-raw the same `select 1` sent by the bare client the way the echo client works (one
+//             send, recv until the packet with the end-of-message bit), vs an echo of exactly the
+//             request and reply sizes that client saw; with the CPU time per trip of both sides
 //   prepared  prepared inserts in one transaction vs SQLite prepared inserts
 //   engine    TQorixEnhQuery reading every row as text vs bsqldb to /dev/null
 //   memory    the server's peak resident memory while INSERT ... SELECT copies the big table
@@ -28,6 +35,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <functional>
@@ -71,11 +79,13 @@ void compare(const char* name, const char* unit, int rounds, const std::function
     b.values.push_back(y);
     ratio.values.push_back(y > 0 ? x / y : 0);
   }
-  std::printf("%-10s %-9s ours   min %12.0f  median %12.0f  max %12.0f\n", name, unit, a.min(), a.median(), a.max());
-  std::printf("%-10s %-9s %-6.6s min %12.0f  median %12.0f  max %12.0f\n", "", unit, referenceName, b.min(),
-              b.median(), b.max());
-  std::printf("%-10s ratio ours/%s  min %.3f  median %.3f  max %.3f\n\n", "", referenceName, ratio.min(),
-              ratio.median(), ratio.max());
+  const int width = std::max(10, static_cast<int>(std::strlen(name)));
+  std::printf("%-*s %-9s ours   min %12.0f  median %12.0f  max %12.0f\n", width, name, unit, a.min(),
+              a.median(), a.max());
+  std::printf("%-*s %-9s %-6.6s min %12.0f  median %12.0f  max %12.0f\n", width, "", unit, referenceName,
+              b.min(), b.median(), b.max());
+  std::printf("%-*s ratio ours/%s  min %.3f  median %.3f  max %.3f\n\n", width, "", referenceName,
+              ratio.min(), ratio.median(), ratio.max());
   std::fflush(stdout);
 }
 
@@ -223,6 +233,455 @@ double sqlitePointSelects(sqlite3* db, int rows, double duration) {
   return n / duration;
 }
 
+// A bare TDS 5.0 client of the bench's own: logs in with a 603-byte login record, sends
+// language requests in one send() and reads replies packet by packet up to the packet whose
+// header carries the end-of-message bit. read() walks a reply token by token as it streams in,
+// so a reply that is cut short, reports an error or carries fewer rows than its DONE says
+// cannot pass for a fast one; readRaw() only frames packets, for round trips whose replies the
+// caller checks.
+class RawClient {
+ public:
+  // What one reply carried.
+  struct Reply {
+    size_t bytes = 0;  // every byte received, packet headers included
+    size_t packets = 0;
+    long rows = 0;         // ROW tokens
+    int loginStatus = -1;  // LOGINACK status (5 success), -1 when none came
+    int packetSize = 0;    // ENVCHANGE packet size, 0 when none came
+    int errorNumber = 0;   // the first message of severity above 10
+    std::string errorText;
+    bool done = false;        // the reply ended in a DONE without MORE
+    uint16_t doneStatus = 0;  // of the last DONE
+    int32_t doneCount = 0;
+    std::string fault;  // a framing or token fault; empty when the reply was well formed
+    bool ok() const { return fault.empty() && errorNumber == 0 && done && !(doneStatus & 0x02); }
+  };
+
+  ~RawClient() {
+    if (fd_ >= 0) close(fd_);
+  }
+
+  // Connects to the server on loopback `port` and logs in as sa asking for `packetSize`; the
+  // login reply must carry a LOGINACK saying success.
+  bool connect(int port, int packetSize, std::string* error) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    if (fd_ < 0 || ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+      *error = "cannot connect to port " + std::to_string(port);
+      return false;
+    }
+    int one = 1;
+    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    // The login record always travels in 512-byte packets; the size asked for applies after it.
+    std::vector<uint8_t> request = frame(2, loginRecord(packetSize), 512);
+    if (!sendAll(request)) {
+      *error = "login send failed";
+      return false;
+    }
+    Reply r = read();
+    if (!r.fault.empty() || r.loginStatus != 5 || !r.done) {
+      *error = !r.fault.empty() ? r.fault
+               : r.errorNumber  ? "login refused: " + r.errorText
+                                : "login reply without a successful LOGINACK (status " +
+                                     std::to_string(r.loginStatus) + ")";
+      return false;
+    }
+    packetSize_ = r.packetSize > 0 ? r.packetSize : 512;
+    return true;
+  }
+
+  int packetSize() const { return packetSize_; }
+
+  // A language request for `sql`, framed in the granted packet size.
+  std::vector<uint8_t> languageRequest(const std::string& sql) const {
+    std::vector<uint8_t> d = {0x21};
+    put32(d, static_cast<uint32_t>(sql.size() + 1));
+    d.push_back(0);
+    d.insert(d.end(), sql.begin(), sql.end());
+    return frame(15, d, static_cast<size_t>(packetSize_));
+  }
+
+  bool sendAll(const std::vector<uint8_t>& bytes) {
+    size_t at = 0;
+    while (at < bytes.size()) {
+      ssize_t n = send(fd_, bytes.data() + at, bytes.size() - at, 0);
+      if (n <= 0) return false;
+      at += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  // Reads one reply up to its end-of-message packet, walking its tokens.
+  Reply read() {
+    Reply r;
+    tokens_.clear();
+    tokenAt_ = 0;
+    shapes_.clear();
+    bool last = false;
+    while (!last) {
+      uint8_t header[8];
+      if (!recvExactly(header, sizeof header)) {
+        r.fault = "connection closed inside a reply";
+        return r;
+      }
+      const size_t length = size_t(header[2]) << 8 | header[3];
+      if (header[0] != 4 || length < 8) {
+        r.fault = "bad reply packet header (type " + std::to_string(header[0]) + ", length " +
+                  std::to_string(length) + ")";
+        return r;
+      }
+      last = header[1] & 0x01;
+      const size_t old = tokens_.size();
+      tokens_.resize(old + length - 8);
+      if (!recvExactly(tokens_.data() + old, length - 8)) {
+        r.fault = "connection closed inside a packet";
+        return r;
+      }
+      r.bytes += length;
+      ++r.packets;
+      walk(r);
+      if (!r.fault.empty()) return r;
+      // Keep only the unfinished token's bytes.
+      if (tokenAt_ > 0) {
+        tokens_.erase(tokens_.begin(), tokens_.begin() + static_cast<std::ptrdiff_t>(tokenAt_));
+        tokenAt_ = 0;
+      }
+    }
+    if (!tokens_.empty()) r.fault = "reply ended inside a token";
+    return r;
+  }
+
+  // Reads the bytes of one reply up to its end-of-message packet without looking at its tokens,
+  // as a client that only waits for the answer does; returns their count, 0 on a framing fault.
+  // The bytes stay in raw() until the next call.
+  size_t readRaw() {
+    if (bufAt_ != bufEnd_) return 0;  // nothing may be left over from an earlier reply
+    size_t have = 0, packetAt = 0;    // packetAt: the first packet not yet complete
+    for (;;) {
+      while (have - packetAt >= 8) {
+        const size_t length = size_t(raw_[packetAt + 2]) << 8 | raw_[packetAt + 3];
+        if (raw_[packetAt] != 4 || length < 8) return 0;
+        if (have - packetAt < length) break;
+        packetAt += length;
+        if (raw_[packetAt - length + 1] & 0x01) return packetAt == have ? have : 0;
+      }
+      if (raw_.size() - have < 65536) raw_.resize(raw_.size() * 2);
+      ssize_t n = recv(fd_, raw_.data() + have, raw_.size() - have, 0);
+      if (n <= 0) return 0;
+      have += static_cast<size_t>(n);
+    }
+  }
+  const uint8_t* raw() const { return raw_.data(); }
+
+  // Walks reply bytes as read by readRaw().
+  Reply walkRaw(const uint8_t* bytes, size_t size) {
+    Reply r;
+    tokens_.clear();
+    tokenAt_ = 0;
+    shapes_.clear();
+    for (size_t at = 0; at + 8 <= size;) {
+      const size_t length = size_t(bytes[at + 2]) << 8 | bytes[at + 3];
+      if (length < 8 || at + length > size) break;
+      tokens_.insert(tokens_.end(), bytes + at + 8, bytes + at + length);
+      r.bytes += length;
+      ++r.packets;
+      at += length;
+    }
+    walk(r);
+    if (r.fault.empty() && tokenAt_ != tokens_.size()) r.fault = "reply ended inside a token";
+    return r;
+  }
+
+ private:
+  // Per-column value layout from a row format.
+  struct Shape {
+    int lengthBytes = 0;  // 0 fixed, 1 or 4 length bytes, -1 text/image
+    size_t fixed = 0;
+  };
+
+  static void put32(std::vector<uint8_t>& b, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  }
+  static uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+  static uint32_t le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | static_cast<uint32_t>(p[3]) << 24;
+  }
+
+  // Splits `data` into packets of `packetSize` bytes of packet type `type`, the last with EOM.
+  static std::vector<uint8_t> frame(uint8_t type, const std::vector<uint8_t>& data, size_t packetSize) {
+    std::vector<uint8_t> out;
+    const size_t payload = packetSize - 8;
+    size_t at = 0;
+    uint8_t number = 1;
+    do {
+      const size_t n = std::min(payload, data.size() - at);
+      const size_t length = n + 8;
+      const bool last = at + n == data.size();
+      out.insert(out.end(),
+                 {type, uint8_t(last ? 1 : 0), uint8_t(length >> 8), uint8_t(length), 0, 0, number++, 0});
+      out.insert(out.end(), data.begin() + static_cast<std::ptrdiff_t>(at),
+                 data.begin() + static_cast<std::ptrdiff_t>(at + n));
+      at += n;
+    } while (at < data.size());
+    return out;
+  }
+
+  // The login record: name fields of 30 bytes plus a length byte, the remote-password block,
+  // the TDS and program versions, the packet size as text and the capability token.
+  static std::vector<uint8_t> loginRecord(int packetSize) {
+    std::vector<uint8_t> rec(603, 0);
+    auto field = [&](size_t offset, const std::string& value, size_t width) {
+      const size_t n = std::min(value.size(), width);
+      std::copy(value.begin(), value.begin() + static_cast<std::ptrdiff_t>(n),
+                rec.begin() + static_cast<std::ptrdiff_t>(offset));
+      rec[offset + width] = static_cast<uint8_t>(n);
+    };
+    field(0, "server_bench", 30);                     // host
+    field(31, "sa", 30);                              // user
+    field(62, "", 30);                                // password (empty)
+    field(93, std::to_string(getpid()), 30);          // host process
+    const uint8_t orders[] = {3, 1, 6, 10, 9, 1, 1};  // int2, int4, char, float, date, use-db, dump/load
+    std::copy(std::begin(orders), std::end(orders), rec.begin() + 124);
+    field(140, "server_bench", 30);  // application
+    field(171, "DSQUERY", 30);       // server entry
+    rec[457] = 2;                    // remote-password block: empty password
+    rec[458] = 5;                    // TDS 5.0
+    field(462, "CT-Library", 10);
+    rec[473] = 5;
+    rec[478] = 0x0D;
+    rec[479] = 0x11;
+    field(480, "us_english", 30);
+    rec[556] = 1;
+    field(557, std::to_string(packetSize), 6);
+    // CAPABILITY: request bytes as Client-Library sends them, no response bits.
+    const uint8_t caps[] = {0xE2, 0x20, 0x00, 0x01, 0x0E, 0x00, 0x00, 0x60, 0x08, 0x81, 0x81,
+                            0xE8, 0x0F, 0x6D, 0x7F, 0xFF, 0xFF, 0xFF, 0xFE, 0x02, 0x0E};
+    std::copy(std::begin(caps), std::end(caps), rec.begin() + 568);
+    return rec;
+  }
+
+  bool recvExactly(uint8_t* to, size_t n) {
+    while (n > 0) {
+      if (bufAt_ == bufEnd_) {
+        ssize_t got = recv(fd_, buf_.data(), buf_.size(), 0);
+        if (got <= 0) return false;
+        bufAt_ = 0;
+        bufEnd_ = static_cast<size_t>(got);
+      }
+      const size_t take = std::min(n, bufEnd_ - bufAt_);
+      std::memcpy(to, buf_.data() + bufAt_, take);
+      bufAt_ += take;
+      to += take;
+      n -= take;
+    }
+    return true;
+  }
+
+  // Reads a type byte and its type info at `at` of a format body of `length` bytes; false for a
+  // type this client does not know or info running past the body.
+  static bool readShape(const uint8_t* p, size_t length, size_t& at, Shape& s) {
+    if (at >= length) return false;
+    const uint8_t type = p[at++];
+    switch (type) {
+      case 0x2F:
+      case 0x27:
+      case 0x2D:
+      case 0x25:
+      case 0x26:
+      case 0x6D:
+      case 0x6E:
+      case 0x6F:
+      case 0x68:
+        s.lengthBytes = 1;
+        at += 1;
+        break;
+      case 0x6C:
+      case 0x6A:
+        s.lengthBytes = 1;
+        at += 3;
+        break;
+      case 0xAF:
+      case 0xE1:
+        s.lengthBytes = 4;
+        at += 4;
+        break;
+      case 0x23:
+      case 0x22:
+        s.lengthBytes = -1;
+        at += 4;
+        if (at + 2 > length) return false;
+        at += 2 + le16(p + at);
+        break;
+      case 0x30:
+      case 0x32:
+        s.fixed = 1;
+        break;
+      case 0x34:
+        s.fixed = 2;
+        break;
+      case 0x38:
+      case 0x3B:
+      case 0x3A:
+      case 0x7A:
+        s.fixed = 4;
+        break;
+      case 0x3E:
+      case 0x3D:
+      case 0x3C:
+        s.fixed = 8;
+        break;
+      default:
+        return false;
+    }
+    return at <= length;
+  }
+
+  // Reads ROWFMT (wide = false) or ROWFMT2 columns from `body` of `length` bytes.
+  bool readFormat(const uint8_t* body, size_t length, bool wide) {
+    shapes_.clear();
+    if (length < 2) return false;
+    const uint16_t count = le16(body);
+    size_t at = 2;
+    for (int i = 0; i < count; ++i) {
+      const int names = wide ? 5 : 1;  // label, catalog, owner, table, column; or the name
+      for (int k = 0; k < names; ++k) {
+        if (at >= length) return false;
+        at += 1 + body[at];
+      }
+      at += (wide ? 4 : 1) + 4;  // status, user type
+      Shape s;
+      if (!readShape(body, length, at, s) || at >= length) return false;
+      at += 1 + body[at];  // locale
+      if (at > length) return false;
+      shapes_.push_back(s);
+    }
+    return at == length;
+  }
+
+  // Consumes every whole token in tokens_ from tokenAt_ on.
+  void walk(Reply& r) {
+    const uint8_t* p = tokens_.data();
+    const size_t end = tokens_.size();
+    while (tokenAt_ < end) {
+      if (r.done) {
+        r.fault = "tokens after the final DONE";
+        return;
+      }
+      size_t at = tokenAt_;
+      const uint8_t token = p[at++];
+      switch (token) {
+        case 0xD1: {  // ROW: values laid out by the last format
+          if (shapes_.empty()) {
+            r.fault = "ROW without a row format";
+            return;
+          }
+          for (const Shape& s : shapes_) {
+            if (s.lengthBytes == 0) {
+              at += s.fixed;
+            } else if (s.lengthBytes == 1) {
+              if (at >= end) return;
+              at += 1 + p[at];
+            } else if (s.lengthBytes == 4) {
+              if (at + 4 > end) return;
+              at += 4 + le32(p + at);
+            } else {
+              if (at >= end) return;
+              const uint8_t pointer = p[at++];
+              if (pointer) {
+                at += pointer + 8;
+                if (at + 4 > end) return;
+                at += 4 + le32(p + at);
+              }
+            }
+          }
+          if (at > end) return;
+          ++r.rows;
+          break;
+        }
+        case 0xFD:
+        case 0xFE:
+        case 0xFF: {  // DONE, DONEPROC, DONEINPROC
+          if (at + 8 > end) return;
+          r.doneStatus = le16(p + at);
+          r.doneCount = static_cast<int32_t>(le32(p + at + 4));
+          at += 8;
+          if (token == 0xFD && !(r.doneStatus & 0x01)) r.done = true;
+          break;
+        }
+        case 0x79:  // RETURNSTATUS
+          at += 4;
+          if (at > end) return;
+          break;
+        case 0x61:
+        case 0x20: {  // ROWFMT2, PARAMFMT2: 4-byte length
+          if (at + 4 > end) return;
+          const size_t length = le32(p + at);
+          if (at + 4 + length > end) return;
+          if (token == 0x61 && !readFormat(p + at + 4, length, true)) {
+            r.fault = "row format this client cannot read";
+            return;
+          }
+          at += 4 + length;
+          break;
+        }
+        case 0xEE:
+        case 0xE5:
+        case 0xAD:
+        case 0xE3:
+        case 0xE2:
+        case 0xA9:
+        case 0xA7:
+        case 0xA8:
+        case 0xAA:
+        case 0xAB:
+        case 0xEC:
+        case 0xE7: {  // tokens with a 2-byte length
+          if (at + 2 > end) return;
+          const size_t length = le16(p + at);
+          if (at + 2 + length > end) return;
+          const uint8_t* body = p + at + 2;
+          if (token == 0xEE && !readFormat(body, length, false)) {
+            r.fault = "row format this client cannot read";
+            return;
+          }
+          if (token == 0xAD && length >= 1) r.loginStatus = body[0];
+          if (token == 0xE3 && length >= 2 && body[0] == 4)
+            r.packetSize = std::atoi(std::string(reinterpret_cast<const char*>(body + 2), body[1]).c_str());
+          if (token == 0xE5 && length >= 6 && body[5] > 10 && r.errorNumber == 0) {
+            r.errorNumber = static_cast<int>(le32(body));
+            // number, state, severity, sqlstate, status, transaction state, then the text.
+            size_t t = 6 + 1 + body[6] + 1 + 2;
+            if (t + 2 <= length) {
+              const size_t n = std::min<size_t>(le16(body + t), length - t - 2);
+              r.errorText.assign(reinterpret_cast<const char*>(body + t + 2), n);
+            }
+          }
+          at += 2 + length;
+          break;
+        }
+        default:
+          char hex[8];
+          std::snprintf(hex, sizeof hex, "0x%02X", token);
+          r.fault = std::string("unknown token ") + hex;
+          return;
+      }
+      tokenAt_ = at;
+    }
+  }
+
+  int fd_ = -1;
+  int packetSize_ = 512;
+  std::vector<uint8_t> buf_ = std::vector<uint8_t>(1 << 18);
+  size_t bufAt_ = 0, bufEnd_ = 0;
+  std::vector<uint8_t> tokens_;  // reply data not yet walked
+  size_t tokenAt_ = 0;
+  std::vector<Shape> shapes_;
+  std::vector<uint8_t> raw_ = std::vector<uint8_t>(1 << 17);
+};
+
 // A loopback echo server answering each request of `request` bytes with `reply` bytes, as the
 // server answers a `select 1` language packet with its reply packet.
 class EchoServer {
@@ -359,6 +818,109 @@ double selectOneRoundTrips(double duration, pid_t server) {
     std::fprintf(stderr, "select 1 returned %d\n", value);
     std::exit(2);
   }
+  return n / wall;
+}
+
+// Exits when a reply of the bare client is not what `sql` should have produced.
+void checkRaw(const RawClient::Reply& r, const std::string& sql, long rows) {
+  std::string wrong;
+  if (!r.fault.empty())
+    wrong = r.fault;
+  else if (r.errorNumber)
+    wrong = "error " + std::to_string(r.errorNumber) + ": " + r.errorText;
+  else if (!r.ok())
+    wrong = "the reply did not end in a DONE without error";
+  else if (r.rows != rows || !(r.doneStatus & 0x10) || r.doneCount != rows)
+    wrong = std::to_string(r.rows) + " rows, DONE count " + std::to_string(r.doneCount) + ", " +
+            std::to_string(rows) + " expected";
+  if (!wrong.empty()) {
+    std::fprintf(stderr, "bare client, %s: %s\n", sql.c_str(), wrong.c_str());
+    std::exit(2);
+  }
+}
+
+// Bytes and packets of the last reply rawEmit() read.
+size_t gRawEmitBytes = 0, gRawEmitPackets = 0;
+
+// The big table drained by the bare client over a connection that asked for `packetSize`; rows/s
+// from the send to the end of the reply (the login is not timed). `granted` gets the packet size
+// the server granted.
+double rawEmit(int port, int packetSize, int rows, int* granted) {
+  RawClient client;
+  std::string error;
+  if (!client.connect(port, packetSize, &error)) {
+    std::fprintf(stderr, "bare client login: %s\n", error.c_str());
+    std::exit(2);
+  }
+  *granted = client.packetSize();
+  const std::string sql = "select * from sample..big";
+  const std::vector<uint8_t> request = client.languageRequest(sql);
+  auto start = Clock::now();
+  if (!client.sendAll(request)) {
+    std::fprintf(stderr, "bare client: send failed\n");
+    std::exit(2);
+  }
+  RawClient::Reply r = client.read();
+  const double wall = seconds(start);
+  checkRaw(r, sql, rows);
+  gRawEmitBytes = r.bytes;
+  gRawEmitPackets = r.packets;
+  return rows / wall;
+}
+
+// Request and reply sizes of one `select 1` trip of the bare client, and the CPU time per trip
+// of the bare client's thread and of the server, in microseconds, from the last
+// rawSelectOneRoundTrips() call.
+size_t gRawRequestBytes = 0, gRawReplyBytes = 0;
+double gRawClientMicros = 0, gRawServerMicros = 0;
+
+// `select 1` sent by the bare client as the echo client sends its bytes: one send, then recv
+// until the packet with the end-of-message bit. The first reply is walked and checked; every
+// later one must have the same bytes or pass the same check.
+double rawSelectOneRoundTrips(int port, double duration, pid_t server) {
+  RawClient client;
+  std::string error;
+  if (!client.connect(port, 512, &error)) {
+    std::fprintf(stderr, "bare client login: %s\n", error.c_str());
+    std::exit(2);
+  }
+  const std::string sql = "select 1";
+  const std::vector<uint8_t> request = client.languageRequest(sql);
+  auto trip = [&] {
+    if (!client.sendAll(request)) return size_t(0);
+    return client.readRaw();
+  };
+  auto verify = [&](size_t size) {
+    RawClient::Reply r = client.walkRaw(client.raw(), size);
+    checkRaw(r, sql, 1);
+  };
+  const size_t size = trip();
+  if (size == 0) {
+    std::fprintf(stderr, "bare client: select 1 reply broken\n");
+    std::exit(2);
+  }
+  verify(size);
+  const std::vector<uint8_t> reference(client.raw(), client.raw() + size);
+  gRawRequestBytes = request.size();
+  gRawReplyBytes = size;
+  const double cpu = threadCpuSeconds();
+  const double serverCpu = processCpuSeconds(server);
+  auto start = Clock::now();
+  long n = 0;
+  while (seconds(start) < duration) {
+    const size_t got = trip();
+    if (got != size || std::memcmp(client.raw(), reference.data(), size) != 0) {
+      if (got == 0) {
+        std::fprintf(stderr, "bare client: select 1 reply broken\n");
+        std::exit(2);
+      }
+      verify(got);
+    }
+    ++n;
+  }
+  const double wall = seconds(start);
+  gRawClientMicros = (threadCpuSeconds() - cpu) / n * 1e6;
+  gRawServerMicros = (processCpuSeconds(server) - serverCpu) / n * 1e6;
   return n / wall;
 }
 
@@ -517,7 +1079,8 @@ int main(int argc, char** argv) {
   std::string copyPath = "/tmp/server_bench_copy.db";
   std::remove(copyPath.c_str());
   sqlite3_open(copyPath.c_str(), &copy);
-  if (wanted("emit") || wanted("emit-cpu") || wanted("point")) makeSqliteCopy(copy, rows);
+  if (wanted("emit") || wanted("emit-cpu") || wanted("emit-raw") || wanted("point"))
+    makeSqliteCopy(copy, rows);
 
   if (wanted("emit")) compare("emit", "rows/s", rounds, [&] { return bsqldbRate("select * from big", rows); },
           [&] { return sqliteScan(copy); }, "sqlite");
@@ -530,6 +1093,24 @@ int main(int argc, char** argv) {
               return used > 0 ? rows / used : 0;
             },
             [&] { return sqliteScan(copy, true); }, "sqlite");
+
+  // The same select drained by the bare client, once with the packet size asked for and, when
+  // that is larger, once with the default 512-byte packets.
+  if (wanted("emit-raw")) {
+    std::vector<int> sizes = {packet};
+    if (packet != 512) sizes.push_back(512);
+    for (int size : sizes) {
+      int granted = 0;
+      const std::string label = "emit-raw/" + std::to_string(size);
+      compare(
+          label.c_str(), "rows/s", rounds, [&] { return rawEmit(server.port(), size, rows, &granted); },
+          [&] { return sqliteScan(copy); }, "sqlite");
+      std::printf(
+          "%-10s packet size asked %d, granted %d; %zu bytes in %zu packets, all %d rows and a DONE "
+          "counting them\n\n",
+          label.c_str(), size, granted, gRawEmitBytes, gRawEmitPackets, rows);
+    }
+  }
 
   if (wanted("point")) compare("point-1", "sel/s", rounds, [&] { return pointSelects(1, rows, window); },
           [&] { return sqlitePointSelects(copy, rows, window); }, "sqlite");
@@ -566,6 +1147,32 @@ int main(int argc, char** argv) {
     std::printf("roundtrip  CPU per trip (median): client %.1f us, server %.1f us; echo client %.1f us, "
                 "echo server %.1f us\n\n",
                 client.median(), serverCpu.median(), echoClient.median(), echoServer.median());
+  }
+
+  // The same `select 1` from the bare client, against an echo of exactly its request and reply
+  // sizes.
+  if (wanted("roundtrip-raw")) {
+    Figures client, serverCpu, echoClient, echoServer;
+    compare(
+        "roundtrip-raw", "trips/s", rounds,
+        [&] {
+          double rate = rawSelectOneRoundTrips(server.port(), window, server.pid());
+          client.values.push_back(gRawClientMicros);
+          serverCpu.values.push_back(gRawServerMicros);
+          return rate;
+        },
+        [&] {
+          double rate = echoRoundTrips(gRawRequestBytes, gRawReplyBytes, window);
+          echoClient.values.push_back(gEchoClientMicros);
+          echoServer.values.push_back(gEchoServerMicros);
+          return rate;
+        },
+        "echo");
+    std::printf(
+        "roundtrip-raw %zu request bytes, %zu reply bytes; CPU per trip (median): client %.1f us, "
+        "server %.1f us; echo client %.1f us, echo server %.1f us\n\n",
+        gRawRequestBytes, gRawReplyBytes, client.median(), serverCpu.median(), echoClient.median(),
+        echoServer.median());
   }
 
   const int inserts = std::min(rows, 100000);
