@@ -175,6 +175,24 @@ TEST(Connection, AttentionWhenIdleIsAcknowledged) {
   EXPECT_EQ(reply[0].doneStatus(), 0x20);
 }
 
+TEST(Connection, AttentionCrossingAShortReplyGetsOneAttentionDoneAndTheSessionStaysInStep) {
+  // The attention is already waiting when the request starts; a reply this short may go out
+  // whole before the attention is read. Either way exactly one DONE(ATTN) follows the first
+  // request, and the next request is answered normally after it.
+  SessionRun run = runSession(concat({tabtest::loginPackets(), tabtest::languagePackets("multi"),
+                                      tabtest::attentionPacket(), tabtest::languagePackets("multi"),
+                                      tabtest::logoutPackets()}));
+  EXPECT_EQ(run.reason, "logout");
+  auto reply = after(run.tokens, 6);
+  size_t attentions = 0, at = 0;
+  for (size_t i = 0; i < reply.size(); ++i)
+    if (reply[i].token == 0xFD && (reply[i].doneStatus() & 0x20)) ++attentions, at = i;
+  ASSERT_EQ(attentions, 1u);
+  auto rest = after(reply, at + 1);
+  EXPECT_EQ(tabtest::tokenSequence(rest), "EE D1 D1 FD FD EE D1 FD FD");
+  for (size_t i = 0; i < at; ++i) EXPECT_FALSE(reply[i].token == 0xFD && (reply[i].doneStatus() & 0x20));
+}
+
 TEST(Connection, AttentionDuringABatchStopsItWithOneAttentionDone) {
   MemorySocket socket;
   tabtest::StubEngine engine;
