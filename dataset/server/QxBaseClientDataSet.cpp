@@ -127,6 +127,9 @@ void TQxBaseClientDataSet::ApplyUpdates() {
   if (!updateObject_) RaiseDataSetError(QxDsText::NoUpdateObject, this);
   PrepareUpdateObject();
   TQorixDatabase* db = UpdateConnection();
+  // Nothing is applied while another dataset's rows are pending on the update connection:
+  // the transaction's begin and the statements would be sent into them.
+  TQxCustomDataSet::CheckConnectionFree(db, dynamic_cast<const TQxCustomDataSet*>(this), this, false);
   const bool useTran = SQLOptions.Contains(soUseTransactionOnCache);
   if (useTran) db->BeginTran();
   const TBookmark here = Bookmark();

@@ -191,25 +191,25 @@ void TQxCustomDataSet::FindConnection() {
 
 void TQxCustomDataSet::ApplyMessageFlags() {}
 
-void TQxCustomDataSet::CheckNonCursorOpen() {
+void TQxCustomDataSet::CheckConnectionFree(TQorixDatabase* connection, const TQxCustomDataSet* except,
+                                           TComponent* component, bool cursorCommand) {
+  if (!connection) return;
   // The connection itself is compared: two names for one connection share its result stream.
   for (TQxCustomDataSet* d : DataSetList()) {
-    if (d == this || d->UseQorixCursor || !d->Active() || !d->resultsPending_) continue;
-    if (d->resolved_ != resolved_) continue;
+    if (d == except || d->UseQorixCursor || !d->Active() || !d->resultsPending_) continue;
+    if (d->resolved_ != connection) continue;
     RaiseCursorError(QxDsText::NonCursorOpen.arg(d->Name() + QLatin1Char(' ')) + QStringLiteral("\n\n") +
-                         QxDsText::OnlyOneNonCursor,
-                     this);
+                         (cursorCommand ? QxDsText::CursorAndNonCursor : QxDsText::OnlyOneNonCursor),
+                     component);
   }
 }
 
+void TQxCustomDataSet::CheckNonCursorOpen() {
+  CheckConnectionFree(resolved_, this, this, false);
+}
+
 void TQxCustomDataSet::CheckCursorOpen() {
-  for (TQxCustomDataSet* d : DataSetList()) {
-    if (d == this || d->UseQorixCursor || !d->Active() || !d->resultsPending_) continue;
-    if (d->resolved_ != resolved_) continue;
-    RaiseCursorError(QxDsText::NonCursorOpen.arg(d->Name() + QLatin1Char(' ')) + QStringLiteral("\n\n") +
-                         QxDsText::CursorAndNonCursor,
-                     this);
-  }
+  CheckConnectionFree(resolved_, this, this, true);
 }
 
 void TQxCustomDataSet::CheckOpenPrerequisites() {
@@ -248,6 +248,9 @@ void TQxCustomDataSet::CheckDiag() {
 // =====================================================================================
 
 void TQxCustomDataSet::AllocCommand(CS_COMMAND*& command) {
+  // Every command of the datasets starts here: none is sent while another dataset's rows
+  // hold the connection.
+  CheckNonCursorOpen();
   if (command) DropCommand(command);
   MonitorTrace(QStringLiteral("Open-Client: ct_cmd_alloc"));
   if (ctlib::ct_cmd_alloc(resolved_->ConnectionHandle(), &command) != CS_SUCCEED) {
@@ -626,6 +629,9 @@ void TQxCustomDataSet::BindColumns() {
 
 CS_RETCODE TQxCustomDataSet::FetchRow() {
   if (!moreRows_ || !command_) return CS_END_DATA;
+  // A cursor's next rows (and its close) are commands of their own on the connection.
+  const bool sends = batchPos_ >= batchRows_ || (MaxRows >= 1 && Store().Count() >= MaxRows);
+  if (cursorOpen_ && sends) CheckCursorOpen();
   if (MaxRows >= 1 && Store().Count() >= MaxRows) {
     FinishFetching();
     return CS_END_DATA;
@@ -834,6 +840,9 @@ TGetResult TQxCustomDataSet::StepNext(TGetResult result) {
   // While rows are pending the step may go one past the stored records: RecordAvailable
   // then fetches the row that is to stand there.
   const int limit = resultsPending_ ? Store().Count() + 1 : Store().Count();
+  // A cursor's next fetch is refused before the step, so the dataset stays where it stands.
+  if (cursorOpen_ && currentIndex_ + 1 == Store().Count() && currentIndex_ + 1 < limit && batchPos_ >= batchRows_)
+    CheckCursorOpen();
   if (currentIndex_ + 1 >= limit) {
     currentIndex_ = Store().Count();
     return TGetResult::grEOF;
@@ -876,6 +885,11 @@ void TQxCustomDataSet::InternalDelete() {
   TQxBaseClientDataSet::InternalDelete();
 }
 
+void TQxCustomDataSet::DoBeforeClose() {
+  if (cursorOpen_ && command_ && IsConnectedResolved()) CheckCursorOpen();
+  TQxBaseClientDataSet::DoBeforeClose();
+}
+
 void TQxCustomDataSet::InternalClose() {
   work_.clear();
   Blobs().Clear();
@@ -915,6 +929,11 @@ void TQxCustomDataSet::Requery() {
 // Drops the rows read so far and whatever the command still has pending, then sends the
 // statement again and reads its first rows. After a failed send nothing is pending.
 void TQxCustomDataSet::RerunQuery() {
+  // Refused before anything is dropped or sent: the dataset keeps its rows.
+  if (UseQorixCursor)
+    CheckCursorOpen();
+  else
+    CheckNonCursorOpen();
   if (Log().Active()) Log().EmptyDataSet();
   if (cursorOpen_)
     CloseCursor(command_);
@@ -1223,6 +1242,8 @@ void TQxCustomDataSet::UnPrepare() {
   MonitorTrace(QStringLiteral("Flow : ** Start of UnPrepare **"));
   if (Active() && (kind_ == dkStoredProc || (!UseQorixCursor && resultsPending_)))
     RaiseResultsPendingError(CachedUpdates ? QxDsText::PendingCached : QxDsText::PendingLive, this);
+  // Refused while the statement is still known as prepared, so a later UnPrepare frees it.
+  if (IsConnectedResolved()) CheckNonCursorOpen();
   prepared_ = false;
   if (IsConnectedResolved()) {
     CS_COMMAND* cmd = nullptr;
@@ -1325,6 +1346,8 @@ void TQxCustomDataSet::ExecSQL() {
   lastServerMsg_ = CS_SERVERMSG{};
   DetectServerType();
   FindConnection();
+  // This dataset's own unread rows hold the connection as well as another's.
+  CheckConnectionFree(resolved_, nullptr, this, false);
   BuildCommandText();
   const QString text = prepared_ ? commandText_ : qxsql::SubstituteParams(commandText_, params_);
   int rows = -1;
@@ -1482,6 +1505,7 @@ void TQxCustomDataSet::DescribeWithoutRows() {
 void TQxCustomDataSet::PSStartTransaction() {
   CheckDatabase();
   FindConnection();
+  CheckNonCursorOpen();
   resolved_->BeginTran(QString());
 }
 
@@ -1492,6 +1516,7 @@ void TQxCustomDataSet::PSEndTransaction(bool commit) {
     if (commit) DatabaseError(QStringLiteral("The transaction cannot be committed: not connected"), this);
     return;
   }
+  CheckNonCursorOpen();
   if (commit)
     resolved_->CommitTran(QString());
   else

@@ -212,8 +212,17 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   void FindConnection();
   void OpenAutoDb();
   void DetectServerType();
+  // Refuse while another non-cursor dataset still reads its rows on this dataset's
+  // connection: before a language command or dynamic statement is sent (only one non-cursor
+  // result at a time), and before a cursor command is sent (cursor and non-cursor results
+  // are not read together).
   void CheckNonCursorOpen();
   void CheckCursorOpen();
+  // The same refusal for any command about to be sent on Connection: raises (for Component)
+  // while a non-cursor dataset other than Except has rows pending there. Nothing may be sent
+  // then: FreeTDS would mix the new command's results into those rows or wait for them.
+  static void CheckConnectionFree(TQorixDatabase* connection, const TQxCustomDataSet* except,
+                                  TComponent* component, bool cursorCommand);
   int FetchUntil(int index);
   int FetchAll();
   int FetchRowsCount(int count);
@@ -322,6 +331,9 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   void InternalOpen() override;
   void InternalClose() override;
   void InternalLast() override;
+  // An open cursor is closed by a command sent on the connection: refused while another
+  // dataset's rows are pending there (the dataset stays open).
+  void DoBeforeClose() override;
   void InternalDelete() override;
   void DoAfterOpen() override;
   void DoAfterDelete() override;

@@ -141,6 +141,9 @@ bool TQxCustomDataSet::CountMatchingRecords() {
 void TQxCustomDataSet::RunLiveStatement(const QString& text, bool requireOneRow) {
   lastStatement_ = text;
   MonitorTrace(text);
+  // The transaction's begin is sent before the statement: both wait for another dataset's
+  // pending rows.
+  CheckNonCursorOpen();
   const bool ownTran = SQLOptions.Contains(soUseTransaction) && resolved_ && !resolved_->InTransaction();
   if (ownTran) resolved_->BeginTran();
   int rows = -1;

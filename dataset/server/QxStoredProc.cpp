@@ -119,6 +119,9 @@ void TQxStoredProc::ExecProc() {
   CheckDatabase();
   FindConnection();
   DetectServerType();
+  // The call is sent on the connection: not while rows of a non-cursor dataset (this one's
+  // own too) are pending there.
+  CheckConnectionFree(ResolvedConnection(), nullptr, this, false);
   TQorixStoredProc engine;
   engine.SetDatabase(ResolvedConnection());
   engine.SetShowDbMessages(ShowDbMessages);
