@@ -192,7 +192,7 @@ void TQxCustomDataSet::FindConnection() {
 void TQxCustomDataSet::ApplyMessageFlags() {}
 
 void TQxCustomDataSet::CheckConnectionFree(TQorixDatabase* connection, const TQxCustomDataSet* except,
-                                           TComponent* component, bool cursorCommand) {
+                                           const TComponent* component, bool cursorCommand) {
   if (!connection) return;
   // The connection itself is compared: two names for one connection share its result stream.
   for (TQxCustomDataSet* d : DataSetList()) {

@@ -222,7 +222,7 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   // while a non-cursor dataset other than Except has rows pending there. Nothing may be sent
   // then: FreeTDS would mix the new command's results into those rows or wait for them.
   static void CheckConnectionFree(TQorixDatabase* connection, const TQxCustomDataSet* except,
-                                  TComponent* component, bool cursorCommand);
+                                  const TComponent* component, bool cursorCommand);
   int FetchUntil(int index);
   int FetchAll();
   int FetchRowsCount(int count);

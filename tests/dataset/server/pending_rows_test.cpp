@@ -226,7 +226,8 @@ TEST_F(PendingRowsTest, ClosingTheReaderFreesTheConnection) {
 
 // A cursor dataset opened first does not hold the connection between its fetches: the reader
 // may open. The cursor's close is then a command of its own and waits like its fetches; the
-// cursor stays open and usable.
+// cursor stays open and usable. Destroying a cursor dataset then leaves its cursor to the
+// connection's end instead of sending the close.
 TEST_F(PendingRowsTest, ACursorOpenedFirstWaitsForTheReader) {
   MakeTable(QStringLiteral("pr_cursor"));
   TQxQuery c;
@@ -235,8 +236,16 @@ TEST_F(PendingRowsTest, ACursorOpenedFirstWaitsForTheReader) {
   c.FetchRows = 10;
   c.SetSQL(QStringLiteral("select id, val from pr_cursor order by id"));
   c.Open();
+  // A second cursor destroyed while the reader holds the connection sends nothing.
+  auto dropped = std::make_unique<TQxQuery>();
+  dropped->SetName(QStringLiteral("dropped"));
+  dropped->SetDatabase(db_.get());
+  dropped->FetchRows = 10;
+  dropped->SetSQL(QStringLiteral("select id from pr_cursor order by id"));
+  dropped->Open();
   TQxQuery a;
   OpenReader(a, QStringLiteral("pr_cursor"));
+  dropped.reset();
   ExpectRefused([&] { c.Last(); }, true);
   ExpectRefused([&] { c.Close(); }, true);
   EXPECT_TRUE(c.Active());
