@@ -248,9 +248,10 @@ void TQxCustomDataSet::CheckDiag() {
 // =====================================================================================
 
 void TQxCustomDataSet::AllocCommand(CS_COMMAND*& command) {
-  // Every command of the datasets starts here: none is sent while another dataset's rows
-  // hold the connection.
-  CheckNonCursorOpen();
+  // Every command of the datasets starts here: none is sent while a non-cursor dataset's rows
+  // hold the connection. A new command on the dataset's own handle replaces its own result;
+  // any other command waits for the dataset's own unread rows too.
+  CheckConnectionFree(resolved_, &command == &command_ ? this : nullptr, this, false);
   if (command) DropCommand(command);
   MonitorTrace(QStringLiteral("Open-Client: ct_cmd_alloc"));
   if (ctlib::ct_cmd_alloc(resolved_->ConnectionHandle(), &command) != CS_SUCCEED) {
@@ -886,7 +887,7 @@ void TQxCustomDataSet::InternalDelete() {
 }
 
 void TQxCustomDataSet::DoBeforeClose() {
-  if (cursorOpen_ && command_ && IsConnectedResolved()) CheckCursorOpen();
+  if (cursorOpen_ && command_ && !Destroying() && IsConnectedResolved()) CheckCursorOpen();
   TQxBaseClientDataSet::DoBeforeClose();
 }
 
@@ -1346,8 +1347,6 @@ void TQxCustomDataSet::ExecSQL() {
   lastServerMsg_ = CS_SERVERMSG{};
   DetectServerType();
   FindConnection();
-  // This dataset's own unread rows hold the connection as well as another's.
-  CheckConnectionFree(resolved_, nullptr, this, false);
   BuildCommandText();
   const QString text = prepared_ ? commandText_ : qxsql::SubstituteParams(commandText_, params_);
   int rows = -1;
