@@ -177,6 +177,41 @@ TEST_F(EngineTest, SelectIntoCreatesTheTable) {
   EXPECT_EQ(o.errorNumbers(), std::vector<int>{208});
 }
 
+TEST_F(EngineTest, SelectIntoKeepsAPlainlySelectedIdentityColumn) {
+  run("create table ids (id numeric(6,0) identity, v varchar(4) not null)\n"
+      "insert ids (v) values ('a') insert ids (v) values ('b') insert ids (v) values ('c')\n"
+      "delete ids where v = 'c'\n"
+      "create table other (k int not null)\ninsert other values (1)");
+  struct Case {
+    const char* select;
+    bool keeps;
+    const char* next;  // the identity the next insert takes, when kept
+  } cases[] = {
+      {"select * into #c from ids", true, "3"},
+      {"select v, id into #c from ids where v <> 'b'", true, "2"},
+      {"select id, id as again, v into #c from ids", false, nullptr},
+      {"select id + 0 as id, v into #c from ids", false, nullptr},
+      {"select id, v into #c from ids, other", false, nullptr},
+      {"select id, count(*) as n into #c from ids group by id", false, nullptr},
+      {"select id, v into #c from ids union all select id, v from ids", false, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.select);
+    RecordingSink s = run(std::string(c.select) + "\nselect * from #c where 1 = 0");
+    ASSERT_EQ(s.errorNumbers(), std::vector<int>{});
+    bool identity = false;
+    for (const auto& col : s.sets.back().columns) identity = identity || col.identity;
+    EXPECT_EQ(identity, c.keeps);
+    if (c.keeps) {
+      // The copied values stay and the next row continues after the largest of them.
+      RecordingSink ins = run("insert #c (v) values ('n')\nselect max(id) from #c");
+      EXPECT_EQ(ins.errorNumbers(), std::vector<int>{});
+      EXPECT_EQ(show(ins.sets.back().rows.at(0)[0]), c.next);
+    }
+    run("drop table #c");
+  }
+}
+
 // ---- errors -------------------------------------------------------------------------------------
 
 struct ErrorCase {
