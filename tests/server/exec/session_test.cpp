@@ -212,6 +212,42 @@ TEST_F(EngineTest, SelectIntoKeepsAPlainlySelectedIdentityColumn) {
   }
 }
 
+TEST_F(EngineTest, TheSameBatchTextRunsAsTheSessionNowReadsIt) {
+  // A session keeps the parse of recent batch texts; what a text means must still follow
+  // quoted_identifier and the objects as they are now.
+  struct Step {
+    const char* sql;
+    std::vector<int> errors;
+    const char* value;  // the first value of the last result, when there is one
+  } steps[] = {
+      {"select \"x\"", {}, "x"},
+      {"set quoted_identifier on", {}, nullptr},
+      {"select \"x\"", {207}, nullptr},
+      {"set quoted_identifier off", {}, nullptr},
+      {"select \"x\"", {}, "x"},
+      {"select a from later_t", {208}, nullptr},
+      {"create table later_t (a int not null) insert later_t values (7)", {}, nullptr},
+      {"select a from later_t", {}, "7"},
+      {"drop table later_t create table later_t (b int not null, a varchar(3) not null) "
+       "insert later_t values (1, 'new')",
+       {},
+       nullptr},
+      {"select a from later_t", {}, "new"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.sql);
+    RecordingSink s = run(step.sql);
+    EXPECT_EQ(s.errorNumbers(), step.errors);
+    if (step.value) {
+      ASSERT_FALSE(s.sets.empty());
+      EXPECT_EQ(show(s.sets.back().rows.at(0)[0]), step.value);
+    }
+  }
+  // More texts than are kept, then the first again.
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(scalar("select " + std::to_string(i)), std::to_string(i));
+  EXPECT_EQ(scalar("select a from later_t"), "new");
+}
+
 // ---- errors -------------------------------------------------------------------------------------
 
 struct ErrorCase {
