@@ -52,6 +52,7 @@
 #include "access/ctlib/ctlib.h"
 #include "tests/support/ct_client.h"
 #include "tests/support/server_fixture.h"
+#include "tests/support/tds_column_shape.h"
 
 namespace {
 
@@ -398,12 +399,6 @@ class RawClient {
   }
 
  private:
-  // Per-column value layout from a row format.
-  struct Shape {
-    int lengthBytes = 0;  // 0 fixed, 1 or 4 length bytes, -1 text/image
-    size_t fixed = 0;
-  };
-
   static void put32(std::vector<uint8_t>& b, uint32_t v) {
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
   }
@@ -482,65 +477,6 @@ class RawClient {
     return true;
   }
 
-  // Reads a type byte and its type info at `at` of a format body of `length` bytes; false for a
-  // type this client does not know or info running past the body.
-  static bool readShape(const uint8_t* p, size_t length, size_t& at, Shape& s) {
-    if (at >= length) return false;
-    const uint8_t type = p[at++];
-    switch (type) {
-      case 0x2F:
-      case 0x27:
-      case 0x2D:
-      case 0x25:
-      case 0x26:
-      case 0x6D:
-      case 0x6E:
-      case 0x6F:
-      case 0x68:
-        s.lengthBytes = 1;
-        at += 1;
-        break;
-      case 0x6C:
-      case 0x6A:
-        s.lengthBytes = 1;
-        at += 3;
-        break;
-      case 0xAF:
-      case 0xE1:
-        s.lengthBytes = 4;
-        at += 4;
-        break;
-      case 0x23:
-      case 0x22:
-        s.lengthBytes = -1;
-        at += 4;
-        if (at + 2 > length) return false;
-        at += 2 + le16(p + at);
-        break;
-      case 0x30:
-      case 0x32:
-        s.fixed = 1;
-        break;
-      case 0x34:
-        s.fixed = 2;
-        break;
-      case 0x38:
-      case 0x3B:
-      case 0x3A:
-      case 0x7A:
-        s.fixed = 4;
-        break;
-      case 0x3E:
-      case 0x3D:
-      case 0x3C:
-        s.fixed = 8;
-        break;
-      default:
-        return false;
-    }
-    return at <= length;
-  }
-
   // Reads ROWFMT (wide = false) or ROWFMT2 columns from `body` of `length` bytes.
   bool readFormat(const uint8_t* body, size_t length, bool wide) {
     shapes_.clear();
@@ -554,8 +490,8 @@ class RawClient {
         at += 1 + body[at];
       }
       at += (wide ? 4 : 1) + 4;  // status, user type
-      Shape s;
-      if (!readShape(body, length, at, s) || at >= length) return false;
+      tabtest::ColumnShape s;
+      if (!tabtest::readColumnShape(body, length, at, s) || at >= length) return false;
       at += 1 + body[at];  // locale
       if (at > length) return false;
       shapes_.push_back(s);
@@ -580,9 +516,9 @@ class RawClient {
             r.fault = "ROW without a row format";
             return;
           }
-          for (const Shape& s : shapes_) {
+          for (const tabtest::ColumnShape& s : shapes_) {
             if (s.lengthBytes == 0) {
-              at += s.fixed;
+              at += s.fixedSize;
             } else if (s.lengthBytes == 1) {
               if (at >= end) return;
               at += 1 + p[at];
@@ -680,7 +616,7 @@ class RawClient {
   size_t bufAt_ = 0, bufEnd_ = 0;
   std::vector<uint8_t> tokens_;  // reply data not yet walked
   size_t tokenAt_ = 0;
-  std::vector<Shape> shapes_;
+  std::vector<tabtest::ColumnShape> shapes_;
   std::vector<uint8_t> raw_ = std::vector<uint8_t>(1 << 17);
 };
 

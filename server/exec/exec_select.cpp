@@ -108,6 +108,23 @@ void SessionImpl::runSelectInto(const SelectStatement& s) {
     ++col;
   }
   if (identities > 1) throw SqlError(2739, 16, "A table can have only one identity column.");
+  // A source identity column selected as it stands stays an identity column of the new table,
+  // as on the family's servers, unless another column is numbered with identity(), the column is
+  // selected twice, or the select joins, unions, groups or aggregates.
+  int inherited = -1;
+  bool plainSource = identities == 0 && s.unions.empty() && s.core.from.size() == 1 &&
+                     s.core.from[0]->is<NamedTableRef>() && s.core.groupBy.empty() && !s.core.groupByAll &&
+                     !s.core.having;
+  for (const auto& item : s.core.items)
+    if (item.expr->is<FunctionExpr>() && isAggregateName(item.expr->as<FunctionExpr>().name)) plainSource = false;
+  for (size_t i = 0; plainSource && i < q.columns.size(); ++i) {
+    if (!q.columns[i].identity) continue;
+    if (inherited >= 0) {
+      inherited = -1;
+      break;
+    }
+    inherited = static_cast<int>(i);
+  }
   TableSpec details;
   bool temp = !into.name.empty() && into.name[0] == '#';
   details.database = temp ? "tempdb" : (into.database.empty() ? database_ : into.database);
@@ -125,7 +142,7 @@ void SessionImpl::runSelectInto(const SelectStatement& s) {
     cs.name = c.name;
     cs.type = c.type;
     cs.nullable = c.nullable;
-    if (numbered[i]) {
+    if (numbered[i] || static_cast<int>(i) == inherited) {
       cs.identity = true;
       cs.nullable = false;
     }
@@ -150,6 +167,15 @@ void SessionImpl::runSelectInto(const SelectStatement& s) {
   int32_t rows = sqlite3_changes(db_);
   // The next insert continues after the numbered rows.
   if (identities > 0 && rows > 0) noteIdentity(db_, t, rows);
+  if (inherited >= 0 && rows > 0) {
+    // The copied values stay; the next insert continues after the largest.
+    // (A numeric identity may be stored as decimal text: compare numbers, not texts.)
+    SqlStatement top(*this, "SELECT max(CAST(" +
+                                Binder::quoteIdent(t.columns[static_cast<size_t>(inherited)].sqliteName) +
+                                " AS INTEGER)) FROM " + t.sqliteName);
+    if (top.step() && sqlite3_column_type(top.get(), 0) != SQLITE_NULL)
+      noteIdentity(db_, t, sqlite3_column_int64(top.get(), 0));
+  }
   tx.commit();
   if (temp) rememberTempTable(details.name);
   rowCount_ = rows;

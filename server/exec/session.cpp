@@ -1,5 +1,6 @@
 // The session's batch interpreter: parsing, statement dispatch, DONE and error handling, globals,
 // cancellation through SQLite's progress and busy handlers, and the prepared-statement helper.
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <ctime>
@@ -383,17 +384,19 @@ void SessionImpl::runBatch(std::string_view sql, ResultSink& sink, std::map<std:
   liveTables_ = false;
   triggerAbort_ = false;
   noteLiveTables(sql);
-  std::vector<StatementPtr> own;
-  const std::vector<StatementPtr>& statements = parsed ? *parsed : own;
-  if (!parsed) try {
+  std::shared_ptr<const std::vector<StatementPtr>> kept;
+  if (!parsed) kept = keptBatch(sql);
+  // What runs: the caller's parse, a kept one, or this text parsed now (then kept).
+  const std::vector<StatementPtr>* list = parsed ? parsed : kept.get();
+  if (!list) try {
     ParseOptions batchOptions = parseOptions();
     // set quoted_identifier on (from an earlier batch): "name" is an identifier.
     batchOptions.quotedIdentifiers = options_.quotedIdentifier;
-    own = parseBatch(sql, batchOptions);
+    std::vector<StatementPtr> own = parseBatch(sql, batchOptions);
     // CREATE PROCEDURE, VIEW, TRIGGER, RULE and DEFAULT each need a batch of their own.
-    for (size_t i = 1; i < statements.size(); ++i) {
+    for (size_t i = 1; i < own.size(); ++i) {
       const char* what = nullptr;
-      switch (statements[i]->kind) {
+      switch (own[i]->kind) {
         case StatementKind::CreateProcedure: what = "PROCEDURE"; break;
         case StatementKind::CreateView: what = "VIEW"; break;
         case StatementKind::CreateTrigger: what = "TRIGGER"; break;
@@ -404,6 +407,8 @@ void SessionImpl::runBatch(std::string_view sql, ResultSink& sink, std::map<std:
       if (what)
         throw SqlError(111, 15, std::string("CREATE ") + what + " must be the first command in a query batch.");
     }
+    kept = keepBatch(sql, std::move(own));
+    list = kept.get();
   } catch (const SqlError& e) {
     if (!options_.parseOnly && !options_.noExec && runDatabaseBatch(sql)) {
       setCommand("AWAITING COMMAND");
@@ -419,18 +424,40 @@ void SessionImpl::runBatch(std::string_view sql, ResultSink& sink, std::map<std:
   }
   if (options_.parseOnly) {
     // Only SET statements run (so "set parseonly off" still works).
-    for (const auto& s : statements)
+    for (const auto& s : *list)
       if (s->is<SetStatement>()) runStatement(*s);
     sink_ = nullptr;
     return;
   }
   try {
-    runList(statements);
+    runList(*list);
   } catch (const Cancelled&) {
     // The protocol layer answers the attention; what the statement changed is undone.
   }
   setCommand("AWAITING COMMAND");
   sink_ = nullptr;
+}
+
+std::shared_ptr<const std::vector<StatementPtr>> SessionImpl::keptBatch(std::string_view sql) {
+  for (size_t i = parsedBatches_.size(); i-- > 0;) {
+    const ParsedBatch& b = parsedBatches_[i];
+    if (b.quotedIdentifiers != options_.quotedIdentifier || b.text != sql) continue;
+    std::rotate(parsedBatches_.begin() + static_cast<std::ptrdiff_t>(i),
+                parsedBatches_.begin() + static_cast<std::ptrdiff_t>(i) + 1, parsedBatches_.end());
+    return parsedBatches_.back().statements;
+  }
+  return nullptr;
+}
+
+std::shared_ptr<const std::vector<StatementPtr>> SessionImpl::keepBatch(std::string_view sql,
+                                                                         std::vector<StatementPtr> statements) {
+  auto shared = std::make_shared<const std::vector<StatementPtr>>(std::move(statements));
+  // Short texts only: a long script is rarely sent twice and would hold its tree for nothing.
+  constexpr size_t kKeptBatches = 8, kLongestKeptText = 2048;
+  if (sql.size() > kLongestKeptText) return shared;
+  if (parsedBatches_.size() == kKeptBatches) parsedBatches_.erase(parsedBatches_.begin());
+  parsedBatches_.push_back({std::string(sql), options_.quotedIdentifier, shared});
+  return shared;
 }
 
 Flow SessionImpl::runList(const std::vector<StatementPtr>& list) {

@@ -208,6 +208,11 @@ class SessionImpl : public Session, public BindContext {
 
   // Runs a batch with `preset` variables already declared (the @P1 ... of a parameterised command).
   // `parsed`, when given, is `sql` already parsed and checked.
+  // A kept parse of this language batch text, or null; keepBatch stores one (short texts only)
+  // and returns it shared.
+  std::shared_ptr<const std::vector<tsql::StatementPtr>> keptBatch(std::string_view sql);
+  std::shared_ptr<const std::vector<tsql::StatementPtr>> keepBatch(std::string_view sql,
+                                                                   std::vector<tsql::StatementPtr> statements);
   void runBatch(std::string_view sql, ResultSink& sink, std::map<std::string, Variable> preset,
                 const std::vector<tsql::StatementPtr>* parsed = nullptr);
 
@@ -360,6 +365,16 @@ class SessionImpl : public Session, public BindContext {
   };
   std::map<std::string, Prepared> prepared_;
   PreparedBatch* executing_ = nullptr;  // the prepared batch being executed
+  // The last few language batches parsed, by text and quoted_identifier setting: a client that
+  // sends the same text again runs the kept statements (they hold positions, not copies, of the
+  // text, and running them changes nothing in them). Shared, so that a batch run from inside
+  // another cannot free the statements the outer one is running.
+  struct ParsedBatch {
+    std::string text;
+    bool quotedIdentifiers = false;
+    std::shared_ptr<const std::vector<tsql::StatementPtr>> statements;
+  };
+  std::vector<ParsedBatch> parsedBatches_;  // least recently used first
   static std::atomic<uint64_t> catalogChanges_;
   bool describing_ = false;                          // SQL is bound but never run
   std::map<int, TypeDesc> describedTypes_;           // marker types found while describing

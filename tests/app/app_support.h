@@ -12,14 +12,11 @@
 #include "access/QorixDatabase.h"
 #include "access/UiServices.h"
 #include "app/MainModel.h"
-#include "tests/support/server_fixture.h"
+#include "tests/support/sa_connection.h"
 
 namespace apptest {
 
-inline tabtest::ServerFixture& Server() {
-  static std::unique_ptr<tabtest::ServerFixture> server = std::make_unique<tabtest::ServerFixture>();
-  return *server;
-}
+inline tabtest::ServerFixture& Server() { return tabtest::SharedServer(); }
 
 // Writes W's picture as Name.png into the build folder's screenshots.
 inline void Shot(QWidget& w, const QString& name) {

@@ -93,7 +93,9 @@ TEST_F(ConnectedWindow, TreeClickPerKindShowsItsPagesAndDefinition) {
     // The property page holds the object's rows (the page has no rows for system datatypes
     // and segments).
     m().TabClick(pgProperties);
-    if (c.ddl) EXPECT_GT(w_->Pages().Properties().Contents().ItemCount(), 0);
+    if (c.ddl) {
+      EXPECT_GT(w_->Pages().Properties().Contents().ItemCount(), 0);
+    }
     EXPECT_EQ(w_->qx_properties()->topLevelItemCount(), w_->Pages().Properties().Contents().ItemCount());
     EXPECT_EQ(m().RightCaption, QStringLiteral("   Properties of ") + c.path.last());
     if (!c.ddl) continue;

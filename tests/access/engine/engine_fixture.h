@@ -12,15 +12,9 @@
 #include "access/QorixEnhQuery.h"
 #include "access/QorixErrorHandling.h"
 #include "access/Qorix_Components.h"
+#include "tests/support/qt_printers.h"
 #include "tests/support/server_fixture.h"
 
-// Failure output shows texts as text.
-inline void PrintTo(const QString& text, std::ostream* os) {
-  *os << '"' << text.toStdString() << '"';
-}
-inline void PrintTo(const QStringList& list, std::ostream* os) {
-  *os << "{\"" << list.join(QStringLiteral("\", \"")).toStdString() << "\"}";
-}
 
 // A connection that logs in through the facade; it stands where TQorixDatabase will.
 class TestDatabase : public TQorixDatabaseBase, public TQorixDiagTarget {

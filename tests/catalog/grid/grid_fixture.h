@@ -18,45 +18,20 @@
 #include "access/QorixDatabase.h"
 #include "access/QorixEnhQuery.h"
 #include "catalog/grid/QorixGrid.h"
-#include "tests/support/server_fixture.h"
-
-inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
-inline void PrintTo(const QStringList& list, std::ostream* os) {
-  *os << "{\"" << list.join(QStringLiteral("\", \"")).toStdString() << "\"}";
-}
+#include "tests/support/qt_printers.h"
+#include "tests/support/sa_connection.h"
 
 namespace gridtest {
 
-inline tabtest::ServerFixture& Server() {
-  static std::unique_ptr<tabtest::ServerFixture> server = std::make_unique<tabtest::ServerFixture>();
-  return *server;
-}
+inline tabtest::ServerFixture& Server() { return tabtest::SharedServer(); }
 
 inline std::unique_ptr<TQorixDatabase> Connect(const QString& name = QStringLiteral("db"),
                                                const QString& database = QStringLiteral("sample")) {
-  Server();
-  auto db = std::make_unique<TQorixDatabase>();
-  db->SetName(name);
-  db->LoginPrompt = false;
-  db->UserName = QStringLiteral("sa");
-  db->Password = QString();
-  db->ServerName = QStringLiteral("DSQUERY");
-  db->AppName = QStringLiteral("grid_tests");
-  db->Rdbms = QStringLiteral("Sybase SQL Server");
-  db->ShowDbMessages = TShowDbMessages{};
-  db->Connect();
-  if (db->Connected() && !database.isEmpty()) db->SetDbName(database);
-  return db;
+  return tabtest::ConnectAsSa(name, {QStringLiteral("grid_tests"), database});
 }
 
 // Runs Sql on Db and reads every result (set-up statements).
-inline void Exec(TQorixDatabaseBase& db, const QString& sql) {
-  TQorixEnhQuery q;
-  q.SetDatabase(&db);
-  q.SetShowDbMessages(TShowDbMessages{});
-  q.SetSQL(sql);
-  q.ExecSQL();
-}
+inline void Exec(TQorixDatabaseBase& db, const QString& sql) { tabtest::ExecSetup(db, sql); }
 
 // Each grid row from First on as its cells from column 0 joined by "|", trailing empty cells
 // left off.

@@ -117,7 +117,9 @@ TEST(GridRun, MaxRowsEndsTheResultSetAndLeavesNothingPending) {
     grid.OnThreadTerminate = [&](Threadgrid*, const QString&, const QString&) { ++terminated; };
     grid.SetSQL(QStringLiteral("select n from grid_ten order by n\r\nselect n * 10 as m from grid_ten order by n"));
     grid.Execute();
-    if (background) ASSERT_TRUE(WaitUntil([&] { return terminated == 1; }));
+    if (background) {
+      ASSERT_TRUE(WaitUntil([&] { return terminated == 1; }));
+    }
     const QStringList lines = Lines(grid, 1);
     ASSERT_GE(lines.size(), 7);
     EXPECT_EQ(lines.mid(0, 7), (QStringList{" |n", "1|1", "2|2", "3|3", "4|4", "5|5", "|(5 rows affected)"}));

@@ -12,46 +12,21 @@
 
 #include "access/QorixDatabase.h"
 #include "access/QorixEnhQuery.h"
-#include "tests/support/server_fixture.h"
-
-inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
-inline void PrintTo(const QStringList& list, std::ostream* os) {
-  *os << "{\"" << list.join(QStringLiteral("\", \"")).toStdString() << "\"}";
-}
+#include "tests/support/qt_printers.h"
+#include "tests/support/sa_connection.h"
 
 namespace svctest {
 
-inline tabtest::ServerFixture& Server() {
-  static std::unique_ptr<tabtest::ServerFixture> server = std::make_unique<tabtest::ServerFixture>();
-  return *server;
-}
+inline tabtest::ServerFixture& Server() { return tabtest::SharedServer(); }
 
 // A connection named Name that logs in as sa, uses Database and declares family Rdbms.
 inline std::unique_ptr<TQorixDatabase> Connect(const QString& name, const QString& database = QStringLiteral("sample"),
                                                const QString& rdbms = QStringLiteral("Sybase SQL Server")) {
-  Server();
-  auto db = std::make_unique<TQorixDatabase>();
-  db->SetName(name);
-  db->LoginPrompt = false;
-  db->UserName = QStringLiteral("sa");
-  db->Password = QString();
-  db->ServerName = QStringLiteral("DSQUERY");
-  db->AppName = QStringLiteral("service_tests");
-  db->Rdbms = rdbms;
-  db->ShowDbMessages = TShowDbMessages{smDbErr};
-  db->Connect();
-  if (db->Connected() && !database.isEmpty()) db->SetDbName(database);
-  return db;
+  return tabtest::ConnectAsSa(name, {QStringLiteral("service_tests"), database, rdbms, TShowDbMessages{smDbErr}});
 }
 
 // Runs Sql on Db and reads every result.
-inline void Exec(TQorixDatabaseBase& db, const QString& sql) {
-  TQorixEnhQuery q;
-  q.SetDatabase(&db);
-  q.SetShowDbMessages(TShowDbMessages{});
-  q.SetSQL(sql);
-  q.ExecSQL();
-}
+inline void Exec(TQorixDatabaseBase& db, const QString& sql) { tabtest::ExecSetup(db, sql); }
 
 // The rows of Sql on Db, columns joined by "|" (trimmed unless Trim is false).
 inline QStringList Rows(TQorixDatabaseBase& db, const QString& sql, bool trim = true) {

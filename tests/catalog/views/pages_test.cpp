@@ -175,7 +175,9 @@ TEST_F(PagesTest, PropertyRowsOfEveryKind) {
     // Separators have one empty value; every row has exactly one value.
     for (const TQxListItem& item : props_.Contents().Items()) EXPECT_EQ(item.SubItems.size(), 1);
     for (const QString& row : Rows(props_))
-      if (row.startsWith(QLatin1Char('|'))) EXPECT_EQ(row, QStringLiteral("|"));
+      if (row.startsWith(QLatin1Char('|'))) {
+        EXPECT_EQ(row, QStringLiteral("|"));
+      }
     EXPECT_EQ(props_.ShownKind, c.kind);
     EXPECT_EQ(props_.ShownObject, QString::fromUtf8(c.name));
     EXPECT_FALSE(props_.Contents().Updating());

@@ -177,6 +177,77 @@ TEST_F(EngineTest, SelectIntoCreatesTheTable) {
   EXPECT_EQ(o.errorNumbers(), std::vector<int>{208});
 }
 
+TEST_F(EngineTest, SelectIntoKeepsAPlainlySelectedIdentityColumn) {
+  run("create table ids (id numeric(6,0) identity, v varchar(4) not null)\n"
+      "insert ids (v) values ('a') insert ids (v) values ('b') insert ids (v) values ('c')\n"
+      "delete ids where v = 'c'\n"
+      "create table other (k int not null)\ninsert other values (1)");
+  struct Case {
+    const char* select;
+    bool keeps;
+    const char* next;  // the identity the next insert takes, when kept
+  } cases[] = {
+      {"select * into #c from ids", true, "3"},
+      {"select v, id into #c from ids where v <> 'b'", true, "2"},
+      {"select id, id as again, v into #c from ids", false, nullptr},
+      {"select id + 0 as id, v into #c from ids", false, nullptr},
+      {"select id, v into #c from ids, other", false, nullptr},
+      {"select id, count(*) as n into #c from ids group by id", false, nullptr},
+      {"select id, v into #c from ids union all select id, v from ids", false, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.select);
+    RecordingSink s = run(std::string(c.select) + "\nselect * from #c where 1 = 0");
+    ASSERT_EQ(s.errorNumbers(), std::vector<int>{});
+    bool identity = false;
+    for (const auto& col : s.sets.back().columns) identity = identity || col.identity;
+    EXPECT_EQ(identity, c.keeps);
+    if (c.keeps) {
+      // The copied values stay and the next row continues after the largest of them.
+      RecordingSink ins = run("insert #c (v) values ('n')\nselect max(id) from #c");
+      EXPECT_EQ(ins.errorNumbers(), std::vector<int>{});
+      EXPECT_EQ(show(ins.sets.back().rows.at(0)[0]), c.next);
+    }
+    run("drop table #c");
+  }
+}
+
+TEST_F(EngineTest, TheSameBatchTextRunsAsTheSessionNowReadsIt) {
+  // A session keeps the parse of recent batch texts; what a text means must still follow
+  // quoted_identifier and the objects as they are now.
+  struct Step {
+    const char* sql;
+    std::vector<int> errors;
+    const char* value;  // the first value of the last result, when there is one
+  } steps[] = {
+      {"select \"x\"", {}, "x"},
+      {"set quoted_identifier on", {}, nullptr},
+      {"select \"x\"", {207}, nullptr},
+      {"set quoted_identifier off", {}, nullptr},
+      {"select \"x\"", {}, "x"},
+      {"select a from later_t", {208}, nullptr},
+      {"create table later_t (a int not null) insert later_t values (7)", {}, nullptr},
+      {"select a from later_t", {}, "7"},
+      {"drop table later_t create table later_t (b int not null, a varchar(3) not null) "
+       "insert later_t values (1, 'new')",
+       {},
+       nullptr},
+      {"select a from later_t", {}, "new"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.sql);
+    RecordingSink s = run(step.sql);
+    EXPECT_EQ(s.errorNumbers(), step.errors);
+    if (step.value) {
+      ASSERT_FALSE(s.sets.empty());
+      EXPECT_EQ(show(s.sets.back().rows.at(0)[0]), step.value);
+    }
+  }
+  // More texts than are kept, then the first again.
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(scalar("select " + std::to_string(i)), std::to_string(i));
+  EXPECT_EQ(scalar("select a from later_t"), "new");
+}
+
 // ---- errors -------------------------------------------------------------------------------------
 
 struct ErrorCase {

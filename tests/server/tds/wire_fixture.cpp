@@ -3,6 +3,8 @@
 // values whose sizes come from the format before them.
 #include "tests/server/tds/wire_fixture.h"
 
+#include "tests/support/tds_column_shape.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -28,72 +30,10 @@ uint32_t le32(const Bytes& b, size_t at) {
                                (static_cast<uint32_t>(b[at + 3]) << 24));
 }
 
-// Per-column value layout learned from a format token.
-struct ColumnShape {
-  uint8_t type = 0;
-  int lengthBytes = 0;  // 0 fixed, 1, 4, or -1 for text/image
-  size_t fixedSize = 0;
-};
-
-size_t fixedSizeOf(uint8_t type) {
-  switch (type) {
-    case 0x30:
-    case 0x32:
-      return 1;
-    case 0x34:
-      return 2;
-    case 0x38:
-    case 0x3B:
-    case 0x3A:
-    case 0x7A:
-      return 4;
-    case 0x3E:
-    case 0x3D:
-    case 0x3C:
-      return 8;
-    default:
-      return 0;
-  }
-}
-
 // Reads a type byte and its type info at `at`, moving past them.
 ColumnShape readShape(const Bytes& t, size_t& at) {
   ColumnShape s;
-  s.type = t[at++];
-  switch (s.type) {
-    case 0x2F:
-    case 0x27:
-    case 0x2D:
-    case 0x25:
-    case 0x26:
-    case 0x6D:
-    case 0x6E:
-    case 0x6F:
-    case 0x68:
-      s.lengthBytes = 1;
-      at += 1;
-      break;
-    case 0x6C:
-    case 0x6A:
-      s.lengthBytes = 1;
-      at += 3;
-      break;
-    case 0xAF:
-    case 0xE1:
-      s.lengthBytes = 4;
-      at += 4;
-      break;
-    case 0x23:
-    case 0x22:
-      s.lengthBytes = -1;
-      at += 4;
-      at += 2 + le16(t, at);
-      break;
-    default:
-      s.fixedSize = fixedSizeOf(s.type);
-      if (s.fixedSize == 0) ADD_FAILURE() << "unknown wire type " << int(s.type);
-      break;
-  }
+  if (!readColumnShape(t.data(), t.size(), at, s)) ADD_FAILURE() << "unknown wire type " << int(s.type);
   return s;
 }
 
