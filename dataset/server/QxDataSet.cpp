@@ -56,6 +56,16 @@ TQxCustomDataSet::TQxCustomDataSet(TComponent* owner)
 }
 
 TQxCustomDataSet::~TQxCustomDataSet() {
+  // An open cursor cannot be closed while another dataset's rows hold the connection: that
+  // dataset closes it once its rows are read or it closes, so neither the server's cursor nor
+  // its client state is lost.
+  if (Active() && cursorOpen_ && command_ && IsConnectedResolved()) {
+    if (TQxCustomDataSet* reader = PendingReader(resolved_, this)) {
+      reader->parkedCursors_.push_back(command_);
+      command_ = nullptr;
+      cursorOpen_ = false;
+    }
+  }
   if (Active()) {
     try {
       Close();
@@ -75,6 +85,7 @@ TQxCustomDataSet::~TQxCustomDataSet() {
     } catch (...) {
     }
   }
+  CloseParkedCursors();
   delete liveQuery_;
   liveQuery_ = nullptr;
   if (ListPtr()) {
@@ -193,15 +204,20 @@ void TQxCustomDataSet::ApplyMessageFlags() {}
 
 void TQxCustomDataSet::CheckConnectionFree(TQorixDatabase* connection, const TQxCustomDataSet* except,
                                            const TComponent* component, bool cursorCommand) {
-  if (!connection) return;
-  // The connection itself is compared: two names for one connection share its result stream.
-  for (TQxCustomDataSet* d : DataSetList()) {
-    if (d == except || d->UseQorixCursor || !d->Active() || !d->resultsPending_) continue;
-    if (d->resolved_ != connection) continue;
+  if (const TQxCustomDataSet* d = PendingReader(connection, except))
     RaiseCursorError(QxDsText::NonCursorOpen.arg(d->Name() + QLatin1Char(' ')) + QStringLiteral("\n\n") +
                          (cursorCommand ? QxDsText::CursorAndNonCursor : QxDsText::OnlyOneNonCursor),
                      component);
+}
+
+TQxCustomDataSet* TQxCustomDataSet::PendingReader(TQorixDatabase* connection, const TQxCustomDataSet* except) {
+  if (!connection) return nullptr;
+  // The connection itself is compared: two names for one connection share its result stream.
+  for (TQxCustomDataSet* d : DataSetList()) {
+    if (d == except || d->UseQorixCursor || !d->Active() || !d->resultsPending_) continue;
+    if (d->resolved_ == connection) return d;
   }
+  return nullptr;
 }
 
 void TQxCustomDataSet::CheckNonCursorOpen() {
@@ -288,6 +304,10 @@ void TQxCustomDataSet::CloseCursor(CS_COMMAND* command) {
     return;
   }
   cursorOpen_ = false;
+  SendCursorClose(command);
+}
+
+void TQxCustomDataSet::SendCursorClose(CS_COMMAND* command) {
   // What is left of the current fetch is read, not cancelled: after a CS_CANCEL_ALL of a sent
   // command FreeTDS keeps a cancel pending and answers the next ct_send, the close, with
   // CS_CANCELED without sending it. The cursor would stay open on the server, and the
@@ -309,6 +329,15 @@ void TQxCustomDataSet::CloseCursor(CS_COMMAND* command) {
   }
   MonitorTrace(QStringLiteral("Open-Client: ct_cursor(CS_CURSOR_DEALLOC)"));
   ClearDiagMessages(resolved_->ConnectionHandle());
+}
+
+void TQxCustomDataSet::CloseParkedCursors() {
+  std::vector<CS_COMMAND*> parked;
+  parked.swap(parkedCursors_);
+  for (CS_COMMAND* command : parked) {
+    if (IsConnectedResolved() && !Destroying()) SendCursorClose(command);
+    DropCommand(command);
+  }
 }
 
 void TQxCustomDataSet::FreeColumns() {
@@ -672,6 +701,7 @@ void TQxCustomDataSet::FinishFetching() {
   reachable_ = Store().Count();
   batchRows_ = batchPos_ = 0;
   EndResults();
+  CloseParkedCursors();
 }
 
 void TQxCustomDataSet::EndResults() {
@@ -901,6 +931,7 @@ void TQxCustomDataSet::InternalClose() {
       CancelCommand(command_, CS_CANCEL_ALL);
   }
   if (command_) DropCommand(command_);
+  CloseParkedCursors();
   FreeColumns();
   resultsPending_ = false;
   moreRows_ = false;
@@ -940,6 +971,7 @@ void TQxCustomDataSet::RerunQuery() {
     CloseCursor(command_);
   else
     CancelCommand(command_, CS_CANCEL_ALL);
+  CloseParkedCursors();
   Store().Clear();
   Blobs().Clear();
   Blobs().ResetNextId();

@@ -223,6 +223,8 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   // then: FreeTDS would mix the new command's results into those rows or wait for them.
   static void CheckConnectionFree(TQorixDatabase* connection, const TQxCustomDataSet* except,
                                   const TComponent* component, bool cursorCommand);
+  // The non-cursor dataset other than Except whose rows are pending on Connection, or null.
+  static TQxCustomDataSet* PendingReader(TQorixDatabase* connection, const TQxCustomDataSet* except);
   int FetchUntil(int index);
   int FetchAll();
   int FetchRowsCount(int count);
@@ -361,6 +363,10 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   void DropCommand(CS_COMMAND*& command);
   void CancelCommand(CS_COMMAND* command, CS_INT type);
   void CloseCursor(CS_COMMAND* command);
+  // Closes (with dealloc) the open cursor of Command on this dataset's connection.
+  void SendCursorClose(CS_COMMAND* command);
+  // Closes and drops the cursors handed over while this dataset's rows were pending.
+  void CloseParkedCursors();
   void DescribeAndBindFields();
   void InitFieldDefsFromColumns();
   // Sends the command text, describes its first row result into FieldDefs and cancels the
@@ -448,6 +454,9 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   QString statementId_;
   QStringList occurrences_;  // the marker names of the prepared text, one per "?"
   std::unique_ptr<TQxNestedFieldList> nestedFields_;
+  // Open cursors of destroyed datasets that could not be closed while this dataset's rows
+  // held the connection.
+  std::vector<CS_COMMAND*> parkedCursors_;
 };
 
 // The common parent of the table and query datasets.

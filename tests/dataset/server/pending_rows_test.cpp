@@ -226,8 +226,9 @@ TEST_F(PendingRowsTest, ClosingTheReaderFreesTheConnection) {
 
 // A cursor dataset opened first does not hold the connection between its fetches: the reader
 // may open. The cursor's close is then a command of its own and waits like its fetches; the
-// cursor stays open and usable. Destroying a cursor dataset then leaves its cursor to the
-// connection's end instead of sending the close.
+// cursor stays open and usable. A cursor dataset destroyed meanwhile hands its cursor to the
+// reader, which closes it once its rows are read (the sanitizer build sees its client state
+// freed).
 TEST_F(PendingRowsTest, ACursorOpenedFirstWaitsForTheReader) {
   MakeTable(QStringLiteral("pr_cursor"));
   TQxQuery c;
@@ -236,7 +237,7 @@ TEST_F(PendingRowsTest, ACursorOpenedFirstWaitsForTheReader) {
   c.FetchRows = 10;
   c.SetSQL(QStringLiteral("select id, val from pr_cursor order by id"));
   c.Open();
-  // A second cursor destroyed while the reader holds the connection sends nothing.
+  // A second cursor destroyed while the reader holds the connection sends nothing yet.
   auto dropped = std::make_unique<TQxQuery>();
   dropped->SetName(QStringLiteral("dropped"));
   dropped->SetDatabase(db_.get());
