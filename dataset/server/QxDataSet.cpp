@@ -1003,6 +1003,13 @@ void TQxCustomDataSet::InternalRefresh() {
 
 void TQxCustomDataSet::EmptyDataSet() {
   TQxBaseClientDataSet::EmptyDataSet();
+  // Unread rows without cursor are cancelled: left in the connection's stream they would
+  // still hold it while the dataset no longer counts as reading. (An open cursor holds
+  // nothing between fetches; it is closed with the dataset.)
+  if (resultsPending_ && !cursorOpen_ && command_) {
+    CancelCommand(command_, CS_CANCEL_ALL);
+    CloseParkedCursors();
+  }
   resultsPending_ = false;
   moreRows_ = false;
   if (Active()) lastServerMsg_ = CS_SERVERMSG{};

@@ -256,3 +256,21 @@ TEST_F(PendingRowsTest, ACursorOpenedFirstWaitsForTheReader) {
   // The cursor was closed on the server: the connection still answers in step.
   EXPECT_EQ(Rows(*db_, QStringLiteral("select count(*) from pr_cursor")), QStringList({QString::number(kRows)}));
 }
+
+// Emptying the reader drops its unread rows from the connection too: the next command is
+// neither refused nor mixed into them.
+TEST_F(PendingRowsTest, EmptyingTheReaderEndsItsRows) {
+  MakeTable(QStringLiteral("pr_empty"));
+  TQxQuery a;
+  OpenReader(a, QStringLiteral("pr_empty"));
+  a.EmptyDataSet();
+  EXPECT_FALSE(a.ResultsPending());
+  TQxQuery b;
+  b.SetName(QStringLiteral("writer"));
+  b.SetDatabase(db_.get());
+  b.SetSQL(QStringLiteral("update pr_empty set val = 0 where id = %1").arg(kTarget));
+  EXPECT_NO_THROW(b.ExecSQL());
+  EXPECT_EQ(b.RowsAffected(), 1);
+  EXPECT_EQ(TargetValue(QStringLiteral("pr_empty")), QStringLiteral("0"));
+  EXPECT_EQ(Rows(*db_, QStringLiteral("select count(*) from pr_empty")), QStringList({QString::number(kRows)}));
+}
