@@ -187,6 +187,16 @@ TEST_F(PendingRowsTest, EveryCommandWaitsForTheReadersRows) {
     OpenReader(a, table);
     ExpectRefused([&] { c.call(*others); }, c.cursorRule);
     EXPECT_EQ(TargetValue(table), QString::number(kTarget * 10));
+    // The refused change is kept for the next try.
+    if (c.name == std::string("live")) {
+      EXPECT_EQ(others->live.State(), TDataSetState::dsEdit);
+    }
+    if (c.name == std::string("cached")) {
+      EXPECT_EQ(others->cached.Log().RecordCount(), 1);
+    }
+    if (c.name == std::string("cursor_fetch")) {
+      EXPECT_EQ(others->fetch.FieldByName("id")->AsInteger(), 10);
+    }
     EXPECT_NO_FATAL_FAILURE(ExpectAllRows(a));
     EXPECT_FALSE(a.ResultsPending());
     // With A read to its end the same call goes through.
