@@ -222,7 +222,7 @@ void SessionImpl::assignVariable(const std::string& name, const Value& v, const 
 void SessionImpl::insertRow(const TableInfo& t, const std::vector<int>& targets,
                             const std::vector<TypeDesc>& sourceTypes, int identityCol,
                             const std::vector<RowRule>& rules, SqlStatement& ins, const std::vector<Value>& r,
-                            Value& lastIdentity) {
+                            Value& lastIdentity, IdentityCounter& identities) {
   std::vector<Value> values(t.columns.size());
   std::vector<bool> given(t.columns.size(), false);
   for (size_t k = 0; k < targets.size(); ++k) {
@@ -234,10 +234,9 @@ void SessionImpl::insertRow(const TableInfo& t, const std::vector<int>& targets,
     const CatalogColumn& c = t.columns[i];
     if (static_cast<int>(i) == identityCol) {
       if (given[i] && !isNull(values[i])) {
-        noteIdentity(db_, t,
-                     std::get<int64_t>(convertValue(values[i], c.desc.type, makeType(SqlType::Int))));
+        identities.note(std::get<int64_t>(convertValue(values[i], c.desc.type, makeType(SqlType::Int))));
       } else {
-        values[i] = Value{nextIdentity(db_, t)};
+        values[i] = Value{identities.take()};
         values[i] = convertValue(values[i], makeType(SqlType::Int), c.desc.type);
       }
       // @@identity is a numeric(38,0) whatever the identity column's own type.
@@ -392,9 +391,10 @@ void SessionImpl::runInsert(const InsertStatement& s) {
                           ".rowid = ?1 AND (" + vt->where + ")",
                       SqlStatement::Access::Internal);
   Value lastIdentity;
+  IdentityCounter identities(db_, t);
   int32_t inserted = 0;
   auto insertRow = [&](const std::vector<Value>& r) {
-    this->insertRow(t, targets, sourceTypes, identityCol, rules, ins, r, lastIdentity);
+    this->insertRow(t, targets, sourceTypes, identityCol, rules, ins, r, lastIdentity, identities);
     if (qualifies) {
       qualifies->reset();
       qualifies->bindAll({Value{static_cast<int64_t>(sqlite3_last_insert_rowid(db_))}});
@@ -416,6 +416,7 @@ void SessionImpl::runInsert(const InsertStatement& s) {
       insertRow(r);
     }
   }
+  identities.flush();
   firing.fire(inserted);
   tx.commit();
   // An insert into a table without an identity column sets @@identity to 0.
@@ -507,7 +508,10 @@ void SessionImpl::runPlannedInsert(InsertPlan& plan) {
   try {
     StatementTransaction tx(*this);
     TriggerFiring firing(*this, t, TriggerFiring::Event::Insert, plan.triggerId);
-    insertRow(t, plan.targets, sourceTypes, plan.identityColumn, plan.rules, *plan.insert, row, lastIdentity);
+    IdentityCounter identities(db_, t);
+    insertRow(t, plan.targets, sourceTypes, plan.identityColumn, plan.rules, *plan.insert, row, lastIdentity,
+              identities);
+    identities.flush();
     plan.insert->reset();
     firing.fire(1);
     tx.commit();

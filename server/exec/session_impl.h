@@ -259,7 +259,7 @@ class SessionImpl : public Session, public BindContext {
   // `targets` of `t`, tests its rules and inserts it with `ins`; notes the identity value.
   void insertRow(const TableInfo& t, const std::vector<int>& targets, const std::vector<TypeDesc>& sourceTypes,
                  int identityCol, const std::vector<RowRule>& rules, SqlStatement& ins,
-                 const std::vector<Value>& r, Value& lastIdentity);
+                 const std::vector<Value>& r, Value& lastIdentity, IdentityCounter& identities);
   void runUpdate(const tsql::UpdateStatement& s);
   void runDelete(const tsql::DeleteStatement& s);
   void runTruncate(const tsql::TruncateStatement& s);

@@ -241,6 +241,29 @@ int64_t nextIdentity(sqlite3* db, const TableInfo& table);
 // Raises the identity counter so the next value is above `value` (after an explicit insert).
 void noteIdentity(sqlite3* db, const TableInfo& table, int64_t value);
 
+// The identity values of one statement's rows: the table's counter is read at the first row and
+// written back by flush(), not once per row. Use it inside the statement's transaction (which
+// holds the write lock, so no other session moves the counter meanwhile) and flush before
+// anything else may read the counter (the statement's triggers, its commit).
+class IdentityCounter {
+ public:
+  IdentityCounter(sqlite3* db, const TableInfo& table) : db_(db), table_(table) {}
+  // The next value (as nextIdentity).
+  int64_t take();
+  // The next value will be above `value` (as noteIdentity).
+  void note(int64_t value);
+  // Stores the counter when it moved.
+  void flush();
+
+ private:
+  void load();
+  sqlite3* db_;
+  const TableInfo& table_;
+  int64_t next_ = 0;
+  bool loaded_ = false;
+  bool moved_ = false;
+};
+
 // The text of an object's syscomments rows joined in order (views, later procedures).
 std::optional<std::string> objectText(sqlite3* db, const std::string& database, int32_t objectId);
 

@@ -701,27 +701,46 @@ void dropTextObject(sqlite3* db, const std::string& database, int32_t id) {
 }
 
 int64_t nextIdentity(sqlite3* db, const TableInfo& table) {
-  Stmt sel(db, std::string("SELECT next FROM ") + storage::kCountersTable + " WHERE db = ?1 AND object = ?2");
-  sel.bind(1, table.database).bind(2, table.id);
-  int64_t next = 1;
-  bool have = sel.step();
-  if (have) next = sel.integer(0);
-  Stmt up(db, std::string("INSERT OR REPLACE INTO ") + storage::kCountersTable +
-                  " (db, object, next) VALUES (?1, ?2, ?3)");
-  up.bind(1, table.database).bind(2, table.id).bind(3, next + 1);
-  up.run();
+  IdentityCounter counter(db, table);
+  const int64_t next = counter.take();
+  counter.flush();
   return next;
 }
 
 void noteIdentity(sqlite3* db, const TableInfo& table, int64_t value) {
-  Stmt sel(db, std::string("SELECT next FROM ") + storage::kCountersTable + " WHERE db = ?1 AND object = ?2");
-  sel.bind(1, table.database).bind(2, table.id);
-  int64_t next = sel.step() ? sel.integer(0) : 1;
-  if (value + 1 <= next) return;
-  Stmt up(db, std::string("INSERT OR REPLACE INTO ") + storage::kCountersTable +
-                  " (db, object, next) VALUES (?1, ?2, ?3)");
-  up.bind(1, table.database).bind(2, table.id).bind(3, value + 1);
+  IdentityCounter counter(db, table);
+  counter.note(value);
+  counter.flush();
+}
+
+void IdentityCounter::load() {
+  if (loaded_) return;
+  Stmt sel(db_, std::string("SELECT next FROM ") + storage::kCountersTable + " WHERE db = ?1 AND object = ?2");
+  sel.bind(1, table_.database).bind(2, table_.id);
+  next_ = sel.step() ? sel.integer(0) : 1;
+  loaded_ = true;
+}
+
+int64_t IdentityCounter::take() {
+  load();
+  moved_ = true;
+  return next_++;
+}
+
+void IdentityCounter::note(int64_t value) {
+  load();
+  if (value + 1 <= next_) return;
+  next_ = value + 1;
+  moved_ = true;
+}
+
+void IdentityCounter::flush() {
+  if (!moved_) return;
+  Stmt up(db_, std::string("INSERT OR REPLACE INTO ") + storage::kCountersTable +
+                   " (db, object, next) VALUES (?1, ?2, ?3)");
+  up.bind(1, table_.database).bind(2, table_.id).bind(3, next_);
   up.run();
+  moved_ = false;
 }
 
 }  // namespace tabsrv

@@ -124,6 +124,42 @@ TEST_F(EngineTest, InsertFillsIdentityAndDefaults) {
   EXPECT_EQ(show(s.sets[0].rows[1][1]), "9");
 }
 
+TEST_F(EngineTest, IdentityValuesOfMultiRowInsertsContinueOneCounter) {
+  run("create table src5 (n int not null)\n"
+      "insert src5 values (0) insert src5 values (1) insert src5 values (2) insert src5 values (3) "
+      "insert src5 values (4)\n"
+      "create table ids2 (id int identity, n int not null check (n < 100))");
+  struct Step {
+    const char* sql;
+    std::vector<int> errors;
+    const char* maxId;  // max(id) afterwards
+  } steps[] = {
+      {"insert ids2 (n) select n from src5", {}, "5"},
+      // A row refused half-way keeps none of the statement's rows and uses up no values.
+      {"insert ids2 (n) select n * 30 from src5", {548}, "5"},
+      {"insert ids2 (n) values (7)", {}, "6"},
+      {"set identity_insert ids2 on\ninsert ids2 (id, n) select n + 50, n from src5\n"
+       "set identity_insert ids2 off",
+       {},
+       "54"},
+      {"insert ids2 (n) values (8)", {}, "55"},
+      // The trigger's own insert comes after the statement's rows, never on one of their values.
+      {"create trigger ids2_more on ids2 for insert as\n"
+       "if (select count(*) from inserted) > 1 insert ids2 (n) values (99)",
+       {},
+       "55"},
+      {"insert ids2 (n) select n from src5", {}, "61"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.sql);
+    RecordingSink s = run(step.sql);
+    EXPECT_EQ(s.errorNumbers(), step.errors);
+    EXPECT_EQ(scalar("select max(id) from ids2"), step.maxId);
+    EXPECT_EQ(scalar("select count(*) - count(distinct id) from ids2"), "0");
+  }
+  EXPECT_EQ(scalar("select id from ids2 where n = 99"), "61");
+}
+
 TEST_F(EngineTest, UpdateAndDeleteCountRowsAndHonourRowcount) {
   run("create table u (a int not null, b varchar(5) null)\n"
       "insert u values (1, 'x') insert u values (2, 'y') insert u values (3, 'z')");
