@@ -12,44 +12,21 @@
 
 #include "access/QorixDatabase.h"
 #include "access/QorixEnhQuery.h"
-#include "tests/support/server_fixture.h"
-
-inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
-inline void PrintTo(const QStringList& list, std::ostream* os) {
-  *os << "{\"" << list.join(QStringLiteral("\", \"")).toStdString() << "\"}";
-}
+#include "tests/support/qt_printers.h"
+#include "tests/support/sa_connection.h"
 
 namespace dstest {
 
-inline tabtest::ServerFixture& Server() {
-  static std::unique_ptr<tabtest::ServerFixture> server = std::make_unique<tabtest::ServerFixture>();
-  return *server;
-}
+inline tabtest::ServerFixture& Server() { return tabtest::SharedServer(); }
 
 // A connection named Name, logged in as sa, using the sample database.
 inline std::unique_ptr<TQorixDatabase> Connect(const QString& name) {
-  Server();
-  auto db = std::make_unique<TQorixDatabase>();
-  db->SetName(name);
-  db->LoginPrompt = false;
-  db->UserName = QStringLiteral("sa");
-  db->Password = QString();
-  db->ServerName = QStringLiteral("DSQUERY");
-  db->AppName = QStringLiteral("dataset_server_tests");
-  db->ShowDbMessages = TShowDbMessages{};
-  db->Connect();
-  if (db->Connected()) db->SetDbName(QStringLiteral("sample"));
-  return db;
+  // The family is left as the component has it.
+  return tabtest::ConnectAsSa(name, {QStringLiteral("dataset_server_tests"), QStringLiteral("sample"), QString()});
 }
 
 // Runs Sql on Db and reads every result.
-inline void Exec(TQorixDatabaseBase& db, const QString& sql) {
-  TQorixEnhQuery q;
-  q.SetDatabase(&db);
-  q.SetShowDbMessages(TShowDbMessages{});
-  q.SetSQL(sql);
-  q.ExecSQL();
-}
+inline void Exec(TQorixDatabaseBase& db, const QString& sql) { tabtest::ExecSetup(db, sql); }
 
 // The rows of Sql on Db, columns trimmed and joined by "|" (NULL as "<null>").
 inline QStringList Rows(TQorixDatabaseBase& db, const QString& sql) {
