@@ -26,8 +26,10 @@ struct SaConnection {
   TShowDbMessages messages{};
 };
 
-// A connection component named Name, logged in as sa (check Connected()).
-inline std::unique_ptr<TQorixDatabase> ConnectAsSa(const QString& name, const SaConnection& how = {}) {
+// A connection component named Name, set to log in as sa (empty password) to the test server
+// without the login dialog, not yet connected; a blank AppName keeps the component's own.
+inline std::unique_ptr<TQorixDatabase> SaDatabase(const QString& name, const QString& appName = QString(),
+                                                  TShowDbMessages messages = {}) {
   SharedServer();
   auto db = std::make_unique<TQorixDatabase>();
   db->SetName(name);
@@ -35,9 +37,15 @@ inline std::unique_ptr<TQorixDatabase> ConnectAsSa(const QString& name, const Sa
   db->UserName = QStringLiteral("sa");
   db->Password = QString();
   db->ServerName = QStringLiteral("DSQUERY");
-  db->AppName = how.appName;
+  if (!appName.isEmpty()) db->AppName = appName;
+  db->ShowDbMessages = messages;
+  return db;
+}
+
+// A connection component named Name, logged in as sa (check Connected()).
+inline std::unique_ptr<TQorixDatabase> ConnectAsSa(const QString& name, const SaConnection& how = {}) {
+  auto db = SaDatabase(name, how.appName, how.messages);
   if (!how.rdbms.isEmpty()) db->Rdbms = how.rdbms;
-  db->ShowDbMessages = how.messages;
   db->Connect();
   if (db->Connected() && !how.database.isEmpty()) db->SetDbName(how.database);
   return db;

@@ -13,28 +13,17 @@
 
 #include "access/QorixDatabase.h"
 #include "access/ctlib/ctlib.h"
-#include "tests/support/server_fixture.h"
+#include "tests/support/sa_connection.h"
 
 namespace conntest {
 
 // The server every test of this program talks to, started on first use.
-inline tabtest::ServerFixture& Server() {
-  static std::unique_ptr<tabtest::ServerFixture> server = std::make_unique<tabtest::ServerFixture>();
-  return *server;
-}
+inline tabtest::ServerFixture& Server() { return tabtest::SharedServer(); }
 
 // A database that logs in as sa (empty password) to DSQUERY without the login dialog.
+// Errors reach the tests as exceptions and stored texts, never as windows.
 inline std::unique_ptr<TQorixDatabase> SaDatabase(const QString& name = QStringLiteral("db_test")) {
-  Server();
-  auto db = std::make_unique<TQorixDatabase>();
-  db->SetName(name);
-  db->LoginPrompt = false;
-  db->UserName = QStringLiteral("sa");
-  db->Password = QString();
-  db->ServerName = QStringLiteral("DSQUERY");
-  // Errors reach the tests as exceptions and stored texts, never as windows.
-  db->ShowDbMessages = TShowDbMessages{smDbErr};
-  return db;
+  return tabtest::SaDatabase(name, QString(), TShowDbMessages{smDbErr});
 }
 
 // The first column of the first row Sql returns on Db's own session (empty for NULL or none);
