@@ -1,5 +1,7 @@
 // SELECT: result sets with the binder's column formats, `set rowcount`, fmtonly, assignment
 // selects (`select @v = x from t`: the last row wins, no result set) and SELECT INTO.
+#include <functional>
+
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
@@ -115,8 +117,15 @@ void SessionImpl::runSelectInto(const SelectStatement& s) {
   bool plainSource = identities == 0 && s.unions.empty() && s.core.from.size() == 1 &&
                      s.core.from[0]->is<NamedTableRef>() && s.core.groupBy.empty() && !s.core.groupByAll &&
                      !s.core.having;
+  // An aggregate anywhere in the select list (not inside a subquery) makes it an aggregate query.
+  std::function<bool(const Expr&)> aggregates = [&](const Expr& e) {
+    if (e.is<FunctionExpr>() && isAggregateName(e.as<FunctionExpr>().name)) return true;
+    bool found = false;
+    forEachChild(e, [&](const Expr& child) { found = found || aggregates(child); });
+    return found;
+  };
   for (const auto& item : s.core.items)
-    if (item.expr->is<FunctionExpr>() && isAggregateName(item.expr->as<FunctionExpr>().name)) plainSource = false;
+    if (aggregates(*item.expr)) plainSource = false;
   for (size_t i = 0; plainSource && i < q.columns.size(); ++i) {
     if (!q.columns[i].identity) continue;
     if (inherited >= 0) {

@@ -229,6 +229,8 @@ TEST_F(EngineTest, SelectIntoKeepsAPlainlySelectedIdentityColumn) {
       {"select id + 0 as id, v into #c from ids", false, nullptr},
       {"select id, v into #c from ids, other", false, nullptr},
       {"select id, count(*) as n into #c from ids group by id", false, nullptr},
+      {"select id, v, 1 + count(*) as n into #c from ids", false, nullptr},
+      {"select id, v, (select count(*) from other) as n into #c from ids", true, "3"},
       {"select id, v into #c from ids union all select id, v from ids", false, nullptr},
   };
   for (const Case& c : cases) {
