@@ -330,6 +330,7 @@ void TQorixDatabase::Connect() {
 
     MonitorLine(QStringLiteral("Connected"));
     connected_ = true;
+    ++session_;
     connectTime_ = QDateTime::currentDateTime();
     lastActivity_ = connectTime_;
 
@@ -706,8 +707,10 @@ void TQorixDatabase::ResetIdleTimer() {
 
 void TQorixDatabase::IdleTimerTick() {
   // A statement in flight (the result grid's worker, the connection's own SQL) is activity:
-  // the tick is skipped and the timer keeps running.
+  // the tick is skipped and the timer keeps running. So are rows a dataset has not read yet:
+  // IdleSQL would be sent into them and a disconnect would cut them off.
   if (IsBusy()) return;
+  if (PendingRowsCheck() && PendingRowsCheck()(*this)) return;
   if (!IdleSQL.trimmed().isEmpty()) {
     try {
       RunExec(IdleSQL, true);

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -275,6 +276,15 @@ class TQorixDatabase : public TQorixDatabaseBase, public TQorixDiagTarget {
   void EndWork() { --busy_; }
   // True while a statement runs on the connection.
   bool IsBusy() const { return busy_.load() > 0; }
+  // Counts the logins of this component: a command or unread rows of an earlier session (before
+  // a disconnect) are recognised by their older number.
+  uint64_t SessionNumber() const { return session_; }
+  // Answers whether some component still has unread rows on Db's connection; the idle timer
+  // neither runs IdleSQL into them nor disconnects under them. The dataset layer sets it.
+  static std::function<bool(const TQorixDatabase& db)>& PendingRowsCheck() {
+    static std::function<bool(const TQorixDatabase&)> check;
+    return check;
+  }
   // Holds the connection busy for its lifetime.
   class TBusyGuard {
    public:
@@ -325,4 +335,5 @@ class TQorixDatabase : public TQorixDatabaseBase, public TQorixDiagTarget {
   QStringList foundServers_;
   bool pwdExpiredFired_ = false;
   std::atomic<int> busy_{0};
+  uint64_t session_ = 0;
 };

@@ -193,6 +193,33 @@ bool TQxCustomDataSet::IsConnectedResolved() const {
   return resolved_ && resolved_->Connected() && resolved_->ConnectionHandle();
 }
 
+namespace {
+// A connection's idle timer leaves the connection alone while a dataset still has rows to read
+// on it.
+const bool pendingRowsCheckSet = [] {
+  TQorixDatabase::PendingRowsCheck() = [](const TQorixDatabase& db) {
+    return TQxCustomDataSet::PendingReader(const_cast<TQorixDatabase*>(&db), nullptr) != nullptr;
+  };
+  return true;
+}();
+}  // namespace
+
+bool TQxCustomDataSet::SessionGone() const {
+  return command_ && resolved_ && (!resolved_->Connected() || resolved_->SessionNumber() != session_);
+}
+
+void TQxCustomDataSet::ForgetGoneSession() {
+  moreRows_ = false;
+  resultsPending_ = false;
+  reachable_ = Store().Count();
+  batchRows_ = batchPos_ = 0;
+  cursorOpen_ = false;
+  DropCommand(command_);
+  std::vector<CS_COMMAND*> parked;
+  parked.swap(parkedCursors_);
+  for (CS_COMMAND* command : parked) DropCommand(command);
+}
+
 void TQxCustomDataSet::FindConnection() {
   if (!resolved_) RaiseMissingError(QxDsText::NeedDatabase, this);
   if (!resolved_->Connected()) resolved_->Connect();
@@ -215,7 +242,8 @@ TQxCustomDataSet* TQxCustomDataSet::PendingReader(TQorixDatabase* connection, co
   // The connection itself is compared: two names for one connection share its result stream.
   for (TQxCustomDataSet* d : DataSetList()) {
     if (d == except || d->UseQorixCursor || !d->Active() || !d->resultsPending_) continue;
-    if (d->resolved_ == connection) return d;
+    // Rows of an ended session hold nothing on the connection any more.
+    if (d->resolved_ == connection && !d->SessionGone()) return d;
   }
   return nullptr;
 }
@@ -275,6 +303,7 @@ void TQxCustomDataSet::AllocCommand(CS_COMMAND*& command) {
     CheckDiag();
     DatabaseError(QStringLiteral("Command allocation failed"), this);
   }
+  if (&command == &command_) session_ = resolved_->SessionNumber();
 }
 
 void TQxCustomDataSet::DropCommand(CS_COMMAND*& command) {
@@ -299,6 +328,10 @@ void TQxCustomDataSet::CancelCommand(CS_COMMAND* command, CS_INT type) {
 }
 
 void TQxCustomDataSet::CloseCursor(CS_COMMAND* command) {
+  if (command == command_ && SessionGone()) {
+    ForgetGoneSession();
+    return;
+  }
   if (!command || !cursorOpen_ || !IsConnectedResolved()) {
     cursorOpen_ = false;
     return;
@@ -659,6 +692,11 @@ void TQxCustomDataSet::BindColumns() {
 
 CS_RETCODE TQxCustomDataSet::FetchRow() {
   if (!moreRows_ || !command_) return CS_END_DATA;
+  // Rows cut off by a disconnect are an error, never a shorter result.
+  if (SessionGone()) {
+    ForgetGoneSession();
+    DatabaseError(QStringLiteral("The connection was closed before all rows were read"), this);
+  }
   // A cursor's next rows (and its close) are commands of their own on the connection.
   const bool sends = batchPos_ >= batchRows_ || (MaxRows >= 1 && Store().Count() >= MaxRows);
   if (cursorOpen_ && sends) CheckCursorOpen();
@@ -706,6 +744,10 @@ void TQxCustomDataSet::FinishFetching() {
 
 void TQxCustomDataSet::EndResults() {
   if (!command_) return;
+  if (SessionGone()) {
+    ForgetGoneSession();
+    return;
+  }
   if (cursorOpen_) {
     CloseCursor(command_);
     return;

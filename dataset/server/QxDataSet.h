@@ -422,6 +422,12 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   void FreeColumns();
   void FinishFetching();
   bool IsConnectedResolved() const;
+  // True when the dataset's command belongs to a session of its connection that has ended (a
+  // disconnect, perhaps followed by a new login): its unread rows and open cursor went with it.
+  bool SessionGone() const;
+  // Forgets what the ended session held (unread rows, the open cursor, parked cursors): the
+  // commands are only dropped, never used.
+  void ForgetGoneSession();
   void ApplyMessageFlags();
 
   TQorixDatabase* database_ = nullptr;
@@ -457,6 +463,7 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   // Open cursors of destroyed datasets that could not be closed while this dataset's rows
   // held the connection.
   std::vector<CS_COMMAND*> parkedCursors_;
+  uint64_t session_ = 0;  // the connection's session number when command_ was allocated
 };
 
 // The common parent of the table and query datasets.

@@ -284,3 +284,57 @@ TEST_F(PendingRowsTest, EmptyingTheReaderEndsItsRows) {
   EXPECT_EQ(TargetValue(QStringLiteral("pr_empty")), QStringLiteral("0"));
   EXPECT_EQ(Rows(*db_, QStringLiteral("select count(*) from pr_empty")), QStringList({QString::number(kRows)}));
 }
+
+// The idle timer neither sends IdleSQL into the reader's rows nor disconnects under them; once
+// the rows are read it acts again.
+TEST_F(PendingRowsTest, TheIdleTimerWaitsForTheReadersRows) {
+  MakeTable(QStringLiteral("pr_idle"));
+  db_->SetIdleTime(1);
+  TQxQuery a;
+  OpenReader(a, QStringLiteral("pr_idle"));
+  for (const QString& idleSql : {QStringLiteral("select 1"), QString()}) {
+    SCOPED_TRACE(idleSql.toStdString());
+    db_->IdleSQL = idleSql;
+    db_->IdleTimerTick();
+    EXPECT_TRUE(db_->Connected());
+  }
+  EXPECT_NO_FATAL_FAILURE(ExpectAllRows(a));
+  db_->IdleTimerTick();
+  EXPECT_FALSE(db_->Connected());
+}
+
+// A disconnect (and a new login) cuts the reader's unread rows off: reading on is an error,
+// not a shorter result, the rows already read stay, and the unread rows of the ended session
+// hold nothing on the new one.
+TEST_F(PendingRowsTest, RowsCutOffByADisconnectAreAnError) {
+  MakeTable(QStringLiteral("pr_cut"));
+  for (bool reconnect : {true, false}) {
+    SCOPED_TRACE(reconnect ? "disconnect and connect" : "disconnect");
+    TQxQuery a;
+    OpenReader(a, QStringLiteral("pr_cut"));
+    const int read = a.RecordCount();
+    db_->Disconnect();
+    if (reconnect) {
+      db_->Connect();
+      ASSERT_TRUE(db_->Connected());
+      TQxQuery b;
+      b.SetName(QStringLiteral("writer"));
+      b.SetDatabase(db_.get());
+      b.SetSQL(QStringLiteral("update pr_cut set val = val where id = %1").arg(kTarget));
+      EXPECT_NO_THROW(b.ExecSQL());
+    }
+    try {
+      a.Last();
+      ADD_FAILURE() << "the cut rows read as the end of the result";
+    } catch (const Exception& e) {
+      EXPECT_TRUE(e.Message().contains(QStringLiteral("closed before all rows were read"))) << e.Message().toStdString();
+    }
+    EXPECT_FALSE(a.ResultsPending());
+    EXPECT_EQ(a.RecordCount(), read);
+    EXPECT_NO_THROW(a.Close());
+    if (!reconnect) db_->Connect();
+    ASSERT_TRUE(db_->Connected());
+    a.Open();
+    EXPECT_NO_FATAL_FAILURE(ExpectAllRows(a));
+  }
+}
