@@ -25,6 +25,14 @@ struct TypeCase {
   const char* text;
 };
 
+// The engine's three ways of reading rows: bound outside cursors, through a client cursor, and
+// as text/image values.
+struct ReadMode {
+  const char* name;
+  bool cursor, textImage;
+};
+const ReadMode kReadModes[] = {{"bound", false, false}, {"cursor", true, false}, {"TextImage", false, true}};
+
 const TypeCase kTypes[] = {
     {"c", "char", "ab   "},
     {"vc", "char", "hello"},
@@ -81,11 +89,7 @@ TEST_F(EngineTypes, IntegerColumnsReadTheSameTextInEveryMode) {
       "insert int_modes_t values (4, 7, -1, 0, 1)"));
   const QStringList expected = {"1|0|-32768|-2147483648|0", "2|255|32767|2147483647|1",
                                 "3|<null>|<null>|<null>|0", "4|7|-1|0|1"};
-  struct Mode {
-    const char* name;
-    bool cursor, textImage;
-  } modes[] = {{"bound", false, false}, {"cursor", true, false}, {"TextImage", false, true}};
-  for (const Mode& m : modes) {
+  for (const ReadMode& m : kReadModes) {
     SCOPED_TRACE(m.name);
     TQorixEnhQuery q;
     q.SetDatabase(db_.get());
@@ -211,11 +215,7 @@ TEST_F(EngineTypes, EveryTypeKeepsItsTextInEveryMode) {
       "7|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|"
       "<null>|<null>",
   };
-  struct Mode {
-    const char* name;
-    bool cursor, textImage;
-  } modes[] = {{"bound", false, false}, {"cursor", true, false}, {"TextImage", false, true}};
-  for (const Mode& m : modes) {
+  for (const ReadMode& m : kReadModes) {
     SCOPED_TRACE(m.name);
     TQorixEnhQuery q;
     q.SetDatabase(db_.get());
