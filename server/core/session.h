@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -117,6 +118,11 @@ class Session {
   virtual SessionOptions& options() = 0;
   // Runs a language batch (several statements); every statement ends with sink.done(...).
   virtual void executeLanguage(std::string_view sql, ResultSink& sink) = 0;
+
+  // How to end the session's connection when sa kills the session (`kill spid`): the protocol
+  // layer closes its socket, so a session waiting for its client ends too. Called from another
+  // session's thread.
+  virtual void setTerminator(std::function<void()> terminate) { (void)terminate; }
 
   // Runs a stored procedure called by RPC. Rows go out as usual, each statement ending with
   // done(DoneInProc ...); then returnStatus(), outputParams() for the output parameters and a

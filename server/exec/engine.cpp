@@ -7,6 +7,7 @@
 #include "server/exec/session_impl.h"
 #include "server/storage/catalog.h"
 #include "server/storage/sample_script.h"
+#include "server/types/sqlite_prepare.h"
 
 namespace tabsrv {
 
@@ -58,6 +59,9 @@ std::vector<std::string> splitBatches(std::string_view script) {
 
 EngineImpl::EngineImpl(const EngineConfig& config) : config_(config) {
   store_ = Store::open(config_.dataDir);
+  if (store_->migrated())
+    log("copied the databases of " + config_.dataDir + "/" + kSingleStoreFileName + " into " +
+        store_->databasesFolder() + "; the old file is kept and no longer used");
   clearTempdb();
   if (store_->freshlyCreated()) {
     auto errors = runScript(sampleDatabaseScript(), std::string(kSampleDatabase));
@@ -77,7 +81,7 @@ void EngineImpl::clearTempdb() {
   std::string sql = "SELECT o.name, u.name FROM " + sqliteObjectName("tempdb", "dbo", "sysobjects") +
                     " o JOIN " + sqliteObjectName("tempdb", "dbo", "sysusers") +
                     " u ON u.uid = o.uid WHERE o.name LIKE '#%' AND o.type = 'U'";
-  if (sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+  if (prepareSql(db.get(), sql, &st) == SQLITE_OK) {
     while (sqlite3_step(st) == SQLITE_ROW)
       names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)),
                          reinterpret_cast<const char*>(sqlite3_column_text(st, 1)));
@@ -87,7 +91,7 @@ void EngineImpl::clearTempdb() {
     auto t = resolveTable(db.get(), ObjectRef{"tempdb", owner, name}, "tempdb", "dbo");
     if (!t) continue;
     try {
-      sqlite3_exec(db.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+      sqlite3_exec(db.get(), "BEGIN", nullptr, nullptr, nullptr);
       dropTable(db.get(), *t);
       sqlite3_exec(db.get(), "COMMIT", nullptr, nullptr, nullptr);
     } catch (const std::exception& e) {

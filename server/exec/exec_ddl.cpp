@@ -87,7 +87,7 @@ void SessionImpl::runCreateTable(const CreateTableStatement& s) {
                    (k.clustering == Clustering::Default && k.kind == ConstraintKind::PrimaryKey);
     details.constraints.push_back(std::move(is));
   }
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, details.database);
   TableInfo created = createTable(db_, details);
   createCheckConstraints(created, checks, checkColumns);
   tx.commit();
@@ -101,7 +101,7 @@ void SessionImpl::runDrop(const DropStatement& s) {
     return runDropTextObject(s);
   if (s.object != DropObject::Table && s.object != DropObject::View) throw notSupported("This DROP");
   Binder binder(*this);
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, databaseOf(s.names.front()));
   for (const auto& name : s.names) {
     std::optional<TableInfo> t;
     try {
@@ -115,6 +115,7 @@ void SessionImpl::runDrop(const DropStatement& s) {
                      std::string("Cannot drop the ") + (view ? "view" : "table") + " '" + name.toSql() +
                          "', because it doesn't exist in the system catalogs.");
     requireOwnerOf(view ? "DROP VIEW" : "DROP TABLE", *t);
+    lockDatabase(t->database);
     if (view) {
       dropView(db_, *t);
     } else {
@@ -138,7 +139,7 @@ void SessionImpl::runCreateIndex(const CreateIndexStatement& s) {
   for (const auto& c : s.columns) details.columns.push_back(c.name);
   details.unique = s.unique;
   details.clustered = s.clustering == Clustering::Clustered;
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, t.database);
   createIndex(db_, t, details);
   tx.commit();
   done(false, -1);
@@ -146,10 +147,11 @@ void SessionImpl::runCreateIndex(const CreateIndexStatement& s) {
 
 void SessionImpl::runDropIndex(const DropIndexStatement& s) {
   Binder binder(*this);
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, databaseOf(s.indexes.front().table));
   for (const auto& ref : s.indexes) {
     TableInfo t = binder.resolveTable(ref.table);
     requireOwnerOf("DROP INDEX", t);
+    lockDatabase(t.database);
     dropIndex(db_, t, ref.index);
   }
   tx.commit();
@@ -192,7 +194,7 @@ void SessionImpl::runCreateView(const CreateViewStatement& s) {
   details.columns = q.columns;
   if (!databaseExists(db_, details.database)) throw unknownDatabase(details.database);
   permissions_->requireOwner("CREATE VIEW", details.database, details.owner, details.name);
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, details.database);
   createView(db_, details);
   tx.commit();
   done(false, -1);

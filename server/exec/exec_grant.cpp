@@ -81,7 +81,7 @@ void SessionImpl::runGrant(const GrantStatement& s) {
   }
   auto me = findUser(db_, database, user_);
   int32_t grantor = me ? me->uid : 1;
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, database);
   for (int32_t uid : uids)
     for (int32_t a : actions) {
       if (s.revoke)

@@ -157,7 +157,7 @@ void SessionImpl::runSelectInto(const SelectStatement& s) {
     }
     details.columns.push_back(std::move(cs));
   }
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, details.database);
   TableInfo t = createTable(db_, details);
   std::string cols, sel;
   for (size_t i = 0; i < t.columns.size(); ++i) {

@@ -5,6 +5,7 @@
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
 #include "server/exec/triggers.h"
+#include "server/storage/database_files.h"
 
 namespace tabsrv {
 
@@ -76,7 +77,8 @@ TriggerFiring::TriggerFiring(SessionImpl& session, const TableInfo& table, Event
   };
   auto capture = [&](const std::string& when, const std::string& body) {
     std::string name = Binder::quoteIdent("tabulon_capture_" + std::to_string(n) + "_" + when);
-    session_.execSql("CREATE TEMP TRIGGER " + name + " AFTER " + when + " ON main." + table.sqliteName +
+    session_.execSql("CREATE TEMP TRIGGER " + name + " AFTER " + when + " ON " +
+                     storage::schemaPrefix(session_.db_, table.database) + table.sqliteName +
                      " BEGIN " + body + " END");
     captureTriggers_.push_back(name);
   };

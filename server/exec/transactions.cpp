@@ -1,11 +1,15 @@
 // BEGIN/COMMIT/ROLLBACK/SAVE TRANSACTION over the session's SQLite connection.
-// The outermost BEGIN TRAN takes SQLite's write lock at once (BEGIN IMMEDIATE): a second
-// session's BEGIN TRAN or write waits in the busy handler until the first commits, so two
-// writers never deadlock and a transaction never fails half way with a stale snapshot. Readers
-// outside transactions keep reading the last committed state (WAL). Nested BEGINs only count.
+// The outermost BEGIN TRAN locks nothing: each statement that changes a database first takes that
+// database's write lock (StatementTransaction, lockDatabase), and keeps it to the end of the
+// transaction; a second session's write to the same database waits until then, writes to other
+// databases go on. A transaction changes one database besides tempdb (the second is refused, and
+// a COMMIT that would still commit two rolls back instead): each database is a file of its own
+// and WAL files commit one by one. Readers outside transactions keep reading the last committed
+// state (WAL). Nested BEGINs only count.
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
+#include "server/storage/database_files.h"
 
 namespace tabsrv {
 
@@ -21,8 +25,7 @@ std::string savepointName(const std::string& name) {
 
 void SessionImpl::beginTransaction(const std::string& name) {
   if (tranCount_ == 0) {
-    execSql("BEGIN IMMEDIATE");
-    noteWriter(true);
+    execSql("BEGIN");
     tranName_ = name;
     savepoints_.clear();
   }
@@ -34,8 +37,14 @@ void SessionImpl::beginTransaction(const std::string& name) {
 void SessionImpl::commitTransaction() {
   if (tranCount_ == 0) throw commitWithoutBegin();
   if (tranCount_ == 1) {
+    try {
+      storage::requireOneDatabaseChanged(db_);
+    } catch (const SqlError&) {
+      rollbackAll();
+      throw;
+    }
     execSql("COMMIT");
-    noteWriter(false);
+    processes_.releaseWriters(spid_);
     savepoints_.clear();
   }
   --tranCount_;
@@ -71,7 +80,7 @@ void SessionImpl::rollbackAll() {
   if (tranCount_ > 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   // What the transaction changed in the catalogue is undone.
   if (tranCount_ > 0) noteCatalogChange();
-  if (tranCount_ > 0) noteWriter(false);
+  processes_.releaseWriters(spid_);
   tranCount_ = 0;
   savepoints_.clear();
   tranName_.clear();

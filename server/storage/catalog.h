@@ -2,7 +2,9 @@
 // views while keeping sysobjects, syscolumns, sysindexes and syscomments true. Every call takes
 // the session's connection, so DDL runs inside the session's transaction.
 // Naming: the server's own tables are the SQLite tables "db.owner.name" ("master.dbo.sysobjects");
-// every table and view made by DDL is stored under its object id (see storageObjectName).
+// every table and view made by DDL is stored under its object id (see storageObjectName). Each
+// database is a file of its own (database_files.h); the names carry the database, so statements
+// name tables without a schema.
 #pragma once
 
 #include <sqlite3.h>
@@ -164,11 +166,14 @@ std::vector<DatabaseInfo> listDatabases(sqlite3* db);
 // A database's row, or nothing.
 std::optional<DatabaseInfo> findDatabase(sqlite3* db, const std::string& name);
 std::optional<DatabaseInfo> findDatabase(sqlite3* db, int32_t dbid);
-// Creates an empty database with its system tables, the dbo user (owner's suid) and public.
-// Throws SqlError 1801 "Database '<name>' already exists." when it does.
+// Creates an empty database (its own file) with its system tables, the dbo user (owner's suid) and
+// public, and its sysdatabases row in the caller's transaction, which should hold master's write
+// lock already (so two sessions never make the same database). Throws SqlError 1801 "Database
+// '<name>' already exists." when it does.
 void createDatabase(sqlite3* db, const std::string& name, int32_t ownerSuid = 1);
 
-// Drops a database with every table, view and catalogue row of it. Throws SqlError 3701 "Cannot
+// Drops a database's sysdatabases row; the caller removes its file (removeDatabaseFile) once the
+// transaction has committed. Throws SqlError 3701 "Cannot
 // drop the database '<name>' because it doesn't exist in the system catalogs." when unknown, 3708
 // "Cannot drop the database '<name>' because it is a system database." for master, model, tempdb,
 // sybsystemprocs. The executor refuses first (3702) while a session uses the database.

@@ -15,8 +15,9 @@ namespace tabsrv::storage {
 // The description of object `id` in `database` (table or view); nothing when absent.
 std::optional<TableInfo> loadTable(sqlite3* db, const std::string& database, int32_t id);
 
-// True when the SQLite schema holds a table (or with `view`, a view) named `plainName` (unquoted).
-bool schemaHas(sqlite3* db, const std::string& plainName, bool view);
+// True when `database`'s file holds a table (or with `view`, a view, or the definition of one that
+// reads other databases) named `plainName` (unquoted).
+bool schemaHas(sqlite3* db, const std::string& database, const std::string& plainName, bool view);
 
 // The SQLite name (unquoted) table or view `t` (database, id, owner, name, type filled in) is
 // stored under: its storage name, or the name an earlier version gave it when only that exists.

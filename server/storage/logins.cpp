@@ -1,7 +1,11 @@
 // Logins (master..syslogins with salted PBKDF2 password hashes) and database creation.
+#include <cstdio>
+
 #include "server/core/message.h"
 #include "server/storage/catalog.h"
+#include "server/storage/database_files.h"
 #include "server/storage/password_hash.h"
+#include "server/storage/store.h"
 #include "server/storage/sql_util.h"
 #include "server/storage/system_tables.h"
 #include "server/types/datetime.h"
@@ -98,6 +102,24 @@ void createDatabase(sqlite3* db, const std::string& name, int32_t ownerSuid) {
                     sqliteObjectName("master", "dbo", "sysdatabases") + " WHERE dbid < 31000");
   next.step();
   int64_t dbid = next.integer(0);
+  // The new file is made and filled on a connection of its own (its own transaction), before the
+  // sysdatabases row makes it a database: until then nobody reaches it, and a file that a failed
+  // attempt left behind is replaced.
+  const std::string folder = storage::databasesFolder(db);
+  const std::string path = folder + "/" + databaseFileName(name);
+  for (const char* suffix : {"", "-wal", "-shm"}) std::remove((path + suffix).c_str());
+  {
+    ConnectionPtr file(storage::openDatabaseConnection(folder, name));
+    storage::execSql(file.get(), "BEGIN");
+    try {
+      storage::createSystemTables(file.get(), name, ownerSuid, false);
+      storage::execSql(file.get(), "COMMIT");
+    } catch (...) {
+      sqlite3_exec(file.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+      throw;
+    }
+  }
+  storage::noteDatabaseFilesChanged();
   DateTime now = currentDateTime();
   storage::insertSystemRow(db, "master", "sysdatabases",
                            {{"name", name},
@@ -107,7 +129,6 @@ void createDatabase(sqlite3* db, const std::string& name, int32_t ownerSuid) {
                             {"version", int64_t{1}},
                             {"crdate", now},
                             {"dumptrdate", now}});
-  storage::createSystemTables(db, name, ownerSuid, false);
 }
 
 }  // namespace tabsrv

@@ -161,6 +161,8 @@ bool Connection::login() {
   reader_.setMessageLimits(settings_.maxMessage, std::max(settings_.maxMessage, settings_.maxDiscard));
   session_ = std::move(outcome.session);
   spid_ = session_->spid();
+  // kill <spid>: the socket closes, so a session waiting for its client ends as well.
+  session_->setTerminator([this] { socket_.shutdown(); });
   writer_.setSpid(static_cast<uint16_t>(spid_));
   log("session " + std::to_string(spid_) + " start: user=" + request.user + " host=" + request.host +
       " program=" + request.appName + " process=" + request.hostProcess + " peer=" + request.peerAddress);

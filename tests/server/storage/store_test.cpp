@@ -89,9 +89,7 @@ TEST_F(StoreTest, ReopenKeepsCommittedWorkAndDropsOpenTransactions) {
             SQLITE_OK);
   // A second session's open transaction never commits.
   ConnectionPtr other = store_->connect();
-  ASSERT_EQ(sqlite3_exec(other.get(), ("BEGIN; INSERT INTO " + kept + " VALUES (2)").c_str(), nullptr,
-                         nullptr, nullptr),
-            SQLITE_OK);
+  ASSERT_NO_THROW(storage::execSql(other.get(), "BEGIN; INSERT INTO " + kept + " VALUES (2)"));
   other.reset();
   db_.reset();
   store_.reset();
@@ -122,7 +120,7 @@ TEST_F(StoreTest, RestartEmptiesTempdb) {
   store_ = Store::open(dir_.string());
   db_ = store_->connect();
   EXPECT_FALSE(resolveTable(db(), {"", "", "#scratch"}, "master", "dbo"));
-  EXPECT_EQ(rows("SELECT count(*) FROM sqlite_master WHERE tbl_name = '" + scratch + "'"),
+  EXPECT_EQ(rows("SELECT count(*) FROM " + schemaTable("tempdb") + " WHERE tbl_name = '" + scratch + "'"),
             std::vector<std::string>{"0"});
   EXPECT_TRUE(resolveTable(db(), {"sample", "", "stays"}, "master", "dbo"));
   // tempdb's own system tables are untouched.
