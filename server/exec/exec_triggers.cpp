@@ -143,6 +143,7 @@ void TriggerFiring::fire(int32_t rows) {
     std::string procName, label;
     std::optional<int32_t> returnValue;
     std::string_view batch;
+    std::string database, user;
     int32_t table;
     explicit Frame(SessionImpl& session, int32_t tableId)
         : s(session),
@@ -154,6 +155,8 @@ void TriggerFiring::fire(int32_t rows) {
           label(session.gotoLabel_),
           returnValue(session.returnValue_),
           batch(session.batch_),
+          database(session.database_),
+          user(session.user_),
           table(tableId) {
       s.firingTables_.insert(table);
     }
@@ -166,9 +169,22 @@ void TriggerFiring::fire(int32_t rows) {
       s.gotoLabel_ = label;
       s.returnValue_ = returnValue;
       s.batch_ = batch;
+      s.database_ = database;
+      s.user_ = user;
+      s.info_.database = database;
+      s.info_.user = user;
       s.firingTables_.erase(table);
     }
   } frame(s, table_.id);
+  if (table_.database != s.database_) {
+    // A trigger's names are those of its table's database, whichever database the statement
+    // that fired it was run from.
+    DbUser u = s.permissions_->requireUser(table_.database);
+    s.database_ = table_.database;
+    s.user_ = u.name;
+    s.info_.database = s.database_;
+    s.info_.user = s.user_;
+  }
   // The body works with the rights of the table's owner over the owner's objects.
   Permissions::Chain chain(*s.permissions_, table_.database, table_.owner);
   s.variables_.clear();

@@ -662,6 +662,7 @@ bool changesCatalog(const Statement& s) {
     case StatementKind::Print:
     case StatementKind::Raiserror:
     case StatementKind::Waitfor:
+    case StatementKind::Kill:
     case StatementKind::DeclareCursor:
     case StatementKind::OpenCursor:
     case StatementKind::FetchCursor:
@@ -865,6 +866,10 @@ Flow SessionImpl::dispatch(const Statement& s) {
       break;
     case StatementKind::Grant:
       runGrant(s.as<GrantStatement>());
+      break;
+    case StatementKind::Kill:
+      setCommand("KILL");
+      runKill(s.as<KillStatement>());
       break;
     default:
       throw notSupported(std::string("The statement ") + statementKindName(s.kind));

@@ -279,6 +279,8 @@ class SessionImpl : public Session, public BindContext {
   void runRaiserror(const tsql::RaiserrorStatement& s);
   void runWaitfor(const tsql::WaitforStatement& s);
   void runTransaction(const tsql::TransactionStatement& s);
+  // KILL spid (transactions.cpp): sa ends another session; it rolls back and goes.
+  void runKill(const tsql::KillStatement& s);
   // GRANT / REVOKE on an object (exec_grant.cpp).
   void runGrant(const tsql::GrantStatement& s);
   // CREATE RULE / DEFAULT and DROP RULE / DEFAULT / TRIGGER (exec_rules_defaults.cpp).

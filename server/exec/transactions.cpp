@@ -5,11 +5,16 @@
 // databases go on. A transaction changes one database besides tempdb (the second is refused, and
 // a COMMIT that would still commit two rolls back instead): each database is a file of its own
 // and WAL files commit one by one. Readers outside transactions keep reading the last committed
-// state (WAL). Nested BEGINs only count.
+// state (WAL). Nested BEGINs only count. KILL ends another session, whose transaction rolls back.
+#include <chrono>
+#include <thread>
+
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
 #include "server/storage/database_files.h"
+#include "server/types/convert.h"
+#include "server/types/type_codes.h"
 
 namespace tabsrv {
 
@@ -85,6 +90,27 @@ void SessionImpl::rollbackAll() {
   savepoints_.clear();
   tranName_.clear();
   processes_.update(spid_, [](ProcessInfo& p) { p.tranCount = 0; });
+}
+
+void SessionImpl::runKill(const KillStatement& s) {
+  if (id_.suid != 1)
+    throw SqlError(10353, 14,
+                   "You must have the following role(s) to execute this command/procedure: 'sa_role' . Please "
+                   "contact a user with the appropriate role for help.");
+  auto [value, type] = evaluate(*s.spid);
+  Value n = convertValue(value, type, makeType(SqlType::Int));
+  const int64_t spid = isNull(n) ? 0 : std::get<int64_t>(n);
+  if (spid == spid_) throw SqlError(6104, 16, "You cannot use KILL to kill your own process.");
+  if (spid <= 0 || !processes_.interrupt(static_cast<int>(spid)))
+    throw SqlError(6106, 16, "Process id " + std::to_string(spid) + " is not an active process id.");
+  // The killed session stops what it runs, rolls its transaction back and ends; KILL returns once
+  // it has gone (its locks with it), or after a few seconds.
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (processes_.find(static_cast<int>(spid)) && std::chrono::steady_clock::now() < until) {
+    checkCancel();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  done(false, -1);
 }
 
 void SessionImpl::runTransaction(const TransactionStatement& s) {

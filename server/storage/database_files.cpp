@@ -190,6 +190,23 @@ Attached* findAttached(ConnectionState& s, const std::string& database) {
   return nullptr;
 }
 
+// Makes the TEMP view `name` from the definition `schema`'s file keeps (views over other
+// databases); false when the file keeps none of that name.
+bool makeTempView(sqlite3* db, const std::string& schema, const std::string& name) {
+  sqlite3_stmt* st = nullptr;
+  std::string sql = "SELECT definition FROM " + quoteIdent(schema) + "." + kViewsTable + " WHERE name = ?1";
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(st);
+    return false;
+  }
+  sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+  std::string definition;
+  if (sqlite3_step(st) == SQLITE_ROW) definition = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+  sqlite3_finalize(st);
+  if (definition.empty()) return false;
+  return runRaw(db, "CREATE TEMP VIEW IF NOT EXISTS " + quoteIdent(name) + definition) == SQLITE_OK;
+}
+
 // The missing-table resolver: "no such table: <name>" where <name> starts with the name of a
 // database whose file is not attached yet ("sample.dbo.t", "sample<0x1F>1000004<0x1F>dbo.t").
 bool attachForMissingTable(sqlite3* db, std::string_view message) {
@@ -202,9 +219,16 @@ bool attachForMissingTable(sqlite3* db, std::string_view message) {
   for (size_t end = name.size(); end-- > 1;) {
     if (name[end] != '.' && name[end] != '\x1f') continue;
     std::string database = name.substr(0, end);
-    if (database == s->mainDatabase) continue;
-    if (Attached* a = findAttached(*s, database)) {
+    std::string schema;
+    if (database == s->mainDatabase) {
+      schema = "main";
+    } else if (Attached* a = findAttached(*s, database)) {
       a->lastUse = ++s->uses;
+      schema = a->schema;
+    }
+    if (!schema.empty()) {
+      // Attached already: maybe a view over other databases this connection has not made yet.
+      if (makeTempView(db, schema, name)) return true;
       continue;
     }
     if (!std::filesystem::exists(filePath(*s, database))) continue;

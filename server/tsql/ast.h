@@ -475,6 +475,7 @@ enum class StatementKind : uint8_t {
   FetchCursor,
   CloseCursor,
   DeallocateCursor,
+  Kill,
 };
 
 // The kind's name, for "not implemented" messages of switch dispatch.
@@ -886,6 +887,14 @@ struct WaitforStatement : Statement {
   WaitforStatement() : Statement(kKind) {}
   bool delay = true;  // DELAY, otherwise TIME
   ExprPtr value;
+  std::string toSql() const override;
+};
+
+// KILL spid: ends another session (sa only).
+struct KillStatement : Statement {
+  static constexpr StatementKind kKind = StatementKind::Kill;
+  KillStatement() : Statement(kKind) {}
+  ExprPtr spid;
   std::string toSql() const override;
 };
 

@@ -69,6 +69,12 @@ StatementPtr Parser::parseStatement() {
     s = parseRaiserror();
   } else if (t.isWord("waitfor")) {
     s = parseWaitfor();
+  } else if (t.isWord("kill") &&
+             (peek(1).type == TokenType::Integer || peek(1).type == TokenType::Variable)) {
+    next();
+    auto k = std::make_unique<KillStatement>();
+    k->spid = parseExpr();
+    s = std::move(k);
   } else if (t.isWord("exec") || t.isWord("execute")) {
     s = parseExecute(true);
   } else if (options_.cursors && t.isWord("open")) {
