@@ -37,7 +37,19 @@ void printFigures(const std::string& label, const Figures& f, int decimals, int 
 // What compare() measured: ours, the reference and ours/reference, one value per round.
 struct Comparison {
   Figures ours, reference, ratio;
+  // One round: both values and their ratio (0 when the reference is not above 0).
+  void add(double oursValue, double referenceValue) {
+    ours.add(oursValue);
+    reference.add(referenceValue);
+    ratio.add(referenceValue > 0 ? oursValue / referenceValue : 0);
+  }
 };
+
+// Prints what was measured under Name: ours and the reference with min, median and max (Decimals
+// digits after the point, Unit naming the measure) and the ratio ours/reference; Note follows
+// the line of ours (a goal, say).
+void printComparison(const std::string& name, const std::string& unit, const Comparison& c,
+                     const std::string& referenceName, int decimals = 0, const std::string& note = std::string());
 
 // Runs Ours and Reference alternately Rounds times, each returning a rate (higher is better), and
 // prints both with min, median and max and the ratio ours/reference under Name; Unit names the
