@@ -163,8 +163,8 @@ TEST_F(Monitor, StalledMonitorDelaysALineOnlyBriefly) {
   for (int i = 0; i < 15; ++i) SendToSqlMonitor(1, QStringLiteral("line %1").arg(i));
   const auto ms =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-  // The five lines past the queue's ten wait out the 20 ms grace each; a send that waits for the
-  // reader, or a grace of a second, ends far past the bound.
+  // The lines past the full queue (it holds about ten) wait out the 20 ms grace each; a send that
+  // waits for the reader, or a grace of a second, ends far past the bound.
   EXPECT_LT(ms, 5000) << "a full monitor queue must not hold the caller";
   EXPECT_FALSE(rx.Next().empty()) << "what fitted in the queue arrived";
 }
