@@ -228,13 +228,11 @@ double serverStopMs(int sessions) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+  tabbench::defaultToOffscreen();
   QApplication app(argc, argv);
-  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-  const std::string figures = argc > 2 ? "," + std::string(argv[2]) + "," : std::string();
-  auto wanted = [&](const char* name) {
-    return figures.empty() || figures.find("," + std::string(name) + ",") != std::string::npos;
-  };
+  const int rounds = std::max(1, tabbench::intArgument(argc, argv, 1, 5));
+  const tabbench::FigureList figures(argc, argv, 2);
+  auto wanted = [&](const char* name) { return figures.wanted(name); };
 
   tabbench::localServer();
   std::printf("latency_bench: %d rounds, %u cores\n\n", rounds, std::thread::hardware_concurrency());

@@ -95,6 +95,20 @@ long residentKilobytes(pid_t pid) { return statusKilobytes(pid, "VmRSS:"); }
 
 long peakResidentKilobytes(pid_t pid) { return statusKilobytes(pid, "VmHWM:"); }
 
+int intArgument(int argc, char** argv, int index, int fallback) {
+  return argc > index ? std::atoi(argv[index]) : fallback;
+}
+
+FigureList::FigureList(int argc, char** argv, int index) {
+  if (argc > index) list_ = "," + std::string(argv[index]) + ",";
+}
+
+bool FigureList::wanted(const std::string& name) const {
+  return list_.empty() || list_.find("," + name + ",") != std::string::npos;
+}
+
+void defaultToOffscreen() { setenv("QT_QPA_PLATFORM", "offscreen", 0); }
+
 std::string loadAverage() {
   std::ifstream f("/proc/loadavg");
   std::string one, five, fifteen;

@@ -65,6 +65,24 @@ double processCpuSeconds(pid_t pid);
 long residentKilobytes(pid_t pid);
 long peakResidentKilobytes(pid_t pid);
 
+// Argument Index of the command line as a number, Fallback when it is absent.
+int intArgument(int argc, char** argv, int index, int fallback);
+
+// The figures a benchmark was asked for: argument Index of the command line as a comma-separated
+// list of names, every figure when it is absent.
+class FigureList {
+ public:
+  FigureList(int argc, char** argv, int index);
+  bool wanted(const std::string& name) const;
+
+ private:
+  std::string list_;  // ",a,b," or empty for every figure
+};
+
+// Sets QT_QPA_PLATFORM to offscreen unless it is set, so a benchmark with widgets runs without a
+// display; call it before the application object is made.
+void defaultToOffscreen();
+
 // The three load averages of the machine as /proc/loadavg gives them ("0.52 0.61 0.70").
 std::string loadAverage();
 // Prints "load average at the end: ..." and flushes: a figure is read against the load it ran under.
