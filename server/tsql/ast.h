@@ -776,9 +776,7 @@ struct WaitforStatement : NodeOfKind<Statement, StatementKind::Waitfor> {
 };
 
 // KILL spid: ends another session (sa only).
-struct KillStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::Kill;
-  KillStatement() : Statement(kKind) {}
+struct KillStatement : NodeOfKind<Statement, StatementKind::Kill> {
   ExprPtr spid;
   std::string toSql() const override;
 };

@@ -314,6 +314,7 @@ INSTANTIATE_TEST_SUITE_P(
              "RAISERROR 20001 'bad %1!', @v ; RAISERROR 20002 @msg ; RAISERROR 20003"),
         CASE(waitfor, "waitfor delay '00:00:01' waitfor time \"23:00\"",
              "WAITFOR DELAY '00:00:01' ; WAITFOR TIME '23:00'"),
+        CASE(kill_forms, "kill 12 kill @victim", "KILL 12 ; KILL @victim"),
         CASE(exec_forms, "exec @r = db..p 1, @x = 'a', @y = @z output, @w out execute sp_help titles",
              "EXECUTE @r = db..p 1, @x = 'a', @y = @z OUTPUT, @w OUTPUT ; EXECUTE sp_help 'titles'"),
         CASE(bare_procedure_first, "sp_who", "EXECUTE sp_who"),
