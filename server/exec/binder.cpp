@@ -13,8 +13,8 @@
 #include "server/types/datetime.h"
 #include "server/types/decimal.h"
 #include "server/types/functions.h"
-#include "server/types/type_codes.h"
 #include "server/types/sqlite_prepare.h"
+#include "server/types/type_codes.h"
 
 namespace tabsrv {
 

@@ -12,9 +12,9 @@
 #include "server/exec/type_rules.h"
 #include "server/tsql/parser.h"
 #include "server/types/convert.h"
+#include "server/types/sqlite_prepare.h"
 #include "server/types/sqlite_value.h"
 #include "server/types/type_codes.h"
-#include "server/types/sqlite_prepare.h"
 
 namespace tabsrv {
 

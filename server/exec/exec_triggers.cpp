@@ -78,8 +78,8 @@ TriggerFiring::TriggerFiring(SessionImpl& session, const TableInfo& table, Event
   auto capture = [&](const std::string& when, const std::string& body) {
     std::string name = Binder::quoteIdent("tabulon_capture_" + std::to_string(n) + "_" + when);
     session_.execSql("CREATE TEMP TRIGGER " + name + " AFTER " + when + " ON " +
-                     storage::schemaPrefix(session_.db_, table.database) + table.sqliteName +
-                     " BEGIN " + body + " END");
+                     storage::schemaPrefix(session_.db_, table.database) + table.sqliteName + " BEGIN " +
+                     body + " END");
     captureTriggers_.push_back(name);
   };
   if (event == Event::Insert) capture("INSERT", "INSERT INTO " + inserted_ + " SELECT " + copy("NEW.") + ";");

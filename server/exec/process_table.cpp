@@ -80,7 +80,8 @@ bool ProcessTable::closesCycle(int spid, const std::string& database) const {
     int holder = writerOfLocked(wanted);
     if (holder == 0) return false;
     if (holder == spid) return true;
-    auto it = std::find_if(entries_.begin(), entries_.end(), [holder](const ProcessInfo& p) { return p.spid == holder; });
+    auto it = std::find_if(entries_.begin(), entries_.end(),
+                           [holder](const ProcessInfo& p) { return p.spid == holder; });
     if (it == entries_.end() || it->waitingFor.empty()) return false;
     wanted = it->waitingFor;
   }

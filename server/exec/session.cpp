@@ -188,7 +188,9 @@ SessionImpl::SessionImpl(sqlite3* db, int spid, SessionIdentity identity, Proces
   sqlite3_progress_handler(
       db_, 2000, [](void* self) { return static_cast<SessionImpl*>(self)->onProgress(); }, this);
   storage::LockHooks hooks;
-  hooks.wait = [this](const std::string& database, int attempt) { return waitForLock(database, attempt == 0); };
+  hooks.wait = [this](const std::string& database, int attempt) {
+    return waitForLock(database, attempt == 0);
+  };
   hooks.failure = [this](const std::string& database) { return lockWaitError(database); };
   hooks.stale = [this](const std::string&) { return deadlockError(); };
   hooks.acquired = [this](const std::string& database) { processes_.setWriter(database, spid_); };
@@ -302,10 +304,11 @@ SqlError SessionImpl::lockWaitError(const std::string& database) {
                   "Could not acquire a lock within the specified wait period. " +
                       std::string(session ? "SESSION" : "SERVER") + " level wait period=" +
                       std::to_string(std::chrono::duration_cast<std::chrono::seconds>(lockTimeout_).count()) +
-                      " seconds, spid=" + std::to_string(spid_) + ", lock type=exclusive table, dbid=" +
-                      std::to_string(info ? info->dbid : 0) + ", objid=0, pageno=0, rowno=0. Aborting the "
-                      "transaction. The lock of database '" + db + "' is held by spid " +
-                      std::to_string(holder) + ".");
+                      " seconds, spid=" + std::to_string(spid_) +
+                      ", lock type=exclusive table, dbid=" + std::to_string(info ? info->dbid : 0) +
+                      ", objid=0, pageno=0, rowno=0. Aborting the "
+                      "transaction. The lock of database '" +
+                      db + "' is held by spid " + std::to_string(holder) + ".");
 }
 
 void SessionImpl::checkCancel() {

@@ -7,8 +7,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <map>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -378,10 +378,10 @@ class SessionImpl : public Session, public BindContext {
   std::chrono::steady_clock::time_point busySince_;
   static constexpr int kDefaultLockWaitMs = 30000;
   std::chrono::milliseconds lockTimeout_{kDefaultLockWaitMs};
-  bool deadlock_ = false;              // the last lock wait stopped on a cycle of waits
-  std::atomic<bool> killed_{false};    // sa killed the session: stop and end
+  bool deadlock_ = false;            // the last lock wait stopped on a cycle of waits
+  std::atomic<bool> killed_{false};  // sa killed the session: stop and end
   std::mutex terminateMutex_;
-  std::function<void()> terminate_;    // ends the session's connection (set by the protocol layer)
+  std::function<void()> terminate_;  // ends the session's connection (set by the protocol layer)
   // A prepared statement: its text and what prepare described; its parsed batch when the text
   // can run from it.
   struct Prepared {

@@ -94,9 +94,10 @@ void SessionImpl::rollbackAll() {
 
 void SessionImpl::runKill(const KillStatement& s) {
   if (id_.suid != 1)
-    throw SqlError(10353, 14,
-                   "You must have the following role(s) to execute this command/procedure: 'sa_role' . Please "
-                   "contact a user with the appropriate role for help.");
+    throw SqlError(
+        10353, 14,
+        "You must have the following role(s) to execute this command/procedure: 'sa_role' . Please "
+        "contact a user with the appropriate role for help.");
   auto [value, type] = evaluate(*s.spid);
   Value n = convertValue(value, type, makeType(SqlType::Int));
   const int64_t spid = isNull(n) ? 0 : std::get<int64_t>(n);

@@ -301,9 +301,8 @@ bool sameName(const std::string& a, const char* b) {
 
 void createAnywhereViews(sqlite3* db, const std::string& database) {
   for (const ViewDef& v : views()) {
-    execSql(db, "CREATE VIEW " + schemaPrefix(db, database) + sqliteObjectName(database, kAnywhereOwner, v.name) +
-                    " AS " +
-                    v.select(database));
+    execSql(db, "CREATE VIEW " + schemaPrefix(db, database) +
+                    sqliteObjectName(database, kAnywhereOwner, v.name) + " AS " + v.select(database));
   }
 }
 

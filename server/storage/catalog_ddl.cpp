@@ -324,8 +324,8 @@ TableInfo createTable(sqlite3* db, const TableSpec& details) {
     if (!decl.empty()) decl += ", ";
     decl += storage::sqliteColumnDecl(c.name, c.type, c.nullable && !c.identity);
   }
-  storage::execSql(db, "CREATE TABLE " + storage::schemaPrefix(db, details.database) + sqliteName + " (" + decl +
-                           ")");
+  storage::execSql(
+      db, "CREATE TABLE " + storage::schemaPrefix(db, details.database) + sqliteName + " (" + decl + ")");
   DateTime now = currentDateTime();
   insertSystemRow(db, details.database, "sysobjects",
                   {{"name", details.name},

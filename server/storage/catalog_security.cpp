@@ -1,6 +1,6 @@
 // Users and groups (sysusers), permissions (sysprotects), the documentary keys of syskeys, and
-// DROP DATABASE's catalogue row. The system procedures (sp_adduser, sp_addgroup, sp_primarykey ...) and GRANT and
-// REVOKE call these; each change happens on the session's connection, inside its transaction.
+// DROP DATABASE's catalogue row. The system procedures (sp_adduser, sp_addgroup, sp_primarykey ...) and GRANT
+// and REVOKE call these; each change happens on the session's connection, inside its transaction.
 #include <algorithm>
 
 #include "server/core/message.h"

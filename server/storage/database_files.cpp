@@ -43,8 +43,8 @@ std::string databaseFileName(const std::string& database) {
 
 SqlError crossDatabaseWrite(const std::string& written, const std::string& refused) {
   return SqlError(3917, 16,
-                  "This transaction has changed database '" + written + "' and cannot also change database '" +
-                      refused +
+                  "This transaction has changed database '" + written +
+                      "' and cannot also change database '" + refused +
                       "': a transaction changes one database besides tempdb. Commit it before changing '" +
                       refused + "'.");
 }
@@ -152,13 +152,15 @@ void makeRoom(sqlite3* db, ConnectionState& s) {
     }
   }
   throw SqlError(10356, 16,
-                 "Too many databases are in use on this connection at once (at most " + std::to_string(limit + 1) +
+                 "Too many databases are in use on this connection at once (at most " +
+                     std::to_string(limit + 1) +
                      ", master included). End the open transaction or use fewer databases in one statement.");
 }
 
 // Attaches the file of `database` (creating it when `create`); returns its schema name.
 bool setSynchronous(sqlite3* db, const std::string& schema) {
-  return sqlite3_get_autocommit(db) && runRaw(db, "PRAGMA " + quoteIdent(schema) + ".synchronous = NORMAL") == SQLITE_OK;
+  return sqlite3_get_autocommit(db) &&
+         runRaw(db, "PRAGMA " + quoteIdent(schema) + ".synchronous = NORMAL") == SQLITE_OK;
 }
 
 std::string attach(sqlite3* db, ConnectionState& s, const std::string& database, bool create) {
@@ -269,7 +271,6 @@ void configureLibraryOnce() {
   });
 }
 
-
 }  // namespace
 
 sqlite3* openDatabaseConnection(const std::string& databases, const std::string& mainDatabase) {
@@ -280,8 +281,8 @@ sqlite3* openDatabaseConnection(const std::string& databases, const std::string&
   // Each connection belongs to one session and is used by one thread at a time (it may be opened
   // on the accepting thread and then handed to the session's thread); attention only sets a flag
   // that the progress handler reads, so SQLite's per-connection mutex is not needed.
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                           nullptr);
+  int rc = sqlite3_open_v2(path.c_str(), &db,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     sqlite3_close_v2(db);

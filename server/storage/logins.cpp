@@ -5,8 +5,8 @@
 #include "server/storage/catalog.h"
 #include "server/storage/database_files.h"
 #include "server/storage/password_hash.h"
-#include "server/storage/store.h"
 #include "server/storage/sql_util.h"
+#include "server/storage/store.h"
 #include "server/storage/system_tables.h"
 #include "server/types/datetime.h"
 
@@ -98,6 +98,17 @@ int32_t addLogin(sqlite3* db, const std::string& user, const std::string& passwo
 void createDatabase(sqlite3* db, const std::string& name, int32_t ownerSuid) {
   requireIdentifierLength(name);
   if (databaseExists(db, name)) throw SqlError(1801, 16, "Database '" + name + "' already exists.");
+  // SQLite tells table names apart only ignoring case, and every table name starts with its
+  // database's: "Sales" beside "sales" would read and write the other's tables.
+  {
+    Stmt same(db, "SELECT name FROM " + sqliteObjectName("master", "dbo", "sysdatabases") +
+                      " WHERE lower(rtrim(name)) = lower(?1)");
+    same.bind(1, name);
+    if (same.step())
+      throw SqlError(1801, 16,
+                     "Database '" + rtrimmed(same.text(0)) + "' already exists; the name '" + name +
+                         "' differs from it only in case.");
+  }
   Stmt next(db, "SELECT coalesce(max(dbid), 0) + 1 FROM " +
                     sqliteObjectName("master", "dbo", "sysdatabases") + " WHERE dbid < 31000");
   next.step();

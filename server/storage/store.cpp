@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <mutex>
 #include <random>
-#include <string_view>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include "server/core/message.h"
@@ -15,10 +15,10 @@
 #include "server/storage/catalog.h"
 #include "server/storage/catalog_internal.h"
 #include "server/storage/database_files.h"
-#include "server/storage/store_migration.h"
 #include "server/storage/password_hash.h"
 #include "server/storage/sample_script.h"
 #include "server/storage/sql_util.h"
+#include "server/storage/store_migration.h"
 #include "server/storage/system_tables.h"
 #include "server/types/datetime.h"
 #include "server/types/functions.h"

@@ -55,7 +55,8 @@ class Store {
   static constexpr int kDefaultBusyTimeoutMs = 10000;
 
  private:
-  Store(std::string dir, bool fresh, bool migrated) : dir_(std::move(dir)), fresh_(fresh), migrated_(migrated) {}
+  Store(std::string dir, bool fresh, bool migrated)
+      : dir_(std::move(dir)), fresh_(fresh), migrated_(migrated) {}
   std::string dir_;
   bool fresh_;
   bool migrated_;

@@ -83,8 +83,8 @@ void copyDatabase(const std::string& oldPath, const std::string& folder, const s
   try {
     createInternalTables(n, database);
     {
-      Stmt counters(n, std::string("INSERT INTO main.") + kCountersTable + " SELECT db, object, next FROM old." +
-                           kCountersTable + " WHERE db = ?1");
+      Stmt counters(n, std::string("INSERT INTO main.") + kCountersTable +
+                           " SELECT db, object, next FROM old." + kCountersTable + " WHERE db = ?1");
       counters.bind(1, database);
       counters.run();
     }
@@ -120,8 +120,8 @@ void copyDatabase(const std::string& oldPath, const std::string& folder, const s
       if (o.type != "table") continue;
       int64_t before = countRows(n, "old", o.name), after = countRows(n, "main", o.name);
       if (before != after)
-        throw std::runtime_error("copy of " + o.name + " holds " + std::to_string(after) + " rows instead of " +
-                                 std::to_string(before));
+        throw std::runtime_error("copy of " + o.name + " holds " + std::to_string(after) +
+                                 " rows instead of " + std::to_string(before));
     }
     execSql(n, "COMMIT");
   } catch (...) {

@@ -470,8 +470,10 @@ void insertSystemRow(sqlite3* db, const std::string& database, const std::string
 
 void createInternalTables(sqlite3* db, const std::string& database) {
   const std::string schema = schemaPrefix(db, database);
-  execSql(db, "CREATE TABLE IF NOT EXISTS " + schema + kCountersTable +
-                  " (db TEXT NOT NULL, object INTEGER NOT NULL, next INTEGER NOT NULL, PRIMARY KEY (db, object))");
+  execSql(
+      db,
+      "CREATE TABLE IF NOT EXISTS " + schema + kCountersTable +
+          " (db TEXT NOT NULL, object INTEGER NOT NULL, next INTEGER NOT NULL, PRIMARY KEY (db, object))");
   execSql(db, "CREATE TABLE IF NOT EXISTS " + schema + kViewsTable +
                   " (name TEXT NOT NULL PRIMARY KEY, definition TEXT NOT NULL)");
 }
@@ -538,8 +540,8 @@ void ensureSystemIndexes(sqlite3* db, const std::string& database) {
                                       nullptr, nullptr) != SQLITE_OK)
       continue;
     execSql(db, "CREATE INDEX IF NOT EXISTS " + quoteIdent(schema) + "." +
-                    quoteIdent(plainIndexName(table, i.name)) + " ON " + quoteIdent(table) + " (" + i.columns +
-                    ")");
+                    quoteIdent(plainIndexName(table, i.name)) + " ON " + quoteIdent(table) + " (" +
+                    i.columns + ")");
   }
 }
 
@@ -556,8 +558,8 @@ void createSystemTables(sqlite3* db, const std::string& database, int32_t ownerS
       if (!decl.empty()) decl += ", ";
       decl += sqliteColumnDecl(c.name, parseColumnType(c.type).type, c.nullable);
     }
-    execSql(db, "CREATE TABLE " + schemaPrefix(db, database) + sqliteObjectName(database, "dbo", t->name) + " (" +
-                    decl + ")");
+    execSql(db, "CREATE TABLE " + schemaPrefix(db, database) + sqliteObjectName(database, "dbo", t->name) +
+                    " (" + decl + ")");
   }
   DateTime now = currentDateTime();
   for (const SysTableDef* t : tables) {

@@ -1,10 +1,11 @@
 // Encoding server errors through sqlite3_result_error and decoding them, plus SQLite's own
 // constraint and lock failures, into the family's errors.
 #include "server/types/sqlite_error.h"
-#include "server/types/sqlite_prepare.h"
 
 #include <charconv>
 #include <optional>
+
+#include "server/types/sqlite_prepare.h"
 
 namespace tabsrv {
 namespace {
@@ -41,7 +42,8 @@ std::string lastPart(const std::string& qualified) {
 std::string findUniqueIndex(sqlite3* db, const std::string& table, std::string_view columns) {
   if (!db) return {};
   // The pragma looks for the table in every attached database file.
-  std::string sql = "SELECT name FROM pragma_index_list(?1) WHERE \"unique\" = 1 AND name LIKE ?2 ESCAPE '\\'";
+  std::string sql =
+      "SELECT name FROM pragma_index_list(?1) WHERE \"unique\" = 1 AND name LIKE ?2 ESCAPE '\\'";
   sqlite3_stmt* st = nullptr;
   if (prepareSql(db, sql, &st) != SQLITE_OK) return {};
   std::string pattern;

@@ -96,19 +96,20 @@ TEST_F(Concurrency, AnIdleTransactionStallsOnlyWritersOfItsOwnDatabase) {
     const char* what;
     CtClient* client;
     const char* sql;
-    int error;          // the error the case ends with, 0 for none
-    double atLeast;     // seconds it must wait at least
-    double atMost;      // the default lock wait is 30 s, far above these
+    int error;       // the error the case ends with, 0 for none
+    double atLeast;  // seconds it must wait at least
+    double atMost;   // the default lock wait is 30 s, far above these
   } cases[] = {
       {"another table of its database waits, then names the holder", &bob,
        "set lock wait 1 insert shop..other values (1)", 12205, 0.9, 8},
       {"a table of another database", &bob, "insert books..titles values (1)", 0, 0, 5},
-      {"a transaction in another database", &bob, "begin tran insert books..titles values (2) commit tran", 0, 0,
-       5},
+      {"a transaction in another database", &bob, "begin tran insert books..titles values (2) commit tran", 0,
+       0, 5},
       {"a #table", &bob, "create table #t (a int not null) insert #t values (1) drop table #t", 0, 0, 5},
       {"a table of tempdb", &bob, "insert tempdb..shared values (1)", 0, 0, 5},
       {"sa adds a login (master)", &sa, "sp_addlogin carl, 'carl-secret1'", 0, 0, 5},
-      {"sa changes the configuration (master)", &sa, "sp_configure 'allow updates to system tables', 0", 0, 0, 5},
+      {"sa changes the configuration (master)", &sa, "sp_configure 'allow updates to system tables', 0", 0, 0,
+       5},
       {"reading the table it holds", &bob, "select count(*) from shop..orders", 0, 0, 5},
   };
   for (const Case& c : cases) {
@@ -148,8 +149,10 @@ TEST_F(Concurrency, ABlockedSessionShowsItsBlockerAndKillRollsTheBlockerBack) {
   EXPECT_EQ(who.sets[0].rows[0][6].value_or(""), annSpid);
   EXPECT_EQ(who.sets[0].rows[0][2].value_or(""), "lock sleep");
   // ann's lock is in shop and blocks.
-  EXPECT_EQ(scalar(sa, "select count(*) from master..syslocks l, master..sysdatabases d where l.dbid = d.dbid "
-                       "and d.name = 'shop' and l.spid = " + annSpid + " and l.type = 257"),
+  EXPECT_EQ(scalar(sa,
+                   "select count(*) from master..syslocks l, master..sysdatabases d where l.dbid = d.dbid "
+                   "and d.name = 'shop' and l.spid = " +
+                       annSpid + " and l.type = 257"),
             "1");
   ASSERT_EQ(blocked.wait_for(0s), std::future_status::timeout);
 
@@ -189,7 +192,8 @@ TEST_F(Concurrency, ATransactionChangesOneDatabaseBesidesTempdb) {
   EXPECT_EQ(errorOf(second), 3917) << errorText(second);
   EXPECT_NE(errorText(second).find("'shop'"), std::string::npos) << errorText(second);
   EXPECT_EQ(scalar(sa, "select @@trancount"), "1");
-  EXPECT_EQ(errorOf(sa.run("insert tempdb..shared values (5) create table #w (a int not null) insert #w values (5)")),
+  EXPECT_EQ(errorOf(sa.run(
+                "insert tempdb..shared values (5) create table #w (a int not null) insert #w values (5)")),
             0);
   ASSERT_EQ(errorOf(sa.run("commit tran")), 0);
   EXPECT_EQ(scalar(bob, "select count(*) from shop..other where a = 5"), "1");
@@ -197,9 +201,10 @@ TEST_F(Concurrency, ATransactionChangesOneDatabaseBesidesTempdb) {
   EXPECT_EQ(scalar(bob, "select count(*) from tempdb..shared where a = 5"), "1");
   // A trigger's write to another database is refused the same way (its own statement stands, as
   // after any failed statement of a trigger body).
-  ASSERT_EQ(errorOf(sa.run("create trigger other_ins on shop..other for insert as insert books..titles select a "
-                           "from inserted")),
-            0);
+  ASSERT_EQ(
+      errorOf(sa.run("create trigger other_ins on shop..other for insert as insert books..titles select a "
+                     "from inserted")),
+      0);
   CtBatch fired = sa.run("insert shop..other values (6)");
   EXPECT_EQ(errorOf(fired), 3917) << errorText(fired);
   EXPECT_EQ(scalar(bob, "select count(*) from shop..other where a = 6"), "1");
@@ -245,7 +250,8 @@ TEST_F(Concurrency, ATransactionThatReadBeforeAnotherSessionCommittedIsRolledBac
   // Locked before it read: a transaction that writes first never meets this.
   ASSERT_EQ(errorOf(ann.run("begin tran insert shop..orders values (3)")), 0);
   auto other = std::async(std::launch::async, [&] { return bob.run("insert shop..orders values (4)"); });
-  ASSERT_EQ(errorOf(ann.run("select count(*) from shop..orders insert shop..orders values (5) commit tran")), 0);
+  ASSERT_EQ(errorOf(ann.run("select count(*) from shop..orders insert shop..orders values (5) commit tran")),
+            0);
   EXPECT_EQ(errorOf(other.get()), 0);
   EXPECT_EQ(scalar(sa, "select count(*) from shop..orders"), "4");
 }

@@ -8,8 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -46,7 +46,8 @@ std::vector<std::string> rows(CtClient& c, const std::string& sql) {
 }
 
 std::string readDump() {
-  const std::string path = std::string(TABULON_SOURCE_DIR) + "/tests/server/storage/data/single_file_store.sql.gz";
+  const std::string path =
+      std::string(TABULON_SOURCE_DIR) + "/tests/server/storage/data/single_file_store.sql.gz";
   FILE* in = ::popen(("gzip -dc '" + path + "'").c_str(), "r");
   if (!in) return {};
   std::string text;
@@ -78,8 +79,9 @@ void writeSingleFileStore(const std::string& dir) {
   // sample..counts was made by DDL: its SQLite name carries its object id.
   std::string counts;
   sqlite3_stmt* st = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type = 'table' AND name LIKE 'sample_%dbo.counts'",
-                               -1, &st, nullptr),
+  ASSERT_EQ(sqlite3_prepare_v2(
+                db, "SELECT name FROM sqlite_master WHERE type = 'table' AND name LIKE 'sample_%dbo.counts'",
+                -1, &st, nullptr),
             SQLITE_OK);
   if (sqlite3_step(st) == SQLITE_ROW) counts = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
   sqlite3_finalize(st);
@@ -89,7 +91,8 @@ void writeSingleFileStore(const std::string& dir) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     sqlite3* w = openOld(path);
-    const std::string insert = "PRAGMA wal_autocheckpoint = 0; INSERT INTO \"" + counts + "\" VALUES ('late', 3)";
+    const std::string insert =
+        "PRAGMA wal_autocheckpoint = 0; INSERT INTO \"" + counts + "\" VALUES ('late', 3)";
     ::_exit(sqlite3_exec(w, insert.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK ? 0 : 1);
     ::_exit(0);
   }
@@ -106,7 +109,8 @@ std::vector<std::string> indexesOf(const std::string& file) {
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) return names;
   sqlite3_stmt* st = nullptr;
-  if (sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type = 'index'", -1, &st, nullptr) == SQLITE_OK)
+  if (sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type = 'index'", -1, &st, nullptr) ==
+      SQLITE_OK)
     while (sqlite3_step(st) == SQLITE_ROW) {
       std::string n = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
       names.push_back(n.substr(n.rfind('\x1f') + 1));
@@ -144,10 +148,14 @@ TEST(StoreUpgrade, ADataDirectoryOfTheSingleFileLayoutOpensWithEveryRow) {
       {"a view of its own database", "select name from shop..cheap order by name", {"apple", "plum"}},
       {"a view over another database", "select count(*) from shop..with_titles", {"0"}},
       {"what the trigger wrote", "select count(*) from shop..audit", {"1"}},
-      {"the sample's own rows", "select count(*) from sample..books", {scalar(sa, "select count(*) from sample..books")}},
-      {"a row only the write-ahead log held", "select k, v from sample..counts order by v",
+      {"the sample's own rows",
+       "select count(*) from sample..books",
+       {scalar(sa, "select count(*) from sample..books")}},
+      {"a row only the write-ahead log held",
+       "select k, v from sample..counts order by v",
        {"a | 1", "b | 2", "late | 3"}},
-      {"users and grants", "select count(*) from shop..sysprotects p, shop..sysusers u where p.uid = u.uid and u.name = 'ann'",
+      {"users and grants",
+       "select count(*) from shop..sysprotects p, shop..sysusers u where p.uid = u.uid and u.name = 'ann'",
        {"1"}},
       {"tempdb starts empty", "select count(*) from tempdb..sysobjects where name = 'scratch'", {"0"}},
   };

@@ -150,8 +150,10 @@ TEST_F(AnywhereViews, AFileFromAnOlderServerGetsTodaysViewsOnOpen) {
   createDatabase(db(), "newdb");
   for (const char* d : {"sample", "newdb"}) {
     const std::string view = std::string("\"") + d + ".SYS.SYSCOLUMN\"";
-    ASSERT_EQ(sqlite3_exec(db(), ("DROP VIEW " + view + "; CREATE VIEW " + storage::schemaPrefix(db(), d) + view +
-                                  " AS SELECT 1 AS table_id, 1 AS column_id").c_str(),
+    ASSERT_EQ(sqlite3_exec(db(),
+                           ("DROP VIEW " + view + "; CREATE VIEW " + storage::schemaPrefix(db(), d) + view +
+                            " AS SELECT 1 AS table_id, 1 AS column_id")
+                               .c_str(),
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
   }

@@ -103,8 +103,8 @@ TEST_F(StorageNames, ATableNamedLikeAnIndexAndTheIndexLiveTogether) {
   canary = *resolveTable(db(), {"sample", "dbo", "canary"}, "sample", "dbo");
   EXPECT_EQ(errorOf([&] { dropIndex(db(), canary, "x"); }), 0);
   EXPECT_EQ(errorOf([&] { dropIndex(db(), canary, "y"); }), 0);
-  EXPECT_EQ(rows("SELECT count(*) FROM " + schemaTable("sample") + " WHERE type = 'index' AND tbl_name = " +
-                 literal(plain(canary))),
+  EXPECT_EQ(rows("SELECT count(*) FROM " + schemaTable("sample") +
+                 " WHERE type = 'index' AND tbl_name = " + literal(plain(canary))),
             (std::vector<std::string>{"0"}));
   EXPECT_TRUE(resolveTable(db(), {"sample", "dbo", "canary.x"}, "sample", "dbo"));
   EXPECT_TRUE(resolveTable(db(), {"sample", "dbo", "canary.y"}, "sample", "dbo"));
@@ -145,9 +145,9 @@ TEST_F(StorageNames, IndexNamesThatDifferOnlyInCaseAreTwoIndexes) {
   EXPECT_EQ(errorOf([&] { dropIndex(db(), t, "ix"); }), 0);
   EXPECT_EQ(errorOf([&] { storage::execSql(db(), "INSERT INTO " + t.sqliteName + " VALUES (2, 1)"); }), 0);
   EXPECT_EQ(errorOf([&] { dropIndex(db(), t, "IX"); }), 0);
-  EXPECT_EQ(
-      rows("SELECT count(*) FROM " + schemaTable("sample") + " WHERE type = 'index' AND tbl_name = " + literal(plain(t))),
-      (std::vector<std::string>{"0"}));
+  EXPECT_EQ(rows("SELECT count(*) FROM " + schemaTable("sample") +
+                 " WHERE type = 'index' AND tbl_name = " + literal(plain(t))),
+            (std::vector<std::string>{"0"}));
 }
 
 TEST_F(StorageNames, NamesWithControlCharactersAreRefused) {
@@ -164,7 +164,8 @@ void writeEarlierNaming(sqlite3* db, const std::set<std::string>& dottedIndexes)
   const std::string schema = storage::schemaPrefix(db, "sample");
   auto inSchema = [&](std::string sql) {
     for (const char* kind : {"INDEX ", "VIEW "})
-      if (size_t at = sql.find(kind); at != std::string::npos) return sql.insert(at + std::strlen(kind), schema);
+      if (size_t at = sql.find(kind); at != std::string::npos)
+        return sql.insert(at + std::strlen(kind), schema);
     return sql;
   };
   std::map<std::string, std::string> renamed;  // storage name -> earlier name, tables and views
@@ -175,8 +176,10 @@ void writeEarlierNaming(sqlite3* db, const std::set<std::string>& dottedIndexes)
   for (const std::string& row : test::queryRows(
            db,
            "SELECT type || char(30) || name || char(30) || tbl_name || char(30) || coalesce(sql, '') "
-           "FROM " + schema + "sqlite_master WHERE type IN ('table', 'view', 'index') AND instr(tbl_name, "
-           "char(31)) > 0")) {
+           "FROM " +
+               schema +
+               "sqlite_master WHERE type IN ('table', 'view', 'index') AND instr(tbl_name, "
+               "char(31)) > 0")) {
     Entry e;
     size_t a = row.find('\x1e'), b = row.find('\x1e', a + 1), c = row.find('\x1e', b + 1);
     e.type = row.substr(0, a);
@@ -227,7 +230,8 @@ void writeEarlierNaming(sqlite3* db, const std::set<std::string>& dottedIndexes)
     storage::execSql(db, inSchema(rewrite(sql)));
   }
   storage::execSql(db, "COMMIT");
-  EXPECT_EQ(test::queryRows(db, "SELECT count(*) FROM " + schema + "sqlite_master WHERE instr(tbl_name, char(31)) > 0"),
+  EXPECT_EQ(test::queryRows(
+                db, "SELECT count(*) FROM " + schema + "sqlite_master WHERE instr(tbl_name, char(31)) > 0"),
             (std::vector<std::string>{"0"}));
 }
 
@@ -275,9 +279,9 @@ TEST_F(StorageNames, ADataDirectoryOfTheEarlierNamingOpensWithItsRows) {
   legacy = *resolveTable(db(), {"sample", "dbo", "legacy"}, "sample", "dbo");
   for (const char* name : {"x", "legacy_a", "fresh"})
     EXPECT_EQ(errorOf([&] { dropIndex(db(), legacy, name); }), 0) << name;
-  EXPECT_EQ(
-      rows("SELECT count(*) FROM " + schemaTable("sample") + " WHERE type = 'index' AND tbl_name = 'sample.dbo.legacy'"),
-      (std::vector<std::string>{"0"}));
+  EXPECT_EQ(rows("SELECT count(*) FROM " + schemaTable("sample") +
+                 " WHERE type = 'index' AND tbl_name = 'sample.dbo.legacy'"),
+            (std::vector<std::string>{"0"}));
   EXPECT_EQ(errorOf([&] { dropView(db(), view); }), 0);
   EXPECT_EQ(errorOf([&] { dropTable(db(), legacy); }), 0);
   EXPECT_EQ(rows("SELECT count(*) FROM " + schemaTable("sample") + " WHERE name LIKE 'sample.dbo.legacy%'"),
