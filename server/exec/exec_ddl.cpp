@@ -33,7 +33,10 @@ void SessionImpl::runCreateTable(const CreateTableStatement& s) {
       checkColumns.emplace_back();
     }
   if (temp) requireIdentifierLength(s.table.name);
-  if (!temp) permissions_->requireOwner("CREATE TABLE", details.database, details.owner, details.name);
+  if (!temp) {
+    permissions_->requireCreate(details.database, kActionCreateTable, "CREATE TABLE");
+    permissions_->requireOwner("CREATE TABLE", details.database, details.owner, details.name);
+  }
   for (const auto& c : s.columns) {
     for (const auto& k : c.constraints)
       if (k.kind == ConstraintKind::Check && k.check) {
@@ -193,6 +196,7 @@ void SessionImpl::runCreateView(const CreateViewStatement& s) {
   details.tsqlText = std::string(s.sourceText(batch_));
   details.columns = q.columns;
   if (!databaseExists(db_, details.database)) throw unknownDatabase(details.database);
+  permissions_->requireCreate(details.database, kActionCreateView, "CREATE VIEW");
   permissions_->requireOwner("CREATE VIEW", details.database, details.owner, details.name);
   StatementTransaction tx(*this, details.database);
   createView(db_, details);

@@ -68,6 +68,7 @@ void SessionImpl::runCreateProcedure(const CreateProcedureStatement& s) {
     details.params.push_back({p.name, resolveTypeName(*this, p.type), p.output});
   }
   details.text = std::string(s.sourceText(batch_));
+  permissions_->requireCreate(details.database, kActionCreateProcedure, "CREATE PROCEDURE");
   permissions_->requireOwner("CREATE PROCEDURE", details.database, details.owner, details.name);
   StatementTransaction tx(*this, details.database);
   createProcedure(db_, details);

@@ -17,6 +17,9 @@ void SessionImpl::createTextObjectFor(const Statement& s, const ObjectName& name
   details.type = type;
   details.tsqlText = std::string(s.sourceText(batch_));
   if (!databaseExists(db_, details.database)) throw unknownDatabase(details.database);
+  // Rules and defaults need the statement permission; a trigger belongs to its table's owner.
+  if (type == "R") permissions_->requireCreate(details.database, kActionCreateRule, "CREATE RULE");
+  if (type == "D") permissions_->requireCreate(details.database, kActionCreateDefault, "CREATE DEFAULT");
   permissions_->requireOwner(type == "TR"  ? "CREATE TRIGGER"
                              : type == "R" ? "CREATE RULE"
                                            : "CREATE DEFAULT",

@@ -276,6 +276,24 @@ void Permissions::requireOwner(const std::string& command, const std::string& da
       command + " permission denied on object " + name + ", database " + database + ", owner " + owner + ".");
 }
 
+void Permissions::requireCreate(const std::string& database, int32_t action, const std::string& command) {
+  users_.clear();
+  if (privileged()) return;
+  DbUser user = requireUser(database);
+  if (user.uid == 1) return;
+  // Statement permissions are the sysprotects rows of object 0; nobody owns that object.
+  Object statement{database, "dbo", command, "", 0, -1};
+  if (holds(statement, action)) return;
+  throw SqlError(262, 14, command + " permission denied, database " + database + ", owner dbo.");
+}
+
+bool Permissions::ownsDatabase(const std::string& database) {
+  users_.clear();
+  if (privileged()) return true;
+  auto user = findUserForLogin(db_, database, suid_);
+  return user && user->uid == 1;
+}
+
 void Permissions::requireOwner(const std::string& command, const std::string& database, int32_t id) {
   if (privileged()) return;
   std::string sql = "SELECT o.name, u.name FROM " + sqliteObjectName(database, "dbo", "sysobjects") +

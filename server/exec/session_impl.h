@@ -283,6 +283,7 @@ class SessionImpl : public Session, public BindContext {
   void runKill(const tsql::KillStatement& s);
   // GRANT / REVOKE on an object (exec_grant.cpp).
   void runGrant(const tsql::GrantStatement& s);
+  void runStatementGrant(const tsql::GrantStatement& s);
   // CREATE RULE / DEFAULT and DROP RULE / DEFAULT / TRIGGER (exec_rules_defaults.cpp).
   void runCreateRule(const tsql::CreateRuleStatement& s);
   void runCreateDefault(const tsql::CreateDefaultStatement& s);

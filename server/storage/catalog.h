@@ -338,6 +338,12 @@ constexpr int32_t kActionInsert = 195;
 constexpr int32_t kActionDelete = 196;
 constexpr int32_t kActionUpdate = 197;
 constexpr int32_t kActionExecute = 224;
+// The statement permissions (sysprotects rows with id 0): who may create objects in a database.
+constexpr int32_t kActionCreateTable = 198;
+constexpr int32_t kActionCreateView = 207;
+constexpr int32_t kActionCreateProcedure = 222;
+constexpr int32_t kActionCreateDefault = 233;
+constexpr int32_t kActionCreateRule = 236;
 
 // GRANT: user or group `uid` may do `action` on object `objectId`, granted by `grantor`
 // (protecttype 1, or 0 WITH GRANT OPTION). Replaces an earlier grant or revoke of the same action.
