@@ -193,6 +193,16 @@ class Session {
   }
 };
 
+// Connections the server serves at once: logged-in sessions (at most kMostSessions, the highest
+// value "number of user connections" takes) and connections still logging in (kMostLoggingIn,
+// so silent connections never take the sessions' room).
+inline constexpr int kMostSessions = 1984;
+inline constexpr int kMostLoggingIn = 64;
+
+// The configuration parameters of the per-session limits (sp_configure).
+inline constexpr const char* kSessionPreparedStatements = "session prepared statements";
+inline constexpr const char* kSessionOpenCursors = "session open cursors";
+
 // The result of a login: a session, or the message that explains the failure (4002 ...).
 struct LoginOutcome {
   std::unique_ptr<Session> session;

@@ -3,6 +3,7 @@
 #include "server/exec/engine.h"
 
 #include <sstream>
+#include <thread>
 
 #include "server/exec/session_impl.h"
 #include "server/storage/catalog.h"
@@ -126,8 +127,12 @@ LoginOutcome EngineImpl::login(const LoginRequest& request) {
     sqlite3_close_v2(db);
     out.failure = ServerMessage{4002, 1, 14, "Login failed.", {}, 1};
     log("login failed for '" + request.user + "' from " + request.peerAddress);
+    // Repeated failures from one address are answered ever more slowly (this session's thread
+    // waits; nobody else does).
+    std::this_thread::sleep_for(throttle_.failed(request.peerAddress));
     return out;
   }
+  throttle_.succeeded(request.peerAddress);
   SessionIdentity id;
   id.suid = *suid;
   id.login = loginName(db, *suid).value_or(request.user);

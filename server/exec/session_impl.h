@@ -329,6 +329,11 @@ class SessionImpl : public Session, public BindContext {
   void saveTransaction(const std::string& name);
   void rollbackAll();
 
+  // The per-session limits (session_limits.cpp): throws when the session already holds `held`
+  // of what configuration parameter `parameter` limits (kSessionPreparedStatements,
+  // kSessionOpenCursors).
+  void requireSessionRoom(const char* parameter, size_t held);
+
   // Locks (session.cpp). The database a name of a statement is in: its own, tempdb for a #name,
   // else the current one.
   std::string databaseOf(const tsql::ObjectName& name) const;

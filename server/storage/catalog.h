@@ -419,7 +419,8 @@ ConfigParameter setConfigValue(sqlite3* db, const std::string& name, int32_t val
 
 // --- logins ------------------------------------------------------------------------------------
 
-// The suid when `user` exists and `password` matches its salted hash; nothing otherwise.
+// The suid when `user` exists and `password` matches its salted hash; nothing otherwise. An
+// unknown name costs one hash check as a wrong password does, so the time taken tells no names.
 std::optional<int32_t> checkLogin(sqlite3* db, const std::string& user, const std::string& password);
 // The login's default database (syslogins.dbname), "master" when unset; nothing for an unknown suid.
 std::optional<std::string> loginDefaultDatabase(sqlite3* db, int32_t suid);

@@ -1,4 +1,6 @@
 // Logins (master..syslogins with salted PBKDF2 password hashes) and database creation.
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "server/core/message.h"
@@ -21,6 +23,13 @@ std::string loginsTable() {
   return sqliteObjectName("master", "dbo", "syslogins");
 }
 
+// A hash no login holds, checked instead of a login's when the name is unknown: a wrong name then
+// costs as much as a wrong password, so timing tells no names apart.
+const Bytes& standInHash() {
+  static const Bytes hash = storage::hashPassword("no login has this password: " + std::to_string(::getpid()));
+  return hash;
+}
+
 }  // namespace
 
 std::optional<int32_t> checkLogin(sqlite3* db, const std::string& user, const std::string& password) {
@@ -30,6 +39,10 @@ std::optional<int32_t> checkLogin(sqlite3* db, const std::string& user, const st
     // Login names match exactly (the RTRIM collation would accept 'sa  ').
     if (rtrimmed(st.text(2)) != user) continue;
     Bytes stored = st.isNull(1) ? Bytes() : st.blob(1);
+    if (stored.empty()) {
+      storage::verifyPassword(standInHash(), password);
+      return std::nullopt;
+    }
     if (!storage::verifyPassword(stored, password)) return std::nullopt;
     auto suid = static_cast<int32_t>(st.integer(0));
     if (storage::needsRehash(stored)) {
@@ -45,6 +58,7 @@ std::optional<int32_t> checkLogin(sqlite3* db, const std::string& user, const st
     }
     return suid;
   }
+  storage::verifyPassword(standInHash(), password);
   return std::nullopt;
 }
 

@@ -63,7 +63,8 @@ void fillServerTables(sqlite3* db);
 
 // Brings the configuration of a data directory an earlier version made up to this version's
 // defaults where it still holds that version's default: "number of user connections" 25 becomes
-// 256 (a value someone set with sp_configure stays).
+// 256 (a value someone set with sp_configure stays). Parameters this version added are added, and
+// every parameter gets this version's bounds, its value brought inside them.
 void raiseEarlierDefaults(sqlite3* db);
 
 // The internal tables every database file holds: tabulon_counters (the next object id of the

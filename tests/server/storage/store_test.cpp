@@ -144,6 +144,23 @@ TEST_F(StoreTest, ConnectionsHaveTheFunctionsAndCollation) {
             std::vector<std::string>{"ABC | 0"});
 }
 
+TEST_F(StoreTest, ReopenAddsTheParametersAnEarlierVersionLacked) {
+  rows("DELETE FROM \"master.dbo.sysconfigures\" WHERE config IN (166, 167)");
+  rows("DELETE FROM \"master.dbo.syscurconfigs\" WHERE config IN (166, 167)");
+  rows("UPDATE \"master.dbo.syscurconfigs\" SET maximum_value = 2147483647 WHERE config = 162");
+  ASSERT_TRUE(configParameters(db(), "session open cursors").empty());
+  db_.reset();
+  store_.reset();
+  store_ = Store::open(dir_.string());
+  db_ = store_->connect();
+  for (const char* name : {"session prepared statements", "session open cursors"}) {
+    auto p = configParameters(db(), name);
+    ASSERT_EQ(p.size(), 1u) << name;
+    EXPECT_GT(p[0].runValue, 0) << name;
+  }
+  EXPECT_EQ(configParameters(db(), "number of user connections").at(0).maximum, 1984);
+}
+
 TEST_F(StoreTest, ReopenRaisesTheEarlierDefaultNumberOfUserConnections) {
   // An earlier version stored 25 as the default; 256 replaces it where it was never changed.
   struct Case {
@@ -151,7 +168,9 @@ TEST_F(StoreTest, ReopenRaisesTheEarlierDefaultNumberOfUserConnections) {
     int stored;
     int afterReopen;
   };
-  const Case cases[] = {{"earlier default", 25, 256}, {"set by sp_configure", 40, 40}};
+  const Case cases[] = {{"earlier default", 25, 256},
+                        {"set by sp_configure", 40, 40},
+                        {"above what this version serves", 5000, 1984}};
   const std::string read =
       "SELECT b.value, c.value, rtrim(c.defvalue) FROM \"master.dbo.sysconfigures\" b, "
       "\"master.dbo.syscurconfigs\" "
