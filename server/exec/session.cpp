@@ -253,13 +253,15 @@ void SessionImpl::lockDatabase(const std::string& database) {
       });
     }
   } awake{*this};
-  deadlock_ = false;
   storage::lockForWrite(db_, database);
 }
 
 bool SessionImpl::waitForLock(const std::string& database, bool first) {
   auto now = std::chrono::steady_clock::now();
-  if (first) busySince_ = now;
+  if (first) {
+    busySince_ = now;
+    deadlock_ = false;
+  }
   const int holder = processes_.writerOf(database);
   processes_.update(spid_, [&](ProcessInfo& p) {
     if (first || p.status != "lock sleep") p.blockedSince = now;
