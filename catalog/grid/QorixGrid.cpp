@@ -274,14 +274,14 @@ void TQorixGrid::ResetCommand() {
 
 // A terminator counts when it directly follows a blank or a line feed and is directly
 // followed by the line end: CR (a CR LF line) or, for text with bare LF line ends, LF. The
-// earliest of these forms is taken at each step.
+// earliest of these forms is taken at each step. The forms are found in the script itself,
+// without regard to case but character for character: a lower-cased copy can be longer than
+// the script ("İ" lower-cases to two characters) and would move every cut after it.
 QStringList TQorixGrid::SplitScript(const QString& sql, const QString& terminator) {
   QStringList out;
-  const QString word = terminator.toLower();
-  const QString tcr = (word + QLatin1Char('\r')).left(30);
-  const QString tlf = (word + QLatin1Char('\n')).left(30);
+  const QString tcr = (terminator + QLatin1Char('\r')).left(30);
+  const QString tlf = (terminator + QLatin1Char('\n')).left(30);
   const QString s = sql + QLatin1Char('\r');
-  const QString low = s.toLower();
   const QString forms[4] = {QLatin1Char(' ') + tcr, QLatin1Char('\n') + tcr, QLatin1Char(' ') + tlf,
                             QLatin1Char('\n') + tlf};
   qsizetype pos = 0, start = 0;
@@ -289,7 +289,7 @@ QStringList TQorixGrid::SplitScript(const QString& sql, const QString& terminato
   for (;;) {
     qsizetype m = -1;
     for (const QString& f : forms) {
-      const qsizetype at = low.indexOf(f, pos);
+      const qsizetype at = s.indexOf(f, pos, Qt::CaseInsensitive);
       if (at >= 0 && (m < 0 || at < m)) m = at;
     }
     if (m < 0) break;
