@@ -483,6 +483,8 @@ void TQorixGrid::WaitForWorker() {
 void TQorixGrid::ResetGrid() {
   widestLineNum_ = 0;
   widths_.assign(1, 10);
+  headerToFixedRow_ = false;
+  countWritten_ = false;
   cells_.Edit([&](TGridCellData& d) {
     int wp = d.fixedRows > 0 ? d.fixedRows - 1 : 0;
     d.ClearFrom(wp);
@@ -557,6 +559,10 @@ bool TQorixGrid::ProcessResults() {
     if (StopRequested()) break;
     LogMonitor(QStringLiteral("CS_SUCCEED"));
     LogMonitor(QString::fromLatin1(ResultName(type)));
+    if (std::exchange(skipDone_, false) && type == CS_CMD_DONE) {
+      ret = next();
+      continue;
+    }
     switch (type) {
       case CS_ROW_RESULT:
       case CS_CURSOR_RESULT: {
@@ -602,6 +608,10 @@ bool TQorixGrid::ProcessResults() {
         CS_INT c = -1;
         ctlib::ct_res_info(command_, CS_ROW_COUNT, &c, CS_UNUSED, nullptr);
         if (c >= 0) rowCount_ = c;
+        // A statement without a count (declare, set, print, a procedure's end) gets no
+        // separator line: the done result that follows its success is passed over. A done
+        // result only, so a row result there is still laid out.
+        skipDone_ = c < 0;
         resultFlag_ = false;
         curCols_ = 0;
         Fire(AfterCommand);
@@ -617,15 +627,19 @@ bool TQorixGrid::ProcessResults() {
         }
         LogMonitor(QStringLiteral("Open-Client: ct_res_info(CS_ROW_COUNT) - Number of rows : ") +
                    QString::number(rowCount_));
-        if (c >= 0) {
-          WriteRowCount();
-          cells_.Edit([&](TGridCellData& d) { d.SetRowCount(d.rowCount + 1); });
-          ++writePos_;
-        }
+        // A result set cut off at MaxRows has its count line already; the server's count of
+        // the whole statement would contradict it.
+        if (c >= 0 && !countWritten_) WriteRowCount();
+        // The separator follows every statement with a result set, counted or not (set
+        // nocount on): a status line after it takes this line, not the last row's.
+        cells_.Edit([&](TGridCellData& d) { d.SetRowCount(d.rowCount + 1); });
+        ++writePos_;
         if (rowCount_ == 0)
           for (int i = 0; i < rowRecs_.Count(); ++i) rowRecs_.GetItem(i)->Text.clear();
         if (cursorMode_) rowCount_ = 0;
         cursorSeen_ = false;
+        countWritten_ = false;
+        // The statement's computes do not reduce the next statement's count.
         numComputes_ = 0;
         Fire(AfterCommand);
         break;
@@ -755,12 +769,17 @@ void TQorixGrid::WriteHeader(int n) {
   cells_.Edit([&](TGridCellData& d) {
     d.SetColCount(largestCols_ + 1);
     if (!showHeader_) return;
-    d.SetCell(0, writePos_, QStringLiteral(" "));
     int total = 0;
+    for (int c = 1; c <= n; ++c) total += rowCols_.GetItem(c - 1)->Name.size();
+    // The first header of a KeepHeader run goes into the fixed row even when a status line
+    // came first.
+    const bool toFixedRow = headerToFixedRow_ && total > 0;
+    if (toFixedRow) headerToFixedRow_ = false;
+    const int row = toFixedRow ? 0 : writePos_;
+    d.SetCell(0, row, QStringLiteral(" "));
     for (int c = 1; c <= n; ++c) {
       const QString name = rowCols_.GetItem(c - 1)->Name;
-      total += name.size();
-      d.SetCell(c, writePos_, name);
+      d.SetCell(c, row, name);
       if (c >= static_cast<int>(widths_.size())) widths_.resize(static_cast<size_t>(c) + 1, 10);
       if (d.ColWidth(c) < name.size() * kWidthFactor || widths_[c] < name.size() * kWidthFactor) {
         const int w = std::max(d.ColWidth(c), static_cast<int>(name.size()) * kWidthFactor);
@@ -768,7 +787,7 @@ void TQorixGrid::WriteHeader(int n) {
         widths_[c] = std::max(widths_[c], w);
       }
     }
-    if (total > 0) {
+    if (total > 0 && !toFixedRow) {
       d.SetRowCount(d.rowCount + 1);
       ++writePos_;
     }
@@ -862,6 +881,7 @@ TQorixGrid::FetchResult TQorixGrid::FetchRow() {
     Fire(OnMaxRows);
     rowCount_ = setRows_;
     WriteRowCount();
+    countWritten_ = true;
     return FetchResult::MaxRows;
   }
   return FetchResult::Continue;
@@ -883,8 +903,13 @@ void TQorixGrid::WriteRowCount() {
 }
 
 void TQorixGrid::HandleCompute() {
-  // FreeTDS does not support CS_NUM_COMPUTES: the grid counts the compute rows of the
-  // current statement itself (reset at each statement's end and each batch).
+  // The number of computes the row-count line takes off with ShowComputes off: the library's
+  // count of the statement's compute clauses (the facade reads them from the statement).
+  CS_INT computes = 0;
+  if (ctlib::ct_res_info(command_, CS_NUM_COMPUTES, &computes, CS_UNUSED, nullptr) == CS_SUCCEED)
+    numComputes_ = computes;
+  LogMonitor(QStringLiteral("Open-Client: ct_res_info(CS_NUM_COMPUTES) - Number of Computes : ") +
+             QString::number(numComputes_));
   CS_INT m = 0;
   ctlib::ct_res_info(command_, CS_NUMDATA, &m, CS_UNUSED, nullptr);
   LogMonitor(QStringLiteral("Open-Client: ct_res_info(CS_NUMDATA) - Number of columns in Compute : ") + QString::number(m));
@@ -909,7 +934,6 @@ void TQorixGrid::HandleCompute() {
   CS_INT rows = 0;
   const CS_RETCODE r = ctlib::ct_fetch(command_, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows);
   if (r == CS_SUCCEED || r == CS_ROW_FAIL) {
-    ++numComputes_;
     for (int i = 0; i < m; ++i) compRecs_.GetItem(i)->Text = BufferText(compRecs_.GetItem(i));
     if (ShowComputes) {
       cells_.Edit([&](TGridCellData& d) {
@@ -967,8 +991,14 @@ void TQorixGrid::WriteReturnStatus() {
   if (ShowReturnStatus) {
     cells_.Edit([&](TGridCellData& d) {
       // The line takes the blank separator line the previous command left, but never a
-      // fixed row or a line that holds something.
+      // fixed row or a line that holds something. With KeepHeader a status before any
+      // header leaves the fixed row to the first header.
       const int firstOut = d.fixedRows;
+      if (writePos_ < firstOut) {
+        d.SetRowCount(d.rowCount + (firstOut - writePos_));
+        writePos_ = firstOut;
+        headerToFixedRow_ = KeepHeader && showHeader_;
+      }
       bool up = writePos_ - 1 >= firstOut && d.Cell(1, writePos_ - 1).isEmpty() && d.Cell(0, writePos_ - 1).isEmpty();
       if (up) --writePos_;
       else d.SetRowCount(d.rowCount + 1);

@@ -257,6 +257,12 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
   CS_INT statusValue_ = 0;
   bool resultFlag_ = false;
   bool cursorSeen_ = false;
+  // The current statement's count line was written when MaxRows was reached.
+  bool countWritten_ = false;
+  // The done result after a success without a count is passed over.
+  bool skipDone_ = false;
+  // A KeepHeader run wrote a status line before any header: the fixed row awaits the first.
+  bool headerToFixedRow_ = false;
   std::vector<int> widths_;
   std::unique_ptr<TCursorGuard> cursorGuard_;
   std::unique_ptr<Threadgrid> worker_;

@@ -1,7 +1,8 @@
 // Rules of a run against the local server: the classic types' texts with NULLs after values,
-// values longer than their buffer delivered cut instead of dropped, MaxRows, the wait cursor
-// after a failed run, the status line never in the fixed row, DisConnectAtEnd, and results
-// wider than any fixed number of columns.
+// values longer than their buffer delivered cut instead of dropped, MaxRows, separator lines
+// without counts, counts with hidden computes, the fixed row under KeepHeader, the wait
+// cursor after a failed run, the status line never in the fixed row, DisConnectAtEnd, and
+// results wider than any fixed number of columns.
 #include "access/QorixExceptions.h"
 #include "tests/catalog/grid/grid_fixture.h"
 #include "tests/support/ct_client.h"
@@ -38,6 +39,11 @@ TQorixDatabase& Db() {
     Setup("create table grid_ten (n int not null)");
     for (int i = 1; i <= 10; ++i) Setup(("insert grid_ten values (" + std::to_string(i) + ")").c_str());
     Setup("create procedure grid_ret as return 0");
+    Setup("create procedure grid_neg as return -4");
+    Setup("create table grid_grp (grp varchar(5) not null, amount int not null)");
+    Setup("insert grid_grp values ('a', 10)");
+    Setup("insert grid_grp values ('a', 20)");
+    Setup("insert grid_grp values ('b', 5)");
     return d;
   }();
   return *db;
@@ -138,6 +144,77 @@ TEST(GridRun, MaxRowsEndsTheResultSetAndLeavesNothingPending) {
     next.SetSQL(QStringLiteral("select count(*) as c from grid_ten"));
     next.Execute();
     EXPECT_EQ(next.Cell(1, 2), QStringLiteral("10"));
+  }
+}
+
+struct LayoutCase {
+  const char* name;
+  QString sql;
+  std::function<void(TQorixGrid&)> set;
+  QStringList lines;  // from row 0
+};
+
+TEST(GridRun, SeparatorsCountsAndTheFixedRow) {
+  const LayoutCase cases[] = {
+      // Without counts every statement with a result set still ends in a blank line, which
+      // the status line of the next statement takes.
+      {"set nocount on: blank line after the result, status in it",
+       QStringLiteral("set nocount on\r\nselect n from grid_ten where n <= 2 order by n\r\nexec grid_neg\r\n"
+                      "select n from grid_ten where n = 3\r\nset nocount off"),
+       [](TQorixGrid& g) { g.ShowReturnStatus = true; },
+       {"", " |n", "1|1", "2|2", "|(return status = -4)", "", " |n", "1|3", "", "|Execution Completed"}},
+      // With computes hidden the count loses the statement's compute clauses (the library's
+      // CS_NUM_COMPUTES), not its compute rows. The local server counts the query's rows only.
+      {"ShowComputes off, one compute clause of two rows",
+       QStringLiteral("select grp, amount from grid_grp order by grp compute sum(amount) by grp"),
+       [](TQorixGrid& g) { g.ShowComputes = false; },
+       {"", " |grp|amount", "1|a|10", "2|a|20", " |grp|amount", "1|b|5", "|(2 rows affected)", "",
+        "|Execution Completed"}},
+      {"ShowComputes off, two compute clauses",
+       QStringLiteral("select grp, amount from grid_grp order by grp compute sum(amount) by grp compute count(amount)"),
+       [](TQorixGrid& g) { g.ShowComputes = false; },
+       {"", " |grp|amount", "1|a|10", "2|a|20", " |grp|amount", "1|b|5", "|(1 rows affected)", "",
+        "|Execution Completed"}},
+      {"ShowComputes off: the next statement's count is whole",
+       QStringLiteral("select grp, amount from grid_grp where grp = 'b' compute sum(amount)\r\n"
+                      "select n from grid_ten where n <= 2 order by n"),
+       [](TQorixGrid& g) { g.ShowComputes = false; },
+       {"", " |grp|amount", "1|b|5", "|(0 rows affected)", "", " |n", "1|1", "2|2", "|(2 rows affected)", "",
+        "|Execution Completed"}},
+      // The row limit's count line is the only one of the statement.
+      {"MaxRows 5 of 10", QStringLiteral("select n from grid_ten order by n"), [](TQorixGrid& g) { g.MaxRows = 5; },
+       {"", " |n", "1|1", "2|2", "3|3", "4|4", "5|5", "|(5 rows affected)", "", "|Execution Completed"}},
+      // KeepHeader: the fixed row holds the first header, whatever line came before it.
+      {"KeepHeader, a procedure first",
+       QStringLiteral("exec grid_ret\r\nselect n from grid_ten where n <= 2 order by n"),
+       [](TQorixGrid& g) {
+         g.KeepHeader = true;
+         g.ShowReturnStatus = true;
+       },
+       {" |n", "|(return status = 0)", "", "1|1", "2|2", "|(2 rows affected)", "", "|Execution Completed"}},
+      {"KeepHeader, a select first",
+       QStringLiteral("select n from grid_ten where n <= 2 order by n\r\nexec grid_ret"),
+       [](TQorixGrid& g) {
+         g.KeepHeader = true;
+         g.ShowReturnStatus = true;
+       },
+       {" |n", "1|1", "2|2", "|(2 rows affected)", "|(return status = 0)", "", "|Execution Completed"}},
+  };
+  for (const LayoutCase& c : cases) {
+    for (bool background : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (background ? ", background" : ", foreground"));
+      TQorixGrid grid;
+      grid.SetDatabase(&Db());
+      grid.RaiseOnError = false;
+      grid.Background = background;
+      c.set(grid);
+      int terminated = 0;
+      grid.OnThreadTerminate = [&](Threadgrid*, const QString&, const QString&) { ++terminated; };
+      grid.SetSQL(c.sql);
+      grid.Execute();
+      if (background) ASSERT_TRUE(WaitUntil([&] { return terminated == 1; }));
+      EXPECT_EQ(Lines(grid, 0), c.lines);
+    }
   }
 }
 
