@@ -2,11 +2,10 @@
 // cells one below the other (header lines, rows, compute rows, return-status and row-count
 // lines, a closing line), in the calling thread or on a Threadgrid worker; ExportToFile writes
 // the cells out. The cells live in a locked store (GridCells.h) that only the thread running
-// the batches writes; TQorixGridView shows them on the GUI thread.
+// the batches writes; TQorixGridView (QorixGridView.h) shows them on the GUI thread.
 #pragma once
 
 #include <QStringList>
-#include <QTableView>
 #include <QTimer>
 #include <atomic>
 #include <functional>
@@ -277,15 +276,4 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
   TNotifyEvent savedDiag_[4];
 };
 
-// The thin view over a grid's cells: a table view whose column widths follow the grid's and
-// whose selection is reported back to the grid for export.
-class TQorixGridView : public QTableView {
- public:
-  explicit TQorixGridView(TQorixGrid* grid, QWidget* parent = nullptr);
-  TQorixGrid* Grid() const { return grid_; }
-  // Applies the grid's column widths.
-  void ApplyWidths();
-
- private:
-  TQorixGrid* grid_;
-};
+#include "catalog/grid/QorixGridView.h"

@@ -212,7 +212,9 @@ TEST(GridRun, SeparatorsCountsAndTheFixedRow) {
       grid.OnThreadTerminate = [&](Threadgrid*, const QString&, const QString&) { ++terminated; };
       grid.SetSQL(c.sql);
       grid.Execute();
-      if (background) ASSERT_TRUE(WaitUntil([&] { return terminated == 1; }));
+      if (background) {
+        ASSERT_TRUE(WaitUntil([&] { return terminated == 1; }));
+      }
       EXPECT_EQ(Lines(grid, 0), c.lines);
     }
   }
