@@ -5,6 +5,7 @@
 #include "catalog/grid/QorixGrid.h"
 
 #include <QLocale>
+#include <QThread>
 #include <QTime>
 #include <algorithm>
 #include <chrono>
@@ -53,7 +54,7 @@ bool Threadgrid::Cancel() {
   if (since == 0 || SteadyMs() - since < kAttentionAfterMs) return false;
   if (!grid_ || !grid_->connection_) return false;
   attentionSent_.store(true);
-  ctlib::ct_cancel(grid_->connection_, nullptr, CS_CANCEL_ATTN);
+  grid_->SendAttention();
   return true;
 }
 
@@ -143,12 +144,48 @@ void TQorixGrid::Diag() {
 
 void TQorixGrid::Fire(const TNotifyEvent& ev) {
   if (!ev) return;
-  if (inBackground_) {
-    // Handlers may touch widgets: they run on the GUI thread, in firing order.
-    QMetaObject::invokeMethod(this, [this, ev] { ev(this); }, Qt::QueuedConnection);
-  } else {
-    ev(this);
-  }
+  if (inBackground_) Queue(ev);
+  else ev(this);
+}
+
+void TQorixGrid::Queue(const TNotifyEvent& ev) {
+  // Handlers may touch widgets: they run on the GUI thread, in firing order. By then the
+  // worker has moved on and may have freed the buffers the event was about: each event
+  // takes a copy of the state it was fired in (the texts are shared, not copied).
+  auto state = std::make_shared<const TGridResultState>(live_);
+  QMetaObject::invokeMethod(this, [this, ev, state] { Deliver(ev, state); }, Qt::QueuedConnection);
+}
+
+void TQorixGrid::Deliver(const TNotifyEvent& ev, const std::shared_ptr<const TGridResultState>& state) {
+  shown_ = state;
+  const TGridResultState* outer = std::exchange(handling_, state.get());
+  // Nothing a handler raises crosses the event loop.
+  GuardedCall([&] { ev(this); });
+  handling_ = outer;
+}
+
+const TGridResultState& TQorixGrid::State() const {
+  static const TGridResultState kNothingYet;
+  if (QThread::currentThread() != thread()) return live_;
+  if (handling_) return *handling_;
+  if (inBackground_) return shown_ ? *shown_ : kNothingYet;
+  return live_;
+}
+
+void TQorixGrid::SetLastError(const QString& text) {
+  TQorixDiagTarget::SetLastError(text);
+  live_.lastError = text;
+}
+
+void TQorixGrid::SetLastMessage(const QString& text) {
+  TQorixDiagTarget::SetLastMessage(text);
+  live_.lastMessage = text;
+}
+
+void TQorixGrid::SendAttention() {
+  if (!connection_) return;
+  LogMonitor(QStringLiteral("Open-Client: ct_cancel(CS_CANCEL_ATTN)"));
+  ctlib::ct_cancel(connection_, nullptr, CS_CANCEL_ATTN);
 }
 
 void TQorixGrid::LogMonitor(const QString& line) {
@@ -309,7 +346,9 @@ int TQorixGrid::Execute() {
   static std::atomic<int> cursorCounter{0};
   cursorName_ = QString::number(now.hour()) + QString::number(now.minute()) + QString::number(now.second()) +
                 QString::number(now.msec()) + QStringLiteral("_cur") + QString::number(++cursorCounter);
-  returnStatus_ = 0;
+  live_.returnStatus = 0;
+  ClearResultState();
+  shown_.reset();
   active_.store(true);
   LogMonitor(QStringLiteral("Flow : ** Start of EXECUTE **"));
   if (SelectOnly) cursorMode_ = true;
@@ -332,9 +371,7 @@ int TQorixGrid::Execute() {
       savedDiag_[i] = *diag[i];
       if (savedDiag_[i]) {
         TNotifyEvent h = savedDiag_[i];
-        *diag[i] = [this, h](TComponent*) {
-          QMetaObject::invokeMethod(this, [this, h] { h(this); }, Qt::QueuedConnection);
-        };
+        *diag[i] = [this, h](TComponent*) { Queue(h); };
       }
     }
     worker_ = std::make_unique<Threadgrid>(this);

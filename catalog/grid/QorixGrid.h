@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "access/Classes.h"
 #include "access/QorixErrorHandling.h"
@@ -21,6 +22,35 @@
 
 class TQorixGrid;
 class TQorixDatabase;
+
+// What the column accessors read: the current row of the current result set, the current
+// compute row and the return parameters with their descriptions, the return status and the
+// diagnostics texts. The thread running the batches keeps one up to date; every event a
+// background run hands to the GUI thread carries a copy of it as it stood when the event
+// fired, so a handler reads what the same event of a foreground run would read.
+struct TGridResultState {
+  // One described column, compute column or parameter.
+  struct Column {
+    // The name cut to 30 characters, and the library's length of the name.
+    QString name;
+    int nameLength = 0;
+    int dataType = 0;
+    int maxLength = 0;
+    int scale = 0;
+    int precision = 0;
+    // Compute columns: the operator and the select-list column the value belongs to.
+    int op = 0;
+    int columnId = 0;
+  };
+  using Columns = std::shared_ptr<const std::vector<Column>>;
+  Columns columns, computes, params;
+  // Texts of the current row, compute row and parameters; a NULL has an empty text.
+  std::vector<QString> texts, computeTexts, paramTexts;
+  // Per column of the current row: the value is NULL or empty.
+  std::vector<char> nulls;
+  int returnStatus = 0;
+  QString lastError, lastMessage;
+};
 
 // The worker that runs a grid's batches. The grid creates, owns and joins it; it never
 // releases itself.
@@ -167,19 +197,35 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
   TSelection Selection;
 
   // Run values.
-  int ReturnStatus() const { return returnStatus_; }
+  int ReturnStatus() const { return State().returnStatus; }
   Threadgrid* Worker() const { return worker_.get(); }
   int ServerType() const { return serverType_; }
 
-  // Column accessors of the current result (1-based).
+  // Column accessors of the current result (1-based; a number outside the result gives an
+  // empty text, 0 or true for ColumnIsNull). On the thread running the batches they read the
+  // result at hand; on the GUI thread during a background run, inside a handler, the state
+  // of the handler's own event, outside one, that of the last event handled.
+  int ColumnCount() const;
   QString ColumnText(int col) const;
   QString ColumnName(int col) const;
+  int ColumnNameLength(int col) const;
   QString ColumnTypeName(int col) const;
   bool ColumnIsNull(int col) const;
+  int ComputeColumnCount() const;
   QString ComputeText(int col) const;
+  int ComputeColumnId(int col) const;
+  QString ComputeColumnName(int col) const;
+  QString ComputeTypeName(int col) const;
   QString ComputeOperatorName(int col) const;
+  int ParamCount() const;
   QString ParamName(int col) const;
+  QString ParamTypeName(int col) const;
   QString ParamText(int col) const;
+  // The last error and message texts, read as the accessors are.
+  const QString& LastError() const { return State().lastError; }
+  const QString& LastMessage() const { return State().lastMessage; }
+  void SetLastError(const QString& text) override;
+  void SetLastMessage(const QString& text) override;
   // The display width in characters of a described column (see the implementation).
   static int ColumnDisplayWidth(const CS_DATAFMT& fmt);
 
@@ -192,9 +238,20 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
   // Cancels pending results of the grid's command (the GUI thread must not call it while a
   // worker runs).
   void CancelResults();
+  // The library's cancel for use while another call on the connection is in progress: an
+  // attention on the grid's connection (ct_cancel with CS_CANCEL_ATTN). Nothing without a
+  // connection.
+  void SendAttention();
 
  private:
   friend class Threadgrid;
+  // One bound column: arrays of RowsPerFetch values, their copied lengths and indicators.
+  struct TBoundColumn {
+    std::vector<char> buffer;
+    std::vector<CS_INT> copied;
+    std::vector<CS_SMALLINT> indicator;
+    int elementLength = 0;
+  };
   void CheckDatabase();
   void ResetCommand();
   void DropCommand();
@@ -211,7 +268,7 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
   bool ProcessResults();
   void EndBatch();
   bool BindColumns(int n, TCSRecordDataManager& recs, TCSColumnDataManager& cols, std::vector<CS_DATAFMT>& fmts,
-                   bool header);
+                   std::vector<TBoundColumn>& bound, int rowsPerFetch, bool header);
   void WriteHeader(int n);
   enum class FetchResult { Continue, Stop, MaxRows };
   FetchResult FetchRow();
@@ -221,7 +278,18 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
   void HandleCompute();
   void WriteCompleteMsg();
   void DrainRows();
-  QString BufferText(const TCSRecordData* rec) const;
+  // The text of row K of Bound (empty for NULL).
+  static QString BoundText(const TBoundColumn& bound, int k);
+  // The descriptions of a bound result, for the accessors.
+  static TGridResultState::Columns Describe(const TCSColumnDataManager& cols);
+  // The state the accessors read on the calling thread (see the accessors).
+  const TGridResultState& State() const;
+  // Queues Event with a copy of the current state to the GUI thread (background runs).
+  void Queue(const TNotifyEvent& event);
+  // Runs a queued Event on the GUI thread with the accessors reading State.
+  void Deliver(const TNotifyEvent& event, const std::shared_ptr<const TGridResultState>& state);
+  // Clears the row, compute and parameter values at a batch's end.
+  void ClearResultState();
   bool StopRequested() const;
   QString DateTimeText(const QString& text) const;
   void RestoreCursor();
@@ -244,15 +312,24 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
   bool cursorMode_ = false;
   bool inBackground_ = false;
   TCSRecordDataManager rowRecs_, paramRecs_, compRecs_;
-  TCSColumnDataManager rowCols_, paramCols_;
+  TCSColumnDataManager rowCols_, paramCols_, compDescs_;
   TCSComputeColumnDataManager compCols_;
   std::vector<CS_DATAFMT> rowFmts_, paramFmts_, compFmts_;
+  std::vector<TBoundColumn> rowBound_, paramBound_, compBound_;
+  // Rows per ct_fetch of the current row result, and the rows of the last fetch not yet laid
+  // out (a cursor fetches CurFetchRows rows per round trip).
+  int rowsPerFetch_ = 1;
+  int fetchedRows_ = 0, nextFetched_ = 0;
+  // The state of the result at hand (written only by the thread running the batches), the
+  // state of the queued event being handled and of the last one handled (GUI thread).
+  TGridResultState live_;
+  const TGridResultState* handling_ = nullptr;
+  std::shared_ptr<const TGridResultState> shown_;
   int textSizeCap_ = 32768;
   // Write position and counters.
   int writePos_ = 1;
-  int runRows_ = 0, setRows_ = 0, rowCount_ = 0, numComputes_ = 0, curCols_ = 0, compCols_n_ = 0;
+  int runRows_ = 0, setRows_ = 0, rowCount_ = 0, numComputes_ = 0, curCols_ = 0;
   int largestCols_ = 1, widestLineNum_ = 0, lineNum_ = 1;
-  int returnStatus_ = 0;
   CS_INT statusValue_ = 0;
   bool resultFlag_ = false;
   bool cursorSeen_ = false;

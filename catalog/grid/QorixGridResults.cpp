@@ -79,9 +79,9 @@ void TQorixGrid::SendBatch() {
   ctlib::ct_cursor(command_, CS_CURSOR_DECLARE, name.data(), CS_NULLTERM, const_cast<char*>(text.constData()),
                    CS_NULLTERM, CS_READ_ONLY);
   LogMonitor(QStringLiteral("Open-Client: ct_cursor(CS_CURSOR_ROWS)"));
-  // FreeTDS fetches a cursor only when the bind count equals the cursor rows; the grid binds
-  // one row at a time, so it asks for one row per fetch whatever CurFetchRows says.
-  ctlib::ct_cursor(command_, CS_CURSOR_ROWS, nullptr, CS_UNUSED, nullptr, CS_UNUSED, 1);
+  // FreeTDS fetches a cursor only when the bind count equals the cursor rows: the rows are
+  // bound as arrays of CurFetchRows and laid out one at a time.
+  ctlib::ct_cursor(command_, CS_CURSOR_ROWS, nullptr, CS_UNUSED, nullptr, CS_UNUSED, std::max(1, CurFetchRows));
   ctlib::ct_cursor(command_, CS_CURSOR_OPEN, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED);
   LogMonitor(QStringLiteral("SQL Execute: ") + sql_);
   ctlib::ct_send(command_);
@@ -93,6 +93,9 @@ void TQorixGrid::SendBatch() {
 void TQorixGrid::EndBatch() {
   CloseCursor();
   rowRecs_.FreeBuffers();
+  rowBound_.clear();
+  fetchedRows_ = nextFetched_ = 0;
+  ClearResultState();
   if (database_ && database_->IsConnected()) CancelResults();
   ClearDiagMessages(connection_);
 }
@@ -139,7 +142,10 @@ bool TQorixGrid::ProcessResults() {
         ctlib::ct_res_info(command_, CS_NUMDATA, &n, CS_UNUSED, nullptr);
         LogMonitor(QStringLiteral("Open-Client: ct_res_info(CS_NUMDATA) - Number of columns : ") + QString::number(n));
         curCols_ = n;
-        BindColumns(n, rowRecs_, rowCols_, rowFmts_, true);
+        // A cursor's fetch must bind as many rows as the cursor sends per fetch.
+        rowsPerFetch_ = type == CS_CURSOR_RESULT ? std::max(1, CurFetchRows) : 1;
+        fetchedRows_ = nextFetched_ = 0;
+        BindColumns(n, rowRecs_, rowCols_, rowFmts_, rowBound_, rowsPerFetch_, true);
         WriteHeader(n);
         for (;;) {
           const FetchResult f = FetchRow();
@@ -200,8 +206,10 @@ bool TQorixGrid::ProcessResults() {
         // nocount on): a status line after it takes this line, not the last row's.
         cells_.Edit([&](TGridCellData& d) { d.SetRowCount(d.rowCount + 1); });
         ++writePos_;
-        if (rowCount_ == 0)
+        if (rowCount_ == 0) {
           for (int i = 0; i < rowRecs_.Count(); ++i) rowRecs_.GetItem(i)->Text.clear();
+          for (QString& t : live_.texts) t.clear();
+        }
         if (cursorMode_) rowCount_ = 0;
         cursorSeen_ = false;
         countWritten_ = false;
@@ -257,74 +265,180 @@ int TQorixGrid::ColumnDisplayWidth(const CS_DATAFMT& fmt) {
 }
 
 bool TQorixGrid::BindColumns(int n, TCSRecordDataManager& recs, TCSColumnDataManager& cols,
-                             std::vector<CS_DATAFMT>& fmts, bool header) {
+                             std::vector<CS_DATAFMT>& fmts, std::vector<TBoundColumn>& bound, int rowsPerFetch,
+                             bool header) {
   recs.FreeBuffers();
   recs.AddRecords(n);
   cols.Clear();
   cols.AddColumns(n);
   fmts.assign(static_cast<size_t>(n), CS_DATAFMT{});
-  for (int i = 1; i <= n; ++i) {
+  bound.assign(static_cast<size_t>(n), TBoundColumn{});
+  bool ok = true;
+  for (int i = 1; i <= n && ok; ++i) {
     CS_DATAFMT fmt{};
-    if (ctlib::ct_describe(command_, i, &fmt) != CS_SUCCEED) return false;
+    if (ctlib::ct_describe(command_, i, &fmt) != CS_SUCCEED) {
+      ok = false;
+      break;
+    }
     fmts[static_cast<size_t>(i - 1)] = fmt;
     // Text and image values come as long as the session's text size allows, never the
     // server's nominal 2 GB; an image shows as hex (2 characters a byte plus "0x").
     CS_DATAFMT sized = fmt;
     if (fmt.datatype == CS_TEXT_TYPE || fmt.datatype == CS_IMAGE_TYPE)
       sized.maxlength = std::min<CS_INT>(fmt.maxlength, textSizeCap_);
-    const int size = ColumnDisplayWidth(sized) + 2;
+    int size = ColumnDisplayWidth(sized) + 2;
+    // A cut value fails its row, and a cursor fetch that fails a row leaves the rest of its
+    // rows unread: through a cursor every binary value is bound whole.
+    if (rowsPerFetch > 1 && (fmt.datatype == CS_BINARY_TYPE || fmt.datatype == CS_VARBINARY_TYPE ||
+                             fmt.datatype == CS_LONGBINARY_TYPE))
+      size = std::max(size, 2 * std::max<CS_INT>(fmt.maxlength, 0) + 4);
     TCSRecordData* rec = recs.GetItem(i - 1);
-    rec->AllocBuffer(size);
     rec->BufferLength = size - 2;
+    TBoundColumn& b = bound[static_cast<size_t>(i - 1)];
+    b.elementLength = size;
+    b.buffer.assign(static_cast<size_t>(size) * static_cast<size_t>(rowsPerFetch), 0);
+    b.copied.assign(static_cast<size_t>(rowsPerFetch), 0);
+    b.indicator.assign(static_cast<size_t>(rowsPerFetch), 0);
     CS_DATAFMT bind{};
     bind.datatype = CS_CHAR_TYPE;
     // Bound by copied length: a NUL-terminated bind of a value that fills the buffer makes
     // FreeTDS fail the whole row.
     bind.format = CS_FMT_UNUSED;
-    bind.count = 1;
+    bind.count = rowsPerFetch;
     bind.maxlength = size;
-    ctlib::ct_bind(command_, i, &bind, rec->Buffer, &rec->CopiedLength, &rec->Indicator);
+    ctlib::ct_bind(command_, i, &bind, b.buffer.data(), b.copied.data(), b.indicator.data());
     if (header) LogMonitor(QStringLiteral("Open-Client: ct_bind - Column Name : ") + QString::fromUtf8(fmt.name));
     cols.SetDataFmt(i - 1, fmt);
     cols.GetItem(i - 1)->MaxLength = size;
     cols.GetItem(i - 1)->DataType = fmt.datatype;
   }
-  if (header) Fire(OnHeader);
-  return true;
+  if (header) {
+    live_.columns = Describe(cols);
+    live_.texts.assign(static_cast<size_t>(n), QString());
+    live_.nulls.assign(static_cast<size_t>(n), 1);
+    Fire(OnHeader);
+  }
+  return ok;
 }
 
-QString TQorixGrid::BufferText(const TCSRecordData* rec) const {
+QString TQorixGrid::BoundText(const TBoundColumn& bound, int k) {
   // A NULL leaves the buffer as the previous row left it: the indicator decides.
-  if (rec->Indicator == -1 || !rec->Buffer) return {};
-  const int len = std::clamp<int>(rec->CopiedLength, 0, rec->BufferLength + 2);
-  int n = static_cast<int>(strnlen(rec->Buffer, static_cast<size_t>(len)));
-  return QString::fromUtf8(rec->Buffer, n);
+  if (bound.indicator[static_cast<size_t>(k)] == -1) return {};
+  const char* p = bound.buffer.data() + static_cast<size_t>(k) * static_cast<size_t>(bound.elementLength);
+  const int len = std::clamp<int>(bound.copied[static_cast<size_t>(k)], 0, bound.elementLength);
+  return QString::fromUtf8(p, static_cast<qsizetype>(strnlen(p, static_cast<size_t>(len))));
 }
+
+TGridResultState::Columns TQorixGrid::Describe(const TCSColumnDataManager& cols) {
+  auto out = std::make_shared<std::vector<TGridResultState::Column>>(static_cast<size_t>(cols.Count()));
+  for (int i = 0; i < cols.Count(); ++i) {
+    const TCSColumnData* c = cols.GetItem(i);
+    TGridResultState::Column& d = (*out)[static_cast<size_t>(i)];
+    d.name = c->Name;
+    d.nameLength = c->NameLen;
+    d.dataType = c->DataType;
+    d.maxLength = c->MaxLength;
+    d.scale = c->Scale;
+    d.precision = c->Precision;
+  }
+  return out;
+}
+
+void TQorixGrid::ClearResultState() {
+  live_.columns.reset();
+  live_.computes.reset();
+  live_.params.reset();
+  live_.texts.clear();
+  live_.nulls.clear();
+  live_.computeTexts.clear();
+  live_.paramTexts.clear();
+}
+
+namespace {
+
+// The description at 1-based Col, or null outside the list.
+const TGridResultState::Column* At(const TGridResultState::Columns& cols, int col) {
+  if (!cols || col < 1 || col > static_cast<int>(cols->size())) return nullptr;
+  return &(*cols)[static_cast<size_t>(col - 1)];
+}
+
+QString TextAt(const std::vector<QString>& texts, int col) {
+  return col >= 1 && col <= static_cast<int>(texts.size()) ? texts[static_cast<size_t>(col - 1)] : QString();
+}
+
+}  // namespace
+
+int TQorixGrid::ColumnCount() const { return State().columns ? static_cast<int>(State().columns->size()) : 0; }
 
 QString TQorixGrid::ColumnText(int col) const {
-  const QString& t = rowRecs_.GetItem(col - 1)->Text;
+  const QString t = TextAt(State().texts, col);
   return TrimResults ? t.trimmed() : t;
 }
 
-QString TQorixGrid::ColumnName(int col) const { return rowCols_.GetItem(col - 1)->Name; }
+QString TQorixGrid::ColumnName(int col) const {
+  const auto* c = At(State().columns, col);
+  return c ? c->name : QString();
+}
 
-QString TQorixGrid::ColumnTypeName(int col) const { return CSDataTypeName(rowCols_.GetItem(col - 1)->DataType); }
+int TQorixGrid::ColumnNameLength(int col) const {
+  const auto* c = At(State().columns, col);
+  return c ? c->nameLength : 0;
+}
+
+QString TQorixGrid::ColumnTypeName(int col) const {
+  const auto* c = At(State().columns, col);
+  return c ? CSDataTypeName(c->dataType) : QString();
+}
 
 bool TQorixGrid::ColumnIsNull(int col) const {
-  const TCSRecordData* r = rowRecs_.GetItem(col - 1);
-  return r->Indicator == -1 || r->Text.isEmpty();
+  const TGridResultState& s = State();
+  return col < 1 || col > static_cast<int>(s.nulls.size()) || s.nulls[static_cast<size_t>(col - 1)] != 0;
+}
+
+int TQorixGrid::ComputeColumnCount() const {
+  return State().computes ? static_cast<int>(State().computes->size()) : 0;
 }
 
 QString TQorixGrid::ComputeText(int col) const {
-  const QString& t = compRecs_.GetItem(col - 1)->Text;
+  const QString t = TextAt(State().computeTexts, col);
   return TrimResults ? t.trimmed() : t;
 }
 
-QString TQorixGrid::ComputeOperatorName(int col) const { return OperatorName(compCols_.GetItem(col - 1)->Operator); }
+int TQorixGrid::ComputeColumnId(int col) const {
+  const auto* c = At(State().computes, col);
+  return c ? c->columnId : 0;
+}
 
-QString TQorixGrid::ParamName(int col) const { return paramCols_.GetItem(col - 1)->Name; }
+QString TQorixGrid::ComputeColumnName(int col) const {
+  const auto* c = At(State().computes, col);
+  const auto* selected = c ? At(State().columns, c->columnId) : nullptr;
+  if (!selected) return {};
+  return TrimResults ? selected->name.trimmed() : selected->name;
+}
 
-QString TQorixGrid::ParamText(int col) const { return paramRecs_.GetItem(col - 1)->Text; }
+QString TQorixGrid::ComputeTypeName(int col) const {
+  const auto* c = At(State().computes, col);
+  return c ? CSDataTypeName(c->dataType) : QString();
+}
+
+QString TQorixGrid::ComputeOperatorName(int col) const {
+  const auto* c = At(State().computes, col);
+  return c ? OperatorName(c->op) : QString();
+}
+
+int TQorixGrid::ParamCount() const { return State().params ? static_cast<int>(State().params->size()) : 0; }
+
+QString TQorixGrid::ParamName(int col) const {
+  const auto* c = At(State().params, col);
+  return c ? c->name : QString();
+}
+
+QString TQorixGrid::ParamTypeName(int col) const {
+  const auto* c = At(State().params, col);
+  return c ? CSDataTypeName(c->dataType) : QString();
+}
+
+QString TQorixGrid::ParamText(int col) const { return TextAt(State().paramTexts, col); }
 
 // ---------------------------------------------------------------- cells
 
@@ -379,43 +493,65 @@ QString TQorixGrid::DateTimeText(const QString& text) const {
 }
 
 TQorixGrid::FetchResult TQorixGrid::FetchRow() {
-  CS_INT rows = 0;
-  if (inBackground_ && worker_) worker_->EnterWait();
-  const CS_RETCODE r = ctlib::ct_fetch(command_, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows);
-  if (inBackground_ && worker_) worker_->LeaveWait();
-  const int n = rowRecs_.Count();
-  // A value that does not fit its buffer makes FreeTDS report CS_ROW_FAIL after copying what
-  // fits: the row is shown with the cut value rather than dropped.
-  if (r != CS_SUCCEED && r != CS_ROW_FAIL) {
-    if (r == CS_END_DATA) LogMonitor(QStringLiteral("CS_END_DATA"));
-    return FetchResult::Stop;
+  if (nextFetched_ >= fetchedRows_) {
+    CS_INT rows = 0;
+    LogMonitor(QStringLiteral("Open-Client: ct_fetch"));
+    if (inBackground_ && worker_) worker_->EnterWait();
+    const CS_RETCODE r = ctlib::ct_fetch(command_, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows);
+    if (inBackground_ && worker_) worker_->LeaveWait();
+    if (r == CS_SUCCEED) {
+      fetchedRows_ = rows;
+    } else if (r == CS_ROW_FAIL) {
+      // A value that does not fit its buffer makes FreeTDS report CS_ROW_FAIL after copying
+      // what fits, with the rows before it counted: the row is shown with the cut value
+      // rather than dropped.
+      fetchedRows_ = rows + 1;
+    } else {
+      if (r == CS_END_DATA) LogMonitor(QStringLiteral("CS_END_DATA"));
+      return FetchResult::Stop;
+    }
+    fetchedRows_ = std::clamp(fetchedRows_, 0, rowsPerFetch_);
+    nextFetched_ = 0;
+    if (fetchedRows_ == 0) return FetchResult::Stop;
   }
-  for (int c = 0; c < n; ++c) rowRecs_.GetItem(c)->Text = BufferText(rowRecs_.GetItem(c));
+  const int k = nextFetched_++;
+  const int n = rowRecs_.Count();
+  for (int c = 0; c < n; ++c) {
+    const TBoundColumn& b = rowBound_[static_cast<size_t>(c)];
+    TCSRecordData* rec = rowRecs_.GetItem(c);
+    rec->CopiedLength = b.copied[static_cast<size_t>(k)];
+    rec->Indicator = b.indicator[static_cast<size_t>(k)];
+    rec->Text = BoundText(b, k);
+  }
   if (Monitor)
     for (int c = 1; c <= n; ++c)
       LogMonitor(QStringLiteral("SQL Data Out: Column = %1, Name = %2, Type = %3, Precision = %4, Scale = %5, Data = %6")
-                     .arg(c).arg(ColumnName(c), ColumnTypeName(c))
+                     .arg(c).arg(rowCols_.GetItem(c - 1)->Name, CSDataTypeName(rowCols_.GetItem(c - 1)->DataType))
                      .arg(rowCols_.GetItem(c - 1)->Precision).arg(rowCols_.GetItem(c - 1)->Scale)
-                     .arg(ColumnText(c)));
+                     .arg(TrimResults ? rowRecs_.GetItem(c - 1)->Text.trimmed() : rowRecs_.GetItem(c - 1)->Text));
   if (LumicDtFmt)
     for (int c = 1; c <= n; ++c) {
-      const QString tn = ColumnTypeName(c);
+      const int type = rowCols_.GetItem(c - 1)->DataType;
       TCSRecordData* rec = rowRecs_.GetItem(c - 1);
-      if ((tn == QLatin1String("datetime") || tn == QLatin1String("smalldatetime")) && !rec->Text.trimmed().isEmpty())
+      if ((type == CS_DATETIME_TYPE || type == CS_DATETIME4_TYPE) && !rec->Text.trimmed().isEmpty())
         rec->Text = DateTimeText(rec->Text);
     }
+  for (int c = 0; c < n; ++c) {
+    const TCSRecordData* rec = rowRecs_.GetItem(c);
+    live_.texts[static_cast<size_t>(c)] = rec->Text;
+    live_.nulls[static_cast<size_t>(c)] = rec->Indicator == -1 || rec->Text.isEmpty();
+  }
   if (cursorMode_) ++rowCount_;
   ++runRows_;
   ++setRows_;
-  QString texts[1];
-  (void)texts;
   // The row's cells are made before the lock is taken; under it they are only moved in.
   std::vector<QString> cellTexts(static_cast<size_t>(n) + 1);
   std::vector<int> lens(static_cast<size_t>(n));
   for (int c = 1; c <= n; ++c) {
-    QString t = ColumnText(c);
+    QString t = live_.texts[static_cast<size_t>(c - 1)];
+    if (TrimResults) t = t.trimmed();
     lens[c - 1] = t.size();
-    if (ColumnIsNull(c) && UseNULLString) t = NULLString;
+    if (live_.nulls[static_cast<size_t>(c - 1)] && UseNULLString) t = NULLString;
     if (t.isEmpty()) t = QStringLiteral(" ");
     cellTexts[static_cast<size_t>(c)] = std::move(t);
   }
@@ -479,14 +615,14 @@ void TQorixGrid::HandleCompute() {
   CS_INT m = 0;
   ctlib::ct_res_info(command_, CS_NUMDATA, &m, CS_UNUSED, nullptr);
   LogMonitor(QStringLiteral("Open-Client: ct_res_info(CS_NUMDATA) - Number of columns in Compute : ") + QString::number(m));
-  compCols_n_ = m;
   if (m <= 0) {
     DrainRows();
     return;
   }
-  BindColumns(m, compRecs_, paramCols_ /*scratch*/, compFmts_, false);
+  BindColumns(m, compRecs_, compDescs_, compFmts_, compBound_, 1, false);
   compCols_.Clear();
   compCols_.AddColumns(m);
+  auto described = std::make_shared<std::vector<TGridResultState::Column>>(static_cast<size_t>(m));
   for (int i = 1; i <= m; ++i) {
     CS_INT v = 0;
     ctlib::ct_compute_info(command_, CS_COMP_OP, i, &v, CS_UNUSED, nullptr);
@@ -494,24 +630,39 @@ void TQorixGrid::HandleCompute() {
     v = 0;
     ctlib::ct_compute_info(command_, CS_COMP_COLID, i, &v, CS_UNUSED, nullptr);
     compCols_.GetItem(i - 1)->ColumnId = v;
+    TGridResultState::Column& d = (*described)[static_cast<size_t>(i - 1)];
+    const CS_DATAFMT& f = compFmts_[static_cast<size_t>(i - 1)];
+    d.name = compDescs_.GetItem(i - 1)->Name;
+    d.nameLength = f.namelen;
+    d.dataType = f.datatype;
+    d.maxLength = f.maxlength;
+    d.scale = f.scale;
+    d.precision = f.precision;
+    d.op = compCols_.GetItem(i - 1)->Operator;
+    d.columnId = compCols_.GetItem(i - 1)->ColumnId;
   }
-  paramCols_.Clear();
+  live_.computes = described;
+  live_.computeTexts.assign(static_cast<size_t>(m), QString());
   resultFlag_ = true;
   CS_INT rows = 0;
   const CS_RETCODE r = ctlib::ct_fetch(command_, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows);
   if (r == CS_SUCCEED || r == CS_ROW_FAIL) {
-    for (int i = 0; i < m; ++i) compRecs_.GetItem(i)->Text = BufferText(compRecs_.GetItem(i));
+    for (int i = 0; i < m; ++i) {
+      compRecs_.GetItem(i)->Text = BoundText(compBound_[static_cast<size_t>(i)], 0);
+      live_.computeTexts[static_cast<size_t>(i)] = compRecs_.GetItem(i)->Text;
+    }
     if (ShowComputes) {
       cells_.Edit([&](TGridCellData& d) {
         for (int i = 1; i <= m; ++i) {
           const int col = std::max<CS_INT>(1, compCols_.GetItem(i - 1)->ColumnId);
-          const QString op = ComputeOperatorName(i);
+          const QString op = OperatorName(compCols_.GetItem(i - 1)->Operator);
           if (col >= static_cast<int>(widths_.size())) widths_.resize(static_cast<size_t>(col) + 1, 10);
           d.SetCell(col, writePos_, op);
           if (d.ColWidth(col) < op.size() * kWidthFactor) d.SetColWidth(col, static_cast<int>(op.size()) * kWidthFactor);
           d.SetRowCount(d.rowCount + 1);
           ++writePos_;
-          QString t = ComputeText(i);
+          QString t = live_.computeTexts[static_cast<size_t>(i - 1)];
+          if (TrimResults) t = t.trimmed();
           if (d.ColWidth(col) < t.size() * kWidthFactor) d.SetColWidth(col, static_cast<int>(t.size()) * kWidthFactor);
           if (t.isEmpty()) t = QStringLiteral(" ");
           d.SetCell(col, writePos_, t);
@@ -526,11 +677,17 @@ void TQorixGrid::HandleCompute() {
       });
     }
     if (Monitor)
-      for (int i = 1; i <= m; ++i)
-        LogMonitor(QStringLiteral("SQL Compute Data Out: Column = %1, Select-Column Name= %2, Type = %3, Agg Function = %4, Data = %5")
-                       .arg(i).arg(compCols_.GetItem(i - 1)->ColumnId <= rowCols_.Count() && compCols_.GetItem(i - 1)->ColumnId > 0
-                                       ? ColumnName(compCols_.GetItem(i - 1)->ColumnId) : QString())
-                       .arg(CSDataTypeName(compFmts_[i - 1].datatype), ComputeOperatorName(i), ComputeText(i)));
+      for (int i = 1; i <= m; ++i) {
+        const TGridResultState::Column& c = (*described)[static_cast<size_t>(i - 1)];
+        const auto* selected = At(live_.columns, c.columnId);
+        LogMonitor(QStringLiteral("SQL Compute Data Out: Column = %1, Select-Column Name= %2, Type = %3, "
+                                  "Precision = %4, Scale = %5, Agg Function = %6, Data = %7")
+                       .arg(i)
+                       .arg(selected ? selected->name : QString(), CSDataTypeName(c.dataType))
+                       .arg(c.precision)
+                       .arg(c.scale)
+                       .arg(OperatorName(c.op), live_.computeTexts[static_cast<size_t>(i - 1)]));
+      }
     Fire(OnComputeRow);
     DrainRows();
   }
@@ -552,8 +709,8 @@ void TQorixGrid::WriteReturnStatus() {
   }
   CS_INT rows = 0;
   ctlib::ct_fetch(command_, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows);
-  returnStatus_ = statusValue_;
-  LogMonitor(QStringLiteral("Open-Client: Return Status = ") + QString::number(returnStatus_));
+  live_.returnStatus = statusValue_;
+  LogMonitor(QStringLiteral("Open-Client: Return Status = ") + QString::number(live_.returnStatus));
   if (ShowReturnStatus) {
     cells_.Edit([&](TGridCellData& d) {
       // The line takes the blank separator line the previous command left, but never a
@@ -568,14 +725,14 @@ void TQorixGrid::WriteReturnStatus() {
       bool up = writePos_ - 1 >= firstOut && d.Cell(1, writePos_ - 1).isEmpty() && d.Cell(0, writePos_ - 1).isEmpty();
       if (up) --writePos_;
       else d.SetRowCount(d.rowCount + 1);
-      d.SetCell(1, writePos_, QStringLiteral("(return status = ") + QString::number(returnStatus_) + QLatin1Char(')'));
+      d.SetCell(1, writePos_, QStringLiteral("(return status = ") + QString::number(live_.returnStatus) + QLatin1Char(')'));
       d.SetRowCount(d.rowCount + 1);
       writePos_ += 2;
     });
   }
-  LogMonitor(QStringLiteral("Open-Client: Return Status = ") + QString::number(returnStatus_));
+  LogMonitor(QStringLiteral("Open-Client: Return Status = ") + QString::number(live_.returnStatus));
   Fire(OnReturnStatus);
-  if (AbortOnNegStatus && returnStatus_ < 0 && RaiseOnError) {
+  if (AbortOnNegStatus && live_.returnStatus < 0 && RaiseOnError) {
     CancelResults();
     throw EAbort();
   }
@@ -588,15 +745,29 @@ void TQorixGrid::HandleReturnParams() {
   CS_INT p = 0;
   ctlib::ct_res_info(command_, CS_NUMDATA, &p, CS_UNUSED, nullptr);
   LogMonitor(QStringLiteral("Open-Client: ct_res_info(CS_NUMDATA) - Number of parameters : ") + QString::number(p));
-  BindColumns(p, paramRecs_, paramCols_, paramFmts_, false);
+  BindColumns(p, paramRecs_, paramCols_, paramFmts_, paramBound_, 1, false);
+  live_.params = Describe(paramCols_);
+  live_.paramTexts.assign(static_cast<size_t>(std::max<CS_INT>(p, 0)), QString());
   CS_INT rows = 0;
   CS_RETCODE r;
-  while ((r = ctlib::ct_fetch(command_, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows)) == CS_SUCCEED || r == CS_ROW_FAIL)
-    for (int i = 0; i < p; ++i) paramRecs_.GetItem(i)->Text = BufferText(paramRecs_.GetItem(i));
+  while ((r = ctlib::ct_fetch(command_, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows)) == CS_SUCCEED || r == CS_ROW_FAIL) {
+    for (int i = 0; i < p; ++i) {
+      paramRecs_.GetItem(i)->Text = BoundText(paramBound_[static_cast<size_t>(i)], 0);
+      live_.paramTexts[static_cast<size_t>(i)] = paramRecs_.GetItem(i)->Text;
+    }
+    if (r == CS_ROW_FAIL) break;
+  }
   if (Monitor)
-    for (int i = 1; i <= p; ++i)
-      LogMonitor(QStringLiteral("SQL Parameter Data Out: Column = %1, Parameter Name= %2, Type = %3, Data = %4")
-                     .arg(i).arg(ParamName(i), CSDataTypeName(paramFmts_[i - 1].datatype), ParamText(i)));
+    for (int i = 1; i <= p; ++i) {
+      const CS_DATAFMT& f = paramFmts_[static_cast<size_t>(i - 1)];
+      LogMonitor(QStringLiteral("SQL Parameter Data Out: Column = %1, Parameter Name= %2, Type = %3, Precision = %4, "
+                                "Scale = %5, Data = %6")
+                     .arg(i)
+                     .arg(paramCols_.GetItem(i - 1)->Name, CSDataTypeName(f.datatype))
+                     .arg(f.precision)
+                     .arg(f.scale)
+                     .arg(live_.paramTexts[static_cast<size_t>(i - 1)]));
+    }
   Fire(OnReturnParams);
   LogMonitor(QStringLiteral("Flow : ** End of obtaining Return parameters **"));
 }
