@@ -337,6 +337,8 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
   bool countWritten_ = false;
   // The done result after a success without a count is passed over.
   bool skipDone_ = false;
+  // What the batch's last ct_results returned.
+  CS_RETCODE lastResults_ = CS_SUCCEED;
   // A KeepHeader run wrote a status line before any header: the fixed row awaits the first.
   bool headerToFixedRow_ = false;
   std::vector<int> widths_;

@@ -96,7 +96,9 @@ void TQorixGrid::EndBatch() {
   rowBound_.clear();
   fetchedRows_ = nextFetched_ = 0;
   ClearResultState();
-  if (database_ && database_->IsConnected()) CancelResults();
+  // A batch an attention cancelled is over. Cancelling it once more would leave FreeTDS's
+  // cancel pending on the command, and the next batch's results would be discarded with it.
+  if (database_ && database_->IsConnected() && lastResults_ != CS_CANCELED) CancelResults();
   ClearDiagMessages(connection_);
 }
 
@@ -108,12 +110,14 @@ void TQorixGrid::DrainRows() {
 
 bool TQorixGrid::ProcessResults() {
   bool ok = true;
+  lastResults_ = CS_SUCCEED;
   Fire(BeforeCommand);
   cursorSeen_ = false;
   CS_INT type = 0;
   auto next = [&]() {
     if (inBackground_ && worker_) worker_->EnterWait();
     const CS_RETCODE r = ctlib::ct_results(command_, &type);
+    lastResults_ = r;
     if (inBackground_ && worker_) worker_->LeaveWait();
     try {
       Diag();

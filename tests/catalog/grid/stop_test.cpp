@@ -1,6 +1,6 @@
 // Background runs and Stop: a long wait and a million-row select stop within a second, the
-// grid runs again afterwards, a second Execute during a run is refused, and a grid destroyed
-// during a run stops and joins its worker first.
+// grid runs again afterwards, the attention alone cancels one statement, a second Execute
+// during a run is refused, and a grid destroyed during a run stops and joins its worker first.
 #include <QElapsedTimer>
 
 #include "access/QorixExceptions.h"
@@ -76,6 +76,25 @@ TEST(GridStop, StopEndsLongRunsWithinASecondAndTheGridRunsAgain) {
     EXPECT_EQ(Lines(grid, 1).mid(0, 3), (QStringList{QStringLiteral(" |answer"), QStringLiteral("1|42"),
                                                      QStringLiteral("|(1 rows affected)")}));
   }
+}
+
+TEST(GridStop, SendAttentionCancelsOnlyTheStatementTheWorkerWaitsFor) {
+  TQorixGrid grid;
+  grid.SetDatabase(&Db());
+  grid.Background = true;
+  int terminated = 0;
+  grid.OnThreadTerminate = [&](Threadgrid*, const QString&, const QString&) { ++terminated; };
+  grid.SetSQL(QStringLiteral("waitfor delay '00:00:10'\ngo\nselect 2 as two"));
+  QElapsedTimer t;
+  t.start();
+  grid.Execute();
+  WaitUntil([] { return false; }, 300);
+  ASSERT_TRUE(grid.Active());
+  grid.SendAttention();
+  ASSERT_TRUE(WaitUntil([&] { return terminated == 1; }, 5000));
+  EXPECT_LT(t.elapsed(), 3000);
+  // No stop was asked for: the next batch ran.
+  EXPECT_TRUE(Lines(grid, 1).contains(QStringLiteral("1|2"))) << Lines(grid, 0).join('/').toStdString();
 }
 
 TEST(GridStop, SecondExecuteDuringARunIsRefused) {
