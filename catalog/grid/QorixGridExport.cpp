@@ -39,7 +39,9 @@ QByteArray TQorixGrid::ExportText(bool allRows, int format, const QString& delim
   const QString crlf = QStringLiteral("\r\n");
   // A field that would break its record is quoted as RFC 4180 does (inner quotes doubled):
   // in the comma format when it holds the comma, a quote or a line end; in the TAB and
-  // chosen-delimiter formats when it holds the separator or a line end.
+  // chosen-delimiter formats when it holds the separator or a line end, or begins with a
+  // quote (a quote-aware reader takes a field that begins with one for a quoted field and
+  // runs on into the next records).
   auto quoted = [](const QString& s) {
     QString q = s;
     q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
@@ -53,7 +55,7 @@ QByteArray TQorixGrid::ExportText(bool allRows, int format, const QString& delim
       for (int c = left; c <= right; ++c) {
         const QString t = TrimControls(Cell(c, r));
         const bool quote = breaksLine(t) || (!sep.isEmpty() && t.contains(sep)) ||
-                           (format == 2 && t.contains(QLatin1Char('"')));
+                           t.startsWith(QLatin1Char('"')) || (format == 2 && t.contains(QLatin1Char('"')));
         fields << (quote ? quoted(t) : t);
       }
       out += fields.join(sep) + crlf;
@@ -81,7 +83,10 @@ QByteArray TQorixGrid::ExportText(bool allRows, int format, const QString& delim
     const QLocale loc;
     QString when = loc.toString(now.date(), QLocale::ShortFormat);
     if (now.time() != QTime(0, 0)) when += QLatin1Char(' ') + loc.toString(now.time(), QLocale::LongFormat);
-    for (const char* l : {"<HTML>", "<P>", "</TABLE>", "<TABLE WIDTH=100% CELLPADDING=1 BORDER=2>", "<TR>"})
+    // The page is written in UTF-8 and says so: without the declaration a browser or parser
+    // reads it in its default 8-bit character set.
+    for (const char* l : {"<HTML>", "<HEAD><META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=UTF-8\"></HEAD>",
+                          "<P>", "</TABLE>", "<TABLE WIDTH=100% CELLPADDING=1 BORDER=2>", "<TR>"})
       out += QString::fromLatin1(l) + crlf;
     out += QStringLiteral("<TD BGCOLOR=#ccccff><FONT FACE=\"ARIAL\" SIZE=3>Server : ") + server.toHtmlEscaped() +
            QStringLiteral("<BR>Date : ") + when.toHtmlEscaped() + QStringLiteral("</FONT></TD>") + crlf;

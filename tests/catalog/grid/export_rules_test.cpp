@@ -77,7 +77,9 @@ TEST(GridExportRules, HtmlCellsAreEscapedAndEmptyOnesAreABreak) {
                             cell.arg(QStringLiteral("&lt;a&amp;b&gt;")) + cell.arg(QStringLiteral("<BR>")) +
                             QStringLiteral("</TR>\r\n")))
       << html.toStdString();
-  EXPECT_TRUE(html.startsWith(QStringLiteral("<HTML>\r\n<P>\r\n</TABLE>\r\n")));
+  EXPECT_TRUE(html.startsWith(QStringLiteral("<HTML>\r\n<HEAD><META HTTP-EQUIV=\"Content-Type\" "
+                                             "CONTENT=\"text/html; charset=UTF-8\"></HEAD>\r\n<P>\r\n</TABLE>\r\n")))
+      << html.left(120).toStdString();
   EXPECT_TRUE(html.endsWith(QStringLiteral("</TABLE>\r\n</HTML>\r\n")));
 }
 
