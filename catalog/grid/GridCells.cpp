@@ -69,6 +69,12 @@ QVariant TGridCellModel::data(const QModelIndex& index, int role) const {
   return {};
 }
 
+QVariant TGridCellModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (role != Qt::DisplayRole || section < 0) return {};
+  if (orientation == Qt::Horizontal) return fixedRows_ > 0 ? store_->Cell(section, 0) : QString();
+  return store_->Cell(0, section);
+}
+
 void TGridCellModel::Refresh() {
   queued_.store(false);
   sinceRefresh_.start();
@@ -98,7 +104,11 @@ void TGridCellModel::Refresh() {
     rows_ = rows;
     endRemoveRows();
   }
-  if (rows_ > 0 && cols_ > 0) emit dataChanged(index(0, 0), index(rows_ - 1, cols_ - 1));
+  if (rows_ > 0 && cols_ > 0) {
+    emit dataChanged(index(0, 0), index(rows_ - 1, cols_ - 1));
+    emit headerDataChanged(Qt::Horizontal, 0, cols_ - 1);
+    emit headerDataChanged(Qt::Vertical, 0, rows_ - 1);
+  }
   emit Refreshed();
 }
 

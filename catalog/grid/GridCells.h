@@ -73,9 +73,10 @@ class TGridCellStore {
   TGridCellData data_;
 };
 
-// The table model over a cell store. Its row and column counts change only in Refresh, on
-// the GUI thread; a writer on another thread asks for one with RequestRefresh, which queues
-// at most one refresh at a time.
+// The table model over a cell store, in the grid's own coordinates (row 0 is the fixed row,
+// column 0 the line numbers). Its row and column counts change only in Refresh, on the GUI
+// thread; a writer on another thread asks for one with RequestRefresh, which queues at most
+// one refresh at a time.
 class TGridCellModel : public QAbstractTableModel {
   Q_OBJECT
  public:
@@ -83,6 +84,8 @@ class TGridCellModel : public QAbstractTableModel {
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  // The fixed row's texts label the columns, the fixed column's (line numbers) the rows.
+  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
   // Takes over the store's counts and announces every change (GUI thread).
   void Refresh();
   // Queues one Refresh on the model's thread unless one is already queued (any thread); it

@@ -15,6 +15,7 @@
 
 #include "access/Classes.h"
 #include "access/QorixErrorHandling.h"
+#include "access/TSet.h"
 #include "access/QxClasses.h"
 #include "access/Qorix_Components.h"
 #include "access/UiServices.h"
@@ -95,6 +96,27 @@ class Threadgrid {
   std::atomic<bool> attentionSent_{false};
 };
 
+// The string grid's options, in the class library's order; the view honours those a table
+// view has (see TQorixGridView::ApplyOptions).
+enum class TGridOption {
+  goFixedVertLine,
+  goFixedHorzLine,
+  goVertLine,
+  goHorzLine,
+  goRangeSelect,
+  goDrawFocusSelected,
+  goRowSizing,
+  goColSizing,
+  goRowMoving,
+  goColMoving,
+  goEditing,
+  goTabs,
+  goRowSelect,
+  goAlwaysShowEditor,
+  goThumbTracking,
+};
+using TGridOptions = TSet<TGridOption, 15>;
+
 // OnThreadTerminate: the worker, the last error text, the last message text.
 using TOnThreadTerminateEvent = std::function<void(Threadgrid* sender, const QString& error, const QString& msg)>;
 
@@ -166,6 +188,11 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
   TMsgDialogs MsgDialogs;
   TShowDbMessages ShowDbMessages{smDbMsg, smDbErr};
   QString About;
+  // Appearance: the string grid's options and its default row height in pixels.
+  TGridOptions Options{TGridOption::goFixedVertLine, TGridOption::goFixedHorzLine, TGridOption::goVertLine,
+                       TGridOption::goHorzLine,      TGridOption::goRangeSelect,   TGridOption::goDrawFocusSelected,
+                       TGridOption::goColSizing,     TGridOption::goTabs,          TGridOption::goThumbTracking};
+  int DefaultRowHeight = 20;
 
   // Events. In a background run every event but OnDbError/AfterDbError/OnDbMessage/
   // AfterDbMessage's stored texts reaches its handler on the GUI thread through queued calls,
