@@ -20,6 +20,7 @@
 #include "access/Qorix_Components.h"
 #include "access/UiServices.h"
 #include "catalog/grid/GridCells.h"
+#include "catalog/grid/GridValueText.h"
 
 class TQorixGrid;
 class TQorixDatabase;
@@ -278,6 +279,10 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
     std::vector<CS_INT> copied;
     std::vector<CS_SMALLINT> indicator;
     int elementLength = 0;
+    // Text, or the kind of value the column is bound as (see GridValueText.h).
+    gridvalue::Kind kind = gridvalue::Kind::Text;
+    CS_INT serverType = 0;
+    int precision = 0, scale = 0;
   };
   void CheckDatabase();
   void ResetCommand();
@@ -306,9 +311,11 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
   void WriteCompleteMsg();
   void DrainRows();
   // The text of row K of Bound (empty for NULL).
-  static QString BoundText(const TBoundColumn& bound, int k);
+  QString BoundText(const TBoundColumn& bound, int k) const;
   // The descriptions of a bound result, for the accessors.
   static TGridResultState::Columns Describe(const TCSColumnDataManager& cols);
+  // Rows per ct_fetch for a language row result of N columns (see ProcessResults).
+  int LanguageRowsPerFetch(int n) const;
   // The state the accessors read on the calling thread (see the accessors).
   const TGridResultState& State() const;
   // Queues Event with a copy of the current state to the GUI thread (background runs).

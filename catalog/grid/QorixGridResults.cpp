@@ -146,8 +146,11 @@ bool TQorixGrid::ProcessResults() {
         ctlib::ct_res_info(command_, CS_NUMDATA, &n, CS_UNUSED, nullptr);
         LogMonitor(QStringLiteral("Open-Client: ct_res_info(CS_NUMDATA) - Number of columns : ") + QString::number(n));
         curCols_ = n;
-        // A cursor's fetch must bind as many rows as the cursor sends per fetch.
-        rowsPerFetch_ = type == CS_CURSOR_RESULT ? std::max(1, CurFetchRows) : 1;
+        // A cursor's fetch must bind as many rows as the cursor sends per fetch. Outside
+        // cursors FreeTDS fills arrays of rows in one ct_fetch, up to the rows at hand or
+        // arriving, which spares the per-call cost for every row; text and image columns
+        // keep one row per fetch.
+        rowsPerFetch_ = type == CS_CURSOR_RESULT ? std::max(1, CurFetchRows) : LanguageRowsPerFetch(n);
         fetchedRows_ = nextFetched_ = 0;
         BindColumns(n, rowRecs_, rowCols_, rowFmts_, rowBound_, rowsPerFetch_, true);
         WriteHeader(n);
@@ -242,6 +245,20 @@ bool TQorixGrid::ProcessResults() {
 
 // ---------------------------------------------------------------- columns
 
+int TQorixGrid::LanguageRowsPerFetch(int n) const {
+  size_t rowBytes = 0;
+  for (int i = 1; i <= n; ++i) {
+    CS_DATAFMT fmt{};
+    if (ctlib::ct_describe(command_, i, &fmt) != CS_SUCCEED) return 1;
+    if (fmt.datatype == CS_TEXT_TYPE || fmt.datatype == CS_IMAGE_TYPE || fmt.datatype == CS_LONGCHAR_TYPE ||
+        fmt.datatype == CS_LONGBINARY_TYPE)
+      return 1;
+    rowBytes += static_cast<size_t>(ColumnDisplayWidth(fmt)) + 2;
+  }
+  constexpr size_t kBatchBytes = 256 * 1024;
+  return static_cast<int>(std::clamp<size_t>(kBatchBytes / std::max<size_t>(rowBytes, 1), 1, 64));
+}
+
 int TQorixGrid::ColumnDisplayWidth(const CS_DATAFMT& fmt) {
   const int maxLen = std::max<CS_INT>(0, fmt.maxlength);
   const int limit = maxLen >= 1024 ? maxLen : 1024;
@@ -299,12 +316,26 @@ bool TQorixGrid::BindColumns(int n, TCSRecordDataManager& recs, TCSColumnDataMan
     TCSRecordData* rec = recs.GetItem(i - 1);
     rec->BufferLength = size - 2;
     TBoundColumn& b = bound[static_cast<size_t>(i - 1)];
+    // Numbers and date-times of a row result come as values, their texts written by the grid
+    // (FreeTDS's text conversion costs more than the rest of the row).
+    const gridvalue::Kind kind = gridvalue::KindOf(fmt.datatype);
+    if (header && kind != gridvalue::Kind::Text && gridvalue::Agrees(context_, kind)) {
+      b.kind = kind;
+      size = gridvalue::BoundSize(kind);
+    }
+    b.serverType = fmt.datatype;
+    b.precision = fmt.precision;
+    b.scale = fmt.scale;
     b.elementLength = size;
     b.buffer.assign(static_cast<size_t>(size) * static_cast<size_t>(rowsPerFetch), 0);
     b.copied.assign(static_cast<size_t>(rowsPerFetch), 0);
     b.indicator.assign(static_cast<size_t>(rowsPerFetch), 0);
     CS_DATAFMT bind{};
-    bind.datatype = CS_CHAR_TYPE;
+    bind.datatype = b.kind == gridvalue::Kind::Text ? CS_CHAR_TYPE : gridvalue::BoundType(b.kind, fmt.datatype);
+    if (b.kind == gridvalue::Kind::Numeric) {
+      bind.precision = fmt.precision;
+      bind.scale = fmt.scale;
+    }
     // Bound by copied length: a NUL-terminated bind of a value that fills the buffer makes
     // FreeTDS fail the whole row.
     bind.format = CS_FMT_UNUSED;
@@ -325,10 +356,18 @@ bool TQorixGrid::BindColumns(int n, TCSRecordDataManager& recs, TCSColumnDataMan
   return ok;
 }
 
-QString TQorixGrid::BoundText(const TBoundColumn& bound, int k) {
+QString TQorixGrid::BoundText(const TBoundColumn& bound, int k) const {
   // A NULL leaves the buffer as the previous row left it: the indicator decides.
   if (bound.indicator[static_cast<size_t>(k)] == -1) return {};
   const char* p = bound.buffer.data() + static_cast<size_t>(k) * static_cast<size_t>(bound.elementLength);
+  if (bound.kind != gridvalue::Kind::Text) {
+    char out[128];
+    if (const char* end = gridvalue::Write(bound.kind, p, out))
+      return QString::fromUtf8(out, static_cast<qsizetype>(end - out));
+    const std::string theirs = gridvalue::Convert(context_, gridvalue::BoundType(bound.kind, bound.serverType), p,
+                                                  bound.elementLength, bound.precision, bound.scale);
+    return QString::fromUtf8(theirs.data(), static_cast<qsizetype>(theirs.size()));
+  }
   const int len = std::clamp<int>(bound.copied[static_cast<size_t>(k)], 0, bound.elementLength);
   return QString::fromUtf8(p, static_cast<qsizetype>(strnlen(p, static_cast<size_t>(len))));
 }
