@@ -4,7 +4,8 @@
 //            same query to /dev/null; printed as min, median and max of several rounds and
 //            as the ratio of the two times
 //   cpu      the CPU time of the grid's worker (the process's less the GUI thread's) beside
-//            bsqldb's own, which the machine's load hardly moves
+//            bsqldb's own, which the machine's load hardly moves, and the server's CPU time
+//            while each of the two reads
 //   gui gap  the longest time between two GUI-thread timer events while the worker runs,
 //            beside the same measure while bsqldb runs and the GUI thread has nothing to do
 // Every round is printed: the first, right after the program started, pays whatever a first
@@ -148,11 +149,16 @@ int main(int argc, char** argv) {
 
   Figures gridRate, refRate, timeRatio, gaps, refGaps, refreshMs, cpuRatio;
   int refreshes = 0;
-  std::printf("round   grid s  bsqldb s  grid/bsqldb  gui gap ms  idle gap ms  worker cpu s  bsqldb cpu s\n");
+  const pid_t server = tabbench::localServer().pid();
+  std::printf("round   grid s  bsqldb s  grid/bsqldb  gui gap ms  idle gap ms  worker cpu s  bsqldb cpu s"
+              "  server cpu s (grid, bsqldb)\n");
   for (int i = 0; i < rounds; ++i) {
+    const double server0 = tabbench::processCpuSeconds(server);
     const GridRound g = gridRound(grid);
+    const double server1 = tabbench::processCpuSeconds(server);
     double refGap = 0, refCpu = 0;
     const double ref = bsqldbWithGap(refGap, refCpu);
+    const double server2 = tabbench::processCpuSeconds(server);
     if (g.cellRows < rows) {
       std::fprintf(stderr, "the grid holds %d rows, expected at least %d\n", g.cellRows, rows);
       return 2;
@@ -165,8 +171,9 @@ int main(int argc, char** argv) {
     refreshMs.add(g.longestRefreshMs);
     refreshes += g.refreshes;
     cpuRatio.add(g.workerCpu / refCpu);
-    std::printf("%5d %8.3f %9.3f %12.3f %11.1f %12.1f %13.3f %13.3f%s\n", i + 1, g.seconds, ref, g.seconds / ref,
-                g.longestGapMs, refGap, g.workerCpu, refCpu, i == 0 ? "   (first run after start)" : "");
+    std::printf("%5d %8.3f %9.3f %12.3f %11.1f %12.1f %13.3f %13.3f %9.2f %7.2f%s\n", i + 1, g.seconds, ref,
+                g.seconds / ref, g.longestGapMs, refGap, g.workerCpu, refCpu, server1 - server0, server2 - server1,
+                i == 0 ? "   (first run after start)" : "");
     std::fflush(stdout);
   }
   std::printf("\n");

@@ -12,8 +12,12 @@
 
 // What the store keeps; only reached through TGridCellStore's lock.
 struct TGridCellData {
-  // Cell texts by row, then column; rows and columns past the vectors are empty.
-  std::vector<std::vector<QString>> rows;
+  // The character that ends each cell of a row's text; a cell never holds one.
+  static constexpr char16_t kCellEnd = u'\0';
+  // Each row's cells as one text, cell after cell from column 0, each ended by kCellEnd
+  // (one allocation a row rather than one a cell); rows past the vector and cells past a
+  // row's text are empty.
+  std::vector<QString> rows;
   int rowCount = 2;
   int colCount = 2;
   int fixedRows = 1;
@@ -24,8 +28,9 @@ struct TGridCellData {
   QString Cell(int col, int row) const;
   // Writes cell (Col, Row), growing the rows and columns kept as needed.
   void SetCell(int col, int row, const QString& text);
-  // Writes the cells of Row from column 0 on; cells past Cells keep their texts.
-  void SetRow(int row, std::vector<QString>&& cells);
+  // Writes the cells of Row from column 0 on as Joined, Count cells each ended by kCellEnd;
+  // cells past them keep their texts.
+  void SetRow(int row, QString&& joined, int count);
   // Sets the row count, never below the fixed rows plus one row.
   void SetRowCount(int n);
   // Sets the column count, at least 1.

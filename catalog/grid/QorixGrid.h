@@ -312,6 +312,8 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
   void DrainRows();
   // The text of row K of Bound (empty for NULL).
   QString BoundText(const TBoundColumn& bound, int k) const;
+  // The same into Out, reusing its buffer.
+  void BoundTextInto(QString& out, const TBoundColumn& bound, int k) const;
   // The descriptions of a bound result, for the accessors.
   static TGridResultState::Columns Describe(const TCSColumnDataManager& cols);
   // Rows per ct_fetch for a language row result of N columns (see ProcessResults).

@@ -6,6 +6,7 @@
 #include <QTime>
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "access/QorixExceptions.h"
 #include "access/QorixResources.h"
@@ -356,6 +357,39 @@ bool TQorixGrid::BindColumns(int n, TCSRecordDataManager& recs, TCSColumnDataMan
   return ok;
 }
 
+void TQorixGrid::BoundTextInto(QString& out, const TBoundColumn& bound, int k) const {
+  if (bound.indicator[static_cast<size_t>(k)] == -1) {
+    out.resize(0);
+    return;
+  }
+  const char* p = bound.buffer.data() + static_cast<size_t>(k) * static_cast<size_t>(bound.elementLength);
+  char own[128];
+  const char* text = p;
+  qsizetype len = 0;
+  if (bound.kind != gridvalue::Kind::Text) {
+    const char* end = gridvalue::Write(bound.kind, p, own);
+    if (!end) {
+      out = BoundText(bound, k);
+      return;
+    }
+    text = own;
+    len = end - own;
+  } else {
+    len = static_cast<qsizetype>(
+        strnlen(p, static_cast<size_t>(std::clamp<int>(bound.copied[static_cast<size_t>(k)], 0, bound.elementLength))));
+  }
+  // ASCII is widened in place into the text's own buffer when nothing shares it; anything
+  // else goes through the UTF-8 decoder.
+  for (qsizetype i = 0; i < len; ++i)
+    if (static_cast<unsigned char>(text[i]) >= 0x80) {
+      out = QString::fromUtf8(text, len);
+      return;
+    }
+  out.resize(len);
+  QChar* d = out.data();
+  for (qsizetype i = 0; i < len; ++i) d[i] = QLatin1Char(text[i]);
+}
+
 QString TQorixGrid::BoundText(const TBoundColumn& bound, int k) const {
   // A NULL leaves the buffer as the previous row left it: the indicator decides.
   if (bound.indicator[static_cast<size_t>(k)] == -1) return {};
@@ -559,59 +593,63 @@ TQorixGrid::FetchResult TQorixGrid::FetchRow() {
   }
   const int k = nextFetched_++;
   const int n = rowRecs_.Count();
+  // Each column's text goes into the state's text of that column, in place where nothing
+  // else holds it (no allocation a value).
   for (int c = 0; c < n; ++c) {
     const TBoundColumn& b = rowBound_[static_cast<size_t>(c)];
     TCSRecordData* rec = rowRecs_.GetItem(c);
     rec->CopiedLength = b.copied[static_cast<size_t>(k)];
     rec->Indicator = b.indicator[static_cast<size_t>(k)];
-    rec->Text = BoundText(b, k);
+    BoundTextInto(live_.texts[static_cast<size_t>(c)], b, k);
   }
   if (Monitor)
     for (int c = 1; c <= n; ++c)
       LogMonitor(QStringLiteral("SQL Data Out: Column = %1, Name = %2, Type = %3, Precision = %4, Scale = %5, Data = %6")
                      .arg(c).arg(rowCols_.GetItem(c - 1)->Name, CSDataTypeName(rowCols_.GetItem(c - 1)->DataType))
                      .arg(rowCols_.GetItem(c - 1)->Precision).arg(rowCols_.GetItem(c - 1)->Scale)
-                     .arg(TrimResults ? rowRecs_.GetItem(c - 1)->Text.trimmed() : rowRecs_.GetItem(c - 1)->Text));
+                     .arg(TrimResults ? live_.texts[static_cast<size_t>(c - 1)].trimmed()
+                                      : live_.texts[static_cast<size_t>(c - 1)]));
   if (LumicDtFmt)
     for (int c = 1; c <= n; ++c) {
       const int type = rowCols_.GetItem(c - 1)->DataType;
-      TCSRecordData* rec = rowRecs_.GetItem(c - 1);
-      if ((type == CS_DATETIME_TYPE || type == CS_DATETIME4_TYPE) && !rec->Text.trimmed().isEmpty())
-        rec->Text = DateTimeText(rec->Text);
+      QString& text = live_.texts[static_cast<size_t>(c - 1)];
+      if ((type == CS_DATETIME_TYPE || type == CS_DATETIME4_TYPE) && !text.trimmed().isEmpty())
+        text = DateTimeText(text);
     }
-  for (int c = 0; c < n; ++c) {
-    const TCSRecordData* rec = rowRecs_.GetItem(c);
-    live_.texts[static_cast<size_t>(c)] = rec->Text;
-    live_.nulls[static_cast<size_t>(c)] = rec->Indicator == -1 || rec->Text.isEmpty();
-  }
+  for (int c = 0; c < n; ++c)
+    live_.nulls[static_cast<size_t>(c)] =
+        rowRecs_.GetItem(c)->Indicator == -1 || live_.texts[static_cast<size_t>(c)].isEmpty();
   if (cursorMode_) ++rowCount_;
   ++runRows_;
   ++setRows_;
-  // The row's cells are made before the lock is taken; under it they are only moved in.
-  std::vector<QString> cellTexts(static_cast<size_t>(n) + 1);
-  std::vector<int> lens(static_cast<size_t>(n));
-  for (int c = 1; c <= n; ++c) {
-    QString t = live_.texts[static_cast<size_t>(c - 1)];
-    if (TrimResults) t = t.trimmed();
-    lens[c - 1] = t.size();
-    if (live_.nulls[static_cast<size_t>(c - 1)] && UseNULLString) t = NULLString;
-    if (t.isEmpty()) t = QStringLiteral(" ");
-    cellTexts[static_cast<size_t>(c)] = std::move(t);
-  }
-  QString num = QStringLiteral(" ");
-  if (ShowLineNum && writePos_ > 0) num = QString::number(lineNum_);
+  // The row's text is made before the lock is taken; under it it is only moved in.
+  const bool numbered = ShowLineNum && writePos_ > 0;
+  const int numLength = numbered ? static_cast<int>(std::to_string(lineNum_).size()) : 1;
+  qsizetype total = numLength + 1;
+  for (int c = 0; c < n; ++c) total += live_.texts[static_cast<size_t>(c)].size() + 1;
+  QString row;
+  row.reserve(total + (UseNULLString ? n * NULLString.size() : 0));
+  if (numbered) row += QString::number(lineNum_);
+  else row += QLatin1Char(' ');
+  row += QChar(TGridCellData::kCellEnd);
   if (static_cast<int>(widths_.size()) <= n) widths_.resize(static_cast<size_t>(n) + 1, 10);
   for (int c = 1; c <= n; ++c) {
-    const int need = lens[c - 1] * kWidthFactor;
+    const QString& raw = live_.texts[static_cast<size_t>(c - 1)];
+    const QString trimmed = TrimResults ? raw.trimmed() : QString();
+    const QString& t = TrimResults ? trimmed : raw;
+    const int need = static_cast<int>(t.size()) * kWidthFactor;
     if (need > widths_[c]) widths_[c] = need;
+    if (live_.nulls[static_cast<size_t>(c - 1)] && UseNULLString) row += NULLString;
+    else if (t.isEmpty()) row += QLatin1Char(' ');
+    else row += t;
+    row += QChar(TGridCellData::kCellEnd);
   }
   cells_.Edit([&](TGridCellData& d) {
-    if (num.size() > widestLineNum_) {
-      widestLineNum_ = num.size();
+    if (numLength > widestLineNum_) {
+      widestLineNum_ = numLength;
       d.SetColWidth(0, widestLineNum_ * kWidthFactor + 5);
     }
-    cellTexts[0] = std::move(num);
-    d.SetRow(writePos_, std::move(cellTexts));
+    d.SetRow(writePos_, std::move(row), n + 1);
     ++writePos_;
     d.SetRowCount(d.rowCount + 1);
     ++lineNum_;
