@@ -97,6 +97,34 @@ TEST(GridStop, SendAttentionCancelsOnlyTheStatementTheWorkerWaitsFor) {
   EXPECT_TRUE(Lines(grid, 1).contains(QStringLiteral("1|2"))) << Lines(grid, 0).join('/').toStdString();
 }
 
+// A cursor opens by running its query to its first row; a count over a hundred million rows
+// that tests each of them keeps the open busy for some 25 seconds, far beyond the bound.
+TEST(GridStop, StopDuringALongCursorOpenEndsTheRun) {
+  TQorixGrid grid;
+  grid.SetDatabase(&Db());
+  grid.Background = true;
+  grid.SelectOnly = true;
+  int terminated = 0;
+  grid.OnThreadTerminate = [&](Threadgrid*, const QString&, const QString&) { ++terminated; };
+  grid.SetSQL(QStringLiteral("select count(*) as n from grid_digits a, grid_digits b, grid_digits c, grid_digits e, "
+                             "grid_digits f, grid_digits g, grid_digits h, grid_digits i "
+                             "where (a.d * 7 + b.d * 3 + c.d + e.d * 11 + f.d + g.d * 5 + h.d + i.d) % 13 = 4"));
+  grid.Execute();
+  WaitUntil([] { return false; }, 500);
+  ASSERT_TRUE(grid.Active()) << "the cursor opened at once";
+  QElapsedTimer stop;
+  stop.start();
+  grid.Stop();
+  ASSERT_TRUE(WaitUntil([&] { return terminated == 1; }, 60000));
+  EXPECT_LT(stop.elapsed(), 3000) << "from Stop to the end of the run";
+  // The connection serves the next run.
+  grid.SelectOnly = false;
+  grid.SetSQL(QStringLiteral("select 42 as answer"));
+  grid.Execute();
+  ASSERT_TRUE(WaitUntil([&] { return terminated == 2; }));
+  EXPECT_EQ(grid.Cell(1, 2), QStringLiteral("42"));
+}
+
 TEST(GridStop, SecondExecuteDuringARunIsRefused) {
   TQorixGrid grid;
   grid.SetDatabase(&Db());
