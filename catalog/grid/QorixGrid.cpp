@@ -422,6 +422,7 @@ void TQorixGrid::FinishRun() {
 void TQorixGrid::ThreadDone() {
   // GUI thread, after the worker's body returned.
   if (worker_) worker_->Join();
+  if (stopTimer_) stopTimer_->stop();
   inBackground_ = false;
   TNotifyEvent* diag[4] = {&OnDbError, &AfterDbError, &OnDbMessage, &AfterDbMessage};
   for (int i = 0; i < 4; ++i) *diag[i] = savedDiag_[i];
@@ -447,7 +448,8 @@ void TQorixGrid::Stop() {
     stopTimer_ = new QTimer(this);
     stopTimer_->setInterval(20);
     QObject::connect(stopTimer_, &QTimer::timeout, this, [this] {
-      if (!worker_ || !worker_->Running() || worker_->Cancel()) stopTimer_->stop();
+      // Only the worker that was asked to stop: a later run's worker is never cancelled.
+      if (!worker_ || !worker_->Running() || !worker_->Terminated() || worker_->Cancel()) stopTimer_->stop();
     });
   }
   stopTimer_->start();
