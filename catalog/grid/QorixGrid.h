@@ -195,9 +195,9 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
                        TGridOption::goColSizing,     TGridOption::goTabs,          TGridOption::goThumbTracking};
   int DefaultRowHeight = 20;
 
-  // Events. In a background run every event but OnDbError/AfterDbError/OnDbMessage/
-  // AfterDbMessage's stored texts reaches its handler on the GUI thread through queued calls,
-  // in the order the worker fired them.
+  // Events. In a background run every event (the diagnostics events too) reaches its handler
+  // on the GUI thread through a queued call, in the order the worker fired them, with the
+  // accessors and LastError/LastMessage reading the state of the moment it was fired.
   TOnThreadTerminateEvent OnThreadTerminate;
   TNotifyEvent OnMaxRows, OnComputeRow, OnResultRow, OnHeader, BeforeExec, AfterExec, OnReturnStatus,
       OnReturnParams, BeforeCommand, AfterCommand;
