@@ -2,6 +2,8 @@
 // background run gives what the same event of a foreground run gives (the worker has moved
 // on by the time a queued handler runs), the accessors' values for rows, computes, return
 // parameters and long column names, and CurFetchRows rows per cursor fetch.
+#include <algorithm>
+
 #include "access/ctlib/RecordingLibrary.h"
 #include "tests/catalog/grid/grid_fixture.h"
 
@@ -36,7 +38,10 @@ const QString kScript = QStringLiteral(
     "select grp, amount from grid_ev where id <= 12 order by grp compute sum(amount), max(amount) by grp\r\n"
     "declare @out varchar(10)\r\n"
     "exec grid_ev_proc 5, @out output\r\n"
-    "select 'x' as a_column_name_that_is_longer_than_thirty, 1.5 as r\r\n");
+    "select 'x' as a_column_name_that_is_longer_than_thirty, 1.5 as r\r\n"
+    "print 'a message'\r\n"
+    "raiserror 20002 'an error'\r\n"
+    "select 1 as last\r\n");
 
 // Everything the accessors say, as one line per event.
 QString Snapshot(const char* event, const TQorixGrid& g) {
@@ -57,6 +62,7 @@ QString Snapshot(const char* event, const TQorixGrid& g) {
   for (int c = 1; c <= g.ParamCount(); ++c)
     parts << QStringLiteral("par%1=%2/%3/%4").arg(c).arg(g.ParamName(c), g.ParamTypeName(c), g.ParamText(c));
   parts << QStringLiteral("status=%1").arg(g.ReturnStatus());
+  parts << QStringLiteral("error=[%1] message=[%2]").arg(g.LastError(), g.LastMessage());
   // Reading past the result is answered, never a fault.
   parts << g.ColumnText(g.ColumnCount() + 1) + g.ComputeText(99) + g.ParamName(0);
   return parts.join(QLatin1Char(' '));
@@ -71,9 +77,12 @@ void Record(TQorixGrid& g, QStringList& out) {
   g.OnReturnParams = [&](TComponent*) { out << Snapshot("OnReturnParams", g); };
   g.AfterCommand = [&](TComponent*) { out << Snapshot("AfterCommand", g); };
   g.AfterExec = [&](TComponent*) { out << Snapshot("AfterExec", g); };
+  g.OnDbError = [&](TComponent*) { out << Snapshot("OnDbError", g); };
+  g.OnDbMessage = [&](TComponent*) { out << Snapshot("OnDbMessage", g); };
 }
 
 QStringList RunScript(bool background) {
+  TRecordingUiServices ui;
   TQorixGrid grid;
   grid.SetDatabase(&Db());
   grid.Background = background;
@@ -95,6 +104,11 @@ QStringList RunScript(bool background) {
 TEST(GridEvents, EveryAccessorFromEveryEventReadsWhatTheForegroundRunReads) {
   const QStringList foreground = RunScript(false);
   ASSERT_GT(foreground.size(), 300);
+  const auto has = [&](const char* what) {
+    return std::any_of(foreground.begin(), foreground.end(), [&](const QString& e) { return e.contains(what); });
+  };
+  ASSERT_TRUE(has("OnDbMessage") && has("a message")) << "the script's message was not seen";
+  ASSERT_TRUE(has("OnDbError") && has("an error")) << "the script's error was not seen";
   for (int round = 0; round < 4; ++round) {
     SCOPED_TRACE(round);
     const QStringList background = RunScript(true);
@@ -130,7 +144,7 @@ TEST(GridEvents, AccessorsOfRowsComputesParametersAndLongNames) {
   };
   grid.SetSQL(QStringLiteral("select grp, amount from grid_ev where id in (1, 5, 7) order by grp "
                              "compute sum(amount), max(amount) by grp\r\n") +
-              kScript.section(QStringLiteral("\r\n"), 2));
+              kScript.section(QStringLiteral("\r\n"), 2, 4));
   grid.Execute();
   EXPECT_EQ(seen, (QStringList{
                       // Ids 1, 5 and 7 are all of group a: amounts 7, 35 and 49.
