@@ -628,7 +628,21 @@ int TQorixCustomQuery::FetchRow() {
     if (truncated && !TextImage && !IsCursor) ReadTruncatedColumns();
     if (arrays) ++cursorBatchPos_;
     result = 1;
-    if (TextImage) FetchTextImage(columnCount_);
+    if (TextImage && !FetchTextImage(columnCount_)) {
+      // The row's columns could not be read (a statement timeout cancels the command while
+      // its row is in hand): the queued error is raised before anything else clears it, and
+      // the row is not handed out with values it does not have.
+      try {
+        CheckMessages(true);
+      } catch (...) {
+        Cancel(CS_CANCEL_ALL);
+        throw;
+      }
+      Cancel(CS_CANCEL_ALL);
+      rowPending_ = false;
+      atEndData_ = true;
+      return 0;
+    }
     if (LumicDtFmt) ApplyLumicDtFmt();
     TraceRow();
     if (IsCursor) {
