@@ -690,8 +690,23 @@ int TQorixCustomQuery::FetchRow() {
   return 0;
 }
 
+bool TQorixCustomQuery::ConnectionGone() const {
+  return !database_ || !database_->IsConnected() || !command_ || !CommandAlive(command_);
+}
+
 int TQorixCustomQuery::NextRow() {
   if (KeepHistory && historyPos_ < static_cast<int>(history_.size()) && ReadHistoryRow()) return 1;
+  // Rows cut off by a disconnect (or by the connection's destruction) are an error, never a
+  // shorter result; rows already in the engine's arrays are not handed out either.
+  if (resultsPending_ && ConnectionGone()) {
+    rowPending_ = resultsPending_ = false;
+    resultsEnded_ = true;
+    cursorOpen_ = false;
+    cursorBatchRows_ = cursorBatchPos_ = 0;
+    deferredFetch_ = CS_SUCCEED;
+    if (database_) ForgetOrphans();
+    DatabaseError(QStringLiteral("The connection was closed before all rows were read"), this);
+  }
   if (rowPending_ && resultsPending_) {
     int r = FetchRow();
     if (atEndData_) {

@@ -298,6 +298,8 @@ class TQorixCustomQuery : public TComponent, public TQorixDiagTarget {
   void ResetRunState();
   void CancelCommand(CS_COMMAND* command);
   bool CommandAlive(CS_COMMAND* command) const;
+  // The run's connection was closed, replaced or destroyed under it.
+  bool ConnectionGone() const;
   void ForgetOrphans();
   void DropCommand(CS_COMMAND*& command);
   int BindResultColumns(int count);

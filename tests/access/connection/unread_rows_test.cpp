@@ -1,0 +1,98 @@
+// What happens to an engine's unread rows and to the connection's own commands while another
+// command of the connection has rows pending: a disconnect cuts the rows off with an error in
+// every read mode, and a refused option or cursor command changes nothing.
+#include <gtest/gtest.h>
+
+#include "access/QorixExceptions.h"
+#include "access/QorixQuery.h"
+#include "tests/access/connection/connection_support.h"
+
+using conntest::SaDatabase;
+
+namespace {
+
+const char* const kCutText = "The connection was closed before all rows were read";
+// More rows than one fetch of any mode brings in (cursor batches of 10, arrays of 64).
+const char* const kManyRows = "select name from master..syscolumns";
+
+enum class ReadMode { kBound, kCursor, kTextImage, kQuery };
+
+struct ModeCase {
+  const char* name;
+  ReadMode mode;
+};
+
+const ModeCase kModes[] = {
+    {"bound columns", ReadMode::kBound},
+    {"a client cursor", ReadMode::kCursor},
+    {"TextImage", ReadMode::kTextImage},
+    {"the query component", ReadMode::kQuery},
+};
+
+// Reads one row of kManyRows in Mode, runs Between, then reads on: the text of what the
+// reading raised ("" when it ended without an error) and the rows read after Between.
+QString ReadAcross(TQorixDatabase& db, ReadMode mode, const std::function<void()>& between, int* rowsAfter) {
+  *rowsAfter = 0;
+  if (mode == ReadMode::kQuery) {
+    TQorixQuery q;
+    q.SetDatabase(&db);
+    q.Sql = QString::fromLatin1(kManyRows);
+    q.Execute();
+    EXPECT_TRUE(q.NextRow());
+    between();
+    try {
+      while (q.NextRow()) ++*rowsAfter;
+    } catch (const Exception& e) {
+      return e.Message();
+    }
+    return QString();
+  }
+  TQorixEnhQuery q;
+  q.SetDatabase(&db);
+  q.IsCursor = q.ReadOnly = mode == ReadMode::kCursor;
+  q.TextImage = mode == ReadMode::kTextImage;
+  q.SetSQL(QString::fromLatin1(kManyRows));
+  q.Open();
+  EXPECT_TRUE(q.Next());
+  between();
+  QString error;
+  try {
+    while (q.Next()) ++*rowsAfter;
+  } catch (const Exception& e) {
+    error = e.Message();
+  }
+  EXPECT_NO_THROW(q.Cancel(CS_CANCEL_ALL));
+  return error;
+}
+
+// A disconnect, with or without a new login after it, ends the unread rows with an error in
+// every read mode; the connection then runs statements as before.
+TEST(UnreadRows, RowsCutOffByADisconnectAreAnError) {
+  auto db = SaDatabase(QStringLiteral("db_cut"));
+  for (const ModeCase& m : kModes) {
+    for (bool reconnect : {false, true}) {
+      SCOPED_TRACE(std::string(m.name) + (reconnect ? ", disconnect and connect" : ", disconnect"));
+      db->Connect();
+      ASSERT_TRUE(db->Connected());
+      int after = 0;
+      const QString error = ReadAcross(*db, m.mode, [&] {
+        db->Disconnect();
+        if (reconnect) db->Connect();
+      }, &after);
+      EXPECT_TRUE(error.contains(QLatin1String(kCutText))) << "raised: " << error.toStdString();
+      EXPECT_EQ(after, 0);
+      db->Connect();
+      ASSERT_TRUE(db->Connected());
+      TQorixEnhQuery next;
+      next.SetDatabase(db.get());
+      next.SetSQL(QStringLiteral("select 7"));
+      next.Open();
+      ASSERT_TRUE(next.Next());
+      EXPECT_EQ(next.GetFieldValue(1), QStringLiteral("7"));
+      next.Cancel(CS_CANCEL_ALL);
+      db->Disconnect();
+    }
+  }
+}
+
+}  // namespace
