@@ -312,7 +312,8 @@ class TQorixDatabase : public TQorixDatabaseBase, public TQorixDiagTarget {
   void RunExec(const QString& sql, bool cursor = false);
   QString RunRead(const QString& sql, bool cursor, bool* gotRow);
   void RunTransaction(const QString& verb, const QString& name);
-  void SendOption(CS_INT option, CS_INT value);
+  // Sends one option on the open connection; false when it was refused.
+  bool SendOption(CS_INT option, CS_INT value);
   void CheckMessages(bool raiseOnError);
 
   CS_CONTEXT* context_ = nullptr;

@@ -95,4 +95,45 @@ TEST(UnreadRows, RowsCutOffByADisconnectAreAnError) {
   }
 }
 
+// An option set while another command of the connection has rows pending is refused (the
+// option would travel as a command of its own): the property keeps its value and the error is
+// stored; the same option goes through once the rows are read.
+TEST(UnreadRows, AnOptionRefusedWhileRowsArePendingKeepsTheProperty) {
+  auto db = SaDatabase(QStringLiteral("db_opt"));
+  db->Connect();
+  ASSERT_TRUE(db->Connected());
+  const struct {
+    const char* name;
+    std::function<void()> set;
+    std::function<bool()> changed;
+  } cases[] = {
+      {"RowCount", [&] { db->SetRowCount(1); }, [&] { return db->RowCount() == 1; }},
+      {"TextSize", [&] { db->SetTextSize(1000); }, [&] { return db->TextSize() == 1000; }},
+      {"TransLevel", [&] { db->SetTransLevel(tlLevel3); }, [&] { return db->TransLevel() == tlLevel3; }},
+      {"ProcOptions",
+       [&] { db->ApplyProcOptions(TProcOptions{poNoCount}); },
+       [&] { return db->ProcOptions.Contains(poNoCount) || db->AppliedProcOptions().Contains(poNoCount); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TQorixEnhQuery reader;
+    reader.SetDatabase(db.get());
+    reader.SetSQL(QString::fromLatin1(kManyRows));
+    reader.Open();
+    ASSERT_TRUE(reader.Next());
+    c.set();
+    EXPECT_FALSE(c.changed()) << "the refused value was taken";
+    EXPECT_TRUE(db->LastError().contains(QLatin1String("results pending"))) << db->LastError().toStdString();
+    int rows = 1;
+    while (reader.Next()) ++rows;
+    EXPECT_GT(rows, 64) << "the refused option reached the server";
+    c.set();
+    EXPECT_TRUE(c.changed()) << "the option was refused with nothing pending";
+    db->SetRowCount(0);
+    db->SetTextSize(32768);
+    db->SetTransLevel(tlLevel1);
+    db->ApplyProcOptions(TProcOptions{});
+  }
+}
+
 }  // namespace
