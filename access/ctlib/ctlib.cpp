@@ -1023,11 +1023,13 @@ CS_RETCODE Library::ct_connect(CS_CONNECTION* con, CS_CHAR* servername, CS_INT s
     ConnectionState* cs = FindConnection(con);
     if (cs && !cs->connected) {
       // The context's CS_MAX_CONNECT bounds its open connections; FreeTDS would open any number.
+      // Logins under way count too (they are marked below under the same lock), so logins
+      // started at the same time on several threads cannot all pass the check.
       const auto ctxIt = g_contexts.find(cs->ctx);
       const CS_INT limit = ctxIt == g_contexts.end() ? 25 : ctxIt->second.maxConnect;
       CS_INT open = 0;
       for (const auto& [other, state] : g_connections)
-        if (state->ctx == cs->ctx && state->connected) ++open;
+        if (state->ctx == cs->ctx && (state->connected || state->connecting)) ++open;
       refused = open >= limit;
       ctx = cs->ctx;
     }
