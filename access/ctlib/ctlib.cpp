@@ -89,6 +89,9 @@ struct CommandText {
   int single = -1;        // whether the text holds one SELECT: 1, 0, or -1 until known
 };
 std::unordered_map<CS_COMMAND*, CommandText> g_commandTexts;
+// Commands that declared a cursor: FreeTDS keeps the cursor's state on the command until its
+// deallocation is sent, so a connection closed under it would leave that state behind.
+std::set<CS_COMMAND*> g_cursorCommands;
 std::atomic<CS_INT> g_requestId{0};
 
 Library g_freetds;
@@ -1115,6 +1118,10 @@ CS_RETCODE Library::ct_con_drop(CS_CONNECTION* con) {
       const auto owner = g_commands.find(kv.first);
       return owner != g_commands.end() && owner->second == con;
     });
+    std::erase_if(g_cursorCommands, [con](CS_COMMAND* cmd) {
+      const auto owner = g_commands.find(cmd);
+      return owner != g_commands.end() && owner->second == con;
+    });
     std::erase_if(g_commands, [con](const auto& kv) { return kv.second == con; });
   }
   return rc;
@@ -1505,6 +1512,7 @@ CS_RETCODE Library::ct_cmd_drop(CS_COMMAND* cmd) {
     std::lock_guard lock(g_mutex);
     g_commands.erase(cmd);
     g_commandTexts.erase(cmd);
+    g_cursorCommands.erase(cmd);
   }
   return rc;
 }
@@ -1521,6 +1529,27 @@ CS_RETCODE Library::ct_send(CS_COMMAND* cmd) {
   if (con) ForgetTimeout(con);
   const CS_RETCODE rc = ::ct_send(cmd);
   if (con && rc == CS_SUCCEED) SetPending(con, cmd);
+  return rc;
+}
+
+// A declare allocates FreeTDS's cursor state at once, and FreeTDS frees it only when the
+// cursor's deallocation is sent: a declare that its ct_send would refuse (another command of
+// the connection has results pending) is refused here, before anything is allocated.
+CS_RETCODE Library::ct_cursor(CS_COMMAND* cmd, CS_INT type, CS_CHAR* name, CS_INT namelen, CS_CHAR* text,
+                              CS_INT tlen, CS_INT option) {
+  if (type == CS_CURSOR_DECLARE) {
+    CS_CONNECTION* con = nullptr;
+    {
+      std::lock_guard lock(g_mutex);
+      con = ConnectionOf(cmd);
+    }
+    if (con && RefuseWhilePending(con, cmd, "ct_cursor")) return CS_FAIL;
+  }
+  const CS_RETCODE rc = ::ct_cursor(cmd, type, name, namelen, text, tlen, option);
+  if (rc == CS_SUCCEED && type == CS_CURSOR_DECLARE) {
+    std::lock_guard lock(g_mutex);
+    g_cursorCommands.insert(cmd);
+  }
   return rc;
 }
 
@@ -1795,6 +1824,35 @@ CS_RETCODE Library::ct_cancel(CS_CONNECTION* con, CS_COMMAND* cmd, CS_INT type) 
 }
 
 CS_RETCODE Library::ct_close(CS_CONNECTION* con, CS_INT option) {
+  // A cursor still declared on a command of the connection is closed and deallocated first:
+  // FreeTDS releases the command's hold on the cursor's state only when it sends that
+  // deallocation (whatever the socket then does with it), never at close or at ct_cmd_drop.
+  std::vector<CS_COMMAND*> cursors;
+  size_t clientBefore = 0, serverBefore = 0;
+  {
+    std::lock_guard lock(g_mutex);
+    for (CS_COMMAND* cmd : g_cursorCommands)
+      if (ConnectionOf(cmd) == con) cursors.push_back(cmd);
+    if (ConnectionState* cs = FindConnection(con)) {
+      clientBefore = cs->client.size();
+      serverBefore = cs->server.size();
+    }
+  }
+  for (CS_COMMAND* cmd : cursors) {
+    ::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+    if (::ct_cursor(cmd, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_DEALLOC) != CS_SUCCEED) continue;
+    // A cancel still pending on the command answers the first send.
+    if (::ct_send(cmd) == CS_CANCELED) ::ct_send(cmd);
+  }
+  {
+    // What those last sends said belongs to no caller.
+    std::lock_guard lock(g_mutex);
+    for (CS_COMMAND* cmd : cursors) g_cursorCommands.erase(cmd);
+    if (ConnectionState* cs = FindConnection(con)) {
+      if (cs->client.size() > clientBefore) cs->client.resize(clientBefore);
+      if (cs->server.size() > serverBefore) cs->server.resize(serverBefore);
+    }
+  }
   const CS_RETCODE rc = ::ct_close(con, option);
   ClearPending(con, nullptr);
   std::lock_guard lock(g_mutex);

@@ -136,4 +136,34 @@ TEST(UnreadRows, AnOptionRefusedWhileRowsArePendingKeepsTheProperty) {
   }
 }
 
+// The connection's own cursor reads (the server version, the ping) are refused while another
+// command has rows pending: the refusal is reported, the ping still sees the connection up,
+// the pending rows are read whole afterwards, and nothing the refused cursor needed is kept
+// (the sanitizer run finds any leak).
+TEST(UnreadRows, CursorReadsRefusedWhileRowsArePendingLeaveNothingBehind) {
+  auto db = SaDatabase(QStringLiteral("db_ver"));
+  db->Connect();
+  ASSERT_TRUE(db->Connected());
+  const QString version = db->GetServerVersion();
+  ASSERT_FALSE(version.isEmpty());
+  TQorixEnhQuery reader;
+  reader.SetDatabase(db.get());
+  reader.SetSQL(QString::fromLatin1(kManyRows));
+  reader.Open();
+  ASSERT_TRUE(reader.Next());
+  for (int i = 0; i < 3; ++i) {
+    try {
+      db->GetServerVersion();
+      ADD_FAILURE() << "a cursor read ran beside pending rows";
+    } catch (const Exception& e) {
+      EXPECT_TRUE(e.Message().contains(QLatin1String("results pending"))) << e.Message().toStdString();
+    }
+    EXPECT_TRUE(db->PingConnection());
+  }
+  int rows = 1;
+  while (reader.Next()) ++rows;
+  EXPECT_EQ(rows, conntest::SessionRowCount(*db, QString::fromLatin1(kManyRows)));
+  EXPECT_EQ(db->GetServerVersion(), version);
+}
+
 }  // namespace
