@@ -58,6 +58,8 @@ class TQorixDatabase : public TQorixDatabaseBase, public TQorixDiagTarget {
   CS_CONNECTION* ConnectionHandle() const override { return connection_; }
   // Looks the context up by ContextName; raises "Error allocating a Context".
   CS_CONTEXT* GetContextHandle() override;
+  // ContextName.
+  QString GetContextName() const override { return ContextName; }
   // A connection's error texts carry no "Line" part.
   bool DiagLineAllowed() const override { return false; }
 
