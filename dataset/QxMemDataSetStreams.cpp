@@ -133,15 +133,20 @@ void TQxCustomMemDataSet::SaveToStream(TMemoryStream& stream) {
 
 void TQxCustomMemDataSet::ReadLongNames(TStream& stream, TFieldDefs& defs) {
   // After the data block, a full stream may name the fields whose names did not fit their slots.
+  // Whatever follows a whole data block must be that block, whole: a stream cut inside it
+  // would otherwise load with the long names silently cut to their slots.
   const int64_t resume = stream.Position();
-  const bool whole = SkipDataBlock(stream);
-  const bool present = whole && stream.Size() - stream.Position() >= 12 &&
-                       ReadMagic(stream) == QLatin1String(kQxNamesMagic);
-  if (present) {
+  if (SkipDataBlock(stream) && stream.Position() < stream.Size()) {
+    auto need = [&](int64_t bytes) {
+      if (stream.Size() - stream.Position() < bytes) RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
+    };
+    need(12 + 4);
+    if (ReadMagic(stream) != QLatin1String(kQxNamesMagic)) RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
     const int32_t count = stream.ReadInt32();
     if (count < 1 || count > defs.Count()) RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
     QList<int> seen;
     for (int32_t k = 0; k < count; ++k) {
+      need(8);
       const int32_t index = stream.ReadInt32();
       const int32_t length = stream.ReadInt32();
       if (index < 0 || index >= defs.Count() || seen.contains(index) || length < kQxNameSlot ||
@@ -155,6 +160,7 @@ void TQxCustomMemDataSet::ReadLongNames(TStream& stream, TFieldDefs& defs) {
       defs.Items(index)->Name = name;
       seen << index;
     }
+    if (stream.Position() != stream.Size()) RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
   }
   stream.SetPosition(resume);
 }

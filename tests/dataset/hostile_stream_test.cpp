@@ -237,3 +237,44 @@ TEST(HostileStream, TheBlobCounterAtEitherEndOfItsRange) {
     EXPECT_EQ(Column(ds, "memo"), QStringList({"first", "second", "third"})) << counter;
   }
 }
+
+// A full stream cut inside the long-names block that follows its data block is refused
+// wherever the cut falls (the magic, the count, an entry); cut exactly where the block starts
+// it is a plain full stream and loads with the names its slots hold.
+TEST(HostileStream, AStreamCutInsideItsLongNamesBlockIsRefused) {
+  TQxMemDataSet source;
+  const QString longA = QString(40, 'a'), longB = QStringLiteral("b") + QString(35, 'c');
+  source.FieldDefs().Add(longA, ftInteger);
+  source.FieldDefs().Add("short", ftInteger);
+  source.FieldDefs().Add(longB, ftString, 5);
+  source.Open();
+  source.AppendRecord({1, 2, "x"});
+  TMemoryStream s;
+  source.SaveToStream(s);
+  const QByteArray whole = s.Bytes();
+  const int namesAt = int(whole.indexOf(QByteArray("QorixNames1")));
+  ASSERT_GT(namesAt, 0);
+  for (int cut = namesAt + 1; cut < whole.size(); ++cut) {
+    const std::string name = "cut after " + std::to_string(cut - namesAt) + " bytes of the block";
+    ExpectRefused(name.c_str(), whole.left(cut), true, Refusal::NotValid, false);
+  }
+  const struct {
+    const char* name;
+    QByteArray bytes;
+    QString first, third;
+  } loads[] = {
+      {"the whole stream", whole, longA, longB},
+      {"cut where the block starts", whole.left(namesAt), longA.left(30), longB.left(30)},
+  };
+  for (const auto& l : loads) {
+    SCOPED_TRACE(l.name);
+    TQxMemDataSet back;
+    TMemoryStream in;
+    in.LoadFromBytes(l.bytes);
+    back.LoadFromStream(in);
+    back.Open();
+    EXPECT_EQ(back.FieldDefs().Items(0)->Name, l.first);
+    EXPECT_EQ(back.FieldDefs().Items(2)->Name, l.third);
+    EXPECT_EQ(back.RecordCount(), 1);
+  }
+}
