@@ -182,7 +182,7 @@ void TQorixBlobList::SaveToStream(TMemoryStream& target) const {
   target.SetPosition(0);
 }
 
-void TQorixBlobList::LoadFromStream(TStream& source) {
+bool TQorixBlobList::LoadFromStream(TStream& source, int64_t maxItems) {
   Clear();
   source.SetPosition(0);
   const int64_t end = source.Size() - 4;
@@ -194,10 +194,16 @@ void TQorixBlobList::LoadFromStream(TStream& source) {
     const int32_t blobId = source.ReadInt32();
     // A negative size or one that runs past the counter is a corrupt stream, never a value.
     if (size < 0 || source.Position() + size > end) throw EReadError(DbText::ReadError);
+    // Past the bound nothing more is allocated: the list is refused as it stands.
+    if (maxItems >= 0 && Count() >= maxItems) {
+      Clear();
+      return false;
+    }
     scratch.Clear();
     if (size > 0) scratch.CopyFrom(source, size);
     AddLoadedBlob(blobId, fieldNo, scratch);
   }
   if (source.Position() != end) throw EReadError(DbText::ReadError);
   nextId_ = source.ReadInt32();
+  return true;
 }

@@ -97,7 +97,8 @@ class TQorixBlobList {
   // The blob-list stream: per item size, FieldNo, BlobId, bytes; then the counter.
   void SaveToStream(TMemoryStream& target) const;
   // Reads a blob-list stream that must end exactly with the counter; raises EReadError otherwise.
-  void LoadFromStream(TStream& source);
+  // False (and the list emptied) as soon as it holds more than MaxItems values (-1: no bound).
+  bool LoadFromStream(TStream& source, int64_t maxItems = -1);
 
  private:
   static uint64_t Key(int32_t blobId, int32_t fieldNo) {

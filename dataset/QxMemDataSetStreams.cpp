@@ -207,6 +207,12 @@ void TQxCustomMemDataSet::ReadDataBlock(TStream& stream) {
   for (int32_t i = 0; i < count; ++i) store_.AddRecord(nextBookmarkId_++);
   std::memcpy(store_.Stream().Memory(), records.constData(), bytes);
   recordCount_ = count;
+  // Each record references at most one value per blob field: a list of more values (empty ones
+  // cost far more memory than their bytes in the file) holds nothing the records could read.
+  int64_t blobFields = 0;
+  for (const Slot& slot : slots_)
+    if (IsBlobLike(slot.Type)) ++blobFields;
+  const int64_t maxBlobs = int64_t(count) * blobFields;
   const int32_t blobCount = stream.ReadInt32();
   if (blobCount < 0) RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
   if (blobCount > 0) {
@@ -214,7 +220,11 @@ void TQxCustomMemDataSet::ReadDataBlock(TStream& stream) {
     if (listSize < 4 || listSize > stream.Size() - stream.Position()) throw EReadError(DbText::ReadError);
     TMemoryStream list;
     list.CopyFrom(stream, listSize);
-    blobs_.LoadFromStream(list);
+    // A list of items that do not hold together is a read error; one of more values than the
+    // records can reference (or than the block counts) is not valid.
+    if (!blobs_.LoadFromStream(list, std::min<int64_t>(blobCount, maxBlobs)) || blobCount > maxBlobs ||
+        blobs_.Count() != blobCount)
+      RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
   }
 }
 

@@ -278,3 +278,59 @@ TEST(HostileStream, AStreamCutInsideItsLongNamesBlockIsRefused) {
     EXPECT_EQ(back.RecordCount(), 1);
   }
 }
+
+// A blob list holds at most one value per record and blob field: more items than the records
+// can reference (300,000 empty values in a few megabytes, which would take far more memory than
+// the file) are refused, whatever the block's blob count says.
+TEST(HostileStream, ABlobListIsBoundedByWhatTheRecordsCanReference) {
+  TQxMemDataSet source;
+  source.FieldDefs().Add("id", ftInteger);
+  source.FieldDefs().Add("m", ftMemo);
+  source.Open();
+  source.AppendRecord({1, "x"});
+  TMemoryStream s;
+  source.SaveToStream(s);
+  const QByteArray whole = s.Bytes();
+  const int block = int(whole.indexOf(QByteArray("QorixSuite0")));
+  const int32_t recordBytes = qFromLittleEndian<int32_t>(whole.constData() + block + 16);
+  const int blobsAt = block + 28 + recordBytes;
+  ASSERT_EQ(qFromLittleEndian<int32_t>(whole.constData() + blobsAt), 1);
+  const int32_t fieldNo = qFromLittleEndian<int32_t>(whole.constData() + blobsAt + 8 + 4);
+  const int32_t blobId = qFromLittleEndian<int32_t>(whole.constData() + blobsAt + 8 + 8);
+  // A blob list of N empty values of the memo field, ids from the record's own, then the counter.
+  auto emptyItems = [&](int n) {
+    QByteArray list;
+    for (int i = 0; i < n; ++i) list += I32(0) + I32(fieldNo) + I32(blobId + i);
+    return list + I32(blobId + n);
+  };
+  auto withBlobs = [&](int32_t blobCount, const QByteArray& list) {
+    return whole.left(blobsAt) + I32(blobCount) + I32(int32_t(list.size())) + list;
+  };
+  const struct {
+    const char* name;
+    QByteArray bytes;
+  } cases[] = {
+      {"300,000 empty values for one record", withBlobs(300000, emptyItems(300000))},
+      {"two values for one record's one blob field", withBlobs(2, emptyItems(2))},
+      {"a count of one over a list of 300,000", withBlobs(1, emptyItems(300000))},
+  };
+  for (const auto& c : cases) ExpectRefused(c.name, c.bytes, true, Refusal::NotValid, false);
+  // What the records can reference still loads.
+  TQxMemDataSet back;
+  TMemoryStream in;
+  in.LoadFromBytes(withBlobs(1, emptyItems(1)));
+  back.LoadFromStream(in);
+  back.Open();
+  EXPECT_EQ(back.RecordCount(), 1);
+  // A layout without any blob field references no value at all.
+  TQxMemDataSet plain;
+  plain.FieldDefs().Add("id", ftInteger);
+  plain.Open();
+  plain.AppendRecord({1});
+  TMemoryStream p;
+  plain.SaveDataToStream(p, false);
+  QByteArray noBlobField = p.Bytes();
+  noBlobField.chop(4);
+  noBlobField += I32(1) + I32(16) + I32(0) + I32(1) + I32(1) + I32(2);
+  ExpectRefused("a value in a layout without blob fields", noBlobField, false, Refusal::NotValid, true);
+}
