@@ -1669,12 +1669,105 @@ int ComputeClausesOf(const std::string& sql) {
 
 }  // namespace
 
+namespace {
+
+// One item of a select list as ORDER BY can name it: its alias, and the column it reads when
+// it is a plain column reference (with its qualifier, "a.id"); empty where there is none.
+struct SelectItem {
+  std::string alias;
+  std::string source;
+  bool star = false;
+};
+
+// The items of the first SELECT's list: from after SELECT (and DISTINCT, ALL, TOP n) up to the
+// first top-level clause keyword.
+std::vector<SelectItem> SelectListOf(const std::vector<SqlToken>& tokens) {
+  std::vector<SelectItem> out;
+  size_t i = 1;
+  while (i < tokens.size() && (IsKeyword(tokens[i], "distinct") || IsKeyword(tokens[i], "all"))) ++i;
+  if (i + 1 < tokens.size() && IsKeyword(tokens[i], "top")) i += 2;
+  static const char* const kEnds[] = {"from", "into", "where", "group", "having", "order", "union", "compute", "for"};
+  std::vector<std::vector<SqlToken>> items(1);
+  int depth = 0;
+  for (; i < tokens.size(); ++i) {
+    const SqlToken& t = tokens[i];
+    if (t.text == "(") ++depth;
+    if (t.text == ")") --depth;
+    if (depth == 0 && std::any_of(std::begin(kEnds), std::end(kEnds), [&](const char* k) { return IsKeyword(t, k); }))
+      break;
+    if (depth == 0 && t.text == ",") {
+      items.emplace_back();
+      continue;
+    }
+    items.back().push_back(t);
+  }
+  for (std::vector<SqlToken>& item : items) {
+    SelectItem s;
+    if (item.size() >= 3 && item[0].word && item[1].text == "=") {
+      s.alias = item[0].text;  // alias = expression
+      item.erase(item.begin(), item.begin() + 2);
+    } else if (item.size() >= 3 && item.back().word && IsKeyword(item[item.size() - 2], "as")) {
+      s.alias = item.back().text;
+      item.resize(item.size() - 2);
+    } else if (item.size() >= 2 && item.back().word && !IsKeyword(item.back(), "end") &&
+               (item[item.size() - 2].word || item[item.size() - 2].text == ")" ||
+                item[item.size() - 2].text == "'")) {
+      s.alias = item.back().text;  // expression alias
+      item.pop_back();
+    }
+    if (item.size() == 1 && item[0].word) s.source = item[0].text;
+    s.star = !item.empty() && item.back().text == "*";
+    out.push_back(s);
+  }
+  return out;
+}
+
+// The last dotted part of a name ("id" of "a.id") and what stands before it ("a", or "").
+std::string ColumnPart(const std::string& name) {
+  const size_t dot = name.rfind('.');
+  return Lower(dot == std::string::npos ? name : name.substr(dot + 1));
+}
+std::string TablePart(const std::string& name) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return std::string();
+  const std::string before = name.substr(0, dot);
+  const size_t prior = before.rfind('.');
+  return Lower(prior == std::string::npos ? before : before.substr(prior + 1));
+}
+
+// The select-list column (1-based) an ORDER BY name stands for, 0 for none: an alias, then the
+// column an item reads (a qualified name only matches the same table's, or an unqualified
+// item), then, for a list with "*", the described column names.
+CS_INT OrderByNameColumn(const std::string& text, const std::vector<SelectItem>& list,
+                         const std::vector<std::string>& names) {
+  const std::string column = ColumnPart(text), table = TablePart(text);
+  if (table.empty())
+    for (size_t c = 0; c < list.size(); ++c)
+      if (!list[c].alias.empty() && Lower(list[c].alias) == column) return static_cast<CS_INT>(c + 1);
+  CS_INT unqualified = 0;
+  for (size_t c = 0; c < list.size(); ++c) {
+    if (list[c].source.empty() || ColumnPart(list[c].source) != column) continue;
+    const std::string sourceTable = TablePart(list[c].source);
+    if (table.empty() || sourceTable == table) return static_cast<CS_INT>(c + 1);
+    if (sourceTable.empty() && !unqualified) unqualified = static_cast<CS_INT>(c + 1);
+  }
+  if (unqualified) return unqualified;
+  const bool star = list.empty() || std::any_of(list.begin(), list.end(), [](const SelectItem& s) { return s.star; });
+  if (star)
+    for (size_t c = 0; c < names.size(); ++c)
+      if (Lower(names[c]) == column) return static_cast<CS_INT>(c + 1);
+  return 0;
+}
+
+}  // namespace
+
 std::vector<CS_INT> OrderByColumnsOf(const std::string& sql, const std::vector<std::string>& names) {
   std::vector<CS_INT> columns;
   const std::vector<SqlToken> tokens = SqlTokens(sql);
   std::vector<size_t> orderBys, computes;
   // One SELECT at the top level (UNION parts aside) and its one ORDER BY.
   if (!SingleSelectClauses(tokens, orderBys, computes) || orderBys.size() != 1) return columns;
+  const std::vector<SelectItem> list = SelectListOf(tokens);
   const size_t orderBy = orderBys.front();
   int depth = 0;
   // The items up to the end or a clause that follows ORDER BY (COMPUTE, FOR, AT ISOLATION).
@@ -1700,12 +1793,8 @@ std::vector<CS_INT> OrderByColumnsOf(const std::string& sql, const std::vector<s
       if (number >= 1 && number <= static_cast<long>(names.size())) columns.push_back(static_cast<CS_INT>(number));
       continue;
     }
-    const std::string name = Lower(text.substr(text.rfind('.') == std::string::npos ? 0 : text.rfind('.') + 1));
-    for (size_t c = 0; c < names.size(); ++c)
-      if (Lower(names[c]) == name) {
-        columns.push_back(static_cast<CS_INT>(c + 1));
-        break;
-      }
+    if (const CS_INT c = OrderByNameColumn(text, list, names); c >= 1 && c <= static_cast<CS_INT>(names.size()))
+      columns.push_back(c);
   }
   return columns;
 }

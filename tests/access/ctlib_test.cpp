@@ -525,6 +525,18 @@ TEST(OrderByColumns, SelectListNumbersOfTheOrderByItems) {
       {"insert u select a from t order by a", {"a"}, {}},
       {"exec p", {"a"}, {}},
       {"", {"a"}, {}},
+      // Qualified names tell same-named columns of two tables apart.
+      {"select a.id, b.id from a, b where a.id = b.id order by b.id", {"id", "id"}, {2}},
+      {"select a.id, b.id from a, b order by a.id desc, b.id", {"id", "id"}, {1, 2}},
+      {"select x.id, y.id from dbo.t x, dbo.t y order by y.id", {"id", "id"}, {2}},
+      {"select a.id, b.name from a, b order by b.id", {"id", "name"}, {}},  // b.id is not selected
+      // A column named by its alias or by the column the alias names.
+      {"select id as k from t order by id", {"k"}, {1}},
+      {"select id as k from t order by k", {"k"}, {1}},
+      {"select id k, name from t order by name, id", {"k", "name"}, {2, 1}},
+      {"select k = id, name from t order by t.id", {"k", "name"}, {1}},
+      {"select distinct top 5 t.id as k, n from t order by id", {"k", "n"}, {1}},
+      {"select upper(name) as u, id from t order by name", {"u", "id"}, {}},  // an expression's column
   };
   for (const auto& c : cases) EXPECT_EQ(ctlib::OrderByColumnsOf(c.sql, c.names), c.columns) << c.sql;
 }
