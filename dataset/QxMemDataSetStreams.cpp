@@ -294,6 +294,7 @@ void TQxCustomMemDataSet::LoadFieldDefs(TStream& stream) {
       if (FieldDefs().Items(i)->DataType == ftBCD) FieldDefs().Items(i)->DataType = ftFloat;
     return;
   }
+  CheckDefinitionNames(defs);
   FieldDefs().Assign(defs);
   // Only the data fields follow the loaded definitions; calculated, lookup and aggregate
   // fields stay, so nothing that refers to them is left pointing at freed fields.
