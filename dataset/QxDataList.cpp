@@ -78,6 +78,14 @@ void TQxDataList::Reserve(int count) {
   items_.reserve(items_.size() + std::max(0, count));
 }
 
+char* TQxDataList::AppendRecords(int count, int32_t firstId) {
+  const int64_t start = stream_.Size();
+  count = std::max(0, count);
+  items_.reserve(items_.size() + size_t(count));
+  for (int i = 0; i < count; ++i) items_.push_back({start + int64_t(i) * RecordSize, firstId + i});
+  return stream_.Extend(int64_t(count) * RecordSize);
+}
+
 // --- blob list -----------------------------------------------------------------------------
 
 TQorixBlobListItem* TQorixBlobList::Append(int32_t blobId, int32_t fieldNo) {

@@ -50,6 +50,10 @@ class TQxDataList {
   const TMemoryStream& Stream() const { return stream_; }
   // Preallocates room for count more records.
   void Reserve(int count);
+  // Appends Count items with the ids from FirstId up, whose images are Count blocks at the
+  // stream's end left for the caller to fill (a stream reader copies them in next); answers
+  // where the first block starts.
+  char* AppendRecords(int count, int32_t firstId);
 
  private:
   int CheckIndex(int index) const;

@@ -72,11 +72,6 @@ bool SkipDataBlock(TStream& s) {
   return true;
 }
 
-QByteArray ReadWholeFile(const QString& name) {
-  QFile f(name);
-  if (!f.open(QIODevice::ReadOnly)) throw EFOpenError(DbText::FileOpenError.arg(name, f.errorString()));
-  return f.readAll();
-}
 }  // namespace
 
 void TQxCustomMemDataSet::SaveDataToStream(TMemoryStream& stream, bool append) {
@@ -89,7 +84,17 @@ void TQxCustomMemDataSet::SaveDataToStream(TMemoryStream& stream, bool append) {
   stream.WriteInt64(int64_t(count) * int64_t(store_.RecordSize));
   stream.WriteInt32(store_.RecordSize);
   const char* base = store_.Stream().Memory();
-  for (int i = 0; i < count; ++i) stream.WriteBuffer(base + store_.Item(i).Offset, store_.RecordSize);
+  const int64_t size = store_.RecordSize;
+  stream.Reserve(stream.Size() + int64_t(count) * size + 8);
+  // Records whose images lie one after another in the store (all of them, until edits move
+  // some) are written as one run.
+  for (int i = 0; i < count;) {
+    const int64_t start = store_.Item(i).Offset;
+    int j = i + 1;
+    while (j < count && store_.Item(j).Offset == start + (j - i) * size) ++j;
+    stream.WriteBuffer(base + start, (j - i) * size);
+    i = j;
+  }
   stream.WriteInt32(blobs_.Count());
   if (blobs_.Count() > 0) {
     TMemoryStream scratch;
@@ -199,13 +204,11 @@ void TQxCustomMemDataSet::ReadDataBlock(TStream& stream) {
   // would make records out of nothing.
   if (count > 0 && slots_.empty()) RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
   if (bytes > stream.Size() - stream.Position()) throw EReadError(DbText::ReadError);
-  store_.Reserve(count);
-  QByteArray records(bytes, Qt::Uninitialized);
-  stream.ReadBuffer(records.data(), bytes);
   if (count == 0) return;
-  // Each added item reserves its block at offset (i - 1) * size; the images then fill them.
-  for (int32_t i = 0; i < count; ++i) store_.AddRecord(nextBookmarkId_++);
-  std::memcpy(store_.Stream().Memory(), records.constData(), bytes);
+  // The images go straight from the source into the store's blocks, item i at (i - 1) * size.
+  char* images = store_.AppendRecords(count, nextBookmarkId_);
+  nextBookmarkId_ += count;
+  stream.ReadBuffer(images, bytes);
   recordCount_ = count;
   // Each record references at most one value per blob field: a list of more values (empty ones
   // cost far more memory than their bytes in the file) holds nothing the records could read.
@@ -311,19 +314,19 @@ void TQxCustomMemDataSet::LoadFromStream(TStream& stream) {
   LoadDataFromStream(stream);
 }
 
+// The file is read where it lies: records go from it straight into the record store, never
+// through a copy of the whole file.
 void TQxCustomMemDataSet::LoadFromFile(const QString& fileName) {
   const QString name = fileName.isEmpty() ? FileName : fileName;
   if (name.isEmpty()) RaiseFileError(QxText(QxMsg::NoFileName), this);
-  TMemoryStream s;
-  s.LoadFromBytes(ReadWholeFile(name));
+  TFileStream s(name);
   LoadFromStream(s);
 }
 
 void TQxCustomMemDataSet::LoadDataFromFile(const QString& fileName) {
   const QString name = fileName.isEmpty() ? FileName : fileName;
   if (name.isEmpty()) RaiseFileError(QxText(QxMsg::NoFileName), this);
-  TMemoryStream s;
-  s.LoadFromBytes(ReadWholeFile(name));
+  TFileStream s(name);
   LoadDataFromStream(s);
   if (Active()) First();
 }
