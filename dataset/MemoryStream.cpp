@@ -133,7 +133,8 @@ void TMemoryStream::LoadFromBytes(const QByteArray& bytes) {
 }
 
 TFileStream::TFileStream(const QString& name) : file_(name) {
-  if (!file_.open(QIODevice::ReadOnly)) throw EFOpenError(DbText::FileOpenError.arg(name, file_.errorString()));
+  if (!file_.open(QIODevice::ReadOnly))
+    throw EFOpenError(DbText::FileOpenError.arg(name, file_.errorString()));
   size_ = file_.size();
 }
 

@@ -146,7 +146,8 @@ void TQxCustomMemDataSet::ReadLongNames(TStream& stream, TFieldDefs& defs) {
       if (stream.Size() - stream.Position() < bytes) RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
     };
     need(12 + 4);
-    if (ReadMagic(stream) != QLatin1String(kQxNamesMagic)) RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
+    if (ReadMagic(stream) != QLatin1String(kQxNamesMagic))
+      RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
     const int32_t count = stream.ReadInt32();
     if (count < 1 || count > defs.Count()) RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
     QList<int> seen;

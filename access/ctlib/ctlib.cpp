@@ -1686,14 +1686,16 @@ std::vector<SelectItem> SelectListOf(const std::vector<SqlToken>& tokens) {
   size_t i = 1;
   while (i < tokens.size() && (IsKeyword(tokens[i], "distinct") || IsKeyword(tokens[i], "all"))) ++i;
   if (i + 1 < tokens.size() && IsKeyword(tokens[i], "top")) i += 2;
-  static const char* const kEnds[] = {"from", "into", "where", "group", "having", "order", "union", "compute", "for"};
+  static const char* const kEnds[] = {"from",  "into",  "where",   "group", "having",
+                                      "order", "union", "compute", "for"};
   std::vector<std::vector<SqlToken>> items(1);
   int depth = 0;
   for (; i < tokens.size(); ++i) {
     const SqlToken& t = tokens[i];
     if (t.text == "(") ++depth;
     if (t.text == ")") --depth;
-    if (depth == 0 && std::any_of(std::begin(kEnds), std::end(kEnds), [&](const char* k) { return IsKeyword(t, k); }))
+    if (depth == 0 &&
+        std::any_of(std::begin(kEnds), std::end(kEnds), [&](const char* k) { return IsKeyword(t, k); }))
       break;
     if (depth == 0 && t.text == ",") {
       items.emplace_back();
@@ -1752,7 +1754,8 @@ CS_INT OrderByNameColumn(const std::string& text, const std::vector<SelectItem>&
     if (sourceTable.empty() && !unqualified) unqualified = static_cast<CS_INT>(c + 1);
   }
   if (unqualified) return unqualified;
-  const bool star = list.empty() || std::any_of(list.begin(), list.end(), [](const SelectItem& s) { return s.star; });
+  const bool star =
+      list.empty() || std::any_of(list.begin(), list.end(), [](const SelectItem& s) { return s.star; });
   if (star)
     for (size_t c = 0; c < names.size(); ++c)
       if (Lower(names[c]) == column) return static_cast<CS_INT>(c + 1);
@@ -1793,7 +1796,8 @@ std::vector<CS_INT> OrderByColumnsOf(const std::string& sql, const std::vector<s
       if (number >= 1 && number <= static_cast<long>(names.size())) columns.push_back(static_cast<CS_INT>(number));
       continue;
     }
-    if (const CS_INT c = OrderByNameColumn(text, list, names); c >= 1 && c <= static_cast<CS_INT>(names.size()))
+    if (const CS_INT c = OrderByNameColumn(text, list, names);
+        c >= 1 && c <= static_cast<CS_INT>(names.size()))
       columns.push_back(c);
   }
   return columns;
@@ -1929,7 +1933,8 @@ CS_RETCODE Library::ct_close(CS_CONNECTION* con, CS_INT option) {
   }
   for (CS_COMMAND* cmd : cursors) {
     ::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
-    if (::ct_cursor(cmd, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_DEALLOC) != CS_SUCCEED) continue;
+    if (::ct_cursor(cmd, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_DEALLOC) != CS_SUCCEED)
+      continue;
     // A cancel still pending on the command answers the first send.
     if (::ct_send(cmd) == CS_CANCELED) ::ct_send(cmd);
   }

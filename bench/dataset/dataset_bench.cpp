@@ -3,13 +3,14 @@
 // beside dd in the same round: dd writing as many bytes to a file (fsync'd like the save), and
 // dd reading the saved file; the ratios are the dataset's time over dd's.
 // Usage: dataset_bench [records] [rounds]   (defaults 1000000 and 5)
+#include <unistd.h>
+
 #include <QDateTime>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <cstdio>
-#include <unistd.h>
 #include <vector>
 
 #include "bench/support/figures.h"
@@ -21,9 +22,13 @@ using tabbench::Clock;
 using tabbench::Figures;
 using tabbench::secondsSince;
 
-void Print(const char* step, const Figures& f) { tabbench::printFigures(step, f, 0, 40, " rec/s"); }
+void Print(const char* step, const Figures& f) {
+  tabbench::printFigures(step, f, 0, 40, " rec/s");
+}
 
-void PrintRatio(const char* step, const Figures& f) { tabbench::printFigures(step, f, 3, 40); }
+void PrintRatio(const char* step, const Figures& f) {
+  tabbench::printFigures(step, f, 3, 40);
+}
 
 // Records of 121 bytes.
 void DefineFields(TQxCustomMemDataSet& ds) {
@@ -66,7 +71,8 @@ int main(int argc, char** argv) {
   records.reserve(size_t(n));
   const QDateTime base(QDate(2024, 1, 1), QTime(0, 0), QTimeZone::utc());
   for (int i = 0; i < n; ++i)
-    records.push_back({i, QStringLiteral("name %1").arg(i), i * 0.5, base.addSecs(i), QStringLiteral("note %1").arg(i)});
+    records.push_back(
+        {i, QStringLiteral("name %1").arg(i), i * 0.5, base.addSecs(i), QStringLiteral("note %1").arg(i)});
 
   QTemporaryDir dir;
   const QString savedPath = dir.filePath("saved.bin");
@@ -101,8 +107,8 @@ int main(int argc, char** argv) {
     bytes = stream.Size();
     const qint64 megabytes = (bytes + (1 << 20) - 1) >> 20;
     const double ddWriteSecs =
-        RunDd({"if=/dev/zero", "of=" + rawPath, "bs=1M", QStringLiteral("count=%1").arg(megabytes), "conv=fsync",
-               "status=none"});
+        RunDd({"if=/dev/zero", "of=" + rawPath, "bs=1M", QStringLiteral("count=%1").arg(megabytes),
+               "conv=fsync", "status=none"});
     if (ddWriteSecs < 0) return 3;
     save.add(n / saveSecs);
     rawWrite.add(n / ddWriteSecs);

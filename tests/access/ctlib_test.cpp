@@ -508,19 +508,19 @@ TEST(OrderByColumns, SelectListNumbersOfTheOrderByItems) {
       {"select a, b, c from t order by c, a", abc, {3, 1}},
       {"SELECT a, b, c FROM t ORDER BY B DESC, 1 ASC", abc, {2, 1}},
       {"select a, b, c from t order by t.b, dbo.t.c", abc, {2, 3}},
-      {"select x as a, b, c from t order by 4, 0, 3", abc, {3}},         // out of range numbers
-      {"select a, b, c from t order by a + 1, upper(b), c", abc, {3}},   // expressions left out
-      {"select a, b, c from t order by d", abc, {}},                     // not in the select list
+      {"select x as a, b, c from t order by 4, 0, 3", abc, {3}},        // out of range numbers
+      {"select a, b, c from t order by a + 1, upper(b), c", abc, {3}},  // expressions left out
+      {"select a, b, c from t order by d", abc, {}},                    // not in the select list
       {"select a, b, c from t", abc, {}},
       {"select a, b, c from t order by b compute sum(a) by b", abc, {2}},
       {"select a, b, c from t order by c for read only", abc, {3}},
-      {"select a from (select a from u order by a) d", {"a"}, {}},        // nested ORDER BY only
+      {"select a from (select a from u order by a) d", {"a"}, {}},  // nested ORDER BY only
       {"select a from t union all select b from u order by 1", {"a"}, {1}},
       {"select \"my col\", [other] from t order by \"my col\", [other]", {"my col", "other"}, {1, 2}},
       {"select a, b from t -- order by a\n", {"a", "b"}, {}},
       {"select a, b from t where b = 'order by a'", {"a", "b"}, {}},
       {"/* lead */ select a, b from t order by b", {"a", "b"}, {2}},
-      {"select a from t order by a\nselect b from u order by b", {"a"}, {}},   // two statements
+      {"select a from t order by a\nselect b from u order by b", {"a"}, {}},  // two statements
       {"select a from t order by a; select b from u", {"a"}, {}},
       {"insert u select a from t order by a", {"a"}, {}},
       {"exec p", {"a"}, {}},

@@ -282,7 +282,8 @@ TEST(Aggregates, ANameTakenByADataFieldIsRefused) {
       c.clash(ds, agg);
       ADD_FAILURE() << "the clash was accepted";
     } catch (const EDatabaseError& e) {
-      EXPECT_TRUE(e.Message().contains("Duplicate field name 'name'", Qt::CaseInsensitive)) << e.Message().toStdString();
+      EXPECT_TRUE(e.Message().contains("Duplicate field name 'name'", Qt::CaseInsensitive))
+          << e.Message().toStdString();
     }
     // Whatever name the aggregate has, its field is its own, and no data field hides behind it.
     TField* f = ds.FindField(agg.AggregateName());

@@ -75,10 +75,13 @@ TEST(UnreadRows, RowsCutOffByADisconnectAreAnError) {
       db->Connect();
       ASSERT_TRUE(db->Connected());
       int after = 0;
-      const QString error = ReadAcross(*db, m.mode, [&] {
-        db->Disconnect();
-        if (reconnect) db->Connect();
-      }, &after);
+      const QString error = ReadAcross(
+          *db, m.mode,
+          [&] {
+            db->Disconnect();
+            if (reconnect) db->Connect();
+          },
+          &after);
       EXPECT_TRUE(error.contains(QLatin1String(kCutText))) << "raised: " << error.toStdString();
       EXPECT_EQ(after, 0);
       db->Connect();
@@ -110,8 +113,7 @@ TEST(UnreadRows, AnOptionRefusedWhileRowsArePendingKeepsTheProperty) {
       {"RowCount", [&] { db->SetRowCount(1); }, [&] { return db->RowCount() == 1; }},
       {"TextSize", [&] { db->SetTextSize(1000); }, [&] { return db->TextSize() == 1000; }},
       {"TransLevel", [&] { db->SetTransLevel(tlLevel3); }, [&] { return db->TransLevel() == tlLevel3; }},
-      {"ProcOptions",
-       [&] { db->ApplyProcOptions(TProcOptions{poNoCount}); },
+      {"ProcOptions", [&] { db->ApplyProcOptions(TProcOptions{poNoCount}); },
        [&] { return db->ProcOptions.Contains(poNoCount) || db->AppliedProcOptions().Contains(poNoCount); }},
   };
   for (const auto& c : cases) {

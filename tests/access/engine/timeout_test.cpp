@@ -130,7 +130,8 @@ namespace {
 TEST_F(StatementTimeout, EveryReadModeFailsWithTheTimeoutTextAndKeepsTheRowsBefore) {
   enum Mode { kBound, kTextImage, kQuery, kQueryTextImage };
   const char* const waitBetween =
-      "select 1, 'one', convert(text, 'first text')\nwaitfor delay '00:00:05'\nselect 2, 'two', convert(text, 'x')";
+      "select 1, 'one', convert(text, 'first text')\nwaitfor delay '00:00:05'\nselect 2, 'two', "
+      "convert(text, 'x')";
   const struct {
     const char* name;
     Mode mode;
@@ -158,7 +159,8 @@ TEST_F(StatementTimeout, EveryReadModeFailsWithTheTimeoutTextAndKeepsTheRowsBefo
         q.Execute();
         while (q.NextRow()) {
           QStringList cols;
-          for (int i = 1; i <= q.ColumnCount(); ++i) cols << (q.FieldIsNull(i) ? "<null>" : q.GetFieldValue(i));
+          for (int i = 1; i <= q.ColumnCount(); ++i)
+            cols << (q.FieldIsNull(i) ? "<null>" : q.GetFieldValue(i));
           rows << cols.join(QLatin1Char('|'));
         }
       } catch (const Exception& e) {
@@ -174,7 +176,8 @@ TEST_F(StatementTimeout, EveryReadModeFailsWithTheTimeoutTextAndKeepsTheRowsBefo
         q.Open();
         while (q.Next()) {
           QStringList cols;
-          for (int i = 1; i <= q.ColumnCount(); ++i) cols << (q.FieldIsNull(i) ? "<null>" : q.GetFieldValue(i));
+          for (int i = 1; i <= q.ColumnCount(); ++i)
+            cols << (q.FieldIsNull(i) ? "<null>" : q.GetFieldValue(i));
           rows << cols.join(QLatin1Char('|'));
         }
       } catch (const Exception& e) {
