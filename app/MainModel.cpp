@@ -12,7 +12,6 @@
 #include "access/SysUtils.h"
 #include "access/UiServices.h"
 #include "app/AppText.h"
-#include "app/PlaceholderComponents.h"
 #include "app/ServerComponents.h"
 #include "dataset/Field.h"
 #include "dataset/QxMemDataSet.h"
