@@ -19,6 +19,7 @@
 #include "access/QxPasswordDlg.h"
 #include "access/QxPwdChgDialog.h"
 #include "app/Dialogs.h"
+#include "app/TabulonApplication.h"
 #include "app/u_main.h"
 
 namespace {
@@ -30,9 +31,7 @@ void Shot(QWidget& w, const QString& dir, const QString& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Tabulon"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Tabulon"));
+  TTabulonApplication app(argc, argv);
   QCommandLineParser p;
   p.addHelpOption();
   p.addOption({"server", "Server name.", "name"});

@@ -402,9 +402,17 @@ QWidget* Tf_main::BuildDataPage() {
   dbg_data_->verticalHeader()->setDefaultSectionSize(dbg_data_->fontMetrics().height() + 6);
   dbg_data_->horizontalHeader()->setHighlightSections(false);
   // The view's current cell and the dataset's current record follow each other.
+  // Leaving a row posts its open edit; a refused post shows why and keeps the grid on the
+  // refused row (put back once the view has finished its own move).
   connect(dbg_data_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this](const QModelIndex& current) {
-            if (current.isValid() && current.row() != dataModel_->CurrentRow()) dataModel_->SetCurrentRow(current.row());
+            if (!current.isValid() || current.row() == dataModel_->CurrentRow()) return;
+            if (GuardedCall([&] { dataModel_->SetCurrentRow(current.row()); })) return;
+            const int column = current.column();
+            QMetaObject::invokeMethod(this, [this, column] {
+              const int back = dataModel_->CurrentRow();
+              if (back >= 0 && back < dataModel_->rowCount()) dbg_data_->setCurrentIndex(dataModel_->index(back, column));
+            }, Qt::QueuedConnection);
           });
   dataModel_->OnCurrentRowChanged = [this](int row) {
     if (row < 0 || !dbg_data_->selectionModel()) return;
