@@ -83,6 +83,26 @@ void Tf_export::Sync() {
   delimLabel_->setEnabled(on);
 }
 
+TSplashDialog::TSplashDialog(QWidget* parent) : QDialog(parent, Qt::SplashScreen | Qt::FramelessWindowHint) {
+  setObjectName(QStringLiteral("SplashDialog"));
+  setAttribute(Qt::WA_ShowWithoutActivating);
+  setFixedSize(400, 250);
+  auto* top = new QVBoxLayout(this);
+  auto* name = new QLabel(QStringLiteral("Qorix Tabulon"));
+  QFont f = name->font();
+  f.setPointSize(24);
+  f.setBold(true);
+  name->setFont(f);
+  name->setAlignment(Qt::AlignCenter);
+  auto* version = new QLabel(QStringLiteral("Version 1.2.2"));
+  version->setAlignment(Qt::AlignCenter);
+  top->addStretch();
+  top->addWidget(name);
+  top->addWidget(version);
+  top->addStretch();
+  setStyleSheet(QStringLiteral("#SplashDialog { border: 2px solid palette(dark); }"));
+}
+
 Tf_results_info::Tf_results_info(const TResultsInfo& info, QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("Results Information"));
   auto* form = new QFormLayout(this);

@@ -31,6 +31,12 @@ class Tf_export : public QDialog {
   QLabel* delimLabel_ = nullptr;
 };
 
+// The splash dialog shown while the program starts: 400 by 250, the program's name and version.
+class TSplashDialog : public QDialog {
+ public:
+  explicit TSplashDialog(QWidget* parent = nullptr);
+};
+
 // "Results Information".
 class Tf_results_info : public QDialog {
  public:

@@ -19,6 +19,7 @@
 #include "access/QxPasswordDlg.h"
 #include "access/QxPwdChgDialog.h"
 #include "app/Dialogs.h"
+#include "app/StartUp.h"
 #include "app/TabulonApplication.h"
 #include "app/u_main.h"
 
@@ -47,32 +48,31 @@ int main(int argc, char** argv) {
   InstallLoginDialog();
   InstallPasswordChangeForm();
 
+  TStartOptions start;
+  start.IniFile = p.value("ini");
+  start.HasServer = p.isSet("server");
+  start.ServerName = p.value("server");
+  start.HasUser = p.isSet("user");
+  start.UserName = p.value("user");
+  start.HasPassword = p.isSet("password");
+  start.Password = p.value("password");
+  const bool demo = p.isSet("demo");
+  start.Connect = p.isSet("connect") || demo;
+
   int rc = 0;
   {
-    Tf_main w(p.isSet("ini") ? p.value("ini") : TMainSettings::DefaultIniFile());
-    w.show();
+    std::unique_ptr<Tf_main> window = StartMainWindow(start);
+    Tf_main& w = *window;
     TMainModel& m = w.Model();
-    const bool demo = p.isSet("demo");
-    auto login = [&] {
-      m.Activate();
-      if (p.isSet("server")) m.db().ServerName = p.value("server");
-      if (p.isSet("user")) m.db().UserName = p.value("user");
-      if (p.isSet("password")) m.db().Password = p.value("password");
-      if (p.isSet("connect") || demo) {
-        m.db().LoginPrompt = false;
-        m.Guarded([&] { m.Connect(); });
-        m.db().LoginPrompt = true;
-      }
-    };
     if (!demo) {
-      QTimer::singleShot(0, &w, login);
       rc = app.exec();
     } else {
       const QString dir = p.value("demo");
       QDir().mkpath(dir);
       std::printf("screenshots in %s:\n", qPrintable(dir));
       Shot(w, dir, "01-not-connected");
-      login();
+      // The start's last step (the log-in) runs at the event loop's first turn.
+      QApplication::processEvents();
       QApplication::processEvents();
       if (!m.db().Connected()) {
         std::fprintf(stderr, "tabulon: the login failed\n");

@@ -25,6 +25,7 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QSaveFile>
+#include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabBar>
@@ -92,6 +93,7 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   auto* ll = new QVBoxLayout(left);
   ll->setContentsMargins(0, 0, 0, 0);
   pan_left_top_ = new QLabel;
+  pan_left_top_->setObjectName(QStringLiteral("pan_left_top"));
   pan_left_top_->setFrameShape(QFrame::StyledPanel);
   ll->addWidget(pan_left_top_);
   nb_explorer_ = new QTabWidget;
@@ -108,6 +110,7 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   auto* rl = new QVBoxLayout(right);
   rl->setContentsMargins(0, 0, 0, 0);
   pan_right_top_ = new QLabel;
+  pan_right_top_->setObjectName(QStringLiteral("pan_right_top"));
   pan_right_top_->setFrameShape(QFrame::StyledPanel);
   rl->addWidget(pan_right_top_);
   nb_sql_main_ = new QTabWidget;
@@ -153,8 +156,14 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   nb_sql_main_->addTab(hist, QStringLiteral("History"));
   rl->addWidget(nb_sql_main_);
   spl_main_->addWidget(right);
+  spl_main_->setStretchFactor(0, 0);
   spl_main_->setStretchFactor(1, 1);
   setCentralWidget(spl_main_);
+  // The pane sizes: given once a pane is laid out, taken while it is shown.
+  for (QObject* o : {static_cast<QObject*>(spl_main_), static_cast<QObject*>(spl_sql_),
+                     static_cast<QObject*>(spl_main_->widget(0))})
+    o->installEventFilter(this);
+  splash_ = new TSplashDialog(this);
   statusBar();
 
   // The tree decodes a click into its selection, then the window's model fills the pages.
@@ -169,6 +178,7 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   });
   connect(history_, &QListWidget::itemDoubleClicked, this, [this] { Action("a_his_select")->trigger(); });
   model_->Changed = [this] { Refresh(); };
+  model_->OnRestored = [this] { SettingsRestored(); };
   setWindowTitle(model_->WindowCaption);
   resize(1100, 720);
   Refresh();
@@ -176,6 +186,7 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
 
 Tf_main::~Tf_main() {
   model_->Changed = nullptr;
+  model_->OnRestored = nullptr;
   // The explorer view and the grid view point into components that are members here: the
   // widgets go before them.
   delete takeCentralWidget();
@@ -351,7 +362,10 @@ QWidget* Tf_main::BuildSqlPage() {
   auto* lower = new QWidget;
   auto* ll = new QVBoxLayout(lower);
   ll->setContentsMargins(0, 0, 0, 0);
-  auto* opts = new QHBoxLayout;
+  // A tool bar: buttons that do not fit move to its extension menu instead of widening the page.
+  auto* opts = new QToolBar;
+  opts->setObjectName(QStringLiteral("bar_run_options"));
+  opts->setIconSize(QSize(16, 16));
   for (int i = 0; i < kRunOptionCount; ++i) {
     auto* b = new QToolButton;
     b->setObjectName(QString::fromLatin1(kRunOptionNames[i][0]));
@@ -363,8 +377,7 @@ QWidget* Tf_main::BuildSqlPage() {
     runOptions_[i] = b;
     opts->addWidget(b);
   }
-  opts->addStretch();
-  ll->addLayout(opts);
+  ll->addWidget(opts);
   grid_ = new TQorixGridView(&resultGrid_->Grid());
   grid_->setObjectName(QStringLiteral("g_sql"));
   grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -653,6 +666,15 @@ void Tf_main::Refresh() {
     history_->clear();
     for (int i = 0; i < m.HistoryCount(); ++i) history_->addItem(m.HistoryCommand(i).left(50));
   }
+  // The run-option buttons show the options a run applies.
+  for (int i = 0; i < kRunOptionCount; ++i) {
+    const QSignalBlocker b(runOptions_[i]);
+    runOptions_[i]->setChecked(m.Settings.RunOptions[i]);
+  }
+  if (!m.FocusControl.isEmpty()) {
+    if (auto* target = findChild<QWidget*>(m.FocusControl)) target->setFocus();
+    m.FocusControl.clear();
+  }
   UpdateRecentMenu();
   refreshing_ = false;
 }
@@ -669,45 +691,67 @@ void Tf_main::ApplySettings() {
 
 void Tf_main::CollectSettings() {
   TMainSettings& s = model_->Settings;
-  s.Geometry = saveGeometry();
-  s.SplitterPosition = spl_main_->sizes().value(0);
-  s.EditorHeight = spl_sql_->sizes().value(0);
+  // Only sizes of panes that were shown: one never laid out keeps the size it was given.
+  if (shownSplitter_ > 0) s.SplitterPosition = shownSplitter_;
+  if (shownEditorHeight_ > 0) s.EditorHeight = shownEditorHeight_;
   s.EditorFont = editor_->font().toString();
   s.TextEditorFont = text_editor_->font().toString();
 }
 
 void Tf_main::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
-  if (event->type() == QEvent::ActivationChange && isActiveWindow()) RestoreOnce();
+  // The window itself became active (not its splash dialog, which shares its activation).
+  if (event->type() == QEvent::ActivationChange && QApplication::activeWindow() == this && !showingAtStart_)
+    FormActivate();
 }
 
-void Tf_main::RestoreOnce() {
-  if (model_->Restored()) return;
-  model_->Activate();
+void Tf_main::FormActivate() {
+  if (splash_) splash_->hide();
+  RestoreOnce();
+}
+
+void Tf_main::ShowAtStart() {
+  // Some platforms activate a window inside show(); the activation that takes the splash down
+  // is the one that arrives through the event loop (or the start's own call, FinishStart).
+  showingAtStart_ = true;
+  showMaximized();
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    splash_->move(screen->availableGeometry().center() - splash_->rect().center());
+  splash_->show();
+  showingAtStart_ = false;
+}
+
+void Tf_main::RestoreOnce() { model_->Activate(); }
+
+void Tf_main::SettingsRestored() {
   const TMainSettings& s = model_->Settings;
-  if (!s.Geometry.isEmpty()) restoreGeometry(s.Geometry);
-  spl_main_->setSizes({s.SplitterPosition, std::max(200, width() - s.SplitterPosition)});
-  spl_sql_->setSizes({s.EditorHeight, std::max(200, height() - s.EditorHeight)});
+  // A pane takes its size once it is laid out (the SQL page may still be hidden).
+  pendingSplitter_ = s.SplitterPosition;
+  pendingEditorHeight_ = s.EditorHeight;
+  ApplyPendingSizes(spl_main_);
+  ApplyPendingSizes(spl_sql_);
   QFont f;
   if (!s.EditorFont.isEmpty() && f.fromString(s.EditorFont)) editor_->setFont(f);
   if (!s.TextEditorFont.isEmpty() && f.fromString(s.TextEditorFont)) text_editor_->setFont(f);
-  for (int i = 0; i < kRunOptionCount; ++i) {
-    const QSignalBlocker b(runOptions_[i]);
-    runOptions_[i]->setChecked(s.RunOptions[i]);
-  }
   ApplySettings();
-  Refresh();
 }
 
-void Tf_main::showEvent(QShowEvent* event) {
-  QMainWindow::showEvent(event);
-  // Under the offscreen platform activation comes once or not at all: restore on show too.
-  if (QGuiApplication::platformName() == QLatin1String("offscreen")) RestoreOnce();
+void Tf_main::ApplyPendingSizes(QSplitter* splitter) {
+  int& pending = splitter == spl_main_ ? pendingSplitter_ : pendingEditorHeight_;
+  if (pending <= 0 || !splitter->isVisible()) return;
+  const int total = splitter->orientation() == Qt::Horizontal ? splitter->width() : splitter->height();
+  if (total <= pending + splitter->handleWidth()) return;
+  const int size = pending;
+  pending = 0;
+  splitter->setSizes({size, total - size - splitter->handleWidth()});
 }
 
 void Tf_main::closeEvent(QCloseEvent* event) {
-  model_->Guarded([this] { model_->Exit(); });
+  // Settings never restored (no activation came) are read first, so that closing does not
+  // write the defaults over them.
+  RestoreOnce();
   CollectSettings();
+  model_->Guarded([this] { model_->Exit(); });
   model_->Close();
   event->accept();
 }
@@ -727,6 +771,15 @@ void Tf_main::DropFiles(const QStringList& files) {
 }
 
 bool Tf_main::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Resize || event->type() == QEvent::Show) {
+    if (watched == spl_main_ || watched == spl_sql_) {
+      ApplyPendingSizes(static_cast<QSplitter*>(watched));
+    } else if (watched == spl_main_->widget(0) && pendingSplitter_ <= 0 && spl_main_->isVisible()) {
+      if (spl_main_->widget(0)->width() > 0) shownSplitter_ = spl_main_->widget(0)->width();
+    } else if (watched == editor_ && pendingEditorHeight_ <= 0 && spl_sql_->isVisible()) {
+      if (editor_->height() > 0) shownEditorHeight_ = editor_->height();
+    }
+  }
   if (watched == editor_->viewport() || watched == editor_) {
     if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
       auto* e = static_cast<QDropEvent*>(event);

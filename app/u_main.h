@@ -10,6 +10,7 @@
 #include "dataset/DataSource.h"
 
 class QAction;
+class QDialog;
 class QPrinter;
 class QLabel;
 class QMenu;
@@ -59,6 +60,18 @@ class Tf_main : public QMainWindow {
   TBackgroundResultGrid& ResultGrid() const { return *resultGrid_; }
   // Shows the model's state.
   void Refresh();
+  // Shows the window as the program starts: maximised, with the splash dialog centred over it.
+  void ShowAtStart();
+  // The window's activation: takes the splash dialog down and, the first time, restores the
+  // saved settings.
+  void FormActivate();
+  // The splash dialog shown at start.
+  QDialog* SplashDialog() const { return splash_; }
+  QSplitter* spl_main() const { return spl_main_; }
+  QSplitter* spl_sql() const { return spl_sql_; }
+  QPlainTextEdit* text_editor() const { return text_editor_; }
+  // The run-option button of a TRunOption.
+  QToolButton* RunOptionButton(int option) const { return runOptions_[option]; }
   // Selects database node Index in the explorer and runs the click.
   void ClickDatabase(int index);
   // Expands the explorer along Path (node texts from the database down) and clicks its last
@@ -76,7 +89,6 @@ class Tf_main : public QMainWindow {
 
  protected:
   void changeEvent(QEvent* event) override;
-  void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -92,8 +104,11 @@ class Tf_main : public QMainWindow {
   void ShowDesktop();
   void UpdateRecentMenu();
   void ApplySettings();
-  // The first activation restores the saved settings into the widgets.
+  // The first activation restores the saved settings (SettingsRestored gives them to the widgets).
   void RestoreOnce();
+  void SettingsRestored();
+  // Gives Splitter's first pane its restored size once the splitter is laid out.
+  void ApplyPendingSizes(QSplitter* splitter);
   void CollectSettings();
   void Export();
   void PrintGrid();
@@ -140,4 +155,9 @@ class Tf_main : public QMainWindow {
   QTableView* dbg_data_ = nullptr;
   TDataSetModel* dataModel_ = nullptr;
   bool sizeDataColumns_ = false;
+  QDialog* splash_ = nullptr;
+  bool showingAtStart_ = false;
+  // Restored pane sizes still to be given (0: given), and the sizes last shown (0: never shown).
+  int pendingSplitter_ = 0, pendingEditorHeight_ = 0;
+  int shownSplitter_ = 0, shownEditorHeight_ = 0;
 };

@@ -239,7 +239,8 @@ TEST(MainModelTest, SettingsRoundTrip) {
     m.db().ServerName = QStringLiteral("TABULON");
     m.Settings.WordWrap = true;
     m.Settings.RunOptions[roStatsIo] = true;
-    m.Settings.Geometry = QByteArray("geom");
+    m.Settings.SplitterPosition = 310;
+    m.Settings.EditorHeight = 0;  // a pane never shown
     for (const char* f : {"/a.sql", "/b.sql", "/c.sql", "/d.sql", "/e.sql", "/f.sql", "/b.sql"}) m.OpenSqlFile(f);
     m.OpenSqlFile("/g.sql", false);  // through the recent-files menu: not added
     m.Close();
@@ -255,7 +256,8 @@ TEST(MainModelTest, SettingsRoundTrip) {
   EXPECT_TRUE(m.Settings.WordWrap);
   EXPECT_TRUE(m.Settings.RunOptions[roStatsIo]);
   EXPECT_FALSE(m.Settings.RunOptions[roShowPlan]);
-  EXPECT_EQ(m.Settings.Geometry, QByteArray("geom"));
+  EXPECT_EQ(m.Settings.SplitterPosition, 310);
+  EXPECT_EQ(m.Settings.EditorHeight, TMainSettings().EditorHeight);  // never restored to nothing
   EXPECT_EQ(m.Settings.RecentFiles, (QStringList{"/b.sql", "/f.sql", "/e.sql", "/d.sql", "/c.sql"}));
   m.db().UserName = QStringLiteral("bob");
   m.Activate();
