@@ -1,6 +1,8 @@
 // The smaller windows (see Dialogs.h).
 #include "app/Dialogs.h"
 
+#include "app/ScriptFile.h"
+
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -241,7 +243,7 @@ void TStOpenDialog::ItemSelected(const QString& name) {
   preview_->clear();
   if (info.isFile() && TOpenDialogState::Previewable(path)) {
     QFile f(path);
-    if (f.open(QIODevice::ReadOnly)) preview_->setPlainText(QString::fromUtf8(f.read(256 * 1024)));
+    if (f.open(QIODevice::ReadOnly)) preview_->setPlainText(scriptfile::Decode(f.read(256 * 1024)).Text);
   }
 }
 

@@ -47,6 +47,7 @@
 #include "app/AppText.h"
 #include "app/Dialogs.h"
 #include "app/RecordEdit.h"
+#include "app/ScriptFile.h"
 #include "app/ServerDialogs.h"
 #include "dataset/DataSetModel.h"
 #include "dataset/DataSetNavigatorWidget.h"
@@ -179,6 +180,9 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   connect(history_, &QListWidget::itemDoubleClicked, this, [this] { Action("a_his_select")->trigger(); });
   model_->Changed = [this] { Refresh(); };
   model_->OnRestored = [this] { SettingsRestored(); };
+  Confirm = [this](const QString& question) {
+    return QMessageBox::question(this, QStringLiteral("Qorix Tabulon"), question) == QMessageBox::Yes;
+  };
   setWindowTitle(model_->WindowCaption);
   resize(1100, 720);
   Refresh();
@@ -759,9 +763,12 @@ void Tf_main::closeEvent(QCloseEvent* event) {
 void Tf_main::LoadFile(const QString& name, bool addToRecent) {
   QFile f(name);
   if (!f.open(QIODevice::ReadOnly)) throw Exception(QStringLiteral("Cannot open file \"%1\"").arg(name));
-  // The whole file, however long its lines.
-  editor_->setPlainText(QString::fromUtf8(f.readAll()));
+  // The whole file, however long its lines, in the encoding and line ends it was written in.
+  const TScriptText script = scriptfile::Decode(f.readAll());
+  editor_->setPlainText(script.Text);
+  scriptFormat_ = script.Format;
   model_->OpenSqlFile(name, addToRecent);
+  if (!script.Warning.isEmpty()) UiServices().MessageBox(script.Warning, name, TMsgBoxIcon::Warning);
 }
 
 void Tf_main::DropFiles(const QStringList& files) {
@@ -814,14 +821,36 @@ void Tf_main::SaveFile(bool ask) {
                                         QStringLiteral("Sql files (*.sql);;Text files (*.txt);;All files (*.*)"));
     if (name.isEmpty()) return;
   }
+  WriteScript(name);
+}
+
+void Tf_main::WriteScript(const QString& name) {
+  // A file that was not text when it was opened is written over only when the user says so.
+  if (scriptFormat_.Binary && name == model_->EditorFileName &&
+      !Confirm(QStringLiteral("\"%1\" was not a text file when it was opened (it holds NUL bytes). "
+                              "Replace its contents with the editor's text?").arg(name)))
+    Abort();
+  TScriptFormat format = scriptFormat_;
+  format.Binary = false;
+  QByteArray bytes;
+  QString unwritable;
+  if (!scriptfile::Encode(editor_->toPlainText(), format, bytes, &unwritable)) {
+    if (!Confirm(QStringLiteral("The script holds %1, which the file's Windows-1252 encoding cannot hold. "
+                                "Save it as UTF-8 instead?").arg(unwritable)))
+      Abort();
+    format.Encoding = TScriptFormat::Utf8;
+    format.ByteOrderMark = false;
+    scriptfile::Encode(editor_->toPlainText(), format, bytes);
+  }
   if (model_->Settings.MakeBackup && QFile::exists(name)) {
     const QString bak = QFileInfo(name).path() + QLatin1Char('/') + QFileInfo(name).completeBaseName() + QStringLiteral(".BAK");
     QFile::remove(bak);
     QFile::copy(name, bak);
   }
   QSaveFile f(name);
-  if (!f.open(QIODevice::WriteOnly) || f.write(editor_->toPlainText().toUtf8()) < 0 || !f.commit())
+  if (!f.open(QIODevice::WriteOnly) || f.write(bytes) < 0 || !f.commit())
     throw Exception(QStringLiteral("Cannot save file \"%1\"").arg(name));
+  scriptFormat_ = format;
   model_->SavedAs(name);
 }
 

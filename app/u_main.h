@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/MainModel.h"
+#include "app/ScriptFile.h"
 #include "dataset/DataSource.h"
 
 class QAction;
@@ -77,6 +78,12 @@ class Tf_main : public QMainWindow {
   // Expands the explorer along Path (node texts from the database down) and clicks its last
   // node; false when a node is missing.
   bool ClickPath(const QStringList& path);
+  // Asks the user a yes/no question (a message box; tests answer it themselves).
+  std::function<bool(const QString& question)> Confirm;
+  // Opens a script into the SQL editor (as Open, a drop or a recent-files entry does).
+  void OpenScript(const QString& name, bool addToRecent = true) { LoadFile(name, addToRecent); }
+  // How the script in the SQL editor was stored (encoding, mark, line ends).
+  const TScriptFormat& ScriptFormat() const { return scriptFormat_; }
   // Files dropped on the SQL editor: the first is opened (and added to the recent files).
   void DropFiles(const QStringList& files);
   // The editor's run text: its selected lines or its whole text.
@@ -117,6 +124,8 @@ class Tf_main : public QMainWindow {
   void OpenFile();
   void SaveFile(bool ask);
   void LoadFile(const QString& name, bool addToRecent);
+  // Writes the SQL editor's text to Name in the script's own encoding and line ends.
+  void WriteScript(const QString& name);
 
   // The pieces the model drives outlive it: the model stops a run before the grid goes.
   std::unique_ptr<TServerExplorer> explorer_;
@@ -156,6 +165,7 @@ class Tf_main : public QMainWindow {
   TDataSetModel* dataModel_ = nullptr;
   bool sizeDataColumns_ = false;
   QDialog* splash_ = nullptr;
+  TScriptFormat scriptFormat_;
   bool showingAtStart_ = false;
   // Restored pane sizes still to be given (0: given), and the sizes last shown (0: never shown).
   int pendingSplitter_ = 0, pendingEditorHeight_ = 0;
