@@ -438,6 +438,14 @@ void TMainModel::RollbackTran() {
   if (table_->Active()) table_->Refresh();
 }
 
+void TMainModel::EditorShowStatus(bool hasText, bool hasSelection) {
+  const QMap<QString, bool> before = Enabled;
+  for (const char* a : {"a_sql_clear", "a_sql_select_all", "a_sql_delete"}) Enabled[a] = hasText;
+  for (const char* a : {"a_sql_cut", "a_sql_copy"}) Enabled[a] = hasSelection;
+  if (db_->Connected()) Enabled["a_sql_save"] = hasText;
+  if (Enabled != before) Notify();
+}
+
 void TMainModel::ApplyRunOptions() {
   TProcOptions o = dbGrid_->ProcOptions;
   auto set = [&o](TProcOption f, bool on) {

@@ -160,6 +160,9 @@ class TMainModel {
   void Activate();
   // The window closes: saves the settings.
   void Close();
+  // The SQL editor's status changed: Clear, Select All and Delete need text, Cut and Copy a
+  // selection, and Save (while connected) text.
+  void EditorShowStatus(bool hasText, bool hasSelection);
   // Applies the seven run options to db_grid, show plan first.
   void ApplyRunOptions();
   // True once the first activation restored the settings.

@@ -143,9 +143,21 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   auto* notice = new QLabel(QStringLiteral("Explorer and query tool for TDS 5.0 database servers.\n"
                                            "Use Servers > Connect to log in."));
   notice->setAlignment(Qt::AlignCenter);
+  // The mail and web links: no address is known, so they show disabled.
+  auto* mail = new QLabel(QStringLiteral("E-Mail the author (no address known)"));
+  mail->setObjectName(QStringLiteral("lab_mail"));
+  auto* web = new QLabel(QStringLiteral("Tabulon home page (no address known)"));
+  web->setObjectName(QStringLiteral("lab_web"));
+  for (QLabel* link : {mail, web}) {
+    link->setAlignment(Qt::AlignCenter);
+    link->setEnabled(false);
+  }
   lg->addStretch();
   lg->addWidget(title);
   lg->addWidget(notice);
+  lg->addSpacing(12);
+  lg->addWidget(mail);
+  lg->addWidget(web);
   lg->addStretch();
   nb_sql_main_->addTab(logo, QStringLiteral("Qorix Tabulon"));
   auto* hist = new QSplitter(Qt::Vertical);
@@ -178,6 +190,7 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
     historyMemo_->setPlainText(model_->HistoryCommand(row));
   });
   connect(history_, &QListWidget::itemDoubleClicked, this, [this] { Action("a_his_select")->trigger(); });
+  BuildPopupMenus();
   model_->Changed = [this] { Refresh(); };
   model_->OnRestored = [this] { SettingsRestored(); };
   Confirm = [this](const QString& question) {
@@ -215,7 +228,7 @@ void Tf_main::BuildMenus() {
   file->addAction(AddAction("a_sql_open", "&Open", "Ctrl+O", [this] { OpenFile(); }));
   file->addAction(AddAction("a_sql_save", "&Save", "Ctrl+S", [this] { SaveFile(false); }));
   file->addAction(AddAction("a_sql_save_as", "Save &As...", "", [this] { SaveFile(true); }));
-  file->addAction(AddAction("a_sql_print", "&Print...", "", [this] { PrintEditor(editor_); }));
+  file->addAction(AddAction("a_sql_print", "&Print...", "Ctrl+P", [this] { PrintEditor(editor_); }));
   file->addSeparator();
   file->addAction(AddAction("a_file_exit", "E&xit", "Alt+X", [this] { close(); }));
   recentMenu_ = file->addMenu(QStringLiteral("Recent files"));
@@ -230,12 +243,13 @@ void Tf_main::BuildMenus() {
     editor_->setFocus();
     m.RightCaption.clear();
   }));
-  editMenu_->addAction(AddAction("a_sql_cut", "Cu&t", "", [this] { editor_->cut(); }));
-  editMenu_->addAction(AddAction("a_sql_copy", "&Copy", "", [this] { editor_->copy(); }));
-  editMenu_->addAction(AddAction("a_sql_paste", "&Paste", "", [this] { editor_->paste(); }));
-  editMenu_->addAction(AddAction("a_sql_undo", "&Undo", "", [this] { editor_->undo(); }));
-  editMenu_->addAction(AddAction("a_sql_redo", "&Redo", "", [this] { editor_->redo(); }));
-  editMenu_->addAction(AddAction("a_sql_select_all", "&Select All", "", [this] { editor_->selectAll(); }));
+  editMenu_->addAction(AddAction("a_sql_cut", "Cu&t", "Ctrl+X", [this] { editor_->cut(); }));
+  editMenu_->addAction(AddAction("a_sql_copy", "&Copy", "Ctrl+C", [this] { editor_->copy(); }));
+  editMenu_->addAction(AddAction("a_sql_paste", "&Paste", "Ctrl+V", [this] { editor_->paste(); }));
+  editMenu_->addAction(AddAction("a_sql_delete", "&Delete", "", [this] { editor_->textCursor().removeSelectedText(); }));
+  editMenu_->addAction(AddAction("a_sql_undo", "&Undo", "Ctrl+Z", [this] { editor_->undo(); }));
+  editMenu_->addAction(AddAction("a_sql_redo", "&Redo", "Shift+Ctrl+V", [this] { editor_->redo(); }));
+  editMenu_->addAction(AddAction("a_sql_select_all", "&Select All", "Ctrl+A", [this] { editor_->selectAll(); }));
   editMenu_->addSeparator();
   editMenu_->addAction(AddAction("a_his_select", "Select history item", "", [this, &m] {
     if (m.HistoryCount() <= 0) return;
@@ -272,7 +286,7 @@ void Tf_main::BuildMenus() {
                                "Change user password"));
 
   auto* results = menuBar()->addMenu(QStringLiteral("&Results"));
-  results->addAction(AddAction("a_results_copy_all", "&Copy All", "", [this, &m] {
+  results->addAction(AddAction("a_results_copy_all", "&Copy All", "Ctrl+C", [this, &m] {
     const auto cells = m.Grid()->Cells();
     int cols = 0;
     for (const auto& r : cells) cols = std::max<int>(cols, r.size());
@@ -283,12 +297,12 @@ void Tf_main::BuildMenus() {
     const auto r = resultGrid_->Grid().Selection;
     QApplication::clipboard()->setText(m.GridText(r.top, r.left, r.bottom, r.right));
   }));
-  results->addAction(AddAction("a_results_cut", "Cu&t", "", [this, &m] {
+  results->addAction(AddAction("a_results_cut", "Cu&t", "Ctrl+X", [this, &m] {
     if (!grid_->selectionModel()->hasSelection()) return;
     const auto r = resultGrid_->Grid().Selection;
     QApplication::clipboard()->setText(m.GridText(r.top, r.left, r.bottom, r.right, true));
   }));
-  results->addAction(AddAction("a_results_print", "&Print...", "", [this] { PrintGrid(); }));
+  results->addAction(AddAction("a_results_print", "&Print...", "Ctrl+P", [this] { PrintGrid(); }));
   results->addAction(AddAction("a_results_export", "E&xport...", "", [this] { Export(); }));
   results->addAction(AddAction("a_results_info", "&Info...", "", [this, &m] {
     Tf_results_info dlg(m.ResultsInfo(), this);
@@ -327,6 +341,14 @@ void Tf_main::BuildMenus() {
     dlg.exec();
   }));
   auto* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  // The author's mail and home-page addresses are not known: the entries and the logo page's
+  // links stay disabled.
+  for (const auto& [name, text] : {std::pair{"a_help_email", "E-&Mail Author"}, std::pair{"a_help_homepage", "Tabulon &Home Page"}}) {
+    QAction* a = AddAction(name, text, "", [] {}, QStringLiteral("No address is known"));
+    a->setEnabled(false);
+    help->addAction(a);
+  }
+  help->addSeparator();
   help->addAction(AddAction("a_help_about", "About...", "", [this] {
     TSystemInfo info;
     TAboutBox box(info, this);
@@ -345,11 +367,17 @@ void Tf_main::BuildMenus() {
   bar->addAction(AddAction("btn_start_tran", "Begin Tran", "", [&m] { m.StartTran(); }, "Start transaction"));
   bar->addAction(AddAction("btn_commit_tran", "Commit", "", [&m] { m.CommitTran(); }, "Commit transaction"));
   bar->addAction(AddAction("btn_rollback_tran", "Rollback", "", [&m] { m.RollbackTran(); }, "Rollback transaction"));
-  // The menu and toolbar actions work from anywhere in the window.
+  // The editors' and the result grid's commands act on the control that has the focus (their
+  // shortcuts overlap: Ctrl+C copies the editor's selection or all of the grid); the rest work
+  // from anywhere in the window.
   for (QAction* a : actions_) {
-    if (!a->objectName().startsWith(QLatin1String("a_sql_cut")) && !a->objectName().startsWith(QLatin1String("a_sql_copy")) &&
-        !a->objectName().startsWith(QLatin1String("a_sql_paste")))
-      a->setShortcutContext(Qt::WindowShortcut);
+    const QString n = a->objectName();
+    const bool local = (n.startsWith(QLatin1String("a_sql_")) && n != QLatin1String("a_sql_run") &&
+                        n != QLatin1String("a_sql_stop") && n != QLatin1String("a_sql_open") &&
+                        n != QLatin1String("a_sql_save") && n != QLatin1String("a_sql_save_as") &&
+                        n != QLatin1String("a_sql_font")) ||
+                       n.startsWith(QLatin1String("a_text_")) || n.startsWith(QLatin1String("a_results_"));
+    a->setShortcutContext(local ? Qt::WidgetWithChildrenShortcut : Qt::WindowShortcut);
   }
 }
 
@@ -453,10 +481,49 @@ QWidget* Tf_main::BuildDataPage() {
   return w;
 }
 
+void Tf_main::BuildPopupMenus() {
+  // The SQL editor's popup menu; its entries are the editor's actions, so their shortcuts work
+  // while it has the focus.
+  sqlEditorMenu_ = new QMenu(editor_);
+  sqlEditorMenu_->setObjectName(QStringLiteral("pm_editor"));
+  for (const char* name : {"a_sql_run", "|", "a_sql_select_all", "a_sql_clear", "|", "a_sql_cut", "a_sql_copy",
+                           "a_sql_paste", "a_sql_delete", "|", "a_sql_undo", "a_sql_redo", "|", "a_sql_print"}) {
+    if (name[0] == '|') {
+      sqlEditorMenu_->addSeparator();
+      continue;
+    }
+    sqlEditorMenu_->addAction(Action(name));
+    editor_->addAction(Action(name));
+  }
+  editor_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(editor_, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& p) { sqlEditorMenu_->exec(editor_->mapToGlobal(p)); });
+  // The editor's status: what it holds and whether anything is selected.
+  auto status = [this] {
+    model_->EditorShowStatus(!editor_->document()->isEmpty(), editor_->textCursor().hasSelection());
+  };
+  connect(editor_, &QPlainTextEdit::textChanged, this, status);
+  connect(editor_, &QPlainTextEdit::selectionChanged, this, status);
+  model_->EditorShowStatus(false, false);
+
+  // The result grid's popup menu.
+  gridMenu_ = new QMenu(grid_);
+  gridMenu_->setObjectName(QStringLiteral("pm_grid"));
+  for (const char* name : {"a_results_cut", "a_results_copy_all", "a_results_copy_selected", "a_results_print"}) {
+    gridMenu_->addAction(Action(name));
+    grid_->addAction(Action(name));
+  }
+  grid_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(grid_, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& p) { gridMenu_->exec(grid_->viewport()->mapToGlobal(p)); });
+}
+
 void Tf_main::BuildTextEditorMenu() {
   // The DDL editor's own commands, on its context menu.
   QPlainTextEdit* t = text_editor_;
   auto* menu = new QMenu(t);
+  menu->setObjectName(QStringLiteral("pm_text_editor"));
+  textEditorMenu_ = menu;
   menu->addAction(AddAction("a_text_select_all", "&Select All", "", [t] { t->selectAll(); }));
   QAction* cut = AddAction("a_text_cut", "Cu&t", "Ctrl+X", [t] { t->cut(); });
   QAction* copy = AddAction("a_text_copy", "&Copy", "Ctrl+C", [t] { t->copy(); });

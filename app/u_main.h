@@ -71,6 +71,10 @@ class Tf_main : public QMainWindow {
   QSplitter* spl_main() const { return spl_main_; }
   QSplitter* spl_sql() const { return spl_sql_; }
   QPlainTextEdit* text_editor() const { return text_editor_; }
+  // The popup menus of the SQL editor, the result grid and the DDL editor.
+  QMenu* SqlEditorMenu() const { return sqlEditorMenu_; }
+  QMenu* GridMenu() const { return gridMenu_; }
+  QMenu* TextEditorMenu() const { return textEditorMenu_; }
   // The run-option button of a TRunOption.
   QToolButton* RunOptionButton(int option) const { return runOptions_[option]; }
   // Selects database node Index in the explorer and runs the click.
@@ -107,6 +111,8 @@ class Tf_main : public QMainWindow {
   QWidget* BuildDesktopPage();
   QWidget* BuildDataPage();
   void BuildTextEditorMenu();
+  // The SQL editor's and the result grid's popup menus.
+  void BuildPopupMenus();
   // Shows the Desktop page's state: folder, mask, view style, checked entry, buttons.
   void ShowDesktop();
   void UpdateRecentMenu();
@@ -134,6 +140,9 @@ class Tf_main : public QMainWindow {
   std::unique_ptr<TMainModel> model_;
   QMap<QString, QAction*> actions_;
   QMenu* editMenu_ = nullptr;
+  QMenu* sqlEditorMenu_ = nullptr;
+  QMenu* gridMenu_ = nullptr;
+  QMenu* textEditorMenu_ = nullptr;
   QMenu* recentMenu_ = nullptr;
   QSplitter* spl_main_ = nullptr;
   QSplitter* spl_sql_ = nullptr;

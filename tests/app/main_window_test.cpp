@@ -4,6 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QMenu>
+#include <QTest>
+#include <QTextCursor>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -214,4 +219,114 @@ TEST(MainWindowTest, DroppedFilesOpenTheFirstOnly) {
   EXPECT_EQ(w.Model().EditorFileName, files[0]);
   EXPECT_EQ(w.Model().Settings.RecentFiles, QStringList{files[0]});
   EXPECT_EQ(w.Model().RightCaption, QStringLiteral("   ") + files[0]);
+}
+
+// The SQL editor's and the result grid's popup menus, the editors' and the grid's shortcuts
+// acting on the control that has the focus, the editor's status enabling its commands, and the
+// Help entries without addresses shown disabled.
+TEST(MainWindowTest, PopupMenusShortcutsAndEditorStatus) {
+  QTemporaryDir dir;
+  TRecordingUiServices ui;
+  SaLogin login;
+  Tf_main w(dir.filePath("Tabulon.ini"));
+  w.show();
+  QApplication::setActiveWindow(&w);
+  w.Action("a_servers_connect")->trigger();
+  ASSERT_TRUE(w.Model().db().Connected());
+
+  auto entries = [](QMenu* menu) {
+    QStringList out;
+    for (QAction* a : menu->actions()) out << (a->isSeparator() ? QStringLiteral("|") : a->objectName());
+    return out;
+  };
+  ASSERT_TRUE(w.SqlEditorMenu() && w.GridMenu() && w.TextEditorMenu());
+  EXPECT_EQ(entries(w.SqlEditorMenu()),
+            QStringList({"a_sql_run", "|", "a_sql_select_all", "a_sql_clear", "|", "a_sql_cut", "a_sql_copy", "a_sql_paste",
+                         "a_sql_delete", "|", "a_sql_undo", "a_sql_redo", "|", "a_sql_print"}));
+  EXPECT_EQ(entries(w.GridMenu()),
+            QStringList({"a_results_cut", "a_results_copy_all", "a_results_copy_selected", "a_results_print"}));
+  EXPECT_EQ(entries(w.TextEditorMenu()),
+            QStringList({"a_text_select_all", "a_text_cut", "a_text_copy", "a_text_paste", "a_text_delete", "a_text_print"}));
+
+  // Shortcuts, and the control whose focus they need (none: the whole window).
+  struct Key {
+    const char* action;
+    const char* keys;
+    QWidget* scope;
+  };
+  const Key keys[] = {
+      {"a_sql_run", "Ctrl+E", nullptr},         {"a_sql_open", "Ctrl+O", nullptr},
+      {"a_sql_save", "Ctrl+S", nullptr},        {"a_file_exit", "Alt+X", nullptr},
+      {"a_servers_info", "Ctrl+I", nullptr},    {"a_sql_print", "Ctrl+P", w.editor()},
+      {"a_sql_cut", "Ctrl+X", w.editor()},      {"a_sql_copy", "Ctrl+C", w.editor()},
+      {"a_sql_paste", "Ctrl+V", w.editor()},    {"a_sql_undo", "Ctrl+Z", w.editor()},
+      {"a_sql_redo", "Shift+Ctrl+V", w.editor()}, {"a_sql_select_all", "Ctrl+A", w.editor()},
+      {"a_results_copy_all", "Ctrl+C", w.g_sql()}, {"a_results_cut", "Ctrl+X", w.g_sql()},
+      {"a_results_print", "Ctrl+P", w.g_sql()}, {"a_text_cut", "Ctrl+X", w.text_editor()},
+      {"a_text_copy", "Ctrl+C", w.text_editor()}, {"a_text_paste", "Ctrl+V", w.text_editor()},
+  };
+  for (const Key& k : keys) {
+    SCOPED_TRACE(k.action);
+    QAction* a = w.Action(k.action);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->shortcut(), QKeySequence(QString::fromLatin1(k.keys)));
+    EXPECT_EQ(a->shortcutContext(), k.scope ? Qt::WidgetWithChildrenShortcut : Qt::WindowShortcut);
+    if (k.scope) EXPECT_TRUE(k.scope->actions().contains(a));
+  }
+
+  // The editor's status: (text, selection) -> Clear/Select All/Delete/Save, Cut/Copy.
+  struct Status {
+    const char* text;
+    bool select;
+    bool withText, withSelection;
+  };
+  const Status states[] = {{"", false, false, false}, {"select 1", false, true, false}, {"select 1", true, true, true}};
+  for (const Status& st : states) {
+    SCOPED_TRACE(st.text);
+    w.editor()->setPlainText(QString::fromLatin1(st.text));
+    if (st.select) w.editor()->selectAll();
+    for (const char* a : {"a_sql_clear", "a_sql_select_all", "a_sql_delete", "a_sql_save"})
+      EXPECT_EQ(w.Action(a)->isEnabled(), st.withText) << a;
+    for (const char* a : {"a_sql_cut", "a_sql_copy"}) EXPECT_EQ(w.Action(a)->isEnabled(), st.withSelection) << a;
+  }
+  // Delete removes the selection.
+  w.editor()->setPlainText(QStringLiteral("select 1 from books"));
+  QTextCursor c = w.editor()->textCursor();
+  c.setPosition(8);
+  c.setPosition(19, QTextCursor::KeepAnchor);
+  w.editor()->setTextCursor(c);
+  w.Action("a_sql_delete")->trigger();
+  EXPECT_EQ(w.editor()->toPlainText(), QStringLiteral("select 1"));
+
+  // Ctrl+C copies the editor's selection in the editor, and all the cells in the grid.
+  w.editor()->setPlainText(QStringLiteral("select 'one' as word\ngo\n"));
+  w.Action("a_sql_run")->trigger();
+  QDeadlineTimer until(20000);
+  while (w.Model().Grid()->Active() && !until.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  QCoreApplication::processEvents();
+  w.editor()->setFocus();
+  w.editor()->selectAll();
+  QTest::keyClick(w.editor(), Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("select 'one' as word\ngo\n"));
+  w.g_sql()->setFocus();
+  QTest::keyClick(w.g_sql(), Qt::Key_C, Qt::ControlModifier);
+  EXPECT_TRUE(QApplication::clipboard()->text().contains(QStringLiteral("one"))) << QApplication::clipboard()->text().toStdString();
+  EXPECT_TRUE(QApplication::clipboard()->text().endsWith(QStringLiteral("\r\n")));
+
+  // Help: the mail and home-page entries and the logo page's links have no address.
+  for (const char* a : {"a_help_email", "a_help_homepage"}) EXPECT_FALSE(w.Action(a)->isEnabled()) << a;
+  for (const char* l : {"lab_mail", "lab_web"}) {
+    auto* link = w.findChild<QLabel*>(l);
+    ASSERT_NE(link, nullptr) << l;
+    EXPECT_FALSE(link->isEnabled());
+  }
+
+  // Pictures of both popup menus over the window.
+  for (QMenu* menu : {w.SqlEditorMenu(), w.GridMenu()}) {
+    menu->popup(w.mapToGlobal(QPoint(300, 200)));
+    QCoreApplication::processEvents();
+    Shot(*menu, menu->objectName());
+    menu->hide();
+  }
+  w.Action("a_servers_disconnect")->trigger();
 }
