@@ -104,6 +104,9 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   nb_explorer_->addTab(tree_, QStringLiteral("Databases"));
   nb_explorer_->addTab(BuildDesktopPage(), QStringLiteral("Desktop"));
   nb_explorer_->setEnabled(false);
+  connect(nb_explorer_, &QTabWidget::currentChanged, this, [this](int page) {
+    if (page == 1) CreateShellTree();
+  });
   ll->addWidget(nb_explorer_);
   spl_main_->addWidget(left);
 
@@ -622,8 +625,21 @@ QWidget* Tf_main::BuildDesktopPage() {
   iconList_->setViewMode(QListView::IconMode);
   iconList_->setResizeMode(QListView::Adjust);
   iconList_->hide();
-  l->addWidget(shellList_);
-  l->addWidget(iconList_);
+  // The folder tree's panel above the file list; the tree itself is made on first use.
+  auto* split = new QSplitter(Qt::Vertical);
+  treePanel_ = new QWidget;
+  treePanel_->setObjectName(QStringLiteral("pan_desktop_tree"));
+  auto* tl = new QVBoxLayout(treePanel_);
+  tl->setContentsMargins(0, 0, 0, 0);
+  auto* lists = new QWidget;
+  auto* ls = new QVBoxLayout(lists);
+  ls->setContentsMargins(0, 0, 0, 0);
+  ls->addWidget(shellList_);
+  ls->addWidget(iconList_);
+  split->addWidget(treePanel_);
+  split->addWidget(lists);
+  split->setStretchFactor(1, 1);
+  l->addWidget(split, 1);
   connect(cb_file_exp_ext_, &QComboBox::currentTextChanged, this, [this](const QString& mask) {
     desktop_.Mask = mask;
     ShowDesktop();
@@ -642,8 +658,40 @@ QWidget* Tf_main::BuildDesktopPage() {
   return w;
 }
 
+void Tf_main::CreateShellTree() {
+  if (shellTree_) return;
+  // Folders only, from the root down, opened at the list's folder (the process's current one).
+  auto* dirs = new QFileSystemModel(treePanel_);
+  dirs->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
+  dirs->setRootPath(QDir::rootPath());
+  shellTree_ = new QTreeView;
+  shellTree_->setObjectName(QStringLiteral("StShellTreeView1"));
+  shellTree_->setModel(dirs);
+  shellTree_->setHeaderHidden(true);
+  for (int c = 1; c < dirs->columnCount(); ++c) shellTree_->hideColumn(c);
+  treePanel_->layout()->addWidget(shellTree_);
+  // The tree drives the list: a folder chosen in it is the folder the list shows.
+  connect(shellTree_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this, dirs](const QModelIndex& i) {
+    if (!i.isValid() || syncingTree_) return;
+    desktop_.Folder = dirs->filePath(i);
+    ShowDesktop();
+  });
+  ShowDesktop();
+}
+
 void Tf_main::ShowDesktop() {
   const TDesktopState& d = desktop_;
+  if (shellTree_) {
+    // The tree follows a folder the list moved to (Up one level, a double click).
+    auto* dirs = static_cast<QFileSystemModel*>(shellTree_->model());
+    const QModelIndex at = dirs->index(d.Folder);
+    if (at.isValid() && shellTree_->currentIndex() != at) {
+      syncingTree_ = true;
+      shellTree_->setCurrentIndex(at);
+      shellTree_->scrollTo(at);
+      syncingTree_ = false;
+    }
+  }
   fsModel_->setRootPath(d.Folder);
   fsModel_->setNameFilters(d.Mask == QLatin1String("*.*") || d.Mask.isEmpty() ? QStringList() : QStringList{d.Mask});
   const QModelIndex root = fsModel_->index(d.Folder);

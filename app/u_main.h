@@ -50,6 +50,9 @@ class Tf_main : public QMainWindow {
   QPlainTextEdit* editor() const { return editor_; }
   TQxSvrExploreView* qx_explorer() const { return tree_; }
   TDesktopState& Desktop() { return desktop_; }
+  // The Desktop page's folder tree (null until the page is first shown) and its file list.
+  QTreeView* ShellTree() const { return shellTree_; }
+  QTreeView* ShellList() const { return shellList_; }
   TQorixGridView* g_sql() const { return grid_; }
   TServerExplorer& Explorer() const { return *explorer_; }
   TObjInfoPages& Pages() const { return *pages_; }
@@ -115,6 +118,8 @@ class Tf_main : public QMainWindow {
   void BuildPopupMenus();
   // Shows the Desktop page's state: folder, mask, view style, checked entry, buttons.
   void ShowDesktop();
+  // Makes the Desktop page's folder tree (on the page's first showing).
+  void CreateShellTree();
   void UpdateRecentMenu();
   void ApplySettings();
   // The first activation restores the saved settings (SettingsRestored gives them to the widgets).
@@ -160,6 +165,9 @@ class Tf_main : public QMainWindow {
   QPlainTextEdit* historyMemo_ = nullptr;
   QToolButton* runOptions_[kRunOptionCount] = {};
   QTreeView* shellList_ = nullptr;
+  QWidget* treePanel_ = nullptr;
+  QTreeView* shellTree_ = nullptr;
+  bool syncingTree_ = false;
   QListView* iconList_ = nullptr;
   QAction* viewActions_[4] = {};
   // The Desktop page's folder, mask, view and file clipboard.

@@ -4,6 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileSystemModel>
+#include <QPushButton>
+#include <QTreeView>
+#include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
 #include <QMenu>
@@ -85,7 +91,26 @@ TEST(MainWindowTest, ConnectClickRunAndScreenshots) {
   const QByteArray csv = f.readAll();
   EXPECT_TRUE(csv.contains("\nBK1001,The Salt Road Cookbook")) << csv.left(200).toStdString();
 
+  // The Desktop page's folder tree is made when the page is first shown, opened at the list's
+  // folder, and a folder chosen in it is the one the list shows.
+  EXPECT_EQ(w.ShellTree(), nullptr);
   w.nb_explorer()->setCurrentIndex(1);
+  QTreeView* tree = w.ShellTree();
+  ASSERT_NE(tree, nullptr);
+  auto* dirs = static_cast<QFileSystemModel*>(tree->model());
+  EXPECT_EQ(dirs->filePath(tree->currentIndex()), QDir::currentPath());
+  QTemporaryDir scripts;
+  ASSERT_TRUE(QDir(scripts.path()).mkdir(QStringLiteral("nightly")));
+  tree->setCurrentIndex(dirs->index(scripts.path()));
+  EXPECT_EQ(w.Desktop().Folder, scripts.path());
+  auto* files = static_cast<QFileSystemModel*>(w.ShellList()->model());
+  EXPECT_EQ(files->filePath(w.ShellList()->rootIndex()), scripts.path());
+  w.Action("a_desktop_up_one")->trigger();
+  EXPECT_EQ(dirs->filePath(tree->currentIndex()), QFileInfo(scripts.path()).absolutePath());
+  tree->setCurrentIndex(dirs->index(QDir::currentPath()));
+  QDeadlineTimer loaded(3000);
+  while (files->rowCount(w.ShellList()->rootIndex()) == 0 && !loaded.hasExpired())
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   Shot(*w.nb_explorer(), "main-desktop-page");
   // The view entries are exclusive; List leaves the view as it is.
   auto* large = w.findChild<QAction*>("mi_file_exp_LargeIcons");
@@ -138,6 +163,16 @@ TEST(DialogsTest, EveryDialogShowsItsState) {
   EXPECT_FALSE(e.DelimiterEdit()->isEnabled());
   e.show();
   Shot(e, "dialog-export");
+  {
+    // No help file: Help says what the choices do.
+    TRecordingUiServices ui;
+    auto* help = e.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Help);
+    ASSERT_NE(help, nullptr);
+    help->click();
+    const auto boxes = ui.Events(TRecordingUiServices::Event::kMessageBox);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("Char delimited")));
+  }
 
   TResultsInfo r{"12/10/26 4:00 PM", "12/10/26 4:01 PM", "sample", "DSQUERY", "sa", "select * from books"};
   Tf_results_info ri(r);
@@ -162,6 +197,14 @@ TEST(DialogsTest, EveryDialogShowsItsState) {
   auto* os = about.findChild<QLabel*>("lab_os");
   ASSERT_NE(os, nullptr);
   EXPECT_EQ(os->text(), info.OsText());
+  auto* logo = about.findChild<QLabel*>("img_logo");
+  ASSERT_NE(logo, nullptr);
+  EXPECT_FALSE(logo->pixmap().isNull());
+  for (const char* l : {"lab_web", "lab_mail"}) {
+    auto* link = about.findChild<QLabel*>(l);
+    ASSERT_NE(link, nullptr) << l;
+    EXPECT_FALSE(link->isEnabled());
+  }
   Shot(about, "dialog-about");
 
   QTemporaryDir dir;
@@ -172,6 +215,34 @@ TEST(DialogsTest, EveryDialogShowsItsState) {
   TStOpenDialog open(dir.path());
   open.show();
   ASSERT_EQ(open.List()->count(), 1);
+  // The folder combo lists the folder and every folder above it.
+  QStringList chain;
+  for (int i = 0; i < open.FolderCombo()->count(); ++i) chain << open.FolderCombo()->itemText(i);
+  EXPECT_EQ(chain.first(), QDir(dir.path()).absolutePath());
+  EXPECT_EQ(chain.last(), QDir::rootPath());
+  // New folder, twice: two folders, the second numbered.
+  for (int i = 0; i < 2; ++i) open.Button("btn_new_folder")->click();
+  EXPECT_TRUE(QFileInfo(dir.filePath("New Folder")).isDir());
+  EXPECT_TRUE(QFileInfo(dir.filePath("New Folder (2)")).isDir());
+  ASSERT_EQ(open.List()->count(), 3);
+  // Details shows the same entries with their size, type and date; List goes back.
+  open.Button("btn_details")->click();
+  EXPECT_TRUE(open.DetailsList()->isVisible());
+  EXPECT_FALSE(open.List()->isVisible());
+  ASSERT_EQ(open.DetailsList()->topLevelItemCount(), 3);
+  EXPECT_EQ(open.DetailsList()->topLevelItem(2)->text(0), QStringLiteral("query.sql"));
+  EXPECT_EQ(open.DetailsList()->topLevelItem(2)->text(2), QStringLiteral("SQL file"));
+  Shot(open, "dialog-open-details");
+  open.Button("btn_list")->click();
+  EXPECT_TRUE(open.List()->isVisible());
+  EXPECT_FALSE(open.DetailsList()->isVisible());
+  // Choosing the folder above in the combo moves the list there.
+  open.FolderCombo()->setCurrentIndex(1);
+  emit open.FolderCombo()->activated(1);
+  EXPECT_EQ(open.State().Folder, chain.value(1));
+  open.FolderCombo()->setCurrentIndex(0);
+  open.State().Folder = QDir(dir.path()).absolutePath();
+  open.Reload();
   open.ItemSelected("query.sql");
   EXPECT_EQ(open.FileNameEd()->text(), QStringLiteral("query.sql"));
   EXPECT_EQ(open.Preview()->toPlainText(), QStringLiteral("select 1\n"));
