@@ -11,6 +11,8 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
+#include <QMenu>
+#include <QScreen>
 #include <QPlainTextEdit>
 #include <cstdio>
 
@@ -22,12 +24,23 @@
 #include "app/StartUp.h"
 #include "app/TabulonApplication.h"
 #include "app/u_main.h"
+#include "catalog/grid/QorixGrid.h"
 
 namespace {
 void Shot(QWidget& w, const QString& dir, const QString& name) {
   const QString path = QDir(dir).filePath(name + QStringLiteral(".png"));
-  w.grab().save(path);
+  // On a real display the whole screen, with every window and popup as the user sees it.
+  QScreen* screen = QGuiApplication::primaryScreen();
+  if (QGuiApplication::platformName() != QLatin1String("offscreen") && screen)
+    screen->grabWindow(0).save(path);
+  else
+    w.grab().save(path);
   std::printf("  %s\n", qPrintable(path));
+}
+
+void Settle(int ms) {
+  QDeadlineTimer until(ms);
+  while (!until.hasExpired()) QApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 }  // namespace
 
@@ -70,6 +83,8 @@ int main(int argc, char** argv) {
       const QString dir = p.value("demo");
       QDir().mkpath(dir);
       std::printf("screenshots in %s:\n", qPrintable(dir));
+      Shot(w, dir, "00-splash");
+      Settle(300);
       Shot(w, dir, "01-not-connected");
       // The start's last step (the log-in) runs at the event loop's first turn.
       QApplication::processEvents();
@@ -78,6 +93,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tabulon: the login failed\n");
         rc = 1;
       } else {
+        Settle(300);
         Shot(w, dir, "02-connected");
         w.ClickPath({QStringLiteral("sample")});
         QApplication::processEvents();
@@ -118,9 +134,30 @@ int main(int argc, char** argv) {
         while (m.Grid()->Active() && !until.hasExpired()) QApplication::processEvents(QEventLoop::AllEvents, 50);
         QApplication::processEvents();
         Shot(w, dir, "08-sql-run");
+        // The result grid's and the SQL editor's popup menus.
+        w.GridMenu()->popup(w.g_sql()->viewport()->mapToGlobal(QPoint(120, 60)));
+        Settle(300);
+        Shot(*w.GridMenu(), dir, "08a-grid-popup");
+        w.GridMenu()->hide();
+        w.SqlEditorMenu()->popup(w.editor()->viewport()->mapToGlobal(QPoint(160, 40)));
+        Settle(300);
+        Shot(*w.SqlEditorMenu(), dir, "08b-editor-popup");
+        w.SqlEditorMenu()->hide();
+        // The Desktop page with its folder tree, and the Open dialog.
+        w.nb_explorer()->setCurrentIndex(1);
+        Settle(800);
+        Shot(w, dir, "08c-desktop-page");
+        w.nb_explorer()->setCurrentIndex(0);
+        {
+          TStOpenDialog open(QDir::currentPath(), &w);
+          open.show();
+          Settle(300);
+          Shot(open, dir, "08d-open-dialog");
+        }
         TSystemInfo info;
         TAboutBox about(info, &w);
         about.show();
+        Settle(300);
         Shot(about, dir, "09-about");
         m.Guarded([&] { m.Disconnect(); });
         QApplication::processEvents();

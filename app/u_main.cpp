@@ -638,7 +638,8 @@ QWidget* Tf_main::BuildDesktopPage() {
   ls->addWidget(iconList_);
   split->addWidget(treePanel_);
   split->addWidget(lists);
-  split->setStretchFactor(1, 1);
+  split->setStretchFactor(0, 2);
+  split->setStretchFactor(1, 3);
   l->addWidget(split, 1);
   connect(cb_file_exp_ext_, &QComboBox::currentTextChanged, this, [this](const QString& mask) {
     desktop_.Mask = mask;
@@ -670,6 +671,10 @@ void Tf_main::CreateShellTree() {
   shellTree_->setHeaderHidden(true);
   for (int c = 1; c < dirs->columnCount(); ++c) shellTree_->hideColumn(c);
   treePanel_->layout()->addWidget(shellTree_);
+  if (auto* split = qobject_cast<QSplitter*>(treePanel_->parentWidget())) {
+    const int h = std::max(200, split->height());
+    split->setSizes({h * 2 / 5, h - h * 2 / 5});
+  }
   // The tree drives the list: a folder chosen in it is the folder the list shows.
   connect(shellTree_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this, dirs](const QModelIndex& i) {
     if (!i.isValid() || syncingTree_) return;
@@ -687,9 +692,13 @@ void Tf_main::ShowDesktop() {
     const QModelIndex at = dirs->index(d.Folder);
     if (at.isValid() && shellTree_->currentIndex() != at) {
       syncingTree_ = true;
+      for (QModelIndex p = at.parent(); p.isValid(); p = p.parent()) shellTree_->expand(p);
       shellTree_->setCurrentIndex(at);
-      shellTree_->scrollTo(at);
       syncingTree_ = false;
+      // The folders above load in the background: scroll once they are there.
+      QTimer::singleShot(300, shellTree_, [this, at = QPersistentModelIndex(at)] {
+        if (at.isValid()) shellTree_->scrollTo(at, QAbstractItemView::PositionAtCenter);
+      });
     }
   }
   fsModel_->setRootPath(d.Folder);
@@ -833,6 +842,9 @@ void Tf_main::ShowAtStart() {
   // Some platforms activate a window inside show(); the activation that takes the splash down
   // is the one that arrives through the event loop (or the start's own call, FinishStart).
   showingAtStart_ = true;
+  // Maximising is the window manager's work on X11; without one (a bare X server) the window
+  // still covers the screen.
+  if (QScreen* screen = QGuiApplication::primaryScreen()) setGeometry(screen->availableGeometry());
   showMaximized();
   if (QScreen* screen = QGuiApplication::primaryScreen())
     splash_->move(screen->availableGeometry().center() - splash_->rect().center());
