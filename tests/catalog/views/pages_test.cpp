@@ -216,16 +216,47 @@ TEST_F(PagesTest, InvertedFlagsAndTheRowCountSwitch) {
   EXPECT_EQ(Value(props_, QStringLiteral("RowCount")), QStringLiteral("16"));
 }
 
-// Disabled: the local server leaves sysobjects.sysstat2 at 0 and never sets the clustered bit
-// (16) of sysindexes.status, which the family keeps for these flags.
-TEST_F(PagesTest, DISABLED_TableAndIndexFlagsFromTheStatusWords) {
-  props_.Show(QStringLiteral("sample"), okUserTable, QStringLiteral("dbo.books"));
-  EXPECT_EQ(Value(props_, QStringLiteral("Table has a primary key constraint")), QStringLiteral("Yes"));
-  EXPECT_EQ(Value(props_, QStringLiteral("Table contains variable-length columns")), QStringLiteral("Yes"));
-  props_.Show(QStringLiteral("sample"), okUserTable, QStringLiteral("clerk.shelf_notes"));
-  EXPECT_EQ(Value(props_, QStringLiteral("Table has an IDENTITY field")), QStringLiteral("Yes"));
-  props_.Show(QStringLiteral("sample"), okIndex, QStringLiteral("books.books_pk"));
-  EXPECT_EQ(Value(props_, QStringLiteral("Clustered")), QStringLiteral("Yes"));
+// The flags the family keeps in sysobjects.sysstat2 and in the clustered bit (16) of
+// sysindexes.status.
+TEST_F(PagesTest, TableAndIndexFlagsFromTheStatusWords) {
+  viewtest::Exec(*db_, QStringLiteral("create table pgtwin..pg_fixed (a int not null, b char(2) not null,"
+                                      " constraint pg_fixed_pk primary key nonclustered (a))"));
+  viewtest::Exec(*db_, QStringLiteral("create table pgtwin..pg_refs (x int null references pg_fixed (a), n int null,"
+                                      " check (n > 0), constraint pg_small check (n < 9))"));
+  viewtest::Exec(*db_, QStringLiteral("create clustered index pg_refs_n on pgtwin..pg_refs (n)"));
+  struct Case {
+    const char* db;
+    TQxObjectKind kind;
+    const char* name;
+    const char* flag;
+    const char* value;
+  };
+  const Case cases[] = {
+      {"sample", okUserTable, "dbo.books", "Table has a primary key constraint", "Yes"},
+      {"sample", okUserTable, "dbo.books", "Table contains variable-length columns", "Yes"},
+      {"sample", okUserTable, "dbo.books", "Table has an IDENTITY field", "No"},
+      {"sample", okUserTable, "clerk.shelf_notes", "Table has an IDENTITY field", "Yes"},
+      {"sample", okUserTable, "clerk.shelf_notes", "Table has a primary key constraint", "No"},
+      {"pgtwin", okUserTable, "dbo.pg_fixed", "Table contains variable-length columns", "No"},
+      {"pgtwin", okUserTable, "dbo.pg_fixed", "Table has a referential constraint", "Yes"},
+      {"pgtwin", okUserTable, "dbo.pg_fixed", "Table has a foreign key constraint", "No"},
+      {"pgtwin", okUserTable, "dbo.pg_refs", "Table has a foreign key constraint", "Yes"},
+      {"pgtwin", okUserTable, "dbo.pg_refs", "Table has more than one check constraint", "Yes"},
+      {"pgtwin", okUserTable, "dbo.pg_fixed", "Table has more than one check constraint", "No"},
+      {"sample", okIndex, "books.books_pk", "Clustered", "Yes"},
+      {"sample", okIndex, "books.books_pk", "Index on primary key", "Yes"},
+      {"sample", okIndex, "books.books_pub", "Clustered", "No"},
+      {"sample", okTableIndex, "clerk.shelf_notes.shelf_notes_shop", "Clustered", "Yes"},
+      {"sample", okTableIndex, "clerk.shelf_notes.shelf_notes_shop", "Unique", "No"},
+      {"pgtwin", okIndex, "pg_fixed.pg_fixed_pk", "Clustered", "No"},
+      {"pgtwin", okIndex, "pg_fixed.pg_fixed_pk", "Unique", "Yes"},
+      {"pgtwin", okIndex, "pg_refs.pg_refs_n", "Clustered", "Yes"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(QStringLiteral("%1 %2").arg(c.name, c.flag).toStdString());
+    props_.Show(QString::fromUtf8(c.db), c.kind, QString::fromUtf8(c.name));
+    EXPECT_EQ(Value(props_, QString::fromUtf8(c.flag)), QString::fromUtf8(c.value));
+  }
 }
 
 TEST_F(PagesTest, PropertyRowsOnTheOtherFamily) {
