@@ -51,6 +51,13 @@ class PagesTest : public ::testing::Test {
                                        "insert clerk.pairs values (1, 1) insert clerk.pairs values (2, 2)"));
     viewtest::Exec(*db, QStringLiteral("create procedure shop_order_count @twin_a int, @twin_b int, @twin_c int output\n"
                                        "as select @twin_c = @twin_a + @twin_b"));
+    // A table named with a dot, and an index and a procedure on each of the two owners' sides.
+    viewtest::Exec(*db, QStringLiteral("create table [dot.ted] ([a.b] int not null, c varchar(3) null)\n"
+                                       "create table dot (ted int null)"));
+    viewtest::Exec(*db, QStringLiteral("create index dt_idx on [dot.ted] (c, [a.b])\n"
+                                       "create index pairs_idx on clerk.pairs (b)\n"
+                                       "create index pairs_idx on dbo.pairs (a)"));
+    viewtest::Exec(*db, QStringLiteral("create procedure clerk.shop_order_count @clerk_only char(2) as select 1"));
   }
 
   void SetUp() override {
@@ -655,6 +662,70 @@ TEST_F(PagesTest, SummariesOfTheShownDatabaseAndOfOddNames) {
   summary_.Show(QStringLiteral("pgtwin"), okParameter, QStringLiteral("x\" or 1=1 --"));
   EXPECT_EQ(summary_.Contents().ItemCount(), 0);
   EXPECT_EQ(viewtest::Rows(*db_, QStringLiteral("select count(*) from pgtwin..keepme")), (QStringList{"0"}));
+}
+
+TEST_F(PagesTest, DottedAndSameNamedTablesShowTheirOwnMembers) {
+  struct Props {
+    TQxObjectKind kind;
+    QString name, field, value;
+  };
+  const Props props[] = {
+      {okColumn, "dot.ted.c", "Type", "varchar"},
+      {okColumn, "[dot.ted].[a.b]", "Type", "int"},
+      {okColumn, "dbo.[dot.ted].c", "Length", "3"},
+      {okColumn, "dot.ted", "Type", "int"},  // the table dot's column ted
+      {okIndex, "dot.ted.dt_idx", "Columns", "c, a.b"},
+      {okTableIndex, "[dot.ted].dt_idx", "Table Name", "dot.ted"},
+      {okUserTable, "dbo.dot.ted", "Name", "dot.ted"},
+      {okUserTable, "dot.ted", "Name", "dot.ted"},
+      {okColumn, "clerk.pairs.b", "Name", "b"},
+      {okColumn, "pairs.b", "Name", "<absent>"},
+      {okTableIndex, "clerk.pairs.pairs_idx", "Columns", "b"},
+      {okTableIndex, "pairs.pairs_idx", "Columns", "a"},
+  };
+  for (const Props& c : props) {
+    SCOPED_TRACE(c.name.toStdString());
+    props_.Show(QStringLiteral("pgtwin"), c.kind, c.name);
+    EXPECT_EQ(Value(props_, c.field), c.value);
+  }
+  struct Summary {
+    TQxObjectKind kind;
+    QString name;
+    QStringList rows;
+  };
+  const Summary summaries[] = {
+      {okColumn, "dot.ted", {"a.b|int|10|0|4|0", "c|varchar|3|0|3|0"}},
+      {okTableIndex, "dot.ted", {"dt_idx|dot.ted"}},
+      {okColumn, "clerk.pairs", {"a|int|10|0|4|0", "b|int|10|0|4|0"}},
+      {okColumn, "pairs", {"a|int|10|0|4|0"}},
+      {okTableIndex, "clerk.pairs", {"pairs_idx|pairs"}},
+      {okParameter, "clerk.shop_order_count", {"@clerk_only|char|2|??"}},
+      {okParameter, "shop_order_count", {"@twin_a|int|4|??", "@twin_b|int|4|??", "@twin_c|int|4|??"}},
+  };
+  // From the sample and from master: the browsed database is pgtwin either way.
+  for (const QString& current : {QStringLiteral("sample"), QStringLiteral("master")}) {
+    auto conn = viewtest::Connect(QStringLiteral("pgdot"), current);
+    TQxPgSummary summary;
+    summary.SetDatabase(conn.get());
+    summary.ShowDbMessages = TShowDbMessages{smDbErr};
+    for (const Summary& c : summaries) {
+      SCOPED_TRACE((c.name + QStringLiteral(" from ") + current).toStdString());
+      summary.Show(QStringLiteral("pgtwin"), c.kind, c.name);
+      EXPECT_EQ(summary.Contents().RowTexts(), c.rows);
+    }
+  }
+  // A row click names the member with its table as shown, brackets around a dotted part.
+  summary_.SetQxPgProperties(&props_);
+  summary_.Show(QStringLiteral("pgtwin"), okColumn, QStringLiteral("dot.ted"));
+  EXPECT_EQ(summary_.MemberName(0), QStringLiteral("dot.ted.[a.b]"));
+  summary_.Contents().Selected = 0;
+  summary_.Click();
+  EXPECT_EQ(Value(props_, QStringLiteral("Name")), QStringLiteral("a.b"));
+  summary_.Show(QStringLiteral("pgtwin"), okTableIndex, QStringLiteral("clerk.pairs"));
+  summary_.Contents().Selected = 0;
+  summary_.Click();
+  EXPECT_EQ(Value(props_, QStringLiteral("Columns")), QStringLiteral("b"));
+  summary_.SetQxPgProperties(nullptr);
 }
 
 TEST_F(PagesTest, ScreenshotsOfBothPages) {
