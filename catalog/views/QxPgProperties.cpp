@@ -15,6 +15,7 @@ QString YesNo(bool set) { return set ? QStringLiteral("Yes") : QStringLiteral("N
 }  // namespace
 
 TQxPgProperties::TQxPgProperties(TComponent* owner) : TQxListPage(owner) {
+  GridLines = true;
   Contents().AddColumn(QStringLiteral("Property"), Width / 2);
   Contents().AddColumn(QStringLiteral("Value"), Width / 2);
 }

@@ -737,11 +737,15 @@ TEST_F(PagesTest, ScreenshotsOfBothPages) {
   EXPECT_EQ(props_.Width, propsView.viewport()->width());
   EXPECT_EQ(propsView.columnWidth(0), propsView.viewport()->width() / 2);
   EXPECT_EQ(propsView.topLevelItemCount(), props_.Contents().ItemCount());
-  props_.Show(QStringLiteral("sample"), okIndex, QStringLiteral("writers.writers_name"));
+  props_.Show(QStringLiteral("sample"), okIndex, QStringLiteral("books.books_pk"));
   viewtest::Screenshot(propsView, QStringLiteral("property_page_index"));
+  // The property page draws grid lines and no hot tracking; the summary page neither.
+  EXPECT_TRUE(propsView.GridLines());
+  EXPECT_FALSE(propsView.hasMouseTracking());
 
   TQxListPageView summaryView(&summary_);
   summaryView.resize(640, 360);
+  EXPECT_FALSE(summaryView.GridLines());
   summary_.SetQxPgProperties(&props_);
   summary_.Show(QStringLiteral("sample"), okColumn, QStringLiteral("books"));
   viewtest::Screenshot(summaryView, QStringLiteral("summary_page"));
