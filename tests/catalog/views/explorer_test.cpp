@@ -10,6 +10,8 @@
 
 #include <QCoreApplication>
 #include <QImage>
+#include <chrono>
+#include <malloc.h>
 #include <QScrollBar>
 #include "views_fixture.h"
 
@@ -423,6 +425,63 @@ TEST_F(ExplorerTest, ALongNameScrollsInANarrowTreeThatTracksTheMouse) {
   EXPECT_TRUE(view.horizontalScrollBar()->isVisible());
   QCoreApplication::processEvents();  // the scroll area lays its bars out
   viewtest::Screenshot(view, QStringLiteral("explorer_long_name"));
+}
+
+// The heap the program holds, in bytes.
+size_t HeapBytes() {
+  const struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+}
+
+TEST_F(ExplorerTest, AFolderOfThousandsOfTablesCostsTheWidgetLittleMoreThanTheModel) {
+  // The fault this guards against cost the widget a thousand times the model's time and some
+  // hundred times its memory for each table (an item and an icon each); the bounds are far
+  // above what the view over the model costs, far below the fault.
+  constexpr int kTables = 1500;
+  viewtest::Exec(*db_, QStringLiteral("create database treebig"));
+  auto big = viewtest::Connect(QStringLiteral("treebigdb"), QStringLiteral("treebig"));
+  for (int first = 0; first < kTables; first += 500) {
+    QString batch;
+    for (int i = first; i < first + 500; ++i) batch += QStringLiteral("create table t%1 (id int null)\n").arg(i, 4, 10, QLatin1Char('0'));
+    viewtest::Exec(*big, batch);
+  }
+  using Clock = std::chrono::steady_clock;
+  auto seconds = [](Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); };
+  double modelSeconds = 1e9, widgetSeconds = 1e9;
+  size_t modelHeap = 0, widgetHeap = 0;
+  for (int round = 0; round < 3; ++round) {
+    {
+      TQxSvrExplore tree;
+      tree.SetDatabase(db_.get());
+      tree.LoadServer(QStringLiteral("treebig"));
+      const size_t heap = HeapBytes();
+      const auto start = Clock::now();
+      tree.NodeExpanding(tree.Item(0)->Child(3));
+      modelSeconds = std::min(modelSeconds, seconds(start));
+      modelHeap = HeapBytes() - heap;
+      ASSERT_EQ(tree.Item(0)->Child(3)->Count(), kTables);
+    }
+    {
+      TQxSvrExplore tree;
+      tree.SetDatabase(db_.get());
+      tree.LoadServer(QStringLiteral("treebig"));
+      TQxSvrExploreView view(&tree);
+      view.resize(260, 600);
+      view.show();
+      view.ExpandNode(tree.Item(0));
+      view.repaint();
+      const size_t heap = HeapBytes();
+      const auto start = Clock::now();
+      view.ExpandNode(tree.Item(0)->Child(3));
+      view.repaint();
+      widgetSeconds = std::min(widgetSeconds, seconds(start));
+      widgetHeap = HeapBytes() - heap;
+      ASSERT_EQ(view.model()->rowCount(view.IndexOf(tree.Item(0)->Child(3))), kTables);
+    }
+  }
+  EXPECT_LT(widgetSeconds, 40 * modelSeconds + 0.5) << widgetSeconds << " s against the model's " << modelSeconds;
+  // mallinfo2 counts nothing under a sanitizer's allocator.
+  if (modelHeap > 0) EXPECT_LT(widgetHeap, 10 * modelHeap) << widgetHeap << " bytes against the model's " << modelHeap;
 }
 
 TEST_F(ExplorerTest, TheWidgetShowsTheTreeAndExpandsLazily) {
