@@ -125,10 +125,10 @@ void printSeconds(const char* what, const tabbench::Comparison& c, int tables) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  tabbench::defaultToOffscreen();
   QApplication app(argc, argv);
-  const int tables = argc > 1 ? std::atoi(argv[1]) : 10000;
-  const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+  const int tables = tabbench::intArgument(argc, argv, 1, 10000);
+  const int rounds = tabbench::intArgument(argc, argv, 2, 5);
   tabbench::localServer();
   auto db = tabbench::connectSa(QStringLiteral("explorer_bench"));
   {
