@@ -39,7 +39,13 @@ TQxSvrExplore::TQxSvrExplore(TComponent* owner)
   SetMsgDialogs({});
 }
 
-TQxSvrExplore::~TQxSvrExplore() = default;
+TQxSvrExplore::~TQxSvrExplore() {
+  // A view over the nodes forgets them before they go.
+  if (Listener) {
+    Clear();
+    Listener->ExplorerDestroyed();
+  }
+}
 
 void TQxSvrExplore::EnsureSelectDb() {
   if (selectDb_.trimmed().isEmpty()) selectDb_ = ConnectionDbName(Database());

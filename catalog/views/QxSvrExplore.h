@@ -29,6 +29,8 @@ class TQxTreeListener {
   // Children First..Last are about to be added to Node / have been.
   virtual void ChildrenAboutToBeInserted(TQxTreeNode* node, int first, int last) = 0;
   virtual void ChildrenInserted() = 0;
+  // The explorer is being destroyed (its tree was cleared just before).
+  virtual void ExplorerDestroyed() = 0;
 };
 
 // The explorer tree model.

@@ -10,7 +10,7 @@ TQxSvrExploreModel::TQxSvrExploreModel(TQxSvrExplore* explore, QObject* parent)
 }
 
 TQxSvrExploreModel::~TQxSvrExploreModel() {
-  if (explore_->Listener == this) explore_->Listener = nullptr;
+  if (explore_ && explore_->Listener == this) explore_->Listener = nullptr;
 }
 
 TQxTreeNode* TQxSvrExploreModel::NodeOf(const QModelIndex& index) const {
@@ -25,7 +25,7 @@ QModelIndex TQxSvrExploreModel::IndexOf(const TQxTreeNode* node) const {
 QModelIndex TQxSvrExploreModel::index(int row, int column, const QModelIndex& parent) const {
   if (column != 0 || row < 0) return {};
   if (const TQxTreeNode* p = NodeOf(parent)) return row < p->Count() ? createIndex(row, 0, p->Child(row)) : QModelIndex();
-  return row < explore_->Count() ? createIndex(row, 0, explore_->Item(row)) : QModelIndex();
+  return explore_ && row < explore_->Count() ? createIndex(row, 0, explore_->Item(row)) : QModelIndex();
 }
 
 QModelIndex TQxSvrExploreModel::parent(const QModelIndex& child) const {
@@ -36,7 +36,7 @@ QModelIndex TQxSvrExploreModel::parent(const QModelIndex& child) const {
 int TQxSvrExploreModel::rowCount(const QModelIndex& parent) const {
   if (parent.column() > 0) return 0;
   if (const TQxTreeNode* p = NodeOf(parent)) return p->Count();
-  return explore_->Count();
+  return explore_ ? explore_->Count() : 0;
 }
 
 int TQxSvrExploreModel::columnCount(const QModelIndex&) const { return 1; }

@@ -10,7 +10,7 @@
 // The item model of one explorer.
 class TQxSvrExploreModel : public QAbstractItemModel, private TQxTreeListener {
  public:
-  // Follows Explore (which must outlive the model or be destroyed after it detaches).
+  // Follows Explore; an explorer destroyed first leaves the model empty.
   explicit TQxSvrExploreModel(TQxSvrExplore* explore, QObject* parent = nullptr);
   ~TQxSvrExploreModel() override;
 
@@ -35,6 +35,7 @@ class TQxSvrExploreModel : public QAbstractItemModel, private TQxTreeListener {
   void ChildrenRemoved() override { endRemoveRows(); }
   void ChildrenAboutToBeInserted(TQxTreeNode* node, int first, int last) override;
   void ChildrenInserted() override { endInsertRows(); }
+  void ExplorerDestroyed() override { explore_ = nullptr; }
 
   TQxSvrExplore* explore_;
 };

@@ -13,25 +13,26 @@ namespace {
 // Underlines the row under the mouse in the link colour, as a hot-tracking tree does.
 class THotTrackDelegate : public QStyledItemDelegate {
  public:
-  THotTrackDelegate(const TQxSvrExplore* explore, QObject* parent) : QStyledItemDelegate(parent), explore_(explore) {}
+  THotTrackDelegate(const TQxSvrExploreModel* model, QObject* parent) : QStyledItemDelegate(parent), model_(model) {}
 
  protected:
   void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
     QStyledItemDelegate::initStyleOption(option, index);
-    if (explore_->HotTrack && (option->state & QStyle::State_MouseOver) && !(option->state & QStyle::State_Selected)) {
+    const TQxSvrExplore* explore = model_->Explore();
+    if (explore && explore->HotTrack && (option->state & QStyle::State_MouseOver) && !(option->state & QStyle::State_Selected)) {
       option->font.setUnderline(true);
       option->palette.setColor(QPalette::Text, option->palette.color(QPalette::Link));
     }
   }
 
  private:
-  const TQxSvrExplore* explore_;
+  const TQxSvrExploreModel* model_;
 };
 
 }  // namespace
 
 TQxSvrExploreView::TQxSvrExploreView(TQxSvrExplore* explore, QWidget* parent)
-    : QTreeView(parent), explore_(explore), model_(new TQxSvrExploreModel(explore, this)) {
+    : QTreeView(parent), model_(new TQxSvrExploreModel(explore, this)) {
   setModel(model_);
   setHeaderHidden(true);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -42,20 +43,24 @@ TQxSvrExploreView::TQxSvrExploreView(TQxSvrExplore* explore, QWidget* parent)
   header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-  setItemDelegate(new THotTrackDelegate(explore_, this));
-  setMouseTracking(explore_->HotTrack);
-  viewport()->setAttribute(Qt::WA_Hover, explore_->HotTrack);
+  setItemDelegate(new THotTrackDelegate(model_, this));
+  setMouseTracking(explore->HotTrack);
+  viewport()->setAttribute(Qt::WA_Hover, explore->HotTrack);
   connect(this, &QTreeView::expanded, this, [this](const QModelIndex& index) {
     TQxTreeNode* node = NodeAt(index);
-    GuardedCall([&] { explore_->NodeExpanding(node); });
+    if (TQxSvrExplore* explore = model_->Explore()) GuardedCall([&] { explore->NodeExpanding(node); });
   });
   connect(this, &QTreeView::clicked, this, [this](const QModelIndex& index) {
-    explore_->Selected = NodeAt(index);
-    GuardedCall([&] { explore_->Click(); });
+    if (TQxSvrExplore* explore = model_->Explore()) {
+      explore->Selected = NodeAt(index);
+      GuardedCall([&] { explore->Click(); });
+    }
   });
   connect(this, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
-    explore_->Selected = NodeAt(index);
-    GuardedCall([&] { explore_->DblClick(); });
+    if (TQxSvrExplore* explore = model_->Explore()) {
+      explore->Selected = NodeAt(index);
+      GuardedCall([&] { explore->DblClick(); });
+    }
   });
 }
 

@@ -26,6 +26,5 @@ class TQxSvrExploreView : public QTreeView {
   QString TextOf(const TQxTreeNode* node) const;
 
  private:
-  TQxSvrExplore* explore_;
   TQxSvrExploreModel* model_;
 };

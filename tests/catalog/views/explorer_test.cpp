@@ -503,6 +503,16 @@ TEST_F(ExplorerTest, TheWidgetShowsTheTreeAndExpandsLazily) {
   EXPECT_EQ(view.TextOf(books->Child(0)->Child(0)), QStringLiteral("book_id"));
   view.SetCurrentNode(books->Child(0)->Child(1));
   viewtest::Screenshot(view, QStringLiteral("explorer_tree"));
+
+  // An explorer destroyed before its view leaves the view empty, not pointing at freed nodes.
+  auto gone = std::make_unique<TQxSvrExplore>();
+  gone->SetDatabase(db_.get());
+  gone->LoadServer(QStringLiteral("sample"));
+  TQxSvrExploreView orphan(gone.get());
+  orphan.ExpandNode(gone->Item(0));
+  gone.reset();
+  EXPECT_EQ(orphan.model()->rowCount(), 0);
+  orphan.grab();
 }
 
 }  // namespace
