@@ -730,9 +730,8 @@ bool Tf_main::ClickPath(const QStringList& path) {
   TQxTreeNode* node = nullptr;
   if (!GuardedCall([&] { node = explorer_->FindPath(path); }) || !node) return false;
   // The tree shows the node as a click would leave it: its folders open, the node current.
-  for (TQxTreeNode* p = node->Parent(); p; p = p->Parent())
-    if (QTreeWidgetItem* item = tree_->ItemOf(p)) item->setExpanded(true);
-  if (QTreeWidgetItem* item = tree_->ItemOf(node)) tree_->setCurrentItem(item);
+  for (TQxTreeNode* p = node->Parent(); p; p = p->Parent()) tree_->ExpandNode(p);
+  tree_->SetCurrentNode(node);
   TQxSvrExplore& tree = explorer_->Tree();
   tree.Selected = node;
   tree.Click();

@@ -57,12 +57,13 @@ TEST(MainWindowTest, ConnectClickRunAndScreenshots) {
   EXPECT_FALSE(w.Action("a_servers_connect")->isEnabled());
   EXPECT_EQ(w.nb_sql_main()->currentIndex(), pgSql);
   EXPECT_FALSE(w.nb_sql_main()->isTabVisible(pgLogo));
-  ASSERT_GT(w.qx_explorer()->topLevelItemCount(), 0);
+  QAbstractItemModel* tree = w.qx_explorer()->model();
+  ASSERT_GT(tree->rowCount(), 0);
   Shot(w, "main-connected");
 
-  const auto items = w.qx_explorer()->findItems("sample", Qt::MatchExactly);
+  const auto items = tree->match(tree->index(0, 0), Qt::DisplayRole, QStringLiteral("sample"), -1, Qt::MatchExactly);
   ASSERT_EQ(items.size(), 1);
-  w.ClickDatabase(w.qx_explorer()->indexOfTopLevelItem(items[0]));
+  w.ClickDatabase(items[0].row());
   EXPECT_EQ(w.windowTitle(), QStringLiteral("Qorix Tabulon - DSQUERY / sample : sa"));
   EXPECT_TRUE(w.nb_sql_main()->isTabVisible(pgProperties));
 
