@@ -57,11 +57,11 @@ TEST(MainWindowTest, ConnectClickRunAndScreenshots) {
   EXPECT_FALSE(w.Action("a_servers_connect")->isEnabled());
   EXPECT_EQ(w.nb_sql_main()->currentIndex(), pgSql);
   EXPECT_FALSE(w.nb_sql_main()->isTabVisible(pgLogo));
-  QAbstractItemModel* tree = w.qx_explorer()->model();
-  ASSERT_GT(tree->rowCount(), 0);
+  QAbstractItemModel* explorerItems = w.qx_explorer()->model();
+  ASSERT_GT(explorerItems->rowCount(), 0);
   Shot(w, "main-connected");
 
-  const auto items = tree->match(tree->index(0, 0), Qt::DisplayRole, QStringLiteral("sample"), -1, Qt::MatchExactly);
+  const auto items = explorerItems->match(explorerItems->index(0, 0), Qt::DisplayRole, QStringLiteral("sample"), -1, Qt::MatchExactly);
   ASSERT_EQ(items.size(), 1);
   w.ClickDatabase(items[0].row());
   EXPECT_EQ(w.windowTitle(), QStringLiteral("Qorix Tabulon - DSQUERY / sample : sa"));
