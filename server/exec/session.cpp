@@ -47,6 +47,16 @@ SqlStatement::SqlStatement(SessionImpl& session, const std::string& sql, Access 
     rc = sqlite3_prepare_v2(session.db_, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr);
   }
   if (rc != SQLITE_OK) fail(rc);
+  // A statement that writes must not run while a cursor's query holds the read snapshot.
+  if (!sqlite3_stmt_readonly(stmt_) && session.cursorStreaming()) {
+    try {
+      session.spillCursors();
+    } catch (...) {
+      sqlite3_finalize(stmt_);
+      stmt_ = nullptr;
+      throw;
+    }
+  }
 }
 
 SqlStatement::~SqlStatement() {
@@ -99,6 +109,7 @@ void SqlStatement::fail(int rc) {
 
 StatementTransaction::StatementTransaction(SessionImpl& session)
     : session_(session), outermost_(session.tranCount_ == 0) {
+  session_.spillCursors();
   session_.execSql(outermost_ ? "BEGIN IMMEDIATE" : "SAVEPOINT tx_statement");
   if (outermost_) session_.noteWriter(true);
 }
@@ -165,6 +176,9 @@ void SessionImpl::requireOwnerOf(const std::string& command, const TableInfo& t)
 
 SessionImpl::~SessionImpl() {
   sink_ = nullptr;
+  // Cursors first: their statements and spill tables go before the transaction is undone.
+  cursors_.clear();
+  spill_.reset();
   // A session that ends with an open transaction rolls it back.
   rollbackAll();
   prepared_.clear();
@@ -195,7 +209,9 @@ int SessionImpl::onBusy(int count) {
 }
 
 int SessionImpl::onProgress() {
-  return !unwinding_ && sink_ && sink_->cancelled() ? 1 : 0;
+  if (unwinding_ || !sink_) return 0;
+  if (interruptAfter_ && std::chrono::steady_clock::now() < *interruptAfter_) return 0;
+  return sink_->cancelled() ? 1 : 0;
 }
 
 void SessionImpl::noteWriter(bool holding) {
@@ -684,7 +700,7 @@ Flow SessionImpl::dispatch(const Statement& s) {
       break;
     case StatementKind::OpenCursor:
       setCommand("OPEN CURSOR");
-      openCursor(cursorIdByName(s.as<OpenCursorStatement>().name));
+      openCursorRows(cursorById(cursorIdByName(s.as<OpenCursorStatement>().name)));
       done(false, -1);
       break;
     case StatementKind::FetchCursor:

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <optional>
 #include <memory>
 #include <set>
 #include <string>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "server/core/session.h"
+#include "server/exec/cursor_rows.h"
 #include "server/exec/binder.h"
 #include "server/exec/permissions.h"
 #include "server/exec/process_table.h"
@@ -118,7 +120,9 @@ class SessionImpl : public Session, public BindContext {
   std::optional<std::pair<Value, TypeDesc>> global(const std::string& name) override;
   std::string tempTableName(const std::string& name) const override;
   bool ansiNull() const override { return options_.ansiNull; }
-  CatalogCache* catalogCache() override { return catalogCache_.get(); }
+  // Not while a cursor streams: the connection reads the snapshot that cursor began with, and
+  // a description read from it must not be kept as the current one.
+  CatalogCache* catalogCache() override { return cursorStreaming() ? nullptr : catalogCache_.get(); }
 
   // The parse options of every batch and stored text this executor runs.
   static tsql::ParseOptions parseOptions();
@@ -126,12 +130,13 @@ class SessionImpl : public Session, public BindContext {
   // The open transaction count (@@trancount).
   int tranCount() const { return tranCount_; }
 
-  // Cursors (exec_cursors.cpp): rows are read in full at open and handed out from memory.
+  // Cursors (exec_cursors.cpp): rows stream from the cursor's query as they are fetched, and move
+  // to a spill file before the session writes (cursor_rows.h).
   int32_t declareCursor(const std::string& name, const std::string& sql, bool forUpdate,
                         const std::vector<ParamValue>& params) override;
   void setCursorRows(int32_t id, int32_t rows) override;
-  std::vector<ColumnDesc> openCursor(int32_t id) override;
-  std::vector<std::vector<Value>> fetchCursor(int32_t id, int32_t maxRows) override;
+  std::vector<ColumnDesc> openCursor(int32_t id, ResultSink& sink) override;
+  std::vector<std::vector<Value>> fetchCursor(int32_t id, int32_t maxRows, ResultSink& sink) override;
   int32_t cursorRowCount(int32_t id) override;
   void closeCursor(int32_t id, bool deallocate) override;
 
@@ -160,6 +165,7 @@ class SessionImpl : public Session, public BindContext {
   friend class SqlStatement;
   friend class StatementTransaction;
   friend struct Unwinding;
+  friend struct StepGrace;
 
   // Interpreter core (session.cpp).
   Flow runList(const std::vector<tsql::StatementPtr>& list);
@@ -182,7 +188,8 @@ class SessionImpl : public Session, public BindContext {
   void refreshLive();
 
   // One cursor: its declaration, and once open its columns and rows. An updatable cursor over
-  // one table keeps each row's rowid, so WHERE CURRENT OF can name the row it stands on.
+  // one table reads each row's rowid along with it (its query's column 0), so WHERE CURRENT OF
+  // can name the row it stands on.
   struct CursorState {
     std::string name;
     std::string sql;  // the SELECT, possibly with FOR UPDATE / FOR READ ONLY
@@ -191,8 +198,9 @@ class SessionImpl : public Session, public BindContext {
     int32_t rowsPerFetch = 1;
     bool open = false;
     std::vector<ColumnDesc> columns;
-    std::vector<std::vector<Value>> rows;
-    std::vector<int64_t> rowids;  // empty when the cursor cannot update
+    std::unique_ptr<CursorRows> rows;  // while open
+    bool tracksRows = false;           // column 0 of the query is the rowid
+    std::optional<int64_t> currentRowid;  // the row the cursor stands on
     int32_t tableId = 0;
     std::string tableDatabase;
     size_t next = 0;  // rows handed out so far
@@ -201,6 +209,17 @@ class SessionImpl : public Session, public BindContext {
   CursorState& cursorById(int32_t id);
   // The id of the cursor named `name`; throws 16916 when there is none.
   int32_t cursorIdByName(const std::string& name);
+  // Starts the query of a declared cursor (OPEN in a batch and the client's cursor open).
+  void openCursorRows(CursorState& c);
+  // The next rows of an open cursor, at most maxRows; throws 559 when it is not open.
+  std::vector<std::vector<Value>> fetchRows(CursorState& c, int32_t maxRows);
+  // Moves the rows that open cursors' queries have not produced yet to the spill file: called
+  // before the session writes, begins, saves or rolls back a transaction, so that no cursor holds
+  // a read snapshot across a change (and each cursor keeps the rows it began to read).
+  // `cancellable`: the client's attention may stop it (the rows moved so far stay moved).
+  void spillCursors(bool cancellable = true);
+  // True while some cursor's query still steps (the connection then reads its snapshot).
+  bool cursorStreaming() const;
   // The SQL condition `alias.rowid = n` for the row cursor `name` stands on, checked against `t`.
   std::string currentOfCondition(const std::string& name, const TableInfo& t, const std::string& alias);
   void runDeclareCursor(const tsql::DeclareCursorStatement& s);
@@ -380,6 +399,7 @@ class SessionImpl : public Session, public BindContext {
   std::map<int, TypeDesc> describedTypes_;           // marker types found while describing
   std::vector<std::pair<Value, TypeDesc>> markers_;  // marker values of the running statement
   bool markersSet_ = false;
+  std::unique_ptr<SpillFile> spill_;  // opened when a cursor first spills; outlives the cursors
   std::map<int32_t, CursorState> cursors_;
   int32_t nextCursorId_ = 1;
   int32_t sqlStatus_ = 0;                          // @@sqlstatus: 0 a row was fetched, 2 no more rows
@@ -388,6 +408,8 @@ class SessionImpl : public Session, public BindContext {
   std::string procName_;                           // its name, for messages raised inside it
   std::optional<int32_t> returnValue_;             // RETURN n of the innermost procedure
   bool unwinding_ = false;                         // rolling back: cancels are not honoured until it is done
+  // While a cursor steps its query: the progress handler interrupts a step only after this time.
+  std::optional<std::chrono::steady_clock::time_point> interruptAfter_;
   bool liveTables_ = false;                        // the running SQL reads sysprocesses or syslocks
   std::map<std::string, TableInfo> pseudoTables_;  // `inserted`/`deleted` of the running trigger
   std::set<int32_t> firingTables_;                 // tables whose trigger is running (no recursion)
@@ -400,6 +422,17 @@ struct Unwinding {
   ~Unwinding() { session.unwinding_ = previous; }
   SessionImpl& session;
   bool previous;
+};
+
+// Lets a cursor's query steps be interrupted by a cancel only once they have run for kGrace, for
+// its lifetime; renew() starts the grace of the next step.
+struct StepGrace {
+  static constexpr std::chrono::milliseconds kGrace{100};
+  explicit StepGrace(SessionImpl& s) : session(s), previous(s.interruptAfter_) { renew(); }
+  ~StepGrace() { session.interruptAfter_ = previous; }
+  void renew() { session.interruptAfter_ = std::chrono::steady_clock::now() + kGrace; }
+  SessionImpl& session;
+  std::optional<std::chrono::steady_clock::time_point> previous;
 };
 
 // Moves the catalogue count before and after something that may change the catalogue, whether it

@@ -21,6 +21,7 @@ std::string savepointName(const std::string& name) {
 
 void SessionImpl::beginTransaction(const std::string& name) {
   if (tranCount_ == 0) {
+    spillCursors();
     execSql("BEGIN IMMEDIATE");
     noteWriter(true);
     tranName_ = name;
@@ -45,6 +46,8 @@ void SessionImpl::commitTransaction() {
 
 void SessionImpl::rollbackTransaction(const std::string& name) {
   if (tranCount_ == 0) throw rollbackWithoutBegin();
+  // A rollback ends the queries cursors are stepping (SQLite aborts them): their rows move first.
+  spillCursors();
   if (!name.empty() && name != tranName_) {
     // ROLLBACK TRAN savepoint: back to the savepoint; the transaction stays open.
     for (auto it = savepoints_.rbegin(); it != savepoints_.rend(); ++it) {
@@ -67,6 +70,13 @@ void SessionImpl::saveTransaction(const std::string& name) {
 }
 
 void SessionImpl::rollbackAll() {
+  if (tranCount_ > 0) {
+    try {
+      spillCursors(false);
+    } catch (const std::exception&) {
+      // The rollback goes on; a cursor whose rows could not move reports it at its next fetch.
+    }
+  }
   Unwinding guard(*this);
   if (tranCount_ > 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   // What the transaction changed in the catalogue is undone.
