@@ -219,7 +219,21 @@ SessionImpl::CallResult SessionImpl::callProcedure(const ObjectName& name, const
   procName_ = proc->name;
   batch_ = proc->text;
   int errorsBefore = errorCount_;
-  runList(def.body);
+  // The #tables the body creates are its own: they go when it ends, however it ends.
+  const std::set<std::string> tempTablesBefore = tempTables_;
+  try {
+    runList(def.body);
+  } catch (...) {
+    try {
+      Unwinding unwinding(*this);
+      spillCursors(false);
+      dropTempTablesCreatedSince(tempTablesBefore);
+    } catch (...) {
+      // They go with the session then.
+    }
+    throw;
+  }
+  dropTempTablesCreatedSince(tempTablesBefore);
   if (returnValue_)
     result.status = *returnValue_;
   else if (errorCount_ != errorsBefore)

@@ -334,6 +334,8 @@ class SessionImpl : public Session, public BindContext {
   // Where a #table of this session is stored and whether it is one of ours.
   void rememberTempTable(const std::string& storedName) { tempTables_.insert(storedName); }
   void dropTempTables();
+  // Drops the session's #tables that are not in `before` (those a procedure created).
+  void dropTempTablesCreatedSince(const std::set<std::string>& before);
 
   // Transactions (transactions.cpp).
   void beginTransaction(const std::string& name);
