@@ -440,6 +440,13 @@ BoundExpr Binder::compare(BinaryOp op, const BoundExpr& a, const BoundExpr& b) {
   } else if (ca == TypeClass::String && cb == TypeClass::String) {
     // Trailing blanks do not count: 'abc' = 'abc  '.
     right = "(" + right + ") COLLATE RTRIM";
+  } else if (ca == TypeClass::Approx && isExactClass(b.type)) {
+    // float against an exact value compares as float. The exact side is decimal text, which
+    // SQLite orders after every number unless a column's affinity converts it: @f < 0.6 would
+    // be true for any @f.
+    right = "CAST(" + right + " AS REAL)";
+  } else if (cb == TypeClass::Approx && isExactClass(a.type)) {
+    left = "CAST(" + left + " AS REAL)";
   }
   bool nullEquality =
       !ctx_.ansiNull() && (a.isNullLiteral || b.isNullLiteral || a.isVariable || b.isVariable);
