@@ -789,6 +789,15 @@ BoundExpr Binder::bindFunction(const FunctionExpr& e, const Scope& scope) {
     return r;
   }
 
+  if (name == "update") {
+    // if update(col) in a trigger body: a constant for the firing statement.
+    if (e.args.size() != 1 || !e.args[0]->is<ColumnRefExpr>() || !e.args[0]->as<ColumnRefExpr>().table.empty())
+      throw SqlError(102, 15, "Incorrect syntax near 'update'.");
+    std::optional<bool> set = ctx_.columnUpdated(e.args[0]->as<ColumnRefExpr>().column);
+    if (!set) throw SqlError(102, 15, "Incorrect syntax near 'update': update() tests a column only in a trigger.");
+    return boolean(*set ? "1" : "0", false);
+  }
+
   const BuiltinFunction* fn = findBuiltin(name);
   if (!fn) throw unknownFunction(name);
   int n = static_cast<int>(e.args.size());

@@ -102,6 +102,12 @@ class BindContext {
     (void)name;
     return std::nullopt;
   }
+  // Inside a trigger body, update(column): whether the statement that fired it set the column
+  // (throws 207 for a column its table lacks); nothing outside a trigger.
+  virtual std::optional<bool> columnUpdated(const std::string& column) {
+    (void)column;
+    return std::nullopt;
+  }
 };
 
 // A bound SELECT: SQLite text, parameters and the result columns as the client sees them.

@@ -186,6 +186,13 @@ void SessionImpl::runPrint(const PrintStatement& s) {
 }
 
 void SessionImpl::runRaiserror(const RaiserrorStatement& s) {
+  ServerMessage m = raiserrorMessage(s);
+  error_ = m.number;
+  sendMessage(m);
+  done(true, -1);
+}
+
+ServerMessage SessionImpl::raiserrorMessage(const RaiserrorStatement& s) {
   auto [nv, nt] = evaluate(*s.number);
   Value n = convertValue(nv, nt, makeType(SqlType::Int));
   int64_t number = isNull(n) ? 0 : std::get<int64_t>(n);
@@ -204,9 +211,7 @@ void SessionImpl::runRaiserror(const RaiserrorStatement& s) {
     }
     text = substitute(printText(mv, mt), args);
   }
-  error_ = static_cast<int32_t>(number);
-  sendMessage(ServerMessage{static_cast<int32_t>(number), 1, 16, text, {}, static_cast<uint16_t>(s.line)});
-  done(true, -1);
+  return ServerMessage{static_cast<int32_t>(number), 1, 16, text, {}, static_cast<uint16_t>(s.line)};
 }
 
 void SessionImpl::runWaitfor(const WaitforStatement& s) {

@@ -221,6 +221,7 @@ SessionImpl::CallResult SessionImpl::callProcedure(const ObjectName& name, const
   int errorsBefore = errorCount_;
   // The #tables the body creates are its own: they go when it ends, however it ends.
   const std::set<std::string> tempTablesBefore = tempTables_;
+  const int tranCountBefore = tranCount_;
   try {
     runList(def.body);
   } catch (...) {
@@ -234,6 +235,17 @@ SessionImpl::CallResult SessionImpl::callProcedure(const ObjectName& name, const
     throw;
   }
   dropTempTablesCreatedSince(tempTablesBefore);
+  if (tranCount_ != tranCountBefore) {
+    // A procedure ends with the transaction count it began with, or the caller is told.
+    result.tranCountChanged = true;
+    error_ = 266;
+    sendMessage(ServerMessage{266, 2, 16,
+                              "Transaction count after EXECUTE indicates that a COMMIT or ROLLBACK TRAN is "
+                              "missing. Previous count = " +
+                                  std::to_string(tranCountBefore) +
+                                  ", Current count = " + std::to_string(tranCount_) + ".",
+                              proc->name, 1});
+  }
   if (returnValue_)
     result.status = *returnValue_;
   else if (errorCount_ != errorsBefore)
@@ -286,7 +298,7 @@ void SessionImpl::runExecute(const ExecuteStatement& s) {
   }
   if (!s.returnVariable.empty())
     assignVariable(s.returnVariable, Value{int64_t{r.status}}, makeType(SqlType::Int));
-  error_ = 0;
+  error_ = r.tranCountChanged ? 266 : 0;
   if (outermost && sink_) {
     // As by RPC, the client also gets the OUTPUT values (DBD::Sybase reads them as a parameter
     // result of `exec p @x = @v output`).

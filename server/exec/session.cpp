@@ -345,7 +345,7 @@ std::optional<std::pair<Value, TypeDesc>> SessionImpl::global(const std::string&
   if (name == "@@textsize") return intValue(options_.textSize);
   if (name == "@@isolation") return intValue(options_.isolation);
   if (name == "@@tranchained") return intValue(options_.chained ? 1 : 0);
-  if (name == "@@transtate") return intValue(tranCount_ > 0 ? 0 : 1);
+  if (name == "@@transtate") return intValue(tranState_);
   if (name == "@@nestlevel") return intValue(procDepth_);
   if (name == "@@procid") return intValue(procId_);
   if (name == "@@sqlstatus") return intValue(sqlStatus_);
@@ -518,7 +518,24 @@ Flow SessionImpl::runStatement(const Statement& s) {
       if (procDepth_ > 0) triggerAbort_ = true;
       return Flow::Abort;
     }
+    if (tranCount_ > 0) tranState_ = 2;
     return abortsBatch(e) ? Flow::Abort : Flow::Next;
+  } catch (const TriggerRolledBack& r) {
+    // Inside an outer trigger the statement that fired that one goes too.
+    if (!firingTables_.empty()) throw;
+    // This statement fired the trigger: its statement transaction has undone it already.
+    rowCount_ = 0;
+    if (tranCount_ > 0) tranState_ = 2;
+    if (r.message) {
+      error_ = r.message->number;
+      ++errorCount_;
+      sendMessage(*r.message);
+      done(true, -1);
+    } else {
+      error_ = 0;
+      done(false, 0);
+    }
+    return Flow::Next;
   } catch (const Cancelled&) {
     throw;
   } catch (const std::exception& e) {
@@ -732,6 +749,17 @@ Flow SessionImpl::dispatch(const Statement& s) {
       throw notSupported(std::string("The statement ") + statementKindName(s.kind));
   }
   error_ = 0;
+  // A change that succeeded inside a transaction: @@transtate 0 again.
+  switch (s.kind) {
+    case StatementKind::Insert:
+    case StatementKind::Update:
+    case StatementKind::Delete:
+    case StatementKind::Truncate:
+      if (tranCount_ > 0) tranState_ = 0;
+      break;
+    default:
+      break;
+  }
   // Statements that touch no rows (SET, USE, PRINT, transactions, DDL) leave @@rowcount at 0;
   // DECLARE leaves it alone.
   switch (s.kind) {

@@ -35,6 +35,13 @@ struct Cancelled {};
 // Thrown while a prepared statement is described, where its SQL would start to run.
 struct Described {};
 
+// Thrown by ROLLBACK TRIGGER inside a trigger body: it unwinds to the statement that fired the
+// (outermost) trigger, whose own statement transaction then undoes the statement and the
+// trigger's work; `message` is the error of WITH RAISERROR, sent for that statement.
+struct TriggerRolledBack {
+  std::optional<ServerMessage> message;
+};
+
 // One result set of a procedure run for INSERT ... EXECUTE.
 struct CollectedSet {
   std::vector<ColumnDesc> columns;
@@ -250,6 +257,7 @@ class SessionImpl : public Session, public BindContext {
     std::vector<ProcedureParameter> params;
     std::vector<Value> values;
     std::vector<int> paramOfArg;  // per argument: the index of the parameter it was given for
+    bool tranCountChanged = false;  // the procedure ended with another @@trancount (266 was sent)
   };
   // Runs procedure `name` with `args`; the body's statements end with DONEINPROC. Throws SqlError
   // 2812 for an unknown procedure, 201 for a missing parameter.
@@ -293,6 +301,8 @@ class SessionImpl : public Session, public BindContext {
   void runDeclare(const tsql::DeclareStatement& s);
   void runPrint(const tsql::PrintStatement& s);
   void runRaiserror(const tsql::RaiserrorStatement& s);
+  // The message RAISERROR sends (numbers below 20000 are refused with 2732).
+  ServerMessage raiserrorMessage(const tsql::RaiserrorStatement& s);
   void runWaitfor(const tsql::WaitforStatement& s);
   void runTransaction(const tsql::TransactionStatement& s);
   // GRANT / REVOKE on an object (exec_grant.cpp).
@@ -313,6 +323,8 @@ class SessionImpl : public Session, public BindContext {
   void runDatabaseCommands(const std::vector<DatabaseCommand>& commands);
   // BindContext: `inserted` / `deleted` while a trigger body runs.
   std::optional<TableInfo> pseudoTable(const std::string& name) override;
+  // BindContext: update(col) while a trigger body runs.
+  std::optional<bool> columnUpdated(const std::string& column) override;
   // Assigns a value (of type `from`) to a declared variable, converting it to the variable's type.
   void assignVariable(const std::string& name, const Value& v, const TypeDesc& from);
   // A value's text for PRINT and RAISERROR arguments.
@@ -414,6 +426,12 @@ class SessionImpl : public Session, public BindContext {
   std::optional<std::chrono::steady_clock::time_point> interruptAfter_;
   bool liveTables_ = false;                        // the running SQL reads sysprocesses or syslocks
   std::map<std::string, TableInfo> pseudoTables_;  // `inserted`/`deleted` of the running trigger
+  // Per column of the running trigger's table: whether the firing statement set it (update()).
+  std::optional<std::map<std::string, bool>> triggerColumns_;
+  // @@transtate: 0 a transaction is open and its last change succeeded, 1 the last transaction
+  // committed, 2 the last statement inside the open transaction failed (the transaction goes
+  // on), 3 the last transaction was rolled back.
+  int tranState_ = 1;
   std::set<int32_t> firingTables_;                 // tables whose trigger is running (no recursion)
   bool triggerAbort_ = false;  // a trigger rolled back or failed: the rest of the batch is skipped
 };

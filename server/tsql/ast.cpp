@@ -783,6 +783,8 @@ std::string SetStatement::toSql() const {
 }
 
 std::string TransactionStatement::toSql() const {
+  if (action == TranAction::RollbackTrigger)
+    return raiserror ? "ROLLBACK TRIGGER WITH " + raiserror->toSql() : "ROLLBACK TRIGGER";
   static const char* const kWords[] = {"BEGIN", "COMMIT", "ROLLBACK", "SAVE"};
   std::string out = std::string(kWords[static_cast<int>(action)]) + " TRANSACTION";
   return name.empty() ? out : out + " " + ident(name);

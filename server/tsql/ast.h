@@ -681,12 +681,14 @@ struct SetStatement : NodeOfKind<Statement, StatementKind::Set> {
 };
 
 // The transaction statements.
-enum class TranAction : uint8_t { Begin, Commit, Rollback, Save };
+enum class TranAction : uint8_t { Begin, Commit, Rollback, Save, RollbackTrigger };
 
-// BEGIN TRAN [name], COMMIT [TRAN|WORK] [name], ROLLBACK [TRAN|WORK] [name], SAVE TRAN name.
+// BEGIN TRAN [name], COMMIT [TRAN|WORK] [name], ROLLBACK [TRAN|WORK] [name], SAVE TRAN name,
+// ROLLBACK TRIGGER [WITH RAISERROR ...].
 struct TransactionStatement : NodeOfKind<Statement, StatementKind::Transaction> {
   TranAction action = TranAction::Begin;
-  std::string name;  // transaction or savepoint name, empty when not given
+  std::string name;      // transaction or savepoint name, empty when not given
+  StatementPtr raiserror;  // the RaiserrorStatement of ROLLBACK TRIGGER WITH RAISERROR, else null
   std::string toSql() const override;
 };
 

@@ -172,6 +172,14 @@ StatementPtr Parser::parseTransaction() {
     s->action = TranAction::Commit;
   } else if (verb.isWord("rollback")) {
     s->action = TranAction::Rollback;
+    if (acceptWord("trigger")) {
+      s->action = TranAction::RollbackTrigger;
+      if (acceptWord("with")) {
+        if (!peekWord("raiserror")) syntaxError();
+        s->raiserror = parseRaiserror();
+      }
+      return s;
+    }
   } else {
     s->action = TranAction::Save;
   }
