@@ -110,9 +110,12 @@ void SessionImpl::runSet(const SetStatement& s) {
   } else if (o == "quoted_identifier") {
     options_.quotedIdentifier = onOff(s);
   } else if (o == "arithabort" || o == "arithabort arith_overflow" || o == "arithabort numeric_truncation") {
-    // set arithabort [arith_overflow | numeric_truncation] on|off; numeric truncation always
-    // rounds to the target scale here, so only arith_overflow changes anything.
-    if (o != "arithabort numeric_truncation") options_.arithAbort = onOff(s);
+    // set arithabort [arith_overflow | numeric_truncation] on|off; without a sub-option it is
+    // arith_overflow.
+    if (o == "arithabort numeric_truncation")
+      info_.implicitScaleLoss = onOff(s) ? ScaleLoss::Error : ScaleLoss::Truncate;
+    else
+      options_.arithAbort = onOff(s);
     info_.arithmeticErrorsAreNull = !options_.arithAbort && options_.arithIgnore;
   } else if (o == "arithignore" || o == "arithignore arith_overflow") {
     options_.arithIgnore = onOff(s);

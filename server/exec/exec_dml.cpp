@@ -215,8 +215,9 @@ std::pair<Value, TypeDesc> SessionImpl::columnDefault(const CatalogColumn& c) {
 void SessionImpl::assignVariable(const std::string& name, const Value& v, const TypeDesc& from) {
   Variable* var = findVariable(name);
   if (!var) throw mustDeclare(name);
-  var->value = padFixedChar(convertValue(v, from, var->type, ConversionKind::Implicit, options_.dateFormat),
-                            var->type);
+  var->value = padFixedChar(
+      convertValue(v, from, var->type, ConversionKind::Implicit, options_.dateFormat, info_.implicitScaleLoss),
+      var->type);
 }
 
 void SessionImpl::insertRow(const TableInfo& t, const std::vector<int>& targets,
@@ -227,7 +228,7 @@ void SessionImpl::insertRow(const TableInfo& t, const std::vector<int>& targets,
   std::vector<bool> given(t.columns.size(), false);
   for (size_t k = 0; k < targets.size(); ++k) {
     const CatalogColumn& c = t.columns[targets[k]];
-    values[targets[k]] = assignValue(r[k], sourceTypes[k], c.desc.type, c.desc.nullable);
+    values[targets[k]] = assignValue(r[k], sourceTypes[k], c.desc.type, c.desc.nullable, info_.implicitScaleLoss);
     given[targets[k]] = true;
   }
   for (size_t i = 0; i < t.columns.size(); ++i) {
@@ -322,7 +323,7 @@ void SessionImpl::runInsert(const InsertStatement& s) {
       for (auto& r : set.rows) {
         for (size_t k = 0; k < targets.size(); ++k)
           r[k] = convertValue(r[k], set.columns[k].type, t.columns[targets[k]].desc.type,
-                              ConversionKind::Implicit, options_.dateFormat);
+                              ConversionKind::Implicit, options_.dateFormat, info_.implicitScaleLoss);
         executed.push_back(std::move(r));
       }
     }

@@ -201,7 +201,8 @@ SessionImpl::CallResult SessionImpl::callProcedure(const ObjectName& name, const
     variables_[p.name] = Variable{type, Value{}};
     if (const CallArg* a = argFor[i]) {
       variables_[p.name].value = padFixedChar(
-          convertValue(a->value, a->type, type, ConversionKind::Implicit, options_.dateFormat), type);
+          convertValue(a->value, a->type, type, ConversionKind::Implicit, options_.dateFormat, info_.implicitScaleLoss),
+          type);
     } else if (p.defaultValue) {
       auto [v, t] = evaluate(*p.defaultValue);
       variables_[p.name].value =

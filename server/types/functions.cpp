@@ -133,7 +133,7 @@ void assignFn(sqlite3_context* ctx, int argc, sqlite3_value** a) {
       raw = convertValue(raw, from, to, ConversionKind::Implicit, info->dateFormat);
       from = to;
     }
-    resultValue(ctx, assignValue(raw, from, to, nullable));
+    resultValue(ctx, assignValue(raw, from, to, nullable, info ? info->implicitScaleLoss : ScaleLoss::Round));
   });
 }
 
