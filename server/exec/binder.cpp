@@ -789,6 +789,22 @@ BoundExpr Binder::bindFunction(const FunctionExpr& e, const Scope& scope) {
     return r;
   }
 
+  if (name == "datalength" && e.args.size() == 1) {
+    // A fixed-length type takes its own length (int 4, datetime 8, numeric by its precision),
+    // whatever form SQLite keeps it in; character and binary values their bytes.
+    BoundExpr a = bindExpr(*e.args[0], scope);
+    int32_t fixed = fixedLength(a.type.type);
+    if (a.type.type == SqlType::Numeric || a.type.type == SqlType::Decimal)
+      fixed = numericLength(a.type.precision ? a.type.precision : 18);
+    BoundExpr r;
+    r.type = makeType(SqlType::Int);
+    r.hasAggregate = a.hasAggregate;
+    r.sql = fixed > 0 && !a.isNullLiteral
+                ? "(CASE WHEN " + a.sql + " IS NULL THEN NULL ELSE " + std::to_string(fixed) + " END)"
+                : "t_datalength(" + a.sql + ")";
+    return r;
+  }
+
   if (name == "update") {
     // if update(col) in a trigger body: a constant for the firing statement.
     if (e.args.size() != 1 || !e.args[0]->is<ColumnRefExpr>() || !e.args[0]->as<ColumnRefExpr>().table.empty())
