@@ -6,6 +6,7 @@
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
+#include "server/exec/sysproc_support.h"
 #include "server/exec/type_rules.h"
 #include "server/tsql/parser.h"
 #include "server/types/convert.h"
@@ -32,8 +33,9 @@ SqlError procedureNotFound(const std::string& name) {
           "(sp_help may produce lots of output).");
 }
 
-// "db.owner.name", "owner.name" or "name" as an RPC names its procedure.
-ObjectName splitProcedureName(const std::string& text) {
+}  // namespace
+
+ObjectName splitDottedName(const std::string& text) {
   std::vector<std::string> parts;
   size_t start = 0;
   while (true) {
@@ -48,8 +50,6 @@ ObjectName splitProcedureName(const std::string& text) {
   if (parts.size() >= 3) n.database = parts[parts.size() - 3];
   return n;
 }
-
-}  // namespace
 
 void SessionImpl::runCreateProcedure(const CreateProcedureStatement& s) {
   ProcedureSpec details;
@@ -113,6 +113,12 @@ SessionImpl::CallResult SessionImpl::callProcedure(const ObjectName& name, const
                          (proc->database == "sybsystemprocs" || proc->database == "master") &&
                          proc->owner == "dbo";
   if (!systemProcedure) permissions_->requireExecute(proc->database, proc->id, proc->owner, proc->name);
+  if (systemProcedure && findBuiltinProcedure(proc->name)) {
+    // Its catalogue entry names it; the server answers it itself.
+    CallResult builtin;
+    runSystemProcedure(proc->name, args, builtin);
+    return builtin;
+  }
   noteLiveTables(proc->text);
   std::vector<StatementPtr> stored = parseBatch(proc->text, parseOptions());
   if (stored.empty() || !stored[0]->is<CreateProcedureStatement>())
@@ -373,7 +379,7 @@ void SessionImpl::executeRpc(const std::string& procName, std::vector<ParamValue
   std::vector<CallArg> args;
   for (const ParamValue& p : params) args.push_back({p.name, p.value, p.format.type, p.output});
   try {
-    CallResult r = callProcedure(splitProcedureName(procName), args);
+    CallResult r = callProcedure(splitDottedName(procName), args);
     sink.returnStatus(r.status);
     std::vector<ColumnDesc> formats;
     std::vector<Value> values;

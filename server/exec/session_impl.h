@@ -42,6 +42,25 @@ struct TriggerRolledBack {
   std::optional<ServerMessage> message;
 };
 
+// A system procedure the executor answers itself, and its parameters (name, declared type) in order.
+struct BuiltinProcedure {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> params;
+};
+// Every such procedure; sybsystemprocs holds a catalogue entry for each (engine start-up).
+const std::vector<BuiltinProcedure>& builtinProcedures();
+// The one named `name` (any case), or nullptr.
+const BuiltinProcedure* findBuiltinProcedure(const std::string& name);
+
+// The bytes SQLite's b-trees of a table (or a database) take: the rows, the indexes and the free
+// room inside their pages (sp_spaceused, sp_helpdb).
+struct SpaceUsed {
+  int64_t data = 0;
+  int64_t index = 0;
+  int64_t unused = 0;
+  int64_t reserved() const { return data + index + unused; }
+};
+
 // One result set of a procedure run for INSERT ... EXECUTE.
 struct CollectedSet {
   std::vector<ColumnDesc> columns;
@@ -265,6 +284,19 @@ class SessionImpl : public Session, public BindContext {
   // Runs a built-in system procedure (sp_password, sp_addtype, sp_addgroup, sp_adduser, sp_who,
   // sp_helptext) into `result`; false when `name` is none of them (exec_sysprocs.cpp).
   bool runSystemProcedure(const std::string& name, const std::vector<CallArg>& args, CallResult& result);
+  // The reporting procedures (exec_sysprocs_help.cpp); each throws SqlError for the caller to
+  // report as a system procedure does.
+  void spHelp(const std::optional<std::string>& objname);
+  void spHelpIndex(const std::string& objname);
+  void spHelpConstraint(const std::string& objname);
+  void spSpaceUsed(const std::optional<std::string>& objname);
+  void spHelpDb(const std::optional<std::string>& dbname);
+  void spRename(const std::string& objname, const std::string& newname);
+  // A table of the current database named as a procedure argument; 17460 for another database,
+  // 17461 when there is no such table.
+  std::optional<TableInfo> tableOfCurrentDatabase(const std::string& objname);
+  // What every table of `database` (the system tables included) takes.
+  SpaceUsed databaseSpace(const std::string& database);
   void runCreateProcedure(const tsql::CreateProcedureStatement& s);
   void runDropProcedure(const tsql::DropStatement& s);
   void runExecute(const tsql::ExecuteStatement& s);
