@@ -44,8 +44,8 @@ bool WriteFile(const QString& path, const QByteArray& bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int n = argc > 1 ? std::atoi(argv[1]) : 1000000;
-  const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+  const int n = tabbench::intArgument(argc, argv, 1, 1000000);
+  const int rounds = tabbench::intArgument(argc, argv, 2, 5);
 
   // The test data is built once, outside every timed part: a local-time date per record would
   // otherwise cost more than the append itself.

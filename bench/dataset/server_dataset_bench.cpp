@@ -42,8 +42,8 @@ double bsqldbRate(int rows) {
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  const int rows = argc > 1 ? std::atoi(argv[1]) : 200000;
-  const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+  const int rows = tabbench::intArgument(argc, argv, 1, 200000);
+  const int rounds = std::max(1, tabbench::intArgument(argc, argv, 2, 3));
   std::unique_ptr<TQorixDatabase> db = tabbench::connectSa(QStringLiteral("bench"));
   tabtest::ExecSetup(*db, QStringLiteral("create table bench_digits (d int not null)"));
   for (int d = 0; d < 10; ++d) tabtest::ExecSetup(*db, QStringLiteral("insert bench_digits values (%1)").arg(d));

@@ -103,10 +103,10 @@ double bsqldbWithGap(double& gapMs) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+  tabbench::defaultToOffscreen();
   QApplication app(argc, argv);
-  const int rows = argc > 1 ? std::atoi(argv[1]) : 100000;
-  const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+  const int rows = tabbench::intArgument(argc, argv, 1, 100000);
+  const int rounds = tabbench::intArgument(argc, argv, 2, 5);
 
   tabbench::localServer();
   std::printf("grid_bench: %d rows x 10 columns, %d rounds, %u cores\n\n", rows, rounds,

@@ -886,13 +886,11 @@ double engineRead(TQorixDatabase& db, int rows) {
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  const int rows = argc > 1 ? std::atoi(argv[1]) : 1000000;
-  const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
-  const int packet = argc > 3 ? std::atoi(argv[3]) : 8192;
-  const std::string figures = argc > 4 ? "," + std::string(argv[4]) + "," : std::string();
-  auto wanted = [&](const char* name) {
-    return figures.empty() || figures.find("," + std::string(name) + ",") != std::string::npos;
-  };
+  const int rows = tabbench::intArgument(argc, argv, 1, 1000000);
+  const int rounds = tabbench::intArgument(argc, argv, 2, 3);
+  const int packet = tabbench::intArgument(argc, argv, 3, 8192);
+  const tabbench::FigureList figures(argc, argv, 4);
+  auto wanted = [&](const char* name) { return figures.wanted(name); };
   const double window = 2.0;  // seconds per throughput sample
 
   tabtest::ServerFixture& server = tabbench::localServer();

@@ -31,24 +31,28 @@ void printFigures(const std::string& label, const Figures& f, int decimals, int 
               decimals, f.median(), decimals, f.max(), suffix.c_str());
 }
 
+void printComparison(const std::string& name, const std::string& unit, const Comparison& c,
+                     const std::string& referenceName, int decimals, const std::string& note) {
+  const int width = std::max(10, static_cast<int>(name.size()));
+  std::printf("%-*s %-9s ours   min %12.*f  median %12.*f  max %12.*f%s%s\n", width, name.c_str(), unit.c_str(),
+              decimals, c.ours.min(), decimals, c.ours.median(), decimals, c.ours.max(), note.empty() ? "" : "   ",
+              note.c_str());
+  std::printf("%-*s %-9s %-6.6s min %12.*f  median %12.*f  max %12.*f\n", width, "", unit.c_str(),
+              referenceName.c_str(), decimals, c.reference.min(), decimals, c.reference.median(), decimals,
+              c.reference.max());
+  std::printf("%-*s ratio ours/%s  min %.3f  median %.3f  max %.3f\n\n", width, "", referenceName.c_str(),
+              c.ratio.min(), c.ratio.median(), c.ratio.max());
+  std::fflush(stdout);
+}
+
 Comparison compare(const std::string& name, const std::string& unit, int rounds, const std::function<double()>& ours,
                    const std::function<double()>& reference, const std::string& referenceName) {
   Comparison c;
   for (int i = 0; i < rounds; ++i) {
-    const double x = ours();
-    const double y = reference();
-    c.ours.add(x);
-    c.reference.add(y);
-    c.ratio.add(y > 0 ? x / y : 0);
+    const double x = ours();  // ours runs first in each round, then the reference
+    c.add(x, reference());
   }
-  const int width = std::max(10, static_cast<int>(name.size()));
-  std::printf("%-*s %-9s ours   min %12.0f  median %12.0f  max %12.0f\n", width, name.c_str(), unit.c_str(),
-              c.ours.min(), c.ours.median(), c.ours.max());
-  std::printf("%-*s %-9s %-6.6s min %12.0f  median %12.0f  max %12.0f\n", width, "", unit.c_str(),
-              referenceName.c_str(), c.reference.min(), c.reference.median(), c.reference.max());
-  std::printf("%-*s ratio ours/%s  min %.3f  median %.3f  max %.3f\n\n", width, "", referenceName.c_str(),
-              c.ratio.min(), c.ratio.median(), c.ratio.max());
-  std::fflush(stdout);
+  printComparison(name, unit, c, referenceName);
   return c;
 }
 
@@ -90,6 +94,20 @@ long statusKilobytes(pid_t pid, const char* key) {
 long residentKilobytes(pid_t pid) { return statusKilobytes(pid, "VmRSS:"); }
 
 long peakResidentKilobytes(pid_t pid) { return statusKilobytes(pid, "VmHWM:"); }
+
+int intArgument(int argc, char** argv, int index, int fallback) {
+  return argc > index ? std::atoi(argv[index]) : fallback;
+}
+
+FigureList::FigureList(int argc, char** argv, int index) {
+  if (argc > index) list_ = "," + std::string(argv[index]) + ",";
+}
+
+bool FigureList::wanted(const std::string& name) const {
+  return list_.empty() || list_.find("," + name + ",") != std::string::npos;
+}
+
+void defaultToOffscreen() { setenv("QT_QPA_PLATFORM", "offscreen", 0); }
 
 std::string loadAverage() {
   std::ifstream f("/proc/loadavg");
