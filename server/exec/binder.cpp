@@ -376,9 +376,11 @@ BoundExpr Binder::bindColumn(const ColumnRefExpr& e, const Scope& scope) {
     const ScopeSource* foundSource = nullptr;
     const ScopeColumn* found = nullptr;
     bool prefixMatched = false;
+    // syb_identity names the identity column, whatever it is called (when no column has that name).
+    const bool identityAlias = equalsNoCase(e.column, "syb_identity");
     auto consider = [&](const ScopeSource& src, bool exact) {
       for (const auto& c : src.columns) {
-        if (exact ? c.name == e.column : equalsNoCase(c.name, e.column)) {
+        if (exact ? c.name == e.column : equalsNoCase(c.name, e.column) || (identityAlias && c.identity)) {
           if (found && foundSource != &src) throw ambiguousColumn(e.column);
           if (!found) {
             found = &c;
@@ -409,6 +411,7 @@ BoundExpr Binder::bindColumn(const ColumnRefExpr& e, const Scope& scope) {
       b.identity = found->identity;
       b.name = found->name;
       b.table = foundSource->table;
+      b.source = foundSource;
       return b;
     }
     if (prefixMatched) throw invalidColumn(e.column);
@@ -802,6 +805,33 @@ BoundExpr Binder::bindFunction(const FunctionExpr& e, const Scope& scope) {
     r.sql = fixed > 0 && !a.isNullLiteral
                 ? "(CASE WHEN " + a.sql + " IS NULL THEN NULL ELSE " + std::to_string(fixed) + " END)"
                 : "t_datalength(" + a.sql + ")";
+    return r;
+  }
+
+  if (name == "textptr") {
+    // textptr(col): the pointer readtext and writetext take to one row's text or image value
+    // (NULL while the value is NULL).
+    if (e.args.size() != 1 || !e.args[0]->is<ColumnRefExpr>()) throw wrongArgumentCount(name, 1);
+    BoundExpr column = bindExpr(*e.args[0], scope);
+    if (column.type.type != SqlType::Text && column.type.type != SqlType::Image)
+      throw SqlError(7113, 16, "textptr needs a text or image column; '" + column.name + "' is not one.");
+    const ScopeSource* src = column.source;
+    std::optional<TableInfo> t;
+    if (src && !src->table.empty()) {
+      tsql::ObjectName n;
+      n.database = src->database;
+      n.owner = src->owner;
+      n.name = src->table;
+      t = resolveTable(n);
+    }
+    if (!t || t->type != "U" || !t->findColumn(column.name))
+      throw SqlError(7113, 16, "textptr needs a column of a table; '" + column.name + "' is not one.");
+    std::optional<DatabaseInfo> d = findDatabase(ctx_.connection(), t->database);
+    BoundExpr r;
+    r.sql = "tx_textptr(" + std::to_string(d ? d->dbid : 0) + ", " + std::to_string(t->id) + ", " +
+            std::to_string(t->findColumn(column.name)->colid) + ", " + src->sqlAlias + ".rowid, " + column.sql + ")";
+    r.type = makeType(SqlType::VarBinary, 16);
+    r.hasAggregate = column.hasAggregate;
     return r;
   }
 

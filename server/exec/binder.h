@@ -35,6 +35,7 @@ struct BoundExpr {
   int chainTerms = 0;  // how many terms that chain joins
   std::string name;            // the result column's name when it heads a select list item
   std::string table;           // the table a plain column belongs to (text/image formats name it)
+  const struct ScopeSource* source = nullptr;  // a plain column's FROM item (while its scope lives)
 };
 
 // Terms joined by `op` (" AND ", " OR ") in balanced parentheses: a few levels deep however many

@@ -579,6 +579,8 @@ bool changesCatalog(const Statement& s) {
     case StatementKind::FetchCursor:
     case StatementKind::CloseCursor:
     case StatementKind::DeallocateCursor:
+    case StatementKind::ReadText:
+    case StatementKind::WriteText:
       return false;
     default:
       return true;
@@ -744,6 +746,14 @@ Flow SessionImpl::dispatch(const Statement& s) {
       break;
     case StatementKind::Grant:
       runGrant(s.as<GrantStatement>());
+      break;
+    case StatementKind::ReadText:
+      setCommand("READTEXT");
+      runReadText(s.as<ReadTextStatement>());
+      return Flow::Next;
+    case StatementKind::WriteText:
+      setCommand("WRITETEXT");
+      runWriteText(s.as<WriteTextStatement>());
       break;
     default:
       throw notSupported(std::string("The statement ") + statementKindName(s.kind));

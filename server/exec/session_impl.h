@@ -336,6 +336,9 @@ class SessionImpl : public Session, public BindContext {
   // The message RAISERROR sends (numbers below 20000 are refused with 2732).
   ServerMessage raiserrorMessage(const tsql::RaiserrorStatement& s);
   void runWaitfor(const tsql::WaitforStatement& s);
+  // READTEXT and WRITETEXT (exec_text.cpp).
+  void runReadText(const tsql::ReadTextStatement& s);
+  void runWriteText(const tsql::WriteTextStatement& s);
   void runTransaction(const tsql::TransactionStatement& s);
   // GRANT / REVOKE on an object (exec_grant.cpp).
   void runGrant(const tsql::GrantStatement& s);

@@ -320,6 +320,10 @@ const char* statementKindName(StatementKind kind) {
       return "CLOSE";
     case StatementKind::DeallocateCursor:
       return "DEALLOCATE CURSOR";
+    case StatementKind::ReadText:
+      return "READTEXT";
+    case StatementKind::WriteText:
+      return "WRITETEXT";
   }
   return "statement";
 }
@@ -939,6 +943,17 @@ std::string CloseCursorStatement::toSql() const {
 
 std::string DeallocateCursorStatement::toSql() const {
   return "DEALLOCATE CURSOR " + ident(name);
+}
+
+std::string ReadTextStatement::toSql() const {
+  std::string out = "READTEXT " + table.toSql() + "." + ident(column) + " " + pointer->toSql() + " " +
+                    offset->toSql() + " " + size->toSql();
+  return chars ? out + " USING CHARS" : out;
+}
+
+std::string WriteTextStatement::toSql() const {
+  return "WRITETEXT " + table.toSql() + "." + ident(column) + " " + pointer->toSql() +
+         (withLog ? " WITH LOG " : " ") + data->toSql();
 }
 
 }  // namespace tabsrv::tsql

@@ -436,6 +436,8 @@ enum class StatementKind : uint8_t {
   FetchCursor,
   CloseCursor,
   DeallocateCursor,
+  ReadText,
+  WriteText,
 };
 
 // The kind's name, for "not implemented" messages of switch dispatch.
@@ -891,6 +893,27 @@ struct CloseCursorStatement : NodeOfKind<Statement, StatementKind::CloseCursor> 
 // DEALLOCATE [CURSOR] c.
 struct DeallocateCursorStatement : NodeOfKind<Statement, StatementKind::DeallocateCursor> {
   std::string name;
+  std::string toSql() const override;
+};
+
+// READTEXT t.col pointer offset size [HOLDLOCK] [USING BYTES|CHARS|CHARACTERS].
+struct ReadTextStatement : NodeOfKind<Statement, StatementKind::ReadText> {
+  ObjectName table;
+  std::string column;
+  ExprPtr pointer;
+  ExprPtr offset;
+  ExprPtr size;  // 0: everything from the offset on
+  bool chars = false;  // USING CHARS: offset and size count characters, not bytes
+  std::string toSql() const override;
+};
+
+// WRITETEXT t.col pointer [WITH LOG] data.
+struct WriteTextStatement : NodeOfKind<Statement, StatementKind::WriteText> {
+  ObjectName table;
+  std::string column;
+  ExprPtr pointer;
+  bool withLog = false;
+  ExprPtr data;
   std::string toSql() const override;
 };
 

@@ -67,6 +67,8 @@ StatementPtr Parser::parseStatement() {
     s = parsePrint();
   } else if (t.isWord("raiserror")) {
     s = parseRaiserror();
+  } else if (t.isWord("readtext") || t.isWord("writetext")) {
+    s = parseTextStatement();
   } else if (t.isWord("waitfor")) {
     s = parseWaitfor();
   } else if (t.isWord("exec") || t.isWord("execute")) {
@@ -304,6 +306,54 @@ StatementPtr Parser::parsePrint() {
   auto s = std::make_unique<PrintStatement>();
   s->format = parseExpr();
   while (acceptSymbol(",")) s->args.push_back(parseExpr());
+  return s;
+}
+
+// READTEXT t.col ptr offset size [HOLDLOCK] [USING BYTES | CHARS | CHARACTERS] and
+// WRITETEXT t.col ptr [WITH LOG] data; the table may be owner.t or db.owner.t (db..t too).
+StatementPtr Parser::parseTextStatement() {
+  bool read = next().isWord("readtext");
+  std::vector<std::string> parts{expectName()};
+  while (parts.size() < 4 && acceptSymbol(".")) {
+    if (peekSymbol(".") && parts.size() == 1) {
+      parts.emplace_back();  // db..t.col
+      continue;
+    }
+    parts.push_back(expectName());
+  }
+  if (parts.size() < 2) syntaxError();
+  std::string column = parts.back();
+  parts.pop_back();
+  ObjectName table;
+  table.name = parts.back();
+  parts.pop_back();
+  if (!parts.empty()) table.owner = parts.back(), parts.pop_back();
+  if (!parts.empty()) table.database = parts.back();
+  if (read) {
+    auto s = std::make_unique<ReadTextStatement>();
+    s->table = std::move(table);
+    s->column = std::move(column);
+    s->pointer = parsePrimary();
+    s->offset = parseUnary();
+    s->size = parseUnary();
+    acceptWord("holdlock");
+    if (acceptWord("using")) {
+      if (acceptWord("chars") || acceptWord("characters"))
+        s->chars = true;
+      else
+        expectWord("bytes");
+    }
+    return s;
+  }
+  auto s = std::make_unique<WriteTextStatement>();
+  s->table = std::move(table);
+  s->column = std::move(column);
+  s->pointer = parsePrimary();
+  if (acceptWord("with")) {
+    expectWord("log");
+    s->withLog = true;
+  }
+  s->data = parseExpr();
   return s;
 }
 

@@ -135,6 +135,7 @@ class Parser {
   StatementPtr parseUse();
   StatementPtr parsePrint();
   StatementPtr parseRaiserror();
+  StatementPtr parseTextStatement();
   StatementPtr parseWaitfor();
   StatementPtr parseReturn();
   // DECLARE c CURSOR FOR ..., after DECLARE; OPEN, FETCH, CLOSE, DEALLOCATE.
