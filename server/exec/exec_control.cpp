@@ -89,6 +89,10 @@ void SessionImpl::runSet(const SetStatement& s) {
   };
   if (o == "rowcount") {
     options_.rowCount = static_cast<int32_t>(std::max<int64_t>(0, number()));
+  } else if (o == "cursor rows") {
+    int64_t n = number();
+    if (n < 1) throw SqlError(16931, 16, "The number of rows a cursor fetches must be 1 or more.");
+    setCursorRows(cursorIdByName(s.cursor), static_cast<int32_t>(std::min<int64_t>(n, INT32_MAX)));
   } else if (o == "textsize") {
     int64_t n = number();
     options_.textSize = n <= 0 ? 32768 : static_cast<int32_t>(n);

@@ -63,6 +63,7 @@ int32_t SessionImpl::declareCursor(const std::string& name, const std::string& s
   c.sql = sql;
   c.forUpdate = forUpdate || parsed->use == CursorUse::Update;
   c.params = params;
+  c.depth = procDepth_;
   int32_t id = nextCursorId_++;
   cursors_[id] = std::move(c);
   return id;
@@ -217,6 +218,10 @@ void SessionImpl::closeCursor(int32_t id, bool deallocate) {
   if (deallocate) cursors_.erase(id);
 }
 
+void SessionImpl::dropCursorsAbove(int depth) {
+  std::erase_if(cursors_, [depth](const auto& entry) { return entry.second.depth > depth; });
+}
+
 bool SessionImpl::cursorStreaming() const {
   for (const auto& [id, c] : cursors_)
     if (c.rows && c.rows->streaming()) return true;
@@ -261,7 +266,15 @@ void SessionImpl::runFetch(const FetchCursorStatement& s) {
   if (s.direction != FetchDirection::Next) throw notSupported("FETCH in a direction other than NEXT");
   int32_t id = cursorIdByName(s.name);
   CursorState& c = cursorById(id);
-  std::vector<std::vector<Value>> rows = fetchRows(c, 1);
+  // FETCH INTO takes one row; to the client, as many as set cursor rows says.
+  std::vector<std::vector<Value>> rows;
+  try {
+    rows = fetchRows(c, s.into.empty() ? c.rowsPerFetch : 1);
+  } catch (const SqlError&) {
+    // @@sqlstatus 1: the fetch failed.
+    sqlStatus_ = 1;
+    throw;
+  }
   sqlStatus_ = rows.empty() ? 2 : 0;
   if (!s.into.empty()) {
     if (s.into.size() != c.columns.size())

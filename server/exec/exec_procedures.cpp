@@ -232,6 +232,7 @@ SessionImpl::CallResult SessionImpl::callProcedure(const ObjectName& name, const
   try {
     runList(def.body);
   } catch (...) {
+    dropCursorsAbove(procDepth_ - 1);
     try {
       Unwinding unwinding(*this);
       spillCursors(false);
@@ -241,6 +242,8 @@ SessionImpl::CallResult SessionImpl::callProcedure(const ObjectName& name, const
     }
     throw;
   }
+  // Its cursors and #tables are the procedure's own.
+  dropCursorsAbove(procDepth_ - 1);
   dropTempTablesCreatedSince(tempTablesBefore);
   if (tranCount_ != tranCountBefore) {
     // A procedure ends with the transaction count it began with, or the caller is told.

@@ -212,9 +212,11 @@ bool TriggerFiring::fire(int32_t rows) {
   try {
     flow = s.runList(body);
   } catch (...) {
+    s.dropCursorsAbove(s.procDepth_ - 1);
     if (counted && s.tranCount_ > 0) s.tranCount_ = 0;
     throw;
   }
+  s.dropCursorsAbove(s.procDepth_ - 1);
   bool rolledBack = sqlite3_get_autocommit(s.db_) != 0;
   if (flow == Flow::Abort && !rolledBack) {
     // An error that stops the body leaves nothing of the statement behind.

@@ -230,6 +230,7 @@ class SessionImpl : public Session, public BindContext {
     int32_t tableId = 0;
     std::string tableDatabase;
     size_t next = 0;  // rows handed out so far
+    int depth = 0;    // @@nestlevel where it was declared: a procedure's cursors go when it ends
   };
   // The cursor with `id`; throws 16916 when there is none.
   CursorState& cursorById(int32_t id);
@@ -246,6 +247,9 @@ class SessionImpl : public Session, public BindContext {
   void spillCursors(bool cancellable = true);
   // True while some cursor's query still steps (the connection then reads its snapshot).
   bool cursorStreaming() const;
+  // Closes and deallocates the cursors declared deeper than @@nestlevel `depth` (by the
+  // procedures and triggers that have ended).
+  void dropCursorsAbove(int depth);
   // The SQL condition `alias.rowid = n` for the row cursor `name` stands on, checked against `t`.
   std::string currentOfCondition(const std::string& name, const TableInfo& t, const std::string& alias);
   void runDeclareCursor(const tsql::DeclareCursorStatement& s);

@@ -780,6 +780,7 @@ std::string UseStatement::toSql() const {
 }
 
 std::string SetStatement::toSql() const {
+  if (!cursor.empty()) return "SET CURSOR ROWS " + (valueExpr ? valueExpr->toSql() : value) + " FOR " + ident(cursor);
   std::string out = "SET " + option;
   if (!table.empty()) out += " " + table.toSql();
   if (valueExpr) return out + " " + valueExpr->toSql();

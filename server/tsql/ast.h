@@ -673,12 +673,14 @@ struct UseStatement : NodeOfKind<Statement, StatementKind::Use> {
 // "arithabort numeric_truncation" (the sub-option kept when written), or any other word.
 // Named isolation levels (read committed, serializable ...) arrive as their numbers 0-3.
 // `value` is the value word lower-cased ("on", "off", "mdy", "10"); `valueExpr` is set when the
-// value is a number or a variable (set rowcount @n); `table` is set for identity_insert.
+// value is a number or a variable (set rowcount @n); `table` is set for identity_insert and
+// `cursor` for "cursor rows" (SET CURSOR ROWS n FOR c).
 struct SetStatement : NodeOfKind<Statement, StatementKind::Set> {
   std::string option;
   std::string value;
   ExprPtr valueExpr;
   ObjectName table;
+  std::string cursor;  // set cursor rows n for c: the cursor
   std::string toSql() const override;
 };
 

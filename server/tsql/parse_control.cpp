@@ -268,6 +268,27 @@ StatementPtr Parser::parseSet() {
       s->valueExpr = std::move(l);
     }
     return s;
+  } else if (s->option == "cursor") {
+    // set cursor rows n for c: how many rows one FETCH of c returns.
+    expectWord("rows");
+    s->option = "cursor rows";
+    if (peek().type == TokenType::Integer) {
+      auto l = std::make_unique<LiteralExpr>();
+      l->literal = LiteralKind::Integer;
+      l->text = peek().text;
+      s->value = next().text;
+      s->valueExpr = std::move(l);
+    } else if (peek().type == TokenType::Variable) {
+      auto var = std::make_unique<VariableExpr>();
+      var->name = peek().text;
+      s->value = next().text;
+      s->valueExpr = std::move(var);
+    } else {
+      syntaxError();
+    }
+    expectWord("for");
+    s->cursor = expectName();
+    return s;
   } else if (s->option == "identity_insert") {
     s->table = parseObjectName();
   } else if ((s->option == "arithabort" || s->option == "arithignore") &&
