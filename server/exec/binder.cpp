@@ -426,6 +426,16 @@ BoundExpr Binder::bindColumn(const ColumnRefExpr& e, const Scope& scope) {
   throw invalidColumn(e.column);
 }
 
+namespace {
+
+// The t_convert target arguments of a datetime or smalldatetime.
+std::string dateTimeTarget(const TypeDesc& t) {
+  return t.type == SqlType::SmallDateTime ? std::to_string(kCodeSmallDateTime) + ", 4, 0, 0"
+                                          : std::to_string(kCodeDateTime) + ", 8, 0, 0";
+}
+
+}  // namespace
+
 BoundExpr Binder::compare(BinaryOp op, const BoundExpr& a, const BoundExpr& b) {
   if (!a.isNullLiteral && !b.isNullLiteral && !implicitlyComparable(a.type, b.type)) {
     bool aLower = typeRank(a.type.type) < typeRank(b.type.type);
@@ -437,9 +447,11 @@ BoundExpr Binder::compare(BinaryOp op, const BoundExpr& a, const BoundExpr& b) {
   if (a.isNullLiteral || b.isNullLiteral) {
     // nothing to convert
   } else if (ca == TypeClass::DateTime && cb == TypeClass::String) {
-    right = "t_convert(" + right + ", " + std::to_string(kCodeDateTime) + ", 8, 0, 0)";
+    // The string becomes the other side's type: against a smalldatetime it is rounded to the
+    // minute as a stored value is ('04:05:29' equals a smalldatetime of 04:05).
+    right = "t_convert(" + right + ", " + dateTimeTarget(a.type) + ")";
   } else if (cb == TypeClass::DateTime && ca == TypeClass::String) {
-    left = "t_convert(" + left + ", " + std::to_string(kCodeDateTime) + ", 8, 0, 0)";
+    left = "t_convert(" + left + ", " + dateTimeTarget(b.type) + ")";
   } else if (ca == TypeClass::String && cb == TypeClass::String) {
     // Trailing blanks do not count: 'abc' = 'abc  '.
     right = "(" + right + ") COLLATE RTRIM";
