@@ -244,6 +244,8 @@ void SessionImpl::noteLiveTables(std::string_view text) {
 }
 
 void SessionImpl::refreshLive() {
+  // The copies are rewritten in place: a cursor still reading one keeps the rows it began with.
+  if (cursorStreaming()) spillCursors();
   std::vector<ProcessInfo> snapshot = processes_.snapshot();
   int writer = processes_.writer();
   std::map<std::string, int32_t> dbids;
