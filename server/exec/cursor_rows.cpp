@@ -73,6 +73,20 @@ void CursorRows::start() {
   if (!primed_) query_.reset();
 }
 
+bool CursorRows::stepQuery() {
+  try {
+    return query_->step();
+  } catch (const Cancelled&) {
+    query_.reset();
+    interrupted_ = true;
+    throw;
+  } catch (...) {
+    // A failed statement would start again from its first row: the cursor ends here instead.
+    query_.reset();
+    throw;
+  }
+}
+
 void CursorRows::openReader() {
   if (reader_) return;
   std::string sql = "SELECT ";
@@ -110,23 +124,9 @@ bool CursorRows::next() {
   if (!query_) return false;
   if (primed_) {
     primed_ = false;
-  } else {
-    bool row = false;
-    try {
-      row = query_->step();
-    } catch (const Cancelled&) {
-      query_.reset();
-      interrupted_ = true;
-      throw;
-    } catch (...) {
-      // A failed statement would start again from its first row: the cursor ends here instead.
-      query_.reset();
-      throw;
-    }
-    if (!row) {
-      query_.reset();
-      return false;
-    }
+  } else if (!stepQuery()) {
+    query_.reset();
+    return false;
   }
   current_ = query_->get();
   return true;
@@ -173,18 +173,11 @@ void CursorRows::spill(SpillFile& file, const std::function<void(int64_t)>& befo
     beforeStep(n);
     bool row = false;
     try {
-      row = query_->step();
+      row = stepQuery();
     } catch (const SqlError& e) {
       // The row that fails is raised when the cursor gets to it, not by the statement that
       // made the cursor spill.
       spillError_ = e;
-    } catch (const Cancelled&) {
-      query_.reset();
-      interrupted_ = true;
-      throw;
-    } catch (...) {
-      query_.reset();
-      throw;
     }
     if (!row) {
       query_.reset();

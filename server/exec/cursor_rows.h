@@ -68,6 +68,8 @@ class CursorRows {
   void spill(SpillFile& file, const std::function<void(int64_t)>& beforeStep);
 
  private:
+  // Steps the query once; a step that throws ends the query (an interrupted one for good).
+  bool stepQuery();
   void openReader();
   void closeReader();
 

@@ -75,6 +75,14 @@ std::string unquoted(const std::string& quoted) {
   return out;
 }
 
+// A precision or scale column of a syscolumns row: shown for numeric and decimal only (type codes
+// 63 and 55 and their nullable forms 108 and 106), NULL for every other type.
+Value exactPart(sqlite3_stmt* q, int column, int typeCode) {
+  bool exact = typeCode == 63 || typeCode == 55 || typeCode == 108 || typeCode == 106;
+  if (!exact || sqlite3_column_type(q, column) == SQLITE_NULL) return Value();
+  return Value{int64_t{sqlite3_column_int(q, column)}};
+}
+
 // "Mon dd, yyyy" as sp_helpdb shows a creation date.
 std::string dayText(const Value& v) {
   const auto* dt = std::get_if<DateTime>(&v);
@@ -278,12 +286,7 @@ void SessionImpl::spHelp(const std::optional<std::string>& objname) {
     int32_t n = 0;
     while (st.step()) {
       sqlite3_stmt* q = st.get();
-      // Precision and scale belong to numeric and decimal only (types 63 and 55 and their N forms).
-      int code = sqlite3_column_int(q, 9);
-      bool exact = code == 63 || code == 55 || code == 108 || code == 106;
-      auto intOrNull = [&](int i) {
-        return !exact || sqlite3_column_type(q, i) == SQLITE_NULL ? Value() : Value{int64_t{sqlite3_column_int(q, i)}};
-      };
+      auto intOrNull = [&](int i) { return exactPart(q, i, sqlite3_column_int(q, 9)); };
       sink_->row({text(sqlite3_column_text(q, 0)), text(sqlite3_column_text(q, 1)),
                   Value{int64_t{sqlite3_column_int(q, 2)}}, intOrNull(3), intOrNull(4),
                   Value{int64_t{sqlite3_column_int(q, 5)}}, text(sqlite3_column_text(q, 6)),
@@ -315,11 +318,7 @@ void SessionImpl::spHelp(const std::optional<std::string>& objname) {
     std::vector<std::vector<Value>> rows;
     while (st.step()) {
       sqlite3_stmt* q = st.get();
-      int code = sqlite3_column_int(q, 7);
-      bool exact = code == 63 || code == 55 || code == 108 || code == 106;
-      auto intOrNull = [&](int i) {
-        return !exact || sqlite3_column_type(q, i) == SQLITE_NULL ? Value() : Value{int64_t{sqlite3_column_int(q, i)}};
-      };
+      auto intOrNull = [&](int i) { return exactPart(q, i, sqlite3_column_int(q, 7)); };
       rows.push_back({text(sqlite3_column_text(q, 0)), text(sqlite3_column_text(q, 1)),
                       Value{int64_t{sqlite3_column_int(q, 2)}}, intOrNull(3), intOrNull(4),
                       Value{int64_t{sqlite3_column_int(q, 5)}},

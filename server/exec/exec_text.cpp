@@ -79,28 +79,34 @@ int registerTextPointerFunction(sqlite3* db) {
                                  nullptr, nullptr);
 }
 
-namespace {
 
-// The table, column and row a READTEXT or WRITETEXT names, checked against its pointer.
-struct TextTarget {
-  TableInfo table;
-  const CatalogColumn* column = nullptr;
-  TextPointer pointer;
-};
-
-}  // namespace
-
-void SessionImpl::runReadText(const ReadTextStatement& s) {
+SessionImpl::TextTarget SessionImpl::resolveTextTarget(const ObjectName& table, const std::string& column,
+                                                       const Expr& pointer, const char* verb) {
   Binder binder(*this);
-  TableInfo t = binder.resolveTable(s.table);
-  const CatalogColumn* c = t.findColumn(s.column);
-  if (!c) throw invalidColumn(s.column);
-  if (c->desc.type.type != SqlType::Text && c->desc.type.type != SqlType::Image)
-    throw SqlError(7113, 16, "READTEXT reads text and image columns; '" + c->desc.name + "' is not one.");
-  auto [pv, pt] = evaluate(*s.pointer);
+  TextTarget target{binder.resolveTable(table), nullptr, 0};
+  const TableInfo& t = target.table;
+  if (t.type != "U")
+    throw SqlError(7113, 16, std::string(verb) + " needs a column of a table; '" + t.name + "' is not one.");
+  target.column = t.findColumn(column);
+  if (!target.column) throw invalidColumn(column);
+  if (target.column->desc.type.type != SqlType::Text && target.column->desc.type.type != SqlType::Image)
+    throw SqlError(7113, 16,
+                   std::string(verb) + " needs a text or image column; '" + target.column->desc.name +
+                       "' is not one.");
+  auto [pv, pt] = evaluate(pointer);
   std::optional<TextPointer> p = decodePointer(pv);
   std::optional<DatabaseInfo> d = findDatabase(db_, t.database);
-  if (!p || !d || p->dbid != d->dbid || p->tableId != t.id || p->colid != c->colid) throw invalidPointer(pv);
+  if (!p || !d || p->dbid != d->dbid || p->tableId != t.id || p->colid != target.column->colid)
+    throw invalidPointer(pv);
+  target.rowid = p->rowid;
+  target.pointer = pv;
+  return target;
+}
+
+void SessionImpl::runReadText(const ReadTextStatement& s) {
+  TextTarget target = resolveTextTarget(s.table, s.column, *s.pointer, "READTEXT");
+  const TableInfo& t = target.table;
+  const CatalogColumn* c = target.column;
   auto number = [&](const Expr& e) {
     auto [v, type] = evaluate(e);
     Value n = convertValue(v, type, makeType(SqlType::Int));
@@ -110,8 +116,8 @@ void SessionImpl::runReadText(const ReadTextStatement& s) {
   Value value;
   {
     SqlStatement st(*this, "SELECT " + Binder::quoteIdent(c->sqliteName) + " FROM " + t.sqliteName + " WHERE rowid = ?1");
-    st.bindAll({Value{p->rowid}});
-    if (!st.step()) throw invalidPointer(pv);
+    st.bindAll({Value{target.rowid}});
+    if (!st.step()) throw invalidPointer(target.pointer);
     value = columnValue(st.get(), 0, c->desc.type);
   }
   // Offsets count bytes, or characters with USING CHARS (text only).
@@ -146,25 +152,17 @@ void SessionImpl::runReadText(const ReadTextStatement& s) {
 }
 
 void SessionImpl::runWriteText(const WriteTextStatement& s) {
-  Binder binder(*this);
-  TableInfo t = binder.resolveTable(s.table);
-  if (t.type != "U") throw SqlError(7113, 16, "WRITETEXT writes a column of a table; '" + t.name + "' is not one.");
-  const CatalogColumn* c = t.findColumn(s.column);
-  if (!c) throw invalidColumn(s.column);
-  if (c->desc.type.type != SqlType::Text && c->desc.type.type != SqlType::Image)
-    throw SqlError(7113, 16, "WRITETEXT writes text and image columns; '" + c->desc.name + "' is not one.");
-  auto [pv, pt] = evaluate(*s.pointer);
-  std::optional<TextPointer> p = decodePointer(pv);
-  std::optional<DatabaseInfo> d = findDatabase(db_, t.database);
-  if (!p || !d || p->dbid != d->dbid || p->tableId != t.id || p->colid != c->colid) throw invalidPointer(pv);
+  TextTarget target = resolveTextTarget(s.table, s.column, *s.pointer, "WRITETEXT");
+  const TableInfo& t = target.table;
+  const CatalogColumn* c = target.column;
   auto [dv, dt] = evaluate(*s.data);
   Value stored = assignValue(dv, dt, c->desc.type, c->desc.nullable);
   StatementTransaction tx(*this);
   SqlStatement st(*this, "UPDATE " + t.sqliteName + " SET " + Binder::quoteIdent(c->sqliteName) + " = ?1 WHERE rowid = ?2");
-  st.bindAll({stored, Value{p->rowid}});
+  st.bindAll({stored, Value{target.rowid}});
   while (st.step()) {
   }
-  if (sqlite3_changes(db_) == 0) throw invalidPointer(pv);
+  if (sqlite3_changes(db_) == 0) throw invalidPointer(target.pointer);
   tx.commit();
   done(false, -1);
 }

@@ -340,7 +340,16 @@ class SessionImpl : public Session, public BindContext {
   // The message RAISERROR sends (numbers below 20000 are refused with 2732).
   ServerMessage raiserrorMessage(const tsql::RaiserrorStatement& s);
   void runWaitfor(const tsql::WaitforStatement& s);
-  // READTEXT and WRITETEXT (exec_text.cpp).
+  // READTEXT and WRITETEXT (exec_text.cpp): the table, text or image column and row a pointer
+  // names, checked against the statement's table and column (7113, 7123).
+  struct TextTarget {
+    TableInfo table;
+    const CatalogColumn* column = nullptr;
+    int64_t rowid = 0;
+    Value pointer;
+  };
+  TextTarget resolveTextTarget(const tsql::ObjectName& table, const std::string& column, const tsql::Expr& pointer,
+                               const char* verb);
   void runReadText(const tsql::ReadTextStatement& s);
   void runWriteText(const tsql::WriteTextStatement& s);
   void runTransaction(const tsql::TransactionStatement& s);

@@ -260,32 +260,14 @@ StatementPtr Parser::parseSet() {
     }
     expectWord("wait");
     s->option = "lock wait";
-    if (peek().type == TokenType::Integer) {
-      auto l = std::make_unique<LiteralExpr>();
-      l->literal = LiteralKind::Integer;
-      l->text = peek().text;
-      s->value = next().text;
-      s->valueExpr = std::move(l);
-    }
+    if (peek().type == TokenType::Integer) takeValue(*s);
     return s;
   } else if (s->option == "cursor") {
     // set cursor rows n for c: how many rows one FETCH of c returns.
     expectWord("rows");
     s->option = "cursor rows";
-    if (peek().type == TokenType::Integer) {
-      auto l = std::make_unique<LiteralExpr>();
-      l->literal = LiteralKind::Integer;
-      l->text = peek().text;
-      s->value = next().text;
-      s->valueExpr = std::move(l);
-    } else if (peek().type == TokenType::Variable) {
-      auto var = std::make_unique<VariableExpr>();
-      var->name = peek().text;
-      s->value = next().text;
-      s->valueExpr = std::move(var);
-    } else {
-      syntaxError();
-    }
+    if (peek().type != TokenType::Integer && peek().type != TokenType::Variable) syntaxError();
+    takeValue(*s);
     expectWord("for");
     s->cursor = expectName();
     return s;
@@ -295,31 +277,36 @@ StatementPtr Parser::parseSet() {
              (peekWord("arith_overflow") || peekWord("numeric_truncation"))) {
     s->option += " " + lowerCase(next().text);
   }
+  if (peek().type == TokenType::Word)
+    s->value = lowerCase(next().text);
+  else
+    takeValue(*s);
+  return s;
+}
+
+// The value of SET that is a number, a string or a variable: its text and its expression.
+void Parser::takeValue(SetStatement& s) {
   const Token& v = peek();
   switch (v.type) {
-    case TokenType::Word:
-      s->value = lowerCase(next().text);
-      break;
     case TokenType::Integer:
     case TokenType::String: {
       auto l = std::make_unique<LiteralExpr>();
       l->literal = v.type == TokenType::Integer ? LiteralKind::Integer : LiteralKind::String;
       l->text = v.text;
-      s->value = next().text;
-      s->valueExpr = std::move(l);
+      s.value = next().text;
+      s.valueExpr = std::move(l);
       break;
     }
     case TokenType::Variable: {
       auto var = std::make_unique<VariableExpr>();
       var->name = v.text;
-      s->value = next().text;
-      s->valueExpr = std::move(var);
+      s.value = next().text;
+      s.valueExpr = std::move(var);
       break;
     }
     default:
       syntaxError();
   }
-  return s;
 }
 
 StatementPtr Parser::parsePrint() {

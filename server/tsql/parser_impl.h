@@ -136,6 +136,7 @@ class Parser {
   StatementPtr parsePrint();
   StatementPtr parseRaiserror();
   StatementPtr parseTextStatement();
+  void takeValue(SetStatement& s);
   StatementPtr parseWaitfor();
   StatementPtr parseReturn();
   // DECLARE c CURSOR FOR ..., after DECLARE; OPEN, FETCH, CLOSE, DEALLOCATE.
