@@ -59,10 +59,26 @@ std::vector<std::string> splitBatches(std::string_view script) {
 EngineImpl::EngineImpl(const EngineConfig& config) : config_(config) {
   store_ = Store::open(config_.dataDir);
   clearTempdb();
+  installSystemProcedures();
   if (store_->freshlyCreated()) {
     auto errors = runScript(sampleDatabaseScript(), std::string(kSampleDatabase));
     for (const auto& e : errors) log("sample database: " + e);
   }
+}
+
+void EngineImpl::installSystemProcedures() {
+  ConnectionPtr db = store_->connect();
+  if (!databaseExists(db.get(), "sybsystemprocs")) return;
+  std::string script;
+  for (const BuiltinProcedure& p : builtinProcedures()) {
+    if (resolveProcedure(db.get(), ObjectRef{"sybsystemprocs", "dbo", p.name}, "sybsystemprocs", "dbo")) continue;
+    std::string params;
+    for (const auto& [name, type] : p.params) params += (params.empty() ? "\n  " : ",\n  ") + name + " " + type + " = null";
+    script += "create procedure " + p.name + params +
+              "\nas\n/* Built into the server: the server answers it itself. */\nreturn 0\ngo\n";
+  }
+  if (script.empty()) return;
+  for (const auto& e : runScript(script, "sybsystemprocs")) log("system procedures: " + e);
 }
 
 void EngineImpl::log(const std::string& line) const {

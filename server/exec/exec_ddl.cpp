@@ -224,6 +224,24 @@ void SessionImpl::runCreateView(const CreateViewStatement& s) {
   done(false, -1);
 }
 
+void SessionImpl::dropTempTablesCreatedSince(const std::set<std::string>& before) {
+  std::vector<std::string> created;
+  for (const std::string& stored : tempTables_)
+    if (!before.count(stored)) created.push_back(stored);
+  if (created.empty()) return;
+  CatalogChange change(*this);
+  StatementTransaction tx(*this);
+  for (const std::string& stored : created) {
+    auto t = tabsrv::resolveTable(db_, ObjectRef{"tempdb", "dbo", stored}, "tempdb", "dbo");
+    if (t) {
+      dropCheckConstraints(*t);
+      dropTable(db_, *t);
+    }
+  }
+  tx.commit();
+  for (const std::string& stored : created) tempTables_.erase(stored);
+}
+
 void SessionImpl::dropTempTables() {
   if (!tempTables_.empty()) noteCatalogChange();
   for (const auto& stored : std::set<std::string>(tempTables_)) {

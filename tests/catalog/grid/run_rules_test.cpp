@@ -35,7 +35,7 @@ TQorixDatabase& Db() {
           "f float null, m money null, sm smallmoney null, n numeric(10,3) null, dt datetime null, "
           "sdt smalldatetime null, c char(5) null, v varchar(300) null, bn binary(3) null, vb varbinary(4) null, "
           "t text null, im image null)");
-    Setup("insert grid_types values (255, -32768, 2147483647, 1, 1.5, 0.25, 12.34, -1.5, 3.14159, "
+    Setup("insert grid_types values (255, -32768, 2147483647, 1, 1.5, 0.25, 12.34, -1.5, 3.142, "
           "'20240102 13:14:15.500', '20240102 13:14', 'ab', replicate('v', 250) + replicate('w', 50), 0x0a0b, 0x01ff, "
           "'some text', 0x0102)");
     Setup("insert grid_types values (NULL, NULL, NULL, 0, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
