@@ -152,14 +152,16 @@ class Session {
     (void)id, (void)rows;
     throw SqlError(2812, 16, "Cursors are not supported by this server.");
   }
-  // Opens the cursor: runs its query, keeps all of its rows and returns their columns.
-  virtual std::vector<ColumnDesc> openCursor(int32_t id) {
-    (void)id;
+  // Opens the cursor: starts its query and returns its columns. `sink` takes the messages the
+  // open raises and is asked whether the client cancelled (the open then fails quietly).
+  virtual std::vector<ColumnDesc> openCursor(int32_t id, ResultSink& sink) {
+    (void)id, (void)sink;
     throw SqlError(2812, 16, "Cursors are not supported by this server.");
   }
-  // The next rows of an open cursor, at most maxRows of them; empty once none are left.
-  virtual std::vector<std::vector<Value>> fetchCursor(int32_t id, int32_t maxRows) {
-    (void)id, (void)maxRows;
+  // The next rows of an open cursor, at most maxRows of them; empty once none are left. `sink`
+  // as for openCursor.
+  virtual std::vector<std::vector<Value>> fetchCursor(int32_t id, int32_t maxRows, ResultSink& sink) {
+    (void)id, (void)maxRows, (void)sink;
     throw SqlError(2812, 16, "Cursors are not supported by this server.");
   }
   // How many rows the open cursor has handed out so far.

@@ -64,10 +64,26 @@ EngineImpl::EngineImpl(const EngineConfig& config) : config_(config) {
     log("copied the databases of " + config_.dataDir + "/" + kSingleStoreFileName + " into " +
         store_->databasesFolder() + "; the old file is kept and no longer used");
   clearTempdb();
+  installSystemProcedures();
   if (store_->freshlyCreated()) {
     auto errors = runScript(sampleDatabaseScript(), std::string(kSampleDatabase));
     for (const auto& e : errors) log("sample database: " + e);
   }
+}
+
+void EngineImpl::installSystemProcedures() {
+  ConnectionPtr db = store_->connect();
+  if (!databaseExists(db.get(), "sybsystemprocs")) return;
+  std::string script;
+  for (const BuiltinProcedure& p : builtinProcedures()) {
+    if (resolveProcedure(db.get(), ObjectRef{"sybsystemprocs", "dbo", p.name}, "sybsystemprocs", "dbo")) continue;
+    std::string params;
+    for (const auto& [name, type] : p.params) params += (params.empty() ? "\n  " : ",\n  ") + name + " " + type + " = null";
+    script += "create procedure " + p.name + params +
+              "\nas\n/* Built into the server: the server answers it itself. */\nreturn 0\ngo\n";
+  }
+  if (script.empty()) return;
+  for (const auto& e : runScript(script, "sybsystemprocs")) log("system procedures: " + e);
 }
 
 void EngineImpl::log(const std::string& line) const {

@@ -30,6 +30,9 @@ class EngineImpl : public Engine {
  private:
   void log(const std::string& line) const;
   void clearTempdb();
+  // Gives each system procedure the executor answers itself its catalogue entry in sybsystemprocs
+  // (sysobjects, its parameters in syscolumns, its text in syscomments), where missing.
+  void installSystemProcedures();
 
   EngineConfig config_;
   std::unique_ptr<Store> store_;

@@ -4,6 +4,7 @@
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
+#include "server/exec/table_status.h"
 #include "server/tsql/parser.h"
 
 namespace tabsrv {
@@ -93,6 +94,29 @@ void SessionImpl::runCreateTable(const CreateTableStatement& s) {
   StatementTransaction tx(*this, details.database);
   TableInfo created = createTable(db_, details);
   createCheckConstraints(created, checks, checkColumns);
+  refreshTableStatus(*this, created.database, created.id);
+  // Foreign keys are not kept beyond the status words: the table declaring one is marked, and
+  // the table it references (in the same database) as referenced.
+  std::vector<const Constraint*> foreign;
+  for (const auto& k : s.constraints)
+    if (k.kind == ConstraintKind::ForeignKey) foreign.push_back(&k);
+  for (const auto& c : s.columns)
+    for (const auto& k : c.constraints)
+      if (k.kind == ConstraintKind::ForeignKey) foreign.push_back(&k);
+  if (!foreign.empty()) addTableStatus(*this, created.database, created.id, kStat2ForeignKey);
+  for (const Constraint* k : foreign) {
+    std::optional<TableInfo> referenced;
+    // An unqualified reference names a table of the new table's database.
+    ObjectName target = k->refTable;
+    if (target.database.empty()) target.database = created.database;
+    try {
+      referenced = Binder(*this).resolveTable(target);
+    } catch (const SqlError& e) {
+      if (e.number() != 208) throw;
+    }
+    if (referenced && referenced->database == created.database)
+      addTableStatus(*this, referenced->database, referenced->id, kStat2Referential);
+  }
   tx.commit();
   if (temp) rememberTempTable(details.name);
   done(false, -1);
@@ -144,6 +168,7 @@ void SessionImpl::runCreateIndex(const CreateIndexStatement& s) {
   details.clustered = s.clustering == Clustering::Clustered;
   StatementTransaction tx(*this, t.database);
   createIndex(db_, t, details);
+  refreshTableStatus(*this, t.database, t.id);
   tx.commit();
   done(false, -1);
 }
@@ -156,6 +181,7 @@ void SessionImpl::runDropIndex(const DropIndexStatement& s) {
     requireOwnerOf("DROP INDEX", t);
     lockDatabase(t.database);
     dropIndex(db_, t, ref.index);
+    refreshTableStatus(*this, t.database, t.id);
   }
   tx.commit();
   done(false, -1);
@@ -204,12 +230,31 @@ void SessionImpl::runCreateView(const CreateViewStatement& s) {
   done(false, -1);
 }
 
+void SessionImpl::dropTempTablesCreatedSince(const std::set<std::string>& before) {
+  std::vector<std::string> created;
+  for (const std::string& stored : tempTables_)
+    if (!before.count(stored)) created.push_back(stored);
+  if (created.empty()) return;
+  CatalogChange change(*this);
+  StatementTransaction tx(*this, "tempdb");
+  for (const std::string& stored : created) {
+    auto t = tabsrv::resolveTable(db_, ObjectRef{"tempdb", "dbo", stored}, "tempdb", "dbo");
+    if (t) {
+      dropCheckConstraints(*t);
+      dropTable(db_, *t);
+    }
+  }
+  tx.commit();
+  for (const std::string& stored : created) tempTables_.erase(stored);
+}
+
 void SessionImpl::dropTempTables() {
   if (!tempTables_.empty()) noteCatalogChange();
   for (const auto& stored : std::set<std::string>(tempTables_)) {
     auto t = tabsrv::resolveTable(db_, ObjectRef{"tempdb", "dbo", stored}, "tempdb", "dbo");
     if (t) {
-      sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+      // tempdb's file alone: an IMMEDIATE transaction would wait for every attached file's writer.
+      sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr);
       try {
         dropTable(db_, *t);
         sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);

@@ -216,8 +216,9 @@ std::pair<Value, TypeDesc> SessionImpl::columnDefault(const CatalogColumn& c) {
 void SessionImpl::assignVariable(const std::string& name, const Value& v, const TypeDesc& from) {
   Variable* var = findVariable(name);
   if (!var) throw mustDeclare(name);
-  var->value = padFixedChar(convertValue(v, from, var->type, ConversionKind::Implicit, options_.dateFormat),
-                            var->type);
+  var->value = padFixedChar(
+      convertValue(v, from, var->type, ConversionKind::Implicit, options_.dateFormat, info_.implicitScaleLoss),
+      var->type);
 }
 
 void SessionImpl::insertRow(const TableInfo& t, const std::vector<int>& targets,
@@ -228,7 +229,7 @@ void SessionImpl::insertRow(const TableInfo& t, const std::vector<int>& targets,
   std::vector<bool> given(t.columns.size(), false);
   for (size_t k = 0; k < targets.size(); ++k) {
     const CatalogColumn& c = t.columns[targets[k]];
-    values[targets[k]] = assignValue(r[k], sourceTypes[k], c.desc.type, c.desc.nullable);
+    values[targets[k]] = assignValue(r[k], sourceTypes[k], c.desc.type, c.desc.nullable, info_.implicitScaleLoss);
     given[targets[k]] = true;
   }
   for (size_t i = 0; i < t.columns.size(); ++i) {
@@ -323,7 +324,7 @@ void SessionImpl::runInsert(const InsertStatement& s) {
       for (auto& r : set.rows) {
         for (size_t k = 0; k < targets.size(); ++k)
           r[k] = convertValue(r[k], set.columns[k].type, t.columns[targets[k]].desc.type,
-                              ConversionKind::Implicit, options_.dateFormat);
+                              ConversionKind::Implicit, options_.dateFormat, info_.implicitScaleLoss);
         executed.push_back(std::move(r));
       }
     }
@@ -418,7 +419,11 @@ void SessionImpl::runInsert(const InsertStatement& s) {
     }
   }
   identities.flush();
-  firing.fire(inserted);
+  std::vector<bool> given(t.columns.size(), false);
+  for (int i : targets) given[static_cast<size_t>(i)] = true;
+  firing.setColumnsSet(std::move(given));
+  // A trigger that rolled the transaction back leaves nothing inserted.
+  if (firing.fire(inserted)) inserted = 0;
   tx.commit();
   // An insert into a table without an identity column sets @@identity to 0.
   if (identityCol < 0)
@@ -506,6 +511,7 @@ void SessionImpl::runPlannedInsert(InsertPlan& plan) {
   }
   checkCancel();
   Value lastIdentity;
+  bool rolledBack = false;
   try {
     StatementTransaction tx(*this, t.database);
     TriggerFiring firing(*this, t, TriggerFiring::Event::Insert, plan.triggerId);
@@ -514,7 +520,10 @@ void SessionImpl::runPlannedInsert(InsertPlan& plan) {
               identities);
     identities.flush();
     plan.insert->reset();
-    firing.fire(1);
+    std::vector<bool> given(t.columns.size(), false);
+    for (int i : plan.targets) given[static_cast<size_t>(i)] = true;
+    firing.setColumnsSet(std::move(given));
+    if (firing.fire(1)) rolledBack = true;
     tx.commit();
   } catch (...) {
     // A failed execute plans afresh next time: the failure may come from a catalogue the plan
@@ -526,7 +535,7 @@ void SessionImpl::runPlannedInsert(InsertPlan& plan) {
     identity_ = Decimal{0, 0};
   else if (!isNull(lastIdentity))
     identity_ = lastIdentity;
-  rowCount_ = 1;
+  rowCount_ = rolledBack ? 0 : 1;
   done(false, rowCount_);
 }
 
@@ -647,7 +656,8 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
       if (!qualifies.step()) throw checkOptionFailed();
     }
   }
-  firing.fire(rows);
+  firing.setColumnsSet(changed);
+  if (firing.fire(rows)) rows = 0;
   tx.commit();
   rowCount_ = rows;
   done(false, rows);
@@ -701,7 +711,7 @@ void SessionImpl::runDelete(const DeleteStatement& s) {
   while (st.step()) {
   }
   int32_t rows = sqlite3_changes(db_);
-  firing.fire(rows);
+  if (firing.fire(rows)) rows = 0;
   tx.commit();
   rowCount_ = rows;
   done(false, rows);

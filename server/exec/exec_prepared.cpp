@@ -155,7 +155,7 @@ void SessionImpl::executePrepared(const std::string& id, const std::vector<Param
       if (to.type != SqlType::Text && to.type != SqlType::Image) to.length = std::max(to.length, given);
     }
     values.emplace_back(convertValue(params[i].value, params[i].format.type, to, ConversionKind::Implicit,
-                                     options_.dateFormat),
+                                     options_.dateFormat, info_.implicitScaleLoss),
                         to);
   }
   // The batch runs on its own copy of the text and the parse: a statement may deallocate itself.

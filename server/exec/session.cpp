@@ -49,6 +49,16 @@ SqlStatement::SqlStatement(SessionImpl& session, const std::string& sql, Access 
     rc = prepareSql(session.db_, sql, &stmt_);
   }
   if (rc != SQLITE_OK) fail(rc);
+  // A statement that writes must not run while a cursor's query holds the read snapshot.
+  if (!sqlite3_stmt_readonly(stmt_) && session.cursorStreaming()) {
+    try {
+      session.spillCursors();
+    } catch (...) {
+      sqlite3_finalize(stmt_);
+      stmt_ = nullptr;
+      throw;
+    }
+  }
 }
 
 SqlStatement::~SqlStatement() {
@@ -113,6 +123,7 @@ void SqlStatement::fail(int rc) {
 
 StatementTransaction::StatementTransaction(SessionImpl& session, const std::string& database)
     : session_(session), outermost_(session.tranCount_ == 0) {
+  session_.spillCursors();
   session_.execSql(outermost_ ? "BEGIN" : "SAVEPOINT tx_statement");
   try {
     session_.lockDatabase(database);
@@ -219,6 +230,9 @@ SessionImpl::~SessionImpl() {
   processes_.setInterrupt(spid_, nullptr);
   sink_ = nullptr;
   killed_ = false;
+  // Cursors first: their statements and spill tables go before the transaction is undone.
+  cursors_.clear();
+  spill_.reset();
   // A session that ends with an open transaction rolls it back.
   rollbackAll();
   prepared_.clear();
@@ -286,7 +300,11 @@ int SessionImpl::onBusy(int count) {
 }
 
 int SessionImpl::onProgress() {
-  return !unwinding_ && (killed_ || (sink_ && sink_->cancelled())) ? 1 : 0;
+  if (unwinding_) return 0;
+  if (killed_) return 1;
+  if (!sink_) return 0;
+  if (interruptAfter_ && std::chrono::steady_clock::now() < *interruptAfter_) return 0;
+  return sink_->cancelled() ? 1 : 0;
 }
 
 SqlError SessionImpl::deadlockError() const {
@@ -337,6 +355,8 @@ void SessionImpl::noteLiveTables(std::string_view text) {
 }
 
 void SessionImpl::refreshLive() {
+  // The copies are rewritten in place: a cursor still reading one keeps the rows it began with.
+  if (cursorStreaming()) spillCursors();
   std::vector<ProcessInfo> snapshot = processes_.snapshot();
   std::vector<std::pair<std::string, int>> writers = processes_.writers();
   std::map<std::string, int32_t> dbids;
@@ -443,7 +463,7 @@ std::optional<std::pair<Value, TypeDesc>> SessionImpl::global(const std::string&
   if (name == "@@textsize") return intValue(options_.textSize);
   if (name == "@@isolation") return intValue(options_.isolation);
   if (name == "@@tranchained") return intValue(options_.chained ? 1 : 0);
-  if (name == "@@transtate") return intValue(tranCount_ > 0 ? 0 : 1);
+  if (name == "@@transtate") return intValue(tranState_);
   if (name == "@@nestlevel") return intValue(procDepth_);
   if (name == "@@procid") return intValue(procId_);
   if (name == "@@sqlstatus") return intValue(sqlStatus_);
@@ -628,7 +648,24 @@ Flow SessionImpl::runStatement(const Statement& s) {
       if (procDepth_ > 0) triggerAbort_ = true;
       return Flow::Abort;
     }
+    if (tranCount_ > 0) tranState_ = 2;
     return abortsBatch(e) ? Flow::Abort : Flow::Next;
+  } catch (const TriggerRolledBack& r) {
+    // Inside an outer trigger the statement that fired that one goes too.
+    if (!firingTables_.empty()) throw;
+    // This statement fired the trigger: its statement transaction has undone it already.
+    rowCount_ = 0;
+    if (tranCount_ > 0) tranState_ = 2;
+    if (r.message) {
+      error_ = r.message->number;
+      ++errorCount_;
+      sendMessage(*r.message);
+      done(true, -1);
+    } else {
+      error_ = 0;
+      done(false, 0);
+    }
+    return Flow::Next;
   } catch (const Cancelled&) {
     throw;
   } catch (const std::exception& e) {
@@ -673,6 +710,8 @@ bool changesCatalog(const Statement& s) {
     case StatementKind::FetchCursor:
     case StatementKind::CloseCursor:
     case StatementKind::DeallocateCursor:
+    case StatementKind::ReadText:
+    case StatementKind::WriteText:
       return false;
     default:
       return true;
@@ -844,7 +883,7 @@ Flow SessionImpl::dispatch(const Statement& s) {
       break;
     case StatementKind::OpenCursor:
       setCommand("OPEN CURSOR");
-      openCursor(cursorIdByName(s.as<OpenCursorStatement>().name));
+      openCursorRows(cursorById(cursorIdByName(s.as<OpenCursorStatement>().name)));
       done(false, -1);
       break;
     case StatementKind::FetchCursor:
@@ -876,10 +915,29 @@ Flow SessionImpl::dispatch(const Statement& s) {
       setCommand("KILL");
       runKill(s.as<KillStatement>());
       break;
+    case StatementKind::ReadText:
+      setCommand("READTEXT");
+      runReadText(s.as<ReadTextStatement>());
+      return Flow::Next;
+    case StatementKind::WriteText:
+      setCommand("WRITETEXT");
+      runWriteText(s.as<WriteTextStatement>());
+      break;
     default:
       throw notSupported(std::string("The statement ") + statementKindName(s.kind));
   }
   error_ = 0;
+  // A change that succeeded inside a transaction: @@transtate 0 again.
+  switch (s.kind) {
+    case StatementKind::Insert:
+    case StatementKind::Update:
+    case StatementKind::Delete:
+    case StatementKind::Truncate:
+      if (tranCount_ > 0) tranState_ = 0;
+      break;
+    default:
+      break;
+  }
   // Statements that touch no rows (SET, USE, PRINT, transactions, DDL) leave @@rowcount at 0;
   // DECLARE leaves it alone.
   switch (s.kind) {

@@ -30,11 +30,13 @@ std::string savepointName(const std::string& name) {
 
 void SessionImpl::beginTransaction(const std::string& name) {
   if (tranCount_ == 0) {
+    spillCursors();
     execSql("BEGIN");
     tranName_ = name;
     savepoints_.clear();
   }
   ++tranCount_;
+  tranState_ = 0;
   int tc = tranCount_;
   processes_.update(spid_, [tc](ProcessInfo& p) { p.tranCount = tc; });
 }
@@ -51,6 +53,7 @@ void SessionImpl::commitTransaction() {
     execSql("COMMIT");
     processes_.releaseWriters(spid_);
     savepoints_.clear();
+    tranState_ = 1;
   }
   --tranCount_;
   int tc = tranCount_;
@@ -59,6 +62,8 @@ void SessionImpl::commitTransaction() {
 
 void SessionImpl::rollbackTransaction(const std::string& name) {
   if (tranCount_ == 0) throw rollbackWithoutBegin();
+  // A rollback ends the queries cursors are stepping (SQLite aborts them): their rows move first.
+  spillCursors();
   if (!name.empty() && name != tranName_) {
     // ROLLBACK TRAN savepoint: back to the savepoint; the transaction stays open.
     for (auto it = savepoints_.rbegin(); it != savepoints_.rend(); ++it) {
@@ -81,8 +86,16 @@ void SessionImpl::saveTransaction(const std::string& name) {
 }
 
 void SessionImpl::rollbackAll() {
+  if (tranCount_ > 0) {
+    try {
+      spillCursors(false);
+    } catch (const std::exception&) {
+      // The rollback goes on; a cursor whose rows could not move reports it at its next fetch.
+    }
+  }
   Unwinding guard(*this);
   if (tranCount_ > 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  if (tranCount_ > 0) tranState_ = 3;
   // What the transaction changed in the catalogue is undone.
   if (tranCount_ > 0) noteCatalogChange();
   processes_.releaseWriters(spid_);
@@ -127,6 +140,26 @@ void SessionImpl::runTransaction(const TransactionStatement& s) {
       break;
     case TranAction::Save:
       saveTransaction(s.name);
+      break;
+    case TranAction::RollbackTrigger:
+      if (!firingTables_.empty()) {
+        // The statement that fired the trigger and all the trigger did go; the rest of the
+        // trigger does not run.
+        TriggerRolledBack rolledBack;
+        if (s.raiserror) {
+          rolledBack.message = raiserrorMessage(s.raiserror->as<RaiserrorStatement>());
+          if (rolledBack.message->procedure.empty()) rolledBack.message->procedure = procName_;
+        }
+        throw rolledBack;
+      }
+      // Outside a trigger it is ignored, unless a transaction is open: then the transaction is
+      // rolled back and the batch ends.
+      if (tranCount_ > 0) {
+        rollbackAll();
+        done(false, -1);
+        triggerAbort_ = true;
+        return;
+      }
       break;
   }
   done(false, -1);

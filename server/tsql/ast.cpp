@@ -322,6 +322,10 @@ const char* statementKindName(StatementKind kind) {
       return "CLOSE";
     case StatementKind::DeallocateCursor:
       return "DEALLOCATE CURSOR";
+    case StatementKind::ReadText:
+      return "READTEXT";
+    case StatementKind::WriteText:
+      return "WRITETEXT";
   }
   return "statement";
 }
@@ -778,6 +782,7 @@ std::string UseStatement::toSql() const {
 }
 
 std::string SetStatement::toSql() const {
+  if (!cursor.empty()) return "SET CURSOR ROWS " + (valueExpr ? valueExpr->toSql() : value) + " FOR " + ident(cursor);
   std::string out = "SET " + option;
   if (!table.empty()) out += " " + table.toSql();
   if (valueExpr) return out + " " + valueExpr->toSql();
@@ -785,6 +790,8 @@ std::string SetStatement::toSql() const {
 }
 
 std::string TransactionStatement::toSql() const {
+  if (action == TranAction::RollbackTrigger)
+    return raiserror ? "ROLLBACK TRIGGER WITH " + raiserror->toSql() : "ROLLBACK TRIGGER";
   static const char* const kWords[] = {"BEGIN", "COMMIT", "ROLLBACK", "SAVE"};
   std::string out = std::string(kWords[static_cast<int>(action)]) + " TRANSACTION";
   return name.empty() ? out : out + " " + ident(name);
@@ -943,6 +950,17 @@ std::string CloseCursorStatement::toSql() const {
 
 std::string DeallocateCursorStatement::toSql() const {
   return "DEALLOCATE CURSOR " + ident(name);
+}
+
+std::string ReadTextStatement::toSql() const {
+  std::string out = "READTEXT " + table.toSql() + "." + ident(column) + " " + pointer->toSql() + " " +
+                    offset->toSql() + " " + size->toSql();
+  return chars ? out + " USING CHARS" : out;
+}
+
+std::string WriteTextStatement::toSql() const {
+  return "WRITETEXT " + table.toSql() + "." + ident(column) + " " + pointer->toSql() +
+         (withLog ? " WITH LOG " : " ") + data->toSql();
 }
 
 }  // namespace tabsrv::tsql

@@ -87,7 +87,8 @@ std::string trimmed(std::string s) {
   return b == std::string::npos ? std::string() : s.substr(b);
 }
 
-// An object name as object_id() takes it: 'name', 'owner.name', 'db..name', 'db.owner.name'.
+// An object name as object_id() takes it: 'name', 'owner.name', 'db..name', 'db.owner.name'; a
+// part between brackets may hold dots of its own ('dbo.[dot.ted]', "]]" inside is one "]").
 struct ParsedName {
   std::string db, owner, name;
 };
@@ -95,8 +96,22 @@ struct ParsedName {
 std::optional<ParsedName> parseObjectName(const std::string& text, const SessionInfo& info) {
   std::vector<std::string> parts;
   std::string cur;
-  for (char c : trimmed(text)) {
-    if (c == '.') {
+  const std::string t = trimmed(text);
+  bool bracketed = false;
+  for (size_t i = 0; i < t.size(); ++i) {
+    const char c = t[i];
+    if (bracketed) {
+      if (c != ']') {
+        cur += c;
+      } else if (i + 1 < t.size() && t[i + 1] == ']') {
+        cur += c;
+        ++i;
+      } else {
+        bracketed = false;
+      }
+    } else if (c == '[' && cur.empty()) {
+      bracketed = true;
+    } else if (c == '.') {
       parts.push_back(cur);
       cur.clear();
     } else {
@@ -250,6 +265,24 @@ void colNameFn(sqlite3_context* ctx, int argc, sqlite3_value** a) {
                                 static_cast<int64_t>(sqlite3_value_int64(a[1]))}));
 }
 
+// col_length('table', 'column'): the column's defined length in bytes (syscolumns.length);
+// NULL when there is no such table or column.
+void colLengthFn(sqlite3_context* ctx, int, sqlite3_value** a) {
+  if (argNull(a[0]) || argNull(a[1])) return sqlite3_result_null(ctx);
+  sqlite3* db = sqlite3_context_db_handle(ctx);
+  const SessionInfo& info = infoOf(ctx);
+  std::string text = argText(a[0]);
+  auto parsed = parseObjectName(text, info);
+  auto id = objectIdOf(db, text, info);
+  if (!parsed || !id) return sqlite3_result_null(ctx);
+  std::string column = argText(a[1]);
+  while (!column.empty() && column.back() == ' ') column.pop_back();
+  resultOptional(ctx, queryOne(db,
+                               "SELECT length FROM " + systemTable(parsed->db, "syscolumns") +
+                                   " WHERE id = ?1 AND number = 0 AND rtrim(name) = ?2",
+                               {*id, column}));
+}
+
 // index_col('table', indid, keyno): the name of the keyno-th key column of the index. The key
 // columns are kept in sysindexes.keys1 as 16-bit little-endian colids, in key order.
 void indexColFn(sqlite3_context* ctx, int, sqlite3_value** a) {
@@ -343,6 +376,7 @@ int registerSessionFunctions(sqlite3* db, SessionInfo* info) {
       {"t_db_id", 1, dbIdFn},
       {"t_host_name", 0, hostNameFn},
       {"t_object_id", 1, objectIdFn},
+      {"t_col_length", 2, colLengthFn},
       {"t_object_name", 1, objectNameFn},
       {"t_object_name", 2, objectNameFn},
       {"t_col_name", 2, colNameFn},
