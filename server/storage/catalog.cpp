@@ -302,6 +302,12 @@ std::vector<int32_t> candidateOwners(sqlite3* db, const std::string& database, c
   return uids;
 }
 
+void requireDatabaseFile(sqlite3* db, const std::string& database) {
+  if (!hasDatabaseFile(db, database))
+    throw SqlError(926, 14,
+                   "Database '" + database + "' cannot be opened: its file is missing from the data directory.");
+}
+
 std::string effectiveDatabase(const ObjectRef& ref, const std::string& currentDb) {
   if (!ref.database.empty()) return ref.database;
   if (!ref.name.empty() && ref.name[0] == '#') return "tempdb";
@@ -314,6 +320,7 @@ std::optional<int32_t> resolveObjectId(sqlite3* db, const ObjectRef& ref, const 
                                        const std::string& currentUser) {
   std::string database = storage::effectiveDatabase(ref, currentDb);
   if (ref.name.empty() || !databaseExists(db, database)) return std::nullopt;
+  storage::requireDatabaseFile(db, database);
   for (int32_t uid : storage::candidateOwners(db, database, ref.owner, currentUser)) {
     Stmt st(db, "SELECT id, name FROM " + sysTable(database, "sysobjects") + " WHERE name = ?1 AND uid = ?2");
     st.bind(1, ref.name).bind(2, uid);
@@ -328,6 +335,7 @@ std::optional<TableInfo> resolveTable(sqlite3* db, const ObjectRef& ref, const s
                                       const std::string& currentUser) {
   std::string database = storage::effectiveDatabase(ref, currentDb);
   if (ref.name.empty() || !databaseExists(db, database)) return std::nullopt;
+  storage::requireDatabaseFile(db, database);
   for (int32_t uid : storage::candidateOwners(db, database, ref.owner, currentUser)) {
     Stmt st(db, "SELECT id, name FROM " + sysTable(database, "sysobjects") +
                     " WHERE name = ?1 AND uid = ?2 AND type IN ('U', 'S', 'V')");

@@ -27,6 +27,10 @@ std::string storedName(sqlite3* db, const std::string& database, const TableInfo
 std::vector<int32_t> candidateOwners(sqlite3* db, const std::string& database, const std::string& owner,
                                      const std::string& currentUser);
 
+// Throws SqlError 926 when `database` (in sysdatabases) has no file: removed from the data
+// directory by hand.
+void requireDatabaseFile(sqlite3* db, const std::string& database);
+
 // The database a reference names: its own, tempdb for #names, else the current one.
 std::string effectiveDatabase(const ObjectRef& ref, const std::string& currentDb);
 

@@ -125,6 +125,9 @@ std::vector<std::string> databaseNames(sqlite3* db) {
 void refreshDatabases(sqlite3* db) {
   inTransaction(db, [&] { storage::raiseEarlierDefaults(db); });
   for (const std::string& name : databaseNames(db)) {
+    // A database whose file is gone (removed by hand) is left alone: the others still start, and
+    // statements naming it fail with 911.
+    if (!storage::hasDatabaseFile(db, name)) continue;
     inTransaction(db, [&] {
       storage::createInternalTables(db, name);
       storage::replaceAnywhereViews(db, name);
@@ -170,6 +173,11 @@ std::unique_ptr<Store> Store::open(const std::string& dir) {
     } else if (!layout) {
       createFresh(folder);
       fresh = true;
+    }
+    if (!fresh && !std::filesystem::exists(folder + "/" + databaseFileName("tempdb"))) {
+      // tempdb holds nothing that outlives a start: a lost file is simply made again.
+      ConnectionPtr temp(storage::openDatabaseConnection(folder, "tempdb"));
+      inTransaction(temp.get(), [&] { storage::createSystemTables(temp.get(), "tempdb", 1, true); });
     }
     ConnectionPtr db(storage::openDatabaseConnection(folder, "master"));
     if (!fresh) {

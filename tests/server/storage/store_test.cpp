@@ -201,5 +201,28 @@ TEST(StoreOpen, UnusableDirectoryThrows) {
   EXPECT_THROW(Store::open("/proc/tabsrv-no-such-dir/data"), std::runtime_error);
 }
 
+TEST_F(StoreTest, ALostDatabaseFileDoesNotKeepTheOthersFromStarting) {
+  createDatabase(db(), "gone");
+  db_.reset();
+  store_.reset();
+  for (const char* d : {"gone", "tempdb"})
+    for (const char* suffix : {"", "-wal", "-shm"})
+      std::filesystem::remove(dir_ / kDatabaseFolder / (databaseFileName(d) + suffix));
+  ASSERT_NO_THROW(store_ = Store::open(dir_.string()));
+  db_ = store_->connect();
+  // tempdb is made again, empty; the lost database cannot be opened, and the rest reads on.
+  EXPECT_TRUE(resolveTable(db(), {"tempdb", "", "sysobjects"}, "master", "dbo"));
+  EXPECT_EQ(rows("SELECT count(*) FROM \"tempdb.dbo.sysusers\" WHERE name = 'guest'"),
+            std::vector<std::string>{"1"});
+  int error = 0;
+  try {
+    resolveTable(db(), {"gone", "", "sysobjects"}, "master", "dbo");
+  } catch (const SqlError& e) {
+    error = e.number();
+  }
+  EXPECT_EQ(error, 926);
+  EXPECT_TRUE(resolveTable(db(), {"sample", "", "sysobjects"}, "master", "dbo"));
+}
+
 }  // namespace
 }  // namespace tabsrv
