@@ -259,6 +259,8 @@ class TDataSet : public TComponent {
 
   // Fields from definitions and their binding to the record layout.
   void CreateFields();
+  // The field made for a definition that has no field yet (the field class of its type).
+  virtual std::unique_ptr<TField> CreateDataField(const TFieldDef& def);
   void DestroyFields();
   void BindFields(bool binding);
 

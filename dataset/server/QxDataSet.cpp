@@ -40,6 +40,14 @@ int BlobBufferSize(const CS_DATAFMT& fmt, int textSize) {
   return fmt.maxlength > 0 ? std::min<int>(fmt.maxlength, cap) : cap;
 }
 
+// Characters of an exact column's text: 38 digits, sign and point, with room to spare.
+constexpr int kExactTextSize = 44;
+
+bool IsExactType(CS_INT datatype) {
+  return datatype == CS_NUMERIC_TYPE || datatype == CS_DECIMAL_TYPE || datatype == CS_MONEY_TYPE ||
+         datatype == CS_MONEY4_TYPE;
+}
+
 void WriteLE32(char* p, int32_t v) {
   qToLittleEndian<int32_t>(v, reinterpret_cast<uchar*>(p));
 }
@@ -410,6 +418,14 @@ void TQxCustomDataSet::InternalOpen() {
   FetchUntil(0);
 }
 
+std::unique_ptr<TField> TQxCustomDataSet::CreateDataField(const TFieldDef& def) {
+  const int index = def.FieldNo() - 1;
+  if (index >= 0 && index < int(exactTypes_.size()) && exactTypes_[size_t(index)] != ftUnknown &&
+      def.DataType == ftString)
+    return std::make_unique<TExactNumberField>(exactTypes_[size_t(index)], def.Size);
+  return TQxBaseClientDataSet::CreateDataField(def);
+}
+
 void TQxCustomDataSet::RunQuery(bool describe) {
   const QString text = commandText_;
   if (text.trimmed().isEmpty()) RaiseBadSQLError(QxDsText::InvalidSQL, this);
@@ -580,6 +596,7 @@ void TQxCustomDataSet::DescribeColumns(CS_COMMAND* command, CS_INT count, std::v
     Column& c = out[size_t(n - 1)];
     if (ctlib::ct_describe(command, n, &c.described) != CS_SUCCEED) break;
     c.type = FieldTypeOf(c.described);
+    c.exact = IsExactType(c.described.datatype);
     if (c.type == ftUnknown) {
       const QString name = QString::fromUtf8(c.described.name, std::max<CS_INT>(0, c.described.namelen));
       const QString msg = QxDsText::UnsupportedType.arg(name.trimmed());
@@ -593,6 +610,7 @@ void TQxCustomDataSet::DescribeColumns(CS_COMMAND* command, CS_INT count, std::v
 
 void TQxCustomDataSet::InitFieldDefsFromColumns() {
   FieldDefs().Clear();
+  exactTypes_.clear();
   identityColumn_.clear();
   QStringList names;
   for (size_t i = 0; i < columns_.size(); ++i) {
@@ -606,7 +624,16 @@ void TQxCustomDataSet::InitFieldDefsFromColumns() {
     c.size = c.type == ftString ? std::max<CS_INT>(c.described.datatype == CS_UNIQUE_TYPE ? 36 : 1, c.described.maxlength) : 0;
     const bool required =
         SQLOptions.Contains(soCheckFieldRequired) && !(c.described.status & CS_CANBENULL);
-    FieldDefs().Add(unique, c.type, c.size, required);
+    if (c.exact) {
+      // The value is kept as the server's decimal text: a double would change it.
+      c.size = kExactTextSize;
+      TFieldDef* def = FieldDefs().Add(unique, ftString, c.size, required);
+      def->Precision = c.described.precision;
+      exactTypes_.resize(size_t(FieldDefs().Count()), ftUnknown);
+      exactTypes_.back() = c.type;
+    } else {
+      FieldDefs().Add(unique, c.type, c.size, required);
+    }
     if ((c.described.status & CS_IDENTITY) && identityColumn_.isEmpty()) identityColumn_ = unique;
     names << unique;
   }
@@ -624,7 +651,13 @@ void TQxCustomDataSet::BindColumns() {
     b.format = CS_FMT_UNUSED;
     b.count = rows;
     b.locale = nullptr;
-    switch (c.type) {
+    switch (c.exact ? ftBCD : c.type) {
+      case ftBCD:
+        // Exact numbers arrive as their decimal text.
+        b.datatype = CS_CHAR_TYPE;
+        b.format = CS_FMT_NULLTERM;
+        b.maxlength = 96;
+        break;
       case ftString:
         b.datatype = CS_CHAR_TYPE;
         b.format = CS_FMT_NULLTERM;
@@ -783,13 +816,18 @@ void TQxCustomDataSet::LoadRowIntoRecord() {
     if (c.fieldNo == 0) continue;
     const int off = FieldOffset(c.fieldNo);
     if (off < 0) continue;
-    const int width = SlotWidth(c.type, c.size);
+    const int width = SlotWidth(c.exact ? ftString : c.type, c.size);
     const CS_SMALLINT ind = c.indicator[size_t(row)];
     const bool isNull = ind == -1;
     const char* src = c.buffer.data() + size_t(row) * size_t(c.bind.maxlength);
     const CS_INT len = std::clamp<CS_INT>(c.copied[size_t(row)], 0, c.bind.maxlength);
     char* slot = rec + off;
-    if (!isNull) {
+    if (!isNull && c.exact) {
+      const QByteArray text = CanonicalDecimal(QString::fromLatin1(src, int(strnlen(src, size_t(c.bind.maxlength)))))
+                                  .toLatin1()
+                                  .left(c.size);
+      std::memcpy(slot, text.constData(), size_t(text.size()));
+    } else if (!isNull) {
       switch (c.type) {
         case ftString: {
           QByteArray text(src, int(strnlen(src, size_t(c.bind.maxlength))));

@@ -328,10 +328,14 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   virtual void PrepareFieldDefsText();
   virtual bool LiveMode() const { return false; }
   virtual QStringList KeyFieldNames() const { return {}; }
+  // The row filter a live UPDATE adds to its WHERE while Filtered is set (markers replaced).
+  virtual QString LiveFilter() const { return QString(); }
 
   // TDataSet / memory-dataset overrides.
   void InternalOpen() override;
   void InternalClose() override;
+  // An exact column's field keeps its value as decimal text (TExactNumberField).
+  std::unique_ptr<TField> CreateDataField(const TFieldDef& def) override;
   void InternalLast() override;
   // An open cursor is closed by a command sent on the connection: refused while another
   // dataset's rows are pending there (the dataset stays open).
@@ -408,6 +412,7 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
     CS_DATAFMT described{};
     CS_DATAFMT bind{};
     TFieldType type = ftUnknown;
+    bool exact = false;    // numeric, decimal or money: read and stored as its decimal text
     int fieldNo = 0;       // 1-based field number, 0 for a skipped column
     int size = 0;          // string field size
     std::vector<char> buffer;
@@ -449,6 +454,8 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   int packetRecords_ = 0;
   CS_INT lastResultType_ = 0;
   std::vector<Column> columns_;
+  // The type each exact column's field reads as, by definition index (ftUnknown for others).
+  std::vector<TFieldType> exactTypes_;
   QString identityColumn_;
   QString columnList_, columnNames_;
   CS_SERVERMSG lastServerMsg_{};

@@ -73,27 +73,49 @@ void TQxCustomDataSet::StoreIdentity(int64_t value) {
   }
 }
 
+namespace {
+// The first 30 bytes of Text's UTF-8 form, cut before a character that would not fit whole: what
+// the server's CONVERT(VARCHAR, column) of a text column answers.
+QString ConvertedPrefix(const QString& text) {
+  QByteArray utf8 = text.toUtf8();
+  if (utf8.size() > 30) {
+    int n = 30;
+    while (n > 0 && (uchar(utf8[n]) & 0xC0) == 0x80) --n;
+    utf8.truncate(n);
+  }
+  return QString::fromUtf8(utf8);
+}
+bool IsTextBlob(TFieldType t) {
+  return t == ftMemo || t == ftFmtMemo;
+}
+}  // namespace
+
 QString TQxCustomDataSet::BuildWhereClause() {
   if (!FindLogEntry()) RaiseDataSetError(QxDsText::RecordChanged, this);
   QString text = QStringLiteral(" WHERE 1=1");
   QStringList columns;
+  QStringList keys = KeyFieldNames();
+  if (keys.isEmpty()) keys = PrimeFields;
+  for (QString& k : keys) k = k.trimmed();
   if (UpdateMode == upWhereKeyOnly) {
-    QStringList keys = KeyFieldNames();
-    if (keys.isEmpty()) keys = PrimeFields;
     if (keys.isEmpty()) DatabaseError(QxDsText::KeyOnlyNoKeys, this);
     for (const QString& k : keys) {
-      TField* f = FindField(k.trimmed());
+      TField* f = FindField(k);
       if (!f || f->FieldKind != TFieldKind::fkData || IsByteBlob(f->DataType()) || f->DataType() == ftDataSet)
         continue;
       columns << f->FieldName;
     }
   } else {
+    // With upWhereChanged the row is still named: by its key columns when the dataset knows
+    // them, else by every column, besides the changed ones.
+    const bool changedOnly = UpdateMode == upWhereChanged && !keys.isEmpty();
     for (int i = 0; i < FieldCount(); ++i) {
       TField* f = Fields().Fields(i);
       if (f->FieldKind != TFieldKind::fkData || f->FieldNo() < 1) continue;
-      // Text and image values are not compared: the rows-affected check stands in for them.
-      if (IsObjectType(f->DataType())) continue;
-      if (UpdateMode == upWhereChanged) {
+      // Image and byte values are not compared (the rows-affected check stands in for
+      // them); text is, by its first characters and its length.
+      if (IsObjectType(f->DataType()) && !IsTextBlob(f->DataType())) continue;
+      if (changedOnly && !keys.contains(f->FieldName, Qt::CaseInsensitive)) {
         TField* old = Log().FindField(f->FieldName);
         if (old && SameValue(old->Value(), f->Value())) continue;
       }
@@ -105,10 +127,17 @@ QString TQxCustomDataSet::BuildWhereClause() {
     TField* old = Log().FindField(c);
     const QVariant v = old ? old->Value() : f->Value();
     const QString name = qxsql::QuotePart(c);
-    if (v.isNull())
+    if (v.isNull()) {
       text += QStringLiteral(" AND ") + name + QStringLiteral(" IS NULL");
-    else
+    } else if (IsTextBlob(f->DataType())) {
+      // Another user's change of a text value shows in its first characters or its length.
+      const QString value = v.toString();
+      text += QStringLiteral(" AND CONVERT(VARCHAR, ") + name + QStringLiteral(")=") +
+              qxsql::Literal(ftString, ConvertedPrefix(value)) + QStringLiteral(" AND DATALENGTH(") + name +
+              QStringLiteral(")=") + QString::number(value.toUtf8().size());
+    } else {
       text += QStringLiteral(" AND ") + name + QLatin1Char('=') + qxsql::Literal(f->DataType(), v);
+    }
   }
   return text;
 }
@@ -214,8 +243,11 @@ bool TQxCustomDataSet::ExecUpdateSQL() {
     MonitorTrace(QStringLiteral("Flow : ** End of UPDATE **"));
     return false;
   }
-  const QString where = BuildWhereClause();
+  QString where = BuildWhereClause();
   if (CheckDups) CountMatchingRecords();
+  // A filtered dataset changes only rows its filter shows.
+  const QString filter = LiveFilter().trimmed();
+  if (Filtered() && !filter.isEmpty()) where += QStringLiteral(" AND (") + filter + QLatin1Char(')');
   const QString text =
       QStringLiteral("UPDATE ") + TableReference() + QStringLiteral(" SET ") + sets.join(QStringLiteral(", ")) + where;
   RunLiveStatement(text, true);

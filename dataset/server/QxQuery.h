@@ -30,6 +30,7 @@ class TQxQuery : public TQxQueryDataSet {
   bool LiveMode() const override { return live_; }
   QString TableReference() const override;
   QStringList KeyFieldNames() const override { return PrimeFields; }
+  QString LiveFilter() const override { return Filter; }
   bool GetCanModify() const override;
   void DoOnNewRecord() override;
 

@@ -43,6 +43,10 @@ QStringList TQxTable::KeyFieldNames() const {
   return keyFields_;
 }
 
+QString TQxTable::LiveFilter() const {
+  return qxsql::MarkerNames(filter_).isEmpty() ? filter_ : qxsql::SubstituteParams(filter_, params_);
+}
+
 void TQxTable::GetIndexInfo() {
   IndexDefs().Clear();
   if (serverType_ != qstSybase) return;

@@ -41,6 +41,7 @@ class TQxTable : public TQxUpdateDataSet {
   bool LiveMode() const override { return true; }
   QString TableReference() const override;
   QStringList KeyFieldNames() const override;
+  QString LiveFilter() const override;
   void DoOnNewRecord() override;
   void PrepareFieldDefsText() override;
 

@@ -19,10 +19,14 @@ TEST_F(LiveSqlTest, WhereClauseFollowsTheUpdateMode) {
     const char* oldName;  // SQL literal of the name before the edit
     const char* statement;
   } cases[] = {
-      {"all columns but text and image", upWhereAll, "'a'",
+      {"all columns but image, text by its start and length", upWhereAll, "'a'",
+       "UPDATE sample..l_modes SET name='b' WHERE 1=1 AND id=1 AND name='a' AND CONVERT(VARCHAR, notes)='long text' "
+       "AND DATALENGTH(notes)=9"},
+      {"a NULL old value", upWhereAll, "NULL",
+       "UPDATE sample..l_modes SET name='b' WHERE 1=1 AND id=1 AND name IS NULL AND CONVERT(VARCHAR, notes)='long text' "
+       "AND DATALENGTH(notes)=9"},
+      {"the key and the changed column", upWhereChanged, "'a'",
        "UPDATE sample..l_modes SET name='b' WHERE 1=1 AND id=1 AND name='a'"},
-      {"a NULL old value", upWhereAll, "NULL", "UPDATE sample..l_modes SET name='b' WHERE 1=1 AND id=1 AND name IS NULL"},
-      {"only the changed column", upWhereChanged, "'a'", "UPDATE sample..l_modes SET name='b' WHERE 1=1 AND name='a'"},
       {"only the key", upWhereKeyOnly, "'a'", "UPDATE sample..l_modes SET name='b' WHERE 1=1 AND id=1"},
   };
   for (const Case& c : cases) {
@@ -65,4 +69,55 @@ TEST_F(LiveSqlTest, KeyOnlyWithoutAnyKeyIsRefused) {
   t.FieldByName("b")->SetValue(3);
   t.Post();
   EXPECT_EQ(Rows(*check_, QStringLiteral("select a, b from l_nokey")), QStringList({"1|3"}));
+}
+
+// Two users edit one row: the second post finds the row changed and is refused, whatever column
+// the first user changed (text included, also past its first characters), and nothing the
+// first user wrote is overwritten. Without another user's change the same edit goes through.
+TEST_F(LiveSqlTest, AnotherUsersChangeIsNeverOverwritten) {
+  Exec(*check_, QStringLiteral("create table l_two (id int not null, name varchar(20) null, notes text null, "
+                               "constraint l_two_pk primary key (id))"));
+  const QString longNotes = QStringLiteral("0123456789012345678901234567890123456789 the end");
+  struct Case {
+    const char* name;
+    TUpdateMode mode;
+    bool checkDups;
+    const char* column;       // what this user changes
+    const char* otherChange;  // what the other user did first (empty: nothing)
+  } cases[] = {
+      {"text changed past its start", upWhereAll, true, "name", "update l_two set notes = '%1 the end, revised'"},
+      {"text changed past its start, no count", upWhereAll, false, "name", "update l_two set notes = '%1 the end, revised'"},
+      {"text changed at its start", upWhereAll, false, "name", "update l_two set notes = 'x%1'"},
+      {"text changed, only text edited", upWhereChanged, false, "notes", "update l_two set notes = '%1 the end, revised'"},
+      {"name changed, only name edited", upWhereChanged, true, "name", "update l_two set name = 'other'"},
+      {"text made NULL", upWhereAll, false, "name", "update l_two set notes = null"},
+      {"nobody else changed it", upWhereAll, true, "name", ""},
+      {"nobody else, only text edited", upWhereChanged, false, "notes", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Exec(*check_, QStringLiteral("delete l_two insert l_two values (1, 'a', '%1')").arg(longNotes.left(40) + " the end"));
+    TQxTable t;
+    t.SetName(QStringLiteral("l_two_ds"));
+    t.DbName = QStringLiteral("db");
+    t.SetTableName(QStringLiteral("l_two"));
+    t.UpdateMode = c.mode;
+    t.CheckDups = c.checkDups;
+    t.Open();
+    if (*c.otherChange) Exec(*check_, QString::fromUtf8(c.otherChange).arg(longNotes.left(40)));
+    const QStringList before = Rows(*check_, QStringLiteral("select name, notes from l_two"));
+    t.Edit();
+    t.FieldByName(QString::fromUtf8(c.column))->SetAsString(QStringLiteral("mine"));
+    if (*c.otherChange) {
+      EXPECT_THROW(t.Post(), Exception) << t.LastStatement().toStdString();
+      EXPECT_EQ(Rows(*check_, QStringLiteral("select name, notes from l_two")), before);
+      // The refused edit is still there to be corrected or cancelled.
+      EXPECT_EQ(t.State(), TDataSetState::dsEdit);
+      t.Cancel();
+    } else {
+      ASSERT_NO_THROW(t.Post());
+      EXPECT_EQ(Rows(*check_, QStringLiteral("select count(*) from l_two where %1 like 'mine'").arg(c.column)),
+                QStringList({"1"}));
+    }
+  }
 }
