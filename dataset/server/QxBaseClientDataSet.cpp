@@ -92,6 +92,8 @@ void TQxBaseClientDataSet::RunUpdateQuery(TQxQuery& query, int kind) {
   rowsAffected_ = query.RowsAffected();
   // A statement that changed no row did not apply the change: it stays in the log.
   if (rowsAffected_ == 0) DatabaseError(QxDsText::RecordChanged, this);
+  // Nor did one whose count never came (the server did not confirm it).
+  if (rowsAffected_ < 0) DatabaseError(QxDsText::NoRowCount, this);
   if (kind == ukInsert) identity_ = query.LastIdentity();
 }
 

@@ -48,6 +48,9 @@ bool IsExactType(CS_INT datatype) {
          datatype == CS_MONEY4_TYPE;
 }
 
+// What a command that failed in the Client-Library itself (no server answer) reports.
+const QString kCommandLost = QStringLiteral("The command failed: the connection to the server was lost");
+
 void WriteLE32(char* p, int32_t v) {
   qToLittleEndian<int32_t>(v, reinterpret_cast<uchar*>(p));
 }
@@ -195,6 +198,14 @@ void TQxCustomDataSet::DetectServerType() {
     serverType_ = qstSybase;
   else if (resolved_->Rdbms == kRdbmsSqlAnywhere)
     serverType_ = qstAnywhere;
+}
+
+bool TQxCustomDataSet::ConnectionDead() const {
+  if (!resolved_ || !resolved_->ConnectionHandle()) return false;
+  CS_INT status = 0;
+  return ctlib::ct_con_props(resolved_->ConnectionHandle(), CS_GET, CS_CON_STATUS, &status, CS_UNUSED, nullptr) ==
+             CS_SUCCEED &&
+         (status & CS_CONSTAT_DEAD);
 }
 
 bool TQxCustomDataSet::IsConnectedResolved() const {
@@ -482,6 +493,7 @@ void TQxCustomDataSet::RunQuery(bool describe) {
       const QString msg = LastError().isEmpty() ? QStringLiteral("The statement failed") : LastError();
       DatabaseError(msg, this);
     }
+    if (!found && rc == CS_FAIL) DatabaseError(kCommandLost, this);
     if (!found) {
       resultsPending_ = false;
       moreRows_ = false;
@@ -761,6 +773,18 @@ CS_RETCODE TQxCustomDataSet::FetchRow() {
   } catch (...) {
     FinishFetching();
     throw;
+  }
+  // Anything but the end of the rows cuts them off: an error, never a shorter result. A cursor
+  // fetch on a dead connection answers "end of data" too, so the connection is asked.
+  if (rc != CS_END_DATA || ConnectionDead()) {
+    moreRows_ = false;
+    resultsPending_ = false;
+    reachable_ = Store().Count();
+    batchRows_ = batchPos_ = 0;
+    cursorOpen_ = false;
+    CancelCommand(command_, CS_CANCEL_ALL);
+    CloseParkedCursors();
+    DatabaseError(QStringLiteral("The rows could not all be read: the connection to the server was lost"), this);
   }
   FinishFetching();
   return rc;
@@ -1171,7 +1195,8 @@ std::vector<QStringList> TQxCustomDataSet::QueryRows(const QString& text) {
     SendCommand(cmd);
     CS_INT type = 0;
     bool failed = false;
-    while (ctlib::ct_results(cmd, &type) == CS_SUCCEED) {
+    CS_RETCODE rc;
+    while ((rc = ctlib::ct_results(cmd, &type)) == CS_SUCCEED) {
       CheckDiag();
       if (type == CS_CMD_FAIL) failed = true;
       if (type != CS_ROW_RESULT) continue;
@@ -1192,15 +1217,21 @@ std::vector<QStringList> TQxCustomDataSet::QueryRows(const QString& text) {
         ctlib::ct_bind(cmd, n, &b, bufs[size_t(n - 1)].data(), &lens[size_t(n - 1)], &inds[size_t(n - 1)]);
       }
       CS_INT rows = 0;
-      while (ctlib::ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED) {
+      CS_RETCODE frc;
+      while ((frc = ctlib::ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows)) == CS_SUCCEED) {
         gotRow = true;
         QStringList values;
         for (int n = 0; n < count; ++n)
           values << (inds[size_t(n)] == -1 ? QString() : QString::fromUtf8(bufs[size_t(n)].data()).trimmed());
         all.push_back(values);
       }
+      if (frc != CS_END_DATA) {
+        CheckDiag();
+        DatabaseError(kCommandLost, this);
+      }
     }
     CheckDiag();
+    if (rc == CS_FAIL) DatabaseError(kCommandLost, this);
     if (failed && !gotRow)
       DatabaseError(LastError().isEmpty() ? QStringLiteral("The statement failed") : LastError(), this);
   } catch (...) {
@@ -1311,7 +1342,9 @@ bool TQxCustomDataSet::ExecDirect(const QString& text, int& rowsAffected) {
     if (!LastError().isEmpty()) DatabaseError(LastError(), this);
     Abort();
   }
-  return rc != CS_FAIL;
+  // A command the library could not complete (a lost connection) did not run.
+  if (rc == CS_FAIL) DatabaseError(kCommandLost, this);
+  return true;
 }
 
 void TQxCustomDataSet::Prepare() {
@@ -1469,6 +1502,8 @@ void TQxCustomDataSet::ExecSQL() {
   BuildCommandText();
   const QString text = prepared_ ? commandText_ : qxsql::SubstituteParams(commandText_, params_);
   int rows = -1;
+  // A failed run leaves no earlier count behind.
+  rowsAffected_ = -1;
   ExecDirect(text, rows);
   rowsAffected_ = rows;
   lastStatement_ = text;

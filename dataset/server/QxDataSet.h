@@ -50,6 +50,7 @@ inline const QString ReadOnlyTable = QStringLiteral("Table is read only");
 inline const QString NoComponent = QStringLiteral("No '%1' component named '%2' can be found");
 inline const QString UnbalancedQuotes = QStringLiteral("The text contains unbalanced double quotes");
 inline const QString RecordChanged = QStringLiteral("Record changed by another user");
+inline const QString NoRowCount = QStringLiteral("The server did not confirm the change: no row count came back");
 inline const QString NeedDatabase = QStringLiteral("Database or DbName required");
 inline const QString DatabaseNotFound = QStringLiteral("Could not find QorixDatabase component named '%1'");
 inline const QString CannotLogin = QStringLiteral("Cannot login to server '%1'");
@@ -427,6 +428,8 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   void FreeColumns();
   void FinishFetching();
   bool IsConnectedResolved() const;
+  // True when the library found the resolved connection's socket dead.
+  bool ConnectionDead() const;
   // True when the dataset's command belongs to a session of its connection that has ended (a
   // disconnect, perhaps followed by a new login): its unread rows and open cursor went with it.
   bool SessionGone() const;

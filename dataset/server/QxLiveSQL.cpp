@@ -181,6 +181,8 @@ void TQxCustomDataSet::RunLiveStatement(const QString& text, bool requireOneRow)
     rowsAffected_ = rows;
     if (requireOneRow && rows == 0) RaiseDataSetError(QxDsText::RecordChanged, this);
     if (requireOneRow && rows > 1) RaiseDataSetError(QxDsText::MultipleRecords, this);
+    // A statement whose count never came was not confirmed by the server.
+    if (requireOneRow && rows < 0) RaiseDataSetError(QxDsText::NoRowCount, this);
   } catch (...) {
     // A failed statement never leaves its own transaction open, nor a change of more rows
     // than the record stands for.
