@@ -425,6 +425,9 @@ void TQxCustomDataSet::InternalOpen() {
   }
   reachable_ = 1000;
   CreateLogFields();
+  // The log is rebuilt empty: changes of an earlier open name records that are gone, and
+  // must never reach the server.
+  if (Log().Active()) Log().EmptyDataSet();
   // The first row is read at once, so that an empty result shows as empty at open.
   FetchUntil(0);
 }
@@ -1103,6 +1106,24 @@ void TQxCustomDataSet::InternalRefresh() {
     // Pending cached changes would lose their records: they are applied or cancelled first.
     RaiseDataSetError(QStringLiteral("The dataset has cached changes; apply or cancel them before a refresh"), this);
   RerunQuery();
+}
+
+void TQxCustomDataSet::CancelUpdates() {
+  CheckActive();
+  if (State() == TDataSetState::dsEdit || State() == TDataSetState::dsInsert) Cancel();
+  if (!Log().Active() || Log().RecordCount() == 0) return;
+  // The records show what the server holds again; nothing of the log is sent.
+  DisableControls();
+  try {
+    RerunQuery();
+    First();
+  } catch (...) {
+    EnableControls();
+    throw;
+  }
+  if (Log().Active()) Log().EmptyDataSet();
+  Resync({});
+  EnableControls();
 }
 
 void TQxCustomDataSet::EmptyDataSet() {

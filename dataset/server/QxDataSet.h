@@ -247,6 +247,9 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   void SetLastServerMessage(const CS_SERVERMSG& msg) override { lastServerMsg_ = msg; }
   const CS_SERVERMSG& DataSetServerMsg() const { return lastServerMsg_; }
   void ApplyUpdates() override;
+  // Drops every cached change (an open edit or insert too) and reads the records again, so they
+  // show what the server holds; nothing of the change log is sent.
+  void CancelUpdates();
   bool Locate(const QString& keyFields, const QVariant& keyValues, TLocateOptions options) override;
 
   // --- block reads ---

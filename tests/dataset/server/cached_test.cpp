@@ -218,3 +218,43 @@ TEST_F(CachedTest, PostErrorHandlerRetriesOrAbortsTheRow) {
   EXPECT_EQ(Rows(*check_, QStringLiteral("select id, name from c_retry where name = 'n1'")), QStringList({"20|n1"}));
   EXPECT_EQ(t.Log().RecordCount(), 0);
 }
+
+// Changes discarded by a reopen or by CancelUpdates never reach the server: a later apply finds
+// an empty log, and the records show the server's values.
+TEST_F(CachedTest, DiscardedChangesNeverReachTheServer) {
+  for (bool reopen : {true, false}) {
+    SCOPED_TRACE(reopen ? "close and open" : "CancelUpdates");
+    const QString table = reopen ? QStringLiteral("c_discard1") : QStringLiteral("c_discard2");
+    MakeTable(table);
+    TQxTable t;
+    t.SetName(QStringLiteral("tb_") + table);
+    TQorixUpdateSQL upd;
+    Setup(t, upd, table);
+    const QStringList start = Server(table);
+    FiveChanges(t);
+    // An edit left open goes too.
+    SeekName(t, "n2");
+    t.Edit();
+    t.FieldByName("qty")->SetValue(-1);
+    if (reopen) {
+      t.Cancel();
+      t.Close();
+      t.Open();
+    } else {
+      t.CancelUpdates();
+    }
+    EXPECT_EQ(t.Log().RecordCount(), 0);
+    QStringList shown;
+    for (t.First(); !t.Eof(); t.Next())
+      shown << t.FieldByName("id")->AsString() + "|" + t.FieldByName("name")->AsString() + "|" +
+                   t.FieldByName("qty")->AsString();
+    EXPECT_EQ(shown, start);
+    ASSERT_NO_THROW(t.ApplyUpdates());
+    EXPECT_EQ(Server(table), start);
+    // The dataset goes on working: a new change is applied alone.
+    SeekName(t, "n3");
+    t.Delete();
+    t.ApplyUpdates();
+    EXPECT_EQ(Server(table).size(), 4);
+  }
+}
