@@ -640,7 +640,17 @@ void TQorixDatabase::RunTransaction(const QString& verb, const QString& name) {
   if (!n.isEmpty() && !IsRegularIdentifier(n))
     DatabaseError(QStringLiteral("Invalid transaction name '%1'").arg(n), this);
   const QString sql = verb + QStringLiteral(" TRAN ") + n;
-  RunExec(sql);
+  try {
+    RunExec(sql);
+  } catch (...) {
+    // A refused COMMIT or ROLLBACK (the transaction ended on the server already) leaves the
+    // flag telling the server's truth.
+    try {
+      inTransaction_ = connected_ && GetTranCount() > 0;
+    } catch (...) {
+    }
+    throw;
+  }
   MonitorLine(sql);
   inTransaction_ = GetTranCount() > 0;
 }
@@ -664,6 +674,10 @@ int TQorixDatabase::GetTranCount() {
   const int n = v.trimmed().toInt(&ok);
   if (!ok) DatabaseError(QStringLiteral("'%1' is not a valid integer value").arg(v), this);
   return n;
+}
+
+void TQorixDatabase::RefreshTransactionState() {
+  inTransaction_ = connected_ && GetTranCount() > 0;
 }
 
 QString TQorixDatabase::GetServerVersion() {

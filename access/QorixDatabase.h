@@ -255,6 +255,9 @@ class TQorixDatabase : public TQorixDatabaseBase, public TQorixDiagTarget {
   void RollbackTran(const QString& name = QString());
   // The server's @@trancount (0 when not connected).
   int GetTranCount();
+  // Reads @@trancount into InTransaction again: a trigger's rollback or a failed statement can
+  // end the transaction on the server behind the connection's back.
+  void RefreshTransactionState();
   // The server's @@version banner (empty when not connected).
   QString GetServerVersion();
   // Called before every command: restarts the idle timer.
