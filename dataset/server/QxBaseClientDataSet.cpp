@@ -216,18 +216,24 @@ void TQxBaseClientDataSet::ApplyUpdates() {
         if (kind == ukDelete && AfterCachedRecDelete) AfterCachedRecDelete(*this, recNo);
       }
       if (useTran) {
+        // A trigger may have rolled the transaction back without an error: what was applied
+        // is gone, and what follows would run outside any transaction.
+        if (done && db->GetTranCount() == 0) DatabaseError(QxDsText::TransactionLost, this);
         applied << Log().Bookmark();
         Log().Next();
       } else {
         Log().Delete();
       }
     }
+    // The commit belongs to the apply: when it fails, every change stays in the log.
+    if (useTran) db->CommitTran();
     ok = true;
   } catch (...) {
     scrollEvents_ = true;
     if (useTran) {
       try {
-        db->RollbackTran();
+        if (db->Connected() && db->GetTranCount() > 0) db->RollbackTran();
+        db->RefreshTransactionState();
       } catch (...) {
       }
     }
@@ -240,7 +246,6 @@ void TQxBaseClientDataSet::ApplyUpdates() {
   }
   scrollEvents_ = true;
   if (useTran && ok) {
-    db->CommitTran();
     // Only what was applied leaves the log; a skipped row stays for the next apply.
     for (const TBookmark& b : applied) {
       try {

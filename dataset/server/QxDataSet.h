@@ -50,6 +50,8 @@ inline const QString ReadOnlyTable = QStringLiteral("Table is read only");
 inline const QString NoComponent = QStringLiteral("No '%1' component named '%2' can be found");
 inline const QString UnbalancedQuotes = QStringLiteral("The text contains unbalanced double quotes");
 inline const QString RecordChanged = QStringLiteral("Record changed by another user");
+inline const QString TransactionLost =
+    QStringLiteral("The transaction was rolled back on the server: the change was not made");
 inline const QString NoRowCount = QStringLiteral("The server did not confirm the change: no row count came back");
 inline const QString NeedDatabase = QStringLiteral("Database or DbName required");
 inline const QString DatabaseNotFound = QStringLiteral("Could not find QorixDatabase component named '%1'");

@@ -173,22 +173,31 @@ void TQxCustomDataSet::RunLiveStatement(const QString& text, bool requireOneRow)
   // The transaction's begin is sent before the statement: both wait for another dataset's
   // pending rows.
   CheckNonCursorOpen();
-  const bool ownTran = SQLOptions.Contains(soUseTransaction) && resolved_ && !resolved_->InTransaction();
+  // A statement that must change one row runs in a transaction of its own even without
+  // soUseTransaction: a refused change of several rows is rolled back, never left committed.
+  const bool inTran = resolved_ && resolved_->InTransaction();
+  const bool ownTran = resolved_ && !inTran && (SQLOptions.Contains(soUseTransaction) || requireOneRow);
   if (ownTran) resolved_->BeginTran();
   int rows = -1;
+  rowsAffected_ = -1;
   try {
     ExecDirect(text, rows);
     rowsAffected_ = rows;
+    // A trigger can roll the transaction back without an error: the change is not there.
+    if ((ownTran || inTran) && resolved_->GetTranCount() == 0)
+      RaiseDataSetError(QxDsText::TransactionLost, this);
     if (requireOneRow && rows == 0) RaiseDataSetError(QxDsText::RecordChanged, this);
     if (requireOneRow && rows > 1) RaiseDataSetError(QxDsText::MultipleRecords, this);
     // A statement whose count never came was not confirmed by the server.
     if (requireOneRow && rows < 0) RaiseDataSetError(QxDsText::NoRowCount, this);
   } catch (...) {
     // A failed statement never leaves its own transaction open, nor a change of more rows
-    // than the record stands for.
-    if (ownTran && resolved_ && resolved_->Connected()) {
+    // than the record stands for; the connection's transaction flag is read again, since the
+    // server may have ended the transaction itself.
+    if (resolved_ && resolved_->Connected()) {
       try {
-        resolved_->RollbackTran();
+        if (ownTran && resolved_->GetTranCount() > 0) resolved_->RollbackTran();
+        resolved_->RefreshTransactionState();
       } catch (...) {
       }
     }

@@ -258,3 +258,39 @@ TEST_F(CachedTest, DiscardedChangesNeverReachTheServer) {
     EXPECT_EQ(Server(table).size(), 4);
   }
 }
+
+// A trigger that rolls the apply's transaction back without an error: nothing is counted as
+// applied, no later change runs outside the transaction, every change stays in the log, the
+// controls work again, and once the cause is gone the apply goes through.
+TEST_F(CachedTest, ATriggersSilentRollbackKeepsEveryChange) {
+  MakeTable(QStringLiteral("c_trig"));
+  Exec(*check_, QStringLiteral("create trigger c_trig_upd on c_trig for update as "
+                               "if exists (select 1 from inserted where name = 'silent') rollback transaction"));
+  TQxTable t;
+  t.SetName(QStringLiteral("tb_c_trig"));
+  TQorixUpdateSQL upd;
+  Setup(t, upd, QStringLiteral("c_trig"));
+  t.SQLOptions = TSQLOptions{soUseTransactionOnCache};
+  const QStringList start = Server(QStringLiteral("c_trig"));
+  for (const char* name : {"n1", "n2", "n3"}) {
+    SeekName(t, QString::fromUtf8(name));
+    t.Edit();
+    t.FieldByName("name")->SetAsString(QString::fromUtf8(name) == QLatin1String("n2") ? QStringLiteral("silent")
+                                                                                        : QStringLiteral("x") + name);
+    t.Post();
+  }
+  EXPECT_THROW(t.ApplyUpdates(), Exception);
+  EXPECT_EQ(Server(QStringLiteral("c_trig")), start);
+  EXPECT_EQ(t.Log().RecordCount(), 3);
+  EXPECT_FALSE(t.ControlsDisabled());
+  EXPECT_FALSE(db_->InTransaction());
+  EXPECT_EQ(db_->GetTranCount(), 0);
+  SeekName(t, "silent");
+  t.Edit();
+  t.FieldByName("name")->SetAsString(QStringLiteral("xn2"));
+  t.Post();
+  t.ApplyUpdates();
+  EXPECT_EQ(t.Log().RecordCount(), 0);
+  EXPECT_EQ(Rows(*check_, QStringLiteral("select name from c_trig where id <= 3 order by id")),
+            QStringList({"xn1", "xn2", "xn3"}));
+}

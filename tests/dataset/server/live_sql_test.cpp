@@ -121,3 +121,54 @@ TEST_F(LiveSqlTest, AnotherUsersChangeIsNeverOverwritten) {
     }
   }
 }
+
+// A trigger that rolls the transaction back, with or without an error, refuses the post: the
+// server keeps its row, the record stays in edit and the connection's transaction flag tells
+// the server's truth, so the next statement runs in a transaction of its own again (a refused
+// change of two rows is rolled back, not left committed).
+TEST_F(LiveSqlTest, ATriggersRollbackRefusesThePostAndLeavesNoStaleTransaction) {
+  Exec(*check_, QStringLiteral("create table l_trig (id int not null, name varchar(20) null)"));
+  Exec(*check_, QStringLiteral("create trigger l_trig_upd on l_trig for update as "
+                               "if exists (select 1 from inserted where name = 'silent') rollback transaction "
+                               "if exists (select 1 from inserted where name = 'loud') "
+                               "begin rollback transaction raiserror 50001 'refused by the trigger' end"));
+  struct Case {
+    const char* name;
+    bool useTransaction;
+  } cases[] = {{"silent", true}, {"silent", false}, {"loud", true}, {"loud", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + (c.useTransaction ? " soUseTransaction" : ""));
+    Exec(*check_, QStringLiteral("delete l_trig insert l_trig values (1, 'a') insert l_trig values (2, 'b') "
+                                 "insert l_trig values (2, 'b')"));
+    TQxTable t;
+    t.SetName(QStringLiteral("l_trig_ds"));
+    t.DbName = QStringLiteral("db");
+    t.SetTableName(QStringLiteral("l_trig"));
+    t.CheckDups = false;
+    t.SQLOptions = c.useTransaction ? TSQLOptions{soUseTransaction} : TSQLOptions{};
+    t.Open();
+    ASSERT_TRUE(t.Locate(QStringLiteral("id"), 1, {}));
+    t.Edit();
+    t.FieldByName("name")->SetAsString(QString::fromUtf8(c.name));
+    EXPECT_THROW(t.Post(), Exception);
+    EXPECT_EQ(t.State(), TDataSetState::dsEdit);
+    t.Cancel();
+    EXPECT_EQ(db_->InTransaction(), db_->GetTranCount() > 0);
+    EXPECT_FALSE(db_->InTransaction());
+    // Two server rows match this record: the change is refused and rolled back.
+    ASSERT_TRUE(t.Locate(QStringLiteral("id"), 2, {}));
+    t.Edit();
+    t.FieldByName("name")->SetAsString(QStringLiteral("twice"));
+    EXPECT_THROW(t.Post(), Exception);
+    t.Cancel();
+    EXPECT_EQ(Rows(*check_, QStringLiteral("select id, name from l_trig order by id")),
+              QStringList({"1|a", "2|b", "2|b"}));
+    // An ordinary change goes through.
+    ASSERT_TRUE(t.Locate(QStringLiteral("id"), 1, {}));
+    t.Edit();
+    t.FieldByName("name")->SetAsString(QStringLiteral("fine"));
+    t.Post();
+    EXPECT_EQ(Rows(*check_, QStringLiteral("select name from l_trig where id = 1")), QStringList({"fine"}));
+    EXPECT_FALSE(db_->InTransaction());
+  }
+}
