@@ -368,6 +368,14 @@ void TQxCustomDataSet::SendCursorClose(CS_COMMAND* command) {
   CS_INT ignored = 0;
   ctlib::ct_cancel(nullptr, command, CS_CANCEL_CURRENT);
   while (ctlib::ct_results(command, &ignored) == CS_SUCCEED) ctlib::ct_cancel(nullptr, command, CS_CANCEL_CURRENT);
+  // A cursor the server never declared (its declare failed: a syntax error, an unknown
+  // table) has no id; a close of it would go out naming cursor 0, which the server answers by
+  // aborting the connection's next commands. Nothing is sent for it.
+  CS_INT id = -1;
+  if (ctlib::ct_cmd_props(command, CS_GET, CS_CUR_ID, &id, CS_UNUSED, nullptr) == CS_SUCCEED && id == 0) {
+    ClearDiagMessages(resolved_->ConnectionHandle());
+    return;
+  }
   // Close with dealloc releases the cursor; FreeTDS then refuses a separate dealloc, so none
   // follows, and a failing close is tolerated.
   if (ctlib::ct_cursor(command, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_DEALLOC) == CS_SUCCEED) {

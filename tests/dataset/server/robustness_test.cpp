@@ -98,3 +98,55 @@ TEST_F(RobustnessTest, ClosingOneCursorLeavesTheOtherReading) {
   t.SetTableName(QStringLiteral("sysobjects"));
   EXPECT_FALSE(t.IsUserTable());
 }
+
+// After any failed open the connection runs the next statement normally: a dataset (cursor or
+// not) and a statement on the same connection work, and the failed dataset opens once its text
+// is corrected.
+TEST_F(RobustnessTest, AFailedOpenLeavesTheConnectionUsable) {
+  struct Case {
+    const char* name;
+    const char* sql;
+  } cases[] = {
+      {"syntax error", "select from where books"},
+      {"unknown table", "select * from no_such_table"},
+      {"unknown column", "select no_such_column from books"},
+      {"conversion error", "select convert(int, title) from books"},
+  };
+  for (const Case& c : cases) {
+    for (bool cursor : {true, false}) {
+      SCOPED_TRACE(std::string(c.name) + (cursor ? " cursor" : " language"));
+      TQxQuery bad;
+      bad.SetName(QStringLiteral("r_bad"));
+      bad.DbName = QStringLiteral("db");
+      bad.UseQorixCursor = cursor;
+      bad.SetSQL(QString::fromUtf8(c.sql));
+      bool raised = false;
+      try {
+        bad.Open();
+        bad.Last();
+      } catch (const Exception&) {
+        raised = true;
+      }
+      EXPECT_TRUE(raised);
+      for (bool nextCursor : {true, false}) {
+        TQxQuery good;
+        good.SetName(QStringLiteral("r_good"));
+        good.DbName = QStringLiteral("db");
+        good.UseQorixCursor = nextCursor;
+        good.SetSQL(QStringLiteral("select count(*) from books"));
+        ASSERT_NO_THROW(good.Open());
+        EXPECT_EQ(good.Fields().Fields(0)->AsString(), Rows(*check_, QStringLiteral("select count(*) from books")).first());
+      }
+      TQxQuery exec;
+      exec.SetName(QStringLiteral("r_exec"));
+      exec.DbName = QStringLiteral("db");
+      exec.SetSQL(QStringLiteral("update books set pages = pages where book_id = 'BK1001'"));
+      ASSERT_NO_THROW(exec.ExecSQL());
+      EXPECT_EQ(exec.RowsAffected(), 1);
+      bad.Close();
+      bad.SetSQL(QStringLiteral("select book_id from books"));
+      ASSERT_NO_THROW(bad.Open());
+      EXPECT_FALSE(bad.IsEmpty());
+    }
+  }
+}
