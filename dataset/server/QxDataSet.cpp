@@ -118,7 +118,24 @@ void TQxCustomDataSet::Notification(TComponent* component, TOperation operation)
   TQxBaseClientDataSet::Notification(component, operation);
   if (operation == TOperation::opRemove) {
     if (component == database_) database_ = nullptr;
-    if (component == resolved_) resolved_ = nullptr;
+    if (component == resolved_) {
+      // The connection is gone with everything it held: unread rows are cut off (the next
+      // read raises), the command handles are only dropped, a prepared statement is no more.
+      rowsCutOff_ = resultsPending_ && moreRows_;
+      moreRows_ = rowsCutOff_;
+      resultsPending_ = rowsCutOff_;
+      reachable_ = Store().Count();
+      batchRows_ = batchPos_ = 0;
+      cursorOpen_ = false;
+      prepared_ = false;
+      statementId_.clear();
+      occurrences_.clear();
+      DropCommand(command_);
+      std::vector<CS_COMMAND*> parked;
+      parked.swap(parkedCursors_);
+      for (CS_COMMAND* command : parked) DropCommand(command);
+      resolved_ = nullptr;
+    }
   }
 }
 
@@ -747,6 +764,12 @@ void TQxCustomDataSet::BindColumns() {
 }
 
 CS_RETCODE TQxCustomDataSet::FetchRow() {
+  if (rowsCutOff_) {
+    rowsCutOff_ = false;
+    moreRows_ = false;
+    resultsPending_ = false;
+    DatabaseError(QStringLiteral("The connection was closed before all rows were read"), this);
+  }
   if (!moreRows_ || !command_) return CS_END_DATA;
   // Rows cut off by a disconnect are an error, never a shorter result.
   if (SessionGone()) {
@@ -1037,6 +1060,7 @@ void TQxCustomDataSet::DoBeforeClose() {
 }
 
 void TQxCustomDataSet::InternalClose() {
+  rowsCutOff_ = false;
   work_.clear();
   Blobs().Clear();
   if (!Destroying()) {
@@ -1076,6 +1100,13 @@ void TQxCustomDataSet::Requery() {
 // Drops the rows read so far and whatever the command still has pending, then sends the
 // statement again and reads its first rows. After a failed send nothing is pending.
 void TQxCustomDataSet::RerunQuery() {
+  // A dataset whose connection component was destroyed finds one again (or says why not)
+  // before anything is dropped.
+  if (!resolved_) {
+    CheckDatabase();
+    FindConnection();
+  }
+  rowsCutOff_ = false;
   // Refused before anything is dropped or sent: the dataset keeps its rows.
   if (UseQorixCursor)
     CheckCursorOpen();
@@ -1473,6 +1504,12 @@ void TQxCustomDataSet::BindParams(CS_COMMAND* command) {
         break;
       }
       case ftBoolean: {
+        // TDS 5.0 has no nullable bit: a NULL goes as a NULL integer, which the server
+        // converts (a NULL bit ends the process inside the client library).
+        if (indicator == -1) {
+          fmt.datatype = CS_INT_TYPE;
+          break;
+        }
         fmt.datatype = CS_BIT_TYPE;
         const CS_BIT v = p->Value().toBool() ? 1 : 0;
         data = QByteArray(reinterpret_cast<const char*>(&v), sizeof v);

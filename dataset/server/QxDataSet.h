@@ -452,6 +452,7 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   QString cursorName_;
   bool resultsPending_ = false;
   bool moreRows_ = false;
+  bool rowsCutOff_ = false;  // the connection went while rows were unread: the next read raises
   int reachable_ = 0;
   int rowCounter_ = 0;
   int textSize_ = 32768;

@@ -132,7 +132,10 @@ void TQxStoredProc::ExecProc() {
   engine.Params().Clear();
   for (int i = 0; i < params_.Count(); ++i) {
     const TParam& p = params_[i];
-    TParam& e = engine.Params().CreateParam(p.DataType, p.Name, p.ParamType);
+    // TDS 5.0 has no nullable bit: a NULL bit goes as a NULL integer (a NULL bit ends the
+    // process inside the client library).
+    const TFieldType type = p.DataType == ftBoolean && p.IsNull() ? ftInteger : p.DataType;
+    TParam& e = engine.Params().CreateParam(type, p.Name, p.ParamType);
     e.SetValue(p.Value());
   }
   engine.ExecProc();
