@@ -1414,13 +1414,14 @@ void TQxCustomDataSet::Prepare() {
   FindConnection();
   DetectServerType();
   BuildCommandText();
-  TParams occurrences;
-  const QString text = occurrences.ParseSQL(commandText_, true);
+  // Markers are found by the rules of the literal substitution: never inside a string, a
+  // bracketed name or a comment.
+  QStringList names;
+  const QString text = qxsql::PositionalMarkers(commandText_, names);
   occurrences_.clear();
-  for (int i = 0; i < occurrences.Count(); ++i) {
-    if (!params_.FindParam(occurrences[i].Name))
-      DatabaseError(QStringLiteral("Parameter '%1' not found").arg(occurrences[i].Name), this);
-    occurrences_ << occurrences[i].Name;
+  for (const QString& name : names) {
+    if (!params_.FindParam(name)) DatabaseError(QStringLiteral("Parameter '%1' not found").arg(name), this);
+    occurrences_ << name;
   }
   statementId_ = NewStatementId();
   CS_COMMAND* cmd = nullptr;
@@ -1530,6 +1531,9 @@ void TQxCustomDataSet::BindParams(CS_COMMAND* command) {
         fmt.datatype = CS_DATETIME_TYPE;
         QDateTime dt = p->Value().toDateTime();
         if (p->Value().typeId() == QMetaType::QDate) dt = QDateTime(p->Value().toDate(), QTime(0, 0));
+        // A time of day stands on the server's first day, 1 January 1900.
+        if (p->Value().typeId() == QMetaType::QTime) dt = QDateTime(QDate(1900, 1, 1), p->Value().toTime());
+        if (!dt.isValid()) DatabaseError(QStringLiteral("Parameter '%1' holds no valid date and time").arg(name), this);
         CS_DATETIME v{};
         v.dtdays = CS_INT(dt.date().toJulianDay() - QDate(1900, 1, 1).toJulianDay());
         v.dttime = qxsql::TimeToTicks(dt.time().msecsSinceStartOfDay());

@@ -247,6 +247,11 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   bool Prepared() const { return prepared_; }
   QString StatementId() const { return statementId_; }
   void SetLastServerMessage(const CS_SERVERMSG& msg) override { lastServerMsg_ = msg; }
+  // The diagnostics routine's record of the server message behind an error is the dataset's too.
+  void SetLastServerMsg(const CS_SERVERMSG& msg) override {
+    TQorixDiagTarget::SetLastServerMsg(msg);
+    lastServerMsg_ = msg;
+  }
   const CS_SERVERMSG& DataSetServerMsg() const { return lastServerMsg_; }
   void ApplyUpdates() override;
   // Drops every cached change (an open edit or insert too) and reads the records again, so they

@@ -25,6 +25,8 @@ bool SameValue(const QVariant& a, const QVariant& b) {
 }  // namespace
 
 void TQxCustomDataSet::CheckPendingForLive() {
+  // A closed dataset has no record to send: say so, not something else.
+  if (!Active()) RaiseNotOpenError(QxDsText::ClosedDataSet, this);
   if (kind_ == dkStoredProc || (!UseQorixCursor && resultsPending_))
     RaiseResultsPendingError(QxDsText::PendingLive, this);
 }

@@ -248,6 +248,14 @@ QString SubstituteParams(const QString& sql, const TParams& params) {
   });
 }
 
+QString PositionalMarkers(const QString& sql, QStringList& names) {
+  names.clear();
+  return WalkMarkers(sql, [&](const QString& name) {
+    names << name;
+    return QStringLiteral("?");
+  });
+}
+
 QStringList MarkerNames(const QString& sql) {
   QStringList names;
   WalkMarkers(sql, [&](const QString& name) {

@@ -122,6 +122,8 @@ void TQxStoredProc::ExecProc() {
   // The call is sent on the connection: not while rows of a non-cursor dataset (this one's
   // own too) are pending there.
   CheckConnectionFree(ResolvedConnection(), nullptr, this, false);
+  // A failed call leaves no earlier count behind.
+  rowsAffected_ = -1;
   TQorixStoredProc engine;
   engine.SetDatabase(ResolvedConnection());
   engine.SetShowDbMessages(ShowDbMessages);
