@@ -4,36 +4,25 @@
 // noisy machine.
 // Usage: dataset_bench [records] [rounds]   (defaults 1000000 and 5)
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimeZone>
-#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 #include <vector>
 
+#include "bench/support/figures.h"
 #include "dataset/QxCustomMemDataSet.h"
 
 namespace {
 
-struct Figures {
-  std::vector<double> values;
-  void add(double v) { values.push_back(v); }
-  double at(double q) const {
-    std::vector<double> v = values;
-    std::sort(v.begin(), v.end());
-    return v[static_cast<size_t>(q * double(v.size() - 1) + 0.5)];
-  }
-};
+using tabbench::Clock;
+using tabbench::Figures;
+using tabbench::secondsSince;
 
-void Print(const char* step, const Figures& f, const char* unit) {
-  std::printf("%-37s min %12.0f  median %12.0f  max %12.0f %s\n", step, f.at(0), f.at(0.5), f.at(1), unit);
-}
+void Print(const char* step, const Figures& f) { tabbench::printFigures(step, f, 0, 37, " rec/s"); }
 
-void PrintRatio(const char* step, const Figures& f) {
-  std::printf("%-37s min %12.3f  median %12.3f  max %12.3f\n", step, f.at(0), f.at(0.5), f.at(1));
-}
+void PrintRatio(const char* step, const Figures& f) { tabbench::printFigures(step, f, 3, 37); }
 
 void DefineFields(TQxCustomMemDataSet& ds) {
   ds.FieldDefs().Add("id", ftInteger);
@@ -55,8 +44,8 @@ bool WriteFile(const QString& path, const QByteArray& bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int n = argc > 1 ? std::atoi(argv[1]) : 1000000;
-  const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+  const int n = tabbench::intArgument(argc, argv, 1, 1000000);
+  const int rounds = tabbench::intArgument(argc, argv, 2, 5);
 
   // The test data is built once, outside every timed part: a local-time date per record would
   // otherwise cost more than the append itself.
@@ -75,47 +64,46 @@ int main(int argc, char** argv) {
     TQxCustomMemDataSet ds;
     DefineFields(ds);
     ds.Open();
-    QElapsedTimer t;
-    t.start();
+    auto t = Clock::now();
     ds.DisableControls();
     for (const QVariantList& r : records) ds.AppendRecord(r);
     ds.EnableControls();
-    append.add(n / (t.nsecsElapsed() / 1e9));
+    append.add(n / secondsSince(t));
 
     // Locate walks records from the first, so a handful of keys spread over the data.
     const int locates = 10;
-    t.start();
+    t = Clock::now();
     int found = 0;
     for (int k = 1; k <= locates; ++k) found += ds.Locate("id", int(int64_t(n) * k / (locates + 1)), {}) ? 1 : 0;
-    locate.add(double(int64_t(n) * locates / 2) / (t.nsecsElapsed() / 1e9));
+    locate.add(double(int64_t(n) * locates / 2) / secondsSince(t));
     if (found != locates) return 2;
 
     // Save: the dataset's stream written to a file; yardstick: the same bytes written the same way.
-    t.start();
+    t = Clock::now();
     TMemoryStream stream;
     ds.SaveToStream(stream);
     if (!WriteFile(savedPath, stream.Bytes())) return 1;
-    const double saveSecs = t.nsecsElapsed() / 1e9;
+    const double saveSecs = secondsSince(t);
     bytes = stream.Size();
-    t.start();
+    t = Clock::now();
     if (!WriteFile(rawPath, stream.Bytes())) return 1;
-    const double rawWriteSecs = t.nsecsElapsed() / 1e9;
+    const double rawWriteSecs = secondsSince(t);
     save.add(n / saveSecs);
     rawWrite.add(n / rawWriteSecs);
     saveRatio.add(rawWriteSecs / saveSecs);
 
     // Load: the file read back into a dataset; yardstick: the same file read into memory.
-    t.start();
+    t = Clock::now();
     QFile raw(rawPath);
     if (!raw.open(QIODevice::ReadOnly)) return 1;
     QByteArray readBack = raw.readAll();
-    const double rawReadSecs = t.nsecsElapsed() / 1e9;
+    const double rawReadSecs = secondsSince(t);
     if (readBack.size() != bytes) return 1;
     TQxCustomMemDataSet back;
-    t.start();
+    t = Clock::now();
     back.LoadFromFile(savedPath);
     back.Open();
-    const double loadSecs = t.nsecsElapsed() / 1e9;
+    const double loadSecs = secondsSince(t);
     if (back.RecordCount() != n) return 2;
     load.add(n / loadSecs);
     rawRead.add(n / rawReadSecs);
@@ -124,13 +112,14 @@ int main(int argc, char** argv) {
 
   std::printf("dataset_bench: %d records of 4 fields, %lld bytes saved, %d rounds\n", n,
               static_cast<long long>(bytes), rounds);
-  Print("append", append, "rec/s");
-  Print("locate (records scanned)", locate, "rec/s");
-  Print("save to file (fsync)", save, "rec/s");
-  Print("raw write of the same bytes (fsync)", rawWrite, "rec/s");
+  Print("append", append);
+  Print("locate (records scanned)", locate);
+  Print("save to file (fsync)", save);
+  Print("raw write of the same bytes (fsync)", rawWrite);
   PrintRatio("save speed / raw write speed", saveRatio);
-  Print("load from file", load, "rec/s");
-  Print("raw read of the same bytes", rawRead, "rec/s");
+  Print("load from file", load);
+  Print("raw read of the same bytes", rawRead);
   PrintRatio("load speed / raw read speed", loadRatio);
+  tabbench::printLoadAverage();
   return 0;
 }

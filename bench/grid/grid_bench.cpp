@@ -12,74 +12,29 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
-#include <functional>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
-#include <vector>
 
-#include "access/QorixDatabase.h"
+#include "bench/support/figures.h"
+#include "bench/support/local_server.h"
 #include "catalog/grid/QorixGrid.h"
 #include "tests/support/ct_client.h"
-#include "tests/support/server_fixture.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
-
-struct Figures {
-  std::vector<double> values;
-  double min() const { return *std::min_element(values.begin(), values.end()); }
-  double max() const { return *std::max_element(values.begin(), values.end()); }
-  double median() const {
-    std::vector<double> v = values;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-  }
-};
-
-void check(const tabtest::CtBatch& batch, const std::string& what) {
-  if (batch.failed || batch.firstError()) {
-    std::fprintf(stderr, "%s failed: %s\n", what.c_str(),
-                 batch.firstError() ? batch.firstError()->text.c_str() : "(no message)");
-    std::exit(2);
-  }
-}
-
-const char* kCreate =
-    "create table big (id int not null, grp int not null, name varchar(20) not null, code char(10) not null, "
-    "ratio float not null, amount numeric(12,2) not null, stamp datetime not null, price money not null, "
-    "small smallint not null, note varchar(60) not null)";
-
-const char* kFill =
-    "insert big select n, n % 1000, 'name ' + convert(varchar(12), n), 'c' + convert(varchar(9), n % 97), "
-    "n * 0.25, convert(numeric(12,2), n % 100000) / 100, dateadd(ss, n % 86400, '20240101'), "
-    "convert(money, n % 5000), n % 30000, 'a somewhat longer text of row ' + convert(varchar(12), n) "
-    "from (select a.d + 10 * b.d + 100 * c.d + 1000 * e.d + 10000 * f.d + 100000 * g.d + "
-    "1000000 * h.d as n from digits a, digits b, digits c, digits e, digits f, digits g, digits h) x "
-    "where n < ";
+using tabbench::Clock;
+using tabbench::Figures;
 
 const char* kQuery = "select * from big";
 
 // bsqldb reading the query to /dev/null; returns seconds.
 double bsqldbSeconds() {
-  static const std::string input = "/tmp/grid_bench_query.sql";
-  {
-    std::ofstream f(input);
-    f << kQuery << "\ngo\n";
-  }
-  auto start = Clock::now();
-  std::string cmd = "bsqldb -S DSQUERY -U sa -P '' -D sample -i " + input + " -o /dev/null -e /dev/null";
-  if (std::system(cmd.c_str()) != 0) {
-    std::fprintf(stderr, "bsqldb failed\n");
-    std::exit(2);
-  }
-  return seconds(start);
+  const std::optional<double> took = tabbench::bsqldbSeconds(kQuery);
+  if (!took) std::exit(2);
+  return *took;
 }
 
 struct GridRound {
@@ -123,7 +78,7 @@ GridRound gridRound(TQorixGrid& grid) {
   auto start = Clock::now();
   grid.Execute();
   out.longestGapMs = longestGapWhile([&] { return !done; });
-  out.seconds = seconds(start);
+  out.seconds = tabbench::secondsSince(start);
   QObject::disconnect(c1);
   QObject::disconnect(c2);
   out.refreshes = grid.Model()->RefreshCount() - refreshesBefore;
@@ -148,40 +103,26 @@ double bsqldbWithGap(double& gapMs) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+  tabbench::defaultToOffscreen();
   QApplication app(argc, argv);
-  const int rows = argc > 1 ? std::atoi(argv[1]) : 100000;
-  const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+  const int rows = tabbench::intArgument(argc, argv, 1, 100000);
+  const int rounds = tabbench::intArgument(argc, argv, 2, 5);
 
-  tabtest::ServerFixture server;
+  tabbench::localServer();
   std::printf("grid_bench: %d rows x 10 columns, %d rounds, %u cores\n\n", rows, rounds,
               std::thread::hardware_concurrency());
   {
     tabtest::CtClient setup;
     if (!setup.connect()) return 2;
-    check(setup.run("use sample"), "use");
-    check(setup.run("create table digits (d int not null)"), "digits");
-    for (int d = 0; d < 10; ++d) check(setup.run("insert digits values (" + std::to_string(d) + ")"), "digit");
-    check(setup.run(kCreate), "create big");
-    check(setup.run(std::string(kFill) + std::to_string(rows)), "fill big");
+    tabbench::check(setup.run("use sample"), "use");
+    tabbench::createBigTable(setup);
+    tabbench::fillBigTable(setup, rows);
   }
 
-  TQorixDatabase db;
-  db.SetName(QStringLiteral("bench"));
-  db.LoginPrompt = false;
-  db.UserName = QStringLiteral("sa");
-  db.ServerName = QStringLiteral("DSQUERY");
-  db.AppName = QStringLiteral("grid_bench");
-  db.ShowDbMessages = TShowDbMessages{};
-  db.Connect();
-  if (!db.Connected()) {
-    std::fprintf(stderr, "login failed\n");
-    return 2;
-  }
-  db.SetDbName(QStringLiteral("sample"));
+  std::unique_ptr<TQorixDatabase> db = tabbench::connectSa(QStringLiteral("bench"), QStringLiteral("grid_bench"));
 
   TQorixGrid grid;
-  grid.SetDatabase(&db);
+  grid.SetDatabase(db.get());
   grid.Background = true;
   TQorixGridView view(&grid);
   view.resize(900, 600);
@@ -197,29 +138,21 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "the grid holds %d rows, expected at least %d\n", g.cellRows, rows);
       return 2;
     }
-    gridRate.values.push_back(rows / g.seconds);
-    refRate.values.push_back(rows / ref);
-    timeRatio.values.push_back(g.seconds / ref);
-    gaps.values.push_back(g.longestGapMs);
-    refGaps.values.push_back(refGap);
-    refreshMs.values.push_back(g.longestRefreshMs);
+    gridRate.add(rows / g.seconds);
+    refRate.add(rows / ref);
+    timeRatio.add(g.seconds / ref);
+    gaps.add(g.longestGapMs);
+    refGaps.add(refGap);
+    refreshMs.add(g.longestRefreshMs);
     refreshes += g.refreshes;
   }
-  std::printf("grid      rows/s  min %10.0f  median %10.0f  max %10.0f\n", gridRate.min(), gridRate.median(),
-              gridRate.max());
-  std::printf("bsqldb    rows/s  min %10.0f  median %10.0f  max %10.0f\n", refRate.min(), refRate.median(),
-              refRate.max());
-  std::printf("time grid/bsqldb  min %10.3f  median %10.3f  max %10.3f   (goal at most 1.5)\n", timeRatio.min(),
-              timeRatio.median(), timeRatio.max());
-  std::printf("gui gap   ms      min %10.1f  median %10.1f  max %10.1f   (goal under 50)\n", gaps.min(),
-              gaps.median(), gaps.max());
-  std::printf("  idle    ms      min %10.1f  median %10.1f  max %10.1f   (GUI thread idle while bsqldb runs)\n",
-              refGaps.min(), refGaps.median(), refGaps.max());
-  std::printf("  refresh ms      min %10.1f  median %10.1f  max %10.1f   (longest model refresh; %d refreshes "
-              "in all)\n",
-              refreshMs.min(), refreshMs.median(), refreshMs.max(), refreshes);
-  std::printf("load average at the end: ");
-  std::fflush(stdout);
-  std::system("cut -d' ' -f1-3 /proc/loadavg");
+  tabbench::printFigures("grid      rows/s ", gridRate, 0);
+  tabbench::printFigures("bsqldb    rows/s ", refRate, 0);
+  tabbench::printFigures("time grid/bsqldb ", timeRatio, 3, 0, "   (goal at most 1.5)");
+  tabbench::printFigures("gui gap   ms     ", gaps, 1, 0, "   (goal under 50)");
+  tabbench::printFigures("  idle    ms     ", refGaps, 1, 0, "   (GUI thread idle while bsqldb runs)");
+  tabbench::printFigures("  refresh ms     ", refreshMs, 1, 0,
+                         "   (longest model refresh; " + std::to_string(refreshes) + " refreshes in all)");
+  tabbench::printLoadAverage();
   return 0;
 }

@@ -34,15 +34,10 @@
 #include <QCoreApplication>
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <fstream>
-#include <functional>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,73 +45,25 @@
 #include "access/QorixDatabase.h"
 #include "access/QorixEnhQuery.h"
 #include "access/ctlib/ctlib.h"
+#include "bench/support/figures.h"
+#include "bench/support/local_server.h"
 #include "tests/support/ct_client.h"
-#include "tests/support/server_fixture.h"
 #include "tests/support/tds_column_shape.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using tabbench::check;
+using tabbench::Clock;
+using tabbench::compare;
+using tabbench::Figures;
+using tabbench::processCpuSeconds;
+using tabbench::threadCpuSeconds;
 
-double seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+using tabbench::secondsSince;
 
-struct Figures {
-  std::vector<double> values;
-  double min() const { return *std::min_element(values.begin(), values.end()); }
-  double max() const { return *std::max_element(values.begin(), values.end()); }
-  double median() const {
-    std::vector<double> v = values;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-  }
-};
-
-// Runs `ours` and `reference` alternately `rounds` times; each returns a rate (higher is better).
-void compare(const char* name, const char* unit, int rounds, const std::function<double()>& ours,
-             const std::function<double()>& reference, const char* referenceName) {
-  Figures a, b, ratio;
-  for (int i = 0; i < rounds; ++i) {
-    double x = ours();
-    double y = reference();
-    a.values.push_back(x);
-    b.values.push_back(y);
-    ratio.values.push_back(y > 0 ? x / y : 0);
-  }
-  const int width = std::max(10, static_cast<int>(std::strlen(name)));
-  std::printf("%-*s %-9s ours   min %12.0f  median %12.0f  max %12.0f\n", width, name, unit, a.min(),
-              a.median(), a.max());
-  std::printf("%-*s %-9s %-6.6s min %12.0f  median %12.0f  max %12.0f\n", width, "", unit, referenceName,
-              b.min(), b.median(), b.max());
-  std::printf("%-*s ratio ours/%s  min %.3f  median %.3f  max %.3f\n\n", width, "", referenceName,
-              ratio.min(), ratio.median(), ratio.max());
-  std::fflush(stdout);
-}
-
-void check(const tabtest::CtBatch& batch, const std::string& what) {
-  if (batch.failed || batch.firstError()) {
-    std::fprintf(stderr, "%s failed: %s\n", what.c_str(),
-                 batch.firstError() ? batch.firstError()->text.c_str() : "(no message)");
-    std::exit(2);
-  }
-}
-
-// The big table's rows as both the server and the SQLite copy compute them from a row number n.
-// Values are stored the way the server stores them: numbers natively, money and numeric as
-// decimal text, datetime as fixed text.
-const char* kServerFill =
-    "insert big select n, n % 1000, 'name ' + convert(varchar(12), n), 'c' + convert(varchar(9), n % 97), "
-    "n * 0.25, convert(numeric(12,2), n % 100000) / 100, dateadd(ss, n % 86400, '20240101'), "
-    "convert(money, n % 5000), n % 30000, 'a somewhat longer text of row ' + convert(varchar(12), n) "
-    "from (select a.d + 10 * b.d + 100 * c.d + 1000 * e.d + 10000 * f.d + 100000 * g.d + "
-    "1000000 * h.d as n from digits a, digits b, digits c, digits e, digits f, digits g, digits h) x "
-    "where n < ";
-
-const char* kCreate =
-    "create table big (id int not null, grp int not null, name varchar(20) not null, code char(10) not null, "
-    "ratio float not null, amount numeric(12,2) not null, stamp datetime not null, price money not null, "
-    "small smallint not null, note varchar(60) not null)";
-
-// The same rows in a plain SQLite file, made with a recursive CTE.
+// The rows of the server's table `big` (tabbench::fillBigTable) in a plain SQLite file, made
+// from the row number n with a recursive CTE and stored the way the server stores them: numbers
+// natively, money and numeric as decimal text, datetime as fixed text.
 void makeSqliteCopy(sqlite3* db, int rows) {
   sqlite3_exec(db,
                "CREATE TABLE big (id INTEGER, grp INTEGER, name TEXT, code TEXT, ratio REAL, amount TEXT, "
@@ -136,29 +83,6 @@ void makeSqliteCopy(sqlite3* db, int rows) {
   sqlite3_exec(db, "CREATE UNIQUE INDEX big_id ON big(id)", nullptr, nullptr, nullptr);
 }
 
-double threadCpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
-
-// User plus system CPU time of process `pid` so far (clock-tick resolution, 10 ms here).
-double processCpuSeconds(pid_t pid) {
-  std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-  std::string all((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  size_t close = all.rfind(')');
-  if (close == std::string::npos) return 0;
-  std::istringstream rest(all.substr(close + 1));
-  std::string field;
-  double utime = 0, stime = 0;
-  // After the command name come the state (field 3) and, as fields 14 and 15, utime and stime.
-  for (int n = 3; n <= 15 && rest >> field; ++n) {
-    if (n == 14) utime = std::atof(field.c_str());
-    if (n == 15) stime = std::atof(field.c_str());
-  }
-  return (utime + stime) / double(sysconf(_SC_CLK_TCK));
-}
-
 // SQLite stepping every row of the big table with every column as text; rows per second of wall
 // time, or of this thread's CPU time when `cpu` is set.
 double sqliteScan(sqlite3* db, bool cpu = false) {
@@ -175,25 +99,15 @@ double sqliteScan(sqlite3* db, bool cpu = false) {
     }
     ++rows;
   }
-  double rate = rows / (cpu ? threadCpuSeconds() - cpuStart : seconds(start));
+  double rate = rows / (cpu ? threadCpuSeconds() - cpuStart : secondsSince(start));
   sqlite3_finalize(st);
   return bytes ? rate : 0;
 }
 
 // bsqldb reading `sql` to /dev/null; returns rows/s.
 double bsqldbRate(const std::string& sql, int rows) {
-  static const std::string input = "/tmp/server_bench_query.sql";
-  {
-    std::ofstream f(input);
-    f << sql << "\ngo\n";
-  }
-  auto start = Clock::now();
-  std::string cmd = "bsqldb -S DSQUERY -U sa -P '' -D sample -i " + input + " -o /dev/null -e /dev/null";
-  if (std::system(cmd.c_str()) != 0) {
-    std::fprintf(stderr, "bsqldb failed\n");
-    return 0;
-  }
-  return rows / seconds(start);
+  const std::optional<double> took = tabbench::bsqldbSeconds(sql);
+  return took ? rows / *took : 0;
 }
 
 double pointSelects(int sessions, int rows, double duration) {
@@ -207,7 +121,7 @@ double pointSelects(int sessions, int rows, double duration) {
       unsigned seed = 12345u + s;
       auto start = Clock::now();
       long n = 0;
-      while (seconds(start) < duration) {
+      while (secondsSince(start) < duration) {
         seed = seed * 1103515245u + 12345u;
         client.run("select name from big where id = " + std::to_string(seed % rows));
         ++n;
@@ -225,7 +139,7 @@ double sqlitePointSelects(sqlite3* db, int rows, double duration) {
   unsigned seed = 12345u;
   auto start = Clock::now();
   long n = 0;
-  while (seconds(start) < duration) {
+  while (secondsSince(start) < duration) {
     seed = seed * 1103515245u + 12345u;
     sqlite3_bind_int(st, 1, static_cast<int>(seed % rows));
     while (sqlite3_step(st) == SQLITE_ROW) sqlite3_column_text(st, 0);
@@ -694,7 +608,7 @@ double echoRoundTrips(size_t request, size_t reply, double duration) {
   const double cpu = threadCpuSeconds();
   auto start = Clock::now();
   long n = 0;
-  while (seconds(start) < duration) {
+  while (secondsSince(start) < duration) {
     send(s, out.data(), request, 0);
     size_t got = 0;
     while (got < reply) {
@@ -704,7 +618,7 @@ double echoRoundTrips(size_t request, size_t reply, double duration) {
     }
     ++n;
   }
-  const double wall = seconds(start);
+  const double wall = secondsSince(start);
   gEchoClientMicros = (threadCpuSeconds() - cpu) / n * 1e6;
   close(s);
   echo.join();
@@ -731,7 +645,7 @@ double selectOneRoundTrips(double duration, pid_t server) {
   const double serverCpu = processCpuSeconds(server);
   auto start = Clock::now();
   long n = 0;
-  while (seconds(start) < duration) {
+  while (secondsSince(start) < duration) {
     ctlib::ct_command(cmd, CS_LANG_CMD, sql, CS_NULLTERM, CS_UNUSED);
     if (ctlib::ct_send(cmd) != CS_SUCCEED) {
       std::fprintf(stderr, "select 1 failed\n");
@@ -750,7 +664,7 @@ double selectOneRoundTrips(double duration, pid_t server) {
     }
     ++n;
   }
-  const double wall = seconds(start);
+  const double wall = secondsSince(start);
   gClientMicros = (threadCpuSeconds() - cpu) / n * 1e6;
   gServerMicros = (processCpuSeconds(server) - serverCpu) / n * 1e6;
   ctlib::ct_cmd_drop(cmd);
@@ -801,7 +715,7 @@ double rawEmit(int port, int packetSize, int rows, int* granted) {
     std::exit(2);
   }
   RawClient::Reply r = client.read();
-  const double wall = seconds(start);
+  const double wall = secondsSince(start);
   checkRaw(r, sql, rows);
   gRawEmitBytes = r.bytes;
   gRawEmitPackets = r.packets;
@@ -847,7 +761,7 @@ double rawSelectOneRoundTrips(int port, double duration, pid_t server) {
   const double serverCpu = processCpuSeconds(server);
   auto start = Clock::now();
   long n = 0;
-  while (seconds(start) < duration) {
+  while (secondsSince(start) < duration) {
     const size_t got = trip();
     if (got != size || std::memcmp(client.raw(), reference.data(), size) != 0) {
       if (got == 0) {
@@ -858,7 +772,7 @@ double rawSelectOneRoundTrips(int port, double duration, pid_t server) {
     }
     ++n;
   }
-  const double wall = seconds(start);
+  const double wall = secondsSince(start);
   gRawClientMicros = (threadCpuSeconds() - cpu) / n * 1e6;
   gRawServerMicros = (processCpuSeconds(server) - serverCpu) / n * 1e6;
   return n / wall;
@@ -908,7 +822,7 @@ double preparedInserts(int count) {
     }
     drain();
   }
-  double rate = count / seconds(start);
+  double rate = count / secondsSince(start);
   gClientMicros = (threadCpuSeconds() - cpu) / count * 1e6;
   gServerMicros = (processCpuSeconds(gServerPid) - serverCpu) / count * 1e6;
   ctlib::ct_dynamic(cmd, CS_DEALLOC, id, CS_NULLTERM, nullptr, CS_UNUSED);
@@ -943,7 +857,7 @@ double sqlitePreparedInserts(int count) {
     sqlite3_reset(st);
   }
   sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-  double rate = count / seconds(start);
+  double rate = count / secondsSince(start);
   sqlite3_finalize(st);
   sqlite3_close(db);
   std::remove(path.c_str());
@@ -963,41 +877,23 @@ double engineRead(TQorixDatabase& db, int rows) {
     for (int c = 1; c <= q.ColumnCount(); ++c) chars += static_cast<size_t>(q.GetFieldValue(c).size());
     ++n;
   }
-  double rate = n / seconds(start);
+  double rate = n / secondsSince(start);
   if (n != rows || chars == 0) std::fprintf(stderr, "engine read %ld rows of %d\n", n, rows);
   return rate;
-}
-
-long peakKilobytes(pid_t pid) {
-  std::ifstream f("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(f, line))
-    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-  return 0;
-}
-
-long currentKilobytes(pid_t pid) {
-  std::ifstream f("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(f, line))
-    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  const int rows = argc > 1 ? std::atoi(argv[1]) : 1000000;
-  const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
-  const int packet = argc > 3 ? std::atoi(argv[3]) : 8192;
-  const std::string figures = argc > 4 ? "," + std::string(argv[4]) + "," : std::string();
-  auto wanted = [&](const char* name) {
-    return figures.empty() || figures.find("," + std::string(name) + ",") != std::string::npos;
-  };
+  const int rows = tabbench::intArgument(argc, argv, 1, 1000000);
+  const int rounds = tabbench::intArgument(argc, argv, 2, 3);
+  const int packet = tabbench::intArgument(argc, argv, 3, 8192);
+  const tabbench::FigureList figures(argc, argv, 4);
+  auto wanted = [&](const char* name) { return figures.wanted(name); };
   const double window = 2.0;  // seconds per throughput sample
 
-  tabtest::ServerFixture server;
+  tabtest::ServerFixture& server = tabbench::localServer();
   gServerPid = server.pid();
   std::printf("server_bench: %d rows x 10 columns, %d rounds, %u cores\n\n", rows, rounds,
               std::thread::hardware_concurrency());
@@ -1006,14 +902,12 @@ int main(int argc, char** argv) {
     tabtest::CtClient setup;
     if (!setup.connect()) return 2;
     check(setup.run("use sample"), "use");
-    check(setup.run("create table digits (d int not null)"), "digits");
-    for (int d = 0; d < 10; ++d) check(setup.run("insert digits values (" + std::to_string(d) + ")"), "digit");
-    check(setup.run(kCreate), "create big");
-    long before = currentKilobytes(server.pid());
+    tabbench::createBigTable(setup);
+    long before = tabbench::residentKilobytes(server.pid());
     auto start = Clock::now();
-    check(setup.run(std::string(kServerFill) + std::to_string(rows)), "fill big");
-    double fill = seconds(start);
-    long peak = peakKilobytes(server.pid());
+    tabbench::fillBigTable(setup, rows);
+    double fill = secondsSince(start);
+    long peak = tabbench::peakResidentKilobytes(server.pid());
     std::printf("memory     INSERT ... SELECT of %d rows: %.1f s, server resident before %ld KB, peak %ld KB "
                 "(growth %ld KB)\n\n",
                 rows, fill, before, peak, peak - before);
@@ -1064,7 +958,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < rounds; ++i) {
       double one = pointSelects(1, rows, window);
       double eight = pointSelects(8, rows, window);
-      scale.values.push_back(one > 0 ? eight / one : 0);
+      scale.add(one > 0 ? eight / one : 0);
       std::printf("point-8    1 session %8.0f sel/s, 8 sessions %8.0f sel/s\n", one, eight);
     }
     std::printf("point-8    scaling 8 vs 1  min %.2f  median %.2f  max %.2f\n\n", scale.min(), scale.median(),
@@ -1078,14 +972,14 @@ int main(int argc, char** argv) {
     compare("roundtrip", "trips/s", rounds,
             [&] {
               double rate = selectOneRoundTrips(window, server.pid());
-              client.values.push_back(gClientMicros);
-              serverCpu.values.push_back(gServerMicros);
+              client.add(gClientMicros);
+              serverCpu.add(gServerMicros);
               return rate;
             },
             [&] {
               double rate = echoRoundTrips(22, 35, window);
-              echoClient.values.push_back(gEchoClientMicros);
-              echoServer.values.push_back(gEchoServerMicros);
+              echoClient.add(gEchoClientMicros);
+              echoServer.add(gEchoServerMicros);
               return rate;
             },
             "echo");
@@ -1102,14 +996,14 @@ int main(int argc, char** argv) {
         "roundtrip-raw", "trips/s", rounds,
         [&] {
           double rate = rawSelectOneRoundTrips(server.port(), window, server.pid());
-          client.values.push_back(gRawClientMicros);
-          serverCpu.values.push_back(gRawServerMicros);
+          client.add(gRawClientMicros);
+          serverCpu.add(gRawServerMicros);
           return rate;
         },
         [&] {
           double rate = echoRoundTrips(gRawRequestBytes, gRawReplyBytes, window);
-          echoClient.values.push_back(gEchoClientMicros);
-          echoServer.values.push_back(gEchoServerMicros);
+          echoClient.add(gEchoClientMicros);
+          echoServer.add(gEchoServerMicros);
           return rate;
         },
         "echo");
@@ -1128,8 +1022,8 @@ int main(int argc, char** argv) {
     compare("prepared", "ins/s", rounds,
             [&] {
               double rate = preparedInserts(inserts);
-              client.values.push_back(gClientMicros);
-              serverCpu.values.push_back(gServerMicros);
+              client.add(gClientMicros);
+              serverCpu.add(gServerMicros);
               return rate;
             },
             [&] { return sqlitePreparedInserts(inserts); }, "sqlite");
@@ -1138,31 +1032,19 @@ int main(int argc, char** argv) {
   }
 
   if (wanted("engine")) {
-    TQorixDatabase db;
-    db.SetName(QStringLiteral("bench"));
-    db.LoginPrompt = false;
-    db.UserName = QStringLiteral("sa");
-    db.ServerName = QStringLiteral("DSQUERY");
-    db.Connect();
-    db.SetDbName(QStringLiteral("sample"));
-    compare("engine", "rows/s", rounds, [&] { return engineRead(db, rows); },
+    std::unique_ptr<TQorixDatabase> db = tabbench::connectSa(QStringLiteral("bench"));
+    compare("engine", "rows/s", rounds, [&] { return engineRead(*db, rows); },
             [&] { return bsqldbRate("select * from big", rows); }, "bsqldb");
   }
   if (wanted("engine-big")) {
-    TQorixDatabase db;
-    db.SetName(QStringLiteral("bench-big-packets"));
-    db.LoginPrompt = false;
-    db.UserName = QStringLiteral("sa");
-    db.ServerName = QStringLiteral("DSQUERY");
-    db.SetPacketSize(packet);
-    db.Connect();
-    db.SetDbName(QStringLiteral("sample"));
-    std::printf("engine-big packet size asked %d, granted %d\n", packet, db.PacketSize());
-    compare("engine-big", "rows/s", rounds, [&] { return engineRead(db, rows); },
+    std::unique_ptr<TQorixDatabase> db = tabbench::connectSa(QStringLiteral("bench-big-packets"), QString(), packet);
+    std::printf("engine-big packet size asked %d, granted %d\n", packet, db->PacketSize());
+    compare("engine-big", "rows/s", rounds, [&] { return engineRead(*db, rows); },
             [&] { return bsqldbRate("select * from big", rows); }, "bsqldb");
   }
 
   sqlite3_close(copy);
   std::remove(copyPath.c_str());
+  tabbench::printLoadAverage();
   return 0;
 }

@@ -188,6 +188,18 @@ std::optional<TypeDesc> builtinTypeDesc(const TypeName& type) {
   return d;
 }
 
+const char* tableRefKindName(TableRefKind kind) {
+  switch (kind) {
+    case TableRefKind::Named:
+      return "a named table";
+    case TableRefKind::Derived:
+      return "a derived table";
+    case TableRefKind::Join:
+      return "a join";
+  }
+  return "a table reference";
+}
+
 const char* exprKindName(ExprKind kind) {
   switch (kind) {
     case ExprKind::Literal:
@@ -312,34 +324,35 @@ const char* statementKindName(StatementKind kind) {
   return "statement";
 }
 
-void Expr::throwCastError(ExprKind wanted) const {
-  throw AstCastError(std::string("expression is a ") + exprKindName(kind) + ", not a " +
+void throwAstCastError(ExprKind actual, ExprKind wanted) {
+  throw AstCastError(std::string("expression is a ") + exprKindName(actual) + ", not a " +
                      exprKindName(wanted));
 }
 
-void TableRef::throwCastError() const {
-  throw AstCastError("table reference of another kind");
+void throwAstCastError(TableRefKind actual, TableRefKind wanted) {
+  throw AstCastError(std::string("table reference is ") + tableRefKindName(actual) + ", not " +
+                     tableRefKindName(wanted));
 }
 
-void Statement::throwCastError(StatementKind wanted) const {
-  throw AstCastError(std::string("statement is ") + statementKindName(kind) + ", not " +
+void throwAstCastError(StatementKind actual, StatementKind wanted) {
+  throw AstCastError(std::string("statement is ") + statementKindName(actual) + ", not " +
                      statementKindName(wanted));
 }
 
 // Out of line because SelectStatement is incomplete in the header.
-InSubqueryExpr::InSubqueryExpr() : Expr(kKind) {}
+InSubqueryExpr::InSubqueryExpr() = default;
 InSubqueryExpr::~InSubqueryExpr() = default;
-ExistsExpr::ExistsExpr() : Expr(kKind) {}
+ExistsExpr::ExistsExpr() = default;
 ExistsExpr::~ExistsExpr() = default;
-SubqueryExpr::SubqueryExpr() : Expr(kKind) {}
+SubqueryExpr::SubqueryExpr() = default;
 SubqueryExpr::~SubqueryExpr() = default;
-QuantifiedExpr::QuantifiedExpr() : Expr(kKind) {}
+QuantifiedExpr::QuantifiedExpr() = default;
 QuantifiedExpr::~QuantifiedExpr() = default;
-DerivedTableRef::DerivedTableRef() : TableRef(kKind) {}
+DerivedTableRef::DerivedTableRef() = default;
 DerivedTableRef::~DerivedTableRef() = default;
-InsertStatement::InsertStatement() : Statement(kKind) {}
+InsertStatement::InsertStatement() = default;
 InsertStatement::~InsertStatement() = default;
-DeclareCursorStatement::DeclareCursorStatement() : Statement(kKind) {}
+DeclareCursorStatement::DeclareCursorStatement() = default;
 DeclareCursorStatement::~DeclareCursorStatement() = default;
 
 // ---------------------------------------------------------------------------------------------

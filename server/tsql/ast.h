@@ -26,6 +26,57 @@ class AstCastError : public std::logic_error {
   using std::logic_error::logic_error;
 };
 
+enum class ExprKind : uint8_t;
+enum class TableRefKind : uint8_t;
+enum class StatementKind : uint8_t;
+
+// Throw AstCastError naming the node's kind and the kind asked for.
+[[noreturn]] void throwAstCastError(ExprKind actual, ExprKind wanted);
+[[noreturn]] void throwAstCastError(TableRefKind actual, TableRefKind wanted);
+[[noreturn]] void throwAstCastError(StatementKind actual, StatementKind wanted);
+
+// What every node of a family (expressions, table references, statements) shares: its kind,
+// toSql(), is<T>() and the checked downcast as<T>(); `Kind` is the family's kind enum and each
+// node type T names its own kind as T::kKind (see NodeOfKind).
+template <class Kind>
+class AstNode {
+ public:
+  explicit AstNode(Kind kind) : kind(kind) {}
+  virtual ~AstNode() = default;
+  AstNode(const AstNode&) = delete;
+  AstNode& operator=(const AstNode&) = delete;
+
+  const Kind kind;
+
+  // Prints the node back as T-SQL.
+  virtual std::string toSql() const = 0;
+
+  // True when the node is a T.
+  template <class T>
+  bool is() const {
+    return kind == T::kKind;
+  }
+  // Checked downcast; throws AstCastError on a kind mismatch.
+  template <class T>
+  T& as() {
+    if (!is<T>()) throwAstCastError(kind, T::kKind);
+    return static_cast<T&>(*this);
+  }
+  template <class T>
+  const T& as() const {
+    if (!is<T>()) throwAstCastError(kind, T::kKind);
+    return static_cast<const T&>(*this);
+  }
+};
+
+// The base of one node type: `struct LiteralExpr : NodeOfKind<Expr, ExprKind::Literal>` gets its
+// kKind and a default constructor that hands the kind to the family's base.
+template <class Base, auto K>
+struct NodeOfKind : Base {
+  static constexpr decltype(K) kKind = K;
+  NodeOfKind() : Base(K) {}
+};
+
 // A possibly qualified object name: `t`, `owner.t`, `db..t`, `db.owner.t`, `#temp`.
 // Empty parts were not written; names keep the case the user wrote.
 struct ObjectName {
@@ -84,39 +135,12 @@ enum class ExprKind : uint8_t {
 const char* exprKindName(ExprKind kind);
 
 // Base of every expression node.
-class Expr {
+class Expr : public AstNode<ExprKind> {
  public:
-  explicit Expr(ExprKind kind) : kind(kind) {}
-  virtual ~Expr() = default;
-  Expr(const Expr&) = delete;
-  Expr& operator=(const Expr&) = delete;
+  using AstNode::AstNode;
 
-  const ExprKind kind;
   // The height of the tree below this node, filled in on first use by exprHeight().
   mutable int height = 0;
-
-  // Prints the expression back as T-SQL.
-  virtual std::string toSql() const = 0;
-
-  // True when the node is a T.
-  template <class T>
-  bool is() const {
-    return kind == T::kKind;
-  }
-  // Checked downcast; throws AstCastError on a kind mismatch.
-  template <class T>
-  T& as() {
-    if (kind != T::kKind) throwCastError(T::kKind);
-    return static_cast<T&>(*this);
-  }
-  template <class T>
-  const T& as() const {
-    if (kind != T::kKind) throwCastError(T::kKind);
-    return static_cast<const T&>(*this);
-  }
-
- private:
-  [[noreturn]] void throwCastError(ExprKind wanted) const;
 };
 
 using ExprPtr = std::unique_ptr<Expr>;
@@ -127,9 +151,7 @@ enum class LiteralKind : uint8_t { Null, Integer, Decimal, Float, Money, String,
 // A constant. `text` holds the number as written (money without its '$', e.g. "12.34"),
 // the decoded content of a string (quotes removed, doubled quotes undone), or the hex digits
 // of a binary without "0x"; `bytes` holds a binary's decoded value.
-struct LiteralExpr : Expr {
-  static constexpr ExprKind kKind = ExprKind::Literal;
-  LiteralExpr() : Expr(kKind) {}
+struct LiteralExpr : NodeOfKind<Expr, ExprKind::Literal> {
   LiteralKind literal = LiteralKind::Null;
   std::string text;
   Bytes bytes;
@@ -137,34 +159,26 @@ struct LiteralExpr : Expr {
 };
 
 // A column reference; `table` is empty for an unqualified column.
-struct ColumnRefExpr : Expr {
-  static constexpr ExprKind kKind = ExprKind::ColumnRef;
-  ColumnRefExpr() : Expr(kKind) {}
+struct ColumnRefExpr : NodeOfKind<Expr, ExprKind::ColumnRef> {
   ObjectName table;
   std::string column;
   std::string toSql() const override;
 };
 
 // `*` (table empty) or `t.*` in a select list.
-struct StarExpr : Expr {
-  static constexpr ExprKind kKind = ExprKind::Star;
-  StarExpr() : Expr(kKind) {}
+struct StarExpr : NodeOfKind<Expr, ExprKind::Star> {
   ObjectName table;
   std::string toSql() const override;
 };
 
 // A local variable; `name` includes the '@'.
-struct VariableExpr : Expr {
-  static constexpr ExprKind kKind = ExprKind::Variable;
-  VariableExpr() : Expr(kKind) {}
+struct VariableExpr : NodeOfKind<Expr, ExprKind::Variable> {
   std::string name;
   std::string toSql() const override;
 };
 
 // A global variable; `name` includes the "@@" and is lower-cased ("@@rowcount").
-struct GlobalExpr : Expr {
-  static constexpr ExprKind kKind = ExprKind::Global;
-  GlobalExpr() : Expr(kKind) {}
+struct GlobalExpr : NodeOfKind<Expr, ExprKind::Global> {
   std::string name;
   std::string toSql() const override;
 };
@@ -173,9 +187,7 @@ struct GlobalExpr : Expr {
 enum class UnaryOp : uint8_t { Negate, Plus, BitNot, Not };
 
 // -x, +x, ~x, NOT x.
-struct UnaryExpr : Expr {
-  static constexpr ExprKind kKind = ExprKind::Unary;
-  UnaryExpr() : Expr(kKind) {}
+struct UnaryExpr : NodeOfKind<Expr, ExprKind::Unary> {
   UnaryOp op = UnaryOp::Negate;
   ExprPtr operand;
   std::string toSql() const override;
@@ -210,9 +222,7 @@ const char* binaryOpText(BinaryOp op);
 bool isComparison(BinaryOp op);
 
 // left op right.
-struct BinaryExpr : Expr {
-  static constexpr ExprKind kKind = ExprKind::Binary;
-  BinaryExpr() : Expr(kKind) {}
+struct BinaryExpr : NodeOfKind<Expr, ExprKind::Binary> {
   BinaryOp op = BinaryOp::Eq;
   ExprPtr left;
   ExprPtr right;
@@ -220,9 +230,7 @@ struct BinaryExpr : Expr {
 };
 
 // operand [NOT] BETWEEN low AND high.
-struct BetweenExpr : Expr {
-  static constexpr ExprKind kKind = ExprKind::Between;
-  BetweenExpr() : Expr(kKind) {}
+struct BetweenExpr : NodeOfKind<Expr, ExprKind::Between> {
   ExprPtr operand;
   ExprPtr low;
   ExprPtr high;
@@ -231,9 +239,7 @@ struct BetweenExpr : Expr {
 };
 
 // operand [NOT] IN (v1, v2, ...).
-struct InListExpr : Expr {
-  static constexpr ExprKind kKind = ExprKind::InList;
-  InListExpr() : Expr(kKind) {}
+struct InListExpr : NodeOfKind<Expr, ExprKind::InList> {
   ExprPtr operand;
   std::vector<ExprPtr> list;
   bool negated = false;
@@ -241,8 +247,7 @@ struct InListExpr : Expr {
 };
 
 // operand [NOT] IN (select ...).
-struct InSubqueryExpr : Expr {
-  static constexpr ExprKind kKind = ExprKind::InSubquery;
+struct InSubqueryExpr : NodeOfKind<Expr, ExprKind::InSubquery> {
   InSubqueryExpr();
   ~InSubqueryExpr() override;
   ExprPtr operand;
@@ -252,9 +257,7 @@ struct InSubqueryExpr : Expr {
 };
 
 // operand [NOT] LIKE pattern [ESCAPE escape].
-struct LikeExpr : Expr {
-  static constexpr ExprKind kKind = ExprKind::Like;
-  LikeExpr() : Expr(kKind) {}
+struct LikeExpr : NodeOfKind<Expr, ExprKind::Like> {
   ExprPtr operand;
   ExprPtr pattern;
   ExprPtr escape;  // null when there is no ESCAPE
@@ -263,17 +266,14 @@ struct LikeExpr : Expr {
 };
 
 // operand IS [NOT] NULL.
-struct IsNullExpr : Expr {
-  static constexpr ExprKind kKind = ExprKind::IsNull;
-  IsNullExpr() : Expr(kKind) {}
+struct IsNullExpr : NodeOfKind<Expr, ExprKind::IsNull> {
   ExprPtr operand;
   bool negated = false;
   std::string toSql() const override;
 };
 
 // EXISTS (select ...); NOT EXISTS is a UnaryExpr Not around it.
-struct ExistsExpr : Expr {
-  static constexpr ExprKind kKind = ExprKind::Exists;
+struct ExistsExpr : NodeOfKind<Expr, ExprKind::Exists> {
   ExistsExpr();
   ~ExistsExpr() override;
   std::unique_ptr<SelectStatement> query;
@@ -281,8 +281,7 @@ struct ExistsExpr : Expr {
 };
 
 // (select ...) used as a value.
-struct SubqueryExpr : Expr {
-  static constexpr ExprKind kKind = ExprKind::Subquery;
+struct SubqueryExpr : NodeOfKind<Expr, ExprKind::Subquery> {
   SubqueryExpr();
   ~SubqueryExpr() override;
   std::unique_ptr<SelectStatement> query;
@@ -290,8 +289,7 @@ struct SubqueryExpr : Expr {
 };
 
 // left op ANY|SOME|ALL (select ...); SOME is read as ANY.
-struct QuantifiedExpr : Expr {
-  static constexpr ExprKind kKind = ExprKind::Quantified;
+struct QuantifiedExpr : NodeOfKind<Expr, ExprKind::Quantified> {
   QuantifiedExpr();
   ~QuantifiedExpr() override;
   ExprPtr left;
@@ -308,9 +306,7 @@ struct CaseWhen {
 };
 
 // CASE [operand] WHEN ... THEN ... [ELSE ...] END; operand is null for the searched form.
-struct CaseExpr : Expr {
-  static constexpr ExprKind kKind = ExprKind::Case;
-  CaseExpr() : Expr(kKind) {}
+struct CaseExpr : NodeOfKind<Expr, ExprKind::Case> {
   ExprPtr operand;
   std::vector<CaseWhen> whens;
   ExprPtr elseValue;  // null when there is no ELSE
@@ -319,9 +315,7 @@ struct CaseExpr : Expr {
 
 // A function call: built-ins, aggregates, coalesce/nullif. `name` is lower-cased;
 // count(*) has `star` set and no args; count(distinct x) has `distinct` set.
-struct FunctionExpr : Expr {
-  static constexpr ExprKind kKind = ExprKind::Function;
-  FunctionExpr() : Expr(kKind) {}
+struct FunctionExpr : NodeOfKind<Expr, ExprKind::Function> {
   std::string name;
   std::vector<ExprPtr> args;
   bool distinct = false;
@@ -333,9 +327,7 @@ struct FunctionExpr : Expr {
 bool isAggregateName(std::string_view lowerName);
 
 // convert(type, value [, style]).
-struct ConvertExpr : Expr {
-  static constexpr ExprKind kKind = ExprKind::Convert;
-  ConvertExpr() : Expr(kKind) {}
+struct ConvertExpr : NodeOfKind<Expr, ExprKind::Convert> {
   TypeName type;
   ExprPtr value;
   ExprPtr style;  // null when not given
@@ -344,9 +336,7 @@ struct ConvertExpr : Expr {
 
 // A parameter marker `?` of a statement prepared through ct_dynamic; `index` counts the
 // markers of the batch from 0 in text order, which is the order their values are bound.
-struct PlaceholderExpr : Expr {
-  static constexpr ExprKind kKind = ExprKind::Placeholder;
-  PlaceholderExpr() : Expr(kKind) {}
+struct PlaceholderExpr : NodeOfKind<Expr, ExprKind::Placeholder> {
   int index = 0;
   std::string toSql() const override;
 };
@@ -364,54 +354,27 @@ int exprHeight(const Expr& e);
 // The kinds of FROM clause items.
 enum class TableRefKind : uint8_t { Named, Derived, Join };
 
+// The kind's name, for cast errors.
+const char* tableRefKindName(TableRefKind kind);
+
 // Base of the FROM clause items.
-class TableRef {
+class TableRef : public AstNode<TableRefKind> {
  public:
-  explicit TableRef(TableRefKind kind) : kind(kind) {}
-  virtual ~TableRef() = default;
-  TableRef(const TableRef&) = delete;
-  TableRef& operator=(const TableRef&) = delete;
-
-  const TableRefKind kind;
-
-  // Prints the reference back as T-SQL.
-  virtual std::string toSql() const = 0;
-
-  template <class T>
-  bool is() const {
-    return kind == T::kKind;
-  }
-  // Checked downcast; throws AstCastError on a kind mismatch.
-  template <class T>
-  T& as() {
-    if (kind != T::kKind) throwCastError();
-    return static_cast<T&>(*this);
-  }
-  template <class T>
-  const T& as() const {
-    if (kind != T::kKind) throwCastError();
-    return static_cast<const T&>(*this);
-  }
-
- private:
-  [[noreturn]] void throwCastError() const;
+  using AstNode::AstNode;
 };
 
 using TableRefPtr = std::unique_ptr<TableRef>;
 
 // A table or view by name, with an optional alias. Lock and index hints
 // (holdlock, noholdlock, shared, (index i)) are accepted and dropped.
-struct NamedTableRef : TableRef {
-  static constexpr TableRefKind kKind = TableRefKind::Named;
-  NamedTableRef() : TableRef(kKind) {}
+struct NamedTableRef : NodeOfKind<TableRef, TableRefKind::Named> {
   ObjectName name;
   std::string alias;
   std::string toSql() const override;
 };
 
 // (select ...) alias.
-struct DerivedTableRef : TableRef {
-  static constexpr TableRefKind kKind = TableRefKind::Derived;
+struct DerivedTableRef : NodeOfKind<TableRef, TableRefKind::Derived> {
   DerivedTableRef();
   ~DerivedTableRef() override;
   std::unique_ptr<SelectStatement> query;
@@ -423,9 +386,7 @@ struct DerivedTableRef : TableRef {
 enum class JoinType : uint8_t { Inner, Left, Right };
 
 // left [INNER|LEFT [OUTER]|RIGHT [OUTER]] JOIN right ON condition.
-struct JoinTableRef : TableRef {
-  static constexpr TableRefKind kKind = TableRefKind::Join;
-  JoinTableRef() : TableRef(kKind) {}
+struct JoinTableRef : NodeOfKind<TableRef, TableRefKind::Join> {
   JoinType type = JoinType::Inner;
   TableRefPtr left;
   TableRefPtr right;
@@ -483,14 +444,10 @@ const char* statementKindName(StatementKind kind);
 // Base of every statement. `line` is the 1-based line of its first token in the batch;
 // [sourceBegin, sourceEnd) is its byte range in the batch text (the view or procedure text
 // that syscomments keeps is sourceText(batch) of the CREATE statement).
-class Statement {
+class Statement : public AstNode<StatementKind> {
  public:
-  explicit Statement(StatementKind kind) : kind(kind) {}
-  virtual ~Statement() = default;
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
+  using AstNode::AstNode;
 
-  const StatementKind kind;
   int line = 1;
   size_t sourceBegin = 0;
   size_t sourceEnd = 0;
@@ -499,27 +456,6 @@ class Statement {
   std::string_view sourceText(std::string_view batch) const {
     return batch.substr(sourceBegin, sourceEnd - sourceBegin);
   }
-  // Prints the statement back as T-SQL.
-  virtual std::string toSql() const = 0;
-
-  template <class T>
-  bool is() const {
-    return kind == T::kKind;
-  }
-  // Checked downcast; throws AstCastError on a kind mismatch.
-  template <class T>
-  T& as() {
-    if (kind != T::kKind) throwCastError(T::kKind);
-    return static_cast<T&>(*this);
-  }
-  template <class T>
-  const T& as() const {
-    if (kind != T::kKind) throwCastError(T::kKind);
-    return static_cast<const T&>(*this);
-  }
-
- private:
-  [[noreturn]] void throwCastError(StatementKind wanted) const;
 };
 
 using StatementPtr = std::unique_ptr<Statement>;
@@ -568,9 +504,7 @@ struct ComputeClause {
 };
 
 // A full query: also used for subqueries, derived tables, INSERT ... SELECT and views.
-struct SelectStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::Select;
-  SelectStatement() : Statement(kKind) {}
+struct SelectStatement : NodeOfKind<Statement, StatementKind::Select> {
   SelectCore core;
   std::vector<UnionPart> unions;
   std::vector<OrderItem> orderBy;
@@ -582,8 +516,7 @@ struct SelectStatement : Statement {
 };
 
 // INSERT [INTO] t [(cols)] VALUES (...) | select | EXEC ...; exactly one source is set.
-struct InsertStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::Insert;
+struct InsertStatement : NodeOfKind<Statement, StatementKind::Insert> {
   InsertStatement();
   ~InsertStatement() override;
   ObjectName table;
@@ -604,9 +537,7 @@ struct Assignment {
 };
 
 // UPDATE t SET ... [FROM ...] [WHERE ...].
-struct UpdateStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::Update;
-  UpdateStatement() : Statement(kKind) {}
+struct UpdateStatement : NodeOfKind<Statement, StatementKind::Update> {
   ObjectName table;
   std::vector<Assignment> assignments;
   std::vector<TableRefPtr> from;
@@ -616,9 +547,7 @@ struct UpdateStatement : Statement {
 };
 
 // DELETE [FROM] t [FROM ...] [WHERE ...].
-struct DeleteStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::Delete;
-  DeleteStatement() : Statement(kKind) {}
+struct DeleteStatement : NodeOfKind<Statement, StatementKind::Delete> {
   ObjectName table;
   std::vector<TableRefPtr> from;
   ExprPtr where;
@@ -627,9 +556,7 @@ struct DeleteStatement : Statement {
 };
 
 // TRUNCATE TABLE t.
-struct TruncateStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::Truncate;
-  TruncateStatement() : Statement(kKind) {}
+struct TruncateStatement : NodeOfKind<Statement, StatementKind::Truncate> {
   ObjectName table;
   std::string toSql() const override;
 };
@@ -667,9 +594,7 @@ struct ColumnDef {
 };
 
 // CREATE TABLE t (columns, constraints) [ON segment].
-struct CreateTableStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::CreateTable;
-  CreateTableStatement() : Statement(kKind) {}
+struct CreateTableStatement : NodeOfKind<Statement, StatementKind::CreateTable> {
   ObjectName table;
   std::vector<ColumnDef> columns;
   std::vector<Constraint> constraints;
@@ -678,9 +603,7 @@ struct CreateTableStatement : Statement {
 };
 
 // ALTER TABLE t ADD col ... [, col ...] (and table constraints).
-struct AlterTableStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::AlterTable;
-  AlterTableStatement() : Statement(kKind) {}
+struct AlterTableStatement : NodeOfKind<Statement, StatementKind::AlterTable> {
   ObjectName table;
   std::vector<ColumnDef> addColumns;
   std::vector<Constraint> addConstraints;
@@ -691,9 +614,7 @@ struct AlterTableStatement : Statement {
 enum class DropObject : uint8_t { Table, View, Procedure, Trigger, Rule, Default };
 
 // DROP TABLE|VIEW|PROC[EDURE]|TRIGGER|RULE|DEFAULT a [, b ...].
-struct DropStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::Drop;
-  DropStatement() : Statement(kKind) {}
+struct DropStatement : NodeOfKind<Statement, StatementKind::Drop> {
   DropObject object = DropObject::Table;
   std::vector<ObjectName> names;
   std::string toSql() const override;
@@ -707,9 +628,7 @@ struct IndexColumn {
 
 // CREATE [UNIQUE] [CLUSTERED|NONCLUSTERED] INDEX i ON t (cols) [WITH ...] [ON segment];
 // the WITH options (fillfactor, ignore_dup_key ...) are kept as written words.
-struct CreateIndexStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::CreateIndex;
-  CreateIndexStatement() : Statement(kKind) {}
+struct CreateIndexStatement : NodeOfKind<Statement, StatementKind::CreateIndex> {
   bool unique = false;
   Clustering clustering = Clustering::Default;
   std::string name;
@@ -727,17 +646,13 @@ struct IndexRef {
 };
 
 // DROP INDEX t.i [, ...].
-struct DropIndexStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::DropIndex;
-  DropIndexStatement() : Statement(kKind) {}
+struct DropIndexStatement : NodeOfKind<Statement, StatementKind::DropIndex> {
   std::vector<IndexRef> indexes;
   std::string toSql() const override;
 };
 
 // CREATE VIEW v [(cols)] AS select [WITH CHECK OPTION].
-struct CreateViewStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::CreateView;
-  CreateViewStatement() : Statement(kKind) {}
+struct CreateViewStatement : NodeOfKind<Statement, StatementKind::CreateView> {
   ObjectName view;
   std::vector<std::string> columns;
   std::unique_ptr<SelectStatement> query;
@@ -746,9 +661,7 @@ struct CreateViewStatement : Statement {
 };
 
 // USE db.
-struct UseStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::Use;
-  UseStatement() : Statement(kKind) {}
+struct UseStatement : NodeOfKind<Statement, StatementKind::Use> {
   std::string database;
   std::string toSql() const override;
 };
@@ -759,9 +672,7 @@ struct UseStatement : Statement {
 // Named isolation levels (read committed, serializable ...) arrive as their numbers 0-3.
 // `value` is the value word lower-cased ("on", "off", "mdy", "10"); `valueExpr` is set when the
 // value is a number or a variable (set rowcount @n); `table` is set for identity_insert.
-struct SetStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::Set;
-  SetStatement() : Statement(kKind) {}
+struct SetStatement : NodeOfKind<Statement, StatementKind::Set> {
   std::string option;
   std::string value;
   ExprPtr valueExpr;
@@ -773,9 +684,7 @@ struct SetStatement : Statement {
 enum class TranAction : uint8_t { Begin, Commit, Rollback, Save };
 
 // BEGIN TRAN [name], COMMIT [TRAN|WORK] [name], ROLLBACK [TRAN|WORK] [name], SAVE TRAN name.
-struct TransactionStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::Transaction;
-  TransactionStatement() : Statement(kKind) {}
+struct TransactionStatement : NodeOfKind<Statement, StatementKind::Transaction> {
   TranAction action = TranAction::Begin;
   std::string name;  // transaction or savepoint name, empty when not given
   std::string toSql() const override;
@@ -788,17 +697,13 @@ struct VariableDecl {
 };
 
 // DECLARE @a int, @b varchar(10).
-struct DeclareStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::Declare;
-  DeclareStatement() : Statement(kKind) {}
+struct DeclareStatement : NodeOfKind<Statement, StatementKind::Declare> {
   std::vector<VariableDecl> variables;
   std::string toSql() const override;
 };
 
 // IF cond stmt [ELSE stmt].
-struct IfStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::If;
-  IfStatement() : Statement(kKind) {}
+struct IfStatement : NodeOfKind<Statement, StatementKind::If> {
   ExprPtr condition;
   StatementPtr thenBranch;
   StatementPtr elseBranch;  // null when there is no ELSE
@@ -806,74 +711,56 @@ struct IfStatement : Statement {
 };
 
 // WHILE cond stmt.
-struct WhileStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::While;
-  WhileStatement() : Statement(kKind) {}
+struct WhileStatement : NodeOfKind<Statement, StatementKind::While> {
   ExprPtr condition;
   StatementPtr body;
   std::string toSql() const override;
 };
 
 // BREAK.
-struct BreakStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::Break;
-  BreakStatement() : Statement(kKind) {}
+struct BreakStatement : NodeOfKind<Statement, StatementKind::Break> {
   std::string toSql() const override;
 };
 
 // CONTINUE.
-struct ContinueStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::Continue;
-  ContinueStatement() : Statement(kKind) {}
+struct ContinueStatement : NodeOfKind<Statement, StatementKind::Continue> {
   std::string toSql() const override;
 };
 
 // BEGIN ... END.
-struct BlockStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::Block;
-  BlockStatement() : Statement(kKind) {}
+struct BlockStatement : NodeOfKind<Statement, StatementKind::Block> {
   std::vector<StatementPtr> statements;
   std::string toSql() const override;
 };
 
 // RETURN [expr].
-struct ReturnStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::Return;
-  ReturnStatement() : Statement(kKind) {}
+struct ReturnStatement : NodeOfKind<Statement, StatementKind::Return> {
   ExprPtr value;  // null for a bare RETURN
   std::string toSql() const override;
 };
 
 // GOTO label.
-struct GotoStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::Goto;
-  GotoStatement() : Statement(kKind) {}
+struct GotoStatement : NodeOfKind<Statement, StatementKind::Goto> {
   std::string label;
   std::string toSql() const override;
 };
 
 // label: (a jump target).
-struct LabelStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::Label;
-  LabelStatement() : Statement(kKind) {}
+struct LabelStatement : NodeOfKind<Statement, StatementKind::Label> {
   std::string label;
   std::string toSql() const override;
 };
 
 // PRINT format [, arg ...]; `format` is a string, a variable or an expression, with %1! ...
 // placeholders filled from `args`.
-struct PrintStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::Print;
-  PrintStatement() : Statement(kKind) {}
+struct PrintStatement : NodeOfKind<Statement, StatementKind::Print> {
   ExprPtr format;
   std::vector<ExprPtr> args;
   std::string toSql() const override;
 };
 
 // RAISERROR number [message] [, arg ...]; message is a string or variable, null when omitted.
-struct RaiserrorStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::Raiserror;
-  RaiserrorStatement() : Statement(kKind) {}
+struct RaiserrorStatement : NodeOfKind<Statement, StatementKind::Raiserror> {
   ExprPtr number;
   ExprPtr message;
   std::vector<ExprPtr> args;
@@ -881,9 +768,7 @@ struct RaiserrorStatement : Statement {
 };
 
 // WAITFOR DELAY 'hh:mm:ss' | TIME 'hh:mm:ss'.
-struct WaitforStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::Waitfor;
-  WaitforStatement() : Statement(kKind) {}
+struct WaitforStatement : NodeOfKind<Statement, StatementKind::Waitfor> {
   bool delay = true;  // DELAY, otherwise TIME
   ExprPtr value;
   std::string toSql() const override;
@@ -897,9 +782,7 @@ struct ExecArg {
 };
 
 // EXEC[UTE] [@ret =] proc [args]; also a bare procedure call as the first statement of a batch.
-struct ExecuteStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::Execute;
-  ExecuteStatement() : Statement(kKind) {}
+struct ExecuteStatement : NodeOfKind<Statement, StatementKind::Execute> {
   std::string returnVariable;  // "@ret" or empty
   ObjectName procedure;
   std::vector<ExecArg> args;
@@ -916,9 +799,7 @@ struct ProcParam {
 };
 
 // CREATE PROC[EDURE] name [params] [WITH RECOMPILE] AS body; the body runs to the end of the batch.
-struct CreateProcedureStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::CreateProcedure;
-  CreateProcedureStatement() : Statement(kKind) {}
+struct CreateProcedureStatement : NodeOfKind<Statement, StatementKind::CreateProcedure> {
   ObjectName name;
   std::vector<ProcParam> params;
   bool withRecompile = false;
@@ -927,9 +808,7 @@ struct CreateProcedureStatement : Statement {
 };
 
 // CREATE TRIGGER name ON t FOR INSERT, UPDATE, DELETE AS body (to the end of the batch).
-struct CreateTriggerStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::CreateTrigger;
-  CreateTriggerStatement() : Statement(kKind) {}
+struct CreateTriggerStatement : NodeOfKind<Statement, StatementKind::CreateTrigger> {
   ObjectName name;
   ObjectName table;
   bool onInsert = false;
@@ -940,18 +819,14 @@ struct CreateTriggerStatement : Statement {
 };
 
 // CREATE RULE r AS expr (the expression uses a @variable for the value).
-struct CreateRuleStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::CreateRule;
-  CreateRuleStatement() : Statement(kKind) {}
+struct CreateRuleStatement : NodeOfKind<Statement, StatementKind::CreateRule> {
   ObjectName name;
   ExprPtr condition;
   std::string toSql() const override;
 };
 
 // CREATE DEFAULT d AS expr.
-struct CreateDefaultStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::CreateDefault;
-  CreateDefaultStatement() : Statement(kKind) {}
+struct CreateDefaultStatement : NodeOfKind<Statement, StatementKind::CreateDefault> {
   ObjectName name;
   ExprPtr value;
   std::string toSql() const override;
@@ -960,9 +835,7 @@ struct CreateDefaultStatement : Statement {
 // GRANT/REVOKE privileges [ON object [(cols)]] TO|FROM grantees [WITH GRANT OPTION].
 // Privileges are lower-cased ("select", "all", "create table"); `object` is empty for a
 // command grant (grant create table to bob).
-struct GrantStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::Grant;
-  GrantStatement() : Statement(kKind) {}
+struct GrantStatement : NodeOfKind<Statement, StatementKind::Grant> {
   bool revoke = false;
   std::vector<std::string> privileges;
   ObjectName object;
@@ -977,8 +850,7 @@ enum class CursorUse : uint8_t { Default, ReadOnly, Update };
 
 // DECLARE c [INSENSITIVE|SEMI_SENSITIVE] [SCROLL|NO SCROLL] CURSOR FOR select
 // [FOR READ ONLY | FOR UPDATE [OF a, b]].
-struct DeclareCursorStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::DeclareCursor;
+struct DeclareCursorStatement : NodeOfKind<Statement, StatementKind::DeclareCursor> {
   DeclareCursorStatement();
   ~DeclareCursorStatement() override;
   std::string name;
@@ -991,9 +863,7 @@ struct DeclareCursorStatement : Statement {
 };
 
 // OPEN c.
-struct OpenCursorStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::OpenCursor;
-  OpenCursorStatement() : Statement(kKind) {}
+struct OpenCursorStatement : NodeOfKind<Statement, StatementKind::OpenCursor> {
   std::string name;
   std::string toSql() const override;
 };
@@ -1002,9 +872,7 @@ struct OpenCursorStatement : Statement {
 enum class FetchDirection : uint8_t { Next, Prior, First, Last, Absolute, Relative };
 
 // FETCH [NEXT|PRIOR|FIRST|LAST|ABSOLUTE n|RELATIVE n] [FROM] c [INTO @a, @b].
-struct FetchCursorStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::FetchCursor;
-  FetchCursorStatement() : Statement(kKind) {}
+struct FetchCursorStatement : NodeOfKind<Statement, StatementKind::FetchCursor> {
   std::string name;
   FetchDirection direction = FetchDirection::Next;
   ExprPtr offset;                 // ABSOLUTE/RELATIVE only
@@ -1013,17 +881,13 @@ struct FetchCursorStatement : Statement {
 };
 
 // CLOSE c.
-struct CloseCursorStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::CloseCursor;
-  CloseCursorStatement() : Statement(kKind) {}
+struct CloseCursorStatement : NodeOfKind<Statement, StatementKind::CloseCursor> {
   std::string name;
   std::string toSql() const override;
 };
 
 // DEALLOCATE [CURSOR] c.
-struct DeallocateCursorStatement : Statement {
-  static constexpr StatementKind kKind = StatementKind::DeallocateCursor;
-  DeallocateCursorStatement() : Statement(kKind) {}
+struct DeallocateCursorStatement : NodeOfKind<Statement, StatementKind::DeallocateCursor> {
   std::string name;
   std::string toSql() const override;
 };

@@ -39,7 +39,8 @@ TEST_F(StubTimeout, EitherWaitFailsSoonAndTheConnectionGoesOn) {
     const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_TRUE(error.contains(QLatin1String("Read from the server has timed out"))) << error.toStdString();
     EXPECT_EQ(rows, c.rowsBefore);
-    EXPECT_LT(took, 2.0);
+    // A wait the server is not told to stop goes on for the stub's 30 s.
+    EXPECT_LT(took, 5.0);
     EXPECT_GT(tabtest::cancelledWaits(), cancelledBefore) << "the server was not told to stop";
     TQorixEnhQuery next;
     next.SetDatabase(db_.get());

@@ -207,8 +207,9 @@ TEST(Connection, AttentionDuringABatchStopsItWithOneAttentionDone) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   auto start = std::chrono::steady_clock::now();
   socket.feed(tabtest::attentionPacket());
-  EXPECT_TRUE(socket.waitForOutput(9, 1000));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  // Unread, the attention would leave the stub's wait running for 30 s.
+  EXPECT_TRUE(socket.waitForOutput(9, 5000));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   socket.feed(tabtest::logoutPackets());
   socket.closeInput();
   session.join();
@@ -225,12 +226,13 @@ TEST(Connection, ClientWritesFailingEndTheSessionAsClosed) {
   socket.feed(concat({tabtest::loginPackets(), tabtest::languagePackets("bigrows 20000")}));
   Connection connection(socket, engine, {}, quickSettings());
   std::thread killer([&] {
-    EXPECT_TRUE(socket.waitForOutput(20000, 2000));
+    EXPECT_TRUE(socket.waitForOutput(20000, 10000));
     socket.failWrites();
   });
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(connection.run(), "client closed");
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  // A session that does not see the failed writes waits for the next request without end.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   killer.join();
 }
 
@@ -276,7 +278,8 @@ TEST(Connection, LoginHasOneDeadlineHoweverSlowlyItsBytesCome) {
   stop = true;
   drip.join();
   EXPECT_EQ(reason, "timeout: login not complete in time");
-  EXPECT_LT(took, std::chrono::milliseconds(1500));
+  // A deadline restarted by each byte or packet would let the drip go on for about 30 s.
+  EXPECT_LT(took, std::chrono::seconds(5));
   EXPECT_GE(took, std::chrono::milliseconds(350));
 }
 

@@ -32,9 +32,9 @@ class LogCapture {
       lines_.push_back(line);
     };
   }
-  // True once a line containing `text` was logged, waiting up to two seconds for it.
+  // True once a line containing `text` was logged, waiting up to ten seconds for it.
   bool waitFor(const std::string& text) {
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 1000; ++i) {
       {
         std::lock_guard lock(mutex_);
         for (const auto& l : lines_)

@@ -243,7 +243,8 @@ TEST_F(FreeTdsTest, CancelAttnStopsALongBatchAndTheConnectionGoesOn) {
   while (rc == CS_SUCCEED) rc = ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, nullptr);
   EXPECT_EQ(rc, CS_CANCELED);
   EXPECT_EQ(ct_results(cmd, &type), CS_END_RESULTS);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  // Without the attention the stub's second row would come after 30 s.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   ct_cmd_drop(cmd);
   EXPECT_EQ(tabtest::cancelledWaits(), before + 1);
   CtBatch next = client->run("select @@spid");
@@ -261,7 +262,8 @@ TEST_F(FreeTdsTest, CancelAfterTheReplyWasCompleteIsAcknowledged) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(ct_cancel(nullptr, cmd, CS_CANCEL_ALL), CS_SUCCEED);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  // An attention the server leaves unanswered holds ct_cancel without end.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   ct_cmd_drop(cmd);
   CtBatch next = client->run("multi");
   EXPECT_FALSE(next.failed);
@@ -311,7 +313,8 @@ TEST_F(FreeTdsTest, StopEndsLiveSessionsPromptly) {
     ASSERT_TRUE(client.connect("TEST", "sa", "secret", &error)) << error;
     auto start = std::chrono::steady_clock::now();
     server.stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    // A session that is not woken keeps stop() waiting without end.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_TRUE(log.waitFor("end: server shutdown"));
     EXPECT_EQ(server.activeConnections(), 0u);
     client.close();
@@ -338,7 +341,8 @@ TEST_F(FreeTdsTest, StopGivesUpOnAStuckSessionAtItsDeadline) {
     EXPECT_FALSE(server.stop(std::chrono::milliseconds(300)));
     auto took = std::chrono::steady_clock::now() - start;
     EXPECT_GE(took, std::chrono::milliseconds(290));
-    EXPECT_LT(took, std::chrono::seconds(2));
+    // Past its deadline stop() would wait for the stuck batch, which never ends by itself.
+    EXPECT_LT(took, std::chrono::seconds(5));
     caller.join();
     client.close();
     // The stuck thread was left behind; let it finish before the engine and the log go.

@@ -183,11 +183,12 @@ void StubSession::executeLanguage(std::string_view sql, ResultSink& sink) {
     return;
   }
   if (has("slowrows")) {
-    // One row at once, the next only after a long wait: a slow query the client cancels.
+    // One row at once, the next only after a long wait: a slow query the client cancels. The
+    // wait is long enough that a cancel which does not arrive shows far past any test's bound.
     ColumnDesc c = column("n", SqlType::Int, 4, false);
     sink.rowFormat({c});
     sink.row({int64_t{1}});
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::chrono::steady_clock::now() < until) {
       if (sink.cancelled()) {
         ++waitsCancelled;
@@ -208,7 +209,8 @@ void StubSession::executeLanguage(std::string_view sql, ResultSink& sink) {
     return;
   }
   if (has("waitfor")) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    // As long as slowrows' wait, for the same reason.
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::chrono::steady_clock::now() < until) {
       if (sink.cancelled()) {
         ++waitsCancelled;

@@ -62,6 +62,17 @@ TEST(AstCast, MismatchThrows) {
   EXPECT_THROW(s->as<InsertStatement>(), AstCastError);
   EXPECT_TRUE(firstItem(*s).is<LiteralExpr>());
   EXPECT_THROW(firstItem(*s).as<ColumnRefExpr>(), AstCastError);
+
+  auto from = one("select a from t");
+  const TableRef& t = *from->as<SelectStatement>().core.from[0];
+  EXPECT_TRUE(t.is<NamedTableRef>());
+  EXPECT_THROW(t.as<JoinTableRef>(), AstCastError);
+  try {
+    (void)t.as<DerivedTableRef>();
+    FAIL() << "no AstCastError";
+  } catch (const AstCastError& e) {
+    EXPECT_STREQ(e.what(), "table reference is a named table, not a derived table");
+  }
 }
 
 TEST(AstNames, QualifiedPartsLandInTheirFields) {
