@@ -492,6 +492,11 @@ void TQxCustomDataSet::RunQuery(bool describe) {
       MonitorTrace(QStringLiteral("Open-Client: ct_dynamic(CS_EXECUTE)"));
       ctlib::ct_dynamic(command_, CS_EXECUTE, id.data(), CS_NULLTERM, nullptr, CS_UNUSED);
       BindParams(command_);
+    } else if (!rpcName_.isEmpty()) {
+      // A procedure is called as a remote procedure: its output parameters come back.
+      cursorName_.clear();
+      MonitorTrace(QStringLiteral("Open-Client: ct_command(CS_RPC_CMD)"));
+      SendProcCall(command_);
     } else {
       cursorName_.clear();
       MonitorTrace(QStringLiteral("Open-Client: ct_command(CS_LANG_CMD)"));
@@ -1483,9 +1488,22 @@ void TQxCustomDataSet::BindParams(CS_COMMAND* command) {
   for (const QString& name : occurrences_) {
     const TParam* p = params_.FindParam(name);
     if (!p) DatabaseError(QStringLiteral("Parameter '%1' not found").arg(name), this);
+    BindParam(command, *p, QByteArray(), CS_INPUTVALUE);
+  }
+}
+
+void TQxCustomDataSet::BindParam(CS_COMMAND* command, const TParam& param, const QByteArray& bindName,
+                                 CS_INT status) {
+  const TParam* p = &param;
+  const QString& name = param.Name;
+  {
     CS_DATAFMT fmt{};
-    fmt.status = CS_INPUTVALUE;
+    fmt.status = status;
     fmt.namelen = 0;
+    if (!bindName.isEmpty()) {
+      std::memcpy(fmt.name, bindName.constData(), size_t(std::min<qsizetype>(bindName.size(), CS_MAX_NAME - 1)));
+      fmt.namelen = CS_INT(std::min<qsizetype>(bindName.size(), CS_MAX_NAME - 1));
+    }
     fmt.count = 1;
     CS_SMALLINT indicator = p->IsNull() ? CS_SMALLINT(-1) : CS_SMALLINT(0);
     QByteArray data;
@@ -1516,10 +1534,38 @@ void TQxCustomDataSet::BindParams(CS_COMMAND* command) {
         data = QByteArray(reinterpret_cast<const char*>(&v), sizeof v);
         break;
       }
-      case ftLargeint:
-      case ftFloat:
       case ftCurrency:
       case ftBCD: {
+        // Exact numbers go as numeric, digit for digit (a double would change them).
+        const QString text = indicator == -1 ? QString()
+                             : p->Value().typeId() == QMetaType::Double || p->Value().typeId() == QMetaType::Float
+                                 ? DecimalOfDouble(p->Value().toDouble())
+                                 : CanonicalDecimal(p->Value().toString());
+        if (indicator != -1 && text.isNull())
+          DatabaseError(QStringLiteral("Parameter '%1' holds no number").arg(name), this);
+        const qsizetype point = text.indexOf(QLatin1Char('.'));
+        CS_DATAFMT src{};
+        src.datatype = CS_CHAR_TYPE;
+        src.format = CS_FMT_NULLTERM;
+        QByteArray chars = text.toLatin1();
+        src.maxlength = CS_INT(chars.size());
+        fmt.datatype = CS_NUMERIC_TYPE;
+        fmt.precision = 38;  // the servers' largest numeric
+        fmt.scale = point < 0 ? 0 : CS_INT(text.size() - point - 1);
+        fmt.maxlength = sizeof(CS_NUMERIC);
+        CS_NUMERIC value{};
+        if (indicator != -1) {
+          CS_DATAFMT dest = fmt;
+          CS_INT len = 0;
+          if (ctlib::cs_convert(resolved_ ? resolved_->ContextHandle() : nullptr, &src, chars.data(), &dest, &value,
+                                &len) != CS_SUCCEED)
+            DatabaseError(QStringLiteral("Parameter '%1' does not fit a numeric value").arg(name), this);
+        }
+        data = QByteArray(reinterpret_cast<const char*>(&value), sizeof value);
+        break;
+      }
+      case ftLargeint:
+      case ftFloat: {
         fmt.datatype = CS_FLOAT_TYPE;
         const CS_FLOAT v = p->Value().toDouble();
         data = QByteArray(reinterpret_cast<const char*>(&v), sizeof v);
@@ -1533,7 +1579,7 @@ void TQxCustomDataSet::BindParams(CS_COMMAND* command) {
         if (p->Value().typeId() == QMetaType::QDate) dt = QDateTime(p->Value().toDate(), QTime(0, 0));
         // A time of day stands on the server's first day, 1 January 1900.
         if (p->Value().typeId() == QMetaType::QTime) dt = QDateTime(QDate(1900, 1, 1), p->Value().toTime());
-        if (!dt.isValid()) DatabaseError(QStringLiteral("Parameter '%1' holds no valid date and time").arg(name), this);
+        if (indicator != -1 && !dt.isValid()) DatabaseError(QStringLiteral("Parameter '%1' holds no valid date and time").arg(name), this);
         CS_DATETIME v{};
         v.dtdays = CS_INT(dt.date().toJulianDay() - QDate(1900, 1, 1).toJulianDay());
         v.dttime = qxsql::TimeToTicks(dt.time().msecsSinceStartOfDay());
@@ -1558,6 +1604,10 @@ void TQxCustomDataSet::BindParams(CS_COMMAND* command) {
       }
     }
     fmt.maxlength = std::max<CS_INT>(1, CS_INT(data.size()));
+    // An output value comes back in a buffer as large as its type allows.
+    if (status == CS_RETURN && (fmt.datatype == CS_CHAR_TYPE || fmt.datatype == CS_LONGCHAR_TYPE ||
+                                fmt.datatype == CS_BINARY_TYPE || fmt.datatype == CS_LONGBINARY_TYPE))
+      fmt.maxlength = std::max<CS_INT>(fmt.maxlength, 255);
     if (ctlib::ct_param(command, &fmt, indicator == -1 ? nullptr : data.data(),
                         indicator == -1 ? 0 : CS_INT(data.size()), indicator) != CS_SUCCEED)
       CheckDiag();

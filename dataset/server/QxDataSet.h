@@ -394,11 +394,16 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   void BindColumns();
   // Binds one value per marker occurrence of the prepared text, in order.
   void BindParams(CS_COMMAND* command);
+  // Binds one parameter's value (its DataType decides the datatype) under BindName (empty:
+  // by position) with Status (CS_INPUTVALUE or CS_RETURN).
+  void BindParam(CS_COMMAND* command, const TParam& param, const QByteArray& bindName, CS_INT status);
   // Reads every result of a sent statement without result set (counts, ROWCNT/IDENT rows).
   void ReadExecResults(CS_COMMAND* command, int& count, bool& failed, CS_RETCODE& rc);
   // Reads a status or parameter result of the open statement (the stored-procedure dataset
   // keeps the values; others pass over them).
   virtual void ReadProcResult(CS_COMMAND* command, CS_INT type);
+  // Prepares Command as the remote procedure call of a procedure dataset (nothing for others).
+  virtual void SendProcCall(CS_COMMAND*) {}
   // The first row of Text's first row result, each column as trimmed text ("" for NULL).
   QStringList QueryRow(const QString& text);
   // Every row of Text's row results, each column as trimmed text ("" for NULL).

@@ -19,13 +19,21 @@ class TQxStoredProc : public TQxCustomDataSet {
   TParamBindMode ParamBindMode = pbByName;
   // The return status of the last run.
   int ReturnStatus() const { return returnStatus_; }
+  // Fired when the return status (then "Result") and the output parameters have arrived.
+  TNotifyEvent OnReturnStatus, OnReturnParams;
 
  protected:
   void BuildCommandText() override;
+  void SendProcCall(CS_COMMAND* command) override { BindCall(command); }
   void ReadProcResult(CS_COMMAND* command, CS_INT type) override;
 
  private:
   QString CallText() const;
+  // Sends the remote procedure call: every parameter but "Result" bound by name or position,
+  // output and input-output ones as returned values.
+  void BindCall(CS_COMMAND* command);
+  // Reads a parameter result into the output parameters, each value in its own type.
+  void ReadOutputParams(CS_COMMAND* command);
   QString procName_;
   int returnStatus_ = 0;
 };

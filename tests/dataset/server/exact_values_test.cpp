@@ -153,7 +153,8 @@ TEST_F(ExactValuesTest, TypedValuesReachTheServerExactly) {
   EXPECT_EQ(ServerRow(7).mid(0, 4), QStringList({"-922337203685477.5808", "", "", "1000"}));
 }
 
-// Parameters of every exact type keep their digits, as literals (cursor) and as language text.
+// Parameters of every exact type keep their digits: as literals (cursor, language text) and
+// bound to a prepared statement.
 TEST_F(ExactValuesTest, ExactParametersMatchTheirRow) {
   struct Case {
     const char* column;
@@ -168,8 +169,9 @@ TEST_F(ExactValuesTest, ExactParametersMatchTheirRow) {
       {"n", ftBCD, QStringLiteral("-99999999999999999999999999999999999999"), 3},
   };
   for (const Case& c : cases) {
-    for (bool cursor : {true, false}) {
-      SCOPED_TRACE(std::string(c.column) + (cursor ? " cursor" : " language"));
+    for (int how = 0; how < 3; ++how) {
+      const bool cursor = how == 0;
+      SCOPED_TRACE(std::string(c.column) + (how == 0 ? " cursor" : how == 1 ? " language" : " prepared"));
       TQxQuery q;
       q.SetName(QStringLiteral("q_exact"));
       q.DbName = QStringLiteral("db");
@@ -177,6 +179,7 @@ TEST_F(ExactValuesTest, ExactParametersMatchTheirRow) {
       q.SetSQL(QStringLiteral("select id from t_exact where %1 = :v").arg(QString::fromUtf8(c.column)));
       q.ParamByName(QStringLiteral("v")).DataType = c.type;
       q.ParamByName(QStringLiteral("v")).SetValue(c.value);
+      if (how == 2) q.Prepare();
       q.Open();
       ASSERT_FALSE(q.IsEmpty());
       EXPECT_EQ(q.FieldByName("id")->AsInteger(), c.id);

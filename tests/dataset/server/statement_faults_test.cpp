@@ -76,6 +76,20 @@ TEST_F(StatementFaultsTest, AFailureKeepsItsServerMessageAndNoOldCount) {
   EXPECT_EQ(q->DataSetServerMsg().msgnumber, 208);
 }
 
+TEST_F(StatementFaultsTest, DatetimeOutputParameterKeepsSecondsAndMilliseconds) {
+  Exec(*check_, QStringLiteral("create procedure f_when @at datetime output as "
+                               "select @at = '2024-02-29 13:45:30.500'"));
+  TQxStoredProc p;
+  p.SetName(QStringLiteral("sp_when"));
+  p.DbName = QStringLiteral("db");
+  p.SetStoredProcName(QStringLiteral("f_when"));
+  p.GetProcParams();
+  p.ExecProc();
+  const QVariant value = p.ParamByName(QStringLiteral("@at")).Value();
+  const QDateTime at = value.toDateTime();
+  EXPECT_EQ(at, QDateTime(QDate(2024, 2, 29), QTime(13, 45, 30, 500))) << at.toString(Qt::ISODateWithMs).toStdString();
+}
+
 // Each operation on a closed dataset says the dataset is closed.
 TEST_F(StatementFaultsTest, ClosedDatasetsSaySo) {
   TQxTable t;

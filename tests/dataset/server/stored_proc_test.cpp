@@ -79,3 +79,37 @@ TEST_F(StoredProcTest, RowsOfAProcedureOpenAsADataset) {
   EXPECT_NO_THROW(p.Post());
   EXPECT_EQ(Rows(*check_, QStringLiteral("select count(*) from books where title = 'x'")), QStringList({"0"}));
 }
+
+// Opened without cursor, a procedure is a remote procedure call too: its rows fill the dataset
+// and its output parameters and status arrive (the events tell when), each value in its type.
+TEST_F(StoredProcTest, OpenReturnsOutputParametersAndStatus) {
+  Exec(*check_, QStringLiteral("create procedure p_rows_out @genre char(12), @n int output, @top money output, "
+                               "@last datetime output as "
+                               "select book_id from books where genre = @genre order by book_id "
+                               "select @n = count(*), @top = max(price), @last = max(published) from books "
+                               "where genre = @genre return 7"));
+  TQxStoredProc p;
+  p.SetName(QStringLiteral("sp_rows_out"));
+  p.DbName = QStringLiteral("db");
+  p.SetStoredProcName(QStringLiteral("p_rows_out"));
+  p.GetProcParams();
+  int statusEvents = 0, paramEvents = 0;
+  p.OnReturnStatus = [&](TComponent*) { ++statusEvents; };
+  p.OnReturnParams = [&](TComponent*) { ++paramEvents; };
+  p.ParamByName(QStringLiteral("@genre")).SetValue(QStringLiteral("cooking"));
+  p.Open();
+  p.Last();
+  const QStringList expect =
+      Rows(*check_, QStringLiteral("select count(*), convert(varchar(30), convert(numeric(19,4), max(price))), "
+                                   "convert(varchar(30), max(published), 109) from books where genre = 'cooking'"));
+  ASSERT_EQ(expect.size(), 1);
+  const QStringList cols = expect.first().split(QLatin1Char('|'));
+  EXPECT_EQ(p.RecordCount(), cols[0].toInt());
+  EXPECT_EQ(p.ParamByName(QStringLiteral("@n")).Value().toInt(), cols[0].toInt());
+  EXPECT_EQ(CanonicalDecimal(p.ParamByName(QStringLiteral("@top")).Value().toString()), CanonicalDecimal(cols[1]));
+  EXPECT_EQ(p.ParamByName(QStringLiteral("@last")).Value().toDateTime(),
+            QDateTime(QDate(2011, 5, 18), QTime(0, 0)));
+  EXPECT_EQ(p.ReturnStatus(), 7);
+  EXPECT_EQ(statusEvents, 1);
+  EXPECT_EQ(paramEvents, 1);
+}
