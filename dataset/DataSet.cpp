@@ -677,7 +677,23 @@ void TDataSet::Append() {
   EndInsertAppend();
 }
 
+void TDataSet::BeginKeyState() {
+  CheckBrowseMode();
+  SetState(TDataSetState::dsSetKey);
+}
+
+void TDataSet::EndKeyState() {
+  SetState(TDataSetState::dsBrowse);
+  DataEvent(TDataEvent::deDataSetChange, 0);
+}
+
 void TDataSet::Post() {
+  if (state_ == TDataSetState::dsSetKey) {
+    UpdateRecord();
+    InternalPostKey();
+    EndKeyState();
+    return;
+  }
   UpdateRecord();
   if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert) return;
   DataEvent(TDataEvent::deCheckBrowseMode, 0);
@@ -689,6 +705,11 @@ void TDataSet::Post() {
 }
 
 void TDataSet::Cancel() {
+  if (state_ == TDataSetState::dsSetKey) {
+    InternalCancelKey();
+    EndKeyState();
+    return;
+  }
   if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert) return;
   DataEvent(TDataEvent::deCheckBrowseMode, 0);
   DoBeforeCancel();

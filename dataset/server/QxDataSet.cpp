@@ -441,6 +441,7 @@ void TQxCustomDataSet::InternalOpen() {
     AllocCommand(command_);
     RunQuery(true);
     work_.assign(size_t(RecordSize()), 0);
+    ClearKeyBuffer();
   } catch (...) {
     CancelCommand(command_, CS_CANCEL_ALL);
     CloseCursor(command_);
@@ -1067,6 +1068,8 @@ void TQxCustomDataSet::DoBeforeClose() {
 void TQxCustomDataSet::InternalClose() {
   rowsCutOff_ = false;
   work_.clear();
+  keyBuffer_.clear();
+  savedKey_.clear();
   Blobs().Clear();
   if (!Destroying()) {
     if (cursorOpen_)
@@ -1649,6 +1652,109 @@ void TQxCustomDataSet::ApplyUpdates() {
   if (!CachedUpdates) RaiseDataSetError(QxDsText::NotCached, this);
   if (!UseQorixCursor && resultsPending_) RaiseResultsPendingError(QxDsText::PendingCached, this);
   TQxBaseClientDataSet::ApplyUpdates();
+}
+
+// =====================================================================================
+// Key values (dsSetKey)
+// =====================================================================================
+
+namespace {
+bool HoldsBlob(TFieldType t) {
+  return t == ftVarBytes || t == ftBlob || t == ftMemo || t == ftGraphic || t == ftFmtMemo || t == ftDataSet;
+}
+}  // namespace
+
+void TQxCustomDataSet::ClearKeyBuffer() {
+  keyBuffer_.assign(size_t(std::max(0, RecordSize())), 0);
+  for (int n = 1; n <= FieldDefs().Count(); ++n) {
+    const TFieldDef* def = FieldDefs().Items(n - 1);
+    const int off = FieldOffset(n);
+    const int width = SlotWidth(def->DataType, def->Size);
+    if (off >= 0 && off + width < int(keyBuffer_.size())) keyBuffer_[size_t(off + width)] = 1;
+  }
+}
+
+void TQxCustomDataSet::SetKey() {
+  CheckActive();
+  BeginKeyState();
+  savedKey_ = keyBuffer_;
+  ClearKeyBuffer();
+  DataEvent(TDataEvent::deDataSetChange, 0);
+}
+
+void TQxCustomDataSet::EditKey() {
+  CheckActive();
+  BeginKeyState();
+  savedKey_ = keyBuffer_;
+  DataEvent(TDataEvent::deDataSetChange, 0);
+}
+
+void TQxCustomDataSet::InternalPostKey() {
+  savedKey_.clear();
+}
+
+void TQxCustomDataSet::InternalCancelKey() {
+  if (savedKey_.size() == keyBuffer_.size()) keyBuffer_ = savedKey_;
+  savedKey_.clear();
+}
+
+bool TQxCustomDataSet::GetFieldData(const TField* field, void* buffer) {
+  if (State() != TDataSetState::dsSetKey || !field || field->FieldKind != TFieldKind::fkData || field->FieldNo() < 1)
+    return TQxBaseClientDataSet::GetFieldData(field, buffer);
+  const int n = field->FieldNo();
+  if (n > FieldDefs().Count() || keyBuffer_.empty()) return false;
+  const TFieldDef* def = FieldDefs().Items(n - 1);
+  if (HoldsBlob(def->DataType)) return false;
+  const int off = FieldOffset(n);
+  const int width = SlotWidth(def->DataType, def->Size);
+  if (off < 0 || off + width >= int(keyBuffer_.size())) return false;
+  const bool hasValue = keyBuffer_[size_t(off + width)] == 0;
+  if (buffer && hasValue) std::memcpy(buffer, keyBuffer_.data() + off, size_t(width));
+  return hasValue;
+}
+
+void TQxCustomDataSet::SetFieldData(TField* field, const void* buffer) {
+  if (State() != TDataSetState::dsSetKey || !field || field->FieldKind != TFieldKind::fkData || field->FieldNo() < 1) {
+    TQxBaseClientDataSet::SetFieldData(field, buffer);
+    return;
+  }
+  const int n = field->FieldNo();
+  if (n > FieldDefs().Count() || keyBuffer_.empty()) return;
+  const TFieldDef* def = FieldDefs().Items(n - 1);
+  if (HoldsBlob(def->DataType)) DatabaseError(QStringLiteral("Field '%1' cannot be a key value").arg(field->FieldName), this);
+  const int off = FieldOffset(n);
+  const int width = SlotWidth(def->DataType, def->Size);
+  if (off < 0 || off + width >= int(keyBuffer_.size())) return;
+  if (buffer) std::memcpy(keyBuffer_.data() + off, buffer, size_t(width));
+  keyBuffer_[size_t(off + width)] = buffer ? 0 : 1;
+  DataEvent(TDataEvent::deFieldChange, reinterpret_cast<intptr_t>(field));
+}
+
+bool TQxCustomDataSet::GotoKey() {
+  CheckBrowseMode();
+  CheckActive();
+  // The key values as the fields read them in the key-setting state.
+  QStringList names = KeyFieldNames();
+  if (names.isEmpty()) names = PrimeFields;
+  QStringList used;
+  QVariantList values;
+  const TDataSetState old = SetTempState(TDataSetState::dsSetKey);
+  try {
+    for (int i = 0; i < FieldCount(); ++i) {
+      TField* f = Fields().Fields(i);
+      if (f->FieldKind != TFieldKind::fkData || f->FieldNo() < 1) continue;
+      const bool isKey = names.isEmpty() ? !f->IsNull() : names.contains(f->FieldName, Qt::CaseInsensitive);
+      if (!isKey) continue;
+      used << f->FieldName;
+      values << f->Value();
+    }
+  } catch (...) {
+    RestoreState(old);
+    throw;
+  }
+  RestoreState(old);
+  if (used.isEmpty()) return false;
+  return Locate(used.join(QLatin1Char(';')), used.size() == 1 ? values.first() : QVariant(values), {});
 }
 
 // =====================================================================================

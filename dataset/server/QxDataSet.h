@@ -259,6 +259,18 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   void CancelUpdates();
   bool Locate(const QString& keyFields, const QVariant& keyValues, TLocateOptions options) override;
 
+  // --- key values (dsSetKey) ---
+  // SetKey enters the key-setting state with empty key values, EditKey with the current ones;
+  // fields then read and write the key values, Post keeps them and Cancel restores those from
+  // before. GotoKey moves to the first record whose fields equal the key values given (the
+  // key columns when the dataset knows them, else every field given a value): false, and
+  // the dataset stays, when none does.
+  void SetKey();
+  void EditKey();
+  bool GotoKey();
+  bool GetFieldData(const TField* field, void* buffer) override;
+  void SetFieldData(TField* field, const void* buffer) override;
+
   // --- block reads ---
   // Records are read ahead in packets: Size records (65536 bytes' worth of records for the
   // largest int), the first packet at once. Below 1 block reading ends. While it is on the
@@ -358,6 +370,8 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   void DoBeforeInsert() override;
   // Refresh runs the statement again and shows what the server holds now.
   void InternalRefresh() override;
+  void InternalPostKey() override;
+  void InternalCancelKey() override;
   TGetResult CheckCurrent(TGetResult result) override;
   TGetResult StepNext(TGetResult result) override;
   TGetResult StepPrior(TGetResult result) override;
@@ -482,6 +496,9 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   QString lastStatement_;
   int64_t execIdentity_ = -1;
   std::vector<char> work_;
+  // The key values of the key-setting state and their copy from before it (one record each).
+  std::vector<char> keyBuffer_, savedKey_;
+  void ClearKeyBuffer();
   bool prepared_ = false;
   QString statementId_;
   QStringList occurrences_;  // the marker names of the prepared text, one per "?"

@@ -299,3 +299,51 @@ TEST_F(TableTest, LargeTextAndImageRoundTripByteForByte) {
   EXPECT_EQ(static_cast<TBlobField*>(back.FieldByName("memo"))->AsBytes(), text);
   EXPECT_EQ(static_cast<TBlobField*>(back.FieldByName("pic"))->AsBytes(), image);
 }
+
+// The key-setting state: SetKey starts with empty key values, EditKey with the last ones;
+// writes reach the key values, never the record; Post keeps them, Cancel restores them; GotoKey
+// moves to the record of the key columns' values (several columns too) or stays.
+TEST_F(TableTest, KeyValuesFindTheirRecord) {
+  auto t = Table(QStringLiteral("book_writers"), QStringLiteral("tb_keys"));
+  t->Open();
+  const QStringList pairs =
+      Rows(*check_, QStringLiteral("select writer_id, book_id from book_writers order by book_id desc, writer_id desc"));
+  ASSERT_GE(pairs.size(), 3);
+  const QStringList target = pairs[1].split(QLatin1Char('|'));
+  const QString firstBook = t->FieldByName("book_id")->AsString();
+
+  t->SetKey();
+  EXPECT_EQ(t->State(), TDataSetState::dsSetKey);
+  EXPECT_TRUE(t->FieldByName("book_id")->IsNull());
+  t->FieldByName("writer_id")->SetAsString(target[0]);
+  t->FieldByName("book_id")->SetAsString(target[1]);
+  t->Post();
+  EXPECT_EQ(t->State(), TDataSetState::dsBrowse);
+  // The record itself did not change.
+  EXPECT_EQ(t->FieldByName("book_id")->AsString(), firstBook);
+  ASSERT_TRUE(t->GotoKey());
+  EXPECT_EQ(t->FieldByName("writer_id")->AsString(), target[0]);
+  EXPECT_EQ(t->FieldByName("book_id")->AsString().trimmed(), target[1]);
+
+  // EditKey shows the kept values; Cancel restores them after a change.
+  t->EditKey();
+  EXPECT_EQ(t->FieldByName("book_id")->AsString().trimmed(), target[1]);
+  t->FieldByName("book_id")->SetAsString(QStringLiteral("NOBOOK"));
+  t->Cancel();
+  EXPECT_EQ(t->State(), TDataSetState::dsBrowse);
+  t->EditKey();
+  EXPECT_EQ(t->FieldByName("book_id")->AsString().trimmed(), target[1]);
+  // A key that matches nothing: GotoKey answers false and the dataset stays.
+  t->FieldByName("book_id")->SetAsString(QStringLiteral("NOBOOK"));
+  t->Post();
+  EXPECT_FALSE(t->GotoKey());
+  EXPECT_EQ(t->FieldByName("book_id")->AsString().trimmed(), target[1]);
+
+  // An open edit is posted before the key-setting state begins.
+  t->Edit();
+  t->FieldByName("writer_order")->SetAsInteger(t->FieldByName("writer_order")->AsInteger());
+  t->SetKey();
+  EXPECT_EQ(t->State(), TDataSetState::dsSetKey);
+  t->Cancel();
+  EXPECT_EQ(t->State(), TDataSetState::dsBrowse);
+}
