@@ -512,7 +512,16 @@ void TQxCustomDataSet::RunQuery(bool describe) {
     for (;;) {
       MonitorTrace(QStringLiteral("Open-Client: ct_results"));
       rc = ctlib::ct_results(command_, &lastResultType_);
-      CheckDiag();
+      try {
+        CheckDiag();
+      } catch (const EDatabaseError&) {
+        // A cursor over a procedure whose parameters do not match is told in plain words.
+        if (lastServerMsg_.msgnumber == 7726 && lastServerMsg_.severity == 16)
+          DatabaseError(QStringLiteral("The cursor and stored procedure does not have the same number of "
+                                       "parameters. Check the stored procedure and paramaters"),
+                        this);
+        throw;
+      }
       if (rc != CS_SUCCEED) break;
       if (lastResultType_ == CS_ROW_RESULT || lastResultType_ == CS_CURSOR_RESULT) {
         found = true;
@@ -1153,6 +1162,13 @@ void TQxCustomDataSet::InternalRefresh() {
     // Pending cached changes would lose their records: they are applied or cancelled first.
     RaiseDataSetError(QStringLiteral("The dataset has cached changes; apply or cancel them before a refresh"), this);
   RerunQuery();
+}
+
+void TQxCustomDataSet::CancelAll() {
+  if (!IsConnectedResolved()) return;
+  CheckNonCursorOpen();
+  ctlib::ct_cancel(resolved_->ConnectionHandle(), nullptr, CS_CANCEL_ALL);
+  ClearDiagMessages(resolved_->ConnectionHandle());
 }
 
 void TQxCustomDataSet::CancelUpdates() {

@@ -233,6 +233,9 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   int FetchRowsCount(int count);
   void Requery();
   void EmptyDataSet() override;
+  // Cancels everything pending on the dataset's connection (CS_CANCEL_ALL on the connection);
+  // refused while another non-cursor dataset still reads its rows there.
+  void CancelAll();
   // Runs the SQL text (with parameter values as literals) as a statement without result set;
   // RowsAffected holds its count afterwards.
   virtual void ExecSQL();

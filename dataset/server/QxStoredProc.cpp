@@ -36,6 +36,34 @@ TQxStoredProc::TQxStoredProc(TComponent* owner) : TQxCustomDataSet(owner) {
   UseQorixCursor = false;
 }
 
+void TQxStoredProc::SetStoredProcName(const QString& name) {
+  const QString trimmed = name.trimmed();
+  if (trimmed == procName_) return;
+  CheckInactive();
+  procName_ = trimmed;
+  if (IsLoading() || !AutoGetParams || procName_.isEmpty()) return;
+  // Only a connection that is there and connected is asked; otherwise the parameters wait
+  // for GetProcParams.
+  TQorixDatabase* db = Database();
+  if (!db && !DbName.trimmed().isEmpty()) db = TQorixDatabase::FindDatabase(DbName);
+  if (db && db->Connected()) GetProcParams();
+}
+
+void TQxStoredProc::PSSetCommandText(const QString& text) {
+  if (!text.trimmed().isEmpty()) SetStoredProcName(text);
+}
+
+void TQxStoredProc::PSSetParams(const TParams& params) {
+  if (params.Count() == 0) return;
+  params_.Assign(params);
+  Close();
+}
+
+bool TQxStoredProc::ObtainColumns() {
+  BuildCommandText();
+  return TQxCustomDataSet::ObtainColumns();
+}
+
 void TQxStoredProc::GetProcParams() {
   if (procName_.isEmpty()) DatabaseError(QStringLiteral("Missing StoredProcName property"), this);
   CheckDatabase();
@@ -94,7 +122,12 @@ void TQxStoredProc::BuildCommandText() {
     if (params_[i].ParamType == ptOutput || params_[i].ParamType == ptInputOutput)
       if (UseQorixCursor) DatabaseError(QxDsText::ProcCursorInputOnly, this);
   // The text is what a cursor sends and what the monitor shows; without cursor the call goes
-  // as a remote procedure call.
+  // as a remote procedure call. A SQL text replaces the call.
+  if (!SQLText().trimmed().isEmpty()) {
+    commandText_ = SQLText().trimmed();
+    rpcName_.clear();
+    return;
+  }
   commandText_ = CallText();
   rpcName_ = UseQorixCursor ? QString() : procName_;
 }
@@ -235,7 +268,7 @@ void TQxStoredProc::ReadProcResult(CS_COMMAND* command, CS_INT type) {
 }
 
 void TQxStoredProc::ExecProc() {
-  if (procName_.isEmpty()) DatabaseError(QStringLiteral("Missing StoredProcName property"), this);
+  if (procName_.isEmpty() && SQLText().trimmed().isEmpty()) DatabaseError(QStringLiteral("Missing StoredProcName property"), this);
   CheckDatabase();
   FindConnection();
   DetectServerType();
@@ -252,8 +285,14 @@ void TQxStoredProc::ExecProc() {
   CS_RETCODE rc = CS_SUCCEED;
   try {
     TCursorGuard cursor(ExecCursor, UseExecCursor);
-    MonitorTrace(QStringLiteral("SQL Execute: ") + CallText());
-    BindCall(cmd);
+    const QString sql = SQLText().trimmed();
+    MonitorTrace(QStringLiteral("SQL Execute: ") + (sql.isEmpty() ? CallText() : sql));
+    if (sql.isEmpty()) {
+      BindCall(cmd);
+    } else {
+      QByteArray utf8 = sql.toUtf8();
+      ctlib::ct_command(cmd, CS_LANG_CMD, utf8.constData(), CS_NULLTERM, CS_UNUSED);
+    }
     CheckDiag();
     if (ctlib::ct_send(cmd) != CS_SUCCEED) {
       CheckDiag();

@@ -113,3 +113,42 @@ TEST_F(StoredProcTest, OpenReturnsOutputParametersAndStatus) {
   EXPECT_EQ(statusEvents, 1);
   EXPECT_EQ(paramEvents, 1);
 }
+
+// AutoGetParams reads the parameters when the name changes (only then); a SQL text replaces
+// the call; the provider operations run, rename and take parameters.
+TEST_F(StoredProcTest, AutoParametersSqlTextAndProviderOperations) {
+  TQxStoredProc p;
+  p.SetName(QStringLiteral("sp_auto"));
+  p.DbName = QStringLiteral("db");
+  p.SetStoredProcName(QStringLiteral("shop_order_count"));
+  ASSERT_EQ(p.Params().Count(), 3);
+  p.Params()[0].SetValue(QStringLiteral("S001"));
+  p.SetStoredProcName(QStringLiteral(" shop_order_count "));  // the same name: values stay
+  EXPECT_EQ(p.Params()[0].Value().toString(), "S001");
+  p.PSExecute();
+  EXPECT_EQ(p.Params()[1].Value().toString(),
+            Rows(*check_, QStringLiteral("select count(*) from orders where shop_id = 'S001'")).first());
+  EXPECT_TRUE(p.PSGetTableName().isEmpty());
+  p.PSSetCommandText(QStringLiteral("books_by_genre"));
+  EXPECT_EQ(p.StoredProcName(), "books_by_genre");
+  EXPECT_EQ(p.Params().Count(), 2);
+  // Renaming an open dataset is refused.
+  p.Params()[0].SetValue(QStringLiteral("novel"));
+  p.Open();
+  EXPECT_THROW(p.SetStoredProcName(QStringLiteral("shop_order_count")), Exception);
+  p.Close();
+  // A SQL text is sent instead of the call.
+  p.SQL = QStringList{QStringLiteral("select book_id from books where genre = 'travel'")};
+  p.Open();
+  QStringList ids;
+  for (p.First(); !p.Eof(); p.Next()) ids << p.FieldByName("book_id")->AsString().trimmed();
+  EXPECT_EQ(ids, Rows(*check_, QStringLiteral("select book_id from books where genre = 'travel'")));
+  p.Close();
+  // PSSetParams takes a non-empty list and closes.
+  TParams other;
+  other.CreateParam(ftString, QStringLiteral("@genre"), ptInput).SetValue(QStringLiteral("x"));
+  p.Open();
+  p.PSSetParams(other);
+  EXPECT_FALSE(p.Active());
+  EXPECT_EQ(p.Params().Count(), 1);
+}
