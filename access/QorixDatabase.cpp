@@ -380,6 +380,12 @@ void TQorixDatabase::Disconnect() {
   if (BeforeDisConnect) BeforeDisConnect(this);
   lastActivity_ = QDateTime::currentDateTime();
   if (connected_) {
+    if (BeforeCloseHook()) {
+      try {
+        BeforeCloseHook()(*this);
+      } catch (...) {
+      }
+    }
     CancelCommands();
     connected_ = false;
     inTransaction_ = false;

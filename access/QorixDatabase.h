@@ -288,6 +288,13 @@ class TQorixDatabase : public TQorixDatabaseBase, public TQorixDiagTarget {
     static std::function<bool(const TQorixDatabase&)> check;
     return check;
   }
+  // Called by Disconnect (and so by the destructor) while the session is still there, before
+  // anything is cancelled: components close what they hold on the server (open cursors, whose
+  // client state only a sent close releases). The dataset layer sets it.
+  static std::function<void(TQorixDatabase& db)>& BeforeCloseHook() {
+    static std::function<void(TQorixDatabase&)> hook;
+    return hook;
+  }
   // Holds the connection busy for its lifetime.
   class TBusyGuard {
    public:
