@@ -238,7 +238,33 @@ const bool pendingRowsCheckSet = [] {
   };
   return true;
 }();
+
+// Before a connection closes, the open cursors of the datasets on it are closed while the
+// session is there: their client state is released only by a sent close. Not while a
+// non-cursor dataset's rows are pending there (nothing may be sent into them).
+const bool beforeCloseHookSet = [] {
+  TQorixDatabase::BeforeCloseHook() = [](TQorixDatabase& db) {
+    if (TQxCustomDataSet::PendingReader(&db, nullptr)) return;
+    for (TQxCustomDataSet* d : TQxCustomDataSet::DataSetList()) d->CloseCursorBeforeDisconnect(&db);
+  };
+  return true;
+}();
 }  // namespace
+
+void TQxCustomDataSet::CloseCursorBeforeDisconnect(TQorixDatabase* connection) {
+  if (resolved_ != connection || !IsConnectedResolved() || SessionGone()) return;
+  if (cursorOpen_ && command_) {
+    cursorOpen_ = false;
+    // The rows not read yet are cut off: the next read raises, as after any disconnect.
+    SendCursorClose(command_);
+  }
+  std::vector<CS_COMMAND*> parked;
+  parked.swap(parkedCursors_);
+  for (CS_COMMAND* command : parked) {
+    SendCursorClose(command);
+    DropCommand(command);
+  }
+}
 
 bool TQxCustomDataSet::SessionGone() const {
   return command_ && resolved_ && (!resolved_->Connected() || resolved_->SessionNumber() != session_);
@@ -390,6 +416,13 @@ void TQxCustomDataSet::SendCursorClose(CS_COMMAND* command) {
   // aborting the connection's next commands. Nothing is sent for it.
   CS_INT id = -1;
   if (ctlib::ct_cmd_props(command, CS_GET, CS_CUR_ID, &id, CS_UNUSED, nullptr) == CS_SUCCEED && id == 0) {
+    // A dealloc alone of a cursor the server never knew is done by the library itself, and
+    // frees the client's cursor state.
+    if (ctlib::ct_cursor(command, CS_CURSOR_DEALLOC, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED) ==
+            CS_SUCCEED &&
+        ctlib::ct_send(command) == CS_SUCCEED)
+      while (ctlib::ct_results(command, &ignored) == CS_SUCCEED) {
+      }
     ClearDiagMessages(resolved_->ConnectionHandle());
     return;
   }
@@ -830,8 +863,13 @@ CS_RETCODE TQxCustomDataSet::FetchRow() {
     resultsPending_ = false;
     reachable_ = Store().Count();
     batchRows_ = batchPos_ = 0;
-    cursorOpen_ = false;
-    CancelCommand(command_, CS_CANCEL_ALL);
+    if (cursorOpen_) {
+      cursorOpen_ = false;
+      // The close (sent when the connection still lives) releases the client's cursor state.
+      SendCursorClose(command_);
+    } else {
+      CancelCommand(command_, CS_CANCEL_ALL);
+    }
     CloseParkedCursors();
     DatabaseError(QStringLiteral("The rows could not all be read: the connection to the server was lost"), this);
   }
@@ -1600,8 +1638,10 @@ void TQxCustomDataSet::BindParam(CS_COMMAND* command, const TParam& param, const
         if (p->Value().typeId() == QMetaType::QTime) dt = QDateTime(QDate(1900, 1, 1), p->Value().toTime());
         if (indicator != -1 && !dt.isValid()) DatabaseError(QStringLiteral("Parameter '%1' holds no valid date and time").arg(name), this);
         CS_DATETIME v{};
-        v.dtdays = CS_INT(dt.date().toJulianDay() - QDate(1900, 1, 1).toJulianDay());
-        v.dttime = qxsql::TimeToTicks(dt.time().msecsSinceStartOfDay());
+        if (indicator != -1) {
+          v.dtdays = CS_INT(dt.date().toJulianDay() - QDate(1900, 1, 1).toJulianDay());
+          v.dttime = qxsql::TimeToTicks(dt.time().msecsSinceStartOfDay());
+        }
         data = QByteArray(reinterpret_cast<const char*>(&v), sizeof v);
         break;
       }

@@ -226,6 +226,9 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   // then: FreeTDS would mix the new command's results into those rows or wait for them.
   static void CheckConnectionFree(TQorixDatabase* connection, const TQxCustomDataSet* except,
                                   const TComponent* component, bool cursorCommand);
+  // Closes this dataset's open cursor (and the parked ones) on Connection while its session is
+  // still there: called just before that connection disconnects.
+  void CloseCursorBeforeDisconnect(TQorixDatabase* connection);
   // The non-cursor dataset other than Except whose rows are pending on Connection, or null.
   static TQxCustomDataSet* PendingReader(TQorixDatabase* connection, const TQxCustomDataSet* except);
   int FetchUntil(int index);

@@ -138,7 +138,10 @@ void TcpProxy::Run() {
     // Copy what arrived; a closed end closes its pair.
     bool cut = false;
     std::vector<Pair> alive;
-    for (size_t i = 0; i < pairs_.size(); ++i) {
+    // Only the pairs that were polled; one accepted just now waits for the next round.
+    const size_t polled = (fds.size() - 2) / 2;
+    for (size_t i = polled; i < pairs_.size(); ++i) alive.push_back(pairs_[i]);
+    for (size_t i = 0; i < polled; ++i) {
       Pair p = pairs_[i];
       const pollfd& fc = fds[2 + 2 * i];
       const pollfd& ft = fds[3 + 2 * i];
