@@ -436,6 +436,9 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   void RunLiveStatement(const QString& text, bool requireOneRow);
   // Refuses a live statement while this dataset's own rows hold the connection.
   void CheckPendingForLive();
+  // Applies the current record through the update object's procedure of Kind (0 modify,
+  // 1 insert, 2 delete), in a transaction of its own with soUseTransaction.
+  void RunLiveStoredProc(int kind);
 
   TQxDataSetKind kind_ = dkQuery;
   TQxServerType serverType_ = qstSybase;

@@ -4,6 +4,7 @@
 #include <QVariant>
 
 #include "access/QorixExceptions.h"
+#include "dataset/server/QorixUpdateSQL.h"
 #include "dataset/server/QxDataSet.h"
 #include "dataset/server/QxSqlLiterals.h"
 
@@ -209,8 +210,38 @@ void TQxCustomDataSet::RunLiveStatement(const QString& text, bool requireOneRow)
   MonitorTrace(QStringLiteral("Open-Client: RowCount : ") + QString::number(rows));
 }
 
+void TQxCustomDataSet::RunLiveStoredProc(int kind) {
+  if (!updateObject_) RaiseDataSetError(QxDsText::NoUpdateObject, this);
+  const TQxUpdateStoredProcs& sp = updateObject_->UpdateStoredProcs;
+  const QString name = kind == ukModify ? sp.ModifyStoredProc : kind == ukInsert ? sp.InsertStoredProc : sp.DeleteStoredProc;
+  lastStatement_ = QStringLiteral("EXEC ") + name;
+  CheckNonCursorOpen();
+  const bool inTran = resolved_ && resolved_->InTransaction();
+  const bool ownTran = resolved_ && !inTran && SQLOptions.Contains(soUseTransaction);
+  if (ownTran) resolved_->BeginTran();
+  try {
+    ApplyByStoredProc(name, kind);
+    if ((ownTran || inTran) && resolved_->GetTranCount() == 0) RaiseDataSetError(QxDsText::TransactionLost, this);
+  } catch (...) {
+    if (resolved_ && resolved_->Connected()) {
+      try {
+        if (ownTran && resolved_->GetTranCount() > 0) resolved_->RollbackTran();
+        resolved_->RefreshTransactionState();
+      } catch (...) {
+      }
+    }
+    throw;
+  }
+  if (ownTran) resolved_->CommitTran();
+}
+
 void TQxCustomDataSet::ExecInsertSQL() {
   CheckPendingForLive();
+  // The update object's procedures apply the record instead of the statements.
+  if (SQLOptions.Contains(soUseStoredProcsForUpdates)) {
+    RunLiveStoredProc(ukInsert);
+    return;
+  }
   MonitorTrace(QStringLiteral("Flow : ** Start of INSERT **"));
   QStringList names, values;
   for (int i = 0; i < FieldCount(); ++i) {
@@ -256,6 +287,11 @@ bool TQxCustomDataSet::ExecUpdateSQL() {
     MonitorTrace(QStringLiteral("Flow : ** End of UPDATE **"));
     return false;
   }
+  if (SQLOptions.Contains(soUseStoredProcsForUpdates)) {
+    RunLiveStoredProc(ukModify);
+    Blobs().SetAllModified(false);
+    return true;
+  }
   QString where = BuildWhereClause();
   if (CheckDups) CountMatchingRecords();
   // A filtered dataset changes only rows its filter shows.
@@ -271,6 +307,10 @@ bool TQxCustomDataSet::ExecUpdateSQL() {
 
 void TQxCustomDataSet::ExecDeleteSQL() {
   CheckPendingForLive();
+  if (SQLOptions.Contains(soUseStoredProcsForUpdates)) {
+    RunLiveStoredProc(ukDelete);
+    return;
+  }
   MonitorTrace(QStringLiteral("Flow : ** Start of DELETE **"));
   const QString where = BuildWhereClause();
   if (CheckDups) CountMatchingRecords();

@@ -1,6 +1,8 @@
 // The statements a live edit sends: which columns the WHERE compares in each update mode,
 // NULL old values, text and image columns left out, and key-only mode without keys.
 #include "access/QorixExceptions.h"
+#include "dataset/server/QorixUpdateSQL.h"
+#include "dataset/server/QxStoredProc.h"
 #include "dataset/server/QxTable.h"
 #include "tests/dataset/server/server_fixture.h"
 
@@ -171,4 +173,56 @@ TEST_F(LiveSqlTest, ATriggersRollbackRefusesThePostAndLeavesNoStaleTransaction) 
     EXPECT_EQ(Rows(*check_, QStringLiteral("select name from l_trig where id = 1")), QStringList({"fine"}));
     EXPECT_FALSE(db_->InTransaction());
   }
+}
+
+// With soUseStoredProcsForUpdates a live insert, edit and delete go through the update
+// object's procedures (by parameter name, OLD_ names taking the value before the change);
+// without an update object the post is refused.
+TEST_F(LiveSqlTest, StoredProcedureUpdatesApplyEachChange) {
+  Exec(*check_, QStringLiteral("create table l_spu (id int not null, name varchar(20) null, "
+                               "constraint l_spu_pk primary key (id)) insert l_spu values (1, 'one')"));
+  Exec(*check_, QStringLiteral("create procedure l_spu_ins @id int, @name varchar(20) as insert l_spu values (@id, @name)"));
+  Exec(*check_, QStringLiteral("create procedure l_spu_upd @OLD_id int, @name varchar(20) as "
+                               "update l_spu set name = @name where id = @OLD_id"));
+  Exec(*check_, QStringLiteral("create procedure l_spu_del @OLD_id int as delete l_spu where id = @OLD_id"));
+  TQxStoredProc ins, upd, del;
+  const struct {
+    TQxStoredProc* proc;
+    const char* name;
+  } procs[] = {{&ins, "l_spu_ins"}, {&upd, "l_spu_upd"}, {&del, "l_spu_del"}};
+  for (const auto& p : procs) {
+    p.proc->SetName(QStringLiteral("sp_") + QString::fromUtf8(p.name));
+    p.proc->DbName = QStringLiteral("db");
+    p.proc->SetStoredProcName(QString::fromUtf8(p.name));
+  }
+  TQorixUpdateSQL object;
+  object.SetDatabase(db_.get());
+  object.UpdateStoredProcs.UseStoredProcs = true;
+  object.UpdateStoredProcs.InsertStoredProc = QStringLiteral("sp_l_spu_ins");
+  object.UpdateStoredProcs.ModifyStoredProc = QStringLiteral("sp_l_spu_upd");
+  object.UpdateStoredProcs.DeleteStoredProc = QStringLiteral("sp_l_spu_del");
+  TQxTable t;
+  t.SetName(QStringLiteral("l_spu_ds"));
+  t.DbName = QStringLiteral("db");
+  t.SetTableName(QStringLiteral("l_spu"));
+  t.CheckDups = false;
+  t.SQLOptions = TSQLOptions{soUseStoredProcsForUpdates, soUseTransaction};
+  t.Open();
+  t.Edit();
+  t.FieldByName("name")->SetAsString(QStringLiteral("uno"));
+  EXPECT_THROW(t.Post(), Exception);  // no update object
+  t.Cancel();
+  t.SetUpdateObject(&object);
+  t.Edit();
+  t.FieldByName("name")->SetAsString(QStringLiteral("uno"));
+  t.Post();
+  t.Append();
+  t.FieldByName("id")->SetValue(2);
+  t.FieldByName("name")->SetAsString(QStringLiteral("two"));
+  t.Post();
+  EXPECT_EQ(Rows(*check_, QStringLiteral("select id, name from l_spu order by id")), QStringList({"1|uno", "2|two"}));
+  t.First();
+  t.Delete();
+  EXPECT_EQ(Rows(*check_, QStringLiteral("select id, name from l_spu order by id")), QStringList({"2|two"}));
+  EXPECT_FALSE(db_->InTransaction());
 }
