@@ -347,3 +347,40 @@ TEST_F(TableTest, KeyValuesFindTheirRecord) {
   t->Cancel();
   EXPECT_EQ(t->State(), TDataSetState::dsBrowse);
 }
+
+// The table's provider operations and the detail link fields.
+TEST_F(TableTest, ProviderOperationsAndDetailLinkFields) {
+  auto books = Table(QStringLiteral("books"), QStringLiteral("tb_ps_books"));
+  books->Open();
+  EXPECT_TRUE(books->StoreDefs);  // the index definitions were read
+  EXPECT_EQ(books->PSGetTableName(), "books");
+  EXPECT_EQ(books->PSGetKeyFields(), "book_id");
+  const QList<TIndexDef*> unique = books->PSGetIndexDefs(TIndexOptions(TIndexOption::ixUnique));
+  ASSERT_FALSE(unique.isEmpty());
+  EXPECT_EQ(unique.first()->Fields, "book_id");
+  books->PrimeFields = QStringList{QStringLiteral("title")};
+  EXPECT_EQ(books->PSGetKeyFields(), "title");
+  books->PSSetCommandText(QString());
+  EXPECT_EQ(books->TableName(), "books");
+  books->Close();
+  books->PSSetCommandText(QStringLiteral("orders"));
+  EXPECT_EQ(books->TableName(), "orders");
+
+  auto shops = Table(QStringLiteral("shops"), QStringLiteral("tb_ps_shops"));
+  auto orders = Table(QStringLiteral("orders"), QStringLiteral("tb_ps_orders"));
+  TDataSource src;
+  src.SetDataSet(shops.get());
+  orders->SetMasterSource(&src);
+  orders->SetMasterFields(QStringLiteral("shop_id"));
+  orders->SetIndexFieldNames(QStringLiteral("shop_id"));
+  QList<TField*> master, detail;
+  orders->GetDetailLinkFields(master, detail);
+  EXPECT_TRUE(master.isEmpty());  // the master is closed
+  shops->Open();
+  orders->Open();
+  orders->GetDetailLinkFields(master, detail);
+  ASSERT_EQ(master.size(), 1);
+  ASSERT_EQ(detail.size(), 1);
+  EXPECT_EQ(master.first(), shops->FieldByName("shop_id"));
+  EXPECT_EQ(detail.first(), orders->FieldByName("shop_id"));
+}
