@@ -628,7 +628,21 @@ int TQorixCustomQuery::FetchRow() {
     if (truncated && !TextImage && !IsCursor) ReadTruncatedColumns();
     if (arrays) ++cursorBatchPos_;
     result = 1;
-    if (TextImage) FetchTextImage(columnCount_);
+    if (TextImage && !FetchTextImage(columnCount_)) {
+      // The row's columns could not be read (a statement timeout cancels the command while
+      // its row is in hand): the queued error is raised before anything else clears it, and
+      // the row is not handed out with values it does not have.
+      try {
+        CheckMessages(true);
+      } catch (...) {
+        Cancel(CS_CANCEL_ALL);
+        throw;
+      }
+      Cancel(CS_CANCEL_ALL);
+      rowPending_ = false;
+      atEndData_ = true;
+      return 0;
+    }
     if (LumicDtFmt) ApplyLumicDtFmt();
     TraceRow();
     if (IsCursor) {
@@ -676,8 +690,23 @@ int TQorixCustomQuery::FetchRow() {
   return 0;
 }
 
+bool TQorixCustomQuery::ConnectionGone() const {
+  return !database_ || !database_->IsConnected() || !command_ || !CommandAlive(command_);
+}
+
 int TQorixCustomQuery::NextRow() {
   if (KeepHistory && historyPos_ < static_cast<int>(history_.size()) && ReadHistoryRow()) return 1;
+  // Rows cut off by a disconnect (or by the connection's destruction) are an error, never a
+  // shorter result; rows already in the engine's arrays are not handed out either.
+  if (resultsPending_ && ConnectionGone()) {
+    rowPending_ = resultsPending_ = false;
+    resultsEnded_ = true;
+    cursorOpen_ = false;
+    cursorBatchRows_ = cursorBatchPos_ = 0;
+    deferredFetch_ = CS_SUCCEED;
+    if (database_) ForgetOrphans();
+    DatabaseError(QStringLiteral("The connection was closed before all rows were read"), this);
+  }
   if (rowPending_ && resultsPending_) {
     int r = FetchRow();
     if (atEndData_) {

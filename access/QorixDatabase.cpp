@@ -516,11 +516,12 @@ void TQorixDatabase::SetDbName(const QString& name) {
 
 // --- Server options -------------------------------------------------------------------------
 
-void TQorixDatabase::SendOption(CS_INT option, CS_INT value) {
-  if (!connection_ || !connected_) return;
-  ctlib::ct_options(connection_, CS_SET, option, &value, CS_UNUSED, nullptr);
+bool TQorixDatabase::SendOption(CS_INT option, CS_INT value) {
+  if (!connection_ || !connected_) return true;
+  const bool sent = ctlib::ct_options(connection_, CS_SET, option, &value, CS_UNUSED, nullptr) == CS_SUCCEED;
   // A refused option leaves its messages queued; they belong to this call, not the next.
   CheckMessages(false);
+  return sent;
 }
 
 void TQorixDatabase::ApplyProcOptions(TProcOptions options) {
@@ -543,7 +544,13 @@ void TQorixDatabase::ApplyProcOptions(TProcOptions options) {
       if (options.Contains(e.member) == applied_.Contains(e.member)) continue;
       if (!e.allServers && !ss) continue;
       CS_BOOL value = options.Contains(e.member) ? CS_TRUE : CS_FALSE;
-      ctlib::ct_options(connection_, CS_SET, e.option, &value, CS_UNUSED, nullptr);
+      // A refused option (another command has results pending) stays as it was applied.
+      if (ctlib::ct_options(connection_, CS_SET, e.option, &value, CS_UNUSED, nullptr) != CS_SUCCEED) {
+        if (applied_.Contains(e.member))
+          options.Include(e.member);
+        else
+          options.Exclude(e.member);
+      }
     }
     CheckMessages(false);
   }
@@ -551,21 +558,21 @@ void TQorixDatabase::ApplyProcOptions(TProcOptions options) {
   applied_ = options;
 }
 
+// A value the server refused leaves the property as it was.
 void TQorixDatabase::SetTransLevel(TTransLevel level) {
-  transLevel_ = level;
-  if (!connected_) return;
   const CS_INT value = level == tlLevel0 ? 0 : level == tlLevel3 ? 3 : 1;
-  SendOption(CS_OPT_ISOLATION, value);
+  if (connected_ && !SendOption(CS_OPT_ISOLATION, value)) return;
+  transLevel_ = level;
 }
 
 void TQorixDatabase::SetTextSize(int size) {
+  if (connected_ && !SendOption(CS_OPT_TEXTSIZE, size)) return;
   textSize_ = size;
-  if (connected_) SendOption(CS_OPT_TEXTSIZE, size);
 }
 
 void TQorixDatabase::SetRowCount(int count) {
+  if (connected_ && Rdbms == kSybaseSqlServer && !SendOption(CS_OPT_ROWCOUNT, count)) return;
   rowCount_ = count;
-  if (connected_ && Rdbms == kSybaseSqlServer) SendOption(CS_OPT_ROWCOUNT, count);
 }
 
 int TQorixDatabase::PacketSize() {

@@ -58,6 +58,8 @@ class TQorixDatabase : public TQorixDatabaseBase, public TQorixDiagTarget {
   CS_CONNECTION* ConnectionHandle() const override { return connection_; }
   // Looks the context up by ContextName; raises "Error allocating a Context".
   CS_CONTEXT* GetContextHandle() override;
+  // ContextName.
+  QString GetContextName() const override { return ContextName; }
   // A connection's error texts carry no "Line" part.
   bool DiagLineAllowed() const override { return false; }
 
@@ -322,7 +324,8 @@ class TQorixDatabase : public TQorixDatabaseBase, public TQorixDiagTarget {
   void RunExec(const QString& sql, bool cursor = false);
   QString RunRead(const QString& sql, bool cursor, bool* gotRow);
   void RunTransaction(const QString& verb, const QString& name);
-  void SendOption(CS_INT option, CS_INT value);
+  // Sends one option on the open connection; false when it was refused.
+  bool SendOption(CS_INT option, CS_INT value);
   void CheckMessages(bool raiseOnError);
 
   CS_CONTEXT* context_ = nullptr;

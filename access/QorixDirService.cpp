@@ -77,7 +77,13 @@ void TQorixDirService::Lookup() {
   if (database_) {
     context_ = database_->GetContextHandle();
     if (!context_) DatabaseError(LoadResString(QorixRes::SErrorAllocatingContext));
-    if (database_->ConnectionHandle()) {
+    // The database's connection structure serves only while it belongs to the database's
+    // context: one allocated before ContextName changed would list the old context's servers.
+    CS_CONTEXT* parent = nullptr;
+    if (database_->ConnectionHandle() &&
+        ctlib::ct_con_props(database_->ConnectionHandle(), CS_GET, CS_PARENT_HANDLE, &parent, CS_UNUSED,
+                            nullptr) == CS_SUCCEED &&
+        parent == context_) {
       if (ownConnection_ && connection_) {
         DropFoundObjects();
         ctlib::ct_con_drop(connection_);
@@ -120,6 +126,7 @@ TQorixDirService::TSource TQorixDirService::CurrentSource() const {
   TSource source;
   source.database = database_;
   source.databaseConnection = database_ ? database_->ConnectionHandle() : nullptr;
+  source.databaseContext = database_ ? database_->GetContextName() : QString();
   source.dbName = DbName.trimmed();
   source.contextName = ContextName.trimmed();
   return source;

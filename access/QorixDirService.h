@@ -52,6 +52,7 @@ class TQorixDirService : public TComponent, public TQorixDiagTarget {
   struct TSource {
     TQorixDatabaseBase* database = nullptr;
     CS_CONNECTION* databaseConnection = nullptr;
+    QString databaseContext;  // the linked database's ContextName
     QString dbName;
     QString contextName;
     bool operator==(const TSource&) const = default;

@@ -298,13 +298,18 @@ class TQorixCustomQuery : public TComponent, public TQorixDiagTarget {
   void ResetRunState();
   void CancelCommand(CS_COMMAND* command);
   bool CommandAlive(CS_COMMAND* command) const;
+  // The run's connection was closed, replaced or destroyed under it.
+  bool ConnectionGone() const;
   void ForgetOrphans();
   void DropCommand(CS_COMMAND*& command);
   int BindResultColumns(int count);
   int BindComputeColumns(int count);
   int BindParamColumns(int count);
-  int FetchTextImage(int count);
-  void ReadColumnData(int column, TCSRecordData* record, TCSColumnData* format);
+  // Reads the current row's columns with ct_get_data; false when a read failed (the row's
+  // values are not to be trusted).
+  bool FetchTextImage(int count);
+  // Reads one column of the current row; false when ct_get_data failed or was cancelled.
+  bool ReadColumnData(int column, TCSRecordData* record, TCSColumnData* format);
   QString ConvertToText(const CS_DATAFMT& source, void* data, CS_INT length) const;
   // Makes the text of row column I (0-based) from its bound value when it is still pending.
   void MakeRowText(int i) const;

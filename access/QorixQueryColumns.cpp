@@ -915,7 +915,7 @@ int TQorixCustomQuery::BindParamColumns(int count) {
 
 // ---- TextImage ----
 
-int TQorixCustomQuery::FetchTextImage(int count) {
+bool TQorixCustomQuery::FetchTextImage(int count) {
   std::fill(textPending_.begin(), textPending_.end(), 0);  // every text is read whole here
   rowValues_.FreeBuffers();
   rowFormats_.Clear();
@@ -923,15 +923,15 @@ int TQorixCustomQuery::FetchTextImage(int count) {
   rowFormats_.AddColumns(count);
   for (int n = 1; n <= count; ++n) {
     CS_DATAFMT fmt{};
-    if (ctlib::ct_describe(command_, n, &fmt) != CS_SUCCEED) return 0;
+    if (ctlib::ct_describe(command_, n, &fmt) != CS_SUCCEED) return false;
     if (!IsCursor) fmt.status = 0;
     rowFormats_.SetDataFmt(n - 1, fmt);
     TCSColumnData* f = rowFormats_.GetItem(n - 1);
     TCSRecordData* r = rowValues_.GetItem(n - 1);
     r->BufferLength = GetDisplayWidth(*f);
-    ReadColumnData(n, r, f);
+    if (!ReadColumnData(n, r, f)) return false;
   }
-  return 1;
+  return true;
 }
 
 QString TQorixCustomQuery::ConvertToText(const CS_DATAFMT& source, void* data, CS_INT length) const {
@@ -950,15 +950,21 @@ QString TQorixCustomQuery::ConvertToText(const CS_DATAFMT& source, void* data, C
   return BufferText(out, 1024);
 }
 
-void TQorixCustomQuery::ReadColumnData(int column, TCSRecordData* r, TCSColumnData* f) {
+bool TQorixCustomQuery::ReadColumnData(int column, TCSRecordData* r, TCSColumnData* f) {
   const CS_INT type = f->DataType;
   r->Text.clear();
   r->Indicator = 0;
+  // A read that failed or was cancelled (a statement timeout flags the command cancelled
+  // while its row is in hand) leaves the value unknown: it must not pass as NULL.
+  bool failed = false;
   auto getFixed = [&](CS_INT size, void* into) -> CS_INT {
     CS_INT outlen = 0;
     const CS_RETCODE ret = ctlib::ct_get_data(command_, column, into, size, &outlen);
     // The last chunk comes with CS_END_ITEM or CS_END_DATA and still counts.
-    if (ret != CS_SUCCEED && ret != CS_END_ITEM && ret != CS_END_DATA && ret != CS_ROW_FAIL) return 0;
+    if (ret != CS_SUCCEED && ret != CS_END_ITEM && ret != CS_END_DATA && ret != CS_ROW_FAIL) {
+      failed = ret == CS_FAIL || ret == CS_CANCELED;
+      return 0;
+    }
     return outlen;
   };
   if (type >= 0 && type <= 5) {
@@ -967,13 +973,14 @@ void TQorixCustomQuery::ReadColumnData(int column, TCSRecordData* r, TCSColumnDa
     for (;;) {
       CS_INT outlen = 0;
       const CS_RETCODE ret = ctlib::ct_get_data(command_, column, chunk, sizeof(chunk), &outlen);
+      if (ret == CS_FAIL || ret == CS_CANCELED) return false;
       if (outlen > 0) bytes.append(chunk, outlen);
       if (ret != CS_SUCCEED && ret != CS_ROW_FAIL) break;
     }
     r->CopiedLength = static_cast<CS_INT>(bytes.size()) + 1;
     if (bytes.isEmpty()) {
       r->Indicator = CS_NULLDATA;
-      return;
+      return true;
     }
     auto stream = std::make_shared<QByteArray>(bytes);
     r->Owned = stream;
@@ -982,7 +989,7 @@ void TQorixCustomQuery::ReadColumnData(int column, TCSRecordData* r, TCSColumnDa
       r->Text = QString::fromLatin1(bytes.toHex());  // as the bound conversion writes it
     else
       r->Text = QString::fromUtf8(bytes);
-    return;
+    return true;
   }
   unsigned char value[64] = {0};
   CS_INT size = 0;
@@ -1014,33 +1021,34 @@ void TQorixCustomQuery::ReadColumnData(int column, TCSRecordData* r, TCSColumnDa
       size = 35;
       break;
     default:
-      return;
+      return true;
   }
   const CS_INT got = getFixed(size, value);
+  if (failed) return false;
   if (got <= 0) {
     r->Indicator = CS_NULLDATA;
-    return;
+    return true;
   }
   switch (type) {
     case 6:
       r->Text = QString::number(static_cast<unsigned>(value[0]));
-      return;
+      return true;
     case 11:
       r->Text = QString::number(value[0] ? 1 : 0);
-      return;
+      return true;
     case 7:
     case 24: {
       int16_t v;
       std::memcpy(&v, value, 2);
       r->Text = QString::number(v);
-      return;
+      return true;
     }
     case 8:
     case 20: {
       int32_t v;
       std::memcpy(&v, value, 4);
       r->Text = QString::number(v);
-      return;
+      return true;
     }
     default:
       break;
@@ -1055,6 +1063,7 @@ void TQorixCustomQuery::ReadColumnData(int column, TCSRecordData* r, TCSColumnDa
     f->Scale = value[1];
   }
   r->Text = ConvertToText(src, value, got);
+  return true;
 }
 
 // ---- date-times ----

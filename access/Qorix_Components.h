@@ -111,6 +111,8 @@ class TQorixDatabaseBase : public TComponent {
   virtual CS_CONNECTION* ConnectionHandle() const = 0;
   // Looks the context up by the connection's ContextName; raises "Error allocating a Context".
   virtual CS_CONTEXT* GetContextHandle() = 0;
+  // The name of the context the connection runs in (its ContextName).
+  virtual QString GetContextName() const { return {}; }
 
   // What the command engines read and call on their connection; TQorixDatabase overrides
   // each. The defaults describe a connection that never logs in.

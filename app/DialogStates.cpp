@@ -71,6 +71,21 @@ bool TOpenDialogState::Choose(const QString& path) {
   return true;
 }
 
+QStringList TOpenDialogState::FolderChain() const {
+  QStringList chain;
+  QDir d(Folder);
+  chain << d.absolutePath();
+  while (d.cdUp()) chain << d.absolutePath();
+  return chain;
+}
+
+QString TOpenDialogState::NewFolder() {
+  QDir d(Folder);
+  QString name = QStringLiteral("New Folder");
+  for (int n = 2; d.exists(name); ++n) name = QStringLiteral("New Folder (%1)").arg(n);
+  return d.mkdir(name) ? d.filePath(name) : QString();
+}
+
 void TOpenDialogState::UpOneLevel() {
   QDir d(Folder);
   if (d.cdUp()) Folder = d.absolutePath();

@@ -20,6 +20,14 @@ class TExportState {
   // 0 cancelled, 1 fixed, 2 tab, 3 character delimited, 4 HTML, 5 comma.
   int FormatCode = 0;
 
+  // What the dialog's Help button shows.
+  static constexpr const char* kHelpText =
+      "Fixed length: each column padded to its width.\n"
+      "TAB delimited: columns separated by a tab.\n"
+      "Char delimited: columns separated by the text in Delimiter (at most 10 characters).\n"
+      "HTML: a table in an HTML page.\n"
+      "Comma: columns separated by commas.\n\n"
+      "Export All writes every row of the results; Export Selected only the selected cells.";
   // Checks a format button.
   void Check(TFormat format) { Checked = format; }
   // Sets the delimiter, cut to 10 characters.
@@ -60,6 +68,13 @@ class TOpenDialogState {
   bool Choose(const QString& path);
   // Moves the list to the parent folder.
   void UpOneLevel();
+  // The folder combo's entries: the folder, then each folder above it up to the root.
+  QStringList FolderChain() const;
+  // Creates a folder in Folder named "New Folder" (or "New Folder (2)" ... when taken); returns
+  // its path, empty when it could not be made.
+  QString NewFolder();
+  // The list shows names only (List, down at load) or names with size, type and date (Details).
+  bool Details = false;
   // The entries of the folder as the list shows them: folders first, then matching files.
   QStringList Entries() const;
   // True for the extensions the preview opens.

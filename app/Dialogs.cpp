@@ -1,6 +1,8 @@
 // The smaller windows (see Dialogs.h).
 #include "app/Dialogs.h"
 
+#include "app/ScriptFile.h"
+
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -17,6 +19,14 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+#include <QButtonGroup>
+#include <QLocale>
+#include <QPainter>
+#include <QStyle>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include "access/UiServices.h"
 
 namespace {
 QLineEdit* ReadOnlyEdit(const QString& text) {
@@ -70,6 +80,11 @@ Tf_export::Tf_export(QWidget* parent) : QDialog(parent) {
     state_.Cancel();
     reject();
   });
+  // No help file comes with the program: Help tells what the choices do.
+  connect(buttons, &QDialogButtonBox::helpRequested, this, [] {
+    UiServices().MessageBox(QString::fromLatin1(TExportState::kHelpText), QStringLiteral("Export"),
+                            TMsgBoxIcon::Information);
+  });
   top->addWidget(buttons);
   Sync();
 }
@@ -81,6 +96,26 @@ void Tf_export::Sync() {
   e_char_->setReadOnly(!on);
   e_char_->setFocusPolicy(on ? Qt::StrongFocus : Qt::NoFocus);
   delimLabel_->setEnabled(on);
+}
+
+TSplashDialog::TSplashDialog(QWidget* parent) : QDialog(parent, Qt::SplashScreen | Qt::FramelessWindowHint) {
+  setObjectName(QStringLiteral("SplashDialog"));
+  setAttribute(Qt::WA_ShowWithoutActivating);
+  setFixedSize(400, 250);
+  auto* top = new QVBoxLayout(this);
+  auto* name = new QLabel(QStringLiteral("Qorix Tabulon"));
+  QFont f = name->font();
+  f.setPointSize(24);
+  f.setBold(true);
+  name->setFont(f);
+  name->setAlignment(Qt::AlignCenter);
+  auto* version = new QLabel(QStringLiteral("Version 1.2.2"));
+  version->setAlignment(Qt::AlignCenter);
+  top->addStretch();
+  top->addWidget(name);
+  top->addWidget(version);
+  top->addStretch();
+  setStyleSheet(QStringLiteral("#SplashDialog { border: 2px solid palette(dark); }"));
 }
 
 Tf_results_info::Tf_results_info(const TResultsInfo& info, QWidget* parent) : QDialog(parent) {
@@ -114,17 +149,64 @@ Tf_sybinfo::Tf_sybinfo(const TSybInfo& info, QWidget* parent) : QDialog(parent) 
   form->addRow(ok);
 }
 
+QPixmap LogoPixmap(int size) {
+  // A grid of cells under a dark band: the program's results table, drawn rather than shipped.
+  QPixmap pm(size, size);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(QPen(QColor(0x1f, 0x3a, 0x5f), 2));
+  p.setBrush(QColor(0xf4, 0xf7, 0xfb));
+  const QRectF r(1, 1, size - 2, size - 2);
+  p.drawRoundedRect(r, size / 8.0, size / 8.0);
+  p.setBrush(QColor(0x1f, 0x3a, 0x5f));
+  p.drawRect(QRectF(1, 1, size - 2, size / 4.0));
+  p.setPen(QPen(QColor(0x1f, 0x3a, 0x5f), 1));
+  for (int i = 1; i < 3; ++i) {
+    const double y = size / 4.0 + i * (size * 0.75 - 2) / 3.0;
+    p.drawLine(QPointF(1, y), QPointF(size - 1, y));
+    const double x = i * (size - 2) / 3.0;
+    p.drawLine(QPointF(x, size / 4.0), QPointF(x, size - 1));
+  }
+  QFont f;
+  f.setBold(true);
+  f.setPixelSize(size / 5);
+  p.setFont(f);
+  p.setPen(Qt::white);
+  p.drawText(QRectF(1, 1, size - 2, size / 4.0), Qt::AlignCenter, QStringLiteral("TABULON"));
+  return pm;
+}
+
 TAboutBox::TAboutBox(const TSystemInfo& info, QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("About Qorix Tabulon"));
+  // A dialog without border icons.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
   auto* top = new QVBoxLayout(this);
+  auto* head = new QHBoxLayout;
+  auto* logo = new QLabel;
+  logo->setObjectName(QStringLiteral("img_logo"));
+  logo->setPixmap(LogoPixmap(64));
+  head->addWidget(logo);
+  auto* titles = new QVBoxLayout;
   auto* name = new QLabel(QStringLiteral("Qorix Tabulon"));
   QFont f = name->font();
   f.setPointSize(f.pointSize() + 8);
   f.setBold(true);
   name->setFont(f);
-  top->addWidget(name);
-  top->addWidget(new QLabel(QStringLiteral("Version 1.2.2")));
+  titles->addWidget(name);
+  titles->addWidget(new QLabel(QStringLiteral("Version 1.2.2")));
+  head->addLayout(titles, 1);
+  top->addLayout(head);
   top->addWidget(new QLabel(QStringLiteral("Explorer and query tool for TDS 5.0 database servers.")));
+  // The web and mail links: no address is known, so they show disabled.
+  auto* web = new QLabel(QStringLiteral("Tabulon home page (no address known)"));
+  web->setObjectName(QStringLiteral("lab_web"));
+  auto* mail = new QLabel(QStringLiteral("E-Mail the author (no address known)"));
+  mail->setObjectName(QStringLiteral("lab_mail"));
+  for (QLabel* link : {web, mail}) {
+    link->setEnabled(false);
+    top->addWidget(link);
+  }
   auto* box = new QGroupBox(QStringLiteral(" System Information "));
   auto* form = new QFormLayout(box);
   auto* os = new QLabel(info.OsText());
@@ -155,17 +237,72 @@ TStOpenDialog::TStOpenDialog(const QString& folder, QWidget* parent)
   setWindowTitle(QStringLiteral("Open"));
   auto* top = new QVBoxLayout(this);
   auto* bar = new QHBoxLayout;
-  bar->addWidget(new QLabel(QStringLiteral("Look in:")));
-  folder_ = new QLabel;
-  bar->addWidget(folder_, 1);
-  auto* up = new QPushButton(QStringLiteral("Up one level"));
-  connect(up, &QPushButton::clicked, this, [this] {
-    state_.UpOneLevel();
+  auto* lookIn = new QLabel(QStringLiteral("Look &in:"));
+  folderCb_ = new QComboBox;
+  folderCb_->setObjectName(QStringLiteral("cb_folder"));
+  lookIn->setBuddy(folderCb_);
+  bar->addWidget(lookIn);
+  bar->addWidget(folderCb_, 1);
+  // A folder chosen in the combo (the folder or one above it) becomes the list's folder.
+  connect(folderCb_, &QComboBox::activated, this, [this](int i) {
+    state_.Folder = folderCb_->itemText(i);
     Reload();
   });
-  bar->addWidget(up);
+  auto tool = [this, bar](const char* name, QStyle::StandardPixmap icon, const QString& tip) {
+    auto* b = new QToolButton;
+    b->setObjectName(QString::fromLatin1(name));
+    b->setIcon(style()->standardIcon(icon));
+    b->setToolTip(tip);
+    bar->addWidget(b);
+    return b;
+  };
+  connect(tool("btn_up", QStyle::SP_FileDialogToParent, QStringLiteral("Up one level")), &QToolButton::clicked, this,
+          [this] {
+            state_.UpOneLevel();
+            Reload();
+          });
+  connect(tool("btn_new_folder", QStyle::SP_FileDialogNewFolder, QStringLiteral("Create new folder")),
+          &QToolButton::clicked, this, [this] {
+            const QString made = state_.NewFolder();
+            Reload();
+            if (made.isEmpty()) {
+              UiServices().MessageBox(QStringLiteral("Cannot create a folder in \"%1\"").arg(state_.Folder),
+                                      QStringLiteral("Open"), TMsgBoxIcon::Warning);
+              return;
+            }
+            const auto found = lv_files_->findItems(QFileInfo(made).fileName(), Qt::MatchExactly);
+            if (!found.isEmpty()) lv_files_->setCurrentItem(found.first());
+          });
+  QToolButton* list = tool("btn_list", QStyle::SP_FileDialogListView, QStringLiteral("List"));
+  QToolButton* details = tool("btn_details", QStyle::SP_FileDialogDetailedView, QStringLiteral("Details"));
+  for (QToolButton* b : {list, details}) b->setCheckable(true);
+  auto* views = new QButtonGroup(this);
+  views->addButton(list);
+  views->addButton(details);
+  list->setChecked(true);
+  connect(list, &QToolButton::clicked, this, [this] {
+    state_.Details = false;
+    Reload();
+  });
+  connect(details, &QToolButton::clicked, this, [this] {
+    state_.Details = true;
+    Reload();
+  });
   top->addLayout(bar);
   auto* mid = new QHBoxLayout;
+  lv_details_ = new QTreeWidget;
+  lv_details_->setObjectName(QStringLiteral("lv_details"));
+  lv_details_->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Size"), QStringLiteral("Type"),
+                                QStringLiteral("Modified")});
+  lv_details_->setRootIsDecorated(false);
+  lv_details_->hide();
+  mid->addWidget(lv_details_, 1);
+  connect(lv_details_, &QTreeWidget::currentItemChanged, this,
+          [this](QTreeWidgetItem* item) { if (item) ItemSelected(item->text(0)); });
+  connect(lv_details_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+    const auto found = lv_files_->findItems(item->text(0), Qt::MatchExactly);
+    if (!found.isEmpty()) emit lv_files_->itemDoubleClicked(found.first());
+  });
   lv_files_ = new QListWidget;
   preview_ = new QPlainTextEdit;
   preview_->setReadOnly(true);
@@ -208,10 +345,30 @@ TStOpenDialog::TStOpenDialog(const QString& folder, QWidget* parent)
 }
 
 void TStOpenDialog::Reload() {
-  folder_->setText(state_.Folder);
+  {
+    const QSignalBlocker block(folderCb_);
+    folderCb_->clear();
+    folderCb_->addItems(state_.FolderChain());
+    folderCb_->setCurrentIndex(0);
+  }
+  const QStringList entries = state_.Entries();
   lv_files_->clear();
-  lv_files_->addItems(state_.Entries());
+  lv_files_->addItems(entries);
+  lv_details_->clear();
+  const QLocale loc;
+  for (const QString& name : entries) {
+    const QFileInfo info(QDir(state_.Folder).filePath(name));
+    auto* item = new QTreeWidgetItem(lv_details_);
+    item->setText(0, name);
+    item->setText(1, info.isDir() ? QString() : loc.formattedDataSize(info.size()));
+    item->setText(2, info.isDir() ? QStringLiteral("Folder") : info.suffix().toUpper() + QStringLiteral(" file"));
+    item->setText(3, loc.toString(info.lastModified(), QLocale::ShortFormat));
+  }
+  lv_files_->setVisible(!state_.Details);
+  lv_details_->setVisible(state_.Details);
 }
+
+QAbstractButton* TStOpenDialog::Button(const QString& name) const { return findChild<QAbstractButton*>(name); }
 
 void TStOpenDialog::ItemSelected(const QString& name) {
   const QString path = QDir(state_.Folder).filePath(name);
@@ -221,7 +378,7 @@ void TStOpenDialog::ItemSelected(const QString& name) {
   preview_->clear();
   if (info.isFile() && TOpenDialogState::Previewable(path)) {
     QFile f(path);
-    if (f.open(QIODevice::ReadOnly)) preview_->setPlainText(QString::fromUtf8(f.read(256 * 1024)));
+    if (f.open(QIODevice::ReadOnly)) preview_->setPlainText(scriptfile::Decode(f.read(256 * 1024)).Text);
   }
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPixmap>
 
 #include "app/DialogStates.h"
 #include "app/SystemInfo.h"
@@ -13,6 +14,8 @@ class QListWidget;
 class QPlainTextEdit;
 class QComboBox;
 class QRadioButton;
+class QAbstractButton;
+class QTreeWidget;
 
 // "Export": format and range buttons, the delimiter edit; State() holds the answer.
 class Tf_export : public QDialog {
@@ -31,6 +34,12 @@ class Tf_export : public QDialog {
   QLabel* delimLabel_ = nullptr;
 };
 
+// The splash dialog shown while the program starts: 400 by 250, the program's name and version.
+class TSplashDialog : public QDialog {
+ public:
+  explicit TSplashDialog(QWidget* parent = nullptr);
+};
+
 // "Results Information".
 class Tf_results_info : public QDialog {
  public:
@@ -42,6 +51,9 @@ class Tf_sybinfo : public QDialog {
  public:
   explicit Tf_sybinfo(const TSybInfo& info, QWidget* parent = nullptr);
 };
+
+// The program's logo, Size pixels square.
+QPixmap LogoPixmap(int size);
 
 // "About Qorix Tabulon" with the system information.
 class TAboutBox : public QDialog {
@@ -59,6 +71,10 @@ class TStOpenDialog : public QDialog {
   QListWidget* List() const { return lv_files_; }
   QLineEdit* FileNameEd() const { return fileNameEd_; }
   QPlainTextEdit* Preview() const { return preview_; }
+  // The folder combo ("Look in:"), the details list and the four buttons.
+  QComboBox* FolderCombo() const { return folderCb_; }
+  QTreeWidget* DetailsList() const { return lv_details_; }
+  QAbstractButton* Button(const QString& name) const;
   // "&Open" pressed.
   void OpenClick();
   // An entry of the list was selected.
@@ -66,8 +82,9 @@ class TStOpenDialog : public QDialog {
 
  private:
   TOpenDialogState state_;
-  QLabel* folder_ = nullptr;
+  QComboBox* folderCb_ = nullptr;
   QListWidget* lv_files_ = nullptr;
+  QTreeWidget* lv_details_ = nullptr;
   QLineEdit* fileNameEd_ = nullptr;
   QComboBox* typeCb_ = nullptr;
   QPlainTextEdit* preview_ = nullptr;

@@ -1,7 +1,7 @@
 // What the main window drives besides its two connections: the explorer tree, the catalogue
 // pages (properties, summary, definition text), the Data page's table and the SQL page's
 // result grid. Each is an interface so the window's model does not depend on how a piece
-// is built; PlaceholderComponents.h holds the stand-ins used while a piece is missing.
+// is built; ServerComponents.h holds the ones over the real components.
 #pragma once
 
 #include <QString>

@@ -12,7 +12,6 @@
 #include "access/SysUtils.h"
 #include "access/UiServices.h"
 #include "app/AppText.h"
-#include "app/PlaceholderComponents.h"
 #include "app/ServerComponents.h"
 #include "dataset/Field.h"
 #include "dataset/QxMemDataSet.h"
@@ -76,7 +75,6 @@ void TMainSettings::Save(const QString& iniFile) const {
   s.setValue("editor.FixedFont", EditorFont);
   s.setValue("text_editor.FixedFont", TextEditorFont);
   for (int i = 0; i < kRunOptionCount; ++i) s.setValue(kRunOptionKeys[i], RunOptions[i]);
-  s.setValue("Geometry", Geometry);
   s.endGroup();
   s.remove(QStringLiteral("MenuMRU"));
   s.beginGroup(QStringLiteral("MenuMRU"));
@@ -91,15 +89,17 @@ void TMainSettings::Restore(const QString& iniFile) {
   Rdbms = s.value("db.Rdbms", Rdbms).toString();
   ServerName = s.value("db.ServerName", ServerName).toString();
   UserName = s.value("db.UserName", UserName).toString();
+  const TMainSettings defaults;
   SplitterPosition = s.value("spl_main.Position", SplitterPosition).toInt();
+  if (SplitterPosition <= 0) SplitterPosition = defaults.SplitterPosition;
   EditorHeight = s.value("editor.Height", EditorHeight).toInt();
+  if (EditorHeight <= 0) EditorHeight = defaults.EditorHeight;
   WordWrap = s.value("Wordwrap.Checked", s.value("editor.WordWrap", WordWrap)).toBool();
   WrapToWindow = s.value("WraptoWindow.Checked", s.value("editor.WrapToWindow", WrapToWindow)).toBool();
   MakeBackup = s.value("CreatebackupFile.Checked", s.value("editor.MakeBackup", MakeBackup)).toBool();
   EditorFont = s.value("editor.FixedFont", EditorFont).toString();
   TextEditorFont = s.value("text_editor.FixedFont", TextEditorFont).toString();
   for (int i = 0; i < kRunOptionCount; ++i) RunOptions[i] = s.value(kRunOptionKeys[i], RunOptions[i]).toBool();
-  Geometry = s.value("Geometry", Geometry).toByteArray();
   s.endGroup();
   s.beginGroup(QStringLiteral("MenuMRU"));
   QStringList files;
@@ -251,6 +251,7 @@ bool TMainModel::Connect() {
     throw;
   }
   SetConnectedState(true);
+  FocusControl = QStringLiteral("editor");
   explorer_->LoadServer();
   Notify();
   return true;
@@ -381,9 +382,13 @@ void TMainModel::TabClick(int page) {
       }
       table_->Close();
       table_->Open(sel.SelectedObject);
+      FocusControl = QStringLiteral("dbg_data");
       RightCaption = QStringLiteral("   ") + table_->TableName();
       break;
-    case pgSql: RightCaption = QStringLiteral("   ") + LastOpenedFile; break;
+    case pgSql:
+      FocusControl = QStringLiteral("editor");
+      RightCaption = QStringLiteral("   ") + LastOpenedFile;
+      break;
     case pgDdl:
       RightCaption = QStringLiteral("   DDL of ") + sel.SelectedObject;
       // The DDL page keeps its text (and any edits) while it shows the selected object.
@@ -431,6 +436,14 @@ void TMainModel::CommitTran() { db_->CommitTran(QString()); }
 void TMainModel::RollbackTran() {
   db_->RollbackTran(QString());
   if (table_->Active()) table_->Refresh();
+}
+
+void TMainModel::EditorShowStatus(bool hasText, bool hasSelection) {
+  const QMap<QString, bool> before = Enabled;
+  for (const char* a : {"a_sql_clear", "a_sql_select_all", "a_sql_delete"}) Enabled[a] = hasText;
+  for (const char* a : {"a_sql_cut", "a_sql_copy"}) Enabled[a] = hasSelection;
+  if (db_->Connected()) Enabled["a_sql_save"] = hasText;
+  if (Enabled != before) Notify();
 }
 
 void TMainModel::ApplyRunOptions() {
@@ -614,6 +627,7 @@ void TMainModel::Activate() {
   db_->Rdbms = Settings.Rdbms;
   db_->ServerName = Settings.ServerName;
   if (!Settings.UserName.isEmpty() || db_->UserName.isEmpty()) db_->UserName = Settings.UserName;
+  if (OnRestored) OnRestored();
   Notify();
 }
 

@@ -38,14 +38,15 @@ struct TMainSettings {
   bool MakeBackup = false;
   QString EditorFont;      // QFont::toString of the SQL editor's fixed font
   QString TextEditorFont;  // the same for the DDL editor
+  // The seven run-option buttons' Down state: the buttons show these and a run applies them.
   std::array<bool, kRunOptionCount> RunOptions{};
-  QByteArray Geometry;
   QStringList RecentFiles;  // at most 5, newest first
   // The ini file in the user's configuration folder ($XDG_CONFIG_HOME/Tabulon/Tabulon.ini).
   static QString DefaultIniFile();
   // Writes every value into Ini's section "Tf_main" and the recent files into "MenuMRU".
   void Save(const QString& iniFile) const;
-  // Reads what Save wrote; missing values keep their defaults.
+  // Reads what Save wrote; missing values keep their defaults, and a pane size that is not
+  // positive (a pane never shown) takes its default, so no pane is restored to nothing.
   void Restore(const QString& iniFile);
 };
 
@@ -99,6 +100,11 @@ class TMainModel {
   QString PropertiesShownKey;
   // Fired after every change of what the window shows.
   std::function<void()> Changed;
+  // Fired once the first activation has restored the settings, for the widgets to take them.
+  std::function<void()> OnRestored;
+  // The control that is to get the focus next ("editor", "dbg_data"); the window gives it the
+  // focus and empties this.
+  QString FocusControl;
   // Fired when a run's end reaches the main thread with a text to show (caption, text, colour).
   std::function<void(const QString& caption, const QString& text, bool error)> ShowRunMessage;
 
@@ -150,10 +156,13 @@ class TMainModel {
   void SavedAs(const QString& fileName);
   // Empties the recent-files list.
   void ClearRecentFiles();
-  // The first activation restores the settings; every later one does nothing.
+  // The first activation restores the settings (then OnRestored); every later one does nothing.
   void Activate();
   // The window closes: saves the settings.
   void Close();
+  // The SQL editor's status changed: Clear, Select All and Delete need text, Cut and Copy a
+  // selection, and Save (while connected) text.
+  void EditorShowStatus(bool hasText, bool hasSelection);
   // Applies the seven run options to db_grid, show plan first.
   void ApplyRunOptions();
   // True once the first activation restored the settings.

@@ -205,6 +205,9 @@ void TBackgroundResultGrid::Execute() {
   running_ = grid_->Worker() != nullptr;
   stopSent_ = attentionSent_ = false;
   ++runNumber_;
+  // The grid was emptied for this run: show that now, not when the first result arrives (a
+  // statement that waits would leave the last run's rows in view as if they were its own).
+  grid_->Model()->Refresh();
 }
 
 // Stopping goes in two steps. The terminate request alone ends a run that is reading rows: the
@@ -245,7 +248,23 @@ void TBackgroundResultGrid::Ended(const QString& error, const QString& message) 
   // that follows finds nothing running.
   if (!running_) return;
   running_ = false;
+  if (stopSent_) MarkStopped();
   if (OnThreadTerminate) OnThreadTerminate(error, message);
+}
+
+void TBackgroundResultGrid::MarkStopped() {
+  // The grid closes every run with its completion line; a run the user stopped says so instead.
+  const QString complete = grid_->CompleteMsg;
+  grid_->Cells().Edit([&](TGridCellData& d) {
+    for (int r = d.rowCount - 1; r >= 0; --r)
+      if (d.Cell(1, r) == complete) {
+        d.SetCell(1, r, QString::fromLatin1(kStoppedMsg));
+        if (d.ColWidth(1) < int(qstrlen(kStoppedMsg)) * TQorixGrid::kWidthFactor)
+          d.SetColWidth(1, int(qstrlen(kStoppedMsg)) * TQorixGrid::kWidthFactor);
+        break;
+      }
+  });
+  grid_->Model()->Refresh();
 }
 
 std::vector<QStringList> TBackgroundResultGrid::Cells() const {

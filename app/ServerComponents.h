@@ -84,6 +84,8 @@ class TBackgroundResultGrid : public TResultGridComponent {
  public:
   // How long a stopped run may take to end by itself before the server is sent an attention.
   static constexpr int kAttentionDelayMs = 250;
+  // The last line of a run the user stopped, in place of the grid's completion line.
+  static constexpr const char* kStoppedMsg = "Execution stopped by the user";
   explicit TBackgroundResultGrid(TQorixDatabase* dbGrid);
   ~TBackgroundResultGrid() override;
   void SetSQL(const QString& text) override;
@@ -102,6 +104,7 @@ class TBackgroundResultGrid : public TResultGridComponent {
 
  private:
   void Ended(const QString& error, const QString& message);
+  void MarkStopped();
   std::unique_ptr<TQorixGrid> grid_;
   QString sql_;
   void SendAttention(int run);

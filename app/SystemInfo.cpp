@@ -1,7 +1,8 @@
-// TSystemInfo on Linux (see SystemInfo.h).
+// TSystemInfo on Linux (see SystemInfo.h): uname, sysinfo, sysconf, /proc/cpuinfo and /proc/meminfo.
 #include "app/SystemInfo.h"
 
 #include <QDir>
+#include <QFile>
 #include <pwd.h>
 #include <sys/sysinfo.h>
 #include <sys/utsname.h>
@@ -41,6 +42,25 @@ void MachineCodes(const QString& machine, int& code, int& type) {
   else code = 65535;
 }
 
+QString CpuModelName(const QString& cpuinfo) {
+  const QStringList lines = cpuinfo.split(QLatin1Char('\n'));
+  for (const char* key : {"model name", "Processor", "cpu model", "cpu"}) {
+    for (const QString& line : lines) {
+      const int colon = line.indexOf(QLatin1Char(':'));
+      if (colon < 0 || line.left(colon).trimmed() != QLatin1String(key)) continue;
+      const QString value = line.mid(colon + 1).simplified();
+      if (!value.isEmpty()) return value;
+    }
+  }
+  return {};
+}
+
+QString ReadProcFile(const char* path) {
+  QFile f(QString::fromLatin1(path));
+  // /proc files report a size of 0: read until the end.
+  return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
+}
+
 namespace {
 struct Detected {
   QString architecture;
@@ -51,6 +71,8 @@ struct Detected {
     int code = 65535, type = 0;
     if (uname(&u) == 0) MachineCodes(QString::fromLocal8Bit(u.machine), code, type);
     DescribeProcessor(code, type, architecture, processor);
+    const QString name = CpuModelName(ReadProcFile("/proc/cpuinfo"));
+    if (!name.isEmpty()) processor = name;
     count = int(sysconf(_SC_NPROCESSORS_ONLN));
   }
 };
@@ -114,9 +136,22 @@ qint64 TSystemInfo::TotalPhysMemory() const {
   struct sysinfo s{};
   return sysinfo(&s) == 0 ? Kb(s.totalram, s.mem_unit) : 0;
 }
+qint64 TSystemInfo::MemAvailableKb(const QString& meminfo) {
+  for (const QString& line : meminfo.split(QLatin1Char('\n'))) {
+    if (!line.startsWith(QLatin1String("MemAvailable:"))) continue;
+    bool ok = false;
+    const qint64 kb = line.mid(13).simplified().section(QLatin1Char(' '), 0, 0).toLongLong(&ok);
+    return ok ? kb : -1;
+  }
+  return -1;
+}
+
 qint64 TSystemInfo::AvailPhysMemory() const {
+  const qint64 available = MemAvailableKb(GetArchitecture::ReadProcFile("/proc/meminfo"));
+  if (available >= 0) return available;
+  // Kernels before 3.14 have no MemAvailable: free memory and buffers then.
   struct sysinfo s{};
-  return sysinfo(&s) == 0 ? Kb(s.freeram, s.mem_unit) : 0;
+  return sysinfo(&s) == 0 ? Kb(s.freeram, s.mem_unit) + Kb(s.bufferram, s.mem_unit) : 0;
 }
 qint64 TSystemInfo::TotalSwapMemory() const {
   struct sysinfo s{};

@@ -11,7 +11,13 @@ namespace GetArchitecture {
 void DescribeProcessor(int architectureCode, int processorType, QString& architecture, QString& processor);
 // The architecture code and processor type of a uname machine name ("x86_64" is 0 and 586).
 void MachineCodes(const QString& machine, int& architectureCode, int& processorType);
-// The process-wide values, detected at first use.
+// The processor's name as the kernel reports it in /proc/cpuinfo ("model name", or
+// "Processor", "cpu model" or "cpu" where an architecture names it so); empty when none.
+QString CpuModelName(const QString& cpuinfo);
+// The whole text of a /proc file (empty when it cannot be read).
+QString ReadProcFile(const char* path);
+// The process-wide values, detected at first use; the processor text is the kernel's name of
+// the processor, or the table's text where the kernel names none.
 const QString& Architecture();
 const QString& ProcessorType();
 int NumberOfProcessors();
@@ -37,12 +43,16 @@ class TSystemInfo {
   QString SystemDirectory() const;
   QString WindowsDirectory() const;
   QString TempDirectory() const;
-  // Memory in KB (bytes shifted right by 10), read on each access.
+  // Memory in KB (bytes shifted right by 10), read on each access; the available physical
+  // memory is the kernel's MemAvailable (free memory plus what caches would give back).
   qint64 TotalPhysMemory() const;
   qint64 AvailPhysMemory() const;
   qint64 TotalSwapMemory() const;
   qint64 AvailSwapMemory() const;
 
+  // The "MemAvailable" of a /proc/meminfo text in KB (what Linux can give to programs without
+  // swapping), -1 when it has none.
+  static qint64 MemAvailableKb(const QString& meminfo);
   // Splits a kernel release into major, minor and the rest ("6.1.0-18-amd64" → 6, 1, "0-18-amd64").
   static void SplitRelease(const QString& release, QString& major, QString& minor, QString& build);
   // The about box's system line.

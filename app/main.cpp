@@ -11,6 +11,8 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
+#include <QMenu>
+#include <QScreen>
 #include <QPlainTextEdit>
 #include <cstdio>
 
@@ -19,20 +21,31 @@
 #include "access/QxPasswordDlg.h"
 #include "access/QxPwdChgDialog.h"
 #include "app/Dialogs.h"
+#include "app/StartUp.h"
+#include "app/TabulonApplication.h"
 #include "app/u_main.h"
+#include "catalog/grid/QorixGrid.h"
 
 namespace {
 void Shot(QWidget& w, const QString& dir, const QString& name) {
   const QString path = QDir(dir).filePath(name + QStringLiteral(".png"));
-  w.grab().save(path);
+  // On a real display the whole screen, with every window and popup as the user sees it.
+  QScreen* screen = QGuiApplication::primaryScreen();
+  if (QGuiApplication::platformName() != QLatin1String("offscreen") && screen)
+    screen->grabWindow(0).save(path);
+  else
+    w.grab().save(path);
   std::printf("  %s\n", qPrintable(path));
+}
+
+void Settle(int ms) {
+  QDeadlineTimer until(ms);
+  while (!until.hasExpired()) QApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 }  // namespace
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Tabulon"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Tabulon"));
+  TTabulonApplication app(argc, argv);
   QCommandLineParser p;
   p.addHelpOption();
   p.addOption({"server", "Server name.", "name"});
@@ -48,37 +61,39 @@ int main(int argc, char** argv) {
   InstallLoginDialog();
   InstallPasswordChangeForm();
 
+  TStartOptions start;
+  start.IniFile = p.value("ini");
+  start.HasServer = p.isSet("server");
+  start.ServerName = p.value("server");
+  start.HasUser = p.isSet("user");
+  start.UserName = p.value("user");
+  start.HasPassword = p.isSet("password");
+  start.Password = p.value("password");
+  const bool demo = p.isSet("demo");
+  start.Connect = p.isSet("connect") || demo;
+
   int rc = 0;
   {
-    Tf_main w(p.isSet("ini") ? p.value("ini") : TMainSettings::DefaultIniFile());
-    w.show();
+    std::unique_ptr<Tf_main> window = StartMainWindow(start);
+    Tf_main& w = *window;
     TMainModel& m = w.Model();
-    const bool demo = p.isSet("demo");
-    auto login = [&] {
-      m.Activate();
-      if (p.isSet("server")) m.db().ServerName = p.value("server");
-      if (p.isSet("user")) m.db().UserName = p.value("user");
-      if (p.isSet("password")) m.db().Password = p.value("password");
-      if (p.isSet("connect") || demo) {
-        m.db().LoginPrompt = false;
-        m.Guarded([&] { m.Connect(); });
-        m.db().LoginPrompt = true;
-      }
-    };
     if (!demo) {
-      QTimer::singleShot(0, &w, login);
       rc = app.exec();
     } else {
       const QString dir = p.value("demo");
       QDir().mkpath(dir);
       std::printf("screenshots in %s:\n", qPrintable(dir));
+      Shot(w, dir, "00-splash");
+      Settle(300);
       Shot(w, dir, "01-not-connected");
-      login();
+      // The start's last step (the log-in) runs at the event loop's first turn.
+      QApplication::processEvents();
       QApplication::processEvents();
       if (!m.db().Connected()) {
         std::fprintf(stderr, "tabulon: the login failed\n");
         rc = 1;
       } else {
+        Settle(300);
         Shot(w, dir, "02-connected");
         w.ClickPath({QStringLiteral("sample")});
         QApplication::processEvents();
@@ -119,9 +134,30 @@ int main(int argc, char** argv) {
         while (m.Grid()->Active() && !until.hasExpired()) QApplication::processEvents(QEventLoop::AllEvents, 50);
         QApplication::processEvents();
         Shot(w, dir, "08-sql-run");
+        // The result grid's and the SQL editor's popup menus.
+        w.GridMenu()->popup(w.g_sql()->viewport()->mapToGlobal(QPoint(120, 60)));
+        Settle(300);
+        Shot(*w.GridMenu(), dir, "08a-grid-popup");
+        w.GridMenu()->hide();
+        w.SqlEditorMenu()->popup(w.editor()->viewport()->mapToGlobal(QPoint(160, 40)));
+        Settle(300);
+        Shot(*w.SqlEditorMenu(), dir, "08b-editor-popup");
+        w.SqlEditorMenu()->hide();
+        // The Desktop page with its folder tree, and the Open dialog.
+        w.nb_explorer()->setCurrentIndex(1);
+        Settle(800);
+        Shot(w, dir, "08c-desktop-page");
+        w.nb_explorer()->setCurrentIndex(0);
+        {
+          TStOpenDialog open(QDir::currentPath(), &w);
+          open.show();
+          Settle(300);
+          Shot(open, dir, "08d-open-dialog");
+        }
         TSystemInfo info;
         TAboutBox about(info, &w);
         about.show();
+        Settle(300);
         Shot(about, dir, "09-about");
         m.Guarded([&] { m.Disconnect(); });
         QApplication::processEvents();

@@ -25,6 +25,7 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QSaveFile>
+#include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabBar>
@@ -46,6 +47,7 @@
 #include "app/AppText.h"
 #include "app/Dialogs.h"
 #include "app/RecordEdit.h"
+#include "app/ScriptFile.h"
 #include "app/ServerDialogs.h"
 #include "dataset/DataSetModel.h"
 #include "dataset/DataSetNavigatorWidget.h"
@@ -92,6 +94,7 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   auto* ll = new QVBoxLayout(left);
   ll->setContentsMargins(0, 0, 0, 0);
   pan_left_top_ = new QLabel;
+  pan_left_top_->setObjectName(QStringLiteral("pan_left_top"));
   pan_left_top_->setFrameShape(QFrame::StyledPanel);
   ll->addWidget(pan_left_top_);
   nb_explorer_ = new QTabWidget;
@@ -101,6 +104,9 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   nb_explorer_->addTab(tree_, QStringLiteral("Databases"));
   nb_explorer_->addTab(BuildDesktopPage(), QStringLiteral("Desktop"));
   nb_explorer_->setEnabled(false);
+  connect(nb_explorer_, &QTabWidget::currentChanged, this, [this](int page) {
+    if (page == 1) CreateShellTree();
+  });
   ll->addWidget(nb_explorer_);
   spl_main_->addWidget(left);
 
@@ -108,6 +114,7 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   auto* rl = new QVBoxLayout(right);
   rl->setContentsMargins(0, 0, 0, 0);
   pan_right_top_ = new QLabel;
+  pan_right_top_->setObjectName(QStringLiteral("pan_right_top"));
   pan_right_top_->setFrameShape(QFrame::StyledPanel);
   rl->addWidget(pan_right_top_);
   nb_sql_main_ = new QTabWidget;
@@ -139,9 +146,21 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   auto* notice = new QLabel(QStringLiteral("Explorer and query tool for TDS 5.0 database servers.\n"
                                            "Use Servers > Connect to log in."));
   notice->setAlignment(Qt::AlignCenter);
+  // The mail and web links: no address is known, so they show disabled.
+  auto* mail = new QLabel(QStringLiteral("E-Mail the author (no address known)"));
+  mail->setObjectName(QStringLiteral("lab_mail"));
+  auto* web = new QLabel(QStringLiteral("Tabulon home page (no address known)"));
+  web->setObjectName(QStringLiteral("lab_web"));
+  for (QLabel* link : {mail, web}) {
+    link->setAlignment(Qt::AlignCenter);
+    link->setEnabled(false);
+  }
   lg->addStretch();
   lg->addWidget(title);
   lg->addWidget(notice);
+  lg->addSpacing(12);
+  lg->addWidget(mail);
+  lg->addWidget(web);
   lg->addStretch();
   nb_sql_main_->addTab(logo, QStringLiteral("Qorix Tabulon"));
   auto* hist = new QSplitter(Qt::Vertical);
@@ -153,8 +172,14 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   nb_sql_main_->addTab(hist, QStringLiteral("History"));
   rl->addWidget(nb_sql_main_);
   spl_main_->addWidget(right);
+  spl_main_->setStretchFactor(0, 0);
   spl_main_->setStretchFactor(1, 1);
   setCentralWidget(spl_main_);
+  // The pane sizes: given once a pane is laid out, taken while it is shown.
+  for (QObject* o : {static_cast<QObject*>(spl_main_), static_cast<QObject*>(spl_sql_),
+                     static_cast<QObject*>(spl_main_->widget(0))})
+    o->installEventFilter(this);
+  splash_ = new TSplashDialog(this);
   statusBar();
 
   // The tree decodes a click into its selection, then the window's model fills the pages.
@@ -168,7 +193,12 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
     historyMemo_->setPlainText(model_->HistoryCommand(row));
   });
   connect(history_, &QListWidget::itemDoubleClicked, this, [this] { Action("a_his_select")->trigger(); });
+  BuildPopupMenus();
   model_->Changed = [this] { Refresh(); };
+  model_->OnRestored = [this] { SettingsRestored(); };
+  Confirm = [this](const QString& question) {
+    return QMessageBox::question(this, QStringLiteral("Qorix Tabulon"), question) == QMessageBox::Yes;
+  };
   setWindowTitle(model_->WindowCaption);
   resize(1100, 720);
   Refresh();
@@ -176,6 +206,7 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
 
 Tf_main::~Tf_main() {
   model_->Changed = nullptr;
+  model_->OnRestored = nullptr;
   // The explorer view and the grid view point into components that are members here: the
   // widgets go before them.
   delete takeCentralWidget();
@@ -200,7 +231,7 @@ void Tf_main::BuildMenus() {
   file->addAction(AddAction("a_sql_open", "&Open", "Ctrl+O", [this] { OpenFile(); }));
   file->addAction(AddAction("a_sql_save", "&Save", "Ctrl+S", [this] { SaveFile(false); }));
   file->addAction(AddAction("a_sql_save_as", "Save &As...", "", [this] { SaveFile(true); }));
-  file->addAction(AddAction("a_sql_print", "&Print...", "", [this] { PrintEditor(editor_); }));
+  file->addAction(AddAction("a_sql_print", "&Print...", "Ctrl+P", [this] { PrintEditor(editor_); }));
   file->addSeparator();
   file->addAction(AddAction("a_file_exit", "E&xit", "Alt+X", [this] { close(); }));
   recentMenu_ = file->addMenu(QStringLiteral("Recent files"));
@@ -215,12 +246,13 @@ void Tf_main::BuildMenus() {
     editor_->setFocus();
     m.RightCaption.clear();
   }));
-  editMenu_->addAction(AddAction("a_sql_cut", "Cu&t", "", [this] { editor_->cut(); }));
-  editMenu_->addAction(AddAction("a_sql_copy", "&Copy", "", [this] { editor_->copy(); }));
-  editMenu_->addAction(AddAction("a_sql_paste", "&Paste", "", [this] { editor_->paste(); }));
-  editMenu_->addAction(AddAction("a_sql_undo", "&Undo", "", [this] { editor_->undo(); }));
-  editMenu_->addAction(AddAction("a_sql_redo", "&Redo", "", [this] { editor_->redo(); }));
-  editMenu_->addAction(AddAction("a_sql_select_all", "&Select All", "", [this] { editor_->selectAll(); }));
+  editMenu_->addAction(AddAction("a_sql_cut", "Cu&t", "Ctrl+X", [this] { editor_->cut(); }));
+  editMenu_->addAction(AddAction("a_sql_copy", "&Copy", "Ctrl+C", [this] { editor_->copy(); }));
+  editMenu_->addAction(AddAction("a_sql_paste", "&Paste", "Ctrl+V", [this] { editor_->paste(); }));
+  editMenu_->addAction(AddAction("a_sql_delete", "&Delete", "", [this] { editor_->textCursor().removeSelectedText(); }));
+  editMenu_->addAction(AddAction("a_sql_undo", "&Undo", "Ctrl+Z", [this] { editor_->undo(); }));
+  editMenu_->addAction(AddAction("a_sql_redo", "&Redo", "Shift+Ctrl+V", [this] { editor_->redo(); }));
+  editMenu_->addAction(AddAction("a_sql_select_all", "&Select All", "Ctrl+A", [this] { editor_->selectAll(); }));
   editMenu_->addSeparator();
   editMenu_->addAction(AddAction("a_his_select", "Select history item", "", [this, &m] {
     if (m.HistoryCount() <= 0) return;
@@ -257,7 +289,7 @@ void Tf_main::BuildMenus() {
                                "Change user password"));
 
   auto* results = menuBar()->addMenu(QStringLiteral("&Results"));
-  results->addAction(AddAction("a_results_copy_all", "&Copy All", "", [this, &m] {
+  results->addAction(AddAction("a_results_copy_all", "&Copy All", "Ctrl+C", [this, &m] {
     const auto cells = m.Grid()->Cells();
     int cols = 0;
     for (const auto& r : cells) cols = std::max<int>(cols, r.size());
@@ -268,12 +300,12 @@ void Tf_main::BuildMenus() {
     const auto r = resultGrid_->Grid().Selection;
     QApplication::clipboard()->setText(m.GridText(r.top, r.left, r.bottom, r.right));
   }));
-  results->addAction(AddAction("a_results_cut", "Cu&t", "", [this, &m] {
+  results->addAction(AddAction("a_results_cut", "Cu&t", "Ctrl+X", [this, &m] {
     if (!grid_->selectionModel()->hasSelection()) return;
     const auto r = resultGrid_->Grid().Selection;
     QApplication::clipboard()->setText(m.GridText(r.top, r.left, r.bottom, r.right, true));
   }));
-  results->addAction(AddAction("a_results_print", "&Print...", "", [this] { PrintGrid(); }));
+  results->addAction(AddAction("a_results_print", "&Print...", "Ctrl+P", [this] { PrintGrid(); }));
   results->addAction(AddAction("a_results_export", "E&xport...", "", [this] { Export(); }));
   results->addAction(AddAction("a_results_info", "&Info...", "", [this, &m] {
     Tf_results_info dlg(m.ResultsInfo(), this);
@@ -312,6 +344,14 @@ void Tf_main::BuildMenus() {
     dlg.exec();
   }));
   auto* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  // The author's mail and home-page addresses are not known: the entries and the logo page's
+  // links stay disabled.
+  for (const auto& [name, text] : {std::pair{"a_help_email", "E-&Mail Author"}, std::pair{"a_help_homepage", "Tabulon &Home Page"}}) {
+    QAction* a = AddAction(name, text, "", [] {}, QStringLiteral("No address is known"));
+    a->setEnabled(false);
+    help->addAction(a);
+  }
+  help->addSeparator();
   help->addAction(AddAction("a_help_about", "About...", "", [this] {
     TSystemInfo info;
     TAboutBox box(info, this);
@@ -330,11 +370,17 @@ void Tf_main::BuildMenus() {
   bar->addAction(AddAction("btn_start_tran", "Begin Tran", "", [&m] { m.StartTran(); }, "Start transaction"));
   bar->addAction(AddAction("btn_commit_tran", "Commit", "", [&m] { m.CommitTran(); }, "Commit transaction"));
   bar->addAction(AddAction("btn_rollback_tran", "Rollback", "", [&m] { m.RollbackTran(); }, "Rollback transaction"));
-  // The menu and toolbar actions work from anywhere in the window.
+  // The editors' and the result grid's commands act on the control that has the focus (their
+  // shortcuts overlap: Ctrl+C copies the editor's selection or all of the grid); the rest work
+  // from anywhere in the window.
   for (QAction* a : actions_) {
-    if (!a->objectName().startsWith(QLatin1String("a_sql_cut")) && !a->objectName().startsWith(QLatin1String("a_sql_copy")) &&
-        !a->objectName().startsWith(QLatin1String("a_sql_paste")))
-      a->setShortcutContext(Qt::WindowShortcut);
+    const QString n = a->objectName();
+    const bool local = (n.startsWith(QLatin1String("a_sql_")) && n != QLatin1String("a_sql_run") &&
+                        n != QLatin1String("a_sql_stop") && n != QLatin1String("a_sql_open") &&
+                        n != QLatin1String("a_sql_save") && n != QLatin1String("a_sql_save_as") &&
+                        n != QLatin1String("a_sql_font")) ||
+                       n.startsWith(QLatin1String("a_text_")) || n.startsWith(QLatin1String("a_results_"));
+    a->setShortcutContext(local ? Qt::WidgetWithChildrenShortcut : Qt::WindowShortcut);
   }
 }
 
@@ -351,7 +397,10 @@ QWidget* Tf_main::BuildSqlPage() {
   auto* lower = new QWidget;
   auto* ll = new QVBoxLayout(lower);
   ll->setContentsMargins(0, 0, 0, 0);
-  auto* opts = new QHBoxLayout;
+  // A tool bar: buttons that do not fit move to its extension menu instead of widening the page.
+  auto* opts = new QToolBar;
+  opts->setObjectName(QStringLiteral("bar_run_options"));
+  opts->setIconSize(QSize(16, 16));
   for (int i = 0; i < kRunOptionCount; ++i) {
     auto* b = new QToolButton;
     b->setObjectName(QString::fromLatin1(kRunOptionNames[i][0]));
@@ -363,8 +412,7 @@ QWidget* Tf_main::BuildSqlPage() {
     runOptions_[i] = b;
     opts->addWidget(b);
   }
-  opts->addStretch();
-  ll->addLayout(opts);
+  ll->addWidget(opts);
   grid_ = new TQorixGridView(&resultGrid_->Grid());
   grid_->setObjectName(QStringLiteral("g_sql"));
   grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -402,9 +450,17 @@ QWidget* Tf_main::BuildDataPage() {
   dbg_data_->verticalHeader()->setDefaultSectionSize(dbg_data_->fontMetrics().height() + 6);
   dbg_data_->horizontalHeader()->setHighlightSections(false);
   // The view's current cell and the dataset's current record follow each other.
+  // Leaving a row posts its open edit; a refused post shows why and keeps the grid on the
+  // refused row (put back once the view has finished its own move).
   connect(dbg_data_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this](const QModelIndex& current) {
-            if (current.isValid() && current.row() != dataModel_->CurrentRow()) dataModel_->SetCurrentRow(current.row());
+            if (!current.isValid() || current.row() == dataModel_->CurrentRow()) return;
+            if (GuardedCall([&] { dataModel_->SetCurrentRow(current.row()); })) return;
+            const int column = current.column();
+            QMetaObject::invokeMethod(this, [this, column] {
+              const int back = dataModel_->CurrentRow();
+              if (back >= 0 && back < dataModel_->rowCount()) dbg_data_->setCurrentIndex(dataModel_->index(back, column));
+            }, Qt::QueuedConnection);
           });
   dataModel_->OnCurrentRowChanged = [this](int row) {
     if (row < 0 || !dbg_data_->selectionModel()) return;
@@ -428,10 +484,49 @@ QWidget* Tf_main::BuildDataPage() {
   return w;
 }
 
+void Tf_main::BuildPopupMenus() {
+  // The SQL editor's popup menu; its entries are the editor's actions, so their shortcuts work
+  // while it has the focus.
+  sqlEditorMenu_ = new QMenu(editor_);
+  sqlEditorMenu_->setObjectName(QStringLiteral("pm_editor"));
+  for (const char* name : {"a_sql_run", "|", "a_sql_select_all", "a_sql_clear", "|", "a_sql_cut", "a_sql_copy",
+                           "a_sql_paste", "a_sql_delete", "|", "a_sql_undo", "a_sql_redo", "|", "a_sql_print"}) {
+    if (name[0] == '|') {
+      sqlEditorMenu_->addSeparator();
+      continue;
+    }
+    sqlEditorMenu_->addAction(Action(name));
+    editor_->addAction(Action(name));
+  }
+  editor_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(editor_, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& p) { sqlEditorMenu_->exec(editor_->mapToGlobal(p)); });
+  // The editor's status: what it holds and whether anything is selected.
+  auto status = [this] {
+    model_->EditorShowStatus(!editor_->document()->isEmpty(), editor_->textCursor().hasSelection());
+  };
+  connect(editor_, &QPlainTextEdit::textChanged, this, status);
+  connect(editor_, &QPlainTextEdit::selectionChanged, this, status);
+  model_->EditorShowStatus(false, false);
+
+  // The result grid's popup menu.
+  gridMenu_ = new QMenu(grid_);
+  gridMenu_->setObjectName(QStringLiteral("pm_grid"));
+  for (const char* name : {"a_results_cut", "a_results_copy_all", "a_results_copy_selected", "a_results_print"}) {
+    gridMenu_->addAction(Action(name));
+    grid_->addAction(Action(name));
+  }
+  grid_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(grid_, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& p) { gridMenu_->exec(grid_->viewport()->mapToGlobal(p)); });
+}
+
 void Tf_main::BuildTextEditorMenu() {
   // The DDL editor's own commands, on its context menu.
   QPlainTextEdit* t = text_editor_;
   auto* menu = new QMenu(t);
+  menu->setObjectName(QStringLiteral("pm_text_editor"));
+  textEditorMenu_ = menu;
   menu->addAction(AddAction("a_text_select_all", "&Select All", "", [t] { t->selectAll(); }));
   QAction* cut = AddAction("a_text_cut", "Cu&t", "Ctrl+X", [t] { t->cut(); });
   QAction* copy = AddAction("a_text_copy", "&Copy", "Ctrl+C", [t] { t->copy(); });
@@ -530,8 +625,22 @@ QWidget* Tf_main::BuildDesktopPage() {
   iconList_->setViewMode(QListView::IconMode);
   iconList_->setResizeMode(QListView::Adjust);
   iconList_->hide();
-  l->addWidget(shellList_);
-  l->addWidget(iconList_);
+  // The folder tree's panel above the file list; the tree itself is made on first use.
+  auto* split = new QSplitter(Qt::Vertical);
+  treePanel_ = new QWidget;
+  treePanel_->setObjectName(QStringLiteral("pan_desktop_tree"));
+  auto* tl = new QVBoxLayout(treePanel_);
+  tl->setContentsMargins(0, 0, 0, 0);
+  auto* lists = new QWidget;
+  auto* ls = new QVBoxLayout(lists);
+  ls->setContentsMargins(0, 0, 0, 0);
+  ls->addWidget(shellList_);
+  ls->addWidget(iconList_);
+  split->addWidget(treePanel_);
+  split->addWidget(lists);
+  split->setStretchFactor(0, 2);
+  split->setStretchFactor(1, 3);
+  l->addWidget(split, 1);
   connect(cb_file_exp_ext_, &QComboBox::currentTextChanged, this, [this](const QString& mask) {
     desktop_.Mask = mask;
     ShowDesktop();
@@ -550,8 +659,48 @@ QWidget* Tf_main::BuildDesktopPage() {
   return w;
 }
 
+void Tf_main::CreateShellTree() {
+  if (shellTree_) return;
+  // Folders only, from the root down, opened at the list's folder (the process's current one).
+  auto* dirs = new QFileSystemModel(treePanel_);
+  dirs->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
+  dirs->setRootPath(QDir::rootPath());
+  shellTree_ = new QTreeView;
+  shellTree_->setObjectName(QStringLiteral("StShellTreeView1"));
+  shellTree_->setModel(dirs);
+  shellTree_->setHeaderHidden(true);
+  for (int c = 1; c < dirs->columnCount(); ++c) shellTree_->hideColumn(c);
+  treePanel_->layout()->addWidget(shellTree_);
+  if (auto* split = qobject_cast<QSplitter*>(treePanel_->parentWidget())) {
+    const int h = std::max(200, split->height());
+    split->setSizes({h * 2 / 5, h - h * 2 / 5});
+  }
+  // The tree drives the list: a folder chosen in it is the folder the list shows.
+  connect(shellTree_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this, dirs](const QModelIndex& i) {
+    if (!i.isValid() || syncingTree_) return;
+    desktop_.Folder = dirs->filePath(i);
+    ShowDesktop();
+  });
+  ShowDesktop();
+}
+
 void Tf_main::ShowDesktop() {
   const TDesktopState& d = desktop_;
+  if (shellTree_) {
+    // The tree follows a folder the list moved to (Up one level, a double click).
+    auto* dirs = static_cast<QFileSystemModel*>(shellTree_->model());
+    const QModelIndex at = dirs->index(d.Folder);
+    if (at.isValid() && shellTree_->currentIndex() != at) {
+      syncingTree_ = true;
+      for (QModelIndex p = at.parent(); p.isValid(); p = p.parent()) shellTree_->expand(p);
+      shellTree_->setCurrentIndex(at);
+      syncingTree_ = false;
+      // The folders above load in the background: scroll once they are there.
+      QTimer::singleShot(300, shellTree_, [this, at = QPersistentModelIndex(at)] {
+        if (at.isValid()) shellTree_->scrollTo(at, QAbstractItemView::PositionAtCenter);
+      });
+    }
+  }
   fsModel_->setRootPath(d.Folder);
   fsModel_->setNameFilters(d.Mask == QLatin1String("*.*") || d.Mask.isEmpty() ? QStringList() : QStringList{d.Mask});
   const QModelIndex root = fsModel_->index(d.Folder);
@@ -581,9 +730,8 @@ bool Tf_main::ClickPath(const QStringList& path) {
   TQxTreeNode* node = nullptr;
   if (!GuardedCall([&] { node = explorer_->FindPath(path); }) || !node) return false;
   // The tree shows the node as a click would leave it: its folders open, the node current.
-  for (TQxTreeNode* p = node->Parent(); p; p = p->Parent())
-    if (QTreeWidgetItem* item = tree_->ItemOf(p)) item->setExpanded(true);
-  if (QTreeWidgetItem* item = tree_->ItemOf(node)) tree_->setCurrentItem(item);
+  for (TQxTreeNode* p = node->Parent(); p; p = p->Parent()) tree_->ExpandNode(p);
+  tree_->SetCurrentNode(node);
   TQxSvrExplore& tree = explorer_->Tree();
   tree.Selected = node;
   tree.Click();
@@ -645,6 +793,15 @@ void Tf_main::Refresh() {
     history_->clear();
     for (int i = 0; i < m.HistoryCount(); ++i) history_->addItem(m.HistoryCommand(i).left(50));
   }
+  // The run-option buttons show the options a run applies.
+  for (int i = 0; i < kRunOptionCount; ++i) {
+    const QSignalBlocker b(runOptions_[i]);
+    runOptions_[i]->setChecked(m.Settings.RunOptions[i]);
+  }
+  if (!m.FocusControl.isEmpty()) {
+    if (auto* target = findChild<QWidget*>(m.FocusControl)) target->setFocus();
+    m.FocusControl.clear();
+  }
   UpdateRecentMenu();
   refreshing_ = false;
 }
@@ -661,45 +818,70 @@ void Tf_main::ApplySettings() {
 
 void Tf_main::CollectSettings() {
   TMainSettings& s = model_->Settings;
-  s.Geometry = saveGeometry();
-  s.SplitterPosition = spl_main_->sizes().value(0);
-  s.EditorHeight = spl_sql_->sizes().value(0);
+  // Only sizes of panes that were shown: one never laid out keeps the size it was given.
+  if (shownSplitter_ > 0) s.SplitterPosition = shownSplitter_;
+  if (shownEditorHeight_ > 0) s.EditorHeight = shownEditorHeight_;
   s.EditorFont = editor_->font().toString();
   s.TextEditorFont = text_editor_->font().toString();
 }
 
 void Tf_main::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
-  if (event->type() == QEvent::ActivationChange && isActiveWindow()) RestoreOnce();
+  // The window itself became active (not its splash dialog, which shares its activation).
+  if (event->type() == QEvent::ActivationChange && QApplication::activeWindow() == this && !showingAtStart_)
+    FormActivate();
 }
 
-void Tf_main::RestoreOnce() {
-  if (model_->Restored()) return;
-  model_->Activate();
+void Tf_main::FormActivate() {
+  if (splash_) splash_->hide();
+  RestoreOnce();
+}
+
+void Tf_main::ShowAtStart() {
+  // Some platforms activate a window inside show(); the activation that takes the splash down
+  // is the one that arrives through the event loop (or the start's own call, FinishStart).
+  showingAtStart_ = true;
+  // Maximising is the window manager's work on X11; without one (a bare X server) the window
+  // still covers the screen.
+  if (QScreen* screen = QGuiApplication::primaryScreen()) setGeometry(screen->availableGeometry());
+  showMaximized();
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    splash_->move(screen->availableGeometry().center() - splash_->rect().center());
+  splash_->show();
+  showingAtStart_ = false;
+}
+
+void Tf_main::RestoreOnce() { model_->Activate(); }
+
+void Tf_main::SettingsRestored() {
   const TMainSettings& s = model_->Settings;
-  if (!s.Geometry.isEmpty()) restoreGeometry(s.Geometry);
-  spl_main_->setSizes({s.SplitterPosition, std::max(200, width() - s.SplitterPosition)});
-  spl_sql_->setSizes({s.EditorHeight, std::max(200, height() - s.EditorHeight)});
+  // A pane takes its size once it is laid out (the SQL page may still be hidden).
+  pendingSplitter_ = s.SplitterPosition;
+  pendingEditorHeight_ = s.EditorHeight;
+  ApplyPendingSizes(spl_main_);
+  ApplyPendingSizes(spl_sql_);
   QFont f;
   if (!s.EditorFont.isEmpty() && f.fromString(s.EditorFont)) editor_->setFont(f);
   if (!s.TextEditorFont.isEmpty() && f.fromString(s.TextEditorFont)) text_editor_->setFont(f);
-  for (int i = 0; i < kRunOptionCount; ++i) {
-    const QSignalBlocker b(runOptions_[i]);
-    runOptions_[i]->setChecked(s.RunOptions[i]);
-  }
   ApplySettings();
-  Refresh();
 }
 
-void Tf_main::showEvent(QShowEvent* event) {
-  QMainWindow::showEvent(event);
-  // Under the offscreen platform activation comes once or not at all: restore on show too.
-  if (QGuiApplication::platformName() == QLatin1String("offscreen")) RestoreOnce();
+void Tf_main::ApplyPendingSizes(QSplitter* splitter) {
+  int& pending = splitter == spl_main_ ? pendingSplitter_ : pendingEditorHeight_;
+  if (pending <= 0 || !splitter->isVisible()) return;
+  const int total = splitter->orientation() == Qt::Horizontal ? splitter->width() : splitter->height();
+  if (total <= pending + splitter->handleWidth()) return;
+  const int size = pending;
+  pending = 0;
+  splitter->setSizes({size, total - size - splitter->handleWidth()});
 }
 
 void Tf_main::closeEvent(QCloseEvent* event) {
-  model_->Guarded([this] { model_->Exit(); });
+  // Settings never restored (no activation came) are read first, so that closing does not
+  // write the defaults over them.
+  RestoreOnce();
   CollectSettings();
+  model_->Guarded([this] { model_->Exit(); });
   model_->Close();
   event->accept();
 }
@@ -707,9 +889,12 @@ void Tf_main::closeEvent(QCloseEvent* event) {
 void Tf_main::LoadFile(const QString& name, bool addToRecent) {
   QFile f(name);
   if (!f.open(QIODevice::ReadOnly)) throw Exception(QStringLiteral("Cannot open file \"%1\"").arg(name));
-  // The whole file, however long its lines.
-  editor_->setPlainText(QString::fromUtf8(f.readAll()));
+  // The whole file, however long its lines, in the encoding and line ends it was written in.
+  const TScriptText script = scriptfile::Decode(f.readAll());
+  editor_->setPlainText(script.Text);
+  scriptFormat_ = script.Format;
   model_->OpenSqlFile(name, addToRecent);
+  if (!script.Warning.isEmpty()) UiServices().MessageBox(script.Warning, name, TMsgBoxIcon::Warning);
 }
 
 void Tf_main::DropFiles(const QStringList& files) {
@@ -719,6 +904,15 @@ void Tf_main::DropFiles(const QStringList& files) {
 }
 
 bool Tf_main::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Resize || event->type() == QEvent::Show) {
+    if (watched == spl_main_ || watched == spl_sql_) {
+      ApplyPendingSizes(static_cast<QSplitter*>(watched));
+    } else if (watched == spl_main_->widget(0) && pendingSplitter_ <= 0 && spl_main_->isVisible()) {
+      if (spl_main_->widget(0)->width() > 0) shownSplitter_ = spl_main_->widget(0)->width();
+    } else if (watched == editor_ && pendingEditorHeight_ <= 0 && spl_sql_->isVisible()) {
+      if (editor_->height() > 0) shownEditorHeight_ = editor_->height();
+    }
+  }
   if (watched == editor_->viewport() || watched == editor_) {
     if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
       auto* e = static_cast<QDropEvent*>(event);
@@ -753,14 +947,36 @@ void Tf_main::SaveFile(bool ask) {
                                         QStringLiteral("Sql files (*.sql);;Text files (*.txt);;All files (*.*)"));
     if (name.isEmpty()) return;
   }
+  WriteScript(name);
+}
+
+void Tf_main::WriteScript(const QString& name) {
+  // A file that was not text when it was opened is written over only when the user says so.
+  if (scriptFormat_.Binary && name == model_->EditorFileName &&
+      !Confirm(QStringLiteral("\"%1\" was not a text file when it was opened (it holds NUL bytes). "
+                              "Replace its contents with the editor's text?").arg(name)))
+    Abort();
+  TScriptFormat format = scriptFormat_;
+  format.Binary = false;
+  QByteArray bytes;
+  QString unwritable;
+  if (!scriptfile::Encode(editor_->toPlainText(), format, bytes, &unwritable)) {
+    if (!Confirm(QStringLiteral("The script holds %1, which the file's Windows-1252 encoding cannot hold. "
+                                "Save it as UTF-8 instead?").arg(unwritable)))
+      Abort();
+    format.Encoding = TScriptFormat::Utf8;
+    format.ByteOrderMark = false;
+    scriptfile::Encode(editor_->toPlainText(), format, bytes);
+  }
   if (model_->Settings.MakeBackup && QFile::exists(name)) {
     const QString bak = QFileInfo(name).path() + QLatin1Char('/') + QFileInfo(name).completeBaseName() + QStringLiteral(".BAK");
     QFile::remove(bak);
     QFile::copy(name, bak);
   }
   QSaveFile f(name);
-  if (!f.open(QIODevice::WriteOnly) || f.write(editor_->toPlainText().toUtf8()) < 0 || !f.commit())
+  if (!f.open(QIODevice::WriteOnly) || f.write(bytes) < 0 || !f.commit())
     throw Exception(QStringLiteral("Cannot save file \"%1\"").arg(name));
+  scriptFormat_ = format;
   model_->SavedAs(name);
 }
 

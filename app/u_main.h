@@ -7,9 +7,11 @@
 #include <memory>
 
 #include "app/MainModel.h"
+#include "app/ScriptFile.h"
 #include "dataset/DataSource.h"
 
 class QAction;
+class QDialog;
 class QPrinter;
 class QLabel;
 class QMenu;
@@ -48,6 +50,9 @@ class Tf_main : public QMainWindow {
   QPlainTextEdit* editor() const { return editor_; }
   TQxSvrExploreView* qx_explorer() const { return tree_; }
   TDesktopState& Desktop() { return desktop_; }
+  // The Desktop page's folder tree (null until the page is first shown) and its file list.
+  QTreeView* ShellTree() const { return shellTree_; }
+  QTreeView* ShellList() const { return shellList_; }
   TQorixGridView* g_sql() const { return grid_; }
   TServerExplorer& Explorer() const { return *explorer_; }
   TObjInfoPages& Pages() const { return *pages_; }
@@ -59,11 +64,33 @@ class Tf_main : public QMainWindow {
   TBackgroundResultGrid& ResultGrid() const { return *resultGrid_; }
   // Shows the model's state.
   void Refresh();
+  // Shows the window as the program starts: maximised, with the splash dialog centred over it.
+  void ShowAtStart();
+  // The window's activation: takes the splash dialog down and, the first time, restores the
+  // saved settings.
+  void FormActivate();
+  // The splash dialog shown at start.
+  QDialog* SplashDialog() const { return splash_; }
+  QSplitter* spl_main() const { return spl_main_; }
+  QSplitter* spl_sql() const { return spl_sql_; }
+  QPlainTextEdit* text_editor() const { return text_editor_; }
+  // The popup menus of the SQL editor, the result grid and the DDL editor.
+  QMenu* SqlEditorMenu() const { return sqlEditorMenu_; }
+  QMenu* GridMenu() const { return gridMenu_; }
+  QMenu* TextEditorMenu() const { return textEditorMenu_; }
+  // The run-option button of a TRunOption.
+  QToolButton* RunOptionButton(int option) const { return runOptions_[option]; }
   // Selects database node Index in the explorer and runs the click.
   void ClickDatabase(int index);
   // Expands the explorer along Path (node texts from the database down) and clicks its last
   // node; false when a node is missing.
   bool ClickPath(const QStringList& path);
+  // Asks the user a yes/no question (a message box; tests answer it themselves).
+  std::function<bool(const QString& question)> Confirm;
+  // Opens a script into the SQL editor (as Open, a drop or a recent-files entry does).
+  void OpenScript(const QString& name, bool addToRecent = true) { LoadFile(name, addToRecent); }
+  // How the script in the SQL editor was stored (encoding, mark, line ends).
+  const TScriptFormat& ScriptFormat() const { return scriptFormat_; }
   // Files dropped on the SQL editor: the first is opened (and added to the recent files).
   void DropFiles(const QStringList& files);
   // The editor's run text: its selected lines or its whole text.
@@ -76,7 +103,6 @@ class Tf_main : public QMainWindow {
 
  protected:
   void changeEvent(QEvent* event) override;
-  void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -88,12 +114,19 @@ class Tf_main : public QMainWindow {
   QWidget* BuildDesktopPage();
   QWidget* BuildDataPage();
   void BuildTextEditorMenu();
+  // The SQL editor's and the result grid's popup menus.
+  void BuildPopupMenus();
   // Shows the Desktop page's state: folder, mask, view style, checked entry, buttons.
   void ShowDesktop();
+  // Makes the Desktop page's folder tree (on the page's first showing).
+  void CreateShellTree();
   void UpdateRecentMenu();
   void ApplySettings();
-  // The first activation restores the saved settings into the widgets.
+  // The first activation restores the saved settings (SettingsRestored gives them to the widgets).
   void RestoreOnce();
+  void SettingsRestored();
+  // Gives Splitter's first pane its restored size once the splitter is laid out.
+  void ApplyPendingSizes(QSplitter* splitter);
   void CollectSettings();
   void Export();
   void PrintGrid();
@@ -102,6 +135,8 @@ class Tf_main : public QMainWindow {
   void OpenFile();
   void SaveFile(bool ask);
   void LoadFile(const QString& name, bool addToRecent);
+  // Writes the SQL editor's text to Name in the script's own encoding and line ends.
+  void WriteScript(const QString& name);
 
   // The pieces the model drives outlive it: the model stops a run before the grid goes.
   std::unique_ptr<TServerExplorer> explorer_;
@@ -110,6 +145,9 @@ class Tf_main : public QMainWindow {
   std::unique_ptr<TMainModel> model_;
   QMap<QString, QAction*> actions_;
   QMenu* editMenu_ = nullptr;
+  QMenu* sqlEditorMenu_ = nullptr;
+  QMenu* gridMenu_ = nullptr;
+  QMenu* textEditorMenu_ = nullptr;
   QMenu* recentMenu_ = nullptr;
   QSplitter* spl_main_ = nullptr;
   QSplitter* spl_sql_ = nullptr;
@@ -127,6 +165,9 @@ class Tf_main : public QMainWindow {
   QPlainTextEdit* historyMemo_ = nullptr;
   QToolButton* runOptions_[kRunOptionCount] = {};
   QTreeView* shellList_ = nullptr;
+  QWidget* treePanel_ = nullptr;
+  QTreeView* shellTree_ = nullptr;
+  bool syncingTree_ = false;
   QListView* iconList_ = nullptr;
   QAction* viewActions_[4] = {};
   // The Desktop page's folder, mask, view and file clipboard.
@@ -140,4 +181,10 @@ class Tf_main : public QMainWindow {
   QTableView* dbg_data_ = nullptr;
   TDataSetModel* dataModel_ = nullptr;
   bool sizeDataColumns_ = false;
+  QDialog* splash_ = nullptr;
+  TScriptFormat scriptFormat_;
+  bool showingAtStart_ = false;
+  // Restored pane sizes still to be given (0: given), and the sizes last shown (0: never shown).
+  int pendingSplitter_ = 0, pendingEditorHeight_ = 0;
+  int shownSplitter_ = 0, shownEditorHeight_ = 0;
 };

@@ -90,6 +90,22 @@ void TDataSetModel::DataSetChanged() {
     CurrentMoved();
     return;
   }
+  if (posting_) {
+    // setData posting the record it edited: the view is about to close its cell editor, which a
+    // reset now would already have destroyed. An edited record keeps its row and only its
+    // cached copy changes; anything else resets once the edit has returned.
+    const int row = CurrentRow();
+    const int i = CacheIndex(row);
+    if (insertRow_ < 0 && ds->State() == TDataSetState::dsBrowse && row >= 0 && i >= 0) {
+      rows_[i] = ReadCurrent();
+      seenVersion_ = ds->ContentVersion();
+      if (columnCount() > 0) emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+      CurrentMoved();
+      return;
+    }
+    resetPending_ = true;
+    return;
+  }
   Reset();
 }
 
@@ -300,8 +316,19 @@ bool TDataSetModel::setData(const QModelIndex& index, const QVariant& value, int
       ds->Edit();
     }
     f->SetValue(value);
-    if (AutoPost) ds->Post();
+    if (AutoPost) {
+      posting_ = true;
+      struct Done {
+        TDataSetModel* m;
+        ~Done() { m->posting_ = false; }
+      } done{this};
+      ds->Post();
+    }
     written = true;
   });
+  if (resetPending_) {
+    resetPending_ = false;
+    QMetaObject::invokeMethod(this, [this] { Reset(); }, Qt::QueuedConnection);
+  }
   return ok && written;
 }

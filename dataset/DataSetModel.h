@@ -107,6 +107,8 @@ class TDataSetModel : public QAbstractTableModel {
   bool allFetched_ = false;
   bool fetching_ = false;
   bool changing_ = false;  // a structural change is being announced
+  bool posting_ = false;   // setData posts the record it edited
+  bool resetPending_ = false;  // that post changed more than its row: reset after setData
   int insertRow_ = -1;
   int lastCurrent_ = -1;
   uint64_t seenVersion_ = 0;

@@ -66,10 +66,33 @@ int64_t TMemoryStream::Read(void* buffer, int64_t count) {
 
 int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
   if (count <= 0) return 0;
-  if (pos_ + count > data_.size()) SetSize(pos_ + count);
+  if (pos_ + count > data_.size()) {
+    // Only a gap between the end and the position is zeroed; what is written next is not
+    // filled first (zeroing every byte before copying it doubled the cost of a save).
+    if (pos_ > data_.size()) SetSize(pos_);
+    Extend(pos_ + count - data_.size());
+  }
   std::memcpy(data_.data() + pos_, buffer, count);
   pos_ += count;
   return count;
+}
+
+void TMemoryStream::Grow(int64_t capacity) {
+  data_.reserve(capacity);
+}
+
+void TMemoryStream::Reserve(int64_t size) {
+  if (size > data_.capacity()) Grow(size);
+}
+
+char* TMemoryStream::Extend(int64_t count) {
+  const int64_t old = data_.size();
+  if (count <= 0) return data_.data() + old;
+  const int64_t size = old + count;
+  // Capacity grows geometrically: the record store extends its stream one record at a time.
+  if (size > data_.capacity()) Grow(std::max<int64_t>(size, data_.capacity() * 2));
+  data_.resize(size);  // Qt leaves the new bytes as they are
+  return data_.data() + old;
 }
 
 int64_t TMemoryStream::Seek(int64_t offset, Origin origin) {
@@ -79,10 +102,14 @@ int64_t TMemoryStream::Seek(int64_t offset, Origin origin) {
 }
 
 void TMemoryStream::SetSize(int64_t size) {
-  // Capacity grows geometrically: the record store extends its stream one record at a time.
-  if (size > data_.capacity()) data_.reserve(std::max<int64_t>(size, data_.capacity() * 2));
-  // New bytes are zero: a record block reserved before it is written reads as zeros.
-  data_.resize(std::max<int64_t>(0, size), '\0');
+  size = std::max<int64_t>(0, size);
+  const int64_t old = data_.size();
+  if (size > old) {
+    // New bytes are zero: a record block reserved before it is written reads as zeros.
+    std::memset(Extend(size - old), 0, size_t(size - old));
+  } else {
+    data_.truncate(size);
+  }
   if (pos_ > data_.size()) pos_ = data_.size();
 }
 
@@ -103,4 +130,30 @@ void TMemoryStream::LoadFromStream(TStream& source) {
 void TMemoryStream::LoadFromBytes(const QByteArray& bytes) {
   data_ = bytes;
   pos_ = 0;
+}
+
+TFileStream::TFileStream(const QString& name) : file_(name) {
+  if (!file_.open(QIODevice::ReadOnly))
+    throw EFOpenError(DbText::FileOpenError.arg(name, file_.errorString()));
+  size_ = file_.size();
+}
+
+int64_t TFileStream::Read(void* buffer, int64_t count) {
+  if (count <= 0) return 0;
+  const qint64 n = file_.read(static_cast<char*>(buffer), count);
+  return n < 0 ? 0 : n;
+}
+
+int64_t TFileStream::Write(const void*, int64_t) {
+  throw EWriteError(DbText::WriteError);
+}
+
+int64_t TFileStream::Seek(int64_t offset, Origin origin) {
+  const int64_t base = origin == soBeginning ? 0 : origin == soCurrent ? file_.pos() : size_;
+  file_.seek(std::max<int64_t>(0, base + offset));
+  return file_.pos();
+}
+
+void TFileStream::SetSize(int64_t) {
+  throw EWriteError(DbText::WriteError);
 }

@@ -1,8 +1,10 @@
 // The class library's stream classes the datasets use: TStream with exact-length reads and
-// writes that raise on a short transfer, and TMemoryStream, a growable block of bytes.
+// writes that raise on a short transfer, TMemoryStream, a growable block of bytes, and
+// TFileStream, a file read in place.
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <cstdint>
 
 // A positioned sequence of bytes.
@@ -45,7 +47,14 @@ class TMemoryStream : public TStream {
   int64_t Write(const void* buffer, int64_t count) override;
   int64_t Seek(int64_t offset, Origin origin) override;
   int64_t Size() const override { return data_.size(); }
+  // Truncates or extends the stream; bytes it adds are zero.
   void SetSize(int64_t size) override;
+  // Makes room for Size bytes in all without changing the content (a writer that knows what it
+  // will write grows the block once).
+  void Reserve(int64_t size);
+  // Extends the stream by Count bytes left for the caller to fill (not zeroed: a reader writes
+  // them next); answers where they start (valid until the next growth).
+  char* Extend(int64_t count);
   // Empties the stream and moves to 0.
   void Clear();
   // Replaces the content by the whole of source (from its start); position 0.
@@ -59,6 +68,27 @@ class TMemoryStream : public TStream {
   const char* Memory() const { return data_.constData(); }
 
  private:
+  // Makes room for Capacity bytes.
+  void Grow(int64_t capacity);
   QByteArray data_;
   int64_t pos_ = 0;
+};
+
+// A file opened for reading, read where it lies: a reader takes its bytes straight into its own
+// buffers instead of through a copy of the whole file.
+class TFileStream : public TStream {
+ public:
+  // Opens Name for reading; raises EFOpenError ("Cannot open file ...") when it cannot.
+  explicit TFileStream(const QString& name);
+  int64_t Read(void* buffer, int64_t count) override;
+  // Not supported: raises EWriteError.
+  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Seek(int64_t offset, Origin origin) override;
+  int64_t Size() const override { return size_; }
+  // Not supported: raises EWriteError.
+  void SetSize(int64_t size) override;
+
+ private:
+  QFile file_;
+  int64_t size_ = 0;
 };

@@ -192,7 +192,10 @@ void TQxCustomMemDataSet::OpenMemoryCursor() {
   SetBookmarkSize(4);
   for (int i = 0; i < FieldDefs().Count(); ++i)
     if (FieldDefs().Items(i)->DataType == ftBCD) FieldDefs().Items(i)->DataType = ftFloat;
-  if (DefaultFields()) CreateFields();
+  if (DefaultFields()) {
+    CheckDefinitionNames(FieldDefs());
+    CreateFields();
+  }
   BindFields(true);
   ComputeRecordLayout();
   if (scratch_) FreeRecordBuffer(scratch_);
@@ -679,4 +682,10 @@ void TQxCustomMemDataSet::CopyStructure(TDataSet& source) {
   }
   FieldDefs().Assign(source.FieldDefs());
   if (wasActive) Open();
+}
+
+void TQxCustomMemDataSet::CheckDefinitionNames(const TFieldDefs& defs) {
+  for (int i = 0; i < defs.Count(); ++i)
+    if (const TField* f = FindField(defs.Items(i)->Name); f && f->FieldKind != TFieldKind::fkData)
+      DatabaseError(DbText::DuplicateFieldName.arg(defs.Items(i)->Name), this);
 }

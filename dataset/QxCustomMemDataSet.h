@@ -182,6 +182,9 @@ class TQxCustomMemDataSet : public TDataSet {
   TRecordBuffer ActiveRecordBuffer() const;
   // True for the field types whose values live in the blob list.
   static bool IsBlobLike(TFieldType type);
+  // Refuses ("Duplicate field name") a definition whose name a field of another kind (an
+  // aggregate, a calculated or lookup field) already has: the data field would hide behind it.
+  void CheckDefinitionNames(const TFieldDefs& defs);
   // Slot width of a field type (0 = unsupported).
   static int SlotWidth(TFieldType type, int size);
   // Bytes of the record image the definitions lay out, counted in 64 bits.

@@ -78,6 +78,14 @@ void TQxDataList::Reserve(int count) {
   items_.reserve(items_.size() + std::max(0, count));
 }
 
+char* TQxDataList::AppendRecords(int count, int32_t firstId) {
+  const int64_t start = stream_.Size();
+  count = std::max(0, count);
+  items_.reserve(items_.size() + size_t(count));
+  for (int i = 0; i < count; ++i) items_.push_back({start + int64_t(i) * RecordSize, firstId + i});
+  return stream_.Extend(int64_t(count) * RecordSize);
+}
+
 // --- blob list -----------------------------------------------------------------------------
 
 TQorixBlobListItem* TQorixBlobList::Append(int32_t blobId, int32_t fieldNo) {
@@ -182,7 +190,7 @@ void TQorixBlobList::SaveToStream(TMemoryStream& target) const {
   target.SetPosition(0);
 }
 
-void TQorixBlobList::LoadFromStream(TStream& source) {
+bool TQorixBlobList::LoadFromStream(TStream& source, int64_t maxItems) {
   Clear();
   source.SetPosition(0);
   const int64_t end = source.Size() - 4;
@@ -194,10 +202,16 @@ void TQorixBlobList::LoadFromStream(TStream& source) {
     const int32_t blobId = source.ReadInt32();
     // A negative size or one that runs past the counter is a corrupt stream, never a value.
     if (size < 0 || source.Position() + size > end) throw EReadError(DbText::ReadError);
+    // Past the bound nothing more is allocated: the list is refused as it stands.
+    if (maxItems >= 0 && Count() >= maxItems) {
+      Clear();
+      return false;
+    }
     scratch.Clear();
     if (size > 0) scratch.CopyFrom(source, size);
     AddLoadedBlob(blobId, fieldNo, scratch);
   }
   if (source.Position() != end) throw EReadError(DbText::ReadError);
   nextId_ = source.ReadInt32();
+  return true;
 }

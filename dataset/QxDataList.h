@@ -50,6 +50,10 @@ class TQxDataList {
   const TMemoryStream& Stream() const { return stream_; }
   // Preallocates room for count more records.
   void Reserve(int count);
+  // Appends Count items with the ids from FirstId up, whose images are Count blocks at the
+  // stream's end left for the caller to fill (a stream reader copies them in next); answers
+  // where the first block starts.
+  char* AppendRecords(int count, int32_t firstId);
 
  private:
   int CheckIndex(int index) const;
@@ -97,7 +101,8 @@ class TQorixBlobList {
   // The blob-list stream: per item size, FieldNo, BlobId, bytes; then the counter.
   void SaveToStream(TMemoryStream& target) const;
   // Reads a blob-list stream that must end exactly with the counter; raises EReadError otherwise.
-  void LoadFromStream(TStream& source);
+  // False (and the list emptied) as soon as it holds more than MaxItems values (-1: no bound).
+  bool LoadFromStream(TStream& source, int64_t maxItems = -1);
 
  private:
   static uint64_t Key(int32_t blobId, int32_t fieldNo) {

@@ -27,7 +27,15 @@ TAggregateField* TQorixAggregate::Field() const {
 }
 
 void TQorixAggregate::SetAggregateName(const QString& name) {
-  if (TAggregateField* f = Field()) f->FieldName = name;
+  // A data field (or a definition that will make one) of that name would hide behind the
+  // aggregate's field, and another field of it would be found instead of the aggregate's.
+  TDataSet* ds = owner_->DataSet();
+  TAggregateField* own = Field();
+  const TField* other = ds->FindField(name);
+  if ((other && other != own) ||
+      (name.compare(name_, Qt::CaseInsensitive) != 0 && ds->FieldDefs().IndexOf(name) >= 0))
+    DatabaseError(DbText::DuplicateFieldName.arg(name), ds);
+  if (own) own->FieldName = name;
   name_ = name;
 }
 

@@ -72,11 +72,6 @@ bool SkipDataBlock(TStream& s) {
   return true;
 }
 
-QByteArray ReadWholeFile(const QString& name) {
-  QFile f(name);
-  if (!f.open(QIODevice::ReadOnly)) throw EFOpenError(DbText::FileOpenError.arg(name, f.errorString()));
-  return f.readAll();
-}
 }  // namespace
 
 void TQxCustomMemDataSet::SaveDataToStream(TMemoryStream& stream, bool append) {
@@ -89,7 +84,17 @@ void TQxCustomMemDataSet::SaveDataToStream(TMemoryStream& stream, bool append) {
   stream.WriteInt64(int64_t(count) * int64_t(store_.RecordSize));
   stream.WriteInt32(store_.RecordSize);
   const char* base = store_.Stream().Memory();
-  for (int i = 0; i < count; ++i) stream.WriteBuffer(base + store_.Item(i).Offset, store_.RecordSize);
+  const int64_t size = store_.RecordSize;
+  stream.Reserve(stream.Size() + int64_t(count) * size + 8);
+  // Records whose images lie one after another in the store (all of them, until edits move
+  // some) are written as one run.
+  for (int i = 0; i < count;) {
+    const int64_t start = store_.Item(i).Offset;
+    int j = i + 1;
+    while (j < count && store_.Item(j).Offset == start + (j - i) * size) ++j;
+    stream.WriteBuffer(base + start, (j - i) * size);
+    i = j;
+  }
   stream.WriteInt32(blobs_.Count());
   if (blobs_.Count() > 0) {
     TMemoryStream scratch;
@@ -133,15 +138,21 @@ void TQxCustomMemDataSet::SaveToStream(TMemoryStream& stream) {
 
 void TQxCustomMemDataSet::ReadLongNames(TStream& stream, TFieldDefs& defs) {
   // After the data block, a full stream may name the fields whose names did not fit their slots.
+  // Whatever follows a whole data block must be that block, whole: a stream cut inside it
+  // would otherwise load with the long names silently cut to their slots.
   const int64_t resume = stream.Position();
-  const bool whole = SkipDataBlock(stream);
-  const bool present = whole && stream.Size() - stream.Position() >= 12 &&
-                       ReadMagic(stream) == QLatin1String(kQxNamesMagic);
-  if (present) {
+  if (SkipDataBlock(stream) && stream.Position() < stream.Size()) {
+    auto need = [&](int64_t bytes) {
+      if (stream.Size() - stream.Position() < bytes) RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
+    };
+    need(12 + 4);
+    if (ReadMagic(stream) != QLatin1String(kQxNamesMagic))
+      RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
     const int32_t count = stream.ReadInt32();
     if (count < 1 || count > defs.Count()) RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
     QList<int> seen;
     for (int32_t k = 0; k < count; ++k) {
+      need(8);
       const int32_t index = stream.ReadInt32();
       const int32_t length = stream.ReadInt32();
       if (index < 0 || index >= defs.Count() || seen.contains(index) || length < kQxNameSlot ||
@@ -155,6 +166,7 @@ void TQxCustomMemDataSet::ReadLongNames(TStream& stream, TFieldDefs& defs) {
       defs.Items(index)->Name = name;
       seen << index;
     }
+    if (stream.Position() != stream.Size()) RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
   }
   stream.SetPosition(resume);
 }
@@ -193,14 +205,18 @@ void TQxCustomMemDataSet::ReadDataBlock(TStream& stream) {
   // would make records out of nothing.
   if (count > 0 && slots_.empty()) RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
   if (bytes > stream.Size() - stream.Position()) throw EReadError(DbText::ReadError);
-  store_.Reserve(count);
-  QByteArray records(bytes, Qt::Uninitialized);
-  stream.ReadBuffer(records.data(), bytes);
   if (count == 0) return;
-  // Each added item reserves its block at offset (i - 1) * size; the images then fill them.
-  for (int32_t i = 0; i < count; ++i) store_.AddRecord(nextBookmarkId_++);
-  std::memcpy(store_.Stream().Memory(), records.constData(), bytes);
+  // The images go straight from the source into the store's blocks, item i at (i - 1) * size.
+  char* images = store_.AppendRecords(count, nextBookmarkId_);
+  nextBookmarkId_ += count;
+  stream.ReadBuffer(images, bytes);
   recordCount_ = count;
+  // Each record references at most one value per blob field: a list of more values (empty ones
+  // cost far more memory than their bytes in the file) holds nothing the records could read.
+  int64_t blobFields = 0;
+  for (const Slot& slot : slots_)
+    if (IsBlobLike(slot.Type)) ++blobFields;
+  const int64_t maxBlobs = int64_t(count) * blobFields;
   const int32_t blobCount = stream.ReadInt32();
   if (blobCount < 0) RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
   if (blobCount > 0) {
@@ -208,7 +224,11 @@ void TQxCustomMemDataSet::ReadDataBlock(TStream& stream) {
     if (listSize < 4 || listSize > stream.Size() - stream.Position()) throw EReadError(DbText::ReadError);
     TMemoryStream list;
     list.CopyFrom(stream, listSize);
-    blobs_.LoadFromStream(list);
+    // A list of items that do not hold together is a read error; one of more values than the
+    // records can reference (or than the block counts) is not valid.
+    if (!blobs_.LoadFromStream(list, std::min<int64_t>(blobCount, maxBlobs)) || blobCount > maxBlobs ||
+        blobs_.Count() != blobCount)
+      RaiseNotValidError(QxText(QxMsg::SourceNotValid), this);
   }
 }
 
@@ -278,6 +298,7 @@ void TQxCustomMemDataSet::LoadFieldDefs(TStream& stream) {
       if (FieldDefs().Items(i)->DataType == ftBCD) FieldDefs().Items(i)->DataType = ftFloat;
     return;
   }
+  CheckDefinitionNames(defs);
   FieldDefs().Assign(defs);
   // Only the data fields follow the loaded definitions; calculated, lookup and aggregate
   // fields stay, so nothing that refers to them is left pointing at freed fields.
@@ -294,19 +315,19 @@ void TQxCustomMemDataSet::LoadFromStream(TStream& stream) {
   LoadDataFromStream(stream);
 }
 
+// The file is read where it lies: records go from it straight into the record store, never
+// through a copy of the whole file.
 void TQxCustomMemDataSet::LoadFromFile(const QString& fileName) {
   const QString name = fileName.isEmpty() ? FileName : fileName;
   if (name.isEmpty()) RaiseFileError(QxText(QxMsg::NoFileName), this);
-  TMemoryStream s;
-  s.LoadFromBytes(ReadWholeFile(name));
+  TFileStream s(name);
   LoadFromStream(s);
 }
 
 void TQxCustomMemDataSet::LoadDataFromFile(const QString& fileName) {
   const QString name = fileName.isEmpty() ? FileName : fileName;
   if (name.isEmpty()) RaiseFileError(QxText(QxMsg::NoFileName), this);
-  TMemoryStream s;
-  s.LoadFromBytes(ReadWholeFile(name));
+  TFileStream s(name);
   LoadDataFromStream(s);
   if (Active()) First();
 }

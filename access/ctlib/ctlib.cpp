@@ -89,6 +89,9 @@ struct CommandText {
   int single = -1;        // whether the text holds one SELECT: 1, 0, or -1 until known
 };
 std::unordered_map<CS_COMMAND*, CommandText> g_commandTexts;
+// Commands that declared a cursor: FreeTDS keeps the cursor's state on the command until its
+// deallocation is sent, so a connection closed under it would leave that state behind.
+std::set<CS_COMMAND*> g_cursorCommands;
 std::atomic<CS_INT> g_requestId{0};
 
 Library g_freetds;
@@ -1023,11 +1026,13 @@ CS_RETCODE Library::ct_connect(CS_CONNECTION* con, CS_CHAR* servername, CS_INT s
     ConnectionState* cs = FindConnection(con);
     if (cs && !cs->connected) {
       // The context's CS_MAX_CONNECT bounds its open connections; FreeTDS would open any number.
+      // Logins under way count too (they are marked below under the same lock), so logins
+      // started at the same time on several threads cannot all pass the check.
       const auto ctxIt = g_contexts.find(cs->ctx);
       const CS_INT limit = ctxIt == g_contexts.end() ? 25 : ctxIt->second.maxConnect;
       CS_INT open = 0;
       for (const auto& [other, state] : g_connections)
-        if (state->ctx == cs->ctx && state->connected) ++open;
+        if (state->ctx == cs->ctx && (state->connected || state->connecting)) ++open;
       refused = open >= limit;
       ctx = cs->ctx;
     }
@@ -1111,6 +1116,10 @@ CS_RETCODE Library::ct_con_drop(CS_CONNECTION* con) {
     g_connections.erase(it);
     std::erase_if(g_commandTexts, [con](const auto& kv) {
       const auto owner = g_commands.find(kv.first);
+      return owner != g_commands.end() && owner->second == con;
+    });
+    std::erase_if(g_cursorCommands, [con](CS_COMMAND* cmd) {
+      const auto owner = g_commands.find(cmd);
       return owner != g_commands.end() && owner->second == con;
     });
     std::erase_if(g_commands, [con](const auto& kv) { return kv.second == con; });
@@ -1503,6 +1512,7 @@ CS_RETCODE Library::ct_cmd_drop(CS_COMMAND* cmd) {
     std::lock_guard lock(g_mutex);
     g_commands.erase(cmd);
     g_commandTexts.erase(cmd);
+    g_cursorCommands.erase(cmd);
   }
   return rc;
 }
@@ -1519,6 +1529,27 @@ CS_RETCODE Library::ct_send(CS_COMMAND* cmd) {
   if (con) ForgetTimeout(con);
   const CS_RETCODE rc = ::ct_send(cmd);
   if (con && rc == CS_SUCCEED) SetPending(con, cmd);
+  return rc;
+}
+
+// A declare allocates FreeTDS's cursor state at once, and FreeTDS frees it only when the
+// cursor's deallocation is sent: a declare that its ct_send would refuse (another command of
+// the connection has results pending) is refused here, before anything is allocated.
+CS_RETCODE Library::ct_cursor(CS_COMMAND* cmd, CS_INT type, CS_CHAR* name, CS_INT namelen, CS_CHAR* text,
+                              CS_INT tlen, CS_INT option) {
+  if (type == CS_CURSOR_DECLARE) {
+    CS_CONNECTION* con = nullptr;
+    {
+      std::lock_guard lock(g_mutex);
+      con = ConnectionOf(cmd);
+    }
+    if (con && RefuseWhilePending(con, cmd, "ct_cursor")) return CS_FAIL;
+  }
+  const CS_RETCODE rc = ::ct_cursor(cmd, type, name, namelen, text, tlen, option);
+  if (rc == CS_SUCCEED && type == CS_CURSOR_DECLARE) {
+    std::lock_guard lock(g_mutex);
+    g_cursorCommands.insert(cmd);
+  }
   return rc;
 }
 
@@ -1638,12 +1669,108 @@ int ComputeClausesOf(const std::string& sql) {
 
 }  // namespace
 
+namespace {
+
+// One item of a select list as ORDER BY can name it: its alias, and the column it reads when
+// it is a plain column reference (with its qualifier, "a.id"); empty where there is none.
+struct SelectItem {
+  std::string alias;
+  std::string source;
+  bool star = false;
+};
+
+// The items of the first SELECT's list: from after SELECT (and DISTINCT, ALL, TOP n) up to the
+// first top-level clause keyword.
+std::vector<SelectItem> SelectListOf(const std::vector<SqlToken>& tokens) {
+  std::vector<SelectItem> out;
+  size_t i = 1;
+  while (i < tokens.size() && (IsKeyword(tokens[i], "distinct") || IsKeyword(tokens[i], "all"))) ++i;
+  if (i + 1 < tokens.size() && IsKeyword(tokens[i], "top")) i += 2;
+  static const char* const kEnds[] = {"from",  "into",  "where",   "group", "having",
+                                      "order", "union", "compute", "for"};
+  std::vector<std::vector<SqlToken>> items(1);
+  int depth = 0;
+  for (; i < tokens.size(); ++i) {
+    const SqlToken& t = tokens[i];
+    if (t.text == "(") ++depth;
+    if (t.text == ")") --depth;
+    if (depth == 0 &&
+        std::any_of(std::begin(kEnds), std::end(kEnds), [&](const char* k) { return IsKeyword(t, k); }))
+      break;
+    if (depth == 0 && t.text == ",") {
+      items.emplace_back();
+      continue;
+    }
+    items.back().push_back(t);
+  }
+  for (std::vector<SqlToken>& item : items) {
+    SelectItem s;
+    if (item.size() >= 3 && item[0].word && item[1].text == "=") {
+      s.alias = item[0].text;  // alias = expression
+      item.erase(item.begin(), item.begin() + 2);
+    } else if (item.size() >= 3 && item.back().word && IsKeyword(item[item.size() - 2], "as")) {
+      s.alias = item.back().text;
+      item.resize(item.size() - 2);
+    } else if (item.size() >= 2 && item.back().word && !IsKeyword(item.back(), "end") &&
+               (item[item.size() - 2].word || item[item.size() - 2].text == ")" ||
+                item[item.size() - 2].text == "'")) {
+      s.alias = item.back().text;  // expression alias
+      item.pop_back();
+    }
+    if (item.size() == 1 && item[0].word) s.source = item[0].text;
+    s.star = !item.empty() && item.back().text == "*";
+    out.push_back(s);
+  }
+  return out;
+}
+
+// The last dotted part of a name ("id" of "a.id") and what stands before it ("a", or "").
+std::string ColumnPart(const std::string& name) {
+  const size_t dot = name.rfind('.');
+  return Lower(dot == std::string::npos ? name : name.substr(dot + 1));
+}
+std::string TablePart(const std::string& name) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return std::string();
+  const std::string before = name.substr(0, dot);
+  const size_t prior = before.rfind('.');
+  return Lower(prior == std::string::npos ? before : before.substr(prior + 1));
+}
+
+// The select-list column (1-based) an ORDER BY name stands for, 0 for none: an alias, then the
+// column an item reads (a qualified name only matches the same table's, or an unqualified
+// item), then, for a list with "*", the described column names.
+CS_INT OrderByNameColumn(const std::string& text, const std::vector<SelectItem>& list,
+                         const std::vector<std::string>& names) {
+  const std::string column = ColumnPart(text), table = TablePart(text);
+  if (table.empty())
+    for (size_t c = 0; c < list.size(); ++c)
+      if (!list[c].alias.empty() && Lower(list[c].alias) == column) return static_cast<CS_INT>(c + 1);
+  CS_INT unqualified = 0;
+  for (size_t c = 0; c < list.size(); ++c) {
+    if (list[c].source.empty() || ColumnPart(list[c].source) != column) continue;
+    const std::string sourceTable = TablePart(list[c].source);
+    if (table.empty() || sourceTable == table) return static_cast<CS_INT>(c + 1);
+    if (sourceTable.empty() && !unqualified) unqualified = static_cast<CS_INT>(c + 1);
+  }
+  if (unqualified) return unqualified;
+  const bool star =
+      list.empty() || std::any_of(list.begin(), list.end(), [](const SelectItem& s) { return s.star; });
+  if (star)
+    for (size_t c = 0; c < names.size(); ++c)
+      if (Lower(names[c]) == column) return static_cast<CS_INT>(c + 1);
+  return 0;
+}
+
+}  // namespace
+
 std::vector<CS_INT> OrderByColumnsOf(const std::string& sql, const std::vector<std::string>& names) {
   std::vector<CS_INT> columns;
   const std::vector<SqlToken> tokens = SqlTokens(sql);
   std::vector<size_t> orderBys, computes;
   // One SELECT at the top level (UNION parts aside) and its one ORDER BY.
   if (!SingleSelectClauses(tokens, orderBys, computes) || orderBys.size() != 1) return columns;
+  const std::vector<SelectItem> list = SelectListOf(tokens);
   const size_t orderBy = orderBys.front();
   int depth = 0;
   // The items up to the end or a clause that follows ORDER BY (COMPUTE, FOR, AT ISOLATION).
@@ -1669,12 +1796,9 @@ std::vector<CS_INT> OrderByColumnsOf(const std::string& sql, const std::vector<s
       if (number >= 1 && number <= static_cast<long>(names.size())) columns.push_back(static_cast<CS_INT>(number));
       continue;
     }
-    const std::string name = Lower(text.substr(text.rfind('.') == std::string::npos ? 0 : text.rfind('.') + 1));
-    for (size_t c = 0; c < names.size(); ++c)
-      if (Lower(names[c]) == name) {
-        columns.push_back(static_cast<CS_INT>(c + 1));
-        break;
-      }
+    if (const CS_INT c = OrderByNameColumn(text, list, names);
+        c >= 1 && c <= static_cast<CS_INT>(names.size()))
+      columns.push_back(c);
   }
   return columns;
 }
@@ -1793,6 +1917,36 @@ CS_RETCODE Library::ct_cancel(CS_CONNECTION* con, CS_COMMAND* cmd, CS_INT type) 
 }
 
 CS_RETCODE Library::ct_close(CS_CONNECTION* con, CS_INT option) {
+  // A cursor still declared on a command of the connection is closed and deallocated first:
+  // FreeTDS releases the command's hold on the cursor's state only when it sends that
+  // deallocation (whatever the socket then does with it), never at close or at ct_cmd_drop.
+  std::vector<CS_COMMAND*> cursors;
+  size_t clientBefore = 0, serverBefore = 0;
+  {
+    std::lock_guard lock(g_mutex);
+    for (CS_COMMAND* cmd : g_cursorCommands)
+      if (ConnectionOf(cmd) == con) cursors.push_back(cmd);
+    if (ConnectionState* cs = FindConnection(con)) {
+      clientBefore = cs->client.size();
+      serverBefore = cs->server.size();
+    }
+  }
+  for (CS_COMMAND* cmd : cursors) {
+    ::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+    if (::ct_cursor(cmd, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_DEALLOC) != CS_SUCCEED)
+      continue;
+    // A cancel still pending on the command answers the first send.
+    if (::ct_send(cmd) == CS_CANCELED) ::ct_send(cmd);
+  }
+  {
+    // What those last sends said belongs to no caller.
+    std::lock_guard lock(g_mutex);
+    for (CS_COMMAND* cmd : cursors) g_cursorCommands.erase(cmd);
+    if (ConnectionState* cs = FindConnection(con)) {
+      if (cs->client.size() > clientBefore) cs->client.resize(clientBefore);
+      if (cs->server.size() > serverBefore) cs->server.resize(serverBefore);
+    }
+  }
   const CS_RETCODE rc = ::ct_close(con, option);
   ClearPending(con, nullptr);
   std::lock_guard lock(g_mutex);

@@ -27,11 +27,6 @@ CS_RETCODE Library::ct_dynamic(CS_COMMAND* cmd, CS_INT type, CS_CHAR* id, CS_INT
   return ::ct_dynamic(cmd, type, id, idlen, buffer, buflen);
 }
 
-CS_RETCODE Library::ct_cursor(CS_COMMAND* cmd, CS_INT type, CS_CHAR* name, CS_INT namelen, CS_CHAR* text,
-                              CS_INT tlen, CS_INT option) {
-  return ::ct_cursor(cmd, type, name, namelen, text, tlen, option);
-}
-
 CS_RETCODE Library::ct_param(CS_COMMAND* cmd, CS_DATAFMT* datafmt, CS_VOID* data, CS_INT datalen,
                              CS_SMALLINT indicator) {
   return ::ct_param(cmd, datafmt, data, datalen, indicator);

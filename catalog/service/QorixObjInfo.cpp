@@ -59,6 +59,16 @@ QString TQorixObjInfo::SysTable(const QString& table) const {
   return QxSql::Ident(selectDb_.trimmed()) + QStringLiteral(".dbo.") + table;
 }
 
+QString TQorixObjInfo::ObjectIdText(const TQxObjectRef& ref) const {
+  return QxSql::Literal(QxSql::NamePart(selectDb_.trimmed()) + QLatin1Char('.') + QxSql::NamePart(ref.Owner) +
+                            QLatin1Char('.') + QxSql::NamePart(ref.Name),
+                        QLatin1Char('\''));
+}
+
+QString TQorixObjInfo::DbIdText() const {
+  return QStringLiteral("db_id(") + QxSql::Literal(selectDb_.trimmed(), QLatin1Char('"')) + QLatin1Char(')');
+}
+
 void TQorixObjInfo::PrepareQuery() {
   query_->DbName = DbName;
   query_->SetDatabase(Database());

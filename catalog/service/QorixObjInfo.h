@@ -59,6 +59,8 @@ class TQorixObjInfo : public TQorixBase {
   static void FreeInfoList(std::unique_ptr<TQxServerConfigList>& list, bool freeList);
 
   // ---- readers ----
+  // Every reader that takes a table, view or procedure name takes it as FindObject does, so
+  // objects of one name and several owners, and names holding a ".", are told apart.
   // Database names (the current one only on "SQLAnywhere").
   const QStringList& GetDatabaseList();
   // The object Name of SelectDb, with its columns and permissions when asked; null when none.
@@ -85,8 +87,16 @@ class TQorixObjInfo : public TQorixBase {
   // The table's row count, or -1 (always on "SQLAnywhere"). A non-blank Owner counts that
   // owner's table only.
   int64_t GetRowCount(const QString& name, const QString& owner = QString());
-  // The owner's name of object Name (empty when none).
+  // The owner's name of object Name (empty when none); Name as FindObject takes it.
   void GetObjectOwner(const QString& name, QString& owner);
+  // Object Text of SelectDb: "name" or "owner.name", a part holding a "." between brackets
+  // ("dbo.[dot.ted]"). Unbracketed, "a.b" is user a's object b when there is one, else the object
+  // named "a.b". Of same-named objects of several owners a plain name finds dbo's, else the one
+  // of the lowest uid.
+  TQxObjectRef FindObject(const QString& text);
+  // "table.leaf" or "owner.table.leaf" cut at its last dot outside brackets: Container is the
+  // table as FindObject takes it, Leaf the column or index name (brackets removed).
+  static void SplitLeafName(const QString& text, QString& container, QString& leaf);
   // Server configuration groups ("Sybase SQL Server" only).
   const QStringList& GetConfigGroups();
   // The parameters of a configuration group (all when blank); null on "SQLAnywhere".
@@ -138,6 +148,14 @@ class TQorixObjInfo : public TQorixBase {
   bool IsSybase() const;
   // SelectDb as an identifier, + ".dbo." + Table.
   QString SysTable(const QString& table) const;
+  // 'SelectDb.owner.name' as object_id and index_col take it (a part holding a "." between
+  // brackets), as a string literal.
+  QString ObjectIdText(const TQxObjectRef& ref) const;
+  // db_id("SelectDb"), for the catalogue functions that otherwise read the current database.
+  QString DbIdText() const;
+  // The check constraints, column defaults and bound rules and defaults of table Ref, read into
+  // the column array's DefaultText and the lists below (the definition text's additions).
+  void LoadTableAdditions(const TQxObjectRef& ref, QStringList& constraints, QStringList& bindings);
   // Points the private query at the connection and sets its SQL.
   void PrepareQuery();
   void SetText(const QString& text);

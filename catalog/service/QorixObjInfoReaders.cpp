@@ -57,6 +57,13 @@ const QStringList& TQorixObjInfo::GetDatabaseList() {
 std::unique_ptr<TQxObject> TQorixObjInfo::GetObjectInfo(const QString& name, bool withColumns, bool withPermissions,
                                                          const QString& owner) {
   SettleConnection();
+  // The object is found by owner and name first, so of two same-named objects the one asked
+  // for is read.
+  const TQxObjectRef ref = FindObject(owner.trimmed().isEmpty()
+                                          ? name
+                                          : QxSql::NamePart(owner.trimmed()) + QLatin1Char('.') +
+                                                QxSql::NamePart(name.trimmed()));
+  if (!ref.Found()) return nullptr;
   std::vector<QStringList> rows;
   {
     ReadScope scope(*this);
@@ -68,13 +75,10 @@ std::unique_ptr<TQxObject> TQorixObjInfo::GetObjectInfo(const QString& name, boo
             SysTable(QStringLiteral("sysobjects so_del,")) + QLatin1Char(' ') +
             SysTable(QStringLiteral("sysobjects so_ins,")) + QLatin1Char(' ') +
             SysTable(QStringLiteral("sysobjects so_upd,")) + QLatin1Char(' ') +
-            SysTable(QStringLiteral("sysusers sown ")) + QStringLiteral("WHERE so.name = ") + Dq(name.trimmed()) +
+            SysTable(QStringLiteral("sysusers sown ")) + QStringLiteral("WHERE so.name = ") + Dq(ref.Name) +
             QStringLiteral(" AND so.deltrig *= so_del.id AND so.instrig *= so_ins.id AND so.updtrig *= so_upd.id"
-                           " AND so.uid *= sown.uid") +
-            (owner.trimmed().isEmpty() ? QString()
-                                       : QStringLiteral(" AND so.uid IN (SELECT uid FROM ") +
-                                             SysTable(QStringLiteral("sysusers")) + QStringLiteral(" WHERE name = ") +
-                                             Dq(owner.trimmed()) + QStringLiteral(")")));
+                           " AND so.uid *= sown.uid AND so.uid = ") +
+            QxSql::Integer(ref.UId));
     rows = ReadAll();
   }
   if (rows.empty()) return nullptr;
@@ -184,6 +188,9 @@ std::unique_ptr<TQxUser> TQorixObjInfo::GetUserInfo(const QString& name) {
 
 std::unique_ptr<TQxIndex> TQorixObjInfo::GetIndexInfo(const QString& indexName, const QString& tableName) {
   SettleConnection();
+  // The table is found by owner and name, so an index of one of two same-named tables is that
+  // table's.
+  const TQxObjectRef table = FindObject(tableName);
   std::vector<QStringList> rows;
   {
     ReadScope scope(*this);
@@ -193,7 +200,7 @@ std::unique_ptr<TQxIndex> TQorixObjInfo::GetIndexInfo(const QString& indexName, 
                              "IndId = si.index_id, Segment = 0, SegmentName = \"\", MinLen = 0, MaxLen = 0, "
                              "SoId = 0, Status = CASE WHEN si.[unique] IN ('Y','U') THEN 2 ELSE 0 END, "
                              "Status2 = 0 FROM SYSINDEX si, SYSTABLE st WHERE si.index_name = ") +
-              Dq(indexName.trimmed()) + QStringLiteral("  AND st.table_name = ") + Dq(tableName.trimmed()) +
+              Dq(indexName.trimmed()) + QStringLiteral("  AND st.table_name = ") + Dq(table.Name) +
               QStringLiteral(" AND st.table_id = si.table_id"));
     } else {
       SetText(QStringLiteral("SELECT Name = si.name, Id = si.id, TableName = so.name, IndId = si.indid, "
@@ -201,8 +208,9 @@ std::unique_ptr<TQxIndex> TQorixObjInfo::GetIndexInfo(const QString& indexName, 
                              "MaxLen = si.maxlen, SoId = si.soid, Status = si.status, Status2 = si.status2 FROM ") +
               SysTable(QStringLiteral("sysindexes si, ")) + SysTable(QStringLiteral("sysobjects so, ")) +
               SysTable(QStringLiteral("syssegments ss ")) + QStringLiteral("WHERE si.name = ") +
-              Dq(indexName.trimmed()) + QStringLiteral("  AND so.name = ") + Dq(tableName.trimmed()) +
-              QStringLiteral(" AND so.type in(\"U\",\"S\") AND so.id = si.id AND si.segment = ss.segment"));
+              Dq(indexName.trimmed()) + QStringLiteral("  AND so.name = ") + Dq(table.Name) +
+              QStringLiteral(" AND so.type in(\"U\",\"S\") AND so.id = si.id AND si.segment = ss.segment") +
+              (table.Found() ? QStringLiteral(" AND so.uid = ") + QxSql::Integer(table.UId) : QString()));
     }
     rows = ReadAll();
   }
@@ -278,8 +286,8 @@ std::unique_ptr<TQxDevice> TQorixObjInfo::GetDeviceInfo(const QString& name) {
 const QStringList& TQorixObjInfo::GetIndexColumns(const QString& tableIndex) {
   SettleConnection();
   ClearResult();
-  ReadScope scope(*this);
   if (IsAnywhere()) {
+    ReadScope scope(*this);
     SetLines({QStringLiteral("SELECT sc.column_name"), QStringLiteral(" FROM SYSTABLE st,"),
               QStringLiteral(" SYSIXCOL sic,"), QStringLiteral(" SYSCOLUMN sc,"), QStringLiteral(" SYSINDEX si"),
               QStringLiteral(" WHERE st.table_id = sc.table_id"), QStringLiteral(" AND si.table_id = sc.table_id"),
@@ -287,49 +295,47 @@ const QStringList& TQorixObjInfo::GetIndexColumns(const QString& tableIndex) {
               QStringLiteral(" AND sc.column_id = sic.column_id"),
               QStringLiteral(" AND st.table_name + '.' + si.index_name = ") + Sq(tableIndex),
               QStringLiteral(" ORDER BY sequence")});
-  } else if (IsSybase()) {
-    // The table is named with its real owner (su.name), so indexes of tables that dbo does
-    // not own list their columns too.
-    const QString db = selectDb_.trimmed();
-    SetLines({QStringLiteral("SELECT INDEX_COL(") + Sq(db + QLatin1Char('.')) +
-                  QStringLiteral(" + su.name + '.' + so.name , x.indid, c.colid)"),
-              QStringLiteral(" FROM ") + SysTable(QStringLiteral("sysindexes x,")),
-              QStringLiteral(" ") + SysTable(QStringLiteral("syscolumns c,")),
-              QStringLiteral(" ") + SysTable(QStringLiteral("sysobjects so,")),
-              QStringLiteral(" ") + SysTable(QStringLiteral("sysusers su")),
-              QStringLiteral(" WHERE x.id = object_id (") + Dq(db + QLatin1Char('.')) +
-                  QStringLiteral(" + su.name + \".\" + so.name)"),
-              QStringLiteral(" AND indid BETWEEN 1 AND 254"), QStringLiteral(" AND x.id = c.id"),
-              QStringLiteral(" AND so.id = x.id"), QStringLiteral(" AND su.uid = so.uid"),
-              QStringLiteral(" AND c.colid <= x.keycnt"),
-              QStringLiteral(" AND INDEX_COL(") + Dq(db + QLatin1Char('.')) +
-                  QStringLiteral(" + su.name + \".\" + so.name, x.indid, c.colid)<>''"),
-              QStringLiteral(" AND so.name + '.' + x.name = ") + Sq(tableIndex),
-              QStringLiteral(" ORDER BY x.name, x.indid,"), QStringLiteral(" c.colid ASC")});
-  } else {
+    ReadColumnOneIntoResult();
     return resultList_;
   }
+  if (!IsSybase()) return resultList_;
+  // TableIndex is cut at its last dot: the table (owner-qualified or holding dots of its own)
+  // is found first, and index_col is given its full name in SelectDb, so a table of another
+  // owner or database lists its columns too.
+  QString container, index;
+  SplitLeafName(tableIndex, container, index);
+  const TQxObjectRef table = FindObject(container);
+  if (!table.Found()) return resultList_;
+  const QString object = ObjectIdText(table);
+  ReadScope scope(*this);
+  SetLines({QStringLiteral("SELECT INDEX_COL(") + object + QStringLiteral(", x.indid, c.colid)"),
+            QStringLiteral(" FROM ") + SysTable(QStringLiteral("sysindexes x,")),
+            QStringLiteral(" ") + SysTable(QStringLiteral("syscolumns c")),
+            QStringLiteral(" WHERE x.id = object_id (") + object + QStringLiteral(")"),
+            QStringLiteral(" AND indid BETWEEN 1 AND 254"), QStringLiteral(" AND x.id = c.id"),
+            QStringLiteral(" AND c.colid <= x.keycnt"),
+            QStringLiteral(" AND INDEX_COL(") + object + QStringLiteral(", x.indid, c.colid)<>''"),
+            QStringLiteral(" AND x.name = ") + Sq(index), QStringLiteral(" ORDER BY x.name, x.indid,"),
+            QStringLiteral(" c.colid ASC")});
   ReadColumnOneIntoResult();
   return resultList_;
 }
 
 const QStringList& TQorixObjInfo::GetTableIndexes(const QString& tableName) {
-  const QString table = tableName.trimmed();
   SettleConnection();
-  QString owner;
-  GetObjectOwner(table, owner);
-  ownerText_ = owner;
+  const TQxObjectRef table = FindObject(tableName);
+  ownerText_ = table.Owner;
   ClearResult();
   ReadScope scope(*this);
   if (IsAnywhere()) {
     SetText(QStringLiteral("SELECT si.index_name FROM SYS.SYSINDEX si, SYS.SYSTABLE st WHERE si.table_id = "
                            "st.table_id  AND st.table_name = ") +
-            Dq(table) + QStringLiteral(" ORDER BY si.index_id"));
+            Dq(table.Name) + QStringLiteral(" ORDER BY si.index_id"));
   } else {
+    if (!table.Found()) return resultList_;
     // indid 255 is a table's text chain, not an index.
     SetText(QStringLiteral("SELECT name FROM ") + SysTable(QStringLiteral("sysindexes")) +
-            QStringLiteral(" WHERE id = object_id(") +
-            Sq(selectDb_.trimmed() + QLatin1Char('.') + owner + QLatin1Char('.') + table) +
+            QStringLiteral(" WHERE id = object_id(") + ObjectIdText(table) +
             QStringLiteral(") and indid BETWEEN 1 AND 254"));
   }
   ReadColumnOneIntoResult();
@@ -343,6 +349,9 @@ std::unique_ptr<TQxColumnList> TQorixObjInfo::GetColumnList(const QString& name,
   const QString type = objType.trimmed().toUpper();
   const bool described = type == QLatin1String("U") || type == QLatin1String("S") || type == QLatin1String("V");
   if (!described && type != QLatin1String("P")) return nullptr;
+  // A procedure is found by owner and name first; object_id then names it in SelectDb, not in
+  // the connection's current database.
+  const TQxObjectRef proc = described ? TQxObjectRef{} : FindObject(name);
   ReadScope scope(*this);
   PrepareQuery();
   query_->ClearSQL();
@@ -365,12 +374,13 @@ std::unique_ptr<TQxColumnList> TQorixObjInfo::GetColumnList(const QString& name,
     return list;
   }
   if (IsSybase()) {
+    if (!proc.Found()) return list;
     SetLines({QStringLiteral("SELECT c.name,"), QStringLiteral(" ISNULL(c.length,0),"),
               QStringLiteral(" ISNULL(c.scale,0),"), QStringLiteral(" ISNULL(c.prec,0),"), QStringLiteral(" t.name,"),
               QStringLiteral(" ISNULL(c.status,0)"), QStringLiteral(" FROM ") + SysTable(QStringLiteral("syscolumns c,")),
               QStringLiteral(" ") + SysTable(QStringLiteral("systypes t")),
               QStringLiteral(" WHERE c.usertype = t.usertype"),
-              QStringLiteral(" AND c.id = object_id (") + Dq(name.trimmed()) + QStringLiteral(")"),
+              QStringLiteral(" AND c.id = object_id (") + ObjectIdText(proc) + QStringLiteral(")"),
               QStringLiteral(" AND c.number = 1"), QStringLiteral(" ORDER BY colid ASC")});
   } else if (IsAnywhere()) {
     SetLines({QStringLiteral("SELECT"), QStringLiteral(" sproc.parm_name,"), QStringLiteral(" ISNULL(sproc.width,0),"),
@@ -379,7 +389,7 @@ std::unique_ptr<TQxColumnList> TQorixObjInfo::GetColumnList(const QString& name,
               QStringLiteral(" FROM SYS.SYSPROCPARM sproc,"), QStringLiteral(" SYS.SYSPROCEDURE sp,"),
               QStringLiteral(" SYS.SYSUSERTYPE sut,"), QStringLiteral(" SYS.SYSDOMAIN sd"),
               QStringLiteral(" WHERE sproc.proc_id = sp.proc_id"),
-              QStringLiteral(" AND sp.proc_name = ") + Sq(name.trimmed()), QStringLiteral(" AND sproc.parm_type = 0"),
+              QStringLiteral(" AND sp.proc_name = ") + Sq(proc.Name), QStringLiteral(" AND sproc.parm_type = 0"),
               QStringLiteral(" AND sproc.domain_id = sd.domain_id"),
               QStringLiteral(" AND sproc.domain_id *= sut.domain_id"),
               QStringLiteral(" AND sproc.user_type *= sut.type_id"), QStringLiteral(" ORDER BY sproc.parm_id")});
@@ -457,18 +467,19 @@ int64_t TQorixObjInfo::GetRowCount(const QString& name, const QString& owner) {
   CheckDatabase();
   if (IsAnywhere()) return -1;
   SettleConnection();
+  const TQxObjectRef table = FindObject(owner.trimmed().isEmpty() ? name
+                                                                 : QxSql::NamePart(owner.trimmed()) + QLatin1Char('.') +
+                                                                       QxSql::NamePart(name.trimmed()));
+  if (!table.Found()) return -1;
   std::vector<QStringList> rows;
   // rowcnt() finds a table's data pages in the connection's current database only: for a table
   // of another database it would count whichever table of the current one has those pages.
   // There the rows are counted.
   if (selectDb_.trimmed() != ConnectionDbName().trimmed()) {
-    QString found = owner.trimmed();
-    if (found.isEmpty()) GetObjectOwner(name, found);
-    if (found.isEmpty()) return -1;
     {
       ReadScope scope(*this);
       SetText(QStringLiteral("SELECT rowtotal = count(*) FROM ") + QxSql::Ident(selectDb_.trimmed()) +
-              QLatin1Char('.') + QxSql::Ident(found) + QLatin1Char('.') + QxSql::Ident(name.trimmed()));
+              QLatin1Char('.') + QxSql::Ident(table.Owner) + QLatin1Char('.') + QxSql::Ident(table.Name));
       rows = ReadAll();
     }
     if (rows.empty() || Col(LastRow(rows), 1).trimmed().isEmpty()) return -1;
@@ -480,12 +491,8 @@ int64_t TQorixObjInfo::GetRowCount(const QString& name, const QString& owner) {
               QStringLiteral(" FROM ") + SysTable(QStringLiteral("sysobjects o,")),
               QStringLiteral(" ") + SysTable(QStringLiteral("sysindexes i,")),
               QStringLiteral(" master.dbo.spt_values d"), QStringLiteral(" WHERE i.id = o.id"),
-              QStringLiteral(" AND o.name = ") + Dq(name.trimmed()), QStringLiteral(" AND d.number = 1"),
-              QStringLiteral(" AND d.type = \"E\""),
-              owner.trimmed().isEmpty() ? QString()
-                                        : QStringLiteral(" AND o.uid IN (SELECT uid FROM ") +
-                                              SysTable(QStringLiteral("sysusers")) + QStringLiteral(" WHERE name = ") +
-                                              Dq(owner.trimmed()) + QStringLiteral(")")});
+              QStringLiteral(" AND o.name = ") + Dq(table.Name), QStringLiteral(" AND d.number = 1"),
+              QStringLiteral(" AND d.type = \"E\""), QStringLiteral(" AND o.uid = ") + QxSql::Integer(table.UId)});
     rows = ReadAll();
   }
   // The sum always answers one row: NULL (no such table) means no count.
@@ -493,22 +500,102 @@ int64_t TQorixObjInfo::GetRowCount(const QString& name, const QString& owner) {
   return ToInt(Col(LastRow(rows), 1));
 }
 
-// ---- GetObjectOwner ----
+// ---- GetObjectOwner, FindObject ----
 
-void TQorixObjInfo::GetObjectOwner(const QString& name, QString& owner) {
+void TQorixObjInfo::GetObjectOwner(const QString& name, QString& owner) { owner = FindObject(name).Owner; }
+
+TQxObjectRef TQorixObjInfo::FindObject(const QString& text) {
   SettleConnection();
   if (!workList_) workList_ = std::make_unique<QStringList>();
   // It runs inside other readers: whatever the query still holds is ended first.
   CancelQuery();
+  bool bracketed = false;
+  const QStringList parts = QxSql::SplitName(text, &bracketed);
+  const QString whole = text.trimmed();
+  TQxObjectRef ref;
+  ref.Name = bracketed ? parts.back() : whole;
+  // The owner and name of the reading "owner.name", when the text can be read so.
+  QString owner, name;
+  QString where;
+  if (bracketed) {
+    if (parts.size() == 1) {
+      where = QStringLiteral(" AND so.name = ") + Dq(parts[0]);
+    } else if (parts.size() == 2 || parts.size() == 3) {
+      owner = parts[parts.size() - 2];
+      name = parts.back();
+      where = QStringLiteral(" AND su.name = ") + Dq(owner) + QStringLiteral(" AND so.name = ") + Dq(name);
+    } else {
+      return ref;
+    }
+  } else {
+    if (whole.isEmpty()) return ref;
+    where = QStringLiteral(" AND so.name = ") + Dq(whole);
+    const qsizetype dot = whole.indexOf(QLatin1Char('.'));
+    if (dot > 0) {
+      owner = whole.left(dot).trimmed();
+      name = whole.mid(dot + 1).trimmed();
+      where = QStringLiteral(" AND (so.name = ") + Dq(whole) + QStringLiteral(" OR (su.name = ") + Dq(owner) +
+              QStringLiteral(" AND so.name = ") + Dq(name) + QStringLiteral("))");
+    }
+  }
   std::vector<QStringList> rows;
   {
     ReadScope scope(*this);
-    SetLines({QStringLiteral("SELECT su.name"), QStringLiteral(" FROM ") + SysTable(QStringLiteral("sysusers su,")),
+    SetLines({QStringLiteral("SELECT su.name, so.name, so.id, so.uid, so.type"),
+              QStringLiteral(" FROM ") + SysTable(QStringLiteral("sysusers su,")),
               QStringLiteral(" ") + SysTable(QStringLiteral("sysobjects so")),
-              QStringLiteral(" WHERE su.uid = so.uid"), QStringLiteral(" AND so.name = ") + Dq(name.trimmed())});
+              QStringLiteral(" WHERE su.uid = so.uid") + where});
     rows = ReadAll();
   }
-  owner = rows.empty() ? QString() : Col(LastRow(rows), 1);
+  // The owner.name reading wins; of same-named objects dbo's, else the lowest uid.
+  const QStringList* best = nullptr;
+  int64_t bestRank = 0;
+  for (const QStringList& r : rows) {
+    const int32_t uid = ToInt(Col(r, 4));
+    const int64_t rank = !owner.isEmpty() && Col(r, 1) == owner && Col(r, 2) == name ? -2
+                         : uid == 1                                                   ? -1
+                                                                                      : uid;
+    if (!best || rank < bestRank) {
+      best = &r;
+      bestRank = rank;
+    }
+  }
+  if (!best) return ref;
+  ref.Owner = Col(*best, 1);
+  ref.Name = Col(*best, 2);
+  ref.Id = ToInt(Col(*best, 3));
+  ref.UId = ToInt(Col(*best, 4));
+  ref.Type = Col(*best, 5).trimmed();
+  return ref;
+}
+
+void TQorixObjInfo::SplitLeafName(const QString& text, QString& container, QString& leaf) {
+  // The last dot outside brackets.
+  const QString t = text.trimmed();
+  qsizetype cut = -1;
+  bool inBrackets = false;
+  for (qsizetype i = 0; i < t.size(); ++i) {
+    const QChar c = t.at(i);
+    if (inBrackets) {
+      if (c == QLatin1Char(']')) {
+        if (i + 1 < t.size() && t.at(i + 1) == QLatin1Char(']'))
+          ++i;
+        else
+          inBrackets = false;
+      }
+    } else if (c == QLatin1Char('[')) {
+      inBrackets = true;
+    } else if (c == QLatin1Char('.')) {
+      cut = i;
+    }
+  }
+  if (cut < 0) {
+    container.clear();
+    leaf = QxSql::SplitName(t).back();
+    return;
+  }
+  container = t.left(cut);
+  leaf = QxSql::SplitName(t.mid(cut + 1)).back();
 }
 
 // ---- GetConfigGroups, GetConfigValues ----
@@ -563,7 +650,8 @@ std::unique_ptr<TQxServerConfigList> TQorixObjInfo::GetConfigValues(const QStrin
 
 namespace {
 
-QStringList SybaseColumnLines(const QString& selectDbIdent, const QString& table, const QString* column) {
+// Table is found by owner and name first; its uid keeps a same-named table of another owner out.
+QStringList SybaseColumnLines(const QString& selectDbIdent, const TQxObjectRef& table, const QString* column) {
   auto sys = [&](const QString& t) { return selectDbIdent + QStringLiteral(".dbo.") + t; };
   QStringList lines{
       QStringLiteral("SELECT column_name = c.name,"),
@@ -580,8 +668,9 @@ QStringList SybaseColumnLines(const QString& selectDbIdent, const QString& table
       QStringLiteral(" ") + sys(QStringLiteral("sysobjects o,")),
       QStringLiteral(" sybsystemprocs.dbo.spt_datatype_info d,"),
       QStringLiteral(" ") + sys(QStringLiteral("systypes t")),
-      QStringLiteral(" WHERE o.name = ") + Dq(table.trimmed())};
+      QStringLiteral(" WHERE o.name = ") + Dq(table.Name)};
   if (column) lines << QStringLiteral(" AND c.name = ") + Dq(column->trimmed());
+  if (table.Found()) lines << QStringLiteral(" AND o.uid = ") + QxSql::Integer(table.UId);
   lines << QStringLiteral(" AND o.id = c.id") << QStringLiteral(" AND c.usertype = t.usertype")
         << QStringLiteral(" AND t.type = d.ss_dtype") << QStringLiteral(" AND o.type != \"P\"")
         << QStringLiteral(" AND (d.ss_dtype NOT IN (111, 109, 38, 110)") << QStringLiteral(" OR c.usertype >= 100)")
@@ -591,7 +680,7 @@ QStringList SybaseColumnLines(const QString& selectDbIdent, const QString& table
 
 // The user type is outer-joined on both of its columns, so columns of a plain domain (no user
 // type) are listed too; identity is read from the column's default ("autoincrement").
-QStringList AnywhereColumnLines(const QString& table, const QString* column) {
+QStringList AnywhereColumnLines(const TQxObjectRef& table, const QString* column) {
   QStringList lines{QStringLiteral("SELECT column_name = sc.column_name,"),
                     QStringLiteral(" type_name = ISNULL(sut.type_name, sd.domain_name),"),
                     QStringLiteral(" prec = isnull(sc.width, 0),"),
@@ -607,7 +696,7 @@ QStringList AnywhereColumnLines(const QString& table, const QString* column) {
                     QStringLiteral(" AND sc.domain_id *= sut.domain_id"),
                     QStringLiteral(" AND sc.user_type *= sut.type_id"),
                     QStringLiteral(" AND sc.domain_id = sd.domain_id"),
-                    QStringLiteral(" AND st.table_name = ") + Dq(table.trimmed())};
+                    QStringLiteral(" AND st.table_name = ") + Dq(table.Name)};
   if (column)
     lines << QStringLiteral(" AND sc.column_name = ") + Dq(column->trimmed());
   else
@@ -641,13 +730,14 @@ void TQorixObjInfo::LoadColumns(const QString& tableName) {
   SettleConnection();
   ClearResult();
   ClearColumns();
+  const TQxObjectRef table = FindObject(tableName);
   ReadScope scope(*this);
   PrepareQuery();
   query_->ClearSQL();
   if (IsSybase())
-    SetLines(SybaseColumnLines(QxSql::Ident(selectDb_.trimmed()), tableName, nullptr));
+    SetLines(SybaseColumnLines(QxSql::Ident(selectDb_.trimmed()), table, nullptr));
   else if (IsAnywhere())
-    SetLines(AnywhereColumnLines(tableName, nullptr));
+    SetLines(AnywhereColumnLines(table, nullptr));
   else
     return;
   FillColumnArray();
@@ -657,13 +747,14 @@ void TQorixObjInfo::LoadColumn(const QString& tableName, const QString& columnNa
   SettleConnection();
   ClearResult();
   ClearColumns();
+  const TQxObjectRef table = FindObject(tableName);
   ReadScope scope(*this);
   PrepareQuery();
   query_->ClearSQL();
   if (IsSybase())
-    SetLines(SybaseColumnLines(QxSql::Ident(selectDb_.trimmed()), tableName, &columnName));
+    SetLines(SybaseColumnLines(QxSql::Ident(selectDb_.trimmed()), table, &columnName));
   else if (IsAnywhere())
-    SetLines(AnywhereColumnLines(tableName, &columnName));
+    SetLines(AnywhereColumnLines(table, &columnName));
   else
     return;
   FillColumnArray();
@@ -671,20 +762,49 @@ void TQorixObjInfo::LoadColumn(const QString& tableName, const QString& columnNa
 
 // ---- GetUserTypeInfo ----
 
+namespace {
+
+// The type a user datatype was declared with, from the system type that shares its storage
+// code: a nullable base is kept under its "n" code (intn, floatn, datetimn, moneyn, numericn,
+// decimaln) and a fixed-length char or binary under the varchar or varbinary code, so the
+// code alone names the wrong type ("sp_addtype t, 'numericn'" does not run).
+QString DeclaredStorageType(const QString& storage, int32_t length, bool variable) {
+  const QString s = storage.trimmed();
+  if (s == QLatin1String("intn"))
+    return length == 1 ? QStringLiteral("tinyint") : length == 2 ? QStringLiteral("smallint")
+                                                   : length == 8 ? QStringLiteral("bigint")
+                                                                 : QStringLiteral("int");
+  if (s == QLatin1String("floatn")) return length == 4 ? QStringLiteral("real") : QStringLiteral("float");
+  if (s == QLatin1String("datetimn"))
+    return length == 4 ? QStringLiteral("smalldatetime") : QStringLiteral("datetime");
+  if (s == QLatin1String("moneyn")) return length == 4 ? QStringLiteral("smallmoney") : QStringLiteral("money");
+  if (s == QLatin1String("numericn")) return QStringLiteral("numeric");
+  if (s == QLatin1String("decimaln")) return QStringLiteral("decimal");
+  if (!variable && s == QLatin1String("varchar")) return QStringLiteral("char");
+  if (!variable && s == QLatin1String("varbinary")) return QStringLiteral("binary");
+  return s;
+}
+
+}  // namespace
+
 std::unique_ptr<TQxUserTypeInfo> TQorixObjInfo::GetUserTypeInfo(const QString& name) {
   SettleConnection();
   std::vector<QStringList> rows;
   {
     ReadScope scope(*this);
-    // char(30): the record keeps names of up to 30 characters.
+    // char(30): the record keeps names of up to 30 characters. timestamp shares varbinary's
+    // storage code and is no base of a user type; the type's variable flag tells char from
+    // varchar and binary from varbinary.
     SetText(QStringLiteral("SELECT Type_name = CONVERT(char(30), s.name),Storage_type = CONVERT(char(30), st.name),"
                            "Length = ISNULL(s.length,0),Prec = ISNULL(s.prec,0),Scale = ISNULL(s.scale,0),"
                            "Nulls = ISNULL(s.allownulls,0),Default_name = CONVERT(char(30), so_def.name),"
-                           "Rule_name = CONVERT(char(30), so_rul.name),\"Identity\" = s.ident FROM ") +
+                           "Rule_name = CONVERT(char(30), so_rul.name),\"Identity\" = s.ident,"
+                           "Variable = s.variable FROM ") +
             SysTable(QStringLiteral("systypes s,")) + QLatin1Char(' ') + SysTable(QStringLiteral("systypes st,")) +
             QLatin1Char(' ') + SysTable(QStringLiteral("sysobjects so_rul,")) + QLatin1Char(' ') +
             SysTable(QStringLiteral("sysobjects so_def ")) +
-            QStringLiteral(" WHERE s.type = st.type AND st.name NOT IN (\"sysname\", \"nchar\", \"nvarchar\")"
+            QStringLiteral(" WHERE s.type = st.type AND st.name NOT IN (\"sysname\", \"nchar\", \"nvarchar\","
+                           " \"timestamp\", \"longsysname\")"
                            " AND st.usertype < 100 AND s.domain *= so_rul.id AND s.tdefault *= so_def.id"
                            " AND s.name = ") +
             Dq(name.trimmed()) + QLatin1Char(' '));
@@ -694,8 +814,8 @@ std::unique_ptr<TQxUserTypeInfo> TQorixObjInfo::GetUserTypeInfo(const QString& n
   const QStringList& r = LastRow(rows);
   auto info = std::make_unique<TQxUserTypeInfo>();
   info->TypeName = Cut(Col(r, 1), 30);
-  info->StorageType = Cut(Col(r, 2), 30);
   info->Length = ToInt(Col(r, 3));
+  info->StorageType = Cut(DeclaredStorageType(Col(r, 2), info->Length, ToInt(Col(r, 10)) != 0), 30);
   info->Prec = ToInt(Col(r, 4));
   info->Scale = ToInt(Col(r, 5));
   info->AllowNulls = static_cast<uint8_t>(ToInt(Col(r, 6)) != 0);
@@ -709,9 +829,8 @@ std::unique_ptr<TQxUserTypeInfo> TQorixObjInfo::GetUserTypeInfo(const QString& n
 
 std::unique_ptr<TQxTableKeys> TQorixObjInfo::GetPrimaryKeys(const QString& tableName) {
   SettleConnection();
-  QString owner;
-  GetObjectOwner(tableName, owner);
-  ownerText_ = owner;
+  const TQxObjectRef table = FindObject(tableName);
+  ownerText_ = table.Owner;
   std::vector<QStringList> rows;
   const bool anywhere = IsAnywhere();
   {
@@ -719,25 +838,29 @@ std::unique_ptr<TQxTableKeys> TQorixObjInfo::GetPrimaryKeys(const QString& table
     PrepareQuery();
     query_->ClearSQL();
     if (IsSybase()) {
-      QStringList lines{QStringLiteral("SELECT related_object = object_name(k.depid), "),
-                        QStringLiteral("keys = col_name(k.id, key1) ")};
+      if (!table.Found()) return nullptr;
+      // object_name and col_name read the connection's current database unless given one:
+      // both name SelectDb.
+      const QString db = DbIdText();
+      QStringList lines{QStringLiteral("SELECT related_object = object_name(k.depid, %1), ").arg(db),
+                        QStringLiteral("keys = col_name(k.id, key1, %1) ").arg(db)};
       for (int k = 2; k <= 8; ++k)
-        lines << QStringLiteral(" + substring(';', 1, char_length(col_name(k.id, key%1))) + col_name(k.id, key%1) ").arg(k);
+        lines << QStringLiteral(" + substring(';', 1, char_length(col_name(k.id, key%1, %2))) + col_name(k.id, key%1, %2) ")
+                     .arg(k)
+                     .arg(db);
       lines << QStringLiteral("FROM ") + SysTable(QStringLiteral("syskeys k, master.dbo.spt_values v "))
             << QStringLiteral("WHERE k.type = v.number AND v.type = 'K'  ") << QStringLiteral("AND v.number = 1 ")
-            << QStringLiteral("AND k.id = object_id(") +
-                   Sq(selectDb_.trimmed() + QLatin1Char('.') + owner + QLatin1Char('.') + tableName.trimmed()) +
-                   QStringLiteral(")");
+            << QStringLiteral("AND k.id = object_id(") + ObjectIdText(table) + QStringLiteral(")");
       SetLines(lines);
     } else if (anywhere) {
       SetLines({QStringLiteral("SELECT sc.column_name "), QStringLiteral("FROM SYSCOLUMN sc, SYSTABLE st "),
                 QStringLiteral("WHERE sc.table_id = st.table_id "), QStringLiteral("AND sc.pkey IN('Y','M') "),
-                QStringLiteral("AND st.table_name = ") + Sq(tableName.trimmed()) + QStringLiteral(" "),
+                QStringLiteral("AND st.table_name = ") + Sq(table.Name) + QStringLiteral(" "),
                 QStringLiteral("ORDER BY sc.column_id")});
     } else {
       return nullptr;
     }
-    rows = ReadAll();
+  rows = ReadAll();
   }
   if (rows.empty()) return nullptr;
   auto keys = std::make_unique<TQxTableKeys>();

@@ -18,6 +18,19 @@ struct TQxColumnInfo {
   int32_t Length = 0;
   bool Nullable = false;
   bool Identity = false;
+  // The column's own DEFAULT expression ("'Net 30'"); filled for the definition text only.
+  QString DefaultText;
+};
+
+// One object of a database as the catalogue names it: owner, name, id, the owner's uid and the
+// type code. Id 0 means no such object (Name then holds the name that was asked for).
+struct TQxObjectRef {
+  QString Owner;
+  QString Name;
+  int32_t Id = 0;
+  int32_t UId = 0;
+  QString Type;
+  bool Found() const { return Id != 0; }
 };
 
 // One column of a table or view, or one procedure parameter.

@@ -76,6 +76,53 @@ QString QualifiedIdent(const QString& dottedName) {
   return parts.join(QLatin1Char('.'));
 }
 
+QString NamePart(const QString& name) {
+  if (!name.contains(QLatin1Char('.')) && !name.startsWith(QLatin1Char('['))) return name;
+  QString out = QStringLiteral("[");
+  for (QChar c : name) {
+    out += c;
+    if (c == QLatin1Char(']')) out += c;
+  }
+  out += QLatin1Char(']');
+  return out;
+}
+
+QStringList SplitName(const QString& text, bool* bracketed) {
+  QStringList parts;
+  QString part;
+  // A bracketed part keeps its blanks; a plain one is trimmed.
+  bool inBrackets = false, partBracketed = false, any = false;
+  auto close = [&] {
+    parts << (partBracketed ? part : part.trimmed());
+    part.clear();
+    partBracketed = false;
+  };
+  const QString t = text.trimmed();
+  for (qsizetype i = 0; i < t.size(); ++i) {
+    const QChar c = t.at(i);
+    if (inBrackets) {
+      if (c != QLatin1Char(']')) {
+        part += c;
+      } else if (i + 1 < t.size() && t.at(i + 1) == QLatin1Char(']')) {
+        part += c;
+        ++i;
+      } else {
+        inBrackets = false;
+      }
+    } else if (c == QLatin1Char('.')) {
+      close();
+    } else if (c == QLatin1Char('[') && !partBracketed && part.trimmed().isEmpty()) {
+      part.clear();
+      inBrackets = partBracketed = any = true;
+    } else if (!partBracketed) {
+      part += c;
+    }
+  }
+  close();
+  if (bracketed) *bracketed = any;
+  return parts;
+}
+
 QString Integer(qint64 value) { return QString::number(value); }
 
 }  // namespace QxSql

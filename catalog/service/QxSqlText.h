@@ -6,6 +6,7 @@
 
 #include <QChar>
 #include <QString>
+#include <QStringList>
 
 namespace QxSql {
 
@@ -23,6 +24,15 @@ QString Ident(const QString& name);
 // A dotted name ("db.owner.name", "db..name") with each part passed through Ident; a part
 // already between brackets ("[my db].dbo.t") is kept, and dots inside brackets do not split.
 QString QualifiedIdent(const QString& dottedName);
+
+// One part of a dotted object name as the catalogue's own texts write it (explorer selections,
+// names handed to the readers): as it stands, or between brackets with "]" doubled when it holds
+// a "." or begins with "[" ("dot.ted" gives [dot.ted]), so no part can be cut at its own dot.
+QString NamePart(const QString& name);
+
+// The parts of a dotted name, split at the dots outside brackets and trimmed; a part between
+// brackets loses them ("]]" inside reads "]"). *Bracketed tells whether any part had brackets.
+QStringList SplitName(const QString& text, bool* bracketed = nullptr);
 
 // A 64-bit integer in decimal, C locale.
 QString Integer(qint64 value);

@@ -31,6 +31,9 @@ class TQxListPage : public TQxViewComponent {
 
   // The control's width; column widths are worked out from it.
   int Width = 400;
+  // Lines between the cells; the row under the mouse highlighted (the widget reads both).
+  bool GridLines = false;
+  bool HotTrack = false;
   // The control was resized to NewWidth: the page lays its columns out again.
   virtual void Resize(int newWidth) = 0;
   // A row was clicked (Contents().Selected is that row); fires OnClick.

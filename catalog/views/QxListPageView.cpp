@@ -5,6 +5,8 @@
 TQxListPageView::TQxListPageView(TQxListPage* page, QWidget* parent)
     : TQxListWidget(&page->Contents(), parent), page_(page) {
   setAllColumnsShowFocus(true);
+  SetGridLines(page_->GridLines);
+  SetHotTrack(page_->HotTrack);
   OnRowClick = [this] { page_->Click(); };
   OnResized = [this](int width) { page_->Resize(width); };
 }

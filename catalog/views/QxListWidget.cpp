@@ -3,11 +3,37 @@
 #include "catalog/views/QxListWidget.h"
 
 #include <QHeaderView>
+#include <QPainter>
 #include <QResizeEvent>
+#include <QStyledItemDelegate>
 
 #include "access/UiServices.h"
 
+namespace {
+
+// Paints each cell as usual, then, when the list asks for grid lines, its right and bottom edge.
+class TGridDelegate : public QStyledItemDelegate {
+ public:
+  explicit TGridDelegate(const TQxListWidget* list) : QStyledItemDelegate(const_cast<TQxListWidget*>(list)), list_(list) {}
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QStyledItemDelegate::paint(painter, option, index);
+    if (!list_->GridLines()) return;
+    painter->save();
+    painter->setPen(option.palette.color(QPalette::Mid));
+    const QRect r = option.rect;
+    painter->drawLine(r.bottomLeft(), r.bottomRight());
+    painter->drawLine(r.topRight(), r.bottomRight());
+    painter->restore();
+  }
+
+ private:
+  const TQxListWidget* list_;
+};
+
+}  // namespace
+
 TQxListWidget::TQxListWidget(TQxListContents* contents, QWidget* parent) : QTreeWidget(parent) {
+  setItemDelegate(new TGridDelegate(this));
   setRootIsDecorated(false);
   setUniformRowHeights(true);
   setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -52,6 +78,18 @@ void TQxListWidget::Rebuild() {
   }
   addTopLevelItems(items);
   if (contents_->Selected >= 0 && contents_->Selected < items.size()) setCurrentItem(items[contents_->Selected]);
+}
+
+void TQxListWidget::SetGridLines(bool on) {
+  gridLines_ = on;
+  // Lines and alternating row colours say the same twice: lines take their place.
+  setAlternatingRowColors(!on);
+  viewport()->update();
+}
+
+void TQxListWidget::SetHotTrack(bool on) {
+  setMouseTracking(on);
+  viewport()->setAttribute(Qt::WA_Hover, on);
 }
 
 void TQxListWidget::resizeEvent(QResizeEvent* event) {

@@ -19,6 +19,11 @@ class TQxListWidget : public QTreeWidget {
   void SetContents(TQxListContents* contents);
   // Rebuilds the widget from the contents.
   void Rebuild();
+  // Draws lines between the cells.
+  void SetGridLines(bool on);
+  bool GridLines() const { return gridLines_; }
+  // Highlights the row under the mouse.
+  void SetHotTrack(bool on);
 
   // Fired after a row was clicked (the contents' Selected already set).
   std::function<void()> OnRowClick;
@@ -30,4 +35,5 @@ class TQxListWidget : public QTreeWidget {
 
  private:
   TQxListContents* contents_ = nullptr;
+  bool gridLines_ = false;
 };

@@ -12,21 +12,10 @@ namespace {
 
 QString YesNo(bool set) { return set ? QStringLiteral("Yes") : QStringLiteral("No"); }
 
-// Name cut at its first "." into the part before (empty when there is none) and the rest.
-void CutAtFirstDot(const QString& name, QString& before, QString& after) {
-  const qsizetype dot = name.indexOf(QLatin1Char('.'));
-  if (dot < 0) {
-    before.clear();
-    after = name;
-  } else {
-    before = name.left(dot);
-    after = name.mid(dot + 1);
-  }
-}
-
 }  // namespace
 
 TQxPgProperties::TQxPgProperties(TComponent* owner) : TQxListPage(owner) {
+  GridLines = true;
   Contents().AddColumn(QStringLiteral("Property"), Width / 2);
   Contents().AddColumn(QStringLiteral("Value"), Width / 2);
 }
@@ -135,8 +124,10 @@ void TQxPgProperties::FillRows(TQorixObjInfo& info, TQxObjectKind kind, const QS
     }
     case okIndex:
     case okTableIndex: {
+      // table.index (owner.table.index) is cut at its last dot, so a table named with a dot of
+      // its own keeps it.
       QString table, index;
-      CutAtFirstDot(name, table, index);
+      TQorixObjInfo::SplitLeafName(name, table, index);
       std::unique_ptr<TQxIndex> idx = info.GetIndexInfo(index, table);
       if (!idx) return;
       AddRow(QStringLiteral("Name"), idx->Name);
@@ -195,10 +186,8 @@ void TQxPgProperties::FillRows(TQorixObjInfo& info, TQxObjectKind kind, const QS
     case okTrigger:
     case okUserTable:
     case okView: {
-      // owner.name picks that owner's object among same-named ones; a plain name takes any.
-      const QString object = StripOwnerPrefix(name);
-      const QString owner = object.size() < name.size() ? name.left(name.size() - object.size() - 1) : QString();
-      std::unique_ptr<TQxObject> obj = info.GetObjectInfo(object, false, false, owner);
+      // owner.name picks that owner's object among same-named ones; a plain name takes dbo's.
+      std::unique_ptr<TQxObject> obj = info.GetObjectInfo(name, false, false);
       if (!obj) return;
       const bool table = kind == okSystemTable || kind == okUserTable;
       AddRow(QStringLiteral("Name"), obj->Name);
@@ -206,7 +195,8 @@ void TQxPgProperties::FillRows(TQorixObjInfo& info, TQxObjectKind kind, const QS
       AddRow(QStringLiteral("UId"), QString::number(obj->UId));
       AddRow(QStringLiteral("Owner Name"), obj->OwnerName);
       if (table) {
-        if (ShowRowCount && !anywhere) AddRow(QStringLiteral("RowCount"), QString::number(info.GetRowCount(object, owner)));
+        if (ShowRowCount && !anywhere)
+          AddRow(QStringLiteral("RowCount"), QString::number(info.GetRowCount(obj->Name, obj->OwnerName)));
         AddSeparator();
         AddRow(QStringLiteral("Delete trigger"), obj->DelTrigName);
         AddRow(QStringLiteral("Update trigger"), obj->UpdTrigName);
@@ -244,7 +234,7 @@ void TQxPgProperties::FillRows(TQorixObjInfo& info, TQxObjectKind kind, const QS
     }
     case okColumn: {
       QString table, column;
-      CutAtFirstDot(name, table, column);
+      TQorixObjInfo::SplitLeafName(name, table, column);
       info.LoadColumn(table, column);
       if (info.ColumnCount < 1) return;
       AddRow(QStringLiteral("Name"), info.ColumnName(1));

@@ -8,6 +8,7 @@
 
 #include "access/QorixEnhQuery.h"
 #include "access/QorixUtils.h"
+#include "catalog/service/QorixObjInfo.h"
 #include "catalog/service/QxSqlText.h"
 #include "catalog/views/QxPgProperties.h"
 
@@ -16,14 +17,24 @@ namespace {
 QString Q(const QString& text) { return QxSql::Literal(text, QLatin1Char('"')); }
 QString Sq(const QString& text) { return QxSql::Literal(text, QLatin1Char('\'')); }
 
-// The object of a name that may carry an owner ("owner.name" or "name"), qualified with
-// database Db for object_id, which otherwise resolves in the connection's current database.
-QString ObjectIdName(const QString& db, const QString& name) {
+// Object Name of database Db as object_id takes it ('db.owner.name', a part holding a dot
+// between brackets), so it is not looked up in the connection's current database. Without a
+// found object the name is taken as written.
+QString ObjectIdName(const QString& db, const QString& name, const TQxObjectRef* object) {
+  if (object && object->Found())
+    return QxSql::NamePart(db) + QLatin1Char('.') + QxSql::NamePart(object->Owner) + QLatin1Char('.') +
+           QxSql::NamePart(object->Name);
   const QString n = name.trimmed();
   return n.contains(QLatin1Char('.')) ? db + QLatin1Char('.') + n : db + QStringLiteral("..") + n;
 }
 
-QStringList SybaseColumnLines(const QString& s, const QString& table) {
+// " AND alias.uid = N" for a found object, so a same-named object of another owner stays out.
+QString OwnerCondition(const char* alias, const TQxObjectRef* object) {
+  if (!object || !object->Found()) return {};
+  return QStringLiteral(" AND %1.uid = %2").arg(QLatin1String(alias), QxSql::Integer(object->UId));
+}
+
+QStringList SybaseColumnLines(const QString& s, const QString& table, const TQxObjectRef* object) {
   return {QStringLiteral("SELECT column_name = c.name,"),
           QStringLiteral(" type_name = rtrim(t.name),"),
           QStringLiteral(" prec = isnull(isnull(convert(int, c.prec),isnull(convert(int, d.data_precision),convert(int,c.length)))"),
@@ -37,7 +48,7 @@ QStringList SybaseColumnLines(const QString& s, const QString& table) {
           QStringLiteral(" ") + s + QStringLiteral(".dbo.sysobjects o,"),
           QStringLiteral(" sybsystemprocs.dbo.spt_datatype_info d,"),
           QStringLiteral(" ") + s + QStringLiteral(".dbo.systypes t"),
-          QStringLiteral(" WHERE o.name = ") + Q(table),
+          QStringLiteral(" WHERE o.name = ") + Q(table) + OwnerCondition("o", object),
           QStringLiteral(" AND o.id = c.id"),
           QStringLiteral(" AND c.usertype = t.usertype"),
           QStringLiteral(" AND t.type = d.ss_dtype"),
@@ -69,7 +80,8 @@ QStringList AnywhereColumnLines(const QString& table) {
           QStringLiteral(" ORDER BY sc.column_id")};
 }
 
-QStringList SybaseParameterLines(const QString& s, const QString& db, const QString& proc) {
+QStringList SybaseParameterLines(const QString& s, const QString& db, const QString& proc,
+                                 const TQxObjectRef* object) {
   return {QStringLiteral("SELECT c.name,"),
           QStringLiteral(" t.name,"),
           QStringLiteral(" ISNULL(c.length,0),"),
@@ -77,7 +89,7 @@ QStringList SybaseParameterLines(const QString& s, const QString& db, const QStr
           QStringLiteral(" FROM ") + s + QStringLiteral(".dbo.syscolumns c,"),
           QStringLiteral(" ") + s + QStringLiteral(".dbo.systypes t"),
           QStringLiteral(" WHERE c.usertype = t.usertype"),
-          QStringLiteral(" AND c.id = object_id (") + Q(ObjectIdName(db, proc)) + QStringLiteral(")"),
+          QStringLiteral(" AND c.id = object_id (") + Q(ObjectIdName(db, proc, object)) + QStringLiteral(")"),
           QStringLiteral(" AND c.number = 1"),
           QStringLiteral(" ORDER BY colid ASC")};
 }
@@ -124,11 +136,12 @@ void TQxPgSummary::Notification(TComponent* component, TOperation operation) {
 }
 
 QStringList TQxPgSummary::SummarySQL(TQxObjectKind kind, const QString& name, const QString& db,
-                                     const QString& rdbms) {
+                                     const QString& rdbms, const TQxObjectRef* object) {
   const bool anywhere = rdbms == kRdbmsSqlAnywhere;
   const QString dbName = db.trimmed();
   const QString s = QxSql::Ident(dbName);
-  const QString n = name.trimmed();
+  // The table or procedure by its own name once found (Name may carry its owner).
+  const QString n = object && object->Found() ? object->Name : name.trimmed();
   const QStringList base{QStringLiteral("SELECT so.name, su.name,"), QStringLiteral(" so.crdate"),
                          QStringLiteral(" FROM ") + s + QStringLiteral(".dbo.sysusers su, "),
                          s + QStringLiteral(".dbo.sysobjects so"), QStringLiteral(" WHERE su.uid = so.uid")};
@@ -178,11 +191,11 @@ QStringList TQxPgSummary::SummarySQL(TQxObjectKind kind, const QString& name, co
                 Q(n) + QStringLiteral(" ORDER BY si.index_id")};
       return {QStringLiteral("SELECT si.name, so.name FROM ") + s + QStringLiteral(".dbo.sysobjects so,") + s +
               QStringLiteral(".dbo.sysindexes si WHERE so.id = si.id  AND si.indid BETWEEN 1 AND 254 AND so.name = ") +
-              Q(n) + QStringLiteral(" ORDER BY si.indid")};
+              Q(n) + OwnerCondition("so", object) + QStringLiteral(" ORDER BY si.indid")};
     case okColumn:
-      return anywhere ? AnywhereColumnLines(n) : SybaseColumnLines(s, n);
+      return anywhere ? AnywhereColumnLines(n) : SybaseColumnLines(s, n, object);
     case okParameter:
-      if (rdbms == kRdbmsSybase) return SybaseParameterLines(s, dbName, name);
+      if (rdbms == kRdbmsSybase) return SybaseParameterLines(s, dbName, name, object);
       if (anywhere) return AnywhereParameterLines(n);
       // No parameter text exists for another family: nothing is sent.
       return {};
@@ -268,7 +281,26 @@ void TQxPgSummary::ShowSummary(TQxObjectKind kind, const QString& name) {
   TQxListUpdate update(Contents());
   Contents().ClearItems();
   const QString rdbms = Database() ? Database()->GetRdbms() : QString();
-  const QStringList sql = SummarySQL(kind, name, SelectDb(), rdbms);
+  // The table or procedure of kinds 15, 16 and 18 is found by owner and name first (a name
+  // holding a dot, or one of two same-named objects, is then the one meant).
+  TQxObjectRef object;
+  if ((kind == okTableIndex || kind == okColumn || kind == okParameter) && !name.trimmed().isEmpty()) {
+    TQorixObjInfo info;
+    info.MsgDialogs = MsgDialogs();
+    info.ShowDbMessages = ShowDbMessages;
+    info.Query()->SetMsgDialogs(MsgDialogs());
+    info.Query()->SetShowDbMessages(ShowDbMessages);
+    info.Query()->OnDbError = OnDbError;
+    info.Query()->AfterDbError = AfterDbError;
+    info.Query()->OnDbMessage = OnDbMessage;
+    info.Query()->AfterDbMessage = AfterDbMessage;
+    info.UseExecCursor = false;
+    info.SetSelectDb(SelectDb());
+    info.DbName = DbName;
+    info.SetDatabase(Database());
+    object = info.FindObject(name);
+  }
+  const QStringList sql = SummarySQL(kind, name, SelectDb(), rdbms, &object);
   if (sql.isEmpty()) return;
   query->SetSQL(sql);
   struct CancelAtEnd {
@@ -311,12 +343,13 @@ QString TQxPgSummary::MemberName(int row) const {
   const QString caption = Contents().Cell(row, 0);
   switch (ShownKind) {
     case okIndex:
+      return QxSql::NamePart(Contents().Cell(row, 1)) + QLatin1Char('.') + QxSql::NamePart(caption);
     case okTableIndex:
-      return Contents().Cell(row, 1) + QLatin1Char('.') + caption;
     case okColumn:
     case okParameter:
-      // The property page takes a column as table.column; a parameter names its procedure too.
-      return ShownObject.trimmed() + QLatin1Char('.') + caption;
+      // The property page takes an index or column as table.member, the table as it was shown
+      // (with its owner when it came with one); a parameter names its procedure too.
+      return ShownObject.trimmed() + QLatin1Char('.') + QxSql::NamePart(caption);
     default:
       return caption;
   }

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "catalog/service/QxObjInfoTypes.h"
 #include "catalog/views/QxListPage.h"
 
 class TQxPgProperties;
@@ -47,8 +48,10 @@ class TQxPgSummary : public TQxListPage {
   QStringList SelectedRow() const;
 
   // The statement ShowSummary sends for Kind, object Name, database Db on family Rdbms, one
-  // entry per line; empty when the kind sends nothing.
-  static QStringList SummarySQL(TQxObjectKind kind, const QString& name, const QString& db, const QString& rdbms);
+  // entry per line; empty when the kind sends nothing. Object, when found, is the table or
+  // procedure Name names (kinds 15, 16 and 18 then key on its owner as well).
+  static QStringList SummarySQL(TQxObjectKind kind, const QString& name, const QString& db, const QString& rdbms,
+                                const TQxObjectRef* object = nullptr);
 
   void Notification(TComponent* component, TOperation operation) override;
 

@@ -2,6 +2,8 @@
 
 #include "catalog/views/QxSvrExplore.h"
 
+#include <QHash>
+
 #include "access/QorixDatabase.h"
 #include "access/QorixUtils.h"
 #include "catalog/service/QxSqlText.h"
@@ -16,12 +18,11 @@ const TQxSvrExplore::TFolder TQxSvrExplore::kFolders[12] = {
 
 namespace {
 
-enum { kImageFields = 13, kImageIndexes = 6, kImagePrimary = 15, kImageParameters = 14, kImageColumn = 12 };
-
+// A user table's three sub-folders, each with its placeholder.
 void AddTableSubFolders(TQxTreeNode* table) {
-  table->AddChild(QStringLiteral("Fields"), kImageFields)->AddPlaceholder();
-  table->AddChild(QStringLiteral("Indexes"), kImageIndexes)->AddPlaceholder();
-  table->AddChild(QStringLiteral("Primary Fields"), kImagePrimary)->AddPlaceholder();
+  table->AddChild(QStringLiteral("Fields"), TQxSvrExplore::imFields)->AddPlaceholder();
+  table->AddChild(QStringLiteral("Indexes"), TQxSvrExplore::imIndexes)->AddPlaceholder();
+  table->AddChild(QStringLiteral("Primary Fields"), TQxSvrExplore::imPrimaryFields)->AddPlaceholder();
 }
 
 // The connection's current database, when the connection is the full component.
@@ -38,7 +39,13 @@ TQxSvrExplore::TQxSvrExplore(TComponent* owner)
   SetMsgDialogs({});
 }
 
-TQxSvrExplore::~TQxSvrExplore() = default;
+TQxSvrExplore::~TQxSvrExplore() {
+  // A view over the nodes forgets them before they go.
+  if (Listener) {
+    Clear();
+    Listener->ExplorerDestroyed();
+  }
+}
 
 void TQxSvrExplore::EnsureSelectDb() {
   if (selectDb_.trimmed().isEmpty()) selectDb_ = ConnectionDbName(Database());
@@ -71,10 +78,12 @@ QString TQxSvrExplore::ListingSQL(int position, const QString& db, const QString
       if (rdbms == kRdbmsSqlAnywhere)
         return QStringLiteral("SELECT trim(st.table_name + '.' + si.index_name) FROM SYSINDEX si, SYSTABLE st "
                               "WHERE st.table_id = si.table_id ORDER BY si.index_id");
-      // Index ids 1 to 254 are indexes; 255 is a table's text chain.
-      return QStringLiteral("SELECT so.name + '.' + si.name FROM ") + d + QStringLiteral(".dbo.sysobjects so,") + d +
-             QStringLiteral(".dbo.sysindexes si WHERE so.id = si.id AND si.indid between 1 and 254 AND so.type IN "
-                            "('U','S') ORDER BY so.name,si.indid");
+      // Index ids 1 to 254 are indexes; 255 is a table's text chain. The table's owner comes
+      // second, to tell the indexes of same-named tables apart.
+      return QStringLiteral("SELECT so.name + '.' + si.name, su.name FROM ") + d + QStringLiteral(".dbo.sysobjects so,") +
+             d + QStringLiteral(".dbo.sysindexes si, ") + d +
+             QStringLiteral(".dbo.sysusers su WHERE so.id = si.id AND si.indid between 1 and 254 AND so.type IN "
+                            "('U','S') AND su.uid = so.uid ORDER BY so.name,si.indid");
     case 6:
       return ownerName + objects + QStringLiteral("'TR' AND so.uid = su.uid AND so.name IS NOT NULL ORDER BY so.name");
     case 7:
@@ -107,25 +116,67 @@ void TQxSvrExplore::LoadServer(const QString& databaseName) {
   objInfo_->SetDatabase(Database());
 
   TCursorGuard cursor(ExecCursor, UseExecCursor);
-  struct Finally {
-    TQxSvrExplore* self;
-    ~Finally() { self->Changed(nullptr); }
-  } finally{this};
-  Selected = nullptr;
-  items_.clear();
+  // The tree is emptied before the list is read, so a failed read leaves it empty.
+  Clear();
   const QStringList databases =
       databaseName.trimmed().isEmpty() ? QStringList(objInfo_->GetDatabaseList()) : QStringList{databaseName};
+  if (Listener) Listener->TreeAboutToReset();
   for (const QString& name : databases) {
-    TQxTreeNode* db = TQxTreeNode::AddTop(items_, name, 0);
+    TQxTreeNode* db = TQxTreeNode::AddTop(items_, name, imDatabase);
     for (const TFolder& folder : kFolders)
       db->AddChild(QString::fromLatin1(folder.Caption), folder.Image)->AddPlaceholder();
   }
+  if (Listener) Listener->TreeReset();
+  Changed(nullptr);
 }
 
 void TQxSvrExplore::Clear() {
+  if (Listener) Listener->TreeAboutToReset();
   Selected = nullptr;
   items_.clear();
+  if (Listener) Listener->TreeReset();
   Changed(nullptr);
+}
+
+void TQxSvrExplore::ReplaceChildren(TQxTreeNode* node, TQxTreeNode::Children&& children) {
+  if (node->Count() > 0) {
+    if (Listener) Listener->ChildrenAboutToBeRemoved(node, 0, node->Count() - 1);
+    node->DeleteChildren();
+    if (Listener) Listener->ChildrenRemoved();
+  }
+  if (!children.empty()) {
+    if (Listener) Listener->ChildrenAboutToBeInserted(node, 0, static_cast<int>(children.size()) - 1);
+    node->Adopt(std::move(children));
+    if (Listener) Listener->ChildrenInserted();
+  }
+  Changed(node);
+}
+
+void TQxSvrExplore::QualifySameNamedIndexes(TQxTreeNode::Children& indexes) {
+  // table.index names two indexes when two owners have a table of that name: those are shown
+  // as owner.table.index.
+  QHash<QString, int> count;
+  for (const auto& index : indexes) ++count[index->Text];
+  for (auto& index : indexes) {
+    if (count.value(index->Text) > 1 && !index->Owner.isEmpty()) index->Text = index->Owner + QLatin1Char('.') + index->Text;
+    index->Owner.clear();
+  }
+}
+
+QString TQxSvrExplore::ObjectOfNode(const TQxTreeNode* object) {
+  if (object->Owner.isEmpty()) return QxSql::NamePart(StripOwnerPrefix(object->Text));
+  return QxSql::NamePart(object->Owner) + QLatin1Char('.') + QxSql::NamePart(object->Name);
+}
+
+QString TQxSvrExplore::ShownObjectName(const TQxTreeNode* object) {
+  const QString bare = object->Owner.isEmpty() ? StripOwnerPrefix(object->Text) : object->Name;
+  if (const TQxTreeNode* folder = object->Parent()) {
+    for (int i = 0; i < folder->Count(); ++i) {
+      const TQxTreeNode* other = folder->Child(i);
+      if (other != object && !other->Owner.isEmpty() && other->Name == bare) return object->Text;
+    }
+  }
+  return bare;
 }
 
 void TQxSvrExplore::NodeExpanding(TQxTreeNode* node) {
@@ -161,80 +212,96 @@ void TQxSvrExplore::NodeExpanding(TQxTreeNode* node) {
 
 void TQxSvrExplore::ListFolder(TQxTreeNode* folder) {
   if (!folder->HoldsOnlyPlaceholder()) return;
-  folder->DeleteChildren();
+  ReplaceChildren(folder, {});
   SelectedDb = folder->Parent()->Text;
   const TFolder& kind = kFolders[folder->Index()];
   const QString rdbms = Database() ? Database()->GetRdbms() : QString();
+  // Folders whose objects are listed as owner.name (owner names hold no dot).
+  const bool owned = kind.Kind == okSystemTable || kind.Kind == okUserTable || kind.Kind == okView ||
+                     kind.Kind == okTrigger || kind.Kind == okProcedure || kind.Kind == okRule;
+  TQxTreeNode::Children objects;
   try {
     query_->SetSQL(ListingSQL(folder->Index(), SelectedDb, rdbms));
     query_->Open();
-    // The rows are read to the end before anything else goes to the server.
+    // The rows are read to the end before anything else goes to the server; the nodes join the
+    // tree once the listing is complete.
     while (query_->Next()) {
-      TQxTreeNode* object = folder->AddChild(query_->GetFieldValue(1), kind.Image);
-      if (kind.Kind == okUserTable) AddTableSubFolders(object);
-      if (kind.Kind == okProcedure) object->AddChild(QStringLiteral("Parameters"), kImageParameters)->AddPlaceholder();
+      auto object = TQxTreeNode::MakeChild(folder, query_->GetFieldValue(1), kind.Image);
+      if (owned) {
+        const qsizetype dot = object->Text.indexOf(QLatin1Char('.'));
+        if (dot > 0) {
+          object->Owner = object->Text.left(dot);
+          object->Name = object->Text.mid(dot + 1);
+        }
+      }
+      if (kind.Kind == okIndex && query_->ColumnCount() >= 2) object->Owner = query_->GetFieldValue(2);
+      if (kind.Kind == okUserTable) AddTableSubFolders(object.get());
+      if (kind.Kind == okProcedure) object->AddChild(QStringLiteral("Parameters"), imParameters)->AddPlaceholder();
+      objects.push_back(std::move(object));
     }
     query_->Cancel(CS_CANCEL_ALL);
+    if (kind.Kind == okIndex) QualifySameNamedIndexes(objects);
   } catch (...) {
     // A failed listing leaves the folder as it was before, so a later expansion tries again.
-    folder->DeleteChildren();
-    folder->AddPlaceholder();
-    Changed(folder);
+    TQxTreeNode::Children placeholder;
+    placeholder.push_back(TQxTreeNode::MakeChild(folder, QString(), -1));
+    ReplaceChildren(folder, std::move(placeholder));
     throw;
   }
-  Changed(folder);
+  ReplaceChildren(folder, std::move(objects));
 }
 
-void TQxSvrExplore::FillSubFolder(TQxTreeNode* node, const std::function<void()>& fill) {
+void TQxSvrExplore::FillSubFolder(TQxTreeNode* node, const std::function<void(TQxTreeNode::Children&)>& fill) {
   if (!node->HoldsOnlyPlaceholder()) return;
-  node->DeleteChildren();
+  ReplaceChildren(node, {});
   objInfo_->SetSelectDb(SelectedDb);
+  TQxTreeNode::Children children;
   try {
-    fill();
+    fill(children);
   } catch (...) {
-    node->DeleteChildren();
-    node->AddPlaceholder();
-    Changed(node);
+    TQxTreeNode::Children placeholder;
+    placeholder.push_back(TQxTreeNode::MakeChild(node, QString(), -1));
+    ReplaceChildren(node, std::move(placeholder));
     throw;
   }
-  Changed(node);
+  ReplaceChildren(node, std::move(children));
 }
 
+// The fillers name the table or procedure with its owner, so of two same-named objects each
+// sub-folder lists its own object's members.
 void TQxSvrExplore::LoadFields(TQxTreeNode* node) {
-  FillSubFolder(node, [&] {
-    objInfo_->LoadColumns(StripOwnerPrefix(node->Parent()->Text));
-    for (int i = 1; i <= objInfo_->ColumnCount; ++i) node->AddChild(objInfo_->ColumnName(i), kImageColumn);
+  FillSubFolder(node, [&](TQxTreeNode::Children& out) {
+    objInfo_->LoadColumns(ObjectOfNode(node->Parent()));
+    for (int i = 1; i <= objInfo_->ColumnCount; ++i)
+      out.push_back(TQxTreeNode::MakeChild(node, objInfo_->ColumnName(i), imColumn));
     objInfo_->ClearColumns();
   });
 }
 
 void TQxSvrExplore::LoadIndexes(TQxTreeNode* node) {
-  FillSubFolder(node, [&] {
-    const QStringList indexes = objInfo_->GetTableIndexes(StripOwnerPrefix(node->Parent()->Text));
-    for (const QString& index : indexes) node->AddChild(index, kImageIndexes);
+  FillSubFolder(node, [&](TQxTreeNode::Children& out) {
+    const QStringList indexes = objInfo_->GetTableIndexes(ObjectOfNode(node->Parent()));
+    for (const QString& index : indexes) out.push_back(TQxTreeNode::MakeChild(node, index, imIndexes));
   });
 }
 
 void TQxSvrExplore::LoadPrimaryFields(TQxTreeNode* node) {
-  FillSubFolder(node, [&] {
-    // The catalogue service finds the owner itself and builds owner-qualified names from the
-    // bare table name; handing it owner.name would qualify the owner twice.
-    std::unique_ptr<TQxTableKeys> keys = objInfo_->GetPrimaryKeys(StripOwnerPrefix(node->Parent()->Text.trimmed()));
+  FillSubFolder(node, [&](TQxTreeNode::Children& out) {
+    std::unique_ptr<TQxTableKeys> keys = objInfo_->GetPrimaryKeys(ObjectOfNode(node->Parent()));
     if (keys) {
       QStringList columns;
       SplitString(keys->Keys, QLatin1Char(';'), columns);
-      for (const QString& column : columns) node->AddChild(column, kImagePrimary);
+      for (const QString& column : columns) out.push_back(TQxTreeNode::MakeChild(node, column, imPrimaryFields));
     }
     objInfo_->ClearColumns();
   });
 }
 
 void TQxSvrExplore::LoadParameters(TQxTreeNode* node) {
-  FillSubFolder(node, [&] {
-    std::unique_ptr<TQxColumnList> list =
-        objInfo_->GetColumnList(StripOwnerPrefix(node->Parent()->Text), QStringLiteral("P"));
+  FillSubFolder(node, [&](TQxTreeNode::Children& out) {
+    std::unique_ptr<TQxColumnList> list = objInfo_->GetColumnList(ObjectOfNode(node->Parent()), QStringLiteral("P"));
     if (list)
-      for (const TQxColumn& column : *list) node->AddChild(column.Name, kImageColumn);
+      for (const TQxColumn& column : *list) out.push_back(TQxTreeNode::MakeChild(node, column.Name, imParameter));
     TQorixObjInfo::FreeColumnList(list, true);
   });
 }
@@ -263,7 +330,7 @@ void TQxSvrExplore::Decode(bool doubleClick) {
     case 3: {
       SelectedDb = node->Root()->Text;
       if (doubleClick) break;
-      SelectedObject = StripOwnerPrefix(node->Parent()->Text);
+      SelectedObject = ShownObjectName(node->Parent());
       if (node->Index() == 1) SelectedKind = okTableIndex;
       if (node->Index() == 2) SelectedKind = okPrimaryKeyColumn;
       const QString text = node->Text.toUpper();
@@ -276,8 +343,9 @@ void TQxSvrExplore::Decode(bool doubleClick) {
       SelectedDb = node->Root()->Text;
       SingleObject = true;
       const TQxTreeNode* sub = node->Parent();
-      const QString g = StripOwnerPrefix(sub->Parent()->Text);
-      const QString qualified = g + QLatin1Char('.') + node->Text;
+      // G.L; a leaf holding a dot is bracketed so the text is cut at the right dot.
+      const QString g = ShownObjectName(sub->Parent());
+      const QString qualified = g + QLatin1Char('.') + QxSql::NamePart(node->Text);
       const QString text = sub->Text.toUpper();
       if (sub->Index() == 0) {
         if (text == QLatin1String("FIELDS")) SelectedKind = okColumn;

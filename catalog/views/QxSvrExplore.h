@@ -15,9 +15,52 @@
 #include "catalog/views/QxTreeNodes.h"
 #include "catalog/views/QxViewComponent.h"
 
+// Told of every change of the explorer's nodes, before and after it, so a view over the nodes
+// (TQxSvrExploreModel) can follow them row by row.
+class TQxTreeListener {
+ public:
+  virtual ~TQxTreeListener() = default;
+  // The whole tree is about to be rebuilt or cleared / has been.
+  virtual void TreeAboutToReset() = 0;
+  virtual void TreeReset() = 0;
+  // Node's children First..Last are about to go / have gone.
+  virtual void ChildrenAboutToBeRemoved(TQxTreeNode* node, int first, int last) = 0;
+  virtual void ChildrenRemoved() = 0;
+  // Children First..Last are about to be added to Node / have been.
+  virtual void ChildrenAboutToBeInserted(TQxTreeNode* node, int first, int last) = 0;
+  virtual void ChildrenInserted() = 0;
+  // The explorer is being destroyed (its tree was cleared just before).
+  virtual void ExplorerDestroyed() = 0;
+};
+
 // The explorer tree model.
 class TQxSvrExplore : public TQxViewComponent {
  public:
+  // The image list, in order: 0 database, 1 to 12 the category folders, 13 a table's "Fields",
+  // 14 a procedure's "Parameters", 15 "Primary Fields" and its key columns; a column leaf and a
+  // parameter leaf have images of their own after them.
+  enum TImage : int {
+    imDatabase = 0,
+    imUsers,
+    imGroups,
+    imSystemTables,
+    imUserTables,
+    imViews,
+    imIndexes,
+    imTriggers,
+    imProcedures,
+    imRules,
+    imUserDatatypes,
+    imSystemDatatypes,
+    imSegments,
+    imFields,
+    imParameters,
+    imPrimaryFields,
+    imColumn,
+    imParameter,
+    imImageCount
+  };
+
   // The twelve category folders, in order: caption, image and the kind of their objects.
   struct TFolder {
     const char* Caption;
@@ -41,6 +84,10 @@ class TQxSvrExplore : public TQxViewComponent {
   TQxTreeNode* Selected = nullptr;
   // Told after Node's children changed (null: the whole tree was rebuilt or cleared).
   std::function<void(TQxTreeNode* node)> OnNodesChanged;
+  // Told before and after every change of the nodes (null: none); not owned.
+  TQxTreeListener* Listener = nullptr;
+  // Items are highlighted under the mouse (the view reads it).
+  bool HotTrack = true;
 
   // ---- selection, written by Click, DblClick and (SelectedDb only) expansion ----
   TQxObjectKind SelectedKind = okNone;
@@ -79,8 +126,18 @@ class TQxSvrExplore : public TQxViewComponent {
  private:
   void Decode(bool doubleClick);
   void ListFolder(TQxTreeNode* folder);
-  void FillSubFolder(TQxTreeNode* node, const std::function<void()>& fill);
+  void FillSubFolder(TQxTreeNode* node, const std::function<void(TQxTreeNode::Children&)>& fill);
   void Changed(TQxTreeNode* node);
+  // Index nodes whose table.index text two owners' tables share get owner.table.index.
+  static void QualifySameNamedIndexes(TQxTreeNode::Children& indexes);
+  // Node's children become Children, the listener told row by row.
+  void ReplaceChildren(TQxTreeNode* node, TQxTreeNode::Children&& children);
+  // The table or procedure a sub-folder or leaf belongs to, as the catalogue service takes it
+  // (owner.[name]).
+  static QString ObjectOfNode(const TQxTreeNode* object);
+  // The name a sub-folder or leaf calls its table or procedure by: its own name, or owner.name
+  // when another object of the same folder has that name too.
+  static QString ShownObjectName(const TQxTreeNode* object);
 
   QString selectDb_;
   std::vector<std::unique_ptr<TQxTreeNode>> items_;

@@ -1,90 +1,85 @@
-// The explorer widget: items per node, expansion and clicks passed to the model through the
-// guard that keeps exceptions inside the handler.
+// The explorer widget: the model's expansion and clicks passed to the explorer through the
+// guard that keeps exceptions inside the handler, and the hot-tracking underline.
 
 #include "catalog/views/QxSvrExploreView.h"
 
-#include <QApplication>
-#include <QStyle>
+#include <QHeaderView>
+#include <QStyledItemDelegate>
 
 #include "access/UiServices.h"
 
-TQxSvrExploreView::TQxSvrExploreView(TQxSvrExplore* model, QWidget* parent) : QTreeWidget(parent), model_(model) {
+namespace {
+
+// Underlines the row under the mouse in the link colour, as a hot-tracking tree does.
+class THotTrackDelegate : public QStyledItemDelegate {
+ public:
+  THotTrackDelegate(const TQxSvrExploreModel* model, QObject* parent) : QStyledItemDelegate(parent), model_(model) {}
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    const TQxSvrExplore* explore = model_->Explore();
+    if (explore && explore->HotTrack && (option->state & QStyle::State_MouseOver) && !(option->state & QStyle::State_Selected)) {
+      option->font.setUnderline(true);
+      option->palette.setColor(QPalette::Text, option->palette.color(QPalette::Link));
+    }
+  }
+
+ private:
+  const TQxSvrExploreModel* model_;
+};
+
+}  // namespace
+
+TQxSvrExploreView::TQxSvrExploreView(TQxSvrExplore* explore, QWidget* parent)
+    : QTreeView(parent), model_(new TQxSvrExploreModel(explore, this)) {
+  setModel(model_);
   setHeaderHidden(true);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
-  model_->OnNodesChanged = [this](TQxTreeNode* node) { Rebuild(node); };
-  connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) {
-    if (rebuilding_) return;
-    TQxTreeNode* node = NodeOf(item);
-    GuardedCall([&] { model_->NodeExpanding(node); });
+  // Every row is one line: the view lays out thousands of rows without measuring each.
+  setUniformRowHeights(true);
+  // The column is as wide as its widest shown name, so a long name scrolls instead of being cut.
+  header()->setStretchLastSection(false);
+  header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+  setItemDelegate(new THotTrackDelegate(model_, this));
+  setMouseTracking(explore->HotTrack);
+  viewport()->setAttribute(Qt::WA_Hover, explore->HotTrack);
+  connect(this, &QTreeView::expanded, this, [this](const QModelIndex& index) {
+    TQxTreeNode* node = NodeAt(index);
+    if (TQxSvrExplore* explore = model_->Explore()) GuardedCall([&] { explore->NodeExpanding(node); });
   });
-  connect(this, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item, int) {
-    model_->Selected = NodeOf(item);
-    GuardedCall([&] { model_->Click(); });
-  });
-  connect(this, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) {
-    model_->Selected = NodeOf(item);
-    GuardedCall([&] { model_->DblClick(); });
-  });
-  Rebuild(nullptr);
-}
-
-TQxSvrExploreView::~TQxSvrExploreView() { model_->OnNodesChanged = nullptr; }
-
-QIcon TQxSvrExploreView::Icon(int image) const {
-  QStyle* s = style();
-  switch (image) {
-    case 0:
-      return s->standardIcon(QStyle::SP_DriveHDIcon);
-    case 12:
-    case 14:
-    case 15:
-      return s->standardIcon(QStyle::SP_FileDialogDetailedView);
-    case 13:
-      return s->standardIcon(QStyle::SP_FileDialogListView);
-    case -1:
-      return {};
-    default:
-      return s->standardIcon(QStyle::SP_DirIcon);
-  }
-}
-
-TQxTreeNode* TQxSvrExploreView::NodeOf(QTreeWidgetItem* item) const {
-  if (!item) return nullptr;
-  return static_cast<TQxTreeNode*>(item->data(0, Qt::UserRole).value<void*>());
-}
-
-QTreeWidgetItem* TQxSvrExploreView::MakeItem(const TQxTreeNode* node) {
-  auto* item = new QTreeWidgetItem(QStringList{node->Text});
-  item->setData(0, Qt::UserRole, QVariant::fromValue(const_cast<void*>(static_cast<const void*>(node))));
-  item->setIcon(0, Icon(node->ImageIndex));
-  items_.insert(node, item);
-  AddChildren(item, node);
-  return item;
-}
-
-void TQxSvrExploreView::AddChildren(QTreeWidgetItem* item, const TQxTreeNode* node) {
-  for (int i = 0; i < node->Count(); ++i) item->addChild(MakeItem(node->Child(i)));
-}
-
-void TQxSvrExploreView::Rebuild(TQxTreeNode* node) {
-  rebuilding_ = true;
-  if (!node) {
-    items_.clear();
-    clear();
-    for (const auto& top : model_->Items()) addTopLevelItem(MakeItem(top.get()));
-  } else if (QTreeWidgetItem* item = ItemOf(node)) {
-    // The node's old children are gone: forget their items, then show the new ones.
-    const auto old = item->takeChildren();
-    std::function<void(QTreeWidgetItem*)> forget = [&](QTreeWidgetItem* i) {
-      // The key is only compared: the node it pointed at may already be gone.
-      items_.remove(NodeOf(i));
-      for (int c = 0; c < i->childCount(); ++c) forget(i->child(c));
-    };
-    for (QTreeWidgetItem* i : old) {
-      forget(i);
-      delete i;
+  connect(this, &QTreeView::clicked, this, [this](const QModelIndex& index) {
+    if (TQxSvrExplore* explore = model_->Explore()) {
+      explore->Selected = NodeAt(index);
+      GuardedCall([&] { explore->Click(); });
     }
-    AddChildren(item, node);
+  });
+  connect(this, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
+    if (TQxSvrExplore* explore = model_->Explore()) {
+      explore->Selected = NodeAt(index);
+      GuardedCall([&] { explore->DblClick(); });
+    }
+  });
+}
+
+TQxSvrExploreView::~TQxSvrExploreView() {
+  // The model goes with the view; the explorer forgets it first.
+  setModel(nullptr);
+}
+
+void TQxSvrExploreView::ExpandNode(const TQxTreeNode* node) {
+  if (const QModelIndex index = IndexOf(node); index.isValid()) expand(index);
+}
+
+void TQxSvrExploreView::SetCurrentNode(const TQxTreeNode* node) {
+  if (const QModelIndex index = IndexOf(node); index.isValid()) {
+    setCurrentIndex(index);
+    scrollTo(index);
   }
-  rebuilding_ = false;
+}
+
+QString TQxSvrExploreView::TextOf(const TQxTreeNode* node) const {
+  return model_->data(IndexOf(node), Qt::DisplayRole).toString();
 }

@@ -1,30 +1,30 @@
-// The explorer tree's widget: a QTreeWidget mirroring a TQxSvrExplore. An expansion runs the
-// model's expansion handler, a click or double-click its decoding; each change of the model's
-// nodes rebuilds the matching items.
+// The explorer tree's widget: a QTreeView over a TQxSvrExploreModel, so only the rows on screen
+// are ever drawn and no item exists per node. An expansion runs the explorer's expansion
+// handler, a click or double-click its decoding; a name wider than the tree scrolls
+// horizontally; with the explorer's HotTrack the row under the mouse is underlined.
 #pragma once
 
-#include <QHash>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include "catalog/views/QxSvrExplore.h"
+#include "catalog/views/QxSvrExploreModel.h"
 
-// Shows one explorer model.
-class TQxSvrExploreView : public QTreeWidget {
+// Shows one explorer.
+class TQxSvrExploreView : public QTreeView {
  public:
-  explicit TQxSvrExploreView(TQxSvrExplore* model, QWidget* parent = nullptr);
+  explicit TQxSvrExploreView(TQxSvrExplore* explore, QWidget* parent = nullptr);
   ~TQxSvrExploreView() override;
-  // The item showing Node, or null.
-  QTreeWidgetItem* ItemOf(const TQxTreeNode* node) const { return items_.value(node); }
-  // The icon of an image index of the tree.
-  QIcon Icon(int image) const;
+
+  TQxSvrExploreModel* Model() const { return model_; }
+  // The index showing Node (invalid for null) and the node an index shows.
+  QModelIndex IndexOf(const TQxTreeNode* node) const { return model_->IndexOf(node); }
+  TQxTreeNode* NodeAt(const QModelIndex& index) const { return model_->NodeOf(index); }
+  // Opens Node's branch (running the expansion handler the first time) and shows Node current.
+  void ExpandNode(const TQxTreeNode* node);
+  void SetCurrentNode(const TQxTreeNode* node);
+  // The text shown for Node.
+  QString TextOf(const TQxTreeNode* node) const;
 
  private:
-  void Rebuild(TQxTreeNode* node);
-  void AddChildren(QTreeWidgetItem* item, const TQxTreeNode* node);
-  QTreeWidgetItem* MakeItem(const TQxTreeNode* node);
-  TQxTreeNode* NodeOf(QTreeWidgetItem* item) const;
-
-  TQxSvrExplore* model_;
-  QHash<const TQxTreeNode*, QTreeWidgetItem*> items_;
-  bool rebuilding_ = false;
+  TQxSvrExploreModel* model_;
 };

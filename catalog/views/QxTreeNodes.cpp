@@ -21,7 +21,21 @@ TQxTreeNode* TQxTreeNode::AddChild(const QString& text, int image) {
   return children_.back().get();
 }
 
-TQxTreeNode* TQxTreeNode::AddTop(std::vector<std::unique_ptr<TQxTreeNode>>& top, const QString& text, int image) {
+void TQxTreeNode::Adopt(Children&& nodes) {
+  children_.reserve(children_.size() + nodes.size());
+  for (auto& node : nodes) {
+    node->parent_ = this;
+    node->index_ = Count();
+    children_.push_back(std::move(node));
+  }
+  nodes.clear();
+}
+
+std::unique_ptr<TQxTreeNode> TQxTreeNode::MakeChild(TQxTreeNode* parent, const QString& text, int image) {
+  return std::make_unique<TQxTreeNode>(parent, text, image);
+}
+
+TQxTreeNode* TQxTreeNode::AddTop(Children& top, const QString& text, int image) {
   auto node = std::make_unique<TQxTreeNode>(nullptr, text, image);
   node->index_ = static_cast<int>(top.size());
   top.push_back(std::move(node));

@@ -1,5 +1,6 @@
 // The nodes of the explorer tree as plain data: text, image, parent and owned children, with
-// the level and position the tree's decoding works from.
+// the level and position the tree's decoding works from, and the owner and name of an object
+// node listed as owner.name.
 #pragma once
 
 #include <QString>
@@ -9,12 +10,18 @@
 // One node of a tree.
 class TQxTreeNode {
  public:
+  using Children = std::vector<std::unique_ptr<TQxTreeNode>>;
+
   TQxTreeNode(TQxTreeNode* parent, const QString& text, int image)
       : Text(text), ImageIndex(image), SelectedIndex(image), parent_(parent) {}
 
   QString Text;
   int ImageIndex = -1;
   int SelectedIndex = -1;
+  // For an object listed as owner.name (tables, views, procedures ...): its owner and its own
+  // name, which may hold dots of its own. Empty for other nodes.
+  QString Owner;
+  QString Name;
 
   TQxTreeNode* Parent() const { return parent_; }
   // 0 for a top-level node.
@@ -33,12 +40,16 @@ class TQxTreeNode {
   bool HoldsOnlyPlaceholder() const { return Count() == 1 && Child(0)->Text.isEmpty(); }
   // Removes every child.
   void DeleteChildren() { children_.clear(); }
+  // Appends Nodes (made with MakeChild of this node) as children, in order.
+  void Adopt(Children&& nodes);
 
+  // A node that will be a child of Parent, not yet attached (Adopt attaches it).
+  static std::unique_ptr<TQxTreeNode> MakeChild(TQxTreeNode* parent, const QString& text, int image);
   // The top-level list (a node without a parent lives in one of these).
-  static TQxTreeNode* AddTop(std::vector<std::unique_ptr<TQxTreeNode>>& top, const QString& text, int image);
+  static TQxTreeNode* AddTop(Children& top, const QString& text, int image);
 
  private:
   TQxTreeNode* parent_ = nullptr;
   int index_ = 0;
-  std::vector<std::unique_ptr<TQxTreeNode>> children_;
+  Children children_;
 };

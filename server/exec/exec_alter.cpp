@@ -3,6 +3,7 @@
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
+#include "server/exec/table_status.h"
 #include "server/exec/type_rules.h"
 #include "server/types/convert.h"
 
@@ -48,6 +49,8 @@ void SessionImpl::runAlterTable(const AlterTableStatement& s) {
     }
     t = addColumn(db_, t, cs, fill);
   }
+  // A new column may be the first variable-length or identity one.
+  refreshTableStatus(*this, t.database, t.id);
   tx.commit();
   done(false, -1);
 }

@@ -4,6 +4,7 @@
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
+#include "server/exec/table_status.h"
 #include "server/tsql/parser.h"
 
 namespace tabsrv {
@@ -90,6 +91,29 @@ void SessionImpl::runCreateTable(const CreateTableStatement& s) {
   StatementTransaction tx(*this);
   TableInfo created = createTable(db_, details);
   createCheckConstraints(created, checks, checkColumns);
+  refreshTableStatus(*this, created.database, created.id);
+  // Foreign keys are not kept beyond the status words: the table declaring one is marked, and
+  // the table it references (in the same database) as referenced.
+  std::vector<const Constraint*> foreign;
+  for (const auto& k : s.constraints)
+    if (k.kind == ConstraintKind::ForeignKey) foreign.push_back(&k);
+  for (const auto& c : s.columns)
+    for (const auto& k : c.constraints)
+      if (k.kind == ConstraintKind::ForeignKey) foreign.push_back(&k);
+  if (!foreign.empty()) addTableStatus(*this, created.database, created.id, kStat2ForeignKey);
+  for (const Constraint* k : foreign) {
+    std::optional<TableInfo> referenced;
+    // An unqualified reference names a table of the new table's database.
+    ObjectName target = k->refTable;
+    if (target.database.empty()) target.database = created.database;
+    try {
+      referenced = Binder(*this).resolveTable(target);
+    } catch (const SqlError& e) {
+      if (e.number() != 208) throw;
+    }
+    if (referenced && referenced->database == created.database)
+      addTableStatus(*this, referenced->database, referenced->id, kStat2Referential);
+  }
   tx.commit();
   if (temp) rememberTempTable(details.name);
   done(false, -1);
@@ -140,6 +164,7 @@ void SessionImpl::runCreateIndex(const CreateIndexStatement& s) {
   details.clustered = s.clustering == Clustering::Clustered;
   StatementTransaction tx(*this);
   createIndex(db_, t, details);
+  refreshTableStatus(*this, t.database, t.id);
   tx.commit();
   done(false, -1);
 }
@@ -151,6 +176,7 @@ void SessionImpl::runDropIndex(const DropIndexStatement& s) {
     TableInfo t = binder.resolveTable(ref.table);
     requireOwnerOf("DROP INDEX", t);
     dropIndex(db_, t, ref.index);
+    refreshTableStatus(*this, t.database, t.id);
   }
   tx.commit();
   done(false, -1);

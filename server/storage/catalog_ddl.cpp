@@ -30,6 +30,7 @@ constexpr int kSysstatDefault = 6;
 constexpr int kSysstatRule = 7;
 constexpr int kSysstatTrigger = 8;
 constexpr int kIndexUnique = 0x2;
+constexpr int kIndexClustered = 0x10;
 constexpr int kIndexPrimaryKey = 0x800;
 constexpr int kIndexStatus2Constraint = 0x2;
 constexpr size_t kCommentChunk = 255;
@@ -251,7 +252,8 @@ IndexInfo addIndex(sqlite3* db, const TableInfo& table, const IndexSpec& details
     if (!isVariable(c.desc.type, c.desc.nullable)) minlen += length;
     maxlen += length;
   }
-  int status = (info.unique ? kIndexUnique : 0) | (info.primaryKey ? kIndexPrimaryKey : 0);
+  int status = (info.unique ? kIndexUnique : 0) | (info.primaryKey ? kIndexPrimaryKey : 0) |
+               (details.clustered ? kIndexClustered : 0);
   int status2 = fromConstraint ? kIndexStatus2Constraint : 0;
   if (details.clustered) {
     // The clustered index takes over the table's indid 0 row.

@@ -86,7 +86,8 @@ std::string trimmed(std::string s) {
   return b == std::string::npos ? std::string() : s.substr(b);
 }
 
-// An object name as object_id() takes it: 'name', 'owner.name', 'db..name', 'db.owner.name'.
+// An object name as object_id() takes it: 'name', 'owner.name', 'db..name', 'db.owner.name'; a
+// part between brackets may hold dots of its own ('dbo.[dot.ted]', "]]" inside is one "]").
 struct ParsedName {
   std::string db, owner, name;
 };
@@ -94,8 +95,22 @@ struct ParsedName {
 std::optional<ParsedName> parseObjectName(const std::string& text, const SessionInfo& info) {
   std::vector<std::string> parts;
   std::string cur;
-  for (char c : trimmed(text)) {
-    if (c == '.') {
+  const std::string t = trimmed(text);
+  bool bracketed = false;
+  for (size_t i = 0; i < t.size(); ++i) {
+    const char c = t[i];
+    if (bracketed) {
+      if (c != ']') {
+        cur += c;
+      } else if (i + 1 < t.size() && t[i + 1] == ']') {
+        cur += c;
+        ++i;
+      } else {
+        bracketed = false;
+      }
+    } else if (c == '[' && cur.empty()) {
+      bracketed = true;
+    } else if (c == '.') {
       parts.push_back(cur);
       cur.clear();
     } else {

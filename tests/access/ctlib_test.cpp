@@ -508,23 +508,35 @@ TEST(OrderByColumns, SelectListNumbersOfTheOrderByItems) {
       {"select a, b, c from t order by c, a", abc, {3, 1}},
       {"SELECT a, b, c FROM t ORDER BY B DESC, 1 ASC", abc, {2, 1}},
       {"select a, b, c from t order by t.b, dbo.t.c", abc, {2, 3}},
-      {"select x as a, b, c from t order by 4, 0, 3", abc, {3}},         // out of range numbers
-      {"select a, b, c from t order by a + 1, upper(b), c", abc, {3}},   // expressions left out
-      {"select a, b, c from t order by d", abc, {}},                     // not in the select list
+      {"select x as a, b, c from t order by 4, 0, 3", abc, {3}},        // out of range numbers
+      {"select a, b, c from t order by a + 1, upper(b), c", abc, {3}},  // expressions left out
+      {"select a, b, c from t order by d", abc, {}},                    // not in the select list
       {"select a, b, c from t", abc, {}},
       {"select a, b, c from t order by b compute sum(a) by b", abc, {2}},
       {"select a, b, c from t order by c for read only", abc, {3}},
-      {"select a from (select a from u order by a) d", {"a"}, {}},        // nested ORDER BY only
+      {"select a from (select a from u order by a) d", {"a"}, {}},  // nested ORDER BY only
       {"select a from t union all select b from u order by 1", {"a"}, {1}},
       {"select \"my col\", [other] from t order by \"my col\", [other]", {"my col", "other"}, {1, 2}},
       {"select a, b from t -- order by a\n", {"a", "b"}, {}},
       {"select a, b from t where b = 'order by a'", {"a", "b"}, {}},
       {"/* lead */ select a, b from t order by b", {"a", "b"}, {2}},
-      {"select a from t order by a\nselect b from u order by b", {"a"}, {}},   // two statements
+      {"select a from t order by a\nselect b from u order by b", {"a"}, {}},  // two statements
       {"select a from t order by a; select b from u", {"a"}, {}},
       {"insert u select a from t order by a", {"a"}, {}},
       {"exec p", {"a"}, {}},
       {"", {"a"}, {}},
+      // Qualified names tell same-named columns of two tables apart.
+      {"select a.id, b.id from a, b where a.id = b.id order by b.id", {"id", "id"}, {2}},
+      {"select a.id, b.id from a, b order by a.id desc, b.id", {"id", "id"}, {1, 2}},
+      {"select x.id, y.id from dbo.t x, dbo.t y order by y.id", {"id", "id"}, {2}},
+      {"select a.id, b.name from a, b order by b.id", {"id", "name"}, {}},  // b.id is not selected
+      // A column named by its alias or by the column the alias names.
+      {"select id as k from t order by id", {"k"}, {1}},
+      {"select id as k from t order by k", {"k"}, {1}},
+      {"select id k, name from t order by name, id", {"k", "name"}, {2, 1}},
+      {"select k = id, name from t order by t.id", {"k", "name"}, {1}},
+      {"select distinct top 5 t.id as k, n from t order by id", {"k", "n"}, {1}},
+      {"select upper(name) as u, id from t order by name", {"u", "id"}, {}},  // an expression's column
   };
   for (const auto& c : cases) EXPECT_EQ(ctlib::OrderByColumnsOf(c.sql, c.names), c.columns) << c.sql;
 }

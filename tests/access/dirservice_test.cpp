@@ -131,6 +131,35 @@ TEST_F(DirService, AChangedContextNameListsThatContextsServers) {
   }
 }
 
+// A linked database that is not connected names its context by its ContextName: changing it
+// lists the new context's servers, whether the database holds no connection structure or one
+// allocated on the old context.
+TEST_F(DirService, ALinkedDatabasesChangedContextListsThatContextsServers) {
+  WriteServers(1);
+  QTemporaryDir otherDir;
+  {
+    std::ofstream out(otherDir.filePath("interfaces").toStdString());
+    out << "OTHER_A\n\tquery tcp ether 127.0.0.1 6000\n";
+  }
+  TQorixContext other;
+  other.SetName("other");
+  other.SetIniFile(otherDir.filePath("interfaces"));
+  for (bool structure : {false, true}) {
+    SCOPED_TRACE(structure ? "an unconnected structure on the old context" : "no connection structure");
+    FakeDatabase db;
+    db.SetName("db");
+    db.contextName_ = ctx_->ContextName();
+    if (structure) db.AllocConnection();
+    TQorixDirService ds;
+    ds.SetDatabase(&db);
+    EXPECT_EQ(ds.GetServerNames(), QStringList{"SRV0"});
+    db.contextName_ = other.ContextName();
+    EXPECT_EQ(ds.GetServerNames(), QStringList{"OTHER_A"});
+    db.contextName_ = ctx_->ContextName();
+    EXPECT_EQ(ds.GetServerNames(), QStringList{"SRV0"});
+  }
+}
+
 TEST_F(DirService, Failures) {
   WriteServers(1);
   const struct {

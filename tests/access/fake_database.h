@@ -28,6 +28,7 @@ class FakeDatabase : public TQorixDatabaseBase {
     if (!ctx_) DatabaseError(LoadResString(QorixRes::SErrorAllocatingContext));
     return ctx_;
   }
+  QString GetContextName() const override { return contextName_; }
   // Allocates a connection structure on the context (never connected).
   void AllocConnection() {
     GetContextHandle();

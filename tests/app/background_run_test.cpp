@@ -199,11 +199,25 @@ TEST_F(BackgroundRunTest, StopEndsALongRunAndASecondRunIsRefused) {
   ASSERT_TRUE(WaitEnd(10000));
   EXPECT_LT(clock.elapsed(), 15000);
   EXPECT_FALSE(CellText(grid()).contains(QStringLiteral("after the wait")));
+  // The run says it was stopped, not completed.
+  EXPECT_TRUE(CellText(grid()).contains(QStringLiteral("Execution stopped by the user"))) << CellText(grid()).toStdString();
+  EXPECT_FALSE(CellText(grid()).contains(QStringLiteral("Execution Completed")));
   EXPECT_TRUE(m().RunEnd.isValid());
   // The connection is usable again for the next run.
   ASSERT_TRUE(Run(QStringLiteral("select 'next run'")) || !grid().Active());
   ASSERT_TRUE(WaitEnd());
   EXPECT_TRUE(CellText(grid()).contains(QStringLiteral("next run"))) << CellText(grid()).toStdString();
+  EXPECT_TRUE(CellText(grid()).contains(QStringLiteral("Execution Completed")));
+
+  // A run that waits on the server shows an empty grid meanwhile, not the last run's rows.
+  ASSERT_TRUE(Run(QStringLiteral("waitfor delay '00:00:30'\ngo\nselect 'late'\n")));
+  QCoreApplication::processEvents();
+  QAbstractItemModel* view = w_->g_sql()->model();
+  for (int r = 0; r < view->rowCount(); ++r)
+    for (int c = 0; c < view->columnCount(); ++c)
+      EXPECT_FALSE(view->index(r, c).data().toString().contains(QStringLiteral("next run"))) << r << "," << c;
+  w_->Action("a_sql_stop")->trigger();
+  ASSERT_TRUE(WaitEnd(10000));
 }
 
 TEST_F(BackgroundRunTest, FailingBatchIsReportedOnceAtTheEnd) {

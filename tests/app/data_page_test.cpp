@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
+#include <QTest>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QLineEdit>
@@ -202,4 +204,100 @@ TEST(DataPageTest, TableEditedOnTheDataPageIsReadBackThroughASecondConnection) {
   EXPECT_FALSE(table->Active());
   EXPECT_FALSE(w.Model().db().Connected());
   Exec(*side, QStringLiteral("drop table shelf_stock"));
+}
+
+// A refused post leaves the record in edit: a move off it by the arrow key or by a click posts
+// again, is refused again, and the grid stays on that row with the refusal shown, never ending
+// the program. An edit typed into the grid's own cell editor closes that editor cleanly.
+TEST(DataPageTest, RefusedEditKeepsTheGridOnItsRow) {
+  auto side = Side();
+  ASSERT_TRUE(side->Connected());
+  Exec(*side, QStringLiteral("create table refusal_probe (id int not null, name varchar(20) null, "
+                             "constraint refusal_probe_pk primary key (id))"));
+  Exec(*side, QStringLiteral("insert into refusal_probe values (1, 'one')\ninsert into refusal_probe values (2, 'two')\n"
+                             "insert into refusal_probe values (3, 'three')\ninsert into refusal_probe values (4, 'four')"));
+  std::shared_ptr<void> drop(nullptr, [&](void*) { Exec(*side, QStringLiteral("drop table refusal_probe")); });
+
+  QTemporaryDir dir;
+  TRecordingUiServices ui;
+  SaLogin login;
+  Tf_main w(dir.filePath("Tabulon.ini"));
+  w.resize(1100, 700);
+  w.show();
+  w.Action("a_servers_connect")->trigger();
+  ASSERT_TRUE(w.Model().db().Connected());
+  ASSERT_TRUE(w.ClickPath({QStringLiteral("sample"), QStringLiteral("User Tables"), QStringLiteral("dbo.refusal_probe")}));
+  w.Model().Guarded([&] { w.Model().TabClick(pgData); });
+  TDataSet* table = w.ds_sql_data().DataSet();
+  ASSERT_TRUE(table && table->Active());
+  QTableView* view = w.dbg_data();
+  QAbstractItemModel& grid = *view->model();
+  WaitForRows(grid);
+  ASSERT_EQ(grid.rowCount(), 4);
+
+  // Qt's warnings while the grid edits (the cell editor closed after a reset of the model).
+  static QStringList warnings;
+  warnings.clear();
+  const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) {
+    warnings << m;
+  });
+  std::shared_ptr<void> restoreHandler(nullptr, [previous](void*) { qInstallMessageHandler(previous); });
+
+  // A name typed into the cell editor and ended with Enter is posted.
+  const int r3 = RowOfId(grid, 3);
+  ASSERT_GE(r3, 0);
+  view->setCurrentIndex(grid.index(r3, 1));
+  view->edit(grid.index(r3, 1));
+  auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+  ASSERT_NE(editor, nullptr);
+  editor->setText(QStringLiteral("typed"));
+  QTest::keyClick(editor, Qt::Key_Return);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Rows(*side, QStringLiteral("select name from refusal_probe where id = 3")), QStringList{"typed"});
+  EXPECT_EQ(view->currentIndex().row(), RowOfId(grid, 3));
+  EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
+
+  struct Move {
+    const char* name;
+    std::function<void(int refused)> run;
+  };
+  const Move moves[] = {
+      {"Down key", [&](int) { QTest::keyClick(view, Qt::Key_Down); }},
+      {"click on another row",
+       [&](int refused) {
+         const int other = refused == 0 ? 1 : 0;
+         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(grid.index(other, 1)).center());
+       }},
+  };
+  for (const Move& move : moves) {
+    SCOPED_TRACE(move.name);
+    ui.Clear();
+    // Row 2 takes the key of row 1: the server refuses the duplicate.
+    const int r2 = RowOfId(grid, 2);
+    ASSERT_GE(r2, 0);
+    view->setCurrentIndex(grid.index(r2, 0));
+    EXPECT_FALSE(grid.setData(grid.index(r2, 0), 1));
+    ASSERT_EQ(table->State(), TDataSetState::dsEdit);
+    const size_t refusals = ui.Events(TRecordingUiServices::Event::kMessageBox).size();
+    EXPECT_GE(refusals, 1u);
+    move.run(r2);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    // Still editing the refused row, which the grid still shows as current, the refusal shown again.
+    EXPECT_EQ(table->State(), TDataSetState::dsEdit);
+    EXPECT_EQ(view->currentIndex().row(), r2);
+    EXPECT_GT(ui.Events(TRecordingUiServices::Event::kMessageBox).size(), refusals);
+    table->Cancel();
+    WaitForRows(grid);
+    EXPECT_EQ(table->FieldByName(QStringLiteral("id"))->AsInteger(), 2);
+  }
+  // After the cancel the grid moves as usual.
+  WaitForRows(grid);
+  view->setCurrentIndex(grid.index(0, 0));
+  QTest::keyClick(view, Qt::Key_Down);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(view->currentIndex().row(), 1);
+  EXPECT_EQ(Rows(*side, QStringLiteral("select id, name from refusal_probe order by id")),
+            (QStringList{"1|one", "2|two", "3|typed", "4|four"}));
+  w.Action("a_servers_disconnect")->trigger();
 }

@@ -10,8 +10,9 @@
 #include "access/QorixDatabase.h"
 #include "access/QorixEnhQuery.h"
 #include "access/ctlib/ctlib.h"
-#include "app/PlaceholderComponents.h"
+#include "app/ServerComponents.h"
 #include "dataset/QxMemDataSet.h"
+#include "catalog/views/QxSvrExplore.h"
 #include "tests/app/app_support.h"
 
 using apptest::PendingGrid;
@@ -114,15 +115,12 @@ TEST(MainModelTest, ExplorerClickSwitchesDatabasesAndPages) {
   Fixture f;
   SaLogin login;
   TMainModel& m = *f.m;
-  TDatabaseListExplorer explorer(&m.db());
+  TServerExplorer explorer(&m.db());
+  explorer.Tree().OnClick = [&](TComponent*) { m.ExplorerClick(); };
   m.SetComponents(&explorer, nullptr, nullptr, nullptr);
   std::shared_ptr<void> unset(nullptr, [&](void*) { m.SetComponents(nullptr, nullptr, nullptr, nullptr); });
   ASSERT_TRUE(m.Connect());
-  explorer.LoadServer();
-  const int sample = explorer.Databases.indexOf("sample");
-  ASSERT_GE(sample, 0);
-  explorer.Select(sample);
-  m.ExplorerClick();
+  ASSERT_TRUE(explorer.ClickPath({QStringLiteral("sample")}));
   EXPECT_EQ(m.db().DbName(), QStringLiteral("sample"));
   EXPECT_EQ(m.db_grid().DbName(), QStringLiteral("sample"));
   EXPECT_EQ(m.WindowCaption, QStringLiteral("Qorix Tabulon - DSQUERY / sample : sa"));
@@ -183,14 +181,13 @@ TEST(MainModelTest, DisconnectStopsTheRunFirstAndUseWaitsForTheRun) {
   SaLogin login;
   TMainModel& m = *f.m;
   PendingGrid grid(&m.db_grid());
-  TDatabaseListExplorer explorer(&m.db());
+  TServerExplorer explorer(&m.db());
+  explorer.Tree().OnClick = [&](TComponent*) { m.ExplorerClick(); };
   m.SetComponents(&explorer, nullptr, nullptr, &grid);
   std::shared_ptr<void> unset(nullptr, [&](void*) { m.SetComponents(nullptr, nullptr, nullptr, nullptr); });
   ASSERT_TRUE(m.Connect());
-  explorer.LoadServer();
   ASSERT_TRUE(m.Run(QStringLiteral("waitfor delay '00:00:10'")));
-  explorer.Select(explorer.Databases.indexOf("sample"));
-  m.ExplorerClick();
+  ASSERT_TRUE(explorer.ClickPath({QStringLiteral("sample")}));
   EXPECT_EQ(m.db().DbName(), QStringLiteral("sample"));
   EXPECT_EQ(m.db_grid().DbName(), QStringLiteral("master"));  // not under the running batch
   EXPECT_EQ(m.PendingGridDb(), QStringLiteral("sample"));
@@ -242,7 +239,8 @@ TEST(MainModelTest, SettingsRoundTrip) {
     m.db().ServerName = QStringLiteral("TABULON");
     m.Settings.WordWrap = true;
     m.Settings.RunOptions[roStatsIo] = true;
-    m.Settings.Geometry = QByteArray("geom");
+    m.Settings.SplitterPosition = 310;
+    m.Settings.EditorHeight = 0;  // a pane never shown
     for (const char* f : {"/a.sql", "/b.sql", "/c.sql", "/d.sql", "/e.sql", "/f.sql", "/b.sql"}) m.OpenSqlFile(f);
     m.OpenSqlFile("/g.sql", false);  // through the recent-files menu: not added
     m.Close();
@@ -258,7 +256,8 @@ TEST(MainModelTest, SettingsRoundTrip) {
   EXPECT_TRUE(m.Settings.WordWrap);
   EXPECT_TRUE(m.Settings.RunOptions[roStatsIo]);
   EXPECT_FALSE(m.Settings.RunOptions[roShowPlan]);
-  EXPECT_EQ(m.Settings.Geometry, QByteArray("geom"));
+  EXPECT_EQ(m.Settings.SplitterPosition, 310);
+  EXPECT_EQ(m.Settings.EditorHeight, TMainSettings().EditorHeight);  // never restored to nothing
   EXPECT_EQ(m.Settings.RecentFiles, (QStringList{"/b.sql", "/f.sql", "/e.sql", "/d.sql", "/c.sql"}));
   m.db().UserName = QStringLiteral("bob");
   m.Activate();

@@ -4,6 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileSystemModel>
+#include <QPushButton>
+#include <QTreeView>
+#include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
+#include <QMenu>
+#include <QTest>
+#include <QTextCursor>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -13,6 +24,7 @@
 #include <QTabBar>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QSettings>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -45,12 +57,13 @@ TEST(MainWindowTest, ConnectClickRunAndScreenshots) {
   EXPECT_FALSE(w.Action("a_servers_connect")->isEnabled());
   EXPECT_EQ(w.nb_sql_main()->currentIndex(), pgSql);
   EXPECT_FALSE(w.nb_sql_main()->isTabVisible(pgLogo));
-  ASSERT_GT(w.qx_explorer()->topLevelItemCount(), 0);
+  QAbstractItemModel* explorerItems = w.qx_explorer()->model();
+  ASSERT_GT(explorerItems->rowCount(), 0);
   Shot(w, "main-connected");
 
-  const auto items = w.qx_explorer()->findItems("sample", Qt::MatchExactly);
+  const auto items = explorerItems->match(explorerItems->index(0, 0), Qt::DisplayRole, QStringLiteral("sample"), -1, Qt::MatchExactly);
   ASSERT_EQ(items.size(), 1);
-  w.ClickDatabase(w.qx_explorer()->indexOfTopLevelItem(items[0]));
+  w.ClickDatabase(items[0].row());
   EXPECT_EQ(w.windowTitle(), QStringLiteral("Qorix Tabulon - DSQUERY / sample : sa"));
   EXPECT_TRUE(w.nb_sql_main()->isTabVisible(pgProperties));
 
@@ -79,7 +92,26 @@ TEST(MainWindowTest, ConnectClickRunAndScreenshots) {
   const QByteArray csv = f.readAll();
   EXPECT_TRUE(csv.contains("\nBK1001,The Salt Road Cookbook")) << csv.left(200).toStdString();
 
+  // The Desktop page's folder tree is made when the page is first shown, opened at the list's
+  // folder, and a folder chosen in it is the one the list shows.
+  EXPECT_EQ(w.ShellTree(), nullptr);
   w.nb_explorer()->setCurrentIndex(1);
+  QTreeView* tree = w.ShellTree();
+  ASSERT_NE(tree, nullptr);
+  auto* dirs = static_cast<QFileSystemModel*>(tree->model());
+  EXPECT_EQ(dirs->filePath(tree->currentIndex()), QDir::currentPath());
+  QTemporaryDir scripts;
+  ASSERT_TRUE(QDir(scripts.path()).mkdir(QStringLiteral("nightly")));
+  tree->setCurrentIndex(dirs->index(scripts.path()));
+  EXPECT_EQ(w.Desktop().Folder, scripts.path());
+  auto* files = static_cast<QFileSystemModel*>(w.ShellList()->model());
+  EXPECT_EQ(files->filePath(w.ShellList()->rootIndex()), scripts.path());
+  w.Action("a_desktop_up_one")->trigger();
+  EXPECT_EQ(dirs->filePath(tree->currentIndex()), QFileInfo(scripts.path()).absolutePath());
+  tree->setCurrentIndex(dirs->index(QDir::currentPath()));
+  QDeadlineTimer loaded(3000);
+  while (files->rowCount(w.ShellList()->rootIndex()) == 0 && !loaded.hasExpired())
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   Shot(*w.nb_explorer(), "main-desktop-page");
   // The view entries are exclusive; List leaves the view as it is.
   auto* large = w.findChild<QAction*>("mi_file_exp_LargeIcons");
@@ -113,12 +145,15 @@ TEST(MainWindowTest, SettingsSavedOnCloseAndRestoredAtStart) {
     w.close();
   }
   ASSERT_TRUE(QFile::exists(ini));
+  // The window's size is not a setting: it opens maximised again.
+  EXPECT_FALSE(QSettings(ini, QSettings::IniFormat).contains(QStringLiteral("Tf_main/Geometry")));
   Tf_main w(ini);
-  w.show();
+  w.ShowAtStart();
+  w.FormActivate();
   EXPECT_TRUE(w.Model().Settings.WordWrap);
   EXPECT_TRUE(w.Action("a_options_word_wrap")->isChecked());
   EXPECT_EQ(w.editor()->lineWrapMode(), QPlainTextEdit::WidgetWidth);
-  EXPECT_EQ(w.size(), QSize(900, 640));
+  EXPECT_TRUE(w.windowState() & Qt::WindowMaximized);
 }
 
 TEST(DialogsTest, EveryDialogShowsItsState) {
@@ -129,6 +164,16 @@ TEST(DialogsTest, EveryDialogShowsItsState) {
   EXPECT_FALSE(e.DelimiterEdit()->isEnabled());
   e.show();
   Shot(e, "dialog-export");
+  {
+    // No help file: Help says what the choices do.
+    TRecordingUiServices ui;
+    auto* help = e.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Help);
+    ASSERT_NE(help, nullptr);
+    help->click();
+    const auto boxes = ui.Events(TRecordingUiServices::Event::kMessageBox);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("Char delimited")));
+  }
 
   TResultsInfo r{"12/10/26 4:00 PM", "12/10/26 4:01 PM", "sample", "DSQUERY", "sa", "select * from books"};
   Tf_results_info ri(r);
@@ -153,6 +198,14 @@ TEST(DialogsTest, EveryDialogShowsItsState) {
   auto* os = about.findChild<QLabel*>("lab_os");
   ASSERT_NE(os, nullptr);
   EXPECT_EQ(os->text(), info.OsText());
+  auto* logo = about.findChild<QLabel*>("img_logo");
+  ASSERT_NE(logo, nullptr);
+  EXPECT_FALSE(logo->pixmap().isNull());
+  for (const char* l : {"lab_web", "lab_mail"}) {
+    auto* link = about.findChild<QLabel*>(l);
+    ASSERT_NE(link, nullptr) << l;
+    EXPECT_FALSE(link->isEnabled());
+  }
   Shot(about, "dialog-about");
 
   QTemporaryDir dir;
@@ -163,6 +216,34 @@ TEST(DialogsTest, EveryDialogShowsItsState) {
   TStOpenDialog open(dir.path());
   open.show();
   ASSERT_EQ(open.List()->count(), 1);
+  // The folder combo lists the folder and every folder above it.
+  QStringList chain;
+  for (int i = 0; i < open.FolderCombo()->count(); ++i) chain << open.FolderCombo()->itemText(i);
+  EXPECT_EQ(chain.first(), QDir(dir.path()).absolutePath());
+  EXPECT_EQ(chain.last(), QDir::rootPath());
+  // New folder, twice: two folders, the second numbered.
+  for (int i = 0; i < 2; ++i) open.Button("btn_new_folder")->click();
+  EXPECT_TRUE(QFileInfo(dir.filePath("New Folder")).isDir());
+  EXPECT_TRUE(QFileInfo(dir.filePath("New Folder (2)")).isDir());
+  ASSERT_EQ(open.List()->count(), 3);
+  // Details shows the same entries with their size, type and date; List goes back.
+  open.Button("btn_details")->click();
+  EXPECT_TRUE(open.DetailsList()->isVisible());
+  EXPECT_FALSE(open.List()->isVisible());
+  ASSERT_EQ(open.DetailsList()->topLevelItemCount(), 3);
+  EXPECT_EQ(open.DetailsList()->topLevelItem(2)->text(0), QStringLiteral("query.sql"));
+  EXPECT_EQ(open.DetailsList()->topLevelItem(2)->text(2), QStringLiteral("SQL file"));
+  Shot(open, "dialog-open-details");
+  open.Button("btn_list")->click();
+  EXPECT_TRUE(open.List()->isVisible());
+  EXPECT_FALSE(open.DetailsList()->isVisible());
+  // Choosing the folder above in the combo moves the list there.
+  open.FolderCombo()->setCurrentIndex(1);
+  emit open.FolderCombo()->activated(1);
+  EXPECT_EQ(open.State().Folder, chain.value(1));
+  open.FolderCombo()->setCurrentIndex(0);
+  open.State().Folder = QDir(dir.path()).absolutePath();
+  open.Reload();
   open.ItemSelected("query.sql");
   EXPECT_EQ(open.FileNameEd()->text(), QStringLiteral("query.sql"));
   EXPECT_EQ(open.Preview()->toPlainText(), QStringLiteral("select 1\n"));
@@ -210,4 +291,114 @@ TEST(MainWindowTest, DroppedFilesOpenTheFirstOnly) {
   EXPECT_EQ(w.Model().EditorFileName, files[0]);
   EXPECT_EQ(w.Model().Settings.RecentFiles, QStringList{files[0]});
   EXPECT_EQ(w.Model().RightCaption, QStringLiteral("   ") + files[0]);
+}
+
+// The SQL editor's and the result grid's popup menus, the editors' and the grid's shortcuts
+// acting on the control that has the focus, the editor's status enabling its commands, and the
+// Help entries without addresses shown disabled.
+TEST(MainWindowTest, PopupMenusShortcutsAndEditorStatus) {
+  QTemporaryDir dir;
+  TRecordingUiServices ui;
+  SaLogin login;
+  Tf_main w(dir.filePath("Tabulon.ini"));
+  w.show();
+  QApplication::setActiveWindow(&w);
+  w.Action("a_servers_connect")->trigger();
+  ASSERT_TRUE(w.Model().db().Connected());
+
+  auto entries = [](QMenu* menu) {
+    QStringList out;
+    for (QAction* a : menu->actions()) out << (a->isSeparator() ? QStringLiteral("|") : a->objectName());
+    return out;
+  };
+  ASSERT_TRUE(w.SqlEditorMenu() && w.GridMenu() && w.TextEditorMenu());
+  EXPECT_EQ(entries(w.SqlEditorMenu()),
+            QStringList({"a_sql_run", "|", "a_sql_select_all", "a_sql_clear", "|", "a_sql_cut", "a_sql_copy", "a_sql_paste",
+                         "a_sql_delete", "|", "a_sql_undo", "a_sql_redo", "|", "a_sql_print"}));
+  EXPECT_EQ(entries(w.GridMenu()),
+            QStringList({"a_results_cut", "a_results_copy_all", "a_results_copy_selected", "a_results_print"}));
+  EXPECT_EQ(entries(w.TextEditorMenu()),
+            QStringList({"a_text_select_all", "a_text_cut", "a_text_copy", "a_text_paste", "a_text_delete", "a_text_print"}));
+
+  // Shortcuts, and the control whose focus they need (none: the whole window).
+  struct Key {
+    const char* action;
+    const char* keys;
+    QWidget* scope;
+  };
+  const Key keys[] = {
+      {"a_sql_run", "Ctrl+E", nullptr},         {"a_sql_open", "Ctrl+O", nullptr},
+      {"a_sql_save", "Ctrl+S", nullptr},        {"a_file_exit", "Alt+X", nullptr},
+      {"a_servers_info", "Ctrl+I", nullptr},    {"a_sql_print", "Ctrl+P", w.editor()},
+      {"a_sql_cut", "Ctrl+X", w.editor()},      {"a_sql_copy", "Ctrl+C", w.editor()},
+      {"a_sql_paste", "Ctrl+V", w.editor()},    {"a_sql_undo", "Ctrl+Z", w.editor()},
+      {"a_sql_redo", "Shift+Ctrl+V", w.editor()}, {"a_sql_select_all", "Ctrl+A", w.editor()},
+      {"a_results_copy_all", "Ctrl+C", w.g_sql()}, {"a_results_cut", "Ctrl+X", w.g_sql()},
+      {"a_results_print", "Ctrl+P", w.g_sql()}, {"a_text_cut", "Ctrl+X", w.text_editor()},
+      {"a_text_copy", "Ctrl+C", w.text_editor()}, {"a_text_paste", "Ctrl+V", w.text_editor()},
+  };
+  for (const Key& k : keys) {
+    SCOPED_TRACE(k.action);
+    QAction* a = w.Action(k.action);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->shortcut(), QKeySequence(QString::fromLatin1(k.keys)));
+    EXPECT_EQ(a->shortcutContext(), k.scope ? Qt::WidgetWithChildrenShortcut : Qt::WindowShortcut);
+    if (k.scope) EXPECT_TRUE(k.scope->actions().contains(a));
+  }
+
+  // The editor's status: (text, selection) -> Clear/Select All/Delete/Save, Cut/Copy.
+  struct Status {
+    const char* text;
+    bool select;
+    bool withText, withSelection;
+  };
+  const Status states[] = {{"", false, false, false}, {"select 1", false, true, false}, {"select 1", true, true, true}};
+  for (const Status& st : states) {
+    SCOPED_TRACE(st.text);
+    w.editor()->setPlainText(QString::fromLatin1(st.text));
+    if (st.select) w.editor()->selectAll();
+    for (const char* a : {"a_sql_clear", "a_sql_select_all", "a_sql_delete", "a_sql_save"})
+      EXPECT_EQ(w.Action(a)->isEnabled(), st.withText) << a;
+    for (const char* a : {"a_sql_cut", "a_sql_copy"}) EXPECT_EQ(w.Action(a)->isEnabled(), st.withSelection) << a;
+  }
+  // Delete removes the selection.
+  w.editor()->setPlainText(QStringLiteral("select 1 from books"));
+  QTextCursor c = w.editor()->textCursor();
+  c.setPosition(8);
+  c.setPosition(19, QTextCursor::KeepAnchor);
+  w.editor()->setTextCursor(c);
+  w.Action("a_sql_delete")->trigger();
+  EXPECT_EQ(w.editor()->toPlainText(), QStringLiteral("select 1"));
+
+  // Ctrl+C copies the editor's selection in the editor, and all the cells in the grid.
+  w.editor()->setPlainText(QStringLiteral("select 'one' as word\ngo\n"));
+  w.Action("a_sql_run")->trigger();
+  QDeadlineTimer until(20000);
+  while (w.Model().Grid()->Active() && !until.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  QCoreApplication::processEvents();
+  w.editor()->setFocus();
+  w.editor()->selectAll();
+  QTest::keyClick(w.editor(), Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("select 'one' as word\ngo\n"));
+  w.g_sql()->setFocus();
+  QTest::keyClick(w.g_sql(), Qt::Key_C, Qt::ControlModifier);
+  EXPECT_TRUE(QApplication::clipboard()->text().contains(QStringLiteral("one"))) << QApplication::clipboard()->text().toStdString();
+  EXPECT_TRUE(QApplication::clipboard()->text().endsWith(QStringLiteral("\r\n")));
+
+  // Help: the mail and home-page entries and the logo page's links have no address.
+  for (const char* a : {"a_help_email", "a_help_homepage"}) EXPECT_FALSE(w.Action(a)->isEnabled()) << a;
+  for (const char* l : {"lab_mail", "lab_web"}) {
+    auto* link = w.findChild<QLabel*>(l);
+    ASSERT_NE(link, nullptr) << l;
+    EXPECT_FALSE(link->isEnabled());
+  }
+
+  // Pictures of both popup menus over the window.
+  for (QMenu* menu : {w.SqlEditorMenu(), w.GridMenu()}) {
+    menu->popup(w.mapToGlobal(QPoint(300, 200)));
+    QCoreApplication::processEvents();
+    Shot(*menu, menu->objectName());
+    menu->hide();
+  }
+  w.Action("a_servers_disconnect")->trigger();
 }

@@ -208,7 +208,8 @@ TEST_F(ConnectedWindow, ServerDialogsRefusedOnTheOtherFamilyAndWithoutConnection
     ASSERT_EQ(boxes.size(), before + 1);
     EXPECT_EQ(boxes.back().text, QStringLiteral("The function is not available for SQL Anywhere"));
     EXPECT_EQ(boxes.back().caption, QStringLiteral("Morvane"));
-    EXPECT_TRUE(w_->findChildren<QDialog*>().isEmpty());
+    for (QDialog* d : w_->findChildren<QDialog*>())
+      EXPECT_TRUE(d == w_->SplashDialog() || !d->isVisible()) << d->windowTitle().toStdString();
   }
   m().db().Rdbms = QStringLiteral("Sybase SQL Server");
   m().Disconnect();

@@ -86,6 +86,38 @@ TEST(SystemInfoTest, ProcessorTable) {
   EXPECT_EQ(code, 65535);
 }
 
+TEST(SystemInfoTest, ProcessorNameAndAvailableMemoryFromTheKernel) {
+  struct Cpu { const char* name; const char* cpuinfo; const char* model; };
+  const Cpu cpus[] = {
+      {"x86", "processor\t: 0\nvendor_id\t: GenuineIntel\nmodel\t\t: 85\n"
+              "model name\t: Intel(R) Xeon(R) Gold 6148 CPU @ 2.40GHz\nflags\t\t: fpu\n",
+       "Intel(R) Xeon(R) Gold 6148 CPU @ 2.40GHz"},
+      {"old arm", "Processor\t: ARMv7 Processor rev 4 (v7l)\nprocessor\t: 0\n", "ARMv7 Processor rev 4 (v7l)"},
+      {"mips", "system type\t\t: MT7621\ncpu model\t\t: MIPS 1004Kc V2.15\n", "MIPS 1004Kc V2.15"},
+      {"power", "processor\t: 0\ncpu\t\t: POWER9 (architected), altivec supported\n",
+       "POWER9 (architected), altivec supported"},
+      {"arm64 without a name", "processor\t: 0\nBogoMIPS\t: 50.00\nCPU implementer\t: 0x41\n", ""},
+      {"empty", "", ""},
+  };
+  for (const Cpu& c : cpus) EXPECT_EQ(GetArchitecture::CpuModelName(c.cpuinfo), QString::fromLatin1(c.model)) << c.name;
+  EXPECT_EQ(TSystemInfo::MemAvailableKb("MemTotal:       16314060 kB\nMemFree:          512000 kB\n"
+                                        "MemAvailable:   9876543 kB\nBuffers:          1024 kB\n"),
+            9876543);
+  EXPECT_EQ(TSystemInfo::MemAvailableKb("MemTotal: 1000 kB\nMemFree: 10 kB\n"), -1);
+
+  // On this machine: the kernel's own name of the processor, and memory available beyond the free.
+  QFile cpuinfo(QStringLiteral("/proc/cpuinfo"));
+  ASSERT_TRUE(cpuinfo.open(QIODevice::ReadOnly));
+  const QString name = GetArchitecture::CpuModelName(QString::fromLocal8Bit(cpuinfo.readAll()));
+  TSystemInfo info;
+  if (!name.isEmpty()) EXPECT_EQ(info.ProcessorType, name);
+  QFile meminfo(QStringLiteral("/proc/meminfo"));
+  ASSERT_TRUE(meminfo.open(QIODevice::ReadOnly));
+  const qint64 available = TSystemInfo::MemAvailableKb(QString::fromLocal8Bit(meminfo.readAll()));
+  ASSERT_GT(available, 0);
+  EXPECT_LT(std::abs(info.AvailPhysMemory() - available), info.TotalPhysMemory() / 20);
+}
+
 TEST(SystemInfoTest, LinuxSources) {
   QString major, minor, build;
   TSystemInfo::SplitRelease("6.1.0-18-amd64", major, minor, build);

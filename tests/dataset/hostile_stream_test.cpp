@@ -237,3 +237,100 @@ TEST(HostileStream, TheBlobCounterAtEitherEndOfItsRange) {
     EXPECT_EQ(Column(ds, "memo"), QStringList({"first", "second", "third"})) << counter;
   }
 }
+
+// A full stream cut inside the long-names block that follows its data block is refused
+// wherever the cut falls (the magic, the count, an entry); cut exactly where the block starts
+// it is a plain full stream and loads with the names its slots hold.
+TEST(HostileStream, AStreamCutInsideItsLongNamesBlockIsRefused) {
+  TQxMemDataSet source;
+  const QString longA = QString(40, 'a'), longB = QStringLiteral("b") + QString(35, 'c');
+  source.FieldDefs().Add(longA, ftInteger);
+  source.FieldDefs().Add("short", ftInteger);
+  source.FieldDefs().Add(longB, ftString, 5);
+  source.Open();
+  source.AppendRecord({1, 2, "x"});
+  TMemoryStream s;
+  source.SaveToStream(s);
+  const QByteArray whole = s.Bytes();
+  const int namesAt = int(whole.indexOf(QByteArray("QorixNames1")));
+  ASSERT_GT(namesAt, 0);
+  for (int cut = namesAt + 1; cut < whole.size(); ++cut) {
+    const std::string name = "cut after " + std::to_string(cut - namesAt) + " bytes of the block";
+    ExpectRefused(name.c_str(), whole.left(cut), true, Refusal::NotValid, false);
+  }
+  const struct {
+    const char* name;
+    QByteArray bytes;
+    QString first, third;
+  } loads[] = {
+      {"the whole stream", whole, longA, longB},
+      {"cut where the block starts", whole.left(namesAt), longA.left(30), longB.left(30)},
+  };
+  for (const auto& l : loads) {
+    SCOPED_TRACE(l.name);
+    TQxMemDataSet back;
+    TMemoryStream in;
+    in.LoadFromBytes(l.bytes);
+    back.LoadFromStream(in);
+    back.Open();
+    EXPECT_EQ(back.FieldDefs().Items(0)->Name, l.first);
+    EXPECT_EQ(back.FieldDefs().Items(2)->Name, l.third);
+    EXPECT_EQ(back.RecordCount(), 1);
+  }
+}
+
+// A blob list holds at most one value per record and blob field: more items than the records
+// can reference (300,000 empty values in a few megabytes, which would take far more memory than
+// the file) are refused, whatever the block's blob count says.
+TEST(HostileStream, ABlobListIsBoundedByWhatTheRecordsCanReference) {
+  TQxMemDataSet source;
+  source.FieldDefs().Add("id", ftInteger);
+  source.FieldDefs().Add("m", ftMemo);
+  source.Open();
+  source.AppendRecord({1, "x"});
+  TMemoryStream s;
+  source.SaveToStream(s);
+  const QByteArray whole = s.Bytes();
+  const int block = int(whole.indexOf(QByteArray("QorixSuite0")));
+  const int32_t recordBytes = qFromLittleEndian<int32_t>(whole.constData() + block + 16);
+  const int blobsAt = block + 28 + recordBytes;
+  ASSERT_EQ(qFromLittleEndian<int32_t>(whole.constData() + blobsAt), 1);
+  const int32_t fieldNo = qFromLittleEndian<int32_t>(whole.constData() + blobsAt + 8 + 4);
+  const int32_t blobId = qFromLittleEndian<int32_t>(whole.constData() + blobsAt + 8 + 8);
+  // A blob list of N empty values of the memo field, ids from the record's own, then the counter.
+  auto emptyItems = [&](int n) {
+    QByteArray list;
+    for (int i = 0; i < n; ++i) list += I32(0) + I32(fieldNo) + I32(blobId + i);
+    return list + I32(blobId + n);
+  };
+  auto withBlobs = [&](int32_t blobCount, const QByteArray& list) {
+    return whole.left(blobsAt) + I32(blobCount) + I32(int32_t(list.size())) + list;
+  };
+  const struct {
+    const char* name;
+    QByteArray bytes;
+  } cases[] = {
+      {"300,000 empty values for one record", withBlobs(300000, emptyItems(300000))},
+      {"two values for one record's one blob field", withBlobs(2, emptyItems(2))},
+      {"a count of one over a list of 300,000", withBlobs(1, emptyItems(300000))},
+  };
+  for (const auto& c : cases) ExpectRefused(c.name, c.bytes, true, Refusal::NotValid, false);
+  // What the records can reference still loads.
+  TQxMemDataSet back;
+  TMemoryStream in;
+  in.LoadFromBytes(withBlobs(1, emptyItems(1)));
+  back.LoadFromStream(in);
+  back.Open();
+  EXPECT_EQ(back.RecordCount(), 1);
+  // A layout without any blob field references no value at all.
+  TQxMemDataSet plain;
+  plain.FieldDefs().Add("id", ftInteger);
+  plain.Open();
+  plain.AppendRecord({1});
+  TMemoryStream p;
+  plain.SaveDataToStream(p, false);
+  QByteArray noBlobField = p.Bytes();
+  noBlobField.chop(4);
+  noBlobField += I32(1) + I32(16) + I32(0) + I32(1) + I32(1) + I32(2);
+  ExpectRefused("a value in a layout without blob fields", noBlobField, false, Refusal::NotValid, true);
+}

@@ -234,3 +234,71 @@ TEST(Aggregates, SurviveTheFieldRebuildOfAStreamLoad) {
     EXPECT_EQ(ds.FindField("sum_id"), nullptr) << c.name;
   }
 }
+
+// An aggregate and a data field never share a name (a data field of that name would be hidden
+// behind the aggregate and read back empty): whichever comes second is refused, and what was
+// there stays as it was.
+TEST(Aggregates, ANameTakenByADataFieldIsRefused) {
+  TQxMemDataSet people;
+  DefinePeople(people);
+  people.Open();
+  AddPeople(people, {{1, "ann"}});
+  TMemoryStream image;
+  people.SaveToStream(image);
+  const struct {
+    const char* name;
+    std::function<void(TQxMemDataSet&, TQorixAggregate&)> clash;
+  } cases[] = {
+      {"a stream with a field of the aggregate's name",
+       [&](TQxMemDataSet& ds, TQorixAggregate& agg) {
+         agg.SetAggregateName("name");
+         ds.LoadFromStream(image);
+       }},
+      {"a definition of the aggregate's name, then Open",
+       [&](TQxMemDataSet& ds, TQorixAggregate& agg) {
+         agg.SetAggregateName("name");
+         ds.FieldDefs().Add("name", ftString, 20);
+         ds.Open();
+       }},
+      {"an aggregate renamed to an open data field's name",
+       [&](TQxMemDataSet& ds, TQorixAggregate& agg) {
+         ds.FieldDefs().Add("name", ftString, 20);
+         ds.Open();
+         agg.SetAggregateName("NAME");
+       }},
+      {"an aggregate renamed to a definition's name",
+       [&](TQxMemDataSet& ds, TQorixAggregate& agg) {
+         ds.FieldDefs().Add("name", ftString, 20);
+         agg.SetAggregateName("name");
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TQxMemDataSet ds;
+    ds.SetName("target");
+    TQorixAggregate& agg = ds.Aggregates().Add();
+    agg.SetAggregateName("total");
+    try {
+      c.clash(ds, agg);
+      ADD_FAILURE() << "the clash was accepted";
+    } catch (const EDatabaseError& e) {
+      EXPECT_TRUE(e.Message().contains("Duplicate field name 'name'", Qt::CaseInsensitive))
+          << e.Message().toStdString();
+    }
+    // Whatever name the aggregate has, its field is its own, and no data field hides behind it.
+    TField* f = ds.FindField(agg.AggregateName());
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->FieldKind, TFieldKind::fkAggregate);
+    int named = 0;
+    for (int i = 0; i < ds.FieldCount(); ++i)
+      named += ds.Fields().Fields(i)->FieldName.compare("name", Qt::CaseInsensitive) == 0;
+    EXPECT_LE(named, 1);
+  }
+  // Without a clash the stream loads beside the aggregate.
+  TQxMemDataSet ds;
+  ds.SetName("target");
+  ds.Aggregates().Add().SetAggregateName("total");
+  ds.LoadFromStream(image);
+  ds.Open();
+  EXPECT_EQ(Column(ds, "name"), QStringList({"ann"}));
+}

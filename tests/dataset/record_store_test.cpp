@@ -1,9 +1,13 @@
 // The record store and the blob list: item order versus byte order, bookmark ids, the
-// blob-list stream and the blob-id counter.
+// blob-list stream and the blob-id counter; the memory stream under them.
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QtEndian>
+#include <functional>
 
+#include "DataSetFixture.h"
 #include "dataset/QxDataList.h"
 #include "dataset/QxDataSetErrors.h"
 
@@ -153,4 +157,100 @@ TEST(BlobList, WriteModifiedAndDelete) {
   blobs.DeleteBlob(id, 2);
   EXPECT_EQ(blobs.ValueStream(id, 2), nullptr);
   EXPECT_EQ(blobs.Count(), 0);
+}
+
+// A memory stream grows without filling what is written next, but every byte it adds that is
+// not written reads as zero: a grown size, a gap left by a seek past the end, and the room of
+// a truncated stream grown again (its old bytes must not come back).
+TEST(MemoryStream, BytesItAddsAreZeroUnlessWritten) {
+  const struct {
+    const char* name;
+    std::function<void(TMemoryStream&)> steps;
+    QByteArray expected;
+  } cases[] = {
+      {"SetSize past the end", [](TMemoryStream& s) { s.SetSize(4); }, QByteArray(4, '\0')},
+      {"a write after a seek past the end",
+       [](TMemoryStream& s) {
+         s.Seek(3, TStream::soBeginning);
+         s.WriteBuffer("ab", 2);
+       },
+       QByteArray("\0\0\0ab", 5)},
+      {"truncated, then grown again",
+       [](TMemoryStream& s) {
+         s.WriteBuffer("abcdef", 6);
+         s.SetSize(2);
+         s.SetSize(5);
+       },
+       QByteArray("ab\0\0\0", 5)},
+      {"truncated, then written past a gap",
+       [](TMemoryStream& s) {
+         s.WriteBuffer("abcdef", 6);
+         s.SetSize(1);
+         s.Seek(4, TStream::soBeginning);
+         s.WriteBuffer("z", 1);
+       },
+       QByteArray("a\0\0\0z", 5)},
+      {"a reserve changes nothing",
+       [](TMemoryStream& s) {
+         s.WriteBuffer("ab", 2);
+         s.Reserve(1 << 20);
+         s.WriteBuffer("c", 1);
+       },
+       QByteArray("abc")},
+  };
+  for (const auto& c : cases) {
+    TMemoryStream s;
+    c.steps(s);
+    EXPECT_EQ(s.Bytes(), c.expected) << c.name;
+  }
+  // Many small writes through several growths keep every byte.
+  TMemoryStream s;
+  QByteArray expected;
+  for (int i = 0; i < 100000; ++i) {
+    const char b[3] = {char(i), char(i >> 8), char(i >> 16)};
+    s.WriteBuffer(b, 3);
+    expected.append(b, 3);
+  }
+  EXPECT_EQ(s.Bytes(), expected);
+}
+
+// Records loaded from a stream land in the store's own blocks: appends, inserts and edits after
+// the load keep the loaded ones whole, and a save writes them back in the dataset's order.
+TEST(RecordStore, LoadedRecordsStayWholeThroughLaterEdits) {
+  TQxCustomMemDataSet source;
+  DefinePeople(source);
+  source.Open();
+  for (int i = 1; i <= 1000; ++i) source.AppendRecord({i, QStringLiteral("p%1").arg(i)});
+  TMemoryStream saved;
+  source.SaveToStream(saved);
+  QTemporaryDir dir;
+  const QString file = dir.filePath("people.dat");
+  {
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(saved.Bytes());
+  }
+  TQxCustomMemDataSet back;
+  back.LoadFromFile(file);
+  back.Open();
+  back.Last();
+  back.AppendRecord({1001, "tail"});
+  back.First();
+  back.InsertRecord({0, "head"});
+  back.Locate("id", 500, {});
+  back.Edit();
+  back.FieldByName("name")->SetAsString("edited");
+  back.Post();
+  TMemoryStream again;
+  back.SaveToStream(again);
+  TQxCustomMemDataSet check;
+  check.LoadFromStream(again);
+  check.Open();
+  const QStringList names = Column(check, "name");
+  ASSERT_EQ(names.size(), 1002);
+  EXPECT_EQ(names.front(), "head");
+  EXPECT_EQ(names[1], "p1");
+  EXPECT_EQ(names[500], "edited");
+  EXPECT_EQ(names[1000], "p1000");
+  EXPECT_EQ(names.back(), "tail");
 }

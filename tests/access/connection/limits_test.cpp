@@ -2,6 +2,10 @@
 // with the library's text, and closing one makes room again.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "access/QorixContext.h"
 #include "access/QorixExceptions.h"
 #include "tests/access/connection/connection_support.h"
@@ -44,6 +48,43 @@ TEST(ConnectionLimit, AConnectionPastMaxConnectIsRefusedUntilOneCloses) {
   a->Connect();
   EXPECT_TRUE(a->Connected());
   c->SetMaxConnect(25);
+}
+
+// Logins started at the same moment on one context count against MaxConnect while they are
+// under way: eight threads racing for two free slots open two connections.
+TEST(ConnectionLimit, LoginsAtTheSameTimeStayWithinMaxConnect) {
+  conntest::Server();
+  TQorixContext ctx;
+  ctx.SetName(QStringLiteral("racectx"));
+  ctx.SetMaxConnect(2);
+  constexpr int kThreads = 8;
+  std::vector<CS_CONNECTION*> cons(kThreads, nullptr);
+  for (CS_CONNECTION*& con : cons) {
+    ASSERT_EQ(ctlib::ct_con_alloc(ctx.Handle(), &con), CS_SUCCEED);
+    ctlib::ct_diag(con, CS_INIT, CS_UNUSED, CS_UNUSED, nullptr);
+    ctlib::ct_con_props(con, CS_SET, CS_USERNAME, const_cast<char*>("sa"), CS_NULLTERM, nullptr);
+    ctlib::ct_con_props(con, CS_SET, CS_PASSWORD, const_cast<char*>(""), CS_NULLTERM, nullptr);
+  }
+  std::atomic<int> ready{0};
+  std::atomic<bool> go{false};
+  std::vector<int> opened(kThreads, 0);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i)
+    threads.emplace_back([&, i] {
+      ++ready;
+      while (!go) std::this_thread::yield();
+      opened[i] = ctlib::ct_connect(cons[i], const_cast<char*>("DSQUERY"), CS_NULLTERM) == CS_SUCCEED;
+    });
+  while (ready < kThreads) std::this_thread::yield();
+  go = true;
+  for (std::thread& t : threads) t.join();
+  int count = 0;
+  for (int ok : opened) count += ok;
+  EXPECT_EQ(count, 2);
+  for (int i = 0; i < kThreads; ++i) {
+    if (opened[i]) ctlib::ct_close(cons[i], CS_UNUSED);
+    ctlib::ct_con_drop(cons[i]);
+  }
 }
 
 }  // namespace

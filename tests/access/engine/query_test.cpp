@@ -147,6 +147,8 @@ TEST_F(QueryComponent, OrderByColumnsOfEachRowResult) {
       {"select id, name from #qo order by qty", {}},  // not in the select list
       {"select id, name from #qo /* order by id */ where name <> 'order by 2'", {}},
       {"select id from #qo union all select qty from #qo order by 1", {1}},
+      {"select a.id, b.id from #qo a, #qo b where a.id = b.id order by b.id", {2}},
+      {"select id as k from #qo order by id", {1}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.sql);

@@ -119,3 +119,82 @@ TEST_F(StatementTimeout, AConnectionsOwnTimeoutIsKept) {
 }
 
 }  // namespace
+
+#include "access/QorixQuery.h"
+
+namespace {
+
+// Every way of reading rows fails the call that outlived the limit with the timeout text,
+// keeps the rows read before the wait whole, and leaves the connection usable. TextImage reads
+// the row's columns with ct_get_data after the fetch that timed out while looking past the row.
+TEST_F(StatementTimeout, EveryReadModeFailsWithTheTimeoutTextAndKeepsTheRowsBefore) {
+  enum Mode { kBound, kTextImage, kQuery, kQueryTextImage };
+  const char* const waitBetween =
+      "select 1, 'one', convert(text, 'first text')\nwaitfor delay '00:00:05'\nselect 2, 'two', "
+      "convert(text, 'x')";
+  const struct {
+    const char* name;
+    Mode mode;
+    const char* sql;
+    QStringList rowsBefore;
+  } cases[] = {
+      {"bound columns", kBound, waitBetween, {"1|one|first text"}},
+      // ct_get_data cannot read a row whose fetch timed out: the fetch fails instead.
+      {"TextImage", kTextImage, waitBetween, {}},
+      {"the query component", kQuery, waitBetween, {"1|one|first text"}},
+      {"the query component in TextImage", kQueryTextImage, waitBetween, {}},
+  };
+  ctx_->SetTimeOut(1);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    QStringList rows;
+    QString error, lastError;
+    const auto start = std::chrono::steady_clock::now();
+    if (c.mode == kQuery || c.mode == kQueryTextImage) {
+      TQorixQuery q;
+      q.SetDatabase(db_.get());
+      q.TextImage = c.mode == kQueryTextImage;
+      q.Sql = QString::fromLatin1(c.sql);
+      try {
+        q.Execute();
+        while (q.NextRow()) {
+          QStringList cols;
+          for (int i = 1; i <= q.ColumnCount(); ++i)
+            cols << (q.FieldIsNull(i) ? "<null>" : q.GetFieldValue(i));
+          rows << cols.join(QLatin1Char('|'));
+        }
+      } catch (const Exception& e) {
+        error = e.Message();
+      }
+      lastError = q.LastError();
+    } else {
+      TQorixEnhQuery q;
+      q.SetDatabase(db_.get());
+      q.TextImage = c.mode == kTextImage;
+      q.SetSQL(QString::fromLatin1(c.sql));
+      try {
+        q.Open();
+        while (q.Next()) {
+          QStringList cols;
+          for (int i = 1; i <= q.ColumnCount(); ++i)
+            cols << (q.FieldIsNull(i) ? "<null>" : q.GetFieldValue(i));
+          rows << cols.join(QLatin1Char('|'));
+        }
+      } catch (const Exception& e) {
+        error = e.Message();
+      }
+      lastError = q.LastError();
+    }
+    const double took = SecondsSince(start);
+    EXPECT_EQ(rows, c.rowsBefore);
+    EXPECT_TRUE(error.contains(QLatin1String(kTimeoutText))) << "raised: " << error.toStdString();
+    EXPECT_TRUE(lastError.contains(QLatin1String(kTimeoutText))) << "LastError: " << lastError.toStdString();
+    EXPECT_LT(took, 3.5) << "the statement ran past its limit";
+    TQorixEnhQuery next;
+    next.SetDatabase(db_.get());
+    next.SetSQL(QStringLiteral("select 42, 'after'"));
+    EXPECT_EQ(OpenRows(next), (QStringList{"42|after"}));
+  }
+}
+
+}  // namespace

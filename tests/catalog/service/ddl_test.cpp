@@ -1,13 +1,49 @@
 // Definition text against the local server: golden texts of the layout (name from the 2nd
-// character, type from the 32nd, the null keyword from the 61st), the round trip of every
-// sample table and index through a fresh database, the stored source of a procedure whose
-// syscomments rows split on blanks and line ends, names that need quoting, and the other
-// family's unique indexes.
+// character, type from the 32nd, the null keyword from the 61st), the round trip of every object
+// of the sample database and of one holding every system type, odd names, a second owner,
+// defaults, check constraints and bound rules through a fresh database, the stored source of a
+// procedure whose syscomments rows split on blanks and line ends, and the other family's unique
+// indexes.
 #include "access/QorixExceptions.h"
 #include "catalog/service/QorixObjInfo.h"
+#include "catalog/service/QxSqlText.h"
 #include "service_fixture.h"
 
 namespace {
+
+// The loaded columns of Table in Db: name, type, length, precision, scale, null, identity.
+QStringList Columns(TQorixObjInfo& info, const QString& table) {
+  info.LoadColumns(table);
+  QStringList out;
+  for (int i = 1; i <= info.ColumnCount; ++i)
+    out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
+               .arg(info.ColumnName(i), info.ColumnTypeName(i))
+               .arg(info.ColumnLength(i))
+               .arg(info.ColumnPrec(i))
+               .arg(info.ColumnScale(i))
+               .arg(info.ColumnNullable(i))
+               .arg(info.ColumnIdentity(i));
+  info.ClearColumns();
+  return out;
+}
+// Every index of Table: name, clustered (index id 1), unique, key columns.
+QStringList Indexes(TQorixObjInfo& info, const QString& table) {
+  QStringList out;
+  const QStringList names = info.GetTableIndexes(table);
+  for (const QString& name : names) {
+    auto idx = info.GetIndexInfo(name, table);
+    if (!idx) {
+      out << name + QStringLiteral(" <none>");
+      continue;
+    }
+    out << QStringLiteral("%1 clustered=%2 unique=%3 (%4)")
+               .arg(name)
+               .arg(idx->IndId == 1)
+               .arg(idx->StatusFlags.test(ixUnique))
+               .arg(QStringList(info.GetIndexColumns(table + QLatin1Char('.') + QxSql::NamePart(name))).join(QLatin1Char(',')));
+  }
+  return out;
+}
 
 class DdlTest : public ::testing::Test {
  protected:
@@ -21,39 +57,6 @@ class DdlTest : public ::testing::Test {
     info->SetSelectDb(selectDb);
     info->ShowDbMessages = TShowDbMessages{smDbErr};
     return info;
-  }
-  // The loaded columns of Table in Db: name, type, length, precision, scale, null, identity.
-  static QStringList Columns(TQorixObjInfo& info, const QString& table) {
-    info.LoadColumns(table);
-    QStringList out;
-    for (int i = 1; i <= info.ColumnCount; ++i)
-      out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
-                 .arg(info.ColumnName(i), info.ColumnTypeName(i))
-                 .arg(info.ColumnLength(i))
-                 .arg(info.ColumnPrec(i))
-                 .arg(info.ColumnScale(i))
-                 .arg(info.ColumnNullable(i))
-                 .arg(info.ColumnIdentity(i));
-    info.ClearColumns();
-    return out;
-  }
-  // Every index of Table: name, clustered (index id 1), unique, key columns.
-  static QStringList Indexes(TQorixObjInfo& info, const QString& table) {
-    QStringList out;
-    const QStringList names = info.GetTableIndexes(table);
-    for (const QString& name : names) {
-      auto idx = info.GetIndexInfo(name, table);
-      if (!idx) {
-        out << name + QStringLiteral(" <none>");
-        continue;
-      }
-      out << QStringLiteral("%1 clustered=%2 unique=%3 (%4)")
-                 .arg(name)
-                 .arg(idx->IndId == 1)
-                 .arg(idx->StatusFlags.test(ixUnique))
-                 .arg(QStringList(info.GetIndexColumns(table + QLatin1Char('.') + name)).join(QLatin1Char(',')));
-    }
-    return out;
   }
   std::unique_ptr<TQorixDatabase> db_;
 };
@@ -87,6 +90,10 @@ TEST_F(DdlTest, GoldenLayoutOfATableAndItsIndexes) {
                          " shop_id                       char(4)                      NOT NULL,",
                          " shelf                         varchar(10)                  NOT NULL,",
                          " note                          varchar(80)                  NULL", ")"}));
+  // The rule and the default bound to order columns follow the statement.
+  EXPECT_EQ(info->GetTableDDL(QStringLiteral("orders")).mid(9),
+            (QStringList{")", "EXECUTE sp_bindrule qty_rule, 'orders.qty'",
+                         "EXECUTE sp_bindefault terms_default, 'orders.terms'"}));
   info->PrefixWithDbName = true;
   EXPECT_EQ(info->GetTableDDL(QStringLiteral("shops")).first(), QStringLiteral("CREATE TABLE sample.dbo.shops"));
   info->PrefixDbName = QStringLiteral("other");
@@ -115,38 +122,223 @@ TEST_F(DdlTest, GoldenLayoutOfATableAndItsIndexes) {
   EXPECT_EQ(text, QStringLiteral("/* Data not available */"));
 }
 
-TEST_F(DdlTest, EveryTableAndIndexRoundTripsThroughAFreshDatabase) {
+// Recreates every group, user, user datatype, rule, default, table (with its constraints and
+// bindings), index, view, procedure and trigger of database From in the fresh database To from
+// the definition texts alone, in the order they depend on each other; fails on the first text
+// that does not run.
+void CopyByDefinitionText(TQorixDatabase& from, TQorixObjInfo& source, TQorixDatabase& to) {
+  const QString db = source.SelectDb();
+  auto rows = [&](const QString& sql) { return svctest::Rows(from, QString(sql).replace("DB", db)); };
+  auto run = [&](const QString& text) {
+    SCOPED_TRACE(text.toStdString());
+    ASSERT_FALSE(text.startsWith(QStringLiteral("/*"))) << "no definition text";
+    ASSERT_NO_THROW(svctest::Exec(to, text)) << text.toStdString();
+  };
+  for (const QString& group : rows("select name from DB..sysusers where uid = gid and name <> 'public' order by uid"))
+    run(QStringLiteral("EXECUTE sp_addgroup ") + QxSql::Ident(group));
+  QString text;
+  for (const QString& user : rows("select name from DB..sysusers where uid <> gid and name not in ('dbo', 'guest') "
+                                  "order by uid")) {
+    source.GetUserDDL(user, text);
+    run(text);
+  }
+  for (const QString& type : rows("select name from DB..systypes where usertype >= 100 order by usertype")) {
+    source.GetUserTypeDDL(type, text);
+    run(text);
+  }
+  // Objects in the order they were made, by owner.name: a check constraint belongs to its
+  // table's text, and a column's own default (stored as "DEFAULT expr") to its column's.
+  const QString objects = QStringLiteral(
+      "select su.name + '.' + so.name from DB..sysobjects so, DB..sysusers su where su.uid = so.uid and so.type %1 "
+      "and not (so.type = 'R' and so.deltrig <> 0) order by so.id");
+  for (const QString& object : rows(objects.arg("in ('R', 'D')"))) {
+    source.GetObjectText(object, text);
+    if (!text.startsWith(QStringLiteral("DEFAULT"), Qt::CaseInsensitive)) run(text);
+  }
+  for (const QString& table : rows(objects.arg("= 'U'"))) {
+    run(source.GetTableDDL(table).join(QLatin1Char('\n')));
+    for (const QString& index : QStringList(source.GetTableIndexes(table)))
+      run(source.GetIndexDDL(index, table).join(QLatin1Char('\n')));
+  }
+  for (const QString& object : rows(objects.arg("in ('V', 'P', 'TR')"))) {
+    source.GetObjectText(object, text);
+    run(text);
+  }
+}
+
+// What the catalogue of Info's database holds, as the definition texts and the readers give it:
+// every user type, rule, default, table (its text, its loaded columns, its indexes), view,
+// procedure and trigger, by owner.name.
+QStringList CatalogueReading(TQorixDatabase& conn, TQorixObjInfo& info) {
+  QStringList out;
+  auto rows = [&](const QString& sql) { return svctest::Rows(conn, QString(sql).replace("DB", info.SelectDb())); };
+  QString text;
+  for (const QString& type : rows("select name from DB..systypes where usertype >= 100 order by name")) {
+    info.GetUserTypeDDL(type, text);
+    out << text;
+  }
+  for (const QString& object :
+       rows("select su.name + '.' + so.name from DB..sysobjects so, DB..sysusers su where su.uid = so.uid "
+            "and so.type in ('R', 'D', 'V', 'P', 'TR') and not (so.type = 'R' and so.deltrig <> 0) order by 1")) {
+    info.GetObjectText(object, text);
+    if (!text.startsWith(QStringLiteral("DEFAULT"), Qt::CaseInsensitive)) out << object + QStringLiteral(": ") + text;
+  }
+  for (const QString& table : rows("select su.name + '.' + so.name from DB..sysobjects so, DB..sysusers su "
+                                   "where su.uid = so.uid and so.type = 'U' order by 1")) {
+    out << info.GetTableDDL(table);
+    out << Columns(info, table);
+    for (const QString& index : QStringList(info.GetTableIndexes(table))) out << info.GetIndexDDL(index, table);
+    out << Indexes(info, table);
+  }
+  return out;
+}
+
+TEST_F(DdlTest, EveryObjectOfTheSampleRoundTripsThroughAFreshDatabase) {
   svctest::Exec(*db_, QStringLiteral("create database ddlcopy"));
   auto copy = svctest::Connect(QStringLiteral("ddlcopydb"), QStringLiteral("ddlcopy"));
   ASSERT_TRUE(copy->Connected());
-  svctest::Exec(*copy, QStringLiteral("exec sp_adduser clerk"));
   auto source = Info(db_.get(), QStringLiteral("sample"));
   auto target = Info(copy.get(), QStringLiteral("ddlcopy"));
-  const QStringList tables = svctest::Rows(*db_, QStringLiteral("select name from sample..sysobjects where type = 'U' order by name"));
-  ASSERT_GE(tables.size(), 8);
-  for (const QString& table : tables) {
-    SCOPED_TRACE(table.toStdString());
-    const QString create = source->GetTableDDL(table).join(QLatin1Char('\n'));
-    ASSERT_NO_THROW(svctest::Exec(*copy, create)) << create.toStdString();
-    for (const QString& index : QStringList(source->GetTableIndexes(table))) {
-      const QString text = source->GetIndexDDL(index, table).join(QLatin1Char('\n'));
-      ASSERT_NO_THROW(svctest::Exec(*copy, text)) << text.toStdString();
-    }
-  }
-  for (const QString& table : tables) {
-    SCOPED_TRACE(table.toStdString());
-    const QStringList columns = Columns(*source, table);
-    EXPECT_FALSE(columns.isEmpty());
-    EXPECT_EQ(Columns(*target, table), columns);
-    EXPECT_EQ(Indexes(*target, table), Indexes(*source, table));
-    QString owner, copyOwner;
-    source->GetObjectOwner(table, owner);
-    target->GetObjectOwner(table, copyOwner);
-    EXPECT_EQ(copyOwner, owner);
-  }
+  ASSERT_NO_FATAL_FAILURE(CopyByDefinitionText(*db_, *source, *copy));
+  const QStringList reading = CatalogueReading(*db_, *source);
+  ASSERT_GE(reading.size(), 100);
+  EXPECT_EQ(CatalogueReading(*copy, *target), reading);
   EXPECT_EQ(Indexes(*target, QStringLiteral("writers")),
             (QStringList{"writers_pk clustered=1 unique=1 (writer_id)",
                          "writers_name clustered=0 unique=1 (last_name,first_name)"}));
+  // The copy refuses what the original refuses and fills what it fills: qty_rule is bound to
+  // orders.qty and terms_default to orders.terms.
+  const QString bad = QStringLiteral(
+      "insert orders (order_no, shop_id, book_id, ordered, qty) values (99, 'S001', 'BK1001', '20240101', 0)");
+  const QString good = QStringLiteral(
+      "insert orders (order_no, shop_id, book_id, ordered, qty) values (98, 'S001', 'BK1001', '20240101', 2)");
+  for (TQorixDatabase* conn : {db_.get(), copy.get()}) {
+    SCOPED_TRACE(conn->DbName().toStdString());
+    EXPECT_ANY_THROW(svctest::Exec(*conn, bad));
+    svctest::Exec(*conn, good);
+    EXPECT_EQ(svctest::Rows(*conn, QStringLiteral("select terms from orders where order_no = 98")),
+              (QStringList{"Net 30"}));
+    svctest::Exec(*conn, QStringLiteral("delete orders where order_no = 98"));
+  }
+}
+
+TEST_F(DdlTest, EveryTypeOddNamesASecondOwnerAndConstraintsRoundTrip) {
+  svctest::Exec(*db_, QStringLiteral("create database ddlall"));
+  svctest::Exec(*db_, QStringLiteral("create database ddlallcopy"));
+  auto all = svctest::Connect(QStringLiteral("ddlalldb"), QStringLiteral("ddlall"));
+  svctest::Exec(*all, QStringLiteral("exec sp_addgroup clerks\n"
+                                     "exec sp_adduser clerk, clerk, clerks"));
+  svctest::Exec(*all, QStringLiteral("exec sp_addtype vb_t, 'varbinary(20)', 'null'\n"
+                                     "exec sp_addtype bin_t, 'binary(6)', 'not null'\n"
+                                     "exec sp_addtype num_t, 'numeric(10,2)', 'null'\n"
+                                     "exec sp_addtype dt_t, datetime, 'null'\n"
+                                     "exec sp_addtype fl_t, float, 'null'\n"
+                                     "exec sp_addtype int_t, int, 'null'\n"
+                                     "exec sp_addtype ch_t, 'char(4)', 'null'\n"
+                                     "exec sp_addtype id_t, 'numeric(6,0)', 'identity'"));
+  svctest::Exec(*all, QStringLiteral("create rule pos_rule as @v > 0"));
+  svctest::Exec(*all, QStringLiteral("create default one_default as 1"));
+  svctest::Exec(*all, QStringLiteral(
+      "create table alltypes (k id_t, c_char char(10) not null, c_charn char(3) null, c_varchar varchar(20) not null,"
+      " c_varcharn varchar(7) null, c_binary binary(16) not null, c_binaryn binary(3) null,"
+      " c_varbinary varbinary(20) not null, c_varbinaryn varbinary(9) null, c_tinyint tinyint not null,"
+      " c_tinyintn tinyint null, c_smallint smallint not null, c_smallintn smallint null, c_int int not null,"
+      " c_intn int null, c_float float not null, c_floatn float null, c_real real not null, c_realn real null,"
+      " c_numeric numeric(12,3) not null, c_numericn numeric(5,1) null, c_decimal decimal(7,2) not null,"
+      " c_decimaln decimal(38,10) null, c_money money not null, c_moneyn money null,"
+      " c_smallmoney smallmoney not null, c_smallmoneyn smallmoney null, c_datetime datetime not null,"
+      " c_datetimen datetime null, c_smalldatetime smalldatetime not null, c_smalldatetimen smalldatetime null,"
+      " c_bit bit not null, c_text text null, c_image image null, c_nchar nchar(5) null, c_nvarchar nvarchar(9) null,"
+      " c_ts timestamp null, c_vb vb_t, c_bin bin_t, c_num num_t, c_dt dt_t, c_fl fl_t, c_intt int_t, c_ch ch_t,"
+      " abcdefghijabcdefghijabcdefghij int null)"));
+  svctest::Exec(*all, QStringLiteral(
+      "create table [it's] ([a]]b] int not null, [two words] varchar(5) null, [Größe] numeric(4,1) null)\n"
+      "create table [dot.ted] ([a.b] int not null, c varchar(3) null)\n"
+      "create table dbo.dup (a int not null)\n"
+      "create table clerk.dup (x int not null, y varchar(4) null)\n"
+      "create table withdefs (a int default 5 not null, b varchar(10) default 'x''y' null, c int null,"
+      " d int null, constraint c_pos check (c > 0), constraint d_over_c check (d > c))"));
+  svctest::Exec(*all, QStringLiteral("create index [it's idx] on [it's] ([two words], [a]]b])\n"
+                                     "create unique clustered index [dt.idx] on [dot.ted] (c, [a.b])\n"
+                                     "create index dup_idx on clerk.dup (y)\n"
+                                     "create index dup_idx on dbo.dup (a)"));
+  svctest::Exec(*all, QStringLiteral("exec sp_bindrule pos_rule, 'withdefs.d'\n"
+                                     "exec sp_bindefault one_default, 'withdefs.c'\n"
+                                     "exec sp_bindrule pos_rule, 'clerk.dup.x'"));
+  svctest::Exec(*all, QStringLiteral("create view [v'iew] as select [a]]b], [Größe] from [it's]"));
+  svctest::Exec(*all, QStringLiteral("create view clerk.dup_view as select y from clerk.dup"));
+  svctest::Exec(*all, QStringLiteral("create procedure [p.roc] @v int as select [a.b] from [dot.ted] where [a.b] = @v"));
+  svctest::Exec(*all, QStringLiteral("create procedure clerk.dup_proc as select count(*) from clerk.dup"));
+  svctest::Exec(*all, QStringLiteral("create trigger clerk.dup_ins on clerk.dup for insert as print 'clerk row'"));
+
+  auto source = Info(all.get(), QStringLiteral("ddlall"));
+  // The texts that did not run: a 30-character name glued to its type, binary lengths lost,
+  // nullable types named by their storage codes, user types over varbinary named timestamp.
+  const QStringList table = source->GetTableDDL(QStringLiteral("alltypes"));
+  for (const QString& line : {QStringLiteral(" c_binary                      binary(16)                   NOT NULL,"),
+                              QStringLiteral(" c_varbinaryn                  varbinary(9)                 NULL,"),
+                              QStringLiteral(" c_numericn                    numeric(5,1)                 NULL,"),
+                              QStringLiteral(" c_datetimen                   datetime                     NULL,"),
+                              QStringLiteral(" c_floatn                      float                        NULL,"),
+                              QStringLiteral(" c_vb                          vb_t                         NULL,"),
+                              QStringLiteral(" abcdefghijabcdefghijabcdefghij int                         NULL")})
+    EXPECT_TRUE(table.contains(line)) << line.toStdString() << "\n" << table.join('\n').toStdString();
+  struct TypeCase {
+    QString type, ddl;
+  };
+  const TypeCase types[] = {
+      {"vb_t", "EXECUTE sp_addtype vb_t,\"varbinary(20)\",NULL,\"NULL\""},
+      {"bin_t", "EXECUTE sp_addtype bin_t,\"binary(6)\",NULL,\"NONULL\""},
+      {"num_t", "EXECUTE sp_addtype num_t,\"numeric(10,2)\",NULL,\"NULL\""},
+      {"dt_t", "EXECUTE sp_addtype dt_t,\"datetime\",NULL,\"NULL\""},
+      {"fl_t", "EXECUTE sp_addtype fl_t,\"float\",NULL,\"NULL\""},
+      {"int_t", "EXECUTE sp_addtype int_t,\"int\",NULL,\"NULL\""},
+      {"ch_t", "EXECUTE sp_addtype ch_t,\"char(4)\",NULL,\"NULL\""},
+      {"id_t", "EXECUTE sp_addtype id_t,\"numeric(6,0)\",\"identity\",\"NONULL\""},
+  };
+  for (const TypeCase& t : types) {
+    QString text;
+    source->GetUserTypeDDL(t.type, text);
+    EXPECT_EQ(text, t.ddl);
+  }
+  // Defaults, check constraints and bound rules and defaults are part of the table's text.
+  EXPECT_EQ(source->GetTableDDL(QStringLiteral("withdefs")),
+            (QStringList{"CREATE TABLE dbo.withdefs",
+                         "(",
+                         " a                             int DEFAULT 5                NOT NULL,",
+                         " b                             varchar(10) DEFAULT 'x''y'   NULL,",
+                         " c                             int                          NULL,",
+                         " d                             int                          NULL,",
+                         " CONSTRAINT c_pos CHECK (c > 0),",
+                         " CONSTRAINT d_over_c CHECK (d > c)",
+                         ")",
+                         "EXECUTE sp_bindefault one_default, 'withdefs.c'",
+                         "EXECUTE sp_bindrule pos_rule, 'withdefs.d'"}));
+  EXPECT_EQ(source->GetTableDDL(QStringLiteral("clerk.dup")).last(),
+            QStringLiteral("EXECUTE sp_bindrule pos_rule, 'clerk.dup.x'"));
+
+  auto copy = svctest::Connect(QStringLiteral("ddlallcopydb"), QStringLiteral("ddlallcopy"));
+  auto target = Info(copy.get(), QStringLiteral("ddlallcopy"));
+  ASSERT_NO_FATAL_FAILURE(CopyByDefinitionText(*all, *source, *copy));
+  const QStringList reading = CatalogueReading(*all, *source);
+  for (const QString& line : {QStringLiteral("CREATE TABLE dbo.[dot.ted]"), QStringLiteral("CREATE TABLE clerk.dup"),
+                              QStringLiteral("CREATE TABLE dbo.dup"), QStringLiteral("CREATE TABLE dbo.[it's]"),
+                              QStringLiteral("CREATE INDEX [it's idx] ON [it's]"),
+                              QStringLiteral("CREATE UNIQUE CLUSTERED INDEX [dt.idx] ON [dot.ted]"),
+                              QStringLiteral("CREATE INDEX dup_idx ON clerk.dup"),
+                              QStringLiteral("clerk.dup_ins: create trigger clerk.dup_ins on clerk.dup for insert as print "
+                                             "'clerk row'")})
+    EXPECT_TRUE(reading.contains(line)) << line.toStdString();
+  EXPECT_EQ(CatalogueReading(*copy, *target), reading);
+  // The copy refuses and fills as the original does.
+  for (TQorixDatabase* conn : {all.get(), copy.get()}) {
+    SCOPED_TRACE(conn->DbName().toStdString());
+    EXPECT_ANY_THROW(svctest::Exec(*conn, QStringLiteral("insert withdefs (c) values (-1)")));
+    EXPECT_ANY_THROW(svctest::Exec(*conn, QStringLiteral("insert withdefs (c, d) values (1, -5)")));
+    EXPECT_ANY_THROW(svctest::Exec(*conn, QStringLiteral("insert clerk.dup (x) values (0)")));
+    svctest::Exec(*conn, QStringLiteral("insert withdefs (d) values (3)"));
+    EXPECT_EQ(svctest::Rows(*conn, QStringLiteral("select a, b, c, d from withdefs")), (QStringList{"5|x'y|1|3"}));
+  }
 }
 
 TEST_F(DdlTest, StoredSourceIsExactAcrossSyscommentsRows) {

@@ -264,7 +264,7 @@ TEST_F(ReadersTest, EveryReaderOfTheSampleDatabase) {
          auto t = i.GetUserTypeInfo("zip_t");
          return t ? QStringLiteral("%1|%2|%3").arg(t->TypeName, t->StorageType).arg(t->Length) : QString("<none>");
        },
-       "zip_t|varchar|5"},
+       "zip_t|char|5"},
       // usertype 100 exactly is a user type like any other.
       {"GetUserTypeInfo", kSybase, "phone_t",
        [](TQorixObjInfo& i) {
@@ -494,6 +494,56 @@ TEST(SqlText, QuotingOfNamesAndValues) {
   };
   for (const Dotted& d : dotted) EXPECT_EQ(QxSql::QualifiedIdent(d.in), d.out) << d.in.toStdString();
   EXPECT_EQ(QxSql::Integer(-42), QStringLiteral("-42"));
+}
+
+TEST(SqlText, NamePartsOfDottedNames) {
+  // A name part holding a dot is bracketed so that SplitName gives it back whole.
+  struct Part {
+    QString in, out;
+  };
+  const Part parts[] = {{"books", "books"}, {"dot.ted", "[dot.ted]"}, {"[x", "[[x]"}, {"a]b.c", "[a]]b.c]"},
+                        {"a b", "a b"},     {"", ""}};
+  for (const Part& p : parts) {
+    SCOPED_TRACE(p.in.toStdString());
+    EXPECT_EQ(QxSql::NamePart(p.in), p.out);
+    if (!p.in.isEmpty()) EXPECT_EQ(QxSql::SplitName(QStringLiteral("dbo.") + p.out), (QStringList{"dbo", p.in}));
+  }
+  struct Split {
+    QString in;
+    QStringList parts;
+    bool bracketed;
+  };
+  const Split splits[] = {
+      {"dbo.books", {"dbo", "books"}, false},
+      {" dbo . books ", {"dbo", "books"}, false},
+      {"dot.ted.id", {"dot", "ted", "id"}, false},
+      {"dbo.[dot.ted]", {"dbo", "dot.ted"}, true},
+      {"[ a b ].c", {" a b ", "c"}, true},
+      {"db..t", {"db", "", "t"}, false},
+      {"books", {"books"}, false},
+  };
+  for (const Split& s : splits) {
+    SCOPED_TRACE(s.in.toStdString());
+    bool bracketed = !s.bracketed;
+    EXPECT_EQ(QxSql::SplitName(s.in, &bracketed), s.parts);
+    EXPECT_EQ(bracketed, s.bracketed);
+  }
+  // The leaf of table.leaf is after the last dot outside brackets.
+  struct Leaf {
+    QString in, container, leaf;
+  };
+  const Leaf leaves[] = {{"books.title", "books", "title"},
+                         {"clerk.dup.y", "clerk.dup", "y"},
+                         {"dot.ted.id", "dot.ted", "id"},
+                         {"[dot.ted].[a.b]", "[dot.ted]", "a.b"},
+                         {"title", "", "title"}};
+  for (const Leaf& l : leaves) {
+    SCOPED_TRACE(l.in.toStdString());
+    QString container, leaf;
+    TQorixObjInfo::SplitLeafName(l.in, container, leaf);
+    EXPECT_EQ(container, l.container);
+    EXPECT_EQ(leaf, l.leaf);
+  }
 }
 
 }  // namespace

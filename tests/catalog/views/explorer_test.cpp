@@ -5,7 +5,14 @@
 // with quotes and SQL-looking text, and the widget's screenshot.
 #include "access/QorixExceptions.h"
 #include "catalog/views/QxSvrExplore.h"
+#include "catalog/views/QxExplorerIcons.h"
 #include "catalog/views/QxSvrExploreView.h"
+
+#include <QCoreApplication>
+#include <QImage>
+#include <chrono>
+#include <malloc.h>
+#include <QScrollBar>
 #include "views_fixture.h"
 
 namespace {
@@ -268,24 +275,244 @@ TEST_F(ExplorerTest, TheOtherFamilyListsIndexesFromItsOwnCatalogue) {
   EXPECT_TRUE(got.contains(QStringLiteral("orders.orders_shop")));
 }
 
+TEST_F(ExplorerTest, SubFoldersReadTheBrowsedDatabaseFromAConnectionInMaster) {
+  auto master = viewtest::Connect(QStringLiteral("trmaster"), QStringLiteral("master"));
+  TQxSvrExplore tree;
+  tree.SetDatabase(master.get());
+  tree.ShowDbMessages = TShowDbMessages{smDbErr};
+  tree.LoadServer(QString());
+  TQxTreeNode* sample = nullptr;
+  for (const auto& node : tree.Items())
+    if (node->Text == QStringLiteral("sample")) sample = node.get();
+  ASSERT_TRUE(sample);
+  tree.NodeExpanding(sample->Child(3));
+  TQxTreeNode* books = Find(sample->Child(3), QStringLiteral("dbo.books"));
+  ASSERT_TRUE(books);
+  for (int i = 0; i < 3; ++i) tree.NodeExpanding(books->Child(i));
+  EXPECT_EQ(Texts(books->Child(0)).size(), 9);
+  EXPECT_EQ(Texts(books->Child(1)), (QStringList{"books_pk", "books_pub"}));
+  EXPECT_EQ(Texts(books->Child(2)), (QStringList{"book_id"}));
+  tree.NodeExpanding(sample->Child(7));
+  TQxTreeNode* proc = Find(sample->Child(7), QStringLiteral("dbo.shop_order_count"));
+  ASSERT_TRUE(proc);
+  tree.NodeExpanding(proc->Child(0));
+  EXPECT_EQ(Texts(proc->Child(0)), (QStringList{"@shop_id", "@orders"}));
+}
+
+TEST_F(ExplorerTest, SameNamedObjectsOfTwoOwnersAndADottedNameKeepTheirOwnMembers) {
+  viewtest::Exec(*db_, QStringLiteral("create database treeown"));
+  auto own = viewtest::Connect(QStringLiteral("treeowndb"), QStringLiteral("treeown"));
+  viewtest::Exec(*own, QStringLiteral("exec sp_adduser clerk"));
+  viewtest::Exec(*own, QStringLiteral("create table dbo.dup (a int not null)\n"
+                                      "create table clerk.dup (x int not null, y int null)\n"
+                                      "create table [dot.ted] ([a.b] int not null, c int null)"));
+  viewtest::Exec(*own, QStringLiteral("create index dup_idx on dbo.dup (a)\n"
+                                      "create index dup_idx on clerk.dup (y)\n"
+                                      "create index dt_idx on [dot.ted] (c)"));
+  viewtest::Exec(*own, QStringLiteral("exec sp_primarykey 'clerk.dup', x"));
+  viewtest::Exec(*own, QStringLiteral("create procedure dbo.dupproc @p int as select @p"));
+  viewtest::Exec(*own, QStringLiteral("create procedure clerk.dupproc @q1 int, @q2 int as select @q1"));
+  tree_.LoadServer(QStringLiteral("treeown"));
+  TQxTreeNode* db = tree_.Item(0);
+  TQxTreeNode* tables = Folder(db, 3);
+  TQxTreeNode* dboDup = Find(tables, QStringLiteral("dbo.dup"));
+  TQxTreeNode* clerkDup = Find(tables, QStringLiteral("clerk.dup"));
+  TQxTreeNode* dotted = Find(tables, QStringLiteral("dbo.dot.ted"));
+  ASSERT_TRUE(dboDup && clerkDup && dotted);
+  for (TQxTreeNode* t : {dboDup, clerkDup, dotted})
+    for (int i = 0; i < 3; ++i) tree_.NodeExpanding(t->Child(i));
+  EXPECT_EQ(Texts(dboDup->Child(0)), (QStringList{"a"}));
+  EXPECT_EQ(Texts(clerkDup->Child(0)), (QStringList{"x", "y"}));
+  EXPECT_EQ(Texts(dboDup->Child(1)), (QStringList{"dup_idx"}));
+  EXPECT_EQ(Texts(dboDup->Child(2)), QStringList());
+  EXPECT_EQ(Texts(clerkDup->Child(2)), (QStringList{"x"}));
+  EXPECT_EQ(Texts(dotted->Child(0)), (QStringList{"a.b", "c"}));
+  EXPECT_EQ(Texts(dotted->Child(1)), (QStringList{"dt_idx"}));
+  TQxTreeNode* procs = Folder(db, 7);
+  TQxTreeNode* clerkProc = Find(procs, QStringLiteral("clerk.dupproc"));
+  ASSERT_TRUE(clerkProc);
+  tree_.NodeExpanding(clerkProc->Child(0));
+  EXPECT_EQ(Texts(clerkProc->Child(0)), (QStringList{"@q1", "@q2"}));
+  // The database's Indexes folder names the owner where two tables share table.index.
+  const QStringList indexes = Texts(Folder(db, 5));
+  EXPECT_TRUE(indexes.contains(QStringLiteral("dbo.dup.dup_idx")));
+  EXPECT_TRUE(indexes.contains(QStringLiteral("clerk.dup.dup_idx")));
+  EXPECT_TRUE(indexes.contains(QStringLiteral("dot.ted.dt_idx")));
+  // A selection names the table with its owner where its name alone is ambiguous, and
+  // brackets a member holding a dot.
+  struct Case {
+    const char* name;
+    TQxTreeNode* node;
+    QString expected;
+  };
+  const Case cases[] = {
+      {"clerk's fields", clerkDup->Child(0), "treeown|clerk.dup|16|folder"},
+      {"clerk's column", clerkDup->Child(0)->Child(1), "treeown|clerk.dup.y|16|single"},
+      {"clerk's index", clerkDup->Child(1)->Child(0), "treeown|clerk.dup.dup_idx|15|single"},
+      {"dbo's column", dboDup->Child(0)->Child(0), "treeown|dbo.dup.a|16|single"},
+      {"dotted fields", dotted->Child(0), "treeown|dot.ted|16|folder"},
+      {"dotted column", dotted->Child(0)->Child(0), "treeown|dot.ted.[a.b]|16|single"},
+      {"dotted index", dotted->Child(1)->Child(0), "treeown|dot.ted.dt_idx|15|single"},
+      {"clerk's parameters", clerkProc->Child(0), "treeown|clerk.dupproc|18|folder"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ClickOn(c.node);
+    EXPECT_EQ(Selection(), c.expected);
+  }
+}
+
+TEST_F(ExplorerTest, EveryImageHasItsOwnIconAndEveryNodeShowsItsImage) {
+  // Each image of the list is drawn differently: no two share a picture (Segments is no column).
+  QList<QImage> images;
+  for (int i = 0; i < TQxSvrExplore::imImageCount; ++i) {
+    const QImage image = ExplorerIcon(i).pixmap(16, 16).toImage();
+    ASSERT_FALSE(image.isNull()) << i;
+    for (int k = 0; k < images.size(); ++k) EXPECT_NE(image, images[k]) << "images " << k << " and " << i;
+    images << image;
+  }
+  EXPECT_TRUE(ExplorerIcon(-1).isNull());
+  // One icon per image, whatever the number of nodes that show it.
+  EXPECT_EQ(ExplorerIcon(TQxSvrExplore::imUserTables).cacheKey(), ExplorerIcon(TQxSvrExplore::imUserTables).cacheKey());
+  tree_.LoadServer(QStringLiteral("sample"));
+  TQxSvrExploreView view(&tree_);
+  TQxTreeNode* sample = tree_.Item(0);
+  TQxTreeNode* books = Find(Folder(sample, 3), QStringLiteral("dbo.books"));
+  ASSERT_TRUE(books);
+  for (int i = 0; i < 3; ++i) tree_.NodeExpanding(books->Child(i));
+  TQxTreeNode* proc = Find(Folder(sample, 7), QStringLiteral("dbo.shop_order_count"));
+  tree_.NodeExpanding(proc->Child(0));
+  struct Case {
+    const TQxTreeNode* node;
+    int image;
+  };
+  const Case cases[] = {{sample, TQxSvrExplore::imDatabase},
+                        {sample->Child(11), TQxSvrExplore::imSegments},
+                        {books, TQxSvrExplore::imUserTables},
+                        {books->Child(0), TQxSvrExplore::imFields},
+                        {books->Child(0)->Child(0), TQxSvrExplore::imColumn},
+                        {books->Child(1)->Child(0), TQxSvrExplore::imIndexes},
+                        {books->Child(2)->Child(0), TQxSvrExplore::imPrimaryFields},
+                        {proc->Child(0), TQxSvrExplore::imParameters},
+                        {proc->Child(0)->Child(0), TQxSvrExplore::imParameter}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.node->Text.toStdString());
+    EXPECT_EQ(c.node->ImageIndex, c.image);
+    const QIcon shown = view.model()->data(view.IndexOf(c.node), Qt::DecorationRole).value<QIcon>();
+    EXPECT_EQ(shown.cacheKey(), ExplorerIcon(c.image).cacheKey());
+  }
+}
+
+TEST_F(ExplorerTest, ALongNameScrollsInANarrowTreeThatTracksTheMouse) {
+  viewtest::Exec(*db_, QStringLiteral("create database treelong"));
+  viewtest::Exec(*db_, QStringLiteral("create table treelong..a_table_name_of_thirty_chars_ (id int)"));
+  tree_.LoadServer(QStringLiteral("treelong"));
+  TQxSvrExploreView view(&tree_);
+  view.resize(260, 300);
+  view.show();
+  EXPECT_TRUE(tree_.HotTrack);
+  EXPECT_TRUE(view.hasMouseTracking());
+  view.ExpandNode(tree_.Item(0));
+  view.ExpandNode(tree_.Item(0)->Child(3));
+  TQxTreeNode* table = tree_.Item(0)->Child(3)->Child(0);
+  view.ExpandNode(table);
+  view.ExpandNode(table->Child(0));
+  QCoreApplication::processEvents();
+  // The name is not cut: the column is as wide as the name and the tree scrolls sideways.
+  EXPECT_GE(view.columnWidth(0), view.visualRect(view.IndexOf(table)).left() +
+                                     view.fontMetrics().horizontalAdvance(table->Text));
+  EXPECT_GT(view.horizontalScrollBar()->maximum(), 0);
+  EXPECT_TRUE(view.horizontalScrollBar()->isVisible());
+  QCoreApplication::processEvents();  // the scroll area lays its bars out
+  viewtest::Screenshot(view, QStringLiteral("explorer_long_name"));
+}
+
+// The heap the program holds, in bytes.
+size_t HeapBytes() {
+  const struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+}
+
+TEST_F(ExplorerTest, AFolderOfThousandsOfTablesCostsTheWidgetLittleMoreThanTheModel) {
+  // The fault this guards against cost the widget a thousand times the model's time and some
+  // hundred times its memory for each table (an item and an icon each); the bounds are far
+  // above what the view over the model costs, far below the fault.
+  constexpr int kTables = 1500;
+  viewtest::Exec(*db_, QStringLiteral("create database treebig"));
+  auto big = viewtest::Connect(QStringLiteral("treebigdb"), QStringLiteral("treebig"));
+  for (int first = 0; first < kTables; first += 500) {
+    QString batch;
+    for (int i = first; i < first + 500; ++i) batch += QStringLiteral("create table t%1 (id int null)\n").arg(i, 4, 10, QLatin1Char('0'));
+    viewtest::Exec(*big, batch);
+  }
+  using Clock = std::chrono::steady_clock;
+  auto seconds = [](Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); };
+  double modelSeconds = 1e9, widgetSeconds = 1e9;
+  size_t modelHeap = 0, widgetHeap = 0;
+  for (int round = 0; round < 3; ++round) {
+    {
+      TQxSvrExplore tree;
+      tree.SetDatabase(db_.get());
+      tree.LoadServer(QStringLiteral("treebig"));
+      const size_t heap = HeapBytes();
+      const auto start = Clock::now();
+      tree.NodeExpanding(tree.Item(0)->Child(3));
+      modelSeconds = std::min(modelSeconds, seconds(start));
+      modelHeap = HeapBytes() - heap;
+      ASSERT_EQ(tree.Item(0)->Child(3)->Count(), kTables);
+    }
+    {
+      TQxSvrExplore tree;
+      tree.SetDatabase(db_.get());
+      tree.LoadServer(QStringLiteral("treebig"));
+      TQxSvrExploreView view(&tree);
+      view.resize(260, 600);
+      view.show();
+      view.ExpandNode(tree.Item(0));
+      view.repaint();
+      const size_t heap = HeapBytes();
+      const auto start = Clock::now();
+      view.ExpandNode(tree.Item(0)->Child(3));
+      view.repaint();
+      widgetSeconds = std::min(widgetSeconds, seconds(start));
+      widgetHeap = HeapBytes() - heap;
+      ASSERT_EQ(view.model()->rowCount(view.IndexOf(tree.Item(0)->Child(3))), kTables);
+    }
+  }
+  EXPECT_LT(widgetSeconds, 40 * modelSeconds + 0.5) << widgetSeconds << " s against the model's " << modelSeconds;
+  // mallinfo2 counts nothing under a sanitizer's allocator.
+  if (modelHeap > 0) EXPECT_LT(widgetHeap, 10 * modelHeap) << widgetHeap << " bytes against the model's " << modelHeap;
+}
+
 TEST_F(ExplorerTest, TheWidgetShowsTheTreeAndExpandsLazily) {
   tree_.LoadServer(QStringLiteral("sample"));
   TQxSvrExploreView view(&tree_);
   view.resize(320, 520);
   TQxTreeNode* sample = tree_.Item(0);
-  view.expandItem(view.ItemOf(sample));
-  view.expandItem(view.ItemOf(sample->Child(3)));
+  view.ExpandNode(sample);
+  view.ExpandNode(sample->Child(3));
   // The widget's expansion ran the listing.
   ASSERT_GT(sample->Child(3)->Count(), 1);
+  EXPECT_TRUE(view.isExpanded(view.IndexOf(sample->Child(3))));
   TQxTreeNode* books = Find(sample->Child(3), QStringLiteral("dbo.books"));
   ASSERT_TRUE(books);
-  view.expandItem(view.ItemOf(books));
-  view.expandItem(view.ItemOf(books->Child(0)));
+  view.ExpandNode(books);
+  view.ExpandNode(books->Child(0));
   ASSERT_EQ(books->Child(0)->Count(), 9);
-  ASSERT_TRUE(view.ItemOf(books->Child(0)->Child(0)));
-  EXPECT_EQ(view.ItemOf(books->Child(0)->Child(0))->text(0), QStringLiteral("book_id"));
-  view.setCurrentItem(view.ItemOf(books->Child(0)->Child(1)));
+  EXPECT_EQ(view.model()->rowCount(view.IndexOf(books->Child(0))), 9);
+  EXPECT_EQ(view.TextOf(books->Child(0)->Child(0)), QStringLiteral("book_id"));
+  view.SetCurrentNode(books->Child(0)->Child(1));
   viewtest::Screenshot(view, QStringLiteral("explorer_tree"));
+
+  // An explorer destroyed before its view leaves the view empty, not pointing at freed nodes.
+  auto gone = std::make_unique<TQxSvrExplore>();
+  gone->SetDatabase(db_.get());
+  gone->LoadServer(QStringLiteral("sample"));
+  TQxSvrExploreView orphan(gone.get());
+  orphan.ExpandNode(gone->Item(0));
+  gone.reset();
+  EXPECT_EQ(orphan.model()->rowCount(), 0);
+  orphan.grab();
 }
 
 }  // namespace

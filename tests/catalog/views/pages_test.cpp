@@ -51,6 +51,13 @@ class PagesTest : public ::testing::Test {
                                        "insert clerk.pairs values (1, 1) insert clerk.pairs values (2, 2)"));
     viewtest::Exec(*db, QStringLiteral("create procedure shop_order_count @twin_a int, @twin_b int, @twin_c int output\n"
                                        "as select @twin_c = @twin_a + @twin_b"));
+    // A table named with a dot, and an index and a procedure on each of the two owners' sides.
+    viewtest::Exec(*db, QStringLiteral("create table [dot.ted] ([a.b] int not null, c varchar(3) null)\n"
+                                       "create table dot (ted int null)"));
+    viewtest::Exec(*db, QStringLiteral("create index dt_idx on [dot.ted] (c, [a.b])\n"
+                                       "create index pairs_idx on clerk.pairs (b)\n"
+                                       "create index pairs_idx on dbo.pairs (a)"));
+    viewtest::Exec(*db, QStringLiteral("create procedure clerk.shop_order_count @clerk_only char(2) as select 1"));
   }
 
   void SetUp() override {
@@ -216,16 +223,47 @@ TEST_F(PagesTest, InvertedFlagsAndTheRowCountSwitch) {
   EXPECT_EQ(Value(props_, QStringLiteral("RowCount")), QStringLiteral("16"));
 }
 
-// Disabled: the local server leaves sysobjects.sysstat2 at 0 and never sets the clustered bit
-// (16) of sysindexes.status, which the family keeps for these flags.
-TEST_F(PagesTest, DISABLED_TableAndIndexFlagsFromTheStatusWords) {
-  props_.Show(QStringLiteral("sample"), okUserTable, QStringLiteral("dbo.books"));
-  EXPECT_EQ(Value(props_, QStringLiteral("Table has a primary key constraint")), QStringLiteral("Yes"));
-  EXPECT_EQ(Value(props_, QStringLiteral("Table contains variable-length columns")), QStringLiteral("Yes"));
-  props_.Show(QStringLiteral("sample"), okUserTable, QStringLiteral("clerk.shelf_notes"));
-  EXPECT_EQ(Value(props_, QStringLiteral("Table has an IDENTITY field")), QStringLiteral("Yes"));
-  props_.Show(QStringLiteral("sample"), okIndex, QStringLiteral("books.books_pk"));
-  EXPECT_EQ(Value(props_, QStringLiteral("Clustered")), QStringLiteral("Yes"));
+// The flags the family keeps in sysobjects.sysstat2 and in the clustered bit (16) of
+// sysindexes.status.
+TEST_F(PagesTest, TableAndIndexFlagsFromTheStatusWords) {
+  viewtest::Exec(*db_, QStringLiteral("create table pgtwin..pg_fixed (a int not null, b char(2) not null,"
+                                      " constraint pg_fixed_pk primary key nonclustered (a))"));
+  viewtest::Exec(*db_, QStringLiteral("create table pgtwin..pg_refs (x int null references pg_fixed (a), n int null,"
+                                      " check (n > 0), constraint pg_small check (n < 9))"));
+  viewtest::Exec(*db_, QStringLiteral("create clustered index pg_refs_n on pgtwin..pg_refs (n)"));
+  struct Case {
+    const char* db;
+    TQxObjectKind kind;
+    const char* name;
+    const char* flag;
+    const char* value;
+  };
+  const Case cases[] = {
+      {"sample", okUserTable, "dbo.books", "Table has a primary key constraint", "Yes"},
+      {"sample", okUserTable, "dbo.books", "Table contains variable-length columns", "Yes"},
+      {"sample", okUserTable, "dbo.books", "Table has an IDENTITY field", "No"},
+      {"sample", okUserTable, "clerk.shelf_notes", "Table has an IDENTITY field", "Yes"},
+      {"sample", okUserTable, "clerk.shelf_notes", "Table has a primary key constraint", "No"},
+      {"pgtwin", okUserTable, "dbo.pg_fixed", "Table contains variable-length columns", "No"},
+      {"pgtwin", okUserTable, "dbo.pg_fixed", "Table has a referential constraint", "Yes"},
+      {"pgtwin", okUserTable, "dbo.pg_fixed", "Table has a foreign key constraint", "No"},
+      {"pgtwin", okUserTable, "dbo.pg_refs", "Table has a foreign key constraint", "Yes"},
+      {"pgtwin", okUserTable, "dbo.pg_refs", "Table has more than one check constraint", "Yes"},
+      {"pgtwin", okUserTable, "dbo.pg_fixed", "Table has more than one check constraint", "No"},
+      {"sample", okIndex, "books.books_pk", "Clustered", "Yes"},
+      {"sample", okIndex, "books.books_pk", "Index on primary key", "Yes"},
+      {"sample", okIndex, "books.books_pub", "Clustered", "No"},
+      {"sample", okTableIndex, "clerk.shelf_notes.shelf_notes_shop", "Clustered", "Yes"},
+      {"sample", okTableIndex, "clerk.shelf_notes.shelf_notes_shop", "Unique", "No"},
+      {"pgtwin", okIndex, "pg_fixed.pg_fixed_pk", "Clustered", "No"},
+      {"pgtwin", okIndex, "pg_fixed.pg_fixed_pk", "Unique", "Yes"},
+      {"pgtwin", okIndex, "pg_refs.pg_refs_n", "Clustered", "Yes"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(QStringLiteral("%1 %2").arg(c.name, c.flag).toStdString());
+    props_.Show(QString::fromUtf8(c.db), c.kind, QString::fromUtf8(c.name));
+    EXPECT_EQ(Value(props_, QString::fromUtf8(c.flag)), QString::fromUtf8(c.value));
+  }
 }
 
 TEST_F(PagesTest, PropertyRowsOnTheOtherFamily) {
@@ -626,6 +664,70 @@ TEST_F(PagesTest, SummariesOfTheShownDatabaseAndOfOddNames) {
   EXPECT_EQ(viewtest::Rows(*db_, QStringLiteral("select count(*) from pgtwin..keepme")), (QStringList{"0"}));
 }
 
+TEST_F(PagesTest, DottedAndSameNamedTablesShowTheirOwnMembers) {
+  struct Props {
+    TQxObjectKind kind;
+    QString name, field, value;
+  };
+  const Props props[] = {
+      {okColumn, "dot.ted.c", "Type", "varchar"},
+      {okColumn, "[dot.ted].[a.b]", "Type", "int"},
+      {okColumn, "dbo.[dot.ted].c", "Length", "3"},
+      {okColumn, "dot.ted", "Type", "int"},  // the table dot's column ted
+      {okIndex, "dot.ted.dt_idx", "Columns", "c, a.b"},
+      {okTableIndex, "[dot.ted].dt_idx", "Table Name", "dot.ted"},
+      {okUserTable, "dbo.dot.ted", "Name", "dot.ted"},
+      {okUserTable, "dot.ted", "Name", "dot.ted"},
+      {okColumn, "clerk.pairs.b", "Name", "b"},
+      {okColumn, "pairs.b", "Name", "<absent>"},
+      {okTableIndex, "clerk.pairs.pairs_idx", "Columns", "b"},
+      {okTableIndex, "pairs.pairs_idx", "Columns", "a"},
+  };
+  for (const Props& c : props) {
+    SCOPED_TRACE(c.name.toStdString());
+    props_.Show(QStringLiteral("pgtwin"), c.kind, c.name);
+    EXPECT_EQ(Value(props_, c.field), c.value);
+  }
+  struct Summary {
+    TQxObjectKind kind;
+    QString name;
+    QStringList rows;
+  };
+  const Summary summaries[] = {
+      {okColumn, "dot.ted", {"a.b|int|10|0|4|0", "c|varchar|3|0|3|0"}},
+      {okTableIndex, "dot.ted", {"dt_idx|dot.ted"}},
+      {okColumn, "clerk.pairs", {"a|int|10|0|4|0", "b|int|10|0|4|0"}},
+      {okColumn, "pairs", {"a|int|10|0|4|0"}},
+      {okTableIndex, "clerk.pairs", {"pairs_idx|pairs"}},
+      {okParameter, "clerk.shop_order_count", {"@clerk_only|char|2|??"}},
+      {okParameter, "shop_order_count", {"@twin_a|int|4|??", "@twin_b|int|4|??", "@twin_c|int|4|??"}},
+  };
+  // From the sample and from master: the browsed database is pgtwin either way.
+  for (const QString& current : {QStringLiteral("sample"), QStringLiteral("master")}) {
+    auto conn = viewtest::Connect(QStringLiteral("pgdot"), current);
+    TQxPgSummary summary;
+    summary.SetDatabase(conn.get());
+    summary.ShowDbMessages = TShowDbMessages{smDbErr};
+    for (const Summary& c : summaries) {
+      SCOPED_TRACE((c.name + QStringLiteral(" from ") + current).toStdString());
+      summary.Show(QStringLiteral("pgtwin"), c.kind, c.name);
+      EXPECT_EQ(summary.Contents().RowTexts(), c.rows);
+    }
+  }
+  // A row click names the member with its table as shown, brackets around a dotted part.
+  summary_.SetQxPgProperties(&props_);
+  summary_.Show(QStringLiteral("pgtwin"), okColumn, QStringLiteral("dot.ted"));
+  EXPECT_EQ(summary_.MemberName(0), QStringLiteral("dot.ted.[a.b]"));
+  summary_.Contents().Selected = 0;
+  summary_.Click();
+  EXPECT_EQ(Value(props_, QStringLiteral("Name")), QStringLiteral("a.b"));
+  summary_.Show(QStringLiteral("pgtwin"), okTableIndex, QStringLiteral("clerk.pairs"));
+  summary_.Contents().Selected = 0;
+  summary_.Click();
+  EXPECT_EQ(Value(props_, QStringLiteral("Columns")), QStringLiteral("b"));
+  summary_.SetQxPgProperties(nullptr);
+}
+
 TEST_F(PagesTest, ScreenshotsOfBothPages) {
   TQxListPageView propsView(&props_);
   propsView.resize(760, 560);
@@ -635,11 +737,15 @@ TEST_F(PagesTest, ScreenshotsOfBothPages) {
   EXPECT_EQ(props_.Width, propsView.viewport()->width());
   EXPECT_EQ(propsView.columnWidth(0), propsView.viewport()->width() / 2);
   EXPECT_EQ(propsView.topLevelItemCount(), props_.Contents().ItemCount());
-  props_.Show(QStringLiteral("sample"), okIndex, QStringLiteral("writers.writers_name"));
+  props_.Show(QStringLiteral("sample"), okIndex, QStringLiteral("books.books_pk"));
   viewtest::Screenshot(propsView, QStringLiteral("property_page_index"));
+  // The property page draws grid lines and no hot tracking; the summary page neither.
+  EXPECT_TRUE(propsView.GridLines());
+  EXPECT_FALSE(propsView.hasMouseTracking());
 
   TQxListPageView summaryView(&summary_);
   summaryView.resize(640, 360);
+  EXPECT_FALSE(summaryView.GridLines());
   summary_.SetQxPgProperties(&props_);
   summary_.Show(QStringLiteral("sample"), okColumn, QStringLiteral("books"));
   viewtest::Screenshot(summaryView, QStringLiteral("summary_page"));

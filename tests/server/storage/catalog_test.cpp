@@ -79,7 +79,7 @@ TEST_F(CatalogTest, CreateTableWritesTheCatalogue) {
   // The clustered primary key replaces the heap row.
   EXPECT_EQ(rows("SELECT name, indid, status, keycnt, keys1 FROM \"sample.dbo.sysindexes\" WHERE id = " +
                  std::to_string(t.id)),
-            std::vector<std::string>{"books_pk | 1 | 2050 | 1 | 0100"});
+            std::vector<std::string>{"books_pk | 1 | 2066 | 1 | 0100"});
   SessionInfo info;
   info.database = "sample";
   ASSERT_EQ(setSessionInfo(db(), &info), SQLITE_OK);
