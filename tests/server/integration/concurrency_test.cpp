@@ -132,6 +132,61 @@ TEST_F(Concurrency, AnIdleTransactionStallsOnlyWritersOfItsOwnDatabase) {
   EXPECT_EQ(scalar(bob, "select count(*) from books..titles"), "2");
 }
 
+// Each session's #tables are its own: a transaction that made or filled one, or that holds
+// tempdb's writer, keeps no other session from its #tables, and #table work holds up no writer of
+// tempdb. `set lock wait 1` turns a wait that should not happen into error 12205 within a second.
+TEST_F(Concurrency, ATransactionWithATempTableStallsNoOtherSessionsTempTables) {
+  struct Holder {
+    const char* what;
+    const char* begin;
+  } holders[] = {
+      {"created and filled a #table", "begin tran create table #held (a int not null) insert #held values (1)"},
+      {"filled a #table made before", "create table #kept (a int not null) begin tran insert #kept values (1)"},
+      {"dropped a #table", "create table #gone (a int not null) begin tran drop table #gone"},
+      {"wrote a table of tempdb", "begin tran insert tempdb..shared values (1)"},
+  };
+  struct Case {
+    const char* what;
+    const char* sql;
+    bool waitsForTempdbWriter;  // only a table of tempdb itself waits for tempdb's writer
+  } cases[] = {
+      {"creates, fills, reads and drops a #table",
+       "create table #t (a int not null, b varchar(10) null) insert #t values (1, 'x') "
+       "select count(*) from #t drop table #t",
+       false},
+      {"a #table with an identity, an index and a default",
+       "create table #i (n numeric(5,0) identity, a int default 3 not null) create index ix on #i (a) "
+       "insert #i (a) values (1) insert #i (a) values (2) select max(n) from #i drop table #i",
+       false},
+      {"select into a #table", "select name into #names from sysobjects drop table #names", false},
+      {"a #table in a transaction of its own",
+       "begin tran create table #x (a int not null) insert #x values (1) commit tran drop table #x", false},
+      {"a table of tempdb", "insert tempdb..shared values (2)", true},
+  };
+  for (const Holder& h : holders) {
+    ASSERT_EQ(errorOf(ann.run(h.begin)), 0) << h.what << ": " << errorText(ann.run("select 1"));
+    const bool holdsTempdb = std::string(h.begin).find("tempdb..") != std::string::npos;
+    for (const Case& c : cases) {
+      auto start = std::chrono::steady_clock::now();
+      CtBatch b = bob.run(std::string("set lock wait 1 ") + c.sql);
+      const double took = secondsSince(start);
+      const bool waits = holdsTempdb && c.waitsForTempdbWriter;
+      std::printf("  ann %-28s bob %-52s %6.3f s  error %d\n", h.what, c.what, took, errorOf(b));
+      EXPECT_EQ(errorOf(b), waits ? 12205 : 0) << h.what << " / " << c.what << ": " << errorText(b);
+      if (!waits) {
+        EXPECT_LT(took, 0.9) << h.what << " / " << c.what;
+      }
+    }
+    ASSERT_EQ(errorOf(ann.run("rollback tran")), 0) << h.what;
+    // What ann did in the transaction is gone; a #table made before it stays.
+    EXPECT_EQ(errorOf(ann.run("select * from #held")), 208) << h.what;
+    ann.run("if object_id('#kept') is not null drop table #kept");
+  }
+  // Each session saw only its own #tables.
+  EXPECT_EQ(scalar(sa, "select count(*) from tempdb..sysobjects where name like '#%'"), "0");
+  EXPECT_EQ(scalar(sa, "select count(*) from tempdb..shared"), "3");
+}
+
 TEST_F(Concurrency, ABlockedSessionShowsItsBlockerAndKillRollsTheBlockerBack) {
   ASSERT_EQ(errorOf(ann.run("begin tran insert orders values (1)")), 0);
   auto blocked = std::async(std::launch::async, [&] {
