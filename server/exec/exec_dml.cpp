@@ -542,7 +542,7 @@ void SessionImpl::runPlannedInsert(InsertPlan& plan) {
 void SessionImpl::runUpdate(const UpdateStatement& s) {
   beginChainedIfNeeded();
   Binder binder(*this);
-  TableInfo t = binder.resolveTable(s.table);
+  TableInfo t = storage::changedRowsOf(binder.resolveTable(s.table));
   const TableInfo named = t;
   std::string alias = binder.newAlias();
   Scope scope;
@@ -666,7 +666,7 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
 void SessionImpl::runDelete(const DeleteStatement& s) {
   beginChainedIfNeeded();
   Binder binder(*this);
-  TableInfo t = binder.resolveTable(s.table);
+  TableInfo t = storage::changedRowsOf(binder.resolveTable(s.table));
   const TableInfo named = t;
   std::string alias = binder.newAlias();
   Scope scope;

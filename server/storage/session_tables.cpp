@@ -99,6 +99,12 @@ std::string systemTableOf(const std::string& database, const std::string& table,
                                                        : plainObjectName(database, "dbo", table));
 }
 
+TableInfo changedRowsOf(TableInfo t) {
+  if (t.type == "S" && t.owner == "dbo" && isSessionSplitTable(t.database, t.name))
+    t.sqliteName = quoteIdent(plainObjectName(t.database, "dbo", t.name));
+  return t;
+}
+
 std::string objectSchemaPrefix(sqlite3* db, const std::string& database, int32_t id) {
   if (isSessionObject(database, id)) return "temp.";
   return schemaPrefix(db, database);

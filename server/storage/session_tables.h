@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "server/storage/catalog.h"
 #include "server/types/functions.h"
 
 namespace tabsrv::storage {
@@ -43,6 +44,10 @@ std::string sessionViewName(const std::string& table);
 // other object of tempdb (a write through the view would take tempdb's write lock even for the
 // session's rows), else sqliteObjectName's table. Rows that belong to no object go to objectId 0.
 std::string systemTableOf(const std::string& database, const std::string& table, int32_t objectId);
+
+// `t` as the table an UPDATE or DELETE changes row by row: for tempdb's system tables above, tempdb's
+// own table (the view with the session's rows has no rowids; sa's changes reach tempdb's rows).
+TableInfo changedRowsOf(TableInfo t);
 
 // The schema prefix of object `id`'s SQLite table or index: "temp." for a session's own object,
 // else schemaPrefix of its database.

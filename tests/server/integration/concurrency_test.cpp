@@ -3,6 +3,7 @@
 // sp_who, syslocks), kill, deadlocks between two databases, and the one-database rule of a
 // transaction.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <chrono>
 #include <cstdio>
@@ -185,6 +186,65 @@ TEST_F(Concurrency, ATransactionWithATempTableStallsNoOtherSessionsTempTables) {
   // Each session saw only its own #tables.
   EXPECT_EQ(scalar(sa, "select count(*) from tempdb..sysobjects where name like '#%'"), "0");
   EXPECT_EQ(scalar(sa, "select count(*) from tempdb..shared"), "3");
+}
+
+// The rows of tempdb's own file whose name starts with '#': its sysobjects rows and its SQLite
+// tables, read from the file itself while the server runs.
+int tempRowsInTempdbFile(const std::string& dataDir) {
+  sqlite3* db = nullptr;
+  const std::string path = dataDir + "/databases/tempdb.db";
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    return -1;
+  }
+  int count = -1;
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db,
+                         "SELECT (SELECT count(*) FROM \"tempdb.dbo.sysobjects\" WHERE name LIKE '#%') + "
+                         "(SELECT count(*) FROM sqlite_master WHERE name LIKE '%#%')",
+                         -1, &st, nullptr) == SQLITE_OK &&
+      sqlite3_step(st) == SQLITE_ROW)
+    count = sqlite3_column_int(st, 0);
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return count;
+}
+
+TEST_F(Concurrency, EachSessionsTempTablesAreItsOwnAndGoWithItsConnection) {
+  const char* make = "create table #t (a int not null, b varchar(10) null) create index ix on #t (a)";
+  ASSERT_EQ(errorOf(ann.run(make)), 0);
+  ASSERT_EQ(errorOf(bob.run(make)), 0);
+  ASSERT_EQ(errorOf(ann.run("insert #t values (1, 'ann')")), 0);
+  ASSERT_EQ(errorOf(bob.run("begin tran insert #t values (2, 'bob') insert #t values (3, 'bob')")), 0);
+  // Each reads its own #t, and tempdb's catalogue shows each its own #t only.
+  EXPECT_EQ(scalar(ann, "select min(b) + str(count(*), 2) from #t"), "ann 1");
+  EXPECT_EQ(scalar(bob, "select min(b) + str(count(*), 2) from #t"), "bob 2");
+  for (CtClient* c : {&ann, &bob}) {
+    EXPECT_EQ(scalar(*c,
+                     "select count(*) from tempdb..sysobjects o, tempdb..syscolumns c, tempdb..sysindexes i "
+                     "where o.id = object_id('tempdb..#t') and c.id = o.id and i.id = o.id and i.indid = 2 "
+                     "and o.name like '#t%'"),
+              "2");
+  }
+  // None of it is in tempdb's file.
+  EXPECT_EQ(tempRowsInTempdbFile(server.dataDir()), 0);
+  // bob is killed inside its transaction: ann's #t stays; bob's goes with its connection.
+  const std::string killed = bobSpid;
+  ASSERT_EQ(errorOf(sa.run("kill " + killed)), 0);
+  ASSERT_TRUE(eventually([&] {
+    return scalar(sa, "select count(*) from master..sysprocesses where spid = " + killed) == "0";
+  }));
+  EXPECT_EQ(scalar(ann, "select count(*) from #t"), "1");
+  CtClient bob2;
+  ASSERT_TRUE(bob2.connect("DSQUERY", "bob", "bob-secret1"));
+  EXPECT_EQ(scalar(bob2, "select isnull(object_id('#t'), 0)"), "0");
+  // ann logs out: a new session of ann has no #t, and may make one of the same name again.
+  ann.close();
+  CtClient ann2;
+  ASSERT_TRUE(ann2.connect("DSQUERY", "ann", "ann-secret1"));
+  EXPECT_EQ(scalar(ann2, "select isnull(object_id('#t'), 0)"), "0");
+  EXPECT_EQ(errorOf(ann2.run(make)), 0);
+  EXPECT_EQ(tempRowsInTempdbFile(server.dataDir()), 0);
 }
 
 TEST_F(Concurrency, ABlockedSessionShowsItsBlockerAndKillRollsTheBlockerBack) {
