@@ -247,6 +247,34 @@ TEST_F(Concurrency, EachSessionsTempTablesAreItsOwnAndGoWithItsConnection) {
   EXPECT_EQ(tempRowsInTempdbFile(server.dataDir()), 0);
 }
 
+// The procedures that write master's logins and configuration do not run inside a transaction, so
+// no login can keep master's write lock (and every password change, login and configuration change
+// of the server waiting) by leaving a transaction open.
+TEST_F(Concurrency, NoTransactionHoldsMastersLoginsOrConfiguration) {
+  struct Case {
+    CtClient* client;
+    const char* sql;
+  } cases[] = {
+      {&ann, "exec sp_password 'ann-secret1', 'ann-secret2'"},
+      {&sa, "exec sp_addlogin dora, 'dora-secret1'"},
+      {&sa, "exec sp_droplogin bob"},
+      {&sa, "exec sp_configure 'allow updates to system tables', 0"},
+  };
+  for (const Case& c : cases) {
+    CtBatch b = c.client->run(std::string("begin tran ") + c.sql);
+    EXPECT_EQ(errorOf(b), 17260) << c.sql << ": " << errorText(b);
+    EXPECT_EQ(scalar(*c.client, "select @@trancount"), "1") << c.sql;
+    // Nothing of master is held: sa's next login change does not wait.
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(errorOf(sa.run(c.client == &sa ? "select 1" : "exec sp_addlogin erin, 'erin-secret1'")), 0);
+    EXPECT_LT(secondsSince(start), 5) << c.sql;
+    ASSERT_EQ(errorOf(c.client->run("rollback tran")), 0);
+  }
+  // Outside a transaction they run.
+  EXPECT_EQ(errorOf(ann.run("exec sp_password 'ann-secret1', 'ann-secret2'")), 0);
+  EXPECT_EQ(scalar(sa, "select count(*) from master..syslogins where name in ('bob', 'erin')"), "2");
+}
+
 TEST_F(Concurrency, ABlockedSessionShowsItsBlockerAndKillRollsTheBlockerBack) {
   ASSERT_EQ(errorOf(ann.run("begin tran insert orders values (1)")), 0);
   auto blocked = std::async(std::launch::async, [&] {
