@@ -145,10 +145,10 @@ LoginOutcome EngineImpl::login(const LoginRequest& request) {
     log("login failed for '" + request.user + "' from " + request.peerAddress);
     // Repeated failures from one address are answered ever more slowly (this session's thread
     // waits; nobody else does).
-    std::this_thread::sleep_for(throttle_.failed(request.peerAddress));
+    std::this_thread::sleep_for(throttle_.failed(request.peerAddress, request.user));
     return out;
   }
-  throttle_.succeeded(request.peerAddress);
+  throttle_.succeeded(request.peerAddress, request.user);
   SessionIdentity id;
   id.suid = *suid;
   id.login = loginName(db, *suid).value_or(request.user);

@@ -13,13 +13,16 @@ std::string LoginThrottle::host(const std::string& address) {
   return address.substr(0, colon);
 }
 
-std::chrono::milliseconds LoginThrottle::failed(const std::string& address, Clock::time_point now) {
+std::chrono::milliseconds LoginThrottle::failed(const std::string& address, const std::string& login,
+                                               Clock::time_point now) {
   std::lock_guard lock(mutex_);
   // Old counts go, so the table stays small whatever the number of addresses.
   for (auto it = failures_.begin(); it != failures_.end();)
     it = now - it->second.last > kForgetAfter ? failures_.erase(it) : std::next(it);
   Failures& f = failures_[host(address)];
   f.last = now;
+  // The names of one address are few unless someone sprays them; the total counts them all.
+  if (f.byName.size() < 64 || f.byName.count(login)) ++f.byName[login];
   const int beyond = ++f.count - kFreeFailures;
   if (beyond <= 0) return std::chrono::milliseconds(0);
   auto delay = kFirstDelay;
@@ -27,9 +30,16 @@ std::chrono::milliseconds LoginThrottle::failed(const std::string& address, Cloc
   return std::min(delay, kLongestDelay);
 }
 
-void LoginThrottle::succeeded(const std::string& address) {
+void LoginThrottle::succeeded(const std::string& address, const std::string& login) {
   std::lock_guard lock(mutex_);
-  failures_.erase(host(address));
+  auto it = failures_.find(host(address));
+  if (it == failures_.end()) return;
+  Failures& f = it->second;
+  auto mine = f.byName.find(login);
+  if (mine == f.byName.end()) return;
+  f.count -= mine->second;
+  f.byName.erase(mine);
+  if (f.count <= 0) failures_.erase(it);
 }
 
 }  // namespace tabsrv

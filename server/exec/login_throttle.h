@@ -1,6 +1,8 @@
 // Slowing a client that guesses passwords: failed logins from one address are answered after a
-// delay that grows with each further failure (none for the first few), and the count is forgotten
-// after a quiet minute or a successful login from that address. A correct login is never delayed.
+// delay that grows with each further failure (none for the first few), whatever login names they
+// try. The count is forgotten after a quiet minute; a successful login forgets only the failures of
+// its own login name (the user who mistyped a password), so a guesser that logs in with a login of
+// its own between guesses gains nothing. A correct login is never delayed.
 #pragma once
 
 #include <chrono>
@@ -21,15 +23,17 @@ class LoginThrottle {
   static constexpr std::chrono::milliseconds kLongestDelay{3000};
   static constexpr std::chrono::seconds kForgetAfter{60};
 
-  // Counts a failed login from `address` ("127.0.0.1:53422" or "127.0.0.1": the port is left
-  // out) and returns how long to hold back its answer.
-  std::chrono::milliseconds failed(const std::string& address, Clock::time_point now = Clock::now());
-  // A successful login from `address`: its failures are forgotten.
-  void succeeded(const std::string& address);
+  // Counts a failed login as `login` from `address` ("127.0.0.1:53422" or "127.0.0.1": the port
+  // is left out) and returns how long to hold back its answer.
+  std::chrono::milliseconds failed(const std::string& address, const std::string& login,
+                                   Clock::time_point now = Clock::now());
+  // A successful login as `login` from `address`: the failures of that login name are forgotten.
+  void succeeded(const std::string& address, const std::string& login);
 
  private:
   struct Failures {
-    int count = 0;
+    int count = 0;                      // of every login name
+    std::map<std::string, int> byName;  // the part of `count` each login name tried
     Clock::time_point last;
   };
   static std::string host(const std::string& address);

@@ -41,6 +41,11 @@ std::pair<double, bool> timedLogin(const std::string& user, const std::string& p
 
 TEST(Limits, RepeatedFailedLoginsAreAnsweredEverMoreSlowlyButACorrectOneIsNot) {
   ServerFixture server;
+  {
+    CtClient sa;
+    ASSERT_TRUE(sa.connect());
+    ASSERT_EQ(errorOf(sa.run("exec sp_addlogin guesser, 'guesser-pw1'")), 0);
+  }
   std::vector<double> failures;
   for (int i = 0; i < 7; ++i) {
     auto [seconds, in] = timedLogin(i % 2 ? "sa" : "nosuch", "wrong");
@@ -51,14 +56,34 @@ TEST(Limits, RepeatedFailedLoginsAreAnsweredEverMoreSlowlyButACorrectOneIsNot) {
   // The first few cost only the password check; then the delay doubles from 0.1 s.
   EXPECT_LT(failures[0], failures[6] / 4);
   EXPECT_GE(failures[6], 0.75);
+  // The guesser logs in with a login of its own between guesses: that is not slowed, and it does
+  // not make the next guesses at other logins fast again.
+  auto [own, ownIn] = timedLogin("guesser", "guesser-pw1");
+  EXPECT_TRUE(ownIn);
+  EXPECT_LT(own, failures[6] / 2);
+  auto [guess, guessIn] = timedLogin("sa", "wrong");
+  std::printf("  own login %.3f s, the next guess %.3f s\n", own, guess);
+  EXPECT_FALSE(guessIn);
+  EXPECT_GE(guess, 0.75);
+}
+
+TEST(Limits, ACorrectLoginForgetsItsOwnFailedAttempts) {
+  ServerFixture server;
+  double last = 0;
+  for (int i = 0; i < 6; ++i) {
+    auto [seconds, in] = timedLogin("sa", "mistyped");
+    ASSERT_FALSE(in);
+    last = seconds;
+  }
+  EXPECT_GE(last, 0.35);
   auto [correct, in] = timedLogin("sa", "");
-  std::printf("  correct login after them: %.3f s\n", correct);
   EXPECT_TRUE(in);
-  EXPECT_LT(correct, failures[6] / 2);
-  // The correct login forgot the failures.
-  auto [again, in2] = timedLogin("sa", "wrong");
+  EXPECT_LT(correct, last / 2);
+  // The mistakes are forgotten: the next one is answered at once.
+  auto [again, in2] = timedLogin("sa", "mistyped");
+  std::printf("  last failure %.3f s, correct login %.3f s, next failure %.3f s\n", last, correct, again);
   EXPECT_FALSE(in2);
-  EXPECT_LT(again, failures[6] / 2);
+  EXPECT_LT(again, last / 2);
 }
 
 TEST(Limits, UnknownSetOptionsAreSyntaxErrorsAndStopTheBatch) {
