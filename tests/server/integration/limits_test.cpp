@@ -102,8 +102,14 @@ TEST(Limits, UnknownSetOptionsAreSyntaxErrorsAndStopTheBatch) {
       {"set language us_english", 0},
       {"set char_convert off", 0},
       {"set transaction isolation level 1", 0},
+      // A known option with a value it does not take is refused too, and changes nothing.
+      {"set dateformat xyz", 2741},
+      {"set dateformat DMY", 0},
   };
   for (const auto& k : cases) EXPECT_EQ(errorOf(c.run(k.sql)), k.error) << k.sql;
+  EXPECT_EQ(scalar(c, "set dateformat nonsense select convert(char(11), convert(datetime, '01/02/03'), 106)"),
+            "error 2741: SET DATEFORMAT date order 'nonsense' not supported.");
+  EXPECT_EQ(scalar(c, "select convert(char(11), convert(datetime, '01/02/03'), 106)"), "01 Feb 2003");
   // Like any syntax error, nothing of the batch runs.
   CtBatch b = c.run("select 1 set nonsense on select 2");
   EXPECT_EQ(errorOf(b), 102);
