@@ -375,12 +375,12 @@ void SessionImpl::refreshLive() {
     LiveProcess l;
     l.spid = p.spid;
     l.kpid = p.spid;
-    l.status = p.status;
+    // The session asking is the one running this statement (its own state is set as it starts).
+    l.status = p.spid == spid_ ? "running" : p.status;
     l.suid = p.suid;
     l.hostname = p.host;
     l.programName = p.program;
     l.hostProcess = p.hostProcess;
-    // The session asking is the one running this statement.
     l.cmd = p.spid == spid_ ? "SELECT" : p.command;
     l.blocked = p.blockedBy;
     if (p.blockedBy != 0)
