@@ -155,6 +155,58 @@ TEST_F(ConnectedWindow, DdlPageIsKeyedOnDatabaseNameAndKind) {
   EXPECT_TRUE(m().DdlShownKey.startsWith(QStringLiteral("sample")));
 }
 
+TEST_F(ConnectedWindow, SameNamedObjectsOfTwoOwnersAndDottedNamesShowTheirOwnDefinition) {
+  // Two owners' tables, indexes and views of one name, and a table whose name holds a dot.
+  {
+    auto sa = tabtest::ConnectAsSa(QStringLiteral("setup"));
+    ASSERT_TRUE(sa->Connected());
+    for (const char* sql : {"create table clerk.twin (clerk_col int null)", "create table dbo.twin (dbo_col int null)",
+                            "create index twin_ix on clerk.twin (clerk_col)", "create index twin_ix on dbo.twin (dbo_col)",
+                            "create table dbo.[dot.ted] (dot_col int null)", "create index dt_ix on dbo.[dot.ted] (dot_col)",
+                            "create view clerk.twin_v as select clerk_col from clerk.twin",
+                            "create view dbo.twin_v as select dbo_col from dbo.twin"})
+      tabtest::ExecSetup(*sa, QString::fromLatin1(sql));
+  }
+  struct Case {
+    QStringList path;
+    const char* has;      // the object's own column
+    const char* hasNot;   // the other owner's column
+  };
+  const Case cases[] = {
+      {{"sample", "User Tables", "clerk.twin"}, "clerk_col", "dbo_col"},
+      {{"sample", "User Tables", "dbo.twin"}, "dbo_col", "clerk_col"},
+      {{"sample", "Views", "clerk.twin_v"}, "clerk_col", "dbo_col"},
+      {{"sample", "Views", "dbo.twin_v"}, "dbo_col", "clerk_col"},
+      {{"sample", "Indexes", "clerk.twin.twin_ix"}, "clerk_col", "dbo_col"},
+      {{"sample", "Indexes", "dbo.twin.twin_ix"}, "dbo_col", "clerk_col"},
+      {{"sample", "User Tables", "dbo.dot.ted"}, "dot_col", "clerk_col"},
+      {{"sample", "Indexes", "dot.ted.dt_ix"}, "dot_col", "clerk_col"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path.join('/').toStdString());
+    Show(c.path, pgDdl);
+    EXPECT_EQ(m().CurrentPage, pgDdl);
+    EXPECT_TRUE(m().DdlText.contains(QLatin1String(c.has))) << m().DdlText.toStdString();
+    EXPECT_FALSE(m().DdlText.contains(QLatin1String(c.hasNot))) << m().DdlText.toStdString();
+    m().TabClick(pgSql);
+  }
+  // A double click on a column of clerk's table in its Fields summary shows that column.
+  Show({"sample", "User Tables", "clerk.twin", "Fields"}, pgSummary);
+  const TQxListContents& rows = w_->Pages().Summary().Contents();
+  ASSERT_EQ(rows.ItemCount(), 1) << rows.RowTexts().join('|').toStdString();
+  emit w_->qx_summary()->itemDoubleClicked(w_->qx_summary()->topLevelItem(0), 0);
+  EXPECT_EQ(m().CurrentPage, pgProperties);
+  EXPECT_EQ(m().RightCaption, QStringLiteral("   Properties of clerk.twin.clerk_col"));
+  EXPECT_TRUE(w_->Pages().Properties().Contents().RowTexts().join('|').contains(QStringLiteral("clerk_col")))
+      << w_->Pages().Properties().Contents().RowTexts().join('|').toStdString();
+  {
+    auto sa = tabtest::ConnectAsSa(QStringLiteral("cleanup"));
+    for (const char* sql : {"drop view clerk.twin_v", "drop view dbo.twin_v", "drop table clerk.twin",
+                            "drop table dbo.twin", "drop table dbo.[dot.ted]"})
+      tabtest::ExecSetup(*sa, QString::fromLatin1(sql));
+  }
+}
+
 TEST_F(ConnectedWindow, ServerConfigurationAndProcessesWindows) {
   Tf_serverconfig config(&m().db());
   config.LoadConfiguration();
