@@ -133,6 +133,11 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   text_editor_ = new QPlainTextEdit;
   text_editor_->setFont(DefaultFixedFont());
   text_editor_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  // What the user types is the page's text: the model keeps it, so no refresh puts the read
+  // definition back over the edits.
+  connect(text_editor_, &QPlainTextEdit::textChanged, this, [this] {
+    if (!refreshing_) model_->DdlText = text_editor_->toPlainText();
+  });
   BuildTextEditorMenu();
   nb_sql_main_->addTab(text_editor_, QStringLiteral("DDL"));
   auto* logo = new QWidget;

@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTextCursor>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 
@@ -147,6 +148,17 @@ TEST_F(ConnectedWindow, DdlPageIsKeyedOnDatabaseNameAndKind) {
   m().DdlText += QStringLiteral("\n-- my note");
   m().TabClick(pgDdl);
   EXPECT_TRUE(m().DdlText.endsWith(QStringLiteral("-- my note")));
+  // So does what the user types into the editor, through every refresh of the window (a tab
+  // click away and back, an editor status change on the SQL page).
+  w_->text_editor()->moveCursor(QTextCursor::End);
+  w_->text_editor()->insertPlainText(QStringLiteral("\n-- typed"));
+  w_->findChild<QTabWidget*>()->setCurrentIndex(pgSql);
+  m().TabClick(pgSql);
+  w_->editor()->setPlainText(QStringLiteral("select 1"));
+  m().TabClick(pgDdl);
+  EXPECT_TRUE(w_->text_editor()->toPlainText().endsWith(QStringLiteral("-- my note\n-- typed")))
+      << w_->text_editor()->toPlainText().toStdString();
+  EXPECT_EQ(m().DdlText, w_->text_editor()->toPlainText());
   // master has its own sysobjects; sample's system table of the same name shows its own database.
   Show({"master", "System Tables", "dbo.sysobjects"}, pgDdl);
   const QString masterKey = m().DdlShownKey;
