@@ -46,6 +46,7 @@
 #include "access/UiServices.h"
 #include "app/AppText.h"
 #include "app/Dialogs.h"
+#include "app/EditScrollLayout.h"
 #include "app/RecordEdit.h"
 #include "app/ScriptFile.h"
 #include "app/ServerDialogs.h"
@@ -473,16 +474,23 @@ QWidget* Tf_main::BuildDataPage() {
     if (cur.row() == row) return;
     dbg_data_->setCurrentIndex(dataModel_->index(row, cur.isValid() ? cur.column() : 0));
   };
-  // A newly opened table sizes its columns to the contents of its first rows (at most 300
-  // pixels each), once those rows have been read.
+  // A newly opened table sizes its columns once its first rows have been read: to those rows'
+  // contents and at least to the characters the field shows (its display width), so a value
+  // further down (a longer name, a four-digit id) is not cut; at most 300 pixels each.
   connect(dataModel_, &QAbstractItemModel::modelReset, this, [this] { sizeDataColumns_ = true; });
   connect(dataModel_, &QAbstractItemModel::rowsInserted, this, [this] {
     if (!sizeDataColumns_) return;
     sizeDataColumns_ = false;
     QTimer::singleShot(0, this, [this] {
       dbg_data_->resizeColumnsToContents();
-      for (int c = 0; c < dataModel_->columnCount(); ++c)
-        if (dbg_data_->columnWidth(c) > 300) dbg_data_->setColumnWidth(c, 300);
+      const QFontMetrics fm(dbg_data_->font());
+      const int digit = fm.horizontalAdvance(QLatin1Char('0'));
+      for (int c = 0; c < dataModel_->columnCount(); ++c) {
+        int width = dbg_data_->columnWidth(c);
+        if (const TField* f = dataModel_->ColumnField(c))
+          width = std::max(width, digit * TEditScrollLayout::DisplayWidthOf(*f) + 2 * digit);
+        dbg_data_->setColumnWidth(c, std::min(width, 300));
+      }
     });
   });
   l->addWidget(dbg_data_, 1);
