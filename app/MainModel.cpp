@@ -231,8 +231,9 @@ void TMainModel::SetConnectedState(bool connected) {
     TabHeight = 0;
     RightCaption.clear();
   }
+  // Disconnected too, the left caption names the database db is set to (as at start-up,
+  // "   Database : master").
   UpdateCaptions();
-  if (!connected) LeftCaption.clear();
 }
 
 bool TMainModel::Connect() {
