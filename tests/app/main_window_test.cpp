@@ -18,6 +18,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -216,6 +217,21 @@ TEST(DialogsTest, EveryDialogShowsItsState) {
   TStOpenDialog open(dir.path());
   open.show();
   ASSERT_EQ(open.List()->count(), 1);
+  // The file name edit comes first; the labels carry their accelerators for their fields.
+  EXPECT_EQ(open.focusWidget(), open.FileNameEd());
+  auto* form = open.FileNameEd()->parentWidget()->findChild<QFormLayout*>();
+  ASSERT_NE(form, nullptr);
+  auto* nameLabel = qobject_cast<QLabel*>(form->labelForField(open.FileNameEd()));
+  ASSERT_NE(nameLabel, nullptr);
+  EXPECT_EQ(nameLabel->text(), QStringLiteral("File &name:"));
+  EXPECT_EQ(nameLabel->buddy(), open.FileNameEd());
+  QStringList labels;
+  for (int r = 0; r < form->rowCount(); ++r)
+    if (auto* l = qobject_cast<QLabel*>(form->itemAt(r, QFormLayout::LabelRole) ? form->itemAt(r, QFormLayout::LabelRole)->widget() : nullptr))
+      labels << l->text();
+  EXPECT_EQ(labels, (QStringList{"File &name:", "Files of &type:"}));
+  // A folder and a file each show a picture, and not the same one.
+  EXPECT_FALSE(open.List()->item(0)->icon().isNull());
   // The folder combo lists the folder and every folder above it.
   QStringList chain;
   for (int i = 0; i < open.FolderCombo()->count(); ++i) chain << open.FolderCombo()->itemText(i);
@@ -226,6 +242,7 @@ TEST(DialogsTest, EveryDialogShowsItsState) {
   EXPECT_TRUE(QFileInfo(dir.filePath("New Folder")).isDir());
   EXPECT_TRUE(QFileInfo(dir.filePath("New Folder (2)")).isDir());
   ASSERT_EQ(open.List()->count(), 3);
+  EXPECT_NE(open.List()->item(0)->icon().pixmap(16).toImage(), open.List()->item(2)->icon().pixmap(16).toImage());
   // Details shows the same entries with their size, type and date; List goes back.
   open.Button("btn_details")->click();
   EXPECT_TRUE(open.DetailsList()->isVisible());
