@@ -169,13 +169,22 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   lg->addWidget(web);
   lg->addStretch();
   nb_sql_main_->addTab(logo, QStringLiteral("Qorix Tabulon"));
+  auto* histPage = new QWidget;
+  auto* hl = new QVBoxLayout(histPage);
+  hl->setContentsMargins(0, 0, 0, 0);
+  auto* histBar = new QToolBar;
+  histBar->setObjectName(QStringLiteral("bar_history"));
+  histBar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  histBar->addAction(Action("a_his_select"));
+  hl->addWidget(histBar);
   auto* hist = new QSplitter(Qt::Vertical);
   history_ = new QListWidget;
   historyMemo_ = new QPlainTextEdit;
   historyMemo_->setReadOnly(true);
   hist->addWidget(history_);
   hist->addWidget(historyMemo_);
-  nb_sql_main_->addTab(hist, QStringLiteral("History"));
+  hl->addWidget(hist, 1);
+  nb_sql_main_->addTab(histPage, QStringLiteral("History"));
   rl->addWidget(nb_sql_main_);
   spl_main_->addWidget(right);
   spl_main_->setStretchFactor(0, 0);
@@ -260,10 +269,14 @@ void Tf_main::BuildMenus() {
   editMenu_->addAction(AddAction("a_sql_redo", "&Redo", "Shift+Ctrl+V", [this] { editor_->redo(); }));
   editMenu_->addAction(AddAction("a_sql_select_all", "&Select All", "Ctrl+A", [this] { editor_->selectAll(); }));
   editMenu_->addSeparator();
-  editMenu_->addAction(AddAction("a_his_select", "Select history item", "", [this, &m] {
+  // History "Select" (on the History page): the editor is cleared as Clear does, then gets the
+  // chosen statement.
+  AddAction("a_his_select", "Select", "", [this, &m] {
     if (m.HistoryCount() <= 0) return;
-    editor_->setPlainText(m.HistoryCommand(std::max(0, history_->currentRow())));
-  }));
+    const QString command = m.HistoryCommand(std::max(0, history_->currentRow()));
+    Action("a_sql_clear")->trigger();
+    editor_->setPlainText(command);
+  }, "Select history item");
   editMenu_->addAction(AddAction("a_show_history", "Show History", "", [&m] {
     auto v = m.PageVisible;
     v[pgHistory] = true;
@@ -804,7 +817,12 @@ void Tf_main::Refresh() {
   if (text_editor_->toPlainText() != m.DdlText) text_editor_->setPlainText(m.DdlText);
   if (history_->count() != m.HistoryCount()) {
     history_->clear();
-    for (int i = 0; i < m.HistoryCount(); ++i) history_->addItem(m.HistoryCommand(i).left(50));
+    // Each statement's description (its first 50 characters) on one line of the list.
+    for (int i = 0; i < m.HistoryCount(); ++i) {
+      QString description = apptext::HistoryDescription(m.HistoryCommand(i));
+      description.replace(QStringLiteral("\r\n"), QStringLiteral(" ")).replace(QLatin1Char('\n'), QLatin1Char(' '));
+      history_->addItem(description);
+    }
   }
   // The run-option buttons show the options a run applies.
   for (int i = 0; i < kRunOptionCount; ++i) {

@@ -29,6 +29,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QToolBar>
 #include <QTreeWidget>
 
 #include "access/QorixDatabase.h"
@@ -417,5 +418,50 @@ TEST(MainWindowTest, PopupMenusShortcutsAndEditorStatus) {
     Shot(*menu, menu->objectName());
     menu->hide();
   }
+  w.Action("a_servers_disconnect")->trigger();
+}
+
+// Every run is recorded on the History page; "Select" there (or a double click) empties the SQL
+// editor as Clear does and puts the chosen statement back exactly as it was typed.
+TEST(MainWindowTest, HistorySelectPutsTheStatementBack) {
+  QTemporaryDir dir;
+  TRecordingUiServices ui;
+  SaLogin login;
+  Tf_main w(dir.filePath("Tabulon.ini"));
+  w.show();
+  w.Action("a_servers_connect")->trigger();
+  ASSERT_TRUE(w.Model().db().Connected());
+  const QString first = QStringLiteral("select 1 as one\n  -- indented\nselect 2 as two");
+  for (const QString& text : {first, QStringLiteral("select 3")}) {
+    w.editor()->setPlainText(text);
+    w.Action("a_sql_run")->trigger();
+    QDeadlineTimer until(20000);
+    while (w.Model().Grid()->Active() && !until.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  QAction* select = w.Action("a_his_select");
+  ASSERT_NE(select, nullptr);
+  EXPECT_EQ(select->text(), QStringLiteral("Select"));
+  EXPECT_EQ(select->toolTip(), QStringLiteral("Select history item"));
+  w.Action("a_show_history")->trigger();
+  EXPECT_EQ(w.nb_sql_main()->currentIndex(), pgHistory);
+  auto* list = w.findChild<QListWidget*>();
+  ASSERT_NE(list, nullptr);
+  ASSERT_EQ(list->count(), 2);
+  // Each on one line: its first 50 characters, line ends shown as blanks.
+  EXPECT_EQ(list->item(0)->text(), QString(first).replace(QLatin1Char('\n'), QLatin1Char(' ')).left(50));
+  // The History page offers Select itself.
+  auto* bar = w.nb_sql_main()->widget(pgHistory)->findChild<QToolBar*>();
+  ASSERT_NE(bar, nullptr);
+  EXPECT_TRUE(bar->actions().contains(select));
+  Shot(w, "main-history-page");
+  w.Model().RightCaption = QStringLiteral("   /some/file.sql");
+  list->setCurrentRow(0);
+  select->trigger();
+  EXPECT_EQ(w.editor()->toPlainText(), first);
+  EXPECT_TRUE(w.Model().RightCaption.isEmpty());
+  // A double click (its first press made the row current).
+  list->setCurrentRow(1);
+  emit list->itemDoubleClicked(list->item(1));
+  EXPECT_EQ(w.editor()->toPlainText(), QStringLiteral("select 3"));
   w.Action("a_servers_disconnect")->trigger();
 }
