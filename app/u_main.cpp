@@ -3,6 +3,7 @@
 
 #include <QAction>
 #include <QDropEvent>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QUrl>
 #include <QActionGroup>
@@ -64,10 +65,20 @@
 #include "dataset/QxMemDataSet.h"
 
 namespace {
+// The editors' fixed font: the system's fixed-pitch face (Courier New is not found on Linux) at
+// 8 points.
 QFont DefaultFixedFont() {
   QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  f.setPointSize(9);
+  f.setStyleHint(QFont::Monospace);
+  f.setFixedPitch(true);
+  f.setPointSize(8);
   return f;
+}
+
+// Gives an editor its fixed font, with a tab stop every 8 characters of it.
+void SetEditorFont(QPlainTextEdit* edit, const QFont& font) {
+  edit->setFont(font);
+  edit->setTabStopDistance(8 * QFontMetricsF(font).horizontalAdvance(QLatin1Char(' ')));
 }
 
 const char* const kRunOptionNames[kRunOptionCount][3] = {
@@ -132,7 +143,7 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   nb_sql_main_->addTab(BuildDataPage(), QStringLiteral("Data"));
   nb_sql_main_->addTab(BuildSqlPage(), QStringLiteral("SQL"));
   text_editor_ = new QPlainTextEdit;
-  text_editor_->setFont(DefaultFixedFont());
+  SetEditorFont(text_editor_, DefaultFixedFont());
   text_editor_->setLineWrapMode(QPlainTextEdit::NoWrap);
   // What the user types is the page's text: the model keeps it, so no refresh puts the read
   // definition back over the edits.
@@ -349,8 +360,8 @@ void Tf_main::BuildMenus() {
     const QFont f = QFontDialog::getFont(&ok, editor_->font(), this, QStringLiteral("Font"),
                                          QFontDialog::MonospacedFonts);
     if (!ok) return;
-    editor_->setFont(f);
-    text_editor_->setFont(f);
+    SetEditorFont(editor_, f);
+    SetEditorFont(text_editor_, f);
   }));
 
   auto* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
@@ -407,9 +418,8 @@ QWidget* Tf_main::BuildSqlPage() {
   spl_sql_ = new QSplitter(Qt::Vertical);
   editor_ = new QPlainTextEdit;
   editor_->setObjectName(QStringLiteral("editor"));
-  editor_->setFont(DefaultFixedFont());
+  SetEditorFont(editor_, DefaultFixedFont());
   editor_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  editor_->setTabStopDistance(8 * editor_->fontMetrics().horizontalAdvance(QLatin1Char(' ')));
   // Files dropped on the editor open as scripts.
   editor_->viewport()->installEventFilter(this);
   editor_->installEventFilter(this);
@@ -892,8 +902,8 @@ void Tf_main::SettingsRestored() {
   ApplyPendingSizes(spl_main_);
   ApplyPendingSizes(spl_sql_);
   QFont f;
-  if (!s.EditorFont.isEmpty() && f.fromString(s.EditorFont)) editor_->setFont(f);
-  if (!s.TextEditorFont.isEmpty() && f.fromString(s.TextEditorFont)) text_editor_->setFont(f);
+  if (!s.EditorFont.isEmpty() && f.fromString(s.EditorFont)) SetEditorFont(editor_, f);
+  if (!s.TextEditorFont.isEmpty() && f.fromString(s.TextEditorFont)) SetEditorFont(text_editor_, f);
   ApplySettings();
 }
 
@@ -942,6 +952,22 @@ bool Tf_main::eventFilter(QObject* watched, QEvent* event) {
       if (spl_main_->widget(0)->width() > 0) shownSplitter_ = spl_main_->widget(0)->width();
     } else if (watched == editor_ && pendingEditorHeight_ <= 0 && spl_sql_->isVisible()) {
       if (editor_->height() > 0) shownEditorHeight_ = editor_->height();
+    }
+  }
+  // The SQL editor indents a new line as the line it was started from (the DDL editor does not).
+  if (watched == editor_ && event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && mods == Qt::NoModifier &&
+        !editor_->isReadOnly()) {
+      QTextCursor c = editor_->textCursor();
+      const QString line = c.block().text();
+      int n = 0;
+      while (n < line.size() && n < c.positionInBlock() && (line[n] == QLatin1Char(' ') || line[n] == QLatin1Char('\t'))) ++n;
+      c.insertText(QLatin1Char('\n') + line.left(n));
+      editor_->setTextCursor(c);
+      editor_->ensureCursorVisible();
+      return true;
     }
   }
   if (watched == editor_->viewport() || watched == editor_) {

@@ -465,3 +465,49 @@ TEST(MainWindowTest, HistorySelectPutsTheStatementBack) {
   EXPECT_EQ(w.editor()->toPlainText(), QStringLiteral("select 3"));
   w.Action("a_servers_disconnect")->trigger();
 }
+
+// The editors as configured: the fixed font at 8 points with a tab stop every 8 characters (a
+// new font keeps that), and the SQL editor's automatic indent of a new line, which the DDL
+// editor does not have.
+TEST(MainWindowTest, EditorsFontTabsAndIndent) {
+  QTemporaryDir dir;
+  TRecordingUiServices ui;
+  Tf_main w(dir.filePath("Tabulon.ini"));
+  w.show();
+  auto tabOf = [](QPlainTextEdit* e) { return 8 * QFontMetricsF(e->font()).horizontalAdvance(QLatin1Char(' ')); };
+  for (QPlainTextEdit* e : {w.editor(), w.text_editor()}) {
+    EXPECT_EQ(e->font().pointSize(), 8);
+    // Every character as wide as every other.
+    const QFontMetricsF fm(e->font());
+    EXPECT_DOUBLE_EQ(fm.horizontalAdvance(QLatin1Char('i')), fm.horizontalAdvance(QLatin1Char('W')));
+    EXPECT_DOUBLE_EQ(e->tabStopDistance(), tabOf(e));
+  }
+  struct Case {
+    QPlainTextEdit* edit;
+    const char* typed;  // "|" is the Return key
+    const char* text;
+  };
+  const Case cases[] = {
+      {w.editor(), "  select 1|from t", "  select 1\n  from t"},
+      {w.editor(), "\tif 1 = 1|begin||end", "\tif 1 = 1\n\tbegin\n\t\n\tend"},
+      {w.editor(), "select 1|go", "select 1\ngo"},
+      {w.text_editor(), "  create table t|(a int)", "  create table t\n(a int)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    c.edit->clear();
+    c.edit->setFocus();
+    const QStringList parts = QString::fromLatin1(c.typed).split(QLatin1Char('|'));
+    for (int i = 0; i < parts.size(); ++i) {
+      if (i > 0) QTest::keyClick(c.edit, Qt::Key_Return);
+      QTest::keyClicks(c.edit, parts[i]);
+    }
+    EXPECT_EQ(c.edit->toPlainText(), QString::fromLatin1(c.text));
+  }
+  // One undo takes the whole new line with its indent back.
+  w.editor()->setPlainText(QStringLiteral("  a"));
+  w.editor()->moveCursor(QTextCursor::End);
+  QTest::keyClick(w.editor(), Qt::Key_Return);
+  w.editor()->undo();
+  EXPECT_EQ(w.editor()->toPlainText(), QStringLiteral("  a"));
+}
