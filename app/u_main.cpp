@@ -206,6 +206,8 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
                      static_cast<QObject*>(spl_main_->widget(0))})
     o->installEventFilter(this);
   splash_ = new TSplashDialog(this);
+  // The SQL open dialog exists from the start.
+  OpenDialog();
   statusBar();
 
   // The tree decodes a click into its selection, then the window's model fills the pages.
@@ -992,9 +994,16 @@ bool Tf_main::eventFilter(QObject* watched, QEvent* event) {
   return QMainWindow::eventFilter(watched, event);
 }
 
+TStOpenDialog* Tf_main::OpenDialog() {
+  // Made once and kept, so each Open starts in the folder, type and view the last one left.
+  if (!openDialog_) openDialog_ = new TStOpenDialog(QString(), this);
+  return openDialog_;
+}
+
 void Tf_main::OpenFile() {
-  TStOpenDialog dlg(QString(), this);
-  if (dlg.exec() == QDialog::Accepted && dlg.State().Chosen) LoadFile(dlg.State().FileName, true);
+  TStOpenDialog* dlg = OpenDialog();
+  dlg->State().Chosen = false;
+  if (dlg->exec() == QDialog::Accepted && dlg->State().Chosen) LoadFile(dlg->State().FileName, true);
 }
 
 void Tf_main::SaveFile(bool ask) {

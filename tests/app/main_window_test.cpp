@@ -29,6 +29,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
 
@@ -510,4 +511,48 @@ TEST(MainWindowTest, EditorsFontTabsAndIndent) {
   QTest::keyClick(w.editor(), Qt::Key_Return);
   w.editor()->undo();
   EXPECT_EQ(w.editor()->toPlainText(), QStringLiteral("  a"));
+}
+
+// The SQL open dialog is made with the window and kept: each Open starts in the folder the last
+// one chose from; Cancel opens nothing.
+TEST(MainWindowTest, OpenDialogKeepsItsFolderBetweenUses) {
+  QTemporaryDir dir;
+  TRecordingUiServices ui;
+  ASSERT_TRUE(QDir(dir.path()).mkdir("scripts"));
+  const QString folder = QDir(dir.path()).filePath("scripts");
+  for (const char* name : {"a.sql", "b.sql"}) {
+    QFile f(QDir(folder).filePath(QString::fromLatin1(name)));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray("select '") + name + "'\n");
+  }
+  Tf_main w(dir.filePath("Tabulon.ini"));
+  w.show();
+  TStOpenDialog* dlg = w.OpenDialog();
+  ASSERT_NE(dlg, nullptr);
+  EXPECT_EQ(dlg->parent(), &w);
+  // Answers the modal dialog once it is up: each step types a name and presses Open (an empty
+  // step cancels).
+  auto answer = [&](QStringList typed, QString* startedIn = nullptr) {
+    QTimer::singleShot(0, dlg, [=] {
+      if (startedIn) *startedIn = dlg->State().Folder;
+      if (typed.isEmpty()) return dlg->reject();
+      for (const QString& t : typed) {
+        dlg->FileNameEd()->setText(t);
+        dlg->OpenClick();
+      }
+    });
+  };
+  answer({folder, "a.sql"});
+  w.OpenFile();
+  EXPECT_EQ(w.editor()->toPlainText(), QStringLiteral("select 'a.sql'\n"));
+  QString startedIn;
+  answer({"b.sql"}, &startedIn);
+  w.OpenFile();
+  EXPECT_EQ(startedIn, folder);
+  EXPECT_EQ(w.editor()->toPlainText(), QStringLiteral("select 'b.sql'\n"));
+  EXPECT_EQ(w.OpenDialog(), dlg);
+  answer({});
+  w.OpenFile();
+  EXPECT_EQ(w.editor()->toPlainText(), QStringLiteral("select 'b.sql'\n"));
+  EXPECT_EQ(w.Model().EditorFileName, QDir(folder).filePath("b.sql"));
 }
