@@ -19,6 +19,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFormLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -54,6 +55,10 @@ TEST(MainWindowTest, ConnectClickRunAndScreenshots) {
   EXPECT_EQ(w.nb_sql_main()->currentIndex(), pgLogo);
   Shot(w, "main-not-connected");
 
+  // The result grid: range selection, columns and rows sized by the user.
+  EXPECT_EQ(w.g_sql()->selectionMode(), QAbstractItemView::ContiguousSelection);
+  EXPECT_EQ(w.g_sql()->horizontalHeader()->sectionResizeMode(0), QHeaderView::Interactive);
+  EXPECT_EQ(w.g_sql()->verticalHeader()->sectionResizeMode(0), QHeaderView::Interactive);
   w.Action("a_servers_connect")->trigger();
   ASSERT_TRUE(w.Model().db().Connected());
   EXPECT_TRUE(w.Action("a_sql_run")->isEnabled());
