@@ -649,6 +649,9 @@ QWidget* Tf_main::BuildDesktopPage() {
   fsModel_ = new QFileSystemModel(w);
   fsModel_->setRootPath(d.Folder);
   fsModel_->setNameFilterDisables(false);
+  // Files are renamed in place (F2), and dragged from the list (onto the SQL editor, which
+  // opens a script dropped on it); nothing is dropped into the list.
+  fsModel_->setReadOnly(false);
   shellList_ = new QTreeView;
   shellList_->setObjectName(QStringLiteral("StShellListView1"));
   shellList_->setModel(fsModel_);
@@ -663,6 +666,11 @@ QWidget* Tf_main::BuildDesktopPage() {
   iconList_->setViewMode(QListView::IconMode);
   iconList_->setResizeMode(QListView::Adjust);
   iconList_->hide();
+  for (QAbstractItemView* v : {static_cast<QAbstractItemView*>(shellList_), static_cast<QAbstractItemView*>(iconList_)}) {
+    v->setEditTriggers(QAbstractItemView::EditKeyPressed);
+    v->setDragEnabled(true);
+    v->setDragDropMode(QAbstractItemView::DragOnly);
+  }
   // The folder tree's panel above the file list; the tree itself is made on first use.
   auto* split = new QSplitter(Qt::Vertical);
   treePanel_ = new QWidget;

@@ -13,6 +13,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QMenu>
+#include <QMimeData>
+#include <QUrl>
 #include <QTest>
 #include <QTextCursor>
 #include <QCoreApplication>
@@ -560,4 +562,39 @@ TEST(MainWindowTest, OpenDialogKeepsItsFolderBetweenUses) {
   w.OpenFile();
   EXPECT_EQ(w.editor()->toPlainText(), QStringLiteral("select 'b.sql'\n"));
   EXPECT_EQ(w.Model().EditorFileName, QDir(folder).filePath("b.sql"));
+}
+
+// The Desktop page's file list renames a file in place (F2, never a double click, which opens)
+// and lets a script be dragged out of it (onto the SQL editor, which opens what is dropped).
+TEST(MainWindowTest, DesktopListRenamesAndDragsFiles) {
+  QTemporaryDir dir;
+  TRecordingUiServices ui;
+  ASSERT_TRUE(QDir(dir.path()).mkdir("below"));
+  {
+    QFile f(dir.filePath("old.sql"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("select 1\n");
+  }
+  Tf_main w(dir.filePath("Tabulon.ini"));
+  w.show();
+  w.Desktop().Folder = dir.filePath("below");
+  w.Action("a_desktop_up_one")->trigger();
+  auto* files = static_cast<QFileSystemModel*>(w.ShellList()->model());
+  ASSERT_EQ(files->filePath(w.ShellList()->rootIndex()), QDir(dir.path()).absolutePath());
+  QDeadlineTimer loaded(3000);
+  while (!files->index(dir.filePath("old.sql")).isValid() && !loaded.hasExpired())
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  const QModelIndex old = files->index(dir.filePath("old.sql"));
+  ASSERT_TRUE(old.isValid());
+  EXPECT_TRUE(w.ShellList()->editTriggers() & QAbstractItemView::EditKeyPressed);
+  EXPECT_FALSE(w.ShellList()->editTriggers() & QAbstractItemView::DoubleClicked);
+  EXPECT_TRUE(files->flags(old) & Qt::ItemIsEditable);
+  EXPECT_TRUE(files->setData(old, QStringLiteral("renamed.sql")));
+  EXPECT_FALSE(QFile::exists(dir.filePath("old.sql")));
+  EXPECT_TRUE(QFile::exists(dir.filePath("renamed.sql")));
+  EXPECT_TRUE(w.ShellList()->dragEnabled());
+  EXPECT_EQ(w.ShellList()->dragDropMode(), QAbstractItemView::DragOnly);
+  std::unique_ptr<QMimeData> drag(files->mimeData({files->index(dir.filePath("renamed.sql"))}));
+  ASSERT_TRUE(drag && drag->hasUrls());
+  EXPECT_EQ(drag->urls().value(0).toLocalFile(), QDir(dir.path()).absoluteFilePath("renamed.sql"));
 }
