@@ -275,8 +275,9 @@ void TQxStoredProc::ExecProc() {
   // The call is sent on the connection: not while rows of a non-cursor dataset (this one's
   // own too) are pending there.
   CheckConnectionFree(ResolvedConnection(), nullptr, this, false);
-  // A failed call leaves no earlier count behind.
+  // A failed call leaves no earlier count or status behind.
   rowsAffected_ = -1;
+  returnStatus_ = 0;
   SetLastServerMessage(CS_SERVERMSG{});
   CS_COMMAND* cmd = nullptr;
   AllocCommand(cmd);
@@ -337,5 +338,9 @@ void TQxStoredProc::ExecProc() {
   if (failed) DatabaseError(LastError().isEmpty() ? QStringLiteral("The procedure call failed") : LastError(), this);
   if (rc == CS_FAIL) DatabaseError(QStringLiteral("The command failed: the connection to the server was lost"), this);
   rowsAffected_ = count;
+  // A negative return status is the procedure's refusal: the call ends in the silent abort,
+  // once the status and the output values have arrived (and their events have seen them);
+  // the procedure's own messages were reported as they came.
+  if (returnStatus_ < 0) Abort();
   if (AfterExec) AfterExec(this);
 }
