@@ -191,6 +191,12 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
 
   TParams& Params() { return params_; }
   const TParams& Params() const { return params_; }
+  // The parameter definitions as the dataset's stored description keeps them: a stable text
+  // (a JSON array, one object per parameter with its name, DataType, ParamType, Bound and
+  // value in a form that reads back to the same value). SetParamData replaces Params with
+  // the definitions of such a text; text that is not one is refused and Params stay.
+  QString ParamData() const;
+  void SetParamData(const QString& text);
   // Copies the values of same-named parameters.
   void SetParams(const TParams& params) { params_.AssignValues(params); }
   virtual TParam& ParamByName(const QString& name) { return params_.ParamByName(name); }
