@@ -128,6 +128,7 @@ void TQxCustomDataSet::Notification(TComponent* component, TOperation operation)
       batchRows_ = batchPos_ = 0;
       cursorOpen_ = false;
       prepared_ = false;
+      preparedAuto_ = false;
       statementId_.clear();
       occurrences_.clear();
       DropCommand(command_);
@@ -470,6 +471,9 @@ void TQxCustomDataSet::InternalOpen() {
   currentIndex_ = -1;
   nextBookmarkId_ = 1;
   try {
+    // A statement with parameters read without cursor is prepared for this open: its values
+    // are then bound, and the markers stay in the text.
+    if (AutoPrepareDue()) AutoPrepare();
     SubstituteParamValues();
     AllocCommand(command_);
     RunQuery(true);
@@ -480,6 +484,7 @@ void TQxCustomDataSet::InternalOpen() {
     CloseCursor(command_);
     DropCommand(command_);
     resultsPending_ = false;
+    AutoUnprepareQuietly();
     throw;
   }
   reachable_ = 1000;
@@ -884,6 +889,8 @@ void TQxCustomDataSet::FinishFetching() {
   batchRows_ = batchPos_ = 0;
   EndResults();
   CloseParkedCursors();
+  // A preparation made for this open has served once the rows are read.
+  AutoUnprepareQuietly();
 }
 
 void TQxCustomDataSet::EndResults() {
@@ -1130,6 +1137,7 @@ void TQxCustomDataSet::InternalClose() {
   resultsPending_ = false;
   moreRows_ = false;
   cursorOpen_ = false;
+  if (!Destroying()) AutoUnprepareQuietly();
   blockReadSize_ = 0;
   packetRecords_ = 0;
   TQxBaseClientDataSet::InternalClose();
@@ -1173,6 +1181,11 @@ void TQxCustomDataSet::RerunQuery() {
   else
     CancelCommand(command_, CS_CANCEL_ALL);
   CloseParkedCursors();
+  resultsPending_ = false;
+  moreRows_ = false;
+  // A statement prepared automatically for the first run was unprepared when its rows ended:
+  // its text still holds the markers, so it is prepared again (nothing is pending now).
+  if (AutoPrepareDue()) AutoPrepare();
   Store().Clear();
   Blobs().Clear();
   Blobs().ResetNextId();
@@ -1183,12 +1196,13 @@ void TQxCustomDataSet::RerunQuery() {
   moreRows_ = true;
   resultsPending_ = true;
   TCursorGuard cursor(ExecCursor, UseExecCursor);
-  AllocCommand(command_);
   try {
+    AllocCommand(command_);
     RunQuery(false);
   } catch (...) {
     resultsPending_ = false;
     moreRows_ = false;
+    AutoUnprepareQuietly();
     throw;
   }
   reachable_ = 1000;
@@ -1521,6 +1535,7 @@ void TQxCustomDataSet::UnPrepare() {
   // Refused while the statement is still known as prepared, so a later UnPrepare frees it.
   if (IsConnectedResolved()) CheckNonCursorOpen();
   prepared_ = false;
+  preparedAuto_ = false;
   if (IsConnectedResolved()) {
     CS_COMMAND* cmd = nullptr;
     AllocCommand(cmd);
@@ -1537,6 +1552,38 @@ void TQxCustomDataSet::UnPrepare() {
   statementId_.clear();
   occurrences_.clear();
   MonitorTrace(QStringLiteral("Flow : ** End of UnPrepare **"));
+}
+
+bool TQxCustomDataSet::AutoPrepareDue() const {
+  // Only a query's SELECT read without cursor: a cursor takes literals, and other statements
+  // (a procedure call) keep theirs.
+  return AutoPrepareOn && !prepared_ && kind_ == dkQuery && !UseQorixCursor && params_.Count() > 0 &&
+         commandText_.trimmed().left(6).compare(QLatin1String("SELECT"), Qt::CaseInsensitive) == 0 &&
+         !qxsql::MarkerNames(commandText_).isEmpty();
+}
+
+void TQxCustomDataSet::AutoPrepare() {
+  if (!AutoPrepareOn || prepared_) return;
+  CheckDatabase();
+  Prepare();
+  preparedAuto_ = true;
+}
+
+void TQxCustomDataSet::AutoUnprepare() {
+  if (!preparedAuto_) return;
+  preparedAuto_ = false;
+  UnPrepare();
+}
+
+void TQxCustomDataSet::AutoUnprepareQuietly() {
+  if (!preparedAuto_) return;
+  try {
+    AutoUnprepare();
+  } catch (...) {
+    prepared_ = false;
+    statementId_.clear();
+    occurrences_.clear();
+  }
 }
 
 void TQxCustomDataSet::BindParams(CS_COMMAND* command) {
@@ -1683,10 +1730,17 @@ void TQxCustomDataSet::ExecSQL() {
   int rows = -1;
   // A failed run leaves no earlier count behind.
   rowsAffected_ = -1;
-  ExecDirect(text, rows);
+  try {
+    ExecDirect(text, rows);
+  } catch (...) {
+    AutoUnprepareQuietly();
+    throw;
+  }
   rowsAffected_ = rows;
   lastStatement_ = text;
   if (AfterExec) AfterExec(this);
+  // A preparation made automatically for an open is not kept by a statement run.
+  AutoUnprepareQuietly();
 }
 
 int64_t TQxCustomDataSet::GetIdentityValue() {

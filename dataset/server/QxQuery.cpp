@@ -60,8 +60,9 @@ void TQxQuery::BuildCommandText() {
 
 void TQxQuery::SubstituteParamValues() {
   ParamsFromMaster();
-  // A prepared statement opened without cursor binds its values; a cursor takes literals.
-  if (Prepared() && !UseQorixCursor) return;
+  // A statement prepared (or to be prepared automatically) that is read without cursor binds
+  // its values; a cursor takes literals.
+  if (!UseQorixCursor && (Prepared() || AutoPrepareDue())) return;
   commandText_ = qxsql::SubstituteParams(commandText_, params_);
 }
 
