@@ -1612,9 +1612,38 @@ void TQxCustomDataSet::BindParam(CS_COMMAND* command, const TParam& param, const
     CS_SMALLINT indicator = p->IsNull() ? CS_SMALLINT(-1) : CS_SMALLINT(0);
     QByteArray data;
     TFieldType type = p->DataType;
+    // A parameter of no declared type is sent as its value's own type, as its literal would be.
     if (type == ftUnknown) {
-      const QString lit = qxsql::Literal(*p);
-      type = lit.startsWith(QLatin1Char('\'')) ? ftString : ftFloat;
+      switch (p->Value().typeId()) {
+        case QMetaType::Bool:
+          type = ftBoolean;
+          break;
+        case QMetaType::Int:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+          type = ftInteger;
+          break;
+        case QMetaType::UInt:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+          type = ftLargeint;
+          break;
+        case QMetaType::Double:
+        case QMetaType::Float:
+          type = ftFloat;
+          break;
+        case QMetaType::QDateTime:
+        case QMetaType::QDate:
+        case QMetaType::QTime:
+          type = ftDateTime;
+          break;
+        case QMetaType::QByteArray:
+          type = ftVarBytes;
+          break;
+        default:
+          type = ftString;
+          break;
+      }
     }
     switch (type) {
       case ftSmallint:
@@ -1638,9 +1667,11 @@ void TQxCustomDataSet::BindParam(CS_COMMAND* command, const TParam& param, const
         data = QByteArray(reinterpret_cast<const char*>(&v), sizeof v);
         break;
       }
+      case ftLargeint:
       case ftCurrency:
       case ftBCD: {
-        // Exact numbers go as numeric, digit for digit (a double would change them).
+        // Exact numbers go as numeric, digit for digit (a double would change them; a 64-bit
+        // integer past 2^53 too).
         const QString text = indicator == -1 ? QString()
                              : p->Value().typeId() == QMetaType::Double || p->Value().typeId() == QMetaType::Float
                                  ? DecimalOfDouble(p->Value().toDouble())
@@ -1668,7 +1699,6 @@ void TQxCustomDataSet::BindParam(CS_COMMAND* command, const TParam& param, const
         data = QByteArray(reinterpret_cast<const char*>(&value), sizeof value);
         break;
       }
-      case ftLargeint:
       case ftFloat: {
         fmt.datatype = CS_FLOAT_TYPE;
         const CS_FLOAT v = p->Value().toDouble();

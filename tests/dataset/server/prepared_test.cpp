@@ -1,6 +1,7 @@
 // Prepared statements: one bound value per marker occurrence, the day's last instant, text
-// sent without a terminator, reuse with new values, and an open without cursor over the
-// prepared statement.
+// sent without a terminator, reuse with new values, an open without cursor over the prepared
+// statement, the automatic preparation of such opens, untyped parameters bound as their values,
+// and a prepared statement opened through a cursor.
 #include <QDateTime>
 
 #include "access/QorixExceptions.h"
@@ -156,4 +157,58 @@ TEST_F(PreparedTest, ParametersReadWithoutCursorArePreparedForTheOpen) {
         << shop.toStdString();
   }
   EXPECT_GE(checked, 2);
+}
+
+// Parameters given only a value (no declared type) find their row whether they travel bound
+// (a prepared statement read without cursor) or as literals (a cursor): each goes as its
+// value's own type, a 64-bit integer past 2^53 digit for digit, a date-time with its
+// milliseconds.
+TEST_F(PreparedTest, UntypedParametersTravelAsTheirValues) {
+  Exec(*check_, QStringLiteral("create table p_untyped (id numeric(19,0) not null, at datetime null, flag bit not null, "
+                               "r float null, name varchar(10) null) "
+                               "insert p_untyped values (9007199254740993, '2023-01-05 10:15:00.003', 1, 0.5, 'match') "
+                               "insert p_untyped values (9007199254740992, '2023-01-05 10:15:00.000', 1, 0.5, 'near')"));
+  for (bool cursor : {false, true}) {
+    SCOPED_TRACE(cursor ? "cursor, literals" : "prepared, bound");
+    TQxQuery q;
+    q.SetName(QStringLiteral("p_untyped_q"));
+    q.DbName = QStringLiteral("db");
+    q.UseQorixCursor = cursor;
+    q.SetSQL(QStringLiteral("select name from p_untyped where id = :id and at = :at and flag = :flag and r = :r "
+                            "and name like :n"));
+    q.ParamByName("id").SetValue(qlonglong(9007199254740993LL));
+    q.ParamByName("at").SetValue(QDateTime(QDate(2023, 1, 5), QTime(10, 15, 0, 3)));
+    q.ParamByName("flag").SetValue(true);
+    q.ParamByName("r").SetValue(0.5);
+    q.ParamByName("n").SetValue(QStringLiteral("m%"));
+    q.Open();
+    EXPECT_EQ(q.Prepared(), !cursor);
+    QStringList names;
+    for (q.First(); !q.Eof(); q.Next()) names << q.FieldByName("name")->AsString();
+    EXPECT_EQ(names, QStringList({"match"}));
+  }
+}
+
+// A statement the program prepared and then opens through a cursor is read as a cursor over its
+// text with the parameters' current values as literals (the client library declares no cursor
+// over a prepared statement): each open shows the rows of the values it was given.
+TEST_F(PreparedTest, APreparedStatementOpensThroughACursorWithItsCurrentValues) {
+  TQxQuery q;
+  q.SetName(QStringLiteral("p_cursor"));
+  q.DbName = QStringLiteral("db");
+  q.SetSQL(QStringLiteral("select book_id from books where price > :p order by book_id"));
+  q.ParamByName("p").DataType = ftCurrency;
+  q.Prepare();
+  for (const char* price : {"19.99", "5"}) {
+    SCOPED_TRACE(price);
+    q.ParamByName("p").SetValue(QString::fromUtf8(price));
+    q.Open();
+    EXPECT_FALSE(q.CursorName().isEmpty());
+    QStringList ids;
+    for (q.First(); !q.Eof(); q.Next()) ids << q.FieldByName("book_id")->AsString().trimmed();
+    EXPECT_EQ(ids, Rows(*check_, QStringLiteral("select book_id from books where price > %1 order by book_id").arg(price)));
+    q.Close();
+  }
+  EXPECT_TRUE(q.Prepared());
+  q.UnPrepare();
 }
