@@ -175,9 +175,17 @@ TEST_F(TableTest, AnywhereFamilyOpensAndEdits) {
   t->FetchRows = 1;
   t->Open();
   EXPECT_EQ(t->ServerType(), qstAnywhere);
+  // The family's catalogue gives the index and its key: the rows come in key order and a
+  // key-only edit names its row by it.
+  ASSERT_EQ(t->IndexDefs().Count(), 1);
+  EXPECT_EQ(t->IndexDefs().Items(0)->Fields, "id");
+  EXPECT_EQ(t->KeyFields(), QStringList({"id"}));
+  EXPECT_TRUE(t->CommandText().endsWith(" ORDER BY id ASC")) << t->CommandText().toStdString();
+  t->UpdateMode = upWhereKeyOnly;
   t->Edit();
   t->FieldByName("v")->SetValue(10);
   t->Post();
+  EXPECT_TRUE(t->LastStatement().endsWith(" WHERE 1=1 AND id=1")) << t->LastStatement().toStdString();
   t->Close();
   EXPECT_EQ(Rows(*check_, QStringLiteral("select v from t_any order by id")), QStringList({"10", "2"}));
   db_->Rdbms = QStringLiteral("Sybase SQL Server");
