@@ -6,6 +6,7 @@
 #include "dataset/server/QxDataSet.h"
 
 #include <QDate>
+#include <QLocale>
 #include <QTime>
 #include <QtEndian>
 #include <algorithm>
@@ -15,6 +16,7 @@
 
 #include "access/QorixEnhQuery.h"
 #include "access/QorixExceptions.h"
+#include "access/SybType.h"
 #include "dataset/QxDataSetErrors.h"
 #include "dataset/server/QorixUpdateSQL.h"
 #include "dataset/server/QxNestedDataSet.h"
@@ -922,6 +924,60 @@ void TQxCustomDataSet::EndResults() {
   }
 }
 
+void TQxCustomDataSet::TraceColumnOut(const Column& c, bool isNull, const char* slot) const {
+  QString data;
+  if (isNull) {
+    data = QStringLiteral("NULL");
+  } else if (c.exact) {
+    data = QString::fromLatin1(slot, int(strnlen(slot, size_t(c.size))));
+  } else {
+    switch (c.type) {
+      case ftString:
+        data = QString::fromUtf8(slot, int(strnlen(slot, size_t(c.size))));
+        break;
+      case ftBoolean:
+        data = slot[0] ? QStringLiteral("True") : QStringLiteral("False");
+        break;
+      case ftSmallint: {
+        int16_t v;
+        std::memcpy(&v, slot, 2);
+        data = QString::number(v);
+        break;
+      }
+      case ftInteger: {
+        int32_t v;
+        std::memcpy(&v, slot, 4);
+        data = QString::number(v);
+        break;
+      }
+      case ftLargeint: {
+        int64_t v;
+        std::memcpy(&v, slot, 8);
+        data = QString::number(v);
+        break;
+      }
+      case ftFloat:
+      case ftCurrency: {
+        double v;
+        std::memcpy(&v, slot, 8);
+        data = QString::number(v, 'g', QLocale::FloatingPointShortest);
+        break;
+      }
+      case ftDateTime:
+        data = c.described.datatype == CS_DATETIME4_TYPE ? QStringLiteral("<SmallDateTime>") : QStringLiteral("<DateTime>");
+        break;
+      default:
+        data = QStringLiteral("(BLOB)");
+        break;
+    }
+  }
+  MonitorTrace(QStringLiteral("SQL Data Out: Column = ") + QString::number(c.fieldNo) + QStringLiteral(", Name = ") +
+               QString::fromUtf8(c.described.name, std::max<CS_INT>(0, c.described.namelen)) +
+               QStringLiteral(", Type = ") + CSDataTypeName(c.described.datatype) + QStringLiteral(", Precision = ") +
+               QString::number(c.described.precision) + QStringLiteral(", Scale = ") +
+               QString::number(c.described.scale) + QStringLiteral(", Data = ") + data);
+}
+
 void TQxCustomDataSet::LoadRowIntoRecord() {
   const int row = std::max(0, batchPos_ - 1);
   ++rowCounter_;
@@ -992,6 +1048,7 @@ void TQxCustomDataSet::LoadRowIntoRecord() {
       }
     }
     slot[width] = isNull ? 1 : 0;
+    if (Monitor && Owner()) TraceColumnOut(c, isNull, slot);
   }
   // The declared dataset fields follow the columns; a fetched row holds no value for them.
   for (int n = FieldDefs().Count(); n > 0 && FieldDefs().Items(n - 1)->DataType == ftDataSet; --n) {
@@ -1262,6 +1319,7 @@ bool TQxCustomDataSet::Locate(const QString& keyFields, const QVariant& keyValue
 
 bool TQxCustomDataSet::ObtainColumns() {
   CheckDatabase();
+  MonitorTrace(QStringLiteral("Flow : ** Start of obtaining columns **"));
   if (commandText_.trimmed().isEmpty()) RaiseBadSQLError(QxDsText::InvalidSQL, this);
   FindConnection();
   // The probe sends the statement with its rows limited to none: only its format comes back.
@@ -1307,6 +1365,7 @@ bool TQxCustomDataSet::ObtainColumns() {
   columnList_ = quoted.join(QStringLiteral(", "));
   columnNames_ = names.join(QLatin1Char(';'));
   Q_UNUSED(probe);
+  if (ok) MonitorTrace(QStringLiteral("Flow : ** End of obtaining columns **"));
   return ok;
 }
 
@@ -1600,6 +1659,8 @@ void TQxCustomDataSet::BindParam(CS_COMMAND* command, const TParam& param, const
                                  CS_INT status) {
   const TParam* p = &param;
   const QString& name = param.Name;
+  MonitorTrace(QStringLiteral("Bind Params : ") + name + QStringLiteral(" = ") +
+               (param.IsNull() ? QStringLiteral("NULL") : param.AsString()));
   {
     CS_DATAFMT fmt{};
     fmt.status = status;

@@ -484,6 +484,8 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   // cannot hold is refused or, with TypeErrCont, skipped (field number 0).
   void DescribeColumns(CS_COMMAND* command, CS_INT count, std::vector<Column>& out);
   void FreeColumns();
+  // The monitor's line for one column of a fetched row (Slot: its value in the record).
+  void TraceColumnOut(const Column& c, bool isNull, const char* slot) const;
   void FinishFetching();
   bool IsConnectedResolved() const;
   // True when the library found the resolved connection's socket dead.
