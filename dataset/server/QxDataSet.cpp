@@ -1274,6 +1274,8 @@ void TQxCustomDataSet::InternalRefresh() {
 }
 
 void TQxCustomDataSet::CancelAll() {
+  // The connection is found even before the dataset ever opened.
+  CheckDatabase();
   if (!IsConnectedResolved()) return;
   CheckNonCursorOpen();
   ctlib::ct_cancel(resolved_->ConnectionHandle(), nullptr, CS_CANCEL_ALL);
