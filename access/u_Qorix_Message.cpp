@@ -9,8 +9,8 @@
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QPainter>
-#include <QPixmap>
 #include <QPalette>
+#include <QPixmap>
 #include <QPrinter>
 #include <QPushButton>
 #include <QScreen>
@@ -46,7 +46,8 @@ QIcon ToolIcon(TToolPicture picture) {
   };
   auto lines = [&](const QRectF& r, const QColor& color) {
     p.setPen(QPen(color, 2));
-    for (double y = r.top() + 5; y < r.bottom() - 2; y += 5) p.drawLine(QPointF(r.left() + 4, y), QPointF(r.right() - 4, y));
+    for (double y = r.top() + 5; y < r.bottom() - 2; y += 5)
+      p.drawLine(QPointF(r.left() + 4, y), QPointF(r.right() - 4, y));
     p.setPen(QPen(ink, 2));
   };
   switch (picture) {

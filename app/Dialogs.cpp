@@ -1,8 +1,7 @@
 // The smaller windows (see Dialogs.h).
 #include "app/Dialogs.h"
 
-#include "app/ScriptFile.h"
-
+#include <QButtonGroup>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -16,18 +15,18 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLocale>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QVBoxLayout>
-#include <QButtonGroup>
-#include <QLocale>
-#include <QPainter>
 #include <QStyle>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 
 #include "access/UiServices.h"
+#include "app/ScriptFile.h"
 
 namespace {
 QLineEdit* ReadOnlyEdit(const QString& text) {

@@ -371,8 +371,16 @@ void TMainModel::ShowObjectDDL(const TExplorerSelection& sel) {
       text = pages_->IndexDDL(d, index, table);
       break;
     }
-    case 5: case 6: case 9: case 13: text = pages_->ObjectText(d, name); break;
-    case 8: case 11: text = pages_->TableDDL(d, name); break;
+    case 5:
+    case 6:
+    case 9:
+    case 13:
+      text = pages_->ObjectText(d, name);
+      break;
+    case 8:
+    case 11:
+      text = pages_->TableDDL(d, name);
+      break;
     case 10: text = pages_->UserTypeDDL(d, name); break;
     case 12: text = pages_->UserDDL(d, name); break;
     default: break;

@@ -2,26 +2,25 @@
 #include "app/u_main.h"
 
 #include <QAction>
-#include <QDropEvent>
-#include <QKeyEvent>
-#include <QMimeData>
-#include <QUrl>
 #include <QActionGroup>
-#include <QListView>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QFontDatabase>
 #include <QFontDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QListView>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -33,13 +32,14 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
-#include <QTimer>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include "access/QorixDatabase.h"
@@ -50,19 +50,19 @@
 #include "app/EditScrollLayout.h"
 #include "app/RecordEdit.h"
 #include "app/ScriptFile.h"
-#include "app/ServerDialogs.h"
-#include "dataset/DataSetModel.h"
-#include "dataset/DataSetNavigatorWidget.h"
-#include "dataset/server/QxTable.h"
 #include "app/ServerComponents.h"
+#include "app/ServerDialogs.h"
 #include "catalog/grid/QorixGrid.h"
-#include "catalog/views/QxSvrExplore.h"
 #include "catalog/views/QxListPageView.h"
 #include "catalog/views/QxPgProperties.h"
 #include "catalog/views/QxPgSummary.h"
+#include "catalog/views/QxSvrExplore.h"
 #include "catalog/views/QxSvrExploreView.h"
+#include "dataset/DataSetModel.h"
+#include "dataset/DataSetNavigatorWidget.h"
 #include "dataset/Field.h"
 #include "dataset/QxMemDataSet.h"
+#include "dataset/server/QxTable.h"
 
 namespace {
 // The editors' fixed font: the system's fixed-pitch face (Courier New is not found on Linux) at
@@ -284,12 +284,15 @@ void Tf_main::BuildMenus() {
   editMenu_->addSeparator();
   // History "Select" (on the History page): the editor is cleared as Clear does, then gets the
   // chosen statement.
-  AddAction("a_his_select", "Select", "", [this, &m] {
-    if (m.HistoryCount() <= 0) return;
-    const QString command = m.HistoryCommand(std::max(0, history_->currentRow()));
-    Action("a_sql_clear")->trigger();
-    editor_->setPlainText(command);
-  }, "Select history item");
+  AddAction(
+      "a_his_select", "Select", "",
+      [this, &m] {
+        if (m.HistoryCount() <= 0) return;
+        const QString command = m.HistoryCommand(std::max(0, history_->currentRow()));
+        Action("a_sql_clear")->trigger();
+        editor_->setPlainText(command);
+      },
+      "Select history item");
   editMenu_->addAction(AddAction("a_show_history", "Show History", "", [&m] {
     auto v = m.PageVisible;
     v[pgHistory] = true;
@@ -666,7 +669,8 @@ QWidget* Tf_main::BuildDesktopPage() {
   iconList_->setViewMode(QListView::IconMode);
   iconList_->setResizeMode(QListView::Adjust);
   iconList_->hide();
-  for (QAbstractItemView* v : {static_cast<QAbstractItemView*>(shellList_), static_cast<QAbstractItemView*>(iconList_)}) {
+  for (QAbstractItemView* v :
+       {static_cast<QAbstractItemView*>(shellList_), static_cast<QAbstractItemView*>(iconList_)}) {
     v->setEditTriggers(QAbstractItemView::EditKeyPressed);
     v->setDragEnabled(true);
     v->setDragDropMode(QAbstractItemView::DragOnly);
@@ -840,7 +844,8 @@ void Tf_main::Refresh() {
     // Each statement's description (its first 50 characters) on one line of the list.
     for (int i = 0; i < m.HistoryCount(); ++i) {
       QString description = apptext::HistoryDescription(m.HistoryCommand(i));
-      description.replace(QStringLiteral("\r\n"), QStringLiteral(" ")).replace(QLatin1Char('\n'), QLatin1Char(' '));
+      description.replace(QStringLiteral("\r\n"), QStringLiteral(" "))
+          .replace(QLatin1Char('\n'), QLatin1Char(' '));
       history_->addItem(description);
     }
   }
@@ -973,7 +978,9 @@ bool Tf_main::eventFilter(QObject* watched, QEvent* event) {
       QTextCursor c = editor_->textCursor();
       const QString line = c.block().text();
       int n = 0;
-      while (n < line.size() && n < c.positionInBlock() && (line[n] == QLatin1Char(' ') || line[n] == QLatin1Char('\t'))) ++n;
+      while (n < line.size() && n < c.positionInBlock() &&
+             (line[n] == QLatin1Char(' ') || line[n] == QLatin1Char('\t')))
+        ++n;
       c.insertText(QLatin1Char('\n') + line.left(n));
       editor_->setTextCursor(c);
       editor_->ensureCursorVisible();

@@ -213,8 +213,9 @@ TEST(DataPageTest, ColumnsFitTheirFieldsNotOnlyTheFirstRows) {
   ASSERT_TRUE(side->Connected());
   Exec(*side, QStringLiteral("create table width_probe (id int not null, name varchar(24) null)"));
   std::shared_ptr<void> drop(nullptr, [&](void*) { Exec(*side, QStringLiteral("drop table width_probe")); });
-  Exec(*side, QStringLiteral("declare @i int select @i = 1 while @i <= 300 begin insert width_probe values (@i, 'a') "
-                             "select @i = @i + 1 end insert width_probe values (123456, '888888888888888888888888')"));
+  Exec(*side, QStringLiteral(
+                  "declare @i int select @i = 1 while @i <= 300 begin insert width_probe values (@i, 'a') "
+                  "select @i = @i + 1 end insert width_probe values (123456, '888888888888888888888888')"));
   QTemporaryDir dir;
   TRecordingUiServices ui;
   SaLogin login;
@@ -222,7 +223,8 @@ TEST(DataPageTest, ColumnsFitTheirFieldsNotOnlyTheFirstRows) {
   w.resize(1100, 700);
   w.show();
   w.Action("a_servers_connect")->trigger();
-  ASSERT_TRUE(w.ClickPath({QStringLiteral("sample"), QStringLiteral("User Tables"), QStringLiteral("dbo.width_probe")}));
+  ASSERT_TRUE(w.ClickPath(
+      {QStringLiteral("sample"), QStringLiteral("User Tables"), QStringLiteral("dbo.width_probe")}));
   w.Model().Guarded([&] { w.Model().TabClick(pgData); });
   QTableView* view = w.dbg_data();
   WaitForRows(*view->model());

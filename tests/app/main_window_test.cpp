@@ -3,38 +3,38 @@
 // start, and a screenshot of every window and dialog in the build folder.
 #include <gtest/gtest.h>
 
-#include <QAction>
-#include <QComboBox>
-#include <QDialogButtonBox>
-#include <QFileSystemModel>
-#include <QPushButton>
-#include <QTreeView>
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
-#include <QMenu>
-#include <QMimeData>
-#include <QUrl>
-#include <QTest>
-#include <QTextCursor>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDialogButtonBox>
 #include <QFile>
+#include <QFileSystemModel>
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QTabBar>
+#include <QMenu>
+#include <QMimeData>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTextCursor>
 #include <QTimer>
 #include <QToolBar>
+#include <QTreeView>
 #include <QTreeWidget>
+#include <QUrl>
 
 #include "access/QorixDatabase.h"
 #include "app/Dialogs.h"
@@ -236,7 +236,9 @@ TEST(DialogsTest, EveryDialogShowsItsState) {
   EXPECT_EQ(nameLabel->buddy(), open.FileNameEd());
   QStringList labels;
   for (int r = 0; r < form->rowCount(); ++r)
-    if (auto* l = qobject_cast<QLabel*>(form->itemAt(r, QFormLayout::LabelRole) ? form->itemAt(r, QFormLayout::LabelRole)->widget() : nullptr))
+    if (auto* l = qobject_cast<QLabel*>(form->itemAt(r, QFormLayout::LabelRole)
+                                            ? form->itemAt(r, QFormLayout::LabelRole)->widget()
+                                            : nullptr))
       labels << l->text();
   EXPECT_EQ(labels, (QStringList{"File &name:", "Files of &type:"}));
   // A folder and a file each show a picture, and not the same one.
@@ -251,7 +253,8 @@ TEST(DialogsTest, EveryDialogShowsItsState) {
   EXPECT_TRUE(QFileInfo(dir.filePath("New Folder")).isDir());
   EXPECT_TRUE(QFileInfo(dir.filePath("New Folder (2)")).isDir());
   ASSERT_EQ(open.List()->count(), 3);
-  EXPECT_NE(open.List()->item(0)->icon().pixmap(16).toImage(), open.List()->item(2)->icon().pixmap(16).toImage());
+  EXPECT_NE(open.List()->item(0)->icon().pixmap(16).toImage(),
+            open.List()->item(2)->icon().pixmap(16).toImage());
   // Details shows the same entries with their size, type and date; List goes back.
   open.Button("btn_details")->click();
   EXPECT_TRUE(open.DetailsList()->isVisible());
@@ -444,7 +447,8 @@ TEST(MainWindowTest, HistorySelectPutsTheStatementBack) {
     w.editor()->setPlainText(text);
     w.Action("a_sql_run")->trigger();
     QDeadlineTimer until(20000);
-    while (w.Model().Grid()->Active() && !until.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    while (w.Model().Grid()->Active() && !until.hasExpired())
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   }
   QAction* select = w.Action("a_his_select");
   ASSERT_NE(select, nullptr);
@@ -482,7 +486,9 @@ TEST(MainWindowTest, EditorsFontTabsAndIndent) {
   TRecordingUiServices ui;
   Tf_main w(dir.filePath("Tabulon.ini"));
   w.show();
-  auto tabOf = [](QPlainTextEdit* e) { return 8 * QFontMetricsF(e->font()).horizontalAdvance(QLatin1Char(' ')); };
+  auto tabOf = [](QPlainTextEdit* e) {
+    return 8 * QFontMetricsF(e->font()).horizontalAdvance(QLatin1Char(' '));
+  };
   for (QPlainTextEdit* e : {w.editor(), w.text_editor()}) {
     EXPECT_EQ(e->font().pointSize(), 8);
     // Every character as wide as every other.

@@ -12,8 +12,8 @@
 #include <QPlainTextEdit>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTextCursor>
 #include <QTemporaryDir>
+#include <QTextCursor>
 #include <QTreeWidget>
 
 #include "access/QorixDatabase.h"
@@ -23,12 +23,12 @@
 #include "app/ServerDialogs.h"
 #include "app/u_main.h"
 #include "catalog/grid/QorixGrid.h"
-#include "catalog/views/QxSvrExploreView.h"
 #include "catalog/views/QorixProcessView.h"
 #include "catalog/views/QxListPageView.h"
 #include "catalog/views/QxListWidget.h"
 #include "catalog/views/QxPgProperties.h"
 #include "catalog/views/QxPgSummary.h"
+#include "catalog/views/QxSvrExploreView.h"
 #include "dataset/DataSource.h"
 #include "dataset/Field.h"
 #include "dataset/QxMemDataSet.h"
@@ -172,17 +172,18 @@ TEST_F(ConnectedWindow, SameNamedObjectsOfTwoOwnersAndDottedNamesShowTheirOwnDef
   {
     auto sa = tabtest::ConnectAsSa(QStringLiteral("setup"));
     ASSERT_TRUE(sa->Connected());
-    for (const char* sql : {"create table clerk.twin (clerk_col int null)", "create table dbo.twin (dbo_col int null)",
-                            "create index twin_ix on clerk.twin (clerk_col)", "create index twin_ix on dbo.twin (dbo_col)",
-                            "create table dbo.[dot.ted] (dot_col int null)", "create index dt_ix on dbo.[dot.ted] (dot_col)",
-                            "create view clerk.twin_v as select clerk_col from clerk.twin",
-                            "create view dbo.twin_v as select dbo_col from dbo.twin"})
+    for (const char* sql :
+         {"create table clerk.twin (clerk_col int null)", "create table dbo.twin (dbo_col int null)",
+          "create index twin_ix on clerk.twin (clerk_col)", "create index twin_ix on dbo.twin (dbo_col)",
+          "create table dbo.[dot.ted] (dot_col int null)", "create index dt_ix on dbo.[dot.ted] (dot_col)",
+          "create view clerk.twin_v as select clerk_col from clerk.twin",
+          "create view dbo.twin_v as select dbo_col from dbo.twin"})
       tabtest::ExecSetup(*sa, QString::fromLatin1(sql));
   }
   struct Case {
     QStringList path;
-    const char* has;      // the object's own column
-    const char* hasNot;   // the other owner's column
+    const char* has;     // the object's own column
+    const char* hasNot;  // the other owner's column
   };
   const Case cases[] = {
       {{"sample", "User Tables", "clerk.twin"}, "clerk_col", "dbo_col"},

@@ -68,7 +68,9 @@ TEST(ModelInAView, EndingAnEditOrDeletingKeepsTheGridWhereTheUserWas) {
   settle();
   const int scrolled = view.verticalScrollBar()->value();
   ASSERT_GT(scrolled, 0);
-  auto shown = [&](int row) { return view.viewport()->rect().intersects(view.visualRect(model.index(row, 1))); };
+  auto shown = [&](int row) {
+    return view.viewport()->rect().intersects(view.visualRect(model.index(row, 1)));
+  };
 
   struct Case {
     const char* name;
@@ -76,9 +78,27 @@ TEST(ModelInAView, EndingAnEditOrDeletingKeepsTheGridWhereTheUserWas) {
     const char* row550;  // what row 550 shows afterwards
   };
   const Case cases[] = {
-      {"edit posted", [&] { ds.Edit(); ds.FieldByName("name")->SetAsString("posted"); ds.Post(); }, "posted"},
-      {"edit cancelled", [&] { ds.Edit(); ds.FieldByName("name")->SetAsString("dropped"); ds.Cancel(); }, "posted"},
-      {"insert cancelled", [&] { ds.Insert(); ds.FieldByName("name")->SetAsString("new"); ds.Cancel(); }, "posted"},
+      {"edit posted",
+       [&] {
+         ds.Edit();
+         ds.FieldByName("name")->SetAsString("posted");
+         ds.Post();
+       },
+       "posted"},
+      {"edit cancelled",
+       [&] {
+         ds.Edit();
+         ds.FieldByName("name")->SetAsString("dropped");
+         ds.Cancel();
+       },
+       "posted"},
+      {"insert cancelled",
+       [&] {
+         ds.Insert();
+         ds.FieldByName("name")->SetAsString("new");
+         ds.Cancel();
+       },
+       "posted"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
