@@ -156,6 +156,8 @@ class TQorixObjInfo : public TQorixBase {
   // The check constraints, column defaults and bound rules and defaults of table Ref, read into
   // the column array's DefaultText and the lists below (the definition text's additions).
   void LoadTableAdditions(const TQxObjectRef& ref, QStringList& constraints, QStringList& bindings);
+  // The sp_primarykey and sp_foreignkey calls that recreate the keys syskeys holds for table Ref.
+  QStringList TableKeyCalls(const TQxObjectRef& ref);
   // Points the private query at the connection and sets its SQL.
   void PrepareQuery();
   void SetText(const QString& text);

@@ -104,9 +104,9 @@ TEST_F(OwnersTest, EveryReaderKeysOnOwnerNameAndTheBrowsedDatabase) {
       {"table text of clerk.dup",
        [](TQorixObjInfo& i) {
          const QStringList l = i.GetTableDDL("clerk.dup");
-         return l.first() + "/" + QString::number(l.size());
+         return l.first() + "/" + l.last() + "/" + QString::number(l.size());
        },
-       "CREATE TABLE clerk.dup/6"},
+       "CREATE TABLE clerk.dup/EXECUTE sp_primarykey 'clerk.dup', x/7"},
       {"primary key of clerk.dup",
        [](TQorixObjInfo& i) { auto k = i.GetPrimaryKeys("clerk.dup"); return k ? k->Keys : QString("<none>"); }, "x"},
       {"primary key of dup",
