@@ -575,6 +575,16 @@ TQxObjectRef TQorixObjInfo::FindObject(const QString& text) {
   return ref;
 }
 
+const QStringList& TQorixObjInfo::GetSharedObjectNames() {
+  SettleConnection();
+  ClearResult();
+  ReadScope scope(*this);
+  SetText(QStringLiteral("SELECT name FROM ") + SysTable(QStringLiteral("sysobjects")) +
+          QStringLiteral(" GROUP BY name HAVING count(*) > 1 ORDER BY name"));
+  ReadColumnOneIntoResult();
+  return resultList_;
+}
+
 void TQorixObjInfo::SplitLeafName(const QString& text, QString& container, QString& leaf) {
   // The last dot outside brackets.
   const QString t = text.trimmed();
