@@ -512,6 +512,10 @@ TEST_F(ExplorerTest, TheWidgetShowsTheTreeAndExpandsLazily) {
   TQxTreeNode* books = Find(sample->Child(3), QStringLiteral("dbo.books"));
   ASSERT_TRUE(books);
   view.ExpandNode(books);
+  // The expanded node is the explorer's selected node, and the view shows it selected.
+  EXPECT_EQ(tree_.Selected, books);
+  EXPECT_EQ(view.currentIndex(), view.IndexOf(books));
+  EXPECT_TRUE(view.selectionModel()->isSelected(view.IndexOf(books)));
   view.ExpandNode(books->Child(0));
   ASSERT_EQ(books->Child(0)->Count(), 9);
   EXPECT_EQ(view.model()->rowCount(view.IndexOf(books->Child(0))), 9);
