@@ -93,20 +93,32 @@ void TQorixGrid::SendBatch() {
 
 void TQorixGrid::EndBatch() {
   CloseCursor();
+  // What the batch still has pending goes while the row buffers are still bound: reading out
+  // rows writes into them.
+  if (database_ && database_->IsConnected() && lastResults_ != CS_CANCELED) {
+    // A batch an attention cancelled is over. Cancelling it once more would leave FreeTDS's
+    // cancel pending on the command, and the next batch's results would be discarded with it.
+    if (StopRequested()) {
+      // A stopped batch is cancelled, whatever the server family: reading out the rest of a
+      // long result would keep the run going long after Stop.
+      ctlib::ct_cancel(nullptr, command_, CS_CANCEL_ALL);
+    } else {
+      CancelResults();
+    }
+  }
   rowRecs_.FreeBuffers();
   rowBound_.clear();
   fetchedRows_ = nextFetched_ = 0;
   ClearResultState();
-  // A batch an attention cancelled is over. Cancelling it once more would leave FreeTDS's
-  // cancel pending on the command, and the next batch's results would be discarded with it.
-  if (database_ && database_->IsConnected() && lastResults_ != CS_CANCELED) CancelResults();
   ClearDiagMessages(connection_);
 }
 
 void TQorixGrid::DrainRows() {
   CS_INT rows = 0;
-  while (ctlib::ct_fetch(command_, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED) {
-  }
+  CS_RETCODE r;
+  // A failed row does not end the rows; a stop request does.
+  while ((r = ctlib::ct_fetch(command_, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows)) == CS_SUCCEED || r == CS_ROW_FAIL)
+    if (StopRequested()) break;
 }
 
 bool TQorixGrid::ProcessResults() {
@@ -159,9 +171,11 @@ bool TQorixGrid::ProcessResults() {
           const FetchResult f = FetchRow();
           if (f == FetchResult::Stop) break;
           if (f == FetchResult::MaxRows) {
-            // The rest of this result set is not wanted: cancel it, so its rows are neither
-            // left pending nor read as new result sets.
-            ctlib::ct_cancel(nullptr, command_, CS_CANCEL_CURRENT);
+            // The rest of this result set is not wanted: its rows are read out unshown, so
+            // they are neither left pending nor read as new result sets. (FreeTDS's cancel of
+            // the current result would drop the compute formats too, and the statement's next
+            // compute row would end the connection.)
+            DrainRows();
             break;
           }
           if (StopRequested()) break;

@@ -191,6 +191,59 @@ TEST(GridRun, MaxRowsEndsTheResultSetAndLeavesNothingPending) {
   }
 }
 
+// A result cut at MaxRows is read to its end rather than cancelled: FreeTDS's cancel of the
+// current result also drops the compute formats, and the compute row that follows then ends
+// the connection. Each case on a connection of its own, of either server family.
+TEST(GridRun, MaxRowsInsideAComputeByKeepsTheConnectionServing) {
+  Db();
+  const QString script = QStringLiteral(
+      "select grp, amount from grid_grp order by grp compute sum(amount) by grp\r\nselect 'next' as n");
+  const struct {
+    const char* name;
+    int maxRows;
+    QStringList lines;  // from row 1
+  } cases[] = {
+      {"cut in the first group", 1,
+       {" |grp|amount", "1|a|10", "|(1 rows affected)", "||sum", "||30", " |grp|amount", "1|b|5",
+        "|(1 rows affected)", "||sum", "||5", "", " |n", "1|next", "|(1 rows affected)", "", "|Execution Completed"}},
+      {"cut at the first group's last row", 2,
+       {" |grp|amount", "1|a|10", "2|a|20", "|(2 rows affected)", "||sum", "||30", " |grp|amount", "1|b|5",
+        "|(1 rows affected)", "||sum", "||5", "", " |n", "1|next", "|(1 rows affected)", "", "|Execution Completed"}},
+  };
+  for (const auto& c : cases) {
+    for (const char* rdbms : {"Sybase SQL Server", "SQLAnywhere"}) {
+      for (bool background : {false, true}) {
+        SCOPED_TRACE(std::string(c.name) + ", " + rdbms + (background ? ", background" : ", foreground"));
+        tabtest::SaConnection how;
+        how.appName = QStringLiteral("grid_tests");
+        how.rdbms = QLatin1String(rdbms);
+        auto db = tabtest::ConnectAsSa(QStringLiteral("maxrows_compute"), how);
+        ASSERT_TRUE(db->Connected());
+        TQorixGrid grid;
+        grid.SetDatabase(db.get());
+        grid.RaiseOnError = false;
+        grid.Background = background;
+        grid.MaxRows = c.maxRows;
+        int terminated = 0;
+        grid.OnThreadTerminate = [&](Threadgrid*, const QString&, const QString&) { ++terminated; };
+        grid.SetSQL(script);
+        grid.Execute();
+        if (background) {
+          ASSERT_TRUE(WaitUntil([&] { return terminated == 1; }));
+        }
+        EXPECT_EQ(Lines(grid, 1), c.lines);
+        EXPECT_EQ(grid.LastError(), QString());
+        TQorixGrid next;
+        next.SetDatabase(db.get());
+        next.RaiseOnError = false;
+        next.SetSQL(QStringLiteral("select 'alive' as a"));
+        next.Execute();
+        EXPECT_EQ(next.Cell(1, 2), QStringLiteral("alive")) << next.LastError().toStdString();
+      }
+    }
+  }
+}
+
 struct LayoutCase {
   const char* name;
   QString sql;
