@@ -375,8 +375,11 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
   bool skipDone_ = false;
   // What the batch's last ct_results returned.
   CS_RETCODE lastResults_ = CS_SUCCEED;
-  // A KeepHeader run wrote a status line before any header: the fixed row awaits the first.
+  // A KeepHeader run wrote a line before any header: the fixed row awaits the first.
   bool headerToFixedRow_ = false;
+  // Moves the write position out of the fixed row, which a KeepHeader run keeps for its first
+  // header whatever line comes before it (a count, a status, a row without column names).
+  void LeaveFixedRow(TGridCellData& d);
   std::vector<int> widths_;
   std::unique_ptr<TCursorGuard> cursorGuard_;
   std::unique_ptr<Threadgrid> worker_;

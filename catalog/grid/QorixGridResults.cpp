@@ -226,7 +226,10 @@ bool TQorixGrid::ProcessResults() {
         if (c >= 0 && !countWritten_) WriteRowCount();
         // The separator follows every statement with a result set, counted or not (set
         // nocount on): a status line after it takes this line, not the last row's.
-        cells_.Edit([&](TGridCellData& d) { d.SetRowCount(d.rowCount + 1); });
+        cells_.Edit([&](TGridCellData& d) {
+          LeaveFixedRow(d);
+          d.SetRowCount(d.rowCount + 1);
+        });
         ++writePos_;
         if (rowCount_ == 0) {
           for (int i = 0; i < rowRecs_.Count(); ++i) rowRecs_.GetItem(i)->Text.clear();
@@ -565,6 +568,13 @@ void TQorixGrid::WriteHeader(int n) {
   });
 }
 
+void TQorixGrid::LeaveFixedRow(TGridCellData& d) {
+  if (writePos_ >= d.fixedRows) return;
+  d.SetRowCount(d.rowCount + (d.fixedRows - writePos_));
+  writePos_ = d.fixedRows;
+  headerToFixedRow_ = KeepHeader && showHeader_;
+}
+
 QString TQorixGrid::DateTimeText(const QString& text) const {
   CS_DATAFMT src{}, dst{};
   const QByteArray bytes = text.toUtf8();
@@ -636,6 +646,7 @@ TQorixGrid::FetchResult TQorixGrid::FetchRow() {
   if (cursorMode_) ++rowCount_;
   ++runRows_;
   ++setRows_;
+  if (writePos_ == 0) cells_.Edit([&](TGridCellData& d) { LeaveFixedRow(d); });
   // The row's text is made before the lock is taken; under it it is only moved in.
   const bool numbered = ShowLineNum && writePos_ > 0;
   const int numLength = numbered ? static_cast<int>(std::to_string(lineNum_).size()) : 1;
@@ -690,6 +701,7 @@ void TQorixGrid::WriteRowCount() {
   const QString line = QStringLiteral("(") + QString::number(shown) + QStringLiteral(" rows affected)");
   const QString first = QStringLiteral("(") + QString::number(rowCount_ - numComputes_) + QStringLiteral(" rows affected)");
   cells_.Edit([&](TGridCellData& d) {
+    LeaveFixedRow(d);
     if (d.ColWidth(1) < first.size() * kWidthFactor) d.SetColWidth(1, static_cast<int>(first.size()) * kWidthFactor);
     if (widths_.size() < 2) widths_.resize(2, 10);
     widths_[1] = std::max(widths_[1], d.ColWidth(1));
@@ -748,6 +760,7 @@ void TQorixGrid::HandleCompute() {
     }
     if (ShowComputes) {
       cells_.Edit([&](TGridCellData& d) {
+        LeaveFixedRow(d);
         for (int i = 1; i <= m; ++i) {
           const int col = std::max<CS_INT>(1, compCols_.GetItem(i - 1)->ColumnId);
           const QString op = OperatorName(compCols_.GetItem(i - 1)->Operator);
@@ -809,14 +822,9 @@ void TQorixGrid::WriteReturnStatus() {
   if (ShowReturnStatus) {
     cells_.Edit([&](TGridCellData& d) {
       // The line takes the blank separator line the previous command left, but never a
-      // fixed row or a line that holds something. With KeepHeader a status before any
-      // header leaves the fixed row to the first header.
+      // fixed row or a line that holds something.
       const int firstOut = d.fixedRows;
-      if (writePos_ < firstOut) {
-        d.SetRowCount(d.rowCount + (firstOut - writePos_));
-        writePos_ = firstOut;
-        headerToFixedRow_ = KeepHeader && showHeader_;
-      }
+      LeaveFixedRow(d);
       bool up = writePos_ - 1 >= firstOut && d.Cell(1, writePos_ - 1).isEmpty() && d.Cell(0, writePos_ - 1).isEmpty();
       if (up) --writePos_;
       else d.SetRowCount(d.rowCount + 1);
@@ -869,6 +877,7 @@ void TQorixGrid::HandleReturnParams() {
 
 void TQorixGrid::WriteCompleteMsg() {
   cells_.Edit([&](TGridCellData& d) {
+    LeaveFixedRow(d);
     if (d.ColWidth(1) < CompleteMsg.size() * kWidthFactor)
       d.SetColWidth(1, static_cast<int>(CompleteMsg.size()) * kWidthFactor);
     d.SetCell(1, writePos_, CompleteMsg);

@@ -289,6 +289,14 @@ TEST(GridRun, SeparatorsCountsAndTheFixedRow) {
          g.ShowReturnStatus = true;
        },
        {" |n", "|(return status = 0)", "", "1|1", "2|2", "|(2 rows affected)", "", "|Execution Completed"}},
+      {"KeepHeader, a counted statement first",
+       QStringLiteral("update grid_ten set n = n where n <= 4\r\nselect n from grid_ten where n <= 2 order by n"),
+       [](TQorixGrid& g) { g.KeepHeader = true; },
+       {" |n", "|(4 rows affected)", "", "1|1", "2|2", "|(2 rows affected)", "", "|Execution Completed"}},
+      {"KeepHeader, a result without column names first",
+       QStringLiteral("select 7\r\nselect n from grid_ten where n <= 2 order by n"),
+       [](TQorixGrid& g) { g.KeepHeader = true; },
+       {" |n", "1|7", "|(1 rows affected)", "", "1|1", "2|2", "|(2 rows affected)", "", "|Execution Completed"}},
       {"KeepHeader, a select first",
        QStringLiteral("select n from grid_ten where n <= 2 order by n\r\nexec grid_ret"),
        [](TQorixGrid& g) {
