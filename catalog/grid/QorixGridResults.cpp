@@ -3,6 +3,7 @@
 // the cells, and the column accessors.
 #include <QDateTime>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QTime>
 #include <algorithm>
 #include <cstring>
@@ -24,6 +25,15 @@ QString OperatorName(CS_INT op) {
     case CS_OP_MAX: return QStringLiteral("max");
     default: return {};
   }
+}
+
+// The host's long time format without the time-zone field a Linux locale ends it with: a
+// server's date-time value carries no zone, and the client's zone would misname it.
+QString LongTimeFormat(const QLocale& loc) {
+  QString f = loc.timeFormat(QLocale::LongFormat);
+  static const QRegularExpression zone(QStringLiteral("\\s*\\bt+\\b"));
+  f.remove(zone);
+  return f.trimmed();
 }
 
 const char* ResultName(CS_INT type) {
@@ -589,7 +599,7 @@ QString TQorixGrid::DateTimeText(const QString& text) const {
   const QDateTime v = DateTimeFrom1900(dt.dtdays, static_cast<qint64>(dt.dttime / 300) * 1000);
   const QLocale loc;
   QString s = loc.toString(v.date(), QLocale::ShortFormat);
-  if (v.time() != QTime(0, 0)) s += QLatin1Char(' ') + loc.toString(v.time(), QLocale::LongFormat);
+  if (v.time() != QTime(0, 0)) s += QLatin1Char(' ') + loc.toString(v.time(), LongTimeFormat(loc));
   return s;
 }
 

@@ -1,8 +1,12 @@
 // Rules of a run against the local server: the classic types' texts with NULLs after values,
-// values longer than their buffer delivered cut instead of dropped, MaxRows, separator lines
-// without counts, counts with hidden computes, the fixed row under KeepHeader, the wait
-// cursor after a failed run, the status line never in the fixed row, DisConnectAtEnd, and
-// results wider than any fixed number of columns.
+// values longer than their buffer delivered cut instead of dropped, LumicDtFmt, MaxRows (inside
+// a compute by too), separator lines without counts, counts with hidden computes, the fixed
+// row under KeepHeader, the wait cursor after a failed run, the status line never in the fixed
+// row, DisConnectAtEnd, and results wider than any fixed number of columns.
+#include <QLocale>
+#include <QRegularExpression>
+#include <QTimeZone>
+
 #include "access/QorixExceptions.h"
 #include "tests/catalog/grid/grid_fixture.h"
 #include "tests/support/ct_client.h"
@@ -153,6 +157,31 @@ TEST(GridRun, LongValuesAreDeliveredWhole_OrCutToTheirBuffer_NeverDropped) {
     EXPECT_EQ(grid.Cell(0, 2), QStringLiteral("1"));
     EXPECT_EQ(grid.Cell(1, 3), QStringLiteral("(1 rows affected)"));
   }
+}
+
+// LumicDtFmt shows a date-time as the host does (short date, then long time, the time left off
+// at midnight), never with the client's time zone: the value has none. Other columns keep
+// their texts.
+TEST(GridRun, LumicDtFmtShowsTheHostsDateAndTimeWithoutAZone) {
+  TQorixGrid grid;
+  grid.SetDatabase(&Db());
+  grid.LumicDtFmt = true;
+  grid.SetSQL(QStringLiteral("select convert(datetime, '20240102 13:14') as dt, convert(smalldatetime, '20240102') as "
+                             "sdt, convert(datetime, NULL) as nul, 'Jan  2 2024  1:14PM' as txt"));
+  grid.Execute();
+  const QLocale loc;
+  const QString date = loc.toString(QDate(2024, 1, 2), QLocale::ShortFormat);
+  const QString dt = grid.Cell(1, 2);
+  ASSERT_TRUE(dt.startsWith(date + QLatin1Char(' '))) << dt.toStdString();
+  QString timeFormat = loc.timeFormat(QLocale::LongFormat);
+  timeFormat.remove(QRegularExpression(QStringLiteral("\\s*\\bt+\\b")));
+  EXPECT_EQ(loc.toTime(dt.mid(date.size() + 1), timeFormat.trimmed()), QTime(13, 14)) << dt.toStdString();
+  EXPECT_FALSE(dt.contains(QStringLiteral("UTC")) || dt.contains(QTimeZone::systemTimeZone().abbreviation(
+                                                                      QDateTime::currentDateTime())))
+      << dt.toStdString();
+  EXPECT_EQ(grid.Cell(2, 2), date);
+  EXPECT_EQ(grid.Cell(3, 2), QStringLiteral(" "));
+  EXPECT_EQ(grid.Cell(4, 2), QStringLiteral("Jan  2 2024  1:14PM"));
 }
 
 TEST(GridRun, MaxRowsEndsTheResultSetAndLeavesNothingPending) {
