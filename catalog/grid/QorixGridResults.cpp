@@ -36,6 +36,18 @@ QString LongTimeFormat(const QLocale& loc) {
   return f.trimmed();
 }
 
+// The trace of a ct_fetch that ends the rows (none for another code).
+const char* FetchName(CS_RETCODE r) {
+  switch (r) {
+    case CS_END_DATA: return "CS_END_DATA";
+    case CS_FAIL: return "CS_FAIL";
+    case CS_CANCELED: return "CS_CANCELED";
+    case CS_PENDING: return "CS_PENDING";
+    case CS_BUSY: return "CS_BUSY";
+    default: return nullptr;
+  }
+}
+
 const char* ResultName(CS_INT type) {
   switch (type) {
     case CS_ROW_RESULT: case CS_CURSOR_RESULT: return "CS_ROW_RESULT";
@@ -370,7 +382,10 @@ bool TQorixGrid::BindColumns(int n, TCSRecordDataManager& recs, TCSColumnDataMan
     bind.count = rowsPerFetch;
     bind.maxlength = size;
     ctlib::ct_bind(command_, i, &bind, b.buffer.data(), b.copied.data(), b.indicator.data());
-    if (header) LogMonitor(QStringLiteral("Open-Client: ct_bind - Column Name : ") + QString::fromUtf8(fmt.name));
+    if (Monitor)
+      LogMonitor(QLatin1String(&recs == &compRecs_ ? "Open-Client: ct_bind (Compute) - Column Name : "
+                                                   : "Open-Client: ct_bind - Column Name : ") +
+                 QString::fromUtf8(fmt.name, static_cast<qsizetype>(strnlen(fmt.name, sizeof fmt.name))));
     cols.SetDataFmt(i - 1, fmt);
     cols.GetItem(i - 1)->MaxLength = size;
     cols.GetItem(i - 1)->DataType = fmt.datatype;
@@ -616,9 +631,10 @@ TQorixGrid::FetchResult TQorixGrid::FetchRow() {
       // A value that does not fit its buffer makes FreeTDS report CS_ROW_FAIL after copying
       // what fits, with the rows before it counted: the row is shown with the cut value
       // rather than dropped.
+      LogMonitor(QStringLiteral("CS_ROW_FAIL"));
       fetchedRows_ = rows + 1;
     } else {
-      if (r == CS_END_DATA) LogMonitor(QStringLiteral("CS_END_DATA"));
+      if (const char* name = FetchName(r)) LogMonitor(QLatin1String(name));
       return FetchResult::Stop;
     }
     fetchedRows_ = std::clamp(fetchedRows_, 0, rowsPerFetch_);
