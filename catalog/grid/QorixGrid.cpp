@@ -414,7 +414,7 @@ void TQorixGrid::FinishRun() {
   else cells_.Edit([](TGridCellData& d) { d.SetRowCount(d.rowCount - 2); });
   active_.store(false);
   if (!inBackground_) RestoreCursor();
-  if (KeepHeader) cells_.Edit([](TGridCellData& d) { d.SetRowCount(d.rowCount - 1); });
+  if (HeaderKept()) cells_.Edit([](TGridCellData& d) { d.SetRowCount(d.rowCount - 1); });
   if (inBackground_) model_->RequestRefresh();
   Fire(AfterExec);
   LogMonitor(QStringLiteral("Flow : ** End of EXECUTE **"));

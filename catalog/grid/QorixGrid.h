@@ -377,6 +377,8 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
   CS_RETCODE lastResults_ = CS_SUCCEED;
   // A KeepHeader run wrote a line before any header: the fixed row awaits the first.
   bool headerToFixedRow_ = false;
+  // The first header of a run goes into the fixed row: KeepHeader with ShowHeader.
+  bool HeaderKept() const { return KeepHeader && showHeader_; }
   // Moves the write position out of the fixed row, which a KeepHeader run keeps for its first
   // header whatever line comes before it (a count, a status, a row without column names).
   void LeaveFixedRow(TGridCellData& d);

@@ -79,8 +79,8 @@ void TQorixGrid::ResetGrid() {
     d.ClearFrom(wp);
     d.rowCount = 2;
     d.colCount = 2;
-    if (KeepHeader && showHeader_ && d.fixedRows == 0) d.fixedRows = 1;
-    writePos_ = (KeepHeader && showHeader_) ? d.fixedRows - 1 : d.fixedRows;
+    if (HeaderKept() && d.fixedRows == 0) d.fixedRows = 1;
+    writePos_ = HeaderKept() ? d.fixedRows - 1 : d.fixedRows;
     largestCols_ = 1;
     d.SetRowCount(d.fixedRows + 1);
     d.SetColWidth(0, 13);
@@ -597,7 +597,7 @@ void TQorixGrid::LeaveFixedRow(TGridCellData& d) {
   if (writePos_ >= d.fixedRows) return;
   d.SetRowCount(d.rowCount + (d.fixedRows - writePos_));
   writePos_ = d.fixedRows;
-  headerToFixedRow_ = KeepHeader && showHeader_;
+  headerToFixedRow_ = HeaderKept();
 }
 
 QString TQorixGrid::DateTimeText(const QString& text) const {

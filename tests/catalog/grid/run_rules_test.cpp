@@ -326,6 +326,14 @@ TEST(GridRun, SeparatorsCountsAndTheFixedRow) {
        QStringLiteral("select 7\r\nselect n from grid_ten where n <= 2 order by n"),
        [](TQorixGrid& g) { g.KeepHeader = true; },
        {" |n", "1|7", "|(1 rows affected)", "", "1|1", "2|2", "|(2 rows affected)", "", "|Execution Completed"}},
+      // KeepHeader without ShowHeader keeps no header: the lines start below the fixed row and
+      // none is lost at the end.
+      {"KeepHeader set after ShowHeader off", QStringLiteral("select n from grid_ten where n <= 2 order by n"),
+       [](TQorixGrid& g) {
+         g.SetShowHeader(false);
+         g.KeepHeader = true;
+       },
+       {"", "1|1", "2|2", "|(2 rows affected)", "", "|Execution Completed"}},
       {"KeepHeader, a select first",
        QStringLiteral("select n from grid_ten where n <= 2 order by n\r\nexec grid_ret"),
        [](TQorixGrid& g) {
