@@ -2,10 +2,12 @@
 // values longer than their buffer delivered cut instead of dropped, LumicDtFmt, MaxRows (inside
 // a compute by too), separator lines without counts, counts with hidden computes, the fixed
 // row under KeepHeader, the wait cursor after a failed run, the status line never in the fixed
-// row, DisConnectAtEnd, and results wider than any fixed number of columns.
+// row, DisConnectAtEnd, the display width of a described column, and results wider than any
+// fixed number of columns.
 #include <QLocale>
 #include <QRegularExpression>
 #include <QTimeZone>
+#include <cstring>
 
 #include "access/QorixExceptions.h"
 #include "tests/catalog/grid/grid_fixture.h"
@@ -421,6 +423,40 @@ TEST(GridRun, DisConnectAtEndClosesOnlyAfterABackgroundRun) {
     }
     EXPECT_EQ(db->Connected(), !background);
     EXPECT_EQ(grid.Cell(1, 2), QStringLiteral("1"));
+  }
+}
+
+// The display width (characters) a column's buffer is sized from, by its described type and
+// length, never below its name's length.
+TEST(GridRun, ColumnDisplayWidthFollowsTheDescribedColumn) {
+  const struct {
+    CS_INT type;
+    CS_INT maxLength;
+    const char* name;
+    int width;
+  } cases[] = {
+      {CS_INT_TYPE, 4, "a", 11},
+      {CS_CHAR_TYPE, 300, "v", 300},           // a varchar(300), described as char
+      {CS_BINARY_TYPE, 10, "b", 22},           // a varbinary(10): two digits a byte and two more
+      {CS_DATETIME_TYPE, 8, "d", 30},
+      {CS_DATETIME4_TYPE, 4, "d", 30},
+      {CS_TINYINT_TYPE, 1, "t", 3},
+      {CS_BIT_TYPE, 1, "b", 3},
+      {CS_SMALLINT_TYPE, 2, "s", 6},
+      {CS_FLOAT_TYPE, 8, "f", 24},
+      {CS_MONEY4_TYPE, 4, "m", 24},
+      {CS_NUMERIC_TYPE, 35, "n", 79},
+      {CS_CHAR_TYPE, 1500, "c", 1500},         // the limit is the length itself from 1024 on
+      {CS_BINARY_TYPE, 600, "b", 1024},        // 1202 digits, cut to the limit
+      {CS_INT_TYPE, 4, "a_much_longer_column_name", 25},
+  };
+  for (const auto& c : cases) {
+    CS_DATAFMT fmt{};
+    fmt.datatype = c.type;
+    fmt.maxlength = c.maxLength;
+    std::strncpy(fmt.name, c.name, sizeof fmt.name - 1);
+    fmt.namelen = static_cast<CS_INT>(std::strlen(c.name));
+    EXPECT_EQ(TQorixGrid::ColumnDisplayWidth(fmt), c.width) << c.type << " of " << c.maxLength << " named " << c.name;
   }
 }
 
