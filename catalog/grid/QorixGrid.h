@@ -356,6 +356,10 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
   // out (a cursor fetches CurFetchRows rows per round trip).
   int rowsPerFetch_ = 1;
   int fetchedRows_ = 0, nextFetched_ = 0;
+  // The last fetch of one row cut a value to its buffer (CS_ROW_FAIL).
+  bool rowFailed_ = false;
+  // The whole value of text or image Column of the row just fetched, read with ct_get_data.
+  QString WholeBlobText(int column, bool image);
   // The state of the result at hand (written only by the thread running the batches), the
   // state of the queued event being handled and of the last one handled (GUI thread).
   TGridResultState live_;

@@ -593,6 +593,21 @@ void TQorixGrid::WriteHeader(int n) {
   });
 }
 
+QString TQorixGrid::WholeBlobText(int column, bool image) {
+  QByteArray bytes;
+  char chunk[65536];
+  CS_INT got = 0;
+  CS_RETCODE r;
+  // The last chunk comes with CS_END_ITEM or CS_END_DATA.
+  do {
+    got = 0;
+    r = ctlib::ct_get_data(command_, column, chunk, sizeof chunk, &got);
+    if (r == CS_SUCCEED || r == CS_END_ITEM || r == CS_END_DATA) bytes.append(chunk, std::max<CS_INT>(got, 0));
+  } while (r == CS_SUCCEED);
+  // An image shows as the library writes binary as text: two lower-case digits a byte.
+  return image ? QString::fromLatin1(bytes.toHex()) : QString::fromUtf8(bytes);
+}
+
 void TQorixGrid::LeaveFixedRow(TGridCellData& d) {
   if (writePos_ >= d.fixedRows) return;
   d.SetRowCount(d.rowCount + (d.fixedRows - writePos_));
@@ -625,6 +640,7 @@ TQorixGrid::FetchResult TQorixGrid::FetchRow() {
     if (inBackground_ && worker_) worker_->EnterWait();
     const CS_RETCODE r = ctlib::ct_fetch(command_, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows);
     if (inBackground_ && worker_) worker_->LeaveWait();
+    rowFailed_ = false;
     if (r == CS_SUCCEED) {
       fetchedRows_ = rows;
     } else if (r == CS_ROW_FAIL) {
@@ -633,6 +649,7 @@ TQorixGrid::FetchResult TQorixGrid::FetchRow() {
       // rather than dropped.
       LogMonitor(QStringLiteral("CS_ROW_FAIL"));
       fetchedRows_ = rows + 1;
+      rowFailed_ = rowsPerFetch_ == 1;
     } else {
       if (const char* name = FetchName(r)) LogMonitor(QLatin1String(name));
       return FetchResult::Stop;
@@ -651,6 +668,10 @@ TQorixGrid::FetchResult TQorixGrid::FetchRow() {
     rec->CopiedLength = b.copied[static_cast<size_t>(k)];
     rec->Indicator = b.indicator[static_cast<size_t>(k)];
     BoundTextInto(live_.texts[static_cast<size_t>(c)], b, k);
+    // A text or image value longer than its buffer (the script raised the session's text
+    // size) is read whole from the row FreeTDS holds.
+    if (rowFailed_ && rec->Indicator != -1 && (b.serverType == CS_TEXT_TYPE || b.serverType == CS_IMAGE_TYPE))
+      live_.texts[static_cast<size_t>(c)] = WholeBlobText(c + 1, b.serverType == CS_IMAGE_TYPE);
   }
   if (Monitor)
     for (int c = 1; c <= n; ++c)

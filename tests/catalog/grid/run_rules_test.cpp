@@ -1,9 +1,9 @@
 // Rules of a run against the local server: the classic types' texts with NULLs after values,
-// values longer than their buffer delivered cut instead of dropped, LumicDtFmt, MaxRows (inside
-// a compute by too), separator lines without counts, counts with hidden computes, the fixed
-// row under KeepHeader, the wait cursor after a failed run, the status line never in the fixed
-// row, DisConnectAtEnd, the display width of a described column, and results wider than any
-// fixed number of columns.
+// values longer than their buffer delivered cut instead of dropped, text and image past the
+// connection's text size delivered whole, LumicDtFmt, MaxRows (inside a compute by too),
+// separator lines without counts, counts with hidden computes, the fixed row under KeepHeader,
+// the wait cursor after a failed run, the status line never in the fixed row, DisConnectAtEnd,
+// the display width of a described column, and results wider than any fixed number of columns.
 #include <QLocale>
 #include <QRegularExpression>
 #include <QTimeZone>
@@ -184,6 +184,35 @@ TEST(GridRun, LumicDtFmtShowsTheHostsDateAndTimeWithoutAZone) {
   EXPECT_EQ(grid.Cell(2, 2), date);
   EXPECT_EQ(grid.Cell(3, 2), QStringLiteral(" "));
   EXPECT_EQ(grid.Cell(4, 2), QStringLiteral("Jan  2 2024  1:14PM"));
+}
+
+// A script that raises the session's text size gets its text and image values whole, though
+// the grid sized their buffers from the connection's text size (32,768 bytes).
+TEST(GridRun, TextAndImagePastTheConnectionsTextSizeComeWhole) {
+  TQorixGrid grid;
+  grid.SetDatabase(&Db());
+  grid.RaiseOnError = false;
+  grid.SetSQL(QString::fromUtf8(
+      "set textsize 200000\r\n"
+      "create table #grid_long (t text null, i image null)\r\n"
+      "insert #grid_long values (replicate('a', 250) + 'ü', 0x01fe)\r\n"
+      "declare @n int select @n = 0 while @n < 8 begin update #grid_long set t = t + t, i = i + i "
+      "select @n = @n + 1 end\r\n"
+      "select t, convert(image, t) as ti, i, 'after' as x from #grid_long\r\n"
+      "set textsize 32768\r\ndrop table #grid_long"));
+  grid.Execute();
+  int row = -1;
+  for (int r = 0; r < grid.RowCount(); ++r)
+    if (grid.Cell(1, r) == QLatin1String("t")) row = r + 1;
+  ASSERT_GT(row, 0) << grid.LastError().toStdString();
+  // 256 copies of 250 a's and a two-byte ü: 64,512 bytes.
+  const QString text = QString(QString(250, QLatin1Char('a')) + QString::fromUtf8("ü")).repeated(256);
+  EXPECT_EQ(grid.Cell(1, row).size(), text.size());
+  EXPECT_EQ(grid.Cell(1, row), text);
+  EXPECT_EQ(grid.Cell(2, row), QString::fromLatin1(text.toUtf8().toHex()));
+  EXPECT_EQ(grid.Cell(3, row), QStringLiteral("01fe").repeated(256));
+  EXPECT_EQ(grid.Cell(4, row), QStringLiteral("after"));
+  EXPECT_EQ(grid.Cell(1, row + 1), QStringLiteral("(1 rows affected)"));
 }
 
 TEST(GridRun, MaxRowsEndsTheResultSetAndLeavesNothingPending) {
