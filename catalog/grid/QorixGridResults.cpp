@@ -48,6 +48,15 @@ const char* FetchName(CS_RETCODE r) {
   }
 }
 
+// The name of a datatype code: the shared table for codes 0 to 22, "unknown" for 23 and 24,
+// "illegal" for -1 and "unknown/illegal" for any other code.
+QString TypeName(int code) {
+  if (code >= 0 && code < kCSDataTypeNameCount) return CSDataTypeName(code);
+  if (code == 23 || code == 24) return QStringLiteral("unknown");
+  if (code == -1) return QStringLiteral("illegal");
+  return QStringLiteral("unknown/illegal");
+}
+
 const char* ResultName(CS_INT type) {
   switch (type) {
     case CS_ROW_RESULT: case CS_CURSOR_RESULT: return "CS_ROW_RESULT";
@@ -506,7 +515,7 @@ int TQorixGrid::ColumnNameLength(int col) const {
 
 QString TQorixGrid::ColumnTypeName(int col) const {
   const auto* c = At(State().columns, col);
-  return c ? CSDataTypeName(c->dataType) : QString();
+  return c ? TypeName(c->dataType) : QString();
 }
 
 bool TQorixGrid::ColumnIsNull(int col) const {
@@ -537,7 +546,7 @@ QString TQorixGrid::ComputeColumnName(int col) const {
 
 QString TQorixGrid::ComputeTypeName(int col) const {
   const auto* c = At(State().computes, col);
-  return c ? CSDataTypeName(c->dataType) : QString();
+  return c ? TypeName(c->dataType) : QString();
 }
 
 QString TQorixGrid::ComputeOperatorName(int col) const {
@@ -554,7 +563,7 @@ QString TQorixGrid::ParamName(int col) const {
 
 QString TQorixGrid::ParamTypeName(int col) const {
   const auto* c = At(State().params, col);
-  return c ? CSDataTypeName(c->dataType) : QString();
+  return c ? TypeName(c->dataType) : QString();
 }
 
 QString TQorixGrid::ParamText(int col) const { return TextAt(State().paramTexts, col); }
@@ -676,7 +685,7 @@ TQorixGrid::FetchResult TQorixGrid::FetchRow() {
   if (Monitor)
     for (int c = 1; c <= n; ++c)
       LogMonitor(QStringLiteral("SQL Data Out: Column = %1, Name = %2, Type = %3, Precision = %4, Scale = %5, Data = %6")
-                     .arg(c).arg(rowCols_.GetItem(c - 1)->Name, CSDataTypeName(rowCols_.GetItem(c - 1)->DataType))
+                     .arg(c).arg(rowCols_.GetItem(c - 1)->Name, TypeName(rowCols_.GetItem(c - 1)->DataType))
                      .arg(rowCols_.GetItem(c - 1)->Precision).arg(rowCols_.GetItem(c - 1)->Scale)
                      .arg(TrimResults ? live_.texts[static_cast<size_t>(c - 1)].trimmed()
                                       : live_.texts[static_cast<size_t>(c - 1)]));
@@ -838,7 +847,7 @@ void TQorixGrid::HandleCompute() {
         LogMonitor(QStringLiteral("SQL Compute Data Out: Column = %1, Select-Column Name= %2, Type = %3, "
                                   "Precision = %4, Scale = %5, Agg Function = %6, Data = %7")
                        .arg(i)
-                       .arg(selected ? selected->name : QString(), CSDataTypeName(c.dataType))
+                       .arg(selected ? selected->name : QString(), TypeName(c.dataType))
                        .arg(c.precision)
                        .arg(c.scale)
                        .arg(OperatorName(c.op), live_.computeTexts[static_cast<size_t>(i - 1)]));
@@ -913,7 +922,7 @@ void TQorixGrid::HandleReturnParams() {
       LogMonitor(QStringLiteral("SQL Parameter Data Out: Column = %1, Parameter Name= %2, Type = %3, Precision = %4, "
                                 "Scale = %5, Data = %6")
                      .arg(i)
-                     .arg(paramCols_.GetItem(i - 1)->Name, CSDataTypeName(f.datatype))
+                     .arg(paramCols_.GetItem(i - 1)->Name, TypeName(f.datatype))
                      .arg(f.precision)
                      .arg(f.scale)
                      .arg(live_.paramTexts[static_cast<size_t>(i - 1)]));
