@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -118,6 +119,11 @@ class Session {
   // Runs a language batch (several statements); every statement ends with sink.done(...).
   virtual void executeLanguage(std::string_view sql, ResultSink& sink) = 0;
 
+  // How to end the session's connection when sa kills the session (`kill spid`): the protocol
+  // layer closes its socket, so a session waiting for its client ends too. Called from another
+  // session's thread.
+  virtual void setTerminator(std::function<void()> terminate) { (void)terminate; }
+
   // Runs a stored procedure called by RPC. Rows go out as usual, each statement ending with
   // done(DoneInProc ...); then returnStatus(), outputParams() for the output parameters and a
   // final done(DoneProc ...). The writer keeps the status and parameters next to that DONEPROC.
@@ -188,6 +194,16 @@ class Session {
     throw SqlError(2812, 16, "Dynamic statements are not supported by this server.");
   }
 };
+
+// Connections the server serves at once: logged-in sessions (at most kMostSessions, the highest
+// value "number of user connections" takes) and connections still logging in (kMostLoggingIn,
+// so silent connections never take the sessions' room).
+inline constexpr int kMostSessions = 1984;
+inline constexpr int kMostLoggingIn = 64;
+
+// The configuration parameters of the per-session limits (sp_configure).
+inline constexpr const char* kSessionPreparedStatements = "session prepared statements";
+inline constexpr const char* kSessionOpenCursors = "session open cursors";
 
 // The result of a login: a session, or the message that explains the failure (4002 ...).
 struct LoginOutcome {

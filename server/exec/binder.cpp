@@ -13,6 +13,7 @@
 #include "server/types/datetime.h"
 #include "server/types/decimal.h"
 #include "server/types/functions.h"
+#include "server/types/sqlite_prepare.h"
 #include "server/types/type_codes.h"
 
 namespace tabsrv {
@@ -236,7 +237,7 @@ TypeDesc resolveTypeName(BindContext& ctx, const TypeName& type) {
                     sqliteObjectName(ctx.databaseName(), "dbo", "systypes") + " WHERE name = ?1";
   sqlite3_stmt* st = nullptr;
   std::optional<TypeDesc> found;
-  if (sqlite3_prepare_v2(ctx.connection(), sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+  if (prepareSql(ctx.connection(), sql, &st) == SQLITE_OK) {
     sqlite3_bind_text(st, 1, type.name.c_str(), -1, SQLITE_TRANSIENT);
     if (sqlite3_step(st) == SQLITE_ROW)
       found = typeFromCode(sqlite3_column_int(st, 0), sqlite3_column_int(st, 1), sqlite3_column_int(st, 2),
@@ -254,7 +255,7 @@ std::optional<std::pair<int32_t, bool>> userTypeOf(BindContext& ctx, const TypeN
                     " WHERE name = ?1 AND usertype >= 100";
   sqlite3_stmt* st = nullptr;
   std::optional<std::pair<int32_t, bool>> found;
-  if (sqlite3_prepare_v2(ctx.connection(), sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+  if (prepareSql(ctx.connection(), sql, &st) == SQLITE_OK) {
     sqlite3_bind_text(st, 1, type.name.c_str(), -1, SQLITE_TRANSIENT);
     if (sqlite3_step(st) == SQLITE_ROW)
       found = std::make_pair(sqlite3_column_int(st, 0), sqlite3_column_int(st, 1) != 0);

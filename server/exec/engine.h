@@ -7,6 +7,7 @@
 
 #include "server/core/session.h"
 #include "server/exec/engine_factory.h"
+#include "server/exec/login_throttle.h"
 #include "server/exec/process_table.h"
 #include "server/storage/store.h"
 
@@ -36,6 +37,8 @@ class EngineImpl : public Engine {
   EngineConfig config_;
   std::unique_ptr<Store> store_;
   ProcessTable processes_;
+  // Failed logins by client address, for the delay their answers get.
+  LoginThrottle throttle_;
   // Counting the sessions against "number of user connections" and adding one is one step.
   std::mutex admitMutex_;
 };

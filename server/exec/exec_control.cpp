@@ -168,7 +168,8 @@ void SessionImpl::runSet(const SetStatement& s) {
     else
       identityInsert_.erase(t.id);
   }
-  // Other options (set language, set char_convert ...) are accepted and have no effect here.
+  // The other options the parser accepts (set language, char_convert, clientname,
+  // string_rtruncation ...) have no effect here; an option it does not know is a syntax error.
   done(false, -1);
 }
 

@@ -57,6 +57,7 @@ int32_t SessionImpl::declareCursor(const std::string& name, const std::string& s
   for (const auto& [id, c] : cursors_)
     if (c.name == name)
       throw SqlError(kCursorExists, 16, "A cursor with the name '" + name + "' already exists.");
+  requireSessionRoom(kSessionOpenCursors, cursors_.size());
   auto parsed = parseCursorQuery(name, sql);  // a syntax error fails the declare, not the open
   CursorState c;
   c.name = name;

@@ -12,6 +12,7 @@
 #include "server/exec/type_rules.h"
 #include "server/tsql/parser.h"
 #include "server/types/convert.h"
+#include "server/types/sqlite_prepare.h"
 #include "server/types/sqlite_value.h"
 #include "server/types/type_codes.h"
 
@@ -57,7 +58,7 @@ std::string unquoted(const std::string& sqliteName) {
 bool readsTable(sqlite3* db, const std::string& sql, const std::string& table) {
   auto prepare = [db](const std::string& text) {
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, text.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+    if (prepareSql(db, text, &st) != SQLITE_OK) {
       sqlite3_finalize(st);
       st = nullptr;
     }
@@ -380,7 +381,7 @@ void SessionImpl::runInsert(const InsertStatement& s) {
     cols += (i ? ", " : "") + Binder::quoteIdent(t.columns[i].sqliteName);
     marks += (i ? ", ?" : "?") + std::to_string(i + 1);
   }
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, t.database);
   TriggerFiring firing(*this, t, TriggerFiring::Event::Insert);
   SqlStatement ins(*this, "INSERT INTO " + t.sqliteName + " (" + cols + ") VALUES (" + marks + ")");
   std::vector<RowRule> rules = rowRules(t);
@@ -512,7 +513,7 @@ void SessionImpl::runPlannedInsert(InsertPlan& plan) {
   Value lastIdentity;
   bool rolledBack = false;
   try {
-    StatementTransaction tx(*this);
+    StatementTransaction tx(*this, t.database);
     TriggerFiring firing(*this, t, TriggerFiring::Event::Insert, plan.triggerId);
     IdentityCounter identities(db_, t);
     insertRow(t, plan.targets, sourceTypes, plan.identityColumn, plan.rules, *plan.insert, row, lastIdentity,
@@ -612,7 +613,7 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
   // set rowcount limits the rows an UPDATE touches.
   if (options_.rowCount > 0) cond = alias + ".rowid IN (" + pick + ")";
   if (!cond.empty()) sql += " WHERE " + cond;
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, t.database);
   TriggerFiring firing(*this, t, TriggerFiring::Event::Update);
   std::vector<RowRule> rules = rowRules(t);
   std::vector<int64_t> touched;
@@ -703,7 +704,7 @@ void SessionImpl::runDelete(const DeleteStatement& s) {
   } else if (!where.empty()) {
     sql += " WHERE " + where;
   }
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, t.database);
   TriggerFiring firing(*this, t, TriggerFiring::Event::Delete);
   SqlStatement st(*this, sql);
   st.bindAll(binder.params());
@@ -721,7 +722,7 @@ void SessionImpl::runTruncate(const TruncateStatement& s) {
   TableInfo t = binder.resolveTable(s.table);
   refuseView(t);
   requireOwnerOf("TRUNCATE TABLE", t);
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, t.database);
   execSql("DELETE FROM " + t.sqliteName);
   tx.commit();
   rowCount_ = 0;

@@ -62,6 +62,7 @@ std::pair<Value, TypeDesc> SessionImpl::placeholder(int index, const TypeDesc* h
 PreparedDescription SessionImpl::prepareStatement(const std::string& id, const std::string& sql) {
   if (prepared_.count(id))
     throw SqlError(7802, 16, "A prepared statement with the id '" + id + "' already exists.");
+  requireSessionRoom(kSessionPreparedStatements, prepared_.size());
   ParseOptions prepareOptions = parseOptions();
   prepareOptions.quotedIdentifiers = options_.quotedIdentifier;
   std::vector<StatementPtr> statements = parseBatch(sql, prepareOptions);

@@ -8,6 +8,7 @@
 #include "server/exec/sql_statement.h"
 #include "server/exec/sysproc_support.h"
 #include "server/exec/type_rules.h"
+#include "server/storage/database_files.h"
 #include "server/tsql/parser.h"
 #include "server/types/convert.h"
 #include "server/types/sqlite_error.h"
@@ -67,15 +68,16 @@ void SessionImpl::runCreateProcedure(const CreateProcedureStatement& s) {
     details.params.push_back({p.name, resolveTypeName(*this, p.type), p.output});
   }
   details.text = std::string(s.sourceText(batch_));
+  permissions_->requireCreate(details.database, kActionCreateProcedure, "CREATE PROCEDURE");
   permissions_->requireOwner("CREATE PROCEDURE", details.database, details.owner, details.name);
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, details.database);
   createProcedure(db_, details);
   tx.commit();
   done(false, -1);
 }
 
 void SessionImpl::runDropProcedure(const DropStatement& s) {
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, databaseOf(s.names.front()));
   for (const auto& name : s.names) {
     auto proc = resolveProcedure(db_, ObjectRef{name.database, name.owner, name.name}, database_, user_);
     if (!proc)
@@ -83,6 +85,7 @@ void SessionImpl::runDropProcedure(const DropStatement& s) {
                      "Cannot drop the procedure '" + name.toSql() +
                          "', because it doesn't exist in the system catalogs.");
     permissions_->requireOwner("DROP PROCEDURE", proc->database, proc->owner, proc->name);
+    lockDatabase(proc->database);
     dropProcedure(db_, *proc);
   }
   tx.commit();
@@ -372,6 +375,7 @@ void SessionImpl::executeRpc(const std::string& procName, std::vector<ParamValue
   // A procedure (sp_bindrule, sp_adduser ...) may change the catalogue.
   CatalogChange change(*this);
   sink_ = &sink;
+  if (tranCount_ == 0) storage::refreshAttachments(db_);
   batch_ = {};
   variables_.clear();
   triggerAbort_ = false;

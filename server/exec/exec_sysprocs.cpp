@@ -245,7 +245,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       // Only sa may change another login's password.
       if (login != id_.login && id_.suid != 1)
         throw SqlError(10305, 16, "Only the System Security Officer can change another login's password.");
-      StatementTransaction tx(*this);
+      StatementTransaction tx(*this, "master");
       if (!setPassword(db_, login, fresh))
         throw SqlError(15007, 16, "No login with the specified name exists.");
       tx.commit();
@@ -262,7 +262,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
                        "Attempt to locate entry in sysdatabases for database '" + database +
                            "' by name failed - no entry found under that name. Make sure that the "
                            "name is entered properly.");
-      StatementTransaction tx(*this);
+      StatementTransaction tx(*this, "master");
       addLogin(db_, login, password, database, arg[4].value_or(""));
       tx.commit();
       inform("Password correctly set.");
@@ -305,14 +305,14 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       details.nullable = nulls == "null";
       details.identity = identity;
       details.ownerUid = id_.uid;
-      StatementTransaction tx(*this);
+      StatementTransaction tx(*this, database_);
       createUserType(db_, details);
       tx.commit();
       inform("Type added.");
     } else if (name == "sp_addgroup") {
       ownerOnly();
       std::string group = required(0);
-      StatementTransaction tx(*this);
+      StatementTransaction tx(*this, database_);
       addGroup(db_, database_, group);
       tx.commit();
       inform("New group added.");
@@ -331,7 +331,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
         if (st.step()) suid = sqlite3_column_int(st.get(), 0);
       }
       if (!suid) throw SqlError(15007, 16, "No login with the specified name exists.");
-      StatementTransaction tx(*this);
+      StatementTransaction tx(*this, database_);
       addUser(db_, database_, user, *suid, group);
       tx.commit();
       inform("New user added.");
@@ -385,14 +385,14 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
     } else if (name == "sp_droptype") {
       ownerOnly();
       std::string type = trimmed(required(0));
-      StatementTransaction tx(*this);
+      StatementTransaction tx(*this, database_);
       dropUserType(db_, database_, type);
       tx.commit();
       inform("Type has been dropped.");
     } else if (name == "sp_dropuser") {
       ownerOnly();
       std::string user = trimmed(required(0));
-      StatementTransaction tx(*this);
+      StatementTransaction tx(*this, database_);
       dropUser(db_, database_, user);
       tx.commit();
       inform("User has been dropped from current database.");
@@ -400,7 +400,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       ownerOnly();
       std::string group = trimmed(required(0));
       std::string user = trimmed(required(1));
-      StatementTransaction tx(*this);
+      StatementTransaction tx(*this, database_);
       changeGroup(db_, database_, user, group);
       tx.commit();
       inform("Group changed.");
@@ -436,7 +436,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
                          "Login '" + login + "' is a user in database '" + d.name +
                              "'. Drop the user with sp_dropuser first.");
       }
-      StatementTransaction tx(*this);
+      StatementTransaction tx(*this, "master");
       {
         SqlStatement st(*this,
                         "DELETE FROM " + sqliteObjectName("master", "dbo", "syslogins") + " WHERE suid = ?1",
@@ -486,7 +486,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
         int count = std::min(sqlite3_column_int(st.get(), 0), 8);
         for (int i = 0; i < count; ++i) key.depColids.push_back(sqlite3_column_int(st.get(), i + 1));
       }
-      StatementTransaction tx(*this);
+      StatementTransaction tx(*this, key.database);
       addKey(db_, key);
       tx.commit();
       inform(foreign ? "New foreign key added." : "New primary key added.");
@@ -515,7 +515,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
                          "The object '" + what + "' is not a " + (rule ? "rule." : "default."));
       }
       auto [tableId, colid, usertype] = bindingTarget(object);
-      StatementTransaction tx(*this);
+      StatementTransaction tx(*this, database_);
       if (rule)
         bindRule(db_, database_, *id, tableId, colid, usertype);
       else
@@ -526,7 +526,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
     } else if (name == "sp_unbindrule" || name == "sp_unbindefault") {
       bool rule = name == "sp_unbindrule";
       auto [tableId, colid, usertype] = bindingTarget(trimmed(required(0)));
-      StatementTransaction tx(*this);
+      StatementTransaction tx(*this, database_);
       if (rule)
         bindRule(db_, database_, 0, tableId, colid, usertype);
       else
@@ -584,7 +584,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
         if (pattern.empty())
           throw SqlError(201, 16,
                          "Procedure 'sp_configure' expects parameter '@configname', which was not supplied.");
-        StatementTransaction tx(*this);
+        StatementTransaction tx(*this, "master");
         shown.push_back(setConfigValue(db_, pattern, static_cast<int32_t>(v)));
         tx.commit();
         inform("Configuration option changed.");

@@ -546,7 +546,7 @@ void SessionImpl::spRename(const std::string& objname, const std::string& newnam
     }
   }
   CatalogChange change(*this);
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, t->database);
   execSql("ALTER TABLE " + t->sqliteName + " RENAME COLUMN " + Binder::quoteIdent(c->sqliteName) + " TO " +
           Binder::quoteIdent(newname));
   {

@@ -8,6 +8,7 @@
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
 #include "server/exec/triggers.h"
+#include "server/storage/database_files.h"
 
 namespace tabsrv {
 
@@ -93,8 +94,9 @@ TriggerFiring::TriggerFiring(SessionImpl& session, const TableInfo& table, Event
   };
   auto capture = [&](const std::string& when, const std::string& body) {
     std::string name = Binder::quoteIdent("tabulon_capture_" + std::to_string(n) + "_" + when);
-    session_.execSql("CREATE TEMP TRIGGER " + name + " AFTER " + when + " ON main." + table.sqliteName +
-                     " BEGIN " + body + " END");
+    session_.execSql("CREATE TEMP TRIGGER " + name + " AFTER " + when + " ON " +
+                     storage::schemaPrefix(session_.db_, table.database) + table.sqliteName + " BEGIN " +
+                     body + " END");
     captureTriggers_.push_back(name);
   };
   if (event == Event::Insert) capture("INSERT", "INSERT INTO " + inserted_ + " SELECT " + copy("NEW.") + ";");
@@ -159,6 +161,7 @@ bool TriggerFiring::fire(int32_t rows) {
     std::string procName, label;
     std::optional<int32_t> returnValue;
     std::string_view batch;
+    std::string database, user;
     int32_t table;
     explicit Frame(SessionImpl& session, int32_t tableId)
         : s(session),
@@ -171,6 +174,8 @@ bool TriggerFiring::fire(int32_t rows) {
           label(session.gotoLabel_),
           returnValue(session.returnValue_),
           batch(session.batch_),
+          database(session.database_),
+          user(session.user_),
           table(tableId) {
       s.firingTables_.insert(table);
     }
@@ -184,9 +189,22 @@ bool TriggerFiring::fire(int32_t rows) {
       s.gotoLabel_ = label;
       s.returnValue_ = returnValue;
       s.batch_ = batch;
+      s.database_ = database;
+      s.user_ = user;
+      s.info_.database = database;
+      s.info_.user = user;
       s.firingTables_.erase(table);
     }
   } frame(s, table_.id);
+  if (table_.database != s.database_) {
+    // A trigger's names are those of its table's database, whichever database the statement
+    // that fired it was run from.
+    DbUser u = s.permissions_->requireUser(table_.database);
+    s.database_ = table_.database;
+    s.user_ = u.name;
+    s.info_.database = s.database_;
+    s.info_.user = s.user_;
+  }
   // The body works with the rights of the table's owner over the owner's objects.
   Permissions::Chain chain(*s.permissions_, table_.database, table_.owner);
   s.variables_.clear();

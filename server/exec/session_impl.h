@@ -7,9 +7,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
@@ -137,6 +139,7 @@ class SessionImpl : public Session, public BindContext {
   std::string currentDatabase() const override { return database_; }
   SessionOptions& options() override { return options_; }
   void executeLanguage(std::string_view sql, ResultSink& sink) override;
+  void setTerminator(std::function<void()> terminate) override;
 
   // BindContext
   sqlite3* connection() override { return db_; }
@@ -353,8 +356,11 @@ class SessionImpl : public Session, public BindContext {
   void runReadText(const tsql::ReadTextStatement& s);
   void runWriteText(const tsql::WriteTextStatement& s);
   void runTransaction(const tsql::TransactionStatement& s);
+  // KILL spid (transactions.cpp): sa ends another session; it rolls back and goes.
+  void runKill(const tsql::KillStatement& s);
   // GRANT / REVOKE on an object (exec_grant.cpp).
   void runGrant(const tsql::GrantStatement& s);
+  void runStatementGrant(const tsql::GrantStatement& s);
   // CREATE RULE / DEFAULT and DROP RULE / DEFAULT / TRIGGER (exec_rules_defaults.cpp).
   void runCreateRule(const tsql::CreateRuleStatement& s);
   void runCreateDefault(const tsql::CreateDefaultStatement& s);
@@ -403,7 +409,28 @@ class SessionImpl : public Session, public BindContext {
   void rollbackTransaction(const std::string& name);
   void saveTransaction(const std::string& name);
   void rollbackAll();
-  void noteWriter(bool holding);
+
+  // The per-session limits (session_limits.cpp): throws when the session already holds `held`
+  // of what configuration parameter `parameter` limits (kSessionPreparedStatements,
+  // kSessionOpenCursors).
+  void requireSessionRoom(const char* parameter, size_t held);
+
+  // Locks (session.cpp). The database a name of a statement is in: its own, tempdb for a #name,
+  // else the current one.
+  std::string databaseOf(const tsql::ObjectName& name) const;
+  // Takes the write lock of `database` for the open transaction before a statement changes it
+  // (nothing outside a transaction or for a database that does not exist); see database_files.h.
+  void lockDatabase(const std::string& database);
+  // One step of waiting for `database`'s write lock held by another session: false once the wait
+  // is over (the lock wait passed, the client cancelled, the session was killed, or the wait would
+  // close a cycle of waits).
+  bool waitForLock(const std::string& database, bool first);
+  // 1205, for the deadlock victim and for a transaction whose snapshot is too old to change a
+  // database another session has changed since it read it.
+  SqlError deadlockError() const;
+  // 12205 naming the session that holds `database`'s lock (or 1205 after a deadlock); throws
+  // Cancelled when the wait ended for a cancel or a kill.
+  SqlError lockWaitError(const std::string& database);
 
   int onBusy(int count);
   int onProgress();
@@ -436,7 +463,12 @@ class SessionImpl : public Session, public BindContext {
   std::set<int32_t> identityInsert_;  // object ids with set identity_insert on
   std::string gotoLabel_;
   std::chrono::steady_clock::time_point busySince_;
-  std::chrono::milliseconds lockTimeout_{30000};
+  static constexpr int kDefaultLockWaitMs = 30000;
+  std::chrono::milliseconds lockTimeout_{kDefaultLockWaitMs};
+  bool deadlock_ = false;            // the last lock wait stopped on a cycle of waits
+  std::atomic<bool> killed_{false};  // sa killed the session: stop and end
+  std::mutex terminateMutex_;
+  std::function<void()> terminate_;  // ends the session's connection (set by the protocol layer)
   // A prepared statement: its text and what prepare described; its parsed batch when the text
   // can run from it.
   struct Prepared {

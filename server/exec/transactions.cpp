@@ -1,11 +1,20 @@
 // BEGIN/COMMIT/ROLLBACK/SAVE TRANSACTION over the session's SQLite connection.
-// The outermost BEGIN TRAN takes SQLite's write lock at once (BEGIN IMMEDIATE): a second
-// session's BEGIN TRAN or write waits in the busy handler until the first commits, so two
-// writers never deadlock and a transaction never fails half way with a stale snapshot. Readers
-// outside transactions keep reading the last committed state (WAL). Nested BEGINs only count.
+// The outermost BEGIN TRAN locks nothing: each statement that changes a database first takes that
+// database's write lock (StatementTransaction, lockDatabase), and keeps it to the end of the
+// transaction; a second session's write to the same database waits until then, writes to other
+// databases go on. A transaction changes one database besides tempdb (the second is refused, and
+// a COMMIT that would still commit two rolls back instead): each database is a file of its own
+// and WAL files commit one by one. Readers outside transactions keep reading the last committed
+// state (WAL). Nested BEGINs only count. KILL ends another session, whose transaction rolls back.
+#include <chrono>
+#include <thread>
+
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
+#include "server/storage/database_files.h"
+#include "server/types/convert.h"
+#include "server/types/type_codes.h"
 
 namespace tabsrv {
 
@@ -22,8 +31,7 @@ std::string savepointName(const std::string& name) {
 void SessionImpl::beginTransaction(const std::string& name) {
   if (tranCount_ == 0) {
     spillCursors();
-    execSql("BEGIN IMMEDIATE");
-    noteWriter(true);
+    execSql("BEGIN");
     tranName_ = name;
     savepoints_.clear();
   }
@@ -36,8 +44,14 @@ void SessionImpl::beginTransaction(const std::string& name) {
 void SessionImpl::commitTransaction() {
   if (tranCount_ == 0) throw commitWithoutBegin();
   if (tranCount_ == 1) {
+    try {
+      storage::requireOneDatabaseChanged(db_);
+    } catch (const SqlError&) {
+      rollbackAll();
+      throw;
+    }
     execSql("COMMIT");
-    noteWriter(false);
+    processes_.releaseWriters(spid_);
     savepoints_.clear();
     tranState_ = 1;
   }
@@ -84,11 +98,33 @@ void SessionImpl::rollbackAll() {
   if (tranCount_ > 0) tranState_ = 3;
   // What the transaction changed in the catalogue is undone.
   if (tranCount_ > 0) noteCatalogChange();
-  if (tranCount_ > 0) noteWriter(false);
+  processes_.releaseWriters(spid_);
   tranCount_ = 0;
   savepoints_.clear();
   tranName_.clear();
   processes_.update(spid_, [](ProcessInfo& p) { p.tranCount = 0; });
+}
+
+void SessionImpl::runKill(const KillStatement& s) {
+  if (id_.suid != 1)
+    throw SqlError(
+        10353, 14,
+        "You must have the following role(s) to execute this command/procedure: 'sa_role' . Please "
+        "contact a user with the appropriate role for help.");
+  auto [value, type] = evaluate(*s.spid);
+  Value n = convertValue(value, type, makeType(SqlType::Int));
+  const int64_t spid = isNull(n) ? 0 : std::get<int64_t>(n);
+  if (spid == spid_) throw SqlError(6104, 16, "You cannot use KILL to kill your own process.");
+  if (spid <= 0 || !processes_.interrupt(static_cast<int>(spid)))
+    throw SqlError(6106, 16, "Process id " + std::to_string(spid) + " is not an active process id.");
+  // The killed session stops what it runs, rolls its transaction back and ends; KILL returns once
+  // it has gone (its locks with it), or after a few seconds.
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (processes_.find(static_cast<int>(spid)) && std::chrono::steady_clock::now() < until) {
+    checkCancel();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  done(false, -1);
 }
 
 void SessionImpl::runTransaction(const TransactionStatement& s) {

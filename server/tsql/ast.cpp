@@ -298,6 +298,8 @@ const char* statementKindName(StatementKind kind) {
       return "RAISERROR";
     case StatementKind::Waitfor:
       return "WAITFOR";
+    case StatementKind::Kill:
+      return "KILL";
     case StatementKind::Execute:
       return "EXECUTE";
     case StatementKind::CreateProcedure:
@@ -848,6 +850,10 @@ std::string RaiserrorStatement::toSql() const {
 
 std::string WaitforStatement::toSql() const {
   return std::string(delay ? "WAITFOR DELAY " : "WAITFOR TIME ") + value->toSql();
+}
+
+std::string KillStatement::toSql() const {
+  return "KILL " + spid->toSql();
 }
 
 std::string ExecuteStatement::toSql() const {

@@ -438,6 +438,7 @@ enum class StatementKind : uint8_t {
   DeallocateCursor,
   ReadText,
   WriteText,
+  Kill,
 };
 
 // The kind's name, for "not implemented" messages of switch dispatch.
@@ -777,6 +778,12 @@ struct RaiserrorStatement : NodeOfKind<Statement, StatementKind::Raiserror> {
 struct WaitforStatement : NodeOfKind<Statement, StatementKind::Waitfor> {
   bool delay = true;  // DELAY, otherwise TIME
   ExprPtr value;
+  std::string toSql() const override;
+};
+
+// KILL spid: ends another session (sa only).
+struct KillStatement : NodeOfKind<Statement, StatementKind::Kill> {
+  ExprPtr spid;
   std::string toSql() const override;
 };
 

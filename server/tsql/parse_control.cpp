@@ -2,6 +2,8 @@
 // BREAK, CONTINUE, RETURN, GOTO and labels, PRINT, RAISERROR, WAITFOR, USE, SET options and
 // SET @v = expr, the transaction statements and the cursor statements (DECLARE CURSOR, OPEN,
 // FETCH, CLOSE, DEALLOCATE).
+#include <set>
+
 #include "server/tsql/parser_impl.h"
 
 namespace tabsrv::tsql {
@@ -71,6 +73,12 @@ StatementPtr Parser::parseStatement() {
     s = parseTextStatement();
   } else if (t.isWord("waitfor")) {
     s = parseWaitfor();
+  } else if (t.isWord("kill") &&
+             (peek(1).type == TokenType::Integer || peek(1).type == TokenType::Variable)) {
+    next();
+    auto k = std::make_unique<KillStatement>();
+    k->spid = parseExpr();
+    s = std::move(k);
   } else if (t.isWord("exec") || t.isWord("execute")) {
     s = parseExecute(true);
   } else if (options_.cursors && t.isWord("open")) {
@@ -222,9 +230,22 @@ StatementPtr Parser::parseSet() {
   }
   auto s = std::make_unique<SetStatement>();
   if (peek().type != TokenType::Word) syntaxError();
+  // The options the server knows (some of them accepted and without effect here); any other word
+  // is a syntax error, as the family's parser makes it.
+  static const std::set<std::string, std::less<>> kOptions = {
+      "rowcount",    "textsize",       "nocount",        "fmtonly",         "parseonly",
+      "noexec",      "chained",        "ansinull",       "quoted_identifier", "arithabort",
+      "arithignore", "showplan",       "forceplan",      "statistics",      "transaction",
+      "datefirst",   "dateformat",     "lock",           "identity_insert", "language",
+      "char_convert", "clientname",    "clienthostname", "clientapplname",  "string_rtruncation",
+      "ansi_permissions", "fipsflagger", "flushmessage", "self_recursion",  "nodata",
+      "proc_return_status", "offsets", "procid", "cursor"};
+  if (!kOptions.count(lowerCase(peek().text))) syntaxError();
   s->option = lowerCase(next().text);
   if (s->option == "statistics") {
     if (peek().type != TokenType::Word) syntaxError();
+    static const std::set<std::string, std::less<>> kStatistics = {"io", "time", "subquerycache", "plancost"};
+    if (!kStatistics.count(lowerCase(peek().text))) syntaxError();
     s->option += " " + lowerCase(next().text);
   } else if (s->option == "transaction") {
     expectWord("isolation");

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "server/types/function_support.h"
+#include "server/types/sqlite_prepare.h"
 
 namespace tabsrv::fn {
 namespace {
@@ -34,7 +35,7 @@ using Param = std::variant<std::monostate, int64_t, std::string>;
 // Runs a one-value query; nothing when it fails (unknown database) or returns no row.
 std::optional<Value> queryOne(sqlite3* db, const std::string& sql, const std::vector<Param>& params) {
   sqlite3_stmt* st = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+  if (prepareSql(db, sql, &st) != SQLITE_OK) {
     sqlite3_finalize(st);
     return std::nullopt;
   }
@@ -336,7 +337,9 @@ void rowcntFn(sqlite3_context* ctx, int, sqlite3_value** a) {
   const std::string readable =
       trimmed(std::get<std::string>(*owner)) + "." + trimmed(std::get<std::string>(*table));
   std::string name = database + '\x1f' + std::to_string(doampg) + '\x1f' + readable;
-  if (sqlite3_table_column_metadata(db, "main", name.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
+  // No schema: the table is looked for in every attached database file (the database's own is
+  // attached by the catalogue reads above).
+  if (sqlite3_table_column_metadata(db, nullptr, name.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
                                     nullptr) != SQLITE_OK)
     name = database + "." + readable;
   std::string quoted = "\"";

@@ -314,6 +314,7 @@ INSTANTIATE_TEST_SUITE_P(
              "RAISERROR 20001 'bad %1!', @v ; RAISERROR 20002 @msg ; RAISERROR 20003"),
         CASE(waitfor, "waitfor delay '00:00:01' waitfor time \"23:00\"",
              "WAITFOR DELAY '00:00:01' ; WAITFOR TIME '23:00'"),
+        CASE(kill_forms, "kill 12 kill @victim", "KILL 12 ; KILL @victim"),
         CASE(text_by_pointer,
              "readtext pubs..doc.body @p 0 10 holdlock using chars writetext dbo.doc.body @p with log 'x' "
              "readtext doc.pic 0x01 -1 @n",
