@@ -92,6 +92,8 @@ std::unordered_map<CS_COMMAND*, CommandText> g_commandTexts;
 // Commands that declared a cursor: FreeTDS keeps the cursor's state on the command until its
 // deallocation is sent, so a connection closed under it would leave that state behind.
 std::set<CS_COMMAND*> g_cursorCommands;
+// Of those, the ones whose declare has not been sent yet (a send would still carry it).
+std::set<CS_COMMAND*> g_unsentDeclares;
 std::atomic<CS_INT> g_requestId{0};
 
 Library g_freetds;
@@ -1122,6 +1124,10 @@ CS_RETCODE Library::ct_con_drop(CS_CONNECTION* con) {
       const auto owner = g_commands.find(cmd);
       return owner != g_commands.end() && owner->second == con;
     });
+    std::erase_if(g_unsentDeclares, [con](CS_COMMAND* cmd) {
+      const auto owner = g_commands.find(cmd);
+      return owner != g_commands.end() && owner->second == con;
+    });
     std::erase_if(g_commands, [con](const auto& kv) { return kv.second == con; });
   }
   return rc;
@@ -1494,8 +1500,52 @@ CS_RETCODE Library::ct_cmd_alloc(CS_CONNECTION* con, CS_COMMAND** cmd) {
   return rc;
 }
 
+namespace {
+
+// FreeTDS frees a cursor's state only when the command sends its deallocation, never at
+// ct_cmd_drop: a command dropped with its cursor still held (a declare the server refused, a
+// cursor its caller never closed) sends it first. A cursor the server never took (CS_CUR_STATUS
+// 0) is released without a word to the server; one the server holds is closed and deallocated
+// there, its answers read. Nothing is sent while another command of the connection has results
+// pending (they would mix), and what these calls report belongs to no caller.
+void ReleaseHeldCursor(CS_CONNECTION* con, CS_COMMAND* cmd) {
+  size_t clientBefore = 0, serverBefore = 0;
+  {
+    std::lock_guard lock(g_mutex);
+    if (!g_cursorCommands.count(cmd) || g_unsentDeclares.count(cmd)) return;
+    ConnectionState* cs = FindConnection(con);
+    if (!cs || !cs->connected || (cs->pending && cs->pending != cmd)) return;
+    clientBefore = cs->client.size();
+    serverBefore = cs->server.size();
+  }
+  CS_INT status = 0;
+  if (::ct_cmd_props(cmd, CS_GET, CS_CUR_STATUS, &status, CS_UNUSED, nullptr) == CS_SUCCEED) {
+    const bool onServer = status != 0;
+    if (onServer) ::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+    const CS_RETCODE asked =
+        onServer ? ::ct_cursor(cmd, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_DEALLOC)
+                 : ::ct_cursor(cmd, CS_CURSOR_DEALLOC, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED);
+    if (asked == CS_SUCCEED) {
+      CS_RETCODE sent = ::ct_send(cmd);
+      // A cancel still pending on the command answers the first send.
+      if (sent == CS_CANCELED) sent = ::ct_send(cmd);
+      CS_INT type = 0;
+      if (sent == CS_SUCCEED && onServer)
+        while (::ct_results(cmd, &type) == CS_SUCCEED) {
+        }
+    }
+  }
+  std::lock_guard lock(g_mutex);
+  if (ConnectionState* cs = FindConnection(con)) {
+    if (cs->client.size() > clientBefore) cs->client.resize(clientBefore);
+    if (cs->server.size() > serverBefore) cs->server.resize(serverBefore);
+  }
+}
+
+}  // namespace
+
 // A command dropped with results unread is cancelled first, so its rows never reach the
-// connection's next command.
+// connection's next command; a cursor it still holds is released (see ReleaseHeldCursor).
 CS_RETCODE Library::ct_cmd_drop(CS_COMMAND* cmd) {
   CS_CONNECTION* con = nullptr;
   bool pending = false;
@@ -1506,6 +1556,7 @@ CS_RETCODE Library::ct_cmd_drop(CS_COMMAND* cmd) {
     pending = cs && cs->pending == cmd && cs->connected;
   }
   if (pending) ::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+  if (con) ReleaseHeldCursor(con, cmd);
   const CS_RETCODE rc = ::ct_cmd_drop(cmd);
   if (rc == CS_SUCCEED) {
     ClearPending(con, cmd);
@@ -1513,6 +1564,7 @@ CS_RETCODE Library::ct_cmd_drop(CS_COMMAND* cmd) {
     g_commands.erase(cmd);
     g_commandTexts.erase(cmd);
     g_cursorCommands.erase(cmd);
+    g_unsentDeclares.erase(cmd);
   }
   return rc;
 }
@@ -1529,6 +1581,10 @@ CS_RETCODE Library::ct_send(CS_COMMAND* cmd) {
   if (con) ForgetTimeout(con);
   const CS_RETCODE rc = ::ct_send(cmd);
   if (con && rc == CS_SUCCEED) SetPending(con, cmd);
+  if (rc == CS_SUCCEED) {
+    std::lock_guard lock(g_mutex);
+    g_unsentDeclares.erase(cmd);
+  }
   return rc;
 }
 
@@ -1549,6 +1605,7 @@ CS_RETCODE Library::ct_cursor(CS_COMMAND* cmd, CS_INT type, CS_CHAR* name, CS_IN
   if (rc == CS_SUCCEED && type == CS_CURSOR_DECLARE) {
     std::lock_guard lock(g_mutex);
     g_cursorCommands.insert(cmd);
+    g_unsentDeclares.insert(cmd);
   }
   return rc;
 }
@@ -1941,7 +1998,10 @@ CS_RETCODE Library::ct_close(CS_CONNECTION* con, CS_INT option) {
   {
     // What those last sends said belongs to no caller.
     std::lock_guard lock(g_mutex);
-    for (CS_COMMAND* cmd : cursors) g_cursorCommands.erase(cmd);
+    for (CS_COMMAND* cmd : cursors) {
+      g_cursorCommands.erase(cmd);
+      g_unsentDeclares.erase(cmd);
+    }
     if (ConnectionState* cs = FindConnection(con)) {
       if (cs->client.size() > clientBefore) cs->client.resize(clientBefore);
       if (cs->server.size() > serverBefore) cs->server.resize(serverBefore);

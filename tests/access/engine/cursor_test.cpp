@@ -1,6 +1,7 @@
 // Read-only client cursors through the engine: every row at several rows-per-fetch settings,
 // two cursors interleaved with a language command on one connection, and DescribeColumns.
 
+#include "access/QorixExceptions.h"
 #include "engine_fixture.h"
 
 namespace {
@@ -145,6 +146,49 @@ TEST_F(EngineCursor, DescribeColumnsLearnsTheColumnsWithoutRows) {
   after.SetDatabase(db_.get());
   after.SetSQL(QStringLiteral("select 3"));
   EXPECT_EQ(OpenRows(after), (QStringList{"3"}));
+}
+
+}  // namespace
+
+namespace {
+
+// A cursor the server refuses (an unknown table, a query that is not one SELECT) fails with the
+// server's text, through Open and through DescribeColumns, and leaves nothing of it behind: the
+// connection runs the next statement, and FreeTDS's state of the refused cursor is released (the
+// sanitizer run reports it otherwise).
+TEST_F(EngineCursor, ACursorTheServerRefusesFailsAndLeavesNothingBehind) {
+  if (!CursorsWork()) GTEST_SKIP() << "the server does not answer cursor commands yet";
+  const struct {
+    const char* name;
+    const char* sql;
+    const char* text;
+  } statements[] = {
+      {"an unknown table", "select * from no_such_table", "no_such_table"},
+      {"two statements", "select 1 select 2", "must be one SELECT statement"},
+  };
+  for (const auto& s : statements) {
+    for (bool describe : {false, true}) {
+      SCOPED_TRACE(std::string(s.name) + (describe ? ", DescribeColumns" : ", Open"));
+      TQorixEnhQuery q;
+      q.SetDatabase(db_.get());
+      q.IsCursor = q.ReadOnly = true;
+      q.SetSQL(QString::fromLatin1(s.sql));
+      QString error;
+      try {
+        if (describe)
+          q.DescribeColumns();
+        else
+          OpenRows(q);
+      } catch (const Exception& e) {
+        error = e.Message();
+      }
+      EXPECT_TRUE(error.contains(QLatin1String(s.text))) << "raised: " << error.toStdString();
+      TQorixEnhQuery after;
+      after.SetDatabase(db_.get());
+      after.SetSQL(QStringLiteral("select 3"));
+      EXPECT_EQ(OpenRows(after), (QStringList{"3"}));
+    }
+  }
 }
 
 }  // namespace
