@@ -266,6 +266,25 @@ void ReportResultsPending(CS_CONTEXT* ctx, CS_CONNECTION* con, const char* call)
   ClientMessageHook(ctx, con, &m);
 }
 
+// Reports that Call was given a value its Parameter cannot take (a negative row count or text
+// size, an isolation level above 3), as Client-Library does: an error the diagnostics report,
+// never a refusal nobody hears of.
+void ReportIllegalValue(CS_CONNECTION* con, const char* call, CS_INT value, const char* parameter) {
+  CS_CONTEXT* ctx = nullptr;
+  {
+    std::lock_guard lock(g_mutex);
+    if (ConnectionState* cs = FindConnection(con)) ctx = cs->ctx;
+  }
+  CS_CLIENTMSG m{};
+  m.severity = CS_SV_CONFIG_FAIL;
+  m.msgnumber = (1 << 24) | (1 << 16) | (CS_SV_CONFIG_FAIL << 8) | 4;
+  std::snprintf(m.msgstring, sizeof m.msgstring,
+                "%s(): user api layer: external error: An illegal value of %d was given for parameter %s.", call,
+                static_cast<int>(value), parameter);
+  m.msgstringlen = static_cast<CS_INT>(std::strlen(m.msgstring));
+  ClientMessageHook(ctx, con, &m);
+}
+
 // Copies a kept value into a caller's buffer the way Client-Library GETs do.
 CS_RETCODE CopyKept(const Kept& kept, CS_VOID* buffer, CS_INT buflen, CS_INT* outlen) {
   if (!buffer) return CS_FAIL;
@@ -1181,14 +1200,16 @@ CS_RETCODE Library::ct_options(CS_CONNECTION* con, CS_INT action, CS_INT option,
   if (action == CS_SET && con && param &&
       (option == CS_OPT_TEXTSIZE || option == CS_OPT_ROWCOUNT || option == CS_OPT_ISOLATION)) {
     const CS_INT value = *static_cast<const CS_INT*>(param);
-    if (value < 0) return CS_FAIL;
+    if (value < 0 || (option == CS_OPT_ISOLATION && value > 3)) {
+      ReportIllegalValue(con, "ct_options", value, "param");
+      return CS_FAIL;
+    }
     std::string sql;
     if (option == CS_OPT_TEXTSIZE) {
       sql = "set textsize " + std::to_string(value);
     } else if (option == CS_OPT_ROWCOUNT) {
       sql = "set rowcount " + std::to_string(value);
     } else {
-      if (value > 3) return CS_FAIL;
       sql = "set transaction isolation level " + std::to_string(value);
     }
     return RunSetStatement(con, sql);
