@@ -279,8 +279,8 @@ void ReportIllegalValue(CS_CONNECTION* con, const char* call, CS_INT value, cons
   m.severity = CS_SV_CONFIG_FAIL;
   m.msgnumber = (1 << 24) | (1 << 16) | (CS_SV_CONFIG_FAIL << 8) | 4;
   std::snprintf(m.msgstring, sizeof m.msgstring,
-                "%s(): user api layer: external error: An illegal value of %d was given for parameter %s.", call,
-                static_cast<int>(value), parameter);
+                "%s(): user api layer: external error: An illegal value of %d was given for parameter %s.",
+                call, static_cast<int>(value), parameter);
   m.msgstringlen = static_cast<CS_INT>(std::strlen(m.msgstring));
   ClientMessageHook(ctx, con, &m);
 }

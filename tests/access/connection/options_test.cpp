@@ -141,7 +141,8 @@ TEST(ProcOptionsTest, AnIllegalValueIsReportedAndChangesNothing) {
     db->SetLastError(QString());
     c.set();
     EXPECT_EQ(c.property(), c.kept);
-    EXPECT_TRUE(db->LastError().contains(QLatin1String("An illegal value of -1"))) << db->LastError().toStdString();
+    EXPECT_TRUE(db->LastError().contains(QLatin1String("An illegal value of -1")))
+        << db->LastError().toStdString();
   }
   EXPECT_EQ(SessionValue(*db, QStringLiteral("select @@textsize")), QStringLiteral("1234"));
   EXPECT_EQ(conntest::SessionRowCount(*db, QStringLiteral("select name from master..sysdatabases")), 2);

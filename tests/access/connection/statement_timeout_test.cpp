@@ -27,7 +27,7 @@ TEST(ConnectionTimeout, TheUserSeesTheTimeoutText) {
   TRecordingUiServices ui;
   const struct {
     const char* name;
-    bool richWindow;  // the connection's MsgDialogs hold mdEnhErr (as the program's do)
+    bool richWindow;    // the connection's MsgDialogs hold mdEnhErr (as the program's do)
     bool ownStatement;  // the connection's own InitString, else an engine on the connection
   } cases[] = {
       {"an engine", false, false},
