@@ -166,6 +166,10 @@ class TQorixCustomQuery : public TComponent, public TQorixDiagTarget {
   static QString NextSerial();
   // The client cursor's name of this run.
   const QString& CursorName() const { return cursorName_; }
+  // The cursor's status as the server last reported it (ct_cmd_props CS_CUR_STATUS): element 0
+  // always, elements 1 to 5 for the bits 0x1 (declared), 0x2 (open), 0x4 (closed), 0x8 (read
+  // only) and 0x10 (updatable). Only element 0 without a cursor.
+  std::bitset<6> GetCursorStatus() const;
   // True while a prepared statement is held.
   bool Prepared() const { return prepared_; }
 

@@ -1303,12 +1303,24 @@ QString TQorixCustomQuery::ParamsAsLiterals() const {
 
 // ---- cursor ----
 
+std::bitset<6> TQorixCustomQuery::GetCursorStatus() const {
+  std::bitset<6> set;
+  set.set(0);
+  CS_INT status = 0;
+  if (!command_ || !CommandAlive(command_) ||
+      ctlib::ct_cmd_props(command_, CS_GET, CS_CUR_STATUS, &status, CS_UNUSED, nullptr) != CS_SUCCEED)
+    return set;
+  for (int bit = 0; bit < 5; ++bit)
+    if (status & (1 << bit)) set.set(static_cast<size_t>(bit) + 1);
+  return set;
+}
+
 void TQorixCustomQuery::CloseCursor() {
   if (!IsCursor || !command_ || !cursorOpen_) return;
   cursorOpen_ = false;
-  // The engine keeps the cursor's state itself: FreeTDS answers CS_CUR_STATUS with the server's
-  // raw status bits, which are not the CS_CURSTAT values. Close with dealloc releases the
-  // cursor, so no separate dealloc follows.
+  // The engine keeps the cursor's state itself: FreeTDS's CS_CUR_STATUS shows the server's
+  // status only once the cursor's first results are read (0 right after the open). Close with
+  // dealloc releases the cursor, so no separate dealloc follows.
   CS_INT ignored = 0;
   if (ctlib::ct_cursor(command_, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_DEALLOC) ==
           CS_SUCCEED &&

@@ -130,6 +130,26 @@ TEST_F(EngineCursor, QuestionMarksInCommentsAndLiteralsTakeNoParameter) {
   }
 }
 
+// The cursor's status as the server reports it: open (and read only) while its rows are read,
+// nothing once the run is cancelled and the cursor closed.
+TEST_F(EngineCursor, CursorStatusFollowsTheCursor) {
+  if (!CursorsWork()) GTEST_SKIP() << "the server does not answer cursor commands yet";
+  TQorixEnhQuery q;
+  q.SetDatabase(db_.get());
+  EXPECT_EQ(q.GetCursorStatus(), std::bitset<6>(0b000001)) << "no cursor yet";
+  q.IsCursor = q.ReadOnly = true;
+  q.SetSQL(QStringLiteral("select id from %1").arg(table_));
+  q.Open();
+  ASSERT_TRUE(q.Next());
+  const std::bitset<6> reading = q.GetCursorStatus();
+  EXPECT_TRUE(reading[0]);
+  EXPECT_TRUE(reading[2]) << "open: " << reading;
+  EXPECT_TRUE(reading[4]) << "read only: " << reading;
+  EXPECT_FALSE(reading[3]) << "closed: " << reading;
+  q.Cancel(CS_CANCEL_ALL);
+  EXPECT_EQ(q.GetCursorStatus(), std::bitset<6>(0b000001)) << "closed and deallocated";
+}
+
 TEST_F(EngineCursor, DescribeColumnsLearnsTheColumnsWithoutRows) {
   if (!CursorsWork()) GTEST_SKIP() << "the server does not answer cursor commands yet";
   TQorixEnhQuery q;
