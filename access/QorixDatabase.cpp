@@ -380,6 +380,12 @@ void TQorixDatabase::Disconnect() {
   if (BeforeDisConnect) BeforeDisConnect(this);
   lastActivity_ = QDateTime::currentDateTime();
   if (connected_) {
+    if (BeforeCloseHook()) {
+      try {
+        BeforeCloseHook()(*this);
+      } catch (...) {
+      }
+    }
     CancelCommands();
     connected_ = false;
     inTransaction_ = false;
@@ -647,7 +653,17 @@ void TQorixDatabase::RunTransaction(const QString& verb, const QString& name) {
   if (!n.isEmpty() && !IsRegularIdentifier(n))
     DatabaseError(QStringLiteral("Invalid transaction name '%1'").arg(n), this);
   const QString sql = verb + QStringLiteral(" TRAN ") + n;
-  RunExec(sql);
+  try {
+    RunExec(sql);
+  } catch (...) {
+    // A refused COMMIT or ROLLBACK (the transaction ended on the server already) leaves the
+    // flag telling the server's truth.
+    try {
+      inTransaction_ = connected_ && GetTranCount() > 0;
+    } catch (...) {
+    }
+    throw;
+  }
   MonitorLine(sql);
   inTransaction_ = GetTranCount() > 0;
 }
@@ -671,6 +687,10 @@ int TQorixDatabase::GetTranCount() {
   const int n = v.trimmed().toInt(&ok);
   if (!ok) DatabaseError(QStringLiteral("'%1' is not a valid integer value").arg(v), this);
   return n;
+}
+
+void TQorixDatabase::RefreshTransactionState() {
+  inTransaction_ = connected_ && GetTranCount() > 0;
 }
 
 QString TQorixDatabase::GetServerVersion() {

@@ -257,6 +257,9 @@ class TQorixDatabase : public TQorixDatabaseBase, public TQorixDiagTarget {
   void RollbackTran(const QString& name = QString());
   // The server's @@trancount (0 when not connected).
   int GetTranCount();
+  // Reads @@trancount into InTransaction again: a trigger's rollback or a failed statement can
+  // end the transaction on the server behind the connection's back.
+  void RefreshTransactionState();
   // The server's @@version banner (empty when not connected).
   QString GetServerVersion();
   // Called before every command: restarts the idle timer.
@@ -286,6 +289,13 @@ class TQorixDatabase : public TQorixDatabaseBase, public TQorixDiagTarget {
   static std::function<bool(const TQorixDatabase& db)>& PendingRowsCheck() {
     static std::function<bool(const TQorixDatabase&)> check;
     return check;
+  }
+  // Called by Disconnect (and so by the destructor) while the session is still there, before
+  // anything is cancelled: components close what they hold on the server (open cursors, whose
+  // client state only a sent close releases). The dataset layer sets it.
+  static std::function<void(TQorixDatabase& db)>& BeforeCloseHook() {
+    static std::function<void(TQorixDatabase&)> hook;
+    return hook;
   }
   // Holds the connection busy for its lifetime.
   class TBusyGuard {

@@ -122,12 +122,16 @@ void TDataSet::CreateFields() {
   for (int i = 0; i < fieldDefs_.Count(); ++i) {
     TFieldDef* def = fieldDefs_.Items(i);
     if (fields_.FindField(def->Name)) continue;
-    std::unique_ptr<TField> f = CreateFieldForType(def->DataType, def->Size);
+    std::unique_ptr<TField> f = CreateDataField(*def);
     if (!f) DatabaseError(QStringLiteral("Field '%1' is of an unknown type").arg(def->Name), this);
     f->FieldName = def->Name;
     f->Required = def->Required;
     fields_.Add(std::move(f));
   }
+}
+
+std::unique_ptr<TField> TDataSet::CreateDataField(const TFieldDef& def) {
+  return CreateFieldForType(def.DataType, def.Size);
 }
 
 void TDataSet::DestroyFields() {
@@ -150,7 +154,7 @@ void TDataSet::BindFields(bool binding) {
       const int def = fieldDefs_.IndexOf(f->FieldName);
       if (def < 0) DatabaseError(DbText::FieldNotFound.arg(f->FieldName), this);
       f->fieldNo_ = def + 1;
-      if (f->DataType() != fieldDefs_.Items(def)->DataType) {
+      if (f->DataType() != fieldDefs_.Items(def)->DataType && !f->KeepsOwnType()) {
         // A BCD definition opens as a float in the memory datasets; a field made for the
         // old type follows the definition.
         f->dataType_ = fieldDefs_.Items(def)->DataType;
@@ -673,7 +677,23 @@ void TDataSet::Append() {
   EndInsertAppend();
 }
 
+void TDataSet::BeginKeyState() {
+  CheckBrowseMode();
+  SetState(TDataSetState::dsSetKey);
+}
+
+void TDataSet::EndKeyState() {
+  SetState(TDataSetState::dsBrowse);
+  DataEvent(TDataEvent::deDataSetChange, 0);
+}
+
 void TDataSet::Post() {
+  if (state_ == TDataSetState::dsSetKey) {
+    UpdateRecord();
+    InternalPostKey();
+    EndKeyState();
+    return;
+  }
   UpdateRecord();
   if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert) return;
   DataEvent(TDataEvent::deCheckBrowseMode, 0);
@@ -685,6 +705,11 @@ void TDataSet::Post() {
 }
 
 void TDataSet::Cancel() {
+  if (state_ == TDataSetState::dsSetKey) {
+    InternalCancelKey();
+    EndKeyState();
+    return;
+  }
   if (state_ != TDataSetState::dsEdit && state_ != TDataSetState::dsInsert) return;
   DataEvent(TDataEvent::deCheckBrowseMode, 0);
   DoBeforeCancel();

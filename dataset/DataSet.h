@@ -93,6 +93,8 @@ class TDataSet : public TComponent {
   void Edit();
   void Insert();
   void Append();
+  // Post and Cancel also end the key-setting state (dsSetKey): Post keeps the edited key
+  // values, Cancel restores those from before (InternalPostKey, InternalCancelKey).
   void Post();
   void Cancel();
   void Delete();
@@ -248,6 +250,14 @@ class TDataSet : public TComponent {
   void DoInternalOpen();
   void DoInternalClose();
 
+  // The key-setting state: BeginKeyState leaves browse mode (an edit is posted first) and
+  // enters dsSetKey, where field reads and writes address the dataset's key values;
+  // EndKeyState returns to browse and tells the data links.
+  void BeginKeyState();
+  void EndKeyState();
+  // What Post and Cancel do in dsSetKey before the state ends (nothing without key values).
+  virtual void InternalPostKey() {}
+  virtual void InternalCancelKey() {}
   // State changes; the temporary ones do not notify.
   void SetState(TDataSetState value);
   TDataSetState SetTempState(TDataSetState value);
@@ -259,6 +269,8 @@ class TDataSet : public TComponent {
 
   // Fields from definitions and their binding to the record layout.
   void CreateFields();
+  // The field made for a definition that has no field yet (the field class of its type).
+  virtual std::unique_ptr<TField> CreateDataField(const TFieldDef& def);
   void DestroyFields();
   void BindFields(bool binding);
 

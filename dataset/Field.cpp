@@ -2,7 +2,9 @@
 // the field list.
 #include "dataset/Field.h"
 
+#include <QLocale>
 #include <QtEndian>
+#include <cmath>
 #include <cstring>
 
 #include "dataset/DataSet.h"
@@ -188,6 +190,103 @@ void TStringField::SetAsString(const QString& value) {
   NativeBuffer buf(DataSize());
   std::memcpy(buf.data(), utf8.constData(), utf8.size());
   SetData(buf.data());
+}
+
+// --- exact numbers -------------------------------------------------------------------------
+
+QString CanonicalDecimal(const QString& input) {
+  const QString text = input.trimmed();
+  qsizetype i = 0;
+  const qsizetype n = text.size();
+  bool negative = false;
+  if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) negative = text[i++] == QLatin1Char('-');
+  QString intPart, fracPart;
+  while (i < n && text[i].isDigit() && text[i].unicode() < 128) intPart += text[i++];
+  if (i < n && text[i] == QLatin1Char('.')) {
+    ++i;
+    while (i < n && text[i].isDigit() && text[i].unicode() < 128) fracPart += text[i++];
+  }
+  if (intPart.isEmpty() && fracPart.isEmpty()) return QString();
+  int exponent = 0;
+  if (i < n && (text[i] == QLatin1Char('e') || text[i] == QLatin1Char('E'))) {
+    ++i;
+    bool expNegative = false;
+    if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
+      expNegative = text[i++] == QLatin1Char('-');
+    QString digits;
+    while (i < n && text[i].isDigit() && text[i].unicode() < 128) digits += text[i++];
+    bool ok = false;
+    exponent = digits.toInt(&ok);
+    // An exponent that no column could hold is no number of ours.
+    if (!ok || exponent > 400) return QString();
+    if (expNegative) exponent = -exponent;
+  }
+  if (i != n) return QString();
+  // The exponent moves the point.
+  QString digits = intPart + fracPart;
+  qsizetype point = intPart.size() + exponent;
+  if (point < 0) {
+    digits.prepend(QString(-point, QLatin1Char('0')));
+    point = 0;
+  }
+  if (point > digits.size()) digits.append(QString(point - digits.size(), QLatin1Char('0')));
+  QString whole = digits.left(point);
+  QString fraction = digits.mid(point);
+  while (whole.size() > 1 && whole.startsWith(QLatin1Char('0'))) whole.remove(0, 1);
+  if (whole.isEmpty()) whole = QStringLiteral("0");
+  while (fraction.endsWith(QLatin1Char('0'))) fraction.chop(1);
+  QString out = whole;
+  if (!fraction.isEmpty()) out += QLatin1Char('.') + fraction;
+  if (negative && out != QLatin1String("0")) out.prepend(QLatin1Char('-'));
+  return out;
+}
+
+QString DecimalOfDouble(double value) {
+  if (!std::isfinite(value)) return QString();
+  return CanonicalDecimal(QString::number(value, 'g', QLocale::FloatingPointShortest));
+}
+
+QVariant TExactNumberField::Value() const {
+  const QVariant text = TStringField::Value();
+  return text.isNull() ? QVariant() : QVariant(text.toString());
+}
+
+void TExactNumberField::SetValue(const QVariant& value) {
+  if (value.isNull() || !value.isValid()) {
+    Clear();
+    return;
+  }
+  QString text;
+  switch (value.typeId()) {
+    case QMetaType::Double:
+    case QMetaType::Float:
+      text = DecimalOfDouble(value.toDouble());
+      break;
+    case QMetaType::Bool:
+      text = value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
+      break;
+    default:
+      text = CanonicalDecimal(value.toString());
+      break;
+  }
+  if (text.isNull() || text.size() > Size()) RaiseConvertError(value.toString(), DbText::InvalidFloatValue);
+  TStringField::SetAsString(text);
+}
+
+void TExactNumberField::SetAsString(const QString& value) {
+  if (value.trimmed().isEmpty()) {
+    Clear();
+    return;
+  }
+  SetValue(value);
+}
+
+int32_t TExactNumberField::AsInteger() const {
+  const QVariant v = Value();
+  if (v.isNull()) return 0;
+  const double d = v.toDouble();
+  if (d < -2147483648.0 || d > 2147483647.0) RaiseConvertError(v.toString(), DbText::InvalidIntegerValue);
+  return int32_t(d);
 }
 
 // --- integers ------------------------------------------------------------------------------

@@ -104,6 +104,9 @@ class TField {
   }
   // Blob-like: its value lives outside the record and is read through a blob stream.
   virtual bool IsBlob() const { return false; }
+  // True for a class that keeps its own type over its definition's (an exact number held as
+  // text in a text slot).
+  virtual bool KeepsOwnType() const { return false; }
 
   // Reads the native value into buffer (nullptr: only asks whether there is one).
   bool GetData(void* buffer) const;
@@ -220,6 +223,28 @@ class TBCDField : public TFloatField {
  public:
   TBCDField() : TFloatField(ftBCD) {}
 };
+
+// An exact number (a numeric, decimal, money or smallmoney column) held as its decimal text in
+// a text slot of Size bytes, so that the value read from the server goes back to it digit for
+// digit: a double cannot hold 19.99 or a 19-digit money value. Its type is the one its column
+// reads as (ftFloat, ftCurrency or ftBCD); Value() is the canonical text ("-12.5", "0"): no
+// '+', no leading zeros, no trailing fractional zeros. A double written to it becomes its
+// shortest text that reads back as the same double.
+class TExactNumberField : public TStringField {
+ public:
+  TExactNumberField(TFieldType type, int size) : TStringField(size, type) {}
+  bool KeepsOwnType() const override { return true; }
+  QVariant Value() const override;
+  void SetValue(const QVariant& value) override;
+  void SetAsString(const QString& value) override;
+  int32_t AsInteger() const override;
+};
+
+// The canonical decimal text of Text (digits with an optional sign, point and exponent; blanks
+// around are ignored), or a null string when it is no number.
+QString CanonicalDecimal(const QString& text);
+// The canonical decimal text of a double: the shortest that reads back as the same double.
+QString DecimalOfDouble(double value);
 
 // Date and time fields (ftDate, ftTime, ftDateTime). Native forms: ftDate an int32 of days where
 // 1 January 0001 is day 1, ftTime an int32 of milliseconds since midnight, ftDateTime a double of

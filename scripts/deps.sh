@@ -1,5 +1,5 @@
 # Installs the Debian packages Tabulon needs when any of them is missing (sourced by run.sh and test.sh).
-TABULON_PACKAGES="cmake make g++ pkg-config freetds-dev freetds-bin libsqlite3-dev sqlite3 libssl-dev libgtest-dev libgmock-dev qt6-base-dev xvfb xauth libdbd-sybase-perl"
+TABULON_PACKAGES="cmake make g++ pkg-config freetds-dev freetds-bin libsqlite3-dev sqlite3 libssl-dev libgtest-dev libgmock-dev qt6-base-dev xvfb xauth libdbd-sybase-perl python3"
 
 install_deps() {
   local missing=""

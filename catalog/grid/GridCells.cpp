@@ -6,29 +6,54 @@
 #include <QTimer>
 #include <algorithm>
 
+namespace {
+
+// Where cell Col of a row's text starts, or -1 when the text ends before it.
+qsizetype CellStart(const QString& text, int col) {
+  qsizetype at = 0;
+  for (int c = 0; c < col; ++c) {
+    const qsizetype end = text.indexOf(QChar(TGridCellData::kCellEnd), at);
+    if (end < 0) return -1;
+    at = end + 1;
+  }
+  return at < text.size() ? at : -1;
+}
+
+}  // namespace
+
 QString TGridCellData::Cell(int col, int row) const {
   if (row < 0 || col < 0 || row >= static_cast<int>(rows.size())) return {};
-  const auto& r = rows[static_cast<size_t>(row)];
-  return col < static_cast<int>(r.size()) ? r[static_cast<size_t>(col)] : QString();
+  const QString& text = rows[static_cast<size_t>(row)];
+  const qsizetype start = CellStart(text, col);
+  if (start < 0) return {};
+  const qsizetype end = text.indexOf(QChar(kCellEnd), start);
+  return text.mid(start, (end < 0 ? text.size() : end) - start);
 }
 
 void TGridCellData::SetCell(int col, int row, const QString& text) {
   if (row < 0 || col < 0) return;
   if (row >= static_cast<int>(rows.size())) rows.resize(static_cast<size_t>(row) + 1);
-  auto& r = rows[static_cast<size_t>(row)];
-  if (col >= static_cast<int>(r.size())) r.resize(static_cast<size_t>(col) + 1);
-  r[static_cast<size_t>(col)] = text;
+  QString& r = rows[static_cast<size_t>(row)];
+  // The row's text is padded with empty cells up to Col.
+  int cells = static_cast<int>(r.count(QChar(kCellEnd)));
+  while (cells <= col) {
+    r += QChar(kCellEnd);
+    ++cells;
+  }
+  const qsizetype start = CellStart(r, col);
+  const qsizetype end = r.indexOf(QChar(kCellEnd), start);
+  QString clean = text;
+  clean.replace(QChar(kCellEnd), QLatin1Char(' '));
+  r.replace(start, end - start, clean);
 }
 
-void TGridCellData::SetRow(int row, std::vector<QString>&& cells) {
+void TGridCellData::SetRow(int row, QString&& joined, int count) {
   if (row < 0) return;
   if (row >= static_cast<int>(rows.size())) rows.resize(static_cast<size_t>(row) + 1);
-  auto& r = rows[static_cast<size_t>(row)];
-  if (r.size() <= cells.size()) {
-    r = std::move(cells);
-  } else {
-    for (size_t c = 0; c < cells.size(); ++c) r[c] = std::move(cells[c]);
-  }
+  QString& r = rows[static_cast<size_t>(row)];
+  const qsizetype rest = CellStart(r, count);
+  if (rest >= 0) joined += QStringView(r).mid(rest);
+  r = std::move(joined);
 }
 
 void TGridCellData::SetRowCount(int n) { rowCount = std::max(n, fixedRows + 1); }
@@ -69,6 +94,12 @@ QVariant TGridCellModel::data(const QModelIndex& index, int role) const {
   return {};
 }
 
+QVariant TGridCellModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (role != Qt::DisplayRole || section < 0) return {};
+  if (orientation == Qt::Horizontal) return fixedRows_ > 0 ? store_->Cell(section, 0) : QString();
+  return store_->Cell(0, section);
+}
+
 void TGridCellModel::Refresh() {
   queued_.store(false);
   sinceRefresh_.start();
@@ -98,7 +129,11 @@ void TGridCellModel::Refresh() {
     rows_ = rows;
     endRemoveRows();
   }
-  if (rows_ > 0 && cols_ > 0) emit dataChanged(index(0, 0), index(rows_ - 1, cols_ - 1));
+  if (rows_ > 0 && cols_ > 0) {
+    emit dataChanged(index(0, 0), index(rows_ - 1, cols_ - 1));
+    emit headerDataChanged(Qt::Horizontal, 0, cols_ - 1);
+    emit headerDataChanged(Qt::Vertical, 0, rows_ - 1);
+  }
   emit Refreshed();
 }
 

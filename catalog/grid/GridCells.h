@@ -12,8 +12,12 @@
 
 // What the store keeps; only reached through TGridCellStore's lock.
 struct TGridCellData {
-  // Cell texts by row, then column; rows and columns past the vectors are empty.
-  std::vector<std::vector<QString>> rows;
+  // The character that ends each cell of a row's text; a cell never holds one.
+  static constexpr char16_t kCellEnd = u'\0';
+  // Each row's cells as one text, cell after cell from column 0, each ended by kCellEnd
+  // (one allocation a row rather than one a cell); rows past the vector and cells past a
+  // row's text are empty.
+  std::vector<QString> rows;
   int rowCount = 2;
   int colCount = 2;
   int fixedRows = 1;
@@ -24,8 +28,9 @@ struct TGridCellData {
   QString Cell(int col, int row) const;
   // Writes cell (Col, Row), growing the rows and columns kept as needed.
   void SetCell(int col, int row, const QString& text);
-  // Writes the cells of Row from column 0 on; cells past Cells keep their texts.
-  void SetRow(int row, std::vector<QString>&& cells);
+  // Writes the cells of Row from column 0 on as Joined, Count cells each ended by kCellEnd;
+  // cells past them keep their texts.
+  void SetRow(int row, QString&& joined, int count);
   // Sets the row count, never below the fixed rows plus one row.
   void SetRowCount(int n);
   // Sets the column count, at least 1.
@@ -73,9 +78,10 @@ class TGridCellStore {
   TGridCellData data_;
 };
 
-// The table model over a cell store. Its row and column counts change only in Refresh, on
-// the GUI thread; a writer on another thread asks for one with RequestRefresh, which queues
-// at most one refresh at a time.
+// The table model over a cell store, in the grid's own coordinates (row 0 is the fixed row,
+// column 0 the line numbers). Its row and column counts change only in Refresh, on the GUI
+// thread; a writer on another thread asks for one with RequestRefresh, which queues at most
+// one refresh at a time.
 class TGridCellModel : public QAbstractTableModel {
   Q_OBJECT
  public:
@@ -83,6 +89,8 @@ class TGridCellModel : public QAbstractTableModel {
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  // The fixed row's texts label the columns, the fixed column's (line numbers) the rows.
+  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
   // Takes over the store's counts and announces every change (GUI thread).
   void Refresh();
   // Queues one Refresh on the model's thread unless one is already queued (any thread); it

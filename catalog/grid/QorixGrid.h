@@ -2,26 +2,57 @@
 // cells one below the other (header lines, rows, compute rows, return-status and row-count
 // lines, a closing line), in the calling thread or on a Threadgrid worker; ExportToFile writes
 // the cells out. The cells live in a locked store (GridCells.h) that only the thread running
-// the batches writes; TQorixGridView shows them on the GUI thread.
+// the batches writes; TQorixGridView (QorixGridView.h) shows them on the GUI thread.
 #pragma once
 
 #include <QStringList>
-#include <QTableView>
 #include <QTimer>
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "access/Classes.h"
 #include "access/QorixErrorHandling.h"
+#include "access/TSet.h"
 #include "access/QxClasses.h"
 #include "access/Qorix_Components.h"
 #include "access/UiServices.h"
 #include "catalog/grid/GridCells.h"
+#include "catalog/grid/GridValueText.h"
 
 class TQorixGrid;
 class TQorixDatabase;
+
+// What the column accessors read: the current row of the current result set, the current
+// compute row and the return parameters with their descriptions, the return status and the
+// diagnostics texts. The thread running the batches keeps one up to date; every event a
+// background run hands to the GUI thread carries a copy of it as it stood when the event
+// fired, so a handler reads what the same event of a foreground run would read.
+struct TGridResultState {
+  // One described column, compute column or parameter.
+  struct Column {
+    // The name cut to 30 characters, and the library's length of the name.
+    QString name;
+    int nameLength = 0;
+    int dataType = 0;
+    int maxLength = 0;
+    int scale = 0;
+    int precision = 0;
+    // Compute columns: the operator and the select-list column the value belongs to.
+    int op = 0;
+    int columnId = 0;
+  };
+  using Columns = std::shared_ptr<const std::vector<Column>>;
+  Columns columns, computes, params;
+  // Texts of the current row, compute row and parameters; a NULL has an empty text.
+  std::vector<QString> texts, computeTexts, paramTexts;
+  // Per column of the current row: the value is NULL or empty.
+  std::vector<char> nulls;
+  int returnStatus = 0;
+  QString lastError, lastMessage;
+};
 
 // The worker that runs a grid's batches. The grid creates, owns and joins it; it never
 // releases itself.
@@ -65,6 +96,27 @@ class Threadgrid {
   std::atomic<long long> waitSince_{0};
   std::atomic<bool> attentionSent_{false};
 };
+
+// The string grid's options, in the class library's order; the view honours those a table
+// view has (see TQorixGridView::ApplyOptions).
+enum class TGridOption {
+  goFixedVertLine,
+  goFixedHorzLine,
+  goVertLine,
+  goHorzLine,
+  goRangeSelect,
+  goDrawFocusSelected,
+  goRowSizing,
+  goColSizing,
+  goRowMoving,
+  goColMoving,
+  goEditing,
+  goTabs,
+  goRowSelect,
+  goAlwaysShowEditor,
+  goThumbTracking,
+};
+using TGridOptions = TSet<TGridOption, 15>;
 
 // OnThreadTerminate: the worker, the last error text, the last message text.
 using TOnThreadTerminateEvent = std::function<void(Threadgrid* sender, const QString& error, const QString& msg)>;
@@ -137,10 +189,15 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
   TMsgDialogs MsgDialogs;
   TShowDbMessages ShowDbMessages{smDbMsg, smDbErr};
   QString About;
+  // Appearance: the string grid's options and its default row height in pixels.
+  TGridOptions Options{TGridOption::goFixedVertLine, TGridOption::goFixedHorzLine, TGridOption::goVertLine,
+                       TGridOption::goHorzLine,      TGridOption::goRangeSelect,   TGridOption::goDrawFocusSelected,
+                       TGridOption::goColSizing,     TGridOption::goTabs,          TGridOption::goThumbTracking};
+  int DefaultRowHeight = 20;
 
-  // Events. In a background run every event but OnDbError/AfterDbError/OnDbMessage/
-  // AfterDbMessage's stored texts reaches its handler on the GUI thread through queued calls,
-  // in the order the worker fired them.
+  // Events. In a background run every event (the diagnostics events too) reaches its handler
+  // on the GUI thread through a queued call, in the order the worker fired them, with the
+  // accessors and LastError/LastMessage reading the state of the moment it was fired.
   TOnThreadTerminateEvent OnThreadTerminate;
   TNotifyEvent OnMaxRows, OnComputeRow, OnResultRow, OnHeader, BeforeExec, AfterExec, OnReturnStatus,
       OnReturnParams, BeforeCommand, AfterCommand;
@@ -168,19 +225,35 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
   TSelection Selection;
 
   // Run values.
-  int ReturnStatus() const { return returnStatus_; }
+  int ReturnStatus() const { return State().returnStatus; }
   Threadgrid* Worker() const { return worker_.get(); }
   int ServerType() const { return serverType_; }
 
-  // Column accessors of the current result (1-based).
+  // Column accessors of the current result (1-based; a number outside the result gives an
+  // empty text, 0 or true for ColumnIsNull). On the thread running the batches they read the
+  // result at hand; on the GUI thread during a background run, inside a handler, the state
+  // of the handler's own event, outside one, that of the last event handled.
+  int ColumnCount() const;
   QString ColumnText(int col) const;
   QString ColumnName(int col) const;
+  int ColumnNameLength(int col) const;
   QString ColumnTypeName(int col) const;
   bool ColumnIsNull(int col) const;
+  int ComputeColumnCount() const;
   QString ComputeText(int col) const;
+  int ComputeColumnId(int col) const;
+  QString ComputeColumnName(int col) const;
+  QString ComputeTypeName(int col) const;
   QString ComputeOperatorName(int col) const;
+  int ParamCount() const;
   QString ParamName(int col) const;
+  QString ParamTypeName(int col) const;
   QString ParamText(int col) const;
+  // The last error and message texts, read as the accessors are.
+  const QString& LastError() const { return State().lastError; }
+  const QString& LastMessage() const { return State().lastMessage; }
+  void SetLastError(const QString& text) override;
+  void SetLastMessage(const QString& text) override;
   // The display width in characters of a described column (see the implementation).
   static int ColumnDisplayWidth(const CS_DATAFMT& fmt);
 
@@ -193,9 +266,24 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
   // Cancels pending results of the grid's command (the GUI thread must not call it while a
   // worker runs).
   void CancelResults();
+  // The library's cancel for use while another call on the connection is in progress: an
+  // attention on the grid's connection (ct_cancel with CS_CANCEL_ATTN). Nothing without a
+  // connection.
+  void SendAttention();
 
  private:
   friend class Threadgrid;
+  // One bound column: arrays of RowsPerFetch values, their copied lengths and indicators.
+  struct TBoundColumn {
+    std::vector<char> buffer;
+    std::vector<CS_INT> copied;
+    std::vector<CS_SMALLINT> indicator;
+    int elementLength = 0;
+    // Text, or the kind of value the column is bound as (see GridValueText.h).
+    gridvalue::Kind kind = gridvalue::Kind::Text;
+    CS_INT serverType = 0;
+    int precision = 0, scale = 0;
+  };
   void CheckDatabase();
   void ResetCommand();
   void DropCommand();
@@ -212,7 +300,7 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
   bool ProcessResults();
   void EndBatch();
   bool BindColumns(int n, TCSRecordDataManager& recs, TCSColumnDataManager& cols, std::vector<CS_DATAFMT>& fmts,
-                   bool header);
+                   std::vector<TBoundColumn>& bound, int rowsPerFetch, bool header);
   void WriteHeader(int n);
   enum class FetchResult { Continue, Stop, MaxRows };
   FetchResult FetchRow();
@@ -222,7 +310,22 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
   void HandleCompute();
   void WriteCompleteMsg();
   void DrainRows();
-  QString BufferText(const TCSRecordData* rec) const;
+  // The text of row K of Bound (empty for NULL).
+  QString BoundText(const TBoundColumn& bound, int k) const;
+  // The same into Out, reusing its buffer.
+  void BoundTextInto(QString& out, const TBoundColumn& bound, int k) const;
+  // The descriptions of a bound result, for the accessors.
+  static TGridResultState::Columns Describe(const TCSColumnDataManager& cols);
+  // Rows per ct_fetch for a language row result of N columns (see ProcessResults).
+  int LanguageRowsPerFetch(int n) const;
+  // The state the accessors read on the calling thread (see the accessors).
+  const TGridResultState& State() const;
+  // Queues Event with a copy of the current state to the GUI thread (background runs).
+  void Queue(const TNotifyEvent& event);
+  // Runs a queued Event on the GUI thread with the accessors reading State.
+  void Deliver(const TNotifyEvent& event, const std::shared_ptr<const TGridResultState>& state);
+  // Clears the row, compute and parameter values at a batch's end.
+  void ClearResultState();
   bool StopRequested() const;
   QString DateTimeText(const QString& text) const;
   void RestoreCursor();
@@ -245,18 +348,35 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
   bool cursorMode_ = false;
   bool inBackground_ = false;
   TCSRecordDataManager rowRecs_, paramRecs_, compRecs_;
-  TCSColumnDataManager rowCols_, paramCols_;
+  TCSColumnDataManager rowCols_, paramCols_, compDescs_;
   TCSComputeColumnDataManager compCols_;
   std::vector<CS_DATAFMT> rowFmts_, paramFmts_, compFmts_;
+  std::vector<TBoundColumn> rowBound_, paramBound_, compBound_;
+  // Rows per ct_fetch of the current row result, and the rows of the last fetch not yet laid
+  // out (a cursor fetches CurFetchRows rows per round trip).
+  int rowsPerFetch_ = 1;
+  int fetchedRows_ = 0, nextFetched_ = 0;
+  // The state of the result at hand (written only by the thread running the batches), the
+  // state of the queued event being handled and of the last one handled (GUI thread).
+  TGridResultState live_;
+  const TGridResultState* handling_ = nullptr;
+  std::shared_ptr<const TGridResultState> shown_;
   int textSizeCap_ = 32768;
   // Write position and counters.
   int writePos_ = 1;
-  int runRows_ = 0, setRows_ = 0, rowCount_ = 0, numComputes_ = 0, curCols_ = 0, compCols_n_ = 0;
+  int runRows_ = 0, setRows_ = 0, rowCount_ = 0, numComputes_ = 0, curCols_ = 0;
   int largestCols_ = 1, widestLineNum_ = 0, lineNum_ = 1;
-  int returnStatus_ = 0;
   CS_INT statusValue_ = 0;
   bool resultFlag_ = false;
   bool cursorSeen_ = false;
+  // The current statement's count line was written when MaxRows was reached.
+  bool countWritten_ = false;
+  // The done result after a success without a count is passed over.
+  bool skipDone_ = false;
+  // What the batch's last ct_results returned.
+  CS_RETCODE lastResults_ = CS_SUCCEED;
+  // A KeepHeader run wrote a status line before any header: the fixed row awaits the first.
+  bool headerToFixedRow_ = false;
   std::vector<int> widths_;
   std::unique_ptr<TCursorGuard> cursorGuard_;
   std::unique_ptr<Threadgrid> worker_;
@@ -271,15 +391,4 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
   TNotifyEvent savedDiag_[4];
 };
 
-// The thin view over a grid's cells: a table view whose column widths follow the grid's and
-// whose selection is reported back to the grid for export.
-class TQorixGridView : public QTableView {
- public:
-  explicit TQorixGridView(TQorixGrid* grid, QWidget* parent = nullptr);
-  TQorixGrid* Grid() const { return grid_; }
-  // Applies the grid's column widths.
-  void ApplyWidths();
-
- private:
-  TQorixGrid* grid_;
-};
+#include "catalog/grid/QorixGridView.h"

@@ -92,6 +92,8 @@ void TQxBaseClientDataSet::RunUpdateQuery(TQxQuery& query, int kind) {
   rowsAffected_ = query.RowsAffected();
   // A statement that changed no row did not apply the change: it stays in the log.
   if (rowsAffected_ == 0) DatabaseError(QxDsText::RecordChanged, this);
+  // Nor did one whose count never came (the server did not confirm it).
+  if (rowsAffected_ < 0) DatabaseError(QxDsText::NoRowCount, this);
   if (kind == ukInsert) identity_ = query.LastIdentity();
 }
 
@@ -214,18 +216,24 @@ void TQxBaseClientDataSet::ApplyUpdates() {
         if (kind == ukDelete && AfterCachedRecDelete) AfterCachedRecDelete(*this, recNo);
       }
       if (useTran) {
+        // A trigger may have rolled the transaction back without an error: what was applied
+        // is gone, and what follows would run outside any transaction.
+        if (done && db->GetTranCount() == 0) DatabaseError(QxDsText::TransactionLost, this);
         applied << Log().Bookmark();
         Log().Next();
       } else {
         Log().Delete();
       }
     }
+    // The commit belongs to the apply: when it fails, every change stays in the log.
+    if (useTran) db->CommitTran();
     ok = true;
   } catch (...) {
     scrollEvents_ = true;
     if (useTran) {
       try {
-        db->RollbackTran();
+        if (db->Connected() && db->GetTranCount() > 0) db->RollbackTran();
+        db->RefreshTransactionState();
       } catch (...) {
       }
     }
@@ -238,7 +246,6 @@ void TQxBaseClientDataSet::ApplyUpdates() {
   }
   scrollEvents_ = true;
   if (useTran && ok) {
-    db->CommitTran();
     // Only what was applied leaves the log; a skipped row stays for the next apply.
     for (const TBookmark& b : applied) {
       try {

@@ -40,6 +40,17 @@ int BlobBufferSize(const CS_DATAFMT& fmt, int textSize) {
   return fmt.maxlength > 0 ? std::min<int>(fmt.maxlength, cap) : cap;
 }
 
+// Characters of an exact column's text: 38 digits, sign and point, with room to spare.
+constexpr int kExactTextSize = 44;
+
+bool IsExactType(CS_INT datatype) {
+  return datatype == CS_NUMERIC_TYPE || datatype == CS_DECIMAL_TYPE || datatype == CS_MONEY_TYPE ||
+         datatype == CS_MONEY4_TYPE;
+}
+
+// What a command that failed in the Client-Library itself (no server answer) reports.
+const QString kCommandLost = QStringLiteral("The command failed: the connection to the server was lost");
+
 void WriteLE32(char* p, int32_t v) {
   qToLittleEndian<int32_t>(v, reinterpret_cast<uchar*>(p));
 }
@@ -107,7 +118,24 @@ void TQxCustomDataSet::Notification(TComponent* component, TOperation operation)
   TQxBaseClientDataSet::Notification(component, operation);
   if (operation == TOperation::opRemove) {
     if (component == database_) database_ = nullptr;
-    if (component == resolved_) resolved_ = nullptr;
+    if (component == resolved_) {
+      // The connection is gone with everything it held: unread rows are cut off (the next
+      // read raises), the command handles are only dropped, a prepared statement is no more.
+      rowsCutOff_ = resultsPending_ && moreRows_;
+      moreRows_ = rowsCutOff_;
+      resultsPending_ = rowsCutOff_;
+      reachable_ = Store().Count();
+      batchRows_ = batchPos_ = 0;
+      cursorOpen_ = false;
+      prepared_ = false;
+      statementId_.clear();
+      occurrences_.clear();
+      DropCommand(command_);
+      std::vector<CS_COMMAND*> parked;
+      parked.swap(parkedCursors_);
+      for (CS_COMMAND* command : parked) DropCommand(command);
+      resolved_ = nullptr;
+    }
   }
 }
 
@@ -189,6 +217,14 @@ void TQxCustomDataSet::DetectServerType() {
     serverType_ = qstAnywhere;
 }
 
+bool TQxCustomDataSet::ConnectionDead() const {
+  if (!resolved_ || !resolved_->ConnectionHandle()) return false;
+  CS_INT status = 0;
+  return ctlib::ct_con_props(resolved_->ConnectionHandle(), CS_GET, CS_CON_STATUS, &status, CS_UNUSED, nullptr) ==
+             CS_SUCCEED &&
+         (status & CS_CONSTAT_DEAD);
+}
+
 bool TQxCustomDataSet::IsConnectedResolved() const {
   return resolved_ && resolved_->Connected() && resolved_->ConnectionHandle();
 }
@@ -202,7 +238,33 @@ const bool pendingRowsCheckSet = [] {
   };
   return true;
 }();
+
+// Before a connection closes, the open cursors of the datasets on it are closed while the
+// session is there: their client state is released only by a sent close. Not while a
+// non-cursor dataset's rows are pending there (nothing may be sent into them).
+const bool beforeCloseHookSet = [] {
+  TQorixDatabase::BeforeCloseHook() = [](TQorixDatabase& db) {
+    if (TQxCustomDataSet::PendingReader(&db, nullptr)) return;
+    for (TQxCustomDataSet* d : TQxCustomDataSet::DataSetList()) d->CloseCursorBeforeDisconnect(&db);
+  };
+  return true;
+}();
 }  // namespace
+
+void TQxCustomDataSet::CloseCursorBeforeDisconnect(TQorixDatabase* connection) {
+  if (resolved_ != connection || !IsConnectedResolved() || SessionGone()) return;
+  if (cursorOpen_ && command_) {
+    cursorOpen_ = false;
+    // The rows not read yet are cut off: the next read raises, as after any disconnect.
+    SendCursorClose(command_);
+  }
+  std::vector<CS_COMMAND*> parked;
+  parked.swap(parkedCursors_);
+  for (CS_COMMAND* command : parked) {
+    SendCursorClose(command);
+    DropCommand(command);
+  }
+}
 
 bool TQxCustomDataSet::SessionGone() const {
   return command_ && resolved_ && (!resolved_->Connected() || resolved_->SessionNumber() != session_);
@@ -349,6 +411,21 @@ void TQxCustomDataSet::SendCursorClose(CS_COMMAND* command) {
   CS_INT ignored = 0;
   ctlib::ct_cancel(nullptr, command, CS_CANCEL_CURRENT);
   while (ctlib::ct_results(command, &ignored) == CS_SUCCEED) ctlib::ct_cancel(nullptr, command, CS_CANCEL_CURRENT);
+  // A cursor the server never declared (its declare failed: a syntax error, an unknown
+  // table) has no id; a close of it would go out naming cursor 0, which the server answers by
+  // aborting the connection's next commands. Nothing is sent for it.
+  CS_INT id = -1;
+  if (ctlib::ct_cmd_props(command, CS_GET, CS_CUR_ID, &id, CS_UNUSED, nullptr) == CS_SUCCEED && id == 0) {
+    // A dealloc alone of a cursor the server never knew is done by the library itself, and
+    // frees the client's cursor state.
+    if (ctlib::ct_cursor(command, CS_CURSOR_DEALLOC, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED) ==
+            CS_SUCCEED &&
+        ctlib::ct_send(command) == CS_SUCCEED)
+      while (ctlib::ct_results(command, &ignored) == CS_SUCCEED) {
+      }
+    ClearDiagMessages(resolved_->ConnectionHandle());
+    return;
+  }
   // Close with dealloc releases the cursor; FreeTDS then refuses a separate dealloc, so none
   // follows, and a failing close is tolerated.
   if (ctlib::ct_cursor(command, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_DEALLOC) == CS_SUCCEED) {
@@ -397,6 +474,7 @@ void TQxCustomDataSet::InternalOpen() {
     AllocCommand(command_);
     RunQuery(true);
     work_.assign(size_t(RecordSize()), 0);
+    ClearKeyBuffer();
   } catch (...) {
     CancelCommand(command_, CS_CANCEL_ALL);
     CloseCursor(command_);
@@ -406,8 +484,19 @@ void TQxCustomDataSet::InternalOpen() {
   }
   reachable_ = 1000;
   CreateLogFields();
+  // The log is rebuilt empty: changes of an earlier open name records that are gone, and
+  // must never reach the server.
+  if (Log().Active()) Log().EmptyDataSet();
   // The first row is read at once, so that an empty result shows as empty at open.
   FetchUntil(0);
+}
+
+std::unique_ptr<TField> TQxCustomDataSet::CreateDataField(const TFieldDef& def) {
+  const int index = def.FieldNo() - 1;
+  if (index >= 0 && index < int(exactTypes_.size()) && exactTypes_[size_t(index)] != ftUnknown &&
+      def.DataType == ftString)
+    return std::make_unique<TExactNumberField>(exactTypes_[size_t(index)], def.Size);
+  return TQxBaseClientDataSet::CreateDataField(def);
 }
 
 void TQxCustomDataSet::RunQuery(bool describe) {
@@ -437,6 +526,11 @@ void TQxCustomDataSet::RunQuery(bool describe) {
       MonitorTrace(QStringLiteral("Open-Client: ct_dynamic(CS_EXECUTE)"));
       ctlib::ct_dynamic(command_, CS_EXECUTE, id.data(), CS_NULLTERM, nullptr, CS_UNUSED);
       BindParams(command_);
+    } else if (!rpcName_.isEmpty()) {
+      // A procedure is called as a remote procedure: its output parameters come back.
+      cursorName_.clear();
+      MonitorTrace(QStringLiteral("Open-Client: ct_command(CS_RPC_CMD)"));
+      SendProcCall(command_);
     } else {
       cursorName_.clear();
       MonitorTrace(QStringLiteral("Open-Client: ct_command(CS_LANG_CMD)"));
@@ -451,7 +545,16 @@ void TQxCustomDataSet::RunQuery(bool describe) {
     for (;;) {
       MonitorTrace(QStringLiteral("Open-Client: ct_results"));
       rc = ctlib::ct_results(command_, &lastResultType_);
-      CheckDiag();
+      try {
+        CheckDiag();
+      } catch (const EDatabaseError&) {
+        // A cursor over a procedure whose parameters do not match is told in plain words.
+        if (lastServerMsg_.msgnumber == 7726 && lastServerMsg_.severity == 16)
+          DatabaseError(QStringLiteral("The cursor and stored procedure does not have the same number of "
+                                       "parameters. Check the stored procedure and paramaters"),
+                        this);
+        throw;
+      }
       if (rc != CS_SUCCEED) break;
       if (lastResultType_ == CS_ROW_RESULT || lastResultType_ == CS_CURSOR_RESULT) {
         found = true;
@@ -466,6 +569,7 @@ void TQxCustomDataSet::RunQuery(bool describe) {
       const QString msg = LastError().isEmpty() ? QStringLiteral("The statement failed") : LastError();
       DatabaseError(msg, this);
     }
+    if (!found && rc == CS_FAIL) DatabaseError(kCommandLost, this);
     if (!found) {
       resultsPending_ = false;
       moreRows_ = false;
@@ -580,6 +684,7 @@ void TQxCustomDataSet::DescribeColumns(CS_COMMAND* command, CS_INT count, std::v
     Column& c = out[size_t(n - 1)];
     if (ctlib::ct_describe(command, n, &c.described) != CS_SUCCEED) break;
     c.type = FieldTypeOf(c.described);
+    c.exact = IsExactType(c.described.datatype);
     if (c.type == ftUnknown) {
       const QString name = QString::fromUtf8(c.described.name, std::max<CS_INT>(0, c.described.namelen));
       const QString msg = QxDsText::UnsupportedType.arg(name.trimmed());
@@ -593,6 +698,7 @@ void TQxCustomDataSet::DescribeColumns(CS_COMMAND* command, CS_INT count, std::v
 
 void TQxCustomDataSet::InitFieldDefsFromColumns() {
   FieldDefs().Clear();
+  exactTypes_.clear();
   identityColumn_.clear();
   QStringList names;
   for (size_t i = 0; i < columns_.size(); ++i) {
@@ -606,7 +712,16 @@ void TQxCustomDataSet::InitFieldDefsFromColumns() {
     c.size = c.type == ftString ? std::max<CS_INT>(c.described.datatype == CS_UNIQUE_TYPE ? 36 : 1, c.described.maxlength) : 0;
     const bool required =
         SQLOptions.Contains(soCheckFieldRequired) && !(c.described.status & CS_CANBENULL);
-    FieldDefs().Add(unique, c.type, c.size, required);
+    if (c.exact) {
+      // The value is kept as the server's decimal text: a double would change it.
+      c.size = kExactTextSize;
+      TFieldDef* def = FieldDefs().Add(unique, ftString, c.size, required);
+      def->Precision = c.described.precision;
+      exactTypes_.resize(size_t(FieldDefs().Count()), ftUnknown);
+      exactTypes_.back() = c.type;
+    } else {
+      FieldDefs().Add(unique, c.type, c.size, required);
+    }
     if ((c.described.status & CS_IDENTITY) && identityColumn_.isEmpty()) identityColumn_ = unique;
     names << unique;
   }
@@ -624,7 +739,13 @@ void TQxCustomDataSet::BindColumns() {
     b.format = CS_FMT_UNUSED;
     b.count = rows;
     b.locale = nullptr;
-    switch (c.type) {
+    switch (c.exact ? ftBCD : c.type) {
+      case ftBCD:
+        // Exact numbers arrive as their decimal text.
+        b.datatype = CS_CHAR_TYPE;
+        b.format = CS_FMT_NULLTERM;
+        b.maxlength = 96;
+        break;
       case ftString:
         b.datatype = CS_CHAR_TYPE;
         b.format = CS_FMT_NULLTERM;
@@ -691,6 +812,12 @@ void TQxCustomDataSet::BindColumns() {
 }
 
 CS_RETCODE TQxCustomDataSet::FetchRow() {
+  if (rowsCutOff_) {
+    rowsCutOff_ = false;
+    moreRows_ = false;
+    resultsPending_ = false;
+    DatabaseError(QStringLiteral("The connection was closed before all rows were read"), this);
+  }
   if (!moreRows_ || !command_) return CS_END_DATA;
   // Rows cut off by a disconnect are an error, never a shorter result.
   if (SessionGone()) {
@@ -728,6 +855,23 @@ CS_RETCODE TQxCustomDataSet::FetchRow() {
   } catch (...) {
     FinishFetching();
     throw;
+  }
+  // Anything but the end of the rows cuts them off: an error, never a shorter result. A cursor
+  // fetch on a dead connection answers "end of data" too, so the connection is asked.
+  if (rc != CS_END_DATA || ConnectionDead()) {
+    moreRows_ = false;
+    resultsPending_ = false;
+    reachable_ = Store().Count();
+    batchRows_ = batchPos_ = 0;
+    if (cursorOpen_) {
+      cursorOpen_ = false;
+      // The close (sent when the connection still lives) releases the client's cursor state.
+      SendCursorClose(command_);
+    } else {
+      CancelCommand(command_, CS_CANCEL_ALL);
+    }
+    CloseParkedCursors();
+    DatabaseError(QStringLiteral("The rows could not all be read: the connection to the server was lost"), this);
   }
   FinishFetching();
   return rc;
@@ -783,13 +927,18 @@ void TQxCustomDataSet::LoadRowIntoRecord() {
     if (c.fieldNo == 0) continue;
     const int off = FieldOffset(c.fieldNo);
     if (off < 0) continue;
-    const int width = SlotWidth(c.type, c.size);
+    const int width = SlotWidth(c.exact ? ftString : c.type, c.size);
     const CS_SMALLINT ind = c.indicator[size_t(row)];
     const bool isNull = ind == -1;
     const char* src = c.buffer.data() + size_t(row) * size_t(c.bind.maxlength);
     const CS_INT len = std::clamp<CS_INT>(c.copied[size_t(row)], 0, c.bind.maxlength);
     char* slot = rec + off;
-    if (!isNull) {
+    if (!isNull && c.exact) {
+      const QByteArray text = CanonicalDecimal(QString::fromLatin1(src, int(strnlen(src, size_t(c.bind.maxlength)))))
+                                  .toLatin1()
+                                  .left(c.size);
+      std::memcpy(slot, text.constData(), size_t(text.size()));
+    } else if (!isNull) {
       switch (c.type) {
         case ftString: {
           QByteArray text(src, int(strnlen(src, size_t(c.bind.maxlength))));
@@ -964,7 +1113,10 @@ void TQxCustomDataSet::DoBeforeClose() {
 }
 
 void TQxCustomDataSet::InternalClose() {
+  rowsCutOff_ = false;
   work_.clear();
+  keyBuffer_.clear();
+  savedKey_.clear();
   Blobs().Clear();
   if (!Destroying()) {
     if (cursorOpen_)
@@ -1003,6 +1155,13 @@ void TQxCustomDataSet::Requery() {
 // Drops the rows read so far and whatever the command still has pending, then sends the
 // statement again and reads its first rows. After a failed send nothing is pending.
 void TQxCustomDataSet::RerunQuery() {
+  // A dataset whose connection component was destroyed finds one again (or says why not)
+  // before anything is dropped.
+  if (!resolved_) {
+    CheckDatabase();
+    FindConnection();
+  }
+  rowsCutOff_ = false;
   // Refused before anything is dropped or sent: the dataset keeps its rows.
   if (UseQorixCursor)
     CheckCursorOpen();
@@ -1041,6 +1200,31 @@ void TQxCustomDataSet::InternalRefresh() {
     // Pending cached changes would lose their records: they are applied or cancelled first.
     RaiseDataSetError(QStringLiteral("The dataset has cached changes; apply or cancel them before a refresh"), this);
   RerunQuery();
+}
+
+void TQxCustomDataSet::CancelAll() {
+  if (!IsConnectedResolved()) return;
+  CheckNonCursorOpen();
+  ctlib::ct_cancel(resolved_->ConnectionHandle(), nullptr, CS_CANCEL_ALL);
+  ClearDiagMessages(resolved_->ConnectionHandle());
+}
+
+void TQxCustomDataSet::CancelUpdates() {
+  CheckActive();
+  if (State() == TDataSetState::dsEdit || State() == TDataSetState::dsInsert) Cancel();
+  if (!Log().Active() || Log().RecordCount() == 0) return;
+  // The records show what the server holds again; nothing of the log is sent.
+  DisableControls();
+  try {
+    RerunQuery();
+    First();
+  } catch (...) {
+    EnableControls();
+    throw;
+  }
+  if (Log().Active()) Log().EmptyDataSet();
+  Resync({});
+  EnableControls();
 }
 
 void TQxCustomDataSet::EmptyDataSet() {
@@ -1133,7 +1317,8 @@ std::vector<QStringList> TQxCustomDataSet::QueryRows(const QString& text) {
     SendCommand(cmd);
     CS_INT type = 0;
     bool failed = false;
-    while (ctlib::ct_results(cmd, &type) == CS_SUCCEED) {
+    CS_RETCODE rc;
+    while ((rc = ctlib::ct_results(cmd, &type)) == CS_SUCCEED) {
       CheckDiag();
       if (type == CS_CMD_FAIL) failed = true;
       if (type != CS_ROW_RESULT) continue;
@@ -1154,15 +1339,21 @@ std::vector<QStringList> TQxCustomDataSet::QueryRows(const QString& text) {
         ctlib::ct_bind(cmd, n, &b, bufs[size_t(n - 1)].data(), &lens[size_t(n - 1)], &inds[size_t(n - 1)]);
       }
       CS_INT rows = 0;
-      while (ctlib::ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED) {
+      CS_RETCODE frc;
+      while ((frc = ctlib::ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows)) == CS_SUCCEED) {
         gotRow = true;
         QStringList values;
         for (int n = 0; n < count; ++n)
           values << (inds[size_t(n)] == -1 ? QString() : QString::fromUtf8(bufs[size_t(n)].data()).trimmed());
         all.push_back(values);
       }
+      if (frc != CS_END_DATA) {
+        CheckDiag();
+        DatabaseError(kCommandLost, this);
+      }
     }
     CheckDiag();
+    if (rc == CS_FAIL) DatabaseError(kCommandLost, this);
     if (failed && !gotRow)
       DatabaseError(LastError().isEmpty() ? QStringLiteral("The statement failed") : LastError(), this);
   } catch (...) {
@@ -1273,7 +1464,9 @@ bool TQxCustomDataSet::ExecDirect(const QString& text, int& rowsAffected) {
     if (!LastError().isEmpty()) DatabaseError(LastError(), this);
     Abort();
   }
-  return rc != CS_FAIL;
+  // A command the library could not complete (a lost connection) did not run.
+  if (rc == CS_FAIL) DatabaseError(kCommandLost, this);
+  return true;
 }
 
 void TQxCustomDataSet::Prepare() {
@@ -1283,13 +1476,14 @@ void TQxCustomDataSet::Prepare() {
   FindConnection();
   DetectServerType();
   BuildCommandText();
-  TParams occurrences;
-  const QString text = occurrences.ParseSQL(commandText_, true);
+  // Markers are found by the rules of the literal substitution: never inside a string, a
+  // bracketed name or a comment.
+  QStringList names;
+  const QString text = qxsql::PositionalMarkers(commandText_, names);
   occurrences_.clear();
-  for (int i = 0; i < occurrences.Count(); ++i) {
-    if (!params_.FindParam(occurrences[i].Name))
-      DatabaseError(QStringLiteral("Parameter '%1' not found").arg(occurrences[i].Name), this);
-    occurrences_ << occurrences[i].Name;
+  for (const QString& name : names) {
+    if (!params_.FindParam(name)) DatabaseError(QStringLiteral("Parameter '%1' not found").arg(name), this);
+    occurrences_ << name;
   }
   statementId_ = NewStatementId();
   CS_COMMAND* cmd = nullptr;
@@ -1351,9 +1545,22 @@ void TQxCustomDataSet::BindParams(CS_COMMAND* command) {
   for (const QString& name : occurrences_) {
     const TParam* p = params_.FindParam(name);
     if (!p) DatabaseError(QStringLiteral("Parameter '%1' not found").arg(name), this);
+    BindParam(command, *p, QByteArray(), CS_INPUTVALUE);
+  }
+}
+
+void TQxCustomDataSet::BindParam(CS_COMMAND* command, const TParam& param, const QByteArray& bindName,
+                                 CS_INT status) {
+  const TParam* p = &param;
+  const QString& name = param.Name;
+  {
     CS_DATAFMT fmt{};
-    fmt.status = CS_INPUTVALUE;
+    fmt.status = status;
     fmt.namelen = 0;
+    if (!bindName.isEmpty()) {
+      std::memcpy(fmt.name, bindName.constData(), size_t(std::min<qsizetype>(bindName.size(), CS_MAX_NAME - 1)));
+      fmt.namelen = CS_INT(std::min<qsizetype>(bindName.size(), CS_MAX_NAME - 1));
+    }
     fmt.count = 1;
     CS_SMALLINT indicator = p->IsNull() ? CS_SMALLINT(-1) : CS_SMALLINT(0);
     QByteArray data;
@@ -1373,15 +1580,49 @@ void TQxCustomDataSet::BindParams(CS_COMMAND* command) {
         break;
       }
       case ftBoolean: {
+        // TDS 5.0 has no nullable bit: a NULL goes as a NULL integer, which the server
+        // converts (a NULL bit ends the process inside the client library).
+        if (indicator == -1) {
+          fmt.datatype = CS_INT_TYPE;
+          break;
+        }
         fmt.datatype = CS_BIT_TYPE;
         const CS_BIT v = p->Value().toBool() ? 1 : 0;
         data = QByteArray(reinterpret_cast<const char*>(&v), sizeof v);
         break;
       }
-      case ftLargeint:
-      case ftFloat:
       case ftCurrency:
       case ftBCD: {
+        // Exact numbers go as numeric, digit for digit (a double would change them).
+        const QString text = indicator == -1 ? QString()
+                             : p->Value().typeId() == QMetaType::Double || p->Value().typeId() == QMetaType::Float
+                                 ? DecimalOfDouble(p->Value().toDouble())
+                                 : CanonicalDecimal(p->Value().toString());
+        if (indicator != -1 && text.isNull())
+          DatabaseError(QStringLiteral("Parameter '%1' holds no number").arg(name), this);
+        const qsizetype point = text.indexOf(QLatin1Char('.'));
+        CS_DATAFMT src{};
+        src.datatype = CS_CHAR_TYPE;
+        src.format = CS_FMT_NULLTERM;
+        QByteArray chars = text.toLatin1();
+        src.maxlength = CS_INT(chars.size());
+        fmt.datatype = CS_NUMERIC_TYPE;
+        fmt.precision = 38;  // the servers' largest numeric
+        fmt.scale = point < 0 ? 0 : CS_INT(text.size() - point - 1);
+        fmt.maxlength = sizeof(CS_NUMERIC);
+        CS_NUMERIC value{};
+        if (indicator != -1) {
+          CS_DATAFMT dest = fmt;
+          CS_INT len = 0;
+          if (ctlib::cs_convert(resolved_ ? resolved_->ContextHandle() : nullptr, &src, chars.data(), &dest, &value,
+                                &len) != CS_SUCCEED)
+            DatabaseError(QStringLiteral("Parameter '%1' does not fit a numeric value").arg(name), this);
+        }
+        data = QByteArray(reinterpret_cast<const char*>(&value), sizeof value);
+        break;
+      }
+      case ftLargeint:
+      case ftFloat: {
         fmt.datatype = CS_FLOAT_TYPE;
         const CS_FLOAT v = p->Value().toDouble();
         data = QByteArray(reinterpret_cast<const char*>(&v), sizeof v);
@@ -1393,9 +1634,14 @@ void TQxCustomDataSet::BindParams(CS_COMMAND* command) {
         fmt.datatype = CS_DATETIME_TYPE;
         QDateTime dt = p->Value().toDateTime();
         if (p->Value().typeId() == QMetaType::QDate) dt = QDateTime(p->Value().toDate(), QTime(0, 0));
+        // A time of day stands on the server's first day, 1 January 1900.
+        if (p->Value().typeId() == QMetaType::QTime) dt = QDateTime(QDate(1900, 1, 1), p->Value().toTime());
+        if (indicator != -1 && !dt.isValid()) DatabaseError(QStringLiteral("Parameter '%1' holds no valid date and time").arg(name), this);
         CS_DATETIME v{};
-        v.dtdays = CS_INT(dt.date().toJulianDay() - QDate(1900, 1, 1).toJulianDay());
-        v.dttime = qxsql::TimeToTicks(dt.time().msecsSinceStartOfDay());
+        if (indicator != -1) {
+          v.dtdays = CS_INT(dt.date().toJulianDay() - QDate(1900, 1, 1).toJulianDay());
+          v.dttime = qxsql::TimeToTicks(dt.time().msecsSinceStartOfDay());
+        }
         data = QByteArray(reinterpret_cast<const char*>(&v), sizeof v);
         break;
       }
@@ -1417,6 +1663,10 @@ void TQxCustomDataSet::BindParams(CS_COMMAND* command) {
       }
     }
     fmt.maxlength = std::max<CS_INT>(1, CS_INT(data.size()));
+    // An output value comes back in a buffer as large as its type allows.
+    if (status == CS_RETURN && (fmt.datatype == CS_CHAR_TYPE || fmt.datatype == CS_LONGCHAR_TYPE ||
+                                fmt.datatype == CS_BINARY_TYPE || fmt.datatype == CS_LONGBINARY_TYPE))
+      fmt.maxlength = std::max<CS_INT>(fmt.maxlength, 255);
     if (ctlib::ct_param(command, &fmt, indicator == -1 ? nullptr : data.data(),
                         indicator == -1 ? 0 : CS_INT(data.size()), indicator) != CS_SUCCEED)
       CheckDiag();
@@ -1431,6 +1681,8 @@ void TQxCustomDataSet::ExecSQL() {
   BuildCommandText();
   const QString text = prepared_ ? commandText_ : qxsql::SubstituteParams(commandText_, params_);
   int rows = -1;
+  // A failed run leaves no earlier count behind.
+  rowsAffected_ = -1;
   ExecDirect(text, rows);
   rowsAffected_ = rows;
   lastStatement_ = text;
@@ -1456,6 +1708,109 @@ void TQxCustomDataSet::ApplyUpdates() {
   if (!CachedUpdates) RaiseDataSetError(QxDsText::NotCached, this);
   if (!UseQorixCursor && resultsPending_) RaiseResultsPendingError(QxDsText::PendingCached, this);
   TQxBaseClientDataSet::ApplyUpdates();
+}
+
+// =====================================================================================
+// Key values (dsSetKey)
+// =====================================================================================
+
+namespace {
+bool HoldsBlob(TFieldType t) {
+  return t == ftVarBytes || t == ftBlob || t == ftMemo || t == ftGraphic || t == ftFmtMemo || t == ftDataSet;
+}
+}  // namespace
+
+void TQxCustomDataSet::ClearKeyBuffer() {
+  keyBuffer_.assign(size_t(std::max(0, RecordSize())), 0);
+  for (int n = 1; n <= FieldDefs().Count(); ++n) {
+    const TFieldDef* def = FieldDefs().Items(n - 1);
+    const int off = FieldOffset(n);
+    const int width = SlotWidth(def->DataType, def->Size);
+    if (off >= 0 && off + width < int(keyBuffer_.size())) keyBuffer_[size_t(off + width)] = 1;
+  }
+}
+
+void TQxCustomDataSet::SetKey() {
+  CheckActive();
+  BeginKeyState();
+  savedKey_ = keyBuffer_;
+  ClearKeyBuffer();
+  DataEvent(TDataEvent::deDataSetChange, 0);
+}
+
+void TQxCustomDataSet::EditKey() {
+  CheckActive();
+  BeginKeyState();
+  savedKey_ = keyBuffer_;
+  DataEvent(TDataEvent::deDataSetChange, 0);
+}
+
+void TQxCustomDataSet::InternalPostKey() {
+  savedKey_.clear();
+}
+
+void TQxCustomDataSet::InternalCancelKey() {
+  if (savedKey_.size() == keyBuffer_.size()) keyBuffer_ = savedKey_;
+  savedKey_.clear();
+}
+
+bool TQxCustomDataSet::GetFieldData(const TField* field, void* buffer) {
+  if (State() != TDataSetState::dsSetKey || !field || field->FieldKind != TFieldKind::fkData || field->FieldNo() < 1)
+    return TQxBaseClientDataSet::GetFieldData(field, buffer);
+  const int n = field->FieldNo();
+  if (n > FieldDefs().Count() || keyBuffer_.empty()) return false;
+  const TFieldDef* def = FieldDefs().Items(n - 1);
+  if (HoldsBlob(def->DataType)) return false;
+  const int off = FieldOffset(n);
+  const int width = SlotWidth(def->DataType, def->Size);
+  if (off < 0 || off + width >= int(keyBuffer_.size())) return false;
+  const bool hasValue = keyBuffer_[size_t(off + width)] == 0;
+  if (buffer && hasValue) std::memcpy(buffer, keyBuffer_.data() + off, size_t(width));
+  return hasValue;
+}
+
+void TQxCustomDataSet::SetFieldData(TField* field, const void* buffer) {
+  if (State() != TDataSetState::dsSetKey || !field || field->FieldKind != TFieldKind::fkData || field->FieldNo() < 1) {
+    TQxBaseClientDataSet::SetFieldData(field, buffer);
+    return;
+  }
+  const int n = field->FieldNo();
+  if (n > FieldDefs().Count() || keyBuffer_.empty()) return;
+  const TFieldDef* def = FieldDefs().Items(n - 1);
+  if (HoldsBlob(def->DataType)) DatabaseError(QStringLiteral("Field '%1' cannot be a key value").arg(field->FieldName), this);
+  const int off = FieldOffset(n);
+  const int width = SlotWidth(def->DataType, def->Size);
+  if (off < 0 || off + width >= int(keyBuffer_.size())) return;
+  if (buffer) std::memcpy(keyBuffer_.data() + off, buffer, size_t(width));
+  keyBuffer_[size_t(off + width)] = buffer ? 0 : 1;
+  DataEvent(TDataEvent::deFieldChange, reinterpret_cast<intptr_t>(field));
+}
+
+bool TQxCustomDataSet::GotoKey() {
+  CheckBrowseMode();
+  CheckActive();
+  // The key values as the fields read them in the key-setting state.
+  QStringList names = KeyFieldNames();
+  if (names.isEmpty()) names = PrimeFields;
+  QStringList used;
+  QVariantList values;
+  const TDataSetState old = SetTempState(TDataSetState::dsSetKey);
+  try {
+    for (int i = 0; i < FieldCount(); ++i) {
+      TField* f = Fields().Fields(i);
+      if (f->FieldKind != TFieldKind::fkData || f->FieldNo() < 1) continue;
+      const bool isKey = names.isEmpty() ? !f->IsNull() : names.contains(f->FieldName, Qt::CaseInsensitive);
+      if (!isKey) continue;
+      used << f->FieldName;
+      values << f->Value();
+    }
+  } catch (...) {
+    RestoreState(old);
+    throw;
+  }
+  RestoreState(old);
+  if (used.isEmpty()) return false;
+  return Locate(used.join(QLatin1Char(';')), used.size() == 1 ? values.first() : QVariant(values), {});
 }
 
 // =====================================================================================

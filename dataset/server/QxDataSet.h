@@ -50,6 +50,9 @@ inline const QString ReadOnlyTable = QStringLiteral("Table is read only");
 inline const QString NoComponent = QStringLiteral("No '%1' component named '%2' can be found");
 inline const QString UnbalancedQuotes = QStringLiteral("The text contains unbalanced double quotes");
 inline const QString RecordChanged = QStringLiteral("Record changed by another user");
+inline const QString TransactionLost =
+    QStringLiteral("The transaction was rolled back on the server: the change was not made");
+inline const QString NoRowCount = QStringLiteral("The server did not confirm the change: no row count came back");
 inline const QString NeedDatabase = QStringLiteral("Database or DbName required");
 inline const QString DatabaseNotFound = QStringLiteral("Could not find QorixDatabase component named '%1'");
 inline const QString CannotLogin = QStringLiteral("Cannot login to server '%1'");
@@ -223,6 +226,9 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   // then: FreeTDS would mix the new command's results into those rows or wait for them.
   static void CheckConnectionFree(TQorixDatabase* connection, const TQxCustomDataSet* except,
                                   const TComponent* component, bool cursorCommand);
+  // Closes this dataset's open cursor (and the parked ones) on Connection while its session is
+  // still there: called just before that connection disconnects.
+  void CloseCursorBeforeDisconnect(TQorixDatabase* connection);
   // The non-cursor dataset other than Except whose rows are pending on Connection, or null.
   static TQxCustomDataSet* PendingReader(TQorixDatabase* connection, const TQxCustomDataSet* except);
   int FetchUntil(int index);
@@ -230,6 +236,9 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   int FetchRowsCount(int count);
   void Requery();
   void EmptyDataSet() override;
+  // Cancels everything pending on the dataset's connection (CS_CANCEL_ALL on the connection);
+  // refused while another non-cursor dataset still reads its rows there.
+  void CancelAll();
   // Runs the SQL text (with parameter values as literals) as a statement without result set;
   // RowsAffected holds its count afterwards.
   virtual void ExecSQL();
@@ -244,9 +253,29 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   bool Prepared() const { return prepared_; }
   QString StatementId() const { return statementId_; }
   void SetLastServerMessage(const CS_SERVERMSG& msg) override { lastServerMsg_ = msg; }
+  // The diagnostics routine's record of the server message behind an error is the dataset's too.
+  void SetLastServerMsg(const CS_SERVERMSG& msg) override {
+    TQorixDiagTarget::SetLastServerMsg(msg);
+    lastServerMsg_ = msg;
+  }
   const CS_SERVERMSG& DataSetServerMsg() const { return lastServerMsg_; }
   void ApplyUpdates() override;
+  // Drops every cached change (an open edit or insert too) and reads the records again, so they
+  // show what the server holds; nothing of the change log is sent.
+  void CancelUpdates();
   bool Locate(const QString& keyFields, const QVariant& keyValues, TLocateOptions options) override;
+
+  // --- key values (dsSetKey) ---
+  // SetKey enters the key-setting state with empty key values, EditKey with the current ones;
+  // fields then read and write the key values, Post keeps them and Cancel restores those from
+  // before. GotoKey moves to the first record whose fields equal the key values given (the
+  // key columns when the dataset knows them, else every field given a value): false, and
+  // the dataset stays, when none does.
+  void SetKey();
+  void EditKey();
+  bool GotoKey();
+  bool GetFieldData(const TField* field, void* buffer) override;
+  void SetFieldData(TField* field, const void* buffer) override;
 
   // --- block reads ---
   // Records are read ahead in packets: Size records (65536 bytes' worth of records for the
@@ -328,10 +357,14 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   virtual void PrepareFieldDefsText();
   virtual bool LiveMode() const { return false; }
   virtual QStringList KeyFieldNames() const { return {}; }
+  // The row filter a live UPDATE adds to its WHERE while Filtered is set (markers replaced).
+  virtual QString LiveFilter() const { return QString(); }
 
   // TDataSet / memory-dataset overrides.
   void InternalOpen() override;
   void InternalClose() override;
+  // An exact column's field keeps its value as decimal text (TExactNumberField).
+  std::unique_ptr<TField> CreateDataField(const TFieldDef& def) override;
   void InternalLast() override;
   // An open cursor is closed by a command sent on the connection: refused while another
   // dataset's rows are pending there (the dataset stays open).
@@ -343,6 +376,8 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   void DoBeforeInsert() override;
   // Refresh runs the statement again and shows what the server holds now.
   void InternalRefresh() override;
+  void InternalPostKey() override;
+  void InternalCancelKey() override;
   TGetResult CheckCurrent(TGetResult result) override;
   TGetResult StepNext(TGetResult result) override;
   TGetResult StepPrior(TGetResult result) override;
@@ -379,11 +414,16 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   void BindColumns();
   // Binds one value per marker occurrence of the prepared text, in order.
   void BindParams(CS_COMMAND* command);
+  // Binds one parameter's value (its DataType decides the datatype) under BindName (empty:
+  // by position) with Status (CS_INPUTVALUE or CS_RETURN).
+  void BindParam(CS_COMMAND* command, const TParam& param, const QByteArray& bindName, CS_INT status);
   // Reads every result of a sent statement without result set (counts, ROWCNT/IDENT rows).
   void ReadExecResults(CS_COMMAND* command, int& count, bool& failed, CS_RETCODE& rc);
   // Reads a status or parameter result of the open statement (the stored-procedure dataset
   // keeps the values; others pass over them).
   virtual void ReadProcResult(CS_COMMAND* command, CS_INT type);
+  // Prepares Command as the remote procedure call of a procedure dataset (nothing for others).
+  virtual void SendProcCall(CS_COMMAND*) {}
   // The first row of Text's first row result, each column as trimmed text ("" for NULL).
   QStringList QueryRow(const QString& text);
   // Every row of Text's row results, each column as trimmed text ("" for NULL).
@@ -396,6 +436,9 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   void RunLiveStatement(const QString& text, bool requireOneRow);
   // Refuses a live statement while this dataset's own rows hold the connection.
   void CheckPendingForLive();
+  // Applies the current record through the update object's procedure of Kind (0 modify,
+  // 1 insert, 2 delete), in a transaction of its own with soUseTransaction.
+  void RunLiveStoredProc(int kind);
 
   TQxDataSetKind kind_ = dkQuery;
   TQxServerType serverType_ = qstSybase;
@@ -408,6 +451,7 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
     CS_DATAFMT described{};
     CS_DATAFMT bind{};
     TFieldType type = ftUnknown;
+    bool exact = false;    // numeric, decimal or money: read and stored as its decimal text
     int fieldNo = 0;       // 1-based field number, 0 for a skipped column
     int size = 0;          // string field size
     std::vector<char> buffer;
@@ -422,6 +466,8 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   void FreeColumns();
   void FinishFetching();
   bool IsConnectedResolved() const;
+  // True when the library found the resolved connection's socket dead.
+  bool ConnectionDead() const;
   // True when the dataset's command belongs to a session of its connection that has ended (a
   // disconnect, perhaps followed by a new login): its unread rows and open cursor went with it.
   bool SessionGone() const;
@@ -439,6 +485,7 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   QString cursorName_;
   bool resultsPending_ = false;
   bool moreRows_ = false;
+  bool rowsCutOff_ = false;  // the connection went while rows were unread: the next read raises
   int reachable_ = 0;
   int rowCounter_ = 0;
   int textSize_ = 32768;
@@ -449,6 +496,8 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   int packetRecords_ = 0;
   CS_INT lastResultType_ = 0;
   std::vector<Column> columns_;
+  // The type each exact column's field reads as, by definition index (ftUnknown for others).
+  std::vector<TFieldType> exactTypes_;
   QString identityColumn_;
   QString columnList_, columnNames_;
   CS_SERVERMSG lastServerMsg_{};
@@ -456,6 +505,9 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   QString lastStatement_;
   int64_t execIdentity_ = -1;
   std::vector<char> work_;
+  // The key values of the key-setting state and their copy from before it (one record each).
+  std::vector<char> keyBuffer_, savedKey_;
+  void ClearKeyBuffer();
   bool prepared_ = false;
   QString statementId_;
   QStringList occurrences_;  // the marker names of the prepared text, one per "?"

@@ -4,6 +4,7 @@
 #include <QVariant>
 
 #include "access/QorixExceptions.h"
+#include "dataset/server/QorixUpdateSQL.h"
 #include "dataset/server/QxDataSet.h"
 #include "dataset/server/QxSqlLiterals.h"
 
@@ -25,6 +26,8 @@ bool SameValue(const QVariant& a, const QVariant& b) {
 }  // namespace
 
 void TQxCustomDataSet::CheckPendingForLive() {
+  // A closed dataset has no record to send: say so, not something else.
+  if (!Active()) RaiseNotOpenError(QxDsText::ClosedDataSet, this);
   if (kind_ == dkStoredProc || (!UseQorixCursor && resultsPending_))
     RaiseResultsPendingError(QxDsText::PendingLive, this);
 }
@@ -73,27 +76,49 @@ void TQxCustomDataSet::StoreIdentity(int64_t value) {
   }
 }
 
+namespace {
+// The first 30 bytes of Text's UTF-8 form, cut before a character that would not fit whole: what
+// the server's CONVERT(VARCHAR, column) of a text column answers.
+QString ConvertedPrefix(const QString& text) {
+  QByteArray utf8 = text.toUtf8();
+  if (utf8.size() > 30) {
+    int n = 30;
+    while (n > 0 && (uchar(utf8[n]) & 0xC0) == 0x80) --n;
+    utf8.truncate(n);
+  }
+  return QString::fromUtf8(utf8);
+}
+bool IsTextBlob(TFieldType t) {
+  return t == ftMemo || t == ftFmtMemo;
+}
+}  // namespace
+
 QString TQxCustomDataSet::BuildWhereClause() {
   if (!FindLogEntry()) RaiseDataSetError(QxDsText::RecordChanged, this);
   QString text = QStringLiteral(" WHERE 1=1");
   QStringList columns;
+  QStringList keys = KeyFieldNames();
+  if (keys.isEmpty()) keys = PrimeFields;
+  for (QString& k : keys) k = k.trimmed();
   if (UpdateMode == upWhereKeyOnly) {
-    QStringList keys = KeyFieldNames();
-    if (keys.isEmpty()) keys = PrimeFields;
     if (keys.isEmpty()) DatabaseError(QxDsText::KeyOnlyNoKeys, this);
     for (const QString& k : keys) {
-      TField* f = FindField(k.trimmed());
+      TField* f = FindField(k);
       if (!f || f->FieldKind != TFieldKind::fkData || IsByteBlob(f->DataType()) || f->DataType() == ftDataSet)
         continue;
       columns << f->FieldName;
     }
   } else {
+    // With upWhereChanged the row is still named: by its key columns when the dataset knows
+    // them, else by every column, besides the changed ones.
+    const bool changedOnly = UpdateMode == upWhereChanged && !keys.isEmpty();
     for (int i = 0; i < FieldCount(); ++i) {
       TField* f = Fields().Fields(i);
       if (f->FieldKind != TFieldKind::fkData || f->FieldNo() < 1) continue;
-      // Text and image values are not compared: the rows-affected check stands in for them.
-      if (IsObjectType(f->DataType())) continue;
-      if (UpdateMode == upWhereChanged) {
+      // Image and byte values are not compared (the rows-affected check stands in for
+      // them); text is, by its first characters and its length.
+      if (IsObjectType(f->DataType()) && !IsTextBlob(f->DataType())) continue;
+      if (changedOnly && !keys.contains(f->FieldName, Qt::CaseInsensitive)) {
         TField* old = Log().FindField(f->FieldName);
         if (old && SameValue(old->Value(), f->Value())) continue;
       }
@@ -105,10 +130,17 @@ QString TQxCustomDataSet::BuildWhereClause() {
     TField* old = Log().FindField(c);
     const QVariant v = old ? old->Value() : f->Value();
     const QString name = qxsql::QuotePart(c);
-    if (v.isNull())
+    if (v.isNull()) {
       text += QStringLiteral(" AND ") + name + QStringLiteral(" IS NULL");
-    else
+    } else if (IsTextBlob(f->DataType())) {
+      // Another user's change of a text value shows in its first characters or its length.
+      const QString value = v.toString();
+      text += QStringLiteral(" AND CONVERT(VARCHAR, ") + name + QStringLiteral(")=") +
+              qxsql::Literal(ftString, ConvertedPrefix(value)) + QStringLiteral(" AND DATALENGTH(") + name +
+              QStringLiteral(")=") + QString::number(value.toUtf8().size());
+    } else {
       text += QStringLiteral(" AND ") + name + QLatin1Char('=') + qxsql::Literal(f->DataType(), v);
+    }
   }
   return text;
 }
@@ -144,20 +176,31 @@ void TQxCustomDataSet::RunLiveStatement(const QString& text, bool requireOneRow)
   // The transaction's begin is sent before the statement: both wait for another dataset's
   // pending rows.
   CheckNonCursorOpen();
-  const bool ownTran = SQLOptions.Contains(soUseTransaction) && resolved_ && !resolved_->InTransaction();
+  // A statement that must change one row runs in a transaction of its own even without
+  // soUseTransaction: a refused change of several rows is rolled back, never left committed.
+  const bool inTran = resolved_ && resolved_->InTransaction();
+  const bool ownTran = resolved_ && !inTran && (SQLOptions.Contains(soUseTransaction) || requireOneRow);
   if (ownTran) resolved_->BeginTran();
   int rows = -1;
+  rowsAffected_ = -1;
   try {
     ExecDirect(text, rows);
     rowsAffected_ = rows;
+    // A trigger can roll the transaction back without an error: the change is not there.
+    if ((ownTran || inTran) && resolved_->GetTranCount() == 0)
+      RaiseDataSetError(QxDsText::TransactionLost, this);
     if (requireOneRow && rows == 0) RaiseDataSetError(QxDsText::RecordChanged, this);
     if (requireOneRow && rows > 1) RaiseDataSetError(QxDsText::MultipleRecords, this);
+    // A statement whose count never came was not confirmed by the server.
+    if (requireOneRow && rows < 0) RaiseDataSetError(QxDsText::NoRowCount, this);
   } catch (...) {
     // A failed statement never leaves its own transaction open, nor a change of more rows
-    // than the record stands for.
-    if (ownTran && resolved_ && resolved_->Connected()) {
+    // than the record stands for; the connection's transaction flag is read again, since the
+    // server may have ended the transaction itself.
+    if (resolved_ && resolved_->Connected()) {
       try {
-        resolved_->RollbackTran();
+        if (ownTran && resolved_->GetTranCount() > 0) resolved_->RollbackTran();
+        resolved_->RefreshTransactionState();
       } catch (...) {
       }
     }
@@ -167,8 +210,38 @@ void TQxCustomDataSet::RunLiveStatement(const QString& text, bool requireOneRow)
   MonitorTrace(QStringLiteral("Open-Client: RowCount : ") + QString::number(rows));
 }
 
+void TQxCustomDataSet::RunLiveStoredProc(int kind) {
+  if (!updateObject_) RaiseDataSetError(QxDsText::NoUpdateObject, this);
+  const TQxUpdateStoredProcs& sp = updateObject_->UpdateStoredProcs;
+  const QString name = kind == ukModify ? sp.ModifyStoredProc : kind == ukInsert ? sp.InsertStoredProc : sp.DeleteStoredProc;
+  lastStatement_ = QStringLiteral("EXEC ") + name;
+  CheckNonCursorOpen();
+  const bool inTran = resolved_ && resolved_->InTransaction();
+  const bool ownTran = resolved_ && !inTran && SQLOptions.Contains(soUseTransaction);
+  if (ownTran) resolved_->BeginTran();
+  try {
+    ApplyByStoredProc(name, kind);
+    if ((ownTran || inTran) && resolved_->GetTranCount() == 0) RaiseDataSetError(QxDsText::TransactionLost, this);
+  } catch (...) {
+    if (resolved_ && resolved_->Connected()) {
+      try {
+        if (ownTran && resolved_->GetTranCount() > 0) resolved_->RollbackTran();
+        resolved_->RefreshTransactionState();
+      } catch (...) {
+      }
+    }
+    throw;
+  }
+  if (ownTran) resolved_->CommitTran();
+}
+
 void TQxCustomDataSet::ExecInsertSQL() {
   CheckPendingForLive();
+  // The update object's procedures apply the record instead of the statements.
+  if (SQLOptions.Contains(soUseStoredProcsForUpdates)) {
+    RunLiveStoredProc(ukInsert);
+    return;
+  }
   MonitorTrace(QStringLiteral("Flow : ** Start of INSERT **"));
   QStringList names, values;
   for (int i = 0; i < FieldCount(); ++i) {
@@ -214,8 +287,16 @@ bool TQxCustomDataSet::ExecUpdateSQL() {
     MonitorTrace(QStringLiteral("Flow : ** End of UPDATE **"));
     return false;
   }
-  const QString where = BuildWhereClause();
+  if (SQLOptions.Contains(soUseStoredProcsForUpdates)) {
+    RunLiveStoredProc(ukModify);
+    Blobs().SetAllModified(false);
+    return true;
+  }
+  QString where = BuildWhereClause();
   if (CheckDups) CountMatchingRecords();
+  // A filtered dataset changes only rows its filter shows.
+  const QString filter = LiveFilter().trimmed();
+  if (Filtered() && !filter.isEmpty()) where += QStringLiteral(" AND (") + filter + QLatin1Char(')');
   const QString text =
       QStringLiteral("UPDATE ") + TableReference() + QStringLiteral(" SET ") + sets.join(QStringLiteral(", ")) + where;
   RunLiveStatement(text, true);
@@ -226,6 +307,10 @@ bool TQxCustomDataSet::ExecUpdateSQL() {
 
 void TQxCustomDataSet::ExecDeleteSQL() {
   CheckPendingForLive();
+  if (SQLOptions.Contains(soUseStoredProcsForUpdates)) {
+    RunLiveStoredProc(ukDelete);
+    return;
+  }
   MonitorTrace(QStringLiteral("Flow : ** Start of DELETE **"));
   const QString where = BuildWhereClause();
   if (CheckDups) CountMatchingRecords();

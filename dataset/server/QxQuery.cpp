@@ -16,6 +16,8 @@ TQxQueryDataSet::TQxQueryDataSet(TComponent* owner) : TQxUpdateDataSet(owner) {}
 void TQxQueryDataSet::SetSQL(const QStringList& lines) {
   if (lines == sql_) return;
   if (Active()) Close();
+  // The statement prepared for the old text must never run for the new one.
+  if (Prepared()) UnPrepare();
   sql_ = lines;
   if (!ParamCheck) return;
   // One parameter per distinct marker; the values of same-named parameters are kept.

@@ -22,6 +22,18 @@ class TQxQuery : public TQxQueryDataSet {
   QString UpdatableTable() const { return updateTable_; }
   QString PSGetTableName() const;
   QString PSGetKeyFields() const;
+  // PSExecute runs ExecSQL; PSSetCommandText replaces the SQL text (an empty text changes
+  // nothing); PSSetParams takes a non-empty list and closes the dataset.
+  void PSExecute() { ExecSQL(); }
+  TParams& PSGetParams() { return params_; }
+  void PSSetCommandText(const QString& text) {
+    if (!text.isEmpty()) SetSQL(text);
+  }
+  void PSSetParams(const TParams& params) {
+    if (params.Count() == 0) return;
+    params_.Assign(params);
+    Close();
+  }
 
  protected:
   void InternalOpen() override;
@@ -30,6 +42,7 @@ class TQxQuery : public TQxQueryDataSet {
   bool LiveMode() const override { return live_; }
   QString TableReference() const override;
   QStringList KeyFieldNames() const override { return PrimeFields; }
+  QString LiveFilter() const override { return Filter; }
   bool GetCanModify() const override;
   void DoOnNewRecord() override;
 

@@ -2,10 +2,12 @@
 #include "dataset/server/QxSqlLiterals.h"
 
 #include <QDateTime>
+#include <QLocale>
 #include <cmath>
 
 #include "access/QorixExceptions.h"
 #include "access/QorixUtils.h"
+#include "dataset/Field.h"
 
 namespace qxsql {
 
@@ -84,7 +86,7 @@ QString Literal(TFieldType type, const QVariant& value) {
       // A fractional or non-numeric value is not silently cut: it is sent as a number
       // literal the server can refuse, or as text.
       const double d = value.toDouble(&ok);
-      return ok ? QString::number(d, 'g', 17) : Quoted(value.toString());
+      return ok && std::isfinite(d) ? DecimalOfDouble(d) : Quoted(value.toString());
     }
     case ftBoolean:
       if (value.typeId() == QMetaType::QString) {
@@ -95,10 +97,16 @@ QString Literal(TFieldType type, const QVariant& value) {
     case ftFloat:
     case ftCurrency:
     case ftBCD: {
+      // A number given as text (an exact column's value) goes out digit for digit; a double as
+      // the shortest text that reads back as it, so 19.99 stays 19.99.
+      if (value.typeId() == QMetaType::QString || value.typeId() == QMetaType::QByteArray) {
+        const QString exact = CanonicalDecimal(value.toString());
+        return exact.isNull() ? Quoted(value.toString()) : exact;
+      }
       bool ok = false;
       const double d = value.toDouble(&ok);
       if (!ok || !std::isfinite(d)) return Quoted(value.toString());
-      return QString::number(d, 'g', 17);
+      return type == ftFloat ? QString::number(d, 'g', QLocale::FloatingPointShortest) : DecimalOfDouble(d);
     }
     case ftDate:
     case ftTime:
@@ -237,6 +245,14 @@ QString SubstituteParams(const QString& sql, const TParams& params) {
     const TParam* p = params.FindParam(name);
     if (!p) DatabaseError(QStringLiteral("Parameter '%1' not found").arg(name));
     return Literal(*p);
+  });
+}
+
+QString PositionalMarkers(const QString& sql, QStringList& names) {
+  names.clear();
+  return WalkMarkers(sql, [&](const QString& name) {
+    names << name;
+    return QStringLiteral("?");
   });
 }
 

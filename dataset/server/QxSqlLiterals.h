@@ -37,6 +37,9 @@ QString QuoteName(const QString& name);
 // literal of the parameter of that name (matched without regard to case; every occurrence);
 // "::" stands for ":". A marker naming no parameter raises "Parameter 'x' not found".
 QString SubstituteParams(const QString& sql, const TParams& params);
+// Sql with each whole marker replaced by "?" (the same rules as SubstituteParams); Names gets
+// the marker name of each "?", in order (a name used twice appears twice).
+QString PositionalMarkers(const QString& sql, QStringList& names);
 // The distinct marker names of Sql, in order of first appearance.
 QStringList MarkerNames(const QString& sql);
 

@@ -1,9 +1,11 @@
 // TQxStoredProc: a stored procedure as a dataset (its first result set) or as a call without
-// result set (ExecProc). The call without result set goes through the command engine's remote
-// procedure call, which binds input and output parameters and reads the return status; the
-// dataset's open sends an EXEC with input values as literals (a cursor or language command
-// takes no output parameters).
+// result set (ExecProc). Both send a remote procedure call that binds the input and output
+// parameters and read the return status and the output values, each in its own type; a
+// cursor open sends an EXEC with input values as literals (a cursor takes no output).
 #include "dataset/server/QxStoredProc.h"
+
+#include <QDateTime>
+#include <cstring>
 
 #include "access/QorixEnhQuery.h"
 #include "access/QorixExceptions.h"
@@ -32,6 +34,34 @@ TFieldType ParamTypeOf(const QString& typeName) {
 TQxStoredProc::TQxStoredProc(TComponent* owner) : TQxCustomDataSet(owner) {
   kind_ = dkStoredProc;
   UseQorixCursor = false;
+}
+
+void TQxStoredProc::SetStoredProcName(const QString& name) {
+  const QString trimmed = name.trimmed();
+  if (trimmed == procName_) return;
+  CheckInactive();
+  procName_ = trimmed;
+  if (IsLoading() || !AutoGetParams || procName_.isEmpty()) return;
+  // Only a connection that is there and connected is asked; otherwise the parameters wait
+  // for GetProcParams.
+  TQorixDatabase* db = Database();
+  if (!db && !DbName.trimmed().isEmpty()) db = TQorixDatabase::FindDatabase(DbName);
+  if (db && db->Connected()) GetProcParams();
+}
+
+void TQxStoredProc::PSSetCommandText(const QString& text) {
+  if (!text.trimmed().isEmpty()) SetStoredProcName(text);
+}
+
+void TQxStoredProc::PSSetParams(const TParams& params) {
+  if (params.Count() == 0) return;
+  params_.Assign(params);
+  Close();
+}
+
+bool TQxStoredProc::ObtainColumns() {
+  BuildCommandText();
+  return TQxCustomDataSet::ObtainColumns();
 }
 
 void TQxStoredProc::GetProcParams() {
@@ -91,10 +121,132 @@ void TQxStoredProc::BuildCommandText() {
   for (int i = 0; i < params_.Count(); ++i)
     if (params_[i].ParamType == ptOutput || params_[i].ParamType == ptInputOutput)
       if (UseQorixCursor) DatabaseError(QxDsText::ProcCursorInputOnly, this);
+  // The text is what a cursor sends and what the monitor shows; without cursor the call goes
+  // as a remote procedure call. A SQL text replaces the call.
+  if (!SQLText().trimmed().isEmpty()) {
+    commandText_ = SQLText().trimmed();
+    rpcName_.clear();
+    return;
+  }
   commandText_ = CallText();
+  rpcName_ = UseQorixCursor ? QString() : procName_;
+}
+
+void TQxStoredProc::BindCall(CS_COMMAND* command) {
+  QByteArray name = procName_.toUtf8();
+  ctlib::ct_command(command, CS_RPC_CMD, name.data(), CS_NULLTERM, CS_UNUSED);
+  for (int i = 0; i < params_.Count(); ++i) {
+    const TParam& p = params_[i];
+    if (p.ParamType == ptResult) continue;
+    const bool returned = p.ParamType == ptOutput || p.ParamType == ptInputOutput;
+    QByteArray bindName;
+    if (ParamBindMode == pbByName)
+      bindName = (p.Name.startsWith(QLatin1Char('@')) ? p.Name : QLatin1Char('@') + p.Name).toUtf8();
+    TParam sent(p);
+    // TDS 5.0 has no nullable bit: a NULL bit goes as a NULL integer (a NULL bit ends the
+    // process inside the client library).
+    if (sent.DataType == ftBoolean && sent.IsNull()) sent.DataType = ftInteger;
+    if (sent.DataType == ftUnknown) sent.DataType = ftString;
+    BindParam(command, sent, bindName, returned ? CS_RETURN : CS_INPUTVALUE);
+  }
+}
+
+void TQxStoredProc::ReadOutputParams(CS_COMMAND* command) {
+  CS_INT count = 0;
+  ctlib::ct_res_info(command, CS_NUMDATA, &count, CS_UNUSED, nullptr);
+  struct Out {
+    CS_DATAFMT fmt{};
+    bool dateTime = false;
+    std::vector<char> buffer;
+    CS_INT length = 0;
+    CS_SMALLINT indicator = 0;
+  };
+  std::vector<Out> outs(size_t(std::max(0, count)));
+  for (int n = 1; n <= count; ++n) {
+    Out& o = outs[size_t(n - 1)];
+    ctlib::ct_describe(command, n, &o.fmt);
+    CS_DATAFMT b{};
+    b.count = 1;
+    o.dateTime = o.fmt.datatype == CS_DATETIME_TYPE || o.fmt.datatype == CS_DATETIME4_TYPE;
+    if (o.dateTime) {
+      // A date-time keeps its seconds and milliseconds: it is read as one, not as text.
+      b.datatype = CS_DATETIME_TYPE;
+      b.maxlength = sizeof(CS_DATETIME);
+    } else {
+      b.datatype = CS_CHAR_TYPE;
+      b.format = CS_FMT_NULLTERM;
+      b.maxlength = std::max<CS_INT>(64, o.fmt.maxlength * 4 + 1);
+    }
+    o.buffer.assign(size_t(b.maxlength) + 1, 0);
+    ctlib::ct_bind(command, n, &b, o.buffer.data(), &o.length, &o.indicator);
+  }
+  CS_INT rows = 0;
+  bool fetched = false;
+  while (ctlib::ct_fetch(command, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED) fetched = true;
+  if (!fetched) return;
+  std::vector<TParam*> returning;
+  for (int i = 0; i < params_.Count(); ++i)
+    if (params_[i].ParamType == ptOutput || params_[i].ParamType == ptInputOutput) returning.push_back(&params_[i]);
+  auto bare = [](QString n) { return n.startsWith(QLatin1Char('@')) ? n.mid(1) : n; };
+  for (int k = 0; k < count; ++k) {
+    const Out& o = outs[size_t(k)];
+    const QString column = bare(QString::fromUtf8(o.fmt.name, std::max<CS_INT>(0, o.fmt.namelen)).trimmed());
+    TParam* target = nullptr;
+    for (TParam* p : returning)
+      if (!column.isEmpty() && bare(p->Name).compare(column, Qt::CaseInsensitive) == 0) target = p;
+    if (!target && k < int(returning.size())) target = returning[size_t(k)];
+    if (!target) continue;
+    if (o.indicator == -1) {
+      target->Clear();
+      continue;
+    }
+    if (o.dateTime) {
+      CS_DATETIME dt;
+      std::memcpy(&dt, o.buffer.data(), sizeof dt);
+      const QDate day = QDate(1900, 1, 1).addDays(dt.dtdays);
+      target->SetValue(QDateTime(day, QTime::fromMSecsSinceStartOfDay(qxsql::TicksToMsecs(dt.dttime))));
+      continue;
+    }
+    QString text = QString::fromUtf8(o.buffer.data());
+    if (TrimResults) text = text.trimmed();
+    switch (target->DataType) {
+      case ftSmallint:
+      case ftInteger:
+      case ftWord:
+      case ftAutoInc:
+        target->SetValue(text.trimmed().toInt());
+        break;
+      case ftLargeint:
+        target->SetValue(text.trimmed().toLongLong());
+        break;
+      case ftBoolean:
+        target->SetValue(text.trimmed() == QLatin1String("1"));
+        break;
+      case ftFloat:
+      case ftCurrency:
+      case ftBCD: {
+        // Exact numbers stay text; a float becomes a double.
+        const bool exact = o.fmt.datatype == CS_NUMERIC_TYPE || o.fmt.datatype == CS_DECIMAL_TYPE ||
+                           o.fmt.datatype == CS_MONEY_TYPE || o.fmt.datatype == CS_MONEY4_TYPE;
+        if (exact)
+          target->SetValue(CanonicalDecimal(text));
+        else
+          target->SetValue(text.trimmed().toDouble());
+        break;
+      }
+      default:
+        target->SetValue(text);
+        break;
+    }
+  }
 }
 
 void TQxStoredProc::ReadProcResult(CS_COMMAND* command, CS_INT type) {
+  if (type == CS_PARAM_RESULT) {
+    ReadOutputParams(command);
+    if (OnReturnParams) OnReturnParams(this);
+    return;
+  }
   if (type != CS_STATUS_RESULT) {
     TQxCustomDataSet::ReadProcResult(command, type);
     return;
@@ -112,38 +264,78 @@ void TQxStoredProc::ReadProcResult(CS_COMMAND* command, CS_INT type) {
   }
   returnStatus_ = status;
   if (TParam* r = params_.FindParam(QStringLiteral("Result"))) r->SetValue(status);
+  if (OnReturnStatus) OnReturnStatus(this);
 }
 
 void TQxStoredProc::ExecProc() {
-  if (procName_.isEmpty()) DatabaseError(QStringLiteral("Missing StoredProcName property"), this);
+  if (procName_.isEmpty() && SQLText().trimmed().isEmpty()) DatabaseError(QStringLiteral("Missing StoredProcName property"), this);
   CheckDatabase();
   FindConnection();
   DetectServerType();
   // The call is sent on the connection: not while rows of a non-cursor dataset (this one's
   // own too) are pending there.
   CheckConnectionFree(ResolvedConnection(), nullptr, this, false);
-  TQorixStoredProc engine;
-  engine.SetDatabase(ResolvedConnection());
-  engine.SetShowDbMessages(ShowDbMessages);
-  engine.SetMsgDialogs(MsgDialogs);
-  engine.SetAutoGetParams(false);
-  engine.ParamBindMode = ParamBindMode;
-  engine.SetStoredProcName(procName_);
-  engine.Params().Clear();
-  for (int i = 0; i < params_.Count(); ++i) {
-    const TParam& p = params_[i];
-    TParam& e = engine.Params().CreateParam(p.DataType, p.Name, p.ParamType);
-    e.SetValue(p.Value());
+  // A failed call leaves no earlier count behind.
+  rowsAffected_ = -1;
+  SetLastServerMessage(CS_SERVERMSG{});
+  CS_COMMAND* cmd = nullptr;
+  AllocCommand(cmd);
+  int count = -1;
+  bool failed = false;
+  CS_RETCODE rc = CS_SUCCEED;
+  try {
+    TCursorGuard cursor(ExecCursor, UseExecCursor);
+    const QString sql = SQLText().trimmed();
+    MonitorTrace(QStringLiteral("SQL Execute: ") + (sql.isEmpty() ? CallText() : sql));
+    if (sql.isEmpty()) {
+      BindCall(cmd);
+    } else {
+      QByteArray utf8 = sql.toUtf8();
+      ctlib::ct_command(cmd, CS_LANG_CMD, utf8.constData(), CS_NULLTERM, CS_UNUSED);
+    }
+    CheckDiag();
+    if (ctlib::ct_send(cmd) != CS_SUCCEED) {
+      CheckDiag();
+      DatabaseError(LastError().isEmpty() ? QStringLiteral("The procedure call could not be sent") : LastError(), this);
+    }
+    CheckDiag();
+    CS_INT type = 0;
+    while ((rc = ctlib::ct_results(cmd, &type)) == CS_SUCCEED) {
+      CheckDiag();
+      switch (type) {
+        case CS_CMD_SUCCEED:
+        case CS_CMD_DONE: {
+          CS_INT n = -1;
+          if (ctlib::ct_res_info(cmd, CS_ROW_COUNT, &n, CS_UNUSED, nullptr) == CS_SUCCEED && n >= 0) count = n;
+          break;
+        }
+        case CS_CMD_FAIL:
+          failed = true;
+          break;
+        case CS_STATUS_RESULT:
+        case CS_PARAM_RESULT:
+          ReadProcResult(cmd, type);
+          break;
+        case CS_ROW_RESULT:
+        case CS_COMPUTE_RESULT:
+        case CS_CURSOR_RESULT:
+          // ExecProc reads no rows.
+          ctlib::ct_cancel(nullptr, cmd, CS_CANCEL_CURRENT);
+          break;
+        default:
+          break;
+      }
+    }
+    CheckDiag();
+  } catch (...) {
+    ctlib::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+    DropCommand(cmd);
+    throw;
   }
-  engine.ExecProc();
-  // Output values come back by name; the return status goes to "Result".
-  for (int i = 0; i < params_.Count(); ++i) {
-    TParam& p = params_[i];
-    if (p.ParamType == ptOutput || p.ParamType == ptInputOutput)
-      if (const TParam* e = engine.Params().FindParam(p.Name)) p.SetValue(TrimResults && e->Value().typeId() == QMetaType::QString ? QVariant(e->Value().toString().trimmed()) : e->Value());
-  }
-  returnStatus_ = engine.ReturnStatus();
-  if (TParam* r = params_.FindParam(QStringLiteral("Result"))) r->SetValue(returnStatus_);
-  rowsAffected_ = engine.GetRowCount();
+  ctlib::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+  DropCommand(cmd);
+  if (failed) DatabaseError(LastError().isEmpty() ? QStringLiteral("The procedure call failed") : LastError(), this);
+  if (rc == CS_FAIL) DatabaseError(QStringLiteral("The command failed: the connection to the server was lost"), this);
+  rowsAffected_ = count;
   if (AfterExec) AfterExec(this);
 }

@@ -43,6 +43,46 @@ QStringList TQxTable::KeyFieldNames() const {
   return keyFields_;
 }
 
+QString TQxTable::LiveFilter() const {
+  return qxsql::MarkerNames(filter_).isEmpty() ? filter_ : qxsql::SubstituteParams(filter_, params_);
+}
+
+void TQxTable::GetDetailLinkFields(QList<TField*>& masterFields, QList<TField*>& detailFields) {
+  masterFields.clear();
+  detailFields.clear();
+  TDataSource* src = MasterSource();
+  if (!src || !src->DataSet() || !src->DataSet()->Active() || MasterFields().trimmed().isEmpty()) return;
+  for (const QString& name : SplitFieldNames(MasterFields())) masterFields << src->DataSet()->FieldByName(name);
+  QString fields = IndexFieldNames();
+  if (fields.trimmed().isEmpty() && !indexName_.isEmpty())
+    if (const TIndexDef* d = IndexDefs().Find(indexName_)) fields = d->Fields;
+  if (fields.trimmed().isEmpty())
+    for (int i = 0; i < IndexDefs().Count() && fields.isEmpty(); ++i)
+      if (IndexDefs().Items(i)->Options.testFlag(TIndexOption::ixPrimary)) fields = IndexDefs().Items(i)->Fields;
+  for (const QString& name : SplitFieldNames(fields)) detailFields << FieldByName(name);
+}
+
+QString TQxTable::PSGetKeyFields() {
+  if (!PrimeFields.isEmpty()) return PrimeFields.join(QLatin1Char(';'));
+  if (!IsUserTable()) return QString();
+  for (int i = 0; i < IndexDefs().Count(); ++i) {
+    const TIndexDef* d = IndexDefs().Items(i);
+    if (!d->Options.testFlag(TIndexOption::ixUnique) && !d->Options.testFlag(TIndexOption::ixPrimary)) continue;
+    bool all = true;
+    for (const QString& f : SplitFieldNames(d->Fields))
+      if (!FindField(f)) all = false;
+    if (all) return d->Fields;
+  }
+  return QString();
+}
+
+QList<TIndexDef*> TQxTable::PSGetIndexDefs(TIndexOptions types) {
+  QList<TIndexDef*> out;
+  for (int i = 0; i < IndexDefs().Count(); ++i)
+    if ((IndexDefs().Items(i)->Options & types) == types) out << IndexDefs().Items(i);
+  return out;
+}
+
 void TQxTable::GetIndexInfo() {
   IndexDefs().Clear();
   if (serverType_ != qstSybase) return;
@@ -74,6 +114,7 @@ void TQxTable::GetIndexInfo() {
     }
     def->Fields = def->Fields.isEmpty() ? r[3] : def->Fields + QLatin1Char(';') + r[3];
   }
+  if (IndexDefs().Count() > 0) DefChanged();
 }
 
 bool TQxTable::IsUserTable() {

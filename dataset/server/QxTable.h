@@ -36,11 +36,37 @@ class TQxTable : public TQxUpdateDataSet {
   QStringList KeyFields() const { return keyFields_; }
   QString SelectDatabase() const { return selectDb_; }
 
+  // FieldDefs and IndexDefs are to be kept with the dataset's stored description; set whenever
+  // the definitions change (DefChanged).
+  bool StoreDefs = false;
+  void DefChanged() { StoreDefs = true; }
+  // With an active master and MasterFields: the master's fields named there, and the detail
+  // fields of the index given by IndexFieldNames, else IndexName, else the first primary index.
+  void GetDetailLinkFields(QList<TField*>& masterFields, QList<TField*>& detailFields);
+
+  // Provider operations.
+  QString PSGetTableName() const { return tableName_; }
+  // The fields of the first unique index whose fields all exist here (PrimeFields first when
+  // given); empty when there is none.
+  QString PSGetKeyFields();
+  // The index definitions that have every option of Types.
+  QList<TIndexDef*> PSGetIndexDefs(TIndexOptions types);
+  // A non-empty text becomes TableName; a non-empty list becomes Params and the dataset closes.
+  void PSSetCommandText(const QString& text) {
+    if (!text.trimmed().isEmpty()) SetTableName(text);
+  }
+  void PSSetParams(const TParams& params) {
+    if (params.Count() == 0) return;
+    params_.Assign(params);
+    Close();
+  }
+
  protected:
   void InternalOpen() override;
   bool LiveMode() const override { return true; }
   QString TableReference() const override;
   QStringList KeyFieldNames() const override;
+  QString LiveFilter() const override;
   void DoOnNewRecord() override;
   void PrepareFieldDefsText() override;
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -118,6 +119,11 @@ class Session {
   // Runs a language batch (several statements); every statement ends with sink.done(...).
   virtual void executeLanguage(std::string_view sql, ResultSink& sink) = 0;
 
+  // How to end the session's connection when sa kills the session (`kill spid`): the protocol
+  // layer closes its socket, so a session waiting for its client ends too. Called from another
+  // session's thread.
+  virtual void setTerminator(std::function<void()> terminate) { (void)terminate; }
+
   // Runs a stored procedure called by RPC. Rows go out as usual, each statement ending with
   // done(DoneInProc ...); then returnStatus(), outputParams() for the output parameters and a
   // final done(DoneProc ...). The writer keeps the status and parameters next to that DONEPROC.
@@ -146,14 +152,16 @@ class Session {
     (void)id, (void)rows;
     throw SqlError(2812, 16, "Cursors are not supported by this server.");
   }
-  // Opens the cursor: runs its query, keeps all of its rows and returns their columns.
-  virtual std::vector<ColumnDesc> openCursor(int32_t id) {
-    (void)id;
+  // Opens the cursor: starts its query and returns its columns. `sink` takes the messages the
+  // open raises and is asked whether the client cancelled (the open then fails quietly).
+  virtual std::vector<ColumnDesc> openCursor(int32_t id, ResultSink& sink) {
+    (void)id, (void)sink;
     throw SqlError(2812, 16, "Cursors are not supported by this server.");
   }
-  // The next rows of an open cursor, at most maxRows of them; empty once none are left.
-  virtual std::vector<std::vector<Value>> fetchCursor(int32_t id, int32_t maxRows) {
-    (void)id, (void)maxRows;
+  // The next rows of an open cursor, at most maxRows of them; empty once none are left. `sink`
+  // as for openCursor.
+  virtual std::vector<std::vector<Value>> fetchCursor(int32_t id, int32_t maxRows, ResultSink& sink) {
+    (void)id, (void)maxRows, (void)sink;
     throw SqlError(2812, 16, "Cursors are not supported by this server.");
   }
   // How many rows the open cursor has handed out so far.
@@ -186,6 +194,16 @@ class Session {
     throw SqlError(2812, 16, "Dynamic statements are not supported by this server.");
   }
 };
+
+// Connections the server serves at once: logged-in sessions (at most kMostSessions, the highest
+// value "number of user connections" takes) and connections still logging in (kMostLoggingIn,
+// so silent connections never take the sessions' room).
+inline constexpr int kMostSessions = 1984;
+inline constexpr int kMostLoggingIn = 64;
+
+// The configuration parameters of the per-session limits (sp_configure).
+inline constexpr const char* kSessionPreparedStatements = "session prepared statements";
+inline constexpr const char* kSessionOpenCursors = "session open cursors";
 
 // The result of a login: a session, or the message that explains the failure (4002 ...).
 struct LoginOutcome {

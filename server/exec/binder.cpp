@@ -13,6 +13,7 @@
 #include "server/types/datetime.h"
 #include "server/types/decimal.h"
 #include "server/types/functions.h"
+#include "server/types/sqlite_prepare.h"
 #include "server/types/type_codes.h"
 
 namespace tabsrv {
@@ -236,7 +237,7 @@ TypeDesc resolveTypeName(BindContext& ctx, const TypeName& type) {
                     sqliteObjectName(ctx.databaseName(), "dbo", "systypes") + " WHERE name = ?1";
   sqlite3_stmt* st = nullptr;
   std::optional<TypeDesc> found;
-  if (sqlite3_prepare_v2(ctx.connection(), sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+  if (prepareSql(ctx.connection(), sql, &st) == SQLITE_OK) {
     sqlite3_bind_text(st, 1, type.name.c_str(), -1, SQLITE_TRANSIENT);
     if (sqlite3_step(st) == SQLITE_ROW)
       found = typeFromCode(sqlite3_column_int(st, 0), sqlite3_column_int(st, 1), sqlite3_column_int(st, 2),
@@ -254,7 +255,7 @@ std::optional<std::pair<int32_t, bool>> userTypeOf(BindContext& ctx, const TypeN
                     " WHERE name = ?1 AND usertype >= 100";
   sqlite3_stmt* st = nullptr;
   std::optional<std::pair<int32_t, bool>> found;
-  if (sqlite3_prepare_v2(ctx.connection(), sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+  if (prepareSql(ctx.connection(), sql, &st) == SQLITE_OK) {
     sqlite3_bind_text(st, 1, type.name.c_str(), -1, SQLITE_TRANSIENT);
     if (sqlite3_step(st) == SQLITE_ROW)
       found = std::make_pair(sqlite3_column_int(st, 0), sqlite3_column_int(st, 1) != 0);
@@ -376,9 +377,11 @@ BoundExpr Binder::bindColumn(const ColumnRefExpr& e, const Scope& scope) {
     const ScopeSource* foundSource = nullptr;
     const ScopeColumn* found = nullptr;
     bool prefixMatched = false;
+    // syb_identity names the identity column, whatever it is called (when no column has that name).
+    const bool identityAlias = equalsNoCase(e.column, "syb_identity");
     auto consider = [&](const ScopeSource& src, bool exact) {
       for (const auto& c : src.columns) {
-        if (exact ? c.name == e.column : equalsNoCase(c.name, e.column)) {
+        if (exact ? c.name == e.column : equalsNoCase(c.name, e.column) || (identityAlias && c.identity)) {
           if (found && foundSource != &src) throw ambiguousColumn(e.column);
           if (!found) {
             found = &c;
@@ -409,6 +412,7 @@ BoundExpr Binder::bindColumn(const ColumnRefExpr& e, const Scope& scope) {
       b.identity = found->identity;
       b.name = found->name;
       b.table = foundSource->table;
+      b.source = foundSource;
       return b;
     }
     if (prefixMatched) throw invalidColumn(e.column);
@@ -423,6 +427,16 @@ BoundExpr Binder::bindColumn(const ColumnRefExpr& e, const Scope& scope) {
   throw invalidColumn(e.column);
 }
 
+namespace {
+
+// The t_convert target arguments of a datetime or smalldatetime.
+std::string dateTimeTarget(const TypeDesc& t) {
+  return t.type == SqlType::SmallDateTime ? std::to_string(kCodeSmallDateTime) + ", 4, 0, 0"
+                                          : std::to_string(kCodeDateTime) + ", 8, 0, 0";
+}
+
+}  // namespace
+
 BoundExpr Binder::compare(BinaryOp op, const BoundExpr& a, const BoundExpr& b) {
   if (!a.isNullLiteral && !b.isNullLiteral && !implicitlyComparable(a.type, b.type)) {
     bool aLower = typeRank(a.type.type) < typeRank(b.type.type);
@@ -434,12 +448,21 @@ BoundExpr Binder::compare(BinaryOp op, const BoundExpr& a, const BoundExpr& b) {
   if (a.isNullLiteral || b.isNullLiteral) {
     // nothing to convert
   } else if (ca == TypeClass::DateTime && cb == TypeClass::String) {
-    right = "t_convert(" + right + ", " + std::to_string(kCodeDateTime) + ", 8, 0, 0)";
+    // The string becomes the other side's type: against a smalldatetime it is rounded to the
+    // minute as a stored value is ('04:05:29' equals a smalldatetime of 04:05).
+    right = "t_convert(" + right + ", " + dateTimeTarget(a.type) + ")";
   } else if (cb == TypeClass::DateTime && ca == TypeClass::String) {
-    left = "t_convert(" + left + ", " + std::to_string(kCodeDateTime) + ", 8, 0, 0)";
+    left = "t_convert(" + left + ", " + dateTimeTarget(b.type) + ")";
   } else if (ca == TypeClass::String && cb == TypeClass::String) {
     // Trailing blanks do not count: 'abc' = 'abc  '.
     right = "(" + right + ") COLLATE RTRIM";
+  } else if (ca == TypeClass::Approx && isExactClass(b.type)) {
+    // float against an exact value compares as float. The exact side is decimal text, which
+    // SQLite orders after every number unless a column's affinity converts it: @f < 0.6 would
+    // be true for any @f.
+    right = "CAST(" + right + " AS REAL)";
+  } else if (cb == TypeClass::Approx && isExactClass(a.type)) {
+    left = "CAST(" + left + " AS REAL)";
   }
   bool nullEquality =
       !ctx_.ansiNull() && (a.isNullLiteral || b.isNullLiteral || a.isVariable || b.isVariable);
@@ -780,6 +803,58 @@ BoundExpr Binder::bindFunction(const FunctionExpr& e, const Scope& scope) {
     r.sql = sql + ")";
     r.nullable = name == "nullif" || allNullable;
     return r;
+  }
+
+  if (name == "datalength" && e.args.size() == 1) {
+    // A fixed-length type takes its own length (int 4, datetime 8, numeric by its precision),
+    // whatever form SQLite keeps it in; character and binary values their bytes.
+    BoundExpr a = bindExpr(*e.args[0], scope);
+    int32_t fixed = fixedLength(a.type.type);
+    if (a.type.type == SqlType::Numeric || a.type.type == SqlType::Decimal)
+      fixed = numericLength(a.type.precision ? a.type.precision : 18);
+    BoundExpr r;
+    r.type = makeType(SqlType::Int);
+    r.hasAggregate = a.hasAggregate;
+    r.sql = fixed > 0 && !a.isNullLiteral
+                ? "(CASE WHEN " + a.sql + " IS NULL THEN NULL ELSE " + std::to_string(fixed) + " END)"
+                : "t_datalength(" + a.sql + ")";
+    return r;
+  }
+
+  if (name == "textptr") {
+    // textptr(col): the pointer readtext and writetext take to one row's text or image value
+    // (NULL while the value is NULL).
+    if (e.args.size() != 1 || !e.args[0]->is<ColumnRefExpr>()) throw wrongArgumentCount(name, 1);
+    BoundExpr column = bindExpr(*e.args[0], scope);
+    if (column.type.type != SqlType::Text && column.type.type != SqlType::Image)
+      throw SqlError(7113, 16, "textptr needs a text or image column; '" + column.name + "' is not one.");
+    const ScopeSource* src = column.source;
+    std::optional<TableInfo> t;
+    if (src && !src->table.empty()) {
+      tsql::ObjectName n;
+      n.database = src->database;
+      n.owner = src->owner;
+      n.name = src->table;
+      t = resolveTable(n);
+    }
+    if (!t || t->type != "U" || !t->findColumn(column.name))
+      throw SqlError(7113, 16, "textptr needs a column of a table; '" + column.name + "' is not one.");
+    std::optional<DatabaseInfo> d = findDatabase(ctx_.connection(), t->database);
+    BoundExpr r;
+    r.sql = "tx_textptr(" + std::to_string(d ? d->dbid : 0) + ", " + std::to_string(t->id) + ", " +
+            std::to_string(t->findColumn(column.name)->colid) + ", " + src->sqlAlias + ".rowid, " + column.sql + ")";
+    r.type = makeType(SqlType::VarBinary, 16);
+    r.hasAggregate = column.hasAggregate;
+    return r;
+  }
+
+  if (name == "update") {
+    // if update(col) in a trigger body: a constant for the firing statement.
+    if (e.args.size() != 1 || !e.args[0]->is<ColumnRefExpr>() || !e.args[0]->as<ColumnRefExpr>().table.empty())
+      throw SqlError(102, 15, "Incorrect syntax near 'update'.");
+    std::optional<bool> set = ctx_.columnUpdated(e.args[0]->as<ColumnRefExpr>().column);
+    if (!set) throw SqlError(102, 15, "Incorrect syntax near 'update': update() tests a column only in a trigger.");
+    return boolean(*set ? "1" : "0", false);
   }
 
   const BuiltinFunction* fn = findBuiltin(name);

@@ -35,6 +35,7 @@ struct BoundExpr {
   int chainTerms = 0;  // how many terms that chain joins
   std::string name;            // the result column's name when it heads a select list item
   std::string table;           // the table a plain column belongs to (text/image formats name it)
+  const struct ScopeSource* source = nullptr;  // a plain column's FROM item (while its scope lives)
 };
 
 // Terms joined by `op` (" AND ", " OR ") in balanced parentheses: a few levels deep however many
@@ -100,6 +101,12 @@ class BindContext {
   // A table only a trigger body sees (`inserted`, `deleted`), or nothing.
   virtual std::optional<TableInfo> pseudoTable(const std::string& name) {
     (void)name;
+    return std::nullopt;
+  }
+  // Inside a trigger body, update(column): whether the statement that fired it set the column
+  // (throws 207 for a column its table lacks); nothing outside a trigger.
+  virtual std::optional<bool> columnUpdated(const std::string& column) {
+    (void)column;
     return std::nullopt;
   }
 };

@@ -3,10 +3,12 @@
 #include "server/exec/engine.h"
 
 #include <sstream>
+#include <thread>
 
 #include "server/exec/session_impl.h"
 #include "server/storage/catalog.h"
 #include "server/storage/sample_script.h"
+#include "server/types/sqlite_prepare.h"
 
 namespace tabsrv {
 
@@ -58,11 +60,30 @@ std::vector<std::string> splitBatches(std::string_view script) {
 
 EngineImpl::EngineImpl(const EngineConfig& config) : config_(config) {
   store_ = Store::open(config_.dataDir);
+  if (store_->migrated())
+    log("copied the databases of " + config_.dataDir + "/" + kSingleStoreFileName + " into " +
+        store_->databasesFolder() + "; the old file is kept and no longer used");
   clearTempdb();
+  installSystemProcedures();
   if (store_->freshlyCreated()) {
     auto errors = runScript(sampleDatabaseScript(), std::string(kSampleDatabase));
     for (const auto& e : errors) log("sample database: " + e);
   }
+}
+
+void EngineImpl::installSystemProcedures() {
+  ConnectionPtr db = store_->connect();
+  if (!databaseExists(db.get(), "sybsystemprocs")) return;
+  std::string script;
+  for (const BuiltinProcedure& p : builtinProcedures()) {
+    if (resolveProcedure(db.get(), ObjectRef{"sybsystemprocs", "dbo", p.name}, "sybsystemprocs", "dbo")) continue;
+    std::string params;
+    for (const auto& [name, type] : p.params) params += (params.empty() ? "\n  " : ",\n  ") + name + " " + type + " = null";
+    script += "create procedure " + p.name + params +
+              "\nas\n/* Built into the server: the server answers it itself. */\nreturn 0\ngo\n";
+  }
+  if (script.empty()) return;
+  for (const auto& e : runScript(script, "sybsystemprocs")) log("system procedures: " + e);
 }
 
 void EngineImpl::log(const std::string& line) const {
@@ -77,7 +98,7 @@ void EngineImpl::clearTempdb() {
   std::string sql = "SELECT o.name, u.name FROM " + sqliteObjectName("tempdb", "dbo", "sysobjects") +
                     " o JOIN " + sqliteObjectName("tempdb", "dbo", "sysusers") +
                     " u ON u.uid = o.uid WHERE o.name LIKE '#%' AND o.type = 'U'";
-  if (sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+  if (prepareSql(db.get(), sql, &st) == SQLITE_OK) {
     while (sqlite3_step(st) == SQLITE_ROW)
       names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)),
                          reinterpret_cast<const char*>(sqlite3_column_text(st, 1)));
@@ -87,7 +108,7 @@ void EngineImpl::clearTempdb() {
     auto t = resolveTable(db.get(), ObjectRef{"tempdb", owner, name}, "tempdb", "dbo");
     if (!t) continue;
     try {
-      sqlite3_exec(db.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+      sqlite3_exec(db.get(), "BEGIN", nullptr, nullptr, nullptr);
       dropTable(db.get(), *t);
       sqlite3_exec(db.get(), "COMMIT", nullptr, nullptr, nullptr);
     } catch (const std::exception& e) {
@@ -122,8 +143,12 @@ LoginOutcome EngineImpl::login(const LoginRequest& request) {
     sqlite3_close_v2(db);
     out.failure = ServerMessage{4002, 1, 14, "Login failed.", {}, 1};
     log("login failed for '" + request.user + "' from " + request.peerAddress);
+    // Repeated failures from one address are answered ever more slowly (this session's thread
+    // waits; nobody else does).
+    std::this_thread::sleep_for(throttle_.failed(request.peerAddress));
     return out;
   }
+  throttle_.succeeded(request.peerAddress);
   SessionIdentity id;
   id.suid = *suid;
   id.login = loginName(db, *suid).value_or(request.user);

@@ -7,6 +7,7 @@
 
 #include "server/core/session.h"
 #include "server/exec/engine_factory.h"
+#include "server/exec/login_throttle.h"
 #include "server/exec/process_table.h"
 #include "server/storage/store.h"
 
@@ -29,10 +30,15 @@ class EngineImpl : public Engine {
  private:
   void log(const std::string& line) const;
   void clearTempdb();
+  // Gives each system procedure the executor answers itself its catalogue entry in sybsystemprocs
+  // (sysobjects, its parameters in syscolumns, its text in syscomments), where missing.
+  void installSystemProcedures();
 
   EngineConfig config_;
   std::unique_ptr<Store> store_;
   ProcessTable processes_;
+  // Failed logins by client address, for the delay their answers get.
+  LoginThrottle throttle_;
   // Counting the sessions against "number of user connections" and adding one is one step.
   std::mutex admitMutex_;
 };

@@ -89,6 +89,10 @@ void SessionImpl::runSet(const SetStatement& s) {
   };
   if (o == "rowcount") {
     options_.rowCount = static_cast<int32_t>(std::max<int64_t>(0, number()));
+  } else if (o == "cursor rows") {
+    int64_t n = number();
+    if (n < 1) throw SqlError(16931, 16, "The number of rows a cursor fetches must be 1 or more.");
+    setCursorRows(cursorIdByName(s.cursor), static_cast<int32_t>(std::min<int64_t>(n, INT32_MAX)));
   } else if (o == "textsize") {
     int64_t n = number();
     options_.textSize = n <= 0 ? 32768 : static_cast<int32_t>(n);
@@ -110,9 +114,12 @@ void SessionImpl::runSet(const SetStatement& s) {
   } else if (o == "quoted_identifier") {
     options_.quotedIdentifier = onOff(s);
   } else if (o == "arithabort" || o == "arithabort arith_overflow" || o == "arithabort numeric_truncation") {
-    // set arithabort [arith_overflow | numeric_truncation] on|off; numeric truncation always
-    // rounds to the target scale here, so only arith_overflow changes anything.
-    if (o != "arithabort numeric_truncation") options_.arithAbort = onOff(s);
+    // set arithabort [arith_overflow | numeric_truncation] on|off; without a sub-option it is
+    // arith_overflow.
+    if (o == "arithabort numeric_truncation")
+      info_.implicitScaleLoss = onOff(s) ? ScaleLoss::Error : ScaleLoss::Truncate;
+    else
+      options_.arithAbort = onOff(s);
     info_.arithmeticErrorsAreNull = !options_.arithAbort && options_.arithIgnore;
   } else if (o == "arithignore" || o == "arithignore arith_overflow") {
     options_.arithIgnore = onOff(s);
@@ -161,7 +168,8 @@ void SessionImpl::runSet(const SetStatement& s) {
     else
       identityInsert_.erase(t.id);
   }
-  // Other options (set language, set char_convert ...) are accepted and have no effect here.
+  // The other options the parser accepts (set language, char_convert, clientname,
+  // string_rtruncation ...) have no effect here; an option it does not know is a syntax error.
   done(false, -1);
 }
 
@@ -186,6 +194,13 @@ void SessionImpl::runPrint(const PrintStatement& s) {
 }
 
 void SessionImpl::runRaiserror(const RaiserrorStatement& s) {
+  ServerMessage m = raiserrorMessage(s);
+  error_ = m.number;
+  sendMessage(m);
+  done(true, -1);
+}
+
+ServerMessage SessionImpl::raiserrorMessage(const RaiserrorStatement& s) {
   auto [nv, nt] = evaluate(*s.number);
   Value n = convertValue(nv, nt, makeType(SqlType::Int));
   int64_t number = isNull(n) ? 0 : std::get<int64_t>(n);
@@ -204,9 +219,7 @@ void SessionImpl::runRaiserror(const RaiserrorStatement& s) {
     }
     text = substitute(printText(mv, mt), args);
   }
-  error_ = static_cast<int32_t>(number);
-  sendMessage(ServerMessage{static_cast<int32_t>(number), 1, 16, text, {}, static_cast<uint16_t>(s.line)});
-  done(true, -1);
+  return ServerMessage{static_cast<int32_t>(number), 1, 16, text, {}, static_cast<uint16_t>(s.line)};
 }
 
 void SessionImpl::runWaitfor(const WaitforStatement& s) {

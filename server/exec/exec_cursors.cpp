@@ -1,10 +1,13 @@
-// Cursors, declared by the client's cursor commands or by DECLARE CURSOR in a batch: the query
-// runs in full at OPEN and its rows are handed out from memory, so writes in between (even
-// through the cursor) never disturb a fetch. FETCH in a batch, @@sqlstatus and WHERE CURRENT OF.
+// Cursors, declared by the client's cursor commands or by DECLARE CURSOR in a batch: OPEN runs
+// the query to its first row and each fetch steps it on (cursor_rows.h), so a cursor's memory
+// does not grow with its result; writes in between (even through the cursor) never disturb a
+// fetch, since the rest of the rows moves to a spill file first. FETCH in a batch, @@sqlstatus
+// and WHERE CURRENT OF.
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
 #include "server/types/convert.h"
+#include "server/types/sqlite_error.h"
 #include "server/types/sqlite_value.h"
 
 namespace tabsrv {
@@ -54,12 +57,14 @@ int32_t SessionImpl::declareCursor(const std::string& name, const std::string& s
   for (const auto& [id, c] : cursors_)
     if (c.name == name)
       throw SqlError(kCursorExists, 16, "A cursor with the name '" + name + "' already exists.");
+  requireSessionRoom(kSessionOpenCursors, cursors_.size());
   auto parsed = parseCursorQuery(name, sql);  // a syntax error fails the declare, not the open
   CursorState c;
   c.name = name;
   c.sql = sql;
   c.forUpdate = forUpdate || parsed->use == CursorUse::Update;
   c.params = params;
+  c.depth = procDepth_;
   int32_t id = nextCursorId_++;
   cursors_[id] = std::move(c);
   return id;
@@ -69,8 +74,42 @@ void SessionImpl::setCursorRows(int32_t id, int32_t rows) {
   cursorById(id).rowsPerFetch = std::max(1, rows);
 }
 
-std::vector<ColumnDesc> SessionImpl::openCursor(int32_t id) {
-  CursorState& c = cursorById(id);
+namespace {
+
+// Runs a cursor request of the client (outside any batch) with `sink` as the session's sink:
+// an attention that stops it becomes an error the reply drops, since the reply then ends with
+// the attention's acknowledgement.
+template <class Work>
+auto onClientRequest(ResultSink*& current, ResultSink& sink, Work&& work) {
+  struct Scope {
+    ResultSink*& current;
+    ResultSink* previous;
+    ~Scope() { current = previous; }
+  } scope{current, current};
+  current = &sink;
+  try {
+    return work();
+  } catch (const Cancelled&) {
+    throw SqlError(kCancelledErrorNumber, 0, "Query was cancelled.");
+  }
+}
+
+}  // namespace
+
+std::vector<ColumnDesc> SessionImpl::openCursor(int32_t id, ResultSink& sink) {
+  return onClientRequest(sink_, sink, [&] {
+    setCommand("OPEN CURSOR");
+    struct Idle {
+      SessionImpl& s;
+      ~Idle() { s.setCommand("AWAITING COMMAND"); }
+    } idle{*this};
+    CursorState& c = cursorById(id);
+    openCursorRows(c);
+    return c.columns;
+  });
+}
+
+void SessionImpl::openCursorRows(CursorState& c) {
   if (c.open) throw SqlError(kCursorAlreadyOpen, 16, "The cursor '" + c.name + "' is already open.");
   auto parsed = parseCursorQuery(c.name, c.sql);
   const SelectStatement& query = *parsed->query;
@@ -114,38 +153,54 @@ std::vector<ColumnDesc> SessionImpl::openCursor(int32_t id) {
       sql = "SELECT t0.rowid, " + sql.substr(7);
     }
   }
-  SqlStatement st(*this, sql);
-  st.bindAll(binder.params());
-  c.rows.clear();
-  c.rowids.clear();
-  int offset = trackRows ? 1 : 0;
-  while (st.step()) {
-    checkCancel();
-    std::vector<Value> row;
-    for (size_t i = 0; i < q.columns.size(); ++i)
-      row.push_back(columnValue(st.get(), static_cast<int>(i) + offset, q.columns[i].type));
-    if (trackRows) c.rowids.push_back(sqlite3_column_int64(st.get(), 0));
-    c.rows.push_back(std::move(row));
-  }
+  auto st = std::make_unique<SqlStatement>(*this, sql);
+  st->bindAll(binder.params());
+  auto rows = std::make_unique<CursorRows>(std::move(st));
+  // The query runs to its first row now (a cancel stops it here: the cursor stays closed).
+  rows->start();
+  c.rows = std::move(rows);
   c.columns = q.columns;
+  c.tracksRows = trackRows;
+  c.currentRowid.reset();
   if (trackRows) {
     c.tableId = table->id;
     c.tableDatabase = table->database;
   }
   c.next = 0;
   c.open = true;
-  return c.columns;
 }
 
-std::vector<std::vector<Value>> SessionImpl::fetchCursor(int32_t id, int32_t maxRows) {
-  CursorState& c = cursorById(id);
+std::vector<std::vector<Value>> SessionImpl::fetchCursor(int32_t id, int32_t maxRows, ResultSink& sink) {
+  return onClientRequest(sink_, sink, [&] { return fetchRows(cursorById(id), maxRows); });
+}
+
+std::vector<std::vector<Value>> SessionImpl::fetchRows(CursorState& c, int32_t maxRows) {
   if (!c.open)
     throw SqlError(559, 16,
                    "Attempt to use a cursor '" + c.name +
                        "' which is not open.  Use the system stored procedure sp_cursorinfo for more information.");
+  // The attention is looked at between rows. An interrupt inside a step would leave the query
+  // unable to go on from where it stood, so a step is interrupted only once it has run for a
+  // while (a long scan to the next match).
+  StepGrace grace(*this);
   std::vector<std::vector<Value>> out;
-  while (static_cast<int32_t>(out.size()) < std::max(1, maxRows) && c.next < c.rows.size())
-    out.push_back(c.rows[c.next++]);
+  const int offset = c.tracksRows ? 1 : 0;
+  while (static_cast<int32_t>(out.size()) < std::max(1, maxRows)) {
+    checkCancel();
+    grace.renew();
+    if (!c.rows->next()) {
+      c.currentRowid.reset();
+      break;
+    }
+    sqlite3_stmt* row = c.rows->current();
+    std::vector<Value> values;
+    values.reserve(c.columns.size());
+    for (size_t i = 0; i < c.columns.size(); ++i)
+      values.push_back(columnValue(row, static_cast<int>(i) + offset, c.columns[i].type));
+    if (c.tracksRows) c.currentRowid = sqlite3_column_int64(row, 0);
+    ++c.next;
+    out.push_back(std::move(values));
+  }
   return out;
 }
 
@@ -158,23 +213,48 @@ void SessionImpl::closeCursor(int32_t id, bool deallocate) {
   CursorState& c = cursorById(id);
   if (!c.open && !deallocate) throw SqlError(kCursorNotOpen, 16, "The cursor '" + c.name + "' is not open.");
   c.open = false;
-  c.rows.clear();
-  c.rowids.clear();
+  c.rows.reset();
+  c.currentRowid.reset();
   c.next = 0;
   if (deallocate) cursors_.erase(id);
+}
+
+void SessionImpl::dropCursorsAbove(int depth) {
+  std::erase_if(cursors_, [depth](const auto& entry) { return entry.second.depth > depth; });
+}
+
+bool SessionImpl::cursorStreaming() const {
+  for (const auto& [id, c] : cursors_)
+    if (c.rows && c.rows->streaming()) return true;
+  return false;
+}
+
+void SessionImpl::spillCursors(bool cancellable) {
+  for (auto& [id, c] : cursors_) {
+    if (!c.rows || !c.rows->streaming()) continue;
+    if (!spill_) spill_ = std::make_unique<SpillFile>();
+    // As for a fetch: the attention between rows, inside a step only once it has run for a while.
+    StepGrace grace(*this);
+    std::optional<Unwinding> noInterrupts;
+    if (!cancellable) noInterrupts.emplace(*this);
+    c.rows->spill(*spill_, [&](int64_t moved) {
+      if (cancellable && moved % 256 == 0) checkCancel();
+      grace.renew();
+    });
+  }
 }
 
 std::string SessionImpl::currentOfCondition(const std::string& name, const TableInfo& t,
                                             const std::string& alias) {
   CursorState& c = cursorById(cursorIdByName(name));
   if (!c.open) throw SqlError(kCursorNotOpen, 16, "The cursor '" + c.name + "' is not open.");
-  if (!c.forUpdate || c.rowids.empty() || c.tableId != t.id || c.tableDatabase != t.database)
+  if (!c.forUpdate || !c.tracksRows || c.tableId != t.id || c.tableDatabase != t.database)
     throw SqlError(kCursorReadOnly, 16,
                    "The cursor '" + c.name + "' cannot change table '" + t.name +
                        "': it is read only or does not read that table.");
-  if (c.next == 0)
+  if (!c.currentRowid)
     throw SqlError(kNoCurrentRow, 16, "The cursor '" + c.name + "' is not positioned on a row.");
-  return alias + ".rowid = " + std::to_string(c.rowids[c.next - 1]);
+  return alias + ".rowid = " + std::to_string(*c.currentRowid);
 }
 
 void SessionImpl::runDeclareCursor(const DeclareCursorStatement& s) {
@@ -186,8 +266,16 @@ void SessionImpl::runDeclareCursor(const DeclareCursorStatement& s) {
 void SessionImpl::runFetch(const FetchCursorStatement& s) {
   if (s.direction != FetchDirection::Next) throw notSupported("FETCH in a direction other than NEXT");
   int32_t id = cursorIdByName(s.name);
-  std::vector<std::vector<Value>> rows = fetchCursor(id, 1);
   CursorState& c = cursorById(id);
+  // FETCH INTO takes one row; to the client, as many as set cursor rows says.
+  std::vector<std::vector<Value>> rows;
+  try {
+    rows = fetchRows(c, s.into.empty() ? c.rowsPerFetch : 1);
+  } catch (const SqlError&) {
+    // @@sqlstatus 1: the fetch failed.
+    sqlStatus_ = 1;
+    throw;
+  }
   sqlStatus_ = rows.empty() ? 2 : 0;
   if (!s.into.empty()) {
     if (s.into.size() != c.columns.size())

@@ -1,10 +1,11 @@
 // CREATE DATABASE name [ON ...] [LOG ON ...] and DROP DATABASE a [, b]: batches of only these
 // statements are recognised from their tokens (the statement parser has no form for them) and run
-// through the catalogue. Device and size clauses are accepted and ignored: every database lives
-// in the one SQLite file.
+// through the catalogue. Device and size clauses are accepted and ignored: every database is one
+// SQLite file in the data directory's databases folder.
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
+#include "server/storage/database_files.h"
 #include "server/tsql/lexer.h"
 #include "server/types/sqlite_error.h"
 
@@ -90,7 +91,8 @@ void SessionImpl::runDatabaseCommands(const std::vector<DatabaseCommand>& comman
             throw SqlError(103, 15,
                            "The identifier that starts with '" + name.substr(0, 30) +
                                "' is too long. Maximum length is 30.");
-          StatementTransaction tx(*this);
+          // Under master's write lock, so two sessions never make the same database.
+          StatementTransaction tx(*this, "master");
           createDatabase(db_, name, id_.suid);
           tx.commit();
           continue;
@@ -99,14 +101,18 @@ void SessionImpl::runDatabaseCommands(const std::vector<DatabaseCommand>& comman
         // Only sa and the database's owner may drop it; others learn no more than that.
         if (info && id_.suid != 1 && info->suid != id_.suid)
           throw SqlError(262, 14, "DROP DATABASE permission denied in database '" + name + "'.");
-        bool inUse = database_ == name;
+        // In use: some session's current database, or a transaction holds its write lock.
+        bool inUse = database_ == name || processes_.writerOf(name) != 0;
         for (const auto& p : processes_.snapshot())
           if (p.spid != spid_ && p.database == name) inUse = true;
         if (info && inUse)
           throw SqlError(3702, 16, "Cannot drop the database '" + name + "' because it is currently in use.");
-        StatementTransaction tx(*this);
+        StatementTransaction tx(*this, "master");
         dropDatabase(db_, name);
         tx.commit();
+        // Once the row is gone for good, so is the file; other sessions let go of it at their
+        // next batch.
+        storage::removeDatabaseFile(db_, name);
       }
       error_ = 0;
       rowCount_ = 0;

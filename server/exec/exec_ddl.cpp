@@ -34,7 +34,10 @@ void SessionImpl::runCreateTable(const CreateTableStatement& s) {
       checkColumns.emplace_back();
     }
   if (temp) requireIdentifierLength(s.table.name);
-  if (!temp) permissions_->requireOwner("CREATE TABLE", details.database, details.owner, details.name);
+  if (!temp) {
+    permissions_->requireCreate(details.database, kActionCreateTable, "CREATE TABLE");
+    permissions_->requireOwner("CREATE TABLE", details.database, details.owner, details.name);
+  }
   for (const auto& c : s.columns) {
     for (const auto& k : c.constraints)
       if (k.kind == ConstraintKind::Check && k.check) {
@@ -88,7 +91,7 @@ void SessionImpl::runCreateTable(const CreateTableStatement& s) {
                    (k.clustering == Clustering::Default && k.kind == ConstraintKind::PrimaryKey);
     details.constraints.push_back(std::move(is));
   }
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, details.database);
   TableInfo created = createTable(db_, details);
   createCheckConstraints(created, checks, checkColumns);
   refreshTableStatus(*this, created.database, created.id);
@@ -125,7 +128,7 @@ void SessionImpl::runDrop(const DropStatement& s) {
     return runDropTextObject(s);
   if (s.object != DropObject::Table && s.object != DropObject::View) throw notSupported("This DROP");
   Binder binder(*this);
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, databaseOf(s.names.front()));
   for (const auto& name : s.names) {
     std::optional<TableInfo> t;
     try {
@@ -139,6 +142,7 @@ void SessionImpl::runDrop(const DropStatement& s) {
                      std::string("Cannot drop the ") + (view ? "view" : "table") + " '" + name.toSql() +
                          "', because it doesn't exist in the system catalogs.");
     requireOwnerOf(view ? "DROP VIEW" : "DROP TABLE", *t);
+    lockDatabase(t->database);
     if (view) {
       dropView(db_, *t);
     } else {
@@ -162,7 +166,7 @@ void SessionImpl::runCreateIndex(const CreateIndexStatement& s) {
   for (const auto& c : s.columns) details.columns.push_back(c.name);
   details.unique = s.unique;
   details.clustered = s.clustering == Clustering::Clustered;
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, t.database);
   createIndex(db_, t, details);
   refreshTableStatus(*this, t.database, t.id);
   tx.commit();
@@ -171,10 +175,11 @@ void SessionImpl::runCreateIndex(const CreateIndexStatement& s) {
 
 void SessionImpl::runDropIndex(const DropIndexStatement& s) {
   Binder binder(*this);
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, databaseOf(s.indexes.front().table));
   for (const auto& ref : s.indexes) {
     TableInfo t = binder.resolveTable(ref.table);
     requireOwnerOf("DROP INDEX", t);
+    lockDatabase(t.database);
     dropIndex(db_, t, ref.index);
     refreshTableStatus(*this, t.database, t.id);
   }
@@ -217,11 +222,30 @@ void SessionImpl::runCreateView(const CreateViewStatement& s) {
   details.tsqlText = std::string(s.sourceText(batch_));
   details.columns = q.columns;
   if (!databaseExists(db_, details.database)) throw unknownDatabase(details.database);
+  permissions_->requireCreate(details.database, kActionCreateView, "CREATE VIEW");
   permissions_->requireOwner("CREATE VIEW", details.database, details.owner, details.name);
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, details.database);
   createView(db_, details);
   tx.commit();
   done(false, -1);
+}
+
+void SessionImpl::dropTempTablesCreatedSince(const std::set<std::string>& before) {
+  std::vector<std::string> created;
+  for (const std::string& stored : tempTables_)
+    if (!before.count(stored)) created.push_back(stored);
+  if (created.empty()) return;
+  CatalogChange change(*this);
+  StatementTransaction tx(*this, "tempdb");
+  for (const std::string& stored : created) {
+    auto t = tabsrv::resolveTable(db_, ObjectRef{"tempdb", "dbo", stored}, "tempdb", "dbo");
+    if (t) {
+      dropCheckConstraints(*t);
+      dropTable(db_, *t);
+    }
+  }
+  tx.commit();
+  for (const std::string& stored : created) tempTables_.erase(stored);
 }
 
 void SessionImpl::dropTempTables() {
@@ -229,7 +253,8 @@ void SessionImpl::dropTempTables() {
   for (const auto& stored : std::set<std::string>(tempTables_)) {
     auto t = tabsrv::resolveTable(db_, ObjectRef{"tempdb", "dbo", stored}, "tempdb", "dbo");
     if (t) {
-      sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+      // tempdb's file alone: an IMMEDIATE transaction would wait for every attached file's writer.
+      sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr);
       try {
         dropTable(db_, *t);
         sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);

@@ -12,6 +12,7 @@
 #include "server/exec/type_rules.h"
 #include "server/tsql/parser.h"
 #include "server/types/convert.h"
+#include "server/types/sqlite_prepare.h"
 #include "server/types/sqlite_value.h"
 #include "server/types/type_codes.h"
 
@@ -57,7 +58,7 @@ std::string unquoted(const std::string& sqliteName) {
 bool readsTable(sqlite3* db, const std::string& sql, const std::string& table) {
   auto prepare = [db](const std::string& text) {
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, text.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+    if (prepareSql(db, text, &st) != SQLITE_OK) {
       sqlite3_finalize(st);
       st = nullptr;
     }
@@ -215,8 +216,9 @@ std::pair<Value, TypeDesc> SessionImpl::columnDefault(const CatalogColumn& c) {
 void SessionImpl::assignVariable(const std::string& name, const Value& v, const TypeDesc& from) {
   Variable* var = findVariable(name);
   if (!var) throw mustDeclare(name);
-  var->value = padFixedChar(convertValue(v, from, var->type, ConversionKind::Implicit, options_.dateFormat),
-                            var->type);
+  var->value = padFixedChar(
+      convertValue(v, from, var->type, ConversionKind::Implicit, options_.dateFormat, info_.implicitScaleLoss),
+      var->type);
 }
 
 void SessionImpl::insertRow(const TableInfo& t, const std::vector<int>& targets,
@@ -227,7 +229,7 @@ void SessionImpl::insertRow(const TableInfo& t, const std::vector<int>& targets,
   std::vector<bool> given(t.columns.size(), false);
   for (size_t k = 0; k < targets.size(); ++k) {
     const CatalogColumn& c = t.columns[targets[k]];
-    values[targets[k]] = assignValue(r[k], sourceTypes[k], c.desc.type, c.desc.nullable);
+    values[targets[k]] = assignValue(r[k], sourceTypes[k], c.desc.type, c.desc.nullable, info_.implicitScaleLoss);
     given[targets[k]] = true;
   }
   for (size_t i = 0; i < t.columns.size(); ++i) {
@@ -322,7 +324,7 @@ void SessionImpl::runInsert(const InsertStatement& s) {
       for (auto& r : set.rows) {
         for (size_t k = 0; k < targets.size(); ++k)
           r[k] = convertValue(r[k], set.columns[k].type, t.columns[targets[k]].desc.type,
-                              ConversionKind::Implicit, options_.dateFormat);
+                              ConversionKind::Implicit, options_.dateFormat, info_.implicitScaleLoss);
         executed.push_back(std::move(r));
       }
     }
@@ -379,7 +381,7 @@ void SessionImpl::runInsert(const InsertStatement& s) {
     cols += (i ? ", " : "") + Binder::quoteIdent(t.columns[i].sqliteName);
     marks += (i ? ", ?" : "?") + std::to_string(i + 1);
   }
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, t.database);
   TriggerFiring firing(*this, t, TriggerFiring::Event::Insert);
   SqlStatement ins(*this, "INSERT INTO " + t.sqliteName + " (" + cols + ") VALUES (" + marks + ")");
   std::vector<RowRule> rules = rowRules(t);
@@ -417,7 +419,11 @@ void SessionImpl::runInsert(const InsertStatement& s) {
     }
   }
   identities.flush();
-  firing.fire(inserted);
+  std::vector<bool> given(t.columns.size(), false);
+  for (int i : targets) given[static_cast<size_t>(i)] = true;
+  firing.setColumnsSet(std::move(given));
+  // A trigger that rolled the transaction back leaves nothing inserted.
+  if (firing.fire(inserted)) inserted = 0;
   tx.commit();
   // An insert into a table without an identity column sets @@identity to 0.
   if (identityCol < 0)
@@ -505,15 +511,19 @@ void SessionImpl::runPlannedInsert(InsertPlan& plan) {
   }
   checkCancel();
   Value lastIdentity;
+  bool rolledBack = false;
   try {
-    StatementTransaction tx(*this);
+    StatementTransaction tx(*this, t.database);
     TriggerFiring firing(*this, t, TriggerFiring::Event::Insert, plan.triggerId);
     IdentityCounter identities(db_, t);
     insertRow(t, plan.targets, sourceTypes, plan.identityColumn, plan.rules, *plan.insert, row, lastIdentity,
               identities);
     identities.flush();
     plan.insert->reset();
-    firing.fire(1);
+    std::vector<bool> given(t.columns.size(), false);
+    for (int i : plan.targets) given[static_cast<size_t>(i)] = true;
+    firing.setColumnsSet(std::move(given));
+    if (firing.fire(1)) rolledBack = true;
     tx.commit();
   } catch (...) {
     // A failed execute plans afresh next time: the failure may come from a catalogue the plan
@@ -525,7 +535,7 @@ void SessionImpl::runPlannedInsert(InsertPlan& plan) {
     identity_ = Decimal{0, 0};
   else if (!isNull(lastIdentity))
     identity_ = lastIdentity;
-  rowCount_ = 1;
+  rowCount_ = rolledBack ? 0 : 1;
   done(false, rowCount_);
 }
 
@@ -603,7 +613,7 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
   // set rowcount limits the rows an UPDATE touches.
   if (options_.rowCount > 0) cond = alias + ".rowid IN (" + pick + ")";
   if (!cond.empty()) sql += " WHERE " + cond;
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, t.database);
   TriggerFiring firing(*this, t, TriggerFiring::Event::Update);
   std::vector<RowRule> rules = rowRules(t);
   std::vector<int64_t> touched;
@@ -646,7 +656,8 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
       if (!qualifies.step()) throw checkOptionFailed();
     }
   }
-  firing.fire(rows);
+  firing.setColumnsSet(changed);
+  if (firing.fire(rows)) rows = 0;
   tx.commit();
   rowCount_ = rows;
   done(false, rows);
@@ -693,14 +704,14 @@ void SessionImpl::runDelete(const DeleteStatement& s) {
   } else if (!where.empty()) {
     sql += " WHERE " + where;
   }
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, t.database);
   TriggerFiring firing(*this, t, TriggerFiring::Event::Delete);
   SqlStatement st(*this, sql);
   st.bindAll(binder.params());
   while (st.step()) {
   }
   int32_t rows = sqlite3_changes(db_);
-  firing.fire(rows);
+  if (firing.fire(rows)) rows = 0;
   tx.commit();
   rowCount_ = rows;
   done(false, rows);
@@ -711,7 +722,7 @@ void SessionImpl::runTruncate(const TruncateStatement& s) {
   TableInfo t = binder.resolveTable(s.table);
   refuseView(t);
   requireOwnerOf("TRUNCATE TABLE", t);
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, t.database);
   execSql("DELETE FROM " + t.sqliteName);
   tx.commit();
   rowCount_ = 0;

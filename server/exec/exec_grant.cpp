@@ -1,6 +1,8 @@
-// GRANT and REVOKE of object permissions (select, insert, update, delete, execute, all) to users,
-// groups and public, kept in the database's sysprotects through the catalogue.
-// "grant all on t to bob" expands to the four table actions; on a procedure it means execute.
+// GRANT and REVOKE of object permissions (select, insert, update, delete, execute, all) and of
+// the statement permissions (create table, view, procedure, rule, default) to users, groups and
+// public, kept in the database's sysprotects through the catalogue (statement permissions as the
+// rows of object 0). "grant all on t to bob" expands to the four table actions; on a procedure
+// it means execute; "grant all to bob" without an object means the five statement permissions.
 #include <algorithm>
 
 #include "server/exec/errors.h"
@@ -41,11 +43,57 @@ std::vector<int32_t> actionsOf(const std::string& privilege, bool procedure) {
   return {action};
 }
 
+// The statement permission a written privilege names ("create table" ...), or all of them.
+std::vector<int32_t> statementActionsOf(const std::string& privilege) {
+  if (privilege == "all" || privilege == "all privileges")
+    return {kActionCreateTable, kActionCreateView, kActionCreateProcedure, kActionCreateRule,
+            kActionCreateDefault};
+  if (privilege == "create table") return {kActionCreateTable};
+  if (privilege == "create view") return {kActionCreateView};
+  if (privilege == "create procedure" || privilege == "create proc") return {kActionCreateProcedure};
+  if (privilege == "create rule") return {kActionCreateRule};
+  if (privilege == "create default") return {kActionCreateDefault};
+  throw notSupported("The statement permission '" + privilege + "'");
+}
+
 }  // namespace
+
+// GRANT/REVOKE create table ... TO names: in the current database, by its owner (or sa).
+void SessionImpl::runStatementGrant(const GrantStatement& s) {
+  const std::string& database = database_;
+  if (!permissions_->ownsDatabase(database))
+    throw SqlError(10330, 14,
+                   std::string(s.revoke ? "REVOKE" : "GRANT") + " permission denied, database " + database +
+                       ": only its owner grants and revokes statement permissions.");
+  std::vector<int32_t> actions;
+  for (const auto& p : s.privileges)
+    for (int32_t a : statementActionsOf(p))
+      if (std::find(actions.begin(), actions.end(), a) == actions.end()) actions.push_back(a);
+  std::vector<int32_t> uids;
+  for (const auto& g : s.grantees) {
+    if (g == "public") {
+      uids.push_back(0);
+      continue;
+    }
+    auto u = findUser(db_, database, g);
+    if (!u) throw SqlError(15008, 16, "User '" + g + "' does not exist in the current database.");
+    uids.push_back(u->uid);
+  }
+  StatementTransaction tx(*this, database);
+  for (int32_t uid : uids)
+    for (int32_t a : actions) {
+      if (s.revoke)
+        revokePermission(db_, database, 0, uid, a, 1);
+      else
+        grantPermission(db_, database, 0, uid, a, 1);
+    }
+  tx.commit();
+  done(false, -1);
+}
 
 void SessionImpl::runGrant(const GrantStatement& s) {
   setCommand(s.revoke ? "REVOKE" : "GRANT");
-  if (s.object.name.empty()) throw notSupported("A command permission");
+  if (s.object.name.empty()) return runStatementGrant(s);
   // Column-level permissions would widen to the whole object here, so they are refused.
   if (!s.columns.empty()) throw notSupported("A column permission");
   const std::string database = s.object.database.empty() ? database_ : s.object.database;
@@ -81,7 +129,7 @@ void SessionImpl::runGrant(const GrantStatement& s) {
   }
   auto me = findUser(db_, database, user_);
   int32_t grantor = me ? me->uid : 1;
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, database);
   for (int32_t uid : uids)
     for (int32_t a : actions) {
       if (s.revoke)

@@ -62,6 +62,7 @@ std::pair<Value, TypeDesc> SessionImpl::placeholder(int index, const TypeDesc* h
 PreparedDescription SessionImpl::prepareStatement(const std::string& id, const std::string& sql) {
   if (prepared_.count(id))
     throw SqlError(7802, 16, "A prepared statement with the id '" + id + "' already exists.");
+  requireSessionRoom(kSessionPreparedStatements, prepared_.size());
   ParseOptions prepareOptions = parseOptions();
   prepareOptions.quotedIdentifiers = options_.quotedIdentifier;
   std::vector<StatementPtr> statements = parseBatch(sql, prepareOptions);
@@ -154,7 +155,7 @@ void SessionImpl::executePrepared(const std::string& id, const std::vector<Param
       if (to.type != SqlType::Text && to.type != SqlType::Image) to.length = std::max(to.length, given);
     }
     values.emplace_back(convertValue(params[i].value, params[i].format.type, to, ConversionKind::Implicit,
-                                     options_.dateFormat),
+                                     options_.dateFormat, info_.implicitScaleLoss),
                         to);
   }
   // The batch runs on its own copy of the text and the parse: a statement may deallocate itself.

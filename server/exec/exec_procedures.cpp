@@ -6,7 +6,9 @@
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
+#include "server/exec/sysproc_support.h"
 #include "server/exec/type_rules.h"
+#include "server/storage/database_files.h"
 #include "server/tsql/parser.h"
 #include "server/types/convert.h"
 #include "server/types/sqlite_error.h"
@@ -32,8 +34,9 @@ SqlError procedureNotFound(const std::string& name) {
           "(sp_help may produce lots of output).");
 }
 
-// "db.owner.name", "owner.name" or "name" as an RPC names its procedure.
-ObjectName splitProcedureName(const std::string& text) {
+}  // namespace
+
+ObjectName splitDottedName(const std::string& text) {
   std::vector<std::string> parts;
   size_t start = 0;
   while (true) {
@@ -48,8 +51,6 @@ ObjectName splitProcedureName(const std::string& text) {
   if (parts.size() >= 3) n.database = parts[parts.size() - 3];
   return n;
 }
-
-}  // namespace
 
 void SessionImpl::runCreateProcedure(const CreateProcedureStatement& s) {
   ProcedureSpec details;
@@ -67,15 +68,16 @@ void SessionImpl::runCreateProcedure(const CreateProcedureStatement& s) {
     details.params.push_back({p.name, resolveTypeName(*this, p.type), p.output});
   }
   details.text = std::string(s.sourceText(batch_));
+  permissions_->requireCreate(details.database, kActionCreateProcedure, "CREATE PROCEDURE");
   permissions_->requireOwner("CREATE PROCEDURE", details.database, details.owner, details.name);
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, details.database);
   createProcedure(db_, details);
   tx.commit();
   done(false, -1);
 }
 
 void SessionImpl::runDropProcedure(const DropStatement& s) {
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, databaseOf(s.names.front()));
   for (const auto& name : s.names) {
     auto proc = resolveProcedure(db_, ObjectRef{name.database, name.owner, name.name}, database_, user_);
     if (!proc)
@@ -83,6 +85,7 @@ void SessionImpl::runDropProcedure(const DropStatement& s) {
                      "Cannot drop the procedure '" + name.toSql() +
                          "', because it doesn't exist in the system catalogs.");
     permissions_->requireOwner("DROP PROCEDURE", proc->database, proc->owner, proc->name);
+    lockDatabase(proc->database);
     dropProcedure(db_, *proc);
   }
   tx.commit();
@@ -113,6 +116,12 @@ SessionImpl::CallResult SessionImpl::callProcedure(const ObjectName& name, const
                          (proc->database == "sybsystemprocs" || proc->database == "master") &&
                          proc->owner == "dbo";
   if (!systemProcedure) permissions_->requireExecute(proc->database, proc->id, proc->owner, proc->name);
+  if (systemProcedure && findBuiltinProcedure(proc->name)) {
+    // Its catalogue entry names it; the server answers it itself.
+    CallResult builtin;
+    runSystemProcedure(proc->name, args, builtin);
+    return builtin;
+  }
   noteLiveTables(proc->text);
   std::vector<StatementPtr> stored = parseBatch(proc->text, parseOptions());
   if (stored.empty() || !stored[0]->is<CreateProcedureStatement>())
@@ -201,7 +210,8 @@ SessionImpl::CallResult SessionImpl::callProcedure(const ObjectName& name, const
     variables_[p.name] = Variable{type, Value{}};
     if (const CallArg* a = argFor[i]) {
       variables_[p.name].value = padFixedChar(
-          convertValue(a->value, a->type, type, ConversionKind::Implicit, options_.dateFormat), type);
+          convertValue(a->value, a->type, type, ConversionKind::Implicit, options_.dateFormat, info_.implicitScaleLoss),
+          type);
     } else if (p.defaultValue) {
       auto [v, t] = evaluate(*p.defaultValue);
       variables_[p.name].value =
@@ -219,7 +229,36 @@ SessionImpl::CallResult SessionImpl::callProcedure(const ObjectName& name, const
   procName_ = proc->name;
   batch_ = proc->text;
   int errorsBefore = errorCount_;
-  runList(def.body);
+  // The #tables the body creates are its own: they go when it ends, however it ends.
+  const std::set<std::string> tempTablesBefore = tempTables_;
+  const int tranCountBefore = tranCount_;
+  try {
+    runList(def.body);
+  } catch (...) {
+    dropCursorsAbove(procDepth_ - 1);
+    try {
+      Unwinding unwinding(*this);
+      spillCursors(false);
+      dropTempTablesCreatedSince(tempTablesBefore);
+    } catch (...) {
+      // They go with the session then.
+    }
+    throw;
+  }
+  // Its cursors and #tables are the procedure's own.
+  dropCursorsAbove(procDepth_ - 1);
+  dropTempTablesCreatedSince(tempTablesBefore);
+  if (tranCount_ != tranCountBefore) {
+    // A procedure ends with the transaction count it began with, or the caller is told.
+    result.tranCountChanged = true;
+    error_ = 266;
+    sendMessage(ServerMessage{266, 2, 16,
+                              "Transaction count after EXECUTE indicates that a COMMIT or ROLLBACK TRAN is "
+                              "missing. Previous count = " +
+                                  std::to_string(tranCountBefore) +
+                                  ", Current count = " + std::to_string(tranCount_) + ".",
+                              proc->name, 1});
+  }
   if (returnValue_)
     result.status = *returnValue_;
   else if (errorCount_ != errorsBefore)
@@ -272,7 +311,7 @@ void SessionImpl::runExecute(const ExecuteStatement& s) {
   }
   if (!s.returnVariable.empty())
     assignVariable(s.returnVariable, Value{int64_t{r.status}}, makeType(SqlType::Int));
-  error_ = 0;
+  error_ = r.tranCountChanged ? 266 : 0;
   if (outermost && sink_) {
     // As by RPC, the client also gets the OUTPUT values (DBD::Sybase reads them as a parameter
     // result of `exec p @x = @v output`).
@@ -336,6 +375,7 @@ void SessionImpl::executeRpc(const std::string& procName, std::vector<ParamValue
   // A procedure (sp_bindrule, sp_adduser ...) may change the catalogue.
   CatalogChange change(*this);
   sink_ = &sink;
+  if (tranCount_ == 0) storage::refreshAttachments(db_);
   batch_ = {};
   variables_.clear();
   triggerAbort_ = false;
@@ -346,7 +386,7 @@ void SessionImpl::executeRpc(const std::string& procName, std::vector<ParamValue
   std::vector<CallArg> args;
   for (const ParamValue& p : params) args.push_back({p.name, p.value, p.format.type, p.output});
   try {
-    CallResult r = callProcedure(splitProcedureName(procName), args);
+    CallResult r = callProcedure(splitDottedName(procName), args);
     sink.returnStatus(r.status);
     std::vector<ColumnDesc> formats;
     std::vector<Value> values;

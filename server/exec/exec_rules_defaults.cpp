@@ -17,11 +17,14 @@ void SessionImpl::createTextObjectFor(const Statement& s, const ObjectName& name
   details.type = type;
   details.tsqlText = std::string(s.sourceText(batch_));
   if (!databaseExists(db_, details.database)) throw unknownDatabase(details.database);
+  // Rules and defaults need the statement permission; a trigger belongs to its table's owner.
+  if (type == "R") permissions_->requireCreate(details.database, kActionCreateRule, "CREATE RULE");
+  if (type == "D") permissions_->requireCreate(details.database, kActionCreateDefault, "CREATE DEFAULT");
   permissions_->requireOwner(type == "TR"  ? "CREATE TRIGGER"
                              : type == "R" ? "CREATE RULE"
                                            : "CREATE DEFAULT",
                              details.database, details.owner, details.name);
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, details.database);
   createTextObject(db_, details);
   tx.commit();
   done(false, -1);
@@ -42,7 +45,7 @@ void SessionImpl::runDropTextObject(const DropStatement& s) {
                      : s.object == DropObject::Default ? "default"
                                                        : "trigger";
   const char* type = s.object == DropObject::Rule ? "R" : s.object == DropObject::Default ? "D" : "TR";
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, databaseOf(s.names.front()));
   for (const auto& name : s.names) {
     const std::string database = name.database.empty() ? database_ : name.database;
     std::optional<int32_t> id;
@@ -69,6 +72,7 @@ void SessionImpl::runDropTextObject(const DropStatement& s) {
                                                        : type[0] == 'D' ? "DEFAULT"
                                                                         : "TRIGGER"),
                                database, *id);
+    lockDatabase(database);
     dropTextObject(db_, database, *id);
   }
   tx.commit();

@@ -140,7 +140,10 @@ void SessionImpl::runSelectInto(const SelectStatement& s) {
   details.owner = temp ? "dbo" : (into.owner.empty() ? user_ : into.owner);
   details.name = temp ? tempTableName(into.name) : into.name;
   if (!databaseExists(db_, details.database)) throw unknownDatabase(details.database);
-  if (!temp) permissions_->requireOwner("CREATE TABLE", details.database, details.owner, details.name);
+  if (!temp) {
+    permissions_->requireCreate(details.database, kActionCreateTable, "CREATE TABLE");
+    permissions_->requireOwner("CREATE TABLE", details.database, details.owner, details.name);
+  }
   for (size_t i = 0; i < q.columns.size(); ++i) {
     const ColumnDesc& c = q.columns[i];
     if (c.name.empty())
@@ -157,7 +160,7 @@ void SessionImpl::runSelectInto(const SelectStatement& s) {
     }
     details.columns.push_back(std::move(cs));
   }
-  StatementTransaction tx(*this);
+  StatementTransaction tx(*this, details.database);
   TableInfo t = createTable(db_, details);
   std::string cols, sel;
   for (size_t i = 0; i < t.columns.size(); ++i) {

@@ -13,6 +13,7 @@
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
+#include "server/exec/sysproc_support.h"
 #include "server/storage/live_tables.h"
 #include "server/types/convert.h"
 #include "server/types/sqlite_error.h"
@@ -41,23 +42,6 @@ struct PlainArg {
   const Value* value;
   const TypeDesc* type;
 };
-
-// "db.owner.name", "owner.name" or "name".
-ObjectName splitName(const std::string& text) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (true) {
-    size_t dot = text.find('.', start);
-    parts.push_back(text.substr(start, dot == std::string::npos ? std::string::npos : dot - start));
-    if (dot == std::string::npos) break;
-    start = dot + 1;
-  }
-  ObjectName n;
-  n.name = parts.back();
-  if (parts.size() >= 2) n.owner = parts[parts.size() - 2];
-  if (parts.size() >= 3) n.database = parts[parts.size() - 3];
-  return n;
-}
 
 // The arguments of one call matched to the procedure's parameter names: text, or nothing for an
 // argument left out or passed as NULL.
@@ -89,51 +73,84 @@ std::vector<std::optional<std::string>> matchArguments(const std::string& proc,
   return out;
 }
 
-ColumnDesc textColumn(const std::string& name, int32_t length, bool nullable = true) {
-  ColumnDesc c;
-  c.name = name;
-  c.type = makeType(SqlType::VarChar, length);
-  c.nullable = nullable;
-  return c;
-}
-
-ColumnDesc intColumn(const std::string& name) {
-  ColumnDesc c;
-  c.name = name;
-  c.type = makeType(SqlType::Int);
-  c.nullable = false;
-  return c;
-}
-
 }  // namespace
+
+const std::vector<BuiltinProcedure>& builtinProcedures() {
+  // Parameter types as the stored procedure text declares them; every parameter may be left out
+  // (the procedure says which it needs).
+  static const std::vector<BuiltinProcedure> kProcedures = {
+      {"sp_password", {{"@caller_passwd", "varchar(30)"}, {"@new_passwd", "varchar(30)"}, {"@loginame", "varchar(30)"}}},
+      {"sp_addlogin",
+       {{"@loginame", "varchar(30)"},
+        {"@passwd", "varchar(30)"},
+        {"@defdb", "varchar(30)"},
+        {"@deflanguage", "varchar(30)"},
+        {"@fullname", "varchar(30)"}}},
+      {"sp_addtype",
+       {{"@typename", "varchar(30)"},
+        {"@phystype", "varchar(30)"},
+        {"@nulltype", "varchar(30)"},
+        {"@nullability", "varchar(30)"}}},
+      {"sp_addgroup", {{"@grpname", "varchar(30)"}}},
+      {"sp_adduser", {{"@loginame", "varchar(30)"}, {"@name_in_db", "varchar(30)"}, {"@grpname", "varchar(30)"}}},
+      {"sp_who", {{"@loginame", "varchar(30)"}}},
+      {"sp_helptext", {{"@objname", "varchar(255)"}}},
+      {"sp_droptype", {{"@typename", "varchar(30)"}}},
+      {"sp_dropuser", {{"@name_in_db", "varchar(30)"}}},
+      {"sp_changegroup", {{"@grpname", "varchar(30)"}, {"@username", "varchar(30)"}}},
+      {"sp_droplogin", {{"@loginame", "varchar(30)"}}},
+      {"sp_primarykey",
+       {{"@tabname", "varchar(92)"},
+        {"@col1", "varchar(30)"},
+        {"@col2", "varchar(30)"},
+        {"@col3", "varchar(30)"},
+        {"@col4", "varchar(30)"},
+        {"@col5", "varchar(30)"},
+        {"@col6", "varchar(30)"},
+        {"@col7", "varchar(30)"},
+        {"@col8", "varchar(30)"}}},
+      {"sp_foreignkey",
+       {{"@tabname", "varchar(92)"},
+        {"@pktabname", "varchar(92)"},
+        {"@col1", "varchar(30)"},
+        {"@col2", "varchar(30)"},
+        {"@col3", "varchar(30)"},
+        {"@col4", "varchar(30)"},
+        {"@col5", "varchar(30)"},
+        {"@col6", "varchar(30)"},
+        {"@col7", "varchar(30)"},
+        {"@col8", "varchar(30)"}}},
+      {"sp_bindrule", {{"@rulename", "varchar(92)"}, {"@objname", "varchar(92)"}, {"@futureonly", "varchar(15)"}}},
+      {"sp_bindefault", {{"@defname", "varchar(92)"}, {"@objname", "varchar(92)"}, {"@futureonly", "varchar(15)"}}},
+      {"sp_unbindrule", {{"@objname", "varchar(92)"}, {"@futureonly", "varchar(15)"}}},
+      {"sp_unbindefault", {{"@objname", "varchar(92)"}, {"@futureonly", "varchar(15)"}}},
+      {"sp_lock", {{"@spid1", "int"}, {"@spid2", "int"}}},
+      {"sp_configure", {{"@configname", "varchar(80)"}, {"@configvalue", "int"}}},
+      {"sp_help", {{"@objname", "varchar(92)"}}},
+      {"sp_helpindex", {{"@objname", "varchar(92)"}}},
+      {"sp_helpconstraint", {{"@objname", "varchar(92)"}}},
+      {"sp_spaceused", {{"@objname", "varchar(92)"}}},
+      {"sp_helpdb", {{"@dbname", "varchar(30)"}}},
+      {"sp_rename", {{"@objname", "varchar(92)"}, {"@newname", "varchar(30)"}}},
+  };
+  return kProcedures;
+}
+
+const BuiltinProcedure* findBuiltinProcedure(const std::string& name) {
+  for (const BuiltinProcedure& p : builtinProcedures())
+    if (std::equal(p.name.begin(), p.name.end(), name.begin(), name.end(),
+                   [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); }))
+      return &p;
+  return nullptr;
+}
 
 bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vector<CallArg>& args,
                                      CallResult& result) {
-  static const std::map<std::string, std::vector<std::string>> kParams = {
-      {"sp_password", {"@caller_passwd", "@new_passwd", "@loginame"}},
-      {"sp_addlogin", {"@loginame", "@passwd", "@defdb", "@deflanguage", "@fullname"}},
-      {"sp_addtype", {"@typename", "@phystype", "@nulltype", "@nullability"}},
-      {"sp_addgroup", {"@grpname"}},
-      {"sp_adduser", {"@loginame", "@name_in_db", "@grpname"}},
-      {"sp_who", {"@loginame"}},
-      {"sp_helptext", {"@objname"}},
-      {"sp_droptype", {"@typename"}},
-      {"sp_dropuser", {"@name_in_db"}},
-      {"sp_changegroup", {"@grpname", "@username"}},
-      {"sp_droplogin", {"@loginame"}},
-      {"sp_primarykey", {"@tabname", "@col1", "@col2", "@col3", "@col4", "@col5", "@col6", "@col7", "@col8"}},
-      {"sp_foreignkey",
-       {"@tabname", "@pktabname", "@col1", "@col2", "@col3", "@col4", "@col5", "@col6", "@col7", "@col8"}},
-      {"sp_bindrule", {"@rulename", "@objname", "@futureonly"}},
-      {"sp_bindefault", {"@defname", "@objname", "@futureonly"}},
-      {"sp_unbindrule", {"@objname", "@futureonly"}},
-      {"sp_unbindefault", {"@objname", "@futureonly"}},
-      {"sp_lock", {"@spid1", "@spid2"}},
-      {"sp_configure", {"@configname", "@configvalue"}},
-  };
-  const std::string name = lowered(procName);
-  auto known = kParams.find(name);
-  if (known == kParams.end()) return false;
+  const BuiltinProcedure* builtin = findBuiltinProcedure(procName);
+  if (!builtin) return false;
+  const std::string name = builtin->name;
+  std::vector<std::string> paramNames;
+  for (const auto& [param, type] : builtin->params) paramNames.push_back(param);
 
   // 'table.column' (or 'owner.table.column') names one column; a name without a dot a user
   // datatype of this database. Gives (table id, colid, usertype) for bindRule / bindDefault.
@@ -143,7 +160,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
     if (dot != std::string::npos) {
       // 'table.column' (or 'owner.table.column') binds to one column.
       std::string tablePart = object.substr(0, dot), column = object.substr(dot + 1);
-      ObjectName tn = splitName(tablePart);
+      ObjectName tn = splitDottedName(tablePart);
       std::optional<TableInfo> t =
           resolveTable(db_, ObjectRef{tn.database, tn.owner, tn.name}, database_, user_);
       if (!t || t->type != "U")
@@ -174,7 +191,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
   };
   std::vector<PlainArg> plain;
   for (const CallArg& a : args) plain.push_back({a.name, &a.value, &a.type});
-  std::vector<std::optional<std::string>> arg = matchArguments(name, known->second, plain);
+  std::vector<std::optional<std::string>> arg = matchArguments(name, paramNames, plain);
   // No OUTPUT parameters: each argument is given back as it came.
   for (size_t i = 0; i < args.size(); ++i) {
     result.params.push_back(
@@ -204,7 +221,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
     if (!arg[i])
       throw SqlError(
           201, 16,
-          "Procedure '" + name + "' expects parameter '" + known->second[i] + "', which was not supplied.");
+          "Procedure '" + name + "' expects parameter '" + paramNames[i] + "', which was not supplied.");
     return *arg[i];
   };
 
@@ -228,7 +245,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       // Only sa may change another login's password.
       if (login != id_.login && id_.suid != 1)
         throw SqlError(10305, 16, "Only the System Security Officer can change another login's password.");
-      StatementTransaction tx(*this);
+      StatementTransaction tx(*this, "master");
       if (!setPassword(db_, login, fresh))
         throw SqlError(15007, 16, "No login with the specified name exists.");
       tx.commit();
@@ -245,7 +262,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
                        "Attempt to locate entry in sysdatabases for database '" + database +
                            "' by name failed - no entry found under that name. Make sure that the "
                            "name is entered properly.");
-      StatementTransaction tx(*this);
+      StatementTransaction tx(*this, "master");
       addLogin(db_, login, password, database, arg[4].value_or(""));
       tx.commit();
       inform("Password correctly set.");
@@ -288,14 +305,14 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       details.nullable = nulls == "null";
       details.identity = identity;
       details.ownerUid = id_.uid;
-      StatementTransaction tx(*this);
+      StatementTransaction tx(*this, database_);
       createUserType(db_, details);
       tx.commit();
       inform("Type added.");
     } else if (name == "sp_addgroup") {
       ownerOnly();
       std::string group = required(0);
-      StatementTransaction tx(*this);
+      StatementTransaction tx(*this, database_);
       addGroup(db_, database_, group);
       tx.commit();
       inform("New group added.");
@@ -314,7 +331,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
         if (st.step()) suid = sqlite3_column_int(st.get(), 0);
       }
       if (!suid) throw SqlError(15007, 16, "No login with the specified name exists.");
-      StatementTransaction tx(*this);
+      StatementTransaction tx(*this, database_);
       addUser(db_, database_, user, *suid, group);
       tx.commit();
       inform("New user added.");
@@ -341,7 +358,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       done(false, rows);
     } else if (name == "sp_helptext") {
       std::string object = trimmed(required(0));
-      ObjectName on = splitName(object);
+      ObjectName on = splitDottedName(object);
       ObjectRef ref{on.database, on.owner, on.name};
       std::string db = on.database.empty() ? database_ : on.database;
       std::optional<int32_t> id = resolveObjectId(db_, ref, database_, user_);
@@ -368,14 +385,14 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
     } else if (name == "sp_droptype") {
       ownerOnly();
       std::string type = trimmed(required(0));
-      StatementTransaction tx(*this);
+      StatementTransaction tx(*this, database_);
       dropUserType(db_, database_, type);
       tx.commit();
       inform("Type has been dropped.");
     } else if (name == "sp_dropuser") {
       ownerOnly();
       std::string user = trimmed(required(0));
-      StatementTransaction tx(*this);
+      StatementTransaction tx(*this, database_);
       dropUser(db_, database_, user);
       tx.commit();
       inform("User has been dropped from current database.");
@@ -383,7 +400,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       ownerOnly();
       std::string group = trimmed(required(0));
       std::string user = trimmed(required(1));
-      StatementTransaction tx(*this);
+      StatementTransaction tx(*this, database_);
       changeGroup(db_, database_, user, group);
       tx.commit();
       inform("Group changed.");
@@ -419,7 +436,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
                          "Login '" + login + "' is a user in database '" + d.name +
                              "'. Drop the user with sp_dropuser first.");
       }
-      StatementTransaction tx(*this);
+      StatementTransaction tx(*this, "master");
       {
         SqlStatement st(*this,
                         "DELETE FROM " + sqliteObjectName("master", "dbo", "syslogins") + " WHERE suid = ?1",
@@ -433,7 +450,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       bool foreign = name == "sp_foreignkey";
       std::string tableName = trimmed(required(0));
       auto resolve = [&](const std::string& text) {
-        ObjectName on = splitName(text);
+        ObjectName on = splitDottedName(text);
         std::optional<TableInfo> t =
             resolveTable(db_, ObjectRef{on.database, on.owner, on.name}, database_, user_);
         if (!t || t->type == "V")
@@ -469,7 +486,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
         int count = std::min(sqlite3_column_int(st.get(), 0), 8);
         for (int i = 0; i < count; ++i) key.depColids.push_back(sqlite3_column_int(st.get(), i + 1));
       }
-      StatementTransaction tx(*this);
+      StatementTransaction tx(*this, key.database);
       addKey(db_, key);
       tx.commit();
       inform(foreign ? "New foreign key added." : "New primary key added.");
@@ -477,7 +494,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       bool rule = name == "sp_bindrule";
       std::string what = trimmed(required(0));
       std::string object = trimmed(required(1));
-      ObjectName rn = splitName(what);
+      ObjectName rn = splitDottedName(what);
       std::optional<int32_t> id =
           resolveObjectId(db_, ObjectRef{rn.database, rn.owner, rn.name}, database_, user_);
       if (!id)
@@ -498,7 +515,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
                          "The object '" + what + "' is not a " + (rule ? "rule." : "default."));
       }
       auto [tableId, colid, usertype] = bindingTarget(object);
-      StatementTransaction tx(*this);
+      StatementTransaction tx(*this, database_);
       if (rule)
         bindRule(db_, database_, *id, tableId, colid, usertype);
       else
@@ -509,7 +526,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
     } else if (name == "sp_unbindrule" || name == "sp_unbindefault") {
       bool rule = name == "sp_unbindrule";
       auto [tableId, colid, usertype] = bindingTarget(trimmed(required(0)));
-      StatementTransaction tx(*this);
+      StatementTransaction tx(*this, database_);
       if (rule)
         bindRule(db_, database_, 0, tableId, colid, usertype);
       else
@@ -567,7 +584,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
         if (pattern.empty())
           throw SqlError(201, 16,
                          "Procedure 'sp_configure' expects parameter '@configname', which was not supplied.");
-        StatementTransaction tx(*this);
+        StatementTransaction tx(*this, "master");
         shown.push_back(setConfigValue(db_, pattern, static_cast<int32_t>(v)));
         tx.commit();
         inform("Configuration option changed.");
@@ -582,6 +599,18 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
         sink_->row(
             {Value{p.name}, Value{p.defaultValue}, Value{int64_t{p.value}}, Value{int64_t{p.runValue}}});
       done(false, static_cast<int32_t>(shown.size()));
+    } else if (name == "sp_help") {
+      spHelp(arg[0] ? std::optional(trimmed(*arg[0])) : std::nullopt);
+    } else if (name == "sp_helpindex") {
+      spHelpIndex(trimmed(required(0)));
+    } else if (name == "sp_helpconstraint") {
+      spHelpConstraint(trimmed(required(0)));
+    } else if (name == "sp_spaceused") {
+      spSpaceUsed(arg[0] ? std::optional(trimmed(*arg[0])) : std::nullopt);
+    } else if (name == "sp_helpdb") {
+      spHelpDb(arg[0] ? std::optional(trimmed(*arg[0])) : std::nullopt);
+    } else if (name == "sp_rename") {
+      spRename(trimmed(required(0)), trimmed(required(1)));
     }
   } catch (SqlError& e) {
     // The family's system procedures print their error and return 1; the batch goes on.

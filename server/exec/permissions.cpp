@@ -7,6 +7,7 @@
 
 #include "server/core/message.h"
 #include "server/storage/sql_util.h"
+#include "server/types/sqlite_prepare.h"
 
 namespace tabsrv {
 
@@ -95,7 +96,7 @@ std::optional<Permissions::Object> Permissions::objectOf(const std::string& sqli
                       sqliteObjectName(database, "dbo", "sysobjects") + " o LEFT JOIN " +
                       sqliteObjectName(database, "dbo", "sysusers") + " u ON u.uid = o.uid WHERE o.id = ?1";
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+    if (prepareSql(db_, sql, &st) == SQLITE_OK) {
       sqlite3_bind_int(st, 1, id);
       if (sqlite3_step(st) == SQLITE_ROW)
         found = Object{database, columnText(st, 1),        columnText(st, 0), columnText(st, 2),
@@ -116,7 +117,7 @@ std::optional<Permissions::Object> Permissions::objectOf(const std::string& sqli
     for (size_t dot = rest.find('.'); dot != std::string::npos && !found; dot = rest.find('.', dot + 1)) {
       std::string owner = rest.substr(0, dot), name = rest.substr(dot + 1);
       sqlite3_stmt* st = nullptr;
-      if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+      if (prepareSql(db_, sql, &st) != SQLITE_OK) {
         sqlite3_finalize(st);
         break;
       }
@@ -156,7 +157,7 @@ bool Permissions::holds(const Object& o, int32_t action) {
   sqlite3_stmt* st = nullptr;
   // Per level (0 public, 1 group, 2 user): whether a grant and whether a revoke row is there.
   bool grants[3] = {false, false, false}, revokes[3] = {false, false, false};
-  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+  if (prepareSql(db_, sql, &st) == SQLITE_OK) {
     sqlite3_bind_int(st, 1, o.id);
     sqlite3_bind_int(st, 2, action);
     sqlite3_bind_int(st, 3, user.uid);
@@ -275,6 +276,24 @@ void Permissions::requireOwner(const std::string& command, const std::string& da
       command + " permission denied on object " + name + ", database " + database + ", owner " + owner + ".");
 }
 
+void Permissions::requireCreate(const std::string& database, int32_t action, const std::string& command) {
+  users_.clear();
+  if (privileged()) return;
+  DbUser user = requireUser(database);
+  if (user.uid == 1) return;
+  // Statement permissions are the sysprotects rows of object 0; nobody owns that object.
+  Object statement{database, "dbo", command, "", 0, -1};
+  if (holds(statement, action)) return;
+  throw SqlError(262, 14, command + " permission denied, database " + database + ", owner dbo.");
+}
+
+bool Permissions::ownsDatabase(const std::string& database) {
+  users_.clear();
+  if (privileged()) return true;
+  auto user = findUserForLogin(db_, database, suid_);
+  return user && user->uid == 1;
+}
+
 void Permissions::requireOwner(const std::string& command, const std::string& database, int32_t id) {
   if (privileged()) return;
   std::string sql = "SELECT o.name, u.name FROM " + sqliteObjectName(database, "dbo", "sysobjects") +
@@ -282,7 +301,7 @@ void Permissions::requireOwner(const std::string& command, const std::string& da
                     " u ON u.uid = o.uid WHERE o.id = ?1";
   sqlite3_stmt* st = nullptr;
   std::string name, owner;
-  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+  if (prepareSql(db_, sql, &st) == SQLITE_OK) {
     sqlite3_bind_int(st, 1, id);
     if (sqlite3_step(st) == SQLITE_ROW) {
       name = columnText(st, 0);

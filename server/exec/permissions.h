@@ -65,6 +65,15 @@ class Permissions {
   void requireOwner(const std::string& command, const std::string& database, const std::string& owner,
                     const std::string& name);
 
+  // CREATE TABLE, VIEW, PROCEDURE, RULE and DEFAULT in `database` (`action` one of the
+  // kActionCreate* numbers, `command` as the error names it): sa, the database owner, or a user
+  // granted the statement permission (itself, its group or public). Throws 10351 for a database
+  // the login is no user of, 262 "<COMMAND> permission denied, database <d>, owner dbo." else.
+  void requireCreate(const std::string& database, int32_t action, const std::string& command);
+  // True when the login may grant and revoke statement permissions in `database`: sa and the
+  // database owner.
+  bool ownsDatabase(const std::string& database);
+
   // The same for the object with sysobjects.id `id` in `database` (rules, defaults, triggers).
   void requireOwner(const std::string& command, const std::string& database, int32_t id);
 

@@ -22,7 +22,8 @@ int ProcessTable::add(ProcessInfo info) {
 void ProcessTable::remove(int spid) {
   std::lock_guard lock(mutex_);
   std::erase_if(entries_, [spid](const ProcessInfo& p) { return p.spid == spid; });
-  if (writer_ == spid) writer_ = 0;
+  std::erase_if(writers_, [spid](const auto& w) { return w.second == spid; });
+  interrupts_.erase(spid);
   for (auto& p : entries_)
     if (p.blockedBy == spid) p.blockedBy = 0;
 }
@@ -45,14 +46,63 @@ std::vector<ProcessInfo> ProcessTable::snapshot() const {
   return entries_;
 }
 
-void ProcessTable::setWriter(int spid) {
+void ProcessTable::setWriter(const std::string& database, int spid) {
   std::lock_guard lock(mutex_);
-  writer_ = spid;
+  writers_[database] = spid;
 }
 
-int ProcessTable::writer() const {
+void ProcessTable::releaseWriters(int spid) {
   std::lock_guard lock(mutex_);
-  return writer_;
+  std::erase_if(writers_, [spid](const auto& w) { return w.second == spid; });
+}
+
+int ProcessTable::writerOfLocked(const std::string& database) const {
+  auto it = writers_.find(database);
+  return it == writers_.end() ? 0 : it->second;
+}
+
+int ProcessTable::writerOf(const std::string& database) const {
+  std::lock_guard lock(mutex_);
+  return writerOfLocked(database);
+}
+
+std::vector<std::pair<std::string, int>> ProcessTable::writers() const {
+  std::lock_guard lock(mutex_);
+  return {writers_.begin(), writers_.end()};
+}
+
+bool ProcessTable::closesCycle(int spid, const std::string& database) const {
+  std::lock_guard lock(mutex_);
+  std::string wanted = database;
+  // Each session waits for one lock at a time, so the waits form chains; a chain is at most as
+  // long as there are sessions.
+  for (size_t step = 0; step <= entries_.size(); ++step) {
+    int holder = writerOfLocked(wanted);
+    if (holder == 0) return false;
+    if (holder == spid) return true;
+    auto it = std::find_if(entries_.begin(), entries_.end(),
+                           [holder](const ProcessInfo& p) { return p.spid == holder; });
+    if (it == entries_.end() || it->waitingFor.empty()) return false;
+    wanted = it->waitingFor;
+  }
+  return false;
+}
+
+void ProcessTable::setInterrupt(int spid, std::function<void()> interrupt) {
+  std::lock_guard lock(mutex_);
+  if (interrupt)
+    interrupts_[spid] = std::move(interrupt);
+  else
+    interrupts_.erase(spid);
+}
+
+bool ProcessTable::interrupt(int spid) {
+  std::lock_guard lock(mutex_);
+  auto it = interrupts_.find(spid);
+  if (it == interrupts_.end()) return false;
+  // Under the lock, so the session cannot clear it (and go) meanwhile.
+  it->second();
+  return true;
 }
 
 }  // namespace tabsrv

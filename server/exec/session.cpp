@@ -12,11 +12,13 @@
 #include "server/exec/sql_functions.h"
 #include "server/exec/sql_statement.h"
 #include "server/exec/type_rules.h"
+#include "server/storage/database_files.h"
 #include "server/storage/live_tables.h"
 #include "server/tsql/parser.h"
 #include "server/types/convert.h"
 #include "server/types/datetime.h"
 #include "server/types/sqlite_error.h"
+#include "server/types/sqlite_prepare.h"
 #include "server/types/sqlite_value.h"
 #include "server/types/type_codes.h"
 
@@ -32,7 +34,7 @@ SqlStatement::SqlStatement(SessionImpl& session, const std::string& sql, Access 
   if (access == Access::Checked && session.permissions_) {
     {
       Permissions::Recording recording(*session.permissions_);
-      rc = sqlite3_prepare_v2(session.db_, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr);
+      rc = prepareSql(session.db_, sql, &stmt_);
     }
     if (rc == SQLITE_OK) {
       try {
@@ -44,9 +46,19 @@ SqlStatement::SqlStatement(SessionImpl& session, const std::string& sql, Access 
       }
     }
   } else {
-    rc = sqlite3_prepare_v2(session.db_, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr);
+    rc = prepareSql(session.db_, sql, &stmt_);
   }
   if (rc != SQLITE_OK) fail(rc);
+  // A statement that writes must not run while a cursor's query holds the read snapshot.
+  if (!sqlite3_stmt_readonly(stmt_) && session.cursorStreaming()) {
+    try {
+      session.spillCursors();
+    } catch (...) {
+      sqlite3_finalize(stmt_);
+      stmt_ = nullptr;
+      throw;
+    }
+  }
 }
 
 SqlStatement::~SqlStatement() {
@@ -62,18 +74,30 @@ void SqlStatement::bindAll(const std::vector<Value>& values) {
 
 bool SqlStatement::step() {
   int rc = sqlite3_step(stmt_);
+  // The first step prepares the statement again after the connection's schema moved (a database
+  // attached or let go); a database it names may need attaching again.
+  if (!stepped_ && rc != SQLITE_ROW && rc != SQLITE_DONE && retryAfterMissingTable(session_.db_, rc)) {
+    sqlite3_reset(stmt_);
+    rc = sqlite3_step(stmt_);
+  }
+  stepped_ = true;
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
   fail(rc);
 }
 
 void SqlStatement::reset() {
+  stepped_ = false;
   sqlite3_reset(stmt_);
   sqlite3_clear_bindings(stmt_);
 }
 
 void SqlStatement::fail(int rc) {
-  if (session_.sink_ && session_.sink_->cancelled()) throw Cancelled{};
+  if (session_.killed_ || (session_.sink_ && session_.sink_->cancelled())) throw Cancelled{};
+  // A write the statement could not start: its transaction read the file before another session
+  // committed there (snapshot too old), or the lock wait ended.
+  if (rc == SQLITE_BUSY_SNAPSHOT) throw session_.deadlockError();
+  if (isBusyCode(rc)) throw session_.lockWaitError(storage::waitingFor(session_.db_));
   SqlError e = errorFromSqlite(session_.db_, rc);
   if (e.number() == kCancelledErrorNumber) throw Cancelled{};
   if (e.number() == 515) {
@@ -97,10 +121,22 @@ void SqlStatement::fail(int rc) {
 
 // ---- StatementTransaction -----------------------------------------------------------------------
 
-StatementTransaction::StatementTransaction(SessionImpl& session)
+StatementTransaction::StatementTransaction(SessionImpl& session, const std::string& database)
     : session_(session), outermost_(session.tranCount_ == 0) {
-  session_.execSql(outermost_ ? "BEGIN IMMEDIATE" : "SAVEPOINT tx_statement");
-  if (outermost_) session_.noteWriter(true);
+  session_.spillCursors();
+  session_.execSql(outermost_ ? "BEGIN" : "SAVEPOINT tx_statement");
+  try {
+    session_.lockDatabase(database);
+  } catch (...) {
+    Unwinding guard(session_);
+    if (outermost_) {
+      sqlite3_exec(session_.db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      session_.processes_.releaseWriters(session_.spid_);
+    } else {
+      sqlite3_exec(session_.db_, "ROLLBACK TO tx_statement; RELEASE tx_statement", nullptr, nullptr, nullptr);
+    }
+    throw;
+  }
 }
 
 void StatementTransaction::commit() {
@@ -109,8 +145,14 @@ void StatementTransaction::commit() {
     open_ = false;
     return;
   }
-  session_.execSql(outermost_ ? "COMMIT" : "RELEASE tx_statement");
-  if (outermost_) session_.noteWriter(false);
+  if (outermost_) {
+    // Never two databases in one commit (the destructor rolls the statement back).
+    storage::requireOneDatabaseChanged(session_.db_);
+    session_.execSql("COMMIT");
+    session_.processes_.releaseWriters(session_.spid_);
+  } else {
+    session_.execSql("RELEASE tx_statement");
+  }
   open_ = false;
 }
 
@@ -120,7 +162,7 @@ StatementTransaction::~StatementTransaction() {
   Unwinding guard(session_);
   if (outermost_) {
     sqlite3_exec(session_.db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    session_.noteWriter(false);
+    session_.processes_.releaseWriters(session_.spid_);
   } else {
     sqlite3_exec(session_.db_, "ROLLBACK TO tx_statement; RELEASE tx_statement", nullptr, nullptr, nullptr);
   }
@@ -150,12 +192,32 @@ SessionImpl::SessionImpl(sqlite3* db, int spid, SessionIdentity identity, Proces
   setSessionInfo(db_, &info_);
   permissions_ = std::make_unique<Permissions>(db_, id_.suid);
   catalogCache_ = std::make_unique<CatalogCache>(db_);
-  // A blocked writer waits in 10 ms steps, gives up after the lock timeout, and stops at once
-  // when the client cancels.
+  // A blocked writer waits in 10 ms steps, gives up after the lock timeout or on a deadlock, and
+  // stops at once when the client cancels or sa kills the session.
   sqlite3_busy_handler(
       db_, [](void* self, int count) { return static_cast<SessionImpl*>(self)->onBusy(count); }, this);
   sqlite3_progress_handler(
       db_, 2000, [](void* self) { return static_cast<SessionImpl*>(self)->onProgress(); }, this);
+  storage::LockHooks hooks;
+  hooks.wait = [this](const std::string& database, int attempt) {
+    return waitForLock(database, attempt == 0);
+  };
+  hooks.failure = [this](const std::string& database) { return lockWaitError(database); };
+  hooks.stale = [this](const std::string&) { return deadlockError(); };
+  hooks.acquired = [this](const std::string& database) { processes_.setWriter(database, spid_); };
+  storage::setLockHooks(db_, std::move(hooks));
+  // kill: the session stops what it runs (its statement and any lock wait) and ends.
+  processes_.setInterrupt(spid_, [this] {
+    killed_ = true;
+    sqlite3_interrupt(db_);
+    std::lock_guard lock(terminateMutex_);
+    if (terminate_) terminate_();
+  });
+}
+
+void SessionImpl::setTerminator(std::function<void()> terminate) {
+  std::lock_guard lock(terminateMutex_);
+  terminate_ = std::move(terminate);
 }
 
 void SessionImpl::requireOwnerOf(const std::string& command, const TableInfo& t) {
@@ -164,7 +226,13 @@ void SessionImpl::requireOwnerOf(const std::string& command, const TableInfo& t)
 }
 
 SessionImpl::~SessionImpl() {
+  // No kill reaches a session that is going.
+  processes_.setInterrupt(spid_, nullptr);
   sink_ = nullptr;
+  killed_ = false;
+  // Cursors first: their statements and spill tables go before the transaction is undone.
+  cursors_.clear();
+  spill_.reset();
   // A session that ends with an open transaction rolls it back.
   rollbackAll();
   prepared_.clear();
@@ -179,34 +247,92 @@ SessionImpl::~SessionImpl() {
   processes_.remove(spid_);
 }
 
-int SessionImpl::onBusy(int count) {
+std::string SessionImpl::databaseOf(const ObjectName& name) const {
+  if (!name.database.empty()) return name.database;
+  if (!name.name.empty() && name.name[0] == '#') return "tempdb";
+  return database_;
+}
+
+void SessionImpl::lockDatabase(const std::string& database) {
+  // A database that is not there is the statement's own error to report. (No catalogue read
+  // here: inside the transaction it would take a snapshot of master before its lock.)
+  if (database.empty() || !storage::hasDatabaseFile(db_, database)) return;
+  struct Awake {
+    SessionImpl& s;
+    ~Awake() {
+      s.processes_.update(s.spid_, [](ProcessInfo& p) {
+        if (p.status == "lock sleep") p.status = "running";
+        p.blockedBy = 0;
+        p.waitingFor.clear();
+      });
+    }
+  } awake{*this};
+  storage::lockForWrite(db_, database);
+}
+
+bool SessionImpl::waitForLock(const std::string& database, bool first) {
   auto now = std::chrono::steady_clock::now();
-  if (count == 0) {
+  if (first) {
     busySince_ = now;
-    int writer = processes_.writer();
-    processes_.update(spid_, [writer](ProcessInfo& p) {
-      p.status = "lock sleep";
-      p.blockedBy = writer;
-    });
+    deadlock_ = false;
   }
-  if ((sink_ && sink_->cancelled()) || now - busySince_ > lockTimeout_) return 0;
+  const int holder = processes_.writerOf(database);
+  processes_.update(spid_, [&](ProcessInfo& p) {
+    if (first || p.status != "lock sleep") p.blockedSince = now;
+    p.status = "lock sleep";
+    p.blockedBy = holder;
+    p.waitingFor = database;
+  });
+  if (killed_ || (sink_ && sink_->cancelled())) return false;
+  if (processes_.closesCycle(spid_, database)) {
+    deadlock_ = true;
+    return false;
+  }
+  if (now - busySince_ > lockTimeout_) return false;
   std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  return 1;
+  return true;
+}
+
+int SessionImpl::onBusy(int count) {
+  std::string database = storage::waitingFor(db_);
+  if (database.empty()) database = database_;
+  return waitForLock(database, count == 0) ? 1 : 0;
 }
 
 int SessionImpl::onProgress() {
-  return !unwinding_ && sink_ && sink_->cancelled() ? 1 : 0;
+  if (unwinding_) return 0;
+  if (killed_) return 1;
+  if (!sink_) return 0;
+  if (interruptAfter_ && std::chrono::steady_clock::now() < *interruptAfter_) return 0;
+  return sink_->cancelled() ? 1 : 0;
 }
 
-void SessionImpl::noteWriter(bool holding) {
-  if (holding)
-    processes_.setWriter(spid_);
-  else if (processes_.writer() == spid_)
-    processes_.setWriter(0);
+SqlError SessionImpl::deadlockError() const {
+  return SqlError(1205, 13,
+                  "Your server command (family id #0, process id #" + std::to_string(spid_) +
+                      ") encountered a deadlock situation. Please re-run your command.");
+}
+
+SqlError SessionImpl::lockWaitError(const std::string& database) {
+  if (killed_ || (sink_ && sink_->cancelled())) throw Cancelled{};
+  if (deadlock_) return deadlockError();
+  const std::string db = database.empty() ? database_ : database;
+  const int holder = processes_.writerOf(db);
+  std::optional<DatabaseInfo> info = findDatabase(db_, db);
+  const bool session = lockTimeout_ != std::chrono::milliseconds(kDefaultLockWaitMs);
+  return SqlError(12205, 17,
+                  "Could not acquire a lock within the specified wait period. " +
+                      std::string(session ? "SESSION" : "SERVER") + " level wait period=" +
+                      std::to_string(std::chrono::duration_cast<std::chrono::seconds>(lockTimeout_).count()) +
+                      " seconds, spid=" + std::to_string(spid_) +
+                      ", lock type=exclusive table, dbid=" + std::to_string(info ? info->dbid : 0) +
+                      ", objid=0, pageno=0, rowno=0. Aborting the "
+                      "transaction. The lock of database '" +
+                      db + "' is held by spid " + std::to_string(holder) + ".");
 }
 
 void SessionImpl::checkCancel() {
-  if (sink_ && sink_->cancelled()) throw Cancelled{};
+  if (killed_ || (sink_ && sink_->cancelled())) throw Cancelled{};
 }
 
 void SessionImpl::setCommand(const std::string& command) {
@@ -215,6 +341,7 @@ void SessionImpl::setCommand(const std::string& command) {
     p.command = command;
     p.status = command == "AWAITING COMMAND" ? "recv sleep" : "running";
     p.blockedBy = 0;
+    p.waitingFor.clear();
     p.tranCount = tc;
   });
 }
@@ -228,8 +355,10 @@ void SessionImpl::noteLiveTables(std::string_view text) {
 }
 
 void SessionImpl::refreshLive() {
+  // The copies are rewritten in place: a cursor still reading one keeps the rows it began with.
+  if (cursorStreaming()) spillCursors();
   std::vector<ProcessInfo> snapshot = processes_.snapshot();
-  int writer = processes_.writer();
+  std::vector<std::pair<std::string, int>> writers = processes_.writers();
   std::map<std::string, int32_t> dbids;
   auto dbidOf = [&](const std::string& name) {
     auto it = dbids.find(name);
@@ -239,7 +368,7 @@ void SessionImpl::refreshLive() {
   };
   std::vector<LiveProcess> live;
   std::vector<LiveLock> locks;
-  bool writerBlocks = false;
+  const auto now = std::chrono::steady_clock::now();
   for (const ProcessInfo& p : snapshot) {
     LiveProcess l;
     l.spid = p.spid;
@@ -252,7 +381,9 @@ void SessionImpl::refreshLive() {
     // The session asking is the one running this statement.
     l.cmd = p.spid == spid_ ? "SELECT" : p.command;
     l.blocked = p.blockedBy;
-    if (p.blockedBy != 0 && p.blockedBy == writer) writerBlocks = true;
+    if (p.blockedBy != 0)
+      l.timeBlocked = static_cast<int32_t>(
+          std::chrono::duration_cast<std::chrono::seconds>(now - p.blockedSince).count());
     l.dbid = dbidOf(p.database.empty() ? "master" : p.database);
     l.loginName = p.login;
     if (p.spid == spid_) l.tranName = tranName_;
@@ -264,13 +395,16 @@ void SessionImpl::refreshLive() {
                                         local.tm_min, local.tm_sec > 59 ? 59 : local.tm_sec, 0});
     live.push_back(std::move(l));
   }
-  if (writer != 0) {
-    // SQLite locks the whole file: the writer holds one exclusive lock, shown in its database.
+  for (const auto& [database, writer] : writers) {
+    // SQLite locks a whole database file: each writer holds one exclusive lock per database it
+    // changes, blocking when another session waits for that database.
     LiveLock w;
     w.spid = writer;
-    w.type = kLockExTable + (writerBlocks ? kLockBlocking : 0);
+    bool blocks = false;
     for (const ProcessInfo& p : snapshot)
-      if (p.spid == writer) w.dbid = dbidOf(p.database.empty() ? "master" : p.database);
+      if (p.blockedBy == writer && p.waitingFor == database) blocks = true;
+    w.type = kLockExTable + (blocks ? kLockBlocking : 0);
+    w.dbid = dbidOf(database);
     locks.push_back(w);
   }
   refreshLiveTables(db_, live, locks);
@@ -329,7 +463,7 @@ std::optional<std::pair<Value, TypeDesc>> SessionImpl::global(const std::string&
   if (name == "@@textsize") return intValue(options_.textSize);
   if (name == "@@isolation") return intValue(options_.isolation);
   if (name == "@@tranchained") return intValue(options_.chained ? 1 : 0);
-  if (name == "@@transtate") return intValue(tranCount_ > 0 ? 0 : 1);
+  if (name == "@@transtate") return intValue(tranState_);
   if (name == "@@nestlevel") return intValue(procDepth_);
   if (name == "@@procid") return intValue(procId_);
   if (name == "@@sqlstatus") return intValue(sqlStatus_);
@@ -376,6 +510,8 @@ void SessionImpl::runBatch(std::string_view sql, ResultSink& sink, std::map<std:
                            const std::vector<StatementPtr>* parsed) {
   sink_ = &sink;
   batch_ = sql;
+  // Databases dropped (or made again) by other sessions since the last batch are let go of.
+  if (tranCount_ == 0) storage::refreshAttachments(db_);
   variables_ = std::move(preset);
   procDepth_ = 0;
   procId_ = 0;
@@ -495,6 +631,16 @@ Flow SessionImpl::runStatement(const Statement& s) {
     ++errorCount_;
     sendMessage(e.toMessage());
     done(true, -1);
+    if (e.number() == 1205 || e.number() == 12205) {
+      // A lock wait that ended, or a deadlock: the transaction is rolled back, and a deadlock
+      // victim's batch ends.
+      if (tranCount_ > 0) rollbackAll();
+      if (e.number() == 1205) {
+        if (procDepth_ > 0) triggerAbort_ = true;
+        return Flow::Abort;
+      }
+      return Flow::Next;
+    }
     if (options_.arithAbort && isArithmeticError(e)) {
       // set arithabort arith_overflow on (the default): an overflow or a zero divisor rolls the
       // transaction back and ends the batch, procedure callers included.
@@ -502,7 +648,24 @@ Flow SessionImpl::runStatement(const Statement& s) {
       if (procDepth_ > 0) triggerAbort_ = true;
       return Flow::Abort;
     }
+    if (tranCount_ > 0) tranState_ = 2;
     return abortsBatch(e) ? Flow::Abort : Flow::Next;
+  } catch (const TriggerRolledBack& r) {
+    // Inside an outer trigger the statement that fired that one goes too.
+    if (!firingTables_.empty()) throw;
+    // This statement fired the trigger: its statement transaction has undone it already.
+    rowCount_ = 0;
+    if (tranCount_ > 0) tranState_ = 2;
+    if (r.message) {
+      error_ = r.message->number;
+      ++errorCount_;
+      sendMessage(*r.message);
+      done(true, -1);
+    } else {
+      error_ = 0;
+      done(false, 0);
+    }
+    return Flow::Next;
   } catch (const Cancelled&) {
     throw;
   } catch (const std::exception& e) {
@@ -541,14 +704,48 @@ bool changesCatalog(const Statement& s) {
     case StatementKind::Print:
     case StatementKind::Raiserror:
     case StatementKind::Waitfor:
+    case StatementKind::Kill:
     case StatementKind::DeclareCursor:
     case StatementKind::OpenCursor:
     case StatementKind::FetchCursor:
     case StatementKind::CloseCursor:
     case StatementKind::DeallocateCursor:
+    case StatementKind::ReadText:
+    case StatementKind::WriteText:
       return false;
     default:
       return true;
+  }
+}
+
+// The database a statement changes, when its text names it: inside a transaction its write lock
+// is taken before the statement reads anything there (see lockDatabase).
+std::optional<ObjectName> changedObject(const Statement& s) {
+  switch (s.kind) {
+    case StatementKind::Select:
+      if (s.as<SelectStatement>().core.into.name.empty()) return std::nullopt;
+      return s.as<SelectStatement>().core.into;
+    case StatementKind::Insert:
+      return s.as<InsertStatement>().table;
+    case StatementKind::Update:
+      return s.as<UpdateStatement>().table;
+    case StatementKind::Delete:
+      return s.as<DeleteStatement>().table;
+    case StatementKind::Truncate:
+      return s.as<TruncateStatement>().table;
+    case StatementKind::CreateTable:
+      return s.as<CreateTableStatement>().table;
+    case StatementKind::AlterTable:
+      return s.as<AlterTableStatement>().table;
+    case StatementKind::CreateIndex:
+      return s.as<CreateIndexStatement>().table;
+    case StatementKind::CreateView:
+      return s.as<CreateViewStatement>().view;
+    case StatementKind::Drop:
+      if (s.as<DropStatement>().names.empty()) return std::nullopt;
+      return s.as<DropStatement>().names.front();
+    default:
+      return std::nullopt;
   }
 }
 
@@ -557,6 +754,8 @@ bool changesCatalog(const Statement& s) {
 Flow SessionImpl::dispatch(const Statement& s) {
   // Each statement of SQL that names sysprocesses or syslocks sees the sessions as they are now.
   if (liveTables_ && !describing_) refreshLive();
+  if (tranCount_ > 0 && !describing_)
+    if (auto changed = changedObject(s)) lockDatabase(databaseOf(*changed));
   std::optional<CatalogChange> change;
   if (changesCatalog(s)) change.emplace(*this);
   switch (s.kind) {
@@ -684,7 +883,7 @@ Flow SessionImpl::dispatch(const Statement& s) {
       break;
     case StatementKind::OpenCursor:
       setCommand("OPEN CURSOR");
-      openCursor(cursorIdByName(s.as<OpenCursorStatement>().name));
+      openCursorRows(cursorById(cursorIdByName(s.as<OpenCursorStatement>().name)));
       done(false, -1);
       break;
     case StatementKind::FetchCursor:
@@ -712,10 +911,33 @@ Flow SessionImpl::dispatch(const Statement& s) {
     case StatementKind::Grant:
       runGrant(s.as<GrantStatement>());
       break;
+    case StatementKind::Kill:
+      setCommand("KILL");
+      runKill(s.as<KillStatement>());
+      break;
+    case StatementKind::ReadText:
+      setCommand("READTEXT");
+      runReadText(s.as<ReadTextStatement>());
+      return Flow::Next;
+    case StatementKind::WriteText:
+      setCommand("WRITETEXT");
+      runWriteText(s.as<WriteTextStatement>());
+      break;
     default:
       throw notSupported(std::string("The statement ") + statementKindName(s.kind));
   }
   error_ = 0;
+  // A change that succeeded inside a transaction: @@transtate 0 again.
+  switch (s.kind) {
+    case StatementKind::Insert:
+    case StatementKind::Update:
+    case StatementKind::Delete:
+    case StatementKind::Truncate:
+      if (tranCount_ > 0) tranState_ = 0;
+      break;
+    default:
+      break;
+  }
   // Statements that touch no rows (SET, USE, PRINT, transactions, DDL) leave @@rowcount at 0;
   // DECLARE leaves it alone.
   switch (s.kind) {

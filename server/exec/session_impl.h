@@ -7,14 +7,18 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <map>
+#include <optional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "server/core/session.h"
+#include "server/exec/cursor_rows.h"
 #include "server/exec/binder.h"
 #include "server/exec/permissions.h"
 #include "server/exec/process_table.h"
@@ -32,6 +36,32 @@ struct Cancelled {};
 
 // Thrown while a prepared statement is described, where its SQL would start to run.
 struct Described {};
+
+// Thrown by ROLLBACK TRIGGER inside a trigger body: it unwinds to the statement that fired the
+// (outermost) trigger, whose own statement transaction then undoes the statement and the
+// trigger's work; `message` is the error of WITH RAISERROR, sent for that statement.
+struct TriggerRolledBack {
+  std::optional<ServerMessage> message;
+};
+
+// A system procedure the executor answers itself, and its parameters (name, declared type) in order.
+struct BuiltinProcedure {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> params;
+};
+// Every such procedure; sybsystemprocs holds a catalogue entry for each (engine start-up).
+const std::vector<BuiltinProcedure>& builtinProcedures();
+// The one named `name` (any case), or nullptr.
+const BuiltinProcedure* findBuiltinProcedure(const std::string& name);
+
+// The bytes SQLite's b-trees of a table (or a database) take: the rows, the indexes and the free
+// room inside their pages (sp_spaceused, sp_helpdb).
+struct SpaceUsed {
+  int64_t data = 0;
+  int64_t index = 0;
+  int64_t unused = 0;
+  int64_t reserved() const { return data + index + unused; }
+};
 
 // One result set of a procedure run for INSERT ... EXECUTE.
 struct CollectedSet {
@@ -109,6 +139,7 @@ class SessionImpl : public Session, public BindContext {
   std::string currentDatabase() const override { return database_; }
   SessionOptions& options() override { return options_; }
   void executeLanguage(std::string_view sql, ResultSink& sink) override;
+  void setTerminator(std::function<void()> terminate) override;
 
   // BindContext
   sqlite3* connection() override { return db_; }
@@ -118,7 +149,9 @@ class SessionImpl : public Session, public BindContext {
   std::optional<std::pair<Value, TypeDesc>> global(const std::string& name) override;
   std::string tempTableName(const std::string& name) const override;
   bool ansiNull() const override { return options_.ansiNull; }
-  CatalogCache* catalogCache() override { return catalogCache_.get(); }
+  // Not while a cursor streams: the connection reads the snapshot that cursor began with, and
+  // a description read from it must not be kept as the current one.
+  CatalogCache* catalogCache() override { return cursorStreaming() ? nullptr : catalogCache_.get(); }
 
   // The parse options of every batch and stored text this executor runs.
   static tsql::ParseOptions parseOptions();
@@ -126,12 +159,13 @@ class SessionImpl : public Session, public BindContext {
   // The open transaction count (@@trancount).
   int tranCount() const { return tranCount_; }
 
-  // Cursors (exec_cursors.cpp): rows are read in full at open and handed out from memory.
+  // Cursors (exec_cursors.cpp): rows stream from the cursor's query as they are fetched, and move
+  // to a spill file before the session writes (cursor_rows.h).
   int32_t declareCursor(const std::string& name, const std::string& sql, bool forUpdate,
                         const std::vector<ParamValue>& params) override;
   void setCursorRows(int32_t id, int32_t rows) override;
-  std::vector<ColumnDesc> openCursor(int32_t id) override;
-  std::vector<std::vector<Value>> fetchCursor(int32_t id, int32_t maxRows) override;
+  std::vector<ColumnDesc> openCursor(int32_t id, ResultSink& sink) override;
+  std::vector<std::vector<Value>> fetchCursor(int32_t id, int32_t maxRows, ResultSink& sink) override;
   int32_t cursorRowCount(int32_t id) override;
   void closeCursor(int32_t id, bool deallocate) override;
 
@@ -160,6 +194,7 @@ class SessionImpl : public Session, public BindContext {
   friend class SqlStatement;
   friend class StatementTransaction;
   friend struct Unwinding;
+  friend struct StepGrace;
 
   // Interpreter core (session.cpp).
   Flow runList(const std::vector<tsql::StatementPtr>& list);
@@ -182,7 +217,8 @@ class SessionImpl : public Session, public BindContext {
   void refreshLive();
 
   // One cursor: its declaration, and once open its columns and rows. An updatable cursor over
-  // one table keeps each row's rowid, so WHERE CURRENT OF can name the row it stands on.
+  // one table reads each row's rowid along with it (its query's column 0), so WHERE CURRENT OF
+  // can name the row it stands on.
   struct CursorState {
     std::string name;
     std::string sql;  // the SELECT, possibly with FOR UPDATE / FOR READ ONLY
@@ -191,16 +227,32 @@ class SessionImpl : public Session, public BindContext {
     int32_t rowsPerFetch = 1;
     bool open = false;
     std::vector<ColumnDesc> columns;
-    std::vector<std::vector<Value>> rows;
-    std::vector<int64_t> rowids;  // empty when the cursor cannot update
+    std::unique_ptr<CursorRows> rows;  // while open
+    bool tracksRows = false;           // column 0 of the query is the rowid
+    std::optional<int64_t> currentRowid;  // the row the cursor stands on
     int32_t tableId = 0;
     std::string tableDatabase;
     size_t next = 0;  // rows handed out so far
+    int depth = 0;    // @@nestlevel where it was declared: a procedure's cursors go when it ends
   };
   // The cursor with `id`; throws 16916 when there is none.
   CursorState& cursorById(int32_t id);
   // The id of the cursor named `name`; throws 16916 when there is none.
   int32_t cursorIdByName(const std::string& name);
+  // Starts the query of a declared cursor (OPEN in a batch and the client's cursor open).
+  void openCursorRows(CursorState& c);
+  // The next rows of an open cursor, at most maxRows; throws 559 when it is not open.
+  std::vector<std::vector<Value>> fetchRows(CursorState& c, int32_t maxRows);
+  // Moves the rows that open cursors' queries have not produced yet to the spill file: called
+  // before the session writes, begins, saves or rolls back a transaction, so that no cursor holds
+  // a read snapshot across a change (and each cursor keeps the rows it began to read).
+  // `cancellable`: the client's attention may stop it (the rows moved so far stay moved).
+  void spillCursors(bool cancellable = true);
+  // True while some cursor's query still steps (the connection then reads its snapshot).
+  bool cursorStreaming() const;
+  // Closes and deallocates the cursors declared deeper than @@nestlevel `depth` (by the
+  // procedures and triggers that have ended).
+  void dropCursorsAbove(int depth);
   // The SQL condition `alias.rowid = n` for the row cursor `name` stands on, checked against `t`.
   std::string currentOfCondition(const std::string& name, const TableInfo& t, const std::string& alias);
   void runDeclareCursor(const tsql::DeclareCursorStatement& s);
@@ -231,6 +283,7 @@ class SessionImpl : public Session, public BindContext {
     std::vector<ProcedureParameter> params;
     std::vector<Value> values;
     std::vector<int> paramOfArg;  // per argument: the index of the parameter it was given for
+    bool tranCountChanged = false;  // the procedure ended with another @@trancount (266 was sent)
   };
   // Runs procedure `name` with `args`; the body's statements end with DONEINPROC. Throws SqlError
   // 2812 for an unknown procedure, 201 for a missing parameter.
@@ -238,6 +291,19 @@ class SessionImpl : public Session, public BindContext {
   // Runs a built-in system procedure (sp_password, sp_addtype, sp_addgroup, sp_adduser, sp_who,
   // sp_helptext) into `result`; false when `name` is none of them (exec_sysprocs.cpp).
   bool runSystemProcedure(const std::string& name, const std::vector<CallArg>& args, CallResult& result);
+  // The reporting procedures (exec_sysprocs_help.cpp); each throws SqlError for the caller to
+  // report as a system procedure does.
+  void spHelp(const std::optional<std::string>& objname);
+  void spHelpIndex(const std::string& objname);
+  void spHelpConstraint(const std::string& objname);
+  void spSpaceUsed(const std::optional<std::string>& objname);
+  void spHelpDb(const std::optional<std::string>& dbname);
+  void spRename(const std::string& objname, const std::string& newname);
+  // A table of the current database named as a procedure argument; 17460 for another database,
+  // 17461 when there is no such table.
+  std::optional<TableInfo> tableOfCurrentDatabase(const std::string& objname);
+  // What every table of `database` (the system tables included) takes.
+  SpaceUsed databaseSpace(const std::string& database);
   void runCreateProcedure(const tsql::CreateProcedureStatement& s);
   void runDropProcedure(const tsql::DropStatement& s);
   void runExecute(const tsql::ExecuteStatement& s);
@@ -274,10 +340,27 @@ class SessionImpl : public Session, public BindContext {
   void runDeclare(const tsql::DeclareStatement& s);
   void runPrint(const tsql::PrintStatement& s);
   void runRaiserror(const tsql::RaiserrorStatement& s);
+  // The message RAISERROR sends (numbers below 20000 are refused with 2732).
+  ServerMessage raiserrorMessage(const tsql::RaiserrorStatement& s);
   void runWaitfor(const tsql::WaitforStatement& s);
+  // READTEXT and WRITETEXT (exec_text.cpp): the table, text or image column and row a pointer
+  // names, checked against the statement's table and column (7113, 7123).
+  struct TextTarget {
+    TableInfo table;
+    const CatalogColumn* column = nullptr;
+    int64_t rowid = 0;
+    Value pointer;
+  };
+  TextTarget resolveTextTarget(const tsql::ObjectName& table, const std::string& column, const tsql::Expr& pointer,
+                               const char* verb);
+  void runReadText(const tsql::ReadTextStatement& s);
+  void runWriteText(const tsql::WriteTextStatement& s);
   void runTransaction(const tsql::TransactionStatement& s);
+  // KILL spid (transactions.cpp): sa ends another session; it rolls back and goes.
+  void runKill(const tsql::KillStatement& s);
   // GRANT / REVOKE on an object (exec_grant.cpp).
   void runGrant(const tsql::GrantStatement& s);
+  void runStatementGrant(const tsql::GrantStatement& s);
   // CREATE RULE / DEFAULT and DROP RULE / DEFAULT / TRIGGER (exec_rules_defaults.cpp).
   void runCreateRule(const tsql::CreateRuleStatement& s);
   void runCreateDefault(const tsql::CreateDefaultStatement& s);
@@ -294,6 +377,8 @@ class SessionImpl : public Session, public BindContext {
   void runDatabaseCommands(const std::vector<DatabaseCommand>& commands);
   // BindContext: `inserted` / `deleted` while a trigger body runs.
   std::optional<TableInfo> pseudoTable(const std::string& name) override;
+  // BindContext: update(col) while a trigger body runs.
+  std::optional<bool> columnUpdated(const std::string& column) override;
   // Assigns a value (of type `from`) to a declared variable, converting it to the variable's type.
   void assignVariable(const std::string& name, const Value& v, const TypeDesc& from);
   // A value's text for PRINT and RAISERROR arguments.
@@ -315,6 +400,8 @@ class SessionImpl : public Session, public BindContext {
   // Where a #table of this session is stored and whether it is one of ours.
   void rememberTempTable(const std::string& storedName) { tempTables_.insert(storedName); }
   void dropTempTables();
+  // Drops the session's #tables that are not in `before` (those a procedure created).
+  void dropTempTablesCreatedSince(const std::set<std::string>& before);
 
   // Transactions (transactions.cpp).
   void beginTransaction(const std::string& name);
@@ -322,7 +409,28 @@ class SessionImpl : public Session, public BindContext {
   void rollbackTransaction(const std::string& name);
   void saveTransaction(const std::string& name);
   void rollbackAll();
-  void noteWriter(bool holding);
+
+  // The per-session limits (session_limits.cpp): throws when the session already holds `held`
+  // of what configuration parameter `parameter` limits (kSessionPreparedStatements,
+  // kSessionOpenCursors).
+  void requireSessionRoom(const char* parameter, size_t held);
+
+  // Locks (session.cpp). The database a name of a statement is in: its own, tempdb for a #name,
+  // else the current one.
+  std::string databaseOf(const tsql::ObjectName& name) const;
+  // Takes the write lock of `database` for the open transaction before a statement changes it
+  // (nothing outside a transaction or for a database that does not exist); see database_files.h.
+  void lockDatabase(const std::string& database);
+  // One step of waiting for `database`'s write lock held by another session: false once the wait
+  // is over (the lock wait passed, the client cancelled, the session was killed, or the wait would
+  // close a cycle of waits).
+  bool waitForLock(const std::string& database, bool first);
+  // 1205, for the deadlock victim and for a transaction whose snapshot is too old to change a
+  // database another session has changed since it read it.
+  SqlError deadlockError() const;
+  // 12205 naming the session that holds `database`'s lock (or 1205 after a deadlock); throws
+  // Cancelled when the wait ended for a cancel or a kill.
+  SqlError lockWaitError(const std::string& database);
 
   int onBusy(int count);
   int onProgress();
@@ -355,7 +463,12 @@ class SessionImpl : public Session, public BindContext {
   std::set<int32_t> identityInsert_;  // object ids with set identity_insert on
   std::string gotoLabel_;
   std::chrono::steady_clock::time_point busySince_;
-  std::chrono::milliseconds lockTimeout_{30000};
+  static constexpr int kDefaultLockWaitMs = 30000;
+  std::chrono::milliseconds lockTimeout_{kDefaultLockWaitMs};
+  bool deadlock_ = false;            // the last lock wait stopped on a cycle of waits
+  std::atomic<bool> killed_{false};  // sa killed the session: stop and end
+  std::mutex terminateMutex_;
+  std::function<void()> terminate_;  // ends the session's connection (set by the protocol layer)
   // A prepared statement: its text and what prepare described; its parsed batch when the text
   // can run from it.
   struct Prepared {
@@ -380,6 +493,7 @@ class SessionImpl : public Session, public BindContext {
   std::map<int, TypeDesc> describedTypes_;           // marker types found while describing
   std::vector<std::pair<Value, TypeDesc>> markers_;  // marker values of the running statement
   bool markersSet_ = false;
+  std::unique_ptr<SpillFile> spill_;  // opened when a cursor first spills; outlives the cursors
   std::map<int32_t, CursorState> cursors_;
   int32_t nextCursorId_ = 1;
   int32_t sqlStatus_ = 0;                          // @@sqlstatus: 0 a row was fetched, 2 no more rows
@@ -388,8 +502,16 @@ class SessionImpl : public Session, public BindContext {
   std::string procName_;                           // its name, for messages raised inside it
   std::optional<int32_t> returnValue_;             // RETURN n of the innermost procedure
   bool unwinding_ = false;                         // rolling back: cancels are not honoured until it is done
+  // While a cursor steps its query: the progress handler interrupts a step only after this time.
+  std::optional<std::chrono::steady_clock::time_point> interruptAfter_;
   bool liveTables_ = false;                        // the running SQL reads sysprocesses or syslocks
   std::map<std::string, TableInfo> pseudoTables_;  // `inserted`/`deleted` of the running trigger
+  // Per column of the running trigger's table: whether the firing statement set it (update()).
+  std::optional<std::map<std::string, bool>> triggerColumns_;
+  // @@transtate: 0 a transaction is open and its last change succeeded, 1 the last transaction
+  // committed, 2 the last statement inside the open transaction failed (the transaction goes
+  // on), 3 the last transaction was rolled back.
+  int tranState_ = 1;
   std::set<int32_t> firingTables_;                 // tables whose trigger is running (no recursion)
   bool triggerAbort_ = false;  // a trigger rolled back or failed: the rest of the batch is skipped
 };
@@ -400,6 +522,17 @@ struct Unwinding {
   ~Unwinding() { session.unwinding_ = previous; }
   SessionImpl& session;
   bool previous;
+};
+
+// Lets a cursor's query steps be interrupted by a cancel only once they have run for kGrace, for
+// its lifetime; renew() starts the grace of the next step.
+struct StepGrace {
+  static constexpr std::chrono::milliseconds kGrace{100};
+  explicit StepGrace(SessionImpl& s) : session(s), previous(s.interruptAfter_) { renew(); }
+  ~StepGrace() { session.interruptAfter_ = previous; }
+  void renew() { session.interruptAfter_ = std::chrono::steady_clock::now() + kGrace; }
+  SessionImpl& session;
+  std::optional<std::chrono::steady_clock::time_point> previous;
 };
 
 // Moves the catalogue count before and after something that may change the catalogue, whether it

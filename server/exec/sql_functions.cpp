@@ -277,6 +277,7 @@ int registerExecFunctions(sqlite3* db, SessionInfo* info) {
     rc = sqlite3_create_function(db, "tx_like", 3, flags, nullptr, txLike, nullptr, nullptr);
   if (rc == SQLITE_OK)
     rc = sqlite3_create_function(db, "tx_single", 1, flags, nullptr, nullptr, singleStep, singleFinal);
+  if (rc == SQLITE_OK) rc = registerTextPointerFunction(db);
   return rc;
 }
 

@@ -15,6 +15,9 @@ namespace tabsrv {
 // SQLite's code. Division reads the session's arithmetic error setting from `info` (may be null).
 int registerExecFunctions(sqlite3* db, SessionInfo* info = nullptr);
 
+// Registers tx_textptr, the text pointer of textptr() (exec_text.cpp).
+int registerTextPointerFunction(sqlite3* db);
+
 // T-SQL LIKE: % any run, _ one character, [abc] [a-f] [^x] sets, `escape` (0 for none) quoting the
 // next character. Case-sensitive, on UTF-8 characters; trailing blanks of `value` are ignored
 // unless the pattern ends with a blank (a char(10) column holding 'abc' matches 'abc').

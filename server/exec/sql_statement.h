@@ -38,14 +38,16 @@ class SqlStatement {
   [[noreturn]] void fail(int rc);
   SessionImpl& session_;
   sqlite3_stmt* stmt_ = nullptr;
+  bool stepped_ = false;
 };
 
-// Statement atomicity for statements that write: outside a transaction a BEGIN IMMEDIATE (so a
-// second writer waits for the lock up front instead of failing half way), inside one a savepoint.
-// Without commit() the destructor undoes the statement's changes only.
+// Statement atomicity for statements that write: outside a transaction a BEGIN, inside one a
+// savepoint; either way the write lock of `database`, the one the statement changes, is taken
+// before the statement reads it (so a second writer waits for the lock up front instead of failing
+// half way). Without commit() the destructor undoes the statement's changes only.
 class StatementTransaction {
  public:
-  explicit StatementTransaction(SessionImpl& session);
+  StatementTransaction(SessionImpl& session, const std::string& database);
   ~StatementTransaction();
   StatementTransaction(const StatementTransaction&) = delete;
   StatementTransaction& operator=(const StatementTransaction&) = delete;

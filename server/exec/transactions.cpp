@@ -1,11 +1,20 @@
 // BEGIN/COMMIT/ROLLBACK/SAVE TRANSACTION over the session's SQLite connection.
-// The outermost BEGIN TRAN takes SQLite's write lock at once (BEGIN IMMEDIATE): a second
-// session's BEGIN TRAN or write waits in the busy handler until the first commits, so two
-// writers never deadlock and a transaction never fails half way with a stale snapshot. Readers
-// outside transactions keep reading the last committed state (WAL). Nested BEGINs only count.
+// The outermost BEGIN TRAN locks nothing: each statement that changes a database first takes that
+// database's write lock (StatementTransaction, lockDatabase), and keeps it to the end of the
+// transaction; a second session's write to the same database waits until then, writes to other
+// databases go on. A transaction changes one database besides tempdb (the second is refused, and
+// a COMMIT that would still commit two rolls back instead): each database is a file of its own
+// and WAL files commit one by one. Readers outside transactions keep reading the last committed
+// state (WAL). Nested BEGINs only count. KILL ends another session, whose transaction rolls back.
+#include <chrono>
+#include <thread>
+
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
+#include "server/storage/database_files.h"
+#include "server/types/convert.h"
+#include "server/types/type_codes.h"
 
 namespace tabsrv {
 
@@ -21,12 +30,13 @@ std::string savepointName(const std::string& name) {
 
 void SessionImpl::beginTransaction(const std::string& name) {
   if (tranCount_ == 0) {
-    execSql("BEGIN IMMEDIATE");
-    noteWriter(true);
+    spillCursors();
+    execSql("BEGIN");
     tranName_ = name;
     savepoints_.clear();
   }
   ++tranCount_;
+  tranState_ = 0;
   int tc = tranCount_;
   processes_.update(spid_, [tc](ProcessInfo& p) { p.tranCount = tc; });
 }
@@ -34,9 +44,16 @@ void SessionImpl::beginTransaction(const std::string& name) {
 void SessionImpl::commitTransaction() {
   if (tranCount_ == 0) throw commitWithoutBegin();
   if (tranCount_ == 1) {
+    try {
+      storage::requireOneDatabaseChanged(db_);
+    } catch (const SqlError&) {
+      rollbackAll();
+      throw;
+    }
     execSql("COMMIT");
-    noteWriter(false);
+    processes_.releaseWriters(spid_);
     savepoints_.clear();
+    tranState_ = 1;
   }
   --tranCount_;
   int tc = tranCount_;
@@ -45,6 +62,8 @@ void SessionImpl::commitTransaction() {
 
 void SessionImpl::rollbackTransaction(const std::string& name) {
   if (tranCount_ == 0) throw rollbackWithoutBegin();
+  // A rollback ends the queries cursors are stepping (SQLite aborts them): their rows move first.
+  spillCursors();
   if (!name.empty() && name != tranName_) {
     // ROLLBACK TRAN savepoint: back to the savepoint; the transaction stays open.
     for (auto it = savepoints_.rbegin(); it != savepoints_.rend(); ++it) {
@@ -67,15 +86,45 @@ void SessionImpl::saveTransaction(const std::string& name) {
 }
 
 void SessionImpl::rollbackAll() {
+  if (tranCount_ > 0) {
+    try {
+      spillCursors(false);
+    } catch (const std::exception&) {
+      // The rollback goes on; a cursor whose rows could not move reports it at its next fetch.
+    }
+  }
   Unwinding guard(*this);
   if (tranCount_ > 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  if (tranCount_ > 0) tranState_ = 3;
   // What the transaction changed in the catalogue is undone.
   if (tranCount_ > 0) noteCatalogChange();
-  if (tranCount_ > 0) noteWriter(false);
+  processes_.releaseWriters(spid_);
   tranCount_ = 0;
   savepoints_.clear();
   tranName_.clear();
   processes_.update(spid_, [](ProcessInfo& p) { p.tranCount = 0; });
+}
+
+void SessionImpl::runKill(const KillStatement& s) {
+  if (id_.suid != 1)
+    throw SqlError(
+        10353, 14,
+        "You must have the following role(s) to execute this command/procedure: 'sa_role' . Please "
+        "contact a user with the appropriate role for help.");
+  auto [value, type] = evaluate(*s.spid);
+  Value n = convertValue(value, type, makeType(SqlType::Int));
+  const int64_t spid = isNull(n) ? 0 : std::get<int64_t>(n);
+  if (spid == spid_) throw SqlError(6104, 16, "You cannot use KILL to kill your own process.");
+  if (spid <= 0 || !processes_.interrupt(static_cast<int>(spid)))
+    throw SqlError(6106, 16, "Process id " + std::to_string(spid) + " is not an active process id.");
+  // The killed session stops what it runs, rolls its transaction back and ends; KILL returns once
+  // it has gone (its locks with it), or after a few seconds.
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (processes_.find(static_cast<int>(spid)) && std::chrono::steady_clock::now() < until) {
+    checkCancel();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  done(false, -1);
 }
 
 void SessionImpl::runTransaction(const TransactionStatement& s) {
@@ -91,6 +140,26 @@ void SessionImpl::runTransaction(const TransactionStatement& s) {
       break;
     case TranAction::Save:
       saveTransaction(s.name);
+      break;
+    case TranAction::RollbackTrigger:
+      if (!firingTables_.empty()) {
+        // The statement that fired the trigger and all the trigger did go; the rest of the
+        // trigger does not run.
+        TriggerRolledBack rolledBack;
+        if (s.raiserror) {
+          rolledBack.message = raiserrorMessage(s.raiserror->as<RaiserrorStatement>());
+          if (rolledBack.message->procedure.empty()) rolledBack.message->procedure = procName_;
+        }
+        throw rolledBack;
+      }
+      // Outside a trigger it is ignored, unless a transaction is open: then the transaction is
+      // rolled back and the batch ends.
+      if (tranCount_ > 0) {
+        rollbackAll();
+        done(false, -1);
+        triggerAbort_ = true;
+        return;
+      }
       break;
   }
   done(false, -1);

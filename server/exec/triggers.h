@@ -27,8 +27,12 @@ class TriggerFiring {
   ~TriggerFiring();
   TriggerFiring(const TriggerFiring&) = delete;
   TriggerFiring& operator=(const TriggerFiring&) = delete;
+  // Which columns of the table the statement set (per column; update(col) in the body reads it).
+  // Without it an INSERT sets every column, a DELETE none and an UPDATE none.
+  void setColumnsSet(std::vector<bool> set) { columnsSet_ = std::move(set); }
   // Runs the trigger body (if the table has a trigger for the event) with @@rowcount = `rows`.
-  void fire(int32_t rows);
+  // True when the body rolled the transaction back (the statement changed nothing then).
+  bool fire(int32_t rows);
 
  private:
   void stopCapture();
@@ -36,6 +40,8 @@ class TriggerFiring {
   void cleanUp();
   SessionImpl& session_;
   TableInfo table_;
+  Event event_;
+  std::vector<bool> columnsSet_;
   int32_t triggerId_ = 0;
   std::string inserted_;  // quoted temp table names
   std::string deleted_;

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <vector>
 
+#include "server/storage/database_files.h"
 #include "server/storage/sql_util.h"
 #include "server/storage/system_tables.h"
 
@@ -300,14 +301,15 @@ bool sameName(const std::string& a, const char* b) {
 
 void createAnywhereViews(sqlite3* db, const std::string& database) {
   for (const ViewDef& v : views()) {
-    execSql(db, "CREATE VIEW " + sqliteObjectName(database, kAnywhereOwner, v.name) + " AS " +
-                    v.select(database));
+    execSql(db, "CREATE VIEW " + schemaPrefix(db, database) +
+                    sqliteObjectName(database, kAnywhereOwner, v.name) + " AS " + v.select(database));
   }
 }
 
 void replaceAnywhereViews(sqlite3* db, const std::string& database) {
   for (const ViewDef& v : views())
-    execSql(db, "DROP VIEW IF EXISTS " + sqliteObjectName(database, kAnywhereOwner, v.name));
+    execSql(db, "DROP VIEW IF EXISTS " + schemaPrefix(db, database) +
+                    sqliteObjectName(database, kAnywhereOwner, v.name));
   createAnywhereViews(db, database);
 }
 

@@ -8,12 +8,14 @@
 #include "server/core/message.h"
 #include "server/storage/anywhere_views.h"
 #include "server/storage/catalog_internal.h"
+#include "server/storage/database_files.h"
 #include "server/storage/sql_util.h"
 #include "server/storage/system_tables.h"
 #include "server/types/type_codes.h"
 
 namespace tabsrv {
 
+using storage::quoteIdent;
 using storage::rtrimmed;
 using storage::Stmt;
 
@@ -197,12 +199,17 @@ std::string defaultExpression(std::string text) {
 
 namespace storage {
 
-bool schemaHas(sqlite3* db, const std::string& plainName, bool view) {
+bool schemaHas(sqlite3* db, const std::string& database, const std::string& plainName, bool view) {
+  const std::string schema = schemaName(db, database);
   // A table: SQLite's own schema lookup, a hash probe without a statement (it refuses views).
   if (!view)
-    return sqlite3_table_column_metadata(db, "main", plainName.c_str(), nullptr, nullptr, nullptr, nullptr,
-                                         nullptr, nullptr) == SQLITE_OK;
-  Stmt st(db, "SELECT 1 FROM sqlite_master WHERE type = 'view' AND name = ?1");
+    return sqlite3_table_column_metadata(db, schema.c_str(), plainName.c_str(), nullptr, nullptr, nullptr,
+                                         nullptr, nullptr, nullptr) == SQLITE_OK;
+  // A view reading other databases is kept as a definition and made as a TEMP view where used.
+  Stmt defined(db, "SELECT 1 FROM " + quoteIdent(schema) + "." + kViewsTable + " WHERE name = ?1");
+  defined.bind(1, plainName);
+  if (defined.step()) return true;
+  Stmt st(db, "SELECT 1 FROM " + quoteIdent(schema) + ".sqlite_master WHERE type = 'view' AND name = ?1");
   st.bind(1, plainName);
   return st.step();
 }
@@ -212,10 +219,10 @@ std::string storedName(sqlite3* db, const std::string& database, const TableInfo
   if (t.type == "S") return plainObjectName(database, t.owner, t.name);
   std::string current = storageObjectName(database, t.id, t.owner, t.name);
   const bool view = t.type == "V";
-  if (schemaHas(db, current, view)) return current;
+  if (schemaHas(db, database, current, view)) return current;
   // Made by an earlier version, which named tables and views "db.owner.name".
   std::string earlier = plainObjectName(database, t.owner, t.name);
-  if (schemaHas(db, earlier, view)) return earlier;
+  if (schemaHas(db, database, earlier, view)) return earlier;
   return current;
 }
 
@@ -295,6 +302,12 @@ std::vector<int32_t> candidateOwners(sqlite3* db, const std::string& database, c
   return uids;
 }
 
+void requireDatabaseFile(sqlite3* db, const std::string& database) {
+  if (!hasDatabaseFile(db, database))
+    throw SqlError(926, 14,
+                   "Database '" + database + "' cannot be opened: its file is missing from the data directory.");
+}
+
 std::string effectiveDatabase(const ObjectRef& ref, const std::string& currentDb) {
   if (!ref.database.empty()) return ref.database;
   if (!ref.name.empty() && ref.name[0] == '#') return "tempdb";
@@ -307,6 +320,7 @@ std::optional<int32_t> resolveObjectId(sqlite3* db, const ObjectRef& ref, const 
                                        const std::string& currentUser) {
   std::string database = storage::effectiveDatabase(ref, currentDb);
   if (ref.name.empty() || !databaseExists(db, database)) return std::nullopt;
+  storage::requireDatabaseFile(db, database);
   for (int32_t uid : storage::candidateOwners(db, database, ref.owner, currentUser)) {
     Stmt st(db, "SELECT id, name FROM " + sysTable(database, "sysobjects") + " WHERE name = ?1 AND uid = ?2");
     st.bind(1, ref.name).bind(2, uid);
@@ -321,6 +335,7 @@ std::optional<TableInfo> resolveTable(sqlite3* db, const ObjectRef& ref, const s
                                       const std::string& currentUser) {
   std::string database = storage::effectiveDatabase(ref, currentDb);
   if (ref.name.empty() || !databaseExists(db, database)) return std::nullopt;
+  storage::requireDatabaseFile(db, database);
   for (int32_t uid : storage::candidateOwners(db, database, ref.owner, currentUser)) {
     Stmt st(db, "SELECT id, name FROM " + sysTable(database, "sysobjects") +
                     " WHERE name = ?1 AND uid = ?2 AND type IN ('U', 'S', 'V')");

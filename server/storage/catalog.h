@@ -2,7 +2,9 @@
 // views while keeping sysobjects, syscolumns, sysindexes and syscomments true. Every call takes
 // the session's connection, so DDL runs inside the session's transaction.
 // Naming: the server's own tables are the SQLite tables "db.owner.name" ("master.dbo.sysobjects");
-// every table and view made by DDL is stored under its object id (see storageObjectName).
+// every table and view made by DDL is stored under its object id (see storageObjectName). Each
+// database is a file of its own (database_files.h); the names carry the database, so statements
+// name tables without a schema.
 #pragma once
 
 #include <sqlite3.h>
@@ -164,11 +166,14 @@ std::vector<DatabaseInfo> listDatabases(sqlite3* db);
 // A database's row, or nothing.
 std::optional<DatabaseInfo> findDatabase(sqlite3* db, const std::string& name);
 std::optional<DatabaseInfo> findDatabase(sqlite3* db, int32_t dbid);
-// Creates an empty database with its system tables, the dbo user (owner's suid) and public.
-// Throws SqlError 1801 "Database '<name>' already exists." when it does.
+// Creates an empty database (its own file) with its system tables, the dbo user (owner's suid) and
+// public, and its sysdatabases row in the caller's transaction, which should hold master's write
+// lock already (so two sessions never make the same database). Throws SqlError 1801 "Database
+// '<name>' already exists." when it does.
 void createDatabase(sqlite3* db, const std::string& name, int32_t ownerSuid = 1);
 
-// Drops a database with every table, view and catalogue row of it. Throws SqlError 3701 "Cannot
+// Drops a database's sysdatabases row; the caller removes its file (removeDatabaseFile) once the
+// transaction has committed. Throws SqlError 3701 "Cannot
 // drop the database '<name>' because it doesn't exist in the system catalogs." when unknown, 3708
 // "Cannot drop the database '<name>' because it is a system database." for master, model, tempdb,
 // sybsystemprocs. The executor refuses first (3702) while a session uses the database.
@@ -333,6 +338,12 @@ constexpr int32_t kActionInsert = 195;
 constexpr int32_t kActionDelete = 196;
 constexpr int32_t kActionUpdate = 197;
 constexpr int32_t kActionExecute = 224;
+// The statement permissions (sysprotects rows with id 0): who may create objects in a database.
+constexpr int32_t kActionCreateTable = 198;
+constexpr int32_t kActionCreateView = 207;
+constexpr int32_t kActionCreateProcedure = 222;
+constexpr int32_t kActionCreateDefault = 233;
+constexpr int32_t kActionCreateRule = 236;
 
 // GRANT: user or group `uid` may do `action` on object `objectId`, granted by `grantor`
 // (protecttype 1, or 0 WITH GRANT OPTION). Replaces an earlier grant or revoke of the same action.
@@ -408,7 +419,8 @@ ConfigParameter setConfigValue(sqlite3* db, const std::string& name, int32_t val
 
 // --- logins ------------------------------------------------------------------------------------
 
-// The suid when `user` exists and `password` matches its salted hash; nothing otherwise.
+// The suid when `user` exists and `password` matches its salted hash; nothing otherwise. An
+// unknown name costs one hash check as a wrong password does, so the time taken tells no names.
 std::optional<int32_t> checkLogin(sqlite3* db, const std::string& user, const std::string& password);
 // The login's default database (syslogins.dbname), "master" when unset; nothing for an unknown suid.
 std::optional<std::string> loginDefaultDatabase(sqlite3* db, int32_t suid);

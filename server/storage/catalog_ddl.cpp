@@ -11,6 +11,7 @@
 #include "server/storage/anywhere_views.h"
 #include "server/storage/catalog.h"
 #include "server/storage/catalog_internal.h"
+#include "server/storage/database_files.h"
 #include "server/storage/sql_util.h"
 #include "server/storage/system_tables.h"
 #include "server/types/datetime.h"
@@ -189,6 +190,18 @@ void deleteRows(sqlite3* db, const std::string& database, const char* table, con
   st.run();
 }
 
+// True when the view `name` (quoted) just made in `schema` names tables of other files, which SQLite
+// then looks for in the view's own file ("no such table: <schema>.<name>").
+bool readsOtherDatabases(sqlite3* db, const std::string& schema, const std::string& name) {
+  sqlite3_stmt* st = nullptr;
+  std::string sql = "SELECT * FROM " + quoteIdent(schema) + "." + name + " LIMIT 0";
+  int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr);
+  sqlite3_finalize(st);
+  if (rc == SQLITE_OK) return false;
+  std::string message = sqlite3_errmsg(db);
+  return message.rfind("no such table: " + schema + ".", 0) == 0;
+}
+
 // Builds the SQLite index and its sysindexes row; `table` must already be in the catalogue.
 IndexInfo addIndex(sqlite3* db, const TableInfo& table, const IndexSpec& details, std::string name,
                    bool fromConstraint) {
@@ -236,8 +249,10 @@ IndexInfo addIndex(sqlite3* db, const TableInfo& table, const IndexSpec& details
                      "Cannot create more than 249 nonclustered indices on table '" + table.name + "'.");
   }
   info.sqliteName = quoteIdent(indexStorageName(storage::unquoteIdent(table.sqliteName), info.indid, name));
-  std::string sql = std::string("CREATE ") + (info.unique ? "UNIQUE " : "") + "INDEX " + info.sqliteName +
-                    " ON " + table.sqliteName + " (" + cols + ")";
+  // The index goes into the table's file; the table is named without a schema there.
+  std::string sql = std::string("CREATE ") + (info.unique ? "UNIQUE " : "") + "INDEX " +
+                    storage::schemaPrefix(db, table.database) + info.sqliteName + " ON " + table.sqliteName +
+                    " (" + cols + ")";
   int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
     if ((rc & 0xff) == SQLITE_CONSTRAINT)
@@ -311,7 +326,8 @@ TableInfo createTable(sqlite3* db, const TableSpec& details) {
     if (!decl.empty()) decl += ", ";
     decl += storage::sqliteColumnDecl(c.name, c.type, c.nullable && !c.identity);
   }
-  storage::execSql(db, "CREATE TABLE " + sqliteName + " (" + decl + ")");
+  storage::execSql(
+      db, "CREATE TABLE " + storage::schemaPrefix(db, details.database) + sqliteName + " (" + decl + ")");
   DateTime now = currentDateTime();
   insertSystemRow(db, details.database, "sysobjects",
                   {{"name", details.name},
@@ -347,7 +363,7 @@ TableInfo createTable(sqlite3* db, const TableSpec& details) {
   if (!clustered) insertIndexRow(db, details.database, id, details.name, 0, 0, 0, {}, minlen, maxlen);
   if (std::any_of(details.columns.begin(), details.columns.end(),
                   [](const ColumnSpec& c) { return c.identity; })) {
-    Stmt st(db, std::string("INSERT OR REPLACE INTO ") + storage::kCountersTable +
+    Stmt st(db, "INSERT OR REPLACE INTO " + storage::countersTable(db, details.database) +
                     " (db, object, next) VALUES (?1, ?2, 1)");
     st.bind(1, details.database).bind(2, id);
     st.run();
@@ -393,7 +409,7 @@ TableInfo addColumn(sqlite3* db, const TableInfo& table, const ColumnSpec& colum
     storage::execSql(db, "UPDATE " + table.sqliteName + " SET " + quoteIdent(column.name) + " = rowid");
     Stmt max(db, "SELECT coalesce(max(rowid), 0) + 1 FROM " + table.sqliteName);
     max.step();
-    Stmt st(db, std::string("INSERT OR REPLACE INTO ") + storage::kCountersTable +
+    Stmt st(db, "INSERT OR REPLACE INTO " + storage::countersTable(db, table.database) +
                     " (db, object, next) VALUES (?1, ?2, ?3)");
     st.bind(1, table.database).bind(2, table.id).bind(3, max.integer(0));
     st.run();
@@ -489,7 +505,20 @@ void dropTable(sqlite3* db, const TableInfo& table) {
       deleteRows(db, table.database, "sysobjects", "id", t);
     }
   }
-  storage::execSql(db, std::string(table.type == "V" ? "DROP VIEW " : "DROP TABLE ") + table.sqliteName);
+  if (table.type == "V") {
+    // A view over other databases is a definition in its file and a TEMP view per connection
+    // (other connections' copies are never reached again: the catalogue no longer names them).
+    Stmt defined(db, "DELETE FROM " + storage::schemaPrefix(db, table.database) + storage::kViewsTable +
+                         " WHERE name = ?1");
+    defined.bind(1, storage::unquoteIdent(table.sqliteName));
+    defined.run();
+    if (sqlite3_changes(db) > 0)
+      storage::execSql(db, "DROP VIEW IF EXISTS temp." + table.sqliteName);
+    else
+      storage::execSql(db, "DROP VIEW " + storage::schemaPrefix(db, table.database) + table.sqliteName);
+  } else {
+    storage::execSql(db, "DROP TABLE " + storage::schemaPrefix(db, table.database) + table.sqliteName);
+  }
   deleteRows(db, table.database, "syscolumns", "id", table.id);
   deleteRows(db, table.database, "sysindexes", "id", table.id);
   deleteRows(db, table.database, "syscomments", "id", table.id);
@@ -498,7 +527,7 @@ void dropTable(sqlite3* db, const TableInfo& table) {
   deleteRows(db, table.database, "syskeys", "id", table.id);
   deleteRows(db, table.database, "syskeys", "depid", table.id);
   deleteRows(db, table.database, "sysobjects", "id", table.id);
-  Stmt st(db, std::string("DELETE FROM ") + storage::kCountersTable + " WHERE db = ?1 AND object = ?2");
+  Stmt st(db, "DELETE FROM " + storage::countersTable(db, table.database) + " WHERE db = ?1 AND object = ?2");
   st.bind(1, table.database).bind(2, table.id);
   st.run();
 }
@@ -532,10 +561,11 @@ void dropIndex(sqlite3* db, const TableInfo& table, const std::string& indexName
   // Under its name; an index of a table an earlier version made may also carry the older
   // "db.owner.table.index" name.
   const std::string tableName = storage::unquoteIdent(table.sqliteName);
-  std::string drop = "DROP INDEX IF EXISTS " +
+  const std::string schema = storage::schemaPrefix(db, table.database);
+  std::string drop = "DROP INDEX IF EXISTS " + schema +
                      quoteIdent(indexStorageName(tableName, static_cast<int32_t>(indid), indexName));
   if (tableName == plainObjectName(table.database, table.owner, table.name))
-    drop += "; DROP INDEX IF EXISTS " + quoteIdent(tableName + "." + indexName);
+    drop += "; DROP INDEX IF EXISTS " + schema + quoteIdent(tableName + "." + indexName);
   storage::execSql(db, drop);
   Stmt del(db, "DELETE FROM " + sysTable(table.database, "sysindexes") + " WHERE id = ?1 AND indid = ?2");
   del.bind(1, table.id).bind(2, indid);
@@ -568,8 +598,20 @@ TableInfo createView(sqlite3* db, const ViewSpec& details) {
     cols += quoteIdent(c.name);
   }
   int32_t id = storage::allocateObjectId(db, details.database);
-  storage::execSql(db, "CREATE VIEW " + newStorageName(db, details.database, id, uid, details.name) + " (" +
-                           cols + ") AS " + details.sqliteSelect);
+  const std::string name = newStorageName(db, details.database, id, uid, details.name);
+  const std::string schema = storage::schemaName(db, details.database);
+  const std::string body = " (" + cols + ") AS " + details.sqliteSelect;
+  storage::execSql(db, "CREATE VIEW " + quoteIdent(schema) + "." + name + body);
+  if (readsOtherDatabases(db, schema, name)) {
+    // SQLite binds the tables a view in a file names to that file: a view over other databases is
+    // kept as its definition and made as a TEMP view on each connection that uses it.
+    storage::execSql(db, "DROP VIEW " + quoteIdent(schema) + "." + name);
+    Stmt keep(db, "INSERT INTO " + quoteIdent(schema) + "." + storage::kViewsTable +
+                      " (name, definition) VALUES (?1, ?2)");
+    keep.bind(1, storage::unquoteIdent(name)).bind(2, body);
+    keep.run();
+    storage::execSql(db, "CREATE TEMP VIEW " + name + body);
+  }
   DateTime now = currentDateTime();
   insertSystemRow(db, details.database, "sysobjects",
                   {{"name", details.name},
@@ -717,7 +759,8 @@ void noteIdentity(sqlite3* db, const TableInfo& table, int64_t value) {
 
 void IdentityCounter::load() {
   if (loaded_) return;
-  Stmt sel(db_, std::string("SELECT next FROM ") + storage::kCountersTable + " WHERE db = ?1 AND object = ?2");
+  Stmt sel(db_, "SELECT next FROM " + storage::countersTable(db_, table_.database) +
+                    " WHERE db = ?1 AND object = ?2");
   sel.bind(1, table_.database).bind(2, table_.id);
   next_ = sel.step() ? sel.integer(0) : 1;
   loaded_ = true;
@@ -738,7 +781,7 @@ void IdentityCounter::note(int64_t value) {
 
 void IdentityCounter::flush() {
   if (!moved_) return;
-  Stmt up(db_, std::string("INSERT OR REPLACE INTO ") + storage::kCountersTable +
+  Stmt up(db_, "INSERT OR REPLACE INTO " + storage::countersTable(db_, table_.database) +
                    " (db, object, next) VALUES (?1, ?2, ?3)");
   up.bind(1, table_.database).bind(2, table_.id).bind(3, next_);
   up.run();

@@ -1,6 +1,6 @@
 // Users and groups (sysusers), permissions (sysprotects), the documentary keys of syskeys, and
-// DROP DATABASE. The system procedures (sp_adduser, sp_addgroup, sp_primarykey ...) and GRANT and
-// REVOKE call these; each change happens on the session's connection, inside its transaction.
+// DROP DATABASE's catalogue row. The system procedures (sp_adduser, sp_addgroup, sp_primarykey ...) and GRANT
+// and REVOKE call these; each change happens on the session's connection, inside its transaction.
 #include <algorithm>
 
 #include "server/core/message.h"
@@ -176,43 +176,8 @@ void dropDatabase(sqlite3* db, const std::string& name) {
     throw SqlError(
         3701, 11, "Cannot drop the database '" + name + "' because it doesn't exist in the system catalogs.");
   }
-  // The database's tables and views made by DDL are stored as "<name><0x1F>...", which no other
-  // database's names start with.
-  const std::string storagePrefix = name + kIndexSeparator;
-  // The server's own (and those earlier versions made) are named "<name>.<owner>.<object>"; a
-  // longer database name that starts the same way ("sample.x") keeps its own.
-  const std::string prefix = name + ".";
-  std::vector<std::string> others;
-  for (const DatabaseInfo& d : listDatabases(db)) {
-    if (d.name != name && d.name.rfind(prefix, 0) == 0) others.push_back(d.name + ".");
-  }
-  std::vector<std::pair<std::string, std::string>> objects;
-  {
-    Stmt st(
-        db,
-        "SELECT type, name FROM sqlite_master WHERE type IN ('view', 'table') AND substr(name, 1, ?2) = ?1");
-    st.bind(1, prefix).bind(2, int64_t{static_cast<int64_t>(prefix.size())});
-    while (st.step()) {
-      std::string object = st.text(1);
-      bool foreign = std::any_of(others.begin(), others.end(),
-                                 [&](const std::string& o) { return object.rfind(o, 0) == 0; });
-      if (!foreign) objects.emplace_back(st.text(0), object);
-    }
-    Stmt own(
-        db,
-        "SELECT type, name FROM sqlite_master WHERE type IN ('view', 'table') AND substr(name, 1, ?2) = ?1");
-    own.bind(1, storagePrefix).bind(2, int64_t{static_cast<int64_t>(storagePrefix.size())});
-    while (own.step()) objects.emplace_back(own.text(0), own.text(1));
-  }
-  // Views first: SQLite keeps a view's text and would fail on it once its tables are gone.
-  std::stable_sort(objects.begin(), objects.end(),
-                   [](const auto& a, const auto& b) { return a.first == "view" && b.first != "view"; });
-  for (const auto& [type, object] : objects) {
-    storage::execSql(db, (type == "view" ? "DROP VIEW " : "DROP TABLE ") + storage::quoteIdent(object));
-  }
-  Stmt counters(db, std::string("DELETE FROM ") + storage::kCountersTable + " WHERE db = ?1");
-  counters.bind(1, name);
-  counters.run();
+  // The database's file goes once this transaction has committed (removeDatabaseFile): until
+  // then a rollback keeps the database whole.
   Stmt row(db, "DELETE FROM " + sysTable("master", "sysdatabases") + " WHERE name = ?1");
   row.bind(1, name);
   row.run();

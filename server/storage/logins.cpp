@@ -1,8 +1,14 @@
 // Logins (master..syslogins with salted PBKDF2 password hashes) and database creation.
+#include <unistd.h>
+
+#include <cstdio>
+
 #include "server/core/message.h"
 #include "server/storage/catalog.h"
+#include "server/storage/database_files.h"
 #include "server/storage/password_hash.h"
 #include "server/storage/sql_util.h"
+#include "server/storage/store.h"
 #include "server/storage/system_tables.h"
 #include "server/types/datetime.h"
 
@@ -17,6 +23,13 @@ std::string loginsTable() {
   return sqliteObjectName("master", "dbo", "syslogins");
 }
 
+// A hash no login holds, checked instead of a login's when the name is unknown: a wrong name then
+// costs as much as a wrong password, so timing tells no names apart.
+const Bytes& standInHash() {
+  static const Bytes hash = storage::hashPassword("no login has this password: " + std::to_string(::getpid()));
+  return hash;
+}
+
 }  // namespace
 
 std::optional<int32_t> checkLogin(sqlite3* db, const std::string& user, const std::string& password) {
@@ -26,6 +39,10 @@ std::optional<int32_t> checkLogin(sqlite3* db, const std::string& user, const st
     // Login names match exactly (the RTRIM collation would accept 'sa  ').
     if (rtrimmed(st.text(2)) != user) continue;
     Bytes stored = st.isNull(1) ? Bytes() : st.blob(1);
+    if (stored.empty()) {
+      storage::verifyPassword(standInHash(), password);
+      return std::nullopt;
+    }
     if (!storage::verifyPassword(stored, password)) return std::nullopt;
     auto suid = static_cast<int32_t>(st.integer(0));
     if (storage::needsRehash(stored)) {
@@ -41,6 +58,7 @@ std::optional<int32_t> checkLogin(sqlite3* db, const std::string& user, const st
     }
     return suid;
   }
+  storage::verifyPassword(standInHash(), password);
   return std::nullopt;
 }
 
@@ -94,10 +112,39 @@ int32_t addLogin(sqlite3* db, const std::string& user, const std::string& passwo
 void createDatabase(sqlite3* db, const std::string& name, int32_t ownerSuid) {
   requireIdentifierLength(name);
   if (databaseExists(db, name)) throw SqlError(1801, 16, "Database '" + name + "' already exists.");
+  // SQLite tells table names apart only ignoring case, and every table name starts with its
+  // database's: "Sales" beside "sales" would read and write the other's tables.
+  {
+    Stmt same(db, "SELECT name FROM " + sqliteObjectName("master", "dbo", "sysdatabases") +
+                      " WHERE lower(rtrim(name)) = lower(?1)");
+    same.bind(1, name);
+    if (same.step())
+      throw SqlError(1801, 16,
+                     "Database '" + rtrimmed(same.text(0)) + "' already exists; the name '" + name +
+                         "' differs from it only in case.");
+  }
   Stmt next(db, "SELECT coalesce(max(dbid), 0) + 1 FROM " +
                     sqliteObjectName("master", "dbo", "sysdatabases") + " WHERE dbid < 31000");
   next.step();
   int64_t dbid = next.integer(0);
+  // The new file is made and filled on a connection of its own (its own transaction), before the
+  // sysdatabases row makes it a database: until then nobody reaches it, and a file that a failed
+  // attempt left behind is replaced.
+  const std::string folder = storage::databasesFolder(db);
+  const std::string path = folder + "/" + databaseFileName(name);
+  for (const char* suffix : {"", "-wal", "-shm"}) std::remove((path + suffix).c_str());
+  {
+    ConnectionPtr file(storage::openDatabaseConnection(folder, name));
+    storage::execSql(file.get(), "BEGIN");
+    try {
+      storage::createSystemTables(file.get(), name, ownerSuid, false);
+      storage::execSql(file.get(), "COMMIT");
+    } catch (...) {
+      sqlite3_exec(file.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+      throw;
+    }
+  }
+  storage::noteDatabaseFilesChanged();
   DateTime now = currentDateTime();
   storage::insertSystemRow(db, "master", "sysdatabases",
                            {{"name", name},
@@ -107,7 +154,6 @@ void createDatabase(sqlite3* db, const std::string& name, int32_t ownerSuid) {
                             {"version", int64_t{1}},
                             {"crdate", now},
                             {"dumptrdate", now}});
-  storage::createSystemTables(db, name, ownerSuid, false);
 }
 
 }  // namespace tabsrv

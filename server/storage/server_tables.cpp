@@ -3,6 +3,7 @@
 // spt_datatype_info that the column readers join with systypes.
 #include <string>
 
+#include "server/core/session.h"
 #include "server/storage/catalog.h"
 #include "server/storage/sql_util.h"
 #include "server/storage/system_tables.h"
@@ -76,10 +77,14 @@ constexpr ParamRow kParams[] = {
     {152, 6, "deadlock checking period", 500, 500, 0, 2147483647, 17452},
     {153, 6, "lock promotion HWM", 200, 200, 2, 2147483647, 17453},
     {161, 7, "total memory", 7500, 7500, 3850, 2147483647, 17461},
-    {162, 7, "number of user connections", 256, 256, 5, 2147483647, 17462},
+    // No more sessions than the server serves at once (kMostSessions).
+    {162, 7, "number of user connections", 256, 256, 5, kMostSessions, 17462},
     {163, 7, "number of open databases", 12, 12, 5, 2147483647, 17463},
     {164, 7, "number of open objects", 500, 500, 100, 2147483647, 17464},
     {165, 7, "stack size", 46080, 46080, 34816, 2147483647, 17465},
+    // What one session may hold at once (each prepared statement and open cursor takes memory).
+    {166, 7, kSessionPreparedStatements, 1024, 1024, 16, 1000000, 17466},
+    {167, 7, kSessionOpenCursors, 256, 256, 16, 100000, 17467},
     {171, 8, "default network packet size", 512, 512, 512, 524288, 17471},
     {172, 8, "max network packet size", 512, 512, 512, 524288, 17472},
     {173, 8, "tcp no delay", 0, 0, 0, 1, 17473},
@@ -218,9 +223,52 @@ Value textOrNull(const char* s) {
   return s ? Value(std::string(s)) : Value();
 }
 
+// One configuration parameter's rows in sysconfigures and syscurconfigs.
+void insertParameter(sqlite3* db, const ParamRow& p) {
+  insertSystemRow(db, "master", "sysconfigures",
+                  {{"config", int64_t{p.config}},
+                   {"value", int64_t{p.value}},
+                   {"comment", std::string(p.name)},
+                   {"status", int64_t{1}},
+                   {"name", std::string(p.name)},
+                   {"parent", int64_t{p.parent}}});
+  insertSystemRow(db, "master", "syscurconfigs",
+                  {{"config", int64_t{p.config}},
+                   {"value", int64_t{p.value}},
+                   {"comment", std::to_string(memoryUsed(p.config))},
+                   {"status", int64_t{1}},
+                   {"defvalue", std::to_string(p.defvalue)},
+                   {"minimum_value", int64_t{p.minimum}},
+                   {"maximum_value", int64_t{p.maximum}},
+                   {"memory_used", int64_t{0}},
+                   {"display_level", int64_t{10}},
+                   {"datatype", int64_t{1}},
+                   {"message_num", int64_t{p.messageNum}}});
+}
+
 }  // namespace
 
 void raiseEarlierDefaults(sqlite3* db) {
+  // Parameters this version added, and this version's bounds (a value outside them is brought
+  // inside: "number of user connections" of an earlier build may exceed what is served now).
+  for (const ParamRow& p : kParams) {
+    Stmt have(db, "SELECT 1 FROM " + sqliteObjectName("master", "dbo", "syscurconfigs") + " WHERE config = ?1");
+    have.bind(1, int64_t{p.config});
+    if (!have.step()) {
+      insertParameter(db, p);
+      continue;
+    }
+    Stmt bounds(db, "UPDATE " + sqliteObjectName("master", "dbo", "syscurconfigs") +
+                        " SET minimum_value = ?2, maximum_value = ?3 WHERE config = ?1");
+    bounds.bind(1, int64_t{p.config}).bind(2, int64_t{p.minimum}).bind(3, int64_t{p.maximum});
+    bounds.run();
+    for (const char* table : {"sysconfigures", "syscurconfigs"}) {
+      Stmt clamp(db, "UPDATE " + sqliteObjectName("master", "dbo", table) +
+                         " SET value = max(?2, min(?3, value)) WHERE config = ?1");
+      clamp.bind(1, int64_t{p.config}).bind(2, int64_t{p.minimum}).bind(3, int64_t{p.maximum});
+      clamp.run();
+    }
+  }
   struct Raised {
     int config;
     int earlier;
@@ -272,27 +320,7 @@ void fillServerTables(sqlite3* db) {
                      {"name", std::string(g.name)},
                      {"parent", int64_t{0}}});
   }
-  for (const ParamRow& p : kParams) {
-    insertSystemRow(db, "master", "sysconfigures",
-                    {{"config", int64_t{p.config}},
-                     {"value", int64_t{p.value}},
-                     {"comment", std::string(p.name)},
-                     {"status", int64_t{1}},
-                     {"name", std::string(p.name)},
-                     {"parent", int64_t{p.parent}}});
-    insertSystemRow(db, "master", "syscurconfigs",
-                    {{"config", int64_t{p.config}},
-                     {"value", int64_t{p.value}},
-                     {"comment", std::to_string(memoryUsed(p.config))},
-                     {"status", int64_t{1}},
-                     {"defvalue", std::to_string(p.defvalue)},
-                     {"minimum_value", int64_t{p.minimum}},
-                     {"maximum_value", int64_t{p.maximum}},
-                     {"memory_used", int64_t{0}},
-                     {"display_level", int64_t{10}},
-                     {"datatype", int64_t{1}},
-                     {"message_num", int64_t{p.messageNum}}});
-  }
+  for (const ParamRow& p : kParams) insertParameter(db, p);
   for (const ValueRow& v : kValues) {
     insertSystemRow(db, "master", "spt_values",
                     {{"name", textOrNull(v.name)},

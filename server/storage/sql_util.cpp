@@ -2,12 +2,13 @@
 #include "server/storage/sql_util.h"
 
 #include "server/types/sqlite_error.h"
+#include "server/types/sqlite_prepare.h"
 #include "server/types/sqlite_value.h"
 
 namespace tabsrv::storage {
 
 Stmt::Stmt(sqlite3* db, std::string_view sql) : db_(db) {
-  int rc = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr);
+  int rc = prepareSql(db, sql, &stmt_);
   if (rc != SQLITE_OK) {
     SqlError e = errorFromSqlite(db, rc);
     sqlite3_finalize(stmt_);
@@ -27,6 +28,13 @@ Stmt& Stmt::bind(int index, const Value& v) {
 
 bool Stmt::step() {
   int rc = sqlite3_step(stmt_);
+  // A first step prepares the statement again when the schema moved (a database attached or
+  // let go); a database it needs may have to be attached again.
+  if (!stepped_ && rc != SQLITE_ROW && rc != SQLITE_DONE && retryAfterMissingTable(db_, rc)) {
+    sqlite3_reset(stmt_);
+    rc = sqlite3_step(stmt_);
+  }
+  stepped_ = true;
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
   throw errorFromSqlite(db_, rc);
@@ -38,6 +46,7 @@ void Stmt::run() {
 }
 
 void Stmt::reset() {
+  stepped_ = false;
   sqlite3_reset(stmt_);
   sqlite3_clear_bindings(stmt_);
 }
@@ -61,10 +70,26 @@ Bytes Stmt::blob(int col) const {
 }
 
 void execSql(sqlite3* db, const std::string& sql) {
-  char* err = nullptr;
-  int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err);
-  sqlite3_free(err);
-  if (rc != SQLITE_OK) throw errorFromSqlite(db, rc);
+  std::string_view rest(sql);
+  while (!rest.empty()) {
+    sqlite3_stmt* st = nullptr;
+    const char* tail = nullptr;
+    int rc = prepareSql(db, rest, &st, &tail);
+    if (rc != SQLITE_OK) {
+      sqlite3_finalize(st);
+      throw errorFromSqlite(db, rc);
+    }
+    rest = tail ? rest.substr(static_cast<size_t>(tail - rest.data())) : std::string_view();
+    if (!st) continue;  // blanks or a comment
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) {
+      SqlError e = errorFromSqlite(db, rc);
+      sqlite3_finalize(st);
+      throw e;
+    }
+    sqlite3_finalize(st);
+  }
 }
 
 std::string quoteIdent(std::string_view name) {

@@ -41,6 +41,7 @@ class Stmt {
  private:
   sqlite3* db_;
   sqlite3_stmt* stmt_ = nullptr;
+  bool stepped_ = false;
 };
 
 // Runs SQL text without results (several statements allowed); throws on error.

@@ -1,20 +1,24 @@
-// Opening the data directory's SQLite file: first-start creation of every system database and the
-// sa login in one transaction, and the per-session connections.
+// Opening the data directory: first-start creation of every system database and the sa login, the
+// copy of an earlier build's single file, the start-up upkeep of each database, and the
+// per-session connections.
 #include "server/storage/store.h"
 
 #include <filesystem>
 #include <mutex>
 #include <random>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include "server/core/message.h"
 #include "server/storage/anywhere_views.h"
 #include "server/storage/catalog.h"
 #include "server/storage/catalog_internal.h"
+#include "server/storage/database_files.h"
 #include "server/storage/password_hash.h"
 #include "server/storage/sample_script.h"
 #include "server/storage/sql_util.h"
+#include "server/storage/store_migration.h"
 #include "server/storage/system_tables.h"
 #include "server/types/datetime.h"
 #include "server/types/functions.h"
@@ -37,54 +41,6 @@ constexpr InitialDatabase kInitialDatabases[] = {
     {"sybsystemprocs", 31513, true},
 };
 
-// Process-wide SQLite settings, made once before the library initialises itself. SQLite's memory
-// statistics take one global mutex on every allocation, which serialises all sessions; nothing
-// here reads those statistics. When SQLite was already initialised (a test that opened another
-// database first), the call is refused and the defaults stay, which is only slower.
-void configureLibraryOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
-}
-
-// Each connection belongs to one session and is used by one thread at a time (it may be opened on
-// the accepting thread and then handed to the session's thread); attention only sets a flag that
-// the progress handler reads, so SQLite's per-connection mutex is not needed.
-sqlite3* openFile(const std::string& path) {
-  configureLibraryOnce();
-  sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-  if (rc != SQLITE_OK) {
-    std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    sqlite3_close_v2(db);
-    throw std::runtime_error("cannot open " + path + ": " + msg);
-  }
-  sqlite3_extended_result_codes(db, 1);
-  return db;
-}
-
-// `setWal` only for the opening connection: WAL is a property of the file and stays, and asking
-// for it again from a session would need a lock while another session may be writing.
-void configure(sqlite3* db, bool setWal) {
-  sqlite3_busy_timeout(db, Store::kDefaultBusyTimeoutMs);
-  // WAL lets readers run beside the one writer; NORMAL keeps committed transactions across a
-  // killed process (only a power loss may drop the last ones).
-  if (setWal) storage::execSql(db, "PRAGMA journal_mode = WAL");
-  storage::execSql(db, "PRAGMA synchronous = NORMAL; PRAGMA foreign_keys = OFF;");
-  // SQLite's automatic (transient) join indexes compare blank-padded char values without the
-  // columns' RTRIM collation: "spt_values.type = 'E'" in a join finds no row although 'E ' is
-  // stored. Joins over these tables are small enough to run without them.
-  storage::execSql(db, "PRAGMA automatic_index = OFF");
-  if (int rc = registerFunctions(db); rc != SQLITE_OK) {
-    throw std::runtime_error(std::string("cannot register functions: ") + sqlite3_errstr(rc));
-  }
-}
-
-bool isInitialized(sqlite3* db) {
-  storage::Stmt st(db, "SELECT 1 FROM sqlite_master WHERE name = 'master.dbo.sysdatabases'");
-  return st.step();
-}
-
 // The sample's users and groups, made before its script so that tables can belong to them: the
 // group editors and the user clerk in it, with a login whose password nobody knows (sa sets one
 // with sp_password before anyone can use it).
@@ -98,7 +54,6 @@ void createSampleUsers(sqlite3* db) {
 }
 
 void createServer(sqlite3* db) {
-  storage::createCountersTable(db);
   for (const InitialDatabase& d : kInitialDatabases) storage::createSystemTables(db, d.name, 1, d.guest);
   DateTime now = currentDateTime();
   for (const InitialDatabase& d : kInitialDatabases) {
@@ -126,6 +81,20 @@ void createServer(sqlite3* db) {
   createSampleUsers(db);
 }
 
+// Runs `work` in one transaction on `db` (BEGIN, not IMMEDIATE: the start-up connection is the
+// only one, and IMMEDIATE would lock every attached file).
+template <typename Work>
+void inTransaction(sqlite3* db, Work work) {
+  storage::execSql(db, "BEGIN");
+  try {
+    work();
+    storage::execSql(db, "COMMIT");
+  } catch (...) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
 // tempdb starts empty on every start, as the family's does: temporary tables of sessions that
 // ended with the last run would otherwise linger and block names.
 void clearTempdb(sqlite3* db) {
@@ -136,102 +105,93 @@ void clearTempdb(sqlite3* db) {
     while (st.step()) ids.push_back(static_cast<int32_t>(st.integer(0)));
   }
   if (ids.empty()) return;
-  storage::execSql(db, "BEGIN IMMEDIATE");
-  try {
+  inTransaction(db, [&] {
     for (int32_t id : ids) {
       if (auto t = storage::loadTable(db, "tempdb", id)) dropTable(db, *t);
     }
-    storage::execSql(db, "COMMIT");
-  } catch (...) {
-    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-    throw;
-  }
+  });
 }
 
-// Configuration defaults of an earlier version raised to this version's, in one transaction.
-void raiseDefaults(sqlite3* db) {
-  storage::execSql(db, "BEGIN IMMEDIATE");
-  try {
-    storage::raiseEarlierDefaults(db);
-    storage::execSql(db, "COMMIT");
-  } catch (...) {
-    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-    throw;
-  }
-}
-
-// The other family's catalogue views of every database, made again as this server defines them.
-void refreshAnywhereViews(sqlite3* db) {
+std::vector<std::string> databaseNames(sqlite3* db) {
   std::vector<std::string> names;
+  storage::Stmt st(db, "SELECT name FROM " + sqliteObjectName("master", "dbo", "sysdatabases"));
+  while (st.step()) names.push_back(storage::rtrimmed(st.text(0)));
+  return names;
+}
+
+// What every start does to each database, one transaction per database (each is its own file):
+// this version's catalogue views of the other family, the system tables' indexes, and master's
+// configuration defaults raised from an earlier version's.
+void refreshDatabases(sqlite3* db) {
+  inTransaction(db, [&] { storage::raiseEarlierDefaults(db); });
+  for (const std::string& name : databaseNames(db)) {
+    // A database whose file is gone (removed by hand) is left alone: the others still start, and
+    // statements naming it fail with 911.
+    if (!storage::hasDatabaseFile(db, name)) continue;
+    inTransaction(db, [&] {
+      storage::createInternalTables(db, name);
+      storage::replaceAnywhereViews(db, name);
+      storage::ensureSystemIndexes(db, name);
+    });
+  }
+}
+
+// Makes a fresh server in `folder` (every database's file, then the sa login and the sample's
+// users): built under a temporary name and renamed at the end, so a crash during first start
+// leaves nothing half made and the next start simply creates everything again.
+void createFresh(const std::string& folder) {
+  const std::string building = folder + ".new";
+  std::filesystem::remove_all(building);
+  std::filesystem::create_directories(building);
   {
-    storage::Stmt st(db, "SELECT name FROM " + sqliteObjectName("master", "dbo", "sysdatabases"));
-    while (st.step()) names.push_back(storage::rtrimmed(st.text(0)));
+    ConnectionPtr db(storage::openDatabaseConnection(building, "master"));
+    // Files are made outside the transaction: a file turns to WAL only outside one.
+    for (const InitialDatabase& d : kInitialDatabases)
+      if (std::string_view(d.name) != "master") storage::attachNewDatabase(db.get(), d.name);
+    inTransaction(db.get(), [&] { createServer(db.get()); });
   }
-  storage::execSql(db, "BEGIN IMMEDIATE");
-  try {
-    for (const std::string& name : names) storage::replaceAnywhereViews(db, name);
-    storage::execSql(db, "COMMIT");
-  } catch (...) {
-    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-    throw;
-  }
+  std::filesystem::rename(building, folder);
 }
 
 }  // namespace
 
-std::string Store::filePath() const {
-  return dir_ + "/" + kStoreFileName;
+std::string Store::databasesFolder() const {
+  return dir_ + "/" + kDatabaseFolder;
 }
 
 std::unique_ptr<Store> Store::open(const std::string& dir) {
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   if (ec) throw std::runtime_error("cannot create data directory " + dir + ": " + ec.message());
-  std::string path = dir + "/" + kStoreFileName;
-  sqlite3* db = openFile(path);
+  const std::string folder = dir + "/" + kDatabaseFolder;
+  const bool layout = std::filesystem::exists(folder + "/" + databaseFileName("master"));
+  const bool single = !layout && std::filesystem::exists(dir + "/" + kSingleStoreFileName);
   bool fresh = false;
   try {
-    configure(db, true);
-    if (!isInitialized(db)) {
-      // One transaction: a crash during first start leaves nothing half made, and the next start
-      // simply creates everything again.
-      storage::execSql(db, "BEGIN IMMEDIATE");
-      try {
-        createServer(db);
-        storage::execSql(db, "COMMIT");
-      } catch (...) {
-        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-      }
+    if (single) {
+      storage::copySingleFileStore(dir + "/" + kSingleStoreFileName, folder);
+    } else if (!layout) {
+      createFresh(folder);
       fresh = true;
-    } else {
-      raiseDefaults(db);
-      clearTempdb(db);
-      refreshAnywhereViews(db);
+    }
+    if (!fresh && !std::filesystem::exists(folder + "/" + databaseFileName("tempdb"))) {
+      // tempdb holds nothing that outlives a start: a lost file is simply made again.
+      ConnectionPtr temp(storage::openDatabaseConnection(folder, "tempdb"));
+      inTransaction(temp.get(), [&] { storage::createSystemTables(temp.get(), "tempdb", 1, true); });
+    }
+    ConnectionPtr db(storage::openDatabaseConnection(folder, "master"));
+    if (!fresh) {
+      refreshDatabases(db.get());
+      clearTempdb(db.get());
     }
   } catch (const SqlError& e) {
-    sqlite3_close_v2(db);
-    throw std::runtime_error("cannot initialise " + path + ": " + e.what());
-  } catch (...) {
-    sqlite3_close_v2(db);
-    throw;
+    throw std::runtime_error("cannot initialise " + folder + ": " + e.what());
   }
-  sqlite3_close_v2(db);
-  return std::unique_ptr<Store>(new Store(dir, fresh));
+  return std::unique_ptr<Store>(new Store(dir, fresh, single));
 }
 
 sqlite3* Store::openConnection() const {
-  sqlite3* db = openFile(filePath());
-  try {
-    configure(db, false);
-  } catch (const SqlError& e) {
-    sqlite3_close_v2(db);
-    throw std::runtime_error(std::string("cannot configure a connection: ") + e.what());
-  } catch (...) {
-    sqlite3_close_v2(db);
-    throw;
-  }
-  return db;
+  return storage::openDatabaseConnection(databasesFolder(), "master");
 }
 
 }  // namespace tabsrv

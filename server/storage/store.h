@@ -1,6 +1,8 @@
-// The server's storage: one SQLite file (tabulon.db, WAL) in the data directory. On first start it
-// creates master, model, tempdb, sybsystemprocs and sample with their system tables and the sa
-// login; afterwards it hands each session a connection of its own.
+// The server's storage: one SQLite file (WAL) per database in the data directory's "databases"
+// folder. On first start it creates master, model, tempdb, sybsystemprocs and sample with their
+// system tables and the sa login; a data directory of an earlier build (every database in one
+// file, tabulon.db) is copied into that layout at its first start here. Afterwards it hands each
+// session a connection of its own.
 #pragma once
 
 #include <sqlite3.h>
@@ -10,8 +12,8 @@
 
 namespace tabsrv {
 
-// File name of the database inside the data directory.
-constexpr const char* kStoreFileName = "tabulon.db";
+// The one file of earlier builds inside the data directory (kept, no longer used, once copied).
+constexpr const char* kSingleStoreFileName = "tabulon.db";
 
 // Closes a connection from Store::openConnection.
 struct ConnectionCloser {
@@ -32,15 +34,18 @@ class Store {
   // True when this open created the file (the executor then runs the sample script).
   bool freshlyCreated() const { return fresh_; }
 
-  // The data directory and the database file's path.
+  // The data directory and the folder of the database files.
   const std::string& directory() const { return dir_; }
-  std::string filePath() const;
+  std::string databasesFolder() const;
 
-  // A new connection for one session: WAL, synchronous=NORMAL, foreign keys off, the collation
-  // and every t_* function registered, and the default busy handler (wait up to
-  // kDefaultBusyTimeoutMs). The executor may replace the busy handler with sqlite3_busy_handler
-  // to make a blocked writer cancellable. The caller owns the connection (sqlite3_close_v2).
-  // Throws std::runtime_error when SQLite refuses.
+  // True when this open copied an earlier build's single file into the per-database layout.
+  bool migrated() const { return migrated_; }
+
+  // A new connection for one session over master's file (the other databases attach as they are
+  // needed): WAL, synchronous=NORMAL, foreign keys off, the collation and every t_* function
+  // registered, and the default busy handler (wait up to kDefaultBusyTimeoutMs). The executor may
+  // replace the busy handler with sqlite3_busy_handler to make a blocked writer cancellable. The
+  // caller owns the connection (sqlite3_close_v2). Throws std::runtime_error when SQLite refuses.
   sqlite3* openConnection() const;
 
   // openConnection wrapped in an owning pointer.
@@ -50,9 +55,11 @@ class Store {
   static constexpr int kDefaultBusyTimeoutMs = 10000;
 
  private:
-  Store(std::string dir, bool fresh) : dir_(std::move(dir)), fresh_(fresh) {}
+  Store(std::string dir, bool fresh, bool migrated)
+      : dir_(std::move(dir)), fresh_(fresh), migrated_(migrated) {}
   std::string dir_;
   bool fresh_;
+  bool migrated_;
 };
 
 }  // namespace tabsrv

@@ -8,6 +8,7 @@
 #include "server/core/message.h"
 #include "server/storage/anywhere_views.h"
 #include "server/storage/catalog.h"
+#include "server/storage/database_files.h"
 #include "server/storage/sql_util.h"
 #include "server/types/convert.h"
 #include "server/types/datetime.h"
@@ -467,24 +468,81 @@ void insertSystemRow(sqlite3* db, const std::string& database, const std::string
   st.run();
 }
 
-void createCountersTable(sqlite3* db) {
+void createInternalTables(sqlite3* db, const std::string& database) {
+  const std::string schema = schemaPrefix(db, database);
   execSql(
       db,
-      std::string("CREATE TABLE IF NOT EXISTS ") + kCountersTable +
+      "CREATE TABLE IF NOT EXISTS " + schema + kCountersTable +
           " (db TEXT NOT NULL, object INTEGER NOT NULL, next INTEGER NOT NULL, PRIMARY KEY (db, object))");
+  execSql(db, "CREATE TABLE IF NOT EXISTS " + schema + kViewsTable +
+                  " (name TEXT NOT NULL PRIMARY KEY, definition TEXT NOT NULL)");
+}
+
+std::string countersTable(sqlite3* db, const std::string& database) {
+  return schemaPrefix(db, database) + kCountersTable;
 }
 
 int32_t allocateObjectId(sqlite3* db, const std::string& database) {
-  Stmt sel(db, std::string("SELECT next FROM ") + kCountersTable + " WHERE db = ?1 AND object = 0");
+  const std::string counters = countersTable(db, database);
+  Stmt sel(db, "SELECT next FROM " + counters + " WHERE db = ?1 AND object = 0");
   sel.bind(1, database);
   int64_t next = 1000000;
   bool have = sel.step();
   if (have) next = sel.integer(0);
-  Stmt up(db, have ? std::string("UPDATE ") + kCountersTable + " SET next = ?2 WHERE db = ?1 AND object = 0"
-                   : std::string("INSERT INTO ") + kCountersTable + " (db, object, next) VALUES (?1, 0, ?2)");
+  Stmt up(db, have ? "UPDATE " + counters + " SET next = ?2 WHERE db = ?1 AND object = 0"
+                   : "INSERT INTO " + counters + " (db, object, next) VALUES (?1, 0, ?2)");
   up.bind(1, database).bind(2, next + 1);
   up.run();
   return static_cast<int32_t>(next);
+}
+
+namespace {
+
+// One index of a system table: the family's index name, its table and its key columns.
+struct SystemIndex {
+  const char* name;
+  const char* table;
+  const char* columns;
+};
+constexpr SystemIndex kSystemIndexes[] = {
+    {"csysobjects", "sysobjects", "id"},
+    {"ncsysobjects", "sysobjects", "name, uid"},
+    {"ncsysobjects_type", "sysobjects", "type"},
+    {"csyscolumns", "syscolumns", "id, number, colid"},
+    {"ncsyscolumns_type", "syscolumns", "usertype"},
+    {"csysindexes", "sysindexes", "id, indid"},
+    {"csyscomments", "syscomments", "id, number, colid2, colid"},
+    {"csysprotects", "sysprotects", "id, action, uid"},
+    {"ncsysprotects_uid", "sysprotects", "uid"},
+    {"csysusers", "sysusers", "suid"},
+    {"ncsysusers1", "sysusers", "name"},
+    {"ncsysusers2", "sysusers", "uid"},
+    {"csystypes", "systypes", "name"},
+    {"ncsystypes", "systypes", "usertype"},
+    {"csyskeys", "syskeys", "id"},
+    {"ncsyskeys_depid", "syskeys", "depid"},
+    {"csysdepends", "sysdepends", "id"},
+    {"csysdatabases", "sysdatabases", "name"},
+    {"ncsysdatabases", "sysdatabases", "dbid"},
+    {"csyslogins", "syslogins", "suid"},
+    {"ncsyslogins", "syslogins", "name"},
+    {"csysconfigures", "sysconfigures", "config"},
+    {"csyscurconfigs", "syscurconfigs", "config"},
+};
+
+}  // namespace
+
+void ensureSystemIndexes(sqlite3* db, const std::string& database) {
+  const std::string schema = schemaName(db, database);
+  for (const SystemIndex& i : kSystemIndexes) {
+    const std::string table = plainObjectName(database, "dbo", i.table);
+    if (sqlite3_table_column_metadata(db, schema.c_str(), table.c_str(), nullptr, nullptr, nullptr, nullptr,
+                                      nullptr, nullptr) != SQLITE_OK)
+      continue;
+    execSql(db, "CREATE INDEX IF NOT EXISTS " + quoteIdent(schema) + "." +
+                    quoteIdent(plainIndexName(table, i.name)) + " ON " + quoteIdent(table) + " (" +
+                    i.columns + ")");
+  }
 }
 
 void createSystemTables(sqlite3* db, const std::string& database, int32_t ownerSuid, bool withGuest) {
@@ -500,7 +558,8 @@ void createSystemTables(sqlite3* db, const std::string& database, int32_t ownerS
       if (!decl.empty()) decl += ", ";
       decl += sqliteColumnDecl(c.name, parseColumnType(c.type).type, c.nullable);
     }
-    execSql(db, "CREATE TABLE " + sqliteObjectName(database, "dbo", t->name) + " (" + decl + ")");
+    execSql(db, "CREATE TABLE " + schemaPrefix(db, database) + sqliteObjectName(database, "dbo", t->name) +
+                    " (" + decl + ")");
   }
   DateTime now = currentDateTime();
   for (const SysTableDef* t : tables) {
@@ -577,6 +636,8 @@ void createSystemTables(sqlite3* db, const std::string& database, int32_t ownerS
         {{"suid", int64_t{-1}}, {"uid", int64_t{2}}, {"gid", int64_t{0}}, {"name", std::string("guest")}});
   }
   createAnywhereViews(db, database);
+  createInternalTables(db, database);
+  ensureSystemIndexes(db, database);
 }
 
 }  // namespace tabsrv::storage

@@ -63,12 +63,25 @@ void fillServerTables(sqlite3* db);
 
 // Brings the configuration of a data directory an earlier version made up to this version's
 // defaults where it still holds that version's default: "number of user connections" 25 becomes
-// 256 (a value someone set with sp_configure stays).
+// 256 (a value someone set with sp_configure stays). Parameters this version added are added, and
+// every parameter gets this version's bounds, its value brought inside them.
 void raiseEarlierDefaults(sqlite3* db);
 
-// The internal counters table (next object id per database, identity counters per table).
+// The internal tables every database file holds: tabulon_counters (the next object id of the
+// database, the identity counter of each table with an identity column) and tabulon_views (the
+// definitions of views whose SELECT reads another database's tables: SQLite keeps a view in a file
+// only when it reads that file, so these are made again as TEMP views on each connection).
 constexpr const char* kCountersTable = "tabulon_counters";
-void createCountersTable(sqlite3* db);
+constexpr const char* kViewsTable = "tabulon_views";
+void createInternalTables(sqlite3* db, const std::string& database);
+// The counters table of `database` for statements: "\"~sample\".tabulon_counters".
+std::string countersTable(sqlite3* db, const std::string& database);
+
+// The SQLite indexes of `database`'s system tables, keyed as the family keys them (sysobjects by
+// id and by name and owner, syscolumns by id and colid, sysindexes by id and indid ...), made when
+// missing (a data directory of an earlier build has none): a lookup by id or name then costs the
+// same whatever the number of objects.
+void ensureSystemIndexes(sqlite3* db, const std::string& database);
 
 // The next object id of `database` (user objects start at 1000000).
 int32_t allocateObjectId(sqlite3* db, const std::string& database);

@@ -115,7 +115,9 @@ bool Connection::login() {
   // small, so a large one is not buffered.
   reader_.setDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(settings_.loginTimeoutMs));
   reader_.setMessageLimits(settings_.maxLoginMessage, settings_.maxLoginMessage);
-  Message message = reader_.readMessage(settings_.loginTimeoutMs);
+  // A connection that says nothing is closed soon: it would hold a thread and a place of those
+  // still logging in.
+  Message message = reader_.readMessage(std::min(settings_.firstPacketTimeoutMs, settings_.loginTimeoutMs));
   if (message.oversized)
     throw ProtocolError(ProtocolError::Kind::BadPacket,
                         "login record larger than " + std::to_string(settings_.maxLoginMessage) + " bytes");
@@ -161,6 +163,9 @@ bool Connection::login() {
   reader_.setMessageLimits(settings_.maxMessage, std::max(settings_.maxMessage, settings_.maxDiscard));
   session_ = std::move(outcome.session);
   spid_ = session_->spid();
+  // kill <spid>: the socket closes, so a session waiting for its client ends as well.
+  session_->setTerminator([this] { socket_.shutdown(); });
+  if (loggedIn_) loggedIn_();
   writer_.setSpid(static_cast<uint16_t>(spid_));
   log("session " + std::to_string(spid_) + " start: user=" + request.user + " host=" + request.host +
       " program=" + request.appName + " process=" + request.hostProcess + " peer=" + request.peerAddress);

@@ -27,6 +27,7 @@ using LogFn = std::function<void(const std::string&)>;
 // Timeouts and limits of a connection.
 struct ConnectionSettings {
   int loginTimeoutMs = 30000;     // from accept to a complete login record
+  int firstPacketTimeoutMs = 5000;  // from accept to the login record's first byte
   int packetTimeoutMs = 30000;    // silence allowed inside a packet
   int logoutWaitMs = 5000;        // after a failed login, how long to wait for the LOGOUT
   size_t maxMessage = 16u << 20;  // joined size of one request; a larger one is refused (701)
@@ -63,6 +64,8 @@ class Connection {
   std::string run();
   // The session's spid once logged in, else 0.
   int spid() const { return spid_; }
+  // Called once the login has succeeded (the listener stops counting it as logging in).
+  void onLoggedIn(std::function<void()> loggedIn) { loggedIn_ = std::move(loggedIn); }
 
  private:
   enum class Next { Continue, Logout };
@@ -117,6 +120,7 @@ class Connection {
   int32_t cursorFor(ByteReader& token, int32_t id);
   std::map<int32_t, CursorState> cursors_;
   int spid_ = 0;
+  std::function<void()> loggedIn_;
 };
 
 }  // namespace tabsrv::tds

@@ -195,7 +195,7 @@ void Connection::handleCursorOpen(ByteReader& in, ReplyWriter& reply) {
   guarded(reply, DoneKind::Done, [&] {
     if (lookup) throw *lookup;
     CursorState& state = cursors_[*id];
-    std::vector<ColumnDesc> columns = session_->openCursor(*id);
+    std::vector<ColumnDesc> columns = session_->openCursor(*id, reply);
     state.columns = columns;
     state.open = true;
     reply.token(encodeCurInfo(*id, state.status()));
@@ -216,7 +216,7 @@ void Connection::handleCursorFetch(ByteReader& in, ReplyWriter& reply) {
       throw SqlError(kNotSupportedNumber, 16,
                      "Cursor fetch type " + std::to_string(type) + " is not supported by this server.");
     CursorState& state = cursors_[id];
-    std::vector<std::vector<Value>> rows = session_->fetchCursor(id, state.rows);
+    std::vector<std::vector<Value>> rows = session_->fetchCursor(id, state.rows, reply);
     if (rows.size() > static_cast<size_t>(state.rows))
       throw std::logic_error("the executor fetched more rows than the cursor's row count");
     reply.rowColumns(state.columns);

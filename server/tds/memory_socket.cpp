@@ -35,6 +35,11 @@ void MemorySocket::failWrites() {
   failWrites_ = true;
 }
 
+void MemorySocket::failWritesAfter(size_t bytes) {
+  std::lock_guard lock(mutex_);
+  failAfter_ = bytes;
+}
+
 ReadResult MemorySocket::read(uint8_t* buffer, size_t n, int timeoutMs) {
   std::unique_lock lock(mutex_);
   auto ready = [&] { return !input_.empty() || inputClosed_ || shut_; };
@@ -54,7 +59,8 @@ ReadResult MemorySocket::read(uint8_t* buffer, size_t n, int timeoutMs) {
 
 bool MemorySocket::writeAll(const uint8_t* data, size_t n) {
   std::lock_guard lock(mutex_);
-  if (failWrites_ || shut_) return false;
+  if (failWrites_ || shut_ || written_ + n > failAfter_) return false;
+  written_ += n;
   output_.insert(output_.end(), data, data + n);
   changed_.notify_all();
   return true;

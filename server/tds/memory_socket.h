@@ -3,6 +3,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 
@@ -24,6 +25,8 @@ class MemorySocket : public Socket {
   bool waitForOutput(size_t n, int timeoutMs);
   // Makes every later write fail, as when the client has reset the connection.
   void failWrites();
+  // Makes writes fail once `bytes` have been written in all: a reset at a known point of a reply.
+  void failWritesAfter(size_t bytes);
 
   ReadResult read(uint8_t* buffer, size_t n, int timeoutMs) override;
   bool writeAll(const uint8_t* data, size_t n) override;
@@ -39,6 +42,8 @@ class MemorySocket : public Socket {
   bool inputClosed_ = false;
   bool shut_ = false;
   bool failWrites_ = false;
+  size_t written_ = 0;
+  size_t failAfter_ = SIZE_MAX;
 };
 
 }  // namespace tabsrv::tds

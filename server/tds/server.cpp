@@ -3,6 +3,8 @@
 // entries, and stop() joins the rest after the accept thread has ended.
 #include "server/tds/server.h"
 
+#include <system_error>
+
 namespace tabsrv::tds {
 
 Server::Server(Engine& engine, LogFn log, ServerConfig config)
@@ -25,6 +27,7 @@ void Server::acceptLoop() {
     std::unique_ptr<TcpSocket> socket = listener_->accept();
     if (!socket) break;
     reapFinished();
+    makeRoomForLogin();
     if (activeConnections() >= config_.maxConnections) {
       log_("connection from " + socket->peerAddress() +
            " refused: " + std::to_string(config_.maxConnections) + " connections open");
@@ -36,9 +39,10 @@ void Server::acceptLoop() {
     std::lock_guard lock(mutex_);
     if (stopping_) break;
     live_.push_back(std::move(live));
-    entry->thread = std::thread([this, entry] {
+    auto serve = [this, entry] {
       try {
         Connection connection(*entry->socket, engine_, log_, config_.connection, &stopping_);
+        connection.onLoggedIn([entry] { entry->loggedIn = true; });
         connection.run();
       } catch (...) {
         // Connection::run never throws; this guards the thread against the impossible.
@@ -52,8 +56,32 @@ void Server::acceptLoop() {
       if (closing) closing->shutdown();
       closing.reset();
       entry->finished = true;
-    });
+    };
+    try {
+      entry->thread = std::thread(serve);
+    } catch (const std::system_error& e) {
+      // No thread for it (the process's thread limit): the connection closes, the server goes on.
+      log_("connection from " + entry->socket->peerAddress() + " refused: no thread (" + e.what() + ")");
+      entry->socket->shutdown();
+      entry->finished = true;
+    }
   }
+}
+
+void Server::makeRoomForLogin() {
+  std::lock_guard lock(mutex_);
+  Live* oldest = nullptr;
+  size_t loggingIn = 0;
+  for (auto& entry : live_) {
+    if (entry->finished || entry->loggedIn || entry->evicted) continue;
+    ++loggingIn;
+    if (!oldest || entry->accepted < oldest->accepted) oldest = entry.get();
+  }
+  if (loggingIn < config_.maxLoggingIn || !oldest || !oldest->socket) return;
+  oldest->evicted = true;
+  log_("connection from " + oldest->socket->peerAddress() + " closed: " + std::to_string(loggingIn) +
+       " connections still logging in, the oldest makes room for a new one");
+  oldest->socket->shutdown();
 }
 
 void Server::reapFinished() {
@@ -107,8 +135,9 @@ bool Server::stop(std::chrono::milliseconds deadline) {
 size_t Server::activeConnections() {
   std::lock_guard lock(mutex_);
   size_t n = 0;
+  // A connection closed to make room is on its way out and takes no place.
   for (auto& entry : live_)
-    if (!entry->finished) ++n;
+    if (!entry->finished && !entry->evicted) ++n;
   return n;
 }
 

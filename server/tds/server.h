@@ -23,8 +23,12 @@ struct ServerConfig {
   int port = 0;  // 0 = any free port
   ConnectionSettings connection;
   // Connections served at once, logged in or still logging in; one more is closed at accept.
-  // The configured "number of user connections" limits logged-in sessions below this.
-  size_t maxConnections = 2048;
+  // The configured "number of user connections" limits logged-in sessions below this (its
+  // highest value leaves the room of maxLoggingIn).
+  size_t maxConnections = kMostSessions + kMostLoggingIn;
+  // Connections still logging in: when one more arrives, the oldest of them is closed, so
+  // connections that never log in can neither fill the server nor keep new logins out.
+  size_t maxLoggingIn = kMostLoggingIn;
 };
 
 // A running TDS listener over one Engine.
@@ -51,10 +55,15 @@ class Server {
     std::unique_ptr<TcpSocket> socket;
     std::thread thread;
     std::atomic<bool> finished{false};
+    std::atomic<bool> loggedIn{false};
+    bool evicted = false;  // closed to make room for a newer connection still logging in
+    std::chrono::steady_clock::time_point accepted = std::chrono::steady_clock::now();
   };
 
   void acceptLoop();
   void reapFinished();
+  // Closes the oldest connection still logging in when maxLoggingIn of them are open.
+  void makeRoomForLogin();
 
   Engine& engine_;
   LogFn log_;

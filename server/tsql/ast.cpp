@@ -298,6 +298,8 @@ const char* statementKindName(StatementKind kind) {
       return "RAISERROR";
     case StatementKind::Waitfor:
       return "WAITFOR";
+    case StatementKind::Kill:
+      return "KILL";
     case StatementKind::Execute:
       return "EXECUTE";
     case StatementKind::CreateProcedure:
@@ -320,6 +322,10 @@ const char* statementKindName(StatementKind kind) {
       return "CLOSE";
     case StatementKind::DeallocateCursor:
       return "DEALLOCATE CURSOR";
+    case StatementKind::ReadText:
+      return "READTEXT";
+    case StatementKind::WriteText:
+      return "WRITETEXT";
   }
   return "statement";
 }
@@ -776,6 +782,7 @@ std::string UseStatement::toSql() const {
 }
 
 std::string SetStatement::toSql() const {
+  if (!cursor.empty()) return "SET CURSOR ROWS " + (valueExpr ? valueExpr->toSql() : value) + " FOR " + ident(cursor);
   std::string out = "SET " + option;
   if (!table.empty()) out += " " + table.toSql();
   if (valueExpr) return out + " " + valueExpr->toSql();
@@ -783,6 +790,8 @@ std::string SetStatement::toSql() const {
 }
 
 std::string TransactionStatement::toSql() const {
+  if (action == TranAction::RollbackTrigger)
+    return raiserror ? "ROLLBACK TRIGGER WITH " + raiserror->toSql() : "ROLLBACK TRIGGER";
   static const char* const kWords[] = {"BEGIN", "COMMIT", "ROLLBACK", "SAVE"};
   std::string out = std::string(kWords[static_cast<int>(action)]) + " TRANSACTION";
   return name.empty() ? out : out + " " + ident(name);
@@ -841,6 +850,10 @@ std::string RaiserrorStatement::toSql() const {
 
 std::string WaitforStatement::toSql() const {
   return std::string(delay ? "WAITFOR DELAY " : "WAITFOR TIME ") + value->toSql();
+}
+
+std::string KillStatement::toSql() const {
+  return "KILL " + spid->toSql();
 }
 
 std::string ExecuteStatement::toSql() const {
@@ -937,6 +950,17 @@ std::string CloseCursorStatement::toSql() const {
 
 std::string DeallocateCursorStatement::toSql() const {
   return "DEALLOCATE CURSOR " + ident(name);
+}
+
+std::string ReadTextStatement::toSql() const {
+  std::string out = "READTEXT " + table.toSql() + "." + ident(column) + " " + pointer->toSql() + " " +
+                    offset->toSql() + " " + size->toSql();
+  return chars ? out + " USING CHARS" : out;
+}
+
+std::string WriteTextStatement::toSql() const {
+  return "WRITETEXT " + table.toSql() + "." + ident(column) + " " + pointer->toSql() +
+         (withLog ? " WITH LOG " : " ") + data->toSql();
 }
 
 }  // namespace tabsrv::tsql

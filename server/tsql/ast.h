@@ -436,6 +436,9 @@ enum class StatementKind : uint8_t {
   FetchCursor,
   CloseCursor,
   DeallocateCursor,
+  ReadText,
+  WriteText,
+  Kill,
 };
 
 // The kind's name, for "not implemented" messages of switch dispatch.
@@ -671,22 +674,26 @@ struct UseStatement : NodeOfKind<Statement, StatementKind::Use> {
 // "arithabort numeric_truncation" (the sub-option kept when written), or any other word.
 // Named isolation levels (read committed, serializable ...) arrive as their numbers 0-3.
 // `value` is the value word lower-cased ("on", "off", "mdy", "10"); `valueExpr` is set when the
-// value is a number or a variable (set rowcount @n); `table` is set for identity_insert.
+// value is a number or a variable (set rowcount @n); `table` is set for identity_insert and
+// `cursor` for "cursor rows" (SET CURSOR ROWS n FOR c).
 struct SetStatement : NodeOfKind<Statement, StatementKind::Set> {
   std::string option;
   std::string value;
   ExprPtr valueExpr;
   ObjectName table;
+  std::string cursor;  // set cursor rows n for c: the cursor
   std::string toSql() const override;
 };
 
 // The transaction statements.
-enum class TranAction : uint8_t { Begin, Commit, Rollback, Save };
+enum class TranAction : uint8_t { Begin, Commit, Rollback, Save, RollbackTrigger };
 
-// BEGIN TRAN [name], COMMIT [TRAN|WORK] [name], ROLLBACK [TRAN|WORK] [name], SAVE TRAN name.
+// BEGIN TRAN [name], COMMIT [TRAN|WORK] [name], ROLLBACK [TRAN|WORK] [name], SAVE TRAN name,
+// ROLLBACK TRIGGER [WITH RAISERROR ...].
 struct TransactionStatement : NodeOfKind<Statement, StatementKind::Transaction> {
   TranAction action = TranAction::Begin;
-  std::string name;  // transaction or savepoint name, empty when not given
+  std::string name;      // transaction or savepoint name, empty when not given
+  StatementPtr raiserror;  // the RaiserrorStatement of ROLLBACK TRIGGER WITH RAISERROR, else null
   std::string toSql() const override;
 };
 
@@ -771,6 +778,12 @@ struct RaiserrorStatement : NodeOfKind<Statement, StatementKind::Raiserror> {
 struct WaitforStatement : NodeOfKind<Statement, StatementKind::Waitfor> {
   bool delay = true;  // DELAY, otherwise TIME
   ExprPtr value;
+  std::string toSql() const override;
+};
+
+// KILL spid: ends another session (sa only).
+struct KillStatement : NodeOfKind<Statement, StatementKind::Kill> {
+  ExprPtr spid;
   std::string toSql() const override;
 };
 
@@ -889,6 +902,27 @@ struct CloseCursorStatement : NodeOfKind<Statement, StatementKind::CloseCursor> 
 // DEALLOCATE [CURSOR] c.
 struct DeallocateCursorStatement : NodeOfKind<Statement, StatementKind::DeallocateCursor> {
   std::string name;
+  std::string toSql() const override;
+};
+
+// READTEXT t.col pointer offset size [HOLDLOCK] [USING BYTES|CHARS|CHARACTERS].
+struct ReadTextStatement : NodeOfKind<Statement, StatementKind::ReadText> {
+  ObjectName table;
+  std::string column;
+  ExprPtr pointer;
+  ExprPtr offset;
+  ExprPtr size;  // 0: everything from the offset on
+  bool chars = false;  // USING CHARS: offset and size count characters, not bytes
+  std::string toSql() const override;
+};
+
+// WRITETEXT t.col pointer [WITH LOG] data.
+struct WriteTextStatement : NodeOfKind<Statement, StatementKind::WriteText> {
+  ObjectName table;
+  std::string column;
+  ExprPtr pointer;
+  bool withLog = false;
+  ExprPtr data;
   std::string toSql() const override;
 };
 

@@ -2,6 +2,8 @@
 // BREAK, CONTINUE, RETURN, GOTO and labels, PRINT, RAISERROR, WAITFOR, USE, SET options and
 // SET @v = expr, the transaction statements and the cursor statements (DECLARE CURSOR, OPEN,
 // FETCH, CLOSE, DEALLOCATE).
+#include <set>
+
 #include "server/tsql/parser_impl.h"
 
 namespace tabsrv::tsql {
@@ -67,8 +69,16 @@ StatementPtr Parser::parseStatement() {
     s = parsePrint();
   } else if (t.isWord("raiserror")) {
     s = parseRaiserror();
+  } else if (t.isWord("readtext") || t.isWord("writetext")) {
+    s = parseTextStatement();
   } else if (t.isWord("waitfor")) {
     s = parseWaitfor();
+  } else if (t.isWord("kill") &&
+             (peek(1).type == TokenType::Integer || peek(1).type == TokenType::Variable)) {
+    next();
+    auto k = std::make_unique<KillStatement>();
+    k->spid = parseExpr();
+    s = std::move(k);
   } else if (t.isWord("exec") || t.isWord("execute")) {
     s = parseExecute(true);
   } else if (options_.cursors && t.isWord("open")) {
@@ -172,6 +182,14 @@ StatementPtr Parser::parseTransaction() {
     s->action = TranAction::Commit;
   } else if (verb.isWord("rollback")) {
     s->action = TranAction::Rollback;
+    if (acceptWord("trigger")) {
+      s->action = TranAction::RollbackTrigger;
+      if (acceptWord("with")) {
+        if (!peekWord("raiserror")) syntaxError();
+        s->raiserror = parseRaiserror();
+      }
+      return s;
+    }
   } else {
     s->action = TranAction::Save;
   }
@@ -212,9 +230,22 @@ StatementPtr Parser::parseSet() {
   }
   auto s = std::make_unique<SetStatement>();
   if (peek().type != TokenType::Word) syntaxError();
+  // The options the server knows (some of them accepted and without effect here); any other word
+  // is a syntax error, as the family's parser makes it.
+  static const std::set<std::string, std::less<>> kOptions = {
+      "rowcount",    "textsize",       "nocount",        "fmtonly",         "parseonly",
+      "noexec",      "chained",        "ansinull",       "quoted_identifier", "arithabort",
+      "arithignore", "showplan",       "forceplan",      "statistics",      "transaction",
+      "datefirst",   "dateformat",     "lock",           "identity_insert", "language",
+      "char_convert", "clientname",    "clienthostname", "clientapplname",  "string_rtruncation",
+      "ansi_permissions", "fipsflagger", "flushmessage", "self_recursion",  "nodata",
+      "proc_return_status", "offsets", "procid", "cursor"};
+  if (!kOptions.count(lowerCase(peek().text))) syntaxError();
   s->option = lowerCase(next().text);
   if (s->option == "statistics") {
     if (peek().type != TokenType::Word) syntaxError();
+    static const std::set<std::string, std::less<>> kStatistics = {"io", "time", "subquerycache", "plancost"};
+    if (!kStatistics.count(lowerCase(peek().text))) syntaxError();
     s->option += " " + lowerCase(next().text);
   } else if (s->option == "transaction") {
     expectWord("isolation");
@@ -250,13 +281,16 @@ StatementPtr Parser::parseSet() {
     }
     expectWord("wait");
     s->option = "lock wait";
-    if (peek().type == TokenType::Integer) {
-      auto l = std::make_unique<LiteralExpr>();
-      l->literal = LiteralKind::Integer;
-      l->text = peek().text;
-      s->value = next().text;
-      s->valueExpr = std::move(l);
-    }
+    if (peek().type == TokenType::Integer) takeValue(*s);
+    return s;
+  } else if (s->option == "cursor") {
+    // set cursor rows n for c: how many rows one FETCH of c returns.
+    expectWord("rows");
+    s->option = "cursor rows";
+    if (peek().type != TokenType::Integer && peek().type != TokenType::Variable) syntaxError();
+    takeValue(*s);
+    expectWord("for");
+    s->cursor = expectName();
     return s;
   } else if (s->option == "identity_insert") {
     s->table = parseObjectName();
@@ -264,31 +298,36 @@ StatementPtr Parser::parseSet() {
              (peekWord("arith_overflow") || peekWord("numeric_truncation"))) {
     s->option += " " + lowerCase(next().text);
   }
+  if (peek().type == TokenType::Word)
+    s->value = lowerCase(next().text);
+  else
+    takeValue(*s);
+  return s;
+}
+
+// The value of SET that is a number, a string or a variable: its text and its expression.
+void Parser::takeValue(SetStatement& s) {
   const Token& v = peek();
   switch (v.type) {
-    case TokenType::Word:
-      s->value = lowerCase(next().text);
-      break;
     case TokenType::Integer:
     case TokenType::String: {
       auto l = std::make_unique<LiteralExpr>();
       l->literal = v.type == TokenType::Integer ? LiteralKind::Integer : LiteralKind::String;
       l->text = v.text;
-      s->value = next().text;
-      s->valueExpr = std::move(l);
+      s.value = next().text;
+      s.valueExpr = std::move(l);
       break;
     }
     case TokenType::Variable: {
       auto var = std::make_unique<VariableExpr>();
       var->name = v.text;
-      s->value = next().text;
-      s->valueExpr = std::move(var);
+      s.value = next().text;
+      s.valueExpr = std::move(var);
       break;
     }
     default:
       syntaxError();
   }
-  return s;
 }
 
 StatementPtr Parser::parsePrint() {
@@ -296,6 +335,54 @@ StatementPtr Parser::parsePrint() {
   auto s = std::make_unique<PrintStatement>();
   s->format = parseExpr();
   while (acceptSymbol(",")) s->args.push_back(parseExpr());
+  return s;
+}
+
+// READTEXT t.col ptr offset size [HOLDLOCK] [USING BYTES | CHARS | CHARACTERS] and
+// WRITETEXT t.col ptr [WITH LOG] data; the table may be owner.t or db.owner.t (db..t too).
+StatementPtr Parser::parseTextStatement() {
+  bool read = next().isWord("readtext");
+  std::vector<std::string> parts{expectName()};
+  while (parts.size() < 4 && acceptSymbol(".")) {
+    if (peekSymbol(".") && parts.size() == 1) {
+      parts.emplace_back();  // db..t.col
+      continue;
+    }
+    parts.push_back(expectName());
+  }
+  if (parts.size() < 2) syntaxError();
+  std::string column = parts.back();
+  parts.pop_back();
+  ObjectName table;
+  table.name = parts.back();
+  parts.pop_back();
+  if (!parts.empty()) table.owner = parts.back(), parts.pop_back();
+  if (!parts.empty()) table.database = parts.back();
+  if (read) {
+    auto s = std::make_unique<ReadTextStatement>();
+    s->table = std::move(table);
+    s->column = std::move(column);
+    s->pointer = parsePrimary();
+    s->offset = parseUnary();
+    s->size = parseUnary();
+    acceptWord("holdlock");
+    if (acceptWord("using")) {
+      if (acceptWord("chars") || acceptWord("characters"))
+        s->chars = true;
+      else
+        expectWord("bytes");
+    }
+    return s;
+  }
+  auto s = std::make_unique<WriteTextStatement>();
+  s->table = std::move(table);
+  s->column = std::move(column);
+  s->pointer = parsePrimary();
+  if (acceptWord("with")) {
+    expectWord("log");
+    s->withLog = true;
+  }
+  s->data = parseExpr();
   return s;
 }
 

@@ -135,6 +135,8 @@ class Parser {
   StatementPtr parseUse();
   StatementPtr parsePrint();
   StatementPtr parseRaiserror();
+  StatementPtr parseTextStatement();
+  void takeValue(SetStatement& s);
   StatementPtr parseWaitfor();
   StatementPtr parseReturn();
   // DECLARE c CURSOR FOR ..., after DECLARE; OPEN, FETCH, CLOSE, DEALLOCATE.

@@ -32,6 +32,7 @@ constexpr ErrorRow kConversionErrors[] = {
     {ConversionError::ExplicitNotAllowed, 529, 16,
      "Explicit conversion from datatype '%f' to '%t' is not allowed."},
     {ConversionError::DivideByZero, 3607, 16, "Divide by zero occurred."},
+    {ConversionError::Scale, 241, 16, "Scale error during %k conversion of %f value '%v' to a %t field."},
 };
 
 std::string trimBlanks(std::string_view s) {
@@ -135,7 +136,10 @@ Value toInteger(const Value& v, SqlType from, const TypeDesc& to, ConversionKind
     if (!std::isfinite(*d) || std::fabs(*d) >= 9.2e18) throw overflowError(kind, from, to.type, v);
     r = static_cast<int64_t>(std::trunc(*d));
   } else if (const auto* dec = std::get_if<Decimal>(&v)) {
-    auto i = decimalToInt(*dec);
+    // Money rounds to the nearest integer, numeric is truncated.
+    std::optional<Decimal> whole = *dec;
+    if (from == SqlType::Money || from == SqlType::SmallMoney) whole = rescaleDecimal(*dec, 0);
+    auto i = whole ? decimalToInt(*whole) : std::nullopt;
     if (!i) throw overflowError(kind, from, to.type, v);
     r = *i;
   } else if (const auto* s = std::get_if<std::string>(&v)) {
@@ -193,13 +197,29 @@ Value toFloat(const Value& v, SqlType from, const TypeDesc& to, ConversionKind k
   return r;
 }
 
-Value toDecimal(const Value& v, SqlType from, const TypeDesc& to, ConversionKind kind) {
+// `d` with the digits below `scale` dropped; `lost` tells whether any of them was not zero.
+Decimal truncateDecimal(const Decimal& d, int scale, bool& lost) {
+  __int128 divisor = 1;
+  for (int i = scale; i < d.scale; ++i) divisor *= 10;
+  lost = d.unscaled % divisor != 0;
+  return Decimal{d.unscaled / divisor, static_cast<uint8_t>(scale)};
+}
+
+Value toDecimal(const Value& v, SqlType from, const TypeDesc& to, ConversionKind kind, ScaleLoss scaleLoss) {
   int scale = to.type == SqlType::Money || to.type == SqlType::SmallMoney ? 4 : to.scale;
   std::optional<Decimal> d;
   if (const auto* i = std::get_if<int64_t>(&v)) {
     d = rescaleDecimal(decimalFromInt(*i), scale);
   } else if (const auto* f = std::get_if<double>(&v)) {
     d = decimalFromDouble(*f, scale);
+  } else if (const auto* dec = std::get_if<Decimal>(&v); dec && dec->scale > scale &&
+                                                          kind == ConversionKind::Implicit &&
+                                                          scaleLoss != ScaleLoss::Round &&
+                                                          (to.type == SqlType::Numeric || to.type == SqlType::Decimal)) {
+    bool lost = false;
+    d = truncateDecimal(*dec, scale, lost);
+    if (lost && scaleLoss == ScaleLoss::Error)
+      throw conversionError(ConversionError::Scale, kind, from, to.type, valueMessageText(v));
   } else if (const auto* dec = std::get_if<Decimal>(&v)) {
     d = rescaleDecimal(*dec, scale);
   } else if (const auto* s = std::get_if<std::string>(&v)) {
@@ -359,7 +379,7 @@ bool implicitConversionAllowed(SqlType from, SqlType to) {
 }
 
 Value convertValue(const Value& v, const TypeDesc& from, const TypeDesc& to, ConversionKind kind,
-                   std::string_view dateFormat) {
+                   std::string_view dateFormat, ScaleLoss scaleLoss) {
   if (isNull(v)) return v;
   bool allowed = kind == ConversionKind::Implicit ? implicitConversionAllowed(from.type, to.type)
                                                   : explicitConversionAllowed(from.type, to.type);
@@ -382,7 +402,7 @@ Value convertValue(const Value& v, const TypeDesc& from, const TypeDesc& to, Con
     case SqlType::Decimal:
     case SqlType::Money:
     case SqlType::SmallMoney:
-      return toDecimal(src, from.type, to, kind);
+      return toDecimal(src, from.type, to, kind, scaleLoss);
     case SqlType::DateTime:
     case SqlType::SmallDateTime:
       return toDateTime(src, from.type, to, kind, dateFormat);
@@ -402,8 +422,8 @@ Value convertValue(const Value& v, const TypeDesc& to, ConversionKind kind) {
   return convertValue(v, typeOfValue(v), to, kind);
 }
 
-Value assignValue(const Value& v, const TypeDesc& from, const TypeDesc& to, bool nullable) {
-  Value r = convertValue(v, from, to, ConversionKind::Implicit);
+Value assignValue(const Value& v, const TypeDesc& from, const TypeDesc& to, bool nullable, ScaleLoss scaleLoss) {
+  Value r = convertValue(v, from, to, ConversionKind::Implicit, "mdy", scaleLoss);
   if (auto* s = std::get_if<std::string>(&r)) {
     if (to.type == SqlType::Char && !nullable) {
       if (s->size() < static_cast<size_t>(to.length))

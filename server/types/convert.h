@@ -23,7 +23,15 @@ enum class ConversionError {
                        // CONVERT function to run this query."
   ExplicitNotAllowed,  // 529 "Explicit conversion from datatype 'DATETIME' to 'INT' is not allowed."
   DivideByZero,        // 3607 "Divide by zero occurred."
+  Scale,               // 241 "Scale error during implicit conversion of NUMERIC value '1.238' to a NUMERIC field."
 };
+
+// What an implicit conversion of an exact value (numeric, decimal, money) into a numeric or
+// decimal of a smaller scale does with the digits it cannot keep, as `set arithabort
+// numeric_truncation` says: Error (on, the family's default) raises 241 when any of them is not
+// zero, Truncate (off) drops them. Round is for the server's own conversions of computed values,
+// and explicit conversions (CONVERT) always round.
+enum class ScaleLoss { Error, Truncate, Round };
 
 // Builds the SqlError for a conversion failure. `valueText` is the value as written in the message.
 SqlError conversionError(ConversionError which, ConversionKind kind, SqlType from, SqlType to,
@@ -37,8 +45,11 @@ TypeDesc typeOfValue(const Value& v);
 // NULL. Character targets are truncated to the target length (char is not padded here; see
 // assignValue); numerics are range-checked and rounded to the target scale; text is parsed for
 // numbers and dates. Throws SqlError (249, 247, 257, 529) as the family does.
+// Money (and smallmoney) into an integer type rounds half away from zero ($4.50 is 5); numeric
+// and decimal are truncated. `scaleLoss` applies to implicit conversions only.
 Value convertValue(const Value& v, const TypeDesc& from, const TypeDesc& to,
-                   ConversionKind kind = ConversionKind::Implicit, std::string_view dateFormat = "mdy");
+                   ConversionKind kind = ConversionKind::Implicit, std::string_view dateFormat = "mdy",
+                   ScaleLoss scaleLoss = ScaleLoss::Round);
 
 // Same, with `from` taken from the Value's kind (typeOfValue).
 Value convertValue(const Value& v, const TypeDesc& to, ConversionKind kind = ConversionKind::Implicit);
@@ -46,7 +57,8 @@ Value convertValue(const Value& v, const TypeDesc& to, ConversionKind kind = Con
 // The conversion into a column's storage form: convertValue, then char(n) padded with blanks to n,
 // '' into char/varchar stored as ' ' (the family keeps no empty strings), binary(n) padded with
 // zero bytes when NOT NULL, smalldatetime rounded to the minute.
-Value assignValue(const Value& v, const TypeDesc& from, const TypeDesc& to, bool nullable = true);
+Value assignValue(const Value& v, const TypeDesc& from, const TypeDesc& to, bool nullable = true,
+                  ScaleLoss scaleLoss = ScaleLoss::Round);
 
 // True when an implicit conversion from `from` to `to` is allowed (char -> int is, as the family
 // parses text in assignments; datetime -> int is not).

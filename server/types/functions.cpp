@@ -133,7 +133,7 @@ void assignFn(sqlite3_context* ctx, int argc, sqlite3_value** a) {
       raw = convertValue(raw, from, to, ConversionKind::Implicit, info->dateFormat);
       from = to;
     }
-    resultValue(ctx, assignValue(raw, from, to, nullable));
+    resultValue(ctx, assignValue(raw, from, to, nullable, info ? info->implicitScaleLoss : ScaleLoss::Round));
   });
 }
 
@@ -171,6 +171,20 @@ TypeDesc char4(const std::vector<TypeDesc>&) {
 }
 
 // A character function's result keeps the argument's length as varchar (binary stays binary).
+// str_replace's result: the source's length, grown by what each possible replacement adds
+// ((s / p) * (r - p) + s when the replacement is longer), at most 16384.
+TypeDesc strReplaceType(const std::vector<TypeDesc>& a) {
+  if (a.size() < 3) return makeType(SqlType::VarChar, 255);
+  int64_t s = a[0].length, p = std::max<int32_t>(a[1].length, 1), r = a[2].length;
+  int64_t length = r - p <= 0 ? s : (s / p) * (r - p) + s;
+  length = std::clamp<int64_t>(length, 1, 16384);
+  return makeType(isBinaryType(a[0].type) ? SqlType::VarBinary : SqlType::VarChar, static_cast<int32_t>(length));
+}
+
+TypeDesc char8(const std::vector<TypeDesc>&) {
+  return makeType(SqlType::VarChar, 8);
+}
+
 TypeDesc varcharOfFirst(const std::vector<TypeDesc>& a) {
   if (a.empty()) return makeType(SqlType::VarChar, 255);
   const TypeDesc& t = a[0];
@@ -227,6 +241,9 @@ const std::vector<BuiltinFunction>& table() {
       {"soundex", "t_soundex", 1, 1, ArgKind::Value, char4, true},
       {"difference", "t_difference", 2, 2, ArgKind::Value, intType, true},
       {"right", "t_right", 2, 2, ArgKind::Value, varcharOfFirst, true},
+      {"str_replace", "t_str_replace", 3, 3, ArgKind::Value, strReplaceType, true},
+      {"hextoint", "t_hextoint", 1, 1, ArgKind::Value, intType, true},
+      {"inttohex", "t_inttohex", 1, 1, ArgKind::Value, char8, true},
       {"getdate", "t_getdate", 0, 0, ArgKind::Value, datetimeType, false},
       {"dateadd", "t_dateadd", 3, 3, ArgKind::DatePart, dateaddType, true},
       {"datediff", "t_datediff", 3, 3, ArgKind::DatePart, intType, true},
@@ -263,6 +280,7 @@ const std::vector<BuiltinFunction>& table() {
       {"object_id", "t_object_id", 1, 1, ArgKind::Value, intType, false},
       {"object_name", "t_object_name", 1, 2, ArgKind::Value, name30, false},
       {"col_name", "t_col_name", 2, 3, ArgKind::Value, name30, false},
+      {"col_length", "t_col_length", 2, 2, ArgKind::Value, intType, false},
       {"index_col", "t_index_col", 3, 4, ArgKind::Value, name30, false},
       {"rowcnt", "t_rowcnt", 1, 1, ArgKind::Value, intType, false},
       {"trim", "t_trim", 1, 1, ArgKind::Value, varcharOfFirst, true},

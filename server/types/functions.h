@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "server/core/types.h"
+#include "server/types/convert.h"
 
 namespace tabsrv {
 
@@ -31,6 +32,9 @@ struct SessionInfo {
   // set arithabort arith_overflow off with set arithignore on: a zero divisor or an overflow in
   // arithmetic gives NULL without a message instead of an error.
   bool arithmeticErrorsAreNull = false;
+  // set arithabort numeric_truncation: what an implicit conversion does with decimals its
+  // target cannot hold (on: error 241, off: they are dropped).
+  ScaleLoss implicitScaleLoss = ScaleLoss::Error;
 };
 
 // The name a session's #table is kept under in tempdb: "#t" of spid 12 is "#t_00012", private to

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "server/types/function_support.h"
+#include "server/types/sqlite_prepare.h"
 
 namespace tabsrv::fn {
 namespace {
@@ -34,7 +35,7 @@ using Param = std::variant<std::monostate, int64_t, std::string>;
 // Runs a one-value query; nothing when it fails (unknown database) or returns no row.
 std::optional<Value> queryOne(sqlite3* db, const std::string& sql, const std::vector<Param>& params) {
   sqlite3_stmt* st = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+  if (prepareSql(db, sql, &st) != SQLITE_OK) {
     sqlite3_finalize(st);
     return std::nullopt;
   }
@@ -264,6 +265,24 @@ void colNameFn(sqlite3_context* ctx, int argc, sqlite3_value** a) {
                                 static_cast<int64_t>(sqlite3_value_int64(a[1]))}));
 }
 
+// col_length('table', 'column'): the column's defined length in bytes (syscolumns.length);
+// NULL when there is no such table or column.
+void colLengthFn(sqlite3_context* ctx, int, sqlite3_value** a) {
+  if (argNull(a[0]) || argNull(a[1])) return sqlite3_result_null(ctx);
+  sqlite3* db = sqlite3_context_db_handle(ctx);
+  const SessionInfo& info = infoOf(ctx);
+  std::string text = argText(a[0]);
+  auto parsed = parseObjectName(text, info);
+  auto id = objectIdOf(db, text, info);
+  if (!parsed || !id) return sqlite3_result_null(ctx);
+  std::string column = argText(a[1]);
+  while (!column.empty() && column.back() == ' ') column.pop_back();
+  resultOptional(ctx, queryOne(db,
+                               "SELECT length FROM " + systemTable(parsed->db, "syscolumns") +
+                                   " WHERE id = ?1 AND number = 0 AND rtrim(name) = ?2",
+                               {*id, column}));
+}
+
 // index_col('table', indid, keyno): the name of the keyno-th key column of the index. The key
 // columns are kept in sysindexes.keys1 as 16-bit little-endian colids, in key order.
 void indexColFn(sqlite3_context* ctx, int, sqlite3_value** a) {
@@ -318,7 +337,9 @@ void rowcntFn(sqlite3_context* ctx, int, sqlite3_value** a) {
   const std::string readable =
       trimmed(std::get<std::string>(*owner)) + "." + trimmed(std::get<std::string>(*table));
   std::string name = database + '\x1f' + std::to_string(doampg) + '\x1f' + readable;
-  if (sqlite3_table_column_metadata(db, "main", name.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
+  // No schema: the table is looked for in every attached database file (the database's own is
+  // attached by the catalogue reads above).
+  if (sqlite3_table_column_metadata(db, nullptr, name.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
                                     nullptr) != SQLITE_OK)
     name = database + "." + readable;
   std::string quoted = "\"";
@@ -355,6 +376,7 @@ int registerSessionFunctions(sqlite3* db, SessionInfo* info) {
       {"t_db_id", 1, dbIdFn},
       {"t_host_name", 0, hostNameFn},
       {"t_object_id", 1, objectIdFn},
+      {"t_col_length", 2, colLengthFn},
       {"t_object_name", 1, objectNameFn},
       {"t_object_name", 2, objectNameFn},
       {"t_col_name", 2, colNameFn},

@@ -5,6 +5,8 @@
 #include <charconv>
 #include <optional>
 
+#include "server/types/sqlite_prepare.h"
+
 namespace tabsrv {
 namespace {
 
@@ -39,11 +41,11 @@ std::string lastPart(const std::string& qualified) {
 // failure message; the SQLite index is named "db.owner.table.index".
 std::string findUniqueIndex(sqlite3* db, const std::string& table, std::string_view columns) {
   if (!db) return {};
+  // The pragma looks for the table in every attached database file.
   std::string sql =
-      "SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = ?1 AND name LIKE ?2 ESCAPE '\\' "
-      "AND sql LIKE 'CREATE UNIQUE INDEX%'";
+      "SELECT name FROM pragma_index_list(?1) WHERE \"unique\" = 1 AND name LIKE ?2 ESCAPE '\\'";
   sqlite3_stmt* st = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) return {};
+  if (prepareSql(db, sql, &st) != SQLITE_OK) return {};
   std::string pattern;
   for (char c : table) {
     if (c == '%' || c == '_' || c == '\\') pattern += '\\';
@@ -60,7 +62,7 @@ std::string findUniqueIndex(sqlite3* db, const std::string& table, std::string_v
     std::string cols;
     sqlite3_stmt* info = nullptr;
     std::string q = "SELECT name FROM pragma_index_info(?1) ORDER BY seqno";
-    if (sqlite3_prepare_v2(db, q.c_str(), -1, &info, nullptr) == SQLITE_OK) {
+    if (prepareSql(db, q, &info) == SQLITE_OK) {
       sqlite3_bind_text(info, 1, name.c_str(), -1, SQLITE_TRANSIENT);
       while (sqlite3_step(info) == SQLITE_ROW) {
         if (!cols.empty()) cols += ", ";

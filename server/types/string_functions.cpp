@@ -1,8 +1,10 @@
 // The string built-ins: substring, char_length, datalength, upper, lower, ltrim, rtrim, space,
-// replicate, ascii, char, stuff, charindex, patindex, reverse, right. Positions count characters
+// replicate, ascii, char, stuff, charindex, patindex, reverse, right, str_replace, hextoint and
+// inttohex. Positions count characters
 // (UTF-8); results that would be empty are NULL as the family has no empty strings.
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 #include "server/types/function_support.h"
 
@@ -251,6 +253,67 @@ void rightFn(sqlite3_context* ctx, int, sqlite3_value** a) {
   });
 }
 
+// str_replace(s, pattern, replacement): every occurrence of pattern, left to right and not
+// overlapping, becomes replacement; a NULL replacement cuts the pattern out. NULL when s or the
+// pattern is NULL. Binary arguments give a binary result.
+void strReplaceFn(sqlite3_context* ctx, int, sqlite3_value** a) {
+  guarded(ctx, [&] {
+    if (argNull(a[0]) || argNull(a[1])) return sqlite3_result_null(ctx);
+    std::string s = argText(a[0]), pattern = argText(a[1]);
+    std::string replacement = argNull(a[2]) ? std::string() : argText(a[2]);
+    std::string out;
+    if (pattern.empty()) {
+      out = s;
+    } else {
+      size_t from = 0;
+      for (size_t at; (at = s.find(pattern, from)) != std::string::npos; from = at + pattern.size())
+        out += s.substr(from, at - from) + replacement;
+      out += s.substr(from);
+    }
+    if (static_cast<int64_t>(out.size()) > kMaxStringBytes) out.resize(static_cast<size_t>(kMaxStringBytes));
+    if (sqlite3_value_type(a[0]) == SQLITE_BLOB) {
+      if (out.empty()) return sqlite3_result_null(ctx);
+      return sqlite3_result_blob(ctx, out.data(), static_cast<int>(out.size()), SQLITE_TRANSIENT);
+    }
+    resultText(ctx, out);
+  });
+}
+
+// hextoint('0x1F'): the int a string of up to 8 hex digits stands for, "0x" optional, read as a
+// 32-bit value ('FFFFFFFF' is -1); NULL for anything else.
+void hexToIntFn(sqlite3_context* ctx, int, sqlite3_value** a) {
+  guarded(ctx, [&] {
+    if (argNull(a[0])) return sqlite3_result_null(ctx);
+    std::string s = argText(a[0]);
+    size_t b = s.find_first_not_of(' '), e = s.find_last_not_of(' ');
+    if (b == std::string::npos) return sqlite3_result_null(ctx);
+    s = s.substr(b, e - b + 1);
+    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) s = s.substr(2);
+    size_t digits = s.find_first_not_of('0');
+    if (digits == std::string::npos) return sqlite3_result_int64(ctx, 0);
+    if (s.size() - digits > 8) return sqlite3_result_null(ctx);
+    uint32_t v = 0;
+    for (char c : s) {
+      if (!std::isxdigit(static_cast<unsigned char>(c))) return sqlite3_result_null(ctx);
+      v = v * 16 + static_cast<uint32_t>(std::isdigit(static_cast<unsigned char>(c))
+                                             ? c - '0'
+                                             : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10);
+    }
+    sqlite3_result_int64(ctx, static_cast<int32_t>(v));
+  });
+}
+
+// inttohex(n): the 8 upper-case hex digits of n as a 32-bit value, without "0x".
+void intToHexFn(sqlite3_context* ctx, int, sqlite3_value** a) {
+  guarded(ctx, [&] {
+    if (argNull(a[0])) return sqlite3_result_null(ctx);
+    auto v = static_cast<uint32_t>(argInt(a[0], "inttohex"));
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%08X", v);
+    resultText(ctx, buf);
+  });
+}
+
 }  // namespace
 
 int registerStringFunctions(sqlite3* db) {
@@ -280,6 +343,9 @@ int registerStringFunctions(sqlite3* db) {
       {"t_soundex", 1, soundexFn},
       {"t_difference", 2, differenceFn},
       {"t_right", 2, rightFn},
+      {"t_str_replace", 3, strReplaceFn},
+      {"t_hextoint", 1, hexToIntFn},
+      {"t_inttohex", 1, intToHexFn},
   };
   for (const Def& d : kDefs) {
     if (int rc = define(db, d.name, d.nargs, d.fn); rc != SQLITE_OK) return rc;

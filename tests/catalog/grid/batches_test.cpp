@@ -1,6 +1,7 @@
 // The cut of a script into batches at the terminator word: a table of scripts and the batches
 // they give, for "go" after a blank, after a line feed, in mixed case, at the end, inside a
-// word or a text where it is no terminator, and for another terminator word.
+// word or a text where it is no terminator, after text whose lower case is longer, and for
+// another terminator word.
 #include "tests/catalog/grid/grid_fixture.h"
 
 namespace {
@@ -43,6 +44,10 @@ TEST(GridBatches, ScriptsAreCutAtTheTerminator) {
       {"LF lines, blank form", S("select 1 go\nselect 2\n"), go, {S("select 1"), S("select 2\n\r")}},
       {"LF lines, last line", S("select 1\ngo\n"), go, {S("select 1")}},
       {"LF lines, blank after the terminator: no cut", S("select 1\ngo \n"), go, {S("select 1\ngo \n\r")}},
+      // "İ" lower-cases to two characters; the cuts after it stay where the terminators are.
+      {"İ before the terminator", S("select 'İ'\r\ngo\r\nselect 'İİ' go\r\nselect 3"), go,
+       {S("select 'İ'"), S("\nselect 'İİ'"), S("\nselect 3\r")}},
+      {"İ in the terminator's line", S("print 'İ'\nGO\nselect 2"), go, {S("print 'İ'"), S("select 2\r")}},
   };
   for (const SplitCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -39,7 +39,9 @@ const QString kMixed = QStringLiteral(
 // The lines the mixed batch gives, from row 1 on: each result set under its header (the rows
 // after a compute row come as a result set of their own), the compute value under its
 // operator in the column it belongs to, the status line in the blank line the statement
-// before left, a blank line after each row count, the closing line last.
+// before left, a blank line after each statement that ends with a done result (after its
+// count when it has one; not after declare and print, whose success carries no count), the
+// closing line last.
 QStringList MixedLines() {
   return {
       QStringLiteral(" |id|grp"),
@@ -61,6 +63,7 @@ QStringList MixedLines() {
       QStringLiteral(""),
       QStringLiteral("|(1 rows affected)"),
       QStringLiteral(""),
+      QStringLiteral(""),  // the failed raiserror statement's end
       QStringLiteral("|(2 rows affected)"),
       QStringLiteral(""),
       QStringLiteral("|Execution Completed"),

@@ -1,6 +1,9 @@
 // Export rules on cells laid out by hand (no server): the first exported row with and without
 // KeepHeader, the fixed-width padding from the column widths, empty cells and blank lines in
-// the delimited formats, and HTML's "<BR>" for an empty cell.
+// the delimited formats, HTML's "<BR>" for an empty cell, and the cell store's reads after
+// every kind of write.
+#include <functional>
+
 #include "tests/catalog/grid/grid_fixture.h"
 
 namespace {
@@ -77,8 +80,54 @@ TEST(GridExportRules, HtmlCellsAreEscapedAndEmptyOnesAreABreak) {
                             cell.arg(QStringLiteral("&lt;a&amp;b&gt;")) + cell.arg(QStringLiteral("<BR>")) +
                             QStringLiteral("</TR>\r\n")))
       << html.toStdString();
-  EXPECT_TRUE(html.startsWith(QStringLiteral("<HTML>\r\n<P>\r\n</TABLE>\r\n")));
+  EXPECT_TRUE(html.startsWith(QStringLiteral("<HTML>\r\n<HEAD><META HTTP-EQUIV=\"Content-Type\" "
+                                             "CONTENT=\"text/html; charset=UTF-8\"></HEAD>\r\n<P>\r\n</TABLE>\r\n")))
+      << html.left(120).toStdString();
   EXPECT_TRUE(html.endsWith(QStringLiteral("</TABLE>\r\n</HTML>\r\n")));
+}
+
+TEST(GridCellStore, CellsReadBackAfterEveryKindOfWrite) {
+  const QChar end(TGridCellData::kCellEnd);
+  auto joined = [&](const QStringList& cells) {
+    QString s;
+    for (const QString& c : cells) s += c + end;
+    return s;
+  };
+  const struct {
+    const char* name;
+    std::function<void(TGridCellData&)> write;
+    QStringList row2;  // cells 0 to 4 of row 2
+  } cases[] = {
+      {"a row", [&](TGridCellData& d) { d.SetRow(2, joined({"1", "a", "", "c"}), 4); }, {"1", "a", "", "c", ""}},
+      {"a cell past the row's end", [&](TGridCellData& d) { d.SetCell(3, 2, QStringLiteral("x")); },
+       {"", "", "", "x", ""}},
+      {"a cell inside a row, longer and shorter",
+       [&](TGridCellData& d) {
+         d.SetRow(2, joined({"1", "a", "b", "c"}), 4);
+         d.SetCell(1, 2, QStringLiteral("longer text"));
+         d.SetCell(2, 2, QString());
+       },
+       {"1", "longer text", "", "c", ""}},
+      {"a shorter row keeps the cells after it",
+       [&](TGridCellData& d) {
+         d.SetRow(2, joined({"1", "a", "b", "c", "d"}), 5);
+         d.SetRow(2, joined({"2", "z"}), 2);
+       },
+       {"2", "z", "b", "c", "d"}},
+      {"a cell's NUL becomes a blank", [&](TGridCellData& d) { d.SetCell(1, 2, QStringLiteral("a") + end + "b"); },
+       {"", "a b", "", "", ""}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TGridCellStore store;
+    store.Edit([&](TGridCellData& d) { c.write(d); });
+    QStringList got;
+    for (int col = 0; col < 5; ++col) got << store.Cell(col, 2);
+    EXPECT_EQ(got, c.row2);
+    EXPECT_EQ(store.Cell(0, 1), QString());
+    EXPECT_EQ(store.Cell(0, 3), QString());
+    EXPECT_EQ(store.Cell(-1, 2), QString());
+  }
 }
 
 TEST(GridCellStore, RowCountNeverDropsBelowTheFixedRowsPlusOne) {

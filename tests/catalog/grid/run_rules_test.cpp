@@ -1,7 +1,8 @@
 // Rules of a run against the local server: the classic types' texts with NULLs after values,
-// values longer than their buffer delivered cut instead of dropped, MaxRows, the wait cursor
-// after a failed run, the status line never in the fixed row, DisConnectAtEnd, and results
-// wider than any fixed number of columns.
+// values longer than their buffer delivered cut instead of dropped, MaxRows, separator lines
+// without counts, counts with hidden computes, the fixed row under KeepHeader, the wait
+// cursor after a failed run, the status line never in the fixed row, DisConnectAtEnd, and
+// results wider than any fixed number of columns.
 #include "access/QorixExceptions.h"
 #include "tests/catalog/grid/grid_fixture.h"
 #include "tests/support/ct_client.h"
@@ -11,7 +12,7 @@ namespace {
 using gridtest::Lines;
 using gridtest::WaitUntil;
 
-void Setup(const char* sql) {
+tabtest::CtClient& Client() {
   static tabtest::CtClient* client = [] {
     auto* c = new tabtest::CtClient;
     gridtest::Server();
@@ -19,7 +20,11 @@ void Setup(const char* sql) {
     c->run("use sample");
     return c;
   }();
-  const tabtest::CtBatch b = client->run(sql);
+  return *client;
+}
+
+void Setup(const char* sql) {
+  const tabtest::CtBatch b = Client().run(sql);
   ASSERT_FALSE(b.firstError()) << sql << ": " << b.firstError()->text;
 }
 
@@ -30,7 +35,7 @@ TQorixDatabase& Db() {
           "f float null, m money null, sm smallmoney null, n numeric(10,3) null, dt datetime null, "
           "sdt smalldatetime null, c char(5) null, v varchar(300) null, bn binary(3) null, vb varbinary(4) null, "
           "t text null, im image null)");
-    Setup("insert grid_types values (255, -32768, 2147483647, 1, 1.5, 0.25, 12.34, -1.5, 3.14159, "
+    Setup("insert grid_types values (255, -32768, 2147483647, 1, 1.5, 0.25, 12.34, -1.5, 3.142, "
           "'20240102 13:14:15.500', '20240102 13:14', 'ab', replicate('v', 250) + replicate('w', 50), 0x0a0b, 0x01ff, "
           "'some text', 0x0102)");
     Setup("insert grid_types values (NULL, NULL, NULL, 0, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
@@ -38,6 +43,11 @@ TQorixDatabase& Db() {
     Setup("create table grid_ten (n int not null)");
     for (int i = 1; i <= 10; ++i) Setup(("insert grid_ten values (" + std::to_string(i) + ")").c_str());
     Setup("create procedure grid_ret as return 0");
+    Setup("create procedure grid_neg as return -4");
+    Setup("create table grid_grp (grp varchar(5) not null, amount int not null)");
+    Setup("insert grid_grp values ('a', 10)");
+    Setup("insert grid_grp values ('a', 20)");
+    Setup("insert grid_grp values ('b', 5)");
     return d;
   }();
   return *db;
@@ -72,6 +82,46 @@ TEST(GridRun, ClassicTypesAndNullsAfterValues) {
     EXPECT_EQ(grid.Cell(1, 4), QStringLiteral("(2 rows affected)"));
     // Widths: at least the longest text of the column.
     EXPECT_GE(grid.ColWidth(10), 19 * TQorixGrid::kWidthFactor);
+  }
+}
+
+// The grid writes the texts of numbers and date-times itself; they must be the texts the
+// client library gives for the same values bound as characters.
+TEST(GridRun, NumberAndDateTimeTextsAreTheLibrarysOwn) {
+  const std::string sql =
+      "select n, -n * 123457 as i, convert(tinyint, n * 25) as ti, convert(smallint, -n * 3001) as si, "
+      "n % 2 as b, n * 1.1e10 / 7 as f, convert(real, n / 3.0) as r, convert(float, -n) / 1e20 as tiny, "
+      "convert(money, n * -123.4567) as m, convert(money, 922337203685477.5807 / n) as bigm, "
+      "convert(smallmoney, n * 3.21) as sm, convert(numeric(20,5), n / 7.0) as n5, "
+      "convert(numeric(38,0), 12345678901234567890123456789.0 * n) as n38, convert(numeric(4,4), n / 100.0) as frac, "
+      "dateadd(mi, n * 137, '19991231 23:00') as dt, dateadd(ms, n * 3, '17530101') as early, "
+      "convert(smalldatetime, dateadd(hh, n * 5, '20240229')) as sdt, "
+      "case when n % 3 = 0 then convert(float, NULL) else n end as maybe "
+      "from grid_ten order by n";
+  Db();
+  const tabtest::CtBatch ref = Client().run(sql);
+  ASSERT_FALSE(ref.firstError()) << ref.firstError()->text;
+  ASSERT_EQ(ref.sets.size(), 1u);
+  const tabtest::CtResultSet& set = ref.sets[0];
+  ASSERT_EQ(set.rows.size(), 10u);
+  // On this library the grid writes every kind's texts itself (else the check below would
+  // only compare the library with itself).
+  for (int k = 1; k < static_cast<int>(gridvalue::Kind::Count); ++k)
+    EXPECT_TRUE(gridvalue::Agrees(Db().ContextHandle(), static_cast<gridvalue::Kind>(k))) << "kind " << k;
+  for (bool selectOnly : {false, true}) {
+    SCOPED_TRACE(selectOnly ? "cursor" : "language");
+    TQorixGrid grid;
+    grid.SetDatabase(&Db());
+    grid.SelectOnly = selectOnly;
+    grid.SetSQL(QString::fromStdString(sql));
+    grid.Execute();
+    for (size_t r = 0; r < set.rows.size(); ++r)
+      for (size_t c = 0; c < set.columns.size(); ++c) {
+        const auto& v = set.rows[r][c];
+        EXPECT_EQ(grid.Cell(static_cast<int>(c) + 1, static_cast<int>(r) + 2),
+                  v && !v->empty() ? QString::fromStdString(*v) : QStringLiteral(" "))
+            << set.columns[c] << " of row " << r + 1;
+      }
   }
 }
 
@@ -138,6 +188,79 @@ TEST(GridRun, MaxRowsEndsTheResultSetAndLeavesNothingPending) {
     next.SetSQL(QStringLiteral("select count(*) as c from grid_ten"));
     next.Execute();
     EXPECT_EQ(next.Cell(1, 2), QStringLiteral("10"));
+  }
+}
+
+struct LayoutCase {
+  const char* name;
+  QString sql;
+  std::function<void(TQorixGrid&)> set;
+  QStringList lines;  // from row 0
+};
+
+TEST(GridRun, SeparatorsCountsAndTheFixedRow) {
+  const LayoutCase cases[] = {
+      // Without counts every statement with a result set still ends in a blank line, which
+      // the status line of the next statement takes.
+      {"set nocount on: blank line after the result, status in it",
+       QStringLiteral("set nocount on\r\nselect n from grid_ten where n <= 2 order by n\r\nexec grid_neg\r\n"
+                      "select n from grid_ten where n = 3\r\nset nocount off"),
+       [](TQorixGrid& g) { g.ShowReturnStatus = true; },
+       {"", " |n", "1|1", "2|2", "|(return status = -4)", "", " |n", "1|3", "", "|Execution Completed"}},
+      // With computes hidden the count loses the statement's compute clauses (the library's
+      // CS_NUM_COMPUTES), not its compute rows. The local server counts the query's rows only.
+      {"ShowComputes off, one compute clause of two rows",
+       QStringLiteral("select grp, amount from grid_grp order by grp compute sum(amount) by grp"),
+       [](TQorixGrid& g) { g.ShowComputes = false; },
+       {"", " |grp|amount", "1|a|10", "2|a|20", " |grp|amount", "1|b|5", "|(2 rows affected)", "",
+        "|Execution Completed"}},
+      {"ShowComputes off, two compute clauses",
+       QStringLiteral("select grp, amount from grid_grp order by grp compute sum(amount) by grp compute count(amount)"),
+       [](TQorixGrid& g) { g.ShowComputes = false; },
+       {"", " |grp|amount", "1|a|10", "2|a|20", " |grp|amount", "1|b|5", "|(1 rows affected)", "",
+        "|Execution Completed"}},
+      {"ShowComputes off: the next statement's count is whole",
+       QStringLiteral("select grp, amount from grid_grp where grp = 'b' compute sum(amount)\r\n"
+                      "select n from grid_ten where n <= 2 order by n"),
+       [](TQorixGrid& g) { g.ShowComputes = false; },
+       {"", " |grp|amount", "1|b|5", "|(0 rows affected)", "", " |n", "1|1", "2|2", "|(2 rows affected)", "",
+        "|Execution Completed"}},
+      // The row limit's count line is the only one of the statement.
+      {"MaxRows 5 of 10", QStringLiteral("select n from grid_ten order by n"), [](TQorixGrid& g) { g.MaxRows = 5; },
+       {"", " |n", "1|1", "2|2", "3|3", "4|4", "5|5", "|(5 rows affected)", "", "|Execution Completed"}},
+      // KeepHeader: the fixed row holds the first header, whatever line came before it.
+      {"KeepHeader, a procedure first",
+       QStringLiteral("exec grid_ret\r\nselect n from grid_ten where n <= 2 order by n"),
+       [](TQorixGrid& g) {
+         g.KeepHeader = true;
+         g.ShowReturnStatus = true;
+       },
+       {" |n", "|(return status = 0)", "", "1|1", "2|2", "|(2 rows affected)", "", "|Execution Completed"}},
+      {"KeepHeader, a select first",
+       QStringLiteral("select n from grid_ten where n <= 2 order by n\r\nexec grid_ret"),
+       [](TQorixGrid& g) {
+         g.KeepHeader = true;
+         g.ShowReturnStatus = true;
+       },
+       {" |n", "1|1", "2|2", "|(2 rows affected)", "|(return status = 0)", "", "|Execution Completed"}},
+  };
+  for (const LayoutCase& c : cases) {
+    for (bool background : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (background ? ", background" : ", foreground"));
+      TQorixGrid grid;
+      grid.SetDatabase(&Db());
+      grid.RaiseOnError = false;
+      grid.Background = background;
+      c.set(grid);
+      int terminated = 0;
+      grid.OnThreadTerminate = [&](Threadgrid*, const QString&, const QString&) { ++terminated; };
+      grid.SetSQL(c.sql);
+      grid.Execute();
+      if (background) {
+        ASSERT_TRUE(WaitUntil([&] { return terminated == 1; }));
+      }
+      EXPECT_EQ(Lines(grid, 0), c.lines);
+    }
   }
 }
 

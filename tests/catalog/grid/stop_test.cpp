@@ -1,6 +1,7 @@
-// Background runs and Stop: a long wait and a million-row select stop at once, the
-// grid runs again afterwards, a second Execute during a run is refused, and a grid destroyed
-// during a run stops and joins its worker first.
+// Background runs and Stop: a long wait, a million-row select and a long cursor open stop at
+// once, the grid runs again afterwards, the attention alone cancels one statement, a second
+// Execute during a run is refused, and a grid destroyed during a run stops and joins its
+// worker first.
 #include <QElapsedTimer>
 
 #include "access/QorixExceptions.h"
@@ -77,6 +78,77 @@ TEST(GridStop, StopEndsLongRunsAndTheGridRunsAgain) {
     EXPECT_EQ(Lines(grid, 1).mid(0, 3), (QStringList{QStringLiteral(" |answer"), QStringLiteral("1|42"),
                                                      QStringLiteral("|(1 rows affected)")}));
   }
+}
+
+TEST(GridStop, SendAttentionCancelsOnlyTheStatementTheWorkerWaitsFor) {
+  TQorixGrid grid;
+  grid.SetDatabase(&Db());
+  grid.Background = true;
+  int terminated = 0;
+  grid.OnThreadTerminate = [&](Threadgrid*, const QString&, const QString&) { ++terminated; };
+  grid.SetSQL(QStringLiteral("waitfor delay '00:00:30'\ngo\nselect 2 as two"));
+  QElapsedTimer t;
+  t.start();
+  grid.Execute();
+  WaitUntil([] { return false; }, 300);
+  ASSERT_TRUE(grid.Active());
+  grid.SendAttention();
+  ASSERT_TRUE(WaitUntil([&] { return terminated == 1; }, 10000));
+  EXPECT_LT(t.elapsed(), 5000);
+  // No stop was asked for: the next batch ran.
+  EXPECT_TRUE(Lines(grid, 1).contains(QStringLiteral("1|2"))) << Lines(grid, 0).join('/').toStdString();
+}
+
+// A cursor opens by running its query to its first row; a count over a hundred million rows
+// that tests each of them keeps the open busy for some 25 seconds, far beyond the bound, unless
+// the server sees the attention while it opens the cursor.
+TEST(GridStop, StopDuringALongCursorOpenEndsTheRun) {
+  TQorixGrid grid;
+  grid.SetDatabase(&Db());
+  grid.Background = true;
+  grid.SelectOnly = true;
+  int terminated = 0;
+  grid.OnThreadTerminate = [&](Threadgrid*, const QString&, const QString&) { ++terminated; };
+  grid.SetSQL(QStringLiteral("select count(*) as n from grid_digits a, grid_digits b, grid_digits c, grid_digits e, "
+                             "grid_digits f, grid_digits g, grid_digits h, grid_digits i "
+                             "where (a.d * 7 + b.d * 3 + c.d + e.d * 11 + f.d + g.d * 5 + h.d + i.d) % 13 = 4"));
+  grid.Execute();
+  WaitUntil([] { return false; }, 500);
+  ASSERT_TRUE(grid.Active()) << "the cursor opened at once";
+  QElapsedTimer stop;
+  stop.start();
+  grid.Stop();
+  ASSERT_TRUE(WaitUntil([&] { return terminated == 1; }, 60000));
+  EXPECT_LT(stop.elapsed(), 5000) << "from Stop to the end of the run";
+  // The connection serves the next run.
+  grid.SelectOnly = false;
+  grid.SetSQL(QStringLiteral("select 42 as answer"));
+  grid.Execute();
+  ASSERT_TRUE(WaitUntil([&] { return terminated == 2; }));
+  EXPECT_EQ(grid.Cell(1, 2), QStringLiteral("42"));
+}
+
+// The stop request's cancel belongs to the run it stopped: a run started from that run's end
+// event, and waiting for the server, runs to its end.
+TEST(GridStop, ARunStartedAtTheEndOfAStoppedRunIsNotCancelled) {
+  TQorixGrid grid;
+  grid.SetDatabase(&Db());
+  grid.Background = true;
+  int terminated = 0;
+  QElapsedTimer second;
+  grid.OnThreadTerminate = [&](Threadgrid*, const QString&, const QString&) {
+    if (++terminated > 1) return;
+    grid.SetSQL(QStringLiteral("waitfor delay '00:00:01'\nselect 1 as one"));
+    second.start();
+    grid.Execute();
+  };
+  grid.SetSQL(kMillion);
+  grid.Execute();
+  ASSERT_TRUE(WaitUntil([&] { return grid.RowCount() > 1000; }));
+  grid.Stop();
+  ASSERT_TRUE(WaitUntil([&] { return terminated == 2; }, 20000));
+  EXPECT_GE(second.elapsed(), 900) << "the wait was cut short";
+  EXPECT_TRUE(Lines(grid, 1).contains(QStringLiteral("1|1"))) << Lines(grid, 0).join('/').toStdString();
 }
 
 TEST(GridStop, SecondExecuteDuringARunIsRefused) {

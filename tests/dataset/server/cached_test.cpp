@@ -218,3 +218,79 @@ TEST_F(CachedTest, PostErrorHandlerRetriesOrAbortsTheRow) {
   EXPECT_EQ(Rows(*check_, QStringLiteral("select id, name from c_retry where name = 'n1'")), QStringList({"20|n1"}));
   EXPECT_EQ(t.Log().RecordCount(), 0);
 }
+
+// Changes discarded by a reopen or by CancelUpdates never reach the server: a later apply finds
+// an empty log, and the records show the server's values.
+TEST_F(CachedTest, DiscardedChangesNeverReachTheServer) {
+  for (bool reopen : {true, false}) {
+    SCOPED_TRACE(reopen ? "close and open" : "CancelUpdates");
+    const QString table = reopen ? QStringLiteral("c_discard1") : QStringLiteral("c_discard2");
+    MakeTable(table);
+    TQxTable t;
+    t.SetName(QStringLiteral("tb_") + table);
+    TQorixUpdateSQL upd;
+    Setup(t, upd, table);
+    const QStringList start = Server(table);
+    FiveChanges(t);
+    // An edit left open goes too.
+    SeekName(t, "n2");
+    t.Edit();
+    t.FieldByName("qty")->SetValue(-1);
+    if (reopen) {
+      t.Cancel();
+      t.Close();
+      t.Open();
+    } else {
+      t.CancelUpdates();
+    }
+    EXPECT_EQ(t.Log().RecordCount(), 0);
+    QStringList shown;
+    for (t.First(); !t.Eof(); t.Next())
+      shown << t.FieldByName("id")->AsString() + "|" + t.FieldByName("name")->AsString() + "|" +
+                   t.FieldByName("qty")->AsString();
+    EXPECT_EQ(shown, start);
+    ASSERT_NO_THROW(t.ApplyUpdates());
+    EXPECT_EQ(Server(table), start);
+    // The dataset goes on working: a new change is applied alone.
+    SeekName(t, "n3");
+    t.Delete();
+    t.ApplyUpdates();
+    EXPECT_EQ(Server(table).size(), 4);
+  }
+}
+
+// A trigger that rolls the apply's transaction back without an error: nothing is counted as
+// applied, no later change runs outside the transaction, every change stays in the log, the
+// controls work again, and once the cause is gone the apply goes through.
+TEST_F(CachedTest, ATriggersSilentRollbackKeepsEveryChange) {
+  MakeTable(QStringLiteral("c_trig"));
+  Exec(*check_, QStringLiteral("create trigger c_trig_upd on c_trig for update as "
+                               "if exists (select 1 from inserted where name = 'silent') rollback transaction"));
+  TQxTable t;
+  t.SetName(QStringLiteral("tb_c_trig"));
+  TQorixUpdateSQL upd;
+  Setup(t, upd, QStringLiteral("c_trig"));
+  t.SQLOptions = TSQLOptions{soUseTransactionOnCache};
+  const QStringList start = Server(QStringLiteral("c_trig"));
+  for (const char* name : {"n1", "n2", "n3"}) {
+    SeekName(t, QString::fromUtf8(name));
+    t.Edit();
+    t.FieldByName("name")->SetAsString(QString::fromUtf8(name) == QLatin1String("n2") ? QStringLiteral("silent")
+                                                                                        : QStringLiteral("x") + name);
+    t.Post();
+  }
+  EXPECT_THROW(t.ApplyUpdates(), Exception);
+  EXPECT_EQ(Server(QStringLiteral("c_trig")), start);
+  EXPECT_EQ(t.Log().RecordCount(), 3);
+  EXPECT_FALSE(t.ControlsDisabled());
+  EXPECT_FALSE(db_->InTransaction());
+  EXPECT_EQ(db_->GetTranCount(), 0);
+  SeekName(t, "silent");
+  t.Edit();
+  t.FieldByName("name")->SetAsString(QStringLiteral("xn2"));
+  t.Post();
+  t.ApplyUpdates();
+  EXPECT_EQ(t.Log().RecordCount(), 0);
+  EXPECT_EQ(Rows(*check_, QStringLiteral("select name from c_trig where id <= 3 order by id")),
+            QStringList({"xn1", "xn2", "xn3"}));
+}

@@ -224,3 +224,28 @@ TEST_F(QueryTest, DescribeEdgeCases) {
   EXPECT_TRUE(q.FieldDefs().Find("a")->Required);
   EXPECT_FALSE(q.FieldDefs().Find("n")->Required);
 }
+
+// The provider operations of a query: a new text, new parameters (closing the dataset), a run.
+TEST_F(QueryTest, ProviderOperationsSetTextParametersAndRun) {
+  dstest::Exec(*check_, QStringLiteral("create table q_ps (id int not null, v int null) insert q_ps values (1, 1)"));
+  TQxQuery q;
+  q.SetName(QStringLiteral("q_ps"));
+  q.DbName = QStringLiteral("db");
+  q.PSSetCommandText(QStringLiteral("select v from q_ps where id = :id"));
+  ASSERT_EQ(q.PSGetParams().Count(), 1);
+  q.PSSetCommandText(QString());  // an empty text changes nothing
+  EXPECT_EQ(q.SQLText(), "select v from q_ps where id = :id");
+  q.ParamByName(QStringLiteral("id")).SetValue(1);
+  q.Open();
+  TParams given;
+  given.CreateParam(ftInteger, QStringLiteral("id"), ptInput).SetValue(2);
+  q.PSSetParams(given);
+  EXPECT_FALSE(q.Active());
+  EXPECT_EQ(q.ParamByName(QStringLiteral("id")).Value().toInt(), 2);
+  q.PSSetCommandText(QStringLiteral("update q_ps set v = 5 where id = :id"));
+  q.ParamByName(QStringLiteral("id")).DataType = ftInteger;
+  q.ParamByName(QStringLiteral("id")).SetValue(1);
+  q.PSExecute();
+  EXPECT_EQ(q.RowsAffected(), 1);
+  EXPECT_EQ(Rows(*check_, QStringLiteral("select v from q_ps")), QStringList({"5"}));
+}

@@ -4,6 +4,7 @@
 // none open, and closing one cursor dataset leaves another on the same connection reading.
 #include "access/QorixExceptions.h"
 #include "dataset/server/QxQuery.h"
+#include "dataset/server/QxStoredProc.h"
 #include "dataset/server/QxTable.h"
 #include "tests/dataset/server/server_fixture.h"
 
@@ -97,4 +98,113 @@ TEST_F(RobustnessTest, ClosingOneCursorLeavesTheOtherReading) {
   EXPECT_TRUE(t.IsUserTable());
   t.SetTableName(QStringLiteral("sysobjects"));
   EXPECT_FALSE(t.IsUserTable());
+}
+
+// After any failed open the connection runs the next statement normally: a dataset (cursor or
+// not) and a statement on the same connection work, and the failed dataset opens once its text
+// is corrected.
+TEST_F(RobustnessTest, AFailedOpenLeavesTheConnectionUsable) {
+  struct Case {
+    const char* name;
+    const char* sql;
+  } cases[] = {
+      {"syntax error", "select from where books"},
+      {"unknown table", "select * from no_such_table"},
+      {"unknown column", "select no_such_column from books"},
+      {"conversion error", "select convert(int, title) from books"},
+  };
+  for (const Case& c : cases) {
+    for (bool cursor : {true, false}) {
+      SCOPED_TRACE(std::string(c.name) + (cursor ? " cursor" : " language"));
+      TQxQuery bad;
+      bad.SetName(QStringLiteral("r_bad"));
+      bad.DbName = QStringLiteral("db");
+      bad.UseQorixCursor = cursor;
+      bad.SetSQL(QString::fromUtf8(c.sql));
+      bool raised = false;
+      try {
+        bad.Open();
+        bad.Last();
+      } catch (const Exception&) {
+        raised = true;
+      }
+      EXPECT_TRUE(raised);
+      for (bool nextCursor : {true, false}) {
+        TQxQuery good;
+        good.SetName(QStringLiteral("r_good"));
+        good.DbName = QStringLiteral("db");
+        good.UseQorixCursor = nextCursor;
+        good.SetSQL(QStringLiteral("select count(*) from books"));
+        ASSERT_NO_THROW(good.Open());
+        EXPECT_EQ(good.Fields().Fields(0)->AsString(), Rows(*check_, QStringLiteral("select count(*) from books")).first());
+      }
+      TQxQuery exec;
+      exec.SetName(QStringLiteral("r_exec"));
+      exec.DbName = QStringLiteral("db");
+      exec.SetSQL(QStringLiteral("update books set pages = pages where book_id = 'BK1001'"));
+      ASSERT_NO_THROW(exec.ExecSQL());
+      EXPECT_EQ(exec.RowsAffected(), 1);
+      bad.Close();
+      bad.SetSQL(QStringLiteral("select book_id from books"));
+      ASSERT_NO_THROW(bad.Open());
+      EXPECT_FALSE(bad.IsEmpty());
+    }
+  }
+}
+
+// A NULL bit parameter reaches the server as NULL (it ended the process inside the client
+// library): through a prepared statement and through a procedure call.
+TEST_F(RobustnessTest, NullBitParametersAreSentAsNull) {
+  Exec(*check_, QStringLiteral("create table r_bit (id int not null, flag bit not null)"
+                               " insert r_bit values (1, 1) insert r_bit values (2, 0)"));
+  Exec(*check_, QStringLiteral("create procedure r_bit_count @b bit = null, @n int output as "
+                               "select @n = count(*) from r_bit where flag = isnull(@b, flag)"));
+  for (bool null : {true, false}) {
+    SCOPED_TRACE(null ? "NULL" : "a value");
+    TQxQuery q;
+    q.SetName(QStringLiteral("r_bit_q"));
+    q.DbName = QStringLiteral("db");
+    q.SetSQL(QStringLiteral("update r_bit set flag = isnull(:b, flag) where id = 1"));
+    q.ParamByName(QStringLiteral("b")).DataType = ftBoolean;
+    q.ParamByName(QStringLiteral("b")).SetValue(null ? QVariant() : QVariant(false));
+    q.Prepare();
+    ASSERT_NO_THROW(q.ExecSQL());
+    EXPECT_EQ(q.RowsAffected(), 1);
+    q.UnPrepare();
+    EXPECT_EQ(Rows(*check_, QStringLiteral("select flag from r_bit where id = 1")), QStringList({null ? "1" : "0"}));
+    Exec(*check_, QStringLiteral("update r_bit set flag = 1 where id = 1"));
+
+    TQxStoredProc p;
+    p.SetName(QStringLiteral("r_bit_p"));
+    p.DbName = QStringLiteral("db");
+    p.SetStoredProcName(QStringLiteral("r_bit_count"));
+    p.GetProcParams();
+    p.ParamByName(QStringLiteral("@b")).SetValue(null ? QVariant() : QVariant(false));
+    ASSERT_NO_THROW(p.ExecProc());
+    EXPECT_EQ(p.ParamByName(QStringLiteral("@n")).Value().toInt(), null ? 2 : 1);
+  }
+}
+
+// Refresh (and a reopen) of a dataset whose connection component was destroyed raises a clear
+// error instead of reaching through a dangling connection; with a connection again it works.
+TEST_F(RobustnessTest, RefreshAfterTheConnectionWasDestroyedRaises) {
+  for (bool cursor : {true, false}) {
+    SCOPED_TRACE(cursor ? "cursor" : "language");
+    auto gone = dstest::Connect(QStringLiteral("r_gone"));
+    ASSERT_TRUE(gone->Connected());
+    TQxQuery q;
+    q.SetName(QStringLiteral("r_gone_q"));
+    q.SetDatabase(gone.get());
+    q.UseQorixCursor = cursor;
+    q.SetSQL(QStringLiteral("select order_no from orders"));
+    q.Open();
+    gone.reset();
+    EXPECT_THROW(q.Refresh(), Exception);
+    EXPECT_THROW(q.Next(), Exception);
+    q.Close();
+    q.SetDatabase(db_.get());
+    ASSERT_NO_THROW(q.Open());
+    q.Last();
+    EXPECT_EQ(q.RecordCount(), Rows(*check_, QStringLiteral("select count(*) from orders")).first().toInt());
+  }
 }

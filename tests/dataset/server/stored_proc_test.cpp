@@ -79,3 +79,76 @@ TEST_F(StoredProcTest, RowsOfAProcedureOpenAsADataset) {
   EXPECT_NO_THROW(p.Post());
   EXPECT_EQ(Rows(*check_, QStringLiteral("select count(*) from books where title = 'x'")), QStringList({"0"}));
 }
+
+// Opened without cursor, a procedure is a remote procedure call too: its rows fill the dataset
+// and its output parameters and status arrive (the events tell when), each value in its type.
+TEST_F(StoredProcTest, OpenReturnsOutputParametersAndStatus) {
+  Exec(*check_, QStringLiteral("create procedure p_rows_out @genre char(12), @n int output, @top money output, "
+                               "@last datetime output as "
+                               "select book_id from books where genre = @genre order by book_id "
+                               "select @n = count(*), @top = max(price), @last = max(published) from books "
+                               "where genre = @genre return 7"));
+  TQxStoredProc p;
+  p.SetName(QStringLiteral("sp_rows_out"));
+  p.DbName = QStringLiteral("db");
+  p.SetStoredProcName(QStringLiteral("p_rows_out"));
+  p.GetProcParams();
+  int statusEvents = 0, paramEvents = 0;
+  p.OnReturnStatus = [&](TComponent*) { ++statusEvents; };
+  p.OnReturnParams = [&](TComponent*) { ++paramEvents; };
+  p.ParamByName(QStringLiteral("@genre")).SetValue(QStringLiteral("cooking"));
+  p.Open();
+  p.Last();
+  const QStringList expect =
+      Rows(*check_, QStringLiteral("select count(*), convert(varchar(30), convert(numeric(19,4), max(price))), "
+                                   "convert(varchar(30), max(published), 109) from books where genre = 'cooking'"));
+  ASSERT_EQ(expect.size(), 1);
+  const QStringList cols = expect.first().split(QLatin1Char('|'));
+  EXPECT_EQ(p.RecordCount(), cols[0].toInt());
+  EXPECT_EQ(p.ParamByName(QStringLiteral("@n")).Value().toInt(), cols[0].toInt());
+  EXPECT_EQ(CanonicalDecimal(p.ParamByName(QStringLiteral("@top")).Value().toString()), CanonicalDecimal(cols[1]));
+  EXPECT_EQ(p.ParamByName(QStringLiteral("@last")).Value().toDateTime(),
+            QDateTime(QDate(2011, 5, 18), QTime(0, 0)));
+  EXPECT_EQ(p.ReturnStatus(), 7);
+  EXPECT_EQ(statusEvents, 1);
+  EXPECT_EQ(paramEvents, 1);
+}
+
+// AutoGetParams reads the parameters when the name changes (only then); a SQL text replaces
+// the call; the provider operations run, rename and take parameters.
+TEST_F(StoredProcTest, AutoParametersSqlTextAndProviderOperations) {
+  TQxStoredProc p;
+  p.SetName(QStringLiteral("sp_auto"));
+  p.DbName = QStringLiteral("db");
+  p.SetStoredProcName(QStringLiteral("shop_order_count"));
+  ASSERT_EQ(p.Params().Count(), 3);
+  p.Params()[0].SetValue(QStringLiteral("S001"));
+  p.SetStoredProcName(QStringLiteral(" shop_order_count "));  // the same name: values stay
+  EXPECT_EQ(p.Params()[0].Value().toString(), "S001");
+  p.PSExecute();
+  EXPECT_EQ(p.Params()[1].Value().toString(),
+            Rows(*check_, QStringLiteral("select count(*) from orders where shop_id = 'S001'")).first());
+  EXPECT_TRUE(p.PSGetTableName().isEmpty());
+  p.PSSetCommandText(QStringLiteral("books_by_genre"));
+  EXPECT_EQ(p.StoredProcName(), "books_by_genre");
+  EXPECT_EQ(p.Params().Count(), 2);
+  // Renaming an open dataset is refused.
+  p.Params()[0].SetValue(QStringLiteral("novel"));
+  p.Open();
+  EXPECT_THROW(p.SetStoredProcName(QStringLiteral("shop_order_count")), Exception);
+  p.Close();
+  // A SQL text is sent instead of the call.
+  p.SQL = QStringList{QStringLiteral("select book_id from books where genre = 'travel'")};
+  p.Open();
+  QStringList ids;
+  for (p.First(); !p.Eof(); p.Next()) ids << p.FieldByName("book_id")->AsString().trimmed();
+  EXPECT_EQ(ids, Rows(*check_, QStringLiteral("select book_id from books where genre = 'travel'")));
+  p.Close();
+  // PSSetParams takes a non-empty list and closes.
+  TParams other;
+  other.CreateParam(ftString, QStringLiteral("@genre"), ptInput).SetValue(QStringLiteral("x"));
+  p.Open();
+  p.PSSetParams(other);
+  EXPECT_FALSE(p.Active());
+  EXPECT_EQ(p.Params().Count(), 1);
+}

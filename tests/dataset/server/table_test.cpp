@@ -299,3 +299,88 @@ TEST_F(TableTest, LargeTextAndImageRoundTripByteForByte) {
   EXPECT_EQ(static_cast<TBlobField*>(back.FieldByName("memo"))->AsBytes(), text);
   EXPECT_EQ(static_cast<TBlobField*>(back.FieldByName("pic"))->AsBytes(), image);
 }
+
+// The key-setting state: SetKey starts with empty key values, EditKey with the last ones;
+// writes reach the key values, never the record; Post keeps them, Cancel restores them; GotoKey
+// moves to the record of the key columns' values (several columns too) or stays.
+TEST_F(TableTest, KeyValuesFindTheirRecord) {
+  auto t = Table(QStringLiteral("book_writers"), QStringLiteral("tb_keys"));
+  t->Open();
+  const QStringList pairs =
+      Rows(*check_, QStringLiteral("select writer_id, book_id from book_writers order by book_id desc, writer_id desc"));
+  ASSERT_GE(pairs.size(), 3);
+  const QStringList target = pairs[1].split(QLatin1Char('|'));
+  const QString firstBook = t->FieldByName("book_id")->AsString();
+
+  t->SetKey();
+  EXPECT_EQ(t->State(), TDataSetState::dsSetKey);
+  EXPECT_TRUE(t->FieldByName("book_id")->IsNull());
+  t->FieldByName("writer_id")->SetAsString(target[0]);
+  t->FieldByName("book_id")->SetAsString(target[1]);
+  t->Post();
+  EXPECT_EQ(t->State(), TDataSetState::dsBrowse);
+  // The record itself did not change.
+  EXPECT_EQ(t->FieldByName("book_id")->AsString(), firstBook);
+  ASSERT_TRUE(t->GotoKey());
+  EXPECT_EQ(t->FieldByName("writer_id")->AsString(), target[0]);
+  EXPECT_EQ(t->FieldByName("book_id")->AsString().trimmed(), target[1]);
+
+  // EditKey shows the kept values; Cancel restores them after a change.
+  t->EditKey();
+  EXPECT_EQ(t->FieldByName("book_id")->AsString().trimmed(), target[1]);
+  t->FieldByName("book_id")->SetAsString(QStringLiteral("NOBOOK"));
+  t->Cancel();
+  EXPECT_EQ(t->State(), TDataSetState::dsBrowse);
+  t->EditKey();
+  EXPECT_EQ(t->FieldByName("book_id")->AsString().trimmed(), target[1]);
+  // A key that matches nothing: GotoKey answers false and the dataset stays.
+  t->FieldByName("book_id")->SetAsString(QStringLiteral("NOBOOK"));
+  t->Post();
+  EXPECT_FALSE(t->GotoKey());
+  EXPECT_EQ(t->FieldByName("book_id")->AsString().trimmed(), target[1]);
+
+  // An open edit is posted before the key-setting state begins.
+  t->Edit();
+  t->FieldByName("writer_order")->SetAsInteger(t->FieldByName("writer_order")->AsInteger());
+  t->SetKey();
+  EXPECT_EQ(t->State(), TDataSetState::dsSetKey);
+  t->Cancel();
+  EXPECT_EQ(t->State(), TDataSetState::dsBrowse);
+}
+
+// The table's provider operations and the detail link fields.
+TEST_F(TableTest, ProviderOperationsAndDetailLinkFields) {
+  auto books = Table(QStringLiteral("books"), QStringLiteral("tb_ps_books"));
+  books->Open();
+  EXPECT_TRUE(books->StoreDefs);  // the index definitions were read
+  EXPECT_EQ(books->PSGetTableName(), "books");
+  EXPECT_EQ(books->PSGetKeyFields(), "book_id");
+  const QList<TIndexDef*> unique = books->PSGetIndexDefs(TIndexOptions(TIndexOption::ixUnique));
+  ASSERT_FALSE(unique.isEmpty());
+  EXPECT_EQ(unique.first()->Fields, "book_id");
+  books->PrimeFields = QStringList{QStringLiteral("title")};
+  EXPECT_EQ(books->PSGetKeyFields(), "title");
+  books->PSSetCommandText(QString());
+  EXPECT_EQ(books->TableName(), "books");
+  books->Close();
+  books->PSSetCommandText(QStringLiteral("orders"));
+  EXPECT_EQ(books->TableName(), "orders");
+
+  auto shops = Table(QStringLiteral("shops"), QStringLiteral("tb_ps_shops"));
+  auto orders = Table(QStringLiteral("orders"), QStringLiteral("tb_ps_orders"));
+  TDataSource src;
+  src.SetDataSet(shops.get());
+  orders->SetMasterSource(&src);
+  orders->SetMasterFields(QStringLiteral("shop_id"));
+  orders->SetIndexFieldNames(QStringLiteral("shop_id"));
+  QList<TField*> master, detail;
+  orders->GetDetailLinkFields(master, detail);
+  EXPECT_TRUE(master.isEmpty());  // the master is closed
+  shops->Open();
+  orders->Open();
+  orders->GetDetailLinkFields(master, detail);
+  ASSERT_EQ(master.size(), 1);
+  ASSERT_EQ(detail.size(), 1);
+  EXPECT_EQ(master.first(), shops->FieldByName("shop_id"));
+  EXPECT_EQ(detail.first(), orders->FieldByName("shop_id"));
+}

@@ -114,20 +114,18 @@ TEST_F(Permissions, WhatALoginMayAndMayNotDo) {
       {"use other", 10351},
       {"create table other..planted (a int null)", 10351},
       {"select count(*) from master..spt_values", 0},
-      // Objects in someone else's name; database management that is dbo's or sa's.
-      {"create table dbo.planted (a int null)", 10330},
-      {"select * into dbo.copied from open_t", 10330},
+      // Creating objects needs the statement permission (none granted here), in anyone's name;
+      // database management is dbo's or sa's.
+      {"create table dbo.planted (a int null)", 262},
+      {"select * into dbo.copied from open_t", 262},
+      {"create table mine (a int null)", 262},
       {"select * into other..copied from open_t", 10351},
       {"sp_adduser outsider", 17230},
       {"sp_addgroup crew", 17230},
       {"sp_configure 'allow updates to system tables', 1", 10305},
       {"sp_addlogin intruder, 'x'", 10305},
       {"sp_password 'mallory-pw', 'new', sa", 10305},
-      // Its own objects are its own.
-      {"create table mine (a int null)", 0},
-      {"insert mine values (1)", 0},
-      {"select count(*) from mine", 0},
-      {"drop table mine", 0},
+      // #tables need no permission.
       {"create table #scratch (a int null)", 0},
       {"insert #scratch values (1)", 0},
       {"drop table #scratch", 0},
@@ -159,6 +157,53 @@ TEST_F(Permissions, ErrorsNameTheActionAndTheObject) {
   EXPECT_EQ(scalar(mallory, "select count(*) from open_t"), "0");
 }
 
+TEST_F(Permissions, CreatingObjectsNeedsTheStatementPermissionTheDatabaseOwnerGrants) {
+  struct Case {
+    const char* sql;
+    const char* command;  // the permission it needs
+  } creates[] = {
+      {"create table mine_t (a int null)", "CREATE TABLE"},
+      {"select a into mine_copy from open_t", "CREATE TABLE"},
+      {"create view mine_v as select a from open_t", "CREATE VIEW"},
+      {"create procedure mine_p as select 1", "CREATE PROCEDURE"},
+      {"create rule mine_r as @v > 0", "CREATE RULE"},
+      {"create default mine_d as 0", "CREATE DEFAULT"},
+  };
+  // Not granted: refused, and nothing is made.
+  for (const auto& c : creates) {
+    auto batch = mallory.run(c.sql);
+    ASSERT_TRUE(batch.firstError()) << c.sql;
+    EXPECT_EQ(batch.firstError()->number, 262) << c.sql;
+    EXPECT_EQ(batch.firstError()->text, std::string(c.command) + " permission denied, database sample, owner dbo.");
+  }
+  EXPECT_EQ(scalar(sa, "select count(*) from sample..sysobjects where name like 'mine%'"), "0");
+  // Not even as guest in master, nor where the login is no user at all.
+  CtClient outsider;
+  ASSERT_TRUE(outsider.connect("DSQUERY", "outsider", "outsider-pw"));
+  EXPECT_EQ(errorOf(outsider, "create table master..planted (a int null)"), 262);
+  EXPECT_EQ(errorOf(outsider, "create procedure planted as select 1"), 262);
+  EXPECT_EQ(errorOf(outsider, "create table sample..planted (a int null)"), 10351);
+  // Only the database owner (or sa) grants them.
+  EXPECT_EQ(errorOf(mallory, "grant create table to mallory"), 10330);
+  ASSERT_EQ(errorOf(sa, "use sample grant create table, create view, create procedure, create rule, create default "
+                        "to mallory"),
+            0);
+  EXPECT_EQ(scalar(sa, "select count(*) from sample..sysprotects where id = 0 and action in (198, 207, 222, 233, "
+                       "236)"),
+            "5");
+  for (const auto& c : creates) EXPECT_EQ(errorOf(mallory, c.sql), 0) << c.sql;
+  EXPECT_EQ(scalar(sa, "select count(*) from sample..sysobjects o, sample..sysusers u where o.uid = u.uid and u.name "
+                       "= 'mallory' and o.name like 'mine%'"),
+            "6");
+  // The objects are mallory's own: used and dropped by mallory.
+  EXPECT_EQ(errorOf(mallory, "insert mine_t values (1) select count(*) from mine_v drop table mine_t"), 0);
+  // Revoked again (one of them), and granted through public instead.
+  ASSERT_EQ(errorOf(sa, "use sample revoke create table from mallory"), 0);
+  EXPECT_EQ(errorOf(mallory, "create table again_t (a int null)"), 262);
+  ASSERT_EQ(errorOf(sa, "use sample grant create table to public"), 0);
+  EXPECT_EQ(errorOf(mallory, "create table again_t (a int null)"), 0);
+}
+
 TEST_F(Permissions, ChangesThroughAViewAreJudgedOnTheView) {
   const char* setup[] = {
       "create view low_v as select a from secret where a < 100",
@@ -167,6 +212,7 @@ TEST_F(Permissions, ChangesThroughAViewAreJudgedOnTheView) {
       "grant select on read_v to mallory",
   };
   for (const char* sql : setup) ASSERT_EQ(errorOf(sa, sql), 0) << sql;
+  ASSERT_EQ(errorOf(sa, "grant create view to mallory"), 0);
   // Mallory's own view over dbo's open_t: no ownership chain, so open_t's own rights count too.
   ASSERT_EQ(errorOf(mallory, "create view mine_v as select a from open_t"), 0);
   struct Case {

@@ -163,7 +163,7 @@ TEST_F(CatalogTest, DropTableRemovesEveryCatalogueRow) {
   }
   // The table and its column default are gone, nothing else.
   EXPECT_EQ(std::stoi(rows("SELECT count(*) FROM \"sample.dbo.sysobjects\"")[0]), std::stoi(before) - 2);
-  EXPECT_EQ(rows("SELECT count(*) FROM sqlite_master WHERE tbl_name = '" +
+  EXPECT_EQ(rows("SELECT count(*) FROM " + schemaTable("sample") + " WHERE tbl_name = '" +
                  storage::unquoteIdent(t.sqliteName) + "'")[0],
             "0");
   EXPECT_FALSE(resolveTable(db(), {"sample", "", "books"}, "sample", "dbo"));

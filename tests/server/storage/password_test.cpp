@@ -1,7 +1,11 @@
 // Password hashes in syslogins: PBKDF2 in its stored form, the old salted SHA-256 form still
-// logging in and replaced on the first successful login, malformed rows matching nothing.
+// logging in and replaced on the first successful login, malformed rows matching nothing, and
+// unknown names costing what wrong passwords cost.
 #include <openssl/sha.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -137,6 +141,41 @@ TEST_F(Logins, OldHashesLogInAndAreRehashedOnTheFirstSuccessfulLogin) {
   EXPECT_EQ(checkLogin(db(), "sa", ""), std::optional<int32_t>(1));
   EXPECT_EQ(storedHash(db(), "sa").size(), 55u);
   EXPECT_FALSE(checkLogin(db(), "sa", "x"));
+}
+
+}  // namespace
+}  // namespace tabsrv
+
+namespace tabsrv {
+namespace {
+
+// The median of five timed calls, in seconds.
+template <typename F>
+double medianSeconds(F call) {
+  std::vector<double> times;
+  for (int i = 0; i < 5; ++i) {
+    auto start = std::chrono::steady_clock::now();
+    call();
+    times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  std::sort(times.begin(), times.end());
+  return times[2];
+}
+
+TEST_F(Logins, AnUnknownNameTakesAsLongAsAWrongPassword) {
+  // A name that exists with a wrong password costs one hash check; an unknown name (or one
+  // without a stored hash) must cost the same, or the answer's time tells which names exist.
+  ASSERT_NO_THROW(addLogin(db(), "known", "right-password"));
+  ASSERT_NO_THROW(addLogin(db(), "unhashed", "x"));
+  storeHash(db(), "unhashed", {});
+  double wrongPassword = medianSeconds([&] { EXPECT_FALSE(checkLogin(db(), "known", "wrong")); });
+  double unknownName = medianSeconds([&] { EXPECT_FALSE(checkLogin(db(), "nobody", "wrong")); });
+  double noHash = medianSeconds([&] { EXPECT_FALSE(checkLogin(db(), "unhashed", "wrong")); });
+  std::printf("  wrong password %.1f ms, unknown name %.1f ms, no stored hash %.1f ms\n", wrongPassword * 1000,
+              unknownName * 1000, noHash * 1000);
+  // Skipping the hash makes an unknown name about eight times faster.
+  EXPECT_GT(unknownName, wrongPassword * 0.5);
+  EXPECT_GT(noHash, wrongPassword * 0.5);
 }
 
 }  // namespace

@@ -135,7 +135,7 @@ TEST_F(AnywhereViews, AreNeverDropped) {
   auto view = resolveTable(db(), {"", "", "SYSTABLE"}, "sample", "dbo");
   ASSERT_TRUE(view);
   EXPECT_EQ(errorNumber([&] { dropView(db(), *view); }), 3712);
-  EXPECT_EQ(rows("SELECT count(*) FROM sqlite_master WHERE name = 'sample.SYS.SYSTABLE'"),
+  EXPECT_EQ(rows("SELECT count(*) FROM " + schemaTable("sample") + " WHERE name = 'sample.SYS.SYSTABLE'"),
             (std::vector<std::string>{"1"}));
 }
 
@@ -150,8 +150,10 @@ TEST_F(AnywhereViews, AFileFromAnOlderServerGetsTodaysViewsOnOpen) {
   createDatabase(db(), "newdb");
   for (const char* d : {"sample", "newdb"}) {
     const std::string view = std::string("\"") + d + ".SYS.SYSCOLUMN\"";
-    ASSERT_EQ(sqlite3_exec(db(), ("DROP VIEW " + view + "; CREATE VIEW " + view +
-                                  " AS SELECT 1 AS table_id, 1 AS column_id").c_str(),
+    ASSERT_EQ(sqlite3_exec(db(),
+                           ("DROP VIEW " + view + "; CREATE VIEW " + storage::schemaPrefix(db(), d) + view +
+                            " AS SELECT 1 AS table_id, 1 AS column_id")
+                               .c_str(),
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
   }

@@ -2,6 +2,7 @@
 // case, names an earlier version left in the file); a data directory written under the earlier
 // naming ("db.owner.name" tables and views, "db.owner.table<0x1F>index" or "db.owner.table.index"
 // indexes) still opens with its rows, and its objects are still used and dropped.
+#include <cstring>
 #include <functional>
 #include <map>
 #include <set>
@@ -102,8 +103,8 @@ TEST_F(StorageNames, ATableNamedLikeAnIndexAndTheIndexLiveTogether) {
   canary = *resolveTable(db(), {"sample", "dbo", "canary"}, "sample", "dbo");
   EXPECT_EQ(errorOf([&] { dropIndex(db(), canary, "x"); }), 0);
   EXPECT_EQ(errorOf([&] { dropIndex(db(), canary, "y"); }), 0);
-  EXPECT_EQ(rows("SELECT count(*) FROM sqlite_master WHERE type = 'index' AND tbl_name = " +
-                 literal(plain(canary))),
+  EXPECT_EQ(rows("SELECT count(*) FROM " + schemaTable("sample") +
+                 " WHERE type = 'index' AND tbl_name = " + literal(plain(canary))),
             (std::vector<std::string>{"0"}));
   EXPECT_TRUE(resolveTable(db(), {"sample", "dbo", "canary.x"}, "sample", "dbo"));
   EXPECT_TRUE(resolveTable(db(), {"sample", "dbo", "canary.y"}, "sample", "dbo"));
@@ -144,9 +145,9 @@ TEST_F(StorageNames, IndexNamesThatDifferOnlyInCaseAreTwoIndexes) {
   EXPECT_EQ(errorOf([&] { dropIndex(db(), t, "ix"); }), 0);
   EXPECT_EQ(errorOf([&] { storage::execSql(db(), "INSERT INTO " + t.sqliteName + " VALUES (2, 1)"); }), 0);
   EXPECT_EQ(errorOf([&] { dropIndex(db(), t, "IX"); }), 0);
-  EXPECT_EQ(
-      rows("SELECT count(*) FROM sqlite_master WHERE type = 'index' AND tbl_name = " + literal(plain(t))),
-      (std::vector<std::string>{"0"}));
+  EXPECT_EQ(rows("SELECT count(*) FROM " + schemaTable("sample") +
+                 " WHERE type = 'index' AND tbl_name = " + literal(plain(t))),
+            (std::vector<std::string>{"0"}));
 }
 
 TEST_F(StorageNames, NamesWithControlCharactersAreRefused) {
@@ -159,6 +160,14 @@ TEST_F(StorageNames, NamesWithControlCharactersAreRefused) {
 // data directory of that version holds them: tables and views "db.owner.name", indexes
 // "db.owner.table<0x1F>index". `dottedIndexes` take the oldest "db.owner.table.index" form.
 void writeEarlierNaming(sqlite3* db, const std::set<std::string>& dottedIndexes) {
+  // Everything is in sample's file; statements that create name it.
+  const std::string schema = storage::schemaPrefix(db, "sample");
+  auto inSchema = [&](std::string sql) {
+    for (const char* kind : {"INDEX ", "VIEW "})
+      if (size_t at = sql.find(kind); at != std::string::npos)
+        return sql.insert(at + std::strlen(kind), schema);
+    return sql;
+  };
   std::map<std::string, std::string> renamed;  // storage name -> earlier name, tables and views
   struct Entry {
     std::string type, name, table, sql;
@@ -167,7 +176,10 @@ void writeEarlierNaming(sqlite3* db, const std::set<std::string>& dottedIndexes)
   for (const std::string& row : test::queryRows(
            db,
            "SELECT type || char(30) || name || char(30) || tbl_name || char(30) || coalesce(sql, '') "
-           "FROM sqlite_master WHERE type IN ('table', 'view', 'index') AND instr(tbl_name, char(31)) > 0")) {
+           "FROM " +
+               schema +
+               "sqlite_master WHERE type IN ('table', 'view', 'index') AND instr(tbl_name, "
+               "char(31)) > 0")) {
     Entry e;
     size_t a = row.find('\x1e'), b = row.find('\x1e', a + 1), c = row.find('\x1e', b + 1);
     e.type = row.substr(0, a);
@@ -208,17 +220,18 @@ void writeEarlierNaming(sqlite3* db, const std::set<std::string>& dottedIndexes)
     sql.replace(sql.find(storage::quoteIdent(e.name)), storage::quoteIdent(e.name).size(),
                 storage::quoteIdent(earlier));
     storage::execSql(db, "DROP INDEX " + storage::quoteIdent(e.name));
-    storage::execSql(db, sql);
+    storage::execSql(db, inSchema(sql));
   }
   for (const Entry& e : entries) {
     if (e.type != "view") continue;
     std::string sql = e.sql;
     const std::string own = storage::quoteIdent(e.name);
     sql.replace(sql.find(own), own.size(), storage::quoteIdent(renamed[e.name]));
-    storage::execSql(db, rewrite(sql));
+    storage::execSql(db, inSchema(rewrite(sql)));
   }
   storage::execSql(db, "COMMIT");
-  EXPECT_EQ(test::queryRows(db, "SELECT count(*) FROM sqlite_master WHERE instr(tbl_name, char(31)) > 0"),
+  EXPECT_EQ(test::queryRows(
+                db, "SELECT count(*) FROM " + schema + "sqlite_master WHERE instr(tbl_name, char(31)) > 0"),
             (std::vector<std::string>{"0"}));
 }
 
@@ -256,7 +269,7 @@ TEST_F(StorageNames, ADataDirectoryOfTheEarlierNamingOpensWithItsRows) {
   EXPECT_EQ(errorOf([&] { storage::execSql(db(), "INSERT INTO " + legacy.sqliteName + " VALUES (2)"); }),
             2601);
   // An index the earlier naming called "sample.dbo.legacy.x" does not block a table "legacy.x".
-  ASSERT_EQ(rows("SELECT count(*) FROM sqlite_master WHERE name = 'sample.dbo.legacy.x'"),
+  ASSERT_EQ(rows("SELECT count(*) FROM " + schemaTable("sample") + " WHERE name = 'sample.dbo.legacy.x'"),
             (std::vector<std::string>{"1"}));
   TableInfo dotted;
   ASSERT_EQ(errorOf([&] { dotted = makeTable(db(), "legacy.x"); }), 0);
@@ -266,19 +279,18 @@ TEST_F(StorageNames, ADataDirectoryOfTheEarlierNamingOpensWithItsRows) {
   legacy = *resolveTable(db(), {"sample", "dbo", "legacy"}, "sample", "dbo");
   for (const char* name : {"x", "legacy_a", "fresh"})
     EXPECT_EQ(errorOf([&] { dropIndex(db(), legacy, name); }), 0) << name;
-  EXPECT_EQ(
-      rows("SELECT count(*) FROM sqlite_master WHERE type = 'index' AND tbl_name = 'sample.dbo.legacy'"),
-      (std::vector<std::string>{"0"}));
+  EXPECT_EQ(rows("SELECT count(*) FROM " + schemaTable("sample") +
+                 " WHERE type = 'index' AND tbl_name = 'sample.dbo.legacy'"),
+            (std::vector<std::string>{"0"}));
   EXPECT_EQ(errorOf([&] { dropView(db(), view); }), 0);
   EXPECT_EQ(errorOf([&] { dropTable(db(), legacy); }), 0);
-  EXPECT_EQ(rows("SELECT count(*) FROM sqlite_master WHERE name LIKE 'sample.dbo.legacy%'"),
+  EXPECT_EQ(rows("SELECT count(*) FROM " + schemaTable("sample") + " WHERE name LIKE 'sample.dbo.legacy%'"),
             (std::vector<std::string>{"0"}));
   EXPECT_EQ(rows("SELECT a FROM " + dotted.sqliteName), (std::vector<std::string>{"9"}));
-  // Dropping the database takes objects of both namings.
+  // Dropping the database takes objects of both namings: its file goes.
   dropDatabase(db(), "sample");
-  EXPECT_EQ(rows("SELECT count(*) FROM sqlite_master WHERE name LIKE 'sample.%' OR name LIKE 'sample' || "
-                 "char(31) || '%'"),
-            (std::vector<std::string>{"0"}));
+  storage::removeDatabaseFile(db(), "sample");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / kDatabaseFolder / databaseFileName("sample")));
 }
 
 }  // namespace

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "server/storage/database_files.h"
 #include "server/storage/store.h"
+#include "server/types/sqlite_prepare.h"
 
 namespace tabsrv::test {
 
@@ -17,7 +19,8 @@ namespace tabsrv::test {
 inline std::vector<std::string> queryRows(sqlite3* db, const std::string& sql) {
   std::vector<std::string> rows;
   sqlite3_stmt* st = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+  // As the server prepares: a database the query names is attached when first needed.
+  if (tabsrv::prepareSql(db, sql, &st) != SQLITE_OK) {
     ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db);
     return rows;
   }
@@ -61,6 +64,10 @@ class StoreTest : public ::testing::Test {
     std::filesystem::remove_all(dir_);
   }
   sqlite3* db() { return db_.get(); }
+  // The SQLite schema table of `database`'s own file, for statements: "\"~sample\".sqlite_master".
+  std::string schemaTable(const std::string& database) {
+    return storage::schemaPrefix(db(), database) + "sqlite_master";
+  }
   std::vector<std::string> rows(const std::string& sql) { return queryRows(db(), sql); }
 
   std::filesystem::path dir_;

@@ -89,9 +89,7 @@ TEST_F(StoreTest, ReopenKeepsCommittedWorkAndDropsOpenTransactions) {
             SQLITE_OK);
   // A second session's open transaction never commits.
   ConnectionPtr other = store_->connect();
-  ASSERT_EQ(sqlite3_exec(other.get(), ("BEGIN; INSERT INTO " + kept + " VALUES (2)").c_str(), nullptr,
-                         nullptr, nullptr),
-            SQLITE_OK);
+  ASSERT_NO_THROW(storage::execSql(other.get(), "BEGIN; INSERT INTO " + kept + " VALUES (2)"));
   other.reset();
   db_.reset();
   store_.reset();
@@ -122,7 +120,7 @@ TEST_F(StoreTest, RestartEmptiesTempdb) {
   store_ = Store::open(dir_.string());
   db_ = store_->connect();
   EXPECT_FALSE(resolveTable(db(), {"", "", "#scratch"}, "master", "dbo"));
-  EXPECT_EQ(rows("SELECT count(*) FROM sqlite_master WHERE tbl_name = '" + scratch + "'"),
+  EXPECT_EQ(rows("SELECT count(*) FROM " + schemaTable("tempdb") + " WHERE tbl_name = '" + scratch + "'"),
             std::vector<std::string>{"0"});
   EXPECT_TRUE(resolveTable(db(), {"sample", "", "stays"}, "master", "dbo"));
   // tempdb's own system tables are untouched.
@@ -146,6 +144,23 @@ TEST_F(StoreTest, ConnectionsHaveTheFunctionsAndCollation) {
             std::vector<std::string>{"ABC | 0"});
 }
 
+TEST_F(StoreTest, ReopenAddsTheParametersAnEarlierVersionLacked) {
+  rows("DELETE FROM \"master.dbo.sysconfigures\" WHERE config IN (166, 167)");
+  rows("DELETE FROM \"master.dbo.syscurconfigs\" WHERE config IN (166, 167)");
+  rows("UPDATE \"master.dbo.syscurconfigs\" SET maximum_value = 2147483647 WHERE config = 162");
+  ASSERT_TRUE(configParameters(db(), "session open cursors").empty());
+  db_.reset();
+  store_.reset();
+  store_ = Store::open(dir_.string());
+  db_ = store_->connect();
+  for (const char* name : {"session prepared statements", "session open cursors"}) {
+    auto p = configParameters(db(), name);
+    ASSERT_EQ(p.size(), 1u) << name;
+    EXPECT_GT(p[0].runValue, 0) << name;
+  }
+  EXPECT_EQ(configParameters(db(), "number of user connections").at(0).maximum, 1984);
+}
+
 TEST_F(StoreTest, ReopenRaisesTheEarlierDefaultNumberOfUserConnections) {
   // An earlier version stored 25 as the default; 256 replaces it where it was never changed.
   struct Case {
@@ -153,7 +168,9 @@ TEST_F(StoreTest, ReopenRaisesTheEarlierDefaultNumberOfUserConnections) {
     int stored;
     int afterReopen;
   };
-  const Case cases[] = {{"earlier default", 25, 256}, {"set by sp_configure", 40, 40}};
+  const Case cases[] = {{"earlier default", 25, 256},
+                        {"set by sp_configure", 40, 40},
+                        {"above what this version serves", 5000, 1984}};
   const std::string read =
       "SELECT b.value, c.value, rtrim(c.defvalue) FROM \"master.dbo.sysconfigures\" b, "
       "\"master.dbo.syscurconfigs\" "
@@ -182,6 +199,29 @@ TEST_F(StoreTest, ReopenRaisesTheEarlierDefaultNumberOfUserConnections) {
 
 TEST(StoreOpen, UnusableDirectoryThrows) {
   EXPECT_THROW(Store::open("/proc/tabsrv-no-such-dir/data"), std::runtime_error);
+}
+
+TEST_F(StoreTest, ALostDatabaseFileDoesNotKeepTheOthersFromStarting) {
+  createDatabase(db(), "gone");
+  db_.reset();
+  store_.reset();
+  for (const char* d : {"gone", "tempdb"})
+    for (const char* suffix : {"", "-wal", "-shm"})
+      std::filesystem::remove(dir_ / kDatabaseFolder / (databaseFileName(d) + suffix));
+  ASSERT_NO_THROW(store_ = Store::open(dir_.string()));
+  db_ = store_->connect();
+  // tempdb is made again, empty; the lost database cannot be opened, and the rest reads on.
+  EXPECT_TRUE(resolveTable(db(), {"tempdb", "", "sysobjects"}, "master", "dbo"));
+  EXPECT_EQ(rows("SELECT count(*) FROM \"tempdb.dbo.sysusers\" WHERE name = 'guest'"),
+            std::vector<std::string>{"1"});
+  int error = 0;
+  try {
+    resolveTable(db(), {"gone", "", "sysobjects"}, "master", "dbo");
+  } catch (const SqlError& e) {
+    error = e.number();
+  }
+  EXPECT_EQ(error, 926);
+  EXPECT_TRUE(resolveTable(db(), {"sample", "", "sysobjects"}, "master", "dbo"));
 }
 
 }  // namespace

@@ -343,7 +343,7 @@ void StubSession::setCursorRows(int32_t id, int32_t rows) {
   cursor(id).rows = rows;
 }
 
-std::vector<ColumnDesc> StubSession::openCursor(int32_t id) {
+std::vector<ColumnDesc> StubSession::openCursor(int32_t id, ResultSink&) {
   Cursor& c = cursor(id);
   if (c.open) throw SqlError(558, 16, "Cursor " + c.name + " is already open.");
   c.open = true;
@@ -353,7 +353,7 @@ std::vector<ColumnDesc> StubSession::openCursor(int32_t id) {
   return {column("n", SqlType::Int, 4, false), column("word", SqlType::VarChar, 20, true)};
 }
 
-std::vector<std::vector<Value>> StubSession::fetchCursor(int32_t id, int32_t maxRows) {
+std::vector<std::vector<Value>> StubSession::fetchCursor(int32_t id, int32_t maxRows, ResultSink&) {
   Cursor& c = cursor(id);
   if (!c.open) throw SqlError(559, 16, "Cursor " + c.name + " is not open.");
   fetchSizes_.push_back(maxRows);

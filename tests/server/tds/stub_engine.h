@@ -69,8 +69,9 @@ class StubSession : public tabsrv::Session {
   int32_t declareCursor(const std::string& name, const std::string& sql, bool forUpdate,
                         const std::vector<tabsrv::ParamValue>& params) override;
   void setCursorRows(int32_t id, int32_t rows) override;
-  std::vector<tabsrv::ColumnDesc> openCursor(int32_t id) override;
-  std::vector<std::vector<tabsrv::Value>> fetchCursor(int32_t id, int32_t maxRows) override;
+  std::vector<tabsrv::ColumnDesc> openCursor(int32_t id, tabsrv::ResultSink& sink) override;
+  std::vector<std::vector<tabsrv::Value>> fetchCursor(int32_t id, int32_t maxRows,
+                                                       tabsrv::ResultSink& sink) override;
   int32_t cursorRowCount(int32_t id) override;
   void closeCursor(int32_t id, bool deallocate) override;
   tabsrv::PreparedDescription prepareStatement(const std::string& id, const std::string& sql) override;

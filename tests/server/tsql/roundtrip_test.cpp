@@ -314,6 +314,14 @@ INSTANTIATE_TEST_SUITE_P(
              "RAISERROR 20001 'bad %1!', @v ; RAISERROR 20002 @msg ; RAISERROR 20003"),
         CASE(waitfor, "waitfor delay '00:00:01' waitfor time \"23:00\"",
              "WAITFOR DELAY '00:00:01' ; WAITFOR TIME '23:00'"),
+        CASE(kill_forms, "kill 12 kill @victim", "KILL 12 ; KILL @victim"),
+        CASE(text_by_pointer,
+             "readtext pubs..doc.body @p 0 10 holdlock using chars writetext dbo.doc.body @p with log 'x' "
+             "readtext doc.pic 0x01 -1 @n",
+             "READTEXT pubs..doc.body @p 0 10 USING CHARS ; WRITETEXT dbo.doc.body @p WITH LOG 'x' ; "
+             "READTEXT doc.pic 0x01 -1 @n"),
+        CASE(rollback_trigger, "rollback trigger rollback trigger with raiserror 20001 'no %1!', @v",
+             "ROLLBACK TRIGGER ; ROLLBACK TRIGGER WITH RAISERROR 20001 'no %1!', @v"),
         CASE(exec_forms, "exec @r = db..p 1, @x = 'a', @y = @z output, @w out execute sp_help titles",
              "EXECUTE @r = db..p 1, @x = 'a', @y = @z OUTPUT, @w OUTPUT ; EXECUTE sp_help 'titles'"),
         CASE(bare_procedure_first, "sp_who", "EXECUTE sp_who"),

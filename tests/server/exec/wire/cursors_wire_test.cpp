@@ -1,9 +1,14 @@
 // Client-Library cursors against the server: the replies to declare + rows + open, fetches of
 // 1 and 50 rows, two cursors and language commands interleaved on one connection, the total row
-// count after the last fetch, and close with deallocate.
+// count after the last fetch, and close with deallocate; a cursor over ten million rows that
+// the server does not hold, and a Stop while a cursor opens or fetches.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <fstream>
+#include <future>
+#include <thread>
 
 #include "tests/support/server_fixture.h"
 #include "wire_support.h"
@@ -63,6 +68,22 @@ class Cursor {
     return count;
   }
 
+  // Reads the open's results on another thread, sends the attention there after `wait` and
+  // returns how long the open took to end after it; the answers go to trace.
+  std::chrono::milliseconds cancelOpenAfter(std::chrono::milliseconds wait) {
+    auto reader = std::async(std::launch::async, [this] { return open(); });
+    return cancelAfter(wait, reader);
+  }
+  // The same for fetches: fetches until a fetch fails or ends; `rows` gets what arrived.
+  std::chrono::milliseconds cancelFetchesAfter(std::chrono::milliseconds wait, std::vector<std::string>& rows) {
+    auto reader = std::async(std::launch::async, [this, &rows] {
+      while (fetch(rows) > 0) {
+      }
+      return true;
+    });
+    return cancelAfter(wait, reader);
+  }
+
   // Closes and deallocates; true when the server agreed.
   bool closeAndDeallocate() {
     if (ct_cursor(cmd_, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_DEALLOC) != CS_SUCCEED ||
@@ -78,6 +99,19 @@ class Cursor {
   std::vector<std::string> trace;
 
  private:
+  // The fault this guards against is a reader that never returns: the bound is far above any
+  // answer to an attention, and the reader is left to the test's end when it does not return.
+  std::chrono::milliseconds cancelAfter(std::chrono::milliseconds wait, std::future<bool>& reader) {
+    std::this_thread::sleep_for(wait);
+    auto sent = std::chrono::steady_clock::now();
+    EXPECT_EQ(ct_cancel(nullptr, cmd_, CS_CANCEL_ATTN), CS_SUCCEED);
+    if (reader.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+      ADD_FAILURE() << "the attention did not stop the cursor";
+      return std::chrono::milliseconds::max();
+    }
+    reader.get();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - sent);
+  }
   static constexpr size_t kWidth = 64;
   bool bind() {
     CS_INT count = 0;
@@ -172,6 +206,79 @@ TEST_F(CursorsWire, TwoCursorsAndLanguageCommandsInterleave) {
   EXPECT_TRUE(one.closeAndDeallocate());
   EXPECT_TRUE(fifty.closeAndDeallocate());
   EXPECT_FALSE(client.run("select 1").firstError());
+}
+
+// The server's resident memory at its peak so far, in kB.
+long peakResidentKb(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  ADD_FAILURE() << "no VmHWM for the server";
+  return 0;
+}
+
+// Tables of 10 (d10), 10,000 (big_a, i = 1..10000) and 1,000 (big_b) rows.
+void makeBigTables(CtClient& client) {
+  CtBatch made = client.run(
+      "create table d10 (i int not null)\n"
+      "insert d10 values (0) insert d10 values (1) insert d10 values (2) insert d10 values (3) "
+      "insert d10 values (4) insert d10 values (5) insert d10 values (6) insert d10 values (7) "
+      "insert d10 values (8) insert d10 values (9)\n"
+      "create table big_a (i int not null)\n"
+      "insert big_a select a.i * 1000 + b.i * 100 + c.i * 10 + d.i + 1 from d10 a, d10 b, d10 c, d10 d\n"
+      "create table big_b (i int not null)\n"
+      "insert big_b select a.i * 100 + b.i * 10 + c.i + 1 from d10 a, d10 b, d10 c");
+  ASSERT_EQ(made.firstError(), nullptr) << made.firstError()->text;
+}
+
+TEST_F(CursorsWire, ACursorOverTenMillionRowsHoldsNoneOfThemInMemory) {
+  makeBigTables(client);
+  const long before = peakResidentKb(server.pid());
+  Cursor c(client.connection(), "big", "select x.i, y.i from big_a x, big_b y", 50);
+  ASSERT_TRUE(c.open());
+  std::vector<std::string> rows;
+  ASSERT_EQ(c.fetch(rows), 50);
+  ASSERT_EQ(c.fetch(rows), 50);
+  EXPECT_EQ(rows.size(), 100u);
+  EXPECT_TRUE(c.closeAndDeallocate());
+  // Ten million rows held as values would take well over a gigabyte; streamed, the server's
+  // peak grows by its page cache and buffers at most.
+  const long grownKb = peakResidentKb(server.pid()) - before;
+  EXPECT_LT(grownKb, 64 * 1024) << "the server's peak grew by " << grownKb << " kB";
+  EXPECT_FALSE(client.run("select 1").firstError());
+}
+
+TEST_F(CursorsWire, StopDuringALongOpenEndsItAndTheConnectionGoesOn) {
+  makeBigTables(client);
+  // The first row of this count is 10^11 joined rows away.
+  Cursor slow(client.connection(), "slow", "select count(*) from big_a x, big_a y, big_b z", 1);
+  EXPECT_LT(slow.cancelOpenAfter(std::chrono::milliseconds(300)), std::chrono::seconds(5));
+  CtBatch after = client.run("select count(*) from big_b");
+  ASSERT_EQ(after.firstError(), nullptr) << after.firstError()->text;
+  EXPECT_EQ(*after.sets.at(0).rows.at(0).at(0), "1000");
+  // The stopped cursor is declared and closed: another cursor opens and reads normally.
+  Cursor next(client.connection(), "after_stop", "select i from big_b where i <= 3 order by i", 5);
+  ASSERT_TRUE(next.open());
+  std::vector<std::string> rows;
+  EXPECT_EQ(next.fetch(rows), 3);
+  EXPECT_EQ(rows, (std::vector<std::string>{"1", "2", "3"}));
+  EXPECT_TRUE(next.closeAndDeallocate());
+}
+
+TEST_F(CursorsWire, StopDuringALongFetchEndsItAndTheConnectionGoesOn) {
+  makeBigTables(client);
+  // The first 100 rows come at once; the next one waits for a count of 10^11 joined rows.
+  Cursor slow(client.connection(), "gap",
+              "select i from big_a where i <= 100 or (select count(*) from big_a x, big_a y, big_b z) < 0", 50);
+  ASSERT_TRUE(slow.open());
+  std::vector<std::string> rows;
+  EXPECT_LT(slow.cancelFetchesAfter(std::chrono::milliseconds(500), rows), std::chrono::seconds(5));
+  EXPECT_LE(rows.size(), 100u);
+  slow.finish();
+  EXPECT_TRUE(slow.closeAndDeallocate());
+  CtBatch after = client.run("select count(*) from big_b");
+  ASSERT_EQ(after.firstError(), nullptr) << after.firstError()->text;
+  EXPECT_EQ(*after.sets.at(0).rows.at(0).at(0), "1000");
 }
 
 TEST_F(CursorsWire, ABadQueryFailsTheDeclare) {
