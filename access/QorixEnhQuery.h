@@ -272,6 +272,11 @@ class TQorixCustomQuery : public TComponent, public TQorixDiagTarget {
   void Prepare();
   void UnPrepare();
   void BindParams(CS_COMMAND* command);
+  // The value of a money or numeric parameter in the server's own type, converted from its
+  // exact text (Fmt gets the type, precision and scale); raises for a value that is no number.
+  QByteArray ExactParamValue(const TParam& p, CS_DATAFMT& fmt);
+  // Raises the error of a money or numeric parameter whose value is no number it can take.
+  [[noreturn]] void InvalidNumber(const TParam& p);
   // Refuses a parameter list that BindParams could not send, before anything is sent.
   void CheckParamTypes();
   void CloseCursor();
