@@ -173,6 +173,10 @@ TBackgroundResultGrid::TBackgroundResultGrid(TQorixDatabase* dbGrid) : grid_(std
   // Messages of a run are kept on the grid and shown once at its end.
   g.ShowDbMessages = TShowDbMessages{};
   g.UseExecCursor = false;
+  // Range selection, column and row sizing and moving.
+  g.Options.Include(TGridOption::goRowSizing);
+  g.Options.Include(TGridOption::goColMoving);
+  g.Options.Include(TGridOption::goRowMoving);
   g.AfterExec = [this](TComponent*) {
     if (AfterExec) AfterExec();
   };
