@@ -446,6 +446,8 @@ void TMainModel::SummaryDblClick() {
     name = QxSql::NamePart(row.value(1)) + QLatin1Char('.') + QxSql::NamePart(row.value(0));
   else
     name = row.value(0);
+  const QString member = pages_->SummaryMember();
+  if (!member.isEmpty()) name = member;
   pages_->ShowProperties(sel.SelectedDb, k, name);
   PropertiesShownKey = ShownKey(sel.SelectedDb, name, k);
   // The caption names the member shown, not the folder it was picked from.

@@ -126,6 +126,7 @@ void TObjInfoPages::ShowSummary(const QString& selectDb, int kind, const QString
 }
 
 QStringList TObjInfoPages::SummaryRow() const { return summary_->SelectedRow(); }
+QString TObjInfoPages::SummaryMember() const { return summary_->MemberName(summary_->Contents().Selected); }
 
 QString TObjInfoPages::IndexDDL(const QString& selectDb, const QString& index, const QString& table) {
   info_->SetSelectDb(selectDb);

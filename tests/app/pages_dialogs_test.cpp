@@ -212,6 +212,39 @@ TEST_F(ConnectedWindow, SameNamedObjectsOfTwoOwnersAndDottedNamesShowTheirOwnDef
   EXPECT_EQ(m().RightCaption, QStringLiteral("   Properties of clerk.twin.clerk_col"));
   EXPECT_TRUE(w_->Pages().Properties().Contents().RowTexts().join('|').contains(QStringLiteral("clerk_col")))
       << w_->Pages().Properties().Contents().RowTexts().join('|').toStdString();
+  // A double click on either owner's row of a folder's summary shows that owner's object.
+  struct SummaryCase {
+    QStringList folder;
+    const char* caption;   // the rows' own text, the same for both owners
+    QStringList expected;  // the properties captions, one per owner
+  };
+  const SummaryCase summaries[] = {
+      {{"sample", "User Tables"}, "twin",
+       {QStringLiteral("   Properties of clerk.twin"), QStringLiteral("   Properties of dbo.twin")}},
+      {{"sample", "Indexes"}, "twin_ix",
+       {QStringLiteral("   Properties of clerk.twin.twin_ix"), QStringLiteral("   Properties of dbo.twin.twin_ix")}},
+  };
+  for (const SummaryCase& c : summaries) {
+    SCOPED_TRACE(c.folder.join('/').toStdString());
+    QStringList shown;
+    for (int pass = 0;; ++pass) {
+      Show(c.folder, pgSummary);
+      const TQxListContents& list = w_->Pages().Summary().Contents();
+      int row = -1;
+      for (int r = 0, seen = 0; r < list.ItemCount(); ++r)
+        if (list.Cell(r, 0) == QLatin1String(c.caption) && seen++ == pass) row = r;
+      if (row < 0) break;
+      QTreeWidgetItem* item = w_->qx_summary()->topLevelItem(row);
+      w_->qx_summary()->setCurrentItem(item);
+      emit w_->qx_summary()->itemDoubleClicked(item, 0);
+      EXPECT_EQ(m().CurrentPage, pgProperties);
+      EXPECT_GT(w_->Pages().Properties().Contents().ItemCount(), 0) << m().RightCaption.toStdString();
+      shown << m().RightCaption;
+      m().TabClick(pgSql);
+    }
+    shown.sort();
+    EXPECT_EQ(shown, c.expected) << shown.join('|').toStdString();
+  }
   {
     auto sa = tabtest::ConnectAsSa(QStringLiteral("cleanup"));
     for (const char* sql : {"drop view clerk.twin_v", "drop view dbo.twin_v", "drop table clerk.twin",
