@@ -6,7 +6,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/ct_client.h"
@@ -17,6 +19,7 @@ namespace {
 using tabtest::CtBatch;
 using tabtest::CtClient;
 using tabtest::ServerFixture;
+using namespace std::chrono_literals;
 
 int errorOf(const CtBatch& b) {
   const auto* e = b.firstError();
@@ -86,6 +89,51 @@ TEST(Limits, ACorrectLoginForgetsItsOwnFailedAttempts) {
   std::printf("  last failure %.3f s, correct login %.3f s, next failure %.3f s\n", last, correct, again);
   EXPECT_FALSE(in2);
   EXPECT_LT(again + 0.3, last);
+}
+
+// Guesses sent side by side on several connections: once a name has failed a few times, its
+// attempts have their passwords checked one per delay, so the right password sent beside a guess
+// is not answered before the guess's turn is over; one whose turn is too far off is turned away
+// unchecked (its thread is not kept waiting). Another name from the same address is not slowed.
+TEST(Limits, GuessesSentSideBySideAtOneNameAreCheckedOneAfterAnother) {
+  ServerFixture server;
+  {
+    CtClient sa;
+    ASSERT_TRUE(sa.connect());
+    ASSERT_EQ(errorOf(sa.run("exec sp_addlogin target, 'target-pw1'")), 0);
+  }
+  for (int i = 0; i < 6; ++i) ASSERT_FALSE(timedLogin("target", "wrong").second);
+  // A guess takes its turn (the next one is 0.8 s later) and is answered after its delay.
+  auto guess = std::async(std::launch::async, [] { return timedLogin("target", "wrong-again"); });
+  std::this_thread::sleep_for(300ms);
+  auto other = std::async(std::launch::async, [] { return timedLogin("sa", ""); });
+  auto [right, rightIn] = timedLogin("target", "target-pw1");
+  auto [otherTook, otherIn] = other.get();
+  auto [guessTook, guessIn] = guess.get();
+  std::printf("  guess %.3f s, the right password beside it %.3f s, another login %.3f s\n", guessTook, right,
+              otherTook);
+  EXPECT_FALSE(guessIn);
+  EXPECT_TRUE(rightIn);
+  EXPECT_TRUE(otherIn);
+  // The right password waited for the guess's turn to pass (0.5 s after it was sent), more than
+  // the correct login of another name took, which waited for nothing.
+  EXPECT_GE(right, 0.4);
+  EXPECT_LT(otherTook + 0.3, right);
+
+  // The name has failed 7 times and then logged in, which forgot them: build the count up again
+  // to the longest delay, then send three at once. The first two get turns 3 s apart; the third
+  // would wait more than 3 s and is turned away without its password being checked, right
+  // though it is.
+  for (int i = 0; i < 8; ++i) ASSERT_FALSE(timedLogin("target", "wrong").second);
+  auto first = std::async(std::launch::async, [] { return timedLogin("target", "wrong"); });
+  std::this_thread::sleep_for(300ms);
+  auto second = std::async(std::launch::async, [] { return timedLogin("target", "wrong"); });
+  std::this_thread::sleep_for(300ms);
+  auto [third, thirdIn] = timedLogin("target", "target-pw1");
+  std::printf("  third of a burst: %.3f s, %s\n", third, thirdIn ? "let in" : "turned away");
+  EXPECT_FALSE(thirdIn);
+  EXPECT_FALSE(first.get().second);
+  EXPECT_FALSE(second.get().second);
 }
 
 TEST(Limits, UnknownSetOptionsAreSyntaxErrorsAndStopTheBatch) {
