@@ -113,6 +113,8 @@ TEST_F(Concurrency, AnIdleTransactionStallsOnlyWritersOfItsOwnDatabase) {
        5},
       {"reading the table it holds", &bob, "select count(*) from shop..orders", 0, 0, 5},
       {"sp_who lists the sessions", &bob, "exec sp_who", 0, 0, 5},
+      {"sp_lock lists the held lock", &bob, "exec sp_lock", 0, 0, 5},
+      {"a procedure reads the held database's catalogue", &bob, "exec sp_help orders", 0, 0, 5},
       {"sa makes a database (master)", &sa, "create database third", 0, 0, 5},
       {"sa grants in the held database's catalogue", &sa, "grant select on shop..other to bob", 12205, 0.9, 8},
   };
@@ -127,6 +129,17 @@ TEST_F(Concurrency, AnIdleTransactionStallsOnlyWritersOfItsOwnDatabase) {
     if (c.error == 12205) {
       EXPECT_NE(errorText(b).find("held by spid " + annSpid), std::string::npos) << errorText(b);
     }
+  }
+  {
+    // A new login whose default database is the held one.
+    auto start = std::chrono::steady_clock::now();
+    CtClient late;
+    const bool in = late.connect("DSQUERY", "bob", "bob-secret1");
+    const double took = secondsSince(start);
+    std::printf("  %-62s %6.3f s  %s\n", "a new login into the held database", took, in ? "in" : "refused");
+    EXPECT_TRUE(in);
+    EXPECT_LT(took, 5);
+    EXPECT_EQ(scalar(late, "select db_name()"), "shop");
   }
   // The reader saw only committed rows; the holder still has its own.
   EXPECT_EQ(scalar(bob, "select count(*) from shop..orders"), "0");
