@@ -36,9 +36,10 @@ std::optional<std::chrono::milliseconds> LoginThrottle::turn(const std::string& 
   f.last = now;
   if (f.byName.size() >= kNamesKept && !f.byName.count(login)) return std::chrono::milliseconds(0);
   Name& n = f.byName[login];
-  // The attempts still being checked count as failures to come: a burst of guesses is paced
-  // from its fourth attempt on, not only once the first ones have failed.
-  const int beyond = n.failures + n.checking + 1 - kFreeFailures;
+  // Once the name has failed its free times, the attempts still being checked count as failures
+  // to come, so a burst of guesses is paced as a row of them would be. Before that nothing is
+  // paced: many connections logging in at once with the right password (a pool) all go ahead.
+  const int beyond = n.failures < kFreeFailures ? 0 : n.failures + n.checking + 1 - kFreeFailures;
   if (beyond <= 0) {
     ++n.checking;
     return std::chrono::milliseconds(0);

@@ -103,6 +103,17 @@ TEST(Limits, GuessesSentSideBySideAtOneNameAreCheckedOneAfterAnother) {
     ASSERT_TRUE(sa.connect());
     ASSERT_EQ(errorOf(sa.run("exec sp_addlogin target, 'target-pw1'")), 0);
   }
+  {
+    // A pool of connections logging in at once with the right password is not paced.
+    std::vector<std::future<std::pair<double, bool>>> pool;
+    for (int i = 0; i < 12; ++i)
+      pool.push_back(std::async(std::launch::async, [] { return timedLogin("target", "target-pw1"); }));
+    for (auto& f : pool) {
+      auto [took, in] = f.get();
+      EXPECT_TRUE(in);
+      EXPECT_LT(took, 2.0);
+    }
+  }
   for (int i = 0; i < 6; ++i) ASSERT_FALSE(timedLogin("target", "wrong").second);
   // A guess takes its turn (the next one is 0.8 s later) and is answered after its delay.
   auto guess = std::async(std::launch::async, [] { return timedLogin("target", "wrong-again"); });
