@@ -3,10 +3,10 @@
 // try. Once a login name has failed its free times from one address, its attempts from there,
 // those still being checked included, have their passwords checked one per delay, so guesses sent
 // side by side on many connections are no faster than guesses sent one after another, and a right
-// password among them is not told apart sooner than a wrong one. The count is forgotten after a quiet minute; a
-// successful login forgets only the failures of its own login name (the user who mistyped a
-// password), so a guesser that logs in with a login of its own between guesses gains nothing. A
-// correct login of a name that has not failed is never delayed.
+// password among them is not told apart sooner than a wrong one. The count is forgotten after a
+// quiet minute; a successful login forgets only the failures of its own login name (the user who
+// mistyped a password), so a guesser that logs in with a login of its own between guesses gains
+// nothing. A correct login of a name that has not failed three times is never delayed.
 #pragma once
 
 #include <chrono>
