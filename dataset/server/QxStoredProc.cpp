@@ -332,8 +332,8 @@ void TQxStoredProc::ExecProc() {
         case CS_ROW_RESULT:
         case CS_COMPUTE_RESULT:
         case CS_CURSOR_RESULT:
-          // ExecProc reads no rows.
-          ctlib::ct_cancel(nullptr, cmd, CS_CANCEL_CURRENT);
+          // ExecProc keeps no rows; they are read out (compute rows may follow).
+          ReadOutResult(cmd);
           break;
         default:
           break;
