@@ -169,3 +169,37 @@ TEST_F(StoredProcTest, AutoParametersSqlTextAndProviderOperations) {
   EXPECT_FALSE(p.Active());
   EXPECT_EQ(p.Params().Count(), 1);
 }
+
+// A numeric or decimal parameter is exact: its value reaches the procedure and comes back as an
+// output parameter digit for digit (it went as a double, which changes most such values).
+TEST_F(StoredProcTest, NumericParametersTravelExactly) {
+  Exec(*check_, QStringLiteral("create table sp_num (n numeric(38,10) null)"));
+  Exec(*check_, QStringLiteral("create procedure sp_num_put @n numeric(38,10), @d decimal(20,4) output as "
+                               "insert sp_num values (@n) select @d = @n"));
+  TQxStoredProc p;
+  p.SetName(QStringLiteral("sp_num_p"));
+  p.DbName = QStringLiteral("db");
+  p.SetStoredProcName(QStringLiteral("sp_num_put"));
+  p.GetProcParams();
+  EXPECT_EQ(p.ParamByName(QStringLiteral("@n")).DataType, ftBCD);
+  EXPECT_EQ(p.ParamByName(QStringLiteral("@d")).DataType, ftBCD);
+  const struct {
+    const char* in;
+    const char* stored;
+    const char* out;
+  } cases[] = {
+      {"19.99", "19.9900000000", "19.99"},
+      {"1234567890123456.7891", "1234567890123456.7891000000", "1234567890123456.7891"},
+      {"-0.0001", "-0.0001000000", "-0.0001"},
+      {"9999999999999999.9999", "9999999999999999.9999000000", "9999999999999999.9999"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.in);
+    Exec(*check_, QStringLiteral("delete sp_num"));
+    p.ParamByName(QStringLiteral("@n")).SetValue(QString::fromLatin1(c.in));
+    ASSERT_NO_THROW(p.ExecProc());
+    EXPECT_EQ(Rows(*check_, QStringLiteral("select convert(varchar(60), n) from sp_num")),
+              QStringList({QString::fromLatin1(c.stored)}));
+    EXPECT_EQ(CanonicalDecimal(p.ParamByName(QStringLiteral("@d")).Value().toString()), QString::fromLatin1(c.out));
+  }
+}
