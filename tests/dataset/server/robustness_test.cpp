@@ -267,3 +267,22 @@ TEST_F(RobustnessTest, ComputeRowsAfterTheRowsLeaveTheConnectionUsable) {
     }
   }
 }
+
+// A query that is not live and not cached sends nothing for a change: an edit, an insert and a
+// delete are all refused, and the rows shown stay the server's.
+TEST_F(RobustnessTest, AQueryThatIsNotLiveRefusesEveryChange) {
+  TQxQuery q;
+  q.SetName(QStringLiteral("r_ro"));
+  q.DbName = QStringLiteral("db");
+  q.RequestLive = false;
+  q.SetSQL(QStringLiteral("select order_no from orders order by order_no"));
+  q.Open();
+  const QString first = q.FieldByName(QStringLiteral("order_no"))->AsString();
+  EXPECT_THROW(q.Edit(), Exception);
+  EXPECT_THROW(q.Append(), Exception);
+  EXPECT_THROW(q.Delete(), Exception);
+  q.Last();
+  EXPECT_EQ(q.RecordCount(), Rows(*check_, QStringLiteral("select count(*) from orders")).first().toInt());
+  q.First();
+  EXPECT_EQ(q.FieldByName(QStringLiteral("order_no"))->AsString(), first);
+}

@@ -89,11 +89,28 @@ TEST_F(StoredProcTest, RowsOfAProcedureOpenAsADataset) {
   EXPECT_EQ(ids, Rows(*check_, QStringLiteral("select book_id from books where genre = 'cooking' order by book_id")));
   EXPECT_FALSE(p.ResultsPending());
   EXPECT_EQ(p.ReturnStatus(), 0);
-  // A procedure dataset sends no live statements.
+  // A procedure dataset sends no live statements: an edit, an insert or a delete that could
+  // never reach the server is refused at once, not kept as if it were saved.
   p.First();
+  const QString first = p.FieldByName("book_id")->AsString();
+  EXPECT_THROW(p.Edit(), Exception);
+  EXPECT_THROW(p.Append(), Exception);
+  EXPECT_THROW(p.Delete(), Exception);
+  EXPECT_EQ(p.State(), TDataSetState::dsBrowse);
+  EXPECT_EQ(p.RecordCount(), ids.size());
+  EXPECT_EQ(p.FieldByName("book_id")->AsString(), first);
+  EXPECT_EQ(Rows(*check_, QStringLiteral("select count(*) from books where title = 'x'")), QStringList({"0"}));
+  // In cached mode the changes stay in the log until they are applied; the apply of a
+  // procedure's rows has no table to write to and says so, keeping the change.
+  p.Close();
+  p.CachedUpdates = true;
+  p.Open();
   p.Edit();
   p.FieldByName("title")->SetAsString(QStringLiteral("x"));
-  EXPECT_NO_THROW(p.Post());
+  ASSERT_NO_THROW(p.Post());
+  EXPECT_EQ(p.Log().RecordCount(), 1);
+  EXPECT_THROW(p.ApplyUpdates(), Exception);
+  EXPECT_EQ(p.Log().RecordCount(), 1);
   EXPECT_EQ(Rows(*check_, QStringLiteral("select count(*) from books where title = 'x'")), QStringList({"0"}));
 }
 
