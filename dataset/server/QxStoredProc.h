@@ -41,8 +41,8 @@ class TQxStoredProc : public TQxCustomDataSet {
 
  protected:
   // A procedure's rows have no table behind them and no live statements are sent for them:
-  // they can be changed only in cached mode, where the changes wait in the log for an
-  // OnUpdateRecord handler or update procedures to apply them.
+  // they can be changed only in cached mode, where the changes wait in the log until an
+  // update object applies them.
   bool GetCanModify() const override { return TQxCustomDataSet::GetCanModify() && CachedUpdates; }
   void BuildCommandText() override;
   void SendProcCall(CS_COMMAND* command) override { BindCall(command); }
