@@ -437,6 +437,14 @@ std::string dateTimeTarget(const TypeDesc& t) {
 
 }  // namespace
 
+// The SQL of exact value `x` as the approximate type `approx` it is compared with. Against a
+// real it is rounded to real as a stored real was: a real column holding 0.1 equals 0.1.
+static std::string approximateSide(const BoundExpr& x, const TypeDesc& approx) {
+  if (approx.type == SqlType::Real)
+    return "t_convert(" + x.sql + ", " + std::to_string(kCodeReal) + ", 4, 0, 0, 0, " + sourceCode(x.type) + ")";
+  return "CAST(" + x.sql + " AS REAL)";
+}
+
 BoundExpr Binder::compare(BinaryOp op, const BoundExpr& a, const BoundExpr& b) {
   if (!a.isNullLiteral && !b.isNullLiteral && !implicitlyComparable(a.type, b.type)) {
     bool aLower = typeRank(a.type.type) < typeRank(b.type.type);
@@ -460,9 +468,9 @@ BoundExpr Binder::compare(BinaryOp op, const BoundExpr& a, const BoundExpr& b) {
     // float against an exact value compares as float. The exact side is decimal text, which
     // SQLite orders after every number unless a column's affinity converts it: @f < 0.6 would
     // be true for any @f.
-    right = "CAST(" + right + " AS REAL)";
+    right = approximateSide(b, a.type);
   } else if (cb == TypeClass::Approx && isExactClass(a.type)) {
-    left = "CAST(" + left + " AS REAL)";
+    left = approximateSide(a, b.type);
   }
   bool nullEquality =
       !ctx_.ansiNull() && (a.isNullLiteral || b.isNullLiteral || a.isVariable || b.isVariable);
