@@ -63,11 +63,11 @@ void SessionImpl::createCheckConstraints(const TableInfo& t, const std::vector<c
     TextObjectSpec details;
     details.database = t.database;
     details.owner = t.owner;
-    // An unnamed constraint is named after its table, column and a number, as the family does.
-    details.name = !c.name.empty()
-                    ? c.name
-                    : t.name.substr(0, 10) + "_" + (columns[k].empty() ? "check" : columns[k].substr(0, 10)) +
-                          "_" + std::to_string(t.id + static_cast<int32_t>(k) + 1);
+    // An unnamed constraint is named after its table, column and its own object id, as the family
+    // does. The id is known only once the object exists: it is made under a name no identifier
+    // spells and renamed below (another number, such as the table's id plus one, is a column
+    // default's id as well: `c int default 1 check (c > 0)` would name both objects alike).
+    details.name = !c.name.empty() ? c.name : " unnamed check " + std::to_string(k);
     details.type = "R";
     details.tsqlText = "CHECK (" + c.check->toSql() + ")";
     // The condition must make sense for the table's columns before it is kept.
@@ -76,11 +76,15 @@ void SessionImpl::createCheckConstraints(const TableInfo& t, const std::vector<c
     scope.sources.push_back(Binder::sourceFor(t, {}, binder.newAlias()));
     binder.bindCondition(*c.check, scope);
     int32_t id = createTextObject(db_, details);
+    const std::string name =
+        !c.name.empty() ? c.name
+                        : t.name.substr(0, 10) + "_" + (columns[k].empty() ? "check" : columns[k].substr(0, 10)) +
+                              "_" + std::to_string(id);
     SqlStatement link(*this,
                       "UPDATE " + sqliteObjectName(t.database, "dbo", "sysobjects") +
-                          " SET deltrig = ?1, sysstat2 = ?2 WHERE id = ?3",
+                          " SET deltrig = ?1, sysstat2 = ?2, name = ?4 WHERE id = ?3",
                       SqlStatement::Access::Internal);
-    link.bindAll({Value{int64_t{t.id}}, Value{kCheckConstraintStat2}, Value{int64_t{id}}});
+    link.bindAll({Value{int64_t{t.id}}, Value{kCheckConstraintStat2}, Value{int64_t{id}}, Value{name}});
     link.step();
     if (k == 0) {
       SqlStatement first(
