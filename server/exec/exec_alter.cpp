@@ -6,6 +6,7 @@
 #include "server/exec/table_status.h"
 #include "server/exec/type_rules.h"
 #include "server/types/convert.h"
+#include "server/types/type_codes.h"
 
 namespace tabsrv {
 
@@ -33,6 +34,9 @@ void SessionImpl::runAlterTable(const AlterTableStatement& s) {
       // tempdb has no user types of its own: a #table keeps only the base type.
       if (t.database != "tempdb") cs.userType = user->first;
       if (c.nullability == Nullability::Default) cs.nullable = user->second;
+    } else {
+      cs.userType = c.type.national ? (c.type.builtin == SqlType::Char ? kUserNChar : kUserNVarChar)
+                                    : systemUserTypeOf(c.type.name);
     }
     cs.identity = c.identity;
     if (c.identity) cs.nullable = false;

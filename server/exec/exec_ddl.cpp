@@ -6,6 +6,7 @@
 #include "server/exec/sql_statement.h"
 #include "server/exec/table_status.h"
 #include "server/tsql/parser.h"
+#include "server/types/type_codes.h"
 
 namespace tabsrv {
 
@@ -62,6 +63,11 @@ void SessionImpl::runCreateTable(const CreateTableStatement& s) {
       }
       if (!temp) cs.userType = user->first;
       if (c.nullability == Nullability::Default) cs.nullable = user->second;
+    } else {
+      // nchar, nvarchar, sysname and timestamp are stored as char, varchar and varbinary but keep
+      // their own usertype: sp_help shows them, and a timestamp column is filled by the server.
+      cs.userType = c.type.national ? (c.type.builtin == SqlType::Char ? kUserNChar : kUserNVarChar)
+                                    : systemUserTypeOf(c.type.name);
     }
     cs.identity = c.identity;
     if (c.identity) cs.nullable = false;

@@ -11,6 +11,8 @@
 #include "server/exec/triggers.h"
 #include "server/exec/type_rules.h"
 #include "server/tsql/parser.h"
+#include "server/types/timestamp_value.h"
+#include "server/types/type_codes.h"
 #include "server/types/convert.h"
 #include "server/types/sqlite_prepare.h"
 #include "server/types/sqlite_value.h"
@@ -244,6 +246,11 @@ void SessionImpl::insertRow(const TableInfo& t, const std::vector<int>& targets,
       // @@identity is a numeric(38,0) whatever the identity column's own type.
       if (auto* n = std::get_if<int64_t>(&values[i])) lastIdentity = Decimal{*n, 0};
       if (auto* n = std::get_if<Decimal>(&values[i])) lastIdentity = *n;
+      continue;
+    }
+    if (c.desc.userType == kUserTimestamp && (!given[i] || isNull(values[i]))) {
+      // The server fills a timestamp column: a new value for every row it writes.
+      values[i] = nextTimestamp();
       continue;
     }
     if (!given[i]) {
@@ -602,6 +609,10 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
     sets += (sets.empty() ? "" : ", ") + Binder::quoteIdent(c->sqliteName) + " = " +
             Binder::assignSql(v, c->desc.type, c->desc.nullable);
   }
+  // Every row an UPDATE changes gets a new value in its timestamp column.
+  for (const CatalogColumn& c : t.columns)
+    if (c.desc.userType == kUserTimestamp && !changed[static_cast<size_t>(&c - t.columns.data())])
+      sets += ", " + Binder::quoteIdent(c.sqliteName) + " = t_timestamp()";
   std::string where = !s.currentOf.empty() ? currentOfCondition(s.currentOf, t, alias)
                       : s.where            ? binder.bindCondition(*s.where, scope).sql
                                            : "";

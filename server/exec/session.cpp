@@ -7,6 +7,7 @@
 #include <optional>
 #include <thread>
 
+#include "server/types/timestamp_value.h"
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_functions.h"
@@ -475,6 +476,8 @@ std::optional<std::pair<Value, TypeDesc>> SessionImpl::global(const std::string&
   if (name == "@@maxcharlen") return intValue(4);
   if (name == "@@datefirst") return intValue(options_.dateFirst);
   if (name == "@@options") return intValue(0);
+  // The timestamp value most recently written into a timestamp column.
+  if (name == "@@dbts") return std::make_pair(Value{lastTimestamp()}, makeType(SqlType::VarBinary, 8));
   return std::nullopt;
 }
 

@@ -97,6 +97,7 @@ struct TypeName {
   std::string name;
   std::vector<int32_t> args;
   std::optional<SqlType> builtin;  // set for the built-in types, empty for user type names
+  bool national = false;           // written nchar or nvarchar (stored as char or varchar)
 
   std::string toSql() const;
 };
