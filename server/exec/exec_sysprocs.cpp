@@ -129,7 +129,7 @@ const std::vector<BuiltinProcedure>& builtinProcedures() {
       {"sp_help", {{"@objname", "varchar(92)"}}},
       {"sp_helpindex", {{"@objname", "varchar(92)"}}},
       {"sp_helpconstraint", {{"@objname", "varchar(92)"}}},
-      {"sp_spaceused", {{"@objname", "varchar(92)"}}},
+      {"sp_spaceused", {{"@objname", "varchar(92)"}, {"@list_indices", "int"}}},
       {"sp_helpdb", {{"@dbname", "varchar(30)"}}},
       {"sp_rename", {{"@objname", "varchar(92)"}, {"@newname", "varchar(30)"}}},
   };
@@ -606,7 +606,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
     } else if (name == "sp_helpconstraint") {
       spHelpConstraint(trimmed(required(0)));
     } else if (name == "sp_spaceused") {
-      spSpaceUsed(arg[0] ? std::optional(trimmed(*arg[0])) : std::nullopt);
+      spSpaceUsed(arg[0] ? std::optional(trimmed(*arg[0])) : std::nullopt, arg[1] && trimmed(*arg[1]) == "1");
     } else if (name == "sp_helpdb") {
       spHelpDb(arg[0] ? std::optional(trimmed(*arg[0])) : std::nullopt);
     } else if (name == "sp_rename") {

@@ -296,7 +296,7 @@ class SessionImpl : public Session, public BindContext {
   void spHelp(const std::optional<std::string>& objname);
   void spHelpIndex(const std::string& objname);
   void spHelpConstraint(const std::string& objname);
-  void spSpaceUsed(const std::optional<std::string>& objname);
+  void spSpaceUsed(const std::optional<std::string>& objname, bool listIndexes);
   void spHelpDb(const std::optional<std::string>& dbname);
   void spRename(const std::string& objname, const std::string& newname);
   // A table of the current database named as a procedure argument; 17460 for another database,
