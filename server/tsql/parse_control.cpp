@@ -187,6 +187,8 @@ StatementPtr Parser::parseTransaction() {
       if (acceptWord("with")) {
         if (!peekWord("raiserror")) syntaxError();
         s->raiserror = parseRaiserror();
+        // Its message carries the line of the rollback, as a raiserror of its own would.
+        s->raiserror->line = verb.line;
       }
       return s;
     }
