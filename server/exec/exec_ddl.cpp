@@ -25,7 +25,7 @@ void SessionImpl::runCreateTable(const CreateTableStatement& s) {
   bool temp = isTemp(s.table);
   details.database = temp ? "tempdb" : (s.table.database.empty() ? database_ : s.table.database);
   details.owner = temp ? "dbo" : (s.table.owner.empty() ? user_ : s.table.owner);
-  details.name = temp ? tempTableName(s.table.name) : s.table.name;
+  details.name = temp ? newTempTableName(s.table.name) : s.table.name;
   if (!databaseExists(db_, details.database)) throw unknownDatabase(details.database);
   std::vector<const Constraint*> checks;
   std::vector<std::string> checkColumns;
@@ -98,7 +98,7 @@ void SessionImpl::runCreateTable(const CreateTableStatement& s) {
     details.constraints.push_back(std::move(is));
   }
   StatementTransaction tx(*this, details.database);
-  TableInfo created = createTable(db_, details);
+  TableInfo created = temp ? createTempTable(details, s.table.name) : createTable(db_, details);
   createCheckConstraints(created, checks, checkColumns);
   refreshTableStatus(*this, created.database, created.id);
   // Foreign keys are not kept beyond the status words: the table declaring one is marked, and
@@ -154,7 +154,7 @@ void SessionImpl::runDrop(const DropStatement& s) {
     } else {
       dropCheckConstraints(*t);
       dropTable(db_, *t);
-      if (isTemp(name)) tempTables_.erase(tempTableName(name.name));
+      if (isTemp(name)) forgetTempTable(tempTableName(name.name));
     }
   }
   tx.commit();
@@ -251,7 +251,7 @@ void SessionImpl::dropTempTablesCreatedSince(const std::set<std::string>& before
     }
   }
   tx.commit();
-  for (const std::string& stored : created) tempTables_.erase(stored);
+  for (const std::string& stored : created) forgetTempTable(stored);
 }
 
 void SessionImpl::dropTempTables() {
@@ -270,6 +270,17 @@ void SessionImpl::dropTempTables() {
     }
   }
   tempTables_.clear();
+  tempTableDepth_.clear();
+}
+
+TableInfo SessionImpl::createTempTable(const TableSpec& details, const std::string& name) {
+  try {
+    return createTable(db_, details);
+  } catch (const SqlError& e) {
+    // The name the user wrote, not the one the table is stored under.
+    if (e.number() != 2714) throw;
+    throw SqlError(2714, 16, "There is already an object named '" + name + "' in the database.");
+  }
 }
 
 }  // namespace tabsrv

@@ -439,7 +439,22 @@ Variable* SessionImpl::findVariable(const std::string& name) {
 }
 
 std::string SessionImpl::tempTableName(const std::string& name) const {
-  return tempTableStoredName(name, spid_);
+  // The innermost one: a procedure's own #t hides its caller's #t of the same name.
+  const std::string base = tempTableStoredName(name, spid_);
+  for (int level = procDepth_; level >= 1; --level) {
+    std::string leveled = base + "_" + std::to_string(level);
+    if (tempTables_.count(leveled)) return leveled;
+  }
+  return base;
+}
+
+std::string SessionImpl::newTempTableName(const std::string& name) const {
+  const std::string base = tempTableStoredName(name, spid_);
+  auto made = tempTableDepth_.find(base);
+  if (made == tempTableDepth_.end() || made->second >= procDepth_) return base;
+  // A caller's #table has the name: this level's own table may have it too (a second one of
+  // this level is refused as the name's owner would be).
+  return base + "_" + std::to_string(procDepth_);
 }
 
 std::optional<std::pair<Value, TypeDesc>> SessionImpl::global(const std::string& name) {

@@ -398,8 +398,21 @@ class SessionImpl : public Session, public BindContext {
   // The column default of a table column evaluated now (getdate() ...), or NULL when none.
   std::pair<Value, TypeDesc> columnDefault(const CatalogColumn& c);
   // Where a #table of this session is stored and whether it is one of ours.
-  void rememberTempTable(const std::string& storedName) { tempTables_.insert(storedName); }
+  void rememberTempTable(const std::string& storedName) {
+    tempTables_.insert(storedName);
+    tempTableDepth_[storedName] = procDepth_;
+  }
+  // The stored name a new #table `name` gets: the session's name for it, or, inside a procedure
+  // while a caller's #table holds that name, one of the procedure's nesting level.
+  std::string newTempTableName(const std::string& name) const;
+  // Forgets a #table of the session that was dropped.
+  void forgetTempTable(const std::string& storedName) {
+    tempTables_.erase(storedName);
+    tempTableDepth_.erase(storedName);
+  }
   void dropTempTables();
+  // createTable for a #table: a taken name is refused under the name the user wrote.
+  TableInfo createTempTable(const TableSpec& details, const std::string& name);
   // Drops the session's #tables that are not in `before` (those a procedure created).
   void dropTempTablesCreatedSince(const std::set<std::string>& before);
 
@@ -460,6 +473,7 @@ class SessionImpl : public Session, public BindContext {
   Value identity_;                       // @@identity
   std::map<std::string, Variable> variables_;
   std::set<std::string> tempTables_;  // stored names of our #tables in tempdb
+  std::map<std::string, int> tempTableDepth_;  // the nesting level each of them was made at
   std::set<int32_t> identityInsert_;  // object ids with set identity_insert on
   std::string gotoLabel_;
   std::chrono::steady_clock::time_point busySince_;
