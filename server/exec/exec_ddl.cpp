@@ -1,6 +1,8 @@
 // CREATE/ALTER/DROP TABLE, CREATE/DROP INDEX and CREATE/DROP VIEW through the catalogue API,
 // each inside the statement's transaction so a failure leaves no half-made object.
 // #tables go to tempdb under a name private to the session and are dropped at logout.
+#include <algorithm>
+
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
@@ -176,6 +178,21 @@ void SessionImpl::runCreateIndex(const CreateIndexStatement& s) {
   createIndex(db_, t, details);
   refreshTableStatus(*this, t.database, t.id);
   tx.commit();
+  done(false, -1);
+}
+
+void SessionImpl::runMaintenance(const MaintenanceStatement& s) {
+  // SQLite plans from its own knowledge of the tables and keeps its write-ahead log checkpointed
+  // by itself: UPDATE STATISTICS only checks that the table (and index) exist, CHECKPOINT does
+  // nothing more, so scripts that run them after a load go on.
+  if (s.action == MaintenanceAction::UpdateStatistics) {
+    TableInfo t = Binder(*this).resolveTable(s.table);
+    if (t.type != "U" && t.type != "S")
+      throw SqlError(208, 16, t.name + " is not a table: UPDATE STATISTICS reads tables only.");
+    if (!s.index.empty() && std::none_of(t.indexes.begin(), t.indexes.end(),
+                                         [&](const IndexInfo& i) { return i.name == s.index; }))
+      throw SqlError(2727, 11, "Cannot find index '" + s.index + "'.");
+  }
   done(false, -1);
 }
 

@@ -723,6 +723,7 @@ bool changesCatalog(const Statement& s) {
     case StatementKind::Raiserror:
     case StatementKind::Waitfor:
     case StatementKind::Kill:
+    case StatementKind::Maintenance:
     case StatementKind::DeclareCursor:
     case StatementKind::OpenCursor:
     case StatementKind::FetchCursor:
@@ -932,6 +933,11 @@ Flow SessionImpl::dispatch(const Statement& s) {
     case StatementKind::Kill:
       setCommand("KILL");
       runKill(s.as<KillStatement>());
+      break;
+    case StatementKind::Maintenance:
+      setCommand(s.as<MaintenanceStatement>().action == MaintenanceAction::Checkpoint ? "CHECKPOINT"
+                                                                                      : "UPDATE STATISTICS");
+      runMaintenance(s.as<MaintenanceStatement>());
       break;
     case StatementKind::ReadText:
       setCommand("READTEXT");

@@ -358,6 +358,7 @@ class SessionImpl : public Session, public BindContext {
   void runTransaction(const tsql::TransactionStatement& s);
   // KILL spid (transactions.cpp): sa ends another session; it rolls back and goes.
   void runKill(const tsql::KillStatement& s);
+  void runMaintenance(const tsql::MaintenanceStatement& s);
   // GRANT / REVOKE on an object (exec_grant.cpp).
   void runGrant(const tsql::GrantStatement& s);
   void runStatementGrant(const tsql::GrantStatement& s);

@@ -300,6 +300,8 @@ const char* statementKindName(StatementKind kind) {
       return "WAITFOR";
     case StatementKind::Kill:
       return "KILL";
+    case StatementKind::Maintenance:
+      return "maintenance";
     case StatementKind::Execute:
       return "EXECUTE";
     case StatementKind::CreateProcedure:
@@ -854,6 +856,11 @@ std::string WaitforStatement::toSql() const {
 
 std::string KillStatement::toSql() const {
   return "KILL " + spid->toSql();
+}
+
+std::string MaintenanceStatement::toSql() const {
+  if (action == MaintenanceAction::Checkpoint) return "CHECKPOINT";
+  return "UPDATE STATISTICS " + table.toSql() + (index.empty() ? "" : " " + ident(index));
 }
 
 std::string ExecuteStatement::toSql() const {

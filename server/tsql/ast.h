@@ -440,6 +440,7 @@ enum class StatementKind : uint8_t {
   ReadText,
   WriteText,
   Kill,
+  Maintenance,
 };
 
 // The kind's name, for "not implemented" messages of switch dispatch.
@@ -785,6 +786,17 @@ struct WaitforStatement : NodeOfKind<Statement, StatementKind::Waitfor> {
 // KILL spid: ends another session (sa only).
 struct KillStatement : NodeOfKind<Statement, StatementKind::Kill> {
   ExprPtr spid;
+  std::string toSql() const override;
+};
+
+// What a maintenance statement asks for.
+enum class MaintenanceAction : uint8_t { UpdateStatistics, Checkpoint };
+
+// UPDATE STATISTICS table [index] and CHECKPOINT.
+struct MaintenanceStatement : NodeOfKind<Statement, StatementKind::Maintenance> {
+  MaintenanceAction action = MaintenanceAction::Checkpoint;
+  ObjectName table;   // UPDATE STATISTICS only
+  std::string index;  // empty: every index of the table
   std::string toSql() const override;
 };
 

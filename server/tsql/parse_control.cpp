@@ -26,6 +26,19 @@ StatementPtr Parser::parseStatement() {
     s = parseSelect();
   } else if (t.isWord("insert")) {
     s = parseInsert();
+  } else if (t.isWord("update") && peekWord("statistics", 1)) {
+    next();
+    next();
+    auto m = std::make_unique<MaintenanceStatement>();
+    m->action = MaintenanceAction::UpdateStatistics;
+    m->table = parseObjectName();
+    if (isName(peek())) m->index = expectName();
+    s = std::move(m);
+  } else if (t.isWord("checkpoint")) {
+    next();
+    auto m = std::make_unique<MaintenanceStatement>();
+    m->action = MaintenanceAction::Checkpoint;
+    s = std::move(m);
   } else if (t.isWord("update")) {
     s = parseUpdate();
   } else if (t.isWord("delete")) {
