@@ -507,6 +507,16 @@ void SessionImpl::spHelpDb(const std::optional<std::string>& dbname) {
   sink_->row({Value{std::string("master")}, Value{megabytes(sizes[0])}, Value{std::string("data and log")},
               Value{dayText(r.created)}, Value{std::string("not applicable")}});
   done(false, 1);
+  // The segments of the database on that device, as sp_helpdb lists them last.
+  sink_->rowFormat({textColumn("device", 30), textColumn("segment", 30)});
+  int32_t segments = 0;
+  SqlStatement st(*this, "SELECT name FROM " + sqliteObjectName(r.d.name, "dbo", "syssegments") + " ORDER BY name",
+                  SqlStatement::Access::Internal);
+  while (st.step()) {
+    sink_->row({Value{std::string("master")}, text(sqlite3_column_text(st.get(), 0))});
+    ++segments;
+  }
+  done(false, segments);
 }
 
 void SessionImpl::spRename(const std::string& objname, const std::string& newname) {
