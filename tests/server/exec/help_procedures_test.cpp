@@ -1,7 +1,7 @@
 // The reporting system procedures through the Session interface: sp_help's result sets for a
 // table, a procedure, a user datatype and the whole database, sp_helpindex, sp_spaceused of a
-// table and of the database, sp_helpdb (with its segments), sp_rename of a column, and the procedures' entries in
-// sybsystemprocs' catalogue.
+// table and of the database, sp_helpdb (with its segments), sp_rename of a column, and the
+// procedures' entries in sybsystemprocs' catalogue.
 #include <gtest/gtest.h>
 
 #include "recording_sink.h"
