@@ -2,6 +2,7 @@
 // form, defaults and identity values filled in, `set rowcount` applied, each statement atomic.
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <optional>
 
 #include "server/exec/errors.h"
@@ -192,6 +193,37 @@ std::string bothConditions(const std::string& where, const ViewTarget* vt) {
   if (!vt || vt->where.empty()) return where;
   if (where.empty()) return "(" + vt->where + ")";
   return "(" + where + ") AND (" + vt->where + ")";
+}
+
+// The tables and ON conditions of an UPDATE's or DELETE's FROM list with its inner joins spelled
+// out: `from t join u on t.id = u.id` reads as `from t, u where t.id = u.id`. False for an item
+// that is neither a table nor an inner join of tables (an outer join, a derived table).
+bool flattenInnerJoins(const std::vector<TableRefPtr>& from, std::vector<const NamedTableRef*>& tables,
+                       std::vector<const Expr*>& conditions) {
+  std::function<bool(const TableRef&)> add = [&](const TableRef& ref) {
+    if (ref.is<NamedTableRef>()) {
+      tables.push_back(&ref.as<NamedTableRef>());
+      return true;
+    }
+    if (!ref.is<JoinTableRef>()) return false;
+    const auto& j = ref.as<JoinTableRef>();
+    if (j.type != JoinType::Inner || !add(*j.left) || !add(*j.right)) return false;
+    if (j.on) conditions.push_back(j.on.get());
+    return true;
+  };
+  for (const auto& ref : from)
+    if (!add(*ref)) return false;
+  return true;
+}
+
+// `where` and the ON conditions of the FROM list's joins, bound in `scope`.
+std::string withJoinConditions(std::string where, Binder& binder, const std::vector<const Expr*>& conditions,
+                               const Scope& scope) {
+  for (const Expr* on : conditions) {
+    std::string c = binder.bindCondition(*on, scope).sql;
+    where = where.empty() ? "(" + c + ")" : "(" + where + ") AND (" + c + ")";
+  }
+  return where;
 }
 
 }  // namespace
@@ -567,20 +599,20 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
 
   // `update t set ... from t, u where ...`: the FROM item naming the target is the target itself.
   std::string fromSql;
-  for (const auto& ref : s.from) {
-    if (ref->is<NamedTableRef>()) {
-      const auto& n = ref->as<NamedTableRef>();
-      TableInfo other = binder.resolveTable(n.name);
-      if (other.id == named.id && other.database == named.database) {
-        if (!n.alias.empty()) scope.sources[0].exposed = n.alias;
-        continue;
-      }
-      std::string a = binder.newAlias();
-      scope.sources.push_back(Binder::sourceFor(other, n.alias, a));
-      fromSql += (fromSql.empty() ? "" : ", ") + other.sqliteName + " AS " + a;
+  std::vector<const NamedTableRef*> fromTables;
+  std::vector<const Expr*> joinConditions;
+  if (!flattenInnerJoins(s.from, fromTables, joinConditions))
+    throw notSupported("UPDATE with an outer join or a derived table in its FROM");
+  for (const NamedTableRef* ref : fromTables) {
+    const auto& n = *ref;
+    TableInfo other = binder.resolveTable(n.name);
+    if (other.id == named.id && other.database == named.database) {
+      if (!n.alias.empty()) scope.sources[0].exposed = n.alias;
       continue;
     }
-    throw notSupported("UPDATE with a joined FROM item");
+    std::string a = binder.newAlias();
+    scope.sources.push_back(Binder::sourceFor(other, n.alias, a));
+    fromSql += (fromSql.empty() ? "" : ", ") + other.sqliteName + " AS " + a;
   }
 
   std::string sets;
@@ -616,7 +648,7 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
   std::string where = !s.currentOf.empty() ? currentOfCondition(s.currentOf, t, alias)
                       : s.where            ? binder.bindCondition(*s.where, scope).sql
                                            : "";
-  where = bothConditions(where, vt ? &*vt : nullptr);
+  where = bothConditions(withJoinConditions(where, binder, joinConditions, scope), vt ? &*vt : nullptr);
   std::string sql = "UPDATE " + t.sqliteName + " AS " + alias + " SET " + sets;
   if (!fromSql.empty()) sql += " FROM " + fromSql;
   std::string cond = where;
@@ -693,9 +725,12 @@ void SessionImpl::runDelete(const DeleteStatement& s) {
     scope.sources.push_back(Binder::sourceFor(t, {}, alias));
   }
   std::string fromSql;
-  for (const auto& ref : s.from) {
-    if (!ref->is<NamedTableRef>()) throw notSupported("DELETE with a joined FROM item");
-    const auto& n = ref->as<NamedTableRef>();
+  std::vector<const NamedTableRef*> fromTables;
+  std::vector<const Expr*> joinConditions;
+  if (!flattenInnerJoins(s.from, fromTables, joinConditions))
+    throw notSupported("DELETE with an outer join or a derived table in its FROM");
+  for (const NamedTableRef* ref : fromTables) {
+    const auto& n = *ref;
     TableInfo other = binder.resolveTable(n.name);
     if (other.id == named.id && other.database == named.database) {
       if (!n.alias.empty()) scope.sources[0].exposed = n.alias;
@@ -708,7 +743,7 @@ void SessionImpl::runDelete(const DeleteStatement& s) {
   std::string where = !s.currentOf.empty() ? currentOfCondition(s.currentOf, t, alias)
                       : s.where            ? binder.bindCondition(*s.where, scope).sql
                                            : "";
-  where = bothConditions(where, vt ? &*vt : nullptr);
+  where = bothConditions(withJoinConditions(where, binder, joinConditions, scope), vt ? &*vt : nullptr);
   std::string sql = "DELETE FROM " + t.sqliteName + " AS " + alias;
   if (!fromSql.empty() || options_.rowCount > 0) {
     sql += " WHERE " + alias + ".rowid IN (" + rowSelection(t, alias, fromSql, where, options_.rowCount) + ")";
