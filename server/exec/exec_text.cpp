@@ -100,7 +100,7 @@ int registerTextPointerFunction(sqlite3* db) {
 SessionImpl::TextTarget SessionImpl::resolveTextTarget(const ObjectName& table, const std::string& column,
                                                        const Expr& pointer, const char* verb) {
   Binder binder(*this);
-  TextTarget target{binder.resolveTable(table), nullptr, 0};
+  TextTarget target{binder.resolveTable(table), nullptr, 0, {}};
   const TableInfo& t = target.table;
   if (t.type != "U")
     throw SqlError(7113, 16, std::string(verb) + " needs a column of a table; '" + t.name + "' is not one.");
