@@ -189,6 +189,7 @@ SessionImpl::SessionImpl(sqlite3* db, int spid, SessionIdentity identity, Proces
   info_.host = id_.host;
   info_.program = id_.program;
   info_.spid = spid_;
+  info_.tempTableName = [this](const std::string& name) { return tempTableName(name); };
   registerExecFunctions(db_, &info_);
   setSessionInfo(db_, &info_);
   permissions_ = std::make_unique<Permissions>(db_, id_.suid);
