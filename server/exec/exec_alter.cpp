@@ -1,5 +1,6 @@
 // ALTER TABLE t ADD col type NULL [, ...]: each column is appended through the catalogue with the
 // next colid; rows already there read NULL, or the column's DEFAULT evaluated once at ALTER time.
+// ALTER TABLE t ADD [CONSTRAINT name] CHECK (...) and DROP CONSTRAINT name keep CHECK constraints.
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
@@ -19,11 +20,28 @@ void SessionImpl::runAlterTable(const AlterTableStatement& s) {
     throw SqlError(4902, 16,
                    "Cannot alter table '" + t.name + "' because this table does not exist in database '" +
                        t.database + "'.");
-  if (!s.addConstraints.empty()) throw notSupported("ALTER TABLE ADD CONSTRAINT");
+  // CHECK constraints, of the table or of a column added, are kept; the index constraints
+  // (PRIMARY KEY, UNIQUE) and foreign keys are made only with the table.
+  std::vector<const Constraint*> checks;
+  std::vector<std::string> checkColumns;
+  auto noteConstraint = [&](const Constraint& k, const std::string& column) {
+    if (k.kind != ConstraintKind::Check || !k.check)
+      throw notSupported("A PRIMARY KEY, UNIQUE or FOREIGN KEY constraint in ALTER TABLE");
+    checks.push_back(&k);
+    checkColumns.push_back(column);
+  };
+  for (const auto& k : s.addConstraints) noteConstraint(k, "");
+  for (const auto& c : s.addColumns)
+    for (const auto& k : c.constraints) noteConstraint(k, c.name);
   requireOwnerOf("ALTER TABLE", t);
   StatementTransaction tx(*this, t.database);
+  if (!s.dropConstraint.empty()) {
+    dropConstraint(t, s.dropConstraint);
+    tx.commit();
+    done(false, -1);
+    return;
+  }
   for (const auto& c : s.addColumns) {
-    if (!c.constraints.empty()) throw notSupported("A constraint in ALTER TABLE ADD");
     ColumnSpec cs;
     cs.name = c.name;
     cs.type = resolveTypeName(*this, c.type);
@@ -53,6 +71,9 @@ void SessionImpl::runAlterTable(const AlterTableStatement& s) {
     }
     t = addColumn(db_, t, cs, fill);
   }
+  // A constraint added holds for rows from now on: the rows already there are not tested, nor is
+  // the default that fills a new column, as the family does.
+  createCheckConstraints(t, checks, checkColumns);
   // A new column may be the first variable-length or identity one.
   refreshTableStatus(*this, t.database, t.id);
   tx.commit();

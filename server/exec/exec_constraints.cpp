@@ -87,14 +87,43 @@ void SessionImpl::createCheckConstraints(const TableInfo& t, const std::vector<c
     link.bindAll({Value{int64_t{t.id}}, Value{kCheckConstraintStat2}, Value{int64_t{id}}, Value{name}});
     link.step();
     if (k == 0) {
-      SqlStatement first(
-          *this,
-          "UPDATE " + sqliteObjectName(t.database, "dbo", "sysobjects") + " SET ckfirst = ?1 WHERE id = ?2",
-          SqlStatement::Access::Internal);
+      // The table's first CHECK constraint; one added later by ALTER TABLE leaves it.
+      SqlStatement first(*this,
+                         "UPDATE " + sqliteObjectName(t.database, "dbo", "sysobjects") +
+                             " SET ckfirst = ?1 WHERE id = ?2 AND coalesce(ckfirst, 0) = 0",
+                         SqlStatement::Access::Internal);
       first.bindAll({Value{int64_t{id}}, Value{int64_t{t.id}}});
       first.step();
     }
   }
+}
+
+void SessionImpl::dropConstraint(const TableInfo& t, const std::string& name) {
+  const std::string sysobjects = sqliteObjectName(t.database, "dbo", "sysobjects");
+  std::optional<int32_t> id;
+  {
+    SqlStatement q(*this,
+                   "SELECT id FROM " + sysobjects +
+                       " WHERE type = 'R' AND deltrig = ?1 AND (sysstat2 & ?2) <> 0 AND rtrim(name) = ?3",
+                   SqlStatement::Access::Internal);
+    q.bindAll({Value{int64_t{t.id}}, Value{kCheckConstraintStat2}, Value{name}});
+    if (q.step()) id = sqlite3_column_int(q.get(), 0);
+  }
+  if (!id) {
+    for (const IndexInfo& i : t.indexes)
+      if (i.name == name) throw notSupported("Dropping the PRIMARY KEY or UNIQUE constraint '" + name + "'");
+    throw SqlError(3701, 11,
+                   "Cannot drop the constraint '" + name + "', because it doesn't exist in the system catalogs.");
+  }
+  dropTextObject(db_, t.database, *id);
+  // The table's first CHECK constraint, if that was the one dropped, is the next one it has.
+  SqlStatement first(*this,
+                     "UPDATE " + sysobjects + " SET ckfirst = coalesce((SELECT min(id) FROM " + sysobjects +
+                         " WHERE type = 'R' AND deltrig = ?1 AND (sysstat2 & ?2) <> 0), 0) WHERE id = ?1 AND "
+                         "ckfirst = ?3",
+                     SqlStatement::Access::Internal);
+  first.bindAll({Value{int64_t{t.id}}, Value{kCheckConstraintStat2}, Value{int64_t{*id}}});
+  first.step();
 }
 
 void SessionImpl::dropCheckConstraints(const TableInfo& t) {

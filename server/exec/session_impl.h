@@ -388,6 +388,8 @@ class SessionImpl : public Session, public BindContext {
   // names the column a column constraint belongs to, empty for a table constraint).
   void createCheckConstraints(const TableInfo& t, const std::vector<const tsql::Constraint*>& checks,
                               const std::vector<std::string>& columns);
+  // ALTER TABLE t DROP CONSTRAINT name of a CHECK constraint (3701 when there is none).
+  void dropConstraint(const TableInfo& t, const std::string& name);
   // Removes a table's CHECK constraint objects (DROP TABLE).
   void dropCheckConstraints(const TableInfo& t);
   // The rules and CHECK constraints rows of `t` must pass.

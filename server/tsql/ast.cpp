@@ -741,6 +741,7 @@ std::string CreateTableStatement::toSql() const {
 }
 
 std::string AlterTableStatement::toSql() const {
+  if (!dropConstraint.empty()) return "ALTER TABLE " + table.toSql() + " DROP CONSTRAINT " + ident(dropConstraint);
   std::string out = "ALTER TABLE " + table.toSql() + " ADD ";
   std::vector<std::string> parts;
   for (const ColumnDef& c : addColumns) parts.push_back(c.toSql());

@@ -612,6 +612,7 @@ struct AlterTableStatement : NodeOfKind<Statement, StatementKind::AlterTable> {
   ObjectName table;
   std::vector<ColumnDef> addColumns;
   std::vector<Constraint> addConstraints;
+  std::string dropConstraint;  // ALTER TABLE t DROP CONSTRAINT name (then nothing is added)
   std::string toSql() const override;
 };
 
