@@ -338,5 +338,42 @@ TEST_F(CursorsWire, ABadQueryFailsTheDeclare) {
   EXPECT_FALSE(client.run("select 1").firstError());
 }
 
+// A cursor's query is one SELECT without COMPUTE or INTO: anything else is refused at the declare
+// with the reason, and the rows and open sent with it repeat that reason (a "cursor not found"
+// there would hide it); nothing of the text runs, and the connection goes on.
+TEST_F(CursorsWire, AQueryThatIsNotOneSelectIsRefusedWithItsReason) {
+  struct Case {
+    const char* sql;
+    const char* reason;
+  } cases[] = {
+      {"select i from n where i < 3 select sq from n where i < 3", "must be one SELECT statement"},
+      {"update n set sq = 0 where i = 1", "must be one SELECT statement"},
+      {"select i, sq from n where i < 5 order by i compute sum(sq)", "COMPUTE"},
+      {"select i, sq from n where i < 5 order by i compute sum(sq) by i", "COMPUTE"},
+      {"select i into #copy from n", "INTO"},
+  };
+  int k = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    client.takeMessages();
+    {
+      Cursor cursor(client.connection(), "refused" + std::to_string(++k), c.sql, 5);
+      EXPECT_FALSE(cursor.open());
+      cursor.finish();
+    }
+    std::vector<CtMessage> messages = client.takeMessages();
+    ASSERT_FALSE(messages.empty());
+    for (const CtMessage& m : messages) {
+      if (!m.fromServer) continue;
+      EXPECT_NE(m.number, 557) << m.text;
+      EXPECT_NE(m.text.find(c.reason), std::string::npos) << m.text;
+    }
+    CtBatch after = client.run("select sq from n where i = 1 select object_id('#copy')");
+    ASSERT_EQ(after.firstError(), nullptr) << after.firstError()->text;
+    EXPECT_EQ(*after.sets.at(0).rows.at(0).at(0), "1");
+    EXPECT_FALSE(after.sets.at(1).rows.at(0).at(0).has_value());
+  }
+}
+
 }  // namespace
 }  // namespace tabtest
