@@ -491,6 +491,7 @@ class SessionImpl : public Session, public BindContext {
   struct Prepared {
     std::string sql;
     PreparedDescription description;
+    std::vector<bool> untyped;  // per marker: met in no context that gave it a type
     std::shared_ptr<PreparedBatch> batch;
   };
   std::map<std::string, Prepared> prepared_;
