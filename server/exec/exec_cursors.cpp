@@ -57,6 +57,7 @@ std::unique_ptr<DeclareCursorStatement> parseCursorQuery(const std::string& name
 ParseOptions SessionImpl::parseOptions() {
   ParseOptions o;
   o.cursors = true;
+  o.top = true;
   return o;
 }
 
