@@ -71,6 +71,7 @@ void SessionImpl::runAlterTable(const AlterTableStatement& s) {
     }
     t = addColumn(db_, t, cs, fill);
   }
+  if (!s.addColumns.empty() && t.database != "tempdb") inheritTypeDefaults(t.database, t.id);
   // A constraint added holds for rows from now on: the rows already there are not tested, nor is
   // the default that fills a new column, as the family does.
   createCheckConstraints(t, checks, checkColumns);

@@ -101,6 +101,7 @@ void SessionImpl::runCreateTable(const CreateTableStatement& s) {
   }
   StatementTransaction tx(*this, details.database);
   TableInfo created = temp ? createTempTable(details, s.table.name) : createTable(db_, details);
+  if (!temp) inheritTypeDefaults(created.database, created.id);
   createCheckConstraints(created, checks, checkColumns);
   refreshTableStatus(*this, created.database, created.id);
   // Foreign keys are not kept beyond the status words: the table declaring one is marked, and

@@ -192,6 +192,15 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
   std::vector<PlainArg> plain;
   for (const CallArg& a : args) plain.push_back({a.name, &a.value, &a.type});
   std::vector<std::optional<std::string>> arg = matchArguments(name, paramNames, plain);
+  // The futureonly argument of the binding procedures, at position `i`.
+  auto futureOnly = [&](size_t i) {
+    if (i >= arg.size() || !arg[i]) return false;
+    std::string v = trimmed(*arg[i]);
+    for (char& ch : v) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    if (!v.empty() && v != "futureonly")
+      throw SqlError(15109, 16, "The only legal value for the futureonly parameter is 'futureonly'.");
+    return !v.empty();
+  };
   // No OUTPUT parameters: each argument is given back as it came.
   for (size_t i = 0; i < args.size(); ++i) {
     result.params.push_back(
@@ -518,6 +527,8 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       StatementTransaction tx(*this, database_);
       if (rule)
         bindRule(db_, database_, *id, tableId, colid, usertype);
+      else if (usertype)
+        bindTypeDefault(*id, usertype, futureOnly(2));
       else
         bindDefault(db_, database_, *id, tableId, colid, usertype);
       tx.commit();
@@ -529,6 +540,8 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       StatementTransaction tx(*this, database_);
       if (rule)
         bindRule(db_, database_, 0, tableId, colid, usertype);
+      else if (usertype)
+        bindTypeDefault(0, usertype, futureOnly(1));
       else
         bindDefault(db_, database_, 0, tableId, colid, usertype);
       tx.commit();

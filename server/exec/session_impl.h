@@ -386,6 +386,11 @@ class SessionImpl : public Session, public BindContext {
   std::string printText(const Value& v, const TypeDesc& type);
   // Row integrity (exec_constraints.cpp). Keeps the CHECK constraints of a new table (`columns[k]`
   // names the column a column constraint belongs to, empty for a table constraint).
+  // Columns of user types of table `tableId` without a default of their own take their type's.
+  void inheritTypeDefaults(const std::string& database, int32_t tableId);
+  // sp_bindefault / sp_unbindefault (defaultId 0) of a user type: the type's default and, unless
+  // futureonly, the table columns of that type that have no default or had the type's.
+  void bindTypeDefault(int32_t defaultId, int32_t usertype, bool futureonly);
   void createCheckConstraints(const TableInfo& t, const std::vector<const tsql::Constraint*>& checks,
                               const std::vector<std::string>& columns);
   // ALTER TABLE t DROP CONSTRAINT name of a CHECK constraint (3701 when there is none).
