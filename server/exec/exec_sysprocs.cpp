@@ -120,6 +120,13 @@ const std::vector<BuiltinProcedure>& builtinProcedures() {
         {"@col6", "varchar(30)"},
         {"@col7", "varchar(30)"},
         {"@col8", "varchar(30)"}}},
+      {"sp_commonkey",
+       {{"@tabaname", "varchar(92)"}, {"@tabbname", "varchar(92)"}, {"@col1a", "varchar(30)"},
+        {"@col1b", "varchar(30)"},    {"@col2a", "varchar(30)"},    {"@col2b", "varchar(30)"},
+        {"@col3a", "varchar(30)"},    {"@col3b", "varchar(30)"},    {"@col4a", "varchar(30)"},
+        {"@col4b", "varchar(30)"},    {"@col5a", "varchar(30)"},    {"@col5b", "varchar(30)"},
+        {"@col6a", "varchar(30)"},    {"@col6b", "varchar(30)"},    {"@col7a", "varchar(30)"},
+        {"@col7b", "varchar(30)"},    {"@col8a", "varchar(30)"},    {"@col8b", "varchar(30)"}}},
       {"sp_bindrule", {{"@rulename", "varchar(92)"}, {"@objname", "varchar(92)"}, {"@futureonly", "varchar(15)"}}},
       {"sp_bindefault", {{"@defname", "varchar(92)"}, {"@objname", "varchar(92)"}, {"@futureonly", "varchar(15)"}}},
       {"sp_unbindrule", {{"@objname", "varchar(92)"}, {"@futureonly", "varchar(15)"}}},
@@ -455,8 +462,9 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       }
       tx.commit();
       inform("Login dropped.");
-    } else if (name == "sp_primarykey" || name == "sp_foreignkey") {
+    } else if (name == "sp_primarykey" || name == "sp_foreignkey" || name == "sp_commonkey") {
       bool foreign = name == "sp_foreignkey";
+      bool common = name == "sp_commonkey";
       std::string tableName = trimmed(required(0));
       auto resolve = [&](const std::string& text) {
         ObjectName on = splitDottedName(text);
@@ -470,9 +478,33 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       requireOwnerOf(name, table);
       KeySpec key;
       key.database = table.database;
-      key.type = foreign ? 2 : 1;
+      key.type = common ? 3 : foreign ? 2 : 1;
       key.id = table.id;
-      for (size_t i = foreign ? 2 : 1; i < arg.size(); ++i) {
+      if (common) {
+        // sp_commonkey a, b, col1a, col1b, ...: pairs of columns that join the two tables.
+        std::string otherName = trimmed(required(1));
+        TableInfo other = resolve(otherName);
+        key.depid = other.id;
+        for (size_t i = 2; i + 1 < arg.size(); i += 2) {
+          if (!arg[i] && !arg[i + 1]) continue;
+          if (!arg[i] || !arg[i + 1])
+            throw SqlError(15420, 16, "The common key must name a column of each table for every pair.");
+          std::string a = trimmed(*arg[i]), b = trimmed(*arg[i + 1]);
+          const CatalogColumn* ca = table.findColumn(a);
+          if (!ca) throw SqlError(17432, 16, "The table does not have a column named '" + a + "'.");
+          const CatalogColumn* cb = other.findColumn(b);
+          if (!cb) throw SqlError(17432, 16, "The table does not have a column named '" + b + "'.");
+          if (ca->desc.type.type != cb->desc.type.type)
+            throw SqlError(15421, 16,
+                           "The columns '" + a + "' and '" + b + "' of the common key are not of the same type.");
+          key.colids.push_back(ca->colid);
+          key.depColids.push_back(cb->colid);
+        }
+        if (key.colids.empty())
+          throw SqlError(201, 16,
+                         "Procedure '" + name + "' expects parameter '@col1a', which was not supplied.");
+      }
+      for (size_t i = foreign ? 2 : 1; !common && i < arg.size(); ++i) {
         if (!arg[i]) continue;
         std::string column = trimmed(*arg[i]);
         const CatalogColumn* c = table.findColumn(column);
@@ -498,7 +530,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       StatementTransaction tx(*this, key.database);
       addKey(db_, key);
       tx.commit();
-      inform(foreign ? "New foreign key added." : "New primary key added.");
+      inform(common ? "New common key added." : foreign ? "New foreign key added." : "New primary key added.");
     } else if (name == "sp_bindrule" || name == "sp_bindefault") {
       bool rule = name == "sp_bindrule";
       std::string what = trimmed(required(0));
