@@ -34,7 +34,7 @@ void SessionImpl::runAlterTable(const AlterTableStatement& s) {
   for (const auto& c : s.addColumns)
     for (const auto& k : c.constraints) noteConstraint(k, c.name);
   requireOwnerOf("ALTER TABLE", t);
-  StatementTransaction tx(*this, t.database);
+  StatementTransaction tx(*this, t);
   if (!s.dropConstraint.empty()) {
     dropConstraint(t, s.dropConstraint);
     tx.commit();

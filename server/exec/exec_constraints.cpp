@@ -69,6 +69,7 @@ void SessionImpl::createCheckConstraints(const TableInfo& t, const std::vector<c
     // default's id as well: `c int default 1 check (c > 0)` would name both objects alike).
     details.name = !c.name.empty() ? c.name : " unnamed check " + std::to_string(k);
     details.type = "R";
+    details.tableId = t.id;
     details.tsqlText = "CHECK (" + c.check->toSql() + ")";
     // The condition must make sense for the table's columns before it is kept.
     Binder binder(*this);
@@ -81,7 +82,7 @@ void SessionImpl::createCheckConstraints(const TableInfo& t, const std::vector<c
                         : t.name.substr(0, 10) + "_" + (columns[k].empty() ? "check" : columns[k].substr(0, 10)) +
                               "_" + std::to_string(id);
     SqlStatement link(*this,
-                      "UPDATE " + sqliteObjectName(t.database, "dbo", "sysobjects") +
+                      "UPDATE " + storage::systemTableOf(t.database, "sysobjects", id) +
                           " SET deltrig = ?1, sysstat2 = ?2, name = ?4 WHERE id = ?3",
                       SqlStatement::Access::Internal);
     link.bindAll({Value{int64_t{t.id}}, Value{kCheckConstraintStat2}, Value{int64_t{id}}, Value{name}});
@@ -89,7 +90,7 @@ void SessionImpl::createCheckConstraints(const TableInfo& t, const std::vector<c
     if (k == 0) {
       // The table's first CHECK constraint; one added later by ALTER TABLE leaves it.
       SqlStatement first(*this,
-                         "UPDATE " + sqliteObjectName(t.database, "dbo", "sysobjects") +
+                         "UPDATE " + storage::systemTableOf(t.database, "sysobjects", t.id) +
                              " SET ckfirst = ?1 WHERE id = ?2 AND coalesce(ckfirst, 0) = 0",
                          SqlStatement::Access::Internal);
       first.bindAll({Value{int64_t{id}}, Value{int64_t{t.id}}});
@@ -118,7 +119,8 @@ void SessionImpl::dropConstraint(const TableInfo& t, const std::string& name) {
   dropTextObject(db_, t.database, *id);
   // The table's first CHECK constraint, if that was the one dropped, is the next one it has.
   SqlStatement first(*this,
-                     "UPDATE " + sysobjects + " SET ckfirst = coalesce((SELECT min(id) FROM " + sysobjects +
+                     "UPDATE " + storage::systemTableOf(t.database, "sysobjects", t.id) +
+                         " SET ckfirst = coalesce((SELECT min(id) FROM " + sysobjects +
                          " WHERE type = 'R' AND deltrig = ?1 AND (sysstat2 & ?2) <> 0), 0) WHERE id = ?1 AND "
                          "ckfirst = ?3",
                      SqlStatement::Access::Internal);
