@@ -12,12 +12,18 @@
 //             512-byte packets, vs SQLite as for emit; labelled emit-raw/<packet size>
 //   point     point selects/s on one session and on eight, vs SQLite in-process
 //   roundtrip `select 1` through Client-Library (send, bind, fetch, read to the end) vs a loopback
-//             TCP echo of the same bytes; with the CPU time per trip of both sides
+//             TCP echo of the same bytes; with the CPU time per trip of both sides, and as
+//             roundtrip-p50 the median time of one trip of each
 //   roundtrip-raw the same `select 1` sent by the bare client the way the echo client works (one
 //             send, recv until the packet with the end-of-message bit), vs an echo of exactly the
 //             request and reply sizes that client saw; with the CPU time per trip of both sides
 //   prepared  prepared inserts in one transaction vs SQLite prepared inserts, with the CPU time
 //             per insert of the client and the server
+//   batch     one language batch of single-row INSERTs with literal values (each statement
+//             committing on its own) vs SQLite prepared inserts in one transaction
+//   batch-tran the same batch inside begin tran ... commit tran
+//   rpc       RPCs of a procedure inserting one row vs prepared executes of the same insert,
+//             both in one transaction, one round trip each
 //   engine    TQorixEnhQuery reading every row as text vs bsqldb to /dev/null
 //   memory    the server's peak resident memory while INSERT ... SELECT copies the big table
 //   engine-big the same read over a connection that asked for a larger packet size (bsqldb keeps
@@ -594,6 +600,17 @@ class EchoServer {
 
 double gEchoClientMicros = 0, gEchoServerMicros = 0;
 
+// The median of the per-trip times of the last echoRoundTrips() or selectOneRoundTrips() call, in
+// microseconds.
+double gEchoP50Micros = 0, gP50Micros = 0;
+
+// The median of `trips` (seconds per trip) in microseconds.
+double medianMicros(std::vector<double>& trips) {
+  if (trips.empty()) return 0;
+  std::nth_element(trips.begin(), trips.begin() + static_cast<std::ptrdiff_t>(trips.size() / 2), trips.end());
+  return trips[trips.size() / 2] * 1e6;
+}
+
 double echoRoundTrips(size_t request, size_t reply, double duration) {
   EchoServer echo(request, reply);
   int s = socket(AF_INET, SOCK_STREAM, 0);
@@ -605,10 +622,13 @@ double echoRoundTrips(size_t request, size_t reply, double duration) {
   int one = 1;
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   std::vector<char> out(request, 'q'), in(reply);
+  std::vector<double> trips;
+  trips.reserve(200000);
   const double cpu = threadCpuSeconds();
   auto start = Clock::now();
   long n = 0;
   while (secondsSince(start) < duration) {
+    const auto tripStart = Clock::now();
     send(s, out.data(), request, 0);
     size_t got = 0;
     while (got < reply) {
@@ -616,10 +636,12 @@ double echoRoundTrips(size_t request, size_t reply, double duration) {
       if (r <= 0) break;
       got += static_cast<size_t>(r);
     }
+    trips.push_back(secondsSince(tripStart));
     ++n;
   }
   const double wall = secondsSince(start);
   gEchoClientMicros = (threadCpuSeconds() - cpu) / n * 1e6;
+  gEchoP50Micros = medianMicros(trips);
   close(s);
   echo.join();
   gEchoServerMicros = echo.micros();
@@ -641,11 +663,14 @@ double selectOneRoundTrips(double duration, pid_t server) {
   ctlib::ct_cmd_alloc(client.connection(), &cmd);
   char sql[] = "select 1";
   CS_INT value = 0;
+  std::vector<double> trips;
+  trips.reserve(200000);
   const double cpu = threadCpuSeconds();
   const double serverCpu = processCpuSeconds(server);
   auto start = Clock::now();
   long n = 0;
   while (secondsSince(start) < duration) {
+    const auto tripStart = Clock::now();
     ctlib::ct_command(cmd, CS_LANG_CMD, sql, CS_NULLTERM, CS_UNUSED);
     if (ctlib::ct_send(cmd) != CS_SUCCEED) {
       std::fprintf(stderr, "select 1 failed\n");
@@ -662,11 +687,13 @@ double selectOneRoundTrips(double duration, pid_t server) {
       while (ctlib::ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, nullptr) == CS_SUCCEED) {
       }
     }
+    trips.push_back(secondsSince(tripStart));
     ++n;
   }
   const double wall = secondsSince(start);
   gClientMicros = (threadCpuSeconds() - cpu) / n * 1e6;
   gServerMicros = (processCpuSeconds(server) - serverCpu) / n * 1e6;
+  gP50Micros = medianMicros(trips);
   ctlib::ct_cmd_drop(cmd);
   if (value != 1) {
     std::fprintf(stderr, "select 1 returned %d\n", value);
@@ -864,6 +891,98 @@ double sqlitePreparedInserts(int count) {
   return rate;
 }
 
+// One language batch of `count` single-row INSERT statements with literal values into a new
+// table, sent at once (no round trip between statements) and read to its last DONE; inserts per
+// second from the send to the end of the reply. With `inTransaction` the batch is wrapped in
+// begin tran ... commit tran, else each statement commits on its own.
+double batchInserts(int count, bool inTransaction) {
+  tabtest::CtClient client;
+  client.connect();
+  check(client.run("use sample"), "use");
+  check(client.run("if object_id('bins') is not null drop table bins"), "drop");
+  check(client.run("create table bins (id int not null, name varchar(30) not null, grp smallint null)"),
+        "create");
+  std::string batch = inTransaction ? "begin tran\n" : "";
+  batch.reserve(static_cast<size_t>(count) * 48);
+  for (int i = 0; i < count; ++i)
+    batch += "insert bins values (" + std::to_string(i) + ", 'row " + std::to_string(i) + "', " +
+             std::to_string(i % 97) + ")\n";
+  if (inTransaction) batch += "commit tran\n";
+  auto start = Clock::now();
+  tabtest::CtBatch done = client.run(batch);
+  const double rate = count / secondsSince(start);
+  check(done, "batch of inserts");
+  if (done.rowCounts.size() < static_cast<size_t>(count)) {
+    std::fprintf(stderr, "batch of inserts: %zu row counts for %d statements\n", done.rowCounts.size(), count);
+    std::exit(2);
+  }
+  tabtest::CtBatch rows = client.run("select count(*), sum(convert(numeric(18,0), id)) from bins");
+  const std::string sum = std::to_string(static_cast<long long>(count) * (count - 1) / 2);
+  if (rows.sets.empty() || rows.sets[0].rows.empty() || *rows.sets[0].rows[0][0] != std::to_string(count) ||
+      *rows.sets[0].rows[0][1] != sum) {
+    std::fprintf(stderr, "the batch of inserts stored wrong rows\n");
+    std::exit(2);
+  }
+  return rate;
+}
+
+// Calls of the procedure `pins_add @id, @name` (which inserts one row into pins) through
+// Client-Library RPCs, `count` of them in one transaction, one round trip each: the same work and
+// trips as preparedInserts(), through the procedure path.
+double rpcInserts(int count) {
+  tabtest::CtClient client;
+  client.connect();
+  check(client.run("use sample"), "use");
+  check(client.run("if object_id('pins') is not null drop table pins"), "drop");
+  check(client.run("create table pins (id int not null, name varchar(30) not null)"), "create");
+  check(client.run("if object_id('pins_add') is not null drop procedure pins_add"), "drop procedure");
+  check(client.run("create procedure pins_add @id int, @name varchar(30) as insert pins values (@id, @name)"),
+        "create procedure");
+  check(client.run("begin tran"), "begin");
+  CS_COMMAND* cmd = nullptr;
+  ctlib::ct_cmd_alloc(client.connection(), &cmd);
+  const double cpu = threadCpuSeconds();
+  const double serverCpu = processCpuSeconds(gServerPid);
+  char proc[] = "pins_add";
+  char idName[] = "@id", nameName[] = "@name";
+  bool failed = false;
+  auto start = Clock::now();
+  for (int i = 0; i < count && !failed; ++i) {
+    ctlib::ct_command(cmd, CS_RPC_CMD, proc, CS_NULLTERM, CS_NO_RECOMPILE);
+    CS_DATAFMT fmt{};
+    std::memcpy(fmt.name, idName, sizeof idName);
+    fmt.namelen = CS_NULLTERM;
+    fmt.datatype = CS_INT_TYPE;
+    fmt.status = CS_INPUTVALUE;
+    fmt.maxlength = sizeof(CS_INT);
+    CS_INT value = i;
+    ctlib::ct_param(cmd, &fmt, &value, sizeof value, 0);
+    CS_DATAFMT tfmt{};
+    std::memcpy(tfmt.name, nameName, sizeof nameName);
+    tfmt.namelen = CS_NULLTERM;
+    tfmt.datatype = CS_CHAR_TYPE;
+    tfmt.status = CS_INPUTVALUE;
+    tfmt.maxlength = 30;
+    std::string name = "row " + std::to_string(i);
+    ctlib::ct_param(cmd, &tfmt, name.data(), static_cast<CS_INT>(name.size()), 0);
+    if (ctlib::ct_send(cmd) != CS_SUCCEED) failed = true;
+    CS_INT type;
+    while (ctlib::ct_results(cmd, &type) == CS_SUCCEED)
+      if (type == CS_CMD_FAIL) failed = true;
+  }
+  double rate = count / secondsSince(start);
+  gClientMicros = (threadCpuSeconds() - cpu) / count * 1e6;
+  gServerMicros = (processCpuSeconds(gServerPid) - serverCpu) / count * 1e6;
+  ctlib::ct_cmd_drop(cmd);
+  tabtest::CtBatch rows = client.run("select count(*) from pins");
+  check(client.run("commit"), "commit");
+  if (failed || rows.sets.empty() || rows.sets[0].rows.empty() || *rows.sets[0].rows[0][0] != std::to_string(count)) {
+    std::fprintf(stderr, "the procedure calls stored a wrong number of rows\n");
+    std::exit(2);
+  }
+  return rate;
+}
+
 double engineRead(TQorixDatabase& db, int rows) {
   TQorixEnhQuery q;
   q.SetDatabase(&db);
@@ -969,23 +1088,29 @@ int main(int argc, char** argv) {
   // its reply (header, row format, row, DONE) is 35 bytes.
   if (wanted("roundtrip")) {
     Figures client, serverCpu, echoClient, echoServer;
+    tabbench::Comparison latency;
+    double p50 = 0;
     compare("roundtrip", "trips/s", rounds,
             [&] {
               double rate = selectOneRoundTrips(window, server.pid());
               client.add(gClientMicros);
               serverCpu.add(gServerMicros);
+              p50 = gP50Micros;
               return rate;
             },
             [&] {
               double rate = echoRoundTrips(22, 35, window);
               echoClient.add(gEchoClientMicros);
               echoServer.add(gEchoServerMicros);
+              latency.add(p50, gEchoP50Micros);
               return rate;
             },
             "echo");
     std::printf("roundtrip  CPU per trip (median): client %.1f us, server %.1f us; echo client %.1f us, "
                 "echo server %.1f us\n\n",
                 client.median(), serverCpu.median(), echoClient.median(), echoServer.median());
+    // The median time of one trip, round by round: lower is better (goal: at most 1.25 x the echo).
+    tabbench::printComparison("roundtrip-p50", "us/trip", latency, "echo", 1, "goal: ratio <= 1.25");
   }
 
   // The same `select 1` from the bare client, against an echo of exactly its request and reply
@@ -1029,6 +1154,40 @@ int main(int argc, char** argv) {
             [&] { return sqlitePreparedInserts(inserts); }, "sqlite");
     std::printf("prepared   CPU per insert (median): client %.1f us, server %.1f us\n\n", client.median(),
                 serverCpu.median());
+  }
+
+  // One batch of single-row INSERTs: no round trips, so the server's own cost per statement is
+  // what is measured (goal: at least 100,000 statements per second).
+  const int batchCount = std::min(rows, 100000);
+  for (bool inTransaction : {false, true}) {
+    const char* label = inTransaction ? "batch-tran" : "batch";
+    if (!wanted(label)) continue;
+    compare(label, "ins/s", rounds, [&] { return batchInserts(batchCount, inTransaction); },
+            [&] { return sqlitePreparedInserts(batchCount); }, "sqlite");
+  }
+
+  // The same inserts and round trips as `prepared`, each an RPC of a procedure that inserts the
+  // row; paired round by round with the prepared executes (goal: a ratio of at least 1).
+  if (wanted("rpc")) {
+    const int calls = std::min(rows, 20000);
+    Figures client, serverCpu, preparedClient, preparedServer;
+    compare("rpc", "calls/s", rounds,
+            [&] {
+              double rate = rpcInserts(calls);
+              client.add(gClientMicros);
+              serverCpu.add(gServerMicros);
+              return rate;
+            },
+            [&] {
+              double rate = preparedInserts(calls);
+              preparedClient.add(gClientMicros);
+              preparedServer.add(gServerMicros);
+              return rate;
+            },
+            "prepared");
+    std::printf("rpc        CPU per call (median): client %.1f us, server %.1f us; prepared execute: client %.1f us, "
+                "server %.1f us\n\n",
+                client.median(), serverCpu.median(), preparedClient.median(), preparedServer.median());
   }
 
   if (wanted("engine")) {
