@@ -143,12 +143,12 @@ SessionImpl::CallResult SessionImpl::callProcedure(const ObjectName& name, const
   }
   const ProcedureInfo* proc = &kept->proc;
   if (!kept->systemProcedure) {
-    // The decision holds while the catalogue and the caller's ownership chain are as they were.
-    const uint64_t stamp = catalogStamp();
+    // The decision holds while the caller's ownership chain is as it was (and the catalogue is,
+    // as the kept procedure itself holds only that long).
     Permissions::Context context = permissions_->context();
-    if (!kept->executeAllowed || kept->executeAllowed->first != stamp || !(kept->executeAllowed->second == context)) {
+    if (!kept->executeAllowed || !(*kept->executeAllowed == context)) {
       permissions_->requireExecute(proc->database, proc->id, proc->owner, proc->name);
-      kept->executeAllowed.emplace(stamp, std::move(context));
+      kept->executeAllowed = std::move(context);
     }
   }
   if (kept->builtin) {

@@ -764,6 +764,8 @@ bool changesCatalog(const Statement& s) {
     case StatementKind::WriteText:
     // A transaction's end moves the count itself when the transaction changed the catalogue.
     case StatementKind::Transaction:
+    // What is planned for one database is kept for it (plans name their database).
+    case StatementKind::Use:
       return false;
     default:
       return true;

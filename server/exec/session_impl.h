@@ -133,9 +133,9 @@ struct PreparedBatch {
 };
 
 // A stored procedure as a session last called it: where its name led, its parsed text, the types
-// of its parameters and its owner (for the ownership chain), and the last EXECUTE check that let
-// the session run it. It holds while the catalogue is unchanged (`stamp`) and for the database and
-// user it was looked up from.
+// of its parameters and its owner (for the ownership chain), and the permission context of the
+// last EXECUTE check that let the session run it. It holds while the catalogue is unchanged
+// (`stamp`) and for the database and user it was looked up from.
 struct KeptProcedure {
   uint64_t stamp = 0;
   std::string database;
@@ -147,7 +147,7 @@ struct KeptProcedure {
   std::shared_ptr<const std::vector<tsql::StatementPtr>> statements;  // parsed when first run
   std::optional<std::vector<TypeDesc>> paramTypes;
   std::optional<int32_t> ownerUid;  // -1: the owner is no user of the database
-  std::optional<std::pair<uint64_t, Permissions::Context>> executeAllowed;
+  std::optional<Permissions::Context> executeAllowed;
 };
 
 class SessionImpl : public Session, public BindContext {
