@@ -428,7 +428,6 @@ std::optional<PlainValue> Binder::bindPlainValue(const Expr& expr, const TypeDes
       p.value = std::move(*value);
       p.type = b.type;
       p.isNullLiteral = b.isNullLiteral;
-      p.computed = true;
       return p;
     }
     case ExprKind::Variable: {
@@ -444,7 +443,6 @@ std::optional<PlainValue> Binder::bindPlainValue(const Expr& expr, const TypeDes
       auto [value, type] = ctx_.placeholder(expr.as<PlaceholderExpr>().index, hint);
       p.value = std::move(value);
       p.type = type;
-      p.computed = true;
       return p;
     }
     default:

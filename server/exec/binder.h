@@ -120,14 +120,13 @@ struct BoundQuery {
 };
 
 // One value of INSERT ... VALUES that is bound without SQL of its own: a literal (a negative
-// number included), a @variable or a `?` marker.
+// number included), a @variable or a `?` marker, with the value the SQL generated for it would
+// compute (a variable's and a marker's value is in its type's canonical form already, which SQLite
+// gives back as it is).
 struct PlainValue {
   Value value;
   TypeDesc type;
   bool isNullLiteral = false;
-  // True when `value` is what the SQL generated for the expression computes (a literal, a `?`
-  // marker); otherwise (a @variable) `value` is the parameter that SQL reads back as `type`.
-  bool computed = false;
 };
 
 // Binds one statement's expressions and queries; the parameters it collects belong to the SQL

@@ -520,15 +520,11 @@ std::shared_ptr<InsertPlan> SessionImpl::insertPlan(const InsertStatement& s) {
 
 bool SessionImpl::runPlannedInsert(const std::shared_ptr<InsertPlan>& plan, const InsertStatement& s) {
   const TableInfo& t = plan->table;
-  // Each value as the full path computes it: literals and `?` markers as they are, variables read
-  // back through SQLite as their types (one kept statement for the lot).
+  // Each value as the full path computes it, without SQL of its own.
   Binder binder(*this);
   const size_t n = plan->targets.size();
   std::vector<Value> row(n);
   std::vector<TypeDesc> sourceTypes(n);
-  std::vector<Value> readParams;
-  std::vector<size_t> readColumns;
-  std::string readSql;
   beginChainedIfNeeded();
   if (plan->explicitIdentity && !identityInsert_.count(t.id))
     throw SqlError(584, 16,
@@ -550,20 +546,7 @@ bool SessionImpl::runPlannedInsert(const std::shared_ptr<InsertPlan>& plan, cons
     if (!storableImplicitly(sourceTypes[k].type, to.type))
       throw conversionError(ConversionError::ImplicitNotAllowed, ConversionKind::Implicit, sourceTypes[k].type,
                             to.type);
-    if (v.computed) {
-      row[k] = std::move(v.value);
-    } else {
-      readParams.push_back(std::move(v.value));
-      readSql += (readSql.empty() ? "SELECT ?" : ", ?") + std::to_string(readParams.size());
-      readColumns.push_back(k);
-    }
-  }
-  if (!readColumns.empty()) {
-    SqlStatement src(*this, readSql);
-    src.bindAll(readParams);
-    if (src.step())
-      for (size_t i = 0; i < readColumns.size(); ++i)
-        row[readColumns[i]] = columnValue(src.get(), static_cast<int>(i), sourceTypes[readColumns[i]]);
+    row[k] = std::move(v.value);
   }
   checkCancel();
   Value lastIdentity;

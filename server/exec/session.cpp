@@ -243,6 +243,15 @@ SessionImpl::SessionImpl(sqlite3* db, int spid, SessionIdentity identity, Proces
   hooks.failure = [this](const std::string& database) { return lockWaitError(database); };
   hooks.stale = [this](const std::string&) { return deadlockError(); };
   hooks.acquired = [this](const std::string& database) { processes_.setWriter(database, spid_); };
+  hooks.keptStatement = [this](const std::string& sql) -> sqlite3_stmt* {
+    sqlite3_stmt*& st = lockStatements_[sql];
+    if (!st && sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+      sqlite3_finalize(st);
+      st = nullptr;
+      lockStatements_.erase(sql);
+    }
+    return st;
+  };
   storage::setLockHooks(db_, std::move(hooks));
   // kill: the session stops what it runs (its statement and any lock wait) and ends.
   processes_.setInterrupt(spid_, [this] {
@@ -280,6 +289,8 @@ SessionImpl::~SessionImpl() {
   }
   sqlite3_progress_handler(db_, 0, nullptr, nullptr);
   statements_.clear();
+  for (auto& [sql, st] : lockStatements_) sqlite3_finalize(st);
+  lockStatements_.clear();
   permissions_.reset();
   catalogCache_.reset();
   sqlite3_close_v2(db_);
@@ -293,12 +304,20 @@ std::string SessionImpl::databaseOf(const ObjectName& name) const {
 }
 
 void SessionImpl::lockDatabase(const std::string& database) {
+  if (database.empty()) return;
+  // The open transaction holds the database's write lock already (every statement after its
+  // first change there), and the process table names this session as its writer.
+  if (database == lockedDatabase_ && !sqlite3_get_autocommit(db_) &&
+      sqlite3_txn_state(db_, lockedSchema_.c_str()) == SQLITE_TXN_WRITE && processes_.writerOf(database) == spid_)
+    return;
   // A database that is not there is the statement's own error to report. (No catalogue read
   // here: inside the transaction it would take a snapshot of master before its lock.)
-  if (database.empty() || !storage::hasDatabaseFile(db_, database)) return;
+  if (!storage::hasDatabaseFile(db_, database)) return;
   struct Awake {
     SessionImpl& s;
     ~Awake() {
+      if (!s.waitedForLock_) return;
+      s.waitedForLock_ = false;
       s.processes_.update(s.spid_, [](ProcessInfo& p) {
         if (p.status == "lock sleep") p.status = "running";
         p.blockedBy = 0;
@@ -307,6 +326,8 @@ void SessionImpl::lockDatabase(const std::string& database) {
     }
   } awake{*this};
   storage::lockForWrite(db_, database);
+  lockedDatabase_ = database;
+  lockedSchema_ = storage::schemaName(db_, database);
 }
 
 bool SessionImpl::waitForLock(const std::string& database, bool first) {
@@ -316,6 +337,7 @@ bool SessionImpl::waitForLock(const std::string& database, bool first) {
     deadlock_ = false;
   }
   const int holder = processes_.writerOf(database);
+  waitedForLock_ = true;
   processes_.update(spid_, [&](ProcessInfo& p) {
     if (first || p.status != "lock sleep") p.blockedSince = now;
     p.status = "lock sleep";

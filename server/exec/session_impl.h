@@ -469,6 +469,11 @@ class SessionImpl : public Session, public BindContext {
   std::unique_ptr<CatalogCache> catalogCache_;
   // The SQLite statements kept prepared between uses (SqlStatement takes and gives them back).
   StatementCache statements_;
+  // The statements that take a database's write lock, by text (storage::LockHooks).
+  std::unordered_map<std::string, sqlite3_stmt*> lockStatements_;
+  // The database whose write lock lockDatabase took last, and its schema on the connection.
+  std::string lockedDatabase_, lockedSchema_;
+  bool waitedForLock_ = false;  // waitForLock ran since lockDatabase began
   // DDL on an existing object is its owner's (Permissions::requireOwner); #tables are the session's.
   void requireOwnerOf(const std::string& command, const TableInfo& t);
   ProcessTable& processes_;

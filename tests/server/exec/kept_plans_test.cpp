@@ -116,6 +116,71 @@ TEST_F(KeptPlans, LiteralValuesAreStoredAsTheirSqlStoresThem) {
   }
 }
 
+// The same for variables: declared, set from a literal, a procedure's parameters given by RPC
+// and a parameterised command's @P values as the client sent them.
+TEST_F(KeptPlans, VariableValuesAreStoredAsTheirSqlStoresThem) {
+  const struct {
+    const char* type;
+    const char* value;  // assigned with select @v = <value>
+    SqlType wire;       // how an RPC sends it
+    Value sent;
+  } cases[] = {
+      {"int", "-7", SqlType::Int, Value{int64_t{-7}}},
+      {"tinyint", "200", SqlType::TinyInt, Value{int64_t{200}}},
+      {"bit", "1", SqlType::Bit, Value{int64_t{1}}},
+      {"numeric(10,2)", "12.5", SqlType::Numeric, Value{tabsrv::Decimal{1250, 2}}},
+      {"numeric(20,4)", "-0.0001", SqlType::Numeric, Value{tabsrv::Decimal{-1, 4}}},
+      {"money", "$1.5", SqlType::Money, Value{tabsrv::Decimal{15000, 4}}},
+      {"smallmoney", "-2.25", SqlType::SmallMoney, Value{tabsrv::Decimal{-22500, 4}}},
+      {"float", "0.1", SqlType::Float, Value{0.1}},
+      {"real", "0.1", SqlType::Real, Value{static_cast<double>(0.1f)}},
+      {"char(5)", "'ab'", SqlType::Char, Value{std::string("ab")}},
+      {"varchar(10)", "'it''s'", SqlType::VarChar, Value{std::string("it's")}},
+      {"varbinary(4)", "0x0102", SqlType::VarBinary, Value{tabsrv::Bytes{1, 2}}},
+      {"datetime", "'2024-02-03 04:05:06.790'", SqlType::DateTime, Value{tabsrv::DateTime{45323, 4437237}}},
+      {"smalldatetime", "'2024-02-03 04:05:00'", SqlType::SmallDateTime, Value{tabsrv::DateTime{45323, 4435500}}},
+      {"int", "NULL", SqlType::Int, Value{}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.type) + " " + c.value);
+    const std::string type = c.type;
+    ASSERT_EQ(run("if object_id('k') is not null drop table k create table k (id int not null, v " + type +
+                  " null) if object_id('put') is not null drop procedure put")
+                  .errorNumbers(),
+              Errors{});
+    ASSERT_EQ(run("create procedure put @v " + type + " as insert k values (3, @v) insert k select 4, @v")
+                  .errorNumbers(),
+              Errors{});
+    ASSERT_EQ(run("declare @v " + type + " select @v = " + c.value +
+                  " insert k values (1, @v) insert k select 2, @v")
+                  .errorNumbers(),
+              Errors{});
+    ParamValue p;
+    p.name = "@v";
+    p.format.name = "@v";
+    p.format.type = tabsrv::makeType(c.wire, c.wire == SqlType::Char || c.wire == SqlType::VarChar ? 10
+                                             : c.wire == SqlType::VarBinary                          ? 4
+                                                                                                     : 0);
+    if (c.wire == SqlType::Numeric) {
+      p.format.type.precision = 20;
+      p.format.type.scale = std::get<tabsrv::Decimal>(c.sent).scale;
+    }
+    p.value = c.sent;
+    ASSERT_EQ(rpc(*session_, "put", {p}).errorNumbers(), Errors{});
+    RecordingSink with;
+    p.name = "@P1";
+    session_->executeLanguageWithParams("insert k values (5, @P1) insert k select 6, @P1", {p}, with);
+    ASSERT_EQ(with.errorNumbers(), Errors{});
+    RecordingSink stored = run("select v from k order by id");
+    ASSERT_EQ(stored.sets.size(), 1u);
+    ASSERT_EQ(stored.sets[0].rows.size(), 6u);
+    for (size_t pair = 0; pair < 3; ++pair) {
+      SCOPED_TRACE(pair == 0 ? "declared" : pair == 1 ? "procedure parameter" : "command parameter");
+      EXPECT_EQ(stored.sets[0].rows[2 * pair][0], stored.sets[0].rows[2 * pair + 1][0]);
+    }
+  }
+}
+
 // The inserts of one batch share a plan; a change between two of them, in the batch itself or made
 // by another session between two batches, is seen by the next insert.
 TEST_F(KeptPlans, InsertsOfABatchFollowEachChangeToTheirTable) {
