@@ -13,14 +13,18 @@
 //   point     point selects/s on one session and on eight, vs SQLite in-process
 //   roundtrip `select 1` through Client-Library (send, bind, fetch, read to the end) vs a loopback
 //             TCP echo of the same bytes; with the CPU time per trip of both sides, and as
-//             roundtrip-p50 the median time of one trip of each
+//             roundtrip-p50 the median time of one trip of each; roundtrip-replay-p50 the same
+//             trip through Client-Library to a proxy that answers it at once with the server's
+//             reply bytes (what Client-Library costs with a server that takes no time), beside
+//             the echo, and our trip beside that one
 //   roundtrip-raw the same `select 1` sent by the bare client the way the echo client works (one
 //             send, recv until the packet with the end-of-message bit), vs an echo of exactly the
 //             request and reply sizes that client saw; with the CPU time per trip of both sides
 //   prepared  prepared inserts in one transaction vs SQLite prepared inserts, with the CPU time
 //             per insert of the client and the server
 //   batch     one language batch of single-row INSERTs with literal values (each statement
-//             committing on its own) vs SQLite prepared inserts in one transaction
+//             committing on its own) vs SQLite prepared inserts in one transaction, and as
+//             batch-vs-autocommit vs SQLite prepared inserts that each commit on their own
 //   batch-tran the same batch inside begin tran ... commit tran
 //   rpc       RPCs of a procedure inserting one row vs prepared executes of the same insert,
 //             both in one transaction, one round trip each
@@ -648,6 +652,108 @@ double echoRoundTrips(size_t request, size_t reply, double duration) {
   return n / wall;
 }
 
+// A loopback proxy in front of the server for one Client-Library connection: it relays the login
+// and every request to the server, except `request` (the bytes of one language packet): the first
+// time it relays that one too and keeps the server's reply, and from then on it answers it itself
+// at once with those bytes. A round trip through it costs what Client-Library and the kernel cost
+// with a server that spends no time at all on the statement.
+class ReplayProxy {
+ public:
+  ReplayProxy(int serverPort, std::vector<uint8_t> request) : request_(std::move(request)) {
+    listen_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    ::listen(listen_, 1);
+    thread_ = std::thread([this, serverPort] { serve(serverPort); });
+  }
+  ~ReplayProxy() {
+    if (thread_.joinable()) thread_.join();
+    close(listen_);
+  }
+  int port() const { return port_; }
+  // Requests answered from the kept reply.
+  long replayed() const { return replayed_; }
+
+ private:
+  // One message (packets up to the one with the end-of-message bit) read from `fd` into `out`;
+  // false when the connection closed.
+  static bool readMessage(int fd, std::vector<uint8_t>& out) {
+    out.clear();
+    for (;;) {
+      const size_t at = out.size();
+      out.resize(at + 8);
+      if (!recvAll(fd, out.data() + at, 8)) return false;
+      const size_t length = size_t(out[at + 2]) << 8 | out[at + 3];
+      if (length < 8) return false;
+      out.resize(at + length);
+      if (!recvAll(fd, out.data() + at + 8, length - 8)) return false;
+      if (out[at + 1] & 0x01) return true;
+    }
+  }
+  static bool recvAll(int fd, uint8_t* to, size_t n) {
+    while (n > 0) {
+      ssize_t r = recv(fd, to, n, 0);
+      if (r <= 0) return false;
+      to += r;
+      n -= static_cast<size_t>(r);
+    }
+    return true;
+  }
+  static bool sendAll(int fd, const std::vector<uint8_t>& bytes) {
+    return send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  }
+  void serve(int serverPort) {
+    const int client = accept(listen_, nullptr, nullptr);
+    const int server = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(serverPort));
+    int one = 1;
+    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (client >= 0 && server >= 0 && ::connect(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+      setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      std::vector<uint8_t> in, reply, kept;
+      while (readMessage(client, in)) {
+        if (!kept.empty() && in == request_) {
+          if (!sendAll(client, kept)) break;
+          ++replayed_;
+          continue;
+        }
+        if (!sendAll(server, in) || !readMessage(server, reply) || !sendAll(client, reply)) break;
+        if (in == request_) kept = reply;
+      }
+    }
+    if (server >= 0) close(server);
+    if (client >= 0) close(client);
+  }
+
+  std::vector<uint8_t> request_;
+  int listen_ = -1;
+  int port_ = 0;
+  std::atomic<long> replayed_{0};
+  std::thread thread_;
+};
+
+// Adds the server entry `name` for loopback `port` to the configuration files the fixture wrote.
+void addServerEntry(const tabtest::ServerFixture& fixture, const std::string& name, int port) {
+  if (FILE* conf = std::fopen(fixture.configPath().c_str(), "a")) {
+    std::fprintf(conf, "[%s]\n\thost = 127.0.0.1\n\tport = %d\n\ttds version = 5.0\n\tclient charset = UTF-8\n\n",
+                 name.c_str(), port);
+    std::fclose(conf);
+  }
+  if (FILE* ifile = std::fopen(fixture.interfacesPath().c_str(), "a")) {
+    std::fprintf(ifile, "%s\n\tmaster tcp ether 127.0.0.1 %d\n\tquery tcp ether 127.0.0.1 %d\n\n", name.c_str(), port,
+                 port);
+    std::fclose(ifile);
+  }
+}
+
 // The server's process id, for its CPU time.
 pid_t gServerPid = 0;
 // CPU time spent per round trip (or per prepared insert) by this client thread and by the server,
@@ -656,9 +762,12 @@ double gClientMicros = 0, gServerMicros = 0;
 
 // `select 1` through Client-Library the way a lean client runs it: send, bind the one column on
 // its row result, fetch, and read on to the end of the results.
-double selectOneRoundTrips(double duration, pid_t server) {
+double selectOneRoundTrips(double duration, pid_t server, const std::string& serverName = "DSQUERY") {
   tabtest::CtClient client;
-  client.connect();
+  if (!client.connect(serverName)) {
+    std::fprintf(stderr, "cannot connect to %s\n", serverName.c_str());
+    std::exit(2);
+  }
   CS_COMMAND* cmd = nullptr;
   ctlib::ct_cmd_alloc(client.connection(), &cmd);
   char sql[] = "select 1";
@@ -865,7 +974,9 @@ double preparedInserts(int count) {
   return rate;
 }
 
-double sqlitePreparedInserts(int count) {
+// SQLite prepared inserts into a WAL file with synchronous = NORMAL (the server's settings); with
+// `eachCommits` every insert is its own transaction, as each statement of the batch figure is.
+double sqlitePreparedInserts(int count, bool eachCommits = false) {
   sqlite3* db = nullptr;
   std::string path = "/tmp/server_bench_inserts.db";
   std::remove(path.c_str());
@@ -875,7 +986,7 @@ double sqlitePreparedInserts(int count) {
   sqlite3_stmt* st = nullptr;
   sqlite3_prepare_v2(db, "INSERT INTO pins VALUES (?, ?)", -1, &st, nullptr);
   auto start = Clock::now();
-  sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+  if (!eachCommits) sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
   for (int i = 0; i < count; ++i) {
     std::string name = "row " + std::to_string(i);
     sqlite3_bind_int(st, 1, i);
@@ -883,7 +994,7 @@ double sqlitePreparedInserts(int count) {
     sqlite3_step(st);
     sqlite3_reset(st);
   }
-  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  if (!eachCommits) sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
   double rate = count / secondsSince(start);
   sqlite3_finalize(st);
   sqlite3_close(db);
@@ -1111,6 +1222,35 @@ int main(int argc, char** argv) {
                 client.median(), serverCpu.median(), echoClient.median(), echoServer.median());
     // The median time of one trip, round by round: lower is better (goal: at most 1.25 x the echo).
     tabbench::printComparison("roundtrip-p50", "us/trip", latency, "echo", 1, "goal: ratio <= 1.25");
+    // The same trip through Client-Library to a proxy that answers it at once with the server's
+    // reply bytes, beside the echo: the least any server's trip can take through Client-Library.
+    tabbench::Comparison replayed, againstReplay;
+    Figures replayClient;
+    const std::vector<uint8_t> selectOne = {0x0F, 0x01, 0x00, 0x16, 0x00, 0x00, 0x00, 0x00, 0x21, 0x09, 0x00,
+                                            0x00, 0x00, 0x00, 's',  'e',  'l',  'e',  'c',  't',  ' ',  '1'};
+    for (int i = 0; i < rounds; ++i) {
+      double replayP50 = 0;
+      {
+        ReplayProxy proxy(server.port(), selectOne);
+        addServerEntry(server, "REPLAY" + std::to_string(i), proxy.port());
+        selectOneRoundTrips(window, server.pid(), "REPLAY" + std::to_string(i));
+        replayP50 = gP50Micros;
+        replayClient.add(gClientMicros);
+        if (proxy.replayed() == 0) {
+          std::fprintf(stderr, "the replaying proxy answered no select 1 itself\n");
+          std::exit(2);
+        }
+      }
+      selectOneRoundTrips(window, server.pid());
+      const double ours = gP50Micros;
+      echoRoundTrips(22, 35, window);
+      replayed.add(replayP50, gEchoP50Micros);
+      againstReplay.add(ours, replayP50);
+    }
+    tabbench::printComparison("roundtrip-replay-p50", "us/trip", replayed, "echo", 1,
+                              "Client-Library to a proxy replaying the reply at once");
+    tabbench::printComparison("roundtrip-p50-vs-replay", "us/trip", againstReplay, "replay", 1);
+    std::printf("roundtrip-replay CPU per trip (median): Client-Library client %.1f us\n\n", replayClient.median());
   }
 
   // The same `select 1` from the bare client, against an echo of exactly its request and reply
@@ -1162,8 +1302,21 @@ int main(int argc, char** argv) {
   for (bool inTransaction : {false, true}) {
     const char* label = inTransaction ? "batch-tran" : "batch";
     if (!wanted(label)) continue;
-    compare(label, "ins/s", rounds, [&] { return batchInserts(batchCount, inTransaction); },
-            [&] { return sqlitePreparedInserts(batchCount); }, "sqlite");
+    if (inTransaction) {
+      compare(label, "ins/s", rounds, [&] { return batchInserts(batchCount, inTransaction); },
+              [&] { return sqlitePreparedInserts(batchCount); }, "sqlite");
+      continue;
+    }
+    // Each statement commits on its own: beside SQLite's inserts in one transaction and beside
+    // SQLite's inserts that each commit on their own (what a commit alone costs SQLite).
+    tabbench::Comparison inOne, eachOwn;
+    for (int i = 0; i < rounds; ++i) {
+      const double ours = batchInserts(batchCount, false);
+      inOne.add(ours, sqlitePreparedInserts(batchCount));
+      eachOwn.add(ours, sqlitePreparedInserts(batchCount, true));
+    }
+    tabbench::printComparison(label, "ins/s", inOne, "sqlite", 0, "goal: ours >= 100000");
+    tabbench::printComparison("batch-vs-autocommit", "ins/s", eachOwn, "sqlite autocommit");
   }
 
   // The same inserts and round trips as `prepared`, each an RPC of a procedure that inserts the
