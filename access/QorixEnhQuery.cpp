@@ -234,7 +234,10 @@ void TQorixStoredProc::GetProcParams() {
       const QString name = query.GetFieldValue(1).trimmed();
       QString typeName = query.GetFieldValue(2).trimmed();
       if (anywhere) typeName = AnywhereDomainTypeName(typeName);
-      const TFieldType type = TypeNameToFieldType(typeName);
+      TFieldType type = TypeNameToFieldType(typeName);
+      // A numeric or decimal parameter keeps its exact value: it is sent as a numeric, never
+      // as the float its field type would send.
+      if (typeName == QLatin1String("numeric") || typeName == QLatin1String("decimal")) type = ftBCD;
       TParamType paramType = ptInput;
       if (anywhere && query.GetFieldValue(4) == QLatin1String("Y")) paramType = ptOutput;
       params_.CreateParam(type, name, paramType);

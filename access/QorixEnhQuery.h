@@ -166,6 +166,10 @@ class TQorixCustomQuery : public TComponent, public TQorixDiagTarget {
   static QString NextSerial();
   // The client cursor's name of this run.
   const QString& CursorName() const { return cursorName_; }
+  // The cursor's status as the server last reported it (ct_cmd_props CS_CUR_STATUS): element 0
+  // always, elements 1 to 5 for the bits 0x1 (declared), 0x2 (open), 0x4 (closed), 0x8 (read
+  // only) and 0x10 (updatable). Only element 0 without a cursor.
+  std::bitset<6> GetCursorStatus() const;
   // True while a prepared statement is held.
   bool Prepared() const { return prepared_; }
 
@@ -268,6 +272,11 @@ class TQorixCustomQuery : public TComponent, public TQorixDiagTarget {
   void Prepare();
   void UnPrepare();
   void BindParams(CS_COMMAND* command);
+  // The value of a money or numeric parameter in the server's own type, converted from its
+  // exact text (Fmt gets the type, precision and scale); raises for a value that is no number.
+  QByteArray ExactParamValue(const TParam& p, CS_DATAFMT& fmt);
+  // Raises the error of a money or numeric parameter whose value is no number it can take.
+  [[noreturn]] void InvalidNumber(const TParam& p);
   // Refuses a parameter list that BindParams could not send, before anything is sent.
   void CheckParamTypes();
   void CloseCursor();

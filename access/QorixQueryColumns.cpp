@@ -30,8 +30,33 @@ QString BufferText(const char* buffer, CS_INT length) {
   return QString::fromUtf8(buffer, static_cast<qsizetype>(strnlen(buffer, static_cast<size_t>(length))));
 }
 
+// The decimal text of a money or numeric parameter, exactly as given: a text value as it
+// stands (trimmed), a number in its shortest fixed form ("12345.6789", never "1.2e+20").
+// Empty when the value is not a plain decimal number ("abc", "1e5", "12,5").
+QString ExactDecimalText(const TParam& p) {
+  const QVariant& v = p.Value();
+  QString text;
+  if (v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Float)
+    text = QString::number(v.toDouble(), 'f', QLocale::FloatingPointShortest);
+  else
+    text = v.toString().trimmed();
+  qsizetype i = 0;
+  if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) ++i;
+  int digits = 0, points = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] >= u'0' && text[i] <= u'9')
+      ++digits;
+    else if (text[i] == u'.' && ++points == 1)
+      continue;
+    else
+      return QString();
+  }
+  return digits > 0 ? text : QString();
+}
+
 // A T-SQL literal of a parameter's value: strings quoted with their quotes doubled, numbers
-// in the C locale, date-times in one fixed form, NULL as the keyword.
+// in the C locale (money and numeric values exactly as given), date-times in one fixed form,
+// NULL as the keyword.
 QString ParamLiteral(const TParam& p) {
   if (p.IsNull()) return QStringLiteral("NULL");
   switch (p.DataType) {
@@ -44,9 +69,13 @@ QString ParamLiteral(const TParam& p) {
     case ftBoolean:
       return p.Value().toBool() ? QStringLiteral("1") : QStringLiteral("0");
     case ftFloat:
-    case ftCurrency:
-    case ftBCD:
       return QString::number(p.AsFloat(), 'g', 17);
+    case ftCurrency:
+    case ftBCD: {
+      // Checked before it is spliced: only a plain decimal number reaches the statement.
+      const QString exact = ExactDecimalText(p);
+      return exact.isEmpty() ? QString::number(p.AsFloat(), 'g', 17) : exact;
+    }
     case ftDate:
     case ftTime:
     case ftDateTime:
@@ -1162,11 +1191,14 @@ void TQorixCustomQuery::CheckParamTypes() {
       case ftAutoInc:
       case ftBoolean:
       case ftFloat:
-      case ftCurrency:
-      case ftBCD:
       case ftDate:
       case ftTime:
       case ftDateTime:
+        break;
+      case ftCurrency:
+      case ftBCD:
+        // A value that is no plain decimal number would go as 0 or as a mangled literal.
+        if (!p.IsNull() && !p.AsString().isEmpty() && ExactDecimalText(p).isEmpty()) InvalidNumber(p);
         break;
       case ftUnknown:
         if (prepared_) UnPrepare();
@@ -1186,6 +1218,45 @@ CS_DATETIME TQorixCustomQuery::DateTimeToCS(const QDateTime& dt) {
   v.dttime = static_cast<CS_INT>((t.hour() * 3600 + t.minute() * 60 + t.second()) * 300 +
                                  std::lround(t.msec() * 0.3));
   return v;
+}
+
+QByteArray TQorixCustomQuery::ExactParamValue(const TParam& p, CS_DATAFMT& fmt) {
+  const QString text = ExactDecimalText(p);
+  const bool money = p.DataType == ftCurrency;
+  QByteArray utf8 = text.toUtf8();
+  CS_DATAFMT src{};
+  src.datatype = CS_CHAR_TYPE;
+  src.format = CS_FMT_UNUSED;
+  src.maxlength = static_cast<CS_INT>(utf8.size());
+  src.count = 1;
+  fmt.datatype = money ? CS_MONEY_TYPE : CS_NUMERIC_TYPE;
+  fmt.format = CS_FMT_UNUSED;
+  fmt.count = 1;
+  if (!money) {
+    // The value's own digits decide its precision and scale ("-12.340" is numeric(5,3)).
+    const qsizetype point = text.indexOf(u'.');
+    const int scale = point < 0 ? 0 : static_cast<int>(text.size() - point - 1);
+    int digits = 0;
+    for (QChar c : text) digits += c.isDigit();
+    fmt.scale = scale;
+    fmt.precision = std::max(1, digits);
+  }
+  fmt.maxlength = money ? static_cast<CS_INT>(sizeof(CS_MONEY)) : static_cast<CS_INT>(sizeof(CS_NUMERIC));
+  QByteArray value(fmt.maxlength, '\0');
+  CS_INT length = 0;
+  if (text.isEmpty() || fmt.precision > CS_MAX_PREC ||
+      ctlib::cs_convert(context_, &src, utf8.data(), &fmt, value.data(), &length) != CS_SUCCEED)
+    InvalidNumber(p);
+  return value;
+}
+
+void TQorixCustomQuery::InvalidNumber(const TParam& p) {
+  if (prepared_) UnPrepare();
+  DatabaseError(QStringLiteral("Parameter \"") + p.Name + QStringLiteral("\": '") + p.AsString() +
+                    QStringLiteral("' is not a valid ") +
+                    (p.DataType == ftCurrency ? QStringLiteral("money") : QStringLiteral("numeric")) +
+                    QStringLiteral(" value"),
+                this);
 }
 
 void TQorixCustomQuery::BindParams(CS_COMMAND* command) {
@@ -1233,7 +1304,17 @@ void TQorixCustomQuery::BindParams(CS_COMMAND* command) {
           const QString t = p.AsString().trimmed().toLower();
           const char v = (t == QLatin1String("1") || t == QLatin1String("true")) ? 1 : 0;
           value = QByteArray(1, v);
-        } else if (p.DataType == ftFloat || p.DataType == ftCurrency || p.DataType == ftBCD) {
+        } else if (p.DataType == ftCurrency || p.DataType == ftBCD) {
+          // Money and numeric values never pass through a double (money has 19 significant
+          // digits, numeric up to 38): their text is converted to the server's own type.
+          if (!isNull) {
+            value = ExactParamValue(p, fmt);
+          } else {
+            fmt.datatype = p.DataType == ftCurrency ? CS_MONEY_TYPE : CS_NUMERIC_TYPE;
+            fmt.precision = fmt.datatype == CS_NUMERIC_TYPE ? 38 : 0;
+            value = QByteArray(fmt.datatype == CS_MONEY_TYPE ? sizeof(CS_MONEY) : sizeof(CS_NUMERIC), '\0');
+          }
+        } else if (p.DataType == ftFloat) {
           fmt.datatype = CS_FLOAT_TYPE;
           const double v = p.AsFloat();
           value = QByteArray(reinterpret_cast<const char*>(&v), sizeof(v));
@@ -1303,12 +1384,24 @@ QString TQorixCustomQuery::ParamsAsLiterals() const {
 
 // ---- cursor ----
 
+std::bitset<6> TQorixCustomQuery::GetCursorStatus() const {
+  std::bitset<6> set;
+  set.set(0);
+  CS_INT status = 0;
+  if (!command_ || !CommandAlive(command_) ||
+      ctlib::ct_cmd_props(command_, CS_GET, CS_CUR_STATUS, &status, CS_UNUSED, nullptr) != CS_SUCCEED)
+    return set;
+  for (int bit = 0; bit < 5; ++bit)
+    if (status & (1 << bit)) set.set(static_cast<size_t>(bit) + 1);
+  return set;
+}
+
 void TQorixCustomQuery::CloseCursor() {
   if (!IsCursor || !command_ || !cursorOpen_) return;
   cursorOpen_ = false;
-  // The engine keeps the cursor's state itself: FreeTDS answers CS_CUR_STATUS with the server's
-  // raw status bits, which are not the CS_CURSTAT values. Close with dealloc releases the
-  // cursor, so no separate dealloc follows.
+  // The engine keeps the cursor's state itself: FreeTDS's CS_CUR_STATUS shows the server's
+  // status only once the cursor's first results are read (0 right after the open). Close with
+  // dealloc releases the cursor, so no separate dealloc follows.
   CS_INT ignored = 0;
   if (ctlib::ct_cursor(command_, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_DEALLOC) ==
           CS_SUCCEED &&

@@ -4,10 +4,12 @@
 #include "access/QxPasswordDlg.h"
 
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <algorithm>
 
 TQxPasswordDlg* QxPasswordDlg = nullptr;
 
@@ -29,6 +31,21 @@ TQxPasswordDlg::TQxPasswordDlg(const TQxLoginData& data, QWidget* parent) : QDia
   setObjectName(QStringLiteral("QxPasswordDlg"));
   setWindowTitle(state_.Caption);
   setFixedSize(state_.ClientWidth, state_.ClientHeight);
+  // The fixed client area was laid out for an 8-point form font: at the platform's larger
+  // default, "Sybase SQL Server" would not fit its box.
+  QFont formFont = font();
+  formFont.setPointSizeF(8);
+  setFont(formFont);
+
+  // The boxes start after the widest bold label and run to the bevel's right edge.
+  QFont bold = formFont;
+  bold.setBold(true);
+  const QFontMetrics boldMetrics(bold);
+  int labelWidth = 0;
+  for (const char* l : {"Server", "Login", "Password", "Rdbms"})
+    labelWidth = std::max(labelWidth, boldMetrics.horizontalAdvance(QString::fromLatin1(l)));
+  const int left = std::min(12 + labelWidth + 6, 88);
+  const int width = state_.ClientWidth - 10 - left;
 
   auto* bevel = new QFrame(this);
   bevel->setObjectName(QStringLiteral("Bevel1"));
@@ -40,7 +57,7 @@ TQxPasswordDlg::TQxPasswordDlg(const TQxLoginData& data, QWidget* parent) : QDia
   server_->setEditable(true);
   server_->addItems(state_.ServerList);
   server_->setEditText(state_.ServerName);
-  server_->setGeometry(88, state_.ServerTop, 124, 21);
+  server_->setGeometry(left, state_.ServerTop, width, 21);
   server_->setEnabled(state_.ServerEnabled);
   QLabel* serverLabel = BoldLabel(QStringLiteral("&Server"), server_, state_.ServerLabelTop - 8, this);
   server_->setVisible(state_.ServerVisible);
@@ -48,20 +65,20 @@ TQxPasswordDlg::TQxPasswordDlg(const TQxLoginData& data, QWidget* parent) : QDia
 
   username_ = new QLineEdit(state_.UserName, this);
   username_->setObjectName(QStringLiteral("username"));
-  username_->setGeometry(88, state_.UserNameTop, 124, 21);
+  username_->setGeometry(left, state_.UserNameTop, width, 21);
   BoldLabel(QStringLiteral("&Login"), username_, state_.UserNameLabelTop - 8, this);
 
   password_ = new QLineEdit(state_.Password, this);
   password_->setObjectName(QStringLiteral("Password"));
   password_->setEchoMode(QLineEdit::Password);
-  password_->setGeometry(88, state_.PasswordTop, 124, 21);
+  password_->setGeometry(left, state_.PasswordTop, width, 21);
   BoldLabel(QStringLiteral("&Password"), password_, state_.PasswordLabelTop - 8, this);
 
   rdbms_ = new QComboBox(this);
   rdbms_->setObjectName(QStringLiteral("rdbms"));
   rdbms_->addItems(state_.RdbmsItems);
   rdbms_->setCurrentIndex(state_.RdbmsIndex);
-  rdbms_->setGeometry(88, state_.RdbmsTop, 124, 21);
+  rdbms_->setGeometry(left, state_.RdbmsTop, width, 21);
   rdbms_->setEnabled(state_.RdbmsEnabled);
   QLabel* rdbmsLabel = BoldLabel(QStringLiteral("&Rdbms"), rdbms_, state_.RdbmsLabelTop - 8, this);
   rdbms_->setVisible(state_.RdbmsVisible);

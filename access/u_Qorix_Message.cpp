@@ -7,7 +7,10 @@
 #include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QIcon>
+#include <QPainter>
 #include <QPalette>
+#include <QPixmap>
 #include <QPrinter>
 #include <QPushButton>
 #include <QScreen>
@@ -25,6 +28,53 @@ QColor ToQColor(TColor color) {
   return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
 }
 
+namespace {
+// The tool bar's pictures, drawn so each shows what its button does on any platform and theme:
+// two sheets for Copy, a sheet with its lines marked for Select all, a printer for Print.
+enum class TToolPicture { Copy, SelectAll, Print };
+
+QIcon ToolIcon(TToolPicture picture) {
+  QPixmap pm(32, 32);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  const QColor ink(0x33, 0x33, 0x33), paper(Qt::white), mark(0x30, 0x78, 0xd0);
+  p.setPen(QPen(ink, 2));
+  auto sheet = [&](const QRectF& r) {
+    p.setBrush(paper);
+    p.drawRect(r);
+  };
+  auto lines = [&](const QRectF& r, const QColor& color) {
+    p.setPen(QPen(color, 2));
+    for (double y = r.top() + 5; y < r.bottom() - 2; y += 5)
+      p.drawLine(QPointF(r.left() + 4, y), QPointF(r.right() - 4, y));
+    p.setPen(QPen(ink, 2));
+  };
+  switch (picture) {
+    case TToolPicture::Copy:
+      sheet(QRectF(3, 3, 17, 21));
+      sheet(QRectF(12, 9, 17, 21));
+      lines(QRectF(12, 9, 17, 21), ink);
+      break;
+    case TToolPicture::SelectAll: {
+      const QRectF page(6, 3, 20, 26);
+      sheet(page);
+      p.fillRect(page.adjusted(3, 3, -3, -3), QColor(0x30, 0x78, 0xd0, 0x60));
+      lines(page, mark);
+      break;
+    }
+    case TToolPicture::Print:
+      sheet(QRectF(9, 3, 14, 10));
+      p.setBrush(QColor(0x9a, 0xa0, 0xa8));
+      p.drawRoundedRect(QRectF(3, 12, 26, 11), 2, 2);
+      sheet(QRectF(9, 19, 14, 10));
+      lines(QRectF(9, 19, 14, 10), ink);
+      break;
+  }
+  return QIcon(pm);
+}
+}  // namespace
+
 Tf_qorix_message::Tf_qorix_message(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("f_qorix_message"));
   setWindowTitle(QStringLiteral("CT-Library message"));
@@ -39,18 +89,21 @@ Tf_qorix_message::Tf_qorix_message(QWidget* parent) : QDialog(parent) {
   auto* bar = new QToolBar(this);
   bar->setMovable(false);
   bar->setStyleSheet(QStringLiteral("QToolBar { border: 0px; }"));
-  auto makeButton = [&](const char* name, const QString& hint, QStyle::StandardPixmap icon) {
+  auto makeButton = [&](const char* name, const QString& text, TToolPicture picture) {
     auto* b = new QToolButton(bar);
     b->setObjectName(QString::fromLatin1(name));
     b->setAutoRaise(true);
-    b->setToolTip(hint);
-    b->setIcon(style()->standardIcon(icon));
+    b->setText(text);
+    b->setToolTip(text);
+    b->setIcon(ToolIcon(picture));
+    b->setIconSize(QSize(16, 16));
+    b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     bar->addWidget(b);
     return b;
   };
-  btn_copy = makeButton("btn_copy", QStringLiteral("Copy"), QStyle::SP_FileDialogDetailedView);
-  btn_selectall = makeButton("btn_selectall", QStringLiteral("Select all"), QStyle::SP_FileDialogListView);
-  btn_print = makeButton("btn_print", QStringLiteral("Print"), QStyle::SP_DialogSaveButton);
+  btn_copy = makeButton("btn_copy", QStringLiteral("Copy"), TToolPicture::Copy);
+  btn_selectall = makeButton("btn_selectall", QStringLiteral("Select all"), TToolPicture::SelectAll);
+  btn_print = makeButton("btn_print", QStringLiteral("Print"), TToolPicture::Print);
   layout->addWidget(bar);
 
   m_message = new QTextEdit(this);

@@ -1,12 +1,12 @@
 // The smaller windows (see Dialogs.h).
 #include "app/Dialogs.h"
 
-#include "app/ScriptFile.h"
-
+#include <QButtonGroup>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -15,18 +15,18 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLocale>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QVBoxLayout>
-#include <QButtonGroup>
-#include <QLocale>
-#include <QPainter>
 #include <QStyle>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 
 #include "access/UiServices.h"
+#include "app/ScriptFile.h"
 
 namespace {
 QLineEdit* ReadOnlyEdit(const QString& text) {
@@ -314,8 +314,9 @@ TStOpenDialog::TStOpenDialog(const QString& folder, QWidget* parent)
   fileNameEd_ = new QLineEdit;
   typeCb_ = new QComboBox;
   typeCb_->addItems(state_.Types);
-  form->addRow(QStringLiteral("File name:"), fileNameEd_);
-  form->addRow(QStringLiteral("Files of type:"), typeCb_);
+  // The labels carry their accelerators (Alt+N, Alt+T) for the field each names.
+  form->addRow(QStringLiteral("File &name:"), fileNameEd_);
+  form->addRow(QStringLiteral("Files of &type:"), typeCb_);
   top->addLayout(form);
   auto* buttons = new QDialogButtonBox;
   auto* open = buttons->addButton(QStringLiteral("&Open"), QDialogButtonBox::AcceptRole);
@@ -353,12 +354,17 @@ void TStOpenDialog::Reload() {
   }
   const QStringList entries = state_.Entries();
   lv_files_->clear();
-  lv_files_->addItems(entries);
   lv_details_->clear();
   const QLocale loc;
+  // Folders and files each with the platform's picture of its kind, so a folder is told from
+  // a file in both views.
+  const QFileIconProvider icons;
   for (const QString& name : entries) {
     const QFileInfo info(QDir(state_.Folder).filePath(name));
+    const QIcon icon = icons.icon(info.isDir() ? QFileIconProvider::Folder : QFileIconProvider::File);
+    new QListWidgetItem(icon, name, lv_files_);
     auto* item = new QTreeWidgetItem(lv_details_);
+    item->setIcon(0, icon);
     item->setText(0, name);
     item->setText(1, info.isDir() ? QString() : loc.formattedDataSize(info.size()));
     item->setText(2, info.isDir() ? QStringLiteral("Folder") : info.suffix().toUpper() + QStringLiteral(" file"));

@@ -43,6 +43,9 @@ class TCatalogPages {
   virtual void ShowSummary(const QString& selectDb, int kind, const QString& name) = 0;
   // The summary page's selected row (its columns), empty when none.
   virtual QStringList SummaryRow() const = 0;
+  // The selected row's object as the property page takes it (with its owner where two owners
+  // share its name); empty where the pages cannot tell, and the row's texts are used.
+  virtual QString SummaryMember() const { return {}; }
   // Definition texts read from SelectDb's catalogue (empty when there is none).
   virtual QString IndexDDL(const QString& selectDb, const QString& index, const QString& table) = 0;
   virtual QString ObjectText(const QString& selectDb, const QString& name) = 0;

@@ -13,6 +13,8 @@
 #include "access/UiServices.h"
 #include "app/AppText.h"
 #include "app/ServerComponents.h"
+#include "catalog/service/QorixObjInfo.h"
+#include "catalog/service/QxSqlText.h"
 #include "dataset/Field.h"
 #include "dataset/QxMemDataSet.h"
 
@@ -229,8 +231,9 @@ void TMainModel::SetConnectedState(bool connected) {
     TabHeight = 0;
     RightCaption.clear();
   }
+  // Disconnected too, the left caption names the database db is set to (as at start-up,
+  // "   Database : master").
   UpdateCaptions();
-  if (!connected) LeftCaption.clear();
 }
 
 bool TMainModel::Connect() {
@@ -357,11 +360,27 @@ void TMainModel::ShowObjectDDL(const TExplorerSelection& sel) {
   const QString& name = sel.SelectedObject;
   const QString& d = sel.SelectedDb;
   QString text;
+  // The catalogue service takes the names as the tree gives them: an object with its owner
+  // (owner.name), an index as table.index cut at its last dot. Cutting the owner off would read
+  // another owner's object of the same name, and a first-dot cut splits a dotted name wrongly.
   switch (sel.SelectedKind) {
     case 2: text = QStringLiteral("EXECUTE sp_addgroup ") + name; break;
-    case 3: text = pages_->IndexDDL(d, apptext::ObjectNamePart(name), apptext::OwnerNamePart(name)); break;
-    case 5: case 6: case 9: case 13: text = pages_->ObjectText(d, apptext::ObjectNamePart(name)); break;
-    case 8: case 11: text = pages_->TableDDL(d, apptext::ObjectNamePart(name)); break;
+    case 3: {
+      QString table, index;
+      TQorixObjInfo::SplitLeafName(name, table, index);
+      text = pages_->IndexDDL(d, index, table);
+      break;
+    }
+    case 5:
+    case 6:
+    case 9:
+    case 13:
+      text = pages_->ObjectText(d, name);
+      break;
+    case 8:
+    case 11:
+      text = pages_->TableDDL(d, name);
+      break;
     case 10: text = pages_->UserTypeDDL(d, name); break;
     case 12: text = pages_->UserDDL(d, name); break;
     default: break;
@@ -417,13 +436,18 @@ void TMainModel::SummaryDblClick() {
   v[pgSummary] = false;
   v[pgProperties] = true;
   ShowPages(v, pgProperties);
+  // The member as the property page takes it: an index or column with its table as the tree
+  // named the table (with its owner where two owners have one of that name), each part
+  // bracketed when it holds a dot.
   QString name;
   if (k == 15 || k == 16)
-    name = apptext::ObjectNamePart(sel.ParentText) + QLatin1Char('.') + row.value(0);
+    name = sel.SelectedObject.trimmed() + QLatin1Char('.') + QxSql::NamePart(row.value(0));
   else if (k == 3)
-    name = row.value(1) + QLatin1Char('.') + row.value(0);
+    name = QxSql::NamePart(row.value(1)) + QLatin1Char('.') + QxSql::NamePart(row.value(0));
   else
     name = row.value(0);
+  const QString member = pages_->SummaryMember();
+  if (!member.isEmpty()) name = member;
   pages_->ShowProperties(sel.SelectedDb, k, name);
   PropertiesShownKey = ShownKey(sel.SelectedDb, name, k);
   // The caption names the member shown, not the folder it was picked from.

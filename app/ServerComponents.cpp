@@ -126,6 +126,7 @@ void TObjInfoPages::ShowSummary(const QString& selectDb, int kind, const QString
 }
 
 QStringList TObjInfoPages::SummaryRow() const { return summary_->SelectedRow(); }
+QString TObjInfoPages::SummaryMember() const { return summary_->MemberName(summary_->Contents().Selected); }
 
 QString TObjInfoPages::IndexDDL(const QString& selectDb, const QString& index, const QString& table) {
   info_->SetSelectDb(selectDb);
@@ -173,6 +174,10 @@ TBackgroundResultGrid::TBackgroundResultGrid(TQorixDatabase* dbGrid) : grid_(std
   // Messages of a run are kept on the grid and shown once at its end.
   g.ShowDbMessages = TShowDbMessages{};
   g.UseExecCursor = false;
+  // Range selection, column and row sizing and moving.
+  g.Options.Include(TGridOption::goRowSizing);
+  g.Options.Include(TGridOption::goColMoving);
+  g.Options.Include(TGridOption::goRowMoving);
   g.AfterExec = [this](TComponent*) {
     if (AfterExec) AfterExec();
   };

@@ -46,6 +46,7 @@ class TObjInfoPages : public TCatalogPages {
   void ShowProperties(const QString& selectDb, int kind, const QString& name) override;
   void ShowSummary(const QString& selectDb, int kind, const QString& name) override;
   QStringList SummaryRow() const override;
+  QString SummaryMember() const override;
   QString IndexDDL(const QString& selectDb, const QString& index, const QString& table) override;
   QString ObjectText(const QString& selectDb, const QString& name) override;
   QString TableDDL(const QString& selectDb, const QString& name) override;

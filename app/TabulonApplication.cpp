@@ -4,8 +4,10 @@
 #include "access/UiServices.h"
 
 TTabulonApplication::TTabulonApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  // The application's title. No display name is set: the X11 platform would append one to
+  // every window caption ("Qorix Tabulon - not connected - Tabulon"), and the captions are
+  // the window's own texts.
   setApplicationName(QStringLiteral("Tabulon"));
-  setApplicationDisplayName(QStringLiteral("Tabulon"));
 }
 
 bool TTabulonApplication::notify(QObject* receiver, QEvent* event) {

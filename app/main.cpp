@@ -148,12 +148,10 @@ int main(int argc, char** argv) {
         Settle(800);
         Shot(w, dir, "08c-desktop-page");
         w.nb_explorer()->setCurrentIndex(0);
-        {
-          TStOpenDialog open(QDir::currentPath(), &w);
-          open.show();
-          Settle(300);
-          Shot(open, dir, "08d-open-dialog");
-        }
+        w.OpenDialog()->show();
+        Settle(300);
+        Shot(*w.OpenDialog(), dir, "08d-open-dialog");
+        w.OpenDialog()->hide();
         TSystemInfo info;
         TAboutBox about(info, &w);
         about.show();

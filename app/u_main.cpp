@@ -2,25 +2,25 @@
 #include "app/u_main.h"
 
 #include <QAction>
-#include <QDropEvent>
-#include <QMimeData>
-#include <QUrl>
 #include <QActionGroup>
-#include <QListView>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QFontDatabase>
 #include <QFontDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QListView>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -32,13 +32,14 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
-#include <QTimer>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include "access/QorixDatabase.h"
@@ -46,27 +47,38 @@
 #include "access/UiServices.h"
 #include "app/AppText.h"
 #include "app/Dialogs.h"
+#include "app/EditScrollLayout.h"
 #include "app/RecordEdit.h"
 #include "app/ScriptFile.h"
-#include "app/ServerDialogs.h"
-#include "dataset/DataSetModel.h"
-#include "dataset/DataSetNavigatorWidget.h"
-#include "dataset/server/QxTable.h"
 #include "app/ServerComponents.h"
+#include "app/ServerDialogs.h"
 #include "catalog/grid/QorixGrid.h"
-#include "catalog/views/QxSvrExplore.h"
 #include "catalog/views/QxListPageView.h"
 #include "catalog/views/QxPgProperties.h"
 #include "catalog/views/QxPgSummary.h"
+#include "catalog/views/QxSvrExplore.h"
 #include "catalog/views/QxSvrExploreView.h"
+#include "dataset/DataSetModel.h"
+#include "dataset/DataSetNavigatorWidget.h"
 #include "dataset/Field.h"
 #include "dataset/QxMemDataSet.h"
+#include "dataset/server/QxTable.h"
 
 namespace {
+// The editors' fixed font: the system's fixed-pitch face (Courier New is not found on Linux) at
+// 8 points.
 QFont DefaultFixedFont() {
   QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  f.setPointSize(9);
+  f.setStyleHint(QFont::Monospace);
+  f.setFixedPitch(true);
+  f.setPointSize(8);
   return f;
+}
+
+// Gives an editor its fixed font, with a tab stop every 8 characters of it.
+void SetEditorFont(QPlainTextEdit* edit, const QFont& font) {
+  edit->setFont(font);
+  edit->setTabStopDistance(8 * QFontMetricsF(font).horizontalAdvance(QLatin1Char(' ')));
 }
 
 const char* const kRunOptionNames[kRunOptionCount][3] = {
@@ -131,8 +143,13 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   nb_sql_main_->addTab(BuildDataPage(), QStringLiteral("Data"));
   nb_sql_main_->addTab(BuildSqlPage(), QStringLiteral("SQL"));
   text_editor_ = new QPlainTextEdit;
-  text_editor_->setFont(DefaultFixedFont());
+  SetEditorFont(text_editor_, DefaultFixedFont());
   text_editor_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  // What the user types is the page's text: the model keeps it, so no refresh puts the read
+  // definition back over the edits.
+  connect(text_editor_, &QPlainTextEdit::textChanged, this, [this] {
+    if (!refreshing_) model_->DdlText = text_editor_->toPlainText();
+  });
   BuildTextEditorMenu();
   nb_sql_main_->addTab(text_editor_, QStringLiteral("DDL"));
   auto* logo = new QWidget;
@@ -163,13 +180,22 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   lg->addWidget(web);
   lg->addStretch();
   nb_sql_main_->addTab(logo, QStringLiteral("Qorix Tabulon"));
+  auto* histPage = new QWidget;
+  auto* hl = new QVBoxLayout(histPage);
+  hl->setContentsMargins(0, 0, 0, 0);
+  auto* histBar = new QToolBar;
+  histBar->setObjectName(QStringLiteral("bar_history"));
+  histBar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  histBar->addAction(Action("a_his_select"));
+  hl->addWidget(histBar);
   auto* hist = new QSplitter(Qt::Vertical);
   history_ = new QListWidget;
   historyMemo_ = new QPlainTextEdit;
   historyMemo_->setReadOnly(true);
   hist->addWidget(history_);
   hist->addWidget(historyMemo_);
-  nb_sql_main_->addTab(hist, QStringLiteral("History"));
+  hl->addWidget(hist, 1);
+  nb_sql_main_->addTab(histPage, QStringLiteral("History"));
   rl->addWidget(nb_sql_main_);
   spl_main_->addWidget(right);
   spl_main_->setStretchFactor(0, 0);
@@ -180,6 +206,8 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
                      static_cast<QObject*>(spl_main_->widget(0))})
     o->installEventFilter(this);
   splash_ = new TSplashDialog(this);
+  // The SQL open dialog exists from the start.
+  OpenDialog();
   statusBar();
 
   // The tree decodes a click into its selection, then the window's model fills the pages.
@@ -254,10 +282,17 @@ void Tf_main::BuildMenus() {
   editMenu_->addAction(AddAction("a_sql_redo", "&Redo", "Shift+Ctrl+V", [this] { editor_->redo(); }));
   editMenu_->addAction(AddAction("a_sql_select_all", "&Select All", "Ctrl+A", [this] { editor_->selectAll(); }));
   editMenu_->addSeparator();
-  editMenu_->addAction(AddAction("a_his_select", "Select history item", "", [this, &m] {
-    if (m.HistoryCount() <= 0) return;
-    editor_->setPlainText(m.HistoryCommand(std::max(0, history_->currentRow())));
-  }));
+  // History "Select" (on the History page): the editor is cleared as Clear does, then gets the
+  // chosen statement.
+  AddAction(
+      "a_his_select", "Select", "",
+      [this, &m] {
+        if (m.HistoryCount() <= 0) return;
+        const QString command = m.HistoryCommand(std::max(0, history_->currentRow()));
+        Action("a_sql_clear")->trigger();
+        editor_->setPlainText(command);
+      },
+      "Select history item");
   editMenu_->addAction(AddAction("a_show_history", "Show History", "", [&m] {
     auto v = m.PageVisible;
     v[pgHistory] = true;
@@ -330,8 +365,8 @@ void Tf_main::BuildMenus() {
     const QFont f = QFontDialog::getFont(&ok, editor_->font(), this, QStringLiteral("Font"),
                                          QFontDialog::MonospacedFonts);
     if (!ok) return;
-    editor_->setFont(f);
-    text_editor_->setFont(f);
+    SetEditorFont(editor_, f);
+    SetEditorFont(text_editor_, f);
   }));
 
   auto* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
@@ -388,9 +423,8 @@ QWidget* Tf_main::BuildSqlPage() {
   spl_sql_ = new QSplitter(Qt::Vertical);
   editor_ = new QPlainTextEdit;
   editor_->setObjectName(QStringLiteral("editor"));
-  editor_->setFont(DefaultFixedFont());
+  SetEditorFont(editor_, DefaultFixedFont());
   editor_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  editor_->setTabStopDistance(8 * editor_->fontMetrics().horizontalAdvance(QLatin1Char(' ')));
   // Files dropped on the editor open as scripts.
   editor_->viewport()->installEventFilter(this);
   editor_->installEventFilter(this);
@@ -468,16 +502,23 @@ QWidget* Tf_main::BuildDataPage() {
     if (cur.row() == row) return;
     dbg_data_->setCurrentIndex(dataModel_->index(row, cur.isValid() ? cur.column() : 0));
   };
-  // A newly opened table sizes its columns to the contents of its first rows (at most 300
-  // pixels each), once those rows have been read.
+  // A newly opened table sizes its columns once its first rows have been read: to those rows'
+  // contents and at least to the characters the field shows (its display width), so a value
+  // further down (a longer name, a four-digit id) is not cut; at most 300 pixels each.
   connect(dataModel_, &QAbstractItemModel::modelReset, this, [this] { sizeDataColumns_ = true; });
   connect(dataModel_, &QAbstractItemModel::rowsInserted, this, [this] {
     if (!sizeDataColumns_) return;
     sizeDataColumns_ = false;
     QTimer::singleShot(0, this, [this] {
       dbg_data_->resizeColumnsToContents();
-      for (int c = 0; c < dataModel_->columnCount(); ++c)
-        if (dbg_data_->columnWidth(c) > 300) dbg_data_->setColumnWidth(c, 300);
+      const QFontMetrics fm(dbg_data_->font());
+      const int digit = fm.horizontalAdvance(QLatin1Char('0'));
+      for (int c = 0; c < dataModel_->columnCount(); ++c) {
+        int width = dbg_data_->columnWidth(c);
+        if (const TField* f = dataModel_->ColumnField(c))
+          width = std::max(width, digit * TEditScrollLayout::DisplayWidthOf(*f) + 2 * digit);
+        dbg_data_->setColumnWidth(c, std::min(width, 300));
+      }
     });
   });
   l->addWidget(dbg_data_, 1);
@@ -611,6 +652,9 @@ QWidget* Tf_main::BuildDesktopPage() {
   fsModel_ = new QFileSystemModel(w);
   fsModel_->setRootPath(d.Folder);
   fsModel_->setNameFilterDisables(false);
+  // Files are renamed in place (F2), and dragged from the list (onto the SQL editor, which
+  // opens a script dropped on it); nothing is dropped into the list.
+  fsModel_->setReadOnly(false);
   shellList_ = new QTreeView;
   shellList_->setObjectName(QStringLiteral("StShellListView1"));
   shellList_->setModel(fsModel_);
@@ -625,6 +669,12 @@ QWidget* Tf_main::BuildDesktopPage() {
   iconList_->setViewMode(QListView::IconMode);
   iconList_->setResizeMode(QListView::Adjust);
   iconList_->hide();
+  for (QAbstractItemView* v :
+       {static_cast<QAbstractItemView*>(shellList_), static_cast<QAbstractItemView*>(iconList_)}) {
+    v->setEditTriggers(QAbstractItemView::EditKeyPressed);
+    v->setDragEnabled(true);
+    v->setDragDropMode(QAbstractItemView::DragOnly);
+  }
   // The folder tree's panel above the file list; the tree itself is made on first use.
   auto* split = new QSplitter(Qt::Vertical);
   treePanel_ = new QWidget;
@@ -791,7 +841,13 @@ void Tf_main::Refresh() {
   if (text_editor_->toPlainText() != m.DdlText) text_editor_->setPlainText(m.DdlText);
   if (history_->count() != m.HistoryCount()) {
     history_->clear();
-    for (int i = 0; i < m.HistoryCount(); ++i) history_->addItem(m.HistoryCommand(i).left(50));
+    // Each statement's description (its first 50 characters) on one line of the list.
+    for (int i = 0; i < m.HistoryCount(); ++i) {
+      QString description = apptext::HistoryDescription(m.HistoryCommand(i));
+      description.replace(QStringLiteral("\r\n"), QStringLiteral(" "))
+          .replace(QLatin1Char('\n'), QLatin1Char(' '));
+      history_->addItem(description);
+    }
   }
   // The run-option buttons show the options a run applies.
   for (int i = 0; i < kRunOptionCount; ++i) {
@@ -861,8 +917,8 @@ void Tf_main::SettingsRestored() {
   ApplyPendingSizes(spl_main_);
   ApplyPendingSizes(spl_sql_);
   QFont f;
-  if (!s.EditorFont.isEmpty() && f.fromString(s.EditorFont)) editor_->setFont(f);
-  if (!s.TextEditorFont.isEmpty() && f.fromString(s.TextEditorFont)) text_editor_->setFont(f);
+  if (!s.EditorFont.isEmpty() && f.fromString(s.EditorFont)) SetEditorFont(editor_, f);
+  if (!s.TextEditorFont.isEmpty() && f.fromString(s.TextEditorFont)) SetEditorFont(text_editor_, f);
   ApplySettings();
 }
 
@@ -913,6 +969,24 @@ bool Tf_main::eventFilter(QObject* watched, QEvent* event) {
       if (editor_->height() > 0) shownEditorHeight_ = editor_->height();
     }
   }
+  // The SQL editor indents a new line as the line it was started from (the DDL editor does not).
+  if (watched == editor_ && event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && mods == Qt::NoModifier &&
+        !editor_->isReadOnly()) {
+      QTextCursor c = editor_->textCursor();
+      const QString line = c.block().text();
+      int n = 0;
+      while (n < line.size() && n < c.positionInBlock() &&
+             (line[n] == QLatin1Char(' ') || line[n] == QLatin1Char('\t')))
+        ++n;
+      c.insertText(QLatin1Char('\n') + line.left(n));
+      editor_->setTextCursor(c);
+      editor_->ensureCursorVisible();
+      return true;
+    }
+  }
   if (watched == editor_->viewport() || watched == editor_) {
     if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
       auto* e = static_cast<QDropEvent*>(event);
@@ -935,9 +1009,16 @@ bool Tf_main::eventFilter(QObject* watched, QEvent* event) {
   return QMainWindow::eventFilter(watched, event);
 }
 
+TStOpenDialog* Tf_main::OpenDialog() {
+  // Made once and kept, so each Open starts in the folder, type and view the last one left.
+  if (!openDialog_) openDialog_ = new TStOpenDialog(QString(), this);
+  return openDialog_;
+}
+
 void Tf_main::OpenFile() {
-  TStOpenDialog dlg(QString(), this);
-  if (dlg.exec() == QDialog::Accepted && dlg.State().Chosen) LoadFile(dlg.State().FileName, true);
+  TStOpenDialog* dlg = OpenDialog();
+  dlg->State().Chosen = false;
+  if (dlg->exec() == QDialog::Accepted && dlg->State().Chosen) LoadFile(dlg->State().FileName, true);
 }
 
 void Tf_main::SaveFile(bool ask) {

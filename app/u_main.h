@@ -35,6 +35,7 @@ class TQxListPageView;
 class TDBNavigatorWidget;
 class QTableView;
 class TDataSetModel;
+class TStOpenDialog;
 
 class Tf_main : public QMainWindow {
  public:
@@ -91,6 +92,10 @@ class Tf_main : public QMainWindow {
   void OpenScript(const QString& name, bool addToRecent = true) { LoadFile(name, addToRecent); }
   // How the script in the SQL editor was stored (encoding, mark, line ends).
   const TScriptFormat& ScriptFormat() const { return scriptFormat_; }
+  // The SQL open dialog, made with the window and kept between uses.
+  TStOpenDialog* OpenDialog();
+  // Open: the SQL open dialog, then the chosen file into the SQL editor.
+  void OpenFile();
   // Files dropped on the SQL editor: the first is opened (and added to the recent files).
   void DropFiles(const QStringList& files);
   // The editor's run text: its selected lines or its whole text.
@@ -132,7 +137,6 @@ class Tf_main : public QMainWindow {
   void PrintGrid();
   void PrintEditor(QPlainTextEdit* edit);
   static void PrintText(QPrinter& printer, const QString& text, const QFont& font);
-  void OpenFile();
   void SaveFile(bool ask);
   void LoadFile(const QString& name, bool addToRecent);
   // Writes the SQL editor's text to Name in the script's own encoding and line ends.
@@ -182,6 +186,7 @@ class Tf_main : public QMainWindow {
   TDataSetModel* dataModel_ = nullptr;
   bool sizeDataColumns_ = false;
   QDialog* splash_ = nullptr;
+  TStOpenDialog* openDialog_ = nullptr;
   TScriptFormat scriptFormat_;
   bool showingAtStart_ = false;
   // Restored pane sizes still to be given (0: given), and the sizes last shown (0: never shown).

@@ -48,6 +48,8 @@ void TDataSetModel::Reset() {
   columns_.clear();
   insertRow_ = -1;
   lastCurrent_ = -1;
+  editBookmark_ = TBookmark();
+  ++resets_;
   TDataSet* ds = DataSet();
   allFetched_ = !ds || !link_.Active();
   if (ds && link_.Active()) {
@@ -90,23 +92,77 @@ void TDataSetModel::DataSetChanged() {
     CurrentMoved();
     return;
   }
+  // The end of an edit (a post or a cancel, from a navigator or the grid) changes its own row
+  // only; a cancelled insert takes its row away. Every other row stays as it was read.
+  if (EndEditInPlace() || EndCancelledInsert()) return;
   if (posting_) {
-    // setData posting the record it edited: the view is about to close its cell editor, which a
-    // reset now would already have destroyed. An edited record keeps its row and only its
-    // cached copy changes; anything else resets once the edit has returned.
-    const int row = CurrentRow();
-    const int i = CacheIndex(row);
-    if (insertRow_ < 0 && ds->State() == TDataSetState::dsBrowse && row >= 0 && i >= 0) {
-      rows_[i] = ReadCurrent();
-      seenVersion_ = ds->ContentVersion();
-      if (columnCount() > 0) emit dataChanged(index(row, 0), index(row, columnCount() - 1));
-      CurrentMoved();
-      return;
-    }
+    // setData posting the record it inserted or changed the rows with: the view is about to
+    // close its cell editor, which a reset now would already have destroyed. The reset comes
+    // once the edit has returned.
     resetPending_ = true;
     return;
   }
+  const int before = int(rows_.size());
   Reset();
+  ReadBackAfterReset(before);
+}
+
+void TDataSetModel::EditingChanged() {
+  TDataSet* ds = DataSet();
+  // The record an edit starts on; the end of the edit (Post or Cancel) comes as a change of
+  // content right after the state went back to browse.
+  if (ds && ds->State() == TDataSetState::dsEdit) editBookmark_ = ds->Bookmark();
+}
+
+bool TDataSetModel::EndEditInPlace() {
+  TDataSet* ds = DataSet();
+  if (editBookmark_.isEmpty() || insertRow_ >= 0 || ds->State() != TDataSetState::dsBrowse) return false;
+  const TBookmark edited = editBookmark_;
+  editBookmark_ = TBookmark();
+  // The edit ended on the record it started on, and that record is a row read already.
+  const int row = CurrentRow();
+  const int i = CacheIndex(row);
+  if (row < 0 || i < 0 || rows_[i].Bookmark != edited || ds->Bookmark() != edited) return false;
+  rows_[i] = ReadCurrent();
+  seenVersion_ = ds->ContentVersion();
+  if (columnCount() > 0) emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+  CurrentMoved();
+  return true;
+}
+
+bool TDataSetModel::EndCancelledInsert() {
+  TDataSet* ds = DataSet();
+  if (insertRow_ < 0 || ds->State() != TDataSetState::dsBrowse) return false;
+  // A cancelled insert goes back to a record read already (or to none in an empty dataset); a
+  // posted one stands on the new record, which no row holds yet.
+  const TBookmark current = ds->Bookmark();
+  const bool backOnARow = current.isEmpty() ? ds->IsEmpty() : rowOfBookmark_.contains(current);
+  if (!backOnARow) return false;
+  changing_ = true;
+  beginRemoveRows(QModelIndex(), insertRow_, insertRow_);
+  insertRow_ = -1;
+  endRemoveRows();
+  changing_ = false;
+  seenVersion_ = ds->ContentVersion();
+  CurrentMoved();
+  return true;
+}
+
+void TDataSetModel::ReadBackAfterReset(int rowsBefore) {
+  if (rowsBefore <= 0) return;
+  const uint64_t reset = resets_;
+  QMetaObject::invokeMethod(
+      this,
+      [this, reset, rowsBefore] {
+        if (reset != resets_ || changing_) return;
+        GuardedCall([&] {
+          const int limit = rowsBefore + std::max(1, BatchSize);
+          while (CurrentRow() < 0 && !allFetched_ && FetchedRows() < limit &&
+                 FetchRows(std::min(std::max(1, BatchSize), limit - FetchedRows())) > 0) {
+          }
+        });
+      },
+      Qt::QueuedConnection);
 }
 
 void TDataSetModel::CurrentMoved() {
@@ -328,7 +384,14 @@ bool TDataSetModel::setData(const QModelIndex& index, const QVariant& value, int
   });
   if (resetPending_) {
     resetPending_ = false;
-    QMetaObject::invokeMethod(this, [this] { Reset(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          const int before = int(rows_.size());
+          Reset();
+          ReadBackAfterReset(before);
+        },
+        Qt::QueuedConnection);
   }
   return ok && written;
 }

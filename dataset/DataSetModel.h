@@ -72,6 +72,7 @@ class TDataSetModel : public QAbstractTableModel {
     void LayoutChanged() override { model_->Reset(); }
     void DataSetChanged() override { model_->DataSetChanged(); }
     void DataSetScrolled(int) override { model_->CurrentMoved(); }
+    void EditingChanged() override { model_->EditingChanged(); }
     void RecordChanged(TField* field) override { model_->RecordChanged(field); }
 
    private:
@@ -88,6 +89,16 @@ class TDataSetModel : public QAbstractTableModel {
   // Forgets every cached row and the columns; rows are read again on demand.
   void Reset();
   void DataSetChanged();
+  void EditingChanged();
+  // An edit of a cached record ended (posted or cancelled): only that row changes. True when
+  // the row was updated in place.
+  bool EndEditInPlace();
+  // An insert was cancelled: its row goes, the rows read stay. True when that was the case.
+  bool EndCancelledInsert();
+  // After a reset by a change of content, reads the rows again up to the current record (at
+  // most as many as were read before, plus a batch), on the next turn of the event loop, so
+  // a grid stays on the record the user was at.
+  void ReadBackAfterReset(int rowsBefore);
   void CurrentMoved();
   void RecordChanged(TField* field);
   // Reads up to count further records; returns how many were added.
@@ -110,6 +121,10 @@ class TDataSetModel : public QAbstractTableModel {
   bool posting_ = false;   // setData posts the record it edited
   bool resetPending_ = false;  // that post changed more than its row: reset after setData
   int insertRow_ = -1;
+  // The record being edited (empty unless the dataset is in edit state for a stored record).
+  TBookmark editBookmark_;
+  // Counts resets, so a read-back queued before a later reset is dropped.
+  uint64_t resets_ = 0;
   int lastCurrent_ = -1;
   uint64_t seenVersion_ = 0;
 };

@@ -71,6 +71,15 @@ void TQxCustomMemDataSet::SetMasterFields(const QString& names) {
   masterLink_.SetFieldNames(names);
 }
 
+void TQxCustomMemDataSet::SplitLinkFields() {
+  SplitMasterFields();
+  detailLinkFields_ = SplitFieldNames(indexFieldNames_);
+}
+
+void TQxCustomMemDataSet::SplitMasterFields() {
+  masterLinkFields_ = SplitFieldNames(MasterFields());
+}
+
 // --- layout and buffers --------------------------------------------------------------------
 
 bool TQxCustomMemDataSet::IsBlobLike(TFieldType type) {

@@ -63,6 +63,14 @@ class TQxCustomMemDataSet : public TDataSet {
   TIndexDefs& IndexDefs() { return indexDefs_; }
   // The master link (descendants hook its notifications).
   TMasterDataLink& MasterLink() { return masterLink_; }
+  // The link's field names as the last split left them: the master's (from MasterFields) and
+  // this dataset's (from IndexFieldNames), matched by position.
+  const QStringList& MasterLinkFields() const { return masterLinkFields_; }
+  const QStringList& DetailLinkFields() const { return detailLinkFields_; }
+  // Refills both lists from MasterFields and IndexFieldNames.
+  void SplitLinkFields();
+  // Refills the master list only.
+  void SplitMasterFields();
 
   // --- the memory dataset's own operations, in slot order ---
   virtual TGetResult CheckCurrent(TGetResult result);
@@ -235,6 +243,8 @@ class TQxCustomMemDataSet : public TDataSet {
   TQorixAggregates aggregates_;
   TMasterDataLink masterLink_;
   QString indexFieldNames_;
+  QStringList masterLinkFields_;
+  QStringList detailLinkFields_;
   TIndexDefs indexDefs_;
   QList<TDataSet*> waitingNested_;
   std::vector<Slot> slots_;

@@ -29,11 +29,6 @@ void TQxMemDataSet::InstallLink() {
   OnFilterRecord = [this](TDataSet& ds, bool& accept) { LinkFilterRecord(ds, accept); };
 }
 
-void TQxMemDataSet::SplitLinkFields() {
-  masterNames_ = SplitFieldNames(MasterFields());
-  detailNames_ = SplitFieldNames(IndexFieldNames());
-}
-
 void TQxMemDataSet::InternalOpen() {
   TQxAuditDataSet::InternalOpen();
   // The link's notifications reach this dataset only once it is open.
@@ -55,9 +50,11 @@ void TQxMemDataSet::LinkFilterRecord(TDataSet&, bool& accept) {
   if (!linked_) return;
   TDataSet* master = GetDataSource() ? GetDataSource()->DataSet() : nullptr;
   if (!master) return;
-  for (int i = 0; i < detailNames_.size() && accept; ++i) {
-    const QVariant mine = FieldByName(detailNames_[i])->Value();
-    const QVariant theirs = master->FieldByName(masterNames_.value(i))->Value();
+  const QStringList& detail = DetailLinkFields();
+  const QStringList& masters = MasterLinkFields();
+  for (int i = 0; i < detail.size() && accept; ++i) {
+    const QVariant mine = FieldByName(detail[i])->Value();
+    const QVariant theirs = master->FieldByName(masters.value(i))->Value();
     accept = mine.isNull() || theirs.isNull()
                  ? mine.isNull() && theirs.isNull()
                  : QVariant::compare(mine, theirs) == QPartialOrdering::Equivalent;

@@ -16,6 +16,10 @@ class TQxMemDataSet : public TQxAuditDataSet {
   // The link's notifications.
   void MasterChanged();
   void MasterDisabled();
+  // Replaces the index descriptions by copies of Defs'.
+  void SetIndexDefs(const TIndexDefs& defs) { IndexDefs().Assign(defs); }
+  // The form's description holds the index descriptions: StoreDefs is set and there is one.
+  bool StoresIndexDefs() { return StoreDefs && IndexDefs().Count() > 0; }
 
  protected:
   void InternalOpen() override;
@@ -24,9 +28,6 @@ class TQxMemDataSet : public TQxAuditDataSet {
  private:
   bool TestLink() const;
   void InstallLink();
-  void SplitLinkFields();
   bool linked_ = false;
-  QStringList masterNames_;
-  QStringList detailNames_;
   TFilterRecordEvent savedFilter_;
 };

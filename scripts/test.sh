@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test, then runs the access and
-# dataset tests again from a sanitizer build (what CI runs).
+# Installs what is missing, builds everything and runs every test, then runs the access,
+# catalog and dataset tests again from a sanitizer build (what CI runs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -17,7 +17,7 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 # Monitor.SafeFromAnyThread counts datagrams a reader thread must keep up with; slowed down
 # by the sanitizers it loses some, which says nothing about memory. The main suite runs it.
-for dir in access dataset; do
+for dir in access catalog dataset; do
   ctest --test-dir "build-asan/tests/$dir" --output-on-failure -j"$(nproc)" --timeout 900 \
     -E '^access\.Monitor\.SafeFromAnyThread$' </dev/null
 done

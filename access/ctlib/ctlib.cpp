@@ -92,6 +92,8 @@ std::unordered_map<CS_COMMAND*, CommandText> g_commandTexts;
 // Commands that declared a cursor: FreeTDS keeps the cursor's state on the command until its
 // deallocation is sent, so a connection closed under it would leave that state behind.
 std::set<CS_COMMAND*> g_cursorCommands;
+// Of those, the ones whose declare has not been sent yet (a send would still carry it).
+std::set<CS_COMMAND*> g_unsentDeclares;
 std::atomic<CS_INT> g_requestId{0};
 
 Library g_freetds;
@@ -260,6 +262,25 @@ void ReportResultsPending(CS_CONTEXT* ctx, CS_CONNECTION* con, const char* call)
   std::string text = kResultsPendingText;
   if (std::strcmp(call, "ct_send") != 0) text.replace(0, 7, call);
   std::snprintf(m.msgstring, sizeof m.msgstring, "%s", text.c_str());
+  m.msgstringlen = static_cast<CS_INT>(std::strlen(m.msgstring));
+  ClientMessageHook(ctx, con, &m);
+}
+
+// Reports that Call was given a value its Parameter cannot take (a negative row count or text
+// size, an isolation level above 3), as Client-Library does: an error the diagnostics report,
+// never a refusal nobody hears of.
+void ReportIllegalValue(CS_CONNECTION* con, const char* call, CS_INT value, const char* parameter) {
+  CS_CONTEXT* ctx = nullptr;
+  {
+    std::lock_guard lock(g_mutex);
+    if (ConnectionState* cs = FindConnection(con)) ctx = cs->ctx;
+  }
+  CS_CLIENTMSG m{};
+  m.severity = CS_SV_CONFIG_FAIL;
+  m.msgnumber = (1 << 24) | (1 << 16) | (CS_SV_CONFIG_FAIL << 8) | 4;
+  std::snprintf(m.msgstring, sizeof m.msgstring,
+                "%s(): user api layer: external error: An illegal value of %d was given for parameter %s.",
+                call, static_cast<int>(value), parameter);
   m.msgstringlen = static_cast<CS_INT>(std::strlen(m.msgstring));
   ClientMessageHook(ctx, con, &m);
 }
@@ -1122,6 +1143,10 @@ CS_RETCODE Library::ct_con_drop(CS_CONNECTION* con) {
       const auto owner = g_commands.find(cmd);
       return owner != g_commands.end() && owner->second == con;
     });
+    std::erase_if(g_unsentDeclares, [con](CS_COMMAND* cmd) {
+      const auto owner = g_commands.find(cmd);
+      return owner != g_commands.end() && owner->second == con;
+    });
     std::erase_if(g_commands, [con](const auto& kv) { return kv.second == con; });
   }
   return rc;
@@ -1175,14 +1200,16 @@ CS_RETCODE Library::ct_options(CS_CONNECTION* con, CS_INT action, CS_INT option,
   if (action == CS_SET && con && param &&
       (option == CS_OPT_TEXTSIZE || option == CS_OPT_ROWCOUNT || option == CS_OPT_ISOLATION)) {
     const CS_INT value = *static_cast<const CS_INT*>(param);
-    if (value < 0) return CS_FAIL;
+    if (value < 0 || (option == CS_OPT_ISOLATION && value > 3)) {
+      ReportIllegalValue(con, "ct_options", value, "param");
+      return CS_FAIL;
+    }
     std::string sql;
     if (option == CS_OPT_TEXTSIZE) {
       sql = "set textsize " + std::to_string(value);
     } else if (option == CS_OPT_ROWCOUNT) {
       sql = "set rowcount " + std::to_string(value);
     } else {
-      if (value > 3) return CS_FAIL;
       sql = "set transaction isolation level " + std::to_string(value);
     }
     return RunSetStatement(con, sql);
@@ -1494,8 +1521,52 @@ CS_RETCODE Library::ct_cmd_alloc(CS_CONNECTION* con, CS_COMMAND** cmd) {
   return rc;
 }
 
+namespace {
+
+// FreeTDS frees a cursor's state only when the command sends its deallocation, never at
+// ct_cmd_drop: a command dropped with its cursor still held (a declare the server refused, a
+// cursor its caller never closed) sends it first. A cursor the server never took (CS_CUR_STATUS
+// 0) is released without a word to the server; one the server holds is closed and deallocated
+// there, its answers read. Nothing is sent while another command of the connection has results
+// pending (they would mix), and what these calls report belongs to no caller.
+void ReleaseHeldCursor(CS_CONNECTION* con, CS_COMMAND* cmd) {
+  size_t clientBefore = 0, serverBefore = 0;
+  {
+    std::lock_guard lock(g_mutex);
+    if (!g_cursorCommands.count(cmd) || g_unsentDeclares.count(cmd)) return;
+    ConnectionState* cs = FindConnection(con);
+    if (!cs || !cs->connected || (cs->pending && cs->pending != cmd)) return;
+    clientBefore = cs->client.size();
+    serverBefore = cs->server.size();
+  }
+  CS_INT status = 0;
+  if (::ct_cmd_props(cmd, CS_GET, CS_CUR_STATUS, &status, CS_UNUSED, nullptr) == CS_SUCCEED) {
+    const bool onServer = status != 0;
+    if (onServer) ::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+    const CS_RETCODE asked =
+        onServer ? ::ct_cursor(cmd, CS_CURSOR_CLOSE, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_DEALLOC)
+                 : ::ct_cursor(cmd, CS_CURSOR_DEALLOC, nullptr, CS_UNUSED, nullptr, CS_UNUSED, CS_UNUSED);
+    if (asked == CS_SUCCEED) {
+      CS_RETCODE sent = ::ct_send(cmd);
+      // A cancel still pending on the command answers the first send.
+      if (sent == CS_CANCELED) sent = ::ct_send(cmd);
+      CS_INT type = 0;
+      if (sent == CS_SUCCEED && onServer)
+        while (::ct_results(cmd, &type) == CS_SUCCEED) {
+        }
+    }
+  }
+  std::lock_guard lock(g_mutex);
+  if (ConnectionState* cs = FindConnection(con)) {
+    if (cs->client.size() > clientBefore) cs->client.resize(clientBefore);
+    if (cs->server.size() > serverBefore) cs->server.resize(serverBefore);
+  }
+}
+
+}  // namespace
+
 // A command dropped with results unread is cancelled first, so its rows never reach the
-// connection's next command.
+// connection's next command; a cursor it still holds is released (see ReleaseHeldCursor).
 CS_RETCODE Library::ct_cmd_drop(CS_COMMAND* cmd) {
   CS_CONNECTION* con = nullptr;
   bool pending = false;
@@ -1506,6 +1577,7 @@ CS_RETCODE Library::ct_cmd_drop(CS_COMMAND* cmd) {
     pending = cs && cs->pending == cmd && cs->connected;
   }
   if (pending) ::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
+  if (con) ReleaseHeldCursor(con, cmd);
   const CS_RETCODE rc = ::ct_cmd_drop(cmd);
   if (rc == CS_SUCCEED) {
     ClearPending(con, cmd);
@@ -1513,6 +1585,7 @@ CS_RETCODE Library::ct_cmd_drop(CS_COMMAND* cmd) {
     g_commands.erase(cmd);
     g_commandTexts.erase(cmd);
     g_cursorCommands.erase(cmd);
+    g_unsentDeclares.erase(cmd);
   }
   return rc;
 }
@@ -1529,6 +1602,10 @@ CS_RETCODE Library::ct_send(CS_COMMAND* cmd) {
   if (con) ForgetTimeout(con);
   const CS_RETCODE rc = ::ct_send(cmd);
   if (con && rc == CS_SUCCEED) SetPending(con, cmd);
+  if (rc == CS_SUCCEED) {
+    std::lock_guard lock(g_mutex);
+    g_unsentDeclares.erase(cmd);
+  }
   return rc;
 }
 
@@ -1549,6 +1626,7 @@ CS_RETCODE Library::ct_cursor(CS_COMMAND* cmd, CS_INT type, CS_CHAR* name, CS_IN
   if (rc == CS_SUCCEED && type == CS_CURSOR_DECLARE) {
     std::lock_guard lock(g_mutex);
     g_cursorCommands.insert(cmd);
+    g_unsentDeclares.insert(cmd);
   }
   return rc;
 }
@@ -1941,7 +2019,10 @@ CS_RETCODE Library::ct_close(CS_CONNECTION* con, CS_INT option) {
   {
     // What those last sends said belongs to no caller.
     std::lock_guard lock(g_mutex);
-    for (CS_COMMAND* cmd : cursors) g_cursorCommands.erase(cmd);
+    for (CS_COMMAND* cmd : cursors) {
+      g_cursorCommands.erase(cmd);
+      g_unsentDeclares.erase(cmd);
+    }
     if (ConnectionState* cs = FindConnection(con)) {
       if (cs->client.size() > clientBefore) cs->client.resize(clientBefore);
       if (cs->server.size() > serverBefore) cs->server.resize(serverBefore);

@@ -242,13 +242,14 @@ void TQorixGrid::CancelResults() {
   CloseCursor();
   if (!database_) return;
   if (serverType_ == 1) {
-    // ct_results keeps returning a row result while rows are pending; cancel those instead
-    // of reading them.
+    // ct_results keeps returning a row result while rows are pending: each result's rows are
+    // read to their end. Not with FreeTDS's cancel of the current result, which also drops
+    // the statement's compute formats, so that its next compute row ends the connection.
     CS_INT type = 0;
     while (ctlib::ct_results(command_, &type) == CS_SUCCEED)
       if (type == CS_ROW_RESULT || type == CS_CURSOR_RESULT || type == CS_COMPUTE_RESULT ||
           type == CS_PARAM_RESULT || type == CS_STATUS_RESULT)
-        ctlib::ct_cancel(nullptr, command_, CS_CANCEL_CURRENT);
+        DrainRows();
     ctlib::ct_cancel(nullptr, command_, CS_CANCEL_CURRENT);
   } else {
     ctlib::ct_cancel(nullptr, command_, CS_CANCEL_ALL);
@@ -413,7 +414,7 @@ void TQorixGrid::FinishRun() {
   else cells_.Edit([](TGridCellData& d) { d.SetRowCount(d.rowCount - 2); });
   active_.store(false);
   if (!inBackground_) RestoreCursor();
-  if (KeepHeader) cells_.Edit([](TGridCellData& d) { d.SetRowCount(d.rowCount - 1); });
+  if (HeaderKept()) cells_.Edit([](TGridCellData& d) { d.SetRowCount(d.rowCount - 1); });
   if (inBackground_) model_->RequestRefresh();
   Fire(AfterExec);
   LogMonitor(QStringLiteral("Flow : ** End of EXECUTE **"));

@@ -356,6 +356,10 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
   // out (a cursor fetches CurFetchRows rows per round trip).
   int rowsPerFetch_ = 1;
   int fetchedRows_ = 0, nextFetched_ = 0;
+  // The last fetch of one row cut a value to its buffer (CS_ROW_FAIL).
+  bool rowFailed_ = false;
+  // The whole value of text or image Column of the row just fetched, read with ct_get_data.
+  QString WholeBlobText(int column, bool image);
   // The state of the result at hand (written only by the thread running the batches), the
   // state of the queued event being handled and of the last one handled (GUI thread).
   TGridResultState live_;
@@ -375,8 +379,13 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
   bool skipDone_ = false;
   // What the batch's last ct_results returned.
   CS_RETCODE lastResults_ = CS_SUCCEED;
-  // A KeepHeader run wrote a status line before any header: the fixed row awaits the first.
+  // A KeepHeader run wrote a line before any header: the fixed row awaits the first.
   bool headerToFixedRow_ = false;
+  // The first header of a run goes into the fixed row: KeepHeader with ShowHeader.
+  bool HeaderKept() const { return KeepHeader && showHeader_; }
+  // Moves the write position out of the fixed row, which a KeepHeader run keeps for its first
+  // header whatever line comes before it (a count, a status, a row without column names).
+  void LeaveFixedRow(TGridCellData& d);
   std::vector<int> widths_;
   std::unique_ptr<TCursorGuard> cursorGuard_;
   std::unique_ptr<Threadgrid> worker_;

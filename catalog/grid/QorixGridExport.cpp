@@ -24,7 +24,7 @@ QByteArray TQorixGrid::ExportText(bool allRows, int format, const QString& delim
   int top, bottom, left, right;
   cells_.Read([&](const TGridCellData& d) {
     if (allRows) {
-      top = KeepHeader ? 0 : 1;
+      top = HeaderKept() ? 0 : 1;
       bottom = d.rowCount - 1;
       left = 1;
       right = d.colCount - 1;

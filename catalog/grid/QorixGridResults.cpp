@@ -3,6 +3,7 @@
 // the cells, and the column accessors.
 #include <QDateTime>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QTime>
 #include <algorithm>
 #include <cstring>
@@ -24,6 +25,36 @@ QString OperatorName(CS_INT op) {
     case CS_OP_MAX: return QStringLiteral("max");
     default: return {};
   }
+}
+
+// The host's long time format without the time-zone field a Linux locale ends it with: a
+// server's date-time value carries no zone, and the client's zone would misname it.
+QString LongTimeFormat(const QLocale& loc) {
+  QString f = loc.timeFormat(QLocale::LongFormat);
+  static const QRegularExpression zone(QStringLiteral("\\s*\\bt+\\b"));
+  f.remove(zone);
+  return f.trimmed();
+}
+
+// The trace of a ct_fetch that ends the rows (none for another code).
+const char* FetchName(CS_RETCODE r) {
+  switch (r) {
+    case CS_END_DATA: return "CS_END_DATA";
+    case CS_FAIL: return "CS_FAIL";
+    case CS_CANCELED: return "CS_CANCELED";
+    case CS_PENDING: return "CS_PENDING";
+    case CS_BUSY: return "CS_BUSY";
+    default: return nullptr;
+  }
+}
+
+// The name of a datatype code: the shared table for codes 0 to 22, "unknown" for 23 and 24,
+// "illegal" for -1 and "unknown/illegal" for any other code.
+QString TypeName(int code) {
+  if (code >= 0 && code < kCSDataTypeNameCount) return CSDataTypeName(code);
+  if (code == 23 || code == 24) return QStringLiteral("unknown");
+  if (code == -1) return QStringLiteral("illegal");
+  return QStringLiteral("unknown/illegal");
 }
 
 const char* ResultName(CS_INT type) {
@@ -57,8 +88,8 @@ void TQorixGrid::ResetGrid() {
     d.ClearFrom(wp);
     d.rowCount = 2;
     d.colCount = 2;
-    if (KeepHeader && showHeader_ && d.fixedRows == 0) d.fixedRows = 1;
-    writePos_ = (KeepHeader && showHeader_) ? d.fixedRows - 1 : d.fixedRows;
+    if (HeaderKept() && d.fixedRows == 0) d.fixedRows = 1;
+    writePos_ = HeaderKept() ? d.fixedRows - 1 : d.fixedRows;
     largestCols_ = 1;
     d.SetRowCount(d.fixedRows + 1);
     d.SetColWidth(0, 13);
@@ -93,20 +124,32 @@ void TQorixGrid::SendBatch() {
 
 void TQorixGrid::EndBatch() {
   CloseCursor();
+  // What the batch still has pending goes while the row buffers are still bound: reading out
+  // rows writes into them.
+  if (database_ && database_->IsConnected() && lastResults_ != CS_CANCELED) {
+    // A batch an attention cancelled is over. Cancelling it once more would leave FreeTDS's
+    // cancel pending on the command, and the next batch's results would be discarded with it.
+    if (StopRequested()) {
+      // A stopped batch is cancelled, whatever the server family: reading out the rest of a
+      // long result would keep the run going long after Stop.
+      ctlib::ct_cancel(nullptr, command_, CS_CANCEL_ALL);
+    } else {
+      CancelResults();
+    }
+  }
   rowRecs_.FreeBuffers();
   rowBound_.clear();
   fetchedRows_ = nextFetched_ = 0;
   ClearResultState();
-  // A batch an attention cancelled is over. Cancelling it once more would leave FreeTDS's
-  // cancel pending on the command, and the next batch's results would be discarded with it.
-  if (database_ && database_->IsConnected() && lastResults_ != CS_CANCELED) CancelResults();
   ClearDiagMessages(connection_);
 }
 
 void TQorixGrid::DrainRows() {
   CS_INT rows = 0;
-  while (ctlib::ct_fetch(command_, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED) {
-  }
+  CS_RETCODE r;
+  // A failed row does not end the rows; a stop request does.
+  while ((r = ctlib::ct_fetch(command_, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows)) == CS_SUCCEED || r == CS_ROW_FAIL)
+    if (StopRequested()) break;
 }
 
 bool TQorixGrid::ProcessResults() {
@@ -159,9 +202,11 @@ bool TQorixGrid::ProcessResults() {
           const FetchResult f = FetchRow();
           if (f == FetchResult::Stop) break;
           if (f == FetchResult::MaxRows) {
-            // The rest of this result set is not wanted: cancel it, so its rows are neither
-            // left pending nor read as new result sets.
-            ctlib::ct_cancel(nullptr, command_, CS_CANCEL_CURRENT);
+            // The rest of this result set is not wanted: its rows are read out unshown, so
+            // they are neither left pending nor read as new result sets. (FreeTDS's cancel of
+            // the current result would drop the compute formats too, and the statement's next
+            // compute row would end the connection.)
+            DrainRows();
             break;
           }
           if (StopRequested()) break;
@@ -212,7 +257,10 @@ bool TQorixGrid::ProcessResults() {
         if (c >= 0 && !countWritten_) WriteRowCount();
         // The separator follows every statement with a result set, counted or not (set
         // nocount on): a status line after it takes this line, not the last row's.
-        cells_.Edit([&](TGridCellData& d) { d.SetRowCount(d.rowCount + 1); });
+        cells_.Edit([&](TGridCellData& d) {
+          LeaveFixedRow(d);
+          d.SetRowCount(d.rowCount + 1);
+        });
         ++writePos_;
         if (rowCount_ == 0) {
           for (int i = 0; i < rowRecs_.Count(); ++i) rowRecs_.GetItem(i)->Text.clear();
@@ -343,7 +391,10 @@ bool TQorixGrid::BindColumns(int n, TCSRecordDataManager& recs, TCSColumnDataMan
     bind.count = rowsPerFetch;
     bind.maxlength = size;
     ctlib::ct_bind(command_, i, &bind, b.buffer.data(), b.copied.data(), b.indicator.data());
-    if (header) LogMonitor(QStringLiteral("Open-Client: ct_bind - Column Name : ") + QString::fromUtf8(fmt.name));
+    if (Monitor)
+      LogMonitor(QLatin1String(&recs == &compRecs_ ? "Open-Client: ct_bind (Compute) - Column Name : "
+                                                   : "Open-Client: ct_bind - Column Name : ") +
+                 QString::fromUtf8(fmt.name, static_cast<qsizetype>(strnlen(fmt.name, sizeof fmt.name))));
     cols.SetDataFmt(i - 1, fmt);
     cols.GetItem(i - 1)->MaxLength = size;
     cols.GetItem(i - 1)->DataType = fmt.datatype;
@@ -464,7 +515,7 @@ int TQorixGrid::ColumnNameLength(int col) const {
 
 QString TQorixGrid::ColumnTypeName(int col) const {
   const auto* c = At(State().columns, col);
-  return c ? CSDataTypeName(c->dataType) : QString();
+  return c ? TypeName(c->dataType) : QString();
 }
 
 bool TQorixGrid::ColumnIsNull(int col) const {
@@ -495,7 +546,7 @@ QString TQorixGrid::ComputeColumnName(int col) const {
 
 QString TQorixGrid::ComputeTypeName(int col) const {
   const auto* c = At(State().computes, col);
-  return c ? CSDataTypeName(c->dataType) : QString();
+  return c ? TypeName(c->dataType) : QString();
 }
 
 QString TQorixGrid::ComputeOperatorName(int col) const {
@@ -512,7 +563,7 @@ QString TQorixGrid::ParamName(int col) const {
 
 QString TQorixGrid::ParamTypeName(int col) const {
   const auto* c = At(State().params, col);
-  return c ? CSDataTypeName(c->dataType) : QString();
+  return c ? TypeName(c->dataType) : QString();
 }
 
 QString TQorixGrid::ParamText(int col) const { return TextAt(State().paramTexts, col); }
@@ -551,6 +602,28 @@ void TQorixGrid::WriteHeader(int n) {
   });
 }
 
+QString TQorixGrid::WholeBlobText(int column, bool image) {
+  QByteArray bytes;
+  char chunk[65536];
+  CS_INT got = 0;
+  CS_RETCODE r;
+  // The last chunk comes with CS_END_ITEM or CS_END_DATA.
+  do {
+    got = 0;
+    r = ctlib::ct_get_data(command_, column, chunk, sizeof chunk, &got);
+    if (r == CS_SUCCEED || r == CS_END_ITEM || r == CS_END_DATA) bytes.append(chunk, std::max<CS_INT>(got, 0));
+  } while (r == CS_SUCCEED);
+  // An image shows as the library writes binary as text: two lower-case digits a byte.
+  return image ? QString::fromLatin1(bytes.toHex()) : QString::fromUtf8(bytes);
+}
+
+void TQorixGrid::LeaveFixedRow(TGridCellData& d) {
+  if (writePos_ >= d.fixedRows) return;
+  d.SetRowCount(d.rowCount + (d.fixedRows - writePos_));
+  writePos_ = d.fixedRows;
+  headerToFixedRow_ = HeaderKept();
+}
+
 QString TQorixGrid::DateTimeText(const QString& text) const {
   CS_DATAFMT src{}, dst{};
   const QByteArray bytes = text.toUtf8();
@@ -565,7 +638,7 @@ QString TQorixGrid::DateTimeText(const QString& text) const {
   const QDateTime v = DateTimeFrom1900(dt.dtdays, static_cast<qint64>(dt.dttime / 300) * 1000);
   const QLocale loc;
   QString s = loc.toString(v.date(), QLocale::ShortFormat);
-  if (v.time() != QTime(0, 0)) s += QLatin1Char(' ') + loc.toString(v.time(), QLocale::LongFormat);
+  if (v.time() != QTime(0, 0)) s += QLatin1Char(' ') + loc.toString(v.time(), LongTimeFormat(loc));
   return s;
 }
 
@@ -576,15 +649,18 @@ TQorixGrid::FetchResult TQorixGrid::FetchRow() {
     if (inBackground_ && worker_) worker_->EnterWait();
     const CS_RETCODE r = ctlib::ct_fetch(command_, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows);
     if (inBackground_ && worker_) worker_->LeaveWait();
+    rowFailed_ = false;
     if (r == CS_SUCCEED) {
       fetchedRows_ = rows;
     } else if (r == CS_ROW_FAIL) {
       // A value that does not fit its buffer makes FreeTDS report CS_ROW_FAIL after copying
       // what fits, with the rows before it counted: the row is shown with the cut value
       // rather than dropped.
+      LogMonitor(QStringLiteral("CS_ROW_FAIL"));
       fetchedRows_ = rows + 1;
+      rowFailed_ = rowsPerFetch_ == 1;
     } else {
-      if (r == CS_END_DATA) LogMonitor(QStringLiteral("CS_END_DATA"));
+      if (const char* name = FetchName(r)) LogMonitor(QLatin1String(name));
       return FetchResult::Stop;
     }
     fetchedRows_ = std::clamp(fetchedRows_, 0, rowsPerFetch_);
@@ -601,11 +677,15 @@ TQorixGrid::FetchResult TQorixGrid::FetchRow() {
     rec->CopiedLength = b.copied[static_cast<size_t>(k)];
     rec->Indicator = b.indicator[static_cast<size_t>(k)];
     BoundTextInto(live_.texts[static_cast<size_t>(c)], b, k);
+    // A text or image value longer than its buffer (the script raised the session's text
+    // size) is read whole from the row FreeTDS holds.
+    if (rowFailed_ && rec->Indicator != -1 && (b.serverType == CS_TEXT_TYPE || b.serverType == CS_IMAGE_TYPE))
+      live_.texts[static_cast<size_t>(c)] = WholeBlobText(c + 1, b.serverType == CS_IMAGE_TYPE);
   }
   if (Monitor)
     for (int c = 1; c <= n; ++c)
       LogMonitor(QStringLiteral("SQL Data Out: Column = %1, Name = %2, Type = %3, Precision = %4, Scale = %5, Data = %6")
-                     .arg(c).arg(rowCols_.GetItem(c - 1)->Name, CSDataTypeName(rowCols_.GetItem(c - 1)->DataType))
+                     .arg(c).arg(rowCols_.GetItem(c - 1)->Name, TypeName(rowCols_.GetItem(c - 1)->DataType))
                      .arg(rowCols_.GetItem(c - 1)->Precision).arg(rowCols_.GetItem(c - 1)->Scale)
                      .arg(TrimResults ? live_.texts[static_cast<size_t>(c - 1)].trimmed()
                                       : live_.texts[static_cast<size_t>(c - 1)]));
@@ -622,6 +702,7 @@ TQorixGrid::FetchResult TQorixGrid::FetchRow() {
   if (cursorMode_) ++rowCount_;
   ++runRows_;
   ++setRows_;
+  if (writePos_ == 0) cells_.Edit([&](TGridCellData& d) { LeaveFixedRow(d); });
   // The row's text is made before the lock is taken; under it it is only moved in.
   const bool numbered = ShowLineNum && writePos_ > 0;
   const int numLength = numbered ? static_cast<int>(std::to_string(lineNum_).size()) : 1;
@@ -676,6 +757,7 @@ void TQorixGrid::WriteRowCount() {
   const QString line = QStringLiteral("(") + QString::number(shown) + QStringLiteral(" rows affected)");
   const QString first = QStringLiteral("(") + QString::number(rowCount_ - numComputes_) + QStringLiteral(" rows affected)");
   cells_.Edit([&](TGridCellData& d) {
+    LeaveFixedRow(d);
     if (d.ColWidth(1) < first.size() * kWidthFactor) d.SetColWidth(1, static_cast<int>(first.size()) * kWidthFactor);
     if (widths_.size() < 2) widths_.resize(2, 10);
     widths_[1] = std::max(widths_[1], d.ColWidth(1));
@@ -734,6 +816,7 @@ void TQorixGrid::HandleCompute() {
     }
     if (ShowComputes) {
       cells_.Edit([&](TGridCellData& d) {
+        LeaveFixedRow(d);
         for (int i = 1; i <= m; ++i) {
           const int col = std::max<CS_INT>(1, compCols_.GetItem(i - 1)->ColumnId);
           const QString op = OperatorName(compCols_.GetItem(i - 1)->Operator);
@@ -764,7 +847,7 @@ void TQorixGrid::HandleCompute() {
         LogMonitor(QStringLiteral("SQL Compute Data Out: Column = %1, Select-Column Name= %2, Type = %3, "
                                   "Precision = %4, Scale = %5, Agg Function = %6, Data = %7")
                        .arg(i)
-                       .arg(selected ? selected->name : QString(), CSDataTypeName(c.dataType))
+                       .arg(selected ? selected->name : QString(), TypeName(c.dataType))
                        .arg(c.precision)
                        .arg(c.scale)
                        .arg(OperatorName(c.op), live_.computeTexts[static_cast<size_t>(i - 1)]));
@@ -795,14 +878,9 @@ void TQorixGrid::WriteReturnStatus() {
   if (ShowReturnStatus) {
     cells_.Edit([&](TGridCellData& d) {
       // The line takes the blank separator line the previous command left, but never a
-      // fixed row or a line that holds something. With KeepHeader a status before any
-      // header leaves the fixed row to the first header.
+      // fixed row or a line that holds something.
       const int firstOut = d.fixedRows;
-      if (writePos_ < firstOut) {
-        d.SetRowCount(d.rowCount + (firstOut - writePos_));
-        writePos_ = firstOut;
-        headerToFixedRow_ = KeepHeader && showHeader_;
-      }
+      LeaveFixedRow(d);
       bool up = writePos_ - 1 >= firstOut && d.Cell(1, writePos_ - 1).isEmpty() && d.Cell(0, writePos_ - 1).isEmpty();
       if (up) --writePos_;
       else d.SetRowCount(d.rowCount + 1);
@@ -844,7 +922,7 @@ void TQorixGrid::HandleReturnParams() {
       LogMonitor(QStringLiteral("SQL Parameter Data Out: Column = %1, Parameter Name= %2, Type = %3, Precision = %4, "
                                 "Scale = %5, Data = %6")
                      .arg(i)
-                     .arg(paramCols_.GetItem(i - 1)->Name, CSDataTypeName(f.datatype))
+                     .arg(paramCols_.GetItem(i - 1)->Name, TypeName(f.datatype))
                      .arg(f.precision)
                      .arg(f.scale)
                      .arg(live_.paramTexts[static_cast<size_t>(i - 1)]));
@@ -855,6 +933,7 @@ void TQorixGrid::HandleReturnParams() {
 
 void TQorixGrid::WriteCompleteMsg() {
   cells_.Edit([&](TGridCellData& d) {
+    LeaveFixedRow(d);
     if (d.ColWidth(1) < CompleteMsg.size() * kWidthFactor)
       d.SetColWidth(1, static_cast<int>(CompleteMsg.size()) * kWidthFactor);
     d.SetCell(1, writePos_, CompleteMsg);

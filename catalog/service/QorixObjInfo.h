@@ -94,6 +94,10 @@ class TQorixObjInfo : public TQorixBase {
   // named "a.b". Of same-named objects of several owners a plain name finds dbo's, else the one
   // of the lowest uid.
   TQxObjectRef FindObject(const QString& text);
+  // The names that two or more objects of SelectDb share (objects of several owners), in name
+  // order: a plain name of one of those names only dbo's object, or the lowest uid's, so
+  // callers name those objects with their owner.
+  const QStringList& GetSharedObjectNames();
   // "table.leaf" or "owner.table.leaf" cut at its last dot outside brackets: Container is the
   // table as FindObject takes it, Leaf the column or index name (brackets removed).
   static void SplitLeafName(const QString& text, QString& container, QString& leaf);
@@ -156,6 +160,8 @@ class TQorixObjInfo : public TQorixBase {
   // The check constraints, column defaults and bound rules and defaults of table Ref, read into
   // the column array's DefaultText and the lists below (the definition text's additions).
   void LoadTableAdditions(const TQxObjectRef& ref, QStringList& constraints, QStringList& bindings);
+  // The sp_primarykey and sp_foreignkey calls that recreate the keys syskeys holds for table Ref.
+  QStringList TableKeyCalls(const TQxObjectRef& ref);
   // Points the private query at the connection and sets its SQL.
   void PrepareQuery();
   void SetText(const QString& text);

@@ -44,6 +44,17 @@ bool TakesPrecision(const QString& type) {
   return type == QLatin1String("numeric") || type == QLatin1String("decimal");
 }
 
+// A name as a system procedure's argument: as it stands when it is a regular identifier, else
+// as a string literal ('owner.table', 'it''s').
+QString ProcArg(const QString& name) {
+  return QxSql::IsRegularIdent(name) ? name : QxSql::Literal(name, QLatin1Char('\''));
+}
+
+// Table Name of Owner as sp_primarykey and sp_bindrule name it: with its owner unless dbo owns it.
+QString OwnedName(const QString& owner, const QString& name) {
+  return owner.isEmpty() || owner == QLatin1String("dbo") ? name : owner + QLatin1Char('.') + name;
+}
+
 bool StartsWithWord(const QString& text, const QString& word) {
   const QString t = text.trimmed();
   return t.startsWith(word, Qt::CaseInsensitive) && (t.size() == word.size() || !t.at(word.size()).isLetterOrNumber());
@@ -163,6 +174,61 @@ void TQorixObjInfo::LoadTableAdditions(const TQxObjectRef& ref, QStringList& con
   }
 }
 
+QStringList TQorixObjInfo::TableKeyCalls(const TQxObjectRef& ref) {
+  if (!IsSybase() || !ref.Found()) return {};
+  // The table's primary key first (a foreign key of another table may name it), then its foreign
+  // keys, each with its own key columns. Ids are named from SelectDb's own catalogue, since
+  // col_name() and object_name() read the current database.
+  std::vector<QStringList> keys;
+  {
+    ReadScope scope(*this);
+    QString columns;
+    for (int k = 1; k <= 8; ++k) columns += QStringLiteral(", key%1").arg(k);
+    SetText(QStringLiteral("SELECT type, depid") + columns + QStringLiteral(" FROM ") +
+            SysTable(QStringLiteral("syskeys")) + QStringLiteral(" WHERE id = ") + QxSql::Integer(ref.Id) +
+            QStringLiteral(" AND type IN (1, 2) ORDER BY type"));
+    keys = ReadAll();
+  }
+  if (keys.empty()) return {};
+  std::map<int32_t, QString> columns;
+  {
+    ReadScope scope(*this);
+    SetText(QStringLiteral("SELECT colid, name FROM ") + SysTable(QStringLiteral("syscolumns")) +
+            QStringLiteral(" WHERE id = ") + QxSql::Integer(ref.Id));
+    for (const QStringList& r : ReadAll()) columns[objinfo::ToInt(r.value(0))] = r.value(1);
+  }
+  QStringList referenced;
+  for (const QStringList& k : keys)
+    if (objinfo::ToInt(k.value(0)) == 2 && objinfo::ToInt(k.value(1)) != 0) referenced << QxSql::Integer(objinfo::ToInt(k.value(1)));
+  std::map<int32_t, QString> tables;
+  if (!referenced.isEmpty()) {
+    ReadScope scope(*this);
+    SetText(QStringLiteral("SELECT so.id, su.name, so.name FROM ") + SysTable(QStringLiteral("sysobjects so, ")) +
+            SysTable(QStringLiteral("sysusers su")) + QStringLiteral(" WHERE su.uid = so.uid AND so.id IN (") +
+            referenced.join(QLatin1Char(',')) + QLatin1Char(')'));
+    for (const QStringList& r : ReadAll())
+      tables[objinfo::ToInt(r.value(0))] = ProcArg(OwnedName(r.value(1), r.value(2)));
+  }
+  QStringList calls;
+  const QString table = ProcArg(OwnedName(ref.Owner, ref.Name));
+  for (const QStringList& k : keys) {
+    QStringList args{table};
+    const bool foreign = objinfo::ToInt(k.value(0)) == 2;
+    if (foreign) {
+      const auto pk = tables.find(objinfo::ToInt(k.value(1)));
+      if (pk == tables.end()) continue;  // the primary-key table is gone
+      args << pk->second;
+    }
+    for (int c = 2; c < 10; ++c) {
+      const auto column = columns.find(objinfo::ToInt(k.value(c)));
+      if (column != columns.end()) args << ProcArg(column->second);
+    }
+    calls << (foreign ? QStringLiteral("EXECUTE sp_foreignkey ") : QStringLiteral("EXECUTE sp_primarykey ")) +
+                 args.join(QStringLiteral(", "));
+  }
+  return calls;
+}
+
 const QStringList& TQorixObjInfo::GetTableDDL(const QString& tableName) {
   LoadColumns(tableName);
   if (ColumnCount < 1) {
@@ -187,8 +253,10 @@ const QStringList& TQorixObjInfo::GetTableDDL(const QString& tableName) {
       lines << c;
     }
     lines << QStringLiteral(")");
-    // The rules and defaults bound to columns, after the statement that makes the table.
+    // The rules and defaults bound to columns, then the keys, after the statement that makes the
+    // table.
     lines << bindings;
+    lines << TableKeyCalls(ref);
     resultList_ = lines;
   }
   ClearColumns();
@@ -290,6 +358,14 @@ void TQorixObjInfo::GetUserTypeDDL(const QString& name, QString& text) {
          QxSql::Literal(type, QLatin1Char('"')) +
          (info->Identity ? QStringLiteral(",\"identity\"") : QStringLiteral(",NULL")) +
          (info->AllowNulls ? QStringLiteral(",\"NULL\"") : QStringLiteral(",\"NONULL\""));
+  // The rule and the default bound to the type follow, each on its own line, so a column of the
+  // recreated type refuses and fills as the original's do.
+  const QString typeArg = ProcArg(info->TypeName.trimmed());
+  if (!info->RuleName.trimmed().isEmpty())
+    text += QStringLiteral("\nEXECUTE sp_bindrule ") + ProcArg(info->RuleName.trimmed()) + QStringLiteral(", ") + typeArg;
+  if (!info->DefaultName.trimmed().isEmpty())
+    text += QStringLiteral("\nEXECUTE sp_bindefault ") + ProcArg(info->DefaultName.trimmed()) + QStringLiteral(", ") +
+            typeArg;
 }
 
 void TQorixObjInfo::GetUserDDL(const QString& name, QString& text) {

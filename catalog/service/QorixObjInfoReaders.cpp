@@ -107,7 +107,8 @@ std::unique_ptr<TQxObject> TQorixObjInfo::GetObjectInfo(const QString& name, boo
       obj->Columns.reset();
     }
   }
-  if (withPermissions) obj->Permissions = GetPermissions(2, obj->Name, 0);
+  // By the object's id: a same-named object of another owner has permissions of its own.
+  if (withPermissions) obj->Permissions = GetPermissions(1, obj->Id, 0);
   return obj;
 }
 
@@ -426,7 +427,12 @@ std::unique_ptr<TQxProtectList> TQorixObjInfo::GetPermissions(uint8_t filterKind
     case 1: filter = QStringLiteral(" AND sp.id = ") + integer(); break;
     case 2: filter = QStringLiteral(" AND so.name = ") + Dq(filterValue.toString()); break;
     case 3: filter = QStringLiteral(" AND sp.uid = ") + integer(); break;
-    case 4: filter = QStringLiteral(" AND user_name(sp.uid) = ") + Dq(filterValue.toString()); break;
+    // user_name() names the users of the connection's current database: the grantee is looked
+    // up among SelectDb's users instead.
+    case 4:
+      filter = QStringLiteral(" AND sp.uid IN (SELECT uid FROM ") + SysTable(QStringLiteral("sysusers")) +
+               QStringLiteral(" WHERE name = ") + Dq(filterValue.toString()) + QStringLiteral(")");
+      break;
     case 5: filter = QStringLiteral(" AND action = ") + QxSql::Integer(ActionNumberOfProtect(action)); break;
     default: break;
   }
@@ -567,6 +573,16 @@ TQxObjectRef TQorixObjInfo::FindObject(const QString& text) {
   ref.UId = ToInt(Col(*best, 4));
   ref.Type = Col(*best, 5).trimmed();
   return ref;
+}
+
+const QStringList& TQorixObjInfo::GetSharedObjectNames() {
+  SettleConnection();
+  ClearResult();
+  ReadScope scope(*this);
+  SetText(QStringLiteral("SELECT name FROM ") + SysTable(QStringLiteral("sysobjects")) +
+          QStringLiteral(" GROUP BY name HAVING count(*) > 1 ORDER BY name"));
+  ReadColumnOneIntoResult();
+  return resultList_;
 }
 
 void TQorixObjInfo::SplitLeafName(const QString& text, QString& container, QString& leaf) {

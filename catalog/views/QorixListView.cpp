@@ -2,9 +2,16 @@
 
 #include "catalog/views/QorixListView.h"
 
+#include <QFont>
+#include <QGuiApplication>
 #include <memory>
 
-TQorixCustomListView::TQorixCustomListView(TComponent* owner) : TQxViewComponent(owner) {}
+TQorixCustomListView::TQorixCustomListView(TComponent* owner) : TQxViewComponent(owner) {
+  // A list is shown in the application's font: its point size is the font size the widths are
+  // measured in, as a list view's own font size is (8 without a GUI application).
+  if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) && QGuiApplication::font().pointSize() > 0)
+    FontSize = QGuiApplication::font().pointSize();
+}
 
 bool TQorixCustomListView::Execute() {
   CheckDatabase();

@@ -20,7 +20,8 @@ class TQorixCustomListView : public TQxViewComponent {
   TNotifyEvent AfterExec;
   // Set by Execute: whether the result had rows.
   bool RowsReturned = false;
-  // The font size column widths are measured in (a width of N characters is N * FontSize).
+  // The font size column widths are measured in (a width of N characters is N * FontSize): the
+  // point size of the application's font, 8 without a GUI application.
   int FontSize = 8;
 
   // The columns and items shown.

@@ -4,6 +4,7 @@
 
 #include "catalog/views/QxPgSummary.h"
 
+#include <QSet>
 #include <memory>
 
 #include "access/QorixEnhQuery.h"
@@ -167,10 +168,12 @@ QStringList TQxPgSummary::SummarySQL(TQxObjectKind kind, const QString& name, co
       if (anywhere)
         return {QStringLiteral("SELECT si.index_name, st.table_name FROM SYSINDEX si, SYSTABLE st WHERE st.table_id = "
                                "si.table_id ORDER BY st.table_name, si.index_id")};
-      // Index ids 1 to 254 are indexes; 255 is a table's text chain.
-      return {QStringLiteral("SELECT si.name, so.name FROM ") + s + QStringLiteral(".dbo.sysobjects so,") + s +
-              QStringLiteral(".dbo.sysindexes si WHERE so.id = si.id  AND si.indid BETWEEN 1 AND 254 AND so.type IN "
-                             "('U','S') ORDER BY so.name,si.indid")};
+      // Index ids 1 to 254 are indexes; 255 is a table's text chain. The table's owner comes
+      // third (not shown), to tell the indexes of same-named tables apart.
+      return {QStringLiteral("SELECT si.name, so.name, su.name FROM ") + s + QStringLiteral(".dbo.sysobjects so,") + s +
+              QStringLiteral(".dbo.sysindexes si, ") + s +
+              QStringLiteral(".dbo.sysusers su WHERE so.id = si.id  AND si.indid BETWEEN 1 AND 254 AND so.type IN "
+                             "('U','S') AND su.uid = so.uid ORDER BY so.name,si.indid")};
     case okLogin:
       return {QStringLiteral("SELECT name, dbname, accdate, pwdate FROM master.dbo.syslogins ORDER BY name")};
     case okSystemDatatype:
@@ -221,6 +224,8 @@ QStringList TQxPgSummary::SummarySQL(TQxObjectKind kind, const QString& name, co
 void TQxPgSummary::BuildColumns(TQxObjectKind kind) {
   TQxListUpdate update(Contents());
   Contents().ClearItems();
+  rowOwners_.clear();
+  rowTables_.clear();
   Contents().ClearColumns();
   const int w = Width;
   auto add = [&](std::initializer_list<const char*> captions, int width) {
@@ -283,23 +288,23 @@ void TQxPgSummary::ShowSummary(TQxObjectKind kind, const QString& name) {
   const QString rdbms = Database() ? Database()->GetRdbms() : QString();
   // The table or procedure of kinds 15, 16 and 18 is found by owner and name first (a name
   // holding a dot, or one of two same-named objects, is then the one meant).
+  // The catalogue service that finds objects for this page reports with the page's settings.
+  TQorixObjInfo info;
+  info.MsgDialogs = MsgDialogs();
+  info.ShowDbMessages = ShowDbMessages;
+  info.Query()->SetMsgDialogs(MsgDialogs());
+  info.Query()->SetShowDbMessages(ShowDbMessages);
+  info.Query()->OnDbError = OnDbError;
+  info.Query()->AfterDbError = AfterDbError;
+  info.Query()->OnDbMessage = OnDbMessage;
+  info.Query()->AfterDbMessage = AfterDbMessage;
+  info.UseExecCursor = false;
+  info.SetSelectDb(SelectDb());
+  info.DbName = DbName;
+  info.SetDatabase(Database());
   TQxObjectRef object;
-  if ((kind == okTableIndex || kind == okColumn || kind == okParameter) && !name.trimmed().isEmpty()) {
-    TQorixObjInfo info;
-    info.MsgDialogs = MsgDialogs();
-    info.ShowDbMessages = ShowDbMessages;
-    info.Query()->SetMsgDialogs(MsgDialogs());
-    info.Query()->SetShowDbMessages(ShowDbMessages);
-    info.Query()->OnDbError = OnDbError;
-    info.Query()->AfterDbError = AfterDbError;
-    info.Query()->OnDbMessage = OnDbMessage;
-    info.Query()->AfterDbMessage = AfterDbMessage;
-    info.UseExecCursor = false;
-    info.SetSelectDb(SelectDb());
-    info.DbName = DbName;
-    info.SetDatabase(Database());
+  if ((kind == okTableIndex || kind == okColumn || kind == okParameter) && !name.trimmed().isEmpty())
     object = info.FindObject(name);
-  }
   const QStringList sql = SummarySQL(kind, name, SelectDb(), rdbms, &object);
   if (sql.isEmpty()) return;
   query->SetSQL(sql);
@@ -314,15 +319,50 @@ void TQxPgSummary::ShowSummary(TQxObjectKind kind, const QString& name) {
     }
   } cancel{*query};
   if (query->Open() == 0) return;
-  // Every row is read before anything else is sent on the connection.
+  // Every row is read before anything else is sent on the connection. The index summary's third
+  // column is the table's owner, kept beside the rows rather than shown.
+  bool indexOwners = false;
   while (query->Next()) {
+    indexOwners = kind == okIndex && rdbms != kRdbmsSqlAnywhere && query->ColumnCount() >= 3;
     TQxListItem& item = Contents().AddItem(query->GetFieldValue(1));
-    for (int c = 2; c <= query->ColumnCount(); ++c) item.SubItems << query->GetFieldValue(c);
+    const int shown = indexOwners ? 2 : query->ColumnCount();
+    for (int c = 2; c <= shown; ++c) item.SubItems << query->GetFieldValue(c);
+    if (indexOwners) {
+      rowOwners_.push_back(query->GetFieldValue(3));
+      rowTables_.push_back(query->GetFieldValue(2));
+    }
   }
+  query->Cancel(CS_CANCEL_ALL);
+  const bool owned = kind == okProcedure || kind == okRule || kind == okSystemTable || kind == okTrigger ||
+                     kind == okUserTable || kind == okView;
+  if (owned)
+    for (const TQxListItem& item : Contents().Items()) rowOwners_.push_back(item.SubItems.value(0));
+  if ((owned || indexOwners) && Contents().ItemCount() > 0) MarkSharedNames(info);
+}
+
+void TQxPgSummary::MarkSharedNames(TQorixObjInfo& info) {
+  // A plain name finds one object of a name that several owners' objects share: those rows keep
+  // their owner so that a click names it; the others keep none. An index of such a table shows
+  // its table as owner.table.
+  const QStringList sharedList = info.GetSharedObjectNames();
+  const QSet<QString> shared(sharedList.begin(), sharedList.end());
+  for (size_t row = 0; row < rowOwners_.size() && row < Contents().Items().size(); ++row) {
+    TQxListItem& item = Contents().Items()[row];
+    const bool index = row < rowTables_.size();
+    const QString object = index ? rowTables_[row] : item.Caption;
+    if (!shared.contains(object)) {
+      rowOwners_[row].clear();
+    } else if (index && !item.SubItems.isEmpty()) {
+      item.SubItems[0] = rowOwners_[row] + QLatin1Char('.') + object;
+    }
+  }
+  Contents().Changed();
 }
 
 void TQxPgSummary::Clear() {
   if (Contents().ItemCount() == 0) return;
+  rowOwners_.clear();
+  rowTables_.clear();
   TQxListUpdate update(Contents());
   Contents().ClearItems();
   Contents().ClearColumns();
@@ -341,9 +381,20 @@ void TQxPgSummary::Resize(int newWidth) {
 QString TQxPgSummary::MemberName(int row) const {
   if (row < 0 || row >= Contents().ItemCount()) return {};
   const QString caption = Contents().Cell(row, 0);
+  const size_t r = static_cast<size_t>(row);
+  const QString owner = r < rowOwners_.size() ? rowOwners_[r] : QString();
+  const QString ownerPrefix = owner.isEmpty() ? QString() : QxSql::NamePart(owner) + QLatin1Char('.');
   switch (ShownKind) {
     case okIndex:
-      return QxSql::NamePart(Contents().Cell(row, 1)) + QLatin1Char('.') + QxSql::NamePart(caption);
+      return ownerPrefix + QxSql::NamePart(r < rowTables_.size() ? rowTables_[r] : Contents().Cell(row, 1)) +
+             QLatin1Char('.') + QxSql::NamePart(caption);
+    case okProcedure:
+    case okRule:
+    case okSystemTable:
+    case okTrigger:
+    case okUserTable:
+    case okView:
+      return owner.isEmpty() ? caption : ownerPrefix + QxSql::NamePart(caption);
     case okTableIndex:
     case okColumn:
     case okParameter:

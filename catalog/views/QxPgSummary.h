@@ -8,11 +8,13 @@
 
 #include <QString>
 #include <QStringList>
+#include <vector>
 
 #include "catalog/service/QxObjInfoTypes.h"
 #include "catalog/views/QxListPage.h"
 
 class TQxPgProperties;
+class TQorixObjInfo;
 
 // The summary page.
 class TQxPgSummary : public TQxListPage {
@@ -40,7 +42,8 @@ class TQxPgSummary : public TQxListPage {
   void Resize(int newWidth) override;
   // OnClick, then, with a row selected and a linked property page, shows that row's member
   // there: table.index for kinds 3 and 15, table.column for kind 16, procedure.parameter for
-  // kind 18, the row's first column for the others.
+  // kind 18, the row's first column for the others; an object whose name another owner's
+  // object shares is named with its owner (owner.name, owner.table.index).
   void Click() override;
   // The name a click on Row passes to the property page (empty for no such row).
   QString MemberName(int row) const;
@@ -56,5 +59,12 @@ class TQxPgSummary : public TQxListPage {
   void Notification(TComponent* component, TOperation operation) override;
 
  private:
+  // Fills the row owners of the shown rows whose name another owner's object of SelectDb shares.
+  void MarkSharedNames(TQorixObjInfo& info);
+
   TQxPgProperties* properties_ = nullptr;
+  // Per row: the owner of the row's object (kinds 3 and 5 to 13) when its name is shared with
+  // another owner's object, else empty; and for kind 3 the table's own name.
+  std::vector<QString> rowOwners_;
+  std::vector<QString> rowTables_;
 };

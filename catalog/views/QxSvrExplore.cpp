@@ -2,7 +2,7 @@
 
 #include "catalog/views/QxSvrExplore.h"
 
-#include <QHash>
+#include <QSet>
 
 #include "access/QorixDatabase.h"
 #include "access/QorixUtils.h"
@@ -78,9 +78,9 @@ QString TQxSvrExplore::ListingSQL(int position, const QString& db, const QString
       if (rdbms == kRdbmsSqlAnywhere)
         return QStringLiteral("SELECT trim(st.table_name + '.' + si.index_name) FROM SYSINDEX si, SYSTABLE st "
                               "WHERE st.table_id = si.table_id ORDER BY si.index_id");
-      // Index ids 1 to 254 are indexes; 255 is a table's text chain. The table's owner comes
-      // second, to tell the indexes of same-named tables apart.
-      return QStringLiteral("SELECT so.name + '.' + si.name, su.name FROM ") + d + QStringLiteral(".dbo.sysobjects so,") +
+      // Index ids 1 to 254 are indexes; 255 is a table's text chain. The table's owner and name
+      // follow, to tell the indexes of same-named tables apart.
+      return QStringLiteral("SELECT so.name + '.' + si.name, su.name, so.name FROM ") + d + QStringLiteral(".dbo.sysobjects so,") +
              d + QStringLiteral(".dbo.sysindexes si, ") + d +
              QStringLiteral(".dbo.sysusers su WHERE so.id = si.id AND si.indid between 1 and 254 AND so.type IN "
                             "('U','S') AND su.uid = so.uid ORDER BY so.name,si.indid");
@@ -152,14 +152,15 @@ void TQxSvrExplore::ReplaceChildren(TQxTreeNode* node, TQxTreeNode::Children&& c
   Changed(node);
 }
 
-void TQxSvrExplore::QualifySameNamedIndexes(TQxTreeNode::Children& indexes) {
-  // table.index names two indexes when two owners have a table of that name: those are shown
-  // as owner.table.index.
-  QHash<QString, int> count;
-  for (const auto& index : indexes) ++count[index->Text];
-  for (auto& index : indexes) {
-    if (count.value(index->Text) > 1 && !index->Owner.isEmpty()) index->Text = index->Owner + QLatin1Char('.') + index->Text;
-    index->Owner.clear();
+void TQxSvrExplore::MarkSharedNames(TQxTreeNode::Children& objects, const QStringList& shared, bool indexes) {
+  const QSet<QString> names(shared.begin(), shared.end());
+  for (auto& object : objects) {
+    object->SharedName = !object->Owner.isEmpty() && names.contains(object->Name);
+    if (!indexes) continue;
+    // table.index would find another owner's table of that name: owner.table.index names it.
+    if (object->SharedName) object->Text = object->Owner + QLatin1Char('.') + object->Text;
+    object->Owner.clear();
+    object->Name.clear();
   }
 }
 
@@ -169,14 +170,8 @@ QString TQxSvrExplore::ObjectOfNode(const TQxTreeNode* object) {
 }
 
 QString TQxSvrExplore::ShownObjectName(const TQxTreeNode* object) {
-  const QString bare = object->Owner.isEmpty() ? StripOwnerPrefix(object->Text) : object->Name;
-  if (const TQxTreeNode* folder = object->Parent()) {
-    for (int i = 0; i < folder->Count(); ++i) {
-      const TQxTreeNode* other = folder->Child(i);
-      if (other != object && !other->Owner.isEmpty() && other->Name == bare) return object->Text;
-    }
-  }
-  return bare;
+  if (object->SharedName) return object->Text;
+  return object->Owner.isEmpty() ? StripOwnerPrefix(object->Text) : object->Name;
 }
 
 void TQxSvrExplore::NodeExpanding(TQxTreeNode* node) {
@@ -220,6 +215,8 @@ void TQxSvrExplore::ListFolder(TQxTreeNode* folder) {
   const bool owned = kind.Kind == okSystemTable || kind.Kind == okUserTable || kind.Kind == okView ||
                      kind.Kind == okTrigger || kind.Kind == okProcedure || kind.Kind == okRule;
   TQxTreeNode::Children objects;
+  // Whether the listing names each object's owner (the other family's index listing does not).
+  bool withOwners = owned;
   try {
     query_->SetSQL(ListingSQL(folder->Index(), SelectedDb, rdbms));
     query_->Open();
@@ -234,13 +231,22 @@ void TQxSvrExplore::ListFolder(TQxTreeNode* folder) {
           object->Name = object->Text.mid(dot + 1);
         }
       }
-      if (kind.Kind == okIndex && query_->ColumnCount() >= 2) object->Owner = query_->GetFieldValue(2);
+      if (kind.Kind == okIndex && query_->ColumnCount() >= 3) {
+        withOwners = true;
+        object->Owner = query_->GetFieldValue(2);
+        object->Name = query_->GetFieldValue(3);
+      }
       if (kind.Kind == okUserTable) AddTableSubFolders(object.get());
       if (kind.Kind == okProcedure) object->AddChild(QStringLiteral("Parameters"), imParameters)->AddPlaceholder();
       objects.push_back(std::move(object));
     }
     query_->Cancel(CS_CANCEL_ALL);
-    if (kind.Kind == okIndex) QualifySameNamedIndexes(objects);
+    // Of objects that share a name with another owner's, a plain name finds only one: those are
+    // marked so that they are named with their owner.
+    if (withOwners && !objects.empty()) {
+      objInfo_->SetSelectDb(SelectedDb);
+      MarkSharedNames(objects, objInfo_->GetSharedObjectNames(), kind.Kind == okIndex);
+    }
   } catch (...) {
     // A failed listing leaves the folder as it was before, so a later expansion tries again.
     TQxTreeNode::Children placeholder;

@@ -128,15 +128,16 @@ class TQxSvrExplore : public TQxViewComponent {
   void ListFolder(TQxTreeNode* folder);
   void FillSubFolder(TQxTreeNode* node, const std::function<void(TQxTreeNode::Children&)>& fill);
   void Changed(TQxTreeNode* node);
-  // Index nodes whose table.index text two owners' tables share get owner.table.index.
-  static void QualifySameNamedIndexes(TQxTreeNode::Children& indexes);
+  // Marks the objects whose name another owner's object shares (Shared: those names), and
+  // gives an index of such a table the text owner.table.index.
+  static void MarkSharedNames(TQxTreeNode::Children& objects, const QStringList& shared, bool indexes);
   // Node's children become Children, the listener told row by row.
   void ReplaceChildren(TQxTreeNode* node, TQxTreeNode::Children&& children);
   // The table or procedure a sub-folder or leaf belongs to, as the catalogue service takes it
   // (owner.[name]).
   static QString ObjectOfNode(const TQxTreeNode* object);
   // The name a sub-folder or leaf calls its table or procedure by: its own name, or owner.name
-  // when another object of the same folder has that name too.
+  // when another owner's object of the database has that name too.
   static QString ShownObjectName(const TQxTreeNode* object);
 
   QString selectDb_;

@@ -49,6 +49,9 @@ TQxSvrExploreView::TQxSvrExploreView(TQxSvrExplore* explore, QWidget* parent)
   connect(this, &QTreeView::expanded, this, [this](const QModelIndex& index) {
     TQxTreeNode* node = NodeAt(index);
     if (TQxSvrExplore* explore = model_->Explore()) GuardedCall([&] { explore->NodeExpanding(node); });
+    // The expanding node is the explorer's selected node: the view shows it selected too.
+    if (const QModelIndex shown = IndexOf(node); shown.isValid())
+      selectionModel()->setCurrentIndex(shown, QItemSelectionModel::ClearAndSelect);
   });
   connect(this, &QTreeView::clicked, this, [this](const QModelIndex& index) {
     if (TQxSvrExplore* explore = model_->Explore()) {

@@ -22,6 +22,9 @@ class TQxTreeNode {
   // name, which may hold dots of its own. Empty for other nodes.
   QString Owner;
   QString Name;
+  // True when another owner's object of the database has that name too: the object is then
+  // named with its owner wherever a plain name would pick another owner's.
+  bool SharedName = false;
 
   TQxTreeNode* Parent() const { return parent_; }
   // 0 for a top-level node.

@@ -6,6 +6,7 @@
 #include "dataset/server/QxDataSet.h"
 
 #include <QDate>
+#include <QLocale>
 #include <QTime>
 #include <QtEndian>
 #include <algorithm>
@@ -15,6 +16,7 @@
 
 #include "access/QorixEnhQuery.h"
 #include "access/QorixExceptions.h"
+#include "access/SybType.h"
 #include "dataset/QxDataSetErrors.h"
 #include "dataset/server/QorixUpdateSQL.h"
 #include "dataset/server/QxNestedDataSet.h"
@@ -128,6 +130,7 @@ void TQxCustomDataSet::Notification(TComponent* component, TOperation operation)
       batchRows_ = batchPos_ = 0;
       cursorOpen_ = false;
       prepared_ = false;
+      preparedAuto_ = false;
       statementId_.clear();
       occurrences_.clear();
       DropCommand(command_);
@@ -470,6 +473,9 @@ void TQxCustomDataSet::InternalOpen() {
   currentIndex_ = -1;
   nextBookmarkId_ = 1;
   try {
+    // A statement with parameters read without cursor is prepared for this open: its values
+    // are then bound, and the markers stay in the text.
+    if (AutoPrepareDue()) AutoPrepare();
     SubstituteParamValues();
     AllocCommand(command_);
     RunQuery(true);
@@ -480,6 +486,7 @@ void TQxCustomDataSet::InternalOpen() {
     CloseCursor(command_);
     DropCommand(command_);
     resultsPending_ = false;
+    AutoUnprepareQuietly();
     throw;
   }
   reachable_ = 1000;
@@ -884,6 +891,8 @@ void TQxCustomDataSet::FinishFetching() {
   batchRows_ = batchPos_ = 0;
   EndResults();
   CloseParkedCursors();
+  // A preparation made for this open has served once the rows are read.
+  AutoUnprepareQuietly();
 }
 
 void TQxCustomDataSet::EndResults() {
@@ -913,6 +922,60 @@ void TQxCustomDataSet::EndResults() {
     CheckDiag();
   } catch (...) {
   }
+}
+
+void TQxCustomDataSet::TraceColumnOut(const Column& c, bool isNull, const char* slot) const {
+  QString data;
+  if (isNull) {
+    data = QStringLiteral("NULL");
+  } else if (c.exact) {
+    data = QString::fromLatin1(slot, int(strnlen(slot, size_t(c.size))));
+  } else {
+    switch (c.type) {
+      case ftString:
+        data = QString::fromUtf8(slot, int(strnlen(slot, size_t(c.size))));
+        break;
+      case ftBoolean:
+        data = slot[0] ? QStringLiteral("True") : QStringLiteral("False");
+        break;
+      case ftSmallint: {
+        int16_t v;
+        std::memcpy(&v, slot, 2);
+        data = QString::number(v);
+        break;
+      }
+      case ftInteger: {
+        int32_t v;
+        std::memcpy(&v, slot, 4);
+        data = QString::number(v);
+        break;
+      }
+      case ftLargeint: {
+        int64_t v;
+        std::memcpy(&v, slot, 8);
+        data = QString::number(v);
+        break;
+      }
+      case ftFloat:
+      case ftCurrency: {
+        double v;
+        std::memcpy(&v, slot, 8);
+        data = QString::number(v, 'g', QLocale::FloatingPointShortest);
+        break;
+      }
+      case ftDateTime:
+        data = c.described.datatype == CS_DATETIME4_TYPE ? QStringLiteral("<SmallDateTime>") : QStringLiteral("<DateTime>");
+        break;
+      default:
+        data = QStringLiteral("(BLOB)");
+        break;
+    }
+  }
+  MonitorTrace(QStringLiteral("SQL Data Out: Column = ") + QString::number(c.fieldNo) + QStringLiteral(", Name = ") +
+               QString::fromUtf8(c.described.name, std::max<CS_INT>(0, c.described.namelen)) +
+               QStringLiteral(", Type = ") + CSDataTypeName(c.described.datatype) + QStringLiteral(", Precision = ") +
+               QString::number(c.described.precision) + QStringLiteral(", Scale = ") +
+               QString::number(c.described.scale) + QStringLiteral(", Data = ") + data);
 }
 
 void TQxCustomDataSet::LoadRowIntoRecord() {
@@ -985,6 +1048,7 @@ void TQxCustomDataSet::LoadRowIntoRecord() {
       }
     }
     slot[width] = isNull ? 1 : 0;
+    if (Monitor && Owner()) TraceColumnOut(c, isNull, slot);
   }
   // The declared dataset fields follow the columns; a fetched row holds no value for them.
   for (int n = FieldDefs().Count(); n > 0 && FieldDefs().Items(n - 1)->DataType == ftDataSet; --n) {
@@ -1130,6 +1194,7 @@ void TQxCustomDataSet::InternalClose() {
   resultsPending_ = false;
   moreRows_ = false;
   cursorOpen_ = false;
+  if (!Destroying()) AutoUnprepareQuietly();
   blockReadSize_ = 0;
   packetRecords_ = 0;
   TQxBaseClientDataSet::InternalClose();
@@ -1173,6 +1238,11 @@ void TQxCustomDataSet::RerunQuery() {
   else
     CancelCommand(command_, CS_CANCEL_ALL);
   CloseParkedCursors();
+  resultsPending_ = false;
+  moreRows_ = false;
+  // A statement prepared automatically for the first run was unprepared when its rows ended:
+  // its text still holds the markers, so it is prepared again (nothing is pending now).
+  if (AutoPrepareDue()) AutoPrepare();
   Store().Clear();
   Blobs().Clear();
   Blobs().ResetNextId();
@@ -1183,12 +1253,13 @@ void TQxCustomDataSet::RerunQuery() {
   moreRows_ = true;
   resultsPending_ = true;
   TCursorGuard cursor(ExecCursor, UseExecCursor);
-  AllocCommand(command_);
   try {
+    AllocCommand(command_);
     RunQuery(false);
   } catch (...) {
     resultsPending_ = false;
     moreRows_ = false;
+    AutoUnprepareQuietly();
     throw;
   }
   reachable_ = 1000;
@@ -1203,6 +1274,8 @@ void TQxCustomDataSet::InternalRefresh() {
 }
 
 void TQxCustomDataSet::CancelAll() {
+  // The connection is found even before the dataset ever opened.
+  CheckDatabase();
   if (!IsConnectedResolved()) return;
   CheckNonCursorOpen();
   ctlib::ct_cancel(resolved_->ConnectionHandle(), nullptr, CS_CANCEL_ALL);
@@ -1248,6 +1321,7 @@ bool TQxCustomDataSet::Locate(const QString& keyFields, const QVariant& keyValue
 
 bool TQxCustomDataSet::ObtainColumns() {
   CheckDatabase();
+  MonitorTrace(QStringLiteral("Flow : ** Start of obtaining columns **"));
   if (commandText_.trimmed().isEmpty()) RaiseBadSQLError(QxDsText::InvalidSQL, this);
   FindConnection();
   // The probe sends the statement with its rows limited to none: only its format comes back.
@@ -1293,6 +1367,7 @@ bool TQxCustomDataSet::ObtainColumns() {
   columnList_ = quoted.join(QStringLiteral(", "));
   columnNames_ = names.join(QLatin1Char(';'));
   Q_UNUSED(probe);
+  if (ok) MonitorTrace(QStringLiteral("Flow : ** End of obtaining columns **"));
   return ok;
 }
 
@@ -1521,6 +1596,7 @@ void TQxCustomDataSet::UnPrepare() {
   // Refused while the statement is still known as prepared, so a later UnPrepare frees it.
   if (IsConnectedResolved()) CheckNonCursorOpen();
   prepared_ = false;
+  preparedAuto_ = false;
   if (IsConnectedResolved()) {
     CS_COMMAND* cmd = nullptr;
     AllocCommand(cmd);
@@ -1539,6 +1615,38 @@ void TQxCustomDataSet::UnPrepare() {
   MonitorTrace(QStringLiteral("Flow : ** End of UnPrepare **"));
 }
 
+bool TQxCustomDataSet::AutoPrepareDue() const {
+  // Only a query's SELECT read without cursor: a cursor takes literals, and other statements
+  // (a procedure call) keep theirs.
+  return AutoPrepareOn && !prepared_ && kind_ == dkQuery && !UseQorixCursor && params_.Count() > 0 &&
+         commandText_.trimmed().left(6).compare(QLatin1String("SELECT"), Qt::CaseInsensitive) == 0 &&
+         !qxsql::MarkerNames(commandText_).isEmpty();
+}
+
+void TQxCustomDataSet::AutoPrepare() {
+  if (!AutoPrepareOn || prepared_) return;
+  CheckDatabase();
+  Prepare();
+  preparedAuto_ = true;
+}
+
+void TQxCustomDataSet::AutoUnprepare() {
+  if (!preparedAuto_) return;
+  preparedAuto_ = false;
+  UnPrepare();
+}
+
+void TQxCustomDataSet::AutoUnprepareQuietly() {
+  if (!preparedAuto_) return;
+  try {
+    AutoUnprepare();
+  } catch (...) {
+    prepared_ = false;
+    statementId_.clear();
+    occurrences_.clear();
+  }
+}
+
 void TQxCustomDataSet::BindParams(CS_COMMAND* command) {
   // Every "?" of the prepared text gets the value of the parameter its marker named: a name
   // used twice is bound twice.
@@ -1553,6 +1661,8 @@ void TQxCustomDataSet::BindParam(CS_COMMAND* command, const TParam& param, const
                                  CS_INT status) {
   const TParam* p = &param;
   const QString& name = param.Name;
+  MonitorTrace(QStringLiteral("Bind Params : ") + name + QStringLiteral(" = ") +
+               (param.IsNull() ? QStringLiteral("NULL") : param.AsString()));
   {
     CS_DATAFMT fmt{};
     fmt.status = status;
@@ -1565,9 +1675,38 @@ void TQxCustomDataSet::BindParam(CS_COMMAND* command, const TParam& param, const
     CS_SMALLINT indicator = p->IsNull() ? CS_SMALLINT(-1) : CS_SMALLINT(0);
     QByteArray data;
     TFieldType type = p->DataType;
+    // A parameter of no declared type is sent as its value's own type, as its literal would be.
     if (type == ftUnknown) {
-      const QString lit = qxsql::Literal(*p);
-      type = lit.startsWith(QLatin1Char('\'')) ? ftString : ftFloat;
+      switch (p->Value().typeId()) {
+        case QMetaType::Bool:
+          type = ftBoolean;
+          break;
+        case QMetaType::Int:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+          type = ftInteger;
+          break;
+        case QMetaType::UInt:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+          type = ftLargeint;
+          break;
+        case QMetaType::Double:
+        case QMetaType::Float:
+          type = ftFloat;
+          break;
+        case QMetaType::QDateTime:
+        case QMetaType::QDate:
+        case QMetaType::QTime:
+          type = ftDateTime;
+          break;
+        case QMetaType::QByteArray:
+          type = ftVarBytes;
+          break;
+        default:
+          type = ftString;
+          break;
+      }
     }
     switch (type) {
       case ftSmallint:
@@ -1591,9 +1730,11 @@ void TQxCustomDataSet::BindParam(CS_COMMAND* command, const TParam& param, const
         data = QByteArray(reinterpret_cast<const char*>(&v), sizeof v);
         break;
       }
+      case ftLargeint:
       case ftCurrency:
       case ftBCD: {
-        // Exact numbers go as numeric, digit for digit (a double would change them).
+        // Exact numbers go as numeric, digit for digit (a double would change them; a 64-bit
+        // integer past 2^53 too).
         const QString text = indicator == -1 ? QString()
                              : p->Value().typeId() == QMetaType::Double || p->Value().typeId() == QMetaType::Float
                                  ? DecimalOfDouble(p->Value().toDouble())
@@ -1621,7 +1762,6 @@ void TQxCustomDataSet::BindParam(CS_COMMAND* command, const TParam& param, const
         data = QByteArray(reinterpret_cast<const char*>(&value), sizeof value);
         break;
       }
-      case ftLargeint:
       case ftFloat: {
         fmt.datatype = CS_FLOAT_TYPE;
         const CS_FLOAT v = p->Value().toDouble();
@@ -1683,10 +1823,17 @@ void TQxCustomDataSet::ExecSQL() {
   int rows = -1;
   // A failed run leaves no earlier count behind.
   rowsAffected_ = -1;
-  ExecDirect(text, rows);
+  try {
+    ExecDirect(text, rows);
+  } catch (...) {
+    AutoUnprepareQuietly();
+    throw;
+  }
   rowsAffected_ = rows;
   lastStatement_ = text;
   if (AfterExec) AfterExec(this);
+  // A preparation made automatically for an open is not kept by a statement run.
+  AutoUnprepareQuietly();
 }
 
 int64_t TQxCustomDataSet::GetIdentityValue() {

@@ -191,6 +191,12 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
 
   TParams& Params() { return params_; }
   const TParams& Params() const { return params_; }
+  // The parameter definitions as the dataset's stored description keeps them: a stable text
+  // (a JSON array, one object per parameter with its name, DataType, ParamType, Bound and
+  // value in a form that reads back to the same value). SetParamData replaces Params with
+  // the definitions of such a text; text that is not one is refused and Params stay.
+  QString ParamData() const;
+  void SetParamData(const QString& text);
   // Copies the values of same-named parameters.
   void SetParams(const TParams& params) { params_.AssignValues(params); }
   virtual TParam& ParamByName(const QString& name) { return params_.ParamByName(name); }
@@ -251,6 +257,18 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   void Prepare();
   void UnPrepare();
   bool Prepared() const { return prepared_; }
+  // The automatic preparation of a statement with parameters that is read without cursor: a
+  // query's SELECT with markers opened without UseQorixCursor is prepared for the open (its
+  // values travel bound, not as literals) and unprepared once its rows are read, or at close.
+  // A cursor takes its values as literals (the client library declares no cursor over a
+  // prepared statement), so nothing is prepared for one. AutoPrepare prepares when that is
+  // due and the statement is not prepared yet; AutoUnprepare undoes only a preparation made so.
+  void AutoPrepare();
+  void AutoUnprepare();
+  // True while the statement is prepared by AutoPrepare (not by Prepare).
+  bool PreparedAutomatically() const { return preparedAuto_; }
+  // Whether statements with parameters are prepared automatically (on by default).
+  bool AutoPrepareOn = true;
   QString StatementId() const { return statementId_; }
   void SetLastServerMessage(const CS_SERVERMSG& msg) override { lastServerMsg_ = msg; }
   // The diagnostics routine's record of the server message behind an error is the dataset's too.
@@ -422,6 +440,8 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   // Reads a status or parameter result of the open statement (the stored-procedure dataset
   // keeps the values; others pass over them).
   virtual void ReadProcResult(CS_COMMAND* command, CS_INT type);
+  // True when the command text is to be prepared automatically before it is sent.
+  bool AutoPrepareDue() const;
   // Prepares Command as the remote procedure call of a procedure dataset (nothing for others).
   virtual void SendProcCall(CS_COMMAND*) {}
   // The first row of Text's first row result, each column as trimmed text ("" for NULL).
@@ -464,6 +484,8 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   // cannot hold is refused or, with TypeErrCont, skipped (field number 0).
   void DescribeColumns(CS_COMMAND* command, CS_INT count, std::vector<Column>& out);
   void FreeColumns();
+  // The monitor's line for one column of a fetched row (Slot: its value in the record).
+  void TraceColumnOut(const Column& c, bool isNull, const char* slot) const;
   void FinishFetching();
   bool IsConnectedResolved() const;
   // True when the library found the resolved connection's socket dead.
@@ -509,6 +531,10 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   std::vector<char> keyBuffer_, savedKey_;
   void ClearKeyBuffer();
   bool prepared_ = false;
+  bool preparedAuto_ = false;
+  // AutoUnprepare where a failure must not stop what called it (the end of the rows): a
+  // statement that cannot be deallocated is forgotten; its connection is gone or going.
+  void AutoUnprepareQuietly();
   QString statementId_;
   QStringList occurrences_;  // the marker names of the prepared text, one per "?"
   std::unique_ptr<TQxNestedFieldList> nestedFields_;

@@ -91,6 +91,19 @@ QString ConvertedPrefix(const QString& text) {
 bool IsTextBlob(TFieldType t) {
   return t == ftMemo || t == ftFmtMemo;
 }
+// Text as a LIKE pattern that matches exactly that text: the wildcards %, _ and [ stand in
+// brackets as themselves.
+QString ExactLikePattern(const QString& text) {
+  QString out;
+  out.reserve(text.size() + 8);
+  for (const QChar c : text) {
+    if (c == QLatin1Char('%') || c == QLatin1Char('_') || c == QLatin1Char('['))
+      out += QLatin1Char('[') + c + QLatin1Char(']');
+    else
+      out += c;
+  }
+  return out;
+}
 }  // namespace
 
 QString TQxCustomDataSet::BuildWhereClause() {
@@ -133,11 +146,17 @@ QString TQxCustomDataSet::BuildWhereClause() {
     if (v.isNull()) {
       text += QStringLiteral(" AND ") + name + QStringLiteral(" IS NULL");
     } else if (IsTextBlob(f->DataType())) {
-      // Another user's change of a text value shows in its first characters or its length.
+      // Another user's change of a text value shows in its first characters or its length;
+      // one further in, that keeps the length, only in the whole text: a text longer than
+      // the compared start is matched whole with LIKE as well.
       const QString value = v.toString();
+      const QString prefix = ConvertedPrefix(value);
       text += QStringLiteral(" AND CONVERT(VARCHAR, ") + name + QStringLiteral(")=") +
-              qxsql::Literal(ftString, ConvertedPrefix(value)) + QStringLiteral(" AND DATALENGTH(") + name +
+              qxsql::Literal(ftString, prefix) + QStringLiteral(" AND DATALENGTH(") + name +
               QStringLiteral(")=") + QString::number(value.toUtf8().size());
+      if (prefix.size() < value.size())
+        text += QStringLiteral(" AND ") + name + QStringLiteral(" LIKE ") +
+                qxsql::Literal(ftString, ExactLikePattern(value));
     } else {
       text += QStringLiteral(" AND ") + name + QLatin1Char('=') + qxsql::Literal(f->DataType(), v);
     }

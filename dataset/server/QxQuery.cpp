@@ -19,7 +19,9 @@ void TQxQueryDataSet::SetSQL(const QStringList& lines) {
   // The statement prepared for the old text must never run for the new one.
   if (Prepared()) UnPrepare();
   sql_ = lines;
-  if (!ParamCheck) return;
+  // While the stored description is read the parameters come from it (ParamData), whatever
+  // order the two properties are read in.
+  if (!ParamCheck || IsLoading()) return;
   // One parameter per distinct marker; the values of same-named parameters are kept.
   TParams fresh;
   for (const QString& name : qxsql::MarkerNames(SQLText())) fresh.CreateParam(ftUnknown, name, ptInput);
@@ -58,8 +60,9 @@ void TQxQuery::BuildCommandText() {
 
 void TQxQuery::SubstituteParamValues() {
   ParamsFromMaster();
-  // A prepared statement opened without cursor binds its values; a cursor takes literals.
-  if (Prepared() && !UseQorixCursor) return;
+  // A statement prepared (or to be prepared automatically) that is read without cursor binds
+  // its values; a cursor takes literals.
+  if (!UseQorixCursor && (Prepared() || AutoPrepareDue())) return;
   commandText_ = qxsql::SubstituteParams(commandText_, params_);
 }
 

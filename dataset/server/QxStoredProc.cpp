@@ -152,8 +152,10 @@ void TQxStoredProc::BindCall(CS_COMMAND* command) {
 }
 
 void TQxStoredProc::ReadOutputParams(CS_COMMAND* command) {
+  MonitorTrace(QStringLiteral("Flow : ** Start of obtaining Return parameters **"));
   CS_INT count = 0;
   ctlib::ct_res_info(command, CS_NUMDATA, &count, CS_UNUSED, nullptr);
+  MonitorTrace(QStringLiteral("Open-Client: ct_res_info(CS_NUMDATA) - Number of parameters : ") + QString::number(count));
   struct Out {
     CS_DATAFMT fmt{};
     bool dateTime = false;
@@ -183,7 +185,10 @@ void TQxStoredProc::ReadOutputParams(CS_COMMAND* command) {
   CS_INT rows = 0;
   bool fetched = false;
   while (ctlib::ct_fetch(command, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED) fetched = true;
-  if (!fetched) return;
+  if (!fetched) {
+    MonitorTrace(QStringLiteral("Flow : ** End of obtaining Return parameters **"));
+    return;
+  }
   std::vector<TParam*> returning;
   for (int i = 0; i < params_.Count(); ++i)
     if (params_[i].ParamType == ptOutput || params_[i].ParamType == ptInputOutput) returning.push_back(&params_[i]);
@@ -239,6 +244,10 @@ void TQxStoredProc::ReadOutputParams(CS_COMMAND* command) {
         break;
     }
   }
+  for (const TParam* p : returning)
+    MonitorTrace(QStringLiteral("SQL Parameter Data Out: , Parameter Name= ") + p->Name + QStringLiteral(", Data = ") +
+                 (p->IsNull() ? QStringLiteral("NULL") : p->AsString()));
+  MonitorTrace(QStringLiteral("Flow : ** End of obtaining Return parameters **"));
 }
 
 void TQxStoredProc::ReadProcResult(CS_COMMAND* command, CS_INT type) {
@@ -251,6 +260,7 @@ void TQxStoredProc::ReadProcResult(CS_COMMAND* command, CS_INT type) {
     TQxCustomDataSet::ReadProcResult(command, type);
     return;
   }
+  MonitorTrace(QStringLiteral("Flow : ** Start of obtaining Return status **"));
   CS_INT status = 0;
   CS_DATAFMT fmt{};
   fmt.datatype = CS_INT_TYPE;
@@ -263,8 +273,10 @@ void TQxStoredProc::ReadProcResult(CS_COMMAND* command, CS_INT type) {
   while (ctlib::ct_fetch(command, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED) {
   }
   returnStatus_ = status;
+  MonitorTrace(QStringLiteral("Result : ") + QString::number(status));
   if (TParam* r = params_.FindParam(QStringLiteral("Result"))) r->SetValue(status);
   if (OnReturnStatus) OnReturnStatus(this);
+  MonitorTrace(QStringLiteral("Flow : ** End of obtaining Return status **"));
 }
 
 void TQxStoredProc::ExecProc() {
@@ -275,8 +287,9 @@ void TQxStoredProc::ExecProc() {
   // The call is sent on the connection: not while rows of a non-cursor dataset (this one's
   // own too) are pending there.
   CheckConnectionFree(ResolvedConnection(), nullptr, this, false);
-  // A failed call leaves no earlier count behind.
+  // A failed call leaves no earlier count or status behind.
   rowsAffected_ = -1;
+  returnStatus_ = 0;
   SetLastServerMessage(CS_SERVERMSG{});
   CS_COMMAND* cmd = nullptr;
   AllocCommand(cmd);
@@ -337,5 +350,9 @@ void TQxStoredProc::ExecProc() {
   if (failed) DatabaseError(LastError().isEmpty() ? QStringLiteral("The procedure call failed") : LastError(), this);
   if (rc == CS_FAIL) DatabaseError(QStringLiteral("The command failed: the connection to the server was lost"), this);
   rowsAffected_ = count;
+  // A negative return status is the procedure's refusal: the call ends in the silent abort,
+  // once the status and the output values have arrived (and their events have seen them);
+  // the procedure's own messages were reported as they came.
+  if (returnStatus_ < 0) Abort();
   if (AfterExec) AfterExec(this);
 }

@@ -20,7 +20,9 @@ class TQxStoredProc : public TQxCustomDataSet {
   // Reads the procedure's parameters from the catalogue of the server family (names, types,
   // directions), ending the list with "Result".
   void GetProcParams();
-  // Runs the procedure without a result set; output parameters and "Result" are filled.
+  // Runs the procedure without a result set; output parameters and "Result" are filled. A
+  // negative return status ends it in the silent abort (EAbort) after OnReturnStatus and
+  // OnReturnParams have run, before AfterExec.
   void ExecProc();
   // How parameters are passed: by name ("@p = value") or by position.
   TParamBindMode ParamBindMode = pbByName;

@@ -85,15 +85,27 @@ QList<TIndexDef*> TQxTable::PSGetIndexDefs(TIndexOptions types) {
 
 void TQxTable::GetIndexInfo() {
   IndexDefs().Clear();
-  if (serverType_ != qstSybase) return;
-  const QString object = qxsql::Literal(ftString, selectDb_ + qualifier_ + tableName_);
-  const QString db = qxsql::QuotePart(selectDb_);
-  const QString col = QStringLiteral("INDEX_COL(") + object + QStringLiteral(", x.indid, c.colid)");
-  const QString sql = QStringLiteral("SELECT x.name, x.indid, x.status, ") + col + QStringLiteral(" FROM ") + db +
-                      QStringLiteral("..sysindexes x, ") + db +
-                      QStringLiteral("..syscolumns c WHERE x.id = object_id(") + object +
-                      QStringLiteral(") AND x.indid BETWEEN 1 AND 254 AND c.id = x.id AND c.colid <= x.keycnt AND ") +
-                      col + QStringLiteral(" IS NOT NULL ORDER BY x.indid, c.colid");
+  MonitorTrace(QStringLiteral("Flow : ** Start of obtaining index **"));
+  QString sql;
+  if (serverType_ == qstAnywhere) {
+    // The family's own catalogue; its index rows carry no unique or primary flag. The object
+    // name is the part after the owner.
+    const int dot = tableName_.indexOf(QLatin1Char('.'));
+    const QString object = dot >= 0 ? tableName_.mid(dot + 1).trimmed() : tableName_;
+    sql = QStringLiteral("SELECT index_name, si.index_id, status = 1, column_name FROM SYSTABLE st, SYSIXCOL sic, "
+                         "SYSCOLUMN sc, SYSINDEX si WHERE st.table_id = sc.table_id AND si.table_id = sc.table_id "
+                         "AND si.index_id = sic.index_id AND sc.table_id = sic.table_id AND sc.column_id = "
+                         "sic.column_id AND st.table_name = ") +
+          qxsql::Literal(ftString, object) + QStringLiteral(" ORDER BY si.index_id, sic.sequence");
+  } else {
+    const QString object = qxsql::Literal(ftString, selectDb_ + qualifier_ + tableName_);
+    const QString db = qxsql::QuotePart(selectDb_);
+    const QString col = QStringLiteral("INDEX_COL(") + object + QStringLiteral(", x.indid, c.colid)");
+    sql = QStringLiteral("SELECT x.name, x.indid, x.status, ") + col + QStringLiteral(" FROM ") + db +
+          QStringLiteral("..sysindexes x, ") + db + QStringLiteral("..syscolumns c WHERE x.id = object_id(") + object +
+          QStringLiteral(") AND x.indid BETWEEN 1 AND 254 AND c.id = x.id AND c.colid <= x.keycnt AND ") + col +
+          QStringLiteral(" IS NOT NULL ORDER BY x.indid, c.colid");
+  }
   std::vector<QStringList> rows;
   try {
     rows = QueryRows(sql);
@@ -115,6 +127,7 @@ void TQxTable::GetIndexInfo() {
     def->Fields = def->Fields.isEmpty() ? r[3] : def->Fields + QLatin1Char(';') + r[3];
   }
   if (IndexDefs().Count() > 0) DefChanged();
+  MonitorTrace(QStringLiteral("Flow : ** End of obtaining index **"));
 }
 
 bool TQxTable::IsUserTable() {

@@ -8,6 +8,7 @@
 #include <QClipboard>
 #include <QFrame>
 #include <QPushButton>
+#include <QStyle>
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
@@ -44,6 +45,31 @@ TEST(MessageWindow, LayoutAndTexts) {
   EXPECT_EQ(Tf_qorix_message::DocumentTitle(), "Morvane - CT-Library message");
   form.SetPanelColor(clQorixErrorPanel);
   EXPECT_EQ(form.pn_bottom->palette().color(QPalette::Window), QColor(0x99, 0x06, 0x39));
+}
+
+// Each tool-bar button names its action and shows a picture of its own, none of the file-list
+// or save pictures of the platform's style.
+TEST(MessageWindow, ToolButtonsShowWhatTheyDo) {
+  App();
+  Tf_qorix_message form;
+  auto image = [](const QIcon& icon) { return icon.pixmap(QSize(16, 16)).toImage(); };
+  QStyle* style = form.style();
+  const QImage foreign[] = {image(style->standardIcon(QStyle::SP_FileDialogDetailedView)),
+                            image(style->standardIcon(QStyle::SP_FileDialogListView)),
+                            image(style->standardIcon(QStyle::SP_DialogSaveButton))};
+  const std::pair<QToolButton*, const char*> buttons[] = {
+      {form.btn_copy, "Copy"}, {form.btn_selectall, "Select all"}, {form.btn_print, "Print"}};
+  QList<QImage> pictures;
+  for (const auto& [button, text] : buttons) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(button->text(), QString::fromLatin1(text));
+    EXPECT_NE(button->toolButtonStyle(), Qt::ToolButtonIconOnly);
+    const QImage picture = image(button->icon());
+    ASSERT_FALSE(picture.isNull());
+    for (const QImage& other : foreign) EXPECT_NE(picture, other);
+    for (const QImage& other : pictures) EXPECT_NE(picture, other);
+    pictures << picture;
+  }
 }
 
 TEST(MessageWindow, SelectAllAndCopy) {

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QTimer>
 
 #include "access/SysUtils.h"
@@ -24,6 +25,16 @@ class Thrower : public QObject {
   }
 };
 }  // namespace
+
+TEST(ApplicationTest, TitledTabulonWithNothingAddedToWindowCaptions) {
+  EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("Tabulon"));
+  // A display name set on the application is what the X11 platform appends to every window
+  // caption; an unset one follows the application's name, so renaming the application shows
+  // whether one was set.
+  QCoreApplication::setApplicationName(QStringLiteral("renamed"));
+  EXPECT_EQ(QGuiApplication::applicationDisplayName(), QStringLiteral("renamed"));
+  QCoreApplication::setApplicationName(QStringLiteral("Tabulon"));
+}
 
 TEST(ApplicationTest, ExceptionsUnderEventsAreShownNotFatal) {
   ASSERT_NE(dynamic_cast<TTabulonApplication*>(QCoreApplication::instance()), nullptr);

@@ -206,6 +206,37 @@ TEST(DataPageTest, TableEditedOnTheDataPageIsReadBackThroughASecondConnection) {
   Exec(*side, QStringLiteral("drop table shelf_stock"));
 }
 
+// The grid's columns fit what each field shows, not only the first rows read: an id that grows
+// to four digits and a name that is longer further down are not cut.
+TEST(DataPageTest, ColumnsFitTheirFieldsNotOnlyTheFirstRows) {
+  auto side = Side();
+  ASSERT_TRUE(side->Connected());
+  Exec(*side, QStringLiteral("create table width_probe (id int not null, name varchar(24) null)"));
+  std::shared_ptr<void> drop(nullptr, [&](void*) { Exec(*side, QStringLiteral("drop table width_probe")); });
+  Exec(*side, QStringLiteral(
+                  "declare @i int select @i = 1 while @i <= 300 begin insert width_probe values (@i, 'a') "
+                  "select @i = @i + 1 end insert width_probe values (123456, '888888888888888888888888')"));
+  QTemporaryDir dir;
+  TRecordingUiServices ui;
+  SaLogin login;
+  Tf_main w(dir.filePath("Tabulon.ini"));
+  w.resize(1100, 700);
+  w.show();
+  w.Action("a_servers_connect")->trigger();
+  ASSERT_TRUE(w.ClickPath(
+      {QStringLiteral("sample"), QStringLiteral("User Tables"), QStringLiteral("dbo.width_probe")}));
+  w.Model().Guarded([&] { w.Model().TabClick(pgData); });
+  QTableView* view = w.dbg_data();
+  WaitForRows(*view->model());
+  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+  ASSERT_EQ(RowOfId(*view->model(), 123456), -1) << "the long row is not read yet";
+  const QFontMetrics fm(view->font());
+  EXPECT_GE(view->columnWidth(0), fm.horizontalAdvance(QStringLiteral("-2147483648")));
+  EXPECT_GE(view->columnWidth(1), fm.horizontalAdvance(QString(24, QLatin1Char('8'))));
+  EXPECT_LE(view->columnWidth(1), 300);
+  w.Action("a_servers_disconnect")->trigger();
+}
+
 // A refused post leaves the record in edit: a move off it by the arrow key or by a click posts
 // again, is refused again, and the grid stays on that row with the refusal shown, never ending
 // the program. An edit typed into the grid's own cell editor closes that editor cleanly.

@@ -81,11 +81,13 @@ TEST(MainModelTest, EnabledStateTable) {
   EXPECT_TRUE(m.EditMenuEnabled);
   EXPECT_EQ(m.EditorFileName, QStringLiteral("untitled"));
 
+  m.db().SetDbName(QStringLiteral("sample"));
   m.Disconnect();
   check(2);
   EXPECT_FALSE(m.db_grid().Connected());
   EXPECT_EQ(m.WindowCaption, QStringLiteral("Qorix Tabulon - not connected"));
-  EXPECT_TRUE(m.LeftCaption.isEmpty());
+  // Emptied when db disconnects, then filled again with the database db is set to.
+  EXPECT_EQ(m.LeftCaption, QStringLiteral("   Database : sample"));
   EXPECT_TRUE(m.LeftNotebookEnabled);  // stays enabled after the first connect
   EXPECT_FALSE(m.EditMenuEnabled);
   EXPECT_EQ(m.CurrentPage, pgLogo);

@@ -3,32 +3,38 @@
 // start, and a screenshot of every window and dialog in the build folder.
 #include <gtest/gtest.h>
 
-#include <QAction>
-#include <QComboBox>
-#include <QDialogButtonBox>
-#include <QFileSystemModel>
-#include <QPushButton>
-#include <QTreeView>
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
-#include <QMenu>
-#include <QTest>
-#include <QTextCursor>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDialogButtonBox>
 #include <QFile>
+#include <QFileSystemModel>
+#include <QFormLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QTabBar>
+#include <QMenu>
+#include <QMimeData>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTextCursor>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeView>
 #include <QTreeWidget>
+#include <QUrl>
 
 #include "access/QorixDatabase.h"
 #include "app/Dialogs.h"
@@ -51,6 +57,10 @@ TEST(MainWindowTest, ConnectClickRunAndScreenshots) {
   EXPECT_EQ(w.nb_sql_main()->currentIndex(), pgLogo);
   Shot(w, "main-not-connected");
 
+  // The result grid: range selection, columns and rows sized by the user.
+  EXPECT_EQ(w.g_sql()->selectionMode(), QAbstractItemView::ContiguousSelection);
+  EXPECT_EQ(w.g_sql()->horizontalHeader()->sectionResizeMode(0), QHeaderView::Interactive);
+  EXPECT_EQ(w.g_sql()->verticalHeader()->sectionResizeMode(0), QHeaderView::Interactive);
   w.Action("a_servers_connect")->trigger();
   ASSERT_TRUE(w.Model().db().Connected());
   EXPECT_TRUE(w.Action("a_sql_run")->isEnabled());
@@ -216,6 +226,23 @@ TEST(DialogsTest, EveryDialogShowsItsState) {
   TStOpenDialog open(dir.path());
   open.show();
   ASSERT_EQ(open.List()->count(), 1);
+  // The file name edit comes first; the labels carry their accelerators for their fields.
+  EXPECT_EQ(open.focusWidget(), open.FileNameEd());
+  auto* form = open.FileNameEd()->parentWidget()->findChild<QFormLayout*>();
+  ASSERT_NE(form, nullptr);
+  auto* nameLabel = qobject_cast<QLabel*>(form->labelForField(open.FileNameEd()));
+  ASSERT_NE(nameLabel, nullptr);
+  EXPECT_EQ(nameLabel->text(), QStringLiteral("File &name:"));
+  EXPECT_EQ(nameLabel->buddy(), open.FileNameEd());
+  QStringList labels;
+  for (int r = 0; r < form->rowCount(); ++r)
+    if (auto* l = qobject_cast<QLabel*>(form->itemAt(r, QFormLayout::LabelRole)
+                                            ? form->itemAt(r, QFormLayout::LabelRole)->widget()
+                                            : nullptr))
+      labels << l->text();
+  EXPECT_EQ(labels, (QStringList{"File &name:", "Files of &type:"}));
+  // A folder and a file each show a picture, and not the same one.
+  EXPECT_FALSE(open.List()->item(0)->icon().isNull());
   // The folder combo lists the folder and every folder above it.
   QStringList chain;
   for (int i = 0; i < open.FolderCombo()->count(); ++i) chain << open.FolderCombo()->itemText(i);
@@ -226,6 +253,8 @@ TEST(DialogsTest, EveryDialogShowsItsState) {
   EXPECT_TRUE(QFileInfo(dir.filePath("New Folder")).isDir());
   EXPECT_TRUE(QFileInfo(dir.filePath("New Folder (2)")).isDir());
   ASSERT_EQ(open.List()->count(), 3);
+  EXPECT_NE(open.List()->item(0)->icon().pixmap(16).toImage(),
+            open.List()->item(2)->icon().pixmap(16).toImage());
   // Details shows the same entries with their size, type and date; List goes back.
   open.Button("btn_details")->click();
   EXPECT_TRUE(open.DetailsList()->isVisible());
@@ -401,4 +430,177 @@ TEST(MainWindowTest, PopupMenusShortcutsAndEditorStatus) {
     menu->hide();
   }
   w.Action("a_servers_disconnect")->trigger();
+}
+
+// Every run is recorded on the History page; "Select" there (or a double click) empties the SQL
+// editor as Clear does and puts the chosen statement back exactly as it was typed.
+TEST(MainWindowTest, HistorySelectPutsTheStatementBack) {
+  QTemporaryDir dir;
+  TRecordingUiServices ui;
+  SaLogin login;
+  Tf_main w(dir.filePath("Tabulon.ini"));
+  w.show();
+  w.Action("a_servers_connect")->trigger();
+  ASSERT_TRUE(w.Model().db().Connected());
+  const QString first = QStringLiteral("select 1 as one\n  -- indented\nselect 2 as two");
+  for (const QString& text : {first, QStringLiteral("select 3")}) {
+    w.editor()->setPlainText(text);
+    w.Action("a_sql_run")->trigger();
+    QDeadlineTimer until(20000);
+    while (w.Model().Grid()->Active() && !until.hasExpired())
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  QAction* select = w.Action("a_his_select");
+  ASSERT_NE(select, nullptr);
+  EXPECT_EQ(select->text(), QStringLiteral("Select"));
+  EXPECT_EQ(select->toolTip(), QStringLiteral("Select history item"));
+  w.Action("a_show_history")->trigger();
+  EXPECT_EQ(w.nb_sql_main()->currentIndex(), pgHistory);
+  auto* list = w.findChild<QListWidget*>();
+  ASSERT_NE(list, nullptr);
+  ASSERT_EQ(list->count(), 2);
+  // Each on one line: its first 50 characters, line ends shown as blanks.
+  EXPECT_EQ(list->item(0)->text(), QString(first).replace(QLatin1Char('\n'), QLatin1Char(' ')).left(50));
+  // The History page offers Select itself.
+  auto* bar = w.nb_sql_main()->widget(pgHistory)->findChild<QToolBar*>();
+  ASSERT_NE(bar, nullptr);
+  EXPECT_TRUE(bar->actions().contains(select));
+  Shot(w, "main-history-page");
+  w.Model().RightCaption = QStringLiteral("   /some/file.sql");
+  list->setCurrentRow(0);
+  select->trigger();
+  EXPECT_EQ(w.editor()->toPlainText(), first);
+  EXPECT_TRUE(w.Model().RightCaption.isEmpty());
+  // A double click (its first press made the row current).
+  list->setCurrentRow(1);
+  emit list->itemDoubleClicked(list->item(1));
+  EXPECT_EQ(w.editor()->toPlainText(), QStringLiteral("select 3"));
+  w.Action("a_servers_disconnect")->trigger();
+}
+
+// The editors as configured: the fixed font at 8 points with a tab stop every 8 characters (a
+// new font keeps that), and the SQL editor's automatic indent of a new line, which the DDL
+// editor does not have.
+TEST(MainWindowTest, EditorsFontTabsAndIndent) {
+  QTemporaryDir dir;
+  TRecordingUiServices ui;
+  Tf_main w(dir.filePath("Tabulon.ini"));
+  w.show();
+  auto tabOf = [](QPlainTextEdit* e) {
+    return 8 * QFontMetricsF(e->font()).horizontalAdvance(QLatin1Char(' '));
+  };
+  for (QPlainTextEdit* e : {w.editor(), w.text_editor()}) {
+    EXPECT_EQ(e->font().pointSize(), 8);
+    // Every character as wide as every other.
+    const QFontMetricsF fm(e->font());
+    EXPECT_DOUBLE_EQ(fm.horizontalAdvance(QLatin1Char('i')), fm.horizontalAdvance(QLatin1Char('W')));
+    EXPECT_DOUBLE_EQ(e->tabStopDistance(), tabOf(e));
+  }
+  struct Case {
+    QPlainTextEdit* edit;
+    const char* typed;  // "|" is the Return key
+    const char* text;
+  };
+  const Case cases[] = {
+      {w.editor(), "  select 1|from t", "  select 1\n  from t"},
+      {w.editor(), "\tif 1 = 1|begin||end", "\tif 1 = 1\n\tbegin\n\t\n\tend"},
+      {w.editor(), "select 1|go", "select 1\ngo"},
+      {w.text_editor(), "  create table t|(a int)", "  create table t\n(a int)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    c.edit->clear();
+    c.edit->setFocus();
+    const QStringList parts = QString::fromLatin1(c.typed).split(QLatin1Char('|'));
+    for (int i = 0; i < parts.size(); ++i) {
+      if (i > 0) QTest::keyClick(c.edit, Qt::Key_Return);
+      QTest::keyClicks(c.edit, parts[i]);
+    }
+    EXPECT_EQ(c.edit->toPlainText(), QString::fromLatin1(c.text));
+  }
+  // One undo takes the whole new line with its indent back.
+  w.editor()->setPlainText(QStringLiteral("  a"));
+  w.editor()->moveCursor(QTextCursor::End);
+  QTest::keyClick(w.editor(), Qt::Key_Return);
+  w.editor()->undo();
+  EXPECT_EQ(w.editor()->toPlainText(), QStringLiteral("  a"));
+}
+
+// The SQL open dialog is made with the window and kept: each Open starts in the folder the last
+// one chose from; Cancel opens nothing.
+TEST(MainWindowTest, OpenDialogKeepsItsFolderBetweenUses) {
+  QTemporaryDir dir;
+  TRecordingUiServices ui;
+  ASSERT_TRUE(QDir(dir.path()).mkdir("scripts"));
+  const QString folder = QDir(dir.path()).filePath("scripts");
+  for (const char* name : {"a.sql", "b.sql"}) {
+    QFile f(QDir(folder).filePath(QString::fromLatin1(name)));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray("select '") + name + "'\n");
+  }
+  Tf_main w(dir.filePath("Tabulon.ini"));
+  w.show();
+  TStOpenDialog* dlg = w.OpenDialog();
+  ASSERT_NE(dlg, nullptr);
+  EXPECT_EQ(dlg->parent(), &w);
+  // Answers the modal dialog once it is up: each step types a name and presses Open (an empty
+  // step cancels).
+  auto answer = [&](QStringList typed, QString* startedIn = nullptr) {
+    QTimer::singleShot(0, dlg, [=] {
+      if (startedIn) *startedIn = dlg->State().Folder;
+      if (typed.isEmpty()) return dlg->reject();
+      for (const QString& t : typed) {
+        dlg->FileNameEd()->setText(t);
+        dlg->OpenClick();
+      }
+    });
+  };
+  answer({folder, "a.sql"});
+  w.OpenFile();
+  EXPECT_EQ(w.editor()->toPlainText(), QStringLiteral("select 'a.sql'\n"));
+  QString startedIn;
+  answer({"b.sql"}, &startedIn);
+  w.OpenFile();
+  EXPECT_EQ(startedIn, folder);
+  EXPECT_EQ(w.editor()->toPlainText(), QStringLiteral("select 'b.sql'\n"));
+  EXPECT_EQ(w.OpenDialog(), dlg);
+  answer({});
+  w.OpenFile();
+  EXPECT_EQ(w.editor()->toPlainText(), QStringLiteral("select 'b.sql'\n"));
+  EXPECT_EQ(w.Model().EditorFileName, QDir(folder).filePath("b.sql"));
+}
+
+// The Desktop page's file list renames a file in place (F2, never a double click, which opens)
+// and lets a script be dragged out of it (onto the SQL editor, which opens what is dropped).
+TEST(MainWindowTest, DesktopListRenamesAndDragsFiles) {
+  QTemporaryDir dir;
+  TRecordingUiServices ui;
+  ASSERT_TRUE(QDir(dir.path()).mkdir("below"));
+  {
+    QFile f(dir.filePath("old.sql"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("select 1\n");
+  }
+  Tf_main w(dir.filePath("Tabulon.ini"));
+  w.show();
+  w.Desktop().Folder = dir.filePath("below");
+  w.Action("a_desktop_up_one")->trigger();
+  auto* files = static_cast<QFileSystemModel*>(w.ShellList()->model());
+  ASSERT_EQ(files->filePath(w.ShellList()->rootIndex()), QDir(dir.path()).absolutePath());
+  QDeadlineTimer loaded(3000);
+  while (!files->index(dir.filePath("old.sql")).isValid() && !loaded.hasExpired())
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  const QModelIndex old = files->index(dir.filePath("old.sql"));
+  ASSERT_TRUE(old.isValid());
+  EXPECT_TRUE(w.ShellList()->editTriggers() & QAbstractItemView::EditKeyPressed);
+  EXPECT_FALSE(w.ShellList()->editTriggers() & QAbstractItemView::DoubleClicked);
+  EXPECT_TRUE(files->flags(old) & Qt::ItemIsEditable);
+  EXPECT_TRUE(files->setData(old, QStringLiteral("renamed.sql")));
+  EXPECT_FALSE(QFile::exists(dir.filePath("old.sql")));
+  EXPECT_TRUE(QFile::exists(dir.filePath("renamed.sql")));
+  EXPECT_TRUE(w.ShellList()->dragEnabled());
+  EXPECT_EQ(w.ShellList()->dragDropMode(), QAbstractItemView::DragOnly);
+  std::unique_ptr<QMimeData> drag(files->mimeData({files->index(dir.filePath("renamed.sql"))}));
+  ASSERT_TRUE(drag && drag->hasUrls());
+  EXPECT_EQ(drag->urls().value(0).toLocalFile(), QDir(dir.path()).absoluteFilePath("renamed.sql"));
 }

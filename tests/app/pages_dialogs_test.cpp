@@ -13,6 +13,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTextCursor>
 #include <QTreeWidget>
 
 #include "access/QorixDatabase.h"
@@ -22,12 +23,12 @@
 #include "app/ServerDialogs.h"
 #include "app/u_main.h"
 #include "catalog/grid/QorixGrid.h"
-#include "catalog/views/QxSvrExploreView.h"
 #include "catalog/views/QorixProcessView.h"
 #include "catalog/views/QxListPageView.h"
 #include "catalog/views/QxListWidget.h"
 #include "catalog/views/QxPgProperties.h"
 #include "catalog/views/QxPgSummary.h"
+#include "catalog/views/QxSvrExploreView.h"
 #include "dataset/DataSource.h"
 #include "dataset/Field.h"
 #include "dataset/QxMemDataSet.h"
@@ -147,12 +148,109 @@ TEST_F(ConnectedWindow, DdlPageIsKeyedOnDatabaseNameAndKind) {
   m().DdlText += QStringLiteral("\n-- my note");
   m().TabClick(pgDdl);
   EXPECT_TRUE(m().DdlText.endsWith(QStringLiteral("-- my note")));
+  // So does what the user types into the editor, through every refresh of the window (a tab
+  // click away and back, an editor status change on the SQL page).
+  w_->text_editor()->moveCursor(QTextCursor::End);
+  w_->text_editor()->insertPlainText(QStringLiteral("\n-- typed"));
+  w_->findChild<QTabWidget*>()->setCurrentIndex(pgSql);
+  m().TabClick(pgSql);
+  w_->editor()->setPlainText(QStringLiteral("select 1"));
+  m().TabClick(pgDdl);
+  EXPECT_TRUE(w_->text_editor()->toPlainText().endsWith(QStringLiteral("-- my note\n-- typed")))
+      << w_->text_editor()->toPlainText().toStdString();
+  EXPECT_EQ(m().DdlText, w_->text_editor()->toPlainText());
   // master has its own sysobjects; sample's system table of the same name shows its own database.
   Show({"master", "System Tables", "dbo.sysobjects"}, pgDdl);
   const QString masterKey = m().DdlShownKey;
   Show({"sample", "System Tables", "dbo.sysobjects"}, pgDdl);
   EXPECT_NE(m().DdlShownKey, masterKey);
   EXPECT_TRUE(m().DdlShownKey.startsWith(QStringLiteral("sample")));
+}
+
+TEST_F(ConnectedWindow, SameNamedObjectsOfTwoOwnersAndDottedNamesShowTheirOwnDefinition) {
+  // Two owners' tables, indexes and views of one name, and a table whose name holds a dot.
+  {
+    auto sa = tabtest::ConnectAsSa(QStringLiteral("setup"));
+    ASSERT_TRUE(sa->Connected());
+    for (const char* sql :
+         {"create table clerk.twin (clerk_col int null)", "create table dbo.twin (dbo_col int null)",
+          "create index twin_ix on clerk.twin (clerk_col)", "create index twin_ix on dbo.twin (dbo_col)",
+          "create table dbo.[dot.ted] (dot_col int null)", "create index dt_ix on dbo.[dot.ted] (dot_col)",
+          "create view clerk.twin_v as select clerk_col from clerk.twin",
+          "create view dbo.twin_v as select dbo_col from dbo.twin"})
+      tabtest::ExecSetup(*sa, QString::fromLatin1(sql));
+  }
+  struct Case {
+    QStringList path;
+    const char* has;     // the object's own column
+    const char* hasNot;  // the other owner's column
+  };
+  const Case cases[] = {
+      {{"sample", "User Tables", "clerk.twin"}, "clerk_col", "dbo_col"},
+      {{"sample", "User Tables", "dbo.twin"}, "dbo_col", "clerk_col"},
+      {{"sample", "Views", "clerk.twin_v"}, "clerk_col", "dbo_col"},
+      {{"sample", "Views", "dbo.twin_v"}, "dbo_col", "clerk_col"},
+      {{"sample", "Indexes", "clerk.twin.twin_ix"}, "clerk_col", "dbo_col"},
+      {{"sample", "Indexes", "dbo.twin.twin_ix"}, "dbo_col", "clerk_col"},
+      {{"sample", "User Tables", "dbo.dot.ted"}, "dot_col", "clerk_col"},
+      {{"sample", "Indexes", "dot.ted.dt_ix"}, "dot_col", "clerk_col"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path.join('/').toStdString());
+    Show(c.path, pgDdl);
+    EXPECT_EQ(m().CurrentPage, pgDdl);
+    EXPECT_TRUE(m().DdlText.contains(QLatin1String(c.has))) << m().DdlText.toStdString();
+    EXPECT_FALSE(m().DdlText.contains(QLatin1String(c.hasNot))) << m().DdlText.toStdString();
+    m().TabClick(pgSql);
+  }
+  // A double click on a column of clerk's table in its Fields summary shows that column.
+  Show({"sample", "User Tables", "clerk.twin", "Fields"}, pgSummary);
+  const TQxListContents& rows = w_->Pages().Summary().Contents();
+  ASSERT_EQ(rows.ItemCount(), 1) << rows.RowTexts().join('|').toStdString();
+  emit w_->qx_summary()->itemDoubleClicked(w_->qx_summary()->topLevelItem(0), 0);
+  EXPECT_EQ(m().CurrentPage, pgProperties);
+  EXPECT_EQ(m().RightCaption, QStringLiteral("   Properties of clerk.twin.clerk_col"));
+  EXPECT_TRUE(w_->Pages().Properties().Contents().RowTexts().join('|').contains(QStringLiteral("clerk_col")))
+      << w_->Pages().Properties().Contents().RowTexts().join('|').toStdString();
+  // A double click on either owner's row of a folder's summary shows that owner's object.
+  struct SummaryCase {
+    QStringList folder;
+    const char* caption;   // the rows' own text, the same for both owners
+    QStringList expected;  // the properties captions, one per owner
+  };
+  const SummaryCase summaries[] = {
+      {{"sample", "User Tables"}, "twin",
+       {QStringLiteral("   Properties of clerk.twin"), QStringLiteral("   Properties of dbo.twin")}},
+      {{"sample", "Indexes"}, "twin_ix",
+       {QStringLiteral("   Properties of clerk.twin.twin_ix"), QStringLiteral("   Properties of dbo.twin.twin_ix")}},
+  };
+  for (const SummaryCase& c : summaries) {
+    SCOPED_TRACE(c.folder.join('/').toStdString());
+    QStringList shown;
+    for (int pass = 0;; ++pass) {
+      Show(c.folder, pgSummary);
+      const TQxListContents& list = w_->Pages().Summary().Contents();
+      int row = -1;
+      for (int r = 0, seen = 0; r < list.ItemCount(); ++r)
+        if (list.Cell(r, 0) == QLatin1String(c.caption) && seen++ == pass) row = r;
+      if (row < 0) break;
+      QTreeWidgetItem* item = w_->qx_summary()->topLevelItem(row);
+      w_->qx_summary()->setCurrentItem(item);
+      emit w_->qx_summary()->itemDoubleClicked(item, 0);
+      EXPECT_EQ(m().CurrentPage, pgProperties);
+      EXPECT_GT(w_->Pages().Properties().Contents().ItemCount(), 0) << m().RightCaption.toStdString();
+      shown << m().RightCaption;
+      m().TabClick(pgSql);
+    }
+    shown.sort();
+    EXPECT_EQ(shown, c.expected) << shown.join('|').toStdString();
+  }
+  {
+    auto sa = tabtest::ConnectAsSa(QStringLiteral("cleanup"));
+    for (const char* sql : {"drop view clerk.twin_v", "drop view dbo.twin_v", "drop table clerk.twin",
+                            "drop table dbo.twin", "drop table dbo.[dot.ted]"})
+      tabtest::ExecSetup(*sa, QString::fromLatin1(sql));
+  }
 }
 
 TEST_F(ConnectedWindow, ServerConfigurationAndProcessesWindows) {

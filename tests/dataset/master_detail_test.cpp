@@ -47,6 +47,38 @@ TEST_F(MasterDetail, DetailFollowsTheMaster) {
   EXPECT_EQ(Column(detail, "item"), QStringList({"c1"}));
 }
 
+// The link's field lists come from MasterFields and IndexFieldNames, names trimmed and empty
+// ones dropped; splitting the master list alone leaves the detail list as it was.
+TEST(MemDataSetLink, SplitFieldListsAndCopiedIndexDefs) {
+  TQxMemDataSet ds;
+  ds.SetMasterFields(" id ; name ");
+  ds.SetIndexFieldNames("owner;;who;");
+  ds.SplitLinkFields();
+  EXPECT_EQ(ds.MasterLinkFields(), QStringList({"id", "name"}));
+  EXPECT_EQ(ds.DetailLinkFields(), QStringList({"owner", "who"}));
+  ds.SetMasterFields("code");
+  ds.SetIndexFieldNames("x");
+  ds.SplitMasterFields();
+  EXPECT_EQ(ds.MasterLinkFields(), QStringList({"code"}));
+  EXPECT_EQ(ds.DetailLinkFields(), QStringList({"owner", "who"}));
+
+  // The index descriptions are copies: the source list may change or go afterwards.
+  EXPECT_FALSE(ds.StoresIndexDefs()) << "nothing to store";
+  {
+    TIndexDefs defs;
+    defs.Add("pk", "id", TIndexOption::ixPrimary);
+    ds.SetIndexDefs(defs);
+    defs.Items(0)->Fields = "changed";
+    defs.Add("other", "name");
+  }
+  ASSERT_EQ(ds.IndexDefs().Count(), 1);
+  EXPECT_EQ(ds.IndexDefs().Items(0)->Name, "pk");
+  EXPECT_EQ(ds.IndexDefs().Items(0)->Fields, "id");
+  EXPECT_TRUE(ds.StoresIndexDefs());
+  ds.StoreDefs = false;
+  EXPECT_FALSE(ds.StoresIndexDefs());
+}
+
 TEST_F(MasterDetail, UnfilteredShowsEverything) {
   detail.SetFiltered(false);
   EXPECT_EQ(Column(detail, "item").size(), 4);

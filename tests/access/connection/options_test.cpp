@@ -120,6 +120,35 @@ TEST(ProcOptionsTest, RefusedOptionsGoAsSqlAndReachTheSession) {
   db->SetRowCount(0);
 }
 
+// A value the option cannot take is refused with an error the connection reports, and the
+// property and the session keep what they had.
+TEST(ProcOptionsTest, AnIllegalValueIsReportedAndChangesNothing) {
+  auto db = SaDatabase();
+  db->Connect();
+  db->SetRowCount(2);
+  db->SetTextSize(1234);
+  const struct {
+    const char* name;
+    std::function<void()> set;
+    std::function<int()> property;
+    int kept;
+  } cases[] = {
+      {"row count", [&] { db->SetRowCount(-1); }, [&] { return db->RowCount(); }, 2},
+      {"text size", [&] { db->SetTextSize(-1); }, [&] { return db->TextSize(); }, 1234},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    db->SetLastError(QString());
+    c.set();
+    EXPECT_EQ(c.property(), c.kept);
+    EXPECT_TRUE(db->LastError().contains(QLatin1String("An illegal value of -1")))
+        << db->LastError().toStdString();
+  }
+  EXPECT_EQ(SessionValue(*db, QStringLiteral("select @@textsize")), QStringLiteral("1234"));
+  EXPECT_EQ(conntest::SessionRowCount(*db, QStringLiteral("select name from master..sysdatabases")), 2);
+  db->SetRowCount(0);
+}
+
 TEST(ProcOptionsTest, SettersOnlyStoreWhileDisconnected) {
   auto db = SaDatabase();
   OptionRecorder rec;

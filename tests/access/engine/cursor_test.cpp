@@ -1,6 +1,7 @@
 // Read-only client cursors through the engine: every row at several rows-per-fetch settings,
 // two cursors interleaved with a language command on one connection, and DescribeColumns.
 
+#include "access/QorixExceptions.h"
 #include "engine_fixture.h"
 
 namespace {
@@ -129,6 +130,26 @@ TEST_F(EngineCursor, QuestionMarksInCommentsAndLiteralsTakeNoParameter) {
   }
 }
 
+// The cursor's status as the server reports it: open (and read only) while its rows are read,
+// nothing once the run is cancelled and the cursor closed.
+TEST_F(EngineCursor, CursorStatusFollowsTheCursor) {
+  if (!CursorsWork()) GTEST_SKIP() << "the server does not answer cursor commands yet";
+  TQorixEnhQuery q;
+  q.SetDatabase(db_.get());
+  EXPECT_EQ(q.GetCursorStatus(), std::bitset<6>(0b000001)) << "no cursor yet";
+  q.IsCursor = q.ReadOnly = true;
+  q.SetSQL(QStringLiteral("select id from %1").arg(table_));
+  q.Open();
+  ASSERT_TRUE(q.Next());
+  const std::bitset<6> reading = q.GetCursorStatus();
+  EXPECT_TRUE(reading[0]);
+  EXPECT_TRUE(reading[2]) << "open: " << reading;
+  EXPECT_TRUE(reading[4]) << "read only: " << reading;
+  EXPECT_FALSE(reading[3]) << "closed: " << reading;
+  q.Cancel(CS_CANCEL_ALL);
+  EXPECT_EQ(q.GetCursorStatus(), std::bitset<6>(0b000001)) << "closed and deallocated";
+}
+
 TEST_F(EngineCursor, DescribeColumnsLearnsTheColumnsWithoutRows) {
   if (!CursorsWork()) GTEST_SKIP() << "the server does not answer cursor commands yet";
   TQorixEnhQuery q;
@@ -145,6 +166,49 @@ TEST_F(EngineCursor, DescribeColumnsLearnsTheColumnsWithoutRows) {
   after.SetDatabase(db_.get());
   after.SetSQL(QStringLiteral("select 3"));
   EXPECT_EQ(OpenRows(after), (QStringList{"3"}));
+}
+
+}  // namespace
+
+namespace {
+
+// A cursor the server refuses (an unknown table, a query that is not one SELECT) fails with the
+// server's text, through Open and through DescribeColumns, and leaves nothing of it behind: the
+// connection runs the next statement, and FreeTDS's state of the refused cursor is released (the
+// sanitizer run reports it otherwise).
+TEST_F(EngineCursor, ACursorTheServerRefusesFailsAndLeavesNothingBehind) {
+  if (!CursorsWork()) GTEST_SKIP() << "the server does not answer cursor commands yet";
+  const struct {
+    const char* name;
+    const char* sql;
+    const char* text;
+  } statements[] = {
+      {"an unknown table", "select * from no_such_table", "no_such_table"},
+      {"two statements", "select 1 select 2", "must be one SELECT statement"},
+  };
+  for (const auto& s : statements) {
+    for (bool describe : {false, true}) {
+      SCOPED_TRACE(std::string(s.name) + (describe ? ", DescribeColumns" : ", Open"));
+      TQorixEnhQuery q;
+      q.SetDatabase(db_.get());
+      q.IsCursor = q.ReadOnly = true;
+      q.SetSQL(QString::fromLatin1(s.sql));
+      QString error;
+      try {
+        if (describe)
+          q.DescribeColumns();
+        else
+          OpenRows(q);
+      } catch (const Exception& e) {
+        error = e.Message();
+      }
+      EXPECT_TRUE(error.contains(QLatin1String(s.text))) << "raised: " << error.toStdString();
+      TQorixEnhQuery after;
+      after.SetDatabase(db_.get());
+      after.SetSQL(QStringLiteral("select 3"));
+      EXPECT_EQ(OpenRows(after), (QStringList{"3"}));
+    }
+  }
 }
 
 }  // namespace

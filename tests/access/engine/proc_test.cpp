@@ -268,6 +268,83 @@ TEST_F(EngineProc, OpenWithParametersReturnsTheirRows) {
   EXPECT_FALSE(q.Prepared());
 }
 
+// Money and numeric parameters arrive exactly as given, whichever way parameters travel (a
+// remote procedure call by name and by number with the types GetProcParams reads, a prepared
+// statement, a cursor's literals): the largest money value and a numeric of 20 digits would
+// be rounded by a double. A value that is no number is refused before anything is sent. (The
+// prepared statement reads only the numeric back: the local server types a marker it cannot
+// describe as varchar, and money becomes text with two decimals there.)
+TEST_F(EngineProc, MoneyAndNumericParametersKeepEveryDigit) {
+  if (!procs_) GTEST_SKIP() << "the server cannot create procedures yet: " << procsMissing_;
+  const QString proc = QStringLiteral("exact_proc") + QString::number(serial_++);
+  Exec(QStringLiteral("create procedure %1 @n numeric(20,4), @m money as\n"
+                      "select convert(varchar(40), @n), convert(varchar(40), convert(numeric(19,4), @m))")
+           .arg(proc));
+  const QString n = QStringLiteral("1234567890123456.1234"), m = QStringLiteral("922337203685477.5807");
+  const QString expected = n + QLatin1Char('|') + m;
+  const char* const select =
+      "select convert(varchar(40), convert(numeric(20,4), :n)), "
+      "convert(varchar(40), convert(numeric(19,4), convert(money, :m)))";
+  enum Way { kRpcByName, kRpcByNumber, kPrepared, kCursor };
+  const struct {
+    const char* name;
+    Way way;
+  } ways[] = {{"RPC by name", kRpcByName},
+              {"RPC by number", kRpcByNumber},
+              {"prepared statement", kPrepared},
+              {"cursor", kCursor}};
+  for (const auto& w : ways) {
+    for (bool bad : {false, true}) {
+      SCOPED_TRACE(std::string(w.name) + (bad ? ", not a number" : ""));
+      const QString nValue = bad ? QStringLiteral("12,5") : n;
+      QString got, error;
+      try {
+        if (w.way == kRpcByName || w.way == kRpcByNumber) {
+          TQorixStoredProc p;
+          p.SetDatabase(db_.get());
+          p.ParamBindMode = w.way == kRpcByName ? pbByName : pbByNumber;
+          p.SetStoredProcName(proc);
+          ASSERT_EQ(p.Params().Count(), 3);
+          EXPECT_EQ(p.Params()[0].DataType, ftBCD);
+          EXPECT_EQ(p.Params()[1].DataType, ftCurrency);
+          p.Params()[0].SetValue(nValue);
+          p.Params()[1].SetValue(m);
+          p.OnResultRow = [&](TComponent*) {
+            got = p.GetFieldValue(1) + QLatin1Char('|') + p.GetFieldValue(2);
+          };
+          p.ExecProc();
+        } else {
+          TQorixEnhQuery q;
+          q.SetDatabase(db_.get());
+          q.IsCursor = q.ReadOnly = w.way == kCursor;
+          q.SetSQL(QString::fromLatin1(select));
+          ASSERT_EQ(q.Params().Count(), 2);
+          q.Params()[0].DataType = ftBCD;
+          q.Params()[0].SetValue(nValue);
+          q.Params()[1].DataType = ftCurrency;
+          q.Params()[1].SetValue(m);
+          got = OpenRows(q).join(QLatin1Char(','));
+        }
+      } catch (const Exception& e) {
+        error = e.Message();
+      }
+      if (bad) {
+        EXPECT_TRUE(error.contains(QLatin1String("'12,5' is not a valid numeric value")))
+            << error.toStdString();
+        EXPECT_TRUE(got.isEmpty()) << got.toStdString();
+      } else if (w.way == kPrepared) {
+        EXPECT_TRUE(got.startsWith(n + QLatin1Char('|'))) << got.toStdString() << error.toStdString();
+      } else {
+        EXPECT_EQ(got, expected) << error.toStdString();
+      }
+      TQorixEnhQuery after;
+      after.SetDatabase(db_.get());
+      after.SetSQL(QStringLiteral("select 3"));
+      EXPECT_EQ(OpenRows(after), (QStringList{"3"}));
+    }
+  }
+}
+
 TEST_F(EngineProc, AParameterOfUnknownTypeIsRefusedByName) {
   TQorixEnhQuery q;
   q.SetName(QStringLiteral("pq"));

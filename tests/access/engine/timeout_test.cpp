@@ -128,7 +128,7 @@ namespace {
 // keeps the rows read before the wait whole, and leaves the connection usable. TextImage reads
 // the row's columns with ct_get_data after the fetch that timed out while looking past the row.
 TEST_F(StatementTimeout, EveryReadModeFailsWithTheTimeoutTextAndKeepsTheRowsBefore) {
-  enum Mode { kBound, kTextImage, kQuery, kQueryTextImage };
+  enum Mode { kBound, kTextImage, kQuery, kQueryTextImage, kCursor };
   const char* const waitBetween =
       "select 1, 'one', convert(text, 'first text')\nwaitfor delay '00:00:05'\nselect 2, 'two', "
       "convert(text, 'x')";
@@ -143,6 +143,11 @@ TEST_F(StatementTimeout, EveryReadModeFailsWithTheTimeoutTextAndKeepsTheRowsBefo
       {"TextImage", kTextImage, waitBetween, {}},
       {"the query component", kQuery, waitBetween, {"1|one|first text"}},
       {"the query component in TextImage", kQueryTextImage, waitBetween, {}},
+      // A cursor takes one SELECT: one that counts far longer than the limit (its open runs it).
+      {"a client cursor", kCursor,
+       "select count(*) from master..syscolumns a, master..syscolumns b, master..syscolumns c, "
+       "master..syscolumns d",
+       {}},
   };
   ctx_->SetTimeOut(1);
   for (const auto& c : cases) {
@@ -171,6 +176,7 @@ TEST_F(StatementTimeout, EveryReadModeFailsWithTheTimeoutTextAndKeepsTheRowsBefo
       TQorixEnhQuery q;
       q.SetDatabase(db_.get());
       q.TextImage = c.mode == kTextImage;
+      q.IsCursor = q.ReadOnly = c.mode == kCursor;
       q.SetSQL(QString::fromLatin1(c.sql));
       try {
         q.Open();

@@ -1,7 +1,8 @@
 // The grid's events and column accessors: every accessor read from every event of a
 // background run gives what the same event of a foreground run gives (the worker has moved
 // on by the time a queued handler runs), the accessors' values for rows, computes, return
-// parameters and long column names, and CurFetchRows rows per cursor fetch.
+// parameters and long column names, the type names of codes inside and outside the shared
+// table, and CurFetchRows rows per cursor fetch.
 #include <algorithm>
 
 #include "access/ctlib/RecordingLibrary.h"
@@ -156,6 +157,51 @@ TEST(GridEvents, AccessorsOfRowsComputesParametersAndLongNames) {
                       // The name is cut to 30 characters; its length is the library's.
                       QStringLiteral("a_column_name_that_is_longer_t 40 numeric 1.5"),
                   }));
+}
+
+// A facade that describes the columns of row results with the datatype codes a test names,
+// the rest as the library does: codes no server here sends.
+class DescribedAs : public ctlib::Library {
+ public:
+  explicit DescribedAs(std::vector<CS_INT> codes) : codes_(std::move(codes)), previous_(ctlib::SetCurrent(this)) {}
+  ~DescribedAs() override { ctlib::SetCurrent(previous_); }
+  CS_RETCODE ct_describe(CS_COMMAND* cmd, CS_INT item, CS_DATAFMT* fmt) override {
+    const CS_RETCODE r = Library::ct_describe(cmd, item, fmt);
+    if (r == CS_SUCCEED && item >= 1 && item <= static_cast<CS_INT>(codes_.size()) && fmt->datatype == CS_CHAR_TYPE)
+      fmt->datatype = codes_[static_cast<size_t>(item - 1)];
+    return r;
+  }
+
+ private:
+  std::vector<CS_INT> codes_;
+  ctlib::Library* previous_;
+};
+
+TEST(GridEvents, TypeNamesOfCodesInsideAndOutsideTheTable) {
+  const struct {
+    CS_INT code;
+    const char* name;
+  } cases[] = {{CS_CHAR_TYPE, "char"}, {CS_VARCHAR_TYPE, "varchar"}, {22, "sensitivity_boundry"}, {23, "unknown"},
+               {24, "unknown"}, {-1, "illegal"}, {25, "unknown/illegal"}, {30, "unknown/illegal"},
+               {-2, "unknown/illegal"}};
+  std::vector<CS_INT> codes;
+  QStringList columns, want;
+  for (const auto& c : cases) {
+    codes.push_back(c.code);
+    columns << QStringLiteral("'v' as c%1").arg(columns.size() + 1);
+    want << QLatin1String(c.name);
+  }
+  DescribedAs described(codes);
+  TQorixGrid grid;
+  grid.SetDatabase(&Db());
+  QStringList names;
+  grid.OnResultRow = [&](TComponent*) {
+    for (int c = 1; c <= grid.ColumnCount(); ++c) names << grid.ColumnTypeName(c);
+  };
+  grid.SetSQL(QStringLiteral("select ") + columns.join(QStringLiteral(", ")));
+  grid.Execute();
+  EXPECT_EQ(names, want);
+  EXPECT_EQ(grid.Cell(static_cast<int>(codes.size()), 2), QStringLiteral("v"));
 }
 
 TEST(GridEvents, CursorFetchesCurFetchRowsRowsAtATime) {

@@ -69,6 +69,12 @@ TEST(GridExportRules, RowsColumnsAndPaddingFollowTheCells) {
     grid.Selection = c.selection;
     EXPECT_EQ(Text(grid, c.allRows, c.format, c.delimiter), c.want);
   }
+  // KeepHeader without ShowHeader keeps no header in the fixed row: rows from row 1.
+  TQorixGrid grid;
+  Lay(grid, ab, {13, 64, 64});
+  grid.SetShowHeader(false);
+  grid.KeepHeader = true;
+  EXPECT_EQ(Text(grid, true, 1), "a\tb" + crlf + "1\t2" + crlf);
 }
 
 TEST(GridExportRules, HtmlCellsAreEscapedAndEmptyOnesAreABreak) {

@@ -1,8 +1,14 @@
 // Rules of a run against the local server: the classic types' texts with NULLs after values,
-// values longer than their buffer delivered cut instead of dropped, MaxRows, separator lines
-// without counts, counts with hidden computes, the fixed row under KeepHeader, the wait
-// cursor after a failed run, the status line never in the fixed row, DisConnectAtEnd, and
-// results wider than any fixed number of columns.
+// values longer than their buffer delivered cut instead of dropped, text and image past the
+// connection's text size delivered whole, LumicDtFmt, MaxRows (inside a compute by too),
+// separator lines without counts, counts with hidden computes, the fixed row under KeepHeader,
+// the wait cursor after a failed run, the status line never in the fixed row, DisConnectAtEnd,
+// the display width of a described column, and results wider than any fixed number of columns.
+#include <QLocale>
+#include <QRegularExpression>
+#include <QTimeZone>
+#include <cstring>
+
 #include "access/QorixExceptions.h"
 #include "tests/catalog/grid/grid_fixture.h"
 #include "tests/support/ct_client.h"
@@ -155,6 +161,60 @@ TEST(GridRun, LongValuesAreDeliveredWhole_OrCutToTheirBuffer_NeverDropped) {
   }
 }
 
+// LumicDtFmt shows a date-time as the host does (short date, then long time, the time left off
+// at midnight), never with the client's time zone: the value has none. Other columns keep
+// their texts.
+TEST(GridRun, LumicDtFmtShowsTheHostsDateAndTimeWithoutAZone) {
+  TQorixGrid grid;
+  grid.SetDatabase(&Db());
+  grid.LumicDtFmt = true;
+  grid.SetSQL(QStringLiteral("select convert(datetime, '20240102 13:14') as dt, convert(smalldatetime, '20240102') as "
+                             "sdt, convert(datetime, NULL) as nul, 'Jan  2 2024  1:14PM' as txt"));
+  grid.Execute();
+  const QLocale loc;
+  const QString date = loc.toString(QDate(2024, 1, 2), QLocale::ShortFormat);
+  const QString dt = grid.Cell(1, 2);
+  ASSERT_TRUE(dt.startsWith(date + QLatin1Char(' '))) << dt.toStdString();
+  QString timeFormat = loc.timeFormat(QLocale::LongFormat);
+  timeFormat.remove(QRegularExpression(QStringLiteral("\\s*\\bt+\\b")));
+  EXPECT_EQ(loc.toTime(dt.mid(date.size() + 1), timeFormat.trimmed()), QTime(13, 14)) << dt.toStdString();
+  EXPECT_FALSE(dt.contains(QStringLiteral("UTC")) || dt.contains(QTimeZone::systemTimeZone().abbreviation(
+                                                                      QDateTime::currentDateTime())))
+      << dt.toStdString();
+  EXPECT_EQ(grid.Cell(2, 2), date);
+  EXPECT_EQ(grid.Cell(3, 2), QStringLiteral(" "));
+  EXPECT_EQ(grid.Cell(4, 2), QStringLiteral("Jan  2 2024  1:14PM"));
+}
+
+// A script that raises the session's text size gets its text and image values whole, though
+// the grid sized their buffers from the connection's text size (32,768 bytes).
+TEST(GridRun, TextAndImagePastTheConnectionsTextSizeComeWhole) {
+  TQorixGrid grid;
+  grid.SetDatabase(&Db());
+  grid.RaiseOnError = false;
+  grid.SetSQL(QString::fromUtf8(
+      "set textsize 200000\r\n"
+      "create table #grid_long (t text null, i image null)\r\n"
+      "insert #grid_long values (replicate('a', 250) + 'ü', 0x01fe)\r\n"
+      "declare @n int select @n = 0 while @n < 8 begin update #grid_long set t = t + t, i = i + i "
+      "select @n = @n + 1 end\r\n"
+      "select t, convert(image, t) as ti, i, 'after' as x from #grid_long\r\n"
+      "set textsize 32768\r\ndrop table #grid_long"));
+  grid.Execute();
+  int row = -1;
+  for (int r = 0; r < grid.RowCount(); ++r)
+    if (grid.Cell(1, r) == QLatin1String("t")) row = r + 1;
+  ASSERT_GT(row, 0) << grid.LastError().toStdString();
+  // 256 copies of 250 a's and a two-byte ü: 64,512 bytes.
+  const QString text = QString(QString(250, QLatin1Char('a')) + QString::fromUtf8("ü")).repeated(256);
+  EXPECT_EQ(grid.Cell(1, row).size(), text.size());
+  EXPECT_EQ(grid.Cell(1, row), text);
+  EXPECT_EQ(grid.Cell(2, row), QString::fromLatin1(text.toUtf8().toHex()));
+  EXPECT_EQ(grid.Cell(3, row), QStringLiteral("01fe").repeated(256));
+  EXPECT_EQ(grid.Cell(4, row), QStringLiteral("after"));
+  EXPECT_EQ(grid.Cell(1, row + 1), QStringLiteral("(1 rows affected)"));
+}
+
 TEST(GridRun, MaxRowsEndsTheResultSetAndLeavesNothingPending) {
   for (bool background : {false, true}) {
     SCOPED_TRACE(background ? "background" : "foreground");
@@ -188,6 +248,59 @@ TEST(GridRun, MaxRowsEndsTheResultSetAndLeavesNothingPending) {
     next.SetSQL(QStringLiteral("select count(*) as c from grid_ten"));
     next.Execute();
     EXPECT_EQ(next.Cell(1, 2), QStringLiteral("10"));
+  }
+}
+
+// A result cut at MaxRows is read to its end rather than cancelled: FreeTDS's cancel of the
+// current result also drops the compute formats, and the compute row that follows then ends
+// the connection. Each case on a connection of its own, of either server family.
+TEST(GridRun, MaxRowsInsideAComputeByKeepsTheConnectionServing) {
+  Db();
+  const QString script = QStringLiteral(
+      "select grp, amount from grid_grp order by grp compute sum(amount) by grp\r\nselect 'next' as n");
+  const struct {
+    const char* name;
+    int maxRows;
+    QStringList lines;  // from row 1
+  } cases[] = {
+      {"cut in the first group", 1,
+       {" |grp|amount", "1|a|10", "|(1 rows affected)", "||sum", "||30", " |grp|amount", "1|b|5",
+        "|(1 rows affected)", "||sum", "||5", "", " |n", "1|next", "|(1 rows affected)", "", "|Execution Completed"}},
+      {"cut at the first group's last row", 2,
+       {" |grp|amount", "1|a|10", "2|a|20", "|(2 rows affected)", "||sum", "||30", " |grp|amount", "1|b|5",
+        "|(1 rows affected)", "||sum", "||5", "", " |n", "1|next", "|(1 rows affected)", "", "|Execution Completed"}},
+  };
+  for (const auto& c : cases) {
+    for (const char* rdbms : {"Sybase SQL Server", "SQLAnywhere"}) {
+      for (bool background : {false, true}) {
+        SCOPED_TRACE(std::string(c.name) + ", " + rdbms + (background ? ", background" : ", foreground"));
+        tabtest::SaConnection how;
+        how.appName = QStringLiteral("grid_tests");
+        how.rdbms = QLatin1String(rdbms);
+        auto db = tabtest::ConnectAsSa(QStringLiteral("maxrows_compute"), how);
+        ASSERT_TRUE(db->Connected());
+        TQorixGrid grid;
+        grid.SetDatabase(db.get());
+        grid.RaiseOnError = false;
+        grid.Background = background;
+        grid.MaxRows = c.maxRows;
+        int terminated = 0;
+        grid.OnThreadTerminate = [&](Threadgrid*, const QString&, const QString&) { ++terminated; };
+        grid.SetSQL(script);
+        grid.Execute();
+        if (background) {
+          ASSERT_TRUE(WaitUntil([&] { return terminated == 1; }));
+        }
+        EXPECT_EQ(Lines(grid, 1), c.lines);
+        EXPECT_EQ(grid.LastError(), QString());
+        TQorixGrid next;
+        next.SetDatabase(db.get());
+        next.RaiseOnError = false;
+        next.SetSQL(QStringLiteral("select 'alive' as a"));
+        next.Execute();
+        EXPECT_EQ(next.Cell(1, 2), QStringLiteral("alive")) << next.LastError().toStdString();
+      }
+    }
   }
 }
 
@@ -236,6 +349,22 @@ TEST(GridRun, SeparatorsCountsAndTheFixedRow) {
          g.ShowReturnStatus = true;
        },
        {" |n", "|(return status = 0)", "", "1|1", "2|2", "|(2 rows affected)", "", "|Execution Completed"}},
+      {"KeepHeader, a counted statement first",
+       QStringLiteral("update grid_ten set n = n where n <= 4\r\nselect n from grid_ten where n <= 2 order by n"),
+       [](TQorixGrid& g) { g.KeepHeader = true; },
+       {" |n", "|(4 rows affected)", "", "1|1", "2|2", "|(2 rows affected)", "", "|Execution Completed"}},
+      {"KeepHeader, a result without column names first",
+       QStringLiteral("select 7\r\nselect n from grid_ten where n <= 2 order by n"),
+       [](TQorixGrid& g) { g.KeepHeader = true; },
+       {" |n", "1|7", "|(1 rows affected)", "", "1|1", "2|2", "|(2 rows affected)", "", "|Execution Completed"}},
+      // KeepHeader without ShowHeader keeps no header: the lines start below the fixed row and
+      // none is lost at the end.
+      {"KeepHeader set after ShowHeader off", QStringLiteral("select n from grid_ten where n <= 2 order by n"),
+       [](TQorixGrid& g) {
+         g.SetShowHeader(false);
+         g.KeepHeader = true;
+       },
+       {"", "1|1", "2|2", "|(2 rows affected)", "", "|Execution Completed"}},
       {"KeepHeader, a select first",
        QStringLiteral("select n from grid_ten where n <= 2 order by n\r\nexec grid_ret"),
        [](TQorixGrid& g) {
@@ -323,6 +452,40 @@ TEST(GridRun, DisConnectAtEndClosesOnlyAfterABackgroundRun) {
     }
     EXPECT_EQ(db->Connected(), !background);
     EXPECT_EQ(grid.Cell(1, 2), QStringLiteral("1"));
+  }
+}
+
+// The display width (characters) a column's buffer is sized from, by its described type and
+// length, never below its name's length.
+TEST(GridRun, ColumnDisplayWidthFollowsTheDescribedColumn) {
+  const struct {
+    CS_INT type;
+    CS_INT maxLength;
+    const char* name;
+    int width;
+  } cases[] = {
+      {CS_INT_TYPE, 4, "a", 11},
+      {CS_CHAR_TYPE, 300, "v", 300},           // a varchar(300), described as char
+      {CS_BINARY_TYPE, 10, "b", 22},           // a varbinary(10): two digits a byte and two more
+      {CS_DATETIME_TYPE, 8, "d", 30},
+      {CS_DATETIME4_TYPE, 4, "d", 30},
+      {CS_TINYINT_TYPE, 1, "t", 3},
+      {CS_BIT_TYPE, 1, "b", 3},
+      {CS_SMALLINT_TYPE, 2, "s", 6},
+      {CS_FLOAT_TYPE, 8, "f", 24},
+      {CS_MONEY4_TYPE, 4, "m", 24},
+      {CS_NUMERIC_TYPE, 35, "n", 79},
+      {CS_CHAR_TYPE, 1500, "c", 1500},         // the limit is the length itself from 1024 on
+      {CS_BINARY_TYPE, 600, "b", 1024},        // 1202 digits, cut to the limit
+      {CS_INT_TYPE, 4, "a_much_longer_column_name", 25},
+  };
+  for (const auto& c : cases) {
+    CS_DATAFMT fmt{};
+    fmt.datatype = c.type;
+    fmt.maxlength = c.maxLength;
+    std::strncpy(fmt.name, c.name, sizeof fmt.name - 1);
+    fmt.namelen = static_cast<CS_INT>(std::strlen(c.name));
+    EXPECT_EQ(TQorixGrid::ColumnDisplayWidth(fmt), c.width) << c.type << " of " << c.maxLength << " named " << c.name;
   }
 }
 

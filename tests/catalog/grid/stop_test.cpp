@@ -1,7 +1,7 @@
-// Background runs and Stop: a long wait, a million-row select and a long cursor open stop at
-// once, the grid runs again afterwards, the attention alone cancels one statement, a second
-// Execute during a run is refused, and a grid destroyed during a run stops and joins its
-// worker first.
+// Background runs and Stop: a long wait, a million-row select, a compute by and a long cursor
+// open stop at once on either server family, the grid runs again afterwards, the attention
+// alone cancels one statement, a second Execute during a run is refused, and a grid destroyed
+// during a run stops and joins its worker first.
 #include <QElapsedTimer>
 
 #include "access/QorixExceptions.h"
@@ -28,11 +28,34 @@ const QString kMillion = QStringLiteral(
     "'row text of some length' as t from grid_digits a, grid_digits b, grid_digits c, grid_digits e, "
     "grid_digits f, grid_digits g");
 
+// The same server and tables reached as the other server family ("SQLAnywhere"), whose grid
+// reads out what a batch has pending instead of cancelling it.
+TQorixDatabase& AnywhereDb() {
+  static std::unique_ptr<TQorixDatabase> db = [] {
+    Db();
+    tabtest::SaConnection how;
+    how.appName = QStringLiteral("grid_tests");
+    how.rdbms = QStringLiteral("SQLAnywhere");
+    return tabtest::ConnectAsSa(QStringLiteral("stopanywhere"), how);
+  }();
+  return *db;
+}
+
+// Ten million rows, and a hundred thousand in groups of ten thousand with a compute row after
+// each.
+const QString kTenMillion = QStringLiteral(
+    "select a.d + 10 * b.d + 100 * c.d + 1000 * e.d + 10000 * f.d + 100000 * g.d + 1000000 * h.d as n "
+    "from grid_digits a, grid_digits b, grid_digits c, grid_digits e, grid_digits f, grid_digits g, grid_digits h");
+const QString kComputeBy = QStringLiteral(
+    "select f.d as k, a.d + 10 * b.d + 100 * c.d + 1000 * e.d as n from grid_digits a, grid_digits b, "
+    "grid_digits c, grid_digits e, grid_digits f order by f.d compute count(f.d) by f.d");
+
 struct StopCase {
   const char* name;
   QString sql;
   bool waitForRows;  // stop once rows arrive, else after a short pause
   bool selectOnly = false;
+  bool anywhere = false;  // on the "SQLAnywhere" connection
 };
 
 // The waits last 30 s, so a Stop that does not reach the server shows far past every bound.
@@ -43,11 +66,16 @@ TEST(GridStop, StopEndsLongRunsAndTheGridRunsAgain) {
       {"waitfor in a later batch", QStringLiteral("select 1 as one\ngo\nwaitfor delay '00:00:30'\ngo\nselect 2 as two"),
        false},
       {"million rows through a cursor", kMillion, true, true},
+      {"compute by", kComputeBy, true},
+      {"SQLAnywhere: ten million rows", kTenMillion, true, false, true},
+      {"SQLAnywhere: compute by", kComputeBy, true, false, true},
+      {"SQLAnywhere: million rows through a cursor", kMillion, true, true, true},
+      {"SQLAnywhere: waitfor", QStringLiteral("waitfor delay '00:00:30'"), false, false, true},
   };
   for (const StopCase& c : cases) {
     SCOPED_TRACE(c.name);
     TQorixGrid grid;
-    grid.SetDatabase(&Db());
+    grid.SetDatabase(c.anywhere ? &AnywhereDb() : &Db());
     grid.Background = true;
     grid.SelectOnly = c.selectOnly;
     int terminated = 0;
@@ -76,7 +104,8 @@ TEST(GridStop, StopEndsLongRunsAndTheGridRunsAgain) {
     grid.Execute();
     ASSERT_TRUE(WaitUntil([&] { return terminated == 2 && !grid.Active(); }));
     EXPECT_EQ(Lines(grid, 1).mid(0, 3), (QStringList{QStringLiteral(" |answer"), QStringLiteral("1|42"),
-                                                     QStringLiteral("|(1 rows affected)")}));
+                                                     QStringLiteral("|(1 rows affected)")}))
+        << grid.LastError().toStdString();
   }
 }
 

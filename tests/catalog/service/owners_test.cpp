@@ -26,11 +26,21 @@ class OwnersTest : public ::testing::Test {
                                       "create unique index dt_idx on [dot.ted] (c, [a.b])"));
     svctest::Exec(*db, QStringLiteral("insert clerk.dup values (1, 1, 'a') insert clerk.dup values (2, 2, 'b')"));
     svctest::Exec(*db, QStringLiteral("exec sp_primarykey 'clerk.dup', x"));
+    svctest::Exec(*db, QStringLiteral("grant select on dbo.dup to public\n"
+                                      "grant select, update on clerk.dup to clerk"));
     svctest::Exec(*db, QStringLiteral("create procedure dbo.dupproc @p1 int as select dbo_text = @p1"));
     svctest::Exec(*db, QStringLiteral("create procedure clerk.dupproc @q1 int, @q2 char(3) as select clerk_text = @q2"));
   }
 
   static QString Join(const QStringList& list) { return list.join(QLatin1Char(',')); }
+  // Object, grantee and action of each permission row, in action order; "<none>" for no list.
+  static QString Grants(const std::unique_ptr<TQxProtectList>& list) {
+    if (!list) return QStringLiteral("<none>");
+    QStringList rows;
+    for (const TQxProtect& p : *list) rows << QStringLiteral("%1 %2 %3").arg(p.ObjectName, p.UserName).arg(p.Action);
+    rows.sort();
+    return Join(rows);
+  }
   static QString Loaded(TQorixObjInfo& info) {
     QStringList names;
     for (int i = 1; i <= info.ColumnCount; ++i) names << info.ColumnName(i);
@@ -58,6 +68,13 @@ TEST_F(OwnersTest, EveryReaderKeysOnOwnerNameAndTheBrowsedDatabase) {
        "char2"},
       {"a column only the other owner's table has",
        [](TQorixObjInfo& i) { i.LoadColumn("dup", "z"); return Loaded(i); }, ""},
+      {"permissions of dup",
+       [](TQorixObjInfo& i) { return Grants(i.GetObjectInfo("dup", false, true)->Permissions); }, "dup public 1"},
+      {"permissions of clerk.dup",
+       [](TQorixObjInfo& i) { return Grants(i.GetObjectInfo("clerk.dup", false, true)->Permissions); },
+       "dup clerk 1,dup clerk 4"},
+      {"grants to the user clerk", [](TQorixObjInfo& i) { return Grants(i.GetPermissions(4, "clerk", 0)); },
+       "dup clerk 1,dup clerk 4"},
       {"owner of dup", [](TQorixObjInfo& i) { QString o; i.GetObjectOwner("dup", o); return o; }, "dbo"},
       {"owner of clerk.dup", [](TQorixObjInfo& i) { QString o; i.GetObjectOwner("clerk.dup", o); return o; }, "clerk"},
       {"object of clerk.dup",
@@ -87,9 +104,9 @@ TEST_F(OwnersTest, EveryReaderKeysOnOwnerNameAndTheBrowsedDatabase) {
       {"table text of clerk.dup",
        [](TQorixObjInfo& i) {
          const QStringList l = i.GetTableDDL("clerk.dup");
-         return l.first() + "/" + QString::number(l.size());
+         return l.first() + "/" + l.last() + "/" + QString::number(l.size());
        },
-       "CREATE TABLE clerk.dup/6"},
+       "CREATE TABLE clerk.dup/EXECUTE sp_primarykey 'clerk.dup', x/7"},
       {"primary key of clerk.dup",
        [](TQorixObjInfo& i) { auto k = i.GetPrimaryKeys("clerk.dup"); return k ? k->Keys : QString("<none>"); }, "x"},
       {"primary key of dup",

@@ -310,6 +310,13 @@ TEST_F(ExplorerTest, SameNamedObjectsOfTwoOwnersAndADottedNameKeepTheirOwnMember
                                       "create index dup_idx on clerk.dup (y)\n"
                                       "create index dt_idx on [dot.ted] (c)"));
   viewtest::Exec(*own, QStringLiteral("exec sp_primarykey 'clerk.dup', x"));
+  // Names shared where only one side shows in the folder: an index of clerk's solo only, and
+  // clerk's table vv beside dbo's view vv.
+  viewtest::Exec(*own, QStringLiteral("create table clerk.solo (s int null)\n"
+                                      "create table dbo.solo (t int null)\n"
+                                      "create index solo_idx on clerk.solo (s)\n"
+                                      "create table clerk.vv (q int null)"));
+  viewtest::Exec(*own, QStringLiteral("create view dbo.vv as select a from dbo.dup"));
   viewtest::Exec(*own, QStringLiteral("create procedure dbo.dupproc @p int as select @p"));
   viewtest::Exec(*own, QStringLiteral("create procedure clerk.dupproc @q1 int, @q2 int as select @q1"));
   tree_.LoadServer(QStringLiteral("treeown"));
@@ -318,8 +325,9 @@ TEST_F(ExplorerTest, SameNamedObjectsOfTwoOwnersAndADottedNameKeepTheirOwnMember
   TQxTreeNode* dboDup = Find(tables, QStringLiteral("dbo.dup"));
   TQxTreeNode* clerkDup = Find(tables, QStringLiteral("clerk.dup"));
   TQxTreeNode* dotted = Find(tables, QStringLiteral("dbo.dot.ted"));
-  ASSERT_TRUE(dboDup && clerkDup && dotted);
-  for (TQxTreeNode* t : {dboDup, clerkDup, dotted})
+  TQxTreeNode* clerkVv = Find(tables, QStringLiteral("clerk.vv"));
+  ASSERT_TRUE(dboDup && clerkDup && dotted && clerkVv);
+  for (TQxTreeNode* t : {dboDup, clerkDup, dotted, clerkVv})
     for (int i = 0; i < 3; ++i) tree_.NodeExpanding(t->Child(i));
   EXPECT_EQ(Texts(dboDup->Child(0)), (QStringList{"a"}));
   EXPECT_EQ(Texts(clerkDup->Child(0)), (QStringList{"x", "y"}));
@@ -333,11 +341,15 @@ TEST_F(ExplorerTest, SameNamedObjectsOfTwoOwnersAndADottedNameKeepTheirOwnMember
   ASSERT_TRUE(clerkProc);
   tree_.NodeExpanding(clerkProc->Child(0));
   EXPECT_EQ(Texts(clerkProc->Child(0)), (QStringList{"@q1", "@q2"}));
-  // The database's Indexes folder names the owner where two tables share table.index.
+  // The database's Indexes folder names the owner where another owner's object shares the
+  // table's name, whether or not that one has indexes.
   const QStringList indexes = Texts(Folder(db, 5));
   EXPECT_TRUE(indexes.contains(QStringLiteral("dbo.dup.dup_idx")));
   EXPECT_TRUE(indexes.contains(QStringLiteral("clerk.dup.dup_idx")));
+  EXPECT_TRUE(indexes.contains(QStringLiteral("clerk.solo.solo_idx")));
   EXPECT_TRUE(indexes.contains(QStringLiteral("dot.ted.dt_idx")));
+  TQxTreeNode* soloIndex = Find(db->Child(5), QStringLiteral("clerk.solo.solo_idx"));
+  ASSERT_TRUE(soloIndex);
   // A selection names the table with its owner where its name alone is ambiguous, and
   // brackets a member holding a dot.
   struct Case {
@@ -354,6 +366,9 @@ TEST_F(ExplorerTest, SameNamedObjectsOfTwoOwnersAndADottedNameKeepTheirOwnMember
       {"dotted column", dotted->Child(0)->Child(0), "treeown|dot.ted.[a.b]|16|single"},
       {"dotted index", dotted->Child(1)->Child(0), "treeown|dot.ted.dt_idx|15|single"},
       {"clerk's parameters", clerkProc->Child(0), "treeown|clerk.dupproc|18|folder"},
+      {"clerk's table beside dbo's view", clerkVv->Child(0), "treeown|clerk.vv|16|folder"},
+      {"its column", clerkVv->Child(0)->Child(0), "treeown|clerk.vv.q|16|single"},
+      {"clerk's solo index", soloIndex, "treeown|clerk.solo.solo_idx|3|single"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -497,6 +512,10 @@ TEST_F(ExplorerTest, TheWidgetShowsTheTreeAndExpandsLazily) {
   TQxTreeNode* books = Find(sample->Child(3), QStringLiteral("dbo.books"));
   ASSERT_TRUE(books);
   view.ExpandNode(books);
+  // The expanded node is the explorer's selected node, and the view shows it selected.
+  EXPECT_EQ(tree_.Selected, books);
+  EXPECT_EQ(view.currentIndex(), view.IndexOf(books));
+  EXPECT_TRUE(view.selectionModel()->isSelected(view.IndexOf(books)));
   view.ExpandNode(books->Child(0));
   ASSERT_EQ(books->Child(0)->Count(), 9);
   EXPECT_EQ(view.model()->rowCount(view.IndexOf(books->Child(0))), 9);

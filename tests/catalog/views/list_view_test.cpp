@@ -2,6 +2,8 @@
 // description and widened by long values, an empty result, a result wider than the list, the
 // connection checks, a failing statement, and the eight process views over three live sessions
 // of which one waits on another's lock.
+#include <QApplication>
+#include <QStyle>
 #include <QCoreApplication>
 #include <chrono>
 #include <future>
@@ -254,6 +256,21 @@ TEST_F(ProcessViewTest, EightViewsOverThreeSessionsOneBlocked) {
   }
   // The form's own handler was replaced at the first Execute.
   EXPECT_EQ(formHandler, 0);
+  // A view left at its own font size measures in the application's font, so the widest text a
+  // session shows, its command, is not cut in the list.
+  TQorixProcessView plain;
+  plain.SetDatabase(db_.get());
+  EXPECT_EQ(plain.FontSize, QApplication::font().pointSize());
+  ASSERT_TRUE(plain.Execute());
+  TQxListWidget shown(&plain.Contents());
+  const int margins = 2 * (shown.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &shown) + 1);
+  const int command = static_cast<int>(Column(plain, 0).indexOf(QString::fromStdString(Scalar(idle, "select @@spid"))));
+  ASSERT_GE(command, 0);
+  const QString text = plain.Contents().Cell(command, 2).trimmed();
+  EXPECT_EQ(text, QStringLiteral("AWAITING COMMAND"));
+  EXPECT_GE(plain.Contents().Columns()[2].Width, shown.fontMetrics().horizontalAdvance(text) + margins);
+  shown.resize(1000, 220);
+  viewtest::Screenshot(shown, QStringLiteral("process_view_application_font"));
 
   ASSERT_FALSE(holder.run("commit tran").firstError());
   EXPECT_FALSE(second.get().firstError());

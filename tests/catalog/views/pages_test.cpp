@@ -728,6 +728,60 @@ TEST_F(PagesTest, DottedAndSameNamedTablesShowTheirOwnMembers) {
   summary_.SetQxPgProperties(nullptr);
 }
 
+TEST_F(PagesTest, ARowClickNamesTheOwnerOfANameTwoOwnersShare) {
+  viewtest::Exec(*db_, QStringLiteral("create database pgshared"));
+  auto shared = viewtest::Connect(QStringLiteral("pgshareddb"), QStringLiteral("pgshared"));
+  viewtest::Exec(*shared, QStringLiteral("exec sp_adduser clerk"));
+  // Two owners' tables of one name with an index each; an index on clerk's solo only; clerk's
+  // table vv beside dbo's view vv; a name nobody else has.
+  viewtest::Exec(*shared, QStringLiteral("create table dbo.pairs (a int null)\n"
+                                         "create table clerk.pairs (a int null, b int null)\n"
+                                         "create index pairs_idx on dbo.pairs (a)\n"
+                                         "create index pairs_idx on clerk.pairs (b)\n"
+                                         "create table dbo.solo (t int null)\n"
+                                         "create table clerk.solo (s int null)\n"
+                                         "create index solo_idx on clerk.solo (s)\n"
+                                         "create table clerk.vv (q int null)\n"
+                                         "create table clerk.alone (z int null)"));
+  viewtest::Exec(*shared, QStringLiteral("create view dbo.vv as select a from dbo.pairs"));
+  TQxPgProperties linked;
+  summary_.SetQxPgProperties(&linked);
+  struct Case {
+    TQxObjectKind kind;
+    QString row;  // caption|second column
+    QString shown, field, value;
+  };
+  const Case cases[] = {
+      {okUserTable, "pairs|dbo", "dbo.pairs", "Id", "<pairs of dbo>"},
+      {okUserTable, "pairs|clerk", "clerk.pairs", "Id", "<pairs of clerk>"},
+      {okUserTable, "vv|clerk", "clerk.vv", "Owner Name", "clerk"},
+      {okUserTable, "solo|clerk", "clerk.solo", "Owner Name", "clerk"},
+      {okUserTable, "alone|clerk", "alone", "Owner Name", "clerk"},
+      {okView, "vv|dbo", "dbo.vv", "Owner Name", "dbo"},
+      // The index summary shows such a table as owner.table.
+      {okIndex, "pairs_idx|dbo.pairs", "dbo.pairs.pairs_idx", "Columns", "a"},
+      {okIndex, "pairs_idx|clerk.pairs", "clerk.pairs.pairs_idx", "Columns", "b"},
+      {okIndex, "solo_idx|clerk.solo", "clerk.solo.solo_idx", "Columns", "s"},
+  };
+  const QString dboPairs = viewtest::Rows(*shared, QStringLiteral("select object_id('dbo.pairs')")).value(0);
+  const QString clerkPairs = viewtest::Rows(*shared, QStringLiteral("select object_id('clerk.pairs')")).value(0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.row.toStdString());
+    summary_.Show(QStringLiteral("pgshared"), c.kind, QString());
+    int row = -1;
+    for (int r = 0; r < summary_.Contents().ItemCount(); ++r)
+      if (summary_.Contents().Cell(r, 0) + QLatin1Char('|') + summary_.Contents().Cell(r, 1) == c.row) row = r;
+    ASSERT_GE(row, 0) << summary_.Contents().RowTexts().join('\n').toStdString();
+    summary_.Contents().Selected = row;
+    summary_.Click();
+    EXPECT_EQ(linked.ShownObject, c.shown);
+    QString value = c.value;
+    value.replace(QStringLiteral("<pairs of dbo>"), dboPairs).replace(QStringLiteral("<pairs of clerk>"), clerkPairs);
+    EXPECT_EQ(Value(linked, c.field), value);
+  }
+  summary_.SetQxPgProperties(nullptr);
+}
+
 TEST_F(PagesTest, ScreenshotsOfBothPages) {
   TQxListPageView propsView(&props_);
   propsView.resize(760, 560);

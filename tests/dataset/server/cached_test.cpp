@@ -294,3 +294,31 @@ TEST_F(CachedTest, ATriggersSilentRollbackKeepsEveryChange) {
   EXPECT_EQ(Rows(*check_, QStringLiteral("select name from c_trig where id <= 3 order by id")),
             QStringList({"xn1", "xn2", "xn3"}));
 }
+
+// Without the apply's transaction each statement stands alone: a trigger's silent rollback
+// of the second change leaves the server without it and reports no row changed, so the apply
+// stops there. The first change is applied and leaves the log; the refused one and the one
+// after it stay, and the server holds exactly what the log no longer does.
+TEST_F(CachedTest, WithoutTransactionATriggersSilentRollbackStopsAtItsRow) {
+  MakeTable(QStringLiteral("c_trig1"));
+  Exec(*check_, QStringLiteral("create trigger c_trig1_upd on c_trig1 for update as "
+                               "if exists (select 1 from inserted where name = 'silent') rollback transaction"));
+  TQxTable t;
+  t.SetName(QStringLiteral("tb_c_trig1"));
+  TQorixUpdateSQL upd;
+  Setup(t, upd, QStringLiteral("c_trig1"));
+  t.SQLOptions = TSQLOptions{};
+  for (const char* name : {"n1", "n2", "n3"}) {
+    SeekName(t, QString::fromUtf8(name));
+    t.Edit();
+    t.FieldByName("name")->SetAsString(QString::fromUtf8(name) == QLatin1String("n2") ? QStringLiteral("silent")
+                                                                                        : QStringLiteral("x") + name);
+    t.Post();
+  }
+  EXPECT_THROW(t.ApplyUpdates(), Exception);
+  EXPECT_EQ(Rows(*check_, QStringLiteral("select name from c_trig1 where id <= 3 order by id")),
+            QStringList({"xn1", "n2", "n3"}));
+  EXPECT_EQ(LogRows(t), QStringList({"0:n2", "0:n3"}));
+  EXPECT_EQ(db_->GetTranCount(), 0);
+  EXPECT_FALSE(db_->InTransaction());
+}

@@ -86,8 +86,14 @@ TEST_F(LiveSqlTest, AnotherUsersChangeIsNeverOverwritten) {
     bool checkDups;
     const char* column;       // what this user changes
     const char* otherChange;  // what the other user did first (empty: nothing)
+    const char* notes = nullptr;  // the row's text (default: the long notes)
   } cases[] = {
       {"text changed past its start", upWhereAll, true, "name", "update l_two set notes = '%1 the end, revised'"},
+      {"text changed past its start, same length", upWhereAll, false, "name", "update l_two set notes = '%1 the END'"},
+      {"text changed past its start, same length, counted", upWhereAll, true, "name",
+       "update l_two set notes = '%1 the END'"},
+      {"text changed past its start, same length, only text edited", upWhereChanged, false, "notes",
+       "update l_two set notes = '%1 the END'"},
       {"text changed past its start, no count", upWhereAll, false, "name", "update l_two set notes = '%1 the end, revised'"},
       {"text changed at its start", upWhereAll, false, "name", "update l_two set notes = 'x%1'"},
       {"text changed, only text edited", upWhereChanged, false, "notes", "update l_two set notes = '%1 the end, revised'"},
@@ -95,10 +101,17 @@ TEST_F(LiveSqlTest, AnotherUsersChangeIsNeverOverwritten) {
       {"text made NULL", upWhereAll, false, "name", "update l_two set notes = null"},
       {"nobody else changed it", upWhereAll, true, "name", ""},
       {"nobody else, only text edited", upWhereChanged, false, "notes", ""},
+      // LIKE's wildcards and a quote in a long text stand for themselves.
+      {"nobody else, wildcards in the text", upWhereAll, true, "name", "",
+       "100% [sure] that a_b is not a%b, isn''t it, ending in blanks  "},
+      {"wildcards in the text, one of them changed", upWhereAll, false, "name",
+       "update l_two set notes = '100% [sure] that a_b is not a%c, isn''t it, ending in blanks  '",
+       "100% [sure] that a_b is not a%b, isn''t it, ending in blanks  "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Exec(*check_, QStringLiteral("delete l_two insert l_two values (1, 'a', '%1')").arg(longNotes.left(40) + " the end"));
+    Exec(*check_, QStringLiteral("delete l_two insert l_two values (1, 'a', '%1')")
+                      .arg(c.notes ? QString::fromUtf8(c.notes) : longNotes.left(40) + " the end"));
     TQxTable t;
     t.SetName(QStringLiteral("l_two_ds"));
     t.DbName = QStringLiteral("db");

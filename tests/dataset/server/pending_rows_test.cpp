@@ -165,6 +165,13 @@ TEST_F(PendingRowsTest, EveryCommandWaitsForTheReadersRows) {
        },
        // The eleventh row needs the cursor's next fetch.
        [](Others& o) { o.fetch.Next(); }},
+      // A cancel of everything on the connection would cut the reader's rows off.
+      {"cancel_all", false, false,
+       [](Others& o, const QString&, TQorixDatabase* db) {
+         o.exec.SetName(QStringLiteral("canceller"));
+         o.exec.SetDatabase(db);
+       },
+       [](Others& o) { o.exec.CancelAll(); }},
       {"refresh", false, false,
        [](Others& o, const QString& table, TQorixDatabase* db) {
          o.refresh.SetName(QStringLiteral("refreshed"));

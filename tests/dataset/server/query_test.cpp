@@ -98,6 +98,74 @@ TEST_F(QueryTest, ParametersBecomeTypedLiterals) {
   EXPECT_EQ(q.ParamByName("genre").Value().toString(), "cooking");
 }
 
+// The parameters as the stored description keeps them ("ParamData"): every kind of value reads
+// back as it was written, the SQL text read from a description keeps the parameters read
+// with it whatever the order, and the query then opens with them. Text that is no parameter
+// data is refused and the parameters stay.
+TEST_F(QueryTest, ParameterDataIsStoredAndReadBack) {
+  struct Case {
+    const char* name;
+    TFieldType type;
+    TParamType direction;
+    QVariant value;
+  } cases[] = {
+      {"text", ftString, ptInput, QStringLiteral("it's \"quoted\"\n\u00e9")},
+      {"money", ftCurrency, ptInput, QStringLiteral("922337203685477.5807")},
+      {"count", ftInteger, ptInput, 2147483647},
+      {"big", ftLargeint, ptInput, qlonglong(9007199254740993LL)},
+      {"ratio", ftFloat, ptInput, 0.1},
+      {"flag", ftBoolean, ptInput, false},
+      {"when", ftDateTime, ptInput, QDateTime(QDate(1753, 1, 1), QTime(23, 59, 59, 997))},
+      {"day", ftDate, ptInput, QDate(9999, 12, 31)},
+      {"clock", ftTime, ptInput, QTime(0, 0, 0, 3)},
+      {"bytes", ftVarBytes, ptInput, QByteArray("\x00\xff\x10", 3)},
+      {"@out", ftInteger, ptInputOutput, QVariant()},
+      {"Result", ftInteger, ptResult, QVariant()},
+  };
+  TQxQuery written;
+  for (const Case& c : cases) written.Params().CreateParam(c.type, QString::fromUtf8(c.name), c.direction).SetValue(c.value);
+  written.Params()[0].Bound = true;
+  const QString data = written.ParamData();
+
+  TQxQuery read;
+  read.SetName(QStringLiteral("q_paramdata"));
+  read.DbName = QStringLiteral("db");
+  // As a stored description is read: the parameters first, then the text (and the other way).
+  for (bool paramsFirst : {true, false}) {
+    SCOPED_TRACE(paramsFirst ? "parameters read first" : "text read first");
+    read.BeginLoading();
+    if (paramsFirst) read.SetParamData(data);
+    read.SetSQL(paramsFirst ? QStringLiteral("select 1 where 1 = :count") : QStringLiteral("select 2 where 2 = :count"));
+    if (!paramsFirst) read.SetParamData(data);
+    read.EndLoading();
+    ASSERT_EQ(read.Params().Count(), int(std::size(cases)));
+    for (int i = 0; i < read.Params().Count(); ++i) {
+      const TParam& p = read.Params()[i];
+      SCOPED_TRACE(cases[i].name);
+      EXPECT_EQ(p.Name, QString::fromUtf8(cases[i].name));
+      EXPECT_EQ(p.DataType, cases[i].type);
+      EXPECT_EQ(p.ParamType, cases[i].direction);
+      EXPECT_EQ(p.Value(), cases[i].value);
+      EXPECT_EQ(p.Value().typeId(), cases[i].value.typeId());
+      EXPECT_EQ(p.Bound, i == 0);
+    }
+    EXPECT_EQ(read.ParamData(), data);
+  }
+  // The query runs with the parameters it was given.
+  read.SetSQL(QStringLiteral("select order_no from orders where qty < :count"));
+  read.ParamByName("count").SetValue(5);
+  read.Open();
+  EXPECT_EQ(Column(read, "order_no"), Rows(*check_, QStringLiteral("select order_no from orders where qty < 5")));
+  read.Close();
+
+  for (const char* bad : {"", "{}", "[1]", R"([{"Name":"a","DataType":"ftNothing","ParamType":"ptInput"}])",
+                          R"([{"Name":"a","DataType":"ftInteger","ParamType":"ptInput","Value":{"Kind":"int","Text":"x"}}])"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_THROW(read.SetParamData(QString::fromUtf8(bad)), EQxDataSetException);
+    EXPECT_EQ(read.Params().Count(), 1);
+  }
+}
+
 TEST_F(QueryTest, NonCursorDatasetsShareNoConnection) {
   TQxQuery a, b, c;
   a.SetName(QStringLiteral("nc_a"));

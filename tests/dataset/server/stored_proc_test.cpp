@@ -56,6 +56,23 @@ TEST_F(StoredProcTest, OutputParametersAndReturnStatusByNameAndByNumber) {
     EXPECT_EQ(p.Params()[1].Value().toInt(), 40);
     EXPECT_EQ(p.ReturnStatus(), 21);
     EXPECT_EQ(p.Params().ParamByName("Result").Value().toInt(), 21);
+
+    // A negative status ends the call in the silent abort, after the events have seen the
+    // status and the output value; AfterExec does not run.
+    int seenStatus = 0;
+    bool afterExec = false;
+    p.OnReturnStatus = [&](TComponent*) { seenStatus = p.Params().ParamByName("Result").Value().toInt(); };
+    p.AfterExec = [&](TComponent*) { afterExec = true; };
+    p.Params()[0].SetValue(-6);
+    EXPECT_THROW(p.ExecProc(), EAbort);
+    EXPECT_EQ(seenStatus, -5);
+    EXPECT_EQ(p.Params()[1].Value().toInt(), -12);
+    EXPECT_FALSE(afterExec);
+    // The next call starts afresh.
+    p.Params()[0].SetValue(1);
+    p.ExecProc();
+    EXPECT_EQ(p.ReturnStatus(), 2);
+    EXPECT_TRUE(afterExec);
   }
 }
 

@@ -175,9 +175,17 @@ TEST_F(TableTest, AnywhereFamilyOpensAndEdits) {
   t->FetchRows = 1;
   t->Open();
   EXPECT_EQ(t->ServerType(), qstAnywhere);
+  // The family's catalogue gives the index and its key: the rows come in key order and a
+  // key-only edit names its row by it.
+  ASSERT_EQ(t->IndexDefs().Count(), 1);
+  EXPECT_EQ(t->IndexDefs().Items(0)->Fields, "id");
+  EXPECT_EQ(t->KeyFields(), QStringList({"id"}));
+  EXPECT_TRUE(t->CommandText().endsWith(" ORDER BY id ASC")) << t->CommandText().toStdString();
+  t->UpdateMode = upWhereKeyOnly;
   t->Edit();
   t->FieldByName("v")->SetValue(10);
   t->Post();
+  EXPECT_TRUE(t->LastStatement().endsWith(" WHERE 1=1 AND id=1")) << t->LastStatement().toStdString();
   t->Close();
   EXPECT_EQ(Rows(*check_, QStringLiteral("select v from t_any order by id")), QStringList({"10", "2"}));
   db_->Rdbms = QStringLiteral("Sybase SQL Server");
@@ -383,4 +391,37 @@ TEST_F(TableTest, ProviderOperationsAndDetailLinkFields) {
   ASSERT_EQ(detail.size(), 1);
   EXPECT_EQ(master.first(), shops->FieldByName("shop_id"));
   EXPECT_EQ(detail.first(), orders->FieldByName("shop_id"));
+}
+
+// A filtered table's live UPDATE changes only a row its filter still shows (the filter joins the
+// WHERE), so a row another user moved out of the filter is refused and keeps that user's
+// values; a DELETE names its row without the filter.
+TEST_F(TableTest, AFilteredTableUpdatesOnlyRowsItsFilterShows) {
+  Exec(*check_, QStringLiteral("create table t_filt (id int not null, kind char(4) not null, v int null, "
+                               "constraint t_filt_pk primary key (id)) "
+                               "insert t_filt values (1, 'keep', 1) insert t_filt values (2, 'keep', 2) "
+                               "insert t_filt values (3, 'drop', 3)"));
+  auto t = Table(QStringLiteral("t_filt"), QStringLiteral("tb_filt"));
+  t->CheckDups = false;
+  t->UpdateMode = upWhereKeyOnly;
+  t->SetFilter(QStringLiteral(" kind = 'keep' "));
+  t->SetFiltered(true);
+  t->Open();
+  Seek(*t, QStringLiteral("id"), QStringLiteral("1"));
+  t->Edit();
+  t->FieldByName("v")->SetValue(10);
+  t->Post();
+  EXPECT_EQ(t->LastStatement(), "UPDATE sample..t_filt SET v=10 WHERE 1=1 AND id=1 AND (kind = 'keep')");
+  // Another user moves row 2 out of the filter: this user's edit of it is refused.
+  Exec(*check_, QStringLiteral("update t_filt set kind = 'gone' where id = 2"));
+  Seek(*t, QStringLiteral("id"), QStringLiteral("2"));
+  t->Edit();
+  t->FieldByName("v")->SetValue(20);
+  EXPECT_THROW(t->Post(), Exception);
+  t->Cancel();
+  Seek(*t, QStringLiteral("id"), QStringLiteral("1"));
+  t->Delete();
+  EXPECT_EQ(t->LastStatement(), "DELETE sample..t_filt WHERE 1=1 AND id=1");
+  EXPECT_EQ(Rows(*check_, QStringLiteral("select id, kind, v from t_filt order by id")),
+            QStringList({"2|gone|2", "3|drop|3"}));
 }

@@ -1,0 +1,153 @@
+// The trace lines a server dataset sends to the SQL monitor with Monitor on (and an owner): the
+// column probe, the index catalogue, every fetched column, bound parameters, a procedure's
+// return status and output parameters; nothing with Monitor off.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "dataset/server/QxStoredProc.h"
+#include "dataset/server/QxTable.h"
+#include "tests/dataset/server/server_fixture.h"
+
+using dstest::Exec;
+using dstest::ServerDataSetTest;
+
+namespace {
+
+// Binds the monitor's socket under a window title of this test's own and reads its lines on a
+// thread of its own, as the monitor window does: the socket holds only a few lines unread.
+class LineReceiver {
+ public:
+  LineReceiver() {
+    SetSqlMonitorWindow(QStringLiteral("tf_main"), QStringLiteral("Stelvane-ds-%1").arg(::getpid()));
+    fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const std::string name = SqlMonitorSocketName();
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path + 1, name.data(), name.size());
+    bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&addr),
+                    static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())) == 0;
+    timeval tv{0, 200000};
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    reader_ = std::thread([this] {
+      std::vector<char> buf(70000);
+      while (!stop_) {
+        const ssize_t n = ::recv(fd_, buf.data(), buf.size(), 0);
+        if (n <= 16) continue;
+        std::lock_guard lock(mutex_);
+        lines_.emplace_back(buf.data() + 16, static_cast<size_t>(n) - 17);
+      }
+    });
+  }
+  ~LineReceiver() {
+    stop_ = true;
+    reader_.join();
+    ::close(fd_);
+    SetSqlMonitorWindow(QStringLiteral("tf_main"), QStringLiteral("Stelvane"));
+  }
+  bool bound() const { return bound_; }
+  // The lines received up to the sentinel "end" this receiver sends itself (waits at most 10 s
+  // for it), taken out of the receiver.
+  std::vector<std::string> LinesUntilEnd() {
+    SendToSqlMonitor(0, QStringLiteral("end"));
+    for (int i = 0; i < 1000; ++i) {
+      {
+        std::lock_guard lock(mutex_);
+        const auto end = std::find(lines_.begin(), lines_.end(), std::string("end"));
+        if (end != lines_.end()) {
+          std::vector<std::string> out(lines_.begin(), end);
+          lines_.erase(lines_.begin(), end + 1);
+          return out;
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ADD_FAILURE() << "the monitor's end line never came";
+    return {};
+  }
+
+ private:
+  int fd_ = -1;
+  bool bound_ = false;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+  std::thread reader_;
+};
+
+bool Has(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+}  // namespace
+
+class MonitorTest : public ServerDataSetTest {};
+
+TEST_F(MonitorTest, DatasetsTraceWhatTheySendAndReceive) {
+  LineReceiver rx;
+  ASSERT_TRUE(rx.bound());
+  Exec(*check_, QStringLiteral("create table m_rows (id int not null, name varchar(10) null, price money null, "
+                               "at smalldatetime null, ok bit not null, constraint m_rows_pk primary key (id)) "
+                               "insert m_rows values (1, 'one', 19.99, '2024-01-02 03:04', 1) "
+                               "insert m_rows values (2, null, null, null, 0)"));
+  Exec(*check_, QStringLiteral("create procedure m_proc @x int, @y int output as select @y = @x * 2 return 7"));
+  TComponent owner;
+  for (bool monitor : {true, false}) {
+    SCOPED_TRACE(monitor ? "monitor on" : "monitor off");
+    auto* t = new TQxTable(&owner);
+    t->SetName(QStringLiteral("m_rows_ds"));
+    t->DbName = QStringLiteral("db");
+    t->SetTableName(QStringLiteral("m_rows"));
+    t->Monitor = monitor;
+    t->Open();
+    t->Last();
+    auto* p = new TQxStoredProc(&owner);
+    p->SetName(QStringLiteral("m_proc_sp"));
+    p->DbName = QStringLiteral("db");
+    p->Monitor = monitor;
+    p->SetStoredProcName(QStringLiteral("m_proc"));
+    p->Params().ParamByName("@x").SetValue(4);
+    p->ExecProc();
+    delete t;
+    delete p;
+    const std::vector<std::string> lines = rx.LinesUntilEnd();
+    if (!monitor) {
+      EXPECT_TRUE(lines.empty());
+      continue;
+    }
+    for (const char* expected : {
+             "Flow : ** Start of obtaining index **",
+             "Flow : ** End of obtaining index **",
+             "Flow : ** Start of obtaining columns **",
+             "Flow : ** End of obtaining columns **",
+             "SQL Data Out: Column = 1, Name = id, Type = int, Precision = 0, Scale = 0, Data = 1",
+             // The client library describes a varchar column as char.
+             "SQL Data Out: Column = 2, Name = name, Type = char, Precision = 0, Scale = 0, Data = one",
+             "SQL Data Out: Column = 4, Name = at, Type = smalldatetime, Precision = 0, Scale = 0, Data = <SmallDateTime>",
+             "SQL Data Out: Column = 5, Name = ok, Type = bit, Precision = 0, Scale = 0, Data = True",
+             "SQL Data Out: Column = 2, Name = name, Type = char, Precision = 0, Scale = 0, Data = NULL",
+             "Bind Params : @x = 4",
+             "Flow : ** Start of obtaining Return status **",
+             "Result : 7",
+             "Flow : ** End of obtaining Return status **",
+             "Flow : ** Start of obtaining Return parameters **",
+             "Open-Client: ct_res_info(CS_NUMDATA) - Number of parameters : 1",
+             "SQL Parameter Data Out: , Parameter Name= @y, Data = 8",
+             "Flow : ** End of obtaining Return parameters **",
+         })
+      EXPECT_TRUE(Has(lines, expected)) << expected;
+    // The money column's line carries its exact value.
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+      return l.rfind("SQL Data Out: Column = 3, Name = price, Type = money", 0) == 0 && l.find("Data = 19.99") != std::string::npos;
+    }));
+  }
+}
