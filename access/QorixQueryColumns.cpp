@@ -18,13 +18,6 @@
 
 namespace {
 
-QString TypeNameOf(CS_INT code) {
-  if (code == -1) return QStringLiteral("illegal");
-  if (code == 23 || code == 24) return QStringLiteral("unknown");
-  if (code < 0 || code >= kCSDataTypeNameCount) return QStringLiteral("unknown/illegal");
-  return CSDataTypeName(code);
-}
-
 QString BufferText(const char* buffer, CS_INT length) {
   if (!buffer || length <= 0) return QString();
   return QString::fromUtf8(buffer, static_cast<qsizetype>(strnlen(buffer, static_cast<size_t>(length))));
@@ -127,7 +120,7 @@ QString TQorixCustomQuery::GetFieldName(int index) {
 
 QString TQorixCustomQuery::GetFieldTypeName(int index) const {
   const TCSColumnData* f = FormatAt(index);
-  return f ? TypeNameOf(f->DataType) : QString();
+  return f ? CSDataTypeName(f->DataType) : QString();
 }
 
 int TQorixCustomQuery::GetFieldMaxLength(int index) {
@@ -185,7 +178,7 @@ QString TQorixCustomQuery::GetComputeColumnName(int index) {
 
 QString TQorixCustomQuery::GetComputeColumnTypeName(int index) const {
   if (index < 1 || index > static_cast<int>(computeColumnFormats_.size())) return QString();
-  return TypeNameOf(computeColumnFormats_[static_cast<size_t>(index - 1)].DataType);
+  return CSDataTypeName(computeColumnFormats_[static_cast<size_t>(index - 1)].DataType);
 }
 
 QString TQorixCustomQuery::GetParamName(int index) const {
@@ -195,7 +188,7 @@ QString TQorixCustomQuery::GetParamName(int index) const {
 
 QString TQorixCustomQuery::GetParamTypeName(int index) const {
   if (index < 1 || index > paramFormats_.Count()) return QString();
-  return TypeNameOf(paramFormats_.GetItem(index - 1)->DataType);
+  return CSDataTypeName(paramFormats_.GetItem(index - 1)->DataType);
 }
 
 QString TQorixCustomQuery::GetParamValue(int index) const {
