@@ -186,6 +186,13 @@ std::string ConnectFailedText(const std::string& server);
 // name; expressions and names not in the select list are left out. Any other text gives none.
 std::vector<CS_INT> OrderByColumnsOf(const std::string& sql, const std::vector<std::string>& names);
 
+// The number of COMPUTE clauses of each result set a language text sends, in the order the
+// result sets come: one entry per SELECT that returns rows (not "select @v = ...", not
+// "select ... into", not the SELECT of an INSERT or a cursor declaration). The list stops
+// before the first statement whose results the text does not tell (IF, WHILE, EXEC, a
+// procedure called by name, CREATE, FETCH ...).
+std::vector<int> ComputeClausesOfResultSets(const std::string& sql);
+
 namespace detail {
 // Writes one line for Call to the ct_debug trace file when tracing is on.
 void TraceCall(const char* call);
