@@ -153,6 +153,8 @@ CS_INT MapLibTdsSeverity(CS_INT severity) {
 #define TABULON_FREETDS_SYSCONF "/etc/freetds/freetds.conf"
 #endif
 constexpr const char* kFreeTdsSystemConf = TABULON_FREETDS_SYSCONF;
+// The interfaces file FreeTDS reads last when SYBASE is unset (a path built into it).
+constexpr const char* kFreeTdsSystemInterfaces = "/etc/freetds/interfaces";
 
 constexpr CS_INT kLibTdsFirst = 20000;
 constexpr CS_INT kLibTdsLast = 20999;
@@ -537,6 +539,27 @@ std::vector<std::string> FreeTdsConfFiles() {
   if (const char* home = std::getenv("HOME"); home && *home) files.push_back(std::string(home) + "/.freetds.conf");
   files.push_back(kFreeTdsSystemConf);
   return files;
+}
+
+std::string FreeTdsNamesFile() {
+  // FreeTDS tries each configuration file in turn (a file FREETDSCONF names that cannot be
+  // read does not stop the search), then its interfaces files.
+  std::vector<std::string> files;
+  if (const char* named = std::getenv("FREETDSCONF"); named && *named) files.push_back(named);
+  const char* root = std::getenv("FREETDS");
+  if (root && *root) files.push_back(std::string(root) + "/etc/freetds.conf");
+  const char* home = std::getenv("HOME");
+  if (home && *home) files.push_back(std::string(home) + "/.freetds.conf");
+  files.push_back(kFreeTdsSystemConf);
+  if (home && *home) files.push_back(std::string(home) + "/.interfaces");
+  const char* sybase = std::getenv("SYBASE");
+  files.push_back(sybase && *sybase ? std::string(sybase) + "/interfaces" : std::string(kFreeTdsSystemInterfaces));
+  for (const std::string& file : files)
+    if (FILE* f = std::fopen(file.c_str(), "r")) {
+      std::fclose(f);
+      return file;
+    }
+  return std::string();
 }
 
 std::vector<std::string> FreeTdsConfServers() {

@@ -172,6 +172,11 @@ std::vector<std::string> ReadFreeTdsConfSections(const std::string& path);
 // The freetds.conf files FreeTDS reads: the one FREETDSCONF names, else its default files
 // ($FREETDS/etc/freetds.conf, ~/.freetds.conf, the system file) in its search order.
 std::vector<std::string> FreeTdsConfFiles();
+// The file FreeTDS resolves server names with when the context names no interfaces file:
+// the first readable one of FREETDSCONF's file, $FREETDS/etc/freetds.conf, ~/.freetds.conf,
+// the system freetds.conf, ~/.interfaces and $SYBASE/interfaces (without SYBASE the system
+// interfaces file); "" when none can be read.
+std::string FreeTdsNamesFile();
 // The servers of those files, each once, in that order: what the directory service lists
 // when the context has no interfaces file.
 std::vector<std::string> FreeTdsConfServers();

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/access/env_guard.h"
+
 namespace {
 
 std::string WriteFile(const QTemporaryDir& dir, const char* name, const std::string& text) {
@@ -397,32 +399,6 @@ TEST_F(Ctx, DirectoryLookupStopsWhenTheCallbackSaysSo) {
 }  // namespace
 
 namespace {
-
-// Sets (or with null unsets) an environment variable for a scope, restoring it afterwards.
-class EnvGuard {
- public:
-  EnvGuard(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) {
-      had_ = true;
-      old_ = old;
-    }
-    if (value)
-      setenv(name, value, 1);
-    else
-      unsetenv(name);
-  }
-  ~EnvGuard() {
-    if (had_)
-      setenv(name_, old_.c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  bool had_ = false;
-  std::string old_;
-};
 
 TEST(FreeTdsConf, SectionNamesAreTheServers) {
   QTemporaryDir dir;
