@@ -2043,6 +2043,8 @@ CS_RETCODE Library::ct_command(CS_COMMAND* cmd, CS_INT type, const CS_VOID* buff
     kept.text = kept.more ? kept.text + piece : piece;
     kept.more = option == CS_MORE;
     kept.single = -1;
+    kept.computesKnown = false;
+    kept.computes.clear();
   } else if (rc == CS_SUCCEED) {
     g_commandTexts.erase(cmd);
   }

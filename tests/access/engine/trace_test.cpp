@@ -159,15 +159,16 @@ TEST_F(EngineTrace, ComputeTraceCountsTheClausesOfEachStatementOfABatch) {
            "\nupdate #tb set v = v where g = 3\nselect v into #tb2 from #tb\n" + one,
        {2, 2, 2, 2, 1}},
   };
+  // One engine runs them all: each text is looked at anew on the command it keeps.
+  TComponent owner;
+  auto* q = new TQorixEnhQuery(&owner);
+  q->SetDatabase(db_.get());
+  q->Monitor = true;
+  int computeRows = 0;
+  q->OnComputeRow = [&](TComponent*) { ++computeRows; };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.sql.toStdString());
     MonitorReceiver monitor;
-    TComponent owner;
-    auto* q = new TQorixEnhQuery(&owner);
-    q->SetDatabase(db_.get());
-    q->Monitor = true;
-    int computeRows = 0;
-    q->OnComputeRow = [&](TComponent*) { ++computeRows; };
     q->SetSQL(c.sql);
     q->ExecSQL();
     if (computeRows == 0) GTEST_SKIP() << "the server sends no compute rows";
@@ -179,6 +180,37 @@ TEST_F(EngineTrace, ComputeTraceCountsTheClausesOfEachStatementOfABatch) {
     EXPECT_EQ(counts, c.counts);
     Exec(QStringLiteral("delete #tb where g = 3\nif object_id('tempdb..#tb2') is not null drop table #tb2"));
   }
+}
+
+// The facade alone: a command given a new text counts that text's clauses, not the last one's.
+TEST_F(EngineTrace, ComputeCountFollowsTheCommandsNewText) {
+  Exec(QStringLiteral("create table #tn (g int, v int)\ninsert #tn values (1, 10)"));
+  CS_COMMAND* cmd = nullptr;
+  ASSERT_EQ(ctlib::ct_cmd_alloc(db_->ConnectionHandle(), &cmd), CS_SUCCEED);
+  auto counts = [&](const char* sql) {
+    std::vector<int> out;
+    EXPECT_EQ(ctlib::ct_command(cmd, CS_LANG_CMD, const_cast<char*>(sql), CS_NULLTERM, CS_UNUSED), CS_SUCCEED);
+    EXPECT_EQ(ctlib::ct_send(cmd), CS_SUCCEED);
+    CS_INT type = 0;
+    while (ctlib::ct_results(cmd, &type) == CS_SUCCEED) {
+      if (type == CS_COMPUTE_RESULT) {
+        CS_INT n = -1;
+        EXPECT_EQ(ctlib::ct_res_info(cmd, CS_NUM_COMPUTES, &n, CS_UNUSED, nullptr), CS_SUCCEED);
+        out.push_back(n);
+      }
+      if (type == CS_ROW_RESULT || type == CS_COMPUTE_RESULT) {
+        CS_INT rows = 0;
+        while (ctlib::ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED) {
+        }
+      }
+    }
+    return out;
+  };
+  EXPECT_EQ(counts("select g, v from #tn order by g compute sum(v) by g compute max(v)"), (std::vector<int>{2, 2}));
+  EXPECT_EQ(counts("select v from #tn compute sum(v)\nselect v from #tn compute sum(v) compute max(v) compute count(v)"),
+            (std::vector<int>{1, 3, 3, 3}));
+  EXPECT_EQ(counts("select v from #tn compute min(v)"), (std::vector<int>{1}));
+  EXPECT_EQ(ctlib::ct_cmd_drop(cmd), CS_SUCCEED);
 }
 
 TEST_F(EngineTrace, TextsAreCopiedIntoAnOwnerKnownByItsClassName) {
