@@ -137,6 +137,17 @@ std::vector<std::string> EngineImpl::runScript(std::string_view script, const st
 
 LoginOutcome EngineImpl::login(const LoginRequest& request) {
   LoginOutcome out;
+  // Guesses at one name beyond the first few wait their turn before their password is checked;
+  // one whose turn is too far off is refused as a failed login at once, its password unchecked
+  // (it tells nothing, and costs neither a hash nor a waiting thread).
+  auto wait = throttle_.turn(request.peerAddress, request.user);
+  if (!wait) {
+    out.failure = ServerMessage{4002, 1, 14, "Login failed.", {}, 1};
+    log("login for '" + request.user + "' from " + request.peerAddress +
+        " refused unchecked: too many attempts at it are waiting");
+    return out;
+  }
+  std::this_thread::sleep_for(*wait);
   sqlite3* db = store_->openConnection();
   auto suid = checkLogin(db, request.user, request.password);
   if (!suid) {
@@ -145,10 +156,10 @@ LoginOutcome EngineImpl::login(const LoginRequest& request) {
     log("login failed for '" + request.user + "' from " + request.peerAddress);
     // Repeated failures from one address are answered ever more slowly (this session's thread
     // waits; nobody else does).
-    std::this_thread::sleep_for(throttle_.failed(request.peerAddress));
+    std::this_thread::sleep_for(throttle_.failed(request.peerAddress, request.user));
     return out;
   }
-  throttle_.succeeded(request.peerAddress);
+  throttle_.succeeded(request.peerAddress, request.user);
   SessionIdentity id;
   id.suid = *suid;
   id.login = loginName(db, *suid).value_or(request.user);

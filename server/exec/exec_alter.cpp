@@ -20,7 +20,7 @@ void SessionImpl::runAlterTable(const AlterTableStatement& s) {
                        t.database + "'.");
   if (!s.addConstraints.empty()) throw notSupported("ALTER TABLE ADD CONSTRAINT");
   requireOwnerOf("ALTER TABLE", t);
-  StatementTransaction tx(*this, t.database);
+  StatementTransaction tx(*this, t);
   for (const auto& c : s.addColumns) {
     if (!c.constraints.empty()) throw notSupported("A constraint in ALTER TABLE ADD");
     ColumnSpec cs;

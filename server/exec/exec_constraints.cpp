@@ -69,6 +69,7 @@ void SessionImpl::createCheckConstraints(const TableInfo& t, const std::vector<c
                     : t.name.substr(0, 10) + "_" + (columns[k].empty() ? "check" : columns[k].substr(0, 10)) +
                           "_" + std::to_string(t.id + static_cast<int32_t>(k) + 1);
     details.type = "R";
+    details.tableId = t.id;
     details.tsqlText = "CHECK (" + c.check->toSql() + ")";
     // The condition must make sense for the table's columns before it is kept.
     Binder binder(*this);
@@ -77,7 +78,7 @@ void SessionImpl::createCheckConstraints(const TableInfo& t, const std::vector<c
     binder.bindCondition(*c.check, scope);
     int32_t id = createTextObject(db_, details);
     SqlStatement link(*this,
-                      "UPDATE " + sqliteObjectName(t.database, "dbo", "sysobjects") +
+                      "UPDATE " + storage::systemTableOf(t.database, "sysobjects", id) +
                           " SET deltrig = ?1, sysstat2 = ?2 WHERE id = ?3",
                       SqlStatement::Access::Internal);
     link.bindAll({Value{int64_t{t.id}}, Value{kCheckConstraintStat2}, Value{int64_t{id}}});
@@ -85,7 +86,7 @@ void SessionImpl::createCheckConstraints(const TableInfo& t, const std::vector<c
     if (k == 0) {
       SqlStatement first(
           *this,
-          "UPDATE " + sqliteObjectName(t.database, "dbo", "sysobjects") + " SET ckfirst = ?1 WHERE id = ?2",
+          "UPDATE " + storage::systemTableOf(t.database, "sysobjects", t.id) + " SET ckfirst = ?1 WHERE id = ?2",
           SqlStatement::Access::Internal);
       first.bindAll({Value{int64_t{id}}, Value{int64_t{t.id}}});
       first.step();

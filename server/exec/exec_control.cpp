@@ -146,6 +146,12 @@ void SessionImpl::runSet(const SetStatement& s) {
     options_.dateFirst = static_cast<int>(n);
     info_.dateFirst = options_.dateFirst;
   } else if (o == "dateformat") {
+    // The order of month, day and year in dates read from text: one of the six orders.
+    std::string order = s.value;
+    for (char& c : order) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    bool known = false;
+    for (const char* k : {"mdy", "dmy", "ymd", "ydm", "myd", "dym"}) known = known || order == k;
+    if (!known) throw SqlError(2741, 16, "SET DATEFORMAT date order '" + s.value + "' not supported.");
     options_.dateFormat = s.value;
     info_.dateFormat = s.value;
   } else if (o == "lock wait") {

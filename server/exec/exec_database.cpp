@@ -1,6 +1,6 @@
-// CREATE DATABASE name [ON ...] [LOG ON ...] and DROP DATABASE a [, b]: batches of only these
-// statements are recognised from their tokens (the statement parser has no form for them) and run
-// through the catalogue. Device and size clauses are accepted and ignored: every database is one
+// CREATE DATABASE name [ON ...] [LOG ON ...] and DROP DATABASE a [, b]: the ones a batch starts with
+// are recognised from their tokens (the statement parser has no form for them) and run through the
+// catalogue, then the rest of the batch runs. Device and size clauses are accepted and ignored: every database is one
 // SQLite file in the data directory's databases folder.
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
@@ -19,16 +19,37 @@ bool isName(const Token& t) {
   return t.type == TokenType::Word || t.type == TokenType::Bracketed;
 }
 
-// The batch's database statements, or nothing when it holds anything else (a clause is then
-// left for the parser to report).
-std::optional<std::vector<DatabaseCommand>> databaseCommands(std::string_view sql) {
+// Skips `dev [= size] {, dev [= size]}` of an ON or LOG ON clause; false when none is there.
+bool skipDevices(const std::vector<Token>& tokens, size_t& i) {
+  bool any = false;
+  while (isName(tokens[i]) || tokens[i].type == TokenType::String) {
+    any = true;
+    ++i;
+    if (tokens[i].isSymbol("=")) {
+      ++i;
+      if (tokens[i].type == TokenType::End) return false;
+      ++i;
+    }
+    if (!tokens[i].isSymbol(",")) break;
+    ++i;
+  }
+  return any;
+}
+
+// The database statements a batch starts with, and where the rest of the batch begins (the text's
+// size when nothing follows); nothing when it does not start with one.
+struct DatabaseBatch {
+  std::vector<DatabaseCommand> commands;
+  size_t rest = 0;
+};
+std::optional<DatabaseBatch> databaseCommands(std::string_view sql) {
   std::vector<Token> tokens;
   try {
     tokens = tokenize(sql);
   } catch (const SqlError&) {
     return std::nullopt;
   }
-  std::vector<DatabaseCommand> commands;
+  DatabaseBatch batch;
   size_t i = 0;
   while (tokens[i].type != TokenType::End) {
     if (tokens[i].isSymbol(";")) {
@@ -36,7 +57,7 @@ std::optional<std::vector<DatabaseCommand>> databaseCommands(std::string_view sq
       continue;
     }
     bool create = tokens[i].isWord("create");
-    if (!(create || tokens[i].isWord("drop")) || !tokens[i + 1].isWord("database")) return std::nullopt;
+    if (!(create || tokens[i].isWord("drop")) || !tokens[i + 1].isWord("database")) break;
     DatabaseCommand c;
     c.create = create;
     c.line = tokens[i].line;
@@ -49,28 +70,57 @@ std::optional<std::vector<DatabaseCommand>> databaseCommands(std::string_view sq
       ++i;
     }
     if (create) {
-      // ON default = 10, dev2 = 5 LOG ON logdev = 2 [WITH OVERRIDE] [FOR LOAD]: skipped.
-      while (tokens[i].type != TokenType::End && !tokens[i].isSymbol(";") &&
-             !((tokens[i].isWord("create") || tokens[i].isWord("drop")) && tokens[i + 1].isWord("database")))
+      // ON default = 10, dev2 = 5 LOG ON logdev = 2 WITH OVERRIDE FOR LOAD: accepted and ignored
+      // (every database is one file); whatever follows is the batch's next statement.
+      if (tokens[i].isWord("on")) {
         ++i;
+        if (!skipDevices(tokens, i)) return std::nullopt;
+      }
+      if (tokens[i].isWord("log") && tokens[i + 1].isWord("on")) {
+        i += 2;
+        if (!skipDevices(tokens, i)) return std::nullopt;
+      }
+      if (tokens[i].isWord("with") && tokens[i + 1].isWord("override")) i += 2;
+      if (tokens[i].isWord("for") && tokens[i + 1].isWord("load")) i += 2;
     }
-    commands.push_back(std::move(c));
+    batch.commands.push_back(std::move(c));
   }
-  if (commands.empty()) return std::nullopt;
-  return commands;
+  if (batch.commands.empty()) return std::nullopt;
+  batch.rest = tokens[i].type == TokenType::End ? sql.size() : tokens[i].begin;
+  return batch;
 }
 
 }  // namespace
 
 bool SessionImpl::runDatabaseBatch(std::string_view sql) {
-  auto commands = databaseCommands(sql);
-  if (!commands) return false;
-  CatalogChange change(*this);
-  try {
-    runDatabaseCommands(*commands);
-  } catch (const Cancelled&) {
-    // The protocol layer answers the attention.
+  auto batch = databaseCommands(sql);
+  if (!batch) return false;
+  // The statements after them are parsed first: a syntax error anywhere stops the whole batch
+  // before anything runs, as in any other batch.
+  const std::string_view rest = sql.substr(batch->rest);
+  if (rest.find_first_not_of(" \t\r\n;") != std::string_view::npos && !databaseCommands(rest)) {
+    try {
+      ParseOptions options = parseOptions();
+      options.quotedIdentifiers = options_.quotedIdentifier;
+      parseBatch(rest, options);
+    } catch (const SqlError& e) {
+      error_ = e.number();
+      sendMessage(e.toMessage());
+      sink_->done(DoneKind::Done, true, -1);
+      return true;
+    }
   }
+  ResultSink& sink = *sink_;
+  {
+    CatalogChange change(*this);
+    try {
+      runDatabaseCommands(batch->commands);
+    } catch (const Cancelled&) {
+      // The protocol layer answers the attention.
+      return true;
+    }
+  }
+  if (rest.find_first_not_of(" \t\r\n;") != std::string_view::npos) runBatch(rest, sink, {});
   return true;
 }
 

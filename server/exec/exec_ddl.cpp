@@ -1,6 +1,7 @@
 // CREATE/ALTER/DROP TABLE, CREATE/DROP INDEX and CREATE/DROP VIEW through the catalogue API,
 // each inside the statement's transaction so a failure leaves no half-made object.
-// #tables go to tempdb under a name private to the session and are dropped at logout.
+// #tables are the session's own: tempdb shows them under a name private to the session, and they
+// live on its connection (session_tables.h), so they go at logout.
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
@@ -91,7 +92,7 @@ void SessionImpl::runCreateTable(const CreateTableStatement& s) {
                    (k.clustering == Clustering::Default && k.kind == ConstraintKind::PrimaryKey);
     details.constraints.push_back(std::move(is));
   }
-  StatementTransaction tx(*this, details.database);
+  StatementTransaction tx(*this, temp ? std::string() : details.database);
   TableInfo created = createTable(db_, details);
   createCheckConstraints(created, checks, checkColumns);
   refreshTableStatus(*this, created.database, created.id);
@@ -142,7 +143,7 @@ void SessionImpl::runDrop(const DropStatement& s) {
                      std::string("Cannot drop the ") + (view ? "view" : "table") + " '" + name.toSql() +
                          "', because it doesn't exist in the system catalogs.");
     requireOwnerOf(view ? "DROP VIEW" : "DROP TABLE", *t);
-    lockDatabase(t->database);
+    if (!storage::isSessionObject(t->database, t->id)) lockDatabase(t->database);
     if (view) {
       dropView(db_, *t);
     } else {
@@ -166,7 +167,7 @@ void SessionImpl::runCreateIndex(const CreateIndexStatement& s) {
   for (const auto& c : s.columns) details.columns.push_back(c.name);
   details.unique = s.unique;
   details.clustered = s.clustering == Clustering::Clustered;
-  StatementTransaction tx(*this, t.database);
+  StatementTransaction tx(*this, t);
   createIndex(db_, t, details);
   refreshTableStatus(*this, t.database, t.id);
   tx.commit();
@@ -179,7 +180,7 @@ void SessionImpl::runDropIndex(const DropIndexStatement& s) {
   for (const auto& ref : s.indexes) {
     TableInfo t = binder.resolveTable(ref.table);
     requireOwnerOf("DROP INDEX", t);
-    lockDatabase(t.database);
+    if (!storage::isSessionObject(t.database, t.id)) lockDatabase(t.database);
     dropIndex(db_, t, ref.index);
     refreshTableStatus(*this, t.database, t.id);
   }
@@ -236,7 +237,7 @@ void SessionImpl::dropTempTablesCreatedSince(const std::set<std::string>& before
     if (!before.count(stored)) created.push_back(stored);
   if (created.empty()) return;
   CatalogChange change(*this);
-  StatementTransaction tx(*this, "tempdb");
+  StatementTransaction tx(*this, std::string());
   for (const std::string& stored : created) {
     auto t = tabsrv::resolveTable(db_, ObjectRef{"tempdb", "dbo", stored}, "tempdb", "dbo");
     if (t) {
@@ -246,24 +247,6 @@ void SessionImpl::dropTempTablesCreatedSince(const std::set<std::string>& before
   }
   tx.commit();
   for (const std::string& stored : created) tempTables_.erase(stored);
-}
-
-void SessionImpl::dropTempTables() {
-  if (!tempTables_.empty()) noteCatalogChange();
-  for (const auto& stored : std::set<std::string>(tempTables_)) {
-    auto t = tabsrv::resolveTable(db_, ObjectRef{"tempdb", "dbo", stored}, "tempdb", "dbo");
-    if (t) {
-      // tempdb's file alone: an IMMEDIATE transaction would wait for every attached file's writer.
-      sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr);
-      try {
-        dropTable(db_, *t);
-        sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-      } catch (...) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-      }
-    }
-  }
-  tempTables_.clear();
 }
 
 }  // namespace tabsrv

@@ -381,7 +381,7 @@ void SessionImpl::runInsert(const InsertStatement& s) {
     cols += (i ? ", " : "") + Binder::quoteIdent(t.columns[i].sqliteName);
     marks += (i ? ", ?" : "?") + std::to_string(i + 1);
   }
-  StatementTransaction tx(*this, t.database);
+  StatementTransaction tx(*this, t);
   TriggerFiring firing(*this, t, TriggerFiring::Event::Insert);
   SqlStatement ins(*this, "INSERT INTO " + t.sqliteName + " (" + cols + ") VALUES (" + marks + ")");
   std::vector<RowRule> rules = rowRules(t);
@@ -513,7 +513,7 @@ void SessionImpl::runPlannedInsert(InsertPlan& plan) {
   Value lastIdentity;
   bool rolledBack = false;
   try {
-    StatementTransaction tx(*this, t.database);
+    StatementTransaction tx(*this, t);
     TriggerFiring firing(*this, t, TriggerFiring::Event::Insert, plan.triggerId);
     IdentityCounter identities(db_, t);
     insertRow(t, plan.targets, sourceTypes, plan.identityColumn, plan.rules, *plan.insert, row, lastIdentity,
@@ -542,7 +542,7 @@ void SessionImpl::runPlannedInsert(InsertPlan& plan) {
 void SessionImpl::runUpdate(const UpdateStatement& s) {
   beginChainedIfNeeded();
   Binder binder(*this);
-  TableInfo t = binder.resolveTable(s.table);
+  TableInfo t = storage::changedRowsOf(binder.resolveTable(s.table));
   const TableInfo named = t;
   std::string alias = binder.newAlias();
   Scope scope;
@@ -613,7 +613,7 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
   // set rowcount limits the rows an UPDATE touches.
   if (options_.rowCount > 0) cond = alias + ".rowid IN (" + pick + ")";
   if (!cond.empty()) sql += " WHERE " + cond;
-  StatementTransaction tx(*this, t.database);
+  StatementTransaction tx(*this, t);
   TriggerFiring firing(*this, t, TriggerFiring::Event::Update);
   std::vector<RowRule> rules = rowRules(t);
   std::vector<int64_t> touched;
@@ -666,7 +666,7 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
 void SessionImpl::runDelete(const DeleteStatement& s) {
   beginChainedIfNeeded();
   Binder binder(*this);
-  TableInfo t = binder.resolveTable(s.table);
+  TableInfo t = storage::changedRowsOf(binder.resolveTable(s.table));
   const TableInfo named = t;
   std::string alias = binder.newAlias();
   Scope scope;
@@ -704,7 +704,7 @@ void SessionImpl::runDelete(const DeleteStatement& s) {
   } else if (!where.empty()) {
     sql += " WHERE " + where;
   }
-  StatementTransaction tx(*this, t.database);
+  StatementTransaction tx(*this, t);
   TriggerFiring firing(*this, t, TriggerFiring::Event::Delete);
   SqlStatement st(*this, sql);
   st.bindAll(binder.params());
@@ -722,7 +722,7 @@ void SessionImpl::runTruncate(const TruncateStatement& s) {
   TableInfo t = binder.resolveTable(s.table);
   refuseView(t);
   requireOwnerOf("TRUNCATE TABLE", t);
-  StatementTransaction tx(*this, t.database);
+  StatementTransaction tx(*this, t);
   execSql("DELETE FROM " + t.sqliteName);
   tx.commit();
   rowCount_ = 0;

@@ -160,7 +160,7 @@ void SessionImpl::runSelectInto(const SelectStatement& s) {
     }
     details.columns.push_back(std::move(cs));
   }
-  StatementTransaction tx(*this, details.database);
+  StatementTransaction tx(*this, temp ? std::string() : details.database);
   TableInfo t = createTable(db_, details);
   std::string cols, sel;
   for (size_t i = 0; i < t.columns.size(); ++i) {

@@ -225,6 +225,13 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
     return *arg[i];
   };
 
+  // The procedures that change master's logins or configuration refuse to run inside a transaction,
+  // as the family's do: a transaction left open would hold master's write lock, and with it every
+  // other session's logins, password changes and configuration changes.
+  auto outsideTransactions = [&] {
+    if (tranCount_ > 0) throw SqlError(17260, 16, "Can't run " + name + " from within a transaction.");
+  };
+
   // Users, groups and datatypes of a database are its owner's to change.
   auto ownerOnly = [&] {
     if (id_.suid != 1 && user_ != "dbo")
@@ -235,6 +242,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
 
   try {
     if (name == "sp_password") {
+      outsideTransactions();
       std::string caller = arg[0].value_or("");
       std::string fresh = required(1);
       // No login name, or an empty one, changes the caller's own password.
@@ -251,6 +259,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       tx.commit();
       inform("Password correctly set.");
     } else if (name == "sp_addlogin") {
+      outsideTransactions();
       std::string login = trimmed(required(0));
       std::string password = arg[1].value_or("");
       std::string database = arg[2] ? trimmed(*arg[2]) : std::string("master");
@@ -405,6 +414,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       tx.commit();
       inform("Group changed.");
     } else if (name == "sp_droplogin") {
+      outsideTransactions();
       std::string login = trimmed(required(0));
       if (id_.suid != 1) throw SqlError(10305, 16, "Only the System Security Officer can drop a login.");
       std::optional<int32_t> suid;
@@ -574,6 +584,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       std::string pattern = arg[0] ? trimmed(*arg[0]) : std::string();
       std::vector<ConfigParameter> shown;
       if (arg[1]) {
+        outsideTransactions();
         if (id_.suid != 1)
           throw SqlError(10305, 16, "Only the System Administrator can change configuration parameters.");
         std::string text = trimmed(*arg[1]);

@@ -546,12 +546,12 @@ void SessionImpl::spRename(const std::string& objname, const std::string& newnam
     }
   }
   CatalogChange change(*this);
-  StatementTransaction tx(*this, t->database);
+  StatementTransaction tx(*this, *t);
   execSql("ALTER TABLE " + t->sqliteName + " RENAME COLUMN " + Binder::quoteIdent(c->sqliteName) + " TO " +
           Binder::quoteIdent(newname));
   {
     SqlStatement st(*this,
-                    "UPDATE " + sqliteObjectName(t->database, "dbo", "syscolumns") +
+                    "UPDATE " + storage::systemTableOf(t->database, "syscolumns", t->id) +
                         " SET name = ?1 WHERE id = ?2 AND colid = ?3 AND number = 0",
                     SqlStatement::Access::Internal);
     st.bindAll({Value{newname}, Value{int64_t{t->id}}, Value{int64_t{c->colid}}});

@@ -157,7 +157,7 @@ void SessionImpl::runWriteText(const WriteTextStatement& s) {
   const CatalogColumn* c = target.column;
   auto [dv, dt] = evaluate(*s.data);
   Value stored = assignValue(dv, dt, c->desc.type, c->desc.nullable);
-  StatementTransaction tx(*this, t.database);
+  StatementTransaction tx(*this, t);
   SqlStatement st(*this, "UPDATE " + t.sqliteName + " SET " + Binder::quoteIdent(c->sqliteName) + " = ?1 WHERE rowid = ?2");
   st.bindAll({stored, Value{target.rowid}});
   while (st.step()) {

@@ -139,6 +139,10 @@ StatementTransaction::StatementTransaction(SessionImpl& session, const std::stri
   }
 }
 
+StatementTransaction::StatementTransaction(SessionImpl& session, const TableInfo& changed)
+    : StatementTransaction(session, storage::isSessionObject(changed.database, changed.id) ? std::string()
+                                                                                          : changed.database) {}
+
 void StatementTransaction::commit() {
   // A trigger's `rollback transaction` has already ended the statement's transaction.
   if (sqlite3_get_autocommit(session_.db_)) {
@@ -236,10 +240,7 @@ SessionImpl::~SessionImpl() {
   // A session that ends with an open transaction rolls it back.
   rollbackAll();
   prepared_.clear();
-  try {
-    dropTempTables();
-  } catch (...) {
-  }
+  // The session's #tables are in its connection's TEMP schema and go as it closes.
   sqlite3_progress_handler(db_, 0, nullptr, nullptr);
   permissions_.reset();
   catalogCache_.reset();
@@ -248,8 +249,9 @@ SessionImpl::~SessionImpl() {
 }
 
 std::string SessionImpl::databaseOf(const ObjectName& name) const {
+  // A #table is the session's own, on its connection: no other session's lock stands in its way.
+  if (!name.name.empty() && name.name[0] == '#') return std::string();
   if (!name.database.empty()) return name.database;
-  if (!name.name.empty() && name.name[0] == '#') return "tempdb";
   return database_;
 }
 
@@ -373,12 +375,12 @@ void SessionImpl::refreshLive() {
     LiveProcess l;
     l.spid = p.spid;
     l.kpid = p.spid;
-    l.status = p.status;
+    // The session asking is the one running this statement (its own state is set as it starts).
+    l.status = p.spid == spid_ ? "running" : p.status;
     l.suid = p.suid;
     l.hostname = p.host;
     l.programName = p.program;
     l.hostProcess = p.hostProcess;
-    // The session asking is the one running this statement.
     l.cmd = p.spid == spid_ ? "SELECT" : p.command;
     l.blocked = p.blockedBy;
     if (p.blockedBy != 0)

@@ -23,6 +23,7 @@
 #include "server/exec/permissions.h"
 #include "server/exec/process_table.h"
 #include "server/storage/catalog.h"
+#include "server/storage/session_tables.h"
 #include "server/storage/catalog_cache.h"
 #include "server/storage/catalog_procedures.h"
 #include "server/tsql/ast.h"
@@ -399,7 +400,6 @@ class SessionImpl : public Session, public BindContext {
   std::pair<Value, TypeDesc> columnDefault(const CatalogColumn& c);
   // Where a #table of this session is stored and whether it is one of ours.
   void rememberTempTable(const std::string& storedName) { tempTables_.insert(storedName); }
-  void dropTempTables();
   // Drops the session's #tables that are not in `before` (those a procedure created).
   void dropTempTablesCreatedSince(const std::set<std::string>& before);
 
@@ -415,8 +415,8 @@ class SessionImpl : public Session, public BindContext {
   // kSessionOpenCursors).
   void requireSessionRoom(const char* parameter, size_t held);
 
-  // Locks (session.cpp). The database a name of a statement is in: its own, tempdb for a #name,
-  // else the current one.
+  // Locks (session.cpp). The database whose write lock a change of `name` takes: its own, none for
+  // a #name (the session's own table, on its connection), else the current one.
   std::string databaseOf(const tsql::ObjectName& name) const;
   // Takes the write lock of `database` for the open transaction before a statement changes it
   // (nothing outside a transaction or for a database that does not exist); see database_files.h.

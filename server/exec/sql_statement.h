@@ -48,6 +48,9 @@ class SqlStatement {
 class StatementTransaction {
  public:
   StatementTransaction(SessionImpl& session, const std::string& database);
+  // For a statement that changes table or view `changed`: no lock for a #table, which is the
+  // session's own.
+  StatementTransaction(SessionImpl& session, const TableInfo& changed);
   ~StatementTransaction();
   StatementTransaction(const StatementTransaction&) = delete;
   StatementTransaction& operator=(const StatementTransaction&) = delete;

@@ -40,7 +40,8 @@ void refreshTableStatus(SessionImpl& s, const std::string& database, int32_t tab
     if (q.step() && sqlite3_column_int64(q.get(), 0) > 1) status |= kStat2ManyChecks;
   }
   SqlStatement up(s,
-                  "UPDATE " + objects + " SET sysstat2 = (sysstat2 & ?1) | ?2 WHERE id = ?3 AND type = 'U'",
+                  "UPDATE " + storage::systemTableOf(database, "sysobjects", tableId) +
+                      " SET sysstat2 = (sysstat2 & ?1) | ?2 WHERE id = ?3 AND type = 'U'",
                   SqlStatement::Access::Internal);
   up.bindAll({Value{kStat2Referential | kStat2ForeignKey}, Value{status}, Value{int64_t{tableId}}});
   up.step();
@@ -48,7 +49,7 @@ void refreshTableStatus(SessionImpl& s, const std::string& database, int32_t tab
 
 void addTableStatus(SessionImpl& s, const std::string& database, int32_t tableId, int64_t bits) {
   SqlStatement up(s,
-                  "UPDATE " + sqliteObjectName(database, "dbo", "sysobjects") +
+                  "UPDATE " + storage::systemTableOf(database, "sysobjects", tableId) +
                       " SET sysstat2 = sysstat2 | ?1 WHERE id = ?2 AND type = 'U'",
                   SqlStatement::Access::Internal);
   up.bindAll({Value{bits}, Value{int64_t{tableId}}});

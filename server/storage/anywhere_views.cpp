@@ -28,8 +28,10 @@ struct ViewDef {
   std::string (*select)(const std::string& database);
 };
 
+// The view is kept in the database's file and reads that file's own table (tempdb's, without the
+// sessions' #tables, which live on their connections).
 std::string tbl(const std::string& database, const char* table) {
-  return sqliteObjectName(database, "dbo", table);
+  return quoteIdent(plainObjectName(database, "dbo", table));
 }
 
 std::string domainOfCode(const std::string& type, const std::string& length);

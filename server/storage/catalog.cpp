@@ -9,6 +9,7 @@
 #include "server/storage/anywhere_views.h"
 #include "server/storage/catalog_internal.h"
 #include "server/storage/database_files.h"
+#include "server/storage/session_tables.h"
 #include "server/storage/sql_util.h"
 #include "server/storage/system_tables.h"
 #include "server/types/type_codes.h"
@@ -62,6 +63,9 @@ bool parseStorageObjectName(const std::string& plainName, std::string& database,
 }
 
 std::string sqliteObjectName(const std::string& database, const std::string& owner, const std::string& name) {
+  // tempdb's system tables that hold rows of the sessions' #tables are read and written through
+  // the connection's view that adds the session's own rows.
+  if (owner == "dbo") return storage::quoteIdent(systemTableReadName(database, name));
   return storage::quoteIdent(plainObjectName(database, owner, name));
 }
 
@@ -215,9 +219,11 @@ bool schemaHas(sqlite3* db, const std::string& database, const std::string& plai
 }
 
 std::string storedName(sqlite3* db, const std::string& database, const TableInfo& t) {
-  // The server's own tables keep their readable names.
-  if (t.type == "S") return plainObjectName(database, t.owner, t.name);
+  // The server's own tables keep their readable names (tempdb's are read with the session's rows).
+  if (t.type == "S") return storage::unquoteIdent(sqliteObjectName(database, t.owner, t.name));
   std::string current = storageObjectName(database, t.id, t.owner, t.name);
+  // A session's #table is in its connection's TEMP schema, and no earlier version made one.
+  if (storage::isSessionObject(database, t.id)) return current;
   const bool view = t.type == "V";
   if (schemaHas(db, database, current, view)) return current;
   // Made by an earlier version, which named tables and views "db.owner.name".

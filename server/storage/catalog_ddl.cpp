@@ -12,6 +12,7 @@
 #include "server/storage/catalog.h"
 #include "server/storage/catalog_internal.h"
 #include "server/storage/database_files.h"
+#include "server/storage/session_tables.h"
 #include "server/storage/sql_util.h"
 #include "server/storage/system_tables.h"
 #include "server/types/datetime.h"
@@ -185,7 +186,7 @@ void insertIndexRow(sqlite3* db, const std::string& database, int32_t tableId, c
 }
 
 void deleteRows(sqlite3* db, const std::string& database, const char* table, const char* column, int32_t id) {
-  Stmt st(db, "DELETE FROM " + sysTable(database, table) + " WHERE " + column + " = ?1");
+  Stmt st(db, "DELETE FROM " + storage::systemTableOf(database, table, id) + " WHERE " + column + " = ?1");
   st.bind(1, id);
   st.run();
 }
@@ -251,7 +252,8 @@ IndexInfo addIndex(sqlite3* db, const TableInfo& table, const IndexSpec& details
   info.sqliteName = quoteIdent(indexStorageName(storage::unquoteIdent(table.sqliteName), info.indid, name));
   // The index goes into the table's file; the table is named without a schema there.
   std::string sql = std::string("CREATE ") + (info.unique ? "UNIQUE " : "") + "INDEX " +
-                    storage::schemaPrefix(db, table.database) + info.sqliteName + " ON " + table.sqliteName +
+                    storage::objectSchemaPrefix(db, table.database, table.id) + info.sqliteName + " ON " +
+                    table.sqliteName +
                     " (" + cols + ")";
   int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
@@ -272,7 +274,8 @@ IndexInfo addIndex(sqlite3* db, const TableInfo& table, const IndexSpec& details
   int status2 = fromConstraint ? kIndexStatus2Constraint : 0;
   if (details.clustered) {
     // The clustered index takes over the table's indid 0 row.
-    Stmt del(db, "DELETE FROM " + sysTable(table.database, "sysindexes") + " WHERE id = ?1 AND indid = 0");
+    Stmt del(db, "DELETE FROM " + storage::systemTableOf(table.database, "sysindexes", table.id) +
+                     " WHERE id = ?1 AND indid = 0");
     del.bind(1, table.id);
     del.run();
   }
@@ -319,7 +322,12 @@ TableInfo createTable(sqlite3* db, const TableSpec& details) {
       if (!found) throw SqlError(207, 16, "Invalid column name '" + col + "'.");
     }
   }
-  int32_t id = storage::allocateObjectId(db, details.database);
+  // A #table is its session's own: an id of its own and a table in the connection's TEMP schema.
+  const bool own = storage::isSessionObjectName(details.database, details.name);
+  auto newId = [&] {
+    return own ? storage::allocateSessionObjectId() : storage::allocateObjectId(db, details.database);
+  };
+  int32_t id = newId();
   std::string sqliteName = newStorageName(db, details.database, id, uid, details.name);
   std::string decl;
   for (const ColumnSpec& c : details.columns) {
@@ -327,7 +335,7 @@ TableInfo createTable(sqlite3* db, const TableSpec& details) {
     decl += storage::sqliteColumnDecl(c.name, c.type, c.nullable && !c.identity);
   }
   storage::execSql(
-      db, "CREATE TABLE " + storage::schemaPrefix(db, details.database) + sqliteName + " (" + decl + ")");
+      db, "CREATE TABLE " + storage::objectSchemaPrefix(db, details.database, id) + sqliteName + " (" + decl + ")");
   DateTime now = currentDateTime();
   insertSystemRow(db, details.database, "sysobjects",
                   {{"name", details.name},
@@ -342,7 +350,7 @@ TableInfo createTable(sqlite3* db, const TableSpec& details) {
     int32_t cdefault = 0;
     if (c.defaultText) {
       // A column default is an object of its own (type 'D') whose text syscomments keeps.
-      cdefault = storage::allocateObjectId(db, details.database);
+      cdefault = newId();
       std::string dname = details.name + "_" + c.name + "_" + std::to_string(cdefault);
       insertSystemRow(db, details.database, "sysobjects",
                       {{"name", dname},
@@ -363,7 +371,7 @@ TableInfo createTable(sqlite3* db, const TableSpec& details) {
   if (!clustered) insertIndexRow(db, details.database, id, details.name, 0, 0, 0, {}, minlen, maxlen);
   if (std::any_of(details.columns.begin(), details.columns.end(),
                   [](const ColumnSpec& c) { return c.identity; })) {
-    Stmt st(db, "INSERT OR REPLACE INTO " + storage::countersTable(db, details.database) +
+    Stmt st(db, "INSERT OR REPLACE INTO " + storage::objectCountersTable(db, details.database, id) +
                     " (db, object, next) VALUES (?1, ?2, 1)");
     st.bind(1, details.database).bind(2, id);
     st.run();
@@ -373,8 +381,7 @@ TableInfo createTable(sqlite3* db, const TableSpec& details) {
     IndexSpec s = k;
     s.unique = true;
     std::string name =
-        k.name.empty() ? details.name + "_" + std::to_string(storage::allocateObjectId(db, details.database))
-                       : k.name;
+        k.name.empty() ? details.name + "_" + std::to_string(newId()) : k.name;
     table.indexes.push_back(addIndex(db, table, s, name, true));
   }
   return *storage::loadTable(db, details.database, id);
@@ -409,7 +416,7 @@ TableInfo addColumn(sqlite3* db, const TableInfo& table, const ColumnSpec& colum
     storage::execSql(db, "UPDATE " + table.sqliteName + " SET " + quoteIdent(column.name) + " = rowid");
     Stmt max(db, "SELECT coalesce(max(rowid), 0) + 1 FROM " + table.sqliteName);
     max.step();
-    Stmt st(db, "INSERT OR REPLACE INTO " + storage::countersTable(db, table.database) +
+    Stmt st(db, "INSERT OR REPLACE INTO " + storage::objectCountersTable(db, table.database, table.id) +
                     " (db, object, next) VALUES (?1, ?2, ?3)");
     st.bind(1, table.database).bind(2, table.id).bind(3, max.integer(0));
     st.run();
@@ -420,7 +427,8 @@ TableInfo addColumn(sqlite3* db, const TableInfo& table, const ColumnSpec& colum
   }
   int32_t cdefault = 0;
   if (column.defaultText) {
-    cdefault = storage::allocateObjectId(db, table.database);
+    cdefault = storage::isSessionObject(table.database, table.id) ? storage::allocateSessionObjectId()
+                                                                  : storage::allocateObjectId(db, table.database);
     DateTime now = currentDateTime();
     insertSystemRow(db, table.database, "sysobjects",
                     {{"name", table.name + "_" + column.name + "_" + std::to_string(cdefault)},
@@ -461,7 +469,7 @@ TableInfo addColumn(sqlite3* db, const TableInfo& table, const ColumnSpec& colum
                    {"prec", numeric ? Value(int64_t{column.type.precision}) : Value()},
                    {"scale", numeric ? Value(int64_t{column.type.scale}) : Value()}});
   // The data row's lengths grow with the row.
-  Stmt len(db, "UPDATE " + sysTable(table.database, "sysindexes") +
+  Stmt len(db, "UPDATE " + storage::systemTableOf(table.database, "sysindexes", table.id) +
                    " SET minlen = min(32767, minlen + ?2), maxlen = min(32767, maxlen + ?3) WHERE id = ?1 "
                    "AND indid IN (0, 1)");
   len.bind(1, table.id).bind(2, int64_t{variable ? 0 : length}).bind(3, int64_t{length});
@@ -517,7 +525,8 @@ void dropTable(sqlite3* db, const TableInfo& table) {
     else
       storage::execSql(db, "DROP VIEW " + storage::schemaPrefix(db, table.database) + table.sqliteName);
   } else {
-    storage::execSql(db, "DROP TABLE " + storage::schemaPrefix(db, table.database) + table.sqliteName);
+    storage::execSql(db, "DROP TABLE " + storage::objectSchemaPrefix(db, table.database, table.id) +
+                             table.sqliteName);
   }
   deleteRows(db, table.database, "syscolumns", "id", table.id);
   deleteRows(db, table.database, "sysindexes", "id", table.id);
@@ -527,7 +536,8 @@ void dropTable(sqlite3* db, const TableInfo& table) {
   deleteRows(db, table.database, "syskeys", "id", table.id);
   deleteRows(db, table.database, "syskeys", "depid", table.id);
   deleteRows(db, table.database, "sysobjects", "id", table.id);
-  Stmt st(db, "DELETE FROM " + storage::countersTable(db, table.database) + " WHERE db = ?1 AND object = ?2");
+  Stmt st(db, "DELETE FROM " + storage::objectCountersTable(db, table.database, table.id) +
+                  " WHERE db = ?1 AND object = ?2");
   st.bind(1, table.database).bind(2, table.id);
   st.run();
 }
@@ -561,13 +571,14 @@ void dropIndex(sqlite3* db, const TableInfo& table, const std::string& indexName
   // Under its name; an index of a table an earlier version made may also carry the older
   // "db.owner.table.index" name.
   const std::string tableName = storage::unquoteIdent(table.sqliteName);
-  const std::string schema = storage::schemaPrefix(db, table.database);
+  const std::string schema = storage::objectSchemaPrefix(db, table.database, table.id);
   std::string drop = "DROP INDEX IF EXISTS " + schema +
                      quoteIdent(indexStorageName(tableName, static_cast<int32_t>(indid), indexName));
   if (tableName == plainObjectName(table.database, table.owner, table.name))
     drop += "; DROP INDEX IF EXISTS " + schema + quoteIdent(tableName + "." + indexName);
   storage::execSql(db, drop);
-  Stmt del(db, "DELETE FROM " + sysTable(table.database, "sysindexes") + " WHERE id = ?1 AND indid = ?2");
+  Stmt del(db, "DELETE FROM " + storage::systemTableOf(table.database, "sysindexes", table.id) +
+                   " WHERE id = ?1 AND indid = ?2");
   del.bind(1, table.id).bind(2, indid);
   del.run();
   if (indid == 1) {
@@ -643,7 +654,10 @@ int32_t createTextObject(sqlite3* db, const TextObjectSpec& details) {
   const int sysstat = details.type == "R"   ? kSysstatRule
                       : details.type == "D" ? kSysstatDefault
                                             : kSysstatTrigger;
-  int32_t id = storage::allocateObjectId(db, details.database);
+  // A check constraint of a #table is its session's own, as the table is.
+  const bool own = storage::isSessionObject(details.database, details.tableId) ||
+                   storage::isSessionObjectName(details.database, details.name);
+  int32_t id = own ? storage::allocateSessionObjectId() : storage::allocateObjectId(db, details.database);
   DateTime now = currentDateTime();
   insertSystemRow(db, details.database, "sysobjects",
                   {{"name", details.name},
@@ -660,8 +674,8 @@ int32_t createTextObject(sqlite3* db, const TextObjectSpec& details) {
          {std::pair{details.onInsert, "instrig"}, std::pair{details.onUpdate, "updtrig"},
           std::pair{details.onDelete, "deltrig"}}) {
       if (!fires) continue;
-      Stmt up(db, "UPDATE " + sysTable(details.database, "sysobjects") + " SET " + column +
-                      " = ?2 WHERE id = ?1");
+      Stmt up(db, "UPDATE " + storage::systemTableOf(details.database, "sysobjects", details.tableId) +
+                      " SET " + column + " = ?2 WHERE id = ?1");
       up.bind(1, details.tableId).bind(2, id);
       up.run();
     }
@@ -692,8 +706,8 @@ void bindObject(sqlite3* db, const std::string& database, int32_t objectId, int3
     up.run();
     return;
   }
-  Stmt up(db, "UPDATE " + sysTable(database, "syscolumns") + " SET " + (rule ? "domain" : "cdefault") +
-                  " = ?3 WHERE id = ?1 AND colid = ?2 AND number = 0");
+  Stmt up(db, "UPDATE " + storage::systemTableOf(database, "syscolumns", tableId) + " SET " +
+                  (rule ? "domain" : "cdefault") + " = ?3 WHERE id = ?1 AND colid = ?2 AND number = 0");
   up.bind(1, tableId).bind(2, colid).bind(3, objectId);
   up.run();
 }
@@ -759,7 +773,7 @@ void noteIdentity(sqlite3* db, const TableInfo& table, int64_t value) {
 
 void IdentityCounter::load() {
   if (loaded_) return;
-  Stmt sel(db_, "SELECT next FROM " + storage::countersTable(db_, table_.database) +
+  Stmt sel(db_, "SELECT next FROM " + storage::objectCountersTable(db_, table_.database, table_.id) +
                     " WHERE db = ?1 AND object = ?2");
   sel.bind(1, table_.database).bind(2, table_.id);
   next_ = sel.step() ? sel.integer(0) : 1;
@@ -781,7 +795,7 @@ void IdentityCounter::note(int64_t value) {
 
 void IdentityCounter::flush() {
   if (!moved_) return;
-  Stmt up(db_, "INSERT OR REPLACE INTO " + storage::countersTable(db_, table_.database) +
+  Stmt up(db_, "INSERT OR REPLACE INTO " + storage::objectCountersTable(db_, table_.database, table_.id) +
                    " (db, object, next) VALUES (?1, ?2, ?3)");
   up.bind(1, table_.database).bind(2, table_.id).bind(3, next_);
   up.run();

@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <unordered_map>
 
+#include "server/storage/session_tables.h"
 #include "server/storage/sql_util.h"
 #include "server/storage/system_tables.h"
 #include "server/types/functions.h"
@@ -215,6 +216,8 @@ bool attachForMissingTable(sqlite3* db, std::string_view message) {
   constexpr std::string_view kPrefix = "no such table: ";
   if (message.rfind(kPrefix, 0) != 0) return false;
   std::string name(message.substr(kPrefix.size()));
+  // tempdb's system tables as this connection sees them, with its #tables.
+  if (makeSessionTablesFor(db, name)) return true;
   auto s = stateOf(db);
   if (!s) return false;
   // The longest database name first: "sample.x" before "sample".

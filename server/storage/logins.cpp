@@ -33,6 +33,8 @@ const Bytes& standInHash() {
 }  // namespace
 
 std::optional<int32_t> checkLogin(sqlite3* db, const std::string& user, const std::string& password) {
+  // Made by the first login of any name, so the first unknown name does not pay for it alone.
+  const Bytes& standIn = standInHash();
   Stmt st(db, "SELECT suid, password, name FROM " + loginsTable() + " WHERE name = ?1");
   st.bind(1, user);
   while (st.step()) {
@@ -40,7 +42,7 @@ std::optional<int32_t> checkLogin(sqlite3* db, const std::string& user, const st
     if (rtrimmed(st.text(2)) != user) continue;
     Bytes stored = st.isNull(1) ? Bytes() : st.blob(1);
     if (stored.empty()) {
-      storage::verifyPassword(standInHash(), password);
+      storage::verifyPassword(standIn, password);
       return std::nullopt;
     }
     if (!storage::verifyPassword(stored, password)) return std::nullopt;
@@ -58,7 +60,7 @@ std::optional<int32_t> checkLogin(sqlite3* db, const std::string& user, const st
     }
     return suid;
   }
-  storage::verifyPassword(standInHash(), password);
+  storage::verifyPassword(standIn, password);
   return std::nullopt;
 }
 

@@ -9,6 +9,7 @@
 #include "server/storage/anywhere_views.h"
 #include "server/storage/catalog.h"
 #include "server/storage/database_files.h"
+#include "server/storage/session_tables.h"
 #include "server/storage/sql_util.h"
 #include "server/types/convert.h"
 #include "server/types/datetime.h"
@@ -462,8 +463,12 @@ void insertSystemRow(sqlite3* db, const std::string& database, const std::string
     params += "?" + std::to_string(bound.size() + 1);
     bound.push_back(v);
   }
-  Stmt st(db, "INSERT INTO " + sqliteObjectName(database, "dbo", table) + " (" + cols + ") VALUES (" +
-                  params + ")");
+  // A row of an object goes where that object's rows are kept (a #table's to its session's copy).
+  int32_t objectId = 0;
+  for (const auto& [name, v] : values)
+    if (name == "id" && std::holds_alternative<int64_t>(v)) objectId = static_cast<int32_t>(std::get<int64_t>(v));
+  Stmt st(db, "INSERT INTO " + systemTableOf(database, table, objectId) + " (" + cols + ") VALUES (" + params +
+                  ")");
   for (size_t i = 0; i < bound.size(); ++i) st.bind(static_cast<int>(i) + 1, bound[i]);
   st.run();
 }
@@ -496,15 +501,8 @@ int32_t allocateObjectId(sqlite3* db, const std::string& database) {
   return static_cast<int32_t>(next);
 }
 
-namespace {
-
-// One index of a system table: the family's index name, its table and its key columns.
-struct SystemIndex {
-  const char* name;
-  const char* table;
-  const char* columns;
-};
-constexpr SystemIndex kSystemIndexes[] = {
+const std::vector<SystemIndexDef>& systemIndexes() {
+  static const std::vector<SystemIndexDef> kSystemIndexes = {
     {"csysobjects", "sysobjects", "id"},
     {"ncsysobjects", "sysobjects", "name, uid"},
     {"ncsysobjects_type", "sysobjects", "type"},
@@ -528,13 +526,13 @@ constexpr SystemIndex kSystemIndexes[] = {
     {"ncsyslogins", "syslogins", "name"},
     {"csysconfigures", "sysconfigures", "config"},
     {"csyscurconfigs", "syscurconfigs", "config"},
-};
-
-}  // namespace
+  };
+  return kSystemIndexes;
+}
 
 void ensureSystemIndexes(sqlite3* db, const std::string& database) {
   const std::string schema = schemaName(db, database);
-  for (const SystemIndex& i : kSystemIndexes) {
+  for (const SystemIndexDef& i : systemIndexes()) {
     const std::string table = plainObjectName(database, "dbo", i.table);
     if (sqlite3_table_column_metadata(db, schema.c_str(), table.c_str(), nullptr, nullptr, nullptr, nullptr,
                                       nullptr, nullptr) != SQLITE_OK)
@@ -558,7 +556,7 @@ void createSystemTables(sqlite3* db, const std::string& database, int32_t ownerS
       if (!decl.empty()) decl += ", ";
       decl += sqliteColumnDecl(c.name, parseColumnType(c.type).type, c.nullable);
     }
-    execSql(db, "CREATE TABLE " + schemaPrefix(db, database) + sqliteObjectName(database, "dbo", t->name) +
+    execSql(db, "CREATE TABLE " + schemaPrefix(db, database) + quoteIdent(plainObjectName(database, "dbo", t->name)) +
                     " (" + decl + ")");
   }
   DateTime now = currentDateTime();

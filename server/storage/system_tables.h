@@ -77,6 +77,15 @@ void createInternalTables(sqlite3* db, const std::string& database);
 // The counters table of `database` for statements: "\"~sample\".tabulon_counters".
 std::string countersTable(sqlite3* db, const std::string& database);
 
+// One index of a system table: the family's index name, its table and its key columns.
+struct SystemIndexDef {
+  const char* name;
+  const char* table;
+  const char* columns;
+};
+// Every index of the system tables.
+const std::vector<SystemIndexDef>& systemIndexes();
+
 // The SQLite indexes of `database`'s system tables, keyed as the family keys them (sysobjects by
 // id and by name and owner, syscolumns by id and colid, sysindexes by id and indid ...), made when
 // missing (a data directory of an earlier build has none): a lookup by id or name then costs the

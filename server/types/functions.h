@@ -45,6 +45,24 @@ inline std::string tempTableStoredName(const std::string& name, int spid) {
   return name + "_" + suffix;
 }
 
+// True when `table` of `database` also holds rows of the sessions' #tables: tempdb's sysobjects,
+// sysindexes, syscolumns, syscomments, sysprotects and syskeys. A #table lives on its session's
+// connection, and each connection reads these through a view that adds its session's rows.
+inline bool isSessionSplitTable(std::string_view database, std::string_view table) {
+  if (database != "tempdb") return false;
+  for (std::string_view t : {"sysobjects", "sysindexes", "syscolumns", "syscomments", "sysprotects", "syskeys"})
+    if (table == t) return true;
+  return false;
+}
+
+// The SQLite name (unquoted) statements read system table `table` of `database` under:
+// "db.dbo.table", or for the tables above that view: "tempdb.dbo.sysobjects", 0x1F, "session".
+inline std::string systemTableReadName(const std::string& database, const std::string& table) {
+  std::string name = database + ".dbo." + table;
+  if (isSessionSplitTable(database, table)) name += "\x1fsession";
+  return name;
+}
+
 // True when an arithmetic error of a user function with `info` as its user data (may be null)
 // is to give NULL instead (see SessionInfo::arithmeticErrorsAreNull).
 inline bool arithmeticErrorsAreNull(const SessionInfo* info) {

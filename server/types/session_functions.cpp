@@ -21,7 +21,7 @@ const SessionInfo& infoOf(sqlite3_context* ctx) {
 
 // The quoted SQLite name of a system table: "db.dbo.table".
 std::string systemTable(const std::string& db, const char* table) {
-  std::string n = db + ".dbo." + table;
+  std::string n = systemTableReadName(db, table);
   std::string q = "\"";
   for (char c : n) {
     if (c == '"') q += '"';

@@ -5,6 +5,7 @@
 
 #include <ctpublic.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -63,9 +64,9 @@ bool fetchRows(CS_CONTEXT* ctx, CS_COMMAND* cmd, CtResultSet& set, bool isoDates
     set.columns.emplace_back(fmt.name, fmt.namelen > 0 ? fmt.namelen : 0);
     set.types.push_back(fmt.datatype);
     // Binary values double in size as text; dates and numbers need a little room of their own.
-    CS_INT size = fmt.maxlength * 2 + 64;
-    if (size < 256) size = 256;
-    if (size > (1 << 22)) size = 1 << 22;
+    // (Counted wide: a text column's maxlength is 2^31 - 1.)
+    const int64_t wanted = std::clamp<int64_t>(static_cast<int64_t>(fmt.maxlength) * 2 + 64, 256, 1 << 22);
+    const CS_INT size = static_cast<CS_INT>(wanted);
     bound[i].buffer.assign(size, 0);
     CS_DATAFMT out;
     std::memset(&out, 0, sizeof(out));

@@ -3,6 +3,7 @@
 // sp_who, syslocks), kill, deadlocks between two databases, and the one-database rule of a
 // transaction.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <chrono>
 #include <cstdio>
@@ -101,7 +102,7 @@ TEST_F(Concurrency, AnIdleTransactionStallsOnlyWritersOfItsOwnDatabase) {
     double atMost;   // the default lock wait is 30 s, far above these
   } cases[] = {
       {"another table of its database waits, then names the holder", &bob,
-       "set lock wait 1 insert shop..other values (1)", 12205, 0.9, 8},
+       "insert shop..other values (1)", 12205, 0.9, 8},
       {"a table of another database", &bob, "insert books..titles values (1)", 0, 0, 5},
       {"a transaction in another database", &bob, "begin tran insert books..titles values (2) commit tran", 0,
        0, 5},
@@ -111,10 +112,15 @@ TEST_F(Concurrency, AnIdleTransactionStallsOnlyWritersOfItsOwnDatabase) {
       {"sa changes the configuration (master)", &sa, "sp_configure 'allow updates to system tables', 0", 0, 0,
        5},
       {"reading the table it holds", &bob, "select count(*) from shop..orders", 0, 0, 5},
+      {"sp_who lists the sessions", &bob, "exec sp_who", 0, 0, 5},
+      {"sp_lock lists the held lock", &bob, "exec sp_lock", 0, 0, 5},
+      {"a procedure reads the held database's catalogue", &bob, "exec sp_help orders", 0, 0, 5},
+      {"sa makes a database (master)", &sa, "create database third", 0, 0, 5},
+      {"sa grants in the held database's catalogue", &sa, "grant select on shop..other to bob", 12205, 0.9, 8},
   };
   for (const Case& c : cases) {
     auto start = std::chrono::steady_clock::now();
-    CtBatch b = c.client->run(c.sql);
+    CtBatch b = c.client->run(c.error == 12205 ? std::string("set lock wait 1 ") + c.sql : std::string(c.sql));
     const double took = secondsSince(start);
     std::printf("  %-62s %6.3f s  error %d\n", c.what, took, errorOf(b));
     EXPECT_EQ(errorOf(b), c.error) << c.what << ": " << errorText(b);
@@ -124,12 +130,165 @@ TEST_F(Concurrency, AnIdleTransactionStallsOnlyWritersOfItsOwnDatabase) {
       EXPECT_NE(errorText(b).find("held by spid " + annSpid), std::string::npos) << errorText(b);
     }
   }
+  {
+    // A new login whose default database is the held one.
+    auto start = std::chrono::steady_clock::now();
+    CtClient late;
+    const bool in = late.connect("DSQUERY", "bob", "bob-secret1");
+    const double took = secondsSince(start);
+    std::printf("  %-62s %6.3f s  %s\n", "a new login into the held database", took, in ? "in" : "refused");
+    EXPECT_TRUE(in);
+    EXPECT_LT(took, 5);
+    EXPECT_EQ(scalar(late, "select db_name()"), "shop");
+  }
   // The reader saw only committed rows; the holder still has its own.
   EXPECT_EQ(scalar(bob, "select count(*) from shop..orders"), "0");
   EXPECT_EQ(scalar(ann, "select count(*) from orders"), "1");
   ASSERT_EQ(errorOf(ann.run("commit tran")), 0);
   EXPECT_EQ(scalar(bob, "select count(*) from shop..orders"), "1");
   EXPECT_EQ(scalar(bob, "select count(*) from books..titles"), "2");
+}
+
+// Each session's #tables are its own: a transaction that made or filled one, or that holds
+// tempdb's writer, keeps no other session from its #tables, and #table work holds up no writer of
+// tempdb. `set lock wait 1` turns a wait that should not happen into error 12205 within a second.
+TEST_F(Concurrency, ATransactionWithATempTableStallsNoOtherSessionsTempTables) {
+  struct Holder {
+    const char* what;
+    const char* begin;
+  } holders[] = {
+      {"created and filled a #table", "begin tran create table #held (a int not null) insert #held values (1)"},
+      {"filled a #table made before", "create table #kept (a int not null) begin tran insert #kept values (1)"},
+      {"dropped a #table", "create table #gone (a int not null) begin tran drop table #gone"},
+      {"wrote a table of tempdb", "begin tran insert tempdb..shared values (1)"},
+  };
+  struct Case {
+    const char* what;
+    const char* sql;
+    bool waitsForTempdbWriter;  // only a table of tempdb itself waits for tempdb's writer
+  } cases[] = {
+      {"creates, fills, reads and drops a #table",
+       "create table #t (a int not null, b varchar(10) null) insert #t values (1, 'x') "
+       "select count(*) from #t drop table #t",
+       false},
+      {"a #table with an identity, an index and a default",
+       "create table #i (n numeric(5,0) identity, a int default 3 not null) create index ix on #i (a) "
+       "insert #i (a) values (1) insert #i (a) values (2) select max(n) from #i drop table #i",
+       false},
+      {"select into a #table", "select name into #names from sysobjects drop table #names", false},
+      {"a #table in a transaction of its own",
+       "begin tran create table #x (a int not null) insert #x values (1) commit tran drop table #x", false},
+      {"a table of tempdb", "insert tempdb..shared values (2)", true},
+  };
+  for (const Holder& h : holders) {
+    ASSERT_EQ(errorOf(ann.run(h.begin)), 0) << h.what << ": " << errorText(ann.run("select 1"));
+    const bool holdsTempdb = std::string(h.begin).find("tempdb..") != std::string::npos;
+    for (const Case& c : cases) {
+      auto start = std::chrono::steady_clock::now();
+      CtBatch b = bob.run(std::string("set lock wait 1 ") + c.sql);
+      const double took = secondsSince(start);
+      const bool waits = holdsTempdb && c.waitsForTempdbWriter;
+      std::printf("  ann %-28s bob %-52s %6.3f s  error %d\n", h.what, c.what, took, errorOf(b));
+      EXPECT_EQ(errorOf(b), waits ? 12205 : 0) << h.what << " / " << c.what << ": " << errorText(b);
+      if (!waits) {
+        EXPECT_LT(took, 0.9) << h.what << " / " << c.what;
+      }
+    }
+    ASSERT_EQ(errorOf(ann.run("rollback tran")), 0) << h.what;
+    // What ann did in the transaction is gone; a #table made before it stays.
+    EXPECT_EQ(errorOf(ann.run("select * from #held")), 208) << h.what;
+    ann.run("if object_id('#kept') is not null drop table #kept");
+  }
+  // Each session saw only its own #tables.
+  EXPECT_EQ(scalar(sa, "select count(*) from tempdb..sysobjects where name like '#%'"), "0");
+  EXPECT_EQ(scalar(sa, "select count(*) from tempdb..shared"), "3");
+}
+
+// The rows of tempdb's own file whose name starts with '#': its sysobjects rows and its SQLite
+// tables, read from the file itself while the server runs.
+int tempRowsInTempdbFile(const std::string& dataDir) {
+  sqlite3* db = nullptr;
+  const std::string path = dataDir + "/databases/tempdb.db";
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    return -1;
+  }
+  int count = -1;
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db,
+                         "SELECT (SELECT count(*) FROM \"tempdb.dbo.sysobjects\" WHERE name LIKE '#%') + "
+                         "(SELECT count(*) FROM sqlite_master WHERE name LIKE '%#%')",
+                         -1, &st, nullptr) == SQLITE_OK &&
+      sqlite3_step(st) == SQLITE_ROW)
+    count = sqlite3_column_int(st, 0);
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return count;
+}
+
+TEST_F(Concurrency, EachSessionsTempTablesAreItsOwnAndGoWithItsConnection) {
+  const char* make = "create table #t (a int not null, b varchar(10) null) create index ix on #t (a)";
+  ASSERT_EQ(errorOf(ann.run(make)), 0);
+  ASSERT_EQ(errorOf(bob.run(make)), 0);
+  ASSERT_EQ(errorOf(ann.run("insert #t values (1, 'ann')")), 0);
+  ASSERT_EQ(errorOf(bob.run("begin tran insert #t values (2, 'bob') insert #t values (3, 'bob')")), 0);
+  // Each reads its own #t, and tempdb's catalogue shows each its own #t only.
+  EXPECT_EQ(scalar(ann, "select min(b) + str(count(*), 2) from #t"), "ann 1");
+  EXPECT_EQ(scalar(bob, "select min(b) + str(count(*), 2) from #t"), "bob 2");
+  for (CtClient* c : {&ann, &bob}) {
+    EXPECT_EQ(scalar(*c,
+                     "select count(*) from tempdb..sysobjects o, tempdb..syscolumns c, tempdb..sysindexes i "
+                     "where o.id = object_id('tempdb..#t') and c.id = o.id and i.id = o.id and i.indid = 2 "
+                     "and o.name like '#t%'"),
+              "2");
+  }
+  // None of it is in tempdb's file.
+  EXPECT_EQ(tempRowsInTempdbFile(server.dataDir()), 0);
+  // bob is killed inside its transaction: ann's #t stays; bob's goes with its connection.
+  const std::string killed = bobSpid;
+  ASSERT_EQ(errorOf(sa.run("kill " + killed)), 0);
+  ASSERT_TRUE(eventually([&] {
+    return scalar(sa, "select count(*) from master..sysprocesses where spid = " + killed) == "0";
+  }));
+  EXPECT_EQ(scalar(ann, "select count(*) from #t"), "1");
+  CtClient bob2;
+  ASSERT_TRUE(bob2.connect("DSQUERY", "bob", "bob-secret1"));
+  EXPECT_EQ(scalar(bob2, "select isnull(object_id('#t'), 0)"), "0");
+  // ann logs out: a new session of ann has no #t, and may make one of the same name again.
+  ann.close();
+  CtClient ann2;
+  ASSERT_TRUE(ann2.connect("DSQUERY", "ann", "ann-secret1"));
+  EXPECT_EQ(scalar(ann2, "select isnull(object_id('#t'), 0)"), "0");
+  EXPECT_EQ(errorOf(ann2.run(make)), 0);
+  EXPECT_EQ(tempRowsInTempdbFile(server.dataDir()), 0);
+}
+
+// The procedures that write master's logins and configuration do not run inside a transaction, so
+// no login can keep master's write lock (and every password change, login and configuration change
+// of the server waiting) by leaving a transaction open.
+TEST_F(Concurrency, NoTransactionHoldsMastersLoginsOrConfiguration) {
+  struct Case {
+    CtClient* client;
+    const char* sql;
+  } cases[] = {
+      {&ann, "exec sp_password 'ann-secret1', 'ann-secret2'"},
+      {&sa, "exec sp_addlogin dora, 'dora-secret1'"},
+      {&sa, "exec sp_droplogin bob"},
+      {&sa, "exec sp_configure 'allow updates to system tables', 0"},
+  };
+  for (const Case& c : cases) {
+    CtBatch b = c.client->run(std::string("begin tran ") + c.sql);
+    EXPECT_EQ(errorOf(b), 17260) << c.sql << ": " << errorText(b);
+    EXPECT_EQ(scalar(*c.client, "select @@trancount"), "1") << c.sql;
+    // Nothing of master is held: sa's next login change does not wait.
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(errorOf(sa.run(c.client == &sa ? "select 1" : "exec sp_addlogin erin, 'erin-secret1'")), 0);
+    EXPECT_LT(secondsSince(start), 5) << c.sql;
+    ASSERT_EQ(errorOf(c.client->run("rollback tran")), 0);
+  }
+  // Outside a transaction they run.
+  EXPECT_EQ(errorOf(ann.run("exec sp_password 'ann-secret1', 'ann-secret2'")), 0);
+  EXPECT_EQ(scalar(sa, "select count(*) from master..syslogins where name in ('bob', 'erin')"), "2");
 }
 
 TEST_F(Concurrency, ABlockedSessionShowsItsBlockerAndKillRollsTheBlockerBack) {

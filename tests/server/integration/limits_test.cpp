@@ -6,7 +6,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/ct_client.h"
@@ -17,6 +19,7 @@ namespace {
 using tabtest::CtBatch;
 using tabtest::CtClient;
 using tabtest::ServerFixture;
+using namespace std::chrono_literals;
 
 int errorOf(const CtBatch& b) {
   const auto* e = b.firstError();
@@ -41,6 +44,11 @@ std::pair<double, bool> timedLogin(const std::string& user, const std::string& p
 
 TEST(Limits, RepeatedFailedLoginsAreAnsweredEverMoreSlowlyButACorrectOneIsNot) {
   ServerFixture server;
+  {
+    CtClient sa;
+    ASSERT_TRUE(sa.connect());
+    ASSERT_EQ(errorOf(sa.run("exec sp_addlogin guesser, 'guesser-pw1'")), 0);
+  }
   std::vector<double> failures;
   for (int i = 0; i < 7; ++i) {
     auto [seconds, in] = timedLogin(i % 2 ? "sa" : "nosuch", "wrong");
@@ -53,14 +61,93 @@ TEST(Limits, RepeatedFailedLoginsAreAnsweredEverMoreSlowlyButACorrectOneIsNot) {
   // never shortens a sleep, so the delay is compared as a difference, not a ratio.
   EXPECT_LT(failures[0] + 0.3, failures[6]);
   EXPECT_GE(failures[6], 0.75);
+  // The guesser logs in with a login of its own between guesses: that is not slowed, and it does
+  // not make the next guesses at other logins fast again.
+  auto [own, ownIn] = timedLogin("guesser", "guesser-pw1");
+  EXPECT_TRUE(ownIn);
+  EXPECT_LT(own + 0.3, failures[6]);
+  auto [guess, guessIn] = timedLogin("sa", "wrong");
+  std::printf("  own login %.3f s, the next guess %.3f s\n", own, guess);
+  EXPECT_FALSE(guessIn);
+  EXPECT_GE(guess, 0.75);
+}
+
+TEST(Limits, ACorrectLoginForgetsItsOwnFailedAttempts) {
+  ServerFixture server;
+  double last = 0;
+  for (int i = 0; i < 7; ++i) {
+    auto [seconds, in] = timedLogin("sa", "mistyped");
+    ASSERT_FALSE(in);
+    last = seconds;
+  }
+  EXPECT_GE(last, 0.75);
   auto [correct, in] = timedLogin("sa", "");
-  std::printf("  correct login after them: %.3f s\n", correct);
   EXPECT_TRUE(in);
-  EXPECT_LT(correct + 0.3, failures[6]);
-  // The correct login forgot the failures.
-  auto [again, in2] = timedLogin("sa", "wrong");
+  EXPECT_LT(correct + 0.3, last);
+  // The mistakes are forgotten: the next one is answered at once.
+  auto [again, in2] = timedLogin("sa", "mistyped");
+  std::printf("  last failure %.3f s, correct login %.3f s, next failure %.3f s\n", last, correct, again);
   EXPECT_FALSE(in2);
-  EXPECT_LT(again + 0.3, failures[6]);
+  EXPECT_LT(again + 0.3, last);
+}
+
+// Guesses sent side by side on several connections: once a name has failed a few times, its
+// attempts have their passwords checked one per delay, so the right password sent beside a guess
+// is not answered before the guess's turn is over; one whose turn is too far off is turned away
+// unchecked and at once (no thread is kept waiting for it). Another name from the same address is
+// not slowed.
+TEST(Limits, GuessesSentSideBySideAtOneNameAreCheckedOneAfterAnother) {
+  ServerFixture server;
+  {
+    CtClient sa;
+    ASSERT_TRUE(sa.connect());
+    ASSERT_EQ(errorOf(sa.run("exec sp_addlogin target, 'target-pw1'")), 0);
+  }
+  {
+    // A pool of connections logging in at once with the right password is not paced.
+    std::vector<std::future<std::pair<double, bool>>> pool;
+    for (int i = 0; i < 12; ++i)
+      pool.push_back(std::async(std::launch::async, [] { return timedLogin("target", "target-pw1"); }));
+    for (auto& f : pool) {
+      auto [took, in] = f.get();
+      EXPECT_TRUE(in);
+      EXPECT_LT(took, 2.0);
+    }
+  }
+  for (int i = 0; i < 6; ++i) ASSERT_FALSE(timedLogin("target", "wrong").second);
+  // A guess takes its turn (the next one is 0.8 s later) and is answered after its delay.
+  auto guess = std::async(std::launch::async, [] { return timedLogin("target", "wrong-again"); });
+  std::this_thread::sleep_for(300ms);
+  auto other = std::async(std::launch::async, [] { return timedLogin("sa", ""); });
+  auto [right, rightIn] = timedLogin("target", "target-pw1");
+  auto [otherTook, otherIn] = other.get();
+  auto [guessTook, guessIn] = guess.get();
+  std::printf("  guess %.3f s, the right password beside it %.3f s, another login %.3f s\n", guessTook, right,
+              otherTook);
+  EXPECT_FALSE(guessIn);
+  EXPECT_TRUE(rightIn);
+  EXPECT_TRUE(otherIn);
+  // The right password waited for the guess's turn to pass (0.5 s after it was sent), more than
+  // the correct login of another name took, which waited for nothing.
+  EXPECT_GE(right, 0.4);
+  EXPECT_LT(otherTook + 0.3, right);
+
+  // The name has failed 7 times and then logged in, which forgot them: build the count up again
+  // to the longest delay, then send three at once. The first two get turns 3 s apart; the third
+  // would wait more than 3 s and is turned away without its password being checked, right
+  // though it is.
+  for (int i = 0; i < 8; ++i) ASSERT_FALSE(timedLogin("target", "wrong").second);
+  auto first = std::async(std::launch::async, [] { return timedLogin("target", "wrong"); });
+  std::this_thread::sleep_for(300ms);
+  auto second = std::async(std::launch::async, [] { return timedLogin("target", "wrong"); });
+  std::this_thread::sleep_for(300ms);
+  auto [third, thirdIn] = timedLogin("target", "target-pw1");
+  std::printf("  third of a burst: %.3f s, %s\n", third, thirdIn ? "let in" : "turned away");
+  EXPECT_FALSE(thirdIn);
+  // Turned away at once: no thread waits for a turn that far off.
+  EXPECT_LT(third, 2.0);
+  EXPECT_FALSE(first.get().second);
+  EXPECT_FALSE(second.get().second);
 }
 
 TEST(Limits, UnknownSetOptionsAreSyntaxErrorsAndStopTheBatch) {
@@ -79,8 +166,14 @@ TEST(Limits, UnknownSetOptionsAreSyntaxErrorsAndStopTheBatch) {
       {"set language us_english", 0},
       {"set char_convert off", 0},
       {"set transaction isolation level 1", 0},
+      // A known option with a value it does not take is refused too, and changes nothing.
+      {"set dateformat xyz", 2741},
+      {"set dateformat DMY", 0},
   };
   for (const auto& k : cases) EXPECT_EQ(errorOf(c.run(k.sql)), k.error) << k.sql;
+  EXPECT_EQ(scalar(c, "set dateformat nonsense select convert(char(11), convert(datetime, '01/02/03'), 106)"),
+            "error 2741: SET DATEFORMAT date order 'nonsense' not supported.");
+  EXPECT_EQ(scalar(c, "select convert(char(11), convert(datetime, '01/02/03'), 106)"), "01 Feb 2003");
   // Like any syntax error, nothing of the batch runs.
   CtBatch b = c.run("select 1 set nonsense on select 2");
   EXPECT_EQ(errorOf(b), 102);

@@ -55,12 +55,14 @@ TEST_F(LiveState, EachSessionShowsItsLoginProgramAndDatabase) {
   std::map<std::string, std::string> bySpid;
   for (const std::string& r :
        rows(c,
-            "select spid, suser_name(suid), program_name, db_name(dbid), blocked from master..sysprocesses"))
+            "select spid, suser_name(suid), program_name, db_name(dbid), blocked, rtrim(status), rtrim(cmd) "
+            "from master..sysprocesses"))
     bySpid[r.substr(0, r.find(' '))] = r;
   ASSERT_EQ(bySpid.size(), 3u);
-  EXPECT_EQ(bySpid[sa], sa + " | sa | first_app | sample | 0");
-  EXPECT_EQ(bySpid[sb], sb + " | watcher | second_app | sample | 0");
-  EXPECT_EQ(bySpid[sc], sc + " | sa | third_app | master | 0");
+  EXPECT_EQ(bySpid[sa], sa + " | sa | first_app | sample | 0 | recv sleep | AWAITING COMMAND");
+  EXPECT_EQ(bySpid[sb], sb + " | watcher | second_app | sample | 0 | recv sleep | AWAITING COMMAND");
+  // The asking session is running the statement that reads the table.
+  EXPECT_EQ(bySpid[sc], sc + " | sa | third_app | master | 0 | running | SELECT");
 
   // A session that logs out is gone from the next read.
   b.close();
