@@ -2,7 +2,7 @@
 // markers get the types of the columns they meet (`where id = ?` takes id's type, `insert t
 // values (?)` the column's) and a SELECT gives its result columns; execute runs the text with
 // the values converted to those types; ids are per session. The parsed text is kept, and an
-// insert of `?` values keeps its plan and SQLite statement from one execute to the next.
+// insert of `?` values keeps its plan from one execute to the next (SessionImpl::insertPlan).
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/tsql/lexer.h"
@@ -165,17 +165,13 @@ void SessionImpl::executePrepared(const std::string& id, const std::vector<Param
   if (batch && batch->quotedIdentifiers != options_.quotedIdentifier) batch.reset();
   markers_ = std::move(values);
   markersSet_ = true;
-  PreparedBatch* outer = executing_;
-  executing_ = batch.get();
   try {
     runBatch(sql, sink, {}, batch ? &batch->statements : nullptr);
   } catch (...) {
-    executing_ = outer;
     markersSet_ = false;
     markers_.clear();
     throw;
   }
-  executing_ = outer;
   markersSet_ = false;
   markers_.clear();
 }
