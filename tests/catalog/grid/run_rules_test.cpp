@@ -112,8 +112,8 @@ TEST(GridRun, NumberAndDateTimeTextsAreTheLibrarysOwn) {
   ASSERT_EQ(set.rows.size(), 10u);
   // On this library the grid writes every kind's texts itself (else the check below would
   // only compare the library with itself).
-  for (int k = 1; k < static_cast<int>(gridvalue::Kind::Count); ++k)
-    EXPECT_TRUE(gridvalue::Agrees(Db().ContextHandle(), static_cast<gridvalue::Kind>(k))) << "kind " << k;
+  for (int k = 1; k < static_cast<int>(valuetext::Kind::Count); ++k)
+    EXPECT_TRUE(valuetext::Agrees(Db().ContextHandle(), static_cast<valuetext::Kind>(k))) << "kind " << k;
   for (bool selectOnly : {false, true}) {
     SCOPED_TRACE(selectOnly ? "cursor" : "language");
     TQorixGrid grid;
