@@ -12,12 +12,22 @@
 //             512-byte packets, vs SQLite as for emit; labelled emit-raw/<packet size>
 //   point     point selects/s on one session and on eight, vs SQLite in-process
 //   roundtrip `select 1` through Client-Library (send, bind, fetch, read to the end) vs a loopback
-//             TCP echo of the same bytes; with the CPU time per trip of both sides
+//             TCP echo of the same bytes; with the CPU time per trip of both sides, and as
+//             roundtrip-p50 the median time of one trip of each; roundtrip-replay-p50 the same
+//             trip through Client-Library to a proxy that answers it at once with the server's
+//             reply bytes (what Client-Library costs with a server that takes no time), beside
+//             the echo, and our trip beside that one
 //   roundtrip-raw the same `select 1` sent by the bare client the way the echo client works (one
 //             send, recv until the packet with the end-of-message bit), vs an echo of exactly the
 //             request and reply sizes that client saw; with the CPU time per trip of both sides
 //   prepared  prepared inserts in one transaction vs SQLite prepared inserts, with the CPU time
 //             per insert of the client and the server
+//   batch     one language batch of single-row INSERTs with literal values (each statement
+//             committing on its own) vs SQLite prepared inserts in one transaction, and as
+//             batch-vs-autocommit vs SQLite prepared inserts that each commit on their own
+//   batch-tran the same batch inside begin tran ... commit tran
+//   rpc       RPCs of a procedure inserting one row vs prepared executes of the same insert,
+//             both in one transaction, one round trip each
 //   engine    TQorixEnhQuery reading every row as text vs bsqldb to /dev/null
 //   memory    the server's peak resident memory while INSERT ... SELECT copies the big table
 //   engine-big the same read over a connection that asked for a larger packet size (bsqldb keeps
@@ -594,6 +604,17 @@ class EchoServer {
 
 double gEchoClientMicros = 0, gEchoServerMicros = 0;
 
+// The median of the per-trip times of the last echoRoundTrips() or selectOneRoundTrips() call, in
+// microseconds.
+double gEchoP50Micros = 0, gP50Micros = 0;
+
+// The median of `trips` (seconds per trip) in microseconds.
+double medianMicros(std::vector<double>& trips) {
+  if (trips.empty()) return 0;
+  std::nth_element(trips.begin(), trips.begin() + static_cast<std::ptrdiff_t>(trips.size() / 2), trips.end());
+  return trips[trips.size() / 2] * 1e6;
+}
+
 double echoRoundTrips(size_t request, size_t reply, double duration) {
   EchoServer echo(request, reply);
   int s = socket(AF_INET, SOCK_STREAM, 0);
@@ -605,10 +626,13 @@ double echoRoundTrips(size_t request, size_t reply, double duration) {
   int one = 1;
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   std::vector<char> out(request, 'q'), in(reply);
+  std::vector<double> trips;
+  trips.reserve(200000);
   const double cpu = threadCpuSeconds();
   auto start = Clock::now();
   long n = 0;
   while (secondsSince(start) < duration) {
+    const auto tripStart = Clock::now();
     send(s, out.data(), request, 0);
     size_t got = 0;
     while (got < reply) {
@@ -616,14 +640,118 @@ double echoRoundTrips(size_t request, size_t reply, double duration) {
       if (r <= 0) break;
       got += static_cast<size_t>(r);
     }
+    trips.push_back(secondsSince(tripStart));
     ++n;
   }
   const double wall = secondsSince(start);
   gEchoClientMicros = (threadCpuSeconds() - cpu) / n * 1e6;
+  gEchoP50Micros = medianMicros(trips);
   close(s);
   echo.join();
   gEchoServerMicros = echo.micros();
   return n / wall;
+}
+
+// A loopback proxy in front of the server for one Client-Library connection: it relays the login
+// and every request to the server, except `request` (the bytes of one language packet): the first
+// time it relays that one too and keeps the server's reply, and from then on it answers it itself
+// at once with those bytes. A round trip through it costs what Client-Library and the kernel cost
+// with a server that spends no time at all on the statement.
+class ReplayProxy {
+ public:
+  ReplayProxy(int serverPort, std::vector<uint8_t> request) : request_(std::move(request)) {
+    listen_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    ::listen(listen_, 1);
+    thread_ = std::thread([this, serverPort] { serve(serverPort); });
+  }
+  ~ReplayProxy() {
+    if (thread_.joinable()) thread_.join();
+    close(listen_);
+  }
+  int port() const { return port_; }
+  // Requests answered from the kept reply.
+  long replayed() const { return replayed_; }
+
+ private:
+  // One message (packets up to the one with the end-of-message bit) read from `fd` into `out`;
+  // false when the connection closed.
+  static bool readMessage(int fd, std::vector<uint8_t>& out) {
+    out.clear();
+    for (;;) {
+      const size_t at = out.size();
+      out.resize(at + 8);
+      if (!recvAll(fd, out.data() + at, 8)) return false;
+      const size_t length = size_t(out[at + 2]) << 8 | out[at + 3];
+      if (length < 8) return false;
+      out.resize(at + length);
+      if (!recvAll(fd, out.data() + at + 8, length - 8)) return false;
+      if (out[at + 1] & 0x01) return true;
+    }
+  }
+  static bool recvAll(int fd, uint8_t* to, size_t n) {
+    while (n > 0) {
+      ssize_t r = recv(fd, to, n, 0);
+      if (r <= 0) return false;
+      to += r;
+      n -= static_cast<size_t>(r);
+    }
+    return true;
+  }
+  static bool sendAll(int fd, const std::vector<uint8_t>& bytes) {
+    return send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  }
+  void serve(int serverPort) {
+    const int client = accept(listen_, nullptr, nullptr);
+    const int server = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(serverPort));
+    int one = 1;
+    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (client >= 0 && server >= 0 && ::connect(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+      setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      std::vector<uint8_t> in, reply, kept;
+      while (readMessage(client, in)) {
+        if (!kept.empty() && in == request_) {
+          if (!sendAll(client, kept)) break;
+          ++replayed_;
+          continue;
+        }
+        if (!sendAll(server, in) || !readMessage(server, reply) || !sendAll(client, reply)) break;
+        if (in == request_) kept = reply;
+      }
+    }
+    if (server >= 0) close(server);
+    if (client >= 0) close(client);
+  }
+
+  std::vector<uint8_t> request_;
+  int listen_ = -1;
+  int port_ = 0;
+  std::atomic<long> replayed_{0};
+  std::thread thread_;
+};
+
+// Adds the server entry `name` for loopback `port` to the configuration files the fixture wrote.
+void addServerEntry(const tabtest::ServerFixture& fixture, const std::string& name, int port) {
+  if (FILE* conf = std::fopen(fixture.configPath().c_str(), "a")) {
+    std::fprintf(conf, "[%s]\n\thost = 127.0.0.1\n\tport = %d\n\ttds version = 5.0\n\tclient charset = UTF-8\n\n",
+                 name.c_str(), port);
+    std::fclose(conf);
+  }
+  if (FILE* ifile = std::fopen(fixture.interfacesPath().c_str(), "a")) {
+    std::fprintf(ifile, "%s\n\tmaster tcp ether 127.0.0.1 %d\n\tquery tcp ether 127.0.0.1 %d\n\n", name.c_str(), port,
+                 port);
+    std::fclose(ifile);
+  }
 }
 
 // The server's process id, for its CPU time.
@@ -634,18 +762,24 @@ double gClientMicros = 0, gServerMicros = 0;
 
 // `select 1` through Client-Library the way a lean client runs it: send, bind the one column on
 // its row result, fetch, and read on to the end of the results.
-double selectOneRoundTrips(double duration, pid_t server) {
+double selectOneRoundTrips(double duration, pid_t server, const std::string& serverName = "DSQUERY") {
   tabtest::CtClient client;
-  client.connect();
+  if (!client.connect(serverName)) {
+    std::fprintf(stderr, "cannot connect to %s\n", serverName.c_str());
+    std::exit(2);
+  }
   CS_COMMAND* cmd = nullptr;
   ctlib::ct_cmd_alloc(client.connection(), &cmd);
   char sql[] = "select 1";
   CS_INT value = 0;
+  std::vector<double> trips;
+  trips.reserve(200000);
   const double cpu = threadCpuSeconds();
   const double serverCpu = processCpuSeconds(server);
   auto start = Clock::now();
   long n = 0;
   while (secondsSince(start) < duration) {
+    const auto tripStart = Clock::now();
     ctlib::ct_command(cmd, CS_LANG_CMD, sql, CS_NULLTERM, CS_UNUSED);
     if (ctlib::ct_send(cmd) != CS_SUCCEED) {
       std::fprintf(stderr, "select 1 failed\n");
@@ -662,11 +796,13 @@ double selectOneRoundTrips(double duration, pid_t server) {
       while (ctlib::ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, nullptr) == CS_SUCCEED) {
       }
     }
+    trips.push_back(secondsSince(tripStart));
     ++n;
   }
   const double wall = secondsSince(start);
   gClientMicros = (threadCpuSeconds() - cpu) / n * 1e6;
   gServerMicros = (processCpuSeconds(server) - serverCpu) / n * 1e6;
+  gP50Micros = medianMicros(trips);
   ctlib::ct_cmd_drop(cmd);
   if (value != 1) {
     std::fprintf(stderr, "select 1 returned %d\n", value);
@@ -838,7 +974,9 @@ double preparedInserts(int count) {
   return rate;
 }
 
-double sqlitePreparedInserts(int count) {
+// SQLite prepared inserts into a WAL file with synchronous = NORMAL (the server's settings); with
+// `eachCommits` every insert is its own transaction, as each statement of the batch figure is.
+double sqlitePreparedInserts(int count, bool eachCommits = false) {
   sqlite3* db = nullptr;
   std::string path = "/tmp/server_bench_inserts.db";
   std::remove(path.c_str());
@@ -848,7 +986,7 @@ double sqlitePreparedInserts(int count) {
   sqlite3_stmt* st = nullptr;
   sqlite3_prepare_v2(db, "INSERT INTO pins VALUES (?, ?)", -1, &st, nullptr);
   auto start = Clock::now();
-  sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+  if (!eachCommits) sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
   for (int i = 0; i < count; ++i) {
     std::string name = "row " + std::to_string(i);
     sqlite3_bind_int(st, 1, i);
@@ -856,11 +994,103 @@ double sqlitePreparedInserts(int count) {
     sqlite3_step(st);
     sqlite3_reset(st);
   }
-  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  if (!eachCommits) sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
   double rate = count / secondsSince(start);
   sqlite3_finalize(st);
   sqlite3_close(db);
   std::remove(path.c_str());
+  return rate;
+}
+
+// One language batch of `count` single-row INSERT statements with literal values into a new
+// table, sent at once (no round trip between statements) and read to its last DONE; inserts per
+// second from the send to the end of the reply. With `inTransaction` the batch is wrapped in
+// begin tran ... commit tran, else each statement commits on its own.
+double batchInserts(int count, bool inTransaction) {
+  tabtest::CtClient client;
+  client.connect();
+  check(client.run("use sample"), "use");
+  check(client.run("if object_id('bins') is not null drop table bins"), "drop");
+  check(client.run("create table bins (id int not null, name varchar(30) not null, grp smallint null)"),
+        "create");
+  std::string batch = inTransaction ? "begin tran\n" : "";
+  batch.reserve(static_cast<size_t>(count) * 48);
+  for (int i = 0; i < count; ++i)
+    batch += "insert bins values (" + std::to_string(i) + ", 'row " + std::to_string(i) + "', " +
+             std::to_string(i % 97) + ")\n";
+  if (inTransaction) batch += "commit tran\n";
+  auto start = Clock::now();
+  tabtest::CtBatch done = client.run(batch);
+  const double rate = count / secondsSince(start);
+  check(done, "batch of inserts");
+  if (done.rowCounts.size() < static_cast<size_t>(count)) {
+    std::fprintf(stderr, "batch of inserts: %zu row counts for %d statements\n", done.rowCounts.size(), count);
+    std::exit(2);
+  }
+  tabtest::CtBatch rows = client.run("select count(*), sum(convert(numeric(18,0), id)) from bins");
+  const std::string sum = std::to_string(static_cast<long long>(count) * (count - 1) / 2);
+  if (rows.sets.empty() || rows.sets[0].rows.empty() || *rows.sets[0].rows[0][0] != std::to_string(count) ||
+      *rows.sets[0].rows[0][1] != sum) {
+    std::fprintf(stderr, "the batch of inserts stored wrong rows\n");
+    std::exit(2);
+  }
+  return rate;
+}
+
+// Calls of the procedure `pins_add @id, @name` (which inserts one row into pins) through
+// Client-Library RPCs, `count` of them in one transaction, one round trip each: the same work and
+// trips as preparedInserts(), through the procedure path.
+double rpcInserts(int count) {
+  tabtest::CtClient client;
+  client.connect();
+  check(client.run("use sample"), "use");
+  check(client.run("if object_id('pins') is not null drop table pins"), "drop");
+  check(client.run("create table pins (id int not null, name varchar(30) not null)"), "create");
+  check(client.run("if object_id('pins_add') is not null drop procedure pins_add"), "drop procedure");
+  check(client.run("create procedure pins_add @id int, @name varchar(30) as insert pins values (@id, @name)"),
+        "create procedure");
+  check(client.run("begin tran"), "begin");
+  CS_COMMAND* cmd = nullptr;
+  ctlib::ct_cmd_alloc(client.connection(), &cmd);
+  const double cpu = threadCpuSeconds();
+  const double serverCpu = processCpuSeconds(gServerPid);
+  char proc[] = "pins_add";
+  char idName[] = "@id", nameName[] = "@name";
+  bool failed = false;
+  auto start = Clock::now();
+  for (int i = 0; i < count && !failed; ++i) {
+    ctlib::ct_command(cmd, CS_RPC_CMD, proc, CS_NULLTERM, CS_NO_RECOMPILE);
+    CS_DATAFMT fmt{};
+    std::memcpy(fmt.name, idName, sizeof idName);
+    fmt.namelen = CS_NULLTERM;
+    fmt.datatype = CS_INT_TYPE;
+    fmt.status = CS_INPUTVALUE;
+    fmt.maxlength = sizeof(CS_INT);
+    CS_INT value = i;
+    ctlib::ct_param(cmd, &fmt, &value, sizeof value, 0);
+    CS_DATAFMT tfmt{};
+    std::memcpy(tfmt.name, nameName, sizeof nameName);
+    tfmt.namelen = CS_NULLTERM;
+    tfmt.datatype = CS_CHAR_TYPE;
+    tfmt.status = CS_INPUTVALUE;
+    tfmt.maxlength = 30;
+    std::string name = "row " + std::to_string(i);
+    ctlib::ct_param(cmd, &tfmt, name.data(), static_cast<CS_INT>(name.size()), 0);
+    if (ctlib::ct_send(cmd) != CS_SUCCEED) failed = true;
+    CS_INT type;
+    while (ctlib::ct_results(cmd, &type) == CS_SUCCEED)
+      if (type == CS_CMD_FAIL) failed = true;
+  }
+  double rate = count / secondsSince(start);
+  gClientMicros = (threadCpuSeconds() - cpu) / count * 1e6;
+  gServerMicros = (processCpuSeconds(gServerPid) - serverCpu) / count * 1e6;
+  ctlib::ct_cmd_drop(cmd);
+  tabtest::CtBatch rows = client.run("select count(*) from pins");
+  check(client.run("commit"), "commit");
+  if (failed || rows.sets.empty() || rows.sets[0].rows.empty() || *rows.sets[0].rows[0][0] != std::to_string(count)) {
+    std::fprintf(stderr, "the procedure calls stored a wrong number of rows\n");
+    std::exit(2);
+  }
   return rate;
 }
 
@@ -969,23 +1199,58 @@ int main(int argc, char** argv) {
   // its reply (header, row format, row, DONE) is 35 bytes.
   if (wanted("roundtrip")) {
     Figures client, serverCpu, echoClient, echoServer;
+    tabbench::Comparison latency;
+    double p50 = 0;
     compare("roundtrip", "trips/s", rounds,
             [&] {
               double rate = selectOneRoundTrips(window, server.pid());
               client.add(gClientMicros);
               serverCpu.add(gServerMicros);
+              p50 = gP50Micros;
               return rate;
             },
             [&] {
               double rate = echoRoundTrips(22, 35, window);
               echoClient.add(gEchoClientMicros);
               echoServer.add(gEchoServerMicros);
+              latency.add(p50, gEchoP50Micros);
               return rate;
             },
             "echo");
     std::printf("roundtrip  CPU per trip (median): client %.1f us, server %.1f us; echo client %.1f us, "
                 "echo server %.1f us\n\n",
                 client.median(), serverCpu.median(), echoClient.median(), echoServer.median());
+    // The median time of one trip, round by round: lower is better (goal: at most 1.25 x the echo).
+    tabbench::printComparison("roundtrip-p50", "us/trip", latency, "echo", 1, "goal: ratio <= 1.25");
+    // The same trip through Client-Library to a proxy that answers it at once with the server's
+    // reply bytes, beside the echo: the least any server's trip can take through Client-Library.
+    tabbench::Comparison replayed, againstReplay;
+    Figures replayClient;
+    const std::vector<uint8_t> selectOne = {0x0F, 0x01, 0x00, 0x16, 0x00, 0x00, 0x00, 0x00, 0x21, 0x09, 0x00,
+                                            0x00, 0x00, 0x00, 's',  'e',  'l',  'e',  'c',  't',  ' ',  '1'};
+    for (int i = 0; i < rounds; ++i) {
+      double replayP50 = 0;
+      {
+        ReplayProxy proxy(server.port(), selectOne);
+        addServerEntry(server, "REPLAY" + std::to_string(i), proxy.port());
+        selectOneRoundTrips(window, server.pid(), "REPLAY" + std::to_string(i));
+        replayP50 = gP50Micros;
+        replayClient.add(gClientMicros);
+        if (proxy.replayed() == 0) {
+          std::fprintf(stderr, "the replaying proxy answered no select 1 itself\n");
+          std::exit(2);
+        }
+      }
+      selectOneRoundTrips(window, server.pid());
+      const double ours = gP50Micros;
+      echoRoundTrips(22, 35, window);
+      replayed.add(replayP50, gEchoP50Micros);
+      againstReplay.add(ours, replayP50);
+    }
+    tabbench::printComparison("roundtrip-replay-p50", "us/trip", replayed, "echo", 1,
+                              "Client-Library to a proxy replaying the reply at once");
+    tabbench::printComparison("roundtrip-p50-vs-replay", "us/trip", againstReplay, "replay", 1);
+    std::printf("roundtrip-replay CPU per trip (median): Client-Library client %.1f us\n\n", replayClient.median());
   }
 
   // The same `select 1` from the bare client, against an echo of exactly its request and reply
@@ -1029,6 +1294,53 @@ int main(int argc, char** argv) {
             [&] { return sqlitePreparedInserts(inserts); }, "sqlite");
     std::printf("prepared   CPU per insert (median): client %.1f us, server %.1f us\n\n", client.median(),
                 serverCpu.median());
+  }
+
+  // One batch of single-row INSERTs: no round trips, so the server's own cost per statement is
+  // what is measured (goal: at least 100,000 statements per second).
+  const int batchCount = std::min(rows, 100000);
+  for (bool inTransaction : {false, true}) {
+    const char* label = inTransaction ? "batch-tran" : "batch";
+    if (!wanted(label)) continue;
+    if (inTransaction) {
+      compare(label, "ins/s", rounds, [&] { return batchInserts(batchCount, inTransaction); },
+              [&] { return sqlitePreparedInserts(batchCount); }, "sqlite");
+      continue;
+    }
+    // Each statement commits on its own: beside SQLite's inserts in one transaction and beside
+    // SQLite's inserts that each commit on their own (what a commit alone costs SQLite).
+    tabbench::Comparison inOne, eachOwn;
+    for (int i = 0; i < rounds; ++i) {
+      const double ours = batchInserts(batchCount, false);
+      inOne.add(ours, sqlitePreparedInserts(batchCount));
+      eachOwn.add(ours, sqlitePreparedInserts(batchCount, true));
+    }
+    tabbench::printComparison(label, "ins/s", inOne, "sqlite", 0, "goal: ours >= 100000");
+    tabbench::printComparison("batch-vs-autocommit", "ins/s", eachOwn, "sqlite autocommit");
+  }
+
+  // The same inserts and round trips as `prepared`, each an RPC of a procedure that inserts the
+  // row; paired round by round with the prepared executes (goal: a ratio of at least 1).
+  if (wanted("rpc")) {
+    const int calls = std::min(rows, 20000);
+    Figures client, serverCpu, preparedClient, preparedServer;
+    compare("rpc", "calls/s", rounds,
+            [&] {
+              double rate = rpcInserts(calls);
+              client.add(gClientMicros);
+              serverCpu.add(gServerMicros);
+              return rate;
+            },
+            [&] {
+              double rate = preparedInserts(calls);
+              preparedClient.add(gClientMicros);
+              preparedServer.add(gServerMicros);
+              return rate;
+            },
+            "prepared");
+    std::printf("rpc        CPU per call (median): client %.1f us, server %.1f us; prepared execute: client %.1f us, "
+                "server %.1f us\n\n",
+                client.median(), serverCpu.median(), preparedClient.median(), preparedServer.median());
   }
 
   if (wanted("engine")) {

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "server/exec/errors.h"
+#include "server/exec/sysproc_support.h"
 #include "server/exec/type_rules.h"
 #include "server/types/convert.h"
 #include "server/types/datetime.h"
@@ -306,15 +307,20 @@ BoundExpr Binder::bindCondition(const Expr& expr, const Scope& scope) {
   return bindExpr(expr, scope);
 }
 
-BoundExpr Binder::bindLiteral(const LiteralExpr& e) {
+BoundExpr Binder::bindLiteral(const LiteralExpr& e, std::optional<Value>* value) {
   BoundExpr b;
   b.nullable = false;
+  // The value the literal's SQL computes, read back as its type (see bindPlainValue).
+  auto computes = [value](Value v) {
+    if (value) *value = std::move(v);
+  };
   switch (e.literal) {
     case LiteralKind::Null:
       b.sql = "NULL";
       b.type = makeType(SqlType::Int);
       b.nullable = true;
       b.isNullLiteral = true;
+      computes(Value{});
       break;
     case LiteralKind::Integer: {
       errno = 0;
@@ -324,6 +330,7 @@ BoundExpr Binder::bindLiteral(const LiteralExpr& e) {
           v <= std::numeric_limits<int32_t>::max()) {
         b.sql = std::to_string(v);
         b.type = makeType(SqlType::Int);
+        computes(Value{static_cast<int64_t>(v)});
       } else {
         // Too big for an int: the family makes it a numeric with as many digits.
         auto d = parseDecimal(e.text);
@@ -333,6 +340,7 @@ BoundExpr Binder::bindLiteral(const LiteralExpr& e) {
         int digits = std::max(1, decimalDigits(*d));
         b.type = numericType(digits, 0);
         b.sql = quoteText(formatDecimal(*d));
+        if (digits <= 38 && d->scale == 0) computes(Value{*d});
       }
       break;
     }
@@ -348,28 +356,99 @@ BoundExpr Binder::bindLiteral(const LiteralExpr& e) {
           throw SqlError(1007, 15, "The number '" + e.text + "' is out of the range for money.");
         b.type = makeType(SqlType::Money);
         b.sql = quoteText(formatDecimal(*r));
+        computes(Value{*r});
       } else {
         int digits = std::max<int>(decimalDigits(*d), d->scale + 1);
         b.type = numericType(std::min(digits, 38), d->scale);
         b.sql = quoteText(formatDecimal(*d));
+        if (digits <= 38) computes(Value{*d});
       }
       break;
     }
-    case LiteralKind::Float:
+    case LiteralKind::Float: {
       b.type = makeType(SqlType::Float);
-      b.sql = literalSql(Value{std::strtod(e.text.c_str(), nullptr)});
+      const double v = std::strtod(e.text.c_str(), nullptr);
+      b.sql = literalSql(Value{v});
+      if (std::isfinite(v)) computes(Value{v});
       break;
+    }
     case LiteralKind::String:
       b.type = makeType(SqlType::VarChar, std::max<int32_t>(1, static_cast<int32_t>(e.text.size())));
       // The family has no empty string: '' is one blank ('abc' + '' + 'def' is 'abc def').
       b.sql = quoteText(e.text.empty() ? std::string(" ") : e.text);
+      computes(Value{e.text.empty() ? std::string(" ") : e.text});
       break;
     case LiteralKind::Binary:
       b.type = makeType(SqlType::VarBinary, std::max<int32_t>(1, static_cast<int32_t>(e.bytes.size())));
       b.sql = literalSql(Value{e.bytes});
+      computes(Value{e.bytes});
       break;
   }
   return b;
+}
+
+bool Binder::isPlainValue(const Expr& expr) {
+  switch (expr.kind) {
+    case ExprKind::Literal:
+    case ExprKind::Variable:
+    case ExprKind::Placeholder:
+      return true;
+    case ExprKind::Unary: {
+      // -12, -1.5, -$2: a negative literal (as bindExpr reads it).
+      const auto& u = expr.as<UnaryExpr>();
+      if (u.op != UnaryOp::Negate || u.operand->kind != ExprKind::Literal) return false;
+      const auto& lit = u.operand->as<LiteralExpr>();
+      return (lit.literal == LiteralKind::Integer || lit.literal == LiteralKind::Decimal ||
+              lit.literal == LiteralKind::Money) &&
+             !lit.text.empty() && lit.text[0] != '-';
+    }
+    default:
+      return false;
+  }
+}
+
+std::optional<PlainValue> Binder::bindPlainValue(const Expr& expr, const TypeDesc* hint) {
+  PlainValue p;
+  switch (expr.kind) {
+    case ExprKind::Literal:
+    case ExprKind::Unary: {
+      if (!isPlainValue(expr)) return std::nullopt;
+      LiteralExpr negative;
+      const LiteralExpr* lit = nullptr;
+      if (expr.kind == ExprKind::Unary) {
+        const auto& operand = expr.as<UnaryExpr>().operand->as<LiteralExpr>();
+        negative.literal = operand.literal;
+        negative.text = "-" + operand.text;
+        lit = &negative;
+      } else {
+        lit = &expr.as<LiteralExpr>();
+      }
+      std::optional<Value> value;
+      BoundExpr b = bindLiteral(*lit, &value);
+      if (!value) return std::nullopt;
+      p.value = std::move(*value);
+      p.type = b.type;
+      p.isNullLiteral = b.isNullLiteral;
+      return p;
+    }
+    case ExprKind::Variable: {
+      const auto& name = expr.as<VariableExpr>().name;
+      if (noVariables_) throw SqlError(7351, 16, "Local or global variables not allowed in view definition.");
+      Variable* v = ctx_.findVariable(name);
+      if (!v) throw mustDeclare(name);
+      p.value = v->value;
+      p.type = v->type;
+      return p;
+    }
+    case ExprKind::Placeholder: {
+      auto [value, type] = ctx_.placeholder(expr.as<PlaceholderExpr>().index, hint);
+      p.value = std::move(value);
+      p.type = type;
+      return p;
+    }
+    default:
+      return std::nullopt;
+  }
 }
 
 BoundExpr Binder::bindColumn(const ColumnRefExpr& e, const Scope& scope) {
@@ -437,6 +516,14 @@ std::string dateTimeTarget(const TypeDesc& t) {
 
 }  // namespace
 
+// The SQL of exact value `x` as the approximate type `approx` it is compared with. Against a
+// real it is rounded to real as a stored real was: a real column holding 0.1 equals 0.1.
+static std::string approximateSide(const BoundExpr& x, const TypeDesc& approx) {
+  if (approx.type == SqlType::Real)
+    return "t_convert(" + x.sql + ", " + std::to_string(kCodeReal) + ", 4, 0, 0, 0, " + sourceCode(x.type) + ")";
+  return "CAST(" + x.sql + " AS REAL)";
+}
+
 BoundExpr Binder::compare(BinaryOp op, const BoundExpr& a, const BoundExpr& b) {
   if (!a.isNullLiteral && !b.isNullLiteral && !implicitlyComparable(a.type, b.type)) {
     bool aLower = typeRank(a.type.type) < typeRank(b.type.type);
@@ -460,9 +547,9 @@ BoundExpr Binder::compare(BinaryOp op, const BoundExpr& a, const BoundExpr& b) {
     // float against an exact value compares as float. The exact side is decimal text, which
     // SQLite orders after every number unless a column's affinity converts it: @f < 0.6 would
     // be true for any @f.
-    right = "CAST(" + right + " AS REAL)";
+    right = approximateSide(b, a.type);
   } else if (cb == TypeClass::Approx && isExactClass(a.type)) {
-    left = "CAST(" + left + " AS REAL)";
+    left = approximateSide(a, b.type);
   }
   bool nullEquality =
       !ctx_.ansiNull() && (a.isNullLiteral || b.isNullLiteral || a.isVariable || b.isVariable);
@@ -845,6 +932,33 @@ BoundExpr Binder::bindFunction(const FunctionExpr& e, const Scope& scope) {
             std::to_string(t->findColumn(column.name)->colid) + ", " + src->sqlAlias + ".rowid, " + column.sql + ")";
     r.type = makeType(SqlType::VarBinary, 16);
     r.hasAggregate = column.hasAggregate;
+    return r;
+  }
+
+  if (name == "textvalid") {
+    // textvalid('table.column', pointer): 1 while the pointer names a row of that column whose
+    // value is not NULL, else 0.
+    if (e.args.size() != 2) throw wrongArgumentCount(name, 2);
+    const Expr& target = *e.args[0];
+    if (!target.is<LiteralExpr>() || target.as<LiteralExpr>().literal != LiteralKind::String)
+      throw SqlError(7113, 16, "textvalid needs the column as a string 'table.column'.");
+    const std::string& spelled = target.as<LiteralExpr>().text;
+    size_t dot = spelled.rfind('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 == spelled.size())
+      throw SqlError(7113, 16, "textvalid needs the column as a string 'table.column'; '" + spelled + "' is not one.");
+    TableInfo t = resolveTable(splitDottedName(spelled.substr(0, dot)));
+    const CatalogColumn* c = t.findColumn(spelled.substr(dot + 1));
+    if (!c) throw invalidColumn(spelled.substr(dot + 1));
+    if (t.type != "U" || (c->desc.type.type != SqlType::Text && c->desc.type.type != SqlType::Image))
+      throw SqlError(7113, 16, "textvalid needs a text or image column of a table; '" + spelled + "' is not one.");
+    BoundExpr pointer = bindExpr(*e.args[1], scope);
+    std::optional<DatabaseInfo> d = findDatabase(ctx_.connection(), t.database);
+    BoundExpr r;
+    r.sql = "(SELECT count(*) FROM " + t.sqliteName + " WHERE rowid = tx_text_row(" + std::to_string(d ? d->dbid : 0) +
+            ", " + std::to_string(t.id) + ", " + std::to_string(c->colid) + ", " + pointer.sql + ") AND " +
+            quoteIdent(c->sqliteName) + " IS NOT NULL)";
+    r.type = makeType(SqlType::Int);
+    r.hasAggregate = pointer.hasAggregate;
     return r;
   }
 

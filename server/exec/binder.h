@@ -119,6 +119,16 @@ struct BoundQuery {
   std::vector<bool> nullLiteral;      // per column: the literal NULL in every branch so far
 };
 
+// One value of INSERT ... VALUES that is bound without SQL of its own: a literal (a negative
+// number included), a @variable or a `?` marker, with the value the SQL generated for it would
+// compute (a variable's and a marker's value is in its type's canonical form already, which SQLite
+// gives back as it is).
+struct PlainValue {
+  Value value;
+  TypeDesc type;
+  bool isNullLiteral = false;
+};
+
 // Binds one statement's expressions and queries; the parameters it collects belong to the SQL
 // it generates, so a Binder lives for one statement.
 class Binder {
@@ -129,6 +139,12 @@ class Binder {
   BoundExpr bindExpr(const tsql::Expr& expr, const Scope& scope);
   // Binds `expr`; a `?` marker takes `hint` as the type its context gives it.
   BoundExpr bindHinted(const tsql::Expr& expr, const Scope& scope, const TypeDesc* hint);
+  // Whether `expr` is a literal (a negative number included), a @variable or a `?` marker.
+  static bool isPlainValue(const tsql::Expr& expr);
+  // Binds such an expression to its value and type as bindHinted does (a `?` marker takes `hint`,
+  // an undeclared variable throws 137 ...); nothing for a literal whose value the SQL alone gives
+  // (a float out of range, a number of more than 38 digits), which is bound as SQL instead.
+  std::optional<PlainValue> bindPlainValue(const tsql::Expr& expr, const TypeDesc* hint);
   // Binds a boolean condition (WHERE, IF, WHILE): the same, checked for aggregates.
   BoundExpr bindCondition(const tsql::Expr& expr, const Scope& scope);
   // Binds a full query. Result columns are named "c1".."cN" in the SQL unless `namedColumns`
@@ -161,7 +177,8 @@ class Binder {
   struct From {
     std::string sql;
   };
-  BoundExpr bindLiteral(const tsql::LiteralExpr& e);
+  // `value`, when given, gets the literal's value as its SQL computes it, where that is known.
+  BoundExpr bindLiteral(const tsql::LiteralExpr& e, std::optional<Value>* value = nullptr);
   BoundExpr bindColumn(const tsql::ColumnRefExpr& e, const Scope& scope);
   BoundExpr bindBinary(const tsql::BinaryExpr& e, const Scope& scope);
   BoundExpr bindFunction(const tsql::FunctionExpr& e, const Scope& scope);

@@ -2,6 +2,7 @@
 // form, defaults and identity values filled in, `set rowcount` applied, each statement atomic.
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <optional>
 
 #include "server/exec/errors.h"
@@ -11,6 +12,8 @@
 #include "server/exec/triggers.h"
 #include "server/exec/type_rules.h"
 #include "server/tsql/parser.h"
+#include "server/types/timestamp_value.h"
+#include "server/types/type_codes.h"
 #include "server/types/convert.h"
 #include "server/types/sqlite_prepare.h"
 #include "server/types/sqlite_value.h"
@@ -192,6 +195,37 @@ std::string bothConditions(const std::string& where, const ViewTarget* vt) {
   return "(" + where + ") AND (" + vt->where + ")";
 }
 
+// The tables and ON conditions of an UPDATE's or DELETE's FROM list with its inner joins spelled
+// out: `from t join u on t.id = u.id` reads as `from t, u where t.id = u.id`. False for an item
+// that is neither a table nor an inner join of tables (an outer join, a derived table).
+bool flattenInnerJoins(const std::vector<TableRefPtr>& from, std::vector<const NamedTableRef*>& tables,
+                       std::vector<const Expr*>& conditions) {
+  std::function<bool(const TableRef&)> add = [&](const TableRef& ref) {
+    if (ref.is<NamedTableRef>()) {
+      tables.push_back(&ref.as<NamedTableRef>());
+      return true;
+    }
+    if (!ref.is<JoinTableRef>()) return false;
+    const auto& j = ref.as<JoinTableRef>();
+    if (j.type != JoinType::Inner || !add(*j.left) || !add(*j.right)) return false;
+    if (j.on) conditions.push_back(j.on.get());
+    return true;
+  };
+  for (const auto& ref : from)
+    if (!add(*ref)) return false;
+  return true;
+}
+
+// `where` and the ON conditions of the FROM list's joins, bound in `scope`.
+std::string withJoinConditions(std::string where, Binder& binder, const std::vector<const Expr*>& conditions,
+                               const Scope& scope) {
+  for (const Expr* on : conditions) {
+    std::string c = binder.bindCondition(*on, scope).sql;
+    where = where.empty() ? "(" + c + ")" : "(" + where + ") AND (" + c + ")";
+  }
+  return where;
+}
+
 }  // namespace
 
 std::pair<Value, TypeDesc> SessionImpl::columnDefault(const CatalogColumn& c) {
@@ -246,6 +280,11 @@ void SessionImpl::insertRow(const TableInfo& t, const std::vector<int>& targets,
       if (auto* n = std::get_if<Decimal>(&values[i])) lastIdentity = *n;
       continue;
     }
+    if (c.desc.userType == kUserTimestamp && (!given[i] || isNull(values[i]))) {
+      // The server fills a timestamp column: a new value for every row it writes.
+      values[i] = nextTimestamp();
+      continue;
+    }
     if (!given[i]) {
       auto [dv, dt] = columnDefault(c);
       values[i] = assignValue(dv, dt, c.desc.type, c.desc.nullable);
@@ -259,10 +298,8 @@ void SessionImpl::insertRow(const TableInfo& t, const std::vector<int>& targets,
 }
 
 void SessionImpl::runInsert(const InsertStatement& s) {
-  if (InsertPlan* plan = preparedInsertPlan(s)) {
-    runPlannedInsert(*plan);
-    return;
-  }
+  if (std::shared_ptr<InsertPlan> plan = insertPlan(s))
+    if (runPlannedInsert(plan, s)) return;
   beginChainedIfNeeded();
   Binder binder(*this);
   TableInfo t = binder.resolveTable(s.table);
@@ -437,106 +474,148 @@ void SessionImpl::runInsert(const InsertStatement& s) {
 InsertPlan::InsertPlan() = default;
 InsertPlan::~InsertPlan() = default;
 
-InsertPlan* SessionImpl::preparedInsertPlan(const InsertStatement& s) {
-  if (!executing_ || describing_ || procDepth_ != 0 || executing_->statements.size() != 1 ||
-      executing_->statements[0].get() != &s)
-    return nullptr;
-  if (s.execute || s.select || s.values.empty()) return nullptr;
+namespace {
+
+// The insert plans a session keeps at most (past it they are made again as needed).
+constexpr size_t kKeptInsertPlans = 64;
+
+// What an insert plan is kept by: the table name and the column list as the statement writes them.
+std::string insertPlanKey(const InsertStatement& s) {
+  std::string key;
+  for (const std::string* part : {&s.table.database, &s.table.owner, &s.table.name}) {
+    key += *part;
+    key += '\x1f';
+  }
+  key += std::to_string(s.values.size());
+  for (const std::string& c : s.columns) {
+    key += '\x1f';
+    key += c;
+  }
+  return key;
+}
+
+}  // namespace
+
+std::shared_ptr<InsertPlan> SessionImpl::insertPlan(const InsertStatement& s) {
+  // A describe only binds (its `?` markers learn their types on the full path).
+  if (describing_ || s.execute || s.select || s.values.empty()) return nullptr;
   for (const auto& e : s.values)
-    if (e->kind != ExprKind::Placeholder) return nullptr;
-  std::unique_ptr<InsertPlan>& slot = executing_->insert;
+    if (!Binder::isPlainValue(*e)) return nullptr;
+  std::string key = insertPlanKey(s);
   // The count is read before the catalogue: a change made while the plan is made moves it again.
   const uint64_t stamp = catalogStamp();
-  if (slot && slot->stamp == stamp && slot->database == database_ && slot->user == user_) return slot.get();
-  slot.reset();
-  auto plan = std::make_unique<InsertPlan>();
+  if (auto it = insertPlans_.find(key); it != insertPlans_.end()) {
+    const InsertPlan& kept = *it->second;
+    if (kept.stamp == stamp && kept.database == database_ && kept.user == user_)
+      return kept.planned ? it->second : nullptr;
+    insertPlans_.erase(it);
+  }
+  auto plan = std::make_shared<InsertPlan>();
   plan->stamp = stamp;
   plan->database = database_;
   plan->user = user_;
   try {
     Binder binder(*this);
     TableInfo t = binder.resolveTable(s.table);
-    // Views and statements that fail here take the full path, which reports their errors.
-    if (t.type == "V") return nullptr;
-    if (!s.columns.empty()) {
+    // Views take the full path; so do column lists that do not fit, which it reports.
+    bool fits = t.type != "V";
+    if (fits && !s.columns.empty()) {
       for (const auto& name : s.columns) {
         const CatalogColumn* c = t.findColumn(name);
-        if (!c) return nullptr;
+        if (!c) {
+          fits = false;
+          break;
+        }
         plan->targets.push_back(static_cast<int>(c - t.columns.data()));
       }
-    } else {
+    } else if (fits) {
       for (size_t i = 0; i < t.columns.size(); ++i)
         if (!t.columns[i].identity) plan->targets.push_back(static_cast<int>(i));
     }
-    if (plan->targets.size() != s.values.size()) return nullptr;
-    for (const auto& e : s.values) plan->markers.push_back(e->as<PlaceholderExpr>().index);
-    plan->identityColumn = t.identityColumn();
-    for (int i : plan->targets)
-      if (i == plan->identityColumn) plan->explicitIdentity = true;
-    plan->rules = rowRules(t);
-    plan->triggerId = TriggerFiring::triggerFor(*this, t, TriggerFiring::Event::Insert);
-    std::string cols, marks;
-    for (size_t i = 0; i < t.columns.size(); ++i) {
-      cols += (i ? ", " : "") + Binder::quoteIdent(t.columns[i].sqliteName);
-      marks += (i ? ", ?" : "?") + std::to_string(i + 1);
+    if (fits && plan->targets.size() == s.values.size()) {
+      plan->identityColumn = t.identityColumn();
+      for (int i : plan->targets)
+        if (i == plan->identityColumn) plan->explicitIdentity = true;
+      plan->rules = rowRules(t);
+      plan->triggerId = TriggerFiring::triggerFor(*this, t, TriggerFiring::Event::Insert);
+      std::string cols, marks;
+      for (size_t i = 0; i < t.columns.size(); ++i) {
+        cols += (i ? ", " : "") + Binder::quoteIdent(t.columns[i].sqliteName);
+        marks += (i ? ", ?" : "?") + std::to_string(i + 1);
+      }
+      plan->insertSql = "INSERT INTO " + t.sqliteName + " (" + cols + ") VALUES (" + marks + ")";
+      plan->table = std::move(t);
+      plan->planned = true;
     }
-    plan->insert = std::make_unique<SqlStatement>(
-        *this, "INSERT INTO " + t.sqliteName + " (" + cols + ") VALUES (" + marks + ")");
-    plan->table = std::move(t);
   } catch (const SqlError&) {
+    // The full path reports the error (a table that is not there ...); nothing is kept, so the
+    // next statement looks again.
     return nullptr;
   }
-  slot = std::move(plan);
-  return slot.get();
+  if (insertPlans_.size() >= kKeptInsertPlans) insertPlans_.clear();
+  insertPlans_.emplace(std::move(key), plan);
+  return plan->planned ? plan : nullptr;
 }
 
-void SessionImpl::runPlannedInsert(InsertPlan& plan) {
+bool SessionImpl::runPlannedInsert(const std::shared_ptr<InsertPlan>& plan, const InsertStatement& s) {
+  const TableInfo& t = plan->table;
+  // Each value as the full path computes it, without SQL of its own.
+  Binder binder(*this);
+  const size_t n = plan->targets.size();
+  std::vector<Value> row(n);
+  std::vector<TypeDesc> sourceTypes(n);
   beginChainedIfNeeded();
-  const TableInfo& t = plan.table;
-  if (plan.explicitIdentity && !identityInsert_.count(t.id))
+  if (plan->explicitIdentity && !identityInsert_.count(t.id))
     throw SqlError(584, 16,
                    "Explicit value specified for identity field in table '" + t.name +
                        "' when 'SET IDENTITY_INSERT' is OFF.");
-  std::vector<Value> row;
-  std::vector<TypeDesc> sourceTypes;
-  row.reserve(plan.targets.size());
-  sourceTypes.reserve(plan.targets.size());
-  for (size_t k = 0; k < plan.targets.size(); ++k) {
-    const TypeDesc& to = t.columns[plan.targets[k]].desc.type;
-    auto [value, type] = placeholder(plan.markers[k], &to);
-    if (!storableImplicitly(type.type, to.type))
-      throw conversionError(ConversionError::ImplicitNotAllowed, ConversionKind::Implicit, type.type, to.type);
-    row.push_back(std::move(value));
-    sourceTypes.push_back(type);
+  std::vector<PlainValue> values;
+  values.reserve(n);
+  for (size_t k = 0; k < n; ++k) {
+    std::optional<PlainValue> v = binder.bindPlainValue(*s.values[k], &t.columns[plan->targets[k]].desc.type);
+    if (!v) return false;
+    values.push_back(std::move(*v));
+  }
+  for (size_t k = 0; k < n; ++k) {
+    const TypeDesc& to = t.columns[plan->targets[k]].desc.type;
+    PlainValue& v = values[k];
+    // A NULL literal takes the type of the column it goes into.
+    sourceTypes[k] = v.isNullLiteral ? to : v.type;
+    // '5' into an int column is refused as the family does (257): character data needs convert().
+    if (!storableImplicitly(sourceTypes[k].type, to.type))
+      throw conversionError(ConversionError::ImplicitNotAllowed, ConversionKind::Implicit, sourceTypes[k].type,
+                            to.type);
+    row[k] = std::move(v.value);
   }
   checkCancel();
   Value lastIdentity;
   bool rolledBack = false;
   try {
     StatementTransaction tx(*this, t);
-    TriggerFiring firing(*this, t, TriggerFiring::Event::Insert, plan.triggerId);
+    TriggerFiring firing(*this, t, TriggerFiring::Event::Insert, plan->triggerId);
+    SqlStatement ins(*this, plan->insertSql);
     IdentityCounter identities(db_, t);
-    insertRow(t, plan.targets, sourceTypes, plan.identityColumn, plan.rules, *plan.insert, row, lastIdentity,
-              identities);
+    insertRow(t, plan->targets, sourceTypes, plan->identityColumn, plan->rules, ins, row, lastIdentity, identities);
     identities.flush();
-    plan.insert->reset();
     std::vector<bool> given(t.columns.size(), false);
-    for (int i : plan.targets) given[static_cast<size_t>(i)] = true;
+    for (int i : plan->targets) given[static_cast<size_t>(i)] = true;
     firing.setColumnsSet(std::move(given));
     if (firing.fire(1)) rolledBack = true;
     tx.commit();
   } catch (...) {
-    // A failed execute plans afresh next time: the failure may come from a catalogue the plan
-    // no longer matches.
-    if (executing_) executing_->insert.reset();
+    // A failed insert plans afresh next time: the failure may come from a catalogue the plan no
+    // longer matches.
+    std::string key = insertPlanKey(s);
+    if (auto it = insertPlans_.find(key); it != insertPlans_.end() && it->second == plan) insertPlans_.erase(it);
     throw;
   }
-  if (plan.identityColumn < 0)
+  if (plan->identityColumn < 0)
     identity_ = Decimal{0, 0};
   else if (!isNull(lastIdentity))
     identity_ = lastIdentity;
   rowCount_ = rolledBack ? 0 : 1;
   done(false, rowCount_);
+  return true;
 }
 
 void SessionImpl::runUpdate(const UpdateStatement& s) {
@@ -560,20 +639,20 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
 
   // `update t set ... from t, u where ...`: the FROM item naming the target is the target itself.
   std::string fromSql;
-  for (const auto& ref : s.from) {
-    if (ref->is<NamedTableRef>()) {
-      const auto& n = ref->as<NamedTableRef>();
-      TableInfo other = binder.resolveTable(n.name);
-      if (other.id == named.id && other.database == named.database) {
-        if (!n.alias.empty()) scope.sources[0].exposed = n.alias;
-        continue;
-      }
-      std::string a = binder.newAlias();
-      scope.sources.push_back(Binder::sourceFor(other, n.alias, a));
-      fromSql += (fromSql.empty() ? "" : ", ") + other.sqliteName + " AS " + a;
+  std::vector<const NamedTableRef*> fromTables;
+  std::vector<const Expr*> joinConditions;
+  if (!flattenInnerJoins(s.from, fromTables, joinConditions))
+    throw notSupported("UPDATE with an outer join or a derived table in its FROM");
+  for (const NamedTableRef* ref : fromTables) {
+    const auto& n = *ref;
+    TableInfo other = binder.resolveTable(n.name);
+    if (other.id == named.id && other.database == named.database) {
+      if (!n.alias.empty()) scope.sources[0].exposed = n.alias;
       continue;
     }
-    throw notSupported("UPDATE with a joined FROM item");
+    std::string a = binder.newAlias();
+    scope.sources.push_back(Binder::sourceFor(other, n.alias, a));
+    fromSql += (fromSql.empty() ? "" : ", ") + other.sqliteName + " AS " + a;
   }
 
   std::string sets;
@@ -602,10 +681,14 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
     sets += (sets.empty() ? "" : ", ") + Binder::quoteIdent(c->sqliteName) + " = " +
             Binder::assignSql(v, c->desc.type, c->desc.nullable);
   }
+  // Every row an UPDATE changes gets a new value in its timestamp column.
+  for (const CatalogColumn& c : t.columns)
+    if (c.desc.userType == kUserTimestamp && !changed[static_cast<size_t>(&c - t.columns.data())])
+      sets += ", " + Binder::quoteIdent(c.sqliteName) + " = t_timestamp()";
   std::string where = !s.currentOf.empty() ? currentOfCondition(s.currentOf, t, alias)
                       : s.where            ? binder.bindCondition(*s.where, scope).sql
                                            : "";
-  where = bothConditions(where, vt ? &*vt : nullptr);
+  where = bothConditions(withJoinConditions(where, binder, joinConditions, scope), vt ? &*vt : nullptr);
   std::string sql = "UPDATE " + t.sqliteName + " AS " + alias + " SET " + sets;
   if (!fromSql.empty()) sql += " FROM " + fromSql;
   std::string cond = where;
@@ -682,9 +765,12 @@ void SessionImpl::runDelete(const DeleteStatement& s) {
     scope.sources.push_back(Binder::sourceFor(t, {}, alias));
   }
   std::string fromSql;
-  for (const auto& ref : s.from) {
-    if (!ref->is<NamedTableRef>()) throw notSupported("DELETE with a joined FROM item");
-    const auto& n = ref->as<NamedTableRef>();
+  std::vector<const NamedTableRef*> fromTables;
+  std::vector<const Expr*> joinConditions;
+  if (!flattenInnerJoins(s.from, fromTables, joinConditions))
+    throw notSupported("DELETE with an outer join or a derived table in its FROM");
+  for (const NamedTableRef* ref : fromTables) {
+    const auto& n = *ref;
     TableInfo other = binder.resolveTable(n.name);
     if (other.id == named.id && other.database == named.database) {
       if (!n.alias.empty()) scope.sources[0].exposed = n.alias;
@@ -697,7 +783,7 @@ void SessionImpl::runDelete(const DeleteStatement& s) {
   std::string where = !s.currentOf.empty() ? currentOfCondition(s.currentOf, t, alias)
                       : s.where            ? binder.bindCondition(*s.where, scope).sql
                                            : "";
-  where = bothConditions(where, vt ? &*vt : nullptr);
+  where = bothConditions(withJoinConditions(where, binder, joinConditions, scope), vt ? &*vt : nullptr);
   std::string sql = "DELETE FROM " + t.sqliteName + " AS " + alias;
   if (!fromSql.empty() || options_.rowCount > 0) {
     sql += " WHERE " + alias + ".rowid IN (" + rowSelection(t, alias, fromSql, where, options_.rowCount) + ")";

@@ -92,9 +92,15 @@ void SessionImpl::runDropProcedure(const DropStatement& s) {
   done(false, -1);
 }
 
-SessionImpl::CallResult SessionImpl::callProcedure(const ObjectName& name, const std::vector<CallArg>& args) {
-  if (procDepth_ >= kMaxNesting)
-    throw SqlError(217, 16, "Maximum stored procedure nesting level exceeded (limit 16).");
+std::shared_ptr<KeptProcedure> SessionImpl::keptProcedure(const ObjectName& name) {
+  std::string key = name.database + '\x1f' + name.owner + '\x1f' + name.name;
+  // The count is read before the catalogue: a change made while the procedure is read moves it.
+  const uint64_t stamp = catalogStamp();
+  if (auto it = procedures_.find(key); it != procedures_.end()) {
+    const KeptProcedure& k = *it->second;
+    if (k.stamp == stamp && k.database == database_ && k.user == user_) return it->second;
+    procedures_.erase(it);
+  }
   ObjectRef ref{name.database, name.owner, name.name};
   auto proc = resolveProcedure(db_, ref, database_, user_);
   // sp_ procedures not found in the current database come from sybsystemprocs, then master.
@@ -105,28 +111,61 @@ SessionImpl::CallResult SessionImpl::callProcedure(const ObjectName& name, const
       if (proc) break;
     }
   }
-  if (!proc) {
-    // The system procedures the catalogue does not hold are built in.
+  if (!proc) return nullptr;
+  auto k = std::make_shared<KeptProcedure>();
+  k->stamp = stamp;
+  k->database = database_;
+  k->user = user_;
+  // The system procedures of sybsystemprocs and master are everyone's; others need EXECUTE.
+  k->systemProcedure = proc->name.rfind("sp_", 0) == 0 &&
+                       (proc->database == "sybsystemprocs" || proc->database == "master") && proc->owner == "dbo";
+  k->builtin = k->systemProcedure && findBuiltinProcedure(proc->name);
+  k->namesLiveTables = namesLiveTables(proc->text);
+  k->proc = std::move(*proc);
+  constexpr size_t kKeptProcedures = 64;
+  if (procedures_.size() >= kKeptProcedures) procedures_.clear();
+  procedures_.emplace(std::move(key), k);
+  return k;
+}
+
+SessionImpl::CallResult SessionImpl::callProcedure(const ObjectName& name, const std::vector<CallArg>& args) {
+  if (procDepth_ >= kMaxNesting)
+    throw SqlError(217, 16, "Maximum stored procedure nesting level exceeded (limit 16).");
+  // Held for the whole call: a body that drops or changes its own procedure still runs the text
+  // it began with.
+  std::shared_ptr<KeptProcedure> kept = keptProcedure(name);
+  if (!kept) {
+    // The system procedures the catalogue does not hold are built in (they may change it).
     CallResult builtin;
+    CatalogChange change(*this);
     if (name.database.empty() && runSystemProcedure(name.name, args, builtin)) return builtin;
     throw procedureNotFound(name.toSql());
   }
-  // The system procedures of sybsystemprocs and master are everyone's; others need EXECUTE.
-  bool systemProcedure = proc->name.rfind("sp_", 0) == 0 &&
-                         (proc->database == "sybsystemprocs" || proc->database == "master") &&
-                         proc->owner == "dbo";
-  if (!systemProcedure) permissions_->requireExecute(proc->database, proc->id, proc->owner, proc->name);
-  if (systemProcedure && findBuiltinProcedure(proc->name)) {
+  const ProcedureInfo* proc = &kept->proc;
+  if (!kept->systemProcedure) {
+    // The decision holds while the caller's ownership chain is as it was (and the catalogue is,
+    // as the kept procedure itself holds only that long).
+    Permissions::Context context = permissions_->context();
+    if (!kept->executeAllowed || !(*kept->executeAllowed == context)) {
+      permissions_->requireExecute(proc->database, proc->id, proc->owner, proc->name);
+      kept->executeAllowed = std::move(context);
+    }
+  }
+  if (kept->builtin) {
     // Its catalogue entry names it; the server answers it itself.
     CallResult builtin;
+    CatalogChange change(*this);
     runSystemProcedure(proc->name, args, builtin);
     return builtin;
   }
-  noteLiveTables(proc->text);
-  std::vector<StatementPtr> stored = parseBatch(proc->text, parseOptions());
-  if (stored.empty() || !stored[0]->is<CreateProcedureStatement>())
-    throw SqlError(7900, 16, "The stored text of procedure '" + proc->name + "' is damaged.");
-  const auto& def = stored[0]->as<CreateProcedureStatement>();
+  if (kept->namesLiveTables) liveTables_ = true;
+  if (!kept->statements) {
+    auto stored = std::make_shared<std::vector<StatementPtr>>(parseBatch(proc->text, parseOptions()));
+    if (stored->empty() || !(*stored)[0]->is<CreateProcedureStatement>())
+      throw SqlError(7900, 16, "The stored text of procedure '" + proc->name + "' is damaged.");
+    kept->statements = std::move(stored);
+  }
+  const auto& def = (*kept->statements)[0]->as<CreateProcedureStatement>();
 
   CallResult result;
   std::vector<const CallArg*> argFor(def.params.size(), nullptr);
@@ -202,11 +241,21 @@ SessionImpl::CallResult SessionImpl::callProcedure(const ObjectName& name, const
     info_.user = user_;
   }
   // The body works with the rights of the procedure's owner over the owner's objects.
-  Permissions::Chain chain(*permissions_, proc->database, proc->owner);
+  if (!kept->ownerUid) {
+    auto owner = findUser(db_, proc->database, proc->owner);
+    kept->ownerUid = owner ? owner->uid : -1;
+  }
+  Permissions::Chain chain(*permissions_, proc->database, *kept->ownerUid);
 
+  // The parameters' types, user types of the procedure's database included.
+  if (!kept->paramTypes) {
+    std::vector<TypeDesc> types;
+    for (const ProcParam& p : def.params) types.push_back(resolveTypeName(*this, p.type));
+    kept->paramTypes = std::move(types);
+  }
   for (size_t i = 0; i < def.params.size(); ++i) {
     const ProcParam& p = def.params[i];
-    TypeDesc type = resolveTypeName(*this, p.type);
+    const TypeDesc& type = (*kept->paramTypes)[i];
     variables_[p.name] = Variable{type, Value{}};
     if (const CallArg* a = argFor[i]) {
       variables_[p.name].value = padFixedChar(
@@ -272,7 +321,7 @@ void SessionImpl::runExecute(const ExecuteStatement& s) {
     // exec ('select ...'): the text runs as a batch of its own, without the caller's variables.
     auto [v, t] = evaluate(*s.dynamicSql);
     std::string text = isNull(v) ? std::string() : valueToText(v, t);
-    noteLiveTables(text);
+    if (namesLiveTables(text)) liveTables_ = true;
     std::vector<StatementPtr> statements = parseBatch(text, parseOptions());
     auto saved = std::move(variables_);
     std::string_view savedBatch = batch_;
@@ -372,8 +421,8 @@ std::vector<CollectedSet> SessionImpl::collectExecute(const ExecuteStatement& s)
 }
 
 void SessionImpl::executeRpc(const std::string& procName, std::vector<ParamValue>& params, ResultSink& sink) {
-  // A procedure (sp_bindrule, sp_adduser ...) may change the catalogue.
-  CatalogChange change(*this);
+  // What a procedure changes in the catalogue moves the count: its statements do, and so do the
+  // built-in system procedures (sp_bindrule, sp_adduser ...), in callProcedure.
   sink_ = &sink;
   if (tranCount_ == 0) storage::refreshAttachments(db_);
   batch_ = {};

@@ -74,11 +74,12 @@ int32_t TriggerFiring::triggerFor(SessionImpl& session, const TableInfo& table, 
 
 TriggerFiring::TriggerFiring(SessionImpl& session, const TableInfo& table, Event event,
                              std::optional<int32_t> knownTrigger)
-    : session_(session), table_(table), event_(event) {
+    : session_(session), event_(event) {
   // A trigger does not fire itself again through its own table (self-recursion is off).
   if (session_.firingTables_.count(table.id)) return;
   triggerId_ = knownTrigger ? *knownTrigger : triggerFor(session, table, event);
   if (triggerId_ == 0) return;
+  table_ = table;
   int n = nextCaptureNumber();
   inserted_ = Binder::quoteIdent("tabulon_inserted_" + std::to_string(n));
   deleted_ = Binder::quoteIdent("tabulon_deleted_" + std::to_string(n));
@@ -128,12 +129,12 @@ bool TriggerFiring::fire(int32_t rows) {
   if (triggerId_ == 0) return false;
   stopCapture();
   SessionImpl& s = session_;
-  auto text = objectText(s.db_, table_.database, triggerId_);
+  auto text = objectText(s.db_, table_->database, triggerId_);
   if (!text) return false;
   std::string name;
   {
     SqlStatement q(
-        s, "SELECT name FROM " + sqliteObjectName(table_.database, "dbo", "sysobjects") + " WHERE id = ?",
+        s, "SELECT name FROM " + sqliteObjectName(table_->database, "dbo", "sysobjects") + " WHERE id = ?",
         SqlStatement::Access::Internal);
     q.bindAll({Value(static_cast<int64_t>(triggerId_))});
     if (q.step()) name = reinterpret_cast<const char*>(sqlite3_column_text(q.get(), 0));
@@ -143,7 +144,7 @@ bool TriggerFiring::fire(int32_t rows) {
   const auto& body = statements[0]->as<CreateTriggerStatement>().body;
 
   auto pseudo = [&](const std::string& pseudoName, const std::string& sqliteName) {
-    TableInfo p = table_;
+    TableInfo p = *table_;
     p.name = pseudoName;
     p.id = -1;
     p.sqliteName = sqliteName;
@@ -195,26 +196,26 @@ bool TriggerFiring::fire(int32_t rows) {
       s.info_.user = user;
       s.firingTables_.erase(table);
     }
-  } frame(s, table_.id);
-  if (table_.database != s.database_) {
+  } frame(s, table_->id);
+  if (table_->database != s.database_) {
     // A trigger's names are those of its table's database, whichever database the statement
     // that fired it was run from.
-    DbUser u = s.permissions_->requireUser(table_.database);
-    s.database_ = table_.database;
+    DbUser u = s.permissions_->requireUser(table_->database);
+    s.database_ = table_->database;
     s.user_ = u.name;
     s.info_.database = s.database_;
     s.info_.user = s.user_;
   }
   // The body works with the rights of the table's owner over the owner's objects.
-  Permissions::Chain chain(*s.permissions_, table_.database, table_.owner);
+  Permissions::Chain chain(*s.permissions_, table_->database, table_->owner);
   s.variables_.clear();
   s.gotoLabel_.clear();
   s.returnValue_.reset();
   s.pseudoTables_ = {{"inserted", pseudo("inserted", inserted_)}, {"deleted", pseudo("deleted", deleted_)}};
   s.triggerColumns_.emplace();
-  for (size_t i = 0; i < table_.columns.size(); ++i) {
+  for (size_t i = 0; i < table_->columns.size(); ++i) {
     bool set = i < columnsSet_.size() ? columnsSet_[i] : event_ == Event::Insert;
-    (*s.triggerColumns_)[table_.columns[i].desc.name] = set;
+    (*s.triggerColumns_)[table_->columns[i].desc.name] = set;
   }
   ++s.procDepth_;
   s.procId_ = triggerId_;

@@ -191,9 +191,18 @@ void Permissions::deny(const char* verb, const Object& o) {
                      ", owner " + o.owner + ".");
 }
 
-void Permissions::check(std::string_view sql) {
-  std::vector<Access> accesses = std::move(accesses_);
+Permissions::Accesses Permissions::takeRecorded() {
+  Accesses accesses = std::move(accesses_);
   accesses_.clear();
+  return accesses;
+}
+
+void Permissions::check(std::string_view sql) {
+  check(sql, takeRecorded());
+}
+
+void Permissions::check(std::string_view sql, const Accesses& recorded) {
+  Accesses accesses = recorded;
   objects_.clear();
   users_.clear();
   // sa reads everything; only its writes to system tables are checked.
@@ -327,6 +336,14 @@ Permissions::Chain::Chain(Permissions& p, const std::string& database, const std
   auto u = findUser(p.db_, database, owner);
   if (u)
     p_.chain_ = std::make_pair(database, u->uid);
+  else
+    p_.chain_.reset();
+}
+
+Permissions::Chain::Chain(Permissions& p, const std::string& database, int32_t ownerUid)
+    : p_(p), previous_(p.chain_) {
+  if (ownerUid >= 0)
+    p_.chain_ = std::make_pair(database, ownerUid);
   else
     p_.chain_.reset();
 }

@@ -50,12 +50,37 @@ class Permissions {
     bool outer_;
   };
 
+  // One table or column SQLite touched while a statement was prepared.
+  struct Access {
+    int action = 0;  // SQLITE_READ, SQLITE_INSERT, SQLITE_UPDATE, SQLITE_DELETE
+    std::string table;
+    std::string column;
+    std::string via;  // the view (SQLite name) that led to the table, or empty
+  };
+  using Accesses = std::vector<Access>;
+
+  // What the last recording window saw; the list starts empty again.
+  Accesses takeRecorded();
+
   // Decides on what the last recording window saw while `sql` was prepared. Throws SqlError 10351
   // for a database the login is no user of (and that has no guest), 229 "<ACTION> permission
   // denied on object <o>, database <d>, owner <u>." for an object right the user lacks, 230 for
   // the password column of syslogins, 259 for a write to a system table while "allow updates to
   // system tables" is off.
   void check(std::string_view sql);
+  // The same for `accesses`, recorded while `sql` was prepared (a statement kept prepared and
+  // run again is decided on again).
+  void check(std::string_view sql, const Accesses& accesses);
+
+  // What a check decides by besides the accesses and the catalogue: the ownership chain and the
+  // view a change goes through. The same accesses checked in equal contexts against an unchanged
+  // catalogue are decided the same way.
+  struct Context {
+    std::optional<std::pair<std::string, int32_t>> chain;
+    std::optional<std::pair<std::string, std::string>> through;
+    bool operator==(const Context&) const = default;
+  };
+  Context context() const { return Context{chain_, through_}; }
 
   // The user the login is in `database`; throws 10351 when it is none (and there is no guest).
   DbUser requireUser(const std::string& database);
@@ -104,6 +129,8 @@ class Permissions {
   class Chain {
    public:
     Chain(Permissions& p, const std::string& database, const std::string& owner);
+    // The same for the owner's user id in `database` when it is known already (-1: no such user).
+    Chain(Permissions& p, const std::string& database, int32_t ownerUid);
     ~Chain();
     Chain(const Chain&) = delete;
     Chain& operator=(const Chain&) = delete;
@@ -114,12 +141,6 @@ class Permissions {
   };
 
  private:
-  struct Access {
-    int action = 0;  // SQLITE_READ, SQLITE_INSERT, SQLITE_UPDATE, SQLITE_DELETE
-    std::string table;
-    std::string column;
-    std::string via;  // the view (SQLite name) that led to the table, or empty
-  };
   struct Object {
     std::string database, owner, name, type;
     int32_t id = 0;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <thread>
 
+#include "server/types/timestamp_value.h"
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_functions.h"
@@ -30,39 +31,76 @@ using namespace tsql;
 
 SqlStatement::SqlStatement(SessionImpl& session, const std::string& sql, Access access) : session_(session) {
   if (session.describing_) throw Described{};
-  int rc = SQLITE_OK;
-  if (access == Access::Checked && session.permissions_) {
-    {
-      Permissions::Recording recording(*session.permissions_);
-      rc = prepareSql(session.db_, sql, &stmt_);
-    }
-    if (rc == SQLITE_OK) {
-      try {
-        session.permissions_->check(sql);
-      } catch (...) {
-        sqlite3_finalize(stmt_);
-        stmt_ = nullptr;
-        throw;
+  const bool checked = access == Access::Checked && session.permissions_;
+  StatementCache& kept = session.statements_;
+  if ((kept_ = kept.take(sql, checked))) {
+    stmt_ = kept_->statement;
+    if (checked) {
+      // The same accesses are allowed again while the catalogue and the permission context are as
+      // they were at the last check (the count is read before the catalogue is).
+      const uint64_t stamp = SessionImpl::catalogStamp();
+      Permissions::Context context = session.permissions_->context();
+      if (!kept_->allowed || kept_->allowed->first != stamp || !(kept_->allowed->second == context)) {
+        kept_->allowed.reset();
+        try {
+          session.permissions_->check(sql, kept_->accesses);
+        } catch (...) {
+          release();
+          throw;
+        }
+        kept_->allowed.emplace(stamp, std::move(context));
       }
     }
   } else {
-    rc = prepareSql(session.db_, sql, &stmt_);
+    const uint64_t stamp = SessionImpl::catalogStamp();
+    int rc = SQLITE_OK;
+    Permissions::Accesses accesses;
+    if (checked) {
+      {
+        Permissions::Recording recording(*session.permissions_);
+        rc = prepareSql(session.db_, sql, &stmt_);
+      }
+      if (rc == SQLITE_OK) {
+        accesses = session.permissions_->takeRecorded();
+        try {
+          session.permissions_->check(sql, accesses);
+        } catch (...) {
+          release();
+          throw;
+        }
+      }
+    } else {
+      rc = prepareSql(session.db_, sql, &stmt_);
+    }
+    if (rc != SQLITE_OK) {
+      release();
+      fail(rc);
+    }
+    if ((kept_ = kept.keep(sql, checked, stmt_, std::move(accesses))) && checked)
+      kept_->allowed.emplace(stamp, session.permissions_->context());
   }
-  if (rc != SQLITE_OK) fail(rc);
   // A statement that writes must not run while a cursor's query holds the read snapshot.
   if (!sqlite3_stmt_readonly(stmt_) && session.cursorStreaming()) {
     try {
       session.spillCursors();
     } catch (...) {
-      sqlite3_finalize(stmt_);
-      stmt_ = nullptr;
+      release();
       throw;
     }
   }
 }
 
 SqlStatement::~SqlStatement() {
-  sqlite3_finalize(stmt_);
+  release();
+}
+
+void SqlStatement::release() {
+  if (kept_)
+    StatementCache::giveBack(kept_);
+  else
+    sqlite3_finalize(stmt_);
+  kept_ = nullptr;
+  stmt_ = nullptr;
 }
 
 void SqlStatement::bindAll(const std::vector<Value>& values) {
@@ -177,6 +215,7 @@ StatementTransaction::~StatementTransaction() {
 std::atomic<uint64_t> SessionImpl::catalogChanges_{0};
 
 void SessionImpl::noteCatalogChange() {
+  if (tranCount_ > 0) catalogChangedInTran_ = true;
   catalogChanges_.fetch_add(1, std::memory_order_acq_rel);
 }
 
@@ -192,6 +231,7 @@ SessionImpl::SessionImpl(sqlite3* db, int spid, SessionIdentity identity, Proces
   info_.host = id_.host;
   info_.program = id_.program;
   info_.spid = spid_;
+  info_.tempTableName = [this](const std::string& name) { return tempTableName(name); };
   registerExecFunctions(db_, &info_);
   setSessionInfo(db_, &info_);
   permissions_ = std::make_unique<Permissions>(db_, id_.suid);
@@ -209,6 +249,15 @@ SessionImpl::SessionImpl(sqlite3* db, int spid, SessionIdentity identity, Proces
   hooks.failure = [this](const std::string& database) { return lockWaitError(database); };
   hooks.stale = [this](const std::string&) { return deadlockError(); };
   hooks.acquired = [this](const std::string& database) { processes_.setWriter(database, spid_); };
+  hooks.keptStatement = [this](const std::string& sql) -> sqlite3_stmt* {
+    sqlite3_stmt*& st = lockStatements_[sql];
+    if (!st && sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+      sqlite3_finalize(st);
+      st = nullptr;
+      lockStatements_.erase(sql);
+    }
+    return st;
+  };
   storage::setLockHooks(db_, std::move(hooks));
   // kill: the session stops what it runs (its statement and any lock wait) and ends.
   processes_.setInterrupt(spid_, [this] {
@@ -242,6 +291,9 @@ SessionImpl::~SessionImpl() {
   prepared_.clear();
   // The session's #tables are in its connection's TEMP schema and go as it closes.
   sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+  statements_.clear();
+  for (auto& [sql, st] : lockStatements_) sqlite3_finalize(st);
+  lockStatements_.clear();
   permissions_.reset();
   catalogCache_.reset();
   sqlite3_close_v2(db_);
@@ -256,12 +308,20 @@ std::string SessionImpl::databaseOf(const ObjectName& name) const {
 }
 
 void SessionImpl::lockDatabase(const std::string& database) {
+  if (database.empty()) return;
+  // The open transaction holds the database's write lock already (every statement after its
+  // first change there), and the process table names this session as its writer.
+  if (database == lockedDatabase_ && !sqlite3_get_autocommit(db_) &&
+      sqlite3_txn_state(db_, lockedSchema_.c_str()) == SQLITE_TXN_WRITE && processes_.writerOf(database) == spid_)
+    return;
   // A database that is not there is the statement's own error to report. (No catalogue read
   // here: inside the transaction it would take a snapshot of master before its lock.)
-  if (database.empty() || !storage::hasDatabaseFile(db_, database)) return;
+  if (!storage::hasDatabaseFile(db_, database)) return;
   struct Awake {
     SessionImpl& s;
     ~Awake() {
+      if (!s.waitedForLock_) return;
+      s.waitedForLock_ = false;
       s.processes_.update(s.spid_, [](ProcessInfo& p) {
         if (p.status == "lock sleep") p.status = "running";
         p.blockedBy = 0;
@@ -270,6 +330,8 @@ void SessionImpl::lockDatabase(const std::string& database) {
     }
   } awake{*this};
   storage::lockForWrite(db_, database);
+  lockedDatabase_ = database;
+  lockedSchema_ = storage::schemaName(db_, database);
 }
 
 bool SessionImpl::waitForLock(const std::string& database, bool first) {
@@ -279,6 +341,7 @@ bool SessionImpl::waitForLock(const std::string& database, bool first) {
     deadlock_ = false;
   }
   const int holder = processes_.writerOf(database);
+  waitedForLock_ = true;
   processes_.update(spid_, [&](ProcessInfo& p) {
     if (first || p.status != "lock sleep") p.blockedSince = now;
     p.status = "lock sleep";
@@ -349,11 +412,22 @@ void SessionImpl::setCommand(const std::string& command) {
 }
 
 void SessionImpl::noteLiveTables(std::string_view text) {
-  if (liveTables_) return;
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  liveTables_ =
-      lower.find("sysprocesses") != std::string::npos || lower.find("syslocks") != std::string::npos;
+  if (!liveTables_) liveTables_ = namesLiveTables(text);
+}
+
+bool SessionImpl::namesLiveTables(std::string_view text) {
+  // "sysprocesses" or "syslocks" in any case.
+  auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
+  for (size_t i = 0; i + 8 <= text.size(); ++i) {
+    if (lower(text[i]) != 's' || lower(text[i + 1]) != 'y' || lower(text[i + 2]) != 's') continue;
+    for (std::string_view rest : {std::string_view("processes"), std::string_view("locks")}) {
+      if (i + 3 + rest.size() > text.size()) continue;
+      bool same = true;
+      for (size_t k = 0; k < rest.size() && same; ++k) same = lower(text[i + 3 + k]) == rest[k];
+      if (same) return true;
+    }
+  }
+  return false;
 }
 
 void SessionImpl::refreshLive() {
@@ -440,7 +514,22 @@ Variable* SessionImpl::findVariable(const std::string& name) {
 }
 
 std::string SessionImpl::tempTableName(const std::string& name) const {
-  return tempTableStoredName(name, spid_);
+  // The innermost one: a procedure's own #t hides its caller's #t of the same name.
+  const std::string base = tempTableStoredName(name, spid_);
+  for (int level = procDepth_; level >= 1; --level) {
+    std::string leveled = base + "_" + std::to_string(level);
+    if (tempTables_.count(leveled)) return leveled;
+  }
+  return base;
+}
+
+std::string SessionImpl::newTempTableName(const std::string& name) const {
+  const std::string base = tempTableStoredName(name, spid_);
+  auto made = tempTableDepth_.find(base);
+  if (made == tempTableDepth_.end() || made->second >= procDepth_) return base;
+  // A caller's #table has the name: this level's own table may have it too (a second one of
+  // this level is refused as the name's owner would be).
+  return base + "_" + std::to_string(procDepth_);
 }
 
 std::optional<std::pair<Value, TypeDesc>> SessionImpl::global(const std::string& name) {
@@ -477,6 +566,8 @@ std::optional<std::pair<Value, TypeDesc>> SessionImpl::global(const std::string&
   if (name == "@@maxcharlen") return intValue(4);
   if (name == "@@datefirst") return intValue(options_.dateFirst);
   if (name == "@@options") return intValue(0);
+  // The timestamp value most recently written into a timestamp column.
+  if (name == "@@dbts") return std::make_pair(Value{lastTimestamp()}, makeType(SqlType::VarBinary, 8));
   return std::nullopt;
 }
 
@@ -707,6 +798,7 @@ bool changesCatalog(const Statement& s) {
     case StatementKind::Raiserror:
     case StatementKind::Waitfor:
     case StatementKind::Kill:
+    case StatementKind::Maintenance:
     case StatementKind::DeclareCursor:
     case StatementKind::OpenCursor:
     case StatementKind::FetchCursor:
@@ -714,6 +806,10 @@ bool changesCatalog(const Statement& s) {
     case StatementKind::DeallocateCursor:
     case StatementKind::ReadText:
     case StatementKind::WriteText:
+    // A transaction's end moves the count itself when the transaction changed the catalogue.
+    case StatementKind::Transaction:
+    // What is planned for one database is kept for it (plans name their database).
+    case StatementKind::Use:
       return false;
     default:
       return true;
@@ -916,6 +1012,11 @@ Flow SessionImpl::dispatch(const Statement& s) {
     case StatementKind::Kill:
       setCommand("KILL");
       runKill(s.as<KillStatement>());
+      break;
+    case StatementKind::Maintenance:
+      setCommand(s.as<MaintenanceStatement>().action == MaintenanceAction::Checkpoint ? "CHECKPOINT"
+                                                                                      : "UPDATE STATISTICS");
+      runMaintenance(s.as<MaintenanceStatement>());
       break;
     case StatementKind::ReadText:
       setCommand("READTEXT");

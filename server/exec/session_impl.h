@@ -15,6 +15,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "server/core/session.h"
@@ -22,6 +23,7 @@
 #include "server/exec/binder.h"
 #include "server/exec/permissions.h"
 #include "server/exec/process_table.h"
+#include "server/exec/statement_cache.h"
 #include "server/storage/catalog.h"
 #include "server/storage/session_tables.h"
 #include "server/storage/catalog_cache.h"
@@ -103,31 +105,50 @@ struct SessionIdentity {
 // A prepared SQLite statement that throws the server's errors; finalized on destruction.
 class SqlStatement;
 
-// What an `insert t values (?, ...)` of a prepared statement keeps between executes: the resolved
-// table, the marker feeding each target column, the row rules, the trigger and the SQLite INSERT.
-// It holds only while the catalogue is unchanged (`stamp`) and for the database and user it was
-// made for.
+// What an INSERT ... VALUES keeps for its table and column list from one statement to the next
+// (every statement of a batch inserting into one table, a procedure's insert called again, a
+// prepared insert executed again): the resolved table, the target column of each value, the row
+// rules, the trigger and the SQLite INSERT. It holds while the catalogue is unchanged (`stamp`)
+// and for the database and user it was made for; `planned` is false when such statements take
+// the full path (a view, a column list that does not fit), which reports their errors.
 struct InsertPlan {
   InsertPlan();
   ~InsertPlan();
   uint64_t stamp = 0;
   std::string database;
   std::string user;
+  bool planned = false;
   TableInfo table;
   std::vector<int> targets;   // column index per value
-  std::vector<int> markers;   // `?` index per value
   int identityColumn = -1;
   bool explicitIdentity = false;
   std::vector<RowRule> rules;
   int32_t triggerId = 0;
-  std::unique_ptr<SqlStatement> insert;
+  std::string insertSql;
 };
 
-// A prepared batch as parsed once, with the plan of its insert once one was made.
+// A prepared batch as parsed once.
 struct PreparedBatch {
   std::vector<tsql::StatementPtr> statements;
   bool quotedIdentifiers = false;
-  std::unique_ptr<InsertPlan> insert;
+};
+
+// A stored procedure as a session last called it: where its name led, its parsed text, the types
+// of its parameters and its owner (for the ownership chain), and the permission context of the
+// last EXECUTE check that let the session run it. It holds while the catalogue is unchanged
+// (`stamp`) and for the database and user it was looked up from.
+struct KeptProcedure {
+  uint64_t stamp = 0;
+  std::string database;
+  std::string user;
+  ProcedureInfo proc;
+  bool systemProcedure = false;  // sp_ of sybsystemprocs or master: everyone may run it
+  bool builtin = false;          // answered by the server itself
+  bool namesLiveTables = false;  // the text names sysprocesses or syslocks
+  std::shared_ptr<const std::vector<tsql::StatementPtr>> statements;  // parsed when first run
+  std::optional<std::vector<TypeDesc>> paramTypes;
+  std::optional<int32_t> ownerUid;  // -1: the owner is no user of the database
+  std::optional<Permissions::Context> executeAllowed;
 };
 
 class SessionImpl : public Session, public BindContext {
@@ -214,6 +235,7 @@ class SessionImpl : public Session, public BindContext {
   void setCommand(const std::string& command);
   // Notes whether SQL about to run names master..sysprocesses or master..syslocks.
   void noteLiveTables(std::string_view text);
+  static bool namesLiveTables(std::string_view text);
   // Copies the live sessions and the write lock into this connection's sysprocesses/syslocks.
   void refreshLive();
 
@@ -286,6 +308,9 @@ class SessionImpl : public Session, public BindContext {
     std::vector<int> paramOfArg;  // per argument: the index of the parameter it was given for
     bool tranCountChanged = false;  // the procedure ended with another @@trancount (266 was sent)
   };
+  // The procedure `name` leads to from the current database and user (kept from an earlier call
+  // while the catalogue is unchanged), or null when the catalogue holds none of that name.
+  std::shared_ptr<KeptProcedure> keptProcedure(const tsql::ObjectName& name);
   // Runs procedure `name` with `args`; the body's statements end with DONEINPROC. Throws SqlError
   // 2812 for an unknown procedure, 201 for a missing parameter.
   CallResult callProcedure(const tsql::ObjectName& name, const std::vector<CallArg>& args);
@@ -297,7 +322,7 @@ class SessionImpl : public Session, public BindContext {
   void spHelp(const std::optional<std::string>& objname);
   void spHelpIndex(const std::string& objname);
   void spHelpConstraint(const std::string& objname);
-  void spSpaceUsed(const std::optional<std::string>& objname);
+  void spSpaceUsed(const std::optional<std::string>& objname, bool listIndexes);
   void spHelpDb(const std::optional<std::string>& dbname);
   void spRename(const std::string& objname, const std::string& newname);
   // A table of the current database named as a procedure argument; 17460 for another database,
@@ -318,10 +343,11 @@ class SessionImpl : public Session, public BindContext {
   // (exec_compute.cpp).
   void runSelectWithCompute(const tsql::SelectStatement& s);
   void runInsert(const tsql::InsertStatement& s);
-  // The plan of `s` when it is the insert of the prepared statement being executed and takes
-  // every value from a `?` marker; made afresh when the catalogue moved. Null otherwise.
-  InsertPlan* preparedInsertPlan(const tsql::InsertStatement& s);
-  void runPlannedInsert(InsertPlan& plan);
+  // The kept plan of an INSERT ... VALUES whose values are all literals, variables or `?`
+  // markers, made afresh when the catalogue moved; null for any other insert.
+  std::shared_ptr<InsertPlan> insertPlan(const tsql::InsertStatement& s);
+  // Runs `s` by its plan; false (before anything ran) when a value needs the full path.
+  bool runPlannedInsert(const std::shared_ptr<InsertPlan>& plan, const tsql::InsertStatement& s);
   // Fills in identity, defaults and NOT NULL checks for one row of `sourceTypes` values going to
   // `targets` of `t`, tests its rules and inserts it with `ins`; notes the identity value.
   void insertRow(const TableInfo& t, const std::vector<int>& targets, const std::vector<TypeDesc>& sourceTypes,
@@ -359,6 +385,7 @@ class SessionImpl : public Session, public BindContext {
   void runTransaction(const tsql::TransactionStatement& s);
   // KILL spid (transactions.cpp): sa ends another session; it rolls back and goes.
   void runKill(const tsql::KillStatement& s);
+  void runMaintenance(const tsql::MaintenanceStatement& s);
   // GRANT / REVOKE on an object (exec_grant.cpp).
   void runGrant(const tsql::GrantStatement& s);
   void runStatementGrant(const tsql::GrantStatement& s);
@@ -386,8 +413,15 @@ class SessionImpl : public Session, public BindContext {
   std::string printText(const Value& v, const TypeDesc& type);
   // Row integrity (exec_constraints.cpp). Keeps the CHECK constraints of a new table (`columns[k]`
   // names the column a column constraint belongs to, empty for a table constraint).
+  // Columns of user types of table `tableId` without a default of their own take their type's.
+  void inheritTypeDefaults(const std::string& database, int32_t tableId);
+  // sp_bindefault / sp_unbindefault (defaultId 0) of a user type: the type's default and, unless
+  // futureonly, the table columns of that type that have no default or had the type's.
+  void bindTypeDefault(int32_t defaultId, int32_t usertype, bool futureonly);
   void createCheckConstraints(const TableInfo& t, const std::vector<const tsql::Constraint*>& checks,
                               const std::vector<std::string>& columns);
+  // ALTER TABLE t DROP CONSTRAINT name of a CHECK constraint (3701 when there is none).
+  void dropConstraint(const TableInfo& t, const std::string& name);
   // Removes a table's CHECK constraint objects (DROP TABLE).
   void dropCheckConstraints(const TableInfo& t);
   // The rules and CHECK constraints rows of `t` must pass.
@@ -399,7 +433,20 @@ class SessionImpl : public Session, public BindContext {
   // The column default of a table column evaluated now (getdate() ...), or NULL when none.
   std::pair<Value, TypeDesc> columnDefault(const CatalogColumn& c);
   // Where a #table of this session is stored and whether it is one of ours.
-  void rememberTempTable(const std::string& storedName) { tempTables_.insert(storedName); }
+  void rememberTempTable(const std::string& storedName) {
+    tempTables_.insert(storedName);
+    tempTableDepth_[storedName] = procDepth_;
+  }
+  // The stored name a new #table `name` gets: the session's name for it, or, inside a procedure
+  // while a caller's #table holds that name, one of the procedure's nesting level.
+  std::string newTempTableName(const std::string& name) const;
+  // Forgets a #table of the session that was dropped.
+  void forgetTempTable(const std::string& storedName) {
+    tempTables_.erase(storedName);
+    tempTableDepth_.erase(storedName);
+  }
+  // createTable for a #table: a taken name is refused under the name the user wrote.
+  TableInfo createTempTable(const TableSpec& details, const std::string& name);
   // Drops the session's #tables that are not in `before` (those a procedure created).
   void dropTempTablesCreatedSince(const std::set<std::string>& before);
 
@@ -441,6 +488,13 @@ class SessionImpl : public Session, public BindContext {
   // What the login may do; removed before the connection closes.
   std::unique_ptr<Permissions> permissions_;
   std::unique_ptr<CatalogCache> catalogCache_;
+  // The SQLite statements kept prepared between uses (SqlStatement takes and gives them back).
+  StatementCache statements_;
+  // The statements that take a database's write lock, by text (storage::LockHooks).
+  std::unordered_map<std::string, sqlite3_stmt*> lockStatements_;
+  // The database whose write lock lockDatabase took last, and its schema on the connection.
+  std::string lockedDatabase_, lockedSchema_;
+  bool waitedForLock_ = false;  // waitForLock ran since lockDatabase began
   // DDL on an existing object is its owner's (Permissions::requireOwner); #tables are the session's.
   void requireOwnerOf(const std::string& command, const TableInfo& t);
   ProcessTable& processes_;
@@ -460,6 +514,7 @@ class SessionImpl : public Session, public BindContext {
   Value identity_;                       // @@identity
   std::map<std::string, Variable> variables_;
   std::set<std::string> tempTables_;  // stored names of our #tables in tempdb
+  std::map<std::string, int> tempTableDepth_;  // the nesting level each of them was made at
   std::set<int32_t> identityInsert_;  // object ids with set identity_insert on
   std::string gotoLabel_;
   std::chrono::steady_clock::time_point busySince_;
@@ -474,10 +529,10 @@ class SessionImpl : public Session, public BindContext {
   struct Prepared {
     std::string sql;
     PreparedDescription description;
+    std::vector<bool> untyped;  // per marker: met in no context that gave it a type
     std::shared_ptr<PreparedBatch> batch;
   };
   std::map<std::string, Prepared> prepared_;
-  PreparedBatch* executing_ = nullptr;  // the prepared batch being executed
   // The last few language batches parsed, by text and quoted_identifier setting: a client that
   // sends the same text again runs the kept statements (they hold positions, not copies, of the
   // text, and running them changes nothing in them). Shared, so that a batch run from inside
@@ -488,6 +543,13 @@ class SessionImpl : public Session, public BindContext {
     std::shared_ptr<const std::vector<tsql::StatementPtr>> statements;
   };
   std::vector<ParsedBatch> parsedBatches_;  // least recently used first
+  // The insert plans, by table name and column list as written.
+  std::unordered_map<std::string, std::shared_ptr<InsertPlan>> insertPlans_;
+  // The procedures called, by name as written.
+  std::unordered_map<std::string, std::shared_ptr<KeptProcedure>> procedures_;
+  // A statement of the open transaction changed the catalogue: its COMMIT or ROLLBACK moves the
+  // catalogue count again (other sessions see the change only then).
+  bool catalogChangedInTran_ = false;
   static std::atomic<uint64_t> catalogChanges_;
   bool describing_ = false;                          // SQL is bound but never run
   std::map<int, TypeDesc> describedTypes_;           // marker types found while describing

@@ -1,5 +1,6 @@
 // A prepared SQLite statement owned by a session: binds parameters in canonical form, steps,
-// and turns SQLite failures into server errors (or a quiet stop when the client cancelled).
+// and turns SQLite failures into server errors (or a quiet stop when the client cancelled). The
+// statement comes from the session's kept statements when its text was prepared before.
 #pragma once
 
 #include <sqlite3.h>
@@ -9,6 +10,7 @@
 
 #include "server/core/types.h"
 #include "server/exec/session_impl.h"
+#include "server/exec/statement_cache.h"
 
 namespace tabsrv {
 
@@ -36,8 +38,11 @@ class SqlStatement {
 
  private:
   [[noreturn]] void fail(int rc);
+  // Gives the statement back to the session's kept statements, or finalizes it.
+  void release();
   SessionImpl& session_;
   sqlite3_stmt* stmt_ = nullptr;
+  StatementCache::Entry* kept_ = nullptr;  // the kept statement stmt_ is, or null
   bool stepped_ = false;
 };
 

@@ -56,6 +56,11 @@ void SessionImpl::commitTransaction() {
     tranState_ = 1;
   }
   --tranCount_;
+  if (tranCount_ == 0 && catalogChangedInTran_) {
+    // Other sessions see the transaction's catalogue changes from now on.
+    catalogChangedInTran_ = false;
+    noteCatalogChange();
+  }
   int tc = tranCount_;
   processes_.update(spid_, [tc](ProcessInfo& p) { p.tranCount = tc; });
 }
@@ -70,6 +75,8 @@ void SessionImpl::rollbackTransaction(const std::string& name) {
       if (*it == name) {
         execSql("ROLLBACK TO " + savepointName(name));
         savepoints_.erase(it.base(), savepoints_.end());
+        // What the undone part changed in the catalogue is gone again.
+        if (catalogChangedInTran_) noteCatalogChange();
         return;
       }
     }
@@ -97,7 +104,8 @@ void SessionImpl::rollbackAll() {
   if (tranCount_ > 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   if (tranCount_ > 0) tranState_ = 3;
   // What the transaction changed in the catalogue is undone.
-  if (tranCount_ > 0) noteCatalogChange();
+  if (tranCount_ > 0 && catalogChangedInTran_) noteCatalogChange();
+  catalogChangedInTran_ = false;
   processes_.releaseWriters(spid_);
   tranCount_ = 0;
   savepoints_.clear();

@@ -39,7 +39,7 @@ class TriggerFiring {
   // Drops the capture triggers and the pseudo-tables.
   void cleanUp();
   SessionImpl& session_;
-  TableInfo table_;
+  std::optional<TableInfo> table_;  // while a trigger fires for the statement
   Event event_;
   std::vector<bool> columnsSet_;
   int32_t triggerId_ = 0;

@@ -450,22 +450,30 @@ void lockForWrite(sqlite3* db, const std::string& database) {
   LockHooks none;
   const LockHooks& hooks = s ? s->hooks : none;
   // A write that changes nothing takes the file's write lock (every file has the counters table).
-  sqlite3_stmt* st = nullptr;
   std::string sql = "UPDATE " + quoteIdent(schema) + ".tabulon_counters SET next = next WHERE 0";
-  int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr);
-  if (rc != SQLITE_OK) {
-    sqlite3_finalize(st);
-    throw errorFromSqlite(db, rc);
+  sqlite3_stmt* st = hooks.keptStatement ? hooks.keptStatement(sql) : nullptr;
+  const bool kept = st != nullptr;
+  int rc = SQLITE_OK;
+  if (!kept) {
+    rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr);
+    if (rc != SQLITE_OK) {
+      sqlite3_finalize(st);
+      throw errorFromSqlite(db, rc);
+    }
   }
   if (s) s->waitingFor = database;
   struct Clear {
     std::shared_ptr<ConnectionState> s;
     sqlite3_stmt* st;
+    bool kept;
     ~Clear() {
-      sqlite3_finalize(st);
+      if (kept)
+        sqlite3_reset(st);
+      else
+        sqlite3_finalize(st);
       if (s) s->waitingFor.clear();
     }
-  } clear{s, st};
+  } clear{s, st, kept};
   for (int attempt = 0;; ++attempt) {
     rc = sqlite3_step(st);
     sqlite3_reset(st);

@@ -50,6 +50,9 @@ struct LockHooks {
   std::function<SqlError(const std::string& database)> stale;
   // This connection's transaction now holds the write lock of `database`.
   std::function<void(const std::string& database)> acquired;
+  // A statement of `sql` that the connection's owner keeps prepared (reset, nothing bound), or
+  // null to prepare one for this use; lockForWrite resets it after use and never finalizes it.
+  std::function<sqlite3_stmt*(const std::string& sql)> keptStatement;
 };
 
 // Opens one database file with the server's settings: WAL (set on a new file, kept by the file),
