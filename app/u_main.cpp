@@ -46,6 +46,7 @@
 #include "access/SysUtils.h"
 #include "access/UiServices.h"
 #include "app/AppText.h"
+#include "app/DataCellEditor.h"
 #include "app/Dialogs.h"
 #include "app/EditScrollLayout.h"
 #include "app/RecordEdit.h"
@@ -479,6 +480,8 @@ QWidget* Tf_main::BuildDataPage() {
   dataModel_ = new TDataSetModel(dbg_data_);
   dataModel_->SetDataSource(&ds_sql_data_);
   dbg_data_->setModel(dataModel_);
+  // Cells are edited as the text of their whole value, never through a spin box that rounds.
+  dbg_data_->setItemDelegate(new TDataCellDelegate(dbg_data_));
   dbg_data_->setSelectionBehavior(QAbstractItemView::SelectItems);
   dbg_data_->setSelectionMode(QAbstractItemView::SingleSelection);
   dbg_data_->verticalHeader()->setDefaultSectionSize(dbg_data_->fontMetrics().height() + 6);

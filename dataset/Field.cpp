@@ -316,6 +316,10 @@ void TIntegerField::SetValue(const QVariant& value) {
   bool ok = false;
   const qlonglong v = value.toLongLong(&ok);
   if (!ok) RaiseConvertError(value.toString(), DbText::InvalidIntegerValue);
+  // A value the field cannot hold is refused, never cut to another number.
+  const qlonglong low = DataType() == ftSmallint ? -32768 : DataType() == ftWord ? 0 : -2147483648LL;
+  const qlonglong high = DataType() == ftSmallint ? 32767 : DataType() == ftWord ? 65535 : 2147483647LL;
+  if (v < low || v > high) RaiseConvertError(value.toString(), DbText::InvalidIntegerValue);
   NativeBuffer buf(8);
   if (DataType() == ftSmallint || DataType() == ftWord) {
     const int16_t s = int16_t(v);

@@ -332,3 +332,170 @@ TEST(DataPageTest, RefusedEditKeepsTheGridOnItsRow) {
             (QStringList{"1|one", "2|two", "3|typed", "4|four"}));
   w.Action("a_servers_disconnect")->trigger();
 }
+
+namespace {
+
+// A table with a column of every kind a DBA edits, its extremes, blanks and NULLs.
+const char* kEveryKind =
+    "create table every_kind (id int identity, m money null, sm smallmoney null, n numeric(38,10) null, "
+    "d decimal(5,2) null, f float null, r real null, dt datetime null, sdt smalldatetime null, b bit not null, "
+    "ti tinyint null, i int null, c char(10) null, cf char(10) not null, vc varchar(255) null, t text null, "
+    "im image null, bi binary(4) null, vb varbinary(16) null, constraint every_kind_pk primary key (id))";
+const char* kEveryKindRows =
+    "insert every_kind (m, sm, n, d, f, r, dt, sdt, b, ti, i, c, cf, vc, t, im, bi, vb) values "
+    "(922337203685477.5807, 214748.3647, 1234567890123456789012345678.0123456789, 999.99, 0.123456789, 1.25, "
+    "'2024-02-29 23:59:59.997', '2024-02-29 23:59', 1, 255, 2147483647, 'ab', 'cd  ', "
+    "'it''s \"quoted\" Größe ✓', 'long text é', 0xFF0102, 0xDEADBEEF, 0x00FF)\n"
+    "insert every_kind (m, sm, n, d, f, r, dt, sdt, b, ti, i, c, cf, vc, t, im, bi, vb) values "
+    "(-922337203685477.5808, -214748.3648, -0.0000000001, -999.99, -1e308, 1.0000001e-30, '1753-01-01 00:00:00.003', "
+    "'1900-01-01', 0, 0, -2147483648, '', '', '', '', 0x00, 0x00000000, 0x)\n"
+    "insert every_kind (m, sm, n, d, f, r, dt, sdt, b, ti, i, c, cf, vc, t, im, bi, vb) values "
+    "(null, null, null, null, null, null, null, null, 0, null, null, null, 'x', null, null, null, null, null)";
+// Every column of every_kind as the server holds it, to the last digit, blank and byte.
+const char* kEveryKindSnapshot =
+    "select id, convert(varchar(60), m), convert(varchar(60), sm), convert(varchar(60), n), convert(varchar(60), d), "
+    "f, r, convert(varchar(40), dt, 109), convert(varchar(40), sdt, 109), b, ti, i, '[' + c + ']', datalength(c), "
+    "'[' + cf + ']', datalength(cf), '[' + vc + ']', datalength(vc), convert(varchar(100), t), datalength(t), im, "
+    "datalength(im), bi, vb from every_kind order by id";
+
+struct EveryKindPage {
+  std::unique_ptr<TQorixDatabase> side = Side();
+  std::shared_ptr<void> drop;
+  QTemporaryDir dir;
+  TRecordingUiServices ui;
+  SaLogin login;
+  std::unique_ptr<Tf_main> w;
+  QTableView* view = nullptr;
+  TDataSet* table = nullptr;
+
+  EveryKindPage() {
+    Exec(*side, QString::fromUtf8(kEveryKind));
+    drop.reset(static_cast<void*>(nullptr), [db = side.get()](void*) { Exec(*db, QStringLiteral("drop table every_kind")); });
+    Exec(*side, QString::fromUtf8(kEveryKindRows));
+    w = std::make_unique<Tf_main>(dir.filePath("Tabulon.ini"));
+    w->resize(1400, 500);
+    w->show();
+    w->Action("a_servers_connect")->trigger();
+    EXPECT_TRUE(w->ClickPath({QStringLiteral("sample"), QStringLiteral("User Tables"), QStringLiteral("dbo.every_kind")}));
+    w->Model().Guarded([&] { w->Model().TabClick(pgData); });
+    view = w->dbg_data();
+    table = w->ds_sql_data().DataSet();
+    WaitForRows(*view->model());
+  }
+  ~EveryKindPage() {
+    if (w) w->Action("a_servers_disconnect")->trigger();
+  }
+  int Column(const QString& name) const {
+    for (int c = 0; c < view->model()->columnCount(); ++c)
+      if (view->model()->headerData(c, Qt::Horizontal).toString() == name) return c;
+    return -1;
+  }
+  // Opens the grid's own cell editor on (Row, Column) as F2 does; the editor, or null.
+  QLineEdit* OpenEditor(int row, int column) {
+    const QModelIndex ix = view->model()->index(row, column);
+    view->setCurrentIndex(ix);
+    view->edit(ix);
+    return qobject_cast<QLineEdit*>(QApplication::focusWidget());
+  }
+  void Enter(QWidget* editor) {
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+  }
+  QStringList Messages() const {
+    QStringList out;
+    for (const auto& e : ui.Events(TRecordingUiServices::Event::kMessageBox)) out << e.text;
+    return out;
+  }
+};
+
+}  // namespace
+
+// A cell opened in the grid and closed with Enter, nothing typed, leaves the row as the server
+// holds it: no digit of a float lost to a spin box, no byte turned into text, no NULL turned
+// into an empty string, no refusal of an empty number.
+TEST(DataPageTest, CellOpenedAndClosedWithoutTypingChangesNothing) {
+  EveryKindPage p;
+  ASSERT_TRUE(p.table && p.table->Active());
+  QAbstractItemModel& grid = *p.view->model();
+  ASSERT_EQ(grid.rowCount(), 3);
+  const QStringList held = Rows(*p.side, QString::fromUtf8(kEveryKindSnapshot));
+  for (int r = 0; r < grid.rowCount(); ++r)
+    for (int c = 1; c < grid.columnCount(); ++c) {
+      SCOPED_TRACE(QStringLiteral("row %1, column %2").arg(r).arg(grid.headerData(c, Qt::Horizontal).toString()).toStdString());
+      p.ui.Clear();
+      QLineEdit* editor = p.OpenEditor(r, c);
+      ASSERT_NE(editor, nullptr);
+      p.Enter(editor);
+      EXPECT_EQ(p.table->State(), TDataSetState::dsBrowse);
+      EXPECT_EQ(p.Messages(), QStringList());
+      if (p.table->State() != TDataSetState::dsBrowse) p.table->Cancel();
+      ASSERT_EQ(Rows(*p.side, QString::fromUtf8(kEveryKindSnapshot)), held);
+    }
+  QCoreApplication::processEvents();
+  Shot(*p.w, "main-data-page-every-kind");
+}
+
+// A value typed into a cell reaches the server as typed (a second connection reads it back);
+// an empty cell is NULL for every kind but the strings; a value the column cannot hold is
+// refused with the reason and the server keeps the old one.
+TEST(DataPageTest, ValueTypedIntoACellReachesTheServerExactly) {
+  EveryKindPage p;
+  ASSERT_TRUE(p.table && p.table->Active());
+  struct Case {
+    const char* column;
+    const char* typed;
+    const char* readBack;  // the server's value, as the second connection's select shows it; null: refused
+    const char* check;     // the select list reading the column back
+  };
+  const Case cases[] = {
+      {"m", "19.99", "19.9900", "convert(numeric(19,4), m)"},
+      {"m", "-922337203685477.5808", "-922337203685477.5808", "convert(numeric(19,4), m)"},
+      {"n", "123456789012345.6789", "123456789012345.6789000000", "convert(varchar(60), n)"},
+      {"d", "", "<null>", "convert(varchar(60), d)"},
+      {"f", "0.1000000000000001", "0.1000000000000001", "convert(varchar(30), f)"},
+      {"f", "1e-05", "1.0000000000000001e-05", "f"},
+      {"f", "", "<null>", "f"},
+      {"dt", "2001-02-03 04:05:06.997", "Feb  3 2001  4:05:06:997AM", "convert(varchar(40), dt, 109)"},
+      {"dt", "2001-02-03 04:05", "Feb  3 2001  4:05:00:000AM", "convert(varchar(40), dt, 109)"},
+      {"dt", "", "<null>", "dt"},
+      {"dt", "yesterday", nullptr, "dt"},
+      {"sdt", "2030-12-31 23:58", "Dec 31 2030 11:58:00:000PM", "convert(varchar(40), sdt, 109)"},
+      {"b", "False", "0", "b"},
+      {"ti", "7", "7", "ti"},
+      {"i", "", "<null>", "i"},
+      {"i", "99999999999", nullptr, "i"},
+      {"i", "-2147483648", "-2147483648", "i"},
+      {"c", "", "[ ]", "'[' + c + ']'"},
+      {"cf", "x", "[x         ]", "'[' + cf + ']'"},
+      {"vc", "O'Brien \"Größe\" ✓", "O'Brien \"Größe\" ✓", "vc"},
+      {"t", "new text ü", "new text ü", "convert(varchar(100), t)"},
+      {"bi", "cafebabe", "cafebabe", "bi"},
+      {"bi", "0x0102", "0102", "bi"},
+      {"bi", "xyz", nullptr, "bi"},
+      {"vb", "00ff10", "00ff10", "vb"},
+      {"vb", "", "<null>", "vb"},
+      {"im", "89504e470d0a1a0a", "89504e470d0a1a0a", "im"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::string(k.column) + " <- " + k.typed);
+    p.ui.Clear();
+    const int c = p.Column(QString::fromLatin1(k.column));
+    ASSERT_GE(c, 0);
+    const QString select = QStringLiteral("select %1 from every_kind where id = 1").arg(QString::fromUtf8(k.check));
+    const QStringList before = Rows(*p.side, select);
+    QLineEdit* editor = p.OpenEditor(0, c);
+    ASSERT_NE(editor, nullptr);
+    editor->setText(QString::fromUtf8(k.typed));
+    p.Enter(editor);
+    if (k.readBack) {
+      EXPECT_EQ(p.Messages(), QStringList());
+      EXPECT_EQ(Rows(*p.side, select), QStringList{QString::fromUtf8(k.readBack)});
+    } else {
+      EXPECT_EQ(p.Messages().size(), 1u) << p.Messages().join('\n').toStdString();
+      EXPECT_EQ(Rows(*p.side, select), before);
+    }
+    if (p.table->State() != TDataSetState::dsBrowse) p.table->Cancel();
+    EXPECT_EQ(p.table->State(), TDataSetState::dsBrowse);
+  }
+}
