@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "access/UiServices.h"
+#include "app/DataCellEditor.h"
 #include "dataset/DataSetNavigatorWidget.h"
 #include "dataset/DataSource.h"
 #include "dataset/Field.h"
@@ -139,15 +140,17 @@ void TQorixEditScrollBox::AddEditor(const TRecordEditorSlot& slot) {
           if (e->text() != typed) e->setText(typed), e->setCursorPosition(cursor);
           l->Modified();
         } else if (l->Field()) {
-          e->setText(l->Field()->AsString());
+          e->setText(CellEditText(*l->Field(), l->Field()->Value()));
         }
       });
       connect(e, &QLineEdit::editingFinished, e, [l] {
         if (l->IsModified()) GuardedCall([&] { l->UpdateRecord(); });
       });
-      l->OnDataChange = [e](TFieldDataLink& k) { e->setText(k.Field() ? k.Field()->AsString() : QString()); };
+      // The whole value as text, as the Data page's grid edits it: a date-time with its
+      // milliseconds, bytes as hex both shown and typed.
+      l->OnDataChange = [e](TFieldDataLink& k) { e->setText(k.Field() ? CellEditText(*k.Field(), k.Field()->Value()) : QString()); };
       l->OnUpdateData = [e](TFieldDataLink& k) {
-        if (k.Field()) k.Field()->SetAsString(e->text());
+        if (k.Field()) k.Field()->SetValue(CellValueOfText(*k.Field(), e->text()));
       };
       l->OnEditingChange = [e](TFieldDataLink& k) { e->setReadOnly(!k.CanModify()); };
       editor = e;

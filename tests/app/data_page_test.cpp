@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QTableView>
@@ -497,5 +498,48 @@ TEST(DataPageTest, ValueTypedIntoACellReachesTheServerExactly) {
     }
     if (p.table->State() != TDataSetState::dsBrowse) p.table->Cancel();
     EXPECT_EQ(p.table->State(), TDataSetState::dsBrowse);
+  }
+}
+
+// The record edit window shows and takes each value whole, as the grid does: bytes typed as
+// hex reach the server as those bytes, a date-time shows its milliseconds so that a corrected
+// day keeps them.
+TEST(DataPageTest, RecordWindowWritesBytesAndDateTimesAsShown) {
+  EveryKindPage p;
+  ASSERT_TRUE(p.table && p.table->Active());
+  ASSERT_TRUE(p.table->Locate(QStringLiteral("id"), 1, {}));
+  struct Case {
+    const char* column;
+    const char* shown;  // the editor's text before the change
+    std::function<QString(const QString&)> type;
+    const char* readBack;
+    const char* check;
+  };
+  const Case cases[] = {
+      {"bi", "deadbeef", [](const QString&) { return QStringLiteral("cafebabe"); }, "cafebabe", "bi"},
+      {"vb", "00ff", [](const QString&) { return QStringLiteral("0x0a0b0c"); }, "0a0b0c", "vb"},
+      {"dt", "2024-02-29 23:59:59.99",
+       [](const QString& shown) { return QString(shown).replace(QStringLiteral("-29 "), QStringLiteral("-28 ")); },
+       "Feb 28 2024 11:59:59:997PM", "convert(varchar(40), dt, 109)"},
+      {"f", "0.123456789", [](const QString&) { return QStringLiteral("2.5e-7"); }, "2.4999999999999999e-07", "f"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.column);
+    p.ui.Clear();
+    TRecordEditForm form(&p.w->ds_sql_data(), p.w.get());
+    form.show();
+    QLineEdit* editor = nullptr;
+    for (const auto& pair : form.esb_data()->Pairs())
+      if (auto* label = qobject_cast<QLabel*>(pair.Label); label && label->text().compare(QString::fromLatin1(k.column), Qt::CaseInsensitive) == 0)
+        editor = qobject_cast<QLineEdit*>(pair.Editor);
+    ASSERT_NE(editor, nullptr);
+    EXPECT_TRUE(editor->text().startsWith(QString::fromLatin1(k.shown))) << editor->text().toStdString();
+    editor->setText(k.type(editor->text()));
+    emit editor->textEdited(editor->text());
+    form.nav()->Button(TNavigateBtn::nbPost)->click();
+    form.CloseClick();
+    EXPECT_EQ(p.Messages(), QStringList());
+    EXPECT_EQ(Rows(*p.side, QStringLiteral("select %1 from every_kind where id = 1").arg(QString::fromLatin1(k.check))),
+              QStringList{QString::fromLatin1(k.readBack)});
   }
 }
