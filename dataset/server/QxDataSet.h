@@ -73,6 +73,8 @@ inline const QString CharToInt = QStringLiteral("Error converting Char to Int");
 inline const QString NoRecordFound = QStringLiteral("No record found, but one expected");
 inline const QString MultipleRecords = QStringLiteral("Multiple records found, but only one expected");
 inline const QString TableReadOnly = QStringLiteral("Table '%1' is read only");
+inline const QString TextReadCut = QStringLiteral(
+    "Field '%1' was read only up to the connection's TextSize (%2 bytes): its whole value cannot be changed here");
 inline const QString CircularLinks = QStringLiteral("Circular datalinks are not allowed");
 inline const QString ProcCursorInputOnly = QStringLiteral(
     "When executing a stored procedure using a cursor, only INPUT parameters are allowed");

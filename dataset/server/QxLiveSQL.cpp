@@ -151,10 +151,13 @@ QString TQxCustomDataSet::BuildWhereClause() {
       // the compared start is matched whole with LIKE as well.
       const QString value = v.toString();
       const QString prefix = ConvertedPrefix(value);
+      // A text read up to the TextSize is the start of a longer one, as long as it or longer.
+      const int size = int(value.toUtf8().size());
+      const bool cut = size >= textSize_;
       text += QStringLiteral(" AND CONVERT(VARCHAR, ") + name + QStringLiteral(")=") +
               qxsql::Literal(ftString, prefix) + QStringLiteral(" AND DATALENGTH(") + name +
-              QStringLiteral(")=") + QString::number(value.toUtf8().size());
-      if (prefix.size() < value.size())
+              (cut ? QStringLiteral(")>=") : QStringLiteral(")=")) + QString::number(size);
+      if (prefix.size() < value.size() && !cut)
         text += QStringLiteral(" AND ") + name + QStringLiteral(" LIKE ") +
                 qxsql::Literal(ftString, ExactLikePattern(value));
     } else {
@@ -300,6 +303,9 @@ bool TQxCustomDataSet::ExecUpdateSQL() {
     TField* old = Log().FindField(f->FieldName);
     // Values are compared, not texts: an empty string differs from NULL.
     if (old && SameValue(old->Value(), f->Value())) continue;
+    // A text read only in part would be written back without the rest.
+    if (old && IsTextBlob(f->DataType()) && !old->IsNull() && old->AsString().toUtf8().size() >= textSize_)
+      RaiseDataSetError(QxDsText::TextReadCut.arg(f->FieldName).arg(textSize_), this);
     sets << qxsql::QuotePart(f->FieldName) + QLatin1Char('=') + qxsql::Literal(f->DataType(), f->Value());
   }
   if (sets.isEmpty()) {

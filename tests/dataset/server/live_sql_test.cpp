@@ -239,3 +239,35 @@ TEST_F(LiveSqlTest, StoredProcedureUpdatesApplyEachChange) {
   EXPECT_EQ(Rows(*check_, QStringLiteral("select id, name from l_spu order by id")), QStringList({"2|two"}));
   EXPECT_FALSE(db_->InTransaction());
 }
+
+// A text longer than the connection's TextSize is read only in part: another column of its
+// row is still changed (the row is found by the text's start and a length at least as long),
+// and a change of the text itself, which would write back only the part read, is refused.
+TEST_F(LiveSqlTest, TextReadInPartKeepsItsRestOnTheServer) {
+  Exec(*check_, QStringLiteral("create table l_cut (id int not null, name varchar(20) null, notes text null, "
+                               "constraint l_cut_pk primary key (id))"));
+  Exec(*check_, QStringLiteral("insert l_cut values (1, 'a', '%1')").arg(QStringLiteral("0123456789").repeated(10000)));
+  TQxTable t;
+  t.SetName(QStringLiteral("l_cut_ds"));
+  t.DbName = QStringLiteral("db");
+  t.SetTableName(QStringLiteral("l_cut"));
+  t.Open();
+  ASSERT_LT(t.FieldByName("notes")->AsString().size(), 100000) << "the text is read in full: no cut to test";
+  t.Edit();
+  t.FieldByName("name")->SetAsString(QStringLiteral("b"));
+  t.Post();
+  EXPECT_EQ(Rows(*check_, QStringLiteral("select name, datalength(notes) from l_cut")), QStringList({"b|100000"}));
+  t.Edit();
+  t.FieldByName("notes")->SetAsString(t.FieldByName("notes")->AsString() + QStringLiteral("x"));
+  try {
+    t.Post();
+    ADD_FAILURE() << "a text read in part was written back";
+  } catch (const Exception& e) {
+    EXPECT_TRUE(QString(e.what()).contains(QStringLiteral("TextSize"))) << e.what();
+  }
+  t.Cancel();
+  EXPECT_EQ(Rows(*check_, QStringLiteral("select name, datalength(notes) from l_cut")), QStringList({"b|100000"}));
+  t.Delete();
+  EXPECT_EQ(Rows(*check_, QStringLiteral("select count(*) from l_cut")), QStringList({"0"}));
+  Exec(*check_, QStringLiteral("drop table l_cut"));
+}
