@@ -303,8 +303,9 @@ bool TQxCustomDataSet::ExecUpdateSQL() {
     TField* old = Log().FindField(f->FieldName);
     // Values are compared, not texts: an empty string differs from NULL.
     if (old && SameValue(old->Value(), f->Value())) continue;
-    // A text read only in part would be written back without the rest.
-    if (old && IsTextBlob(f->DataType()) && !old->IsNull() && old->AsString().toUtf8().size() >= textSize_)
+    // A text or image read only in part would be written back without the rest.
+    if (auto* oldBlob = dynamic_cast<TBlobField*>(old);
+        oldBlob && IsBlobType(f->DataType()) && !old->IsNull() && oldBlob->AsBytes().size() >= textSize_)
       RaiseDataSetError(QxDsText::TextReadCut.arg(f->FieldName).arg(textSize_), this);
     sets << qxsql::QuotePart(f->FieldName) + QLatin1Char('=') + qxsql::Literal(f->DataType(), f->Value());
   }

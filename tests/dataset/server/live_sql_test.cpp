@@ -240,13 +240,16 @@ TEST_F(LiveSqlTest, StoredProcedureUpdatesApplyEachChange) {
   EXPECT_FALSE(db_->InTransaction());
 }
 
-// A text longer than the connection's TextSize is read only in part: another column of its
-// row is still changed (the row is found by the text's start and a length at least as long),
-// and a change of the text itself, which would write back only the part read, is refused.
-TEST_F(LiveSqlTest, TextReadInPartKeepsItsRestOnTheServer) {
+// A text or image longer than the connection's TextSize is read only in part: another column
+// of its row is still changed (the row is found by the text's start and a length at least as
+// long), and a change of the cut value itself, which would write back only the part read, is
+// refused with the reason.
+TEST_F(LiveSqlTest, ValueReadInPartKeepsItsRestOnTheServer) {
   Exec(*check_, QStringLiteral("create table l_cut (id int not null, name varchar(20) null, notes text null, "
-                               "constraint l_cut_pk primary key (id))"));
-  Exec(*check_, QStringLiteral("insert l_cut values (1, 'a', '%1')").arg(QStringLiteral("0123456789").repeated(10000)));
+                               "pic image null, constraint l_cut_pk primary key (id))"));
+  Exec(*check_, QStringLiteral("insert l_cut values (1, 'a', '%1', 0x%2)")
+                    .arg(QStringLiteral("0123456789").repeated(10000), QStringLiteral("0a1b2c3d4e").repeated(10000)));
+  const QString sizes = QStringLiteral("select name, datalength(notes), datalength(pic) from l_cut");
   TQxTable t;
   t.SetName(QStringLiteral("l_cut_ds"));
   t.DbName = QStringLiteral("db");
@@ -256,17 +259,21 @@ TEST_F(LiveSqlTest, TextReadInPartKeepsItsRestOnTheServer) {
   t.Edit();
   t.FieldByName("name")->SetAsString(QStringLiteral("b"));
   t.Post();
-  EXPECT_EQ(Rows(*check_, QStringLiteral("select name, datalength(notes) from l_cut")), QStringList({"b|100000"}));
-  t.Edit();
-  t.FieldByName("notes")->SetAsString(t.FieldByName("notes")->AsString() + QStringLiteral("x"));
-  try {
-    t.Post();
-    ADD_FAILURE() << "a text read in part was written back";
-  } catch (const Exception& e) {
-    EXPECT_TRUE(QString(e.what()).contains(QStringLiteral("TextSize"))) << e.what();
+  EXPECT_EQ(Rows(*check_, sizes), QStringList({"b|100000|50000"}));
+  for (const char* cut : {"notes", "pic"}) {
+    SCOPED_TRACE(cut);
+    t.Edit();
+    auto* f = static_cast<TBlobField*>(t.FieldByName(QString::fromLatin1(cut)));
+    f->SetAsBytes(f->AsBytes() + "x");
+    try {
+      t.Post();
+      ADD_FAILURE() << "a value read in part was written back";
+    } catch (const Exception& e) {
+      EXPECT_TRUE(QString(e.what()).contains(QStringLiteral("TextSize"))) << e.what();
+    }
+    t.Cancel();
+    EXPECT_EQ(Rows(*check_, sizes), QStringList({"b|100000|50000"}));
   }
-  t.Cancel();
-  EXPECT_EQ(Rows(*check_, QStringLiteral("select name, datalength(notes) from l_cut")), QStringList({"b|100000"}));
   t.Delete();
   EXPECT_EQ(Rows(*check_, QStringLiteral("select count(*) from l_cut")), QStringList({"0"}));
   Exec(*check_, QStringLiteral("drop table l_cut"));
