@@ -122,7 +122,7 @@ void TQorixEditScrollBox::AddEditor(const TRecordEditorSlot& slot) {
       img->setAlignment(Qt::AlignCenter);
       l->OnDataChange = [img](TFieldDataLink& k) {
         QPixmap p;
-        if (k.Field() && !k.Field()->IsNull() && p.loadFromData(k.Field()->AsString().toLatin1()))
+        if (k.Field() && !k.Field()->IsNull() && k.Field()->IsBlob() && p.loadFromData(static_cast<TBlobField*>(k.Field())->AsBytes()))
           img->setPixmap(p.scaled(img->size(), Qt::KeepAspectRatio));
         else
           img->setText(k.Field() && !k.Field()->IsNull() ? QStringLiteral("(image)") : QString());

@@ -552,6 +552,14 @@ QString TBlobField::AsString() const {
   return QString::fromUtf8(AsBytes());
 }
 
+QString TBlobField::DisplayText() const {
+  constexpr int kShownBytes = 256;
+  if (DataType() == ftDataSet || DataType() == ftOraClob) return AsString();
+  const QByteArray bytes = AsBytes();
+  if (bytes.size() <= kShownBytes) return QString::fromLatin1(bytes.toHex());
+  return QString::fromLatin1(bytes.left(kShownBytes).toHex()) + QStringLiteral("...");
+}
+
 void TBlobField::SetAsString(const QString& value) {
   SetAsBytes(value.toUtf8());
 }

@@ -290,6 +290,9 @@ class TBlobField : public TField {
   void SetValue(const QVariant& value) override;
   QString AsString() const override;
   void SetAsString(const QString& value) override;
+  // Bytes as hex (the first 256 bytes, then "..."), never as text (a nested dataset's or
+  // character large object's value as its text).
+  QString DisplayText() const override;
   // The whole value's bytes (empty for a null value).
   QByteArray AsBytes() const;
   // Replaces the whole value (empty bytes make the field null).
@@ -310,6 +313,7 @@ class TMemoField : public TBlobField {
   QVariant Value() const override;
   void SetValue(const QVariant& value) override;
   QString AsString() const override;
+  QString DisplayText() const override { return AsString(); }
 };
 // ftGraphic.
 class TGraphicField : public TBlobField {

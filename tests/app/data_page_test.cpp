@@ -5,6 +5,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBuffer>
+#include <QImage>
 #include <QTest>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -421,6 +423,9 @@ TEST(DataPageTest, CellOpenedAndClosedWithoutTypingChangesNothing) {
   QAbstractItemModel& grid = *p.view->model();
   ASSERT_EQ(grid.rowCount(), 3);
   const QStringList held = Rows(*p.side, QString::fromUtf8(kEveryKindSnapshot));
+  // Bytes show as hex, an image's as a binary's.
+  EXPECT_EQ(grid.index(0, p.Column(QStringLiteral("im"))).data().toString(), QStringLiteral("ff0102"));
+  EXPECT_EQ(grid.index(0, p.Column(QStringLiteral("bi"))).data().toString(), QStringLiteral("deadbeef"));
   for (int r = 0; r < grid.rowCount(); ++r)
     for (int c = 1; c < grid.columnCount(); ++c) {
       SCOPED_TRACE(QStringLiteral("row %1, column %2").arg(r).arg(grid.headerData(c, Qt::Horizontal).toString()).toStdString());
@@ -503,7 +508,7 @@ TEST(DataPageTest, ValueTypedIntoACellReachesTheServerExactly) {
 
 // The record edit window shows and takes each value whole, as the grid does: bytes typed as
 // hex reach the server as those bytes, a date-time shows its milliseconds so that a corrected
-// day keeps them.
+// day keeps them, a picture in an image column shows.
 TEST(DataPageTest, RecordWindowWritesBytesAndDateTimesAsShown) {
   EveryKindPage p;
   ASSERT_TRUE(p.table && p.table->Active());
@@ -523,6 +528,27 @@ TEST(DataPageTest, RecordWindowWritesBytesAndDateTimesAsShown) {
        "Feb 28 2024 11:59:59:997PM", "convert(varchar(40), dt, 109)"},
       {"f", "0.123456789", [](const QString&) { return QStringLiteral("2.5e-7"); }, "2.4999999999999999e-07", "f"},
   };
+  // A picture stored in the image column shows as a picture.
+  {
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QImage picture(8, 8, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    ASSERT_TRUE(picture.save(&buffer, "PNG"));
+    p.table->Edit();
+    static_cast<TBlobField*>(p.table->FieldByName(QStringLiteral("im")))->SetAsBytes(png);
+    p.table->Post();
+    TRecordEditForm form(&p.w->ds_sql_data(), p.w.get());
+    form.show();
+    QLabel* image = nullptr;
+    for (const auto& pair : form.esb_data()->Pairs())
+      if (auto* label = qobject_cast<QLabel*>(pair.Label); label && label->text() == QStringLiteral("Im"))
+        image = qobject_cast<QLabel*>(pair.Editor);
+    ASSERT_NE(image, nullptr);
+    EXPECT_FALSE(image->pixmap().isNull());
+    form.CloseClick();
+  }
   for (const Case& k : cases) {
     SCOPED_TRACE(k.column);
     p.ui.Clear();
