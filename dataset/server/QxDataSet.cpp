@@ -520,6 +520,8 @@ void TQxCustomDataSet::RunQuery(bool describe) {
   QByteArray utf8 = text.toUtf8();
   lastResultType_ = 0;
   batchRows_ = batchPos_ = 0;
+  negativeStatus_ = false;
+  hasBlobColumns_ = false;
   rowsPerFetch_ = UseQorixCursor ? std::max(1, FetchRows) : 1;
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (UseQorixCursor) {
@@ -585,6 +587,14 @@ void TQxCustomDataSet::RunQuery(bool describe) {
       DatabaseError(msg, this);
     }
     if (!found && rc == CS_FAIL) DatabaseError(kCommandLost, this);
+    // A procedure that refused with a negative return status before any rows: the silent
+    // abort (its messages were reported as they came).
+    if (!found && negativeStatus_) {
+      negativeStatus_ = false;
+      resultsPending_ = false;
+      moreRows_ = false;
+      Abort();
+    }
     if (!found) {
       resultsPending_ = false;
       moreRows_ = false;
@@ -680,6 +690,11 @@ void TQxCustomDataSet::DescribeAndBindFields() {
                QString::number(count));
   columns_.clear();
   DescribeColumns(command_, count, columns_);
+  hasBlobColumns_ = false;
+  for (const Column& c : columns_)
+    if (c.described.datatype == CS_BINARY_TYPE || c.described.datatype == CS_TEXT_TYPE ||
+        c.described.datatype == CS_IMAGE_TYPE)
+      hasBlobColumns_ = true;
   InitFieldDefsFromColumns();
   if (!Active()) OpenMemoryCursor();
 }
@@ -848,6 +863,7 @@ CS_RETCODE TQxCustomDataSet::FetchRow() {
   }
   if (batchPos_ < batchRows_) {
     ++batchPos_;
+    if (hasBlobColumns_) MonitorTrace(QStringLiteral("Flow : ** Fetch Blob Data **"));
     return CS_SUCCEED;
   }
   MonitorTrace(QStringLiteral("Open-Client: ct_fetch"));
@@ -863,6 +879,8 @@ CS_RETCODE TQxCustomDataSet::FetchRow() {
     }
     batchRows_ = std::max<CS_INT>(1, rows);
     batchPos_ = 1;
+    // A row of a result with binary, text or image columns carries their values too.
+    if (hasBlobColumns_) MonitorTrace(QStringLiteral("Flow : ** Fetch Blob Data **"));
     return CS_SUCCEED;
   }
   try {
@@ -889,6 +907,12 @@ CS_RETCODE TQxCustomDataSet::FetchRow() {
     DatabaseError(QStringLiteral("The rows could not all be read: the connection to the server was lost"), this);
   }
   FinishFetching();
+  // A procedure's negative return status, read after its rows, is its refusal: the silent
+  // abort, once the rows read are stored and the statement is finished.
+  if (negativeStatus_) {
+    negativeStatus_ = false;
+    Abort();
+  }
   return rc;
 }
 
@@ -1166,7 +1190,14 @@ bool TQxCustomDataSet::RecordAvailable(TRecordBuffer) {
 
 void TQxCustomDataSet::InternalLast() {
   TCursorGuard cursor(ExecCursor, UseExecCursor);
-  while (FetchRow() == CS_SUCCEED) LoadRowIntoRecord();
+  try {
+    while (FetchRow() == CS_SUCCEED) LoadRowIntoRecord();
+  } catch (const EAbort&) {
+    // A refusal read after the rows (a negative return status) leaves them all stored.
+    reachable_ = Store().Count();
+    currentIndex_ = Store().Count();
+    throw;
+  }
   if (resultsPending_) FinishFetching();
   reachable_ = Store().Count();
   currentIndex_ = Store().Count();
