@@ -618,11 +618,23 @@ void TQxCustomDataSet::RunQuery(bool describe) {
   BindColumns();
 }
 
-void TQxCustomDataSet::ReadProcResult(CS_COMMAND* command, CS_INT) {
-  // Without a handler of its own a dataset does not keep status or parameter rows.
+void TQxCustomDataSet::ReadProcResult(CS_COMMAND* command, CS_INT type) {
+  // Without a handler of its own a dataset does not keep status or parameter rows; a
+  // negative status (a procedure run by a query's text refused) is noted all the same.
+  CS_INT status = 0;
+  CS_INT len = 0;
+  CS_SMALLINT ind = 0;
+  if (type == CS_STATUS_RESULT) {
+    CS_DATAFMT fmt{};
+    fmt.datatype = CS_INT_TYPE;
+    fmt.maxlength = sizeof(CS_INT);
+    fmt.count = 1;
+    ctlib::ct_bind(command, 1, &fmt, &status, &len, &ind);
+  }
   CS_INT rows = 0;
   while (ctlib::ct_fetch(command, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED) {
   }
+  if (type == CS_STATUS_RESULT && kind_ != dkTable) negativeStatus_ = ind != -1 && status < 0;
 }
 
 TFieldType TQxCustomDataSet::FieldTypeOf(const CS_DATAFMT& fmt) {
@@ -1533,6 +1545,10 @@ void TQxCustomDataSet::ReadExecResults(CS_COMMAND* cmd, int& count, bool& failed
           }
           if (cols >= 2 && names.value(1).compare(QLatin1String("IDENT"), Qt::CaseInsensitive) == 0)
             execIdentity_ = QString::fromUtf8(bufs[1].data()).trimmed().toLongLong();
+          // A procedure's negative return status is its refusal (a table's statements run
+          // none of their own).
+          if (type == CS_STATUS_RESULT && cols >= 1 && kind_ != dkTable && inds[0] != -1)
+            negativeStatus_ = QString::fromUtf8(bufs[0].data()).trimmed().toInt() < 0;
         }
         break;
       }
@@ -1551,6 +1567,7 @@ bool TQxCustomDataSet::ExecDirect(const QString& text, int& rowsAffected) {
   bool failed = false;
   CS_RETCODE rc = CS_SUCCEED;
   execIdentity_ = -1;
+  negativeStatus_ = false;
   try {
     MonitorTrace(QStringLiteral("SQL Execute: ") + text);
     if (prepared_) {
@@ -1566,6 +1583,7 @@ bool TQxCustomDataSet::ExecDirect(const QString& text, int& rowsAffected) {
     SendCommand(cmd);
     ReadExecResults(cmd, count, failed, rc);
   } catch (...) {
+    negativeStatus_ = false;
     ctlib::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
     DropCommand(cmd);
     throw;
@@ -1580,6 +1598,12 @@ bool TQxCustomDataSet::ExecDirect(const QString& text, int& rowsAffected) {
   }
   // A command the library could not complete (a lost connection) did not run.
   if (rc == CS_FAIL) DatabaseError(kCommandLost, this);
+  // A procedure that answered with a negative return status refused: the silent abort (its
+  // messages were reported as they came).
+  if (negativeStatus_) {
+    negativeStatus_ = false;
+    Abort();
+  }
   return true;
 }
 

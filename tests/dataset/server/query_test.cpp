@@ -220,6 +220,53 @@ TEST_F(QueryTest, ExecSQLCountsRowsAndLeavesTextAlone) {
   EXPECT_ANY_THROW(q.ExecSQL());
 }
 
+// A procedure run by a query's text that answers with a negative return status refused:
+// ExecSQL, the open and the end of the rows end in the silent abort; a status of 0 or more
+// changes nothing. The connection serves the next statement either way.
+TEST_F(QueryTest, ANegativeReturnStatusIsTheSilentAbort) {
+  dstest::Exec(*check_, QStringLiteral("create table q_neg (n int null)"));
+  dstest::Exec(*check_, QStringLiteral("create procedure q_neg_p @s int, @rows int as "
+                                       "insert q_neg values (@s) "
+                                       "if @rows = 1 select n from q_neg "
+                                       "return @s"));
+  const struct {
+    int status;
+    bool aborts;
+  } cases[] = {{-3, true}, {0, false}, {5, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.status);
+    dstest::Exec(*check_, QStringLiteral("delete q_neg"));
+    TQxQuery q;
+    q.SetName(QStringLiteral("q_neg_ds"));
+    q.DbName = QStringLiteral("db");
+    q.SetSQL(QStringLiteral("exec q_neg_p %1, 0").arg(c.status));
+    if (c.aborts)
+      EXPECT_THROW(q.ExecSQL(), EAbort);
+    else
+      EXPECT_NO_THROW(q.ExecSQL());
+    // Without rows.
+    q.SetSQL(QStringLiteral("exec q_neg_p %1, 0").arg(c.status));
+    q.AbortOnNoCols = false;
+    if (c.aborts)
+      EXPECT_THROW(q.Open(), EAbort);
+    else
+      EXPECT_NO_THROW(q.Open());
+    q.Close();
+    // With rows: they are read, then the status ends the fetch.
+    q.UseQorixCursor = false;
+    q.SetSQL(QStringLiteral("exec q_neg_p %1, 1").arg(c.status));
+    ASSERT_NO_THROW(q.Open());
+    if (c.aborts)
+      EXPECT_THROW(q.Last(), EAbort);
+    else
+      EXPECT_NO_THROW(q.Last());
+    EXPECT_FALSE(q.ResultsPending());
+    EXPECT_EQ(q.RecordCount(), 3);
+    q.Close();
+    EXPECT_EQ(Rows(*db_, QStringLiteral("select count(*) from q_neg")), QStringList({"3"}));
+  }
+}
+
 TEST_F(QueryTest, MissingConnectionNamesAreRefused) {
   TQxQuery q;
   q.SetName(QStringLiteral("q_noconn"));
