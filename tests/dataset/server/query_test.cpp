@@ -306,6 +306,48 @@ TEST_F(QueryTest, DetailQueryFollowsItsMaster) {
   EXPECT_GE(checked, 2);
 }
 
+// A master link that would lead back to the dataset through its masters is refused; a
+// parameter the program bound keeps its value whatever the master shows.
+TEST_F(QueryTest, MasterLinksRefuseCirclesAndKeepBoundParameters) {
+  TQxQuery a, b, c;
+  TDataSource srcA, srcB, srcC;
+  srcA.SetDataSet(&a);
+  srcB.SetDataSet(&b);
+  srcC.SetDataSet(&c);
+  b.SetDataSource(&srcA);
+  c.SetDataSource(&srcB);
+  for (TDataSource* back : {&srcA, &srcB, &srcC}) {
+    try {
+      a.SetDataSource(back);
+      ADD_FAILURE() << "a circular link was taken";
+    } catch (const EQxDataSetException& e) {
+      EXPECT_TRUE(QString(e.Message()).contains(QStringLiteral("Circular datalinks are not allowed")));
+    }
+    EXPECT_EQ(a.DataSource(), nullptr);
+  }
+  c.SetDataSource(&srcA);  // a second detail of the same master is no circle
+  EXPECT_EQ(c.DataSource(), &srcA);
+
+  TQxQuery master, detail;
+  master.SetName(QStringLiteral("m_shops_b"));
+  detail.SetName(QStringLiteral("d_orders_b"));
+  master.DbName = detail.DbName = QStringLiteral("db");
+  master.SetSQL(QStringLiteral("select shop_id from shops order by shop_id"));
+  TDataSource src;
+  src.SetDataSet(&master);
+  detail.SetSQL(QStringLiteral("select order_no from orders where shop_id = :shop_id order by order_no"));
+  detail.SetDataSource(&src);
+  TParam& shop = detail.ParamByName(QStringLiteral("shop_id"));
+  shop.DataType = ftString;
+  shop.SetValue(QStringLiteral("S002"));
+  shop.Bound = true;
+  master.Open();
+  detail.Open();
+  const QStringList s002 =
+      Rows(*check_, QStringLiteral("select order_no from orders where shop_id = 'S002' order by order_no"));
+  for (master.First(); !master.Eof(); master.Next()) EXPECT_EQ(Column(detail, "order_no"), s002);
+}
+
 TEST_F(QueryTest, NonAsciiTextFillsItsColumnWithoutLoss) {
   dstest::Exec(*check_, QString::fromUtf8("create table q_utf (s varchar(12) null) insert q_utf values ('äöüßéç')"));
   TQxQuery q;
