@@ -1375,8 +1375,8 @@ bool TQxCustomDataSet::ObtainColumns() {
   MonitorTrace(QStringLiteral("Flow : ** Start of obtaining columns **"));
   if (commandText_.trimmed().isEmpty()) RaiseBadSQLError(QxDsText::InvalidSQL, this);
   FindConnection();
-  // The probe sends the statement with its rows limited to none: only its format comes back.
-  const QString probe = QStringLiteral("SET ROWCOUNT 1 ") + commandText_ + QStringLiteral(" SET ROWCOUNT 0");
+  // The probe sends the statement, describes its first row result and cancels it before any
+  // row is read.
   CS_COMMAND* cmd = nullptr;
   AllocCommand(cmd);
   QStringList names;
@@ -1417,7 +1417,6 @@ bool TQxCustomDataSet::ObtainColumns() {
   for (const QString& n : names) quoted << qxsql::QuotePart(n);
   columnList_ = quoted.join(QStringLiteral(", "));
   columnNames_ = names.join(QLatin1Char(';'));
-  Q_UNUSED(probe);
   if (ok) MonitorTrace(QStringLiteral("Flow : ** End of obtaining columns **"));
   return ok;
 }
