@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <utility>
 
 #include "server/exec/errors.h"
 #include "server/exec/type_rules.h"
@@ -341,7 +342,7 @@ TableInfo Binder::resolveTable(const ObjectName& name) {
                  : tabsrv::resolveTable(ctx_.connection(), ref, ctx_.databaseName(), ctx_.userName());
   if (!t) throw objectNotFound(name.toSql());
   if (!name.name.empty() && name.name[0] == '#') t->name = name.name;
-  return *t;
+  return std::move(*t);
 }
 
 ScopeSource Binder::sourceFor(const TableInfo& table, const std::string& alias, const std::string& sqlAlias) {
