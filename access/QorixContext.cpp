@@ -40,10 +40,10 @@ CS_RETCODE CompletionCallback(CS_CONNECTION*, CS_COMMAND*, CS_INT, CS_RETCODE) {
 }
 
 QString DefaultIniFile() {
-  // The family's Unix layout keeps the interfaces file in $SYBASE; unset, FreeTDS's own
-  // configuration (freetds.conf) resolves server names.
+  // The family's Unix layout keeps the interfaces file in $SYBASE; unset, the file that
+  // resolves server names is FreeTDS's own configuration (freetds.conf) or interfaces file.
   const QByteArray sybase = qgetenv("SYBASE");
-  if (sybase.isEmpty()) return QString();
+  if (sybase.isEmpty()) return QString::fromLocal8Bit(ctlib::FreeTdsNamesFile().c_str());
   return QString::fromLocal8Bit(sybase) + QStringLiteral("/interfaces");
 }
 

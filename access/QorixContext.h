@@ -90,5 +90,6 @@ TQorixContext* FindContext(const QString& name);
 bool IsContextInUse(const TQorixContext* context);
 // The Client-Library completion callback installed on every context: takes no action.
 CS_RETCODE CompletionCallback(CS_CONNECTION* con, CS_COMMAND* cmd, CS_INT function, CS_RETCODE status);
-// The interfaces file a new context names: $SYBASE/interfaces, or empty when SYBASE is unset.
+// The interfaces file a new context names: $SYBASE/interfaces, or when SYBASE is unset the
+// file FreeTDS resolves server names with (ctlib::FreeTdsNamesFile; empty when none is found).
 QString DefaultIniFile();

@@ -374,7 +374,7 @@ class TQorixCustomQuery : public TComponent, public TQorixDiagTarget {
   TCSRecordDataManager rowValues_;
   TCSColumnDataManager rowFormats_;
   std::vector<CS_DATAFMT> serverFormats_;  // the server's own format per row column
-  // Per row column outside cursors: how the value is bound (TValueKind; 0 bound as text).
+  // Per row column outside cursors: how the value is bound (valuetext::Kind; 0 bound as text).
   // Numbers and date-times are bound in their own type and their text is made only when a
   // caller asks for it, the same text FreeTDS's character conversion gives.
   std::vector<uint8_t> valueKind_;
@@ -384,7 +384,6 @@ class TQorixCustomQuery : public TComponent, public TQorixDiagTarget {
   // context (0 not checked yet, 1 agrees, 2 differs: FreeTDS converts each value).
   std::vector<uint8_t> ownFormat_;
   CS_CONTEXT* ownFormatContext_ = nullptr;
-  std::vector<std::string> dateNames_;  // the locale's month abbreviations, AM and PM
   TCSRecordDataManager paramValues_;
   TCSColumnDataManager paramFormats_;
   TCSRecordDataManager computeValues_;

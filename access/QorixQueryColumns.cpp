@@ -15,15 +15,9 @@
 #include "access/QorixResources.h"
 #include "access/QorixUtils.h"
 #include "access/SybType.h"
+#include "access/ValueText.h"
 
 namespace {
-
-QString TypeNameOf(CS_INT code) {
-  if (code == -1) return QStringLiteral("illegal");
-  if (code == 23 || code == 24) return QStringLiteral("unknown");
-  if (code < 0 || code >= kCSDataTypeNameCount) return QStringLiteral("unknown/illegal");
-  return CSDataTypeName(code);
-}
 
 QString BufferText(const char* buffer, CS_INT length) {
   if (!buffer || length <= 0) return QString();
@@ -127,7 +121,7 @@ QString TQorixCustomQuery::GetFieldName(int index) {
 
 QString TQorixCustomQuery::GetFieldTypeName(int index) const {
   const TCSColumnData* f = FormatAt(index);
-  return f ? TypeNameOf(f->DataType) : QString();
+  return f ? CSDataTypeName(f->DataType) : QString();
 }
 
 int TQorixCustomQuery::GetFieldMaxLength(int index) {
@@ -185,7 +179,7 @@ QString TQorixCustomQuery::GetComputeColumnName(int index) {
 
 QString TQorixCustomQuery::GetComputeColumnTypeName(int index) const {
   if (index < 1 || index > static_cast<int>(computeColumnFormats_.size())) return QString();
-  return TypeNameOf(computeColumnFormats_[static_cast<size_t>(index - 1)].DataType);
+  return CSDataTypeName(computeColumnFormats_[static_cast<size_t>(index - 1)].DataType);
 }
 
 QString TQorixCustomQuery::GetParamName(int index) const {
@@ -195,7 +189,7 @@ QString TQorixCustomQuery::GetParamName(int index) const {
 
 QString TQorixCustomQuery::GetParamTypeName(int index) const {
   if (index < 1 || index > paramFormats_.Count()) return QString();
-  return TypeNameOf(paramFormats_.GetItem(index - 1)->DataType);
+  return CSDataTypeName(paramFormats_.GetItem(index - 1)->DataType);
 }
 
 QString TQorixCustomQuery::GetParamValue(int index) const {
@@ -251,360 +245,10 @@ int TQorixCustomQuery::GetDisplayWidth(const TCSColumnData& f) {
 
 // ---- binding ----
 
-namespace {
-
-// How a row column is bound outside cursors. Integers and bits are read as a CS_INT; the other
-// numbers and the date-times in their own type (FreeTDS then only copies the value); the rest
-// as text.
-enum TValueKind : uint8_t {
-  vkText = 0,
-  vkInt,
-  vkFloat,
-  vkReal,
-  vkMoney,
-  vkMoney4,
-  vkNumeric,
-  vkDateTime,
-  vkDateTime4,
-  vkKindCount
-};
-
-TValueKind ValueKindOf(CS_INT type) {
-  switch (type) {
-    case CS_TINYINT_TYPE:
-    case CS_SMALLINT_TYPE:
-    case CS_INT_TYPE:
-    case CS_BIT_TYPE:
-      return vkInt;
-    case CS_FLOAT_TYPE:
-      return vkFloat;
-    case CS_REAL_TYPE:
-      return vkReal;
-    case CS_MONEY_TYPE:
-      return vkMoney;
-    case CS_MONEY4_TYPE:
-      return vkMoney4;
-    case CS_NUMERIC_TYPE:
-    case CS_DECIMAL_TYPE:
-      return vkNumeric;
-    case CS_DATETIME_TYPE:
-      return vkDateTime;
-    case CS_DATETIME4_TYPE:
-      return vkDateTime4;
-    default:
-      return vkText;
-  }
-}
-
-// The bound type and size of a kind; numerics keep their own type (numeric or decimal).
-CS_INT BoundTypeOf(TValueKind kind, CS_INT serverType) {
-  switch (kind) {
-    case vkInt:
-      return CS_INT_TYPE;
-    case vkNumeric:
-      return serverType;
-    default:
-      return serverType;
-  }
-}
-
-CS_INT BoundSizeOf(TValueKind kind) {
-  switch (kind) {
-    case vkInt:
-      return sizeof(CS_INT);
-    case vkFloat:
-      return sizeof(CS_FLOAT);
-    case vkReal:
-      return sizeof(CS_REAL);
-    case vkMoney:
-      return sizeof(CS_MONEY);
-    case vkMoney4:
-      return sizeof(CS_MONEY4);
-    case vkNumeric:
-      return sizeof(CS_NUMERIC);
-    case vkDateTime:
-      return sizeof(CS_DATETIME);
-    case vkDateTime4:
-      return sizeof(CS_DATETIME4);
-    default:
-      return 0;
-  }
-}
-
-// The bytes a numeric of this precision takes, sign byte included (the smallest count of
-// magnitude bytes that holds 10^precision - 1); 0 above 38 digits.
-int NumericBytes(int precision) {
-  if (precision < 1 || precision > 38) return 0;
-  unsigned __int128 limit = 1;
-  for (int i = 0; i < precision; ++i) limit *= 10;
-  int bytes = 0;
-  unsigned __int128 span = 1;
-  while (span < limit) {
-    span <<= 8;
-    ++bytes;
-    if (bytes == 16) break;
-  }
-  return bytes + 1;
-}
-
-char* WriteUnsigned(char* out, unsigned long long v) {
-  char digits[24];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v);
-  while (n) *out++ = digits[--n];
-  return out;
-}
-
-char* WriteTwoDigits(char* out, unsigned v, char pad) {
-  *out++ = v >= 10 ? static_cast<char>('0' + v / 10) : pad;
-  *out++ = static_cast<char>('0' + v % 10);
-  return out;
-}
-
-// The month abbreviations and the AM and PM marks (entries 0 to 11, 12 and 13) of the C
-// library's current locale, as the date conversion's strftime writes them.
-using TDateNames = std::vector<std::string>;
-
-TDateNames CurrentDateNames() {
-  TDateNames names(14);
-  std::tm tm{};
-  tm.tm_year = 124;
-  tm.tm_mday = 1;
-  char buf[64];
-  for (int m = 0; m < 12; ++m) {
-    tm.tm_mon = m;
-    const size_t n = std::strftime(buf, sizeof buf, "%b", &tm);
-    names[static_cast<size_t>(m)].assign(buf, n);
-  }
-  for (int h = 0; h < 2; ++h) {
-    tm.tm_hour = h * 12;
-    const size_t n = std::strftime(buf, sizeof buf, "%p", &tm);
-    names[static_cast<size_t>(12 + h)].assign(buf, n);
-  }
-  return names;
-}
-
-char* WriteName(char* out, const std::string& name) {
-  std::memcpy(out, name.data(), name.size());
-  return out + name.size();
-}
-
-// A date (days since 1900-01-01) and a time of day in the date conversion's default form,
-// "Mar  5 2024 01:45PM".
-char* WriteDateTime(char* out, long days, unsigned minutesOfDay, const TDateNames& names) {
-  // Civil date of a day count (days since 1970-01-01 by the proleptic Gregorian calendar).
-  long z = days - 25567 + 719468;
-  const long era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  long year = static_cast<long>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  const unsigned day = doy - (153 * mp + 2) / 5 + 1;
-  const unsigned month = mp < 10 ? mp + 3 : mp - 9;
-  if (month <= 2) ++year;
-  out = WriteName(out, names[month - 1]);
-  *out++ = ' ';
-  out = WriteTwoDigits(out, day, ' ');
-  *out++ = ' ';
-  if (year < 0) {
-    *out++ = '-';
-    year = -year;
-  }
-  out = WriteUnsigned(out, static_cast<unsigned long long>(year));
-  *out++ = ' ';
-  const unsigned hour = minutesOfDay / 60, minute = minutesOfDay % 60;
-  out = WriteTwoDigits(out, (hour + 11) % 12 + 1, '0');
-  *out++ = ':';
-  out = WriteTwoDigits(out, minute, '0');
-  return WriteName(out, names[hour >= 12 ? 13 : 12]);
-}
-
-// Writes the text of a bound value the way FreeTDS's character conversion writes it with its
-// default settings; returns the end, or null when the value is one the engine leaves to
-// FreeTDS. Out has room for 128 characters.
-char* WriteValueText(TValueKind kind, const void* data, char* out, const TDateNames& names) {
-  switch (kind) {
-    case vkInt: {
-      CS_INT v;
-      std::memcpy(&v, data, sizeof v);
-      if (v < 0) *out++ = '-';
-      return WriteUnsigned(out, v < 0 ? 0ull - static_cast<unsigned long long>(static_cast<long long>(v))
-                                      : static_cast<unsigned long long>(v));
-    }
-    case vkFloat: {
-      CS_FLOAT v;
-      std::memcpy(&v, data, sizeof v);
-      const auto r = std::to_chars(out, out + 64, static_cast<double>(v), std::chars_format::general, 17);
-      return r.ec == std::errc() ? r.ptr : nullptr;
-    }
-    case vkReal: {
-      CS_REAL v;
-      std::memcpy(&v, data, sizeof v);
-      const auto r = std::to_chars(out, out + 64, static_cast<double>(v), std::chars_format::general, 9);
-      return r.ec == std::errc() ? r.ptr : nullptr;
-    }
-    case vkMoney: {
-      CS_MONEY m;
-      std::memcpy(&m, data, sizeof m);
-      const uint64_t high = static_cast<uint32_t>(m.mnyhigh);
-      const long long v = static_cast<long long>((high << 32) | m.mnylow);
-      unsigned long long n = static_cast<unsigned long long>(v);
-      if (v < 0) {
-        *out++ = '-';
-        n = 0ull - n;
-      }
-      out = WriteUnsigned(out, n / 10000);
-      *out++ = '.';
-      const unsigned f = static_cast<unsigned>(n % 10000);
-      out = WriteTwoDigits(out, f / 100, '0');
-      return WriteTwoDigits(out, f % 100, '0');
-    }
-    case vkMoney4: {
-      CS_MONEY4 m;
-      std::memcpy(&m, data, sizeof m);
-      unsigned n = static_cast<unsigned>(m.mny4);
-      if (m.mny4 < 0) {
-        *out++ = '-';
-        n = 0u - n;
-      }
-      out = WriteUnsigned(out, n / 10000);
-      *out++ = '.';
-      const unsigned f = n % 10000;
-      out = WriteTwoDigits(out, f / 100, '0');
-      return WriteTwoDigits(out, f % 100, '0');
-    }
-    case vkNumeric: {
-      CS_NUMERIC num;
-      std::memcpy(&num, data, sizeof num);
-      const int bytes = NumericBytes(num.precision);
-      if (bytes == 0 || num.scale > num.precision) return nullptr;
-      unsigned __int128 mag = 0;
-      for (int i = 1; i < bytes; ++i) mag = (mag << 8) | num.array[i];
-      if (num.array[0] == 1) *out++ = '-';
-      char digits[48];
-      int n = 0;
-      while (mag) {
-        digits[n++] = static_cast<char>('0' + static_cast<int>(mag % 10));
-        mag /= 10;
-      }
-      const int scale = num.scale;
-      if (n == 0) {
-        *out++ = '0';
-        if (scale) {
-          *out++ = '.';
-          for (int i = 0; i < scale; ++i) *out++ = '0';
-        }
-        return out;
-      }
-      if (n <= scale) {
-        *out++ = '0';
-        *out++ = '.';
-        for (int i = n; i < scale; ++i) *out++ = '0';
-      }
-      for (int i = n; i > 0; --i) {
-        *out++ = digits[i - 1];
-        if (i - 1 == scale && i - 1 > 0) *out++ = '.';
-      }
-      return out;
-    }
-    case vkDateTime: {
-      CS_DATETIME dt;
-      std::memcpy(&dt, data, sizeof dt);
-      if (dt.dttime < 0) return nullptr;
-      return WriteDateTime(out, dt.dtdays, static_cast<unsigned>(dt.dttime / 300 / 60), names);
-    }
-    case vkDateTime4: {
-      CS_DATETIME4 dt;
-      std::memcpy(&dt, data, sizeof dt);
-      return WriteDateTime(out, dt.days, dt.minutes, names);
-    }
-    default:
-      return nullptr;
-  }
-}
-
-// Values each kind is checked with against FreeTDS's conversion before the engine writes
-// that kind's texts itself: signs, zero, fractions, extremes, both halves of the day.
-std::vector<std::pair<CS_INT, QByteArray>> ProbeValues(TValueKind kind) {
-  std::vector<std::pair<CS_INT, QByteArray>> values;
-  auto add = [&](CS_INT type, const auto& v) {
-    values.emplace_back(type, QByteArray(reinterpret_cast<const char*>(&v), sizeof v));
-  };
-  switch (kind) {
-    case vkInt:
-      for (CS_INT v : {0, -1, 2147483647, -2147483647 - 1}) add(CS_INT_TYPE, v);
-      break;
-    case vkFloat:
-      for (CS_FLOAT v : {2.25, 0.1, -1e300, 123456789.125, 0.0, 1e-5, 1e17}) add(CS_FLOAT_TYPE, v);
-      break;
-    case vkReal:
-      for (CS_REAL v : {1.5f, 0.1f, -3.4e38f, 16777216.0f, 1e-5f}) add(CS_REAL_TYPE, v);
-      break;
-    case vkMoney:
-      for (long long v : {123456LL, -15000LL, 0LL, 1LL, -9223372036854775807LL - 1}) {
-        CS_MONEY m;
-        m.mnyhigh = static_cast<CS_INT>(v >> 32);
-        m.mnylow = static_cast<CS_UINT>(v & 0xffffffffu);
-        add(CS_MONEY_TYPE, m);
-      }
-      break;
-    case vkMoney4:
-      for (CS_INT v : {123456, -15000, 0, -2147483647 - 1}) {
-        CS_MONEY4 m;
-        m.mny4 = v;
-        add(CS_MONEY4_TYPE, m);
-      }
-      break;
-    case vkNumeric: {
-      // 1234.56 as numeric(12,2), -0.05 as numeric(5,3), 0 as numeric(38,10).
-      CS_NUMERIC a{};
-      a.precision = 12;
-      a.scale = 2;
-      a.array[3] = 0x01;
-      a.array[4] = 0xE2;
-      a.array[5] = 0x40;
-      add(CS_NUMERIC_TYPE, a);
-      CS_NUMERIC b{};
-      b.precision = 5;
-      b.scale = 3;
-      b.array[0] = 1;
-      b.array[3] = 50;
-      add(CS_NUMERIC_TYPE, b);
-      CS_NUMERIC c{};
-      c.precision = 38;
-      c.scale = 10;
-      add(CS_NUMERIC_TYPE, c);
-      break;
-    }
-    case vkDateTime:
-      // 2024-03-05 13:45:30.5, 1900-01-01 00:00, 1999-12-25 12:07, 1753-01-01 09:59:59.997.
-      for (auto [d, t] : {std::pair<CS_INT, CS_INT>{45354, 14857650}, {0, 0}, {36517, 12960000 + 2100},
-                          {-53690, 10799999}}) {
-        CS_DATETIME v;
-        v.dtdays = d;
-        v.dttime = t;
-        add(CS_DATETIME_TYPE, v);
-      }
-      break;
-    case vkDateTime4:
-      for (auto [d, m] : {std::pair<int, int>{45354, 825}, {0, 0}, {65535, 1439}, {36517, 720}}) {
-        CS_DATETIME4 v;
-        v.days = static_cast<CS_USHORT>(d);
-        v.minutes = static_cast<CS_USHORT>(m);
-        add(CS_DATETIME4_TYPE, v);
-      }
-      break;
-    default:
-      break;
-  }
-  return values;
-}
-
-}  // namespace
+// Outside cursors integers and bits are bound as a CS_INT, the other numbers and the
+// date-times in their own type (FreeTDS then only copies the value), the rest as text; the
+// texts of the values are written by access/ValueText.
+using valuetext::Kind;
 
 void TQorixCustomQuery::ReleaseRowBuffers() {
   // The texts of the last row stay readable once its bound values are gone.
@@ -617,7 +261,7 @@ int TQorixCustomQuery::BindResultColumns(int count) {
   rowValues_.FreeBuffers();
   rowFormats_.Clear();
   serverFormats_.assign(static_cast<size_t>(std::max(count, 0)), CS_DATAFMT{});
-  valueKind_.assign(static_cast<size_t>(std::max(count, 0)), vkText);
+  valueKind_.assign(static_cast<size_t>(std::max(count, 0)), static_cast<uint8_t>(Kind::Text));
   textPending_.assign(static_cast<size_t>(std::max(count, 0)), 0);
   cursorColumns_.clear();
   cursorBatchRows_ = cursorBatchPos_ = 0;
@@ -683,8 +327,8 @@ int TQorixCustomQuery::BindResultColumns(int count) {
     MonitorLine(QStringLiteral("Open-Client: ct_bind - Column Name : ") +
                 QString::fromUtf8(fmt.name, static_cast<qsizetype>(strnlen(fmt.name, sizeof(fmt.name)))));
     // The engine makes a native value's text through the context: without one, FreeTDS does.
-    const TValueKind kind = IsCursor || !context_ ? vkText : ValueKindOf(fmt.datatype);
-    if (IsCursor || (batched_ && kind == vkText)) {
+    const Kind kind = IsCursor || !context_ ? Kind::Text : valuetext::KindOf(fmt.datatype);
+    if (IsCursor || (batched_ && kind == Kind::Text)) {
       auto col = std::make_unique<TCursorColumn>();
       col->elementLength = bind.maxlength;
       col->buffer.assign(static_cast<size_t>(bind.maxlength) * static_cast<size_t>(rows), 0);
@@ -693,16 +337,16 @@ int TQorixCustomQuery::BindResultColumns(int count) {
       ret = ctlib::ct_bind(command_, n, &bind, col->buffer.data(), col->copied.data(), col->indicator.data());
       record->AllocBuffer(bind.maxlength);
       cursorColumns_.push_back(std::move(col));
-    } else if (kind != vkText) {
+    } else if (kind != Kind::Text) {
       // FreeTDS formats a value bound as text with sprintf or strftime; a number or date-time
       // bound in its own type costs a copy, and its text is made from it when asked for. The
       // column keeps its character format for callers.
       record->AllocBuffer(bind.maxlength);
-      record->AllocData(BoundSizeOf(kind));
+      record->AllocData(valuetext::BoundSize(kind));
       CS_DATAFMT native = bind;
-      native.datatype = BoundTypeOf(kind, fmt.datatype);
+      native.datatype = valuetext::BoundType(kind, fmt.datatype);
       native.format = CS_FMT_UNUSED;
-      native.maxlength = BoundSizeOf(kind);
+      native.maxlength = valuetext::BoundSize(kind);
       native.precision = fmt.precision;
       native.scale = fmt.scale;
       if (batched_) {
@@ -717,8 +361,8 @@ int TQorixCustomQuery::BindResultColumns(int count) {
       } else {
         ret = ctlib::ct_bind(command_, n, &native, record->Data, &record->CopiedLength, &record->Indicator);
       }
-      valueKind_[static_cast<size_t>(n - 1)] = kind;
-      OwnFormatAgrees(kind);
+      valueKind_[static_cast<size_t>(n - 1)] = static_cast<uint8_t>(kind);
+      OwnFormatAgrees(static_cast<int>(kind));
     } else {
       record->AllocBuffer(bind.maxlength);
       ret = ctlib::ct_bind(command_, n, &bind, record->Buffer, &record->CopiedLength, &record->Indicator);
@@ -739,14 +383,14 @@ void TQorixCustomQuery::CopyRowTexts() {
       r->Indicator = c.indicator[row];
       r->CopiedLength = c.copied[row];
       const char* element = c.buffer.data() + row * static_cast<size_t>(c.elementLength);
-      if (valueKind_[static_cast<size_t>(i)] != vkText && r->Data) {
+      if (valueKind_[static_cast<size_t>(i)] != static_cast<uint8_t>(Kind::Text) && r->Data) {
         std::memcpy(r->Data, element, static_cast<size_t>(std::min(c.elementLength, r->DataLength)));
         textPending_[static_cast<size_t>(i)] = r->Indicator != CS_NULLDATA;
         if (r->Indicator == CS_NULLDATA) r->Text.clear();
         continue;
       }
       r->Text = BufferText(element, c.elementLength);
-    } else if (i < static_cast<int>(valueKind_.size()) && valueKind_[static_cast<size_t>(i)] != vkText &&
+    } else if (i < static_cast<int>(valueKind_.size()) && valueKind_[static_cast<size_t>(i)] != static_cast<uint8_t>(Kind::Text) &&
                r->Data) {
       // Made when a caller asks (MakeRowText).
       textPending_[static_cast<size_t>(i)] = r->Indicator != CS_NULLDATA;
@@ -761,31 +405,13 @@ void TQorixCustomQuery::CopyRowTexts() {
 }
 
 bool TQorixCustomQuery::OwnFormatAgrees(int kind) {
-  if (ownFormatContext_ != context_ || ownFormat_.size() != vkKindCount) {
-    ownFormat_.assign(vkKindCount, 0);
+  // Kept per engine: the shared check takes a lock, and every value's text asks.
+  if (ownFormatContext_ != context_ || ownFormat_.size() != static_cast<size_t>(Kind::Count)) {
+    ownFormat_.assign(static_cast<size_t>(Kind::Count), 0);
     ownFormatContext_ = context_;
-    dateNames_ = CurrentDateNames();
   }
   uint8_t& state = ownFormat_[static_cast<size_t>(kind)];
-  if (state == 0) {
-    // Separators, month names and the day-half marks follow the C library's locale and the
-    // date form follows FreeTDS's locale file: a kind is written by the engine only when it
-    // gives FreeTDS's own text for every check value.
-    const TDateNames& names = dateNames_;
-    bool agrees = true;
-    for (auto& [type, bytes] : ProbeValues(static_cast<TValueKind>(kind))) {
-      char out[128];
-      char* end = WriteValueText(static_cast<TValueKind>(kind), bytes.constData(), out, names);
-      CS_DATAFMT src{};
-      src.datatype = type;
-      const QString theirs = ConvertToText(src, bytes.data(), static_cast<CS_INT>(bytes.size()));
-      if (!end || theirs.isEmpty() || QString::fromUtf8(out, end - out) != theirs) {
-        agrees = false;
-        break;
-      }
-    }
-    state = agrees ? 1 : 2;
-  }
+  if (state == 0) state = valuetext::Agrees(context_, static_cast<Kind>(kind)) ? 1 : 2;
   return state == 1;
 }
 
@@ -795,17 +421,18 @@ void TQorixCustomQuery::MakeRowText(int i) const {
   if (i >= rowValues_.Count()) return;
   TCSRecordData* r = rowValues_.GetItem(i);
   if (!r->Data) return;
-  const auto kind = static_cast<TValueKind>(valueKind_[static_cast<size_t>(i)]);
-  if (kind < ownFormat_.size() && ownFormat_[kind] == 1) {
+  const auto kind = static_cast<Kind>(valueKind_[static_cast<size_t>(i)]);
+  if (static_cast<size_t>(kind) < ownFormat_.size() && ownFormat_[static_cast<size_t>(kind)] == 1) {
     char out[128];
-    if (char* end = WriteValueText(kind, r->Data, out, dateNames_)) {
-      r->Text = kind >= vkDateTime ? QString::fromUtf8(out, end - out) : QString::fromLatin1(out, end - out);
+    if (char* end = valuetext::Write(kind, r->Data, out)) {
+      r->Text =
+          kind >= Kind::DateTime ? QString::fromUtf8(out, end - out) : QString::fromLatin1(out, end - out);
       return;
     }
   }
   CS_DATAFMT src{};
-  src.datatype = BoundTypeOf(kind, serverFormats_[static_cast<size_t>(i)].datatype);
-  r->Text = ConvertToText(src, r->Data, std::max<CS_INT>(r->CopiedLength, BoundSizeOf(kind)));
+  src.datatype = valuetext::BoundType(kind, serverFormats_[static_cast<size_t>(i)].datatype);
+  r->Text = ConvertToText(src, r->Data, std::max<CS_INT>(r->CopiedLength, valuetext::BoundSize(kind)));
 }
 
 void TQorixCustomQuery::ReadTruncatedColumns() {

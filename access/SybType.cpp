@@ -27,9 +27,10 @@ const char* const CSDataTypeNames[kCSDataTypeNameCount] = {"char",
                                                            "sensitivity_boundry"};
 
 QString CSDataTypeName(int code) {
-  if (code < 0) return QStringLiteral("illegal");
-  if (code >= kCSDataTypeNameCount) return QStringLiteral("unknown");
-  return QString::fromLatin1(CSDataTypeNames[code]);
+  if (code >= 0 && code < kCSDataTypeNameCount) return QString::fromLatin1(CSDataTypeNames[code]);
+  if (code == 23 || code == 24) return QStringLiteral("unknown");
+  if (code == -1) return QStringLiteral("illegal");
+  return QStringLiteral("unknown/illegal");
 }
 
 TFieldType FieldTypeOfTypeName(const QString& typeName) {

@@ -729,6 +729,8 @@ void TDataSet::Delete() {
     Cancel();
     return;
   }
+  // A dataset that cannot be changed refuses a delete as it refuses an edit or an insert.
+  CheckCanModify();
   if (recordCount_ == 0) DatabaseError(DbText::DataSetEmpty, this);
   DataEvent(TDataEvent::deCheckBrowseMode, 0);
   DoBeforeDelete();

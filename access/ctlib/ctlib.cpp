@@ -87,6 +87,16 @@ struct CommandText {
   bool more = false;  // the last piece came with CS_MORE
   CS_INT lastResult = 0;  // the result type ct_results gave last
   int single = -1;        // whether the text holds one SELECT: 1, 0, or -1 until known
+  // The COMPUTE clauses of each result set the text foresees (ComputeClausesOfResultSets),
+  // worked out at the first question about them.
+  bool computesKnown = false;
+  std::vector<int> computes;
+  // The run since the last ct_send: the result set being read (0-based, -1 before the first),
+  // whether its rows are still coming, and whether a statement failed before it (a failed
+  // statement may be a SELECT whose result set never came, so later ones cannot be told).
+  int resultSet = -1;
+  bool inResultSet = false;
+  bool statementFailed = false;
 };
 std::unordered_map<CS_COMMAND*, CommandText> g_commandTexts;
 // Commands that declared a cursor: FreeTDS keeps the cursor's state on the command until its
@@ -143,6 +153,8 @@ CS_INT MapLibTdsSeverity(CS_INT severity) {
 #define TABULON_FREETDS_SYSCONF "/etc/freetds/freetds.conf"
 #endif
 constexpr const char* kFreeTdsSystemConf = TABULON_FREETDS_SYSCONF;
+// The interfaces file FreeTDS reads last when SYBASE is unset (a path built into it).
+constexpr const char* kFreeTdsSystemInterfaces = "/etc/freetds/interfaces";
 
 constexpr CS_INT kLibTdsFirst = 20000;
 constexpr CS_INT kLibTdsLast = 20999;
@@ -527,6 +539,27 @@ std::vector<std::string> FreeTdsConfFiles() {
   if (const char* home = std::getenv("HOME"); home && *home) files.push_back(std::string(home) + "/.freetds.conf");
   files.push_back(kFreeTdsSystemConf);
   return files;
+}
+
+std::string FreeTdsNamesFile() {
+  // FreeTDS tries each configuration file in turn (a file FREETDSCONF names that cannot be
+  // read does not stop the search), then its interfaces files.
+  std::vector<std::string> files;
+  if (const char* named = std::getenv("FREETDSCONF"); named && *named) files.push_back(named);
+  const char* root = std::getenv("FREETDS");
+  if (root && *root) files.push_back(std::string(root) + "/etc/freetds.conf");
+  const char* home = std::getenv("HOME");
+  if (home && *home) files.push_back(std::string(home) + "/.freetds.conf");
+  files.push_back(kFreeTdsSystemConf);
+  if (home && *home) files.push_back(std::string(home) + "/.interfaces");
+  const char* sybase = std::getenv("SYBASE");
+  files.push_back(sybase && *sybase ? std::string(sybase) + "/interfaces" : std::string(kFreeTdsSystemInterfaces));
+  for (const std::string& file : files)
+    if (FILE* f = std::fopen(file.c_str(), "r")) {
+      std::fclose(f);
+      return file;
+    }
+  return std::string();
 }
 
 std::vector<std::string> FreeTdsConfServers() {
@@ -1605,6 +1638,11 @@ CS_RETCODE Library::ct_send(CS_COMMAND* cmd) {
   if (rc == CS_SUCCEED) {
     std::lock_guard lock(g_mutex);
     g_unsentDeclares.erase(cmd);
+    if (auto it = g_commandTexts.find(cmd); it != g_commandTexts.end()) {
+      it->second.resultSet = -1;
+      it->second.inResultSet = false;
+      it->second.statementFailed = false;
+    }
   }
   return rc;
 }
@@ -1635,7 +1673,21 @@ CS_RETCODE Library::ct_results(CS_COMMAND* cmd, CS_INT* result_type) {
   const CS_RETCODE rc = WaitFor(cmd, "ct_results", [&] { return ::ct_results(cmd, result_type); });
   if (rc == CS_SUCCEED && result_type) {
     std::lock_guard lock(g_mutex);
-    if (auto it = g_commandTexts.find(cmd); it != g_commandTexts.end()) it->second.lastResult = *result_type;
+    if (auto it = g_commandTexts.find(cmd); it != g_commandTexts.end()) {
+      CommandText& kept = it->second;
+      kept.lastResult = *result_type;
+      // Each statement's result set ends with CS_CMD_DONE; its compute rows, and with
+      // COMPUTE BY its later row groups, come before that.
+      if ((*result_type == CS_ROW_RESULT || *result_type == CS_COMPUTE_RESULT) && !kept.inResultSet) {
+        ++kept.resultSet;
+        kept.inResultSet = true;
+      } else if (*result_type == CS_CMD_DONE) {
+        kept.inResultSet = false;
+      } else if (*result_type == CS_CMD_FAIL) {
+        kept.inResultSet = false;
+        kept.statementFailed = true;
+      }
+    }
   }
   // A cursor's rows are not pending on the connection: FreeTDS sends each fetch from ct_fetch
   // and reads it to its end there, so other commands may run between fetches.
@@ -1739,13 +1791,112 @@ bool SingleSelectClauses(const std::vector<SqlToken>& tokens, std::vector<size_t
   return true;
 }
 
-int ComputeClausesOf(const std::string& sql) {
-  std::vector<size_t> orderBys, computes;
-  if (!SingleSelectClauses(SqlTokens(sql), orderBys, computes)) return 0;
-  return static_cast<int>(computes.size());
-}
-
 }  // namespace
+
+std::vector<int> ComputeClausesOfResultSets(const std::string& sql) {
+  std::vector<int> out;
+  const std::vector<SqlToken> tokens = SqlTokens(sql);
+  // Statements whose results the text does not tell: control flow, procedure calls, a
+  // cursor's fetch, and texts that define rather than run (create ... as select).
+  static const std::set<std::string> unforeseen = {"if",    "else",  "while",    "exec",  "execute",
+                                                   "create", "goto", "fetch",    "readtext", "dbcc",
+                                                   "grant", "revoke"};
+  // The other words that begin a statement; none of them sends a result set.
+  static const std::set<std::string> starts = {
+      "insert", "update",     "delete",  "set",      "declare",    "print",   "raiserror", "begin",
+      "end",    "return",     "use",     "drop",     "alter",      "truncate", "commit",   "rollback",
+      "save",   "waitfor",    "open",    "close",    "deallocate", "checkpoint", "dump",   "load",
+      "writetext", "setuser", "kill",    "reconfigure", "break",   "continue"};
+  enum class Kind { None, Select, Insert, Declare, Update, Other };
+  Kind kind = Kind::None;
+  bool returnsRows = false;        // the current SELECT sends a result set
+  bool insertTakesSelect = false;  // the current INSERT may still read its rows from a SELECT
+  bool cursorDeclare = false;      // the current DECLARE declares a cursor over a SELECT
+  int computes = 0, depth = 0, cases = 0;
+  auto finish = [&] {
+    if (kind == Kind::Select && returnsRows) out.push_back(computes);
+    kind = Kind::None;
+  };
+  for (size_t i = 0; i < tokens.size(); ++i) {
+    const SqlToken& t = tokens[i];
+    if (t.text == "(") {
+      ++depth;
+      continue;
+    }
+    if (t.text == ")") {
+      if (--depth < 0) return out;
+      continue;
+    }
+    if (depth > 0) continue;
+    if (t.text == ";") {
+      finish();
+      continue;
+    }
+    if (!t.word) continue;
+    const std::string w = Lower(t.text);
+    // CASE ... END inside any statement (its ELSE and END are no statements).
+    if (w == "case") {
+      ++cases;
+      continue;
+    }
+    if (cases > 0) {
+      if (w == "end") --cases;
+      continue;
+    }
+    // A batch that begins with a bare name calls that procedure.
+    if (i == 0 && w != "select" && !starts.count(w) && !unforeseen.count(w)) return out;
+    if (w == "select") {
+      const bool unionPart = i > 0 && (IsKeyword(tokens[i - 1], "union") ||
+                                       (IsKeyword(tokens[i - 1], "all") && i >= 2 && IsKeyword(tokens[i - 2], "union")));
+      if (unionPart) continue;
+      if (kind == Kind::Insert && insertTakesSelect) {
+        insertTakesSelect = false;
+        continue;
+      }
+      if (kind == Kind::Declare && cursorDeclare) {
+        kind = Kind::Other;
+        continue;
+      }
+      finish();
+      kind = Kind::Select;
+      computes = 0;
+      // "select @v = ..." assigns variables and sends no rows.
+      returnsRows = !(i + 2 < tokens.size() && tokens[i + 1].word && !tokens[i + 1].text.empty() &&
+                      tokens[i + 1].text[0] == '@' && tokens[i + 2].text == "=");
+      continue;
+    }
+    if (kind == Kind::Select) {
+      if (w == "compute") {
+        ++computes;
+        continue;
+      }
+      if (w == "into") {
+        returnsRows = false;  // select ... into a table
+        continue;
+      }
+      if (w == "update" && IsKeyword(tokens[i - 1], "for")) continue;  // select ... for update
+    }
+    if (kind == Kind::Insert && w == "values") {
+      insertTakesSelect = false;
+      continue;
+    }
+    if (kind == Kind::Update && w == "set") continue;
+    if (kind == Kind::Declare && w == "cursor") {
+      cursorDeclare = true;
+      continue;
+    }
+    if (unforeseen.count(w)) break;
+    if (starts.count(w)) {
+      finish();
+      if (w == "return") return out;  // nothing after it runs
+      kind = w == "insert" ? Kind::Insert : w == "declare" ? Kind::Declare : w == "update" ? Kind::Update : Kind::Other;
+      insertTakesSelect = kind == Kind::Insert;
+      cursorDeclare = false;
+    }
+  }
+  finish();
+  return out;
+}
 
 namespace {
 
@@ -1892,6 +2043,8 @@ CS_RETCODE Library::ct_command(CS_COMMAND* cmd, CS_INT type, const CS_VOID* buff
     kept.text = kept.more ? kept.text + piece : piece;
     kept.more = option == CS_MORE;
     kept.single = -1;
+    kept.computesKnown = false;
+    kept.computes.clear();
   } else if (rc == CS_SUCCEED) {
     g_commandTexts.erase(cmd);
   }
@@ -1899,20 +2052,56 @@ CS_RETCODE Library::ct_command(CS_COMMAND* cmd, CS_INT type, const CS_VOID* buff
 }
 
 // FreeTDS reads past the server's ORDERBY token and answers neither CS_NUMORDERCOLS nor
-// CS_ORDERBY_COLS, nor CS_NUM_COMPUTES: the facade answers them from the command's text.
+// CS_ORDERBY_COLS, nor CS_NUM_COMPUTES: the facade answers them from the command's text
+// (ORDER BY for a text of one SELECT, COMPUTE for each statement of a batch).
 CS_RETCODE Library::ct_res_info(CS_COMMAND* cmd, CS_INT type, CS_VOID* buffer, CS_INT buflen,
                                 CS_INT* outlen) {
   if (type != CS_NUMORDERCOLS && type != CS_ORDERBY_COLS && type != CS_NUM_COMPUTES)
     return ::ct_res_info(cmd, type, buffer, buflen, outlen);
   if (!buffer) return CS_FAIL;
+  if (type == CS_NUM_COMPUTES) {
+    // The COMPUTE clauses of the statement whose result set is being read; a compute result
+    // has at least its own.
+    std::string text;
+    bool known = true;
+    {
+      std::lock_guard lock(g_mutex);
+      if (auto it = g_commandTexts.find(cmd); it != g_commandTexts.end() && !it->second.computesKnown) {
+        text = it->second.text;
+        known = false;
+      }
+    }
+    if (!known) {
+      std::vector<int> computes = ComputeClausesOfResultSets(text);
+      std::lock_guard lock(g_mutex);
+      if (auto it = g_commandTexts.find(cmd); it != g_commandTexts.end() && it->second.text == text) {
+        it->second.computes = std::move(computes);
+        it->second.computesKnown = true;
+      }
+    }
+    CS_INT n = 0;
+    CS_INT lastResult = 0;
+    {
+      std::lock_guard lock(g_mutex);
+      if (auto it = g_commandTexts.find(cmd); it != g_commandTexts.end()) {
+        const CommandText& kept = it->second;
+        lastResult = kept.lastResult;
+        if (kept.computesKnown && !kept.statementFailed && kept.resultSet >= 0 &&
+            kept.resultSet < static_cast<int>(kept.computes.size()))
+          n = kept.computes[static_cast<size_t>(kept.resultSet)];
+      }
+    }
+    if (n == 0 && lastResult == CS_COMPUTE_RESULT) n = 1;
+    std::memcpy(buffer, &n, sizeof n);
+    if (outlen) *outlen = sizeof n;
+    return CS_SUCCEED;
+  }
   std::string text;
-  CS_INT lastResult = 0;
   int single = 0;  // the text holds one SELECT: 1 yes, 0 no, -1 not yet known
   {
     std::lock_guard lock(g_mutex);
     auto it = g_commandTexts.find(cmd);
     if (it != g_commandTexts.end()) {
-      lastResult = it->second.lastResult;
       single = it->second.single;
       // A batch of many statements (a script) is looked at once, not at each of its results.
       if (single != 0) text = it->second.text;
@@ -1926,14 +2115,6 @@ CS_RETCODE Library::ct_res_info(CS_COMMAND* cmd, CS_INT type, CS_VOID* buffer, C
       it->second.single = single;
   }
   if (single == 0) text.clear();
-  if (type == CS_NUM_COMPUTES) {
-    // The statement's COMPUTE clauses; a compute result has at least its own.
-    CS_INT n = ComputeClausesOf(text);
-    if (n == 0 && lastResult == CS_COMPUTE_RESULT) n = 1;
-    std::memcpy(buffer, &n, sizeof n);
-    if (outlen) *outlen = sizeof n;
-    return CS_SUCCEED;
-  }
   CS_INT count = 0;
   if (::ct_res_info(cmd, CS_NUMDATA, &count, CS_UNUSED, nullptr) != CS_SUCCEED) return CS_FAIL;
   std::vector<std::string> names;

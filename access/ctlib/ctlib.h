@@ -172,6 +172,11 @@ std::vector<std::string> ReadFreeTdsConfSections(const std::string& path);
 // The freetds.conf files FreeTDS reads: the one FREETDSCONF names, else its default files
 // ($FREETDS/etc/freetds.conf, ~/.freetds.conf, the system file) in its search order.
 std::vector<std::string> FreeTdsConfFiles();
+// The file FreeTDS resolves server names with when the context names no interfaces file:
+// the first readable one of FREETDSCONF's file, $FREETDS/etc/freetds.conf, ~/.freetds.conf,
+// the system freetds.conf, ~/.interfaces and $SYBASE/interfaces (without SYBASE the system
+// interfaces file); "" when none can be read.
+std::string FreeTdsNamesFile();
 // The servers of those files, each once, in that order: what the directory service lists
 // when the context has no interfaces file.
 std::vector<std::string> FreeTdsConfServers();
@@ -185,6 +190,13 @@ std::string ConnectFailedText(const std::string& server);
 // stands for itself, a name (or owner.table.name, with ASC or DESC) for the column of that
 // name; expressions and names not in the select list are left out. Any other text gives none.
 std::vector<CS_INT> OrderByColumnsOf(const std::string& sql, const std::vector<std::string>& names);
+
+// The number of COMPUTE clauses of each result set a language text sends, in the order the
+// result sets come: one entry per SELECT that returns rows (not "select @v = ...", not
+// "select ... into", not the SELECT of an INSERT or a cursor declaration). The list stops
+// before the first statement whose results the text does not tell (IF, WHILE, EXEC, a
+// procedure called by name, CREATE, FETCH ...).
+std::vector<int> ComputeClausesOfResultSets(const std::string& sql);
 
 namespace detail {
 // Writes one line for Call to the ct_debug trace file when tracing is on.

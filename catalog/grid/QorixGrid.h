@@ -20,7 +20,7 @@
 #include "access/Qorix_Components.h"
 #include "access/UiServices.h"
 #include "catalog/grid/GridCells.h"
-#include "catalog/grid/GridValueText.h"
+#include "access/ValueText.h"
 
 class TQorixGrid;
 class TQorixDatabase;
@@ -279,8 +279,8 @@ class TQorixGrid : public TComponent, public TQorixDiagTarget {
     std::vector<CS_INT> copied;
     std::vector<CS_SMALLINT> indicator;
     int elementLength = 0;
-    // Text, or the kind of value the column is bound as (see GridValueText.h).
-    gridvalue::Kind kind = gridvalue::Kind::Text;
+    // Text, or the kind of value the column is bound as (see access/ValueText.h).
+    valuetext::Kind kind = valuetext::Kind::Text;
     CS_INT serverType = 0;
     int precision = 0, scale = 0;
   };

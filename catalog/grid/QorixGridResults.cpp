@@ -367,10 +367,10 @@ bool TQorixGrid::BindColumns(int n, TCSRecordDataManager& recs, TCSColumnDataMan
     TBoundColumn& b = bound[static_cast<size_t>(i - 1)];
     // Numbers and date-times of a row result come as values, their texts written by the grid
     // (FreeTDS's text conversion costs more than the rest of the row).
-    const gridvalue::Kind kind = gridvalue::KindOf(fmt.datatype);
-    if (header && kind != gridvalue::Kind::Text && gridvalue::Agrees(context_, kind)) {
+    const valuetext::Kind kind = valuetext::KindOf(fmt.datatype);
+    if (header && kind != valuetext::Kind::Text && valuetext::Agrees(context_, kind)) {
       b.kind = kind;
-      size = gridvalue::BoundSize(kind);
+      size = valuetext::BoundSize(kind);
     }
     b.serverType = fmt.datatype;
     b.precision = fmt.precision;
@@ -380,8 +380,8 @@ bool TQorixGrid::BindColumns(int n, TCSRecordDataManager& recs, TCSColumnDataMan
     b.copied.assign(static_cast<size_t>(rowsPerFetch), 0);
     b.indicator.assign(static_cast<size_t>(rowsPerFetch), 0);
     CS_DATAFMT bind{};
-    bind.datatype = b.kind == gridvalue::Kind::Text ? CS_CHAR_TYPE : gridvalue::BoundType(b.kind, fmt.datatype);
-    if (b.kind == gridvalue::Kind::Numeric) {
+    bind.datatype = b.kind == valuetext::Kind::Text ? CS_CHAR_TYPE : valuetext::BoundType(b.kind, fmt.datatype);
+    if (b.kind == valuetext::Kind::Numeric) {
       bind.precision = fmt.precision;
       bind.scale = fmt.scale;
     }
@@ -417,8 +417,8 @@ void TQorixGrid::BoundTextInto(QString& out, const TBoundColumn& bound, int k) c
   char own[128];
   const char* text = p;
   qsizetype len = 0;
-  if (bound.kind != gridvalue::Kind::Text) {
-    const char* end = gridvalue::Write(bound.kind, p, own);
+  if (bound.kind != valuetext::Kind::Text) {
+    const char* end = valuetext::Write(bound.kind, p, own);
     if (!end) {
       out = BoundText(bound, k);
       return;
@@ -445,11 +445,11 @@ QString TQorixGrid::BoundText(const TBoundColumn& bound, int k) const {
   // A NULL leaves the buffer as the previous row left it: the indicator decides.
   if (bound.indicator[static_cast<size_t>(k)] == -1) return {};
   const char* p = bound.buffer.data() + static_cast<size_t>(k) * static_cast<size_t>(bound.elementLength);
-  if (bound.kind != gridvalue::Kind::Text) {
+  if (bound.kind != valuetext::Kind::Text) {
     char out[128];
-    if (const char* end = gridvalue::Write(bound.kind, p, out))
+    if (const char* end = valuetext::Write(bound.kind, p, out))
       return QString::fromUtf8(out, static_cast<qsizetype>(end - out));
-    const std::string theirs = gridvalue::Convert(context_, gridvalue::BoundType(bound.kind, bound.serverType), p,
+    const std::string theirs = valuetext::Convert(context_, valuetext::BoundType(bound.kind, bound.serverType), p,
                                                   bound.elementLength, bound.precision, bound.scale);
     return QString::fromUtf8(theirs.data(), static_cast<qsizetype>(theirs.size()));
   }

@@ -392,6 +392,14 @@ void TQxCustomDataSet::CancelCommand(CS_COMMAND* command, CS_INT type) {
   ClearDiagMessages(resolved_->ConnectionHandle());
 }
 
+void TQxCustomDataSet::ReadOutResult(CS_COMMAND* command) {
+  CS_INT rows = 0;
+  CS_RETCODE rc;
+  do {
+    rc = ctlib::ct_fetch(command, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows);
+  } while (rc == CS_SUCCEED || rc == CS_ROW_FAIL);
+}
+
 void TQxCustomDataSet::CloseCursor(CS_COMMAND* command) {
   if (command == command_ && SessionGone()) {
     ForgetGoneSession();
@@ -915,7 +923,7 @@ void TQxCustomDataSet::EndResults() {
     if (type == CS_STATUS_RESULT || type == CS_PARAM_RESULT)
       ReadProcResult(command_, type);
     else if (type == CS_ROW_RESULT || type == CS_COMPUTE_RESULT || type == CS_CURSOR_RESULT)
-      ctlib::ct_cancel(nullptr, command_, CS_CANCEL_CURRENT);
+      ReadOutResult(command_);
   }
   ctlib::ct_cancel(nullptr, command_, CS_CANCEL_ALL);
   try {

@@ -415,6 +415,10 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   void AllocCommand(CS_COMMAND*& command);
   void DropCommand(CS_COMMAND*& command);
   void CancelCommand(CS_COMMAND* command, CS_INT type);
+  // Reads the rest of Command's current result without keeping it. Used instead of a cancel
+  // of the current result, which in FreeTDS also frees the statement's compute formats: its
+  // next compute row would then end the connection.
+  static void ReadOutResult(CS_COMMAND* command);
   void CloseCursor(CS_COMMAND* command);
   // Closes (with dealloc) the open cursor of Command on this dataset's connection.
   void SendCursorClose(CS_COMMAND* command);

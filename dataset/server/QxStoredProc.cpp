@@ -20,9 +20,11 @@ TFieldType ParamTypeOf(const QString& typeName) {
   } extra[] = {{"integer", ftInteger},      {"double", ftFloat},        {"long varchar", ftMemo},
                {"long binary", ftBlob},     {"timestamp", ftDateTime},  {"date", ftDateTime},
                {"time", ftDateTime},        {"unsigned int", ftInteger}, {"unsigned smallint", ftInteger},
-               {"numeric", ftFloat},        {"decimal", ftFloat},       {"nchar", ftString},
+               {"nchar", ftString},
                {"nvarchar", ftString},      {"tinyint", ftSmallint},    {"bigint", ftLargeint}};
   const QString lower = typeName.trimmed().toLower();
+  // Exact numbers are kept as decimal text and sent as numeric, never through a double.
+  if (lower == QLatin1String("numeric") || lower == QLatin1String("decimal")) return ftBCD;
   const TFieldType t = TypeNameToFieldType(lower);
   if (t != ftUnknown) return t;
   for (const auto& e : extra)
@@ -332,8 +334,8 @@ void TQxStoredProc::ExecProc() {
         case CS_ROW_RESULT:
         case CS_COMPUTE_RESULT:
         case CS_CURSOR_RESULT:
-          // ExecProc reads no rows.
-          ctlib::ct_cancel(nullptr, cmd, CS_CANCEL_CURRENT);
+          // ExecProc keeps no rows; they are read out (compute rows may follow).
+          ReadOutResult(cmd);
           break;
         default:
           break;

@@ -40,6 +40,10 @@ class TQxStoredProc : public TQxCustomDataSet {
   void PSSetParams(const TParams& params);
 
  protected:
+  // A procedure's rows have no table behind them and no live statements are sent for them:
+  // they can be changed only in cached mode, where the changes wait in the log until an
+  // update object applies them.
+  bool GetCanModify() const override { return TQxCustomDataSet::GetCanModify() && CachedUpdates; }
   void BuildCommandText() override;
   void SendProcCall(CS_COMMAND* command) override { BindCall(command); }
   bool ObtainColumns() override;

@@ -358,13 +358,32 @@ BoundQuery Binder::bindCore(const SelectCore& core, const Scope* outer, bool nam
   return q;
 }
 
+namespace {
+
+// TOP n as SQLite's LIMIT: a whole number, NULL or below zero is no row at all.
+std::string limitSql(Binder& binder, const Expr& top, const Scope* outer) {
+  if (top.is<LiteralExpr>() && top.as<LiteralExpr>().literal == LiteralKind::Integer)
+    return " LIMIT " + top.as<LiteralExpr>().text;
+  Scope scope;
+  scope.outer = outer;
+  BoundExpr n = binder.bindExpr(top, scope);
+  if (!isExactNumericType(n.type.type)) throw SqlError(102, 15, "Incorrect syntax near 'top'.");
+  return " LIMIT coalesce(max(0, CAST((" + n.sql + ") AS INTEGER)), 0)";
+}
+
+}  // namespace
+
 BoundQuery Binder::bindQuery(const SelectStatement& query, const Scope* outer, bool namedColumns) {
   std::string orderSql;
   bool single = query.unions.empty();
   BoundQuery q = bindCore(query.core, outer, namedColumns, single ? &query.orderBy : nullptr, &orderSql);
+  // TOP of a UNION's member limits that member's rows; of a single query, its ordered rows.
+  std::string limit = query.core.top ? limitSql(*this, *query.core.top, outer) : "";
+  if (!single && !limit.empty()) q.sql = "SELECT * FROM (" + q.sql + limit + ")";
   for (const auto& u : query.unions) {
     std::string dummy;
     BoundQuery other = bindCore(u.core, outer, false, nullptr, &dummy);
+    if (u.core.top) other.sql = "SELECT * FROM (" + other.sql + limitSql(*this, *u.core.top, outer) + ")";
     if (other.columns.size() != q.columns.size())
       throw SqlError(205, 16,
                      "All queries in a SQL statement containing a UNION operator must have an equal number "
@@ -402,6 +421,7 @@ BoundQuery Binder::bindQuery(const SelectStatement& query, const Scope* outer, b
   }
   for (auto& c : q.columns) c.userType = userTypeOf(c.type.type);
   q.sql += orderSql;
+  if (single) q.sql += limit;
   return q;
 }
 

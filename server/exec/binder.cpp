@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "server/exec/errors.h"
+#include "server/exec/sysproc_support.h"
 #include "server/exec/type_rules.h"
 #include "server/types/convert.h"
 #include "server/types/datetime.h"
@@ -577,6 +578,14 @@ std::string dateTimeTarget(const TypeDesc& t) {
 
 }  // namespace
 
+// The SQL of exact value `x` as the approximate type `approx` it is compared with. Against a
+// real it is rounded to real as a stored real was: a real column holding 0.1 equals 0.1.
+static std::string approximateSide(const BoundExpr& x, const TypeDesc& approx) {
+  if (approx.type == SqlType::Real)
+    return "t_convert(" + x.sql + ", " + std::to_string(kCodeReal) + ", 4, 0, 0, 0, " + sourceCode(x.type) + ")";
+  return "CAST(" + x.sql + " AS REAL)";
+}
+
 BoundExpr Binder::compare(BinaryOp op, const BoundExpr& a, const BoundExpr& b) {
   if (!a.isNullLiteral && !b.isNullLiteral && !implicitlyComparable(a.type, b.type)) {
     bool aLower = typeRank(a.type.type) < typeRank(b.type.type);
@@ -619,9 +628,9 @@ BoundExpr Binder::compare(BinaryOp op, const BoundExpr& a, const BoundExpr& b) {
     // float against an exact value compares as float. The exact side is decimal text, which
     // SQLite orders after every number unless a column's affinity converts it: @f < 0.6 would
     // be true for any @f.
-    right = "CAST(" + right + " AS REAL)";
+    right = approximateSide(b, a.type);
   } else if (cb == TypeClass::Approx && isExactClass(a.type)) {
-    left = "CAST(" + left + " AS REAL)";
+    left = approximateSide(a, b.type);
   }
   bool nullEquality =
       !ctx_.ansiNull() && (a.isNullLiteral || b.isNullLiteral || a.isVariable || b.isVariable);
@@ -988,6 +997,33 @@ BoundExpr Binder::bindFunction(const FunctionExpr& e, const Scope& scope) {
             std::to_string(t->findColumn(column.name)->colid) + ", " + src->sqlAlias + ".rowid, " + column.sql + ")";
     r.type = makeType(SqlType::VarBinary, 16);
     r.hasAggregate = column.hasAggregate;
+    return r;
+  }
+
+  if (name == "textvalid") {
+    // textvalid('table.column', pointer): 1 while the pointer names a row of that column whose
+    // value is not NULL, else 0.
+    if (e.args.size() != 2) throw wrongArgumentCount(name, 2);
+    const Expr& target = *e.args[0];
+    if (!target.is<LiteralExpr>() || target.as<LiteralExpr>().literal != LiteralKind::String)
+      throw SqlError(7113, 16, "textvalid needs the column as a string 'table.column'.");
+    const std::string& spelled = target.as<LiteralExpr>().text;
+    size_t dot = spelled.rfind('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 == spelled.size())
+      throw SqlError(7113, 16, "textvalid needs the column as a string 'table.column'; '" + spelled + "' is not one.");
+    TableInfo t = resolveTable(splitDottedName(spelled.substr(0, dot)));
+    const CatalogColumn* c = t.findColumn(spelled.substr(dot + 1));
+    if (!c) throw invalidColumn(spelled.substr(dot + 1));
+    if (t.type != "U" || (c->desc.type.type != SqlType::Text && c->desc.type.type != SqlType::Image))
+      throw SqlError(7113, 16, "textvalid needs a text or image column of a table; '" + spelled + "' is not one.");
+    BoundExpr pointer = bindExpr(*e.args[1], scope);
+    std::optional<DatabaseInfo> d = findDatabase(ctx_.connection(), t.database);
+    BoundExpr r;
+    r.sql = "(SELECT count(*) FROM " + t.sqliteName + " WHERE rowid = tx_text_row(" + std::to_string(d ? d->dbid : 0) +
+            ", " + std::to_string(t.id) + ", " + std::to_string(c->colid) + ", " + pointer.sql + ") AND " +
+            quoteIdent(c->sqliteName) + " IS NOT NULL)";
+    r.type = makeType(SqlType::Int);
+    r.hasAggregate = pointer.hasAggregate;
     return r;
   }
 

@@ -1,11 +1,13 @@
 // ALTER TABLE t ADD col type NULL [, ...]: each column is appended through the catalogue with the
 // next colid; rows already there read NULL, or the column's DEFAULT evaluated once at ALTER time.
+// ALTER TABLE t ADD [CONSTRAINT name] CHECK (...) and DROP CONSTRAINT name keep CHECK constraints.
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
 #include "server/exec/table_status.h"
 #include "server/exec/type_rules.h"
 #include "server/types/convert.h"
+#include "server/types/type_codes.h"
 
 namespace tabsrv {
 
@@ -18,11 +20,28 @@ void SessionImpl::runAlterTable(const AlterTableStatement& s) {
     throw SqlError(4902, 16,
                    "Cannot alter table '" + t.name + "' because this table does not exist in database '" +
                        t.database + "'.");
-  if (!s.addConstraints.empty()) throw notSupported("ALTER TABLE ADD CONSTRAINT");
+  // CHECK constraints, of the table or of a column added, are kept; the index constraints
+  // (PRIMARY KEY, UNIQUE) and foreign keys are made only with the table.
+  std::vector<const Constraint*> checks;
+  std::vector<std::string> checkColumns;
+  auto noteConstraint = [&](const Constraint& k, const std::string& column) {
+    if (k.kind != ConstraintKind::Check || !k.check)
+      throw notSupported("A PRIMARY KEY, UNIQUE or FOREIGN KEY constraint in ALTER TABLE");
+    checks.push_back(&k);
+    checkColumns.push_back(column);
+  };
+  for (const auto& k : s.addConstraints) noteConstraint(k, "");
+  for (const auto& c : s.addColumns)
+    for (const auto& k : c.constraints) noteConstraint(k, c.name);
   requireOwnerOf("ALTER TABLE", t);
   StatementTransaction tx(*this, t);
+  if (!s.dropConstraint.empty()) {
+    dropConstraint(t, s.dropConstraint);
+    tx.commit();
+    done(false, -1);
+    return;
+  }
   for (const auto& c : s.addColumns) {
-    if (!c.constraints.empty()) throw notSupported("A constraint in ALTER TABLE ADD");
     ColumnSpec cs;
     cs.name = c.name;
     cs.type = resolveTypeName(*this, c.type);
@@ -33,6 +52,9 @@ void SessionImpl::runAlterTable(const AlterTableStatement& s) {
       // tempdb has no user types of its own: a #table keeps only the base type.
       if (t.database != "tempdb") cs.userType = user->first;
       if (c.nullability == Nullability::Default) cs.nullable = user->second;
+    } else {
+      cs.userType = c.type.national ? (c.type.builtin == SqlType::Char ? kUserNChar : kUserNVarChar)
+                                    : systemUserTypeOf(c.type.name);
     }
     cs.identity = c.identity;
     if (c.identity) cs.nullable = false;
@@ -49,6 +71,10 @@ void SessionImpl::runAlterTable(const AlterTableStatement& s) {
     }
     t = addColumn(db_, t, cs, fill);
   }
+  if (!s.addColumns.empty() && t.database != "tempdb") inheritTypeDefaults(t.database, t.id);
+  // A constraint added holds for rows from now on: the rows already there are not tested, nor is
+  // the default that fills a new column, as the family does.
+  createCheckConstraints(t, checks, checkColumns);
   // A new column may be the first variable-length or identity one.
   refreshTableStatus(*this, t.database, t.id);
   tx.commit();

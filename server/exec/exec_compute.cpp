@@ -163,10 +163,16 @@ void SessionImpl::runSelectWithCompute(const SelectStatement& s) {
   for (Clause& c : clauses) order.push_back(&c);
   std::stable_sort(order.begin(), order.end(),
                    [](const Clause* a, const Clause* b) { return a->by.size() > b->by.size(); });
+  // The statement's row count counts compute rows as well, as the family does: five rows in two
+  // groups of `compute sum(price) by type` are "(7 rows affected)".
+  int32_t rows = 0;
   auto flush = [&](Clause& c) {
     if (!c.current) return;
     auto it = c.results.find(*c.current);
-    if (it != c.results.end()) sink_->computeRow(c.id, it->second);
+    if (it != c.results.end()) {
+      sink_->computeRow(c.id, it->second);
+      ++rows;
+    }
     c.current.reset();
   };
 
@@ -174,7 +180,6 @@ void SessionImpl::runSelectWithCompute(const SelectStatement& s) {
   std::vector<Value> params(binder.params().begin(),
                             binder.params().begin() + static_cast<long>(queryParams));
   st.bindAll(params);
-  int32_t rows = 0;
   std::vector<Value> row;
   while (st.step()) {
     checkCancel();

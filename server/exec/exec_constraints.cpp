@@ -63,11 +63,11 @@ void SessionImpl::createCheckConstraints(const TableInfo& t, const std::vector<c
     TextObjectSpec details;
     details.database = t.database;
     details.owner = t.owner;
-    // An unnamed constraint is named after its table, column and a number, as the family does.
-    details.name = !c.name.empty()
-                    ? c.name
-                    : t.name.substr(0, 10) + "_" + (columns[k].empty() ? "check" : columns[k].substr(0, 10)) +
-                          "_" + std::to_string(t.id + static_cast<int32_t>(k) + 1);
+    // An unnamed constraint is named after its table, column and its own object id, as the family
+    // does. The id is known only once the object exists: it is made under a name no identifier
+    // spells and renamed below (another number, such as the table's id plus one, is a column
+    // default's id as well: `c int default 1 check (c > 0)` would name both objects alike).
+    details.name = !c.name.empty() ? c.name : " unnamed check " + std::to_string(k);
     details.type = "R";
     details.tableId = t.id;
     details.tsqlText = "CHECK (" + c.check->toSql() + ")";
@@ -77,21 +77,55 @@ void SessionImpl::createCheckConstraints(const TableInfo& t, const std::vector<c
     scope.sources.push_back(Binder::sourceFor(t, {}, binder.newAlias()));
     binder.bindCondition(*c.check, scope);
     int32_t id = createTextObject(db_, details);
+    const std::string name =
+        !c.name.empty() ? c.name
+                        : t.name.substr(0, 10) + "_" + (columns[k].empty() ? "check" : columns[k].substr(0, 10)) +
+                              "_" + std::to_string(id);
     SqlStatement link(*this,
                       "UPDATE " + storage::systemTableOf(t.database, "sysobjects", id) +
-                          " SET deltrig = ?1, sysstat2 = ?2 WHERE id = ?3",
+                          " SET deltrig = ?1, sysstat2 = ?2, name = ?4 WHERE id = ?3",
                       SqlStatement::Access::Internal);
-    link.bindAll({Value{int64_t{t.id}}, Value{kCheckConstraintStat2}, Value{int64_t{id}}});
+    link.bindAll({Value{int64_t{t.id}}, Value{kCheckConstraintStat2}, Value{int64_t{id}}, Value{name}});
     link.step();
     if (k == 0) {
-      SqlStatement first(
-          *this,
-          "UPDATE " + storage::systemTableOf(t.database, "sysobjects", t.id) + " SET ckfirst = ?1 WHERE id = ?2",
-          SqlStatement::Access::Internal);
+      // The table's first CHECK constraint; one added later by ALTER TABLE leaves it.
+      SqlStatement first(*this,
+                         "UPDATE " + storage::systemTableOf(t.database, "sysobjects", t.id) +
+                             " SET ckfirst = ?1 WHERE id = ?2 AND coalesce(ckfirst, 0) = 0",
+                         SqlStatement::Access::Internal);
       first.bindAll({Value{int64_t{id}}, Value{int64_t{t.id}}});
       first.step();
     }
   }
+}
+
+void SessionImpl::dropConstraint(const TableInfo& t, const std::string& name) {
+  const std::string sysobjects = sqliteObjectName(t.database, "dbo", "sysobjects");
+  std::optional<int32_t> id;
+  {
+    SqlStatement q(*this,
+                   "SELECT id FROM " + sysobjects +
+                       " WHERE type = 'R' AND deltrig = ?1 AND (sysstat2 & ?2) <> 0 AND rtrim(name) = ?3",
+                   SqlStatement::Access::Internal);
+    q.bindAll({Value{int64_t{t.id}}, Value{kCheckConstraintStat2}, Value{name}});
+    if (q.step()) id = sqlite3_column_int(q.get(), 0);
+  }
+  if (!id) {
+    for (const IndexInfo& i : t.indexes)
+      if (i.name == name) throw notSupported("Dropping the PRIMARY KEY or UNIQUE constraint '" + name + "'");
+    throw SqlError(3701, 11,
+                   "Cannot drop the constraint '" + name + "', because it doesn't exist in the system catalogs.");
+  }
+  dropTextObject(db_, t.database, *id);
+  // The table's first CHECK constraint, if that was the one dropped, is the next one it has.
+  SqlStatement first(*this,
+                     "UPDATE " + storage::systemTableOf(t.database, "sysobjects", t.id) +
+                         " SET ckfirst = coalesce((SELECT min(id) FROM " + sysobjects +
+                         " WHERE type = 'R' AND deltrig = ?1 AND (sysstat2 & ?2) <> 0), 0) WHERE id = ?1 AND "
+                         "ckfirst = ?3",
+                     SqlStatement::Access::Internal);
+  first.bindAll({Value{int64_t{t.id}}, Value{kCheckConstraintStat2}, Value{int64_t{*id}}});
+  first.step();
 }
 
 void SessionImpl::dropCheckConstraints(const TableInfo& t) {

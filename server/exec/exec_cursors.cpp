@@ -23,12 +23,33 @@ constexpr int32_t kCursorAlreadyOpen = 16918;
 constexpr int32_t kCursorReadOnly = 16919;
 constexpr int32_t kNoCurrentRow = 16920;
 
-// The cursor's query: its SELECT, whether FOR UPDATE was written, checked to be one SELECT.
+// The cursor's query: its SELECT, whether FOR UPDATE was written, checked to be one SELECT
+// without COMPUTE or INTO (a cursor has one row format, and its rows go to the client).
 std::unique_ptr<DeclareCursorStatement> parseCursorQuery(const std::string& name, const std::string& sql) {
-  std::vector<StatementPtr> parsed = parseBatch("declare c cursor for " + sql, SessionImpl::parseOptions());
-  if (parsed.size() != 1 || !parsed[0]->is<DeclareCursorStatement>())
-    throw SqlError(102, 15, "The query of cursor '" + name + "' must be one SELECT statement.");
-  return std::unique_ptr<DeclareCursorStatement>(static_cast<DeclareCursorStatement*>(parsed[0].release()));
+  auto notOneSelect = [&] {
+    return SqlError(102, 15, "The query of cursor '" + name + "' must be one SELECT statement.");
+  };
+  std::vector<StatementPtr> parsed;
+  try {
+    parsed = parseBatch("declare c cursor for " + sql, SessionImpl::parseOptions());
+  } catch (const SqlError&) {
+    // Text that is sound on its own (an UPDATE, a SELECT and more) is refused for what it is,
+    // not with a syntax error at its first word.
+    std::vector<StatementPtr> alone;
+    try {
+      alone = parseBatch(sql, SessionImpl::parseOptions());
+    } catch (const SqlError&) {
+    }
+    if (!alone.empty() && (alone.size() != 1 || !alone[0]->is<SelectStatement>())) throw notOneSelect();
+    throw;
+  }
+  if (parsed.size() != 1 || !parsed[0]->is<DeclareCursorStatement>()) throw notOneSelect();
+  std::unique_ptr<DeclareCursorStatement> cursor(static_cast<DeclareCursorStatement*>(parsed[0].release()));
+  if (!cursor->query->computes.empty())
+    throw SqlError(102, 15, "The query of cursor '" + name + "' cannot have a COMPUTE clause.");
+  if (!cursor->query->core.into.empty())
+    throw SqlError(102, 15, "The query of cursor '" + name + "' cannot have an INTO clause.");
+  return cursor;
 }
 
 }  // namespace
@@ -36,6 +57,7 @@ std::unique_ptr<DeclareCursorStatement> parseCursorQuery(const std::string& name
 ParseOptions SessionImpl::parseOptions() {
   ParseOptions o;
   o.cursors = true;
+  o.top = true;
   return o;
 }
 
@@ -113,7 +135,6 @@ void SessionImpl::openCursorRows(CursorState& c) {
   if (c.open) throw SqlError(kCursorAlreadyOpen, 16, "The cursor '" + c.name + "' is already open.");
   auto parsed = parseCursorQuery(c.name, c.sql);
   const SelectStatement& query = *parsed->query;
-  if (!query.core.into.empty()) throw SqlError(102, 15, "A cursor's SELECT cannot have an INTO clause.");
   // A cursor over master..sysprocesses reads the sessions as they are at open.
   bool live = liveTables_;
   liveTables_ = false;

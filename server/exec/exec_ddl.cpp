@@ -2,11 +2,14 @@
 // each inside the statement's transaction so a failure leaves no half-made object.
 // #tables are the session's own: tempdb shows them under a name private to the session, and they
 // live on its connection (session_tables.h), so they go at logout.
+#include <algorithm>
+
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
 #include "server/exec/table_status.h"
 #include "server/tsql/parser.h"
+#include "server/types/type_codes.h"
 
 namespace tabsrv {
 
@@ -25,7 +28,7 @@ void SessionImpl::runCreateTable(const CreateTableStatement& s) {
   bool temp = isTemp(s.table);
   details.database = temp ? "tempdb" : (s.table.database.empty() ? database_ : s.table.database);
   details.owner = temp ? "dbo" : (s.table.owner.empty() ? user_ : s.table.owner);
-  details.name = temp ? tempTableName(s.table.name) : s.table.name;
+  details.name = temp ? newTempTableName(s.table.name) : s.table.name;
   if (!databaseExists(db_, details.database)) throw unknownDatabase(details.database);
   std::vector<const Constraint*> checks;
   std::vector<std::string> checkColumns;
@@ -63,6 +66,11 @@ void SessionImpl::runCreateTable(const CreateTableStatement& s) {
       }
       if (!temp) cs.userType = user->first;
       if (c.nullability == Nullability::Default) cs.nullable = user->second;
+    } else {
+      // nchar, nvarchar, sysname and timestamp are stored as char, varchar and varbinary but keep
+      // their own usertype: sp_help shows them, and a timestamp column is filled by the server.
+      cs.userType = c.type.national ? (c.type.builtin == SqlType::Char ? kUserNChar : kUserNVarChar)
+                                    : systemUserTypeOf(c.type.name);
     }
     cs.identity = c.identity;
     if (c.identity) cs.nullable = false;
@@ -93,7 +101,8 @@ void SessionImpl::runCreateTable(const CreateTableStatement& s) {
     details.constraints.push_back(std::move(is));
   }
   StatementTransaction tx(*this, temp ? std::string() : details.database);
-  TableInfo created = createTable(db_, details);
+  TableInfo created = temp ? createTempTable(details, s.table.name) : createTable(db_, details);
+  if (!temp) inheritTypeDefaults(created.database, created.id);
   createCheckConstraints(created, checks, checkColumns);
   refreshTableStatus(*this, created.database, created.id);
   // Foreign keys are not kept beyond the status words: the table declaring one is marked, and
@@ -149,7 +158,7 @@ void SessionImpl::runDrop(const DropStatement& s) {
     } else {
       dropCheckConstraints(*t);
       dropTable(db_, *t);
-      if (isTemp(name)) tempTables_.erase(tempTableName(name.name));
+      if (isTemp(name)) forgetTempTable(tempTableName(name.name));
     }
   }
   tx.commit();
@@ -171,6 +180,21 @@ void SessionImpl::runCreateIndex(const CreateIndexStatement& s) {
   createIndex(db_, t, details);
   refreshTableStatus(*this, t.database, t.id);
   tx.commit();
+  done(false, -1);
+}
+
+void SessionImpl::runMaintenance(const MaintenanceStatement& s) {
+  // SQLite plans from its own knowledge of the tables and keeps its write-ahead log checkpointed
+  // by itself: UPDATE STATISTICS only checks that the table (and index) exist, CHECKPOINT does
+  // nothing more, so scripts that run them after a load go on.
+  if (s.action == MaintenanceAction::UpdateStatistics) {
+    TableInfo t = Binder(*this).resolveTable(s.table);
+    if (t.type != "U" && t.type != "S")
+      throw SqlError(208, 16, t.name + " is not a table: UPDATE STATISTICS reads tables only.");
+    if (!s.index.empty() && std::none_of(t.indexes.begin(), t.indexes.end(),
+                                         [&](const IndexInfo& i) { return i.name == s.index; }))
+      throw SqlError(2727, 11, "Cannot find index '" + s.index + "'.");
+  }
   done(false, -1);
 }
 
@@ -246,7 +270,17 @@ void SessionImpl::dropTempTablesCreatedSince(const std::set<std::string>& before
     }
   }
   tx.commit();
-  for (const std::string& stored : created) tempTables_.erase(stored);
+  for (const std::string& stored : created) forgetTempTable(stored);
+}
+
+TableInfo SessionImpl::createTempTable(const TableSpec& details, const std::string& name) {
+  try {
+    return createTable(db_, details);
+  } catch (const SqlError& e) {
+    // The name the user wrote, not the one the table is stored under.
+    if (e.number() != 2714) throw;
+    throw SqlError(2714, 16, "There is already an object named '" + name + "' in the database.");
+  }
 }
 
 }  // namespace tabsrv

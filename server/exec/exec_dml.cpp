@@ -2,6 +2,7 @@
 // form, defaults and identity values filled in, `set rowcount` applied, each statement atomic.
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <optional>
 
 #include "server/exec/errors.h"
@@ -11,6 +12,8 @@
 #include "server/exec/triggers.h"
 #include "server/exec/type_rules.h"
 #include "server/tsql/parser.h"
+#include "server/types/timestamp_value.h"
+#include "server/types/type_codes.h"
 #include "server/types/convert.h"
 #include "server/types/sqlite_prepare.h"
 #include "server/types/sqlite_value.h"
@@ -192,6 +195,37 @@ std::string bothConditions(const std::string& where, const ViewTarget* vt) {
   return "(" + where + ") AND (" + vt->where + ")";
 }
 
+// The tables and ON conditions of an UPDATE's or DELETE's FROM list with its inner joins spelled
+// out: `from t join u on t.id = u.id` reads as `from t, u where t.id = u.id`. False for an item
+// that is neither a table nor an inner join of tables (an outer join, a derived table).
+bool flattenInnerJoins(const std::vector<TableRefPtr>& from, std::vector<const NamedTableRef*>& tables,
+                       std::vector<const Expr*>& conditions) {
+  std::function<bool(const TableRef&)> add = [&](const TableRef& ref) {
+    if (ref.is<NamedTableRef>()) {
+      tables.push_back(&ref.as<NamedTableRef>());
+      return true;
+    }
+    if (!ref.is<JoinTableRef>()) return false;
+    const auto& j = ref.as<JoinTableRef>();
+    if (j.type != JoinType::Inner || !add(*j.left) || !add(*j.right)) return false;
+    if (j.on) conditions.push_back(j.on.get());
+    return true;
+  };
+  for (const auto& ref : from)
+    if (!add(*ref)) return false;
+  return true;
+}
+
+// `where` and the ON conditions of the FROM list's joins, bound in `scope`.
+std::string withJoinConditions(std::string where, Binder& binder, const std::vector<const Expr*>& conditions,
+                               const Scope& scope) {
+  for (const Expr* on : conditions) {
+    std::string c = binder.bindCondition(*on, scope).sql;
+    where = where.empty() ? "(" + c + ")" : "(" + where + ") AND (" + c + ")";
+  }
+  return where;
+}
+
 }  // namespace
 
 std::pair<Value, TypeDesc> SessionImpl::columnDefault(const CatalogColumn& c) {
@@ -244,6 +278,11 @@ void SessionImpl::insertRow(const TableInfo& t, const std::vector<int>& targets,
       // @@identity is a numeric(38,0) whatever the identity column's own type.
       if (auto* n = std::get_if<int64_t>(&values[i])) lastIdentity = Decimal{*n, 0};
       if (auto* n = std::get_if<Decimal>(&values[i])) lastIdentity = *n;
+      continue;
+    }
+    if (c.desc.userType == kUserTimestamp && (!given[i] || isNull(values[i]))) {
+      // The server fills a timestamp column: a new value for every row it writes.
+      values[i] = nextTimestamp();
       continue;
     }
     if (!given[i]) {
@@ -600,20 +639,20 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
 
   // `update t set ... from t, u where ...`: the FROM item naming the target is the target itself.
   std::string fromSql;
-  for (const auto& ref : s.from) {
-    if (ref->is<NamedTableRef>()) {
-      const auto& n = ref->as<NamedTableRef>();
-      TableInfo other = binder.resolveTable(n.name);
-      if (other.id == named.id && other.database == named.database) {
-        if (!n.alias.empty()) scope.sources[0].exposed = n.alias;
-        continue;
-      }
-      std::string a = binder.newAlias();
-      scope.sources.push_back(Binder::sourceFor(other, n.alias, a));
-      fromSql += (fromSql.empty() ? "" : ", ") + other.sqliteName + " AS " + a;
+  std::vector<const NamedTableRef*> fromTables;
+  std::vector<const Expr*> joinConditions;
+  if (!flattenInnerJoins(s.from, fromTables, joinConditions))
+    throw notSupported("UPDATE with an outer join or a derived table in its FROM");
+  for (const NamedTableRef* ref : fromTables) {
+    const auto& n = *ref;
+    TableInfo other = binder.resolveTable(n.name);
+    if (other.id == named.id && other.database == named.database) {
+      if (!n.alias.empty()) scope.sources[0].exposed = n.alias;
       continue;
     }
-    throw notSupported("UPDATE with a joined FROM item");
+    std::string a = binder.newAlias();
+    scope.sources.push_back(Binder::sourceFor(other, n.alias, a));
+    fromSql += (fromSql.empty() ? "" : ", ") + other.sqliteName + " AS " + a;
   }
 
   std::string sets;
@@ -642,10 +681,14 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
     sets += (sets.empty() ? "" : ", ") + Binder::quoteIdent(c->sqliteName) + " = " +
             Binder::assignSql(v, c->desc.type, c->desc.nullable);
   }
+  // Every row an UPDATE changes gets a new value in its timestamp column.
+  for (const CatalogColumn& c : t.columns)
+    if (c.desc.userType == kUserTimestamp && !changed[static_cast<size_t>(&c - t.columns.data())])
+      sets += ", " + Binder::quoteIdent(c.sqliteName) + " = t_timestamp()";
   std::string where = !s.currentOf.empty() ? currentOfCondition(s.currentOf, t, alias)
                       : s.where            ? binder.bindCondition(*s.where, scope).sql
                                            : "";
-  where = bothConditions(where, vt ? &*vt : nullptr);
+  where = bothConditions(withJoinConditions(where, binder, joinConditions, scope), vt ? &*vt : nullptr);
   std::string sql = "UPDATE " + t.sqliteName + " AS " + alias + " SET " + sets;
   if (!fromSql.empty()) sql += " FROM " + fromSql;
   std::string cond = where;
@@ -722,9 +765,12 @@ void SessionImpl::runDelete(const DeleteStatement& s) {
     scope.sources.push_back(Binder::sourceFor(t, {}, alias));
   }
   std::string fromSql;
-  for (const auto& ref : s.from) {
-    if (!ref->is<NamedTableRef>()) throw notSupported("DELETE with a joined FROM item");
-    const auto& n = ref->as<NamedTableRef>();
+  std::vector<const NamedTableRef*> fromTables;
+  std::vector<const Expr*> joinConditions;
+  if (!flattenInnerJoins(s.from, fromTables, joinConditions))
+    throw notSupported("DELETE with an outer join or a derived table in its FROM");
+  for (const NamedTableRef* ref : fromTables) {
+    const auto& n = *ref;
     TableInfo other = binder.resolveTable(n.name);
     if (other.id == named.id && other.database == named.database) {
       if (!n.alias.empty()) scope.sources[0].exposed = n.alias;
@@ -737,7 +783,7 @@ void SessionImpl::runDelete(const DeleteStatement& s) {
   std::string where = !s.currentOf.empty() ? currentOfCondition(s.currentOf, t, alias)
                       : s.where            ? binder.bindCondition(*s.where, scope).sql
                                            : "";
-  where = bothConditions(where, vt ? &*vt : nullptr);
+  where = bothConditions(withJoinConditions(where, binder, joinConditions, scope), vt ? &*vt : nullptr);
   std::string sql = "DELETE FROM " + t.sqliteName + " AS " + alias;
   if (!fromSql.empty() || options_.rowCount > 0) {
     sql += " WHERE " + alias + ".rowid IN (" + rowSelection(t, alias, fromSql, where, options_.rowCount) + ")";

@@ -3,6 +3,8 @@
 // values (?)` the column's) and a SELECT gives its result columns; execute runs the text with
 // the values converted to those types; ids are per session. The parsed text is kept, and an
 // insert of `?` values keeps its plan from one execute to the next (SessionImpl::insertPlan).
+#include <utility>
+
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/tsql/lexer.h"
@@ -46,10 +48,11 @@ class DescribeSink : public ResultSink {
 
 std::pair<Value, TypeDesc> SessionImpl::placeholder(int index, const TypeDesc* hint) {
   if (describing_) {
-    TypeDesc t = hint ? *hint : makeType(SqlType::VarChar, 255);
-    // A marker with no context of its own keeps a type another use of it found.
-    if (hint || !describedTypes_.count(index)) describedTypes_[index] = t;
-    return {Value{}, describedTypes_[index]};
+    // A marker with no context of its own keeps a type another use of it found; one never met
+    // in a context is described as varchar.
+    if (hint) describedTypes_[index] = *hint;
+    auto found = describedTypes_.find(index);
+    return {Value{}, found != describedTypes_.end() ? found->second : makeType(SqlType::VarChar, 255)};
   }
   if (!markersSet_) throw SqlError(102, 15, "Incorrect syntax near '?'.");
   if (index < 0 || static_cast<size_t>(index) >= markers_.size())
@@ -70,7 +73,9 @@ PreparedDescription SessionImpl::prepareStatement(const std::string& id, const s
   // Bind every statement with the session left as it was: options, variables and sink.
   DescribeSink capture;
   SessionOptions savedOptions = options_;
-  auto savedVariables = variables_;
+  // The text is described as the batch of its own it runs as: the variables the last batch
+  // left do not exist for it (a DECLARE of one of their names is no second declaration).
+  auto savedVariables = std::exchange(variables_, {});
   ResultSink* savedSink = sink_;
   std::string_view savedBatch = batch_;
   int32_t savedError = error_, savedRowCount = rowCount_;
@@ -106,6 +111,7 @@ PreparedDescription SessionImpl::prepareStatement(const std::string& id, const s
     d.type = it != describedTypes_.end() ? it->second : makeType(SqlType::VarChar, 255);
     d.nullable = true;
     p.description.inputs.push_back(d);
+    p.untyped.push_back(it == describedTypes_.end());
   }
   if (capture.columns) p.description.outputs = *capture.columns;
   // The parsed batch is kept for execute unless it is one the batch checks refuse (a CREATE
@@ -145,6 +151,12 @@ void SessionImpl::executePrepared(const std::string& id, const std::vector<Param
                        std::to_string(params.size()) + " were given.");
   std::vector<std::pair<Value, TypeDesc>> values;
   for (size_t i = 0; i < params.size(); ++i) {
+    // A marker of no type of its own takes the value as given: a money value made varchar would
+    // keep only two of its decimals.
+    if (p.untyped[i]) {
+      values.emplace_back(params[i].value, params[i].format.type);
+      continue;
+    }
     TypeDesc to = p.description.inputs[i].type;
     // A character or binary marker is as long as the value given for it: `select ? + '|'` keeps
     // the whole text even though the marker was described beside a one-character literal.

@@ -79,4 +79,56 @@ void SessionImpl::runDropTextObject(const DropStatement& s) {
   done(false, -1);
 }
 
+namespace {
+
+// The default bound to user type `usertype` of `database` (0: none).
+int64_t typeDefault(SessionImpl& session, const std::string& database, int32_t usertype) {
+  SqlStatement st(session,
+                  "SELECT tdefault FROM " + sqliteObjectName(database, "dbo", "systypes") + " WHERE usertype = ?1",
+                  SqlStatement::Access::Internal);
+  st.bindAll({Value{int64_t{usertype}}});
+  return st.step() ? sqlite3_column_int64(st.get(), 0) : 0;
+}
+
+}  // namespace
+
+void SessionImpl::inheritTypeDefaults(const std::string& database, int32_t tableId) {
+  // Each column of a user type that has a default, the column none of its own.
+  std::vector<std::pair<int64_t, int64_t>> inherit;
+  {
+    SqlStatement st(*this,
+                    "SELECT c.colid, t.tdefault FROM " + sqliteObjectName(database, "dbo", "syscolumns") + " c, " +
+                        sqliteObjectName(database, "dbo", "systypes") +
+                        " t WHERE c.id = ?1 AND c.number = 0 AND c.cdefault = 0 AND c.usertype >= 100 AND "
+                        "t.usertype = c.usertype AND t.tdefault <> 0",
+                    SqlStatement::Access::Internal);
+    st.bindAll({Value{int64_t{tableId}}});
+    while (st.step()) inherit.emplace_back(sqlite3_column_int64(st.get(), 0), sqlite3_column_int64(st.get(), 1));
+  }
+  for (const auto& [colid, defaultId] : inherit) {
+    SqlStatement up(*this,
+                    "UPDATE " + sqliteObjectName(database, "dbo", "syscolumns") +
+                        " SET cdefault = ?3 WHERE id = ?1 AND colid = ?2 AND number = 0",
+                    SqlStatement::Access::Internal);
+    up.bindAll({Value{int64_t{tableId}}, Value{colid}, Value{defaultId}});
+    up.step();
+  }
+}
+
+void SessionImpl::bindTypeDefault(int32_t defaultId, int32_t usertype, bool futureonly) {
+  const int64_t previous = typeDefault(*this, database_, usertype);
+  bindDefault(db_, database_, defaultId, 0, 0, usertype);
+  if (futureonly) return;
+  // The table columns of the type follow it: those without a default (on a bind) and those that
+  // had the type's default; a default bound to the column itself stays.
+  SqlStatement up(*this,
+                  "UPDATE " + sqliteObjectName(database_, "dbo", "syscolumns") +
+                      " SET cdefault = ?2 WHERE usertype = ?1 AND number = 0 AND (cdefault = ?3 OR (cdefault = 0 "
+                      "AND ?2 <> 0)) AND id IN (SELECT id FROM " +
+                      sqliteObjectName(database_, "dbo", "sysobjects") + " WHERE type = 'U')",
+                  SqlStatement::Access::Internal);
+  up.bindAll({Value{int64_t{usertype}}, Value{int64_t{defaultId}}, Value{previous == 0 ? int64_t{-1} : previous}});
+  up.step();
+}
+
 }  // namespace tabsrv

@@ -140,7 +140,7 @@ void SessionImpl::runSelectInto(const SelectStatement& s) {
   bool temp = !into.name.empty() && into.name[0] == '#';
   details.database = temp ? "tempdb" : (into.database.empty() ? database_ : into.database);
   details.owner = temp ? "dbo" : (into.owner.empty() ? user_ : into.owner);
-  details.name = temp ? tempTableName(into.name) : into.name;
+  details.name = temp ? newTempTableName(into.name) : into.name;
   if (!databaseExists(db_, details.database)) throw unknownDatabase(details.database);
   if (!temp) {
     permissions_->requireCreate(details.database, kActionCreateTable, "CREATE TABLE");
@@ -163,7 +163,7 @@ void SessionImpl::runSelectInto(const SelectStatement& s) {
     details.columns.push_back(std::move(cs));
   }
   StatementTransaction tx(*this, temp ? std::string() : details.database);
-  TableInfo t = createTable(db_, details);
+  TableInfo t = temp ? createTempTable(details, into.name) : createTable(db_, details);
   std::string cols, sel;
   for (size_t i = 0; i < t.columns.size(); ++i) {
     cols += (i ? ", " : "") + Binder::quoteIdent(t.columns[i].sqliteName);

@@ -120,6 +120,13 @@ const std::vector<BuiltinProcedure>& builtinProcedures() {
         {"@col6", "varchar(30)"},
         {"@col7", "varchar(30)"},
         {"@col8", "varchar(30)"}}},
+      {"sp_commonkey",
+       {{"@tabaname", "varchar(92)"}, {"@tabbname", "varchar(92)"}, {"@col1a", "varchar(30)"},
+        {"@col1b", "varchar(30)"},    {"@col2a", "varchar(30)"},    {"@col2b", "varchar(30)"},
+        {"@col3a", "varchar(30)"},    {"@col3b", "varchar(30)"},    {"@col4a", "varchar(30)"},
+        {"@col4b", "varchar(30)"},    {"@col5a", "varchar(30)"},    {"@col5b", "varchar(30)"},
+        {"@col6a", "varchar(30)"},    {"@col6b", "varchar(30)"},    {"@col7a", "varchar(30)"},
+        {"@col7b", "varchar(30)"},    {"@col8a", "varchar(30)"},    {"@col8b", "varchar(30)"}}},
       {"sp_bindrule", {{"@rulename", "varchar(92)"}, {"@objname", "varchar(92)"}, {"@futureonly", "varchar(15)"}}},
       {"sp_bindefault", {{"@defname", "varchar(92)"}, {"@objname", "varchar(92)"}, {"@futureonly", "varchar(15)"}}},
       {"sp_unbindrule", {{"@objname", "varchar(92)"}, {"@futureonly", "varchar(15)"}}},
@@ -129,7 +136,7 @@ const std::vector<BuiltinProcedure>& builtinProcedures() {
       {"sp_help", {{"@objname", "varchar(92)"}}},
       {"sp_helpindex", {{"@objname", "varchar(92)"}}},
       {"sp_helpconstraint", {{"@objname", "varchar(92)"}}},
-      {"sp_spaceused", {{"@objname", "varchar(92)"}}},
+      {"sp_spaceused", {{"@objname", "varchar(92)"}, {"@list_indices", "int"}}},
       {"sp_helpdb", {{"@dbname", "varchar(30)"}}},
       {"sp_rename", {{"@objname", "varchar(92)"}, {"@newname", "varchar(30)"}}},
   };
@@ -192,6 +199,15 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
   std::vector<PlainArg> plain;
   for (const CallArg& a : args) plain.push_back({a.name, &a.value, &a.type});
   std::vector<std::optional<std::string>> arg = matchArguments(name, paramNames, plain);
+  // The futureonly argument of the binding procedures, at position `i`.
+  auto futureOnly = [&](size_t i) {
+    if (i >= arg.size() || !arg[i]) return false;
+    std::string v = trimmed(*arg[i]);
+    for (char& ch : v) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    if (!v.empty() && v != "futureonly")
+      throw SqlError(15109, 16, "The only legal value for the futureonly parameter is 'futureonly'.");
+    return !v.empty();
+  };
   // No OUTPUT parameters: each argument is given back as it came.
   for (size_t i = 0; i < args.size(); ++i) {
     result.params.push_back(
@@ -456,8 +472,9 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       }
       tx.commit();
       inform("Login dropped.");
-    } else if (name == "sp_primarykey" || name == "sp_foreignkey") {
+    } else if (name == "sp_primarykey" || name == "sp_foreignkey" || name == "sp_commonkey") {
       bool foreign = name == "sp_foreignkey";
+      bool common = name == "sp_commonkey";
       std::string tableName = trimmed(required(0));
       auto resolve = [&](const std::string& text) {
         ObjectName on = splitDottedName(text);
@@ -471,9 +488,33 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       requireOwnerOf(name, table);
       KeySpec key;
       key.database = table.database;
-      key.type = foreign ? 2 : 1;
+      key.type = common ? 3 : foreign ? 2 : 1;
       key.id = table.id;
-      for (size_t i = foreign ? 2 : 1; i < arg.size(); ++i) {
+      if (common) {
+        // sp_commonkey a, b, col1a, col1b, ...: pairs of columns that join the two tables.
+        std::string otherName = trimmed(required(1));
+        TableInfo other = resolve(otherName);
+        key.depid = other.id;
+        for (size_t i = 2; i + 1 < arg.size(); i += 2) {
+          if (!arg[i] && !arg[i + 1]) continue;
+          if (!arg[i] || !arg[i + 1])
+            throw SqlError(15420, 16, "The common key must name a column of each table for every pair.");
+          std::string a = trimmed(*arg[i]), b = trimmed(*arg[i + 1]);
+          const CatalogColumn* ca = table.findColumn(a);
+          if (!ca) throw SqlError(17432, 16, "The table does not have a column named '" + a + "'.");
+          const CatalogColumn* cb = other.findColumn(b);
+          if (!cb) throw SqlError(17432, 16, "The table does not have a column named '" + b + "'.");
+          if (ca->desc.type.type != cb->desc.type.type)
+            throw SqlError(15421, 16,
+                           "The columns '" + a + "' and '" + b + "' of the common key are not of the same type.");
+          key.colids.push_back(ca->colid);
+          key.depColids.push_back(cb->colid);
+        }
+        if (key.colids.empty())
+          throw SqlError(201, 16,
+                         "Procedure '" + name + "' expects parameter '@col1a', which was not supplied.");
+      }
+      for (size_t i = foreign ? 2 : 1; !common && i < arg.size(); ++i) {
         if (!arg[i]) continue;
         std::string column = trimmed(*arg[i]);
         const CatalogColumn* c = table.findColumn(column);
@@ -499,7 +540,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       StatementTransaction tx(*this, key.database);
       addKey(db_, key);
       tx.commit();
-      inform(foreign ? "New foreign key added." : "New primary key added.");
+      inform(common ? "New common key added." : foreign ? "New foreign key added." : "New primary key added.");
     } else if (name == "sp_bindrule" || name == "sp_bindefault") {
       bool rule = name == "sp_bindrule";
       std::string what = trimmed(required(0));
@@ -528,6 +569,8 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       StatementTransaction tx(*this, database_);
       if (rule)
         bindRule(db_, database_, *id, tableId, colid, usertype);
+      else if (usertype)
+        bindTypeDefault(*id, usertype, futureOnly(2));
       else
         bindDefault(db_, database_, *id, tableId, colid, usertype);
       tx.commit();
@@ -539,6 +582,8 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       StatementTransaction tx(*this, database_);
       if (rule)
         bindRule(db_, database_, 0, tableId, colid, usertype);
+      else if (usertype)
+        bindTypeDefault(0, usertype, futureOnly(1));
       else
         bindDefault(db_, database_, 0, tableId, colid, usertype);
       tx.commit();
@@ -617,7 +662,7 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
     } else if (name == "sp_helpconstraint") {
       spHelpConstraint(trimmed(required(0)));
     } else if (name == "sp_spaceused") {
-      spSpaceUsed(arg[0] ? std::optional(trimmed(*arg[0])) : std::nullopt);
+      spSpaceUsed(arg[0] ? std::optional(trimmed(*arg[0])) : std::nullopt, arg[1] && trimmed(*arg[1]) == "1");
     } else if (name == "sp_helpdb") {
       spHelpDb(arg[0] ? std::optional(trimmed(*arg[0])) : std::nullopt);
     } else if (name == "sp_rename") {

@@ -178,14 +178,15 @@ void SessionImpl::spHelp(const std::optional<std::string>& objname) {
   const std::string syscolumns = sqliteObjectName(database_, "dbo", "syscolumns");
   const int64_t checkStat = 0x2000;
 
-  // A user datatype's line: by its usertype, or every user type of the database.
+  // A datatype's line: one type by its name (a system type such as int as well), or every user
+  // type of the database.
   auto typeRows = [&](std::optional<std::string> only) {
     SqlStatement st(*this,
                     "SELECT t.name, t.type, t.variable, t.length, t.prec, t.scale, t.allownulls, d.name, r.name, "
                     "coalesce(t.ident, 0) FROM " +
                         systypes + " t LEFT JOIN " + sysobjects + " d ON d.id = t.tdefault AND t.tdefault <> 0 LEFT JOIN " +
-                        sysobjects + " r ON r.id = t.domain AND t.domain <> 0 WHERE t.usertype >= 100" +
-                        (only ? " AND rtrim(t.name) = ?1" : "") + " ORDER BY t.name",
+                        sysobjects + " r ON r.id = t.domain AND t.domain <> 0 WHERE " +
+                        (only ? "rtrim(t.name) = ?1" : "t.usertype >= 100") + " ORDER BY t.name",
                     SqlStatement::Access::Internal);
     if (only) st.bindAll({Value{*only}});
     std::vector<std::vector<Value>> rows;
@@ -245,7 +246,7 @@ void SessionImpl::spHelp(const std::optional<std::string>& objname) {
     throw SqlError(17460, 16, "Object must be in the current database.");
   std::optional<int32_t> id = resolveObjectId(db_, ObjectRef{on.database, on.owner, on.name}, database_, user_);
   if (!id) {
-    // Not an object: perhaps a user datatype.
+    // Not an object: perhaps a datatype.
     auto types = typeRows(on.name);
     if (types.empty())
       throw SqlError(17461, 16, "Object '" + *objname + "' does not exist in this database.");
@@ -407,9 +408,21 @@ void SessionImpl::spHelpConstraint(const std::string& objname) {
   done(false, static_cast<int32_t>(rows.size()));
 }
 
-void SessionImpl::spSpaceUsed(const std::optional<std::string>& objname) {
+void SessionImpl::spSpaceUsed(const std::optional<std::string>& objname, bool listIndexes) {
   if (objname) {
     std::optional<TableInfo> t = tableOfCurrentDatabase(*objname);
+    if (listIndexes) {
+      // `sp_spaceused t, 1`: each index's own size first, then the table's line.
+      sink_->rowFormat({textColumn("index_name", 30), textColumn("size", 15), textColumn("reserved", 15),
+                        textColumn("unused", 15)});
+      for (const IndexInfo& i : t->indexes) {
+        SpaceUsed s;
+        addBtree(db_, unquoted(i.sqliteName), true, s);
+        sink_->row({Value{i.name}, Value{kilobytes(s.index)}, Value{kilobytes(s.reserved())},
+                    Value{kilobytes(s.unused)}});
+      }
+      done(false, static_cast<int32_t>(t->indexes.size()));
+    }
     int64_t rows = 0;
     {
       SqlStatement count(*this, "SELECT count(*) FROM " + t->sqliteName, SqlStatement::Access::Internal);
@@ -494,6 +507,16 @@ void SessionImpl::spHelpDb(const std::optional<std::string>& dbname) {
   sink_->row({Value{std::string("master")}, Value{megabytes(sizes[0])}, Value{std::string("data and log")},
               Value{dayText(r.created)}, Value{std::string("not applicable")}});
   done(false, 1);
+  // The segments of the database on that device, as sp_helpdb lists them last.
+  sink_->rowFormat({textColumn("device", 30), textColumn("segment", 30)});
+  int32_t segments = 0;
+  SqlStatement st(*this, "SELECT name FROM " + sqliteObjectName(r.d.name, "dbo", "syssegments") + " ORDER BY name",
+                  SqlStatement::Access::Internal);
+  while (st.step()) {
+    sink_->row({Value{std::string("master")}, text(sqlite3_column_text(st.get(), 0))});
+    ++segments;
+  }
+  done(false, segments);
 }
 
 void SessionImpl::spRename(const std::string& objname, const std::string& newname) {

@@ -67,6 +67,19 @@ void txTextptr(sqlite3_context* ctx, int, sqlite3_value** a) {
   sqlite3_result_blob(ctx, b.data(), static_cast<int>(b.size()), SQLITE_TRANSIENT);
 }
 
+// tx_text_row(dbid, tableid, colid, pointer): the rowid the pointer names when it is a pointer
+// into that column, else NULL (textvalid then finds no row).
+void txTextRow(sqlite3_context* ctx, int, sqlite3_value** a) {
+  if (sqlite3_value_type(a[3]) != SQLITE_BLOB || sqlite3_value_bytes(a[3]) != static_cast<int>(kPointerLength))
+    return sqlite3_result_null(ctx);
+  const auto* data = static_cast<const uint8_t*>(sqlite3_value_blob(a[3]));
+  std::optional<TextPointer> p = decodePointer(Value{Bytes(data, data + kPointerLength)});
+  if (!p || p->dbid != sqlite3_value_int(a[0]) || p->tableId != sqlite3_value_int(a[1]) ||
+      p->colid != sqlite3_value_int(a[2]))
+    return sqlite3_result_null(ctx);
+  sqlite3_result_int64(ctx, p->rowid);
+}
+
 SqlError invalidPointer(const Value& v) {
   std::string hex = std::holds_alternative<Bytes>(v) ? "0x" + bytesToHex(std::get<Bytes>(v)) : "NULL";
   return SqlError(7123, 16, "Invalid text pointer value " + hex + ".");
@@ -75,15 +88,19 @@ SqlError invalidPointer(const Value& v) {
 }  // namespace
 
 int registerTextPointerFunction(sqlite3* db) {
-  return sqlite3_create_function(db, "tx_textptr", 5, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, txTextptr,
+  int rc = sqlite3_create_function(db, "tx_textptr", 5, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, txTextptr,
+                                   nullptr, nullptr);
+  if (rc == SQLITE_OK)
+    rc = sqlite3_create_function(db, "tx_text_row", 4, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, txTextRow,
                                  nullptr, nullptr);
+  return rc;
 }
 
 
 SessionImpl::TextTarget SessionImpl::resolveTextTarget(const ObjectName& table, const std::string& column,
                                                        const Expr& pointer, const char* verb) {
   Binder binder(*this);
-  TextTarget target{binder.resolveTable(table), nullptr, 0};
+  TextTarget target{binder.resolveTable(table), nullptr, 0, {}};
   const TableInfo& t = target.table;
   if (t.type != "U")
     throw SqlError(7113, 16, std::string(verb) + " needs a column of a table; '" + t.name + "' is not one.");

@@ -7,6 +7,7 @@
 #include <optional>
 #include <thread>
 
+#include "server/types/timestamp_value.h"
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_functions.h"
@@ -230,6 +231,7 @@ SessionImpl::SessionImpl(sqlite3* db, int spid, SessionIdentity identity, Proces
   info_.host = id_.host;
   info_.program = id_.program;
   info_.spid = spid_;
+  info_.tempTableName = [this](const std::string& name) { return tempTableName(name); };
   registerExecFunctions(db_, &info_);
   setSessionInfo(db_, &info_);
   permissions_ = std::make_unique<Permissions>(db_, id_.suid);
@@ -512,7 +514,22 @@ Variable* SessionImpl::findVariable(const std::string& name) {
 }
 
 std::string SessionImpl::tempTableName(const std::string& name) const {
-  return tempTableStoredName(name, spid_);
+  // The innermost one: a procedure's own #t hides its caller's #t of the same name.
+  const std::string base = tempTableStoredName(name, spid_);
+  for (int level = procDepth_; level >= 1; --level) {
+    std::string leveled = base + "_" + std::to_string(level);
+    if (tempTables_.count(leveled)) return leveled;
+  }
+  return base;
+}
+
+std::string SessionImpl::newTempTableName(const std::string& name) const {
+  const std::string base = tempTableStoredName(name, spid_);
+  auto made = tempTableDepth_.find(base);
+  if (made == tempTableDepth_.end() || made->second >= procDepth_) return base;
+  // A caller's #table has the name: this level's own table may have it too (a second one of
+  // this level is refused as the name's owner would be).
+  return base + "_" + std::to_string(procDepth_);
 }
 
 std::optional<std::pair<Value, TypeDesc>> SessionImpl::global(const std::string& name) {
@@ -549,6 +566,8 @@ std::optional<std::pair<Value, TypeDesc>> SessionImpl::global(const std::string&
   if (name == "@@maxcharlen") return intValue(4);
   if (name == "@@datefirst") return intValue(options_.dateFirst);
   if (name == "@@options") return intValue(0);
+  // The timestamp value most recently written into a timestamp column.
+  if (name == "@@dbts") return std::make_pair(Value{lastTimestamp()}, makeType(SqlType::VarBinary, 8));
   return std::nullopt;
 }
 
@@ -779,6 +798,7 @@ bool changesCatalog(const Statement& s) {
     case StatementKind::Raiserror:
     case StatementKind::Waitfor:
     case StatementKind::Kill:
+    case StatementKind::Maintenance:
     case StatementKind::DeclareCursor:
     case StatementKind::OpenCursor:
     case StatementKind::FetchCursor:
@@ -992,6 +1012,11 @@ Flow SessionImpl::dispatch(const Statement& s) {
     case StatementKind::Kill:
       setCommand("KILL");
       runKill(s.as<KillStatement>());
+      break;
+    case StatementKind::Maintenance:
+      setCommand(s.as<MaintenanceStatement>().action == MaintenanceAction::Checkpoint ? "CHECKPOINT"
+                                                                                      : "UPDATE STATISTICS");
+      runMaintenance(s.as<MaintenanceStatement>());
       break;
     case StatementKind::ReadText:
       setCommand("READTEXT");

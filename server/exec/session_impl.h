@@ -322,7 +322,7 @@ class SessionImpl : public Session, public BindContext {
   void spHelp(const std::optional<std::string>& objname);
   void spHelpIndex(const std::string& objname);
   void spHelpConstraint(const std::string& objname);
-  void spSpaceUsed(const std::optional<std::string>& objname);
+  void spSpaceUsed(const std::optional<std::string>& objname, bool listIndexes);
   void spHelpDb(const std::optional<std::string>& dbname);
   void spRename(const std::string& objname, const std::string& newname);
   // A table of the current database named as a procedure argument; 17460 for another database,
@@ -385,6 +385,7 @@ class SessionImpl : public Session, public BindContext {
   void runTransaction(const tsql::TransactionStatement& s);
   // KILL spid (transactions.cpp): sa ends another session; it rolls back and goes.
   void runKill(const tsql::KillStatement& s);
+  void runMaintenance(const tsql::MaintenanceStatement& s);
   // GRANT / REVOKE on an object (exec_grant.cpp).
   void runGrant(const tsql::GrantStatement& s);
   void runStatementGrant(const tsql::GrantStatement& s);
@@ -412,8 +413,15 @@ class SessionImpl : public Session, public BindContext {
   std::string printText(const Value& v, const TypeDesc& type);
   // Row integrity (exec_constraints.cpp). Keeps the CHECK constraints of a new table (`columns[k]`
   // names the column a column constraint belongs to, empty for a table constraint).
+  // Columns of user types of table `tableId` without a default of their own take their type's.
+  void inheritTypeDefaults(const std::string& database, int32_t tableId);
+  // sp_bindefault / sp_unbindefault (defaultId 0) of a user type: the type's default and, unless
+  // futureonly, the table columns of that type that have no default or had the type's.
+  void bindTypeDefault(int32_t defaultId, int32_t usertype, bool futureonly);
   void createCheckConstraints(const TableInfo& t, const std::vector<const tsql::Constraint*>& checks,
                               const std::vector<std::string>& columns);
+  // ALTER TABLE t DROP CONSTRAINT name of a CHECK constraint (3701 when there is none).
+  void dropConstraint(const TableInfo& t, const std::string& name);
   // Removes a table's CHECK constraint objects (DROP TABLE).
   void dropCheckConstraints(const TableInfo& t);
   // The rules and CHECK constraints rows of `t` must pass.
@@ -425,7 +433,20 @@ class SessionImpl : public Session, public BindContext {
   // The column default of a table column evaluated now (getdate() ...), or NULL when none.
   std::pair<Value, TypeDesc> columnDefault(const CatalogColumn& c);
   // Where a #table of this session is stored and whether it is one of ours.
-  void rememberTempTable(const std::string& storedName) { tempTables_.insert(storedName); }
+  void rememberTempTable(const std::string& storedName) {
+    tempTables_.insert(storedName);
+    tempTableDepth_[storedName] = procDepth_;
+  }
+  // The stored name a new #table `name` gets: the session's name for it, or, inside a procedure
+  // while a caller's #table holds that name, one of the procedure's nesting level.
+  std::string newTempTableName(const std::string& name) const;
+  // Forgets a #table of the session that was dropped.
+  void forgetTempTable(const std::string& storedName) {
+    tempTables_.erase(storedName);
+    tempTableDepth_.erase(storedName);
+  }
+  // createTable for a #table: a taken name is refused under the name the user wrote.
+  TableInfo createTempTable(const TableSpec& details, const std::string& name);
   // Drops the session's #tables that are not in `before` (those a procedure created).
   void dropTempTablesCreatedSince(const std::set<std::string>& before);
 
@@ -493,6 +514,7 @@ class SessionImpl : public Session, public BindContext {
   Value identity_;                       // @@identity
   std::map<std::string, Variable> variables_;
   std::set<std::string> tempTables_;  // stored names of our #tables in tempdb
+  std::map<std::string, int> tempTableDepth_;  // the nesting level each of them was made at
   std::set<int32_t> identityInsert_;  // object ids with set identity_insert on
   std::string gotoLabel_;
   std::chrono::steady_clock::time_point busySince_;
@@ -507,6 +529,7 @@ class SessionImpl : public Session, public BindContext {
   struct Prepared {
     std::string sql;
     PreparedDescription description;
+    std::vector<bool> untyped;  // per marker: met in no context that gave it a type
     std::shared_ptr<PreparedBatch> batch;
   };
   std::map<std::string, Prepared> prepared_;

@@ -119,6 +119,9 @@ class Connection {
   // Finds the cursor a token names: by id, or by name when the id is 0. Throws SqlError.
   int32_t cursorFor(ByteReader& token, int32_t id);
   std::map<int32_t, CursorState> cursors_;
+  // Why the latest declarations of names the session does not hold were refused: a command that
+  // names such a cursor (the rows and open FreeTDS sends along with the declare) gives that reason.
+  std::map<std::string, SqlError> refusedDeclares_;
   int spid_ = 0;
   std::function<void()> loggedIn_;
 };

@@ -108,6 +108,7 @@ int32_t Connection::cursorFor(ByteReader& body, int32_t id) {
   std::string name = body.text(body.u8());
   for (const auto& [key, state] : cursors_)
     if (state.name == name) return key;
+  if (auto refused = refusedDeclares_.find(name); refused != refusedDeclares_.end()) throw refused->second;
   throw SqlError(kCursorNotFound, 16, "The cursor '" + name + "' could not be found.");
 }
 
@@ -133,7 +134,15 @@ void Connection::handleCursorDeclare(ByteReader& in, ReplyWriter& reply) {
     for (const auto& [key, state] : cursors_)
       if (state.name == name)
         throw SqlError(kCursorExists, 16, "A cursor with the name '" + name + "' already exists.");
-    int32_t id = session_->declareCursor(name, sql, forUpdate, params);
+    int32_t id = 0;
+    try {
+      id = session_->declareCursor(name, sql, forUpdate, params);
+    } catch (const SqlError& e) {
+      if (refusedDeclares_.size() >= 16) refusedDeclares_.clear();
+      refusedDeclares_.insert_or_assign(name, e);
+      throw;
+    }
+    refusedDeclares_.erase(name);
     if (id == 0 || cursors_.count(id)) throw std::logic_error("the executor returned a cursor id in use");
     CursorState& state = cursors_[id];
     state.name = name;

@@ -300,6 +300,8 @@ const char* statementKindName(StatementKind kind) {
       return "WAITFOR";
     case StatementKind::Kill:
       return "KILL";
+    case StatementKind::Maintenance:
+      return "maintenance";
     case StatementKind::Execute:
       return "EXECUTE";
     case StatementKind::CreateProcedure:
@@ -739,6 +741,7 @@ std::string CreateTableStatement::toSql() const {
 }
 
 std::string AlterTableStatement::toSql() const {
+  if (!dropConstraint.empty()) return "ALTER TABLE " + table.toSql() + " DROP CONSTRAINT " + ident(dropConstraint);
   std::string out = "ALTER TABLE " + table.toSql() + " ADD ";
   std::vector<std::string> parts;
   for (const ColumnDef& c : addColumns) parts.push_back(c.toSql());
@@ -854,6 +857,11 @@ std::string WaitforStatement::toSql() const {
 
 std::string KillStatement::toSql() const {
   return "KILL " + spid->toSql();
+}
+
+std::string MaintenanceStatement::toSql() const {
+  if (action == MaintenanceAction::Checkpoint) return "CHECKPOINT";
+  return "UPDATE STATISTICS " + table.toSql() + (index.empty() ? "" : " " + ident(index));
 }
 
 std::string ExecuteStatement::toSql() const {

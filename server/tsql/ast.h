@@ -97,6 +97,7 @@ struct TypeName {
   std::string name;
   std::vector<int32_t> args;
   std::optional<SqlType> builtin;  // set for the built-in types, empty for user type names
+  bool national = false;           // written nchar or nvarchar (stored as char or varchar)
 
   std::string toSql() const;
 };
@@ -439,6 +440,7 @@ enum class StatementKind : uint8_t {
   ReadText,
   WriteText,
   Kill,
+  Maintenance,
 };
 
 // The kind's name, for "not implemented" messages of switch dispatch.
@@ -610,6 +612,7 @@ struct AlterTableStatement : NodeOfKind<Statement, StatementKind::AlterTable> {
   ObjectName table;
   std::vector<ColumnDef> addColumns;
   std::vector<Constraint> addConstraints;
+  std::string dropConstraint;  // ALTER TABLE t DROP CONSTRAINT name (then nothing is added)
   std::string toSql() const override;
 };
 
@@ -784,6 +787,17 @@ struct WaitforStatement : NodeOfKind<Statement, StatementKind::Waitfor> {
 // KILL spid: ends another session (sa only).
 struct KillStatement : NodeOfKind<Statement, StatementKind::Kill> {
   ExprPtr spid;
+  std::string toSql() const override;
+};
+
+// What a maintenance statement asks for.
+enum class MaintenanceAction : uint8_t { UpdateStatistics, Checkpoint };
+
+// UPDATE STATISTICS table [index] and CHECKPOINT.
+struct MaintenanceStatement : NodeOfKind<Statement, StatementKind::Maintenance> {
+  MaintenanceAction action = MaintenanceAction::Checkpoint;
+  ObjectName table;   // UPDATE STATISTICS only
+  std::string index;  // empty: every index of the table
   std::string toSql() const override;
 };
 

@@ -108,11 +108,17 @@ class Lexer {
     if (c == '[') return lexBracketed(t);
     if (c == '0' && (at(pos_ + 1) == 'x' || at(pos_ + 1) == 'X')) return lexBinary(t);
     if (isDigit(c) || (c == '.' && isDigit(at(pos_ + 1)))) return lexNumber(t);
-    if (c == '$' && (isDigit(at(pos_ + 1)) || (at(pos_ + 1) == '.' && isDigit(at(pos_ + 2))))) {
-      advance();
-      lexNumber(t);
-      t.type = TokenType::Money;
-      return;
+    if (c == '$') {
+      // $12.50, and $-12.50 for a negative amount (the sign written after the currency symbol).
+      const bool negative = at(pos_ + 1) == '-';
+      const size_t digits = pos_ + (negative ? 2 : 1);
+      if (isDigit(at(digits)) || (at(digits) == '.' && isDigit(at(digits + 1)))) {
+        advance(digits - pos_);
+        lexNumber(t);
+        t.type = TokenType::Money;
+        if (negative) t.text = "-" + t.text;
+        return;
+      }
     }
     if (c == '@') {
       bool global = at(pos_ + 1) == '@';

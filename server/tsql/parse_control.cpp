@@ -26,6 +26,19 @@ StatementPtr Parser::parseStatement() {
     s = parseSelect();
   } else if (t.isWord("insert")) {
     s = parseInsert();
+  } else if (t.isWord("update") && peekWord("statistics", 1)) {
+    next();
+    next();
+    auto m = std::make_unique<MaintenanceStatement>();
+    m->action = MaintenanceAction::UpdateStatistics;
+    m->table = parseObjectName();
+    if (isName(peek())) m->index = expectName();
+    s = std::move(m);
+  } else if (t.isWord("checkpoint")) {
+    next();
+    auto m = std::make_unique<MaintenanceStatement>();
+    m->action = MaintenanceAction::Checkpoint;
+    s = std::move(m);
   } else if (t.isWord("update")) {
     s = parseUpdate();
   } else if (t.isWord("delete")) {
@@ -187,6 +200,8 @@ StatementPtr Parser::parseTransaction() {
       if (acceptWord("with")) {
         if (!peekWord("raiserror")) syntaxError();
         s->raiserror = parseRaiserror();
+        // Its message carries the line of the rollback, as a raiserror of its own would.
+        s->raiserror->line = verb.line;
       }
       return s;
     }

@@ -301,6 +301,11 @@ StatementPtr Parser::parseAlter() {
   expectWord("table");
   auto s = std::make_unique<AlterTableStatement>();
   s->table = parseObjectName();
+  if (acceptWord("drop")) {
+    expectWord("constraint");
+    s->dropConstraint = expectName();
+    return s;
+  }
   expectWord("add");
   do {
     parseTableElement(s->addColumns, s->addConstraints);

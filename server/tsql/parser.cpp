@@ -169,6 +169,7 @@ TypeName Parser::parseTypeName() {
       if (b.word == word) {
         t.name = std::string(b.name);
         t.builtin = b.type;
+        t.national = word == "nchar" || word == "nvarchar";
         found = true;
         break;
       }

@@ -2,6 +2,7 @@
 // every built-in, and the table that tells the binder each built-in's SQLite name, argument
 // counts and result type.
 #include "server/types/functions.h"
+#include "server/types/timestamp_value.h"
 
 #include <algorithm>
 #include <cctype>
@@ -305,6 +306,7 @@ int registerFunctions(sqlite3* db) {
   if (rc == SQLITE_OK) rc = fn::define(db, "t_isnull", 2, isnullFn);
   if (rc == SQLITE_OK) rc = fn::registerStringFunctions(db);
   if (rc == SQLITE_OK) rc = fn::registerMathFunctions(db);
+  if (rc == SQLITE_OK) rc = registerTimestampFunction(db);
   if (rc == SQLITE_OK) rc = registerContextFunctions(db, nullptr);
   return rc;
 }

@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,9 @@ struct SessionInfo {
   std::string host;  // host_name()
   std::string program;
   int32_t spid = 0;
+  // Where the session keeps its #table of a name (a procedure's own hides its caller's); empty:
+  // tempTableStoredName(name, spid).
+  std::function<std::string(const std::string&)> tempTableName;
   std::string dateFormat = "mdy";  // set dateformat, for text -> datetime conversions
   int dateFirst = 7;               // set datefirst, for datepart(dw, ...)
   // set arithabort arith_overflow off with set arithignore on: a zero divisor or an overflow in

@@ -131,7 +131,8 @@ std::optional<ParsedName> parseObjectName(const std::string& text, const Session
   if (p.name.empty()) return std::nullopt;
   if (p.db.empty()) p.db = p.name[0] == '#' ? "tempdb" : info.database;
   // object_id('#t') and object_id('tempdb..#t') name this session's own #t.
-  if (p.name[0] == '#' && p.db == "tempdb") p.name = tempTableStoredName(p.name, info.spid);
+  if (p.name[0] == '#' && p.db == "tempdb")
+    p.name = info.tempTableName ? info.tempTableName(p.name) : tempTableStoredName(p.name, info.spid);
   return p;
 }
 

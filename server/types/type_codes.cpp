@@ -87,6 +87,25 @@ int32_t userTypeOf(SqlType type) {
   return row(type).usertype;
 }
 
+int32_t systemUserTypeOf(std::string_view name) {
+  std::string n;
+  for (char ch : name) {
+    if (ch == ' ' || ch == '\t') {
+      if (!n.empty() && n.back() != ' ') n += ' ';
+    } else {
+      n += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    }
+  }
+  while (!n.empty() && n.back() == ' ') n.pop_back();
+  if (n == "nchar" || n == "national char" || n == "national character") return kUserNChar;
+  if (n == "nvarchar" || n == "national varchar" || n == "nchar varying" || n == "national char varying" ||
+      n == "national character varying")
+    return kUserNVarChar;
+  if (n == "sysname") return kUserSysname;
+  if (n == "timestamp") return kUserTimestamp;
+  return 0;
+}
+
 TypeDesc makeType(SqlType type, int32_t length, uint8_t precision, uint8_t scale) {
   TypeDesc d;
   d.type = type;

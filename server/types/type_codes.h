@@ -82,6 +82,10 @@ int32_t columnTypeCode(const TypeDesc& type, bool nullable);
 // The built-in usertype of a type: 7 for int, 1 for char, 2 for varchar ...
 int32_t userTypeOf(SqlType type);
 
+// The usertype of a built-in type name that is stored as another type: nchar 24, nvarchar 25,
+// sysname 18, timestamp 80 (their columns keep it in syscolumns); 0 for any other name.
+int32_t systemUserTypeOf(std::string_view name);
+
 // The type a code stands for; N-variants take their width from `length` (38 with length 2 is
 // smallint, 109 with length 4 is real ...). Nothing for an unknown code.
 std::optional<TypeDesc> typeFromCode(int32_t code, int32_t length, int32_t precision = 0, int32_t scale = 0);

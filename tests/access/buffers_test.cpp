@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -197,11 +198,15 @@ TEST(DataTypeNames, NameEveryCodeWithoutReadingPastTheTable) {
               {22, "sensitivity_boundry"},
               {23, "unknown"},
               {24, "unknown"},
-              {25, "unknown"},
-              {1000000, "unknown"},
               {-1, "illegal"},
-              {-77, "illegal"}};
-  for (const auto& row : rows) EXPECT_EQ(CSDataTypeName(row.code), row.name) << row.code;
+              // Any other code outside the table.
+              {25, "unknown/illegal"},
+              {30, "unknown/illegal"},
+              {1000000, "unknown/illegal"},
+              {-2, "unknown/illegal"},
+              {-77, "unknown/illegal"},
+              {INT_MIN, "unknown/illegal"}};
+  for (const auto& row : rows) EXPECT_EQ(CSDataTypeName(row.code).toStdString(), row.name) << row.code;
 }
 
 TEST(DataTypeNames, MapToFieldTypes) {

@@ -3,13 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <memory>
 
 #include "access/QorixContext.h"
+#include "access/QorixDatabase.h"
 #include "access/QorixExceptions.h"
 #include "access/ctlib/RecordingLibrary.h"
 #include "fake_database.h"
+#include "tests/access/env_guard.h"
 
 namespace {
 
@@ -174,6 +179,53 @@ TEST(ContextIniFile, BlanksChangeNothingAndSendNothing) {
   EXPECT_EQ(rec.Count("ct_config"), 0);
   EXPECT_EQ(ctx.IniFile(), path);
   EXPECT_EQ(ctlib::InterfacesFileOf(ctx.Handle()), path.toStdString());
+}
+
+// What a new context and connection name as their interfaces file (the "INI file" the
+// server information shows): the file that resolves server names in FreeTDS's search order.
+TEST(ContextIniFile, DefaultIsTheFileThatResolvesServerNames) {
+  QTemporaryDir dir;
+  auto make = [&](const QString& rel) {
+    const QString path = dir.filePath(rel);
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[TABULON]\n\thost = 127.0.0.1\n\tport = 5000\n");
+    return path.toStdString();
+  };
+  const std::string named = make("named.conf"), rooted = make("root/etc/freetds.conf"),
+                    homeConf = make("home/.freetds.conf"), sybase = make("syb/interfaces");
+  QDir().mkpath(dir.filePath("empty"));
+  auto at = [&](const char* rel) { return dir.filePath(rel).toStdString(); };
+  // Without any of the caller's files FreeTDS falls back to the system ones.
+  std::string system;
+  for (const std::string& file : {ctlib::FreeTdsConfFiles().back(), std::string("/etc/freetds/interfaces")})
+    if (system.empty() && QFile::exists(QString::fromStdString(file))) system = file;
+  const struct {
+    const char* name;
+    const char *sybase, *freetdsconf, *freetds, *home;
+    std::string expected;
+  } cases[] = {
+      {"the SYBASE interfaces file", "syb", "named.conf", "root", "home", sybase},
+      {"the file FREETDSCONF names", nullptr, "named.conf", "root", "home", named},
+      {"past an unreadable FREETDSCONF, $FREETDS/etc", nullptr, "missing.conf", "root", "home", rooted},
+      {"~/.freetds.conf", nullptr, nullptr, "empty", "home", homeConf},
+      {"the system file", nullptr, nullptr, nullptr, "empty", system},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string syb = c.sybase ? at(c.sybase) : "", conf = c.freetdsconf ? at(c.freetdsconf) : "",
+                      root = c.freetds ? at(c.freetds) : "", home = c.home ? at(c.home) : "";
+    EnvGuard g1("SYBASE", c.sybase ? syb.c_str() : nullptr);
+    EnvGuard g2("FREETDSCONF", c.freetdsconf ? conf.c_str() : nullptr);
+    EnvGuard g3("FREETDS", c.freetds ? root.c_str() : nullptr);
+    EnvGuard g4("HOME", c.home ? home.c_str() : nullptr);
+    EXPECT_EQ(DefaultIniFile().toStdString(), c.expected);
+    TQorixContext ctx;
+    EXPECT_EQ(ctx.IniFile().toStdString(), c.expected);
+    TQorixDatabase db;
+    EXPECT_EQ(db.IniFile.toStdString(), c.expected);
+  }
 }
 
 struct SetupFailure {

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/access/env_guard.h"
+
 namespace {
 
 std::string WriteFile(const QTemporaryDir& dir, const char* name, const std::string& text) {
@@ -398,32 +400,6 @@ TEST_F(Ctx, DirectoryLookupStopsWhenTheCallbackSaysSo) {
 
 namespace {
 
-// Sets (or with null unsets) an environment variable for a scope, restoring it afterwards.
-class EnvGuard {
- public:
-  EnvGuard(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) {
-      had_ = true;
-      old_ = old;
-    }
-    if (value)
-      setenv(name, value, 1);
-    else
-      unsetenv(name);
-  }
-  ~EnvGuard() {
-    if (had_)
-      setenv(name_, old_.c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  bool had_ = false;
-  std::string old_;
-};
-
 TEST(FreeTdsConf, SectionNamesAreTheServers) {
   QTemporaryDir dir;
   const struct {
@@ -539,6 +515,51 @@ TEST(OrderByColumns, SelectListNumbersOfTheOrderByItems) {
       {"select upper(name) as u, id from t order by name", {"u", "id"}, {}},  // an expression's column
   };
   for (const auto& c : cases) EXPECT_EQ(ctlib::OrderByColumnsOf(c.sql, c.names), c.columns) << c.sql;
+}
+
+}  // namespace
+
+namespace {
+
+// The COMPUTE clauses the facade foresees for each result set of a language text.
+TEST(ComputeClauses, OneCountPerResultSetOfTheBatch) {
+  const struct {
+    const char* sql;
+    std::vector<int> counts;
+  } cases[] = {
+      {"select a from t", {0}},
+      {"select a from t compute sum(a)", {1}},
+      {"select a, b from t order by a compute sum(b) by a compute max(b)", {2}},
+      {"select a from t compute sum(a)\nselect a, b from t order by a compute sum(b) by a compute max(b)", {1, 2}},
+      {"select a from t compute sum(a); select b from u; select c from v compute count(c) compute max(c)", {1, 0, 2}},
+      {"-- compute\nselect a from t /* compute */ where b = 'compute'", {0}},
+      {"select a from t where exists (select 1 from u compute sum(x))\nselect b from u compute sum(b)", {0, 1}},
+      {"select a from t union all select b from u compute count(a)", {1}},
+      {"select case when a = 1 then 'x' else 'y' end from t compute count(a)\nselect b from u", {1, 0}},
+      {"select @@version\nselect @x", {0, 0}},
+      {"select a from t for update\nselect b from u compute sum(b)", {0, 1}},
+      // Statements that send no result set.
+      {"declare @n int\nselect @n = count(*) from t\nset nocount on\nselect a from t compute sum(a)", {1}},
+      {"select a into #t from u\nselect a from #t compute sum(a)", {1}},
+      {"insert t select a from u\nselect a from t compute count(a)", {1}},
+      {"insert t (a) select a from u", {}},
+      {"insert t values (1)\nselect a from t compute sum(a)", {1}},
+      {"update t set a = 1 where b = 2\ndelete u\nselect a from t compute sum(a)", {1}},
+      {"declare c cursor for select a from t\nselect b from u compute sum(b)", {1}},
+      {"begin tran\nbegin select a from t compute sum(a) end\nselect b from u\ncommit tran", {1, 0}},
+      {"print 'select a from t'\nselect 1", {0}},
+      // Nothing is foreseen past a statement whose results the text does not tell.
+      {"select a from t compute sum(a)\nif 1 = 1 select b from u compute sum(b)\nselect c from v", {1}},
+      {"select a from t compute sum(a)\nexec p\nselect b from u", {1}},
+      {"exec p\nselect a from t compute sum(a)", {}},
+      {"sp_help t", {}},
+      {"while 1 = 0 select 1", {}},
+      {"create procedure p as select a from t compute sum(a)", {}},
+      {"select 1\nreturn\nselect 2", {0}},
+      {"select a from t) select b from u", {}},  // the server runs no part of a broken text
+      {"", {}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ctlib::ComputeClausesOfResultSets(c.sql), c.counts) << c.sql;
 }
 
 }  // namespace

@@ -208,3 +208,81 @@ TEST_F(RobustnessTest, RefreshAfterTheConnectionWasDestroyedRaises) {
     EXPECT_EQ(q.RecordCount(), Rows(*check_, QStringLiteral("select count(*) from orders")).first().toInt());
   }
 }
+
+// A procedure or batch whose rows are followed by compute rows (select ... compute by) is read
+// as a dataset or run for its status, and the connection runs the next statement: the rows the
+// dataset does not keep, compute rows among them, are read out rather than cancelled one result
+// at a time, which would leave the client without the compute formats for the next compute row.
+TEST_F(RobustnessTest, ComputeRowsAfterTheRowsLeaveTheConnectionUsable) {
+  Exec(*check_, QStringLiteral("create procedure r_comp as "
+                               "select genre, book_id from books order by genre compute count(book_id) by genre "
+                               "select 1 return 3"));
+  const QStringList ids = Rows(*check_, QStringLiteral("select genre, book_id from books order by genre"));
+  ASSERT_GT(ids.size(), 2);
+  const QString batch = QStringLiteral("select genre, book_id from books order by genre "
+                                       "compute count(book_id) by genre select 1");
+  enum Way { ProcOpen, ProcExec, QueryExec, QueryBatch };
+  for (Way way : {ProcOpen, ProcExec, QueryExec, QueryBatch}) {
+    for (int fetchRows : {1, 2, 1000}) {
+      // With two rows a batch, the dataset is closed before it read them all.
+      SCOPED_TRACE(testing::Message() << "way " << way << " fetch " << fetchRows);
+      {
+        TQxStoredProc p;
+        TQxQuery q;
+        if (way == ProcOpen || way == ProcExec) {
+          p.SetName(QStringLiteral("r_comp_p"));
+          p.DbName = QStringLiteral("db");
+          p.FetchRows = fetchRows;
+          p.SetStoredProcName(QStringLiteral("r_comp"));
+          p.GetProcParams();
+        } else {
+          q.SetName(QStringLiteral("r_comp_q"));
+          q.DbName = QStringLiteral("db");
+          q.FetchRows = fetchRows;
+          q.UseQorixCursor = false;
+          q.SetSQL(way == QueryExec ? QStringLiteral("exec r_comp") : batch);
+        }
+        TQxCustomDataSet& ds = way == ProcOpen || way == ProcExec ? static_cast<TQxCustomDataSet&>(p) : q;
+        try {
+          if (way == ProcExec) {
+            p.ExecProc();
+            EXPECT_EQ(p.ReturnStatus(), 3);
+          } else {
+            ds.Open();
+            EXPECT_EQ(ds.FieldByName(QStringLiteral("book_id"))->AsString().trimmed(),
+                      ids.first().section(QLatin1Char('|'), 1));
+            if (fetchRows != 2) ds.Last();
+            ds.Close();
+          }
+        } catch (const Exception& e) {
+          ADD_FAILURE() << e.Message().toStdString();
+        }
+      }
+      TQxQuery next;
+      next.SetName(QStringLiteral("r_comp_next"));
+      next.DbName = QStringLiteral("db");
+      next.SetSQL(QStringLiteral("select count(*) from books"));
+      ASSERT_NO_THROW(next.Open());
+      EXPECT_EQ(next.Fields().Fields(0)->AsString(), Rows(*check_, QStringLiteral("select count(*) from books")).first());
+    }
+  }
+}
+
+// A query that is not live and not cached sends nothing for a change: an edit, an insert and a
+// delete are all refused, and the rows shown stay the server's.
+TEST_F(RobustnessTest, AQueryThatIsNotLiveRefusesEveryChange) {
+  TQxQuery q;
+  q.SetName(QStringLiteral("r_ro"));
+  q.DbName = QStringLiteral("db");
+  q.RequestLive = false;
+  q.SetSQL(QStringLiteral("select order_no from orders order by order_no"));
+  q.Open();
+  const QString first = q.FieldByName(QStringLiteral("order_no"))->AsString();
+  EXPECT_THROW(q.Edit(), Exception);
+  EXPECT_THROW(q.Append(), Exception);
+  EXPECT_THROW(q.Delete(), Exception);
+  q.Last();
+  EXPECT_EQ(q.RecordCount(), Rows(*check_, QStringLiteral("select count(*) from orders")).first().toInt());
+  q.First();
+  EXPECT_EQ(q.FieldByName(QStringLiteral("order_no"))->AsString(), first);
+}

@@ -89,11 +89,28 @@ TEST_F(StoredProcTest, RowsOfAProcedureOpenAsADataset) {
   EXPECT_EQ(ids, Rows(*check_, QStringLiteral("select book_id from books where genre = 'cooking' order by book_id")));
   EXPECT_FALSE(p.ResultsPending());
   EXPECT_EQ(p.ReturnStatus(), 0);
-  // A procedure dataset sends no live statements.
+  // A procedure dataset sends no live statements: an edit, an insert or a delete that could
+  // never reach the server is refused at once, not kept as if it were saved.
   p.First();
+  const QString first = p.FieldByName("book_id")->AsString();
+  EXPECT_THROW(p.Edit(), Exception);
+  EXPECT_THROW(p.Append(), Exception);
+  EXPECT_THROW(p.Delete(), Exception);
+  EXPECT_EQ(p.State(), TDataSetState::dsBrowse);
+  EXPECT_EQ(p.RecordCount(), ids.size());
+  EXPECT_EQ(p.FieldByName("book_id")->AsString(), first);
+  EXPECT_EQ(Rows(*check_, QStringLiteral("select count(*) from books where title = 'x'")), QStringList({"0"}));
+  // In cached mode the changes stay in the log until they are applied; the apply of a
+  // procedure's rows has no table to write to and says so, keeping the change.
+  p.Close();
+  p.CachedUpdates = true;
+  p.Open();
   p.Edit();
   p.FieldByName("title")->SetAsString(QStringLiteral("x"));
-  EXPECT_NO_THROW(p.Post());
+  ASSERT_NO_THROW(p.Post());
+  EXPECT_EQ(p.Log().RecordCount(), 1);
+  EXPECT_THROW(p.ApplyUpdates(), Exception);
+  EXPECT_EQ(p.Log().RecordCount(), 1);
   EXPECT_EQ(Rows(*check_, QStringLiteral("select count(*) from books where title = 'x'")), QStringList({"0"}));
 }
 
@@ -168,4 +185,38 @@ TEST_F(StoredProcTest, AutoParametersSqlTextAndProviderOperations) {
   p.PSSetParams(other);
   EXPECT_FALSE(p.Active());
   EXPECT_EQ(p.Params().Count(), 1);
+}
+
+// A numeric or decimal parameter is exact: its value reaches the procedure and comes back as an
+// output parameter digit for digit (it went as a double, which changes most such values).
+TEST_F(StoredProcTest, NumericParametersTravelExactly) {
+  Exec(*check_, QStringLiteral("create table sp_num (n numeric(38,10) null)"));
+  Exec(*check_, QStringLiteral("create procedure sp_num_put @n numeric(38,10), @d decimal(20,4) output as "
+                               "insert sp_num values (@n) select @d = @n"));
+  TQxStoredProc p;
+  p.SetName(QStringLiteral("sp_num_p"));
+  p.DbName = QStringLiteral("db");
+  p.SetStoredProcName(QStringLiteral("sp_num_put"));
+  p.GetProcParams();
+  EXPECT_EQ(p.ParamByName(QStringLiteral("@n")).DataType, ftBCD);
+  EXPECT_EQ(p.ParamByName(QStringLiteral("@d")).DataType, ftBCD);
+  const struct {
+    const char* in;
+    const char* stored;
+    const char* out;
+  } cases[] = {
+      {"19.99", "19.9900000000", "19.99"},
+      {"1234567890123456.7891", "1234567890123456.7891000000", "1234567890123456.7891"},
+      {"-0.0001", "-0.0001000000", "-0.0001"},
+      {"9999999999999999.9999", "9999999999999999.9999000000", "9999999999999999.9999"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.in);
+    Exec(*check_, QStringLiteral("delete sp_num"));
+    p.ParamByName(QStringLiteral("@n")).SetValue(QString::fromLatin1(c.in));
+    ASSERT_NO_THROW(p.ExecProc());
+    EXPECT_EQ(Rows(*check_, QStringLiteral("select convert(varchar(60), n) from sp_num")),
+              QStringList({QString::fromLatin1(c.stored)}));
+    EXPECT_EQ(CanonicalDecimal(p.ParamByName(QStringLiteral("@d")).Value().toString()), QString::fromLatin1(c.out));
+  }
 }

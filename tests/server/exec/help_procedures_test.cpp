@@ -1,7 +1,7 @@
 // The reporting system procedures through the Session interface: sp_help's result sets for a
 // table, a procedure, a user datatype and the whole database, sp_helpindex, sp_spaceused of a
-// table and of the database, sp_helpdb, sp_rename of a column, and the procedures' entries in
-// sybsystemprocs' catalogue.
+// table and of the database, sp_helpdb (with its segments), sp_rename of a column, and the
+// procedures' entries in sybsystemprocs' catalogue.
 #include <gtest/gtest.h>
 
 #include "recording_sink.h"
@@ -197,11 +197,14 @@ TEST_F(HelpProcedures, SpHelpdbListsTheDatabasesAndDescribesOne) {
   EXPECT_NE(std::find(dbs.begin(), dbs.end(), "master | sa | 1"), dbs.end());
   EXPECT_NE(std::find(dbs.begin(), dbs.end(), "tempdb | sa | 2"), dbs.end());
   RecordingSink one = run("sp_helpdb sample");
-  ASSERT_EQ(one.sets.size(), 2u);
+  ASSERT_EQ(one.sets.size(), 3u);
   EXPECT_EQ(rows(one.sets[0], {"name", "status"}), std::vector<std::string>{"sample | no options set"});
   EXPECT_NE(show(one.sets[0].rows[0][1]).find(" MB"), std::string::npos);
   EXPECT_EQ(names(one.sets[1]),
             (std::vector<std::string>{"device_fragments", "size", "usage", "created", "free kbytes"}));
+  // Last, the database's segments on its device.
+  EXPECT_EQ(rows(one.sets[2], {"device", "segment"}),
+            (std::vector<std::string>{"master | default", "master | logsegment", "master | system"}));
   EXPECT_EQ(run("sp_helpdb nosuch").errorNumbers(), std::vector<int>{15010});
 }
 

@@ -92,6 +92,40 @@ TEST_F(Prepared, WritesThroughMarkers) {
   EXPECT_EQ(scalar("select convert(varchar(10), price) from p where id = 4"), "3.25");
 }
 
+// A prepared batch is a batch of its own at prepare and at each execute: the variables it
+// declares are its own (the last batch's @n is not), and a money value given for a marker of no
+// type of its own keeps its four decimals.
+TEST_F(Prepared, EachExecuteIsABatchOfItsOwnAndMoneyKeepsItsDigits) {
+  run("declare @n int select @n = 1");
+  session_->prepareStatement("v", "declare @n int select @n = ? select @n * 2");
+  for (int64_t n : {3, 5}) {
+    RecordingSink s = execute("v", {integer(n)});
+    ASSERT_EQ(s.errorNumbers(), std::vector<int>{}) << n;
+    ASSERT_EQ(s.sets.size(), 1u);
+    EXPECT_EQ(show(s.sets[0].rows.at(0)[0]), std::to_string(n * 2));
+  }
+  ParamValue money;
+  money.format.type = tabsrv::makeType(SqlType::Money);
+  money.value = tabsrv::Decimal{12345678, 4};
+  const struct {
+    const char* sql;
+    const char* expected;
+  } cases[] = {
+      {"select ?", "1234.5678"},
+      {"declare @m money select @m = ? select @m", "1234.5678"},
+      {"select convert(money, ?)", "1234.5678"},
+  };
+  int k = 0;
+  for (const auto& c : cases) {
+    std::string id = "m" + std::to_string(++k);
+    session_->prepareStatement(id, c.sql);
+    RecordingSink s = execute(id, {money});
+    ASSERT_EQ(s.errorNumbers(), std::vector<int>{}) << c.sql;
+    ASSERT_FALSE(s.sets.empty()) << c.sql;
+    EXPECT_EQ(show(s.sets.back().rows.at(0)[0]), c.expected) << c.sql;
+  }
+}
+
 TEST_F(Prepared, IdsAreCheckedAndDeallocateForgets) {
   session_->prepareStatement("x", "select ?");
   EXPECT_THROW(session_->prepareStatement("x", "select 1"), tabsrv::SqlError);

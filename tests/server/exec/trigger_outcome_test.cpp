@@ -84,6 +84,8 @@ TEST_F(EngineTest, RollbackTriggerUndoesTheStatementAndTheTriggerOnly) {
   ASSERT_EQ(s.errorNumbers(), std::vector<int>{25003});
   EXPECT_EQ(s.messages.back().text, "negative id -1");
   EXPECT_EQ(s.messages.back().procedure, "item_ins");
+  // The line of the rollback in the trigger's text, as a raiserror there would give.
+  EXPECT_EQ(s.messages.back().line, 4);
   ASSERT_EQ(s.sets.size(), 1u);
   EXPECT_EQ(show(s.sets[0].rows[0][0]) + " " + show(s.sets[0].rows[0][1]) + " " + show(s.sets[0].rows[0][2]),
             "25003 2 1");

@@ -3,7 +3,11 @@
 // one more `----` per further result set), `messages` (every message as "<number>: <text>"),
 // `connection <name>` (switch sessions), `prepare` (the SQL, with ? markers, must prepare as a
 // dynamic statement and describe one input parameter per marker). Line breaks inside values are written \n and \r.
-// Exit status 0 when every directive held.
+// Exit status 0 when every directive held. With `--through PROGRAM`, the server is started the same
+// way and PROGRAM (another client's runner of the same format) is run as `PROGRAM DSQUERY FILE`.
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -96,8 +100,21 @@ std::string describe(const tabtest::CtBatch& batch) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[1]) == "--through") {
+    std::unique_ptr<tabtest::ServerFixture> server;
+    try {
+      server = std::make_unique<tabtest::ServerFixture>();
+    } catch (const std::exception& e) {
+      std::cerr << "cannot start the server: " << e.what() << "\n";
+      return 1;
+    }
+    // The fixture has pointed FREETDSCONF at its configuration, which the program inherits.
+    const std::string command = std::string(argv[2]) + " DSQUERY '" + argv[3] + "'";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+  }
   if (argc != 2) {
-    std::cerr << "usage: sql_script_runner FILE.test\n";
+    std::cerr << "usage: sql_script_runner [--through PROGRAM] FILE.test\n";
     return 2;
   }
   std::ifstream in(argv[1]);

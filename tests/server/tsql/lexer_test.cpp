@@ -52,7 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
         LexCase{"star_space_equals", "a * = b", "word:a sym:* sym:= word:b"},
         LexCase{"not_operators", "a!=b !<c !>d <>e",
                 "word:a sym:!= word:b sym:!< word:c sym:!> word:d sym:<> word:e"},
-        LexCase{"money", "$12.34 $5 $.5", "money:12.34 money:5 money:.5"},
+        LexCase{"money", "$12.34 $5 $.5 $-4.50 $-.5", "money:12.34 money:5 money:.5 money:-4.50 money:-.5"},
         LexCase{"binary", "0x0A 0x 0xdeadBEEF", "bin:0A bin: bin:deadBEEF"},
         LexCase{"numbers", "12 12.5 .5 5. 1e5 1.5E-3 2e",
                 "int:12 dec:12.5 dec:.5 dec:5. flt:1e5 flt:1.5E-3 int:2 word:e"},

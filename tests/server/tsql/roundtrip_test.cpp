@@ -315,6 +315,10 @@ INSTANTIATE_TEST_SUITE_P(
         CASE(waitfor, "waitfor delay '00:00:01' waitfor time \"23:00\"",
              "WAITFOR DELAY '00:00:01' ; WAITFOR TIME '23:00'"),
         CASE(kill_forms, "kill 12 kill @victim", "KILL 12 ; KILL @victim"),
+        CASE(maintenance, "update statistics t update statistics s.t ix checkpoint update t set a = 1",
+             "UPDATE STATISTICS t ; UPDATE STATISTICS s.t ix ; CHECKPOINT ; UPDATE t SET a = 1"),
+        CASE(alter_constraints, "alter table t add constraint c check (a > 0) alter table t drop constraint c",
+             "ALTER TABLE t ADD CONSTRAINT c CHECK (a > 0) ; ALTER TABLE t DROP CONSTRAINT c"),
         CASE(text_by_pointer,
              "readtext pubs..doc.body @p 0 10 holdlock using chars writetext dbo.doc.body @p with log 'x' "
              "readtext doc.pic 0x01 -1 @n",

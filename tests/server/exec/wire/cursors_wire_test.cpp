@@ -281,10 +281,98 @@ TEST_F(CursorsWire, StopDuringALongFetchEndsItAndTheConnectionGoesOn) {
   EXPECT_EQ(*after.sets.at(0).rows.at(0).at(0), "1000");
 }
 
+// A language batch run on another thread, stopped with an attention after `wait`: how long the
+// batch took to end after it (the bound is the same as for the cursor commands above); `canceled`
+// tells whether the client saw the batch canceled rather than ended.
+std::chrono::milliseconds stopBatchAfter(CtClient& client, const std::string& sql, std::chrono::milliseconds wait,
+                                         bool& canceled) {
+  auto reader = std::async(std::launch::async, [&] { return client.run(sql); });
+  std::this_thread::sleep_for(wait);
+  auto sent = std::chrono::steady_clock::now();
+  EXPECT_EQ(ct_cancel(client.connection(), nullptr, CS_CANCEL_ATTN), CS_SUCCEED);
+  if (reader.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+    ADD_FAILURE() << "the attention did not stop the batch";
+    return std::chrono::milliseconds::max();
+  }
+  CtBatch b = reader.get();
+  canceled = b.canceled || b.failed;
+  for (const auto& m : b.messages) EXPECT_LE(m.severity, 10) << m.text;
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - sent);
+}
+
+TEST_F(CursorsWire, StopDuringALanguageCursorsSortOrItsCopyEndsIt) {
+  makeBigTables(client);
+  struct Case {
+    const char* name;
+    const char* setup;  // runs to its end first
+    const char* stopped;
+  };
+  const Case cases[] = {
+      // The rows of an ORDER BY cursor are sorted when it opens: 10^7 of them here.
+      {"sorting open", "declare sorted cursor for select x.i, y.i from big_a x, big_b y order by x.i + y.i desc",
+       "open sorted"},
+      // A write while a cursor streams first moves the cursor's remaining rows aside.
+      {"copy before a write",
+       "create table w (i int)\n"
+       "declare streamed cursor for select x.i, y.i from big_a x, big_b y\n"
+       "open streamed\n"
+       "fetch streamed",
+       "insert w values (1)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CtBatch setup = client.run(c.setup);
+    ASSERT_EQ(setup.firstError(), nullptr) << setup.firstError()->text;
+    bool canceled = false;
+    EXPECT_LT(stopBatchAfter(client, c.stopped, std::chrono::milliseconds(300), canceled), std::chrono::seconds(5));
+    EXPECT_TRUE(canceled);
+    CtBatch after = client.run("select count(*) from big_b");
+    ASSERT_EQ(after.firstError(), nullptr) << after.firstError()->text;
+    EXPECT_EQ(*after.sets.at(0).rows.at(0).at(0), "1000");
+  }
+}
+
 TEST_F(CursorsWire, ABadQueryFailsTheDeclare) {
   Cursor c(client.connection(), "bad", "select nosuch from n", 1);
   EXPECT_FALSE(c.open());
   EXPECT_FALSE(client.run("select 1").firstError());
+}
+
+// A cursor's query is one SELECT without COMPUTE or INTO: anything else is refused at the declare
+// with the reason, and the rows and open sent with it repeat that reason (a "cursor not found"
+// there would hide it); nothing of the text runs, and the connection goes on.
+TEST_F(CursorsWire, AQueryThatIsNotOneSelectIsRefusedWithItsReason) {
+  struct Case {
+    const char* sql;
+    const char* reason;
+  } cases[] = {
+      {"select i from n where i < 3 select sq from n where i < 3", "must be one SELECT statement"},
+      {"update n set sq = 0 where i = 1", "must be one SELECT statement"},
+      {"select i, sq from n where i < 5 order by i compute sum(sq)", "COMPUTE"},
+      {"select i, sq from n where i < 5 order by i compute sum(sq) by i", "COMPUTE"},
+      {"select i into #copy from n", "INTO"},
+  };
+  int k = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    client.takeMessages();
+    {
+      Cursor cursor(client.connection(), "refused" + std::to_string(++k), c.sql, 5);
+      EXPECT_FALSE(cursor.open());
+      cursor.finish();
+    }
+    std::vector<CtMessage> messages = client.takeMessages();
+    ASSERT_FALSE(messages.empty());
+    for (const CtMessage& m : messages) {
+      if (!m.fromServer) continue;
+      EXPECT_NE(m.number, 557) << m.text;
+      EXPECT_NE(m.text.find(c.reason), std::string::npos) << m.text;
+    }
+    CtBatch after = client.run("select sq from n where i = 1 select object_id('#copy')");
+    ASSERT_EQ(after.firstError(), nullptr) << after.firstError()->text;
+    EXPECT_EQ(*after.sets.at(0).rows.at(0).at(0), "1");
+    EXPECT_FALSE(after.sets.at(1).rows.at(0).at(0).has_value());
+  }
 }
 
 }  // namespace

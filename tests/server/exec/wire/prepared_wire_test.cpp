@@ -114,5 +114,28 @@ TEST_F(PreparedWire, CreateProcPrefixIsPreparedToo) {
   EXPECT_EQ(formatRow(b.sets[0].rows.at(0)), "two");
 }
 
+// A prepared batch that declares a variable runs again and again: each execute is a batch with
+// variables of its own.
+TEST_F(PreparedWire, ABatchThatDeclaresAVariableRunsEveryTime) {
+  const char* texts[] = {
+      "declare @n int select @n = ? select @n * 2",
+      "create proc twice2 as declare @n int select @n = ? select @n * 2",
+      "declare @n int, @m int select @n = ?, @m = 2 select @n * @m",
+  };
+  int k = 0;
+  for (const char* text : texts) {
+    SCOPED_TRACE(text);
+    std::string id = "twice" + std::to_string(++k);
+    CtBatch prep = dynamic(CS_PREPARE, id.c_str(), text, nullptr);
+    ASSERT_EQ(prep.firstError(), nullptr) << prep.firstError()->text;
+    for (CS_INT n : {3, 5, 7}) {
+      CtBatch b = dynamic(CS_EXECUTE, id.c_str(), nullptr, nullptr, {n});
+      ASSERT_EQ(b.firstError(), nullptr) << n << ": " << b.firstError()->text;
+      ASSERT_EQ(b.sets.size(), 1u);
+      EXPECT_EQ(formatRow(b.sets[0].rows.at(0)), std::to_string(n * 2));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tabtest

@@ -1,4 +1,4 @@
-#include "catalog/grid/GridValueText.h"
+#include "access/ValueText.h"
 
 #include <array>
 #include <charconv>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace gridvalue {
+namespace valuetext {
 
 namespace {
 
@@ -352,4 +352,4 @@ char* Write(Kind kind, const void* data, char* out) {
   }
 }
 
-}  // namespace gridvalue
+}  // namespace valuetext
