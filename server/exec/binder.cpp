@@ -580,10 +580,11 @@ std::string dateTimeTarget(const TypeDesc& t) {
 
 // The SQL of exact value `x` as the approximate type `approx` it is compared with. Against a
 // real it is rounded to real as a stored real was: a real column holding 0.1 equals 0.1.
-static std::string approximateSide(const BoundExpr& x, const TypeDesc& approx) {
+// `sql` is x's SQL as the comparison writes it (a constant of a WHERE clause as its parameter).
+static std::string approximateSide(const std::string& sql, const BoundExpr& x, const TypeDesc& approx) {
   if (approx.type == SqlType::Real)
-    return "t_convert(" + x.sql + ", " + std::to_string(kCodeReal) + ", 4, 0, 0, 0, " + sourceCode(x.type) + ")";
-  return "CAST(" + x.sql + " AS REAL)";
+    return "t_convert(" + sql + ", " + std::to_string(kCodeReal) + ", 4, 0, 0, 0, " + sourceCode(x.type) + ")";
+  return "CAST(" + sql + " AS REAL)";
 }
 
 BoundExpr Binder::compare(BinaryOp op, const BoundExpr& a, const BoundExpr& b) {
@@ -628,9 +629,9 @@ BoundExpr Binder::compare(BinaryOp op, const BoundExpr& a, const BoundExpr& b) {
     // float against an exact value compares as float. The exact side is decimal text, which
     // SQLite orders after every number unless a column's affinity converts it: @f < 0.6 would
     // be true for any @f.
-    right = approximateSide(b, a.type);
+    right = approximateSide(right, b, a.type);
   } else if (cb == TypeClass::Approx && isExactClass(a.type)) {
-    left = approximateSide(a, b.type);
+    left = approximateSide(left, a, b.type);
   }
   bool nullEquality =
       !ctx_.ansiNull() && (a.isNullLiteral || b.isNullLiteral || a.isVariable || b.isVariable);
