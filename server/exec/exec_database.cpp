@@ -1,6 +1,6 @@
-// CREATE DATABASE and DROP DATABASE: run through the catalogue, refused inside a transaction.
-// Device and size clauses are accepted and ignored: every database is one SQLite file in the data
-// directory's databases folder.
+// CREATE DATABASE and DROP DATABASE: run through the catalogue, refused inside a transaction (a
+// trigger's included). Device and size clauses are accepted and ignored: every database is one
+// SQLite file in the data directory's databases folder.
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
