@@ -551,20 +551,26 @@ class RawClient {
   std::vector<uint8_t> raw_ = std::vector<uint8_t>(1 << 17);
 };
 
+// A socket listening for one connection on a free loopback port, which goes into `port`.
+int listenOnLoopback(int* port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  *port = ntohs(addr.sin_port);
+  ::listen(fd, 1);
+  return fd;
+}
+
 // A loopback echo server answering each request of `request` bytes with `reply` bytes, as the
 // server answers a `select 1` language packet with its reply packet.
 class EchoServer {
  public:
   EchoServer(size_t request, size_t reply) : request_(request), reply_(reply) {
-    listen_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-    ::listen(listen_, 1);
+    listen_ = listenOnLoopback(&port_);
     thread_ = std::thread([this] {
       int c = accept(listen_, nullptr, nullptr);
       int one = 1;
@@ -667,15 +673,7 @@ double echoRoundTrips(size_t request, size_t reply, double duration) {
 class ReplayProxy {
  public:
   ReplayProxy(int serverPort, std::vector<uint8_t> request) : request_(std::move(request)) {
-    listen_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-    ::listen(listen_, 1);
+    listen_ = listenOnLoopback(&port_);
     thread_ = std::thread([this, serverPort] { serve(serverPort); });
   }
   ~ReplayProxy() {

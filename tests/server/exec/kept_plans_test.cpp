@@ -17,15 +17,6 @@ using tabsrv::Value;
 
 class KeptPlans : public EngineTest {
  protected:
-  // Logs in as `user` (a login sa made with password `pw`).
-  std::unique_ptr<tabsrv::Session> loginAs(const std::string& user, const std::string& password) {
-    tabsrv::LoginRequest req;
-    req.user = user;
-    req.password = password;
-    req.host = "testhost";
-    req.appName = "exec_tests";
-    return engine_->login(req).session;
-  }
   RecordingSink rpc(tabsrv::Session& s, const std::string& proc, std::vector<ParamValue> params = {}) {
     RecordingSink sink;
     s.executeRpc(proc, params, sink);
