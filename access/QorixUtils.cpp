@@ -57,6 +57,19 @@ qsizetype SkipSqlLiteralOrComment(const QString& sql, qsizetype i) {
     const qsizetype close = sql.indexOf(c, i + 1);
     return close < 0 ? n : close + 1;
   }
+  if (c == u'[') {
+    // A bracketed name ([order:date]) ends at its first "]" that is not doubled ("]]" stands
+    // for one "]" inside the name).
+    for (qsizetype j = i + 1; j < n; ++j) {
+      if (sql.at(j) != u']') continue;
+      if (j + 1 < n && sql.at(j + 1) == u']') {
+        ++j;
+        continue;
+      }
+      return j + 1;
+    }
+    return n;
+  }
   if (c == u'-' && i + 1 < n && sql.at(i + 1) == u'-') {
     const qsizetype eol = sql.indexOf(u'\n', i + 2);
     return eol < 0 ? n : eol;  // the line end itself is code again

@@ -24,8 +24,9 @@ void SplitString(const QString& text, QChar delimiter, QStringList& list);
 int CountChar(const QString& text, QChar ch);
 
 // The one lexical rule every scan of SQL text for markers shares: when Sql holds a string
-// literal ('...'), a quoted identifier ("..." or `...`), a line comment (-- to the end of the
-// line) or a block comment (/* ... */) starting at index I, the index just past it; else I.
+// literal ('...'), a quoted identifier ("..." or `...`), a bracketed name ([...], "]]" inside
+// it standing for "]"), a line comment (-- to the end of the line) or a block comment
+// (/* ... */) starting at index I, the index just past it; else I.
 // A literal ends only at the quote that opened it ('it''s' is one literal, two touching ones);
 // an unclosed literal or comment runs to the end of the text. Markers are never looked for
 // inside what it skips.

@@ -520,6 +520,8 @@ void TQxCustomDataSet::RunQuery(bool describe) {
   QByteArray utf8 = text.toUtf8();
   lastResultType_ = 0;
   batchRows_ = batchPos_ = 0;
+  negativeStatus_ = false;
+  hasBlobColumns_ = false;
   rowsPerFetch_ = UseQorixCursor ? std::max(1, FetchRows) : 1;
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (UseQorixCursor) {
@@ -585,6 +587,14 @@ void TQxCustomDataSet::RunQuery(bool describe) {
       DatabaseError(msg, this);
     }
     if (!found && rc == CS_FAIL) DatabaseError(kCommandLost, this);
+    // A procedure that refused with a negative return status before any rows: the silent
+    // abort (its messages were reported as they came).
+    if (!found && negativeStatus_) {
+      negativeStatus_ = false;
+      resultsPending_ = false;
+      moreRows_ = false;
+      Abort();
+    }
     if (!found) {
       resultsPending_ = false;
       moreRows_ = false;
@@ -608,11 +618,23 @@ void TQxCustomDataSet::RunQuery(bool describe) {
   BindColumns();
 }
 
-void TQxCustomDataSet::ReadProcResult(CS_COMMAND* command, CS_INT) {
-  // Without a handler of its own a dataset does not keep status or parameter rows.
+void TQxCustomDataSet::ReadProcResult(CS_COMMAND* command, CS_INT type) {
+  // Without a handler of its own a dataset does not keep status or parameter rows; a
+  // negative status (a procedure run by a query's text refused) is noted all the same.
+  CS_INT status = 0;
+  CS_INT len = 0;
+  CS_SMALLINT ind = 0;
+  if (type == CS_STATUS_RESULT) {
+    CS_DATAFMT fmt{};
+    fmt.datatype = CS_INT_TYPE;
+    fmt.maxlength = sizeof(CS_INT);
+    fmt.count = 1;
+    ctlib::ct_bind(command, 1, &fmt, &status, &len, &ind);
+  }
   CS_INT rows = 0;
   while (ctlib::ct_fetch(command, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED) {
   }
+  if (type == CS_STATUS_RESULT && kind_ != dkTable) negativeStatus_ = ind != -1 && status < 0;
 }
 
 TFieldType TQxCustomDataSet::FieldTypeOf(const CS_DATAFMT& fmt) {
@@ -680,6 +702,11 @@ void TQxCustomDataSet::DescribeAndBindFields() {
                QString::number(count));
   columns_.clear();
   DescribeColumns(command_, count, columns_);
+  hasBlobColumns_ = false;
+  for (const Column& c : columns_)
+    if (c.described.datatype == CS_BINARY_TYPE || c.described.datatype == CS_TEXT_TYPE ||
+        c.described.datatype == CS_IMAGE_TYPE)
+      hasBlobColumns_ = true;
   InitFieldDefsFromColumns();
   if (!Active()) OpenMemoryCursor();
 }
@@ -848,6 +875,7 @@ CS_RETCODE TQxCustomDataSet::FetchRow() {
   }
   if (batchPos_ < batchRows_) {
     ++batchPos_;
+    if (hasBlobColumns_) MonitorTrace(QStringLiteral("Flow : ** Fetch Blob Data **"));
     return CS_SUCCEED;
   }
   MonitorTrace(QStringLiteral("Open-Client: ct_fetch"));
@@ -863,6 +891,8 @@ CS_RETCODE TQxCustomDataSet::FetchRow() {
     }
     batchRows_ = std::max<CS_INT>(1, rows);
     batchPos_ = 1;
+    // A row of a result with binary, text or image columns carries their values too.
+    if (hasBlobColumns_) MonitorTrace(QStringLiteral("Flow : ** Fetch Blob Data **"));
     return CS_SUCCEED;
   }
   try {
@@ -889,6 +919,12 @@ CS_RETCODE TQxCustomDataSet::FetchRow() {
     DatabaseError(QStringLiteral("The rows could not all be read: the connection to the server was lost"), this);
   }
   FinishFetching();
+  // A procedure's negative return status, read after its rows, is its refusal: the silent
+  // abort, once the rows read are stored and the statement is finished.
+  if (negativeStatus_) {
+    negativeStatus_ = false;
+    Abort();
+  }
   return rc;
 }
 
@@ -1166,7 +1202,14 @@ bool TQxCustomDataSet::RecordAvailable(TRecordBuffer) {
 
 void TQxCustomDataSet::InternalLast() {
   TCursorGuard cursor(ExecCursor, UseExecCursor);
-  while (FetchRow() == CS_SUCCEED) LoadRowIntoRecord();
+  try {
+    while (FetchRow() == CS_SUCCEED) LoadRowIntoRecord();
+  } catch (const EAbort&) {
+    // A refusal read after the rows (a negative return status) leaves them all stored.
+    reachable_ = Store().Count();
+    currentIndex_ = Store().Count();
+    throw;
+  }
   if (resultsPending_) FinishFetching();
   reachable_ = Store().Count();
   currentIndex_ = Store().Count();
@@ -1332,8 +1375,8 @@ bool TQxCustomDataSet::ObtainColumns() {
   MonitorTrace(QStringLiteral("Flow : ** Start of obtaining columns **"));
   if (commandText_.trimmed().isEmpty()) RaiseBadSQLError(QxDsText::InvalidSQL, this);
   FindConnection();
-  // The probe sends the statement with its rows limited to none: only its format comes back.
-  const QString probe = QStringLiteral("SET ROWCOUNT 1 ") + commandText_ + QStringLiteral(" SET ROWCOUNT 0");
+  // The probe sends the statement, describes its first row result and cancels it before any
+  // row is read.
   CS_COMMAND* cmd = nullptr;
   AllocCommand(cmd);
   QStringList names;
@@ -1374,7 +1417,6 @@ bool TQxCustomDataSet::ObtainColumns() {
   for (const QString& n : names) quoted << qxsql::QuotePart(n);
   columnList_ = quoted.join(QStringLiteral(", "));
   columnNames_ = names.join(QLatin1Char(';'));
-  Q_UNUSED(probe);
   if (ok) MonitorTrace(QStringLiteral("Flow : ** End of obtaining columns **"));
   return ok;
 }
@@ -1502,6 +1544,10 @@ void TQxCustomDataSet::ReadExecResults(CS_COMMAND* cmd, int& count, bool& failed
           }
           if (cols >= 2 && names.value(1).compare(QLatin1String("IDENT"), Qt::CaseInsensitive) == 0)
             execIdentity_ = QString::fromUtf8(bufs[1].data()).trimmed().toLongLong();
+          // A procedure's negative return status is its refusal (a table's statements run
+          // none of their own).
+          if (type == CS_STATUS_RESULT && cols >= 1 && kind_ != dkTable && inds[0] != -1)
+            negativeStatus_ = QString::fromUtf8(bufs[0].data()).trimmed().toInt() < 0;
         }
         break;
       }
@@ -1520,6 +1566,7 @@ bool TQxCustomDataSet::ExecDirect(const QString& text, int& rowsAffected) {
   bool failed = false;
   CS_RETCODE rc = CS_SUCCEED;
   execIdentity_ = -1;
+  negativeStatus_ = false;
   try {
     MonitorTrace(QStringLiteral("SQL Execute: ") + text);
     if (prepared_) {
@@ -1535,6 +1582,7 @@ bool TQxCustomDataSet::ExecDirect(const QString& text, int& rowsAffected) {
     SendCommand(cmd);
     ReadExecResults(cmd, count, failed, rc);
   } catch (...) {
+    negativeStatus_ = false;
     ctlib::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
     DropCommand(cmd);
     throw;
@@ -1549,6 +1597,12 @@ bool TQxCustomDataSet::ExecDirect(const QString& text, int& rowsAffected) {
   }
   // A command the library could not complete (a lost connection) did not run.
   if (rc == CS_FAIL) DatabaseError(kCommandLost, this);
+  // A procedure that answered with a negative return status refused: the silent abort (its
+  // messages were reported as they came).
+  if (negativeStatus_) {
+    negativeStatus_ = false;
+    Abort();
+  }
   return true;
 }
 

@@ -466,6 +466,9 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   // 1 insert, 2 delete), in a transaction of its own with soUseTransaction.
   void RunLiveStoredProc(int kind);
 
+  // Set by a procedure dataset when the return status read while the dataset opens or
+  // fetches is negative; the open or the fetch then ends in the silent abort.
+  bool negativeStatus_ = false;
   TQxDataSetKind kind_ = dkQuery;
   TQxServerType serverType_ = qstSybase;
   QString commandText_;
@@ -524,6 +527,8 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   int packetRecords_ = 0;
   CS_INT lastResultType_ = 0;
   std::vector<Column> columns_;
+  // The result has binary, text or image columns (the monitor tells of their values per row).
+  bool hasBlobColumns_ = false;
   // The type each exact column's field reads as, by definition index (ftUnknown for others).
   std::vector<TFieldType> exactTypes_;
   QString identityColumn_;

@@ -1,6 +1,8 @@
 // TQxQuery and its parents TQxUpdateDataSet and TQxQueryDataSet.
 #include "dataset/server/QxQuery.h"
 
+#include <QSet>
+
 #include "access/QorixExceptions.h"
 #include "dataset/DataSource.h"
 #include "dataset/QorixSQLParser.h"
@@ -34,7 +36,15 @@ void TQxQueryDataSet::SetSQL(const QStringList& lines) {
 }
 
 void TQxQueryDataSet::SetDataSource(TDataSource* source) {
-  if (source && source->DataSet() == this) RaiseDataSetError(QxDsText::CircularLinks, this);
+  // Refused when the new master is this dataset or follows it through its own masters.
+  QSet<const TDataSet*> seen;
+  for (TDataSet* ds = source ? source->DataSet() : nullptr; ds && !seen.contains(ds);) {
+    if (ds == this) RaiseDataSetError(QxDsText::CircularLinks, this);
+    seen.insert(ds);
+    const auto* mem = dynamic_cast<const TQxCustomMemDataSet*>(ds);
+    TDataSource* up = mem ? mem->MasterSource() : nullptr;
+    ds = up ? up->DataSet() : nullptr;
+  }
   SetMasterSource(source);
 }
 
@@ -71,6 +81,8 @@ void TQxQuery::ParamsFromMaster() {
   if (!src || !src->DataSet() || !src->DataSet()->Active()) return;
   for (int i = 0; i < params_.Count(); ++i) {
     TParam& p = params_[i];
+    // A value the program bound explicitly stays.
+    if (p.Bound) continue;
     if (TField* f = src->DataSet()->FindField(p.Name)) {
       p.DataType = f->DataType();
       p.SetValue(f->Value());

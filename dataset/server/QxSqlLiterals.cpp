@@ -195,20 +195,14 @@ QString WalkMarkers(const QString& sql, F&& marker) {
   const qsizetype n = sql.size();
   qsizetype i = 0;
   while (i < n) {
-    // Literals, quoted names and comments are copied whole: no marker is looked for inside.
+    // Literals, quoted and bracketed names and comments are copied whole: no marker is looked
+    // for inside.
     if (const qsizetype past = SkipSqlLiteralOrComment(sql, i); past > i) {
       out += QStringView(sql).mid(i, past - i);
       i = past;
       continue;
     }
     const QChar c = sql[i];
-    if (c == QLatin1Char('[')) {
-      qsizetype j = sql.indexOf(QLatin1Char(']'), i + 1);
-      j = j < 0 ? n : j + 1;
-      out += sql.mid(i, j - i);
-      i = j;
-      continue;
-    }
     if (c == QLatin1Char(':')) {
       if (i + 1 < n && sql[i + 1] == QLatin1Char(':')) {
         out += QLatin1Char(':');

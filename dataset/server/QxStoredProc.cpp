@@ -92,7 +92,11 @@ void TQxStoredProc::GetProcParams() {
     if (r.size() < 4) continue;
     QString name = r[0];
     if (!name.startsWith(QLatin1Char('@'))) name.prepend(QLatin1Char('@'));
-    const TParamType dir = r[3] == QLatin1String("Y") ? ptInputOutput : ptInput;
+    // An output parameter of the Sybase family's catalogue takes a value in and returns one
+    // (its output flag is the column status bit); the SQLAnywhere family's flag marks an
+    // output parameter.
+    const bool out = r[3] == QLatin1String("Y");
+    const TParamType dir = !out ? ptInput : serverType_ == qstAnywhere ? ptOutput : ptInputOutput;
     params_.CreateParam(ParamTypeOf(r[1]), name, dir);
   }
   params_.CreateParam(ftInteger, QStringLiteral("Result"), ptResult);
@@ -149,6 +153,27 @@ void TQxStoredProc::BindCall(CS_COMMAND* command) {
     // process inside the client library).
     if (sent.DataType == ftBoolean && sent.IsNull()) sent.DataType = ftInteger;
     if (sent.DataType == ftUnknown) sent.DataType = ftString;
+    // An output parameter given no value goes as an empty text or a zero of its type.
+    if (p.ParamType == ptOutput && sent.IsNull()) {
+      switch (sent.DataType) {
+        case ftString:
+        case ftFixedChar:
+        case ftWideString:
+          sent.SetValue(QStringLiteral(""));
+          break;
+        case ftSmallint:
+        case ftInteger:
+        case ftWord:
+        case ftLargeint:
+        case ftFloat:
+        case ftCurrency:
+        case ftBCD:
+          sent.SetValue(0);
+          break;
+        default:
+          break;
+      }
+    }
     BindParam(command, sent, bindName, returned ? CS_RETURN : CS_INPUTVALUE);
   }
 }
@@ -278,6 +303,9 @@ void TQxStoredProc::ReadProcResult(CS_COMMAND* command, CS_INT type) {
   MonitorTrace(QStringLiteral("Result : ") + QString::number(status));
   if (TParam* r = params_.FindParam(QStringLiteral("Result"))) r->SetValue(status);
   if (OnReturnStatus) OnReturnStatus(this);
+  // An open or a fetch that meets a negative status ends in the silent abort once the
+  // results are read (ExecProc tests the status itself).
+  negativeStatus_ = status < 0;
   MonitorTrace(QStringLiteral("Flow : ** End of obtaining Return status **"));
 }
 
@@ -343,12 +371,14 @@ void TQxStoredProc::ExecProc() {
     }
     CheckDiag();
   } catch (...) {
+    negativeStatus_ = false;
     ctlib::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
     DropCommand(cmd);
     throw;
   }
   ctlib::ct_cancel(nullptr, cmd, CS_CANCEL_ALL);
   DropCommand(cmd);
+  negativeStatus_ = false;
   if (failed) DatabaseError(LastError().isEmpty() ? QStringLiteral("The procedure call failed") : LastError(), this);
   if (rc == CS_FAIL) DatabaseError(QStringLiteral("The command failed: the connection to the server was lost"), this);
   rowsAffected_ = count;

@@ -116,6 +116,13 @@ BoundQuery Binder::bindCore(const SelectCore& core, const Scope* outer, bool nam
     std::vector<std::string>* saved;
     ~CaptureOff() { slot = saved; }
   } captureOff{aggregateCapture_, std::exchange(aggregateCapture_, nullptr)};
+  // Literals become parameters in this level's WHERE terms only (a subquery of a WHERE term has
+  // its own select list, GROUP BY and HAVING, whose literals stay in the text).
+  struct WhereOff {
+    bool& slot;
+    bool saved;
+    ~WhereOff() { slot = saved; }
+  } whereOff{inWhere_, std::exchange(inWhere_, false)};
   Scope scope;
   scope.outer = outer;
 
@@ -238,7 +245,9 @@ BoundQuery Binder::bindCore(const SelectCore& core, const Scope* outer, bool nam
   std::vector<std::string> whereTerms;
   for (size_t i = 0; i < terms.size(); ++i) {
     if (used[i]) continue;
+    inWhere_ = literalParams_;
     BoundExpr c = bindCondition(*terms[i], scope);
+    inWhere_ = false;
     if (c.hasAggregate)
       throw SqlError(147, 15,
                      "An aggregate may not appear in the WHERE clause unless it is in a subquery contained "

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <utility>
 
 #include "server/exec/errors.h"
 #include "server/exec/sysproc_support.h"
@@ -207,6 +208,67 @@ std::string Binder::addParam(const Value& v) {
   return "?" + std::to_string(params_.size());
 }
 
+namespace {
+
+// The value SQLite gives the literal `token` when it is exactly one integer, string or blob
+// literal as literalSql and quoteText write them; nothing for anything else (a REAL, whose text
+// SQLite may round differently, NULL, an expression).
+std::optional<Value> literalTokenValue(const std::string& token) {
+  if (token.empty()) return std::nullopt;
+  const char first = token[0];
+  if (first == '-' || std::isdigit(static_cast<unsigned char>(first))) {
+    const size_t digits = first == '-' ? 1 : 0;
+    // At most 18 digits: always an INTEGER for SQLite, never a REAL.
+    if (token.size() == digits || token.size() - digits > 18) return std::nullopt;
+    for (size_t i = digits; i < token.size(); ++i)
+      if (!std::isdigit(static_cast<unsigned char>(token[i]))) return std::nullopt;
+    // Written as std::to_string writes it (no leading zeros, no "-0"): SQLite reads the same integer.
+    if (token[digits] == '0' && token.size() > digits + 1) return std::nullopt;
+    if (token == "-0") return std::nullopt;
+    return Value{static_cast<int64_t>(std::strtoll(token.c_str(), nullptr, 10))};
+  }
+  if (first == '\'' && token.size() >= 2 && token.back() == '\'') {
+    std::string text;
+    for (size_t i = 1; i + 1 < token.size(); ++i) {
+      const char c = token[i];
+      if (c == '\0') return std::nullopt;
+      if (c == '\'') {
+        // Inside the literal a quote is always doubled; a lone one ends it early.
+        if (i + 2 >= token.size() || token[i + 1] != '\'') return std::nullopt;
+        ++i;
+      }
+      text += c;
+    }
+    return Value{std::move(text)};
+  }
+  if (first == 'X' && token.size() >= 3 && token[1] == '\'' && token.back() == '\'' && token.size() % 2 == 1) {
+    Bytes bytes;
+    auto nibble = [](char c) -> int {
+      if (c >= '0' && c <= '9') return c - '0';
+      if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+      return -1;
+    };
+    for (size_t i = 2; i + 1 < token.size(); i += 2) {
+      const int hi = nibble(token[i]), lo = nibble(token[i + 1]);
+      if (hi < 0 || lo < 0) return std::nullopt;
+      bytes.push_back(static_cast<uint8_t>(hi * 16 + lo));
+    }
+    // An empty X'' stays as it is: a zero-length blob parameter is bound as a blob too, but
+    // there is nothing to gain.
+    if (bytes.empty()) return std::nullopt;
+    return Value{std::move(bytes)};
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::string Binder::comparedLiteral(const std::string& token) {
+  if (!inWhere_) return token;
+  std::optional<Value> v = literalTokenValue(token);
+  return v ? addParam(*v) : token;
+}
+
 // The source type code t_convert/t_assign need when the storage form alone is ambiguous: a
 // datetime or money travels as TEXT. Other values describe themselves (NULL: read the value).
 static std::string sourceCode(const TypeDesc& t) {
@@ -281,7 +343,7 @@ TableInfo Binder::resolveTable(const ObjectName& name) {
                  : tabsrv::resolveTable(ctx_.connection(), ref, ctx_.databaseName(), ctx_.userName());
   if (!t) throw objectNotFound(name.toSql());
   if (!name.name.empty() && name.name[0] == '#') t->name = name.name;
-  return *t;
+  return std::move(*t);
 }
 
 ScopeSource Binder::sourceFor(const TableInfo& table, const std::string& alias, const std::string& sqlAlias) {
@@ -518,10 +580,11 @@ std::string dateTimeTarget(const TypeDesc& t) {
 
 // The SQL of exact value `x` as the approximate type `approx` it is compared with. Against a
 // real it is rounded to real as a stored real was: a real column holding 0.1 equals 0.1.
-static std::string approximateSide(const BoundExpr& x, const TypeDesc& approx) {
+// `sql` is x's SQL as the comparison writes it (a constant of a WHERE clause as its parameter).
+static std::string approximateSide(const std::string& sql, const BoundExpr& x, const TypeDesc& approx) {
   if (approx.type == SqlType::Real)
-    return "t_convert(" + x.sql + ", " + std::to_string(kCodeReal) + ", 4, 0, 0, 0, " + sourceCode(x.type) + ")";
-  return "CAST(" + x.sql + " AS REAL)";
+    return "t_convert(" + sql + ", " + std::to_string(kCodeReal) + ", 4, 0, 0, 0, " + sourceCode(x.type) + ")";
+  return "CAST(" + sql + " AS REAL)";
 }
 
 BoundExpr Binder::compare(BinaryOp op, const BoundExpr& a, const BoundExpr& b) {
@@ -530,9 +593,28 @@ BoundExpr Binder::compare(BinaryOp op, const BoundExpr& a, const BoundExpr& b) {
     throw conversionError(ConversionError::ImplicitNotAllowed, ConversionKind::Implicit,
                           aLower ? a.type.type : b.type.type, aLower ? b.type.type : a.type.type);
   }
-  std::string left = a.sql, right = b.sql;
   TypeClass ca = typeClass(a.type.type), cb = typeClass(b.type.type);
-  if (a.isNullLiteral || b.isNullLiteral) {
+  // A stored exact column against a constant or variable compares under the column's t_decimal
+  // collation (the constant as text), which keeps its index usable (see below).
+  const bool exact = !a.isNullLiteral && !b.isNullLiteral && (isExactClass(a.type) || isExactClass(b.type)) &&
+                     ca != TypeClass::Approx && cb != TypeClass::Approx;
+  auto constant = [](const BoundExpr& x) {
+    return !x.isColumn && !x.sql.empty() &&
+           (x.sql[0] == '\'' || x.sql[0] == '?' || std::isdigit(static_cast<unsigned char>(x.sql[0])) ||
+            (x.sql[0] == '-' && x.sql.size() > 1 && std::isdigit(static_cast<unsigned char>(x.sql[1]))));
+  };
+  auto asText = [this](const BoundExpr& x) {
+    return x.sql[0] == '?' ? x.sql + " COLLATE t_decimal"
+                           : comparedLiteral(x.sql[0] == '\'' ? x.sql : quoteText(x.sql)) + " COLLATE t_decimal";
+  };
+  const bool storedA = a.isColumn && !a.table.empty() && isExactClass(a.type);
+  const bool storedB = b.isColumn && !b.table.empty() && isExactClass(b.type);
+  const bool textB = exact && storedA && constant(b);
+  const bool textA = exact && !textB && storedB && constant(a);
+  // Each operand's SQL is written once: a literal made a parameter is added once.
+  std::string left = textA ? asText(a) : a.isNullLiteral ? a.sql : comparedLiteral(a.sql);
+  std::string right = textB ? asText(b) : b.isNullLiteral ? b.sql : comparedLiteral(b.sql);
+  if (a.isNullLiteral || b.isNullLiteral || textA || textB) {
     // nothing to convert
   } else if (ca == TypeClass::DateTime && cb == TypeClass::String) {
     // The string becomes the other side's type: against a smalldatetime it is rounded to the
@@ -547,32 +629,16 @@ BoundExpr Binder::compare(BinaryOp op, const BoundExpr& a, const BoundExpr& b) {
     // float against an exact value compares as float. The exact side is decimal text, which
     // SQLite orders after every number unless a column's affinity converts it: @f < 0.6 would
     // be true for any @f.
-    right = approximateSide(b, a.type);
+    right = approximateSide(right, b, a.type);
   } else if (cb == TypeClass::Approx && isExactClass(a.type)) {
-    left = approximateSide(a, b.type);
+    left = approximateSide(left, a, b.type);
   }
   bool nullEquality =
       !ctx_.ansiNull() && (a.isNullLiteral || b.isNullLiteral || a.isVariable || b.isVariable);
-  if (!a.isNullLiteral && !b.isNullLiteral && (isExactClass(a.type) || isExactClass(b.type)) &&
-      ca != TypeClass::Approx && cb != TypeClass::Approx) {
-    // A stored exact column against a constant or variable compares under the column's t_decimal
-    // collation (the constant as text), which keeps its index usable. Anything else goes through
-    // t_exact_cmp: SQLite would otherwise turn decimal text into a REAL and lose digits.
-    auto constant = [](const BoundExpr& x) {
-      return !x.isColumn && !x.sql.empty() &&
-             (x.sql[0] == '\'' || x.sql[0] == '?' || std::isdigit(static_cast<unsigned char>(x.sql[0])) ||
-              (x.sql[0] == '-' && x.sql.size() > 1 && std::isdigit(static_cast<unsigned char>(x.sql[1]))));
-    };
-    auto asText = [](const BoundExpr& x) {
-      return x.sql[0] == '\'' || x.sql[0] == '?' ? x.sql + " COLLATE t_decimal" : quoteText(x.sql) + " COLLATE t_decimal";
-    };
-    bool storedA = a.isColumn && !a.table.empty() && isExactClass(a.type);
-    bool storedB = b.isColumn && !b.table.empty() && isExactClass(b.type);
-    if (storedA && constant(b)) {
-      right = asText(b);
-    } else if (storedB && constant(a)) {
-      left = asText(a);
-    } else if (!(storedA && storedB)) {
+  if (exact && !textA && !textB) {
+    // Anything but a stored exact column against a constant goes through t_exact_cmp: SQLite
+    // would otherwise turn decimal text into a REAL and lose digits.
+    if (!(storedA && storedB)) {
       std::string cmp = "t_exact_cmp(" + left + ", " + right + ") " + comparisonSql(op) + " 0";
       // With ansinull off a NULL variable equals NULL: `@v = NULL` is true.
       if (nullEquality && op == BinaryOp::Eq)
@@ -1100,9 +1166,14 @@ BoundExpr Binder::bindExpr(const Expr& expr, const Scope& scope) {
       std::vector<std::string> terms;
       bool agg = x.hasAggregate;
       for (const auto& item : in.list) {
-        BoundExpr c = compare(BinaryOp::Eq, x, bindHinted(*item, scope, &x.type));
-        // `x in (NULL)` never matches, whatever ansinull says.
-        if (c.sql.find(" IS ") != std::string::npos) c.sql = "(" + c.sql + " AND " + x.sql + " IS NOT NULL)";
+        BoundExpr v = bindHinted(*item, scope, &x.type);
+        // `x in (NULL)` never matches, whatever ansinull says: where compare() lets NULL equal
+        // NULL (ansinull off, a NULL or a variable on either side), x must not be NULL. (Decided
+        // from the operands, not the text, which a string literal holding " IS " also matches.)
+        const bool nullEquality =
+            !ctx_.ansiNull() && (x.isNullLiteral || v.isNullLiteral || x.isVariable || v.isVariable);
+        BoundExpr c = compare(BinaryOp::Eq, x, v);
+        if (nullEquality) c.sql = "(" + c.sql + " AND " + x.sql + " IS NOT NULL)";
         agg = agg || c.hasAggregate;
         terms.push_back(std::move(c.sql));
       }

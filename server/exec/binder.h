@@ -165,6 +165,11 @@ class Binder {
   // When set (SELECT INTO), identity(precision) in the select list is the new table's identity
   // column; it binds to NULL of type numeric(precision, 0) and is filled in by the insert.
   void setIdentityFunction(bool on) { identityFunction_ = on; }
+  // When set, a literal compared in a WHERE clause (col = 5, col < 'b', IN lists, BETWEEN) becomes
+  // a ?N parameter of the same SQLite value, so that a statement repeated with other constants
+  // has the same SQL text and reuses the session's kept SQLite statement. Only for statements that
+  // bind params() when they run (never for SQL stored in the schema, such as a view's).
+  void setLiteralParams(bool on) { literalParams_ = on; }
 
   // `expr` converted for storage in a column of `type` (t_assign around it).
   static std::string assignSql(const BoundExpr& expr, const TypeDesc& type, bool nullable);
@@ -185,6 +190,10 @@ class Binder {
   BoundExpr bindConvert(const tsql::ConvertExpr& e, const Scope& scope);
   BoundExpr bindCase(const tsql::CaseExpr& e, const Scope& scope);
   BoundExpr compare(tsql::BinaryOp op, const BoundExpr& a, const BoundExpr& b);
+  // `token` as a comparison operand: a ?N parameter holding its value when it is one SQLite
+  // literal that binds to exactly that value (an integer, a quoted string, a blob) and literals
+  // of this WHERE clause are parameters; otherwise `token` itself.
+  std::string comparedLiteral(const std::string& token);
   BoundExpr subquery(const tsql::SelectStatement& q, const Scope& scope, bool requireOneColumn);
   // The FROM clause of one query level: fills the scope's sources and returns the SQL text.
   std::string bindFromItem(const tsql::TableRef& ref, Scope& scope);
@@ -196,6 +205,8 @@ class Binder {
   int aliasCounter_ = 0;
   bool noVariables_ = false;
   bool identityFunction_ = false;
+  bool literalParams_ = false;
+  bool inWhere_ = false;  // binding the terms of a WHERE clause (not its subqueries' other clauses)
   int aggregateDepth_ = 0;
   // While an extended GROUP BY rebinds its select list: each aggregate's SQL goes here and the
   // expression reads it back as <captureAlias_>."aN" from the grouped query.

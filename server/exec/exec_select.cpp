@@ -46,6 +46,8 @@ void SessionImpl::runSelect(const SelectStatement& s) {
   if (!s.computes.empty()) return runSelectWithCompute(s);
   beginChainedIfNeeded();
   Binder binder(*this);
+  // The same select with other constants in its WHERE reuses the kept SQLite statement.
+  binder.setLiteralParams(true);
   BoundQuery q = binder.bindQuery(s, nullptr);
   bool assignment = !q.assignTo.empty() && !q.assignTo[0].empty();
   if (options_.fmtOnly) {

@@ -639,11 +639,6 @@ void SessionImpl::runBatch(std::string_view sql, ResultSink& sink, std::map<std:
     kept = keepBatch(sql, std::move(own));
     list = kept.get();
   } catch (const SqlError& e) {
-    if (!options_.parseOnly && !options_.noExec && runDatabaseBatch(sql)) {
-      setCommand("AWAITING COMMAND");
-      sink_ = nullptr;
-      return;
-    }
     // A syntax error anywhere stops the whole batch before anything runs.
     error_ = e.number();
     sendMessage(e.toMessage());
@@ -1012,6 +1007,12 @@ Flow SessionImpl::dispatch(const Statement& s) {
     case StatementKind::Kill:
       setCommand("KILL");
       runKill(s.as<KillStatement>());
+      break;
+    case StatementKind::CreateDatabase:
+      runDatabaseCommand(true, {s.as<CreateDatabaseStatement>().name});
+      break;
+    case StatementKind::DropDatabase:
+      runDatabaseCommand(false, s.as<DropDatabaseStatement>().names);
       break;
     case StatementKind::Maintenance:
       setCommand(s.as<MaintenanceStatement>().action == MaintenanceAction::Checkpoint ? "CHECKPOINT"

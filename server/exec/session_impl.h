@@ -72,13 +72,6 @@ struct CollectedSet {
   std::vector<std::vector<Value>> rows;
 };
 
-// One CREATE DATABASE or DROP DATABASE of a batch (exec_database.cpp).
-struct DatabaseCommand {
-  bool create = false;
-  std::vector<std::string> names;
-  int line = 1;
-};
-
 // A rule bound to a column, or a CHECK constraint of a table, ready to test rows against.
 struct RowRule {
   int column = -1;            // the column a rule is bound to (index in TableInfo::columns); -1 for a CHECK
@@ -399,10 +392,8 @@ class SessionImpl : public Session, public BindContext {
   // CREATE TRIGGER (exec_triggers.cpp).
   void runCreateTrigger(const tsql::CreateTriggerStatement& s);
   friend class TriggerFiring;
-  // A batch of only CREATE DATABASE / DROP DATABASE statements, which the parser has no form for:
-  // runs it and returns true, or returns false for any other batch (exec_database.cpp).
-  bool runDatabaseBatch(std::string_view sql);
-  void runDatabaseCommands(const std::vector<DatabaseCommand>& commands);
+  // CREATE DATABASE a / DROP DATABASE a, b (exec_database.cpp): sa creates; sa or the owner drops.
+  void runDatabaseCommand(bool create, const std::vector<std::string>& names);
   // BindContext: `inserted` / `deleted` while a trigger body runs.
   std::optional<TableInfo> pseudoTable(const std::string& name) override;
   // BindContext: update(col) while a trigger body runs.

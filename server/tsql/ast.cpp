@@ -302,6 +302,10 @@ const char* statementKindName(StatementKind kind) {
       return "KILL";
     case StatementKind::Maintenance:
       return "maintenance";
+    case StatementKind::CreateDatabase:
+      return "CREATE DATABASE";
+    case StatementKind::DropDatabase:
+      return "DROP DATABASE";
     case StatementKind::Execute:
       return "EXECUTE";
     case StatementKind::CreateProcedure:
@@ -862,6 +866,24 @@ std::string KillStatement::toSql() const {
 std::string MaintenanceStatement::toSql() const {
   if (action == MaintenanceAction::Checkpoint) return "CHECKPOINT";
   return "UPDATE STATISTICS " + table.toSql() + (index.empty() ? "" : " " + ident(index));
+}
+
+std::string CreateDatabaseStatement::toSql() const {
+  auto devicesSql = [](const std::vector<DatabaseDevice>& list) {
+    return join(list, [](const DatabaseDevice& d) {
+      return segmentSql(d.name) + (d.size ? " = " + d.size->toSql() : "");
+    });
+  };
+  std::string out = "CREATE DATABASE " + ident(name);
+  if (!devices.empty()) out += " ON " + devicesSql(devices);
+  if (!logDevices.empty()) out += " LOG ON " + devicesSql(logDevices);
+  if (withOverride) out += " WITH OVERRIDE";
+  if (forLoad) out += " FOR LOAD";
+  return out;
+}
+
+std::string DropDatabaseStatement::toSql() const {
+  return "DROP DATABASE " + joinIdents(names);
 }
 
 std::string ExecuteStatement::toSql() const {

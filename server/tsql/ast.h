@@ -441,6 +441,8 @@ enum class StatementKind : uint8_t {
   WriteText,
   Kill,
   Maintenance,
+  CreateDatabase,
+  DropDatabase,
 };
 
 // The kind's name, for "not implemented" messages of switch dispatch.
@@ -787,6 +789,29 @@ struct WaitforStatement : NodeOfKind<Statement, StatementKind::Waitfor> {
 // KILL spid: ends another session (sa only).
 struct KillStatement : NodeOfKind<Statement, StatementKind::Kill> {
   ExprPtr spid;
+  std::string toSql() const override;
+};
+
+// One device of CREATE DATABASE's ON or LOG ON list: `dev [= size]`.
+struct DatabaseDevice {
+  std::string name;  // as written: a device name, `default`, or a quoted name
+  ExprPtr size;      // megabytes, an integer or a string such as '10M'; null when not written
+};
+
+// CREATE DATABASE name [ON dev [= size] [, ...]] [LOG ON dev [= size] [, ...]] [WITH OVERRIDE]
+// [FOR LOAD]. Every database is one file here, so the devices and options are kept for printing only.
+struct CreateDatabaseStatement : NodeOfKind<Statement, StatementKind::CreateDatabase> {
+  std::string name;
+  std::vector<DatabaseDevice> devices;     // ON ...
+  std::vector<DatabaseDevice> logDevices;  // LOG ON ...
+  bool withOverride = false;
+  bool forLoad = false;
+  std::string toSql() const override;
+};
+
+// DROP DATABASE a [, b ...].
+struct DropDatabaseStatement : NodeOfKind<Statement, StatementKind::DropDatabase> {
+  std::vector<std::string> names;
   std::string toSql() const override;
 };
 

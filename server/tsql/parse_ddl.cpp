@@ -1,5 +1,6 @@
 // Definitions: CREATE TABLE (columns, column and table constraints), ALTER TABLE ADD,
-// CREATE INDEX, CREATE VIEW, CREATE PROCEDURE/TRIGGER/RULE/DEFAULT, DROP ..., GRANT/REVOKE.
+// CREATE INDEX, CREATE VIEW, CREATE PROCEDURE/TRIGGER/RULE/DEFAULT, CREATE/DROP DATABASE,
+// DROP ..., GRANT/REVOKE.
 #include "server/tsql/parser_impl.h"
 
 namespace tabsrv::tsql {
@@ -13,6 +14,7 @@ StatementPtr Parser::parseCreate() {
   if (peekWord("view")) return parseCreateView();
   if (peekWord("proc") || peekWord("procedure")) return parseCreateProcedure();
   if (peekWord("trigger")) return parseCreateTrigger();
+  if (peekWord("database")) return parseCreateDatabase();
   if (acceptWord("rule")) {
     auto s = std::make_unique<CreateRuleStatement>();
     s->name = parseObjectName();
@@ -257,6 +259,7 @@ StatementPtr Parser::parseCreateTrigger() {
 
 StatementPtr Parser::parseDrop() {
   expectWord("drop");
+  if (peekWord("database")) return parseDropDatabase();
   if (acceptWord("index")) {
     auto s = std::make_unique<DropIndexStatement>();
     do {
@@ -292,6 +295,58 @@ StatementPtr Parser::parseDrop() {
   }
   do {
     s->names.push_back(parseObjectName());
+  } while (acceptSymbol(","));
+  return s;
+}
+
+StatementPtr Parser::parseCreateDatabase() {
+  expectWord("database");
+  auto s = std::make_unique<CreateDatabaseStatement>();
+  s->name = expectName();
+  if (acceptWord("on")) s->devices = parseDatabaseDevices();
+  if (peekWord("log") && peekWord("on", 1)) {
+    next();
+    next();
+    s->logDevices = parseDatabaseDevices();
+  }
+  if (acceptWord("with")) {
+    expectWord("override");
+    s->withOverride = true;
+  }
+  if (acceptWord("for")) {
+    expectWord("load");
+    s->forLoad = true;
+  }
+  return s;
+}
+
+// A device is a name, the reserved word DEFAULT (the server's default devices) or a string;
+// its size a number of megabytes or a string with a unit ('10M').
+std::vector<DatabaseDevice> Parser::parseDatabaseDevices() {
+  std::vector<DatabaseDevice> list;
+  do {
+    DatabaseDevice d;
+    if (acceptWord("default")) {
+      d.name = "default";
+    } else if (peek().type == TokenType::String) {
+      d.name = next().text;
+    } else {
+      d.name = expectName();
+    }
+    if (acceptSymbol("=")) {
+      if (peek().type != TokenType::Integer && peek().type != TokenType::String) syntaxError();
+      d.size = parsePrimary();
+    }
+    list.push_back(std::move(d));
+  } while (acceptSymbol(","));
+  return list;
+}
+
+StatementPtr Parser::parseDropDatabase() {
+  expectWord("database");
+  auto s = std::make_unique<DropDatabaseStatement>();
+  do {
+    s->names.push_back(expectName());
   } while (acceptSymbol(","));
   return s;
 }

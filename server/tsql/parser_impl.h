@@ -118,6 +118,10 @@ class Parser {
   StatementPtr parseCreateProcedure();
   StatementPtr parseCreateTrigger();
   StatementPtr parseDrop();
+  // CREATE DATABASE after CREATE, DROP DATABASE after DROP; `dev [= size] {, ...}` of ON / LOG ON.
+  StatementPtr parseCreateDatabase();
+  StatementPtr parseDropDatabase();
+  std::vector<DatabaseDevice> parseDatabaseDevices();
   StatementPtr parseAlter();
   StatementPtr parseGrant(bool revoke);
   void parseTableElement(std::vector<ColumnDef>& columns, std::vector<Constraint>& constraints);

@@ -51,7 +51,10 @@ INSTANTIATE_TEST_SUITE_P(
                                  "select '--', @a, '/*', @b"},
                       MarkerCase{"unclosed_block_comment", "select :a /* :b", "select @a /* :b"},
                       MarkerCase{"line_comment_at_end", "select :a -- :b", "select @a -- :b"},
-                      MarkerCase{"single_dash_and_slash_are_code", "select :a-1, :b/2", "select @a-1, @b/2"}),
+                      MarkerCase{"single_dash_and_slash_are_code", "select :a-1, :b/2", "select @a-1, @b/2"},
+                      MarkerCase{"colon_in_bracketed_name", "select [a:b] from t where k = :k",
+                                 "select [a:b] from t where k = @k"},
+                      MarkerCase{"doubled_bracket_in_name", "select [x]]:y], :z", "select [x]]:y], @z"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SkipSqlLiteralOrComment, GivesTheIndexPastWhatItSkips) {
@@ -63,7 +66,7 @@ TEST(SkipSqlLiteralOrComment, GivesTheIndexPastWhatItSkips) {
       {"a 'b' c", 2, 5},      {"a 'it''s' c", 2, 6},   {"\"x'y\" z", 0, 5},  {"`q` r", 0, 3},
       {"x -- c\ny", 2, 6},    {"x /* a */ y", 2, 9},   {"/* open", 0, 7},      {"'open", 0, 5},
       {"-- end", 0, 6},       {"a - b", 2, 2},         {"a / b", 2, 2},        {"abc", 1, 1},
-      {"x", 5, 5},
+      {"x", 5, 5},            {"[a:b] c", 0, 5},       {"[a]]b] c", 0, 6},     {"[open", 0, 5},
   };
   for (const auto& row : rows)
     EXPECT_EQ(SkipSqlLiteralOrComment(QString::fromUtf8(row.sql), row.at), row.past) << row.sql << " @" << row.at;

@@ -33,6 +33,10 @@ TEST(EngineParams, ParseSqlTurnsMarkersIntoPlaceholders) {
       {"double colon", "select a::b, :p", "select a:b, ?", {"p"}},
       {"comment", "select 1 -- at 10:30\nwhere e = :e", "select 1 -- at 10:30\nwhere e = ?", {"e"}},
       {"lone colon", "select 'a' : 1", "select 'a' : 1", {}},
+      // A bracketed name is a name, whatever it holds: [a:b] is no marker.
+      {"colon in a bracketed name", "select [a:b], :c from [t:1]", "select [a:b], ? from [t:1]", {"c"}},
+      {"doubled bracket inside a name", "select [x]]:y] where z = :z", "select [x]]:y] where z = ?", {"z"}},
+      {"unclosed bracket runs to the end", "select :a, [b :c", "select ?, [b :c", {"a"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -85,6 +85,7 @@ TEST(SqlLiterals, OnlyWholeMarkersOutsideLiteralsAreReplaced) {
       {"inside a string literal", "select ':id', 'it'':id'", "select ':id', 'it'':id'"},
       {"inside a comment", "select 1 -- :id\n, /* :name */ :name", "select 1 -- :id\n, /* :name */ 'it''s'"},
       {"inside brackets", "select [a:id] from t", "select [a:id] from t"},
+      {"doubled bracket inside a name", "select [x]]:id], :id", "select [x]]:id], 5"},
       {"time literal is no marker", "select a:id from t", "select a:id from t"},
       {"double colon", "select 1::2", "select 1:2"},
   };

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "dataset/server/QxQuery.h"
 #include "dataset/server/QxStoredProc.h"
 #include "dataset/server/QxTable.h"
 #include "tests/dataset/server/server_fixture.h"
@@ -149,5 +150,39 @@ TEST_F(MonitorTest, DatasetsTraceWhatTheySendAndReceive) {
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
       return l.rfind("SQL Data Out: Column = 3, Name = price, Type = money", 0) == 0 && l.find("Data = 19.99") != std::string::npos;
     }));
+  }
+}
+
+// A row of a result with binary, text or image columns is traced with the blob-data line; a
+// result without such columns never shows it.
+TEST_F(MonitorTest, RowsWithBlobColumnsTraceTheirBlobData) {
+  LineReceiver rx;
+  ASSERT_TRUE(rx.bound());
+  Exec(*check_, QStringLiteral("create table m_blob (id int not null, note text null, pic image null, "
+                               "bin varbinary(8) null, n int null) "
+                               "insert m_blob values (1, 'a', 0x01, 0x02, 1) "
+                               "insert m_blob values (2, null, null, null, 2)"));
+  const struct {
+    const char* columns;
+    bool blobs;
+  } cases[] = {{"id, note", true}, {"id, pic", true}, {"id, bin", true}, {"id, n", false}};
+  TComponent owner;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.columns);
+    for (bool cursor : {true, false}) {
+      SCOPED_TRACE(cursor ? "cursor" : "no cursor");
+      auto* q = new TQxQuery(&owner);
+      q->SetName(QStringLiteral("m_blob_q"));
+      q->DbName = QStringLiteral("db");
+      q->UseQorixCursor = cursor;
+      q->Monitor = true;
+      q->SetSQL(QStringLiteral("select %1 from m_blob order by id").arg(QString::fromLatin1(c.columns)));
+      q->Open();
+      q->Last();
+      EXPECT_EQ(q->RecordCount(), 2);
+      delete q;
+      const std::vector<std::string> lines = rx.LinesUntilEnd();
+      EXPECT_EQ(std::count(lines.begin(), lines.end(), std::string("Flow : ** Fetch Blob Data **")), c.blobs ? 2 : 0);
+    }
   }
 }

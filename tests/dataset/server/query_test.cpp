@@ -220,6 +220,53 @@ TEST_F(QueryTest, ExecSQLCountsRowsAndLeavesTextAlone) {
   EXPECT_ANY_THROW(q.ExecSQL());
 }
 
+// A procedure run by a query's text that answers with a negative return status refused:
+// ExecSQL, the open and the end of the rows end in the silent abort; a status of 0 or more
+// changes nothing. The connection serves the next statement either way.
+TEST_F(QueryTest, ANegativeReturnStatusIsTheSilentAbort) {
+  dstest::Exec(*check_, QStringLiteral("create table q_neg (n int null)"));
+  dstest::Exec(*check_, QStringLiteral("create procedure q_neg_p @s int, @rows int as "
+                                       "insert q_neg values (@s) "
+                                       "if @rows = 1 select n from q_neg "
+                                       "return @s"));
+  const struct {
+    int status;
+    bool aborts;
+  } cases[] = {{-3, true}, {0, false}, {5, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.status);
+    dstest::Exec(*check_, QStringLiteral("delete q_neg"));
+    TQxQuery q;
+    q.SetName(QStringLiteral("q_neg_ds"));
+    q.DbName = QStringLiteral("db");
+    q.SetSQL(QStringLiteral("exec q_neg_p %1, 0").arg(c.status));
+    if (c.aborts)
+      EXPECT_THROW(q.ExecSQL(), EAbort);
+    else
+      EXPECT_NO_THROW(q.ExecSQL());
+    // Without rows.
+    q.SetSQL(QStringLiteral("exec q_neg_p %1, 0").arg(c.status));
+    q.AbortOnNoCols = false;
+    if (c.aborts)
+      EXPECT_THROW(q.Open(), EAbort);
+    else
+      EXPECT_NO_THROW(q.Open());
+    q.Close();
+    // With rows: they are read, then the status ends the fetch.
+    q.UseQorixCursor = false;
+    q.SetSQL(QStringLiteral("exec q_neg_p %1, 1").arg(c.status));
+    ASSERT_NO_THROW(q.Open());
+    if (c.aborts)
+      EXPECT_THROW(q.Last(), EAbort);
+    else
+      EXPECT_NO_THROW(q.Last());
+    EXPECT_FALSE(q.ResultsPending());
+    EXPECT_EQ(q.RecordCount(), 3);
+    q.Close();
+    EXPECT_EQ(Rows(*db_, QStringLiteral("select count(*) from q_neg")), QStringList({"3"}));
+  }
+}
+
 TEST_F(QueryTest, MissingConnectionNamesAreRefused) {
   TQxQuery q;
   q.SetName(QStringLiteral("q_noconn"));
@@ -257,6 +304,48 @@ TEST_F(QueryTest, DetailQueryFollowsItsMaster) {
     master.Next();
   }
   EXPECT_GE(checked, 2);
+}
+
+// A master link that would lead back to the dataset through its masters is refused; a
+// parameter the program bound keeps its value whatever the master shows.
+TEST_F(QueryTest, MasterLinksRefuseCirclesAndKeepBoundParameters) {
+  TQxQuery a, b, c;
+  TDataSource srcA, srcB, srcC;
+  srcA.SetDataSet(&a);
+  srcB.SetDataSet(&b);
+  srcC.SetDataSet(&c);
+  b.SetDataSource(&srcA);
+  c.SetDataSource(&srcB);
+  for (TDataSource* back : {&srcA, &srcB, &srcC}) {
+    try {
+      a.SetDataSource(back);
+      ADD_FAILURE() << "a circular link was taken";
+    } catch (const EQxDataSetException& e) {
+      EXPECT_TRUE(QString(e.Message()).contains(QStringLiteral("Circular datalinks are not allowed")));
+    }
+    EXPECT_EQ(a.DataSource(), nullptr);
+  }
+  c.SetDataSource(&srcA);  // a second detail of the same master is no circle
+  EXPECT_EQ(c.DataSource(), &srcA);
+
+  TQxQuery master, detail;
+  master.SetName(QStringLiteral("m_shops_b"));
+  detail.SetName(QStringLiteral("d_orders_b"));
+  master.DbName = detail.DbName = QStringLiteral("db");
+  master.SetSQL(QStringLiteral("select shop_id from shops order by shop_id"));
+  TDataSource src;
+  src.SetDataSet(&master);
+  detail.SetSQL(QStringLiteral("select order_no from orders where shop_id = :shop_id order by order_no"));
+  detail.SetDataSource(&src);
+  TParam& shop = detail.ParamByName(QStringLiteral("shop_id"));
+  shop.DataType = ftString;
+  shop.SetValue(QStringLiteral("S002"));
+  shop.Bound = true;
+  master.Open();
+  detail.Open();
+  const QStringList s002 =
+      Rows(*check_, QStringLiteral("select order_no from orders where shop_id = 'S002' order by order_no"));
+  for (master.First(); !master.Eof(); master.Next()) EXPECT_EQ(Column(detail, "order_no"), s002);
 }
 
 TEST_F(QueryTest, NonAsciiTextFillsItsColumnWithoutLoss) {

@@ -12,9 +12,15 @@ using dstest::ServerDataSetTest;
 class StoredProcTest : public ServerDataSetTest {};
 
 TEST_F(StoredProcTest, ParametersComeFromEitherFamilysCatalogue) {
-  for (const char* family : {"Sybase SQL Server", "SQLAnywhere"}) {
-    SCOPED_TRACE(family);
-    db_->Rdbms = QString::fromUtf8(family);
+  // A Sybase output parameter takes a value in and returns one; the SQLAnywhere catalogue's
+  // flag marks an output parameter.
+  const struct {
+    const char* family;
+    TParamType output;
+  } cases[] = {{"Sybase SQL Server", ptInputOutput}, {"SQLAnywhere", ptOutput}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.family);
+    db_->Rdbms = QString::fromUtf8(c.family);
     TQxStoredProc p;
     p.SetName(QStringLiteral("sp_cat"));
     p.DbName = QStringLiteral("db");
@@ -26,11 +32,69 @@ TEST_F(StoredProcTest, ParametersComeFromEitherFamilysCatalogue) {
     EXPECT_EQ(p.Params()[0].ParamType, ptInput);
     EXPECT_EQ(p.Params()[1].Name, "@orders");
     EXPECT_EQ(p.Params()[1].DataType, ftInteger);
-    EXPECT_EQ(p.Params()[1].ParamType, ptInputOutput);
+    EXPECT_EQ(p.Params()[1].ParamType, c.output);
     EXPECT_EQ(p.Params()[2].Name, "Result");
     EXPECT_EQ(p.Params()[2].ParamType, ptResult);
+    // Either kind brings the procedure's value back, also when it was given none.
+    p.Params()[0].SetValue(QStringLiteral("S001"));
+    p.Params()[1].Clear();
+    p.ExecProc();
+    EXPECT_EQ(p.Params()[1].Value().toString(),
+              Rows(*check_, QStringLiteral("select count(*) from orders where shop_id = 'S001'")).first());
   }
   db_->Rdbms = QStringLiteral("Sybase SQL Server");
+}
+
+// A negative return status is the procedure's refusal, met while the dataset opens or reads
+// its rows too: the silent abort, after OnReturnStatus has seen it. Rows read before it stay,
+// the connection runs the next statement.
+TEST_F(StoredProcTest, ANegativeStatusEndsOpenAndFetchInTheSilentAbort) {
+  Exec(*check_, QStringLiteral("create procedure p_neg @mode int as "
+                               "if @mode = 1 select book_id from books order by book_id "
+                               "if @mode = 2 select book_id from books where 1 = 0 "
+                               "return -4"));
+  const int books = Rows(*check_, QStringLiteral("select count(*) from books")).first().toInt();
+  const struct {
+    const char* name;
+    int mode;
+    bool opens;  // the rows come before the status: the open succeeds, the end of the rows aborts
+  } cases[] = {{"rows, then the status", 1, true}, {"empty result, then the status", 2, false},
+               {"no result set at all", 0, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TQxStoredProc p;
+    p.SetName(QStringLiteral("sp_neg"));
+    p.DbName = QStringLiteral("db");
+    p.SetStoredProcName(QStringLiteral("p_neg"));
+    p.ParamByName(QStringLiteral("@mode")).SetValue(c.mode);
+    int seen = 0;
+    p.OnReturnStatus = [&](TComponent*) { seen = p.Params().ParamByName("Result").Value().toInt(); };
+    if (c.opens) {
+      ASSERT_NO_THROW(p.Open());
+      EXPECT_TRUE(p.ResultsPending());
+      EXPECT_THROW(p.Last(), EAbort);
+      EXPECT_TRUE(p.Active());
+      EXPECT_FALSE(p.ResultsPending());
+      EXPECT_EQ(p.RecordCount(), books);
+      int n = 0;
+      for (p.First(); !p.Eof(); p.Next()) ++n;
+      EXPECT_EQ(n, books);
+    } else {
+      EXPECT_THROW(p.Open(), EAbort);
+      EXPECT_FALSE(p.Active());
+    }
+    EXPECT_EQ(seen, -4);
+    EXPECT_EQ(p.ReturnStatus(), -4);
+    p.Close();
+    // Nothing is left pending: the connection serves the next statement, and a status that
+    // is not negative opens normally.
+    EXPECT_EQ(Rows(*db_, QStringLiteral("select count(*) from books")).first().toInt(), books);
+    p.SetStoredProcName(QStringLiteral("books_by_genre"));
+    p.GetProcParams();
+    p.Params()[0].SetValue(QStringLiteral("cooking"));
+    ASSERT_NO_THROW(p.Open());
+    EXPECT_NO_THROW(p.Last());
+  }
 }
 
 TEST_F(StoredProcTest, OutputParametersAndReturnStatusByNameAndByNumber) {

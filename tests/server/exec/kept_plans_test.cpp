@@ -17,15 +17,6 @@ using tabsrv::Value;
 
 class KeptPlans : public EngineTest {
  protected:
-  // Logs in as `user` (a login sa made with password `pw`).
-  std::unique_ptr<tabsrv::Session> loginAs(const std::string& user, const std::string& password) {
-    tabsrv::LoginRequest req;
-    req.user = user;
-    req.password = password;
-    req.host = "testhost";
-    req.appName = "exec_tests";
-    return engine_->login(req).session;
-  }
   RecordingSink rpc(tabsrv::Session& s, const std::string& proc, std::vector<ParamValue> params = {}) {
     RecordingSink sink;
     s.executeRpc(proc, params, sink);
@@ -252,6 +243,165 @@ TEST_F(KeptPlans, InsertsOfABatchFollowEachChangeToTheirTable) {
     }
     EXPECT_EQ(second, c.errors);
     EXPECT_EQ(scalar(c.check), "ok");
+  }
+}
+
+// The ids (one column) of every row of the last result set, joined by commas, or the error numbers.
+std::string idsOf(const RecordingSink& r) {
+  if (!r.errorNumbers().empty()) {
+    std::string out = "error";
+    for (int e : r.errorNumbers()) out += " " + std::to_string(e);
+    return out;
+  }
+  if (r.sets.empty()) return "<no result>";
+  std::string out;
+  for (const auto& row : r.sets.back().rows) out += (out.empty() ? "" : ",") + show(row.at(0));
+  return out;
+}
+
+// A select repeated with other constants in its WHERE comparisons runs one kept SQLite statement
+// with the constants bound: each finds the rows the same comparison finds where its constant stays
+// in the SQL text (a CASE in the select list), for every kind of constant, and the rows listed.
+// The constants of each case run one after another on one session, so the later ones reuse the
+// statement the first one left.
+TEST_F(KeptPlans, SelectsWithOtherConstantsFindWhatTheConstantsFind) {
+  // The session's defaults hold: ansinull off, so `v = NULL` finds a NULL v.
+  struct Probe {
+    const char* literal;   // put for each % of the condition (two for BETWEEN: "a|b")
+    const char* expected;  // the ids found, or "error N"
+  };
+  const struct {
+    const char* type;
+    const char* values;     // of rows 1, 2, 3, 4
+    const char* condition;  // with % for the constants
+    std::vector<Probe> probes;
+  } cases[] = {
+      {"int", "1, 5, 10, NULL", "v = %", {{"5", "2"}, {"10", "3"}, {"7", ""}, {"-5", ""}, {"NULL", "4"}}},
+      {"int", "1, 5, 10, NULL", "v < %", {{"6", "1,2"}, {"-1", ""}, {"2147483647", "1,2,3"}, {"2147483648", "1,2,3"}}},
+      {"int", "1, 5, 10, NULL", "% <= v", {{"5", "2,3"}, {"11", ""}, {"-2147483648", "1,2,3"}}},
+      {"int", "1, 5, 10, NULL", "v = %", {{"5.0", "2"}, {"4.9", ""}, {"$5", "2"}, {"5e0", "2"}}},
+      {"int", "-7, 5, 10, NULL", "v in (%, 10)", {{"-7", "1,3"}, {"5", "2,3"}, {"NULL", "3"}}},
+      {"int", "-7, 5, 10, NULL", "v not in (%, 10)", {{"-7", "2"}, {"5", "1"}, {"NULL", "1,2"}}},
+      {"int", "1, 5, 10, NULL", "v between % and %", {{"2|10", "2,3"}, {"1|1", "1"}, {"10|2", ""}}},
+      {"tinyint", "1, 200, 255, NULL", "v > %", {{"199", "2,3"}, {"300", ""}, {"-1", "1,2,3"}}},
+      {"varchar(10)", "'abc', 'ABC', 'b', NULL", "v = %",
+       {{"'abc'", "1"}, {"'abc   '", "1"}, {"'ABC'", "2"}, {"'zz'", ""}, {"''", ""}, {"NULL", "4"}}},
+      {"varchar(10)", "'abc', 'ABC', 'b', NULL", "v > %", {{"'abc'", "3"}, {"'A'", "1,2,3"}, {"'b '", ""}}},
+      {"varchar(10)", "'it''s', 'a IS b', ' ', NULL", "v = %", {{"'it''s'", "1"}, {"'a IS b'", "2"}, {"''", "3"}}},
+      {"varchar(10)", "'it''s', 'a IS b', ' ', NULL", "v not in (%)", {{"'a IS b'", "1,3"}, {"'it''s'", "2,3"}}},
+      {"char(5)", "'ab', 'abc', 'b', NULL", "v in (%, 'b')", {{"'ab'", "1,3"}, {"'abc  '", "2,3"}}},
+      {"varchar(10)", "'abc', 'abd', 'b', NULL", "v like %", {{"'ab%'", "1,2"}, {"'_'", "3"}, {"'%d'", "2"}}},
+      {"varchar(10)", "'abc', 'abd', 'b', NULL", "v between % and %", {{"'abc'|'abd'", "1,2"}, {"'a'|'b'", "1,2,3"}}},
+      {"varchar(10)", "'5', '10', 'x', NULL", "v = %", {{"5", "error 257"}}},
+      {"numeric(10,2)", "1.50, 2.25, -3.00, NULL", "v = %",
+       {{"1.5", "1"}, {"2.250", "2"}, {"-3", "3"}, {"3", ""}, {"$2.25", "2"}, {"2.25e0", "2"}}},
+      {"numeric(10,2)", "1.50, 2.25, -3.00, NULL", "v > %", {{"0", "1,2"}, {"-3", "1,2"}, {"2", "2"}, {"-10.001", "1,2,3"}}},
+      {"numeric(38,0)", "12345678901234567890, 12345678901234567891, 0, NULL", "v = %",
+       {{"12345678901234567891", "2"}, {"12345678901234567890", "1"}, {"0", "3"}}},
+      {"money", "$1.5, $2.25, -$3, NULL", "v <= %", {{"$1.5", "1,3"}, {"2.25", "1,2,3"}, {"-3", "3"}, {"1", "3"}}},
+      {"float", "0.1, 1.5, 12, NULL", "v < %", {{"1", "1"}, {"1.5", "1"}, {"12", "1,2"}, {"1.5e0", "1"}}},
+      {"real", "0.1, 1.5, 12, NULL", "v = %", {{"1.5", "2"}, {"12", "3"}, {"0.1", "1"}, {"0.2", ""}}},
+      {"datetime", "'2024-02-03 04:05:06.789', '2024-01-01', '1900-01-01', NULL", "v = %",
+       {{"'2024-01-01'", "2"}, {"'Jan 1 2024'", "2"}, {"'2024-02-03 04:05:06.793'", ""}, {"'2024-02-03T04:05:06.789'", "1"}}},
+      {"datetime", "'2024-02-03 04:05:06.789', '2024-01-01', '1900-01-01', NULL", "v < %",
+       {{"'2024-02-01'", "2,3"}, {"'1900-01-02'", "3"}, {"'not a date'", "error 249"}}},
+      {"smalldatetime", "'2024-02-03 04:05', '2024-01-01', '1900-01-01', NULL", "v = %",
+       {{"'2024-02-03 04:05:29'", "1"}, {"'2024-02-03 04:05:31'", ""}, {"'2024-01-01 00:00'", "2"}}},
+      {"varbinary(4)", "0x0102, 0x01, 0x, NULL", "v = %", {{"0x0102", "1"}, {"0x01", "2"}, {"0x010203", ""}}},
+      {"bit", "1, 0, 1, 0", "v = %", {{"1", "1,3"}, {"0", "2,4"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.type) + ": " + c.condition);
+    auto session = login();
+    ASSERT_EQ(run(std::string("if object_id('k') is not null drop table k create table k (id int not null, v ") +
+                      c.type + " null)",
+                  session.get())
+                  .errorNumbers(),
+              Errors{});
+    const std::string values = c.values;
+    size_t from = 0;
+    for (int id = 1; from <= values.size(); ++id) {
+      // The values are split at ", " outside quotes.
+      size_t to = from;
+      bool quoted = false;
+      while (to < values.size() && (quoted || values.compare(to, 2, ", ") != 0)) quoted ^= values[to++] == '\'';
+      ASSERT_EQ(run("insert k values (" + std::to_string(id) + ", " + values.substr(from, to - from) + ")", session.get())
+                    .errorNumbers(),
+                Errors{});
+      from = to + 2;
+    }
+    for (const Probe& p : c.probes) {
+      SCOPED_TRACE(p.literal);
+      std::string literal = p.literal, second;
+      if (size_t bar = literal.find('|'); bar != std::string::npos) {
+        second = literal.substr(bar + 1);
+        literal.resize(bar);
+      }
+      std::string condition = c.condition;
+      size_t at = 0;
+      for (const std::string* l : {&literal, &second})
+        if (at = condition.find('%', at); at != std::string::npos) {
+          condition.replace(at, 1, *l);
+          at += l->size();
+        }
+      const std::string found = idsOf(run("select id from k where " + condition + " order by id", session.get()));
+      EXPECT_EQ(found, p.expected);
+      // Where the constant stays in the text: the CASE's condition, bound as a select list's is.
+      RecordingSink listed = run("select id, case when " + condition + " then 1 else 0 end from k order by id",
+                                 session.get());
+      std::string reference;
+      if (!listed.errorNumbers().empty()) {
+        reference = idsOf(listed);
+      } else {
+        for (const auto& row : listed.sets.back().rows)
+          if (show(row.at(1)) == "1") reference += (reference.empty() ? "" : ",") + show(row.at(0));
+      }
+      EXPECT_EQ(found, reference);
+    }
+  }
+}
+
+// A select kept with its constants bound follows what changed since its last run, in its own
+// batch or from another session, as any kept statement does.
+TEST_F(KeptPlans, SelectsWithOtherConstantsFollowEachChange) {
+  auto other = login();
+  const struct {
+    const char* name;
+    const char* change;  // between `v = 10` and `v = 5`
+    bool sameBatch;      // the change runs in the selects' batch, else in another session's
+    const char* expected;  // the ids `v = 5` finds, or "error N"
+  } cases[] = {
+      {"a row inserted", "insert k values (5, 5)", false, "2,5"},
+      {"a row updated", "update k set v = 5 where id = 3", false, "2,3"},
+      {"an index created", "create index kv on k (v)", false, "2"},
+      {"a column added", "alter table k add w int null", true, "2"},
+      {"the table made again", "drop table k create table k (v int null, id int not null) insert k values (5, 7)",
+       true, "7"},
+      {"the table made again by another session",
+       "drop table k create table k (v int null, id int not null) insert k values (5, 7)", false, "7"},
+      {"the table made again with a numeric column",
+       "drop table k create table k (id int not null, v numeric(5,1) null) insert k values (8, 5.0)", false, "8"},
+      {"the table dropped", "drop table k", false, "error 208"},
+      {"a change rolled back", "begin tran insert k values (5, 5) rollback tran", true, "2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(run("if object_id('k') is not null drop table k create table k (id int not null, v int null) "
+                  "insert k values (1, 1) insert k values (2, 5) insert k values (3, 10)")
+                  .errorNumbers(),
+              Errors{});
+    std::string found;
+    if (c.sameBatch) {
+      RecordingSink r = run(std::string("select id from k where v = 10 ") + c.change +
+                            " select id from k where v = 5 order by id");
+      found = idsOf(r);
+      EXPECT_EQ(r.sets.size(), 2u);
+    } else {
+      EXPECT_EQ(idsOf(run("select id from k where v = 10 order by id")), "3");
+      ASSERT_EQ(run(c.change, other.get()).errorNumbers(), Errors{});
+      found = idsOf(run("select id from k where v = 5 order by id"));
+    }
+    EXPECT_EQ(found, c.expected);
   }
 }
 

@@ -39,13 +39,15 @@ void EngineTest::TearDown() {
   std::filesystem::remove_all(dir_);
 }
 
-std::unique_ptr<tabsrv::Session> EngineTest::login() {
+std::unique_ptr<tabsrv::Session> EngineTest::login() { return loginAs("sa", ""); }
+
+std::unique_ptr<tabsrv::Session> EngineTest::loginAs(const std::string& user, const std::string& password) {
   tabsrv::LoginRequest req;
-  req.user = "sa";
+  req.user = user;
+  req.password = password;
   req.host = "testhost";
   req.appName = "exec_tests";
-  auto out = engine_->login(req);
-  return std::move(out.session);
+  return engine_->login(req).session;
 }
 
 RecordingSink EngineTest::run(const std::string& sql, tabsrv::Session* session) {

@@ -124,6 +124,8 @@ class EngineTest : public ::testing::Test {
   RecordingSink run(const std::string& sql, tabsrv::Session* session = nullptr);
   // A further session as sa.
   std::unique_ptr<tabsrv::Session> login();
+  // A session as `user` with `password`; null when the login is refused.
+  std::unique_ptr<tabsrv::Session> loginAs(const std::string& user, const std::string& password);
   // The single value of the first row of the last result set of a batch.
   std::string scalar(const std::string& sql);
 

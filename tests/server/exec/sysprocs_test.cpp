@@ -7,18 +7,7 @@
 namespace tabtest {
 namespace {
 
-class PasswordChange : public EngineTest {
- protected:
-  // Logs in as `user`; null when the password is refused.
-  std::unique_ptr<tabsrv::Session> loginAs(const std::string& user, const std::string& password) {
-    tabsrv::LoginRequest req;
-    req.user = user;
-    req.password = password;
-    req.host = "testhost";
-    req.appName = "exec_tests";
-    return engine_->login(req).session;
-  }
-};
+using PasswordChange = EngineTest;
 
 TEST_F(PasswordChange, SaSetsAnotherLoginsPasswordAndTheLoginUsesIt) {
   RecordingSink s = run("sp_password null, 'clerkpw1', clerk");

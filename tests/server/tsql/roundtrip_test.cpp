@@ -315,6 +315,20 @@ INSTANTIATE_TEST_SUITE_P(
         CASE(waitfor, "waitfor delay '00:00:01' waitfor time \"23:00\"",
              "WAITFOR DELAY '00:00:01' ; WAITFOR TIME '23:00'"),
         CASE(kill_forms, "kill 12 kill @victim", "KILL 12 ; KILL @victim"),
+        CASE(create_database_forms,
+             "create database shop on default = 10, dev2 = '5M', 'data dev' log on logdev = 2 with override "
+             "for load create database bare create database logged log on l1, [l 2] = 3 "
+             "create database [odd name] on dev1 with override",
+             "CREATE DATABASE shop ON default = 10, dev2 = '5M', 'data dev' LOG ON logdev = 2 WITH OVERRIDE "
+             "FOR LOAD ; CREATE DATABASE bare ; CREATE DATABASE logged LOG ON l1, 'l 2' = 3 ; "
+             "CREATE DATABASE [odd name] ON dev1 WITH OVERRIDE"),
+        CASE(drop_database_forms, "drop database a drop database a, [b c], d",
+             "DROP DATABASE a ; DROP DATABASE a, [b c], d"),
+        CASE(database_statements_anywhere,
+             "if not exists (select * from master..sysdatabases where name = 'x') create database x "
+             "select 1 drop database x begin tran create database y commit",
+             "IF NOT EXISTS (SELECT * FROM master..sysdatabases WHERE name = 'x') CREATE DATABASE x ; SELECT 1 "
+             "; DROP DATABASE x ; BEGIN TRANSACTION ; CREATE DATABASE y ; COMMIT TRANSACTION"),
         CASE(maintenance, "update statistics t update statistics s.t ix checkpoint update t set a = 1",
              "UPDATE STATISTICS t ; UPDATE STATISTICS s.t ix ; CHECKPOINT ; UPDATE t SET a = 1"),
         CASE(alter_constraints, "alter table t add constraint c check (a > 0) alter table t drop constraint c",
