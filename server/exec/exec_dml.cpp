@@ -618,42 +618,63 @@ bool SessionImpl::runPlannedInsert(const std::shared_ptr<InsertPlan>& plan, cons
   return true;
 }
 
-void SessionImpl::runUpdate(const UpdateStatement& s) {
-  beginChainedIfNeeded();
-  Binder binder(*this);
-  TableInfo t = storage::changedRowsOf(binder.resolveTable(s.table));
-  const TableInfo named = t;
-  std::string alias = binder.newAlias();
+// What an UPDATE or DELETE changes: the table it names (or, through a view, the view's base table
+// and the view's rows), its alias, and the other tables of its FROM list with their join conditions.
+struct ChangeTarget {
+  TableInfo named;  // the table or view the statement names
+  TableInfo t;      // the table whose rows change
+  std::string alias;
   Scope scope;
-  // Through a view the statement sees the view's columns and changes the base rows it selects.
   std::optional<ViewTarget> vt;
   std::optional<Permissions::ThroughView> through;
-  if (t.type == "V") {
-    vt = resolveViewTarget(db_, binder, t, alias, parseOptions());
-    scope.sources.push_back(vt->source);
-    if (permissions_) through.emplace(*permissions_, unquoted(vt->base.sqliteName), unquoted(t.sqliteName));
-    t = vt->base;
-  } else {
-    scope.sources.push_back(Binder::sourceFor(t, {}, alias));
-  }
-
-  // `update t set ... from t, u where ...`: the FROM item naming the target is the target itself.
-  std::string fromSql;
-  std::vector<const NamedTableRef*> fromTables;
+  std::string fromSql;  // the other tables of the FROM list, "t2 AS a2, t3 AS a3"
   std::vector<const Expr*> joinConditions;
-  if (!flattenInnerJoins(s.from, fromTables, joinConditions))
-    throw notSupported("UPDATE with an outer join or a derived table in its FROM");
+};
+
+void SessionImpl::resolveChangeTarget(Binder& binder, const ObjectName& table, const std::vector<TableRefPtr>& from,
+                                      const char* statement, ChangeTarget& out) {
+  out.t = storage::changedRowsOf(binder.resolveTable(table));
+  out.named = out.t;
+  out.alias = binder.newAlias();
+  // Through a view the statement sees the view's columns and changes the base rows it selects.
+  if (out.t.type == "V") {
+    out.vt = resolveViewTarget(db_, binder, out.t, out.alias, parseOptions());
+    out.scope.sources.push_back(out.vt->source);
+    if (permissions_)
+      out.through.emplace(*permissions_, unquoted(out.vt->base.sqliteName), unquoted(out.t.sqliteName));
+    out.t = out.vt->base;
+  } else {
+    out.scope.sources.push_back(Binder::sourceFor(out.t, {}, out.alias));
+  }
+  // `update t set ... from t, u where ...`: the FROM item naming the target is the target itself.
+  std::vector<const NamedTableRef*> fromTables;
+  if (!flattenInnerJoins(from, fromTables, out.joinConditions))
+    throw notSupported(std::string(statement) + " with an outer join or a derived table in its FROM");
   for (const NamedTableRef* ref : fromTables) {
     const auto& n = *ref;
     TableInfo other = binder.resolveTable(n.name);
-    if (other.id == named.id && other.database == named.database) {
-      if (!n.alias.empty()) scope.sources[0].exposed = n.alias;
+    if (other.id == out.named.id && other.database == out.named.database) {
+      if (!n.alias.empty()) out.scope.sources[0].exposed = n.alias;
       continue;
     }
     std::string a = binder.newAlias();
-    scope.sources.push_back(Binder::sourceFor(other, n.alias, a));
-    fromSql += (fromSql.empty() ? "" : ", ") + other.sqliteName + " AS " + a;
+    out.scope.sources.push_back(Binder::sourceFor(other, n.alias, a));
+    out.fromSql += (out.fromSql.empty() ? "" : ", ") + other.sqliteName + " AS " + a;
   }
+}
+
+void SessionImpl::runUpdate(const UpdateStatement& s) {
+  beginChainedIfNeeded();
+  Binder binder(*this);
+  ChangeTarget target;
+  resolveChangeTarget(binder, s.table, s.from, "UPDATE", target);
+  const TableInfo& named = target.named;
+  const TableInfo& t = target.t;
+  const std::string& alias = target.alias;
+  Scope& scope = target.scope;
+  const std::optional<ViewTarget>& vt = target.vt;
+  const std::string& fromSql = target.fromSql;
+  const std::vector<const Expr*>& joinConditions = target.joinConditions;
 
   std::string sets;
   std::vector<bool> changed(t.columns.size(), false);
@@ -749,37 +770,14 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
 void SessionImpl::runDelete(const DeleteStatement& s) {
   beginChainedIfNeeded();
   Binder binder(*this);
-  TableInfo t = storage::changedRowsOf(binder.resolveTable(s.table));
-  const TableInfo named = t;
-  std::string alias = binder.newAlias();
-  Scope scope;
-  // Through a view the rows deleted are the base rows the view selects.
-  std::optional<ViewTarget> vt;
-  std::optional<Permissions::ThroughView> through;
-  if (t.type == "V") {
-    vt = resolveViewTarget(db_, binder, t, alias, parseOptions());
-    scope.sources.push_back(vt->source);
-    if (permissions_) through.emplace(*permissions_, unquoted(vt->base.sqliteName), unquoted(t.sqliteName));
-    t = vt->base;
-  } else {
-    scope.sources.push_back(Binder::sourceFor(t, {}, alias));
-  }
-  std::string fromSql;
-  std::vector<const NamedTableRef*> fromTables;
-  std::vector<const Expr*> joinConditions;
-  if (!flattenInnerJoins(s.from, fromTables, joinConditions))
-    throw notSupported("DELETE with an outer join or a derived table in its FROM");
-  for (const NamedTableRef* ref : fromTables) {
-    const auto& n = *ref;
-    TableInfo other = binder.resolveTable(n.name);
-    if (other.id == named.id && other.database == named.database) {
-      if (!n.alias.empty()) scope.sources[0].exposed = n.alias;
-      continue;
-    }
-    std::string a = binder.newAlias();
-    scope.sources.push_back(Binder::sourceFor(other, n.alias, a));
-    fromSql += ", " + other.sqliteName + " AS " + a;
-  }
+  ChangeTarget target;
+  resolveChangeTarget(binder, s.table, s.from, "DELETE", target);
+  const TableInfo& t = target.t;
+  const std::string& alias = target.alias;
+  Scope& scope = target.scope;
+  const std::optional<ViewTarget>& vt = target.vt;
+  const std::string fromSql = target.fromSql.empty() ? "" : ", " + target.fromSql;
+  const std::vector<const Expr*>& joinConditions = target.joinConditions;
   std::string where = !s.currentOf.empty() ? currentOfCondition(s.currentOf, t, alias)
                       : s.where            ? binder.bindCondition(*s.where, scope).sql
                                            : "";

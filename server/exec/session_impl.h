@@ -97,6 +97,8 @@ struct SessionIdentity {
 
 // A prepared SQLite statement that throws the server's errors; finalized on destruction.
 class SqlStatement;
+// The table an UPDATE or DELETE changes and the other tables of its FROM list (exec_dml.cpp).
+struct ChangeTarget;
 
 // What an INSERT ... VALUES keeps for its table and column list from one statement to the next
 // (every statement of a batch inserting into one table, a procedure's insert called again, a
@@ -346,6 +348,9 @@ class SessionImpl : public Session, public BindContext {
   void insertRow(const TableInfo& t, const std::vector<int>& targets, const std::vector<TypeDesc>& sourceTypes,
                  int identityCol, const std::vector<RowRule>& rules, SqlStatement& ins,
                  const std::vector<Value>& r, Value& lastIdentity, IdentityCounter& identities);
+  // Resolves what an UPDATE or DELETE (`statement`) of `table` with `from` changes into `out`.
+  void resolveChangeTarget(Binder& binder, const tsql::ObjectName& table, const std::vector<tsql::TableRefPtr>& from,
+                           const char* statement, ChangeTarget& out);
   void runUpdate(const tsql::UpdateStatement& s);
   void runDelete(const tsql::DeleteStatement& s);
   void runTruncate(const tsql::TruncateStatement& s);
