@@ -13,25 +13,18 @@
 #include <thread>
 
 #include "access/Qorix_Components.h"
+#include "tests/support/monitor_lines.h"
 
 namespace {
 
 // Binds the abstract socket the channel sends to and reads frames from it.
 class MonitorReceiver {
  public:
-  MonitorReceiver() {
-    fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const std::string name = SqlMonitorSocketName();
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path + 1, name.data(), name.size());
-    bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&addr),
-                    static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())) == 0;
-    timeval tv{2, 0};
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  MonitorReceiver() : fd_(tabtest::BindMonitorSocket({2, 0})) {}
+  ~MonitorReceiver() {
+    if (fd_ >= 0) ::close(fd_);
   }
-  ~MonitorReceiver() { ::close(fd_); }
-  bool bound() const { return bound_; }
+  bool bound() const { return fd_ >= 0; }
   // The next frame, or empty after two seconds.
   std::string Next() {
     char buf[70000];
@@ -41,7 +34,6 @@ class MonitorReceiver {
 
  private:
   int fd_ = -1;
-  bool bound_ = false;
 };
 
 std::string Frame(uint64_t sender, const std::string& line) {

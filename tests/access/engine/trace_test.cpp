@@ -2,8 +2,6 @@
 // Monitor on and an owner), the texts copied into an owner recognised by its class name, and
 // the private AutoDb connection.
 
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -15,58 +13,13 @@
 
 #include "access/SysUtils.h"
 #include "engine_fixture.h"
+#include "tests/support/monitor_lines.h"
 
 namespace {
 
-// Binds the monitor's socket under a window title of this process and collects lines.
-class MonitorReceiver {
- public:
-  MonitorReceiver() {
-    SetSqlMonitorWindow(QStringLiteral("tf_main"), QStringLiteral("EngineTrace%1").arg(::getpid()));
-    fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const std::string name = SqlMonitorSocketName();
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path + 1, name.data(), name.size());
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&addr),
-           static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size()));
-    timeval tv{0, 200000};
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    Start();
-  }
-  ~MonitorReceiver() {
-    stop_ = true;
-    if (reader_.joinable()) reader_.join();
-    ::close(fd_);
-  }
-  // Every line received until the socket stayed quiet for a moment; the socket's queue holds
-  // only a few datagrams, so a reader thread empties it while the engine runs.
-  QStringList Lines() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    std::lock_guard<std::mutex> lock(mutex_);
-    QStringList out = lines_;
-    lines_.clear();
-    return out;
-  }
-  void Start() {
-    reader_ = std::thread([this] {
-      char buf[70000];
-      while (!stop_) {
-        const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-        if (n <= 16) continue;
-        std::lock_guard<std::mutex> lock(mutex_);
-        lines_ << QString::fromUtf8(buf + 16,
-                                    static_cast<qsizetype>(strnlen(buf + 16, static_cast<size_t>(n - 16))));
-      }
-    });
-  }
-
- private:
-  int fd_ = -1;
-  std::atomic<bool> stop_{false};
-  std::thread reader_;
-  std::mutex mutex_;
-  QStringList lines_;
+// The monitor's lines under a window title of this process's own.
+struct MonitorReceiver : tabtest::MonitorLines {
+  MonitorReceiver() : MonitorLines(QStringLiteral("EngineTrace%1").arg(::getpid())) {}
 };
 
 using EngineTrace = EngineTest;

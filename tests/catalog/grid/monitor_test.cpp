@@ -1,8 +1,6 @@
 // The trace a run sends to the SQL monitor with Monitor on and an owner: the lines of a run
 // with a result set, a compute by, a procedure's status and OUTPUT parameter, in their order
 // and with their exact texts; nothing without an owner or with Monitor off.
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,52 +11,13 @@
 #include <thread>
 
 #include "tests/catalog/grid/grid_fixture.h"
+#include "tests/support/monitor_lines.h"
 
 namespace {
 
-// Binds the monitor's socket under a window title of this process and collects its lines.
-class MonitorReceiver {
- public:
-  MonitorReceiver() {
-    SetSqlMonitorWindow(QStringLiteral("tf_main"), QStringLiteral("GridMonitor%1").arg(::getpid()));
-    fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const std::string name = SqlMonitorSocketName();
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path + 1, name.data(), name.size());
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&addr),
-           static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size()));
-    timeval tv{0, 100000};
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    // The socket queues only a few datagrams: a reader empties it while the grid runs.
-    reader_ = std::thread([this] {
-      char buf[70000];
-      while (!stop_) {
-        const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-        if (n <= 16) continue;
-        std::lock_guard<std::mutex> lock(mutex_);
-        lines_ << QString::fromUtf8(buf + 16, static_cast<qsizetype>(strnlen(buf + 16, static_cast<size_t>(n - 16))));
-      }
-    });
-  }
-  ~MonitorReceiver() {
-    stop_ = true;
-    reader_.join();
-    ::close(fd_);
-  }
-  // The lines received until the socket stayed quiet for a moment.
-  QStringList Lines() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    std::lock_guard<std::mutex> lock(mutex_);
-    return std::exchange(lines_, {});
-  }
-
- private:
-  int fd_ = -1;
-  std::atomic<bool> stop_{false};
-  std::thread reader_;
-  std::mutex mutex_;
-  QStringList lines_;
+// The monitor's lines under a window title of this process's own.
+struct MonitorReceiver : tabtest::MonitorLines {
+  MonitorReceiver() : MonitorLines(QStringLiteral("GridMonitor%1").arg(::getpid())) {}
 };
 
 TQorixDatabase& Db() {

@@ -1,8 +1,6 @@
 // The trace lines a server dataset sends to the SQL monitor with Monitor on (and an owner): the
 // column probe, the index catalogue, every fetched column, bound parameters, a procedure's
 // return status and output parameters; nothing with Monitor off.
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,71 +16,16 @@
 #include "dataset/server/QxStoredProc.h"
 #include "dataset/server/QxTable.h"
 #include "tests/dataset/server/server_fixture.h"
+#include "tests/support/monitor_lines.h"
 
 using dstest::Exec;
 using dstest::ServerDataSetTest;
 
 namespace {
 
-// Binds the monitor's socket under a window title of this test's own and reads its lines on a
-// thread of its own, as the monitor window does: the socket holds only a few lines unread.
-class LineReceiver {
- public:
-  LineReceiver() {
-    SetSqlMonitorWindow(QStringLiteral("tf_main"), QStringLiteral("Stelvane-ds-%1").arg(::getpid()));
-    fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const std::string name = SqlMonitorSocketName();
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path + 1, name.data(), name.size());
-    bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&addr),
-                    static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())) == 0;
-    timeval tv{0, 200000};
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    reader_ = std::thread([this] {
-      std::vector<char> buf(70000);
-      while (!stop_) {
-        const ssize_t n = ::recv(fd_, buf.data(), buf.size(), 0);
-        if (n <= 16) continue;
-        std::lock_guard lock(mutex_);
-        lines_.emplace_back(buf.data() + 16, static_cast<size_t>(n) - 17);
-      }
-    });
-  }
-  ~LineReceiver() {
-    stop_ = true;
-    reader_.join();
-    ::close(fd_);
-    SetSqlMonitorWindow(QStringLiteral("tf_main"), QStringLiteral("Stelvane"));
-  }
-  bool bound() const { return bound_; }
-  // The lines received up to the sentinel "end" this receiver sends itself (waits at most 10 s
-  // for it), taken out of the receiver.
-  std::vector<std::string> LinesUntilEnd() {
-    SendToSqlMonitor(0, QStringLiteral("end"));
-    for (int i = 0; i < 1000; ++i) {
-      {
-        std::lock_guard lock(mutex_);
-        const auto end = std::find(lines_.begin(), lines_.end(), std::string("end"));
-        if (end != lines_.end()) {
-          std::vector<std::string> out(lines_.begin(), end);
-          lines_.erase(lines_.begin(), end + 1);
-          return out;
-        }
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ADD_FAILURE() << "the monitor's end line never came";
-    return {};
-  }
-
- private:
-  int fd_ = -1;
-  bool bound_ = false;
-  std::atomic<bool> stop_{false};
-  std::mutex mutex_;
-  std::vector<std::string> lines_;
-  std::thread reader_;
+// The monitor's lines under a window title of this process's own.
+struct LineReceiver : tabtest::MonitorLines {
+  LineReceiver() : MonitorLines(QStringLiteral("Stelvane-ds-%1").arg(::getpid())) {}
 };
 
 bool Has(const std::vector<std::string>& lines, const std::string& line) {
