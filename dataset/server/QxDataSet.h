@@ -459,6 +459,12 @@ class TQxCustomDataSet : public TQxBaseClientDataSet, public TQorixDiagTarget {
   QString SingleValue(const QString& text);
   // Runs one statement through the live path (own transaction with soUseTransaction, rows
   // affected must be exactly one unless AllowNone... ).
+  // Runs `change` in the connection's transaction, or in one of its own when none is open and
+  // `ownTranWanted`; a change a trigger rolled back silently raises, then `confirm` checks what
+  // the change did. A failure rolls its own transaction back and reads the connection's
+  // transaction state again.
+  void InLiveTransaction(bool ownTranWanted, const std::function<void()>& change,
+                         const std::function<void()>& confirm = {});
   void RunLiveStatement(const QString& text, bool requireOneRow);
   // Refuses a live statement while this dataset's own rows hold the connection.
   void CheckPendingForLive();

@@ -3,6 +3,8 @@
 // change, and the one-row check. Values reach the text as typed literals only.
 #include <QVariant>
 
+#include <functional>
+
 #include "access/QorixExceptions.h"
 #include "dataset/server/QorixUpdateSQL.h"
 #include "dataset/server/QxDataSet.h"
@@ -192,33 +194,24 @@ bool TQxCustomDataSet::CountMatchingRecords() {
   return true;
 }
 
-void TQxCustomDataSet::RunLiveStatement(const QString& text, bool requireOneRow) {
-  lastStatement_ = text;
-  MonitorTrace(text);
-  // The transaction's begin is sent before the statement: both wait for another dataset's
+void TQxCustomDataSet::InLiveTransaction(bool ownTranWanted, const std::function<void()>& change,
+                                         const std::function<void()>& confirm) {
+  // The transaction's begin is sent before the change: both wait for another dataset's
   // pending rows.
   CheckNonCursorOpen();
-  // A statement that must change one row runs in a transaction of its own even without
-  // soUseTransaction: a refused change of several rows is rolled back, never left committed.
   const bool inTran = resolved_ && resolved_->InTransaction();
-  const bool ownTran = resolved_ && !inTran && (SQLOptions.Contains(soUseTransaction) || requireOneRow);
+  const bool ownTran = resolved_ && !inTran && ownTranWanted;
   if (ownTran) resolved_->BeginTran();
-  int rows = -1;
-  rowsAffected_ = -1;
   try {
-    ExecDirect(text, rows);
-    rowsAffected_ = rows;
+    change();
     // A trigger can roll the transaction back without an error: the change is not there.
     if ((ownTran || inTran) && resolved_->GetTranCount() == 0)
       RaiseDataSetError(QxDsText::TransactionLost, this);
-    if (requireOneRow && rows == 0) RaiseDataSetError(QxDsText::RecordChanged, this);
-    if (requireOneRow && rows > 1) RaiseDataSetError(QxDsText::MultipleRecords, this);
-    // A statement whose count never came was not confirmed by the server.
-    if (requireOneRow && rows < 0) RaiseDataSetError(QxDsText::NoRowCount, this);
+    if (confirm) confirm();
   } catch (...) {
-    // A failed statement never leaves its own transaction open, nor a change of more rows
-    // than the record stands for; the connection's transaction flag is read again, since the
-    // server may have ended the transaction itself.
+    // A failed change never leaves its own transaction open, nor a change of more rows than
+    // the record stands for; the connection's transaction flag is read again, since the server
+    // may have ended the transaction itself.
     if (resolved_ && resolved_->Connected()) {
       try {
         if (ownTran && resolved_->GetTranCount() > 0) resolved_->RollbackTran();
@@ -229,6 +222,27 @@ void TQxCustomDataSet::RunLiveStatement(const QString& text, bool requireOneRow)
     throw;
   }
   if (ownTran) resolved_->CommitTran();
+}
+
+void TQxCustomDataSet::RunLiveStatement(const QString& text, bool requireOneRow) {
+  lastStatement_ = text;
+  MonitorTrace(text);
+  // A statement that must change one row runs in a transaction of its own even without
+  // soUseTransaction: a refused change of several rows is rolled back, never left committed.
+  int rows = -1;
+  rowsAffected_ = -1;
+  InLiveTransaction(
+      SQLOptions.Contains(soUseTransaction) || requireOneRow,
+      [&] {
+        ExecDirect(text, rows);
+        rowsAffected_ = rows;
+      },
+      [&] {
+        if (requireOneRow && rows == 0) RaiseDataSetError(QxDsText::RecordChanged, this);
+        if (requireOneRow && rows > 1) RaiseDataSetError(QxDsText::MultipleRecords, this);
+        // A statement whose count never came was not confirmed by the server.
+        if (requireOneRow && rows < 0) RaiseDataSetError(QxDsText::NoRowCount, this);
+      });
   MonitorTrace(QStringLiteral("Open-Client: RowCount : ") + QString::number(rows));
 }
 
@@ -237,24 +251,7 @@ void TQxCustomDataSet::RunLiveStoredProc(int kind) {
   const TQxUpdateStoredProcs& sp = updateObject_->UpdateStoredProcs;
   const QString name = kind == ukModify ? sp.ModifyStoredProc : kind == ukInsert ? sp.InsertStoredProc : sp.DeleteStoredProc;
   lastStatement_ = QStringLiteral("EXEC ") + name;
-  CheckNonCursorOpen();
-  const bool inTran = resolved_ && resolved_->InTransaction();
-  const bool ownTran = resolved_ && !inTran && SQLOptions.Contains(soUseTransaction);
-  if (ownTran) resolved_->BeginTran();
-  try {
-    ApplyByStoredProc(name, kind);
-    if ((ownTran || inTran) && resolved_->GetTranCount() == 0) RaiseDataSetError(QxDsText::TransactionLost, this);
-  } catch (...) {
-    if (resolved_ && resolved_->Connected()) {
-      try {
-        if (ownTran && resolved_->GetTranCount() > 0) resolved_->RollbackTran();
-        resolved_->RefreshTransactionState();
-      } catch (...) {
-      }
-    }
-    throw;
-  }
-  if (ownTran) resolved_->CommitTran();
+  InLiveTransaction(SQLOptions.Contains(soUseTransaction), [&] { ApplyByStoredProc(name, kind); });
 }
 
 void TQxCustomDataSet::ExecInsertSQL() {
