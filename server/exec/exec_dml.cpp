@@ -418,8 +418,13 @@ void SessionImpl::runInsert(const InsertStatement& s) {
     cols += (i ? ", " : "") + Binder::quoteIdent(t.columns[i].sqliteName);
     marks += (i ? ", ?" : "?") + std::to_string(i + 1);
   }
-  StatementTransaction tx(*this, t);
-  TriggerFiring firing(*this, t, TriggerFiring::Event::Insert);
+  const int32_t trigger = TriggerFiring::triggerFor(*this, t, TriggerFiring::Event::Insert);
+  std::optional<StatementTransaction> tx;
+  if (trigger == 0)
+    tx.emplace(*this, t, StatementTransaction::Groupable::Yes);
+  else
+    tx.emplace(*this, t);
+  TriggerFiring firing(*this, t, TriggerFiring::Event::Insert, trigger);
   SqlStatement ins(*this, "INSERT INTO " + t.sqliteName + " (" + cols + ") VALUES (" + marks + ")");
   std::vector<RowRule> rules = rowRules(t);
   // WITH CHECK OPTION: every new row must be one the view selects.
@@ -461,7 +466,7 @@ void SessionImpl::runInsert(const InsertStatement& s) {
   firing.setColumnsSet(std::move(given));
   // A trigger that rolled the transaction back leaves nothing inserted.
   if (firing.fire(inserted)) inserted = 0;
-  tx.commit();
+  tx->commit();
   // An insert into a table without an identity column sets @@identity to 0.
   if (identityCol < 0)
     identity_ = Decimal{0, 0};
@@ -591,7 +596,11 @@ bool SessionImpl::runPlannedInsert(const std::shared_ptr<InsertPlan>& plan, cons
   Value lastIdentity;
   bool rolledBack = false;
   try {
-    StatementTransaction tx(*this, t);
+    std::optional<StatementTransaction> tx;
+    if (plan->triggerId == 0)
+      tx.emplace(*this, t, StatementTransaction::Groupable::Yes);
+    else
+      tx.emplace(*this, t);
     TriggerFiring firing(*this, t, TriggerFiring::Event::Insert, plan->triggerId);
     SqlStatement ins(*this, plan->insertSql);
     IdentityCounter identities(db_, t);
@@ -601,7 +610,7 @@ bool SessionImpl::runPlannedInsert(const std::shared_ptr<InsertPlan>& plan, cons
     for (int i : plan->targets) given[static_cast<size_t>(i)] = true;
     firing.setColumnsSet(std::move(given));
     if (firing.fire(1)) rolledBack = true;
-    tx.commit();
+    tx->commit();
   } catch (...) {
     // A failed insert plans afresh next time: the failure may come from a catalogue the plan no
     // longer matches.
@@ -717,8 +726,13 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
   // set rowcount limits the rows an UPDATE touches.
   if (options_.rowCount > 0) cond = alias + ".rowid IN (" + pick + ")";
   if (!cond.empty()) sql += " WHERE " + cond;
-  StatementTransaction tx(*this, t);
-  TriggerFiring firing(*this, t, TriggerFiring::Event::Update);
+  const int32_t trigger = TriggerFiring::triggerFor(*this, t, TriggerFiring::Event::Update);
+  std::optional<StatementTransaction> tx;
+  if (trigger == 0)
+    tx.emplace(*this, t, StatementTransaction::Groupable::Yes);
+  else
+    tx.emplace(*this, t);
+  TriggerFiring firing(*this, t, TriggerFiring::Event::Update, trigger);
   std::vector<RowRule> rules = rowRules(t);
   std::vector<int64_t> touched;
   bool checkView = vt && vt->checkOption && !vt->where.empty();
@@ -762,7 +776,7 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
   }
   firing.setColumnsSet(changed);
   if (firing.fire(rows)) rows = 0;
-  tx.commit();
+  tx->commit();
   rowCount_ = rows;
   done(false, rows);
 }
@@ -788,15 +802,20 @@ void SessionImpl::runDelete(const DeleteStatement& s) {
   } else if (!where.empty()) {
     sql += " WHERE " + where;
   }
-  StatementTransaction tx(*this, t);
-  TriggerFiring firing(*this, t, TriggerFiring::Event::Delete);
+  const int32_t trigger = TriggerFiring::triggerFor(*this, t, TriggerFiring::Event::Delete);
+  std::optional<StatementTransaction> tx;
+  if (trigger == 0)
+    tx.emplace(*this, t, StatementTransaction::Groupable::Yes);
+  else
+    tx.emplace(*this, t);
+  TriggerFiring firing(*this, t, TriggerFiring::Event::Delete, trigger);
   SqlStatement st(*this, sql);
   st.bindAll(binder.params());
   while (st.step()) {
   }
   int32_t rows = sqlite3_changes(db_);
   if (firing.fire(rows)) rows = 0;
-  tx.commit();
+  tx->commit();
   rowCount_ = rows;
   done(false, rows);
 }
