@@ -420,7 +420,8 @@ void SessionImpl::runInsert(const InsertStatement& s) {
   }
   const int32_t trigger = TriggerFiring::triggerFor(*this, t, TriggerFiring::Event::Insert);
   std::optional<StatementTransaction> tx;
-  if (trigger == 0)
+  // One row of values: short, so it may join the batch's group of autocommits.
+  if (trigger == 0 && !s.select && !s.execute)
     tx.emplace(*this, t, StatementTransaction::Groupable::Yes);
   else
     tx.emplace(*this, t);
@@ -726,13 +727,8 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
   // set rowcount limits the rows an UPDATE touches.
   if (options_.rowCount > 0) cond = alias + ".rowid IN (" + pick + ")";
   if (!cond.empty()) sql += " WHERE " + cond;
-  const int32_t trigger = TriggerFiring::triggerFor(*this, t, TriggerFiring::Event::Update);
-  std::optional<StatementTransaction> tx;
-  if (trigger == 0)
-    tx.emplace(*this, t, StatementTransaction::Groupable::Yes);
-  else
-    tx.emplace(*this, t);
-  TriggerFiring firing(*this, t, TriggerFiring::Event::Update, trigger);
+  StatementTransaction tx(*this, t);
+  TriggerFiring firing(*this, t, TriggerFiring::Event::Update);
   std::vector<RowRule> rules = rowRules(t);
   std::vector<int64_t> touched;
   bool checkView = vt && vt->checkOption && !vt->where.empty();
@@ -776,7 +772,7 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
   }
   firing.setColumnsSet(changed);
   if (firing.fire(rows)) rows = 0;
-  tx->commit();
+  tx.commit();
   rowCount_ = rows;
   done(false, rows);
 }
@@ -802,20 +798,15 @@ void SessionImpl::runDelete(const DeleteStatement& s) {
   } else if (!where.empty()) {
     sql += " WHERE " + where;
   }
-  const int32_t trigger = TriggerFiring::triggerFor(*this, t, TriggerFiring::Event::Delete);
-  std::optional<StatementTransaction> tx;
-  if (trigger == 0)
-    tx.emplace(*this, t, StatementTransaction::Groupable::Yes);
-  else
-    tx.emplace(*this, t);
-  TriggerFiring firing(*this, t, TriggerFiring::Event::Delete, trigger);
+  StatementTransaction tx(*this, t);
+  TriggerFiring firing(*this, t, TriggerFiring::Event::Delete);
   SqlStatement st(*this, sql);
   st.bindAll(binder.params());
   while (st.step()) {
   }
   int32_t rows = sqlite3_changes(db_);
   if (firing.fire(rows)) rows = 0;
-  tx->commit();
+  tx.commit();
   rowCount_ = rows;
   done(false, rows);
 }

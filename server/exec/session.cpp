@@ -471,6 +471,9 @@ int SessionImpl::onBusy(int count) {
 int SessionImpl::onProgress() {
   if (unwinding_) return 0;
   if (killed_) return 1;
+  // Interrupted, SQLite would undo the whole group; a row of values is short, so an attention
+  // waits for its end (the batch stops at the next check, and the group keeps what finished).
+  if (groupInFlight_) return 0;
   if (!sink_) return 0;
   if (interruptAfter_ && std::chrono::steady_clock::now() < *interruptAfter_) return 0;
   return sink_->cancelled() ? 1 : 0;
@@ -831,9 +834,9 @@ Flow SessionImpl::runList(const std::vector<StatementPtr>& list) {
 
 Flow SessionImpl::runStatement(const Statement& s) {
   if (options_.noExec && !s.is<SetStatement>()) return Flow::Next;
-  // Only INSERT, UPDATE and DELETE join an open group of autocommits (their transaction decides
-  // whether they can); every other statement sees the group committed.
-  if (groupOpen_ && !s.is<InsertStatement>() && !s.is<UpdateStatement>() && !s.is<DeleteStatement>()) commitGroup();
+  // Only an INSERT may join an open group of autocommits (its transaction decides whether it
+  // can); every other statement sees the group committed.
+  if (groupOpen_ && !s.is<InsertStatement>()) commitGroup();
   if (groupLost_) {
     reportLostGroup();
     return Flow::Abort;

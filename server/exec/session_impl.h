@@ -456,9 +456,9 @@ class SessionImpl : public Session, public BindContext {
   void rollbackAll();
 
   // Grouped autocommits (session.cpp). In a batch of several statements sent by a client whose
-  // replies the writer holds back (ResultSink::defersOutput), consecutive INSERT, UPDATE and
-  // DELETE statements outside a transaction, on one database and on tables without a trigger for
-  // the change, share one storage transaction: each runs in a savepoint of its own (a failure
+  // replies the writer holds back (ResultSink::defersOutput), consecutive single-row INSERT
+  // statements outside a transaction, on one database and on tables without an insert trigger,
+  // share one storage transaction: each runs in a savepoint of its own (a failure
   // undoes that statement only) and the group commits before any of the reply's bytes leave for
   // the client, before any other kind of statement, when another session waits for the lock,
   // and at the end of the batch. So no statement is reported done before it is committed, and

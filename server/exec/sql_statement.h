@@ -56,8 +56,8 @@ class StatementTransaction {
   // For a statement that changes table or view `changed`: no lock for a #table, which is the
   // session's own.
   StatementTransaction(SessionImpl& session, const TableInfo& changed);
-  // For an INSERT, UPDATE or DELETE of `changed` when no trigger fires for it: outside a
-  // transaction, it may join the batch's group of autocommits (see SessionImpl::canGroup).
+  // For a single-row INSERT into `changed` when no trigger fires for it: outside a transaction,
+  // it may join the batch's group of autocommits (see SessionImpl::canGroup).
   enum class Groupable { Yes };
   StatementTransaction(SessionImpl& session, const TableInfo& changed, Groupable);
   ~StatementTransaction();

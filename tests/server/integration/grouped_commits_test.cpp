@@ -98,7 +98,7 @@ TEST_F(GroupedCommits, EachStatementKeepsItsOwnOutcome) {
       {"a rolled-back transaction after the group undoes only its own work",
        "insert t values (1)\ninsert t values (2)\nbegin tran\ninsert t values (3)\nrollback tran\ninsert t values (4)",
        "1 2 4", "", "", 0},
-      {"deletes and updates group too", "insert t values (1)\ninsert t values (2)\ninsert t values (3)\n"
+      {"a delete and an update commit the group first", "insert t values (1)\ninsert t values (2)\ninsert t values (3)\n"
                                         "delete t where a = 2\nupdate t set a = 30 where a = 3",
        "1 30", "", "", 0},
   };
