@@ -21,7 +21,7 @@ StatementPtr Parser::parseCreate() {
     auto s = std::make_unique<CreateRuleStatement>();
     s->name = parseObjectName();
     expectWord("as");
-    s->condition = parseExpr();
+    s->condition = parseCondition();
     return s;
   }
   if (acceptWord("default")) {
@@ -117,7 +117,7 @@ Constraint Parser::parseConstraintBody(std::string name, bool tableLevel) {
   if (acceptWord("check")) {
     c.kind = ConstraintKind::Check;
     expectSymbol("(");
-    c.check = parseExpr();
+    c.check = parseCondition();
     expectSymbol(")");
     return c;
   }
