@@ -737,9 +737,28 @@ BoundExpr Binder::bindBinary(const BinaryExpr& e, const Scope& scope) {
       r.sql = "tx_div(" + a.sql + ", " + b.sql + ", " + (integer ? "1" : "0") + ")";
     else if (op == ArithOp::Mod)
       r.sql = "tx_mod(" + a.sql + ", " + b.sql + ", " + (integer ? "1" : "0") + ")";
-    else
+    else if (typeClass(t->type) != TypeClass::Approx)
       r.sql = joinChain(a, op == ArithOp::Mul ? '*' : op == ArithOp::Add || op == ArithOp::Sub ? '+' : 0,
                         "(", std::string(" ") + sqlOp + " ", b.sql, r);
+    else {
+      // SQLite's float arithmetic overflows to an infinity: tx_float checks the chain's result,
+      // so it fails as 3606. The chain stays flat inside the check: "tx_float((a * b * c), 0)".
+      const std::string close = t->type == SqlType::Real ? ", 1)" : ", 0)";
+      const char kind = op == ArithOp::Mul ? 'F' : 'f';
+      BoundExpr inner = a;
+      if (a.chain == kind && a.sql.rfind("tx_float(", 0) == 0 && a.sql.size() > 9 + close.size() &&
+          a.sql.compare(a.sql.size() - close.size(), close.size(), close) == 0) {
+        inner.sql = a.sql.substr(9, a.sql.size() - 9 - close.size());
+        inner.chain = op == ArithOp::Mul ? '*' : '+';
+      } else {
+        inner.chain = 0;
+      }
+      r.sql = "tx_float(" +
+              joinChain(inner, op == ArithOp::Mul ? '*' : '+', "(", std::string(" ") + sqlOp + " ", b.sql, r) +
+              close;
+      r.chain = kind;
+      r.nullable = true;
+    }
   };
   switch (e.op) {
     case BinaryOp::Add: {
