@@ -710,6 +710,12 @@ BoundExpr Binder::bindBinary(const BinaryExpr& e, const Scope& scope) {
       return;
     }
     auto t = arithmeticType(op, a.type, b.type);
+    // 'a' - 'b', getdate() - getdate(): no conversion would help, the operator has no meaning
+    // for the type.
+    if (!t && typeClass(a.type.type) == typeClass(b.type.type) && !isArithmeticType(a.type.type))
+      throw SqlError(403, 16,
+                     std::string("Invalid operator for datatype op: ") + sqlOp +
+                         " type: " + std::string(typeMessageName(a.type.type)));
     if (!t) {
       bool aLower = typeRank(a.type.type) < typeRank(b.type.type);
       throw conversionError(ConversionError::ImplicitNotAllowed, ConversionKind::Implicit,
