@@ -151,6 +151,12 @@ TypeDesc commonOf(const std::vector<BoundExpr>& items) {
       first = &i;
       t = i.type;
     } else {
+      // case when x then 1 else 'a' end: the values must convert to one type.
+      if (!implicitlyComparable(t, i.type)) {
+        const bool tLower = typeRank(t.type) < typeRank(i.type.type);
+        throw conversionError(ConversionError::ImplicitNotAllowed, ConversionKind::Implicit,
+                              tLower ? t.type : i.type.type, tLower ? i.type.type : t.type);
+      }
       t = commonType(t, i.type);
     }
   }
