@@ -151,8 +151,9 @@ TypeDesc commonOf(const std::vector<BoundExpr>& items) {
       first = &i;
       t = i.type;
     } else {
-      // case when x then 1 else 'a' end: the values must convert to one type.
-      if (!implicitlyComparable(t, i.type)) {
+      // case when x then 1 else 'a' end: the values must convert to one type. A variable or a
+      // parameter marker keeps the conversion at run time it always had.
+      if (!i.isVariable && !first->isVariable && !implicitlyComparable(t, i.type)) {
         const bool tLower = typeRank(t.type) < typeRank(i.type.type);
         throw conversionError(ConversionError::ImplicitNotAllowed, ConversionKind::Implicit,
                               tLower ? t.type : i.type.type, tLower ? i.type.type : t.type);
@@ -970,7 +971,16 @@ BoundExpr Binder::bindFunction(const FunctionExpr& e, const Scope& scope) {
   }
   std::vector<BoundExpr> args;
   if (name == "isnull" || name == "coalesce" || name == "nullif") {
-    for (const auto& a : e.args) args.push_back(bindExpr(*a, scope));
+    // isnull(?, flag): a parameter marker takes the type of the first other argument.
+    std::vector<std::optional<BoundExpr>> bound(e.args.size());
+    std::optional<TypeDesc> hint;
+    for (size_t i = 0; i < e.args.size(); ++i) {
+      if (e.args[i]->kind == ExprKind::Placeholder) continue;
+      bound[i] = bindExpr(*e.args[i], scope);
+      if (!hint && !bound[i]->isNullLiteral) hint = bound[i]->type;
+    }
+    for (size_t i = 0; i < e.args.size(); ++i)
+      args.push_back(bound[i] ? std::move(*bound[i]) : bindHinted(*e.args[i], scope, hint ? &*hint : nullptr));
     if (name == "isnull" && args.size() != 2) throw wrongArgumentCount(name, 2);
     if (name == "nullif" && args.size() != 2) throw wrongArgumentCount(name, 2);
     if (args.empty()) throw wrongArgumentCount(name, 2);
