@@ -523,7 +523,7 @@ TEST(DataPageTest, RecordWindowWritesBytesAndDateTimesAsShown) {
   const Case cases[] = {
       {"bi", "deadbeef", [](const QString&) { return QStringLiteral("cafebabe"); }, "cafebabe", "bi"},
       {"vb", "00ff", [](const QString&) { return QStringLiteral("0x0a0b0c"); }, "0a0b0c", "vb"},
-      {"dt", "2024-02-29 23:59:59.99",
+      {"dt", "2024-02-29 23:59:59.997",
        [](const QString& shown) { return QString(shown).replace(QStringLiteral("-29 "), QStringLiteral("-28 ")); },
        "Feb 28 2024 11:59:59:997PM", "convert(varchar(40), dt, 109)"},
       {"f", "0.123456789", [](const QString&) { return QStringLiteral("2.5e-7"); }, "2.4999999999999999e-07", "f"},
