@@ -354,6 +354,13 @@ std::shared_ptr<const TableReferences> SessionImpl::referencesOf(const TableInfo
         k.parentColumns.push_back(Binder::quoteIdent(parent->columns[static_cast<size_t>(pi)].sqliteName));
       }
       if (!ok) continue;
+      std::vector<std::string> childNames, parentNames;
+      for (size_t i = 0; i < k.childIndexes.size(); ++i) {
+        childNames.push_back(child->columns[static_cast<size_t>(k.childIndexes[i])].desc.name);
+        parentNames.push_back(parent->columns[static_cast<size_t>(k.parentIndexes[i])].desc.name);
+      }
+      k.definition = child->name + " FOREIGN KEY (" + keyText(childNames) + ") REFERENCES " + parent->name + "(" +
+                     keyText(parentNames) + ")";
       if (row.child == t.id) r->outgoing.push_back(k);
       if (row.parent == t.id) r->incoming.push_back(std::move(k));
     }

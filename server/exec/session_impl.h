@@ -91,6 +91,7 @@ struct ForeignKey {
   std::string childSql, parentSql;  // quoted SQLite table names
   std::vector<std::string> childColumns, parentColumns;  // quoted SQLite column names
   std::vector<int> childIndexes, parentIndexes;          // positions in TableInfo::columns
+  std::string definition;  // "child FOREIGN KEY (a, b) REFERENCES parent(x, y)", for sp_helpconstraint
 };
 
 // The foreign keys a table declares (`outgoing`) and those that reference it (`incoming`, its own
