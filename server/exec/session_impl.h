@@ -319,6 +319,7 @@ class SessionImpl : public Session, public BindContext {
   void spHelp(const std::optional<std::string>& objname);
   void spHelpIndex(const std::string& objname);
   void spHelpConstraint(const std::string& objname);
+  void spHelpProtect(const std::optional<std::string>& name, const std::optional<std::string>& username);
   void spSpaceUsed(const std::optional<std::string>& objname, bool listIndexes);
   void spHelpDb(const std::optional<std::string>& dbname);
   void spRename(const std::string& objname, const std::string& newname);
