@@ -197,8 +197,14 @@ void StatementTransaction::begin(const std::string& database) {
     if (session_.killed_) throw Cancelled{};
     session_.groupInFlight_ = true;
   }
-  session_.spillCursors();
-  session_.execSql(outermost_ ? "BEGIN" : "SAVEPOINT tx_statement");
+  try {
+    // Moving a cursor's rows aside may be cancelled: the statement then never began.
+    session_.spillCursors();
+    session_.execSql(outermost_ ? "BEGIN" : "SAVEPOINT tx_statement");
+  } catch (...) {
+    session_.groupInFlight_ = false;
+    throw;
+  }
   try {
     session_.lockDatabase(database);
   } catch (...) {

@@ -347,6 +347,48 @@ TEST_F(GroupedCommits, AKilledSessionKeepsEveryStatementThatFinished) {
   }
 }
 
+// Sends `sql`, sends an attention `after` later, and returns how long the batch took to stop.
+std::chrono::milliseconds stopAfter(CtClient& client, std::string sql, std::chrono::milliseconds after) {
+  CS_COMMAND* cmd = nullptr;
+  if (ct_cmd_alloc(client.connection(), &cmd) != CS_SUCCEED) return std::chrono::milliseconds::max();
+  ct_command(cmd, CS_LANG_CMD, sql.data(), CS_NULLTERM, CS_UNUSED);
+  ct_send(cmd);
+  auto results = std::async(std::launch::async, [cmd] {
+    CS_INT type = 0;
+    while (ct_results(cmd, &type) == CS_SUCCEED) {
+    }
+  });
+  std::this_thread::sleep_for(after);
+  const auto sent = std::chrono::steady_clock::now();
+  ct_cancel(nullptr, cmd, CS_CANCEL_ATTN);
+  if (results.wait_for(30s) != std::future_status::ready) std::abort();  // the batch never stopped
+  results.get();
+  ct_cmd_drop(cmd);
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - sent);
+}
+
+TEST_F(GroupedCommits, AnAttentionWhileAnInsertMovesACursorsRowsAsideLeavesTheSessionStoppable) {
+  // A grouped insert first moves an open cursor's remaining rows aside; an attention during that
+  // move stops the insert before it began, and later statements can still be stopped.
+  ASSERT_EQ(errorOf(writer.run("create table d10 (i int not null)\n"
+                               "insert d10 values (0) insert d10 values (1) insert d10 values (2) insert d10 values (3) "
+                               "insert d10 values (4) insert d10 values (5) insert d10 values (6) insert d10 values (7) "
+                               "insert d10 values (8) insert d10 values (9)\n"
+                               "create table big (i int not null)\n"
+                               "insert big select a.i * 100 + b.i * 10 + c.i from d10 a, d10 b, d10 c")),
+            0);
+  ASSERT_EQ(errorOf(writer.run("declare streamed cursor for select x.i, y.i, z.i from big x, big y, d10 z\n"
+                               "open streamed\nfetch streamed")),
+            0);
+  EXPECT_LT(stopAfter(writer, "insert t values (1)\ninsert t values (2)", 300ms), 5s);
+  EXPECT_EQ(values(reader, "t"), "");
+  // Unstopped, this runs for minutes.
+  EXPECT_LT(stopAfter(writer, "select count(*) from big x, big y, big z where x.i + y.i = z.i + 5", 300ms), 5s)
+      << "an attention no longer stops the session's statements";
+  EXPECT_EQ(errorOf(writer.run("insert t values (1)\ninsert t values (2)")), 0);
+  EXPECT_EQ(values(reader, "t"), "1 2");
+}
+
 TEST_F(GroupedCommits, OtherSessionsWorkOnTheTableWhileALongBatchRuns) {
   // Each of these, from another session during a long batch of inserts into t, waits for one
   // statement of the batch at most, not for the batch.
