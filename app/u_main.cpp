@@ -216,7 +216,10 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   // A click on a tab (not a programmatic page change) fills the page.
   connect(nb_sql_main_->tabBar(), &QTabBar::tabBarClicked, this, [this](int index) {
     if (refreshing_ || index < 0) return;
-    model_->Guarded([&] { model_->TabClick(index); });
+    // A refused click (the Data page's row could not be posted) leaves the page it was on: the
+    // tab bar, which moves after this signal, is put back once it has.
+    if (!model_->Guarded([&] { model_->TabClick(index); }))
+      QMetaObject::invokeMethod(this, [this] { Refresh(); }, Qt::QueuedConnection);
   });
   connect(history_, &QListWidget::currentRowChanged, this, [this](int row) {
     historyMemo_->setPlainText(model_->HistoryCommand(row));
@@ -474,14 +477,21 @@ QWidget* Tf_main::BuildDataPage() {
   }, "Edit single record");
   bar->addAction(edit);
   l->addWidget(bar);
-  // The grid reads the table's rows on demand as it scrolls; an edited cell is posted at once.
+  // The grid reads the table's rows on demand as it scrolls; the values typed into a row are
+  // posted when the grid leaves the row (or by the navigator's Post), so a new row goes to
+  // the server whole.
   dbg_data_ = new QTableView;
   dbg_data_->setObjectName(QStringLiteral("dbg_data"));
   dataModel_ = new TDataSetModel(dbg_data_);
   dataModel_->SetDataSource(&ds_sql_data_);
   dbg_data_->setModel(dataModel_);
   // Cells are edited as the text of their whole value, never through a spin box that rounds.
-  dbg_data_->setItemDelegate(new TDataCellDelegate(dbg_data_));
+  auto* cells = new TDataCellDelegate(dbg_data_);
+  dbg_data_->setItemDelegate(cells);
+  // A post or a move of the table first takes the text of a cell editor still open.
+  dataModel_->OnUpdateData = [cells = QPointer<TDataCellDelegate>(cells)] {
+    if (cells) cells->CommitOpenEditor();
+  };
   dbg_data_->setSelectionBehavior(QAbstractItemView::SelectItems);
   dbg_data_->setSelectionMode(QAbstractItemView::SingleSelection);
   dbg_data_->verticalHeader()->setDefaultSectionSize(dbg_data_->fontMetrics().height() + 6);
@@ -940,6 +950,12 @@ void Tf_main::closeEvent(QCloseEvent* event) {
   // write the defaults over them.
   RestoreOnce();
   CollectSettings();
+  // A row typed on the Data page that the server refuses keeps the window open, the refusal
+  // shown: the user corrects it or cancels it on the navigator.
+  if (!model_->Guarded([this] { model_->PostPendingRow(); })) {
+    event->ignore();
+    return;
+  }
   model_->Guarded([this] { model_->Exit(); });
   model_->Close();
   event->accept();
