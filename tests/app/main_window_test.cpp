@@ -570,6 +570,52 @@ TEST(MainWindowTest, OpenDialogKeepsItsFolderBetweenUses) {
   EXPECT_EQ(w.Model().EditorFileName, QDir(folder).filePath("b.sql"));
 }
 
+// The kept open dialog lists its folder as it is at each Open: a script saved since the last
+// Open is there (and can be chosen from the list), a removed one is gone, and a mask typed last
+// time gives way to the selected file type again.
+TEST(MainWindowTest, OpenDialogListsTheFolderAsItIsAtEachOpen) {
+  QTemporaryDir dir;
+  TRecordingUiServices ui;
+  auto write = [&](const char* name) {
+    QFile f(dir.filePath(QString::fromLatin1(name)));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray("select '") + name + "'\n");
+  };
+  write("old.sql");
+  write("notes.txt");
+  Tf_main w(dir.filePath("Tabulon.ini"));
+  w.show();
+  TStOpenDialog* dlg = w.OpenDialog();
+  auto listed = [dlg] {
+    QStringList names;
+    for (int i = 0; i < dlg->List()->count(); ++i) names << dlg->List()->item(i)->text();
+    return names;
+  };
+  QStringList first, second;
+  QTimer::singleShot(0, dlg, [&] {
+    dlg->State().Folder = dir.path();
+    dlg->Reload();
+    first = listed();
+    dlg->FileNameEd()->setText("*.txt");
+    dlg->OpenClick();
+    EXPECT_EQ(listed(), QStringList{"notes.txt"});
+    dlg->reject();
+  });
+  w.OpenFile();
+  EXPECT_EQ(first, QStringList{"old.sql"});
+  write("new.sql");
+  ASSERT_TRUE(QFile::remove(dir.filePath("old.sql")));
+  QTimer::singleShot(0, dlg, [&] {
+    second = listed();
+    const auto found = dlg->List()->findItems("new.sql", Qt::MatchExactly);
+    if (!found.isEmpty()) emit dlg->List()->itemDoubleClicked(found.first());
+    if (dlg->isVisible()) dlg->reject();
+  });
+  w.OpenFile();
+  EXPECT_EQ(second, QStringList{"new.sql"});
+  EXPECT_EQ(w.editor()->toPlainText(), QStringLiteral("select 'new.sql'\n"));
+}
+
 // The Desktop page's file list renames a file in place (F2, never a double click, which opens)
 // and lets a script be dragged out of it (onto the SQL editor, which opens what is dropped).
 TEST(MainWindowTest, DesktopListRenamesAndDragsFiles) {
