@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QTreeWidget>
 #include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -456,24 +457,27 @@ TEST(MainWindowTest, HistorySelectPutsTheStatementBack) {
   EXPECT_EQ(select->toolTip(), QStringLiteral("Select history item"));
   w.Action("a_show_history")->trigger();
   EXPECT_EQ(w.nb_sql_main()->currentIndex(), pgHistory);
-  auto* list = w.findChild<QListWidget*>();
+  auto* list = w.findChild<QTreeWidget*>(QStringLiteral("dbg_history"));
   ASSERT_NE(list, nullptr);
-  ASSERT_EQ(list->count(), 2);
-  // Each on one line: its first 50 characters, line ends shown as blanks.
-  EXPECT_EQ(list->item(0)->text(), QString(first).replace(QLatin1Char('\n'), QLatin1Char(' ')).left(50));
+  ASSERT_EQ(list->topLevelItemCount(), 2);
+  // A grid with the one column "Command"; each row its statement's first 50 characters, line
+  // ends shown as blanks.
+  EXPECT_EQ(list->columnCount(), 1);
+  EXPECT_EQ(list->headerItem()->text(0), QStringLiteral("Command"));
+  EXPECT_EQ(list->topLevelItem(0)->text(0), QString(first).replace(QLatin1Char('\n'), QLatin1Char(' ')).left(50));
   // The History page offers Select itself.
   auto* bar = w.nb_sql_main()->widget(pgHistory)->findChild<QToolBar*>();
   ASSERT_NE(bar, nullptr);
   EXPECT_TRUE(bar->actions().contains(select));
   Shot(w, "main-history-page");
   w.Model().RightCaption = QStringLiteral("   /some/file.sql");
-  list->setCurrentRow(0);
+  list->setCurrentItem(list->topLevelItem(0));
   select->trigger();
   EXPECT_EQ(w.editor()->toPlainText(), first);
   EXPECT_TRUE(w.Model().RightCaption.isEmpty());
   // A double click (its first press made the row current).
-  list->setCurrentRow(1);
-  emit list->itemDoubleClicked(list->item(1));
+  list->setCurrentItem(list->topLevelItem(1));
+  emit list->itemDoubleClicked(list->topLevelItem(1), 0);
   EXPECT_EQ(w.editor()->toPlainText(), QStringLiteral("select 3"));
   w.Action("a_servers_disconnect")->trigger();
 }
