@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QListView>
 #include <QListWidget>
+#include <QTreeWidget>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
@@ -190,7 +191,15 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   histBar->addAction(Action("a_his_select"));
   hl->addWidget(histBar);
   auto* hist = new QSplitter(Qt::Vertical);
-  history_ = new QListWidget;
+  // The statement history's read-only grid: one row per statement, its description under the
+  // heading "Command"; rows are selected whole.
+  history_ = new QTreeWidget;
+  history_->setObjectName(QStringLiteral("dbg_history"));
+  history_->setColumnCount(1);
+  history_->setHeaderLabels({QStringLiteral("Command")});
+  history_->setRootIsDecorated(false);
+  history_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  history_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   historyMemo_ = new QPlainTextEdit;
   historyMemo_->setReadOnly(true);
   hist->addWidget(history_);
@@ -221,10 +230,10 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
     if (!model_->Guarded([&] { model_->TabClick(index); }))
       QMetaObject::invokeMethod(this, [this] { Refresh(); }, Qt::QueuedConnection);
   });
-  connect(history_, &QListWidget::currentRowChanged, this, [this](int row) {
-    historyMemo_->setPlainText(model_->HistoryCommand(row));
+  connect(history_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+    historyMemo_->setPlainText(model_->HistoryCommand(item ? history_->indexOfTopLevelItem(item) : -1));
   });
-  connect(history_, &QListWidget::itemDoubleClicked, this, [this] { Action("a_his_select")->trigger(); });
+  connect(history_, &QTreeWidget::itemDoubleClicked, this, [this] { Action("a_his_select")->trigger(); });
   BuildPopupMenus();
   model_->Changed = [this] { Refresh(); };
   model_->OnRestored = [this] { SettingsRestored(); };
@@ -292,7 +301,8 @@ void Tf_main::BuildMenus() {
       "a_his_select", "Select", "",
       [this, &m] {
         if (m.HistoryCount() <= 0) return;
-        const QString command = m.HistoryCommand(std::max(0, history_->currentRow()));
+        const QString command = m.HistoryCommand(
+            std::max(0, history_->currentItem() ? history_->indexOfTopLevelItem(history_->currentItem()) : 0));
         Action("a_sql_clear")->trigger();
         editor_->setPlainText(command);
       },
@@ -852,14 +862,14 @@ void Tf_main::Refresh() {
   }
   nb_sql_main_->tabBar()->setVisible(m.TabHeight > 0);
   if (text_editor_->toPlainText() != m.DdlText) text_editor_->setPlainText(m.DdlText);
-  if (history_->count() != m.HistoryCount()) {
+  if (history_->topLevelItemCount() != m.HistoryCount()) {
     history_->clear();
     // Each statement's description (its first 50 characters) on one line of the list.
     for (int i = 0; i < m.HistoryCount(); ++i) {
       QString description = apptext::HistoryDescription(m.HistoryCommand(i));
       description.replace(QStringLiteral("\r\n"), QStringLiteral(" "))
           .replace(QLatin1Char('\n'), QLatin1Char(' '));
-      history_->addItem(description);
+      history_->addTopLevelItem(new QTreeWidgetItem(QStringList{description}));
     }
   }
   // The run-option buttons show the options a run applies.

@@ -189,27 +189,43 @@ StatementTransaction::StatementTransaction(SessionImpl& session, const TableInfo
 void StatementTransaction::begin(const std::string& database) {
   database_ = database;
   outermost_ = !grouped_ && session_.tranCount_ == 0;
-  // From here no send may commit the group: the statement belongs to it.
-  session_.groupInFlight_ = grouped_ || startsGroup_;
-  session_.spillCursors();
-  session_.execSql(outermost_ ? "BEGIN" : "SAVEPOINT tx_statement");
+  // From here no send may commit the group: the statement belongs to it. Nor may a kill
+  // interrupt storage: a kill that came before is seen now, one that comes later waits for the
+  // statement's end (see the session's interrupt).
+  if (grouped_ || startsGroup_) {
+    std::lock_guard lock(session_.interruptMutex_);
+    if (session_.killed_) throw Cancelled{};
+    session_.groupInFlight_ = true;
+  }
+  try {
+    // Moving a cursor's rows aside may be cancelled: the statement then never began.
+    session_.spillCursors();
+    session_.execSql(outermost_ ? "BEGIN" : "SAVEPOINT tx_statement");
+  } catch (...) {
+    session_.groupInFlight_ = false;
+    throw;
+  }
   try {
     session_.lockDatabase(database);
   } catch (...) {
     Unwinding guard(session_);
-    session_.groupInFlight_ = false;
     if (outermost_) {
       sqlite3_exec(session_.db_, "ROLLBACK", nullptr, nullptr, nullptr);
       session_.processes_.releaseWriters(session_.spid_);
     } else {
       sqlite3_exec(session_.db_, "ROLLBACK TO tx_statement; RELEASE tx_statement", nullptr, nullptr, nullptr);
     }
+    session_.groupInFlight_ = false;
     throw;
   }
 }
 
 void StatementTransaction::commit() {
-  session_.groupInFlight_ = false;
+  // The statement is no longer half way once its savepoint is released (or its group opened).
+  struct Landed {
+    SessionImpl& s;
+    ~Landed() { s.groupInFlight_ = false; }
+  } landed{session_};
   // A trigger's `rollback transaction` has already ended the statement's transaction.
   if (sqlite3_get_autocommit(session_.db_)) {
     open_ = false;
@@ -238,7 +254,10 @@ void StatementTransaction::commit() {
 
 StatementTransaction::~StatementTransaction() {
   if (!open_) return;
-  session_.groupInFlight_ = false;
+  struct Landed {
+    SessionImpl& s;
+    ~Landed() { s.groupInFlight_ = false; }
+  } landed{session_};
   if (sqlite3_get_autocommit(session_.db_)) {
     // Storage undid the whole transaction (an I/O error, a full disk): a group went with it.
     if (grouped_) session_.loseGroup("the storage transaction was rolled back");
@@ -263,7 +282,6 @@ bool SessionImpl::canGroup() const {
 
 void SessionImpl::commitGroup() {
   if (!groupOpen_) return;
-  groupOpen_ = false;
   if (sqlite3_get_autocommit(db_)) {
     loseGroup("the group's transaction had ended");
     return;
@@ -277,6 +295,8 @@ void SessionImpl::commitGroup() {
     loseGroup(why);
     return;
   }
+  // Only now may a kill interrupt storage again (an interrupted COMMIT would lose the group).
+  groupOpen_ = false;
   processes_.releaseWriters(spid_);
 }
 
@@ -365,8 +385,13 @@ SessionImpl::SessionImpl(sqlite3* db, int spid, SessionIdentity identity, Proces
   storage::setLockHooks(db_, std::move(hooks));
   // kill: the session stops what it runs (its statement and any lock wait) and ends.
   processes_.setInterrupt(spid_, [this] {
-    killed_ = true;
-    sqlite3_interrupt(db_);
+    {
+      // Interrupted, storage would undo an open group of autocommits and the statements in it
+      // that finished: the session then stops at its next check, after the statement under way.
+      std::lock_guard lock(interruptMutex_);
+      killed_ = true;
+      if (!groupOpen_ && !groupInFlight_) sqlite3_interrupt(db_);
+    }
     std::lock_guard lock(terminateMutex_);
     if (terminate_) terminate_();
   });
@@ -470,10 +495,11 @@ int SessionImpl::onBusy(int count) {
 
 int SessionImpl::onProgress() {
   if (unwinding_) return 0;
-  if (killed_) return 1;
   // Interrupted, SQLite would undo the whole group; a row of values is short, so an attention
-  // waits for its end (the batch stops at the next check, and the group keeps what finished).
+  // or a kill waits for its end (the batch stops at the next check, and the group keeps what
+  // finished).
   if (groupInFlight_) return 0;
+  if (killed_) return 1;
   if (!sink_) return 0;
   if (interruptAfter_ && std::chrono::steady_clock::now() < *interruptAfter_) return 0;
   return sink_->cancelled() ? 1 : 0;

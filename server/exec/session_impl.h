@@ -535,8 +535,10 @@ class SessionImpl : public Session, public BindContext {
   };
   GroupCommit groupCommit_{*this};
   bool groupingAllowed_ = false;  // the batch being run may group its autocommits
-  bool groupOpen_ = false;        // a group's transaction is open
-  bool groupInFlight_ = false;    // a statement of the group (or its first) is half way
+  // Both read by a kill from another thread: groupInFlight_ turns true only under
+  // interruptMutex_, and groupOpen_ only while groupInFlight_ is.
+  std::atomic<bool> groupOpen_{false};      // a group's transaction is open
+  std::atomic<bool> groupInFlight_{false};  // a statement of the group (or its first) is half way
   std::string groupDatabase_;
   std::optional<std::string> groupLost_;  // why the last group was lost, until reported
 
@@ -606,6 +608,7 @@ class SessionImpl : public Session, public BindContext {
   bool deadlock_ = false;            // the last lock wait stopped on a cycle of waits
   std::atomic<bool> killed_{false};  // sa killed the session: stop and end
   std::mutex terminateMutex_;
+  std::mutex interruptMutex_;  // a kill's interrupt against a statement joining a group
   std::function<void()> terminate_;  // ends the session's connection (set by the protocol layer)
   // A prepared statement: its text and what prepare described; its parsed batch when the text
   // can run from it.
