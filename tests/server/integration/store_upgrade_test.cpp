@@ -171,6 +171,11 @@ TEST(StoreUpgrade, ADataDirectoryOfTheSingleFileLayoutOpensWithEveryRow) {
   ASSERT_TRUE(duplicate.firstError());
   EXPECT_EQ(duplicate.firstError()->number, 2601);
   EXPECT_EQ(rows(sa, "use shop declare @n int exec item_count @n output select @n").back(), "5");
+  // The old database gained the table of foreign keys: a new one is kept and enforced.
+  EXPECT_EQ(scalar(sa, "select count(*) from shop..sysreferences"), "0");
+  ASSERT_FALSE(sa.run("create table shop..item_notes (item int not null references shop..items (id))").firstError());
+  EXPECT_EQ(scalar(sa, "select count(*) from shop..sysreferences"), "1");
+  EXPECT_EQ(scalar(sa, "insert shop..item_notes values (99)").substr(0, 9), "error 547");
   CtClient ann;
   ASSERT_TRUE(ann.connect("DSQUERY", "ann", "secret12"));
   EXPECT_EQ(scalar(ann, "select count(*) from shop..items"), "5");
