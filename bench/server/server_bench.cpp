@@ -14,8 +14,10 @@
 //             server's CPU time per select on one session
 //   spin      point selects on one session and on eight against this server and against a
 //             second one started with TABULON_SPIN_US=0 (a session blocks in recv() as soon as
-//             its reply is sent), round by round; with each server's CPU time per select and
-//             over 10 s with one connected, idle client
+//             its reply is sent), round by round, one session's beside SQLite in-process in the
+//             same rounds; with each server's CPU time per select and over 10 s with one
+//             connected, idle client. With TABULON_PAIR_SERVER naming another server executable
+//             (an earlier build), the second server is that one, started as it starts
 //   point-count rounds x 1,000 point selects on one session, a fixed amount of work (for the
 //             server's instruction count under callgrind: run it with N and 2N and subtract)
 //   roundtrip `select 1` through Client-Library (send, bind, fetch, read to the end) vs a loopback
@@ -1161,7 +1163,7 @@ int main(int argc, char** argv) {
   std::string copyPath = "/tmp/server_bench_copy.db";
   std::remove(copyPath.c_str());
   sqlite3_open(copyPath.c_str(), &copy);
-  if (wanted("emit") || wanted("emit-cpu") || wanted("emit-raw") || wanted("point"))
+  if (wanted("emit") || wanted("emit-cpu") || wanted("emit-raw") || wanted("point") || wanted("spin"))
     makeSqliteCopy(copy, rows);
 
   if (wanted("emit")) compare("emit", "rows/s", rounds, [&] { return bsqldbRate("select * from big", rows); },
@@ -1219,9 +1221,16 @@ int main(int argc, char** argv) {
     // fixture points FreeTDS at itself, so the shared server's files are put back and name it.
     const std::string config = server.configPath();
     const std::string interfacesDir = server.interfacesPath().substr(0, server.interfacesPath().rfind('/'));
-    setenv("TABULON_SPIN_US", "0", 1);
+    const char* pairServer = std::getenv("TABULON_PAIR_SERVER");
+    const std::string otherName = pairServer ? "other" : "no spin";
+    const std::string ownServer = tabtest::ServerFixture::serverPath();
+    if (pairServer)
+      setenv("TABULON_SERVER", pairServer, 1);
+    else
+      setenv("TABULON_SPIN_US", "0", 1);
     tabtest::ServerFixture plain;
     unsetenv("TABULON_SPIN_US");
+    setenv("TABULON_SERVER", ownServer.c_str(), 1);
     setenv("FREETDSCONF", config.c_str(), 1);
     setenv("SYBASE", interfacesDir.c_str(), 1);
     addServerEntry(server, "NOSPIN", plain.port());
@@ -1234,7 +1243,7 @@ int main(int argc, char** argv) {
       check(setup.run("create unique index big_id on big(id)"), "index");
     }
     for (int sessions : {1, 8}) {
-      tabbench::Comparison c;
+      tabbench::Comparison c, oursVsSqlite, otherVsSqlite;
       Figures spinCpu, plainCpu;
       for (int i = 0; i < rounds; ++i) {
         const double spun = pointSelects(sessions, rows, window, server.pid());
@@ -1242,11 +1251,21 @@ int main(int argc, char** argv) {
         const double blocked = pointSelects(sessions, rows, window, plain.pid(), "NOSPIN");
         plainCpu.add(gPointServerMicros);
         c.add(spun, blocked);
+        if (sessions == 1) {
+          const double sqlite = sqlitePointSelects(copy, rows, window);
+          oursVsSqlite.add(spun, sqlite);
+          otherVsSqlite.add(blocked, sqlite);
+        }
       }
       const std::string label = "spin-" + std::to_string(sessions);
-      tabbench::printComparison(label, "sel/s", c, "no spin");
-      std::printf("%-10s server CPU per select (median): %.1f us; without the spin %.1f us\n\n", label.c_str(),
-                  spinCpu.median(), plainCpu.median());
+      tabbench::printComparison(label, "sel/s", c, otherName);
+      std::printf("%-10s server CPU per select (median): %.1f us; %s %.1f us\n\n", label.c_str(), spinCpu.median(),
+                  otherName.c_str(), plainCpu.median());
+      if (sessions == 1) {
+        tabbench::printComparison(label + "/sqlite", "sel/s", oursVsSqlite, "sqlite");
+        tabbench::printComparison(label + "/" + otherName + "/sqlite", "sel/s", otherVsSqlite, "sqlite");
+        std::printf("\n");
+      }
     }
     // What an idle session costs: one client connected and silent for 10 s after its last reply.
     for (int i = 0; i < 2; ++i) {
@@ -1258,7 +1277,7 @@ int main(int argc, char** argv) {
       const double before = processCpuSeconds(pid);
       std::this_thread::sleep_for(std::chrono::seconds(10));
       std::printf("spin-idle  server CPU over 10 s with one idle client: %.3f s (%s)\n", processCpuSeconds(pid) - before,
-                  spinning ? "spin" : "no spin");
+                  spinning ? "this server" : otherName.c_str());
     }
     std::printf("\n");
   }

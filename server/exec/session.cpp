@@ -705,7 +705,8 @@ void SessionImpl::runBatch(std::string_view sql, ResultSink& sink, std::map<std:
     for (size_t i = 0; i < k.tokens.size(); ++i)
       k.variable[i] = isConstantToken(k.tokens[i].type) && recording.uses.onlyParams(static_cast<int32_t>(i));
     for (const LiteralUses::Param& p : recording.uses.params)
-      if (k.variable[static_cast<size_t>(p.token)]) k.slots.push_back(p);
+      if (p.token >= 0 && static_cast<size_t>(p.token) < k.tokens.size() && k.variable[static_cast<size_t>(p.token)])
+        k.slots.push_back(p);
     k.bound = std::move(*recording.bound);
     shapes_.keep(std::move(shape->key), std::make_shared<const KeptShape>(std::move(k)));
   }

@@ -123,6 +123,10 @@ TEST_F(StatementShapes, AnswerWhatTheFullPathAnswers) {
        0},
       {{"select id from s where id between 1 and 2 order by id", "select id from s where id between -5 and 1 order by id"},
        0},
+      // NULL is no constant but a word of the shape.
+      {{"select id from s where name = NULL or id = 1", "select id from s where name = NULL or id = 3",
+        "select id from s where name = 'one' or id = 3"},
+       1},
       {{"select id from s where id + 1 = 3", "select id from s where id + 2 = 3", "select id from s where id + 2 = 4"},
        1},
       {{"select id from s where id = (select max(id) from s where id < 3)",
