@@ -11,6 +11,16 @@
 
 namespace valuetext {
 
+int64_t MillisecondsOfTicks(int64_t ticks) {
+  // 10 * ticks / 3 leaves a remainder of 0, 1 or 2 thirds: adding one third before the
+  // division rounds the two-thirds case up and never reaches a half.
+  return ticks <= 0 ? 0 : (ticks * 10 + 1) / 3;
+}
+
+int64_t TicksOfMilliseconds(int64_t milliseconds) {
+  return milliseconds <= 0 ? 0 : (milliseconds * 3 + 5) / 10;
+}
+
 namespace {
 
 char* WriteUnsigned(char* out, unsigned long long v) {

@@ -27,6 +27,14 @@ bool Agrees(CS_CONTEXT* context, Kind kind);
 // Writes the text of the bound value Data of Kind to Out (room for 128 characters); returns
 // the end, or null for a value left to FreeTDS.
 char* Write(Kind kind, const void* data, char* out);
+// The milliseconds of a datetime's 1/300-second tick count as the server family shows them:
+// ticks * 10 / 3 rounded half up (299 ticks are .997, 1 is .003, 2 is .007). Negative counts
+// count as 0.
+int64_t MillisecondsOfTicks(int64_t ticks);
+// The tick count nearest to Milliseconds (half up), the inverse of MillisecondsOfTicks for
+// every tick count.
+int64_t TicksOfMilliseconds(int64_t milliseconds);
+
 // FreeTDS's text of the value Data of Type (Length bytes; precision and scale for numerics)
 // on Context; empty when the conversion fails.
 std::string Convert(CS_CONTEXT* context, CS_INT type, const void* data, int length, int precision = 0,

@@ -103,6 +103,7 @@ QVariant CellValueOfText(const TField& f, const QString& text) {
 QWidget* TDataCellDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex&) const {
   auto* e = new QLineEdit(parent);
   e->setFrame(false);
+  open_ = e;
   return e;
 }
 
@@ -124,9 +125,18 @@ void TDataCellDelegate::setModelData(QWidget* editor, QAbstractItemModel* model,
   const auto* m = dynamic_cast<const TDataSetModel*>(model);
   const TField* f = m ? m->ColumnField(index.column()) : nullptr;
   if (!e || !f) return;
+  // Written once: the write may post or move the record, which asks for open editors again.
+  if (open_ == editor) open_ = nullptr;
   // An editor closed without a change writes nothing: the value stays as the server holds it.
   if (e->text() == e->property(kStartText).toString()) return;
   QVariant value;
   if (!GuardedCall([&] { value = CellValueOfText(*f, e->text()); })) return;
   model->setData(index, value, Qt::EditRole);
+}
+
+void TDataCellDelegate::CommitOpenEditor() {
+  QWidget* e = open_;
+  if (!e) return;
+  emit commitData(e);
+  emit closeEditor(e, QAbstractItemDelegate::NoHint);
 }

@@ -4,6 +4,7 @@
 // the field exactly as typed.
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QStyledItemDelegate>
 #include <QVariant>
@@ -26,4 +27,11 @@ class TDataCellDelegate : public QStyledItemDelegate {
   QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
   void setEditorData(QWidget* editor, const QModelIndex& index) const override;
   void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override;
+  // Writes the cell editor still open (if any) into the model and closes it: what the user
+  // typed reaches the record before it is posted or left.
+  void CommitOpenEditor();
+
+ private:
+  // The editor open now, until its value was written.
+  mutable QPointer<QWidget> open_;
 };

@@ -374,6 +374,12 @@ void TStOpenDialog::Reload() {
   lv_details_->setVisible(state_.Details);
 }
 
+void TStOpenDialog::showEvent(QShowEvent* event) {
+  state_.ApplyType();
+  Reload();
+  QDialog::showEvent(event);
+}
+
 QAbstractButton* TStOpenDialog::Button(const QString& name) const { return findChild<QAbstractButton*>(name); }
 
 void TStOpenDialog::ItemSelected(const QString& name) {

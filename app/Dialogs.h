@@ -80,6 +80,11 @@ class TStOpenDialog : public QDialog {
   // An entry of the list was selected.
   void ItemSelected(const QString& name);
 
+ protected:
+  // Each showing applies the selected file type and reads the folder again, so files made or
+  // removed since the last Open are listed as they are now.
+  void showEvent(QShowEvent* event) override;
+
  private:
   TOpenDialogState state_;
   QComboBox* folderCb_ = nullptr;

@@ -64,6 +64,9 @@ class TDataTableComponent {
   virtual void Open(const QString& name) = 0;
   virtual void Refresh() = 0;
   virtual QString TableName() const = 0;
+  // Posts the open edit or new row of an open table (nothing else to do without one); raises
+  // when it is refused, the row and its values kept in the table.
+  virtual void CheckBrowseMode() {}
 };
 
 // The SQL page's result grid.

@@ -260,7 +260,14 @@ bool TMainModel::Connect() {
   return true;
 }
 
+void TMainModel::PostPendingRow() {
+  if (table_) table_->CheckBrowseMode();
+}
+
 void TMainModel::Disconnect() {
+  // The Data page's typed row goes to the server before its table closes, or the disconnect
+  // stops here with the refusal shown.
+  PostPendingRow();
   // The run's worker uses db_grid: stop it and wait before anything is closed. The user
   // ended the run, so its end shows no message.
   if (grid_->Active()) {
@@ -293,6 +300,7 @@ void TMainModel::ExplorerClick() {
   RightCaption.clear();
   if (!db_->Connected()) return Notify();
   const TExplorerSelection sel = explorer_->Selection();
+  PostPendingRow();
   table_->Close();
   pages_->ClearPages();
   PropertiesShownKey.clear();
@@ -390,6 +398,9 @@ void TMainModel::ShowObjectDDL(const TExplorerSelection& sel) {
 }
 
 void TMainModel::TabClick(int page) {
+  // Leaving the Data page, or opening its table again, posts the row being typed first; a
+  // refusal keeps the page current.
+  if (db_->Connected()) PostPendingRow();
   if (page >= 0 && page < kMainPageCount && PageVisible[page]) CurrentPage = page;
   if (!db_->Connected()) return Notify();
   const TExplorerSelection sel = explorer_->Selection();
@@ -455,9 +466,18 @@ void TMainModel::SummaryDblClick() {
   Notify();
 }
 
-void TMainModel::StartTran() { db_->BeginTran(QString()); }
-void TMainModel::CommitTran() { db_->CommitTran(QString()); }
+// A transaction command takes the row being typed on the Data page with it: posted first, so it
+// is inside the transaction the command ends (or outside the one it starts).
+void TMainModel::StartTran() {
+  PostPendingRow();
+  db_->BeginTran(QString());
+}
+void TMainModel::CommitTran() {
+  PostPendingRow();
+  db_->CommitTran(QString());
+}
 void TMainModel::RollbackTran() {
+  PostPendingRow();
   db_->RollbackTran(QString());
   if (table_->Active()) table_->Refresh();
 }
@@ -495,6 +515,8 @@ bool TMainModel::Run(const QString& editorText) {
     UiServices().Beep();
     return false;
   }
+  // The script sees the row typed on the Data page: it is posted first.
+  PostPendingRow();
   ApplyRunOptions();
   grid_->SetSQL(text);
   RunStart = QDateTime::currentDateTime();

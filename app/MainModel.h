@@ -170,6 +170,11 @@ class TMainModel {
   // The database db_grid switches to when the running run ends (empty: none pending).
   const QString& PendingGridDb() const { return pendingGridDb_; }
 
+  // Posts the Data page's open edit or new row before anything closes, reopens or refreshes
+  // its table or leaves the page; raises when the server refuses it (the row, its values and
+  // the page stay; the caller's action goes no further).
+  void PostPendingRow();
+
   // Calls Action through the exception guard (errors shown, EAbort silent), then Changed.
   bool Guarded(const std::function<void()>& action);
 

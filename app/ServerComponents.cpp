@@ -39,6 +39,10 @@ void TServerDataTable::Open(const QString& name) {
 
 void TServerDataTable::Refresh() { table_->Refresh(); }
 
+void TServerDataTable::CheckBrowseMode() {
+  if (table_->Active()) table_->CheckBrowseMode();
+}
+
 QString TServerDataTable::TableName() const { return table_->TableName(); }
 
 // --- Explorer -------------------------------------------------------------------------------

@@ -73,6 +73,7 @@ class TServerDataTable : public TDataTableComponent {
   void Open(const QString& name) override;
   void Refresh() override;
   QString TableName() const override;
+  void CheckBrowseMode() override;
   TQxTable& Table() const { return *table_; }
 
  private:

@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QListView>
 #include <QListWidget>
+#include <QTreeWidget>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
@@ -190,7 +191,15 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   histBar->addAction(Action("a_his_select"));
   hl->addWidget(histBar);
   auto* hist = new QSplitter(Qt::Vertical);
-  history_ = new QListWidget;
+  // The statement history's read-only grid: one row per statement, its description under the
+  // heading "Command"; rows are selected whole.
+  history_ = new QTreeWidget;
+  history_->setObjectName(QStringLiteral("dbg_history"));
+  history_->setColumnCount(1);
+  history_->setHeaderLabels({QStringLiteral("Command")});
+  history_->setRootIsDecorated(false);
+  history_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  history_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   historyMemo_ = new QPlainTextEdit;
   historyMemo_->setReadOnly(true);
   hist->addWidget(history_);
@@ -216,12 +225,15 @@ Tf_main::Tf_main(const QString& iniFile, QWidget* parent) : QMainWindow(parent) 
   // A click on a tab (not a programmatic page change) fills the page.
   connect(nb_sql_main_->tabBar(), &QTabBar::tabBarClicked, this, [this](int index) {
     if (refreshing_ || index < 0) return;
-    model_->Guarded([&] { model_->TabClick(index); });
+    // A refused click (the Data page's row could not be posted) leaves the page it was on: the
+    // tab bar, which moves after this signal, is put back once it has.
+    if (!model_->Guarded([&] { model_->TabClick(index); }))
+      QMetaObject::invokeMethod(this, [this] { Refresh(); }, Qt::QueuedConnection);
   });
-  connect(history_, &QListWidget::currentRowChanged, this, [this](int row) {
-    historyMemo_->setPlainText(model_->HistoryCommand(row));
+  connect(history_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+    historyMemo_->setPlainText(model_->HistoryCommand(item ? history_->indexOfTopLevelItem(item) : -1));
   });
-  connect(history_, &QListWidget::itemDoubleClicked, this, [this] { Action("a_his_select")->trigger(); });
+  connect(history_, &QTreeWidget::itemDoubleClicked, this, [this] { Action("a_his_select")->trigger(); });
   BuildPopupMenus();
   model_->Changed = [this] { Refresh(); };
   model_->OnRestored = [this] { SettingsRestored(); };
@@ -289,7 +301,8 @@ void Tf_main::BuildMenus() {
       "a_his_select", "Select", "",
       [this, &m] {
         if (m.HistoryCount() <= 0) return;
-        const QString command = m.HistoryCommand(std::max(0, history_->currentRow()));
+        const QString command = m.HistoryCommand(
+            std::max(0, history_->currentItem() ? history_->indexOfTopLevelItem(history_->currentItem()) : 0));
         Action("a_sql_clear")->trigger();
         editor_->setPlainText(command);
       },
@@ -474,14 +487,21 @@ QWidget* Tf_main::BuildDataPage() {
   }, "Edit single record");
   bar->addAction(edit);
   l->addWidget(bar);
-  // The grid reads the table's rows on demand as it scrolls; an edited cell is posted at once.
+  // The grid reads the table's rows on demand as it scrolls; the values typed into a row are
+  // posted when the grid leaves the row (or by the navigator's Post), so a new row goes to
+  // the server whole.
   dbg_data_ = new QTableView;
   dbg_data_->setObjectName(QStringLiteral("dbg_data"));
   dataModel_ = new TDataSetModel(dbg_data_);
   dataModel_->SetDataSource(&ds_sql_data_);
   dbg_data_->setModel(dataModel_);
   // Cells are edited as the text of their whole value, never through a spin box that rounds.
-  dbg_data_->setItemDelegate(new TDataCellDelegate(dbg_data_));
+  auto* cells = new TDataCellDelegate(dbg_data_);
+  dbg_data_->setItemDelegate(cells);
+  // A post or a move of the table first takes the text of a cell editor still open.
+  dataModel_->OnUpdateData = [cells = QPointer<TDataCellDelegate>(cells)] {
+    if (cells) cells->CommitOpenEditor();
+  };
   dbg_data_->setSelectionBehavior(QAbstractItemView::SelectItems);
   dbg_data_->setSelectionMode(QAbstractItemView::SingleSelection);
   dbg_data_->verticalHeader()->setDefaultSectionSize(dbg_data_->fontMetrics().height() + 6);
@@ -842,14 +862,14 @@ void Tf_main::Refresh() {
   }
   nb_sql_main_->tabBar()->setVisible(m.TabHeight > 0);
   if (text_editor_->toPlainText() != m.DdlText) text_editor_->setPlainText(m.DdlText);
-  if (history_->count() != m.HistoryCount()) {
+  if (history_->topLevelItemCount() != m.HistoryCount()) {
     history_->clear();
     // Each statement's description (its first 50 characters) on one line of the list.
     for (int i = 0; i < m.HistoryCount(); ++i) {
       QString description = apptext::HistoryDescription(m.HistoryCommand(i));
       description.replace(QStringLiteral("\r\n"), QStringLiteral(" "))
           .replace(QLatin1Char('\n'), QLatin1Char(' '));
-      history_->addItem(description);
+      history_->addTopLevelItem(new QTreeWidgetItem(QStringList{description}));
     }
   }
   // The run-option buttons show the options a run applies.
@@ -940,6 +960,12 @@ void Tf_main::closeEvent(QCloseEvent* event) {
   // write the defaults over them.
   RestoreOnce();
   CollectSettings();
+  // A row typed on the Data page that the server refuses keeps the window open, the refusal
+  // shown: the user corrects it or cancels it on the navigator.
+  if (!model_->Guarded([this] { model_->PostPendingRow(); })) {
+    event->ignore();
+    return;
+  }
   model_->Guarded([this] { model_->Exit(); });
   model_->Close();
   event->accept();

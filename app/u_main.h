@@ -26,6 +26,7 @@ class QListView;
 class QFileSystemModel;
 class QComboBox;
 class QListWidget;
+class QTreeWidget;
 class TServerExplorer;
 class TObjInfoPages;
 class TBackgroundResultGrid;
@@ -165,7 +166,7 @@ class Tf_main : public QMainWindow {
   QPlainTextEdit* editor_ = nullptr;
   QPlainTextEdit* text_editor_ = nullptr;
   TQorixGridView* grid_ = nullptr;
-  QListWidget* history_ = nullptr;
+  QTreeWidget* history_ = nullptr;
   QPlainTextEdit* historyMemo_ = nullptr;
   QToolButton* runOptions_[kRunOptionCount] = {};
   QTreeView* shellList_ = nullptr;

@@ -84,6 +84,9 @@ void TDataSetModel::DataSetChanged() {
     insertRow_ = at;
     endInsertRows();
     changing_ = false;
+    // The new row is current even where it took the row number of the record it stands before
+    // (a view moved its current cell down with the rows it shifted).
+    lastCurrent_ = -1;
     CurrentMoved();
     return;
   }
@@ -183,6 +186,17 @@ void TDataSetModel::RecordChanged(TField*) {
     if (i >= 0 && ds->Bookmark() == rows_[i].Bookmark) rows_[i] = ReadCurrent();
   }
   if (columnCount() > 0) emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+}
+
+void TDataSetModel::UpdateData() {
+  TDataSet* ds = DataSet();
+  if (!OnUpdateData || updating_ || fetching_ || !ds || ds->Scanning()) return;
+  updating_ = true;
+  struct Done {
+    TDataSetModel* m;
+    ~Done() { m->updating_ = false; }
+  } done{this};
+  OnUpdateData();
 }
 
 // --- fetching ------------------------------------------------------------------------------
@@ -308,12 +322,19 @@ bool TDataSetModel::SetCurrentRow(int row) {
   TDataSet* ds = DataSet();
   if (!ds || row < 0 || row >= rowCount()) return false;
   if (row == CurrentRow()) return true;
+  const int before = CacheIndex(row);
+  const TBookmark target = before >= 0 ? rows_[before].Bookmark : TBookmark();
   ds->CheckBrowseMode();
-  // The post above may have reset the rows.
-  if (row >= rowCount()) return false;
-  const int i = CacheIndex(row);
-  if (i < 0) return false;
-  ds->GotoBookmark(rows_[i].Bookmark);
+  // The post above may have moved or reset the rows (a posted new row takes its place among
+  // them): the record the row showed is found by its bookmark.
+  if (target.isEmpty()) return false;
+  bool valid = false;
+  try {
+    valid = ds->BookmarkValid(target);
+  } catch (const Exception&) {
+  }
+  if (!valid) return false;
+  ds->GotoBookmark(target);
   CurrentMoved();
   return true;
 }

@@ -25,8 +25,15 @@ class TDataSetModel : public QAbstractTableModel {
   void SetDataSource(TDataSource* source);
   // Records read per fetchMore.
   int BatchSize = 256;
-  // setData posts the record at once (otherwise the edit stays open for the caller to post).
-  bool AutoPost = true;
+  // setData posts the record at once. Off (the default, as a data-aware grid edits): the
+  // values typed into a row stay in the record's edit or insert until the current row moves
+  // (SetCurrentRow posts it) or the caller posts it, so a new row of a table with several
+  // NOT NULL columns goes to the server once, whole.
+  bool AutoPost = false;
+  // Asked when the dataset is about to post or leave its record (and before SetCurrentRow
+  // moves): a view writes the value of a cell editor still open into the record first, so
+  // a post from a navigator, a refresh or a page change never leaves typed text behind.
+  std::function<void()> OnUpdateData;
   // The dataset's current record moved to another row (-1 when it is not fetched yet).
   std::function<void(int row)> OnCurrentRowChanged;
 
@@ -74,6 +81,8 @@ class TDataSetModel : public QAbstractTableModel {
     void DataSetScrolled(int) override { model_->CurrentMoved(); }
     void EditingChanged() override { model_->EditingChanged(); }
     void RecordChanged(TField* field) override { model_->RecordChanged(field); }
+    void CheckBrowseMode() override { model_->UpdateData(); }
+    void UpdateData() override { model_->UpdateData(); }
 
    private:
     TDataSetModel* model_;
@@ -101,6 +110,8 @@ class TDataSetModel : public QAbstractTableModel {
   void ReadBackAfterReset(int rowsBefore);
   void CurrentMoved();
   void RecordChanged(TField* field);
+  // Runs OnUpdateData, once at a time and never during a scan of the dataset.
+  void UpdateData();
   // Reads up to count further records; returns how many were added.
   int FetchRows(int count);
   // The active record's values in column order.
@@ -119,6 +130,7 @@ class TDataSetModel : public QAbstractTableModel {
   bool fetching_ = false;
   bool changing_ = false;  // a structural change is being announced
   bool posting_ = false;   // setData posts the record it edited
+  bool updating_ = false;  // OnUpdateData runs
   bool resetPending_ = false;  // that post changed more than its row: reset after setData
   int insertRow_ = -1;
   // The record being edited (empty unless the dataset is in edit state for a stored record).

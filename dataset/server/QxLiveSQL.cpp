@@ -63,7 +63,10 @@ void TQxCustomDataSet::WriteRecordAt(TRecordBuffer buffer, int index) {
 void TQxCustomDataSet::InsertRecordAt(int index, TRecordBuffer buffer) {
   if (LiveMode() && !CachedUpdates) {
     ExecInsertSQL();
-    if (FetchIdentity && !identityColumn_.isEmpty() && identity_ >= 0) StoreIdentity(identity_);
+    // The identity column is never sent, so the server chose the row's id: the record takes
+    // it whatever FetchIdentity says, or an edit or delete of the new row (whose WHERE names
+    // the id) would find no row until the next refresh.
+    if (!identityColumn_.isEmpty() && identity_ >= 0) StoreIdentity(identity_);
   }
   TQxBaseClientDataSet::InsertRecordAt(index, buffer);
 }

@@ -7,6 +7,7 @@
 
 #include "access/QorixExceptions.h"
 #include "access/QorixUtils.h"
+#include "access/ValueText.h"
 #include "dataset/Field.h"
 
 namespace qxsql {
@@ -61,12 +62,11 @@ TFieldType TypeOfValue(const QVariant& v) {
 }  // namespace
 
 int TimeToTicks(int msecsOfDay) {
-  const int ticks = int(std::lround(msecsOfDay * 0.3));
-  return std::clamp(ticks, 0, kLastTick);
+  return int(std::clamp<int64_t>(valuetext::TicksOfMilliseconds(msecsOfDay), 0, kLastTick));
 }
 
 int TicksToMsecs(int ticks) {
-  return int(int64_t(std::clamp(ticks, 0, kLastTick)) * 10 / 3);
+  return int(valuetext::MillisecondsOfTicks(std::clamp(ticks, 0, kLastTick)));
 }
 
 QString Literal(TFieldType type, const QVariant& value) {

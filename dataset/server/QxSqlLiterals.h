@@ -15,7 +15,8 @@ namespace qxsql {
 // The 1/300-second ticks of a time of day, rounded to the nearest tick but never past the
 // day's last tick (23:59:59.999 stays on its own day).
 int TimeToTicks(int msecsOfDay);
-// The milliseconds of a tick count (truncated), 0..86399996.
+// The milliseconds of a tick count as the server shows them (rounded: 299 ticks are .997),
+// 0..86399997.
 int TicksToMsecs(int ticks);
 
 // The T-SQL literal of Value sent as Type: NULL for a null value; strings and memos in single

@@ -109,6 +109,30 @@ class ResultSink {
   }
   // One compute row for compute `id`, one value per compute column, after the rows it sums.
   virtual void computeRow(uint16_t id, const std::vector<Value>& values) { (void)id, (void)values; }
+
+  // Work the executor has done but not yet committed, whose results wait in the sink. A sink that
+  // holds tokens back and sends them later (defersOutput) asks commitBeforeSend() before any of
+  // its bytes leave, so the client never hears of a change before it is committed; a sink that
+  // hands results on at once keeps the defaults, and the executor then commits as it goes.
+  class HeldWork {
+   public:
+    virtual ~HeldWork() = default;
+    // Commits the held work; false when that cannot be done now (a statement is half way), and
+    // the sink then keeps its bytes a little longer.
+    virtual bool commitBeforeSend() = 0;
+  };
+  virtual bool defersOutput() const { return false; }
+  void setHeldWork(HeldWork* work) { heldWork_ = work; }
+  // Marks where the output of newly held work begins; dropHeldOutput() takes back everything
+  // after the mark (the held work was lost and its statements must not be reported done).
+  virtual void markHeldOutput() {}
+  virtual void dropHeldOutput() {}
+
+ protected:
+  bool readyToSend() { return !heldWork_ || heldWork_->commitBeforeSend(); }
+
+ private:
+  HeldWork* heldWork_ = nullptr;
 };
 
 // One logged-in session: its own SQLite connection, current database, options and state.

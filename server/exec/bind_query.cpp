@@ -7,6 +7,7 @@
 #include "server/exec/binder.h"
 #include "server/exec/errors.h"
 #include "server/exec/type_rules.h"
+#include "server/types/convert.h"
 #include "server/types/type_codes.h"
 
 namespace tabsrv {
@@ -392,8 +393,17 @@ BoundQuery Binder::bindQuery(const SelectStatement& query, const Scope* outer, b
       // A NULL takes the type of the other branch: select 'a' union all select NULL is a varchar.
       if (q.nullLiteral[i])
         q.columns[i].type = other.columns[i].type;
-      else if (!other.nullLiteral[i])
-        q.columns[i].type = commonType(q.columns[i].type, other.columns[i].type);
+      else if (!other.nullLiteral[i]) {
+        // select 1 union select 'a': the branches' values must convert to one type.
+        const TypeDesc& a = q.columns[i].type;
+        const TypeDesc& b = other.columns[i].type;
+        if (!implicitlyComparable(a, b)) {
+          const bool aLower = typeRank(a.type) < typeRank(b.type);
+          throw conversionError(ConversionError::ImplicitNotAllowed, ConversionKind::Implicit,
+                                aLower ? a.type : b.type, aLower ? b.type : a.type);
+        }
+        q.columns[i].type = commonType(a, b);
+      }
       q.nullLiteral[i] = q.nullLiteral[i] && other.nullLiteral[i];
       q.columns[i].nullable = q.columns[i].nullable || other.columns[i].nullable;
       q.columns[i].identity = false;

@@ -152,6 +152,13 @@ TypeDesc commonOf(const std::vector<BoundExpr>& items) {
       first = &i;
       t = i.type;
     } else {
+      // case when x then 1 else 'a' end: the values must convert to one type. A variable or a
+      // parameter marker keeps the conversion at run time it always had.
+      if (!i.isVariable && !first->isVariable && !implicitlyComparable(t, i.type)) {
+        const bool tLower = typeRank(t.type) < typeRank(i.type.type);
+        throw conversionError(ConversionError::ImplicitNotAllowed, ConversionKind::Implicit,
+                              tLower ? t.type : i.type.type, tLower ? i.type.type : t.type);
+      }
       t = commonType(t, i.type);
     }
   }
@@ -757,6 +764,12 @@ BoundExpr Binder::bindBinary(const BinaryExpr& e, const Scope& scope) {
       return;
     }
     auto t = arithmeticType(op, a.type, b.type);
+    // 'a' - 'b', getdate() - getdate(): no conversion would help, the operator has no meaning
+    // for the type.
+    if (!t && typeClass(a.type.type) == typeClass(b.type.type) && !isArithmeticType(a.type.type))
+      throw SqlError(403, 16,
+                     std::string("Invalid operator for datatype op: ") + sqlOp +
+                         " type: " + std::string(typeMessageName(a.type.type)));
     if (!t) {
       bool aLower = typeRank(a.type.type) < typeRank(b.type.type);
       throw conversionError(ConversionError::ImplicitNotAllowed, ConversionKind::Implicit,
@@ -784,9 +797,28 @@ BoundExpr Binder::bindBinary(const BinaryExpr& e, const Scope& scope) {
       r.sql = "tx_div(" + a.sql + ", " + b.sql + ", " + (integer ? "1" : "0") + ")";
     else if (op == ArithOp::Mod)
       r.sql = "tx_mod(" + a.sql + ", " + b.sql + ", " + (integer ? "1" : "0") + ")";
-    else
+    else if (typeClass(t->type) != TypeClass::Approx)
       r.sql = joinChain(a, op == ArithOp::Mul ? '*' : op == ArithOp::Add || op == ArithOp::Sub ? '+' : 0,
                         "(", std::string(" ") + sqlOp + " ", b.sql, r);
+    else {
+      // SQLite's float arithmetic overflows to an infinity: tx_float checks the chain's result,
+      // so it fails as 3606. The chain stays flat inside the check: "tx_float((a * b * c), 0)".
+      const std::string close = t->type == SqlType::Real ? ", 1)" : ", 0)";
+      const char kind = op == ArithOp::Mul ? 'F' : 'f';
+      BoundExpr inner = a;
+      if (a.chain == kind && a.sql.rfind("tx_float(", 0) == 0 && a.sql.size() > 9 + close.size() &&
+          a.sql.compare(a.sql.size() - close.size(), close.size(), close) == 0) {
+        inner.sql = a.sql.substr(9, a.sql.size() - 9 - close.size());
+        inner.chain = op == ArithOp::Mul ? '*' : '+';
+      } else {
+        inner.chain = 0;
+      }
+      r.sql = "tx_float(" +
+              joinChain(inner, op == ArithOp::Mul ? '*' : '+', "(", std::string(" ") + sqlOp + " ", b.sql, r) +
+              close;
+      r.chain = kind;
+      r.nullable = true;
+    }
   };
   switch (e.op) {
     case BinaryOp::Add: {
@@ -986,7 +1018,16 @@ BoundExpr Binder::bindFunction(const FunctionExpr& e, const Scope& scope) {
   }
   std::vector<BoundExpr> args;
   if (name == "isnull" || name == "coalesce" || name == "nullif") {
-    for (const auto& a : e.args) args.push_back(bindExpr(*a, scope));
+    // isnull(?, flag): a parameter marker takes the type of the first other argument.
+    std::vector<std::optional<BoundExpr>> bound(e.args.size());
+    std::optional<TypeDesc> hint;
+    for (size_t i = 0; i < e.args.size(); ++i) {
+      if (e.args[i]->kind == ExprKind::Placeholder) continue;
+      bound[i] = bindExpr(*e.args[i], scope);
+      if (!hint && !bound[i]->isNullLiteral) hint = bound[i]->type;
+    }
+    for (size_t i = 0; i < e.args.size(); ++i)
+      args.push_back(bound[i] ? std::move(*bound[i]) : bindHinted(*e.args[i], scope, hint ? &*hint : nullptr));
     if (name == "isnull" && args.size() != 2) throw wrongArgumentCount(name, 2);
     if (name == "nullif" && args.size() != 2) throw wrongArgumentCount(name, 2);
     if (args.empty()) throw wrongArgumentCount(name, 2);

@@ -418,8 +418,14 @@ void SessionImpl::runInsert(const InsertStatement& s) {
     cols += (i ? ", " : "") + Binder::quoteIdent(t.columns[i].sqliteName);
     marks += (i ? ", ?" : "?") + std::to_string(i + 1);
   }
-  StatementTransaction tx(*this, t);
-  TriggerFiring firing(*this, t, TriggerFiring::Event::Insert);
+  const int32_t trigger = TriggerFiring::triggerFor(*this, t, TriggerFiring::Event::Insert);
+  std::optional<StatementTransaction> tx;
+  // One row of values: short, so it may join the batch's group of autocommits.
+  if (trigger == 0 && !s.select && !s.execute)
+    tx.emplace(*this, t, StatementTransaction::Groupable::Yes);
+  else
+    tx.emplace(*this, t);
+  TriggerFiring firing(*this, t, TriggerFiring::Event::Insert, trigger);
   SqlStatement ins(*this, "INSERT INTO " + t.sqliteName + " (" + cols + ") VALUES (" + marks + ")");
   std::vector<RowRule> rules = rowRules(t);
   // WITH CHECK OPTION: every new row must be one the view selects.
@@ -461,7 +467,7 @@ void SessionImpl::runInsert(const InsertStatement& s) {
   firing.setColumnsSet(std::move(given));
   // A trigger that rolled the transaction back leaves nothing inserted.
   if (firing.fire(inserted)) inserted = 0;
-  tx.commit();
+  tx->commit();
   // An insert into a table without an identity column sets @@identity to 0.
   if (identityCol < 0)
     identity_ = Decimal{0, 0};
@@ -591,7 +597,11 @@ bool SessionImpl::runPlannedInsert(const std::shared_ptr<InsertPlan>& plan, cons
   Value lastIdentity;
   bool rolledBack = false;
   try {
-    StatementTransaction tx(*this, t);
+    std::optional<StatementTransaction> tx;
+    if (plan->triggerId == 0)
+      tx.emplace(*this, t, StatementTransaction::Groupable::Yes);
+    else
+      tx.emplace(*this, t);
     TriggerFiring firing(*this, t, TriggerFiring::Event::Insert, plan->triggerId);
     SqlStatement ins(*this, plan->insertSql);
     IdentityCounter identities(db_, t);
@@ -601,7 +611,7 @@ bool SessionImpl::runPlannedInsert(const std::shared_ptr<InsertPlan>& plan, cons
     for (int i : plan->targets) given[static_cast<size_t>(i)] = true;
     firing.setColumnsSet(std::move(given));
     if (firing.fire(1)) rolledBack = true;
-    tx.commit();
+    tx->commit();
   } catch (...) {
     // A failed insert plans afresh next time: the failure may come from a catalogue the plan no
     // longer matches.

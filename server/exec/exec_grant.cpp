@@ -2,7 +2,8 @@
 // the statement permissions (create table, view, procedure, rule, default) to users, groups and
 // public, kept in the database's sysprotects through the catalogue (statement permissions as the
 // rows of object 0). "grant all on t to bob" expands to the four table actions; on a procedure
-// it means execute; "grant all to bob" without an object means the five statement permissions.
+// it means execute; "grant all to bob" without an object means the five statement permissions. A
+// privilege that is not one of its kind is refused by the parser as a syntax error.
 #include <algorithm>
 
 #include "server/exec/errors.h"

@@ -136,6 +136,7 @@ const std::vector<BuiltinProcedure>& builtinProcedures() {
       {"sp_help", {{"@objname", "varchar(92)"}}},
       {"sp_helpindex", {{"@objname", "varchar(92)"}}},
       {"sp_helpconstraint", {{"@objname", "varchar(92)"}}},
+      {"sp_helprotect", {{"@name", "varchar(92)"}, {"@username", "varchar(30)"}}},
       {"sp_spaceused", {{"@objname", "varchar(92)"}, {"@list_indices", "int"}}},
       {"sp_helpdb", {{"@dbname", "varchar(30)"}}},
       {"sp_rename", {{"@objname", "varchar(92)"}, {"@newname", "varchar(30)"}}},
@@ -661,6 +662,9 @@ bool SessionImpl::runSystemProcedure(const std::string& procName, const std::vec
       spHelpIndex(trimmed(required(0)));
     } else if (name == "sp_helpconstraint") {
       spHelpConstraint(trimmed(required(0)));
+    } else if (name == "sp_helprotect") {
+      spHelpProtect(arg[0] ? std::optional(trimmed(*arg[0])) : std::nullopt,
+                    arg[1] ? std::optional(trimmed(*arg[1])) : std::nullopt);
     } else if (name == "sp_spaceused") {
       spSpaceUsed(arg[0] ? std::optional(trimmed(*arg[0])) : std::nullopt, arg[1] && trimmed(*arg[1]) == "1");
     } else if (name == "sp_helpdb") {

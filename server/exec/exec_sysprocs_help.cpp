@@ -1,11 +1,12 @@
 // The reporting system procedures a DBA types first: sp_help (objects of the database, or one
 // object with its columns, indexes and constraints, or a user datatype), sp_helpindex,
-// sp_helpconstraint, sp_spaceused (a table, or the database), sp_helpdb, and sp_rename of a
+// sp_helpconstraint, sp_helprotect (the permissions sysprotects holds), sp_spaceused (a table, or the database), sp_helpdb, and sp_rename of a
 // column. Sizes come from SQLite's dbstat table: the pages of each table's b-tree and of its
 // indexes' b-trees.
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <map>
 
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
@@ -362,6 +363,74 @@ void SessionImpl::spHelpIndex(const std::string& objname) {
                 isNull(more.first) ? Value{int64_t{0}} : more.first, Value{int64_t{0}}, more.second});
   }
   done(false, static_cast<int32_t>(indexes.size()));
+}
+
+// sp_helprotect [name [, username]]: the permissions of the current database, one row per
+// sysprotects row, statement permissions (object 0) first. `name` is an object (its permissions)
+// or a user or group (what it was granted); `username` keeps the rows of that grantee.
+void SessionImpl::spHelpProtect(const std::optional<std::string>& name, const std::optional<std::string>& username) {
+  std::optional<int32_t> objectId, granteeId;
+  if (name && !name->empty()) {
+    ObjectName on = splitDottedName(*name);
+    if (!on.database.empty() && on.database != database_)
+      throw SqlError(17460, 16, "Object must be in the current database.");
+    objectId = resolveObjectId(db_, ObjectRef{on.database, on.owner, on.name}, database_, user_);
+    if (!objectId) {
+      std::optional<DbUser> u = on.owner.empty() ? findUser(db_, database_, on.name) : std::nullopt;
+      if (!u) throw SqlError(17461, 16, "Object '" + *name + "' does not exist in this database.");
+      granteeId = u->uid;
+    }
+  }
+  if (username && !username->empty()) {
+    std::optional<DbUser> u = findUser(db_, database_, *username);
+    if (!u) throw SqlError(15008, 16, "User '" + *username + "' does not exist in the current database.");
+    if (granteeId && *granteeId != u->uid) granteeId = -1;  // two different grantees: no row
+    granteeId = granteeId ? granteeId : u->uid;
+  }
+  static const std::map<int32_t, std::string> kActions = {
+      {kActionReferences, "References"},     {kActionSelect, "Select"},
+      {kActionInsert, "Insert"},             {kActionDelete, "Delete"},
+      {kActionUpdate, "Update"},             {kActionExecute, "Execute"},
+      {kActionCreateTable, "Create Table"},  {kActionCreateView, "Create View"},
+      {kActionCreateProcedure, "Create Procedure"}, {kActionCreateDefault, "Create Default"},
+      {kActionCreateRule, "Create Rule"}};
+  std::string sql = "SELECT coalesce(g.name, 'dbo'), coalesce(u.name, ''), p.protecttype, p.action, p.id, "
+                    "coalesce(o.name, '') FROM " +
+                    sqliteObjectName(database_, "dbo", "sysprotects") + " p LEFT JOIN " +
+                    sqliteObjectName(database_, "dbo", "sysusers") + " u ON u.uid = p.uid LEFT JOIN " +
+                    sqliteObjectName(database_, "dbo", "sysusers") + " g ON g.uid = p.grantor LEFT JOIN " +
+                    sqliteObjectName(database_, "dbo", "sysobjects") + " o ON o.id = p.id WHERE 1 = 1";
+  std::vector<Value> params;
+  if (objectId) {
+    sql += " AND p.id = ?" + std::to_string(params.size() + 1);
+    params.push_back(Value{int64_t{*objectId}});
+  }
+  if (granteeId) {
+    sql += " AND p.uid = ?" + std::to_string(params.size() + 1);
+    params.push_back(Value{int64_t{*granteeId}});
+  }
+  sql += " ORDER BY p.id <> 0, o.name, u.name, p.action";
+  std::vector<std::vector<Value>> rows;
+  {
+    SqlStatement st(*this, sql, SqlStatement::Access::Internal);
+    st.bindAll(params);
+    while (st.step()) {
+      const int type = sqlite3_column_int(st.get(), 2);
+      const int32_t action = sqlite3_column_int(st.get(), 3);
+      auto known = kActions.find(action);
+      const bool statement = sqlite3_column_int(st.get(), 4) == 0;
+      rows.push_back({text(sqlite3_column_text(st.get(), 0)), text(sqlite3_column_text(st.get(), 1)),
+                      Value{std::string(type == 2 ? "Revoke" : "Grant")},
+                      Value{known != kActions.end() ? known->second : std::to_string(action)},
+                      statement ? Value{std::string("All")} : text(sqlite3_column_text(st.get(), 5)),
+                      Value{std::string("All")}, Value{std::string(type == 0 ? "TRUE" : "FALSE")}});
+    }
+  }
+  sink_->rowFormat({textColumn("grantor", 30), textColumn("grantee", 30), textColumn("type", 8),
+                    textColumn("action", 30), textColumn("object", 30), textColumn("column", 30),
+                    textColumn("grantable", 5)});
+  for (const auto& r : rows) sink_->row(r);
+  done(false, static_cast<int32_t>(rows.size()));
 }
 
 void SessionImpl::spHelpConstraint(const std::string& objname) {

@@ -71,6 +71,13 @@ std::vector<std::pair<std::string, int>> ProcessTable::writers() const {
   return {writers_.begin(), writers_.end()};
 }
 
+bool ProcessTable::blocks(int spid) const {
+  std::lock_guard lock(mutex_);
+  for (const ProcessInfo& p : entries_)
+    if (p.blockedBy == spid) return true;
+  return false;
+}
+
 bool ProcessTable::closesCycle(int spid, const std::string& database) const {
   std::lock_guard lock(mutex_);
   std::string wanted = database;

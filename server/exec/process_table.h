@@ -58,6 +58,8 @@ class ProcessTable {
   // True when `spid` waiting for `database` closes a cycle of waits: the holder of `database`
   // waits (directly or through others) for a lock `spid` holds.
   bool closesCycle(int spid, const std::string& database) const;
+  // True when some session waits for a lock `spid` holds.
+  bool blocks(int spid) const;
 
   // How to interrupt a session (set by the session itself; cleared before it goes).
   void setInterrupt(int spid, std::function<void()> interrupt);

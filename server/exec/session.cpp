@@ -160,9 +160,51 @@ void SqlStatement::fail(int rc) {
 // ---- StatementTransaction -----------------------------------------------------------------------
 
 StatementTransaction::StatementTransaction(SessionImpl& session, const std::string& database)
-    : session_(session), outermost_(session.tranCount_ == 0) {
-  session_.spillCursors();
-  session_.execSql(outermost_ ? "BEGIN" : "SAVEPOINT tx_statement");
+    : session_(session) {
+  if (session_.groupOpen_) session_.commitGroup();
+  begin(database);
+}
+
+StatementTransaction::StatementTransaction(SessionImpl& session, const TableInfo& changed)
+    : StatementTransaction(session, storage::isSessionObject(changed.database, changed.id) ? std::string()
+                                                                                          : changed.database) {}
+
+StatementTransaction::StatementTransaction(SessionImpl& session, const TableInfo& changed, Groupable)
+    : session_(session) {
+  const bool own = storage::isSessionObject(changed.database, changed.id);
+  const std::string database = own ? std::string() : changed.database;
+  const bool groupable = !own && !database.empty() && session_.canGroup();
+  if (session_.groupOpen_) {
+    // Another session waiting for the lock gets it now rather than at the end of the batch.
+    if (groupable && database == session_.groupDatabase_ && !session_.processes_.blocks(session_.spid_))
+      grouped_ = true;
+    else
+      session_.commitGroup();
+  }
+  if (!grouped_ && session_.groupLost_) throw GroupLost{};
+  startsGroup_ = !grouped_ && groupable && session_.tranCount_ == 0;
+  begin(database);
+}
+
+void StatementTransaction::begin(const std::string& database) {
+  database_ = database;
+  outermost_ = !grouped_ && session_.tranCount_ == 0;
+  // From here no send may commit the group: the statement belongs to it. Nor may a kill
+  // interrupt storage: a kill that came before is seen now, one that comes later waits for the
+  // statement's end (see the session's interrupt).
+  if (grouped_ || startsGroup_) {
+    std::lock_guard lock(session_.interruptMutex_);
+    if (session_.killed_) throw Cancelled{};
+    session_.groupInFlight_ = true;
+  }
+  try {
+    // Moving a cursor's rows aside may be cancelled: the statement then never began.
+    session_.spillCursors();
+    session_.execSql(outermost_ ? "BEGIN" : "SAVEPOINT tx_statement");
+  } catch (...) {
+    session_.groupInFlight_ = false;
+    throw;
+  }
   try {
     session_.lockDatabase(database);
   } catch (...) {
@@ -173,23 +215,35 @@ StatementTransaction::StatementTransaction(SessionImpl& session, const std::stri
     } else {
       sqlite3_exec(session_.db_, "ROLLBACK TO tx_statement; RELEASE tx_statement", nullptr, nullptr, nullptr);
     }
+    session_.groupInFlight_ = false;
     throw;
   }
 }
 
-StatementTransaction::StatementTransaction(SessionImpl& session, const TableInfo& changed)
-    : StatementTransaction(session, storage::isSessionObject(changed.database, changed.id) ? std::string()
-                                                                                          : changed.database) {}
-
 void StatementTransaction::commit() {
+  // The statement is no longer half way once its savepoint is released (or its group opened).
+  struct Landed {
+    SessionImpl& s;
+    ~Landed() { s.groupInFlight_ = false; }
+  } landed{session_};
   // A trigger's `rollback transaction` has already ended the statement's transaction.
   if (sqlite3_get_autocommit(session_.db_)) {
     open_ = false;
+    if (grouped_) session_.loseGroup("the group's transaction ended with the statement");
     return;
   }
   if (outermost_) {
     // Never two databases in one commit (the destructor rolls the statement back).
     storage::requireOneDatabaseChanged(session_.db_);
+    if (startsGroup_) {
+      // The transaction stays open for the statements that follow; the reply keeps this one's
+      // results until the group commits.
+      open_ = false;
+      session_.groupOpen_ = true;
+      session_.groupDatabase_ = database_;
+      if (session_.sink_) session_.sink_->markHeldOutput();
+      return;
+    }
     session_.execSql("COMMIT");
     session_.processes_.releaseWriters(session_.spid_);
   } else {
@@ -199,7 +253,16 @@ void StatementTransaction::commit() {
 }
 
 StatementTransaction::~StatementTransaction() {
-  if (!open_ || sqlite3_get_autocommit(session_.db_)) return;
+  if (!open_) return;
+  struct Landed {
+    SessionImpl& s;
+    ~Landed() { s.groupInFlight_ = false; }
+  } landed{session_};
+  if (sqlite3_get_autocommit(session_.db_)) {
+    // Storage undid the whole transaction (an I/O error, a full disk): a group went with it.
+    if (grouped_) session_.loseGroup("the storage transaction was rolled back");
+    return;
+  }
   // The rollback itself must not be interrupted by the cancel that may have caused it.
   Unwinding guard(session_);
   if (outermost_) {
@@ -208,6 +271,67 @@ StatementTransaction::~StatementTransaction() {
   } else {
     sqlite3_exec(session_.db_, "ROLLBACK TO tx_statement; RELEASE tx_statement", nullptr, nullptr, nullptr);
   }
+}
+
+// ---- grouped autocommits -------------------------------------------------------------------
+
+bool SessionImpl::canGroup() const {
+  return groupingAllowed_ && tranCount_ == 0 && procDepth_ == 0 && firingTables_.empty() && !options_.chained &&
+         sink_ && sink_->defersOutput();
+}
+
+void SessionImpl::commitGroup() {
+  if (!groupOpen_) return;
+  if (sqlite3_get_autocommit(db_)) {
+    loseGroup("the group's transaction had ended");
+    return;
+  }
+  Unwinding guard(*this);
+  char* err = nullptr;
+  if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, &err) != SQLITE_OK) {
+    std::string why = err ? err : "the commit failed";
+    sqlite3_free(err);
+    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    loseGroup(why);
+    return;
+  }
+  // Only now may a kill interrupt storage again (an interrupted COMMIT would lose the group).
+  groupOpen_ = false;
+  processes_.releaseWriters(spid_);
+}
+
+void SessionImpl::loseGroup(const std::string& why) {
+  groupOpen_ = false;
+  processes_.releaseWriters(spid_);
+  if (sink_) sink_->dropHeldOutput();
+  groupLost_ = why;
+}
+
+bool SessionImpl::reportLostGroup() {
+  if (!groupLost_) return false;
+  std::string why = std::move(*groupLost_);
+  groupLost_.reset();
+  error_ = 3621;
+  ++errorCount_;
+  ServerMessage m = SqlError(3621, 16,
+                             "Command has been aborted. The changes of the statements since the last "
+                             "result sent were not written: " +
+                                 why + ".")
+                        .toMessage();
+  sendMessage(m);
+  done(true, -1);
+  return true;
+}
+
+bool SessionImpl::GroupCommit::commitBeforeSend() {
+  if (!session.groupOpen_) return true;
+  // Not while a statement of the group is half way, nor while any statement is stepping (a
+  // check for an attention can come from inside one): the commit waits for the next send.
+  if (session.groupInFlight_) return false;
+  for (sqlite3_stmt* st = sqlite3_next_stmt(session.db_, nullptr); st; st = sqlite3_next_stmt(session.db_, st))
+    if (sqlite3_stmt_busy(st)) return false;
+  session.commitGroup();
+  return true;
 }
 
 // ---- SessionImpl --------------------------------------------------------------------------------
@@ -261,8 +385,13 @@ SessionImpl::SessionImpl(sqlite3* db, int spid, SessionIdentity identity, Proces
   storage::setLockHooks(db_, std::move(hooks));
   // kill: the session stops what it runs (its statement and any lock wait) and ends.
   processes_.setInterrupt(spid_, [this] {
-    killed_ = true;
-    sqlite3_interrupt(db_);
+    {
+      // Interrupted, storage would undo an open group of autocommits and the statements in it
+      // that finished: the session then stops at its next check, after the statement under way.
+      std::lock_guard lock(interruptMutex_);
+      killed_ = true;
+      if (!groupOpen_ && !groupInFlight_) sqlite3_interrupt(db_);
+    }
     std::lock_guard lock(terminateMutex_);
     if (terminate_) terminate_();
   });
@@ -366,6 +495,10 @@ int SessionImpl::onBusy(int count) {
 
 int SessionImpl::onProgress() {
   if (unwinding_) return 0;
+  // Interrupted, SQLite would undo the whole group; a row of values is short, so an attention
+  // or a kill waits for its end (the batch stops at the next check, and the group keeps what
+  // finished).
+  if (groupInFlight_) return 0;
   if (killed_) return 1;
   if (!sink_) return 0;
   if (interruptAfter_ && std::chrono::steady_clock::now() < *interruptAfter_) return 0;
@@ -687,7 +820,23 @@ void SessionImpl::runBatch(std::string_view sql, ResultSink& sink, std::map<std:
     preBound_ = PreBound{&shaped->bound.query, &*shapedParams};
     ++shapesRun_;
   }
+  // A batch of several statements may group its autocommits (one alone gains nothing).
+  struct Grouping {
+    SessionImpl& s;
+    Grouping(SessionImpl& session, bool allowed) : s(session) {
+      s.groupingAllowed_ = allowed;
+      if (allowed) s.sink_->setHeldWork(&s.groupCommit_);
+    }
+    ~Grouping() {
+      // Whatever ended the batch (its end, an attention, a kill), the statements that finished
+      // stay done, as each would have committed on its own.
+      s.commitGroup();
+      s.groupingAllowed_ = false;
+      if (s.sink_) s.sink_->setHeldWork(nullptr);
+    }
+  };
   try {
+    Grouping grouping(*this, list->size() > 1 && sink.defersOutput());
     runList(*list);
   } catch (const Cancelled&) {
     // The protocol layer answers the attention; what the statement changed is undone.
@@ -710,6 +859,7 @@ void SessionImpl::runBatch(std::string_view sql, ResultSink& sink, std::map<std:
     k.bound = std::move(*recording.bound);
     shapes_.keep(std::move(shape->key), std::make_shared<const KeptShape>(std::move(k)));
   }
+  reportLostGroup();
   setCommand("AWAITING COMMAND");
   sink_ = nullptr;
 }
@@ -772,8 +922,18 @@ Flow SessionImpl::runList(const std::vector<StatementPtr>& list) {
 
 Flow SessionImpl::runStatement(const Statement& s) {
   if (options_.noExec && !s.is<SetStatement>()) return Flow::Next;
+  // Only an INSERT may join an open group of autocommits (its transaction decides whether it
+  // can); every other statement sees the group committed.
+  if (groupOpen_ && !s.is<InsertStatement>()) commitGroup();
+  if (groupLost_) {
+    reportLostGroup();
+    return Flow::Abort;
+  }
   try {
     return dispatch(s);
+  } catch (const GroupLost&) {
+    reportLostGroup();
+    return Flow::Abort;
   } catch (SqlError& e) {
     if (e.number() == kCancelledErrorNumber) throw Cancelled{};
     e.setLine(static_cast<uint16_t>(s.line));

@@ -37,6 +37,8 @@ namespace tabsrv {
 
 // Thrown inside the executor when the client's attention arrived; the batch stops quietly.
 struct Cancelled {};
+// A group of autocommits was lost: the batch reports it and ends (see SessionImpl::canGroup).
+struct GroupLost {};
 
 // Thrown while a prepared statement is described, where its SQL would start to run.
 struct Described {};
@@ -318,6 +320,7 @@ class SessionImpl : public Session, public BindContext {
   void spHelp(const std::optional<std::string>& objname);
   void spHelpIndex(const std::string& objname);
   void spHelpConstraint(const std::string& objname);
+  void spHelpProtect(const std::optional<std::string>& name, const std::optional<std::string>& username);
   void spSpaceUsed(const std::optional<std::string>& objname, bool listIndexes);
   void spHelpDb(const std::optional<std::string>& dbname);
   void spRename(const std::string& objname, const std::string& newname);
@@ -465,6 +468,36 @@ class SessionImpl : public Session, public BindContext {
   void saveTransaction(const std::string& name);
   void rollbackAll();
 
+  // Grouped autocommits (session.cpp). In a batch of several statements sent by a client whose
+  // replies the writer holds back (ResultSink::defersOutput), consecutive single-row INSERT
+  // statements outside a transaction, on one database and on tables without an insert trigger,
+  // share one storage transaction: each runs in a savepoint of its own (a failure
+  // undoes that statement only) and the group commits before any of the reply's bytes leave for
+  // the client, before any other kind of statement, when another session waits for the lock,
+  // and at the end of the batch. So no statement is reported done before it is committed, and
+  // a commit per statement (a WAL write and its locks) becomes one per group.
+  bool canGroup() const;
+  // Commits the open group; a group that was lost (its commit failed, or storage undid it
+  // after an I/O error) takes its statements' results back out of the reply and is reported
+  // by reportLostGroup().
+  void commitGroup();
+  void loseGroup(const std::string& why);
+  // Sends the error of a lost group (once); true when there was one.
+  bool reportLostGroup();
+  struct GroupCommit : ResultSink::HeldWork {
+    SessionImpl& session;
+    explicit GroupCommit(SessionImpl& s) : session(s) {}
+    bool commitBeforeSend() override;
+  };
+  GroupCommit groupCommit_{*this};
+  bool groupingAllowed_ = false;  // the batch being run may group its autocommits
+  // Both read by a kill from another thread: groupInFlight_ turns true only under
+  // interruptMutex_, and groupOpen_ only while groupInFlight_ is.
+  std::atomic<bool> groupOpen_{false};      // a group's transaction is open
+  std::atomic<bool> groupInFlight_{false};  // a statement of the group (or its first) is half way
+  std::string groupDatabase_;
+  std::optional<std::string> groupLost_;  // why the last group was lost, until reported
+
   // The per-session limits (session_limits.cpp): throws when the session already holds `held`
   // of what configuration parameter `parameter` limits (kSessionPreparedStatements,
   // kSessionOpenCursors).
@@ -546,6 +579,7 @@ class SessionImpl : public Session, public BindContext {
   bool deadlock_ = false;            // the last lock wait stopped on a cycle of waits
   std::atomic<bool> killed_{false};  // sa killed the session: stop and end
   std::mutex terminateMutex_;
+  std::mutex interruptMutex_;  // a kill's interrupt against a statement joining a group
   std::function<void()> terminate_;  // ends the session's connection (set by the protocol layer)
   // A prepared statement: its text and what prepare described; its parsed batch when the text
   // can run from it.

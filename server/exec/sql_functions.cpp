@@ -46,7 +46,20 @@ void txDiv(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   }
   double b = sqlite3_value_double(argv[1]);
   if (b == 0.0) return divideByZero(ctx);
-  sqlite3_result_double(ctx, sqlite3_value_double(argv[0]) / b);
+  const double q = sqlite3_value_double(argv[0]) / b;
+  if (!std::isfinite(q)) return overflow(ctx);
+  sqlite3_result_double(ctx, q);
+}
+
+// tx_float(x, real): x, a float sum, difference or product, unless it overflowed its type (an
+// infinity, or past real's range when `real` is 1): 1e308 * 10 is an overflow as for the
+// other numeric types.
+void txFloat(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) != SQLITE_FLOAT) return sqlite3_result_value(ctx, argv[0]);
+  const double x = sqlite3_value_double(argv[0]);
+  const bool real = sqlite3_value_int(argv[1]) != 0;
+  if (!std::isfinite(x) || (real && std::fabs(x) > std::numeric_limits<float>::max())) return overflow(ctx);
+  sqlite3_result_double(ctx, x);
 }
 
 // tx_mod(a, b, integer): the remainder with the sign of `a`, as T-SQL's % has it.
@@ -268,6 +281,7 @@ int registerExecFunctions(sqlite3* db, SessionInfo* info) {
   const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
   int rc = sqlite3_create_function(db, "tx_div", 3, flags, info, txDiv, nullptr, nullptr);
   if (rc == SQLITE_OK) rc = sqlite3_create_function(db, "tx_mod", 3, flags, info, txMod, nullptr, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_create_function(db, "tx_float", 2, flags, info, txFloat, nullptr, nullptr);
   if (rc == SQLITE_OK)
     rc = sqlite3_create_function(db, "tx_concat", -1, flags, nullptr, txConcat, nullptr, nullptr);
   if (rc == SQLITE_OK) rc = sqlite3_create_function(db, "tx_xor", 2, flags, nullptr, txXor, nullptr, nullptr);

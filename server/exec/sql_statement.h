@@ -56,6 +56,10 @@ class StatementTransaction {
   // For a statement that changes table or view `changed`: no lock for a #table, which is the
   // session's own.
   StatementTransaction(SessionImpl& session, const TableInfo& changed);
+  // For a single-row INSERT into `changed` when no trigger fires for it: outside a transaction,
+  // it may join the batch's group of autocommits (see SessionImpl::canGroup).
+  enum class Groupable { Yes };
+  StatementTransaction(SessionImpl& session, const TableInfo& changed, Groupable);
   ~StatementTransaction();
   StatementTransaction(const StatementTransaction&) = delete;
   StatementTransaction& operator=(const StatementTransaction&) = delete;
@@ -63,9 +67,13 @@ class StatementTransaction {
   void commit();
 
  private:
+  void begin(const std::string& database);
   SessionImpl& session_;
-  bool outermost_;
+  bool outermost_ = false;
   bool open_ = true;
+  bool grouped_ = false;     // a savepoint inside the open group
+  bool startsGroup_ = false;  // outermost, and its commit leaves the transaction open as a group
+  std::string database_;
 };
 
 }  // namespace tabsrv

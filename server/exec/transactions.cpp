@@ -26,6 +26,74 @@ std::string savepointName(const std::string& name) {
   return Binder::quoteIdent("u_" + name);
 }
 
+// A trigger's `inserted` and `deleted` rows are TEMP tables made inside the statement's
+// transaction (TriggerFiring); a `rollback transaction` in the body would drop them while the rest
+// of the body still reads them. Their definitions and rows are kept across the rollback.
+struct KeptPseudoTable {
+  std::string create;
+  std::string insert;
+  int columns = 0;
+  std::vector<std::vector<sqlite3_value*>> rows;
+};
+
+std::vector<KeptPseudoTable> keepPseudoTables(sqlite3* db) {
+  std::vector<KeptPseudoTable> kept;
+  sqlite3_stmt* list = nullptr;
+  if (sqlite3_prepare_v2(db,
+                         "SELECT name, sql FROM temp.sqlite_master WHERE type = 'table' AND "
+                         "(name LIKE 'tabulon\\_inserted\\_%' ESCAPE '\\' OR name LIKE "
+                         "'tabulon\\_deleted\\_%' ESCAPE '\\')",
+                         -1, &list, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(list);
+    return kept;
+  }
+  while (sqlite3_step(list) == SQLITE_ROW) {
+    KeptPseudoTable t;
+    const std::string name = reinterpret_cast<const char*>(sqlite3_column_text(list, 0));
+    // The schema keeps a TEMP table's text as "CREATE TABLE ...": made again, it must be TEMP.
+    std::string create = reinterpret_cast<const char*>(sqlite3_column_text(list, 1));
+    if (create.rfind("CREATE TABLE ", 0) != 0) continue;
+    t.create = "CREATE TEMP TABLE " + create.substr(13);
+    const std::string quoted = "temp.\"" + name + "\"";
+    sqlite3_stmt* rows = nullptr;
+    if (sqlite3_prepare_v2(db, ("SELECT * FROM " + quoted).c_str(), -1, &rows, nullptr) == SQLITE_OK) {
+      t.columns = sqlite3_column_count(rows);
+      while (sqlite3_step(rows) == SQLITE_ROW) {
+        std::vector<sqlite3_value*> r;
+        for (int i = 0; i < t.columns; ++i) r.push_back(sqlite3_value_dup(sqlite3_column_value(rows, i)));
+        t.rows.push_back(std::move(r));
+      }
+    }
+    sqlite3_finalize(rows);
+    std::string marks;
+    for (int i = 0; i < t.columns; ++i) marks += i ? ", ?" : "?";
+    t.insert = "INSERT INTO " + quoted + " VALUES (" + marks + ")";
+    kept.push_back(std::move(t));
+  }
+  sqlite3_finalize(list);
+  return kept;
+}
+
+void restorePseudoTables(sqlite3* db, std::vector<KeptPseudoTable>& kept) {
+  for (KeptPseudoTable& t : kept) {
+    // TEMP schema: the session's own, no lock of any database.
+    if (sqlite3_exec(db, t.create.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK) {
+      sqlite3_stmt* ins = nullptr;
+      if (sqlite3_prepare_v2(db, t.insert.c_str(), -1, &ins, nullptr) == SQLITE_OK) {
+        for (const auto& r : t.rows) {
+          for (int i = 0; i < t.columns; ++i) sqlite3_bind_value(ins, i + 1, r[static_cast<size_t>(i)]);
+          sqlite3_step(ins);
+          sqlite3_reset(ins);
+        }
+      }
+      sqlite3_finalize(ins);
+    }
+    for (auto& r : t.rows)
+      for (sqlite3_value* v : r) sqlite3_value_free(v);
+    t.rows.clear();
+  }
+}
+
 }  // namespace
 
 void SessionImpl::beginTransaction(const std::string& name) {
@@ -101,7 +169,10 @@ void SessionImpl::rollbackAll() {
     }
   }
   Unwinding guard(*this);
+  std::vector<KeptPseudoTable> pseudo;
+  if (tranCount_ > 0 && !firingTables_.empty()) pseudo = keepPseudoTables(db_);
   if (tranCount_ > 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  restorePseudoTables(db_, pseudo);
   if (tranCount_ > 0) tranState_ = 3;
   // What the transaction changed in the catalogue is undone.
   if (tranCount_ > 0 && catalogChangedInTran_) noteCatalogChange();

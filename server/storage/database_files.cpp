@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -71,6 +72,9 @@ struct ConnectionState {
   ino_t mainInode = 0;
   std::vector<Attached> attached;
   uint64_t uses = 0;
+  // `uses` when the statement being prepared first missed a table: the files attached for it
+  // since then stay attached while its misses are resolved.
+  uint64_t statementStart = 0;
   uint64_t filesGeneration = 0;
   LockHooks hooks;
   std::string waitingFor;
@@ -135,9 +139,10 @@ int runRaw(sqlite3* db, const std::string& sql, const std::vector<std::string>& 
                      "properly.");
 }
 
-// Makes room for one more attachment: lets go of the least recently used file the transaction
-// does not use (SQLite refuses a file a running statement reads).
-void makeRoom(sqlite3* db, ConnectionState& s) {
+// Makes room for one more attachment: lets go of the least recently used file that neither the
+// transaction (SQLite refuses a file a running statement reads) nor the statement being prepared
+// (the files used after `keepFrom`) uses; 10356 when there is none.
+void makeRoom(sqlite3* db, ConnectionState& s, uint64_t keepFrom) {
   const size_t limit = static_cast<size_t>(sqlite3_limit(db, SQLITE_LIMIT_ATTACHED, -1));
   if (s.attached.size() < limit) return;
   std::vector<size_t> order(s.attached.size());
@@ -146,6 +151,7 @@ void makeRoom(sqlite3* db, ConnectionState& s) {
             [&](size_t a, size_t b) { return s.attached[a].lastUse < s.attached[b].lastUse; });
   for (size_t i : order) {
     const Attached& a = s.attached[i];
+    if (a.lastUse > keepFrom) continue;
     if (sqlite3_txn_state(db, a.schema.c_str()) != SQLITE_TXN_NONE) continue;
     if (runRaw(db, "DETACH DATABASE ?1", {a.schema}) == SQLITE_OK) {
       s.attached.erase(s.attached.begin() + static_cast<std::ptrdiff_t>(i));
@@ -158,16 +164,18 @@ void makeRoom(sqlite3* db, ConnectionState& s) {
                      ", master included). End the open transaction or use fewer databases in one statement.");
 }
 
-// Attaches the file of `database` (creating it when `create`); returns its schema name.
 bool setSynchronous(sqlite3* db, const std::string& schema) {
   return sqlite3_get_autocommit(db) &&
          runRaw(db, "PRAGMA " + quoteIdent(schema) + ".synchronous = NORMAL") == SQLITE_OK;
 }
 
-std::string attach(sqlite3* db, ConnectionState& s, const std::string& database, bool create) {
+// Attaches the file of `database` (creating it when `create`), keeping the files used after
+// `keepFrom`; returns its schema name.
+std::string attach(sqlite3* db, ConnectionState& s, const std::string& database, bool create,
+                   uint64_t keepFrom = UINT64_MAX) {
   std::string path = filePath(s, database);
   if (!create && !std::filesystem::exists(path)) unknownDatabase(database);
-  makeRoom(db, s);
+  makeRoom(db, s, keepFrom);
   std::string schema = schemaFor(database);
   if (create) {
     for (const char* suffix : {"", "-wal", "-shm"}) std::remove((path + suffix).c_str());
@@ -212,7 +220,7 @@ bool makeTempView(sqlite3* db, const std::string& schema, const std::string& nam
 
 // The missing-table resolver: "no such table: <name>" where <name> starts with the name of a
 // database whose file is not attached yet ("sample.dbo.t", "sample<0x1F>1000004<0x1F>dbo.t").
-bool attachForMissingTable(sqlite3* db, std::string_view message) {
+bool attachForMissingTable(sqlite3* db, std::string_view message, bool firstTry) {
   constexpr std::string_view kPrefix = "no such table: ";
   if (message.rfind(kPrefix, 0) != 0) return false;
   std::string name(message.substr(kPrefix.size()));
@@ -220,6 +228,7 @@ bool attachForMissingTable(sqlite3* db, std::string_view message) {
   if (makeSessionTablesFor(db, name)) return true;
   auto s = stateOf(db);
   if (!s) return false;
+  if (firstTry) s->statementStart = s->uses;
   // The longest database name first: "sample.x" before "sample".
   for (size_t end = name.size(); end-- > 1;) {
     if (name[end] != '.' && name[end] != '\x1f') continue;
@@ -238,9 +247,12 @@ bool attachForMissingTable(sqlite3* db, std::string_view message) {
     }
     if (!std::filesystem::exists(filePath(*s, database))) continue;
     try {
-      attach(db, *s, database, false);
+      attach(db, *s, database, false, s->statementStart);
       return true;
-    } catch (const SqlError&) {
+    } catch (const SqlError& e) {
+      // The statement needs more databases at once than the connection holds (10356): say so
+      // rather than that its table does not exist.
+      refuseMissingTable(db, e);
       return false;
     }
   }

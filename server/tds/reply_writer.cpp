@@ -70,6 +70,10 @@ void ReplyWriter::appendInPlace(Encode&& encode) {
 void ReplyWriter::flushFullPackets() {
   const size_t payload = out_.payloadSize();
   if (pending_.size() < std::max(payload, kSendBatch) || !out_.healthy()) return;
+  if (!readyToSend()) return;
+  heldMark_.reset();
+  // Committing may have taken back lost work's tokens.
+  if (pending_.size() < std::max(payload, kSendBatch)) return;
   // Every full packet goes out in one gathered write straight from pending_.
   const size_t sent = pending_.size() / payload * payload;
   out_.sendPackets(pending_.data(), sent, false);
@@ -83,6 +87,9 @@ void ReplyWriter::flushFullPackets() {
 
 void ReplyWriter::flushPending() {
   if (pending_.empty() || !out_.healthy()) return;
+  if (!readyToSend()) return;
+  heldMark_.reset();
+  if (pending_.empty()) return;
   out_.sendPackets(pending_.data(), pending_.size(), false);
   pending_.clear();
   ends_.clear();
@@ -235,10 +242,25 @@ bool ReplyWriter::cancelled() {
   return stopped();
 }
 
+void ReplyWriter::markHeldOutput() {
+  heldMark_ = HeldMark{pending_.size(), ends_.size(), heldDone_};
+}
+
+void ReplyWriter::dropHeldOutput() {
+  if (!heldMark_) return;
+  pending_.resize(heldMark_->pending);
+  ends_.resize(std::min(ends_.size(), heldMark_->ends));
+  heldDone_ = std::move(heldMark_->heldDone);
+  heldMark_.reset();
+}
+
 bool ReplyWriter::finish() {
   if (finished_) return out_.healthy();
   finished_ = true;
   if (!out_.healthy()) return false;
+  // The executor ends its held work with the batch; this is the last chance before the bytes go.
+  readyToSend();
+  heldMark_.reset();
   if (attention_) {
     // Keep only the rest of a token that is already half on the wire, then acknowledge.
     pending_.resize(partialTail_);

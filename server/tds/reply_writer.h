@@ -45,6 +45,9 @@ class ReplyWriter : public ResultSink {
   void computeFormat(uint16_t id, const std::vector<ComputeColumn>& columns,
                      const std::vector<uint8_t>& byList) override;
   void computeRow(uint16_t id, const std::vector<Value>& values) override;
+  bool defersOutput() const override { return true; }
+  void markHeldOutput() override;
+  void dropHeldOutput() override;
 
   // Sets the columns that row() encodes without sending a ROWFMT: a cursor fetch reply reuses
   // the format its open reply sent (a resent ROWFMT would replace the client's bindings).
@@ -94,6 +97,13 @@ class ReplyWriter : public ResultSink {
   std::vector<size_t> ends_;  // token end offsets inside pending_
   size_t partialTail_ = 0;    // leading bytes of pending_ that finish a token already half sent
   std::optional<Bytes> heldDone_;
+  // Where the output of the executor's held work began (markHeldOutput), while it may be dropped.
+  struct HeldMark {
+    size_t pending = 0;
+    size_t ends = 0;
+    std::optional<Bytes> heldDone;
+  };
+  std::optional<HeldMark> heldMark_;
 
   // RETURNSTATUS and the output parameters wait for the DONE/DONEPROC that ends the procedure:
   // FreeTDS drops a status not followed by PARAMFMT or a DONE, and one that comes after the

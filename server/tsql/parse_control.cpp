@@ -152,7 +152,7 @@ StatementPtr Parser::parseDeclare() {
 StatementPtr Parser::parseIf() {
   expectWord("if");
   auto s = std::make_unique<IfStatement>();
-  s->condition = parseExpr();
+  s->condition = parseCondition();
   if (atEnd()) syntaxError();
   s->thenBranch = parseStatement();
   if (acceptWord("else")) {
@@ -165,7 +165,7 @@ StatementPtr Parser::parseIf() {
 StatementPtr Parser::parseWhile() {
   expectWord("while");
   auto s = std::make_unique<WhileStatement>();
-  s->condition = parseExpr();
+  s->condition = parseCondition();
   if (atEnd()) syntaxError();
   s->body = parseStatement();
   return s;

@@ -1,6 +1,8 @@
 // Definitions: CREATE TABLE (columns, column and table constraints), ALTER TABLE ADD,
 // CREATE INDEX, CREATE VIEW, CREATE PROCEDURE/TRIGGER/RULE/DEFAULT, CREATE/DROP DATABASE,
 // DROP ..., GRANT/REVOKE.
+#include <algorithm>
+
 #include "server/tsql/parser_impl.h"
 
 namespace tabsrv::tsql {
@@ -19,7 +21,7 @@ StatementPtr Parser::parseCreate() {
     auto s = std::make_unique<CreateRuleStatement>();
     s->name = parseObjectName();
     expectWord("as");
-    s->condition = parseExpr();
+    s->condition = parseCondition();
     return s;
   }
   if (acceptWord("default")) {
@@ -115,7 +117,7 @@ Constraint Parser::parseConstraintBody(std::string name, bool tableLevel) {
   if (acceptWord("check")) {
     c.kind = ConstraintKind::Check;
     expectSymbol("(");
-    c.check = parseExpr();
+    c.check = parseCondition();
     expectSymbol(")");
     return c;
   }
@@ -379,15 +381,21 @@ StatementPtr Parser::parseGrant(bool revoke) {
     next();
     next();
   }
+  // Where each written privilege stands (for "create x", at x): one that is not a permission of
+  // its kind is a syntax error there, as "grant create trigger to mary" fails near 'trigger'.
+  std::vector<size_t> written;
   if (acceptWord("all")) {
     s->privileges.push_back("all");
+    written.push_back(pos_ - 1);
     acceptWord("privileges");
   } else {
     do {
       if (peek().type != TokenType::Word) syntaxError();
+      written.push_back(pos_);
       std::string privilege = lowerCase(next().text);
       if (privilege == "create") {
         if (peek().type != TokenType::Word) syntaxError();
+        written.back() = pos_;
         privilege += " " + lowerCase(next().text);
       } else if (privilege == "exec") {
         privilege = "execute";
@@ -396,7 +404,24 @@ StatementPtr Parser::parseGrant(bool revoke) {
       if (peekSymbol("(")) s->columns = parseNameList();
     } while (acceptSymbol(","));
   }
-  if (acceptWord("on")) {
+  const size_t afterPrivileges = pos_;
+  const bool onObject = acceptWord("on");
+  static const std::vector<std::string> kObjectPrivileges = {"all",    "select", "insert",    "update",
+                                                             "delete", "execute", "references"};
+  static const std::vector<std::string> kStatementPrivileges = {
+      "all",         "create database", "create default", "create procedure", "create proc",
+      "create rule", "create table",    "create view"};
+  const auto& known = onObject ? kObjectPrivileges : kStatementPrivileges;
+  for (size_t i = 0; i < s->privileges.size(); ++i) {
+    if (std::find(known.begin(), known.end(), s->privileges[i]) != known.end()) continue;
+    // "grant select to mary" lacks its ON: the family stops at the TO.
+    const bool objectPrivilege =
+        std::find(kObjectPrivileges.begin(), kObjectPrivileges.end(), s->privileges[i]) != kObjectPrivileges.end();
+    pos_ = objectPrivilege ? afterPrivileges : written[i];
+    syntaxError();
+  }
+  if (!onObject) pos_ = afterPrivileges;
+  if (onObject) {
     s->object = parseObjectName();
     if (peekSymbol("(")) s->columns = parseNameList();
   }

@@ -59,7 +59,7 @@ StatementPtr Parser::parseUpdate() {
   } while (acceptSymbol(","));
   if (acceptWord("from")) s->from = parseFromList();
   if (acceptWord("where")) {
-    if (!parseCurrentOf(s->currentOf)) s->where = parseExpr();
+    if (!parseCurrentOf(s->currentOf)) s->where = parseCondition();
   }
   return s;
 }
@@ -71,7 +71,7 @@ StatementPtr Parser::parseDelete() {
   s->table = parseObjectName();
   if (acceptWord("from")) s->from = parseFromList();
   if (acceptWord("where")) {
-    if (!parseCurrentOf(s->currentOf)) s->where = parseExpr();
+    if (!parseCurrentOf(s->currentOf)) s->where = parseCondition();
   }
   return s;
 }

@@ -59,6 +59,33 @@ Bytes decodeHex(const std::string& digits) {
   return out;
 }
 
+namespace {
+
+// True for the nodes that are conditions rather than values: comparisons, AND, OR, NOT and the
+// predicates.
+bool isCondition(const Expr& e) {
+  switch (e.kind) {
+    case ExprKind::Binary: {
+      BinaryOp op = e.as<BinaryExpr>().op;
+      return isComparison(op) || op == BinaryOp::And || op == BinaryOp::Or;
+    }
+    case ExprKind::Unary:
+      return e.as<UnaryExpr>().op == UnaryOp::Not;
+    case ExprKind::Between:
+    case ExprKind::InList:
+    case ExprKind::InSubquery:
+    case ExprKind::Like:
+    case ExprKind::IsNull:
+    case ExprKind::Exists:
+    case ExprKind::Quantified:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 bool Parser::startsExpression() const {
   const Token& t = peek();
   switch (t.type) {
@@ -82,7 +109,29 @@ bool Parser::startsExpression() const {
   }
 }
 
+bool Parser::atConditionOperator() const {
+  BinaryOp op;
+  if (comparisonOp(peek(), op)) return true;
+  for (const char* word : {"like", "between", "in", "is", "and", "or"})
+    if (peekWord(word)) return true;
+  return peekWord("not") && (peekWord("between", 1) || peekWord("in", 1) || peekWord("like", 1));
+}
+
 ExprPtr Parser::parseExpr() {
+  ConditionMode mode(*this, false);
+  NestingGuard guard(*this);
+  ExprPtr value = parseAdditive();
+  // "select 'a' like 'b'": the family refuses a predicate where a value belongs, at its operator.
+  if (atConditionOperator()) syntaxError();
+  return value;
+}
+
+ExprPtr Parser::parseCondition() {
+  ConditionMode mode(*this, true);
+  return parseOr();
+}
+
+ExprPtr Parser::parseOr() {
   NestingGuard guard(*this);
   std::vector<ExprPtr> terms;
   terms.push_back(parseAnd());
@@ -116,6 +165,10 @@ ExprPtr Parser::parsePredicate() {
     return e;
   }
   ExprPtr left = parseAdditive();
+  // "(a = 1) = 1": a parenthesised condition only joins others through AND and OR.
+  if (isCondition(*left) && !peekWord("and") && !peekWord("or") && atConditionOperator()) syntaxError();
+  // The other operands are values: "a = (b = 1)" fails at the second '='.
+  ConditionMode operands(*this, false);
   BinaryOp op;
   if (comparisonOp(peek(), op)) {
     next();
@@ -198,7 +251,10 @@ ExprPtr Parser::parseAdditive() {
     } else {
       return left;
     }
+    // "(a = 1) + 1": a condition is no operand of arithmetic.
+    if (isCondition(*left)) syntaxError();
     next();
+    ConditionMode operand(*this, false);
     left = makeBinaryLike<BinaryExpr>(op, std::move(left), parseMultiplicative());
     checkHeight(*left);
   }
@@ -217,7 +273,9 @@ ExprPtr Parser::parseMultiplicative() {
     } else {
       return left;
     }
+    if (isCondition(*left)) syntaxError();
     next();
+    ConditionMode operand(*this, false);
     left = makeBinaryLike<BinaryExpr>(op, std::move(left), parseUnary());
     checkHeight(*left);
   }
@@ -236,6 +294,7 @@ ExprPtr Parser::parseUnary() {
   }
   next();
   NestingGuard guard(*this);
+  ConditionMode operand(*this, false);
   auto u = std::make_unique<UnaryExpr>();
   u->op = op;
   u->operand = parseUnary();
@@ -292,7 +351,8 @@ ExprPtr Parser::parsePrimary() {
           s->query = parseSubqueryBody();
           return s;
         }
-        ExprPtr inner = parseExpr();
+        // Within a condition the parentheses may group conditions: "where (a = 1 or b = 2)".
+        ExprPtr inner = conditions_ ? parseOr() : parseExpr();
         expectSymbol(")");
         return inner;
       }
@@ -412,7 +472,7 @@ ExprPtr Parser::parseCase() {
   if (!peekWord("when")) syntaxError();
   while (acceptWord("when")) {
     CaseWhen w;
-    w.when = parseExpr();
+    w.when = c->operand ? parseExpr() : parseCondition();
     expectWord("then");
     w.then = parseExpr();
     c->whens.push_back(std::move(w));

@@ -162,7 +162,7 @@ SelectCore Parser::parseSelectCore() {
   parseSelectItems(core);
   if (acceptWord("into")) core.into = parseObjectName();
   if (acceptWord("from")) core.from = parseFromList();
-  if (acceptWord("where")) core.where = parseExpr();
+  if (acceptWord("where")) core.where = parseCondition();
   if (peekWord("group") && peekWord("by", 1)) {
     next();
     next();
@@ -171,7 +171,7 @@ SelectCore Parser::parseSelectCore() {
       core.groupBy.push_back(parseExpr());
     } while (acceptSymbol(","));
   }
-  if (acceptWord("having")) core.having = parseExpr();
+  if (acceptWord("having")) core.having = parseCondition();
   return core;
 }
 
@@ -244,7 +244,7 @@ TableRefPtr Parser::parseTableRef() {
     j->left = std::move(left);
     j->right = parseTablePrimary();
     expectWord("on");
-    j->on = parseExpr();
+    j->on = parseCondition();
     left = std::move(j);
   }
 }

@@ -74,7 +74,13 @@ class Parser {
   int32_t parseIntegerArg();
 
   // --- expressions (parse_expr.cpp)
+  // A value (a select-list item, an argument, an assigned value ...): a comparison, LIKE, BETWEEN,
+  // IN, IS NULL, EXISTS, NOT, AND or OR in it is a syntax error ("select 'a' like 'b'"), except
+  // inside a subquery or a searched CASE's WHEN.
   ExprPtr parseExpr();
+  // A search condition (WHERE, HAVING, ON, IF, WHILE, CHECK, a rule, a searched CASE's WHEN).
+  ExprPtr parseCondition();
+  ExprPtr parseOr();
   ExprPtr parseAnd();
   ExprPtr parseNot();
   ExprPtr parsePredicate();
@@ -161,6 +167,23 @@ class Parser {
   std::vector<Token> tokens_;
   size_t pos_ = 0;
   int depth_ = 0;
+  // True while a search condition is being parsed (see parseCondition), false within a value.
+  bool conditions_ = false;
+  // Sets conditions_ for the lifetime of the guard.
+  class ConditionMode {
+   public:
+    ConditionMode(Parser& p, bool conditions) : p_(p), saved_(p.conditions_) { p.conditions_ = conditions; }
+    ~ConditionMode() { p_.conditions_ = saved_; }
+    ConditionMode(const ConditionMode&) = delete;
+    ConditionMode& operator=(const ConditionMode&) = delete;
+
+   private:
+    Parser& p_;
+    bool saved_;
+  };
+  // True when the next token continues a predicate (= < LIKE BETWEEN IN IS NOT LIKE ...) or
+  // joins conditions (AND, OR).
+  bool atConditionOperator() const;
   size_t lastEnd_ = 0;          // end of the last consumed token: where the current statement's text ends
   bool firstStatement_ = true;  // a bare procedure name may start only the batch's first statement
   int placeholders_ = 0;        // `?` markers met so far: the next one's bind position

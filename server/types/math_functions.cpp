@@ -128,6 +128,7 @@ void powerFn(sqlite3_context* ctx, int, sqlite3_value** a) {
       if (!std::isfinite(r) || std::fabs(r) >= 9.2e18) throw overflow();
       x.i = static_cast<int64_t>(std::trunc(r));
     } else if (x.kind == Number::Real) {
+      if (!std::isfinite(r)) throw overflow();
       x.d = r;
     } else {
       auto d = decimalFromDouble(r, x.dec.scale);
@@ -146,6 +147,8 @@ void floatFn(sqlite3_context* ctx, int, sqlite3_value** a) {
     if ((PositiveOnly && x <= 0) || (NonNegative && x < 0)) throw domainError();
     double r = F(x);
     if (std::isnan(r)) throw domainError();
+    // exp(1000): a float past the largest one is an overflow, never an infinity.
+    if (!std::isfinite(r)) throw overflow();
     sqlite3_result_double(ctx, r);
   });
 }

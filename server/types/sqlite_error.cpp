@@ -192,6 +192,9 @@ SqlError errorFromSqlite(sqlite3* db, int rc) {
   // Copy the text first: looking the index up runs statements that overwrite it.
   const char* m = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
   std::string message = m ? m : "";
+  // A table of a database the connection could not attach: the reason, not "not found".
+  if (db && message.rfind("no such table: ", 0) == 0)
+    if (auto refusal = takeMissingTableRefusal(db)) return *refusal;
   return decode(db, rc, message);
 }
 

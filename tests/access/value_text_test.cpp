@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -114,6 +115,40 @@ TEST(ValueText, WritesFreeTdsTextsOfEveryKind) {
   EXPECT_EQ(valuetext::Write(Kind::DateTime, &before, out), nullptr);
   EXPECT_EQ(valuetext::Write(Kind::Text, "x", out), nullptr);
   ctlib::cs_ctx_drop(ctx);
+}
+
+// A datetime's 1/300-second ticks shown as milliseconds the way the server family shows them
+// (ticks * 10 / 3 rounded half up), and back to the same tick count.
+TEST(ValueText, TicksRoundToTheFamilysMilliseconds) {
+  struct Case {
+    const char* name;
+    int64_t ticks;
+    int64_t milliseconds;
+  };
+  const Case cases[] = {
+      {"no ticks", 0, 0},
+      {"one tick", 1, 3},
+      {"two ticks round up", 2, 7},
+      {"three ticks", 3, 10},
+      {"last tick of a second", 299, 997},
+      {"first tick of a second", 300, 1000},
+      {"second and a third", 301, 1003},
+      {"last tick of a day", 86400 * 300 - 1, 86399997},
+      {"negative counts as none", -5, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(valuetext::MillisecondsOfTicks(c.ticks), c.milliseconds);
+    if (c.ticks >= 0) {
+      EXPECT_EQ(valuetext::TicksOfMilliseconds(c.milliseconds), c.ticks);
+    }
+  }
+  // Every tick of a second reaches the same tick again, and every millisecond the nearest tick.
+  for (int64_t t = 0; t < 300; ++t) EXPECT_EQ(valuetext::TicksOfMilliseconds(valuetext::MillisecondsOfTicks(t)), t) << t;
+  for (int64_t ms = 0; ms < 1000; ++ms)
+    EXPECT_LE(std::abs(valuetext::MillisecondsOfTicks(valuetext::TicksOfMilliseconds(ms)) - ms), 2) << ms;
+  // Half a tick (5 ms is 1.5 ticks) goes up.
+  EXPECT_EQ(valuetext::TicksOfMilliseconds(5), 2);
 }
 
 }  // namespace

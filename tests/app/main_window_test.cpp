@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QTreeWidget>
 #include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -456,24 +457,27 @@ TEST(MainWindowTest, HistorySelectPutsTheStatementBack) {
   EXPECT_EQ(select->toolTip(), QStringLiteral("Select history item"));
   w.Action("a_show_history")->trigger();
   EXPECT_EQ(w.nb_sql_main()->currentIndex(), pgHistory);
-  auto* list = w.findChild<QListWidget*>();
+  auto* list = w.findChild<QTreeWidget*>(QStringLiteral("dbg_history"));
   ASSERT_NE(list, nullptr);
-  ASSERT_EQ(list->count(), 2);
-  // Each on one line: its first 50 characters, line ends shown as blanks.
-  EXPECT_EQ(list->item(0)->text(), QString(first).replace(QLatin1Char('\n'), QLatin1Char(' ')).left(50));
+  ASSERT_EQ(list->topLevelItemCount(), 2);
+  // A grid with the one column "Command"; each row its statement's first 50 characters, line
+  // ends shown as blanks.
+  EXPECT_EQ(list->columnCount(), 1);
+  EXPECT_EQ(list->headerItem()->text(0), QStringLiteral("Command"));
+  EXPECT_EQ(list->topLevelItem(0)->text(0), QString(first).replace(QLatin1Char('\n'), QLatin1Char(' ')).left(50));
   // The History page offers Select itself.
   auto* bar = w.nb_sql_main()->widget(pgHistory)->findChild<QToolBar*>();
   ASSERT_NE(bar, nullptr);
   EXPECT_TRUE(bar->actions().contains(select));
   Shot(w, "main-history-page");
   w.Model().RightCaption = QStringLiteral("   /some/file.sql");
-  list->setCurrentRow(0);
+  list->setCurrentItem(list->topLevelItem(0));
   select->trigger();
   EXPECT_EQ(w.editor()->toPlainText(), first);
   EXPECT_TRUE(w.Model().RightCaption.isEmpty());
   // A double click (its first press made the row current).
-  list->setCurrentRow(1);
-  emit list->itemDoubleClicked(list->item(1));
+  list->setCurrentItem(list->topLevelItem(1));
+  emit list->itemDoubleClicked(list->topLevelItem(1), 0);
   EXPECT_EQ(w.editor()->toPlainText(), QStringLiteral("select 3"));
   w.Action("a_servers_disconnect")->trigger();
 }
@@ -568,6 +572,52 @@ TEST(MainWindowTest, OpenDialogKeepsItsFolderBetweenUses) {
   w.OpenFile();
   EXPECT_EQ(w.editor()->toPlainText(), QStringLiteral("select 'b.sql'\n"));
   EXPECT_EQ(w.Model().EditorFileName, QDir(folder).filePath("b.sql"));
+}
+
+// The kept open dialog lists its folder as it is at each Open: a script saved since the last
+// Open is there (and can be chosen from the list), a removed one is gone, and a mask typed last
+// time gives way to the selected file type again.
+TEST(MainWindowTest, OpenDialogListsTheFolderAsItIsAtEachOpen) {
+  QTemporaryDir dir;
+  TRecordingUiServices ui;
+  auto write = [&](const char* name) {
+    QFile f(dir.filePath(QString::fromLatin1(name)));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray("select '") + name + "'\n");
+  };
+  write("old.sql");
+  write("notes.txt");
+  Tf_main w(dir.filePath("Tabulon.ini"));
+  w.show();
+  TStOpenDialog* dlg = w.OpenDialog();
+  auto listed = [dlg] {
+    QStringList names;
+    for (int i = 0; i < dlg->List()->count(); ++i) names << dlg->List()->item(i)->text();
+    return names;
+  };
+  QStringList first, second;
+  QTimer::singleShot(0, dlg, [&] {
+    dlg->State().Folder = dir.path();
+    dlg->Reload();
+    first = listed();
+    dlg->FileNameEd()->setText("*.txt");
+    dlg->OpenClick();
+    EXPECT_EQ(listed(), QStringList{"notes.txt"});
+    dlg->reject();
+  });
+  w.OpenFile();
+  EXPECT_EQ(first, QStringList{"old.sql"});
+  write("new.sql");
+  ASSERT_TRUE(QFile::remove(dir.filePath("old.sql")));
+  QTimer::singleShot(0, dlg, [&] {
+    second = listed();
+    const auto found = dlg->List()->findItems("new.sql", Qt::MatchExactly);
+    if (!found.isEmpty()) emit dlg->List()->itemDoubleClicked(found.first());
+    if (dlg->isVisible()) dlg->reject();
+  });
+  w.OpenFile();
+  EXPECT_EQ(second, QStringList{"new.sql"});
+  EXPECT_EQ(w.editor()->toPlainText(), QStringLiteral("select 'new.sql'\n"));
 }
 
 // The Desktop page's file list renames a file in place (F2, never a double click, which opens)

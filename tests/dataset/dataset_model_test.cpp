@@ -146,6 +146,7 @@ TEST_F(Model, InsertAndAppendShowALiveRowUntilPosted) {
 
 TEST_F(Model, SetDataEditsTheRowsRecord) {
   TRecordingUiServices ui;
+  model.AutoPost = true;
   model.FetchAll();
   ASSERT_TRUE(model.flags(model.index(3, 1)) & Qt::ItemIsEditable);
   EXPECT_TRUE(model.setData(model.index(3, 1), "DEE"));
@@ -169,6 +170,74 @@ TEST_F(Model, SetDataEditsTheRowsRecord) {
   ASSERT_EQ(ui.Events(TRecordingUiServices::Event::kMessageBox).size(), 1u);
   EXPECT_TRUE(ui.Events(TRecordingUiServices::Event::kMessageBox)[0].text.contains("id too large"));
   ds.Cancel();
+}
+
+// By default a row's cells stay in the record until the row is left: an inserted row goes to
+// the dataset once, with every value; a refused post keeps the row, its values and its place;
+// a cell editor still open is written into the record before any post or move.
+TEST_F(Model, ARowIsPostedWhenItIsLeft) {
+  TRecordingUiServices ui;
+  TQorixConstraintItem& c = ds.Constraints().Add();
+  c.FieldName = "id";
+  c.Operator = "<";
+  c.Value = 100;
+  c.ErrorMessage = "id too large";
+  model.FetchAll();
+  int posts = 0;
+  ds.BeforePost = [&](TDataSet&) { ++posts; };
+  ds.Append();
+  const int row = model.CurrentRow();
+  ASSERT_EQ(row, 5);
+  EXPECT_TRUE(model.setData(model.index(row, 0), 500));
+  EXPECT_TRUE(model.setData(model.index(row, 1), "fay"));
+  EXPECT_EQ(ds.State(), TDataSetState::dsInsert);
+  EXPECT_EQ(posts, 0);
+  // Refused on leaving: still inserting, the values and the row kept.
+  EXPECT_THROW(model.SetCurrentRow(0), Exception);
+  EXPECT_EQ(ds.State(), TDataSetState::dsInsert);
+  EXPECT_EQ(model.CurrentRow(), row);
+  EXPECT_EQ(model.data(model.index(row, 0)).toInt(), 500);
+  EXPECT_EQ(model.data(model.index(row, 1)).toString(), "fay");
+  // Corrected and left: one post.
+  EXPECT_TRUE(model.setData(model.index(row, 0), 6));
+  posts = 0;
+  EXPECT_TRUE(model.SetCurrentRow(0));
+  EXPECT_EQ(posts, 1);
+  EXPECT_EQ(ds.State(), TDataSetState::dsBrowse);
+  model.FetchAll();
+  EXPECT_EQ(Names(), QStringList({"ann", "bob", "cy", "dee", "eve", "fay"}));
+  // An existing row edited in two cells is written once, when it is left.
+  posts = 0;
+  EXPECT_TRUE(model.setData(model.index(1, 1), "BOB"));
+  EXPECT_TRUE(model.setData(model.index(1, 0), 22));
+  EXPECT_EQ(ds.State(), TDataSetState::dsEdit);
+  EXPECT_TRUE(model.SetCurrentRow(2));
+  EXPECT_EQ(posts, 1);
+  EXPECT_EQ(Names().at(1), "BOB");
+
+  // The view's open editor is asked for before a post from elsewhere and before a move, never
+  // during the model's own reading.
+  bool editorOpen = true;
+  model.OnUpdateData = [&] {
+    if (!editorOpen) return;
+    editorOpen = false;
+    model.setData(model.index(model.CurrentRow(), 1), "typed late");
+  };
+  ds.Edit();
+  ds.Post();
+  EXPECT_FALSE(editorOpen);
+  EXPECT_EQ(ds.FieldByName("name")->AsString(), "typed late");
+  editorOpen = true;
+  // Another model's reading, and a model's own reading (with the same editor hook).
+  TDataSetModel other;
+  other.OnUpdateData = model.OnUpdateData;
+  other.SetDataSource(&source);
+  other.FetchAll();
+  EXPECT_EQ(other.FetchedRows(), 6);
+  EXPECT_TRUE(editorOpen) << "asked during a scan";
+  other.OnUpdateData = nullptr;
+  model.OnUpdateData = nullptr;
+  EXPECT_EQ(ui.Events(TRecordingUiServices::Event::kMessageBox).size(), 0u);
 }
 
 TEST_F(Model, ShowsTheEditedRecordLive) {

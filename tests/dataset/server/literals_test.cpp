@@ -32,7 +32,11 @@ TEST(SqlLiterals, EachTypeHasItsLiteral) {
       {"empty blob", ftBlob, QByteArray(), "NULL"},
       {"date-time", ftDateTime, QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5, 333)), "'2026-01-02 03:04:05.333'"},
       {"last instant of a day stays on it", ftDateTime, QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59, 999)),
-       "'2026-12-31 23:59:59.996'"},
+       "'2026-12-31 23:59:59.997'"},
+      {"tick of .997 written as the server shows it", ftDateTime, QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5, 997)),
+       "'2026-01-02 03:04:05.997'"},
+      {"one tick", ftDateTime, QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5, 3)), "'2026-01-02 03:04:05.003'"},
+      {"two ticks", ftDateTime, QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5, 7)), "'2026-01-02 03:04:05.007'"},
       {"date alone", ftDate, QDate(1999, 9, 9), "'1999-09-09 00:00:00.000'"},
       {"unknown type from the value", ftUnknown, 7, "7"},
       {"injection attempt stays inside the literal", ftString, QStringLiteral("x'; drop table t --"),
@@ -48,7 +52,8 @@ TEST(SqlLiterals, TicksRoundWithinTheDay) {
   EXPECT_EQ(TimeToTicks(0), 0);
   EXPECT_EQ(TimeToTicks(10), 3);
   EXPECT_EQ(TimeToTicks(86399999), 86400 * 300 - 1);
-  EXPECT_EQ(TicksToMsecs(86400 * 300 - 1), 86399996);
+  EXPECT_EQ(TicksToMsecs(86400 * 300 - 1), 86399997);
+  EXPECT_EQ(TicksToMsecs(299), 997);
   // Every tick survives the way to milliseconds and back.
   for (int t : {0, 1, 2, 299, 300, 12345, 86400 * 300 - 1}) EXPECT_EQ(TimeToTicks(TicksToMsecs(t)), t) << t;
 }

@@ -189,3 +189,66 @@ TEST(ReplyWriter, EedCarriesTheMessageAndServerName) {
 }
 
 }  // namespace
+
+// Work held back by the executor: the writer asks it to commit before any byte leaves, keeps its
+// bytes while it says "not now", and takes back the output of work that was lost.
+struct FakeHeldWork : ResultSink::HeldWork {
+  MemorySocket* socket = nullptr;
+  bool ready = true;
+  int commits = 0;
+  size_t outputAtFirstCommit = SIZE_MAX;
+  bool commitBeforeSend() override {
+    if (!ready) return false;
+    if (commits++ == 0) outputAtFirstCommit = socket->takeOutput().size();
+    return true;
+  }
+};
+
+TEST(ReplyWriter, HeldWorkCommitsBeforeItsResultsLeave) {
+  struct Case {
+    const char* name;
+    bool slow;  // the results wait past the stale-flush time and go out at a check
+  } cases[] = {{"full packets", false}, {"a stale flush", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Wire w;
+    ReplyWriter reply(
+        w.writer, "SRV", &w.options, [] { return AttentionPoll::Nothing; }, 0);
+    FakeHeldWork work;
+    work.socket = &w.socket;
+    reply.setHeldWork(&work);
+    work.ready = false;
+    const int statements = c.slow ? 3 : 10000;
+    for (int i = 0; i < statements; ++i) reply.done(DoneKind::Done, false, 1);
+    if (c.slow) std::this_thread::sleep_for(ReplyWriter::kStaleFlush + std::chrono::milliseconds(10));
+    reply.cancelled();
+    // A statement is half way: nothing goes out, however much waits.
+    EXPECT_TRUE(w.socket.takeOutput().empty());
+    EXPECT_EQ(work.commits, 0);
+    work.ready = true;
+    reply.done(DoneKind::Done, false, 1);
+    if (c.slow) std::this_thread::sleep_for(ReplyWriter::kStaleFlush + std::chrono::milliseconds(10));
+    reply.cancelled();
+    reply.finish();
+    EXPECT_GE(work.commits, 1);
+    EXPECT_EQ(work.outputAtFirstCommit, 0u) << "bytes left before the commit";
+  }
+}
+
+TEST(ReplyWriter, LostHeldWorkTakesBackItsStatementsOnly) {
+  Wire w;
+  ReplyWriter reply(w.writer, "SRV", &w.options);
+  reply.done(DoneKind::Done, false, 7);  // committed before the held work began
+  reply.markHeldOutput();
+  reply.done(DoneKind::Done, false, 1);
+  reply.done(DoneKind::Done, false, 1);
+  reply.dropHeldOutput();
+  reply.message(ServerMessage{3621, 1, 16, "lost", "", 1});
+  reply.done(DoneKind::Done, true, -1);
+  reply.finish();
+  auto tokens = tabtest::replyTokens(w.socket.takeOutput());
+  EXPECT_EQ(tabtest::tokenSequence(tokens), "FD E5 FD");
+  ASSERT_EQ(doneStatuses(tokens).size(), 2u);
+  EXPECT_EQ(doneStatuses(tokens)[0], 0x11);  // the count 7, MORE
+  EXPECT_EQ(doneStatuses(tokens)[1], 0x02);  // the error, last
+}

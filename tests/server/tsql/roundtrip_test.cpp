@@ -242,10 +242,10 @@ INSTANTIATE_TEST_SUITE_P(
              "DROP PROCEDURE p ; DROP PROCEDURE q ; DROP TRIGGER tr ; DROP RULE r ; DROP DEFAULT d"),
         CASE(grant_revoke,
              "grant select, update (price) on titles to public, mary with grant option "
-             "revoke all on t from bob grant create table, exec to joe",
+             "revoke all on t from bob grant create table, create proc to joe",
              "GRANT select, update ON titles (price) TO public, mary WITH GRANT OPTION ; REVOKE all ON t "
              "FROM bob ; "
-             "GRANT create table, execute TO joe")),
+             "GRANT create table, create proc TO joe")),
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(

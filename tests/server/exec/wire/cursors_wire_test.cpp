@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <future>
@@ -286,17 +287,37 @@ TEST_F(CursorsWire, StopDuringALongFetchEndsItAndTheConnectionGoesOn) {
 // tells whether the client saw the batch canceled rather than ended.
 std::chrono::milliseconds stopBatchAfter(CtClient& client, const std::string& sql, std::chrono::milliseconds wait,
                                          bool& canceled) {
-  auto reader = std::async(std::launch::async, [&] { return client.run(sql); });
+  // The command is this thread's own, sent before the reader starts: an attention through the
+  // connection would walk its list of commands while the reader allocates or drops one.
+  CS_COMMAND* cmd = nullptr;
+  EXPECT_EQ(ct_cmd_alloc(client.connection(), &cmd), CS_SUCCEED);
+  std::string text = sql;
+  EXPECT_EQ(ct_command(cmd, CS_LANG_CMD, text.data(), CS_NULLTERM, CS_UNUSED), CS_SUCCEED);
+  EXPECT_EQ(ct_send(cmd), CS_SUCCEED);
+  auto reader = std::async(std::launch::async, [cmd] {
+    bool failed = false;
+    CS_INT type = 0;
+    CS_RETCODE rc;
+    while ((rc = ct_results(cmd, &type)) == CS_SUCCEED) {
+      if (type == CS_CMD_FAIL) failed = true;
+      if (type == CS_ROW_RESULT || type == CS_CURSOR_RESULT || type == CS_COMPUTE_RESULT) {
+        CS_INT rows = 0;
+        while (ct_fetch(cmd, CS_UNUSED, CS_UNUSED, CS_UNUSED, &rows) == CS_SUCCEED) {
+        }
+      }
+    }
+    return rc == CS_CANCELED || rc != CS_END_RESULTS || failed;
+  });
   std::this_thread::sleep_for(wait);
   auto sent = std::chrono::steady_clock::now();
-  EXPECT_EQ(ct_cancel(client.connection(), nullptr, CS_CANCEL_ATTN), CS_SUCCEED);
+  EXPECT_EQ(ct_cancel(nullptr, cmd, CS_CANCEL_ATTN), CS_SUCCEED);
   if (reader.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
     ADD_FAILURE() << "the attention did not stop the batch";
-    return std::chrono::milliseconds::max();
+    std::abort();  // the reader still uses the command
   }
-  CtBatch b = reader.get();
-  canceled = b.canceled || b.failed;
-  for (const auto& m : b.messages) EXPECT_LE(m.severity, 10) << m.text;
+  canceled = reader.get();
+  ct_cmd_drop(cmd);
+  for (const auto& m : client.takeMessages()) EXPECT_LE(m.severity, 10) << m.text;
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - sent);
 }
 
