@@ -344,7 +344,7 @@ class SessionImpl : public Session, public BindContext {
   // Whether a kept shape was made for the session as it is now.
   bool shapeHolds(const KeptShape& shape) const;
  public:
-  // How many batches ran from a kept shape so far (for tests and the session's statistics).
+  // How many batches ran from a kept shape so far (tests read it).
   uint64_t shapesRun() const { return shapesRun_; }
 
  private:
