@@ -20,13 +20,18 @@ void SessionImpl::runAlterTable(const AlterTableStatement& s) {
     throw SqlError(4902, 16,
                    "Cannot alter table '" + t.name + "' because this table does not exist in database '" +
                        t.database + "'.");
-  // CHECK constraints, of the table or of a column added, are kept; the index constraints
-  // (PRIMARY KEY, UNIQUE) and foreign keys are made only with the table.
-  std::vector<const Constraint*> checks;
-  std::vector<std::string> checkColumns;
+  // CHECK constraints and foreign keys, of the table or of a column added, are kept; the index
+  // constraints (PRIMARY KEY, UNIQUE) are made only with the table.
+  std::vector<const Constraint*> checks, foreign;
+  std::vector<std::string> checkColumns, foreignColumns;
   auto noteConstraint = [&](const Constraint& k, const std::string& column) {
+    if (k.kind == ConstraintKind::ForeignKey) {
+      foreign.push_back(&k);
+      foreignColumns.push_back(column);
+      return;
+    }
     if (k.kind != ConstraintKind::Check || !k.check)
-      throw notSupported("A PRIMARY KEY, UNIQUE or FOREIGN KEY constraint in ALTER TABLE");
+      throw notSupported("A PRIMARY KEY or UNIQUE constraint in ALTER TABLE");
     checks.push_back(&k);
     checkColumns.push_back(column);
   };
@@ -75,6 +80,8 @@ void SessionImpl::runAlterTable(const AlterTableStatement& s) {
   // A constraint added holds for rows from now on: the rows already there are not tested, nor is
   // the default that fills a new column, as the family does.
   createCheckConstraints(t, checks, checkColumns);
+  // A foreign key added must hold for the rows already there (547 otherwise, and nothing is kept).
+  if (!foreign.empty()) createForeignKeys(t, foreign, foreignColumns, true);
   // A new column may be the first variable-length or identity one.
   refreshTableStatus(*this, t.database, t.id);
   tx.commit();

@@ -105,7 +105,8 @@ void SessionImpl::dropConstraint(const TableInfo& t, const std::string& name) {
   {
     SqlStatement q(*this,
                    "SELECT id FROM " + sysobjects +
-                       " WHERE type = 'R' AND deltrig = ?1 AND (sysstat2 & ?2) <> 0 AND rtrim(name) = ?3",
+                       " WHERE ((type = 'R' AND (sysstat2 & ?2) <> 0) OR type = 'RI') AND deltrig = ?1 AND "
+                       "rtrim(name) = ?3",
                    SqlStatement::Access::Internal);
     q.bindAll({Value{int64_t{t.id}}, Value{kCheckConstraintStat2}, Value{name}});
     if (q.step()) id = sqlite3_column_int(q.get(), 0);

@@ -105,28 +105,15 @@ void SessionImpl::runCreateTable(const CreateTableStatement& s) {
   if (!temp) inheritTypeDefaults(created.database, created.id);
   createCheckConstraints(created, checks, checkColumns);
   refreshTableStatus(*this, created.database, created.id);
-  // Foreign keys are not kept beyond the status words: the table declaring one is marked, and
-  // the table it references (in the same database) as referenced.
+  // Foreign keys, of the table or of a column, are kept and enforced from now on.
   std::vector<const Constraint*> foreign;
+  std::vector<std::string> foreignColumns;
   for (const auto& k : s.constraints)
-    if (k.kind == ConstraintKind::ForeignKey) foreign.push_back(&k);
+    if (k.kind == ConstraintKind::ForeignKey) foreign.push_back(&k), foreignColumns.emplace_back();
   for (const auto& c : s.columns)
     for (const auto& k : c.constraints)
-      if (k.kind == ConstraintKind::ForeignKey) foreign.push_back(&k);
-  if (!foreign.empty()) addTableStatus(*this, created.database, created.id, kStat2ForeignKey);
-  for (const Constraint* k : foreign) {
-    std::optional<TableInfo> referenced;
-    // An unqualified reference names a table of the new table's database.
-    ObjectName target = k->refTable;
-    if (target.database.empty()) target.database = created.database;
-    try {
-      referenced = Binder(*this).resolveTable(target);
-    } catch (const SqlError& e) {
-      if (e.number() != 208) throw;
-    }
-    if (referenced && referenced->database == created.database)
-      addTableStatus(*this, referenced->database, referenced->id, kStat2Referential);
-  }
+      if (k.kind == ConstraintKind::ForeignKey) foreign.push_back(&k), foreignColumns.push_back(c.name);
+  if (!foreign.empty()) createForeignKeys(created, foreign, foreignColumns, false);
   tx.commit();
   if (temp) rememberTempTable(details.name);
   done(false, -1);
@@ -156,6 +143,7 @@ void SessionImpl::runDrop(const DropStatement& s) {
     if (view) {
       dropView(db_, *t);
     } else {
+      dropForeignKeys(*t);
       dropCheckConstraints(*t);
       dropTable(db_, *t);
       if (isTemp(name)) forgetTempTable(tempTableName(name.name));

@@ -428,6 +428,10 @@ void SessionImpl::runInsert(const InsertStatement& s) {
   TriggerFiring firing(*this, t, TriggerFiring::Event::Insert, trigger);
   SqlStatement ins(*this, "INSERT INTO " + t.sqliteName + " (" + cols + ") VALUES (" + marks + ")");
   std::vector<RowRule> rules = rowRules(t);
+  // The new rows' foreign keys are tested once all are in: a row may name another of them.
+  std::shared_ptr<const TableReferences> references = referencesOf(t);
+  const bool childKeys = references && !references->outgoing.empty();
+  std::vector<int64_t> added;
   // WITH CHECK OPTION: every new row must be one the view selects.
   std::optional<SqlStatement> qualifies;
   if (vt && vt->checkOption && !vt->where.empty())
@@ -440,6 +444,7 @@ void SessionImpl::runInsert(const InsertStatement& s) {
   int32_t inserted = 0;
   auto insertRow = [&](const std::vector<Value>& r) {
     this->insertRow(t, targets, sourceTypes, identityCol, rules, ins, r, lastIdentity, identities);
+    if (childKeys) added.push_back(sqlite3_last_insert_rowid(db_));
     if (qualifies) {
       qualifies->reset();
       qualifies->bindAll({Value{static_cast<int64_t>(sqlite3_last_insert_rowid(db_))}});
@@ -462,6 +467,7 @@ void SessionImpl::runInsert(const InsertStatement& s) {
     }
   }
   identities.flush();
+  if (childKeys) checkChildRows(*references, added, nullptr);
   std::vector<bool> given(t.columns.size(), false);
   for (int i : targets) given[static_cast<size_t>(i)] = true;
   firing.setColumnsSet(std::move(given));
@@ -543,6 +549,7 @@ std::shared_ptr<InsertPlan> SessionImpl::insertPlan(const InsertStatement& s) {
       for (int i : plan->targets)
         if (i == plan->identityColumn) plan->explicitIdentity = true;
       plan->rules = rowRules(t);
+      plan->references = referencesOf(t);
       plan->triggerId = TriggerFiring::triggerFor(*this, t, TriggerFiring::Event::Insert);
       std::string cols, marks;
       for (size_t i = 0; i < t.columns.size(); ++i) {
@@ -606,6 +613,8 @@ bool SessionImpl::runPlannedInsert(const std::shared_ptr<InsertPlan>& plan, cons
     SqlStatement ins(*this, plan->insertSql);
     IdentityCounter identities(db_, t);
     insertRow(t, plan->targets, sourceTypes, plan->identityColumn, plan->rules, ins, row, lastIdentity, identities);
+    if (plan->references && !plan->references->outgoing.empty())
+      checkChildRows(*plan->references, {sqlite3_last_insert_rowid(db_)}, nullptr);
     identities.flush();
     std::vector<bool> given(t.columns.size(), false);
     for (int i : plan->targets) given[static_cast<size_t>(i)] = true;
@@ -732,7 +741,17 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
   std::vector<RowRule> rules = rowRules(t);
   std::vector<int64_t> touched;
   bool checkView = vt && vt->checkOption && !vt->where.empty();
-  if (!rules.empty() || checkView) {
+  // Foreign keys: the changed rows' own keys must find their parents afterwards, and a parent key
+  // changed may not leave child rows behind (its old values are noted first).
+  std::shared_ptr<const TableReferences> references = referencesOf(t);
+  bool childKeys = false;
+  ParentKeys parentKeys;
+  if (references) {
+    for (const ForeignKey& k : references->outgoing)
+      for (int i : k.childIndexes) childKeys = childKeys || changed[static_cast<size_t>(i)];
+    captureParentKeys(*references, pick, binder.params(), &changed, parentKeys);
+  }
+  if (!rules.empty() || checkView || childKeys) {
     // The rows are noted before they change, so their new values can be tested afterwards.
     SqlStatement q(*this, "SELECT DISTINCT rowid FROM (" + pick + ")", SqlStatement::Access::Internal);
     q.bindAll(binder.params());
@@ -758,6 +777,8 @@ void SessionImpl::runUpdate(const UpdateStatement& s) {
       verifyRow(t, rules, values, &changed);
     }
   }
+  if (childKeys) checkChildRows(*references, touched, &changed);
+  checkParentKeys(parentKeys);
   if (checkView) {
     // WITH CHECK OPTION: no changed row may leave the view.
     SqlStatement qualifies(*this,
@@ -793,18 +814,24 @@ void SessionImpl::runDelete(const DeleteStatement& s) {
                                            : "";
   where = bothConditions(withJoinConditions(where, binder, joinConditions, scope), vt ? &*vt : nullptr);
   std::string sql = "DELETE FROM " + t.sqliteName + " AS " + alias;
+  const std::string pick = rowSelection(t, alias, fromSql, where, options_.rowCount);
   if (!fromSql.empty() || options_.rowCount > 0) {
-    sql += " WHERE " + alias + ".rowid IN (" + rowSelection(t, alias, fromSql, where, options_.rowCount) + ")";
+    sql += " WHERE " + alias + ".rowid IN (" + pick + ")";
   } else if (!where.empty()) {
     sql += " WHERE " + where;
   }
   StatementTransaction tx(*this, t);
   TriggerFiring firing(*this, t, TriggerFiring::Event::Delete);
+  // A parent row may not go while a child row (not deleted with it) names its key.
+  ParentKeys parentKeys;
+  if (std::shared_ptr<const TableReferences> references = referencesOf(t))
+    captureParentKeys(*references, pick, binder.params(), nullptr, parentKeys);
   SqlStatement st(*this, sql);
   st.bindAll(binder.params());
   while (st.step()) {
   }
   int32_t rows = sqlite3_changes(db_);
+  checkParentKeys(parentKeys);
   if (firing.fire(rows)) rows = 0;
   tx.commit();
   rowCount_ = rows;
@@ -817,7 +844,11 @@ void SessionImpl::runTruncate(const TruncateStatement& s) {
   refuseView(t);
   requireOwnerOf("TRUNCATE TABLE", t);
   StatementTransaction tx(*this, t);
+  ParentKeys parentKeys;
+  if (std::shared_ptr<const TableReferences> references = referencesOf(t))
+    captureParentKeys(*references, "SELECT rowid FROM " + t.sqliteName, {}, nullptr, parentKeys);
   execSql("DELETE FROM " + t.sqliteName);
+  checkParentKeys(parentKeys);
   tx.commit();
   rowCount_ = 0;
   done(false, -1);

@@ -468,6 +468,12 @@ void SessionImpl::spHelpConstraint(const std::string& objname) {
                           reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 1)));
     for (const auto& [id, name] : checks) rows.push_back({Value{name}, Value{objectText(db_, t->database, id).value_or("")}});
   }
+  if (std::shared_ptr<const TableReferences> references = referencesOf(*t)) {
+    // Foreign keys the table declares, then those of other tables that reference it.
+    for (const ForeignKey& k : references->outgoing) rows.push_back({Value{k.name}, Value{k.definition}});
+    for (const ForeignKey& k : references->incoming)
+      if (k.childName != t->name) rows.push_back({Value{k.name}, Value{k.definition}});
+  }
   if (rows.empty()) {
     sendMessage(ServerMessage{0, 1, 10, "Object does not have any declarative constraints.", {}, 1});
     return;

@@ -83,6 +83,41 @@ struct RowRule {
   const tsql::Expr* condition = nullptr;
 };
 
+// A declared foreign key as the DML paths test it: the referencing (child) table's columns and the
+// referenced (parent) table's key columns, as SQLite names, pair by pair.
+struct ForeignKey {
+  std::string name;      // the constraint's name, for the error
+  std::string database;  // both tables' database
+  std::string childName, parentName;
+  std::string childSql, parentSql;  // quoted SQLite table names
+  std::vector<std::string> childColumns, parentColumns;  // quoted SQLite column names
+  std::vector<int> childIndexes, parentIndexes;          // positions in TableInfo::columns
+  std::string definition;  // "child FOREIGN KEY (a, b) REFERENCES parent(x, y)", for sp_helpconstraint
+};
+
+// The foreign keys a table declares (`outgoing`) and those that reference it (`incoming`, its own
+// self-references included), read once per catalogue stamp.
+struct TableReferences {
+  uint64_t stamp = 0;
+  std::vector<ForeignKey> outgoing;
+  std::vector<ForeignKey> incoming;
+};
+
+// The old key values of the parent rows a DELETE or UPDATE changes, per incoming foreign key:
+// after the statement no child row may name a key no parent row has any more.
+class ParentKeys {
+ public:
+  ParentKeys() = default;
+  ~ParentKeys();
+  ParentKeys(const ParentKeys&) = delete;
+  ParentKeys& operator=(const ParentKeys&) = delete;
+  struct Keys {
+    const ForeignKey* key = nullptr;
+    std::vector<std::vector<sqlite3_value*>> rows;  // owned copies
+  };
+  std::vector<Keys> keys;
+};
+
 // Where a statement leaves the flow of its batch.
 enum class Flow { Next, Break, Continue, Return, Goto, Abort };
 
@@ -121,6 +156,7 @@ struct InsertPlan {
   int identityColumn = -1;
   bool explicitIdentity = false;
   std::vector<RowRule> rules;
+  std::shared_ptr<const TableReferences> references;  // null when the table declares none
   int32_t triggerId = 0;
   std::string insertSql;
 };
@@ -435,6 +471,26 @@ class SessionImpl : public Session, public BindContext {
   void dropConstraint(const TableInfo& t, const std::string& name);
   // Removes a table's CHECK constraint objects (DROP TABLE).
   void dropCheckConstraints(const TableInfo& t);
+  // Keeps the FOREIGN KEY constraints of table `t` (`columns[k]` names the column a column
+  // constraint belongs to): an 'RI' object and a sysreferences row each, after checking the
+  // referenced table and key. With `existingRows`, the rows already in `t` must satisfy them.
+  void createForeignKeys(const TableInfo& t, const std::vector<const tsql::Constraint*>& keys,
+                         const std::vector<std::string>& columns, bool existingRows);
+  // DROP TABLE: refused (3712) while another table's foreign key references `t`; else removes the
+  // foreign keys `t` declares.
+  void dropForeignKeys(const TableInfo& t);
+  // The foreign keys of `t` in both directions, or null when there are none (kept per stamp).
+  std::shared_ptr<const TableReferences> referencesOf(const TableInfo& t);
+  // Each foreign key of `r` (changed by the UPDATE's `changed` columns, all with none) must find
+  // the parent row of each child row `rowids` names; throws 547.
+  void checkChildRows(const TableReferences& r, const std::vector<int64_t>& rowids,
+                      const std::vector<bool>* changed);
+  // The keys the parent rows `pick` selects hold now, for the incoming foreign keys whose columns
+  // `changed` touches (all with none).
+  void captureParentKeys(const TableReferences& r, const std::string& pick, const std::vector<Value>& params,
+                         const std::vector<bool>* changed, ParentKeys& out);
+  // After the statement: no child row may name a captured key no parent row has; throws 547.
+  void checkParentKeys(const ParentKeys& keys);
   // The rules and CHECK constraints rows of `t` must pass.
   std::vector<RowRule> rowRules(const TableInfo& t);
   // Tests a full row (storage values in column order); `changed` limits the rules tested to the
@@ -602,6 +658,8 @@ class SessionImpl : public Session, public BindContext {
   std::vector<ParsedBatch> parsedBatches_;  // least recently used first
   // The insert plans, by table name and column list as written.
   std::unordered_map<std::string, std::shared_ptr<InsertPlan>> insertPlans_;
+  // The foreign keys of the tables the session changed, by database and table id.
+  std::unordered_map<std::string, std::shared_ptr<const TableReferences>> references_;
   // The procedures called, by name as written.
   std::unordered_map<std::string, std::shared_ptr<KeptProcedure>> procedures_;
   // A statement of the open transaction changed the catalogue: its COMMIT or ROLLBACK moves the

@@ -31,6 +31,7 @@ constexpr int kSysstatUserTable = 3;
 constexpr int kSysstatDefault = 6;
 constexpr int kSysstatRule = 7;
 constexpr int kSysstatTrigger = 8;
+constexpr int kSysstatReferential = 9;
 constexpr int kIndexUnique = 0x2;
 constexpr int kIndexClustered = 0x10;
 constexpr int kIndexPrimaryKey = 0x800;
@@ -651,9 +652,10 @@ int32_t createTextObject(sqlite3* db, const TextObjectSpec& details) {
   int32_t uid = ownerUid(db, details.database, owner);
   requireFreeName(db, details.database, uid, details.name);
   const bool trigger = details.type == "TR";
-  const int sysstat = details.type == "R"   ? kSysstatRule
-                      : details.type == "D" ? kSysstatDefault
-                                            : kSysstatTrigger;
+  const int sysstat = details.type == "R"    ? kSysstatRule
+                      : details.type == "D"  ? kSysstatDefault
+                      : details.type == "RI" ? kSysstatReferential
+                                             : kSysstatTrigger;
   // A check constraint of a #table is its session's own, as the table is.
   const bool own = storage::isSessionObject(details.database, details.tableId) ||
                    storage::isSessionObjectName(details.database, details.name);
@@ -726,7 +728,7 @@ void bindDefault(sqlite3* db, const std::string& database, int32_t objectId, int
 
 void dropTextObject(sqlite3* db, const std::string& database, int32_t id) {
   std::string type = objectType(db, database, id);
-  if (type != "R" && type != "D" && type != "TR") {
+  if (type != "R" && type != "D" && type != "TR" && type != "RI") {
     throw SqlError(3701, 11,
                    "Cannot drop the object '" + std::to_string(id) +
                        "', because it doesn't exist in the system catalogs.");
@@ -738,6 +740,8 @@ void dropTextObject(sqlite3* db, const std::string& database, int32_t id) {
       up.bind(1, id);
       up.run();
     }
+  } else if (type == "RI") {
+    deleteRows(db, database, "sysreferences", "constrid", id);
   } else {
     const bool rule = type == "R";
     Stmt used(db, "SELECT 1 FROM " + sysTable(database, "syscolumns") + " WHERE " +

@@ -130,6 +130,7 @@ void refreshDatabases(sqlite3* db) {
     if (!storage::hasDatabaseFile(db, name)) continue;
     inTransaction(db, [&] {
       storage::createInternalTables(db, name);
+      storage::ensureSystemTables(db, name);
       storage::replaceAnywhereViews(db, name);
       storage::ensureSystemIndexes(db, name);
     });

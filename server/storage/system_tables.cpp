@@ -348,6 +348,17 @@ const std::vector<SysTableDef>& systemTables() {
         {"context", "tinyint", false},
         {"row", "smallint", false},
         {"loid", "int", false}}},
+      // A declared foreign key: the referencing table and columns (fokeyN, colids), the
+      // referenced table and its key columns (refkeyN), and the constraint's own object.
+      {"sysreferences",
+       23,
+       false,
+       {{"indexid", "smallint", false}, {"constrid", "int", false}, {"tableid", "int", false},
+        {"reftabid", "int", false}, {"keycnt", "smallint", false}, {"status", "smallint", false},
+        {"frgndbid", "smallint", false}, {"pmrydbid", "smallint", false}, {"spare2", "int", false},
+        {"fokey1", "smallint", true}, {"fokey2", "smallint", true}, {"fokey3", "smallint", true}, {"fokey4", "smallint", true}, {"fokey5", "smallint", true}, {"fokey6", "smallint", true}, {"fokey7", "smallint", true}, {"fokey8", "smallint", true}, {"fokey9", "smallint", true}, {"fokey10", "smallint", true}, {"fokey11", "smallint", true}, {"fokey12", "smallint", true}, {"fokey13", "smallint", true}, {"fokey14", "smallint", true}, {"fokey15", "smallint", true}, {"fokey16", "smallint", true}, 
+        {"refkey1", "smallint", true}, {"refkey2", "smallint", true}, {"refkey3", "smallint", true}, {"refkey4", "smallint", true}, {"refkey5", "smallint", true}, {"refkey6", "smallint", true}, {"refkey7", "smallint", true}, {"refkey8", "smallint", true}, {"refkey9", "smallint", true}, {"refkey10", "smallint", true}, {"refkey11", "smallint", true}, {"refkey12", "smallint", true}, {"refkey13", "smallint", true}, {"refkey14", "smallint", true}, {"refkey15", "smallint", true}, {"refkey16", "smallint", true},
+        {"frgndbname", "varchar(30)", true}, {"pmrydbname", "varchar(30)", true}}},
       {"spt_values",
        100001,
        true,
@@ -518,6 +529,8 @@ const std::vector<SystemIndexDef>& systemIndexes() {
     {"csystypes", "systypes", "name"},
     {"ncsystypes", "systypes", "usertype"},
     {"csyskeys", "syskeys", "id"},
+    {"csysreferences", "sysreferences", "tableid"},
+    {"ncsysreferences", "sysreferences", "reftabid"},
     {"ncsyskeys_depid", "syskeys", "depid"},
     {"csysdepends", "sysdepends", "id"},
     {"csysdatabases", "sysdatabases", "name"},
@@ -543,65 +556,91 @@ void ensureSystemIndexes(sqlite3* db, const std::string& database) {
   }
 }
 
-void createSystemTables(sqlite3* db, const std::string& database, int32_t ownerSuid, bool withGuest) {
-  bool isMaster = database == "master";
-  std::vector<const SysTableDef*> tables;
-  for (const SysTableDef& t : systemTables()) {
-    bool wanted = t.onlyIn ? database == t.onlyIn : (!t.masterOnly || isMaster);
-    if (wanted) tables.push_back(&t);
+namespace {
+
+// The SQLite table of system table `t` in `database`.
+void createSystemTableStorage(sqlite3* db, const std::string& database, const SysTableDef* t) {
+  std::string decl;
+  for (const SysColumnDef& c : t->columns) {
+    if (!decl.empty()) decl += ", ";
+    decl += sqliteColumnDecl(c.name, parseColumnType(c.type).type, c.nullable);
   }
-  for (const SysTableDef* t : tables) {
-    std::string decl;
-    for (const SysColumnDef& c : t->columns) {
-      if (!decl.empty()) decl += ", ";
-      decl += sqliteColumnDecl(c.name, parseColumnType(c.type).type, c.nullable);
+  execSql(db, "CREATE TABLE " + schemaPrefix(db, database) + quoteIdent(plainObjectName(database, "dbo", t->name)) +
+                  " (" + decl + ")");
+}
+
+// The sysobjects, syscolumns and sysindexes rows of system table `t` (once sysobjects, syscolumns
+// and sysindexes themselves exist).
+void describeSystemTable(sqlite3* db, const std::string& database, const SysTableDef* t, const DateTime& now) {
+  insertSystemRow(db, database, "sysobjects",
+                  {{"name", std::string(t->name)},
+                   {"id", int64_t{t->id}},
+                   {"uid", int64_t{1}},
+                   {"type", std::string(isLookupTable(t->name) ? "U" : "S")},
+                   {"sysstat", int64_t{isLookupTable(t->name) ? kSysstatUserTable : kSysstatSystemTable}},
+                   {"crdate", now},
+                   {"expdate", now}});
+  int16_t colid = 0, offset = 2;
+  int minlen = 0, maxlen = 0;
+  for (const SysColumnDef& c : t->columns) {
+    ColumnType ct = parseColumnType(c.type);
+    bool variable = c.nullable || ct.type.type == SqlType::VarChar || ct.type.type == SqlType::VarBinary;
+    bool numeric = ct.type.type == SqlType::Numeric || ct.type.type == SqlType::Decimal;
+    insertSystemRow(db, database, "syscolumns",
+                    {{"id", int64_t{t->id}},
+                     {"colid", int64_t{++colid}},
+                     {"status", int64_t{c.nullable ? 8 : 0}},
+                     {"type", int64_t{columnTypeCode(ct.type, c.nullable)}},
+                     {"length", int64_t{ct.type.length}},
+                     {"offset", int64_t{variable ? -1 : offset}},
+                     {"usertype", int64_t{ct.userType}},
+                     {"name", std::string(c.name)},
+                     {"prec", numeric ? Value(int64_t{ct.type.precision}) : Value()},
+                     {"scale", numeric ? Value(int64_t{ct.type.scale}) : Value()}});
+    if (!variable) {
+      offset = static_cast<int16_t>(offset + ct.type.length);
+      minlen += ct.type.length;
     }
-    execSql(db, "CREATE TABLE " + schemaPrefix(db, database) + quoteIdent(plainObjectName(database, "dbo", t->name)) +
-                    " (" + decl + ")");
+    maxlen += ct.type.length;
   }
+  insertSystemRow(db, database, "sysindexes",
+                  {{"name", std::string(t->name)},
+                   {"id", int64_t{t->id}},
+                   {"indid", int64_t{0}},
+                   {"doampg", int64_t{t->id}},
+                   {"segment", int64_t{1}},
+                   {"minlen", int64_t{minlen}},
+                   {"maxlen", int64_t{maxlen}},
+                   {"crdate", now}});
+}
+
+bool wantedIn(const SysTableDef& t, const std::string& database) {
+  return t.onlyIn ? database == t.onlyIn : (!t.masterOnly || database == "master");
+}
+
+}  // namespace
+
+void ensureSystemTables(sqlite3* db, const std::string& database) {
+  const std::string schema = schemaName(db, database);
   DateTime now = currentDateTime();
-  for (const SysTableDef* t : tables) {
-    insertSystemRow(db, database, "sysobjects",
-                    {{"name", std::string(t->name)},
-                     {"id", int64_t{t->id}},
-                     {"uid", int64_t{1}},
-                     {"type", std::string(isLookupTable(t->name) ? "U" : "S")},
-                     {"sysstat", int64_t{isLookupTable(t->name) ? kSysstatUserTable : kSysstatSystemTable}},
-                     {"crdate", now},
-                     {"expdate", now}});
-    int16_t colid = 0, offset = 2;
-    int minlen = 0, maxlen = 0;
-    for (const SysColumnDef& c : t->columns) {
-      ColumnType ct = parseColumnType(c.type);
-      bool variable = c.nullable || ct.type.type == SqlType::VarChar || ct.type.type == SqlType::VarBinary;
-      bool numeric = ct.type.type == SqlType::Numeric || ct.type.type == SqlType::Decimal;
-      insertSystemRow(db, database, "syscolumns",
-                      {{"id", int64_t{t->id}},
-                       {"colid", int64_t{++colid}},
-                       {"status", int64_t{c.nullable ? 8 : 0}},
-                       {"type", int64_t{columnTypeCode(ct.type, c.nullable)}},
-                       {"length", int64_t{ct.type.length}},
-                       {"offset", int64_t{variable ? -1 : offset}},
-                       {"usertype", int64_t{ct.userType}},
-                       {"name", std::string(c.name)},
-                       {"prec", numeric ? Value(int64_t{ct.type.precision}) : Value()},
-                       {"scale", numeric ? Value(int64_t{ct.type.scale}) : Value()}});
-      if (!variable) {
-        offset = static_cast<int16_t>(offset + ct.type.length);
-        minlen += ct.type.length;
-      }
-      maxlen += ct.type.length;
-    }
-    insertSystemRow(db, database, "sysindexes",
-                    {{"name", std::string(t->name)},
-                     {"id", int64_t{t->id}},
-                     {"indid", int64_t{0}},
-                     {"doampg", int64_t{t->id}},
-                     {"segment", int64_t{1}},
-                     {"minlen", int64_t{minlen}},
-                     {"maxlen", int64_t{maxlen}},
-                     {"crdate", now}});
+  for (const SysTableDef& t : systemTables()) {
+    if (!wantedIn(t, database)) continue;
+    const std::string table = plainObjectName(database, "dbo", t.name);
+    if (sqlite3_table_column_metadata(db, schema.c_str(), table.c_str(), nullptr, nullptr, nullptr, nullptr,
+                                      nullptr, nullptr) == SQLITE_OK)
+      continue;
+    createSystemTableStorage(db, database, &t);
+    describeSystemTable(db, database, &t, now);
   }
+}
+
+void createSystemTables(sqlite3* db, const std::string& database, int32_t ownerSuid, bool withGuest) {
+  std::vector<const SysTableDef*> tables;
+  for (const SysTableDef& t : systemTables())
+    if (wantedIn(t, database)) tables.push_back(&t);
+  DateTime now = currentDateTime();
+  for (const SysTableDef* t : tables) createSystemTableStorage(db, database, t);
+  for (const SysTableDef* t : tables) describeSystemTable(db, database, t, now);
   for (const TypeRow& r : kSysTypes) {
     insertSystemRow(db, database, "systypes",
                     {{"uid", int64_t{1}},

@@ -91,6 +91,8 @@ const std::vector<SystemIndexDef>& systemIndexes();
 // missing (a data directory of an earlier build has none): a lookup by id or name then costs the
 // same whatever the number of objects.
 void ensureSystemIndexes(sqlite3* db, const std::string& database);
+// Adds the system tables a database made by an earlier version lacks (sysreferences), empty.
+void ensureSystemTables(sqlite3* db, const std::string& database);
 
 // The next object id of `database` (user objects start at 1000000).
 int32_t allocateObjectId(sqlite3* db, const std::string& database);

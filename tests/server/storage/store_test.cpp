@@ -25,11 +25,11 @@ TEST_F(StoreTest, EveryDatabaseDescribesItsSystemTables) {
     std::string d = dbname;
     auto tables = rows("SELECT name FROM \"" + d + ".dbo.sysobjects\" WHERE type = 'S' ORDER BY name");
     std::vector<std::string> expected = {"syscolumns", "syscomments", "sysindexes", "syskeys",  "sysobjects",
-                                         "sysprotects", "syssegments", "systypes",   "sysusers"};
+                                         "sysprotects", "sysreferences", "syssegments", "systypes", "sysusers"};
     if (d == "master") {
       expected = {"syscolumns", "syscomments", "sysconfigures", "syscurconfigs", "sysdatabases",
                   "sysdevices", "sysindexes",  "syskeys",       "syslocks",      "syslogins",
-                  "sysobjects", "sysprocesses", "sysprotects",  "syssegments",   "systypes",
+                  "sysobjects", "sysprocesses", "sysprotects",  "sysreferences", "syssegments", "systypes",
                   "sysusers"};
     }
     EXPECT_EQ(tables, expected) << d;
