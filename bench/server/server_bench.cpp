@@ -12,6 +12,14 @@
 //             512-byte packets, vs SQLite as for emit; labelled emit-raw/<packet size>
 //   point     point selects/s on one session and on eight, vs SQLite in-process; with the
 //             server's CPU time per select on one session
+//   spin      point selects on one session and on eight against this server and against a
+//             second one started with TABULON_SPIN_US=0 (a session blocks in recv() as soon as
+//             its reply is sent), round by round, one session's beside SQLite in-process in the
+//             same rounds; with each server's CPU time per select and over 10 s with one
+//             connected, idle client. With TABULON_PAIR_SERVER naming another server executable
+//             (an earlier build), the second server is that one, started as it starts
+//   point-count rounds x 1,000 point selects on one session, a fixed amount of work (for the
+//             server's instruction count under callgrind: run it with N and 2N and subtract)
 //   roundtrip `select 1` through Client-Library (send, bind, fetch, read to the end) vs a loopback
 //             TCP echo of the same bytes; with the CPU time per trip of both sides, and as
 //             roundtrip-p50 the median time of one trip of each; roundtrip-replay-p50 the same
@@ -44,6 +52,7 @@
 
 #include <QCoreApplication>
 #include <algorithm>
+#include <chrono>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -125,14 +134,15 @@ double bsqldbRate(const std::string& sql, int rows) {
 // microseconds.
 double gPointServerMicros = 0;
 
-double pointSelects(int sessions, int rows, double duration, pid_t server = 0) {
+double pointSelects(int sessions, int rows, double duration, pid_t server = 0,
+                    const std::string& serverName = "DSQUERY") {
   const double serverCpu = server ? processCpuSeconds(server) : 0;
   std::atomic<long> done{0};
   std::vector<std::thread> threads;
   for (int s = 0; s < sessions; ++s) {
     threads.emplace_back([&, s] {
       tabtest::CtClient client;
-      if (!client.connect()) return;
+      if (!client.connect(serverName)) return;
       client.run("use sample");
       unsigned seed = 12345u + s;
       auto start = Clock::now();
@@ -1153,7 +1163,7 @@ int main(int argc, char** argv) {
   std::string copyPath = "/tmp/server_bench_copy.db";
   std::remove(copyPath.c_str());
   sqlite3_open(copyPath.c_str(), &copy);
-  if (wanted("emit") || wanted("emit-cpu") || wanted("emit-raw") || wanted("point"))
+  if (wanted("emit") || wanted("emit-cpu") || wanted("emit-raw") || wanted("point") || wanted("spin"))
     makeSqliteCopy(copy, rows);
 
   if (wanted("emit")) compare("emit", "rows/s", rounds, [&] { return bsqldbRate("select * from big", rows); },
@@ -1205,6 +1215,87 @@ int main(int argc, char** argv) {
     // the client's and the machine's speed; SQLite's is the time of one in-process select.
     std::printf("point-1    server CPU per select (median): %.1f us; SQLite in-process %.1f us per select\n\n",
                 serverCpu.median(), sqliteMicros.median());
+  }
+  if (wanted("spin")) {
+    // A second server whose sessions never poll before blocking, with the same table; the
+    // fixture points FreeTDS at itself, so the shared server's files are put back and name it.
+    const std::string config = server.configPath();
+    const std::string interfacesDir = server.interfacesPath().substr(0, server.interfacesPath().rfind('/'));
+    const char* pairServer = std::getenv("TABULON_PAIR_SERVER");
+    const std::string otherName = pairServer ? "other" : "no spin";
+    const std::string ownServer = tabtest::ServerFixture::serverPath();
+    if (pairServer)
+      setenv("TABULON_SERVER", pairServer, 1);
+    else
+      setenv("TABULON_SPIN_US", "0", 1);
+    tabtest::ServerFixture plain;
+    unsetenv("TABULON_SPIN_US");
+    setenv("TABULON_SERVER", ownServer.c_str(), 1);
+    setenv("FREETDSCONF", config.c_str(), 1);
+    setenv("SYBASE", interfacesDir.c_str(), 1);
+    addServerEntry(server, "NOSPIN", plain.port());
+    {
+      tabtest::CtClient setup;
+      if (!setup.connect("NOSPIN")) return 2;
+      check(setup.run("use sample"), "use");
+      tabbench::createBigTable(setup);
+      tabbench::fillBigTable(setup, rows);
+      check(setup.run("create unique index big_id on big(id)"), "index");
+    }
+    for (int sessions : {1, 8}) {
+      tabbench::Comparison c, oursVsSqlite, otherVsSqlite;
+      Figures spinCpu, plainCpu;
+      for (int i = 0; i < rounds; ++i) {
+        const double spun = pointSelects(sessions, rows, window, server.pid());
+        spinCpu.add(gPointServerMicros);
+        const double blocked = pointSelects(sessions, rows, window, plain.pid(), "NOSPIN");
+        plainCpu.add(gPointServerMicros);
+        c.add(spun, blocked);
+        if (sessions == 1) {
+          const double sqlite = sqlitePointSelects(copy, rows, window);
+          oursVsSqlite.add(spun, sqlite);
+          otherVsSqlite.add(blocked, sqlite);
+        }
+      }
+      const std::string label = "spin-" + std::to_string(sessions);
+      tabbench::printComparison(label, "sel/s", c, otherName);
+      std::printf("%-10s server CPU per select (median): %.1f us; %s %.1f us\n\n", label.c_str(), spinCpu.median(),
+                  otherName.c_str(), plainCpu.median());
+      if (sessions == 1) {
+        tabbench::printComparison(label + "/sqlite", "sel/s", oursVsSqlite, "sqlite");
+        tabbench::printComparison(label + "/" + otherName + "/sqlite", "sel/s", otherVsSqlite, "sqlite");
+        std::printf("\n");
+      }
+    }
+    // What an idle session costs: one client connected and silent for 10 s after its last reply.
+    for (int i = 0; i < 2; ++i) {
+      const bool spinning = i == 0;
+      tabtest::CtClient idle;
+      if (!idle.connect(spinning ? "DSQUERY" : "NOSPIN")) return 2;
+      check(idle.run("select name from sample..big where id = 1"), "idle select");
+      const pid_t pid = spinning ? server.pid() : plain.pid();
+      const double before = processCpuSeconds(pid);
+      std::this_thread::sleep_for(std::chrono::seconds(10));
+      std::printf("spin-idle  server CPU over 10 s with one idle client: %.3f s (%s)\n", processCpuSeconds(pid) - before,
+                  spinning ? "this server" : otherName.c_str());
+    }
+    std::printf("\n");
+  }
+  if (figures.named("point-count")) {
+    const long count = 1000L * rounds;
+    tabtest::CtClient client;
+    if (!client.connect()) return 2;
+    check(client.run("use sample"), "use");
+    const double before = processCpuSeconds(server.pid());
+    unsigned seed = 12345u;
+    auto start = Clock::now();
+    for (long i = 0; i < count; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      client.run("select name from big where id = " + std::to_string(seed % rows));
+    }
+    const double took = secondsSince(start);
+    std::printf("point-count %ld point selects in %.2f s (%.0f sel/s), server CPU %.1f us per select\n\n", count,
+                took, count / took, (processCpuSeconds(server.pid()) - before) / count * 1e6);
   }
   if (wanted("point")) {
     Figures scale;

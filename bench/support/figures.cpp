@@ -107,6 +107,10 @@ bool FigureList::wanted(const std::string& name) const {
   return list_.empty() || list_.find("," + name + ",") != std::string::npos;
 }
 
+bool FigureList::named(const std::string& name) const {
+  return list_.find("," + name + ",") != std::string::npos;
+}
+
 void defaultToOffscreen() { setenv("QT_QPA_PLATFORM", "offscreen", 0); }
 
 std::string loadAverage() {

@@ -74,6 +74,8 @@ class FigureList {
  public:
   FigureList(int argc, char** argv, int index);
   bool wanted(const std::string& name) const;
+  // Only when the list names it (a figure that does not run by default).
+  bool named(const std::string& name) const;
 
  private:
   std::string list_;  // ",a,b," or empty for every figure

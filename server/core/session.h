@@ -50,6 +50,8 @@ struct SessionOptions {
   int isolation = 1;          // 0, 1, 2 or 3
   int dateFirst = 7;
   std::string dateFormat = "mdy";
+
+  bool operator==(const SessionOptions&) const = default;
 };
 
 enum class DoneKind : uint8_t { Done, DoneInProc, DoneProc };

@@ -11,6 +11,7 @@
 #include "server/exec/errors.h"
 #include "server/exec/sysproc_support.h"
 #include "server/exec/type_rules.h"
+#include "server/tsql/parser.h"
 #include "server/types/convert.h"
 #include "server/types/datetime.h"
 #include "server/types/decimal.h"
@@ -270,10 +271,46 @@ std::optional<Value> literalTokenValue(const std::string& token) {
 
 }  // namespace
 
-std::string Binder::comparedLiteral(const std::string& token) {
+std::string Binder::comparedLiteral(const std::string& token, const BoundExpr* from) {
   if (!inWhere_) return token;
   std::optional<Value> v = literalTokenValue(token);
-  return v ? addParam(*v) : token;
+  if (!v) return token;
+  std::string param = addParam(*v);
+  // A parameter is recorded as the literal's only when it holds the literal's own SQL, as is
+  // or quoted: then another value of the same type gives the parameter literalParam() makes.
+  if (uses_ && from && from->literal && from->literal->token >= 0) {
+    const bool asIs = token == from->sql;
+    if (asIs || token == quoteText(from->sql))
+      uses_->params.push_back({from->literal->token, params_.size() - 1, !asIs, from->type});
+  }
+  return param;
+}
+
+bool LiteralUses::onlyParams(int32_t token) const {
+  if (token < 0 || static_cast<size_t>(token) >= bound.size() || bound[static_cast<size_t>(token)] == 0)
+    return false;
+  int made = 0;
+  for (const Param& p : params)
+    if (p.token == token) ++made;
+  return made == bound[static_cast<size_t>(token)];
+}
+
+std::optional<Value> Binder::literalParam(LiteralKind kind, const std::string& text, const TypeDesc& type,
+                                          bool quoted) {
+  LiteralExpr e;
+  e.literal = kind;
+  e.text = text;
+  if (kind == LiteralKind::Binary) e.bytes = decodeHex(text);
+  BoundExpr b;
+  try {
+    b = bindLiteralValue(e);
+  } catch (const SqlError&) {
+    return std::nullopt;
+  }
+  if (b.type.type != type.type || b.type.length != type.length || b.type.precision != type.precision ||
+      b.type.scale != type.scale)
+    return std::nullopt;
+  return literalTokenValue(quoted ? quoteText(b.sql) : b.sql);
 }
 
 // The source type code t_convert/t_assign need when the storage form alone is ambiguous: a
@@ -377,6 +414,16 @@ BoundExpr Binder::bindCondition(const Expr& expr, const Scope& scope) {
 }
 
 BoundExpr Binder::bindLiteral(const LiteralExpr& e, std::optional<Value>* value) {
+  BoundExpr b = bindLiteralValue(e, value);
+  if (uses_ && e.token >= 0) {
+    if (uses_->bound.size() <= static_cast<size_t>(e.token)) uses_->bound.resize(static_cast<size_t>(e.token) + 1);
+    ++uses_->bound[static_cast<size_t>(e.token)];
+    b.literal = &e;
+  }
+  return b;
+}
+
+BoundExpr Binder::bindLiteralValue(const LiteralExpr& e, std::optional<Value>* value) {
   BoundExpr b;
   b.nullable = false;
   // The value the literal's SQL computes, read back as its type (see bindPlainValue).
@@ -612,15 +659,15 @@ BoundExpr Binder::compare(BinaryOp op, const BoundExpr& a, const BoundExpr& b) {
   };
   auto asText = [this](const BoundExpr& x) {
     return x.sql[0] == '?' ? x.sql + " COLLATE t_decimal"
-                           : comparedLiteral(x.sql[0] == '\'' ? x.sql : quoteText(x.sql)) + " COLLATE t_decimal";
+                           : comparedLiteral(x.sql[0] == '\'' ? x.sql : quoteText(x.sql), &x) + " COLLATE t_decimal";
   };
   const bool storedA = a.isColumn && !a.table.empty() && isExactClass(a.type);
   const bool storedB = b.isColumn && !b.table.empty() && isExactClass(b.type);
   const bool textB = exact && storedA && constant(b);
   const bool textA = exact && !textB && storedB && constant(a);
   // Each operand's SQL is written once: a literal made a parameter is added once.
-  std::string left = textA ? asText(a) : a.isNullLiteral ? a.sql : comparedLiteral(a.sql);
-  std::string right = textB ? asText(b) : b.isNullLiteral ? b.sql : comparedLiteral(b.sql);
+  std::string left = textA ? asText(a) : a.isNullLiteral ? a.sql : comparedLiteral(a.sql, &a);
+  std::string right = textB ? asText(b) : b.isNullLiteral ? b.sql : comparedLiteral(b.sql, &b);
   if (a.isNullLiteral || b.isNullLiteral || textA || textB) {
     // nothing to convert
   } else if (ca == TypeClass::DateTime && cb == TypeClass::String) {

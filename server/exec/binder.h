@@ -36,6 +36,26 @@ struct BoundExpr {
   std::string name;            // the result column's name when it heads a select list item
   std::string table;           // the table a plain column belongs to (text/image formats name it)
   const struct ScopeSource* source = nullptr;  // a plain column's FROM item (while its scope lives)
+  // The statement's own literal this is, as bound, while the binder records literals (see
+  // LiteralUses).
+  const tsql::LiteralExpr* literal = nullptr;
+};
+
+// What binding did with the literals written in the statement's text, by token index
+// (LiteralExpr::token): how often each was bound, and the parameters made of it. A literal
+// bound only into parameters can take another value without any other change to the SQL:
+// the same SQL runs with those parameters set from the new value.
+struct LiteralUses {
+  struct Param {
+    int32_t token = 0;
+    size_t index = 0;     // into params()
+    bool quoted = false;  // the parameter holds the literal's SQL quoted as text (compared as text)
+    TypeDesc type;        // the literal's type
+  };
+  std::vector<int> bound;  // per token index
+  std::vector<Param> params;
+  // Whether every binding of the literal at `token` made a parameter.
+  bool onlyParams(int32_t token) const;
 };
 
 // Terms joined by `op` (" AND ", " OR ") in balanced parentheses: a few levels deep however many
@@ -170,6 +190,14 @@ class Binder {
   // has the same SQL text and reuses the session's kept SQLite statement. Only for statements that
   // bind params() when they run (never for SQL stored in the schema, such as a view's).
   void setLiteralParams(bool on) { literalParams_ = on; }
+  // Records into `uses` (null: stops) what becomes of the statement's literals.
+  void recordLiterals(LiteralUses* uses) { uses_ = uses; }
+  // The parameter value a literal of `kind` written as `text` (a token's text) gets where a
+  // recorded parameter of `type` (quoted as recorded) was made of another literal; nothing when
+  // this one would not be bound the same way (another type, a value no parameter holds, an
+  // error), so the statement must be bound again.
+  static std::optional<Value> literalParam(tsql::LiteralKind kind, const std::string& text, const TypeDesc& type,
+                                           bool quoted);
 
   // `expr` converted for storage in a column of `type` (t_assign around it).
   static std::string assignSql(const BoundExpr& expr, const TypeDesc& type, bool nullable);
@@ -184,6 +212,8 @@ class Binder {
   };
   // `value`, when given, gets the literal's value as its SQL computes it, where that is known.
   BoundExpr bindLiteral(const tsql::LiteralExpr& e, std::optional<Value>* value = nullptr);
+  // The same without recording the literal's use.
+  static BoundExpr bindLiteralValue(const tsql::LiteralExpr& e, std::optional<Value>* value = nullptr);
   BoundExpr bindColumn(const tsql::ColumnRefExpr& e, const Scope& scope);
   BoundExpr bindBinary(const tsql::BinaryExpr& e, const Scope& scope);
   BoundExpr bindFunction(const tsql::FunctionExpr& e, const Scope& scope);
@@ -193,7 +223,7 @@ class Binder {
   // `token` as a comparison operand: a ?N parameter holding its value when it is one SQLite
   // literal that binds to exactly that value (an integer, a quoted string, a blob) and literals
   // of this WHERE clause are parameters; otherwise `token` itself.
-  std::string comparedLiteral(const std::string& token);
+  std::string comparedLiteral(const std::string& token, const BoundExpr* from = nullptr);
   BoundExpr subquery(const tsql::SelectStatement& q, const Scope& scope, bool requireOneColumn);
   // The FROM clause of one query level: fills the scope's sources and returns the SQL text.
   std::string bindFromItem(const tsql::TableRef& ref, Scope& scope);
@@ -206,6 +236,7 @@ class Binder {
   bool noVariables_ = false;
   bool identityFunction_ = false;
   bool literalParams_ = false;
+  LiteralUses* uses_ = nullptr;
   bool inWhere_ = false;  // binding the terms of a WHERE clause (not its subqueries' other clauses)
   int aggregateDepth_ = 0;
   // While an extended GROUP BY rebinds its select list: each aggregate's SQL goes here and the

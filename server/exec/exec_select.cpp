@@ -1,6 +1,7 @@
 // SELECT: result sets with the binder's column formats, `set rowcount`, fmtonly, assignment
 // selects (`select @v = x from t`: the last row wins, no result set) and SELECT INTO.
 #include <functional>
+#include <utility>
 
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
@@ -45,10 +46,21 @@ void checkIntegerRange(const Value& v, const TypeDesc& t) {
 void SessionImpl::runSelect(const SelectStatement& s) {
   if (!s.computes.empty()) return runSelectWithCompute(s);
   beginChainedIfNeeded();
+  // A batch run from a kept shape comes bound; a batch that may be kept records its binding.
+  const std::optional<PreBound> pre = std::exchange(preBound_, std::nullopt);
+  ShapeRecording* recording = std::exchange(shapeRecording_, nullptr);
+  if (pre) return runBoundSelect(*pre->query, *pre->params);
   Binder binder(*this);
   // The same select with other constants in its WHERE reuses the kept SQLite statement.
   binder.setLiteralParams(true);
+  if (recording) binder.recordLiterals(&recording->uses);
   BoundQuery q = binder.bindQuery(s, nullptr);
+  binder.recordLiterals(nullptr);
+  if (recording) recording->bound = BoundSelect{q, binder.params()};
+  runBoundSelect(q, binder.params());
+}
+
+void SessionImpl::runBoundSelect(const BoundQuery& q, const std::vector<Value>& params) {
   bool assignment = !q.assignTo.empty() && !q.assignTo[0].empty();
   if (options_.fmtOnly) {
     if (!assignment) sink_->rowFormat(q.columns);
@@ -56,7 +68,7 @@ void SessionImpl::runSelect(const SelectStatement& s) {
     return;
   }
   SqlStatement st(*this, q.sql);
-  st.bindAll(binder.params());
+  st.bindAll(params);
   int32_t rows = 0;
   if (assignment) {
     // Every row is read; the variables keep the values of the last one.

@@ -746,15 +746,30 @@ void SessionImpl::runBatch(std::string_view sql, ResultSink& sink, std::map<std:
   liveTables_ = false;
   triggerAbort_ = false;
   noteLiveTables(sql);
+  // A select sent again with other constants runs the SQL its shape was bound to.
+  std::optional<TextShape> shape;
+  std::shared_ptr<const KeptShape> shaped;
+  std::optional<std::vector<Value>> shapedParams;
+  if (!parsed && shapesUsable(variables_)) {
+    shape = shapeOf(sql, options_.quotedIdentifier);
+    if (shape && (shaped = shapes_.find(shape->key))) {
+      if (shapeHolds(*shaped)) shapedParams = rebind(*shaped, *shape);
+      if (!shapedParams) shaped.reset();
+    }
+  }
   std::shared_ptr<const std::vector<StatementPtr>> kept;
-  if (!parsed) kept = keptBatch(sql);
+  if (shaped)
+    kept = shaped->statements;
+  else if (!parsed)
+    kept = keptBatch(sql);
   // What runs: the caller's parse, a kept one, or this text parsed now (then kept).
   const std::vector<StatementPtr>* list = parsed ? parsed : kept.get();
   if (!list) try {
     ParseOptions batchOptions = parseOptions();
     // set quoted_identifier on (from an earlier batch): "name" is an identifier.
     batchOptions.quotedIdentifiers = options_.quotedIdentifier;
-    std::vector<StatementPtr> own = parseBatch(sql, batchOptions);
+    std::vector<StatementPtr> own =
+        shape ? parseBatch(sql, batchOptions, shape->tokens) : parseBatch(sql, batchOptions);
     // CREATE PROCEDURE, VIEW, TRIGGER, RULE and DEFAULT each need a batch of their own.
     for (size_t i = 1; i < own.size(); ++i) {
       const char* what = nullptr;
@@ -786,6 +801,25 @@ void SessionImpl::runBatch(std::string_view sql, ResultSink& sink, std::map<std:
     sink_ = nullptr;
     return;
   }
+  // A batch of one plain SELECT not run from a shape records its binding, to be kept by shape.
+  ShapeRecording recording;
+  std::optional<KeptShape> toKeep;
+  if (shape && !shaped && list->size() == 1 && list->front()->is<SelectStatement>()) {
+    const auto& select = list->front()->as<SelectStatement>();
+    if (select.computes.empty() && select.core.into.empty()) {
+      toKeep.emplace();
+      toKeep->stamp = catalogStamp();
+      toKeep->database = database_;
+      toKeep->user = user_;
+      if (permissions_) toKeep->context = permissions_->context();
+      toKeep->options = options_;
+      shapeRecording_ = &recording;
+    }
+  }
+  if (shaped) {
+    preBound_ = PreBound{&shaped->bound.query, &*shapedParams};
+    ++shapesRun_;
+  }
   // A batch of several statements may group its autocommits (one alone gains nothing).
   struct Grouping {
     SessionImpl& s;
@@ -807,9 +841,37 @@ void SessionImpl::runBatch(std::string_view sql, ResultSink& sink, std::map<std:
   } catch (const Cancelled&) {
     // The protocol layer answers the attention; what the statement changed is undone.
   }
+  preBound_.reset();
+  shapeRecording_ = nullptr;
+  const auto assigns = [](const BoundQuery& q) { return !q.assignTo.empty() && !q.assignTo[0].empty(); };
+  if (toKeep && recording.bound && !assigns(recording.bound->query)) {
+    // Kept as bound for the session as it was; a constant bound into parameters only may
+    // differ next time, every other one must be written the same.
+    KeptShape& k = *toKeep;
+    k.statements = kept;
+    k.tokens = std::move(shape->tokens);
+    k.variable.assign(k.tokens.size(), false);
+    for (size_t i = 0; i < k.tokens.size(); ++i)
+      k.variable[i] = isConstantToken(k.tokens[i].type) && recording.uses.onlyParams(static_cast<int32_t>(i));
+    for (const LiteralUses::Param& p : recording.uses.params)
+      if (p.token >= 0 && static_cast<size_t>(p.token) < k.tokens.size() && k.variable[static_cast<size_t>(p.token)])
+        k.slots.push_back(p);
+    k.bound = std::move(*recording.bound);
+    shapes_.keep(std::move(shape->key), std::make_shared<const KeptShape>(std::move(k)));
+  }
   reportLostGroup();
   setCommand("AWAITING COMMAND");
   sink_ = nullptr;
+}
+
+bool SessionImpl::shapesUsable(const std::map<std::string, Variable>& preset) const {
+  return preset.empty() && !describing_ && !markersSet_ && !liveTables_ && procDepth_ == 0 && !options_.parseOnly &&
+         !options_.noExec && !options_.fmtOnly;
+}
+
+bool SessionImpl::shapeHolds(const KeptShape& shape) const {
+  return shape.stamp == catalogStamp() && shape.database == database_ && shape.user == user_ &&
+         (!permissions_ || shape.context == permissions_->context()) && shape.options == options_;
 }
 
 std::shared_ptr<const std::vector<StatementPtr>> SessionImpl::keptBatch(std::string_view sql) {

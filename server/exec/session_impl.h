@@ -24,6 +24,7 @@
 #include "server/exec/permissions.h"
 #include "server/exec/process_table.h"
 #include "server/exec/statement_cache.h"
+#include "server/exec/statement_shapes.h"
 #include "server/storage/catalog.h"
 #include "server/storage/session_tables.h"
 #include "server/storage/catalog_cache.h"
@@ -372,6 +373,17 @@ class SessionImpl : public Session, public BindContext {
 
   // Statements (exec_select.cpp, exec_dml.cpp, exec_ddl.cpp, exec_control.cpp, transactions.cpp).
   void runSelect(const tsql::SelectStatement& s);
+  // Runs a bound select: its rows, or the assignment of its last row's values.
+  void runBoundSelect(const BoundQuery& q, const std::vector<Value>& params);
+  // Whether this batch may run from a kept shape or be kept as one (see statement_shapes.h).
+  bool shapesUsable(const std::map<std::string, Variable>& preset) const;
+  // Whether a kept shape was made for the session as it is now.
+  bool shapeHolds(const KeptShape& shape) const;
+ public:
+  // How many batches ran from a kept shape so far (tests read it).
+  uint64_t shapesRun() const { return shapesRun_; }
+
+ private:
   void runSelectInto(const tsql::SelectStatement& s);
   // SELECT ... COMPUTE agg(col) [BY a, b]: rows with their compute rows after each group
   // (exec_compute.cpp).
@@ -575,6 +587,21 @@ class SessionImpl : public Session, public BindContext {
   std::unique_ptr<CatalogCache> catalogCache_;
   // The SQLite statements kept prepared between uses (SqlStatement takes and gives them back).
   StatementCache statements_;
+  // Language batches of one SELECT by shape, and the select the running batch takes from one
+  // (runSelect binds nothing then).
+  ShapeCache shapes_;
+  struct PreBound {
+    const BoundQuery* query = nullptr;
+    const std::vector<Value>* params = nullptr;
+  };
+  std::optional<PreBound> preBound_;
+  // While a batch's one SELECT is bound for the first time: what its binding made, for keeping.
+  struct ShapeRecording {
+    LiteralUses uses;
+    std::optional<BoundSelect> bound;
+  };
+  ShapeRecording* shapeRecording_ = nullptr;
+  uint64_t shapesRun_ = 0;
   // The statements that take a database's write lock, by text (storage::LockHooks).
   std::unordered_map<std::string, sqlite3_stmt*> lockStatements_;
   // The database whose write lock lockDatabase took last, and its schema on the connection.

@@ -32,6 +32,12 @@ class TcpSocket : public Socket {
   size_t bufferedFrom_ = 0;
   size_t bufferedTo_ = 0;
 
+  // Polls for the next request for a short while before blocking, after a reply was sent:
+  // false when nothing came in that time (ReadResult filled in otherwise).
+  bool spinForData(uint8_t* buffer, size_t n, ReadResult& result);
+  // Whether the last call was a write: the first read after a reply spins before it blocks.
+  bool wrote_ = false;
+
   int fd_;
   std::atomic<bool> shut_{false};
   std::string peer_;

@@ -156,6 +156,9 @@ struct LiteralExpr : NodeOfKind<Expr, ExprKind::Literal> {
   LiteralKind literal = LiteralKind::Null;
   std::string text;
   Bytes bytes;
+  // The index of the constant's token in its batch's tokens (tokenize()); -1 for NULL and for a
+  // literal made by the parser or the binder rather than written.
+  int32_t token = -1;
   std::string toSql() const override;
 };
 

@@ -48,6 +48,8 @@ ExprPtr balancedChain(BinaryOp op, std::vector<ExprPtr> terms) {
   return balancedChain(op, terms, 0, terms.size());
 }
 
+}  // namespace
+
 Bytes decodeHex(const std::string& digits) {
   // An odd number of digits reads as if a leading 0 were written: 0xABC is 0x0ABC.
   std::string d = digits.size() % 2 ? "0" + digits : digits;
@@ -56,6 +58,8 @@ Bytes decodeHex(const std::string& digits) {
     out.push_back(static_cast<uint8_t>(std::stoi(d.substr(i, 2), nullptr, 16)));
   return out;
 }
+
+namespace {
 
 // True for the nodes that are conditions rather than values: comparisons, AND, OR, NOT and the
 // predicates.
@@ -309,6 +313,7 @@ ExprPtr Parser::parsePrimary() {
   auto literal = [&](LiteralKind kind) {
     auto l = std::make_unique<LiteralExpr>();
     l->literal = kind;
+    l->token = static_cast<int32_t>(pos_);
     l->text = next().text;
     if (kind == LiteralKind::Binary) l->bytes = decodeHex(l->text);
     return l;

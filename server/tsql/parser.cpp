@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <iterator>
+#include <utility>
 
 #include "server/tsql/parser_impl.h"
 
@@ -27,6 +28,9 @@ std::string lowerCase(std::string_view s) {
 
 Parser::Parser(std::string_view sql, ParseOptions options)
     : sql_(sql), tokens_(tokenize(sql, options.quotedIdentifiers)), options_(options) {}
+
+Parser::Parser(std::string_view sql, ParseOptions options, std::vector<Token> tokens)
+    : sql_(sql), tokens_(std::move(tokens)), options_(options) {}
 
 const Token& Parser::peek(size_t ahead) const {
   size_t i = std::min(pos_ + ahead, tokens_.size() - 1);
@@ -236,6 +240,11 @@ std::vector<std::unique_ptr<Statement>> parseBatch(std::string_view sql) {
 
 std::vector<std::unique_ptr<Statement>> parseBatch(std::string_view sql, const ParseOptions& options) {
   return Parser(sql, options).parseBatch();
+}
+
+std::vector<std::unique_ptr<Statement>> parseBatch(std::string_view sql, const ParseOptions& options,
+                                                   std::vector<Token> tokens) {
+  return Parser(sql, options, std::move(tokens)).parseBatch();
 }
 
 }  // namespace tabsrv::tsql

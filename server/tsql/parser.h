@@ -9,6 +9,7 @@
 
 #include "server/core/message.h"
 #include "server/tsql/ast.h"
+#include "server/tsql/lexer.h"
 
 namespace tabsrv::tsql {
 
@@ -21,9 +22,16 @@ struct ParseOptions {
   bool quotedIdentifiers = false;  // set quoted_identifier on: "name" is an identifier
 };
 
+// The bytes of a binary constant's hex digits (a Binary token's text); an odd count reads as if
+// a leading 0 were written.
+Bytes decodeHex(const std::string& digits);
+
 // Parses a whole batch (statements separated by nothing or ';'); throws tabsrv::SqlError.
 std::vector<std::unique_ptr<Statement>> parseBatch(std::string_view sql);
 // The same with the opt-in syntax of `options`.
 std::vector<std::unique_ptr<Statement>> parseBatch(std::string_view sql, const ParseOptions& options);
+// The same from the batch's tokens as tokenize(sql, options.quotedIdentifiers) made them.
+std::vector<std::unique_ptr<Statement>> parseBatch(std::string_view sql, const ParseOptions& options,
+                                                   std::vector<Token> tokens);
 
 }  // namespace tabsrv::tsql

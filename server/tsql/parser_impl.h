@@ -30,6 +30,8 @@ constexpr int kMaxExpressionHeight = 400;
 class Parser {
  public:
   explicit Parser(std::string_view sql, ParseOptions options = {});
+  // From the batch's tokens, as tokenize() made them with options.quotedIdentifiers.
+  Parser(std::string_view sql, ParseOptions options, std::vector<Token> tokens);
 
   // The whole batch.
   std::vector<StatementPtr> parseBatch();
