@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "tests/server/integration/batch_answers.h"
 #include "tests/support/ct_client.h"
 #include "tests/support/server_fixture.h"
 
@@ -18,26 +19,11 @@ namespace {
 
 using namespace std::chrono_literals;
 using tabtest::CtBatch;
+using tabtest::errorOf;
+using tabtest::errorText;
+using tabtest::scalar;
 using tabtest::CtClient;
 using tabtest::ServerFixture;
-
-int errorOf(const CtBatch& b) {
-  const auto* e = b.firstError();
-  return e ? e->number : 0;
-}
-
-std::string errorText(const CtBatch& b) {
-  const auto* e = b.firstError();
-  return e ? e->text : std::string();
-}
-
-std::string scalar(CtClient& c, const std::string& sql) {
-  CtBatch b = c.run(sql);
-  if (const auto* e = b.firstError()) return "error " + std::to_string(e->number) + ": " + e->text;
-  for (const auto& set : b.sets)
-    if (!set.rows.empty() && set.rows[0][0]) return *set.rows[0][0];
-  return "<none>";
-}
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "tests/server/integration/batch_answers.h"
 #include "tests/support/ct_client.h"
 #include "tests/support/server_fixture.h"
 #include "tests/support/tcp_proxy.h"
@@ -18,21 +19,10 @@ namespace {
 
 using namespace std::chrono_literals;
 using tabtest::CtBatch;
+using tabtest::errorOf;
+using tabtest::scalar;
 using tabtest::CtClient;
 using tabtest::ServerFixture;
-
-int errorOf(const CtBatch& b) {
-  const auto* e = b.firstError();
-  return e ? e->number : 0;
-}
-
-std::string scalar(CtClient& c, const std::string& sql) {
-  CtBatch b = c.run(sql);
-  if (const auto* e = b.firstError()) return "error " + std::to_string(e->number) + ": " + e->text;
-  for (const auto& set : b.sets)
-    if (!set.rows.empty() && set.rows[0][0]) return *set.rows[0][0];
-  return "<none>";
-}
 
 // The values of column a of `table`, in order, as "1 2 3".
 std::string values(CtClient& c, const std::string& table) {

@@ -11,28 +11,18 @@
 #include <thread>
 #include <vector>
 
+#include "tests/server/integration/batch_answers.h"
 #include "tests/support/ct_client.h"
 #include "tests/support/server_fixture.h"
 
 namespace {
 
 using tabtest::CtBatch;
+using tabtest::errorOf;
+using tabtest::scalar;
 using tabtest::CtClient;
 using tabtest::ServerFixture;
 using namespace std::chrono_literals;
-
-int errorOf(const CtBatch& b) {
-  const auto* e = b.firstError();
-  return e ? e->number : 0;
-}
-
-std::string scalar(CtClient& c, const std::string& sql) {
-  CtBatch b = c.run(sql);
-  if (const auto* e = b.firstError()) return "error " + std::to_string(e->number) + ": " + e->text;
-  for (const auto& set : b.sets)
-    if (!set.rows.empty() && set.rows[0][0]) return *set.rows[0][0];
-  return "<none>";
-}
 
 // Seconds one login attempt takes, and whether it got in.
 std::pair<double, bool> timedLogin(const std::string& user, const std::string& password) {
