@@ -937,6 +937,8 @@ Flow SessionImpl::runStatement(const Statement& s) {
   } catch (SqlError& e) {
     if (e.number() == kCancelledErrorNumber) throw Cancelled{};
     e.setLine(static_cast<uint16_t>(s.line));
+    // A statement that failed changed no rows: @@rowcount says 0, not the count before it.
+    rowCount_ = 0;
     error_ = e.number();
     ++errorCount_;
     sendMessage(e.toMessage());
