@@ -6,6 +6,7 @@
 #include "server/exec/errors.h"
 #include "server/exec/session_impl.h"
 #include "server/exec/sql_statement.h"
+#include "server/exec/table_status.h"
 #include "server/tsql/parser.h"
 
 namespace tabsrv {
@@ -117,7 +118,31 @@ void SessionImpl::dropConstraint(const TableInfo& t, const std::string& name) {
     throw SqlError(3701, 11,
                    "Cannot drop the constraint '" + name + "', because it doesn't exist in the system catalogs.");
   }
+  // A foreign key: the table it referenced, whose mark (and this table's) may go with it.
+  const std::string refs = sqliteObjectName(t.database, "dbo", "sysreferences");
+  std::optional<int32_t> parent;
+  {
+    SqlStatement q(*this, "SELECT reftabid FROM " + refs + " WHERE constrid = ?1", SqlStatement::Access::Internal);
+    q.bindAll({Value{int64_t{*id}}});
+    if (q.step()) parent = sqlite3_column_int(q.get(), 0);
+  }
   dropTextObject(db_, t.database, *id);
+  if (parent) {
+    // The marks stay while another key of the same kind stands.
+    auto unmarkUnless = [&](const char* column, int32_t table, int64_t bit) {
+      SqlStatement left(*this, "SELECT 1 FROM " + refs + " WHERE " + column + " = ?1", SqlStatement::Access::Internal);
+      left.bindAll({Value{int64_t{table}}});
+      if (left.step()) return;
+      SqlStatement up(*this,
+                      "UPDATE " + storage::systemTableOf(t.database, "sysobjects", table) +
+                          " SET sysstat2 = sysstat2 & ~?1 WHERE id = ?2 AND type = 'U'",
+                      SqlStatement::Access::Internal);
+      up.bindAll({Value{bit}, Value{int64_t{table}}});
+      up.step();
+    };
+    unmarkUnless("tableid", t.id, kStat2ForeignKey);
+    unmarkUnless("reftabid", *parent, kStat2Referential);
+  }
   // The table's first CHECK constraint, if that was the one dropped, is the next one it has.
   SqlStatement first(*this,
                      "UPDATE " + storage::systemTableOf(t.database, "sysobjects", t.id) +
