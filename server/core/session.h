@@ -144,6 +144,8 @@ class Session {
   virtual SessionOptions& options() = 0;
   // Runs a language batch (several statements); every statement ends with sink.done(...).
   virtual void executeLanguage(std::string_view sql, ResultSink& sink) = 0;
+  // Called once the reply to a request has gone out: work that need not delay the reply.
+  virtual void afterReply() {}
 
   // How to end the session's connection when sa kills the session (`kill spid`): the protocol
   // layer closes its socket, so a session waiting for its client ends too. Called from another

@@ -862,6 +862,9 @@ void SessionImpl::runBatch(std::string_view sql, ResultSink& sink, std::map<std:
   reportLostGroup();
   setCommand("AWAITING COMMAND");
   sink_ = nullptr;
+  // A long batch's statements (100,000 INSERTs hold some hundred megabytes of tree) are freed
+  // after its reply has gone out rather than before its last DONE.
+  if (kept && kept.use_count() == 1 && kept->size() > 64) retiredBatch_ = std::move(kept);
 }
 
 bool SessionImpl::shapesUsable(const std::map<std::string, Variable>& preset) const {

@@ -533,6 +533,9 @@ class SessionImpl : public Session, public BindContext {
   // and at the end of the batch. So no statement is reported done before it is committed, and
   // a commit per statement (a WAL write and its locks) becomes one per group.
   bool canGroup() const;
+  // Frees the statements of the last long batch (kept until its reply has gone out).
+  void afterReply() override { retiredBatch_.reset(); }
+  std::shared_ptr<const std::vector<tsql::StatementPtr>> retiredBatch_;
   // Commits the open group; a group that was lost (its commit failed, or storage undid it
   // after an I/O error) takes its statements' results back out of the reply and is reported
   // by reportLostGroup().

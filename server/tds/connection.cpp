@@ -351,6 +351,7 @@ bool Connection::guarded(ReplyWriter& reply, DoneKind kind, const std::function<
 }
 
 void Connection::checkAfterReply(const ReplyWriter& reply) {
+  if (session_) session_->afterReply();
   if (inputError_) {
     ProtocolError e = *inputError_;
     inputError_.reset();
