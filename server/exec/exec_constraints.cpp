@@ -129,19 +129,8 @@ void SessionImpl::dropConstraint(const TableInfo& t, const std::string& name) {
   dropTextObject(db_, t.database, *id);
   if (parent) {
     // The marks stay while another key of the same kind stands.
-    auto unmarkUnless = [&](const char* column, int32_t table, int64_t bit) {
-      SqlStatement left(*this, "SELECT 1 FROM " + refs + " WHERE " + column + " = ?1", SqlStatement::Access::Internal);
-      left.bindAll({Value{int64_t{table}}});
-      if (left.step()) return;
-      SqlStatement up(*this,
-                      "UPDATE " + storage::systemTableOf(t.database, "sysobjects", table) +
-                          " SET sysstat2 = sysstat2 & ~?1 WHERE id = ?2 AND type = 'U'",
-                      SqlStatement::Access::Internal);
-      up.bindAll({Value{bit}, Value{int64_t{table}}});
-      up.step();
-    };
-    unmarkUnless("tableid", t.id, kStat2ForeignKey);
-    unmarkUnless("reftabid", *parent, kStat2Referential);
+    unmarkUnlessReferenced(t.database, "tableid", t.id, kStat2ForeignKey);
+    unmarkUnlessReferenced(t.database, "reftabid", *parent, kStat2Referential);
   }
   // The table's first CHECK constraint, if that was the one dropped, is the next one it has.
   SqlStatement first(*this,

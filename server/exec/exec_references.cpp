@@ -260,18 +260,25 @@ void SessionImpl::dropForeignKeys(const TableInfo& t) {
   }
   for (auto [id, parent] : own) {
     dropTextObject(db_, t.database, id);
-    if (parent == t.id) continue;
     // The referenced table is no longer marked once nothing references it.
-    SqlStatement left(*this, "SELECT 1 FROM " + refs + " WHERE reftabid = ?1", SqlStatement::Access::Internal);
-    left.bindAll({Value{int64_t{parent}}});
-    if (!left.step()) {
-      SqlStatement up(*this,
-                      "UPDATE " + objects + " SET sysstat2 = sysstat2 & ~?1 WHERE id = ?2 AND type = 'U'",
-                      SqlStatement::Access::Internal);
-      up.bindAll({Value{kStat2Referential}, Value{int64_t{parent}}});
-      up.step();
-    }
+    if (parent != t.id) unmarkUnlessReferenced(t.database, "reftabid", parent, kStat2Referential);
   }
+}
+
+void SessionImpl::unmarkUnlessReferenced(const std::string& database, const char* column, int32_t table,
+                                         int64_t bit) {
+  SqlStatement left(*this,
+                    "SELECT 1 FROM " + sqliteObjectName(database, "dbo", "sysreferences") + " WHERE " + column +
+                        " = ?1",
+                    SqlStatement::Access::Internal);
+  left.bindAll({Value{int64_t{table}}});
+  if (left.step()) return;
+  SqlStatement up(*this,
+                  "UPDATE " + sqliteObjectName(database, "dbo", "sysobjects") +
+                      " SET sysstat2 = sysstat2 & ~?1 WHERE id = ?2 AND type = 'U'",
+                  SqlStatement::Access::Internal);
+  up.bindAll({Value{bit}, Value{int64_t{table}}});
+  up.step();
 }
 
 std::shared_ptr<const TableReferences> SessionImpl::referencesOf(const TableInfo& t) {

@@ -479,6 +479,10 @@ class SessionImpl : public Session, public BindContext {
   // DROP TABLE: refused (3712) while another table's foreign key references `t`; else removes the
   // foreign keys `t` declares.
   void dropForeignKeys(const TableInfo& t);
+  // After a foreign key of `database` was dropped: table `table` loses status bit `bit` (it
+  // declares a key, or is referenced by one) unless a sysreferences row still says so through
+  // `column` (tableid or reftabid).
+  void unmarkUnlessReferenced(const std::string& database, const char* column, int32_t table, int64_t bit);
   // The foreign keys of `t` in both directions, or null when there are none (kept per stamp).
   std::shared_ptr<const TableReferences> referencesOf(const TableInfo& t);
   // Each foreign key of `r` (changed by the UPDATE's `changed` columns, all with none) must find
