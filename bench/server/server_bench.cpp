@@ -929,14 +929,19 @@ double rawSelectOneRoundTrips(int port, double duration, pid_t server) {
   return n / wall;
 }
 
+// An empty table `pins` in the sample database, for the prepared and RPC inserts.
+void newPinsTable(tabtest::CtClient& client) {
+  check(client.run("use sample"), "use");
+  check(client.run("if object_id('pins') is not null drop table pins"), "drop");
+  check(client.run("create table pins (id int not null, name varchar(30) not null)"), "create");
+}
+
 // Prepared inserts through the facade: one dynamic statement executed `count` times in one
 // transaction.
 double preparedInserts(int count) {
   tabtest::CtClient client;
   client.connect();
-  check(client.run("use sample"), "use");
-  check(client.run("if object_id('pins') is not null drop table pins"), "drop");
-  check(client.run("create table pins (id int not null, name varchar(30) not null)"), "create");
+  newPinsTable(client);
   check(client.run("begin tran"), "begin");
   CS_COMMAND* cmd = nullptr;
   ctlib::ct_cmd_alloc(client.connection(), &cmd);
@@ -1058,9 +1063,7 @@ double batchInserts(int count, bool inTransaction) {
 double rpcInserts(int count) {
   tabtest::CtClient client;
   client.connect();
-  check(client.run("use sample"), "use");
-  check(client.run("if object_id('pins') is not null drop table pins"), "drop");
-  check(client.run("create table pins (id int not null, name varchar(30) not null)"), "create");
+  newPinsTable(client);
   check(client.run("if object_id('pins_add') is not null drop procedure pins_add"), "drop procedure");
   check(client.run("create procedure pins_add @id int, @name varchar(30) as insert pins values (@id, @name)"),
         "create procedure");
